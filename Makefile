@@ -1,0 +1,42 @@
+# Two entry points: `make run` and `make test`. Both install what is missing
+# first, so they work on a fresh Debian 12 machine.
+
+JOBS      ?= $(shell nproc)
+BUILD     ?= build
+RELEASE   := $(BUILD)/release
+TESTTREE  := $(BUILD)/test
+FUZZTREE  := $(BUILD)/fuzz
+FUZZ_SECONDS ?= 5
+
+.PHONY: all deps run test build-release build-test build-fuzz unit fuzz clean
+
+all: build-release
+
+deps:
+	@bash tools/install-deps.sh
+
+build-release: deps
+	cmake -S . -B $(RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(RELEASE) -j $(JOBS)
+
+run: build-release
+	bash tools/run.sh $(RELEASE)
+
+build-test: deps
+	cmake -S . -B $(TESTTREE) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQ_SANITIZE=ON -DZQ_WERROR=ON
+	cmake --build $(TESTTREE) -j $(JOBS)
+
+build-fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZTREE) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZQ_FUZZ=ON
+	cmake --build $(FUZZTREE) -j $(JOBS) --target fuzzers
+
+unit: build-test
+	cd $(TESTTREE) && ctest --output-on-failure -j $(JOBS)
+
+fuzz: build-fuzz
+	bash tools/run-fuzzers.sh $(FUZZTREE) $(FUZZ_SECONDS)
+
+test: unit fuzz
+
+clean:
+	rm -rf $(BUILD)

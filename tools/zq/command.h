@@ -1,0 +1,52 @@
+// The subcommand table of `zq`.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zq {
+
+using Args = std::vector<std::string>;
+
+struct Command {
+    std::string name;     // "printer", "reg", ...
+    std::string summary;  // one line for `zq --help`
+    std::string usage;    // full text for `zq NAME --help`
+    std::function<int(const Args&)> run;  // arguments after the name
+};
+
+// Registers at static-initialisation time: `static zq::Registration r{{...}};`
+struct Registration {
+    explicit Registration(Command command);
+};
+
+const std::vector<Command>& Commands();
+
+// A clear one-line error on stderr; returns the exit code to use (2 for a
+// usage error, 1 for a failure).
+int Fail(std::string_view message, int code = 1);
+int UsageError(std::string_view command, std::string_view message);
+
+// True when args hold "--help" or "-h".
+bool WantsHelp(const Args& args);
+
+// Small option reader: `--name value` and `--flag`.
+class Options {
+public:
+    explicit Options(const Args& args);
+    bool Flag(std::string_view name);
+    std::optional<std::string> Value(std::string_view name);
+    // What was not taken by Flag/Value, in order.
+    Args Rest() const;
+    // First option that nobody asked for, if any (call after all lookups).
+    std::optional<std::string> Unknown() const;
+
+private:
+    Args args_;
+    std::vector<bool> used_;
+};
+
+}  // namespace zq
