@@ -1,0 +1,34 @@
+#include "base/root.h"
+
+#include <cstdlib>
+#include <mutex>
+#include <system_error>
+
+namespace zq {
+
+namespace {
+std::mutex g_rootLock;
+std::filesystem::path g_override;
+}  // namespace
+
+std::filesystem::path SystemRoot() {
+    std::filesystem::path root;
+    {
+        std::lock_guard lock(g_rootLock);
+        root = g_override;
+    }
+    if (root.empty()) {
+        const char* env = std::getenv("ZQ_ROOT");
+        root = (env && *env) ? std::filesystem::path(env) : std::filesystem::current_path() / ".zqroot";
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(root, ec);
+    return std::filesystem::absolute(root, ec);
+}
+
+void SetSystemRoot(const std::filesystem::path& root) {
+    std::lock_guard lock(g_rootLock);
+    g_override = root;
+}
+
+}  // namespace zq

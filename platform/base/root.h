@@ -1,0 +1,17 @@
+// The system root: the one directory under which every Windows location of
+// the package lives ($ZQ_ROOT, default ".zqroot" in the working directory).
+#pragma once
+
+#include <filesystem>
+
+namespace zq {
+
+// The root in use, created on first use. Read from $ZQ_ROOT unless a test
+// set one with SetSystemRoot.
+std::filesystem::path SystemRoot();
+
+// Points the process at another root (tests make a fresh one each); an empty
+// path goes back to $ZQ_ROOT.
+void SetSystemRoot(const std::filesystem::path& root);
+
+}  // namespace zq
