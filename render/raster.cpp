@@ -1,0 +1,226 @@
+#include "render/raster.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "render/output.h"
+
+namespace pclrend {
+
+int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, std::span<uint8_t> out) {
+    const size_t n = std::min(row.size(), seed.size());
+    size_t o = 0;
+    size_t last = 0;  // first byte after the previous run
+    size_t i = 0;
+    while (i < n) {
+        if (row[i] == seed[i]) {
+            ++i;
+            continue;
+        }
+        size_t run = 1;
+        while (run < 8 && i + run < n && row[i + run] != seed[i + run]) ++run;
+        size_t offset = i - last;
+        const size_t extra = offset >= 31 ? (offset - 31) / 255 + 1 : 0;
+        if (o + 1 + extra + run > out.size()) return -1;
+        out[o++] = static_cast<uint8_t>(((run - 1) << 5) | std::min<size_t>(offset, 31));
+        if (offset >= 31) {
+            offset -= 31;
+            while (offset >= 255) {
+                out[o++] = 255;
+                offset -= 255;
+            }
+            out[o++] = static_cast<uint8_t>(offset);
+        }
+        std::memcpy(out.data() + o, row.data() + i, run);
+        o += run;
+        i += run;
+        last = i;
+    }
+    return static_cast<int32_t>(o);
+}
+
+namespace {
+
+// PackBits over units of `unit` bytes (1 or 2).
+int32_t PackUnits(std::span<const uint8_t> row, std::span<uint8_t> out, size_t unit) {
+    const size_t count = row.size() / unit;
+    auto same = [&](size_t a, size_t b) { return std::memcmp(row.data() + a * unit, row.data() + b * unit, unit) == 0; };
+    size_t o = 0;
+    size_t i = 0;
+    while (i < count) {
+        size_t run = 1;
+        while (run < 128 && i + run < count && same(i, i + run)) ++run;
+        if (run >= 2) {
+            if (o + 1 + unit > out.size()) return -1;
+            out[o++] = static_cast<uint8_t>(static_cast<int8_t>(1 - static_cast<int>(run)));
+            std::memcpy(out.data() + o, row.data() + i * unit, unit);
+            o += unit;
+            i += run;
+            continue;
+        }
+        // Literal: up to the start of the next run of three (a run of two
+        // inside a literal costs as much as carrying it).
+        size_t lit = 1;
+        while (lit < 128 && i + lit < count) {
+            const size_t j = i + lit;
+            if (j + 2 < count && same(j, j + 1) && same(j, j + 2)) break;
+            if (j + 1 == count - 1 && same(j, j + 1)) break;
+            ++lit;
+        }
+        if (o + 1 + lit * unit > out.size()) return -1;
+        out[o++] = static_cast<uint8_t>(lit - 1);
+        std::memcpy(out.data() + o, row.data() + i * unit, lit * unit);
+        o += lit * unit;
+        i += lit;
+    }
+    return static_cast<int32_t>(o);
+}
+
+constexpr int32_t kBlockLimit = 32767;
+constexpr size_t kBlockHeader = 9;  // ESC * b 0 0 0 0 0 W
+constexpr uint8_t kDeltaRecord = 3;
+constexpr uint8_t kDuplicateRecord = 5;
+
+// One "ESC*b#####W" block of adaptive compression being filled in the
+// scratch buffer.
+class Block {
+public:
+    explicit Block(DeviceRecord& r) : r_(r), buf_(r.scratchBuffer.get()) { Open(); }
+
+    uint8_t* Data() { return buf_; }
+    size_t Fill() const { return fill_; }
+    bool Empty() const { return fill_ == kBlockHeader; }
+    bool Fits(size_t bytes) const { return fill_ + bytes <= static_cast<size_t>(kBlockLimit); }
+    std::span<uint8_t> Room() { return {buf_ + fill_ + 3, kBufferSize - fill_ - 3}; }
+
+    void Record(uint8_t command, int32_t length) {
+        CloseDuplicate();
+        buf_[fill_] = command;
+        buf_[fill_ + 1] = static_cast<uint8_t>(length >> 8);
+        buf_[fill_ + 2] = static_cast<uint8_t>(length);
+        fill_ += 3 + static_cast<size_t>(length);
+    }
+
+    bool DuplicateOpen() const { return dupAt_ != 0; }
+    void Duplicate() {
+        if (dupAt_ && dupCount_ == 0xFFFF) CloseDuplicate();
+        if (!dupAt_) {
+            dupAt_ = fill_;
+            buf_[fill_] = kDuplicateRecord;
+            fill_ += 3;
+            dupCount_ = 0;
+        }
+        ++dupCount_;
+    }
+
+    void Close() {
+        CloseDuplicate();
+        uint32_t count = static_cast<uint32_t>(fill_ - kBlockHeader);
+        for (int k = 7; k >= 3; --k) {
+            buf_[k] = static_cast<uint8_t>('0' + count % 10);
+            count /= 10;
+        }
+        for (size_t done = 0; done < fill_;) {
+            const int32_t piece = static_cast<int32_t>(std::min<size_t>(fill_ - done, kMaxAppend));
+            SpoolWrite(r_, buf_ + done, piece);
+            done += static_cast<size_t>(piece);
+        }
+    }
+
+    void Reopen() {
+        Close();
+        Open();
+    }
+
+private:
+    void Open() {
+        std::memcpy(buf_, "\x1b*b00000W", kBlockHeader);
+        fill_ = kBlockHeader;
+        dupAt_ = 0;
+        dupCount_ = 0;
+    }
+    void CloseDuplicate() {
+        if (!dupAt_) return;
+        buf_[dupAt_ + 1] = static_cast<uint8_t>(dupCount_ >> 8);
+        buf_[dupAt_ + 2] = static_cast<uint8_t>(dupCount_);
+        dupAt_ = 0;
+    }
+
+    DeviceRecord& r_;
+    uint8_t* buf_;
+    size_t fill_ = 0;
+    size_t dupAt_ = 0;
+    uint32_t dupCount_ = 0;
+};
+
+int32_t SignificantLength(const uint8_t* row, int32_t bytes) {
+    while (bytes > 0 && row[bytes - 1] == 0) --bytes;
+    return bytes;
+}
+
+}  // namespace
+
+int32_t PackBits(std::span<const uint8_t> row, std::span<uint8_t> out) { return PackUnits(row, out, 1); }
+
+int32_t PackBits16(std::span<const uint8_t> row, std::span<uint8_t> out) {
+    if (row.size() % 2) return -1;
+    return PackUnits(row, out, 2);
+}
+
+void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& options) {
+    if (r.jobState < kJobOpen || !r.scratchBuffer || band.height <= 0 || band.width <= 0) return;
+    const int32_t rowBytes = (band.width + 7) / 8;
+    if (rowBytes > band.stride) return;
+    const bool sixteen = options.sixteenBit && rowBytes % 2 == 0 && rowBytes >= 4;
+    const uint8_t mode = sixteen ? 254 : 2;
+    const int32_t reserve = WorstCaseRow(rowBytes) + 3;
+
+    if (!options.continuing) SpoolWrite(r, "\x1b*r0F");
+    SpoolWrite(r, "\x1b*r1A");
+    SpoolWrite(r, sixteen ? "\x1b*b1008M" : "\x1b*b5M");
+
+    Block block(r);
+    const uint8_t* previous = nullptr;
+    int32_t previousLength = 0;
+    for (int32_t y = 0; y < band.height; ++y) {
+        uint8_t* row = band.bits + static_cast<ptrdiff_t>(y) * band.stride;
+        if (!options.uninverted)
+            for (int32_t i = 0; i < rowBytes; ++i) row[i] = static_cast<uint8_t>(~row[i]);
+        if (band.width % 8) row[rowBytes - 1] &= static_cast<uint8_t>(0xFF00 >> (band.width % 8));
+        int32_t length = y == 0 ? rowBytes : SignificantLength(row, rowBytes);
+        if (sixteen) length += length & 1;
+
+        const bool blockFull = !block.Empty() && !block.Fits(static_cast<size_t>(reserve));
+        if (blockFull) block.Reopen();
+
+        auto runLength = [&](uint8_t command, bool wide) {
+            const std::span<const uint8_t> src(row, static_cast<size_t>(length));
+            const int32_t n = wide ? PackBits16(src, block.Room()) : PackBits(src, block.Room());
+            block.Record(command, n < 0 ? 0 : n);
+        };
+
+        if (!previous || block.Empty()) {
+            // First row of the band, or first record of a new block: the
+            // block's own coder, so that no block leans on an earlier one.
+            runLength(options.alwaysPackBits ? 2 : mode, sixteen && !options.alwaysPackBits);
+        } else if (options.alwaysPackBits) {
+            runLength(2, false);
+        } else if (sixteen && length > 0) {
+            runLength(mode, true);
+        } else {
+            const int32_t span = std::max(length, previousLength);
+            const int32_t n = DeltaRow({row, static_cast<size_t>(span)}, {previous, static_cast<size_t>(span)}, block.Room());
+            if (n == 0) {
+                block.Duplicate();
+            } else {
+                block.Record(kDeltaRecord, n);
+            }
+        }
+        previous = row;
+        previousLength = length;
+    }
+    block.Close();
+    SpoolWrite(r, "\x1b*rB");
+}
+
+}  // namespace pclrend

@@ -1,0 +1,52 @@
+// Monochrome raster output: one band of a one-bit surface becomes PCL raster
+// rows in adaptive compression (method 5): delta rows against the row above,
+// duplicate-row records, and run-length rows.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "render/device_record.h"
+
+namespace pclrend {
+
+// A one-bit band as the engine drew it: 1 = white, rows top to bottom,
+// leftmost pixel in bit 7. The rows are inverted in place while they are
+// sent (the caller clears the band afterwards).
+struct MonoBand {
+    uint8_t* bits = nullptr;
+    int32_t stride = 0;  // bytes from one row to the next
+    int32_t width = 0;   // pixels
+    int32_t height = 0;  // rows
+};
+
+// Delta-row coding (method 3) of `row` against `seed` over `length` bytes.
+// Returns the coded length (0 when the rows are equal) or -1 when `out` is too
+// small.
+int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, std::span<uint8_t> out);
+
+// Run-length coding (method 2, PackBits). Returns the coded length or -1 when
+// `out` is too small.
+int32_t PackBits(std::span<const uint8_t> row, std::span<uint8_t> out);
+
+// The 16-bit variant: the same control bytes, with 16-bit units in place of
+// bytes. `row` must have an even length.
+int32_t PackBits16(std::span<const uint8_t> row, std::span<uint8_t> out);
+
+// Worst-case coded size reserved for one row of `rowBytes` bytes.
+constexpr int32_t WorstCaseRow(int32_t rowBytes) {
+    const int32_t n = (rowBytes * 5 + 3) / 4;
+    return n + (n & 1);
+}
+
+struct MonoBandOptions {
+    bool continuing = false;      // an earlier band of this page already sent ESC*r0F
+    bool sixteenBit = false;      // model asks for the 16-bit run-length mode
+    bool alwaysPackBits = false;  // every row run-length coded
+    bool uninverted = false;      // rows already hold 1 for black
+};
+
+// Sends one band at the cursor (SendMonoBand without the scaling copy).
+void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& options);
+
+}  // namespace pclrend

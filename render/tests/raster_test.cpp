@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "pclread/pclread.h"
+#include "render/output.h"
+#include "render/raster.h"
+#include "render/tests/capture_sink.h"
+
+namespace pclrend {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Delta(const Bytes& row, const Bytes& seed) {
+    Bytes out(row.size() * 2 + 16);
+    const int32_t n = DeltaRow(row, seed, out);
+    EXPECT_GE(n, 0);
+    out.resize(static_cast<size_t>(std::max(n, 0)));
+    return out;
+}
+
+TEST(DeltaRow, CodesOffsetsAndRunsAsTheFormatSays) {
+    struct Case {
+        const char* what;
+        size_t length;
+        std::vector<std::pair<size_t, uint8_t>> changes;  // position, new value
+        Bytes expected;
+    };
+    const std::vector<Case> cases = {
+        {"equal rows", 10, {}, {}},
+        {"one byte at the start", 10, {{0, 7}}, {0x00, 7}},
+        {"offset 30 fits the command byte", 40, {{30, 1}}, {30, 1}},
+        {"offset 31 takes a zero extra byte", 40, {{31, 1}}, {31, 0, 1}},
+        {"offset 286 takes 255 and 0", 300, {{286, 1}}, {31, 255, 0, 1}},
+        {"offset 541 takes 255 255 0", 600, {{541, 9}}, {31, 255, 255, 0, 9}},
+        {"offset 300 takes 255 14", 400, {{300, 2}}, {31, 255, 14, 2}},
+        {"nine changed bytes make two commands",
+         12,
+         {{1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}, {7, 7}, {8, 8}, {9, 9}},
+         {(7 << 5) | 1, 1, 2, 3, 4, 5, 6, 7, 8, 0x00, 9}},
+        {"runs separated by unchanged bytes", 10, {{2, 1}, {3, 1}, {6, 5}}, {(1 << 5) | 2, 1, 1, 2, 5}},
+    };
+    for (const auto& c : cases) {
+        Bytes seed(c.length, 0), row(c.length, 0);
+        for (auto [pos, v] : c.changes) row[pos] = v;
+        EXPECT_EQ(Delta(row, seed), c.expected) << c.what;
+        // And the reader's decoder brings the seed back to the row.
+        Bytes decoded = seed;
+        ASSERT_TRUE(pclread::DecodeDelta(c.expected, decoded)) << c.what;
+        EXPECT_EQ(decoded, row) << c.what;
+    }
+}
+
+TEST(DeltaRow, RefusesAnOutputThatIsTooSmall) {
+    Bytes seed(16, 0), row(16, 0xFF), out(4);
+    EXPECT_EQ(DeltaRow(row, seed, out), -1);
+}
+
+TEST(PackBits, RoundTripsAndStaysWithinTheWorstCase) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 300; ++round) {
+        const size_t n = 1 + rng() % 700;
+        Bytes row(n);
+        const int kind = round % 3;  // random, runs, mixed
+        for (size_t i = 0; i < n; ++i) {
+            if (kind == 0) row[i] = static_cast<uint8_t>(rng());
+            else if (kind == 1) row[i] = static_cast<uint8_t>((i / (1 + rng() % 200)) & 1 ? 0xFF : 0);
+            else row[i] = (rng() % 4) ? 0 : static_cast<uint8_t>(rng());
+        }
+        Bytes out(static_cast<size_t>(WorstCaseRow(static_cast<int32_t>(n))));
+        const int32_t len = PackBits(row, out);
+        ASSERT_GE(len, 0);
+        Bytes decoded;
+        ASSERT_TRUE(pclread::DecodePackBits({out.data(), static_cast<size_t>(len)}, decoded));
+        EXPECT_EQ(decoded, row);
+        if (n % 2 == 0) {
+            const int32_t len16 = PackBits16(row, out);
+            ASSERT_GE(len16, 0);
+            Bytes decoded16;
+            ASSERT_TRUE(pclread::DecodePackBits16({out.data(), static_cast<size_t>(len16)}, decoded16));
+            EXPECT_EQ(decoded16, row);
+        }
+    }
+}
+
+TEST(PackBits, CodesRunsAsRepeats) {
+    Bytes row(300, 0xAA), out(400);
+    const int32_t n = PackBits(row, out);
+    // 128 + 128 + 44: three repeat runs of two bytes each.
+    ASSERT_EQ(n, 6);
+    EXPECT_EQ(out[0], 0x81);
+    EXPECT_EQ(out[2], 0x81);
+    EXPECT_EQ(out[4], static_cast<uint8_t>(1 - 44));
+}
+
+// A band of the engine's one-bit surface: 1 = white.
+struct TestBand {
+    TestBand(int32_t w, int32_t h) : width(w), height(h), stride(((w + 31) / 32) * 4), bits(static_cast<size_t>(stride) * h, 0xFF) {}
+    void Black(int32_t x, int32_t y) { bits[static_cast<size_t>(y) * stride + x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8))); }
+    bool IsBlack(int32_t x, int32_t y) const { return !((bits[static_cast<size_t>(y) * stride + x / 8] >> (7 - x % 8)) & 1); }
+    MonoBand View() { return {bits.data(), stride, width, height}; }
+    int32_t width, height, stride;
+    Bytes bits;
+};
+
+class BandTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(AllocateBuffers(record, false));
+        record.sink = &sink;
+        record.jobState = kJobOpen;
+    }
+
+    // Sends the band as the job's raster at (x, y) and decodes it again.
+    pclread::Page RoundTrip(TestBand band, int32_t x, int32_t y, MonoBandOptions options = {}) {
+        SpoolWrite(record, "\x1b%-12345X@PJL ENTER LANGUAGE=PCL\n\x1b" "E\x1b&u600D\x1b*t600R");
+        MoveToX(record, x);
+        MoveToY(record, y);
+        auto view = band.View();
+        SendMonoBand(record, view, options);
+        SpoolWrite(record, "\f\x1b%-12345X");
+        SpoolFlush(record);
+        pclread::Options o;
+        o.pageWidth = x + band.width + 5;
+        o.pageHeight = y + band.height + 5;
+        auto job = pclread::Read(sink.bytes, o);
+        EXPECT_TRUE(job.Ok()) << (job.errors.empty() ? "" : job.errors.front());
+        EXPECT_EQ(job.pages.size(), 1u);
+        return job.pages.empty() ? pclread::Page{} : job.pages.front();
+    }
+
+    static void ExpectSame(const TestBand& band, const pclread::Page& page, int32_t x0, int32_t y0) {
+        ASSERT_EQ(page.height, y0 + band.height + 5);
+        int64_t wrong = 0;
+        for (int32_t y = 0; y < page.height; ++y)
+            for (int32_t x = 0; x < page.width; ++x) {
+                const bool inBand = x >= x0 && y >= y0 && x < x0 + band.width && y < y0 + band.height;
+                const bool want = inBand && band.IsBlack(x - x0, y - y0);
+                wrong += want != page.Black(x, y);
+            }
+        EXPECT_EQ(wrong, 0);
+    }
+
+    std::vector<std::string> Records() const {
+        // The commands the band was sent with, without the job frame.
+        std::vector<std::string> out;
+        auto job = pclread::Read(sink.bytes);
+        for (const auto& c : job.commands)
+            if (c.prefix == "*b" || c.prefix == "*r") out.push_back(c.prefix + c.value + c.terminator);
+        return out;
+    }
+
+    DeviceRecord record;
+    CaptureSink sink;
+};
+
+TEST_F(BandTest, WhiteRowsAfterTheFirstBecomeOneDuplicateRecord) {
+    TestBand band(64, 50);
+    band.Black(3, 0);
+    auto page = RoundTrip(band, 0, 0);
+    ExpectSame(band, page, 0, 0);
+    // First row: PackBits of its full width; row 2 clears the seed by delta;
+    // the 48 rows left repeat it.
+    const std::string text = sink.Text();
+    const std::string block = text.substr(text.find("\x1b*b5M") + 5);
+    ASSERT_EQ(block.substr(0, 9), "\x1b*b00015W");
+    const uint8_t* rec = reinterpret_cast<const uint8_t*>(block.data()) + 9;
+    EXPECT_EQ(rec[0], 2);        // PackBits row of 8 bytes: literal 0x10, repeat 7 x 0
+    EXPECT_EQ(rec[1] << 8 | rec[2], 4);
+    EXPECT_EQ(rec[7], 3);        // delta row
+    EXPECT_EQ(rec[8] << 8 | rec[9], 2);
+    EXPECT_EQ(rec[12], 5);       // duplicates
+    EXPECT_EQ(rec[13] << 8 | rec[14], 48);
+}
+
+TEST_F(BandTest, RandomBandsSurviveTheRoundTrip) {
+    std::mt19937 rng(11);
+    for (int round = 0; round < 12; ++round) {
+        sink.bytes.clear();
+        record.cursorX = record.cursorY = -1;
+        const int32_t w = 8 + static_cast<int32_t>(rng() % 2600);
+        const int32_t h = 1 + static_cast<int32_t>(rng() % 120);
+        TestBand band(w, h);
+        const int kind = round % 4;
+        for (int32_t y = 0; y < h; ++y) {
+            if (kind == 1 && y % 7 != 0 && y > 0) {  // repeated rows
+                std::copy_n(band.bits.begin() + (y - 1) * band.stride, band.stride, band.bits.begin() + y * band.stride);
+                continue;
+            }
+            for (int32_t x = 0; x < w; ++x) {
+                const bool black = kind == 0   ? rng() % 2
+                                   : kind == 2 ? (x > 300 && x < 310) || rng() % 97 == 0  // far-apart changes
+                                               : rng() % 5 == 0;
+                if (black) band.Black(x, y);
+            }
+        }
+        const int32_t x0 = static_cast<int32_t>(rng() % 40), y0 = static_cast<int32_t>(rng() % 40);
+        MonoBandOptions options;
+        options.sixteenBit = round % 3 == 2;
+        options.alwaysPackBits = round == 5;
+        auto page = RoundTrip(band, x0, y0, options);
+        ExpectSame(band, page, x0, y0);
+    }
+}
+
+TEST_F(BandTest, BlocksStayBelow32768BytesAndAnnounceTheirSize) {
+    std::mt19937 rng(3);
+    TestBand band(4800, 200);  // 600 bytes a row of noise: many blocks
+    for (int32_t y = 0; y < band.height; ++y)
+        for (int32_t x = 0; x < band.width; ++x)
+            if (rng() % 2) band.Black(x, y);
+    auto page = RoundTrip(band, 0, 0);
+    ExpectSame(band, page, 0, 0);
+    auto job = pclread::Read(sink.bytes);
+    int blocks = 0;
+    for (const auto& c : job.commands) {
+        if (c.prefix == "*b" && c.terminator == 'W') {
+            ++blocks;
+            EXPECT_EQ(c.value.size(), 5u) << "five digits, leading zeros kept";
+            EXPECT_LE(c.payload, 32767u - 9u);
+        }
+    }
+    EXPECT_GT(blocks, 3);
+}
+
+TEST_F(BandTest, NothingIsSentWithoutADocument) {
+    record.jobState = kJobIdle;
+    TestBand band(64, 4);
+    auto view = band.View();
+    SendMonoBand(record, view, {});
+    SpoolFlush(record);
+    EXPECT_TRUE(sink.bytes.empty());
+}
+
+}  // namespace
+}  // namespace pclrend

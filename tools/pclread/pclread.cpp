@@ -1,0 +1,469 @@
+#include "pclread/pclread.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string_view>
+
+namespace pclread {
+
+int64_t Page::BlackCount() const {
+    int64_t n = 0;
+    for (uint8_t b : bits) n += __builtin_popcount(b);
+    return n;
+}
+
+bool DecodePackBits(std::span<const uint8_t> data, std::vector<uint8_t>& row) {
+    std::vector<uint8_t> out;
+    size_t i = 0;
+    while (i < data.size()) {
+        const int8_t c = static_cast<int8_t>(data[i++]);
+        if (c >= 0) {
+            const size_t n = static_cast<size_t>(c) + 1;
+            if (i + n > data.size()) return false;
+            out.insert(out.end(), data.begin() + static_cast<ptrdiff_t>(i), data.begin() + static_cast<ptrdiff_t>(i + n));
+            i += n;
+        } else if (c != -128) {
+            if (i >= data.size()) return false;
+            out.insert(out.end(), static_cast<size_t>(1 - c), data[i++]);
+        }
+    }
+    std::fill(row.begin(), row.end(), 0);
+    if (out.size() > row.size()) row.resize(out.size());
+    std::copy(out.begin(), out.end(), row.begin());
+    return true;
+}
+
+bool DecodePackBits16(std::span<const uint8_t> data, std::vector<uint8_t>& row) {
+    std::vector<uint8_t> out;
+    size_t i = 0;
+    while (i < data.size()) {
+        const int8_t c = static_cast<int8_t>(data[i++]);
+        if (c >= 0) {
+            const size_t n = (static_cast<size_t>(c) + 1) * 2;
+            if (i + n > data.size()) return false;
+            out.insert(out.end(), data.begin() + static_cast<ptrdiff_t>(i), data.begin() + static_cast<ptrdiff_t>(i + n));
+            i += n;
+        } else if (c != -128) {
+            if (i + 2 > data.size()) return false;
+            for (int k = 0; k < 1 - c; ++k) {
+                out.push_back(data[i]);
+                out.push_back(data[i + 1]);
+            }
+            i += 2;
+        }
+    }
+    std::fill(row.begin(), row.end(), 0);
+    if (out.size() > row.size()) row.resize(out.size());
+    std::copy(out.begin(), out.end(), row.begin());
+    return true;
+}
+
+bool DecodeRunLength(std::span<const uint8_t> data, std::vector<uint8_t>& row) {
+    if (data.size() % 2) return false;
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i < data.size(); i += 2) out.insert(out.end(), static_cast<size_t>(data[i]) + 1, data[i + 1]);
+    std::fill(row.begin(), row.end(), 0);
+    if (out.size() > row.size()) row.resize(out.size());
+    std::copy(out.begin(), out.end(), row.begin());
+    return true;
+}
+
+bool DecodeDelta(std::span<const uint8_t> data, std::vector<uint8_t>& row) {
+    size_t i = 0;
+    size_t pos = 0;
+    while (i < data.size()) {
+        const uint8_t c = data[i++];
+        const size_t count = (c >> 5) + 1;
+        size_t offset = c & 31;
+        if (offset == 31) {
+            for (;;) {
+                if (i >= data.size()) return false;
+                const uint8_t more = data[i++];
+                offset += more;
+                if (more != 255) break;
+            }
+        }
+        pos += offset;
+        if (i + count > data.size()) return false;
+        if (pos + count > row.size()) row.resize(pos + count, 0);
+        std::copy(data.begin() + static_cast<ptrdiff_t>(i), data.begin() + static_cast<ptrdiff_t>(i + count),
+                  row.begin() + static_cast<ptrdiff_t>(pos));
+        i += count;
+        pos += count;
+    }
+    return true;
+}
+
+namespace {
+
+constexpr uint8_t ESC = 0x1B;
+constexpr std::string_view kUel = "\x1b%-12345X";
+
+bool IsParameterised(uint8_t c) { return c >= 33 && c <= 47; }
+bool IsGroup(uint8_t c) { return c >= 96 && c <= 126; }
+bool IsParam(uint8_t c) { return c >= 96 && c <= 126; }     // lower case: more follow
+bool IsTerminator(uint8_t c) { return c >= 64 && c <= 94; } // upper case: last
+
+class Reader {
+public:
+    Reader(std::span<const uint8_t> bytes, const Options& options, Job& job)
+        : in_(bytes), options_(options), job_(job) {}
+
+    void Run() {
+        while (pos_ < in_.size()) {
+            if (pjl_) {
+                ReadPjl();
+            } else {
+                ReadPcl();
+            }
+        }
+        if (rasterOpen_) Error("raster graphics left open at the end of the job");
+        if (dirty_) EndPage();
+    }
+
+private:
+    // ---- PJL ---------------------------------------------------------
+    bool AtUel() const {
+        return in_.size() - pos_ >= kUel.size() &&
+               std::equal(kUel.begin(), kUel.end(), in_.begin() + static_cast<ptrdiff_t>(pos_));
+    }
+
+    void ReadPjl() {
+        if (AtUel()) {
+            pos_ += kUel.size();
+            ++job_.uelCount;
+            return;
+        }
+        if (in_[pos_] == ESC) {
+            // Outside a language only PJL lines and the UEL may stand.
+            pjl_ = false;
+            if (job_.pjl.empty() || job_.pjl.back().rfind("@PJL ENTER LANGUAGE", 0) != 0)
+                Error("escape sequence outside a language (no ENTER LANGUAGE)");
+            return;
+        }
+        size_t end = pos_;
+        while (end < in_.size() && in_[end] != '\n') ++end;
+        std::string line(in_.begin() + static_cast<ptrdiff_t>(pos_), in_.begin() + static_cast<ptrdiff_t>(end));
+        if (end >= in_.size()) Error("PJL line without its line feed");
+        if (line.rfind("@PJL", 0) != 0) Error("PJL line not starting with @PJL: " + line);
+        for (char c : line)
+            if (static_cast<uint8_t>(c) < 32 && c != '\t' && c != '\r') Error("control byte in a PJL line");
+        pos_ = std::min(end + 1, in_.size());
+        job_.pjl.push_back(line);
+        if (line.rfind("@PJL ENTER LANGUAGE", 0) == 0) {
+            if (line != "@PJL ENTER LANGUAGE=PCL") Error("unsupported language: " + line);
+            pjl_ = false;
+        }
+    }
+
+    // ---- PCL ---------------------------------------------------------
+    void ReadPcl() {
+        if (AtUel()) {
+            pos_ += kUel.size();
+            ++job_.uelCount;
+            if (rasterOpen_) Error("UEL inside raster graphics");
+            pjl_ = true;
+            gl2_ = false;
+            return;
+        }
+        const uint8_t c = in_[pos_];
+        if (gl2_ && c != ESC) return ReadGl2();
+        if (c != ESC) {
+            ++pos_;
+            if (c == 0x0C) {
+                ++job_.formFeeds;
+                EndPage();
+            } else if (c == '\r') {
+                cursorX_ = 0;
+            } else if (c == '\n') {
+                // Line feeds move the cursor by the line spacing; this driver
+                // never prints text through them.
+            } else {
+                Error("printable data outside any command");
+            }
+            return;
+        }
+        const size_t start = pos_++;
+        if (pos_ >= in_.size()) return Error("escape at the end of the job");
+        const uint8_t p = in_[pos_++];
+        if (p >= 48 && p <= 126) {  // two-character escape
+            Command cmd;
+            cmd.terminator = static_cast<char>(p);
+            cmd.offset = start;
+            Push(cmd);
+            if (p == 'E') Reset();
+            return;
+        }
+        if (!IsParameterised(p)) return Error("bad character after escape");
+        std::string prefix(1, static_cast<char>(p));
+        if (pos_ < in_.size() && IsGroup(in_[pos_])) {
+            prefix += static_cast<char>(in_[pos_++]);
+        } else if (p != '%' && p != '(' && p != ')') {
+            return Error("escape sequence without a group character");
+        }
+        for (;;) {
+            std::string value;
+            if (pos_ < in_.size() && (in_[pos_] == '+' || in_[pos_] == '-')) value += static_cast<char>(in_[pos_++]);
+            bool digits = false, dot = false;
+            while (pos_ < in_.size() && ((in_[pos_] >= '0' && in_[pos_] <= '9') || (in_[pos_] == '.' && !dot))) {
+                if (in_[pos_] == '.') dot = true; else digits = true;
+                value += static_cast<char>(in_[pos_++]);
+            }
+            if (!value.empty() && !digits) return Error("value field without digits");
+            if (pos_ >= in_.size()) return Error("escape sequence cut off");
+            const uint8_t t = in_[pos_++];
+            if (!IsParam(t) && !IsTerminator(t)) return Error("bad parameter character");
+            Command cmd;
+            cmd.prefix = prefix;
+            cmd.terminator = static_cast<char>(IsParam(t) ? t - 32 : t);
+            cmd.value = value;
+            cmd.offset = start;
+            const size_t payload = PayloadOf(cmd);
+            if (payload) {
+                if (pos_ + payload > in_.size()) return Error("binary data shorter than its count");
+                cmd.payload = payload;
+            }
+            Execute(cmd, in_.subspan(pos_, payload));
+            pos_ += payload;
+            Push(cmd);
+            if (IsTerminator(t)) return;
+            if (payload) return Error("binary data inside a combined sequence");
+        }
+    }
+
+    // HP-GL/2 between ESC%#B and ESC%#A: mnemonics, numbers, separators and
+    // quoted labels; nothing of it marks the page in this reader.
+    void ReadGl2() {
+        bool quoted = false;
+        while (pos_ < in_.size() && (quoted || in_[pos_] != ESC)) {
+            const uint8_t b = in_[pos_++];
+            if (b == '"') quoted = !quoted;
+            else if (!quoted && b < 32 && b != '\n' && b != '\r' && b != '\t') Error("control byte in HP-GL/2");
+        }
+        if (quoted) Error("HP-GL/2 label not closed");
+    }
+
+    static long Int(const Command& c) { return std::strtol(c.value.c_str(), nullptr, 10); }
+    static bool Relative(const Command& c) { return !c.value.empty() && (c.value[0] == '+' || c.value[0] == '-'); }
+
+    size_t PayloadOf(const Command& c) const {
+        static const char* kData[] = {"*b", "*c", "(s", ")s", "&n", "*v", "*m", "*l", "&b", "*o", "&p"};
+        const bool dataCmd = (c.terminator == 'W' && std::any_of(std::begin(kData), std::end(kData),
+                                                                  [&](const char* k) { return c.prefix == k; })) ||
+                             (c.prefix == "&p" && c.terminator == 'X') || (c.prefix == "*b" && c.terminator == 'V');
+        if (!dataCmd) return 0;
+        const long n = Int(c);
+        return n > 0 ? static_cast<size_t>(n) : 0;
+    }
+
+    void Push(const Command& c) {
+        if (options_.keepCommands) job_.commands.push_back(c);
+    }
+
+    void Error(const std::string& what) {
+        if (job_.errors.size() < 100) job_.errors.push_back(what + " (offset " + std::to_string(pos_) + ")");
+    }
+
+    void Reset() {
+        if (rasterOpen_) Error("printer reset inside raster graphics");
+        if (dirty_) EndPage();
+        cursorX_ = cursorY_ = 0;
+        topMarginLines_ = 0;
+        vmi48_ = 8.0;  // six lines per inch
+        compression_ = 0;
+        rasterWidth_ = 0;
+        rectW_ = rectH_ = 0;
+    }
+
+    int32_t Units() const { return job_.resolution > 0 ? job_.resolution : 300; }
+    int32_t TopMargin() const {
+        return static_cast<int32_t>(std::lround(topMarginLines_ * vmi48_ / 48.0 * Units()));
+    }
+
+    Page& CurrentPage() {
+        if (!dirty_) {
+            page_ = Page{};
+            page_.width = options_.pageWidth > 0 ? options_.pageWidth : Units() * 17 / 2;
+            page_.height = options_.pageHeight > 0 ? options_.pageHeight : Units() * 11;
+            page_.stride = (page_.width + 7) / 8;
+            page_.bits.assign(static_cast<size_t>(page_.stride) * page_.height, 0);
+            dirty_ = true;
+        }
+        return page_;
+    }
+
+    void EndPage() {
+        if (rasterOpen_) Error("page ended inside raster graphics");
+        if (job_.pages.size() < options_.maxPages) job_.pages.push_back(CurrentPage());
+        dirty_ = false;
+    }
+
+    void Fill(int32_t x0, int32_t y0, int32_t w, int32_t h, bool black) {
+        Page& pg = CurrentPage();
+        const int32_t x1 = std::min(pg.width, x0 + w), y1 = std::min(pg.height, y0 + h);
+        for (int32_t y = std::max(0, y0); y < y1; ++y)
+            for (int32_t x = std::max(0, x0); x < x1; ++x) {
+                uint8_t& b = pg.bits[static_cast<size_t>(y) * pg.stride + x / 8];
+                const uint8_t m = static_cast<uint8_t>(0x80 >> (x % 8));
+                b = black ? (b | m) : (b & ~m);
+            }
+    }
+
+    void PlotRow(const std::vector<uint8_t>& row) {
+        Page& pg = CurrentPage();
+        const int32_t y = rasterY_++;
+        cursorY_ = y - TopMargin() + 1;
+        if (y < 0 || y >= pg.height) return;
+        const size_t bytes = rasterWidth_ > 0 ? std::min(row.size(), static_cast<size_t>((rasterWidth_ + 7) / 8)) : row.size();
+        for (size_t i = 0; i < bytes; ++i) {
+            uint8_t b = row[i];
+            if (!b) continue;
+            for (int k = 0; k < 8; ++k) {
+                if (!((b >> (7 - k)) & 1)) continue;
+                const int64_t x = rasterX_ + static_cast<int64_t>(i) * 8 + k;
+                if (rasterWidth_ > 0 && static_cast<int64_t>(i) * 8 + k >= rasterWidth_) break;
+                if (x < 0 || x >= pg.width) continue;
+                pg.bits[static_cast<size_t>(y) * pg.stride + static_cast<size_t>(x) / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+            }
+        }
+    }
+
+    void StartRaster(long mode) {
+        if (rasterOpen_) return;  // a second start inside raster graphics is ignored by printers
+        rasterOpen_ = true;
+        rasterX_ = mode == 1 || mode == 3 ? cursorX_ : 0;
+        rasterY_ = cursorY_ + TopMargin();
+        seed_.assign(static_cast<size_t>(std::max(1, CurrentPage().stride)), 0);
+    }
+
+    void EndRaster() {
+        if (!rasterOpen_) return;
+        rasterOpen_ = false;
+        cursorX_ = rasterX_;
+    }
+
+    void TransferRow(std::span<const uint8_t> data) {
+        if (!rasterOpen_) StartRaster(0);
+        bool ok = true;
+        switch (compression_) {
+        case 0: seed_.assign(std::max(seed_.size(), data.size()), 0); std::copy(data.begin(), data.end(), seed_.begin()); break;
+        case 1: ok = DecodeRunLength(data, seed_); break;
+        case 2: ok = DecodePackBits(data, seed_); break;
+        case 3: ok = DecodeDelta(data, seed_); break;
+        case 5:
+        case 1008: return Adaptive(data);
+        default: return Error("unsupported compression method " + std::to_string(compression_));
+        }
+        if (!ok) return Error("malformed row data");
+        PlotRow(seed_);
+    }
+
+    void Adaptive(std::span<const uint8_t> data) {
+        size_t i = 0;
+        while (i < data.size()) {
+            if (i + 3 > data.size()) return Error("adaptive record cut off");
+            const uint8_t cmd = data[i];
+            const size_t count = static_cast<size_t>(data[i + 1]) << 8 | data[i + 2];
+            i += 3;
+            const bool hasData = cmd != 4 && cmd != 5;
+            if (hasData && i + count > data.size()) return Error("adaptive record longer than its block");
+            const auto body = data.subspan(i, hasData ? count : 0);
+            bool ok = true;
+            switch (cmd) {
+            case 0: std::fill(seed_.begin(), seed_.end(), 0); if (count > seed_.size()) seed_.resize(count); std::copy(body.begin(), body.end(), seed_.begin()); break;
+            case 1: ok = DecodeRunLength(body, seed_); break;
+            case 2: ok = DecodePackBits(body, seed_); break;
+            case 3: ok = DecodeDelta(body, seed_); break;
+            case 4: std::fill(seed_.begin(), seed_.end(), 0); for (size_t k = 0; k < count; ++k) PlotRow(seed_); break;
+            case 5: for (size_t k = 0; k < count; ++k) PlotRow(seed_); break;
+            case 254:
+                if (compression_ != 1008) return Error("16-bit run-length record outside method 1008");
+                ok = DecodePackBits16(body, seed_);
+                break;
+            default: return Error("unknown adaptive record " + std::to_string(cmd));
+            }
+            if (!ok) return Error("malformed adaptive record");
+            if (cmd <= 3 || cmd == 254) PlotRow(seed_);
+            i += body.size();
+        }
+    }
+
+    void Execute(const Command& c, std::span<const uint8_t> payload) {
+        const std::string& p = c.prefix;
+        const char t = c.terminator;
+        if (p == "%" && (t == 'B' || t == 'A')) {
+            gl2_ = t == 'B';
+        } else if (p == "&u" && t == 'D') {
+            job_.resolution = static_cast<int32_t>(Int(c));
+        } else if (p == "*t" && t == 'R') {
+            if (Int(c) != Units()) Error("raster resolution differs from the unit of measure");
+        } else if (p == "*p" && (t == 'X' || t == 'Y')) {
+            int32_t& axis = t == 'X' ? cursorX_ : cursorY_;
+            axis = static_cast<int32_t>(Relative(c) ? axis + Int(c) : Int(c));
+            if (rasterOpen_) Error("cursor moved inside raster graphics");
+        } else if (p == "&l" && t == 'C') {
+            vmi48_ = std::strtod(c.value.c_str(), nullptr);
+        } else if (p == "&l" && t == 'E') {
+            topMarginLines_ = static_cast<int32_t>(Int(c));
+        } else if (p == "*r" && t == 'A') {
+            StartRaster(Int(c));
+        } else if (p == "*r" && (t == 'B' || t == 'C')) {
+            EndRaster();
+        } else if (p == "*r" && t == 'S') {
+            rasterWidth_ = static_cast<int32_t>(Int(c));
+        } else if (p == "*b" && t == 'M') {
+            compression_ = static_cast<int32_t>(Int(c));
+        } else if (p == "*b" && t == 'Y') {
+            if (!rasterOpen_) StartRaster(0);
+            std::fill(seed_.begin(), seed_.end(), 0);
+            rasterY_ += static_cast<int32_t>(Int(c));
+        } else if (p == "*b" && t == 'W') {
+            TransferRow(payload);
+        } else if (p == "*c" && t == 'A') {
+            rectW_ = static_cast<int32_t>(Int(c));
+        } else if (p == "*c" && t == 'B') {
+            rectH_ = static_cast<int32_t>(Int(c));
+        } else if (p == "*c" && t == 'P') {
+            const long kind = Int(c);
+            if (kind == 0 || kind == 1) {
+                Fill(cursorX_, cursorY_ + TopMargin(), rectW_, rectH_, kind == 0);
+            } else {
+                Error("rectangle fill kind " + std::to_string(kind) + " is not decoded");
+            }
+        } else if (p == "&l" && t == 'A') {
+            // A new page size ejects a page that holds marks.
+        }
+    }
+
+    std::span<const uint8_t> in_;
+    const Options& options_;
+    Job& job_;
+    size_t pos_ = 0;
+    bool pjl_ = true;
+    bool gl2_ = false;
+
+    int32_t cursorX_ = 0, cursorY_ = 0;
+    int32_t topMarginLines_ = 0;
+    double vmi48_ = 8.0;
+    int32_t compression_ = 0;
+    int32_t rasterWidth_ = 0;
+    int32_t rectW_ = 0, rectH_ = 0;
+
+    bool rasterOpen_ = false;
+    int32_t rasterX_ = 0, rasterY_ = 0;
+    std::vector<uint8_t> seed_;
+
+    bool dirty_ = false;
+    Page page_;
+};
+
+}  // namespace
+
+Job Read(std::span<const uint8_t> bytes, const Options& options) {
+    Job job;
+    Reader(bytes, options, job).Run();
+    return job;
+}
+
+}  // namespace pclread

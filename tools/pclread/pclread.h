@@ -1,0 +1,69 @@
+// Test-side reader of PJL/PCL 5 jobs: splits the job into PJL lines and PCL
+// commands, checks every escape sequence for form and every binary payload
+// for its count, and decodes raster graphics (compression methods 0, 1, 2, 3,
+// 5 and the 16-bit adaptive mode 1008) and rectangle fills into page bitmaps
+// at the cursor positions the job sets. Written apart from the renderer so
+// that it checks it independently.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace pclread {
+
+// One page: 1 bit per pixel, 1 = black, leftmost pixel in bit 7.
+struct Page {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t stride = 0;
+    std::vector<uint8_t> bits;
+
+    bool Black(int32_t x, int32_t y) const {
+        return (bits[static_cast<size_t>(y) * stride + x / 8] >> (7 - x % 8)) & 1;
+    }
+    int64_t BlackCount() const;
+};
+
+// One PCL escape sequence: "*p" "X" with its value, or a two-character
+// escape ("E"). Combined sequences appear as one command per parameter.
+struct Command {
+    std::string prefix;     // parameterised and group characters, e.g. "*p"
+    char terminator = 0;    // upper-case parameter character, e.g. 'X'
+    std::string value;      // value field as written ("-12", "0.08", "")
+    size_t payload = 0;     // bytes of binary data that followed
+    size_t offset = 0;      // position of the ESC in the job
+};
+
+struct Options {
+    int32_t pageWidth = 0;   // logical page in dots; 0 = letter at the job's resolution
+    int32_t pageHeight = 0;
+    bool keepCommands = true;
+    size_t maxPages = 64;
+};
+
+struct Job {
+    std::vector<std::string> pjl;       // PJL lines without their line feed
+    std::vector<Command> commands;
+    std::vector<Page> pages;
+    std::vector<std::string> errors;    // every form fault, with its offset
+    int32_t resolution = 0;             // from ESC&u#D
+    size_t formFeeds = 0;
+    size_t uelCount = 0;
+    bool Ok() const { return errors.empty(); }
+};
+
+Job Read(std::span<const uint8_t> bytes, const Options& options = {});
+
+// Decoders of single rows, exposed for tests. Each returns false when the
+// data is malformed. `row` is the seed on entry and the decoded row after.
+bool DecodePackBits(std::span<const uint8_t> data, std::vector<uint8_t>& row);
+bool DecodePackBits16(std::span<const uint8_t> data, std::vector<uint8_t>& row);
+bool DecodeDelta(std::span<const uint8_t> data, std::vector<uint8_t>& row);
+bool DecodeRunLength(std::span<const uint8_t> data, std::vector<uint8_t>& row);
+
+// Writes a page as a PNG (1 bit grey, white background).
+bool WritePng(const Page& page, const std::string& path);
+
+}  // namespace pclread
