@@ -1,0 +1,1015 @@
+#include "base/text.h"
+
+#include <iconv.h>
+#include <locale.h>
+#include <wctype.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "base/error.h"
+#include "base/locale.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Code page tables
+
+constexpr char16_t kReplacement = 0xFFFD;
+constexpr uint16_t kUnmapped = 0xFFFF;  // no byte code of any table has this value
+
+enum class ByteKind : uint8_t { Invalid, Single, Lead };
+
+struct CodePageTable {
+    UINT codePage = 0;
+    bool doubleByte = false;
+    std::array<ByteKind, 256> kind{};
+    std::array<char16_t, 256> single{};
+    std::vector<char16_t> pairs;     // lead << 8 | trail -> character, 0 when the pair is invalid
+    std::vector<uint16_t> reverse;   // character -> byte or lead << 8 | trail, kUnmapped when none
+};
+
+bool IsDoubleByteCodePage(UINT cp) { return cp == 932 || cp == 936 || cp == 949 || cp == 950 || cp == 1361; }
+
+std::optional<std::string> IconvName(UINT cp) {
+    switch (cp) {
+    case 437: case 737: case 775: case 850: case 852: case 855: case 857: case 860: case 861:
+    case 862: case 863: case 864: case 865: case 866: case 869: case 874:
+    case 1250: case 1251: case 1252: case 1253: case 1254: case 1255: case 1256: case 1257: case 1258:
+    case 932: case 936: case 949: case 950:
+        return "CP" + std::to_string(cp);
+    case 1361: return "JOHAB";
+    case 10000: return "MACINTOSH";
+    case 20866: return "KOI8-R";
+    case 21866: return "KOI8-U";
+    case 28591: case 28592: case 28593: case 28594: case 28595: case 28596: case 28597: case 28598:
+    case 28599:
+        return "ISO-8859-" + std::to_string(cp - 28590);
+    case 28603: return "ISO-8859-13";
+    case 28605: return "ISO-8859-15";
+    default: return std::nullopt;
+    }
+}
+
+// Converts one short sequence; returns the UTF-16 units or the errno.
+struct Probe {
+    int error = 0;
+    size_t consumed = 0;
+    std::array<char16_t, 4> out{};
+    size_t count = 0;
+};
+
+Probe Convert(iconv_t cd, const char* in, size_t inSize) {
+    Probe p;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char* inPtr = const_cast<char*>(in);
+    size_t inLeft = inSize;
+    char outBytes[8];
+    char* outPtr = outBytes;
+    size_t outLeft = sizeof outBytes;
+    if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) p.error = errno;
+    p.consumed = inSize - inLeft;
+    p.count = (sizeof outBytes - outLeft) / 2;
+    for (size_t i = 0; i < p.count; ++i)
+        p.out[i] = static_cast<char16_t>(static_cast<uint8_t>(outBytes[2 * i]) |
+                                         (static_cast<uint8_t>(outBytes[2 * i + 1]) << 8));
+    return p;
+}
+
+// A byte that the code page leaves undefined still maps to a character, so
+// that any byte string survives a round trip: C1 controls below 0xA0 (as the
+// Western code page does), private-use characters above.
+char16_t UndefinedByteCharacter(uint8_t b) { return b < 0xA0 ? b : static_cast<char16_t>(0xF700 + b); }
+
+std::unique_ptr<CodePageTable> BuildTable(UINT cp) {
+    const auto name = IconvName(cp);
+    if (!name) return nullptr;
+    iconv_t toWide = iconv_open("UTF-16LE", name->c_str());
+    if (toWide == reinterpret_cast<iconv_t>(-1)) return nullptr;
+    iconv_t fromWide = iconv_open(name->c_str(), "UTF-16LE");
+    if (fromWide == reinterpret_cast<iconv_t>(-1)) {
+        iconv_close(toWide);
+        return nullptr;
+    }
+    auto t = std::make_unique<CodePageTable>();
+    t->codePage = cp;
+    t->doubleByte = IsDoubleByteCodePage(cp);
+    t->reverse.assign(0x10000, kUnmapped);
+    if (t->doubleByte) t->pairs.assign(0x10000, 0);
+
+    for (int b = 0; b < 256; ++b) {
+        const char byte = static_cast<char>(b);
+        const Probe p = Convert(toWide, &byte, 1);
+        if (p.error == 0 && p.count == 1) {
+            t->kind[b] = ByteKind::Single;
+            t->single[b] = p.out[0];
+        } else if (p.error == EINVAL && t->doubleByte) {
+            t->kind[b] = ByteKind::Lead;
+        } else {
+            t->kind[b] = ByteKind::Single;
+            t->single[b] = UndefinedByteCharacter(static_cast<uint8_t>(b));
+        }
+    }
+    if (t->doubleByte) {
+        for (int lead = 0x80; lead < 256; ++lead) {
+            if (t->kind[lead] != ByteKind::Lead) continue;
+            for (int trail = 1; trail < 256; ++trail) {
+                const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+                const Probe p = Convert(toWide, pair, 2);
+                if (p.error == 0 && p.count == 1 && p.consumed == 2 && p.out[0] != 0)
+                    t->pairs[(lead << 8) | trail] = p.out[0];
+            }
+        }
+    }
+    // The preferred encoding of each character is iconv's own; characters that
+    // only decode one way still encode back to the bytes they came from.
+    for (uint32_t c = 1; c < 0x10000; ++c) {
+        if (c >= 0xD800 && c < 0xE000) continue;
+        const char in[2] = {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+        iconv(fromWide, nullptr, nullptr, nullptr, nullptr);
+        char* inPtr = const_cast<char*>(in);
+        size_t inLeft = 2;
+        char out[4];
+        char* outPtr = out;
+        size_t outLeft = sizeof out;
+        if (iconv(fromWide, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) continue;
+        const size_t n = sizeof out - outLeft;
+        if (n == 1) {
+            t->reverse[c] = static_cast<uint8_t>(out[0]);
+        } else if (n == 2 && t->doubleByte) {
+            const auto lead = static_cast<uint8_t>(out[0]);
+            const auto trail = static_cast<uint8_t>(out[1]);
+            if (t->kind[lead] == ByteKind::Lead && t->pairs[(lead << 8) | trail] != 0)
+                t->reverse[c] = static_cast<uint16_t>((lead << 8) | trail);
+        }
+    }
+    for (int b = 1; b < 256; ++b)
+        if (t->kind[b] == ByteKind::Single && t->reverse[t->single[b]] == kUnmapped) t->reverse[t->single[b]] = b;
+    if (t->doubleByte)
+        for (uint32_t code = 0x8000; code < 0x10000; ++code)
+            if (char16_t c = t->pairs[code]; c != 0 && t->reverse[c] == kUnmapped)
+                t->reverse[c] = static_cast<uint16_t>(code);
+    t->reverse[0] = 0;
+    iconv_close(toWide);
+    iconv_close(fromWide);
+    return t;
+}
+
+std::mutex g_tablesLock;
+std::map<UINT, std::unique_ptr<CodePageTable>> g_tables;  // null entry: not available
+
+UINT ResolveCodePage(UINT cp) {
+    if (cp == CP_ACP || cp == CP_THREAD_ACP) return GetACP();
+    if (cp == CP_OEMCP) return GetOEMCP();
+    if (cp == CP_MACCP) return 10000;
+    return cp;
+}
+
+// The table of a code page, built on first use; null when the page is not
+// supported. Tables are never destroyed, so the pointer stays valid.
+const CodePageTable* TableFor(UINT cp) {
+    std::lock_guard lock(g_tablesLock);
+    auto it = g_tables.find(cp);
+    if (it == g_tables.end()) it = g_tables.emplace(cp, BuildTable(cp)).first;
+    return it->second.get();
+}
+
+// ---------------------------------------------------------------------------
+// UTF-8
+
+// Decodes UTF-8 into UTF-16. Returns false on a malformed sequence when
+// strict; otherwise each malformed sequence becomes U+FFFD.
+bool DecodeUtf8(std::string_view in, std::u16string& out, bool strict) {
+    size_t i = 0;
+    while (i < in.size()) {
+        const auto b0 = static_cast<uint8_t>(in[i]);
+        if (b0 < 0x80) {
+            out.push_back(b0);
+            ++i;
+            continue;
+        }
+        int need = 0;
+        uint32_t cp = 0;
+        uint32_t min = 0;
+        if (b0 >= 0xC2 && b0 <= 0xDF) { need = 1; cp = b0 & 0x1F; min = 0x80; }
+        else if (b0 >= 0xE0 && b0 <= 0xEF) { need = 2; cp = b0 & 0x0F; min = 0x800; }
+        else if (b0 >= 0xF0 && b0 <= 0xF4) { need = 3; cp = b0 & 0x07; min = 0x10000; }
+        size_t j = i + 1;
+        bool ok = need > 0;
+        for (int k = 0; ok && k < need; ++k, ++j) {
+            if (j >= in.size() || (static_cast<uint8_t>(in[j]) & 0xC0) != 0x80) {
+                ok = false;
+                break;
+            }
+            cp = (cp << 6) | (static_cast<uint8_t>(in[j]) & 0x3F);
+        }
+        if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000))) ok = false;
+        if (!ok) {
+            if (strict) return false;
+            out.push_back(kReplacement);
+            // Skip the lead byte and the continuation bytes that belonged to it.
+            i = std::max(i + 1, std::min(j, in.size()));
+            continue;
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+        i = j;
+    }
+    return true;
+}
+
+bool EncodeUtf8(std::u16string_view in, std::string& out, bool strict) {
+    for (size_t i = 0; i < in.size(); ++i) {
+        uint32_t cp = in[i];
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] < 0xE000) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (in[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp < 0xE000) {
+            if (strict) return false;
+            cp = kReplacement;
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Table conversions
+
+// Returns false on an invalid sequence when strict.
+bool DecodeTable(const CodePageTable& t, std::string_view in, std::u16string& out, bool strict) {
+    for (size_t i = 0; i < in.size(); ++i) {
+        const auto b = static_cast<uint8_t>(in[i]);
+        if (t.kind[b] != ByteKind::Lead) {
+            out.push_back(t.single[b]);
+            continue;
+        }
+        if (i + 1 < in.size()) {
+            const auto trail = static_cast<uint8_t>(in[i + 1]);
+            if (char16_t c = t.pairs[(b << 8) | trail]; c != 0) {
+                out.push_back(c);
+                ++i;
+                continue;
+            }
+        }
+        // A lead byte without a valid trail: the lead byte alone is lost, the
+        // next byte is read again on its own.
+        if (strict) return false;
+        out.push_back(u'?');
+    }
+    return true;
+}
+
+void EncodeTable(const CodePageTable& t, std::u16string_view in, std::string& out, std::string_view defaultChar,
+                 bool& usedDefault) {
+    for (size_t i = 0; i < in.size(); ++i) {
+        const char16_t c = in[i];
+        uint16_t code = t.reverse[c];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] < 0xE000) {
+            ++i;  // a character outside the BMP is never in these code pages
+            code = kUnmapped;
+        }
+        if (code == kUnmapped) {
+            out.append(defaultChar);
+            usedDefault = true;
+        } else if (code > 0xFF) {
+            out.push_back(static_cast<char>(code >> 8));
+            out.push_back(static_cast<char>(code & 0xFF));
+        } else {
+            out.push_back(static_cast<char>(code));
+        }
+    }
+}
+
+// The code page's default character in bytes: the caller's (its first
+// character) or "?".
+std::string DefaultCharFor(const CodePageTable& t, LPCSTR given) {
+    if (!given || !*given) return "?";
+    const auto b = static_cast<uint8_t>(given[0]);
+    if (t.kind[b] == ByteKind::Lead && given[1] != 0) return std::string(given, 2);
+    return std::string(given, 1);
+}
+
+// ---------------------------------------------------------------------------
+// Case mapping
+
+locale_t UnicodeCType() {
+    static const locale_t loc = [] {
+        locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+        if (!l) l = newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(nullptr));
+        return l;
+    }();
+    return loc;
+}
+
+// Latin-1 fallback when the Unicode character classes are not installed.
+char16_t FallbackUpper(char16_t c) {
+    if (c >= u'a' && c <= u'z') return c - 32;
+    if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 32;
+    if (c == 0xFF) return 0x178;
+    return c;
+}
+char16_t FallbackLower(char16_t c) {
+    if (c >= u'A' && c <= u'Z') return c + 32;
+    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 32;
+    if (c == 0x178) return 0xFF;
+    return c;
+}
+
+bool IsSurrogate(char16_t c) { return c >= 0xD800 && c < 0xE000; }
+
+char16_t FoldForCompare(char16_t c) { return zq::ToLower(zq::ToUpper(c)); }
+
+// Applies a wide mapping to narrow text in the ANSI code page, character by
+// character, keeping double-byte characters as they are unless both forms
+// are single bytes.
+void MapNarrow(char* s, size_t n, char16_t (*map)(char16_t)) {
+    const CodePageTable* t = TableFor(GetACP());
+    for (size_t i = 0; i < n; ++i) {
+        const auto b = static_cast<uint8_t>(s[i]);
+        if (!t) {
+            if (b < 0x80) s[i] = static_cast<char>(map(b));
+            continue;
+        }
+        if (t->kind[b] == ByteKind::Lead) {
+            if (i + 1 < n) ++i;
+            continue;
+        }
+        const char16_t mapped = map(t->single[b]);
+        const uint16_t code = t->reverse[mapped];
+        if (code != kUnmapped && code <= 0xFF) s[i] = static_cast<char>(code);
+    }
+}
+
+size_t NarrowLength(LPCSTR s, int length) { return length < 0 ? std::strlen(s) : static_cast<size_t>(length); }
+size_t WideLength(LPCWSTR s, int length) {
+    if (length >= 0) return static_cast<size_t>(length);
+    return std::char_traits<char16_t>::length(s);
+}
+
+template <class Ch>
+Ch* MapCharOrString(Ch* text, char16_t (*map)(char16_t)) {
+    const auto bits = reinterpret_cast<uintptr_t>(text);
+    if ((bits >> 16) == 0) {
+        if constexpr (sizeof(Ch) == 1) {
+            char c = static_cast<char>(bits & 0xFF);
+            MapNarrow(&c, 1, map);
+            return reinterpret_cast<Ch*>(static_cast<uintptr_t>(static_cast<uint8_t>(c)));
+        } else {
+            return reinterpret_cast<Ch*>(static_cast<uintptr_t>(map(static_cast<char16_t>(bits & 0xFFFF))));
+        }
+    }
+    if constexpr (sizeof(Ch) == 1) {
+        MapNarrow(text, std::strlen(text), map);
+    } else {
+        for (Ch* p = text; *p; ++p) *p = map(*p);
+    }
+    return text;
+}
+
+// Word order: case-folded first; between strings equal but for case the
+// lower-case letter comes first.
+int CompareWide(std::u16string_view a, std::u16string_view b, bool ignoreCase) {
+    const int folded = zq::CompareIgnoreCase(a, b);
+    if (folded != 0 || ignoreCase) return folded;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] == b[i]) continue;
+        const bool aLower = zq::ToUpper(a[i]) != a[i];
+        const bool bLower = zq::ToUpper(b[i]) != b[i];
+        if (aLower != bLower) return aLower ? -1 : 1;
+        return a[i] < b[i] ? -1 : 1;
+    }
+    return 0;
+}
+
+std::u16string Normalize(std::u16string_view s, DWORD flags) {
+    std::u16string out;
+    out.reserve(s.size());
+    locale_t loc = UnicodeCType();
+    for (char16_t c : s) {
+        if ((flags & NORM_IGNOREWIDTH) && c >= 0xFF01 && c <= 0xFF5E) c = static_cast<char16_t>(c - 0xFF01 + 0x21);
+        if ((flags & NORM_IGNOREWIDTH) && c == 0x3000) c = u' ';
+        if ((flags & NORM_IGNOREKANATYPE) && c >= 0x30A1 && c <= 0x30F6) c = static_cast<char16_t>(c - 0x60);
+        if ((flags & NORM_IGNORENONSPACE) && c >= 0x0300 && c <= 0x036F) continue;
+        if (flags & NORM_IGNORESYMBOLS) {
+            const bool alnum = loc ? iswalnum_l(c, loc) != 0 : ((c | 0x20) >= u'a' && (c | 0x20) <= u'z') ||
+                                                                   (c >= u'0' && c <= u'9') || c >= 0x80;
+            if (!alnum) continue;
+        }
+        out.push_back(c);
+    }
+    return out;
+}
+
+int CompareStringsWide(DWORD flags, std::u16string_view a, std::u16string_view b) {
+    constexpr DWORD known = NORM_IGNORECASE | NORM_IGNORENONSPACE | NORM_IGNORESYMBOLS | SORT_STRINGSORT |
+                            NORM_IGNOREKANATYPE | NORM_IGNOREWIDTH;
+    if (flags & ~known) {
+        SetLastError(ERROR_INVALID_FLAGS);
+        return 0;
+    }
+    int r;
+    if (flags & (NORM_IGNORENONSPACE | NORM_IGNORESYMBOLS | NORM_IGNOREKANATYPE | NORM_IGNOREWIDTH))
+        r = CompareWide(Normalize(a, flags), Normalize(b, flags), flags & NORM_IGNORECASE);
+    else
+        r = CompareWide(a, b, flags & NORM_IGNORECASE);
+    return r < 0 ? CSTR_LESS_THAN : r > 0 ? CSTR_GREATER_THAN : CSTR_EQUAL;
+}
+
+// ---------------------------------------------------------------------------
+// Formatting
+
+template <class Ch>
+struct Sink {
+    Ch* dst;
+    int size;
+    int n = 0;
+    void Put(Ch c) {
+        if (n < size - 1) dst[n++] = c;
+    }
+    template <class Range>
+    void PutAll(const Range& r) {
+        for (auto c : r) Put(static_cast<Ch>(c));
+    }
+};
+
+struct Spec {
+    bool left = false;
+    bool zero = false;
+    bool alternate = false;
+    int width = 0;
+    int precision = -1;
+    enum class Size { Default, Short, Long, Wide64 } size = Size::Default;
+};
+
+template <class Ch>
+void PutPadded(Sink<Ch>& sink, const Spec& spec, std::basic_string_view<Ch> body, std::basic_string_view<Ch> sign,
+               bool zeroPad) {
+    const int len = static_cast<int>(body.size() + sign.size());
+    const int pad = spec.width > len ? spec.width - len : 0;
+    if (!spec.left && !zeroPad)
+        for (int i = 0; i < pad; ++i) sink.Put(Ch(' '));
+    sink.PutAll(sign);
+    if (!spec.left && zeroPad)
+        for (int i = 0; i < pad; ++i) sink.Put(Ch('0'));
+    sink.PutAll(body);
+    if (spec.left)
+        for (int i = 0; i < pad; ++i) sink.Put(Ch(' '));
+}
+
+template <class Ch>
+void PutInteger(Sink<Ch>& sink, const Spec& spec, uint64_t magnitude, bool negative, int base, bool upper) {
+    std::basic_string<Ch> digits;
+    const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    do {
+        digits.push_back(static_cast<Ch>(set[magnitude % base]));
+        magnitude /= base;
+    } while (magnitude);
+    if (spec.precision == 0 && digits == std::basic_string<Ch>(1, Ch('0'))) digits.clear();
+    while (static_cast<int>(digits.size()) < spec.precision) digits.push_back(Ch('0'));
+    std::reverse(digits.begin(), digits.end());
+    std::basic_string<Ch> sign;
+    if (negative) sign.push_back(Ch('-'));
+    if (spec.alternate && base == 16) {
+        sign.push_back(Ch('0'));
+        sign.push_back(upper ? Ch('X') : Ch('x'));
+    }
+    PutPadded<Ch>(sink, spec, digits, sign, spec.zero && spec.precision < 0);
+}
+
+template <class Ch>
+std::basic_string<Ch> StringArgument(const void* p, bool wide, int precision) {
+    std::basic_string<Ch> s;
+    if (!p) {
+        for (char c : std::string_view("(null)")) s.push_back(static_cast<Ch>(c));
+        return s;
+    }
+    if (wide) {
+        const auto* w = static_cast<const char16_t*>(p);
+        size_t n = 0;
+        while (w[n] && (precision < 0 || n < static_cast<size_t>(precision))) ++n;
+        if constexpr (sizeof(Ch) == 2) {
+            s.assign(w, w + n);
+        } else {
+            s = zq::WideToAnsi(std::u16string_view(w, n));
+            if (precision >= 0 && s.size() > static_cast<size_t>(precision)) s.resize(precision);
+        }
+    } else {
+        const auto* a = static_cast<const char*>(p);
+        size_t n = 0;
+        while (a[n] && (precision < 0 || n < static_cast<size_t>(precision))) ++n;
+        if constexpr (sizeof(Ch) == 1) {
+            s.assign(a, a + n);
+        } else {
+            s = zq::AnsiToWide(std::string_view(a, n));
+        }
+    }
+    return s;
+}
+
+template <class Ch>
+int FormatImpl(Ch* dst, int size, const Ch* format, va_list args) {
+    if (!dst || size <= 0 || !format) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    constexpr bool narrowForm = sizeof(Ch) == 1;
+    Sink<Ch> sink{dst, size};
+    const Ch* f = format;
+    while (*f) {
+        if (*f != Ch('%')) {
+            sink.Put(*f++);
+            continue;
+        }
+        ++f;
+        if (*f == Ch('%')) {
+            sink.Put(*f++);
+            continue;
+        }
+        Spec spec;
+        for (;; ++f) {
+            if (*f == Ch('-')) spec.left = true;
+            else if (*f == Ch('0')) spec.zero = true;
+            else if (*f == Ch('#')) spec.alternate = true;
+            else break;
+        }
+        while (*f >= Ch('0') && *f <= Ch('9')) spec.width = std::min(spec.width * 10 + (*f++ - Ch('0')), 4096);
+        if (*f == Ch('.')) {
+            ++f;
+            spec.precision = 0;
+            while (*f >= Ch('0') && *f <= Ch('9'))
+                spec.precision = std::min(spec.precision * 10 + (*f++ - Ch('0')), 4096);
+        }
+        if (*f == Ch('h')) { spec.size = Spec::Size::Short; ++f; }
+        else if (*f == Ch('l') || *f == Ch('w')) { spec.size = Spec::Size::Long; ++f; }
+        else if (f[0] == Ch('I') && f[1] == Ch('6') && f[2] == Ch('4')) { spec.size = Spec::Size::Wide64; f += 3; }
+        const Ch type = *f;
+        if (!type) break;
+        ++f;
+        switch (type) {
+        case Ch('d'):
+        case Ch('i'): {
+            int64_t v = spec.size == Spec::Size::Wide64 ? va_arg(args, int64_t) : va_arg(args, int32_t);
+            if (spec.size == Spec::Size::Short) v = static_cast<int16_t>(v);
+            const uint64_t mag = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+            PutInteger(sink, spec, mag, v < 0, 10, false);
+            break;
+        }
+        case Ch('u'):
+        case Ch('x'):
+        case Ch('X'): {
+            uint64_t v = spec.size == Spec::Size::Wide64 ? va_arg(args, uint64_t) : va_arg(args, uint32_t);
+            if (spec.size == Spec::Size::Short) v = static_cast<uint16_t>(v);
+            PutInteger(sink, spec, v, false, type == Ch('u') ? 10 : 16, type == Ch('X'));
+            break;
+        }
+        case Ch('p'): {
+            Spec p = spec;
+            p.precision = static_cast<int>(sizeof(void*) * 2);
+            PutInteger(sink, p, reinterpret_cast<uintptr_t>(va_arg(args, void*)), false, 16, true);
+            break;
+        }
+        case Ch('c'):
+        case Ch('C'): {
+            const int v = va_arg(args, int);
+            const bool wide = spec.size == Spec::Size::Long ||
+                              (spec.size == Spec::Size::Default && ((type == Ch('c')) != narrowForm));
+            std::basic_string<Ch> s;
+            if (wide) {
+                const char16_t w[2] = {static_cast<char16_t>(v), 0};
+                s = StringArgument<Ch>(w, true, -1);
+            } else {
+                const char a[2] = {static_cast<char>(v), 0};
+                s = StringArgument<Ch>(a, false, -1);
+            }
+            if (s.empty()) s.push_back(Ch(0));  // a NUL character is still written
+            PutPadded<Ch>(sink, spec, s, {}, spec.zero);
+            break;
+        }
+        case Ch('s'):
+        case Ch('S'): {
+            const void* p = va_arg(args, const void*);
+            const bool wide = spec.size == Spec::Size::Long ||
+                              (spec.size == Spec::Size::Default && ((type == Ch('s')) != narrowForm));
+            PutPadded<Ch>(sink, spec, StringArgument<Ch>(p, wide, spec.precision), {}, spec.zero);
+            break;
+        }
+        default:
+            sink.Put(type);  // an unknown type is copied as it stands
+            break;
+        }
+    }
+    dst[sink.n] = Ch(0);
+    return sink.n;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Conversions
+
+extern "C" int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcBytes, LPWSTR dst, int dstChars) {
+    if (!src || srcBytes == 0 || srcBytes < -1 || dstChars < 0 || (dstChars > 0 && !dst) ||
+        (dst && static_cast<const void*>(dst) == static_cast<const void*>(src))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    constexpr DWORD known = MB_PRECOMPOSED | MB_COMPOSITE | MB_USEGLYPHCHARS | MB_ERR_INVALID_CHARS;
+    if ((flags & ~known) || (flags & (MB_PRECOMPOSED | MB_COMPOSITE)) == (MB_PRECOMPOSED | MB_COMPOSITE)) {
+        SetLastError(ERROR_INVALID_FLAGS);
+        return 0;
+    }
+    const UINT cp = ResolveCodePage(codePage);
+    const std::string_view in(src, srcBytes < 0 ? std::strlen(src) + 1 : static_cast<size_t>(srcBytes));
+    const bool strict = flags & MB_ERR_INVALID_CHARS;
+    std::u16string out;
+    bool ok;
+    if (cp == CP_UTF8) {
+        if (flags & ~MB_ERR_INVALID_CHARS) {
+            SetLastError(ERROR_INVALID_FLAGS);
+            return 0;
+        }
+        ok = DecodeUtf8(in, out, strict);
+    } else {
+        const CodePageTable* t = TableFor(cp);
+        if (!t) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        ok = DecodeTable(*t, in, out, strict);
+    }
+    if (!ok) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    if (out.size() > 0x7FFFFFFF) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const int needed = static_cast<int>(out.size());
+    if (dstChars == 0) return needed;
+    if (needed > dstChars) {
+        std::copy_n(out.data(), dstChars, dst);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::copy(out.begin(), out.end(), dst);
+    return needed;
+}
+
+extern "C" int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcChars, LPSTR dst, int dstBytes,
+                                   LPCSTR defaultChar, BOOL* usedDefaultChar) {
+    if (!src || srcChars == 0 || srcChars < -1 || dstBytes < 0 || (dstBytes > 0 && !dst) ||
+        (dst && static_cast<const void*>(dst) == static_cast<const void*>(src))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const UINT cp = ResolveCodePage(codePage);
+    const std::u16string_view in(src, srcChars < 0 ? std::char_traits<char16_t>::length(src) + 1
+                                                   : static_cast<size_t>(srcChars));
+    std::string out;
+    if (cp == CP_UTF8) {
+        if (defaultChar || usedDefaultChar) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        if (flags & ~WC_ERR_INVALID_CHARS) {
+            SetLastError(ERROR_INVALID_FLAGS);
+            return 0;
+        }
+        if (!EncodeUtf8(in, out, flags & WC_ERR_INVALID_CHARS)) {
+            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+            return 0;
+        }
+    } else {
+        constexpr DWORD known = WC_DISCARDNS | WC_SEPCHARS | WC_DEFAULTCHAR | WC_COMPOSITECHECK | WC_NO_BEST_FIT_CHARS;
+        if (flags & ~known) {
+            SetLastError(ERROR_INVALID_FLAGS);
+            return 0;
+        }
+        const CodePageTable* t = TableFor(cp);
+        if (!t) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        bool used = false;
+        EncodeTable(*t, in, out, DefaultCharFor(*t, defaultChar), used);
+        if (usedDefaultChar) *usedDefaultChar = used ? TRUE : FALSE;
+    }
+    if (out.size() > 0x7FFFFFFF) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const int needed = static_cast<int>(out.size());
+    if (dstBytes == 0) return needed;
+    if (needed > dstBytes) {
+        std::copy_n(out.data(), dstBytes, dst);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::copy(out.begin(), out.end(), dst);
+    return needed;
+}
+
+extern "C" BOOL IsValidCodePage(UINT codePage) {
+    if (codePage == CP_UTF8) return TRUE;
+    if (codePage == CP_ACP || codePage == CP_OEMCP || codePage == CP_MACCP || codePage == CP_THREAD_ACP) return FALSE;
+    return TableFor(codePage) ? TRUE : FALSE;
+}
+
+extern "C" UINT GetACP() { return zq::CurrentLocaleSettings().ansiCodePage; }
+extern "C" UINT GetOEMCP() { return zq::CurrentLocaleSettings().oemCodePage; }
+
+extern "C" BOOL IsDBCSLeadByteEx(UINT codePage, BYTE b) {
+    const CodePageTable* t = TableFor(ResolveCodePage(codePage));
+    return t && t->kind[b] == ByteKind::Lead ? TRUE : FALSE;
+}
+extern "C" BOOL IsDBCSLeadByte(BYTE b) { return IsDBCSLeadByteEx(CP_ACP, b); }
+
+// ---------------------------------------------------------------------------
+// Case and string calls
+
+extern "C" LPSTR CharUpperA(LPSTR text) { return MapCharOrString(text, zq::ToUpper); }
+extern "C" LPWSTR CharUpperW(LPWSTR text) { return MapCharOrString(text, zq::ToUpper); }
+extern "C" LPSTR CharLowerA(LPSTR text) { return MapCharOrString(text, zq::ToLower); }
+extern "C" LPWSTR CharLowerW(LPWSTR text) { return MapCharOrString(text, zq::ToLower); }
+
+extern "C" DWORD CharUpperBuffA(LPSTR text, DWORD length) {
+    if (!text) return 0;
+    MapNarrow(text, length, zq::ToUpper);
+    return length;
+}
+extern "C" DWORD CharLowerBuffA(LPSTR text, DWORD length) {
+    if (!text) return 0;
+    MapNarrow(text, length, zq::ToLower);
+    return length;
+}
+extern "C" DWORD CharUpperBuffW(LPWSTR text, DWORD length) {
+    if (!text) return 0;
+    for (DWORD i = 0; i < length; ++i) text[i] = zq::ToUpper(text[i]);
+    return length;
+}
+extern "C" DWORD CharLowerBuffW(LPWSTR text, DWORD length) {
+    if (!text) return 0;
+    for (DWORD i = 0; i < length; ++i) text[i] = zq::ToLower(text[i]);
+    return length;
+}
+
+extern "C" LPSTR CharNextA(LPCSTR p) {
+    if (!p || !*p) return const_cast<LPSTR>(p);
+    if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1]) return const_cast<LPSTR>(p + 2);
+    return const_cast<LPSTR>(p + 1);
+}
+extern "C" LPWSTR CharNextW(LPCWSTR p) {
+    if (!p || !*p) return const_cast<LPWSTR>(p);
+    return const_cast<LPWSTR>(p + 1);
+}
+extern "C" LPSTR CharPrevA(LPCSTR start, LPCSTR p) {
+    if (!start || !p || p <= start) return const_cast<LPSTR>(start);
+    // Walk forward from the start: a byte's role depends on what precedes it.
+    LPCSTR prev = start;
+    for (LPCSTR q = start; q < p;) {
+        prev = q;
+        LPCSTR next = CharNextA(q);
+        if (next == q) break;
+        q = next;
+    }
+    return const_cast<LPSTR>(prev);
+}
+extern "C" LPWSTR CharPrevW(LPCWSTR start, LPCWSTR p) {
+    if (!start || !p || p <= start) return const_cast<LPWSTR>(start);
+    return const_cast<LPWSTR>(p - 1);
+}
+
+extern "C" int lstrlenA(LPCSTR s) { return s ? static_cast<int>(std::strlen(s)) : 0; }
+extern "C" int lstrlenW(LPCWSTR s) { return s ? static_cast<int>(std::char_traits<char16_t>::length(s)) : 0; }
+
+extern "C" LPSTR lstrcpyA(LPSTR dst, LPCSTR src) {
+    if (!dst || !src) return nullptr;
+    std::memmove(dst, src, std::strlen(src) + 1);
+    return dst;
+}
+extern "C" LPWSTR lstrcpyW(LPWSTR dst, LPCWSTR src) {
+    if (!dst || !src) return nullptr;
+    std::memmove(dst, src, (std::char_traits<char16_t>::length(src) + 1) * sizeof(char16_t));
+    return dst;
+}
+extern "C" LPSTR lstrcpynA(LPSTR dst, LPCSTR src, int max) {
+    if (!dst) return nullptr;
+    if (max <= 0) return dst;
+    int i = 0;
+    if (src)
+        for (; i < max - 1 && src[i]; ++i) dst[i] = src[i];
+    dst[i] = 0;
+    return dst;
+}
+extern "C" LPWSTR lstrcpynW(LPWSTR dst, LPCWSTR src, int max) {
+    if (!dst) return nullptr;
+    if (max <= 0) return dst;
+    int i = 0;
+    if (src)
+        for (; i < max - 1 && src[i]; ++i) dst[i] = src[i];
+    dst[i] = 0;
+    return dst;
+}
+extern "C" LPSTR lstrcatA(LPSTR dst, LPCSTR src) {
+    if (!dst || !src) return nullptr;
+    std::memmove(dst + std::strlen(dst), src, std::strlen(src) + 1);
+    return dst;
+}
+extern "C" LPWSTR lstrcatW(LPWSTR dst, LPCWSTR src) {
+    if (!dst || !src) return nullptr;
+    const size_t n = std::char_traits<char16_t>::length(dst);
+    std::memmove(dst + n, src, (std::char_traits<char16_t>::length(src) + 1) * sizeof(char16_t));
+    return dst;
+}
+
+extern "C" int lstrcmpW(LPCWSTR a, LPCWSTR b) {
+    return CompareWide(a ? a : u"", b ? b : u"", false);
+}
+extern "C" int lstrcmpiW(LPCWSTR a, LPCWSTR b) {
+    const int r = zq::CompareIgnoreCase(std::u16string_view(a ? a : u""), std::u16string_view(b ? b : u""));
+    return r < 0 ? -1 : r > 0 ? 1 : 0;
+}
+extern "C" int lstrcmpA(LPCSTR a, LPCSTR b) {
+    return CompareWide(zq::AnsiToWide(a ? a : ""), zq::AnsiToWide(b ? b : ""), false);
+}
+extern "C" int lstrcmpiA(LPCSTR a, LPCSTR b) {
+    const int r = zq::CompareIgnoreCase(zq::AnsiToWide(a ? a : ""), zq::AnsiToWide(b ? b : ""));
+    return r < 0 ? -1 : r > 0 ? 1 : 0;
+}
+
+extern "C" int CompareStringW(LCID, DWORD flags, LPCWSTR a, int lengthA, LPCWSTR b, int lengthB) {
+    if (!a || !b || lengthA < -1 || lengthB < -1) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    return CompareStringsWide(flags, std::u16string_view(a, WideLength(a, lengthA)),
+                              std::u16string_view(b, WideLength(b, lengthB)));
+}
+extern "C" int CompareStringA(LCID, DWORD flags, LPCSTR a, int lengthA, LPCSTR b, int lengthB) {
+    if (!a || !b || lengthA < -1 || lengthB < -1) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    return CompareStringsWide(flags, zq::AnsiToWide(std::string_view(a, NarrowLength(a, lengthA))),
+                              zq::AnsiToWide(std::string_view(b, NarrowLength(b, lengthB))));
+}
+
+extern "C" int wvnsprintfA(LPSTR dst, int size, LPCSTR format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    const int n = FormatImpl<char>(dst, size, format, copy);
+    va_end(copy);
+    return n;
+}
+extern "C" int wnsprintfA(LPSTR dst, int size, LPCSTR format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int n = FormatImpl<char>(dst, size, format, args);
+    va_end(args);
+    return n;
+}
+extern "C" int wvnsprintfW(LPWSTR dst, int size, LPCWSTR format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    const int n = FormatImpl<char16_t>(dst, size, format, copy);
+    va_end(copy);
+    return n;
+}
+extern "C" int wnsprintfW(LPWSTR dst, int size, LPCWSTR format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int n = FormatImpl<char16_t>(dst, size, format, args);
+    va_end(args);
+    return n;
+}
+
+// ---------------------------------------------------------------------------
+// C++ helpers
+
+namespace zq {
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    EncodeUtf8(text, out, false);
+    return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    DecodeUtf8(text, out, false);
+    return out;
+}
+
+std::u16string AnsiToWide(std::string_view text, UINT codePage) {
+    std::u16string out;
+    const UINT cp = ResolveCodePage(codePage);
+    if (cp == CP_UTF8) {
+        DecodeUtf8(text, out, false);
+    } else if (const CodePageTable* t = TableFor(cp)) {
+        DecodeTable(*t, text, out, false);
+    } else {
+        for (char c : text) out.push_back(static_cast<uint8_t>(c) < 0x80 ? static_cast<char16_t>(c) : kReplacement);
+    }
+    return out;
+}
+
+std::string WideToAnsi(std::u16string_view text, UINT codePage) {
+    std::string out;
+    const UINT cp = ResolveCodePage(codePage);
+    if (cp == CP_UTF8) {
+        EncodeUtf8(text, out, false);
+    } else if (const CodePageTable* t = TableFor(cp)) {
+        bool used = false;
+        EncodeTable(*t, text, out, "?", used);
+    } else {
+        for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    }
+    return out;
+}
+
+char16_t ToUpper(char16_t c) {
+    if (c < 0x80) return (c >= u'a' && c <= u'z') ? c - 32 : c;
+    if (IsSurrogate(c)) return c;
+    locale_t loc = UnicodeCType();
+    if (!loc) return FallbackUpper(c);
+    const wint_t u = towupper_l(c, loc);
+    return u < 0x10000 && !IsSurrogate(static_cast<char16_t>(u)) ? static_cast<char16_t>(u) : c;
+}
+
+char16_t ToLower(char16_t c) {
+    if (c < 0x80) return (c >= u'A' && c <= u'Z') ? c + 32 : c;
+    if (IsSurrogate(c)) return c;
+    locale_t loc = UnicodeCType();
+    if (!loc) return FallbackLower(c);
+    const wint_t u = towlower_l(c, loc);
+    return u < 0x10000 && !IsSurrogate(static_cast<char16_t>(u)) ? static_cast<char16_t>(u) : c;
+}
+
+int CompareIgnoreCase(std::u16string_view a, std::u16string_view b) {
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        const char16_t x = FoldForCompare(a[i]);
+        const char16_t y = FoldForCompare(b[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+namespace {
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+}  // namespace
+
+int CompareIgnoreCase(std::string_view a, std::string_view b) {
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        const auto x = static_cast<uint8_t>(AsciiLower(a[i]));
+        const auto y = static_cast<uint8_t>(AsciiLower(b[i]));
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
+    return a.size() == b.size() && CompareIgnoreCase(a, b) == 0;
+}
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && CompareIgnoreCase(a, b) == 0;
+}
+bool StartsWithIgnoreCase(std::u16string_view text, std::u16string_view prefix) {
+    return text.size() >= prefix.size() && CompareIgnoreCase(text.substr(0, prefix.size()), prefix) == 0;
+}
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && CompareIgnoreCase(text.substr(0, prefix.size()), prefix) == 0;
+}
+
+}  // namespace zq
