@@ -1,0 +1,1 @@
+// Placeholder translation unit until the library's entry points land.
