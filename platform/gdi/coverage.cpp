@@ -1,0 +1,176 @@
+// Rasterising paths into coverage with cairo, antialiasing off.
+#include "gdi/coverage.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+namespace zq::gdi {
+namespace {
+
+// Largest area rasterised at once; larger requests are cut to it (a page at
+// 1200 dpi fits).
+constexpr LONG kMaxSide = 32767;
+
+struct CairoDeleter {
+    void operator()(cairo_t* c) const { cairo_destroy(c); }
+    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+};
+
+RECTL Limit(RECTL a) {
+    a.right = std::min(a.right, a.left + kMaxSide);
+    a.bottom = std::min(a.bottom, a.top + kMaxSide);
+    if (a.right < a.left) a.right = a.left;
+    if (a.bottom < a.top) a.bottom = a.top;
+    return a;
+}
+
+// Adds the path in device pixels, shifted so that the area's corner is 0,0
+// plus `half` (0.5 puts one-pixel lines on pixel centres).
+void AddPath(cairo_t* cr, const Path& path, const RECTL& area, double half) {
+    auto X = [&](FIX v) { return v / 16.0 - area.left + half; };
+    auto Y = [&](FIX v) { return v / 16.0 - area.top + half; };
+    for (const Path::Figure& f : path.Figures()) {
+        if (f.runs.empty()) continue;
+        cairo_move_to(cr, X(f.start.x), Y(f.start.y));
+        for (const Path::Segment& s : f.runs) {
+            if (!s.bezier) {
+                for (auto p : s.points) cairo_line_to(cr, X(p.x), Y(p.y));
+            } else {
+                for (size_t i = 0; i + 2 < s.points.size(); i += 3)
+                    cairo_curve_to(cr, X(s.points[i].x), Y(s.points[i].y), X(s.points[i + 1].x),
+                                   Y(s.points[i + 1].y), X(s.points[i + 2].x), Y(s.points[i + 2].y));
+            }
+        }
+        if (f.closed) cairo_close_path(cr);
+    }
+}
+
+template <class Draw>
+Coverage Rasterise(const RECTL& requested, Draw draw) {
+    Coverage c;
+    c.area = Limit(requested);
+    int w = c.area.right - c.area.left, h = c.area.bottom - c.area.top;
+    if (w <= 0 || h <= 0) return c;
+    std::unique_ptr<cairo_surface_t, CairoDeleter> surface(cairo_image_surface_create(CAIRO_FORMAT_A8, w, h));
+    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return c;
+    {
+        std::unique_ptr<cairo_t, CairoDeleter> cr(cairo_create(surface.get()));
+        cairo_set_antialias(cr.get(), CAIRO_ANTIALIAS_NONE);
+        cairo_set_source_rgba(cr.get(), 0, 0, 0, 1);
+        draw(cr.get());
+    }
+    cairo_surface_flush(surface.get());
+    const unsigned char* data = cairo_image_surface_get_data(surface.get());
+    int stride = cairo_image_surface_get_stride(surface.get());
+    c.cells.resize(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) c.cells[static_cast<size_t>(y) * w + x] = data[y * stride + x] ? 1 : 0;
+    return c;
+}
+
+}  // namespace
+
+bool Coverage::At(LONG x, LONG y) const {
+    if (x < area.left || x >= area.right || y < area.top || y >= area.bottom || cells.empty()) return false;
+    return cells[static_cast<size_t>(y - area.top) * Width() + (x - area.left)] != 0;
+}
+
+size_t Coverage::Count() const {
+    return static_cast<size_t>(std::count_if(cells.begin(), cells.end(), [](uint8_t v) { return v != 0; }));
+}
+
+Region Coverage::ToRegion() const {
+    std::vector<RECTL> runs;
+    LONG w = Width();
+    if (cells.empty()) return Region();
+    for (LONG y = area.top; y < area.bottom; ++y) {
+        const uint8_t* row = cells.data() + static_cast<size_t>(y - area.top) * w;
+        LONG x = 0;
+        while (x < w) {
+            while (x < w && !row[x]) ++x;
+            LONG start = x;
+            while (x < w && row[x]) ++x;
+            if (x > start) runs.push_back({area.left + start, y, area.left + x, y + 1});
+        }
+    }
+    return Region::FromRects(runs);
+}
+
+Coverage FillCoverage(const Path& path, const RECTL& area, FLONG fillMode) {
+    return Rasterise(area, [&](cairo_t* cr) {
+        AddPath(cr, path, area, 0.0);
+        cairo_set_fill_rule(cr, fillMode == FP_WINDINGMODE ? CAIRO_FILL_RULE_WINDING : CAIRO_FILL_RULE_EVEN_ODD);
+        cairo_fill(cr);
+    });
+}
+
+Coverage StrokeCoverage(const Path& path, const RECTL& area, const XFORML* xform, const LINEATTRS& la) {
+    return Rasterise(area, [&](cairo_t* cr) {
+        AddPath(cr, path, area, 0.5);
+        if (!(la.fl & LA_GEOMETRIC)) {
+            // Cosmetic: one device pixel, butt ends, alternate or styled in pixels.
+            cairo_set_line_width(cr, 1.0);
+            cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
+            cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
+            std::vector<double> dashes;
+            if (la.fl & LA_ALTERNATE) {
+                dashes = {1.0, 1.0};
+            } else if ((la.fl & LA_STYLED) && la.pstyle && la.cstyle) {
+                for (ULONG i = 0; i < la.cstyle; ++i) dashes.push_back(std::max(0L + la.pstyle[i].l, 0L));
+            }
+            bool anyOn = std::any_of(dashes.begin(), dashes.end(), [](double d) { return d > 0; });
+            if (!dashes.empty() && anyOn) {
+                if (dashes.size() % 2) {  // an odd style repeats with on and off swapped
+                    auto copy = dashes;
+                    dashes.insert(dashes.end(), copy.begin(), copy.end());
+                }
+                double offset = (la.fl & LA_STARTGAP) ? dashes[0] : 0.0;
+                cairo_set_dash(cr, dashes.data(), static_cast<int>(dashes.size()), offset);
+            }
+            cairo_stroke(cr);
+            return;
+        }
+        // Geometric: the pen lives in world space; its shape follows the
+        // transform's linear part.
+        cairo_matrix_t m;
+        if (xform) {
+            cairo_matrix_init(&m, xform->eM11, xform->eM12, xform->eM21, xform->eM22, 0, 0);
+            if (cairo_matrix_invert(&m) != CAIRO_STATUS_SUCCESS) cairo_matrix_init_identity(&m);
+            else cairo_matrix_init(&m, xform->eM11, xform->eM12, xform->eM21, xform->eM22, 0, 0);
+        } else {
+            cairo_matrix_init_identity(&m);
+        }
+        cairo_set_matrix(cr, &m);
+        double width = std::isfinite(la.elWidth.e) ? std::max(0.0f, la.elWidth.e) : 0.0;
+        cairo_set_line_width(cr, width);
+        switch (la.iJoin) {
+        case JOIN_ROUND: cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND); break;
+        case JOIN_BEVEL: cairo_set_line_join(cr, CAIRO_LINE_JOIN_BEVEL); break;
+        default: cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER); break;
+        }
+        switch (la.iEndCap) {
+        case ENDCAP_ROUND: cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND); break;
+        case ENDCAP_SQUARE: cairo_set_line_cap(cr, CAIRO_LINE_CAP_SQUARE); break;
+        default: cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT); break;
+        }
+        double limit = std::isfinite(la.eMiterLimit) ? la.eMiterLimit : 10.0;
+        cairo_set_miter_limit(cr, std::max(1.0, limit));
+        if ((la.fl & LA_STYLED) && la.pstyle && la.cstyle) {
+            std::vector<double> dashes;
+            for (ULONG i = 0; i < la.cstyle; ++i) {
+                float e = la.pstyle[i].e;
+                dashes.push_back(std::isfinite(e) ? std::max(0.0f, e) : 0.0);
+            }
+            if (std::any_of(dashes.begin(), dashes.end(), [](double d) { return d > 0; })) {
+                double offset = (la.fl & LA_STARTGAP) ? dashes[0] : 0.0;
+                cairo_set_dash(cr, dashes.data(), static_cast<int>(dashes.size()), offset);
+            }
+        }
+        if (width > 0) cairo_stroke(cr);
+    });
+}
+
+}  // namespace zq::gdi

@@ -1,0 +1,100 @@
+// The engine's own stroke and fill of paths: cairo says which pixels are
+// covered, the engine's bit-block code paints them with the brush and the
+// raster operation, inside the clip.
+#include <cmath>
+
+#include "base/error.h"
+#include "gdi/coverage.h"
+#include "gdi/ddi_path.h"
+#include "gdi/engine.h"
+
+namespace zq::gdi {
+namespace {
+
+Path* PathOf(PATHOBJ* ppo) { return static_cast<Path*>(ppo); }
+
+// Paints the covered pixels that the clip lets through.
+BOOL Paint(SURFOBJ* pso, const Coverage& cov, const Region& clip, BRUSHOBJ* pbo, POINTL* brushOrg, MIX mix) {
+    ULONG rop2 = mix & 0xFF;
+    if (rop2 < 1 || rop2 > 16) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (rop2 == 11) return TRUE;  // R2_NOP
+    Region painted = cov.ToRegion().Intersect(clip);
+    if (painted.Empty()) return TRUE;
+    EngineClip clipObject(painted);
+    RECTL bounds = painted.Bounds();
+    return EngBitBlt(pso, nullptr, nullptr, &clipObject, nullptr, &bounds, nullptr, nullptr, pbo, brushOrg,
+                     Rop4(Rop3FromRop2(rop2)));
+}
+
+// The pixels the clip allows on this surface.
+std::optional<Region> Allowed(SURFOBJ* pso, CLIPOBJ* pco) {
+    if (!pso || pso->sizlBitmap.cx <= 0 || pso->sizlBitmap.cy <= 0) return std::nullopt;
+    RECTL whole{0, 0, pso->sizlBitmap.cx, pso->sizlBitmap.cy};
+    return ClipRegion(pco, whole);
+}
+
+}  // namespace
+
+BOOL StrokeOnto(SURFOBJ* pso, const Path& path, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo, POINTL* org,
+                LINEATTRS* la, MIX mix) {
+    auto clip = Allowed(pso, pco);
+    if (!clip || !la) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (clip->Empty() || path.Empty()) return TRUE;
+    XFORML m{1, 0, 0, 1, 0, 0};
+    if (pxo) XFORMOBJ_iGetXform(pxo, &m);
+    RECTL area = clip->Bounds();
+    return Paint(pso, StrokeCoverage(path, area, &m, *la), *clip, pbo, org, mix);
+}
+
+BOOL FillOnto(SURFOBJ* pso, const Path& path, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* org, MIX mix, FLONG options) {
+    auto clip = Allowed(pso, pco);
+    if (!clip) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (clip->Empty() || path.Empty()) return TRUE;
+    RECTL area = clip->Bounds();
+    return Paint(pso, FillCoverage(path, area, options), *clip, pbo, org, mix);
+}
+
+}  // namespace zq::gdi
+
+using namespace zq::gdi;
+
+extern "C" BOOL EngStrokePath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo,
+                              POINTL* pptlBrushOrg, LINEATTRS* plineattrs, MIX mix) {
+    if (!ppo) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return StrokeOnto(pso, *PathOf(ppo), pco, pxo, pbo, pptlBrushOrg, plineattrs, mix);
+}
+
+extern "C" BOOL EngFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg,
+                            MIX mix, FLONG flOptions) {
+    if (!ppo) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return FillOnto(pso, *PathOf(ppo), pco, pbo, pptlBrushOrg, mix, flOptions);
+}
+
+extern "C" BOOL EngStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pboStroke,
+                                     LINEATTRS* plineattrs, BRUSHOBJ* pboFill, POINTL* pptlBrushOrg, MIX mixFill,
+                                     FLONG flOptions) {
+    if (!ppo) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // The fill first, then the outline over it, both with the fill mix.
+    if (pboFill && !FillOnto(pso, *PathOf(ppo), pco, pboFill, pptlBrushOrg, mixFill, flOptions)) return FALSE;
+    if (pboStroke && !StrokeOnto(pso, *PathOf(ppo), pco, pxo, pboStroke, pptlBrushOrg, plineattrs, mixFill))
+        return FALSE;
+    return TRUE;
+}
