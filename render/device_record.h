@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/types.h"
+#include "settings/devmode.h"
 
 namespace pclrend {
 
@@ -33,6 +34,16 @@ constexpr uint32_t kBufferSize = 65535;  // main, deferred and scratch buffers
 // One n-up cell in device pixels of the sheet.
 struct Cell {
     uint32_t left = 0, top = 0, right = 0, bottom = 0;
+};
+
+// A one-bit band as the engine drew it: 1 = white, rows top to bottom,
+// leftmost pixel in bit 7. The rows are inverted in place while they are
+// sent (the caller clears the band afterwards).
+struct MonoBand {
+    uint8_t* bits = nullptr;
+    int32_t stride = 0;  // bytes from one row to the next
+    int32_t width = 0;   // pixels
+    int32_t height = 0;  // rows
 };
 
 // Output languages (`language`).
@@ -61,26 +72,10 @@ struct DeviceRecord {
     int16_t cursorX = -1;
     int16_t cursorY = -1;
 
-    // Page geometry in device pixels (from the geometry block of the DEVMODE).
-    uint16_t pageCode = 0;       // paper code of the geometry block (88)
-    uint16_t orientation = 1;    // (90)
-    uint16_t paperWidth = 0;     // physical size (92)
-    uint16_t paperHeight = 0;    // (94)
-    uint16_t pageWidth = 0;      // printable page (96)
-    uint16_t pageHeight = 0;     // (98)
-    uint16_t printableLeft = 0;  // physical offsets (100)
-    uint16_t printableTop = 0;   // (102)
-    uint16_t paperSize = 0;      // paper code of the sheet half (112)
-    int16_t rasterAngle = 0;     // (114)
-    uint16_t sheetWidth = 0;     // sheet area (116)
-    uint16_t sheetHeight = 0;    // (118)
-    uint16_t targetWidth = 0;    // target area (120)
-    uint16_t targetHeight = 0;   // (122)
-    uint16_t marginLeft = 0;     // (124)
-    uint16_t marginTop = 0;      // (126)
-    uint16_t frameWidth = 0;     // picture frame in decipoints (128)
-    uint16_t frameHeight = 0;    // (130)
-    uint16_t geometryTag = 0;
+    // Page geometry in device pixels: the paper format of the DEVMODE for
+    // the page's orientation (printableWidth/Length are the page size the
+    // engine draws, used* the sheet half; flags is the geometry tag).
+    zq::PaperFormat geometry{};
 
     // N-up and scaling.
     uint8_t pagesPerSheet = 1;
@@ -96,12 +91,81 @@ struct DeviceRecord {
     uint16_t resolution = 300;
     Language language = Language::MonoRaster;
     uint8_t colour = 0;
+    uint8_t forcedColour = 0;    // colour forced on a model that prints black only (byte 732)
+
+    // The band the engine draws into (raster languages).
+    MonoBand band;
+
+    // Copies of the DEVMODE kept by the record (enable step 4 and after).
+    std::unique_ptr<zq::PrivateDevmode> devmode;  // the job's DEVMODE as enable left it
+    uint16_t stamp = 0;          // 0x8888 portrait, 0x8889 landscape
+    uint16_t jobFlags = 0;       // DEVMODE 456
+    uint16_t featureWords[4] = {0, 0, 0, 0};  // DEVMODE 392-399
+    uint16_t modelFlags = 0;     // DEVMODE 400
+    uint8_t printerClass = 0;    // DEVMODE 232
+    uint16_t classValue = 0;
+    int16_t copies = 1;
+    uint16_t paperSource = 0;
+    uint16_t paperSizeCode = 0;  // public dmPaperSize
+    uint8_t duplex = 1;
+    uint8_t duplexFlags = 0;
+    uint8_t printerCopies = 0;
+    uint8_t ditherCode = 1;
+    uint8_t darknessLevel = 4;
+    uint8_t screenIndex = 0;
+    char printerName[32] = {};   // ANSI, from the spooler
+    bool printerInfoReadable = false;
+    uint32_t ansiCodePage = 1252;
+
+    // Job and page state.
+    std::string documentName;
+    uint16_t changeFlags = 0;    // bit 0: job header sent
+    uint16_t pageCount = 0;
+    uint16_t sheetPages = 0;
+    uint16_t sheetPageCount = 0;
+    uint8_t pageFlags = 0;       // 4: the engine drew into the band; 8: a band without drawing
+    int16_t bandRows = 0;
+    int16_t bandIndex = 0;
+    uint8_t bandActive = 0;
+    int16_t bandTop = 0;
+    uint16_t bandHeight = 0;
+    uint16_t bandCount = 1;
+    uint16_t currentSymbolSet = 0xFFFF;
+    uint16_t selectedFontId = 0xFFFF;
+    uint16_t designatedFontId = 0xFFFF;
+    uint16_t selectedFontIdCopy = 0xFFFF;
+    uint16_t lastFontHeight = 0;
+    uint16_t ttSize = 0;
+    uint32_t patternState = 0;
+    uint16_t ropCache = 256;
+    uint8_t pageSuppressed = 0;
+
+    uint8_t FeatureByte(int offset) const {  // record bytes 568-575
+        const uint16_t w = featureWords[(offset - 568) / 2];
+        return static_cast<uint8_t>((offset - 568) % 2 ? w >> 8 : w);
+    }
+    uint16_t PageWidth() const { return geometry.printableWidth; }
+    uint16_t PageHeight() const { return geometry.printableLength; }
 };
+
+constexpr uint16_t kStampPortrait = 0x8888;
+constexpr uint16_t kStampLandscape = 0x8889;
 
 // True when the page is drawn at another size than it is printed (n-up or fit
 // to page): coordinates then go through the cell mapping.
 inline bool PageIsMapped(const DeviceRecord& r) {
-    return r.pagesPerSheet > 1 || r.drawnWidth != r.pageWidth || r.drawnHeight != r.pageHeight;
+    return r.pagesPerSheet > 1 || r.drawnWidth != r.PageWidth() || r.drawnHeight != r.PageHeight();
 }
+
+}  // namespace pclrend
+
+namespace pclrend {
+
+// Fills a new record from the job's DEVMODE (the copy steps of enable):
+// geometry, job options, colour, language, duplex, n-up layout and fit to
+// page. The language chosen for "model default" is written back into the
+// caller's record. False when the DEVMODE is not one of ours or its geometry
+// cannot make a page.
+bool RecordFromDevmode(DeviceRecord& r, zq::PrivateDevmode& caller);
 
 }  // namespace pclrend

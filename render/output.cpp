@@ -219,15 +219,15 @@ void MoveToX(DeviceRecord& r, int32_t x) { MoveTo(r, x, r.cursorX, 'X'); }
 void MoveToY(DeviceRecord& r, int32_t y) { MoveTo(r, y, r.cursorY, 'Y'); }
 
 int32_t MapX(const DeviceRecord& r, int32_t x) {
-    if (!PageIsMapped(r) || r.pageWidth == 0) return x;
+    if (!PageIsMapped(r) || r.PageWidth() == 0) return x;
     const int64_t origin = r.currentCell ? r.currentCell->left : 0;
-    return static_cast<int32_t>(static_cast<int64_t>(x) * r.drawnWidth / r.pageWidth + origin);
+    return static_cast<int32_t>(static_cast<int64_t>(x) * r.drawnWidth / r.PageWidth() + origin);
 }
 
 int32_t MapY(const DeviceRecord& r, int32_t y) {
-    if (!PageIsMapped(r) || r.pageHeight == 0) return y;
+    if (!PageIsMapped(r) || r.PageHeight() == 0) return y;
     const int64_t origin = r.currentCell ? r.currentCell->top : 0;
-    return static_cast<int32_t>(static_cast<int64_t>(y) * r.drawnHeight / r.pageHeight + origin);
+    return static_cast<int32_t>(static_cast<int64_t>(y) * r.drawnHeight / r.PageHeight() + origin);
 }
 
 void MoveToXMapped(DeviceRecord& r, int32_t x) { MoveToX(r, MapX(r, x)); }

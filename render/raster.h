@@ -10,16 +10,6 @@
 
 namespace pclrend {
 
-// A one-bit band as the engine drew it: 1 = white, rows top to bottom,
-// leftmost pixel in bit 7. The rows are inverted in place while they are
-// sent (the caller clears the band afterwards).
-struct MonoBand {
-    uint8_t* bits = nullptr;
-    int32_t stride = 0;  // bytes from one row to the next
-    int32_t width = 0;   // pixels
-    int32_t height = 0;  // rows
-};
-
 // Delta-row coding (method 3) of `row` against `seed` over `length` bytes.
 // Returns the coded length (0 when the rows are equal) or -1 when `out` is too
 // small.

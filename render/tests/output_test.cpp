@@ -149,8 +149,8 @@ TEST_F(OutputTest, CursorMovesAreSentOnlyWhenTheyChange) {
 
 TEST_F(OutputTest, MappedMovesPlaceThePageInItsCell) {
     record.pagesPerSheet = 2;
-    record.pageWidth = 1000;
-    record.pageHeight = 2000;
+    record.geometry.printableWidth = 1000;
+    record.geometry.printableLength = 2000;
     record.drawnWidth = 500;
     record.drawnHeight = 1000;
     Cell cell{40, 1100, 540, 2100};

@@ -277,9 +277,6 @@ private:
     }
 
     int32_t Units() const { return job_.resolution > 0 ? job_.resolution : 300; }
-    int32_t TopMargin() const {
-        return static_cast<int32_t>(std::lround(topMarginLines_ * vmi48_ / 48.0 * Units()));
-    }
 
     Page& CurrentPage() {
         if (!dirty_) {
@@ -313,7 +310,7 @@ private:
     void PlotRow(const std::vector<uint8_t>& row) {
         Page& pg = CurrentPage();
         const int32_t y = rasterY_++;
-        cursorY_ = y - TopMargin() + 1;
+        cursorY_ = y + 1;
         if (y < 0 || y >= pg.height) return;
         const size_t bytes = rasterWidth_ > 0 ? std::min(row.size(), static_cast<size_t>((rasterWidth_ + 7) / 8)) : row.size();
         for (size_t i = 0; i < bytes; ++i) {
@@ -333,7 +330,7 @@ private:
         if (rasterOpen_) return;  // a second start inside raster graphics is ignored by printers
         rasterOpen_ = true;
         rasterX_ = mode == 1 || mode == 3 ? cursorX_ : 0;
-        rasterY_ = cursorY_ + TopMargin();
+        rasterY_ = cursorY_;
         seed_.assign(static_cast<size_t>(std::max(1, CurrentPage().stride)), 0);
     }
 
@@ -427,7 +424,7 @@ private:
         } else if (p == "*c" && t == 'P') {
             const long kind = Int(c);
             if (kind == 0 || kind == 1) {
-                Fill(cursorX_, cursorY_ + TopMargin(), rectW_, rectH_, kind == 0);
+                Fill(cursorX_, cursorY_, rectW_, rectH_, kind == 0);
             } else {
                 Error("rectangle fill kind " + std::to_string(kind) + " is not decoded");
             }

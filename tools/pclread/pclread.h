@@ -13,7 +13,8 @@
 
 namespace pclread {
 
-// One page: 1 bit per pixel, 1 = black, leftmost pixel in bit 7.
+// One page: 1 bit per pixel, 1 = black, leftmost pixel in bit 7, in PCL
+// coordinates (x from the logical page's left edge, y from the top margin).
 struct Page {
     int32_t width = 0;
     int32_t height = 0;

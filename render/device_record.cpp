@@ -1,0 +1,124 @@
+#include "render/device_record.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "render/page_setup.h"
+
+namespace pclrend {
+
+namespace {
+
+uint8_t PagesPerSheetOf(uint8_t choice) {
+    switch (choice) {
+    case 1: return 2;
+    case 2: return 3;
+    case 3: return 4;
+    case 4: return 6;
+    case 5: return 9;
+    case 6: return 12;
+    case 7: return 16;
+    default: return 1;
+    }
+}
+
+}  // namespace
+
+bool RecordFromDevmode(DeviceRecord& r, zq::PrivateDevmode& caller) {
+    if (caller.privateVersion != zq::kPrivateDevmodeVersion) return false;
+    const zq::PrivateDevmode& dm = caller;
+    // Geometry the arithmetic below divides by: a record without it cannot
+    // make a page.
+    const zq::PaperFormat& g = dm.paperFormats[0];
+    if (dm.dm.dmPrintQuality <= 0 || g.printableWidth == 0 || g.printableLength == 0 || g.width == 0 || g.length == 0)
+        return false;
+
+    r.geometry = g;
+    r.stamp = dm.dm.dmOrientation == DMORIENT_LANDSCAPE ? kStampLandscape : kStampPortrait;
+    r.resolution = static_cast<uint16_t>(dm.dm.dmPrintQuality);
+    r.copies = dm.dm.dmCopies;
+    r.paperSource = static_cast<uint16_t>(dm.dm.dmDefaultSource);
+    r.paperSizeCode = static_cast<uint16_t>(dm.dm.dmPaperSize);
+    r.ditherCode = dm.dm.dmDitherType == 2 ? 2 : dm.dm.dmDitherType == 3 ? 0 : 1;
+    r.darknessLevel = dm.darknessLevel <= 8 ? dm.darknessLevel : 4;
+    r.screenIndex = static_cast<uint8_t>(std::min<int>(dm.model.halftoneScreen, 39));
+    r.jobFlags = dm.jobHeaderFlags;
+    r.featureWords[0] = dm.model.flags392;
+    r.featureWords[1] = dm.model.flags394;
+    r.featureWords[2] = dm.model.flags396;
+    r.featureWords[3] = dm.model.flags398;
+    r.modelFlags = dm.model.flags400;
+    r.printerClass = dm.resolutionFeature;
+    r.classValue = r.printerClass == 1 ? 5 : r.printerClass == 4 ? 7 : 0;  // this build is not the QJH line
+    r.duplexFlags = dm.duplexOptions;
+    r.printerCopies = dm.printerCopies;
+    r.nupRowFirst = dm.option602 == 0;
+    r.nupFrame = dm.switch603;
+
+    // Colour.
+    r.colour = dm.dm.dmColor == DMCOLOR_COLOR;
+    if (r.printerClass && !(r.modelFlags & 0x08)) r.colour = 1;
+    if ((r.modelFlags & 0x4000) && dm.printerLanguage != 2 && !r.colour) {
+        r.colour = 1;
+        r.forcedColour = 1;
+    }
+
+    // Language: 6 asks for the model's default.
+    uint8_t lang = dm.printerLanguage;
+    if (lang == 6) {
+        lang = dm.graphicsModeResolved <= 254 && dm.graphicsModeResolved != 6 ? dm.graphicsModeResolved
+                                                                               : static_cast<uint8_t>(dm.languageValue430);
+        caller.printerLanguage = lang;
+    }
+    if (r.colour && (r.modelFlags & 0x8000)) lang = 5;
+    r.language = static_cast<Language>(lang);
+
+    // Duplex.
+    const int16_t dmDuplex = dm.dm.dmDuplex;
+    const uint8_t b573 = r.FeatureByte(573);
+    if (((r.duplexFlags & 2) && dmDuplex == 2) || ((r.duplexFlags & 1) && dmDuplex == 3)) {
+        r.duplex = static_cast<uint8_t>(dmDuplex);
+    } else {
+        r.duplex = 1;
+    }
+    (void)b573;  // duplex done by the host belongs to the spool stream
+    uint8_t nupChoice = dm.manualDuplex == 0x80 ? 0 : dm.pagesPerSheet;
+    r.pagesPerSheet = PagesPerSheetOf(nupChoice);
+    if (r.pagesPerSheet == 1) r.nupRowFirst = 1;
+
+    // N-up layout and fit to page.
+    if (NupLayout(r, dm.paperFormats[1]) == 'Z') {
+        const zq::PaperFormat& o = dm.paperFormats[1];
+        std::memcpy(&r.geometry.paperCodeUsed, &o.paperCodeUsed, sizeof(uint16_t) * 14);
+    }
+    if (!r.nupCells) return false;
+    const uint32_t pw = r.PageWidth(), ph = r.PageHeight();
+    const uint32_t tw = r.geometry.usedPrintableWidth, th = r.geometry.usedPrintableLength;
+    uint32_t s = 5000;
+    if (tw && th) s = std::min(5000u * th / ph, 5000u * tw / pw);
+    if (s != 5000 && s != 0) {
+        r.scaledFrom = static_cast<uint16_t>(dm.secondPaper);
+        r.printableSize[0] = pw * s / 5000;
+        r.printableSize[1] = ph * s / 5000;
+    } else {
+        r.printableSize[0] = pw;
+        r.printableSize[1] = ph;
+    }
+    if (r.pagesPerSheet == 1) {
+        r.drawnWidth = static_cast<uint16_t>(r.printableSize[0]);
+        r.drawnHeight = static_cast<uint16_t>(r.printableSize[1]);
+        r.nupCells[0] = {0, 0, r.printableSize[0], r.printableSize[1]};
+    }
+
+    // Scaled or n-up pages cannot go through the plain raster path.
+    if (PageIsMapped(r)) {
+        if (r.language == Language::MonoRaster) r.language = Language::Pcl5Gl2;
+    }
+
+    std::strncpy(r.printerName, dm.printerName, sizeof r.printerName - 1);
+    r.devmode = std::make_unique<zq::PrivateDevmode>(caller);
+    r.devmode->printerLanguage = static_cast<uint8_t>(r.language);
+    return true;
+}
+
+}  // namespace pclrend

@@ -1,0 +1,327 @@
+#include "render/page_setup.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "render/output.h"
+#include "render/raster.h"
+
+namespace pclrend {
+
+namespace {
+
+constexpr uint16_t kSourceChanged = 0x80;
+constexpr uint16_t kSizeChanged = 0x40;
+constexpr uint16_t kOrientationChanged = 0x20;
+constexpr uint16_t kBackSide = 0x04;
+
+constexpr const char* kPaperTypeNames[] = {"Plain", "Bond", "Transparency", "Card Stock", "Labels", "Letterhead",
+                                           "Preprinted", "Color", "Envelope", "Custom Type 1", "Custom Type 2",
+                                           "Custom Type 3", "Custom Type 4", "Custom Type 5", "Custom Type 6",
+                                           "Glossy", "Vinyl Label"};
+
+int OrientationCode(const DeviceRecord& r) {
+    switch (static_cast<int16_t>(r.geometry.orientationCode)) {
+    case -2: return 3;
+    case -1: return 2;
+    case 2: return 1;
+    default: return 0;
+    }
+}
+
+bool CustomPaperPage(const DeviceRecord& r) { return r.geometry.paperCodeAsked >= 640 && r.geometry.paperCodeAsked <= 671; }
+
+// The printer's state is unknown once a macro has run: forget every cache.
+void StateAfterOverlay(DeviceRecord& r) {
+    r.patternState = 0;
+    r.ropCache = 256;
+    r.currentSymbolSet = r.lastFontHeight = r.ttSize = 0;
+    r.selectedFontId = r.designatedFontId = 0;
+    r.symbolSetResource = 0;
+    r.cursorX = r.cursorY = -1;
+}
+
+void CallMacro(DeviceRecord& r, uint16_t id) {
+    SpoolFormat(r, "\x1b&f%dY", {static_cast<int32_t>(id)});
+    SpoolWrite(r, "\x1b&f3X");
+    StateAfterOverlay(r);
+}
+
+void ParityOverlay(DeviceRecord& r, uint8_t placement) {
+    if (!r.devmode || r.language == Language::PclXl) return;
+    const zq::PrivateDevmode& dm = *r.devmode;
+    const uint16_t id = r.pageCount == 1 ? dm.macroIds[0] : (r.pageCount % 2 ? dm.macroIds[1] : dm.macroIds[2]);
+    if (dm.overlayAtPageStart == placement && id) CallMacro(r, id);
+}
+
+void CustomPaperOverlay(DeviceRecord& r, uint8_t placement) {
+    if (!r.devmode || r.language == Language::PclXl || !CustomPaperPage(r)) return;
+    const zq::PrivateDevmode& dm = *r.devmode;
+    const bool back = r.duplex != 1 && (r.changeFlags & kBackSide);
+    const uint16_t id = back ? dm.userPaperWord806 : dm.userPaperWord804;
+    const uint8_t at = dm.userPaperSettings[back ? 1 : 0];
+    if (at == placement && id) CallMacro(r, id);
+}
+
+}  // namespace
+
+int PageSizeCode(uint16_t paperCode) {
+    switch (paperCode) {
+    case 1: return 2;
+    case 3: return 6;
+    case 5: return 3;
+    case 6: return 15;
+    case 7: return 1;
+    case 8: return 27;
+    case 9: return 26;
+    case 11: return 13;
+    case 12: return 46;
+    case 13: return 12;
+    case 14: return 4;
+    case 19: return 89;
+    case 20: return 81;
+    case 27: return 90;
+    case 28: return 91;
+    case 34: return 100;
+    case 37: return 80;
+    case 258: return 227;
+    case 257: case 259: case 260: case 261: case 262: case 768: return 101;
+    default: return 2;
+    }
+}
+
+int PaperSourceCode(uint16_t paperSource, uint8_t featureByte572) {
+    switch (paperSource) {
+    case 1: return 1;
+    case 2: return 4;
+    case 3: return 5;
+    case 4: return 2;
+    case 5: return 6;
+    case 6: return 3;
+    case 7: return (featureByte572 & 0x08) ? 7 : 0;
+    case 14: return 8;
+    case 256: return 62;
+    case 257: return 20;
+    case 258: return 21;
+    default: return 1;
+    }
+}
+
+int PageSize(DeviceRecord& r) {
+    const uint16_t code = r.geometry.paperCodeAsked;
+    const uint8_t b573 = r.FeatureByte(573);
+    const bool custom = (code > 511 && (r.geometry.flags & 0x1000) && b573 >= 128) ||
+                        (r.language == Language::ColourRaster && code == 257) || (b573 >= 128 && code >= 259 && code <= 262);
+    if (custom && r.resolution) {
+        const int oc = static_cast<int16_t>(r.geometry.orientationCode);
+        int32_t a = r.geometry.usedWidth, b = r.geometry.usedLength;
+        if (oc == 1 || oc == -1) std::swap(a, b);
+        auto deci = [&](int32_t v) { return (v * 720 + r.resolution / 2) / r.resolution; };
+        SpoolFormat(r, "\x1b&f%dg%dF", {deci(a), deci(b)});
+    }
+    const int pcl = PageSizeCode(r.geometry.paperCodeUsed);
+    SpoolFormat(r, "\x1b&l%dA", {pcl});
+    return pcl >= 80 && pcl <= 100 ? 1 : 0;
+}
+
+void PageFormat(DeviceRecord& r) {
+    const int32_t res = std::max<int32_t>(1, r.resolution);
+    const int32_t whole = 48 / res, hundredths = 4800 / res % 100;
+    const char* format = hundredths < 10 ? "\x1b&l%do%d.0%dc%de%dF" : "\x1b&l%do%d.%dc%de%dF";
+    SpoolFormat(r, format,
+                {OrientationCode(r), whole, hundredths, static_cast<int32_t>(r.geometry.usedTopMargin),
+                 static_cast<int32_t>(r.geometry.usedPrintableLength)});
+}
+
+int PagePart(DeviceRecord& r) {
+    // The first page of a document sets everything up; later pages only
+    // what changed since.
+    const bool first = r.pageCount <= 1;
+    const uint16_t changed = first ? (kSourceChanged | kSizeChanged | kOrientationChanged) : r.changeFlags;
+    if (changed & kSizeChanged) PageSize(r);
+    if (changed & kOrientationChanged) PageFormat(r);
+    if ((changed & kSourceChanged) && r.devmode) {
+        for (size_t tray = 0; tray < 11; ++tray) {
+            const uint8_t media = r.devmode->slotValues[tray];
+            if (!media || media > std::size(kPaperTypeNames)) continue;
+            const char* name = kPaperTypeNames[media - 1];
+            SpoolFormat(r, "\x1b&n%dWd%s", {static_cast<int32_t>(std::strlen(name) + 1), name});
+        }
+        SpoolFormat(r, "\x1b&l%dH", {PaperSourceCode(r.paperSource, r.FeatureByte(572))});
+    }
+    if (r.duplexFlags && (first || (r.changeFlags & 0x100)))
+        SpoolFormat(r, "\x1b&l%dS", {r.duplex == 1 ? 0 : r.duplex - 1});
+    r.changeFlags &= static_cast<uint16_t>(~(kSourceChanged | kSizeChanged | kOrientationChanged | 0x100));
+    if (r.language == Language::MonoRaster || r.language == Language::ColourRaster)
+        SpoolWrite(r, "\x1b%1BCO\"Zelquor Enhanced GL/2\"\x1b%0A");
+    ParityOverlay(r, 1);
+    CustomPaperOverlay(r, 1);
+    return 0;
+}
+
+void BandFlush(DeviceRecord& r) {
+    ++r.bandRows;
+    if (!(r.pageFlags & 0x04)) {
+        r.pageFlags |= 0x08;
+        return;
+    }
+    SpoolFlush(r);
+    const int32_t top = r.bandTop;
+    MoveToYMapped(r, top);
+    // The raster starts at the cursor's column, which text may have moved:
+    // every band goes back to the page's left edge.
+    MoveToXMapped(r, 0);
+    if (r.patternState) {
+        r.patternState = 0;
+        SpoolWrite(r, "\x1b*v0T");
+    }
+    MonoBand band = r.band;
+    // Rows below the page's end are never sent.
+    band.height = std::min<int32_t>(band.height, std::max<int32_t>(0, r.PageHeight() - top));
+    MonoBandOptions options;
+    options.continuing = r.bandIndex > 1;
+    options.sixteenBit = r.modelFlags & 0x02;
+    SendMonoBand(r, band, options);
+    r.cursorX = r.cursorY = -1;
+    if (r.band.bits) std::memset(r.band.bits, 0xFF, static_cast<size_t>(r.band.stride) * r.band.height);
+    r.pageFlags &= static_cast<uint8_t>(~0x0C);
+}
+
+int PageEndOutput(DeviceRecord& r) {
+    r.bandActive = 1;
+    const int t = FrameThickness(r.resolution);
+    if (r.pagesPerSheet > 1 && r.language != Language::PclXl && r.nupFrame && r.currentCell) {
+        const int32_t L = static_cast<int32_t>(r.currentCell->left), T = static_cast<int32_t>(r.currentCell->top);
+        const int32_t W = r.drawnWidth, H = r.drawnHeight;
+        // Four bars at equal distance around the drawn page.
+        const int32_t bars[4][4] = {{L - t, T - t, W + 2 * t, t},
+                                    {L + W, T - t, t, H + 2 * t},
+                                    {L - t, T + H, W + 2 * t, t},
+                                    {L - t, T - t, t, H + 2 * t}};
+        for (const auto& b : bars) {
+            MoveToX(r, b[0]);
+            MoveToY(r, b[1]);
+            SpoolFormat(r, "\x1b*c%dA", {b[2]});
+            SpoolFormat(r, "\x1b*c%dB", {b[3]});
+            SpoolWrite(r, "\x1b*c0P");
+        }
+    }
+    if (r.language == Language::MonoRaster || r.language == Language::ColourRaster) {
+        DeferredFlush(r);
+        if (r.ropCache != 252) SpoolWrite(r, "\x1b*l252O");
+        r.ropCache = 252;
+    }
+    ParityOverlay(r, 0);
+    CustomPaperOverlay(r, 0);
+    if (!(r.pagesPerSheet > 1 && r.sheetPages != r.pagesPerSheet)) {
+        SpoolWrite(r, "\f");
+        SpoolFlush(r);
+        r.changeFlags ^= kBackSide;
+    }
+    r.sheetPageCount = r.pageCount;
+    return 1;
+}
+
+int NupLayout(DeviceRecord& r, const zq::PaperFormat& other) {
+    const int n = r.pagesPerSheet;
+    r.nupCells.reset(new (std::nothrow) Cell[std::max(1, n)]());
+    if (!r.nupCells || n <= 1) return 0;
+    int a = 1, b = 1;
+    switch (n) {
+    case 2: a = 1; b = 2; break;
+    case 3: a = 1; b = 3; break;
+    case 4: a = 2; b = 2; break;
+    case 6: a = 2; b = 3; break;
+    case 9: a = 3; b = 3; break;
+    case 12: a = 3; b = 4; break;
+    case 16: a = 4; b = 4; break;
+    default: return 0;
+    }
+    const auto& g = r.geometry;
+    auto aspect = [](int64_t x, int64_t y) -> int64_t {
+        const int64_t lo = std::min(x, y), hi = std::max(x, y);
+        return lo ? (hi * 1000 + lo / 2) / lo : 0;
+    };
+    const int64_t Sw = g.usedWidth, Sh = g.usedLength, Tw = g.usedPrintableWidth, Th = g.usedPrintableLength;
+    const int64_t Tow = other.usedPrintableWidth, Toh = other.usedPrintableLength;
+    const int64_t R0 = aspect(g.width, g.length);
+    // a columns by b rows, or b columns by a rows: the cell nearer the page's aspect.
+    const int64_t d1 = std::llabs(aspect(Sw / a, Sh / b) - R0), d2 = std::llabs(aspect(Sw / b, Sh / a) - R0);
+    const int cols = d2 < d1 ? b : a, rows = d2 < d1 ? a : b;
+    const bool rotated = (r.stamp == kStampPortrait && cols < rows) || (r.stamp == kStampLandscape && rows < cols);
+    int64_t Wm, Hm;
+    if (!rotated) {
+        Hm = Th / rows;
+        Wm = Tw / cols;
+    } else {
+        Wm = Toh / cols;
+        Hm = Tow / rows;
+    }
+    int64_t W = Wm, H = Hm;
+    const bool tall = g.length >= g.width;
+    if (W > 0 && H > 0) {
+        const int64_t c = (!rotated ? (tall ? H * 1000 / W : W * 1000 / H) : (tall ? W * 1000 / H : H * 1000 / W));
+        // Cut the longer side (in the page's sense) to the page's aspect, or
+        // the shorter one when the cell is too squat.
+        int64_t& longer = (!rotated ? tall : !tall) ? H : W;
+        int64_t& shorter = (!rotated ? tall : !tall) ? W : H;
+        if (c >= R0) longer = R0 * shorter / 1000;
+        else if (R0) shorter = longer * 1000 / R0;
+        W = std::min(W, Wm) & 0xFFFF;
+        H = std::min(H, Hm) & 0xFFFF;
+    }
+    int64_t gx, mx, gy, my;
+    auto gaps = [](int64_t total, int count, int64_t size, int64_t& gap, int64_t& margin) {
+        if (count > 1) {
+            gap = (total - count * size) / (count - 1);
+            margin = 0;
+        } else {
+            gap = margin = (total - size) / 2;
+        }
+    };
+    if (!rotated) {
+        gaps(Tw, cols, W, gx, mx);
+        gaps(Th, rows, H, gy, my);
+    } else {
+        gaps(Tow, rows, H, gx, mx);
+        gaps(Toh, cols, W, gy, my);
+    }
+    const int64_t pl = g.leftMargin, pt = g.topMargin;
+    const int64_t ox = pl / cols, oy = pt / rows;
+    int k = 0;
+    auto put = [&](int i, int j) {
+        Cell& c = r.nupCells[k++];
+        int64_t left, top, right, bottom;
+        if (!rotated) {
+            left = ox + mx + (gx + W) * i;
+            top = oy + my + (gy + H) * j;
+            right = left + W - 2 * pl / cols;
+            bottom = top + H - 2 * pt / rows;
+        } else {
+            left = oy + mx + (gx + H) * j;
+            top = ox + my + (gy + W) * i;
+            right = left + H - 2 * pt / rows;
+            bottom = top + W - 2 * pl / cols;
+        }
+        c = {static_cast<uint32_t>(left & 0xFFFF), static_cast<uint32_t>(top & 0xFFFF), static_cast<uint32_t>(right & 0xFFFF),
+             static_cast<uint32_t>(bottom & 0xFFFF)};
+    };
+    // Rotated sheets lay the rows along the sheet's x axis.
+    const int alongX = rotated ? rows : cols, alongY = rotated ? cols : rows;
+    for (int outer = 0; outer < (r.nupRowFirst ? alongY : alongX); ++outer)
+        for (int inner = 0; inner < (r.nupRowFirst ? alongX : alongY); ++inner) {
+            const int x = r.nupRowFirst ? inner : outer, y = r.nupRowFirst ? outer : inner;
+            if (!rotated) put(x, y);
+            else put(y, x);
+        }
+    if (!rotated) {
+        r.drawnWidth = static_cast<uint16_t>(W - 2 * pl / cols);
+        r.drawnHeight = static_cast<uint16_t>(H - 2 * pt / rows);
+    } else {
+        r.drawnWidth = static_cast<uint16_t>(H - 2 * pt / rows);
+        r.drawnHeight = static_cast<uint16_t>(W - 2 * pl / cols);
+    }
+    return rotated ? 'Z' : 0;
+}
+
+}  // namespace pclrend

@@ -1,0 +1,39 @@
+// PCL page setup and overlays, the n-up layout, the band flush and the
+// page-end output.
+#pragma once
+
+#include <cstdint>
+
+#include "render/device_record.h"
+
+namespace pclrend {
+
+// Every page after the job header: paper, orientation and margins, source,
+// the page's comment and the overlays that run at page start.
+int PagePart(DeviceRecord& r);
+
+// ESC&l#A (and the custom size); returns 1 for an envelope.
+int PageSize(DeviceRecord& r);
+void PageFormat(DeviceRecord& r);
+
+// PCL page-size code of a paper code, and the source code of a paper source.
+int PageSizeCode(uint16_t paperCode);
+int PaperSourceCode(uint16_t paperSource, uint8_t featureByte572);
+
+// The n-up cells of the sheet, from the geometry of both orientations.
+// Returns 'Z' when the sheet is to be used in the other orientation.
+// `other` is the paper format of the other orientation.
+int NupLayout(DeviceRecord& r, const zq::PaperFormat& other);
+
+// Sends the band that the engine finished (when it drew into it) and clears it.
+void BandFlush(DeviceRecord& r);
+
+// After the last band of a page: n-up frame, overlays, the sheet's form feed.
+int PageEndOutput(DeviceRecord& r);
+
+// Frame thickness of n-up pages at a resolution.
+constexpr int FrameThickness(int resolution) {
+    return resolution == 600 ? 4 : resolution == 1200 ? 6 : 2;
+}
+
+}  // namespace pclrend
