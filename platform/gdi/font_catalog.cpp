@@ -1,0 +1,230 @@
+// Finding fonts through fontconfig and describing them (IFIMETRICS) from
+// their own tables.
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_TRUETYPE_TABLES_H
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <set>
+
+#include "gdi/font.h"
+
+namespace zq::gdi {
+namespace {
+
+// Fonts larger than this are not loaded whole (no font we use comes close).
+constexpr std::streamoff kMaxFontFile = 64 << 20;
+
+std::once_flag fcOnce;
+std::mutex fcMutex;  // fontconfig's configuration is not safe for concurrent queries
+
+void InitFontconfig() {
+    std::call_once(fcOnce, [] { FcInit(); });
+}
+
+std::string GetString(FcPattern* p, const char* object) {
+    FcChar8* s = nullptr;
+    if (FcPatternGetString(p, object, 0, &s) == FcResultMatch && s) return reinterpret_cast<const char*>(s);
+    return {};
+}
+
+std::u16string Widen(std::string_view s) {
+    std::u16string out;
+    for (unsigned char c : s) out.push_back(c);  // family and style names of our fonts are ASCII
+    return out;
+}
+
+}  // namespace
+
+std::shared_ptr<FontFile> FontFile::Open(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return nullptr;
+    std::streamoff size = in.tellg();
+    if (size <= 0 || size > kMaxFontFile) return nullptr;
+    in.seekg(0);
+    auto file = std::shared_ptr<FontFile>(new FontFile());
+    file->path_ = path;
+    file->bytes_.resize(static_cast<size_t>(size));
+    if (!in.read(reinterpret_cast<char*>(file->bytes_.data()), size)) return nullptr;
+    return file;
+}
+
+std::optional<FontFace> FindFont(std::string_view family, int weight, bool italic) {
+    InitFontconfig();
+    std::lock_guard lock(fcMutex);
+    FcPattern* pattern = FcPatternCreate();
+    std::string name(family);
+    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(name.c_str()));
+    FcPatternAddInteger(pattern, FC_WEIGHT, weight >= 600 ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+    FcPatternAddInteger(pattern, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+    FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
+    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result;
+    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    FcPatternDestroy(pattern);
+    if (!match) return std::nullopt;
+    FontFace face;
+    std::string path = GetString(match, FC_FILE);
+    int index = 0, fcWeight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
+    FcPatternGetInteger(match, FC_INDEX, 0, &index);
+    FcPatternGetInteger(match, FC_WEIGHT, 0, &fcWeight);
+    FcPatternGetInteger(match, FC_SLANT, 0, &slant);
+    face.family = GetString(match, FC_FAMILY);
+    face.style = GetString(match, FC_STYLE);
+    FcPatternDestroy(match);
+    face.index = index & 0xFFFF;
+    face.weight = fcWeight >= FC_WEIGHT_BOLD ? 700 : fcWeight >= FC_WEIGHT_DEMIBOLD ? 600 : 400;
+    face.italic = slant != FC_SLANT_ROMAN;
+    face.file = FontFile::Open(path);
+    if (!face.file) return std::nullopt;
+    return face;
+}
+
+std::vector<std::string> FontFamilies() {
+    InitFontconfig();
+    std::lock_guard lock(fcMutex);
+    std::set<std::string> names;
+    FcPattern* pattern = FcPatternCreate();
+    FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
+    FcObjectSet* os = FcObjectSetBuild(FC_FAMILY, nullptr);
+    FcFontSet* set = FcFontList(nullptr, pattern, os);
+    if (set) {
+        for (int i = 0; i < set->nfont; ++i) {
+            std::string f = GetString(set->fonts[i], FC_FAMILY);
+            if (!f.empty()) names.insert(f);
+        }
+        FcFontSetDestroy(set);
+    }
+    FcObjectSetDestroy(os);
+    FcPatternDestroy(pattern);
+    return {names.begin(), names.end()};
+}
+
+std::vector<uint8_t> BuildIfiMetrics(const FontFace& face, void* ftFaceVoid) {
+    auto ft = static_cast<FT_Face>(ftFaceVoid);
+    auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(ft, FT_SFNT_OS2));
+    auto* hhea = static_cast<TT_HoriHeader*>(FT_Get_Sfnt_Table(ft, FT_SFNT_HHEA));
+    auto* head = static_cast<TT_Header*>(FT_Get_Sfnt_Table(ft, FT_SFNT_HEAD));
+    auto* post = static_cast<TT_Postscript*>(FT_Get_Sfnt_Table(ft, FT_SFNT_POST));
+
+    std::u16string family = Widen(face.family), style = Widen(face.style.empty() ? "Regular" : face.style);
+    std::u16string full = family + u" " + style;
+    size_t names = (family.size() + 1 + style.size() + 1 + full.size() + 1 + full.size() + 1) * 2;
+    size_t at = (sizeof(IFIMETRICS) + 7) / 8 * 8;
+    size_t simAt = (at + names + 7) / 8 * 8;
+    size_t total = simAt + sizeof(FONTSIM) + 3 * sizeof(FONTDIFF);
+    std::vector<uint8_t> buf(total, 0);
+    auto* ifi = reinterpret_cast<IFIMETRICS*>(buf.data());
+    ifi->cjThis = static_cast<ULONG>(total);
+    auto putName = [&](const std::u16string& s) {
+        PTRDIFF off = static_cast<PTRDIFF>(at);
+        std::memcpy(buf.data() + at, s.data(), s.size() * 2);
+        at += (s.size() + 1) * 2;
+        return off;
+    };
+    ifi = reinterpret_cast<IFIMETRICS*>(buf.data());
+    ifi->dpwszFamilyName = putName(family);
+    ifi->dpwszStyleName = putName(style);
+    ifi->dpwszFaceName = putName(full);
+    ifi->dpwszUniqueName = putName(full);
+
+    bool fixed = post && post->isFixedPitch;
+    ifi->jWinCharSet = 0;  // ANSI_CHARSET
+    BYTE familyBits = 0x10;  // FF_ROMAN
+    if (fixed) familyBits = 0x30;  // FF_MODERN
+    else if (os2 && os2->panose[1] >= 11 && os2->panose[1] <= 13) familyBits = 0x20;  // sans serif: FF_SWISS
+    ifi->jWinPitchAndFamily = static_cast<BYTE>(familyBits | (fixed ? 1 : 2));
+    ifi->usWinWeight = os2 ? os2->usWeightClass : static_cast<USHORT>(face.weight);
+    ifi->flInfo = FM_INFO_TECH_TRUETYPE | FM_INFO_ARB_XFORMS | FM_INFO_1BPP | FM_INFO_RETURNS_OUTLINES |
+                  FM_INFO_RETURNS_BITMAPS | FM_INFO_RIGHT_HANDED | FM_INFO_NOT_CONTIGUOUS;
+    if (fixed) ifi->flInfo |= FM_INFO_CONSTANT_WIDTH | FM_INFO_OPTICALLY_FIXED_PITCH;
+    ifi->fsSelection = os2 ? static_cast<USHORT>(os2->fsSelection & 0x7F) : 0;
+    ifi->fsType = os2 ? os2->fsType : 0;
+    ifi->fwdUnitsPerEm = static_cast<FWORD>(ft->units_per_EM);
+    ifi->fwdLowestPPEm = head ? static_cast<FWORD>(head->Lowest_Rec_PPEM) : 0;
+    if (os2) {
+        ifi->fwdWinAscender = static_cast<FWORD>(os2->usWinAscent);
+        ifi->fwdWinDescender = static_cast<FWORD>(os2->usWinDescent);
+        ifi->fwdTypoAscender = os2->sTypoAscender;
+        ifi->fwdTypoDescender = os2->sTypoDescender;
+        ifi->fwdTypoLineGap = os2->sTypoLineGap;
+        ifi->fwdAveCharWidth = os2->xAvgCharWidth;
+        ifi->fwdCapHeight = os2->version >= 2 ? os2->sCapHeight : 0;
+        ifi->fwdXHeight = os2->version >= 2 ? os2->sxHeight : 0;
+        ifi->fwdSubscriptXSize = os2->ySubscriptXSize;
+        ifi->fwdSubscriptYSize = os2->ySubscriptYSize;
+        ifi->fwdSubscriptXOffset = os2->ySubscriptXOffset;
+        ifi->fwdSubscriptYOffset = os2->ySubscriptYOffset;
+        ifi->fwdSuperscriptXSize = os2->ySuperscriptXSize;
+        ifi->fwdSuperscriptYSize = os2->ySuperscriptYSize;
+        ifi->fwdSuperscriptXOffset = os2->ySuperscriptXOffset;
+        ifi->fwdSuperscriptYOffset = os2->ySuperscriptYOffset;
+        ifi->fwdStrikeoutSize = os2->yStrikeoutSize;
+        ifi->fwdStrikeoutPosition = os2->yStrikeoutPosition;
+        ifi->wcFirstChar = os2->usFirstCharIndex;
+        ifi->wcLastChar = os2->usLastCharIndex;
+        ifi->wcDefaultChar = os2->version >= 2 && os2->usDefaultChar ? os2->usDefaultChar : u' ';
+        ifi->wcBreakChar = os2->version >= 2 && os2->usBreakChar ? os2->usBreakChar : u' ';
+        std::memcpy(ifi->achVendId, os2->achVendID, 4);
+        std::memcpy(&ifi->panose, os2->panose, 10);
+    }
+    if (hhea) {
+        ifi->fwdMacAscender = hhea->Ascender;
+        ifi->fwdMacDescender = hhea->Descender;
+        ifi->fwdMacLineGap = hhea->Line_Gap;
+        ifi->fwdMaxCharInc = static_cast<FWORD>(hhea->advance_Width_Max);
+        ifi->ptlCaret = {hhea->caret_Slope_Run, hhea->caret_Slope_Rise};
+    } else {
+        ifi->ptlCaret = {0, 1};
+    }
+    if (post) {
+        ifi->fwdUnderscoreSize = post->underlineThickness;
+        ifi->fwdUnderscorePosition = post->underlinePosition;
+        ifi->lItalicAngle = static_cast<LONG>(post->italicAngle >> 16) * 10;  // tenths of a degree
+    }
+    ifi->chFirstChar = static_cast<BYTE>(std::min<unsigned>(ifi->wcFirstChar, 255));
+    ifi->chLastChar = static_cast<BYTE>(std::min<unsigned>(ifi->wcLastChar, 255));
+    ifi->chDefaultChar = static_cast<BYTE>(ifi->wcDefaultChar < 256 ? ifi->wcDefaultChar : ' ');
+    ifi->chBreakChar = static_cast<BYTE>(ifi->wcBreakChar < 256 ? ifi->wcBreakChar : ' ');
+    ifi->ptlBaseline = {1, 0};
+    ifi->ptlAspect = {1, 1};
+    if (head) ifi->rclFontBox = {head->xMin, head->yMax, head->xMax, head->yMin};
+
+    // Simulations the face can take: bold for a face below bold, italic for
+    // an upright face, and both.
+    bool canBold = ifi->usWinWeight < 600, canItalic = !(ifi->fsSelection & FM_SEL_ITALIC);
+    if (canBold || canItalic) {
+        ifi->dpFontSim = static_cast<PTRDIFF>(simAt);
+        auto* sim = reinterpret_cast<FONTSIM*>(buf.data() + simAt);
+        size_t diffAt = simAt + sizeof(FONTSIM);
+        auto diff = [&](PTRDIFF& slot, USHORT weight, USHORT sel, POINTL caret) {
+            slot = static_cast<PTRDIFF>(diffAt - simAt);
+            auto* d = reinterpret_cast<FONTDIFF*>(buf.data() + diffAt);
+            d->usWinWeight = weight;
+            d->fsSelection = sel;
+            d->fwdAveCharWidth = static_cast<FWORD>(ifi->fwdAveCharWidth + (weight >= 700 ? ifi->fwdUnitsPerEm / 48 : 0));
+            d->fwdMaxCharInc = static_cast<FWORD>(ifi->fwdMaxCharInc + (weight >= 700 ? ifi->fwdUnitsPerEm / 48 : 0));
+            d->ptlCaret = caret;
+            diffAt += sizeof(FONTDIFF);
+        };
+        USHORT baseSel = ifi->fsSelection & ~FM_SEL_REGULAR;
+        if (canBold) diff(sim->dpBold, 700, baseSel | FM_SEL_BOLD, ifi->ptlCaret);
+        if (canItalic) diff(sim->dpItalic, ifi->usWinWeight, baseSel | FM_SEL_ITALIC, {1, 5});
+        if (canBold && canItalic) diff(sim->dpBoldItalic, 700, baseSel | FM_SEL_BOLD | FM_SEL_ITALIC, {1, 5});
+    }
+    return buf;
+}
+
+}  // namespace zq::gdi
+
+// fontconfig loses a block while it parses its configuration files; that is
+// fontconfig's, not ours, so leak checks of sanitized builds leave it out.
+extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}

@@ -1,0 +1,241 @@
+// Realised fonts (FONTOBJ): metrics, transforms, glyph bits and glyph paths
+// from FreeType.
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_OUTLINE_H
+#include FT_TRUETYPE_TABLES_H
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "gdi/font.h"
+
+namespace zq::gdi {
+namespace {
+
+std::atomic<ULONG> nextUniq{1};
+
+FT_Face F(void* p) { return static_cast<FT_Face>(p); }
+
+// 26.6 (FreeType) to 28.4.
+FIX Fx(FT_Pos v) { return static_cast<FIX>(v / 4); }
+
+struct PathSink {
+    Path* path;
+    FT_Vector last;
+};
+POINTFIX Pt(const FT_Vector* v) { return {Fx(v->x), -Fx(v->y)}; }
+int MoveTo(const FT_Vector* to, void* user) {
+    auto* s = static_cast<PathSink*>(user);
+    s->path->CloseFigure();
+    s->path->MoveTo(Pt(to));
+    s->last = *to;
+    return 0;
+}
+int LineTo(const FT_Vector* to, void* user) {
+    auto* s = static_cast<PathSink*>(user);
+    s->path->LineTo(Pt(to));
+    s->last = *to;
+    return 0;
+}
+int ConicTo(const FT_Vector* c, const FT_Vector* to, void* user) {
+    auto* s = static_cast<PathSink*>(user);
+    // A quadratic as a cubic: control points two thirds of the way.
+    FT_Vector c1{s->last.x + 2 * (c->x - s->last.x) / 3, s->last.y + 2 * (c->y - s->last.y) / 3};
+    FT_Vector c2{to->x + 2 * (c->x - to->x) / 3, to->y + 2 * (c->y - to->y) / 3};
+    s->path->BezierTo(Pt(&c1), Pt(&c2), Pt(to));
+    s->last = *to;
+    return 0;
+}
+int CubicTo(const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void* user) {
+    auto* s = static_cast<PathSink*>(user);
+    s->path->BezierTo(Pt(c1), Pt(c2), Pt(to));
+    s->last = *to;
+    return 0;
+}
+
+}  // namespace
+
+struct EngineFont::Glyph_ {
+    GLYPHDATA data{};
+    std::vector<uint64_t> bits;  // GLYPHBITS storage, 8-byte aligned
+    std::unique_ptr<Path> path;
+    bool bitsMade = false;
+};
+
+std::unique_ptr<EngineFont> EngineFont::Create(const FontFace& face, double emPixels, int weight, bool italic,
+                                               SIZE resolution) {
+    if (!face.file || !(emPixels > 0) || emPixels > 16384) return nullptr;
+    std::unique_ptr<EngineFont> f(new EngineFont());
+    f->face_ = face;
+    f->em_ = emPixels;
+    FT_Library lib = nullptr;
+    if (FT_Init_FreeType(&lib)) return nullptr;
+    f->library_ = lib;
+    FT_Face ft = nullptr;
+    auto bytes = face.file->Bytes();
+    if (FT_New_Memory_Face(lib, bytes.data(), static_cast<FT_Long>(bytes.size()), face.index, &ft)) return nullptr;
+    f->ftFace_ = ft;
+    if (!FT_IS_SCALABLE(ft) || ft->units_per_EM == 0) return nullptr;
+    FT_Set_Char_Size(ft, 0, static_cast<FT_F26Dot6>(std::lround(emPixels * 64)), 72, 72);
+
+    f->iUniq = nextUniq++;
+    f->iFace = 1;
+    f->flFontType = FO_TYPE_TRUETYPE;
+    if (weight >= 600 && face.weight < 600) f->flFontType |= FO_SIM_BOLD;
+    if (italic && !face.italic) f->flFontType |= FO_SIM_ITALIC;
+    f->iTTUniq = reinterpret_cast<ULONG_PTR>(face.file.get()) ^ static_cast<ULONG_PTR>(face.index);
+    f->iFile = reinterpret_cast<ULONG_PTR>(face.file.get());
+    f->sizLogResPpi = resolution;
+    f->ulStyleSize = 0;
+    f->pvConsumer = nullptr;
+    f->pvProducer = nullptr;
+    if (f->flFontType & FO_SIM_ITALIC) {
+        FT_Matrix shear{0x10000, 0x3333, 0, 0x10000};  // about 11 degrees
+        FT_Set_Transform(ft, &shear, nullptr);
+    }
+    double scale = emPixels / ft->units_per_EM;
+    f->xform_ = Xform(XFORML{static_cast<FLOATL>(scale), 0, 0, static_cast<FLOATL>(scale), 0, 0});
+    f->ifi_ = BuildIfiMetrics(face, ft);
+    auto* ifi = reinterpret_cast<IFIMETRICS*>(f->ifi_.data());
+    f->ascent_ = static_cast<LONG>(std::lround(static_cast<USHORT>(ifi->fwdWinAscender) * scale));
+    f->descent_ = static_cast<LONG>(std::lround(static_cast<USHORT>(ifi->fwdWinDescender) * scale));
+    LONG gap = ifi->fwdMacLineGap;
+    LONG extra = ifi->fwdMacAscender - ifi->fwdMacDescender + gap -
+                 (static_cast<USHORT>(ifi->fwdWinAscender) + static_cast<USHORT>(ifi->fwdWinDescender));
+    f->leading_ = std::max<LONG>(0, static_cast<LONG>(std::lround(extra * scale)));
+    f->avgWidth_ = static_cast<LONG>(std::lround(ifi->fwdAveCharWidth * scale));
+    f->cxMax = static_cast<ULONG>(std::lround(ifi->fwdMaxCharInc * scale)) + 1;
+    return f;
+}
+
+EngineFont::~EngineFont() {
+    if (ftFace_) FT_Done_Face(F(ftFace_));
+    if (library_) FT_Done_FreeType(static_cast<FT_Library>(library_));
+}
+
+IFIMETRICS* EngineFont::Ifi() { return reinterpret_cast<IFIMETRICS*>(ifi_.data()); }
+
+HGLYPH EngineFont::GlyphOf(char32_t ch) const {
+    return FT_Get_Char_Index(F(ftFace_), ch);
+}
+
+char16_t EngineFont::MapBack(HGLYPH hg) {
+    if (reverse_.empty()) {
+        FT_UInt gi;
+        FT_ULong c = FT_Get_First_Char(F(ftFace_), &gi);
+        while (gi != 0) {
+            if (c < 0x10000 && !reverse_.count(gi)) reverse_[gi] = static_cast<char16_t>(c);
+            c = FT_Get_Next_Char(F(ftFace_), c, &gi);
+        }
+    }
+    auto it = reverse_.find(hg);
+    return it == reverse_.end() ? 0 : it->second;
+}
+
+EngineFont::Glyph_* EngineFont::Load(HGLYPH hg) {
+    auto it = glyphs_.find(hg);
+    if (it != glyphs_.end()) return it->second.get();
+    FT_Face ft = F(ftFace_);
+    if (hg >= static_cast<HGLYPH>(ft->num_glyphs)) return nullptr;
+    if (FT_Load_Glyph(ft, hg, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO)) return nullptr;
+    FT_GlyphSlot slot = ft->glyph;
+    if (flFontType & FO_SIM_BOLD) FT_Outline_EmboldenXY(&slot->outline, static_cast<FT_Pos>(em_ * 64 / 24), 0);
+    auto g = std::make_unique<Glyph_>();
+    g->data.hg = hg;
+    FT_Pos advance = slot->advance.x + ((flFontType & FO_SIM_BOLD) ? static_cast<FT_Pos>(em_ * 64 / 24) : 0);
+    g->data.fxD = Fx((advance + 32) & ~63);
+    FT_BBox box;
+    FT_Outline_Get_CBox(&slot->outline, &box);
+    g->data.fxA = Fx(box.xMin);
+    g->data.fxAB = Fx(box.xMax);
+    g->data.fxInkTop = -Fx(box.yMax);
+    g->data.fxInkBottom = -Fx(box.yMin);
+    g->data.ptqD.x.HighPart = g->data.fxD;
+    // Glyph bits: FreeType's own 1-bit rendering.
+    if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) == 0) {
+        const FT_Bitmap& bm = slot->bitmap;
+        LONG w = static_cast<LONG>(bm.width), h = static_cast<LONG>(bm.rows);
+        bool blank = w == 0 || h == 0;
+        if (blank) w = h = 1;
+        size_t rowBytes = static_cast<size_t>(w + 7) / 8;
+        size_t size = offsetof(GLYPHBITS, aj) + rowBytes * static_cast<size_t>(h);
+        g->bits.assign((size + 7) / 8, 0);
+        auto* gb = reinterpret_cast<GLYPHBITS*>(g->bits.data());
+        gb->ptlOrigin = blank ? POINTL{0, 0} : POINTL{slot->bitmap_left, -slot->bitmap_top};
+        gb->sizlBitmap = {w, h};
+        if (!blank)
+            for (LONG y = 0; y < h; ++y)
+                std::memcpy(gb->aj + rowBytes * y, bm.buffer + static_cast<ptrdiff_t>(y) * bm.pitch, rowBytes);
+        g->data.rclInk = {gb->ptlOrigin.x, gb->ptlOrigin.y, gb->ptlOrigin.x + w, gb->ptlOrigin.y + h};
+        g->bitsMade = true;
+    }
+    // The outline again (rendering consumed the slot) for the glyph path.
+    if (FT_Load_Glyph(ft, hg, FT_LOAD_NO_BITMAP | FT_LOAD_NO_HINTING) == 0) {
+        if (flFontType & FO_SIM_BOLD) FT_Outline_EmboldenXY(&ft->glyph->outline, static_cast<FT_Pos>(em_ * 64 / 24), 0);
+        g->path = std::make_unique<Path>();
+        PathSink sink{g->path.get(), {0, 0}};
+        FT_Outline_Funcs funcs{MoveTo, LineTo, ConicTo, CubicTo, 0, 0};
+        FT_Outline_Decompose(&ft->glyph->outline, &funcs, &sink);
+        g->path->CloseFigure();
+    }
+    auto* raw = g.get();
+    glyphs_[hg] = std::move(g);
+    return raw;
+}
+
+GLYPHDATA* EngineFont::Glyph(HGLYPH hg, ULONG mode) {
+    Glyph_* g = Load(hg);
+    if (!g) return nullptr;
+    if (mode == FO_GLYPHBITS) {
+        if (!g->bitsMade) return nullptr;
+        g->data.gdf.pgb = reinterpret_cast<GLYPHBITS*>(g->bits.data());
+    } else if (mode == FO_PATHOBJ) {
+        if (!g->path) return nullptr;
+        g->data.gdf.ppo = g->path.get();
+    } else {
+        g->data.gdf.pgb = nullptr;
+    }
+    return &g->data;
+}
+
+FIX EngineFont::Advance(HGLYPH hg) {
+    Glyph_* g = Load(hg);
+    return g ? g->data.fxD : 0;
+}
+
+// Engine fonts are the only FONTOBJs the engine hands out; a driver's own
+// FONTOBJ never reaches these services.
+EngineFont* FontFromObject(FONTOBJ* pfo) { return static_cast<EngineFont*>(pfo); }
+
+}  // namespace zq::gdi
+
+using zq::gdi::FontFromObject;
+
+extern "C" IFIMETRICS* FONTOBJ_pifi(FONTOBJ* pfo) {
+    return pfo && (pfo->flFontType & FO_TYPE_TRUETYPE) ? FontFromObject(pfo)->Ifi() : nullptr;
+}
+
+extern "C" XFORMOBJ* FONTOBJ_pxoGetXform(FONTOBJ* pfo) {
+    return pfo && (pfo->flFontType & FO_TYPE_TRUETYPE) ? FontFromObject(pfo)->Transform() : nullptr;
+}
+
+extern "C" ULONG FONTOBJ_cGetGlyphs(FONTOBJ* pfo, ULONG iMode, ULONG cGlyph, HGLYPH* phg, PVOID* ppvGlyph) {
+    // One glyph a call, as drivers ask for them.
+    if (!pfo || !(pfo->flFontType & FO_TYPE_TRUETYPE) || cGlyph < 1 || !phg || !ppvGlyph) return 0;
+    if (iMode != FO_GLYPHBITS && iMode != FO_PATHOBJ) return 0;
+    GLYPHDATA* gd = FontFromObject(pfo)->Glyph(phg[0], iMode);
+    if (!gd) return 0;
+    *ppvGlyph = gd;
+    return 1;
+}
+
+extern "C" PVOID FONTOBJ_pvTrueTypeFontFile(FONTOBJ* pfo, ULONG* pcjFile) {
+    if (pcjFile) *pcjFile = 0;
+    if (!pfo || !(pfo->flFontType & FO_TYPE_TRUETYPE)) return nullptr;
+    auto bytes = FontFromObject(pfo)->Face().file->Bytes();
+    if (pcjFile) *pcjFile = static_cast<ULONG>(bytes.size());
+    return const_cast<uint8_t*>(bytes.data());
+}

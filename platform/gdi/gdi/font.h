@@ -1,0 +1,95 @@
+// Fonts of the engine: faces found through fontconfig, read with FreeType,
+// realised at a size as the FONTOBJ that drivers receive.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "gdi/ddi_font.h"
+
+namespace zq::gdi {
+
+// The bytes of one font file (a collection stays whole).
+class FontFile {
+public:
+    static std::shared_ptr<FontFile> Open(const std::string& path);  // null when unreadable
+    std::span<const uint8_t> Bytes() const { return bytes_; }
+    const std::string& Path() const { return path_; }
+    bool IsCollection() const { return bytes_.size() >= 4 && std::string_view(reinterpret_cast<const char*>(bytes_.data()), 4) == "ttcf"; }
+
+private:
+    std::string path_;
+    std::vector<uint8_t> bytes_;
+};
+
+struct FontFace {
+    std::shared_ptr<FontFile> file;
+    int index = 0;              // face within a collection
+    std::string family;         // as the font names it
+    std::string style;
+    int weight = 400;
+    bool italic = false;
+};
+
+// The face fontconfig chooses for a family, weight and slant. Aliases the
+// system knows (metric-compatible substitutes) are followed.
+std::optional<FontFace> FindFont(std::string_view family, int weight, bool italic);
+// The scalable families installed, sorted, each once.
+std::vector<std::string> FontFamilies();
+
+// A font realised at a size: the FONTOBJ handed to drivers and EngTextOut.
+class EngineFont : public FONTOBJ {
+public:
+    // `emPixels`: em height in device pixels. Bold or italic that the face
+    // lacks are simulated (FO_SIM_BOLD, FO_SIM_ITALIC).
+    static std::unique_ptr<EngineFont> Create(const FontFace& face, double emPixels, int weight, bool italic,
+                                              SIZE resolution);
+    ~EngineFont();
+    EngineFont(const EngineFont&) = delete;
+    EngineFont& operator=(const EngineFont&) = delete;
+
+    const FontFace& Face() const { return face_; }
+    double EmPixels() const { return em_; }
+    IFIMETRICS* Ifi();
+    Xform* Transform() { return &xform_; }
+    HGLYPH GlyphOf(char32_t ch) const;
+    // Glyph data with bits or a path; null for a glyph the font cannot give.
+    GLYPHDATA* Glyph(HGLYPH hg, ULONG mode);
+    // Advance in 28.4.
+    FIX Advance(HGLYPH hg);
+    // Ascent and descent of the realised font in pixels (from the Windows
+    // metrics of OS/2), and the external leading.
+    LONG Ascent() const { return ascent_; }
+    LONG Descent() const { return descent_; }
+    LONG Leading() const { return leading_; }
+    LONG AverageWidth() const { return avgWidth_; }
+    char16_t MapBack(HGLYPH hg);  // the character of a glyph (0 when none)
+
+private:
+    EngineFont() = default;
+    struct Glyph_;
+    Glyph_* Load(HGLYPH hg);
+
+    FontFace face_;
+    double em_ = 0;
+    void* library_ = nullptr;  // FT_Library
+    void* ftFace_ = nullptr;   // FT_Face
+    Xform xform_;
+    std::vector<uint8_t> ifi_;
+    std::map<HGLYPH, std::unique_ptr<Glyph_>> glyphs_;
+    std::map<HGLYPH, char16_t> reverse_;
+    LONG ascent_ = 0, descent_ = 0, leading_ = 0, avgWidth_ = 0;
+};
+
+EngineFont* FontFromObject(FONTOBJ* pfo);  // null for a font the engine did not make
+
+// IFIMETRICS of a face read from its tables, in font units (the notional
+// space). `simulateBold`/`simulateItalic` add the FONTDIFFs of simulations.
+std::vector<uint8_t> BuildIfiMetrics(const FontFace& face, void* ftFace);
+
+}  // namespace zq::gdi

@@ -1,0 +1,214 @@
+// Fonts as drivers see them: metrics checked against the font's own tables
+// (read here with a separate little reader), glyph bits against FreeType's
+// own 1-bit rendering, the font file, simulations, strings and code pages.
+#include <gtest/gtest.h>
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <cstring>
+
+#include "base/text.h"
+#include "gdi/font.h"
+#include "gdi/text.h"
+
+namespace zq::gdi {
+namespace {
+
+// Big-endian reads from an sfnt table found by its tag.
+class Sfnt {
+public:
+    explicit Sfnt(std::span<const uint8_t> b) : b_(b) {}
+    size_t Table(const char* tag) const {
+        uint16_t n = U16(4);
+        for (uint16_t i = 0; i < n; ++i) {
+            size_t rec = 12 + 16u * i;
+            if (std::memcmp(b_.data() + rec, tag, 4) == 0) return U32(rec + 8);
+        }
+        ADD_FAILURE() << "no table " << tag;
+        return 0;
+    }
+    uint16_t U16(size_t at) const { return static_cast<uint16_t>(b_[at] << 8 | b_[at + 1]); }
+    int16_t S16(size_t at) const { return static_cast<int16_t>(U16(at)); }
+    uint32_t U32(size_t at) const { return uint32_t{U16(at)} << 16 | U16(at + 2); }
+
+private:
+    std::span<const uint8_t> b_;
+};
+
+std::unique_ptr<EngineFont> Realise(const char* family, double em, int weight = 400, bool italic = false) {
+    auto face = FindFont(family, 400, false);
+    if (!face) return nullptr;
+    EXPECT_NE(face->family.find(family), std::string::npos) << face->family;
+    return EngineFont::Create(*face, em, weight, italic, {600, 600});
+}
+
+TEST(Fonts, IfiMetricsComeFromTheFontTables) {
+    for (const char* family : {"Liberation Serif", "DejaVu Sans"}) {
+        auto font = Realise(family, 50);
+        ASSERT_TRUE(font) << family;
+        IFIMETRICS* ifi = FONTOBJ_pifi(font.get());
+        ASSERT_TRUE(ifi);
+        Sfnt t(font->Face().file->Bytes());
+        size_t os2 = t.Table("OS/2"), head = t.Table("head"), hhea = t.Table("hhea"), post = t.Table("post");
+        EXPECT_EQ(ifi->fwdUnitsPerEm, t.S16(head + 18)) << family;
+        EXPECT_EQ(ifi->usWinWeight, t.U16(os2 + 4)) << family;
+        EXPECT_EQ(ifi->fwdAveCharWidth, t.S16(os2 + 2)) << family;
+        EXPECT_EQ(static_cast<USHORT>(ifi->fwdWinAscender), t.U16(os2 + 74)) << family;
+        EXPECT_EQ(static_cast<USHORT>(ifi->fwdWinDescender), t.U16(os2 + 76)) << family;
+        EXPECT_EQ(ifi->fwdTypoAscender, t.S16(os2 + 68)) << family;
+        EXPECT_EQ(ifi->fwdTypoDescender, t.S16(os2 + 70)) << family;
+        EXPECT_EQ(ifi->fwdStrikeoutPosition, t.S16(os2 + 28)) << family;
+        EXPECT_EQ(ifi->fwdMacAscender, t.S16(hhea + 4)) << family;
+        EXPECT_EQ(ifi->fwdMaxCharInc, static_cast<FWORD>(t.U16(hhea + 10))) << family;
+        EXPECT_EQ(ifi->fwdUnderscorePosition, t.S16(post + 8)) << family;
+        EXPECT_EQ(ifi->fwdUnderscoreSize, t.S16(post + 10)) << family;
+        EXPECT_EQ(ifi->rclFontBox.left, t.S16(head + 36)) << family;
+        EXPECT_EQ(ifi->rclFontBox.top, t.S16(head + 42)) << family;
+        EXPECT_EQ(std::memcmp(&ifi->panose, font->Face().file->Bytes().data() + os2 + 32, 10), 0) << family;
+        // Names sit inside the block.
+        auto* name = reinterpret_cast<const char16_t*>(reinterpret_cast<const BYTE*>(ifi) + ifi->dpwszFamilyName);
+        EXPECT_EQ(std::u16string(name).size(), std::string(family).size());
+        EXPECT_LT(static_cast<ULONG>(ifi->dpFontSim), ifi->cjThis);
+        // The transform takes font units to device pixels: the em to 50.
+        XFORMOBJ* xo = FONTOBJ_pxoGetXform(font.get());
+        POINTL em{0, ifi->fwdUnitsPerEm}, out;
+        ASSERT_TRUE(XFORMOBJ_bApplyXform(xo, XF_LTOL, 1, &em, &out));
+        EXPECT_EQ(out.y, 50);
+    }
+}
+
+TEST(Fonts, GlyphBitsAreFreeTypesMonoRendering) {
+    auto font = Realise("Liberation Sans", 37);
+    ASSERT_TRUE(font);
+    FT_Library lib;
+    ASSERT_EQ(FT_Init_FreeType(&lib), 0);
+    FT_Face ft;
+    auto bytes = font->Face().file->Bytes();
+    ASSERT_EQ(FT_New_Memory_Face(lib, bytes.data(), static_cast<FT_Long>(bytes.size()), font->Face().index, &ft), 0);
+    FT_Set_Char_Size(ft, 0, 37 * 64, 72, 72);
+    for (char16_t ch : std::u16string(u"AgW@%j")) {
+        HGLYPH hg = font->GlyphOf(ch);
+        ASSERT_NE(hg, 0u);
+        GLYPHDATA* gd = nullptr;
+        ASSERT_EQ(FONTOBJ_cGetGlyphs(font.get(), FO_GLYPHBITS, 1, &hg, reinterpret_cast<PVOID*>(&gd)), 1u);
+        GLYPHBITS* gb = gd->gdf.pgb;
+        ASSERT_EQ(FT_Load_Glyph(ft, hg, FT_LOAD_TARGET_MONO), 0);
+        ASSERT_EQ(FT_Render_Glyph(ft->glyph, FT_RENDER_MODE_MONO), 0);
+        const FT_Bitmap& bm = ft->glyph->bitmap;
+        ASSERT_EQ(gb->sizlBitmap.cx, static_cast<LONG>(bm.width));
+        ASSERT_EQ(gb->sizlBitmap.cy, static_cast<LONG>(bm.rows));
+        EXPECT_EQ(gb->ptlOrigin.x, ft->glyph->bitmap_left);
+        EXPECT_EQ(gb->ptlOrigin.y, -ft->glyph->bitmap_top);
+        size_t rowBytes = (bm.width + 7) / 8;
+        for (unsigned y = 0; y < bm.rows; ++y)
+            EXPECT_EQ(std::memcmp(gb->aj + rowBytes * y, bm.buffer + y * bm.pitch, rowBytes), 0) << "row " << y;
+        EXPECT_EQ(gd->fxD, static_cast<FIX>(((ft->glyph->advance.x + 32) & ~63) / 4));
+        // The glyph path covers the ink box.
+        ASSERT_EQ(FONTOBJ_cGetGlyphs(font.get(), FO_PATHOBJ, 1, &hg, reinterpret_cast<PVOID*>(&gd)), 1u);
+        RECTFX b;
+        PATHOBJ_vGetBounds(gd->gdf.ppo, &b);
+        EXPECT_NEAR(FXTOL(b.yTop), -ft->glyph->bitmap_top, 2);
+    }
+    FT_Done_Face(ft);
+    FT_Done_FreeType(lib);
+}
+
+TEST(Fonts, FileAndSimulations) {
+    auto font = Realise("DejaVu Sans", 20, 700, true);
+    ASSERT_TRUE(font);
+    ULONG size = 0;
+    void* file = FONTOBJ_pvTrueTypeFontFile(font.get(), &size);
+    ASSERT_TRUE(file);
+    auto bytes = font->Face().file->Bytes();
+    EXPECT_EQ(size, bytes.size());
+    EXPECT_EQ(std::memcmp(file, "\0\1\0\0", 4), 0);  // a TrueType file, whole
+    EXPECT_TRUE(font->flFontType & FO_SIM_BOLD);
+    EXPECT_TRUE(font->flFontType & FO_SIM_ITALIC);
+    auto plain = Realise("DejaVu Sans", 20);
+    EXPECT_FALSE(plain->flFontType & (FO_SIM_BOLD | FO_SIM_ITALIC));
+    HGLYPH hg = plain->GlyphOf(u'l');
+    EXPECT_GT(font->Advance(hg), plain->Advance(hg));  // emboldening widens
+    // The simulations the face offers are described in its metrics.
+    IFIMETRICS* ifi = FONTOBJ_pifi(plain.get());
+    auto* sim = reinterpret_cast<FONTSIM*>(reinterpret_cast<BYTE*>(ifi) + ifi->dpFontSim);
+    ASSERT_NE(sim->dpBold, 0);
+    auto* bold = reinterpret_cast<FONTDIFF*>(reinterpret_cast<BYTE*>(sim) + sim->dpBold);
+    EXPECT_EQ(bold->usWinWeight, 700);
+    EXPECT_TRUE(bold->fsSelection & FM_SEL_BOLD);
+    // Not a TrueType font object: no file.
+    FONTOBJ device{};
+    device.flFontType = FO_TYPE_DEVICE;
+    EXPECT_EQ(FONTOBJ_pvTrueTypeFontFile(&device, &size), nullptr);
+    EXPECT_EQ(size, 0u);
+}
+
+TEST(Strings, DefaultPlacementEnumeratesInBatches) {
+    auto font = Realise("Liberation Serif", 24);
+    ASSERT_TRUE(font);
+    std::u16string text(150, u'x');
+    std::vector<HGLYPH> glyphs(text.size(), font->GlyphOf(u'x'));
+    auto pos = LayOut(*font, glyphs, {100, 200});
+    EngineString str(*font, glyphs, pos, text, true, false);
+    EXPECT_EQ(str.pgp, nullptr);
+    EXPECT_TRUE(str.flAccel & SO_FLAG_DEFAULT_PLACEMENT);
+    EXPECT_EQ(str.rclBkGround.left, 100);
+    EXPECT_EQ(str.rclBkGround.top, 200 - font->Ascent());
+    STROBJ_vEnumStart(&str);
+    ULONG total = 0, c;
+    GLYPHPOS* gp;
+    std::vector<ULONG> batches;
+    BOOL more;
+    do {
+        more = STROBJ_bEnum(&str, &c, &gp);
+        batches.push_back(c);
+        for (ULONG i = 0; i < c; ++i) {
+            EXPECT_EQ(gp[i].ptl.x, pos[total + i].x);
+            EXPECT_TRUE(gp[i].pgdf && gp[i].pgdf->pgb);
+        }
+        total += c;
+    } while (more);
+    EXPECT_EQ(total, 150u);
+    EXPECT_EQ(batches, (std::vector<ULONG>{64, 64, 22}));
+    // Explicit placement hands every position over at once.
+    std::vector<POINTL> mine = {{5, 50}, {40, 50}, {41, 50}};
+    EngineString explicitStr(*font, {glyphs[0], glyphs[0], glyphs[0]}, mine, u"xxx", false, false);
+    ASSERT_NE(explicitStr.pgp, nullptr);
+    EXPECT_EQ(explicitStr.pgp[1].ptl.x, 40);
+}
+
+TEST(CodePages, GlyphSetAndConversions) {
+    FD_GLYPHSET* gs = EngComputeGlyphSet(1252, 0, 256);
+    ASSERT_TRUE(gs);
+    ULONG total = 0;
+    bool euroFound = false;
+    for (ULONG r = 0; r < gs->cRuns; ++r) {
+        total += gs->awcrun[r].cGlyphs;
+        for (USHORT i = 0; i < gs->awcrun[r].cGlyphs; ++i)
+            if (gs->awcrun[r].wcLow + i == 0x20AC) euroFound = gs->awcrun[r].phg[i] == 0x80;
+    }
+    EXPECT_EQ(total, gs->cGlyphsSupported);
+    EXPECT_TRUE(euroFound);
+    EngFreeMem(gs);
+    EXPECT_EQ(EngComputeGlyphSet(0, 200, 100), nullptr);
+
+    char16_t wide[8] = {};
+    ULONG got = 0;
+    char ansi[] = "A\x80z";
+    EngMultiByteToUnicodeN(wide, 4, &got, ansi, 3);  // room for two characters only
+    EXPECT_EQ(got, 4u);
+    EXPECT_EQ(wide[1], 0x20AC);
+    EXPECT_EQ(wide[2], 0);
+    char back[4] = {};
+    char16_t src[] = {u'A', 0x20AC};
+    EngUnicodeToMultiByteN(back, 4, &got, src, 4);
+    EXPECT_EQ(got, 2u);
+    EXPECT_EQ(static_cast<unsigned char>(back[1]), 0x80);
+    char dbcs[8] = {};
+    char16_t kanji[] = {0x3042};  // HIRAGANA A in code page 932: 82 A0
+    EXPECT_EQ(EngWideCharToMultiByte(932, kanji, 2, dbcs, 8), 2);
+    EXPECT_EQ(static_cast<unsigned char>(dbcs[0]), 0x82);
+}
+
+}  // namespace
+}  // namespace zq::gdi

@@ -1,0 +1,171 @@
+// The engine's own text drawing (EngTextOut), glyph sets and the code-page
+// conversions drivers call.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "gdi/engine.h"
+#include "gdi/text.h"
+
+namespace zq::gdi {
+namespace {
+
+// Pixels a glyph's bits cover, placed at its origin.
+void AddGlyph(std::vector<RECTL>& runs, const GLYPHBITS* gb, POINTL at) {
+    LONG w = gb->sizlBitmap.cx, h = gb->sizlBitmap.cy;
+    size_t rowBytes = static_cast<size_t>(w + 7) / 8;
+    LONG left = at.x + gb->ptlOrigin.x, top = at.y + gb->ptlOrigin.y;
+    for (LONG y = 0; y < h; ++y) {
+        const BYTE* row = gb->aj + rowBytes * y;
+        LONG x = 0;
+        while (x < w) {
+            while (x < w && !(row[x / 8] & (0x80 >> (x % 8)))) ++x;
+            LONG start = x;
+            while (x < w && (row[x / 8] & (0x80 >> (x % 8)))) ++x;
+            if (x > start) runs.push_back({left + start, top + y, left + x, top + y + 1});
+        }
+    }
+}
+
+BOOL FillRegion(SURFOBJ* pso, const Region& region, BRUSHOBJ* pbo, POINTL* org, ULONG rop3) {
+    if (region.Empty()) return TRUE;
+    EngineClip clip(region);
+    RECTL bounds = region.Bounds();
+    return EngBitBlt(pso, nullptr, nullptr, &clip, nullptr, &bounds, nullptr, nullptr, pbo, org, Rop4(rop3));
+}
+
+}  // namespace
+}  // namespace zq::gdi
+
+using namespace zq::gdi;
+
+extern "C" BOOL EngTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra,
+                           RECTL* prclOpaque, BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix) {
+    if (!pso || !pstro || !pfo || !(pfo->flFontType & FO_TYPE_TRUETYPE)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    RECTL whole{0, 0, pso->sizlBitmap.cx, pso->sizlBitmap.cy};
+    Region clip = ClipRegion(pco, whole);
+    if (prclOpaque && pboOpaque && !RectEmpty(*prclOpaque)) {
+        if (!FillRegion(pso, Region(OrderRect(*prclOpaque)).Intersect(clip), pboOpaque, pptlOrg, ROP3_PATCOPY))
+            return FALSE;
+    }
+    ULONG rop2 = mix & 0xFF;
+    ULONG rop3 = (rop2 >= 1 && rop2 <= 16) ? Rop3FromRop2(rop2) : ROP3_PATCOPY;
+    std::vector<RECTL> runs;
+    auto* str = static_cast<EngineString*>(pstro);
+    str->EnumStart();
+    ULONG count = 0;
+    GLYPHPOS* pos = nullptr;
+    bool more;
+    do {
+        more = str->Enum(&count, &pos, true);
+        for (ULONG i = 0; i < count; ++i)
+            if (pos[i].pgdf && pos[i].pgdf->pgb) AddGlyph(runs, pos[i].pgdf->pgb, pos[i].ptl);
+    } while (more);
+    str->EnumStart();
+    if (!runs.empty() && pboFore && !FillRegion(pso, Region::FromRects(runs).Intersect(clip), pboFore, pptlOrg, rop3))
+        return FALSE;
+    // Underline and strike-out rectangles: a list ended by an all-zero one.
+    if (prclExtra && pboFore) {
+        std::vector<RECTL> extra;
+        for (RECTL* r = prclExtra; r->left || r->top || r->right || r->bottom; ++r) extra.push_back(OrderRect(*r));
+        if (!extra.empty() && !FillRegion(pso, Region::FromRects(extra).Intersect(clip), pboFore, pptlOrg, rop3))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+// A glyph set of `cChars` single-byte codes from `nFirstChar` in a code
+// page (0: the ANSI code page): runs of consecutive Unicode values, each
+// glyph's handle its byte code.
+extern "C" FD_GLYPHSET* EngComputeGlyphSet(INT nCodePage, INT nFirstChar, INT cChars) {
+    if (cChars <= 0 || nFirstChar < 0 || nFirstChar + cChars > 256) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    UINT cp = nCodePage == 0 ? GetACP() : static_cast<UINT>(nCodePage);
+    std::vector<std::pair<char16_t, HGLYPH>> map;
+    for (INT i = 0; i < cChars; ++i) {
+        char b = static_cast<char>(nFirstChar + i);
+        WCHAR w = 0;
+        if (MultiByteToWideChar(cp, 0, &b, 1, &w, 1) != 1) w = static_cast<WCHAR>(static_cast<unsigned char>(b));
+        map.push_back({w, static_cast<HGLYPH>(nFirstChar + i)});
+    }
+    std::sort(map.begin(), map.end());
+    map.erase(std::unique(map.begin(), map.end(), [](auto& a, auto& b) { return a.first == b.first; }), map.end());
+    std::vector<std::pair<size_t, size_t>> runs;  // start, length in map
+    for (size_t i = 0; i < map.size(); ++i) {
+        if (!runs.empty() && map[i].first == map[i - 1].first + 1) ++runs.back().second;
+        else runs.push_back({i, 1});
+    }
+    size_t head = offsetof(FD_GLYPHSET, awcrun) + sizeof(WCRUN) * runs.size();
+    head = (head + 7) / 8 * 8;
+    size_t size = head + sizeof(HGLYPH) * map.size();
+    auto* gs = static_cast<FD_GLYPHSET*>(EngAllocMem(FL_ZERO_MEMORY, static_cast<ULONG>(size), 0));
+    if (!gs) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    auto* handles = reinterpret_cast<HGLYPH*>(reinterpret_cast<BYTE*>(gs) + head);
+    gs->cjThis = static_cast<ULONG>(size);
+    gs->flAccel = GS_8BIT_HANDLES;
+    gs->cGlyphsSupported = static_cast<ULONG>(map.size());
+    gs->cRuns = static_cast<ULONG>(runs.size());
+    for (size_t r = 0; r < runs.size(); ++r) {
+        gs->awcrun[r].wcLow = map[runs[r].first].first;
+        gs->awcrun[r].cGlyphs = static_cast<USHORT>(runs[r].second);
+        gs->awcrun[r].phg = handles + runs[r].first;
+    }
+    for (size_t i = 0; i < map.size(); ++i) handles[i] = map[i].second;
+    return gs;
+}
+
+// The ANSI code page to UTF-16, counting bytes on both sides and never
+// writing past the caller's buffer.
+extern "C" void EngMultiByteToUnicodeN(LPWSTR UnicodeString, ULONG MaxBytesInUnicodeString,
+                                       ULONG* BytesInUnicodeString, char* MultiByteString,
+                                       ULONG BytesInMultiByteString) {
+    ULONG written = 0;
+    if (UnicodeString && MultiByteString && BytesInMultiByteString) {
+        int n = MultiByteToWideChar(CP_ACP, 0, MultiByteString, static_cast<int>(BytesInMultiByteString), nullptr, 0);
+        std::u16string tmp(static_cast<size_t>(std::max(n, 0)), u'\0');
+        if (n > 0) MultiByteToWideChar(CP_ACP, 0, MultiByteString, static_cast<int>(BytesInMultiByteString), tmp.data(), n);
+        written = static_cast<ULONG>(std::min<size_t>(tmp.size(), MaxBytesInUnicodeString / 2) * 2);
+        std::memcpy(UnicodeString, tmp.data(), written);
+    }
+    if (BytesInUnicodeString) *BytesInUnicodeString = written;
+}
+
+extern "C" void EngUnicodeToMultiByteN(char* MultiByteString, ULONG MaxBytesInMultiByteString,
+                                       ULONG* BytesInMultiByteString, PWSTR UnicodeString,
+                                       ULONG BytesInUnicodeString) {
+    ULONG written = 0;
+    if (MultiByteString && UnicodeString && BytesInUnicodeString >= 2) {
+        int chars = static_cast<int>(BytesInUnicodeString / 2);
+        int n = WideCharToMultiByte(CP_ACP, 0, UnicodeString, chars, nullptr, 0, nullptr, nullptr);
+        std::string tmp(static_cast<size_t>(std::max(n, 0)), '\0');
+        if (n > 0) WideCharToMultiByte(CP_ACP, 0, UnicodeString, chars, tmp.data(), n, nullptr, nullptr);
+        written = static_cast<ULONG>(std::min<size_t>(tmp.size(), MaxBytesInMultiByteString));
+        std::memcpy(MultiByteString, tmp.data(), written);
+    }
+    if (BytesInMultiByteString) *BytesInMultiByteString = written;
+}
+
+extern "C" INT EngWideCharToMultiByte(UINT CodePage, LPWSTR WideCharString, INT BytesInWideCharString,
+                                      LPSTR MultiByteString, INT BytesInMultiByteString) {
+    if (!WideCharString || BytesInWideCharString < 2) return 0;
+    return WideCharToMultiByte(CodePage, 0, WideCharString, BytesInWideCharString / 2, MultiByteString,
+                               MultiByteString ? BytesInMultiByteString : 0, nullptr, nullptr);
+}
+
+extern "C" INT EngMultiByteToWideChar(UINT CodePage, LPWSTR WideCharString, INT BytesInWideCharString,
+                                      LPSTR MultiByteString, INT BytesInMultiByteString) {
+    if (!MultiByteString || BytesInMultiByteString <= 0) return 0;
+    int chars = MultiByteToWideChar(CodePage, 0, MultiByteString, BytesInMultiByteString, WideCharString,
+                                    WideCharString ? BytesInWideCharString / 2 : 0);
+    return chars * 2;
+}
