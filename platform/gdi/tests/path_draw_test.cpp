@@ -1,0 +1,133 @@
+// The engine's drawing fallbacks on real surfaces: strokes, fills and text
+// with brush, raster operation and clip, on 1-bit and 24-bit bitmaps.
+#include <gtest/gtest.h>
+
+#include "gdi/coverage.h"
+#include "gdi/engine.h"
+#include "gdi/font.h"
+#include "gdi/text.h"
+
+namespace zq::gdi {
+namespace {
+
+size_t CountPixels(const Surface& s, ULONG value) {
+    size_t n = 0;
+    for (LONG y = 0; y < s.sizlBitmap.cy; ++y)
+        for (LONG x = 0; x < s.sizlBitmap.cx; ++x) n += s.Pixel(x, y) == value;
+    return n;
+}
+
+struct Target {
+    Target(ULONG format, ULONG white) : bitmap(64, 64, format) {
+        RECTL all{0, 0, 64, 64};
+        EngEraseSurface(bitmap.Object(), &all, white);
+    }
+    Bitmap bitmap;
+    Surface& S() { return *bitmap.Get(); }
+};
+
+std::unique_ptr<Path> Square(LONG l, LONG t, LONG r, LONG b) {
+    auto p = std::make_unique<Path>();
+    p->AddRect({LTOFX(l), LTOFX(t), LTOFX(r), LTOFX(b)});
+    return p;
+}
+
+TEST(EngPaths, FillWithBrushMixAndClip) {
+    struct Case {
+        ULONG format;
+        ULONG white;
+        ULONG painted;  // pixel value the brush paints
+    };
+    const Case cases[] = {{BMF_24BPP, 0xFFFFFF, 0xFF0000}, {BMF_1BPP, 1, 0}};
+    for (const Case& c : cases) {
+        Target t(c.format, c.white);
+        LogicalBrush lb;
+        lb.color = c.format == BMF_24BPP ? RGB(255, 0, 0) : RGB(0, 0, 0);
+        EngineBrush brush(lb, t.bitmap.Get());
+        auto square = Square(10, 10, 30, 30);
+        ASSERT_TRUE(EngFillPath(t.bitmap.Object(), square.get(), nullptr, &brush, nullptr, 0x0D0D, FP_ALTERNATEMODE));
+        EXPECT_EQ(CountPixels(t.S(), c.painted), 400u) << c.format;
+        // R2_NOT inverts what the path covers, whatever the brush: white
+        // turns black.
+        auto other = Square(40, 40, 50, 50);
+        ASSERT_TRUE(EngFillPath(t.bitmap.Object(), other.get(), nullptr, &brush, nullptr, 0x0606, FP_ALTERNATEMODE));
+        EXPECT_EQ(CountPixels(t.S(), 0), c.format == BMF_1BPP ? 500u : 100u) << c.format;
+        // R2_NOP leaves everything as it was.
+        ASSERT_TRUE(EngFillPath(t.bitmap.Object(), other.get(), nullptr, &brush, nullptr, 0x0B0B, FP_ALTERNATEMODE));
+        EXPECT_EQ(CountPixels(t.S(), c.white), 64u * 64u - 500u) << c.format;
+        // A clip of one rectangle cuts the fill.
+        Target fresh(c.format, c.white);
+        EngineBrush freshBrush(lb, fresh.bitmap.Get());
+        EngineClip clip(Region(RECTL{0, 0, 20, 64}));
+        ASSERT_TRUE(EngFillPath(fresh.bitmap.Object(), square.get(), &clip, &freshBrush, nullptr, 0x0D0D,
+                                FP_ALTERNATEMODE));
+        EXPECT_EQ(CountPixels(fresh.S(), c.painted), 200u) << c.format;
+    }
+}
+
+TEST(EngPaths, StrokeCosmeticAndWide) {
+    Target t(BMF_24BPP, 0xFFFFFF);
+    LogicalBrush lb;
+    lb.color = RGB(0, 0, 255);
+    EngineBrush brush(lb, t.bitmap.Get());
+    Path line;
+    line.MoveTo({LTOFX(4), LTOFX(8)});
+    line.LineTo({LTOFX(54), LTOFX(8)});
+    LINEATTRS cosmetic{0, JOIN_MITER, ENDCAP_BUTT, {}, 10.0f, 0, nullptr, {}};
+    ASSERT_TRUE(EngStrokePath(t.bitmap.Object(), &line, nullptr, nullptr, &brush, nullptr, &cosmetic, 0x0D0D));
+    EXPECT_EQ(CountPixels(t.S(), 0x0000FF), 50u);
+    LINEATTRS wide{LA_GEOMETRIC, JOIN_MITER, ENDCAP_SQUARE, {}, 10.0f, 0, nullptr, {}};
+    wide.elWidth.e = 6;
+    Path line2;
+    line2.MoveTo({LTOFX(10), LTOFX(40)});
+    line2.LineTo({LTOFX(40), LTOFX(40)});
+    ASSERT_TRUE(EngStrokePath(t.bitmap.Object(), &line2, nullptr, nullptr, &brush, nullptr, &wide, 0x0D0D));
+    EXPECT_EQ(CountPixels(t.S(), 0x0000FF), 50u + 36u * 6u);
+    // Stroke and fill: the fill under the outline.
+    Target t2(BMF_24BPP, 0xFFFFFF);
+    LogicalBrush fillBrush;
+    fillBrush.color = RGB(0, 255, 0);
+    EngineBrush green(fillBrush, t2.bitmap.Get()), blue(lb, t2.bitmap.Get());
+    auto square = Square(10, 10, 30, 30);
+    ASSERT_TRUE(EngStrokeAndFillPath(t2.bitmap.Object(), square.get(), nullptr, nullptr, &blue, &cosmetic, &green,
+                                     nullptr, 0x0D0D, FP_WINDINGMODE));
+    size_t outline = CountPixels(t2.S(), 0x0000FF), inside = CountPixels(t2.S(), 0x00FF00);
+    EXPECT_EQ(outline + inside, 21u * 21u);  // the outline reaches the closing edge's pixels
+    EXPECT_EQ(inside, 19u * 19u);
+}
+
+TEST(EngText, GlyphsOpaqueAndExtraRectangles) {
+    auto face = FindFont("Liberation Sans", 400, false);
+    ASSERT_TRUE(face);
+    auto font = EngineFont::Create(*face, 30, 400, false, {300, 300});
+    ASSERT_TRUE(font);
+    Target t(BMF_1BPP, 1);
+    LogicalBrush black, white;
+    white.color = RGB(255, 255, 255);
+    EngineBrush fore(black, t.bitmap.Get()), back(white, t.bitmap.Get());
+    std::vector<HGLYPH> glyphs = {font->GlyphOf(u'H')};
+    EngineString str(*font, glyphs, LayOut(*font, glyphs, {10, 40}), u"H", true, false);
+    ASSERT_TRUE(EngTextOut(t.bitmap.Object(), &str, font.get(), nullptr, nullptr, nullptr, &fore, nullptr, nullptr,
+                           0x0D0D));
+    GLYPHDATA* gd = font->Glyph(glyphs[0], FO_GLYPHBITS);
+    const GLYPHBITS* gb = gd->gdf.pgb;
+    size_t ink = 0;
+    size_t rowBytes = (gb->sizlBitmap.cx + 7) / 8;
+    for (LONG y = 0; y < gb->sizlBitmap.cy; ++y)
+        for (LONG x = 0; x < gb->sizlBitmap.cx; ++x) ink += (gb->aj[rowBytes * y + x / 8] >> (7 - x % 8)) & 1;
+    EXPECT_GT(ink, 50u);
+    EXPECT_EQ(CountPixels(t.S(), 0), ink);
+    EXPECT_EQ(t.S().Pixel(10 + gb->ptlOrigin.x, 40 + gb->ptlOrigin.y), 0u);  // the H's top-left stem
+
+    // An extra (underline) rectangle, clipped; the list ends with a zero one.
+    Target t2(BMF_1BPP, 1);
+    RECTL extra[] = {{0, 50, 40, 52}, {0, 0, 0, 0}};
+    EngineClip clip(Region(RECTL{0, 0, 30, 64}));
+    RECTL opaque{0, 0, 5, 5};
+    ASSERT_TRUE(EngTextOut(t2.bitmap.Object(), &str, font.get(), &clip, extra, &opaque, &fore, &fore, nullptr,
+                           0x0D0D));
+    EXPECT_EQ(CountPixels(t2.S(), 0), ink + 30u * 2u + 25u);
+}
+
+}  // namespace
+}  // namespace zq::gdi
