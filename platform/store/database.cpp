@@ -109,7 +109,7 @@ void Db::Initialise() {
              "CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL, name BLOB NOT NULL, fold BLOB NOT NULL,"
              " type INTEGER NOT NULL, data BLOB NOT NULL, UNIQUE(key, fold));"
              "CREATE TABLE IF NOT EXISTS meta(k TEXT PRIMARY KEY, v INTEGER NOT NULL);"
-             "CREATE TABLE IF NOT EXISTS jobs(id INTEGER PRIMARY KEY AUTOINCREMENT, printer BLOB NOT NULL,"
+             "CREATE TABLE IF NOT EXISTS jobs(id INTEGER PRIMARY KEY AUTOINCREMENT, printer BLOB NOT NULL, pfold BLOB NOT NULL,"
              " document BLOB NOT NULL, datatype BLOB NOT NULL, user BLOB NOT NULL, machine BLOB NOT NULL,"
              " driver BLOB NOT NULL, processor BLOB NOT NULL, parameters BLOB NOT NULL, output BLOB NOT NULL,"
              " devmode BLOB NOT NULL, status INTEGER NOT NULL, priority INTEGER NOT NULL, size INTEGER NOT NULL,"

@@ -70,7 +70,7 @@ std::vector<JobRecord> ReadJobs(Txn& txn, std::u16string_view printer, std::opti
     std::vector<JobRecord> out;
     Stmt s(txn.Database(),
            "SELECT id, printer, document, datatype, user, machine, driver, processor, parameters, output, devmode,"
-           " status, priority, pages, submitted FROM jobs WHERE printer=? ORDER BY id");
+           " status, priority, pages, submitted FROM jobs WHERE pfold=? ORDER BY id");
     s.BindFolded(1, printer);
     while (s.Step()) {
         JobRecord j;
@@ -175,21 +175,22 @@ DWORD StartDocT(HANDLE printer, DWORD level, LPBYTE info) {
         if (devmode.empty())
             if (auto dm = txn.Value(*key, u"Default DevMode")) devmode = dm->data;
         Stmt s(*h->db,
-               "INSERT INTO jobs(printer, document, datatype, user, machine, driver, processor, parameters, output,"
-               " devmode, status, priority, size, pages, submitted) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,0,0,?)");
-        s.BindFolded(1, h->name)
-            .Bind(2, document)
-            .Bind(3, datatype)
-            .Bind(4, RegistryUser())
-            .Bind(5, u"\\\\" + LocalComputerName())
-            .Bind(6, txn.String(*key, u"Printer Driver"))
-            .Bind(7, txn.String(*key, u"Print Processor"))
-            .Bind(8, txn.String(*key, u"Parameters"))
-            .Bind(9, output)
-            .Bind(10, devmode)
-            .Bind(11, JOB_STATUS_SPOOLING)
-            .Bind(12, DEF_PRIORITY)
-            .Bind(13, static_cast<int64_t>(std::time(nullptr)));
+               "INSERT INTO jobs(printer, pfold, document, datatype, user, machine, driver, processor, parameters, output,"
+               " devmode, status, priority, size, pages, submitted) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,0,0,?)");
+        s.Bind(1, h->name)
+            .BindFolded(2, h->name)
+            .Bind(3, document)
+            .Bind(4, datatype)
+            .Bind(5, RegistryUser())
+            .Bind(6, u"\\\\" + LocalComputerName())
+            .Bind(7, txn.String(*key, u"Printer Driver"))
+            .Bind(8, txn.String(*key, u"Print Processor"))
+            .Bind(9, txn.String(*key, u"Parameters"))
+            .Bind(10, output)
+            .Bind(11, devmode)
+            .Bind(12, JOB_STATUS_SPOOLING)
+            .Bind(13, DEF_PRIORITY)
+            .Bind(14, static_cast<int64_t>(std::time(nullptr)));
         s.Step();
         DWORD job = static_cast<DWORD>(sqlite3_last_insert_rowid(h->db->Handle()));
         int fd = ::open(JobFile(job).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

@@ -60,7 +60,7 @@ PrinterRecord ReadRecord(Txn& txn, KeyId key) {
     r.status = txn.Number(key, u"Status");
     r.dnsTimeout = txn.Number(key, u"dnsTimeout", 15000);
     r.txTimeout = txn.Number(key, u"txTimeout", 45000);
-    Stmt jobs(txn.Database(), "SELECT count(*) FROM jobs WHERE printer=?");
+    Stmt jobs(txn.Database(), "SELECT count(*) FROM jobs WHERE pfold=?");
     jobs.BindFolded(1, r.name);
     if (jobs.Step()) r.jobs = static_cast<DWORD>(jobs.Int(0));
     return r;
@@ -616,11 +616,11 @@ BOOL DeletePrinter(HANDLE printer) {
             if (!key) return Fail(ERROR_INVALID_HANDLE);
             if (!MayAdminister(*h) || IsReadOnly(txn, *key)) return Fail(ERROR_ACCESS_DENIED);
             {
-                Stmt s(*h->db, "SELECT id FROM jobs WHERE printer=?");
+                Stmt s(*h->db, "SELECT id FROM jobs WHERE pfold=?");
                 s.BindFolded(1, h->name);
                 while (s.Step()) jobs.push_back(static_cast<DWORD>(s.Int(0)));
             }
-            Stmt d(*h->db, "DELETE FROM jobs WHERE printer=?");
+            Stmt d(*h->db, "DELETE FROM jobs WHERE pfold=?");
             d.BindFolded(1, h->name);
             d.Step();
             txn.DeleteTree(*key);
