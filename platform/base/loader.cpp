@@ -377,7 +377,8 @@ HMODULE Load(LPCWSTR name, DWORD flags, const void* caller) {
 }
 
 std::u16string FileNameOf(const Module& m) {
-    fs::path root = zq::SystemRoot();
+    std::error_code ec;
+    fs::path root = fs::weakly_canonical(zq::SystemRoot(), ec);
     std::string p = m.path.string();
     std::string r = root.string();
     if (!r.empty() && p.size() > r.size() + 2 && p.compare(0, r.size(), r) == 0 && p[r.size()] == '/') {

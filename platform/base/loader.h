@@ -41,7 +41,9 @@
 
 #include "base/types.h"
 
-using FARPROC = INT_PTR (*)();
+// An export, to be cast to its real type. `void (*)()` is the one function
+// type the compiler lets callers cast to any other without a warning.
+using FARPROC = void (*)();
 
 constexpr DWORD DLL_PROCESS_DETACH = 0;
 constexpr DWORD DLL_PROCESS_ATTACH = 1;

@@ -120,10 +120,10 @@ std::string EmitSource(const std::vector<uint8_t>& directory, std::string_view c
     s += ". Do not edit.\n";
     s += "// The module's resource directory, found by the loader under this name.\n";
     s += "extern \"C\" {\n";
-    s += "[[gnu::visibility(\"default\"), gnu::used]] alignas(16) extern const unsigned char ";
+    s += "[[gnu::visibility(\"default\")]] extern const unsigned char ";
     s += kResourceDirectorySymbol;
     s += "[];\n";
-    s += "alignas(16) const unsigned char ";
+    s += "[[gnu::used]] alignas(16) const unsigned char ";
     s += kResourceDirectorySymbol;
     s += "[" + std::to_string(directory.size()) + "] = {";
     static const char* hex = "0123456789abcdef";

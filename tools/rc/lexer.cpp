@@ -354,6 +354,7 @@ fs::path Lexer::Resolve(const std::string& name, const Location& at, bool system
 void Lexer::PushFile(const fs::path& path, const Location* from) {
     Location at = from ? *from : Location{path.string(), 0};
     if (files_.size() >= options_.maxIncludeDepth) Fail(at, "#include nested too deeply");
+    if (++filesRead_ > options_.maxIncludeCount) Fail(at, "too many #include files");
     Source s;
     s.text = ReadWhole(path, at);
     s.name = path.string();

@@ -129,6 +129,7 @@ private:
     bool hasPeeked_ = false;
     std::vector<Token> unread_;
     int expansionDepth_ = 0;
+    size_t filesRead_ = 0;
     bool headerToken_ = false;    // the token Raw() returned came from a header
     bool pendingHeader_ = false;  // the tokens in pending_ came from a header
     bool lastHeader_ = false;     // the token Expanded() returned came from a header

@@ -69,6 +69,7 @@ struct CompileOptions {
     std::function<std::optional<std::string>(const std::filesystem::path&)> readFile;
     // Limits that keep hostile input bounded.
     size_t maxIncludeDepth = 32;
+    size_t maxIncludeCount = 1024;
     size_t maxResourceBytes = 64u << 20;
 };
 
