@@ -1,9 +1,35 @@
 #include "interface/ui_utils.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
+#include "base/locale.h"
+#include "base/profile.h"
+#include "base/resources.h"
 #include "common/res_ids.h"
+#include "settings/module_model_data.h"
+
+extern "C" BOOL isUSA() {
+    // The user's country number as the locale gives it; a locale that
+    // cannot be read is not taken for the US.
+    const int size = GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_ICOUNTRY, nullptr, 0);
+    if (size <= 0 || size > 16) {
+        return FALSE;
+    }
+    WCHAR text[16] = {};
+    if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_ICOUNTRY, text, size) <= 0) {
+        return FALSE;
+    }
+    std::optional<int> country;
+    for (int i = 0; i < size && text[i] != 0; ++i) {
+        if (text[i] < u'0' || text[i] > u'9') {
+            return FALSE;
+        }
+        country = country.value_or(0) * 10 + (text[i] - u'0');
+    }
+    return zq::IsUsaCountry(country) ? TRUE : FALSE;
+}
 
 namespace zq {
 
@@ -162,6 +188,32 @@ int FindModelIndexByName(const ModelData& model, std::string_view modelName) {
         }
     }
     return -1;
+}
+
+int FindModelIndex(HMODULE module, std::string_view driverName) {
+    const std::string section(driverName.substr(0, std::min<size_t>(driverName.size(), 32)));
+    char model[33] = {};
+    GetPrivateProfileStringA(section.c_str(), "Model", section.c_str(), model, sizeof model, "pclrend.ini");
+    return FindModelIndexByName(ModuleModelData(module), model);
+}
+
+size_t LoadDriverResource(HMODULE module, uint16_t type, uint16_t id, std::span<uint8_t> out) {
+    return ModuleModelData(module).Resource(type, id, out);
+}
+
+LoadedModel LoadModelRecord(HMODULE module, int index) {
+    LoadedModel m;
+    const ModuleModelData data(module);
+    if (const auto name = data.String(static_cast<uint16_t>(res::kModelStringBase + index))) {
+        CopyStringPadded(m.name, *name);
+        m.nameLoaded = true;
+    }
+    std::array<uint8_t, sizeof(ModelRecord)> bytes{};
+    if (data.Resource(res::kModelRecord, static_cast<uint16_t>(res::kModelRecordBase + index), bytes) > 0) {
+        std::memcpy(&m.record, bytes.data(), sizeof m.record);
+        m.recordLoaded = true;
+    }
+    return m;
 }
 
 }  // namespace zq

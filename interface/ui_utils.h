@@ -57,4 +57,22 @@ size_t CopyStringPadded(std::span<char> field, std::string_view text);
 // case; -1 when none.
 int FindModelIndexByName(const ModelData& model, std::string_view modelName);
 
+// The model a driver stands for: the key "Model" of the driver's section in
+// pclrend.ini (default the driver name, at most 32 characters), looked up
+// among the module's model strings; -1 when none.
+int FindModelIndex(HMODULE module, std::string_view driverName);
+
+// Copies at most out.size() bytes of the module's resource (type, id);
+// returns the resource's size, 0 when it is absent.
+size_t LoadDriverResource(HMODULE module, uint16_t type, uint16_t id, std::span<uint8_t> out);
+
+// Model string 10000 + index (32 bytes) and model record 10500 + index.
+struct LoadedModel {
+    bool nameLoaded = false;
+    bool recordLoaded = false;
+    char name[32] = {};
+    ModelRecord record{};
+};
+LoadedModel LoadModelRecord(HMODULE module, int index);
+
 }  // namespace zq

@@ -1,0 +1,243 @@
+#include "settings/model_check.h"
+
+#include <bit>
+#include <cstring>
+#include <set>
+
+#include "common/res_ids.h"
+#include "interface/ui_utils.h"
+#include "settings/devmode.h"
+
+namespace zq {
+
+namespace {
+
+struct Checker {
+    const ModelData& data;
+    std::vector<std::string> problems;
+    std::string where;
+
+    void Fail(const std::string& what) { problems.push_back(where + ": " + what); }
+
+    size_t Size(uint16_t type, uint16_t id) const { return data.Resource(type, id, {}); }
+
+    std::vector<uint8_t> Bytes(uint16_t type, uint16_t id) const {
+        std::vector<uint8_t> b(Size(type, id));
+        data.Resource(type, id, b);
+        return b;
+    }
+
+    static uint16_t U16(const std::vector<uint8_t>& b, size_t at) {
+        return at + 1 < b.size() ? static_cast<uint16_t>(b[at] | (b[at + 1] << 8)) : 0;
+    }
+
+    // A table of `count` entries of `entry` bytes from `first`, within `limit`.
+    bool Table(uint16_t type, uint16_t id, size_t limit, size_t first, size_t entry, size_t countAt = 0) {
+        const auto b = Bytes(type, id);
+        const std::string name = "type " + std::to_string(type) + " id " + std::to_string(id);
+        if (b.empty()) {
+            Fail(name + " is missing");
+            return false;
+        }
+        if (b.size() > limit) {
+            Fail(name + " has " + std::to_string(b.size()) + " bytes, readers take " + std::to_string(limit));
+            return false;
+        }
+        if (entry > 0) {
+            const size_t count = U16(b, countAt);
+            if (first + count * entry > b.size()) {
+                Fail(name + " counts " + std::to_string(count) + " entries that its bytes do not hold");
+                return false;
+            }
+        }
+        return true;
+    }
+
+    uint16_t Ref(uint16_t word) const { return static_cast<uint16_t>(word + 1); }
+
+    void Model(int index) {
+        where = "model " + std::to_string(index);
+        const auto name = data.String(static_cast<uint16_t>(res::kModelStringBase + index));
+        if (name->size() >= 32) {
+            Fail("model string is longer than 31 characters");
+        }
+        where += " (" + *name + ")";
+        const auto bytes = Bytes(res::kModelRecord, static_cast<uint16_t>(res::kModelRecordBase + index));
+        if (bytes.size() != sizeof(ModelRecord)) {
+            Fail("model record " + std::to_string(res::kModelRecordBase + index) + " has " +
+                 std::to_string(bytes.size()) + " bytes, not 82");
+            return;
+        }
+        ModelRecord m;
+        std::memcpy(&m, bytes.data(), sizeof m);
+        if (m.dialogSelector > 45) {
+            Fail("dialog selector above 45");
+        }
+
+        size_t sourceCount = 0;
+        if (m.sourceTableId != kNoResource &&
+            Table(res::kSourceTable, Ref(m.sourceTableId), kSourceTableSize, 8, kSourceEntrySize)) {
+            const SourceTable t = ReadSourceTable(data, Ref(m.sourceTableId));
+            sourceCount = t.entries.size();
+            if (t.defaultIndex >= t.entries.size()) {
+                Fail("default paper source " + std::to_string(t.defaultIndex) + " is not an entry");
+            }
+            uint16_t seen = 0;
+            std::set<uint16_t> codes;
+            for (const auto& e : t.entries) {
+                if (std::popcount(e.mask) != 1 || (seen & e.mask) != 0) {
+                    Fail("paper source " + std::to_string(e.code) + " needs a mask bit of its own");
+                }
+                seen |= e.mask;
+                if (e.code == 0 || !codes.insert(e.code).second) {
+                    Fail("paper source code " + std::to_string(e.code) + " is zero or repeated");
+                }
+            }
+        }
+        if (m.resolutionTableId != kNoResource &&
+            Table(res::kResolutionTable, Ref(m.resolutionTableId), kResolutionTableSize, 8, 8, 2)) {
+            const ResolutionTable t = ReadResolutionTable(data, Ref(m.resolutionTableId));
+            const auto b = Bytes(res::kResolutionTable, Ref(m.resolutionTableId));
+            if (t.entries.size() != U16(b, 2)) {
+                Fail("resolution table counts entries with a resolution of 0");
+            }
+            if (t.defaultIndex >= t.entries.size()) {
+                Fail("default resolution is not an entry");
+            }
+        }
+        if (m.languageId != kNoResource) {
+            Table(res::kLanguage, Ref(m.languageId), 8, 0, 0);
+        }
+        if (m.optionId != kNoResource) {
+            Table(res::kOption231, Ref(m.optionId), 8, 0, 0);
+            if (Size(res::kOption231Override, Ref(m.optionId)) > 8) {
+                Fail("type 284 longer than 8 bytes");
+            }
+        }
+        if (m.pairTableId != kNoResource) {
+            Table(res::kPairTable, Ref(m.pairTableId), kPairTableSize, 8, 16);
+        }
+        if (m.slotTableId != kNoResource &&
+            Table(res::kSlotTable, Ref(m.slotTableId), kSlotTableSize, 8, 8)) {
+            for (const auto& row : ReadSlotTable(data, Ref(m.slotTableId))) {
+                if (!Table(res::kSlotValues, row.valuesId, kSlotValuesSize, 8, 6)) {
+                    continue;
+                }
+                const SlotValues v = ReadSlotValues(data, row.valuesId);
+                bool found = false;
+                for (const auto& x : v.values) found = found || x.value == v.defaultValue;
+                if (!found) {
+                    Fail("default of slot values " + std::to_string(row.valuesId) + " is not among its values");
+                }
+            }
+            if (sourceCount > 11) {
+                Fail("more paper sources than the eleven slots");
+            }
+        }
+        if (m.codePageId != kNoResource &&
+            Table(res::kCodePageList, Ref(m.codePageId), kCodePageListSize, 8, 8)) {
+            for (const auto& cp : ReadCodePageList(data, Ref(m.codePageId))) {
+                if (!ReadCodePageRow(data, cp.tableIndex)) {
+                    Fail("code page " + std::to_string(cp.codePage) + " names code-page row " +
+                         std::to_string(cp.tableIndex) + ", which is missing");
+                }
+            }
+        }
+        if (m.trayTableId != kNoResource) {
+            Table(res::kTrayTable, Ref(m.trayTableId), 48, 8, 8);
+        }
+        if (m.binTableId != kNoResource) {
+            Table(res::kBinTable, Ref(m.binTableId), 80, 8, 8);
+        }
+        if (m.paperLimitsId != kNoResource && Table(res::kPaperLimits, Ref(m.paperLimitsId), 8, 0, 0)) {
+            const CustomPaperLimits l = ReadCustomPaperLimits(data, Ref(m.paperLimitsId));
+            if (Size(res::kPaperLimits, Ref(m.paperLimitsId)) != 8 || l.minWidth > l.maxWidth ||
+                l.minLength > l.maxLength) {
+                Fail("custom-paper limits are not four words of minimum below maximum");
+            }
+        }
+        PaperRow(m.paperTableRow);
+    }
+
+    void PaperRow(uint16_t row) {
+        const auto b = Bytes(res::kModelPaperTable, static_cast<uint16_t>(row + 1));
+        if (b.empty()) {
+            Fail("paper table row " + std::to_string(row) + " is missing");
+            return;
+        }
+        if (b.size() > kPaperTableRowSize || U16(b, 0) > kPaperTableMaxEntries || 4 + U16(b, 0) * 12u > b.size()) {
+            Fail("paper table row " + std::to_string(row) + " exceeds 24 entries of 292 bytes");
+            return;
+        }
+        const size_t geometryRows = Size(res::kPaperGeometry, 1) / kPaperGeometryRowSize;
+        uint32_t seen = 0;
+        for (const auto& e : ReadPaperTableRow(data, row)) {
+            const bool known = e.mask == kCustomSizeMaskBit || e.mask == kFormMaskBit ||
+                               PaperMaskBitToNameId(e.mask) != 6104;
+            if (std::popcount(e.mask) != 1 || !known) {
+                Fail("paper table row " + std::to_string(row) + " has an entry with mask " + std::to_string(e.mask));
+            }
+            if (seen & e.mask) {
+                Fail("paper table row " + std::to_string(row) + " repeats mask " + std::to_string(e.mask));
+            }
+            seen |= e.mask;
+            for (const uint16_t g : e.geometry) {
+                if (g >= geometryRows) {
+                    Fail("paper table row " + std::to_string(row) + " names geometry row " + std::to_string(g) +
+                         " of " + std::to_string(geometryRows));
+                }
+            }
+        }
+    }
+
+    void Geometry() {
+        where = "paper geometry";
+        const size_t size = Size(res::kPaperGeometry, 1);
+        if (size == 0 || size % kPaperGeometryRowSize != 0) {
+            Fail("rows are missing or not whole");
+            return;
+        }
+        for (uint16_t i = 0; i < size / kPaperGeometryRowSize; ++i) {
+            const auto g = *ReadPaperGeometryRow(data, i);
+            const std::string row = "row " + std::to_string(i);
+            if (g[4] + g[2] > g[0] || g[5] + g[3] > g[1]) {
+                Fail(row + ": printable area leaves the paper");
+            }
+            if (g[8] != 0 && g[8] != 1 && g[8] != 6 && g[8] != 7 && g[8] != 11) {
+                Fail(row + ": printer code " + std::to_string(g[8]));
+            }
+            if (g[6] != g[2] * 720 / 1200 || g[7] != g[3] * 720 / 1200) {
+                Fail(row + ": 1/720-inch sizes disagree with the printable area");
+            }
+            if (g[9] * 2 + g[11] != g[0] || g[10] * 2 + g[12] != g[1]) {
+                Fail(row + ": margins and inner size disagree with the paper");
+            }
+        }
+        where = "code-page table";
+        if (Size(res::kCodePageTable, 1) % kCodePageRowSize != 0) {
+            Fail("rows are not whole");
+        }
+    }
+};
+
+}  // namespace
+
+std::vector<std::string> CheckModelData(const ModelData& model, int* models) {
+    Checker c{model, {}, {}};
+    c.Geometry();
+    int n = 0;
+    while (model.String(static_cast<uint16_t>(res::kModelStringBase + n))) {
+        c.Model(n);
+        ++n;
+    }
+    if (n == 0) {
+        c.where = "models";
+        c.Fail("no model string 10000");
+    }
+    if (models != nullptr) {
+        *models = n;
+    }
+    return c.problems;
+}
+
+}  // namespace zq

@@ -1,0 +1,271 @@
+#include "settings/printer_devmode.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "base/msgbox.h"
+#include "base/text.h"
+#include "common/res_ids.h"
+#include "interface/ui_utils.h"
+#include "settings/devmode_ops.h"
+#include "settings/module_model_data.h"
+#include "store/registry.h"
+#include "store/spooler.h"
+
+namespace zq {
+
+namespace {
+
+constexpr char kCurrentDevmode[] = "CurrentDevmode";
+constexpr char kCurrentDefaultDevmode[] = "CurrentDefaultDevMode";
+constexpr char kSwEnable[] = "SWEnable";
+
+std::string ToAnsi(const WCHAR* text) {
+    if (text == nullptr) {
+        return {};
+    }
+    const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) {
+        return {};
+    }
+    std::string s(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, -1, s.data(), n, nullptr, nullptr);
+    s.resize(static_cast<size_t>(n - 1));
+    return s;
+}
+
+// The printer's level-2 information in a buffer that owns its strings.
+struct PrinterInfo {
+    std::vector<uint8_t> buffer;
+    const PRINTER_INFO_2W* info() const { return reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data()); }
+};
+
+std::optional<PrinterInfo> ReadPrinterInfo(HANDLE printer) {
+    DWORD needed = 0;
+    GetPrinterW(printer, 2, nullptr, 0, &needed);
+    if (needed < sizeof(PRINTER_INFO_2W)) {
+        return std::nullopt;
+    }
+    PrinterInfo p;
+    p.buffer.resize(needed);
+    if (!GetPrinterW(printer, 2, p.buffer.data(), needed, &needed)) {
+        return std::nullopt;
+    }
+    return p;
+}
+
+bool SameText(const char* a, size_t aSize, const char* b, size_t bSize) {
+    const std::string_view x(a, strnlen(a, aSize));
+    const std::string_view y(b, strnlen(b, bSize));
+    return x.size() == y.size() && std::equal(x.begin(), x.end(), y.begin(), [](char c, char d) {
+               return std::tolower(static_cast<unsigned char>(c)) == std::tolower(static_cast<unsigned char>(d));
+           });
+}
+
+// The fields that belong to the printer rather than to a document: they
+// follow the printer's default whatever the stored record says.
+void CopyPrinterScopeFields(PrivateDevmode& to, const PrivateDevmode& from) {
+    to.switch224 = from.switch224;
+    to.memoryMegabytes = from.memoryMegabytes;
+    to.duplexOptions = from.duplexOptions;
+    to.count460 = from.count460;
+    to.count461 = from.count461;
+    to.installedSourceMask = from.installedSourceMask;
+    to.installedOptions = from.installedOptions;
+    to.switch1080 = from.switch1080;
+    to.switch1090 = from.switch1090;
+    to.collateAllowed = from.collateAllowed;
+    to.cjkSwitch = from.cjkSwitch;
+    to.option1229 = from.option1229;
+    to.switch1236 = from.switch1236;
+    if (to.model.flags394 & 0x4) {
+        to.accountTracking = from.accountTracking;
+    }
+}
+
+bool ValidCodePage(uint32_t codePage) {
+    return IsValidCodePage(codePage) != FALSE;
+}
+
+void WriteRecord(HANDLE printer, const char* name, const PrivateDevmode& record) {
+    PrivateDevmode copy = record;
+    SetPrinterDataA(printer, const_cast<LPSTR>(name), REG_BINARY, reinterpret_cast<LPBYTE>(&copy), sizeof copy);
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> DevmodeSources::ReadUserDevmode(HANDLE printer) {
+    std::vector<uint8_t> bytes(kPrivateDevmodeSize);
+    DWORD type = 0;
+    DWORD needed = 0;
+    const DWORD rc = GetPrinterDataA(printer, const_cast<LPSTR>(kCurrentDevmode), &type, bytes.data(),
+                                     static_cast<DWORD>(bytes.size()), &needed);
+    if (rc != ERROR_SUCCESS || needed != kPrivateDevmodeSize) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+bool DevmodeSources::ApplyDcdConfigFile(PrivateDevmode&, HANDLE) {
+    return false;
+}
+
+bool DevmodeSources::LoadDevmodeTagList(PrivateDevmode&, HANDLE, bool) {
+    return false;
+}
+
+void DevmodeSources::StoreDevmodeTagList(const PrivateDevmode&, HANDLE) {}
+
+void DevmodeSources::UpdateRendererIni(HANDLE) {}
+
+uint32_t GetCjkCodePage() {
+    const UINT cp = GetACP();
+    return (cp == 932 || cp == 936 || cp == 949 || cp == 950) ? cp : 0;
+}
+
+void BuildDefaultDevmode(HMODULE module, PrivateDevmode& record) {
+    const std::string modelName(record.modelName, strnlen(record.modelName, sizeof record.modelName));
+    int index = FindModelIndex(module, modelName);
+    if (index < 0) {
+        index = 0;
+    }
+    // The model string and record are looked at first only to tell the
+    // user when the driver's data is broken; building goes on regardless.
+    const LoadedModel loaded = LoadModelRecord(module, index);
+    if (!loaded.nameLoaded) {
+        char text[96];
+        std::snprintf(text, sizeof text, "hInst=%X(%X), resId=%d",
+                      static_cast<unsigned>(reinterpret_cast<uintptr_t>(module)),
+                      static_cast<unsigned>(reinterpret_cast<uintptr_t>(module)), res::kModelStringBase);
+        MessageBoxA(nullptr, text, "LoadString failed", MB_OK);
+    } else if (!loaded.recordLoaded) {
+        char text[96];
+        std::snprintf(text, sizeof text, "%s (%d)", modelName.c_str(), index);
+        MessageBoxA(nullptr, text, "GetPrtrInfo failed", MB_OK);
+    }
+    BuildDefaultDevmode(record, ModuleModelData(module), {isUSA() != FALSE, GetACP(), index});
+}
+
+bool BuildPrinterDefaultDevmode(HMODULE module, HANDLE printer, PrivateDevmode& record) {
+    const auto info = ReadPrinterInfo(printer);
+    if (!info) {
+        return false;
+    }
+    std::memset(&record, 0, sizeof record);
+    const WCHAR* name = info->info()->pPrinterName;
+    if (name != nullptr) {
+        const std::u16string_view wide(name);
+        std::copy_n(wide.begin(), std::min<size_t>(wide.size(), CCHDEVICENAME - 1), record.dm.dmDeviceName);
+    }
+    CopyStringPadded(record.modelName, ToAnsi(info->info()->pDriverName));
+    // A connection's name "\\server\queue" keeps only the queue.
+    std::string printerName = ToAnsi(name);
+    if (printerName.starts_with("\\\\")) {
+        const size_t slash = printerName.find('\\', 2);
+        printerName = slash == std::string::npos ? std::string() : printerName.substr(slash + 1);
+    }
+    CopyStringPadded(record.printerName, printerName);
+    BuildDefaultDevmode(module, record);
+    return true;
+}
+
+int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& out, DevmodeSources& sources) {
+    const auto info = ReadPrinterInfo(printer);
+    if (!info) {
+        return 0;
+    }
+    const ModuleModelData model(module);
+    PrivateDevmode def;
+    if (!BuildPrinterDefaultDevmode(module, printer, def)) {
+        return 0;
+    }
+
+    // A stored record is used only while it is valid and made for the
+    // printer's current model: after a driver change its model data would
+    // be another model's.
+    const auto stored = sources.ReadUserDevmode(printer);
+    std::optional<PrivateDevmode> current = stored ? DevmodeFromBytes(*stored) : std::nullopt;
+    if (current && IsValidPrivateDevmode(*current) &&
+        SameText(current->modelName, sizeof current->modelName, def.modelName, sizeof def.modelName)) {
+        sources.ApplyDcdConfigFile(def, printer);
+        sources.LoadDevmodeTagList(def, printer, true);
+        CopyPrinterScopeFields(*current, def);
+        RestrictFontSetsByCodePage(*current, model, ValidCodePage);
+        out = *current;
+        return 1;
+    }
+
+    sources.UpdateRendererIni(printer);
+    if (!BuildPrinterDefaultDevmode(module, printer, def)) {
+        return 0;
+    }
+    const BYTE defaultSwEnable = def.swEnable;
+    const bool configApplied = sources.ApplyDcdConfigFile(def, printer);
+    WriteRecord(printer, kCurrentDefaultDevmode, def);
+    bool tagsApplied = false;
+    if (!configApplied) {
+        tagsApplied = sources.LoadDevmodeTagList(def, printer, false);
+        if (tagsApplied) {
+            def.profileKind = 0;
+            std::memset(def.profileId, 0, sizeof def.profileId);
+        }
+    }
+    PrivateDevmode result = def;
+    if (!configApplied && !tagsApplied) {
+        const DEVMODEW* own = info->info()->pDevMode;
+        if (own != nullptr) {
+            const size_t size = static_cast<size_t>(own->dmSize) + own->dmDriverExtra;
+            const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(own), size);
+            const auto whole = DevmodeFromBytes(bytes);
+            if (whole && IsValidPrivateDevmode(*whole) &&
+                SameText(whole->modelName, sizeof whole->modelName, def.modelName, sizeof def.modelName)) {
+                result = *whole;
+            } else {
+                ValidateDevmodeForModel(result, bytes, def, model, {});
+            }
+        }
+    }
+    PrivateDevmode printerScope = def;
+    sources.LoadDevmodeTagList(printerScope, printer, false);
+    CopyPrinterScopeFields(result, printerScope);
+
+    const std::string printerName = ToAnsi(info->info()->pPrinterName);
+    if (!IsOvraName(printerName) && result.swEnable != defaultSwEnable) {
+        BYTE value = result.swEnable;
+        SetPrinterDataA(printer, const_cast<LPSTR>(kSwEnable), REG_BINARY, &value, 1);
+    }
+    SetDevmodeCrc(result);
+    WriteRecord(printer, kCurrentDevmode, result);
+    sources.StoreDevmodeTagList(result, printer);
+    RestrictFontSetsByCodePage(result, model, ValidCodePage);
+    out = result;
+    return 1;
+}
+
+uint32_t GetPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& out,
+                           std::span<const uint8_t> application, uint32_t flags, DevmodeSources& sources) {
+    auto record = std::make_unique<PrivateDevmode>();
+    if (LoadOrRebuildPrinterDevmode(printer, module, *record, sources) != 1) {
+        return kDevmodeFailure;
+    }
+    if ((flags & kMergeApplicationDevmode) != 0 && !application.empty()) {
+        auto merged = std::make_unique<PrivateDevmode>();
+        // Forms are refused until the form lists can be asked.
+        ValidateDevmodeForModel(*merged, application, *record, ModuleModelData(module), {});
+        *record = *merged;
+    }
+    SetDevmodeCrc(*record);
+    out = *record;
+    return 1;
+}
+
+uint32_t GetPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& out,
+                           std::span<const uint8_t> application, uint32_t flags) {
+    DevmodeSources sources;
+    return GetPrinterDevmode(printer, module, out, application, flags, sources);
+}
+
+}  // namespace zq
