@@ -1,0 +1,532 @@
+#include "base/paths.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include "base/diag.h"
+#include "base/fsutil.h"
+#include "base/root.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace zq::fsutil;
+
+namespace zq {
+
+namespace {
+
+constexpr std::u16string_view kWindowsDir = u"C:\\WINDOWS";
+constexpr std::u16string_view kSystemDir = u"C:\\WINDOWS\\system32";
+constexpr std::u16string_view kTempDir = u"C:\\TEMP\\";
+
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+bool IsLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+
+// A path split into its rooted prefix ("C:" or "\\server\share") and its
+// components.
+struct SplitPath {
+    std::u16string prefix;
+    std::vector<std::u16string> parts;
+    bool trailingSeparator = false;
+};
+
+std::vector<std::u16string> Components(std::u16string_view text) {
+    std::vector<std::u16string> parts;
+    std::u16string current;
+    for (char16_t c : text) {
+        if (IsSeparator(c)) {
+            if (!current.empty()) parts.push_back(std::move(current));
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty()) parts.push_back(std::move(current));
+    return parts;
+}
+
+std::u16string Join(const SplitPath& p) {
+    std::u16string out = p.prefix;
+    if (p.parts.empty()) return out + u"\\";
+    for (const auto& part : p.parts) out += u"\\" + part;
+    if (p.trailingSeparator) out += u'\\';
+    return out;
+}
+
+// The current directory belongs to the root it was set under: a test that
+// points the process at a fresh root starts again at C:\.
+struct CwdState {
+    std::mutex lock;
+    std::string root;
+    std::u16string cwd;
+    std::string layoutRoot;
+};
+
+CwdState& Cwd() {
+    static CwdState state;
+    return state;
+}
+
+void EnsureLayout(const fs::path& root) {
+    auto& st = Cwd();
+    {
+        std::lock_guard g(st.lock);
+        if (st.layoutRoot == root.native()) return;
+    }
+    std::error_code ec;
+    fs::create_directories(root / "c" / "windows" / "system32", ec);
+    fs::create_directories(root / "c" / "temp", ec);
+    std::lock_guard g(st.lock);
+    st.layoutRoot = root.native();
+}
+
+bool Within(const fs::path& path, const fs::path& base) {
+    auto p = path.begin();
+    for (auto b = base.begin(); b != base.end(); ++b, ++p) {
+        if (b->empty()) continue;
+        if (p == path.end() || *p != *b) return false;
+    }
+    return true;
+}
+
+// Ends a path with the first case-insensitive match of name in dir: the exact
+// spelling when it exists, else the smallest matching name in byte order.
+fs::path Lookup(const fs::path& dir, std::u16string_view name, bool& exists) {
+    const std::string exact = ToUtf8(name);
+    std::error_code ec;
+    if (exists) {
+        if (fs::symlink_status(dir / exact, ec).type() != fs::file_type::not_found && !ec) return dir / exact;
+        std::string best;
+        for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string candidate = it->path().filename().string();
+            if (EqualsNoCase(FromUtf8(candidate), name) && (best.empty() || candidate < best)) best = candidate;
+        }
+        if (!best.empty()) return dir / best;
+    }
+    exists = false;
+    return dir / exact;
+}
+
+bool ValidComponent(std::u16string_view part) {
+    for (char16_t c : part)
+        if (c < 32 || c == u'<' || c == u'>' || c == u':' || c == u'"' || c == u'|' || c == u'?' || c == u'*')
+            return false;
+    return true;
+}
+
+std::optional<SplitPath> Split(std::u16string_view path, bool checkNames);
+
+SplitPath CurrentSplit() {
+    // The stored directory is always a valid full path.
+    return *Split(CurrentDirectory(), false);
+}
+
+// Parses a Windows path into prefix and folded components.
+std::optional<SplitPath> Split(std::u16string_view path, bool checkNames) {
+    if (path.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return std::nullopt;
+    }
+    // "\\?\" asks Windows to take the rest literally; the rest is a full path.
+    if (path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) && path[2] == u'?' &&
+        IsSeparator(path[3]))
+        path.remove_prefix(4);
+
+    SplitPath out;
+    std::u16string_view rest;
+    std::vector<std::u16string> base;
+    if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+        auto parts = Components(path.substr(2));
+        if (parts.size() < 2 || parts[0] == u"." || parts[0] == u"?") {
+            SetLastError(ERROR_BAD_PATHNAME);
+            return std::nullopt;
+        }
+        out.prefix = u"\\\\" + parts[0] + u"\\" + parts[1];
+        // Skip server and share in the text.
+        size_t pos = 2, seen = 0;
+        while (pos < path.size() && seen < 2) {
+            while (pos < path.size() && IsSeparator(path[pos])) ++pos;
+            while (pos < path.size() && !IsSeparator(path[pos])) ++pos;
+            ++seen;
+        }
+        rest = path.substr(pos);
+    } else if (path.size() >= 2 && IsLetter(path[0]) && path[1] == u':') {
+        out.prefix = std::u16string(1, FoldCase(path[0])) + u":";
+        rest = path.substr(2);
+        if (rest.empty() || !IsSeparator(rest[0])) {
+            // Drive-relative: the current directory when it is on that drive.
+            SplitPath cur = CurrentSplit();
+            if (EqualsNoCase(cur.prefix, out.prefix)) base = cur.parts;
+        }
+    } else {
+        SplitPath cur = CurrentSplit();
+        out.prefix = cur.prefix;
+        rest = path;
+        if (!IsSeparator(path[0])) base = cur.parts;
+    }
+    out.trailingSeparator = !rest.empty() && IsSeparator(rest.back());
+    out.parts = std::move(base);
+    for (auto& part : Components(rest)) {
+        if (part == u".") continue;
+        if (part == u"..") {
+            if (out.parts.empty()) {
+                DiagRefused("MapPath", "\"" + ToUtf8(path) + "\" goes above " + ToUtf8(out.prefix));
+                SetLastError(ERROR_ACCESS_DENIED);
+                return std::nullopt;
+            }
+            out.parts.pop_back();
+            continue;
+        }
+        // Windows drops trailing dots and blanks of a name.
+        while (!part.empty() && (part.back() == u'.' || part.back() == u' ')) part.pop_back();
+        if (part.empty()) continue;
+        if (checkNames && !ValidComponent(part)) {
+            SetLastError(ERROR_INVALID_NAME);
+            return std::nullopt;
+        }
+        out.parts.push_back(std::move(part));
+    }
+    if (out.parts.empty()) out.trailingSeparator = false;
+    return out;
+}
+
+std::optional<fs::path> SymlinkTarget(const fs::path& link) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(link, ec))) return std::nullopt;
+    fs::path target = fs::read_symlink(link, ec);
+    if (ec) return std::nullopt;
+    if (target.is_relative()) target = link.parent_path() / target;
+    return fs::weakly_canonical(target, ec);
+}
+
+template <class Char>
+std::u16string Widen(const Char* text) {
+    if constexpr (sizeof(Char) == 1)
+        return FromAnsiZ(text);
+    else
+        return text ? std::u16string(text) : std::u16string();
+}
+
+template <class Char>
+std::basic_string<Char> Narrow(std::u16string_view text) {
+    if constexpr (sizeof(Char) == 1)
+        return ToAnsi(text);
+    else
+        return std::u16string(text);
+}
+
+template <class Char>
+DWORD CopyText(std::u16string_view text, Char* buffer, DWORD size) {
+    EnsureLayout(SystemRoot());  // the places named exist
+    const auto out = Narrow<Char>(text);
+    return CopyOut<Char>(out, buffer, size);
+}
+
+template <class Char>
+DWORD FullPathName(const Char* fileName, DWORD size, Char* buffer, Char** filePart) {
+    if (!fileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    auto full = FullWindowsPath(Widen(fileName));
+    if (!full) return 0;
+    const auto out = Narrow<Char>(*full);
+    const DWORD n = CopyOut<Char>(out, buffer, size);
+    if (n < size && buffer && filePart) {
+        const auto slash = out.find_last_of(Char('\\'));
+        *filePart = (slash == out.npos || slash + 1 == out.size()) ? nullptr : buffer + slash + 1;
+    }
+    return n;
+}
+
+std::optional<std::u16string> LookupVariable(std::u16string_view name) {
+    if (EqualsNoCase(name, u"WINDIR") || EqualsNoCase(name, u"SYSTEMROOT")) return std::u16string(kWindowsDir);
+    if (EqualsNoCase(name, u"SYSTEMDRIVE")) return std::u16string(u"C:");
+    if (EqualsNoCase(name, u"TEMP") || EqualsNoCase(name, u"TMP")) return std::u16string(u"C:\\TEMP");
+    const std::string host = ToUtf8(name);
+    if (const char* v = std::getenv(host.c_str())) return FromUtf8(v);
+    for (char** e = environ; e && *e; ++e) {
+        std::string_view entry(*e);
+        const auto eq = entry.find('=');
+        if (eq != entry.npos && EqualsNoCase(FromUtf8(entry.substr(0, eq)), name))
+            return FromUtf8(entry.substr(eq + 1));
+    }
+    return std::nullopt;
+}
+
+std::u16string Expand(std::u16string_view src) {
+    std::u16string out;
+    size_t i = 0;
+    while (i < src.size()) {
+        if (src[i] != u'%') {
+            out += src[i++];
+            continue;
+        }
+        const size_t close = src.find(u'%', i + 1);
+        if (close == src.npos) {
+            out += src.substr(i);
+            break;
+        }
+        const auto name = src.substr(i + 1, close - i - 1);
+        auto value = name.empty() ? std::nullopt : LookupVariable(name);
+        if (value) {
+            out += *value;
+            i = close + 1;
+        } else {
+            // Unknown names stay; the closing percent may open the next one.
+            out += src.substr(i, close - i);
+            i = close;
+        }
+    }
+    return out;
+}
+
+template <class Char>
+DWORD ExpandStrings(const Char* source, Char* destination, DWORD size) {
+    if (!source) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const auto out = Narrow<Char>(Expand(Widen(source)));
+    if (destination && size > out.size()) {
+        out.copy(destination, out.size());
+        destination[out.size()] = Char(0);
+    }
+    return static_cast<DWORD>(out.size() + 1);
+}
+
+std::atomic<unsigned> g_tempCounter{0};
+
+template <class Char>
+UINT TempFileName(const Char* path, const Char* prefix, UINT unique, Char* result) {
+    if (!path || !result) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::u16string dir = Widen(path);
+    std::u16string pre = Widen(prefix).substr(0, 3);
+    if (dir.empty()) dir = u".";
+    if (!IsSeparator(dir.back())) dir += u'\\';
+    auto hostDir = MapPath(dir);
+    if (!hostDir) return 0;
+    std::error_code ec;
+    if (!fs::is_directory(*hostDir, ec)) {
+        SetLastError(ERROR_DIRECTORY);
+        return 0;
+    }
+    auto nameFor = [&](unsigned n) {
+        static constexpr char16_t hex[] = u"0123456789ABCDEF";
+        std::u16string digits;
+        do {
+            digits.insert(digits.begin(), hex[n & 15]);
+            n >>= 4;
+        } while (n);
+        return dir + pre + digits + u".TMP";
+    };
+    auto emit = [&](const std::u16string& name) -> bool {
+        const auto out = Narrow<Char>(name);
+        if (out.size() >= MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE);
+        out.copy(result, out.size());
+        result[out.size()] = Char(0);
+        return true;
+    };
+    if (unique != 0) {
+        unique &= 0xFFFF;
+        if (!emit(nameFor(unique))) return 0;
+        SetLastError(ERROR_SUCCESS);
+        return unique;
+    }
+    const unsigned start = (static_cast<unsigned>(getpid()) * 31u + g_tempCounter.fetch_add(1)) & 0xFFFF;
+    for (unsigned k = 0; k < 0x10000; ++k) {
+        const unsigned n = ((start + k) & 0xFFFF) ? ((start + k) & 0xFFFF) : 1;
+        const auto name = nameFor(n);
+        auto host = MapPath(name);
+        if (!host) return 0;
+        const int fd = ::open(host->c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            FailErrno(errno);
+            return 0;
+        }
+        ::close(fd);
+        if (!emit(name)) {
+            ::unlink(host->c_str());
+            return 0;
+        }
+        SetLastError(ERROR_SUCCESS);
+        return n;
+    }
+    SetLastError(ERROR_FILE_EXISTS);
+    return 0;
+}
+
+template <class Char>
+BOOL SetCurrent(const Char* path) {
+    if (!path) return Fail(ERROR_INVALID_PARAMETER);
+    auto full = FullWindowsPath(Widen(path));
+    if (!full) return FALSE;
+    auto host = MapPath(*full);
+    if (!host) return FALSE;
+    std::error_code ec;
+    const auto st = fs::status(*host, ec);
+    if (st.type() == fs::file_type::not_found) {
+        std::error_code pec;
+        return Fail(fs::is_directory(host->parent_path(), pec) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    }
+    if (st.type() != fs::file_type::directory) return Fail(ERROR_DIRECTORY);
+    if (full->size() > 3 && full->back() == u'\\') full->pop_back();
+    auto& state = Cwd();
+    std::lock_guard g(state.lock);
+    state.root = SystemRoot().native();
+    state.cwd = *full;
+    return TRUE;
+}
+
+}  // namespace
+
+std::u16string WindowsDirectory() { return std::u16string(kWindowsDir); }
+std::u16string SystemDirectory() { return std::u16string(kSystemDir); }
+std::u16string TempDirectory() { return std::u16string(kTempDir); }
+
+std::u16string CurrentDirectory() {
+    const fs::path root = SystemRoot();
+    auto& st = Cwd();
+    {
+        std::lock_guard g(st.lock);
+        if (st.root == root.native()) return st.cwd;
+    }
+    // First use under this root: a program started inside the root's tree
+    // (CreateProcess with a current directory) begins there.
+    std::u16string initial = u"C:\\";
+    std::error_code ec;
+    if (auto here = ToWindowsPath(fs::current_path(ec)); here && !ec) initial = *here;
+    std::lock_guard g(st.lock);
+    if (st.root != root.native()) {
+        st.root = root.native();
+        st.cwd = initial;
+    }
+    return st.cwd;
+}
+
+std::optional<std::u16string> FullWindowsPath(std::u16string_view windowsPath) {
+    auto split = Split(windowsPath, false);
+    if (!split) return std::nullopt;
+    return Join(*split);
+}
+
+std::optional<fs::path> MapPath(std::u16string_view windowsPath) {
+    auto split = Split(windowsPath, true);
+    if (!split) return std::nullopt;
+    const fs::path root = SystemRoot();
+    EnsureLayout(root);
+    std::vector<std::u16string> parts;
+    fs::path host = root;
+    bool exists = true;
+    if (split->prefix.size() == 2) {
+        host /= std::string(1, static_cast<char>(split->prefix[0] - u'A' + 'a'));
+        exists = fs::exists(host);
+    } else {
+        host /= "unc";
+        auto serverShare = Components(split->prefix);
+        parts = serverShare;
+        for (const auto& p : parts)
+            if (!ValidComponent(p)) {
+                SetLastError(ERROR_INVALID_NAME);
+                return std::nullopt;
+            }
+    }
+    parts.insert(parts.end(), split->parts.begin(), split->parts.end());
+    for (const auto& part : parts) host = Lookup(host, part, exists);
+
+    // Containment: what exists must resolve inside the root, and so must the
+    // target of a final symbolic link that points nowhere yet.
+    std::error_code ec;
+    const fs::path canonRoot = fs::weakly_canonical(root, ec);
+    const fs::path resolved = fs::weakly_canonical(host, ec);
+    bool inside = !ec && Within(resolved, canonRoot);
+    if (inside)
+        if (auto target = SymlinkTarget(host)) inside = Within(*target, canonRoot);
+    if (!inside) {
+        DiagRefused("MapPath", "\"" + ToUtf8(windowsPath) + "\" leaves the system root");
+        SetLastError(ERROR_ACCESS_DENIED);
+        return std::nullopt;
+    }
+    return host;
+}
+
+std::optional<std::u16string> ToWindowsPath(const fs::path& hostPath) {
+    std::error_code ec;
+    const fs::path root = fs::weakly_canonical(SystemRoot(), ec);
+    const fs::path path = fs::weakly_canonical(fs::absolute(hostPath, ec), ec);
+    if (ec || !Within(path, root)) return std::nullopt;
+    std::vector<std::u16string> parts;
+    for (const auto& p : path.lexically_relative(root))
+        if (!p.empty() && p != ".") parts.push_back(FromUtf8(p.string()));
+    if (parts.empty()) return std::nullopt;
+    SplitPath out;
+    size_t first = 1;
+    const auto& top = parts[0];
+    if (top.size() == 1 && IsLetter(top[0])) {
+        out.prefix = std::u16string(1, FoldCase(top[0])) + u":";
+    } else if (top == u"unc" && parts.size() >= 3) {
+        out.prefix = u"\\\\" + parts[1] + u"\\" + parts[2];
+        first = 3;
+    } else {
+        return std::nullopt;
+    }
+    out.parts.assign(parts.begin() + static_cast<ptrdiff_t>(first), parts.end());
+    return Join(out);
+}
+
+std::u16string InWindowsDirectory(std::u16string_view fileName) {
+    if (fileName.find_first_of(u"\\/:") == fileName.npos) return WindowsDirectory() + u"\\" + std::u16string(fileName);
+    return std::u16string(fileName);
+}
+
+}  // namespace zq
+
+using namespace zq;
+
+extern "C" {
+
+UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) { return CopyText(kWindowsDir, buffer, size); }
+UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size) { return CopyText(kWindowsDir, buffer, size); }
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size) { return CopyText(kSystemDir, buffer, size); }
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size) { return CopyText(kSystemDir, buffer, size); }
+DWORD GetTempPathA(DWORD size, LPSTR buffer) { return CopyText(kTempDir, buffer, size); }
+DWORD GetTempPathW(DWORD size, LPWSTR buffer) { return CopyText(kTempDir, buffer, size); }
+
+UINT GetTempFileNameA(LPCSTR path, LPCSTR prefix, UINT unique, LPSTR tempFileName) {
+    return TempFileName(path, prefix, unique, tempFileName);
+}
+UINT GetTempFileNameW(LPCWSTR path, LPCWSTR prefix, UINT unique, LPWSTR tempFileName) {
+    return TempFileName(path, prefix, unique, tempFileName);
+}
+
+DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) { return CopyText(CurrentDirectory(), buffer, size); }
+DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer) { return CopyText(CurrentDirectory(), buffer, size); }
+BOOL SetCurrentDirectoryA(LPCSTR path) { return SetCurrent(path); }
+BOOL SetCurrentDirectoryW(LPCWSTR path) { return SetCurrent(path); }
+
+DWORD GetFullPathNameA(LPCSTR fileName, DWORD size, LPSTR buffer, LPSTR* filePart) {
+    return FullPathName(fileName, size, buffer, filePart);
+}
+DWORD GetFullPathNameW(LPCWSTR fileName, DWORD size, LPWSTR buffer, LPWSTR* filePart) {
+    return FullPathName(fileName, size, buffer, filePart);
+}
+
+DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size) {
+    return ExpandStrings(source, destination, size);
+}
+DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size) {
+    return ExpandStrings(source, destination, size);
+}
+
+}  // extern "C"
