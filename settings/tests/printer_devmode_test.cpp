@@ -1,0 +1,206 @@
+// The printer's record through the spooler: built from the model the
+// driver stands for, kept while valid, rebuilt when not, merged with an
+// application's record on request.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "base/loader.h"
+#include "base/locale.h"
+#include "base/profile.h"
+#include "base/root.h"
+#include "settings/devmode_ops.h"
+#include "settings/printer_devmode.h"
+#include "store/admin.h"
+#include "store/registry.h"
+#include "store/spooler.h"
+
+namespace zq {
+namespace {
+
+LPWSTR W(const char16_t* s) { return const_cast<LPWSTR>(s); }
+LPSTR A(const char* s) { return const_cast<LPSTR>(s); }
+
+class PrinterDevmodeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/zq-settings-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        root_ = tmpl;
+        SetSystemRoot(root_);
+        store::SetRegistryUser(u"tester");
+        module_ = LoadLibraryA("drvui.dll");
+        ASSERT_NE(module_, nullptr) << LastLoadError();
+        ASSERT_TRUE(WritePrivateProfileStringA("Zelquor Tarn 45 PCL XL", "Model", "Zelquor Tarn 45 XL", "pclrend.ini"));
+        for (const char16_t* driver : {u"Zelquor Tarn 45 PCL XL", u"Zelquor Corvo C30", u"Unknown Driver"}) {
+            DRIVER_INFO_2W d{};
+            d.cVersion = 3;
+            d.pName = W(driver);
+            d.pDriverPath = W(u"pclrend.dll");
+            d.pDataFile = W(u"drvui.dll");
+            d.pConfigFile = W(u"drvui.dll");
+            ASSERT_TRUE(AddPrinterDriverW(nullptr, 2, reinterpret_cast<LPBYTE>(&d)));
+        }
+        printer_ = Add(u"Office", u"Zelquor Tarn 45 PCL XL");
+        ASSERT_NE(printer_, nullptr);
+    }
+    void TearDown() override {
+        if (printer_ != nullptr) ClosePrinter(printer_);
+        if (module_ != nullptr) FreeLibrary(module_);
+        SetSystemRoot({});
+        store::SetRegistryUser(u"");
+        std::error_code ec;
+        std::filesystem::remove_all(root_, ec);
+    }
+    HANDLE Add(const char16_t* name, const char16_t* driver, DEVMODEW* devmode = nullptr) {
+        PRINTER_INFO_2W info{};
+        info.pPrinterName = W(name);
+        info.pDriverName = W(driver);
+        info.pPortName = W(u"LPT1:");
+        info.pPrintProcessor = W(u"WinPrint");
+        info.pDatatype = W(u"RAW");
+        info.pDevMode = devmode;
+        return AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+    }
+    PrivateDevmode Get(HANDLE printer, std::span<const uint8_t> app = {}, uint32_t flags = 2) {
+        PrivateDevmode r{};
+        EXPECT_EQ(GetPrinterDevmode(printer, module_, r, app, flags), 1u);
+        return r;
+    }
+    std::optional<PrivateDevmode> Stored(const char* name) {
+        std::vector<uint8_t> b(2000);
+        DWORD type = 0, needed = 0;
+        if (GetPrinterDataA(printer_, A(name), &type, b.data(), static_cast<DWORD>(b.size()), &needed) != 0 ||
+            needed != kPrivateDevmodeSize) {
+            return std::nullopt;
+        }
+        return DevmodeFromBytes(b);
+    }
+    void Store(const PrivateDevmode& r) {
+        PrivateDevmode copy = r;
+        ASSERT_EQ(SetPrinterDataA(printer_, A("CurrentDevmode"), REG_BINARY, reinterpret_cast<LPBYTE>(&copy), sizeof copy), 0u);
+    }
+
+    std::filesystem::path root_;
+    HMODULE module_ = nullptr;
+    HANDLE printer_ = nullptr;
+};
+
+TEST_F(PrinterDevmodeTest, FirstLoadBuildsAndStoresTheModelDefault) {
+    const PrivateDevmode r = Get(printer_);
+    EXPECT_TRUE(IsValidPrivateDevmode(r));
+    EXPECT_TRUE(IsDevmodeCrcValid(r));
+    EXPECT_STREQ(r.modelDisplayName, "Zelquor Tarn 45 XL");
+    EXPECT_STREQ(r.modelName, "Zelquor Tarn 45 PCL XL");
+    EXPECT_STREQ(r.printerName, "Office");
+    EXPECT_EQ(std::u16string(r.dm.dmDeviceName), u"Office");
+    EXPECT_EQ(r.printerLanguage, 2);
+    const auto current = Stored("CurrentDevmode");
+    const auto defaults = Stored("CurrentDefaultDevMode");
+    ASSERT_TRUE(current && defaults);
+    // The font sets are limited to the model's code pages after storing.
+    EXPECT_EQ(current->fontSets1, 0x80000001u);
+    EXPECT_EQ(r.fontSets1, 0x00000001u);
+    PrivateDevmode unrestricted = r;
+    unrestricted.fontSets1 = current->fontSets1;
+    EXPECT_TRUE(DevmodesEqual(*current, unrestricted));
+    EXPECT_TRUE(IsValidPrivateDevmode(*defaults));
+}
+
+TEST_F(PrinterDevmodeTest, DriverNameStandsForTheModelWithoutAnIniSection) {
+    HANDLE corvo = Add(u"Colour", u"Zelquor Corvo C30");
+    HANDLE unknown = Add(u"Other", u"Unknown Driver");
+    ASSERT_TRUE(corvo && unknown);
+    EXPECT_STREQ(Get(corvo).modelDisplayName, "Zelquor Corvo C30");
+    EXPECT_EQ(Get(corvo).dm.dmColor, DMCOLOR_COLOR);
+    EXPECT_STREQ(Get(unknown).modelDisplayName, "Zelquor Mira 12");  // the first model
+    ClosePrinter(corvo);
+    ClosePrinter(unknown);
+}
+
+TEST_F(PrinterDevmodeTest, CountryChoosesThePaper) {
+    LocaleSettings s = CurrentLocaleSettings();
+    s.country = 49;
+    {
+        ScopedLocaleSettings germany(s);
+        EXPECT_EQ(Get(printer_).dm.dmPaperSize, DMPAPER_A4);
+    }
+    DeletePrinterDataA(printer_, A("CurrentDevmode"));
+    s.country = 1;
+    ScopedLocaleSettings us(s);
+    EXPECT_EQ(Get(printer_).dm.dmPaperSize, DMPAPER_LETTER);
+}
+
+TEST_F(PrinterDevmodeTest, ValidStoredRecordIsKeptWithPrinterScopeFromTheDefault) {
+    PrivateDevmode r = Get(printer_);
+    r.dm.dmCopies = 5;
+    r.installedSourceMask = 0x0003;  // printer scope: the default's comes back
+    r.pagesPerSheet = 2;
+    Store(r);
+    const PrivateDevmode again = Get(printer_);
+    EXPECT_EQ(again.dm.dmCopies, 5);
+    EXPECT_EQ(again.pagesPerSheet, 2);
+    EXPECT_EQ(again.installedSourceMask, 0x000F);
+}
+
+TEST_F(PrinterDevmodeTest, BrokenOrForeignStoredRecordIsRebuilt) {
+    struct Case { const char* what; void (*damage)(PrivateDevmode&); };
+    const Case cases[] = {
+        {"one signature", [](PrivateDevmode& r) { r.signature2 ^= 1; }},
+        {"version", [](PrivateDevmode& r) { r.privateVersion = 565; }},
+        {"another model", [](PrivateDevmode& r) { std::strcpy(r.modelName, "Zelquor Corvo C30"); }},
+    };
+    for (const auto& c : cases) {
+        PrivateDevmode r = Get(printer_);
+        r.dm.dmCopies = 5;
+        c.damage(r);
+        Store(r);
+        const PrivateDevmode again = Get(printer_);
+        EXPECT_EQ(again.dm.dmCopies, 1) << c.what;
+        EXPECT_TRUE(IsValidPrivateDevmode(again)) << c.what;
+        EXPECT_STREQ(again.modelName, "Zelquor Tarn 45 PCL XL") << c.what;
+    }
+}
+
+TEST_F(PrinterDevmodeTest, ApplicationRecordMergedOnlyWhenAsked) {
+    PrivateDevmode app = Get(printer_);
+    app.dm.dmCopies = 9999;
+    app.dm.dmPrintQuality = DMRES_HIGH;
+    const auto bytes = DevmodeBytes(app);
+    const std::vector<uint8_t> publicOnly(bytes.begin(), bytes.begin() + 220);
+    EXPECT_EQ(Get(printer_, publicOnly, 2).dm.dmCopies, 1);
+    const PrivateDevmode merged = Get(printer_, publicOnly, 10);
+    EXPECT_EQ(merged.dm.dmCopies, 9999);
+    EXPECT_EQ(merged.dm.dmPrintQuality, 1200);
+    EXPECT_TRUE(IsDevmodeCrcValid(merged));
+    // The merge is not stored.
+    EXPECT_EQ(Stored("CurrentDevmode")->dm.dmCopies, 1);
+}
+
+TEST_F(PrinterDevmodeTest, PrintersOwnPublicDevmodeSeedsTheFirstRecord) {
+    DEVMODEW dm{};
+    dm.dmSpecVersion = DM_SPECVERSION;
+    dm.dmSize = sizeof dm;
+    dm.dmFields = DM_COPIES | DM_ORIENTATION;
+    dm.dmCopies = 3;
+    dm.dmOrientation = DMORIENT_LANDSCAPE;
+    HANDLE p = Add(u"Seeded", u"Zelquor Tarn 45 PCL XL", &dm);
+    ASSERT_NE(p, nullptr);
+    const PrivateDevmode r = Get(p);
+    EXPECT_EQ(r.dm.dmCopies, 3);
+    EXPECT_EQ(r.dm.dmOrientation, DMORIENT_LANDSCAPE);
+    ClosePrinter(p);
+}
+
+TEST_F(PrinterDevmodeTest, UnreadablePrinterFailsAndLeavesTheBuffer) {
+    PrivateDevmode r;
+    std::memset(&r, 0x77, sizeof r);
+    EXPECT_EQ(GetPrinterDevmode(nullptr, module_, r, {}, 2), kDevmodeFailure);
+    EXPECT_EQ(r.signature1, 0x77777777u);
+}
+
+}  // namespace
+}  // namespace zq
