@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -95,6 +96,23 @@ const LanguageInfo* FindLanguage(LANGID id) {
 
 std::mutex g_lock;
 std::optional<zq::LocaleSettings> g_settings;
+// Copies of the numbers that conversions read on every call, so that those
+// calls take no lock and copy no strings.
+std::atomic<bool> g_published{false};
+std::atomic<UINT> g_ansiCodePage{1252};
+std::atomic<UINT> g_oemCodePage{850};
+std::atomic<LANGID> g_languageId{0x0409};
+
+void Publish(const zq::LocaleSettings& s) {
+    g_ansiCodePage.store(s.ansiCodePage);
+    g_oemCodePage.store(s.oemCodePage);
+    g_languageId.store(s.languageId);
+    g_published.store(true, std::memory_order_release);
+}
+
+void EnsureLoaded() {
+    if (!g_published.load(std::memory_order_acquire)) zq::CurrentLocaleSettings();
+}
 
 std::optional<unsigned long> ParseNumber(const char* text) {
     if (!text || !*text) return std::nullopt;
@@ -289,7 +307,10 @@ LocaleSettings CurrentLocaleSettings() {
     // Read outside the lock: validating a code page builds its table.
     LocaleSettings fromEnv = LocaleSettingsFromEnvironment();
     std::lock_guard lock(g_lock);
-    if (!g_settings) g_settings = std::move(fromEnv);
+    if (!g_settings) {
+        g_settings = std::move(fromEnv);
+        Publish(*g_settings);
+    }
     return *g_settings;
 }
 
@@ -298,6 +319,7 @@ void SetLocaleSettings(const LocaleSettings& settings) {
     s.computerName = NormalizeComputerName(s.computerName);
     std::lock_guard lock(g_lock);
     g_settings = std::move(s);
+    Publish(*g_settings);
 }
 
 ScopedLocaleSettings::ScopedLocaleSettings(const LocaleSettings& settings) : previous_(CurrentLocaleSettings()) {
@@ -316,10 +338,21 @@ extern "C" int GetLocaleInfoW(LCID locale, LCTYPE type, LPWSTR data, int size) {
 }
 extern "C" BOOL IsValidLocale(LCID locale, DWORD) { return FindLanguage(LANGIDFROMLCID(locale)) ? TRUE : FALSE; }
 
-extern "C" LANGID GetUserDefaultLangID() { return zq::CurrentLocaleSettings().languageId; }
-extern "C" LANGID GetSystemDefaultLangID() { return zq::CurrentLocaleSettings().languageId; }
-extern "C" LANGID GetUserDefaultUILanguage() { return zq::CurrentLocaleSettings().languageId; }
-extern "C" LANGID GetSystemDefaultUILanguage() { return zq::CurrentLocaleSettings().languageId; }
+extern "C" UINT GetACP() {
+    EnsureLoaded();
+    return g_ansiCodePage.load();
+}
+extern "C" UINT GetOEMCP() {
+    EnsureLoaded();
+    return g_oemCodePage.load();
+}
+extern "C" LANGID GetUserDefaultLangID() {
+    EnsureLoaded();
+    return g_languageId.load();
+}
+extern "C" LANGID GetSystemDefaultLangID() { return GetUserDefaultLangID(); }
+extern "C" LANGID GetUserDefaultUILanguage() { return GetUserDefaultLangID(); }
+extern "C" LANGID GetSystemDefaultUILanguage() { return GetUserDefaultLangID(); }
 extern "C" LCID GetUserDefaultLCID() { return MAKELCID(GetUserDefaultLangID(), SORT_DEFAULT); }
 extern "C" LCID GetSystemDefaultLCID() { return MAKELCID(GetSystemDefaultLangID(), SORT_DEFAULT); }
 extern "C" LCID GetThreadLocale() { return GetUserDefaultLCID(); }

@@ -743,8 +743,6 @@ extern "C" BOOL IsValidCodePage(UINT codePage) {
     return TableFor(codePage) ? TRUE : FALSE;
 }
 
-extern "C" UINT GetACP() { return zq::CurrentLocaleSettings().ansiCodePage; }
-extern "C" UINT GetOEMCP() { return zq::CurrentLocaleSettings().oemCodePage; }
 
 extern "C" BOOL IsDBCSLeadByteEx(UINT codePage, BYTE b) {
     const CodePageTable* t = TableFor(ResolveCodePage(codePage));
