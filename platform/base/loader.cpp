@@ -14,6 +14,7 @@
 
 #include "base/error.h"
 #include "base/resource_directory.h"
+#include "base/resources.h"
 #include "base/root.h"
 #include "base/text.h"
 
@@ -276,6 +277,7 @@ void Detach(LoaderState& s, uintptr_t token) {
     if (it == s.modules.end()) return;
     std::unique_ptr<Module> owned = std::move(it->second);
     s.modules.erase(it);
+    zq::ForgetModuleResources(ToHandle(token));
     if (owned->dl) dlclose(owned->dl);
 }
 

@@ -397,6 +397,12 @@ std::vector<ResourceEntry> ListResources(HMODULE module) {
     return entries ? *entries : std::vector<ResourceEntry>{};
 }
 
+void ForgetModuleResources(HMODULE module) {
+    auto& c = TheCache();
+    std::lock_guard lock(c.lock);
+    c.parsed.erase(module);
+}
+
 bool IsValidResourceDirectory(const BYTE* data, size_t size) { return Parse(data, size).has_value(); }
 
 }  // namespace zq

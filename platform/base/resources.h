@@ -93,6 +93,10 @@ struct ResourceEntry {
 // malformed directory.
 std::vector<ResourceEntry> ListResources(HMODULE module);
 
+// Drops what the resource calls keep of a module; the loader calls it when
+// the module goes.
+void ForgetModuleResources(HMODULE module);
+
 // Checks a resource directory's bytes (as a resource file holds them).
 bool IsValidResourceDirectory(const BYTE* data, size_t size);
 

@@ -257,7 +257,9 @@ void Parser::EmitStruct(const StructDef& def, const Init* given, std::vector<uin
     if (given) {
         if (given->kind == Init::Kind::Named) {
             std::vector<bool> seen(def.fields.size(), false);
-            for (const auto& [name, value] : given->named) {
+            for (const auto& entry : given->named) {
+                const std::string& name = entry.first;
+                const InitPtr& value = entry.second;
                 auto it = std::find_if(def.fields.begin(), def.fields.end(), [&](const FieldDecl& f) { return f.name == name; });
                 if (name.empty() || it == def.fields.end()) Fail(value->at, def.name + " has no field '" + name + "'");
                 auto i = static_cast<size_t>(it - def.fields.begin());
