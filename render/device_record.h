@@ -56,6 +56,26 @@ enum class Language : uint8_t {
 };
 
 struct DeviceRecord {
+    // Engine and spooler handles (opaque here; the entry points know their types).
+    void* printer = nullptr;          // spooler printer handle
+    void* resourceModule = nullptr;   // the driver file loaded as a resource module
+    void* engineDevice = nullptr;     // HDEV from DrvCompletePDEV
+    void* deviceSurface = nullptr;    // HSURF made by DrvEnableSurface
+    void* bandBitmap = nullptr;       // HSURF of the band bitmap (raster languages)
+    void* bandSurface = nullptr;      // its locked SURFOBJ
+    void* palette = nullptr;          // HPALETTE of the device
+    uint32_t paletteColours = 0;
+    uint32_t bandBudget = 0;
+    uint8_t wasReset = 0;
+    uint8_t bandingMarked = 0;
+    uint8_t journal = 0;
+    uint8_t outputMode = 1;
+    uint8_t manualDuplexPrompt = 0;
+    uint32_t manualDuplexFlags = 0;
+    uint16_t glState = 0;
+    uint16_t ttOption = 0;
+    std::unique_ptr<Sink> ownSink;    // the spooler sink of a real job
+
     // Output (buffers and the sink they drain into).
     Sink* sink = nullptr;
     uint16_t jobState = kJobIdle;

@@ -1,0 +1,328 @@
+// Surfaces, banding and hook dispatch: every hook checks its record and drops
+// drawing on suppressed pages before it reaches its body; the document and
+// page bodies frame the PJL job.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "base/error.h"
+#include "render/driver.h"
+#include "render/job_header.h"
+#include "render/output.h"
+#include "render/page_setup.h"
+
+namespace pclrend {
+
+namespace {
+
+constexpr FLONG kSurfaceHooks = 0x24EB;
+constexpr uint32_t kMinimumBandBudget = 1000000;
+
+LONG Stride1(LONG width) { return ((width + 31) / 32) * 4; }
+
+// One band bitmap of `rows` rows, locked, with the device surface over it.
+bool MakeBand(DeviceRecord& r, LONG rows) {
+    const LONG width = r.PageWidth();
+    HBITMAP bitmap = EngCreateBitmap(SIZEL{width, rows}, Stride1(width), BMF_1BPP, BMF_TOPDOWN, nullptr);
+    if (!bitmap) return false;
+    HSURF hsurf = static_cast<HSURF>(bitmap);
+    SURFOBJ* so = EngLockSurface(hsurf);
+    if (!so) {
+        EngDeleteSurface(hsurf);
+        return false;
+    }
+    HSURF device = EngCreateDeviceSurface(reinterpret_cast<DHSURF>(&r), SIZEL{width, rows}, BMF_1BPP);
+    if (!device) {
+        EngUnlockSurface(so);
+        EngDeleteSurface(hsurf);
+        return false;
+    }
+    r.bandBitmap = hsurf;
+    r.bandSurface = so;
+    r.deviceSurface = device;
+    r.bandHeight = static_cast<uint16_t>(rows);
+    r.band = MonoBand{static_cast<uint8_t*>(so->pvScan0), so->lDelta, width, rows};
+    std::memset(so->pvScan0, 0xFF, static_cast<size_t>(so->lDelta) * rows);
+    return true;
+}
+
+bool MakeBandBitmap(DeviceRecord& r) {
+    const LONG height = r.PageHeight();
+    uint64_t budget = std::max<uint64_t>(r.bandBudget, kMinimumBandBudget);
+    if (r.wasReset && !r.bandingMarked) budget = UINT64_MAX;
+    for (LONG n = 1; n <= height / 128 + 1; ++n) {
+        const LONG rows = height / n;
+        if (rows <= 0) break;
+        if (static_cast<uint64_t>(Stride1(r.PageWidth())) * rows > budget) continue;
+        if (MakeBand(r, rows)) {
+            r.bandCount = static_cast<uint16_t>((height + rows - 1) / rows);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+void FreeBand(DeviceRecord& r) {
+    if (r.bandSurface) EngUnlockSurface(BandSurface(r));
+    if (r.bandBitmap) EngDeleteSurface(static_cast<HSURF>(r.bandBitmap));
+    if (r.deviceSurface) EngDeleteSurface(static_cast<HSURF>(r.deviceSurface));
+    r.bandSurface = r.bandBitmap = r.deviceSurface = nullptr;
+    r.band = MonoBand{};
+}
+
+HSURF EnableSurface(DeviceRecord& r) {
+    FreeBand(r);
+    if (RasterLanguage(r) && r.outputMode != 4) {
+        if (!MakeBandBitmap(r)) {
+            r.glState = 0xFFFF;
+            r.language = Language::Pcl5Gl2;
+            r.bandCount = 1;
+        }
+    }
+    if (!r.deviceSurface) {
+        r.deviceSurface = EngCreateDeviceSurface(reinterpret_cast<DHSURF>(&r), SIZEL{r.PageWidth(), r.PageHeight()}, BMF_24BPP);
+        if (!r.deviceSurface) return nullptr;
+    }
+    HSURF hsurf = static_cast<HSURF>(r.deviceSurface);
+    if ((RasterLanguage(r) && r.bandingMarked) || (r.bandCount >= 2 && r.outputMode != 4)) {
+        EngMarkBandingSurface(hsurf);
+        r.bandingMarked = 1;
+    }
+    if (!EngAssociateSurface(hsurf, static_cast<HDEV>(r.engineDevice), kSurfaceHooks)) {
+        FreeBand(r);
+        return nullptr;
+    }
+    return hsurf;
+}
+
+void DisableSurface(DeviceRecord& r) { FreeBand(r); }
+
+void ResetBody(DeviceRecord& from, DeviceRecord& to) {
+    if (from.glState && to.glState) to.glState = from.glState;
+    to.jobState = from.jobState;
+    to.documentLost = from.documentLost;
+    to.pageCount = from.pageCount;
+    to.sheetPages = from.sheetPages;
+    to.sheetPageCount = from.sheetPageCount;
+    to.pageFlags = from.pageFlags;
+    to.bandingMarked = from.bandingMarked;
+    to.pageSuppressed = from.pageSuppressed;
+    to.bandBudget = from.bandBudget;
+    to.wasReset = 1;
+    uint16_t flags = from.changeFlags & 0x2FF;
+    if (from.copies != to.copies) flags |= 8;
+    if (from.paperSource != to.paperSource) flags |= 0x80 | 2;
+    if (from.geometry.paperCodeUsed != to.geometry.paperCodeUsed) flags |= 0x40 | 2;
+    if (from.stamp != to.stamp) flags |= 0x20 | 2;
+    if (to.duplexFlags && from.duplex != to.duplex) flags |= 0x100 | 2;
+    if (from.pagesPerSheet != to.pagesPerSheet && from.pagesPerSheet >= 2) flags |= 0x200;
+    to.changeFlags = flags;
+    to.documentName = from.documentName;
+    // The job's output continues in the new record's buffers.
+    if (from.mainFill && to.mainBuffer) {
+        std::memcpy(to.mainBuffer.get(), from.mainBuffer.get(), from.mainFill);
+        to.mainFill = from.mainFill;
+        from.mainFill = 0;
+    }
+}
+
+extern "C" {
+
+HSURF DrvEnableSurface(DHPDEV dhpdev) {
+    DeviceRecord* r = CheckedRecord(dhpdev);
+    if (!r) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return EnableSurface(*r);
+}
+
+void DrvDisableSurface(DHPDEV dhpdev) {
+    DeviceRecord* r = CheckedRecord(dhpdev);
+    if (!r) return SetLastError(ERROR_INVALID_PARAMETER);
+    DisableSurface(*r);
+}
+
+BOOL DrvResetPDEV(DHPDEV dhpdevOld, DHPDEV dhpdevNew) {
+    DeviceRecord* from = CheckedRecord(dhpdevOld);
+    DeviceRecord* to = CheckedRecord(dhpdevNew);
+    if (!from || !to) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    ResetBody(*from, *to);
+    return TRUE;
+}
+
+BOOL DrvStartDoc(SURFOBJ* pso, LPWSTR pwszDocName, DWORD) {
+    DeviceRecord* r = RecordOfSurface(pso);
+    if (!r) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (r->jobState >= kJobOpen) {
+        SetLastError(ERROR_NO_SPOOL_SPACE);  // 62: a document is already open
+        return FALSE;
+    }
+    r->sheetPageCount = r->pageCount = r->sheetPages = 0;
+    r->changeFlags = 0;
+    r->documentLost = false;
+    r->documentName.clear();
+    for (size_t i = 0; pwszDocName && pwszDocName[i] && i < 255; ++i)
+        r->documentName.push_back(pwszDocName[i] < 0x100 ? static_cast<char>(pwszDocName[i]) : '?');
+    r->mainFill = r->deferredFill = 0;
+    r->jobState = kJobOpen;
+    return TRUE;
+}
+
+BOOL DrvStartPage(SURFOBJ* pso) {
+    DeviceRecord* r = RecordOfSurface(pso);
+    if (!r) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (r->pageSuppressed) {
+        ++r->pageCount;
+        return TRUE;
+    }
+    if (r->bandSurface) std::memset(r->band.bits, 0xFF, static_cast<size_t>(r->band.stride) * r->band.height);
+    if (r->jobState < kJobOpen) return FALSE;
+    if (r->jobState & kJobPageOpen) return TRUE;
+    ++r->pageCount;
+    ++r->sheetPages;
+    if (JobHeader(*r) < 0) return FALSE;
+    r->jobState |= kJobPageOpen;
+    return r->documentLost ? FALSE : TRUE;
+}
+
+BOOL DrvStartBanding(SURFOBJ* pso, POINTL* pptl) {
+    DeviceRecord* r = RecordOfSurface(pso);
+    if (!r || !pptl) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (r->jobState < kJobOpen) return FALSE;
+    *pptl = {0, 0};
+    r->bandIndex = 1;
+    r->bandTop = 0;
+    r->bandActive = 1;
+    return TRUE;
+}
+
+BOOL DrvNextBand(SURFOBJ* pso, POINTL* pptl) {
+    DeviceRecord* r = RecordOfSurface(pso);
+    if (!r || !pptl) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (r->jobState < kJobOpen) return FALSE;
+    if (!r->pageSuppressed) BandFlush(*r);
+    if (r->bandIndex < static_cast<int16_t>(r->bandCount)) {
+        ++r->bandIndex;
+        r->bandActive = 1;
+        r->bandTop = static_cast<int16_t>(r->bandHeight * (r->bandIndex - 1));
+        *pptl = {0, r->bandTop};
+        return TRUE;
+    }
+    *pptl = {-1, -1};
+    if (!r->pageSuppressed) PageEndOutput(*r);
+    r->jobState &= static_cast<uint16_t>(~kJobPageOpen);
+    return r->documentLost ? FALSE : TRUE;
+}
+
+BOOL DrvSendPage(SURFOBJ* pso) {
+    DeviceRecord* r = RecordOfSurface(pso);
+    if (!r) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (r->pageSuppressed) return TRUE;
+    if (r->jobState < kJobOpen) return FALSE;
+    if (!(r->jobState & kJobPageOpen)) {
+        ++r->pageCount;
+        ++r->sheetPages;
+    }
+    r->bandTop = 0;
+    r->bandIndex = 1;
+    BandFlush(*r);
+    PageEndOutput(*r);
+    if (r->documentLost) {
+        SetLastError(ERROR_PRINT_CANCELLED);
+        return FALSE;
+    }
+    SpoolFlush(*r);
+    r->jobState &= static_cast<uint16_t>(~kJobPageOpen);
+    return r->documentLost ? FALSE : TRUE;
+}
+
+BOOL DrvEndDoc(SURFOBJ* pso, FLONG) {
+    DeviceRecord* r = RecordOfSurface(pso);
+    if (!r) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (r->pageSuppressed) return TRUE;
+    if (r->pagesPerSheet >= 2 && r->sheetPages != r->pagesPerSheet && r->jobState >= kJobOpen && r->pageCount)
+        SpoolWrite(*r, "\f");
+    SpoolFlush(*r);
+    const uint32_t sheets = (r->sheetPageCount + r->pagesPerSheet - 1) / std::max<uint32_t>(1, r->pagesPerSheet);
+    if (r->duplexFlags && r->duplex != 1 && (r->geometry.flags & 1) && sheets % 2 && r->jobState >= kJobOpen) {
+        // Duplex jobs end on a full sheet.
+        PagePart(*r);
+        r->sheetPageCount = r->pageCount;
+        ++r->pageCount;
+        SpoolWrite(*r, "\f");
+        SpoolFlush(*r);
+    }
+    if (r->jobState >= kJobOpen) JobEnd(*r);
+    const bool lost = r->documentLost;
+    r->jobState = kJobIdle;
+    r->documentLost = false;
+    if (lost) {
+        // The spooler must not take a job with a hole in it for a good one.
+        SetLastError(ERROR_PRINT_CANCELLED);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+ULONG DrvEscape(SURFOBJ* pso, ULONG, ULONG, PVOID, ULONG, PVOID) {
+    if (!RecordOfSurface(pso)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    return 0;  // no private escape is built yet
+}
+
+// No device fonts are offered by this build: text reaches the band through
+// the engine.
+IFIMETRICS* DrvQueryFont(DHPDEV, ULONG_PTR, ULONG, ULONG_PTR* pid) {
+    if (pid) *pid = 0;
+    return nullptr;
+}
+
+PVOID DrvQueryFontTree(DHPDEV, ULONG_PTR, ULONG, ULONG, ULONG_PTR* pid) {
+    if (pid) *pid = 0;
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+}
+
+LONG DrvQueryFontData(DHPDEV, FONTOBJ*, ULONG, HGLYPH, GLYPHDATA*, PVOID, ULONG) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return -1;
+}
+
+ULONG DrvGetGlyphMode(DHPDEV, FONTOBJ*) { return 1; }  // glyph bitmaps
+
+BOOL DrvQueryAdvanceWidths(DHPDEV, FONTOBJ*, ULONG, HGLYPH*, PVOID, ULONG) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+}
+
+void DrvFree(PVOID, ULONG_PTR) {}
+
+}  // extern "C"
+
+}  // namespace pclrend

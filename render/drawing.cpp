@@ -1,0 +1,132 @@
+// The drawing hooks on the raster route: the engine draws into the band
+// bitmap and the band flush sends it. Other languages' bodies are not part
+// of this build and refuse the call.
+#include "base/error.h"
+#include "render/driver.h"
+
+namespace pclrend {
+
+namespace {
+
+constexpr uint8_t kEngineDrew = 0x04;
+
+// The record of a drawing hook: valid, with a band to draw into. `drop` is
+// set for a suppressed page, where drawing succeeds without output.
+DeviceRecord* DrawingRecord(SURFOBJ* pso, bool& drop, bool setError = true) {
+    drop = false;
+    DeviceRecord* r = RecordOfSurface(pso);
+    if (!r) {
+        if (setError) SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (r->pageSuppressed) {
+        drop = true;
+        return r;
+    }
+    if (!RasterLanguage(*r) || !r->bandSurface) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return nullptr;
+    }
+    r->pageFlags |= kEngineDrew;
+    return r;
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL DrvStrokePath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo, POINTL* org,
+                   LINEATTRS* la, MIX mix) {
+    bool drop;
+    DeviceRecord* r = DrawingRecord(pso, drop);
+    if (!r) return FALSE;
+    if (drop) return TRUE;
+    return EngStrokePath(BandSurface(*r), ppo, pco, pxo, pbo, org, la, mix);
+}
+
+BOOL DrvFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* org, MIX mix, FLONG options) {
+    bool drop;
+    DeviceRecord* r = DrawingRecord(pso, drop, false);
+    if (!r) return FALSE;
+    if (drop) return TRUE;
+    return EngFillPath(BandSurface(*r), ppo, pco, pbo, org, mix, options);
+}
+
+BOOL DrvStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pboStroke, LINEATTRS* la,
+                          BRUSHOBJ* pboFill, POINTL* org, MIX mixFill, FLONG options) {
+    bool drop;
+    DeviceRecord* r = DrawingRecord(pso, drop, false);
+    if (!r) return FALSE;
+    if (drop) return TRUE;
+    return EngStrokeAndFillPath(BandSurface(*r), ppo, pco, pxo, pboStroke, la, pboFill, org, mixFill, options);
+}
+
+BOOL DrvBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, XLATEOBJ* pxlo, RECTL* prclTrg,
+               POINTL* pptlSrc, POINTL* pptlMask, BRUSHOBJ* pbo, POINTL* pptlBrush, ROP4 rop4) {
+    bool drop;
+    DeviceRecord* r = DrawingRecord(psoTrg, drop);
+    if (!r) return FALSE;
+    if (drop) return TRUE;
+    return EngBitBlt(BandSurface(*r), psoSrc, psoMask, pco, pxlo, prclTrg, pptlSrc, pptlMask, pbo, pptlBrush, rop4);
+}
+
+BOOL DrvCopyBits(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo, RECTL* prclDest, POINTL* pptlSrc) {
+    DeviceRecord* r = RecordOfSurface(psoDest);
+    if (psoSrc && psoSrc->iType != STYPE_BITMAP) {
+        // A device surface as the source holds nothing to copy: the target
+        // area is left white.
+        if (!r || !r->bandSurface) return FALSE;
+        return EngEraseSurface(BandSurface(*r), prclDest, 0xFFFFFFFF);
+    }
+    if (!r || !psoDest || psoDest->iType == STYPE_BITMAP) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    bool drop;
+    r = DrawingRecord(psoDest, drop);
+    if (!r) return FALSE;
+    if (drop) return TRUE;
+    return EngCopyBits(BandSurface(*r), psoSrc, pco, pxlo, prclDest, pptlSrc);
+}
+
+BOOL DrvStretchBlt(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, XLATEOBJ* pxlo,
+                   COLORADJUSTMENT* pca, POINTL* pptlHTOrg, RECTL* prclDest, RECTL* prclSrc, POINTL* pptlMask,
+                   ULONG iMode) {
+    bool drop;
+    DeviceRecord* r = DrawingRecord(psoDest, drop);
+    if (!r) return FALSE;
+    if (drop) return TRUE;
+    // A monochrome band is always stretched with the engine's halftoning.
+    const ULONG mode = r->colour ? iMode : HALFTONE;
+    return EngStretchBlt(BandSurface(*r), psoSrc, psoMask, pco, pxlo, pca, pptlHTOrg, prclDest, prclSrc, pptlMask, mode);
+}
+
+BOOL DrvStretchBltROP(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, XLATEOBJ* pxlo,
+                      COLORADJUSTMENT* pca, POINTL* pptlHTOrg, RECTL* prclDest, RECTL* prclSrc, POINTL* pptlMask,
+                      ULONG iMode, BRUSHOBJ* pbo, DWORD rop4) {
+    bool drop;
+    DeviceRecord* r = DrawingRecord(psoDest, drop);
+    if (!r) return FALSE;
+    if (drop) return TRUE;
+    const ULONG mode = r->colour ? iMode : HALFTONE;
+    return EngStretchBltROP(BandSurface(*r), psoSrc, psoMask, pco, pxlo, pca, pptlHTOrg, prclDest, prclSrc, pptlMask,
+                            mode, pbo, rop4);
+}
+
+BOOL DrvTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque,
+                BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix) {
+    if (!pso || !pstro || !pfo) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    bool drop;
+    DeviceRecord* r = DrawingRecord(pso, drop);
+    if (!r) return FALSE;
+    if (drop) return TRUE;
+    // No device fonts are offered yet, so every string is drawn as graphics.
+    return EngTextOut(BandSurface(*r), pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix);
+}
+
+}  // extern "C"
+
+}  // namespace pclrend

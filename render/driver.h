@@ -1,0 +1,32 @@
+// What the entry points, the hook dispatch and the drawing bodies share
+// inside the shared object (engine types are known here).
+#pragma once
+
+#include "gdi/ddi.h"
+#include "gdi/ddi_font.h"
+#include "gdi/ddi_path.h"
+#include "render/device_record.h"
+
+namespace pclrend {
+
+// A record handed back by the engine: usable when its stamp is one of ours.
+DeviceRecord* CheckedRecord(DHPDEV dhpdev);
+DeviceRecord* RecordOfSurface(SURFOBJ* pso);
+
+inline SURFOBJ* BandSurface(const DeviceRecord& r) { return static_cast<SURFOBJ*>(r.bandSurface); }
+inline bool RasterLanguage(const DeviceRecord& r) {
+    return r.language == Language::MonoRaster || r.language == Language::ColourRaster;
+}
+
+// Surfaces and banding.
+HSURF EnableSurface(DeviceRecord& r);
+void DisableSurface(DeviceRecord& r);
+void FreeBand(DeviceRecord& r);
+
+// Frees everything the record owns and the record itself.
+void DisableWorker(DeviceRecord* r);
+
+// The reset body: the new record takes the job over from the old one.
+void ResetBody(DeviceRecord& from, DeviceRecord& to);
+
+}  // namespace pclrend

@@ -1,0 +1,293 @@
+// Documents printed through pclrend on a language-0 printer of a fresh
+// system root, decoded with the test-side reader and compared pixel for
+// pixel with the engine's own unbanded render of the same pages.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "base/paths.h"
+#include "base/root.h"
+#include "gdi/dc.h"
+#include "gdi/dc_draw.h"
+#include "pclread/pclread.h"
+#include "settings/devmode.h"
+#include "store/admin.h"
+#include "store/spooler.h"
+
+namespace {
+
+LPWSTR W(const char16_t* s) { return const_cast<LPWSTR>(s); }
+
+zq::PrivateDevmode Letter(int dpi) {
+    zq::PrivateDevmode dm{};
+    dm.dm.dmSpecVersion = DM_SPECVERSION;
+    dm.dm.dmSize = zq::kPublicDevmodeSize;
+    dm.dm.dmDriverExtra = zq::kDriverExtraSize;
+    dm.dm.dmFields = zq::kDefaultDevmodeFields;
+    dm.privateVersion = zq::kPrivateDevmodeVersion;
+    dm.signature1 = dm.signature2 = dm.signature3 = zq::kPrivateDevmodeSignature;
+    dm.dm.dmOrientation = DMORIENT_PORTRAIT;
+    dm.dm.dmPaperSize = DMPAPER_LETTER;
+    dm.dm.dmCopies = 1;
+    dm.dm.dmDefaultSource = 1;
+    dm.dm.dmPrintQuality = static_cast<SHORT>(dpi);
+    dm.dm.dmYResolution = static_cast<SHORT>(dpi);
+    dm.dm.dmColor = DMCOLOR_MONOCHROME;
+    dm.dm.dmDuplex = DMDUP_SIMPLEX;
+    dm.dm.dmDitherType = 3;
+    dm.darknessLevel = 4;
+    dm.metaSpool = 0;  // the PCL job, not the spool stream
+    std::strcpy(dm.printerName, "Mono");
+    auto& g = dm.paperFormats[0];
+    g.paperCodeAsked = g.paperCodeUsed = DMPAPER_LETTER;
+    g.orientation = 1;
+    g.width = g.usedWidth = static_cast<WORD>(dpi * 17 / 2);
+    g.length = g.usedLength = static_cast<WORD>(dpi * 11);
+    g.leftMargin = g.usedLeftMargin = static_cast<WORD>(dpi / 6);
+    g.topMargin = g.usedTopMargin = static_cast<WORD>(dpi / 6);
+    g.printableWidth = g.usedPrintableWidth = static_cast<WORD>(g.width - 2 * g.leftMargin);
+    g.printableLength = g.usedPrintableLength = static_cast<WORD>(g.length - 2 * g.topMargin);
+    dm.paperFormats[1] = g;
+    std::swap(dm.paperFormats[1].width, dm.paperFormats[1].length);
+    std::swap(dm.paperFormats[1].printableWidth, dm.paperFormats[1].printableLength);
+    std::swap(dm.paperFormats[1].usedPrintableWidth, dm.paperFormats[1].usedPrintableLength);
+    return dm;
+}
+
+// The sample drawings: each page a different mix of what the raster route
+// hands to the engine. Solid fills are black or white here: grey fills are
+// dithered with the driver's own cells, which the engine's reference render
+// does not use (see GreyFillsUseTheDriversDither).
+void DrawShapes(HDC dc, int dpi, int page) {
+    const int u = dpi / 100;  // drawing unit: 1/100 inch
+    HBRUSH hatch = CreateHatchBrush(HS_DIAGCROSS, RGB(0, 0, 0));
+    HBRUSH lines = CreateHatchBrush(HS_HORIZONTAL + page, RGB(0, 0, 0));
+    HGDIOBJ old = SelectObject(dc, GetStockObject(WHITE_BRUSH));
+    Rectangle(dc, 50 * u, 50 * u, 400 * u, 300 * u);
+    SelectObject(dc, lines);
+    Ellipse(dc, 300 * u, 200 * u, 750 * u, 600 * u);
+    SelectObject(dc, hatch);
+    Rectangle(dc, 100 * u, 650 * u, 700 * u, 1000 * u);
+    SelectObject(dc, GetStockObject(BLACK_BRUSH));
+    for (int i = 0; i < 20; ++i) PatBlt(dc, (60 + i * 35) * u, (320 + page * 7) * u, 2 * u + i, 200 * u, PATCOPY);
+    PatBlt(dc, 0, 0, 30 * u, 30 * u, PATCOPY);  // the page's top left corner
+    MoveToEx(dc, 0, 0, nullptr);
+    LineTo(dc, 800 * u, 1040 * u);
+    SelectObject(dc, old);
+    DeleteObject(hatch);
+    DeleteObject(lines);
+}
+
+class PrintTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/zq-render-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        root_ = tmpl;
+        zq::SetSystemRoot(root_);
+        zq::store::SetWritePrinterFault(zq::store::WriteFault::None);
+        DRIVER_INFO_2W d{3, W(u"Zelquor M600"), nullptr, W(u"pclrend.so"), W(u"pclrend.so"), W(u"pclrend.so")};
+        ASSERT_TRUE(AddPrinterDriverW(nullptr, 2, reinterpret_cast<LPBYTE>(&d)));
+        PRINTER_INFO_2W info{};
+        info.pPrinterName = W(u"Mono");
+        info.pDriverName = W(u"Zelquor M600");
+        info.pPortName = W(u"LPT1:");
+        HANDLE h = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+        ASSERT_NE(h, nullptr);
+        // The driver file where the spooler says it is.
+        DWORD needed = 0;
+        GetPrinterDriverW(h, nullptr, 2, nullptr, 0, &needed);
+        std::vector<BYTE> block(needed);
+        ASSERT_TRUE(GetPrinterDriverW(h, nullptr, 2, block.data(), needed, &needed));
+        auto target = zq::MapPath(reinterpret_cast<DRIVER_INFO_2W*>(block.data())->pDriverPath);
+        ASSERT_TRUE(target);
+        driverPath_ = *target;
+        std::filesystem::create_directories(driverPath_.parent_path());
+        const char* bin = std::getenv("ZQ_BINARY_DIR");
+        ASSERT_NE(bin, nullptr);
+        std::filesystem::copy_file(std::filesystem::path(bin) / "lib" / "pclrend.so", driverPath_);
+        ClosePrinter(h);
+    }
+    void TearDown() override {
+        zq::store::SetWritePrinterFault(zq::store::WriteFault::None);
+        zq::SetSystemRoot({});
+        std::error_code ec;
+        std::filesystem::remove_all(root_, ec);
+    }
+
+    struct Result {
+        std::vector<uint8_t> job;
+        std::vector<zq::gdi::Bitmap> reference;
+        bool endDocOk = false;
+        bool pagesOk = true;
+    };
+
+    Result Print(zq::PrivateDevmode dm, int pages, const std::function<void(HDC, int)>& draw) {
+        Result result;
+        HANDLE printer = nullptr;
+        EXPECT_TRUE(OpenPrinterW(W(u"Mono"), &printer, nullptr));
+        DOC_INFO_1W doc{W(u"sample"), nullptr, W(u"RAW")};
+        const DWORD jobId = StartDocPrinterW(printer, 1, reinterpret_cast<LPBYTE>(&doc));
+        EXPECT_NE(jobId, 0u);
+        auto driver = zq::gdi::Driver::Load(driverPath_.string());
+        EXPECT_TRUE(driver);
+        auto device = zq::gdi::Device::Enable(driver, &dm.dm, u"Mono", u"LPT1:", printer);
+        EXPECT_TRUE(device) << "enable failed: " << GetLastError();
+        if (!device) return result;
+        auto* context = new zq::gdi::DeviceContext();
+        context->device = std::move(device);
+        HDC dc = context->Handle();
+        zq::KeepPages(dc, true);
+        DOCINFOW info{sizeof(DOCINFOW), u"sample", nullptr, nullptr, 0};
+        EXPECT_GT(StartDocW(dc, &info), 0);
+        for (int p = 0; p < pages; ++p) {
+            result.pagesOk &= StartPage(dc) > 0;
+            draw(dc, p);
+            result.pagesOk &= EndPage(dc) > 0;
+        }
+        result.endDocOk = EndDoc(dc) > 0;
+        for (size_t i = 0; i < zq::KeptPageCount(dc); ++i) result.reference.push_back(zq::RenderReferencePage(dc, i));
+        DeleteDC(dc);
+        EndDocPrinter(printer);
+        ClosePrinter(printer);
+        std::ifstream in(zq::store::JobFile(jobId), std::ios::binary);
+        result.job.assign(std::istreambuf_iterator<char>(in), {});
+        return result;
+    }
+
+    // The reference render as a page of the reader's form (1 = black).
+    static pclread::Page AsPage(zq::gdi::Bitmap& reference) {
+        pclread::Page page;
+        zq::gdi::Surface* s = reference.Get();
+        if (!s) return page;
+        page.width = s->sizlBitmap.cx;
+        page.height = s->sizlBitmap.cy;
+        page.stride = (page.width + 7) / 8;
+        page.bits.assign(static_cast<size_t>(page.stride) * page.height, 0);
+        const bool fast = s->iBitmapFormat == BMF_1BPP;
+        const bool zeroIsBlack = s->Pal().ToRgb(0) == 0;
+        for (LONG y = 0; y < page.height; ++y) {
+            uint8_t* out = page.bits.data() + static_cast<size_t>(y) * page.stride;
+            if (fast) {
+                const BYTE* row = s->Row(y);
+                for (LONG i = 0; i < page.stride; ++i) out[i] = zeroIsBlack ? static_cast<uint8_t>(~row[i]) : row[i];
+                if (page.width % 8) out[page.stride - 1] &= static_cast<uint8_t>(0xFF00 >> (page.width % 8));
+                continue;
+            }
+            for (LONG x = 0; x < page.width; ++x)
+                if (s->Pal().ToRgb(s->Pixel(x, y)) == 0) out[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+        }
+        return page;
+    }
+
+    static int64_t Differences(const pclread::Page& page, zq::gdi::Bitmap& reference, const std::string& dump) {
+        const pclread::Page ref = AsPage(reference);
+        if (ref.width != page.width || ref.height != page.height) return -1;
+        int64_t wrong = 0;
+        for (size_t i = 0; i < ref.bits.size(); ++i) wrong += __builtin_popcount(ref.bits[i] ^ page.bits[i]);
+        if (const char* dir = std::getenv("ZQ_RENDER_DUMP"); dir && wrong) {
+            pclread::WritePng(page, std::string(dir) + "/" + dump + "-decoded.png");
+            pclread::WritePng(ref, std::string(dir) + "/" + dump + "-reference.png");
+        }
+        return wrong;
+    }
+
+    std::filesystem::path root_;
+    std::filesystem::path driverPath_;
+};
+
+TEST_F(PrintTest, DecodedPagesEqualTheReferenceRender) {
+    for (int dpi : {300, 600, 1200}) {
+        SCOPED_TRACE(dpi);
+        auto dm = Letter(dpi);
+        const size_t pages = dpi == 1200 ? 1 : 2;  // the largest pages are slow to draw twice
+        auto result = Print(dm, static_cast<int>(pages), [&](HDC dc, int page) { DrawShapes(dc, dpi, page); });
+        EXPECT_TRUE(result.pagesOk);
+        EXPECT_TRUE(result.endDocOk);
+        pclread::Options options;
+        options.pageWidth = dm.paperFormats[0].printableWidth;
+        options.pageHeight = dm.paperFormats[0].printableLength;
+        auto job = pclread::Read(result.job, options);
+        EXPECT_TRUE(job.Ok()) << (job.errors.empty() ? "" : job.errors.front());
+        ASSERT_EQ(job.pages.size(), pages);
+        ASSERT_EQ(result.reference.size(), pages);
+        for (size_t p = 0; p < pages; ++p) {
+            EXPECT_GT(job.pages[p].BlackCount(), 1000);
+            EXPECT_EQ(Differences(job.pages[p], result.reference[p], std::to_string(dpi) + "-" + std::to_string(p)), 0) << "page " << p;
+        }
+        // Several bands went into the page (the seams are part of the check).
+        size_t rasterStarts = 0;
+        for (const auto& c : job.commands) rasterStarts += c.prefix == "*r" && c.terminator == 'A';
+        if (dpi >= 600) {
+            EXPECT_GE(rasterStarts, 4u);
+        }
+        EXPECT_EQ(job.uelCount, 2u);
+        EXPECT_EQ(job.formFeeds, pages);
+    }
+}
+
+TEST_F(PrintTest, GreyFillsUseTheDriversDither) {
+    // A grey rectangle across band seams prints the driver's 32 x 32 pattern
+    // tiled from the page's origin, without a break at the seams.
+    const int dpi = 600;
+    auto dm = Letter(dpi);
+    const RECT box{100, 100, 2000, 4000};
+    auto result = Print(dm, 1, [&](HDC dc, int) {
+        HBRUSH grey = CreateSolidBrush(RGB(128, 128, 128));
+        FillRect(dc, &box, grey);
+        DeleteObject(grey);
+    });
+    pclread::Options options;
+    options.pageWidth = dm.paperFormats[0].printableWidth;
+    options.pageHeight = dm.paperFormats[0].printableLength;
+    auto job = pclread::Read(result.job, options);
+    ASSERT_EQ(job.pages.size(), 1u);
+    const auto& page = job.pages[0];
+    // Ask the driver for its pattern of that colour, as the engine does.
+    auto driver = zq::gdi::Driver::Load(driverPath_.string());
+    HANDLE printer = nullptr;
+    ASSERT_TRUE(OpenPrinterW(W(u"Mono"), &printer, nullptr));
+    auto device = zq::gdi::Device::Enable(driver, &dm.dm, u"Mono", u"", printer);
+    ASSERT_TRUE(device);
+    auto pattern = device->DitherColor(RGB(128, 128, 128));
+    ASSERT_TRUE(pattern);
+    int64_t wrong = 0, black = 0;
+    for (LONG y = box.top; y < box.bottom; ++y)
+        for (LONG x = box.left; x < box.right; ++x) {
+            const bool want = pattern->Get()->Pixel(x % 32, y % 32) == 0;
+            wrong += want != page.Black(x, y);
+            black += want;
+        }
+    EXPECT_GT(black, 0);
+    EXPECT_EQ(wrong, 0);
+    device.reset();
+    ClosePrinter(printer);
+}
+
+TEST_F(PrintTest, AFailedWriteLosesTheDocument) {
+    zq::store::SetWritePrinterFault(zq::store::WriteFault::Fail, 3000);
+    auto result = Print(Letter(300), 2, [&](HDC dc, int page) { DrawShapes(dc, 300, page); });
+    EXPECT_FALSE(result.endDocOk);
+    EXPECT_LE(result.job.size(), 3000u);
+}
+
+TEST_F(PrintTest, EnableRefusesAnotherDevmodeVersion) {
+    auto dm = Letter(300);
+    dm.privateVersion = 565;
+    auto driver = zq::gdi::Driver::Load(driverPath_.string());
+    ASSERT_TRUE(driver);
+    HANDLE printer = nullptr;
+    ASSERT_TRUE(OpenPrinterW(W(u"Mono"), &printer, nullptr));
+    EXPECT_EQ(zq::gdi::Device::Enable(driver, &dm.dm, u"Mono", u"", printer), nullptr);
+    ClosePrinter(printer);
+}
+
+}  // namespace
