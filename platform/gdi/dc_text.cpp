@@ -1,0 +1,331 @@
+// Fonts and text of the DC calls: realising the selected font, laying out
+// strings, TextOut/ExtTextOut, text extents and metrics, font enumeration
+// (TrueType faces through fontconfig, device faces from the driver).
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+#include "base/error.h"
+#include "gdi/dc_state.h"
+#include "gdi/text.h"
+
+namespace zq::gdi {
+namespace {
+
+std::string Narrow(const WCHAR* s) {
+    std::string out;
+    for (int i = 0; i < LF_FACESIZE && s[i]; ++i) out.push_back(s[i] < 0x80 ? static_cast<char>(s[i]) : '?');
+    return out;
+}
+
+// Device pixels per logical unit along y and x.
+double ScaleY(const XFORML& m) { return std::hypot(m.eM21, m.eM22); }
+double ScaleX(const XFORML& m) { return std::hypot(m.eM11, m.eM12); }
+
+}  // namespace
+
+std::shared_ptr<EngineFont> RealisedFont(DeviceContext& dc) {
+    DrawState& s = State(dc);
+    if (s.realised) return s.realised;
+    const FontObject* f = s.font ? s.font : static_cast<FontObject*>(StockDrawObject(SYSTEM_FONT));
+    const LOGFONTW& lf = f->logical;
+    std::string face = Narrow(lf.lfFaceName);
+    if (face.empty()) face = "Liberation Sans";
+    int weight = lf.lfWeight ? lf.lfWeight : FW_NORMAL;
+    auto found = FindFont(face, weight, lf.lfItalic != 0);
+    if (!found) return nullptr;
+    XFORML m = LogicalToDevice(dc);
+    double scale = ScaleY(m);
+    double em;
+    if (lf.lfHeight < 0) {
+        em = -static_cast<double>(lf.lfHeight) * scale;
+    } else {
+        // A positive height is the cell height: ascent plus descent.
+        double cell = (lf.lfHeight ? lf.lfHeight : 12.0 * DpiY(dc) / 72.0 / scale) * scale;
+        auto probe = EngineFont::Create(*found, 100, weight, lf.lfItalic != 0, {96, 96});
+        if (!probe) return nullptr;
+        double ratio = 100.0 / std::max<LONG>(1, probe->Ascent() + probe->Descent());
+        em = cell * ratio;
+    }
+    em = std::clamp(em, 1.0, 8192.0);
+    SIZE res{DpiX(dc), DpiY(dc)};
+    s.realised = std::shared_ptr<EngineFont>(EngineFont::Create(*found, em, weight, lf.lfItalic != 0, res).release());
+    return s.realised;
+}
+
+bool TextRecord::Play(PlayContext& ctx) const {
+    Region bandClip = ctx.BandClip(clip);
+    if (bandClip.Empty()) return true;
+    Surface* target = SurfaceFromObject(ctx.surface);
+    if (!target) return false;
+    EngineClip ec(bandClip);
+    std::vector<POINTL> local;
+    for (POINTL p : positions) local.push_back(ctx.ToBand(p));
+    EngineString str(*font, glyphs, local, text, defaultPlacement, glyphIndex);
+    str.rclBkGround = ctx.ToBand(str.rclBkGround);
+    std::optional<RECTL> op;
+    if (opaque) op = ctx.ToBand(*opaque);
+    std::vector<RECTL> ex;
+    for (const RECTL& r : extra) ex.push_back(ctx.ToBand(r));
+    if (!ex.empty()) ex.push_back({0, 0, 0, 0});
+    EngineBrush foreBrush(fore, target), opaqueObj(opaqueBrush, target);
+    POINTL org{0, 0};
+    RECTL* opPtr = op ? &*op : nullptr;
+    RECTL* exPtr = ex.empty() ? nullptr : ex.data();
+    if (ctx.Hooked(HOOK_TEXTOUT))
+        return ctx.device->Drv().Get<PFN_DrvTextOut>(INDEX_DrvTextOut)(ctx.surface, &str, font.get(), &ec, exPtr,
+                                                                       opPtr, &foreBrush, &opaqueObj, &org, mix);
+    if (!ctx.surface->pvScan0) return false;
+    return EngTextOut(ctx.surface, &str, font.get(), &ec, exPtr, opPtr, &foreBrush, &opaqueObj, &org, mix);
+}
+
+namespace {
+
+struct Layout {
+    std::vector<HGLYPH> glyphs;
+    std::vector<LONG> advances;  // device pixels
+    LONG width = 0;              // device pixels
+    bool uniform = true;         // advances are the font's own
+};
+
+Layout LayOutText(DeviceContext& dc, EngineFont& font, const char16_t* text, UINT count, const INT* dx, bool pdy,
+                  bool glyphIndex) {
+    DrawState& s = State(dc);
+    XFORML m = LogicalToDevice(dc);
+    double sx = ScaleX(m);
+    Layout l;
+    LONG extra = static_cast<LONG>(std::lround(s.charExtra * sx));
+    LONG breakTotal = static_cast<LONG>(std::lround(s.breakExtra * sx));
+    int breaks = 0;
+    for (UINT i = 0; i < count; ++i) breaks += text[i] == u' ';
+    FIX acc = 0;
+    LONG placed = 0;
+    for (UINT i = 0; i < count; ++i) {
+        HGLYPH g = glyphIndex ? text[i] : font.GlyphOf(text[i]);
+        l.glyphs.push_back(g);
+        LONG adv;
+        if (dx) {
+            adv = static_cast<LONG>(std::lround(dx[pdy ? 2 * i : i] * sx));
+            l.uniform = false;
+        } else {
+            acc += font.Advance(g) + LTOFX(extra);
+            if (text[i] == u' ' && s.breakCount > 0 && breaks > 0) acc += LTOFX(breakTotal) / breaks;
+            adv = FXTOLROUND(acc) - placed;
+            if (extra || s.breakExtra) l.uniform = false;
+        }
+        placed += adv;
+        l.advances.push_back(adv);
+    }
+    l.width = placed;
+    return l;
+}
+
+}  // namespace
+}  // namespace zq::gdi
+
+using namespace zq::gdi;
+
+extern "C" {
+
+UINT SetTextAlign(HDC hdc, UINT align) {
+    auto* dc = DeviceContext::FromHandle(hdc);
+    if (!dc) return 0xFFFFFFFF;  // GDI_ERROR
+    return std::exchange(State(*dc).textAlign, align);
+}
+
+int SetTextCharacterExtra(HDC hdc, int extra) {
+    auto* dc = DeviceContext::FromHandle(hdc);
+    if (!dc) return static_cast<int>(0x80000000);
+    return std::exchange(State(*dc).charExtra, extra);
+}
+
+BOOL SetTextJustification(HDC hdc, int breakExtra, int breakCount) {
+    auto* dc = DeviceContext::FromHandle(hdc);
+    if (!dc) return FALSE;
+    DrawState& s = State(*dc);
+    s.breakExtra = breakCount > 0 ? breakExtra : 0;
+    s.breakCount = std::max(0, breakCount);
+    return TRUE;
+}
+
+BOOL ExtTextOutW(HDC hdc, int x, int y, UINT options, const RECT* rect, LPCWSTR text, UINT count, const INT* dx) {
+    auto* dc = DeviceContext::FromHandle(hdc);
+    if (!dc) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (count && !text) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DrawState& s = State(*dc);
+    auto font = RealisedFont(*dc);
+    if (!font) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    XFORML m = LogicalToDevice(*dc);
+    Layout l = LayOutText(*dc, *font, text, count, dx, options & ETO_PDY, options & ETO_GLYPH_INDEX);
+    POINTL ref{x, y};
+    if (s.textAlign & TA_UPDATECP) ref = s.current;
+    POINTFIX o = ToFix(m, ref.x, ref.y);
+    LONG ox = FXTOLROUND(o.x), oy = FXTOLROUND(o.y);
+    switch (s.textAlign & TA_HORZ_MASK) {
+    case TA_CENTER: ox -= l.width / 2; break;
+    case TA_RIGHT: ox -= l.width; break;
+    default: break;
+    }
+    switch (s.textAlign & TA_VERT_MASK) {
+    case TA_BASELINE: break;
+    case TA_BOTTOM: oy -= font->Descent(); break;
+    default: oy += font->Ascent(); break;
+    }
+    auto rec = std::make_shared<TextRecord>();
+    rec->font = font;
+    rec->glyphs = l.glyphs;
+    LONG px = ox;
+    for (UINT i = 0; i < count; ++i) {
+        rec->positions.push_back({px, oy});
+        px += l.advances[i];
+    }
+    rec->text.assign(text ? text : u"", count);
+    rec->defaultPlacement = l.uniform;
+    rec->glyphIndex = options & ETO_GLYPH_INDEX;
+    rec->clip = dc->EffectiveClip();
+    rec->fore.color = dc->textColor;
+    rec->mix = static_cast<MIX>(s.rop2 | (s.rop2 << 8));
+    std::optional<RECTL> devRect;
+    if (rect) {
+        POINTFIX a = ToFix(m, rect->left, rect->top), b = ToFix(m, rect->right, rect->bottom);
+        devRect = OrderRect({FXTOLROUND(a.x), FXTOLROUND(a.y), FXTOLROUND(b.x), FXTOLROUND(b.y)});
+    }
+    if (devRect && (options & ETO_CLIPPED)) rec->clip = rec->clip.Intersect(Region(*devRect));
+    rec->opaqueBrush.color = dc->bkColor;
+    if (devRect && (options & ETO_OPAQUE)) rec->opaque = devRect;
+    else if (dc->bkMode == OPAQUE && count) rec->opaque = RECTL{ox, oy - font->Ascent(), ox + l.width, oy + font->Descent()};
+    const FontObject* fo = s.font ? s.font : static_cast<FontObject*>(StockDrawObject(SYSTEM_FONT));
+    IFIMETRICS* ifi = font->Ifi();
+    double em = font->EmPixels() / std::max<int>(1, ifi->fwdUnitsPerEm);
+    auto line = [&](double pos, double size) {
+        LONG top = oy - static_cast<LONG>(std::lround(pos * em));
+        LONG h = std::max<LONG>(1, static_cast<LONG>(std::lround(size * em)));
+        rec->extra.push_back({ox, top, ox + l.width, top + h});
+    };
+    if (fo->logical.lfUnderline && count) line(ifi->fwdUnderscorePosition, ifi->fwdUnderscoreSize);
+    if (fo->logical.lfStrikeOut && count) line(ifi->fwdStrikeoutPosition, ifi->fwdStrikeoutSize);
+    if (s.textAlign & TA_UPDATECP) {
+        POINT p{ox + l.width, oy};
+        DPtoLP(hdc, &p, 1);
+        s.current.x = p.x;
+    }
+    if (!count && !rec->opaque) return TRUE;
+    return dc->Draw(std::move(rec)) ? TRUE : FALSE;
+}
+
+BOOL TextOutW(HDC hdc, int x, int y, LPCWSTR text, int count) {
+    if (count < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return ExtTextOutW(hdc, x, y, 0, nullptr, text, static_cast<UINT>(count), nullptr);
+}
+
+BOOL GetTextExtentPoint32W(HDC hdc, LPCWSTR text, int count, SIZE* size) {
+    auto* dc = DeviceContext::FromHandle(hdc);
+    if (!dc || !size || count < 0 || (count && !text)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    auto font = RealisedFont(*dc);
+    if (!font) return FALSE;
+    Layout l = LayOutText(*dc, *font, text, static_cast<UINT>(count), nullptr, false, false);
+    XFORML m = LogicalToDevice(*dc);
+    double sx = ScaleX(m), sy = ScaleY(m);
+    size->cx = static_cast<LONG>(std::lround(l.width / (sx ? sx : 1)));
+    size->cy = static_cast<LONG>(std::lround((font->Ascent() + font->Descent()) / (sy ? sy : 1)));
+    return TRUE;
+}
+
+BOOL GetTextMetricsW(HDC hdc, TEXTMETRICW* tm) {
+    auto* dc = DeviceContext::FromHandle(hdc);
+    if (!dc || !tm) return FALSE;
+    auto font = RealisedFont(*dc);
+    if (!font) return FALSE;
+    IFIMETRICS* ifi = font->Ifi();
+    std::memset(tm, 0, sizeof *tm);
+    tm->tmAscent = font->Ascent();
+    tm->tmDescent = font->Descent();
+    tm->tmHeight = tm->tmAscent + tm->tmDescent;
+    tm->tmInternalLeading = std::max<LONG>(0, tm->tmHeight - static_cast<LONG>(std::lround(font->EmPixels())));
+    tm->tmExternalLeading = font->Leading();
+    tm->tmAveCharWidth = font->AverageWidth();
+    tm->tmMaxCharWidth = static_cast<LONG>(font->cxMax);
+    tm->tmWeight = (font->flFontType & FO_SIM_BOLD) ? FW_BOLD : ifi->usWinWeight;
+    tm->tmItalic = (font->flFontType & FO_SIM_ITALIC) || (ifi->fsSelection & FM_SEL_ITALIC);
+    tm->tmFirstChar = ifi->wcFirstChar;
+    tm->tmLastChar = ifi->wcLastChar;
+    tm->tmDefaultChar = ifi->wcDefaultChar;
+    tm->tmBreakChar = ifi->wcBreakChar;
+    // TMPF_FIXED_PITCH is set for variable pitch; TMPF_VECTOR | TMPF_TRUETYPE.
+    tm->tmPitchAndFamily = static_cast<BYTE>((ifi->jWinPitchAndFamily & 0xF0) | ((ifi->jWinPitchAndFamily & 1) ? 0 : 1) | 2 | 4);
+    tm->tmDigitizedAspectX = font->sizLogResPpi.cx;
+    tm->tmDigitizedAspectY = font->sizLogResPpi.cy;
+    return TRUE;
+}
+
+// Device faces first (what the driver offers, by DrvQueryFont), then the
+// TrueType families. A family name limits the list to faces of that name.
+int EnumFontFamiliesW(HDC hdc, LPCWSTR family, FONTENUMPROCW proc, LPARAM lparam) {
+    auto* dc = DeviceContext::FromHandle(hdc);
+    if (!dc || !proc) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::u16string want = family ? std::u16string(family) : u"";
+    int result = 1;
+    auto offer = [&](const std::u16string& name, DWORD type, const IFIMETRICS* ifi) {
+        if (!want.empty() && name != want) return true;
+        LOGFONTW lf{};
+        for (size_t i = 0; i < name.size() && i + 1 < LF_FACESIZE; ++i) lf.lfFaceName[i] = name[i];
+        TEXTMETRICW tm{};
+        if (ifi) {
+            lf.lfWeight = ifi->usWinWeight;
+            lf.lfCharSet = ifi->jWinCharSet;
+            lf.lfPitchAndFamily = ifi->jWinPitchAndFamily;
+            tm.tmWeight = ifi->usWinWeight;
+            tm.tmAveCharWidth = ifi->fwdAveCharWidth;
+        } else {
+            lf.lfWeight = FW_NORMAL;
+            lf.lfCharSet = 0;
+        }
+        result = proc(&lf, &tm, type, lparam);
+        return result != 0;
+    };
+    if (dc->device && dc->device->Drv().Hook(INDEX_DrvQueryFont)) {
+        auto query = dc->device->Drv().Get<PFN_DrvQueryFont>(INDEX_DrvQueryFont);
+        ULONG_PTR id = 0;
+        auto faces = reinterpret_cast<ULONG_PTR>(query(dc->device->Pdev(), 0, 0, &id));
+        for (ULONG face = 1; face <= faces && face < 0x10000; ++face) {
+            IFIMETRICS* ifi = query(dc->device->Pdev(), 0, face, &id);
+            if (!ifi) continue;
+            std::u16string name;
+            if (ifi->cjThis > sizeof(IFIMETRICS) && ifi->dpwszFamilyName > 0 &&
+                static_cast<ULONG>(ifi->dpwszFamilyName) < ifi->cjThis) {
+                auto* p = reinterpret_cast<const char16_t*>(reinterpret_cast<const BYTE*>(ifi) + ifi->dpwszFamilyName);
+                size_t max = (ifi->cjThis - ifi->dpwszFamilyName) / 2;
+                for (size_t i = 0; i < max && p[i]; ++i) name.push_back(p[i]);
+            }
+            bool go = name.empty() || offer(name, DEVICE_FONTTYPE, ifi);
+            dc->device->Free(ifi, id);
+            if (!go) return result;
+        }
+    }
+    for (const std::string& f : FontFamilies()) {
+        std::u16string name(f.begin(), f.end());
+        if (!offer(name, TRUETYPE_FONTTYPE, nullptr)) return result;
+    }
+    return result;
+}
+
+}  // extern "C"

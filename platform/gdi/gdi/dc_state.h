@@ -1,0 +1,110 @@
+// Per-DC state of vector drawing and text, and the display-list records
+// they draw with. Internal to the engine.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "gdi/dc_draw.h"
+
+namespace zq::gdi {
+
+// What SaveDC keeps and RestoreDC brings back.
+struct DrawCore {
+    PenObject* pen = nullptr;    // null: the stock black pen
+    FontObject* font = nullptr;  // null: the stock system font
+    POINTL current{0, 0};        // logical
+    int mapMode = MM_TEXT;
+    POINTL windowOrg{0, 0}, viewportOrg{0, 0};
+    SIZEL windowExt{1, 1}, viewportExt{1, 1};
+    int graphicsMode = GM_COMPATIBLE;
+    XFORML world{1, 0, 0, 1, 0, 0};
+    int polyFillMode = ALTERNATE;
+    int rop2 = R2_COPYPEN;
+    int arcDirection = AD_COUNTERCLOCKWISE;
+    FLOAT miterLimit = 10.0f;
+    UINT textAlign = TA_LEFT | TA_TOP;
+    int charExtra = 0;
+    int breakExtra = 0, breakCount = 0;
+};
+
+struct SavedDc {
+    DrawCore draw;
+    BrushObject* brush = nullptr;
+    COLORREF bkColor = 0, textColor = 0;
+    int bkMode = 0, stretchMode = 0;
+    POINTL brushOrigin{0, 0};
+    std::optional<Region> clip;
+};
+
+struct DrawState : DrawCore {
+    Path path;                  // device coordinates, 28.4
+    bool pathOpen = false;      // between BeginPath and EndPath
+    bool pathDone = false;      // a closed bracket waits to be used
+    std::shared_ptr<EngineFont> realised;  // the selected font at the current transform
+    std::vector<SavedDc> saved;
+
+    DrawCore Snapshot() const { return static_cast<const DrawCore&>(*this); }
+    void Restore(const DrawCore& c) {
+        static_cast<DrawCore&>(*this) = c;
+        realised.reset();
+    }
+};
+
+DrawState& State(DeviceContext& dc);
+
+// A path stroked and/or filled, in page coordinates.
+class PathRecord : public Record {
+public:
+    struct Pen {
+        LogicalBrush brush;
+        FLONG flags = 0;         // LA_*
+        ULONG join = JOIN_ROUND, cap = ENDCAP_ROUND;
+        float width = 0;         // geometric: world units
+        float miterLimit = 10;
+        std::vector<float> style;
+        XFORML xform{1, 0, 0, 1, 0, 0};  // world to device, linear part
+    };
+    Path path;
+    Region clip;
+    POINTL brushOrigin{0, 0};
+    FLONG fillMode = FP_ALTERNATEMODE;
+    MIX mix = 0x0D0D;
+    std::optional<LogicalBrush> fill;
+    std::optional<Pen> stroke;
+
+    bool Play(PlayContext& ctx) const override;
+};
+
+// A string in a realised font, in page coordinates.
+class TextRecord : public Record {
+public:
+    std::shared_ptr<EngineFont> font;
+    std::vector<HGLYPH> glyphs;
+    std::vector<POINTL> positions;
+    std::u16string text;
+    bool defaultPlacement = true;
+    bool glyphIndex = false;
+    Region clip;
+    LogicalBrush fore;
+    std::optional<RECTL> opaque;
+    LogicalBrush opaqueBrush;
+    std::vector<RECTL> extra;  // underline and strike-out
+    MIX mix = 0x0D0D;
+
+    bool Play(PlayContext& ctx) const override;
+};
+
+// Dots per inch of the DC's device; memory DCs count as 96, as screens do.
+int DpiX(DeviceContext& dc);
+int DpiY(DeviceContext& dc);
+
+// A logical point in device 28.4 through a transform.
+POINTFIX ToFix(const XFORML& m, double x, double y);
+
+// The selected font realised for the DC's current transform.
+std::shared_ptr<EngineFont> RealisedFont(DeviceContext& dc);
+
+}  // namespace zq::gdi
