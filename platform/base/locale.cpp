@@ -6,12 +6,14 @@
 #include <array>
 #include <atomic>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <optional>
 #include <string_view>
 
+#include "base/diag.h"
 #include "base/error.h"
 #include "base/text.h"
 
@@ -224,6 +226,9 @@ int LocaleInfo(LCID locale, LCTYPE type, Ch* data, int size) {
     }
     const auto resolved = Resolve(locale);
     if (!resolved) {
+        char why[48];
+        std::snprintf(why, sizeof why, "unknown locale 0x%X", static_cast<unsigned>(locale));
+        zq::DiagRefused("GetLocaleInfo", why);
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
@@ -231,6 +236,9 @@ int LocaleInfo(LCID locale, LCTYPE type, Ch* data, int size) {
     std::optional<DWORD> number;
     const auto text = ItemText(*resolved, item, number);
     if (!text || ((type & LOCALE_RETURN_NUMBER) && !number)) {
+        char why[48];
+        std::snprintf(why, sizeof why, "unsupported item 0x%X", static_cast<unsigned>(type));
+        zq::DiagRefused("GetLocaleInfo", why);
         SetLastError(ERROR_INVALID_FLAGS);
         return 0;
     }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -14,10 +15,19 @@
 #include <optional>
 #include <vector>
 
+#include "base/diag.h"
 #include "base/error.h"
 #include "base/locale.h"
 
 namespace {
+
+// Flags we do not support are refused, and the refusal is logged so that a
+// caller relying on them is found.
+void RefuseFlags(const char* call, DWORD flags) {
+    char why[48];
+    std::snprintf(why, sizeof why, "unsupported flags 0x%X", static_cast<unsigned>(flags));
+    zq::DiagRefused(call, why);
+}
 
 // ---------------------------------------------------------------------------
 // Code page tables
@@ -432,6 +442,7 @@ int CompareStringsWide(DWORD flags, std::u16string_view a, std::u16string_view b
                             NORM_IGNOREKANATYPE | NORM_IGNOREWIDTH;
     if (flags & ~known) {
         SetLastError(ERROR_INVALID_FLAGS);
+        RefuseFlags("CompareString", flags);
         return 0;
     }
     int r;
@@ -643,6 +654,7 @@ extern "C" int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int s
     constexpr DWORD known = MB_PRECOMPOSED | MB_COMPOSITE | MB_USEGLYPHCHARS | MB_ERR_INVALID_CHARS;
     if ((flags & ~known) || (flags & (MB_PRECOMPOSED | MB_COMPOSITE)) == (MB_PRECOMPOSED | MB_COMPOSITE)) {
         SetLastError(ERROR_INVALID_FLAGS);
+        RefuseFlags("MultiByteToWideChar", flags);
         return 0;
     }
     const UINT cp = ResolveCodePage(codePage);
@@ -653,6 +665,7 @@ extern "C" int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int s
     if (cp == CP_UTF8) {
         if (flags & ~MB_ERR_INVALID_CHARS) {
             SetLastError(ERROR_INVALID_FLAGS);
+            RefuseFlags("MultiByteToWideChar", flags);
             return 0;
         }
         ok = DecodeUtf8(in, out, strict);
@@ -701,6 +714,7 @@ extern "C" int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int 
         }
         if (flags & ~WC_ERR_INVALID_CHARS) {
             SetLastError(ERROR_INVALID_FLAGS);
+            RefuseFlags("WideCharToMultiByte", flags);
             return 0;
         }
         if (!EncodeUtf8(in, out, flags & WC_ERR_INVALID_CHARS)) {
@@ -711,6 +725,7 @@ extern "C" int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int 
         constexpr DWORD known = WC_DISCARDNS | WC_SEPCHARS | WC_DEFAULTCHAR | WC_COMPOSITECHECK | WC_NO_BEST_FIT_CHARS;
         if (flags & ~known) {
             SetLastError(ERROR_INVALID_FLAGS);
+            RefuseFlags("WideCharToMultiByte", flags);
             return 0;
         }
         const CodePageTable* t = TableFor(cp);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "base/diag.h"
 #include "base/error.h"
 #include "base/locale.h"
 #include "base/text.h"
@@ -105,11 +106,14 @@ TEST(MultiByteToWideChar, RefusedArguments) {
         {1252, 0x100, text, 3, out, 8, ERROR_INVALID_FLAGS},
         {CP_UTF8, MB_PRECOMPOSED, text, 3, out, 8, ERROR_INVALID_FLAGS},
     };
+    zq::DiagCapture log;
     for (const Case& c : cases) {
         SetLastError(0);
         EXPECT_EQ(MultiByteToWideChar(c.cp, c.flags, c.src, c.srcLen, c.dst, c.dstLen), 0) << c.cp << " " << c.flags;
         EXPECT_EQ(GetLastError(), c.error) << c.cp << " " << c.flags;
     }
+    // Unsupported flags are logged, so that a caller relying on them is found.
+    EXPECT_EQ(log.Matching("MultiByteToWideChar: refused: unsupported flags").size(), 2u);
 }
 
 TEST(MultiByteToWideChar, InvalidSequences) {
