@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "base/error.h"
+#include "base/paths.h"
 #include "base/resource_directory.h"
 #include "base/resources.h"
 #include "base/root.h"
@@ -161,46 +162,6 @@ std::optional<fs::path> FindModuleFile(const fs::path& dir, const std::string& n
     return std::nullopt;
 }
 
-// A Windows path on the system root: "C:\a\b" is $ZQ_ROOT/c/a/b, "\a" is on
-// drive C, "\\server\share\x" is $ZQ_ROOT/unc/server/share/x. Components are
-// matched without regard to case; ".." may not climb out of the drive.
-std::optional<fs::path> MapWindowsDirectory(const std::string& path) {
-    std::string p = path;
-    std::replace(p.begin(), p.end(), '\\', '/');
-    fs::path base = zq::SystemRoot();
-    std::string rest;
-    if (p.size() >= 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':') {
-        base /= std::string(1, static_cast<char>(std::tolower(static_cast<unsigned char>(p[0]))));
-        rest = p.substr(2);
-    } else if (p.rfind("//", 0) == 0) {
-        base /= "unc";
-        rest = p.substr(2);
-    } else {
-        base /= "c";
-        rest = p;
-    }
-    std::vector<std::string> parts;
-    size_t i = 0;
-    while (i <= rest.size()) {
-        size_t j = rest.find('/', i);
-        if (j == std::string::npos) j = rest.size();
-        std::string part = rest.substr(i, j - i);
-        if (part == "..") {
-            if (parts.empty()) return std::nullopt;
-            parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
-        }
-        i = j + 1;
-    }
-    fs::path out = base;
-    for (const auto& part : parts) {
-        auto found = FindNoCase(out, part);
-        out = found ? *found : out / part;
-    }
-    return out;
-}
-
 fs::path DirectoryOfAddress(const void* address) {
     Dl_info info{};
     if (!dladdr(address, &info) || !info.dli_fname || !*info.dli_fname) {
@@ -256,7 +217,7 @@ std::optional<fs::path> Resolve(LoaderState& s, const std::string& name, const v
     if (name[0] == '/' && name.find('\\') == std::string::npos)
         dir = fs::path(dirPart);  // a Linux path, as GetModuleFileName gives for the build tree
     else
-        dir = MapWindowsDirectory(dirPart);
+        dir = zq::MapPath(zq::Utf8ToUtf16(dirPart));
     if (!dir) return std::nullopt;
     return FindModuleFile(*dir, filePart);
 }
@@ -378,21 +339,10 @@ HMODULE Load(LPCWSTR name, DWORD flags, const void* caller) {
     return LoadPath(s, *path, flags);
 }
 
+// "C:\..." for a module under the system root; the Linux path otherwise.
 std::u16string FileNameOf(const Module& m) {
-    std::error_code ec;
-    fs::path root = fs::weakly_canonical(zq::SystemRoot(), ec);
-    std::string p = m.path.string();
-    std::string r = root.string();
-    if (!r.empty() && p.size() > r.size() + 2 && p.compare(0, r.size(), r) == 0 && p[r.size()] == '/') {
-        std::string rest = p.substr(r.size() + 1);  // "c/windows/..."
-        auto slash = rest.find('/');
-        if (slash == 1 && rest[0] >= 'a' && rest[0] <= 'z') {
-            std::string win = std::string(1, static_cast<char>(rest[0] - 'a' + 'A')) + ":" + rest.substr(1);
-            std::replace(win.begin(), win.end(), '/', '\\');
-            return zq::Utf8ToUtf16(win);
-        }
-    }
-    return zq::Utf8ToUtf16(p);
+    if (auto windows = zq::ToWindowsPath(m.path)) return *windows;
+    return zq::Utf8ToUtf16(m.path.string());
 }
 
 template <typename Char>

@@ -14,8 +14,9 @@
 //      the platform library itself (the build's lib folder);
 //   5. the system directory $ZQ_ROOT/c/windows/system32 and the driver
 //      directory below it (spool/drivers/w32x86/3).
-// A name with a path is a Windows path ("C:\...", mapped onto the system
-// root with case-insensitive components) or an absolute Linux path.
+// A name with a path is a Windows path (mapped onto the system root by
+// base/paths.h: "C:\...", relative to the current directory, and so on) or
+// an absolute Linux path.
 //
 // Module handles are tokens of this loader, never dlopen pointers; they serve
 // as HINSTANCE for the resource calls. GetModuleHandle(NULL) is the program.
