@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "base/error.h"
@@ -190,6 +191,32 @@ TEST(Local, SharesTheGlobalRules) {
     EXPECT_EQ(LocalFree(inserts), nullptr);
     EXPECT_EQ(LocalFree(movable), nullptr);
     EXPECT_EQ(LocalFree(movable), movable);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Global, ThreadsShareTheTablesSafely) {
+    const size_t before = zq::GlobalBlockCount();
+    HANDLE heap = HeapCreate(0, 0, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([heap] {
+            for (int i = 0; i < 500; ++i) {
+                HGLOBAL g = GlobalAlloc(i % 2 ? GHND : GPTR, 32 + i);
+                void* h = HeapAlloc(heap, 0, 16 + i);
+                static_cast<char*>(GlobalLock(g))[0] = 1;
+                GlobalUnlock(g);
+                g = GlobalReAlloc(g, 64 + i, GMEM_MOVEABLE);
+                GlobalFree(g);
+                if (i % 3) HeapFree(heap, 0, h);
+            }
+        });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(zq::GlobalBlockCount(), before);
+    EXPECT_EQ(zq::HeapBlockCount(heap), 4u * 167u);
+    EXPECT_TRUE(HeapDestroy(heap));
 }
 
 }  // namespace

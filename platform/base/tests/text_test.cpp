@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/diag.h"
@@ -347,6 +348,21 @@ TEST(Utf, HelpersRoundTripAndReplaceMalformedInput) {
     EXPECT_EQ(zq::Utf8ToUtf16("\xFF" "a"), u"\uFFFDa");
     EXPECT_EQ(zq::AnsiToWide("\x80", 1252), u"\u20AC");
     EXPECT_EQ(zq::WideToAnsi(u"\u20AC\u4E2D", 1252), "\x80?");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CodePages, FirstUseFromManyThreadsAgrees) {
+    // The Thai page is not used by the other cases, so its table is built
+    // here, by whichever thread comes first.
+    std::vector<std::thread> threads;
+    std::vector<std::u16string> results(4);
+    for (size_t t = 0; t < results.size(); ++t)
+        threads.emplace_back([&results, t] { results[t] = zq::AnsiToWide("\xA1" "A", 874); });
+    for (auto& th : threads) th.join();
+    for (const auto& r : results) EXPECT_EQ(r, u"\u0E01A");  // Thai letter ko kai
 }
 
 }  // namespace
