@@ -201,6 +201,7 @@ public:
     // Selects into the DC and returns the object it replaces.
     virtual GdiObject* SelectInto(class DeviceContext& dc) = 0;
     bool stock = false;
+    int selections = 0;  // DCs that have it selected; such an object is not deleted
 };
 
 GdiObject* ObjectFromHandle(HGDIOBJ h);  // null for an unknown handle

@@ -281,6 +281,7 @@ private:
     std::u16string deviceName_;
     std::u16string logicalAddress_;
     HANDLE printer_ = nullptr;
+    Palette palette_;  // copy of the driver's default palette, which it may delete first
 };
 
 // ---- The reference render -----------------------------------------------

@@ -1,0 +1,72 @@
+// Device-independent bitmaps: header checks, colour tables and bit fields,
+// and the copy into an engine bitmap of the same row order.
+#include <cstring>
+
+#include "base/error.h"
+#include "gdi/dib.h"
+
+namespace zq::gdi {
+
+std::optional<Dib> LoadDib(const BITMAPINFO* info, const void* bits, UINT usage) {
+    auto fail = [] {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return std::nullopt;
+    };
+    if (!info || usage != DIB_RGB_COLORS) return fail();
+    const BITMAPINFOHEADER& h = info->bmiHeader;
+    if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biPlanes != 1 || h.biWidth <= 0 || h.biHeight == 0 ||
+        h.biHeight == INT32_MIN)
+        return fail();
+    ULONG format = 0;
+    switch (h.biBitCount) {
+        case 1: format = BMF_1BPP; break;
+        case 4: format = BMF_4BPP; break;
+        case 8: format = BMF_8BPP; break;
+        case 16: format = BMF_16BPP; break;
+        case 24: format = BMF_24BPP; break;
+        case 32: format = BMF_32BPP; break;
+        default: return fail();
+    }
+    const bool fields = h.biCompression == BI_BITFIELDS;
+    if (h.biCompression != BI_RGB && !(fields && (h.biBitCount == 16 || h.biBitCount == 32))) return fail();
+    const LONG height = h.biHeight < 0 ? -h.biHeight : h.biHeight;
+    const int64_t stride = (int64_t(h.biWidth) * h.biBitCount + 31) / 32 * 4;
+    if (stride * height > 0x7FFFFFFF) return fail();
+
+    const BYTE* base = reinterpret_cast<const BYTE*>(info);
+    const BYTE* colors = base + h.biSize;
+    Dib dib;
+    dib.bottomUp = h.biHeight > 0;
+    size_t tableBytes = 0;
+    if (fields) {
+        DWORD masks[3];
+        std::memcpy(masks, colors, sizeof(masks));
+        tableBytes = sizeof(masks);
+        dib.palette = std::make_shared<Palette>();
+        dib.palette->mode = PAL_BITFIELDS;
+        dib.palette->red = masks[0];
+        dib.palette->green = masks[1];
+        dib.palette->blue = masks[2];
+    } else if (h.biBitCount <= 8) {
+        DWORD count = h.biClrUsed ? h.biClrUsed : (1u << h.biBitCount);
+        if (count > (1u << h.biBitCount)) return fail();
+        dib.palette = std::make_shared<Palette>();
+        dib.palette->mode = PAL_INDEXED;
+        for (DWORD i = 0; i < count; ++i) {
+            RGBQUAD q;
+            std::memcpy(&q, colors + 4 * i, 4);
+            dib.palette->entries.push_back(RGB(q.rgbRed, q.rgbGreen, q.rgbBlue));
+        }
+        // Indices past a short colour table show black.
+        dib.palette->entries.resize(size_t(1) << h.biBitCount, 0);
+        tableBytes = 4 * size_t(count);
+    }
+    const BYTE* data = bits ? static_cast<const BYTE*>(bits) : colors + tableBytes;
+    dib.bitmap = std::make_shared<Bitmap>(h.biWidth, height, format, dib.bottomUp ? 0 : BMF_TOPDOWN);
+    if (!*dib.bitmap) return std::nullopt;
+    std::memcpy(dib.bitmap->Get()->pvBits, data, size_t(stride) * height);
+    if (dib.palette) dib.bitmap->Get()->palette = dib.palette.get();
+    return dib;
+}
+
+}  // namespace zq::gdi

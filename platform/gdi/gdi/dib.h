@@ -1,0 +1,22 @@
+// Device-independent bitmaps handed to the DC calls, as engine bitmaps.
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "gdi/dc.h"
+
+namespace zq::gdi {
+
+struct Dib {
+    std::shared_ptr<Bitmap> bitmap;    // a copy of the bits, rows as stored
+    std::shared_ptr<Palette> palette;  // colour table or bit fields (null: the format's default)
+    bool bottomUp = false;
+};
+
+// Checks the header and copies the image; `bits` null means a packed DIB
+// (bits after the colour table). nullopt with last error 87 when the header
+// is not one the engine draws (compressed, DIB_PAL_COLORS, bad sizes).
+std::optional<Dib> LoadDib(const BITMAPINFO* info, const void* bits, UINT usage);
+
+}  // namespace zq::gdi

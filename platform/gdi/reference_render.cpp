@@ -1,0 +1,19 @@
+// The reference render: a page's display list drawn by the engine alone onto
+// one unbanded bitmap, to compare a driver's output with.
+#include "gdi/engine.h"
+
+namespace zq::gdi {
+
+Bitmap RenderPage(const DisplayList& page, SIZEL size, ULONG format) {
+    Bitmap out(size.cx, size.cy, format);
+    if (!out) return out;
+    RECTL all{0, 0, size.cx, size.cy};
+    EngEraseSurface(out.Object(), &all, out.Get()->Pal().FromRgb(RGB(255, 255, 255)));
+    PlayContext ctx;
+    ctx.surface = out.Object();
+    ctx.band = all;
+    PlayList(page, ctx);
+    return out;
+}
+
+}  // namespace zq::gdi

@@ -1,0 +1,189 @@
+// A page replayed band by band through a driver gives the pixels of the
+// engine's unbanded render of the same page, whatever the band height; and
+// the reference render writes a PNG that decodes to those pixels.
+#include <gtest/gtest.h>
+
+#include <cairo.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "gdi/dc.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr LONG kWidth = 61, kHeight = 97;
+
+// A small packed DIB: header, colour table, bits.
+std::vector<BYTE> MakeDib(LONG w, LONG h, WORD bpp, bool topDown) {
+    BITMAPINFOHEADER bh{};
+    bh.biSize = sizeof(bh);
+    bh.biWidth = w;
+    bh.biHeight = topDown ? -h : h;
+    bh.biPlanes = 1;
+    bh.biBitCount = bpp;
+    const size_t colors = bpp <= 8 ? (size_t(1) << bpp) : 0;
+    const size_t stride = (size_t(w) * bpp + 31) / 32 * 4;
+    std::vector<BYTE> dib(sizeof(bh) + 4 * colors + stride * h);
+    std::memcpy(dib.data(), &bh, sizeof(bh));
+    for (size_t i = 0; i < colors; ++i) {
+        BYTE* q = dib.data() + sizeof(bh) + 4 * i;
+        q[0] = BYTE(i * 53);
+        q[1] = BYTE(i * 101);
+        q[2] = BYTE(255 - i * 17);
+    }
+    BYTE* bits = dib.data() + sizeof(bh) + 4 * colors;
+    for (size_t i = 0; i < stride * h; ++i) bits[i] = BYTE(i * 7 + (i >> 3));
+    return dib;
+}
+
+// The same drawing for every run: fills with every kind of brush, a complex
+// clip, transfers of DIBs of several depths, stretched and mirrored.
+void DrawPage(HDC dc) {
+    HBRUSH solid = CreateSolidBrush(RGB(30, 160, 90));
+    HBRUSH hatch = CreateHatchBrush(HS_DIAGCROSS, RGB(200, 0, 40));
+    auto pat = MakeDib(5, 3, 4, false);
+    HBRUSH pattern = CreateDIBPatternBrushPt(pat.data(), DIB_RGB_COLORS);
+    RECT r1{3, 2, 40, 30};
+    FillRect(dc, &r1, solid);
+    RECT r2{20, 20, 58, 70};
+    FillRect(dc, &r2, hatch);
+    SetBrushOrgEx(dc, 2, 1, nullptr);
+    HGDIOBJ old = SelectObject(dc, pattern);
+    PatBlt(dc, 0, 60, 45, 30, PATINVERT);
+    SelectObject(dc, old);
+
+    auto dib8 = MakeDib(13, 11, 8, false);
+    auto dib24 = MakeDib(7, 9, 24, true);
+    auto dib1 = MakeDib(17, 5, 1, false);
+    auto* i8 = reinterpret_cast<const BITMAPINFO*>(dib8.data());
+    auto* i24 = reinterpret_cast<const BITMAPINFO*>(dib24.data());
+    auto* i1 = reinterpret_cast<const BITMAPINFO*>(dib1.data());
+    StretchDIBits(dc, 5, 35, 13, 11, 0, 0, 13, 11, dib8.data() + 40 + 1024, i8, DIB_RGB_COLORS, SRCCOPY);
+    StretchDIBits(dc, 30, 40, 25, 40, 0, 0, 7, 9, dib24.data() + 40, i24, DIB_RGB_COLORS, SRCINVERT);
+    StretchDIBits(dc, 50, 95, -30, -12, 1, 1, 15, 4, dib1.data() + 40 + 8, i1, DIB_RGB_COLORS, SRCCOPY);
+
+    // A clip of two rectangles with a hole.
+    HRGN a = CreateRectRgn(0, 10, 61, 50);
+    HRGN b = CreateRectRgn(15, 20, 35, 45);
+    CombineRgn(a, a, b, RGN_DIFF);
+    SelectClipRgn(dc, a);
+    SelectObject(dc, solid);
+    PatBlt(dc, 0, 0, kWidth, kHeight, DSTINVERT);
+    SelectClipRgn(dc, nullptr);
+    SetStretchBltMode(dc, STRETCH_HALFTONE);
+    StretchDIBits(dc, 2, 75, 20, 20, 0, 0, 13, 11, dib8.data() + 40 + 1024, i8, DIB_RGB_COLORS, SRCAND);
+    SelectObject(dc, GetStockObject(WHITE_BRUSH));
+    DeleteObject(a);
+    DeleteObject(b);
+    DeleteObject(solid);
+    DeleteObject(hatch);
+    DeleteObject(pattern);
+}
+
+struct BandCase {
+    ULONG format;
+    LONG bandHeight;  // 0: no banding
+};
+
+class BandedReplay : public ::testing::TestWithParam<BandCase> {};
+
+TEST_P(BandedReplay, MatchesTheUnbandedRender) {
+    const auto c = GetParam();
+    RecordingDriver drv;
+    TestDriverSettings s;
+    s.width = kWidth;
+    s.height = kHeight;
+    s.bandHeight = c.bandHeight;
+    s.format = c.format;
+    s.dither = 0;  // the reference render halftones by itself
+    TestDevmode dm = MakeTestDevmode(s);
+    HDC dc = zq::CreateDCForDriver(RecordingDriver::Path(), &dm.dm);
+    ASSERT_NE(dc, nullptr);
+    zq::KeepPages(dc, true);
+    DOCINFOW di{sizeof(DOCINFOW), u"Bands", nullptr, nullptr, 0};
+    ASSERT_GT(StartDocW(dc, &di), 0);
+    ASSERT_GT(StartPage(dc), 0);
+    DrawPage(dc);
+    ASSERT_GT(EndPage(dc), 0);
+    ASSERT_GT(EndDoc(dc), 0);
+
+    zq::gdi::Bitmap ref = zq::RenderReferencePage(dc, 0);
+    ASSERT_TRUE(ref);
+    ASSERT_EQ(drv.PageCount(), 1u);
+    LONG stride = 0;
+    const BYTE* page = drv.Page(0, &stride);
+    const LONG rowBytes = (kWidth * (c.format == BMF_1BPP ? 1 : 24) + 7) / 8;
+    size_t differing = 0;
+    for (LONG y = 0; y < kHeight; ++y) {
+        const BYTE* want = ref.Get()->Row(y);
+        const BYTE* got = page + size_t(y) * stride;
+        for (LONG x = 0; x < rowBytes; ++x) {
+            BYTE m = 0xFF;
+            if (c.format == BMF_1BPP && x == rowBytes - 1 && kWidth % 8) m = BYTE(0xFF << (8 - kWidth % 8));
+            differing += (want[x] & m) != (got[x] & m);
+        }
+    }
+    EXPECT_EQ(differing, 0u);
+    // The page is not blank: the drawing reached it.
+    size_t inked = 0;
+    for (LONG i = 0; i < rowBytes * kHeight; ++i) inked += page[(i / rowBytes) * stride + i % rowBytes] != 0xFF;
+    EXPECT_GT(inked, size_t(rowBytes * kHeight / 4));
+    DeleteDC(dc);
+}
+
+INSTANTIATE_TEST_SUITE_P(Heights, BandedReplay,
+                         ::testing::Values(BandCase{BMF_24BPP, 0}, BandCase{BMF_24BPP, 1}, BandCase{BMF_24BPP, 7},
+                                           BandCase{BMF_24BPP, 32}, BandCase{BMF_24BPP, 96}, BandCase{BMF_24BPP, 200},
+                                           BandCase{BMF_1BPP, 0}, BandCase{BMF_1BPP, 5}, BandCase{BMF_1BPP, 64}));
+
+TEST(ReferencePng, DecodesToThePagePixels) {
+    RecordingDriver drv;
+    TestDriverSettings s;
+    s.width = kWidth;
+    s.height = kHeight;
+    s.bandHeight = 20;
+    TestDevmode dm = MakeTestDevmode(s);
+    HDC dc = zq::CreateDCForDriver(RecordingDriver::Path(), &dm.dm);
+    ASSERT_NE(dc, nullptr);
+    zq::KeepPages(dc, true);
+    DOCINFOW di{sizeof(DOCINFOW), u"Png", nullptr, nullptr, 0};
+    StartDocW(dc, &di);
+    StartPage(dc);
+    DrawPage(dc);
+    EndPage(dc);
+    EndDoc(dc);
+    ASSERT_EQ(zq::KeptPageCount(dc), 1u);
+
+    auto dir = std::filesystem::temp_directory_path() / ("zq-gdi-png-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "page.png").string();
+    ASSERT_TRUE(zq::WriteReferencePng(dc, 0, path));
+    EXPECT_FALSE(zq::WriteReferencePng(dc, 1, path));
+
+    cairo_surface_t* img = cairo_image_surface_create_from_png(path.c_str());
+    ASSERT_EQ(cairo_surface_status(img), CAIRO_STATUS_SUCCESS);
+    ASSERT_EQ(cairo_image_surface_get_width(img), kWidth);
+    ASSERT_EQ(cairo_image_surface_get_height(img), kHeight);
+    LONG stride = 0;
+    const BYTE* page = drv.Page(0, &stride);
+    const BYTE* data = cairo_image_surface_get_data(img);
+    const int pngStride = cairo_image_surface_get_stride(img);
+    for (LONG y = 0; y < kHeight; ++y)
+        for (LONG x = 0; x < kWidth; ++x) {
+            uint32_t px;
+            std::memcpy(&px, data + size_t(y) * pngStride + 4 * x, 4);
+            // The driver's page holds bytes blue, green, red.
+            const BYTE* d = page + size_t(y) * stride + 3 * x;
+            uint32_t want = (uint32_t(d[2]) << 16) | (uint32_t(d[1]) << 8) | d[0];
+            ASSERT_EQ(px & 0xFFFFFF, want) << x << "," << y;
+        }
+    cairo_surface_destroy(img);
+    std::filesystem::remove_all(dir);
+    DeleteDC(dc);
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+// Regions and clip enumeration: batches fill the caller's buffer, in the
+// order asked for, and together give every rectangle once.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "gdi/engine.h"
+
+using namespace zq::gdi;
+
+namespace {
+
+// 12 columns x 10 rows of 10 x 10 squares with gaps: no two merge.
+Region Grid() {
+    std::vector<RECTL> rects;
+    for (LONG row = 0; row < 10; ++row)
+        for (LONG col = 0; col < 12; ++col) rects.push_back({col * 20, row * 15, col * 20 + 10, row * 15 + 10});
+    return Region::FromRects(rects);
+}
+
+bool SameRect(const RECTL& a, const RECTL& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+class ClipBatches : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(ClipBatches, FillTheBufferInOrderAndComplete) {
+    const size_t capacity = GetParam();
+    Region grid = Grid();
+    ASSERT_EQ(grid.Rects().size(), 120u);
+    EngineClip clip(grid);
+    EXPECT_EQ(clip.iDComplexity, DC_COMPLEX);
+    ASSERT_EQ(CLIPOBJ_cEnumStart(&clip, FALSE, CT_RECTANGLES, CD_RIGHTDOWN, 0), 120u);
+
+    const ULONG bytes = static_cast<ULONG>(offsetof(ENUMRECTS, arcl) + capacity * sizeof(RECTL));
+    std::vector<ULONG> buffer(bytes / sizeof(ULONG) + 1);
+    auto* er = reinterpret_cast<ENUMRECTS*>(buffer.data());
+    std::vector<RECTL> seen;
+    std::vector<ULONG> batches;
+    BOOL more;
+    do {
+        more = CLIPOBJ_bEnum(&clip, bytes, buffer.data());
+        batches.push_back(er->c);
+        for (ULONG i = 0; i < er->c; ++i) seen.push_back(er->arcl[i]);
+    } while (more);
+
+    ASSERT_EQ(seen.size(), 120u);
+    for (size_t i = 0; i < seen.size(); ++i) {
+        LONG row = static_cast<LONG>(i / 12), col = static_cast<LONG>(i % 12);
+        EXPECT_TRUE(SameRect(seen[i], {col * 20, row * 15, col * 20 + 10, row * 15 + 10})) << i;
+    }
+    for (size_t i = 0; i < batches.size(); ++i)
+        EXPECT_EQ(batches[i], i + 1 < batches.size() ? capacity : 120 - capacity * (batches.size() - 1)) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(BufferSizes, ClipBatches, ::testing::Values(1u, 7u, 50u, 119u, 120u, 500u));
+
+TEST(ClipEnum, DirectionsOrderBandsAndRectangles) {
+    EngineClip clip(Grid());
+    ASSERT_EQ(CLIPOBJ_cEnumStart(&clip, TRUE, CT_RECTANGLES, CD_LEFTUP, 0), 120u);
+    std::vector<ULONG> buffer(2 + 4 * 200);
+    auto* er = reinterpret_cast<ENUMRECTS*>(buffer.data());
+    EXPECT_FALSE(CLIPOBJ_bEnum(&clip, static_cast<ULONG>(buffer.size() * 4), buffer.data()));
+    ASSERT_EQ(er->c, 120u);
+    EXPECT_TRUE(SameRect(er->arcl[0], {220, 135, 230, 145}));    // bottom row, rightmost
+    EXPECT_TRUE(SameRect(er->arcl[119], {0, 0, 10, 10}));         // top row, leftmost
+}
+
+TEST(ClipEnum, LimitBelowCountAnswersAllOnes) {
+    EngineClip clip(Grid());
+    EXPECT_EQ(CLIPOBJ_cEnumStart(&clip, FALSE, CT_RECTANGLES, CD_ANY, 10), 0xFFFFFFFFu);
+}
+
+TEST(ClipEnum, BufferWithoutRoomForOneRectangleEndsTheEnumeration) {
+    EngineClip clip(Grid());
+    CLIPOBJ_cEnumStart(&clip, FALSE, CT_RECTANGLES, CD_ANY, 0);
+    ULONG small[3] = {99, 0, 0};
+    EXPECT_FALSE(CLIPOBJ_bEnum(&clip, 8, small));
+    EXPECT_EQ(small[0], 0u);
+}
+
+TEST(ClipEnum, RectangleClipEnumeratesItsBounds) {
+    EngineClip clip(Region(RECTL{5, 6, 7, 8}));
+    EXPECT_EQ(clip.iDComplexity, DC_RECT);
+    EXPECT_EQ(CLIPOBJ_cEnumStart(&clip, FALSE, CT_RECTANGLES, CD_ANY, 0), 1u);
+    ULONG buffer[8];
+    EXPECT_FALSE(CLIPOBJ_bEnum(&clip, sizeof buffer, buffer));
+    auto* er = reinterpret_cast<ENUMRECTS*>(buffer);
+    ASSERT_EQ(er->c, 1u);
+    EXPECT_TRUE(SameRect(er->arcl[0], {5, 6, 7, 8}));
+}
+
+// Region operations against a pixel-by-pixel model.
+TEST(RegionOps, MatchPointwiseSetOperations) {
+    Region a = Region::FromRects(std::vector<RECTL>{{0, 0, 30, 20}, {10, 10, 50, 40}});
+    Region b = Region::FromRects(std::vector<RECTL>{{5, 5, 25, 35}, {40, 0, 45, 60}});
+    Region andR = a.Intersect(b), orR = a.Union(b), diff = a.Subtract(b);
+    for (LONG y = -2; y < 62; ++y)
+        for (LONG x = -2; x < 62; ++x) {
+            bool ia = a.Contains(x, y), ib = b.Contains(x, y);
+            ASSERT_EQ(andR.Contains(x, y), ia && ib) << x << "," << y;
+            ASSERT_EQ(orR.Contains(x, y), ia || ib) << x << "," << y;
+            ASSERT_EQ(diff.Contains(x, y), ia && !ib) << x << "," << y;
+        }
+    // Rectangles never overlap and are sorted top to bottom, left to right.
+    auto rs = orR.Rects();
+    for (size_t i = 1; i < rs.size(); ++i)
+        EXPECT_TRUE(rs[i - 1].top < rs[i].top || (rs[i - 1].top == rs[i].top && rs[i - 1].right <= rs[i].left));
+}
+
+}  // namespace

@@ -1,0 +1,47 @@
+// The recording test driver: a printer driver that logs every hook call and
+// draws through the engine into a band bitmap, assembling the bands into page
+// images that tests compare with the engine's own render.
+#pragma once
+
+#include <cstddef>
+
+#include "gdi/ddi.h"
+
+// Behind the public DEVMODE (dmDriverExtra bytes).
+struct TestDriverSettings {
+    static constexpr ULONG kMagic = 0x5A514454;  // identifies the block
+    ULONG magic = kMagic;
+    LONG width = 64;
+    LONG height = 48;
+    LONG bandHeight = 0;        // 0: one surface for the page, no banding
+    ULONG format = BMF_24BPP;   // BMF_1BPP or BMF_24BPP
+    FLONG hooks = 0x24EB;       // what the surface asks for
+    ULONG failAt = 0xFFFF;      // hook index that fails with error 1234 (0xFFFF: none)
+    ULONG dither = 1;           // hook DrvDitherColor
+};
+
+struct TestDevmode {
+    DEVMODEW dm;
+    TestDriverSettings settings;
+};
+
+constexpr ULONG kTestNoFailure = 0xFFFF;
+constexpr DWORD kTestDriverError = 1234;
+
+// Looked up with dlsym by the tests.
+extern "C" {
+using PFN_TestDriverLog = const char* (*)();
+using PFN_TestDriverClear = void (*)();
+using PFN_TestDriverPageCount = size_t (*)();
+// Page `index` as rows of `stride` bytes in the page's format.
+using PFN_TestDriverPage = const BYTE* (*)(size_t index, LONG* stride);
+}
+
+inline TestDevmode MakeTestDevmode(const TestDriverSettings& s) {
+    TestDevmode t{};
+    t.dm.dmSize = sizeof(DEVMODEW);
+    t.dm.dmDriverExtra = sizeof(TestDriverSettings);
+    t.dm.dmSpecVersion = 0x401;
+    t.settings = s;
+    return t;
+}
