@@ -10,6 +10,7 @@
 #include "render/job_header.h"
 #include "render/output.h"
 #include "render/page_setup.h"
+#include "render/raster.h"
 
 namespace pclrend {
 
@@ -50,12 +51,9 @@ bool MakeBandBitmap(DeviceRecord& r) {
     const LONG height = r.PageHeight();
     uint64_t budget = std::max<uint64_t>(r.bandBudget, kMinimumBandBudget);
     if (r.wasReset && !r.bandingMarked) budget = UINT64_MAX;
-    for (LONG n = 1; n <= height / 128 + 1; ++n) {
-        const LONG rows = height / n;
-        if (rows <= 0) break;
-        if (static_cast<uint64_t>(Stride1(r.PageWidth())) * rows > budget) continue;
-        if (MakeBand(r, rows)) {
-            r.bandCount = static_cast<uint16_t>((height + rows - 1) / rows);
+    for (const BandChoice& choice : BandChoices(height, static_cast<uint32_t>(Stride1(r.PageWidth())), budget)) {
+        if (MakeBand(r, choice.rows)) {
+            r.bandCount = static_cast<uint16_t>(choice.count);
             return true;
         }
     }

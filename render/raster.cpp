@@ -167,6 +167,17 @@ int32_t PackBits16(std::span<const uint8_t> row, std::span<uint8_t> out) {
     return PackUnits(row, out, 2);
 }
 
+std::vector<BandChoice> BandChoices(int32_t pageHeight, uint32_t rowBytes, uint64_t budget) {
+    std::vector<BandChoice> out;
+    for (int32_t n = 1; n <= pageHeight / 128 + 1; ++n) {
+        const int32_t rows = pageHeight / n;
+        if (rows <= 0) break;
+        if (static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(rows) > budget) continue;
+        out.push_back({rows, (pageHeight + rows - 1) / rows});
+    }
+    return out;
+}
+
 void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& options) {
     if (r.jobState < kJobOpen || !r.scratchBuffer || band.height <= 0 || band.width <= 0) return;
     const int32_t rowBytes = (band.width + 7) / 8;

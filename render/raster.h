@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "render/device_record.h"
 
@@ -35,6 +36,15 @@ struct MonoBandOptions {
     bool alwaysPackBits = false;  // every row run-length coded
     bool uninverted = false;      // rows already hold 1 for black
 };
+
+// The band heights tried for a page, largest first: page height / n for
+// n = 1 .. page height / 128 + 1, keeping those whose rows fit the budget.
+// The first that can be made wins.
+struct BandChoice {
+    int32_t rows = 0;
+    int32_t count = 0;
+};
+std::vector<BandChoice> BandChoices(int32_t pageHeight, uint32_t rowBytes, uint64_t budget);
 
 // Sends one band at the cursor (SendMonoBand without the scaling copy).
 void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& options);

@@ -237,3 +237,39 @@ TEST_F(BandTest, NothingIsSentWithoutADocument) {
 
 }  // namespace
 }  // namespace pclrend
+
+namespace pclrend {
+namespace {
+
+TEST(BandChoices, ShrinkAsTheBudgetShrinks) {
+    // A 6600-row page of 1275-byte rows (1200 dpi letter width in bytes is
+    // about that): the whole page needs 8.4 MB.
+    struct Case {
+        uint64_t budget;
+        int32_t firstRows;
+        int32_t firstCount;
+    } const cases[] = {
+        {UINT64_MAX, 6600, 1},
+        {6600ull * 1275, 6600, 1},
+        {6600ull * 1275 - 1, 3300, 2},
+        {3300ull * 1275 - 1, 2200, 3},
+        {1000000, 733, 10},  // the minimum budget
+        {127ull * 1275, 126, 53},
+        {126ull * 1275, 126, 53},
+    };
+    for (const auto& c : cases) {
+        auto choices = BandChoices(6600, 1275, c.budget);
+        ASSERT_FALSE(choices.empty()) << c.budget;
+        EXPECT_EQ(choices.front().rows, c.firstRows) << c.budget;
+        EXPECT_EQ(choices.front().count, c.firstCount) << c.budget;
+        for (const auto& ch : choices) EXPECT_GE(ch.rows * ch.count, 6600);
+    }
+    // The last height tried is page height / 52: smaller budgets find none.
+    auto all = BandChoices(6600, 1275, UINT64_MAX);
+    EXPECT_EQ(all.size(), 52u);
+    EXPECT_EQ(all.back().rows, 6600 / 52);
+    EXPECT_TRUE(BandChoices(6600, 1275, 100ull * 1275).empty());
+}
+
+}  // namespace
+}  // namespace pclrend

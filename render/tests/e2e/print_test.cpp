@@ -291,3 +291,47 @@ TEST_F(PrintTest, EnableRefusesAnotherDevmodeVersion) {
 }
 
 }  // namespace
+
+#include <dlfcn.h>
+
+namespace {
+
+TEST(DriverEntry, HookTableAndVersionChecks) {
+    const char* bin = std::getenv("ZQ_BINARY_DIR");
+    ASSERT_NE(bin, nullptr);
+    void* module = dlopen((std::string(bin) + "/lib/pclrend.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(module, nullptr) << dlerror();
+    auto enable = reinterpret_cast<PFN_DrvEnableDriver>(dlsym(module, "DrvEnableDriver"));
+    auto query = reinterpret_cast<BOOL (*)(DWORD, PVOID, DWORD, PDWORD)>(dlsym(module, "DrvQueryDriverInfo"));
+    auto disable = reinterpret_cast<PFN_DrvDisableDriver>(dlsym(module, "DrvDisableDriver"));
+    ASSERT_TRUE(enable && query && disable && dlsym(module, "DllEntryPoint"));
+
+    DRVENABLEDATA data{};
+    SetLastError(0);
+    EXPECT_FALSE(enable(0x10000, sizeof data, &data));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_CATEGORY);
+    EXPECT_FALSE(enable(ENGINE_VERSION, 8, &data));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_CATEGORY);
+    ASSERT_TRUE(enable(ENGINE_VERSION, sizeof data, &data));
+    EXPECT_EQ(data.iDriverVersion, 0x20000u);
+    ASSERT_EQ(data.c, 30u);
+    const ULONG order[30] = {0, 7, 1, 2, 3, 4, 18, 20, 69, 19, 23, 26, 27, 28, 32,
+                             14, 15, 16, 12, 33, 35, 24, 34, 37, 53, 42, 13, 57, 58, 62};
+    for (ULONG i = 0; i < 30; ++i) {
+        EXPECT_EQ(data.pdrvfn[i].iFunc, order[i]) << i;
+        EXPECT_NE(data.pdrvfn[i].pfn, nullptr) << i;
+    }
+
+    DWORD value = 0, needed = 0;
+    EXPECT_TRUE(query(1, &value, 4, &needed));
+    EXPECT_EQ(value, 1u);
+    EXPECT_FALSE(query(2, &value, 4, &needed));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_CATEGORY);
+    EXPECT_FALSE(query(1, &value, 2, &needed));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(needed, 4u);
+    disable();
+    dlclose(module);
+}
+
+}  // namespace
