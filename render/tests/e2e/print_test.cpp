@@ -13,78 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "base/paths.h"
-#include "base/root.h"
-#include "gdi/dc.h"
-#include "gdi/dc_draw.h"
-#include "pclread/pclread.h"
-#include "settings/devmode.h"
-#include "store/admin.h"
-#include "store/spooler.h"
+#include "render/tests/e2e/print_support.h"
 
 namespace {
 
-LPWSTR W(const char16_t* s) { return const_cast<LPWSTR>(s); }
-
-zq::PrivateDevmode Letter(int dpi) {
-    zq::PrivateDevmode dm{};
-    dm.dm.dmSpecVersion = DM_SPECVERSION;
-    dm.dm.dmSize = zq::kPublicDevmodeSize;
-    dm.dm.dmDriverExtra = zq::kDriverExtraSize;
-    dm.dm.dmFields = zq::kDefaultDevmodeFields;
-    dm.privateVersion = zq::kPrivateDevmodeVersion;
-    dm.signature1 = dm.signature2 = dm.signature3 = zq::kPrivateDevmodeSignature;
-    dm.dm.dmOrientation = DMORIENT_PORTRAIT;
-    dm.dm.dmPaperSize = DMPAPER_LETTER;
-    dm.dm.dmCopies = 1;
-    dm.dm.dmDefaultSource = 1;
-    dm.dm.dmPrintQuality = static_cast<SHORT>(dpi);
-    dm.dm.dmYResolution = static_cast<SHORT>(dpi);
-    dm.dm.dmColor = DMCOLOR_MONOCHROME;
-    dm.dm.dmDuplex = DMDUP_SIMPLEX;
-    dm.dm.dmDitherType = 3;
-    dm.darknessLevel = 4;
-    dm.metaSpool = 0;  // the PCL job, not the spool stream
-    std::strcpy(dm.printerName, "Mono");
-    auto& g = dm.paperFormats[0];
-    g.paperCodeAsked = g.paperCodeUsed = DMPAPER_LETTER;
-    g.orientation = 1;
-    g.width = g.usedWidth = static_cast<WORD>(dpi * 17 / 2);
-    g.length = g.usedLength = static_cast<WORD>(dpi * 11);
-    g.leftMargin = g.usedLeftMargin = static_cast<WORD>(dpi / 6);
-    g.topMargin = g.usedTopMargin = static_cast<WORD>(dpi / 6);
-    g.printableWidth = g.usedPrintableWidth = static_cast<WORD>(g.width - 2 * g.leftMargin);
-    g.printableLength = g.usedPrintableLength = static_cast<WORD>(g.length - 2 * g.topMargin);
-    dm.paperFormats[1] = g;
-    std::swap(dm.paperFormats[1].width, dm.paperFormats[1].length);
-    std::swap(dm.paperFormats[1].printableWidth, dm.paperFormats[1].printableLength);
-    std::swap(dm.paperFormats[1].usedPrintableWidth, dm.paperFormats[1].usedPrintableLength);
-    return dm;
-}
-
-// The sample drawings: each page a different mix of what the raster route
-// hands to the engine. Solid fills are black or white here: grey fills are
-// dithered with the driver's own cells, which the engine's reference render
-// does not use (see GreyFillsUseTheDriversDither).
-void DrawShapes(HDC dc, int dpi, int page) {
-    const int u = dpi / 100;  // drawing unit: 1/100 inch
-    HBRUSH hatch = CreateHatchBrush(HS_DIAGCROSS, RGB(0, 0, 0));
-    HBRUSH lines = CreateHatchBrush(HS_HORIZONTAL + page, RGB(0, 0, 0));
-    HGDIOBJ old = SelectObject(dc, GetStockObject(WHITE_BRUSH));
-    Rectangle(dc, 50 * u, 50 * u, 400 * u, 300 * u);
-    SelectObject(dc, lines);
-    Ellipse(dc, 300 * u, 200 * u, 750 * u, 600 * u);
-    SelectObject(dc, hatch);
-    Rectangle(dc, 100 * u, 650 * u, 700 * u, 1000 * u);
-    SelectObject(dc, GetStockObject(BLACK_BRUSH));
-    for (int i = 0; i < 20; ++i) PatBlt(dc, (60 + i * 35) * u, (320 + page * 7) * u, 2 * u + i, 200 * u, PATCOPY);
-    PatBlt(dc, 0, 0, 30 * u, 30 * u, PATCOPY);  // the page's top left corner
-    MoveToEx(dc, 0, 0, nullptr);
-    LineTo(dc, 800 * u, 1040 * u);
-    SelectObject(dc, old);
-    DeleteObject(hatch);
-    DeleteObject(lines);
-}
+using namespace pclrend::testing;
 
 class PrintTest : public ::testing::Test {
 protected:
@@ -94,27 +27,8 @@ protected:
         root_ = tmpl;
         zq::SetSystemRoot(root_);
         zq::store::SetWritePrinterFault(zq::store::WriteFault::None);
-        DRIVER_INFO_2W d{3, W(u"Zelquor M600"), nullptr, W(u"pclrend.so"), W(u"pclrend.so"), W(u"pclrend.so")};
-        ASSERT_TRUE(AddPrinterDriverW(nullptr, 2, reinterpret_cast<LPBYTE>(&d)));
-        PRINTER_INFO_2W info{};
-        info.pPrinterName = W(u"Mono");
-        info.pDriverName = W(u"Zelquor M600");
-        info.pPortName = W(u"LPT1:");
-        HANDLE h = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
-        ASSERT_NE(h, nullptr);
-        // The driver file where the spooler says it is.
-        DWORD needed = 0;
-        GetPrinterDriverW(h, nullptr, 2, nullptr, 0, &needed);
-        std::vector<BYTE> block(needed);
-        ASSERT_TRUE(GetPrinterDriverW(h, nullptr, 2, block.data(), needed, &needed));
-        auto target = zq::MapPath(reinterpret_cast<DRIVER_INFO_2W*>(block.data())->pDriverPath);
-        ASSERT_TRUE(target);
-        driverPath_ = *target;
-        std::filesystem::create_directories(driverPath_.parent_path());
-        const char* bin = std::getenv("ZQ_BINARY_DIR");
-        ASSERT_NE(bin, nullptr);
-        std::filesystem::copy_file(std::filesystem::path(bin) / "lib" / "pclrend.so", driverPath_);
-        ClosePrinter(h);
+        driverPath_ = InstallPrinter();
+        ASSERT_FALSE(driverPath_.empty());
     }
     void TearDown() override {
         zq::store::SetWritePrinterFault(zq::store::WriteFault::None);
@@ -123,43 +37,9 @@ protected:
         std::filesystem::remove_all(root_, ec);
     }
 
-    struct Result {
-        std::vector<uint8_t> job;
-        std::vector<zq::gdi::Bitmap> reference;
-        bool endDocOk = false;
-        bool pagesOk = true;
-    };
-
-    Result Print(zq::PrivateDevmode dm, int pages, const std::function<void(HDC, int)>& draw) {
-        Result result;
-        HANDLE printer = nullptr;
-        EXPECT_TRUE(OpenPrinterW(W(u"Mono"), &printer, nullptr));
-        DOC_INFO_1W doc{W(u"sample"), nullptr, W(u"RAW")};
-        const DWORD jobId = StartDocPrinterW(printer, 1, reinterpret_cast<LPBYTE>(&doc));
-        EXPECT_NE(jobId, 0u);
-        auto driver = zq::gdi::Driver::Load(driverPath_.string());
-        EXPECT_TRUE(driver);
-        auto device = zq::gdi::Device::Enable(driver, &dm.dm, u"Mono", u"LPT1:", printer);
-        EXPECT_TRUE(device) << "enable failed: " << GetLastError();
-        if (!device) return result;
-        auto* context = new zq::gdi::DeviceContext();
-        context->device = std::move(device);
-        HDC dc = context->Handle();
-        zq::KeepPages(dc, true);
-        DOCINFOW info{sizeof(DOCINFOW), u"sample", nullptr, nullptr, 0};
-        EXPECT_GT(StartDocW(dc, &info), 0);
-        for (int p = 0; p < pages; ++p) {
-            result.pagesOk &= StartPage(dc) > 0;
-            draw(dc, p);
-            result.pagesOk &= EndPage(dc) > 0;
-        }
-        result.endDocOk = EndDoc(dc) > 0;
-        for (size_t i = 0; i < zq::KeptPageCount(dc); ++i) result.reference.push_back(zq::RenderReferencePage(dc, i));
-        DeleteDC(dc);
-        EndDocPrinter(printer);
-        ClosePrinter(printer);
-        std::ifstream in(zq::store::JobFile(jobId), std::ios::binary);
-        result.job.assign(std::istreambuf_iterator<char>(in), {});
+    PrintResult Print(zq::PrivateDevmode dm, int pages, const std::function<void(HDC, int)>& draw) {
+        auto result = PrintPages(driverPath_, dm, pages, draw);
+        EXPECT_TRUE(result.enabled) << "enable failed: " << GetLastError();
         return result;
     }
 
