@@ -8,6 +8,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "base/locale.h"
 #include "database.h"
 #include "store/admin.h"
 #include "store_internal.h"
@@ -360,12 +361,10 @@ LONG QueryInfo(HKEY key, Ch* keyClass, LPDWORD classChars, LPDWORD subKeys, LPDW
 }  // namespace
 
 std::u16string LocalComputerName() {
-    char host[256] = {};
-    if (gethostname(host, sizeof host - 1) != 0) return u"LOCALHOST";
-    std::u16string name = AnsiToWide(host);
-    auto dot = name.find(u'.');
-    if (dot != std::u16string::npos) name.resize(dot);
-    return Fold(name);
+    char16_t name[64] = {};
+    DWORD size = 64;
+    if (!GetComputerNameW(name, &size)) return u"LOCALHOST";
+    return std::u16string(name, size);
 }
 
 namespace {
