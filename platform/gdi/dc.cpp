@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "base/error.h"
+#include "store/spooler.h"
 #include "gdi/dc.h"
 #include "gdi/dib.h"
 #include "gdi/rop.h"
@@ -322,7 +323,90 @@ bool WriteReferencePng(HDC hdc, size_t index, const std::string& pngPath) {
 
 }  // namespace zq
 
+namespace {
+
+// A spooler answer of the size-query kind: asks for the size, then fills a
+// buffer of that size.
+template <class Call>
+std::vector<BYTE> Query(Call call) {
+    DWORD needed = 0;
+    call(nullptr, 0, &needed);
+    if (needed == 0) return {};
+    std::vector<BYTE> buffer(needed);
+    if (!call(buffer.data(), needed, &needed)) return {};
+    return buffer;
+}
+
+std::string Utf8(LPCWSTR text) {
+    std::string out;
+    for (LPCWSTR p = text; p && *p; ++p) {
+        char32_t c = *p;
+        if (c >= 0xD800 && c < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (p[1] - 0xDC00);
+            ++p;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 extern "C" {
+
+// A DC on a printer of the spooler: the printer's driver (GetPrinterDriver
+// level 3) is loaded and enabled with the given DEVMODE, or the printer's
+// own when none is given. The printer handle stays open for the driver until
+// the DC is deleted.
+HDC CreateDCW(LPCWSTR, LPCWSTR device, LPCWSTR output, const DEVMODEW* devmode) {
+    if (!device || !*device) {
+        SetLastError(ERROR_INVALID_PRINTER_NAME);
+        return nullptr;
+    }
+    HANDLE printer = nullptr;
+    std::u16string name(device);
+    if (!OpenPrinterW(name.data(), &printer, nullptr)) return nullptr;
+    auto fail = [&] {
+        DWORD err = GetLastError();
+        ClosePrinter(printer);
+        SetLastError(err ? err : ERROR_INVALID_PRINTER_NAME);
+        return nullptr;
+    };
+    auto info = Query([&](LPBYTE b, DWORD n, LPDWORD need) { return GetPrinterW(printer, 2, b, n, need); });
+    auto driverInfo =
+        Query([&](LPBYTE b, DWORD n, LPDWORD need) { return GetPrinterDriverW(printer, nullptr, 3, b, n, need); });
+    if (info.empty() || driverInfo.empty()) return fail();
+    auto* p2 = reinterpret_cast<const PRINTER_INFO_2W*>(info.data());
+    auto* d3 = reinterpret_cast<const DRIVER_INFO_3W*>(driverInfo.data());
+    if (!d3->pDriverPath) {
+        SetLastError(ERROR_UNKNOWN_PRINTER_DRIVER);
+        return fail();
+    }
+    auto driver = Driver::Load(Utf8(d3->pDriverPath));
+    if (!driver) return fail();
+    std::u16string address = output && *output ? std::u16string(output)
+                             : p2->pPortName ? std::u16string(p2->pPortName) : std::u16string();
+    auto dev = Device::Enable(driver, devmode ? devmode : p2->pDevMode, name, address, printer);
+    if (!dev) return fail();
+    auto* dc = new DeviceContext();
+    dc->device = std::move(dev);
+    dc->printer = printer;
+    return dc->Handle();
+}
 
 HDC CreateCompatibleDC(HDC hdc) {
     if (hdc && !Dc(hdc)) return nullptr;
@@ -335,7 +419,9 @@ BOOL DeleteDC(HDC hdc) {
     if (dc->docOpen && dc->device) dc->device->EndDoc(1);
     if (dc->brush) --dc->brush->selections;
     if (dc->bitmap) --dc->bitmap->selections;
-    delete dc;
+    HANDLE printer = dc->printer;
+    delete dc;  // disables the device before its printer closes
+    if (printer) ClosePrinter(printer);
     return TRUE;
 }
 

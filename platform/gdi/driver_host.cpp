@@ -2,14 +2,14 @@
 // on: DrvEnableDriver once per module; per device DrvEnablePDEV,
 // DrvCompletePDEV, DrvEnableSurface; documents and pages; DrvResetPDEV; and
 // at the end DrvDisableSurface, DrvDisablePDEV and DrvDisableDriver.
-#include <dlfcn.h>
-
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <unordered_set>
 
 #include "base/error.h"
+#include "base/loader.h"
+#include "base/text.h"
 #include "gdi/engine.h"
 
 namespace zq::gdi {
@@ -46,14 +46,24 @@ std::vector<BYTE> CopyDevmode(const DEVMODEW* dm) {
 std::shared_ptr<Driver> Driver::Load(const std::string& path) {
     std::lock_guard lock(g_drvLock);
     if (auto existing = LoadedDrivers()[path].lock()) return existing;
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
+    // Driver files are named by Windows paths (the driver directory of the
+    // system root) or by Linux paths; the loader maps both.
+    std::u16string wide(path.size() + 1, u'\0');
+    int n = MultiByteToWideChar(65001, 0, path.c_str(), static_cast<int>(path.size()), wide.data(),
+                                static_cast<int>(wide.size()));
+    if (n <= 0 && !path.empty()) {
+        SetLastError(ERROR_INVALID_NAME);
         return nullptr;
     }
-    auto enable = reinterpret_cast<PFN_DrvEnableDriver>(dlsym(module, "DrvEnableDriver"));
+    wide.resize(static_cast<size_t>(n));
+    HMODULE module = LoadLibraryW(wide.c_str());
+    if (!module) {
+        if (!GetLastError()) SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    auto enable = reinterpret_cast<PFN_DrvEnableDriver>(GetProcAddress(module, "DrvEnableDriver"));
     if (!enable) {
-        dlclose(module);
+        FreeLibrary(module);
         SetLastError(ERROR_PROC_NOT_FOUND);
         return nullptr;
     }
@@ -61,7 +71,7 @@ std::shared_ptr<Driver> Driver::Load(const std::string& path) {
     SetLastError(0);
     if (!enable(ENGINE_VERSION, sizeof(ded), &ded)) {
         DWORD err = GetLastError();
-        dlclose(module);
+        FreeLibrary(module);
         SetLastError(err ? err : ERROR_INVALID_PARAMETER);
         return nullptr;
     }
@@ -75,8 +85,8 @@ std::shared_ptr<Driver> Driver::Load(const std::string& path) {
 }
 
 Driver::~Driver() {
-    if (auto disable = reinterpret_cast<PFN_DrvDisableDriver>(dlsym(module_, "DrvDisableDriver"))) disable();
-    dlclose(module_);
+    if (auto disable = reinterpret_cast<PFN_DrvDisableDriver>(GetProcAddress(module_, "DrvDisableDriver"))) disable();
+    FreeLibrary(module_);
 }
 
 Device* Device::FromHandle(HDEV h) {

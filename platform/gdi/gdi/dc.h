@@ -238,6 +238,7 @@ public:
 
     // Printer DCs have a device; memory DCs a selected bitmap.
     std::unique_ptr<Device> device;
+    HANDLE printer = nullptr;  // the spooler's printer of a DC made by CreateDC, closed with the DC
     BitmapObject* bitmap = nullptr;
 
     // State.

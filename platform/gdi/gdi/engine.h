@@ -189,7 +189,7 @@ public:
 
 private:
     Driver() = default;
-    void* module_ = nullptr;
+    HMODULE module_ = nullptr;
     std::string path_;
     PFN hooks_[INDEX_LAST + 1] = {};
 };

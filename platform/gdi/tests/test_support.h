@@ -13,14 +13,16 @@ class RecordingDriver {
 public:
     // Keeps the driver module loaded for the whole test, so its log outlives
     // the device contexts that load and unload it.
-    RecordingDriver() : module_(dlopen(ZQ_TEST_DRIVER_PATH, RTLD_NOW)) {
+    explicit RecordingDriver(const std::string& path = ZQ_TEST_DRIVER_PATH) : module_(dlopen(path.c_str(), RTLD_NOW)) {
         log_ = reinterpret_cast<PFN_TestDriverLog>(dlsym(module_, "TestDriverLog"));
         clear_ = reinterpret_cast<PFN_TestDriverClear>(dlsym(module_, "TestDriverClear"));
         count_ = reinterpret_cast<PFN_TestDriverPageCount>(dlsym(module_, "TestDriverPageCount"));
         page_ = reinterpret_cast<PFN_TestDriverPage>(dlsym(module_, "TestDriverPage"));
         clear_();
     }
-    ~RecordingDriver() { dlclose(module_); }
+    ~RecordingDriver() {
+        if (module_) dlclose(module_);
+    }
     RecordingDriver(const RecordingDriver&) = delete;
     RecordingDriver& operator=(const RecordingDriver&) = delete;
 
