@@ -330,7 +330,6 @@ BOOL SetPrinterT(HANDLE printer, DWORD level, LPBYTE info, DWORD command) {
             }
         }
         txn.Commit();
-        h->cacheSerial = -1;
         return TRUE;
     });
 }

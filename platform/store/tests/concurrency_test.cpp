@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "store/registry.h"
 #include "store/spooler.h"
@@ -119,6 +120,41 @@ TEST_F(ConcurrencyTest, WriterKilledMidwayLeavesCommittedValues) {
     // And the store takes writes again.
     DWORD one = 1;
     EXPECT_EQ(SetPrinterDataW(h, W(u"After"), REG_DWORD, reinterpret_cast<LPBYTE>(&one), 4), ERROR_SUCCESS);
+    ClosePrinter(h);
+}
+
+TEST_F(ConcurrencyTest, ReadsSeeAnotherProcessesWrites) {
+    HANDLE h = nullptr;
+    ASSERT_TRUE(OpenPrinterW(W(u"Shared"), &h, nullptr));
+    std::vector<BYTE> first(1256, 1);
+    ASSERT_EQ(SetPrinterDataW(h, W(u"CurrentDevmode"), REG_BINARY, first.data(), 1256), ERROR_SUCCESS);
+    std::vector<BYTE> got(1256);
+    DWORD needed = 0;
+    // Read twice so that the second read comes from whatever the handle keeps.
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(GetPrinterDataW(h, W(u"CurrentDevmode"), nullptr, got.data(), 1256, &needed), ERROR_SUCCESS);
+    EXPECT_EQ(got, first);
+    EXPECT_EQ(GetPrinterDataW(h, W(u"Missing"), nullptr, got.data(), 1256, &needed), ERROR_FILE_NOT_FOUND);
+
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        HANDLE c = nullptr;
+        if (!OpenPrinterW(W(u"Shared"), &c, nullptr)) _exit(10);
+        std::vector<BYTE> second(1256, 2);
+        DWORD one = 1;
+        if (SetPrinterDataW(c, W(u"CurrentDevmode"), REG_BINARY, second.data(), 1256) != ERROR_SUCCESS) _exit(11);
+        if (SetPrinterDataW(c, W(u"Missing"), REG_DWORD, reinterpret_cast<LPBYTE>(&one), 4) != ERROR_SUCCESS) _exit(12);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_EQ(GetPrinterDataW(h, W(u"CurrentDevmode"), nullptr, got.data(), 1256, &needed), ERROR_SUCCESS);
+    EXPECT_EQ(got, std::vector<BYTE>(1256, 2));
+    EXPECT_EQ(GetPrinterDataW(h, W(u"Missing"), nullptr, got.data(), 1256, &needed), ERROR_SUCCESS);
+    EXPECT_EQ(needed, 4u);
     ClosePrinter(h);
 }
 
