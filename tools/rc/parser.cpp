@@ -248,7 +248,6 @@ void Parser::Run() {
             continue;
         }
         if (t.kind == TokenKind::Punct) Fail(t.at, "unexpected '" + t.text + "'");
-        Location at = t.at;
         ResourceKey name = Key("resource name");
         Token type = in_.Peek();
         if (type.kind == TokenKind::End) Fail(type.at, "resource type missing at end of file");
@@ -275,7 +274,6 @@ void Parser::Run() {
             ResourceKey rt = Key("resource type");
             UserData(std::move(rt), std::move(name), type);
         }
-        (void)at;
     }
     // String tables become blocks of sixteen length-prefixed UTF-16 strings.
     for (auto& [key, block] : pendingStrings_) {
@@ -602,9 +600,7 @@ void Parser::Menu(ResourceKey name, bool ex, const Token& start) {
         if (depth > 32) Fail(in_.Peek().at, "menus nested too deeply");
         std::vector<MenuNode> nodes;
         Begin("to open the menu items");
-        bool any = false;
         while (!AtEnd()) {
-            any = true;
             Token kw = in_.Next();
             MenuNode n;
             bool popup = kw.IsWord("POPUP");
@@ -646,7 +642,6 @@ void Parser::Menu(ResourceKey name, bool ex, const Token& start) {
             if (popup) n.children = parseLevel(depth + 1);
             nodes.push_back(std::move(n));
         }
-        (void)any;
         return nodes;
     };
     std::vector<MenuNode> top = parseLevel(0);

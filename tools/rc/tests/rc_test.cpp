@@ -226,6 +226,35 @@ TEST(RcRecords, FieldsLayOutAsDeclared) {
     }
 }
 
+TEST(RcTemplates, IconFileBecomesImagesAndAGroup) {
+    // An icon file of two images: ICONDIR, two 16-byte entries, the images.
+    std::string ico = {0, 0, 1, 0, 2, 0};
+    auto entry = [&](char size, char bits, uint32_t bytes, uint32_t offset) {
+        ico += std::string{size, size, 0, 0, 1, 0, bits, 0};
+        for (int i = 0; i < 4; ++i) ico.push_back(static_cast<char>(bytes >> (8 * i)));
+        for (int i = 0; i < 4; ++i) ico.push_back(static_cast<char>(offset >> (8 * i)));
+    };
+    entry(16, 4, 3, 38);
+    entry(32, 8, 2, 41);
+    ico += "abcde";
+    auto r = Compile("7 ICON \"a.ico\"\n", {{"a.ico", ico}});
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(r[0].type.id, 3);  // RT_ICON, numbered from 1
+    EXPECT_EQ(r[0].name.id, 1);
+    EXPECT_EQ(r[0].data, (std::vector<uint8_t>{'a', 'b', 'c'}));
+    EXPECT_EQ(r[1].name.id, 2);
+    EXPECT_EQ(r[1].data, (std::vector<uint8_t>{'d', 'e'}));
+    EXPECT_EQ(r[2].type.id, 14);  // RT_GROUP_ICON
+    EXPECT_EQ(r[2].name.id, 7);
+    const std::vector<uint8_t> group = {0, 0, 1, 0, 2, 0,                      // header
+                                        16, 16, 0, 0, 1, 0, 4, 0, 3, 0, 0, 0, 1, 0,  // 14-byte entries
+                                        32, 32, 0, 0, 1, 0, 8, 0, 2, 0, 0, 0, 2, 0};
+    EXPECT_EQ(r[2].data, group);
+    // An image that lies outside the file is refused.
+    ico[18] = 100;
+    EXPECT_THROW(Compile("7 ICON \"a.ico\"\n", {{"a.ico", ico}}), CompileError);
+}
+
 TEST(RcDirectory, OrderOfStatementsDoesNotMatter) {
     auto a = zq::rc::BuildDirectory(Compile("1 RCDATA { 1 }\nx RCDATA { 2 }\n2 300 { 3 }\n"));
     auto b = zq::rc::BuildDirectory(Compile("2 300 { 3 }\nX RCDATA { 2 }\n1 RCDATA { 1 }\n"));
