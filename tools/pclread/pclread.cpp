@@ -244,7 +244,12 @@ private:
         if (quoted) Error("HP-GL/2 label not closed");
     }
 
-    static long Int(const Command& c) { return std::strtol(c.value.c_str(), nullptr, 10); }
+    // Values beyond any page are cut to a range that no sum of two overflows.
+    static long Int(const Command& c) {
+        const long v = std::strtol(c.value.c_str(), nullptr, 10);
+        return std::clamp(v, -1000000L, 1000000L);
+    }
+    static int32_t Clamp(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, -1000000, 1000000)); }
     static bool Relative(const Command& c) { return !c.value.empty() && (c.value[0] == '+' || c.value[0] == '-'); }
 
     size_t PayloadOf(const Command& c) const {
@@ -309,8 +314,9 @@ private:
 
     void PlotRow(const std::vector<uint8_t>& row) {
         Page& pg = CurrentPage();
-        const int32_t y = rasterY_++;
-        cursorY_ = y + 1;
+        const int32_t y = rasterY_;
+        rasterY_ = Clamp(int64_t{rasterY_} + 1);
+        cursorY_ = Clamp(int64_t{y} + 1);
         if (y < 0 || y >= pg.height) return;
         const size_t bytes = rasterWidth_ > 0 ? std::min(row.size(), static_cast<size_t>((rasterWidth_ + 7) / 8)) : row.size();
         for (size_t i = 0; i < bytes; ++i) {
@@ -397,7 +403,7 @@ private:
             if (Int(c) != Units()) Error("raster resolution differs from the unit of measure");
         } else if (p == "*p" && (t == 'X' || t == 'Y')) {
             int32_t& axis = t == 'X' ? cursorX_ : cursorY_;
-            axis = static_cast<int32_t>(Relative(c) ? axis + Int(c) : Int(c));
+            axis = Clamp(Relative(c) ? int64_t{axis} + Int(c) : Int(c));
             if (rasterOpen_) Error("cursor moved inside raster graphics");
         } else if (p == "&l" && t == 'C') {
             vmi48_ = std::strtod(c.value.c_str(), nullptr);
@@ -414,7 +420,7 @@ private:
         } else if (p == "*b" && t == 'Y') {
             if (!rasterOpen_) StartRaster(0);
             std::fill(seed_.begin(), seed_.end(), 0);
-            rasterY_ += static_cast<int32_t>(Int(c));
+            rasterY_ = Clamp(int64_t{rasterY_} + Int(c));
         } else if (p == "*b" && t == 'W') {
             TransferRow(payload);
         } else if (p == "*c" && t == 'A') {
