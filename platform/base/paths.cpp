@@ -302,6 +302,23 @@ DWORD ExpandStrings(const Char* source, Char* destination, DWORD size) {
     return static_cast<DWORD>(out.size() + 1);
 }
 
+template <class Char>
+DWORD SamePathIfExists(const Char* path, Char* buffer, DWORD size) {
+    if (!path) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const std::u16string wide = Widen(path);
+    auto host = MapPath(wide);
+    if (!host) return 0;
+    std::error_code ec;
+    if (!fs::exists(*host, ec)) {
+        SetLastError(fs::is_directory(host->parent_path(), ec) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        return 0;
+    }
+    return CopyText(wide, buffer, size);
+}
+
 std::atomic<unsigned> g_tempCounter{0};
 
 template <class Char>
@@ -520,6 +537,19 @@ DWORD GetFullPathNameA(LPCSTR fileName, DWORD size, LPSTR buffer, LPSTR* filePar
 }
 DWORD GetFullPathNameW(LPCWSTR fileName, DWORD size, LPWSTR buffer, LPWSTR* filePart) {
     return FullPathName(fileName, size, buffer, filePart);
+}
+
+DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
+    return SamePathIfExists(longPath, shortPath, size);
+}
+DWORD GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD size) {
+    return SamePathIfExists(longPath, shortPath, size);
+}
+DWORD GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD size) {
+    return SamePathIfExists(shortPath, longPath, size);
+}
+DWORD GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWORD size) {
+    return SamePathIfExists(shortPath, longPath, size);
 }
 
 DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size) {

@@ -59,6 +59,12 @@ BOOL SetCurrentDirectoryA(LPCSTR path);
 BOOL SetCurrentDirectoryW(LPCWSTR path);
 DWORD GetFullPathNameA(LPCSTR fileName, DWORD size, LPSTR buffer, LPSTR* filePart);
 DWORD GetFullPathNameW(LPCWSTR fileName, DWORD size, LPWSTR buffer, LPWSTR* filePart);
+// Files have no 8.3 names here: both give an existing path back as it was
+// written (ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND when it is missing).
+DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size);
+DWORD GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD size);
+DWORD GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD size);
+DWORD GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWORD size);
 // %WINDIR%, %SYSTEMROOT%, %SYSTEMDRIVE%, %TEMP% and %TMP% name the Windows
 // locations; any other name comes from the process environment (found
 // without regard to case). Unknown names stay as written. The result is the

@@ -147,6 +147,17 @@ TEST_F(Paths, FullPathNameGivesTheFilePart) {
     EXPECT_EQ(GetFullPathNameA("C:\\a\\c.txt", 5, buf, &part), 11u);
 }
 
+TEST_F(Paths, ShortAndLongNamesAreThePathItself) {
+    WriteHost("c/windows/Long File Name.txt", "x");
+    char buf[MAX_PATH];
+    EXPECT_EQ(GetShortPathNameA("C:\\WINDOWS\\long file name.txt", buf, MAX_PATH), 29u);
+    EXPECT_STREQ(buf, "C:\\WINDOWS\\long file name.txt");
+    EXPECT_EQ(GetLongPathNameA("C:\\WINDOWS\\long file name.txt", buf, 5), 30u);
+    SetLastError(0);
+    EXPECT_EQ(GetShortPathNameA("C:\\WINDOWS\\missing.txt", buf, MAX_PATH), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
 TEST_F(Paths, TempFileNamesAreUniqueAndCreated) {
     char first[MAX_PATH], second[MAX_PATH];
     const UINT a = GetTempFileNameA("C:\\TEMP\\", "ISGX", 0, first);

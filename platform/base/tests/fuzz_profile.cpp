@@ -1,0 +1,82 @@
+// INI files of arbitrary bytes: every section and key the reader lists can be
+// read, and setting one key changes no other value.
+#include <stdlib.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "base/profile.h"
+#include "base/root.h"
+#include "base/text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path& Root() {
+    static const fs::path root = [] {
+        std::string tmpl = (fs::temp_directory_path() / "zqfuzz-XXXXXX").string();
+        if (!::mkdtemp(tmpl.data())) std::abort();
+        fs::create_directories(fs::path(tmpl) / "c" / "windows");
+        std::atexit([] {
+            std::error_code ec;
+            fs::remove_all(Root(), ec);
+        });
+        return fs::path(tmpl);
+    }();
+    return root;
+}
+
+constexpr DWORD kSize = 1 << 16;
+
+std::vector<std::u16string> Split(const std::u16string& list) {
+    std::vector<std::u16string> out;
+    for (size_t at = 0; at < list.size() && list[at];) {
+        const size_t end = list.find(u'\0', at);
+        out.push_back(list.substr(at, end - at));
+        at = end + 1;
+    }
+    return out;
+}
+
+std::u16string Read(const char16_t* section, const char16_t* key) {
+    std::u16string buf(kSize, u'\0');
+    const DWORD n = GetPrivateProfileStringW(section, key, u"\x1F", buf.data(), kSize, u"fuzz.ini");
+    buf.resize(section && key ? n : n + 1);
+    return buf;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    zq::SetSystemRoot(Root());
+    std::string bytes(reinterpret_cast<const char*>(data), size);
+    // Names with NUL in them cannot be asked for through the C interface.
+    const bool wide = size >= 2 && data[0] == 0xFF && data[1] == 0xFE;
+    for (size_t i = wide ? 2 : 0; i < bytes.size(); i += wide ? 2 : 1)
+        if (bytes[i] == 0 && (!wide || (i + 1 < bytes.size() && bytes[i + 1] == 0))) bytes[i] = ' ';
+    std::ofstream(Root() / "c" / "windows" / "fuzz.ini", std::ios::binary | std::ios::trunc) << bytes;
+
+    struct Entry {
+        std::u16string section, key, value;
+    };
+    std::vector<Entry> entries;
+    const auto sections = Split(Read(nullptr, nullptr));
+    for (size_t s = 0; s < sections.size() && s < 8; ++s)
+        for (const auto& key : Split(Read(sections[s].c_str(), nullptr))) {
+            if (entries.size() >= 64) break;
+            entries.push_back({sections[s], key, Read(sections[s].c_str(), key.c_str())});
+        }
+    const std::u16string target = sections.empty() ? u"ZqFuzz" : sections[0];
+    if (!WritePrivateProfileStringW(target.c_str(), u"ZqFuzzKey", u"set", u"fuzz.ini")) return 0;
+    if (Read(target.c_str(), u"ZqFuzzKey") != u"set") std::abort();
+    for (const auto& e : entries) {
+        if (zq::EqualsIgnoreCase(e.key, u"ZqFuzzKey") && zq::EqualsIgnoreCase(e.section, target)) continue;
+        if (Read(e.section.c_str(), e.key.c_str()) != e.value) std::abort();
+    }
+    return 0;
+}
