@@ -50,6 +50,17 @@ BrushObject* StockBrush(int index) {
     return index >= 0 && index < 6 ? brushes[index] : nullptr;
 }
 
+// The 1 x 1 one-bit bitmap every memory DC starts with.
+BitmapObject* StockBitmap() {
+    static BitmapObject* bitmap = [] {
+        auto* b = new BitmapObject();
+        b->bitmap = std::make_shared<Bitmap>(1, 1, BMF_1BPP);
+        b->stock = true;
+        return b;
+    }();
+    return bitmap;
+}
+
 // One bit-block operation of a page: a fill, a transfer from a bitmap, or a
 // stretched transfer, in page coordinates.
 class BltRecord : public Record {
@@ -195,7 +206,9 @@ GdiObject* BrushObject::SelectInto(DeviceContext& dc) {
 }
 
 GdiObject* BitmapObject::SelectInto(DeviceContext& dc) {
-    if (dc.device || selections > 0) {
+    // A bitmap is selected into one memory DC at a time (the stock one into
+    // any number).
+    if (dc.device || (selections > 0 && !stock)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
@@ -410,7 +423,9 @@ HDC CreateDCW(LPCWSTR, LPCWSTR device, LPCWSTR output, const DEVMODEW* devmode) 
 
 HDC CreateCompatibleDC(HDC hdc) {
     if (hdc && !Dc(hdc)) return nullptr;
-    return (new DeviceContext())->Handle();
+    auto* dc = new DeviceContext();
+    StockBitmap()->SelectInto(*dc);
+    return dc->Handle();
 }
 
 BOOL DeleteDC(HDC hdc) {

@@ -1,6 +1,7 @@
 // Device-independent bitmaps: header checks, colour tables and bit fields,
 // and the copy into an engine bitmap of the same row order.
 #include <cstring>
+#include <vector>
 
 #include "base/error.h"
 #include "gdi/dib.h"
@@ -61,12 +62,39 @@ std::optional<Dib> LoadDib(const BITMAPINFO* info, const void* bits, UINT usage)
         dib.palette->entries.resize(size_t(1) << h.biBitCount, 0);
         tableBytes = 4 * size_t(count);
     }
+    // Deeper images may carry an optional colour table before their bits.
+    if (!fields && h.biBitCount > 8) tableBytes = 4 * size_t(h.biClrUsed);
     const BYTE* data = bits ? static_cast<const BYTE*>(bits) : colors + tableBytes;
     dib.bitmap = std::make_shared<Bitmap>(h.biWidth, height, format, dib.bottomUp ? 0 : BMF_TOPDOWN);
     if (!*dib.bitmap) return std::nullopt;
     std::memcpy(dib.bitmap->Get()->pvBits, data, size_t(stride) * height);
     if (dib.palette) dib.bitmap->Get()->palette = dib.palette.get();
     return dib;
+}
+
+std::optional<Dib> LoadPackedDib(std::span<const BYTE> bytes, UINT usage) {
+    auto fail = [] {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return std::nullopt;
+    };
+    if (bytes.size() < sizeof(BITMAPINFOHEADER)) return fail();
+    BITMAPINFOHEADER h;
+    std::memcpy(&h, bytes.data(), sizeof(h));
+    if (h.biSize < sizeof(h) || h.biSize > bytes.size() || h.biWidth <= 0 || h.biHeight == 0 ||
+        h.biHeight == INT32_MIN || h.biBitCount == 0 || h.biBitCount > 32)
+        return fail();
+    size_t table = 0;
+    if (h.biCompression == BI_BITFIELDS) table = 12;
+    else if (h.biBitCount <= 8) table = 4 * size_t(h.biClrUsed ? h.biClrUsed : (1u << h.biBitCount));
+    else table = 4 * size_t(h.biClrUsed);
+    const uint64_t height = h.biHeight < 0 ? uint64_t(-int64_t(h.biHeight)) : uint64_t(h.biHeight);
+    const uint64_t stride = (uint64_t(h.biWidth) * h.biBitCount + 31) / 32 * 4;
+    const uint64_t need = uint64_t(h.biSize) + table + stride * height;
+    if (table > (1u << 10) || need > bytes.size()) return fail();
+    // The header is copied to aligned storage before it is read as one.
+    std::vector<BYTE> aligned(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(h.biSize + table));
+    aligned.resize(aligned.size() + 4);
+    return LoadDib(reinterpret_cast<const BITMAPINFO*>(aligned.data()), bytes.data() + h.biSize + table, usage);
 }
 
 }  // namespace zq::gdi

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 
 #include "gdi/dc.h"
 
@@ -18,5 +19,9 @@ struct Dib {
 // (bits after the colour table). nullopt with last error 87 when the header
 // is not one the engine draws (compressed, DIB_PAL_COLORS, bad sizes).
 std::optional<Dib> LoadDib(const BITMAPINFO* info, const void* bits, UINT usage);
+
+// The same for a packed DIB held in `bytes` (header, masks or colour table,
+// bits): nothing is read outside them.
+std::optional<Dib> LoadPackedDib(std::span<const BYTE> bytes, UINT usage = DIB_RGB_COLORS);
 
 }  // namespace zq::gdi

@@ -182,3 +182,50 @@ TEST(Brushes, GreyOnOneBitIsDitheredAndRealizedByTheDriver) {
 }
 
 }  // namespace
+
+namespace {
+
+// Only the calls the surface asked for reach the driver; the others fall
+// back to the engine.
+TEST(HookMask, DecidesWhichCallsReachTheDriver) {
+    struct Case {
+        FLONG hooks;
+        bool bitBltReaches;
+        bool copyBitsReaches;
+    };
+    const Case cases[] = {{HOOK_BITBLT | HOOK_COPYBITS, true, true},
+                          {HOOK_BITBLT, true, false},
+                          {HOOK_COPYBITS, false, true},
+                          {0, false, false}};
+    for (const auto& c : cases) {
+        RecordingDriver drv;
+        TestDriverSettings s;
+        s.hooks = c.hooks;
+        HDC dc = Open(s);
+        ASSERT_NE(dc, nullptr);
+        HDC mem = CreateCompatibleDC(dc);
+        HBITMAP bmp = CreateBitmap(4, 4, 1, 24, nullptr);
+        HGDIOBJ old = SelectObject(mem, bmp);
+        DOCINFOW di{sizeof(DOCINFOW), u"H", nullptr, nullptr, 0};
+        StartDocW(dc, &di);
+        StartPage(dc);
+        PatBlt(dc, 0, 0, 4, 4, WHITENESS);
+        BitBlt(dc, 0, 0, 4, 4, mem, 0, 0, SRCCOPY);
+        EndPage(dc);
+        EndDoc(dc);
+        SelectObject(mem, old);
+        DeleteObject(bmp);
+        DeleteDC(mem);
+        DeleteDC(dc);
+        Calls calls = drv.Calls();
+        auto starts = [&](const std::string& p) {
+            return std::any_of(calls.begin(), calls.end(), [&](const std::string& l) { return l.rfind(p, 0) == 0; });
+        };
+        // With BitBlt hooked but not CopyBits, the copy goes to DrvBitBlt.
+        EXPECT_EQ(starts("BitBlt 0,0,4,4 FFFF"), c.bitBltReaches) << c.hooks;
+        EXPECT_EQ(starts("CopyBits"), c.copyBitsReaches) << c.hooks;
+        EXPECT_EQ(starts("BitBlt 0,0,4,4 CCCC"), c.bitBltReaches && !c.copyBitsReaches) << c.hooks;
+    }
+}
+
+}  // namespace

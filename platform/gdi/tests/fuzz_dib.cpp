@@ -1,0 +1,22 @@
+// Packed device-independent bitmaps from outside (spool files, brushes):
+// every header must be refused or drawn without reading past the bytes.
+#include <cstddef>
+#include <cstdint>
+
+#include "gdi/dib.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    auto dib = zq::gdi::LoadPackedDib(std::span<const BYTE>(data, size));
+    if (!dib) return 0;
+    // Draw it once, scaled, onto both kinds of band bitmap.
+    using namespace zq::gdi;
+    for (ULONG format : {BMF_1BPP, BMF_24BPP}) {
+        Bitmap target(16, 16, format);
+        Surface* src = dib->bitmap->Get();
+        EngineXlate xlo(dib->palette ? *dib->palette : src->Pal(), target.Get()->Pal());
+        RECTL d{0, 0, 16, 16};
+        RECTL s{0, 0, src->sizlBitmap.cx, src->sizlBitmap.cy};
+        EngStretchBlt(target.Object(), src, nullptr, nullptr, &xlo, nullptr, nullptr, &d, &s, nullptr, HALFTONE);
+    }
+    return 0;
+}
