@@ -307,9 +307,13 @@ int JobHeader(DeviceRecord& r) {
         SpoolFlush(r);
         return PagePart(r);
     }
-    SpoolFormat(r, "@PJL SET RESOLUTION = %d\n", {static_cast<int32_t>(r.resolution)});
-    SpoolFormat(r, "@PJL SET TIMEOUT=%d\n", {0});
-    SpoolWrite(r, "@PJL ENTER LANGUAGE=PCL\n");
+    // Without the UEL a PJL line would be printed as text on the page: a
+    // job without PJL starts with the printer reset.
+    if (!(r.jobFlags & 0x40)) {
+        SpoolFormat(r, "@PJL SET RESOLUTION = %d\n", {static_cast<int32_t>(r.resolution)});
+        SpoolFormat(r, "@PJL SET TIMEOUT=%d\n", {0});
+        SpoolWrite(r, "@PJL ENTER LANGUAGE=PCL\n");
+    }
     JobStart(r);
     SpoolFormat(r, "\x1b&u%dD", {static_cast<int32_t>(r.resolution)});
     SpoolFormat(r, "\x1b*t%dR", {static_cast<int32_t>(r.resolution)});

@@ -186,6 +186,12 @@ TEST_F(JobHeaderTest, PrivatePreambleOnlyWhenBothFlagsAreSet) {
     EXPECT_EQ(job.find("\x1b%-12345X"), std::string::npos);
 }
 
+TEST_F(JobHeaderTest, NoPjlLineWithoutTheUel) {
+    auto job = Header(BaseDevmode(), [](zq::PrivateDevmode& dm, DeviceRecord&) { dm.jobHeaderFlags = 0x40; });
+    EXPECT_EQ(job.find("@PJL"), std::string::npos);
+    EXPECT_EQ(job.rfind("\x1b" "E\x1b&u600D", 0), 0u);
+}
+
 TEST_F(JobHeaderTest, SentOncePerDocument) {
     DeviceRecord r;
     auto dm = BaseDevmode();
