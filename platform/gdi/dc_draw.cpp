@@ -99,7 +99,7 @@ XFORML PageTransform(DeviceContext& dc) {
 XFORML LogicalToDevice(DeviceContext& dc) {
     DrawState& s = State(dc);
     XFORML page = PageTransform(dc);
-    return s.graphicsMode == GM_ADVANCED ? Multiply(s.world, page) : page;
+    return Multiply(s.graphicsMode == GM_ADVANCED ? Multiply(s.world, page) : page, s.playback);
 }
 
 POINTFIX ToFix(const XFORML& m, double x, double y) {
@@ -190,26 +190,26 @@ bool PathRecord::Play(PlayContext& ctx) const {
         xo = Xform(stroke->xform);
     }
     MIX m = mix;
+    // A hook counts when the surface asked for it and the driver has it.
+    auto hook = [&](FLONG flag, ULONG index) { return ctx.Hooked(flag) && ctx.device->Drv().Hook(index); };
     Device* dev = ctx.device;
-    if (fill && stroke && ctx.Hooked(HOOK_STROKEANDFILLPATH))
+    if (fill && stroke && hook(HOOK_STROKEANDFILLPATH, INDEX_DrvStrokeAndFillPath))
         return dev->Drv().Get<PFN_DrvStrokeAndFillPath>(INDEX_DrvStrokeAndFillPath)(
             ctx.surface, local, &ec, &xo, &*penBrush, &la, &*fillBrush, &org, m, fillMode);
     bool ok = true;
     if (fill) {
-        if (ctx.Hooked(HOOK_FILLPATH))
+        if (hook(HOOK_FILLPATH, INDEX_DrvFillPath))
             ok = dev->Drv().Get<PFN_DrvFillPath>(INDEX_DrvFillPath)(ctx.surface, local, &ec, &*fillBrush, &org, m,
                                                                     fillMode);
-        else if (ctx.surface->pvScan0)
-            ok = EngFillPath(ctx.surface, local, &ec, &*fillBrush, &org, m, fillMode);
         else
-            ok = false;
+            ok = EngFillPath(ctx.surface, local, &ec, &*fillBrush, &org, m, fillMode);
     }
     if (stroke) {
         bool s = false;
-        if (ctx.Hooked(HOOK_STROKEPATH))
+        if (hook(HOOK_STROKEPATH, INDEX_DrvStrokePath))
             s = dev->Drv().Get<PFN_DrvStrokePath>(INDEX_DrvStrokePath)(ctx.surface, local, &ec, &xo, &*penBrush,
                                                                       &org, &la, m);
-        else if (ctx.surface->pvScan0)
+        else
             s = EngStrokePath(ctx.surface, local, &ec, &xo, &*penBrush, &org, &la, m);
         ok = ok && s;
     }

@@ -73,10 +73,9 @@ bool TextRecord::Play(PlayContext& ctx) const {
     POINTL org{0, 0};
     RECTL* opPtr = op ? &*op : nullptr;
     RECTL* exPtr = ex.empty() ? nullptr : ex.data();
-    if (ctx.Hooked(HOOK_TEXTOUT))
+    if (ctx.Hooked(HOOK_TEXTOUT) && ctx.device->Drv().Hook(INDEX_DrvTextOut))
         return ctx.device->Drv().Get<PFN_DrvTextOut>(INDEX_DrvTextOut)(ctx.surface, &str, font.get(), &ec, exPtr,
                                                                        opPtr, &foreBrush, &opaqueObj, &org, mix);
-    if (!ctx.surface->pvScan0) return false;
     return EngTextOut(ctx.surface, &str, font.get(), &ec, exPtr, opPtr, &foreBrush, &opaqueObj, &org, mix);
 }
 

@@ -442,6 +442,7 @@ std::optional<Dib> ParseDib(std::span<const uint8_t> info, std::span<const uint8
     uint64_t need = static_cast<uint64_t>(d.Stride()) * static_cast<uint64_t>(rows);
     if (bits.size() < need) return fail("bitmap bits are shorter than its rows");
     d.bits = bits.first(static_cast<size_t>(need));
+    d.info = info;
     return d;
 }
 

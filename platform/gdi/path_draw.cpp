@@ -21,12 +21,7 @@ BOOL Paint(SURFOBJ* pso, const Coverage& cov, const Region& clip, BRUSHOBJ* pbo,
         return FALSE;
     }
     if (rop2 == 11) return TRUE;  // R2_NOP
-    Region painted = cov.ToRegion().Intersect(clip);
-    if (painted.Empty()) return TRUE;
-    EngineClip clipObject(painted);
-    RECTL bounds = painted.Bounds();
-    return EngBitBlt(pso, nullptr, nullptr, &clipObject, nullptr, &bounds, nullptr, nullptr, pbo, brushOrg,
-                     Rop4(Rop3FromRop2(rop2)));
+    return PaintRegion(pso, cov.ToRegion().Intersect(clip), pbo, brushOrg, Rop4(Rop3FromRop2(rop2)));
 }
 
 // The pixels the clip allows on this surface.
@@ -37,6 +32,24 @@ std::optional<Region> Allowed(SURFOBJ* pso, CLIPOBJ* pco) {
 }
 
 }  // namespace
+
+BOOL PaintRegion(SURFOBJ* pso, const Region& region, BRUSHOBJ* pbo, POINTL* brushOrg, ROP4 rop4) {
+    if (region.Empty()) return TRUE;
+    EngineClip clipObject(region);
+    RECTL bounds = region.Bounds();
+    // A surface the driver keeps (no bits the engine could draw on) gets the
+    // pixels through the driver's own bit-block transfer.
+    Surface* s = SurfaceFromObject(pso);
+    if (s && !s->HasBits()) {
+        if (!s->device || !(s->hooks & HOOK_BITBLT) || !s->device->Drv().Hook(INDEX_DrvBitBlt)) {
+            SetLastError(ERROR_NOT_SUPPORTED);
+            return FALSE;
+        }
+        return s->device->Drv().Get<PFN_DrvBitBlt>(INDEX_DrvBitBlt)(pso, nullptr, nullptr, &clipObject, nullptr,
+                                                                    &bounds, nullptr, nullptr, pbo, brushOrg, rop4);
+    }
+    return EngBitBlt(pso, nullptr, nullptr, &clipObject, nullptr, &bounds, nullptr, nullptr, pbo, brushOrg, rop4);
+}
 
 BOOL StrokeOnto(SURFOBJ* pso, const Path& path, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo, POINTL* org,
                 LINEATTRS* la, MIX mix) {

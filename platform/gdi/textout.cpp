@@ -6,6 +6,7 @@
 
 #include "base/error.h"
 #include "base/text.h"
+#include "gdi/coverage.h"
 #include "gdi/engine.h"
 #include "gdi/text.h"
 
@@ -30,10 +31,7 @@ void AddGlyph(std::vector<RECTL>& runs, const GLYPHBITS* gb, POINTL at) {
 }
 
 BOOL FillRegion(SURFOBJ* pso, const Region& region, BRUSHOBJ* pbo, POINTL* org, ULONG rop3) {
-    if (region.Empty()) return TRUE;
-    EngineClip clip(region);
-    RECTL bounds = region.Bounds();
-    return EngBitBlt(pso, nullptr, nullptr, &clip, nullptr, &bounds, nullptr, nullptr, pbo, org, Rop4(rop3));
+    return PaintRegion(pso, region, pbo, org, Rop4(rop3));
 }
 
 }  // namespace

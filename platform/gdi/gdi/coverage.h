@@ -31,6 +31,10 @@ Coverage FillCoverage(const Path& path, const RECTL& area, FLONG fillMode);
 // caps, miter limit and style of `attrs`.
 Coverage StrokeCoverage(const Path& path, const RECTL& area, const XFORML* xform, const LINEATTRS& attrs);
 
+// Paints the pixels of a region with a brush and a ROP4: on engine bitmaps
+// by EngBitBlt, on surfaces the driver keeps by its DrvBitBlt.
+BOOL PaintRegion(SURFOBJ* pso, const Region& region, BRUSHOBJ* pbo, POINTL* brushOrg, ROP4 rop4);
+
 // EngStrokePath and EngFillPath on an engine path (the DC calls use them).
 BOOL StrokeOnto(SURFOBJ* pso, const Path& path, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo, POINTL* org,
                 LINEATTRS* la, MIX mix);

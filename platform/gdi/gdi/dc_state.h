@@ -45,6 +45,9 @@ struct DrawState : DrawCore {
     bool pathDone = false;      // a closed bracket waits to be used
     std::shared_ptr<EngineFont> realised;  // the selected font at the current transform
     std::vector<SavedDc> saved;
+    // Applied after the page transform while a metafile plays: its
+    // reference device onto this one.
+    XFORML playback{1, 0, 0, 1, 0, 0};
 
     DrawCore Snapshot() const { return static_cast<const DrawCore&>(*this); }
     void Restore(const DrawCore& c) {

@@ -64,6 +64,7 @@ struct Dib {
     uint32_t compression = 0; // 0 BI_RGB or 3 BI_BITFIELDS
     std::vector<uint32_t> colors;  // RGBQUAD entries (0x00RRGGBB)
     uint32_t masks[3] = {0, 0, 0}; // BI_BITFIELDS
+    std::span<const uint8_t> info;  // the BITMAPINFO as it stands in the record
     std::span<const uint8_t> bits;
     size_t Stride() const { return ((static_cast<size_t>(width) * bitCount + 31) / 32) * 4; }
     // Colour of one pixel as 0x00RRGGBB; rows counted from the top.

@@ -1,0 +1,499 @@
+// Playing metafile records onto a DC: objects, state, lines and curves,
+// paths, text, bitmaps, clipping and transforms. Records the engine cannot
+// play are skipped and counted; none of them stops the page.
+#include "gdi/emf_player.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <vector>
+
+#include "base/error.h"
+#include "gdi/dc_state.h"
+
+namespace zq::emf {
+namespace {
+
+using gdi::DeviceContext;
+
+constexpr size_t kMaxObjects = 65535;
+
+std::vector<POINT> Points(const std::vector<POINTL>& in) {
+    std::vector<POINT> out;
+    out.reserve(in.size());
+    for (auto& p : in) out.push_back({p.x, p.y});
+    return out;
+}
+
+class Player {
+public:
+    Player(HDC hdc, const Document& doc, const RECTL& dest) : hdc_(hdc), doc_(doc), dest_(dest) {
+        objects_.resize(std::min<size_t>(std::max<size_t>(doc.header.handles, 1), kMaxObjects));
+    }
+
+    PlayStats Run() {
+        auto* dc = DeviceContext::FromHandle(hdc_);
+        if (!dc) return stats_;
+        dc_ = dc;
+        saveLevel_ = SaveDC(hdc_);
+        SetGraphicsMode(hdc_, GM_ADVANCED);
+        gdi::State(*dc_).playback = Fit();
+        baseClip_ = dc_->clip;
+        for (const Record& r : doc_.records) std::visit([&](const auto& rec) { Do(rec); }, r);
+        // Put the DC back and free what the metafile left behind.
+        gdi::State(*dc_).playback = {1, 0, 0, 1, 0, 0};
+        RestoreDC(hdc_, saveLevel_);
+        SelectObject(hdc_, GetStockObject(WHITE_BRUSH));
+        SelectObject(hdc_, gdi::StockDrawObject(BLACK_PEN)->Handle());
+        SelectObject(hdc_, gdi::StockDrawObject(SYSTEM_FONT)->Handle());
+        for (HGDIOBJ h : objects_)
+            if (h) DeleteObject(h);
+        return stats_;
+    }
+
+private:
+    // The reference device of the metafile onto the destination: the frame
+    // (0.01 mm) in reference pixels fills `dest_`.
+    XFORML Fit() const {
+        const Header& h = doc_.header;
+        double pxPerMmX = h.millimeters.cx > 0 ? static_cast<double>(h.device.cx) / h.millimeters.cx : 1;
+        double pxPerMmY = h.millimeters.cy > 0 ? static_cast<double>(h.device.cy) / h.millimeters.cy : 1;
+        double fl = h.frame.left / 100.0 * pxPerMmX, ft = h.frame.top / 100.0 * pxPerMmY;
+        double fw = (h.frame.right - h.frame.left) / 100.0 * pxPerMmX;
+        double fh = (h.frame.bottom - h.frame.top) / 100.0 * pxPerMmY;
+        if (!(fw > 0) || !(fh > 0)) {
+            fl = h.bounds.left, ft = h.bounds.top;
+            fw = std::max(1, h.bounds.right - h.bounds.left + 1);
+            fh = std::max(1, h.bounds.bottom - h.bounds.top + 1);
+        }
+        double sx = (dest_.right - dest_.left) / fw, sy = (dest_.bottom - dest_.top) / fh;
+        if (!std::isfinite(sx) || !std::isfinite(sy) || sx == 0 || sy == 0) sx = sy = 1;
+        return {static_cast<FLOATL>(sx), 0, 0, static_cast<FLOATL>(sy), static_cast<FLOATL>(dest_.left - fl * sx),
+                static_cast<FLOATL>(dest_.top - ft * sy)};
+    }
+
+    void Ok(bool ok) { ok ? ++stats_.played : ++stats_.failed; }
+    void Skip(Rt t) { ++stats_.skipped[static_cast<uint32_t>(t)]; }
+
+    HGDIOBJ Object(uint32_t index) const {
+        if (index & kStockObject) {
+            int stock = static_cast<int>(index & ~kStockObject);
+            if (stock <= NULL_BRUSH) return GetStockObject(stock);
+            gdi::GdiObject* o = gdi::StockDrawObject(stock);
+            return o ? o->Handle() : nullptr;
+        }
+        return index < objects_.size() ? objects_[index] : nullptr;
+    }
+
+    void Store(uint32_t index, HGDIOBJ h) {
+        if (index == 0 || index >= objects_.size() || !h) {
+            if (h) DeleteObject(h);
+            ++stats_.failed;
+            return;
+        }
+        if (objects_[index]) DeleteObject(objects_[index]);
+        objects_[index] = h;
+        ++stats_.played;
+    }
+
+    // Logical rectangle to device pixels (the bounding box under the DC's
+    // transform), for the calls that take device coordinates.
+    RECTL ToDevice(const RECTL& r) {
+        XFORML m = gdi::LogicalToDevice(*dc_);
+        POINTFIX a = gdi::ToFix(m, r.left, r.top), b = gdi::ToFix(m, r.right, r.bottom);
+        POINTFIX c = gdi::ToFix(m, r.left, r.bottom), d = gdi::ToFix(m, r.right, r.top);
+        auto lo = [](FIX p, FIX q, FIX u, FIX v) { return FXTOLROUND(std::min({p, q, u, v})); };
+        auto hi = [](FIX p, FIX q, FIX u, FIX v) { return FXTOLROUND(std::max({p, q, u, v})); };
+        return {lo(a.x, b.x, c.x, d.x), lo(a.y, b.y, c.y, d.y), hi(a.x, b.x, c.x, d.x), hi(a.y, b.y, c.y, d.y)};
+    }
+
+    // Rectangles of region records are in reference-device pixels.
+    RECTL PlaybackRect(const RECTL& r) {
+        const XFORML& m = gdi::State(*dc_).playback;
+        auto X = [&](double x) { return static_cast<LONG>(std::lround(x * m.eM11 + m.eDx)); };
+        auto Y = [&](double y) { return static_cast<LONG>(std::lround(y * m.eM22 + m.eDy)); };
+        return gdi::OrderRect({X(r.left), Y(r.top), X(r.right), Y(r.bottom)});
+    }
+
+    void Do(const Poly& p) {
+        auto pts = Points(p.points);
+        int n = static_cast<int>(pts.size());
+        switch (p.type) {
+        case Rt::Polygon: case Rt::Polygon16: Ok(Polygon(hdc_, pts.data(), n)); break;
+        case Rt::Polyline: case Rt::Polyline16: Ok(Polyline(hdc_, pts.data(), n)); break;
+        case Rt::PolylineTo: case Rt::PolylineTo16: Ok(PolylineTo(hdc_, pts.data(), n)); break;
+        case Rt::PolyBezier: case Rt::PolyBezier16: Ok(PolyBezier(hdc_, pts.data(), n)); break;
+        case Rt::PolyBezierTo: case Rt::PolyBezierTo16: Ok(PolyBezierTo(hdc_, pts.data(), n)); break;
+        default: Skip(p.type);
+        }
+    }
+    void Do(const PolyPoly& p) {
+        auto pts = Points(p.points);
+        if (p.type == Rt::PolyPolygon || p.type == Rt::PolyPolygon16) {
+            std::vector<INT> counts(p.counts.begin(), p.counts.end());
+            Ok(PolyPolygon(hdc_, pts.data(), counts.data(), static_cast<int>(counts.size())));
+        } else {
+            std::vector<DWORD> counts(p.counts.begin(), p.counts.end());
+            Ok(PolyPolyline(hdc_, pts.data(), counts.data(), static_cast<DWORD>(counts.size())));
+        }
+    }
+    void Do(const PolyDraw& p) {
+        auto pts = Points(p.points);
+        Ok(::PolyDraw(hdc_, pts.data(), p.kinds.data(), static_cast<int>(pts.size())));
+    }
+    void Do(const Value& v) {
+        switch (v.type) {
+        case Rt::SetMapMode: Ok(SetMapMode(hdc_, static_cast<int>(v.value)) != 0); break;
+        case Rt::SetBkMode: Ok(SetBkMode(hdc_, static_cast<int>(v.value)) != 0); break;
+        case Rt::SetPolyFillMode: Ok(SetPolyFillMode(hdc_, static_cast<int>(v.value)) != 0); break;
+        case Rt::SetRop2: Ok(SetROP2(hdc_, static_cast<int>(v.value)) != 0); break;
+        case Rt::SetStretchBltMode: SetStretchBltMode(hdc_, static_cast<int>(v.value)); Ok(true); break;
+        case Rt::SetTextAlign: SetTextAlign(hdc_, v.value); Ok(true); break;
+        case Rt::SetTextColor: SetTextColor(hdc_, v.value & 0xFFFFFF); Ok(true); break;
+        case Rt::SetBkColor: SetBkColor(hdc_, v.value & 0xFFFFFF); Ok(true); break;
+        case Rt::SetArcDirection: Ok(SetArcDirection(hdc_, static_cast<int>(v.value)) != 0); break;
+        case Rt::SetMiterLimit: {
+            float f;
+            std::memcpy(&f, &v.value, 4);
+            // Writers store the limit as a float or as a whole number.
+            float limit = (std::isfinite(f) && f >= 1 && f < 1e6) ? f : static_cast<float>(v.value);
+            Ok(SetMiterLimit(hdc_, limit, nullptr));
+            break;
+        }
+        case Rt::RestoreDC: {
+            // Only the metafile's own saves may be restored.
+            int rel = static_cast<int>(v.value);
+            int depth = static_cast<int>(gdi::State(*dc_).saved.size()) - saveLevel_;
+            if (rel >= 0 || -rel > depth) {
+                ++stats_.failed;
+                break;
+            }
+            Ok(RestoreDC(hdc_, rel));
+            break;
+        }
+        case Rt::SelectObject: {
+            HGDIOBJ h = Object(v.value);
+            Ok(h && SelectObject(hdc_, h));
+            break;
+        }
+        case Rt::DeleteObject: {
+            if (v.value & kStockObject || v.value >= objects_.size() || !objects_[v.value]) {
+                ++stats_.failed;
+                break;
+            }
+            HGDIOBJ h = objects_[v.value];
+            objects_[v.value] = nullptr;
+            if (!DeleteObject(h)) pending_.push_back(h);  // still selected: freed at the end
+            ++stats_.played;
+            break;
+        }
+        case Rt::SelectClipPath: Ok(SelectClipPath(hdc_, static_cast<int>(v.value))); break;
+        default: Skip(v.type);
+        }
+    }
+    void Do(const Point& p) {
+        switch (p.type) {
+        case Rt::SetWindowExtEx: Ok(SetWindowExtEx(hdc_, p.point.x, p.point.y, nullptr)); break;
+        case Rt::SetWindowOrgEx: Ok(SetWindowOrgEx(hdc_, p.point.x, p.point.y, nullptr)); break;
+        case Rt::SetViewportExtEx: Ok(SetViewportExtEx(hdc_, p.point.x, p.point.y, nullptr)); break;
+        case Rt::SetViewportOrgEx: Ok(SetViewportOrgEx(hdc_, p.point.x, p.point.y, nullptr)); break;
+        case Rt::SetBrushOrgEx: Ok(SetBrushOrgEx(hdc_, p.point.x, p.point.y, nullptr)); break;
+        case Rt::MoveToEx: Ok(MoveToEx(hdc_, p.point.x, p.point.y, nullptr)); break;
+        case Rt::LineTo: Ok(LineTo(hdc_, p.point.x, p.point.y)); break;
+        default: Skip(p.type);
+        }
+    }
+    void Do(const Rect& r) {
+        const RECTL& b = r.rect;
+        switch (r.type) {
+        case Rt::Rectangle: Ok(::Rectangle(hdc_, b.left, b.top, b.right, b.bottom)); break;
+        case Rt::Ellipse: Ok(::Ellipse(hdc_, b.left, b.top, b.right, b.bottom)); break;
+        case Rt::FillPath: Ok(FillPath(hdc_)); break;
+        case Rt::StrokePath: Ok(StrokePath(hdc_)); break;
+        case Rt::StrokeAndFillPath: Ok(StrokeAndFillPath(hdc_)); break;
+        case Rt::IntersectClipRect: {
+            RECTL d = ToDevice(b);
+            Ok(IntersectClipRect(hdc_, d.left, d.top, d.right, d.bottom) != ERROR_REGION);
+            break;
+        }
+        case Rt::ExcludeClipRect: {
+            RECTL d = ToDevice(b);
+            Ok(ExcludeClipRect(hdc_, d.left, d.top, d.right, d.bottom) != ERROR_REGION);
+            break;
+        }
+        default: Skip(r.type);
+        }
+    }
+    void Do(const Plain& p) {
+        switch (p.type) {
+        case Rt::SaveDC: Ok(SaveDC(hdc_) != 0); break;
+        case Rt::BeginPath: Ok(BeginPath(hdc_)); break;
+        case Rt::EndPath: Ok(EndPath(hdc_)); break;
+        case Rt::CloseFigure: Ok(CloseFigure(hdc_)); break;
+        case Rt::FlattenPath: Ok(FlattenPath(hdc_)); break;
+        case Rt::WidenPath: Ok(WidenPath(hdc_)); break;
+        case Rt::AbortPath: Ok(AbortPath(hdc_)); break;
+        default: Skip(p.type);
+        }
+    }
+    void Do(const Scale& s) {
+        switch (s.type) {
+        case Rt::ScaleViewportExtEx: Ok(ScaleViewportExtEx(hdc_, s.xNum, s.xDenom, s.yNum, s.yDenom, nullptr)); break;
+        case Rt::ScaleWindowExtEx: Ok(ScaleWindowExtEx(hdc_, s.xNum, s.xDenom, s.yNum, s.yDenom, nullptr)); break;
+        case Rt::SetTextJustification: Ok(SetTextJustification(hdc_, s.xNum, s.xDenom)); break;
+        default: Skip(s.type);
+        }
+    }
+    void Do(const RoundRect& r) {
+        Ok(::RoundRect(hdc_, r.box.left, r.box.top, r.box.right, r.box.bottom, r.corner.cx, r.corner.cy));
+    }
+    void Do(const ArcLike& a) {
+        const RECTL& b = a.box;
+        switch (a.type) {
+        case Rt::Arc: Ok(::Arc(hdc_, b.left, b.top, b.right, b.bottom, a.start.x, a.start.y, a.end.x, a.end.y)); break;
+        case Rt::ArcTo: Ok(::ArcTo(hdc_, b.left, b.top, b.right, b.bottom, a.start.x, a.start.y, a.end.x, a.end.y)); break;
+        case Rt::Chord: Ok(::Chord(hdc_, b.left, b.top, b.right, b.bottom, a.start.x, a.start.y, a.end.x, a.end.y)); break;
+        case Rt::Pie: Ok(::Pie(hdc_, b.left, b.top, b.right, b.bottom, a.start.x, a.start.y, a.end.x, a.end.y)); break;
+        default: Skip(a.type);
+        }
+    }
+    void Do(const AngleArc& a) {
+        Ok(::AngleArc(hdc_, a.center.x, a.center.y, a.radius, a.start, a.sweep));
+    }
+    void Do(const Transform& t) {
+        XFORM x{t.xform.eM11, t.xform.eM12, t.xform.eM21, t.xform.eM22, t.xform.eDx, t.xform.eDy};
+        if (t.type == Rt::SetWorldTransform) Ok(SetWorldTransform(hdc_, &x));
+        else Ok(ModifyWorldTransform(hdc_, &x, t.mode));
+    }
+    void Do(const SetPixel& p) { Ok(SetPixelV(hdc_, p.point.x, p.point.y, p.color & 0xFFFFFF)); }
+    void Do(const CreatePen& p) {
+        Store(p.index, ::CreatePen(static_cast<int>(p.style & PS_STYLE_MASK) <= PS_INSIDEFRAME
+                                       ? static_cast<int>(p.style & PS_STYLE_MASK) : PS_SOLID,
+                                   p.width, p.color & 0xFFFFFF));
+    }
+    void Do(const ExtCreatePen& p) {
+        LOGBRUSH lb{p.brushStyle == BS_NULL ? BS_NULL : BS_SOLID, p.color & 0xFFFFFF, 0};
+        std::vector<DWORD> styles(p.styleEntries.begin(), p.styleEntries.end());
+        DWORD style = p.style;
+        if ((style & PS_STYLE_MASK) != PS_USERSTYLE) styles.clear();
+        if ((style & PS_STYLE_MASK) == PS_USERSTYLE && (styles.empty() || styles.size() > 16))
+            style = (style & ~PS_STYLE_MASK) | PS_SOLID, styles.clear();
+        Store(p.index, ::ExtCreatePen(style, p.width, &lb, static_cast<DWORD>(styles.size()),
+                                      styles.empty() ? nullptr : styles.data()));
+    }
+    void Do(const CreateBrush& b) {
+        HBRUSH h = nullptr;
+        if (b.style == BS_NULL) {
+            LogicalNullBrush(b.index);
+            return;
+        }
+        if (b.style == BS_HATCHED && b.hatch < HS_DDI_MAX) h = CreateHatchBrush(static_cast<int>(b.hatch), b.color & 0xFFFFFF);
+        else h = CreateSolidBrush(b.color & 0xFFFFFF);
+        Store(b.index, h);
+    }
+    void LogicalNullBrush(uint32_t index) {
+        // A null brush object of the metafile's own.
+        gdi::LogicalBrush none;
+        none.kind = gdi::LogicalBrush::Kind::Null;
+        Store(index, (new gdi::BrushObject(none))->Handle());
+    }
+    void Do(const CreateDibBrush& b) {
+        std::vector<uint8_t> packed(b.dib.info.begin(), b.dib.info.end());
+        packed.insert(packed.end(), b.dib.bits.begin(), b.dib.bits.end());
+        Store(b.index, CreateDIBPatternBrushPt(packed.data(), b.usage == 1 ? DIB_PAL_COLORS : DIB_RGB_COLORS));
+    }
+    void Do(const CreateFont& f) { Store(f.index, CreateFontIndirectW(&f.font)); }
+    void Do(const CreatePalette&) { ++stats_.played; }  // colours come from the DIBs and COLORREFs
+    void Do(const TextOut& t) {
+        std::vector<INT> dx(t.dx.begin(), t.dx.end());
+        UINT options = t.options & (ETO_OPAQUE | ETO_CLIPPED | ETO_GLYPH_INDEX | ETO_PDY);
+        if (!dx.empty() && dx.size() < t.text.size() * ((options & ETO_PDY) ? 2 : 1)) dx.clear();
+        RECT rc{t.rect.left, t.rect.top, t.rect.right, t.rect.bottom};
+        bool hasRect = (options & (ETO_OPAQUE | ETO_CLIPPED)) && !gdi::RectEmpty(gdi::OrderRect(t.rect));
+        Ok(ExtTextOutW(hdc_, t.reference.x, t.reference.y, hasRect ? options : options & ~(ETO_OPAQUE | ETO_CLIPPED),
+                       hasRect ? &rc : nullptr, t.text.data(), static_cast<UINT>(t.text.size()),
+                       dx.empty() ? nullptr : dx.data()));
+    }
+    // Bitmaps: the logical destination to device pixels, then the DIB calls.
+    bool Dib(const emf::Dib& dib, const RECTL& logicalDest, int xs, int ys, int ws, int hs, DWORD rop, UINT usage) {
+        RECTL d = ToDevice(logicalDest);
+        std::vector<uint8_t> info(dib.info.begin(), dib.info.end());
+        auto* bmi = reinterpret_cast<const BITMAPINFO*>(info.data());
+        return StretchDIBits(hdc_, d.left, d.top, d.right - d.left, d.bottom - d.top, xs, ys, ws, hs,
+                             dib.bits.data(), bmi, usage == 1 ? DIB_PAL_COLORS : DIB_RGB_COLORS, rop) != 0;
+    }
+    void Do(const StretchDib& s) {
+        if (s.dib.info.size() < sizeof(BITMAPINFOHEADER)) {
+            Skip(s.type);  // core headers: not played
+            return;
+        }
+        RECTL dest{s.xDest, s.yDest, s.xDest + s.cxDest, s.yDest + s.cyDest};
+        Ok(Dib(s.dib, dest, s.xSrc, s.ySrc, s.cxSrc, s.cySrc, s.rop, s.usage));
+    }
+    void Do(const Blt& b) {
+        RECTL dest{b.xDest, b.yDest, b.xDest + b.cxDest, b.yDest + b.cyDest};
+        if (b.type == Rt::AlphaBlend || b.type == Rt::TransparentBlt) {
+            // Drawn as a plain copy: printers have no alpha.
+            if (b.source && b.source->info.size() >= sizeof(BITMAPINFOHEADER))
+                Ok(Dib(*b.source, dest, b.xSrc, b.ySrc, b.cxSrc, b.cySrc, SRCCOPY, b.usage));
+            else
+                Skip(b.type);
+            return;
+        }
+        if (!b.source) {
+            RECTL d = ToDevice(dest);
+            Ok(PatBlt(hdc_, d.left, d.top, d.right - d.left, d.bottom - d.top, b.rop));
+            return;
+        }
+        if (b.source->info.size() < sizeof(BITMAPINFOHEADER)) {
+            Skip(b.type);
+            return;
+        }
+        Ok(Dib(*b.source, dest, b.xSrc, b.ySrc, b.cxSrc, b.cySrc, b.rop, b.usage));
+    }
+    void Do(const Region& r) {
+        std::vector<RECTL> rects;
+        for (const RECTL& rc : r.rects) rects.push_back(PlaybackRect(rc));
+        if (r.type == Rt::ExtSelectClipRgn) {
+            if (r.mode == RGN_COPY && rects.empty()) {
+                dc_->clip = baseClip_;
+                Ok(true);
+                return;
+            }
+            gdi::Region area = gdi::Region::FromRects(rects);
+            gdi::Region current = dc_->EffectiveClip();
+            switch (r.mode) {
+            case RGN_AND: dc_->clip = current.Intersect(area); break;
+            case RGN_OR: dc_->clip = current.Union(area); break;
+            case RGN_XOR: dc_->clip = current.Subtract(area).Union(area.Subtract(current)); break;
+            case RGN_DIFF: dc_->clip = current.Subtract(area); break;
+            case RGN_COPY:
+                dc_->clip = baseClip_ ? baseClip_->Intersect(area) : area;
+                break;
+            default: ++stats_.failed; return;
+            }
+            Ok(true);
+            return;
+        }
+        HBRUSH brush = nullptr;
+        if (r.type == Rt::FillRgn || r.type == Rt::FrameRgn) brush = static_cast<HBRUSH>(Object(r.brush));
+        else if (r.type == Rt::PaintRgn) brush = dc_->brush ? dc_->brush->Handle() : nullptr;
+        if (r.type == Rt::InvertRgn) {
+            bool ok = true;
+            for (const RECTL& rc : rects) ok &= PatBlt(hdc_, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, DSTINVERT) != 0;
+            Ok(ok);
+            return;
+        }
+        if (!brush) {
+            ++stats_.failed;
+            return;
+        }
+        if (r.type == Rt::FrameRgn) {
+            Skip(r.type);
+            return;
+        }
+        bool ok = true;
+        for (const RECTL& rc : rects) ok &= FillRect(hdc_, &rc, brush) != 0;
+        Ok(ok);
+    }
+    void Do(const Comment&) { ++stats_.played; }  // private data of the writer; nothing to draw
+    void Do(const Gradient&) { Skip(Rt::GradientFill); }
+    void Do(const End&) { ++stats_.played; }
+
+    HDC hdc_;
+    const Document& doc_;
+    RECTL dest_;
+    DeviceContext* dc_ = nullptr;
+    int saveLevel_ = 0;
+    std::optional<gdi::Region> baseClip_;
+    std::vector<HGDIOBJ> objects_;
+    std::vector<HGDIOBJ> pending_;
+    PlayStats stats_;
+
+public:
+    ~Player() {
+        for (HGDIOBJ h : pending_) DeleteObject(h);
+    }
+};
+
+struct MetaFile {
+    std::vector<uint8_t> bytes;
+    Document doc;
+};
+
+}  // namespace
+
+size_t PlayStats::Skipped() const {
+    size_t n = 0;
+    for (auto& [k, v] : skipped) n += v;
+    return n;
+}
+
+PlayStats Play(HDC hdc, const Document& doc, const RECTL& dest) {
+    Player p(hdc, doc, dest);
+    PlayStats s = p.Run();
+    for (auto& [kind, count] : doc.skipped) s.skipped[kind] += count;
+    return s;
+}
+
+}  // namespace zq::emf
+
+using namespace zq::emf;
+
+extern "C" {
+
+HENHMETAFILE SetEnhMetaFileBits(UINT size, const BYTE* bytes) {
+    if (!bytes || !size) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    auto mf = std::make_unique<MetaFile>();
+    mf->bytes.assign(bytes, bytes + size);
+    auto parsed = ParseEmf(mf->bytes);
+    if (!parsed.document) {
+        SetLastError(ERROR_INVALID_DATA);
+        return nullptr;
+    }
+    mf->doc = std::move(*parsed.document);
+    return reinterpret_cast<HENHMETAFILE>(mf.release());
+}
+
+HENHMETAFILE GetEnhMetaFileW(LPCWSTR path) {
+    if (!path) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::string p;
+    for (const char16_t* c = path; *c; ++c) p.push_back(*c < 0x80 ? static_cast<char>(*c) : '_');
+    std::ifstream in(p, std::ios::binary);
+    if (!in) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    return SetEnhMetaFileBits(static_cast<UINT>(bytes.size()), bytes.data());
+}
+
+BOOL DeleteEnhMetaFile(HENHMETAFILE emf) {
+    if (!emf) return FALSE;
+    delete reinterpret_cast<MetaFile*>(emf);
+    return TRUE;
+}
+
+BOOL PlayEnhMetaFile(HDC hdc, HENHMETAFILE emf, const RECT* rect) {
+    auto* dc = zq::gdi::DeviceContext::FromHandle(hdc);
+    if (!dc || !emf || !rect) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    auto* mf = reinterpret_cast<MetaFile*>(emf);
+    POINT corners[2] = {{rect->left, rect->top}, {rect->right, rect->bottom}};
+    LPtoDP(hdc, corners, 2);
+    PlayStats s = Play(hdc, mf->doc, {corners[0].x, corners[0].y, corners[1].x, corners[1].y});
+    return s.failed == 0 ? TRUE : FALSE;
+}
+
+}  // extern "C"
