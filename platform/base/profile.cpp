@@ -389,8 +389,11 @@ DWORD GetString(const Char* section, const Char* key, const Char* def, Char* buf
     if (!key) {
         auto s = text ? FindSection(*text, sec) : std::nullopt;
         if (s) return PutList(KeyNames(*text, *s), buffer, size);
-        return PutList(fallback.empty() ? std::vector<std::u16string>{} : std::vector<std::u16string>{fallback}, buffer,
-                       size);
+        // A missing section gives the default, as a missing key does; a
+        // second NUL still ends it as a list.
+        const DWORD n = PutString(fallback, buffer, size);
+        if (n + 1 < size) buffer[n + 1] = Char(0);
+        return n;
     }
     auto value = text ? Value(*text, sec, In(key)) : std::nullopt;
     return PutString(value ? *value : fallback, buffer, size);

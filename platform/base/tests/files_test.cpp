@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -111,6 +113,40 @@ TEST_F(Files, SharingModesConflictBetweenHandles) {
     EXPECT_TRUE(DeleteFileA("C:\\s.txt"));
     CloseHandle(withDelete);
     EXPECT_FALSE(fs::exists(Host("c/s.txt")));
+}
+
+TEST_F(Files, SharingHoldsBetweenProcesses) {
+    WriteHost("c/shared.bin", "data");
+    int ready[2], release[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(release), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        HANDLE h = CreateFileA("C:\\shared.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        const char state = h == INVALID_HANDLE_VALUE ? 'n' : 'y';
+        (void)!::write(ready[1], &state, 1);
+        char c;
+        (void)!::read(release[0], &c, 1);
+        _exit(0);
+    }
+    char state = 0;
+    ASSERT_EQ(::read(ready[0], &state, 1), 1);
+    ASSERT_EQ(state, 'y');
+    SetLastError(0);
+    EXPECT_EQ(CreateFileA("C:\\shared.bin", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                          0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    EXPECT_FALSE(DeleteFileA("C:\\shared.bin"));
+    (void)!::write(release[1], "x", 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
+    // The child's handle went with it.
+    HANDLE h = CreateFileA("C:\\shared.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
 }
 
 TEST_F(Files, ReadWriteSeekAndCut) {

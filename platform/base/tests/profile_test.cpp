@@ -74,6 +74,10 @@ TEST_F(Profile, ReadsValuesAsWindowsTrimsThem) {
         {"General", "Missing", "dflt"},
     };
     for (const auto& c : cases) EXPECT_EQ(Get(c.section, c.key, "dflt  "), c.expected) << c.section << "/" << c.key;
+    // Probing a whole section: a missing one gives the default back.
+    char probe[8];
+    EXPECT_EQ(GetPrivateProfileStringA("Missing", nullptr, "dflt", probe, sizeof probe, kIni), 4u);
+    EXPECT_EQ(std::string(probe, 6), std::string("dflt\0\0", 6));
     EXPECT_EQ(GetPrivateProfileIntA("General", "Count", 5, kIni), 42u);
     EXPECT_EQ(static_cast<INT>(GetPrivateProfileIntA("General", "Negative", 5, kIni)), -7);
     EXPECT_EQ(GetPrivateProfileIntA("General", "Name", 5, kIni), 0u);
