@@ -18,17 +18,22 @@ namespace fs = std::filesystem;
 namespace {
 
 const fs::path& Root() {
-    static const fs::path root = [] {
+    // Never destroyed, so that the exit handler can still remove it.
+    static const fs::path* root = new fs::path([] {
         std::string tmpl = (fs::temp_directory_path() / "zqfuzz-XXXXXX").string();
         if (!::mkdtemp(tmpl.data())) std::abort();
         fs::create_directories(fs::path(tmpl) / "c" / "windows");
+        return fs::path(tmpl);
+    }());
+    static const bool cleanup = [] {
         std::atexit([] {
             std::error_code ec;
-            fs::remove_all(Root(), ec);
+            fs::remove_all(*root, ec);
         });
-        return fs::path(tmpl);
+        return true;
     }();
-    return root;
+    (void)cleanup;
+    return *root;
 }
 
 constexpr DWORD kSize = 1 << 16;
