@@ -2,6 +2,7 @@
 // read back through the resource API from the module and from its
 // standalone resource file.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +14,9 @@
 
 #include "base/error.h"
 #include "base/loader.h"
+#include "base/locale.h"
 #include "base/resources.h"
+#include "base/root.h"
 #include "base/text.h"
 
 namespace fs = std::filesystem;
@@ -41,10 +44,19 @@ std::vector<BYTE> FileBytes(const fs::path& p) {
 class Resources : public ::testing::Test {
 protected:
     void SetUp() override {
+        std::string tmpl = (fs::temp_directory_path() / "zqres-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+        root_ = tmpl;
+        zq::SetSystemRoot(root_);
         module_ = LoadLibraryW(zq::Utf8ToUtf16((BinaryDir() / "platform/base/tests/modules/zqtestmod.so").string()).c_str());
         ASSERT_NE(module_, nullptr) << zq::LastLoadError();
     }
-    void TearDown() override { FreeLibrary(module_); }
+    void TearDown() override {
+        FreeLibrary(module_);
+        zq::SetSystemRoot({});
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
 
     std::vector<BYTE> Resource(LPCWSTR name, LPCWSTR type) {
         HRSRC r = FindResourceW(module_, name, type);
@@ -53,6 +65,7 @@ protected:
     }
 
     HMODULE module_ = nullptr;
+    fs::path root_;
 };
 
 TEST_F(Resources, LoadStringWCopiesTruncatesAndTerminates) {
@@ -71,7 +84,7 @@ TEST_F(Resources, LoadStringWCopiesTruncatesAndTerminates) {
         {1, 10, 5, u"Hello"},
         {17, 64, 12, u"Second block"},
         {3, 10, 0, u""},   // empty string
-        {6, 10, 0, u""},   // absent in a present block
+        {7, 10, 0, u""},   // absent in a present block
         {40, 10, 0, u""},  // absent block
     };
     for (const auto& c : cases) {
@@ -109,6 +122,23 @@ TEST_F(Resources, LoadStringAConvertsToTheAnsiCodePage) {
         EXPECT_EQ(LoadStringA(module_, c.id, buffer.data(), c.size), c.result) << c.id;
         EXPECT_EQ(std::string(buffer.c_str()), c.text) << c.id;
         EXPECT_EQ(buffer[static_cast<size_t>(c.size)], '#');
+    }
+}
+
+TEST_F(Resources, LoadStringANeverCutsADoubleByteCharacter) {
+    zq::LocaleSettings japanese;
+    japanese.ansiCodePage = 932;
+    zq::ScopedLocaleSettings scope(japanese);
+    // "日本語" is six bytes in code page 932.
+    struct Case {
+        int size;
+        int result;
+    } cases[] = {{7, 6}, {6, 4}, {5, 4}, {4, 2}, {3, 2}, {2, 0}};
+    for (const auto& c : cases) {
+        std::string buffer(16, '#');
+        EXPECT_EQ(LoadStringA(module_, 6, buffer.data(), c.size), c.result) << c.size;
+        EXPECT_EQ(buffer[static_cast<size_t>(c.result)], '\0') << c.size;
+        EXPECT_EQ(std::string(buffer.c_str()), zq::WideToAnsi(u"日本語", 932).substr(0, static_cast<size_t>(c.result)));
     }
 }
 

@@ -8,6 +8,7 @@ inline constexpr int IDS_EMPTY = 3;
 inline constexpr int IDS_ANSI = 4;
 inline constexpr int IDS_SECOND_BLOCK = 17;
 inline constexpr int IDS_GERMAN_ONLY = 5;
+inline constexpr int IDS_JAPANESE = 6;
 inline constexpr int IDD_SMALL = 100;
 inline constexpr int IDM_MAIN = 200;
 inline constexpr int IDB_TINY = 300;
