@@ -229,3 +229,43 @@ TEST(HookMask, DecidesWhichCallsReachTheDriver) {
 }
 
 }  // namespace
+
+namespace {
+
+// ResetDC between pages: a new PDEV takes over through DrvResetPDEV, the old
+// one is disabled, and the new one gets its surface.
+TEST(DriverOrder, ResetBetweenPages) {
+    RecordingDriver drv;
+    TestDriverSettings s;
+    HDC dc = Open(s);
+    ASSERT_NE(dc, nullptr);
+    DOCINFOW di{sizeof(DOCINFOW), u"R", nullptr, nullptr, 0};
+    ASSERT_GT(StartDocW(dc, &di), 0);
+    ASSERT_GT(StartPage(dc), 0);
+    EXPECT_EQ(ResetDCW(dc, nullptr), nullptr);  // not inside a page
+    ASSERT_GT(EndPage(dc), 0);
+    s.width = 80;
+    TestDevmode dm = MakeTestDevmode(s);
+    drv.Clear();
+    ASSERT_EQ(ResetDCW(dc, &dm.dm), dc);
+    EXPECT_EQ(GetDeviceCaps(dc, HORZRES), 80);
+    EXPECT_EQ(drv.Calls(), (Calls{"EnablePDEV", "ResetPDEV", "DisableSurface", "DisablePDEV", "CompletePDEV",
+                                  "EnableSurface"}));
+    ASSERT_GT(StartPage(dc), 0);
+    ASSERT_GT(EndPage(dc), 0);
+    ASSERT_GT(EndDoc(dc), 0);
+    DeleteDC(dc);
+
+    // A driver that refuses the reset keeps the old PDEV.
+    s.failAt = INDEX_DrvResetPDEV;
+    TestDevmode failing = MakeTestDevmode(s);
+    dc = Open(s);
+    ASSERT_NE(dc, nullptr);
+    drv.Clear();
+    EXPECT_EQ(ResetDCW(dc, &failing.dm), nullptr);
+    EXPECT_EQ(drv.Calls(), (Calls{"EnablePDEV", "ResetPDEV", "DisablePDEV"}));
+    EXPECT_EQ(GetDeviceCaps(dc, HORZRES), 80);
+    DeleteDC(dc);
+}
+
+}  // namespace
