@@ -40,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
 #include "base/types.h"
 
 // An export, to be cast to its real type. `void (*)()` is the one function
@@ -55,7 +56,6 @@ constexpr DWORD DONT_RESOLVE_DLL_REFERENCES = 0x00000001;
 constexpr DWORD LOAD_LIBRARY_AS_DATAFILE = 0x00000002;
 constexpr DWORD LOAD_WITH_ALTERED_SEARCH_PATH = 0x00000008;
 
-constexpr DWORD ERROR_DLL_INIT_FAILED = 1114;
 
 extern "C" {
 HMODULE LoadLibraryA(LPCSTR name);

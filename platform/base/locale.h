@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "base/error.h"
 #include "base/types.h"
 
 constexpr LCID LOCALE_NEUTRAL = 0x0000;
@@ -49,7 +50,6 @@ constexpr DWORD MAX_COMPUTERNAME_LENGTH = 15;
 constexpr DWORD UNLEN = 256;
 
 // GetComputerName's answer for a short buffer.
-constexpr DWORD ERROR_BUFFER_OVERFLOW = 111;
 
 extern "C" {
 

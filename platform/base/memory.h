@@ -9,6 +9,7 @@
 
 #include <cstddef>
 
+#include "base/error.h"
 #include "base/types.h"
 
 constexpr DWORD HEAP_NO_SERIALIZE = 0x00000001;
@@ -42,7 +43,6 @@ constexpr UINT LPTR = LMEM_FIXED | LMEM_ZEROINIT;
 constexpr UINT LHND = LMEM_MOVEABLE | LMEM_ZEROINIT;
 
 // GlobalUnlock of a block that is not locked.
-constexpr DWORD ERROR_NOT_LOCKED = 158;
 
 extern "C" {
 

@@ -29,19 +29,6 @@
 
 constexpr DWORD MAX_PATH = 260;
 
-// Error codes of the file and path calls beyond those of base/error.h.
-constexpr DWORD ERROR_BAD_FORMAT = 11;
-constexpr DWORD ERROR_NOT_SAME_DEVICE = 17;
-constexpr DWORD ERROR_NO_MORE_FILES = 18;
-constexpr DWORD ERROR_GEN_FAILURE = 31;
-constexpr DWORD ERROR_BUFFER_OVERFLOW = 111;
-constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
-constexpr DWORD ERROR_NOT_LOCKED = 158;
-constexpr DWORD ERROR_BAD_PATHNAME = 161;
-constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
-constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
-constexpr DWORD ERROR_DIRECTORY = 267;
-
 extern "C" {
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
 UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/loader.h"
+#include "base/error.h"
 #include "base/types.h"
 
 // Resource types: usable where an LPCSTR or an LPCWSTR type is expected.
@@ -40,10 +41,6 @@ inline constexpr IntResource RT_GROUP_CURSOR{12};
 inline constexpr IntResource RT_GROUP_ICON{14};
 inline constexpr IntResource RT_VERSION{16};
 
-constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
-constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
-constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
-constexpr DWORD ERROR_RESOURCE_LANG_NOT_FOUND = 1815;
 
 using ENUMRESNAMEPROCA = BOOL (*)(HMODULE, LPCSTR type, LPSTR name, LONG_PTR param);
 using ENUMRESNAMEPROCW = BOOL (*)(HMODULE, LPCWSTR type, LPWSTR name, LONG_PTR param);

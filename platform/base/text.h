@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/error.h"
 #include "base/types.h"
 
 constexpr UINT CP_ACP = 0;
@@ -36,7 +37,6 @@ constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x400;
 
 // An input sequence that has no character in the code page (with
 // MB_ERR_INVALID_CHARS or WC_ERR_INVALID_CHARS).
-constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 
 // CompareString flags and results.
 constexpr DWORD NORM_IGNORECASE = 0x1;
