@@ -48,7 +48,7 @@ std::shared_ptr<EngineFont> RealisedFont(DeviceContext& dc) {
         double ratio = 100.0 / std::max<LONG>(1, probe->Ascent() + probe->Descent());
         em = cell * ratio;
     }
-    em = std::clamp(em, 1.0, 8192.0);
+    em = std::clamp(em, 1.0, 4096.0);  // 295 pt at 1000 dpi; larger glyphs are refused
     SIZE res{DpiX(dc), DpiY(dc)};
     s.realised = std::shared_ptr<EngineFont>(EngineFont::Create(*found, em, weight, lf.lfItalic != 0, res).release());
     return s.realised;

@@ -13,18 +13,24 @@
 namespace zq::gdi {
 namespace {
 
-// Pixels a glyph's bits cover, placed at its origin.
-void AddGlyph(std::vector<RECTL>& runs, const GLYPHBITS* gb, POINTL at) {
+// Pixels a glyph's bits cover, placed at its origin; only what lies in
+// `limit` (the clip's bounds) is kept, so huge glyphs cost no more than the
+// surface they land on.
+void AddGlyph(std::vector<RECTL>& runs, const GLYPHBITS* gb, POINTL at, const RECTL& limit) {
     LONG w = gb->sizlBitmap.cx, h = gb->sizlBitmap.cy;
     size_t rowBytes = static_cast<size_t>(w + 7) / 8;
-    LONG left = at.x + gb->ptlOrigin.x, top = at.y + gb->ptlOrigin.y;
-    for (LONG y = 0; y < h; ++y) {
+    int64_t left64 = int64_t{at.x} + gb->ptlOrigin.x, top64 = int64_t{at.y} + gb->ptlOrigin.y;
+    if (left64 >= limit.right || top64 >= limit.bottom || left64 + w <= limit.left || top64 + h <= limit.top) return;
+    LONG left = static_cast<LONG>(left64), top = static_cast<LONG>(top64);
+    LONG y0 = std::max<LONG>(0, limit.top - top), y1 = std::min<LONG>(h, limit.bottom - top);
+    LONG x0 = std::max<LONG>(0, limit.left - left), x1 = std::min<LONG>(w, limit.right - left);
+    for (LONG y = y0; y < y1; ++y) {
         const BYTE* row = gb->aj + rowBytes * y;
-        LONG x = 0;
-        while (x < w) {
-            while (x < w && !(row[x / 8] & (0x80 >> (x % 8)))) ++x;
+        LONG x = x0;
+        while (x < x1) {
+            while (x < x1 && !(row[x / 8] & (0x80 >> (x % 8)))) ++x;
             LONG start = x;
-            while (x < w && (row[x / 8] & (0x80 >> (x % 8)))) ++x;
+            while (x < x1 && (row[x / 8] & (0x80 >> (x % 8)))) ++x;
             if (x > start) runs.push_back({left + start, top + y, left + x, top + y + 1});
         }
     }
@@ -54,6 +60,7 @@ extern "C" BOOL EngTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* p
     ULONG rop2 = mix & 0xFF;
     ULONG rop3 = (rop2 >= 1 && rop2 <= 16) ? Rop3FromRop2(rop2) : ROP3_PATCOPY;
     std::vector<RECTL> runs;
+    const RECTL limit = clip.Bounds();
     auto* str = static_cast<EngineString*>(pstro);
     str->EnumStart();
     ULONG count = 0;
@@ -62,7 +69,7 @@ extern "C" BOOL EngTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* p
     do {
         more = str->Enum(&count, &pos, true);
         for (ULONG i = 0; i < count; ++i)
-            if (pos[i].pgdf && pos[i].pgdf->pgb) AddGlyph(runs, pos[i].pgdf->pgb, pos[i].ptl);
+            if (pos[i].pgdf && pos[i].pgdf->pgb) AddGlyph(runs, pos[i].pgdf->pgb, pos[i].ptl, limit);
     } while (more);
     str->EnumStart();
     if (!runs.empty() && pboFore && !FillRegion(pso, Region::FromRects(runs).Intersect(clip), pboFore, pptlOrg, rop3))

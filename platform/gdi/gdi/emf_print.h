@@ -1,0 +1,25 @@
+// Printing a metafile document the spooler's way: the document is spooled
+// as an EMF job, then played onto a device context of the printer, whose
+// driver produces the printer's own job.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "gdi/emf_player.h"
+
+namespace zq::emf {
+
+struct PrintResult {
+    std::string error;      // empty on success: one line, what failed
+    DWORD spoolJob = 0;     // the EMF job
+    DWORD outputJob = 0;    // the job the driver wrote (0: it wrote none)
+    PlayStats stats;
+};
+
+PrintResult PrintDocument(std::u16string_view printer, std::span<const uint8_t> emf, std::u16string_view docName,
+                          const DEVMODEW* devmode = nullptr);
+
+}  // namespace zq::emf
