@@ -37,7 +37,7 @@ std::string Code() { return " (error " + std::to_string(GetLastError()) + ")"; }
 }  // namespace
 
 PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8_t> emf, std::u16string_view docName,
-                          const DEVMODEW* devmode) {
+                          const DEVMODEW* devmode, const std::string& pngPath) {
     PrintResult r;
     auto parsed = ParseEmf(emf);
     if (!parsed.document) {
@@ -79,6 +79,7 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
         r.error = "cannot make a device context on " + store::ToUtf8(name) + Code();
         return r;
     }
+    if (!pngPath.empty()) KeepPages(dc, true);
     DOCINFOW di{sizeof(DOCINFOW), doc.c_str(), nullptr, nullptr, 0};
     bool ok = StartDocW(dc, &di) > 0;
     if (ok) ok = StartPage(dc) > 0;
@@ -97,6 +98,11 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
     if (ok) ok = EndDoc(dc) > 0;
     else AbortDoc(dc);
     DWORD err = GetLastError();
+    if (ok && !pngPath.empty() && !WriteReferencePng(dc, 0, pngPath)) {
+        DeleteDC(dc);
+        r.error = "cannot write " + pngPath;
+        return r;
+    }
     DeleteDC(dc);
     if (!ok) {
         SetLastError(err);

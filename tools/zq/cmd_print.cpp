@@ -13,10 +13,11 @@
 namespace {
 
 const char* const kUsage =
-    "usage: zq print FILE.emf --printer PRINTER [--out JOBFILE]\n\n"
+    "usage: zq print FILE.emf --printer PRINTER [--out JOBFILE] [--png PAGE.png]\n\n"
     "Spools FILE.emf as an EMF job of PRINTER, plays it onto a device context of\n"
     "the printer (its driver renders the page) and reports what was played.\n"
-    "--out JOBFILE  writes the job the driver produced to JOBFILE\n";
+    "--out JOBFILE  writes the job the driver produced to JOBFILE\n"
+    "--png PAGE.png writes the engine's reference render of the page\n";
 
 int Run(const zq::Args& args) {
     if (zq::WantsHelp(args)) {
@@ -26,6 +27,7 @@ int Run(const zq::Args& args) {
     zq::Options opts(args);
     auto printer = opts.Value("--printer");
     auto out = opts.Value("--out");
+    auto png = opts.Value("--png");
     if (auto bad = opts.Unknown()) return zq::UsageError("print", "unknown option " + *bad);
     auto rest = opts.Rest();
     if (rest.size() != 1) return zq::UsageError("print", "give one FILE.emf");
@@ -34,7 +36,8 @@ int Run(const zq::Args& args) {
     if (!in) return zq::Fail("print: cannot read " + rest[0]);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
     auto name = std::filesystem::path(rest[0]).filename().string();
-    auto result = zq::emf::PrintDocument(zq::store::FromUtf8(*printer), bytes, zq::store::FromUtf8(name));
+    auto result = zq::emf::PrintDocument(zq::store::FromUtf8(*printer), bytes, zq::store::FromUtf8(name), nullptr,
+                                               png.value_or(""));
     if (!result.error.empty()) return zq::Fail("print: " + rest[0] + ": " + result.error);
     std::printf("printed %s on %s: %zu records played, %zu skipped, %zu refused; EMF job %u",
                 name.c_str(), printer->c_str(), result.stats.played, result.stats.Skipped(), result.stats.failed,

@@ -19,7 +19,9 @@ struct PrintResult {
     PlayStats stats;
 };
 
+// `pngPath`, when not empty, receives the engine's unbanded reference render
+// of the page.
 PrintResult PrintDocument(std::u16string_view printer, std::span<const uint8_t> emf, std::u16string_view docName,
-                          const DEVMODEW* devmode = nullptr);
+                          const DEVMODEW* devmode = nullptr, const std::string& pngPath = {});
 
 }  // namespace zq::emf

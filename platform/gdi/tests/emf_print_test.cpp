@@ -85,7 +85,8 @@ TEST_F(EmfPrint, SamplesPrintBandByBand) {
     for (const Case& c : cases) {
         drv.Clear();
         auto bytes = Sample(c.name);
-        auto r = zq::emf::PrintDocument(u"Zelquor Office", bytes, u"sample", &dm.dm);
+        std::string png = (root_ / (std::string(c.name) + ".png")).string();
+        auto r = zq::emf::PrintDocument(u"Zelquor Office", bytes, u"sample", &dm.dm, png);
         ASSERT_TRUE(r.error.empty()) << c.name << ": " << r.error;
         EXPECT_GT(r.spoolJob, 0u);
         EXPECT_EQ(r.stats.failed, 0u) << c.name;
@@ -112,6 +113,11 @@ TEST_F(EmfPrint, SamplesPrintBandByBand) {
             << c.name;
         EXPECT_GT(drawing, 0u) << c.name;
         EXPECT_EQ(drv.PageCount(), 1u);
+        // The reference render is a PNG file.
+        std::ifstream pngFile(png, std::ios::binary);
+        char magic[4] = {};
+        pngFile.read(magic, 4);
+        EXPECT_EQ(std::string(magic + 1, 3), "PNG") << c.name;
     }
 }
 
