@@ -180,6 +180,21 @@ std::shared_ptr<Bitmap> CopyArea(const BitmapObject& bmp, RECTL& area) {
     return out;
 }
 
+// Ends an open document without printing it: DrvEndDoc with ED_ABORTDOC and
+// the spooler's job, if any, removed.
+bool AbortDocument(DeviceContext& dc) {
+    dc.docOpen = false;
+    dc.pageOpen = false;
+    dc.page.clear();
+    bool ok = dc.device->EndDoc(ED_ABORTDOC) != FALSE;
+    if (dc.printer) {
+        DWORD err = GetLastError();
+        AbortPrinter(dc.printer);
+        SetLastError(err);
+    }
+    return ok;
+}
+
 }  // namespace
 
 GdiObject::GdiObject() {
@@ -431,7 +446,7 @@ HDC CreateCompatibleDC(HDC hdc) {
 BOOL DeleteDC(HDC hdc) {
     auto* dc = Dc(hdc);
     if (!dc) return FALSE;
-    if (dc->docOpen && dc->device) dc->device->EndDoc(1);
+    if (dc->docOpen && dc->device) AbortDocument(*dc);
     if (dc->brush) --dc->brush->selections;
     if (dc->bitmap) --dc->bitmap->selections;
     HANDLE printer = dc->printer;
@@ -482,8 +497,25 @@ int StartDocW(HDC hdc, const DOCINFOW* info) {
         return -1;
     }
     std::u16string name = info && info->lpszDocName ? std::u16string(info->lpszDocName) : std::u16string();
-    DWORD job = g_jobId++;
-    if (!dc->device->StartDoc(name, job)) return -1;
+    // A DC on a printer of the spooler writes a RAW job: what the driver
+    // sends through WritePrinter lands in it. A DC on a driver file alone has
+    // no spooler and numbers its documents itself.
+    DWORD job = 0;
+    if (dc->printer) {
+        std::u16string output = info && info->lpszOutput ? std::u16string(info->lpszOutput) : std::u16string();
+        std::u16string datatype = u"RAW";
+        DOC_INFO_1W spool{name.data(), output.empty() ? nullptr : output.data(), datatype.data()};
+        job = StartDocPrinterW(dc->printer, 1, reinterpret_cast<LPBYTE>(&spool));
+        if (!job) return -1;
+    } else {
+        job = g_jobId++;
+    }
+    if (!dc->device->StartDoc(name, job)) {
+        DWORD err = GetLastError();
+        if (dc->printer) AbortPrinter(dc->printer);
+        SetLastError(err);
+        return -1;
+    }
     dc->docOpen = true;
     return static_cast<int>(job);
 }
@@ -523,21 +555,27 @@ int EndDoc(HDC hdc) {
         return -1;
     }
     if (dc->pageOpen && EndPage(hdc) < 0) {
-        dc->docOpen = false;
-        dc->device->EndDoc(1);
+        DWORD err = GetLastError();
+        AbortDocument(*dc);
+        SetLastError(err);
         return -1;
     }
     dc->docOpen = false;
-    return dc->device->EndDoc(0) ? 1 : -1;
+    if (!dc->device->EndDoc(0)) {
+        // A document the driver could not finish is no job to print.
+        DWORD err = GetLastError();
+        if (dc->printer) AbortPrinter(dc->printer);
+        SetLastError(err);
+        return -1;
+    }
+    if (dc->printer && !EndDocPrinter(dc->printer)) return -1;
+    return 1;
 }
 
 int AbortDoc(HDC hdc) {
     auto* dc = Dc(hdc);
     if (!dc || !dc->device || !dc->docOpen) return -1;
-    dc->docOpen = false;
-    dc->pageOpen = false;
-    dc->page.clear();
-    return dc->device->EndDoc(1) ? 1 : -1;
+    return AbortDocument(*dc) ? 1 : -1;
 }
 
 HDC ResetDCW(HDC hdc, const DEVMODEW* devmode) {
@@ -708,7 +746,9 @@ HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitCount, const vo
 }
 
 HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT usage, void** bits, HANDLE, DWORD) {
-    auto dib = LoadDib(info, nullptr, usage);
+    // The application fills the bits after the call; nothing follows the
+    // header and colour table in its structure.
+    auto dib = NewDib(info, usage);
     if (!dib) return nullptr;
     auto* obj = new BitmapObject();
     obj->bitmap = dib->bitmap;

@@ -8,7 +8,12 @@
 
 namespace zq::gdi {
 
-std::optional<Dib> LoadDib(const BITMAPINFO* info, const void* bits, UINT usage) {
+namespace {
+
+// Where the bits of a DIB come from.
+enum class Bits { Packed, Given, Zeroed };
+
+std::optional<Dib> MakeDib(const BITMAPINFO* info, Bits from, const void* bits, UINT usage) {
     auto fail = [] {
         SetLastError(ERROR_INVALID_PARAMETER);
         return std::nullopt;
@@ -64,13 +69,24 @@ std::optional<Dib> LoadDib(const BITMAPINFO* info, const void* bits, UINT usage)
     }
     // Deeper images may carry an optional colour table before their bits.
     if (!fields && h.biBitCount > 8) tableBytes = 4 * size_t(h.biClrUsed);
-    const BYTE* data = bits ? static_cast<const BYTE*>(bits) : colors + tableBytes;
     dib.bitmap = std::make_shared<Bitmap>(h.biWidth, height, format, dib.bottomUp ? 0 : BMF_TOPDOWN);
     if (!*dib.bitmap) return std::nullopt;
-    std::memcpy(dib.bitmap->Get()->pvBits, data, size_t(stride) * height);
+    const BYTE* data = from == Bits::Given ? static_cast<const BYTE*>(bits)
+                       : from == Bits::Packed ? colors + tableBytes
+                                              : nullptr;
+    // Engine bitmaps start zeroed, which is what a new section holds.
+    if (data) std::memcpy(dib.bitmap->Get()->pvBits, data, size_t(stride) * height);
     if (dib.palette) dib.bitmap->Get()->palette = dib.palette.get();
     return dib;
 }
+
+}  // namespace
+
+std::optional<Dib> LoadDib(const BITMAPINFO* info, const void* bits, UINT usage) {
+    return MakeDib(info, bits ? Bits::Given : Bits::Packed, bits, usage);
+}
+
+std::optional<Dib> NewDib(const BITMAPINFO* info, UINT usage) { return MakeDib(info, Bits::Zeroed, nullptr, usage); }
 
 std::optional<Dib> LoadPackedDib(std::span<const BYTE> bytes, UINT usage) {
     auto fail = [] {

@@ -3,7 +3,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <set>
 #include <vector>
 
 #include "base/error.h"
@@ -19,18 +18,6 @@ struct Printer {
         if (h) ClosePrinter(h);
     }
 };
-
-std::set<DWORD> Jobs(HANDLE h) {
-    std::set<DWORD> ids;
-    DWORD needed = 0, count = 0;
-    EnumJobsW(h, 0, 0xFFFFFFFF, 1, nullptr, 0, &needed, &count);
-    if (!needed) return ids;
-    std::vector<BYTE> buf(needed);
-    if (!EnumJobsW(h, 0, 0xFFFFFFFF, 1, buf.data(), needed, &needed, &count)) return ids;
-    auto* jobs = reinterpret_cast<JOB_INFO_1W*>(buf.data());
-    for (DWORD i = 0; i < count; ++i) ids.insert(jobs[i].JobId);
-    return ids;
-}
 
 std::string Code() { return " (error " + std::to_string(GetLastError()) + ")"; }
 
@@ -73,7 +60,6 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
         r.error = "the spooled job is not the document: " + fromSpool.error;
         return r;
     }
-    std::set<DWORD> before = Jobs(p.h);
     HDC dc = CreateDCW(u"WINSPOOL", name.c_str(), nullptr, devmode);
     if (!dc) {
         r.error = "cannot make a device context on " + store::ToUtf8(name) + Code();
@@ -81,7 +67,9 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
     }
     if (!pngPath.empty()) KeepPages(dc, true);
     DOCINFOW di{sizeof(DOCINFOW), doc.c_str(), nullptr, nullptr, 0};
-    bool ok = StartDocW(dc, &di) > 0;
+    // The driver's output is a RAW job of its own, beside the EMF job.
+    int job = StartDocW(dc, &di);
+    bool ok = job > 0;
     if (ok) ok = StartPage(dc) > 0;
     if (ok) {
         // The metafile's frame is the whole sheet; the device's page starts
@@ -109,8 +97,7 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
         r.error = "the driver failed the document" + Code();
         return r;
     }
-    for (DWORD id : Jobs(p.h))
-        if (!before.count(id) && id != r.spoolJob) r.outputJob = std::max(r.outputJob, id);
+    r.outputJob = static_cast<DWORD>(job);
     return r;
 }
 

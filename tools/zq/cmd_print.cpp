@@ -46,9 +46,11 @@ int Run(const zq::Args& args) {
     std::printf("\n");
     for (auto& [kind, count] : result.stats.skipped) std::printf("skipped record kind %u: %zu\n", kind, count);
     if (out) {
-        if (!result.outputJob) return zq::Fail("print: the driver wrote no job, nothing to write to " + *out);
         std::error_code ec;
-        std::filesystem::copy_file(zq::store::JobFile(result.outputJob), *out,
+        auto job = zq::store::JobFile(result.outputJob);
+        if (!result.outputJob || std::filesystem::file_size(job, ec) == 0)
+            return zq::Fail("print: the driver wrote nothing, nothing to write to " + *out);
+        std::filesystem::copy_file(job, *out,
                                    std::filesystem::copy_options::overwrite_existing, ec);
         if (ec) return zq::Fail("print: cannot write " + *out + ": " + ec.message());
     }

@@ -384,6 +384,8 @@ using PFN_DrvEnableSurface = HSURF (*)(DHPDEV dhpdev);
 using PFN_DrvDisableSurface = void (*)(DHPDEV dhpdev);
 using PFN_DrvStartDoc = BOOL (*)(SURFOBJ* pso, LPWSTR pwszDocName, DWORD dwJobId);
 using PFN_DrvEndDoc = BOOL (*)(SURFOBJ* pso, FLONG fl);
+// DrvEndDoc's flag for a document that ends without printing.
+constexpr FLONG ED_ABORTDOC = 1;
 using PFN_DrvStartPage = BOOL (*)(SURFOBJ* pso);
 using PFN_DrvSendPage = BOOL (*)(SURFOBJ* pso);
 using PFN_DrvStartBanding = BOOL (*)(SURFOBJ* pso, POINTL* pptl);

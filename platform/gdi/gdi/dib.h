@@ -20,6 +20,10 @@ struct Dib {
 // is not one the engine draws (compressed, DIB_PAL_COLORS, bad sizes).
 std::optional<Dib> LoadDib(const BITMAPINFO* info, const void* bits, UINT usage);
 
+// A DIB of the header's size and colours with bits all zero: the header
+// alone is read (CreateDIBSection).
+std::optional<Dib> NewDib(const BITMAPINFO* info, UINT usage);
+
 // The same for a packed DIB held in `bytes` (header, masks or colour table,
 // bits): nothing is read outside them.
 std::optional<Dib> LoadPackedDib(std::span<const BYTE> bytes, UINT usage = DIB_RGB_COLORS);

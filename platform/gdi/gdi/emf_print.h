@@ -15,7 +15,7 @@ namespace zq::emf {
 struct PrintResult {
     std::string error;      // empty on success: one line, what failed
     DWORD spoolJob = 0;     // the EMF job
-    DWORD outputJob = 0;    // the job the driver wrote (0: it wrote none)
+    DWORD outputJob = 0;    // the RAW job of the driver's output
     PlayStats stats;
 };
 

@@ -2,7 +2,9 @@
 // tables, and bounds of packed images.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "base/error.h"
@@ -89,6 +91,35 @@ TEST(Dib, BitFieldsGiveTheirMasks) {
     ASSERT_TRUE(dib);
     EXPECT_FALSE(dib->bottomUp);
     EXPECT_EQ(dib->palette->ToRgb(dib->bitmap->Get()->Pixel(0, 0)), RGB(255, 0, 0));
+}
+
+// A section's caller hands only its header and colour table: nothing past
+// them may be read (each buffer is cut to that size so that the address
+// sanitizer sees a read beyond it), and the bits start zero.
+TEST(Dib, SectionReadsTheHeaderAloneAndStartsZeroed) {
+    struct Case {
+        LONG width, height;
+        WORD bpp;
+        DWORD compression;
+        size_t table;  // bytes of colour table or masks the caller gives
+    };
+    const Case cases[] = {{100, 50, 24, BI_RGB, 0}, {33, -7, 1, BI_RGB, 8}, {16, 16, 32, BI_BITFIELDS, 12}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bpp);
+        auto info = std::make_unique<BYTE[]>(sizeof(BITMAPINFOHEADER) + c.table);
+        auto packed = Packed(c.width, c.height, c.bpp, c.compression);
+        std::memcpy(info.get(), packed.data(), sizeof(BITMAPINFOHEADER));
+        std::memset(info.get() + sizeof(BITMAPINFOHEADER), 0xFF, c.table);
+        void* bits = nullptr;
+        HBITMAP bmp = CreateDIBSection(nullptr, reinterpret_cast<const BITMAPINFO*>(info.get()), DIB_RGB_COLORS,
+                                       &bits, nullptr, 0);
+        ASSERT_NE(bmp, nullptr);
+        ASSERT_NE(bits, nullptr);
+        size_t bytes = (size_t(c.width) * c.bpp + 31) / 32 * 4 * size_t(c.height < 0 ? -c.height : c.height);
+        auto* p = static_cast<const BYTE*>(bits);
+        EXPECT_TRUE(std::all_of(p, p + bytes, [](BYTE b) { return b == 0; }));
+        DeleteObject(bmp);
+    }
 }
 
 }  // namespace

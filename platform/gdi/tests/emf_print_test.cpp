@@ -19,54 +19,13 @@
 
 namespace {
 
-LPWSTR W(const char16_t* s) { return const_cast<LPWSTR>(s); }
-
 std::vector<uint8_t> Sample(const std::string& name) {
     const char* src = std::getenv("ZQ_SOURCE_DIR");
     std::ifstream in(std::filesystem::path(src ? src : ".") / "platform/gdi/tests/data/emf" / name, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-class EmfPrint : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/zq-emfprint-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        zq::SetSystemRoot(root_);
-        zq::store::SetRegistryUser(u"tester");
-        auto dir = zq::MapPath(u"C:\\WINDOWS\\system32\\spool\\drivers\\w32x86\\3");
-        ASSERT_TRUE(dir);
-        std::filesystem::create_directories(*dir);
-        driverFile_ = (*dir / "zqtestdrv.so").string();
-        std::filesystem::copy_file(ZQ_TEST_DRIVER_PATH, driverFile_);
-        DRIVER_INFO_3W d{};
-        d.cVersion = 3;
-        d.pName = W(u"Zelquor Test Raster");
-        d.pEnvironment = W(u"Windows NT x86");
-        d.pDriverPath = W(u"zqtestdrv.so");
-        d.pDataFile = W(u"zqtest.bin");
-        d.pConfigFile = W(u"zqtestui.so");
-        ASSERT_TRUE(AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&d)));
-        PRINTER_INFO_2W info{};
-        info.pPrinterName = W(u"Zelquor Office");
-        info.pDriverName = W(u"Zelquor Test Raster");
-        info.pPortName = W(u"LPT1:");
-        info.pPrintProcessor = W(u"WinPrint");
-        info.pDatatype = W(u"RAW");
-        HANDLE h = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
-        ASSERT_NE(h, nullptr);
-        ClosePrinter(h);
-    }
-    void TearDown() override {
-        zq::SetSystemRoot({});
-        zq::store::SetRegistryUser(u"");
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-    }
-    std::filesystem::path root_;
-    std::string driverFile_;
-};
+using EmfPrint = SpoolerPrinterTest;
 
 TEST_F(EmfPrint, SamplesPrintBandByBand) {
     RecordingDriver drv(driverFile_);
@@ -95,6 +54,15 @@ TEST_F(EmfPrint, SamplesPrintBandByBand) {
         std::ifstream job(zq::store::JobFile(r.spoolJob), std::ios::binary);
         std::vector<uint8_t> spooled((std::istreambuf_iterator<char>(job)), {});
         EXPECT_EQ(spooled, bytes) << c.name;
+        // The driver's output is a RAW job of its own.
+        ASSERT_GT(r.outputJob, 0u);
+        EXPECT_NE(r.outputJob, r.spoolJob);
+        EXPECT_EQ(JobBytes(r.outputJob), "DOC sample\nPAGE 1\nEND\n") << c.name;
+        auto jobs = Jobs();
+        EXPECT_NE(std::find(jobs.begin(), jobs.end(), std::pair<DWORD, std::u16string>{r.spoolJob, u"NT EMF 1.008"}),
+                  jobs.end());
+        EXPECT_NE(std::find(jobs.begin(), jobs.end(), std::pair<DWORD, std::u16string>{r.outputJob, u"RAW"}),
+                  jobs.end());
         // Hook order: one document, one page of four bands, drawing in them.
         auto calls = drv.Calls();
         std::vector<std::string> frame;

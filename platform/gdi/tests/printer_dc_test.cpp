@@ -16,51 +16,7 @@
 
 namespace {
 
-LPWSTR W(const char16_t* s) { return const_cast<LPWSTR>(s); }
-
-class PrinterDc : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/zq-gdi-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        zq::SetSystemRoot(root_);
-        zq::store::SetRegistryUser(u"tester");
-        // The driver file sits in the driver directory, as an installed
-        // driver would.
-        auto dir = zq::MapPath(u"C:\\WINDOWS\\system32\\spool\\drivers\\w32x86\\3");
-        ASSERT_TRUE(dir);
-        std::filesystem::create_directories(*dir);
-        driverFile_ = (*dir / "zqtestdrv.so").string();
-        std::filesystem::copy_file(ZQ_TEST_DRIVER_PATH, driverFile_);
-
-        DRIVER_INFO_3W d{};
-        d.cVersion = 3;
-        d.pName = W(u"Zelquor Test Raster");
-        d.pEnvironment = W(u"Windows NT x86");
-        d.pDriverPath = W(u"zqtestdrv.so");
-        d.pDataFile = W(u"zqtest.bin");
-        d.pConfigFile = W(u"zqtestui.so");
-        ASSERT_TRUE(AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&d)));
-        PRINTER_INFO_2W info{};
-        info.pPrinterName = W(u"Zelquor Office");
-        info.pDriverName = W(u"Zelquor Test Raster");
-        info.pPortName = W(u"LPT1:");
-        info.pPrintProcessor = W(u"WinPrint");
-        info.pDatatype = W(u"RAW");
-        HANDLE h = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
-        ASSERT_NE(h, nullptr);
-        ClosePrinter(h);
-    }
-    void TearDown() override {
-        zq::SetSystemRoot({});
-        zq::store::SetRegistryUser(u"");
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-    }
-    std::filesystem::path root_;
-    std::string driverFile_;
-};
+using PrinterDc = SpoolerPrinterTest;
 
 TEST_F(PrinterDc, LoadsThePrintersDriverAndPrintsAPage) {
     RecordingDriver drv(driverFile_);
@@ -87,6 +43,73 @@ TEST_F(PrinterDc, LoadsThePrintersDriverAndPrintsAPage) {
     EXPECT_NE(std::find(calls.begin(), calls.end(), "NextBand 0,16"), calls.end());
     EXPECT_EQ(calls.back(), "DisableDriver");
     ASSERT_EQ(drv.PageCount(), 1u);
+    EXPECT_EQ(Jobs().size(), 1u);
+}
+
+// What the driver writes through WritePrinter lands in a RAW job of the
+// printer, numbered as StartDoc answers.
+TEST_F(PrinterDc, DocumentIsARawJobOfThePrinter) {
+    RecordingDriver drv(driverFile_);
+    TestDevmode dm = MakeTestDevmode(TestDriverSettings{});
+    HDC dc = CreateDCW(u"WINSPOOL", kPrinter, nullptr, &dm.dm);
+    ASSERT_NE(dc, nullptr) << GetLastError();
+    DOCINFOW di{sizeof(DOCINFOW), u"Report", nullptr, nullptr, 0};
+    int job = StartDocW(dc, &di);
+    ASSERT_GT(job, 0);
+    for (int page = 0; page < 2; ++page) {
+        ASSERT_GT(StartPage(dc), 0);
+        ASSERT_GT(EndPage(dc), 0);
+    }
+    ASSERT_GT(EndDoc(dc), 0);
+    EXPECT_TRUE(DeleteDC(dc));
+    auto calls = drv.Calls();
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "StartDoc Report " + std::to_string(job)), calls.end());
+    EXPECT_EQ(Jobs(), (std::vector<std::pair<DWORD, std::u16string>>{{DWORD(job), u"RAW"}}));
+    EXPECT_EQ(JobBytes(DWORD(job)), "DOC Report\nPAGE 1\nPAGE 2\nEND\n");
+}
+
+// A document that does not end well leaves no job behind, and the driver
+// hears ED_ABORTDOC.
+TEST_F(PrinterDc, AbortedAndFailedDocumentsLeaveNoJob) {
+    RecordingDriver drv(driverFile_);
+    enum class End { AbortDoc, DriverEndDocFails, DeleteDcOpen, DriverStartDocFails };
+    for (End how : {End::AbortDoc, End::DriverEndDocFails, End::DeleteDcOpen, End::DriverStartDocFails}) {
+        SCOPED_TRACE(static_cast<int>(how));
+        drv.Clear();
+        TestDriverSettings s;
+        if (how == End::DriverEndDocFails) s.failAt = INDEX_DrvEndDoc;
+        if (how == End::DriverStartDocFails) s.failAt = INDEX_DrvStartDoc;
+        TestDevmode dm = MakeTestDevmode(s);
+        HDC dc = CreateDCW(u"WINSPOOL", kPrinter, nullptr, &dm.dm);
+        ASSERT_NE(dc, nullptr);
+        DOCINFOW di{sizeof(DOCINFOW), u"Lost", nullptr, nullptr, 0};
+        SetLastError(0);
+        int job = StartDocW(dc, &di);
+        if (how == End::DriverStartDocFails) {
+            EXPECT_EQ(job, -1);
+            EXPECT_EQ(GetLastError(), kTestDriverError);
+        } else {
+            ASSERT_GT(job, 0);
+            ASSERT_GT(StartPage(dc), 0);
+            ASSERT_GT(EndPage(dc), 0);
+            if (how == End::AbortDoc) {
+                EXPECT_EQ(AbortDoc(dc), 1);
+            }
+            if (how == End::DriverEndDocFails) {
+                EXPECT_EQ(EndDoc(dc), -1);
+                EXPECT_EQ(GetLastError(), kTestDriverError);
+            }
+        }
+        EXPECT_TRUE(DeleteDC(dc));
+        if (how == End::AbortDoc || how == End::DeleteDcOpen) {
+            auto calls = drv.Calls();
+            EXPECT_NE(std::find(calls.begin(), calls.end(), "EndDoc 1"), calls.end());
+        }
+        EXPECT_TRUE(Jobs().empty());
+        if (job > 0) {
+            EXPECT_FALSE(std::filesystem::exists(zq::store::JobFile(DWORD(job))));
+        }
+    }
 }
 
 TEST_F(PrinterDc, UnknownPrinterAndMissingDriverFileFail) {

@@ -2,11 +2,20 @@
 #pragma once
 
 #include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "base/paths.h"
+#include "base/root.h"
+#include "store/admin.h"
+#include "store/spooler.h"
 #include "test_driver/test_driver.h"
 
 class RecordingDriver {
@@ -44,4 +53,74 @@ private:
     PFN_TestDriverClear clear_ = nullptr;
     PFN_TestDriverPageCount count_ = nullptr;
     PFN_TestDriverPage page_ = nullptr;
+};
+
+// A fresh system root with the recording test driver installed in the driver
+// directory and one printer on it, "Zelquor Office" on LPT1:.
+class SpoolerPrinterTest : public ::testing::Test {
+protected:
+    static constexpr const char16_t* kPrinter = u"Zelquor Office";
+
+    void SetUp() override {
+        char tmpl[] = "/tmp/zq-gdi-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        root_ = tmpl;
+        zq::SetSystemRoot(root_);
+        zq::store::SetRegistryUser(u"tester");
+        // The driver file sits in the driver directory, as an installed
+        // driver would.
+        auto dir = zq::MapPath(u"C:\\WINDOWS\\system32\\spool\\drivers\\w32x86\\3");
+        ASSERT_TRUE(dir);
+        std::filesystem::create_directories(*dir);
+        driverFile_ = (*dir / "zqtestdrv.so").string();
+        std::filesystem::copy_file(ZQ_TEST_DRIVER_PATH, driverFile_);
+        DRIVER_INFO_3W d{};
+        d.cVersion = 3;
+        d.pName = W(u"Zelquor Test Raster");
+        d.pEnvironment = W(u"Windows NT x86");
+        d.pDriverPath = W(u"zqtestdrv.so");
+        d.pDataFile = W(u"zqtest.bin");
+        d.pConfigFile = W(u"zqtestui.so");
+        ASSERT_TRUE(AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&d)));
+        PRINTER_INFO_2W info{};
+        info.pPrinterName = W(kPrinter);
+        info.pDriverName = W(u"Zelquor Test Raster");
+        info.pPortName = W(u"LPT1:");
+        info.pPrintProcessor = W(u"WinPrint");
+        info.pDatatype = W(u"RAW");
+        HANDLE h = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+        ASSERT_NE(h, nullptr);
+        ClosePrinter(h);
+    }
+    void TearDown() override {
+        zq::SetSystemRoot({});
+        zq::store::SetRegistryUser(u"");
+        std::error_code ec;
+        std::filesystem::remove_all(root_, ec);
+    }
+
+    static LPWSTR W(const char16_t* s) { return const_cast<LPWSTR>(s); }
+    static std::string JobBytes(DWORD job) {
+        std::ifstream in(zq::store::JobFile(job), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    // The ids of the printer's jobs with their datatypes.
+    std::vector<std::pair<DWORD, std::u16string>> Jobs() const {
+        std::vector<std::pair<DWORD, std::u16string>> out;
+        HANDLE h = nullptr;
+        if (!OpenPrinterW(W(kPrinter), &h, nullptr)) return out;
+        DWORD needed = 0, count = 0;
+        EnumJobsW(h, 0, 0xFFFFFFFF, 1, nullptr, 0, &needed, &count);
+        std::vector<BYTE> buf(needed);
+        if (needed && EnumJobsW(h, 0, 0xFFFFFFFF, 1, buf.data(), needed, &needed, &count)) {
+            auto* jobs = reinterpret_cast<JOB_INFO_1W*>(buf.data());
+            for (DWORD i = 0; i < count; ++i)
+                out.emplace_back(jobs[i].JobId, jobs[i].pDatatype ? jobs[i].pDatatype : u"");
+        }
+        ClosePrinter(h);
+        return out;
+    }
+
+    std::filesystem::path root_;
+    std::string driverFile_;
 };

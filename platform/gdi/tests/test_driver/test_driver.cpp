@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "store/spooler.h"
 
 namespace {
 
@@ -18,6 +19,8 @@ struct Pdev {
     HSURF band = nullptr;
     SURFOBJ* bandObj = nullptr;
     HPALETTE palette = nullptr;
+    HANDLE printer = nullptr;  // the spooler's printer, when the DC has one
+    LONG pages = 0;
     LONG bandTop = 0;
     LONG bandRows = 0;
     std::vector<BYTE> page;
@@ -61,17 +64,28 @@ void KeepBand(Pdev* p) {
                     static_cast<BYTE*>(p->bandObj->pvScan0) + ptrdiff_t(y) * p->bandObj->lDelta, stride);
 }
 
+// What the driver sends to the printer: one line a document, page and end,
+// through WritePrinter as a real driver sends its job.
+void Send(Pdev* p, const std::string& line) {
+    if (!p || !p->printer) return;
+    std::string text = line + "\n";
+    DWORD written = 0;
+    WritePrinter(p->printer, text.data(), static_cast<DWORD>(text.size()), &written);
+}
+
 void NewPage(Pdev* p) { p->page.assign(size_t(Stride(p)) * p->s.height, 0); }
 
 void FinishPage(Pdev* p) {
+    Send(p, "PAGE " + std::to_string(++p->pages));
     g_pages.push_back(p->page);
     g_pageStride = Stride(p);
 }
 
 DHPDEV EnablePDEV(DEVMODEW* dm, LPWSTR, ULONG, HSURF*, ULONG cjCaps, ULONG* caps, ULONG cjDevInfo, DEVINFO* di,
-                  HDEV, LPWSTR, HANDLE) {
+                  HDEV, LPWSTR, HANDLE printer) {
     Log("EnablePDEV");
     auto* p = new Pdev();
+    p->printer = printer;
     if (dm && dm->dmDriverExtra >= sizeof(TestDriverSettings)) {
         std::memcpy(&p->s, reinterpret_cast<BYTE*>(dm) + dm->dmSize, sizeof(TestDriverSettings));
         if (p->s.magic != TestDriverSettings::kMagic) p->s = TestDriverSettings{};
@@ -151,7 +165,10 @@ BOOL StartDoc(SURFOBJ* so, LPWSTR name, DWORD job) {
     std::string n;
     for (LPWSTR c = name; c && *c; ++c) n += static_cast<char>(*c);
     Log("StartDoc " + n + " " + std::to_string(job));
-    return Fails(P(so), INDEX_DrvStartDoc) ? FALSE : TRUE;
+    if (Fails(P(so), INDEX_DrvStartDoc)) return FALSE;
+    P(so)->pages = 0;
+    Send(P(so), "DOC " + n);
+    return TRUE;
 }
 
 BOOL StartPage(SURFOBJ* so) {
@@ -174,7 +191,9 @@ BOOL SendPage(SURFOBJ* so) {
 
 BOOL EndDoc(SURFOBJ* so, FLONG fl) {
     Log("EndDoc " + std::to_string(fl));
-    return Fails(P(so), INDEX_DrvEndDoc) ? FALSE : TRUE;
+    if (Fails(P(so), INDEX_DrvEndDoc)) return FALSE;
+    if (!(fl & ED_ABORTDOC)) Send(P(so), "END");
+    return TRUE;
 }
 
 BOOL StartBanding(SURFOBJ* so, POINTL* pt) {
