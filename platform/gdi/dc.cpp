@@ -10,6 +10,8 @@
 #include "base/error.h"
 #include "store/spooler.h"
 #include "gdi/dc.h"
+#include "gdi/dc_draw.h"
+#include "gdi/dc_state.h"
 #include "gdi/dib.h"
 #include "gdi/rop.h"
 
@@ -196,6 +198,10 @@ bool AbortDocument(DeviceContext& dc) {
 }
 
 }  // namespace
+
+bool DeviceRectBlt(DeviceContext& dc, const RECTL& device, DWORD rop, const LogicalBrush* brush) {
+    return Blt(dc, OrderRect(device), nullptr, nullptr, {}, rop, brush);
+}
 
 GdiObject::GdiObject() {
     std::lock_guard lock(g_objLock);
@@ -465,6 +471,9 @@ int GetDeviceCaps(HDC hdc, int index) {
             case VERTRES: return s.cy;
             case BITSPIXEL: return static_cast<int>(BitsPerPixel(dc->Format()));
             case PLANES: return 1;
+            // A memory DC stands for the screen.
+            case LOGPIXELSX:
+            case LOGPIXELSY: return 96;
             default: return 0;
         }
     }
@@ -649,8 +658,9 @@ HBRUSH CreateDIBPatternBrushPt(const void* packedDib, UINT usage) {
 }
 
 HGDIOBJ GetStockObject(int index) {
-    BrushObject* b = StockBrush(index);
-    return b ? b->Handle() : nullptr;
+    if (BrushObject* b = StockBrush(index)) return b->Handle();
+    if (GdiObject* o = StockDrawObject(index)) return o->Handle();
+    return nullptr;
 }
 
 HGDIOBJ SelectObject(HDC hdc, HGDIOBJ object) {
@@ -765,7 +775,7 @@ BOOL PatBlt(HDC hdc, int x, int y, int width, int height, DWORD rop) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    RECTL r = OrderRect({x, y, x + width, y + height});
+    RECTL r = OrderRect(LogicalRectToDevice(*dc, {x, y, x + width, y + height}));
     return Blt(*dc, r, nullptr, nullptr, {}, rop, nullptr) ? TRUE : FALSE;
 }
 
@@ -780,7 +790,8 @@ int FillRect(HDC hdc, const RECT* rect, HBRUSH brush) {
     // FillRect does not fill a rectangle whose right or bottom is not past
     // its left or top.
     if (rect->right <= rect->left || rect->bottom <= rect->top) return 1;
-    return Blt(*dc, *rect, nullptr, nullptr, {}, PATCOPY, &b->logical) ? 1 : 0;
+    RECTL d = OrderRect(LogicalRectToDevice(*dc, *rect));
+    return Blt(*dc, d, nullptr, nullptr, {}, PATCOPY, &b->logical) ? 1 : 0;
 }
 
 BOOL StretchBlt(HDC hdc, int x, int y, int width, int height, HDC source, int x1, int y1, int width1, int height1,
@@ -793,10 +804,11 @@ BOOL StretchBlt(HDC hdc, int x, int y, int width, int height, HDC source, int x1
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    RECTL area{x1, y1, x1 + width1, y1 + height1};
+    RECTL area = LogicalRectToDevice(*src, {x1, y1, x1 + width1, y1 + height1});
     auto copy = CopyArea(*src->bitmap, area);
     if (!copy) return TRUE;
-    return Blt(*dc, {x, y, x + width, y + height}, copy, src->bitmap->palette, area, rop, nullptr) ? TRUE : FALSE;
+    RECTL dest = LogicalRectToDevice(*dc, {x, y, x + width, y + height});
+    return Blt(*dc, dest, copy, src->bitmap->palette, area, rop, nullptr) ? TRUE : FALSE;
 }
 
 BOOL BitBlt(HDC hdc, int x, int y, int width, int height, HDC source, int x1, int y1, DWORD rop) {
@@ -816,7 +828,7 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
     RECTL s{xSrc, ySrc, xSrc + srcWidth, ySrc + srcHeight};
     if (dib->bottomUp) s = {xSrc, h - ySrc - srcHeight, xSrc + srcWidth, h - ySrc};
     if (srcHeight < 0 && dib->bottomUp) std::swap(s.top, s.bottom);
-    RECTL d{xDest, yDest, xDest + destWidth, yDest + destHeight};
+    RECTL d = LogicalRectToDevice(*dc, {xDest, yDest, xDest + destWidth, yDest + destHeight});
     return Blt(*dc, d, dib->bitmap, dib->palette, s, rop, nullptr) ? std::abs(srcHeight) : 0;
 }
 
@@ -875,14 +887,14 @@ int SelectClipRgn(HDC hdc, HRGN region) {
 int IntersectClipRect(HDC hdc, int left, int top, int right, int bottom) {
     auto* dc = Dc(hdc);
     if (!dc) return ERROR_REGION;
-    dc->clip = dc->EffectiveClip().Intersect(Region(RECTL{left, top, right, bottom}));
+    dc->clip = dc->EffectiveClip().Intersect(Region(OrderRect(LogicalRectToDevice(*dc, {left, top, right, bottom}))));
     return RegionKind(*dc->clip);
 }
 
 int ExcludeClipRect(HDC hdc, int left, int top, int right, int bottom) {
     auto* dc = Dc(hdc);
     if (!dc) return ERROR_REGION;
-    dc->clip = dc->EffectiveClip().Subtract(Region(RECTL{left, top, right, bottom}));
+    dc->clip = dc->EffectiveClip().Subtract(Region(OrderRect(LogicalRectToDevice(*dc, {left, top, right, bottom}))));
     return RegionKind(*dc->clip);
 }
 

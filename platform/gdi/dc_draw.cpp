@@ -108,6 +108,18 @@ POINTFIX ToFix(const XFORML& m, double x, double y) {
     return {clamp(dx), clamp(dy)};
 }
 
+RECTL LogicalRectToDevice(DeviceContext& dc, const RECTL& r) {
+    XFORML m = LogicalToDevice(dc);
+    POINTFIX a = ToFix(m, r.left, r.top), b = ToFix(m, r.right, r.bottom);
+    POINTFIX c = ToFix(m, r.left, r.bottom), d = ToFix(m, r.right, r.top);
+    auto lo = [](FIX p, FIX q, FIX u, FIX v) { return FXTOLROUND(std::min({p, q, u, v})); };
+    auto hi = [](FIX p, FIX q, FIX u, FIX v) { return FXTOLROUND(std::max({p, q, u, v})); };
+    RECTL out{lo(a.x, b.x, c.x, d.x), lo(a.y, b.y, c.y, d.y), hi(a.x, b.x, c.x, d.x), hi(a.y, b.y, c.y, d.y)};
+    if (r.right < r.left) std::swap(out.left, out.right);
+    if (r.bottom < r.top) std::swap(out.top, out.bottom);
+    return out;
+}
+
 // Extents of isotropic and fixed mapping modes in device pixels.
 void ApplyMapMode(DeviceContext& dc) {
     DrawState& s = State(dc);

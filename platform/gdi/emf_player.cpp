@@ -99,17 +99,6 @@ private:
         ++stats_.played;
     }
 
-    // Logical rectangle to device pixels (the bounding box under the DC's
-    // transform), for the calls that take device coordinates.
-    RECTL ToDevice(const RECTL& r) {
-        XFORML m = gdi::LogicalToDevice(*dc_);
-        POINTFIX a = gdi::ToFix(m, r.left, r.top), b = gdi::ToFix(m, r.right, r.bottom);
-        POINTFIX c = gdi::ToFix(m, r.left, r.bottom), d = gdi::ToFix(m, r.right, r.top);
-        auto lo = [](FIX p, FIX q, FIX u, FIX v) { return FXTOLROUND(std::min({p, q, u, v})); };
-        auto hi = [](FIX p, FIX q, FIX u, FIX v) { return FXTOLROUND(std::max({p, q, u, v})); };
-        return {lo(a.x, b.x, c.x, d.x), lo(a.y, b.y, c.y, d.y), hi(a.x, b.x, c.x, d.x), hi(a.y, b.y, c.y, d.y)};
-    }
-
     // Rectangles of region records are in reference-device pixels.
     RECTL PlaybackRect(const RECTL& r) {
         const XFORML& m = gdi::State(*dc_).playback;
@@ -215,13 +204,11 @@ private:
         case Rt::StrokePath: Ok(StrokePath(hdc_)); break;
         case Rt::StrokeAndFillPath: Ok(StrokeAndFillPath(hdc_)); break;
         case Rt::IntersectClipRect: {
-            RECTL d = ToDevice(b);
-            Ok(IntersectClipRect(hdc_, d.left, d.top, d.right, d.bottom) != ERROR_REGION);
+            Ok(IntersectClipRect(hdc_, b.left, b.top, b.right, b.bottom) != ERROR_REGION);
             break;
         }
         case Rt::ExcludeClipRect: {
-            RECTL d = ToDevice(b);
-            Ok(ExcludeClipRect(hdc_, d.left, d.top, d.right, d.bottom) != ERROR_REGION);
+            Ok(ExcludeClipRect(hdc_, b.left, b.top, b.right, b.bottom) != ERROR_REGION);
             break;
         }
         default: Skip(r.type);
@@ -317,9 +304,7 @@ private:
                        hasRect ? &rc : nullptr, t.text.data(), static_cast<UINT>(t.text.size()),
                        dx.empty() ? nullptr : dx.data()));
     }
-    // Bitmaps: the logical destination to device pixels, then the DIB calls.
-    bool Dib(const emf::Dib& dib, const RECTL& logicalDest, int xs, int ys, int ws, int hs, DWORD rop, UINT usage) {
-        RECTL d = ToDevice(logicalDest);
+    bool Dib(const emf::Dib& dib, const RECTL& d, int xs, int ys, int ws, int hs, DWORD rop, UINT usage) {
         std::vector<uint8_t> info(dib.info.begin(), dib.info.end());
         auto* bmi = reinterpret_cast<const BITMAPINFO*>(info.data());
         return StretchDIBits(hdc_, d.left, d.top, d.right - d.left, d.bottom - d.top, xs, ys, ws, hs,
@@ -344,8 +329,7 @@ private:
             return;
         }
         if (!b.source) {
-            RECTL d = ToDevice(dest);
-            Ok(PatBlt(hdc_, d.left, d.top, d.right - d.left, d.bottom - d.top, b.rop));
+            Ok(PatBlt(hdc_, dest.left, dest.top, dest.right - dest.left, dest.bottom - dest.top, b.rop));
             return;
         }
         if (b.source->info.size() < sizeof(BITMAPINFOHEADER)) {
@@ -383,7 +367,7 @@ private:
         else if (r.type == Rt::PaintRgn) brush = dc_->brush ? dc_->brush->Handle() : nullptr;
         if (r.type == Rt::InvertRgn) {
             bool ok = true;
-            for (const RECTL& rc : rects) ok &= PatBlt(hdc_, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, DSTINVERT) != 0;
+            for (const RECTL& rc : rects) ok &= gdi::DeviceRectBlt(*dc_, rc, DSTINVERT, nullptr);
             Ok(ok);
             return;
         }
@@ -396,7 +380,9 @@ private:
             return;
         }
         bool ok = true;
-        for (const RECTL& rc : rects) ok &= FillRect(hdc_, &rc, brush) != 0;
+        auto* b = gdi::ObjectAs<gdi::BrushObject>(brush);
+        for (const RECTL& rc : rects)
+            if (!gdi::RectEmpty(rc)) ok &= b && gdi::DeviceRectBlt(*dc_, rc, PATCOPY, &b->logical);
         Ok(ok);
     }
     void Do(const Comment&) { ++stats_.played; }  // private data of the writer; nothing to draw

@@ -222,9 +222,3 @@ std::vector<uint8_t> BuildIfiMetrics(const FontFace& face, void* ftFaceVoid) {
 }
 
 }  // namespace zq::gdi
-
-// fontconfig loses a block while it parses its configuration files; that is
-// fontconfig's, not ours, so leak checks of sanitized builds leave it out.
-extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}

@@ -106,6 +106,13 @@ int DpiY(DeviceContext& dc);
 
 // A logical point in device 28.4 through a transform.
 POINTFIX ToFix(const XFORML& m, double x, double y);
+// A logical rectangle in device pixels: the bounding box of its corners under
+// the DC's transform, reversed again where the logical one was (a mirrored
+// stretch stays mirrored).
+RECTL LogicalRectToDevice(DeviceContext& dc, const RECTL& r);
+// Fills or inverts a rectangle given in device pixels, with `brush` or the
+// DC's brush (region records of a metafile are in device pixels).
+bool DeviceRectBlt(DeviceContext& dc, const RECTL& device, DWORD rop, const LogicalBrush* brush);
 
 // The selected font realised for the DC's current transform.
 std::shared_ptr<EngineFont> RealisedFont(DeviceContext& dc);

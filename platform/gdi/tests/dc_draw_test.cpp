@@ -3,6 +3,7 @@
 // SaveDC/RestoreDC, text extents and font enumeration.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 
 #include "gdi/dc_draw.h"
@@ -71,7 +72,7 @@ TEST_F(MemoryDc, RectangleFillsInsideItsOutline) {
 }
 
 TEST_F(MemoryDc, PathsFillRulesAndClipPaths) {
-    SelectObject(dc, zq::gdi::StockDrawObject(NULL_PEN)->Handle());
+    SelectObject(dc, GetStockObject(NULL_PEN));
     HBRUSH brush = CreateSolidBrush(kRed);
     SelectObject(dc, brush);
     // Two squares the same way round: winding fills the hole.
@@ -139,7 +140,7 @@ TEST_F(MemoryDc, MappingModesAndWorldTransforms) {
     EXPECT_FALSE(SetWorldTransform(dc, &twice));
     SetGraphicsMode(dc, GM_ADVANCED);
     ASSERT_TRUE(SetWorldTransform(dc, &twice));
-    SelectObject(dc, zq::gdi::StockDrawObject(NULL_PEN)->Handle());
+    SelectObject(dc, GetStockObject(NULL_PEN));
     HBRUSH brush = CreateSolidBrush(kBlue);
     SelectObject(dc, brush);
     Rectangle(dc, 0, 0, 10, 10);
@@ -151,6 +152,122 @@ TEST_F(MemoryDc, MappingModesAndWorldTransforms) {
     ModifyWorldTransform(dc, nullptr, MWT_IDENTITY);
     SelectObject(dc, GetStockObject(WHITE_BRUSH));
     DeleteObject(brush);
+}
+
+// The bit-block and clip calls take logical coordinates like the drawing
+// calls: each drawn under a world transform lands where the same call in
+// device pixels lands on an untransformed DC.
+TEST_F(MemoryDc, BitCallsAndClipRectanglesFollowTheTransform) {
+    HDC source = CreateCompatibleDC(nullptr);
+    HBITMAP sourceBits = CreateBitmap(10, 10, 1, 24, nullptr);
+    SelectObject(source, sourceBits);
+    HBRUSH red = CreateSolidBrush(kRed);
+    FillRect(source, std::data({RECT{0, 0, 10, 10}}), red);
+    HBRUSH blue = CreateSolidBrush(kBlue);
+    SelectObject(source, blue);
+    PatBlt(source, 2, 2, 4, 7, PATCOPY);
+    BYTE dibBytes[sizeof(BITMAPINFOHEADER) + 16] = {};
+    auto* dib = reinterpret_cast<BITMAPINFO*>(dibBytes);
+    dib->bmiHeader = {sizeof(BITMAPINFOHEADER), 2, 2, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    const BYTE pixels[16] = {0, 0, 255, 255, 0, 0, 0, 0, 0, 255, 0, 0, 255, 255, 255, 0};
+    // Logical (4, 5)-(14, 20) is device (11, 15)-(31, 45) under x2 and (3, 5).
+    const XFORM world{2, 0, 0, 2, 3, 5};
+    struct Case {
+        const char* call;
+        std::function<void(HDC, RECT)> draw;  // draws into the rectangle given
+    };
+    const Case cases[] = {
+        {"PatBlt", [](HDC h, RECT r) { PatBlt(h, r.left, r.top, r.right - r.left, r.bottom - r.top, BLACKNESS); }},
+        {"FillRect", [&](HDC h, RECT r) { FillRect(h, &r, red); }},
+        {"BitBlt", [&](HDC h, RECT r) {
+             // Under the transform the same call stretches; the check draws
+             // the stretch in device pixels.
+             if (r.right - r.left == 10) BitBlt(h, r.left, r.top, 10, 15, source, 0, 0, SRCCOPY);
+             else StretchBlt(h, r.left, r.top, r.right - r.left, r.bottom - r.top, source, 0, 0, 10, 15, SRCCOPY);
+         }},
+        {"StretchBlt", [&](HDC h, RECT r) {
+             StretchBlt(h, r.left, r.top, r.right - r.left, r.bottom - r.top, source, 1, 1, 5, 5, SRCCOPY);
+         }},
+        {"StretchDIBits", [&](HDC h, RECT r) {
+             StretchDIBits(h, r.left, r.top, r.right - r.left, r.bottom - r.top, 0, 0, 2, 2, pixels, dib,
+                           DIB_RGB_COLORS, SRCCOPY);
+         }},
+        {"IntersectClipRect", [](HDC h, RECT r) {
+             IntersectClipRect(h, r.left, r.top, r.right, r.bottom);
+             SetGraphicsMode(h, GM_ADVANCED);
+             ModifyWorldTransform(h, nullptr, MWT_IDENTITY);
+             PatBlt(h, 0, 0, 100, 100, BLACKNESS);
+         }},
+        {"ExcludeClipRect", [](HDC h, RECT r) {
+             ExcludeClipRect(h, r.left, r.top, r.right, r.bottom);
+             SetGraphicsMode(h, GM_ADVANCED);
+             ModifyWorldTransform(h, nullptr, MWT_IDENTITY);
+             PatBlt(h, 0, 0, 100, 100, BLACKNESS);
+         }},
+    };
+    HDC expected = CreateCompatibleDC(nullptr);
+    HBITMAP expectedBits = CreateBitmap(100, 100, 1, 24, nullptr);
+    SelectObject(expected, expectedBits);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call);
+        for (HDC h : {dc, expected}) {
+            SelectClipRgn(h, nullptr);
+            ModifyWorldTransform(h, nullptr, MWT_IDENTITY);
+            PatBlt(h, 0, 0, 100, 100, WHITENESS);
+        }
+        SetGraphicsMode(dc, GM_ADVANCED);
+        ASSERT_TRUE(SetWorldTransform(dc, &world));
+        c.draw(dc, RECT{4, 5, 14, 20});
+        c.draw(expected, RECT{11, 15, 31, 45});
+        const zq::gdi::Surface* got = DeviceContext::FromHandle(dc)->bitmap->bitmap->Get();
+        const zq::gdi::Surface* want = DeviceContext::FromHandle(expected)->bitmap->bitmap->Get();
+        size_t differ = 0, drawn = 0;
+        for (LONG y = 0; y < 100; ++y)
+            for (LONG x = 0; x < 100; ++x) {
+                differ += got->Pixel(x, y) != want->Pixel(x, y);
+                drawn += want->Pixel(x, y) != 0xFFFFFF;
+            }
+        EXPECT_EQ(differ, 0u);
+        EXPECT_GT(drawn, 0u);
+    }
+    SelectClipRgn(dc, nullptr);
+    ModifyWorldTransform(dc, nullptr, MWT_IDENTITY);
+    DeleteDC(expected);
+    DeleteObject(expectedBits);
+    DeleteDC(source);
+    DeleteObject(sourceBits);
+    DeleteObject(red);
+    DeleteObject(blue);
+}
+
+// Stock pens and fonts, and what a memory DC says about its resolution.
+TEST_F(MemoryDc, StockObjectsAndScreenResolution) {
+    struct Case {
+        int index;
+        bool pen, font;
+    };
+    const Case cases[] = {{WHITE_BRUSH, false, false}, {NULL_BRUSH, false, false}, {WHITE_PEN, true, false},
+                          {BLACK_PEN, true, false},    {NULL_PEN, true, false},    {OEM_FIXED_FONT, false, true},
+                          {ANSI_FIXED_FONT, false, true}, {ANSI_VAR_FONT, false, true}, {SYSTEM_FONT, false, true},
+                          {DEVICE_DEFAULT_FONT, false, true}, {SYSTEM_FIXED_FONT, false, true},
+                          {DEFAULT_GUI_FONT, false, true}};
+    for (const Case& c : cases) {
+        HGDIOBJ o = GetStockObject(c.index);
+        ASSERT_NE(o, nullptr) << c.index;
+        EXPECT_EQ(zq::gdi::ObjectAs<zq::gdi::PenObject>(o) != nullptr, c.pen) << c.index;
+        EXPECT_EQ(zq::gdi::ObjectAs<zq::gdi::FontObject>(o) != nullptr, c.font) << c.index;
+        EXPECT_EQ(GetStockObject(c.index), o) << c.index;  // one object each
+        DeleteObject(o);  // stock objects stay
+        EXPECT_EQ(zq::gdi::ObjectFromHandle(o), o) << c.index;
+    }
+    for (int unused : {9, 15, 18, -1}) EXPECT_EQ(GetStockObject(unused), nullptr) << unused;
+    // The stock pen draws once selected.
+    SelectObject(dc, GetStockObject(BLACK_PEN));
+    MoveToEx(dc, 0, 50, nullptr);
+    LineTo(dc, 100, 50);
+    EXPECT_EQ(Count(RGB(0, 0, 0)), 100u);
+    EXPECT_EQ(GetDeviceCaps(dc, LOGPIXELSX), 96);
+    EXPECT_EQ(GetDeviceCaps(dc, LOGPIXELSY), 96);
 }
 
 TEST_F(MemoryDc, WideAndDashedPens) {

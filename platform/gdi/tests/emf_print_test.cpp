@@ -39,8 +39,8 @@ TEST_F(EmfPrint, SamplesPrintBandByBand) {
         const char* name;
         const char* drawHook;  // a hook the page's drawing must reach
     };
-    const Case cases[] = {{"text.emf", "BitBlt"}, {"shapes.emf", "BitBlt"}, {"photo.emf", "StretchBlt"},
-                          {"clip.emf", "BitBlt"}};
+    const Case cases[] = {{"text.emf", "TextOut"}, {"shapes.emf", "StrokeAndFillPath"}, {"photo.emf", "StretchBlt"},
+                          {"clip.emf", "FillPath"}};
     for (const Case& c : cases) {
         drv.Clear();
         auto bytes = Sample(c.name);

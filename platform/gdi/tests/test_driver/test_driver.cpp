@@ -2,6 +2,9 @@
 // to the engine on a band bitmap, and each band is copied into a page image.
 #include "test_driver.h"
 
+#include "gdi/ddi_font.h"
+#include "gdi/ddi_path.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -247,6 +250,32 @@ BOOL StretchBltROP(SURFOBJ* so, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATE
     return EngStretchBltROP(P(so)->bandObj, src, mask, pco, pxlo, ca, ht, rd, rs, pm, mode, pbo, rop);
 }
 
+// Text and paths are logged and punted back to the engine on the band.
+BOOL TextOut(SURFOBJ* so, STROBJ* str, FONTOBJ* fo, CLIPOBJ* pco, RECTL* extra, RECTL* opaque, BRUSHOBJ* fore,
+             BRUSHOBJ* back, POINTL* org, MIX mix) {
+    std::string line = "TextOut " + std::to_string(str ? str->cGlyphs : 0);
+    if (fo && (fo->flFontType & FO_TYPE_DEVICE)) line += " device";
+    Log(line);
+    return EngTextOut(P(so)->bandObj, str, fo, pco, extra, opaque, fore, back, org, mix);
+}
+
+BOOL StrokePath(SURFOBJ* so, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo, POINTL* org, LINEATTRS* la,
+                MIX mix) {
+    Log("StrokePath");
+    return EngStrokePath(P(so)->bandObj, ppo, pco, pxo, pbo, org, la, mix);
+}
+
+BOOL FillPath(SURFOBJ* so, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* org, MIX mix, FLONG options) {
+    Log("FillPath");
+    return EngFillPath(P(so)->bandObj, ppo, pco, pbo, org, mix, options);
+}
+
+BOOL StrokeAndFillPath(SURFOBJ* so, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* stroke, LINEATTRS* la,
+                       BRUSHOBJ* fill, POINTL* org, MIX mix, FLONG options) {
+    Log("StrokeAndFillPath");
+    return EngStrokeAndFillPath(P(so)->bandObj, ppo, pco, pxo, stroke, la, fill, org, mix, options);
+}
+
 BOOL RealizeBrush(BRUSHOBJ* pbo, SURFOBJ*, SURFOBJ* pattern, SURFOBJ*, XLATEOBJ* pxlo, ULONG hatch) {
     char b[16];
     std::snprintf(b, sizeof b, "%08X", hatch);
@@ -303,7 +332,9 @@ DRVFN g_hooks[] = {
     {INDEX_DrvEscape, Fn(Escape)},             {INDEX_DrvEndDoc, Fn(EndDoc)},
     {INDEX_DrvFree, Fn(Free)},                 {INDEX_DrvDitherColor, Fn(DitherColor)},
     {INDEX_DrvStartBanding, Fn(StartBanding)}, {INDEX_DrvNextBand, Fn(NextBand)},
-    {INDEX_DrvQuerySpoolType, Fn(QuerySpoolType)},
+    {INDEX_DrvQuerySpoolType, Fn(QuerySpoolType)}, {INDEX_DrvTextOut, Fn(TextOut)},
+    {INDEX_DrvStrokePath, Fn(StrokePath)},     {INDEX_DrvFillPath, Fn(FillPath)},
+    {INDEX_DrvStrokeAndFillPath, Fn(StrokeAndFillPath)},
 };
 
 }  // namespace
