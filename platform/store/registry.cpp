@@ -97,6 +97,8 @@ std::optional<KeyId> Resolve(Txn& txn, const Target& t, bool create) {
 }
 
 LONG Missing(const Target& t) { return t.root == Root::None ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND; }
+// An enumeration of a root whose hive is not made yet is simply empty.
+LONG EnumMissing(const Target& t) { return t.root == Root::None ? ERROR_KEY_DELETED : ERROR_NO_MORE_ITEMS; }
 
 REGSAM Granted(REGSAM asked) {
     if (asked & MAXIMUM_ALLOWED) return KEY_ALL_ACCESS;
@@ -114,50 +116,63 @@ LONG Guard(F&& f, LONG onFailure) {
     }
 }
 
+// One registry call on the key behind a handle, in one transaction of the
+// given mode: the handle must carry `needs`; failures of the database come
+// back as the mode's read or write error.
+template <class F>
+LONG OnKey(HKEY key, Txn::Mode mode, REGSAM needs, F&& body) {
+    auto t = TargetOf(key);
+    if (!t) return ERROR_INVALID_HANDLE;
+    if ((t->access & needs) != needs) return ERROR_ACCESS_DENIED;
+    return Guard(
+        [&]() -> LONG {
+            Txn txn(*t->db, mode);
+            return body(txn, *t);
+        },
+        mode == Txn::Mode::Read ? ERROR_CANTREAD : ERROR_CANTWRITE);
+}
+
+// The same on a key that must exist (or be made, with `create`): a key that
+// is gone answers as Missing does.
+template <class F>
+LONG OnResolvedKey(HKEY key, Txn::Mode mode, REGSAM needs, bool create, F&& body) {
+    return OnKey(key, mode, needs, [&](Txn& txn, const Target& t) -> LONG {
+        auto id = Resolve(txn, t, create);
+        if (!id) return Missing(t);
+        return body(txn, *id, t);
+    });
+}
+
 LONG OpenKeyW(HKEY key, std::u16string_view sub, REGSAM access, PHKEY result) {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    auto t = TargetOf(key);
-    if (!t) return ERROR_INVALID_HANDLE;
-    return Guard(
-        [&]() -> LONG {
-            Txn txn(*t->db, Txn::Mode::Read);
-            auto base = Resolve(txn, *t, false);
-            if (!base) return Missing(*t);
-            auto id = txn.Walk(*base, sub);
-            if (!id) return ERROR_FILE_NOT_FOUND;
-            *result = AddHandle({t->db, *id, Granted(access)});
-            return ERROR_SUCCESS;
-        },
-        ERROR_CANTREAD);
+    return OnResolvedKey(key, Txn::Mode::Read, 0, false, [&](Txn& txn, KeyId base, const Target& t) -> LONG {
+        auto id = txn.Walk(base, sub);
+        if (!id) return ERROR_FILE_NOT_FOUND;
+        *result = AddHandle({t.db, *id, Granted(access)});
+        return ERROR_SUCCESS;
+    });
 }
 
 LONG CreateKeyW(HKEY key, std::u16string_view sub, REGSAM access, PHKEY result, LPDWORD disposition) {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    auto t = TargetOf(key);
-    if (!t) return ERROR_INVALID_HANDLE;
-    return Guard(
-        [&]() -> LONG {
-            Txn txn(*t->db, Txn::Mode::Write);
-            auto base = Resolve(txn, *t, true);
-            if (!base) return Missing(*t);
-            auto existing = txn.Walk(*base, sub);
-            bool created = false;
-            KeyId id = 0;
-            if (existing) {
-                id = *existing;
-            } else {
-                if (!(t->access & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
-                id = txn.WalkCreate(*base, sub, &created);
-                created = true;
-            }
-            txn.Commit();
-            if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-            *result = AddHandle({t->db, id, Granted(access)});
-            return ERROR_SUCCESS;
-        },
-        ERROR_CANTWRITE);
+    return OnResolvedKey(key, Txn::Mode::Write, 0, true, [&](Txn& txn, KeyId base, const Target& t) -> LONG {
+        auto existing = txn.Walk(base, sub);
+        bool created = false;
+        KeyId id = 0;
+        if (existing) {
+            id = *existing;
+        } else {
+            if (!(t.access & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
+            id = txn.WalkCreate(base, sub, &created);
+            created = true;
+        }
+        txn.Commit();
+        if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+        *result = AddHandle({t.db, id, Granted(access)});
+        return ERROR_SUCCESS;
+    });
 }
 
 // Copies a value out under the size protocol of the registry: no buffer
@@ -180,76 +195,46 @@ LONG CopyOut(std::span<const BYTE> data, DWORD type, LPDWORD typeOut, LPBYTE buf
 }
 
 LONG QueryValue(HKEY key, std::u16string_view name, LPDWORD type, LPBYTE data, LPDWORD size, bool ansi) {
-    auto t = TargetOf(key);
-    if (!t) return ERROR_INVALID_HANDLE;
-    return Guard(
-        [&]() -> LONG {
-            Txn txn(*t->db, Txn::Mode::Read);
-            auto id = Resolve(txn, *t, false);
-            if (!id) return Missing(*t);
-            auto v = txn.Value(*id, name);
-            if (!v) return ERROR_FILE_NOT_FOUND;
-            if (ansi && IsStringType(v->type)) v->data = WideBytesToAnsi(v->data);
-            return CopyOut(v->data, v->type, type, data, size);
-        },
-        ERROR_CANTREAD);
+    return OnResolvedKey(key, Txn::Mode::Read, 0, false, [&](Txn& txn, KeyId id, const Target&) -> LONG {
+        auto v = txn.Value(id, name);
+        if (!v) return ERROR_FILE_NOT_FOUND;
+        if (ansi && IsStringType(v->type)) v->data = WideBytesToAnsi(v->data);
+        return CopyOut(v->data, v->type, type, data, size);
+    });
 }
 
 LONG SetValue(HKEY key, std::u16string_view name, DWORD type, const BYTE* data, DWORD size, bool ansi) {
     if (!data && size) return ERROR_INVALID_PARAMETER;
-    auto t = TargetOf(key);
-    if (!t) return ERROR_INVALID_HANDLE;
-    if (!(t->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-    std::vector<BYTE> bytes(data, data + size);
-    if (ansi && IsStringType(type)) bytes = AnsiBytesToWide(bytes);
-    return Guard(
-        [&]() -> LONG {
-            Txn txn(*t->db, Txn::Mode::Write);
-            auto id = Resolve(txn, *t, true);
-            if (!id) return Missing(*t);
-            txn.SetValue(*id, name, type, bytes);
-            txn.Commit();
-            return ERROR_SUCCESS;
-        },
-        ERROR_CANTWRITE);
+    return OnResolvedKey(key, Txn::Mode::Write, KEY_SET_VALUE, true, [&](Txn& txn, KeyId id, const Target&) -> LONG {
+        std::vector<BYTE> bytes(data, data + size);
+        if (ansi && IsStringType(type)) bytes = AnsiBytesToWide(bytes);
+        txn.SetValue(id, name, type, bytes);
+        txn.Commit();
+        return ERROR_SUCCESS;
+    });
 }
 
 LONG DeleteValue(HKEY key, std::u16string_view name) {
-    auto t = TargetOf(key);
-    if (!t) return ERROR_INVALID_HANDLE;
-    if (!(t->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-    return Guard(
-        [&]() -> LONG {
-            Txn txn(*t->db, Txn::Mode::Write);
-            auto id = Resolve(txn, *t, false);
-            if (!id) return Missing(*t);
-            if (!txn.DeleteValue(*id, name)) return ERROR_FILE_NOT_FOUND;
-            txn.Commit();
-            return ERROR_SUCCESS;
-        },
-        ERROR_CANTWRITE);
+    return OnResolvedKey(key, Txn::Mode::Write, KEY_SET_VALUE, false, [&](Txn& txn, KeyId id, const Target&) -> LONG {
+        if (!txn.DeleteValue(id, name)) return ERROR_FILE_NOT_FOUND;
+        txn.Commit();
+        return ERROR_SUCCESS;
+    });
 }
 
 LONG DeleteKey(HKEY key, std::u16string_view sub) {
-    auto t = TargetOf(key);
-    if (!t) return ERROR_INVALID_HANDLE;
-    return Guard(
-        [&]() -> LONG {
-            Txn txn(*t->db, Txn::Mode::Write);
-            auto base = Resolve(txn, *t, false);
-            if (!base) return Missing(*t);
-            auto id = txn.Walk(*base, sub);
-            if (!id) return ERROR_FILE_NOT_FOUND;
-            Db& db = txn.Database();
-            if (*id == db.Hklm() || *id == db.Hku() || *id == db.Hkcc()) return ERROR_ACCESS_DENIED;
-            // A key with subkeys is not deleted: callers walk the tree
-            // themselves, from the leaves up.
-            if (!txn.Children(*id).empty()) return ERROR_ACCESS_DENIED;
-            txn.DeleteTree(*id);
-            txn.Commit();
-            return ERROR_SUCCESS;
-        },
-        ERROR_CANTWRITE);
+    return OnResolvedKey(key, Txn::Mode::Write, 0, false, [&](Txn& txn, KeyId base, const Target&) -> LONG {
+        auto id = txn.Walk(base, sub);
+        if (!id) return ERROR_FILE_NOT_FOUND;
+        Db& db = txn.Database();
+        if (*id == db.Hklm() || *id == db.Hku() || *id == db.Hkcc()) return ERROR_ACCESS_DENIED;
+        // A key with subkeys is not deleted: callers walk the tree
+        // themselves, from the leaves up.
+        if (!txn.Children(*id).empty()) return ERROR_ACCESS_DENIED;
+        txn.DeleteTree(*id);
+        txn.Commit();
+        return ERROR_SUCCESS;
+    });
 }
 
 FILETIME ToFileTime(int64_t unixSeconds) {
@@ -274,88 +259,73 @@ LONG CopyName(std::u16string_view name, Ch* out, LPDWORD chars) {
 
 template <class Ch>
 LONG EnumKey(HKEY key, DWORD index, Ch* name, LPDWORD chars, Ch* keyClass, LPDWORD classChars, FILETIME* lastWrite) {
-    auto t = TargetOf(key);
-    if (!t) return ERROR_INVALID_HANDLE;
-    return Guard(
-        [&]() -> LONG {
-            Txn txn(*t->db, Txn::Mode::Read);
-            auto id = Resolve(txn, *t, false);
-            if (!id) return t->root == Root::None ? ERROR_KEY_DELETED : ERROR_NO_MORE_ITEMS;
-            auto children = txn.Children(*id);
-            if (index >= children.size()) return ERROR_NO_MORE_ITEMS;
-            LONG rc = CopyName(children[index].name, name, chars);
-            if (rc != ERROR_SUCCESS) return rc;
-            if (keyClass && classChars && *classChars) keyClass[0] = 0;
-            if (classChars) *classChars = 0;
-            if (lastWrite) *lastWrite = ToFileTime(txn.WriteTime(children[index].id));
-            return ERROR_SUCCESS;
-        },
-        ERROR_CANTREAD);
+    return OnKey(key, Txn::Mode::Read, 0, [&](Txn& txn, const Target& t) -> LONG {
+        auto id = Resolve(txn, t, false);
+        if (!id) return EnumMissing(t);
+        auto children = txn.Children(*id);
+        if (index >= children.size()) return ERROR_NO_MORE_ITEMS;
+        LONG rc = CopyName(children[index].name, name, chars);
+        if (rc != ERROR_SUCCESS) return rc;
+        if (keyClass && classChars && *classChars) keyClass[0] = 0;
+        if (classChars) *classChars = 0;
+        if (lastWrite) *lastWrite = ToFileTime(txn.WriteTime(children[index].id));
+        return ERROR_SUCCESS;
+    });
 }
 
 template <class Ch>
 LONG EnumValue(HKEY key, DWORD index, Ch* name, LPDWORD chars, LPDWORD type, LPBYTE data, LPDWORD size) {
-    auto t = TargetOf(key);
-    if (!t) return ERROR_INVALID_HANDLE;
     constexpr bool ansi = std::is_same_v<Ch, char>;
-    return Guard(
-        [&]() -> LONG {
-            Txn txn(*t->db, Txn::Mode::Read);
-            auto id = Resolve(txn, *t, false);
-            if (!id) return t->root == Root::None ? ERROR_KEY_DELETED : ERROR_NO_MORE_ITEMS;
-            auto values = txn.Values(*id);
-            if (index >= values.size()) return ERROR_NO_MORE_ITEMS;
-            auto& v = values[index];
-            if (ansi && IsStringType(v.type)) v.data = WideBytesToAnsi(v.data);
-            LONG rc = CopyName(v.name, name, chars);
-            if (rc != ERROR_SUCCESS) {
-                if (size) *size = static_cast<DWORD>(v.data.size());
-                return rc;
-            }
-            return CopyOut(v.data, v.type, type, data, size);
-        },
-        ERROR_CANTREAD);
+    return OnKey(key, Txn::Mode::Read, 0, [&](Txn& txn, const Target& t) -> LONG {
+        auto id = Resolve(txn, t, false);
+        if (!id) return EnumMissing(t);
+        auto values = txn.Values(*id);
+        if (index >= values.size()) return ERROR_NO_MORE_ITEMS;
+        auto& v = values[index];
+        if (ansi && IsStringType(v.type)) v.data = WideBytesToAnsi(v.data);
+        LONG rc = CopyName(v.name, name, chars);
+        if (rc != ERROR_SUCCESS) {
+            if (size) *size = static_cast<DWORD>(v.data.size());
+            return rc;
+        }
+        return CopyOut(v.data, v.type, type, data, size);
+    });
 }
 
 template <class Ch>
 LONG QueryInfo(HKEY key, Ch* keyClass, LPDWORD classChars, LPDWORD subKeys, LPDWORD maxSubKey, LPDWORD maxClass,
                LPDWORD values, LPDWORD maxValueName, LPDWORD maxValueBytes, LPDWORD securityBytes,
                FILETIME* lastWrite) {
-    auto t = TargetOf(key);
-    if (!t) return ERROR_INVALID_HANDLE;
     constexpr bool ansi = std::is_same_v<Ch, char>;
-    return Guard(
-        [&]() -> LONG {
-            Txn txn(*t->db, Txn::Mode::Read);
-            auto id = Resolve(txn, *t, false);
-            std::vector<KeyInfo> children;
-            std::vector<StoredValue> vals;
-            if (id) {
-                children = txn.Children(*id);
-                vals = txn.Values(*id);
-            } else if (t->root == Root::None) {
-                return ERROR_KEY_DELETED;
-            }
-            DWORD longestKey = 0, longestName = 0, longestData = 0;
-            for (auto& c : children) longestKey = std::max<DWORD>(longestKey, static_cast<DWORD>(c.name.size()));
-            for (auto& v : vals) {
-                longestName = std::max<DWORD>(longestName, static_cast<DWORD>(v.name.size()));
-                size_t bytes = (ansi && IsStringType(v.type)) ? v.data.size() / 2 : v.data.size();
-                longestData = std::max<DWORD>(longestData, static_cast<DWORD>(bytes));
-            }
-            if (keyClass && classChars && *classChars) keyClass[0] = 0;
-            if (classChars) *classChars = 0;
-            if (subKeys) *subKeys = static_cast<DWORD>(children.size());
-            if (maxSubKey) *maxSubKey = longestKey;
-            if (maxClass) *maxClass = 0;
-            if (values) *values = static_cast<DWORD>(vals.size());
-            if (maxValueName) *maxValueName = longestName;
-            if (maxValueBytes) *maxValueBytes = longestData;
-            if (securityBytes) *securityBytes = 20;
-            if (lastWrite) *lastWrite = ToFileTime(id ? txn.WriteTime(*id) : 0);
-            return ERROR_SUCCESS;
-        },
-        ERROR_CANTREAD);
+    return OnKey(key, Txn::Mode::Read, 0, [&](Txn& txn, const Target& t) -> LONG {
+        auto id = Resolve(txn, t, false);
+        std::vector<KeyInfo> children;
+        std::vector<StoredValue> vals;
+        if (id) {
+            children = txn.Children(*id);
+            vals = txn.Values(*id);
+        } else if (t.root == Root::None) {
+            return ERROR_KEY_DELETED;
+        }
+        DWORD longestKey = 0, longestName = 0, longestData = 0;
+        for (auto& c : children) longestKey = std::max<DWORD>(longestKey, static_cast<DWORD>(c.name.size()));
+        for (auto& v : vals) {
+            longestName = std::max<DWORD>(longestName, static_cast<DWORD>(v.name.size()));
+            size_t bytes = (ansi && IsStringType(v.type)) ? v.data.size() / 2 : v.data.size();
+            longestData = std::max<DWORD>(longestData, static_cast<DWORD>(bytes));
+        }
+        if (keyClass && classChars && *classChars) keyClass[0] = 0;
+        if (classChars) *classChars = 0;
+        if (subKeys) *subKeys = static_cast<DWORD>(children.size());
+        if (maxSubKey) *maxSubKey = longestKey;
+        if (maxClass) *maxClass = 0;
+        if (values) *values = static_cast<DWORD>(vals.size());
+        if (maxValueName) *maxValueName = longestName;
+        if (maxValueBytes) *maxValueBytes = longestData;
+        if (securityBytes) *securityBytes = 20;
+        if (lastWrite) *lastWrite = ToFileTime(id ? txn.WriteTime(*id) : 0);
+        return ERROR_SUCCESS;
+    });
 }
 
 }  // namespace
