@@ -59,6 +59,30 @@ Heap* FindHeap(HeapTable& t, HANDLE heap) {
     return it == t.heaps.end() ? nullptr : it->second.get();
 }
 
+// Runs f on the heap behind a handle under the table's lock; an unknown
+// handle sets ERROR_INVALID_HANDLE and gives `invalid`.
+template <class R, class F>
+R WithHeap(HANDLE heap, R invalid, F&& f) {
+    HeapTable& t = Heaps();
+    std::lock_guard lock(t.lock);
+    Heap* h = FindHeap(t, heap);
+    if (!h) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return invalid;
+    }
+    return f(*h);
+}
+
+// A new heap in the table (the table's lock held).
+HANDLE AddHeap(HeapTable& t, size_t maximum, bool process) {
+    auto heap = std::make_unique<Heap>();
+    heap->maximum = maximum;
+    heap->process = process;
+    const uintptr_t token = NextToken(t.counter, kHeapToken);
+    t.heaps[token] = std::move(heap);
+    return reinterpret_cast<HANDLE>(token);
+}
+
 bool Fits(const Heap& h, size_t oldSize, size_t newSize) {
     return h.maximum == 0 || h.total - oldSize + newSize <= h.maximum;
 }
@@ -90,6 +114,20 @@ GlobalBlock* FindBlock(GlobalTable& t, HGLOBAL handle) {
     return it == t.byHandle.end() ? nullptr : &it->second;
 }
 
+// Runs f on the block behind a handle under the table's lock; an unknown
+// handle sets ERROR_INVALID_HANDLE and gives `invalid`.
+template <class R, class F>
+R WithBlock(HGLOBAL handle, R invalid, F&& f) {
+    GlobalTable& t = Globals();
+    std::lock_guard lock(t.lock);
+    GlobalBlock* b = FindBlock(t, handle);
+    if (!b) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return invalid;
+    }
+    return f(t, *b);
+}
+
 HGLOBAL AllocGlobal(UINT flags, SIZE_T bytes) {
     // Sharing, discarding and compaction flags mean nothing in one address
     // space and are ignored.
@@ -108,120 +146,93 @@ HGLOBAL AllocGlobal(UINT flags, SIZE_T bytes) {
 }
 
 HGLOBAL ReAllocGlobal(HGLOBAL handle, SIZE_T bytes, UINT flags) {
-    GlobalTable& t = Globals();
-    std::lock_guard lock(t.lock);
-    GlobalBlock* b = FindBlock(t, handle);
-    if (!b) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    if (flags & GMEM_MODIFY) {
-        // Only the attributes change: a fixed block may become movable.
-        if ((flags & GMEM_MOVEABLE) && !b->movable) {
-            GlobalBlock moved = *b;
-            moved.movable = true;
-            const uintptr_t token = NextToken(t.counter, kMovableToken);
-            t.byHandle.erase(reinterpret_cast<uintptr_t>(handle));
-            t.byHandle[token] = moved;
-            t.byAddress[moved.data] = token;
-            return reinterpret_cast<HGLOBAL>(token);
+    return WithBlock(handle, HGLOBAL{}, [&](GlobalTable& t, GlobalBlock& b) -> HGLOBAL {
+        if (flags & GMEM_MODIFY) {
+            // Only the attributes change: a fixed block may become movable.
+            if ((flags & GMEM_MOVEABLE) && !b.movable) {
+                GlobalBlock moved = b;
+                moved.movable = true;
+                const uintptr_t token = NextToken(t.counter, kMovableToken);
+                t.byHandle.erase(reinterpret_cast<uintptr_t>(handle));
+                t.byHandle[token] = moved;
+                t.byAddress[moved.data] = token;
+                return reinterpret_cast<HGLOBAL>(token);
+            }
+            return handle;
         }
-        return handle;
-    }
-    if (bytes > kLargestBlock) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
-    // A movable block moves unless it is locked; a locked block or a fixed
-    // block moves only when the caller allows it with GMEM_MOVEABLE.
-    const bool mayMove = b->movable ? (b->locks == 0 || (flags & GMEM_MOVEABLE)) : (flags & GMEM_MOVEABLE) != 0;
-    if (!mayMove) {
-        if (bytes > b->size) {
+        if (bytes > kLargestBlock) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return nullptr;
         }
-        b->size = bytes;  // shrinks where it stands
-        return handle;
-    }
-    void* data = AllocateZeroed(bytes);
-    if (!data) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
-    std::memcpy(data, b->data, std::min(b->size, bytes));
-    GlobalBlock moved = *b;
-    t.byAddress.erase(moved.data);
-    std::free(moved.data);
-    moved.data = data;
-    moved.size = bytes;
-    uintptr_t newHandle = reinterpret_cast<uintptr_t>(handle);
-    if (!moved.movable) {
-        t.byHandle.erase(newHandle);
-        newHandle = reinterpret_cast<uintptr_t>(data);
-    }
-    t.byHandle[newHandle] = moved;
-    t.byAddress[data] = newHandle;
-    return reinterpret_cast<HGLOBAL>(newHandle);
+        // A movable block moves unless it is locked; a locked block or a fixed
+        // block moves only when the caller allows it with GMEM_MOVEABLE.
+        const bool mayMove = b.movable ? (b.locks == 0 || (flags & GMEM_MOVEABLE)) : (flags & GMEM_MOVEABLE) != 0;
+        if (!mayMove) {
+            if (bytes > b.size) {
+                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+                return nullptr;
+            }
+            b.size = bytes;  // shrinks where it stands
+            return handle;
+        }
+        void* data = AllocateZeroed(bytes);
+        if (!data) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return nullptr;
+        }
+        std::memcpy(data, b.data, std::min(b.size, bytes));
+        GlobalBlock moved = b;
+        t.byAddress.erase(moved.data);
+        std::free(moved.data);
+        moved.data = data;
+        moved.size = bytes;
+        uintptr_t newHandle = reinterpret_cast<uintptr_t>(handle);
+        if (!moved.movable) {
+            t.byHandle.erase(newHandle);
+            newHandle = reinterpret_cast<uintptr_t>(data);
+        }
+        t.byHandle[newHandle] = moved;
+        t.byAddress[data] = newHandle;
+        return reinterpret_cast<HGLOBAL>(newHandle);
+    });
 }
 
 HGLOBAL FreeGlobal(HGLOBAL handle) {
     if (!handle) return nullptr;
-    GlobalTable& t = Globals();
-    std::lock_guard lock(t.lock);
-    GlobalBlock* b = FindBlock(t, handle);
-    if (!b) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return handle;
-    }
-    void* data = b->data;
-    t.byAddress.erase(data);
-    t.byHandle.erase(reinterpret_cast<uintptr_t>(handle));
-    std::free(data);
-    return nullptr;
+    return WithBlock(handle, handle, [&](GlobalTable& t, GlobalBlock& b) -> HGLOBAL {
+        void* data = b.data;
+        t.byAddress.erase(data);
+        t.byHandle.erase(reinterpret_cast<uintptr_t>(handle));
+        std::free(data);
+        return nullptr;
+    });
 }
 
 LPVOID LockGlobal(HGLOBAL handle) {
-    GlobalTable& t = Globals();
-    std::lock_guard lock(t.lock);
-    GlobalBlock* b = FindBlock(t, handle);
-    if (!b) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    if (b->movable && b->locks < GMEM_LOCKCOUNT) ++b->locks;
-    return b->data;
+    return WithBlock(handle, LPVOID{}, [](GlobalTable&, GlobalBlock& b) {
+        if (b.movable && b.locks < GMEM_LOCKCOUNT) ++b.locks;
+        return b.data;
+    });
 }
 
 BOOL UnlockGlobal(HGLOBAL handle) {
-    GlobalTable& t = Globals();
-    std::lock_guard lock(t.lock);
-    GlobalBlock* b = FindBlock(t, handle);
-    if (!b) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!b->movable) {
+    return WithBlock(handle, BOOL{FALSE}, [](GlobalTable&, GlobalBlock& b) -> BOOL {
+        if (!b.movable) {
+            SetLastError(NO_ERROR);
+            return FALSE;
+        }
+        if (b.locks == 0) {
+            SetLastError(ERROR_NOT_LOCKED);
+            return FALSE;
+        }
+        if (--b.locks > 0) return TRUE;
         SetLastError(NO_ERROR);
         return FALSE;
-    }
-    if (b->locks == 0) {
-        SetLastError(ERROR_NOT_LOCKED);
-        return FALSE;
-    }
-    if (--b->locks > 0) return TRUE;
-    SetLastError(NO_ERROR);
-    return FALSE;
+    });
 }
 
 SIZE_T SizeGlobal(HGLOBAL handle) {
-    GlobalTable& t = Globals();
-    std::lock_guard lock(t.lock);
-    GlobalBlock* b = FindBlock(t, handle);
-    if (!b) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return 0;
-    }
-    return b->size;
+    return WithBlock(handle, SIZE_T{0}, [](GlobalTable&, GlobalBlock& b) -> SIZE_T { return b.size; });
 }
 
 HGLOBAL HandleOfGlobal(LPCVOID address) {
@@ -235,14 +246,8 @@ HGLOBAL HandleOfGlobal(LPCVOID address) {
 }
 
 UINT FlagsGlobal(HGLOBAL handle) {
-    GlobalTable& t = Globals();
-    std::lock_guard lock(t.lock);
-    GlobalBlock* b = FindBlock(t, handle);
-    if (!b) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return GMEM_INVALID_HANDLE;
-    }
-    return b->locks & GMEM_LOCKCOUNT;
+    return WithBlock(handle, UINT{GMEM_INVALID_HANDLE},
+                     [](GlobalTable&, GlobalBlock& b) -> UINT { return b.locks & GMEM_LOCKCOUNT; });
 }
 
 }  // namespace
@@ -250,11 +255,7 @@ UINT FlagsGlobal(HGLOBAL handle) {
 extern "C" HANDLE HeapCreate(DWORD, SIZE_T, SIZE_T maximumSize) {
     HeapTable& t = Heaps();
     std::lock_guard lock(t.lock);
-    auto heap = std::make_unique<Heap>();
-    heap->maximum = maximumSize;
-    const uintptr_t token = NextToken(t.counter, kHeapToken);
-    t.heaps[token] = std::move(heap);
-    return reinterpret_cast<HANDLE>(token);
+    return AddHeap(t, maximumSize, false);
 }
 
 extern "C" BOOL HeapDestroy(HANDLE heap) {
@@ -278,93 +279,74 @@ extern "C" BOOL HeapDestroy(HANDLE heap) {
 }
 
 extern "C" LPVOID HeapAlloc(HANDLE heap, DWORD, SIZE_T bytes) {
-    HeapTable& t = Heaps();
-    std::lock_guard lock(t.lock);
-    Heap* h = FindHeap(t, heap);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    void* p = Fits(*h, 0, bytes) ? AllocateZeroed(bytes) : nullptr;
-    if (!p) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
-    h->blocks[p] = HeapBlock{bytes};
-    h->total += bytes;
-    return p;
-}
-
-extern "C" LPVOID HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T bytes) {
-    HeapTable& t = Heaps();
-    std::lock_guard lock(t.lock);
-    Heap* h = FindHeap(t, heap);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    auto it = h->blocks.find(block);
-    if (it == h->blocks.end()) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    const size_t oldSize = it->second.size;
-    if (flags & HEAP_REALLOC_IN_PLACE_ONLY) {
-        if (bytes > oldSize) {
+    return WithHeap(heap, LPVOID{}, [&](Heap& h) -> LPVOID {
+        void* p = Fits(h, 0, bytes) ? AllocateZeroed(bytes) : nullptr;
+        if (!p) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return nullptr;
         }
-        h->total -= oldSize - bytes;
-        it->second.size = bytes;
-        return block;
-    }
-    void* p = Fits(*h, oldSize, bytes) ? AllocateZeroed(bytes) : nullptr;
-    if (!p) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
-    std::memcpy(p, block, std::min(oldSize, bytes));
-    std::free(block);
-    h->blocks.erase(it);
-    h->blocks[p] = HeapBlock{bytes};
-    h->total = h->total - oldSize + bytes;
-    return p;
+        h.blocks[p] = HeapBlock{bytes};
+        h.total += bytes;
+        return p;
+    });
+}
+
+extern "C" LPVOID HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T bytes) {
+    return WithHeap(heap, LPVOID{}, [&](Heap& h) -> LPVOID {
+        auto it = h.blocks.find(block);
+        if (it == h.blocks.end()) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        const size_t oldSize = it->second.size;
+        if (flags & HEAP_REALLOC_IN_PLACE_ONLY) {
+            if (bytes > oldSize) {
+                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+                return nullptr;
+            }
+            h.total -= oldSize - bytes;
+            it->second.size = bytes;
+            return block;
+        }
+        void* p = Fits(h, oldSize, bytes) ? AllocateZeroed(bytes) : nullptr;
+        if (!p) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return nullptr;
+        }
+        std::memcpy(p, block, std::min(oldSize, bytes));
+        std::free(block);
+        h.blocks.erase(it);
+        h.blocks[p] = HeapBlock{bytes};
+        h.total = h.total - oldSize + bytes;
+        return p;
+    });
 }
 
 extern "C" BOOL HeapFree(HANDLE heap, DWORD, LPVOID block) {
-    HeapTable& t = Heaps();
-    std::lock_guard lock(t.lock);
-    Heap* h = FindHeap(t, heap);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!block) return TRUE;
-    auto it = h->blocks.find(block);
-    if (it == h->blocks.end()) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    h->total -= it->second.size;
-    std::free(block);
-    h->blocks.erase(it);
-    return TRUE;
+    return WithHeap(heap, BOOL{FALSE}, [&](Heap& h) -> BOOL {
+        if (!block) return TRUE;
+        auto it = h.blocks.find(block);
+        if (it == h.blocks.end()) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        h.total -= it->second.size;
+        std::free(block);
+        h.blocks.erase(it);
+        return TRUE;
+    });
 }
 
 extern "C" SIZE_T HeapSize(HANDLE heap, DWORD, LPCVOID block) {
-    HeapTable& t = Heaps();
-    std::lock_guard lock(t.lock);
-    Heap* h = FindHeap(t, heap);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return static_cast<SIZE_T>(-1);
-    }
-    auto it = h->blocks.find(const_cast<void*>(block));
-    if (it == h->blocks.end()) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return static_cast<SIZE_T>(-1);
-    }
-    return it->second.size;
+    constexpr SIZE_T kFailed = static_cast<SIZE_T>(-1);
+    return WithHeap(heap, kFailed, [&](Heap& h) -> SIZE_T {
+        auto it = h.blocks.find(const_cast<void*>(block));
+        if (it == h.blocks.end()) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return kFailed;
+        }
+        return it->second.size;
+    });
 }
 
 extern "C" BOOL HeapValidate(HANDLE heap, DWORD, LPCVOID block) {
@@ -378,13 +360,7 @@ extern "C" BOOL HeapValidate(HANDLE heap, DWORD, LPCVOID block) {
 extern "C" HANDLE GetProcessHeap() {
     HeapTable& t = Heaps();
     std::lock_guard lock(t.lock);
-    if (!t.processHeap) {
-        auto heap = std::make_unique<Heap>();
-        heap->process = true;
-        const uintptr_t token = NextToken(t.counter, kHeapToken);
-        t.heaps[token] = std::move(heap);
-        t.processHeap = reinterpret_cast<HANDLE>(token);
-    }
+    if (!t.processHeap) t.processHeap = AddHeap(t, 0, true);
     return t.processHeap;
 }
 
