@@ -1,5 +1,6 @@
-// Helpers shared by the file, path, profile and process stand-ins only; not
-// for the deliverables.
+// Helpers shared by the platform's stand-ins (files, paths, profiles,
+// processes, and the other platform areas that meet host files and names);
+// not for the deliverables, which go through the Win32-shaped calls.
 #pragma once
 
 #include <string>

@@ -46,11 +46,13 @@ constexpr DWORD CREATE_UNICODE_ENVIRONMENT = 0x00000400;
 constexpr DWORD CREATE_SEPARATE_WOW_VDM = 0x00000800;
 constexpr DWORD CREATE_NO_WINDOW = 0x08000000;
 
-struct STARTUPINFOA {
+// STARTUPINFOA and STARTUPINFOW differ only in the width of their texts.
+template <class Char>
+struct StartupInfoOf {
     DWORD cb;
-    LPSTR lpReserved;
-    LPSTR lpDesktop;
-    LPSTR lpTitle;
+    Char* lpReserved;
+    Char* lpDesktop;
+    Char* lpTitle;
     DWORD dwX;
     DWORD dwY;
     DWORD dwXSize;
@@ -66,27 +68,8 @@ struct STARTUPINFOA {
     HANDLE hStdOutput;
     HANDLE hStdError;
 };
-
-struct STARTUPINFOW {
-    DWORD cb;
-    LPWSTR lpReserved;
-    LPWSTR lpDesktop;
-    LPWSTR lpTitle;
-    DWORD dwX;
-    DWORD dwY;
-    DWORD dwXSize;
-    DWORD dwYSize;
-    DWORD dwXCountChars;
-    DWORD dwYCountChars;
-    DWORD dwFillAttribute;
-    DWORD dwFlags;
-    WORD wShowWindow;
-    WORD cbReserved2;
-    LPBYTE lpReserved2;
-    HANDLE hStdInput;
-    HANDLE hStdOutput;
-    HANDLE hStdError;
-};
+using STARTUPINFOA = StartupInfoOf<CHAR>;
+using STARTUPINFOW = StartupInfoOf<WCHAR>;
 
 struct PROCESS_INFORMATION {
     HANDLE hProcess;

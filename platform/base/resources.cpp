@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 
 #include "base/error.h"
 #include "base/locale.h"
@@ -127,7 +128,7 @@ Key KeyOf(LPCWSTR p) {
     return k;
 }
 
-Key KeyOfA(LPCSTR p) {
+Key KeyOf(LPCSTR p) {
     if (IS_INTRESOURCE(p)) {
         Key k;
         k.id = static_cast<WORD>(reinterpret_cast<uintptr_t>(p));
@@ -184,6 +185,54 @@ HRSRC Find(HMODULE module, const Key& type, const Key& name, std::optional<WORD>
 
 const zq::ResourceEntry* EntryOf(HRSRC r) { return reinterpret_cast<const zq::ResourceEntry*>(r); }
 
+// FindResource and FindResourceEx, A and W alike.
+template <class Ch>
+HRSRC FindNamed(HMODULE module, const Ch* type, const Ch* name, std::optional<WORD> language) {
+    if (!name || !type) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return Find(module, KeyOf(type), KeyOf(name), language);
+}
+
+// EnumResourceNames, A and W alike: one call per name, whatever the number
+// of its languages.
+template <class Ch, class Proc>
+BOOL EnumNames(HMODULE module, const Ch* type, Proc proc, LONG_PTR param) {
+    if (!type || !proc) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const auto* entries = EntriesOf(module);
+    Key t = KeyOf(type);
+    bool any = false;
+    const zq::ResourceEntry* previous = nullptr;
+    for (const auto& e : entries ? *entries : std::vector<zq::ResourceEntry>{}) {
+        if (!Matches(t, e.typeIsString, e.typeId, e.typeName)) continue;
+        if (previous && previous->nameIsString == e.nameIsString && previous->nameId == e.nameId &&
+            previous->name == e.name)
+            continue;
+        previous = &e;
+        any = true;
+        std::basic_string<Ch> name;
+        if constexpr (std::is_same_v<Ch, char>) {
+            name = zq::WideToAnsi(e.name);
+        } else {
+            name = e.name;
+        }
+        Ch* n = e.nameIsString ? name.data() : reinterpret_cast<Ch*>(static_cast<uintptr_t>(e.nameId));
+        if (!proc(module, type, n, param)) {
+            SetLastError(ERROR_RESOURCE_ENUM_USER_STOP);
+            return FALSE;
+        }
+    }
+    if (!any) {
+        SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // The string `id` of a module: a pointer into its string block and a length.
 std::optional<std::u16string_view> FindString(HINSTANCE module, UINT id) {
     Key type, block;
@@ -210,35 +259,19 @@ std::optional<std::u16string_view> FindString(HINSTANCE module, UINT id) {
 }  // namespace
 
 extern "C" HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) {
-    if (!name || !type) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    return Find(module, KeyOf(type), KeyOf(name), std::nullopt);
+    return FindNamed(module, type, name, std::nullopt);
 }
 
 extern "C" HRSRC FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
-    if (!name || !type) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    return Find(module, KeyOfA(type), KeyOfA(name), std::nullopt);
+    return FindNamed(module, type, name, std::nullopt);
 }
 
 extern "C" HRSRC FindResourceExW(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language) {
-    if (!name || !type) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    return Find(module, KeyOf(type), KeyOf(name), language);
+    return FindNamed(module, type, name, language);
 }
 
 extern "C" HRSRC FindResourceExA(HMODULE module, LPCSTR type, LPCSTR name, WORD language) {
-    if (!name || !type) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    return Find(module, KeyOfA(type), KeyOfA(name), language);
+    return FindNamed(module, type, name, language);
 }
 
 extern "C" HGLOBAL LoadResource(HMODULE, HRSRC resource) {
@@ -311,64 +344,11 @@ extern "C" int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int size) {
 }
 
 extern "C" BOOL EnumResourceNamesW(HMODULE module, LPCWSTR type, ENUMRESNAMEPROCW proc, LONG_PTR param) {
-    if (!type || !proc) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    const auto* entries = EntriesOf(module);
-    Key t = KeyOf(type);
-    bool any = false;
-    const zq::ResourceEntry* previous = nullptr;
-    for (const auto& e : entries ? *entries : std::vector<zq::ResourceEntry>{}) {
-        if (!Matches(t, e.typeIsString, e.typeId, e.typeName)) continue;
-        // One call per name, whatever the number of its languages.
-        if (previous && previous->nameIsString == e.nameIsString && previous->nameId == e.nameId &&
-            previous->name == e.name)
-            continue;
-        previous = &e;
-        any = true;
-        std::u16string name = e.name;
-        LPWSTR n = e.nameIsString ? name.data() : const_cast<LPWSTR>(MAKEINTRESOURCEW(e.nameId));
-        if (!proc(module, type, n, param)) {
-            SetLastError(ERROR_RESOURCE_ENUM_USER_STOP);
-            return FALSE;
-        }
-    }
-    if (!any) {
-        SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
-        return FALSE;
-    }
-    return TRUE;
+    return EnumNames(module, type, proc, param);
 }
 
 extern "C" BOOL EnumResourceNamesA(HMODULE module, LPCSTR type, ENUMRESNAMEPROCA proc, LONG_PTR param) {
-    if (!type || !proc) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    const auto* entries = EntriesOf(module);
-    Key t = KeyOfA(type);
-    bool any = false;
-    const zq::ResourceEntry* previous = nullptr;
-    for (const auto& e : entries ? *entries : std::vector<zq::ResourceEntry>{}) {
-        if (!Matches(t, e.typeIsString, e.typeId, e.typeName)) continue;
-        if (previous && previous->nameIsString == e.nameIsString && previous->nameId == e.nameId &&
-            previous->name == e.name)
-            continue;
-        previous = &e;
-        any = true;
-        std::string name = zq::WideToAnsi(e.name);
-        LPSTR n = e.nameIsString ? name.data() : const_cast<LPSTR>(MAKEINTRESOURCEA(e.nameId));
-        if (!proc(module, type, n, param)) {
-            SetLastError(ERROR_RESOURCE_ENUM_USER_STOP);
-            return FALSE;
-        }
-    }
-    if (!any) {
-        SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
-        return FALSE;
-    }
-    return TRUE;
+    return EnumNames(module, type, proc, param);
 }
 
 extern "C" HANDLE EngLoadModule(LPWSTR path) {

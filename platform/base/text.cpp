@@ -645,29 +645,60 @@ int FormatImpl(Ch* dst, int size, const Ch* format, va_list args) {
 // ---------------------------------------------------------------------------
 // Conversions
 
+namespace {
+
+// The arguments both conversions refuse: no input, an empty or negative
+// length other than -1, a negative output size, no output buffer for a
+// non-zero size, and output over the input.
+template <class In, class Out>
+bool ConversionArgumentsValid(const In* src, int srcCount, const Out* dst, int dstCount) {
+    return src && srcCount != 0 && srcCount >= -1 && dstCount >= 0 && !(dstCount > 0 && !dst) &&
+           !(dst && static_cast<const void*>(dst) == static_cast<const void*>(src));
+}
+
+// The flags a conversion does not take: ERROR_INVALID_FLAGS, and the call fails.
+int RefuseConversionFlags(const char* call, DWORD flags) {
+    SetLastError(ERROR_INVALID_FLAGS);
+    RefuseFlags(call, flags);
+    return 0;
+}
+
+// Hands the converted text out: a zero size asks for the length; a short
+// buffer is filled as far as it goes and the call fails.
+template <class Ch>
+int HandOut(const std::basic_string<Ch>& out, Ch* dst, int dstCount) {
+    if (out.size() > 0x7FFFFFFF) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const int needed = static_cast<int>(out.size());
+    if (dstCount == 0) return needed;
+    if (needed > dstCount) {
+        std::copy_n(out.data(), dstCount, dst);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::copy(out.begin(), out.end(), dst);
+    return needed;
+}
+
+}  // namespace
+
 extern "C" int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcBytes, LPWSTR dst, int dstChars) {
-    if (!src || srcBytes == 0 || srcBytes < -1 || dstChars < 0 || (dstChars > 0 && !dst) ||
-        (dst && static_cast<const void*>(dst) == static_cast<const void*>(src))) {
+    if (!ConversionArgumentsValid(src, srcBytes, dst, dstChars)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
     constexpr DWORD known = MB_PRECOMPOSED | MB_COMPOSITE | MB_USEGLYPHCHARS | MB_ERR_INVALID_CHARS;
-    if ((flags & ~known) || (flags & (MB_PRECOMPOSED | MB_COMPOSITE)) == (MB_PRECOMPOSED | MB_COMPOSITE)) {
-        SetLastError(ERROR_INVALID_FLAGS);
-        RefuseFlags("MultiByteToWideChar", flags);
-        return 0;
-    }
+    if ((flags & ~known) || (flags & (MB_PRECOMPOSED | MB_COMPOSITE)) == (MB_PRECOMPOSED | MB_COMPOSITE))
+        return RefuseConversionFlags("MultiByteToWideChar", flags);
     const UINT cp = ResolveCodePage(codePage);
     const std::string_view in(src, srcBytes < 0 ? std::strlen(src) + 1 : static_cast<size_t>(srcBytes));
     const bool strict = flags & MB_ERR_INVALID_CHARS;
     std::u16string out;
     bool ok;
     if (cp == CP_UTF8) {
-        if (flags & ~MB_ERR_INVALID_CHARS) {
-            SetLastError(ERROR_INVALID_FLAGS);
-            RefuseFlags("MultiByteToWideChar", flags);
-            return 0;
-        }
+        if (flags & ~MB_ERR_INVALID_CHARS) return RefuseConversionFlags("MultiByteToWideChar", flags);
         ok = DecodeUtf8(in, out, strict);
     } else {
         const CodePageTable* t = TableFor(cp);
@@ -681,25 +712,12 @@ extern "C" int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int s
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
         return 0;
     }
-    if (out.size() > 0x7FFFFFFF) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    const int needed = static_cast<int>(out.size());
-    if (dstChars == 0) return needed;
-    if (needed > dstChars) {
-        std::copy_n(out.data(), dstChars, dst);
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    std::copy(out.begin(), out.end(), dst);
-    return needed;
+    return HandOut(out, dst, dstChars);
 }
 
 extern "C" int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcChars, LPSTR dst, int dstBytes,
                                    LPCSTR defaultChar, BOOL* usedDefaultChar) {
-    if (!src || srcChars == 0 || srcChars < -1 || dstBytes < 0 || (dstBytes > 0 && !dst) ||
-        (dst && static_cast<const void*>(dst) == static_cast<const void*>(src))) {
+    if (!ConversionArgumentsValid(src, srcChars, dst, dstBytes)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
@@ -712,22 +730,14 @@ extern "C" int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int 
             SetLastError(ERROR_INVALID_PARAMETER);
             return 0;
         }
-        if (flags & ~WC_ERR_INVALID_CHARS) {
-            SetLastError(ERROR_INVALID_FLAGS);
-            RefuseFlags("WideCharToMultiByte", flags);
-            return 0;
-        }
+        if (flags & ~WC_ERR_INVALID_CHARS) return RefuseConversionFlags("WideCharToMultiByte", flags);
         if (!EncodeUtf8(in, out, flags & WC_ERR_INVALID_CHARS)) {
             SetLastError(ERROR_NO_UNICODE_TRANSLATION);
             return 0;
         }
     } else {
         constexpr DWORD known = WC_DISCARDNS | WC_SEPCHARS | WC_DEFAULTCHAR | WC_COMPOSITECHECK | WC_NO_BEST_FIT_CHARS;
-        if (flags & ~known) {
-            SetLastError(ERROR_INVALID_FLAGS);
-            RefuseFlags("WideCharToMultiByte", flags);
-            return 0;
-        }
+        if (flags & ~known) return RefuseConversionFlags("WideCharToMultiByte", flags);
         const CodePageTable* t = TableFor(cp);
         if (!t) {
             SetLastError(ERROR_INVALID_PARAMETER);
@@ -737,19 +747,7 @@ extern "C" int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int 
         EncodeTable(*t, in, out, DefaultCharFor(*t, defaultChar), used);
         if (usedDefaultChar) *usedDefaultChar = used ? TRUE : FALSE;
     }
-    if (out.size() > 0x7FFFFFFF) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    const int needed = static_cast<int>(out.size());
-    if (dstBytes == 0) return needed;
-    if (needed > dstBytes) {
-        std::copy_n(out.data(), dstBytes, dst);
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    std::copy(out.begin(), out.end(), dst);
-    return needed;
+    return HandOut(out, dst, dstBytes);
 }
 
 extern "C" BOOL IsValidCodePage(UINT codePage) {
