@@ -1,6 +1,7 @@
 #include "settings/model_data.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "common/res_ids.h"
@@ -39,6 +40,23 @@ std::optional<std::string> MemoryModelData::String(uint16_t id) const {
     return it->second;
 }
 
+namespace {
+
+// The rows of a table that gives their count in its first word: as many as
+// the count says, the bytes hold and `limit` allows, `rowSize` bytes each
+// from byte `first`; `row` reads the row at the byte offset it is given.
+template <size_t N, class F>
+void ForEachCountedRow(const ResourceBytes<N>& r, size_t first, size_t rowSize, F&& row,
+                       size_t limit = SIZE_MAX) {
+    const size_t fits = (r.size > first ? r.size - first : 0) / rowSize;
+    const size_t count = std::min({static_cast<size_t>(r.u16(0)), fits, limit});
+    for (size_t i = 0; i < count; ++i) {
+        row(first + i * rowSize);
+    }
+}
+
+}  // namespace
+
 SourceTable ReadSourceTable(const ModelData& model, uint16_t id) {
     const auto r = ReadModelResource<kSourceTableSize>(model, res::kSourceTable, id);
     SourceTable t;
@@ -47,12 +65,9 @@ SourceTable ReadSourceTable(const ModelData& model, uint16_t id) {
         return t;
     }
     t.defaultIndex = r.u16(2);
-    const size_t fits = (std::min(r.size, kSourceTableSize) - std::min<size_t>(r.size, 8)) / kSourceEntrySize;
-    const size_t count = std::min<size_t>(r.u16(0), fits);
-    for (size_t i = 0; i < count; ++i) {
-        const size_t at = 8 + i * kSourceEntrySize;
+    ForEachCountedRow(r, 8, kSourceEntrySize, [&](size_t at) {
         t.entries.push_back({r.u16(at), r.u16(at + 2), r.u16(at + 4), r.u8(at + 10), r.u8(at + 16)});
-    }
+    });
     return t;
 }
 
@@ -83,24 +98,14 @@ PairTable ReadPairTable(const ModelData& model, uint16_t id) {
     }
     t.defaultFirst = r.u8(2);
     t.defaultSecond = r.u8(4);
-    const size_t fits = (r.size > 8 ? r.size - 8 : 0) / 16;
-    const size_t count = std::min<size_t>(r.u16(0), fits);
-    for (size_t i = 0; i < count; ++i) {
-        const size_t at = 8 + i * 16;
-        t.entries.push_back({r.u16(at), r.u16(at + 2), r.u16(at + 6)});
-    }
+    ForEachCountedRow(r, 8, 16, [&](size_t at) { t.entries.push_back({r.u16(at), r.u16(at + 2), r.u16(at + 6)}); });
     return t;
 }
 
 std::vector<SlotRow> ReadSlotTable(const ModelData& model, uint16_t id) {
     const auto r = ReadModelResource<kSlotTableSize>(model, res::kSlotTable, id);
     std::vector<SlotRow> rows;
-    const size_t fits = (r.size > 8 ? r.size - 8 : 0) / 8;
-    const size_t count = std::min<size_t>(r.u16(0), fits);
-    for (size_t i = 0; i < count; ++i) {
-        const size_t at = 8 + i * 8;
-        rows.push_back({r.u16(at), r.u16(at + 2), r.u16(at + 4)});
-    }
+    ForEachCountedRow(r, 8, 8, [&](size_t at) { rows.push_back({r.u16(at), r.u16(at + 2), r.u16(at + 4)}); });
     return rows;
 }
 
@@ -112,24 +117,14 @@ SlotValues ReadSlotValues(const ModelData& model, uint16_t id) {
         return v;
     }
     v.defaultValue = r.u8(2);
-    const size_t fits = (r.size > 8 ? r.size - 8 : 0) / 6;
-    const size_t count = std::min<size_t>(r.u16(0), fits);
-    for (size_t i = 0; i < count; ++i) {
-        const size_t at = 8 + i * 6;
-        v.values.push_back({r.u16(at), r.u16(at + 2), r.u16(at + 4)});
-    }
+    ForEachCountedRow(r, 8, 6, [&](size_t at) { v.values.push_back({r.u16(at), r.u16(at + 2), r.u16(at + 4)}); });
     return v;
 }
 
 std::vector<CodePageEntry> ReadCodePageList(const ModelData& model, uint16_t id) {
     const auto r = ReadModelResource<kCodePageListSize>(model, res::kCodePageList, id);
     std::vector<CodePageEntry> list;
-    const size_t fits = (r.size > 8 ? r.size - 8 : 0) / 8;
-    const size_t count = std::min<size_t>(r.u16(0), fits);
-    for (size_t i = 0; i < count; ++i) {
-        const size_t at = 8 + i * 8;
-        list.push_back({r.u16(at), r.u16(at + 4)});
-    }
+    ForEachCountedRow(r, 8, 8, [&](size_t at) { list.push_back({r.u16(at), r.u16(at + 4)}); });
     return list;
 }
 
@@ -189,12 +184,12 @@ std::vector<PaperTableEntry> ReadPaperTableRow(const ModelData& model, uint16_t 
     const auto r = ReadModelResource<kPaperTableRowSize>(model, res::kModelPaperTable,
                                                           static_cast<uint16_t>(row + 1));
     std::vector<PaperTableEntry> entries;
-    const size_t fits = (r.size > 4 ? r.size - 4 : 0) / 12;
-    const size_t count = std::min({static_cast<size_t>(r.u16(0)), fits, kPaperTableMaxEntries});
-    for (size_t i = 0; i < count; ++i) {
-        const size_t at = 4 + i * 12;
-        entries.push_back({r.u32(at), {r.u16(at + 4), r.u16(at + 6), r.u16(at + 8), r.u16(at + 10)}});
-    }
+    ForEachCountedRow(
+        r, 4, 12,
+        [&](size_t at) {
+            entries.push_back({r.u32(at), {r.u16(at + 4), r.u16(at + 6), r.u16(at + 8), r.u16(at + 10)}});
+        },
+        kPaperTableMaxEntries);
     return entries;
 }
 
