@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "command.h"
+#include "spooler_cli.h"
 #include "store/admin.h"
 #include "store/registry.h"
 #include "store/spooler.h"
@@ -25,14 +26,9 @@ constexpr const char* kUsage =
     "(for example DsDriver). A dword VALUE is decimal or 0x-hex; a binary VALUE is hex\n"
     "digits; a multi_sz VALUE separates its strings with '|'.\n";
 
-struct Handle {
-    HANDLE h = nullptr;
-    ~Handle() {
-        if (h) ClosePrinter(h);
-    }
-};
+using Handle = zq::cli::PrinterHandle;
 
-int Err(const std::string& what, DWORD code) { return zq::Fail("data: " + what + " (error " + std::to_string(code) + ")"); }
+int Err(const std::string& what, DWORD code) { return zq::cli::FailWithError("data", what, code); }
 
 const char* TypeName(DWORD type) {
     switch (type) {

@@ -6,6 +6,7 @@
 
 #include "base/root.h"
 #include "command.h"
+#include "spooler_cli.h"
 #include "store/admin.h"
 #include "store/spooler.h"
 
@@ -13,6 +14,7 @@ namespace {
 
 using zq::store::FromUtf8;
 using zq::store::ToUtf8;
+using zq::cli::Text;
 
 constexpr const char* kUsage =
     "usage: zq driver add NAME --driver-file FILE --data-file FILE --config-file FILE\n"
@@ -22,8 +24,6 @@ constexpr const char* kUsage =
     "add    installs the driver (level 3). A FILE that exists on this machine is copied\n"
     "       into the driver directory; any other FILE is taken as a name already there.\n"
     "list   lists installed drivers with their files (level 3)\n";
-
-std::string Text(const char16_t* s) { return s ? ToUtf8(s) : std::string(); }
 
 // The Linux folder of the driver directory's version subfolder.
 std::filesystem::path VersionFolder(const std::u16string& env, unsigned version) {
@@ -113,7 +113,7 @@ int Add(zq::Options& opts) {
     info.pMonitorName = mon.data();
     info.pDefaultDataType = type.data();
     if (!AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&info)))
-        return zq::Fail("driver: cannot add " + rest[1] + " (error " + std::to_string(GetLastError()) + ")");
+        return zq::cli::FailWithError("driver", "cannot add " + rest[1]);
     std::printf("added %s\n", rest[1].c_str());
     return 0;
 }
@@ -123,12 +123,12 @@ int List(zq::Options& opts) {
     if (auto bad = opts.Unknown()) return zq::UsageError("driver", "unknown option " + *bad);
     std::u16string env = FromUtf8(environment.value_or(""));
     LPWSTR e = env.empty() ? nullptr : env.data();
-    DWORD needed = 0, count = 0;
-    EnumPrinterDriversW(nullptr, e, 3, nullptr, 0, &needed, &count);
-    std::vector<BYTE> buffer(needed);
-    if (!EnumPrinterDriversW(nullptr, e, 3, buffer.data(), needed, &needed, &count))
-        return zq::Fail("driver: cannot list (error " + std::to_string(GetLastError()) + ")");
-    auto* list = reinterpret_cast<DRIVER_INFO_3W*>(buffer.data());
+    DWORD count = 0;
+    auto buffer = zq::cli::Fetch([&](LPBYTE b, DWORD size, LPDWORD needed) {
+        return EnumPrinterDriversW(nullptr, e, 3, b, size, needed, &count);
+    });
+    if (!buffer) return zq::cli::FailWithError("driver", "cannot list");
+    auto* list = reinterpret_cast<DRIVER_INFO_3W*>(buffer->data());
     for (DWORD i = 0; i < count; ++i) {
         std::printf("%s\tversion %u\t%s\n  driver: %s\n  data: %s\n  config: %s\n", Text(list[i].pName).c_str(),
                     list[i].cVersion, Text(list[i].pEnvironment).c_str(), Text(list[i].pDriverPath).c_str(),

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "command.h"
+#include "spooler_cli.h"
 #include "store/admin.h"
 #include "store/spooler.h"
 
@@ -18,27 +19,24 @@ constexpr const char* kUsage =
     "Sizes are in thousandths of a millimetre (A4 is 210000x297000); the printable\n"
     "area defaults to the whole form. Built-in forms cannot be deleted.\n";
 
-struct Server {
-    HANDLE h = nullptr;
+// The local print server, where forms live.
+struct Server : zq::cli::PrinterHandle {
     Server() { OpenPrinterW(nullptr, &h, nullptr); }
-    ~Server() {
-        if (h) ClosePrinter(h);
-    }
 };
 
 const char* FlagName(DWORD flags) {
     return flags == FORM_BUILTIN ? "builtin" : flags == FORM_PRINTER ? "printer" : "user";
 }
 
-int Err(const std::string& what) { return zq::Fail("forms: " + what + " (error " + std::to_string(GetLastError()) + ")"); }
+int Err(const std::string& what) { return zq::cli::FailWithError("forms", what); }
 
 int List() {
     Server s;
-    DWORD needed = 0, count = 0;
-    EnumFormsW(s.h, 1, nullptr, 0, &needed, &count);
-    std::vector<BYTE> buffer(needed);
-    if (!EnumFormsW(s.h, 1, buffer.data(), needed, &needed, &count)) return Err("cannot list");
-    auto* forms = reinterpret_cast<FORM_INFO_1W*>(buffer.data());
+    DWORD count = 0;
+    auto buffer = zq::cli::Fetch(
+        [&](LPBYTE b, DWORD size, LPDWORD needed) { return EnumFormsW(s.h, 1, b, size, needed, &count); });
+    if (!buffer) return Err("cannot list");
+    auto* forms = reinterpret_cast<FORM_INFO_1W*>(buffer->data());
     for (DWORD i = 0; i < count; ++i) {
         const auto& f = forms[i];
         std::printf("%s\t%s\t%dx%d\t%d,%d,%d,%d\n", ToUtf8(f.pName).c_str(), FlagName(f.Flags), f.Size.cx, f.Size.cy,

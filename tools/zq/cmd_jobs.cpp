@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "command.h"
+#include "spooler_cli.h"
 #include "store/admin.h"
 #include "store/spooler.h"
 
@@ -12,6 +13,8 @@ namespace {
 
 using zq::store::FromUtf8;
 using zq::store::ToUtf8;
+using zq::cli::Text;
+using Printer = zq::cli::PrinterHandle;
 
 constexpr const char* kUsage =
     "usage: zq jobs [list] [PRINTER]\n"
@@ -23,16 +26,7 @@ constexpr const char* kUsage =
     "         EndDocPrinter) and prints the job id\n"
     "cat      writes the job's spooled bytes to standard output\n";
 
-struct Printer {
-    HANDLE h = nullptr;
-    ~Printer() {
-        if (h) ClosePrinter(h);
-    }
-};
-
-std::string Text(const char16_t* s) { return s ? ToUtf8(s) : std::string(); }
-
-int Err(const std::string& what) { return zq::Fail("jobs: " + what + " (error " + std::to_string(GetLastError()) + ")"); }
+int Err(const std::string& what) { return zq::cli::FailWithError("jobs", what); }
 
 std::string Status(DWORD s) {
     if (s & JOB_STATUS_SPOOLING) return "spooling";
@@ -44,11 +38,12 @@ int ListPrinter(const std::u16string& name) {
     Printer p;
     std::u16string n = name;
     if (!OpenPrinterW(n.data(), &p.h, nullptr)) return Err("no printer " + ToUtf8(name));
-    DWORD needed = 0, count = 0;
-    EnumJobsW(p.h, 0, 0xFFFFFFFF, 2, nullptr, 0, &needed, &count);
-    std::vector<BYTE> buffer(needed);
-    if (!EnumJobsW(p.h, 0, 0xFFFFFFFF, 2, buffer.data(), needed, &needed, &count)) return Err("cannot list jobs");
-    auto* jobs = reinterpret_cast<JOB_INFO_2W*>(buffer.data());
+    DWORD count = 0;
+    auto buffer = zq::cli::Fetch([&](LPBYTE b, DWORD size, LPDWORD needed) {
+        return EnumJobsW(p.h, 0, 0xFFFFFFFF, 2, b, size, needed, &count);
+    });
+    if (!buffer) return Err("cannot list jobs");
+    auto* jobs = reinterpret_cast<JOB_INFO_2W*>(buffer->data());
     for (DWORD i = 0; i < count; ++i)
         std::printf("%u\t%s\t%s\t%s\t%u pages\t%u bytes\t%s\n", jobs[i].JobId, Text(jobs[i].pPrinterName).c_str(),
                     Text(jobs[i].pDocument).c_str(), Status(jobs[i].Status).c_str(), jobs[i].TotalPages, jobs[i].Size,
@@ -58,11 +53,12 @@ int ListPrinter(const std::u16string& name) {
 
 int List(const std::optional<std::string>& printer) {
     if (printer) return ListPrinter(FromUtf8(*printer));
-    DWORD needed = 0, count = 0, flags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
-    EnumPrintersW(flags, nullptr, 4, nullptr, 0, &needed, &count);
-    std::vector<BYTE> buffer(needed);
-    if (!EnumPrintersW(flags, nullptr, 4, buffer.data(), needed, &needed, &count)) return Err("cannot list printers");
-    auto* list = reinterpret_cast<PRINTER_INFO_4W*>(buffer.data());
+    DWORD count = 0, flags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
+    auto buffer = zq::cli::Fetch([&](LPBYTE b, DWORD size, LPDWORD needed) {
+        return EnumPrintersW(flags, nullptr, 4, b, size, needed, &count);
+    });
+    if (!buffer) return Err("cannot list printers");
+    auto* list = reinterpret_cast<PRINTER_INFO_4W*>(buffer->data());
     int rc = 0;
     for (DWORD i = 0; i < count; ++i) rc |= ListPrinter(list[i].pPrinterName);
     return rc;
@@ -101,11 +97,10 @@ int Cat(const std::string& printer, const std::string& id) {
     Printer p;
     std::u16string n = FromUtf8(printer);
     if (!OpenPrinterW(n.data(), &p.h, nullptr)) return Err("no printer " + printer);
-    DWORD needed = 0;
-    GetJobW(p.h, static_cast<DWORD>(job), 1, nullptr, 0, &needed);
-    std::vector<BYTE> buffer(needed);
-    if (!GetJobW(p.h, static_cast<DWORD>(job), 1, buffer.data(), needed, &needed))
-        return zq::Fail("jobs: no job " + id + " on " + printer);
+    auto record = zq::cli::Fetch([&](LPBYTE b, DWORD size, LPDWORD needed) {
+        return GetJobW(p.h, static_cast<DWORD>(job), 1, b, size, needed);
+    });
+    if (!record) return zq::Fail("jobs: no job " + id + " on " + printer);
     std::ifstream in(zq::store::JobFile(static_cast<DWORD>(job)), std::ios::binary);
     std::vector<char> data{std::istreambuf_iterator<char>(in), {}};
     std::fwrite(data.data(), 1, data.size(), stdout);

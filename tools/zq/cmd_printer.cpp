@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "command.h"
+#include "spooler_cli.h"
 #include "store/admin.h"
 #include "store/spooler.h"
 
@@ -10,6 +11,7 @@ namespace {
 
 using zq::store::FromUtf8;
 using zq::store::ToUtf8;
+using zq::cli::Text;
 
 constexpr const char* kUsage =
     "usage: zq printer add NAME --driver DRIVER [--port PORT] [--comment TEXT] [--location TEXT]\n"
@@ -23,11 +25,7 @@ constexpr const char* kUsage =
     "show     prints the printer's record (level 2)\n"
     "delete   deletes the printer and its jobs\n";
 
-std::string Text(const char16_t* s) { return s ? ToUtf8(s) : std::string(); }
-
-int Failed(const std::string& what) {
-    return zq::Fail("printer: " + what + " (error " + std::to_string(GetLastError()) + ")");
-}
+int Failed(const std::string& what) { return zq::cli::FailWithError("printer", what); }
 
 int Add(zq::Options& opts) {
     auto driver = opts.Value("--driver");
@@ -59,12 +57,13 @@ int Add(zq::Options& opts) {
 }
 
 int List() {
-    DWORD needed = 0, count = 0;
+    DWORD count = 0;
     DWORD flags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
-    EnumPrintersW(flags, nullptr, 2, nullptr, 0, &needed, &count);
-    std::vector<BYTE> buffer(needed);
-    if (!EnumPrintersW(flags, nullptr, 2, buffer.data(), needed, &needed, &count)) return Failed("cannot list");
-    auto* list = reinterpret_cast<PRINTER_INFO_2W*>(buffer.data());
+    auto buffer = zq::cli::Fetch([&](LPBYTE b, DWORD size, LPDWORD needed) {
+        return EnumPrintersW(flags, nullptr, 2, b, size, needed, &count);
+    });
+    if (!buffer) return Failed("cannot list");
+    auto* list = reinterpret_cast<PRINTER_INFO_2W*>(buffer->data());
     for (DWORD i = 0; i < count; ++i)
         std::printf("%s\t%s\t%s\t%s\n", Text(list[i].pPrinterName).c_str(), Text(list[i].pDriverName).c_str(),
                     Text(list[i].pPortName).c_str(),
@@ -74,15 +73,12 @@ int List() {
 
 int Show(const std::string& name) {
     std::u16string n = FromUtf8(name);
-    HANDLE h = nullptr;
-    if (!OpenPrinterW(n.data(), &h, nullptr)) return Failed("no printer " + name);
-    DWORD needed = 0;
-    GetPrinterW(h, 2, nullptr, 0, &needed);
-    std::vector<BYTE> buffer(needed);
-    BOOL ok = GetPrinterW(h, 2, buffer.data(), needed, &needed);
-    ClosePrinter(h);
-    if (!ok) return Failed("cannot read " + name);
-    auto* p = reinterpret_cast<PRINTER_INFO_2W*>(buffer.data());
+    zq::cli::PrinterHandle printer;
+    if (!OpenPrinterW(n.data(), &printer.h, nullptr)) return Failed("no printer " + name);
+    auto buffer = zq::cli::Fetch(
+        [&](LPBYTE b, DWORD size, LPDWORD needed) { return GetPrinterW(printer.h, 2, b, size, needed); });
+    if (!buffer) return Failed("cannot read " + name);
+    auto* p = reinterpret_cast<PRINTER_INFO_2W*>(buffer->data());
     std::printf("name: %s\nserver: %s\ndriver: %s\nport: %s\ncomment: %s\nlocation: %s\nprocessor: %s\n"
                 "datatype: %s\nattributes: 0x%08x\njobs: %u\ndevmode: %u bytes\n",
                 Text(p->pPrinterName).c_str(), Text(p->pServerName).c_str(), Text(p->pDriverName).c_str(),
@@ -94,12 +90,10 @@ int Show(const std::string& name) {
 
 int Delete(const std::string& name) {
     std::u16string n = FromUtf8(name);
-    HANDLE h = nullptr;
+    zq::cli::PrinterHandle printer;
     PRINTER_DEFAULTSW all{nullptr, nullptr, PRINTER_ALL_ACCESS};
-    if (!OpenPrinterW(n.data(), &h, &all)) return Failed("cannot open " + name);
-    BOOL ok = DeletePrinter(h);
-    ClosePrinter(h);
-    if (!ok) return Failed("cannot delete " + name);
+    if (!OpenPrinterW(n.data(), &printer.h, &all)) return Failed("cannot open " + name);
+    if (!DeletePrinter(printer.h)) return Failed("cannot delete " + name);
     return 0;
 }
 

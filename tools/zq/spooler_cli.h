@@ -1,0 +1,50 @@
+// What the subcommands that talk to the spooler share: text of its string
+// fields, its error report, a handle that closes itself and its two-call
+// size protocol.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/error.h"
+#include "command.h"
+#include "store/admin.h"
+#include "store/spooler.h"
+
+namespace zq::cli {
+
+// A string field of a spooler record as UTF-8; a null field is empty.
+inline std::string Text(const char16_t* s) { return s ? store::ToUtf8(s) : std::string(); }
+
+// "zq: COMMAND: WHAT (error N)" on stderr, N being the last error unless
+// given; returns the failure exit code.
+inline int FailWithError(std::string_view command, std::string_view what, DWORD code = GetLastError()) {
+    return Fail(std::string(command) + ": " + std::string(what) + " (error " + std::to_string(code) + ")");
+}
+
+// A printer or print-server handle, closed on every way out.
+struct PrinterHandle {
+    HANDLE h = nullptr;
+    PrinterHandle() = default;
+    PrinterHandle(const PrinterHandle&) = delete;
+    PrinterHandle& operator=(const PrinterHandle&) = delete;
+    ~PrinterHandle() {
+        if (h) ClosePrinter(h);
+    }
+};
+
+// A spooler call of the size-query kind, `call(buffer, size, &needed)`: asked
+// once for the size, then into a buffer of that size; nullopt when the second
+// call fails (its last error stands).
+template <class Call>
+std::optional<std::vector<BYTE>> Fetch(Call call) {
+    DWORD needed = 0;
+    call(nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed);
+    if (!call(buffer.data(), needed, &needed)) return std::nullopt;
+    return buffer;
+}
+
+}  // namespace zq::cli
