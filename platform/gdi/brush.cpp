@@ -108,10 +108,10 @@ bool EngineBrush::EnsureEnginePattern() {
             if (iSolidColor != BR_NOT_SOLID) return true;  // drawn as a colour
             // The driver's dither first, so that what the engine draws on a
             // band matches what the driver would print.
-            if (target->device) {
-                if (auto d = target->device->DitherColor(logical.color)) {
+            if (Device* dev = target->device ? target->device : target->ditherDevice) {
+                if (auto d = dev->DitherColor(logical.color)) {
                     Surface* s = d->Get();
-                    const Palette& srcPal = s->iBitmapFormat == BMF_1BPP ? DefaultPalette(BMF_1BPP) : target->device->Pal();
+                    const Palette& srcPal = s->iBitmapFormat == BMF_1BPP ? DefaultPalette(BMF_1BPP) : dev->Pal();
                     enginePattern = std::make_unique<Bitmap>(Convert(*s, srcPal, format, pal));
                     return static_cast<bool>(*enginePattern);
                 }

@@ -341,7 +341,7 @@ size_t KeptPageCount(HDC hdc) {
 gdi::Bitmap RenderReferencePage(HDC hdc, size_t index) {
     auto* dc = Dc(hdc);
     if (!dc || index >= dc->keptPages.size()) return {};
-    return gdi::RenderPage(*dc->keptPages[index], dc->Size(), dc->Format());
+    return gdi::RenderPage(*dc->keptPages[index], dc->Size(), dc->Format(), dc->device.get());
 }
 
 bool WriteReferencePng(HDC hdc, size_t index, const std::string& pngPath) {

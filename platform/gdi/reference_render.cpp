@@ -4,15 +4,17 @@
 
 namespace zq::gdi {
 
-Bitmap RenderPage(const DisplayList& page, SIZEL size, ULONG format) {
+Bitmap RenderPage(const DisplayList& page, SIZEL size, ULONG format, Device* ditherDevice) {
     Bitmap out(size.cx, size.cy, format);
     if (!out) return out;
+    out.Get()->ditherDevice = ditherDevice;
     RECTL all{0, 0, size.cx, size.cy};
     EngEraseSurface(out.Object(), &all, out.Get()->Pal().FromRgb(RGB(255, 255, 255)));
     PlayContext ctx;
     ctx.surface = out.Object();
     ctx.band = all;
     PlayList(page, ctx);
+    out.Get()->ditherDevice = nullptr;
     return out;
 }
 

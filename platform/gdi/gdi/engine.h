@@ -73,6 +73,10 @@ struct Surface : SURFOBJ {
     bool banding = false;
     int locks = 0;
     Device* device = nullptr;
+    // The device whose DrvDitherColor dithers solid colours drawn on this
+    // engine bitmap (the reference render of the device's page); no hooks
+    // are called for it otherwise.
+    Device* ditherDevice = nullptr;
     const Palette* palette = nullptr;  // colour meaning of the pixels; null: DefaultPalette
 
     const Palette& Pal() const;
@@ -287,8 +291,10 @@ private:
 // ---- The reference render -----------------------------------------------
 
 // Draws a page's display list onto one unbanded engine bitmap of the page
-// size, the engine alone (no driver hooks).
-Bitmap RenderPage(const DisplayList& page, SIZEL size, ULONG format);
+// size, the engine alone (no driver hooks). Solid colours that the format
+// cannot show are dithered by `ditherDevice`'s DrvDitherColor when it has
+// one, as on the device's own bands, else by the engine.
+Bitmap RenderPage(const DisplayList& page, SIZEL size, ULONG format, Device* ditherDevice = nullptr);
 // Writes an engine bitmap as PNG (RGB, 8 bits a channel). False on failure.
 bool WritePng(const Surface& surface, const std::string& path);
 
