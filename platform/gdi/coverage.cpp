@@ -48,6 +48,22 @@ void AddPath(cairo_t* cr, const Path& path, const RECTL& area, double half) {
     }
 }
 
+// The pixels a path can reach, its points' box widened by `pad` pixels and
+// a margin for rounding; curves stay inside their control points' hull. The
+// mask is only as large as this box within the area asked for: clearing and
+// scanning a band-sized mask for every small path is what costs.
+RECTL Reach(const Path& path, const RECTL& area, double pad) {
+    RECTFX b = path.Bounds();
+    pad = std::isfinite(pad) ? std::clamp(pad, 0.0, 1.0e9) : 1.0e9;
+    auto at = [](double v) { return static_cast<LONG>(std::clamp(v, -2.0e9, 2.0e9)); };
+    RECTL r{at(std::floor(b.xLeft / 16.0 - pad) - 2), at(std::floor(b.yTop / 16.0 - pad) - 2),
+            at(std::ceil(b.xRight / 16.0 + pad) + 3), at(std::ceil(b.yBottom / 16.0 + pad) + 3)};
+    r = IntersectRect(r, area);
+    if (r.right < r.left) r.right = r.left;
+    if (r.bottom < r.top) r.bottom = r.top;
+    return r;
+}
+
 template <class Draw>
 Coverage Rasterise(const RECTL& requested, Draw draw) {
     Coverage c;
@@ -99,7 +115,8 @@ Region Coverage::ToRegion() const {
     return Region::FromRects(runs);
 }
 
-Coverage FillCoverage(const Path& path, const RECTL& area, FLONG fillMode) {
+Coverage FillCoverage(const Path& path, const RECTL& requested, FLONG fillMode) {
+    const RECTL area = Reach(path, requested, 0.0);
     return Rasterise(area, [&](cairo_t* cr) {
         AddPath(cr, path, area, 0.0);
         cairo_set_fill_rule(cr, fillMode == FP_WINDINGMODE ? CAIRO_FILL_RULE_WINDING : CAIRO_FILL_RULE_EVEN_ODD);
@@ -107,7 +124,20 @@ Coverage FillCoverage(const Path& path, const RECTL& area, FLONG fillMode) {
     });
 }
 
-Coverage StrokeCoverage(const Path& path, const RECTL& area, const XFORML* xform, const LINEATTRS& la) {
+Coverage StrokeCoverage(const Path& path, const RECTL& requested, const XFORML* xform, const LINEATTRS& la) {
+    // A geometric pen reaches half its width past the path, a miter join up
+    // to the miter limit times that, a square cap the half diagonal; the
+    // world transform stretches the pen by at most its Frobenius norm.
+    double pad = 1.0;
+    if (la.fl & LA_GEOMETRIC) {
+        double width = std::isfinite(la.elWidth.e) ? std::max(0.0f, la.elWidth.e) : 0.0;
+        double limit = std::isfinite(la.eMiterLimit) ? std::max(1.0f, la.eMiterLimit) : 10.0;
+        double norm = xform ? std::sqrt(double{xform->eM11} * xform->eM11 + double{xform->eM12} * xform->eM12 +
+                                        double{xform->eM21} * xform->eM21 + double{xform->eM22} * xform->eM22)
+                            : 1.0;
+        pad = width / 2 * std::max(limit, 1.5) * norm + 1.0;
+    }
+    const RECTL area = Reach(path, requested, pad);
     return Rasterise(area, [&](cairo_t* cr) {
         AddPath(cr, path, area, 0.5);
         if (!(la.fl & LA_GEOMETRIC)) {
