@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -10,6 +9,7 @@
 #include "interface/install_record.h"
 #include "store/admin.h"
 #include "store/spooler.h"
+#include "testing/printer_fixture.h"
 
 namespace zq {
 namespace {
@@ -21,23 +21,7 @@ InstallLogEntry Entry(HANDLE printer, int sectionKind) {
     return e;
 }
 
-class RootTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/zq-interface-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        SetSystemRoot(root_);
-        store::SetRegistryUser(u"tester");
-    }
-    void TearDown() override {
-        SetSystemRoot({});
-        store::SetRegistryUser(u"");
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-    }
-    std::filesystem::path root_;
-};
+using RootTest = testing::StoreRoot;
 
 class InstallLogTest : public RootTest {
 protected:
@@ -48,31 +32,16 @@ protected:
         std::filesystem::create_directories(*system);
         std::filesystem::copy_file(ZQ_FAKE_INSTREC, *system / "instrec.so");
         for (const char16_t* name : {u"Zelquor Tarn 45 PCL XL", u"Other Maker Laser"}) {
-            DRIVER_INFO_2W d{};
-            d.cVersion = 3;
-            d.pName = const_cast<LPWSTR>(name);
-            d.pDriverPath = const_cast<LPWSTR>(u"pclrend.dll");
-            d.pDataFile = const_cast<LPWSTR>(u"drvui.dll");
-            d.pConfigFile = const_cast<LPWSTR>(u"drvui.dll");
-            ASSERT_TRUE(AddPrinterDriverW(nullptr, 2, reinterpret_cast<LPBYTE>(&d)));
+            ASSERT_TRUE(testing::InstallDriver(name));
         }
-        zelquor_ = Add(u"Office", u"Zelquor Tarn 45 PCL XL");
-        generic_ = Add(u"Hall", u"Other Maker Laser");
+        zelquor_ = testing::AddLocalPrinter(u"Office", u"Zelquor Tarn 45 PCL XL");
+        generic_ = testing::AddLocalPrinter(u"Hall", u"Other Maker Laser");
         ASSERT_TRUE(zelquor_ && generic_);
     }
     void TearDown() override {
         ClosePrinter(zelquor_);
         ClosePrinter(generic_);
         RootTest::TearDown();
-    }
-    HANDLE Add(const char16_t* name, const char16_t* driver) {
-        PRINTER_INFO_2W info{};
-        info.pPrinterName = const_cast<LPWSTR>(name);
-        info.pDriverName = const_cast<LPWSTR>(driver);
-        info.pPortName = const_cast<LPWSTR>(u"LPT1:");
-        info.pPrintProcessor = const_cast<LPWSTR>(u"WinPrint");
-        info.pDatatype = const_cast<LPWSTR>(u"RAW");
-        return AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
     }
     // What the stand-in recorded, while the entry is added.
     std::string Record(const InstallLogEntry& entry, const char* logs = "Zelquor") {

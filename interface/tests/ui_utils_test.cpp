@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -14,27 +13,12 @@
 #include "interface/ui_utils.h"
 #include "store/admin.h"
 #include "store/spooler.h"
+#include "testing/printer_fixture.h"
 
 namespace zq {
 namespace {
 
-class RootTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/zq-interface-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        SetSystemRoot(root_);
-        store::SetRegistryUser(u"tester");
-    }
-    void TearDown() override {
-        SetSystemRoot({});
-        store::SetRegistryUser(u"");
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-    }
-    std::filesystem::path root_;
-};
+using RootTest = testing::StoreRoot;
 
 TEST(IsUsa, CountryNumbers) {
     struct Case { DWORD country; BOOL usa; };

@@ -2,7 +2,6 @@
 // driver stands for, kept while valid, rebuilt when not, merged with an
 // application's record on request.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -17,32 +16,22 @@
 #include "store/admin.h"
 #include "store/registry.h"
 #include "store/spooler.h"
+#include "testing/printer_fixture.h"
 
 namespace zq {
 namespace {
 
-LPWSTR W(const char16_t* s) { return const_cast<LPWSTR>(s); }
 LPSTR A(const char* s) { return const_cast<LPSTR>(s); }
 
-class PrinterDevmodeTest : public ::testing::Test {
+class PrinterDevmodeTest : public testing::StoreRoot {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/zq-settings-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        SetSystemRoot(root_);
-        store::SetRegistryUser(u"tester");
+        StoreRoot::SetUp();
         module_ = LoadLibraryA("drvui.dll");
         ASSERT_NE(module_, nullptr) << LastLoadError();
         ASSERT_TRUE(WritePrivateProfileStringA("Zelquor Tarn 45 PCL XL", "Model", "Zelquor Tarn 45 XL", "pclrend.ini"));
         for (const char16_t* driver : {u"Zelquor Tarn 45 PCL XL", u"Zelquor Corvo C30", u"Unknown Driver"}) {
-            DRIVER_INFO_2W d{};
-            d.cVersion = 3;
-            d.pName = W(driver);
-            d.pDriverPath = W(u"pclrend.dll");
-            d.pDataFile = W(u"drvui.dll");
-            d.pConfigFile = W(u"drvui.dll");
-            ASSERT_TRUE(AddPrinterDriverW(nullptr, 2, reinterpret_cast<LPBYTE>(&d)));
+            ASSERT_TRUE(testing::InstallDriver(driver));
         }
         printer_ = Add(u"Office", u"Zelquor Tarn 45 PCL XL");
         ASSERT_NE(printer_, nullptr);
@@ -50,20 +39,10 @@ protected:
     void TearDown() override {
         if (printer_ != nullptr) ClosePrinter(printer_);
         if (module_ != nullptr) FreeLibrary(module_);
-        SetSystemRoot({});
-        store::SetRegistryUser(u"");
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
+        StoreRoot::TearDown();
     }
     HANDLE Add(const char16_t* name, const char16_t* driver, DEVMODEW* devmode = nullptr) {
-        PRINTER_INFO_2W info{};
-        info.pPrinterName = W(name);
-        info.pDriverName = W(driver);
-        info.pPortName = W(u"LPT1:");
-        info.pPrintProcessor = W(u"WinPrint");
-        info.pDatatype = W(u"RAW");
-        info.pDevMode = devmode;
-        return AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+        return testing::AddLocalPrinter(name, driver, devmode);
     }
     PrivateDevmode Get(HANDLE printer, std::span<const uint8_t> app = {}, uint32_t flags = 2) {
         PrivateDevmode r{};
@@ -84,7 +63,6 @@ protected:
         ASSERT_EQ(SetPrinterDataA(printer_, A("CurrentDevmode"), REG_BINARY, reinterpret_cast<LPBYTE>(&copy), sizeof copy), 0u);
     }
 
-    std::filesystem::path root_;
     HMODULE module_ = nullptr;
     HANDLE printer_ = nullptr;
 };

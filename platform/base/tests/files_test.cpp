@@ -8,7 +8,7 @@
 
 #include "base/error.h"
 #include "base/files.h"
-#include "fresh_root.h"
+#include "testing/fresh_root.h"
 
 namespace fs = std::filesystem;
 

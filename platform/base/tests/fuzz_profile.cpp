@@ -12,28 +12,19 @@
 #include "base/profile.h"
 #include "base/root.h"
 #include "base/text.h"
+#include "testing/temp_root.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 const fs::path& Root() {
-    // Never destroyed, so that the exit handler can still remove it.
-    static const fs::path* root = new fs::path([] {
-        std::string tmpl = (fs::temp_directory_path() / "zqfuzz-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) std::abort();
-        fs::create_directories(fs::path(tmpl) / "c" / "windows");
-        return fs::path(tmpl);
-    }());
-    static const bool cleanup = [] {
-        std::atexit([] {
-            std::error_code ec;
-            fs::remove_all(*root, ec);
-        });
-        return true;
+    static const fs::path& root = []() -> const fs::path& {
+        const fs::path& dir = zq::testing::ProcessTempDirectory("zqfuzz");
+        fs::create_directories(dir / "c" / "windows");
+        return dir;
     }();
-    (void)cleanup;
-    return *root;
+    return root;
 }
 
 constexpr DWORD kSize = 1 << 16;

@@ -12,6 +12,7 @@
 #include "base/loader.h"
 #include "base/root.h"
 #include "base/text.h"
+#include "testing/fresh_root.h"
 
 namespace fs = std::filesystem;
 
@@ -27,14 +28,11 @@ std::string Events() {
     return e ? e : "";
 }
 
-class Loader : public ::testing::Test {
+class Loader : public zq::testing::FreshRoot {
 protected:
     void SetUp() override {
         ASSERT_TRUE(fs::exists(BuiltModule())) << BuiltModule();
-        std::string tmpl = (fs::temp_directory_path() / "zqloader-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        root_ = fs::canonical(tmpl);
-        zq::SetSystemRoot(root_);
+        FreshRoot::SetUp();
         unsetenv("ZQ_TESTMOD_EVENTS");
         unsetenv("ZQ_TESTMOD_FAIL_ATTACH");
         unsetenv("ZQ_LIB_PATH");
@@ -42,9 +40,7 @@ protected:
     void TearDown() override {
         unsetenv("ZQ_TESTMOD_FAIL_ATTACH");
         unsetenv("ZQ_LIB_PATH");
-        zq::SetSystemRoot({});
-        std::error_code ec;
-        fs::remove_all(root_, ec);
+        FreshRoot::TearDown();
     }
     // A copy of the module at a place under the root, under a given name.
     fs::path Place(const std::string& relative) {
@@ -53,7 +49,6 @@ protected:
         fs::copy_file(BuiltModule(), p, fs::copy_options::overwrite_existing);
         return p;
     }
-    fs::path root_;
 };
 
 TEST_F(Loader, ResolvesWindowsNamesWithoutRegardToCase) {

@@ -7,7 +7,7 @@
 #include "base/error.h"
 #include "base/paths.h"
 #include "base/text.h"
-#include "fresh_root.h"
+#include "testing/fresh_root.h"
 
 namespace fs = std::filesystem;
 

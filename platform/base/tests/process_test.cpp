@@ -14,7 +14,7 @@
 #include "base/process.h"
 #include "base/profile.h"
 #include "base/text.h"
-#include "fresh_root.h"
+#include "testing/fresh_root.h"
 
 namespace fs = std::filesystem;
 

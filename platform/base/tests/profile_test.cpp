@@ -9,7 +9,7 @@
 #include "base/kernel_objects.h"
 #include "base/process.h"
 #include "base/profile.h"
-#include "fresh_root.h"
+#include "testing/fresh_root.h"
 
 namespace fs = std::filesystem;
 

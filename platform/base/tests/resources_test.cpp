@@ -18,6 +18,7 @@
 #include "base/resources.h"
 #include "base/root.h"
 #include "base/text.h"
+#include "testing/fresh_root.h"
 
 namespace fs = std::filesystem;
 
@@ -41,21 +42,16 @@ std::vector<BYTE> FileBytes(const fs::path& p) {
     return std::vector<BYTE>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-class Resources : public ::testing::Test {
+class Resources : public zq::testing::FreshRoot {
 protected:
     void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "zqres-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        root_ = tmpl;
-        zq::SetSystemRoot(root_);
+        FreshRoot::SetUp();
         module_ = LoadLibraryW(zq::Utf8ToUtf16((BinaryDir() / "platform/base/tests/modules/zqtestmod.so").string()).c_str());
         ASSERT_NE(module_, nullptr) << zq::LastLoadError();
     }
     void TearDown() override {
         FreeLibrary(module_);
-        zq::SetSystemRoot({});
-        std::error_code ec;
-        fs::remove_all(root_, ec);
+        FreshRoot::TearDown();
     }
 
     std::vector<BYTE> Resource(LPCWSTR name, LPCWSTR type) {
@@ -65,7 +61,6 @@ protected:
     }
 
     HMODULE module_ = nullptr;
-    fs::path root_;
 };
 
 TEST_F(Resources, LoadStringWCopiesTruncatesAndTerminates) {

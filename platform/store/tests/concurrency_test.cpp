@@ -10,9 +10,11 @@
 
 #include "store/registry.h"
 #include "store/spooler.h"
-#include "store_fixture.h"
+#include "testing/printer_fixture.h"
 
 namespace {
+
+using StoreTest = zq::testing::StoreRoot;
 
 LPWSTR W(const char16_t* s) { return const_cast<LPWSTR>(s); }
 
@@ -20,13 +22,8 @@ class ConcurrencyTest : public StoreTest {
 protected:
     void SetUp() override {
         StoreTest::SetUp();
-        DRIVER_INFO_2W d{3, W(u"Zelquor Laser"), nullptr, W(u"zqrend.so"), W(u"zqdata.bin"), W(u"zqui.so")};
-        ASSERT_TRUE(AddPrinterDriverW(nullptr, 2, reinterpret_cast<LPBYTE>(&d)));
-        PRINTER_INFO_2W info{};
-        info.pPrinterName = W(u"Shared");
-        info.pDriverName = W(u"Zelquor Laser");
-        info.pPortName = W(u"LPT1:");
-        HANDLE h = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+        ASSERT_TRUE(zq::testing::InstallDriver(u"Zelquor Laser", {u"zqrend.so", u"zqdata.bin", u"zqui.so"}));
+        HANDLE h = zq::testing::AddLocalPrinter(u"Shared", u"Zelquor Laser");
         ASSERT_NE(h, nullptr);
         ClosePrinter(h);
     }

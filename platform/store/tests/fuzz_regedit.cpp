@@ -8,12 +8,11 @@
 
 #include "base/root.h"
 #include "store/admin.h"
+#include "testing/temp_root.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool ready = [] {
-        char tmpl[] = "/tmp/zq-fuzz-regedit-XXXXXX";
-        if (!mkdtemp(tmpl)) std::abort();
-        zq::SetSystemRoot(tmpl);
+        zq::SetSystemRoot(zq::testing::ProcessTempDirectory("zq-fuzz-regedit"));
         zq::store::SetRegistryUser(u"fuzz");
         return true;
     }();

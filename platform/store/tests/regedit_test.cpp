@@ -4,9 +4,11 @@
 #include <string>
 
 #include "store/registry.h"
-#include "store_fixture.h"
+#include "testing/printer_fixture.h"
 
 namespace {
+
+using StoreTest = zq::testing::StoreRoot;
 
 using RegeditTest = StoreTest;
 

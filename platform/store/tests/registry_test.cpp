@@ -5,9 +5,11 @@
 #include <vector>
 
 #include "store/registry.h"
-#include "store_fixture.h"
+#include "testing/printer_fixture.h"
 
 namespace {
+
+using StoreTest = zq::testing::StoreRoot;
 
 using RegistryTest = StoreTest;
 

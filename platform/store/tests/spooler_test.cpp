@@ -9,9 +9,11 @@
 
 #include "store/registry.h"
 #include "store/spooler.h"
-#include "store_fixture.h"
+#include "testing/printer_fixture.h"
 
 namespace {
+
+using StoreTest = zq::testing::StoreRoot;
 
 LPWSTR W(const char16_t* s) { return const_cast<LPWSTR>(s); }
 LPSTR A(const char* s) { return const_cast<LPSTR>(s); }
