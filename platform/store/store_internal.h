@@ -164,7 +164,8 @@ private:
 };
 
 // The two-call protocol of the spooler's Get and Enum calls: the size lands
-// in *needed; a missing or short buffer fails with ERROR_INSUFFICIENT_BUFFER.
+// in *needed; a missing or short buffer fails with ERROR_INSUFFICIENT_BUFFER,
+// unless there is nothing to return.
 template <class Rec, class Ch, class Fill>
 BOOL PackRecords(size_t count, LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned, Fill&& fill) {
     if (!needed) {
@@ -178,7 +179,8 @@ BOOL PackRecords(size_t count, LPBYTE buffer, DWORD size, LPDWORD needed, LPDWOR
         fill(rec, i, measure);
     }
     *needed = static_cast<DWORD>(measure.Used());
-    if (!buffer || size < measure.Used()) {
+    // An empty list needs no buffer: the call succeeds with no records.
+    if (measure.Used() > 0 && (!buffer || size < measure.Used())) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }

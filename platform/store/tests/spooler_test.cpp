@@ -2,6 +2,7 @@
 // protocol, printer data in both character sets, access denied, unknown
 // printers, drivers, forms, ports, monitors, processors and jobs.
 #include <cstring>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -380,6 +381,47 @@ TEST_F(SpoolerTest, EnumPrintersLocalAndConnections) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     HANDLE again = nullptr;
     EXPECT_FALSE(OpenPrinterW(W(u"Office"), &again, nullptr));
+}
+
+// Nothing to list is not a failure: callers that ask for the size and then
+// fill a buffer of that size get success with no records, at both steps.
+TEST_F(StoreTest, EmptyListsSucceedWithoutABuffer) {
+    ASSERT_TRUE(zq::testing::InstallDriver(u"Zelquor Laser"));
+    struct Case {
+        const char* what;
+        std::function<bool(LPBYTE, DWORD, LPDWORD, LPDWORD)> call;
+    };
+    HANDLE printer = nullptr;
+    const Case cases[] = {
+        {"EnumPrinters",
+         [](LPBYTE b, DWORD n, LPDWORD needed, LPDWORD count) {
+             return EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, b, n, needed, count) != FALSE;
+         }},
+        {"EnumJobs",
+         [&](LPBYTE b, DWORD n, LPDWORD needed, LPDWORD count) {
+             return EnumJobsW(printer, 0, 100, 2, b, n, needed, count) != FALSE;
+         }},
+        {"EnumPrinterDataEx",
+         [&](LPBYTE b, DWORD n, LPDWORD needed, LPDWORD count) {
+             return EnumPrinterDataExW(printer, u"PrinterDriverData", b, n, needed, count) == ERROR_SUCCESS;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!printer && std::string(c.what) != "EnumPrinters") {
+            printer = zq::testing::AddLocalPrinter(u"Office", u"Zelquor Laser");
+            ASSERT_NE(printer, nullptr);
+        }
+        DWORD needed = 99, count = 99;
+        SetLastError(0);
+        EXPECT_TRUE(c.call(nullptr, 0, &needed, &count)) << GetLastError();
+        EXPECT_EQ(needed, 0u);
+        EXPECT_EQ(count, 0u);
+        std::vector<BYTE> buffer(needed);
+        EXPECT_TRUE(c.call(buffer.data(), needed, &needed, &count));
+        EXPECT_EQ(count, 0u);
+    }
+    ClosePrinter(printer);
 }
 
 TEST_F(SpoolerTest, DriversAtLevels236) {
