@@ -455,6 +455,16 @@ BOOL DeleteDC(HDC hdc) {
     if (dc->docOpen && dc->device) AbortDocument(*dc);
     if (dc->brush) --dc->brush->selections;
     if (dc->bitmap) --dc->bitmap->selections;
+    // Pens and fonts selected, now or in a saved state, are free to delete
+    // once their DC is gone.
+    DrawState& s = State(*dc);
+    if (s.pen) --s.pen->selections;
+    if (s.font) --s.font->selections;
+    for (const SavedDc& saved : s.saved) {
+        if (saved.brush) --saved.brush->selections;
+        if (saved.draw.pen) --saved.draw.pen->selections;
+        if (saved.draw.font) --saved.draw.font->selections;
+    }
     HANDLE printer = dc->printer;
     delete dc;  // disables the device before its printer closes
     if (printer) ClosePrinter(printer);

@@ -31,12 +31,34 @@ std::shared_ptr<EngineFont> RealisedFont(DeviceContext& dc) {
     const FontObject* f = s.font ? s.font : static_cast<FontObject*>(StockDrawObject(SYSTEM_FONT));
     const LOGFONTW& lf = f->logical;
     std::string face = Narrow(lf.lfFaceName);
-    if (face.empty()) face = "Liberation Sans";
     int weight = lf.lfWeight ? lf.lfWeight : FW_NORMAL;
-    auto found = FindFont(face, weight, lf.lfItalic != 0);
-    if (!found) return nullptr;
     XFORML m = LogicalToDevice(dc);
     double scale = ScaleY(m);
+    SIZE res{DpiX(dc), DpiY(dc)};
+    // A face the printer's driver offers under the asked name is printed by
+    // the printer; any other name is a TrueType face.
+    if (dc.device && !face.empty()) {
+        std::u16string name;
+        for (int i = 0; i < LF_FACESIZE && lf.lfFaceName[i]; ++i) name.push_back(lf.lfFaceName[i]);
+        if (auto dev = MatchDeviceFace(*dc.device, name, weight, lf.lfItalic != 0)) {
+            const IFIMETRICS& ifi = dev->Ifi();
+            double em;
+            if (lf.lfHeight < 0) {
+                em = -static_cast<double>(lf.lfHeight) * scale;
+            } else {
+                double cell = (lf.lfHeight ? lf.lfHeight : 12.0 * DpiY(dc) / 72.0 / scale) * scale;
+                LONG units = static_cast<USHORT>(ifi.fwdWinAscender) + static_cast<USHORT>(ifi.fwdWinDescender);
+                em = cell * ifi.fwdUnitsPerEm / std::max<LONG>(1, units);
+            }
+            em = std::clamp(em, 1.0, 4096.0);
+            s.realised = std::shared_ptr<EngineFont>(
+                EngineFont::CreateDevice(*dc.device, dev, em, weight, lf.lfItalic != 0, res).release());
+            if (s.realised) return s.realised;
+        }
+    }
+    if (face.empty()) face = "Liberation Sans";
+    auto found = FindFont(face, weight, lf.lfItalic != 0);
+    if (!found) return nullptr;
     double em;
     if (lf.lfHeight < 0) {
         em = -static_cast<double>(lf.lfHeight) * scale;
@@ -49,7 +71,6 @@ std::shared_ptr<EngineFont> RealisedFont(DeviceContext& dc) {
         em = cell * ratio;
     }
     em = std::clamp(em, 1.0, 4096.0);  // 295 pt at 1000 dpi; larger glyphs are refused
-    SIZE res{DpiX(dc), DpiY(dc)};
     s.realised = std::shared_ptr<EngineFont>(EngineFont::Create(*found, em, weight, lf.lfItalic != 0, res).release());
     return s.realised;
 }
@@ -98,11 +119,12 @@ Layout LayOutText(DeviceContext& dc, EngineFont& font, const char16_t* text, UIN
     LONG breakTotal = static_cast<LONG>(std::lround(s.breakExtra * sx));
     int breaks = 0;
     for (UINT i = 0; i < count; ++i) breaks += text[i] == u' ';
+    for (UINT i = 0; i < count; ++i) l.glyphs.push_back(glyphIndex ? text[i] : font.GlyphOf(text[i]));
+    if (!dx) font.QueryAdvances(l.glyphs);  // a device font's widths, in one call to its driver
     FIX acc = 0;
     LONG placed = 0;
     for (UINT i = 0; i < count; ++i) {
-        HGLYPH g = glyphIndex ? text[i] : font.GlyphOf(text[i]);
-        l.glyphs.push_back(g);
+        HGLYPH g = l.glyphs[i];
         LONG adv;
         if (dx) {
             adv = static_cast<LONG>(std::lround(dx[pdy ? 2 * i : i] * sx));
@@ -266,8 +288,11 @@ BOOL GetTextMetricsW(HDC hdc, TEXTMETRICW* tm) {
     tm->tmLastChar = ifi->wcLastChar;
     tm->tmDefaultChar = ifi->wcDefaultChar;
     tm->tmBreakChar = ifi->wcBreakChar;
-    // TMPF_FIXED_PITCH is set for variable pitch; TMPF_VECTOR | TMPF_TRUETYPE.
-    tm->tmPitchAndFamily = static_cast<BYTE>((ifi->jWinPitchAndFamily & 0xF0) | ((ifi->jWinPitchAndFamily & 1) ? 0 : 1) | 2 | 4);
+    // TMPF_FIXED_PITCH is set for variable pitch; TMPF_VECTOR, and
+    // TMPF_TRUETYPE or TMPF_DEVICE.
+    const BYTE kind = font->IsDevice() ? 8 : 4;
+    tm->tmPitchAndFamily =
+        static_cast<BYTE>((ifi->jWinPitchAndFamily & 0xF0) | ((ifi->jWinPitchAndFamily & 1) ? 0 : 1) | 2 | kind);
     tm->tmDigitizedAspectX = font->sizLogResPpi.cx;
     tm->tmDigitizedAspectY = font->sizLogResPpi.cy;
     return TRUE;
@@ -301,25 +326,9 @@ int EnumFontFamiliesW(HDC hdc, LPCWSTR family, FONTENUMPROCW proc, LPARAM lparam
         result = proc(&lf, &tm, type, lparam);
         return result != 0;
     };
-    if (dc->device && dc->device->Drv().Hook(INDEX_DrvQueryFont)) {
-        auto query = dc->device->Drv().Get<PFN_DrvQueryFont>(INDEX_DrvQueryFont);
-        ULONG_PTR id = 0;
-        auto faces = reinterpret_cast<ULONG_PTR>(query(dc->device->Pdev(), 0, 0, &id));
-        for (ULONG face = 1; face <= faces && face < 0x10000; ++face) {
-            IFIMETRICS* ifi = query(dc->device->Pdev(), 0, face, &id);
-            if (!ifi) continue;
-            std::u16string name;
-            if (ifi->cjThis > sizeof(IFIMETRICS) && ifi->dpwszFamilyName > 0 &&
-                static_cast<ULONG>(ifi->dpwszFamilyName) < ifi->cjThis) {
-                auto* p = reinterpret_cast<const char16_t*>(reinterpret_cast<const BYTE*>(ifi) + ifi->dpwszFamilyName);
-                size_t max = (ifi->cjThis - ifi->dpwszFamilyName) / 2;
-                for (size_t i = 0; i < max && p[i]; ++i) name.push_back(p[i]);
-            }
-            bool go = name.empty() || offer(name, DEVICE_FONTTYPE, ifi);
-            dc->device->Free(ifi, id);
-            if (!go) return result;
-        }
-    }
+    if (dc->device)
+        for (const auto& face : dc->device->Faces())
+            if (!offer(face->family, DEVICE_FONTTYPE, &face->Ifi())) return result;
     for (const std::string& f : FontFamilies()) {
         std::u16string name(f.begin(), f.end());
         if (!offer(name, TRUETYPE_FONTTYPE, nullptr)) return result;

@@ -224,6 +224,7 @@ BOOL Device::Reset(const DEVMODEW* devmode) {
         return FALSE;
     }
     DisableAll();
+    faces_.reset();  // the new PDEV is asked again
     pdev_ = fresh;
     gdiInfo_ = gdi;
     devInfo_ = dev;

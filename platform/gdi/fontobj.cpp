@@ -1,15 +1,17 @@
 // Realised fonts (FONTOBJ): metrics, transforms, glyph bits and glyph paths
-// from FreeType.
+// from FreeType; device faces realised on the driver's own metrics.
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
 #include FT_TRUETYPE_TABLES_H
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
 #include <new>
 
+#include "gdi/engine.h"
 #include "gdi/font.h"
 
 namespace zq::gdi {
@@ -111,6 +113,65 @@ std::unique_ptr<EngineFont> EngineFont::Create(const FontFace& face, double emPi
     return f;
 }
 
+std::unique_ptr<EngineFont> EngineFont::CreateDevice(Device& device, std::shared_ptr<const DeviceFace> face,
+                                                     double emPixels, int weight, bool italic, SIZE resolution) {
+    if (!face || !(emPixels > 0) || emPixels > 16384) return nullptr;
+    const IFIMETRICS& ifi = face->Ifi();
+    if (ifi.fwdUnitsPerEm <= 0) return nullptr;
+    std::unique_ptr<EngineFont> f(new EngineFont());
+    f->device_ = &device;
+    f->deviceFace_ = face;
+    f->em_ = emPixels;
+    f->face_.family.assign(face->family.begin(), face->family.end());
+    f->face_.weight = ifi.usWinWeight;
+    f->face_.italic = (ifi.fsSelection & FM_SEL_ITALIC) != 0;
+    f->iUniq = nextUniq++;
+    f->iFace = face->index;
+    f->flFontType = FO_TYPE_DEVICE;
+    // Bold and italic the face lacks are simulated where its FONTSIM offers them.
+    const BYTE* base = reinterpret_cast<const BYTE*>(&ifi);
+    if (ifi.dpFontSim > 0 && static_cast<ULONG>(ifi.dpFontSim) + sizeof(FONTSIM) <= ifi.cjThis) {
+        FONTSIM sim;
+        std::memcpy(&sim, base + ifi.dpFontSim, sizeof sim);
+        if (weight >= 600 && ifi.usWinWeight < 600 && sim.dpBold) f->flFontType |= FO_SIM_BOLD;
+        if (italic && !f->face_.italic && sim.dpItalic) f->flFontType |= FO_SIM_ITALIC;
+    }
+    f->iTTUniq = 0;
+    f->iFile = 0;
+    f->sizLogResPpi = resolution;
+    double scale = emPixels / ifi.fwdUnitsPerEm;
+    f->xform_ = Xform(XFORML{static_cast<FLOATL>(scale), 0, 0, static_cast<FLOATL>(scale), 0, 0});
+    f->ifi_.assign(base, base + ifi.cjThis);
+    f->ascent_ = static_cast<LONG>(std::lround(static_cast<USHORT>(ifi.fwdWinAscender) * scale));
+    f->descent_ = static_cast<LONG>(std::lround(static_cast<USHORT>(ifi.fwdWinDescender) * scale));
+    f->leading_ = std::max<LONG>(0, static_cast<LONG>(std::lround(ifi.fwdMacLineGap * scale)));
+    f->avgWidth_ = static_cast<LONG>(std::lround(ifi.fwdAveCharWidth * scale));
+    f->cxMax = static_cast<ULONG>(std::lround(ifi.fwdMaxCharInc * scale)) + 1;
+    // The driver's own extents of the realised font, where it answers.
+    if (auto query = device.Drv().Get<PFN_DrvQueryFontData>(INDEX_DrvQueryFontData)) {
+        FD_DEVICEMETRICS dm{};
+        if (query(device.Pdev(), f.get(), QFD_MAXEXTENTS, HGLYPH_INVALID, nullptr, &dm, sizeof dm) > 0 && dm.cxMax)
+            f->cxMax = dm.cxMax;
+    }
+    return f;
+}
+
+void EngineFont::QueryAdvances(const std::vector<HGLYPH>& glyphs) {
+    if (!deviceFace_) return;
+    std::vector<HGLYPH> missing;
+    for (HGLYPH g : glyphs)
+        if (!deviceAdvances_.count(g) && std::find(missing.begin(), missing.end(), g) == missing.end())
+            missing.push_back(g);
+    if (missing.empty()) return;
+    std::vector<USHORT> widths(missing.size(), 0);
+    auto query = device_->Drv().Get<PFN_DrvQueryAdvanceWidths>(INDEX_DrvQueryAdvanceWidths);
+    bool ok = query && query(device_->Pdev(), this, QAW_GETWIDTHS, missing.data(), widths.data(),
+                             static_cast<ULONG>(missing.size()));
+    // Without the driver's widths every glyph advances by the average width.
+    for (size_t i = 0; i < missing.size(); ++i)
+        deviceAdvances_[missing[i]] = ok ? FIX(widths[i]) : LTOFX(avgWidth_);
+}
+
 EngineFont::~EngineFont() {
     if (ftFace_) FT_Done_Face(F(ftFace_));
     if (library_) FT_Done_FreeType(static_cast<FT_Library>(library_));
@@ -119,11 +180,19 @@ EngineFont::~EngineFont() {
 IFIMETRICS* EngineFont::Ifi() { return reinterpret_cast<IFIMETRICS*>(ifi_.data()); }
 
 HGLYPH EngineFont::GlyphOf(char32_t ch) const {
+    if (deviceFace_) {
+        const auto& glyphs = deviceFace_->glyphs;
+        auto it = ch <= 0xFFFF ? glyphs.find(static_cast<char16_t>(ch)) : glyphs.end();
+        if (it == glyphs.end()) it = glyphs.find(reinterpret_cast<const IFIMETRICS*>(ifi_.data())->wcDefaultChar);
+        return it == glyphs.end() ? 0 : it->second;
+    }
     return FT_Get_Char_Index(F(ftFace_), ch);
 }
 
 char16_t EngineFont::MapBack(HGLYPH hg) {
-    if (reverse_.empty()) {
+    if (reverse_.empty() && deviceFace_) {
+        for (auto [c, g] : deviceFace_->glyphs) reverse_.emplace(g, c);
+    } else if (reverse_.empty()) {
         FT_UInt gi;
         FT_ULong c = FT_Get_First_Char(F(ftFace_), &gi);
         while (gi != 0) {
@@ -187,6 +256,22 @@ EngineFont::Glyph_* EngineFont::Load(HGLYPH hg) {
 }
 
 GLYPHDATA* EngineFont::Glyph(HGLYPH hg, ULONG mode) {
+    if (deviceFace_) {
+        // The printer draws device glyphs: the driver gives their metrics
+        // (DrvQueryFontData) but neither bits nor outlines.
+        if (mode != FO_GLYPHBITS) return nullptr;
+        auto it = glyphs_.find(hg);
+        if (it == glyphs_.end()) {
+            auto query = device_->Drv().Get<PFN_DrvQueryFontData>(INDEX_DrvQueryFontData);
+            auto g = std::make_unique<Glyph_>();
+            if (!query || query(device_->Pdev(), this, QFD_GLYPHANDBITMAP, hg, &g->data, nullptr, 0) < 0)
+                return nullptr;
+            g->data.hg = hg;
+            g->data.gdf.pgb = nullptr;
+            it = glyphs_.emplace(hg, std::move(g)).first;
+        }
+        return &it->second->data;
+    }
     Glyph_* g = Load(hg);
     if (!g) return nullptr;
     if (mode == FO_GLYPHBITS) {
@@ -202,6 +287,10 @@ GLYPHDATA* EngineFont::Glyph(HGLYPH hg, ULONG mode) {
 }
 
 FIX EngineFont::Advance(HGLYPH hg) {
+    if (deviceFace_) {
+        QueryAdvances({hg});
+        return deviceAdvances_[hg];
+    }
     Glyph_* g = Load(hg);
     return g ? g->data.fxD : 0;
 }
@@ -214,17 +303,22 @@ EngineFont* FontFromObject(FONTOBJ* pfo) { return static_cast<EngineFont*>(pfo);
 
 using zq::gdi::FontFromObject;
 
+namespace {
+constexpr FLONG kEngineFontTypes = FO_TYPE_TRUETYPE | FO_TYPE_DEVICE;
+}
+
 extern "C" IFIMETRICS* FONTOBJ_pifi(FONTOBJ* pfo) {
-    return pfo && (pfo->flFontType & FO_TYPE_TRUETYPE) ? FontFromObject(pfo)->Ifi() : nullptr;
+    return pfo && (pfo->flFontType & kEngineFontTypes) ? FontFromObject(pfo)->Ifi() : nullptr;
 }
 
 extern "C" XFORMOBJ* FONTOBJ_pxoGetXform(FONTOBJ* pfo) {
-    return pfo && (pfo->flFontType & FO_TYPE_TRUETYPE) ? FontFromObject(pfo)->Transform() : nullptr;
+    return pfo && (pfo->flFontType & kEngineFontTypes) ? FontFromObject(pfo)->Transform() : nullptr;
 }
 
 extern "C" ULONG FONTOBJ_cGetGlyphs(FONTOBJ* pfo, ULONG iMode, ULONG cGlyph, HGLYPH* phg, PVOID* ppvGlyph) {
-    // One glyph a call, as drivers ask for them.
-    if (!pfo || !(pfo->flFontType & FO_TYPE_TRUETYPE) || cGlyph < 1 || !phg || !ppvGlyph) return 0;
+    // One glyph a call, as drivers ask for them. A device glyph comes with
+    // its metrics and no bits.
+    if (!pfo || !(pfo->flFontType & kEngineFontTypes) || cGlyph < 1 || !phg || !ppvGlyph) return 0;
     if (iMode != FO_GLYPHBITS && iMode != FO_PATHOBJ) return 0;
     GLYPHDATA* gd = FontFromObject(pfo)->Glyph(phg[0], iMode);
     if (!gd) return 0;

@@ -38,7 +38,7 @@ EngineString::EngineString(EngineFont& font, std::vector<HGLYPH> glyphs, std::ve
     }
     // Explicit placement: every position is given at once, with its bits.
     if (!defaultPlacement) {
-        for (size_t i = 0; i < n; ++i)
+        for (size_t i = 0; i < n && !font.IsDevice(); ++i)
             if (GLYPHDATA* gd = font.Glyph(glyphs[i], FO_GLYPHBITS)) defs_[i].pgb = gd->gdf.pgb;
         pgp = pos_.data();
     }
@@ -47,7 +47,7 @@ EngineString::EngineString(EngineFont& font, std::vector<HGLYPH> glyphs, std::ve
 
 bool EngineString::Enum(ULONG* count, GLYPHPOS** out, bool withGlyphs) {
     size_t take = std::min<size_t>(kBatch, pos_.size() - std::min(next_, pos_.size()));
-    if (withGlyphs)
+    if (withGlyphs && !font_.IsDevice())
         for (size_t i = next_; i < next_ + take; ++i)
             if (GLYPHDATA* gd = font_.Glyph(pos_[i].hg, FO_GLYPHBITS)) defs_[i].pgb = gd->gdf.pgb;
     *count = static_cast<ULONG>(take);

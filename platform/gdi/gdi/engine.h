@@ -66,6 +66,7 @@ const Palette& DefaultPalette(ULONG format);
 // ---- Surfaces -----------------------------------------------------------
 
 class Device;
+struct DeviceFace;
 
 struct Surface : SURFOBJ {
     std::vector<BYTE> storage;  // engine-owned bits (empty for user memory and device surfaces)
@@ -271,6 +272,10 @@ public:
     // Hands a block the driver gave out back through DrvFree.
     void Free(void* block, ULONG_PTR id);
 
+    // The faces the driver offers (DrvQueryFont, DrvQueryFontTree), asked
+    // once per PDEV.
+    const std::vector<std::shared_ptr<const DeviceFace>>& Faces();
+
 private:
     Device() = default;
     BOOL EnablePdev(const DEVMODEW* devmode, DHPDEV* out, GDIINFO* gdi, DEVINFO* dev);
@@ -286,6 +291,7 @@ private:
     std::u16string logicalAddress_;
     HANDLE printer_ = nullptr;
     Palette palette_;  // copy of the driver's default palette, which it may delete first
+    std::optional<std::vector<std::shared_ptr<const DeviceFace>>> faces_;
 };
 
 // ---- The reference render -----------------------------------------------

@@ -42,6 +42,25 @@ std::optional<FontFace> FindFont(std::string_view family, int weight, bool itali
 // The scalable families installed, sorted, each once.
 std::vector<std::string> FontFamilies();
 
+class Device;
+
+// A face the printer's driver offers (DrvQueryFont), with its glyph set and
+// kerning pairs (DrvQueryFontTree), copied out of what the driver handed
+// over and gave back through DrvFree.
+struct DeviceFace {
+    ULONG index = 0;                  // iFace, from 1
+    std::u16string family;            // the family name of the IFIMETRICS
+    std::vector<uint64_t> ifi;        // the IFIMETRICS and what follows it, 8-byte aligned
+    std::map<char16_t, HGLYPH> glyphs;  // character to glyph handle
+    std::vector<FD_KERNINGPAIR> kerning;
+    const IFIMETRICS& Ifi() const { return *reinterpret_cast<const IFIMETRICS*>(ifi.data()); }
+};
+
+// The device face an application's face name asks for: the family name
+// compared without regard to case, then the face closest in slant and
+// weight; null when the driver offers no face of that name.
+std::shared_ptr<const DeviceFace> MatchDeviceFace(Device& device, std::u16string_view name, int weight, bool italic);
+
 // A font realised at a size: the FONTOBJ handed to drivers and EngTextOut.
 class EngineFont : public FONTOBJ {
 public:
@@ -49,6 +68,16 @@ public:
     // lacks are simulated (FO_SIM_BOLD, FO_SIM_ITALIC).
     static std::unique_ptr<EngineFont> Create(const FontFace& face, double emPixels, int weight, bool italic,
                                               SIZE resolution);
+    // A device face of `device` (FO_TYPE_DEVICE): widths come from
+    // DrvQueryAdvanceWidths and metrics from DrvQueryFontData; the engine
+    // has no glyph bits or outlines for it.
+    static std::unique_ptr<EngineFont> CreateDevice(Device& device, std::shared_ptr<const DeviceFace> face,
+                                                    double emPixels, int weight, bool italic, SIZE resolution);
+    bool IsDevice() const { return deviceFace_ != nullptr; }
+    const DeviceFace* DeviceFaceOf() const { return deviceFace_.get(); }
+    // Asks the driver at once for the advances of glyphs not yet known (one
+    // DrvQueryAdvanceWidths call for a string); nothing for TrueType.
+    void QueryAdvances(const std::vector<HGLYPH>& glyphs);
     ~EngineFont();
     EngineFont(const EngineFont&) = delete;
     EngineFont& operator=(const EngineFont&) = delete;
@@ -76,6 +105,9 @@ private:
     Glyph_* Load(HGLYPH hg);
 
     FontFace face_;
+    Device* device_ = nullptr;
+    std::shared_ptr<const DeviceFace> deviceFace_;
+    std::map<HGLYPH, FIX> deviceAdvances_;
     double em_ = 0;
     void* library_ = nullptr;  // FT_Library
     void* ftFace_ = nullptr;   // FT_Face

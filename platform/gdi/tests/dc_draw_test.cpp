@@ -270,6 +270,29 @@ TEST_F(MemoryDc, StockObjectsAndScreenResolution) {
     EXPECT_EQ(GetDeviceCaps(dc, LOGPIXELSY), 96);
 }
 
+// Objects still selected when their DC is deleted, now or in a saved
+// state, can be deleted afterwards.
+TEST(DeleteDc, ReleasesSelectedPensFontsAndBrushes) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HPEN pen = CreatePen(PS_SOLID, 1, kRed), savedPen = CreatePen(PS_DASH, 1, kBlue);
+    LOGFONTW lf{};
+    lf.lfHeight = -12;
+    HFONT font = CreateFontIndirectW(&lf);
+    HBRUSH savedBrush = CreateSolidBrush(kBlue);
+    SelectObject(dc, savedPen);
+    SelectObject(dc, savedBrush);
+    ASSERT_GT(SaveDC(dc), 0);
+    SelectObject(dc, pen);
+    SelectObject(dc, font);
+    SelectObject(dc, GetStockObject(WHITE_BRUSH));
+    EXPECT_FALSE(DeleteObject(pen));  // still selected
+    ASSERT_TRUE(DeleteDC(dc));
+    for (HGDIOBJ o : {HGDIOBJ(pen), HGDIOBJ(savedPen), HGDIOBJ(font), HGDIOBJ(savedBrush)}) {
+        EXPECT_TRUE(DeleteObject(o));
+        EXPECT_EQ(zq::gdi::ObjectFromHandle(o), nullptr);
+    }
+}
+
 TEST_F(MemoryDc, WideAndDashedPens) {
     LOGBRUSH lb{BS_SOLID, kBlue, 0};
     HPEN wide = ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_FLAT, 6, &lb, 0, nullptr);

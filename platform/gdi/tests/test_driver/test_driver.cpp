@@ -2,15 +2,17 @@
 // to the engine on a band bitmap, and each band is copied into a page image.
 #include "test_driver.h"
 
-#include "gdi/ddi_font.h"
-#include "gdi/ddi_path.h"
-
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/error.h"
+#include "gdi/ddi_font.h"
+#include "gdi/ddi_path.h"
 #include "store/spooler.h"
 
 namespace {
@@ -254,7 +256,12 @@ BOOL StretchBltROP(SURFOBJ* so, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATE
 BOOL TextOut(SURFOBJ* so, STROBJ* str, FONTOBJ* fo, CLIPOBJ* pco, RECTL* extra, RECTL* opaque, BRUSHOBJ* fore,
              BRUSHOBJ* back, POINTL* org, MIX mix) {
     std::string line = "TextOut " + std::to_string(str ? str->cGlyphs : 0);
-    if (fo && (fo->flFontType & FO_TYPE_DEVICE)) line += " device";
+    if (fo && (fo->flFontType & FO_TYPE_DEVICE)) {
+        // The printer's own font: the text goes to the printer, nothing to
+        // the band.
+        Log(line + " device " + std::to_string(fo->iFace));
+        return TRUE;
+    }
     Log(line);
     return EngTextOut(P(so)->bandObj, str, fo, pco, extra, opaque, fore, back, org, mix);
 }
@@ -314,7 +321,157 @@ ULONG Escape(SURFOBJ*, ULONG code, ULONG cjIn, PVOID in, ULONG cjOut, PVOID out)
     return code == 4242 ? 0 : cjIn + 1;
 }
 
-void Free(PVOID, ULONG_PTR) { Log("Free"); }
+// Device faces of invented printer fonts: one fixed-pitch face and a
+// proportional family in two weights, 1000 units to the em.
+struct TestFace {
+    const char16_t* name;
+    bool fixed;
+    USHORT weight;
+};
+constexpr TestFace kFaces[] = {{u"Zel Courier", true, 400}, {u"Zel Gothic", false, 400}, {u"Zel Gothic", false, 700}};
+constexpr ULONG kFaceCount = sizeof(kFaces) / sizeof(kFaces[0]);
+constexpr WCHAR kFirstChar = 0x20, kLastChar = 0x7E;
+
+// Advance of a character in font units.
+LONG NotionalWidth(ULONG face, HGLYPH g) {
+    const TestFace& f = kFaces[face - 1];
+    if (f.fixed) return 600;
+    return 400 + LONG(g % 5) * 60 + (f.weight >= 700 ? 40 : 0);
+}
+
+// Blocks handed to the engine carry an id that DrvFree must bring back.
+ULONG_PTR g_nextId = 100;
+
+IFIMETRICS* QueryFont(DHPDEV, ULONG_PTR, ULONG iFace, ULONG_PTR* pid) {
+    Log("QueryFont " + std::to_string(iFace));
+    if (pid) *pid = 0;
+    if (iFace == 0) return reinterpret_cast<IFIMETRICS*>(ULONG_PTR(kFaceCount));
+    if (iFace > kFaceCount) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    const TestFace& f = kFaces[iFace - 1];
+    size_t nameChars = std::char_traits<char16_t>::length(f.name) + 1;
+    const size_t simAt = sizeof(IFIMETRICS);
+    const size_t nameAt = simAt + sizeof(FONTSIM) + sizeof(FONTDIFF);
+    const size_t size = nameAt + 2 * nameChars + 2;  // family, then an empty style name
+    auto* ifi = static_cast<IFIMETRICS*>(std::calloc(1, size));
+    ifi->cjThis = static_cast<ULONG>(size);
+    ifi->dpwszFamilyName = ifi->dpwszFaceName = static_cast<PTRDIFF>(nameAt);
+    ifi->dpwszStyleName = ifi->dpwszUniqueName = static_cast<PTRDIFF>(nameAt + 2 * nameChars);
+    std::memcpy(reinterpret_cast<BYTE*>(ifi) + nameAt, f.name, 2 * nameChars);
+    if (f.weight < 700) {
+        ifi->dpFontSim = static_cast<PTRDIFF>(simAt);
+        FONTSIM sim{sizeof(FONTSIM), 0, 0};
+        std::memcpy(reinterpret_cast<BYTE*>(ifi) + simAt, &sim, sizeof sim);
+    }
+    ifi->jWinCharSet = 0;
+    ifi->jWinPitchAndFamily = f.fixed ? 0x31 : 0x22;
+    ifi->usWinWeight = f.weight;
+    ifi->flInfo = FM_INFO_TECH_OUTLINE_NOT_TRUETYPE | FM_INFO_1BPP | FM_INFO_RIGHT_HANDED |
+                  (f.fixed ? FM_INFO_CONSTANT_WIDTH : 0);
+    ifi->fsSelection = f.weight >= 700 ? FM_SEL_BOLD : 0;
+    ifi->fwdUnitsPerEm = 1000;
+    ifi->fwdWinAscender = ifi->fwdMacAscender = ifi->fwdTypoAscender = 800;
+    ifi->fwdWinDescender = 200;
+    ifi->fwdMacDescender = ifi->fwdTypoDescender = -200;
+    ifi->fwdAveCharWidth = f.fixed ? 600 : 520;
+    ifi->fwdMaxCharInc = f.fixed ? 600 : 680;
+    ifi->fwdUnderscoreSize = ifi->fwdStrikeoutSize = 50;
+    ifi->fwdUnderscorePosition = -100;
+    ifi->fwdStrikeoutPosition = 300;
+    ifi->chFirstChar = 0x20;
+    ifi->chLastChar = 0x7E;
+    ifi->wcFirstChar = kFirstChar;
+    ifi->wcLastChar = kLastChar;
+    ifi->wcDefaultChar = ifi->wcBreakChar = 0x20;
+    ifi->cKerningPairs = f.fixed ? 0 : 2;
+    if (pid) *pid = g_nextId++;
+    Log("QueryFont " + std::to_string(iFace) + " id " + std::to_string(pid ? *pid : 0));
+    return ifi;
+}
+
+PVOID QueryFontTree(DHPDEV, ULONG_PTR, ULONG iFace, ULONG iMode, ULONG_PTR* pid) {
+    std::string line = "QueryFontTree " + std::to_string(iFace) + " " + std::to_string(iMode);
+    if (pid) *pid = 0;
+    if (iFace < 1 || iFace > kFaceCount) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        Log(line);
+        return nullptr;
+    }
+    PVOID out = nullptr;
+    if (iMode == QFT_GLYPHSET) {
+        auto* set = static_cast<FD_GLYPHSET*>(std::calloc(1, sizeof(FD_GLYPHSET)));
+        set->cjThis = sizeof(FD_GLYPHSET);
+        set->flAccel = GS_UNICODE_HANDLES;
+        set->cGlyphsSupported = kLastChar - kFirstChar + 1;
+        set->cRuns = 1;
+        set->awcrun[0] = {kFirstChar, USHORT(kLastChar - kFirstChar + 1), nullptr};
+        out = set;
+    } else if (iMode == QFT_KERNPAIRS && !kFaces[iFace - 1].fixed) {
+        auto* pairs = static_cast<FD_KERNINGPAIR*>(std::calloc(3, sizeof(FD_KERNINGPAIR)));
+        pairs[0] = {u'A', u'V', -80};
+        pairs[1] = {u'V', u'A', -80};
+        out = pairs;
+    }
+    if (out && pid) *pid = g_nextId++;
+    if (out) line += " id " + std::to_string(pid ? *pid : 0);
+    Log(line);
+    return out;
+}
+
+// The realised font's scale from font units to pixels along x; nullopt for
+// a font object this driver did not describe.
+std::optional<double> ScaleOf(FONTOBJ* pfo) {
+    XFORMOBJ* xo = pfo ? FONTOBJ_pxoGetXform(pfo) : nullptr;
+    if (!xo || pfo->iFace < 1 || pfo->iFace > kFaceCount) return std::nullopt;
+    XFORML m{};
+    XFORMOBJ_iGetXform(xo, &m);
+    if (!(m.eM11 > 0)) return std::nullopt;
+    return double{m.eM11};
+}
+
+// 28.4 advances of the realised font: the font's transform scales the
+// notional width, brought to whole pixels as printers space their fonts.
+BOOL QueryAdvanceWidths(DHPDEV, FONTOBJ* pfo, ULONG iMode, HGLYPH* phg, PVOID pvWidths, ULONG count) {
+    Log("QueryAdvanceWidths " + std::to_string(pfo ? pfo->iFace : 0) + " " + std::to_string(count));
+    auto scale = ScaleOf(pfo);
+    if (!scale || iMode > QAW_GETEASYWIDTHS) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    auto* widths = static_cast<USHORT*>(pvWidths);
+    for (ULONG i = 0; i < count; ++i) {
+        LONG fx = LONG(std::lround(NotionalWidth(pfo->iFace, phg[i]) * *scale * 16));
+        widths[i] = static_cast<USHORT>((fx + 8) & ~15);
+    }
+    return TRUE;
+}
+
+LONG QueryFontData(DHPDEV, FONTOBJ* pfo, ULONG iMode, HGLYPH hg, GLYPHDATA* pgd, PVOID pv, ULONG cj) {
+    Log("QueryFontData " + std::to_string(iMode));
+    auto scale = ScaleOf(pfo);
+    if (!scale) return -1;
+    if (iMode == QFD_MAXEXTENTS) {
+        if (!pv) return sizeof(FD_DEVICEMETRICS);
+        if (cj < sizeof(FD_DEVICEMETRICS)) return -1;
+        auto* dm = static_cast<FD_DEVICEMETRICS*>(pv);
+        *dm = FD_DEVICEMETRICS{};
+        dm->cxMax = static_cast<ULONG>(std::lround((kFaces[pfo->iFace - 1].fixed ? 600 : 680) * *scale));
+        return sizeof(FD_DEVICEMETRICS);
+    }
+    if (iMode != QFD_GLYPHANDBITMAP || !pgd) return -1;
+    *pgd = GLYPHDATA{};
+    pgd->hg = hg;
+    pgd->fxD = pgd->fxAB = FIX(std::lround(NotionalWidth(pfo->iFace, hg) * *scale * 16));
+    pgd->ptqD.x.HighPart = pgd->fxD;
+    return 0;
+}
+
+void Free(PVOID pv, ULONG_PTR id) {
+    Log("Free " + std::to_string(id));
+    std::free(pv);
+}
 
 BOOL QuerySpoolType(DHPDEV, LPWSTR) { return FALSE; }
 
@@ -334,7 +491,9 @@ DRVFN g_hooks[] = {
     {INDEX_DrvStartBanding, Fn(StartBanding)}, {INDEX_DrvNextBand, Fn(NextBand)},
     {INDEX_DrvQuerySpoolType, Fn(QuerySpoolType)}, {INDEX_DrvTextOut, Fn(TextOut)},
     {INDEX_DrvStrokePath, Fn(StrokePath)},     {INDEX_DrvFillPath, Fn(FillPath)},
-    {INDEX_DrvStrokeAndFillPath, Fn(StrokeAndFillPath)},
+    {INDEX_DrvStrokeAndFillPath, Fn(StrokeAndFillPath)}, {INDEX_DrvQueryFont, Fn(QueryFont)},
+    {INDEX_DrvQueryFontTree, Fn(QueryFontTree)}, {INDEX_DrvQueryAdvanceWidths, Fn(QueryAdvanceWidths)},
+    {INDEX_DrvQueryFontData, Fn(QueryFontData)},
 };
 
 }  // namespace
