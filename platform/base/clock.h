@@ -7,8 +7,6 @@
 
 #include "base/types.h"
 
-constexpr DWORD INFINITE = 0xFFFFFFFF;
-
 extern "C" {
 
 void Sleep(DWORD milliseconds);

@@ -94,6 +94,9 @@ using HFILE = int32_t;  // 16-bit style file handle of OpenFile and _lopen
 inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
 constexpr HFILE HFILE_ERROR = -1;
 
+// No time limit, for Sleep and the waits.
+constexpr DWORD INFINITE = 0xFFFFFFFF;
+
 struct POINT { LONG x; LONG y; };
 struct POINTL { LONG x; LONG y; };
 struct POINTS { SHORT x; SHORT y; };
