@@ -1,7 +1,75 @@
 #!/usr/bin/env bash
-# The package's main job, run by `make run` on a release build.
+# The package's main job, run by `make run` on a release build: a fresh
+# system root under out/ with the driver installed and a printer for each
+# model, every sample document printed with `zq print` to each printer's
+# monochrome raster twin, each job decoded into PNG pages beside the
+# engine's reference render, and one line per page.
 set -euo pipefail
-tree=${1:-build/release}
-export ZQ_ROOT=${ZQ_ROOT:-$PWD/out/zqroot}
-mkdir -p "$ZQ_ROOT"
-"$tree/bin/zq" modules --dir "$tree/lib"
+here=$(cd "$(dirname "$0")/.." && pwd)
+tree=$(cd "${1:-build/release}" && pwd)
+out=${ZQ_RUN_OUT:-$here/out}
+zq=$tree/bin/zq
+pclread=$tree/bin/pclread
+rasterdm=$tree/bin/raster-devmode
+for tool in "$zq" "$pclread" "$rasterdm" "$tree/lib/pclrend.so" "$tree/lib/drvui.so"; do
+    [ -e "$tool" ] || { echo "run: $tool is missing: build the tree first" >&2; exit 1; }
+done
+
+rm -rf "$out"
+mkdir -p "$out"
+export ZQ_ROOT=$out/zqroot
+"$zq" modules --dir "$tree/lib" > "$out/modules.txt"
+
+# The models are the interface driver's model strings; a driver named after
+# its model needs no pclrend.ini entry.
+mapfile -t models < <(sed -n 's/^ *100[0-9][0-9] *"\(.*\)" *$/\1/p' "$here/settings/res/models.rec")
+[ ${#models[@]} -gt 0 ] || { echo "run: no model in settings/res/models.rec" >&2; exit 1; }
+samples=("$here"/tools/emfgen/samples/*.emf)
+
+printers=()
+for model in "${models[@]}"; do
+    "$zq" driver add "$model" --driver-file "$tree/lib/pclrend.so" --data-file "$tree/lib/drvui.so" \
+        --config-file "$tree/lib/drvui.so" > /dev/null
+    "$zq" printer add "$model" --driver "$model" > /dev/null
+    # The raster twin: the model's default record in the monochrome raster
+    # language, stored as the printer's default DEVMODE.
+    raster="$model raster"
+    "$zq" printer add "$raster" --driver "$model" > /dev/null
+    "$zq" devmode default --printer "$model" --out "$out/record.bin" > /dev/null
+    "$rasterdm" "$out/record.bin" "$raster" > "$out/record.reg"
+    "$zq" reg import "$out/record.reg" > /dev/null
+    printers+=("$raster")
+done
+rm -f "$out/record.bin" "$out/record.reg"
+
+now() { date +%s.%N; }
+status=0
+printf '%-28s %-10s %-16s %10s %8s  %s\n' printer sample page "job bytes" seconds "decoded against reference"
+for printer in "${printers[@]}"; do
+    dir=$out/${printer// /-}
+    mkdir -p "$dir"
+    for sample in "${samples[@]}"; do
+        name=$(basename "$sample" .emf)
+        start=$(now)
+        if ! "$zq" print "$sample" --printer "$printer" --out "$dir/$name.pcl" --png "$dir/$name-reference.png" \
+            > "$dir/$name-print.txt" 2>&1; then
+            printf '%-28s %-10s %s\n' "$printer" "$name" "print failed: $(tail -1 "$dir/$name-print.txt")"
+            status=1
+            continue
+        fi
+        seconds=$(awk -v a="$start" -v b="$(now)" 'BEGIN { print b - a }')
+        bytes=$(stat -c %s "$dir/$name.pcl")
+        read_ok=0
+        "$pclread" "$dir/$name.pcl" --png-prefix "$dir/$name-decoded" --reference "$dir/$name-reference.png" \
+            > "$dir/$name-read.txt" 2>&1 || read_ok=$?
+        [ "$read_ok" = 0 ] || status=1
+        # One line per decoded page: "page N: WxH, B black, <comparison>, file".
+        sed -n 's/^page \([0-9]*\): \([0-9x]*\), [0-9]* black, \([^,]*\).*/\1 \2 \3/p' "$dir/$name-read.txt" |
+            while read -r n size verdict; do
+                printf '%-28s %-10s %-16s %10s %8.2f  %s\n' "$printer" "$name" "$n: $size" "$bytes" "$seconds" "$verdict"
+            done
+        grep '^  fault' "$dir/$name-read.txt" | head -3 || true
+    done
+done
+echo "jobs, decoded pages and reference renders are in $out"
+exit $status

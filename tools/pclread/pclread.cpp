@@ -13,6 +13,13 @@ int64_t Page::BlackCount() const {
     return n;
 }
 
+int64_t Differences(const Page& a, const Page& b) {
+    if (a.width != b.width || a.height != b.height || a.stride != b.stride || a.bits.size() != b.bits.size()) return -1;
+    int64_t n = 0;
+    for (size_t i = 0; i < a.bits.size(); ++i) n += __builtin_popcount(static_cast<unsigned>(a.bits[i] ^ b.bits[i]));
+    return n;
+}
+
 bool DecodePackBits(std::span<const uint8_t> data, std::vector<uint8_t>& row) {
     std::vector<uint8_t> out;
     size_t i = 0;

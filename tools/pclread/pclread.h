@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -66,5 +67,12 @@ bool DecodeRunLength(std::span<const uint8_t> data, std::vector<uint8_t>& row);
 
 // Writes a page as a PNG (1 bit grey, white background).
 bool WritePng(const Page& page, const std::string& path);
+
+// Reads a PNG (8-bit grey, RGB, with or without alpha, or 1-bit grey; not
+// interlaced) as a page: a pixel is black when all its colour samples are 0.
+std::optional<Page> ReadPng(const std::string& path);
+
+// Pixels that differ between two pages; -1 when their sizes differ.
+int64_t Differences(const Page& a, const Page& b);
 
 }  // namespace pclread

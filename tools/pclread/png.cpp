@@ -1,5 +1,9 @@
-// A small 1-bit PNG writer (zlib for the image data).
+// A small 1-bit PNG writer and a reader of the plain PNG forms the engine
+// and this writer produce (zlib for the image data).
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include <zlib.h>
@@ -23,7 +27,100 @@ void Chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_
     Be32(out, static_cast<uint32_t>(crc));
 }
 
+uint32_t ReadBe32(const uint8_t* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+uint8_t Paeth(int a, int b, int c) {
+    const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    return static_cast<uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+}
+
+// Undoes the row filters in place; `bpp` is the filter's byte distance.
+bool Unfilter(std::vector<uint8_t>& raw, size_t rowBytes, size_t rows, size_t bpp) {
+    std::vector<uint8_t> zero(rowBytes, 0);
+    for (size_t y = 0; y < rows; ++y) {
+        uint8_t* line = raw.data() + y * (rowBytes + 1);
+        const uint8_t filter = line[0];
+        uint8_t* cur = line + 1;
+        const uint8_t* up = y ? raw.data() + (y - 1) * (rowBytes + 1) + 1 : zero.data();
+        for (size_t i = 0; i < rowBytes; ++i) {
+            const int a = i >= bpp ? cur[i - bpp] : 0, b = up[i], c = i >= bpp ? up[i - bpp] : 0;
+            switch (filter) {
+                case 0: break;
+                case 1: cur[i] = static_cast<uint8_t>(cur[i] + a); break;
+                case 2: cur[i] = static_cast<uint8_t>(cur[i] + b); break;
+                case 3: cur[i] = static_cast<uint8_t>(cur[i] + (a + b) / 2); break;
+                case 4: cur[i] = static_cast<uint8_t>(cur[i] + Paeth(a, b, c)); break;
+                default: return false;
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
+
+std::optional<Page> ReadPng(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), {});
+    static constexpr uint8_t kMagic[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (file.size() < 8 || !std::equal(kMagic, kMagic + 8, file.begin())) return std::nullopt;
+    uint32_t width = 0, height = 0;
+    uint8_t depth = 0, kind = 0, interlace = 1;
+    std::vector<uint8_t> packed;
+    for (size_t pos = 8; pos + 12 <= file.size();) {
+        const uint32_t length = ReadBe32(&file[pos]);
+        if (length > file.size() - pos - 12) return std::nullopt;
+        const uint8_t* type = &file[pos + 4];
+        const uint8_t* data = &file[pos + 8];
+        if (std::equal(type, type + 4, "IHDR") && length >= 13) {
+            width = ReadBe32(data);
+            height = ReadBe32(data + 4);
+            depth = data[8];
+            kind = data[9];
+            interlace = data[12];
+        } else if (std::equal(type, type + 4, "IDAT")) {
+            packed.insert(packed.end(), data, data + length);
+        } else if (std::equal(type, type + 4, "IEND")) {
+            break;
+        }
+        pos += 12 + length;
+    }
+    // Grey (0), RGB (2), grey and alpha (4), RGBA (6) at 8 bits; 1-bit grey.
+    size_t channels = 0;
+    if (depth == 8) channels = kind == 0 ? 1 : kind == 2 ? 3 : kind == 4 ? 2 : kind == 6 ? 4 : 0;
+    else if (depth == 1 && kind == 0) channels = 1;
+    if (!channels || interlace || !width || !height || width > 1u << 16 || height > 1u << 16) return std::nullopt;
+    const size_t rowBytes = depth == 1 ? (width + 7) / 8 : width * channels;
+    std::vector<uint8_t> raw((rowBytes + 1) * height);
+    uLongf rawSize = static_cast<uLongf>(raw.size());
+    if (uncompress(raw.data(), &rawSize, packed.data(), static_cast<uLong>(packed.size())) != Z_OK ||
+        rawSize != raw.size() || !Unfilter(raw, rowBytes, height, depth == 1 ? 1 : channels))
+        return std::nullopt;
+    Page page;
+    page.width = static_cast<int32_t>(width);
+    page.height = static_cast<int32_t>(height);
+    page.stride = (page.width + 7) / 8;
+    page.bits.assign(static_cast<size_t>(page.stride) * height, 0);
+    for (size_t y = 0; y < height; ++y) {
+        const uint8_t* src = raw.data() + y * (rowBytes + 1) + 1;
+        uint8_t* out = page.bits.data() + y * static_cast<size_t>(page.stride);
+        if (depth == 1) {
+            for (size_t i = 0; i < rowBytes; ++i) out[i] = static_cast<uint8_t>(~src[i]);
+            if (width % 8) out[rowBytes - 1] &= static_cast<uint8_t>(0xFF00 >> (width % 8));
+            continue;
+        }
+        const size_t colours = kind == 4 || kind == 6 ? channels - 1 : channels;  // alpha is not a colour
+        for (size_t x = 0; x < width; ++x) {
+            const uint8_t* px = src + x * channels;
+            bool black = true;
+            for (size_t c = 0; c < colours; ++c) black &= px[c] == 0;
+            if (black) out[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+        }
+    }
+    return page;
+}
 
 bool WritePng(const Page& page, const std::string& path) {
     if (page.width <= 0 || page.height <= 0) return false;

@@ -25,31 +25,23 @@ namespace pclrend::testing {
 
 inline LPWSTR W(const char16_t* s) { return const_cast<LPWSTR>(s); }
 
-inline zq::PrivateDevmode Letter(int dpi) {
-    zq::PrivateDevmode dm{};
-    dm.dm.dmSpecVersion = DM_SPECVERSION;
-    dm.dm.dmSize = zq::kPublicDevmodeSize;
-    dm.dm.dmDriverExtra = zq::kDriverExtraSize;
-    dm.dm.dmFields = zq::kDefaultDevmodeFields;
-    dm.privateVersion = zq::kPrivateDevmodeVersion;
-    dm.signature1 = dm.signature2 = dm.signature3 = zq::kPrivateDevmodeSignature;
+// Makes `dm` a record for the monochrome raster language writing the PCL
+// job (not the spool stream) at `dpi`, with the sheet geometry of its paper
+// (letter, or A4 for paper code 9) and margins of 1/6 inch.
+inline void MakeRasterDevmode(zq::PrivateDevmode& dm, int dpi) {
+    const bool a4 = dm.dm.dmPaperSize == DMPAPER_A4;
     dm.dm.dmOrientation = DMORIENT_PORTRAIT;
-    dm.dm.dmPaperSize = DMPAPER_LETTER;
-    dm.dm.dmCopies = 1;
-    dm.dm.dmDefaultSource = 1;
     dm.dm.dmPrintQuality = static_cast<SHORT>(dpi);
     dm.dm.dmYResolution = static_cast<SHORT>(dpi);
     dm.dm.dmColor = DMCOLOR_MONOCHROME;
-    dm.dm.dmDuplex = DMDUP_SIMPLEX;
-    dm.dm.dmDitherType = 3;
-    dm.darknessLevel = 4;
+    dm.printerLanguage = 0;
     dm.metaSpool = 0;  // the PCL job, not the spool stream
-    std::strcpy(dm.printerName, "Mono");
     auto& g = dm.paperFormats[0];
-    g.paperCodeAsked = g.paperCodeUsed = DMPAPER_LETTER;
+    g = {};
+    g.paperCodeAsked = g.paperCodeUsed = a4 ? DMPAPER_A4 : DMPAPER_LETTER;
     g.orientation = 1;
-    g.width = g.usedWidth = static_cast<WORD>(dpi * 17 / 2);
-    g.length = g.usedLength = static_cast<WORD>(dpi * 11);
+    g.width = g.usedWidth = static_cast<WORD>(a4 ? dpi * 2100 / 254 : dpi * 17 / 2);
+    g.length = g.usedLength = static_cast<WORD>(a4 ? dpi * 2970 / 254 : dpi * 11);
     g.leftMargin = g.usedLeftMargin = static_cast<WORD>(dpi / 6);
     g.topMargin = g.usedTopMargin = static_cast<WORD>(dpi / 6);
     g.printableWidth = g.usedPrintableWidth = static_cast<WORD>(g.width - 2 * g.leftMargin);
@@ -58,6 +50,24 @@ inline zq::PrivateDevmode Letter(int dpi) {
     std::swap(dm.paperFormats[1].width, dm.paperFormats[1].length);
     std::swap(dm.paperFormats[1].printableWidth, dm.paperFormats[1].printableLength);
     std::swap(dm.paperFormats[1].usedPrintableWidth, dm.paperFormats[1].usedPrintableLength);
+}
+
+inline zq::PrivateDevmode Letter(int dpi) {
+    zq::PrivateDevmode dm{};
+    dm.dm.dmSpecVersion = DM_SPECVERSION;
+    dm.dm.dmSize = zq::kPublicDevmodeSize;
+    dm.dm.dmDriverExtra = zq::kDriverExtraSize;
+    dm.dm.dmFields = zq::kDefaultDevmodeFields;
+    dm.privateVersion = zq::kPrivateDevmodeVersion;
+    dm.signature1 = dm.signature2 = dm.signature3 = zq::kPrivateDevmodeSignature;
+    dm.dm.dmPaperSize = DMPAPER_LETTER;
+    dm.dm.dmCopies = 1;
+    dm.dm.dmDefaultSource = 1;
+    dm.dm.dmDuplex = DMDUP_SIMPLEX;
+    dm.dm.dmDitherType = 3;
+    dm.darknessLevel = 4;
+    std::strcpy(dm.printerName, "Mono");
+    MakeRasterDevmode(dm, dpi);
     return dm;
 }
 

@@ -1,0 +1,129 @@
+// The sample documents printed the way `zq print` prints them (spooled as an
+// EMF job, played onto a DC of a language-0 printer whose driver writes the
+// PCL job), decoded with the test-side reader and compared pixel for pixel
+// with the engine's unbanded reference render that the same call writes.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "gdi/emf_print.h"
+#include "render/tests/e2e/print_support.h"
+
+namespace {
+
+using namespace pclrend::testing;
+
+struct SampleCase {
+    const char* sample;
+    int dpi;
+    SHORT paper;
+    const char* waitsFor = nullptr;  // an engine fault that keeps the pages apart
+};
+
+// Every sample at one resolution or more, every resolution for one sample or
+// more; the slowest samples at the lower resolutions keep the run short. At
+// 300 dpi a letter page fits one band of the smallest budget, an A4 page
+// does not (two bands of 1703 and 1704 rows).
+const SampleCase kCases[] = {
+    {"text", 300, DMPAPER_LETTER},
+    {"text", 300, DMPAPER_A4,
+     "the band replay tiles dithered fills from the band's top, not the page's, when the band height is not a "
+     "multiple of the dither cell"},
+    {"text", 1200, DMPAPER_LETTER},
+    {"clip", 300, DMPAPER_A4},
+    {"clip", 600, DMPAPER_LETTER},
+    {"shapes", 300, DMPAPER_A4},
+    {"shapes", 600, DMPAPER_LETTER},
+    {"photo", 600, DMPAPER_LETTER,
+     "the reference render maps a colour image to black and white by nearest colour where the band's stretch "
+     "halftones it"},
+};
+
+std::string CaseName(const ::testing::TestParamInfo<SampleCase>& info) {
+    return std::string(info.param.sample) + "_" + std::to_string(info.param.dpi) +
+           (info.param.paper == DMPAPER_A4 ? "_a4" : "_letter");
+}
+
+class SamplePrintTest : public ::testing::TestWithParam<SampleCase> {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/zq-render-samples-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        root_ = tmpl;
+        zq::SetSystemRoot(root_);
+        ASSERT_FALSE(InstallPrinter().empty());
+    }
+    void TearDown() override {
+        zq::SetSystemRoot({});
+        std::error_code ec;
+        std::filesystem::remove_all(root_, ec);
+    }
+    std::filesystem::path root_;
+};
+
+std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+TEST_P(SamplePrintTest, DecodedPageEqualsTheReferenceRender) {
+    const auto [sample, dpi, paper, waitsFor] = GetParam();
+    if (waitsFor) GTEST_SKIP() << waitsFor;
+    const char* source = std::getenv("ZQ_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    const auto emf = ReadFile(std::filesystem::path(source) / "tools/emfgen/samples" / (std::string(sample) + ".emf"));
+    ASSERT_FALSE(emf.empty()) << sample;
+
+    auto dm = Letter(dpi);
+    dm.dm.dmPaperSize = paper;
+    MakeRasterDevmode(dm, dpi);
+    const std::string png = (root_ / "reference.png").string();
+    const auto result = zq::emf::PrintDocument(u"Mono", emf, u"sample", &dm.dm, png);
+    ASSERT_EQ(result.error, "");
+    ASSERT_NE(result.outputJob, 0u);
+    EXPECT_EQ(result.stats.failed, 0u);
+
+    pclread::Options options;
+    options.pageWidth = dm.paperFormats[0].printableWidth;
+    options.pageHeight = dm.paperFormats[0].printableLength;
+    options.keepCommands = true;
+    const auto jobFile = zq::store::JobFile(result.outputJob);
+    const auto job = pclread::Read(ReadFile(jobFile), options);
+    EXPECT_TRUE(job.Ok()) << job.errors.front();
+    EXPECT_EQ(job.resolution, dpi);
+    EXPECT_EQ(job.uelCount, 2u);
+    EXPECT_EQ(job.formFeeds, 1u);
+    ASSERT_EQ(job.pages.size(), 1u);
+    // A page larger than the smallest band budget (a million bytes) goes out
+    // in several bands: their seams are part of the check.
+    size_t rasterStarts = 0;
+    for (const auto& c : job.commands) rasterStarts += c.prefix == "*r" && c.terminator == 'A';
+    const int64_t pageBytes = int64_t{(options.pageWidth + 31) / 32 * 4} * options.pageHeight;
+    EXPECT_GE(rasterStarts, pageBytes > 1000000 ? 2u : 1u);
+
+    const auto reference = pclread::ReadPng(png);
+    ASSERT_TRUE(reference);
+    const auto& page = job.pages[0];
+    EXPECT_GT(page.BlackCount(), 10000);
+    const int64_t wrong = pclread::Differences(page, *reference);
+    EXPECT_EQ(wrong, 0) << "decoded " << page.width << "x" << page.height << ", reference " << reference->width << "x"
+                        << reference->height;
+    // For a look at a failure: the job and the reference, for `pclread JOB --reference`.
+    if (const char* dir = std::getenv("ZQ_RENDER_DUMP"); dir && wrong) {
+        const std::string stem = std::string(dir) + "/" + sample + "-" + std::to_string(dpi);
+        std::error_code ec;
+        std::filesystem::copy_file(jobFile, stem + ".pcl", std::filesystem::copy_options::overwrite_existing, ec);
+        std::filesystem::copy_file(png, stem + "-reference.png", std::filesystem::copy_options::overwrite_existing, ec);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, SamplePrintTest, ::testing::ValuesIn(kCases), CaseName);
+
+}  // namespace

@@ -1,0 +1,118 @@
+// pclread: decodes a PJL/PCL job with the test-side reader, writes each page
+// as a PNG and prints a summary; with reference pages, counts the pixels in
+// which each decoded page differs from its reference.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "pclread/pclread.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: pclread JOB [--png-prefix PREFIX] [--size WIDTHxHEIGHT] [--reference PAGE.png]...\n\n"
+    "Decodes the PJL/PCL job JOB and prints one line for the job and one per page.\n"
+    "--png-prefix PREFIX  writes page N as PREFIX-N.png (N from 1)\n"
+    "--size WxH           the logical page in dots (default: from the first\n"
+    "                     reference, else letter at the job's resolution)\n"
+    "--reference PAGE.png the expected render of the next page; the page line\n"
+    "                     then tells the pixels that differ (with a prefix, also\n"
+    "                     as PREFIX-N-diff.png), and the exit code is 1 when any\n"
+    "                     page differs\n";
+
+int Fail(const std::string& message, int code = 1) {
+    std::fprintf(stderr, "pclread: %s\n", message.c_str());
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string jobPath, prefix;
+    std::vector<std::string> references;
+    pclread::Options options;
+    options.keepCommands = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--png-prefix" && hasValue) {
+            prefix = argv[++i];
+        } else if (arg == "--reference" && hasValue) {
+            references.emplace_back(argv[++i]);
+        } else if (arg == "--size" && hasValue) {
+            if (std::sscanf(argv[++i], "%dx%d", &options.pageWidth, &options.pageHeight) != 2 ||
+                options.pageWidth <= 0 || options.pageHeight <= 0)
+                return Fail(std::string("bad --size ") + argv[i] + " (want WIDTHxHEIGHT in dots)", 2);
+        } else if (arg.rfind("--", 0) == 0) {
+            return Fail("unknown option or missing value: " + arg + " (see pclread --help)", 2);
+        } else if (jobPath.empty()) {
+            jobPath = arg;
+        } else {
+            return Fail("give one JOB (see pclread --help)", 2);
+        }
+    }
+    if (jobPath.empty()) return Fail("give one JOB (see pclread --help)", 2);
+    std::ifstream in(jobPath, std::ios::binary);
+    if (!in) return Fail("cannot read " + jobPath);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+
+    std::vector<pclread::Page> expected;
+    for (const auto& path : references) {
+        auto page = pclread::ReadPng(path);
+        if (!page) return Fail("cannot read the PNG " + path);
+        expected.push_back(std::move(*page));
+    }
+    if (!options.pageWidth && !expected.empty()) {
+        options.pageWidth = expected.front().width;
+        options.pageHeight = expected.front().height;
+    }
+    const auto job = pclread::Read(bytes, options);
+    std::printf("%s: %zu bytes, %zu PJL lines, %zu pages, %d dpi, %zu form faults\n", jobPath.c_str(), bytes.size(),
+                job.pjl.size(), job.pages.size(), job.resolution, job.errors.size());
+    for (const auto& e : job.errors) std::printf("  fault: %s\n", e.c_str());
+    bool same = job.Ok() && (expected.empty() || expected.size() == job.pages.size());
+    for (size_t p = 0; p < job.pages.size(); ++p) {
+        const auto& page = job.pages[p];
+        std::printf("page %zu: %dx%d, %lld black", p + 1, page.width, page.height,
+                    static_cast<long long>(page.BlackCount()));
+        if (p < expected.size()) {
+            const int64_t wrong = pclread::Differences(page, expected[p]);
+            if (wrong < 0) std::printf(", reference is %dx%d", expected[p].width, expected[p].height);
+            else std::printf(", %lld pixels differ from the reference", static_cast<long long>(wrong));
+            same &= wrong == 0;
+            if (wrong > 0) {
+                // Where they differ, as a box and (with a prefix) as a picture.
+                pclread::Page diff = page;
+                int32_t x0 = page.width, y0 = page.height, x1 = -1, y1 = -1;
+                for (int32_t y = 0; y < page.height; ++y)
+                    for (int32_t i = 0; i < page.stride; ++i) {
+                        const size_t at = static_cast<size_t>(y) * page.stride + i;
+                        diff.bits[at] = page.bits[at] ^ expected[p].bits[at];
+                        if (!diff.bits[at]) continue;
+                        x0 = std::min(x0, i * 8 + __builtin_clz(diff.bits[at]) - 24);
+                        x1 = std::max(x1, i * 8 + 7 - __builtin_ctz(diff.bits[at]));
+                        y0 = std::min(y0, y);
+                        y1 = y;
+                    }
+                std::printf(" within x %d-%d, y %d-%d", x0, x1, y0, y1);
+                if (!prefix.empty()) pclread::WritePng(diff, prefix + "-" + std::to_string(p + 1) + "-diff.png");
+            }
+        }
+        if (!prefix.empty()) {
+            const std::string out = prefix + "-" + std::to_string(p + 1) + ".png";
+            if (!pclread::WritePng(page, out)) return Fail("cannot write " + out);
+            std::printf(", %s", out.c_str());
+        }
+        std::printf("\n");
+    }
+    if (expected.size() != job.pages.size() && !expected.empty())
+        std::printf("%zu reference pages for %zu decoded pages\n", expected.size(), job.pages.size());
+    return same ? 0 : 1;
+}
