@@ -456,6 +456,31 @@ BOOL PolyImpl(HDC hdc, const POINT* pts, int count, bool closed, bool fromCurren
     return Emit(*dc, std::move(bd.path), closed, true) ? TRUE : FALSE;
 }
 
+// PolyPolygon and PolyPolyline: figures of at least two points each, closed
+// and filled for polygons.
+template <class Count>
+BOOL PolyPolyImpl(HDC hdc, const POINT* points, const Count* counts, size_t figures, bool polygons) {
+    auto* dc = DcOf(hdc);
+    if (!dc) return FALSE;
+    if (figures && (!points || !counts)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    Builder bd{LogicalToDevice(*dc), {}};
+    const POINT* p = points;
+    for (size_t i = 0; i < figures; ++i) {
+        if (counts[i] < 2) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        bd.Move(p[0].x, p[0].y);
+        for (Count k = 1; k < counts[i]; ++k) bd.Line(p[k].x, p[k].y);
+        if (polygons) bd.path.CloseFigure();
+        p += counts[i];
+    }
+    return Emit(*dc, std::move(bd.path), polygons, true) ? TRUE : FALSE;
+}
+
 }  // namespace
 
 }  // namespace zq::gdi
@@ -541,46 +566,15 @@ BOOL PolyBezierTo(HDC hdc, const POINT* points, DWORD count) {
 }
 
 BOOL PolyPolygon(HDC hdc, const POINT* points, const INT* counts, int polygons) {
-    auto* dc = DcOf(hdc);
-    if (!dc) return FALSE;
-    if (polygons < 0 || (polygons && (!points || !counts))) {
+    if (polygons < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    Builder bd{LogicalToDevice(*dc), {}};
-    const POINT* p = points;
-    for (int i = 0; i < polygons; ++i) {
-        if (counts[i] < 2) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
-        bd.Move(p[0].x, p[0].y);
-        for (int k = 1; k < counts[i]; ++k) bd.Line(p[k].x, p[k].y);
-        bd.path.CloseFigure();
-        p += counts[i];
-    }
-    return Emit(*dc, std::move(bd.path), true, true) ? TRUE : FALSE;
+    return PolyPolyImpl(hdc, points, counts, static_cast<size_t>(polygons), true);
 }
 
 BOOL PolyPolyline(HDC hdc, const POINT* points, const DWORD* counts, DWORD polylines) {
-    auto* dc = DcOf(hdc);
-    if (!dc) return FALSE;
-    if (polylines && (!points || !counts)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    Builder bd{LogicalToDevice(*dc), {}};
-    const POINT* p = points;
-    for (DWORD i = 0; i < polylines; ++i) {
-        if (counts[i] < 2) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
-        bd.Move(p[0].x, p[0].y);
-        for (DWORD k = 1; k < counts[i]; ++k) bd.Line(p[k].x, p[k].y);
-        p += counts[i];
-    }
-    return Emit(*dc, std::move(bd.path), false, true) ? TRUE : FALSE;
+    return PolyPolyImpl(hdc, points, counts, polylines, false);
 }
 
 BOOL PolyDraw(HDC hdc, const POINT* points, const BYTE* kinds, int count) {

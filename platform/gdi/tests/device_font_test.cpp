@@ -46,6 +46,8 @@ struct PrinterPage {
     HGDIOBJ previous = nullptr;
 };
 
+std::string Narrow(std::u16string_view s) { return std::string(s.begin(), s.end()); }
+
 std::vector<std::string> Matching(const std::vector<std::string>& calls, const std::string& prefix) {
     std::vector<std::string> out;
     for (const auto& c : calls)
@@ -71,7 +73,7 @@ TEST(DeviceFonts, FaceNameChoosesDeviceFaceElseTrueType) {
         {u"Zel Gothicx", FW_NORMAL, 0, false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.face, c.face + std::char_traits<char16_t>::length(c.face)));
+        SCOPED_TRACE(Narrow(c.face));
         page.Select(c.face, 40, c.weight);
         FONTOBJ* fo = page.Realised();
         ASSERT_NE(fo, nullptr);
@@ -123,7 +125,7 @@ TEST(DeviceFonts, ExtentsComeFromTheDriversAdvanceWidths) {
     const Case cases[] = {{u"Zel Gothic", FW_NORMAL, u"AVAW"}, {u"Zel Gothic", FW_BOLD, u"Hello, World"},
                           {u"Zel Courier", FW_NORMAL, u"iiiWWW"}, {u"Zel Gothic", FW_NORMAL, u""}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.text.begin(), c.text.end()));
+        SCOPED_TRACE(Narrow(c.text));
         page.Select(c.face, 50, c.weight);
         drv.Clear();
         LONG want = 0;

@@ -3,7 +3,6 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,10 +12,10 @@
 #include <vector>
 
 #include "base/paths.h"
-#include "base/root.h"
 #include "store/admin.h"
 #include "store/spooler.h"
 #include "test_driver/test_driver.h"
+#include "testing/printer_fixture.h"
 
 class RecordingDriver {
 public:
@@ -56,47 +55,27 @@ private:
 };
 
 // A fresh system root with the recording test driver installed in the driver
-// directory and one printer on it, "Zelquor Office" on LPT1:.
-class SpoolerPrinterTest : public ::testing::Test {
+// directory, as an installed driver would be, and one printer on it,
+// "Zelquor Office" on LPT1:.
+class SpoolerPrinterTest : public zq::testing::StoreRoot {
 protected:
     static constexpr const char16_t* kPrinter = u"Zelquor Office";
 
     void SetUp() override {
-        char tmpl[] = "/tmp/zq-gdi-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        zq::SetSystemRoot(root_);
-        zq::store::SetRegistryUser(u"tester");
-        // The driver file sits in the driver directory, as an installed
-        // driver would.
+        StoreRoot::SetUp();
         auto dir = zq::MapPath(u"C:\\WINDOWS\\system32\\spool\\drivers\\w32x86\\3");
         ASSERT_TRUE(dir);
         std::filesystem::create_directories(*dir);
         driverFile_ = (*dir / "zqtestdrv.so").string();
         std::filesystem::copy_file(ZQ_TEST_DRIVER_PATH, driverFile_);
-        DRIVER_INFO_3W d{};
-        d.cVersion = 3;
-        d.pName = W(u"Zelquor Test Raster");
-        d.pEnvironment = W(u"Windows NT x86");
-        d.pDriverPath = W(u"zqtestdrv.so");
-        d.pDataFile = W(u"zqtest.bin");
-        d.pConfigFile = W(u"zqtestui.so");
-        ASSERT_TRUE(AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&d)));
-        PRINTER_INFO_2W info{};
-        info.pPrinterName = W(kPrinter);
-        info.pDriverName = W(u"Zelquor Test Raster");
-        info.pPortName = W(u"LPT1:");
-        info.pPrintProcessor = W(u"WinPrint");
-        info.pDatatype = W(u"RAW");
-        HANDLE h = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+        zq::testing::DriverFiles files;
+        files.driverPath = u"zqtestdrv.so";
+        files.dataFile = u"zqtest.bin";
+        files.configFile = u"zqtestui.so";
+        ASSERT_TRUE(zq::testing::InstallDriver(u"Zelquor Test Raster", files));
+        HANDLE h = zq::testing::AddLocalPrinter(kPrinter, u"Zelquor Test Raster");
         ASSERT_NE(h, nullptr);
         ClosePrinter(h);
-    }
-    void TearDown() override {
-        zq::SetSystemRoot({});
-        zq::store::SetRegistryUser(u"");
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
     }
 
     static LPWSTR W(const char16_t* s) { return const_cast<LPWSTR>(s); }
@@ -121,6 +100,5 @@ protected:
         return out;
     }
 
-    std::filesystem::path root_;
     std::string driverFile_;
 };
