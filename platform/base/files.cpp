@@ -117,14 +117,6 @@ DWORD ErrorFor(int err, const fs::path& host) {
 }
 
 template <class Char>
-std::u16string Widen(const Char* text) {
-    if constexpr (sizeof(Char) == 1)
-        return FromAnsiZ(text);
-    else
-        return text ? std::u16string(text) : std::u16string();
-}
-
-template <class Char>
 std::optional<fs::path> Map(const Char* text) {
     if (!text) {
         SetLastError(ERROR_INVALID_PARAMETER);

@@ -17,6 +17,23 @@ std::string ToAnsi(std::u16string_view text);
 // A NUL-terminated ANSI argument; null stays empty.
 inline std::u16string FromAnsiZ(const char* text) { return text ? FromAnsi(text) : std::u16string(); }
 
+// The text of an A or W entry point as UTF-16 (null stays empty), and a
+// UTF-16 result in the entry point's width.
+template <class Char>
+std::u16string Widen(const Char* text) {
+    if constexpr (sizeof(Char) == 1)
+        return FromAnsiZ(text);
+    else
+        return text ? std::u16string(text) : std::u16string();
+}
+template <class Char>
+std::basic_string<Char> Narrow(std::u16string_view text) {
+    if constexpr (sizeof(Char) == 1)
+        return ToAnsi(text);
+    else
+        return std::u16string(text);
+}
+
 // Host file names are UTF-8 whatever the code page; a host name that is not
 // valid UTF-8 keeps its bytes (as Latin-1) so that it can be named again.
 std::u16string FromUtf8(std::string_view text);

@@ -207,22 +207,6 @@ std::optional<fs::path> SymlinkTarget(const fs::path& link) {
 }
 
 template <class Char>
-std::u16string Widen(const Char* text) {
-    if constexpr (sizeof(Char) == 1)
-        return FromAnsiZ(text);
-    else
-        return text ? std::u16string(text) : std::u16string();
-}
-
-template <class Char>
-std::basic_string<Char> Narrow(std::u16string_view text) {
-    if constexpr (sizeof(Char) == 1)
-        return ToAnsi(text);
-    else
-        return std::u16string(text);
-}
-
-template <class Char>
 DWORD CopyText(std::u16string_view text, Char* buffer, DWORD size) {
     EnsureLayout(SystemRoot());  // the places named exist
     const auto out = Narrow<Char>(text);

@@ -241,14 +241,6 @@ std::optional<Launch> Resolve(const std::u16string* applicationName, const std::
     return l;
 }
 
-template <class Char>
-std::u16string Widen(const Char* text) {
-    if constexpr (sizeof(Char) == 1)
-        return FromAnsiZ(text);
-    else
-        return text ? std::u16string(text) : std::u16string();
-}
-
 template <class Char, class StartupInfo>
 BOOL CreateProcessT(const Char* applicationName, const Char* commandLine, DWORD flags, LPVOID environment,
                     const Char* currentDirectory, StartupInfo*, PROCESS_INFORMATION* info) {

@@ -327,24 +327,8 @@ std::optional<std::u16string> Value(const IniText& t, std::u16string_view sectio
 // --- buffers --------------------------------------------------------------
 
 template <class Char>
-std::basic_string<Char> Out(std::u16string_view s) {
-    if constexpr (sizeof(Char) == 1)
-        return ToAnsi(s);
-    else
-        return std::u16string(s);
-}
-
-template <class Char>
-std::u16string In(const Char* s) {
-    if constexpr (sizeof(Char) == 1)
-        return FromAnsiZ(s);
-    else
-        return s ? std::u16string(s) : std::u16string();
-}
-
-template <class Char>
 DWORD PutString(std::u16string_view value, Char* buffer, DWORD size) {
-    const auto s = Out<Char>(value);
+    const auto s = Narrow<Char>(value);
     const size_t n = std::min<size_t>(s.size(), size - 1);
     s.copy(buffer, n);
     buffer[n] = Char(0);
@@ -355,7 +339,7 @@ template <class Char>
 DWORD PutList(const std::vector<std::u16string>& items, Char* buffer, DWORD size) {
     std::basic_string<Char> all;
     for (const auto& item : items) {
-        all += Out<Char>(item);
+        all += Narrow<Char>(item);
         all += Char(0);
     }
     if (size < 2) {
@@ -380,12 +364,12 @@ DWORD GetString(const Char* section, const Char* key, const Char* def, Char* buf
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    std::u16string fallback = In(def);  // Windows drops only its trailing blanks
+    std::u16string fallback = Widen(def);  // Windows drops only its trailing blanks
     while (!fallback.empty() && IsBlank(fallback.back())) fallback.pop_back();
-    auto text = Load(In(file));
+    auto text = Load(Widen(file));
     SetLastError(text ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
     if (!section) return PutList(text ? SectionNames(*text) : std::vector<std::u16string>{}, buffer, size);
-    const std::u16string sec = In(section);
+    const std::u16string sec = Widen(section);
     if (!key) {
         auto s = text ? FindSection(*text, sec) : std::nullopt;
         if (s) return PutList(KeyNames(*text, *s), buffer, size);
@@ -395,15 +379,15 @@ DWORD GetString(const Char* section, const Char* key, const Char* def, Char* buf
         if (n + 1 < size) buffer[n + 1] = Char(0);
         return n;
     }
-    auto value = text ? Value(*text, sec, In(key)) : std::nullopt;
+    auto value = text ? Value(*text, sec, Widen(key)) : std::nullopt;
     return PutString(value ? *value : fallback, buffer, size);
 }
 
 template <class Char>
 UINT GetInt(const Char* section, const Char* key, INT def, const Char* file) {
     if (!section || !key) return static_cast<UINT>(def);
-    auto text = Load(In(file));
-    auto value = text ? Value(*text, In(section), In(key)) : std::nullopt;
+    auto text = Load(Widen(file));
+    auto value = text ? Value(*text, Widen(section), Widen(key)) : std::nullopt;
     if (!value || value->empty()) return static_cast<UINT>(def);
     std::u16string_view v = Trim(*value);
     bool negative = false;
@@ -425,15 +409,15 @@ DWORD GetSection(const Char* section, Char* buffer, DWORD size, const Char* file
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    auto text = Load(In(file));
-    auto s = text ? FindSection(*text, In(section)) : std::nullopt;
+    auto text = Load(Widen(file));
+    auto s = text ? FindSection(*text, Widen(section)) : std::nullopt;
     return PutList(s ? SectionLines(*text, *s) : std::vector<std::u16string>{}, buffer, size);
 }
 
 template <class Char>
 DWORD GetSectionNames(Char* buffer, DWORD size, const Char* file) {
     if (!buffer || size == 0) return 0;
-    auto text = Load(In(file));
+    auto text = Load(Widen(file));
     return PutList(text ? SectionNames(*text) : std::vector<std::u16string>{}, buffer, size);
 }
 
@@ -444,22 +428,22 @@ BOOL WriteString(const Char* section, const Char* key, const Char* value, const 
         if (!key && !value) return TRUE;
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    const std::u16string sec(Trim(In(section)));
-    if (!key) return Update(In(file), false, [&](IniText& t) { return DeleteSection(t, sec); });
-    const std::u16string k(Trim(In(key)));
-    if (!value) return Update(In(file), false, [&](IniText& t) { return DeleteKey(t, sec, k); });
-    const std::u16string v = In(value);
-    return Update(In(file), true, [&](IniText& t) { return SetKey(t, sec, k, v); });
+    const std::u16string sec(Trim(Widen(section)));
+    if (!key) return Update(Widen(file), false, [&](IniText& t) { return DeleteSection(t, sec); });
+    const std::u16string k(Trim(Widen(key)));
+    if (!value) return Update(Widen(file), false, [&](IniText& t) { return DeleteKey(t, sec, k); });
+    const std::u16string v = Widen(value);
+    return Update(Widen(file), true, [&](IniText& t) { return SetKey(t, sec, k, v); });
 }
 
 template <class Char>
 BOOL WriteSection(const Char* section, const Char* lines, const Char* file) {
     if (!section) return Fail(ERROR_INVALID_PARAMETER);
-    const std::u16string sec(Trim(In(section)));
-    if (!lines) return Update(In(file), false, [&](IniText& t) { return DeleteSection(t, sec); });
+    const std::u16string sec(Trim(Widen(section)));
+    if (!lines) return Update(Widen(file), false, [&](IniText& t) { return DeleteSection(t, sec); });
     std::vector<std::u16string> list;
-    for (const Char* p = lines; *p; p += Length(p) + 1) list.push_back(In(p));
-    return Update(In(file), true, [&](IniText& t) { return ReplaceSection(t, sec, list); });
+    for (const Char* p = lines; *p; p += Length(p) + 1) list.push_back(Widen(p));
+    return Update(Widen(file), true, [&](IniText& t) { return ReplaceSection(t, sec, list); });
 }
 
 }  // namespace
