@@ -224,8 +224,10 @@ BOOL SetJobStatus(PrinterHandle& h, DWORD status, bool addPage) {
     });
 }
 
-template <class Ch>
-BOOL GetJobT(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) {
+// GetJob and EnumJobs: the jobs of a live printer's handle in queue order,
+// handed to `use` outside the read transaction; levels 1 and 2 only.
+template <class F>
+BOOL WithPrinterJobs(HANDLE printer, DWORD level, F&& use) {
     auto h = FindPrinterHandle(printer);
     if (!h || h->server) return Fail(ERROR_INVALID_HANDLE);
     if (level != 1 && level != 2) return Fail(ERROR_INVALID_LEVEL);
@@ -236,6 +238,13 @@ BOOL GetJobT(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size
             if (!LivePrinter(txn, *h)) return Fail(ERROR_INVALID_HANDLE);
             all = ReadJobs(txn, h->name, std::nullopt);
         }
+        return use(all);
+    });
+}
+
+template <class Ch>
+BOOL GetJobT(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) {
+    return WithPrinterJobs(printer, level, [&](const std::vector<JobRecord>& all) -> BOOL {
         for (size_t i = 0; i < all.size(); ++i) {
             if (all[i].id == jobId) {
                 std::vector<JobRecord> one{all[i]};
@@ -249,16 +258,7 @@ BOOL GetJobT(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size
 template <class Ch>
 BOOL EnumJobsT(HANDLE printer, DWORD first, DWORD count, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed,
                LPDWORD returned) {
-    auto h = FindPrinterHandle(printer);
-    if (!h || h->server) return Fail(ERROR_INVALID_HANDLE);
-    if (level != 1 && level != 2) return Fail(ERROR_INVALID_LEVEL);
-    return GuardBool([&]() -> BOOL {
-        std::vector<JobRecord> all;
-        {
-            Txn txn(*h->db, Txn::Mode::Read);
-            if (!LivePrinter(txn, *h)) return Fail(ERROR_INVALID_HANDLE);
-            all = ReadJobs(txn, h->name, std::nullopt);
-        }
+    return WithPrinterJobs(printer, level, [&](const std::vector<JobRecord>& all) -> BOOL {
         std::vector<JobRecord> slice;
         std::vector<DWORD> positions;
         for (size_t i = first; i < all.size() && slice.size() < count; ++i) {

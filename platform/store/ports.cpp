@@ -30,6 +30,23 @@ std::vector<Port> ReadPorts(Txn& txn) {
     return out;
 }
 
+// Installs a monitor or a print processor: a key of its name under `parent`
+// (made when missing) holding its library in "Driver"; `exists` is the error
+// when one of that name is there already.
+BOOL AddLibraryEntry(std::u16string_view parent, const std::u16string& name, const std::u16string& library,
+                     DWORD exists) {
+    return GuardBool([&]() -> BOOL {
+        auto db = Db::Current();
+        Txn txn(*db, Txn::Mode::Write);
+        KeyId entries = txn.WalkCreate(db->Hklm(), parent);
+        if (txn.Child(entries, name)) return Fail(exists);
+        KeyId key = txn.CreateChild(entries, name);
+        txn.SetString(key, u"Driver", library);
+        txn.Commit();
+        return TRUE;
+    });
+}
+
 bool PortExists(Txn& txn, std::u16string_view name) {
     for (auto& p : ReadPorts(txn))
         if (SameName(p.name, name)) return true;
@@ -92,16 +109,7 @@ BOOL AddMonitorT(DWORD level, LPBYTE info) {
     std::u16string name = In(m->pName), dll = In(m->pDLLName), env = In(m->pEnvironment);
     if (name.empty() || dll.empty() || name.find(u'\\') != std::u16string::npos) return Fail(ERROR_INVALID_PARAMETER);
     if (!EnvironmentDirectory(env)) return Fail(ERROR_INVALID_ENVIRONMENT);
-    return GuardBool([&]() -> BOOL {
-        auto db = Db::Current();
-        Txn txn(*db, Txn::Mode::Write);
-        KeyId monitors = txn.WalkCreate(db->Hklm(), kMonitorsKey);
-        if (txn.Child(monitors, name)) return Fail(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
-        KeyId key = txn.CreateChild(monitors, name);
-        txn.SetString(key, u"Driver", dll);
-        txn.Commit();
-        return TRUE;
-    });
+    return AddLibraryEntry(kMonitorsKey, name, dll, ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
 }
 
 template <class Ch>
@@ -132,16 +140,7 @@ BOOL AddProcessorT(const Ch* environment, const Ch* pathName, const Ch* processo
     std::u16string env = In(environment), dll = In(pathName), name = In(processorName);
     if (!EnvironmentDirectory(env)) return Fail(ERROR_INVALID_ENVIRONMENT);
     if (name.empty() || dll.empty() || name.find(u'\\') != std::u16string::npos) return Fail(ERROR_INVALID_PARAMETER);
-    return GuardBool([&]() -> BOOL {
-        auto db = Db::Current();
-        Txn txn(*db, Txn::Mode::Write);
-        KeyId procs = txn.WalkCreate(db->Hklm(), ProcessorsPath(env));
-        if (txn.Child(procs, name)) return Fail(ERROR_PRINT_PROCESSOR_ALREADY_INSTALLED);
-        KeyId key = txn.CreateChild(procs, name);
-        txn.SetString(key, u"Driver", dll);
-        txn.Commit();
-        return TRUE;
-    });
+    return AddLibraryEntry(ProcessorsPath(env), name, dll, ERROR_PRINT_PROCESSOR_ALREADY_INSTALLED);
 }
 
 template <class Ch>
