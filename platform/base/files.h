@@ -112,7 +112,10 @@ struct OFSTRUCT {
 static_assert(sizeof(OFSTRUCT) == 136);
 static_assert(offsetof(OFSTRUCT, nErrCode) == 2 && offsetof(OFSTRUCT, szPathName) == 8);
 
-struct WIN32_FIND_DATAA {
+// WIN32_FIND_DATAA and WIN32_FIND_DATAW differ only in the width of their
+// names.
+template <class Char>
+struct Win32FindDataOf {
     DWORD dwFileAttributes;
     FILETIME ftCreationTime;
     FILETIME ftLastAccessTime;
@@ -121,25 +124,14 @@ struct WIN32_FIND_DATAA {
     DWORD nFileSizeLow;
     DWORD dwReserved0;
     DWORD dwReserved1;
-    CHAR cFileName[MAX_PATH];
-    CHAR cAlternateFileName[14];
+    Char cFileName[MAX_PATH];
+    Char cAlternateFileName[14];
 };
+using WIN32_FIND_DATAA = Win32FindDataOf<CHAR>;
+using WIN32_FIND_DATAW = Win32FindDataOf<WCHAR>;
 static_assert(sizeof(WIN32_FIND_DATAA) == 320);
 static_assert(offsetof(WIN32_FIND_DATAA, nFileSizeLow) == 32 && offsetof(WIN32_FIND_DATAA, cFileName) == 44);
 static_assert(offsetof(WIN32_FIND_DATAA, cAlternateFileName) == 304);
-
-struct WIN32_FIND_DATAW {
-    DWORD dwFileAttributes;
-    FILETIME ftCreationTime;
-    FILETIME ftLastAccessTime;
-    FILETIME ftLastWriteTime;
-    DWORD nFileSizeHigh;
-    DWORD nFileSizeLow;
-    DWORD dwReserved0;
-    DWORD dwReserved1;
-    WCHAR cFileName[MAX_PATH];
-    WCHAR cAlternateFileName[14];
-};
 static_assert(sizeof(WIN32_FIND_DATAW) == 592);
 static_assert(offsetof(WIN32_FIND_DATAW, cFileName) == 44 && offsetof(WIN32_FIND_DATAW, cAlternateFileName) == 564);
 

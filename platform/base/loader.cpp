@@ -363,6 +363,23 @@ DWORD CopyOut(const std::basic_string<Char>& text, Char* buffer, DWORD size) {
     return size;
 }
 
+// GetModuleFileName, A and W alike.
+template <typename Char>
+DWORD ModuleFileName(HMODULE module, Char* buffer, DWORD size) {
+    auto& s = State();
+    std::lock_guard lock(s.lock);
+    Module* m = Find(s, module);
+    if (!m) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    if constexpr (sizeof(Char) == 1) {
+        return CopyOut(zq::WideToAnsi(FileNameOf(*m)), buffer, size);
+    } else {
+        return CopyOut(FileNameOf(*m), buffer, size);
+    }
+}
+
 }  // namespace
 
 extern "C" HMODULE LoadLibraryW(LPCWSTR name) { return Load(name, 0, __builtin_return_address(0)); }
@@ -449,25 +466,11 @@ extern "C" HMODULE GetModuleHandleA(LPCSTR name) {
 }
 
 extern "C" DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
-    auto& s = State();
-    std::lock_guard lock(s.lock);
-    Module* m = Find(s, module);
-    if (!m) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return 0;
-    }
-    return CopyOut(FileNameOf(*m), buffer, size);
+    return ModuleFileName(module, buffer, size);
 }
 
 extern "C" DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
-    auto& s = State();
-    std::lock_guard lock(s.lock);
-    Module* m = Find(s, module);
-    if (!m) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return 0;
-    }
-    return CopyOut(zq::WideToAnsi(FileNameOf(*m)), buffer, size);
+    return ModuleFileName(module, buffer, size);
 }
 
 namespace zq {
