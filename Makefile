@@ -22,6 +22,11 @@ build-release: deps
 run: build-release
 	bash tools/run.sh $(RELEASE)
 
+# Figures of the renderer on the sample documents (release build).
+.PHONY: bench
+bench: build-release
+	ZQ_BINARY_DIR=$(CURDIR)/$(RELEASE) ZQ_SOURCE_DIR=$(CURDIR) $(RELEASE)/bin/render_bench
+
 build-test: deps
 	cmake -S . -B $(TESTTREE) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQ_SANITIZE=ON -DZQ_WERROR=ON
 	cmake --build $(TESTTREE) -j $(JOBS)

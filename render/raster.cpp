@@ -7,18 +7,50 @@
 
 namespace pclrend {
 
+namespace {
+
+uint64_t Word(const uint8_t* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;  // little-endian: the first byte is the lowest
+}
+
+// Index of the first zero byte of `x`, 8 when none (the borrow of the
+// classic test only marks bytes above a true zero, never below it).
+size_t FirstZeroByte(uint64_t x) {
+    const uint64_t zeros = (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
+    return zeros ? static_cast<size_t>(__builtin_ctzll(zeros)) / 8 : 8;
+}
+
+}  // namespace
+
 int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, std::span<uint8_t> out) {
     const size_t n = std::min(row.size(), seed.size());
+    const uint8_t* r = row.data();
+    const uint8_t* s = seed.data();
     size_t o = 0;
     size_t last = 0;  // first byte after the previous run
     size_t i = 0;
     while (i < n) {
-        if (row[i] == seed[i]) {
-            ++i;
-            continue;
+        // The next changed byte: unchanged stretches are stepped over a word
+        // at a time.
+        while (i + 8 <= n) {
+            const uint64_t x = Word(r + i) ^ Word(s + i);
+            if (x) {
+                i += static_cast<size_t>(__builtin_ctzll(x)) / 8;
+                break;
+            }
+            i += 8;
         }
+        while (i < n && r[i] == s[i]) ++i;
+        if (i >= n) break;
+        // Its run: up to 8 changed bytes.
         size_t run = 1;
-        while (run < 8 && i + run < n && row[i + run] != seed[i + run]) ++run;
+        if (i + 8 <= n) {
+            run = std::max<size_t>(1, FirstZeroByte(Word(r + i) ^ Word(s + i)));
+        } else {
+            while (run < 8 && i + run < n && r[i + run] != s[i + run]) ++run;
+        }
         size_t offset = i - last;
         const size_t extra = offset >= 31 ? (offset - 31) / 255 + 1 : 0;
         if (o + 1 + extra + run > out.size()) return -1;
@@ -31,7 +63,7 @@ int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, st
             }
             out[o++] = static_cast<uint8_t>(offset);
         }
-        std::memcpy(out.data() + o, row.data() + i, run);
+        std::memcpy(out.data() + o, r + i, run);
         o += run;
         i += run;
         last = i;
@@ -154,6 +186,8 @@ private:
 };
 
 int32_t SignificantLength(const uint8_t* row, int32_t bytes) {
+    uint64_t word = 0;
+    while (bytes >= 8 && (std::memcpy(&word, row + bytes - 8, 8), word == 0)) bytes -= 8;
     while (bytes > 0 && row[bytes - 1] == 0) --bytes;
     return bytes;
 }

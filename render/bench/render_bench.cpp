@@ -1,18 +1,24 @@
-// Figures of the renderer at 600 dpi: seconds per page for the whole road
-// (engine, driver, spooler) and for the engine's reference render alone,
-// bytes per page of the job, and the row compressor's throughput next to
+// Figures of the renderer for each sample document at 600 dpi: seconds per
+// page for the whole road of `zq print` (spooler, engine, driver) and for the
+// engine's reference render alone, bytes per page of the job, and the row compressor's throughput next to
 // memcpy of the same band. The ratios are printed after the table.
 #include <benchmark/benchmark.h>
 
 #include <stdlib.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "gdi/emf_player.h"
+#include "gdi/emf_print.h"
 #include "render/output.h"
 #include "render/raster.h"
 #include "render/tests/e2e/print_support.h"
@@ -99,78 +105,100 @@ Root& TheRoot() {
     return root;
 }
 
-void BM_WholeRoad600(benchmark::State& state) {
+std::vector<uint8_t> Sample(const std::string& name) {
+    const char* source = std::getenv("ZQ_SOURCE_DIR");
+    std::ifstream in(std::filesystem::path(source ? source : ".") / "tools/emfgen/samples" / (name + ".emf"),
+                     std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The whole road of `zq print`: spooling, playing onto the printer's DC,
+// the driver's bands and the job in the spooler.
+void WholeRoad(benchmark::State& state, const std::string& name) {
     auto& root = TheRoot();
-    if (root.driver.empty()) return state.SkipWithError("no printer (set ZQ_BINARY_DIR to the build)");
-    const auto dm = Letter(600);
+    const auto emf = Sample(name);
+    if (root.driver.empty() || emf.empty()) return state.SkipWithError("set ZQ_BINARY_DIR and ZQ_SOURCE_DIR");
+    auto dm = Letter(600);
     uint64_t bytes = 0;
     for (auto _ : state) {
-        auto result = PrintPages(root.driver, dm, 1, [](HDC dc, int page) { DrawShapes(dc, 600, page); }, false);
-        if (!result.endDocOk) return state.SkipWithError("print failed");
-        bytes += result.job.size();
+        const auto result = zq::emf::PrintDocument(u"Mono", emf, u"sample", &dm.dm);
+        if (!result.error.empty() || !result.outputJob) return state.SkipWithError(result.error.c_str());
+        bytes += std::filesystem::file_size(zq::store::JobFile(result.outputJob));
     }
     state.counters["bytes_per_page"] = static_cast<double>(bytes) / static_cast<double>(state.iterations());
 }
-BENCHMARK(BM_WholeRoad600)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-void BM_ReferenceRender600(benchmark::State& state) {
+// The engine's reference render of the same page alone: the document is
+// played once onto a DC that keeps its page, then rendered unbanded.
+void ReferenceRender(benchmark::State& state, const std::string& name) {
     auto& root = TheRoot();
-    if (root.driver.empty()) return state.SkipWithError("no printer (set ZQ_BINARY_DIR to the build)");
-    // Draw the page once on a device that keeps it, then render it alone.
-    HANDLE printer = nullptr;
-    OpenPrinterW(W(u"Mono"), &printer, nullptr);
-    DOC_INFO_1W doc{W(u"sample"), nullptr, W(u"RAW")};
-    StartDocPrinterW(printer, 1, reinterpret_cast<LPBYTE>(&doc));
+    const auto emf = Sample(name);
+    if (root.driver.empty() || emf.empty()) return state.SkipWithError("set ZQ_BINARY_DIR and ZQ_SOURCE_DIR");
     auto dm = Letter(600);
-    auto driver = zq::gdi::Driver::Load(root.driver.string());
-    auto device = zq::gdi::Device::Enable(driver, &dm.dm, u"Mono", u"LPT1:", printer);
-    if (!device) return state.SkipWithError("enable failed");
-    auto* context = new zq::gdi::DeviceContext();
-    context->device = std::move(device);
-    HDC dc = context->Handle();
+    HDC dc = CreateDCW(u"WINSPOOL", u"Mono", nullptr, &dm.dm);
+    if (!dc) return state.SkipWithError("no DC");
     zq::KeepPages(dc, true);
+    HENHMETAFILE meta = SetEnhMetaFileBits(static_cast<UINT>(emf.size()), emf.data());
     DOCINFOW info{sizeof(DOCINFOW), u"sample", nullptr, nullptr, 0};
     StartDocW(dc, &info);
     StartPage(dc);
-    DrawShapes(dc, 600, 0);
+    const int ox = GetDeviceCaps(dc, PHYSICALOFFSETX), oy = GetDeviceCaps(dc, PHYSICALOFFSETY);
+    const RECT dest{-ox, -oy, GetDeviceCaps(dc, PHYSICALWIDTH) - ox, GetDeviceCaps(dc, PHYSICALHEIGHT) - oy};
+    PlayEnhMetaFile(dc, meta, &dest);
     EndPage(dc);
     EndDoc(dc);
     for (auto _ : state) {
         auto page = zq::RenderReferencePage(dc, 0);
         benchmark::DoNotOptimize(page.Get());
     }
+    DeleteEnhMetaFile(meta);
     DeleteDC(dc);
-    EndDocPrinter(printer);
-    ClosePrinter(printer);
 }
-BENCHMARK(BM_ReferenceRender600)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // Keeps each run's time per iteration so that the ratios can be printed.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& run : runs)
-            if (!run.error_occurred) seconds[run.benchmark_name()] = run.GetAdjustedRealTime() / 1000.0;
+        for (const auto& run : runs) {
+            if (run.error_occurred) continue;
+            seconds[run.benchmark_name()] = run.GetAdjustedRealTime() / 1000.0;
+            const std::string name = run.benchmark_name();
+            if (auto it = run.counters.find("bytes_per_page"); it != run.counters.end() && name.find('/') != std::string::npos)
+                bytes[name.substr(name.find('/') + 1, name.find('/', name.find('/') + 1) - name.find('/') - 1)] = it->second;
+        }
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> seconds;
+    std::map<std::string, double> bytes;  // bytes per page by sample
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::vector<std::string> samples = {"text", "shapes", "photo", "clip"};
+    for (const auto& name : samples) {
+        benchmark::RegisterBenchmark(("WholeRoad600/" + name).c_str(), WholeRoad, name)
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(3);
+        benchmark::RegisterBenchmark(("ReferenceRender600/" + name).c_str(), ReferenceRender, name)
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(3);
+    }
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    auto get = [&](const char* prefix) {
+    auto get = [&](const std::string& prefix) {
         for (const auto& [name, s] : reporter.seconds)
             if (name.rfind(prefix, 0) == 0) return s;
         return 0.0;
     };
-    const double road = get("BM_WholeRoad600"), ref = get("BM_ReferenceRender600");
+    for (const auto& name : samples) {
+        const double road = get("WholeRoad600/" + name), ref = get("ReferenceRender600/" + name);
+        if (road > 0 && ref > 0)
+            std::printf("%-7s whole road %.3f s/page, reference render alone %.3f s/page, ratio %.2f, %.0f bytes/page\n",
+                        name.c_str(), road, ref, road / ref, reporter.bytes[name]);
+    }
     const double coder = get("BM_CompressBand"), copy = get("BM_MemcpyBand");
-    if (road > 0 && ref > 0)
-        std::printf("whole road: %.3f s/page, reference render alone: %.3f s/page, ratio %.2f\n", road, ref, road / ref);
     if (coder > 0 && copy > 0)
         std::printf("row compressor: %.2f ms a band, memcpy %.3f ms: throughput %.4f of memcpy\n", coder * 1000,
                     copy * 1000, copy / coder);
