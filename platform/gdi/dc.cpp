@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "base/error.h"
+#include "base/text.h"
 #include "store/spooler.h"
 #include "gdi/dc.h"
 #include "gdi/dc_draw.h"
@@ -371,32 +372,7 @@ std::vector<BYTE> Query(Call call) {
     return buffer;
 }
 
-std::string Utf8(LPCWSTR text) {
-    std::string out;
-    for (LPCWSTR p = text; p && *p; ++p) {
-        char32_t c = *p;
-        if (c >= 0xD800 && c < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (p[1] - 0xDC00);
-            ++p;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
+std::string Utf8(LPCWSTR text) { return text ? zq::Utf16ToUtf8(text) : std::string(); }
 
 }  // namespace
 
