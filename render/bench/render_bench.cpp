@@ -4,7 +4,6 @@
 // memcpy of the same band. The ratios are printed after the table.
 #include <benchmark/benchmark.h>
 
-#include <stdlib.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +21,7 @@
 #include "render/output.h"
 #include "render/raster.h"
 #include "render/tests/e2e/print_support.h"
+#include "testing/temp_root.h"
 
 namespace {
 
@@ -86,17 +86,14 @@ BENCHMARK(BM_MemcpyBand)->Unit(benchmark::kMillisecond);
 
 // One system root with the printer for the whole run.
 struct Root {
-    Root() {
-        char tmpl[] = "/tmp/zq-render-bench-XXXXXX";
-        if (!mkdtemp(tmpl)) return;
-        dir = tmpl;
+    Root() : dir(zq::testing::MakeTempDirectory("zq-render-bench")) {
+        if (dir.empty()) return;
         zq::SetSystemRoot(dir);
         driver = InstallPrinter();
     }
     ~Root() {
         zq::SetSystemRoot({});
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
+        zq::testing::RemoveTree(dir);
     }
     std::filesystem::path dir, driver;
 };
@@ -112,25 +109,45 @@ std::vector<uint8_t> Sample(const std::string& name) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// The sample played once, as `zq print` plays it, onto a DC of "Mono" that
+// keeps its page for the reference render.
+class KeptPage {
+public:
+    explicit KeptPage(const std::string& name) {
+        const auto emf = Sample(name);
+        auto dm = Letter(600);
+        if (TheRoot().driver.empty() || emf.empty()) return;
+        dc_ = CreateDCW(u"WINSPOOL", u"Mono", nullptr, &dm.dm);
+        if (!dc_) return;
+        zq::KeepPages(dc_, true);
+        HENHMETAFILE meta = SetEnhMetaFileBits(static_cast<UINT>(emf.size()), emf.data());
+        DOCINFOW info{sizeof(DOCINFOW), u"sample", nullptr, nullptr, 0};
+        StartDocW(dc_, &info);
+        StartPage(dc_);
+        const int ox = GetDeviceCaps(dc_, PHYSICALOFFSETX), oy = GetDeviceCaps(dc_, PHYSICALOFFSETY);
+        const RECT dest{-ox, -oy, GetDeviceCaps(dc_, PHYSICALWIDTH) - ox, GetDeviceCaps(dc_, PHYSICALHEIGHT) - oy};
+        PlayEnhMetaFile(dc_, meta, &dest);
+        EndPage(dc_);
+        EndDoc(dc_);
+        DeleteEnhMetaFile(meta);
+    }
+    ~KeptPage() {
+        if (dc_) DeleteDC(dc_);
+    }
+    KeptPage(const KeptPage&) = delete;
+    KeptPage& operator=(const KeptPage&) = delete;
+    HDC dc() const { return dc_; }
+
+private:
+    HDC dc_ = nullptr;
+};
+
 // A band of a real page: the top 1600 rows of the text sample's reference
 // render at 600 dpi, as the engine leaves it in the band (1 = white).
 std::vector<uint8_t> PageBand(int32_t& width, int32_t& stride) {
-    auto& root = TheRoot();
-    const auto emf = Sample("text");
-    auto dm = Letter(600);
-    HDC dc = root.driver.empty() || emf.empty() ? nullptr : CreateDCW(u"WINSPOOL", u"Mono", nullptr, &dm.dm);
-    if (!dc) return {};
-    zq::KeepPages(dc, true);
-    HENHMETAFILE meta = SetEnhMetaFileBits(static_cast<UINT>(emf.size()), emf.data());
-    DOCINFOW info{sizeof(DOCINFOW), u"sample", nullptr, nullptr, 0};
-    StartDocW(dc, &info);
-    StartPage(dc);
-    const int ox = GetDeviceCaps(dc, PHYSICALOFFSETX), oy = GetDeviceCaps(dc, PHYSICALOFFSETY);
-    const RECT dest{-ox, -oy, GetDeviceCaps(dc, PHYSICALWIDTH) - ox, GetDeviceCaps(dc, PHYSICALHEIGHT) - oy};
-    PlayEnhMetaFile(dc, meta, &dest);
-    EndPage(dc);
-    EndDoc(dc);
-    auto page = zq::RenderReferencePage(dc, 0);
+    KeptPage kept("text");
+    if (!kept.dc()) return {};
+    auto page = zq::RenderReferencePage(kept.dc(), 0);
     std::vector<uint8_t> band;
     if (zq::gdi::Surface* s = page.Get(); s && s->iBitmapFormat == BMF_1BPP && s->sizlBitmap.cy >= kRows) {
         width = s->sizlBitmap.cx;
@@ -141,8 +158,6 @@ std::vector<uint8_t> PageBand(int32_t& width, int32_t& stride) {
             for (int32_t i = 0; i < (width + 7) / 8; ++i)
                 band[static_cast<size_t>(y) * stride + i] = zeroIsBlack ? s->Row(y)[i] : static_cast<uint8_t>(~s->Row(y)[i]);
     }
-    DeleteEnhMetaFile(meta);
-    DeleteDC(dc);
     return band;
 }
 
@@ -186,28 +201,12 @@ void WholeRoad(benchmark::State& state, const std::string& name) {
 // The engine's reference render of the same page alone: the document is
 // played once onto a DC that keeps its page, then rendered unbanded.
 void ReferenceRender(benchmark::State& state, const std::string& name) {
-    auto& root = TheRoot();
-    const auto emf = Sample(name);
-    if (root.driver.empty() || emf.empty()) return state.SkipWithError("set ZQ_BINARY_DIR and ZQ_SOURCE_DIR");
-    auto dm = Letter(600);
-    HDC dc = CreateDCW(u"WINSPOOL", u"Mono", nullptr, &dm.dm);
-    if (!dc) return state.SkipWithError("no DC");
-    zq::KeepPages(dc, true);
-    HENHMETAFILE meta = SetEnhMetaFileBits(static_cast<UINT>(emf.size()), emf.data());
-    DOCINFOW info{sizeof(DOCINFOW), u"sample", nullptr, nullptr, 0};
-    StartDocW(dc, &info);
-    StartPage(dc);
-    const int ox = GetDeviceCaps(dc, PHYSICALOFFSETX), oy = GetDeviceCaps(dc, PHYSICALOFFSETY);
-    const RECT dest{-ox, -oy, GetDeviceCaps(dc, PHYSICALWIDTH) - ox, GetDeviceCaps(dc, PHYSICALHEIGHT) - oy};
-    PlayEnhMetaFile(dc, meta, &dest);
-    EndPage(dc);
-    EndDoc(dc);
+    KeptPage kept(name);
+    if (!kept.dc()) return state.SkipWithError("set ZQ_BINARY_DIR and ZQ_SOURCE_DIR");
     for (auto _ : state) {
-        auto page = zq::RenderReferencePage(dc, 0);
+        auto page = zq::RenderReferencePage(kept.dc(), 0);
         benchmark::DoNotOptimize(page.Get());
     }
-    DeleteEnhMetaFile(meta);
-    DeleteDC(dc);
 }
 
 // Keeps each run's time per iteration so that the ratios can be printed.

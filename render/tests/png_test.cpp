@@ -3,8 +3,6 @@
 // made from, and damaged files are refused.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-#include <zlib.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -14,20 +12,17 @@
 #include <vector>
 
 #include "pclread/pclread.h"
+#include "testing/temp_root.h"
 
 namespace {
 
 class PngTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/zq-render-png-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
+        dir_ = zq::testing::MakeTempDirectory("zq-render-png");
+        ASSERT_FALSE(dir_.empty());
     }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
+    void TearDown() override { zq::testing::RemoveTree(dir_); }
     std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
         const auto path = (dir_ / name).string();
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
@@ -37,20 +32,9 @@ protected:
     std::filesystem::path dir_;
 };
 
-void Be32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(v >> s));
-}
-
-void Chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
-    Be32(out, static_cast<uint32_t>(data.size()));
-    const size_t start = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
-    Be32(out, static_cast<uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
-}
-
 // An RGB picture whose row y is filtered with filter y % 5, coded here from
-// the filter definitions (the reader only decodes).
+// the filter definitions (the reader only decodes; the container is the
+// writer's).
 std::vector<uint8_t> FilteredRgbPng(const std::vector<uint8_t>& pixels, uint32_t width, uint32_t height) {
     const size_t rowBytes = width * 3;
     std::vector<uint8_t> raw;
@@ -68,22 +52,7 @@ std::vector<uint8_t> FilteredRgbPng(const std::vector<uint8_t>& pixels, uint32_t
             raw.push_back(static_cast<uint8_t>(x - predictor[filter]));
         }
     }
-    uLongf size = compressBound(static_cast<uLong>(raw.size()));
-    std::vector<uint8_t> packed(size);
-    compress2(packed.data(), &size, raw.data(), static_cast<uLong>(raw.size()), 9);
-    packed.resize(size);
-    std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<uint8_t> ihdr;
-    Be32(ihdr, width);
-    Be32(ihdr, height);
-    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
-    Chunk(out, "IHDR", ihdr);
-    // Two IDAT chunks: the reader joins them.
-    const size_t half = packed.size() / 2;
-    Chunk(out, "IDAT", {packed.begin(), packed.begin() + static_cast<ptrdiff_t>(half)});
-    Chunk(out, "IDAT", {packed.begin() + static_cast<ptrdiff_t>(half), packed.end()});
-    Chunk(out, "IEND", {});
-    return out;
+    return pclread::PngBytes(width, height, 8, 2, raw);
 }
 
 TEST_F(PngTest, OwnPagesRoundTrip) {

@@ -65,6 +65,10 @@ bool DecodePackBits16(std::span<const uint8_t> data, std::vector<uint8_t>& row);
 bool DecodeDelta(std::span<const uint8_t> data, std::vector<uint8_t>& row);
 bool DecodeRunLength(std::span<const uint8_t> data, std::vector<uint8_t>& row);
 
+// A PNG file of rows already filtered (each led by its filter byte).
+std::vector<uint8_t> PngBytes(uint32_t width, uint32_t height, uint8_t depth, uint8_t colourType,
+                              std::span<const uint8_t> filteredRows);
+
 // Writes a page as a PNG (1 bit grey, white background).
 bool WritePng(const Page& page, const std::string& path);
 

@@ -122,6 +122,24 @@ std::optional<Page> ReadPng(const std::string& path) {
     return page;
 }
 
+std::vector<uint8_t> PngBytes(uint32_t width, uint32_t height, uint8_t depth, uint8_t colourType,
+                              std::span<const uint8_t> filteredRows) {
+    uLongf packedSize = compressBound(static_cast<uLong>(filteredRows.size()));
+    std::vector<uint8_t> packed(packedSize);
+    if (compress2(packed.data(), &packedSize, filteredRows.data(), static_cast<uLong>(filteredRows.size()), 6) != Z_OK)
+        return {};
+    packed.resize(packedSize);
+    std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> ihdr;
+    Be32(ihdr, width);
+    Be32(ihdr, height);
+    ihdr.insert(ihdr.end(), {depth, colourType, 0, 0, 0});  // deflate, filters of method 0, no interlace
+    Chunk(out, "IHDR", ihdr);
+    Chunk(out, "IDAT", packed);
+    Chunk(out, "IEND", {});
+    return out;
+}
+
 bool WritePng(const Page& page, const std::string& path) {
     if (page.width <= 0 || page.height <= 0) return false;
     const size_t rowBytes = (static_cast<size_t>(page.width) + 7) / 8;
@@ -132,19 +150,8 @@ bool WritePng(const Page& page, const std::string& path) {
         const uint8_t* row = page.bits.data() + static_cast<size_t>(y) * page.stride;
         for (size_t i = 0; i < rowBytes; ++i) raw.push_back(static_cast<uint8_t>(~row[i]));  // PNG grey: 1 = white
     }
-    uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
-    std::vector<uint8_t> packed(packedSize);
-    if (compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()), 6) != Z_OK) return false;
-    packed.resize(packedSize);
-
-    std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<uint8_t> ihdr;
-    Be32(ihdr, static_cast<uint32_t>(page.width));
-    Be32(ihdr, static_cast<uint32_t>(page.height));
-    ihdr.insert(ihdr.end(), {1, 0, 0, 0, 0});  // 1 bit, grey, deflate, no filter, no interlace
-    Chunk(out, "IHDR", ihdr);
-    Chunk(out, "IDAT", packed);
-    Chunk(out, "IEND", {});
+    const auto out = PngBytes(static_cast<uint32_t>(page.width), static_cast<uint32_t>(page.height), 1, 0, raw);
+    if (out.empty()) return false;
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
     const bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();

@@ -3,8 +3,6 @@
 // pixel with the engine's own unbanded render of the same pages.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -14,27 +12,23 @@
 #include <vector>
 
 #include "render/tests/e2e/print_support.h"
+#include "testing/fresh_root.h"
 
 namespace {
 
 using namespace pclrend::testing;
 
-class PrintTest : public ::testing::Test {
+class PrintTest : public zq::testing::FreshRoot {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/zq-render-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        zq::SetSystemRoot(root_);
+        FreshRoot::SetUp();
         zq::store::SetWritePrinterFault(zq::store::WriteFault::None);
         driverPath_ = InstallPrinter();
         ASSERT_FALSE(driverPath_.empty());
     }
     void TearDown() override {
         zq::store::SetWritePrinterFault(zq::store::WriteFault::None);
-        zq::SetSystemRoot({});
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
+        FreshRoot::TearDown();
     }
 
     PrintResult Print(zq::PrivateDevmode dm, int pages, const std::function<void(HDC, int)>& draw) {
@@ -70,9 +64,7 @@ protected:
 
     static int64_t Differences(const pclread::Page& page, zq::gdi::Bitmap& reference, const std::string& dump) {
         const pclread::Page ref = AsPage(reference);
-        if (ref.width != page.width || ref.height != page.height) return -1;
-        int64_t wrong = 0;
-        for (size_t i = 0; i < ref.bits.size(); ++i) wrong += __builtin_popcount(ref.bits[i] ^ page.bits[i]);
+        const int64_t wrong = pclread::Differences(page, ref);
         if (const char* dir = std::getenv("ZQ_RENDER_DUMP"); dir && wrong) {
             pclread::WritePng(page, std::string(dir) + "/" + dump + "-decoded.png");
             pclread::WritePng(ref, std::string(dir) + "/" + dump + "-reference.png");
@@ -80,7 +72,6 @@ protected:
         return wrong;
     }
 
-    std::filesystem::path root_;
     std::filesystem::path driverPath_;
 };
 

@@ -4,8 +4,6 @@
 // with the engine's unbanded reference render that the same call writes.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +13,7 @@
 
 #include "gdi/emf_print.h"
 #include "render/tests/e2e/print_support.h"
+#include "testing/fresh_root.h"
 
 namespace {
 
@@ -51,21 +50,12 @@ std::string CaseName(const ::testing::TestParamInfo<SampleCase>& info) {
            (info.param.paper == DMPAPER_A4 ? "_a4" : "_letter");
 }
 
-class SamplePrintTest : public ::testing::TestWithParam<SampleCase> {
+class SamplePrintTest : public zq::testing::FreshRoot, public ::testing::WithParamInterface<SampleCase> {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/zq-render-samples-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        zq::SetSystemRoot(root_);
+        FreshRoot::SetUp();
         ASSERT_FALSE(InstallPrinter().empty());
     }
-    void TearDown() override {
-        zq::SetSystemRoot({});
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-    }
-    std::filesystem::path root_;
 };
 
 std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
