@@ -52,8 +52,8 @@ std::vector<uint8_t> SampleBand(int32_t width, int32_t rows, int32_t stride) {
 
 constexpr int32_t kWidth = 4900, kRows = 1600, kStride = ((kWidth + 31) / 32) * 4;
 
-void BM_CompressBand(benchmark::State& state) {
-    const auto sample = SampleBand(kWidth, kRows, kStride);
+// Codes `sample` (kRows rows of `stride` bytes) as one band again and again.
+void CompressBand(benchmark::State& state, const std::vector<uint8_t>& sample, int32_t width, int32_t stride) {
     std::vector<uint8_t> band(sample.size());
     DeviceRecord r;
     AllocateBuffers(r, false);
@@ -64,12 +64,14 @@ void BM_CompressBand(benchmark::State& state) {
         state.PauseTiming();
         band = sample;  // the coder inverts rows in place
         state.ResumeTiming();
-        SendMonoBand(r, MonoBand{band.data(), kStride, kWidth, kRows}, {});
+        SendMonoBand(r, MonoBand{band.data(), stride, width, kRows}, {});
         SpoolFlush(r);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(sample.size()));
     state.counters["ratio_out_in"] = static_cast<double>(sink.bytes) / static_cast<double>(state.iterations() * sample.size());
 }
+
+void BM_CompressBand(benchmark::State& state) { CompressBand(state, SampleBand(kWidth, kRows, kStride), kWidth, kStride); }
 BENCHMARK(BM_CompressBand)->Unit(benchmark::kMillisecond);
 
 void BM_MemcpyBand(benchmark::State& state) {
@@ -165,20 +167,7 @@ void BM_CompressPageBand(benchmark::State& state) {
     int32_t width = 0, stride = 0;
     const auto sample = PageBand(width, stride);
     if (sample.empty()) return state.SkipWithError("set ZQ_BINARY_DIR and ZQ_SOURCE_DIR");
-    std::vector<uint8_t> band(sample.size());
-    DeviceRecord r;
-    AllocateBuffers(r, false);
-    NullSink sink;
-    r.sink = &sink;
-    r.jobState = kJobOpen;
-    for (auto _ : state) {
-        state.PauseTiming();
-        band = sample;
-        state.ResumeTiming();
-        SendMonoBand(r, MonoBand{band.data(), stride, width, kRows}, {});
-        SpoolFlush(r);
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(sample.size()));
+    CompressBand(state, sample, width, stride);
 }
 BENCHMARK(BM_CompressPageBand)->Unit(benchmark::kMillisecond);
 
