@@ -91,7 +91,8 @@ bool TextRecord::Play(PlayContext& ctx) const {
     for (const RECTL& r : extra) ex.push_back(ctx.ToBand(r));
     if (!ex.empty()) ex.push_back({0, 0, 0, 0});
     EngineBrush foreBrush(fore, target), opaqueObj(opaqueBrush, target);
-    POINTL org{0, 0};
+    // Dithered text keeps the page's pattern phase on every band.
+    POINTL org = ctx.ToBand(brushOrigin);
     RECTL* opPtr = op ? &*op : nullptr;
     RECTL* exPtr = ex.empty() ? nullptr : ex.data();
     if (ctx.Hooked(HOOK_TEXTOUT) && ctx.device->Drv().Hook(INDEX_DrvTextOut))
@@ -215,6 +216,7 @@ BOOL ExtTextOutW(HDC hdc, int x, int y, UINT options, const RECT* rect, LPCWSTR 
     rec->glyphIndex = options & ETO_GLYPH_INDEX;
     rec->clip = dc->EffectiveClip();
     rec->fore.color = dc->textColor;
+    rec->brushOrigin = dc->brushOrigin;
     rec->mix = static_cast<MIX>(s.rop2 | (s.rop2 << 8));
     std::optional<RECTL> devRect;
     if (rect) {

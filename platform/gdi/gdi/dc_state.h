@@ -95,6 +95,7 @@ public:
     std::optional<RECTL> opaque;
     LogicalBrush opaqueBrush;
     std::vector<RECTL> extra;  // underline and strike-out
+    POINTL brushOrigin{0, 0};  // page coordinates, as every band must see it
     MIX mix = 0x0D0D;
 
     bool Play(PlayContext& ctx) const override;

@@ -162,6 +162,68 @@ INSTANTIATE_TEST_SUITE_P(Heights, BandedReplay,
                                            BandCase{BMF_1BPP, 0, 1}, BandCase{BMF_1BPP, 5, 1},
                                            BandCase{BMF_1BPP, 64, 1}));
 
+// Grey text and its grey opaque box on a one-bit page, dithered by the
+// driver: the dither cell must keep the page's phase on a band whose top is
+// not a multiple of the cell, as it does for fills.
+class BandedText : public ::testing::TestWithParam<LONG> {};
+
+TEST_P(BandedText, DitheredTextKeepsThePagePhase) {
+    constexpr LONG kW = 160, kH = 64;
+    RecordingDriver drv;
+    TestDriverSettings s;
+    s.width = kW;
+    s.height = kH;
+    s.bandHeight = GetParam();
+    s.format = BMF_1BPP;
+    s.dither = 1;
+    TestDevmode dm = MakeTestDevmode(s);
+    HDC dc = zq::CreateDCForDriver(RecordingDriver::Path(), &dm.dm);
+    ASSERT_NE(dc, nullptr);
+    zq::KeepPages(dc, true);
+    DOCINFOW di{sizeof(DOCINFOW), u"Text bands", nullptr, nullptr, 0};
+    ASSERT_GT(StartDocW(dc, &di), 0);
+    ASSERT_GT(StartPage(dc), 0);
+    LOGFONTW lf{};
+    lf.lfHeight = -40;
+    lf.lfWeight = FW_BOLD;
+    const char16_t face[] = u"Liberation Sans";
+    std::copy(std::begin(face), std::end(face), lf.lfFaceName);
+    HFONT font = CreateFontIndirectW(&lf);
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    SetBrushOrgEx(dc, 3, 2, nullptr);
+    SetTextColor(dc, RGB(100, 100, 100));
+    SetBkColor(dc, RGB(200, 200, 200));
+    RECT box{4, 6, 156, 58};
+    ASSERT_TRUE(ExtTextOutW(dc, 8, 10, ETO_OPAQUE, &box, u"Gg#", 3, nullptr));
+    SelectObject(dc, oldFont);
+    DeleteObject(font);
+    ASSERT_GT(EndPage(dc), 0);
+    ASSERT_GT(EndDoc(dc), 0);
+
+    zq::gdi::Bitmap ref = zq::RenderReferencePage(dc, 0);
+    ASSERT_TRUE(ref);
+    ASSERT_EQ(drv.PageCount(), 1u);
+    LONG stride = 0;
+    const BYTE* page = drv.Page(0, &stride);
+    size_t differing = 0, black = 0;
+    for (LONG y = 0; y < kH; ++y)
+        for (LONG x = 0; x < kW; ++x) {
+            const bool want = (ref.Get()->Row(y)[x / 8] >> (7 - x % 8)) & 1;
+            const bool got = (page[size_t(y) * stride + x / 8] >> (7 - x % 8)) & 1;
+            differing += want != got;
+            black += !got;
+        }
+    EXPECT_EQ(differing, 0u);
+    // Both greys were dithered: the box is neither blank nor solid.
+    EXPECT_GT(black, size_t(kW * kH / 10));
+    EXPECT_LT(black, size_t(kW * kH * 9 / 10));
+    DeleteDC(dc);
+}
+
+// Bands starting at rows 13, 26, ... and 20, 40: none a multiple of 8; 0 is
+// the unbanded page.
+INSTANTIATE_TEST_SUITE_P(Heights, BandedText, ::testing::Values(0, 13, 20));
+
 TEST(ReferencePng, DecodesToThePagePixels) {
     RecordingDriver drv;
     TestDriverSettings s;
