@@ -9,6 +9,7 @@
 
 #include "base/error.h"
 #include "gdi/engine.h"
+#include "gdi/rop.h"
 
 namespace zq::gdi {
 
@@ -52,37 +53,11 @@ Surface* SurfaceFromObject(SURFOBJ* so) {
 
 const Palette& Surface::Pal() const { return palette ? *palette : DefaultPalette(iBitmapFormat); }
 
-ULONG Surface::Pixel(LONG x, LONG y) const {
-    const BYTE* row = Row(y);
-    switch (iBitmapFormat) {
-        case BMF_1BPP: return (row[x >> 3] >> (7 - (x & 7))) & 1;
-        case BMF_4BPP: return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
-        case BMF_8BPP: return row[x];
-        case BMF_16BPP: return row[2 * x] | (row[2 * x + 1] << 8);
-        case BMF_24BPP: return row[3 * x] | (row[3 * x + 1] << 8) | (ULONG(row[3 * x + 2]) << 16);
-        case BMF_32BPP: { ULONG v; std::memcpy(&v, row + 4 * x, 4); return v; }
-        default: return 0;
-    }
-}
+// One pixel reader and writer serve the engine's surfaces and the raster
+// operations on the driver's own SURFOBJs.
+ULONG Surface::Pixel(LONG x, LONG y) const { return GetPx(*this, x, y); }
 
-void Surface::SetPixel(LONG x, LONG y, ULONG v) {
-    BYTE* row = Row(y);
-    switch (iBitmapFormat) {
-        case BMF_1BPP: {
-            BYTE bit = static_cast<BYTE>(0x80 >> (x & 7));
-            row[x >> 3] = (v & 1) ? (row[x >> 3] | bit) : (row[x >> 3] & ~bit);
-            break;
-        }
-        case BMF_4BPP:
-            row[x >> 1] = (x & 1) ? ((row[x >> 1] & 0xF0) | (v & 0x0F)) : ((row[x >> 1] & 0x0F) | ((v & 0x0F) << 4));
-            break;
-        case BMF_8BPP: row[x] = static_cast<BYTE>(v); break;
-        case BMF_16BPP: row[2 * x] = BYTE(v); row[2 * x + 1] = BYTE(v >> 8); break;
-        case BMF_24BPP: row[3 * x] = BYTE(v); row[3 * x + 1] = BYTE(v >> 8); row[3 * x + 2] = BYTE(v >> 16); break;
-        case BMF_32BPP: std::memcpy(row + 4 * x, &v, 4); break;
-        default: break;
-    }
-}
+void Surface::SetPixel(LONG x, LONG y, ULONG v) { PutPx(*this, x, y, v); }
 
 Bitmap::Bitmap(LONG width, LONG height, ULONG format, FLONG flags) {
     HBITMAP h = EngCreateBitmap({width, height}, 0, format, flags, nullptr);
