@@ -97,18 +97,19 @@ public:
         const bool stretched = source && (sourceRect.right - sourceRect.left != d.right - d.left ||
                                           sourceRect.bottom - sourceRect.top != d.bottom - d.top);
         RECTL s = sourceRect;
+        const ULONG mode = stretched && ctx.imageStretchMode ? *ctx.imageStretchMode : stretchMode;
         POINTL srcPt{sourceRect.left, sourceRect.top};
         Device* dev = ctx.device;
         if (stretched) {
             if (rop4 == Rop4(ROP3_SRCCOPY) && ctx.Hooked(HOOK_STRETCHBLT))
                 return dev->Drv().Get<PFN_DrvStretchBlt>(INDEX_DrvStretchBlt)(ctx.surface, src, nullptr, &ec, pxlo,
                                                                                 nullptr, &org, &d, &s, nullptr,
-                                                                                stretchMode);
+                                                                                mode);
             if (ctx.Hooked(HOOK_STRETCHBLTROP))
                 return dev->Drv().Get<PFN_DrvStretchBltROP>(INDEX_DrvStretchBltROP)(
-                    ctx.surface, src, nullptr, &ec, pxlo, nullptr, &org, &d, &s, nullptr, stretchMode, pbo, rop4);
+                    ctx.surface, src, nullptr, &ec, pxlo, nullptr, &org, &d, &s, nullptr, mode, pbo, rop4);
             if (!ctx.surface->pvScan0) return false;
-            return EngStretchBltROP(ctx.surface, src, nullptr, &ec, pxlo, nullptr, &org, &d, &s, nullptr, stretchMode,
+            return EngStretchBltROP(ctx.surface, src, nullptr, &ec, pxlo, nullptr, &org, &d, &s, nullptr, mode,
                                     pbo, rop4);
         }
         RECTL od = OrderRect(d);

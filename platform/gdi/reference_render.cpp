@@ -13,6 +13,10 @@ Bitmap RenderPage(const DisplayList& page, SIZEL size, ULONG format, Device* dit
     PlayContext ctx;
     ctx.surface = out.Object();
     ctx.band = all;
+    // A one-bit device that asks for the engine's halftoning has its bands
+    // stretch images with it, whatever stretch mode the DC chose.
+    if (ditherDevice && format == BMF_1BPP && (ditherDevice->DevInfo().flGraphicsCaps & GCAPS_HALFTONE))
+        ctx.imageStretchMode = HALFTONE;
     PlayList(page, ctx);
     out.Get()->ditherDevice = nullptr;
     return out;

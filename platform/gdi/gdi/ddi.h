@@ -283,6 +283,7 @@ struct DEVINFO {
     HPALETTE hpalDefault;
 };
 
+constexpr FLONG GCAPS_HALFTONE = 0x00000010;  // the device asks for the engine's halftoning
 constexpr FLONG GCAPS_DONTJOURNAL = 0x00002000;
 
 // ---- The driver's function table ----------------------------------------

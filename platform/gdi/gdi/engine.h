@@ -206,6 +206,10 @@ struct PlayContext {
     Device* device = nullptr;    // null when the engine draws alone (reference render)
     POINTL origin{0, 0};         // band origin in page coordinates
     RECTL band{0, 0, 0, 0};      // band rectangle in page coordinates
+    // When set, the stretch mode of every stretched image in place of the
+    // one its DC chose (the reference render of a page whose driver
+    // halftones images).
+    std::optional<ULONG> imageStretchMode;
 
     // Page coordinates to surface coordinates.
     RECTL ToBand(const RECTL& r) const { return {r.left - origin.x, r.top - origin.y, r.right - origin.x, r.bottom - origin.y}; }
@@ -299,7 +303,9 @@ private:
 // Draws a page's display list onto one unbanded engine bitmap of the page
 // size, the engine alone (no driver hooks). Solid colours that the format
 // cannot show are dithered by `ditherDevice`'s DrvDitherColor when it has
-// one, as on the device's own bands, else by the engine.
+// one, as on the device's own bands, else by the engine. On a one-bit page of
+// a device with GCAPS_HALFTONE, stretched images are halftoned by the engine,
+// aligned to the page, as that device's bands stretch them.
 Bitmap RenderPage(const DisplayList& page, SIZEL size, ULONG format, Device* ditherDevice = nullptr);
 // Writes an engine bitmap as PNG (RGB, 8 bits a channel). False on failure.
 bool WritePng(const Surface& surface, const std::string& path);

@@ -99,6 +99,7 @@ struct BandCase {
     ULONG format;
     LONG bandHeight;  // 0: no banding
     ULONG dither = 0;  // the driver hooks DrvDitherColor
+    ULONG halftone = 0;  // the driver halftones stretched images on one bit
 };
 
 class BandedReplay : public ::testing::TestWithParam<BandCase> {};
@@ -112,6 +113,7 @@ TEST_P(BandedReplay, MatchesTheUnbandedRender) {
     s.bandHeight = c.bandHeight;
     s.format = c.format;
     s.dither = c.dither;
+    s.halftone = c.halftone;
     TestDevmode dm = MakeTestDevmode(s);
     HDC dc = zq::CreateDCForDriver(RecordingDriver::Path(), &dm.dm);
     ASSERT_NE(dc, nullptr);
@@ -152,6 +154,13 @@ TEST_P(BandedReplay, MatchesTheUnbandedRender) {
         zq::gdi::Bitmap own = zq::gdi::RenderPage(*d->keptPages[0], {kWidth, kHeight}, c.format);
         EXPECT_NE(std::memcmp(own.Get()->pvBits, ref.Get()->pvBits, ref.Get()->cjBits), 0);
     }
+    if (c.halftone) {
+        // The reference halftoned the images as the driver did: the same page
+        // with the DC's own stretch modes differs.
+        auto* d = zq::gdi::DeviceContext::FromHandle(dc);
+        zq::gdi::Bitmap nearest = zq::gdi::RenderPage(*d->keptPages[0], {kWidth, kHeight}, c.format);
+        EXPECT_NE(std::memcmp(nearest.Get()->pvBits, ref.Get()->pvBits, ref.Get()->cjBits), 0);
+    }
     DeleteDC(dc);
 }
 
@@ -160,7 +169,8 @@ INSTANTIATE_TEST_SUITE_P(Heights, BandedReplay,
                                            BandCase{BMF_24BPP, 32}, BandCase{BMF_24BPP, 96}, BandCase{BMF_24BPP, 200},
                                            BandCase{BMF_1BPP, 0}, BandCase{BMF_1BPP, 5}, BandCase{BMF_1BPP, 64},
                                            BandCase{BMF_1BPP, 0, 1}, BandCase{BMF_1BPP, 5, 1},
-                                           BandCase{BMF_1BPP, 64, 1}));
+                                           BandCase{BMF_1BPP, 64, 1}, BandCase{BMF_1BPP, 0, 1, 1},
+                                           BandCase{BMF_1BPP, 13, 1, 1}));
 
 // Grey text and its grey opaque box on a one-bit page, dithered by the
 // driver: the dither cell must keep the page's phase on a band whose top is

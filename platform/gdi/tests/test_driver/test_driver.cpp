@@ -116,6 +116,7 @@ DHPDEV EnablePDEV(DEVMODEW* dm, LPWSTR, ULONG, HSURF*, ULONG cjCaps, ULONG* caps
         p->palette = EngCreatePalette(PAL_BGR, 0, nullptr, 0, 0, 0);
     }
     di->hpalDefault = p->palette;
+    if (p->s.halftone) di->flGraphicsCaps |= GCAPS_HALFTONE;
     if (p->s.dither) {
         di->iDitherFormat = BMF_1BPP;
         di->cxDither = 8;
@@ -240,16 +241,23 @@ BOOL CopyBits(SURFOBJ* so, SURFOBJ* src, CLIPOBJ* pco, XLATEOBJ* pxlo, RECTL* r,
     return EngCopyBits(P(so)->bandObj, src, pco, pxlo, r, ps);
 }
 
+// A halftoning one-bit driver stretches every image with the engine's
+// halftone, as monochrome printers do.
+ULONG StretchMode(SURFOBJ* so, ULONG mode) {
+    const Pdev* p = P(so);
+    return p && p->s.halftone && p->s.format == BMF_1BPP ? HALFTONE : mode;
+}
+
 BOOL StretchBlt(SURFOBJ* so, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATEOBJ* pxlo, COLORADJUSTMENT* ca,
                 POINTL* ht, RECTL* rd, RECTL* rs, POINTL* pm, ULONG mode) {
     Log("StretchBlt " + Rect(rd));
-    return EngStretchBlt(P(so)->bandObj, src, mask, pco, pxlo, ca, ht, rd, rs, pm, mode);
+    return EngStretchBlt(P(so)->bandObj, src, mask, pco, pxlo, ca, ht, rd, rs, pm, StretchMode(so, mode));
 }
 
 BOOL StretchBltROP(SURFOBJ* so, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATEOBJ* pxlo, COLORADJUSTMENT* ca,
                    POINTL* ht, RECTL* rd, RECTL* rs, POINTL* pm, ULONG mode, BRUSHOBJ* pbo, DWORD rop) {
     Log("StretchBltROP " + Rect(rd));
-    return EngStretchBltROP(P(so)->bandObj, src, mask, pco, pxlo, ca, ht, rd, rs, pm, mode, pbo, rop);
+    return EngStretchBltROP(P(so)->bandObj, src, mask, pco, pxlo, ca, ht, rd, rs, pm, StretchMode(so, mode), pbo, rop);
 }
 
 // Text and paths are logged and punted back to the engine on the band.

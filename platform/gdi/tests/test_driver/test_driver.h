@@ -18,6 +18,7 @@ struct TestDriverSettings {
     FLONG hooks = 0x24EB;       // what the surface asks for
     ULONG failAt = 0xFFFF;      // hook index that fails with error 1234 (0xFFFF: none)
     ULONG dither = 1;           // hook DrvDitherColor
+    ULONG halftone = 0;         // GCAPS_HALFTONE: one-bit bands stretch images with HALFTONE
 };
 
 struct TestDevmode {
