@@ -114,6 +114,11 @@ bool RecordFromDevmode(DeviceRecord& r, zq::PrivateDevmode& caller) {
     if (PageIsMapped(r)) {
         if (r.language == Language::MonoRaster) r.language = Language::Pcl5Gl2;
     }
+    // The monochrome raster language draws into a one-bit band, so a colour
+    // forced above (a resolution-bound feature of a monochrome model, say)
+    // cannot reach the page; left set, it would make the drawing hooks skip
+    // the halftoning of images and report a 24-bit device for a one-bit band.
+    if (r.language == Language::MonoRaster) r.colour = r.forcedColour = 0;
 
     std::strncpy(r.printerName, dm.printerName, sizeof r.printerName - 1);
     r.devmode = std::make_unique<zq::PrivateDevmode>(caller);

@@ -70,6 +70,38 @@ TEST(RecordFromDevmode, TableOfCases) {
     }
 }
 
+// A resolution-bound feature forces colour on a monochrome model, except in
+// the monochrome raster language, whose one-bit band cannot carry it.
+TEST(RecordFromDevmode, ColourByLanguageAndModel) {
+    struct Case {
+        const char* name;
+        uint8_t language;
+        uint8_t feature;
+        uint16_t modelFlags;
+        int16_t dmColor;
+        Language expectLanguage;
+        uint8_t colour;
+    } const cases[] = {
+        {"mono raster, feature on", 0, 1, 0x0004, DMCOLOR_MONOCHROME, Language::MonoRaster, 0},
+        {"mono raster, feature on, forced by 0x4000", 0, 1, 0x4004, DMCOLOR_MONOCHROME, Language::MonoRaster, 0},
+        {"mono raster, colour asked", 0, 0, 0x0008, DMCOLOR_COLOR, Language::MonoRaster, 0},
+        {"PCL 5, feature on", 1, 1, 0x0004, DMCOLOR_MONOCHROME, Language::Pcl5Gl2, 1},
+        {"colour model, feature on", 0, 1, 0x0008, DMCOLOR_MONOCHROME, Language::MonoRaster, 0},
+        {"forced colour to the colour raster", 0, 1, 0x8000, DMCOLOR_MONOCHROME, Language::ColourRaster, 1},
+    };
+    for (const auto& c : cases) {
+        auto dm = Base();
+        dm.printerLanguage = c.language;
+        dm.resolutionFeature = c.feature;
+        dm.model.flags400 = c.modelFlags;
+        dm.dm.dmColor = c.dmColor;
+        DeviceRecord r;
+        ASSERT_TRUE(RecordFromDevmode(r, dm)) << c.name;
+        EXPECT_EQ(r.language, c.expectLanguage) << c.name;
+        EXPECT_EQ(r.colour, c.colour) << c.name;
+    }
+}
+
 TEST(DeviceRecordImage, CarriesWhatTheInterfaceReads) {
     auto dm = Base();
     dm.option448 = 2;

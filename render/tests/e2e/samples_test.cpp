@@ -23,6 +23,9 @@ struct SampleCase {
     const char* sample;
     int dpi;
     SHORT paper;
+    // The record of a model whose resolution-bound feature is on (the
+    // "Zelquor Mira 12" default): a monochrome model that asks for it.
+    bool featureModel = false;
 };
 
 // Every sample at one resolution or more, every resolution for one sample or
@@ -38,11 +41,12 @@ const SampleCase kCases[] = {
     {"shapes", 300, DMPAPER_A4},
     {"shapes", 600, DMPAPER_LETTER},
     {"photo", 600, DMPAPER_LETTER},
+    {"photo", 300, DMPAPER_LETTER, true},
 };
 
 std::string CaseName(const ::testing::TestParamInfo<SampleCase>& info) {
     return std::string(info.param.sample) + "_" + std::to_string(info.param.dpi) +
-           (info.param.paper == DMPAPER_A4 ? "_a4" : "_letter");
+           (info.param.paper == DMPAPER_A4 ? "_a4" : "_letter") + (info.param.featureModel ? "_mira" : "");
 }
 
 class SamplePrintTest : public zq::testing::FreshRoot, public ::testing::WithParamInterface<SampleCase> {
@@ -59,7 +63,7 @@ std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
 }
 
 TEST_P(SamplePrintTest, DecodedPageEqualsTheReferenceRender) {
-    const auto [sample, dpi, paper] = GetParam();
+    const auto [sample, dpi, paper, featureModel] = GetParam();
     const char* source = std::getenv("ZQ_SOURCE_DIR");
     ASSERT_NE(source, nullptr);
     const auto emf = ReadFile(std::filesystem::path(source) / "tools/emfgen/samples" / (std::string(sample) + ".emf"));
@@ -67,6 +71,11 @@ TEST_P(SamplePrintTest, DecodedPageEqualsTheReferenceRender) {
 
     auto dm = Letter(dpi);
     dm.dm.dmPaperSize = paper;
+    if (featureModel) {
+        // Images must still be halftoned onto the one-bit band.
+        dm.resolutionFeature = 1;
+        dm.model.flags400 = 0x0004;
+    }
     MakeRasterDevmode(dm, dpi);
     const std::string png = (root_ / "reference.png").string();
     const auto result = zq::emf::PrintDocument(u"Mono", emf, u"sample", &dm.dm, png);
