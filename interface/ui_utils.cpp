@@ -7,6 +7,7 @@
 #include "base/locale.h"
 #include "base/profile.h"
 #include "base/resources.h"
+#include "base/text.h"
 #include "common/res_ids.h"
 #include "settings/module_model_data.h"
 
@@ -34,15 +35,6 @@ extern "C" BOOL isUSA() {
 namespace zq {
 
 namespace {
-
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
-}
 
 struct PaperBit {
     int code;
@@ -149,7 +141,7 @@ void RestrictFontSetsByCodePage(PrivateDevmode& record, const ModelData& model,
 }
 
 bool IsOvraName(std::string_view name) {
-    return name.size() >= 4 && EqualNoCase(name.substr(0, 4), "Ovra");
+    return StartsWithIgnoreCase(name, "Ovra");
 }
 
 int CheckOvraModel(HANDLE /*printer*/, std::string_view modelName) {
@@ -183,7 +175,7 @@ int FindModelIndexByName(const ModelData& model, std::string_view modelName) {
         if (!s) {
             return -1;
         }
-        if (EqualNoCase(*s, modelName)) {
+        if (EqualsIgnoreCase(*s, modelName)) {
             return i;
         }
     }

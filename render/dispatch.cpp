@@ -167,9 +167,7 @@ BOOL DrvStartDoc(SURFOBJ* pso, LPWSTR pwszDocName, DWORD) {
     r->sheetPageCount = r->pageCount = r->sheetPages = 0;
     r->changeFlags = 0;
     r->documentLost = false;
-    r->documentName.clear();
-    for (size_t i = 0; pwszDocName && pwszDocName[i] && i < 255; ++i)
-        r->documentName.push_back(pwszDocName[i] < 0x100 ? static_cast<char>(pwszDocName[i]) : '?');
+    r->documentName = Narrow(pwszDocName, 255);
     r->mainFill = r->deferredFill = 0;
     r->jobState = kJobOpen;
     return TRUE;

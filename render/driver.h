@@ -2,6 +2,8 @@
 // inside the shared object (engine types are known here).
 #pragma once
 
+#include <string>
+
 #include "gdi/ddi.h"
 #include "gdi/ddi_font.h"
 #include "gdi/ddi_path.h"
@@ -25,6 +27,9 @@ void FreeBand(DeviceRecord& r);
 
 // Frees everything the record owns and the record itself.
 void DisableWorker(DeviceRecord* r);
+
+// The first `limit` characters of a wide text as Latin-1, '?' for the rest.
+std::string Narrow(const WCHAR* s, size_t limit);
 
 // The reset body: the new record takes the job over from the old one.
 void ResetBody(DeviceRecord& from, DeviceRecord& to);

@@ -118,12 +118,6 @@ std::vector<uint8_t> QueryBlock(Call call) {
     return block;
 }
 
-std::string Narrow(const WCHAR* s, size_t limit) {
-    std::string out;
-    for (size_t i = 0; s && s[i] && i < limit; ++i) out.push_back(s[i] < 0x100 ? static_cast<char>(s[i]) : '?');
-    return out;
-}
-
 void FillGdiInfo(const DeviceRecord& r, ULONG cjCaps, ULONG* caps) {
     if (!caps) return;
     GDIINFO gi{};
@@ -361,5 +355,11 @@ void DrvDisablePDEV(DHPDEV dhpdev) {
 }
 
 }  // extern "C"
+
+std::string Narrow(const WCHAR* s, size_t limit) {
+    std::string out;
+    for (size_t i = 0; s && s[i] && i < limit; ++i) out.push_back(s[i] < 0x100 ? static_cast<char>(s[i]) : '?');
+    return out;
+}
 
 }  // namespace pclrend
