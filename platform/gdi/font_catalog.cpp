@@ -12,6 +12,7 @@
 #include <mutex>
 #include <set>
 
+#include "base/text.h"
 #include "gdi/font.h"
 
 namespace zq::gdi {
@@ -31,12 +32,6 @@ std::string GetString(FcPattern* p, const char* object) {
     FcChar8* s = nullptr;
     if (FcPatternGetString(p, object, 0, &s) == FcResultMatch && s) return reinterpret_cast<const char*>(s);
     return {};
-}
-
-std::u16string Widen(std::string_view s) {
-    std::u16string out;
-    for (unsigned char c : s) out.push_back(c);  // family and style names of our fonts are ASCII
-    return out;
 }
 
 }  // namespace
@@ -113,7 +108,8 @@ std::vector<uint8_t> BuildIfiMetrics(const FontFace& face, void* ftFaceVoid) {
     auto* head = static_cast<TT_Header*>(FT_Get_Sfnt_Table(ft, FT_SFNT_HEAD));
     auto* post = static_cast<TT_Postscript*>(FT_Get_Sfnt_Table(ft, FT_SFNT_POST));
 
-    std::u16string family = Widen(face.family), style = Widen(face.style.empty() ? "Regular" : face.style);
+    std::u16string family = Utf8ToUtf16(face.family);
+    std::u16string style = Utf8ToUtf16(face.style.empty() ? "Regular" : face.style);
     std::u16string full = family + u" " + style;
     size_t names = (family.size() + 1 + style.size() + 1 + full.size() + 1 + full.size() + 1) * 2;
     size_t at = (sizeof(IFIMETRICS) + 7) / 8 * 8;

@@ -14,6 +14,7 @@
 #include "gdi/dc.h"
 #include "gdi/dc_draw.h"
 #include "test_support.h"
+#include "testing/temp_root.h"
 
 namespace {
 
@@ -252,8 +253,8 @@ TEST(ReferencePng, DecodesToThePagePixels) {
     EndDoc(dc);
     ASSERT_EQ(zq::KeptPageCount(dc), 1u);
 
-    auto dir = std::filesystem::temp_directory_path() / ("zq-gdi-png-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
+    const auto dir = zq::testing::MakeTempDirectory("zq-gdi-png");
+    ASSERT_FALSE(dir.empty());
     const std::string path = (dir / "page.png").string();
     ASSERT_TRUE(zq::WriteReferencePng(dc, 0, path));
     EXPECT_FALSE(zq::WriteReferencePng(dc, 1, path));
@@ -276,7 +277,7 @@ TEST(ReferencePng, DecodesToThePagePixels) {
             ASSERT_EQ(px & 0xFFFFFF, want) << x << "," << y;
         }
     cairo_surface_destroy(img);
-    std::filesystem::remove_all(dir);
+    zq::testing::RemoveTree(dir);
     DeleteDC(dc);
 }
 
