@@ -11,8 +11,6 @@ namespace zq {
 
 namespace {
 
-constexpr uint16_t kStringType = 6;
-
 template <typename T>
 T Read(const std::vector<uint8_t>& b, size_t at) {
     T v;
@@ -81,7 +79,7 @@ size_t DirectoryModelData::Resource(uint16_t type, uint16_t id, std::span<uint8_
 }
 
 std::optional<std::string> DirectoryModelData::String(uint16_t id) const {
-    const Entry* e = Find(kStringType, static_cast<uint16_t>(id / 16 + 1));
+    const Entry* e = Find(kRtString, static_cast<uint16_t>(id / 16 + 1));
     if (e == nullptr) {
         return std::nullopt;
     }

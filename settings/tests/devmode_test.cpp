@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include "interface/ui_utils.h"
 #include "model_fixture.h"
 #include "settings/devmode_ops.h"
+#include "testing/temp_root.h"
 
 namespace zq {
 namespace {
@@ -59,8 +59,7 @@ TEST(DevmodeCrc, AgreesWithPythonCrcHqx) {
     if (std::system("python3 -c 'import binascii' >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "python3 not available";
     }
-    const auto dir = std::filesystem::temp_directory_path() / ("zq_crc_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const auto dir = zq::testing::MakeTempDirectory("zq_crc");
     std::mt19937 rng(1234);
     std::vector<std::vector<uint8_t>> messages;
     {
@@ -87,7 +86,7 @@ TEST(DevmodeCrc, AgreesWithPythonCrcHqx) {
         ASSERT_TRUE(out >> expected);
         EXPECT_EQ(CrcWithTwoZeros(m), expected);
     }
-    std::filesystem::remove_all(dir);
+    zq::testing::RemoveTree(dir);
 }
 
 class DevmodeTest : public ::testing::Test {
