@@ -2,6 +2,7 @@
 #include <array>
 #include <cstring>
 
+#include "base/text.h"
 #include "common/res_ids.h"
 #include "interface/ui_utils.h"
 #include "settings/devmode_ops.h"
@@ -24,22 +25,10 @@ constexpr std::array<uint16_t, 256> MakeCrcTable() {
 constexpr auto kCrcTable = MakeCrcTable();
 static_assert(kCrcTable[1] == 0x1021);
 
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // Texts of the record compared case-insensitively within their field.
 template <size_t N>
 bool TextEqualNoCase(const char (&a)[N], const char (&b)[N]) {
-    for (size_t i = 0; i < N; ++i) {
-        if (Lower(a[i]) != Lower(b[i])) {
-            return false;
-        }
-        if (a[i] == '\0') {
-            return true;
-        }
-    }
-    return true;
+    return EqualsIgnoreCase(std::string_view(a, strnlen(a, N)), std::string_view(b, strnlen(b, N)));
 }
 
 template <size_t N>
