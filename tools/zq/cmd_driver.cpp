@@ -1,5 +1,7 @@
 // zq driver: install and list printer drivers.
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <vector>
@@ -69,7 +71,16 @@ int Add(zq::Options& opts) {
     if (rest.size() != 2) return zq::UsageError("driver", "add takes one driver name");
     if (!driverFile || !dataFile || !configFile)
         return zq::UsageError("driver", "add needs --driver-file, --data-file and --config-file");
-    unsigned v = version ? static_cast<unsigned>(std::stoul(*version)) : 3u;
+    unsigned v = 3u;
+    if (version) {
+        char* end = nullptr;
+        errno = 0;
+        unsigned long parsed = std::strtoul(version->c_str(), &end, 10);
+        if (version->empty() || version->front() < '0' || version->front() > '9' || *end || errno == ERANGE ||
+            parsed > 0xFFFFFFFFul)
+            return zq::UsageError("driver", "--version is a number");
+        v = static_cast<unsigned>(parsed);
+    }
     std::u16string env = FromUtf8(environment.value_or(""));
     auto folder = VersionFolder(env, v);
     if (folder.empty()) return zq::Fail("driver: unknown environment " + environment.value_or(""));
