@@ -183,9 +183,13 @@ int FindModelIndexByName(const ModelData& model, std::string_view modelName) {
 }
 
 int FindModelIndex(HMODULE module, std::string_view driverName) {
-    const std::string section(driverName.substr(0, std::min<size_t>(driverName.size(), 32)));
+    // The section is the whole driver name: drivers whose names share their
+    // first 32 characters may stand for different models. Only the name
+    // that stands in for a missing "Model" key is cut.
+    const std::string section(driverName);
+    const std::string fallback(driverName.substr(0, std::min<size_t>(driverName.size(), 32)));
     char model[33] = {};
-    GetPrivateProfileStringA(section.c_str(), "Model", section.c_str(), model, sizeof model, "pclrend.ini");
+    GetPrivateProfileStringA(section.c_str(), "Model", fallback.c_str(), model, sizeof model, "pclrend.ini");
     return FindModelIndexByName(ModuleModelData(module), model);
 }
 

@@ -57,8 +57,9 @@ size_t CopyStringPadded(std::span<char> field, std::string_view text);
 // case; -1 when none.
 int FindModelIndexByName(const ModelData& model, std::string_view modelName);
 
-// The model a driver stands for: the key "Model" of the driver's section in
-// pclrend.ini (default the driver name, at most 32 characters), looked up
+// The model a driver stands for: the key "Model" of the section named by the
+// whole driver name in pclrend.ini (default the driver name cut to 32
+// characters), looked up
 // among the module's model strings; -1 when none.
 int FindModelIndex(HMODULE module, std::string_view driverName);
 

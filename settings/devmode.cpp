@@ -73,6 +73,14 @@ void RecheckResolutionFeature(PrivateDevmode& out, const ResolutionTable& resolu
     }
 }
 
+}  // namespace
+
+bool SameModelName(const PrivateDevmode& a, const PrivateDevmode& b) {
+    return TextEqualNoCase(a.modelName, b.modelName);
+}
+
+namespace {
+
 bool HasProfile(const PrivateDevmode& r) {
     return r.profileKind != 0 &&
            (r.profileId[0] | r.profileId[1] | r.profileId[2] | r.profileId[3]) != 0;
@@ -242,7 +250,9 @@ void BuildDefaultDevmode(PrivateDevmode& record, const ModelData& model, const D
     record.signature1 = record.signature2 = record.signature3 = kPrivateDevmodeSignature;
     record.privateVersion = kPrivateDevmodeVersion;
     record.switch603 = 1;
-    record.swEnable = IsOvraName(displayName.value_or(std::string(modelName, strnlen(modelName, sizeof(modelName))))) ? 1 : 0;
+    // The scripted sheets belong to the driver the printer uses (239), not
+    // to the model string that driver was mapped to.
+    record.swEnable = CheckOvraModel(nullptr, std::string_view(modelName, strnlen(modelName, sizeof(modelName))));
     record.switch225 = 1;
     record.metaSpool = 2;
     record.metaSpoolResolved = 255;
@@ -309,9 +319,12 @@ void BuildDefaultDevmode(PrivateDevmode& record, const ModelData& model, const D
             sourceMask |= e.mask;
         }
     }
+    // A default index past the table takes the first source, as the other
+    // tables do: a code of the model's own, never one it may lack.
     dm.dmDefaultSource = 1;
-    if (sources.present && sources.defaultIndex < sources.entries.size()) {
-        dm.dmDefaultSource = static_cast<SHORT>(sources.entries[sources.defaultIndex].code);
+    if (!sources.entries.empty()) {
+        const size_t def = sources.defaultIndex < sources.entries.size() ? sources.defaultIndex : 0;
+        dm.dmDefaultSource = static_cast<SHORT>(sources.entries[def].code);
     }
     const std::vector<SlotRow> slotRows = ReadSlotTable(model, ResourceId(m.slotTableId));
     for (const auto& e : sources.entries) {
@@ -390,7 +403,11 @@ int ValidateDevmodeForModel(PrivateDevmode& out, std::span<const uint8_t> applic
     const ModelRecord& m = base.model;
     const ResolutionTable resolutions = ReadResolutionTable(model, ResourceId(m.resolutionTableId));
     const std::optional<PrivateDevmode> whole = DevmodeFromBytes(application);
-    const bool appValid = whole && IsValidPrivateDevmode(*whole);
+    // Private fields mean something only to the model that wrote them: a
+    // record of another model (a queue whose driver changed, a document
+    // saved on another printer) gives its public part alone, or a PCL 5
+    // printer would be left with another model's language and trays.
+    const bool appValid = whole && IsValidPrivateDevmode(*whole) && SameModelName(*whole, base);
 
     const PublicView app(application);
     const auto appFields = app.Field<DWORD>(offsetof(DEVMODEW, dmFields));

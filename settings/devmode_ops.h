@@ -34,6 +34,10 @@ std::span<const uint8_t> DevmodeBytes(const PrivateDevmode& record);
 // Non-zero when the two records agree in every field a user can choose.
 bool DevmodesEqual(const PrivateDevmode& a, const PrivateDevmode& b);
 
+// The two records were written for the same driver: their model names (239)
+// agree, ignoring case.
+bool SameModelName(const PrivateDevmode& a, const PrivateDevmode& b);
+
 // What a default record depends on besides the model data.
 struct DefaultInputs {
     bool usa = false;           // Letter rather than A4
@@ -54,7 +58,8 @@ struct MergeEnvironment {
 
 // Merges an application's record, of whatever size, into `base`; the result
 // goes to `out`. Public fields are read only within the application's
-// dmSize and the bytes given; private fields only from a valid whole record.
+// dmSize and the bytes given; private fields only from a valid whole record
+// of the base's model (SameModelName).
 int ValidateDevmodeForModel(PrivateDevmode& out, std::span<const uint8_t> application,
                             const PrivateDevmode& base, const ModelData& model,
                             const MergeEnvironment& env);

@@ -143,8 +143,8 @@ struct Checker {
                 }
             }
         }
-        if (m.trayTableId != kNoResource) {
-            Table(res::kTrayTable, Ref(m.trayTableId), 48, 8, 8);
+        if (m.trayTableId != kNoResource && Table(res::kTrayTable, Ref(m.trayTableId), 48, 8, 8)) {
+            Installable(m);
         }
         if (m.binTableId != kNoResource) {
             Table(res::kBinTable, Ref(m.binTableId), 80, 8, 8);
@@ -157,6 +157,46 @@ struct Checker {
             }
         }
         PaperRow(m.paperTableRow);
+        CustomSizeLimits(m);
+    }
+
+    // A paper source outside the installed mask (462) can be chosen only
+    // once it is installed, and only the installable trays of type 277 ever
+    // are: any other such source is offered and can never be used.
+    void Installable(const ModelRecord& m) {
+        if (m.sourceTableId == kNoResource) {
+            return;
+        }
+        const auto trays = Bytes(res::kTrayTable, Ref(m.trayTableId));
+        const uint16_t installed = U16(trays, 2);
+        std::set<uint16_t> installable;
+        for (size_t i = 0; i < U16(trays, 0); ++i) {
+            installable.insert(U16(trays, 8 + 8 * i));
+        }
+        for (const auto& e : ReadSourceTable(data, Ref(m.sourceTableId)).entries) {
+            if ((e.mask & installed) == 0 && installable.count(e.code) == 0) {
+                Fail("paper source " + std::to_string(e.code) +
+                     " is outside the installed mask and no installable tray, so it can never be installed");
+            }
+        }
+    }
+
+    // A row that offers custom size needs limits to take a size within; the
+    // merge turns every custom size into 0 x 0 without them.
+    void CustomSizeLimits(const ModelRecord& m) {
+        bool offered = false;
+        for (const auto& e : ReadPaperTableRow(data, m.paperTableRow)) {
+            offered = offered || e.mask == kCustomSizeMaskBit;
+        }
+        if (!offered) {
+            return;
+        }
+        const CustomPaperLimits l = m.paperLimitsId == kNoResource ? CustomPaperLimits{}
+                                                                    : ReadCustomPaperLimits(data, Ref(m.paperLimitsId));
+        if (!l.present || l.maxWidth == 0 || l.maxLength == 0) {
+            Fail("paper table row " + std::to_string(m.paperTableRow) +
+                 " offers custom size but the model names no custom-paper limits");
+        }
     }
 
     void PaperRow(uint16_t row) {

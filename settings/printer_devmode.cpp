@@ -1,7 +1,6 @@
 #include "settings/printer_devmode.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -55,14 +54,6 @@ std::optional<PrinterInfo> ReadPrinterInfo(HANDLE printer) {
         return std::nullopt;
     }
     return p;
-}
-
-bool SameText(const char* a, size_t aSize, const char* b, size_t bSize) {
-    const std::string_view x(a, strnlen(a, aSize));
-    const std::string_view y(b, strnlen(b, bSize));
-    return x.size() == y.size() && std::equal(x.begin(), x.end(), y.begin(), [](char c, char d) {
-               return std::tolower(static_cast<unsigned char>(c)) == std::tolower(static_cast<unsigned char>(d));
-           });
 }
 
 // The fields that belong to the printer rather than to a document: they
@@ -126,14 +117,14 @@ uint32_t GetCjkCodePage() {
     return (cp == 932 || cp == 936 || cp == 949 || cp == 950) ? cp : 0;
 }
 
-void BuildDefaultDevmode(HMODULE module, PrivateDevmode& record) {
-    const std::string modelName(record.modelName, strnlen(record.modelName, sizeof record.modelName));
-    int index = FindModelIndex(module, modelName);
+void BuildDefaultDevmode(HMODULE module, PrivateDevmode& record, std::string_view driverName) {
+    int index = FindModelIndex(module, driverName);
     if (index < 0) {
         index = 0;
     }
     // The model string and record are looked at first only to tell the
-    // user when the driver's data is broken; building goes on regardless.
+    // user when the driver's data is broken; each box says what it found
+    // missing, and building goes on regardless.
     const LoadedModel loaded = LoadModelRecord(module, index);
     if (!loaded.nameLoaded) {
         char text[96];
@@ -141,7 +132,9 @@ void BuildDefaultDevmode(HMODULE module, PrivateDevmode& record) {
                       static_cast<unsigned>(reinterpret_cast<uintptr_t>(module)),
                       static_cast<unsigned>(reinterpret_cast<uintptr_t>(module)), res::kModelStringBase);
         MessageBoxA(nullptr, text, "LoadString failed", MB_OK);
-    } else if (!loaded.recordLoaded) {
+    }
+    if (!loaded.recordLoaded) {
+        const std::string modelName(record.modelName, strnlen(record.modelName, sizeof record.modelName));
         char text[96];
         std::snprintf(text, sizeof text, "%s (%d)", modelName.c_str(), index);
         MessageBoxA(nullptr, text, "GetPrtrInfo failed", MB_OK);
@@ -149,18 +142,19 @@ void BuildDefaultDevmode(HMODULE module, PrivateDevmode& record) {
     BuildDefaultDevmode(record, ModuleModelData(module), {isUSA() != FALSE, GetACP(), index});
 }
 
-bool BuildPrinterDefaultDevmode(HMODULE module, HANDLE printer, PrivateDevmode& record) {
-    const auto info = ReadPrinterInfo(printer);
-    if (!info) {
-        return false;
-    }
+namespace {
+
+// A record holding only the names that identify the printer: its name, its
+// driver's name (239, cut to the field) and its name without a server part.
+PrivateDevmode PrinterNames(const PRINTER_INFO_2W& info) {
+    PrivateDevmode record;
     std::memset(&record, 0, sizeof record);
-    const WCHAR* name = info->info()->pPrinterName;
+    const WCHAR* name = info.pPrinterName;
     if (name != nullptr) {
         const std::u16string_view wide(name);
         std::copy_n(wide.begin(), std::min<size_t>(wide.size(), CCHDEVICENAME - 1), record.dm.dmDeviceName);
     }
-    CopyStringPadded(record.modelName, ToAnsi(info->info()->pDriverName));
+    CopyStringPadded(record.modelName, ToAnsi(info.pDriverName));
     // A connection's name "\\server\queue" keeps only the queue.
     std::string printerName = ToAnsi(name);
     if (printerName.starts_with("\\\\")) {
@@ -168,7 +162,24 @@ bool BuildPrinterDefaultDevmode(HMODULE module, HANDLE printer, PrivateDevmode& 
         printerName = slash == std::string::npos ? std::string() : printerName.substr(slash + 1);
     }
     CopyStringPadded(record.printerName, printerName);
-    BuildDefaultDevmode(module, record);
+    return record;
+}
+
+// The printer's default: the model comes from the whole driver name, which
+// field 239 may hold only in part.
+void BuildPrinterDefault(HMODULE module, const PRINTER_INFO_2W& info, PrivateDevmode& record) {
+    record = PrinterNames(info);
+    BuildDefaultDevmode(module, record, ToAnsi(info.pDriverName));
+}
+
+}  // namespace
+
+bool BuildPrinterDefaultDevmode(HMODULE module, HANDLE printer, PrivateDevmode& record) {
+    const auto info = ReadPrinterInfo(printer);
+    if (!info) {
+        return false;
+    }
+    BuildPrinterDefault(module, *info->info(), record);
     return true;
 }
 
@@ -178,18 +189,17 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
         return 0;
     }
     const ModuleModelData model(module);
+    const PrivateDevmode names = PrinterNames(*info->info());
     PrivateDevmode def;
-    if (!BuildPrinterDefaultDevmode(module, printer, def)) {
-        return 0;
-    }
 
     // A stored record is used only while it is valid and made for the
     // printer's current model: after a driver change its model data would
-    // be another model's.
+    // be another model's. The default is built once either way, so that a
+    // box about broken model data shows once.
     const auto stored = sources.ReadUserDevmode(printer);
     std::optional<PrivateDevmode> current = stored ? DevmodeFromBytes(*stored) : std::nullopt;
-    if (current && IsValidPrivateDevmode(*current) &&
-        SameText(current->modelName, sizeof current->modelName, def.modelName, sizeof def.modelName)) {
+    if (current && IsValidPrivateDevmode(*current) && SameModelName(*current, names)) {
+        BuildPrinterDefault(module, *info->info(), def);
         sources.ApplyDcdConfigFile(def, printer);
         sources.LoadDevmodeTagList(def, printer, true);
         CopyPrinterScopeFields(*current, def);
@@ -199,9 +209,7 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
     }
 
     sources.UpdateRendererIni(printer);
-    if (!BuildPrinterDefaultDevmode(module, printer, def)) {
-        return 0;
-    }
+    BuildPrinterDefault(module, *info->info(), def);
     const BYTE defaultSwEnable = def.swEnable;
     const bool configApplied = sources.ApplyDcdConfigFile(def, printer);
     WriteRecord(printer, kCurrentDefaultDevmode, def);
@@ -220,10 +228,10 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
             const size_t size = static_cast<size_t>(own->dmSize) + own->dmDriverExtra;
             const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(own), size);
             const auto whole = DevmodeFromBytes(bytes);
-            if (whole && IsValidPrivateDevmode(*whole) &&
-                SameText(whole->modelName, sizeof whole->modelName, def.modelName, sizeof def.modelName)) {
+            if (whole && IsValidPrivateDevmode(*whole) && SameModelName(*whole, def)) {
                 result = *whole;
             } else {
+                // Another model's record gives its public part only.
                 ValidateDevmodeForModel(result, bytes, def, model, {});
             }
         }

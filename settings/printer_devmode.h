@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/types.h"
@@ -39,8 +40,10 @@ public:
 uint32_t GetCjkCodePage();
 
 // Fills `record` with the defaults of the model that the module's data and
-// pclrend.ini give for the model name at 239, keeping the names in it.
-void BuildDefaultDevmode(HMODULE module, PrivateDevmode& record);
+// pclrend.ini give for the driver name (whole, not cut to field 239),
+// keeping the names in it. A model string or record missing from the
+// module is told in a message box each; building goes on.
+void BuildDefaultDevmode(HMODULE module, PrivateDevmode& record, std::string_view driverName);
 
 // The default record of a printer: its name, its driver's name and the
 // printer name without a server part put in, then the model's defaults.

@@ -107,6 +107,35 @@ TEST_F(DriverModuleTest, ModelFromTheIniOrTheDriverName) {
     EXPECT_EQ(LoadDriverResource(drvui_, 279, 99, limits), 0u);
 }
 
+// Driver names longer than the 32 characters of the fallback: the section is
+// found by the whole name, so two names that agree in their first 32
+// characters may stand for different models.
+TEST_F(DriverModuleTest, LongDriverNamesFindTheirOwnSection) {
+    struct Section { const char* driver; const char* model; };
+    const Section sections[] = {
+        {"Zelquor Tarn 45 PCL XL Workgroup Edition", "Zelquor Tarn 45 XL"},
+        {"Zelquor Tarn 45 PCL XL Workgroup Colour", "Zelquor Corvo C30"},
+        {"Zelquor Corvo C30 Finishing with a long name", "Zelquor Corvo C30"},
+    };
+    for (const auto& s : sections) {
+        ASSERT_TRUE(WritePrivateProfileStringA(s.driver, "Model", s.model, "pclrend.ini"));
+    }
+    struct Case { const char* driver; int index; };
+    const Case cases[] = {
+        {"Zelquor Tarn 45 PCL XL Workgroup Edition", 1},
+        {"zelquor tarn 45 pcl xl workgroup colour", 2},
+        {"Zelquor Corvo C30 Finishing with a long name", 2},
+        // No section: the name cut to 32 characters is looked up, and no
+        // model string is that long.
+        {"Zelquor Tarn 45 PCL XL Workgroup", -1},
+        {"Zelquor Corvo C30 and thirty-two more characters..", -1},
+        {"Ovra Zelquor Lite 8", 3},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FindModelIndex(drvui_, c.driver), c.index) << c.driver;
+    }
+}
+
 TEST_F(DriverModuleTest, DialogLibraryBesideTheDriver) {
     EXPECT_EQ(DriverModule(), drvui_);
     const std::string first = DialogLibraryPath(drvui_, 0);

@@ -292,11 +292,37 @@ TEST_F(DevmodeTest, DefaultWithoutModelResources) {
     EXPECT_EQ(r.dm.dmPrintQuality, 300);
 }
 
-TEST_F(DevmodeTest, OvraModelsEnableScripting) {
-    model.name = "OVRA Zelquor Test";
-    EXPECT_EQ(Default().swEnable, 1);
-    model.name = "Zelquor Ovra";
-    EXPECT_EQ(Default().swEnable, 0);
+// Byte 652 follows the driver name the printer uses (239), whatever model
+// string that driver was mapped to (308).
+TEST_F(DevmodeTest, OvraDriversEnableScripting) {
+    struct Case { const char* driver; const char* modelString; BYTE swEnable; };
+    const Case cases[] = {
+        {"OVRA Zelquor Test", "Zelquor Test 1", 1},
+        {"Zelquor Test Driver", "Ovra Zelquor Test", 0},
+        {"Zelquor Ovra", "Zelquor Ovra", 0},
+        {"", "Ovra Zelquor Test", 0},
+    };
+    for (const auto& c : cases) {
+        model.name = c.modelString;
+        model.Commit();
+        PrivateDevmode r{};
+        std::strcpy(r.modelName, c.driver);
+        BuildDefaultDevmode(r, model.data, {true, 1252, 0});
+        EXPECT_EQ(r.swEnable, c.swEnable) << c.driver << " / " << c.modelString;
+    }
+}
+
+TEST_F(DevmodeTest, DefaultSourceComesFromTheModelsTable) {
+    struct Case { uint16_t defaultIndex; SHORT source; };
+    // Sources of the test model in order: 7, 1, 2, 3.
+    const Case cases[] = {{0, 7}, {2, 2}, {3, 3}, {4, 7}, {0xFFFF, 7}};
+    for (const auto& c : cases) {
+        model.SetSources(c.defaultIndex, {{0x1, 7}, {0x2, 1}, {0x4, 2}, {0x8, 3}});
+        EXPECT_EQ(Default().dm.dmDefaultSource, c.source) << "default index " << c.defaultIndex;
+    }
+    // A table without entries has no code to give.
+    model.SetSources(0, {});
+    EXPECT_EQ(Default().dm.dmDefaultSource, 1);
 }
 
 // Merge cases: the application's record is the printer's default with one
@@ -494,6 +520,51 @@ TEST_F(MergeTest, PrivateFieldsFromAValidRecord) {
     EXPECT_EQ(std::string(o.pin849), "1111");
     EXPECT_EQ(std::string(o.userName), std::string(40, 'u'));
     EXPECT_STREQ(o.text824, "Confidential");
+}
+
+// A valid record written for another driver (239) gives its public part
+// only: its language, pairs, trays and texts are another model's.
+TEST_F(MergeTest, AnotherModelsRecordGivesItsPublicPartOnly) {
+    std::strcpy(base.modelName, "Zelquor Test 1 PCL");
+    struct Case { const char* appModel; bool privateTaken; };
+    const Case cases[] = {
+        {"Zelquor Test 1 PCL", true},
+        {"ZELQUOR TEST 1 pcl", true},
+        {"Zelquor Test 2 PCL XL", false},
+        {"Zelquor Test 1 PCL XL", false},
+        {"", false},
+    };
+    for (const auto& c : cases) {
+        PrivateDevmode a = App(DM_COPIES | DM_ORIENTATION);
+        std::memset(a.modelName, 0, sizeof a.modelName);
+        std::strcpy(a.modelName, c.appModel);
+        a.dm.dmCopies = 3;
+        a.dm.dmOrientation = 2;
+        a.printerLanguage = 2;
+        a.pairFirst = 1;
+        a.pairSecond = 2;
+        a.slotSourceCodes[0] = 257;
+        a.slotCodes[0] = 2;
+        a.installedSourceMask = 0x3F;
+        a.pagesPerSheet = 3;
+        a.collateAllowed = 0;
+        std::strcpy(a.userName, "someone");
+        const PrivateDevmode o = Merge(a);
+        SCOPED_TRACE(c.appModel);
+        EXPECT_EQ(o.dm.dmCopies, 3);
+        EXPECT_EQ(o.dm.dmOrientation, 2);
+        EXPECT_STREQ(o.modelName, "Zelquor Test 1 PCL");
+        const PrivateDevmode& want = c.privateTaken ? a : base;
+        EXPECT_EQ(o.printerLanguage, want.printerLanguage);
+        EXPECT_EQ(o.pairFirst, want.pairFirst);
+        EXPECT_EQ(o.pairSecond, want.pairSecond);
+        EXPECT_EQ(o.slotSourceCodes[0], want.slotSourceCodes[0]);
+        EXPECT_EQ(o.slotCodes[0], want.slotCodes[0]);
+        EXPECT_EQ(o.installedSourceMask, want.installedSourceMask);
+        EXPECT_EQ(o.pagesPerSheet, want.pagesPerSheet);
+        EXPECT_EQ(o.collateAllowed, want.collateAllowed);
+        EXPECT_STREQ(o.userName, want.userName);
+    }
 }
 
 TEST_F(MergeTest, ResolutionFeatureRecheckedAfterPrivateCopy) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/res_ids.h"
+#include "interface/ui_utils.h"
 #include "settings/devmode_ops.h"
 #include "settings/directory_model_data.h"
 #include "settings/model_check.h"
@@ -72,7 +73,10 @@ protected:
         }
     }
     PrivateDevmode Default(int index, bool usa, uint32_t codePage = 1252) {
+        // The shipped pclrend.ini maps each model's own name to it, so the
+        // model string serves as the driver name (239).
         PrivateDevmode r{};
+        CopyStringPadded(r.modelName, data->String(static_cast<uint16_t>(res::kModelStringBase + index)).value_or(""));
         BuildDefaultDevmode(r, *data, {usa, codePage, index});
         return r;
     }
@@ -121,6 +125,17 @@ TEST_F(ShippedModels, CheckerFindsBrokenReferencesAndSizes) {
          [&](Patched& p) { auto b = p.Get(276, 2); u16(b, 8 + 4, 40); p.Set(276, 2, b); }, "code-page row 40"},
         {"limits reversed",
          [&](Patched& p) { auto b = p.Get(279, 3); u16(b, 2, 20000); p.Set(279, 3, b); }, "minimum below maximum"},
+        {"custom size without limits",
+         [&](Patched& p) { auto b = p.Get(260, 10503); u16(b, 386 - 340, 0xFFFF); p.Set(260, 10503, b); },
+         "offers custom size but the model names no custom-paper limits"},
+        {"custom size with empty limits",
+         [&](Patched& p) { p.Set(279, 3, std::vector<uint8_t>(8)); }, "row 1 offers custom size"},
+        {"source never installable",
+         [&](Patched& p) { auto b = p.Get(277, 3); u16(b, 2, 0x0003); p.Set(277, 3, b); },
+         "paper source 4 is outside the installed mask"},
+        {"installable tray not listed",
+         [&](Patched& p) { auto b = p.Get(277, 2); u16(b, 0, 1); p.Set(277, 2, b); },
+         "paper source 257 is outside the installed mask"},
         {"geometry past the paper",
          [&](Patched& p) { auto b = p.Get(301, 1); u16(b, 8, 5000); p.Set(301, 1, b); }, "leaves the paper"},
     };
@@ -162,7 +177,7 @@ const Golden kGoldens[] = {
     {1, "Zelquor Tarn 45 XL", 1, 600, 1, 2, 1, 0x04007703 | DM_COLLATE, 0, {1200, 600, 300, 0, 0}, 1, 2, 3, 2, 1,
      3, 1, 1, 1, 0x000F, 0x0021, 32, 0, {1, 2, 3, 257}, {0, 1, 0, 0}},
     {2, "Zelquor Corvo C30", 1, 600, 2, 2, 1, 0x04007703 | DM_COLLATE | DM_COLOR | DM_ICMMETHOD | DM_ICMINTENT, 1,
-     {600, 0, 0, 0, 0}, 1, 4, 1, 0, 0, 0, 0, 1, 1, 0x0003, 0, 64, 0, {0, 0, 0, 0}, {0, 0, 0, 0}},
+     {600, 0, 0, 0, 0}, 1, 4, 1, 0, 0, 0, 0, 1, 1, 0x0007, 0, 64, 0, {0, 0, 0, 0}, {0, 0, 0, 0}},
     {3, "Ovra Zelquor Lite 8", 1, 300, 1, 2, 0, 0x04007703 | DM_COLOR | DM_ICMMETHOD | DM_ICMINTENT, 1,
      {300, 300, 300, 300, 300}, 0, 1, 0, 0, 0, 2, 0, 1, 1, 0xFFFF, 0, 4, 1, {0, 0, 0, 0}, {0, 0, 0, 0}},
 };
@@ -234,6 +249,27 @@ TEST_F(ShippedModels, GoldenDefaults) {
             EXPECT_EQ(r.profileKind, 4u);
             EXPECT_EQ(r.profileId[0], 1u);
         }
+    }
+}
+
+// Every model that offers custom size keeps a size within its limits (the
+// checker proves the limits are there; this proves the merge reads them).
+TEST_F(ShippedModels, CustomSizeIsKeptWhereOffered) {
+    for (int index = 0; index < 4; ++index) {
+        const PrivateDevmode base = Default(index, true);
+        SCOPED_TRACE(base.modelDisplayName);
+        if ((GetModelPaperMask(*data, base.model.paperTableRow) & kCustomSizeMaskBit) == 0) {
+            continue;
+        }
+        PrivateDevmode app = base;
+        app.dm.dmFields = DM_PAPERSIZE;
+        app.dm.dmPaperSize = 257;
+        app.dm.dmPaperWidth = 1778;   // 7 x 9 inches
+        app.dm.dmPaperLength = 2286;
+        PrivateDevmode out{};
+        ValidateDevmodeForModel(out, DevmodeBytes(app), base, *data, {});
+        EXPECT_EQ(out.dm.dmPaperWidth, 1778);
+        EXPECT_EQ(out.dm.dmPaperLength, 2286);
     }
 }
 

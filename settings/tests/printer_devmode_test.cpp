@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <functional>
 #include <filesystem>
 #include <vector>
 
 #include "base/loader.h"
 #include "base/locale.h"
+#include "base/msgbox.h"
 #include "base/profile.h"
 #include "base/root.h"
 #include "settings/devmode_ops.h"
@@ -171,6 +174,100 @@ TEST_F(PrinterDevmodeTest, PrintersOwnPublicDevmodeSeedsTheFirstRecord) {
     EXPECT_EQ(r.dm.dmCopies, 3);
     EXPECT_EQ(r.dm.dmOrientation, DMORIENT_LANDSCAPE);
     ClosePrinter(p);
+}
+
+// A queue whose driver changed from the Tarn 45 XL to the Mira 12 keeps the
+// Tarn's record as its own DEVMODE, and a document may carry a record saved
+// on another printer: either gives its public part, never the other model's
+// language and trays.
+TEST_F(PrinterDevmodeTest, AnotherModelsRecordGivesItsPublicPartOnly) {
+    ASSERT_TRUE(WritePrivateProfileStringA("Zelquor Mira 12 PCL", "Model", "Zelquor Mira 12", "pclrend.ini"));
+    ASSERT_TRUE(testing::InstallDriver(u"Zelquor Mira 12 PCL"));
+    PrivateDevmode tarn = Get(printer_);
+    ASSERT_EQ(tarn.printerLanguage, 2);
+    tarn.dm.dmCopies = 4;
+    tarn.pagesPerSheet = 2;
+
+    struct Case { const char* what; std::function<PrivateDevmode()> load; };
+    const Case cases[] = {
+        {"the queue's own DEVMODE after a driver change",
+         [&] {
+             HANDLE switched = Add(u"Switched", u"Zelquor Mira 12 PCL", &tarn.dm);
+             EXPECT_NE(switched, nullptr);
+             const PrivateDevmode r = Get(switched);
+             std::vector<uint8_t> b(2000);
+             DWORD type = 0, needed = 0;
+             EXPECT_EQ(GetPrinterDataA(switched, A("CurrentDevmode"), &type, b.data(), 2000, &needed), 0u);
+             EXPECT_EQ(DevmodeFromBytes(b)->printerLanguage, 1) << "stored";
+             ClosePrinter(switched);
+             return r;
+         }},
+        {"an application's record of another model",
+         [&] {
+             HANDLE mira = Add(u"Mira", u"Zelquor Mira 12 PCL");
+             EXPECT_NE(mira, nullptr);
+             PrivateDevmode app = tarn;
+             app.dm.dmFields |= DM_COPIES;
+             const PrivateDevmode r = Get(mira, DevmodeBytes(app), 10);
+             ClosePrinter(mira);
+             return r;
+         }},
+    };
+    for (const auto& c : cases) {
+        const PrivateDevmode r = c.load();
+        SCOPED_TRACE(c.what);
+        EXPECT_STREQ(r.modelName, "Zelquor Mira 12 PCL");
+        EXPECT_STREQ(r.modelDisplayName, "Zelquor Mira 12");
+        EXPECT_EQ(r.dm.dmCopies, 4);             // public: taken
+        EXPECT_EQ(r.printerLanguage, 1);         // PCL 5, not PCL XL
+        EXPECT_EQ(r.pairFirst, 1);
+        EXPECT_EQ(r.pairSecond, 0);
+        EXPECT_EQ(r.slotSourceCodes[0], 0);      // the Mira has no tray slots
+        EXPECT_EQ(r.pagesPerSheet, 0);
+        EXPECT_EQ(std::memcmp(&r.model, &tarn.model, sizeof r.model) != 0, true);
+    }
+}
+
+// A driver name longer than field 239 still finds its own section of
+// pclrend.ini, and the record stored for it is kept on the next load.
+TEST_F(PrinterDevmodeTest, LongDriverNameGetsItsModel) {
+    const char16_t* driver = u"Zelquor Tarn 45 PCL XL Workgroup Edition";
+    ASSERT_TRUE(WritePrivateProfileStringA("Zelquor Tarn 45 PCL XL Workgroup Edition", "Model", "Zelquor Tarn 45 XL",
+                                           "pclrend.ini"));
+    ASSERT_TRUE(testing::InstallDriver(driver));
+    HANDLE p = Add(u"Workgroup", driver);
+    ASSERT_NE(p, nullptr);
+    PrivateDevmode r = Get(p);
+    EXPECT_STREQ(r.modelDisplayName, "Zelquor Tarn 45 XL");
+    EXPECT_STREQ(r.modelName, "Zelquor Tarn 45 PCL XL Workgrou");  // cut to the field
+    EXPECT_EQ(r.printerLanguage, 2);
+    r.dm.dmCopies = 6;
+    PrivateDevmode copy = r;
+    ASSERT_EQ(SetPrinterDataA(p, A("CurrentDevmode"), REG_BINARY, reinterpret_cast<LPBYTE>(&copy), sizeof copy), 0u);
+    EXPECT_EQ(Get(p).dm.dmCopies, 6);
+    ClosePrinter(p);
+}
+
+// Broken model data is told once per box and load, each box on its own.
+TEST_F(PrinterDevmodeTest, BrokenModelDataIsToldOnceEach) {
+    const auto file = SystemRoot() / "empty.res";
+    {
+        std::ofstream out(file, std::ios::binary);
+        const char header[16] = {'Z', 'Q', 'R', 'S', 'R', 'C', '0', '1', 0, 0, 0, 0, 16, 0, 0, 0};
+        out.write(header, sizeof header);
+    }
+    HMODULE empty = LoadResourceFile(file);
+    ASSERT_NE(empty, nullptr);
+    ScopedMessageBoxScript boxes;
+    PrivateDevmode r{};
+    DevmodeSources sources;
+    ASSERT_EQ(LoadOrRebuildPrinterDevmode(printer_, empty, r, sources), 1);  // a rebuild: nothing stored
+    std::vector<std::string> captions;
+    for (const auto& box : MessageBoxService::Shown()) captions.push_back(box.caption);
+    EXPECT_EQ(captions, (std::vector<std::string>{"LoadString failed", "GetPrtrInfo failed"}));
+    EXPECT_EQ(MessageBoxService::Shown().at(1).text, "Zelquor Tarn 45 PCL XL (0)");
+    EXPECT_TRUE(IsValidPrivateDevmode(r));
+    FreeLibrary(empty);
 }
 
 TEST_F(PrinterDevmodeTest, UnreadablePrinterFailsAndLeavesTheBuffer) {
