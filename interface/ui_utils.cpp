@@ -2,34 +2,108 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "base/locale.h"
 #include "base/profile.h"
 #include "base/resources.h"
 #include "base/text.h"
+#include "base/files.h"
+#include "base/loader.h"
+#include "base/muldiv.h"
 #include "common/res_ids.h"
+#include "interface/dialog_library.h"
+#include "interface/install_record.h"
+#include "settings/devmode_ops.h"
+#include "store/registry.h"
+#include "store/spooler.h"
 #include "settings/module_model_data.h"
 
 extern "C" BOOL isUSA() {
-    // The user's country number as the locale gives it; a locale that
-    // cannot be read is not taken for the US.
-    const int size = GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_ICOUNTRY, nullptr, 0);
-    if (size <= 0 || size > 16) {
+    // A locale that cannot be read is not taken for the US.
+    return zq::IsUsaCountry(zq::UserCountry()) ? TRUE : FALSE;
+}
+
+extern "C" BOOL GetPaperFormat(LPCSTR /*printerName*/, HANDLE /*printer*/, zq::PaperFormat* out,
+                               const zq::PrivateDevmode* devmode, int paperCode, int orientation, BOOL rotated,
+                               int dpi, BOOL keepModelSize) {
+    if (out == nullptr || devmode == nullptr) {
         return FALSE;
     }
-    WCHAR text[16] = {};
-    if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_ICOUNTRY, text, size) <= 0) {
-        return FALSE;
+    zq::PaperFormSources forms;
+    return zq::ComputePaperFormat(zq::ModuleModelData(zq::DriverModule()), *devmode, forms, paperCode, orientation,
+                                  rotated != FALSE, dpi, keepModelSize != FALSE, *out)
+               ? TRUE
+               : FALSE;
+}
+
+extern "C" DWORD Rename(const zq::RenameNames* names) {
+    if (names == nullptr || names->oldName == nullptr || names->newName == nullptr) {
+        return 0;
     }
-    std::optional<int> country;
-    for (int i = 0; i < size && text[i] != 0; ++i) {
-        if (text[i] < u'0' || text[i] > u'9') {
-            return FALSE;
+    const std::string oldName(names->oldName, strnlen(names->oldName, 256));
+    const std::string newName(names->newName, strnlen(names->newName, 256));
+    if (oldName.empty() || newName.empty()) {
+        return 0;
+    }
+    const std::string newKey = std::string(zq::kUserPrintersKey) + "\\" + zq::PrinterNameToKeyName(newName);
+    const std::u16string from =
+        zq::AnsiToWide(std::string(zq::kUserPrintersKey) + "\\" + zq::PrinterNameToKeyName(oldName));
+    const std::u16string toPath = zq::AnsiToWide(newKey);
+    if (zq::EqualsIgnoreCase(from, toPath)) {
+        return 0;  // deleting the old key would delete the copy
+    }
+    HKEY source = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, from.c_str(), 0, KEY_READ, &source) != ERROR_SUCCESS) {
+        return 0;
+    }
+    HKEY target = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, toPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &target,
+                        nullptr) != ERROR_SUCCESS) {
+        RegCloseKey(source);
+        return 0;
+    }
+    // The old key goes only once every value has its copy: a failure half
+    // way keeps the settings under the old name.
+    bool copied = true;
+    for (DWORD i = 0;; ++i) {
+        WCHAR name[256];
+        DWORD nameChars = 256;
+        DWORD type = 0;
+        DWORD size = 0;
+        LONG rc = RegEnumValueW(source, i, name, &nameChars, nullptr, &type, nullptr, &size);
+        if (rc == ERROR_NO_MORE_ITEMS) {
+            break;
         }
-        country = country.value_or(0) * 10 + (text[i] - u'0');
+        std::vector<BYTE> data(size);
+        nameChars = 256;
+        if (rc == ERROR_SUCCESS) {
+            rc = RegEnumValueW(source, i, name, &nameChars, nullptr, &type, data.data(), &size);
+        }
+        if (rc != ERROR_SUCCESS ||
+            RegSetValueExW(target, name, 0, type, data.data(), size) != ERROR_SUCCESS) {
+            copied = false;
+            break;
+        }
+        zq::InstallLogEntry entry;
+        entry.printerName = newName;
+        entry.keyKind = "hkcu";
+        entry.key = newKey;
+        entry.valueName = zq::WideToAnsi(std::u16string_view(name, nameChars));
+        entry.sectionKind = 2;
+        zq::AddInstallLogEntry(entry);
     }
-    return zq::IsUsaCountry(country) ? TRUE : FALSE;
+    RegCloseKey(target);
+    RegCloseKey(source);
+    if (!copied) {
+        return 0;
+    }
+    RegDeleteKeyW(HKEY_CURRENT_USER, from.c_str());
+    return 1;
 }
 
 namespace zq {
@@ -210,6 +284,337 @@ LoadedModel LoadModelRecord(HMODULE module, int index) {
         m.recordLoaded = true;
     }
     return m;
+}
+
+std::optional<int> UserCountry() {
+    const int size = GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_ICOUNTRY, nullptr, 0);
+    if (size <= 0 || size > 16) {
+        return std::nullopt;
+    }
+    WCHAR text[16] = {};
+    if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_ICOUNTRY, text, size) <= 0) {
+        return std::nullopt;
+    }
+    std::optional<int> country;
+    for (int i = 0; i < size && text[i] != 0; ++i) {
+        if (text[i] < u'0' || text[i] > u'9') {
+            return std::nullopt;
+        }
+        country = country.value_or(0) * 10 + (text[i] - u'0');
+    }
+    return country;
+}
+
+int FarEastCharset() {
+    const auto country = UserCountry();
+    if (country == 81) {
+        return 128;
+    }
+    if (country == 82) {
+        return 129;
+    }
+    return 0;
+}
+
+std::optional<int> PaperFormSources::AssociatedPaper(int) {
+    return std::nullopt;
+}
+
+std::optional<PaperGeometryRow> PaperFormSources::UserForm(int, int) {
+    return std::nullopt;
+}
+
+std::optional<PaperGeometryRow> PaperFormSources::SpoolerForm(int, int) {
+    return std::nullopt;
+}
+
+namespace {
+
+// Words of a paper geometry row.
+enum GeometryWord : size_t {
+    kWidth, kLength, kPrintableWidth, kPrintableLength, kLeft, kTop, kPrintableWidth720, kPrintableLength720,
+    kFlags, kSecondLeft, kSecondTop, kSecondPrintableWidth, kSecondPrintableLength,
+};
+
+constexpr uint16_t kFormFlag = 0x1000;
+
+constexpr int kCustomPaperCode = 257;
+constexpr int kFirstEnvelope = 19;
+constexpr int kLastEnvelope = 38;
+
+// The model's entry for a paper's mask bit: the first whose mask holds it.
+std::optional<PaperTableEntry> FindPaperEntry(const ModelData& model, uint16_t row, uint32_t bit) {
+    for (const auto& e : ReadPaperTableRow(model, row)) {
+        if (e.mask & bit) {
+            return e;
+        }
+    }
+    return std::nullopt;
+}
+
+uint16_t ToWord(int v) {
+    return static_cast<uint16_t>(std::clamp(v, 0, 0xFFFF));
+}
+
+}  // namespace
+
+bool ComputePaperFormat(const ModelData& model, const PrivateDevmode& devmode, PaperFormSources& forms,
+                        int paperCode, int orientation, bool rotated, int dpi, bool keepModelSize,
+                        PaperFormat& out) {
+    // Device units come from 1/1200 inch by MulDiv: a resolution that does
+    // not divide 1200 (720 dpi) keeps its true scale.
+    if (dpi <= 0) {
+        return false;
+    }
+    const bool landscape = orientation == DMORIENT_LANDSCAPE;
+    const int orientationIndex = (landscape ? 1 : 0) + (rotated ? 2 : 0);
+    int code = paperCode;
+    if (code >= 640 && code <= 671) {
+        code = forms.AssociatedPaper(code).value_or(DMPAPER_LETTER);
+    }
+    int orientationCode = rotated ? -orientation : orientation;
+    std::optional<PaperGeometryRow> g = forms.UserForm(code, orientationIndex);
+    if (g) {
+        (*g)[kFlags] |= kFormFlag;
+    } else if (code >= 896) {
+        g = forms.SpoolerForm(code, orientationIndex);
+        if (g) {
+            uint16_t flags = 0;
+            if (const auto entry = FindPaperEntry(model, devmode.model.paperTableRow, kFormMaskBit)) {
+                if (const auto row = ReadPaperGeometryRow(model, entry->geometry[orientationIndex])) {
+                    flags = (*row)[kFlags];
+                }
+            }
+            (*g)[kFlags] = static_cast<uint16_t>(flags | kFormFlag);
+        }
+    }
+    if (!g) {
+        // A code without a bit of its own is looked for as Letter.
+        const uint32_t bit = PaperSizeToMaskBit(code);
+        const auto entry = FindPaperEntry(model, devmode.model.paperTableRow, bit != 0 ? bit : 0x1);
+        if (!entry) {
+            return false;
+        }
+        g = ReadPaperGeometryRow(model, entry->geometry[orientationIndex]);
+        if (!g) {
+            return false;
+        }
+        const bool envelope = code >= kFirstEnvelope && code <= kLastEnvelope;
+        if (envelope && !landscape && (devmode.model.flags398 & 0x10)) {
+            orientationCode = rotated ? 1 : -1;
+        }
+        if (code == kCustomPaperCode && !keepModelSize && devmode.dm.dmPaperWidth > 0 &&
+            devmode.dm.dmPaperLength > 0) {
+            PaperGeometryRow& r = *g;
+            int width = MulDiv(devmode.dm.dmPaperWidth, 1200, 254);
+            int length = MulDiv(devmode.dm.dmPaperLength, 1200, 254);
+            if (landscape) {
+                std::swap(width, length);
+            }
+            r[kWidth] = ToWord(width);
+            r[kLength] = ToWord(length);
+            r[kPrintableWidth] = ToWord(width - 2 * r[kLeft]);
+            r[kPrintableLength] = ToWord(length - 2 * r[kTop]);
+            r[kPrintableWidth720] = ToWord((r[kPrintableWidth] * 720 + 600) / 1200);
+            r[kPrintableLength720] = ToWord((r[kPrintableLength] * 720 + 600) / 1200);
+        }
+    }
+    const PaperGeometryRow& r = *g;
+    auto scaled = [&](GeometryWord w) { return ToWord(MulDiv(r[w], dpi, 1200)); };
+    PaperFormat f{};
+    f.paperCodeAsked = static_cast<WORD>(paperCode);
+    f.orientation = static_cast<WORD>(orientation);
+    f.paperCodeUsed = static_cast<WORD>(code);
+    f.orientationCode = static_cast<WORD>(orientationCode);
+    f.usedWidth = scaled(kWidth);
+    f.usedLength = scaled(kLength);
+    f.usedPrintableWidth = scaled(kPrintableWidth);
+    f.usedPrintableLength = scaled(kPrintableLength);
+    f.usedLeftMargin = scaled(kLeft);
+    f.usedTopMargin = scaled(kTop);
+    f.printableWidth720 = r[kPrintableWidth720];
+    f.printableLength720 = r[kPrintableLength720];
+    f.usedSecondLeftMargin = scaled(kSecondLeft);
+    f.usedSecondTopMargin = scaled(kSecondTop);
+    f.usedSecondPrintableWidth = scaled(kSecondPrintableWidth);
+    f.usedSecondPrintableLength = scaled(kSecondPrintableLength);
+    f.flags = r[kFlags];
+    f.width = f.usedWidth;
+    f.length = f.usedLength;
+    f.printableWidth = f.usedPrintableWidth;
+    f.printableLength = f.usedPrintableLength;
+    f.leftMargin = f.usedLeftMargin;
+    f.topMargin = f.usedTopMargin;
+    f.secondLeftMargin = f.usedSecondLeftMargin;
+    f.secondTopMargin = f.usedSecondTopMargin;
+    f.secondPrintableWidth = f.usedSecondPrintableWidth;
+    f.secondPrintableLength = f.usedSecondPrintableLength;
+    out = f;
+    return true;
+}
+
+std::string PrinterNameToKeyName(std::string_view printerName) {
+    std::string key(printerName);
+    std::replace(key.begin(), key.end(), '\\', ',');
+    return key;
+}
+
+int ApplicationAliasValue(int value, std::string_view alias, std::string_view application, std::string_view key,
+                          int defaultValue) {
+    if (value != defaultValue || application.empty() || key.empty()) {
+        return value;
+    }
+    size_t start = 0;
+    while (start < alias.size()) {
+        size_t end = alias.find(';', start);
+        if (end == std::string_view::npos) {
+            break;  // an entry must be ended
+        }
+        const std::string_view entry = alias.substr(start, end - start);
+        start = end + 1;
+        // The separator is any one character that cannot continue the name.
+        if (entry.size() <= application.size() ||
+            !EqualsIgnoreCase(entry.substr(0, application.size()), application) ||
+            std::isalnum(static_cast<unsigned char>(entry[application.size()]))) {
+            continue;
+        }
+        std::string_view items = entry.substr(application.size() + 1);
+        while (!items.empty()) {
+            const size_t bang = items.find('!');
+            const std::string_view item = items.substr(0, bang);
+            items = bang == std::string_view::npos ? std::string_view() : items.substr(bang + 1);
+            if (item.size() > key.size() && EqualsIgnoreCase(item.substr(0, key.size()), key) &&
+                !std::isalnum(static_cast<unsigned char>(item[key.size()]))) {
+                return std::atoi(std::string(item.substr(key.size() + 1)).c_str());
+            }
+        }
+    }
+    return value;
+}
+
+int ApplicationAliasValue(int value, HANDLE printer, std::string_view key, int defaultValue) {
+    if (value != defaultValue) {
+        return value;
+    }
+    char path[261] = {};
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path - 1);
+    std::string application(path, n);
+    application = application.substr(application.find_last_of("\\/") == std::string::npos
+                                          ? 0
+                                          : application.find_last_of("\\/") + 1);
+    application = application.substr(0, application.rfind('.'));
+    for (char& c : application) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    char alias[2048] = {};
+    DWORD type = 0;
+    DWORD needed = 0;
+    if (GetPrinterDataA(printer, const_cast<LPSTR>("ALIAS"), &type, reinterpret_cast<LPBYTE>(alias), 2047,
+                        &needed) != ERROR_SUCCESS) {
+        return value;
+    }
+    return ApplicationAliasValue(value, std::string_view(alias, strnlen(alias, std::min<size_t>(needed, 2047))),
+                                 application, key, defaultValue);
+}
+
+bool IsValidCheckValue(const PrivateDevmode& record) {
+    return IsDevmodeCrcValid(record);
+}
+
+int64_t EstimateFontMemory(int64_t a, int64_t b, int64_t c) {
+    return a * (c * ((b + 7) / 8) + 63);
+}
+
+HFILE OpenFileBesideModule(const char* fileName, UINT style) {
+    if (fileName == nullptr) {
+        return HFILE_ERROR;
+    }
+    OFSTRUCT info{};
+    const HFILE file = OpenFile(fileName, &info, style);
+    if (file > 0) {
+        return file;
+    }
+    // Only the directory of the driver's own module is tried besides the
+    // name as given; no length limit beyond the platform's own.
+    char module[1024] = {};
+    const DWORD n = GetModuleFileNameA(DriverModule(), module, sizeof module);
+    if (n == 0 || n >= sizeof module) {
+        return HFILE_ERROR;
+    }
+    std::string dir(module, n);
+    const size_t cut = dir.find_last_of("\\/");
+    dir.resize(cut == std::string::npos ? 0 : cut + 1);
+    std::string name(fileName);
+    const size_t last = name.find_last_of("\\/:");
+    if (last != std::string::npos) {
+        name = name.substr(last + 1);
+    }
+    if (name.empty()) {
+        return HFILE_ERROR;
+    }
+    return OpenFile((dir + name).c_str(), &info, style);
+}
+
+namespace {
+
+const std::array<int, 91>& SineTable() {
+    static const std::array<int, 91> table = [] {
+        std::array<int, 91> t{};
+        for (int d = 0; d <= 90; ++d) {
+            t[static_cast<size_t>(d)] = static_cast<int>(std::lround(10000.0 * std::sin(d * M_PI / 180.0)));
+        }
+        return t;
+    }();
+    return table;
+}
+
+const std::array<double, 90>& TangentTable() {
+    static const std::array<double, 90> table = [] {
+        std::array<double, 90> t{};
+        for (int i = 0; i < 90; ++i) {
+            t[static_cast<size_t>(i)] = std::round(std::tan(i * M_PI / 180.0) * 1e6) / 1e6;
+        }
+        return t;
+    }();
+    return table;
+}
+
+}  // namespace
+
+int TableSine(int angle) {
+    const int64_t whole = angle;
+    const int m = static_cast<int>((whole < 0 ? -whole : whole) % 360);
+    int index = m;
+    if (m > 90 && m <= 180) {
+        index = 180 - m;
+    } else if (m > 180 && m <= 270) {
+        index = m - 180;
+    } else if (m > 270) {
+        index = 360 - m;
+    }
+    // Each of the lower half-turn and a negative angle turns the sign; both
+    // together leave it (sin -270 = +1).
+    const bool negative = (m > 180) != (angle < 0);
+    const int v = SineTable()[static_cast<size_t>(index)];
+    return negative ? -v : v;
+}
+
+int TableCosine(int angle) {
+    return TableSine(static_cast<int>((static_cast<int64_t>(angle) + 90) % 360));
+}
+
+int TableArcTangent(int x, int y) {
+    const auto& tangents = TangentTable();
+    if (x == 0) {
+        return 450;
+    }
+    const double ratio = static_cast<double>(y) / x;
+    for (int i = 0; i < 90; ++i) {
+        if (tangents[static_cast<size_t>(i)] > ratio) {
+            return 10 * i;
+        }
+    }
+    return 450;
 }
 
 }  // namespace zq

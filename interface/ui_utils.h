@@ -6,21 +6,102 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "base/types.h"
 #include "settings/devmode.h"
 #include "settings/model_data.h"
 
+namespace zq {
+struct RenameNames;
+}
+
 extern "C" {
 // TRUE for the countries that use Letter paper by default.
 BOOL isUSA();
+
+// The geometry of a paper for the printer's model at `dpi` dots per inch:
+// TRUE with `out` filled, FALSE when the model has no such paper, an
+// argument is missing or dpi is not positive.
+BOOL GetPaperFormat(LPCSTR printerName, HANDLE printer, zq::PaperFormat* out, const zq::PrivateDevmode* devmode,
+                    int paperCode, int orientation, BOOL rotated, int dpi, BOOL keepModelSize);
+
+// Moves the per-user settings key of a printer to its new name. 1 when
+// the copy ran, 0 otherwise.
+DWORD Rename(const zq::RenameNames* names);
 }
 
 namespace zq {
 
 // The country rule of isUSA: nullopt stands for a locale that cannot be read.
 bool IsUsaCountry(std::optional<int> country);
+
+// The user's country number from the locale; nullopt when it cannot be read.
+std::optional<int> UserCountry();
+
+// The character set of the Far East countries: 128 for 81, 129 for 82,
+// else 0.
+int FarEastCharset();
+
+// Where the paper format finds forms. The record lists of the settings
+// model answer these; until then no form is known.
+class PaperFormSources {
+public:
+    virtual ~PaperFormSources() = default;
+    // The paper code that a form association (640-671) stands for.
+    virtual std::optional<int> AssociatedPaper(int code);
+    // A user-defined form or a spooler form that fits the model, as a
+    // geometry row (1/1200 inch, word 8 its flags) for the orientation index
+    // (bit 0 landscape, bit 1 rotated), width and length already exchanged.
+    virtual std::optional<PaperGeometryRow> UserForm(int code, int orientationIndex);
+    virtual std::optional<PaperGeometryRow> SpoolerForm(int code, int orientationIndex);
+};
+
+// The paper format computed from the model data; what GetPaperFormat runs.
+bool ComputePaperFormat(const ModelData& model, const PrivateDevmode& devmode, PaperFormSources& forms,
+                        int paperCode, int orientation, bool rotated, int dpi, bool keepModelSize,
+                        PaperFormat& out);
+
+// The record Rename is handed: its third and fourth fields point to the
+// old and the new printer name (ANSI).
+struct RenameNames {
+    DWORD reserved0;
+    DWORD reserved1;
+    const char* oldName;
+    const char* newName;
+};
+
+// A printer name as a key name: every backslash becomes a comma.
+std::string PrinterNameToKeyName(std::string_view printerName);
+
+// The per-user key of the printers' settings, under HKEY_CURRENT_USER.
+inline constexpr const char* kUserPrintersKey = "Software\\Zelquor\\Printers";
+
+// An application's own value of a setting, from the printer data "ALIAS":
+// only while `value` is the default. The entries are "APP" separator
+// "KEY" separator "number", items apart by "!", entries ended by ";".
+int ApplicationAliasValue(int value, HANDLE printer, std::string_view key, int defaultValue);
+// The same over the alias text and an application name (upper case, no
+// directory or extension).
+int ApplicationAliasValue(int value, std::string_view alias, std::string_view application, std::string_view key,
+                          int defaultValue);
+
+// The check value at 1224 is right for bytes 64-219.
+bool IsValidCheckValue(const PrivateDevmode& record);
+
+// Memory a font of `a` characters of `c` rows of `b` pixels needs.
+int64_t EstimateFontMemory(int64_t a, int64_t b, int64_t c);
+
+// Opens the file as named, else the same file name in the driver's own
+// directory; a value of 0 or less when neither opens.
+HFILE OpenFileBesideModule(const char* fileName, UINT style);
+
+// Sine in ten-thousandths and arc tangent in tenths of a degree, from the
+// tables that place watermark text.
+int TableSine(int angle);
+int TableCosine(int angle);
+int TableArcTangent(int x, int y);
 
 // A DMRES_ value or 0 (the record's own dmPrintQuality) to dots per inch
 // through the record's resolution slots; positive values pass unchanged.

@@ -2,8 +2,10 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
+#include "base/files.h"
 #include "base/loader.h"
 #include "base/locale.h"
 #include "base/profile.h"
@@ -11,6 +13,9 @@
 #include "interface/dialog_library.h"
 #include "interface/install_record.h"
 #include "interface/ui_utils.h"
+#include "settings/devmode_ops.h"
+#include "settings/module_model_data.h"
+#include "store/registry.h"
 #include "store/admin.h"
 #include "store/spooler.h"
 #include "testing/printer_fixture.h"
@@ -147,6 +152,266 @@ TEST_F(DriverModuleTest, DialogLibraryBesideTheDriver) {
     const DWORD n = GetModuleFileNameA(drvui_, path, sizeof path);
     const std::string dir(path, n);
     EXPECT_EQ(first.substr(0, first.size() - 9), dir.substr(0, dir.find_last_of("\\/") + 1));
+}
+
+// Paper formats of the shipped Tarn 45 XL, derived by hand from its paper
+// geometry rows (1/1200 inch) scaled by MulDiv(v, dpi, 1200).
+class PaperFormatTest : public DriverModuleTest {
+protected:
+    void SetUp() override {
+        DriverModuleTest::SetUp();
+        BuildDefaultDevmode(devmode, model, {true, 1252, 1});
+    }
+    std::optional<PaperFormat> Format(int code, int orientation, bool rotated, int dpi, bool keep = false) {
+        PaperFormat f{};
+        if (!ComputePaperFormat(model, devmode, forms, code, orientation, rotated, dpi, keep, f)) {
+            return std::nullopt;
+        }
+        return f;
+    }
+    ModuleModelData model{nullptr};
+    PrivateDevmode devmode{};
+    PaperFormSources forms;
+};
+
+TEST_F(PaperFormatTest, ScaledToTheResolution) {
+    model = ModuleModelData(drvui_);
+    BuildDefaultDevmode(devmode, model, {true, 1252, 1});
+    struct Case {
+        int code, orientation, dpi;
+        WORD width, length, printableWidth, printableLength, left, top, second[4];
+        WORD w720, l720;
+    };
+    const Case cases[] = {
+        // A4 portrait: 9921 x 14031, printable 9321 x 13503 at 300/300, second 200/200 9521 x 13631.
+        {9, 1, 1200, 9921, 14031, 9321, 13503, 300, 300, {200, 200, 9521, 13631}, 5592, 8101},
+        {9, 1, 600, 4961, 7016, 4661, 6752, 150, 150, {100, 100, 4761, 6816}, 5592, 8101},
+        {9, 1, 300, 2480, 3508, 2330, 3376, 75, 75, {50, 50, 2380, 3408}, 5592, 8101},
+        {9, 1, 720, 5953, 8419, 5593, 8102, 180, 180, {120, 120, 5713, 8179}, 5592, 8101},
+        // A4 landscape: its own row, 14031 x 9921, printable 13535 x 9513 at 240/200.
+        {9, 2, 600, 7016, 4961, 6768, 4757, 120, 100, {100, 100, 6816, 4761}, 8121, 5707},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.code) + " at " + std::to_string(c.dpi));
+        const auto f = Format(c.code, c.orientation, false, c.dpi);
+        ASSERT_TRUE(f);
+        EXPECT_EQ(f->paperCodeAsked, c.code);
+        EXPECT_EQ(f->paperCodeUsed, c.code);
+        EXPECT_EQ(f->orientation, c.orientation);
+        EXPECT_EQ(f->orientationCode, c.orientation);
+        const WORD used[] = {f->usedWidth, f->usedLength, f->usedPrintableWidth, f->usedPrintableLength,
+                             f->usedLeftMargin, f->usedTopMargin, f->usedSecondLeftMargin, f->usedSecondTopMargin,
+                             f->usedSecondPrintableWidth, f->usedSecondPrintableLength};
+        const WORD asked[] = {f->width, f->length, f->printableWidth, f->printableLength, f->leftMargin,
+                              f->topMargin, f->secondLeftMargin, f->secondTopMargin, f->secondPrintableWidth,
+                              f->secondPrintableLength};
+        const WORD want[] = {c.width, c.length, c.printableWidth, c.printableLength, c.left, c.top,
+                             c.second[0], c.second[1], c.second[2], c.second[3]};
+        for (size_t i = 0; i < 10; ++i) {
+            EXPECT_EQ(used[i], want[i]) << "word " << i;
+            EXPECT_EQ(asked[i], want[i]) << "word " << i;
+        }
+        EXPECT_EQ(f->printableWidth720, c.w720);
+        EXPECT_EQ(f->printableLength720, c.l720);
+        EXPECT_EQ(f->flags, 1);  // the A4 rows' printer code
+    }
+}
+
+TEST_F(PaperFormatTest, OrientationCodesPapersAndRefusals) {
+    model = ModuleModelData(drvui_);
+    BuildDefaultDevmode(devmode, model, {true, 1252, 1});
+    EXPECT_EQ(Format(9, 1, true, 600)->orientationCode, static_cast<WORD>(-1));
+    EXPECT_EQ(Format(9, 2, true, 600)->orientationCode, static_cast<WORD>(-2));
+    // Envelopes in portrait on a model that feeds them the other way.
+    EXPECT_EQ(Format(20, 1, false, 600)->orientationCode, 1);
+    devmode.model.flags398 |= 0x10;
+    EXPECT_EQ(Format(20, 1, false, 600)->orientationCode, static_cast<WORD>(-1));
+    EXPECT_EQ(Format(20, 1, true, 600)->orientationCode, 1);
+    EXPECT_EQ(Format(20, 2, false, 600)->orientationCode, 2);
+    EXPECT_EQ(Format(9, 1, false, 600)->orientationCode, 1);
+    // A code without a paper bit is looked for as Letter; a paper the model
+    // lacks, or a resolution that is not positive, gives nothing.
+    EXPECT_EQ(Format(200, 1, false, 1200)->usedWidth, 10200);
+    EXPECT_EQ(Format(200, 1, false, 1200)->paperCodeUsed, 200);
+    EXPECT_FALSE(Format(14, 1, false, 600));  // folio: not a Tarn paper
+    EXPECT_FALSE(Format(9, 1, false, 0));
+    EXPECT_FALSE(Format(9, 1, false, -600));
+}
+
+TEST_F(PaperFormatTest, CustomSizeFromTheRecord) {
+    model = ModuleModelData(drvui_);
+    BuildDefaultDevmode(devmode, model, {true, 1252, 1});
+    devmode.dm.dmPaperWidth = 2000;   // tenths of a millimetre
+    devmode.dm.dmPaperLength = 3000;
+    auto f = Format(257, 1, false, 1200);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->usedWidth, 9449);       // MulDiv(2000, 1200, 254)
+    EXPECT_EQ(f->usedLength, 14173);
+    EXPECT_EQ(f->usedPrintableWidth, 9449 - 600);
+    EXPECT_EQ(f->usedPrintableLength, 14173 - 600);
+    EXPECT_EQ(f->printableWidth720, (8849 * 720 + 600) / 1200);
+    EXPECT_EQ(f->printableLength720, (13573 * 720 + 600) / 1200);
+    f = Format(257, 2, false, 1200);
+    EXPECT_EQ(f->usedWidth, 14173);
+    EXPECT_EQ(f->usedLength, 9449);
+    // Asked for the model's own size, or without a size in the record.
+    EXPECT_EQ(Format(257, 1, false, 1200, true)->usedWidth, 10200);
+    devmode.dm.dmPaperLength = 0;
+    EXPECT_EQ(Format(257, 1, false, 1200)->usedWidth, 10200);
+}
+
+// Forms come from the record lists: associations name a paper, user forms
+// and spooler forms bring their own geometry.
+TEST_F(PaperFormatTest, FormsThroughTheirSources) {
+    class Forms : public PaperFormSources {
+    public:
+        std::optional<int> AssociatedPaper(int code) override {
+            return code == 650 ? std::optional<int>(9) : std::nullopt;
+        }
+        std::optional<PaperGeometryRow> UserForm(int code, int) override {
+            if (code != 515) return std::nullopt;
+            return PaperGeometryRow{6000, 8000, 5400, 7400, 300, 300, 3240, 4440, 0, 200, 200, 5600, 7600};
+        }
+        std::optional<PaperGeometryRow> SpoolerForm(int code, int) override {
+            if (code != 900) return std::nullopt;
+            return PaperGeometryRow{7000, 9000, 6400, 8400, 300, 300, 3840, 5040, 0, 200, 200, 6600, 8600};
+        }
+    };
+    Forms sources;
+    model = ModuleModelData(drvui_);
+    BuildDefaultDevmode(devmode, model, {true, 1252, 1});
+    PaperFormat f{};
+    ASSERT_TRUE(ComputePaperFormat(model, devmode, sources, 650, 1, false, 600, false, f));
+    EXPECT_EQ(f.paperCodeAsked, 650);
+    EXPECT_EQ(f.paperCodeUsed, 9);
+    EXPECT_EQ(f.usedWidth, 4961);
+    ASSERT_TRUE(ComputePaperFormat(model, devmode, forms, 651, 1, false, 1200, false, f));
+    EXPECT_EQ(f.paperCodeUsed, 1);  // an association that cannot be read: Letter
+    ASSERT_TRUE(ComputePaperFormat(model, devmode, sources, 515, 1, false, 600, false, f));
+    EXPECT_EQ(f.usedWidth, 3000);
+    EXPECT_EQ(f.flags, 0x1000);
+    // A spooler form takes the flags of the model's entry for every form
+    // (the Legal row's printer code 7).
+    ASSERT_TRUE(ComputePaperFormat(model, devmode, sources, 900, 1, false, 600, false, f));
+    EXPECT_EQ(f.usedLength, 4500);
+    EXPECT_EQ(f.flags, 0x1007);
+    // A spooler form that is not there is every form's entry of the model.
+    ASSERT_TRUE(ComputePaperFormat(model, devmode, sources, 901, 1, false, 600, false, f));
+    EXPECT_EQ(f.usedWidth, 5100);
+    EXPECT_EQ(f.flags, 7);
+}
+
+TEST_F(DriverModuleTest, GetPaperFormatExport) {
+    PrivateDevmode r{};
+    BuildDefaultDevmode(r, ModuleModelData(drvui_), {true, 1252, 0});
+    PaperFormat f{};
+    EXPECT_FALSE(GetPaperFormat("Office", nullptr, nullptr, &r, 1, 1, FALSE, 600, FALSE));
+    EXPECT_FALSE(GetPaperFormat("Office", nullptr, &f, nullptr, 1, 1, FALSE, 600, FALSE));
+    ASSERT_TRUE(GetPaperFormat("Office", nullptr, &f, &r, 1, 1, FALSE, 600, FALSE));
+    EXPECT_EQ(f.usedWidth, 5100);  // Letter, 8.5 in at 600 dpi
+}
+
+TEST(AngleTables, SineCosineArcTangent) {
+    struct Sine { int angle, value; };
+    const Sine sines[] = {{0, 0},      {30, 5000},  {90, 10000},  {150, 5000},  {180, 0},     {210, -5000},
+                          {270, -10000}, {330, -5000}, {390, 5000}, {-30, -5000}, {-270, 10000}, {-210, 5000},
+                          {45, 7071},  {1, 175}};
+    for (const auto& c : sines) EXPECT_EQ(TableSine(c.angle), c.value) << c.angle;
+    EXPECT_EQ(TableCosine(0), 10000);
+    EXPECT_EQ(TableCosine(60), 5000);
+    EXPECT_EQ(TableCosine(180), -10000);
+    EXPECT_EQ(TableCosine(-60), 5000);
+    struct Arc { int x, y, tenths; };
+    const Arc arcs[] = {{0, 5, 450}, {100, 100, 460}, {1000, 577, 300}, {1000, 5000, 790}, {1, 100, 450},
+                        {100, 0, 10}, {100, -5, 0}};
+    for (const auto& c : arcs) EXPECT_EQ(TableArcTangent(c.x, c.y), c.tenths) << c.x << "," << c.y;
+}
+
+TEST(SmallUtilities, AliasFontMemoryAndCharset) {
+    const std::string_view alias = "WINWORD=COPIES=3!DUPLEX=2;EXCEL:COPIES:5;NOTEPAD=COPIES=4";
+    struct Case { int value; const char* app; const char* key; int expected; };
+    const Case cases[] = {
+        {1, "WINWORD", "DUPLEX", 2}, {1, "WINWORD", "COPIES", 3}, {1, "EXCEL", "COPIES", 5},
+        {7, "WINWORD", "COPIES", 7},  // not the default: kept
+        {1, "WINWORD", "COLLATE", 1}, {1, "NOTEPAD", "COPIES", 1},  // unended entry
+        {1, "WIN", "COPIES", 1},      {1, "", "COPIES", 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ApplicationAliasValue(c.value, alias, c.app, c.key, 1), c.expected) << c.app << " " << c.key;
+    }
+    EXPECT_EQ(EstimateFontMemory(2, 9, 3), 2 * (3 * 2 + 63));
+    EXPECT_EQ(EstimateFontMemory(0, 100, 100), 0);
+    for (const auto& [country, charset] : {std::pair{81, 128}, {82, 129}, {1, 0}, {49, 0}}) {
+        LocaleSettings s = CurrentLocaleSettings();
+        s.country = static_cast<DWORD>(country);
+        ScopedLocaleSettings scoped(s);
+        EXPECT_EQ(FarEastCharset(), charset) << country;
+    }
+}
+
+// The driver of these tests lives outside the system root, where OpenFile
+// does not reach; the name as given and the failure are what can be shown.
+TEST_F(DriverModuleTest, OpenFileAsNamedElseNothing) {
+    std::filesystem::create_directories(SystemRoot() / "c" / "temp");
+    {
+        std::ofstream out(SystemRoot() / "c" / "temp" / "fonts.lst");
+        out << "x";
+    }
+    const HFILE given = OpenFileBesideModule("C:\\TEMP\\fonts.lst", OF_READ);
+    EXPECT_GT(given, 0);
+    if (given > 0) _lclose(given);
+    EXPECT_LE(OpenFileBesideModule("C:\\nowhere\\missing.bin", OF_READ), 0);
+    EXPECT_LE(OpenFileBesideModule("C:\\nowhere\\", OF_READ), 0);
+    EXPECT_LE(OpenFileBesideModule(nullptr, OF_READ), 0);
+}
+
+class RenameTest : public RootTest {
+protected:
+    void Put(const std::string& key, const char* name, const std::string& value) {
+        HKEY k = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>(value.size() + 1));
+        RegCloseKey(k);
+    }
+    std::optional<std::string> Get(const std::string& key, const char* name) {
+        HKEY k = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return std::nullopt;
+        char buffer[64] = {};
+        DWORD size = sizeof buffer;
+        DWORD type = 0;
+        const LONG rc = RegQueryValueExA(k, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+        RegCloseKey(k);
+        if (rc != ERROR_SUCCESS) return std::nullopt;
+        return std::string(buffer);
+    }
+    bool Exists(const std::string& key) {
+        HKEY k = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+        RegCloseKey(k);
+        return true;
+    }
+};
+
+TEST_F(RenameTest, MovesEveryValueThenTheOldKey) {
+    const std::string base = "Software\\Zelquor\\Printers\\";
+    Put(base + ",,server,Office", "WebIP", "10.0.0.7");
+    Put(base + ",,server,Office", "MRU_PROFILES", "Draft");
+    RenameNames names{0, 0, "\\\\server\\Office", "\\\\server\\Front desk"};
+    EXPECT_EQ(Rename(&names), 1u);
+    EXPECT_EQ(Get(base + ",,server,Front desk", "WebIP"), "10.0.0.7");
+    EXPECT_EQ(Get(base + ",,server,Front desk", "MRU_PROFILES"), "Draft");
+    EXPECT_FALSE(Exists(base + ",,server,Office"));
+    // No key of the old name: nothing is made.
+    RenameNames missing{0, 0, "Nobody", "Somebody"};
+    EXPECT_EQ(Rename(&missing), 0u);
+    EXPECT_FALSE(Exists(base + "Somebody"));
+    // A rename onto itself would lose the key.
+    RenameNames same{0, 0, "\\\\server\\Front desk", "\\\\SERVER\\front desk"};
+    EXPECT_EQ(Rename(&same), 0u);
+    EXPECT_EQ(Get(base + ",,server,Front desk", "WebIP"), "10.0.0.7");
+    EXPECT_EQ(Rename(nullptr), 0u);
 }
 
 }  // namespace
