@@ -1,10 +1,12 @@
 #include "settings/model_check.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <set>
 
 #include "common/res_ids.h"
+#include "interface/control_records.h"
 #include "interface/ui_utils.h"
 #include "settings/devmode.h"
 
@@ -158,6 +160,70 @@ struct Checker {
         }
         PaperRow(m.paperTableRow);
         CustomSizeLimits(m);
+        if (m.controlTableId != kNoResource) {
+            Controls(m);
+        }
+    }
+
+    // The control table: whole entries of known types and kinds, each type
+    // once, and every table a control's record is built from.
+    void Controls(const ModelRecord& m) {
+        const uint16_t id = Ref(m.controlTableId);
+        if (!Table(res::kControlTable, id, kControlTableSize, 2, kControlEntrySize)) {
+            return;
+        }
+        const auto b = Bytes(res::kControlTable, id);
+        std::set<uint16_t> types;
+        for (size_t i = 0; i < U16(b, 0); ++i) {
+            const uint16_t type = U16(b, 2 + 10 * i);
+            const uint16_t kind = U16(b, 4 + 10 * i);
+            const std::string what = "control type " + std::to_string(type);
+            if (type < kFirstControlType || type > kLastControlType || type == kListHeaderType) {
+                Fail(what + " is not a control type");
+                continue;
+            }
+            if (kind != kNoRecordKind && ControlRecordLength(kind) == 0) {
+                Fail(what + " has unknown kind " + std::to_string(kind));
+                continue;
+            }
+            if (!types.insert(type).second) {
+                Fail(what + " is repeated");
+            }
+            auto needs = [&](uint16_t word, uint16_t resourceType, const char* table) {
+                if (word == kNoResource || Size(resourceType, Ref(word)) == 0) {
+                    Fail(what + " of kind " + std::to_string(kind) + " needs the model's " + table);
+                }
+            };
+            switch (kind) {
+                case 3: needs(m.sourceTableId, res::kSourceTable, "paper-source table"); break;
+                case 6: needs(m.resolutionTableId, res::kResolutionTable, "resolution table"); break;
+                case 8: needs(m.pairTableId, res::kPairTable, "pair table"); break;
+                case 9: needs(m.slotTableId, res::kSlotTable, "slot table"); break;
+                case 7: {
+                    const auto list = FindOptionList(type, m);
+                    if (!list) {
+                        Fail(what + " of kind 7 has no option list");
+                        break;
+                    }
+                    const size_t size = Size(list->resource, list->id);
+                    if (list->id == 0 || size == 0) {
+                        Fail(what + " names option list type " + std::to_string(list->resource) + " id " +
+                             std::to_string(list->id) + ", which is missing");
+                        break;
+                    }
+                    const auto l = Bytes(list->resource, list->id);
+                    // The language and option values keep their own 8 bytes;
+                    // only a list beyond them is read as entries.
+                    const size_t count = U16(l, 0);
+                    if (count > kOptionChoicesKept || 8 + count * list->entrySize > std::max<size_t>(size, 8)) {
+                        Fail(what + " has an option list of " + std::to_string(count) +
+                             " entries that do not fit");
+                    }
+                    break;
+                }
+                default: break;
+            }
+        }
     }
 
     // A paper source outside the installed mask (462) can be chosen only
