@@ -16,6 +16,7 @@
 #include "base/loader.h"
 #include "base/muldiv.h"
 #include "common/res_ids.h"
+#include "common/xlated_request.h"
 #include "interface/dialog_library.h"
 #include "interface/install_record.h"
 #include "settings/devmode_ops.h"
@@ -615,6 +616,56 @@ int TableArcTangent(int x, int y) {
         }
     }
     return 450;
+}
+
+int CallLoadXlatedString(HMODULE dialogLibrary, uint32_t direct, uint32_t id, char* buffer, uint16_t size) {
+    if (dialogLibrary == nullptr || buffer == nullptr || size == 0) {
+        return 0;
+    }
+    using Load = int (*)(XlatedRequest*);
+    const auto load = reinterpret_cast<Load>(GetProcAddress(dialogLibrary, "LoadXlatedString"));
+    if (load == nullptr) {
+        return 0;
+    }
+    XlatedRequest request;
+    request.size = kXlatedStringRequest;
+    request.direct = direct;
+    request.id = id;
+    request.buffer = buffer;
+    request.length = size;
+    return load(&request);
+}
+
+const void* CallLoadXlatedResource(HMODULE dialogLibrary, uint16_t type, uint32_t id) {
+    if (dialogLibrary == nullptr) {
+        return nullptr;
+    }
+    using Load = const void* (*)(XlatedRequest*);
+    const auto load = reinterpret_cast<Load>(GetProcAddress(dialogLibrary, "LoadXlatedResource"));
+    if (load == nullptr) {
+        return nullptr;
+    }
+    XlatedRequest request;
+    request.size = kXlatedResourceRequest;
+    request.id = id;
+    request.type = type;
+    return load(&request);
+}
+
+uint32_t CallGetSizeofXlatedResource(HMODULE dialogLibrary, uint16_t type, uint32_t id) {
+    if (dialogLibrary == nullptr) {
+        return 0;
+    }
+    using Size = uint32_t (*)(XlatedRequest*);
+    const auto size = reinterpret_cast<Size>(GetProcAddress(dialogLibrary, "GetSizeofXlatedResource"));
+    if (size == nullptr) {
+        return 0;
+    }
+    XlatedRequest request;
+    request.size = kXlatedResourceRequest;
+    request.id = id;
+    request.type = type;
+    return size(&request);
 }
 
 }  // namespace zq

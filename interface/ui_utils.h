@@ -97,6 +97,12 @@ int64_t EstimateFontMemory(int64_t a, int64_t b, int64_t c);
 // directory; a value of 0 or less when neither opens.
 HFILE OpenFileBesideModule(const char* fileName, UINT style);
 
+// The dialog library's translated strings and resources: 0 or null when
+// the module or its export is missing. `direct` 0 takes `id` as a logical id.
+int CallLoadXlatedString(HMODULE dialogLibrary, uint32_t direct, uint32_t id, char* buffer, uint16_t size);
+const void* CallLoadXlatedResource(HMODULE dialogLibrary, uint16_t type, uint32_t id);
+uint32_t CallGetSizeofXlatedResource(HMODULE dialogLibrary, uint16_t type, uint32_t id);
+
 // Sine in ten-thousandths and arc tangent in tenths of a degree, from the
 // tables that place watermark text.
 int TableSine(int angle);
