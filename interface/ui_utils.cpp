@@ -636,36 +636,34 @@ int CallLoadXlatedString(HMODULE dialogLibrary, uint32_t direct, uint32_t id, ch
     return load(&request);
 }
 
-const void* CallLoadXlatedResource(HMODULE dialogLibrary, uint16_t type, uint32_t id) {
+namespace {
+
+// Calls one of the dialog library's resource exports with a resource request.
+template <typename Result>
+Result CallXlatedResourceExport(HMODULE dialogLibrary, const char* exportName, uint16_t type, uint32_t id) {
     if (dialogLibrary == nullptr) {
-        return nullptr;
+        return Result{};
     }
-    using Load = const void* (*)(XlatedRequest*);
-    const auto load = reinterpret_cast<Load>(GetProcAddress(dialogLibrary, "LoadXlatedResource"));
-    if (load == nullptr) {
-        return nullptr;
+    using Call = Result (*)(XlatedRequest*);
+    const auto call = reinterpret_cast<Call>(GetProcAddress(dialogLibrary, exportName));
+    if (call == nullptr) {
+        return Result{};
     }
     XlatedRequest request;
     request.size = kXlatedResourceRequest;
     request.id = id;
     request.type = type;
-    return load(&request);
+    return call(&request);
+}
+
+}  // namespace
+
+const void* CallLoadXlatedResource(HMODULE dialogLibrary, uint16_t type, uint32_t id) {
+    return CallXlatedResourceExport<const void*>(dialogLibrary, "LoadXlatedResource", type, id);
 }
 
 uint32_t CallGetSizeofXlatedResource(HMODULE dialogLibrary, uint16_t type, uint32_t id) {
-    if (dialogLibrary == nullptr) {
-        return 0;
-    }
-    using Size = uint32_t (*)(XlatedRequest*);
-    const auto size = reinterpret_cast<Size>(GetProcAddress(dialogLibrary, "GetSizeofXlatedResource"));
-    if (size == nullptr) {
-        return 0;
-    }
-    XlatedRequest request;
-    request.size = kXlatedResourceRequest;
-    request.id = id;
-    request.type = type;
-    return size(&request);
+    return CallXlatedResourceExport<uint32_t>(dialogLibrary, "GetSizeofXlatedResource", type, id);
 }
 
 }  // namespace zq

@@ -20,6 +20,13 @@
 #include "store/spooler.h"
 #include "testing/printer_fixture.h"
 
+#ifndef ZQ_FAKE_DLGUI
+#define ZQ_FAKE_DLGUI ""
+#endif
+#ifndef ZQ_FAKE_INSTREC
+#define ZQ_FAKE_INSTREC ""
+#endif
+
 namespace zq {
 namespace {
 
@@ -412,6 +419,31 @@ TEST_F(RenameTest, MovesEveryValueThenTheOldKey) {
     EXPECT_EQ(Rename(&same), 0u);
     EXPECT_EQ(Get(base + ",,server,Front desk", "WebIP"), "10.0.0.7");
     EXPECT_EQ(Rename(nullptr), 0u);
+}
+
+TEST(XlatedCalls, ThroughTheDialogLibrarysExports) {
+    HMODULE lib = LoadLibraryA(ZQ_FAKE_DLGUI);
+    ASSERT_NE(lib, nullptr) << LastLoadError();
+    char buffer[16];
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(CallLoadXlatedString(lib, 0, 1005, buffer, sizeof buffer), 9);
+    EXPECT_STREQ(buffer, "text 1005");
+    EXPECT_EQ(CallLoadXlatedString(lib, 1, 6093, buffer, 8), 7);
+    EXPECT_STREQ(buffer, "direct ");
+    EXPECT_EQ(CallLoadXlatedResource(lib, 10, 6601) != nullptr, true);
+    EXPECT_EQ(CallLoadXlatedResource(lib, 2, 6601), nullptr);
+    EXPECT_EQ(CallGetSizeofXlatedResource(lib, 10, 6601), 4u);
+    // No library, or one without the export: nothing, the buffer as it was.
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(CallLoadXlatedString(nullptr, 0, 1005, buffer, sizeof buffer), 0);
+    EXPECT_EQ(buffer[0], 'x');
+    HMODULE other = LoadLibraryA(ZQ_FAKE_INSTREC);
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(CallLoadXlatedString(other, 0, 1005, buffer, sizeof buffer), 0);
+    EXPECT_EQ(CallGetSizeofXlatedResource(other, 10, 6601), 0u);
+    EXPECT_EQ(CallLoadXlatedResource(nullptr, 10, 6601), nullptr);
+    FreeLibrary(other);
+    FreeLibrary(lib);
 }
 
 }  // namespace
