@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 #include "base/loader.h"
 #include "base/root.h"
@@ -80,6 +81,36 @@ TEST_F(DeviceQueryLibrary, AnswersFromThePortsFixture) {
     EXPECT_NE(get("Office", "LPT1:", kQueryMediaReady, &record, 2), 0u);  // a fixture it cannot read
     EXPECT_NE(get("Office", "IP_10.0.0.9", kQueryMediaReady, &record, 1), 0u);
     EXPECT_NE(get("Office", "../IP_10.0.0.9", kQueryMediaReady, &record, 2), 0u);
+    FreeLibrary(lib);
+}
+
+using InstallLog = testing::FreshRoot;
+
+TEST_F(InstallLog, RecordsOnlyIntoALogThatIsThere) {
+    HMODULE lib = LoadLibraryA("instrec.dll");
+    ASSERT_NE(lib, nullptr) << LastLoadError();
+    using Find = int (*)(const char*, int);
+    using Add = int (*)(const char*, const char*);
+    auto find = reinterpret_cast<Find>(GetProcAddress(lib, "FindLogFile"));
+    auto addFile = reinterpret_cast<Add>(GetProcAddress(lib, "AddFile"));
+    auto addRegistry = reinterpret_cast<Add>(GetProcAddress(lib, "AddRegistry"));
+    ASSERT_TRUE(find && addFile && addRegistry);
+    EXPECT_NE(find("Zelquor", 2), 0);
+    EXPECT_EQ(addFile("Drivers", "C:\\x.pcl"), 0);  // no log found: nothing recorded
+    const auto dir = SystemRoot() / "c" / "windows" / "system32" / "instrec";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "Zelquor.log").close();
+    ASSERT_EQ(find("Zelquor", 2), 0);
+    EXPECT_EQ(addFile("Printer Office", "C:\\fonts\\a.pcl"), 1);
+    EXPECT_EQ(addRegistry("Printer Office", "hkcu, \"Software\\Zelquor\\Printers\\Office\", WebIP"), 1);
+    EXPECT_NE(find("../Zelquor", 2), 0);
+    std::ifstream in(dir / "Zelquor.log");
+    std::string a, b, c;
+    std::getline(in, a);
+    std::getline(in, b);
+    EXPECT_EQ(a, "file [Printer Office] C:\\fonts\\a.pcl");
+    EXPECT_EQ(b, "registry [Printer Office] hkcu, \"Software\\Zelquor\\Printers\\Office\", WebIP");
+    EXPECT_FALSE(std::getline(in, c));
     FreeLibrary(lib);
 }
 

@@ -1,0 +1,67 @@
+// Stand-in of the outside install-record library. A log is there when its
+// file "instrec\NAME.log" exists in the system directory under the root;
+// every recorded file and registry item is one line appended to it, so that
+// a test or a user can see what an uninstallation would remove.
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "base/paths.h"
+#include "base/text.h"
+
+namespace {
+
+// The log file of a name: letters, digits, '.', '_' and '-' only.
+std::optional<std::filesystem::path> LogFile(const char* name) {
+    if (name == nullptr || *name == '\0') return std::nullopt;
+    std::string file;
+    for (const char* p = name; *p != '\0'; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        file.push_back(std::isalnum(c) || c == '.' || c == '_' || c == '-' ? static_cast<char>(c) : '_');
+    }
+    return zq::MapPath(zq::SystemDirectory() + u"\\instrec\\" + zq::AnsiToWide(file) + u".log");
+}
+
+// The log FindLogFile found last; AddFile and AddRegistry write to it.
+std::optional<std::filesystem::path> current;
+
+int Append(const std::string& line) {
+    if (!current) return 0;
+    std::ofstream out(*current, std::ios::app);
+    out << line << "\n";
+    return out ? 1 : 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int FindLogFile(const char* logName, int /*mode*/) {
+    const auto file = LogFile(logName);
+    std::error_code ec;
+    if (!file || !std::filesystem::is_regular_file(*file, ec)) {
+        current.reset();
+        return 1;
+    }
+    current = file;
+    return 0;
+}
+
+int AddFile(const char* section, const char* file) {
+    if (section == nullptr || file == nullptr) return 0;
+    return Append("file [" + std::string(section) + "] " + file);
+}
+
+int AddRegistry(const char* section, const char* text) {
+    if (section == nullptr || text == nullptr) return 0;
+    return Append("registry [" + std::string(section) + "] " + text);
+}
+
+int AddWholeRegistryKey(const char* section, const char* key) {
+    if (section == nullptr || key == nullptr) return 0;
+    return Append("key [" + std::string(section) + "] " + key);
+}
+
+}
