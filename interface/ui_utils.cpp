@@ -454,6 +454,47 @@ bool ComputePaperFormat(const ModelData& model, const PrivateDevmode& devmode, P
     return true;
 }
 
+std::optional<PaperDescription> GetPaperDescription(const ModelData& model, uint16_t paperTableRow, int paperCode,
+                                                    HMODULE dialogLibrary) {
+    const uint32_t bit = PaperSizeToMaskBit(paperCode);
+    const auto entry = FindPaperEntry(model, paperTableRow, bit != 0 ? bit : 0x1);
+    if (!entry) {
+        return std::nullopt;
+    }
+    PaperDescription d;
+    d.code = paperCode;
+    char name[65] = {};
+    if (CallLoadXlatedString(dialogLibrary, 0, PaperMaskBitToNameId(entry->mask), name, sizeof name - 1) > 0) {
+        d.name = std::string(name, strnlen(name, sizeof name));
+    }
+    for (size_t i = 0; i < 4; ++i) {
+        const auto g = ReadPaperGeometryRow(model, entry->geometry[i]);
+        if (!g) {
+            continue;
+        }
+        if (i == 0) {
+            d.flags = (*g)[kFlags];
+            d.width = (*g)[kWidth];
+            d.length = (*g)[kLength];
+        }
+        d.margins[4 * i] = (*g)[kPrintableWidth];
+        d.margins[4 * i + 1] = (*g)[kPrintableLength];
+        d.margins[4 * i + 2] = (*g)[kLeft];
+        d.margins[4 * i + 3] = (*g)[kTop];
+    }
+    return d;
+}
+
+std::optional<PaperDescription> GetPaperDescription(const ModelData& model, uint16_t paperTableRow, int paperCode,
+                                                    uint8_t dialogSelector) {
+    const HMODULE library = LoadDialogLibrary(dialogSelector);
+    auto d = GetPaperDescription(model, paperTableRow, paperCode, library);
+    if (library != nullptr) {
+        FreeLibrary(library);
+    }
+    return d;
+}
+
 std::string PrinterNameToKeyName(std::string_view printerName) {
     std::string key(printerName);
     std::replace(key.begin(), key.end(), '\\', ',');

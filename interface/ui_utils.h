@@ -3,6 +3,7 @@
 // paper masks and names, model lookup.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -62,6 +63,26 @@ public:
 bool ComputePaperFormat(const ModelData& model, const PrivateDevmode& devmode, PaperFormSources& forms,
                         int paperCode, int orientation, bool rotated, int dpi, bool keepModelSize,
                         PaperFormat& out);
+
+// A model paper as the paper lists show it: its translated name (empty
+// without the dialog library), its flags and size in 1/1200 inch (first
+// orientation), and per orientation index 0-3 the printable width and
+// length and the left and top margins.
+struct PaperDescription {
+    std::string name;
+    int code = 0;
+    uint16_t flags = 0;
+    uint16_t width = 0;
+    uint16_t length = 0;
+    std::array<uint16_t, 16> margins{};
+};
+// nullopt when the model's paper table has no entry for the paper (a code
+// without a bit of its own is looked for as Letter).
+std::optional<PaperDescription> GetPaperDescription(const ModelData& model, uint16_t paperTableRow, int paperCode,
+                                                    HMODULE dialogLibrary);
+// The same with the dialog library of a selector, loaded for the call.
+std::optional<PaperDescription> GetPaperDescription(const ModelData& model, uint16_t paperTableRow, int paperCode,
+                                                    uint8_t dialogSelector);
 
 // The record Rename is handed: its third and fourth fields point to the
 // old and the new printer name (ANSI).

@@ -446,5 +446,32 @@ TEST(XlatedCalls, ThroughTheDialogLibrarysExports) {
     FreeLibrary(lib);
 }
 
+TEST_F(DriverModuleTest, PaperDescriptionsOfTheModelTable) {
+    const ModuleModelData model(drvui_);
+    HMODULE names = LoadLibraryA(ZQ_FAKE_DLGUI);
+    ASSERT_NE(names, nullptr);
+    // Letter on the Mira 12 (row 0): portrait rows for areas 1 and 3,
+    // landscape rows for 2 and 4.
+    auto d = GetPaperDescription(model, 0, 1, names);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->name, "text 1000");
+    EXPECT_EQ(d->flags, 7);
+    EXPECT_EQ(d->width, 10200);
+    EXPECT_EQ(d->length, 13200);
+    const std::array<uint16_t, 16> margins = {9600,  12672, 300, 300, 12704, 9792, 240, 200,
+                                              9600,  12672, 300, 300, 12704, 9792, 240, 200};
+    EXPECT_EQ(d->margins, margins);
+    // A code without a bit of its own is described as Letter; a paper the
+    // model lacks is not described; without the library the name is empty.
+    d = GetPaperDescription(model, 0, 200, static_cast<HMODULE>(nullptr));
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->code, 200);
+    EXPECT_EQ(d->width, 10200);
+    EXPECT_EQ(d->name, "");
+    EXPECT_FALSE(GetPaperDescription(model, 0, 8, names));  // A3: not a Mira paper
+    EXPECT_EQ(GetPaperDescription(model, 1, 8, names)->name, "text 1013");
+    FreeLibrary(names);
+}
+
 }  // namespace
 }  // namespace zq
