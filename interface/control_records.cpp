@@ -662,45 +662,25 @@ uint16_t ControlsToDevmode(std::span<const uint8_t> list, PrivateDevmode& devmod
 
 void DevmodeToControls(std::span<uint8_t> list, const PrivateDevmode& devmode, const PrivateDevmode& defaults,
                        const ModelData& model) {
+    // The list stands in the order of the model's control table: each record
+    // that is still its entry's is filled again from the record, as the
+    // build fills it (the defaults come from the same default record, so
+    // they stay as they are).
+    const auto entries = ReadControlTable(model, Ref(devmode.model.controlTableId));
+    auto entry = entries.begin();
     Walk(list, [&](size_t at, const ControlHead& head) {
-        const std::span<uint8_t> rec = list.subspan(at, head.length);
-        auto put16 = [&](size_t offset, uint16_t v) {
-            if (offset + 2 <= rec.size()) std::memcpy(rec.data() + offset, &v, 2);
-        };
-        switch (head.type) {
-            case kListHeaderType: return;
-            case 2:
-                if (head.length == sizeof(PaperRecord)) {
-                    auto& r = *reinterpret_cast<PaperRecord*>(rec.data());
-                    const uint16_t def = r.defaultValue;
-                    BuildPaper(r, devmode, defaults);
-                    r.defaultValue = def;
-                    return;
-                }
-                break;
-            case 4:
-                if (head.length == sizeof(SourceRecord)) {
-                    auto& r = *reinterpret_cast<SourceRecord*>(rec.data());
-                    const uint16_t def = r.defaultValue;
-                    BuildSources(r, devmode, defaults, model);
-                    r.defaultValue = def;
-                    return;
-                }
-                break;
-            case 50:
-                if (head.length == sizeof(QualityRecord)) {
-                    RecomputePrintQualityChoices(*reinterpret_cast<QualityRecord*>(rec.data()),
-                                                 static_cast<uint16_t>(devmode.dm.dmPrintQuality),
-                                                 devmode.resolutionFeature, devmode.printerLanguage,
-                                                 devmode.pagesPerSheet, model, devmode, defaults);
-                    return;
-                }
-                break;
-            default: break;
+        if (head.type == kListHeaderType) return;
+        while (entry != entries.end() && entry->kind == kNoRecordKind) ++entry;
+        if (entry != entries.end() && entry->type == head.type && ControlRecordLength(entry->kind) == head.length) {
+            FillRecord(list, at, *entry, devmode, defaults, model);
+            ++entry;
+            return;
         }
-        // Every other record with a value of its own takes it at byte 6.
+        // A record the table does not explain keeps all but its value.
         if (head.length >= 8) {
-            if (const auto v = ValueOf(head.type, devmode)) put16(6, *v);
+            if (const auto v = ValueOf(head.type, devmode)) {
+                std::memcpy(list.data() + at + 6, &*v, 2);
+            }
         }
     });
 }

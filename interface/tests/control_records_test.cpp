@@ -464,7 +464,7 @@ TEST_F(ControlRecordsTest, PrintQualityChoices) {
 }
 
 TEST_F(ControlRecordsTest, DevmodeToControlsTakesCurrentValues) {
-    Table({{3, 1, 1, 9999}, {2, 2}, {50, 6}, {47, 1}});
+    Table({{3, 1, 1, 9999}, {81, 13}, {2, 2}, {50, 6}, {47, 1}, {62, 11, 4, 5}, {77, 15}, {27, 5}, {94, 16}});
     PrivateDevmode w = Default();
     ControlLists lists = Build(w, w);
     PrivateDevmode loaded = w;
@@ -473,7 +473,17 @@ TEST_F(ControlRecordsTest, DevmodeToControlsTakesCurrentValues) {
     loaded.dm.dmPrintQuality = 300;
     loaded.resolutionFeature = 0;
     loaded.pagesPerSheet = 4;
+    loaded.watermarkId2 = 6;
+    std::strcpy(loaded.text824, "Loaded job");
+    std::strcpy(loaded.overlayName1, "Form B");
+    loaded.profileKind = 5;
     DevmodeToControls(lists.working, loaded, w, model.data);
+    EXPECT_EQ(W(lists.byType[62], 14), 6);
+    EXPECT_EQ(W(lists.byType[62], 6), 4);  // the table's parameter
+    EXPECT_STREQ(reinterpret_cast<const char*>(lists.byType[77] + 12), "Loaded job");
+    EXPECT_STREQ(reinterpret_cast<const char*>(lists.byType[27] + 6), "Form B");
+    EXPECT_EQ(D(lists.byType[94], 8), 5u);
+    EXPECT_EQ(D(lists.byType[94], 28), 4u);  // the default record's kind
     EXPECT_EQ(W(lists.byType[3], 6), 42);
     EXPECT_EQ(W(lists.byType[3], 8), 1);  // default unchanged
     EXPECT_EQ(W(lists.byType[3], 12), 9999);
@@ -486,6 +496,9 @@ TEST_F(ControlRecordsTest, DevmodeToControlsTakesCurrentValues) {
     EXPECT_EQ(out.dm.dmCopies, 42);
     EXPECT_EQ(out.dm.dmPrintQuality, 300);
     EXPECT_EQ(out.pagesPerSheet, 4);
+    EXPECT_EQ(out.watermarkId2, 6);
+    EXPECT_STREQ(out.text824, "Loaded job");
+    EXPECT_STREQ(out.overlayName1, "Form B");
 }
 
 }  // namespace
