@@ -12,11 +12,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static zq::testing::TestModel model;
-    static const zq::PrivateDevmode base = [] {
-        zq::PrivateDevmode r{};
-        zq::BuildDefaultDevmode(r, model.data, {true, 1252, 0});
-        return r;
-    }();
+    static const zq::PrivateDevmode base = model.Default();
     if (size == 0) return 0;
     const size_t tableSize = std::min<size_t>(static_cast<size_t>(data[0]) * 8, size - 1);
     model.data.SetResource(283, 1, std::vector<uint8_t>(data + 1, data + 1 + tableSize));

@@ -10,11 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static zq::testing::TestModel model;
-    static const zq::PrivateDevmode base = [] {
-        zq::PrivateDevmode r{};
-        zq::BuildDefaultDevmode(r, model.data, {true, 1252, 0});
-        return r;
-    }();
+    static const zq::PrivateDevmode base = model.Default();
     std::vector<uint8_t> app(data, data + size);
     if (size >= zq::kPrivateDevmodeSize && (data[0] & 1)) {
         zq::PrivateDevmode r;

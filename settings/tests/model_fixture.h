@@ -8,6 +8,7 @@
 
 #include "common/res_ids.h"
 #include "settings/devmode.h"
+#include "settings/devmode_ops.h"
 #include "settings/model_data.h"
 
 namespace zq::testing {
@@ -101,6 +102,13 @@ public:
         std::memcpy(bytes.data(), &record, sizeof(record));
         data.SetResource(res::kModelRecord, res::kModelRecordBase, bytes);
         data.SetString(res::kModelStringBase, name);
+    }
+
+    // The model's default record, in the US on code page 1252.
+    PrivateDevmode Default() const {
+        PrivateDevmode r{};
+        BuildDefaultDevmode(r, data, {true, 1252, 0});
+        return r;
     }
 
     ModelRecord record{};
