@@ -25,16 +25,6 @@ uint32_t PixelAt(const SURFOBJ* so, LONG x, LONG y) {
     }
 }
 
-// A source pixel as red in the low byte: 16 bits are 5-5-5, 24 and 32 bits
-// hold blue, green, red.
-uint32_t DeepToRgb(ULONG format, uint32_t p) {
-    if (format == BMF_16BPP) {
-        const uint32_t r = (p >> 10) & 31, g = (p >> 5) & 31, b = p & 31;
-        return (r * 255 / 31) | (g * 255 / 31) << 8 | (b * 255 / 31) << 16;
-    }
-    return ((p >> 16) & 0xFF) | (p & 0xFF00) | (p & 0xFF) << 16;
-}
-
 }  // namespace
 
 extern "C" {
@@ -120,7 +110,7 @@ BOOL DrvRealizeBrush(BRUSHOBJ* pbo, SURFOBJ* psoTarget, SURFOBJ* psoPattern, SUR
         for (int x = 0; x < 32; ++x) {
             const LONG sx = (x % w) / scaleX, sy = (y % h) / scaleY;
             const uint32_t p = PixelAt(psoPattern, sx, sy);
-            const uint8_t level = format <= BMF_8BPP ? levels[p & 0xFF] : curve[GreyOf(DeepToRgb(format, p))];
+            const uint8_t level = format <= BMF_8BPP ? levels[p & 0xFF] : curve[GreyOf(DeepPixelToRgb(pxlo, format, p))];
             const uint8_t t = cell[(x % 16) * 16 + y % 16];
             if (level == 0 || (level < 255 && level < t)) rb->pattern[y * 4 + x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
         }

@@ -54,6 +54,8 @@ bool RecordFromDevmode(DeviceRecord& r, zq::PrivateDevmode& caller) {
     r.printerCopies = dm.printerCopies;
     r.nupRowFirst = dm.option602 == 0;
     r.nupFrame = dm.switch603;
+    r.bandParityOption = dm.option238;
+    r.option2061 = dm.switch1236;
 
     // Colour.
     r.colour = dm.dm.dmColor == DMCOLOR_COLOR;
@@ -73,16 +75,32 @@ bool RecordFromDevmode(DeviceRecord& r, zq::PrivateDevmode& caller) {
     if (r.colour && (r.modelFlags & 0x8000)) lang = 5;
     r.language = static_cast<Language>(lang);
 
-    // Duplex.
+    // Duplex: by the printer's duplex unit where it offers the binding asked
+    // for; else, on models where the host turns the sheets (feature byte 573
+    // bit value 8 or 16), by the host, which the interface library learns
+    // from the manual-duplex flags of the record's image.
     const int16_t dmDuplex = dm.dm.dmDuplex;
     const uint8_t b573 = r.FeatureByte(573);
+    bool singleCopy = false;
     if (((r.duplexFlags & 2) && dmDuplex == 2) || ((r.duplexFlags & 1) && dmDuplex == 3)) {
         r.duplex = static_cast<uint8_t>(dmDuplex);
+    } else if ((b573 & 0x18) && (dmDuplex == 2 || dmDuplex == 3)) {
+        r.duplex = static_cast<uint8_t>(dmDuplex);
+        r.manualDuplexFlags = (r.manualDuplexFlags & ~0x11u) | (dm.switch1233 & 1u) | 8u;
+        // With instructions the user turns the stack once: the printer
+        // must not repeat or collate the pages.
+        singleCopy = dm.manualDuplex == 0x80;
     } else {
         r.duplex = 1;
     }
-    (void)b573;  // duplex done by the host belongs to the spool stream
     uint8_t nupChoice = dm.manualDuplex == 0x80 ? 0 : dm.pagesPerSheet;
+    // A booklet on a printer that can turn the sheet: one page per sheet,
+    // bound at the short edge.
+    r.bookletMode = dm.option1081;
+    if (r.language != Language::SpoolStream && dm.option1081 == 1 && ((r.duplexFlags & 1) || (b573 & 8))) {
+        nupChoice = 0;
+        r.duplex = 3;
+    }
     r.pagesPerSheet = PagesPerSheetOf(nupChoice);
     if (r.pagesPerSheet == 1) r.nupRowFirst = 1;
 
@@ -90,6 +108,7 @@ bool RecordFromDevmode(DeviceRecord& r, zq::PrivateDevmode& caller) {
     if (NupLayout(r, dm.paperFormats[1]) == 'Z') {
         const zq::PaperFormat& o = dm.paperFormats[1];
         std::memcpy(&r.geometry.paperCodeUsed, &o.paperCodeUsed, sizeof(uint16_t) * 14);
+        r.geometry.flags = o.flags;  // the sheet's tag (duplex, finishing) of that orientation
     }
     if (!r.nupCells) return false;
     const uint32_t pw = r.PageWidth(), ph = r.PageHeight();
@@ -123,7 +142,63 @@ bool RecordFromDevmode(DeviceRecord& r, zq::PrivateDevmode& caller) {
     std::strncpy(r.printerName, dm.printerName, sizeof r.printerName - 1);
     r.devmode = std::make_unique<zq::PrivateDevmode>(caller);
     r.devmode->printerLanguage = static_cast<uint8_t>(r.language);
+    if (singleCopy) {
+        r.copies = 1;
+        r.devmode->dm.dmCopies = 1;
+        r.devmode->dm.dmCollate = 0;  // collation off
+    }
     return true;
+}
+
+void DecideOutputMode(DeviceRecord& r, zq::PrivateDevmode& caller) {
+    const zq::PrivateDevmode& dm = caller;
+    const uint8_t M = dm.manualDuplex, Jd = dm.metaSpoolResolved;
+    uint8_t J = dm.metaSpool;
+    const bool raster = r.language == Language::MonoRaster || r.language == Language::ColourRaster;
+    const uint8_t b573 = r.FeatureByte(573);
+    // Jobs that only the host's finishing can make (booklets, manual
+    // duplex, scaling, reversed order, duplex without a unit).
+    const bool needsHost = dm.option1081 == 1 || (r.manualDuplexFlags & 1) || r.scaledFrom || dm.reversePageOrder ||
+                           ((b573 & 0x18) && r.duplex != 1);
+    auto resolvedJournal = [&] { return Jd <= 254 && Jd != 2 ? Jd : static_cast<uint8_t>(raster ? 1 : 0); };
+    r.outputMode = M;
+    r.manualDuplexPrompt = 0;
+    if (M == 64) {
+        if (J == 2) {
+            J = resolvedJournal();
+            caller.metaSpool = J;
+        }
+        r.journal = J;
+    } else if (M == 0x80) {
+        r.journal = 0;
+        r.outputMode = 1;
+        r.manualDuplexPrompt = 1;
+    } else if (r.language == Language::SpoolStream) {
+        r.outputMode = 4;
+        r.journal = 0;
+    } else if (J == 1) {
+        r.outputMode = 4;
+        r.journal = M == 2;
+    } else if (J == 0) {
+        if (M != 4) r.outputMode = 1;
+        r.journal = 0;
+    } else if (r.language == Language::ColourRaster) {
+        const bool host = needsHost || dm.userPaperSettings[2] || dm.userPaperSettings[3] || dm.accountTracking ||
+                          r.pagesPerSheet > 1;
+        r.outputMode = host ? 4 : 1;
+        r.journal = host ? 0 : resolvedJournal();
+    } else {
+        r.journal = 0;
+        r.outputMode = r.language == Language::MonoRaster || needsHost ? 4 : 1;
+    }
+}
+
+const char* UnbuiltRoute(const DeviceRecord& r) {
+    if (r.hostFinishingAsked || (r.outputMode == 4 && r.language != Language::SpoolStream))
+        return "the job needs finishing on the host (output mode 4), which this build does not write";
+    if (r.language == Language::Pcl5Gl2)
+        return "the pages need HP-GL/2 drawing (scaled, n-up, or the PCL 5 language), which this build does not write";
+    return nullptr;
 }
 
 }  // namespace pclrend

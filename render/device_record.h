@@ -71,7 +71,10 @@ struct DeviceRecord {
     uint8_t journal = 0;
     uint8_t outputMode = 1;
     uint8_t manualDuplexPrompt = 0;
-    uint32_t manualDuplexFlags = 0;
+    uint32_t manualDuplexFlags = 0;  // bit 0: DEVMODE 1233 bit 0; 8: duplex done by the host
+    uint8_t hostFinishingAsked = 0;  // the record asked for output mode 4, which this build does not write
+    uint8_t bookletMode = 0;         // DEVMODE 1081
+    uint8_t option2061 = 0;          // DEVMODE 1236, carried across a reset
     uint16_t glState = 0;
     uint16_t ttOption = 0;
     std::unique_ptr<Sink> ownSink;    // the spooler sink of a real job
@@ -144,6 +147,8 @@ struct DeviceRecord {
     uint16_t sheetPages = 0;
     uint16_t sheetPageCount = 0;
     uint8_t pageFlags = 0;       // 4: the engine drew into the band; 8: a band without drawing
+    uint8_t bandParityOption = 0;  // DEVMODE 238: the band walk records the page's parity
+    uint8_t pageParity = 0;        // (page number XOR the option) bit 0, while the option is set
     int16_t bandRows = 0;
     int16_t bandIndex = 0;
     uint8_t bandActive = 0;
@@ -187,5 +192,15 @@ namespace pclrend {
 // caller's record. False when the DEVMODE is not one of ours or its geometry
 // cannot make a page.
 bool RecordFromDevmode(DeviceRecord& r, zq::PrivateDevmode& caller);
+
+// Output mode and journalling from the manual-duplex byte (DEVMODE 1076)
+// and the journal choice (227, with its installed default 228), after
+// RecordFromDevmode. A resolved journal choice is written back into the
+// caller's record.
+void DecideOutputMode(DeviceRecord& r, zq::PrivateDevmode& caller);
+
+// Why this build cannot print the record's documents (a route whose bodies
+// are not built), or nullptr when it can.
+const char* UnbuiltRoute(const DeviceRecord& r);
 
 }  // namespace pclrend

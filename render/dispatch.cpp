@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/diag.h"
 #include "base/error.h"
 #include "render/driver.h"
 #include "render/job_header.h"
@@ -108,6 +109,11 @@ void ResetBody(DeviceRecord& from, DeviceRecord& to) {
     to.bandingMarked = from.bandingMarked;
     to.pageSuppressed = from.pageSuppressed;
     to.bandBudget = from.bandBudget;
+    // What the interface library reads at the end of the document, and the
+    // printer state the old record last sent.
+    to.manualDuplexFlags = from.manualDuplexFlags;
+    to.option2061 = from.option2061;
+    to.patternState = from.patternState;
     to.wasReset = 1;
     uint16_t flags = from.changeFlags & 0x2FF;
     if (from.copies != to.copies) flags |= 8;
@@ -164,6 +170,13 @@ BOOL DrvStartDoc(SURFOBJ* pso, LPWSTR pwszDocName, DWORD) {
         SetLastError(ERROR_NO_SPOOL_SPACE);  // 62: a document is already open
         return FALSE;
     }
+    // Pages this build cannot draw are refused before any byte is written,
+    // never printed blank.
+    if (const char* why = UnbuiltRoute(*r)) {
+        zq::DiagLine("pclrend", std::string("StartDoc refused: ") + why);
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
     r->sheetPageCount = r->pageCount = r->sheetPages = 0;
     r->changeFlags = 0;
     r->documentLost = false;
@@ -215,6 +228,9 @@ BOOL DrvNextBand(SURFOBJ* pso, POINTL* pptl) {
     }
     if (r->jobState < kJobOpen) return FALSE;
     if (!r->pageSuppressed) BandFlush(*r);
+    // The page's parity, which the colour raster turns its planes by. It
+    // never ends the walk early: every band of the page is drawn and sent.
+    r->pageParity = r->bandParityOption ? static_cast<uint8_t>((r->pageCount ^ r->bandParityOption) & 1) : 0;
     if (r->bandIndex < static_cast<int16_t>(r->bandCount)) {
         ++r->bandIndex;
         r->bandActive = 1;

@@ -28,7 +28,8 @@ void FreeBand(DeviceRecord& r);
 // Frees everything the record owns and the record itself.
 void DisableWorker(DeviceRecord* r);
 
-// The first `limit` characters of a wide text as Latin-1, '?' for the rest.
+// A wide text in the process's ANSI code page, cut to `limit` bytes at a
+// character boundary.
 std::string Narrow(const WCHAR* s, size_t limit);
 
 // The reset body: the new record takes the job over from the old one.

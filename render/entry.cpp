@@ -6,12 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "base/diag.h"
 #include "base/error.h"
 #include "base/resources.h"
 #include "base/spool_types.h"
+#include "base/text.h"
 #include "platform/store/spooler.h"
 #include "render/driver.h"
 #include "render/halftone.h"
+#include "render/job_header.h"
 #include "render/output.h"
 
 namespace pclrend {
@@ -277,7 +280,9 @@ DHPDEV DrvEnablePDEV(DEVMODEW* pdm, LPWSTR pwszLogAddress, ULONG cPat, HSURF* ph
     r->bandBudget = caller.availableMemory;
     r->glState = r->language == Language::Pcl5Gl2 ? 0xFFFF : 0;
 
-    // Names: the port and the printer (cut to 31 characters).
+    // Names: the port and the printer (cut to 31 bytes), in the process's
+    // code page, which the job header re-codes for the printer.
+    r->ansiCodePage = GetACP();
     auto printerInfo = QueryBlock([&](LPBYTE b, DWORD s, LPDWORD n) { return GetPrinterW(hDriver, 2, b, s, n); });
     if (!printerInfo.empty()) {
         auto* info = reinterpret_cast<PRINTER_INFO_2W*>(printerInfo.data());
@@ -288,38 +293,17 @@ DHPDEV DrvEnablePDEV(DEVMODEW* pdm, LPWSTR pwszLogAddress, ULONG cPat, HSURF* ph
     }
     (void)pwszLogAddress;
 
-    // Output mode and journalling, from the manual-duplex byte M and the
-    // journal choice J (with its installed default Jd).
-    uint8_t J = caller.metaSpool;
-    const uint8_t M = caller.manualDuplex, Jd = caller.metaSpoolResolved;
-    const bool raster = RasterLanguage(*r);
-    r->outputMode = M;
-    if (M == 64) {
-        if (J == 2) {
-            J = Jd <= 254 && Jd != 2 ? Jd : (raster ? 1 : 0);
-            caller.metaSpool = J;
-        }
-        r->journal = J;
-    } else if (M == 0x80) {
-        r->journal = 0;
+    DecideOutputMode(*r, caller);
+    // This build writes the PJL/PCL job only: a record that asks for the
+    // spool stream of host finishing keeps the PCL bodies for its surface,
+    // and its documents are refused at StartDoc (see UnbuiltRoute); the
+    // languages whose bodies are not built are refused here.
+    if (r->outputMode == 4 && r->language != Language::SpoolStream) {
         r->outputMode = 1;
-    } else if (r->language == Language::SpoolStream) {
-        r->outputMode = 4;
-        r->journal = 0;
-    } else if (J == 1) {
-        r->outputMode = 4;
-        r->journal = M == 2;
-    } else if (J == 0) {
-        if (M != 4) r->outputMode = 1;
-        r->journal = 0;
-    } else {
-        r->journal = 0;
-        r->outputMode = r->language == Language::MonoRaster ? 4 : 1;
+        r->hostFinishingAsked = 1;
+        zq::DiagLine("pclrend", "output mode 4 (host finishing) asked; not built, the PCL bodies keep the device and "
+                                "its documents are refused");
     }
-    // This build writes the PJL/PCL job only: a record that would ask for
-    // the spool stream of host finishing prints the PCL job instead, and the
-    // languages whose bodies are not built are refused.
-    if (r->outputMode == 4 && r->language != Language::SpoolStream) r->outputMode = 1;
     if (r->language != Language::MonoRaster && r->language != Language::Pcl5Gl2) {
         SetLastError(ERROR_NOT_SUPPORTED);
         DisableWorker(r);
@@ -357,9 +341,7 @@ void DrvDisablePDEV(DHPDEV dhpdev) {
 }  // extern "C"
 
 std::string Narrow(const WCHAR* s, size_t limit) {
-    std::string out;
-    for (size_t i = 0; s && s[i] && i < limit; ++i) out.push_back(s[i] < 0x100 ? static_cast<char>(s[i]) : '?');
-    return out;
+    return s ? AnsiText(std::u16string_view(s), GetACP(), limit) : std::string();
 }
 
 }  // namespace pclrend

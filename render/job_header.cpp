@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/text.h"
 #include "render/output.h"
 #include "render/page_setup.h"
 
@@ -39,7 +40,14 @@ constexpr std::array<std::string_view, 6> kTrayPaperType = {"VTRAY1PAPERTYPE", "
 constexpr std::array<std::string_view, 2> kCollation = {"OFF", "ON"};
 constexpr std::array<std::string_view, 5> kImageEnhance = {"OFF", "ON", "", "", "ON"};
 constexpr std::array<std::string_view, 4> kOutputBin = {"", "UPPER", "LOWER", "OPTIONALOUTBIN"};
-constexpr std::array<std::string_view, 3> kStaple = {"", "OFF", "ON"};
+// Staple words by DEVMODE 449, whose values the configuration tags carry
+// as (stapled, count, position): 1 off, 2 one staple, 3 two staples, 4-7 a
+// position. Finishers that staple at positions (feature byte 574 bit 0) take
+// the position table; every other finisher takes the count table, so that
+// two staples reach the printer as "2". An on/off table ("ON" for value 2)
+// would leave value 3 without a line, and the user's two staples would be
+// dropped without a word: no model of this family takes it.
+constexpr std::array<std::string_view, 4> kStaple = {"", "OFF", "1", "2"};
 constexpr std::array<std::string_view, 8> kStaplePosition = {"", "OFF", "", "", "AUTO", "FRONT", "BACK", "DUAL"};
 constexpr std::array<std::string_view, 5> kPunch = {"", "OFF", "ON", "2HOLE", "3HOLE"};
 constexpr std::array<std::string_view, 3> kJobOffset = {"", "OFF", "BETWEENCOPIES"};
@@ -52,7 +60,10 @@ constexpr std::array<std::string_view, 4> kDensityModels = {"Zelquor R150", "Zel
 // This build's product code; sibling model lines compare theirs with it.
 constexpr std::string_view kProductCode = "QJF";
 
+// An empty word leaves its line out: "@PJL SET X = " with nothing after it
+// is a malformed PJL command, which printers reject or misread.
 void Line(DeviceRecord& r, std::string_view format, std::string_view word) {
+    if (word.empty()) return;
     const std::string w(word);
     SpoolFormat(r, format, {w.c_str()});
 }
@@ -164,10 +175,12 @@ void Settings(DeviceRecord& r) {
     }
     if (mf & 0x80) {
         Line(r, "@PJL SET VSCREENING = %s\n", Word(kScreening, dm.option1088 ? 1u : 0u));
-    } else if (mfColour && dm.option1088 <= 1) {
+    } else if (mfColour) {
+        // Values 0 and 1 become images-only when an adjustment group asks
+        // for it; every value indexes the images-only table.
         const bool imagesOnly = dm.adjustSelector == 2 || dm.adjustments[7] == 2 || dm.adjustments[3] == 2;
-        if (auto w = imagesOnly ? std::string_view("IMAGESONLY") : Word(kScreeningImagesOnly, dm.option1088); !w.empty())
-            Line(r, "@PJL SET VSCREENING = %s\n", w);
+        Line(r, "@PJL SET VSCREENING = %s\n",
+             dm.option1088 <= 1 && imagesOnly ? std::string_view("IMAGESONLY") : Word(kScreeningImagesOnly, dm.option1088));
     }
     if (b573 & 0x20) {
         if ((b573 & 0x80) && dm.option448 >= 3) {
@@ -272,6 +285,19 @@ std::string CleanName(std::string_view text, uint32_t ansiCodePage, size_t limit
         if (std::string_view(target) == "UTF-8")
             while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
         out.resize(cut);
+    }
+    return out;
+}
+
+std::string AnsiText(std::u16string_view text, uint32_t codePage, size_t limit) {
+    std::string out;
+    for (size_t i = 0; i < text.size() && text[i];) {
+        // A surrogate pair is one character.
+        const size_t n = (text[i] >= 0xD800 && text[i] < 0xDC00 && i + 1 < text.size()) ? 2 : 1;
+        const std::string piece = zq::WideToAnsi(text.substr(i, n), codePage);
+        if (out.size() + piece.size() > limit) break;
+        out += piece;
+        i += n;
     }
     return out;
 }

@@ -24,6 +24,11 @@ void JobEnd(DeviceRecord& r);
 // double quotes become "*"; cut to `limit` bytes at a character boundary.
 std::string CleanName(std::string_view text, uint32_t ansiCodePage, size_t limit);
 
+// A wide name (printer, document) in the ANSI code page `codePage`, the
+// process's own, cut to `limit` bytes without splitting a character;
+// characters the code page lacks become its default character.
+std::string AnsiText(std::u16string_view text, uint32_t codePage, size_t limit);
+
 // The module's name and version as the first PJL comment carries them.
 inline constexpr std::string_view kModuleName = "pclrend";
 inline constexpr std::string_view kVersionText = "Version 1.0.0.23 for Windows 2000";

@@ -51,7 +51,15 @@ void DeferredFlush(DeviceRecord& r) {
 
 void SpoolWrite(DeviceRecord& r, const void* bytes, int32_t length) {
     if (r.jobState < kJobOpen || length <= 0) return;
-    length = std::min(length, kMaxAppend);
+    // One append is at most kMaxAppend bytes: a longer one goes as several,
+    // never cut.
+    const auto* data = static_cast<const uint8_t*>(bytes);
+    while (length > kMaxAppend) {
+        SpoolWrite(r, data, kMaxAppend);
+        data += kMaxAppend;
+        length -= kMaxAppend;
+    }
+    bytes = data;
     const bool deferred = r.deferredActive && r.deferredBuffer;
     uint8_t* buffer = deferred ? r.deferredBuffer.get() : r.mainBuffer.get();
     if (!buffer) return;

@@ -47,15 +47,17 @@ void CallMacro(DeviceRecord& r, uint16_t id) {
     StateAfterOverlay(r);
 }
 
+// No overlay runs on booklet pages: the sheet's halves are not the pages
+// the overlays were laid out for.
 void ParityOverlay(DeviceRecord& r, uint8_t placement) {
-    if (!r.devmode || r.language == Language::PclXl) return;
+    if (!r.devmode || r.language == Language::PclXl || r.bookletMode == 1) return;
     const zq::PrivateDevmode& dm = *r.devmode;
     const uint16_t id = r.pageCount == 1 ? dm.macroIds[0] : (r.pageCount % 2 ? dm.macroIds[1] : dm.macroIds[2]);
     if (dm.overlayAtPageStart == placement && id) CallMacro(r, id);
 }
 
 void CustomPaperOverlay(DeviceRecord& r, uint8_t placement) {
-    if (!r.devmode || r.language == Language::PclXl || !CustomPaperPage(r)) return;
+    if (!r.devmode || r.language == Language::PclXl || r.bookletMode == 1 || !CustomPaperPage(r)) return;
     const zq::PrivateDevmode& dm = *r.devmode;
     const bool back = r.duplex != 1 && (r.changeFlags & kBackSide);
     const uint16_t id = back ? dm.userPaperWord806 : dm.userPaperWord804;
@@ -140,17 +142,46 @@ int PagePart(DeviceRecord& r) {
     const uint16_t changed = first ? (kSourceChanged | kSizeChanged | kOrientationChanged) : r.changeFlags;
     if (changed & kSizeChanged) PageSize(r);
     if (changed & kOrientationChanged) PageFormat(r);
+    // Registration (ESC&l#u#Z) is not sent: the record carries no
+    // registration offsets (its paper formats hold the physical margins,
+    // which the printer applies itself), and any value sent would replace
+    // the registration set at the printer's panel.
+    auto mediaType = [&](uint8_t type) {
+        const char* name = kPaperTypeNames[type - 1];
+        SpoolFormat(r, "\x1b&n%dWd%s", {static_cast<int32_t>(std::strlen(name) + 1), name});
+    };
     if ((changed & kSourceChanged) && r.devmode) {
         for (size_t tray = 0; tray < 11; ++tray) {
             const uint8_t media = r.devmode->slotValues[tray];
-            if (!media || media > std::size(kPaperTypeNames)) continue;
-            const char* name = kPaperTypeNames[media - 1];
-            SpoolFormat(r, "\x1b&n%dWd%s", {static_cast<int32_t>(std::strlen(name) + 1), name});
+            if (media && media <= std::size(kPaperTypeNames)) mediaType(media);
         }
-        SpoolFormat(r, "\x1b&l%dH", {PaperSourceCode(r.paperSource, r.FeatureByte(572))});
     }
+    // A custom paper carries its own media type (DEVMODE 814, 1-10); it is
+    // sent whenever the paper or its source is set up, as a new custom paper
+    // can come from the same tray.
+    if ((changed & (kSourceChanged | kSizeChanged)) && r.devmode && CustomPaperPage(r)) {
+        const uint8_t type = r.devmode->userPaperSettings[6];
+        if (type >= 1 && type <= 10) mediaType(type);
+    }
+    if ((changed & kSourceChanged) && r.devmode)
+        SpoolFormat(r, "\x1b&l%dH", {PaperSourceCode(r.paperSource, r.FeatureByte(572))});
+    // Output bin (ESC&l#G): once per document, on models with output-bin
+    // choices (feature byte 573 bit value 0x20), with the bin of DEVMODE 448
+    // (1 upper, 2 lower, 3 and up the optional bins, as the PJL OUTBIN line
+    // numbers them); 0 leaves the printer's own choice.
+    if (first && r.devmode && (r.FeatureByte(573) & 0x20) && r.devmode->option448 >= 1 && r.devmode->option448 <= 16)
+        SpoolFormat(r, "\x1b&l%dG", {static_cast<int32_t>(r.devmode->option448)});
     if (r.duplexFlags && (first || (r.changeFlags & 0x100)))
         SpoolFormat(r, "\x1b&l%dS", {r.duplex == 1 ? 0 : r.duplex - 1});
+    // Duplex page side (ESC&a#G): a page of a duplex job whose paper size,
+    // source or duplex mode changed cannot share a sheet with the page
+    // before, so it goes on the front of a new sheet; the side is said
+    // explicitly, and the side the back-side overlays follow starts afresh.
+    if (!first && r.duplexFlags && r.duplex != 1 && (changed & (kSourceChanged | kSizeChanged | 0x100)) &&
+        (r.changeFlags & kBackSide)) {
+        SpoolWrite(r, "\x1b&a1G");
+        r.changeFlags &= static_cast<uint16_t>(~kBackSide);
+    }
     r.changeFlags &= static_cast<uint16_t>(~(kSourceChanged | kSizeChanged | kOrientationChanged | 0x100));
     if (r.language == Language::MonoRaster || r.language == Language::ColourRaster)
         SpoolWrite(r, "\x1b%1BCO\"Zelquor Enhanced GL/2\"\x1b%0A");
@@ -179,7 +210,9 @@ void BandFlush(DeviceRecord& r) {
     // Rows below the page's end are never sent.
     band.height = std::min<int32_t>(band.height, std::max<int32_t>(0, r.PageHeight() - top));
     MonoBandOptions options;
-    options.continuing = r.bandIndex > 1;
+    // Every drawn band says how its raster lies on the page: the first band
+    // of a page may hold no drawing and send nothing.
+    options.continuing = false;
     options.sixteenBit = r.modelFlags & 0x02;
     SendMonoBand(r, band, options);
     r.cursorX = r.cursorY = -1;

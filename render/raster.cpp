@@ -152,11 +152,7 @@ public:
             buf_[k] = static_cast<uint8_t>('0' + count % 10);
             count /= 10;
         }
-        for (size_t done = 0; done < fill_;) {
-            const int32_t piece = static_cast<int32_t>(std::min<size_t>(fill_ - done, kMaxAppend));
-            SpoolWrite(r_, buf_ + done, piece);
-            done += static_cast<size_t>(piece);
-        }
+        SpoolWrite(r_, buf_, static_cast<int32_t>(fill_));
     }
 
     void Reopen() {

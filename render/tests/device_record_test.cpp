@@ -102,6 +102,124 @@ TEST(RecordFromDevmode, ColourByLanguageAndModel) {
     }
 }
 
+// Booklets and duplex done by the host: what the record and its image carry
+// for the interface library, and what the job is left with.
+TEST(RecordFromDevmode, BookletAndHostDuplex) {
+    struct Case {
+        const char* name;
+        uint16_t flags396;     // byte 572 low, 573 high: 0x0800 / 0x1000 are 573's 8 / 16
+        uint8_t duplexOptions; // 459: 1 short edge, 2 long edge by the unit
+        int16_t dmDuplex;
+        uint8_t booklet;       // 1081
+        uint8_t manualDuplex;  // 1076
+        uint8_t nupCode;       // 605
+        uint8_t switch1233;
+        // Expected:
+        uint8_t pagesPerSheet;
+        uint8_t duplex;
+        Language language;
+        uint32_t manualDuplexFlags;
+        int16_t copies;
+        int16_t collate;
+        uint8_t prompt;
+    } const cases[] = {
+        {"booklet on a duplex unit: one page a sheet, short edge", 0, 1, DMDUP_SIMPLEX, 1, 0, 3, 0,
+         1, 3, Language::MonoRaster, 0, 3, 1, 0},
+        {"booklet, host turns sheets (573 bit 8)", 0x0800, 0, DMDUP_SIMPLEX, 1, 0, 1, 0,
+         1, 3, Language::MonoRaster, 0, 3, 1, 0},
+        {"booklet without any duplex: n-up stays", 0, 2, DMDUP_SIMPLEX, 1, 0, 1, 0,
+         2, 1, Language::Pcl5Gl2, 0, 3, 1, 0},
+        {"unit duplex, long edge", 0, 2, DMDUP_VERTICAL, 0, 0, 0, 0,
+         1, 2, Language::MonoRaster, 0, 3, 1, 0},
+        {"host duplex", 0x1000, 0, DMDUP_VERTICAL, 0, 0, 0, 1,
+         1, 2, Language::MonoRaster, 9, 3, 1, 0},
+        {"host duplex with instructions: one copy, no collation", 0x0800, 0, DMDUP_HORIZONTAL, 0, 0x80, 3, 0,
+         1, 3, Language::MonoRaster, 8, 1, 0, 1},
+        {"host duplex asked for simplex", 0x1800, 0, DMDUP_SIMPLEX, 0, 0, 0, 1,
+         1, 1, Language::MonoRaster, 0, 3, 1, 0},
+    };
+    for (const auto& c : cases) {
+        auto dm = Base();
+        dm.model.flags396 = c.flags396;
+        dm.duplexOptions = c.duplexOptions;
+        dm.dm.dmDuplex = c.dmDuplex;
+        dm.option1081 = c.booklet;
+        dm.manualDuplex = c.manualDuplex;
+        dm.pagesPerSheet = c.nupCode;
+        dm.switch1233 = c.switch1233;
+        dm.dm.dmCopies = 3;
+        dm.dm.dmCollate = 1;
+        dm.metaSpool = 0;
+        DeviceRecord r;
+        ASSERT_TRUE(RecordFromDevmode(r, dm)) << c.name;
+        DecideOutputMode(r, dm);
+        EXPECT_EQ(r.pagesPerSheet, c.pagesPerSheet) << c.name;
+        EXPECT_EQ(r.duplex, c.duplex) << c.name;
+        EXPECT_EQ(r.language, c.language) << c.name;
+        EXPECT_EQ(r.copies, c.copies) << c.name;
+        EXPECT_EQ(r.devmode->dm.dmCollate, c.collate) << c.name;
+        EXPECT_EQ(r.bookletMode, c.booklet) << c.name;
+        const auto image = MakeImage(r);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(&image);
+        EXPECT_EQ(bytes[2056] | bytes[2057] << 8, static_cast<int>(c.manualDuplexFlags)) << c.name;
+        EXPECT_EQ(bytes[705], c.prompt) << c.name;
+    }
+}
+
+// The output mode from the manual-duplex byte M and the journal choice J
+// (with its installed default Jd), and whether this build can print it.
+TEST(DecideOutputMode, TableOfCases) {
+    struct Case {
+        const char* name;
+        uint8_t language;
+        uint8_t M, J, Jd;
+        void (*setup)(zq::PrivateDevmode&);
+        uint8_t outputMode, journal, writtenJ;
+        bool printable;
+    } const cases[] = {
+        {"raster, PCL job asked", 0, 0, 0, 255, nullptr, 1, 0, 0, true},
+        {"raster, journal undecided: host finishing", 0, 0, 2, 255, nullptr, 4, 0, 2, false},
+        {"PCL 5, journal undecided: the PCL job", 1, 0, 2, 255, nullptr, 1, 0, 2, false},
+        {"PCL 5 booklet: host finishing", 1, 0, 2, 255, [](zq::PrivateDevmode& d) { d.option1081 = 1; }, 4, 0, 2, false},
+        {"PCL 5 reversed order: host finishing", 1, 0, 2, 255,
+         [](zq::PrivateDevmode& d) { d.reversePageOrder = 1; }, 4, 0, 2, false},
+        {"journal 1 asks for the stream", 0, 0, 1, 255, nullptr, 4, 0, 1, false},
+        {"journal 1 with M 2 journals", 0, 2, 1, 255, nullptr, 4, 1, 1, false},
+        {"M 4 keeps the stream with J 0", 0, 4, 0, 255, nullptr, 4, 0, 0, false},
+        {"M 64 resolves J from Jd", 0, 64, 2, 0, nullptr, 64, 0, 0, true},
+        {"M 64 without Jd: raster journals", 0, 64, 2, 255, nullptr, 64, 1, 1, true},
+        {"manual duplex with instructions", 0, 0x80, 2, 255, nullptr, 1, 0, 2, true},
+    };
+    for (const auto& c : cases) {
+        auto dm = Base();
+        dm.printerLanguage = c.language;
+        dm.manualDuplex = c.M;
+        dm.metaSpool = c.J;
+        dm.metaSpoolResolved = c.Jd;
+        if (c.setup) c.setup(dm);
+        DeviceRecord r;
+        ASSERT_TRUE(RecordFromDevmode(r, dm)) << c.name;
+        DecideOutputMode(r, dm);
+        EXPECT_EQ(r.outputMode, c.outputMode) << c.name;
+        EXPECT_EQ(r.journal, c.journal) << c.name;
+        EXPECT_EQ(dm.metaSpool, c.writtenJ) << c.name;
+        EXPECT_EQ(r.manualDuplexPrompt, c.M == 0x80 ? 1 : 0) << c.name;
+        EXPECT_EQ(UnbuiltRoute(r) == nullptr, c.printable) << c.name;
+    }
+}
+
+// A sheet used in the other orientation takes that orientation's tag too:
+// the tag says whether the sheet is bound and finished.
+TEST(RecordFromDevmode, RotatedSheetTakesItsOwnTag) {
+    auto dm = Base();
+    dm.pagesPerSheet = 1;  // two pages a sheet, portrait on tall paper: rotated
+    dm.paperFormats[0].flags = 0x0001;
+    dm.paperFormats[1].flags = 0x000E;
+    DeviceRecord r;
+    ASSERT_TRUE(RecordFromDevmode(r, dm));
+    EXPECT_EQ(r.geometry.flags, 0x000E);
+}
+
 TEST(DeviceRecordImage, CarriesWhatTheInterfaceReads) {
     auto dm = Base();
     dm.option448 = 2;

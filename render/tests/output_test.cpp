@@ -93,6 +93,19 @@ TEST_F(OutputTest, FullBufferIsWrittenInPiecesBeforeTheAppend) {
     EXPECT_EQ(sink.bytes.back(), 'b');
 }
 
+// An append longer than one append may be goes as several, whole and in
+// order.
+TEST_F(OutputTest, LongAppendsArriveWhole) {
+    for (int32_t size : {32767, 32768, 40000, 65534, 100000}) {
+        sink.bytes.clear();
+        std::vector<uint8_t> data(static_cast<size_t>(size));
+        for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + i / 251);
+        SpoolWrite(record, data.data(), size);
+        SpoolFlush(record);
+        EXPECT_EQ(sink.bytes, data) << size;
+    }
+}
+
 TEST_F(OutputTest, NothingIsKeptWithoutADocument) {
     record.jobState = kJobIdle;
     SpoolWrite(record, "abc");

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "render/output.h"
 #include "render/page_setup.h"
@@ -106,6 +107,126 @@ TEST_F(PageSetupTest, ABandWithoutDrawingSendsNothing) {
     const std::string out = Out();
     EXPECT_EQ(out.rfind("\x1b*p320Y\x1b*p0X\x1b*r0F\x1b*r1A\x1b*b5M\x1b*b", 0), 0u) << out;
     EXPECT_EQ(bits[0], 0xFF) << "the band is cleared to white after it was sent";
+}
+
+// Every drawn band says how its raster lies on the page, the first band or
+// not: a page whose first band holds no drawing still gets it.
+TEST_F(PageSetupTest, EveryDrawnBandSendsTheRasterPresentation) {
+    std::vector<uint8_t> bits(64 * 4, 0xFF);
+    r.band = MonoBand{bits.data(), 4, 32, 64};
+    for (int16_t band = 1; band <= 3; ++band) {
+        sink.bytes.clear();
+        r.bandIndex = band;
+        r.bandTop = static_cast<int16_t>(64 * (band - 1));
+        r.pageFlags = band == 1 ? 0 : 0x04;  // the first band is blank
+        bits[0] = 0x7F;
+        BandFlush(r);
+        const std::string out = Out();
+        EXPECT_EQ(out.find("\x1b*r0F") != std::string::npos, band != 1) << "band " << band;
+    }
+}
+
+struct PagePartCase {
+    const char* name;
+    void (*setup)(DeviceRecord&);
+    uint16_t pageCount;
+    std::vector<std::string> present;
+    std::vector<std::string> absent;
+};
+
+// The page part's optional commands: custom-paper media type, output bin,
+// duplex page side; overlays stay off booklet pages.
+TEST_F(PageSetupTest, PagePartCommandsByRecord) {
+    const std::vector<PagePartCase> cases = {
+        {"custom paper with its media type",
+         [](DeviceRecord& d) {
+             d.geometry.paperCodeAsked = 650;
+             d.devmode->userPaperSettings[6] = 3;
+         },
+         1, {"\x1b&n13WdTransparency"}, {}},
+        {"custom paper, type past the table", [](DeviceRecord& d) {
+             d.geometry.paperCodeAsked = 650;
+             d.devmode->userPaperSettings[6] = 11;
+         }, 1, {}, {"\x1b&n"}},
+        {"a standard paper has no custom type", [](DeviceRecord& d) { d.devmode->userPaperSettings[6] = 3; }, 1, {},
+         {"\x1b&n"}},
+        {"custom paper, later page with nothing changed",
+         [](DeviceRecord& d) {
+             d.geometry.paperCodeAsked = 650;
+             d.devmode->userPaperSettings[6] = 3;
+         },
+         2, {}, {"\x1b&n"}},
+        {"output bin on the first page",
+         [](DeviceRecord& d) {
+             d.featureWords[2] = 0x2000;  // byte 573 bit value 0x20
+             d.devmode->option448 = 2;
+         },
+         1, {"\x1b&l2G"}, {}},
+        {"output bin once per document",
+         [](DeviceRecord& d) {
+             d.featureWords[2] = 0x2000;
+             d.devmode->option448 = 2;
+         },
+         2, {}, {"\x1b&l2G"}},
+        {"no bin without the model's choice", [](DeviceRecord& d) { d.devmode->option448 = 2; }, 1, {}, {"\x1b&l2G"}},
+        {"new paper on a back side: front of a new sheet",
+         [](DeviceRecord& d) {
+             d.duplexFlags = 3;
+             d.duplex = 2;
+             d.changeFlags = 0x04 | 0x40;
+         },
+         3, {"\x1b&a1G"}, {}},
+        {"new paper on a front side: no side command",
+         [](DeviceRecord& d) {
+             d.duplexFlags = 3;
+             d.duplex = 2;
+             d.changeFlags = 0x40;
+         },
+         3, {}, {"\x1b&a"}},
+        {"back side, nothing changed", [](DeviceRecord& d) {
+             d.duplexFlags = 3;
+             d.duplex = 2;
+             d.changeFlags = 0x04;
+         }, 2, {}, {"\x1b&a"}},
+        {"overlay at page start", [](DeviceRecord& d) {
+             d.devmode->macroIds[0] = 5;
+             d.devmode->overlayAtPageStart = 1;
+         }, 1, {"\x1b&f5Y\x1b&f3X"}, {}},
+        {"no overlay on booklet pages",
+         [](DeviceRecord& d) {
+             d.devmode->macroIds[0] = 5;
+             d.devmode->overlayAtPageStart = 1;
+             d.bookletMode = 1;
+         },
+         1, {}, {"\x1b&f"}},
+    };
+    for (const auto& c : cases) {
+        DeviceRecord fresh;
+        fresh.devmode = std::make_unique<zq::PrivateDevmode>();
+        ASSERT_TRUE(AllocateBuffers(fresh, true));
+        CaptureSink out;
+        fresh.sink = &out;
+        fresh.jobState = kJobOpen;
+        fresh.resolution = 600;
+        fresh.geometry = r.geometry;
+        c.setup(fresh);
+        fresh.pageCount = c.pageCount;
+        PagePart(fresh);
+        SpoolFlush(fresh);
+        const std::string text = out.Text();
+        for (const auto& p : c.present) EXPECT_NE(text.find(p), std::string::npos) << c.name << ": " << text;
+        for (const auto& a : c.absent) EXPECT_EQ(text.find(a), std::string::npos) << c.name << ": " << text;
+    }
+}
+
+TEST_F(PageSetupTest, NoOverlayAtPageEndOnBookletPages) {
+    r.devmode->macroIds[0] = 5;
+    r.devmode->overlayAtPageStart = 0;
+    r.pageCount = 1;
+    r.ropCache = 252;
+    r.bookletMode = 1;
+    PageEndOutput(r);
+    EXPECT_EQ(Out(), "\f");
 }
 
 TEST_F(PageSetupTest, NupLayouts) {

@@ -280,6 +280,17 @@ TEST_F(BandTest, NothingIsSentWithoutADocument) {
 namespace pclrend {
 namespace {
 
+// The reader holds the renderer to raster blocks below 32,768 bytes.
+TEST(PclRead, RefusesRasterBlocksOf32768BytesOrMore) {
+    for (size_t size : {size_t{100}, size_t{32767}, size_t{32768}, size_t{40000}}) {
+        std::string job = "\x1b%-12345X@PJL ENTER LANGUAGE=PCL\n\x1b" "E\x1b*r1A\x1b*b0M\x1b*b" + std::to_string(size) + "W";
+        job.append(size, '\0');
+        job += "\x1b*rB";
+        auto read = pclread::Read({reinterpret_cast<const uint8_t*>(job.data()), job.size()});
+        EXPECT_EQ(read.Ok(), size < 32768) << size;
+    }
+}
+
 TEST(BandChoices, ShrinkAsTheBudgetShrinks) {
     // A 6600-row page of 1275-byte rows (1200 dpi letter width in bytes is
     // about that): the whole page needs 8.4 MB.

@@ -106,6 +106,9 @@ namespace {
 
 constexpr uint8_t ESC = 0x1B;
 constexpr std::string_view kUel = "\x1b%-12345X";
+// The renderer keeps every raster block below 32,768 bytes; a larger one
+// means its block splitting went wrong.
+constexpr size_t kMaxRasterBlock = 32767;
 
 bool IsParameterised(uint8_t c) { return c >= 33 && c <= 47; }
 bool IsGroup(uint8_t c) { return c >= 96 && c <= 126; }
@@ -156,12 +159,20 @@ private:
         if (line.rfind("@PJL", 0) != 0) Error("PJL line not starting with @PJL: " + line);
         for (char c : line)
             if (static_cast<uint8_t>(c) < 32 && c != '\t' && c != '\r') Error("control byte in a PJL line");
+        if (line.rfind("@PJL SET ", 0) == 0 && !SetHasValue(line)) Error("PJL SET line without a value: " + line);
         pos_ = std::min(end + 1, in_.size());
         job_.pjl.push_back(line);
         if (line.rfind("@PJL ENTER LANGUAGE", 0) == 0) {
             if (line != "@PJL ENTER LANGUAGE=PCL") Error("unsupported language: " + line);
             pjl_ = false;
         }
+    }
+
+    // "@PJL SET [prefix :] VARIABLE = value": something other than blanks
+    // must follow the equals sign.
+    static bool SetHasValue(const std::string& line) {
+        const size_t eq = line.find('=');
+        return eq != std::string::npos && line.find_first_not_of(" \t\r", eq + 1) != std::string::npos;
     }
 
     // ---- PCL ---------------------------------------------------------
@@ -227,6 +238,8 @@ private:
             cmd.value = value;
             cmd.offset = start;
             const size_t payload = PayloadOf(cmd);
+            if (cmd.prefix == "*b" && (cmd.terminator == 'W' || cmd.terminator == 'V') && payload > kMaxRasterBlock)
+                Error("raster block of " + std::to_string(payload) + " bytes (at most " + std::to_string(kMaxRasterBlock) + ")");
             if (payload) {
                 if (pos_ + payload > in_.size()) return Error("binary data shorter than its count");
                 cmd.payload = payload;

@@ -134,7 +134,8 @@ struct PrintResult {
 
 // Prints `pages` pages on "Mono" through the driver at `driverPath`.
 inline PrintResult PrintPages(const std::filesystem::path& driverPath, zq::PrivateDevmode dm, int pages,
-                              const std::function<void(HDC, int)>& draw, bool keepReference = true) {
+                              const std::function<void(HDC, int)>& draw, bool keepReference = true,
+                              const char16_t* documentName = u"sample") {
     PrintResult result;
     HANDLE printer = nullptr;
     if (!OpenPrinterW(W(u"Mono"), &printer, nullptr)) return result;
@@ -148,7 +149,7 @@ inline PrintResult PrintPages(const std::filesystem::path& driverPath, zq::Priva
         context->device = std::move(device);
         HDC dc = context->Handle();
         zq::KeepPages(dc, keepReference);
-        DOCINFOW info{sizeof(DOCINFOW), u"sample", nullptr, nullptr, 0};
+        DOCINFOW info{sizeof(DOCINFOW), documentName, nullptr, nullptr, 0};
         result.pagesOk = StartDocW(dc, &info) > 0;
         for (int p = 0; p < pages; ++p) {
             result.pagesOk &= StartPage(dc) > 0;

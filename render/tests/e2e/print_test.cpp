@@ -3,6 +3,7 @@
 // pixel with the engine's own unbanded render of the same pages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "base/diag.h"
+#include "base/locale.h"
+#include "gdi/engine.h"
+#include "render/brush.h"
 #include "render/tests/e2e/print_support.h"
 #include "testing/fresh_root.h"
 
@@ -159,6 +164,113 @@ TEST_F(PrintTest, EnableRefusesAnotherDevmodeVersion) {
     ASSERT_TRUE(OpenPrinterW(W(u"Mono"), &printer, nullptr));
     EXPECT_EQ(zq::gdi::Device::Enable(driver, &dm.dm, u"Mono", u"", printer), nullptr);
     ClosePrinter(printer);
+}
+
+// Pages this build cannot draw (HP-GL/2 for scaled or n-up pages, the
+// host-finishing stream) are refused at StartDoc, never printed blank; a
+// booklet on a printer with a duplex unit stays in the raster language, one
+// page a sheet bound at the short edge, and prints.
+TEST_F(PrintTest, StartDocRefusesWhatThisBuildCannotDraw) {
+    struct Case {
+        const char* name;
+        void (*setup)(zq::PrivateDevmode&);
+        bool prints;
+    } const cases[] = {
+        {"two pages a sheet", [](zq::PrivateDevmode& dm) { dm.pagesPerSheet = 1; }, false},
+        {"journal undecided: host finishing", [](zq::PrivateDevmode& dm) { dm.metaSpool = 2; }, false},
+        {"booklet on a duplex unit",
+         [](zq::PrivateDevmode& dm) {
+             dm.option1081 = 1;
+             dm.duplexOptions = 1;
+             dm.pagesPerSheet = 3;
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        auto dm = Letter(300);
+        c.setup(dm);
+        zq::DiagCapture diag;
+        auto result = Print(dm, 2, [&](HDC dc, int page) { DrawShapes(dc, 300, page); });
+        EXPECT_EQ(result.pagesOk, c.prints) << c.name;
+        EXPECT_EQ(result.endDocOk, c.prints) << c.name;
+        EXPECT_EQ(diag.Matching("StartDoc refused").empty(), c.prints) << c.name;
+        // The mode change at enable is said, not made silently.
+        EXPECT_EQ(diag.Matching("output mode 4 (host finishing) asked").empty(), dm.metaSpool != 2) << c.name;
+        pclread::Options options;
+        options.pageWidth = dm.paperFormats[0].printableWidth;
+        options.pageHeight = dm.paperFormats[0].printableLength;
+        const auto read = pclread::Read(result.job, options);
+        if (!c.prints) {
+            EXPECT_TRUE(read.pages.empty()) << c.name << ": no page may be reported as printed";
+            continue;
+        }
+        EXPECT_TRUE(read.Ok()) << c.name;
+        ASSERT_EQ(read.pages.size(), 2u) << c.name;
+        for (size_t i = 0; i < 2; ++i) EXPECT_EQ(Differences(read.pages[i], result.reference[i], "booklet"), 0) << c.name;
+        const std::string job(result.job.begin(), result.job.end());
+        EXPECT_NE(job.find("\x1b&l2S"), std::string::npos) << c.name << ": short-edge duplex";
+    }
+}
+
+// The document name in the system's code page reaches the printer's panel
+// whole: the held job's name decodes to the name the application gave.
+TEST_F(PrintTest, HeldJobNameInTheSystemsCodePage) {
+    const zq::LocaleSettings saved = zq::CurrentLocaleSettings();
+    zq::LocaleSettings cyrillic = saved;
+    cyrillic.ansiCodePage = 1251;
+    zq::SetLocaleSettings(cyrillic);
+    auto dm = Letter(300);
+    dm.model.flags400 |= 0x400;
+    dm.printerCopies = 1;
+    auto result = PrintPages(driverPath_, dm, 1, [&](HDC dc, int page) { DrawShapes(dc, 300, page); }, false,
+                             u"Отчёт за квартал");
+    zq::SetLocaleSettings(saved);
+    const auto read = pclread::Read(result.job);
+    EXPECT_TRUE(read.Ok());
+    const std::string prefix = "@PJL SET JOBNAME = \"";
+    auto line = std::find_if(read.pjl.begin(), read.pjl.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+    ASSERT_NE(line, read.pjl.end());
+    // The same name in ISO 8859-5, the printer's Cyrillic encoding.
+    EXPECT_EQ(*line, prefix + "\xBE\xE2\xE7\xF1\xE2 \xD7\xD0 \xDA\xD2\xD0\xE0\xE2\xD0\xDB\"");
+}
+
+// Deep pattern pixels become colours through the colour translation, with
+// the bit fields the source has, not one layout assumed for every 16-bit
+// pattern.
+TEST(PatternPixels, DeepPixelsThroughTheTranslation) {
+    using zq::gdi::EngineXlate;
+    using zq::gdi::Palette;
+    Palette bits565;
+    bits565.mode = PAL_BITFIELDS;
+    bits565.red = 0xF800;
+    bits565.green = 0x07E0;
+    bits565.blue = 0x001F;
+    Palette rgb;
+    rgb.mode = PAL_RGB;
+    Palette bgr;
+    bgr.mode = PAL_BGR;
+    Palette mono;
+    mono.mode = PAL_INDEXED;
+    mono.entries = {0x000000, 0xFFFFFF};
+    EngineXlate toRgb(bits565, rgb), toMono(bits565, mono), bgrToMono(bgr, mono), bgrToBgr(bgr, bgr);
+    struct Case {
+        const char* name;
+        XLATEOBJ* xlate;
+        ULONG format;
+        uint32_t pixel;
+        uint32_t rgb;
+    } const cases[] = {
+        {"5-6-5 red", &toRgb, BMF_16BPP, 0xF800, 0x0000FF},
+        {"5-6-5 green", &toRgb, BMF_16BPP, 0x07E0, 0x00FF00},
+        {"5-6-5 blue", &toRgb, BMF_16BPP, 0x001F, 0xFF0000},
+        {"5-6-5 white to a one-bit device", &toMono, BMF_16BPP, 0xFFFF, 0xFFFFFF},
+        {"5-6-5 black to a one-bit device", &toMono, BMF_16BPP, 0x0000, 0x000000},
+        {"24-bit grey keeps its grey", &bgrToMono, BMF_24BPP, 0x808080, 0x808080},
+        {"24-bit orange", &bgrToBgr, BMF_24BPP, 0xFF8000, 0x0080FF},
+        {"no translation: 5-5-5", nullptr, BMF_16BPP, 0x7C00, 0x0000FF},
+        {"no translation: 32-bit", nullptr, BMF_32BPP, 0x00FF8000, 0x0080FF},
+    };
+    for (const auto& c : cases) EXPECT_EQ(pclrend::DeepPixelToRgb(c.xlate, c.format, c.pixel), c.rgb) << c.name;
 }
 
 }  // namespace
