@@ -19,6 +19,7 @@
 #include "settings/pd_list.h"
 #include "settings/printer_data_values.h"
 #include "store/spooler.h"
+#include "settings/tests/decoder.h"
 #include "testing/printer_fixture.h"
 
 namespace zq {
@@ -249,6 +250,18 @@ TEST_F(FontListTest, WritersInSeveralProcessesLoseNoEntry) {
     for (const auto& f : std::filesystem::directory_iterator(ListFile(".PFM").parent_path())) {
         EXPECT_EQ(f.path().filename().string().find(".PFM."), std::string::npos) << f.path();
     }
+}
+
+TEST_F(FontListTest, TheIndependentDecoderReadsBothListFiles) {
+    const std::string soft = Font("x.pfm", 3, 0x41), cart = Font("y.pcm", 2, 0x42);
+    ASSERT_TRUE(SoftFontAddEntry(kPrinter, soft.c_str(), "x.sfp", 0));
+    ASSERT_TRUE(PcmAddEntry(kPrinter, cart.c_str(), 0));
+    ASSERT_TRUE(PcmAddEntry(kPrinter, soft.c_str(), 6));
+    const auto texts = testing::Decode("records", {*FileBytes(".PFM"), *FileBytes(".PCM")}, root_);
+    if (!texts) GTEST_SKIP() << "python3 is not available: the decoder cannot run";
+    ASSERT_EQ(texts->size(), 2u);
+    EXPECT_EQ((*texts)[0], "record 1=1 2='C:\\fonts\\x.pfm' 3='x.sfp' 4=0000 5=414141\n");
+    EXPECT_EQ((*texts)[1], "record 1=1 2='C:\\fonts\\y.pcm' 4=4242\nrecord 1=2 2='C:\\fonts\\x.pfm' 3=0600 4=414141\n");
 }
 
 TEST_F(FontListTest, DeletingTheListFiles) {

@@ -13,6 +13,7 @@
 #include "settings/user_forms.h"
 #include "settings/watermarks.h"
 #include "store/spooler.h"
+#include "settings/tests/decoder.h"
 #include "testing/printer_fixture.h"
 
 namespace zq {
@@ -392,6 +393,40 @@ TEST_F(RecordListTest, InstalledOptionsRecordReadsOnlyThirtyTwoBytes) {
     EXPECT_EQ(out[31], 4);
     EXPECT_EQ(FindPrinterDataValue("PType")->name, "PType");
     EXPECT_EQ(FindPrinterDataValue("fontsummaryfile")->size, 260u);
+}
+
+TEST_F(RecordListTest, TheIndependentDecoderReadsEveryListValue) {
+    ASSERT_TRUE(AddWatermark(2, "Draft", "DRAFT"));
+    const uint8_t block[2] = {9, 8};
+    ASSERT_TRUE(UserFormAdd(kPrinter, 0, "Card", UserFormValues{1, 2, 600, 1200, block}));
+    FormAssocValues assoc;
+    assoc.texts = {"a", "", "c", "d"};
+    ASSERT_TRUE(FormAssocAdd(kPrinter, 0, "Memo", assoc));
+    ASSERT_TRUE(MacroAdd(kPrinter, 0, "Logo", 0, 6));
+    ASSERT_TRUE(MacroAdd(kPrinter, 5, "Sign", 3, 0));
+    const struct {
+        const char* value;
+        std::string text;
+    } cases[] = {
+        {kWatermarkListValue,
+         "record 1=2 2='Draft' 3='DRAFT' 4=" + std::string(56, '0') + "417269616c" + std::string(54, '0') +
+             " 5=00ff0000 6=1e00 7=0700 8=0000 9=0000\n"},
+        {kUserFormListValue, "record 1=512 2='Card' 3=0100 4=0200 5=5802 6=b004 7=0908\n"},
+        {kFormAssocListValue, "record 1=640 2='Memo' 3=0000 4=0000 5='a' 6=0000 7='' 8=0000 9='c' 10=0000 11='d' 12=0000\n"},
+        {kMacroListValue, "record 1=32752 2='Logo' 4=0600\nrecord 1=5 2='Sign' 3=0300\n"},
+    };
+    // A damaged tail is reported where it starts.
+    Bytes damaged = *Stored(kMacroListValue);
+    const size_t sound = damaged.size();
+    damaged.insert(damaged.end(), {9, 0, 1, 0});
+    std::vector<Bytes> blocks;
+    for (const auto& c : cases) blocks.push_back(*Stored(c.value));
+    blocks.push_back(damaged);
+    const auto texts = testing::Decode("records", blocks, root_);
+    if (!texts) GTEST_SKIP() << "python3 is not available: the decoder cannot run";
+    ASSERT_EQ(texts->size(), blocks.size());
+    for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ((*texts)[i], cases[i].text) << cases[i].value;
+    EXPECT_NE(texts->back().find("damaged 4 bytes at " + std::to_string(sound)), std::string::npos) << texts->back();
 }
 
 }  // namespace
