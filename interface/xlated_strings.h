@@ -1,0 +1,22 @@
+// Texts of the dialog library and files found beside the interface driver.
+#pragma once
+
+#include <cstdint>
+
+#include "base/files.h"
+#include "base/types.h"
+
+namespace zq {
+
+// Asks the dialog library `module` for string `id` (kind 0: a logical id)
+// into `buffer` of `size` characters. Non-zero when a string was copied; 0
+// with the buffer untouched when the module is null or lacks the export.
+int CallLoadXlatedString(HMODULE module, uint32_t kind, uint16_t id, char* buffer, uint16_t size);
+
+// Opens a file with the 16-bit call (style OF_READ, OF_READWRITE or
+// OF_CREATE | OF_READWRITE); when that fails, once more with the name's last
+// component in the interface driver's own directory, provided the two
+// together have at most 128 characters. A handle above 0 on success.
+HFILE OpenFileBesideModule(const char* fileName, UINT style);
+
+}  // namespace zq
