@@ -212,12 +212,14 @@ void AddResidentFonts(Builder& b, const PrivateDevmode& devmode, const ModelData
     }
 }
 
-void AddListFile(Builder& b, HANDLE printer, bool cartridges) {
+std::optional<std::vector<uint8_t>> ReadListFile(HANDLE printer, bool cartridges) {
     const auto host = MapPath(AnsiToWide(FontFileName(printer, cartridges ? ".PCM" : ".PFM")));
-    if (!host) return;
-    const auto bytes = ReadHost(*host);
-    if (!bytes) return;
-    PdListHolder list(PdListOpenBytes(*bytes));
+    if (!host) return std::nullopt;
+    return ReadHost(*host);
+}
+
+void AddListFile(Builder& b, std::span<const uint8_t> bytes, bool cartridges) {
+    PdListHolder list(PdListOpenBytes(bytes));
     if (!PdListFirst(list.get())) return;
     do {
         PdList* l = list.get();
@@ -285,13 +287,23 @@ std::optional<std::vector<uint8_t>> BuildFontSummary(const PrivateDevmode& devmo
                 at = end + 1;
             }
         }
-        AddListFile(b, s.printer, false);
-        AddListFile(b, s.printer, true);
-        if (doubleByte && (devmode.model.flags392 & 0x8) != 0 && s.readFontDb) {
+    }
+    for (const bool cartridges : {false, true}) {
+        const auto bytes = s.readListFile ? s.readListFile(cartridges)
+                           : s.printer != nullptr ? ReadListFile(s.printer, cartridges)
+                                                  : std::nullopt;
+        if (bytes) AddListFile(b, *bytes, cartridges);
+    }
+    if (doubleByte && (devmode.model.flags392 & 0x8) != 0 && s.readFontDb) {
+        // "DBCSpfm" switches the double-byte fonts on; without a printer the
+        // caller's source alone decides.
+        bool wanted = s.printer == nullptr;
+        if (s.printer != nullptr) {
             const PrinterDataBytes dbcs = ReadPrinterDataBytes(s.printer, kDbcsPfmValue.name.data());
-            if (dbcs.status == ValueRead::Ok && !dbcs.bytes.empty() && dbcs.bytes[0] != 0) {
-                if (const auto db = s.readFontDb()) AddFontDb(b, *db);
-            }
+            wanted = dbcs.status == ValueRead::Ok && !dbcs.bytes.empty() && dbcs.bytes[0] != 0;
+        }
+        if (wanted) {
+            if (const auto db = s.readFontDb()) AddFontDb(b, *db);
         }
     }
     return b.Finish();

@@ -39,6 +39,8 @@ struct FontSummarySources {
     std::function<std::optional<std::vector<uint8_t>>(const std::string&)> readFile;
     // `fontdb.dfm` beside the driver, when there is one.
     std::function<std::optional<std::vector<uint8_t>>()> readFontDb;
+    // The soft-font or cartridge list file; unset: the printer's files.
+    std::function<std::optional<std::vector<uint8_t>>(bool cartridges)> readListFile;
 };
 
 // The job's resolution the metrics are scaled to.
