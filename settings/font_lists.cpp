@@ -60,14 +60,6 @@ private:
     HANDLE handle_ = nullptr;
 };
 
-std::optional<std::vector<uint8_t>> ReadHostFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
-    return bytes;
-}
-
 // The whole content of an installed font file (a Windows path); nothing
 // when it cannot be read or could not be stored in one field.
 std::optional<std::vector<uint8_t>> ReadFontFile(const char* path) {
@@ -91,7 +83,7 @@ PdList* OpenListFile(const char* printerName, HANDLE printer, const char* extens
     if (!host) return nullptr;
     const int lock = LockFileDirectory(*host);
     if (lock < 0) return nullptr;
-    std::optional<std::vector<uint8_t>> bytes = ReadHostFile(*host);
+    std::optional<std::vector<uint8_t>> bytes = ReadWholeFile(*host);
     PdList* list = nullptr;
     if (bytes && bytes->size() >= 4) {
         list = PdListOpenBytes(*bytes);
@@ -240,6 +232,31 @@ size_t GetPcmFileName(char* out, HANDLE printer) {
 }
 size_t GetSoftFontFileName(char* out, HANDLE printer) {
     return CopyBounded(FontFileName(printer, kSoftFontExtension), out, kFontFileNameCapacity);
+}
+
+std::optional<std::vector<uint8_t>> ReadWholeFile(const std::filesystem::path& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    std::optional<std::vector<uint8_t>> out;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
+        size_t done = 0;
+        bool ok = true;
+        while (done < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                ok = n == 0;  // the file got shorter: what was read is all
+                break;
+            }
+            done += static_cast<size_t>(n);
+        }
+        bytes.resize(done);
+        if (ok) out = std::move(bytes);
+    }
+    ::close(fd);
+    return out;
 }
 
 int LockFileDirectory(const std::filesystem::path& file) {

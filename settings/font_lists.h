@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/types.h"
 #include "settings/pd_list.h"
@@ -38,6 +39,9 @@ std::string FontFileName(HANDLE printer, std::string_view extension);
 // The same into a 260-byte buffer; the length, 0 when nothing fit.
 size_t GetPcmFileName(char* out, HANDLE printer);
 size_t GetSoftFontFileName(char* out, HANDLE printer);
+
+// A host file's whole content; nothing when it cannot be read.
+std::optional<std::vector<uint8_t>> ReadWholeFile(const std::filesystem::path& file);
 
 // Writes bytes to a file through a temporary file beside it, flushed and
 // renamed over it. False with the file unchanged on failure.

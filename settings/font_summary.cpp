@@ -190,12 +190,6 @@ private:
 
 bool IsDoubleByteCodePage(uint32_t cp) { return cp == 932 || cp == 936 || cp == 949 || cp == 950; }
 
-std::optional<std::vector<uint8_t>> ReadHost(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 void AddResidentFonts(Builder& b, const PrivateDevmode& devmode, const ModelData& model) {
     std::vector<uint8_t> list(model.Resource(kResidentFontListType, static_cast<uint16_t>(devmode.model.fontListId + 1), {}));
     model.Resource(kResidentFontListType, static_cast<uint16_t>(devmode.model.fontListId + 1), list);
@@ -215,7 +209,7 @@ void AddResidentFonts(Builder& b, const PrivateDevmode& devmode, const ModelData
 std::optional<std::vector<uint8_t>> ReadListFile(HANDLE printer, bool cartridges) {
     const auto host = MapPath(AnsiToWide(FontFileName(printer, cartridges ? ".PCM" : ".PFM")));
     if (!host) return std::nullopt;
-    return ReadHost(*host);
+    return ReadWholeFile(*host);
 }
 
 void AddListFile(Builder& b, std::span<const uint8_t> bytes, bool cartridges) {
@@ -348,12 +342,12 @@ FontSummarySources StandardFontSources(const ModelData& model, HANDLE printer, s
     s.readFile = [](const std::string& name) -> std::optional<std::vector<uint8_t>> {
         const auto host = MapPath(AnsiToWide(name));
         if (!host) return std::nullopt;
-        return ReadHost(*host);
+        return ReadWholeFile(*host);
     };
     s.readFontDb = [dir = std::move(driverDirectory)]() -> std::optional<std::vector<uint8_t>> {
         const auto host = MapPath(AnsiToWide(dir + "fontdb.dfm"));
         if (!host) return std::nullopt;
-        return ReadHost(*host);
+        return ReadWholeFile(*host);
     };
     return s;
 }

@@ -31,14 +31,6 @@ uint16_t Word(const PrivateDevmode& d, size_t at) {
     return v;
 }
 
-std::optional<std::vector<uint8_t>> ReadHost(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
-    return bytes;
-}
-
 PrivateDevmode KeyOf(std::span<const uint8_t> key) {
     PrivateDevmode d;
     std::memcpy(&d, key.data(), sizeof d);
@@ -94,7 +86,7 @@ CacheFileHeader NewHeader() {
 void MoveCacheEntryToFront(const std::filesystem::path& file, const PrivateDevmode& wanted) {
     const int lock = LockFileDirectory(file);
     if (lock < 0) return;
-    const auto bytes = ReadHost(file);
+    const auto bytes = ReadWholeFile(file);
     if (bytes) {
         const auto v = ParseCacheFile(*bytes);
         const auto hit = v ? FindEntry(*v, wanted, KeyRule::Interface) : std::nullopt;
@@ -188,7 +180,7 @@ CacheStringSource DialogLibraryStrings(const PrivateDevmode& devmode) {
 std::optional<std::vector<uint8_t>> FindCachedFontSummary(const PrivateDevmode& devmode, HANDLE printer) {
     const auto file = CacheHostPath(printer);
     if (!file) return std::nullopt;
-    const auto bytes = ReadHost(*file);
+    const auto bytes = ReadWholeFile(*file);
     if (!bytes) return std::nullopt;
     const auto v = ParseCacheFile(*bytes);
     if (!v) return std::nullopt;
@@ -206,7 +198,7 @@ BOOL StoreFontSummary(const PrivateDevmode& devmode, std::span<const uint8_t> su
     if (!file) return FALSE;
     const int lock = LockFileDirectory(*file);
     if (lock < 0) return FALSE;
-    const auto bytes = ReadHost(*file);
+    const auto bytes = ReadWholeFile(*file);
     std::optional<CacheFileView> v = bytes ? ParseCacheFile(*bytes) : std::nullopt;
     std::vector<uint8_t> newStrings;
     CacheFileHeader header = v ? v->header : NewHeader();
@@ -282,7 +274,7 @@ std::optional<std::vector<uint8_t>> ReadCachedFontSummary(HANDLE printer, const 
     if (name.empty()) name = GetFontSummaryFileName(printer);
     const auto file = MapPath(AnsiToWide(name));
     if (!file) return std::nullopt;
-    const auto bytes = ReadHost(*file);
+    const auto bytes = ReadWholeFile(*file);
     if (!bytes) return std::nullopt;
     const auto v = ParseCacheFile(*bytes);
     if (!v) return std::nullopt;
