@@ -42,24 +42,6 @@ BOOL GetDriverLevel2(HANDLE p, DWORD level, LPBYTE b, DWORD s, LPDWORD n) {
     return GetPrinterDriverW(p, nullptr, level, b, s, n);
 }
 
-class HeldPrinter {
-public:
-    explicit HeldPrinter(const char* name) {
-        PRINTER_DEFAULTSA all{nullptr, nullptr, PRINTER_ALL_ACCESS};
-        LPSTR n = const_cast<LPSTR>(name != nullptr ? name : "");
-        if (!OpenPrinterA(n, &handle_, &all) && !OpenPrinterA(n, &handle_, nullptr)) handle_ = nullptr;
-    }
-    ~HeldPrinter() {
-        if (handle_ != nullptr) ClosePrinter(handle_);
-    }
-    HeldPrinter(const HeldPrinter&) = delete;
-    HeldPrinter& operator=(const HeldPrinter&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_ = nullptr;
-};
-
 // The whole content of an installed font file (a Windows path); nothing
 // when it cannot be read or could not be stored in one field.
 std::optional<std::vector<uint8_t>> ReadFontFile(const char* path) {

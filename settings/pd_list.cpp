@@ -39,27 +39,6 @@ size_t RecordAt(std::span<const uint8_t> value, size_t at) {
     return 0;  // no terminator
 }
 
-class HeldPrinter {
-public:
-    explicit HeldPrinter(const std::string& name) {
-        PRINTER_DEFAULTSA all{nullptr, nullptr, PRINTER_ALL_ACCESS};
-        LPSTR n = const_cast<LPSTR>(name.c_str());
-        if (!OpenPrinterA(n, &handle_, &all)) {
-            handle_ = nullptr;
-            if (!OpenPrinterA(n, &handle_, nullptr)) handle_ = nullptr;
-        }
-    }
-    ~HeldPrinter() {
-        if (handle_ != nullptr) ClosePrinter(handle_);
-    }
-    HeldPrinter(const HeldPrinter&) = delete;
-    HeldPrinter& operator=(const HeldPrinter&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_ = nullptr;
-};
-
 void TakeSoundPrefix(PdList& list, std::span<const uint8_t> bytes) {
     const size_t sound = PdSoundPrefix(bytes);
     list.block.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(sound));
@@ -69,6 +48,16 @@ void TakeSoundPrefix(PdList& list, std::span<const uint8_t> bytes) {
 bool CursorInside(const PdList* list) { return list != nullptr && list->cursor < list->block.size(); }
 
 }  // namespace
+
+HeldPrinter::HeldPrinter(const char* name) {
+    PRINTER_DEFAULTSA all{nullptr, nullptr, PRINTER_ALL_ACCESS};
+    LPSTR n = const_cast<LPSTR>(name != nullptr ? name : "");
+    if (!OpenPrinterA(n, &handle_, &all) && !OpenPrinterA(n, &handle_, nullptr)) handle_ = nullptr;
+}
+
+HeldPrinter::~HeldPrinter() {
+    if (handle_ != nullptr) ClosePrinter(handle_);
+}
 
 PdList::~PdList() {
     if (lockFd >= 0) ::close(lockFd);  // closing the descriptor drops its lock
@@ -95,7 +84,7 @@ PdList* PdListOpen(const char* printerName, const char* valueName) {
     if (list == nullptr) return nullptr;
     list->printerName = printerName != nullptr ? printerName : "";
     list->valueName = valueName != nullptr ? std::string(valueName).substr(0, 31) : "";
-    HeldPrinter printer(list->printerName);
+    HeldPrinter printer(list->printerName.c_str());
     const PrinterDataBytes v = ReadPrinterDataBytes(printer.get(), list->valueName.c_str());
     // An unreadable value opens empty and stays stored as it is.
     if (v.status == ValueRead::Ok) TakeSoundPrefix(*list, v.bytes);
@@ -114,7 +103,7 @@ BOOL PdListClose(PdList* list) {
     if (list == nullptr) return FALSE;
     BOOL ok = TRUE;
     if (list->changed && !list->valueName.empty()) {
-        HeldPrinter printer(list->printerName);
+        HeldPrinter printer(list->printerName.c_str());
         uint8_t none = 0;
         LPBYTE data = list->block.empty() ? &none : list->block.data();
         ok = printer.get() != nullptr &&

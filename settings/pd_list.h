@@ -157,6 +157,20 @@ bool PdDeleteFirst(PdList* list, Match match) {
     return true;
 }
 
+// A printer opened by its ANSI name for one operation: full access where
+// allowed, else default access; null when it cannot be opened.
+class HeldPrinter {
+public:
+    explicit HeldPrinter(const char* name);
+    ~HeldPrinter();
+    HeldPrinter(const HeldPrinter&) = delete;
+    HeldPrinter& operator=(const HeldPrinter&) = delete;
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_ = nullptr;
+};
+
 // Owns an open list for one operation: Close writes it back, anything else
 // frees it unwritten.
 class PdListHolder {

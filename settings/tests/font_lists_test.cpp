@@ -20,7 +20,7 @@
 #include "settings/printer_data_values.h"
 #include "store/spooler.h"
 #include "settings/tests/decoder.h"
-#include "testing/printer_fixture.h"
+#include "settings/tests/office_printer.h"
 
 namespace zq {
 namespace {
@@ -28,23 +28,16 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 constexpr char kPrinter[] = "Office";
 
-class FontListTest : public testing::StoreRoot {
+class FontListTest : public testing::OfficePrinter {
 protected:
     void SetUp() override {
-        StoreRoot::SetUp();
-        ASSERT_TRUE(testing::InstallDriver(u"Zelquor Tarn 45 PCL XL"));
-        printer_ = testing::AddLocalPrinter(u"Office", u"Zelquor Tarn 45 PCL XL");
-        ASSERT_NE(printer_, nullptr);
+        OfficePrinter::SetUp();
         const auto dir = MapPath(u"C:\\fonts");
         ASSERT_TRUE(dir);
         std::filesystem::create_directories(*dir);
         const auto pfm = MapPath(AnsiToWide(FontFileName(printer_, ".PFM")));
         ASSERT_TRUE(pfm);
         std::filesystem::create_directories(pfm->parent_path());
-    }
-    void TearDown() override {
-        if (printer_ != nullptr) ClosePrinter(printer_);
-        StoreRoot::TearDown();
     }
     // Writes a font file C:\fonts\<name> of `size` bytes and returns its path.
     std::string Font(const std::string& name, size_t size, uint8_t fill = 0x5A) {
@@ -85,8 +78,6 @@ protected:
         }
         return out;
     }
-
-    HANDLE printer_ = nullptr;
 };
 
 TEST(FontFileNameTest, PrinterNamesBecomeSafeFileNames) {
@@ -222,22 +213,11 @@ TEST_F(FontListTest, FeedbackLooksUpRemovesAndLists) {
 TEST_F(FontListTest, WritersInSeveralProcessesLoseNoEntry) {
     std::vector<std::string> fonts;
     for (int i = 0; i < 16; ++i) fonts.push_back(Font("p" + std::to_string(i) + ".pfm", 100 + i));
-    std::vector<pid_t> children;
-    for (int c = 0; c < 4; ++c) {
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            bool ok = true;
-            for (int i = c; i < 16; i += 4) ok = SoftFontAddEntry(kPrinter, fonts[i].c_str(), nullptr, 1) && ok;
-            _exit(ok ? 0 : 1);
-        }
-        children.push_back(pid);
-    }
-    for (pid_t pid : children) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+    EXPECT_TRUE(InChildren(4, [&](int c) {
+        bool ok = true;
+        for (int i = c; i < 16; i += 4) ok = SoftFontAddEntry(kPrinter, fonts[i].c_str(), nullptr, 1) && ok;
+        return ok;
+    }));
     const auto entries = Entries(".PFM");
     EXPECT_EQ(entries.size(), 16u);
     std::vector<bool> ids(17, false);

@@ -22,7 +22,7 @@
 #include "settings/tests/decoder.h"
 #include "settings/tests/font_fixtures.h"
 #include "store/spooler.h"
-#include "testing/printer_fixture.h"
+#include "settings/tests/office_printer.h"
 
 namespace zq {
 namespace {
@@ -144,13 +144,10 @@ TEST(FontDescriptionTest, DamagedDataRefusesTheFont) {
 }
 
 // A printer with its model data, list files and printer data.
-class FontSummaryTest : public testing::StoreRoot {
+class FontSummaryTest : public testing::OfficePrinter {
 protected:
     void SetUp() override {
-        StoreRoot::SetUp();
-        ASSERT_TRUE(testing::InstallDriver(u"Zelquor Tarn 45 PCL XL"));
-        printer_ = testing::AddLocalPrinter(u"Office", u"Zelquor Tarn 45 PCL XL");
-        ASSERT_NE(printer_, nullptr);
+        OfficePrinter::SetUp();
         std::filesystem::create_directories(*MapPath(u"C:\\fonts"));
         std::filesystem::create_directories(Host(".PCL").parent_path());
         devmode_ = Devmode(600);
@@ -162,10 +159,6 @@ protected:
             if (!in) return std::nullopt;
             return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         };
-    }
-    void TearDown() override {
-        if (printer_ != nullptr) ClosePrinter(printer_);
-        StoreRoot::TearDown();
     }
     static PrivateDevmode Devmode(int16_t quality) {
         PrivateDevmode d{};
@@ -219,7 +212,6 @@ protected:
     }
     Bytes Build(const PrivateDevmode& d) { return *BuildFontSummary(d, sources_); }
 
-    HANDLE printer_ = nullptr;
     MemoryModelData model_;
     FontSummarySources sources_;
     PrivateDevmode devmode_{};
@@ -410,29 +402,18 @@ TEST_F(FontSummaryTest, ReadersInOtherProcessesSeeWholeEntriesWhileWritersStoreA
     const int16_t qualities[] = {150, 300, 600, 1200};
     std::vector<Bytes> reference;
     for (int16_t q : qualities) reference.push_back(Build(Devmode(q)));
-    std::vector<pid_t> children;
-    for (int c = 0; c < 4; ++c) {
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            bool ok = true;
-            for (int round = 0; round < 12; ++round) {
-                const int k = (c + round) % 4;
-                if (c % 2 == 0) {
-                    ok = RefreshFontSummary(Devmode(qualities[k]), printer_, sources_, nullptr) && ok;
-                } else if (const auto got = ReadCachedFontSummary(printer_, Devmode(qualities[k]))) {
-                    ok = *got == reference[size_t(k)] && ok;
-                }
+    EXPECT_TRUE(InChildren(4, [&](int c) {
+        bool ok = true;
+        for (int round = 0; round < 12; ++round) {
+            const int k = (c + round) % 4;
+            if (c % 2 == 0) {
+                ok = RefreshFontSummary(Devmode(qualities[k]), printer_, sources_, nullptr) && ok;
+            } else if (const auto got = ReadCachedFontSummary(printer_, Devmode(qualities[k]))) {
+                ok = *got == reference[size_t(k)] && ok;
             }
-            _exit(ok ? 0 : 1);
         }
-        children.push_back(pid);
-    }
-    for (pid_t pid : children) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+        return ok;
+    }));
     // A writer killed while storing leaves a file that reads whole.
     const pid_t victim = fork();
     ASSERT_GE(victim, 0);

@@ -14,7 +14,7 @@
 #include "settings/watermarks.h"
 #include "store/spooler.h"
 #include "settings/tests/decoder.h"
-#include "testing/printer_fixture.h"
+#include "settings/tests/office_printer.h"
 
 namespace zq {
 namespace {
@@ -50,18 +50,8 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
     return all;
 }
 
-class RecordListTest : public testing::StoreRoot {
+class RecordListTest : public testing::OfficePrinter {
 protected:
-    void SetUp() override {
-        StoreRoot::SetUp();
-        ASSERT_TRUE(testing::InstallDriver(u"Zelquor Tarn 45 PCL XL"));
-        printer_ = testing::AddLocalPrinter(u"Office", u"Zelquor Tarn 45 PCL XL");
-        ASSERT_NE(printer_, nullptr);
-    }
-    void TearDown() override {
-        if (printer_ != nullptr) ClosePrinter(printer_);
-        StoreRoot::TearDown();
-    }
     std::optional<Bytes> Stored(const char* value) {
         const PrinterDataBytes v = ReadPrinterDataBytes(printer_, value);
         if (v.status != ValueRead::Ok) return std::nullopt;
@@ -84,8 +74,6 @@ protected:
         }
         return ids;
     }
-
-    HANDLE printer_ = nullptr;
 };
 
 TEST_F(RecordListTest, AppendingOneWordToAnEmptyListStoresFourteenBytes) {
