@@ -51,26 +51,32 @@ std::optional<size_t> FindEntry(const CacheFileView& v, const PrivateDevmode& wa
     return std::nullopt;
 }
 
-void AppendEntry(std::vector<uint8_t>& out, std::span<const uint8_t> key, std::span<const uint8_t> summary) {
-    out.insert(out.end(), key.begin(), key.end());
-    const uint32_t n = static_cast<uint32_t>(summary.size());
-    const auto* p = reinterpret_cast<const uint8_t*>(&n);
-    out.insert(out.end(), p, p + 4);
-    out.insert(out.end(), summary.begin(), summary.end());
-}
-
-// A file of header, strings, then `first` and the other entries in order.
+// A file of header, strings, then `first` and the other entries in order,
+// laid out in one block of its final size.
 std::vector<uint8_t> Compose(const CacheFileHeader& base, std::span<const uint8_t> strings,
                              std::span<const uint8_t> firstKey, std::span<const uint8_t> firstSummary,
                              const std::vector<const CacheFileView::Entry*>& rest) {
     CacheFileHeader h = base;
     h.count = static_cast<uint16_t>(1 + rest.size());
     h.firstEntry = static_cast<uint32_t>(kFileHeaderSize + strings.size());
-    std::vector<uint8_t> out(kFileHeaderSize);
-    std::memcpy(out.data(), &h, kFileHeaderSize);
-    out.insert(out.end(), strings.begin(), strings.end());
-    AppendEntry(out, firstKey, firstSummary);
-    for (const auto* e : rest) AppendEntry(out, e->key, e->summary);
+    size_t total = h.firstEntry + kHeadSize + firstSummary.size();
+    for (const auto* e : rest) total += kHeadSize + e->summary.size();
+    std::vector<uint8_t> out(total);
+    uint8_t* p = out.data();
+    auto put = [&p](const void* data, size_t n) {
+        if (n != 0) std::memcpy(p, data, n);
+        p += n;
+    };
+    auto entry = [&put](std::span<const uint8_t> key, std::span<const uint8_t> summary) {
+        const uint32_t n = static_cast<uint32_t>(summary.size());
+        put(key.data(), kPrivateDevmodeSize);
+        put(&n, 4);
+        put(summary.data(), summary.size());
+    };
+    put(&h, kFileHeaderSize);
+    put(strings.data(), strings.size());
+    entry(firstKey, firstSummary);
+    for (const auto* e : rest) entry(e->key, e->summary);
     return out;
 }
 
