@@ -1,6 +1,9 @@
-// A stand-in of the dialog library's translation exports for the tests: a
-// string request answers "text <id>" ("direct <id>" for a direct id), a
-// resource request the address of a 4-byte block for type 10, else nothing.
+// A stand-in of the dialog library's translation exports for the tests. A
+// string request for one of a few logical ids answers its text from a small
+// table (the font summary's description); any other non-zero id answers
+// "text <id>" ("direct <id>" for a direct id). A resource request answers the
+// address of a 4-byte block for type 10, else nothing.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -9,14 +12,36 @@
 
 namespace {
 const uint8_t kBlock[4] = {1, 2, 3, 4};
+
+struct Entry {
+    uint32_t id;
+    const char* text;
+};
+constexpr Entry kStrings[] = {
+    {3, "Zelquor"},           {13, "Device fonts of "}, {14, "the printer, "},  {15, "kept by the "},
+    {16, "interface driver"}, {17, " for the "},        {18, "renderer. "},     {19, "Do not edit; "},
+    {20, "it is rebuilt"},    {21, " when needed."},
+};
+
+int Copy(zq::XlatedRequest* request, const char* text) {
+    const size_t n = std::min<size_t>(std::strlen(text), request->length - 1u);
+    std::memcpy(request->buffer, text, n);
+    request->buffer[n] = '\0';
+    return static_cast<int>(n);
 }
+}  // namespace
 
 extern "C" {
 int LoadXlatedString(zq::XlatedRequest* request) {
     if (request == nullptr || request->buffer == nullptr || request->length == 0 || request->id == 0) return 0;
-    const int n = std::snprintf(request->buffer, request->length, "%s %u", request->direct ? "direct" : "text",
-                                request->id);
-    return n < request->length ? n : request->length - 1;
+    if (request->direct == 0) {
+        for (const Entry& e : kStrings) {
+            if (e.id == request->id) return Copy(request, e.text);
+        }
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%s %u", request->direct ? "direct" : "text", request->id);
+    return Copy(request, text);
 }
 const void* LoadXlatedResource(zq::XlatedRequest* request) {
     return request != nullptr && (request->type & 0xFFFF) == 10 ? kBlock : nullptr;
