@@ -1,0 +1,63 @@
+// What the renderer last sent to a PCL XL printer, one cache per kind of
+// printer state. A state command goes out only when the wanted value differs
+// from its cache; page start, overlays and a reset of the device context
+// make the caches forget what the printer may no longer hold.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace pclrend {
+
+// Sentinels: "unknown" makes the next comparison fail, so the value is sent.
+inline constexpr uint32_t kXlUnknown = 0xFFFFFFFF;
+inline constexpr uint32_t kXlNoSource = 0x300;  // NullPen / NullBrush in force
+
+struct XlColourCache {
+    uint8_t space = 0;                // 1 grey, 2 RGB, 0 unknown
+    std::vector<uint32_t> palette;    // entries last sent (red, green, blue)
+};
+
+struct XlLineCache {
+    int32_t penWidth = 0;
+    uint16_t dashKind = 0;            // 0 solid line, 8 a dash
+    std::vector<uint32_t> dash;       // the dash lengths last sent
+    uint32_t join = 2;                // the engine's values: JOIN_MITER
+    uint32_t cap = 2;                 //                      ENDCAP_BUTT
+    float miterLimit = 0.0f;
+};
+
+struct XlClipCache {
+    bool set = false;                 // a clip of ours is in force
+    uint32_t id = 0;                  // identity of the clip in force (0: none kept)
+};
+
+struct XlState {
+    bool pageOpen = false;            // BeginPage sent, EndPage not yet
+    bool boldValue = false;           // a character bold value other than 0 in force
+    bool simItalic = false;           // a character shear in force
+    XlColourCache colour;
+    XlLineCache line;
+    XlClipCache clip;
+    uint32_t pen = kXlUnknown;        // brushKey of the pen source in force
+    uint32_t brush = kXlUnknown;      // brushKey of the brush source in force
+    uint16_t rop = 0xFFFF;            // ROP3 in force (0xFFFF unknown)
+    uint8_t sourceTxMode = 0;
+    uint8_t paintTxMode = 0;
+    uint8_t fillMode = 0;
+    std::vector<uint16_t> pagePatterns;  // raster patterns defined on this page
+
+    // Page start: the printer's graphics state is its default again.
+    void PageStart() {
+        colour = {};
+        line = {};
+        clip = {};
+        pen = 0;
+        brush = kXlUnknown;
+        rop = 0xFFFF;
+        sourceTxMode = paintTxMode = fillMode = 0;
+        pagePatterns.clear();
+    }
+};
+
+}  // namespace pclrend
