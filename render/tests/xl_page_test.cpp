@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "pclread/pclread.h"
 #include "render/job_header.h"
 #include "render/output.h"
 #include "render/page_setup.h"
@@ -217,6 +218,37 @@ TEST_F(XlPageTest, DuplexBackSideTakesTheCentredOrigin) {
     const Bytes back = Out();
     EXPECT_EQ(back[17], 0x01) << "DuplexPageSide back";
     EXPECT_EQ(Bytes(back.end() - 8, back.end()), kOrigin100);
+}
+
+// A whole two-up job of three pages with frames reads without a fault in the
+// test-side reader: two sheets, each frame where its cell lies.
+TEST_F(XlPageTest, TwoUpJobReadsBackWithItsFrames) {
+    Make(100);
+    r.jobFlags = 0;
+    r.pagesPerSheet = 2;
+    r.nupFrame = 1;
+    r.drawnWidth = 400;
+    r.drawnHeight = 500;
+    r.nupCells.reset(new Cell[2]{{10, 20, 410, 520}, {420, 20, 820, 520}});
+    for (int page = 0; page < 3; ++page) {
+        StartPage();
+        PageEndOutput(r);
+    }
+    XlSessionEnd(r);
+    JobEnd(r);
+    const pclread::Job job = pclread::Read(sink.bytes);
+    std::string errors;
+    for (const auto& e : job.errors) errors += e + "\n";
+    EXPECT_TRUE(job.Ok()) << errors;
+    ASSERT_EQ(job.xl.pages.size(), 2u);
+    const auto& sheet = job.xl.pages[0];
+    // Frame of thickness 2 around the cell at (16 + 10, 16 + 20): the stroke
+    // of the box two pixels outside the drawn page.
+    EXPECT_LT(sheet.At(16 + 10 - 2, 16 + 20 + 100), 128);
+    EXPECT_EQ(sheet.At(16 + 10 + 5, 16 + 20 + 100), 255);
+    EXPECT_LT(sheet.At(16 + 420 - 2, 16 + 20 + 100), 128) << "the second page's frame";
+    EXPECT_EQ(job.xl.operatorCounts.at("BeginPage"), 2u);
+    EXPECT_EQ(job.xl.operatorCounts.at("EndPage"), 2u);
 }
 
 // Every BeginPage variant, printed with a 60-pixel black square at the

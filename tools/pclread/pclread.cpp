@@ -158,6 +158,10 @@ private:
             if (static_cast<uint8_t>(c) < 32 && c != '\t' && c != '\r') Error("control byte in a PJL line");
         pos_ = std::min(end + 1, in_.size());
         job_.pjl.push_back(line);
+        if (line == "@PJL ENTER LANGUAGE=PCLXL") {
+            pos_ += ReadXl(in_.subspan(pos_), pos_, options_.maxPages, job_.xl, job_.errors);
+            return;
+        }
         if (line.rfind("@PJL ENTER LANGUAGE", 0) == 0) {
             if (line != "@PJL ENTER LANGUAGE=PCL") Error("unsupported language: " + line);
             pjl_ = false;
