@@ -119,6 +119,8 @@ void ResetBody(DeviceRecord& from, DeviceRecord& to) {
     if (from.pagesPerSheet != to.pagesPerSheet && from.pagesPerSheet >= 2) flags |= 0x200;
     to.changeFlags = flags;
     to.documentName = from.documentName;
+    // The printer keeps its PCL XL state across the reset: so do the caches.
+    to.xl = std::move(from.xl);
     // The job's output continues in the new record's buffers.
     if (from.mainFill && to.mainBuffer) {
         std::memcpy(to.mainBuffer.get(), from.mainBuffer.get(), from.mainFill);

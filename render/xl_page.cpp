@@ -58,14 +58,18 @@ void SendBeginPage(DeviceRecord& r) {
 
 // Where the engine's page lies on the sheet: its printable area's corner,
 // on n-up and fit-to-page pages its cell, drawn at the cell's scale.
-void PlacePage(DeviceRecord& r) {
+// The printable area's corner on the sheet. A back side is printed with the
+// printable area centred on the sheet.
+std::pair<int32_t, int32_t> PrintableCorner(const DeviceRecord& r) {
     const auto& g = r.geometry;
-    int32_t x = g.usedLeftMargin, y = g.usedTopMargin;
-    if (r.duplex != 1 && (r.changeFlags & kBackSide)) {
-        // A back side is printed with the printable area centred on the sheet.
-        x = (static_cast<int32_t>(g.usedWidth) - g.usedPrintableWidth) / 2;
-        y = (static_cast<int32_t>(g.usedLength) - g.usedPrintableLength) / 2;
-    }
+    if (r.duplex != 1 && (r.changeFlags & kBackSide))
+        return {(static_cast<int32_t>(g.usedWidth) - g.usedPrintableWidth) / 2,
+                (static_cast<int32_t>(g.usedLength) - g.usedPrintableLength) / 2};
+    return {g.usedLeftMargin, g.usedTopMargin};
+}
+
+void PlacePage(DeviceRecord& r) {
+    auto [x, y] = PrintableCorner(r);
     const bool mapped = PageIsMapped(r);
     if (mapped && r.currentCell) {
         x += static_cast<int32_t>(r.currentCell->left);
@@ -121,6 +125,129 @@ void EndSheet(DeviceRecord& r) {
     XlAttrUInt16(r, Attr::PageCopies, PageCopies(r));
     XlOperator(r, Op::EndPage);
     r.xl.pageOpen = false;
+}
+
+void SetUByte(DeviceRecord& r, Attr a, uint8_t v, Op op) {
+    XlAttrUByte(r, a, v);
+    XlOperator(r, op);
+}
+
+// The printer's state before an overlay runs: what differs from the
+// defaults a stream expects is set back, the rest always.
+void StateBeforeOverlay(DeviceRecord& r) {
+    XlState& x = r.xl;
+    if (x.colour.space != static_cast<uint8_t>(ColorSpace::Gray) || !x.colour.palette.empty())
+        SetUByte(r, Attr::ColorSpace, static_cast<uint8_t>(ColorSpace::Gray), Op::SetColorSpace);
+    if (x.line.penWidth != 1) {
+        XlAttrUInt16(r, Attr::PenWidth, 1);
+        XlOperator(r, Op::SetPenWidth);
+    }
+    if (x.line.dashKind) SetUByte(r, Attr::SolidLine, 0, Op::SetLineDash);
+    if (x.pen != 0) SetUByte(r, Attr::GrayLevel, 0, Op::SetPenSource);
+    if (x.brush != kXlNoSource) SetUByte(r, Attr::NullBrush, 0, Op::SetBrushSource);
+    if (x.rop != 252) SetUByte(r, Attr::ROP3, 252, Op::SetROP);
+    if (x.sourceTxMode) SetUByte(r, Attr::TxMode, 0, Op::SetSourceTxMode);
+    if (x.paintTxMode) SetUByte(r, Attr::TxMode, 0, Op::SetPaintTxMode);
+    if (x.fillMode) SetUByte(r, Attr::FillMode, 0, Op::SetFillMode);
+    SetUByte(r, Attr::ClipMode, static_cast<uint8_t>(FillMode::EvenOdd), Op::SetClipMode);
+    SetUByte(r, Attr::LineCapStyle, static_cast<uint8_t>(LineCap::Butt), Op::SetLineCap);
+    SetUByte(r, Attr::MiterLength, 1, Op::SetMiterLimit);
+    SetUByte(r, Attr::LineJoinStyle, static_cast<uint8_t>(LineJoin::Miter), Op::SetLineJoin);
+    XlAttrUInt16(r, Attr::CharAngle, 0);
+    XlOperator(r, Op::SetCharAngle);
+    if (x.boldValue) {
+        XlAttrReal32(r, Attr::CharBoldValue, 0.0f);
+        XlOperator(r, Op::SetCharBoldValue);
+    }
+    if (x.simItalic) {
+        XlAttrUInt16XY(r, Attr::CharShear, 0, 0);
+        XlOperator(r, Op::SetCharShear);
+    }
+    if (x.clip.set) XlOperator(r, Op::SetClipToPage);
+    x.colour = {static_cast<uint8_t>(ColorSpace::Gray), {}};
+    x.line = XlLineCache{};
+    x.line.penWidth = 1;
+    x.pen = 0;
+    x.brush = kXlNoSource;
+    x.rop = 252;
+    x.sourceTxMode = x.paintTxMode = x.fillMode = 0;
+    x.boldValue = x.simItalic = false;
+    x.clip = {};
+    r.currentSymbolSet = r.lastFontHeight = r.ttSize = 0;
+    r.symbolSetResource = 0;
+}
+
+// After a stream has run the printer's state is unknown: every element is
+// set to what the caches then claim.
+void StateAfterOverlay(DeviceRecord& r) {
+    SetUByte(r, Attr::ColorSpace, static_cast<uint8_t>(ColorSpace::Gray), Op::SetColorSpace);
+    XlAttrUInt16(r, Attr::PenWidth, 1);
+    XlOperator(r, Op::SetPenWidth);
+    SetUByte(r, Attr::SolidLine, 0, Op::SetLineDash);
+    SetUByte(r, Attr::GrayLevel, 0, Op::SetPenSource);
+    SetUByte(r, Attr::NullBrush, 0, Op::SetBrushSource);
+    SetUByte(r, Attr::ROP3, 252, Op::SetROP);
+    SetUByte(r, Attr::TxMode, 0, Op::SetSourceTxMode);
+    SetUByte(r, Attr::TxMode, 0, Op::SetPaintTxMode);
+    SetUByte(r, Attr::FillMode, 0, Op::SetFillMode);
+    SetUByte(r, Attr::ClipMode, static_cast<uint8_t>(FillMode::EvenOdd), Op::SetClipMode);
+    SetUByte(r, Attr::LineCapStyle, static_cast<uint8_t>(LineCap::Butt), Op::SetLineCap);
+    SetUByte(r, Attr::MiterLength, 1, Op::SetMiterLimit);
+    SetUByte(r, Attr::LineJoinStyle, static_cast<uint8_t>(LineJoin::Miter), Op::SetLineJoin);
+    XlAttrUInt16(r, Attr::CharAngle, 0);
+    XlOperator(r, Op::SetCharAngle);
+    XlAttrReal32(r, Attr::CharBoldValue, 0.0f);
+    XlOperator(r, Op::SetCharBoldValue);
+    XlAttrUInt16XY(r, Attr::CharShear, 0, 0);
+    XlOperator(r, Op::SetCharShear);
+    XlOperator(r, Op::SetClipToPage);
+    XlState& x = r.xl;
+    x.colour = {static_cast<uint8_t>(ColorSpace::Gray), {}};
+    x.line = XlLineCache{};
+    x.line.penWidth = 1;
+    x.pen = 0;
+    x.brush = kXlNoSource;
+    x.rop = 252;
+    x.sourceTxMode = x.paintTxMode = x.fillMode = 0;
+    x.boldValue = x.simItalic = false;
+    x.clip = {};
+    r.currentSymbolSet = r.lastFontHeight = r.ttSize = 0;
+    r.selectedFontId = r.designatedFontId = 0;
+    r.symbolSetResource = 0;
+}
+
+// A stream the printer holds, run between the two overlay origins: from
+// the printable corner back to the sheet's, and back again.
+void RunStream(DeviceRecord& r, std::string_view name) {
+    const auto [x, y] = PrintableCorner(r);
+    StateBeforeOverlay(r);
+    XlAttrSInt16XY(r, Attr::PageOrigin, static_cast<int16_t>(-x), static_cast<int16_t>(-y));
+    XlOperator(r, Op::SetPageOrigin);
+    XlOperator(r, Op::PushGS);
+    XlAttrUByteArray(r, Attr::StreamName, Bytes(name));
+    XlOperator(r, Op::ExecStream);
+    XlOperator(r, Op::PopGS);
+    XlAttrSInt16XY(r, Attr::PageOrigin, static_cast<int16_t>(x), static_cast<int16_t>(y));
+    XlOperator(r, Op::SetPageOrigin);
+    StateAfterOverlay(r);
+}
+
+std::string_view FieldText(const char* field, size_t size) { return {field, strnlen(field, size)}; }
+
+void Overlays(DeviceRecord& r, uint8_t placement) {
+    if (!r.devmode) return;
+    const zq::PrivateDevmode& dm = *r.devmode;
+    std::string_view name;
+    if (r.pageCount == 1) name = FieldText(dm.overlayName1, sizeof dm.overlayName1);
+    else if (r.pageCount % 2) name = dm.overlaySwitch ? FieldText(dm.overlayName1, sizeof dm.overlayName1)
+                                                      : FieldText(dm.overlayName2, sizeof dm.overlayName2);
+    else name = FieldText(dm.overlayName2, sizeof dm.overlayName2);
+    if (dm.overlayAtPageStart == placement && !name.empty()) RunStream(r, name);
+    if (!CustomPaper(r)) return;
+    const bool back = r.duplex != 1 && (r.changeFlags & kBackSide);
+    const std::string_view custom = back ? FieldText(dm.userPaperOverlay2, sizeof dm.userPaperOverlay2)
+                                         : FieldText(dm.userPaperOverlay1, sizeof dm.userPaperOverlay1);
+    if (dm.userPaperSettings[back ? 1 : 0] == placement && !custom.empty()) RunStream(r, custom);
 }
 
 }  // namespace
@@ -205,12 +332,16 @@ void XlSessionStart(DeviceRecord& r) {
 int XlPagePart(DeviceRecord& r) {
     if (!r.xl.pageOpen) SendBeginPage(r);
     PlacePage(r);
+    Overlays(r, 1);
     r.changeFlags &= static_cast<uint16_t>(~(0x80 | 0x40 | 0x20 | 0x100));
     return 0;
 }
 
 int XlPageEnd(DeviceRecord& r) {
     r.bandActive = 1;
+    // An overlay belongs to its page: it runs where the page lies, before
+    // the n-up page goes back to the sheet's coordinates.
+    Overlays(r, 0);
     if (r.pagesPerSheet > 1) {
         XlOperator(r, Op::SetPageDefaultCTM);
         if (r.nupFrame && r.currentCell) NupFrame(r);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -249,6 +251,118 @@ TEST_F(XlPageTest, TwoUpJobReadsBackWithItsFrames) {
     EXPECT_LT(sheet.At(16 + 420 - 2, 16 + 20 + 100), 128) << "the second page's frame";
     EXPECT_EQ(job.xl.operatorCounts.at("BeginPage"), 2u);
     EXPECT_EQ(job.xl.operatorCounts.at("EndPage"), 2u);
+}
+
+const Bytes kStateAfter = {
+    0xC0, 0x01, 0xF8, 0x03, 0x6A,  // ColorSpace grey
+    0xC1, 0x01, 0x00, 0xF8, 0x4B, 0x7A,  // PenWidth 1
+    0xC0, 0x00, 0xF8, 0x4E, 0x70,  // SolidLine
+    0xC0, 0x00, 0xF8, 0x09, 0x79,  // black pen
+    0xC0, 0x00, 0xF8, 0x04, 0x63,  // NullBrush
+    0xC0, 0xFC, 0xF8, 0x2C, 0x7B,  // ROP3 252
+    0xC0, 0x00, 0xF8, 0x2D, 0x7C, 0xC0, 0x00, 0xF8, 0x2D, 0x78,  // opaque source and paint
+    0xC0, 0x00, 0xF8, 0x46, 0x6E,  // FillMode non-zero
+    0xC0, 0x01, 0xF8, 0x54, 0x7F,  // ClipMode even-odd
+    0xC0, 0x00, 0xF8, 0x47, 0x71, 0xC0, 0x01, 0xF8, 0x49, 0x73, 0xC0, 0x00, 0xF8, 0x48, 0x72,  // cap, miter, join
+    0xC1, 0x00, 0x00, 0xF8, 0xA1, 0x64,  // CharAngle 0
+    0xC5, 0x00, 0x00, 0x00, 0x00, 0xF8, 0xB1, 0x7D,  // CharBoldValue 0
+    0xD1, 0x00, 0x00, 0x00, 0x00, 0xF8, 0xA5, 0x66,  // CharShear 0
+    0x69,  // the clip in force dropped
+};
+
+TEST_F(XlPageTest, ParityOverlayRunsItsStreamBetweenTheTwoOrigins) {
+    std::strcpy(r.devmode->overlayName1, "FORM1");
+    r.devmode->overlayAtPageStart = 1;
+    r.changeFlags |= 1;
+    StartPage();
+    const Bytes out = Out();
+    const Bytes before = {
+        // Only what differs from the page start's state, then the fixed part.
+        0xC1, 0x01, 0x00, 0xF8, 0x4B, 0x7A, 0xC0, 0x00, 0xF8, 0x04, 0x63, 0xC0, 0xFC, 0xF8, 0x2C, 0x7B,
+        0xC0, 0x01, 0xF8, 0x54, 0x7F, 0xC0, 0x00, 0xF8, 0x47, 0x71, 0xC0, 0x01, 0xF8, 0x49, 0x73, 0xC0, 0x00,
+        0xF8, 0x48, 0x72, 0xC1, 0x00, 0x00, 0xF8, 0xA1, 0x64};
+    const Bytes run = {0xD3, 0x9C, 0xFF, 0x9C, 0xFF, 0xF8, 0x2A, 0x75, 0x61, 0xC8, 0xC0, 0x05, 'F', 'O', 'R', 'M',
+                       '1', 0xF8, 0x8B, 0x5E, 0x60, 0xD3, 0x64, 0x00, 0x64, 0x00, 0xF8, 0x2A, 0x75};
+    EXPECT_EQ(out, Cat({kLetterPage, kOrigin100, before, run, kStateAfter}));
+}
+
+TEST_F(XlPageTest, ParityOverlayNamesByPage) {
+    struct Case {
+        uint16_t page;
+        uint8_t oddAsFirst;
+        const char* name;  // the stream run, or "" for none
+    } const cases[] = {{1, 0, "ONE"}, {2, 0, "TWO"}, {3, 0, "TWO"}, {3, 1, "ONE"}, {4, 1, "TWO"}};
+    for (const auto& c : cases) {
+        Make(600);
+        std::strcpy(r.devmode->overlayName1, "ONE");
+        std::strcpy(r.devmode->overlayName2, "TWO");
+        r.devmode->overlaySwitch = c.oddAsFirst;
+        r.devmode->overlayAtPageStart = 0;  // at page end
+        r.pageCount = static_cast<uint16_t>(c.page - 1);
+        r.changeFlags |= 1;
+        StartPage();
+        Out();
+        PageEndOutput(r);
+        const Bytes out = Out();
+        const std::string text(out.begin(), out.end());
+        EXPECT_NE(text.find(std::string("\xC8\xC0\x03") + c.name + "\xF8\x8B\x5E"), std::string::npos)
+            << "page " << c.page;
+    }
+}
+
+// The stream a printer would hold, defined in the session before the first
+// page: a black square 30 pixels in from the sheet's corner.
+Bytes WithHeldStream(const Bytes& job, std::string_view name) {
+    const std::string_view comment = "Zelquor Enhanced XL=1.0";
+    const auto at = std::search(job.begin(), job.end(), comment.begin(), comment.end());
+    EXPECT_NE(at, job.end());
+    const auto after = at + static_cast<std::ptrdiff_t>(comment.size() + 3);  // F8 81 and the Comment operator
+    Bytes body = B(") HP-PCL XL;1;1;\n");
+    body = Cat({body, {0xC0, 0x00, 0xF8, 0x09, 0x63, 0xC0, 0x00, 0xF8, 0x05, 0x79, 0xE1, 30, 0, 30, 0, 60, 0, 60, 0,
+                       0xF8, 0x42, 0xA0}});
+    Bytes define = Cat({{0xC8, 0xC0, static_cast<uint8_t>(name.size())}, B(name), {0xF8, 0x8B, 0x5B},
+                        {0xC2, static_cast<uint8_t>(body.size()), 0, 0, 0, 0xF8, 0x8C, 0x5C, 0xFA,
+                         static_cast<uint8_t>(body.size()), 0, 0, 0},
+                        body, {0x5D}});
+    Bytes out(job.begin(), after);
+    out.insert(out.end(), define.begin(), define.end());
+    out.insert(out.end(), after, job.end());
+    return out;
+}
+
+TEST_F(XlPageTest, ParityOverlayAppearsOnThePagesOfItsParity) {
+    Make(100);
+    r.jobFlags = 0;
+    std::strcpy(r.devmode->overlayName1, "ODD");
+    r.devmode->overlaySwitch = 1;
+    r.devmode->overlayAtPageStart = 1;
+    for (int page = 0; page < 3; ++page) {
+        StartPage();
+        PageEndOutput(r);
+    }
+    XlSessionEnd(r);
+    JobEnd(r);
+    const Bytes job = WithHeldStream(sink.bytes, "ODD");
+    const pclread::Job read = pclread::Read(job);
+    std::string errors;
+    for (const auto& e : read.errors) errors += e + "\n";
+    ASSERT_TRUE(read.Ok()) << errors;
+    ASSERT_EQ(read.xl.pages.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(read.xl.pages[i].At(45, 45), i == 1 ? 255 : 0) << "reader, page " << i + 1;
+    const pclread::Job unheld = pclread::Read(sink.bytes);
+    EXPECT_TRUE(unheld.Ok()) << "a stream the session lacks is not a fault";
+    EXPECT_EQ(unheld.xl.notes.size(), 2u);
+    const std::string gpcl6 = testing::Gpcl6Path();
+    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found (set ZQ_GPCL6 or put it at ../shared/tools/gpcl6)";
+    if (const char* dump = std::getenv("ZQ_XL_DUMP")) {
+        std::ofstream(dump, std::ios::binary).write(reinterpret_cast<const char*>(job.data()), static_cast<std::streamsize>(job.size()));
+    }
+    const auto pages = testing::RunGpcl6(gpcl6, job, 100, "parity");
+    ASSERT_EQ(pages.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(pages[i].At(45, 45) < 128, i != 1) << "gpcl6, page " << i + 1;
+        EXPECT_GT(pages[i].At(25, 25), 128) << "gpcl6, page " << i + 1 << ": the square starts at 30";
+    }
 }
 
 // Every BeginPage variant, printed with a 60-pixel black square at the

@@ -108,6 +108,7 @@ TEST(XlReader, FaultsOfFormAreReported) {
         {"missing attribute", [](S& s) { s.op(0x7B); }, "SetROP lacks ROP3"},
         {"unknown data type", [](S& s) { s.raw({0xC7, 0x00}); }, "unknown data type tag"},
         {"unknown operator", [](S& s) { s.op(0xBF); }, "unknown operator"},
+        {"wrong data type", [](S& s) { s.u16(2, 0x8C).op(0x5C).data({1, 2}); }, "attribute StreamDataLength with data type 193"},
         {"embedded data without an operator", [](S& s) { s.data({1, 2}); }, "embedded data without an operator"},
         {"points data of the wrong length",
          [](S& s) { s.xy(0, 0, 0x4C).op(0x6B).u16(2, 0x4D).ub(3, 0x50).op(0x9B).data({1, 0, 2, 0}); },
@@ -148,7 +149,7 @@ TEST(XlReader, FaultsOfFormAreReported) {
         {"grey in an RGB space", [](S& s) { s.ub(2, 0x03).op(0x6A).ub(0, 0x09).op(0x63); },
          "GrayLevel outside a grey colour space"},
         {"PopGS without PushGS", [](S& s) { s.op(0x60); }, "PopGS without a PushGS"},
-        {"data length past the end", [](S& s) { s.u16(1, 0x8C).op(0x5C).raw({0xFA, 0xFF, 0xFF, 0, 0}); },
+        {"data length past the end", [](S& s) { s.raw({0xC2, 1, 0, 0, 0, 0xF8, 0x8C}).op(0x5C).raw({0xFA, 0xFF, 0xFF, 0, 0}); },
          "runs past the end"},
     };
     for (const auto& c : cases) {
@@ -234,7 +235,7 @@ TEST(XlReader, PatternsClipsAndStreams) {
     s.arr("OVL", 0x8B).op(0x5B);
     S inner;
     inner.text(") HP-PCL XL;2;0;\n").ub(0, 0x09).op(0x63).ub(0, 0x05).op(0x79).box(0, 0, 10, 10).op(0xA0);
-    s.raw({0xC1, static_cast<uint8_t>(inner.b.size()), 0, 0xF8, 0x8C}).op(0x5C).data(inner.b).op(0x5D);
+    s.raw({0xC2, static_cast<uint8_t>(inner.b.size()), 0, 0, 0, 0xF8, 0x8C}).op(0x5C).data(inner.b).op(0x5D);
     Page(s);
     // A 2 x 2 checker pattern, 1 pixel per cell, as the brush of a rectangle.
     s.ub(0, 0x64).ub(2, 0x62).u16(2, 0x6C).u16(2, 0x6B).xy(2, 2, 0x67, 0xD1).raw({0xC3, 0x07, 0x00, 0xF8, 0x69})

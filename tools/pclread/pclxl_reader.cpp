@@ -57,6 +57,35 @@ constexpr AttrName kAttrs[] = {
     {0xAF, "XSpacingData"}, {0xB0, "YSpacingData"}, {0xB1, "CharBoldValue"},
 };
 
+// The data types the public format allows for an attribute, where this
+// reader checks them (tags; an attribute not listed is not checked).
+struct AttrTypes {
+    uint8_t id;
+    std::array<uint8_t, 4> tags;
+};
+constexpr AttrTypes kTypes[] = {
+    {0x02, {0xC0}},             {0x03, {0xC0}},             {0x04, {0xC0}},             {0x05, {0xC0}},
+    {0x06, {0xC8}},             {0x08, {0xC1, 0xC3}},       {0x09, {0xC0, 0xC5}},       {0x0B, {0xC8, 0xCD}},
+    {0x25, {0xC0, 0xC8}},       {0x26, {0xC0}},             {0x27, {0xC8}},             {0x28, {0xC0}},
+    {0x2A, {0xD0, 0xD1, 0xD3}}, {0x2B, {0xD0, 0xD1, 0xD5}}, {0x2C, {0xC0}},             {0x2D, {0xC0}},
+    {0x2F, {0xD1, 0xD5}},       {0x30, {0xC0}},             {0x31, {0xC1}},             {0x34, {0xC0}},
+    {0x35, {0xC0}},             {0x36, {0xC0}},             {0x42, {0xE0, 0xE1, 0xE3}}, {0x46, {0xC0}},
+    {0x47, {0xC0}},             {0x48, {0xC0}},             {0x49, {0xC0, 0xC1}},       {0x4A, {0xC8, 0xC9, 0xCB}},
+    {0x4B, {0xC0, 0xC1}},       {0x4C, {0xD0, 0xD1, 0xD3}}, {0x4D, {0xC0, 0xC1}},       {0x4E, {0xC0}},
+    {0x50, {0xC0}},             {0x53, {0xC0}},             {0x54, {0xC0}},             {0x62, {0xC0}},
+    {0x63, {0xC1}},             {0x64, {0xC0}},             {0x65, {0xC0}},             {0x67, {0xD1}},
+    {0x68, {0xC0}},             {0x69, {0xC3}},             {0x6B, {0xC1}},             {0x6C, {0xC1}},
+    {0x6D, {0xC1}},             {0x6F, {0xC2}},             {0x81, {0xC8, 0xC9}},       {0x82, {0xC0}},
+    {0x86, {0xC0}},             {0x88, {0xC0}},             {0x89, {0xD1, 0xD5}},       {0x8B, {0xC8, 0xC9}},
+    {0x8C, {0xC2}},             {0x8F, {0xC0}},
+};
+
+bool TypeAllowed(uint16_t id, uint8_t tag) {
+    for (const auto& t : kTypes)
+        if (t.id == id) return std::find(t.tags.begin(), t.tags.end(), tag) != t.tags.end() && tag != 0;
+    return true;
+}
+
 const char* AttrNameOf(uint16_t id) {
     for (const auto& a : kAttrs)
         if (a.id == id) return a.name;
@@ -407,7 +436,11 @@ private:
                 if (!pending) Error("attribute without a value");
                 else if (!AttrNameOf(id)) Error("unknown attribute " + std::to_string(id));
                 else if (attrs.count(id)) Error(std::string("attribute ") + AttrNameOf(id) + " given twice");
-                else attrs[id] = *pending;
+                else {
+                    if (!TypeAllowed(id, pending->tag))
+                        Error(std::string("attribute ") + AttrNameOf(id) + " with data type " + std::to_string(pending->tag));
+                    attrs[id] = *pending;
+                }
                 pending.reset();
                 pos_ += 1 + static_cast<size_t>(w);
                 continue;
