@@ -4,6 +4,7 @@
 // make the caches forget what the printer may no longer hold.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -45,7 +46,9 @@ struct XlState {
     uint8_t sourceTxMode = 0;
     uint8_t paintTxMode = 0;
     uint8_t fillMode = 0;
-    std::vector<uint16_t> pagePatterns;  // raster patterns defined on this page
+    // Raster patterns defined on this page, by content: the identifier of
+    // entry i is i + 1.
+    std::vector<std::array<uint8_t, 128>> pagePatterns;
 
     // Page start: the printer's graphics state is its default again.
     void PageStart() {
