@@ -11,8 +11,6 @@
 
 namespace pclrend {
 
-namespace {
-
 uint32_t PixelAt(const SURFOBJ* so, LONG x, LONG y) {
     const auto* row = static_cast<const uint8_t*>(so->pvScan0) + static_cast<ptrdiff_t>(y) * so->lDelta;
     switch (so->iBitmapFormat) {
@@ -34,8 +32,6 @@ uint32_t DeepToRgb(ULONG format, uint32_t p) {
     }
     return ((p >> 16) & 0xFF) | (p & 0xFF00) | (p & 0xFF) << 16;
 }
-
-}  // namespace
 
 extern "C" {
 

@@ -320,7 +320,7 @@ DHPDEV DrvEnablePDEV(DEVMODEW* pdm, LPWSTR pwszLogAddress, ULONG cPat, HSURF* ph
     // the spool stream of host finishing prints the PCL job instead, and the
     // languages whose bodies are not built are refused.
     if (r->outputMode == 4 && r->language != Language::SpoolStream) r->outputMode = 1;
-    if (r->language != Language::MonoRaster && r->language != Language::Pcl5Gl2) {
+    if (r->language != Language::MonoRaster && r->language != Language::Pcl5Gl2 && r->language != Language::PclXl) {
         SetLastError(ERROR_NOT_SUPPORTED);
         DisableWorker(r);
         return nullptr;

@@ -78,16 +78,18 @@ void HatchPattern(uint32_t style, uint8_t (&bits)[128]) {
     std::memset(bits, 0xFF, sizeof bits);
     for (int y = 0; y < 32; ++y)
         for (int x = 0; x < 32; ++x) {
-            const bool horizontal = y % 8 == 0, vertical = x % 8 == 0;
-            const bool forward = (x + y) % 8 == 0, backward = (x - y + 32) % 8 == 0;
+            // The engine's hatch cells: the straight lines through the cell's
+            // middle, the diagonals through its corners.
+            const bool horizontal = y % 8 == 4, vertical = x % 8 == 4;
+            const bool down = (x - y + 32) % 8 == 0, up = (x + y) % 8 == 7;
             bool ink = false;
             switch (style) {
             case 0: ink = horizontal; break;
             case 1: ink = vertical; break;
-            case 2: ink = backward; break;
-            case 3: ink = forward; break;
+            case 2: ink = down; break;
+            case 3: ink = up; break;
             case 4: ink = horizontal || vertical; break;
-            default: ink = forward || backward; break;
+            default: ink = down || up; break;
             }
             if (ink) bits[y * 4 + x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
         }

@@ -30,7 +30,7 @@ void XlSetPalette(DeviceRecord& r, std::span<const uint32_t> entries, size_t cou
 void XlPlainGrey(DeviceRecord& r);
 
 // The 32 x 32 one-bit pattern (1 = white) of a hatch style, lines every
-// eight pixels.
+// eight pixels as the engine draws them.
 void HatchPattern(uint32_t style, uint8_t (&bits)[128]);
 
 }  // namespace pclrend

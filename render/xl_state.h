@@ -31,6 +31,8 @@ struct XlLineCache {
 struct XlClipCache {
     bool set = false;                 // a clip of ours is in force
     uint32_t id = 0;                  // identity of the clip in force (0: none kept)
+    std::array<int32_t, 4> rect{};    // a rectangle clip's edges (left INT32_MIN: a path)
+    uint8_t mode = 0;                 // ClipMode last sent (0: not known to be even-odd)
 };
 
 struct XlState {

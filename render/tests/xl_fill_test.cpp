@@ -143,15 +143,15 @@ TEST(XlHatch, StylesDrawLinesEveryEightPixels) {
     uint8_t bits[128];
     auto black = [&](int x, int y) { return !((bits[y * 4 + x / 8] >> (7 - x % 8)) & 1); };
     HatchPattern(0, bits);
-    EXPECT_TRUE(black(5, 8));
-    EXPECT_FALSE(black(5, 9));
+    EXPECT_TRUE(black(5, 12));
+    EXPECT_FALSE(black(5, 8));
     HatchPattern(1, bits);
-    EXPECT_TRUE(black(16, 3));
-    EXPECT_FALSE(black(17, 3));
+    EXPECT_TRUE(black(20, 3));
+    EXPECT_FALSE(black(16, 3));
     HatchPattern(5, bits);
-    EXPECT_TRUE(black(3, 5));
     EXPECT_TRUE(black(3, 3));
-    EXPECT_FALSE(black(3, 4));
+    EXPECT_TRUE(black(3, 4));
+    EXPECT_FALSE(black(3, 5));
 }
 
 // A checker raster pattern as the brush of a rectangle prints as its bits in
