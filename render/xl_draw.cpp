@@ -23,13 +23,11 @@ constexpr uint8_t kRop2Nop = 11;
 constexpr size_t kMaxPoints = 65535;           // a point count is 16 bits wide
 constexpr int32_t kSafe = 32767;                // sint16 coordinates
 constexpr uint32_t kImageBlock = 30000;         // bytes of one ReadImage block
+constexpr DWORD kCompressedSource = 2000;       // the last error of a compressed source bitmap
 
-// Binary raster operations 1-16 as ROP3 of pattern and destination.
-uint8_t Rop3Of(uint32_t rop2) {
-    static constexpr uint8_t kTable[17] = {0xF0, 0x00, 0x05, 0x0A, 0x0F, 0x50, 0x55, 0x5A, 0x5F,
-                                           0xA0, 0xA5, 0xAA, 0xAF, 0xF0, 0xF5, 0xFA, 0xFF};
-    return kTable[rop2 <= 16 ? rop2 : 0];
-}
+// Binary raster operations 1-16 as ROP3 of pattern and destination; any
+// other value copies the pattern.
+uint8_t Rop3Of(uint32_t rop2) { return static_cast<uint8_t>(rop2 >= 1 && rop2 <= 16 ? Rop3FromRop2(rop2) : 0xF0); }
 
 int16_t Clamp(int64_t v) { return static_cast<int16_t>(std::clamp<int64_t>(v, -kSafe, kSafe)); }
 
@@ -132,7 +130,9 @@ void XlClip(DeviceRecord& r, CLIPOBJ* pco) {
         XlOperator(r, Op::RectanglePath);
         XlAttrEnum(r, Attr::ClipRegion, ClipRegion::Interior);
         XlOperator(r, Op::SetClipReplace);
-        c = {true, id, {b.left, b.top, b.right, b.bottom}};
+        c.set = true;
+        c.id = id;
+        c.rect = {b.left, b.top, b.right, b.bottom};
         return;
     }
     if (c.set && pco->iUniq != 0 && c.id == pco->iUniq && c.rect[0] == INT32_MIN) return;
@@ -257,34 +257,34 @@ void XlImage(DeviceRecord& r, SURFOBJ* src, XLATEOBJ* pxlo, const RECTL& from, c
 bool NeedsSource(uint8_t rop3) { return ((rop3 >> 2) ^ rop3) & 0x33; }
 bool NeedsPattern(uint8_t rop3) { return ((rop3 >> 4) ^ rop3) & 0x0F; }
 
+// The state a painting needs: the mix's ROP, the brush in `role` with no
+// source in the other role, opaque paint, the line attributes of a pen and
+// the clip. Returns the brushKey selected (kXlNoSource: nothing to paint).
+uint32_t PaintState(DeviceRecord& r, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix, XlRole role, const LINEATTRS* la) {
+    RealizedBrush solid;
+    const RealizedBrush* brush = ResolveBrush(pbo, solid);
+    XlSetRop(r, Rop3Of(mix & 0xFF));
+    XlSelectMonoFill(r, nullptr, role == XlRole::Pen ? XlRole::Brush : XlRole::Pen);
+    const uint32_t key = XlSelectMonoFill(r, brush, role);
+    SetPaintTx(r, TxMode::Opaque);
+    if (role == XlRole::Pen) LineAttributes(r, la);
+    XlClip(r, pco);
+    return key;
+}
+
 }  // namespace
 
 BOOL XlFillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix, FLONG options) {
-    const uint32_t rop2 = mix & 0xFF;
-    if (rop2 == kRop2Nop) return TRUE;
-    RealizedBrush solid;
-    const RealizedBrush* brush = ResolveBrush(pbo, solid);
-    XlSetRop(r, Rop3Of(rop2));
-    XlSelectMonoFill(r, nullptr, XlRole::Pen);
-    const uint32_t key = XlSelectMonoFill(r, brush, XlRole::Brush);
-    SetPaintTx(r, TxMode::Opaque);
-    XlClip(r, pco);
+    if ((mix & 0xFF) == kRop2Nop) return TRUE;
+    const uint32_t key = PaintState(r, pco, pbo, mix, XlRole::Brush, nullptr);
     SetFillMode(r, options);
     if (EmitPath(r, ppo) && key != kXlNoSource) XlOperator(r, Op::PaintPath);
     return r.jobState >= kJobOpen;
 }
 
 BOOL XlStrokePath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, LINEATTRS* la, MIX mix) {
-    const uint32_t rop2 = mix & 0xFF;
-    if (rop2 == kRop2Nop) return TRUE;
-    RealizedBrush solid;
-    const RealizedBrush* brush = ResolveBrush(pbo, solid);
-    XlSetRop(r, Rop3Of(rop2));
-    XlSelectMonoFill(r, nullptr, XlRole::Brush);
-    const uint32_t key = XlSelectMonoFill(r, brush, XlRole::Pen);
-    SetPaintTx(r, TxMode::Opaque);
-    LineAttributes(r, la);
-    XlClip(r, pco);
+    if ((mix & 0xFF) == kRop2Nop) return TRUE;
+    const uint32_t key = PaintState(r, pco, pbo, mix, XlRole::Pen, la);
     if (EmitPath(r, ppo) && key != kXlNoSource) XlOperator(r, Op::PaintPath);
     return r.jobState >= kJobOpen;
 }
@@ -314,6 +314,10 @@ BOOL XlBitBlt(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, 
         XlOperator(r, Op::Rectangle);
         return r.jobState >= kJobOpen;
     }
+    if (psoSrc->iType == STYPE_BITMAP && (psoSrc->iBitmapFormat < BMF_1BPP || psoSrc->iBitmapFormat > BMF_32BPP)) {
+        SetLastError(kCompressedSource);
+        return FALSE;
+    }
     if (psoSrc->iType != STYPE_BITMAP || !psoSrc->pvScan0) return TRUE;  // a device source holds nothing
     SetSourceTx(r, TxMode::Opaque);
     RECTL from = src ? *src : RECTL{0, 0, dest.right - dest.left, dest.bottom - dest.top};
@@ -328,16 +332,8 @@ BOOL XlBitBlt(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, 
 BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
                BRUSHOBJ* pboOpaque, MIX mix) {
     if (prclOpaque && pboOpaque) XlBitBlt(r, nullptr, nullptr, pco, nullptr, *prclOpaque, nullptr, pboOpaque, 0xF0F0);
-    const uint32_t rop2 = mix & 0xFF;
-    if (rop2 == kRop2Nop) return TRUE;
-    RealizedBrush solid;
-    const RealizedBrush* brush = ResolveBrush(pboFore, solid);
-    XlSetRop(r, Rop3Of(rop2));
-    XlSelectMonoFill(r, nullptr, XlRole::Pen);
-    const uint32_t key = XlSelectMonoFill(r, brush, XlRole::Brush);
-    if (key == kXlNoSource) return TRUE;
-    SetPaintTx(r, TxMode::Opaque);
-    XlClip(r, pco);
+    if ((mix & 0xFF) == kRop2Nop) return TRUE;
+    if (PaintState(r, pco, pboFore, mix, XlRole::Brush, nullptr) == kXlNoSource) return TRUE;
     // Each glyph's ink as a path of its pixel runs, filled with the brush.
     STROBJ_vEnumStart(pstro);
     ULONG count = 0;

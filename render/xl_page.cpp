@@ -132,6 +132,24 @@ void SetUByte(DeviceRecord& r, Attr a, uint8_t v, Op op) {
     XlOperator(r, op);
 }
 
+// What the state around a stream leaves in force: the caches say so, and
+// the font selection is to be made again.
+void CachesAsAroundStream(DeviceRecord& r) {
+    XlState& x = r.xl;
+    x.colour = {static_cast<uint8_t>(ColorSpace::Gray), {}};
+    x.line = XlLineCache{};
+    x.line.penWidth = 1;
+    x.pen = 0;
+    x.brush = kXlNoSource;
+    x.rop = 252;
+    x.sourceTxMode = x.paintTxMode = x.fillMode = 0;
+    x.boldValue = x.simItalic = false;
+    x.clip = {};
+    x.clip.mode = static_cast<uint8_t>(FillMode::EvenOdd);
+    r.currentSymbolSet = r.lastFontHeight = r.ttSize = 0;
+    r.symbolSetResource = 0;
+}
+
 // The printer's state before an overlay runs: what differs from the
 // defaults a stream expects is set back, the rest always.
 void StateBeforeOverlay(DeviceRecord& r) {
@@ -164,17 +182,7 @@ void StateBeforeOverlay(DeviceRecord& r) {
         XlOperator(r, Op::SetCharShear);
     }
     if (x.clip.set) XlOperator(r, Op::SetClipToPage);
-    x.colour = {static_cast<uint8_t>(ColorSpace::Gray), {}};
-    x.line = XlLineCache{};
-    x.line.penWidth = 1;
-    x.pen = 0;
-    x.brush = kXlNoSource;
-    x.rop = 252;
-    x.sourceTxMode = x.paintTxMode = x.fillMode = 0;
-    x.boldValue = x.simItalic = false;
-    x.clip = {};
-    r.currentSymbolSet = r.lastFontHeight = r.ttSize = 0;
-    r.symbolSetResource = 0;
+    CachesAsAroundStream(r);
 }
 
 // After a stream has run the printer's state is unknown: every element is
@@ -201,19 +209,8 @@ void StateAfterOverlay(DeviceRecord& r) {
     XlAttrUInt16XY(r, Attr::CharShear, 0, 0);
     XlOperator(r, Op::SetCharShear);
     XlOperator(r, Op::SetClipToPage);
-    XlState& x = r.xl;
-    x.colour = {static_cast<uint8_t>(ColorSpace::Gray), {}};
-    x.line = XlLineCache{};
-    x.line.penWidth = 1;
-    x.pen = 0;
-    x.brush = kXlNoSource;
-    x.rop = 252;
-    x.sourceTxMode = x.paintTxMode = x.fillMode = 0;
-    x.boldValue = x.simItalic = false;
-    x.clip = {};
-    r.currentSymbolSet = r.lastFontHeight = r.ttSize = 0;
+    CachesAsAroundStream(r);
     r.selectedFontId = r.designatedFontId = 0;
-    r.symbolSetResource = 0;
 }
 
 // A stream the printer holds, run between the two overlay origins: from

@@ -1,5 +1,7 @@
 #include "pclread/pclxl_reader.h"
 
+#include "pclread/pclread.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -11,19 +13,10 @@
 namespace pclread {
 
 bool DecodeXlRle(std::span<const uint8_t> data, std::vector<uint8_t>& out) {
-    size_t i = 0;
-    while (i < data.size()) {
-        const int8_t c = static_cast<int8_t>(data[i++]);
-        if (c >= 0) {
-            const size_t n = static_cast<size_t>(c) + 1;
-            if (i + n > data.size()) return false;
-            out.insert(out.end(), data.begin() + static_cast<ptrdiff_t>(i), data.begin() + static_cast<ptrdiff_t>(i + n));
-            i += n;
-        } else if (c != -128) {
-            if (i >= data.size()) return false;
-            out.insert(out.end(), static_cast<size_t>(1 - c), data[i++]);
-        }
-    }
+    // The same run-length form as PCL's method 2, without a seed row.
+    std::vector<uint8_t> row;
+    if (!DecodePackBits(data, row)) return false;
+    out.insert(out.end(), row.begin(), row.end());
     return true;
 }
 
