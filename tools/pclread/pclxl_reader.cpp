@@ -176,6 +176,12 @@ struct Value {
     std::vector<uint8_t> bytes;  // a ubyte array as it was written
     bool array = false;
     double At(size_t i) const { return i < n.size() ? n[i] : 0; }
+    // As a whole number, cut to the 32-bit range (a real32 can hold anything).
+    int64_t I(size_t i) const {
+        const double v = At(i);
+        if (!std::isfinite(v)) return 0;
+        return static_cast<int64_t>(std::clamp(v, -2147483648.0, 2147483647.0));
+    }
 };
 
 // Sheet sizes of the size enumeration, in thousandths of an inch.
@@ -481,29 +487,31 @@ private:
         if (pageOpen_) Error("BeginPage inside a page");
         int wMils = 8500, hMils = 11000;
         if (const Value* size = A(a, 0x25)) {
-            if (!size->array && !MediaSizeMils(static_cast<int>(size->At(0)), wMils, hMils))
-                Error("unknown media size " + std::to_string(static_cast<int>(size->At(0))));
+            if (!size->array && !MediaSizeMils(static_cast<int>(size->I(0)), wMils, hMils))
+                Error("unknown media size " + std::to_string(static_cast<int>(size->I(0))));
             if (A(a, 0x2F)) Error("BeginPage with both MediaSize and CustomMediaSize");
         } else if (const Value* custom = A(a, 0x2F)) {
             const Value* units = A(a, 0x30);
             if (!units) Error("CustomMediaSize without its units");
             const double per = !units || units->At(0) == 0 ? 1000.0 : units->At(0) == 1 ? 1000.0 / 25.4 : 100.0 / 25.4;
-            wMils = static_cast<int>(std::lround(custom->At(0) * per));
-            hMils = static_cast<int>(std::lround(custom->At(1) * per));
+            // Sizes beyond a thousand units are cut: no sheet is that large.
+            auto cut = [](double v) { return std::isfinite(v) ? std::clamp(v, 0.0, 1000.0) : 0.0; };
+            wMils = static_cast<int>(std::lround(cut(custom->At(0)) * per));
+            hMils = static_cast<int>(std::lround(cut(custom->At(1)) * per));
         } else {
             Error("BeginPage without a media size");
         }
         if (const Value* o = A(a, 0x28); o && o->At(0) > 3) Error("unknown orientation");
-        landscape_ = A(a, 0x28) && static_cast<int>(A(a, 0x28)->At(0)) % 2 == 1;
+        landscape_ = A(a, 0x28) && static_cast<int>(A(a, 0x28)->I(0)) % 2 == 1;
         if (A(a, 0x35) && !A(a, 0x36)) Error("DuplexPageMode without DuplexPageSide");
         if (A(a, 0x34) && A(a, 0x35)) Error("both simplex and duplex page modes");
         if (const Value* src = A(a, 0x26); src && src->At(0) > 7) s_.notes.push_back("media source beyond the standard values");
         pageOpen_ = true;
         page_ = GreyPage{};
-        page_.width = std::max(1, static_cast<int32_t>(std::lround(wMils * s_.unitsX / 1000.0)));
-        page_.height = std::max(1, static_cast<int32_t>(std::lround(hMils * s_.unitsY / 1000.0)));
+        page_.width = std::max(1, static_cast<int32_t>(std::lround(wMils * static_cast<double>(s_.unitsX) / 1000.0)));
+        page_.height = std::max(1, static_cast<int32_t>(std::lround(hMils * static_cast<double>(s_.unitsY) / 1000.0)));
         if (landscape_) std::swap(page_.width, page_.height);
-        if (static_cast<int64_t>(page_.width) * page_.height > 200000000) {
+        if (static_cast<int64_t>(page_.width) * page_.height > s_.maxPixels) {
             Error("page too large to render");
             page_.width = page_.height = 1;
         }
@@ -526,8 +534,9 @@ private:
         if (it == sessionPatterns_.end() || it->second.width <= 0 || it->second.height <= 0) return 0;
         const Pattern& pat = it->second;
         const Point o = Map(0, 0);
-        const int32_t px = ((x - static_cast<int32_t>(std::lround(o.x))) % pat.width + pat.width) % pat.width;
-        const int32_t py = ((y - static_cast<int32_t>(std::lround(o.y))) % pat.height + pat.height) % pat.height;
+        auto whole = [](double v) { return std::isfinite(v) ? static_cast<int64_t>(std::clamp(std::round(v), -1e9, 1e9)) : 0; };
+        const int32_t px = static_cast<int32_t>(((x - whole(o.x)) % pat.width + pat.width) % pat.width);
+        const int32_t py = static_cast<int32_t>(((y - whole(o.y)) % pat.height + pat.height) % pat.height);
         return pat.grey[static_cast<size_t>(py) * pat.width + px];
     }
 
@@ -546,12 +555,13 @@ private:
         double top = 1e300, bottom = -1e300;
         for (const auto& sp : paths)
             for (const auto& p : sp.points) {
+                if (!std::isfinite(p.x) || !std::isfinite(p.y)) return;  // nothing sound to fill
                 top = std::min(top, p.y);
                 bottom = std::max(bottom, p.y);
             }
         if (top > bottom) return;
-        const int32_t y0 = std::max<int32_t>(0, static_cast<int32_t>(std::floor(top)));
-        const int32_t y1 = std::min<int32_t>(page_.height - 1, static_cast<int32_t>(std::ceil(bottom)));
+        const int32_t y0 = static_cast<int32_t>(std::clamp(std::floor(top), 0.0, page_.height - 1.0));
+        const int32_t y1 = static_cast<int32_t>(std::clamp(std::ceil(bottom), 0.0, page_.height - 1.0));
         std::vector<std::pair<double, int>> xs;
         for (int32_t y = y0; y <= y1; ++y) {
             const double cy = y + 0.5;
@@ -570,8 +580,9 @@ private:
                 winding += xs[i].second;
                 const bool in = evenOdd ? (i % 2 == 0) : winding != 0;
                 if (!in) continue;
-                const int32_t xa = std::max<int32_t>(0, static_cast<int32_t>(std::ceil(xs[i].first - 0.5)));
-                const int32_t xb = std::min<int32_t>(page_.width - 1, static_cast<int32_t>(std::ceil(xs[i + 1].first - 0.5)) - 1);
+                const double w = page_.width;
+                const int32_t xa = static_cast<int32_t>(std::clamp(std::ceil(xs[i].first - 0.5), 0.0, w));
+                const int32_t xb = static_cast<int32_t>(std::clamp(std::ceil(xs[i + 1].first - 0.5), 0.0, w)) - 1;
                 for (int32_t x = xa; x <= xb; ++x) visit(x, y);
             }
         }
@@ -610,12 +621,19 @@ private:
         }
         // Overlapping segments are painted once: the union by non-zero winding
         // of consistently oriented quadrilaterals is not guaranteed, so mark.
-        std::vector<uint8_t> mark(page_.grey.size(), 0);
+        std::vector<size_t> marked;
+        std::vector<uint8_t>& mark = strokeMark_;
+        mark.resize(page_.grey.size());
         for (const auto& q : quads)
-            Scan({q}, false, [&](int32_t x, int32_t y) { mark[static_cast<size_t>(y) * page_.width + x] = 1; });
-        for (int32_t y = 0; y < page_.height; ++y)
-            for (int32_t x = 0; x < page_.width; ++x)
-                if (mark[static_cast<size_t>(y) * page_.width + x]) Put(x, y, gs_.pen);
+            Scan({q}, false, [&](int32_t x, int32_t y) {
+                const size_t at = static_cast<size_t>(y) * page_.width + x;
+                if (!mark[at]) marked.push_back(at);
+                mark[at] = 1;
+            });
+        for (size_t at : marked) {
+            Put(static_cast<int32_t>(at % page_.width), static_cast<int32_t>(at / page_.width), gs_.pen);
+            mark[at] = 0;
+        }
     }
 
     void AddRectangle(const Value& box) {
@@ -635,12 +653,12 @@ private:
         if (const Value* count = A(a, 0x4D)) {
             const Value* type = A(a, 0x50);
             if (!type) Error(std::string(op.name) + " with points lacks PointType");
-            const int t = type ? static_cast<int>(type->At(0)) : 3;
+            const int t = type ? static_cast<int>(type->I(0)) : 3;
             if (t > 3) Error("unknown point type");
             const size_t w = t <= 1 ? 1 : 2;
             const auto data = Embedded();
             if (!data) return;
-            const size_t n = static_cast<size_t>(count->At(0));
+            const size_t n = static_cast<size_t>(count->I(0));
             if (data->size() != n * 2 * w) {
                 Error(std::string(op.name) + ": data length " + std::to_string(data->size()) + " is not " +
                       std::to_string(n) + " points");
@@ -702,15 +720,15 @@ private:
         Paint p;
         if (const Value* g = A(a, 0x09)) {
             if (gs_.colourSpace != 1) Error("GrayLevel outside a grey colour space");
-            p.grey = static_cast<uint8_t>(g->At(0));
+            p.grey = static_cast<uint8_t>(g->I(0));
         } else if (const Value* rgb = A(a, 0x0B)) {
             if (gs_.colourSpace != 2) Error("RGBColor outside an RGB colour space");
-            p.grey = static_cast<uint8_t>((5 * rgb->At(0) + 9 * rgb->At(1) + 2 * rgb->At(2)) / 16);
+            p.grey = static_cast<uint8_t>((5 * rgb->I(0) + 9 * rgb->I(1) + 2 * rgb->I(2)) / 16);
         } else if (A(a, nullId)) {
             p.kind = Paint::None;
         } else if (const Value* id = A(a, 0x08)) {
             p.kind = Paint::Pattern;
-            p.pattern = static_cast<int32_t>(id->At(0));
+            p.pattern = static_cast<int32_t>(id->I(0));
             if (!pagePatterns_.count(p.pattern) && !sessionPatterns_.count(p.pattern))
                 Error("pattern " + std::to_string(p.pattern) + " selected before it was defined");
         } else {
@@ -725,16 +743,16 @@ private:
         image_ = Image{};
         image_.open = true;
         image_.pattern = pattern;
-        image_.mapping = A(a, 0x64) ? static_cast<int>(A(a, 0x64)->At(0)) : 0;
-        image_.depth = A(a, 0x62) ? static_cast<int>(A(a, 0x62)->At(0)) : 0;
-        image_.width = A(a, 0x6C) ? static_cast<int32_t>(A(a, 0x6C)->At(0)) : 0;
-        image_.height = A(a, 0x6B) ? static_cast<int32_t>(A(a, 0x6B)->At(0)) : 0;
+        image_.mapping = A(a, 0x64) ? static_cast<int>(A(a, 0x64)->I(0)) : 0;
+        image_.depth = A(a, 0x62) ? static_cast<int>(A(a, 0x62)->I(0)) : 0;
+        image_.width = A(a, 0x6C) ? static_cast<int32_t>(A(a, 0x6C)->I(0)) : 0;
+        image_.height = A(a, 0x6B) ? static_cast<int32_t>(A(a, 0x6B)->I(0)) : 0;
         if (const Value* d = A(a, 0x67)) {
-            image_.destW = static_cast<int32_t>(d->At(0));
-            image_.destH = static_cast<int32_t>(d->At(1));
+            image_.destW = static_cast<int32_t>(d->I(0));
+            image_.destH = static_cast<int32_t>(d->I(1));
         }
-        if (pattern && A(a, 0x69)) image_.patternId = static_cast<int32_t>(A(a, 0x69)->At(0));
-        patternPersistence_ = pattern && A(a, 0x68) ? static_cast<int>(A(a, 0x68)->At(0)) : 0;
+        if (pattern && A(a, 0x69)) image_.patternId = static_cast<int32_t>(A(a, 0x69)->I(0));
+        patternPersistence_ = pattern && A(a, 0x68) ? static_cast<int>(A(a, 0x68)->I(0)) : 0;
         if (image_.depth > 2) Error("unknown colour depth");
         if (image_.mapping > 1) Error("unknown colour mapping");
         const size_t entries = image_.mapping == 1 ? (1u << (image_.depth == 0 ? 1 : image_.depth == 1 ? 4 : 8)) : 0;
@@ -752,10 +770,10 @@ private:
 
     void ReadBlock(const std::map<uint16_t, Value>& a, bool pattern) {
         if (!image_.open || image_.pattern != pattern) Error("image data outside its image");
-        const int32_t start = A(a, 0x6D) ? static_cast<int32_t>(A(a, 0x6D)->At(0)) : 0;
-        const int32_t rows = A(a, 0x63) ? static_cast<int32_t>(A(a, 0x63)->At(0)) : 0;
-        const int mode = A(a, 0x65) ? static_cast<int>(A(a, 0x65)->At(0)) : 0;
-        const int pad = A(a, 0x6E) ? static_cast<int>(A(a, 0x6E)->At(0)) : 4;
+        const int32_t start = A(a, 0x6D) ? static_cast<int32_t>(A(a, 0x6D)->I(0)) : 0;
+        const int32_t rows = A(a, 0x63) ? static_cast<int32_t>(A(a, 0x63)->I(0)) : 0;
+        const int mode = A(a, 0x65) ? static_cast<int>(A(a, 0x65)->I(0)) : 0;
+        const int pad = A(a, 0x6E) ? static_cast<int>(A(a, 0x6E)->I(0)) : 4;
         const auto data = Embedded();
         if (!data || !image_.open) return;
         if (start != image_.rowsRead) Error("StartLine " + std::to_string(start) + " where line " + std::to_string(image_.rowsRead) + " follows");
@@ -806,8 +824,10 @@ private:
             Error("image ends after " + std::to_string(image_.rowsRead) + " of " + std::to_string(image_.height) + " rows");
         if (image_.width <= 0 || image_.height <= 0) return;
         const double scale = std::sqrt(std::fabs(gs_.ctm[0] * gs_.ctm[3]));
-        const int32_t dw = static_cast<int32_t>(std::lround(image_.destW * std::fabs(gs_.ctm[0])));
-        const int32_t dh = static_cast<int32_t>(std::lround(image_.destH * std::fabs(gs_.ctm[3])));
+        auto size = [](double v) { return static_cast<int32_t>(std::isfinite(v) ? std::clamp(std::round(v), 0.0, 1e8) : 0.0); };
+        const int32_t dw = size(image_.destW * std::fabs(gs_.ctm[0]));
+        const int32_t dh = size(image_.destH * std::fabs(gs_.ctm[3]));
+        if (dw == 0 || dh == 0) return;
         (void)scale;
         if (pattern) {
             Pattern p;
@@ -824,9 +844,14 @@ private:
             return;
         }
         const Point o = Map(imageX_, imageY_);
-        const int32_t ox = static_cast<int32_t>(std::lround(o.x)), oy = static_cast<int32_t>(std::lround(o.y));
-        for (int32_t y = 0; y < dh; ++y)
-            for (int32_t x = 0; x < dw; ++x) {
+        if (!std::isfinite(o.x) || !std::isfinite(o.y)) return;
+        const int32_t ox = static_cast<int32_t>(std::clamp(std::round(o.x), -1e8, 1e8));
+        const int32_t oy = static_cast<int32_t>(std::clamp(std::round(o.y), -1e8, 1e8));
+        // Only the part on the sheet is painted.
+        const int32_t y0 = std::max(0, -oy), y1 = std::min(dh, page_.height - oy);
+        const int32_t x0 = std::max(0, -ox), x1 = std::min(dw, page_.width - ox);
+        for (int32_t y = y0; y < y1; ++y)
+            for (int32_t x = x0; x < x1; ++x) {
                 const int32_t px = ox + x, py = oy + y;
                 if (!Inside(px, py)) continue;
                 const int32_t sx = static_cast<int32_t>(static_cast<int64_t>(x) * image_.width / dw);
@@ -862,8 +887,8 @@ private:
             if (sessionOpen_) Error("BeginSession inside a session");
             sessionOpen_ = true;
             if (const Value* u = A(a, 0x89)) {
-                s_.unitsX = static_cast<int32_t>(u->At(0));
-                s_.unitsY = static_cast<int32_t>(u->At(1));
+                s_.unitsX = static_cast<int32_t>(u->I(0));
+                s_.unitsY = static_cast<int32_t>(u->I(1));
             }
             if (A(a, 0x86) && A(a, 0x86)->At(0) != 0) {
                 // Units per millimetre or tenth: keep the pixel grid in inches.
@@ -908,7 +933,7 @@ private:
         case 0x5C:
             if (const auto d = Embedded()) {
                 if (!streamOpen_) Error("ReadStream outside a stream");
-                if (A(a, 0x8C) && static_cast<size_t>(A(a, 0x8C)->At(0)) != d->size())
+                if (A(a, 0x8C) && static_cast<size_t>(A(a, 0x8C)->I(0)) != d->size())
                     Error("StreamDataLength differs from the data length");
                 streamBytes_.insert(streamBytes_.end(), d->begin(), d->end());
             }
@@ -965,7 +990,7 @@ private:
         case 0x6A:
             if (const Value* cs = A(a, 0x03)) {
                 if (cs->At(0) < 1 || cs->At(0) > 2) Error("unknown colour space");
-                gs_.colourSpace = static_cast<uint8_t>(cs->At(0));
+                gs_.colourSpace = static_cast<uint8_t>(cs->I(0));
             }
             gs_.palette.clear();
             if (const Value* pd = A(a, 0x06)) {
@@ -987,13 +1012,13 @@ private:
                 path_.push_back({{Map(gs_.cursorX, gs_.cursorY)}, false});
             }
             break;
-        case 0x6E: gs_.fillMode = A(a, 0x46) ? static_cast<uint8_t>(A(a, 0x46)->At(0)) : 0; break;
-        case 0x7F: gs_.clipMode = A(a, 0x54) ? static_cast<uint8_t>(A(a, 0x54)->At(0)) : 0; break;
+        case 0x6E: gs_.fillMode = A(a, 0x46) ? static_cast<uint8_t>(A(a, 0x46)->I(0)) : 0; break;
+        case 0x7F: gs_.clipMode = A(a, 0x54) ? static_cast<uint8_t>(A(a, 0x54)->I(0)) : 0; break;
         case 0x70:
             if (A(a, 0x4A) && A(a, 0x4E)) Error("SetLineDash with both a dash and SolidLine");
             gs_.dash = A(a, 0x4A) ? A(a, 0x4A)->n : std::vector<double>{};
             break;
-        case 0x71: gs_.cap = A(a, 0x47) ? static_cast<uint8_t>(A(a, 0x47)->At(0)) : 0; break;
+        case 0x71: gs_.cap = A(a, 0x47) ? static_cast<uint8_t>(A(a, 0x47)->I(0)) : 0; break;
         case 0x72:
         case 0x73: break;
         case 0x74:
@@ -1017,10 +1042,10 @@ private:
                 Error("SetPageScale without PageScale");
             }
             break;
-        case 0x78: gs_.paintTx = A(a, 0x2D) ? static_cast<uint8_t>(A(a, 0x2D)->At(0)) : 0; break;
-        case 0x7C: gs_.sourceTx = A(a, 0x2D) ? static_cast<uint8_t>(A(a, 0x2D)->At(0)) : 0; break;
+        case 0x78: gs_.paintTx = A(a, 0x2D) ? static_cast<uint8_t>(A(a, 0x2D)->I(0)) : 0; break;
+        case 0x7C: gs_.sourceTx = A(a, 0x2D) ? static_cast<uint8_t>(A(a, 0x2D)->I(0)) : 0; break;
         case 0x7A: gs_.penWidth = A(a, 0x4B) ? A(a, 0x4B)->At(0) : 1; break;
-        case 0x7B: gs_.rop = A(a, 0x2C) ? static_cast<uint8_t>(A(a, 0x2C)->At(0)) : 252; break;
+        case 0x7B: gs_.rop = A(a, 0x2C) ? static_cast<uint8_t>(A(a, 0x2C)->I(0)) : 252; break;
         case 0x84:
             if (path_.empty()) Error("CloseSubPath without a path");
             else {
@@ -1095,6 +1120,7 @@ private:
     double imageX_ = 0, imageY_ = 0;
     int patternPersistence_ = 0;
     std::map<int32_t, Pattern> pagePatterns_, sessionPatterns_;
+    std::vector<uint8_t> strokeMark_;  // pixels of the stroke being painted
 };
 
 }  // namespace

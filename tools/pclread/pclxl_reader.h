@@ -29,6 +29,7 @@ struct XlSession {
     std::vector<GreyPage> pages;
     std::map<std::string, size_t> operatorCounts;  // by operator name
     std::vector<std::string> notes;  // what a printer accepts but a test may want to know
+    int64_t maxPixels = 300000000;   // larger sheets are a fault, not rendered
 };
 
 // Reads the PCL XL stream at the start of `bytes` (its stream header first)
