@@ -13,13 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "pclread/pclxl_reader.h"
+
 namespace pclrend::testing {
 
-struct GreyPage {
-    int width = 0, height = 0;
-    std::vector<uint8_t> pixels;  // 0 black, 255 white, rows top to bottom
-    uint8_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
-};
+// The interpreter's pages in the reader's form: 0 black, 255 white.
+using GreyPage = pclread::GreyPage;
 
 // $ZQ_GPCL6, else ../shared/tools/gpcl6 beside the source tree; empty when
 // neither exists.
@@ -60,7 +59,7 @@ inline bool ReadPgm(const std::string& path, GreyPage& page) {
     page.height = numbers[1];
     const size_t size = static_cast<size_t>(page.width) * page.height;
     if (d.size() < i + size) return false;
-    page.pixels.assign(d.begin() + static_cast<std::ptrdiff_t>(i), d.begin() + static_cast<std::ptrdiff_t>(i + size));
+    page.grey.assign(d.begin() + static_cast<std::ptrdiff_t>(i), d.begin() + static_cast<std::ptrdiff_t>(i + size));
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -105,6 +106,69 @@ TEST_F(XlPrintTest, PagesReadBackAsTheReferenceRenderOnTheSheet) {
         EXPECT_LE(g.extra + g.missing, g.referenceInk / 100) << "gpcl6, page " << p << ": extra " << g.extra << ", missing " << g.missing;
     }
     if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found: judged by the reader only";
+}
+
+TEST_F(XlPrintTest, At600DpiTheSamePageOnTheSheet) {
+    constexpr int dpi = 600;
+    auto result = PrintPages(driverPath_, XlLetter(dpi), 1, [&](HDC dc, int page) { DrawShapes(dc, dpi, page); });
+    ASSERT_TRUE(result.enabled);
+    const pclread::Job job = pclread::Read(result.job);
+    EXPECT_TRUE(job.Ok()) << (job.errors.empty() ? "" : job.errors.front());
+    ASSERT_EQ(job.xl.pages.size(), 1u);
+    ASSERT_EQ(result.reference.size(), 1u);
+    const Mismatch m = Compare(job.xl.pages[0], result.reference[0], dpi / 6);
+    EXPECT_LE(m.extra + m.missing, m.referenceInk / 100) << "extra " << m.extra << ", missing " << m.missing;
+}
+
+// Three pages two-up: two sheets, the second with one page; every sheet's
+// cells carry ink where a page was drawn.
+TEST_F(XlPrintTest, TwoUpSheetsCarryTheirPages) {
+    auto dm = XlLetter(150);
+    dm.pagesPerSheet = 1;  // code 1: two pages a sheet
+    // Two portrait pages lie side by side on a landscape sheet: the other
+    // orientation's geometry says so by its orientation code.
+    dm.paperFormats[1].orientationCode = 2;
+    auto result = PrintPages(driverPath_, dm, 3, [&](HDC dc, int page) { DrawShapes(dc, 150, page); }, false);
+    ASSERT_TRUE(result.enabled);
+    EXPECT_TRUE(result.endDocOk);
+    const pclread::Job job = pclread::Read(result.job);
+    EXPECT_TRUE(job.Ok()) << (job.errors.empty() ? "" : job.errors.front());
+    ASSERT_EQ(job.xl.pages.size(), 2u);
+    auto halves = [](const GreyPage& sheet) {
+        std::array<int64_t, 2> ink{};
+        const bool wide = sheet.width >= sheet.height;
+        for (int32_t y = 0; y < sheet.height; ++y)
+            for (int32_t x = 0; x < sheet.width; ++x)
+                if (sheet.At(x, y) < 128) ++ink[wide ? (x >= sheet.width / 2) : (y >= sheet.height / 2)];
+        return ink;
+    };
+    const auto first = halves(job.xl.pages[0]), second = halves(job.xl.pages[1]);
+    EXPECT_GT(first[0], 1000);
+    EXPECT_GT(first[1], 1000);
+    EXPECT_GT(job.xl.pages[0].width, job.xl.pages[0].height) << "a landscape sheet";
+    EXPECT_GT(second[0], 1000);
+    EXPECT_LT(second[1], 100) << "the last sheet holds one page";
+}
+
+TEST_F(XlPrintTest, DuplexJobsAlternateSides) {
+    auto dm = XlLetter(150);
+    dm.dm.dmDuplex = DMDUP_VERTICAL;
+    dm.duplexOptions = 2;
+    auto result = PrintPages(driverPath_, dm, 3, [&](HDC dc, int page) { DrawShapes(dc, 150, page); }, false);
+    ASSERT_TRUE(result.enabled);
+    const pclread::Job job = pclread::Read(result.job);
+    EXPECT_TRUE(job.Ok()) << (job.errors.empty() ? "" : job.errors.front());
+    EXPECT_EQ(job.xl.pages.size(), 3u);
+    const std::string text(result.job.begin(), result.job.end());
+    const std::string front("\xC0\x00\xF8\x36\x43", 5), back("\xC0\x01\xF8\x36\x43", 5);
+    size_t fronts = 0, backs = 0;
+    for (size_t at = 0; (at = text.find(front, at)) != std::string::npos; ++at) ++fronts;
+    for (size_t at = 0; (at = text.find(back, at)) != std::string::npos; ++at) ++backs;
+    EXPECT_EQ(fronts, 2u);
+    EXPECT_EQ(backs, 1u);
+    const std::string gpcl6 = Gpcl6Path();
+    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found";
+    EXPECT_EQ(RunGpcl6(gpcl6, result.job, 150, "duplex").size(), 3u) << "three pages, no error page";
 }
 
 TEST_F(XlPrintTest, AFailedWriteLosesTheDocument) {
