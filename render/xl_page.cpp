@@ -150,74 +150,47 @@ void CachesAsAroundStream(DeviceRecord& r) {
     r.symbolSetResource = 0;
 }
 
-// The printer's state before an overlay runs: what differs from the
-// defaults a stream expects is set back, the rest always.
-void StateBeforeOverlay(DeviceRecord& r) {
-    XlState& x = r.xl;
-    if (x.colour.space != static_cast<uint8_t>(ColorSpace::Gray) || !x.colour.palette.empty())
+// The state a stream expects. Before it runs, what differs from that state
+// is set back (and the fixed part always); after it ran, everything, since
+// the stream may have changed any of it. The caches then say so.
+void StreamState(DeviceRecord& r, bool all) {
+    const XlState& x = r.xl;
+    if (all || x.colour.space != static_cast<uint8_t>(ColorSpace::Gray) || !x.colour.palette.empty())
         SetUByte(r, Attr::ColorSpace, static_cast<uint8_t>(ColorSpace::Gray), Op::SetColorSpace);
-    if (x.line.penWidth != 1) {
+    if (all || x.line.penWidth != 1) {
         XlAttrUInt16(r, Attr::PenWidth, 1);
         XlOperator(r, Op::SetPenWidth);
     }
-    if (x.line.dashKind) SetUByte(r, Attr::SolidLine, 0, Op::SetLineDash);
-    if (x.pen != 0) SetUByte(r, Attr::GrayLevel, 0, Op::SetPenSource);
-    if (x.brush != kXlNoSource) SetUByte(r, Attr::NullBrush, 0, Op::SetBrushSource);
-    if (x.rop != 252) SetUByte(r, Attr::ROP3, 252, Op::SetROP);
-    if (x.sourceTxMode) SetUByte(r, Attr::TxMode, 0, Op::SetSourceTxMode);
-    if (x.paintTxMode) SetUByte(r, Attr::TxMode, 0, Op::SetPaintTxMode);
-    if (x.fillMode) SetUByte(r, Attr::FillMode, 0, Op::SetFillMode);
+    if (all || x.line.dashKind) SetUByte(r, Attr::SolidLine, 0, Op::SetLineDash);
+    if (all || x.pen != 0) SetUByte(r, Attr::GrayLevel, 0, Op::SetPenSource);
+    if (all || x.brush != kXlNoSource) SetUByte(r, Attr::NullBrush, 0, Op::SetBrushSource);
+    if (all || x.rop != 252) SetUByte(r, Attr::ROP3, 252, Op::SetROP);
+    if (all || x.sourceTxMode) SetUByte(r, Attr::TxMode, 0, Op::SetSourceTxMode);
+    if (all || x.paintTxMode) SetUByte(r, Attr::TxMode, 0, Op::SetPaintTxMode);
+    if (all || x.fillMode) SetUByte(r, Attr::FillMode, 0, Op::SetFillMode);
     SetUByte(r, Attr::ClipMode, static_cast<uint8_t>(FillMode::EvenOdd), Op::SetClipMode);
     SetUByte(r, Attr::LineCapStyle, static_cast<uint8_t>(LineCap::Butt), Op::SetLineCap);
     SetUByte(r, Attr::MiterLength, 1, Op::SetMiterLimit);
     SetUByte(r, Attr::LineJoinStyle, static_cast<uint8_t>(LineJoin::Miter), Op::SetLineJoin);
     XlAttrUInt16(r, Attr::CharAngle, 0);
     XlOperator(r, Op::SetCharAngle);
-    if (x.boldValue) {
+    if (all || x.boldValue) {
         XlAttrReal32(r, Attr::CharBoldValue, 0.0f);
         XlOperator(r, Op::SetCharBoldValue);
     }
-    if (x.simItalic) {
+    if (all || x.simItalic) {
         XlAttrUInt16XY(r, Attr::CharShear, 0, 0);
         XlOperator(r, Op::SetCharShear);
     }
-    if (x.clip.set) XlOperator(r, Op::SetClipToPage);
+    if (all || x.clip.set) XlOperator(r, Op::SetClipToPage);
     CachesAsAroundStream(r);
-}
-
-// After a stream has run the printer's state is unknown: every element is
-// set to what the caches then claim.
-void StateAfterOverlay(DeviceRecord& r) {
-    SetUByte(r, Attr::ColorSpace, static_cast<uint8_t>(ColorSpace::Gray), Op::SetColorSpace);
-    XlAttrUInt16(r, Attr::PenWidth, 1);
-    XlOperator(r, Op::SetPenWidth);
-    SetUByte(r, Attr::SolidLine, 0, Op::SetLineDash);
-    SetUByte(r, Attr::GrayLevel, 0, Op::SetPenSource);
-    SetUByte(r, Attr::NullBrush, 0, Op::SetBrushSource);
-    SetUByte(r, Attr::ROP3, 252, Op::SetROP);
-    SetUByte(r, Attr::TxMode, 0, Op::SetSourceTxMode);
-    SetUByte(r, Attr::TxMode, 0, Op::SetPaintTxMode);
-    SetUByte(r, Attr::FillMode, 0, Op::SetFillMode);
-    SetUByte(r, Attr::ClipMode, static_cast<uint8_t>(FillMode::EvenOdd), Op::SetClipMode);
-    SetUByte(r, Attr::LineCapStyle, static_cast<uint8_t>(LineCap::Butt), Op::SetLineCap);
-    SetUByte(r, Attr::MiterLength, 1, Op::SetMiterLimit);
-    SetUByte(r, Attr::LineJoinStyle, static_cast<uint8_t>(LineJoin::Miter), Op::SetLineJoin);
-    XlAttrUInt16(r, Attr::CharAngle, 0);
-    XlOperator(r, Op::SetCharAngle);
-    XlAttrReal32(r, Attr::CharBoldValue, 0.0f);
-    XlOperator(r, Op::SetCharBoldValue);
-    XlAttrUInt16XY(r, Attr::CharShear, 0, 0);
-    XlOperator(r, Op::SetCharShear);
-    XlOperator(r, Op::SetClipToPage);
-    CachesAsAroundStream(r);
-    r.selectedFontId = r.designatedFontId = 0;
 }
 
 // A stream the printer holds, run between the two overlay origins: from
 // the printable corner back to the sheet's, and back again.
 void RunStream(DeviceRecord& r, std::string_view name) {
     const auto [x, y] = PrintableCorner(r);
-    StateBeforeOverlay(r);
+    StreamState(r, false);
     XlAttrSInt16XY(r, Attr::PageOrigin, static_cast<int16_t>(-x), static_cast<int16_t>(-y));
     XlOperator(r, Op::SetPageOrigin);
     XlOperator(r, Op::PushGS);
@@ -226,7 +199,8 @@ void RunStream(DeviceRecord& r, std::string_view name) {
     XlOperator(r, Op::PopGS);
     XlAttrSInt16XY(r, Attr::PageOrigin, static_cast<int16_t>(x), static_cast<int16_t>(y));
     XlOperator(r, Op::SetPageOrigin);
-    StateAfterOverlay(r);
+    StreamState(r, true);
+    r.selectedFontId = r.designatedFontId = 0;
 }
 
 std::string_view FieldText(const char* field, size_t size) { return {field, strnlen(field, size)}; }

@@ -14,6 +14,7 @@
 #include "render/driver.h"
 #include "render/output.h"
 #include "render/tests/capture_sink.h"
+#include "render/tests/xl_capture.h"
 #include "render/xl_page.h"
 
 namespace pclrend {
@@ -29,29 +30,13 @@ size_t Count(const Bytes& b, const Bytes& needle) {
     return n;
 }
 
-class XlDrawTest : public ::testing::Test {
+class XlDrawTest : public ::testing::Test, protected XlCapture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(AllocateBuffers(r, false));
-        r.sink = &sink;
-        r.jobState = kJobOpen;
-        r.language = Language::PclXl;
         r.resolution = 600;
-        r.xl.pageOpen = true;
-        r.xl.PageStart();
-        r.xl.colour.space = 1;
         line.MoveTo(P(10, 10));
         line.LineTo(P(200, 10));
     }
-    Bytes Out() {
-        SpoolFlush(r);
-        Bytes b(sink.bytes.begin() + static_cast<std::ptrdiff_t>(taken), sink.bytes.end());
-        taken = sink.bytes.size();
-        return b;
-    }
-    DeviceRecord r;
-    CaptureSink sink;
-    size_t taken = 0;
     zq::gdi::Path line;
     BRUSHOBJ black{0x000000, nullptr, 0};
 };

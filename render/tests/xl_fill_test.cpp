@@ -10,6 +10,7 @@
 #include "render/output.h"
 #include "render/pclxl.h"
 #include "render/tests/capture_sink.h"
+#include "render/tests/xl_capture.h"
 #include "render/tests/gpcl6_run.h"
 #include "render/xl_fill.h"
 #include "render/xl_page.h"
@@ -41,26 +42,8 @@ RealizedBrush Checker(uint8_t phase) {
 }
 
 // An open page: caches as BeginPage leaves them.
-class XlFillTest : public ::testing::Test {
+class XlFillTest : public ::testing::Test, protected XlCapture {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(AllocateBuffers(r, false));
-        r.sink = &sink;
-        r.jobState = kJobOpen;
-        r.language = Language::PclXl;
-        r.xl.pageOpen = true;
-        r.xl.PageStart();
-        r.xl.colour.space = 1;
-    }
-    Bytes Out() {
-        SpoolFlush(r);
-        Bytes b(sink.bytes.begin() + static_cast<std::ptrdiff_t>(taken), sink.bytes.end());
-        taken = sink.bytes.size();
-        return b;
-    }
-    DeviceRecord r;
-    CaptureSink sink;
-    size_t taken = 0;
 };
 
 Bytes PatternDefinition(uint8_t id, const RealizedBrush& b) {
