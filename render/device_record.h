@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/types.h"
+#include "render/xl_state.h"
 #include "settings/devmode.h"
 
 namespace pclrend {
@@ -164,6 +165,9 @@ struct DeviceRecord {
     uint32_t patternState = 0;
     uint16_t ropCache = 256;
     uint8_t pageSuppressed = 0;
+
+    // PCL XL: what the printer was last sent.
+    XlState xl;
 
     uint8_t FeatureByte(int offset) const {  // record bytes 568-575
         const uint16_t w = featureWords[(offset - 568) / 2];

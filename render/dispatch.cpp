@@ -12,6 +12,7 @@
 #include "render/output.h"
 #include "render/page_setup.h"
 #include "render/raster.h"
+#include "render/xl_page.h"
 
 namespace pclrend {
 
@@ -124,6 +125,8 @@ void ResetBody(DeviceRecord& from, DeviceRecord& to) {
     if (from.pagesPerSheet != to.pagesPerSheet && from.pagesPerSheet >= 2) flags |= 0x200;
     to.changeFlags = flags;
     to.documentName = from.documentName;
+    // The printer keeps its PCL XL state across the reset: so do the caches.
+    to.xl = std::move(from.xl);
     // The job's output continues in the new record's buffers.
     if (from.mainFill && to.mainBuffer) {
         std::memcpy(to.mainBuffer.get(), from.mainBuffer.get(), from.mainFill);
@@ -276,11 +279,12 @@ BOOL DrvEndDoc(SURFOBJ* pso, FLONG) {
         return FALSE;
     }
     if (r->pageSuppressed) return TRUE;
-    if (r->pagesPerSheet >= 2 && r->sheetPages != r->pagesPerSheet && r->jobState >= kJobOpen && r->pageCount)
+    const bool xl = r->language == Language::PclXl;
+    if (!xl && r->pagesPerSheet >= 2 && r->sheetPages != r->pagesPerSheet && r->jobState >= kJobOpen && r->pageCount)
         SpoolWrite(*r, "\f");
     SpoolFlush(*r);
     const uint32_t sheets = (r->sheetPageCount + r->pagesPerSheet - 1) / std::max<uint32_t>(1, r->pagesPerSheet);
-    if (r->duplexFlags && r->duplex != 1 && (r->geometry.flags & 1) && sheets % 2 && r->jobState >= kJobOpen) {
+    if (!xl && r->duplexFlags && r->duplex != 1 && (r->geometry.flags & 1) && sheets % 2 && r->jobState >= kJobOpen) {
         // Duplex jobs end on a full sheet.
         PagePart(*r);
         r->sheetPageCount = r->pageCount;
@@ -288,6 +292,7 @@ BOOL DrvEndDoc(SURFOBJ* pso, FLONG) {
         SpoolWrite(*r, "\f");
         SpoolFlush(*r);
     }
+    if (xl && r->jobState >= kJobOpen) XlSessionEnd(*r);
     if (r->jobState >= kJobOpen) JobEnd(*r);
     const bool lost = r->documentLost;
     r->jobState = kJobIdle;

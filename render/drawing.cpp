@@ -23,6 +23,7 @@ DeviceRecord* DrawingRecord(SURFOBJ* pso, bool& drop, bool setError = true) {
         drop = true;
         return r;
     }
+    if (r->language == Language::PclXl) return r;  // the printer draws: no band
     if (!RasterLanguage(*r) || !r->bandSurface) {
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return nullptr;
@@ -41,6 +42,7 @@ BOOL DrvStrokePath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUS
     DeviceRecord* r = DrawingRecord(pso, drop);
     if (!r) return FALSE;
     if (drop) return TRUE;
+    if (r->language == Language::PclXl) return XlStrokePath(*r, ppo, pco, pbo, la, mix);
     return EngStrokePath(BandSurface(*r), ppo, pco, pxo, pbo, org, la, mix);
 }
 
@@ -49,6 +51,7 @@ BOOL DrvFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL
     DeviceRecord* r = DrawingRecord(pso, drop, false);
     if (!r) return FALSE;
     if (drop) return TRUE;
+    if (r->language == Language::PclXl) return XlFillPath(*r, ppo, pco, pbo, mix, options);
     return EngFillPath(BandSurface(*r), ppo, pco, pbo, org, mix, options);
 }
 
@@ -58,6 +61,8 @@ BOOL DrvStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* px
     DeviceRecord* r = DrawingRecord(pso, drop, false);
     if (!r) return FALSE;
     if (drop) return TRUE;
+    if (r->language == Language::PclXl)
+        return XlFillPath(*r, ppo, pco, pboFill, mixFill, options) && XlStrokePath(*r, ppo, pco, pboStroke, la, mixFill);
     return EngStrokeAndFillPath(BandSurface(*r), ppo, pco, pxo, pboStroke, la, pboFill, org, mixFill, options);
 }
 
@@ -67,11 +72,19 @@ BOOL DrvBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
     DeviceRecord* r = DrawingRecord(psoTrg, drop);
     if (!r) return FALSE;
     if (drop) return TRUE;
+    if (r->language == Language::PclXl) {
+        if (!prclTrg) return FALSE;
+        RECTL src{};
+        if (pptlSrc) src = {pptlSrc->x, pptlSrc->y, pptlSrc->x + prclTrg->right - prclTrg->left, pptlSrc->y + prclTrg->bottom - prclTrg->top};
+        return XlBitBlt(*r, psoSrc, psoMask, pco, pxlo, *prclTrg, pptlSrc ? &src : nullptr, pbo, rop4);
+    }
     return EngBitBlt(BandSurface(*r), psoSrc, psoMask, pco, pxlo, prclTrg, pptlSrc, pptlMask, pbo, pptlBrush, rop4);
 }
 
 BOOL DrvCopyBits(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo, RECTL* prclDest, POINTL* pptlSrc) {
     DeviceRecord* r = RecordOfSurface(psoDest);
+    if (r && r->language == Language::PclXl && prclDest)
+        return DrvBitBlt(psoDest, psoSrc, nullptr, pco, pxlo, prclDest, pptlSrc, nullptr, nullptr, nullptr, 0xCCCC);
     if (psoSrc && psoSrc->iType != STYPE_BITMAP) {
         // A device surface as the source holds nothing to copy: the target
         // area is left white.
@@ -96,6 +109,10 @@ BOOL DrvStretchBlt(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ*
     DeviceRecord* r = DrawingRecord(psoDest, drop);
     if (!r) return FALSE;
     if (drop) return TRUE;
+    if (r->language == Language::PclXl) {
+        if (!prclDest) return FALSE;
+        return XlBitBlt(*r, psoSrc, psoMask, pco, pxlo, *prclDest, prclSrc, nullptr, 0xCCCC);
+    }
     // A monochrome band is always stretched with the engine's halftoning.
     const ULONG mode = r->colour ? iMode : HALFTONE;
     return EngStretchBlt(BandSurface(*r), psoSrc, psoMask, pco, pxlo, pca, pptlHTOrg, prclDest, prclSrc, pptlMask, mode);
@@ -108,6 +125,10 @@ BOOL DrvStretchBltROP(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPO
     DeviceRecord* r = DrawingRecord(psoDest, drop);
     if (!r) return FALSE;
     if (drop) return TRUE;
+    if (r->language == Language::PclXl) {
+        if (!prclDest) return FALSE;
+        return XlBitBlt(*r, psoSrc, psoMask, pco, pxlo, *prclDest, prclSrc, pbo, rop4);
+    }
     const ULONG mode = r->colour ? iMode : HALFTONE;
     return EngStretchBltROP(BandSurface(*r), psoSrc, psoMask, pco, pxlo, pca, pptlHTOrg, prclDest, prclSrc, pptlMask,
                             mode, pbo, rop4);
@@ -123,6 +144,7 @@ BOOL DrvTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* 
     DeviceRecord* r = DrawingRecord(pso, drop);
     if (!r) return FALSE;
     if (drop) return TRUE;
+    if (r->language == Language::PclXl) return XlTextOut(*r, pstro, pco, prclExtra, prclOpaque, pboFore, pboOpaque, mix);
     // No device fonts are offered yet, so every string is drawn as graphics.
     return EngTextOut(BandSurface(*r), pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix);
 }

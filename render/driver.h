@@ -32,6 +32,18 @@ void DisableWorker(DeviceRecord* r);
 // character boundary.
 std::string Narrow(const WCHAR* s, size_t limit);
 
+// A pixel of a bitmap surface; a 16, 24 or 32-bit pixel as red in the low byte.
+uint32_t PixelAt(const SURFOBJ* so, LONG x, LONG y);
+uint32_t DeepToRgb(ULONG format, uint32_t p);
+
+// The PCL XL bodies of the drawing hooks.
+BOOL XlFillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix, FLONG options);
+BOOL XlStrokePath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, LINEATTRS* la, MIX mix);
+BOOL XlBitBlt(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, XLATEOBJ* pxlo, const RECTL& dest,
+              const RECTL* src, BRUSHOBJ* pbo, ROP4 rop4);
+BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
+               BRUSHOBJ* pboOpaque, MIX mix);
+
 // The reset body: the new record takes the job over from the old one.
 void ResetBody(DeviceRecord& from, DeviceRecord& to);
 

@@ -304,7 +304,7 @@ DHPDEV DrvEnablePDEV(DEVMODEW* pdm, LPWSTR pwszLogAddress, ULONG cPat, HSURF* ph
         zq::DiagLine("pclrend", "output mode 4 (host finishing) asked; not built, the PCL bodies keep the device and "
                                 "its documents are refused");
     }
-    if (r->language != Language::MonoRaster && r->language != Language::Pcl5Gl2) {
+    if (r->language != Language::MonoRaster && r->language != Language::Pcl5Gl2 && r->language != Language::PclXl) {
         SetLastError(ERROR_NOT_SUPPORTED);
         DisableWorker(r);
         return nullptr;

@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "render/output.h"
 #include "render/page_setup.h"
+#include "render/xl_page.h"
 
 namespace pclrend {
 
@@ -338,7 +339,12 @@ int JobHeader(DeviceRecord& r) {
     if (!(r.jobFlags & 0x40)) {
         SpoolFormat(r, "@PJL SET RESOLUTION = %d\n", {static_cast<int32_t>(r.resolution)});
         SpoolFormat(r, "@PJL SET TIMEOUT=%d\n", {0});
-        SpoolWrite(r, "@PJL ENTER LANGUAGE=PCL\n");
+        if (r.language != Language::PclXl) SpoolWrite(r, "@PJL ENTER LANGUAGE=PCL\n");
+    }
+    if (r.language == Language::PclXl) {
+        XlSessionStart(r);
+        SpoolFlush(r);
+        return PagePart(r);
     }
     JobStart(r);
     SpoolFormat(r, "\x1b&u%dD", {static_cast<int32_t>(r.resolution)});

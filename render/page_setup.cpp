@@ -5,6 +5,7 @@
 
 #include "render/output.h"
 #include "render/raster.h"
+#include "render/xl_page.h"
 
 namespace pclrend {
 
@@ -66,6 +67,12 @@ void CustomPaperOverlay(DeviceRecord& r, uint8_t placement) {
 }
 
 }  // namespace
+
+int PageOrientationCode(const DeviceRecord& r) { return OrientationCode(r); }
+
+const char* PaperTypeName(uint8_t media) {
+    return media && media <= std::size(kPaperTypeNames) ? kPaperTypeNames[media - 1] : nullptr;
+}
 
 int PageSizeCode(uint16_t paperCode) {
     switch (paperCode) {
@@ -136,6 +143,7 @@ void PageFormat(DeviceRecord& r) {
 }
 
 int PagePart(DeviceRecord& r) {
+    if (r.language == Language::PclXl) return XlPagePart(r);
     // The first page of a document sets everything up; later pages only
     // what changed since.
     const bool first = r.pageCount <= 1;
@@ -221,6 +229,7 @@ void BandFlush(DeviceRecord& r) {
 }
 
 int PageEndOutput(DeviceRecord& r) {
+    if (r.language == Language::PclXl) return XlPageEnd(r);
     r.bandActive = 1;
     const int t = FrameThickness(r.resolution);
     if (r.pagesPerSheet > 1 && r.language != Language::PclXl && r.nupFrame && r.currentCell) {

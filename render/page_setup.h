@@ -20,6 +20,11 @@ void PageFormat(DeviceRecord& r);
 int PageSizeCode(uint16_t paperCode);
 int PaperSourceCode(uint16_t paperSource, uint8_t featureByte572);
 
+// The page's orientation as PCL numbers it (0 portrait, 1 landscape, 2 and 3
+// their reverses), and the printer's name of a tray's media byte (none for 0).
+int PageOrientationCode(const DeviceRecord& r);
+const char* PaperTypeName(uint8_t media);
+
 // The n-up cells of the sheet, from the geometry of both orientations.
 // Returns 'Z' when the sheet is to be used in the other orientation.
 // `other` is the paper format of the other orientation.

@@ -162,6 +162,10 @@ private:
         if (line.rfind("@PJL SET ", 0) == 0 && !SetHasValue(line)) Error("PJL SET line without a value: " + line);
         pos_ = std::min(end + 1, in_.size());
         job_.pjl.push_back(line);
+        if (line == "@PJL ENTER LANGUAGE=PCLXL") {
+            pos_ += ReadXl(in_.subspan(pos_), pos_, options_.maxPages, job_.xl, job_.errors);
+            return;
+        }
         if (line.rfind("@PJL ENTER LANGUAGE", 0) == 0) {
             if (line != "@PJL ENTER LANGUAGE=PCL") Error("unsupported language: " + line);
             pjl_ = false;

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "pclread/pclxl_reader.h"
+
 namespace pclread {
 
 // One page: 1 bit per pixel, 1 = black, leftmost pixel in bit 7, in PCL
@@ -53,6 +55,7 @@ struct Job {
     int32_t resolution = 0;             // from ESC&u#D
     size_t formFeeds = 0;
     size_t uelCount = 0;
+    XlSession xl;                       // the PCL XL stream, when the job enters PCL XL
     bool Ok() const { return errors.empty(); }
 };
 

@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "pclread/pclread.h"
+#include "render/halftone.h"
+#include "render/output.h"
+#include "render/pclxl.h"
+#include "render/tests/capture_sink.h"
+#include "render/tests/xl_capture.h"
+#include "render/tests/gpcl6_run.h"
+#include "render/xl_fill.h"
+#include "render/xl_page.h"
+
+namespace pclrend {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+RealizedBrush Solid(uint16_t key) {
+    RealizedBrush b{};
+    b.brushKey = key;
+    return b;
+}
+
+RealizedBrush Checker(uint8_t phase) {
+    RealizedBrush b{};
+    b.kind = kBrushPattern;
+    b.brushKey = 256;
+    for (int y = 0; y < 32; ++y)
+        for (int i = 0; i < 4; ++i) b.pattern[y * 4 + i] = static_cast<uint8_t>((y + phase) % 2 ? 0xAA : 0x55);
+    return b;
+}
+
+// An open page: caches as BeginPage leaves them.
+class XlFillTest : public ::testing::Test, protected XlCapture {
+protected:
+};
+
+Bytes PatternDefinition(uint8_t id, const RealizedBrush& b) {
+    return Cat({{0xC0, 0x00, 0xF8, 0x64, 0xC0, 0x00, 0xF8, 0x62, 0xC1, 0x20, 0x00, 0xF8, 0x6C, 0xC1, 0x20, 0x00, 0xF8,
+                 0x6B, 0xD1, 0x20, 0x00, 0x20, 0x00, 0xF8, 0x67, 0xC3, id, 0x00, 0xF8, 0x69, 0xC0, 0x01, 0xF8, 0x68, 0xB3,
+                 0xC1, 0x00, 0x00, 0xF8, 0x6D, 0xC1, 0x20, 0x00, 0xF8, 0x63, 0xC0, 0x00, 0xF8, 0x65, 0xB4, 0xFA, 0x80,
+                 0x00, 0x00, 0x00},
+                Bytes(b.pattern, b.pattern + 128),
+                {0xB5}});
+}
+
+TEST_F(XlFillTest, EachStateIsSentOnlyWhenItChanges) {
+    const uint8_t* curve = ToneCurve(r.darknessLevel);
+    const RealizedBrush black = Solid(0), grey = Solid(128), a = Checker(0), b = Checker(1);
+    struct Step {
+        const char* name;
+        std::function<void()> act;
+        Bytes bytes;
+    };
+    const std::vector<Step> steps = {
+        {"ROP 252", [&] { XlSetRop(r, 252); }, {0xC0, 0xFC, 0xF8, 0x2C, 0x7B}},
+        {"ROP 252 again", [&] { XlSetRop(r, 252); }, {}},
+        {"black brush", [&] { XlSelectMonoFill(r, &black, XlRole::Brush); }, {0xC0, curve[0], 0xF8, 0x09, 0x63}},
+        {"black brush again", [&] { XlSelectMonoFill(r, &black, XlRole::Brush); }, {}},
+        {"black pen: already in force at page start", [&] { XlSelectMonoFill(r, &black, XlRole::Pen); }, {}},
+        {"grey pen", [&] { XlSelectMonoFill(r, &grey, XlRole::Pen); }, {0xC0, curve[128], 0xF8, 0x09, 0x79}},
+        {"no brush", [&] { XlSelectMonoFill(r, nullptr, XlRole::Brush); }, {0xC0, 0x00, 0xF8, 0x04, 0x63}},
+        {"a brush the engine will not realise", [&] {
+             const RealizedBrush none = Solid(0x300);
+             XlSelectMonoFill(r, &none, XlRole::Brush);
+         }, {}},
+        {"pattern a: defined, then selected", [&] { XlSelectMonoFill(r, &a, XlRole::Brush); },
+         Cat({PatternDefinition(1, a), {0xC3, 0x01, 0x00, 0xF8, 0x08, 0x63}})},
+        {"pattern a again", [&] { XlSelectMonoFill(r, &a, XlRole::Brush); }, {}},
+        {"pattern b: a second identifier", [&] { XlSelectMonoFill(r, &b, XlRole::Brush); },
+         Cat({PatternDefinition(2, b), {0xC3, 0x02, 0x00, 0xF8, 0x08, 0x63}})},
+        {"pattern a as the pen: selected, not defined again", [&] { XlSelectMonoFill(r, &a, XlRole::Pen); },
+         {0xC3, 0x01, 0x00, 0xF8, 0x08, 0x79}},
+        {"a palette", [&] {
+             const uint32_t entries[] = {0x000000, 0xFFFFFF};
+             XlSetPalette(r, entries, 2);
+         }, {0xC0, 0x01, 0xF8, 0x03, 0xC0, 0x02, 0xF8, 0x02, 0xC8, 0xC0, 0x02, curve[0], curve[255], 0xF8, 0x06, 0x6A}},
+        {"the same palette", [&] {
+             const uint32_t entries[] = {0xFF000000, 0x00FFFFFF};  // the fourth byte is not compared
+             XlSetPalette(r, entries, 2);
+         }, {}},
+        {"a grey level leaves the palette first", [&] { XlSelectMonoFill(r, &grey, XlRole::Brush); },
+         {0xC0, 0x01, 0xF8, 0x03, 0x6A, 0xC0, curve[128], 0xF8, 0x09, 0x63}},
+        {"page start forgets the page's patterns", [&] {
+             r.xl.PageStart();
+             r.xl.colour.space = 1;
+             XlSelectMonoFill(r, &b, XlRole::Brush);
+         }, Cat({PatternDefinition(1, b), {0xC3, 0x01, 0x00, 0xF8, 0x08, 0x63}})},
+        {"page start forgets the ROP", [&] { XlSetRop(r, 252); }, {0xC0, 0xFC, 0xF8, 0x2C, 0x7B}},
+    };
+    for (const auto& s : steps) {
+        s.act();
+        EXPECT_EQ(Out(), s.bytes) << s.name;
+    }
+}
+
+TEST_F(XlFillTest, OverlayMakesTheNextDrawingResendItsState) {
+    const RealizedBrush grey = Solid(100);
+    XlSelectMonoFill(r, &grey, XlRole::Brush);
+    XlSetRop(r, 0xF0);
+    Out();
+    r.devmode = std::make_unique<zq::PrivateDevmode>();
+    std::strcpy(r.devmode->overlayName1, "F");
+    r.devmode->overlayAtPageStart = 1;
+    r.pageCount = 1;
+    XlPagePart(r);
+    Out();
+    XlSelectMonoFill(r, &grey, XlRole::Brush);
+    XlSetRop(r, 0xF0);
+    const Bytes out = Out();
+    EXPECT_EQ(out.size(), 10u) << "brush and ROP sent again after the stream ran";
+}
+
+TEST(XlHatch, StylesDrawLinesEveryEightPixels) {
+    uint8_t bits[128];
+    auto black = [&](int x, int y) { return !((bits[y * 4 + x / 8] >> (7 - x % 8)) & 1); };
+    HatchPattern(0, bits);
+    EXPECT_TRUE(black(5, 12));
+    EXPECT_FALSE(black(5, 8));
+    HatchPattern(1, bits);
+    EXPECT_TRUE(black(20, 3));
+    EXPECT_FALSE(black(16, 3));
+    HatchPattern(5, bits);
+    EXPECT_TRUE(black(3, 3));
+    EXPECT_TRUE(black(3, 4));
+    EXPECT_FALSE(black(3, 5));
+}
+
+// A checker raster pattern as the brush of a rectangle prints as its bits in
+// both our reader and the independent interpreter: 1 is white.
+TEST_F(XlFillTest, RasterPatternPrintsItsBits) {
+    r = DeviceRecord{};
+    ASSERT_TRUE(AllocateBuffers(r, false));
+    sink = CaptureSink{};
+    r.sink = &sink;
+    r.jobState = kJobOpen;
+    r.language = Language::PclXl;
+    r.resolution = 100;
+    r.stamp = kStampPortrait;
+    r.devmode = std::make_unique<zq::PrivateDevmode>();
+    r.paperSource = 1;
+    auto& g = r.geometry;
+    g.paperCodeAsked = g.paperCodeUsed = 1;
+    g.width = g.usedWidth = 850;
+    g.length = g.usedLength = 1100;
+    g.printableWidth = g.usedPrintableWidth = 818;
+    g.printableLength = g.usedPrintableLength = 1068;
+    g.leftMargin = g.usedLeftMargin = g.topMargin = g.usedTopMargin = 16;
+    r.drawnWidth = 818;
+    r.drawnHeight = 1068;
+    r.nupCells.reset(new Cell[1]{{0, 0, 818, 1068}});
+    r.pageCount = r.sheetPages = 1;
+    XlSessionStart(r);
+    XlPagePart(r);
+    const RealizedBrush checker = Checker(0);
+    XlSelectMonoFill(r, &checker, XlRole::Brush);
+    XlSelectMonoFill(r, nullptr, XlRole::Pen);
+    XlSetRop(r, 252);
+    xl::XlAttrUInt16Box(r, xl::Attr::BoundingBox, 0, 0, 64, 64);
+    xl::XlOperator(r, xl::Op::Rectangle);
+    XlPageEnd(r);
+    XlSessionEnd(r);
+    SpoolFlush(r);
+    const pclread::Job job = pclread::Read(sink.bytes);
+    std::string errors;
+    for (const auto& e : job.errors) errors += e + "\n";
+    ASSERT_TRUE(job.Ok()) << errors;
+    ASSERT_EQ(job.xl.pages.size(), 1u);
+    // Page (x, y) is sheet (x + 16, y + 16); row y of the pattern is 0x55
+    // (white at odd x) on even rows.
+    auto expectChecker = [](const auto& page, const char* who) {
+        int wrong = 0;
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x) {
+                const bool white = ((x + y) % 2) == 1;
+                wrong += (page.At(x + 16, y + 16) > 128) != white;
+            }
+        EXPECT_EQ(wrong, 0) << who;
+        EXPECT_GT(page.At(16 + 65, 16 + 10), 128) << who << ": nothing beyond the rectangle";
+    };
+    expectChecker(job.xl.pages[0], "reader");
+    const std::string gpcl6 = testing::Gpcl6Path();
+    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found (set ZQ_GPCL6 or put it at ../shared/tools/gpcl6)";
+    const auto pages = testing::RunGpcl6(gpcl6, sink.bytes, 100, "pattern");
+    ASSERT_EQ(pages.size(), 1u);
+    expectChecker(pages[0], "gpcl6");
+}
+
+}  // namespace
+}  // namespace pclrend

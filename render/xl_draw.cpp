@@ -1,0 +1,379 @@
+// The PCL XL drawing bodies: paths (fill and stroke with their line
+// attributes), the clip, rectangles, images and text, each bringing the
+// printer's state up to date through the caches before it draws.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "base/error.h"
+#include "render/driver.h"
+#include "render/halftone.h"
+#include "render/output.h"
+#include "render/pclxl.h"
+#include "render/xl_fill.h"
+
+namespace pclrend {
+
+using namespace xl;
+
+namespace {
+
+constexpr uint8_t kRop2Nop = 11;
+constexpr size_t kMaxPoints = 65535;           // a point count is 16 bits wide
+constexpr int32_t kSafe = 32767;                // sint16 coordinates
+constexpr uint32_t kImageBlock = 30000;         // bytes of one ReadImage block
+constexpr DWORD kCompressedSource = 2000;       // the last error of a compressed source bitmap
+
+// Binary raster operations 1-16 as ROP3 of pattern and destination; any
+// other value copies the pattern.
+uint8_t Rop3Of(uint32_t rop2) { return static_cast<uint8_t>(rop2 >= 1 && rop2 <= 16 ? Rop3FromRop2(rop2) : 0xF0); }
+
+int16_t Clamp(int64_t v) { return static_cast<int16_t>(std::clamp<int64_t>(v, -kSafe, kSafe)); }
+
+// A solid colour of the engine as a brush of its grey; a pattern or hatch
+// as the engine realised it; nothing when there is no brush.
+const RealizedBrush* ResolveBrush(BRUSHOBJ* pbo, RealizedBrush& solid) {
+    if (!pbo) return nullptr;
+    if (pbo->iSolidColor != BR_NOT_SOLID) {
+        solid = RealizedBrush{};
+        solid.brushKey = GreyOf(pbo->iSolidColor);
+        return &solid;
+    }
+    return static_cast<const RealizedBrush*>(BRUSHOBJ_pvGetRbrush(pbo));
+}
+
+void SetPaintTx(DeviceRecord& r, TxMode mode) {
+    if (r.xl.paintTxMode == static_cast<uint8_t>(mode)) return;
+    XlAttrEnum(r, Attr::TxMode, mode);
+    XlOperator(r, Op::SetPaintTxMode);
+    r.xl.paintTxMode = static_cast<uint8_t>(mode);
+}
+
+void SetSourceTx(DeviceRecord& r, TxMode mode) {
+    if (r.xl.sourceTxMode == static_cast<uint8_t>(mode)) return;
+    XlAttrEnum(r, Attr::TxMode, mode);
+    XlOperator(r, Op::SetSourceTxMode);
+    r.xl.sourceTxMode = static_cast<uint8_t>(mode);
+}
+
+// The points of one path record, cut to the sint16 range, in records of at
+// most 65535 points (whole curves for Béziers).
+void PointRecord(DeviceRecord& r, Op op, const POINTFIX* p, size_t count) {
+    const size_t step = op == Op::BezierPath ? kMaxPoints / 3 * 3 : kMaxPoints;
+    for (size_t at = 0; at < count; at += step) {
+        const size_t n = std::min(step, count - at);
+        XlAttrUInt16(r, Attr::NumberOfPoints, static_cast<uint16_t>(n));
+        XlAttrEnum(r, Attr::PointType, PointType::SInt16);
+        XlOperator(r, op);
+        XlDataLength(r, static_cast<uint32_t>(4 * n));
+        uint8_t buffer[4096];
+        size_t fill = 0;
+        for (size_t i = 0; i < n; ++i) {
+            const int16_t x = Clamp(p[at + i].x >> 4), y = Clamp(p[at + i].y >> 4);
+            buffer[fill++] = static_cast<uint8_t>(x);
+            buffer[fill++] = static_cast<uint8_t>(x >> 8);
+            buffer[fill++] = static_cast<uint8_t>(y);
+            buffer[fill++] = static_cast<uint8_t>(y >> 8);
+            if (fill == sizeof buffer) {
+                SpoolWrite(r, buffer, static_cast<int32_t>(fill));
+                fill = 0;
+            }
+        }
+        SpoolWrite(r, buffer, static_cast<int32_t>(fill));
+    }
+}
+
+// The engine's path as a PCL XL path; true when it held a point.
+bool EmitPath(DeviceRecord& r, PATHOBJ* ppo) {
+    XlOperator(r, Op::NewPath);
+    bool any = false;
+    PATHOBJ_vEnumStart(ppo);
+    PATHDATA pd{};
+    BOOL more;
+    do {
+        more = PATHOBJ_bEnum(ppo, &pd);
+        if (!pd.count || !pd.pptfx) continue;
+        const POINTFIX* p = pd.pptfx;
+        size_t n = pd.count;
+        if (pd.flags & PD_BEGINSUBPATH) {
+            XlAttrSInt16XY(r, Attr::Point, Clamp(p->x >> 4), Clamp(p->y >> 4));
+            XlOperator(r, Op::SetCursor);
+            ++p;
+            --n;
+            any = true;
+        }
+        if (n) PointRecord(r, (pd.flags & PD_BEZIERS) ? Op::BezierPath : Op::LinePath, p, n);
+        if ((pd.flags & PD_ENDSUBPATH) && (pd.flags & PD_CLOSEFIGURE)) XlOperator(r, Op::CloseSubPath);
+    } while (more);
+    return any;
+}
+
+// The clip of a drawing: none, a rectangle (sent again only when it
+// changes) or the engine's clip path (sent on every call when the engine
+// gives it no identity).
+void XlClip(DeviceRecord& r, CLIPOBJ* pco) {
+    XlClipCache& c = r.xl.clip;
+    if (!pco || pco->iDComplexity == DC_TRIVIAL) {
+        if (c.set) XlOperator(r, Op::SetClipToPage);
+        c = {};
+        return;
+    }
+    if (pco->iDComplexity == DC_RECT) {
+        const RECTL& b = pco->rclBounds;
+        const uint32_t id = 0x80000000u ^ (static_cast<uint32_t>(b.left) * 73856093u) ^ (static_cast<uint32_t>(b.top) * 19349663u) ^
+                            (static_cast<uint32_t>(b.right) * 83492791u) ^ static_cast<uint32_t>(b.bottom);
+        if (c.set && c.id == id && c.rect[0] == b.left && c.rect[1] == b.top && c.rect[2] == b.right && c.rect[3] == b.bottom)
+            return;
+        XlOperator(r, Op::NewPath);
+        XlAttrSInt16Box(r, Attr::BoundingBox, Clamp(b.left), Clamp(b.top), Clamp(b.right), Clamp(b.bottom));
+        XlOperator(r, Op::RectanglePath);
+        XlAttrEnum(r, Attr::ClipRegion, ClipRegion::Interior);
+        XlOperator(r, Op::SetClipReplace);
+        c.set = true;
+        c.id = id;
+        c.rect = {b.left, b.top, b.right, b.bottom};
+        return;
+    }
+    if (c.set && pco->iUniq != 0 && c.id == pco->iUniq && c.rect[0] == INT32_MIN) return;
+    PATHOBJ* path = CLIPOBJ_ppoGetPath(pco);
+    if (!path) return;
+    // Region outlines of the engine never cross; even-odd keeps holes holes.
+    if (c.mode != static_cast<uint8_t>(FillMode::EvenOdd)) {
+        XlAttrEnum(r, Attr::ClipMode, FillMode::EvenOdd);
+        XlOperator(r, Op::SetClipMode);
+        c.mode = static_cast<uint8_t>(FillMode::EvenOdd);
+    }
+    EmitPath(r, path);
+    EngDeletePath(path);
+    XlAttrEnum(r, Attr::ClipRegion, ClipRegion::Interior);
+    XlOperator(r, Op::SetClipReplace);
+    c.set = true;
+    c.id = pco->iUniq;
+    c.rect = {INT32_MIN, 0, 0, 0};
+}
+
+void SetFillMode(DeviceRecord& r, FLONG options) {
+    const uint8_t wanted = (options & FP_WINDINGMODE) ? 0 : 1;
+    if (r.xl.fillMode == wanted) return;
+    XlAttrUByte(r, Attr::FillMode, wanted);
+    XlOperator(r, Op::SetFillMode);
+    r.xl.fillMode = wanted;
+}
+
+bool LineAttributes(DeviceRecord& r, const LINEATTRS* la) {
+    XlLineCache& l = r.xl.line;
+    const bool geometric = la && (la->fl & LA_GEOMETRIC);
+    const int32_t width = geometric ? std::max<int32_t>(1, static_cast<int32_t>(std::lround(la->elWidth.e))) : 1;
+    if (l.penWidth != width) {
+        XlAttrUInt16(r, Attr::PenWidth, static_cast<uint16_t>(std::min(width, 0xFFFF)));
+        XlOperator(r, Op::SetPenWidth);
+        l.penWidth = width;
+    }
+    if (geometric) {
+        if (l.cap != la->iEndCap) {
+            const LineCap cap = la->iEndCap == ENDCAP_ROUND ? LineCap::Round : la->iEndCap == ENDCAP_SQUARE ? LineCap::Square : LineCap::Butt;
+            XlAttrEnum(r, Attr::LineCapStyle, cap);
+            XlOperator(r, Op::SetLineCap);
+            l.cap = la->iEndCap;
+        }
+        if (l.join != la->iJoin) {
+            const LineJoin join = la->iJoin == JOIN_ROUND ? LineJoin::Round : la->iJoin == JOIN_BEVEL ? LineJoin::Bevel : LineJoin::Miter;
+            XlAttrEnum(r, Attr::LineJoinStyle, join);
+            XlOperator(r, Op::SetLineJoin);
+            l.join = la->iJoin;
+        }
+    }
+    std::vector<uint32_t> dash;
+    if (la && (la->fl & LA_ALTERNATE) && !geometric) {
+        const uint32_t d = std::max<uint32_t>(1, r.resolution / 50);
+        dash = {d, d};
+    } else if (la && la->cstyle && la->pstyle) {
+        const uint32_t unit = geometric ? 1 : std::max<uint32_t>(1, r.resolution / 25);
+        for (ULONG i = 0; i < la->cstyle; ++i) {
+            const double v = geometric ? la->pstyle[i].e : static_cast<double>(la->pstyle[i].l) * unit;
+            dash.push_back(static_cast<uint32_t>(std::clamp(std::lround(v), 1L, 65535L)));
+        }
+    }
+    if (dash.empty()) {
+        if (l.dashKind) {
+            XlAttrUByte(r, Attr::SolidLine, 0);
+            XlOperator(r, Op::SetLineDash);
+            l.dashKind = 0;
+        }
+    } else if (l.dashKind != 8 || l.dash != dash) {
+        XlAttrUInt16ArrayOf32(r, Attr::LineDashStyle, dash);
+        XlOperator(r, Op::SetLineDash);
+        l.dashKind = 8;
+        l.dash = dash;
+    }
+    return true;
+}
+
+// The grey of a source pixel through the colour translation.
+uint8_t SourceGrey(const SURFOBJ* so, XLATEOBJ* pxlo, const uint8_t* curve, LONG x, LONG y) {
+    const uint32_t p = PixelAt(so, x, y);
+    uint32_t rgb;
+    if (so->iBitmapFormat <= BMF_8BPP) rgb = pxlo ? XLATEOBJ_iXlate(pxlo, p) : (p ? 0xFFFFFF : 0);
+    else rgb = pxlo ? XLATEOBJ_iXlate(pxlo, p) : DeepToRgb(so->iBitmapFormat, p);
+    return curve[GreyOf(rgb)];
+}
+
+// Source rows as an 8-bit grey image drawn into `dest`; the rows go in
+// blocks that fit the buffer, each with its StartLine.
+void XlImage(DeviceRecord& r, SURFOBJ* src, XLATEOBJ* pxlo, const RECTL& from, const RECTL& dest) {
+    const LONG sw = from.right - from.left, sh = from.bottom - from.top;
+    const LONG dw = dest.right - dest.left, dh = dest.bottom - dest.top;
+    if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0 || sw > 65535 || sh > 65535) return;
+    XlPlainGrey(r);
+    XlAttrSInt16XY(r, Attr::Point, Clamp(dest.left), Clamp(dest.top));
+    XlOperator(r, Op::SetCursor);
+    XlAttrEnum(r, Attr::ColorMapping, ColorMapping::Direct);
+    XlAttrEnum(r, Attr::ColorDepth, ColorDepth::Bit8);
+    XlAttrUInt16(r, Attr::SourceWidth, static_cast<uint16_t>(sw));
+    XlAttrUInt16(r, Attr::SourceHeight, static_cast<uint16_t>(sh));
+    XlAttrUInt16XY(r, Attr::DestinationSize, static_cast<uint16_t>(std::min<LONG>(dw, 65535)),
+                   static_cast<uint16_t>(std::min<LONG>(dh, 65535)));
+    XlOperator(r, Op::BeginImage);
+    const uint8_t* curve = ToneCurve(r.darknessLevel);
+    const size_t rowBytes = (static_cast<size_t>(sw) + 3) / 4 * 4;
+    const LONG rowsPerBlock = static_cast<LONG>(std::max<size_t>(1, kImageBlock / rowBytes));
+    std::vector<uint8_t> row(rowBytes, 0);
+    for (LONG y = 0; y < sh; y += rowsPerBlock) {
+        const LONG n = std::min(rowsPerBlock, sh - y);
+        XlAttrUInt16(r, Attr::StartLine, static_cast<uint16_t>(y));
+        XlAttrUInt16(r, Attr::BlockHeight, static_cast<uint16_t>(n));
+        XlAttrEnum(r, Attr::CompressMode, CompressMode::None);
+        XlOperator(r, Op::ReadImage);
+        XlDataLength(r, static_cast<uint32_t>(rowBytes * static_cast<size_t>(n)));
+        for (LONG k = 0; k < n; ++k) {
+            for (LONG x = 0; x < sw; ++x) row[static_cast<size_t>(x)] = SourceGrey(src, pxlo, curve, from.left + x, from.top + y + k);
+            SpoolWrite(r, row.data(), static_cast<int32_t>(rowBytes));
+        }
+    }
+    XlOperator(r, Op::EndImage);
+}
+
+bool NeedsSource(uint8_t rop3) { return ((rop3 >> 2) ^ rop3) & 0x33; }
+bool NeedsPattern(uint8_t rop3) { return ((rop3 >> 4) ^ rop3) & 0x0F; }
+
+// The state a painting needs: the mix's ROP, the brush in `role` with no
+// source in the other role, opaque paint, the line attributes of a pen and
+// the clip. Returns the brushKey selected (kXlNoSource: nothing to paint).
+uint32_t PaintState(DeviceRecord& r, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix, XlRole role, const LINEATTRS* la) {
+    RealizedBrush solid;
+    const RealizedBrush* brush = ResolveBrush(pbo, solid);
+    XlSetRop(r, Rop3Of(mix & 0xFF));
+    XlSelectMonoFill(r, nullptr, role == XlRole::Pen ? XlRole::Brush : XlRole::Pen);
+    const uint32_t key = XlSelectMonoFill(r, brush, role);
+    SetPaintTx(r, TxMode::Opaque);
+    if (role == XlRole::Pen) LineAttributes(r, la);
+    XlClip(r, pco);
+    return key;
+}
+
+}  // namespace
+
+BOOL XlFillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix, FLONG options) {
+    if ((mix & 0xFF) == kRop2Nop) return TRUE;
+    const uint32_t key = PaintState(r, pco, pbo, mix, XlRole::Brush, nullptr);
+    SetFillMode(r, options);
+    if (EmitPath(r, ppo) && key != kXlNoSource) XlOperator(r, Op::PaintPath);
+    return r.jobState >= kJobOpen;
+}
+
+BOOL XlStrokePath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, LINEATTRS* la, MIX mix) {
+    if ((mix & 0xFF) == kRop2Nop) return TRUE;
+    const uint32_t key = PaintState(r, pco, pbo, mix, XlRole::Pen, la);
+    if (EmitPath(r, ppo) && key != kXlNoSource) XlOperator(r, Op::PaintPath);
+    return r.jobState >= kJobOpen;
+}
+
+BOOL XlBitBlt(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, XLATEOBJ* pxlo, const RECTL& destIn,
+              const RECTL* src, BRUSHOBJ* pbo, ROP4 rop4) {
+    const uint8_t rop3 = static_cast<uint8_t>(rop4);
+    if (psoMask || ((rop4 >> 8) & 0xFF) != rop3) {
+        // Masked transfers go back to the engine, which splits them.
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    RECTL dest = destIn;
+    if (dest.left > dest.right) std::swap(dest.left, dest.right);
+    if (dest.top > dest.bottom) std::swap(dest.top, dest.bottom);
+    if (rop3 == 0xAA) return TRUE;  // the destination as it is
+    XlSetRop(r, rop3);
+    XlSelectMonoFill(r, nullptr, XlRole::Pen);
+    RealizedBrush solid;
+    const RealizedBrush* brush = NeedsPattern(rop3) ? ResolveBrush(pbo, solid) : nullptr;
+    const uint32_t key = XlSelectMonoFill(r, brush, XlRole::Brush);
+    if (NeedsPattern(rop3) && key == kXlNoSource) return TRUE;
+    SetPaintTx(r, TxMode::Opaque);
+    XlClip(r, pco);
+    if (!NeedsSource(rop3) || !psoSrc) {
+        XlAttrSInt16Box(r, Attr::BoundingBox, Clamp(dest.left), Clamp(dest.top), Clamp(dest.right), Clamp(dest.bottom));
+        XlOperator(r, Op::Rectangle);
+        return r.jobState >= kJobOpen;
+    }
+    if (psoSrc->iType == STYPE_BITMAP && (psoSrc->iBitmapFormat < BMF_1BPP || psoSrc->iBitmapFormat > BMF_32BPP)) {
+        SetLastError(kCompressedSource);
+        return FALSE;
+    }
+    if (psoSrc->iType != STYPE_BITMAP || !psoSrc->pvScan0) return TRUE;  // a device source holds nothing
+    SetSourceTx(r, TxMode::Opaque);
+    RECTL from = src ? *src : RECTL{0, 0, dest.right - dest.left, dest.bottom - dest.top};
+    from.left = std::max<LONG>(0, from.left);
+    from.top = std::max<LONG>(0, from.top);
+    from.right = std::min<LONG>(psoSrc->sizlBitmap.cx, from.right);
+    from.bottom = std::min<LONG>(psoSrc->sizlBitmap.cy, from.bottom);
+    XlImage(r, psoSrc, pxlo, from, dest);
+    return r.jobState >= kJobOpen;
+}
+
+BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
+               BRUSHOBJ* pboOpaque, MIX mix) {
+    if (prclOpaque && pboOpaque) XlBitBlt(r, nullptr, nullptr, pco, nullptr, *prclOpaque, nullptr, pboOpaque, 0xF0F0);
+    if ((mix & 0xFF) == kRop2Nop) return TRUE;
+    if (PaintState(r, pco, pboFore, mix, XlRole::Brush, nullptr) == kXlNoSource) return TRUE;
+    // Each glyph's ink as a path of its pixel runs, filled with the brush.
+    STROBJ_vEnumStart(pstro);
+    ULONG count = 0;
+    GLYPHPOS* pos = nullptr;
+    BOOL more;
+    XlOperator(r, Op::NewPath);
+    size_t runs = 0;
+    do {
+        more = STROBJ_bEnum(pstro, &count, &pos);
+        for (ULONG i = 0; i < count && pos; ++i) {
+            const GLYPHBITS* gb = pos[i].pgdf ? pos[i].pgdf->pgb : nullptr;
+            if (!gb) continue;
+            const LONG stride = (gb->sizlBitmap.cx + 7) / 8;
+            const LONG ox = pos[i].ptl.x + gb->ptlOrigin.x, oy = pos[i].ptl.y + gb->ptlOrigin.y;
+            for (LONG y = 0; y < gb->sizlBitmap.cy; ++y) {
+                const BYTE* row = gb->aj + y * stride;
+                for (LONG x = 0; x < gb->sizlBitmap.cx;) {
+                    if (!((row[x / 8] >> (7 - x % 8)) & 1)) {
+                        ++x;
+                        continue;
+                    }
+                    LONG end = x;
+                    while (end < gb->sizlBitmap.cx && ((row[end / 8] >> (7 - end % 8)) & 1)) ++end;
+                    XlAttrSInt16Box(r, Attr::BoundingBox, Clamp(ox + x), Clamp(oy + y), Clamp(ox + end), Clamp(oy + y + 1));
+                    XlOperator(r, Op::RectanglePath);
+                    ++runs;
+                    x = end;
+                }
+            }
+        }
+    } while (more);
+    if (runs) {
+        SetFillMode(r, FP_WINDINGMODE);
+        XlOperator(r, Op::PaintPath);
+    }
+    if (prclExtra) {
+        for (RECTL* e = prclExtra; e->left || e->top || e->right || e->bottom; ++e)
+            XlBitBlt(r, nullptr, nullptr, pco, nullptr, *e, nullptr, pboFore, 0xF0F0);
+    }
+    return r.jobState >= kJobOpen;
+}
+
+}  // namespace pclrend
