@@ -79,7 +79,9 @@ std::optional<DWORD> JobId(const std::string& id) {
     return static_cast<DWORD>(job);
 }
 
-int Show(const std::string& printer, const std::string& id) {
+// Runs `use(job, record)` on the level-2 record of job ID of PRINTER.
+template <class Use>
+int WithJob(const std::string& printer, const std::string& id, Use&& use) {
     auto job = JobId(id);
     if (!job) return zq::UsageError("jobs", "JOBID is a number");
     Printer p;
@@ -88,18 +90,24 @@ int Show(const std::string& printer, const std::string& id) {
     auto record = zq::cli::Fetch(
         [&](LPBYTE b, DWORD size, LPDWORD needed) { return GetJobW(p.h, *job, 2, b, size, needed); });
     if (!record) return zq::Fail("jobs: no job " + id + " on " + printer);
-    auto* j = reinterpret_cast<JOB_INFO_2W*>(record->data());
-    const SYSTEMTIME& t = j->Submitted;
-    DWORD error = zq::store::JobError(*job);
-    std::printf("job: %u\nprinter: %s\ndocument: %s\ndatatype: %s\nuser: %s\nmachine: %s\ndriver: %s\n"
-                "status: %s (0x%08x)\nerror: %s\ntotal pages: %u\npages printed: %u\nbytes: %u\n"
-                "submitted: %04u-%02u-%02u %02u:%02u:%02u UTC\nposition: %u\nspool file: %s\n",
-                j->JobId, Text(j->pPrinterName).c_str(), Text(j->pDocument).c_str(), Text(j->pDatatype).c_str(),
-                Text(j->pUserName).c_str(), Text(j->pMachineName).c_str(), Text(j->pDriverName).c_str(),
-                Status(j->Status).c_str(), j->Status, error ? zq::ErrorText(error).c_str() : "none", j->TotalPages,
-                j->PagesPrinted, j->Size, t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, j->Position,
-                zq::store::JobFile(*job).string().c_str());
-    return 0;
+    return use(*job, *reinterpret_cast<JOB_INFO_2W*>(record->data()));
+}
+
+int Show(const std::string& printer, const std::string& id) {
+    return WithJob(printer, id, [](DWORD job, const JOB_INFO_2W& record) {
+        const JOB_INFO_2W* j = &record;
+        const SYSTEMTIME& t = j->Submitted;
+        DWORD error = zq::store::JobError(job);
+        std::printf("job: %u\nprinter: %s\ndocument: %s\ndatatype: %s\nuser: %s\nmachine: %s\ndriver: %s\n"
+                    "status: %s (0x%08x)\nerror: %s\ntotal pages: %u\npages printed: %u\nbytes: %u\n"
+                    "submitted: %04u-%02u-%02u %02u:%02u:%02u UTC\nposition: %u\nspool file: %s\n",
+                    j->JobId, Text(j->pPrinterName).c_str(), Text(j->pDocument).c_str(), Text(j->pDatatype).c_str(),
+                    Text(j->pUserName).c_str(), Text(j->pMachineName).c_str(), Text(j->pDriverName).c_str(),
+                    Status(j->Status).c_str(), j->Status, error ? zq::ErrorText(error).c_str() : "none", j->TotalPages,
+                    j->PagesPrinted, j->Size, t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, j->Position,
+                    zq::store::JobFile(job).string().c_str());
+        return 0;
+    });
 }
 
 int List(const std::optional<std::string>& printer) {
@@ -143,18 +151,12 @@ int Submit(const std::string& printer, const std::string& file, const std::strin
 }
 
 int Cat(const std::string& printer, const std::string& id) {
-    auto job = JobId(id);
-    if (!job) return zq::UsageError("jobs", "JOBID is a number");
-    Printer p;
-    std::u16string n = FromUtf8(printer);
-    if (!OpenPrinterW(n.data(), &p.h, nullptr)) return Err("no printer " + printer);
-    auto record = zq::cli::Fetch(
-        [&](LPBYTE b, DWORD size, LPDWORD needed) { return GetJobW(p.h, *job, 1, b, size, needed); });
-    if (!record) return zq::Fail("jobs: no job " + id + " on " + printer);
-    std::ifstream in(zq::store::JobFile(*job), std::ios::binary);
-    std::vector<char> data{std::istreambuf_iterator<char>(in), {}};
-    std::fwrite(data.data(), 1, data.size(), stdout);
-    return 0;
+    return WithJob(printer, id, [](DWORD job, const JOB_INFO_2W&) {
+        std::ifstream in(zq::store::JobFile(job), std::ios::binary);
+        std::vector<char> data{std::istreambuf_iterator<char>(in), {}};
+        std::fwrite(data.data(), 1, data.size(), stdout);
+        return 0;
+    });
 }
 
 int Run(const zq::Args& args) {

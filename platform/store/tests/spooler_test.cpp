@@ -651,16 +651,25 @@ JOB_INFO_2W JobRecord(HANDLE printer, DWORD job, std::vector<BYTE>& buffer) {
     return buffer.empty() ? JOB_INFO_2W{} : *reinterpret_cast<JOB_INFO_2W*>(buffer.data());
 }
 
+// Starts a job of `datatype` and spools one page of `bytes`; the job id, 0
+// when any call failed.
+DWORD JobOfOnePage(HANDLE printer, const char16_t* datatype, const std::string& bytes) {
+    DOC_INFO_1W doc{W(u"Document"), nullptr, W(datatype)};
+    DWORD job = StartDocPrinterW(printer, 1, reinterpret_cast<LPBYTE>(&doc));
+    DWORD written = 0;
+    bool ok = job && StartPagePrinter(printer) &&
+              WritePrinter(printer, const_cast<char*>(bytes.data()), static_cast<DWORD>(bytes.size()), &written) &&
+              EndPagePrinter(printer);
+    return ok ? job : 0;
+}
+
 TEST_F(SpoolerTest, AFailedWriteEndsTheJobInErrorWithThePagesThatReachedThePort) {
     // Page one reaches the port; the second page's write fails.
     zq::store::SetWritePrinterFault(zq::store::WriteFault::Fail, 6);
     DOC_INFO_1W doc{W(u"Two pages"), nullptr, W(u"RAW")};
-    DWORD job = StartDocPrinterW(printer_, 1, reinterpret_cast<LPBYTE>(&doc));
+    DWORD job = JobOfOnePage(printer_, u"RAW", "page1");
     ASSERT_NE(job, 0u);
     DWORD written = 0;
-    ASSERT_TRUE(StartPagePrinter(printer_));
-    ASSERT_TRUE(WritePrinter(printer_, const_cast<char*>("page1"), 5, &written));
-    ASSERT_TRUE(EndPagePrinter(printer_));
     ASSERT_TRUE(StartPagePrinter(printer_));
     EXPECT_FALSE(WritePrinter(printer_, const_cast<char*>("page2"), 5, &written));
     EXPECT_EQ(GetLastError(), ERROR_NO_SPOOL_SPACE);
@@ -694,13 +703,8 @@ TEST_F(SpoolerTest, AFailedWriteEndsTheJobInErrorWithThePagesThatReachedThePort)
 }
 
 TEST_F(SpoolerTest, AMetafileJobWaitsForItsPlayingToBePrinted) {
-    DOC_INFO_1W doc{W(u"Drawing"), nullptr, W(u"NT EMF 1.008")};
-    DWORD job = StartDocPrinterW(printer_, 1, reinterpret_cast<LPBYTE>(&doc));
+    DWORD job = JobOfOnePage(printer_, u"NT EMF 1.008", "EMF");
     ASSERT_NE(job, 0u);
-    DWORD written = 0;
-    ASSERT_TRUE(StartPagePrinter(printer_));
-    ASSERT_TRUE(WritePrinter(printer_, const_cast<char*>("EMF"), 3, &written));
-    ASSERT_TRUE(EndPagePrinter(printer_));
     ASSERT_TRUE(EndDocPrinter(printer_));
     std::vector<BYTE> buffer;
     auto info = JobRecord(printer_, job, buffer);
