@@ -24,7 +24,7 @@ endfunction()
 
 function(zq_fuzz)
   cmake_parse_arguments(F "" "NAME;SOURCE;CORPUS" "LIBS" ${ARGN})
-  add_executable(${F_NAME} ${F_SOURCE})
+  add_executable(${F_NAME} ${F_SOURCE} ${CMAKE_SOURCE_DIR}/cmake/fuzz_options.cpp)
   target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
   if(NOT F_CORPUS)
     # Seeds sit in tests/data/fuzz/<name>, whether the target is declared

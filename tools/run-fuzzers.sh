@@ -12,11 +12,15 @@ while read -r name corpus; do
   work=$(mktemp -d)
   seeds=()
   [[ -d $corpus ]] && seeds=("$corpus")
-  echo "fuzz: $name (${seconds}s)"
-  if ! (cd "$work" && "$OLDPWD/$tree/bin/$name" -max_total_time="$seconds" -print_final_stats=0 \
+  if ! (cd "$work" && "$OLDPWD/$tree/bin/$name" -max_total_time="$seconds" -print_final_stats=1 \
           -rss_limit_mb=2048 "$work" "${seeds[@]}" >"$work/log" 2>&1); then
-    echo "fuzz target $name failed:"; tail -50 "$work/log"; status=1
+    echo "fuzz: $name (${seconds}s) failed:"; tail -50 "$work/log"; status=1
     cp -r "$work" "$tree/failed-$name" || true
+  else
+    # The rate and the coverage reached, so that a target grown slow shows.
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$work/log")
+    cov=$(grep -o 'cov: [0-9]*' "$work/log" | tail -1 | cut -d' ' -f2)
+    echo "fuzz: $name (${seconds}s): ${rate:-?} inputs/s, ${cov:-?} edges covered"
   fi
   rm -rf "$work"
 done <"$list"

@@ -525,6 +525,8 @@ int StartPage(HDC hdc) {
     }
     dc->page.clear();
     if (!dc->device->StartPage()) return -1;
+    // The spooler counts the job's pages.
+    if (dc->printer && !StartPagePrinter(dc->printer)) return -1;
     dc->pageOpen = true;
     return 1;
 }
@@ -540,6 +542,7 @@ int EndPage(HDC hdc) {
     BOOL ok = dc->device->EndPage(dc->page);
     if (dc->keepPages) dc->keptPages.push_back(std::make_shared<const DisplayList>(dc->page));
     dc->page.clear();
+    if (ok && dc->printer) ok = EndPagePrinter(dc->printer);
     return ok ? 1 : -1;
 }
 

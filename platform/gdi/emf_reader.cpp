@@ -65,6 +65,16 @@ private:
     std::span<const uint8_t> b_;
 };
 
+// A record's points become one path, copied and widened several times over
+// on the way to the page: more than this many are refused rather than
+// allowed to take memory without bound.
+constexpr uint64_t kMaxPoints = uint64_t{1} << 20;
+
+void NeedPoints(uint64_t n) {
+    if (n > kMaxPoints)
+        throw Damaged("point count " + std::to_string(n) + " is above the limit of " + std::to_string(kMaxPoints));
+}
+
 void MinSize(const Bytes& r, size_t n, const char* kind) {
     if (r.size() < n) throw Damaged(std::string(kind) + " record is too short");
 }
@@ -84,6 +94,7 @@ Poly ReadPoly(Rt t, const Bytes& r, bool sixteen) {
     MinSize(r, 28, "poly");
     Poly p{t, r.Rect(8), {}};
     uint32_t n = r.U32(24);
+    NeedPoints(n);
     r.NeedArray(28, n, sixteen ? 4 : 8, "point");
     p.points.reserve(n);
     for (uint32_t i = 0; i < n; ++i)
@@ -97,6 +108,7 @@ PolyPoly ReadPolyPoly(Rt t, const Bytes& r, bool sixteen) {
     uint32_t polys = r.U32(24), n = r.U32(28);
     r.NeedArray(32, polys, 4, "polygon count");
     size_t at = 32 + size_t{polys} * 4;
+    NeedPoints(n);
     r.NeedArray(at, n, sixteen ? 4 : 8, "point");
     uint64_t total = 0;
     for (uint32_t i = 0; i < polys; ++i) {
@@ -114,6 +126,7 @@ PolyDraw ReadPolyDraw(Rt t, const Bytes& r, bool sixteen) {
     PolyDraw p{t, r.Rect(8), {}, {}};
     uint32_t n = r.U32(24);
     size_t each = sixteen ? 4 : 8;
+    NeedPoints(n);
     r.NeedArray(28, n, each + 1, "point");
     for (uint32_t i = 0; i < n; ++i)
         p.points.push_back(sixteen ? POINTL{r.I16(28 + 4 * i), r.I16(30 + 4 * i)} : r.Pt(28 + 8 * i));

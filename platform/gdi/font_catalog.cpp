@@ -9,8 +9,10 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <set>
+#include <tuple>
 
 #include "base/text.h"
 #include "gdi/font.h"
@@ -52,6 +54,15 @@ std::shared_ptr<FontFile> FontFile::Open(const std::string& path) {
 std::optional<FontFace> FindFont(std::string_view family, int weight, bool italic) {
     InitFontconfig();
     std::lock_guard lock(fcMutex);
+    // Every DC realises its fonts afresh, and a page names the same few
+    // faces again and again: the answers (and the files read whole) are
+    // kept, a bounded number of them, so that a name asked once more costs
+    // neither fontconfig's match nor a read of the file.
+    static auto* answers = new std::map<std::tuple<std::string, bool, bool>, std::optional<FontFace>>;
+    auto key = std::make_tuple(std::string(family), weight >= 600, italic);
+    if (auto it = answers->find(key); it != answers->end()) return it->second;
+    if (answers->size() >= 64) answers->clear();
+    auto& answer = (*answers)[key];
     FcPattern* pattern = FcPatternCreate();
     std::string name(family);
     FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(name.c_str()));
@@ -63,7 +74,7 @@ std::optional<FontFace> FindFont(std::string_view family, int weight, bool itali
     FcResult result;
     FcPattern* match = FcFontMatch(nullptr, pattern, &result);
     FcPatternDestroy(pattern);
-    if (!match) return std::nullopt;
+    if (!match) return answer = std::nullopt;
     FontFace face;
     std::string path = GetString(match, FC_FILE);
     int index = 0, fcWeight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
@@ -77,8 +88,8 @@ std::optional<FontFace> FindFont(std::string_view family, int weight, bool itali
     face.weight = fcWeight >= FC_WEIGHT_BOLD ? 700 : fcWeight >= FC_WEIGHT_DEMIBOLD ? 600 : 400;
     face.italic = slant != FC_SLANT_ROMAN;
     face.file = FontFile::Open(path);
-    if (!face.file) return std::nullopt;
-    return face;
+    if (!face.file) return answer = std::nullopt;
+    return answer = face;
 }
 
 std::vector<std::string> FontFamilies() {

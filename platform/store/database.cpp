@@ -1,10 +1,16 @@
 #include "database.h"
 
+#include <errno.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <ctime>
+#include <mutex>
 
+#include "base/error.h"
 #include "base/root.h"
+#include "store/registry.h"
 #include "wide.h"
 
 namespace zq::store {
@@ -16,9 +22,27 @@ constexpr int kBusyTimeoutMs = 60000;
 
 const BYTE kEmpty = 0;
 
-[[noreturn]] void Throw(sqlite3* db, const char* what) {
-    throw StoreError(std::string(what) + ": " + (db ? sqlite3_errmsg(db) : "no database"));
+// "registry database FILE: WHAT: SQLite's message (SQLite error N)".
+std::string Describe(sqlite3* db, const std::filesystem::path& file, std::string_view what, int code,
+                     const char* message) {
+    std::string text = "registry database " + file.string() + ": " + std::string(what) + ": ";
+    text += message ? message : (db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
+    text += " (SQLite error " + std::to_string(code);
+    if (int system = db ? sqlite3_system_errno(db) : 0) text += "; " + std::string(std::strerror(system));
+    return text + ")";
 }
+
+[[noreturn]] void Throw(sqlite3* db, const char* what) {
+    int code = db ? sqlite3_extended_errcode(db) : SQLITE_MISUSE;
+    const char* name = db ? sqlite3_db_filename(db, "main") : nullptr;
+    throw StoreError(Describe(db, name ? name : "", what, code, nullptr), code, db ? sqlite3_system_errno(db) : 0);
+}
+
+struct LastFailure {
+    DWORD error = 0;
+    std::string text;
+};
+thread_local LastFailure t_lastFailure;
 
 struct CurrentState {
     std::mutex lock;
@@ -45,15 +69,69 @@ std::vector<BYTE> FoldKey(std::u16string_view name) {
 }
 
 Db::Db(const std::filesystem::path& file) : file_(file) {
-    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
-        std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
+    // A file-size limit makes a write past it fail (EFBIG) instead of
+    // killing the process, so that the database and spool files report it.
+    static std::once_flag xfsz;
+    std::call_once(xfsz, [] {
+        struct sigaction old {};
+        if (sigaction(SIGXFSZ, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) signal(SIGXFSZ, SIG_IGN);
+    });
+    int rc = sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
+    if (rc != SQLITE_OK) {
+        std::string text = Describe(db_, file, "cannot open", db_ ? sqlite3_extended_errcode(db_) : rc,
+                                    db_ ? nullptr : "out of memory");
+        int code = db_ ? sqlite3_extended_errcode(db_) : rc;
+        int system = db_ ? sqlite3_system_errno(db_) : 0;
         if (db_) sqlite3_close(db_);
         db_ = nullptr;
-        throw StoreError("cannot open " + file.string() + ": " + msg);
+        throw StoreError(text, code, system);
     }
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-    Initialise();
+    try {
+        Initialise();
+    } catch (...) {
+        for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
+        statements_.clear();
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw;
+    }
+}
+
+DWORD NoteStoreFailure(const StoreError& e, DWORD fallback) {
+    DWORD error = fallback;
+    switch (e.Code() & 0xFF) {
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB: error = ERROR_BADDB; break;
+    case SQLITE_FULL: error = ERROR_DISK_FULL; break;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH: error = ERROR_ACCESS_DENIED; break;
+    case SQLITE_CANTOPEN: error = ERROR_CANTOPEN; break;
+    case SQLITE_NOMEM: error = ERROR_NOT_ENOUGH_MEMORY; break;
+    case SQLITE_IOERR:
+        // A write past the file-size limit or onto a full disk.
+        if (e.Code() == SQLITE_IOERR_WRITE || e.Code() == SQLITE_IOERR_FSYNC) error = ERROR_CANTWRITE;
+        break;
+    default: break;
+    }
+    // What the system said beneath SQLite names the cause better still.
+    switch (e.SystemError()) {
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT: error = ERROR_DISK_FULL; break;
+    case EROFS:
+    case EACCES:
+    case EPERM: error = ERROR_ACCESS_DENIED; break;
+    default: break;
+    }
+    t_lastFailure = {error, e.what()};
+    return error;
+}
+
+std::string LastStoreFailure(DWORD error) {
+    return t_lastFailure.error == error ? t_lastFailure.text : std::string();
 }
 
 Db::~Db() {
@@ -82,7 +160,7 @@ sqlite3_stmt* Db::Prepare(const char* sql) {
     if (it != statements_.end()) return it->second;
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK)
-        Throw(db_, "prepare");
+        Throw(db_, "cannot prepare a statement");
     statements_.emplace(sql, stmt);
     return stmt;
 }
@@ -90,9 +168,11 @@ sqlite3_stmt* Db::Prepare(const char* sql) {
 void Db::Exec(const char* sql) {
     char* err = nullptr;
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
-        std::string msg = err ? err : "?";
+        std::string msg = err ? err : sqlite3_errmsg(db_);
         sqlite3_free(err);
-        throw StoreError(std::string("exec: ") + msg);
+        int code = sqlite3_extended_errcode(db_);
+        throw StoreError(Describe(db_, file_, "cannot run a statement", code, msg.c_str()), code,
+                         sqlite3_system_errno(db_));
     }
 }
 
@@ -115,6 +195,14 @@ void Db::Initialise() {
              " devmode BLOB NOT NULL, status INTEGER NOT NULL, priority INTEGER NOT NULL, size INTEGER NOT NULL,"
              " pages INTEGER NOT NULL, submitted INTEGER NOT NULL);"
              "INSERT OR IGNORE INTO meta(k, v) VALUES('serial', 0);");
+        // Columns added to the jobs table since it was first laid out: pages
+        // that reached the port, the error that ended the job, its writer.
+        for (const char* column : {"printed", "error", "pid", "started"}) {
+            Stmt has(*this, "SELECT 1 FROM pragma_table_info('jobs') WHERE name=?");
+            has.BindText(1, column);
+            if (!has.Step())
+                Exec((std::string("ALTER TABLE jobs ADD COLUMN ") + column + " INTEGER NOT NULL DEFAULT 0").c_str());
+        }
         hklm_ = txn.CreateChild(0, u"HKEY_LOCAL_MACHINE");
         hku_ = txn.CreateChild(0, u"HKEY_USERS");
         hkcc_ = txn.CreateChild(0, u"HKEY_CURRENT_CONFIG");
@@ -124,6 +212,7 @@ void Db::Initialise() {
             SeedSpooler(txn);
             Exec("INSERT INTO meta(k, v) VALUES('seeded', 1)");
         }
+        RecoverAbandonedJobs(txn);
         txn.Commit();
     }
 }
@@ -354,7 +443,7 @@ bool Stmt::Step() {
     int rc = sqlite3_step(s_);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
-    Throw(sqlite3_db_handle(s_), "step");
+    Throw(sqlite3_db_handle(s_), "cannot run a statement");
 }
 
 std::vector<BYTE> Stmt::Blob(int col) {

@@ -35,11 +35,25 @@ struct KeyInfo {
     std::u16string name;
 };
 
-// A failure of the database itself (not of a caller's request).
+// A failure of the database itself (not of a caller's request): the text
+// names the database file and what SQLite reported; `code` is SQLite's.
 class StoreError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit StoreError(const std::string& what, int code = 0, int systemError = 0)
+        : std::runtime_error(what), code_(code), systemError_(systemError) {}
+    int Code() const { return code_; }
+    int SystemError() const { return systemError_; }  // the errno behind an I/O failure, 0 when none
+
+private:
+    int code_;
+    int systemError_;
 };
+
+// The Win32 error a failure of the database stands for (a damaged file is
+// ERROR_BADDB, a full disk ERROR_DISK_FULL, ...), `fallback` when SQLite's
+// code says nothing more; the failure's text is kept as the thread's last
+// store failure for whoever reports the error.
+DWORD NoteStoreFailure(const StoreError& e, DWORD fallback);
 
 class Db {
 public:
@@ -157,4 +171,7 @@ namespace zq::store {
 // Fills a new database with what a fresh spooler has (built-in forms, the
 // local ports and their monitor, the default print processor).
 void SeedSpooler(Txn& txn);
+// Jobs left spooling or printing by a process that no longer runs are put
+// in error, never left as if still under way.
+void RecoverAbandonedJobs(Txn& txn);
 }  // namespace zq::store

@@ -111,8 +111,8 @@ LONG Guard(F&& f, LONG onFailure) {
         return f();
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
-    } catch (const StoreError&) {
-        return onFailure;
+    } catch (const StoreError& e) {
+        return static_cast<LONG>(NoteStoreFailure(e, static_cast<DWORD>(onFailure)));
     }
 }
 

@@ -34,6 +34,9 @@ inline const HKEY HKEY_USERS = zq::store::PredefinedKey(0x80000003u);
 inline const HKEY HKEY_CURRENT_CONFIG = zq::store::PredefinedKey(0x80000005u);
 
 // Value types.
+// The registry database is damaged or is no database.
+constexpr DWORD ERROR_BADDB = 1009;
+
 constexpr DWORD REG_NONE = 0;
 constexpr DWORD REG_SZ = 1;
 constexpr DWORD REG_EXPAND_SZ = 2;

@@ -55,6 +55,9 @@ struct PrinterHandle {
     DWORD job = 0;
     int jobFile = -1;
     uint64_t jobBytes = 0;
+    DWORD jobError = 0;       // the first failed write's error; the job takes no more
+    bool jobPrinting = false;  // bytes have reached the port
+    bool jobPlayed = false;    // a metafile job, printed by playing it later
     // Printer data seen at change counter `cacheSerial`; a miss is cached too.
     int64_t cacheSerial = -1;
     std::unordered_map<std::u16string, std::optional<StoredValue>> cache;
@@ -69,8 +72,11 @@ bool RemovePrinterHandle(HANDLE handle);
 std::optional<KeyId> LivePrinter(Txn& txn, const PrinterHandle& h);
 bool IsReadOnly(Txn& txn, KeyId printer);
 bool MayAdminister(const PrinterHandle& h);
-// Ends the handle's job (EndDocPrinter).
+// Ends the handle's job (EndDocPrinter); false with the job's error when a
+// write of it failed.
 bool FinishJob(PrinterHandle& h);
+// The error of a failed spool-file call, from its errno.
+DWORD SpoolFileError(int err);
 
 // Strings of input records, in either character set.
 template <class Ch>
@@ -201,8 +207,8 @@ BOOL GuardBool(F&& f) {
         return f();
     } catch (const std::bad_alloc&) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    } catch (const StoreError&) {
-        SetLastError(ERROR_CANTWRITE);
+    } catch (const StoreError& e) {
+        SetLastError(NoteStoreFailure(e, ERROR_CANTWRITE));
     }
     return FALSE;
 }
@@ -212,8 +218,8 @@ DWORD GuardCode(F&& f) {
         return f();
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
-    } catch (const StoreError&) {
-        return ERROR_CANTWRITE;
+    } catch (const StoreError& e) {
+        return NoteStoreFailure(e, ERROR_CANTWRITE);
     }
 }
 

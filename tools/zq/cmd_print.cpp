@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "command.h"
+#include "spooler_cli.h"
 #include "gdi/emf_print.h"
 #include "store/admin.h"
 
@@ -38,7 +39,12 @@ int Run(const zq::Args& args) {
     auto name = std::filesystem::path(rest[0]).filename().string();
     auto result = zq::emf::PrintDocument(zq::store::FromUtf8(*printer), bytes, zq::store::FromUtf8(name), nullptr,
                                                png.value_or(""));
-    if (!result.error.empty()) return zq::Fail("print: " + rest[0] + ": " + result.error);
+    if (!result.error.empty()) {
+        // A failing call's error in words; a document refused for its
+        // content has no call to blame.
+        if (!result.errorCode) return zq::Fail("print: " + rest[0] + ": " + result.error);
+        return zq::cli::FailWithError("print", rest[0] + ": " + result.error, result.errorCode);
+    }
     std::printf("printed %s on %s: %zu records played, %zu skipped, %zu refused; EMF job %u",
                 name.c_str(), printer->c_str(), result.stats.played, result.stats.Skipped(), result.stats.failed,
                 result.spoolJob);

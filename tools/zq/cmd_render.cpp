@@ -111,24 +111,26 @@ int Run(const zq::Args& args) {
     HDC dc = driver ? zq::CreateDCForDriver(*driver, nullptr)
                     : CreateDCW(u"WINSPOOL", zq::store::FromUtf8(rest[0]).c_str(), nullptr, nullptr);
     if (!dc)
-        return zq::Fail("render: cannot open a device context on " + (driver ? *driver : rest[0]) + " (error " +
-                        std::to_string(GetLastError()) + ")");
+        return zq::Fail("render: cannot open a device context on " + (driver ? *driver : rest[0]) + ": " +
+                        zq::ErrorText(GetLastError()));
     zq::KeepPages(dc, true);
     std::u16string name = zq::store::FromUtf8(doc.value_or("zq render"));
     DOCINFOW di{sizeof(DOCINFOW), name.c_str(), nullptr, nullptr, 0};
     int status = 0;
     if (StartDocW(dc, &di) <= 0) {
-        status = zq::Fail("render: the driver refused the document (error " + std::to_string(GetLastError()) + ")");
+        status = zq::Fail("render: the driver refused the document: " + zq::ErrorText(GetLastError()));
     } else {
         for (int p = 1; p <= pages && status == 0; ++p) {
             if (StartPage(dc) <= 0) {
-                status = zq::Fail("render: the driver refused page " + std::to_string(p));
+                status = zq::Fail("render: the driver refused page " + std::to_string(p) + ": " + zq::ErrorText(GetLastError()));
                 break;
             }
             DrawTestPage(dc, p);
-            if (EndPage(dc) <= 0) status = zq::Fail("render: the driver failed page " + std::to_string(p));
+            if (EndPage(dc) <= 0)
+                status = zq::Fail("render: the driver failed page " + std::to_string(p) + ": " + zq::ErrorText(GetLastError()));
         }
-        if (status == 0 && EndDoc(dc) <= 0) status = zq::Fail("render: the driver failed to end the document");
+        if (status == 0 && EndDoc(dc) <= 0)
+            status = zq::Fail("render: the driver failed to end the document: " + zq::ErrorText(GetLastError()));
         if (status != 0) AbortDoc(dc);
     }
     if (status == 0) {

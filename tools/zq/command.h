@@ -30,6 +30,17 @@ const std::vector<Command>& Commands();
 int Fail(std::string_view message, int code = 1);
 int UsageError(std::string_view command, std::string_view message);
 
+// A Win32 error in words and by number: "access denied (error 5)"; an
+// error this program has no words for is "error N" alone.
+std::string ErrorText(unsigned long code);
+
+// What the registry database reported for a failure that came back as
+// `code`, and how to go on (a damaged one: move it aside, import an
+// export), as lines to add under an error; empty for empty text.
+std::string StoreFailureAdvice(std::string_view databaseText, unsigned long code);
+// The way back from a damaged registry database.
+std::string RecoveryAdvice();
+
 // True when args hold "--help" or "-h".
 bool WantsHelp(const Args& args);
 

@@ -3,6 +3,8 @@
 // drives the renderer) and inspects what the package produced.
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <string>
 
 #include "command.h"
 
@@ -30,7 +32,17 @@ int main(int argc, char** argv) {
                 std::printf("%s", c.usage.c_str());
                 return 0;
             }
-            return c.run(args);
+            // A failure no subcommand reported itself still names its cause.
+            try {
+                return c.run(args);
+            } catch (const std::exception& e) {
+                std::string what = e.what();
+                return zq::Fail(c.name + ": " + what +
+                                (what.find("(SQLite error 26)") != std::string::npos ||
+                                         what.find("(SQLite error 11)") != std::string::npos
+                                     ? zq::RecoveryAdvice()
+                                     : ""));
+            }
         }
     }
     return zq::Fail(std::string("unknown command '") + argv[1] + "' (see zq --help)", 2);

@@ -18,11 +18,10 @@ namespace zq::cli {
 // A string field of a spooler record as UTF-8; a null field is empty.
 inline std::string Text(const char16_t* s) { return s ? store::ToUtf8(s) : std::string(); }
 
-// "zq: COMMAND: WHAT (error N)" on stderr, N being the last error unless
-// given; returns the failure exit code.
-inline int FailWithError(std::string_view command, std::string_view what, DWORD code = GetLastError()) {
-    return Fail(std::string(command) + ": " + std::string(what) + " (error " + std::to_string(code) + ")");
-}
+// "zq: COMMAND: WHAT: WORDS (error N)" on stderr, N being the last error
+// unless given. A failure of the registry database adds what the database
+// reported and how to recover. Returns the failure exit code.
+int FailWithError(std::string_view command, std::string_view what, DWORD code = GetLastError());
 
 // A printer or print-server handle, closed on every way out.
 struct PrinterHandle {

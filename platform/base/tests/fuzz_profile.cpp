@@ -39,11 +39,19 @@ std::vector<std::u16string> Split(const std::u16string& list) {
     return out;
 }
 
+// Reads into a buffer that starts small and doubles while the answer is cut
+// (size - 1 for a value, size - 2 for a list): a full-size buffer on every
+// read would cost more than the reading.
 std::u16string Read(const char16_t* section, const char16_t* key) {
-    std::u16string buf(kSize, u'\0');
-    const DWORD n = GetPrivateProfileStringW(section, key, u"\x1F", buf.data(), kSize, u"fuzz.ini");
-    buf.resize(section && key ? n : n + 1);
-    return buf;
+    const bool list = !(section && key);
+    for (DWORD size = 256;; size *= 2) {
+        std::u16string buf(size, u'\0');
+        const DWORD n = GetPrivateProfileStringW(section, key, u"\x1F", buf.data(), size, u"fuzz.ini");
+        if (n + (list ? 2 : 1) < size || size >= kSize) {
+            buf.resize(list ? n + 1 : n);
+            return buf;
+        }
+    }
 }
 
 }  // namespace
@@ -62,9 +70,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     };
     std::vector<Entry> entries;
     const auto sections = Split(Read(nullptr, nullptr));
-    for (size_t s = 0; s < sections.size() && s < 8; ++s)
+    // Every read parses the file again: a sample of the first sections and
+    // keys keeps each input cheap and still catches a write that disturbs
+    // its neighbours.
+    for (size_t s = 0; s < sections.size() && s < 4; ++s)
         for (const auto& key : Split(Read(sections[s].c_str(), nullptr))) {
-            if (entries.size() >= 64) break;
+            if (entries.size() >= 16) break;
             entries.push_back({sections[s], key, Read(sections[s].c_str(), key.c_str())});
         }
     const std::u16string target = sections.empty() ? u"ZqFuzz" : sections[0];

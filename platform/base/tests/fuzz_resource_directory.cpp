@@ -9,10 +9,13 @@
 
 #include "base/resources.h"
 #include "base/text.h"
+#include "testing/temp_root.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zq::IsValidResourceDirectory(data, size);
-    static const std::string path = "/tmp/zq-fuzz-resources-" + std::to_string(getpid()) + ".res";
+    // A file in memory where the host has one: the loader opens by path.
+    static const std::string path =
+        (zq::testing::ProcessTempDirectory("zq-fuzz-resources") / "fuzz.res").string();
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return 0;
     if (size) std::fwrite(data, 1, size, f);

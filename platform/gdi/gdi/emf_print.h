@@ -14,6 +14,7 @@ namespace zq::emf {
 
 struct PrintResult {
     std::string error;      // empty on success: one line, what failed
+    DWORD errorCode = 0;    // the failing call's last error (0 when what failed was no call)
     DWORD spoolJob = 0;     // the EMF job
     DWORD outputJob = 0;    // the RAW job of the driver's output
     PlayStats stats;

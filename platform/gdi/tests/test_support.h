@@ -83,7 +83,8 @@ protected:
         std::ifstream in(zq::store::JobFile(job), std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
     }
-    // The ids of the printer's jobs with their datatypes.
+    // The ids of the printer's jobs with their datatypes; an aborted job,
+    // whose record stays marked deleted, is no longer one of them.
     std::vector<std::pair<DWORD, std::u16string>> Jobs() const {
         std::vector<std::pair<DWORD, std::u16string>> out;
         HANDLE h = nullptr;
@@ -94,7 +95,8 @@ protected:
         if (needed && EnumJobsW(h, 0, 0xFFFFFFFF, 1, buf.data(), needed, &needed, &count)) {
             auto* jobs = reinterpret_cast<JOB_INFO_1W*>(buf.data());
             for (DWORD i = 0; i < count; ++i)
-                out.emplace_back(jobs[i].JobId, jobs[i].pDatatype ? jobs[i].pDatatype : u"");
+                if (!(jobs[i].Status & JOB_STATUS_DELETED))
+                    out.emplace_back(jobs[i].JobId, jobs[i].pDatatype ? jobs[i].pDatatype : u"");
         }
         ClosePrinter(h);
         return out;

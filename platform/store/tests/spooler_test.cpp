@@ -1,6 +1,9 @@
 // The spooler calls as their callers rely on them: the two-call size
 // protocol, printer data in both character sets, access denied, unknown
 // printers, drivers, forms, ports, monitors, processors and jobs.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <functional>
 #include <fstream>
@@ -606,8 +609,9 @@ TEST_F(SpoolerTest, JobsWriteToSpoolFiles) {
     EXPECT_EQ(std::u16string(info->pPrinterName), u"Office");
     EXPECT_EQ(std::u16string(info->pUserName), u"tester");
     EXPECT_EQ(std::u16string(info->pDriverName), u"Zelquor Laser");
-    EXPECT_TRUE(info->Status & JOB_STATUS_SPOOLING);
+    EXPECT_EQ(info->Status, JOB_STATUS_SPOOLING | JOB_STATUS_PRINTING);
     EXPECT_EQ(info->TotalPages, 1u);
+    EXPECT_EQ(info->PagesPrinted, 1u);
     EXPECT_EQ(info->Size, 8u);
 
     ASSERT_TRUE(EndDocPrinter(printer_));
@@ -615,21 +619,145 @@ TEST_F(SpoolerTest, JobsWriteToSpoolFiles) {
     GetJobA(printer_, job, 1, nullptr, 0, &needed);
     buffer.assign(needed, 0);
     ASSERT_TRUE(GetJobA(printer_, job, 1, buffer.data(), needed, &needed));
-    EXPECT_TRUE(reinterpret_cast<JOB_INFO_1A*>(buffer.data())->Status & JOB_STATUS_PRINTED);
+    EXPECT_EQ(reinterpret_cast<JOB_INFO_1A*>(buffer.data())->Status, JOB_STATUS_PRINTED);
+    EXPECT_EQ(reinterpret_cast<JOB_INFO_1A*>(buffer.data())->PagesPrinted, 1u);
     EXPECT_FALSE(GetJobW(printer_, job + 100, 1, buffer.data(), needed, &needed));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 
-    // An aborted job leaves neither a file nor a record.
+    // An aborted job leaves no file, and a record that says it was deleted.
     DWORD second = StartDocPrinterW(printer_, 1, reinterpret_cast<LPBYTE>(&doc));
     ASSERT_NE(second, 0u);
+    ASSERT_TRUE(WritePrinter(printer_, const_cast<char*>("x"), 1, &written));
     ASSERT_TRUE(AbortPrinter(printer_));
     EXPECT_FALSE(std::filesystem::exists(zq::store::JobFile(second)));
     DWORD count = 0;
     EnumJobsW(printer_, 0, 10, 1, nullptr, 0, &needed, &count);
     buffer.assign(needed, 0);
     ASSERT_TRUE(EnumJobsW(printer_, 0, 10, 1, buffer.data(), needed, &needed, &count));
+    ASSERT_EQ(count, 2u);
+    auto* jobs = reinterpret_cast<JOB_INFO_1W*>(buffer.data());
+    EXPECT_EQ(jobs[0].JobId, job);
+    EXPECT_EQ(jobs[1].JobId, second);
+    EXPECT_EQ(jobs[1].Status, JOB_STATUS_DELETED);
+    EXPECT_EQ(jobs[1].PagesPrinted, 0u);
+}
+
+// The record of one job, level 2.
+JOB_INFO_2W JobRecord(HANDLE printer, DWORD job, std::vector<BYTE>& buffer) {
+    DWORD needed = 0;
+    GetJobW(printer, job, 2, nullptr, 0, &needed);
+    buffer.assign(needed, 0);
+    EXPECT_TRUE(GetJobW(printer, job, 2, buffer.data(), needed, &needed));
+    return buffer.empty() ? JOB_INFO_2W{} : *reinterpret_cast<JOB_INFO_2W*>(buffer.data());
+}
+
+// Starts a job of `datatype` and spools one page of `bytes`; the job id, 0
+// when any call failed.
+DWORD JobOfOnePage(HANDLE printer, const char16_t* datatype, const std::string& bytes) {
+    DOC_INFO_1W doc{W(u"Document"), nullptr, W(datatype)};
+    DWORD job = StartDocPrinterW(printer, 1, reinterpret_cast<LPBYTE>(&doc));
+    DWORD written = 0;
+    bool ok = job && StartPagePrinter(printer) &&
+              WritePrinter(printer, const_cast<char*>(bytes.data()), static_cast<DWORD>(bytes.size()), &written) &&
+              EndPagePrinter(printer);
+    return ok ? job : 0;
+}
+
+TEST_F(SpoolerTest, AFailedWriteEndsTheJobInErrorWithThePagesThatReachedThePort) {
+    // Page one reaches the port; the second page's write fails.
+    zq::store::SetWritePrinterFault(zq::store::WriteFault::Fail, 6);
+    DOC_INFO_1W doc{W(u"Two pages"), nullptr, W(u"RAW")};
+    DWORD job = JobOfOnePage(printer_, u"RAW", "page1");
+    ASSERT_NE(job, 0u);
+    DWORD written = 0;
+    ASSERT_TRUE(StartPagePrinter(printer_));
+    EXPECT_FALSE(WritePrinter(printer_, const_cast<char*>("page2"), 5, &written));
+    EXPECT_EQ(GetLastError(), ERROR_NO_SPOOL_SPACE);
+    std::vector<BYTE> buffer;
+    // The error shows at once, before the document ends.
+    EXPECT_EQ(JobRecord(printer_, job, buffer).Status & JOB_STATUS_ERROR, JOB_STATUS_ERROR);
+    // Nothing after a lost piece reaches the port, even what would fit.
+    zq::store::SetWritePrinterFault(zq::store::WriteFault::None);
+    EXPECT_FALSE(WritePrinter(printer_, const_cast<char*>("x"), 1, &written));
+    EXPECT_EQ(written, 0u);
+    ASSERT_TRUE(EndPagePrinter(printer_));
+    SetLastError(0);
+    EXPECT_FALSE(EndDocPrinter(printer_));
+    EXPECT_EQ(GetLastError(), ERROR_NO_SPOOL_SPACE);
+
+    auto info = JobRecord(printer_, job, buffer);
+    EXPECT_EQ(info.Status, JOB_STATUS_ERROR);
+    EXPECT_EQ(info.TotalPages, 2u);
+    EXPECT_EQ(info.PagesPrinted, 1u);
+    EXPECT_EQ(info.Size, 5u);
+    EXPECT_EQ(zq::store::JobError(job), ERROR_NO_SPOOL_SPACE);
+    EXPECT_EQ(ReadFile(zq::store::JobFile(job)), "page1");
+
+    // The next job on the printer starts clean.
+    DWORD next = StartDocPrinterW(printer_, 1, reinterpret_cast<LPBYTE>(&doc));
+    ASSERT_NE(next, 0u);
+    ASSERT_TRUE(WritePrinter(printer_, const_cast<char*>("ok"), 2, &written));
+    ASSERT_TRUE(EndDocPrinter(printer_));
+    EXPECT_EQ(JobRecord(printer_, next, buffer).Status, JOB_STATUS_PRINTED);
+    EXPECT_EQ(zq::store::JobError(next), 0u);
+}
+
+TEST_F(SpoolerTest, AMetafileJobWaitsForItsPlayingToBePrinted) {
+    DWORD job = JobOfOnePage(printer_, u"NT EMF 1.008", "EMF");
+    ASSERT_NE(job, 0u);
+    ASSERT_TRUE(EndDocPrinter(printer_));
+    std::vector<BYTE> buffer;
+    auto info = JobRecord(printer_, job, buffer);
+    EXPECT_EQ(info.Status, 0u);
+    EXPECT_EQ(info.TotalPages, 1u);
+    EXPECT_EQ(info.PagesPrinted, 0u);
+
+    ASSERT_TRUE(zq::store::SetPlayedJobState(printer_, job, JOB_STATUS_PRINTING, 0, 0));
+    EXPECT_EQ(JobRecord(printer_, job, buffer).Status, JOB_STATUS_PRINTING);
+    ASSERT_TRUE(zq::store::SetPlayedJobState(printer_, job, JOB_STATUS_ERROR, 0, ERROR_NO_SPOOL_SPACE));
+    info = JobRecord(printer_, job, buffer);
+    EXPECT_EQ(info.Status, JOB_STATUS_ERROR);
+    EXPECT_EQ(zq::store::JobError(job), ERROR_NO_SPOOL_SPACE);
+    EXPECT_FALSE(zq::store::SetPlayedJobState(printer_, job + 1, JOB_STATUS_PRINTED, 1, 0));
+}
+
+TEST_F(SpoolerTest, AJobWhoseWriterDiedIsMarkedWhenTheSpoolerNextOpens) {
+    // A child starts a job, writes a page and dies without ending it.
+    pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        HANDLE p = nullptr;
+        DOC_INFO_1W doc{W(u"Cut short"), nullptr, W(u"RAW")};
+        DWORD written = 0;
+        bool ok = OpenPrinterW(W(u"Office"), &p, nullptr) && StartDocPrinterW(p, 1, reinterpret_cast<LPBYTE>(&doc)) &&
+                  StartPagePrinter(p) && WritePrinter(p, const_cast<char*>("half a page"), 11, &written);
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(writer, &status, 0), writer);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    DWORD needed = 0, count = 0;
+    EnumJobsW(printer_, 0, 10, 2, nullptr, 0, &needed, &count);
+    std::vector<BYTE> buffer(needed);
+    ASSERT_TRUE(EnumJobsW(printer_, 0, 10, 2, buffer.data(), needed, &needed, &count));
     ASSERT_EQ(count, 1u);
-    EXPECT_EQ(reinterpret_cast<JOB_INFO_1W*>(buffer.data())->JobId, job);
+    DWORD job = reinterpret_cast<JOB_INFO_2W*>(buffer.data())->JobId;
+    EXPECT_EQ(reinterpret_cast<JOB_INFO_2W*>(buffer.data())->Status, JOB_STATUS_SPOOLING | JOB_STATUS_PRINTING);
+
+    // Another process opens the spooler: the job is in error, not printing.
+    pid_t reader = fork();
+    ASSERT_GE(reader, 0);
+    if (reader == 0) {
+        HANDLE p = nullptr;
+        _exit(OpenPrinterW(W(u"Office"), &p, nullptr) ? 0 : 1);
+    }
+    ASSERT_EQ(waitpid(reader, &status, 0), reader);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    auto info = JobRecord(printer_, job, buffer);
+    EXPECT_EQ(info.Status, JOB_STATUS_ERROR);
+    EXPECT_EQ(info.Size, 11u);
+    EXPECT_EQ(info.PagesPrinted, 0u);
+    EXPECT_EQ(zq::store::JobError(job), ERROR_PROCESS_ABORTED);
 }
 
 TEST_F(SpoolerTest, WritePrinterFaultSwitch) {
@@ -651,15 +779,20 @@ TEST_F(SpoolerTest, WritePrinterFaultSwitch) {
         DOC_INFO_1A doc{A("fault"), nullptr, nullptr};
         DWORD job = StartDocPrinterA(printer_, 1, reinterpret_cast<LPBYTE>(&doc));
         ASSERT_NE(job, 0u);
+        bool failed = false;
         for (const auto& [result, bytes] : c.calls) {
             DWORD written = 99;
             EXPECT_EQ(WritePrinter(printer_, const_cast<char*>("abcd"), 4, &written), result);
             EXPECT_EQ(written, bytes);
             if (!result) {
                 EXPECT_EQ(GetLastError(), ERROR_NO_SPOOL_SPACE);
+                failed = true;
             }
         }
-        ASSERT_TRUE(EndDocPrinter(printer_));
+        // A job that lost a write is no printed job.
+        EXPECT_EQ(EndDocPrinter(printer_), failed ? FALSE : TRUE);
+        std::vector<BYTE> buffer;
+        EXPECT_EQ(JobRecord(printer_, job, buffer).Status, failed ? JOB_STATUS_ERROR : JOB_STATUS_PRINTED);
         EXPECT_EQ(ReadFile(zq::store::JobFile(job)), c.file);
     }
 }
