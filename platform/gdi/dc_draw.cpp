@@ -124,9 +124,22 @@ RECTL LogicalRectToDevice(DeviceContext& dc, const RECTL& r) {
 void ApplyMapMode(DeviceContext& dc) {
     DrawState& s = State(dc);
     LONG dpiX = DpiX(dc), dpiY = DpiY(dc);
-    auto fixed = [&](LONG unitsPerInchTimes) {
-        s.windowExt = {unitsPerInchTimes, unitsPerInchTimes};
-        s.viewportExt = {dpiX, -dpiY};
+    const SIZEL px = s.referencePixels, um = s.referenceMicrometers;
+    const bool reference = px.cx > 0 && px.cy > 0 && um.cx > 0 && um.cy > 0 && px.cx <= 1000000 &&
+                           px.cy <= 1000000 && um.cx <= 10000000 && um.cy <= 10000000;
+    auto fixed = [&](LONG unitsPerInch) {
+        if (!reference) {
+            s.windowExt = {unitsPerInch, unitsPerInch};
+            s.viewportExt = {dpiX, -dpiY};
+            return;
+        }
+        // The reference device's width in logical units against its width
+        // in pixels, both times 64 so the rounding stays far below a pixel.
+        auto units = [&](LONG micrometres) {
+            return static_cast<LONG>(std::llround(micrometres * 64.0 * unitsPerInch / 25400.0));
+        };
+        s.windowExt = {units(um.cx), units(um.cy)};
+        s.viewportExt = {px.cx * 64, -px.cy * 64};
     };
     switch (s.mapMode) {
     case MM_LOMETRIC: fixed(254); break;

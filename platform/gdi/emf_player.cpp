@@ -41,10 +41,14 @@ public:
         saveLevel_ = SaveDC(hdc_);
         SetGraphicsMode(hdc_, GM_ADVANCED);
         gdi::State(*dc_).playback = Fit();
+        const Header& h = doc_.header;
+        gdi::State(*dc_).referencePixels = h.device;
+        gdi::State(*dc_).referenceMicrometers = ReferenceMicrometers(h);
         baseClip_ = dc_->clip;
         for (const Record& r : doc_.records) std::visit([&](const auto& rec) { Do(rec); }, r);
         // Put the DC back and free what the metafile left behind.
         gdi::State(*dc_).playback = {1, 0, 0, 1, 0, 0};
+        gdi::State(*dc_).referencePixels = gdi::State(*dc_).referenceMicrometers = {0, 0};
         RestoreDC(hdc_, saveLevel_);
         SelectObject(hdc_, GetStockObject(WHITE_BRUSH));
         SelectObject(hdc_, gdi::StockDrawObject(BLACK_PEN)->Handle());
@@ -59,16 +63,11 @@ private:
     // (0.01 mm) in reference pixels fills `dest_`.
     XFORML Fit() const {
         const Header& h = doc_.header;
-        double pxPerMmX = h.millimeters.cx > 0 ? static_cast<double>(h.device.cx) / h.millimeters.cx : 1;
-        double pxPerMmY = h.millimeters.cy > 0 ? static_cast<double>(h.device.cy) / h.millimeters.cy : 1;
-        double fl = h.frame.left / 100.0 * pxPerMmX, ft = h.frame.top / 100.0 * pxPerMmY;
-        double fw = (h.frame.right - h.frame.left) / 100.0 * pxPerMmX;
-        double fh = (h.frame.bottom - h.frame.top) / 100.0 * pxPerMmY;
-        if (!(fw > 0) || !(fh > 0)) {
-            fl = h.bounds.left, ft = h.bounds.top;
-            fw = std::max(1, h.bounds.right - h.bounds.left + 1);
-            fh = std::max(1, h.bounds.bottom - h.bounds.top + 1);
-        }
+        SIZEL um = ReferenceMicrometers(h);
+        double pxPerMmX = um.cx > 0 && h.device.cx > 0 ? h.device.cx * 1000.0 / um.cx : 96 / 25.4;
+        double pxPerMmY = um.cy > 0 && h.device.cy > 0 ? h.device.cy * 1000.0 / um.cy : 96 / 25.4;
+        PageFrame f = FrameOf(h);
+        double fl = f.left * pxPerMmX, ft = f.top * pxPerMmY, fw = f.width * pxPerMmX, fh = f.height * pxPerMmY;
         double sx = (dest_.right - dest_.left) / fw, sy = (dest_.bottom - dest_.top) / fh;
         if (!std::isfinite(sx) || !std::isfinite(sy) || sx == 0 || sy == 0) sx = sy = 1;
         return {static_cast<FLOATL>(sx), 0, 0, static_cast<FLOATL>(sy), static_cast<FLOATL>(dest_.left - fl * sx),
@@ -411,6 +410,26 @@ struct MetaFile {
 };
 
 }  // namespace
+
+SIZEL ReferenceMicrometers(const Header& h) {
+    if (h.micrometers.cx > 0 && h.micrometers.cy > 0) return h.micrometers;
+    auto um = [](LONG mm) { return mm > 0 && mm < 10000 ? mm * 1000 : 0; };
+    return {um(h.millimeters.cx), um(h.millimeters.cy)};
+}
+
+PageFrame FrameOf(const Header& h) {
+    // In doubles: a damaged header's corners may be any 32-bit values.
+    auto span = [](LONG lo, LONG hi) { return static_cast<double>(hi) - lo; };
+    PageFrame f{h.frame.left / 100.0, h.frame.top / 100.0, span(h.frame.left, h.frame.right) / 100.0,
+                span(h.frame.top, h.frame.bottom) / 100.0};
+    if (f.width > 0 && f.height > 0) return f;
+    // No frame: the bounds, in reference pixels (inclusive), give the page.
+    SIZEL um = ReferenceMicrometers(h);
+    double mmX = um.cx > 0 && h.device.cx > 0 ? um.cx / 1000.0 / h.device.cx : 25.4 / 96;
+    double mmY = um.cy > 0 && h.device.cy > 0 ? um.cy / 1000.0 / h.device.cy : 25.4 / 96;
+    return {h.bounds.left * mmX, h.bounds.top * mmY, std::max(1.0, span(h.bounds.left, h.bounds.right) + 1) * mmX,
+            std::max(1.0, span(h.bounds.top, h.bounds.bottom) + 1) * mmY};
+}
 
 size_t PlayStats::Skipped() const {
     size_t n = 0;

@@ -1,6 +1,8 @@
 // Spooling a metafile and playing it onto the printer's device context.
 #include "gdi/emf_print.h"
 
+#include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -23,12 +25,34 @@ std::string Code() { return " (error " + std::to_string(GetLastError()) + ")"; }
 
 }  // namespace
 
+RECTL PlacePage(const Header& header, SIZEL printable, int dpiX, int dpiY) {
+    RECTL whole{0, 0, printable.cx, printable.cy};
+    PageFrame f = FrameOf(header);
+    double w = f.width / 25.4 * dpiX, h = f.height / 25.4 * dpiY;
+    if (!(w > 0) || !(h > 0) || !std::isfinite(w) || !std::isfinite(h) || printable.cx <= 0 || printable.cy <= 0)
+        return whole;
+    double s = std::min({1.0, printable.cx / w, printable.cy / h});
+    return {0, 0, static_cast<LONG>(std::min<double>(printable.cx, std::lround(w * s))),
+            static_cast<LONG>(std::min<double>(printable.cy, std::lround(h * s)))};
+}
+
+std::string PagePath(const std::string& pattern, size_t page) {
+    auto at = pattern.find("%d");
+    if (at == std::string::npos) return pattern;
+    return pattern.substr(0, at) + std::to_string(page) + pattern.substr(at + 2);
+}
+
 PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8_t> emf, std::u16string_view docName,
                           const DEVMODEW* devmode, const std::string& pngPath) {
     PrintResult r;
-    auto parsed = ParseEmf(emf);
-    if (!parsed.document) {
+    auto parsed = ParseEmfPages(emf);
+    if (parsed.pages.empty()) {
         r.error = parsed.error;
+        return r;
+    }
+    if (!pngPath.empty() && parsed.pages.size() > 1 && pngPath.find("%d") == std::string::npos) {
+        r.error = "a document of " + std::to_string(parsed.pages.size()) +
+                  " pages needs \"%d\" in the reference page name for the page number";
         return r;
     }
     std::u16string name(printerName), doc(docName);
@@ -55,8 +79,8 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
     // Play what the spooler holds.
     std::ifstream in(store::JobFile(r.spoolJob), std::ios::binary);
     std::vector<uint8_t> spooled((std::istreambuf_iterator<char>(in)), {});
-    auto fromSpool = ParseEmf(spooled);
-    if (!fromSpool.document) {
+    auto fromSpool = ParseEmfPages(spooled);
+    if (fromSpool.pages.size() != parsed.pages.size()) {
         r.error = "the spooled job is not the document: " + fromSpool.error;
         return r;
     }
@@ -70,26 +94,30 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
     // The driver's output is a RAW job of its own, beside the EMF job.
     int job = StartDocW(dc, &di);
     bool ok = job > 0;
-    if (ok) ok = StartPage(dc) > 0;
-    if (ok) {
-        // The metafile's frame is the whole sheet; the device's page starts
-        // at its printable offset.
-        RECTL dest{0, 0, GetDeviceCaps(dc, HORZRES), GetDeviceCaps(dc, VERTRES)};
-        int pw = GetDeviceCaps(dc, PHYSICALWIDTH), ph = GetDeviceCaps(dc, PHYSICALHEIGHT);
-        if (pw > 0 && ph > 0) {
-            int ox = GetDeviceCaps(dc, PHYSICALOFFSETX), oy = GetDeviceCaps(dc, PHYSICALOFFSETY);
-            dest = {-ox, -oy, pw - ox, ph - oy};
-        }
-        r.stats = Play(dc, *fromSpool.document, dest);
+    for (const Document& page : fromSpool.pages) {
+        if (!ok) break;
+        ok = StartPage(dc) > 0;
+        if (!ok) break;
+        // The device's pixels start at the printable area's top-left.
+        SIZEL printable{GetDeviceCaps(dc, HORZRES), GetDeviceCaps(dc, VERTRES)};
+        RECTL dest = PlacePage(page.header, printable, GetDeviceCaps(dc, LOGPIXELSX), GetDeviceCaps(dc, LOGPIXELSY));
+        PlayStats s = Play(dc, page, dest);
+        r.stats.played += s.played;
+        r.stats.failed += s.failed;
+        for (auto& [kind, count] : s.skipped) r.stats.skipped[kind] += count;
         ok = EndPage(dc) > 0;
+        if (ok) ++r.pages;
     }
     if (ok) ok = EndDoc(dc) > 0;
     else AbortDoc(dc);
     DWORD err = GetLastError();
-    if (ok && !pngPath.empty() && !WriteReferencePng(dc, 0, pngPath)) {
-        DeleteDC(dc);
-        r.error = "cannot write " + pngPath;
-        return r;
+    for (size_t i = 0; ok && !pngPath.empty() && i < r.pages; ++i) {
+        std::string path = PagePath(pngPath, i + 1);
+        if (!WriteReferencePng(dc, i, path)) {
+            DeleteDC(dc);
+            r.error = "cannot write " + path;
+            return r;
+        }
     }
     DeleteDC(dc);
     if (!ok) {

@@ -16,12 +16,24 @@ struct PrintResult {
     std::string error;      // empty on success: one line, what failed
     DWORD spoolJob = 0;     // the EMF job
     DWORD outputJob = 0;    // the RAW job of the driver's output
-    PlayStats stats;
+    size_t pages = 0;       // pages printed
+    PlayStats stats;        // over all pages
 };
 
-// `pngPath`, when not empty, receives the engine's unbanded reference render
-// of the page.
+// Where a page lands on the printer, in device pixels from the printable
+// area's top-left: the metafile's frame at its physical size, shrunk
+// uniformly (never cropped) when it is larger than the printable area.
+RECTL PlacePage(const Header& header, SIZEL printable, int dpiX, int dpiY);
+
+// Prints `emf`, one metafile or several one after another (one per page), as
+// one document: one EMF job, one printer job. `pngPath`, when not empty,
+// receives the engine's unbanded reference render of each page; with "%d"
+// in it, that is the page's number (from 1), which a document of several
+// pages needs.
 PrintResult PrintDocument(std::u16string_view printer, std::span<const uint8_t> emf, std::u16string_view docName,
                           const DEVMODEW* devmode = nullptr, const std::string& pngPath = {});
+
+// `pattern` with its "%d" replaced by `page`; the pattern itself when it has none.
+std::string PagePath(const std::string& pattern, size_t page);
 
 }  // namespace zq::emf

@@ -1,0 +1,286 @@
+// Where a metafile's drawing lands: the page placed at its physical size on
+// the printable area, and the metafile's own mapping modes, extents and world
+// transforms taken exactly, measured in device pixels.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "gdi/dc_draw.h"
+#include "gdi/emf_player.h"
+#include "gdi/emf_print.h"
+#include "gdi/emf_writer.h"
+
+namespace {
+
+using namespace zq;
+using emf::Rt;
+
+// The extent of what is not white on a 24-bit memory page.
+struct Ink {
+    LONG left = INT_MAX, top = INT_MAX, right = INT_MIN, bottom = INT_MIN;  // right/bottom exclusive
+    bool Empty() const { return right < left; }
+};
+
+struct Page {
+    HDC dc = nullptr;
+    HBITMAP bmp = nullptr;
+    Page(int w, int h) {
+        dc = CreateCompatibleDC(nullptr);
+        bmp = CreateBitmap(w, h, 1, 24, nullptr);
+        SelectObject(dc, bmp);
+        PatBlt(dc, 0, 0, w, h, WHITENESS);
+    }
+    ~Page() {
+        DeleteDC(dc);
+        DeleteObject(bmp);
+    }
+    Ink InkBox() const {
+        const gdi::Surface* s = gdi::DeviceContext::FromHandle(dc)->bitmap->bitmap->Get();
+        Ink ink;
+        for (LONG y = 0; y < s->sizlBitmap.cy; ++y)
+            for (LONG x = 0; x < s->sizlBitmap.cx; ++x)
+                if (s->Pixel(x, y) != 0xFFFFFF) {
+                    ink.left = std::min(ink.left, x);
+                    ink.top = std::min(ink.top, y);
+                    ink.right = std::max(ink.right, x + 1);
+                    ink.bottom = std::max(ink.bottom, y + 1);
+                }
+        return ink;
+    }
+};
+
+// A reference device of 1000 x 1000 pixels on 100 x 100 mm (254 dpi, ten
+// pixels to the millimetre), with an exact frame: played onto a page of the
+// same pixels, reference pixels are device pixels, while the memory DC's own
+// resolution (96 dpi) is not the metafile's.
+std::vector<uint8_t> Finish(emf::Writer& w) {
+    auto bytes = w.Finish();
+    const int32_t frame[4] = {0, 0, 10000, 10000};
+    std::memcpy(bytes.data() + 24, frame, sizeof frame);
+    return bytes;
+}
+
+Ink Played(const std::vector<uint8_t>& bytes, int size = 1000) {
+    auto d = emf::ParseEmf(bytes);
+    EXPECT_TRUE(d.document) << d.error;
+    Page page(size, size);
+    if (!d.document) return {};
+    auto stats = emf::Play(page.dc, *d.document, {0, 0, size, size});
+    EXPECT_EQ(stats.failed, 0u);
+    return page.InkBox();
+}
+
+constexpr uint32_t kStockPenNull = 0x80000000 | NULL_PEN;
+
+void BlackFill(emf::Writer& w) {
+    w.CreateBrush(1, 0 /* BS_SOLID */, RGB(0, 0, 0));
+    w.Value(Rt::SelectObject, 1);
+    w.Value(Rt::SelectObject, kStockPenNull);
+}
+
+struct MappingCase {
+    const char* name;
+    std::function<void(emf::Writer&)> setup;
+    RECTL logical;   // the rectangle drawn
+    RECTL device;    // where its ink must be (right/bottom exclusive)
+};
+
+void Mode(emf::Writer& w, int mode) { w.Value(Rt::SetMapMode, static_cast<uint32_t>(mode)); }
+
+TEST(EmfMapping, RectanglesLandWhereTheMappingModePutsThem) {
+    const MappingCase cases[] = {
+        {"MM_TEXT", [](emf::Writer& w) { Mode(w, MM_TEXT); }, {100, 100, 500, 300}, {100, 100, 500, 300}},
+        // Metric and English units are measured on the reference device.
+        {"MM_LOMETRIC", [](emf::Writer& w) { Mode(w, MM_LOMETRIC); }, {100, -100, 500, -300}, {100, 100, 500, 300}},
+        {"MM_HIMETRIC", [](emf::Writer& w) { Mode(w, MM_HIMETRIC); }, {1000, -1000, 5000, -3000}, {100, 100, 500, 300}},
+        {"MM_LOENGLISH", [](emf::Writer& w) { Mode(w, MM_LOENGLISH); }, {100, -100, 200, -300}, {254, 254, 508, 762}},
+        {"MM_HIENGLISH", [](emf::Writer& w) { Mode(w, MM_HIENGLISH); }, {1000, -1000, 2000, -3000}, {254, 254, 508, 762}},
+        {"MM_TWIPS", [](emf::Writer& w) { Mode(w, MM_TWIPS); }, {1440, -1440, 2880, -4320}, {254, 254, 508, 762}},
+        // The office suite's page: 0.01 mm units through window and viewport extents.
+        {"MM_ANISOTROPIC 0.01 mm",
+         [](emf::Writer& w) {
+             Mode(w, MM_ANISOTROPIC);
+             w.Point(Rt::SetWindowExtEx, {10000, 10000});
+             w.Point(Rt::SetViewportExtEx, {1000, 1000});
+         },
+         {1000, 2000, 3000, 2500}, {100, 200, 300, 250}},
+        {"MM_ANISOTROPIC origins",
+         [](emf::Writer& w) {
+             Mode(w, MM_ANISOTROPIC);
+             w.Point(Rt::SetWindowExtEx, {1000, 1000});
+             w.Point(Rt::SetViewportExtEx, {500, 250});
+             w.Point(Rt::SetWindowOrgEx, {100, 100});
+             w.Point(Rt::SetViewportOrgEx, {10, 20});
+         },
+         {300, 300, 700, 700}, {110, 70, 310, 170}},
+        // Isotropic: both axes take the smaller scale.
+        {"MM_ISOTROPIC",
+         [](emf::Writer& w) {
+             Mode(w, MM_ISOTROPIC);
+             w.Point(Rt::SetWindowExtEx, {1000, 1000});
+             w.Point(Rt::SetViewportExtEx, {500, 250});
+         },
+         {0, 0, 800, 400}, {0, 0, 200, 100}},
+        {"MM_ISOTROPIC flipped y",
+         [](emf::Writer& w) {
+             Mode(w, MM_ISOTROPIC);
+             w.Point(Rt::SetWindowExtEx, {100, 100});
+             w.Point(Rt::SetViewportExtEx, {400, -800});
+             w.Point(Rt::SetViewportOrgEx, {0, 900});
+         },
+         {10, 10, 60, 110}, {40, 460, 240, 860}},
+        {"world scale and offset",
+         [](emf::Writer& w) {
+             w.WorldTransform(Rt::SetWorldTransform, {2, 0, 0, 2, 50, 60});
+         },
+         {10, 10, 110, 60}, {70, 80, 270, 180}},
+        {"world rotation by a quarter turn",
+         [](emf::Writer& w) {
+             w.WorldTransform(Rt::SetWorldTransform, {0, 1, -1, 0, 500, 0});
+         },
+         {100, 100, 300, 200}, {300, 100, 400, 300}},
+        {"world after page: both apply",
+         [](emf::Writer& w) {
+             Mode(w, MM_LOMETRIC);
+             w.WorldTransform(Rt::SetWorldTransform, {1, 0, 0, 1, 0, -500});
+             w.WorldTransform(Rt::ModifyWorldTransform, {2, 0, 0, 1, 0, 0}, MWT_LEFTMULTIPLY);
+         },
+         {50, 100, 250, 0}, {100, 400, 500, 500}},
+    };
+    for (const auto& c : cases) {
+        emf::Writer w(1000, 1000, 254);
+        BlackFill(w);
+        c.setup(w);
+        w.Rect(Rt::Rectangle, c.logical);
+        Ink ink = Played(Finish(w));
+        ASSERT_FALSE(ink.Empty()) << c.name;
+        // One pixel either way: which edge pixels a fill takes.
+        EXPECT_NEAR(ink.left, c.device.left, 1) << c.name;
+        EXPECT_NEAR(ink.top, c.device.top, 1) << c.name;
+        EXPECT_NEAR(ink.right, c.device.right, 1) << c.name;
+        EXPECT_NEAR(ink.bottom, c.device.bottom, 1) << c.name;
+    }
+}
+
+// A line of text in each mode, its font height given in that mode's units,
+// lands where the same text drawn in pixels lands: same baseline, same left
+// edge, same glyph height.
+TEST(EmfMapping, TextLandsAndSizesAsInPixels) {
+    auto text = [](std::function<void(emf::Writer&)> setup, POINTL at, int32_t height) {
+        emf::Writer w(1000, 1000, 254);
+        setup(w);
+        w.CreateFont(1, emf::MakeLogFont(u"Liberation Sans", -height));
+        w.Value(Rt::SelectObject, 1);
+        w.Value(Rt::SetTextAlign, TA_BASELINE | TA_LEFT);
+        w.ExtTextOutW(at, u"HELLO");
+        return Played(Finish(w));
+    };
+    // 127 pixels high, baseline at (100, 400).
+    Ink pixels = text([](emf::Writer& w) { Mode(w, MM_TEXT); }, {100, 400}, 127);
+    ASSERT_FALSE(pixels.Empty());
+    EXPECT_NEAR(pixels.bottom, 400, 1);
+    EXPECT_NEAR(pixels.bottom - pixels.top, 127 * 0.716, 4);  // cap height of the face
+    struct Case {
+        const char* name;
+        int mode;
+        POINTL at;
+        int32_t height;
+    } cases[] = {
+        {"MM_LOMETRIC", MM_LOMETRIC, {100, -400}, 127},
+        {"MM_HIMETRIC", MM_HIMETRIC, {1000, -4000}, 1270},
+        {"MM_LOENGLISH", MM_LOENGLISH, {39, -157}, 50},  // 99.06 and 398.78 pixels
+        {"MM_HIENGLISH", MM_HIENGLISH, {394, -1575}, 500},
+        {"MM_TWIPS", MM_TWIPS, {567, -2268}, 720},
+    };
+    for (const auto& c : cases) {
+        Ink ink = text([&](emf::Writer& w) { Mode(w, c.mode); }, c.at, c.height);
+        ASSERT_FALSE(ink.Empty()) << c.name;
+        EXPECT_NEAR(ink.left, pixels.left, 2) << c.name;
+        EXPECT_NEAR(ink.bottom, pixels.bottom, 2) << c.name;
+        EXPECT_NEAR(ink.top, pixels.top, 2) << c.name;
+        EXPECT_NEAR(ink.right, pixels.right, 3) << c.name;
+    }
+    // The office suite's 0.01 mm page: 12.7 mm high glyph cells.
+    Ink office = text(
+        [](emf::Writer& w) {
+            Mode(w, MM_ANISOTROPIC);
+            w.Point(Rt::SetWindowExtEx, {10000, 10000});
+            w.Point(Rt::SetViewportExtEx, {1000, 1000});
+        },
+        {1000, 4000}, 1270);
+    EXPECT_NEAR(office.left, pixels.left, 2);
+    EXPECT_NEAR(office.top, pixels.top, 2);
+    EXPECT_NEAR(office.right, pixels.right, 3);
+}
+
+// The page at its physical size from the printable area's top-left; a page
+// larger than the printable area shrinks uniformly to fit.
+TEST(EmfPlacement, PagesKeepTheirPhysicalSize) {
+    auto header = [](RECTL frame, RECTL bounds = {0, 0, 999, 999}) {
+        emf::Header h;
+        h.frame = frame;
+        h.bounds = bounds;
+        h.device = {1000, 1000};
+        h.millimeters = {100, 100};
+        return h;
+    };
+    const SIZEL letter600{4900, 6400};  // letter less 1/6 inch margins
+    struct Case {
+        const char* name;
+        emf::Header h;
+        SIZEL printable;
+        int dpi;
+        RECTL want;
+    } cases[] = {
+        {"100 x 50 mm fits", header({0, 0, 10000, 5000}), letter600, 600, {0, 0, 2362, 1181}},
+        {"frame offset keeps the size", header({500, 700, 10500, 5700}), letter600, 600, {0, 0, 2362, 1181}},
+        // The office suite's page: 180 x 273 mm is taller than letter's printable area.
+        {"180 x 273 mm shrinks to the height", header({0, 0, 18000, 27300}), letter600, 600, {0, 0, 4220, 6400}},
+        {"A4 on letter shrinks uniformly", header({0, 0, 21000, 29700}), letter600, 600, {0, 0, 4526, 6400}},
+        {"wide page shrinks to the width", header({0, 0, 40000, 10000}), letter600, 600, {0, 0, 4900, 1225}},
+        {"300 dpi", header({0, 0, 10000, 5000}), {2450, 3200}, 300, {0, 0, 1181, 591}},
+        // No frame: the bounds in reference pixels (ten to the millimetre).
+        {"empty frame takes the bounds", header({0, 0, 0, 0}, {0, 0, 499, 249}), letter600, 600, {0, 0, 1181, 591}},
+        // A damaged frame neither overflows nor leaves the printable area.
+        {"huge frame", header({INT_MIN, INT_MIN, INT_MAX, INT_MAX}), letter600, 600, {0, 0, 4900, 4900}},
+    };
+    for (const auto& c : cases) {
+        RECTL r = emf::PlacePage(c.h, c.printable, c.dpi, c.dpi);
+        EXPECT_EQ(r.left, c.want.left) << c.name;
+        EXPECT_EQ(r.top, c.want.top) << c.name;
+        EXPECT_NEAR(r.right, c.want.right, 1) << c.name;
+        EXPECT_NEAR(r.bottom, c.want.bottom, 1) << c.name;
+        EXPECT_LE(r.right, c.printable.cx) << c.name;
+        EXPECT_LE(r.bottom, c.printable.cy) << c.name;
+    }
+}
+
+// Several metafiles one after another are the pages of one document; a
+// damaged page names itself.
+TEST(EmfPlacement, DocumentsOfSeveralPages) {
+    std::vector<uint8_t> doc;
+    for (int i = 0; i < 3; ++i) {
+        emf::Writer w(100 + i, 100, 100);
+        w.Rect(Rt::Rectangle, {1, 1, 50, 50});
+        auto page = w.Finish();
+        doc.insert(doc.end(), page.begin(), page.end());
+    }
+    auto pages = emf::ParseEmfPages(doc);
+    ASSERT_EQ(pages.pages.size(), 3u) << pages.error;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(pages.pages[static_cast<size_t>(i)].header.device.cx, 100 + i);
+    doc.resize(doc.size() - 4);
+    auto cut = emf::ParseEmfPages(doc);
+    EXPECT_TRUE(cut.pages.empty());
+    EXPECT_EQ(cut.error.rfind("page 3: ", 0), 0u) << cut.error;
+    EXPECT_FALSE(emf::ParseEmfPages({}).error.empty());
+    EXPECT_EQ(emf::PagePath("out/page-%d.png", 12), "out/page-12.png");
+    EXPECT_EQ(emf::PagePath("page.png", 2), "page.png");
+    EXPECT_EQ(emf::RecordName(118), "GRADIENTFILL");
+    EXPECT_EQ(emf::RecordName(999), "kind 999");
+}
+
+}  // namespace
