@@ -100,8 +100,17 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
         if (!ok) break;
         // The device's pixels start at the printable area's top-left.
         SIZEL printable{GetDeviceCaps(dc, HORZRES), GetDeviceCaps(dc, VERTRES)};
-        RECTL dest = PlacePage(page.header, printable, GetDeviceCaps(dc, LOGPIXELSX), GetDeviceCaps(dc, LOGPIXELSY));
-        PlayStats s = Play(dc, page, dest);
+        PagePlacement at;
+        at.dpiX = GetDeviceCaps(dc, LOGPIXELSX);
+        at.dpiY = GetDeviceCaps(dc, LOGPIXELSY);
+        at.dest = PlacePage(page.header, printable, at.dpiX, at.dpiY);
+        at.offset = {GetDeviceCaps(dc, PHYSICALOFFSETX), GetDeviceCaps(dc, PHYSICALOFFSETY)};
+        at.sheet = {GetDeviceCaps(dc, PHYSICALWIDTH), GetDeviceCaps(dc, PHYSICALHEIGHT)};
+        PageFrame frame = FrameOf(page.header);
+        at.widthMm = frame.width;
+        at.heightMm = frame.height;
+        r.placements.push_back(at);
+        PlayStats s = Play(dc, page, at.dest);
         r.stats.played += s.played;
         r.stats.failed += s.failed;
         for (auto& [kind, count] : s.skipped) r.stats.skipped[kind] += count;

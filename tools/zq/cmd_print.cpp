@@ -51,6 +51,12 @@ int Run(const zq::Args& args) {
                 result.stats.Skipped(), result.stats.failed, result.spoolJob);
     if (result.outputJob) std::printf(", printer job %u", result.outputJob);
     std::printf("\n");
+    for (size_t i = 0; i < result.placements.size(); ++i) {
+        const auto& at = result.placements[i];
+        std::printf("page %zu: %.1f x %.1f mm placed at %d,%d (%d x %d dots) on a sheet of %d x %d at %d dpi\n", i + 1,
+                    at.widthMm, at.heightMm, at.offset.x + at.dest.left, at.offset.y + at.dest.top,
+                    at.dest.right - at.dest.left, at.dest.bottom - at.dest.top, at.sheet.cx, at.sheet.cy, at.dpiX);
+    }
     // What was not drawn is named, never dropped silently.
     for (auto& [kind, count] : result.stats.skipped)
         std::printf("not drawn: %s (record kind %u): %zu\n", zq::emf::RecordName(kind).c_str(), kind, count);

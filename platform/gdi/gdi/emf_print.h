@@ -7,10 +7,20 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "gdi/emf_player.h"
 
 namespace zq::emf {
+
+// Where one page went, in the device's pixels.
+struct PagePlacement {
+    RECTL dest{};         // from the printable area's top-left
+    POINTL offset{};      // the printable area on the sheet
+    SIZEL sheet{};        // the physical sheet
+    int dpiX = 0, dpiY = 0;
+    double widthMm = 0, heightMm = 0;  // the page's frame
+};
 
 struct PrintResult {
     std::string error;      // empty on success: one line, what failed
@@ -18,6 +28,7 @@ struct PrintResult {
     DWORD outputJob = 0;    // the RAW job of the driver's output
     size_t pages = 0;       // pages printed
     PlayStats stats;        // over all pages
+    std::vector<PagePlacement> placements;  // one per page
 };
 
 // Where a page lands on the printer, in device pixels from the printable

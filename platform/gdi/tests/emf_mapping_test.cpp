@@ -283,4 +283,32 @@ TEST(EmfPlacement, DocumentsOfSeveralPages) {
     EXPECT_EQ(emf::RecordName(999), "kind 999");
 }
 
+// A glyph outline as a vector editor writes it: one figure of many
+// PolyBezierTo and LineTo records inside a path bracket, then FillPath. Each
+// record goes on with the open figure; a new one would leave only slivers.
+TEST(EmfMapping, OutlinesOfManyRecordsFillAsOneFigure) {
+    emf::Writer w(1000, 1000, 254);
+    BlackFill(w);
+    w.Plain(Rt::BeginPath);
+    w.Point(Rt::MoveToEx, {100, 500});
+    const POINTL up[] = {{100, 300}, {300, 100}, {500, 100}};
+    w.Poly(Rt::PolyBezierTo, up);
+    const POINTL down[] = {{700, 100}, {900, 300}, {900, 500}};
+    w.Poly(Rt::PolyBezierTo, down);
+    w.Point(Rt::LineTo, {900, 900});
+    const POINTL back[] = {{700, 900}, {300, 900}, {100, 900}};
+    w.Poly(Rt::PolyBezierTo, back);
+    w.Plain(Rt::CloseFigure);
+    w.Plain(Rt::EndPath);
+    w.Rect(Rt::FillPath, {0, 0, -1, -1});
+    auto d = emf::ParseEmf(Finish(w));
+    ASSERT_TRUE(d.document);
+    Page page(1000, 1000);
+    emf::Play(page.dc, *d.document, {0, 0, 1000, 1000});
+    const gdi::Surface* s = gdi::DeviceContext::FromHandle(page.dc)->bitmap->bitmap->Get();
+    for (POINTL p : {POINTL{500, 500}, POINTL{200, 700}, POINTL{800, 300}, POINTL{500, 150}})
+        EXPECT_EQ(s->Pixel(p.x, p.y), 0u) << p.x << "," << p.y;  // inside: filled
+    EXPECT_EQ(s->Pixel(150, 150), 0xFFFFFFu);  // outside the curve's corner
+}
+
 }  // namespace
