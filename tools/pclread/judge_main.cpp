@@ -83,8 +83,13 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "pagejudge: the pages differ in size\n");
             return 1;
         }
-        std::printf("expected: mean %.2f, worst block %.1f, ink box off %.2f mm\n", figures->meanDiff,
-                    figures->worstBlock, figures->inkOffMm);
+        auto box = [](const pclread::InkBox& b) {
+            return std::to_string(b.left) + "," + std::to_string(b.top) + "-" + std::to_string(b.right) + "," +
+                   std::to_string(b.bottom);
+        };
+        std::printf("expected: mean %.2f, worst block %.1f, ink box off %.2f mm (printed %s, expected %s at 75 dpi)\n",
+                    figures->meanDiff, figures->worstBlock, figures->inkOffMm, box(figures->printed).c_str(),
+                    box(figures->expected).c_str());
     }
     return status;
 }
