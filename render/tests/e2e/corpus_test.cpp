@@ -27,6 +27,7 @@
 #include "gdi/dc_draw.h"
 #include "gdi/emf_player.h"
 #include "gdi/emf_print.h"
+#include "gdi/emf_writer.h"
 #include "pclread/judge.h"
 #include "render/tests/e2e/print_support.h"
 #include "testing/fresh_root.h"
@@ -209,6 +210,45 @@ TEST_F(CorpusPrintTest, TheInterpreterPrintsWhatTheEngineDrewAndWhatTheSourceSho
             EXPECT_TRUE(pclread::Within(*f, kThresholds)) << pages[i].emf << ": " << Describe(*f);
         }
     }
+}
+
+// A 256-step grey ramp (one image row, each step 16 pixels wide on the
+// page) on a one-bit 600 dpi page, read back from the job by the test-side
+// reader: averaged over 16 x 16 blocks it only lightens from step to step
+// and shows at least 64 distinct levels, so an image shows no contours.
+TEST_F(CorpusPrintTest, AGreyRampPrintsWithoutContours) {
+    constexpr int kDpi = 600, kStep = 16;
+    zq::emf::Writer w(256 * kStep + 64, 128, kDpi);
+    std::vector<uint32_t> ramp(256);
+    for (uint32_t i = 0; i < 256; ++i) ramp[i] = i * 0x010101;
+    w.StretchDIBits({0, 0, 256 * kStep, 64}, 256, 1, ramp);
+    auto bytes = w.Finish();
+    auto dm = Letter(kDpi);
+    auto result = zq::emf::PrintDocument(u"Mono", bytes, u"ramp", &dm.dm);
+    ASSERT_EQ(result.error, "");
+    pclread::Options options;
+    options.pageWidth = dm.paperFormats[0].printableWidth;
+    options.pageHeight = dm.paperFormats[0].printableLength;
+    auto job = pclread::Read(ReadFile(zq::store::JobFile(result.outputJob)), options);
+    ASSERT_EQ(job.pages.size(), 1u);
+    const auto& page = job.pages[0];
+    std::vector<int> level;
+    for (int step = 0; step < 256; ++step) {
+        int white = 0;
+        for (int y = 16; y < 32; ++y)
+            for (int x = step * kStep; x < (step + 1) * kStep; ++x) white += !page.Black(x, y);
+        level.push_back(white);  // 0 .. 256
+    }
+    int distinct = 1, falls = 0;
+    for (size_t i = 1; i < level.size(); ++i) {
+        distinct += level[i] != level[i - 1];
+        falls += level[i] < level[i - 1];
+    }
+    std::printf("ramp: %d distinct levels of 256 steps, %d steps darker than the one before\n", distinct, falls);
+    EXPECT_EQ(level.front(), 0);
+    EXPECT_EQ(level.back(), 256);
+    EXPECT_EQ(falls, 0);
+    EXPECT_GE(distinct, 64);
 }
 
 }  // namespace
