@@ -13,45 +13,15 @@
 #include "gdi/emf_player.h"
 #include "gdi/emf_print.h"
 #include "gdi/emf_writer.h"
+#include "test_support.h"
 
 namespace {
 
 using namespace zq;
 using emf::Rt;
 
-// The extent of what is not white on a 24-bit memory page.
-struct Ink {
-    LONG left = INT_MAX, top = INT_MAX, right = INT_MIN, bottom = INT_MIN;  // right/bottom exclusive
-    bool Empty() const { return right < left; }
-};
-
-struct Page {
-    HDC dc = nullptr;
-    HBITMAP bmp = nullptr;
-    Page(int w, int h) {
-        dc = CreateCompatibleDC(nullptr);
-        bmp = CreateBitmap(w, h, 1, 24, nullptr);
-        SelectObject(dc, bmp);
-        PatBlt(dc, 0, 0, w, h, WHITENESS);
-    }
-    ~Page() {
-        DeleteDC(dc);
-        DeleteObject(bmp);
-    }
-    Ink InkBox() const {
-        const gdi::Surface* s = gdi::DeviceContext::FromHandle(dc)->bitmap->bitmap->Get();
-        Ink ink;
-        for (LONG y = 0; y < s->sizlBitmap.cy; ++y)
-            for (LONG x = 0; x < s->sizlBitmap.cx; ++x)
-                if (s->Pixel(x, y) != 0xFFFFFF) {
-                    ink.left = std::min(ink.left, x);
-                    ink.top = std::min(ink.top, y);
-                    ink.right = std::max(ink.right, x + 1);
-                    ink.bottom = std::max(ink.bottom, y + 1);
-                }
-        return ink;
-    }
-};
+using Ink = RECTL;
+bool Empty(const Ink& ink) { return ink.right < ink.left; }
 
 // A reference device of 1000 x 1000 pixels on 100 x 100 mm (254 dpi, ten
 // pixels to the millimetre), with an exact frame: played onto a page of the
@@ -67,8 +37,8 @@ std::vector<uint8_t> Finish(emf::Writer& w) {
 Ink Played(const std::vector<uint8_t>& bytes, int size = 1000) {
     auto d = emf::ParseEmf(bytes);
     EXPECT_TRUE(d.document) << d.error;
-    Page page(size, size);
-    if (!d.document) return {};
+    MemoryPage page(size, size);
+    if (!d.document) return Ink{0, 0, -1, -1};
     auto stats = emf::Play(page.dc, *d.document, {0, 0, size, size});
     EXPECT_EQ(stats.failed, 0u);
     return page.InkBox();
@@ -157,7 +127,7 @@ TEST(EmfMapping, RectanglesLandWhereTheMappingModePutsThem) {
         c.setup(w);
         w.Rect(Rt::Rectangle, c.logical);
         Ink ink = Played(Finish(w));
-        ASSERT_FALSE(ink.Empty()) << c.name;
+        ASSERT_FALSE(Empty(ink)) << c.name;
         // One pixel either way: which edge pixels a fill takes.
         EXPECT_NEAR(ink.left, c.device.left, 1) << c.name;
         EXPECT_NEAR(ink.top, c.device.top, 1) << c.name;
@@ -181,7 +151,7 @@ TEST(EmfMapping, TextLandsAndSizesAsInPixels) {
     };
     // 127 pixels high, baseline at (100, 400).
     Ink pixels = text([](emf::Writer& w) { Mode(w, MM_TEXT); }, {100, 400}, 127);
-    ASSERT_FALSE(pixels.Empty());
+    ASSERT_FALSE(Empty(pixels));
     EXPECT_NEAR(pixels.bottom, 400, 1);
     EXPECT_NEAR(pixels.bottom - pixels.top, 127 * 0.716, 4);  // cap height of the face
     struct Case {
@@ -198,7 +168,7 @@ TEST(EmfMapping, TextLandsAndSizesAsInPixels) {
     };
     for (const auto& c : cases) {
         Ink ink = text([&](emf::Writer& w) { Mode(w, c.mode); }, c.at, c.height);
-        ASSERT_FALSE(ink.Empty()) << c.name;
+        ASSERT_FALSE(Empty(ink)) << c.name;
         EXPECT_NEAR(ink.left, pixels.left, 2) << c.name;
         EXPECT_NEAR(ink.bottom, pixels.bottom, 2) << c.name;
         EXPECT_NEAR(ink.top, pixels.top, 2) << c.name;
@@ -303,12 +273,59 @@ TEST(EmfMapping, OutlinesOfManyRecordsFillAsOneFigure) {
     w.Rect(Rt::FillPath, {0, 0, -1, -1});
     auto d = emf::ParseEmf(Finish(w));
     ASSERT_TRUE(d.document);
-    Page page(1000, 1000);
+    MemoryPage page(1000, 1000);
     emf::Play(page.dc, *d.document, {0, 0, 1000, 1000});
     const gdi::Surface* s = gdi::DeviceContext::FromHandle(page.dc)->bitmap->bitmap->Get();
     for (POINTL p : {POINTL{500, 500}, POINTL{200, 700}, POINTL{800, 300}, POINTL{500, 150}})
         EXPECT_EQ(s->Pixel(p.x, p.y), 0u) << p.x << "," << p.y;  // inside: filled
     EXPECT_EQ(s->Pixel(150, 150), 0xFFFFFFu);  // outside the curve's corner
+}
+
+// Text alignment and turned baselines: where the ink of "HHHH" (60 pixels
+// high, cap height about 43) lands around the reference point (500, 500).
+TEST(EmfMapping, TextAlignsAndTurnsWithItsBaseline) {
+    struct Case {
+        const char* name;
+        int escapement;  // tenths of a degree, counterclockwise
+        UINT align;
+        // Where the ink must be: each edge within 7 pixels of a value (the
+        // side bearings of H), or unchecked (INT_MIN); the glyphs' run and
+        // height are checked apart.
+        LONG left, top, right, bottom;
+        bool runsAcross;  // the text's length lies along x
+    } cases[] = {
+        {"baseline left", 0, TA_BASELINE | TA_LEFT, 500, INT_MIN, INT_MIN, 500, true},
+        {"baseline right", 0, TA_BASELINE | TA_RIGHT, INT_MIN, INT_MIN, 500, 500, true},
+        {"top left", 0, TA_TOP | TA_LEFT, 500, INT_MIN, INT_MIN, INT_MIN, true},
+        {"turned a quarter, reads upwards", 900, TA_BASELINE | TA_LEFT, INT_MIN, INT_MIN, 500, 500, false},
+        {"turned a quarter, aligned right", 900, TA_BASELINE | TA_RIGHT, INT_MIN, 500, 500, INT_MIN, false},
+        {"upside down", 1800, TA_BASELINE | TA_LEFT, INT_MIN, 500, 500, INT_MIN, true},
+        {"three quarters, reads downwards", 2700, TA_BASELINE | TA_LEFT, 500, 500, INT_MIN, INT_MIN, false},
+    };
+    for (const auto& c : cases) {
+        emf::Writer w(1000, 1000, 254);
+        LOGFONTW lf = emf::MakeLogFont(u"Liberation Sans", -60);
+        lf.lfEscapement = lf.lfOrientation = c.escapement;
+        w.CreateFont(1, lf);
+        w.Value(Rt::SelectObject, 1);
+        w.Value(Rt::SetTextAlign, c.align);
+        w.ExtTextOutW({500, 500}, u"HHHH");
+        Ink ink = Played(Finish(w));
+        ASSERT_FALSE(Empty(ink)) << c.name;
+        auto near = [&](LONG got, LONG want, const char* edge) {
+            if (want != INT_MIN) {
+                EXPECT_NEAR(got, want, 7) << c.name << ": " << edge;
+            }
+        };
+        near(ink.left, c.left, "left");
+        near(ink.top, c.top, "top");
+        near(ink.right, c.right, "right");
+        near(ink.bottom, c.bottom, "bottom");
+        LONG across = ink.right - ink.left, down = ink.bottom - ink.top;
+        LONG run = c.runsAcross ? across : down, height = c.runsAcross ? down : across;
+        EXPECT_GT(run, 120) << c.name;            // four glyphs of about 40 pixels
+        EXPECT_NEAR(height, 43, 4) << c.name;     // turned glyphs, not only turned positions
+    }
 }
 
 }  // namespace
