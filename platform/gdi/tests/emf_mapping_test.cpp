@@ -328,4 +328,55 @@ TEST(EmfMapping, TextAlignsAndTurnsWithItsBaseline) {
     }
 }
 
+// GRADIENTFILL of rectangles, across and down: the colour runs from one
+// vertex's to the other's over the rectangle; a mesh naming a vertex the
+// record lacks is refused and the rest of the page is drawn.
+TEST(EmfMapping, GradientRectanglesFillFromColourToColour) {
+    auto gradient = [](uint32_t mode, RECTL r, uint32_t meshB) {
+        std::vector<uint8_t> ops;
+        auto u32 = [&](uint32_t v) {
+            for (int i = 0; i < 4; ++i) ops.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        };
+        auto u16 = [&](uint16_t v) {
+            ops.push_back(static_cast<uint8_t>(v));
+            ops.push_back(static_cast<uint8_t>(v >> 8));
+        };
+        for (LONG v : {r.left, r.top, r.right, r.bottom}) u32(static_cast<uint32_t>(v));  // bounds
+        u32(2);     // vertices
+        u32(1);     // meshes
+        u32(mode);  // GRADIENT_FILL_RECT_H or _V
+        u32(static_cast<uint32_t>(r.left)), u32(static_cast<uint32_t>(r.top)), u16(0), u16(0), u16(0), u16(0);
+        u32(static_cast<uint32_t>(r.right)), u32(static_cast<uint32_t>(r.bottom)), u16(0xFF00), u16(0xFF00), u16(0xFF00),
+            u16(0);
+        u32(0), u32(meshB);
+        return ops;
+    };
+    emf::Writer w(1000, 1000, 254);
+    w.Value(Rt::SetStretchBltMode, HALFTONE);
+    w.Raw(static_cast<uint32_t>(Rt::GradientFill), gradient(0, {100, 100, 900, 200}, 1));
+    w.Raw(static_cast<uint32_t>(Rt::GradientFill), gradient(1, {100, 300, 200, 900}, 1));
+    w.Raw(static_cast<uint32_t>(Rt::GradientFill), gradient(0, {300, 300, 900, 900}, 7));  // no vertex 7
+    BlackFill(w);
+    w.Rect(Rt::Rectangle, {950, 950, 990, 990});
+    auto d = emf::ParseEmf(Finish(w));
+    ASSERT_TRUE(d.document) << d.error;
+    MemoryPage page(1000, 1000);
+    auto stats = emf::Play(page.dc, *d.document, {0, 0, 1000, 1000});
+    EXPECT_EQ(stats.failed, 1u);
+    EXPECT_EQ(stats.Skipped(), 0u);
+    auto grey = [&](int x, int y) { return GetGValue(page.At(x, y)); };
+    int lastAcross = -1, lastDown = -1;
+    for (int i = 0; i < 8; ++i) {
+        int across = grey(150 + 100 * i, 150), down = grey(150, 350 + 70 * i);
+        EXPECT_GT(across, lastAcross) << "across at " << 150 + 100 * i;
+        EXPECT_GT(down, lastDown) << "down at " << 350 + 70 * i;
+        lastAcross = across;
+        lastDown = down;
+    }
+    EXPECT_LT(grey(110, 150), 16);
+    EXPECT_GT(grey(890, 150), 239);
+    EXPECT_EQ(page.At(600, 600), RGB(255, 255, 255));  // the refused mesh drew nothing
+    EXPECT_EQ(page.At(970, 970), RGB(0, 0, 0));        // the page goes on after it
+}
+
 }  // namespace
