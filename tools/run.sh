@@ -11,7 +11,8 @@ out=${ZQ_RUN_OUT:-$here/out}
 zq=$tree/bin/zq
 pclread=$tree/bin/pclread
 rasterdm=$tree/bin/raster-devmode
-for tool in "$zq" "$pclread" "$rasterdm" "$tree/lib/pclrend.so" "$tree/lib/drvui.so"; do
+pagejudge=$tree/bin/pagejudge
+for tool in "$zq" "$pclread" "$rasterdm" "$pagejudge" "$tree/lib/pclrend.so" "$tree/lib/drvui.so"; do
     [ -e "$tool" ] || { echo "run: $tool is missing: build the tree first" >&2; exit 1; }
 done
 
@@ -69,6 +70,45 @@ for printer in "${printers[@]}"; do
             while read -r n size verdict; do
                 printf '%-28s %-10s %-16s %10s %8.2f  %s\n' "$printer" "$name" "$n: $size" "$bytes" "$seconds" "$verdict"
             done
+    done
+done
+# The corpus of outside documents as one document of several pages on each
+# printer, judged by the outside PCL interpreter when it is at hand: ink for
+# ink against the engine's reference render, and against the independent
+# expected page at 75 dpi grey (mean, worst 8 x 8 block, ink box).
+corpus=$here/render/tests/data/corpus
+gpcl6=${ZQ_GPCL6:-$here/../shared/tools/gpcl6}
+mapfile -t pages < <(awk '{ print $1 }' "$corpus/pages.txt")
+mapfile -t expected < <(awk '{ print $2 }' "$corpus/pages.txt")
+echo
+printf '%-28s %-22s %s\n' printer "corpus page" "judged by the outside interpreter"
+for printer in "${printers[@]}"; do
+    dir=$out/${printer// /-}/corpus
+    mkdir -p "$dir"
+    files=()
+    for p in "${pages[@]}"; do files+=("$corpus/emf/$p"); done
+    if ! "$zq" print "${files[@]}" --printer "$printer" --out "$dir/corpus.pcl" --png "$dir/reference-%d.png" \
+        > "$dir/print.txt" 2>&1; then
+        printf '%-28s %s\n' "$printer" "corpus print failed: $(tail -1 "$dir/print.txt")"
+        status=1
+        continue
+    fi
+    if [ ! -x "$gpcl6" ]; then
+        printf '%-28s %s\n' "$printer" "printed ${#pages[@]} pages; no outside interpreter at $gpcl6, not judged"
+        continue
+    fi
+    dpi=$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/print.txt")
+    "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=pbmraw -r"$dpi" -sOutputFile="$dir/sheet-%d.pbm" "$dir/corpus.pcl" \
+        > /dev/null 2>&1 || true
+    for i in "${!pages[@]}"; do
+        n=$((i + 1))
+        # PCL 5 starts the logical page of a portrait sheet 1/4 inch in: the
+        # driver's raster begins there; the top is the printable area's.
+        y=$(sed -n "s/^page $n: .* placed at [0-9]*,\([0-9]*\) .*/\1/p" "$dir/print.txt")
+        verdict=$( ("$pagejudge" "$dir/sheet-$n.pbm" --dpi "$dpi" --offset "$((dpi / 4)),$y" \
+            --reference "$dir/reference-$n.png" --expected "$corpus/expected/${expected[$i]}" --expected-dpi 150 2>&1 ||
+            true) | sed 's/ (printed.*//' | tr '\n' ';' | sed 's/;$//; s/;/; /')
+        printf '%-28s %-22s %s\n' "$printer" "${pages[$i]}" "$verdict"
     done
 done
 echo "jobs, decoded pages and reference renders are in $out"

@@ -2,6 +2,8 @@
 // banding surface gets it replayed once per band that DrvStartBanding and
 // DrvNextBand hand out, in coordinates relative to the band and clipped to
 // it; any other surface gets DrvSendPage.
+#include <utility>
+
 #include "base/error.h"
 #include "gdi/engine.h"
 
@@ -17,10 +19,20 @@ bool PlayContext::Hooked(FLONG hook) const {
     return s && (s->hooks & hook);
 }
 
+namespace {
+thread_local Device* g_playingFor = nullptr;
+}
+
+Device* PlayingFor() { return g_playingFor; }
+
 bool PlayList(const DisplayList& list, PlayContext& ctx) {
+    // A driver halftones into bitmaps of its own that the engine cannot tie
+    // to it; while a page plays they take the device's halftone cell.
+    Device* outer = std::exchange(g_playingFor, ctx.device ? ctx.device : g_playingFor);
     bool ok = true;
     for (const auto& record : list)
         if (record && !record->Play(ctx)) ok = false;
+    g_playingFor = outer;
     return ok;
 }
 

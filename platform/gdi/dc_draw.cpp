@@ -124,9 +124,22 @@ RECTL LogicalRectToDevice(DeviceContext& dc, const RECTL& r) {
 void ApplyMapMode(DeviceContext& dc) {
     DrawState& s = State(dc);
     LONG dpiX = DpiX(dc), dpiY = DpiY(dc);
-    auto fixed = [&](LONG unitsPerInchTimes) {
-        s.windowExt = {unitsPerInchTimes, unitsPerInchTimes};
-        s.viewportExt = {dpiX, -dpiY};
+    const SIZEL px = s.referencePixels, um = s.referenceMicrometers;
+    const bool reference = px.cx > 0 && px.cy > 0 && um.cx > 0 && um.cy > 0 && px.cx <= 1000000 &&
+                           px.cy <= 1000000 && um.cx <= 10000000 && um.cy <= 10000000;
+    auto fixed = [&](LONG unitsPerInch) {
+        if (!reference) {
+            s.windowExt = {unitsPerInch, unitsPerInch};
+            s.viewportExt = {dpiX, -dpiY};
+            return;
+        }
+        // The reference device's width in logical units against its width
+        // in pixels, both times 64 so the rounding stays far below a pixel.
+        auto units = [&](LONG micrometres) {
+            return static_cast<LONG>(std::llround(micrometres * 64.0 * unitsPerInch / 25400.0));
+        };
+        s.windowExt = {units(um.cx), units(um.cy)};
+        s.viewportExt = {px.cx * 64, -px.cy * 64};
     };
     switch (s.mapMode) {
     case MM_LOMETRIC: fixed(254); break;
@@ -300,11 +313,17 @@ bool DrawPath(DeviceContext& dc, Path path, bool fill, bool stroke) {
 }
 
 // Shapes go into the open path bracket, or are drawn at once.
-bool Emit(DeviceContext& dc, Path path, bool fill, bool stroke) {
+bool Emit(DeviceContext& dc, Path path, bool fill, bool stroke, bool fromCurrent = false) {
     DrawState& s = State(dc);
     if (s.pathOpen) {
+        bool first = true;
         for (const Path::Figure& f : path.Figures()) {
-            s.path.MoveTo(f.start);
+            // A call that draws on from the current point (PolyBezierTo,
+            // PolylineTo, PolyDraw, ArcTo) goes on with the open figure:
+            // a glyph outline is one figure made of many such records.
+            bool open = !s.path.Empty() && !s.path.Figures().back().closed;
+            if (!(first && fromCurrent && open)) s.path.MoveTo(f.start);
+            first = false;
             for (const Path::Segment& seg : f.runs) {
                 if (!seg.bezier) {
                     for (auto p : seg.points) s.path.LineTo(p);
@@ -418,7 +437,7 @@ BOOL DoArc(HDC hdc, ArcKind kind, int l, int t, int r, int b, int xs, int ys, in
     if (kind == ArcKind::ArcTo)
         s.current = {static_cast<LONG>(std::lround(pts.back().first)), static_cast<LONG>(std::lround(pts.back().second))};
     bool closed = kind == ArcKind::Chord || kind == ArcKind::Pie;
-    if (s.pathOpen) return Emit(*dc, std::move(stroke.path), false, false) ? TRUE : FALSE;
+    if (s.pathOpen) return Emit(*dc, std::move(stroke.path), false, false, kind == ArcKind::ArcTo) ? TRUE : FALSE;
     bool ok = true;
     if (closed) ok = DrawPath(*dc, std::move(fill.path), true, false);
     return ok && DrawPath(*dc, std::move(stroke.path), false, true) ? TRUE : FALSE;
@@ -453,7 +472,7 @@ BOOL PolyImpl(HDC hdc, const POINT* pts, int count, bool closed, bool fromCurren
     }
     if (closed) bd.path.CloseFigure();
     if (fromCurrent && count > 0) s.current = {pts[count - 1].x, pts[count - 1].y};
-    return Emit(*dc, std::move(bd.path), closed, true) ? TRUE : FALSE;
+    return Emit(*dc, std::move(bd.path), closed, true, fromCurrent) ? TRUE : FALSE;
 }
 
 // PolyPolygon and PolyPolyline: figures of at least two points each, closed
@@ -603,7 +622,7 @@ BOOL PolyDraw(HDC hdc, const POINT* points, const BYTE* kinds, int count) {
         if (kinds[i] & PT_CLOSEFIGURE) bd.path.CloseFigure();
         s.current = {points[i].x, points[i].y};
     }
-    return Emit(*dc, std::move(bd.path), false, true) ? TRUE : FALSE;
+    return Emit(*dc, std::move(bd.path), false, true, true) ? TRUE : FALSE;
 }
 
 BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom) {
@@ -683,7 +702,7 @@ BOOL AngleArc(HDC hdc, int x, int y, DWORD radius, FLOAT start, FLOAT sweep) {
         bd.Line(lx, ly);
     }
     s.current = {static_cast<LONG>(std::lround(lx)), static_cast<LONG>(std::lround(ly))};
-    return Emit(*dc, std::move(bd.path), false, true) ? TRUE : FALSE;
+    return Emit(*dc, std::move(bd.path), false, true, true) ? TRUE : FALSE;
 }
 
 BOOL SetPixelV(HDC hdc, int x, int y, COLORREF color) {

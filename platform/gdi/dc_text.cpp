@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 #include <utility>
 
 #include "base/error.h"
@@ -23,6 +24,16 @@ std::string Narrow(const WCHAR* s) {
 double ScaleY(const XFORML& m) { return std::hypot(m.eM21, m.eM22); }
 double ScaleX(const XFORML& m) { return std::hypot(m.eM11, m.eM12); }
 
+// The direction of the baseline on the device, degrees counterclockwise as
+// seen: the font's escapement (tenths of a degree) turned further by a
+// transform that turns the x axis.
+double BaselineAngle(const LOGFONTW& lf, const XFORML& m) {
+    double turn = std::atan2(-static_cast<double>(m.eM12), static_cast<double>(m.eM11)) * 180 / std::numbers::pi;
+    double a = std::fmod(lf.lfEscapement / 10.0 + turn, 360.0);
+    if (std::fabs(a) < 1e-6 || !std::isfinite(a)) return 0;
+    return a < 0 ? a + 360 : a;
+}
+
 }  // namespace
 
 std::shared_ptr<EngineFont> RealisedFont(DeviceContext& dc) {
@@ -35,9 +46,10 @@ std::shared_ptr<EngineFont> RealisedFont(DeviceContext& dc) {
     XFORML m = LogicalToDevice(dc);
     double scale = ScaleY(m);
     SIZE res{DpiX(dc), DpiY(dc)};
+    double angle = BaselineAngle(lf, m);
     // A face the printer's driver offers under the asked name is printed by
-    // the printer; any other name is a TrueType face.
-    if (dc.device && !face.empty()) {
+    // the printer (upright only); any other name is a TrueType face.
+    if (dc.device && !face.empty() && angle == 0) {
         std::u16string name;
         for (int i = 0; i < LF_FACESIZE && lf.lfFaceName[i]; ++i) name.push_back(lf.lfFaceName[i]);
         if (auto dev = MatchDeviceFace(*dc.device, name, weight, lf.lfItalic != 0)) {
@@ -71,7 +83,8 @@ std::shared_ptr<EngineFont> RealisedFont(DeviceContext& dc) {
         em = cell * ratio;
     }
     em = std::clamp(em, 1.0, 4096.0);  // 295 pt at 1000 dpi; larger glyphs are refused
-    s.realised = std::shared_ptr<EngineFont>(EngineFont::Create(*found, em, weight, lf.lfItalic != 0, res).release());
+    s.realised =
+        std::shared_ptr<EngineFont>(EngineFont::Create(*found, em, weight, lf.lfItalic != 0, res, angle).release());
     return s.realised;
 }
 
@@ -143,6 +156,55 @@ Layout LayOutText(DeviceContext& dc, EngineFont& font, const char16_t* text, UIN
     return l;
 }
 
+// Text on a turned baseline: the glyphs (turned by the font) step along the
+// baseline's direction, and the alignment points are taken along it and
+// across it. No opaque box or lines: those are upright rectangles.
+bool TurnedText(DeviceContext& dc, const std::shared_ptr<EngineFont>& font, const Layout& l, POINTFIX o,
+                UINT options, const char16_t* text, UINT count) {
+    DrawState& s = State(dc);
+    double a = font->Angle() * std::numbers::pi / 180;
+    double ux = std::cos(a), uy = -std::sin(a);   // along the baseline (y down)
+    double dx = std::sin(a), dy = std::cos(a);    // down across it
+    double x = o.x / 16.0, y = o.y / 16.0;
+    double shift = 0;
+    switch (s.textAlign & TA_HORZ_MASK) {
+    case TA_CENTER: shift = -l.width / 2.0; break;
+    case TA_RIGHT: shift = -l.width; break;
+    default: break;
+    }
+    double down = 0;
+    switch (s.textAlign & TA_VERT_MASK) {
+    case TA_BASELINE: break;
+    case TA_BOTTOM: down = -font->Descent(); break;
+    default: down = font->Ascent(); break;
+    }
+    x += ux * shift + dx * down;
+    y += uy * shift + dy * down;
+    auto rec = std::make_shared<TextRecord>();
+    rec->font = font;
+    rec->glyphs = l.glyphs;
+    double along = 0;
+    for (UINT i = 0; i < count; ++i) {
+        rec->positions.push_back({static_cast<LONG>(std::lround(x + ux * along)), static_cast<LONG>(std::lround(y + uy * along))});
+        along += l.advances[i];
+    }
+    rec->text.assign(text ? text : u"", count);
+    rec->defaultPlacement = false;
+    rec->glyphIndex = options & ETO_GLYPH_INDEX;
+    rec->clip = dc.EffectiveClip();
+    rec->fore.color = dc.textColor;
+    rec->opaqueBrush.color = dc.bkColor;
+    rec->brushOrigin = dc.brushOrigin;
+    rec->mix = static_cast<MIX>(s.rop2 | (s.rop2 << 8));
+    if (s.textAlign & TA_UPDATECP) {
+        POINT p{static_cast<LONG>(std::lround(x + ux * along)), static_cast<LONG>(std::lround(y + uy * along))};
+        DPtoLP(dc.Handle(), &p, 1);
+        s.current = {p.x, p.y};
+    }
+    if (!count) return true;
+    return dc.Draw(std::move(rec));
+}
+
 }  // namespace
 }  // namespace zq::gdi
 
@@ -192,6 +254,8 @@ BOOL ExtTextOutW(HDC hdc, int x, int y, UINT options, const RECT* rect, LPCWSTR 
     POINTL ref{x, y};
     if (s.textAlign & TA_UPDATECP) ref = s.current;
     POINTFIX o = ToFix(m, ref.x, ref.y);
+    if (font->Angle() != 0)
+        return TurnedText(*dc, font, l, o, options, text, count) ? TRUE : FALSE;
     LONG ox = FXTOLROUND(o.x), oy = FXTOLROUND(o.y);
     switch (s.textAlign & TA_HORZ_MASK) {
     case TA_CENTER: ox -= l.width / 2; break;

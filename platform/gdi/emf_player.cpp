@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -41,10 +42,14 @@ public:
         saveLevel_ = SaveDC(hdc_);
         SetGraphicsMode(hdc_, GM_ADVANCED);
         gdi::State(*dc_).playback = Fit();
+        const Header& h = doc_.header;
+        gdi::State(*dc_).referencePixels = h.device;
+        gdi::State(*dc_).referenceMicrometers = ReferenceMicrometers(h);
         baseClip_ = dc_->clip;
         for (const Record& r : doc_.records) std::visit([&](const auto& rec) { Do(rec); }, r);
         // Put the DC back and free what the metafile left behind.
         gdi::State(*dc_).playback = {1, 0, 0, 1, 0, 0};
+        gdi::State(*dc_).referencePixels = gdi::State(*dc_).referenceMicrometers = {0, 0};
         RestoreDC(hdc_, saveLevel_);
         SelectObject(hdc_, GetStockObject(WHITE_BRUSH));
         SelectObject(hdc_, gdi::StockDrawObject(BLACK_PEN)->Handle());
@@ -59,16 +64,11 @@ private:
     // (0.01 mm) in reference pixels fills `dest_`.
     XFORML Fit() const {
         const Header& h = doc_.header;
-        double pxPerMmX = h.millimeters.cx > 0 ? static_cast<double>(h.device.cx) / h.millimeters.cx : 1;
-        double pxPerMmY = h.millimeters.cy > 0 ? static_cast<double>(h.device.cy) / h.millimeters.cy : 1;
-        double fl = h.frame.left / 100.0 * pxPerMmX, ft = h.frame.top / 100.0 * pxPerMmY;
-        double fw = (h.frame.right - h.frame.left) / 100.0 * pxPerMmX;
-        double fh = (h.frame.bottom - h.frame.top) / 100.0 * pxPerMmY;
-        if (!(fw > 0) || !(fh > 0)) {
-            fl = h.bounds.left, ft = h.bounds.top;
-            fw = std::max(1, h.bounds.right - h.bounds.left + 1);
-            fh = std::max(1, h.bounds.bottom - h.bounds.top + 1);
-        }
+        SIZEL um = ReferenceMicrometers(h);
+        double pxPerMmX = um.cx > 0 && h.device.cx > 0 ? h.device.cx * 1000.0 / um.cx : 96 / 25.4;
+        double pxPerMmY = um.cy > 0 && h.device.cy > 0 ? h.device.cy * 1000.0 / um.cy : 96 / 25.4;
+        PageFrame f = FrameOf(h);
+        double fl = f.left * pxPerMmX, ft = f.top * pxPerMmY, fw = f.width * pxPerMmX, fh = f.height * pxPerMmY;
         double sx = (dest_.right - dest_.left) / fw, sy = (dest_.bottom - dest_.top) / fh;
         if (!std::isfinite(sx) || !std::isfinite(sy) || sx == 0 || sy == 0) sx = sy = 1;
         return {static_cast<FLOATL>(sx), 0, 0, static_cast<FLOATL>(sy), static_cast<FLOATL>(dest_.left - fl * sx),
@@ -386,7 +386,59 @@ private:
         Ok(ok);
     }
     void Do(const Comment&) { ++stats_.played; }  // private data of the writer; nothing to draw
-    void Do(const Gradient&) { Skip(Rt::GradientFill); }
+    // Rectangle gradients become an image of 256 steps stretched over the
+    // rectangle, so that a one-bit page halftones them like any image.
+    // Triangle meshes are not drawn (counted and named as skipped).
+    void Do(const Gradient& g) {
+        constexpr uint32_t kRectH = 0, kRectV = 1;
+        if (g.mode != kRectH && g.mode != kRectV) {
+            Skip(Rt::GradientFill);
+            return;
+        }
+        auto u32 = [&](size_t at) {
+            return uint32_t{g.raw[at]} | uint32_t{g.raw[at + 1]} << 8 | uint32_t{g.raw[at + 2]} << 16 |
+                   uint32_t{g.raw[at + 3]} << 24;
+        };
+        auto channel = [&](uint32_t v, int c) { return static_cast<double>(g.raw[16 * size_t{v} + 9 + 2 * c]); };
+        const size_t meshes = size_t{16} * g.vertices;
+        bool ok = g.raw.size() >= meshes + size_t{8} * g.meshes;
+        for (uint32_t m = 0; ok && m < g.meshes; ++m) {
+            uint32_t a = u32(meshes + 8 * size_t{m}), b = u32(meshes + 8 * size_t{m} + 4);
+            if (a >= g.vertices || b >= g.vertices) {
+                ok = false;  // a mesh naming a vertex the record lacks: refused
+                break;
+            }
+            auto at = [&](uint32_t v) {
+                return POINTL{static_cast<LONG>(u32(16 * size_t{v})), static_cast<LONG>(u32(16 * size_t{v} + 4))};
+            };
+            POINTL pa = at(a), pb = at(b);
+            const int64_t spanX = int64_t{pb.x} - pa.x, spanY = int64_t{pb.y} - pa.y;
+            if (spanX < INT32_MIN || spanX > INT32_MAX || spanY < INT32_MIN || spanY > INT32_MAX) {
+                ok = false;
+                break;
+            }
+            const bool across = g.mode == kRectH;
+            const int steps = 256, w = across ? steps : 1, h = across ? 1 : steps;
+            const size_t stride = (static_cast<size_t>(w) * 3 + 3) / 4 * 4;
+            std::vector<uint8_t> packed(sizeof(BITMAPINFOHEADER) + stride * h, 0);
+            BITMAPINFOHEADER bih{};
+            bih.biSize = sizeof(BITMAPINFOHEADER);
+            bih.biWidth = w;
+            bih.biHeight = h;  // bottom-up: the last step of a vertical gradient is the first row
+            bih.biPlanes = 1;
+            bih.biBitCount = 24;
+            std::memcpy(packed.data(), &bih, sizeof bih);
+            for (int k = 0; k < steps; ++k) {
+                double t = (k + 0.5) / steps;
+                uint8_t* px = packed.data() + sizeof bih + (across ? 3 * static_cast<size_t>(k) : stride * (steps - 1 - k));
+                for (int c = 0; c < 3; ++c)  // BGR from the vertices' red, green, blue
+                    px[2 - c] = static_cast<uint8_t>(std::lround(channel(a, c) + (channel(b, c) - channel(a, c)) * t));
+            }
+            ok = StretchDIBits(hdc_, pa.x, pa.y, static_cast<int>(spanX), static_cast<int>(spanY), 0, 0, w, h, packed.data() + sizeof bih,
+                               reinterpret_cast<const BITMAPINFO*>(packed.data()), DIB_RGB_COLORS, SRCCOPY) != 0;
+        }
+        Ok(ok);
+    }
     void Do(const End&) { ++stats_.played; }
 
     HDC hdc_;
@@ -411,6 +463,26 @@ struct MetaFile {
 };
 
 }  // namespace
+
+SIZEL ReferenceMicrometers(const Header& h) {
+    if (h.micrometers.cx > 0 && h.micrometers.cy > 0) return h.micrometers;
+    auto um = [](LONG mm) { return mm > 0 && mm < 10000 ? mm * 1000 : 0; };
+    return {um(h.millimeters.cx), um(h.millimeters.cy)};
+}
+
+PageFrame FrameOf(const Header& h) {
+    // In doubles: a damaged header's corners may be any 32-bit values.
+    auto span = [](LONG lo, LONG hi) { return static_cast<double>(hi) - lo; };
+    PageFrame f{h.frame.left / 100.0, h.frame.top / 100.0, span(h.frame.left, h.frame.right) / 100.0,
+                span(h.frame.top, h.frame.bottom) / 100.0};
+    if (f.width > 0 && f.height > 0) return f;
+    // No frame: the bounds, in reference pixels (inclusive), give the page.
+    SIZEL um = ReferenceMicrometers(h);
+    double mmX = um.cx > 0 && h.device.cx > 0 ? um.cx / 1000.0 / h.device.cx : 25.4 / 96;
+    double mmY = um.cy > 0 && h.device.cy > 0 ? um.cy / 1000.0 / h.device.cy : 25.4 / 96;
+    return {h.bounds.left * mmX, h.bounds.top * mmY, std::max(1.0, span(h.bounds.left, h.bounds.right) + 1) * mmX,
+            std::max(1.0, span(h.bounds.top, h.bounds.bottom) + 1) * mmY};
+}
 
 size_t PlayStats::Skipped() const {
     size_t n = 0;

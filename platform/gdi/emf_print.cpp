@@ -2,6 +2,7 @@
 #include "gdi/emf_print.h"
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -54,12 +55,34 @@ DWORD PagesPrinted(HANDLE printer, DWORD job) {
 
 }  // namespace
 
+RECTL PlacePage(const Header& header, SIZEL printable, int dpiX, int dpiY) {
+    RECTL whole{0, 0, printable.cx, printable.cy};
+    PageFrame f = FrameOf(header);
+    double w = f.width / 25.4 * dpiX, h = f.height / 25.4 * dpiY;
+    if (!(w > 0) || !(h > 0) || !std::isfinite(w) || !std::isfinite(h) || printable.cx <= 0 || printable.cy <= 0)
+        return whole;
+    double s = std::min({1.0, printable.cx / w, printable.cy / h});
+    return {0, 0, static_cast<LONG>(std::min<double>(printable.cx, std::lround(w * s))),
+            static_cast<LONG>(std::min<double>(printable.cy, std::lround(h * s)))};
+}
+
+std::string PagePath(const std::string& pattern, size_t page) {
+    auto at = pattern.find("%d");
+    if (at == std::string::npos) return pattern;
+    return pattern.substr(0, at) + std::to_string(page) + pattern.substr(at + 2);
+}
+
 PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8_t> emf, std::u16string_view docName,
                           const DEVMODEW* devmode, const std::string& pngPath) {
     PrintResult r;
-    auto parsed = ParseEmf(emf);
-    if (!parsed.document) {
+    auto parsed = ParseEmfPages(emf);
+    if (parsed.pages.empty()) {
         r.error = parsed.error;
+        return r;
+    }
+    if (!pngPath.empty() && parsed.pages.size() > 1 && pngPath.find("%d") == std::string::npos) {
+        r.error = "a document of " + std::to_string(parsed.pages.size()) +
+                  " pages needs \"%d\" in the reference page name for the page number";
         return r;
     }
     std::u16string name(printerName), doc(docName);
@@ -96,8 +119,8 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
     // Play what the spooler holds.
     std::ifstream in(store::JobFile(r.spoolJob), std::ios::binary);
     std::vector<uint8_t> spooled((std::istreambuf_iterator<char>(in)), {});
-    auto fromSpool = ParseEmf(spooled);
-    if (!fromSpool.document) {
+    auto fromSpool = ParseEmfPages(spooled);
+    if (fromSpool.pages.size() != parsed.pages.size()) {
         r.error = "the spooled job is not the document: " + fromSpool.error;
         played(ERROR_INVALID_DATA);
         return r;
@@ -115,22 +138,30 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
     const char* step = "start the document";
     int job = StartDocW(dc, &di);
     bool ok = job > 0;
-    if (ok) {
+    for (const Document& page : fromSpool.pages) {
+        if (!ok) break;
         step = "start the page";
         ok = StartPage(dc) > 0;
-    }
-    if (ok) {
-        // The metafile's frame is the whole sheet; the device's page starts
-        // at its printable offset.
-        RECTL dest{0, 0, GetDeviceCaps(dc, HORZRES), GetDeviceCaps(dc, VERTRES)};
-        int pw = GetDeviceCaps(dc, PHYSICALWIDTH), ph = GetDeviceCaps(dc, PHYSICALHEIGHT);
-        if (pw > 0 && ph > 0) {
-            int ox = GetDeviceCaps(dc, PHYSICALOFFSETX), oy = GetDeviceCaps(dc, PHYSICALOFFSETY);
-            dest = {-ox, -oy, pw - ox, ph - oy};
-        }
-        r.stats = Play(dc, *fromSpool.document, dest);
+        if (!ok) break;
+        // The device's pixels start at the printable area's top-left.
+        SIZEL printable{GetDeviceCaps(dc, HORZRES), GetDeviceCaps(dc, VERTRES)};
+        PagePlacement at;
+        at.dpiX = GetDeviceCaps(dc, LOGPIXELSX);
+        at.dpiY = GetDeviceCaps(dc, LOGPIXELSY);
+        at.dest = PlacePage(page.header, printable, at.dpiX, at.dpiY);
+        at.offset = {GetDeviceCaps(dc, PHYSICALOFFSETX), GetDeviceCaps(dc, PHYSICALOFFSETY)};
+        at.sheet = {GetDeviceCaps(dc, PHYSICALWIDTH), GetDeviceCaps(dc, PHYSICALHEIGHT)};
+        PageFrame frame = FrameOf(page.header);
+        at.widthMm = frame.width;
+        at.heightMm = frame.height;
+        r.placements.push_back(at);
+        PlayStats s = Play(dc, page, at.dest);
+        r.stats.played += s.played;
+        r.stats.failed += s.failed;
+        for (auto& [kind, count] : s.skipped) r.stats.skipped[kind] += count;
         step = "finish the page";
         ok = EndPage(dc) > 0;
+        if (ok) ++r.pages;
     }
     if (ok) {
         step = "end the document";
@@ -147,11 +178,14 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
         }
     if (!ok) AbortDoc(dc);
     if (ok) r.outputJob = static_cast<DWORD>(job);
-    if (ok && !pngPath.empty() && !WriteReferencePng(dc, 0, pngPath)) {
-        DeleteDC(dc);
-        played(0);
-        r.error = "cannot write " + pngPath;
-        return r;
+    for (size_t i = 0; ok && !pngPath.empty() && i < r.pages; ++i) {
+        std::string path = PagePath(pngPath, i + 1);
+        if (!WriteReferencePng(dc, i, path)) {
+            DeleteDC(dc);
+            played(0);
+            r.error = "cannot write " + path;
+            return r;
+        }
     }
     DeleteDC(dc);
     if (!ok) {

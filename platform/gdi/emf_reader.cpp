@@ -482,6 +482,9 @@ ParseResult ParseEmf(std::span<const uint8_t> bytes) {
         uint32_t nDesc = h.U32(60), offDesc = h.U32(64);
         doc.header.device = {h.I32(72), h.I32(76)};
         doc.header.millimeters = {h.I32(80), h.I32(84)};
+        // Later headers add the pixel format (8 bytes), the OpenGL flag and
+        // the device size in micrometres.
+        if (headerSize >= 108) doc.header.micrometers = {h.I32(100), h.I32(104)};
         if (nDesc && offDesc) {
             h.NeedArray(offDesc, nDesc, 2, "description");
             for (uint32_t i = 0; i < nDesc; ++i) doc.header.description.push_back(static_cast<char16_t>(h.U16(offDesc + 2 * i)));
@@ -506,10 +509,142 @@ ParseResult ParseEmf(std::span<const uint8_t> bytes) {
         }
         if (!ended) throw Damaged("the file ends without an end-of-file record");
         result.document = std::move(doc);
+        result.length = pos;
     } catch (const Damaged& e) {
         result.error = "damaged enhanced metafile at byte " + std::to_string(pos) + ": " + e.what();
     }
     return result;
+}
+
+PagesResult ParseEmfPages(std::span<const uint8_t> bytes) {
+    PagesResult out;
+    size_t at = 0;
+    while (at < bytes.size()) {
+        auto page = ParseEmf(bytes.subspan(at));
+        if (!page.document) {
+            out.error = "page " + std::to_string(out.pages.size() + 1) + ": " + page.error;
+            out.pages.clear();
+            return out;
+        }
+        out.pages.push_back(std::move(*page.document));
+        at += page.length;
+    }
+    if (out.pages.empty()) out.error = "the document has no page";
+    return out;
+}
+
+std::string RecordName(uint32_t type) {
+    switch (type) {
+    case 1: return "HEADER";
+    case 2: return "POLYBEZIER";
+    case 3: return "POLYGON";
+    case 4: return "POLYLINE";
+    case 5: return "POLYBEZIERTO";
+    case 6: return "POLYLINETO";
+    case 7: return "POLYPOLYLINE";
+    case 8: return "POLYPOLYGON";
+    case 9: return "SETWINDOWEXTEX";
+    case 10: return "SETWINDOWORGEX";
+    case 11: return "SETVIEWPORTEXTEX";
+    case 12: return "SETVIEWPORTORGEX";
+    case 13: return "SETBRUSHORGEX";
+    case 14: return "EOF";
+    case 15: return "SETPIXELV";
+    case 16: return "SETMAPPERFLAGS";
+    case 17: return "SETMAPMODE";
+    case 18: return "SETBKMODE";
+    case 19: return "SETPOLYFILLMODE";
+    case 20: return "SETROP2";
+    case 21: return "SETSTRETCHBLTMODE";
+    case 22: return "SETTEXTALIGN";
+    case 23: return "SETCOLORADJUSTMENT";
+    case 24: return "SETTEXTCOLOR";
+    case 25: return "SETBKCOLOR";
+    case 26: return "OFFSETCLIPRGN";
+    case 27: return "MOVETOEX";
+    case 28: return "SETMETARGN";
+    case 29: return "EXCLUDECLIPRECT";
+    case 30: return "INTERSECTCLIPRECT";
+    case 31: return "SCALEVIEWPORTEXTEX";
+    case 32: return "SCALEWINDOWEXTEX";
+    case 33: return "SAVEDC";
+    case 34: return "RESTOREDC";
+    case 35: return "SETWORLDTRANSFORM";
+    case 36: return "MODIFYWORLDTRANSFORM";
+    case 37: return "SELECTOBJECT";
+    case 38: return "CREATEPEN";
+    case 39: return "CREATEBRUSHINDIRECT";
+    case 40: return "DELETEOBJECT";
+    case 41: return "ANGLEARC";
+    case 42: return "ELLIPSE";
+    case 43: return "RECTANGLE";
+    case 44: return "ROUNDRECT";
+    case 45: return "ARC";
+    case 46: return "CHORD";
+    case 47: return "PIE";
+    case 48: return "SELECTPALETTE";
+    case 49: return "CREATEPALETTE";
+    case 50: return "SETPALETTEENTRIES";
+    case 51: return "RESIZEPALETTE";
+    case 52: return "REALIZEPALETTE";
+    case 53: return "EXTFLOODFILL";
+    case 54: return "LINETO";
+    case 55: return "ARCTO";
+    case 56: return "POLYDRAW";
+    case 57: return "SETARCDIRECTION";
+    case 58: return "SETMITERLIMIT";
+    case 59: return "BEGINPATH";
+    case 60: return "ENDPATH";
+    case 61: return "CLOSEFIGURE";
+    case 62: return "FILLPATH";
+    case 63: return "STROKEANDFILLPATH";
+    case 64: return "STROKEPATH";
+    case 65: return "FLATTENPATH";
+    case 66: return "WIDENPATH";
+    case 67: return "SELECTCLIPPATH";
+    case 68: return "ABORTPATH";
+    case 70: return "GDICOMMENT";
+    case 71: return "FILLRGN";
+    case 72: return "FRAMERGN";
+    case 73: return "INVERTRGN";
+    case 74: return "PAINTRGN";
+    case 75: return "EXTSELECTCLIPRGN";
+    case 76: return "BITBLT";
+    case 77: return "STRETCHBLT";
+    case 78: return "MASKBLT";
+    case 79: return "PLGBLT";
+    case 80: return "SETDIBITSTODEVICE";
+    case 81: return "STRETCHDIBITS";
+    case 82: return "EXTCREATEFONTINDIRECTW";
+    case 83: return "EXTTEXTOUTA";
+    case 84: return "EXTTEXTOUTW";
+    case 85: return "POLYBEZIER16";
+    case 86: return "POLYGON16";
+    case 87: return "POLYLINE16";
+    case 88: return "POLYBEZIERTO16";
+    case 89: return "POLYLINETO16";
+    case 90: return "POLYPOLYLINE16";
+    case 91: return "POLYPOLYGON16";
+    case 92: return "POLYDRAW16";
+    case 93: return "CREATEMONOBRUSH";
+    case 94: return "CREATEDIBPATTERNBRUSHPT";
+    case 95: return "EXTCREATEPEN";
+    case 96: return "POLYTEXTOUTA";
+    case 97: return "POLYTEXTOUTW";
+    case 98: return "SETICMMODE";
+    case 99: return "CREATECOLORSPACE";
+    case 100: return "SETCOLORSPACE";
+    case 101: return "DELETECOLORSPACE";
+    case 112: return "SETICMPROFILEA";
+    case 113: return "SETICMPROFILEW";
+    case 114: return "ALPHABLEND";
+    case 115: return "SETLAYOUT";
+    case 116: return "TRANSPARENTBLT";
+    case 118: return "GRADIENTFILL";
+    case 120: return "SETTEXTJUSTIFICATION";
+    case 122: return "CREATECOLORSPACEW";
+    default: return "kind " + std::to_string(type);
+    }
 }
 
 }  // namespace zq::emf

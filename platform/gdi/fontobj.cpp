@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <numbers>
 
 #include "gdi/engine.h"
 #include "gdi/font.h"
@@ -68,7 +69,7 @@ struct EngineFont::Glyph_ {
 };
 
 std::unique_ptr<EngineFont> EngineFont::Create(const FontFace& face, double emPixels, int weight, bool italic,
-                                               SIZE resolution) {
+                                               SIZE resolution, double angle) {
     if (!face.file || !(emPixels > 0) || emPixels > 16384) return nullptr;
     std::unique_ptr<EngineFont> f(new EngineFont());
     f->face_ = face;
@@ -94,9 +95,20 @@ std::unique_ptr<EngineFont> EngineFont::Create(const FontFace& face, double emPi
     f->ulStyleSize = 0;
     f->pvConsumer = nullptr;
     f->pvProducer = nullptr;
-    if (f->flFontType & FO_SIM_ITALIC) {
-        FT_Matrix shear{0x10000, 0x3333, 0, 0x10000};  // about 11 degrees
-        FT_Set_Transform(ft, &shear, nullptr);
+    // Simulated italic shears the glyphs (about 11 degrees); a turned
+    // baseline turns them after that.
+    double m[4] = {1, (f->flFontType & FO_SIM_ITALIC) ? 0.2 : 0, 0, 1};
+    if (std::isfinite(angle) && std::fmod(angle, 360.0) != 0) {
+        f->angle_ = std::fmod(angle, 360.0);
+        double c = std::cos(f->angle_ * std::numbers::pi / 180), s = std::sin(f->angle_ * std::numbers::pi / 180);
+        // Rotation (c -s; s c) times the shear, in FreeType's y-up axes.
+        double r[4] = {c * m[0] - s * m[2], c * m[1] - s * m[3], s * m[0] + c * m[2], s * m[1] + c * m[3]};
+        std::copy(r, r + 4, m);
+    }
+    if (m[0] != 1 || m[1] != 0 || m[2] != 0 || m[3] != 1) {
+        auto fx = [](double v) { return static_cast<FT_Fixed>(std::lround(v * 0x10000)); };
+        FT_Matrix t{fx(m[0]), fx(m[1]), fx(m[2]), fx(m[3])};
+        FT_Set_Transform(ft, &t, nullptr);
     }
     double scale = emPixels / ft->units_per_EM;
     f->xform_ = Xform(XFORML{static_cast<FLOATL>(scale), 0, 0, static_cast<FLOATL>(scale), 0, 0});
@@ -214,7 +226,9 @@ EngineFont::Glyph_* EngineFont::Load(HGLYPH hg) {
     if (flFontType & FO_SIM_BOLD) FT_Outline_EmboldenXY(&slot->outline, static_cast<FT_Pos>(em_ * 64 / 24), 0);
     auto g = std::make_unique<Glyph_>();
     g->data.hg = hg;
-    FT_Pos advance = slot->advance.x + ((flFontType & FO_SIM_BOLD) ? static_cast<FT_Pos>(em_ * 64 / 24) : 0);
+    // The advance along the baseline: a turned glyph's own advance is turned too.
+    FT_Pos along = angle_ != 0 ? static_cast<FT_Pos>(slot->linearHoriAdvance >> 10) : slot->advance.x;
+    FT_Pos advance = along + ((flFontType & FO_SIM_BOLD) ? static_cast<FT_Pos>(em_ * 64 / 24) : 0);
     g->data.fxD = Fx((advance + 32) & ~63);
     FT_BBox box;
     FT_Outline_Get_CBox(&slot->outline, &box);

@@ -2,7 +2,9 @@
 // rectangle (a reversed rectangle mirrors), pixel by nearest sample in the
 // colour-on-colour modes, by area average and ordered dither in HALFTONE.
 #include <algorithm>
+#include <array>
 #include <cstdlib>
+#include <vector>
 
 #include "base/error.h"
 #include "gdi/engine.h"
@@ -12,7 +14,55 @@ namespace zq::gdi {
 
 namespace {
 
-constexpr BYTE kBayer4[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+// The engine's halftone cell: an ordered (dispersed-dot) dither of `side` x
+// `side` pixels, side*side + 1 grey levels.
+struct HalftoneCell {
+    int side = 0;
+    std::vector<uint16_t> rank;  // 0 .. side*side-1, row by row
+};
+
+uint32_t Bayer(uint32_t size, uint32_t x, uint32_t y) {
+    uint32_t v = 0;
+    // The finest level of the recursion weighs most: (0 2; 3 1) at every scale.
+    for (uint32_t bit = 1; bit < size; bit *= 2) {
+        uint32_t q = ((x & bit) ? 2u : 0u) ^ ((y & bit) ? 3u : 0u);
+        v = v * 4 + q;
+    }
+    return v;
+}
+
+const HalftoneCell& CellOfSide(int side) {
+    static const std::array<HalftoneCell, 4> cells = [] {
+        std::array<HalftoneCell, 4> all;
+        for (size_t n = 0; n < all.size(); ++n) {
+            HalftoneCell& c = all[n];
+            c.side = 2 << n;
+            for (int y = 0; y < c.side; ++y)
+                for (int x = 0; x < c.side; ++x)
+                    c.rank.push_back(static_cast<uint16_t>(
+                        Bayer(static_cast<uint32_t>(c.side), static_cast<uint32_t>(x), static_cast<uint32_t>(y))));
+        }
+        return all;
+    }();
+    size_t n = side >= 16 ? 3 : side >= 8 ? 2 : side >= 4 ? 1 : 0;
+    return cells[n];
+}
+
+// The cell the device's GDIINFO asks for (its halftone pattern size: 2 x 2
+// up to 16 x 16, each code and its next the same size; codes past 15 are
+// taken as 16 x 16); 4 x 4 when the engine draws for no device.
+const HalftoneCell& CellFor(SURFOBJ* so) {
+    Surface* s = SurfaceFromObject(so);
+    Device* dev = s ? (s->device ? s->device : s->ditherDevice) : nullptr;
+    if (!dev) dev = PlayingFor();
+    if (!dev) return CellOfSide(4);
+    ULONG code = dev->Info().ulHTPatternSize;
+    int side = code <= 15 ? static_cast<int>(code / 2 + 1) * 2 : 16;
+    // Sides between powers of two take the smaller power: the cell then
+    // divides the band heights drivers choose, so its phase carries on from
+    // band to band even where a driver stretches without the page's origin.
+    return CellOfSide(side);
+}
 
 const Palette& PalOf(SURFOBJ* so) {
     Surface* s = SurfaceFromObject(so);
@@ -57,6 +107,8 @@ BOOL Stretch(SURFOBJ* dst, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATEOBJ* 
     auto srcPx = [&](LONG x, LONG y) { return GetPx(*src, clampX(x), clampY(y)); };
     const bool halftone = mode == HALFTONE;
     POINTL ht = pptlHTOrg ? *pptlHTOrg : POINTL{0, 0};
+    const HalftoneCell& cell = CellFor(dst);
+    const int side = cell.side, levels = side * side;
     for (LONG y = 0; y < dh; ++y) {
         LONG yy = flipY ? dh - 1 - y : y;
         for (LONG x = 0; x < dw; ++x) {
@@ -80,8 +132,13 @@ BOOL Stretch(SURFOBJ* dst, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATEOBJ* 
             COLORREF avg = RGB(BYTE(r / n), BYTE(g / n), BYTE(b / n));
             if (dst->iBitmapFormat == BMF_1BPP) {
                 int grey = (5 * GetRValue(avg) + 9 * GetGValue(avg) + 2 * GetBValue(avg)) >> 4;
-                int th = kBayer4[((d.top + y - ht.y) % 4 + 4) % 4][((d.left + x - ht.x) % 4 + 4) % 4] * 16 + 8;
-                t->SetPixel(x, y, dstPal.FromRgb(grey >= th ? 0xFFFFFF : 0));
+                int cy = static_cast<int>(((d.top + y - ht.y) % side + side) % side);
+                int cx = static_cast<int>(((d.left + x - ht.x) % side + side) % side);
+                // White where the grey is above the position's threshold,
+                // (rank + 1/2) of `levels` steps of 0..255.
+                int r = cell.rank[static_cast<size_t>(cy * side + cx)];
+                bool white = 2 * grey * levels > (2 * r + 1) * 255;
+                t->SetPixel(x, y, dstPal.FromRgb(white ? 0xFFFFFF : 0));
             } else {
                 t->SetPixel(x, y, dstPal.FromRgb(avg));
             }

@@ -79,6 +79,19 @@ bool WritePng(const Page& page, const std::string& path);
 // interlaced) as a page: a pixel is black when all its colour samples are 0.
 std::optional<Page> ReadPng(const std::string& path);
 
+// An 8-bit grey picture, row after row: 0 black, 255 white.
+struct Grey {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<uint8_t> v;
+    Grey() = default;
+    Grey(int32_t w, int32_t h, uint8_t fill = 255) : width(w), height(h), v(static_cast<size_t>(w) * h, fill) {}
+    uint8_t At(int32_t x, int32_t y) const { return v[static_cast<size_t>(y) * width + x]; }
+};
+
+// Reads a PNG of the forms ReadPng reads as grey (colour as its luminance).
+std::optional<Grey> ReadGreyPng(const std::string& path);
+
 // Pixels that differ between two pages; -1 when their sizes differ.
 int64_t Differences(const Page& a, const Page& b);
 

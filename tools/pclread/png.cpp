@@ -1,6 +1,7 @@
 // A small 1-bit PNG writer and a reader of the plain PNG forms the engine
 // and this writer produce (zlib for the image data).
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -61,13 +62,26 @@ bool Unfilter(std::vector<uint8_t>& raw, size_t rowBytes, size_t rows, size_t bp
 
 }  // namespace
 
-std::optional<Page> ReadPng(const std::string& path) {
+namespace {
+
+// A PNG of the plain forms, its rows unfiltered (each still led by its
+// filter byte).
+struct DecodedPng {
+    uint32_t width = 0, height = 0;
+    uint8_t depth = 0, kind = 0;
+    size_t channels = 0, rowBytes = 0;
+    std::vector<uint8_t> raw;
+    const uint8_t* Row(size_t y) const { return raw.data() + y * (rowBytes + 1) + 1; }
+    size_t Colours() const { return kind == 4 || kind == 6 ? channels - 1 : channels; }  // alpha is not a colour
+};
+
+std::optional<DecodedPng> DecodePng(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), {});
     static constexpr uint8_t kMagic[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (file.size() < 8 || !std::equal(kMagic, kMagic + 8, file.begin())) return std::nullopt;
-    uint32_t width = 0, height = 0;
-    uint8_t depth = 0, kind = 0, interlace = 1;
+    DecodedPng png;
+    uint8_t interlace = 1;
     std::vector<uint8_t> packed;
     for (size_t pos = 8; pos + 12 <= file.size();) {
         const uint32_t length = ReadBe32(&file[pos]);
@@ -75,10 +89,10 @@ std::optional<Page> ReadPng(const std::string& path) {
         const uint8_t* type = &file[pos + 4];
         const uint8_t* data = &file[pos + 8];
         if (std::equal(type, type + 4, "IHDR") && length >= 13) {
-            width = ReadBe32(data);
-            height = ReadBe32(data + 4);
-            depth = data[8];
-            kind = data[9];
+            png.width = ReadBe32(data);
+            png.height = ReadBe32(data + 4);
+            png.depth = data[8];
+            png.kind = data[9];
             interlace = data[12];
         } else if (std::equal(type, type + 4, "IDAT")) {
             packed.insert(packed.end(), data, data + length);
@@ -88,30 +102,63 @@ std::optional<Page> ReadPng(const std::string& path) {
         pos += 12 + length;
     }
     // Grey (0), RGB (2), grey and alpha (4), RGBA (6) at 8 bits; 1-bit grey.
-    size_t channels = 0;
-    if (depth == 8) channels = kind == 0 ? 1 : kind == 2 ? 3 : kind == 4 ? 2 : kind == 6 ? 4 : 0;
-    else if (depth == 1 && kind == 0) channels = 1;
-    if (!channels || interlace || !width || !height || width > 1u << 16 || height > 1u << 16) return std::nullopt;
-    const size_t rowBytes = depth == 1 ? (width + 7) / 8 : width * channels;
-    std::vector<uint8_t> raw((rowBytes + 1) * height);
-    uLongf rawSize = static_cast<uLongf>(raw.size());
-    if (uncompress(raw.data(), &rawSize, packed.data(), static_cast<uLong>(packed.size())) != Z_OK ||
-        rawSize != raw.size() || !Unfilter(raw, rowBytes, height, depth == 1 ? 1 : channels))
+    const uint8_t kind = png.kind;
+    if (png.depth == 8) png.channels = kind == 0 ? 1 : kind == 2 ? 3 : kind == 4 ? 2 : kind == 6 ? 4 : 0;
+    else if (png.depth == 1 && kind == 0) png.channels = 1;
+    if (!png.channels || interlace || !png.width || !png.height || png.width > 1u << 16 || png.height > 1u << 16)
         return std::nullopt;
+    png.rowBytes = png.depth == 1 ? (png.width + 7) / 8 : png.width * png.channels;
+    png.raw.resize((png.rowBytes + 1) * png.height);
+    uLongf rawSize = static_cast<uLongf>(png.raw.size());
+    if (uncompress(png.raw.data(), &rawSize, packed.data(), static_cast<uLong>(packed.size())) != Z_OK ||
+        rawSize != png.raw.size() || !Unfilter(png.raw, png.rowBytes, png.height, png.depth == 1 ? 1 : png.channels))
+        return std::nullopt;
+    return png;
+}
+
+}  // namespace
+
+std::optional<Grey> ReadGreyPng(const std::string& path) {
+    auto png = DecodePng(path);
+    if (!png) return std::nullopt;
+    Grey g(static_cast<int32_t>(png->width), static_cast<int32_t>(png->height));
+    for (size_t y = 0; y < png->height; ++y) {
+        const uint8_t* src = png->Row(y);
+        uint8_t* out = g.v.data() + y * png->width;
+        for (size_t x = 0; x < png->width; ++x) {
+            if (png->depth == 1) {
+                out[x] = (src[x / 8] >> (7 - x % 8)) & 1 ? 255 : 0;
+                continue;
+            }
+            const uint8_t* px = src + x * png->channels;
+            // Luminance of the colour samples (ITU-R 601 weights).
+            out[x] = png->Colours() == 3 ? static_cast<uint8_t>((299 * px[0] + 587 * px[1] + 114 * px[2] + 500) / 1000)
+                                         : px[0];
+        }
+    }
+    return g;
+}
+
+std::optional<Page> ReadPng(const std::string& path) {
+    auto png = DecodePng(path);
+    if (!png) return std::nullopt;
+    const uint32_t width = png->width, height = png->height;
+    const uint8_t depth = png->depth;
+    const size_t rowBytes = png->rowBytes, channels = png->channels;
     Page page;
     page.width = static_cast<int32_t>(width);
     page.height = static_cast<int32_t>(height);
     page.stride = (page.width + 7) / 8;
     page.bits.assign(static_cast<size_t>(page.stride) * height, 0);
     for (size_t y = 0; y < height; ++y) {
-        const uint8_t* src = raw.data() + y * (rowBytes + 1) + 1;
+        const uint8_t* src = png->Row(y);
         uint8_t* out = page.bits.data() + y * static_cast<size_t>(page.stride);
         if (depth == 1) {
             for (size_t i = 0; i < rowBytes; ++i) out[i] = static_cast<uint8_t>(~src[i]);
             if (width % 8) out[rowBytes - 1] &= static_cast<uint8_t>(0xFF00 >> (width % 8));
             continue;
         }
-        const size_t colours = kind == 4 || kind == 6 ? channels - 1 : channels;  // alpha is not a colour
+        const size_t colours = png->Colours();
         for (size_t x = 0; x < width; ++x) {
             const uint8_t* px = src + x * channels;
             bool black = true;

@@ -14,11 +14,14 @@
 namespace {
 
 const char* const kUsage =
-    "usage: zq print FILE.emf --printer PRINTER [--out JOBFILE] [--png PAGE.png]\n\n"
-    "Spools FILE.emf as an EMF job of PRINTER, plays it onto a device context of\n"
-    "the printer (its driver renders the page) and reports what was played.\n"
+    "usage: zq print FILE.emf [FILE.emf ...] --printer PRINTER [--out JOBFILE] [--png PAGE.png]\n\n"
+    "Spools the files as the pages of one document (one EMF job), plays it onto a\n"
+    "device context of the printer (its driver renders the pages as one job) and\n"
+    "reports what was played. Each page is printed at its physical size from the\n"
+    "printable area's top-left corner, shrunk to fit when it is larger.\n"
     "--out JOBFILE  writes the job the driver produced to JOBFILE\n"
-    "--png PAGE.png writes the engine's reference render of the page\n";
+    "--png PAGE.png writes the engine's reference render of each page; \"%d\" in\n"
+    "               the name is the page number (needed for several pages)\n";
 
 int Run(const zq::Args& args) {
     if (zq::WantsHelp(args)) {
@@ -31,11 +34,15 @@ int Run(const zq::Args& args) {
     auto png = opts.Value("--png");
     if (auto bad = opts.Unknown()) return zq::UsageError("print", "unknown option " + *bad);
     auto rest = opts.Rest();
-    if (rest.size() != 1) return zq::UsageError("print", "give one FILE.emf");
+    if (rest.empty()) return zq::UsageError("print", "give one FILE.emf or more");
     if (!printer) return zq::UsageError("print", "--printer PRINTER is required");
-    std::ifstream in(rest[0], std::ios::binary);
-    if (!in) return zq::Fail("print: cannot read " + rest[0]);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    // The files one after another are the document's pages.
+    std::vector<uint8_t> bytes;
+    for (const auto& file : rest) {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) return zq::Fail("print: cannot read " + file);
+        bytes.insert(bytes.end(), std::istreambuf_iterator<char>(in), {});
+    }
     auto name = std::filesystem::path(rest[0]).filename().string();
     auto result = zq::emf::PrintDocument(zq::store::FromUtf8(*printer), bytes, zq::store::FromUtf8(name), nullptr,
                                                png.value_or(""));
@@ -45,12 +52,20 @@ int Run(const zq::Args& args) {
         if (!result.errorCode) return zq::Fail("print: " + rest[0] + ": " + result.error);
         return zq::cli::FailWithError("print", rest[0] + ": " + result.error, result.errorCode);
     }
-    std::printf("printed %s on %s: %zu records played, %zu skipped, %zu refused; EMF job %u",
-                name.c_str(), printer->c_str(), result.stats.played, result.stats.Skipped(), result.stats.failed,
-                result.spoolJob);
+    std::printf("printed %s on %s: %zu page%s, %zu records played, %zu skipped, %zu refused; EMF job %u",
+                name.c_str(), printer->c_str(), result.pages, result.pages == 1 ? "" : "s", result.stats.played,
+                result.stats.Skipped(), result.stats.failed, result.spoolJob);
     if (result.outputJob) std::printf(", printer job %u", result.outputJob);
     std::printf("\n");
-    for (auto& [kind, count] : result.stats.skipped) std::printf("skipped record kind %u: %zu\n", kind, count);
+    for (size_t i = 0; i < result.placements.size(); ++i) {
+        const auto& at = result.placements[i];
+        std::printf("page %zu: %.1f x %.1f mm placed at %d,%d (%d x %d dots) on a sheet of %d x %d at %d dpi\n", i + 1,
+                    at.widthMm, at.heightMm, at.offset.x + at.dest.left, at.offset.y + at.dest.top,
+                    at.dest.right - at.dest.left, at.dest.bottom - at.dest.top, at.sheet.cx, at.sheet.cy, at.dpiX);
+    }
+    // What was not drawn is named, never dropped silently.
+    for (auto& [kind, count] : result.stats.skipped)
+        std::printf("not drawn: %s (record kind %u): %zu\n", zq::emf::RecordName(kind).c_str(), kind, count);
     if (out) {
         std::error_code ec;
         auto job = zq::store::JobFile(result.outputJob);

@@ -48,6 +48,9 @@ struct DrawState : DrawCore {
     // Applied after the page transform while a metafile plays: its
     // reference device onto this one.
     XFORML playback{1, 0, 0, 1, 0, 0};
+    // The metafile's reference device while it plays (pixels and
+    // micrometres): its metric and English mapping modes are sized on it.
+    SIZEL referencePixels{0, 0}, referenceMicrometers{0, 0};
 
     DrawCore Snapshot() const { return static_cast<const DrawCore&>(*this); }
     void Restore(const DrawCore& c) {

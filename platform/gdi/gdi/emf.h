@@ -81,6 +81,7 @@ struct Header {
     std::u16string description;
     SIZEL device{};     // reference device in pixels
     SIZEL millimeters{};
+    SIZEL micrometers{};  // the reference device's size more finely, when the header carries it
 };
 
 struct Poly { Rt type; RECTL bounds; std::vector<POINTL> points; };
@@ -151,10 +152,22 @@ struct Document {
 struct ParseResult {
     std::optional<Document> document;
     std::string error;  // set when document is empty: what is wrong and at which byte
+    size_t length = 0;  // bytes up to and with the end-of-file record
 };
 
 // The document keeps spans into `bytes`: they must outlive it.
 ParseResult ParseEmf(std::span<const uint8_t> bytes);
+
+// A document of several pages is its pages' metafiles one after another,
+// each from its header to its end record.
+struct PagesResult {
+    std::vector<Document> pages;
+    std::string error;  // set when a page is damaged: which page, what and where
+};
+PagesResult ParseEmfPages(std::span<const uint8_t> bytes);
+
+// The name of a record kind ("STRETCHDIBITS"), or "kind N" for one not known.
+std::string RecordName(uint32_t type);
 
 // Checks a packed BITMAPINFO and its bits (shared with the DIB calls).
 std::optional<Dib> ParseDib(std::span<const uint8_t> info, std::span<const uint8_t> bits,

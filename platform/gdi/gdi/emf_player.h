@@ -29,6 +29,17 @@ struct PlayStats {
     size_t Skipped() const;
 };
 
+// The size of the metafile's reference device in micrometres: the header's
+// finer figure when it has one, else its millimetres; zero when unknown.
+SIZEL ReferenceMicrometers(const Header& h);
+
+// The page of a metafile in millimetres: its frame, or its bounds when the
+// frame is empty.
+struct PageFrame {
+    double left = 0, top = 0, width = 0, height = 0;
+};
+PageFrame FrameOf(const Header& h);
+
 // Plays a parsed document onto the DC, its frame fitted to `dest` (device
 // pixels). The DC's state is saved before and restored after.
 PlayStats Play(HDC hdc, const Document& doc, const RECTL& dest);

@@ -232,6 +232,8 @@ using DisplayList = std::vector<std::shared_ptr<const Record>>;
 
 // Plays every record of a page onto one surface (one band or the page).
 bool PlayList(const DisplayList& list, PlayContext& ctx);
+// The device whose page is being played on this thread (null when none).
+Device* PlayingFor();
 
 // The engine side of one device context on a driver: DrvEnablePDEV through
 // DrvDisablePDEV.

@@ -66,8 +66,10 @@ class EngineFont : public FONTOBJ {
 public:
     // `emPixels`: em height in device pixels. Bold or italic that the face
     // lacks are simulated (FO_SIM_BOLD, FO_SIM_ITALIC).
+    // `angle`: the baseline's direction in degrees, counterclockwise as seen
+    // on the device; glyphs are turned with it.
     static std::unique_ptr<EngineFont> Create(const FontFace& face, double emPixels, int weight, bool italic,
-                                              SIZE resolution);
+                                              SIZE resolution, double angle = 0);
     // A device face of `device` (FO_TYPE_DEVICE): widths come from
     // DrvQueryAdvanceWidths and metrics from DrvQueryFontData; the engine
     // has no glyph bits or outlines for it.
@@ -84,6 +86,7 @@ public:
 
     const FontFace& Face() const { return face_; }
     double EmPixels() const { return em_; }
+    double Angle() const { return angle_; }
     IFIMETRICS* Ifi();
     Xform* Transform() { return &xform_; }
     HGLYPH GlyphOf(char32_t ch) const;
@@ -109,6 +112,7 @@ private:
     std::shared_ptr<const DeviceFace> deviceFace_;
     std::map<HGLYPH, FIX> deviceAdvances_;
     double em_ = 0;
+    double angle_ = 0;
     void* library_ = nullptr;  // FT_Library
     void* ftFace_ = nullptr;   // FT_Face
     Xform xform_;

@@ -26,31 +26,7 @@ std::vector<uint8_t> Sample(const std::string& name) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-struct Page {
-    HDC dc = nullptr;
-    HBITMAP bmp = nullptr;
-    Page(int w, int h) {
-        dc = CreateCompatibleDC(nullptr);
-        bmp = CreateBitmap(w, h, 1, 24, nullptr);
-        SelectObject(dc, bmp);
-        PatBlt(dc, 0, 0, w, h, WHITENESS);
-    }
-    ~Page() {
-        DeleteDC(dc);
-        DeleteObject(bmp);
-    }
-    COLORREF At(int x, int y) const {
-        ULONG v = gdi::DeviceContext::FromHandle(dc)->bitmap->bitmap->Get()->Pixel(x, y);
-        return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
-    }
-    size_t NotWhite() const {
-        const gdi::Surface* s = gdi::DeviceContext::FromHandle(dc)->bitmap->bitmap->Get();
-        size_t n = 0;
-        for (LONG y = 0; y < s->sizlBitmap.cy; ++y)
-            for (LONG x = 0; x < s->sizlBitmap.cx; ++x) n += s->Pixel(x, y) != 0xFFFFFF;
-        return n;
-    }
-};
+using Page = MemoryPage;
 
 TEST(EmfPlayer, SamplesPlayEveryRecord) {
     for (const char* name : {"text.emf", "shapes.emf", "photo.emf", "clip.emf"}) {

@@ -4,6 +4,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "base/paths.h"
+#include "gdi/dc_draw.h"
 #include "store/admin.h"
 #include "store/spooler.h"
 #include "test_driver/test_driver.h"
@@ -104,3 +107,49 @@ protected:
 
     std::string driverFile_;
 };
+
+// A 24-bit memory page of the engine, white to start with.
+struct MemoryPage {
+    HDC dc = nullptr;
+    HBITMAP bmp = nullptr;
+    MemoryPage(int w, int h) {
+        dc = CreateCompatibleDC(nullptr);
+        bmp = CreateBitmap(w, h, 1, 24, nullptr);
+        SelectObject(dc, bmp);
+        PatBlt(dc, 0, 0, w, h, WHITENESS);
+    }
+    ~MemoryPage() {
+        DeleteDC(dc);
+        DeleteObject(bmp);
+    }
+    MemoryPage(const MemoryPage&) = delete;
+    MemoryPage& operator=(const MemoryPage&) = delete;
+    const zq::gdi::Surface* Surface() const { return zq::gdi::DeviceContext::FromHandle(dc)->bitmap->bitmap->Get(); }
+    COLORREF At(int x, int y) const {
+        ULONG v = Surface()->Pixel(x, y);
+        return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+    }
+    size_t NotWhite() const {
+        const zq::gdi::Surface* s = Surface();
+        size_t n = 0;
+        for (LONG y = 0; y < s->sizlBitmap.cy; ++y)
+            for (LONG x = 0; x < s->sizlBitmap.cx; ++x) n += s->Pixel(x, y) != 0xFFFFFF;
+        return n;
+    }
+    // The extent of what is not white (right and bottom exclusive); right <
+    // left when the page is blank.
+    RECTL InkBox() const {
+        const zq::gdi::Surface* s = Surface();
+        RECTL ink{INT_MAX, INT_MAX, INT_MIN, INT_MIN};
+        for (LONG y = 0; y < s->sizlBitmap.cy; ++y)
+            for (LONG x = 0; x < s->sizlBitmap.cx; ++x)
+                if (s->Pixel(x, y) != 0xFFFFFF) {
+                    ink.left = std::min(ink.left, x);
+                    ink.top = std::min(ink.top, y);
+                    ink.right = std::max(ink.right, x + 1);
+                    ink.bottom = std::max(ink.bottom, y + 1);
+                }
+        return ink;
+    }
+};
+

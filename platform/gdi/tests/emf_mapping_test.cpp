@@ -1,0 +1,382 @@
+// Where a metafile's drawing lands: the page placed at its physical size on
+// the printable area, and the metafile's own mapping modes, extents and world
+// transforms taken exactly, measured in device pixels.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "gdi/dc_draw.h"
+#include "gdi/emf_player.h"
+#include "gdi/emf_print.h"
+#include "gdi/emf_writer.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace zq;
+using emf::Rt;
+
+using Ink = RECTL;
+bool Empty(const Ink& ink) { return ink.right < ink.left; }
+
+// A reference device of 1000 x 1000 pixels on 100 x 100 mm (254 dpi, ten
+// pixels to the millimetre), with an exact frame: played onto a page of the
+// same pixels, reference pixels are device pixels, while the memory DC's own
+// resolution (96 dpi) is not the metafile's.
+std::vector<uint8_t> Finish(emf::Writer& w) {
+    auto bytes = w.Finish();
+    const int32_t frame[4] = {0, 0, 10000, 10000};
+    std::memcpy(bytes.data() + 24, frame, sizeof frame);
+    return bytes;
+}
+
+Ink Played(const std::vector<uint8_t>& bytes, int size = 1000) {
+    auto d = emf::ParseEmf(bytes);
+    EXPECT_TRUE(d.document) << d.error;
+    MemoryPage page(size, size);
+    if (!d.document) return Ink{0, 0, -1, -1};
+    auto stats = emf::Play(page.dc, *d.document, {0, 0, size, size});
+    EXPECT_EQ(stats.failed, 0u);
+    return page.InkBox();
+}
+
+constexpr uint32_t kStockPenNull = 0x80000000 | NULL_PEN;
+
+void BlackFill(emf::Writer& w) {
+    w.CreateBrush(1, 0 /* BS_SOLID */, RGB(0, 0, 0));
+    w.Value(Rt::SelectObject, 1);
+    w.Value(Rt::SelectObject, kStockPenNull);
+}
+
+struct MappingCase {
+    const char* name;
+    std::function<void(emf::Writer&)> setup;
+    RECTL logical;   // the rectangle drawn
+    RECTL device;    // where its ink must be (right/bottom exclusive)
+};
+
+void Mode(emf::Writer& w, int mode) { w.Value(Rt::SetMapMode, static_cast<uint32_t>(mode)); }
+
+TEST(EmfMapping, RectanglesLandWhereTheMappingModePutsThem) {
+    const MappingCase cases[] = {
+        {"MM_TEXT", [](emf::Writer& w) { Mode(w, MM_TEXT); }, {100, 100, 500, 300}, {100, 100, 500, 300}},
+        // Metric and English units are measured on the reference device.
+        {"MM_LOMETRIC", [](emf::Writer& w) { Mode(w, MM_LOMETRIC); }, {100, -100, 500, -300}, {100, 100, 500, 300}},
+        {"MM_HIMETRIC", [](emf::Writer& w) { Mode(w, MM_HIMETRIC); }, {1000, -1000, 5000, -3000}, {100, 100, 500, 300}},
+        {"MM_LOENGLISH", [](emf::Writer& w) { Mode(w, MM_LOENGLISH); }, {100, -100, 200, -300}, {254, 254, 508, 762}},
+        {"MM_HIENGLISH", [](emf::Writer& w) { Mode(w, MM_HIENGLISH); }, {1000, -1000, 2000, -3000}, {254, 254, 508, 762}},
+        {"MM_TWIPS", [](emf::Writer& w) { Mode(w, MM_TWIPS); }, {1440, -1440, 2880, -4320}, {254, 254, 508, 762}},
+        // The office suite's page: 0.01 mm units through window and viewport extents.
+        {"MM_ANISOTROPIC 0.01 mm",
+         [](emf::Writer& w) {
+             Mode(w, MM_ANISOTROPIC);
+             w.Point(Rt::SetWindowExtEx, {10000, 10000});
+             w.Point(Rt::SetViewportExtEx, {1000, 1000});
+         },
+         {1000, 2000, 3000, 2500}, {100, 200, 300, 250}},
+        {"MM_ANISOTROPIC origins",
+         [](emf::Writer& w) {
+             Mode(w, MM_ANISOTROPIC);
+             w.Point(Rt::SetWindowExtEx, {1000, 1000});
+             w.Point(Rt::SetViewportExtEx, {500, 250});
+             w.Point(Rt::SetWindowOrgEx, {100, 100});
+             w.Point(Rt::SetViewportOrgEx, {10, 20});
+         },
+         {300, 300, 700, 700}, {110, 70, 310, 170}},
+        // Isotropic: both axes take the smaller scale.
+        {"MM_ISOTROPIC",
+         [](emf::Writer& w) {
+             Mode(w, MM_ISOTROPIC);
+             w.Point(Rt::SetWindowExtEx, {1000, 1000});
+             w.Point(Rt::SetViewportExtEx, {500, 250});
+         },
+         {0, 0, 800, 400}, {0, 0, 200, 100}},
+        {"MM_ISOTROPIC flipped y",
+         [](emf::Writer& w) {
+             Mode(w, MM_ISOTROPIC);
+             w.Point(Rt::SetWindowExtEx, {100, 100});
+             w.Point(Rt::SetViewportExtEx, {400, -800});
+             w.Point(Rt::SetViewportOrgEx, {0, 900});
+         },
+         {10, 10, 60, 110}, {40, 460, 240, 860}},
+        {"world scale and offset",
+         [](emf::Writer& w) {
+             w.WorldTransform(Rt::SetWorldTransform, {2, 0, 0, 2, 50, 60});
+         },
+         {10, 10, 110, 60}, {70, 80, 270, 180}},
+        {"world rotation by a quarter turn",
+         [](emf::Writer& w) {
+             w.WorldTransform(Rt::SetWorldTransform, {0, 1, -1, 0, 500, 0});
+         },
+         {100, 100, 300, 200}, {300, 100, 400, 300}},
+        {"world after page: both apply",
+         [](emf::Writer& w) {
+             Mode(w, MM_LOMETRIC);
+             w.WorldTransform(Rt::SetWorldTransform, {1, 0, 0, 1, 0, -500});
+             w.WorldTransform(Rt::ModifyWorldTransform, {2, 0, 0, 1, 0, 0}, MWT_LEFTMULTIPLY);
+         },
+         {50, 100, 250, 0}, {100, 400, 500, 500}},
+    };
+    for (const auto& c : cases) {
+        emf::Writer w(1000, 1000, 254);
+        BlackFill(w);
+        c.setup(w);
+        w.Rect(Rt::Rectangle, c.logical);
+        Ink ink = Played(Finish(w));
+        ASSERT_FALSE(Empty(ink)) << c.name;
+        // One pixel either way: which edge pixels a fill takes.
+        EXPECT_NEAR(ink.left, c.device.left, 1) << c.name;
+        EXPECT_NEAR(ink.top, c.device.top, 1) << c.name;
+        EXPECT_NEAR(ink.right, c.device.right, 1) << c.name;
+        EXPECT_NEAR(ink.bottom, c.device.bottom, 1) << c.name;
+    }
+}
+
+// A line of text in each mode, its font height given in that mode's units,
+// lands where the same text drawn in pixels lands: same baseline, same left
+// edge, same glyph height.
+TEST(EmfMapping, TextLandsAndSizesAsInPixels) {
+    auto text = [](std::function<void(emf::Writer&)> setup, POINTL at, int32_t height) {
+        emf::Writer w(1000, 1000, 254);
+        setup(w);
+        w.CreateFont(1, emf::MakeLogFont(u"Liberation Sans", -height));
+        w.Value(Rt::SelectObject, 1);
+        w.Value(Rt::SetTextAlign, TA_BASELINE | TA_LEFT);
+        w.ExtTextOutW(at, u"HELLO");
+        return Played(Finish(w));
+    };
+    // 127 pixels high, baseline at (100, 400).
+    Ink pixels = text([](emf::Writer& w) { Mode(w, MM_TEXT); }, {100, 400}, 127);
+    ASSERT_FALSE(Empty(pixels));
+    EXPECT_NEAR(pixels.bottom, 400, 1);
+    EXPECT_NEAR(pixels.bottom - pixels.top, 127 * 0.716, 4);  // cap height of the face
+    struct Case {
+        const char* name;
+        int mode;
+        POINTL at;
+        int32_t height;
+    } cases[] = {
+        {"MM_LOMETRIC", MM_LOMETRIC, {100, -400}, 127},
+        {"MM_HIMETRIC", MM_HIMETRIC, {1000, -4000}, 1270},
+        {"MM_LOENGLISH", MM_LOENGLISH, {39, -157}, 50},  // 99.06 and 398.78 pixels
+        {"MM_HIENGLISH", MM_HIENGLISH, {394, -1575}, 500},
+        {"MM_TWIPS", MM_TWIPS, {567, -2268}, 720},
+    };
+    for (const auto& c : cases) {
+        Ink ink = text([&](emf::Writer& w) { Mode(w, c.mode); }, c.at, c.height);
+        ASSERT_FALSE(Empty(ink)) << c.name;
+        EXPECT_NEAR(ink.left, pixels.left, 2) << c.name;
+        EXPECT_NEAR(ink.bottom, pixels.bottom, 2) << c.name;
+        EXPECT_NEAR(ink.top, pixels.top, 2) << c.name;
+        EXPECT_NEAR(ink.right, pixels.right, 3) << c.name;
+    }
+    // The office suite's 0.01 mm page: 12.7 mm high glyph cells.
+    Ink office = text(
+        [](emf::Writer& w) {
+            Mode(w, MM_ANISOTROPIC);
+            w.Point(Rt::SetWindowExtEx, {10000, 10000});
+            w.Point(Rt::SetViewportExtEx, {1000, 1000});
+        },
+        {1000, 4000}, 1270);
+    EXPECT_NEAR(office.left, pixels.left, 2);
+    EXPECT_NEAR(office.top, pixels.top, 2);
+    EXPECT_NEAR(office.right, pixels.right, 3);
+}
+
+// The page at its physical size from the printable area's top-left; a page
+// larger than the printable area shrinks uniformly to fit.
+TEST(EmfPlacement, PagesKeepTheirPhysicalSize) {
+    auto header = [](RECTL frame, RECTL bounds = {0, 0, 999, 999}) {
+        emf::Header h;
+        h.frame = frame;
+        h.bounds = bounds;
+        h.device = {1000, 1000};
+        h.millimeters = {100, 100};
+        return h;
+    };
+    const SIZEL letter600{4900, 6400};  // letter less 1/6 inch margins
+    struct Case {
+        const char* name;
+        emf::Header h;
+        SIZEL printable;
+        int dpi;
+        RECTL want;
+    } cases[] = {
+        {"100 x 50 mm fits", header({0, 0, 10000, 5000}), letter600, 600, {0, 0, 2362, 1181}},
+        {"frame offset keeps the size", header({500, 700, 10500, 5700}), letter600, 600, {0, 0, 2362, 1181}},
+        // The office suite's page: 180 x 273 mm is taller than letter's printable area.
+        {"180 x 273 mm shrinks to the height", header({0, 0, 18000, 27300}), letter600, 600, {0, 0, 4220, 6400}},
+        {"A4 on letter shrinks uniformly", header({0, 0, 21000, 29700}), letter600, 600, {0, 0, 4526, 6400}},
+        {"wide page shrinks to the width", header({0, 0, 40000, 10000}), letter600, 600, {0, 0, 4900, 1225}},
+        {"300 dpi", header({0, 0, 10000, 5000}), {2450, 3200}, 300, {0, 0, 1181, 591}},
+        // No frame: the bounds in reference pixels (ten to the millimetre).
+        {"empty frame takes the bounds", header({0, 0, 0, 0}, {0, 0, 499, 249}), letter600, 600, {0, 0, 1181, 591}},
+        // A damaged frame neither overflows nor leaves the printable area.
+        {"huge frame", header({INT_MIN, INT_MIN, INT_MAX, INT_MAX}), letter600, 600, {0, 0, 4900, 4900}},
+    };
+    for (const auto& c : cases) {
+        RECTL r = emf::PlacePage(c.h, c.printable, c.dpi, c.dpi);
+        EXPECT_EQ(r.left, c.want.left) << c.name;
+        EXPECT_EQ(r.top, c.want.top) << c.name;
+        EXPECT_NEAR(r.right, c.want.right, 1) << c.name;
+        EXPECT_NEAR(r.bottom, c.want.bottom, 1) << c.name;
+        EXPECT_LE(r.right, c.printable.cx) << c.name;
+        EXPECT_LE(r.bottom, c.printable.cy) << c.name;
+    }
+}
+
+// Several metafiles one after another are the pages of one document; a
+// damaged page names itself.
+TEST(EmfPlacement, DocumentsOfSeveralPages) {
+    std::vector<uint8_t> doc;
+    for (int i = 0; i < 3; ++i) {
+        emf::Writer w(100 + i, 100, 100);
+        w.Rect(Rt::Rectangle, {1, 1, 50, 50});
+        auto page = w.Finish();
+        doc.insert(doc.end(), page.begin(), page.end());
+    }
+    auto pages = emf::ParseEmfPages(doc);
+    ASSERT_EQ(pages.pages.size(), 3u) << pages.error;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(pages.pages[static_cast<size_t>(i)].header.device.cx, 100 + i);
+    doc.resize(doc.size() - 4);
+    auto cut = emf::ParseEmfPages(doc);
+    EXPECT_TRUE(cut.pages.empty());
+    EXPECT_EQ(cut.error.rfind("page 3: ", 0), 0u) << cut.error;
+    EXPECT_FALSE(emf::ParseEmfPages({}).error.empty());
+    EXPECT_EQ(emf::PagePath("out/page-%d.png", 12), "out/page-12.png");
+    EXPECT_EQ(emf::PagePath("page.png", 2), "page.png");
+    EXPECT_EQ(emf::RecordName(118), "GRADIENTFILL");
+    EXPECT_EQ(emf::RecordName(999), "kind 999");
+}
+
+// A glyph outline as a vector editor writes it: one figure of many
+// PolyBezierTo and LineTo records inside a path bracket, then FillPath. Each
+// record goes on with the open figure; a new one would leave only slivers.
+TEST(EmfMapping, OutlinesOfManyRecordsFillAsOneFigure) {
+    emf::Writer w(1000, 1000, 254);
+    BlackFill(w);
+    w.Plain(Rt::BeginPath);
+    w.Point(Rt::MoveToEx, {100, 500});
+    const POINTL up[] = {{100, 300}, {300, 100}, {500, 100}};
+    w.Poly(Rt::PolyBezierTo, up);
+    const POINTL down[] = {{700, 100}, {900, 300}, {900, 500}};
+    w.Poly(Rt::PolyBezierTo, down);
+    w.Point(Rt::LineTo, {900, 900});
+    const POINTL back[] = {{700, 900}, {300, 900}, {100, 900}};
+    w.Poly(Rt::PolyBezierTo, back);
+    w.Plain(Rt::CloseFigure);
+    w.Plain(Rt::EndPath);
+    w.Rect(Rt::FillPath, {0, 0, -1, -1});
+    auto d = emf::ParseEmf(Finish(w));
+    ASSERT_TRUE(d.document);
+    MemoryPage page(1000, 1000);
+    emf::Play(page.dc, *d.document, {0, 0, 1000, 1000});
+    const gdi::Surface* s = gdi::DeviceContext::FromHandle(page.dc)->bitmap->bitmap->Get();
+    for (POINTL p : {POINTL{500, 500}, POINTL{200, 700}, POINTL{800, 300}, POINTL{500, 150}})
+        EXPECT_EQ(s->Pixel(p.x, p.y), 0u) << p.x << "," << p.y;  // inside: filled
+    EXPECT_EQ(s->Pixel(150, 150), 0xFFFFFFu);  // outside the curve's corner
+}
+
+// Text alignment and turned baselines: where the ink of "HHHH" (60 pixels
+// high, cap height about 43) lands around the reference point (500, 500).
+TEST(EmfMapping, TextAlignsAndTurnsWithItsBaseline) {
+    struct Case {
+        const char* name;
+        int escapement;  // tenths of a degree, counterclockwise
+        UINT align;
+        // Where the ink must be: each edge within 7 pixels of a value (the
+        // side bearings of H), or unchecked (INT_MIN); the glyphs' run and
+        // height are checked apart.
+        LONG left, top, right, bottom;
+        bool runsAcross;  // the text's length lies along x
+    } cases[] = {
+        {"baseline left", 0, TA_BASELINE | TA_LEFT, 500, INT_MIN, INT_MIN, 500, true},
+        {"baseline right", 0, TA_BASELINE | TA_RIGHT, INT_MIN, INT_MIN, 500, 500, true},
+        {"top left", 0, TA_TOP | TA_LEFT, 500, INT_MIN, INT_MIN, INT_MIN, true},
+        {"turned a quarter, reads upwards", 900, TA_BASELINE | TA_LEFT, INT_MIN, INT_MIN, 500, 500, false},
+        {"turned a quarter, aligned right", 900, TA_BASELINE | TA_RIGHT, INT_MIN, 500, 500, INT_MIN, false},
+        {"upside down", 1800, TA_BASELINE | TA_LEFT, INT_MIN, 500, 500, INT_MIN, true},
+        {"three quarters, reads downwards", 2700, TA_BASELINE | TA_LEFT, 500, 500, INT_MIN, INT_MIN, false},
+    };
+    for (const auto& c : cases) {
+        emf::Writer w(1000, 1000, 254);
+        LOGFONTW lf = emf::MakeLogFont(u"Liberation Sans", -60);
+        lf.lfEscapement = lf.lfOrientation = c.escapement;
+        w.CreateFont(1, lf);
+        w.Value(Rt::SelectObject, 1);
+        w.Value(Rt::SetTextAlign, c.align);
+        w.ExtTextOutW({500, 500}, u"HHHH");
+        Ink ink = Played(Finish(w));
+        ASSERT_FALSE(Empty(ink)) << c.name;
+        auto near = [&](LONG got, LONG want, const char* edge) {
+            if (want != INT_MIN) {
+                EXPECT_NEAR(got, want, 7) << c.name << ": " << edge;
+            }
+        };
+        near(ink.left, c.left, "left");
+        near(ink.top, c.top, "top");
+        near(ink.right, c.right, "right");
+        near(ink.bottom, c.bottom, "bottom");
+        LONG across = ink.right - ink.left, down = ink.bottom - ink.top;
+        LONG run = c.runsAcross ? across : down, height = c.runsAcross ? down : across;
+        EXPECT_GT(run, 120) << c.name;            // four glyphs of about 40 pixels
+        EXPECT_NEAR(height, 43, 4) << c.name;     // turned glyphs, not only turned positions
+    }
+}
+
+// GRADIENTFILL of rectangles, across and down: the colour runs from one
+// vertex's to the other's over the rectangle; a mesh naming a vertex the
+// record lacks is refused and the rest of the page is drawn.
+TEST(EmfMapping, GradientRectanglesFillFromColourToColour) {
+    auto gradient = [](uint32_t mode, RECTL r, uint32_t meshB) {
+        std::vector<uint8_t> ops;
+        auto u32 = [&](uint32_t v) {
+            for (int i = 0; i < 4; ++i) ops.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        };
+        auto u16 = [&](uint16_t v) {
+            ops.push_back(static_cast<uint8_t>(v));
+            ops.push_back(static_cast<uint8_t>(v >> 8));
+        };
+        for (LONG v : {r.left, r.top, r.right, r.bottom}) u32(static_cast<uint32_t>(v));  // bounds
+        u32(2);     // vertices
+        u32(1);     // meshes
+        u32(mode);  // GRADIENT_FILL_RECT_H or _V
+        u32(static_cast<uint32_t>(r.left)), u32(static_cast<uint32_t>(r.top)), u16(0), u16(0), u16(0), u16(0);
+        u32(static_cast<uint32_t>(r.right)), u32(static_cast<uint32_t>(r.bottom)), u16(0xFF00), u16(0xFF00), u16(0xFF00),
+            u16(0);
+        u32(0), u32(meshB);
+        return ops;
+    };
+    emf::Writer w(1000, 1000, 254);
+    w.Value(Rt::SetStretchBltMode, HALFTONE);
+    w.Raw(static_cast<uint32_t>(Rt::GradientFill), gradient(0, {100, 100, 900, 200}, 1));
+    w.Raw(static_cast<uint32_t>(Rt::GradientFill), gradient(1, {100, 300, 200, 900}, 1));
+    w.Raw(static_cast<uint32_t>(Rt::GradientFill), gradient(0, {300, 300, 900, 900}, 7));  // no vertex 7
+    BlackFill(w);
+    w.Rect(Rt::Rectangle, {950, 950, 990, 990});
+    auto d = emf::ParseEmf(Finish(w));
+    ASSERT_TRUE(d.document) << d.error;
+    MemoryPage page(1000, 1000);
+    auto stats = emf::Play(page.dc, *d.document, {0, 0, 1000, 1000});
+    EXPECT_EQ(stats.failed, 1u);
+    EXPECT_EQ(stats.Skipped(), 0u);
+    auto grey = [&](int x, int y) { return GetGValue(page.At(x, y)); };
+    int lastAcross = -1, lastDown = -1;
+    for (int i = 0; i < 8; ++i) {
+        int across = grey(150 + 100 * i, 150), down = grey(150, 350 + 70 * i);
+        EXPECT_GT(across, lastAcross) << "across at " << 150 + 100 * i;
+        EXPECT_GT(down, lastDown) << "down at " << 350 + 70 * i;
+        lastAcross = across;
+        lastDown = down;
+    }
+    EXPECT_LT(grey(110, 150), 16);
+    EXPECT_GT(grey(890, 150), 239);
+    EXPECT_EQ(page.At(600, 600), RGB(255, 255, 255));  // the refused mesh drew nothing
+    EXPECT_EQ(page.At(970, 970), RGB(0, 0, 0));        // the page goes on after it
+}
+
+}  // namespace
