@@ -122,6 +122,7 @@ void Db::Initialise() {
         if (!seeded.Step()) {
             txn.CreateChild(hku_, u".DEFAULT");
             SeedSpooler(txn);
+            SeedSystem(txn);
             Exec("INSERT INTO meta(k, v) VALUES('seeded', 1)");
         }
         txn.Commit();

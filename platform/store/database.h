@@ -157,4 +157,5 @@ namespace zq::store {
 // Fills a new database with what a fresh spooler has (built-in forms, the
 // local ports and their monitor, the default print processor).
 void SeedSpooler(Txn& txn);
+void SeedSystem(Txn& txn);
 }  // namespace zq::store
