@@ -129,9 +129,25 @@ bool zip_extract_file(unzFile zip, const unz_file_info64& info, const std::strin
     return ok;
 }
 
+// An archive of no entries is its end record alone, at offset 0, where
+// minizip does not look for it.
+bool IsEmptyArchive(const std::string& archive) {
+    HANDLE h = CreateFileA(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    uint8_t record[23] = {};
+    DWORD got = 0;
+    ReadFile(h, record, sizeof record, &got, nullptr);
+    CloseHandle(h);
+    static const uint8_t kEmpty[22] = {'P', 'K', 5, 6};
+    return got == 22 && std::memcmp(record, kEmpty, 22) == 0;
+}
+
 }  // namespace
 
-bool IsSafeEntryName(const std::string& name) {
+bool IsSafeEntryName(const std::string& entry) {
+    std::string name = entry;
+    for (auto& c : name)
+        if (c == '/') c = '\\';
     if (name.empty() || name.front() == '\\' || name.find(':') != std::string::npos) return false;
     Tokenizer parts(name, '\\', 0);
     std::string part;
@@ -147,6 +163,10 @@ bool ZipListContents(const std::string& archive, int mode, const std::string& de
     if (mode & kZipExtract) buffer.resize(kBufferSize);
     zlib_filefunc64_def hooks = Hooks();
     unzFile zip = unzOpen2_64(archive.c_str(), &hooks);
+    if (!zip && IsEmptyArchive(archive)) {
+        if (names && (mode & kZipList)) names->clear();
+        return true;
+    }
     if (!zip) {
         Log() << "ZipListContents: could not open zip file " << archive << End;
         return false;
