@@ -209,6 +209,12 @@ bool InstFileInfo::HandleCommand(const std::vector<std::string>& args) {
                 } else {
                     MoveFileExA(temp.FullPath().c_str(), destination.FullPath().c_str(), 0);
                 }
+            } else {
+                // Held without sharing, it cannot even be renamed: the
+                // expansion waits in the temporary file and replaces it at
+                // the next start.
+                copied = ourLZCopy(source, temp) &&
+                         FileOp::Copy(temp, destination, FileOp::kRecheck | FileOp::kSharingIsInUse);
             }
         } else {
             copied = ourLZCopy(source, temp) && FileOp::Copy(temp, destination, FileOp::kRecheck);

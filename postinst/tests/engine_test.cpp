@@ -144,8 +144,8 @@ TEST_F(Engine, TheInstallLanguageSelectsItsStringsSections) {
     EXPECT_EQ(CountLines("\tHex Country code: 0007"), 1u);
     EXPECT_EQ(CountLines("\tISO code: de_AT"), 1u);
     EXPECT_TRUE(fs::exists(HostOf("C:\\Program Files\\Zelquor\\Beispiele\\readme.txt")));
-    // The no-clobber flag kept the language the user chose.
-    EXPECT_EQ(Reg("InstallLanguageISO"), "de_AT");
+    // The no-clobber flag keeps the language of the first install.
+    EXPECT_EQ(Reg("InstallLanguage"), "de_AT");
     // Without a chosen language the user's one counts: 0x0407 reads
     // Strings.0007, then Strings.0407.
     postinst::Registry().DeleteValue("HKLM", "SOFTWARE\\Zelquor", "InstallLanguageISO");
