@@ -80,15 +80,9 @@ bool KovrantEngine::parseCommandLine(const std::string& commandLine) {
 }
 
 int KovrantEngine::getManufacturers() {
-    const InfSection* s = inf_.findSection("Manufacturer");
-    if (!s) {
-        Log() << "KovrantEngine::getManufacturers: could not find manufacturer section: " << "Manufacturer" << End;
-        return 3;
-    }
-    std::string key, value;
-    for (const auto& line : s->lines)
-        if (splitKeyValue(line, key, value)) manufacturers_.push_back(value.empty() ? key : value);
-    return 0;
+    if (ManufacturerSections(inf_, manufacturers_)) return 0;
+    Log() << "KovrantEngine::getManufacturers: could not find manufacturer section: " << "Manufacturer" << End;
+    return 3;
 }
 
 bool KovrantEngine::getPrinterInfo() {
@@ -138,16 +132,7 @@ bool KovrantEngine::isRemotePrinter(const PRINTER_INFO_2A& printer) const {
 }
 
 std::string KovrantEngine::findInstallSection(const std::string& driverName) const {
-    for (const auto& m : manufacturers_) {
-        std::string value;
-        if (inf_.getValue(m, driverName, value)) {
-            Tokenizer t(value, ',', Tokenizer::kQuotes | Tokenizer::kTrim);
-            std::string first;
-            t.NextToken(first);
-            return first;
-        }
-    }
-    return "";
+    return InstallSectionOf(inf_, manufacturers_, driverName);
 }
 
 void KovrantEngine::readInstallDir() {

@@ -64,6 +64,29 @@ bool InfFile::getValue(std::string_view section, std::string_view key, std::stri
     return false;
 }
 
+bool ManufacturerSections(const InfFile& inf, std::vector<std::string>& sections) {
+    sections.clear();
+    const InfSection* s = inf.findSection("Manufacturer");
+    if (!s) return false;
+    std::string key, value;
+    for (const auto& line : s->lines)
+        if (splitKeyValue(line, key, value)) sections.push_back(value.empty() ? key : value);
+    return true;
+}
+
+std::string InstallSectionOf(const InfFile& inf, const std::vector<std::string>& sections, const std::string& driver) {
+    for (const auto& m : sections) {
+        std::string value;
+        if (inf.getValue(m, driver, value)) {
+            Tokenizer t(value, ',', Tokenizer::kQuotes | Tokenizer::kTrim);
+            std::string first;
+            t.NextToken(first);
+            return first;
+        }
+    }
+    return "";
+}
+
 namespace {
 std::string Unquote(std::string s) {
     s = Trim(s);

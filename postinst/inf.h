@@ -32,6 +32,14 @@ private:
     std::vector<std::unique_ptr<InfSection>> sections_;
 };
 
+// The model sections the "Manufacturer" section names, in INF order (a
+// line Name=Section gives Section, a bare "Section" gives Section); false
+// when there is no "Manufacturer" section.
+bool ManufacturerSections(const InfFile& inf, std::vector<std::string>& sections);
+// The install section of a driver: the first field of its line in the first
+// model section that names it; empty when none does.
+std::string InstallSectionOf(const InfFile& inf, const std::vector<std::string>& sections, const std::string& driver);
+
 // "key=value" with both trimmed and one pair of enclosing quotes taken off;
 // a line without "=" is a key with an empty value; "=..." is no key.
 bool splitKeyValue(std::string_view line, std::string& key, std::string& value);

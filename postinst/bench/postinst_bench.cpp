@@ -103,8 +103,8 @@ int main() {
         std::ofstream f(root / "c" / "media" / "big", std::ios::binary);
         std::mt19937 rng(3);
         for (int i = 0; i < 24 * (1 << 20) / 32; ++i) {
-            char line[33];
-            std::snprintf(line, sizeof line, "Zelquor %08u pclrend.ini ;;;\n", static_cast<unsigned>(rng() % 5000));
+            char line[64];
+            std::snprintf(line, sizeof line, "Zelquor %08u pclrend.ini ;;\n", static_cast<unsigned>(rng() % 5000));
             f.write(line, 32);
         }
     }

@@ -70,6 +70,18 @@ TEST_F(Zip, NamesLeavingTheDestinationAreRefused) {
     for (const char* name : {"a", "a\\b.txt", "..a\\b", "a..b"}) EXPECT_TRUE(postinst::IsSafeEntryName(name)) << name;
 }
 
+TEST_F(Zip, APlantedLinkPointingOutIsRefused) {
+    fs::path sentinel = root_.parent_path() / (root_.filename().string() + "-sentinel");
+    fs::create_directories(sentinel);
+    fs::create_directories(Host("c/out"));
+    fs::create_directory_symlink(sentinel, Host("c/out/link"));
+    Put("linked.zip");
+    EXPECT_FALSE(Extract());
+    bool empty = fs::is_empty(sentinel);
+    fs::remove_all(sentinel);
+    EXPECT_TRUE(empty);
+}
+
 TEST_F(Zip, DamagedEntriesLeaveNoFile) {
     struct Case {
         const char* archive;

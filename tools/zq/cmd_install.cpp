@@ -31,24 +31,6 @@ constexpr const char* kUsage =
     "(default LPT1:), then starts postinst -I INF -N NAME -P PORT [-S] in the INF's\n"
     "folder and reports its exit code, which is also zq's.\n";
 
-std::string InstallSectionOf(const postinst::InfFile& inf, const std::string& model) {
-    const postinst::InfSection* manufacturers = inf.findSection("Manufacturer");
-    if (!manufacturers) return "";
-    std::string key, value;
-    for (const auto& line : manufacturers->lines) {
-        if (!postinst::splitKeyValue(line, key, value)) continue;
-        std::string models = value.empty() ? key : value;
-        std::string entry;
-        if (inf.getValue(models, model, entry)) {
-            postinst::Tokenizer t(entry, ',', postinst::Tokenizer::kQuotes | postinst::Tokenizer::kTrim);
-            std::string first;
-            t.NextToken(first);
-            return first;
-        }
-    }
-    return "";
-}
-
 // A key of the install section, else of its data section.
 std::string DriverKey(const postinst::InfFile& inf, const std::string& section, const char* key) {
     std::string value, data;
@@ -91,7 +73,9 @@ int Run(const zq::Args& args) {
     const std::string infPath = rest[0];
     postinst::InfFile inf;
     if (!inf.Load(infPath)) return zq::Fail("install: cannot read " + infPath);
-    std::string section = InstallSectionOf(inf, *model);
+    std::vector<std::string> manufacturers;
+    postinst::ManufacturerSections(inf, manufacturers);
+    std::string section = postinst::InstallSectionOf(inf, manufacturers, *model);
     if (section.empty()) return zq::Fail("install: " + infPath + " has no install section for \"" + *model + "\"");
     postinst::PathObject infFile(infPath);
     const std::string mediaDir = infFile.Dir().empty() ? "." : infFile.Dir();
