@@ -109,17 +109,21 @@ int main() {
         }
     }
     Sh("cd '" + (root / "c" / "media").string() + "' && mscompress big");
+    LONG expanded = 0;
     double ours = Seconds([&] {
         OFSTRUCT of{};
         INT in = LZOpenFileA(const_cast<LPSTR>("C:\\media\\big_"), &of, OF_READ);
         INT out = LZOpenFileA(const_cast<LPSTR>("C:\\media\\big.out"), &of, OF_CREATE);
-        LZCopy(in, out);
+        expanded = LZCopy(in, out);
         LZClose(in);
         LZClose(out);
     });
-    double peer = Seconds([&] {
-        Sh("msexpand < '" + (root / "c/media/big_").string() + "' > '" + w + "/big.peer'");
-    });
+    if (expanded != 24 * (1 << 20)) std::printf("LZ expansion failed: %ld\n", static_cast<long>(expanded));
+    // msexpand reads its standard input a byte at a time; given a file it
+    // reads it buffered, which is the fair comparison.
+    fs::create_directories(work / "lzpeer");
+    fs::copy_file(root / "c/media/big_", work / "lzpeer" / "big_");
+    double peer = Seconds([&] { Sh("cd '" + w + "/lzpeer' && msexpand big_ > /dev/null"); });
     std::printf("%-34s %10.3f %10.3f %8.2f\n", "LZ expand 24 MB", ours, peer, ours / peer);
 
     // Peak memory at two archive sizes.
