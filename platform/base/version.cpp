@@ -233,8 +233,11 @@ BOOL VerQueryValueA(LPCVOID blockPtr, LPCSTR subBlock, LPVOID* buffer, UINT* len
         text.push_back(c);
     }
     if (node->valueBytes == 0) {
-        static char empty[1] = {0};
-        *buffer = empty;
+        // An empty text: its terminator goes where the node's head lies in
+        // the second half, which no text's ANSI form uses.
+        auto* out = const_cast<uint8_t*>(base + blockLength + node->start);
+        *out = 0;
+        *buffer = out;
         if (length) *length = 1;
         return TRUE;
     }
