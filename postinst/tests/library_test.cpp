@@ -296,3 +296,18 @@ TEST_F(Library, CopyOntoADestinationInUse) {
 }
 
 }  // namespace
+
+namespace {
+
+// The deliverables carry the package's one version number.
+TEST_F(Library, TheDriversCarryThePackageVersion) {
+    for (const char* module : {"pclrend.so", "drvui.so"}) {
+        fs::path built = postinst::testing::Built(std::string("lib/") + module);
+        if (!fs::exists(built)) GTEST_SKIP() << module << " not built";
+        fs::create_directories(Host("c/m"));
+        fs::copy_file(built, Host("c/m") / module, fs::copy_options::overwrite_existing);
+        EXPECT_EQ(FileOp::GetFileVersion(PathObject(std::string("C:\\m\\") + module)), "1.0.0.1") << module;
+    }
+}
+
+}  // namespace
