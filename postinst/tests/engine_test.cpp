@@ -108,6 +108,21 @@ TEST_F(Engine, TheLogHasItsHeaderAndTheActionsInTheirOrder) {
     EXPECT_EQ(CountLines("GenericInfo::Process: Finished.  (Elapsed time: 0.000000 seconds.)"), expected.size());
 }
 
+// The whole flight recorder of a fixture run under the fake clock.
+TEST_F(Engine, AFixtureRunLogsTheGoldenLog) {
+    zq::FakeClock clock;
+    zq::ScopedClock scoped(clock);
+    Media();
+    WriteHost("c/media/zelquor.inf", ReadAll(postinst::testing::Source("postinst/tests/data/fixture.inf")));
+    Printer();
+    ASSERT_EQ(Run("-I zelquor.inf -N P1 -P LPT1:"), 0);
+    std::string log;
+    for (auto& l : LogLines()) log += l + "\n";
+    std::string golden = ReadAll(postinst::testing::Source("postinst/tests/data/fixture.log"));
+    if (std::getenv("ZQ_WRITE_GOLDEN")) std::ofstream(postinst::testing::Source("postinst/tests/data/fixture.log")) << log;
+    EXPECT_EQ(log, golden);
+}
+
 TEST_F(Engine, ExitCodesBeforeTheActions) {
     Media();
     Printer();
