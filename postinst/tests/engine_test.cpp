@@ -123,6 +123,61 @@ TEST_F(Engine, AFixtureRunLogsTheGoldenLog) {
     EXPECT_EQ(log, golden);
 }
 
+// A connection counts as this computer's printer when its server is this
+// computer, whose name may use all 15 characters.
+TEST_F(Engine, ConnectionsToThisComputerAreLocal) {
+    Media();
+    auto saved = zq::CurrentLocaleSettings();
+    auto named = saved;
+    named.computerName = "ZELQUORHOST1234";
+    zq::SetLocaleSettings(named);
+    ASSERT_TRUE(zq::testing::InstallDriver(u"Zelquor Mira 12 PCL"));
+    struct Case {
+        const char* server;
+        const char* pointAndPrint;
+        bool samples;  // the archive line runs for local printers only
+    } cases[] = {{"\\\\ZELQUORHOST1234", "Point and Print:   no", true},
+                 {"\\\\OTHERHOST", "Point and Print:   yes", false}};
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.server);
+        fs::remove_all(Host("c/Program Files"));
+        fs::remove(Host("c/postinst.log"));
+        std::string server = c.server, name = "P", driver = "Zelquor Mira 12 PCL";
+        PRINTER_INFO_2A info{};
+        info.pPrinterName = name.data();
+        info.pDriverName = driver.data();
+        HANDLE added = AddPrinterA(server.data(), 2, reinterpret_cast<LPBYTE>(&info));
+        ASSERT_NE(added, nullptr);
+        ClosePrinter(added);
+        EXPECT_EQ(Run("-I zelquor.inf -N \"" + server + "\\P\""), 0);
+        EXPECT_EQ(CountLines(c.pointAndPrint), 1u);
+        EXPECT_EQ(fs::exists(HostOf("C:\\Program Files\\Zelquor\\Samples\\readme.txt")), c.samples);
+        // The printer-data action runs for both; its lines are for local
+        // printers only.
+        EXPECT_EQ(CountLines("GenericInfo::Process: Processing ZelPrtDrvData"), 1u);
+        EXPECT_EQ(PrinterNumber((server + "\\P").c_str(), "ConvertInOwnProcess"), c.samples ? 1u : 0xFFFFFFFFu);
+    }
+    zq::SetLocaleSettings(saved);
+}
+
+// The 9x family names the driver with -N and has no printer to open.
+TEST_F(Engine, OnThe9xFamilyTheNameIsTheDriver) {
+    Media();
+    Printer();
+    postinst::Registry reg;
+    postinst::RegistryValue v;
+    v.kind = postinst::RegistryValue::kString;
+    v.text = "4.10.2222";
+    reg.WriteValue("HKLM", "Software\\Microsoft\\Windows\\CurrentVersion", "VersionNumber", v);
+    EXPECT_EQ(Run("-I zelquor.inf -N \"Zelquor Mira 12 PCL\""), 0);
+    EXPECT_EQ(CountLines("Driver name:       Zelquor Mira 12 PCL"), 1u);
+    EXPECT_EQ(CountLines("Print Object Name: "), 1u);
+    // No driver of the 9x environment is installed: no registry lines ran;
+    // the printer of that driver got its printer data.
+    EXPECT_EQ(CountLines("GenericInfo::Process: Processing AddReg"), 0u);
+    EXPECT_EQ(PrinterNumber("P1", "ConvertInOwnProcess"), 1u);
+}
+
 TEST_F(Engine, ExitCodesBeforeTheActions) {
     Media();
     Printer();
