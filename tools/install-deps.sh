@@ -11,6 +11,9 @@ packages=(
   libsqlite3-dev zlib1g-dev libminizip-dev
   libcairo2-dev libfreetype-dev libfontconfig-dev libpng-dev
   fonts-liberation2 fonts-dejavu-core
+  mscompress
+  zip
+  unzip
 )
 
 missing=()

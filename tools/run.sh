@@ -21,6 +21,59 @@ mkdir -p "$out"
 export ZQ_ROOT=$out/zqroot
 "$zq" modules --dir "$tree/lib" > "$out/modules.txt"
 
+# Installation first, as a user does it: the package's media at D:\ (the
+# INF, the deliverables, pclrend.ini compressed, the sample documents in an
+# archive), each model installed by `zq install`, which starts postinst.
+# One line per printer; a non-zero exit or a line postinst logs as failed
+# fails the run. The installed root is listed against a golden listing, and
+# a second installation must leave it as it was.
+install_listing() {
+    {
+        (cd "$ZQ_ROOT" && find c -type f ! -name '*.log' | LC_ALL=C sort)
+        "$zq" reg export 'HKLM\SOFTWARE\Zelquor' | grep -v '^"KovrantDebug"'
+        for m in "${inf_models[@]}"; do echo "[$m (INF)]"; "$zq" data list "$m (INF)"; done
+    } | tr -d '\r'
+}
+media=$ZQ_ROOT/d
+mkdir -p "$media" "$out/install"
+cp "$here/postinst/res/zelquor.inf" "$tree/lib/pclrend.so" "$tree/lib/drvui.so" "$media/"
+cp "$here/settings/res/pclrend.ini" "$out/install/pclrend.ini"
+(cd "$out/install" && rm -f pclrend.ini_ && mscompress pclrend.ini && mv pclrend.ini_ "$media/pclrend.in_")
+(cd "$here/tools/emfgen/samples" && TZ=UTC zip -q -X "$media/samples.zip" ./*.emf)
+"$zq" reg import /dev/stdin > /dev/null <<'REG'
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Zelquor]
+"KovrantDebug"="C:\\postinst.log"
+REG
+mapfile -t inf_models < <(tr -d '\r' < "$media/zelquor.inf" | sed -n '/^\[Zelquor\]/,/^\[/s/^"\([^"]*\)" *=.*/\1/p')
+[ ${#inf_models[@]} -gt 0 ] || { echo "run: no model in the INF" >&2; exit 1; }
+install_all() {
+    local pass=$1 failed=0
+    for m in "${inf_models[@]}"; do
+        log=$out/install/${m// /-}-$pass.log
+        rm -f "$ZQ_ROOT/c/postinst.log"
+        code=0
+        "$zq" install 'D:\zelquor.inf' --model "$m" --printer "$m (INF)" > "$log.out" 2>&1 || code=$?
+        tr -d '\r' < "$ZQ_ROOT/c/postinst.log" > "$log" 2>/dev/null || true
+        files=$(grep -c 'wrote file' "$log" || true)
+        values=$("$zq" reg export 'HKLM\SOFTWARE\Zelquor' | grep -c '^"' || true)
+        bad=$(grep -c 'Error parsing command' "$log" || true)
+        printf '%-28s install %-6s exit %d, %s files recorded, %s values, %s failed lines\n' "$m" "$pass" "$code" "$files" "$values" "$bad"
+        [ "$code" -eq 0 ] && [ "$bad" -eq 0 ] || failed=1
+    done
+    return $failed
+}
+install_all first || { echo "run: installation failed; logs in $out/install" >&2; exit 1; }
+cmp -s "$ZQ_ROOT/c/windows/pclrend.ini" "$here/settings/res/pclrend.ini" || { echo "run: pclrend.ini differs from its source" >&2; exit 1; }
+mkdir -p "$out/install/unzipped"
+(cd "$out/install/unzipped" && TZ=UTC unzip -qo "$media/samples.zip")
+diff -r "$out/install/unzipped" "$ZQ_ROOT/c/Program Files/Zelquor/Samples" > /dev/null || { echo "run: the samples differ from the archive" >&2; exit 1; }
+install_listing > "$out/install/listing.txt"
+diff -u "$here/tools/install.golden" "$out/install/listing.txt" || { echo "run: the installed root differs from tools/install.golden" >&2; exit 1; }
+install_all again || { echo "run: the second installation failed" >&2; exit 1; }
+install_listing | diff -u "$out/install/listing.txt" - || { echo "run: installing again changed the root" >&2; exit 1; }
+
 # The models are the interface driver's model strings; a driver named after
 # its model needs no pclrend.ini entry.
 mapfile -t models < <(sed -n 's/^ *100[0-9][0-9] *"\(.*\)" *$/\1/p' "$here/settings/res/models.rec")

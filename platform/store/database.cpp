@@ -210,6 +210,7 @@ void Db::Initialise() {
         if (!seeded.Step()) {
             txn.CreateChild(hku_, u".DEFAULT");
             SeedSpooler(txn);
+            SeedSystem(txn);
             Exec("INSERT INTO meta(k, v) VALUES('seeded', 1)");
         }
         RecoverAbandonedJobs(txn);

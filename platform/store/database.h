@@ -174,4 +174,7 @@ void SeedSpooler(Txn& txn);
 // Jobs left spooling or printing by a process that no longer runs are put
 // in error, never left as if still under way.
 void RecoverAbandonedJobs(Txn& txn);
+// Fills a new database with the system values installers read (the
+// version, the program folders and the shell folders).
+void SeedSystem(Txn& txn);
 }  // namespace zq::store

@@ -33,6 +33,10 @@ BOOL OpenPrinterA(LPSTR printerName, HANDLE* printer, PRINTER_DEFAULTSA* default
 BOOL ClosePrinter(HANDLE printer);
 BOOL GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed);
 BOOL GetPrinterA(HANDLE printer, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed);
+// Headless: a prompt (DM_IN_PROMPT) is logged and answered IDOK; mode 0
+// answers the size of the printer's DEVMODE, DM_OUT_BUFFER copies it (or the
+// caller's, with DM_IN_BUFFER).
+LONG DocumentPropertiesA(HWND window, HANDLE printer, LPSTR deviceName, DEVMODEA* out, DEVMODEA* in, DWORD mode);
 BOOL SetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD command);
 BOOL SetPrinterA(HANDLE printer, DWORD level, LPBYTE info, DWORD command);
 BOOL EnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed,

@@ -123,7 +123,9 @@ std::string EmitSource(const std::vector<uint8_t>& directory, std::string_view c
     s += "[[gnu::visibility(\"default\")]] extern const unsigned char ";
     s += kResourceDirectorySymbol;
     s += "[];\n";
-    s += "[[gnu::used]] alignas(16) const unsigned char ";
+    // In a section of its own, so that the version calls find it in the
+    // module's file without loading the module.
+    s += "[[gnu::used, gnu::section(\".zqrsrc\")]] alignas(16) const unsigned char ";
     s += kResourceDirectorySymbol;
     s += "[" + std::to_string(directory.size()) + "] = {";
     static const char* hex = "0123456789abcdef";

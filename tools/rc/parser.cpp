@@ -70,7 +70,7 @@ void PutNameOrId(Bytes& b, const NameOrId& n, bool noneIsZero) {
     }
 }
 
-constexpr std::string_view kUnsupported[] = {"ACCELERATORS", "VERSIONINFO", "CURSOR", "FONT", "MESSAGETABLE",
+constexpr std::string_view kUnsupported[] = {"ACCELERATORS", "CURSOR", "FONT", "MESSAGETABLE",
                                              "DLGINIT", "TOOLBAR", "HTML", "TEXTINCLUDE"};
 
 }  // namespace
@@ -265,6 +265,9 @@ void Parser::Run() {
         } else if (type.IsWord("ICON")) {
             in_.Next();
             Icon(std::move(name), type);
+        } else if (type.IsWord("VERSIONINFO")) {
+            in_.Next();
+            VersionInfo(std::move(name), type);
         } else if (type.IsWord("RCDATA")) {
             in_.Next();
             ResourceKey rt;
@@ -768,6 +771,133 @@ void Parser::UserData(ResourceKey type, ResourceKey name, const Token& start) {
         if (b.v.size() > options_.maxResourceBytes) Fail(start.at, "data too large");
     }
     AddResource(std::move(type), std::move(name), std::move(b.v), start.at);
+}
+
+// ---------------------------------------------------------------- version
+
+namespace {
+
+// One node of the version block: length, value length, type (1 text,
+// 0 binary), its key as UTF-16, then its value and its children, each
+// starting on a 4-byte boundary. The lengths are filled in when it closes.
+size_t OpenVersionNode(Bytes& b, const std::u16string& key) {
+    b.Align(4);
+    size_t at = b.v.size();
+    b.U16(0);
+    b.U16(0);
+    b.U16(1);
+    b.Wide(key);
+    b.Align(4);
+    return at;
+}
+
+void CloseVersionNode(Bytes& b, size_t at) {
+    size_t length = b.v.size() - at;
+    b.v[at] = static_cast<uint8_t>(length);
+    b.v[at + 1] = static_cast<uint8_t>(length >> 8);
+}
+
+void SetVersionValue(Bytes& b, size_t at, uint16_t valueLength, bool text) {
+    b.v[at + 2] = static_cast<uint8_t>(valueLength);
+    b.v[at + 3] = static_cast<uint8_t>(valueLength >> 8);
+    b.v[at + 4] = text ? 1 : 0;
+    b.v[at + 5] = 0;
+}
+
+}  // namespace
+
+void Parser::VersionInfo(ResourceKey name, const Token& start) {
+    uint32_t fileVersion[2] = {0, 0}, productVersion[2] = {0, 0};
+    uint32_t flagsMask = 0, flags = 0, os = 0, fileType = 0, subtype = 0;
+    auto fourPart = [&](uint32_t out[2]) {
+        uint32_t parts[4] = {0, 0, 0, 0};
+        for (int i = 0; i < 4; ++i) {
+            parts[i] = static_cast<uint32_t>(Ranged(0, 0xFFFF, "version part"));
+            if (i < 3 && !AcceptComma()) break;
+        }
+        out[0] = (parts[0] << 16) | parts[1];
+        out[1] = (parts[2] << 16) | parts[3];
+    };
+    for (;;) {
+        const Token& t = in_.Peek();
+        if (t.IsWord("FILEVERSION")) {
+            in_.Next();
+            fourPart(fileVersion);
+        } else if (t.IsWord("PRODUCTVERSION")) {
+            in_.Next();
+            fourPart(productVersion);
+        } else if (t.IsWord("FILEFLAGSMASK")) {
+            in_.Next();
+            flagsMask = static_cast<uint32_t>(Number());
+        } else if (t.IsWord("FILEFLAGS")) {
+            in_.Next();
+            flags = static_cast<uint32_t>(Number());
+        } else if (t.IsWord("FILEOS")) {
+            in_.Next();
+            os = static_cast<uint32_t>(Number());
+        } else if (t.IsWord("FILETYPE")) {
+            in_.Next();
+            fileType = static_cast<uint32_t>(Number());
+        } else if (t.IsWord("FILESUBTYPE")) {
+            in_.Next();
+            subtype = static_cast<uint32_t>(Number());
+        } else {
+            break;
+        }
+    }
+    Bytes b;
+    size_t root = OpenVersionNode(b, u"VS_VERSION_INFO");
+    // The fixed part: signature, structure version, then the fields above.
+    for (uint32_t v : {0xFEEF04BDu, 0x00010000u, fileVersion[0], fileVersion[1], productVersion[0], productVersion[1],
+                       flagsMask, flags, os, fileType, subtype, 0u, 0u})
+        b.U32(v);
+    SetVersionValue(b, root, 52, false);
+    std::function<void(int)> block = [&](int depth) {
+        if (depth > 8) Fail(start.at, "version blocks nested too deeply");
+        Begin("to open the version block");
+        while (!AtEnd()) {
+            Token kw = in_.Next();
+            if (kw.IsWord("BLOCK")) {
+                size_t at = OpenVersionNode(b, ToUtf16(String()));
+                block(depth + 1);
+                CloseVersionNode(b, at);
+            } else if (kw.IsWord("VALUE")) {
+                size_t at = OpenVersionNode(b, ToUtf16(String()));
+                Comma("after the value's name");
+                bool text = in_.Peek().kind == TokenKind::String;
+                size_t valueStart = b.v.size();
+                if (text) {
+                    std::u16string all;
+                    do {
+                        all += ToUtf16(String());
+                    } while (AcceptComma() && in_.Peek().kind == TokenKind::String);
+                    if (all.empty() || all.back() != u'\0') all.push_back(u'\0');
+                    for (char16_t c : all) b.U16(c);
+                    SetVersionValue(b, at, static_cast<uint16_t>(all.size()), true);
+                } else {
+                    do {
+                        const Token& t = in_.Peek();
+                        bool dword = !t.text.empty() && (t.text.back() == 'L' || t.text.back() == 'l');
+                        auto v = Number();
+                        if (dword)
+                            b.U32(static_cast<uint64_t>(v));
+                        else
+                            b.U16(static_cast<uint64_t>(v));
+                    } while (AcceptComma());
+                    SetVersionValue(b, at, static_cast<uint16_t>(b.v.size() - valueStart), false);
+                }
+                CloseVersionNode(b, at);
+            } else {
+                Fail(kw.at, "BLOCK or VALUE expected in VERSIONINFO, not '" + kw.text + "'");
+            }
+            if (b.v.size() > 0xFFFF) Fail(start.at, "version block too large");
+        }
+    };
+    block(0);
+    CloseVersionNode(b, root);
+    ResourceKey rt;
+    rt.id = kRtVersion;
+    AddResource(std::move(rt), std::move(name), std::move(b.v), start.at);
 }
 
 }  // namespace zq::rc

@@ -99,6 +99,7 @@ private:
     void Bitmap(ResourceKey name, const Token& start);
     void Icon(ResourceKey name, const Token& start);
     void UserData(ResourceKey type, ResourceKey name, const Token& start);
+    void VersionInfo(ResourceKey name, const Token& start);
     void Struct(const Token& start);
     void Record(const Token& start);
 

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/diag.h"
+#include "base/msgbox.h"
+#include "store/registry.h"
+#include "store/spooler.h"
+#include "testing/printer_fixture.h"
+
+namespace {
+
+class SystemSeeds : public zq::testing::StoreRoot {
+protected:
+    std::string Read(HKEY root, const char* path, const char* name) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return "<no key>";
+        char buffer[300] = {};
+        DWORD size = sizeof buffer, type = 0;
+        LONG r = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(buffer), &size);
+        RegCloseKey(key);
+        return r == ERROR_SUCCESS && type == REG_SZ ? buffer : "<no value>";
+    }
+};
+
+TEST_F(SystemSeeds, AFreshRootIsWindows2000WithItsFolders) {
+    const char* cv = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+    const char* shell = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    struct Case {
+        HKEY root;
+        const char* path;
+        const char* name;
+        const char* value;
+    } cases[] = {
+        {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "CurrentVersion", "5.0"},
+        {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "CSDVersion", "Service Pack 4"},
+        {HKEY_LOCAL_MACHINE, cv, "ProgramFilesDir", "C:\\Program Files"},
+        {HKEY_LOCAL_MACHINE, cv, "CommonFilesDir", "C:\\Program Files\\Common Files"},
+        {HKEY_LOCAL_MACHINE, cv, "VersionNumber", "<no value>"},  // no 9x version beside the NT one
+        {HKEY_LOCAL_MACHINE, shell, "Common Programs", "C:\\Documents and Settings\\All Users\\Start Menu\\Programs"},
+        {HKEY_LOCAL_MACHINE, shell, "Common Desktop", "C:\\Documents and Settings\\All Users\\Desktop"},
+        {HKEY_CURRENT_USER, shell, "Programs", "C:\\Documents and Settings\\tester\\Start Menu\\Programs"},
+        {HKEY_CURRENT_USER, shell, "SendTo", "C:\\Documents and Settings\\tester\\SendTo"},
+        {HKEY_USERS, ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "Desktop",
+         "C:\\Documents and Settings\\Default User\\Desktop"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Read(c.root, c.path, c.name), c.value);
+    }
+}
+
+TEST_F(SystemSeeds, DocumentPropertiesPromptIsAnsweredByPolicy) {
+    ASSERT_TRUE(zq::testing::InstallDriver(u"Zelquor Test"));
+    HANDLE added = zq::testing::AddLocalPrinter(u"P", u"Zelquor Test");
+    ASSERT_NE(added, nullptr);
+    ClosePrinter(added);
+    HANDLE printer = nullptr;
+    ASSERT_TRUE(OpenPrinterA(const_cast<LPSTR>("P"), &printer, nullptr));
+    zq::DiagCapture capture;
+    EXPECT_EQ(DocumentPropertiesA(nullptr, printer, const_cast<LPSTR>("P"), nullptr, nullptr, 4), IDOK);
+    EXPECT_EQ(capture.Matching("answered IDOK by policy").size(), 1u);
+    LONG size = DocumentPropertiesA(nullptr, printer, const_cast<LPSTR>("P"), nullptr, nullptr, 0);
+    EXPECT_GE(size, static_cast<LONG>(sizeof(DEVMODEA)));
+    ClosePrinter(printer);
+    EXPECT_EQ(DocumentPropertiesA(nullptr, printer, const_cast<LPSTR>("P"), nullptr, nullptr, 4), -1);
+}
+
+}  // namespace

@@ -1,0 +1,28 @@
+// Fuzzes INF reading: sections, key queries, value splitting and macro
+// expansion over whatever text comes.
+#include <cstdint>
+#include <string>
+
+#include "postinst/engine.h"
+#include "postinst/inf.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string text(reinterpret_cast<const char*>(data), size);
+    postinst::InfFile inf;
+    inf.LoadText(text);
+    std::string key, value;
+    for (const auto& s : inf.Sections()) {
+        inf.getValue(s->name, "CopyFiles", value);
+        for (const auto& line : s->lines) {
+            postinst::splitKeyValue(line, key, value);
+            postinst::Tokenizer(line, ',', postinst::Tokenizer::kQuotes).AllTokens();
+        }
+    }
+    static postinst::KovrantEngine engine;
+    // Directory codes would ask the registry; string macros only.
+    engine.DecodeMacros(text, 2);
+    postinst::PathObject p(text);
+    p.Append(text);
+    postinst::LanguageIdOfIso(text);
+    return 0;
+}
