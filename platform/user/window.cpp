@@ -45,6 +45,7 @@ std::shared_ptr<Window> Get(HWND hwnd) {
 }
 
 std::shared_ptr<WindowClass> FindClass(std::u16string_view name, HINSTANCE instance) {
+    EnsureSystemClasses();
     std::lock_guard guard(Lock());
     std::shared_ptr<WindowClass> any;
     for (auto& c : T().classes) {
@@ -113,6 +114,7 @@ namespace {
 std::shared_ptr<WindowClass> ClassOf(LPCWSTR name, HINSTANCE instance) {
     if (!name) return nullptr;
     if (IS_INTRESOURCE(name)) {
+        EnsureSystemClasses();
         const ATOM atom = static_cast<ATOM>(reinterpret_cast<uintptr_t>(name));
         std::lock_guard guard(Lock());
         for (auto& c : T().classes)

@@ -91,6 +91,9 @@ T* DataOf(HWND hwnd) {
     return dynamic_cast<T*>(Data(hwnd));
 }
 
+// Registers the library's own classes once (system_classes.cpp).
+void EnsureSystemClasses();
+
 // Registers one of the library's own classes (W procedures).
 void RegisterSystemClass(std::u16string_view name, WNDPROC proc, UINT style, int wndExtra, HBRUSH background);
 

@@ -1,0 +1,23 @@
+// Registration of the standard controls' classes.
+#include "user/controls.h"
+#include "user/window_internal.h"
+
+namespace zq::user::detail {
+
+void RegisterButtonClass();
+void RegisterStaticClass();
+void RegisterEditClass();
+void RegisterListClasses();
+void RegisterComboClass();
+void RegisterScrollClass();
+
+void RegisterControlClasses() {
+    RegisterButtonClass();
+    RegisterStaticClass();
+    RegisterEditClass();
+    RegisterListClasses();
+    RegisterComboClass();
+    RegisterScrollClass();
+}
+
+}  // namespace zq::user::detail
