@@ -10,6 +10,7 @@ void RegisterEditClass();
 void RegisterListClasses();
 void RegisterComboClass();
 void RegisterScrollClass();
+void RegisterTabClass();
 
 void RegisterControlClasses() {
     RegisterButtonClass();
@@ -18,6 +19,7 @@ void RegisterControlClasses() {
     RegisterListClasses();
     RegisterComboClass();
     RegisterScrollClass();
+    RegisterTabClass();
 }
 
 }  // namespace zq::user::detail

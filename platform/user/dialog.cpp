@@ -294,7 +294,12 @@ INT_PTR RunModal(HWND dialog, HWND owner) {
         if (!zq::user::RunIdleHandler()) {
             zq::DiagLine("user", "modal dialog \"" + zq::user::WindowTextUtf8(dialog) +
                                      "\": nothing left to do and nobody to act; it ends as Cancel");
-            EndDialog(dialog, IDCANCEL);
+            // The dialog sees the Cancel, as from Escape; if it stays, it is
+            // ended all the same.
+            SendMessageW(dialog, WM_COMMAND, MAKELONG(IDCANCEL, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+            d = DataOfDialog(dialog);
+            if (d && !d->ended) EndDialog(dialog, IDCANCEL);
         }
     }
     if (reenable && IsWindow(owner)) EnableWindow(owner, TRUE);
@@ -325,6 +330,9 @@ INT_PTR DialogBoxFromBytes(HINSTANCE instance, std::span<const BYTE> bytes, HWND
     HWND dialog = CreateFromSpan(instance, bytes, owner, proc, param, unicodeProc);
     return dialog ? RunModal(dialog, owner) : -1;
 }
+
+std::span<const BYTE> TemplateSpan(HINSTANCE instance, LPCDLGTEMPLATEW tmpl) { return TemplateBytes(instance, tmpl); }
+std::span<const BYTE> ResourceTemplateSpan(HINSTANCE instance, LPCWSTR name) { return ResourceTemplate(instance, name); }
 
 bool InModalLoop(HWND dialog) {
     auto* d = DataOfDialog(dialog);

@@ -90,6 +90,11 @@ HWND CreateDialogFromBytes(HINSTANCE instance, std::span<const BYTE> bytes, HWND
 INT_PTR DialogBoxFromBytes(HINSTANCE instance, std::span<const BYTE> bytes, HWND owner, DLGPROC proc, LPARAM param,
                            bool unicodeProc = true);
 
+// The bytes of a template given by pointer (bounded by its module's
+// resources when it lies in them) or by resource name.
+std::span<const BYTE> TemplateSpan(HINSTANCE instance, LPCDLGTEMPLATEW tmpl);
+std::span<const BYTE> ResourceTemplateSpan(HINSTANCE instance, LPCWSTR name);
+
 // Whether a dialog's modal loop is running, and its result once ended.
 bool InModalLoop(HWND dialog);
 

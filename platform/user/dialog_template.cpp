@@ -177,4 +177,70 @@ std::optional<DialogTemplate> ReadDialogTemplate(std::span<const BYTE> bytes) {
     return t;
 }
 
+namespace {
+
+class Writer {
+public:
+    template <class T>
+    void Put(const T& v) {
+        const auto* p = reinterpret_cast<const BYTE*>(&v);
+        bytes.insert(bytes.end(), p, p + sizeof(T));
+    }
+    void String(std::u16string_view s) {
+        for (char16_t c : s) Put<WORD>(static_cast<WORD>(c));
+        Put<WORD>(0);
+    }
+    void NameOrIdField(const NameOrId& n) {
+        if (n.isId) {
+            Put<WORD>(0xFFFF);
+            Put<WORD>(n.id);
+        } else {
+            String(n.name);
+        }
+    }
+    void Align4() {
+        while (bytes.size() % 4) bytes.push_back(0);
+    }
+    std::vector<BYTE> bytes;
+};
+
+}  // namespace
+
+std::vector<BYTE> WriteDialogTemplate(const DialogTemplate& t) {
+    Writer w;
+    const auto count = static_cast<WORD>(t.items.size());
+    if (t.extended) {
+        w.Put(DLGTEMPLATEEX_HEAD{1, 0xFFFF, t.helpId, t.exStyle, t.style, count, t.x, t.y, t.cx, t.cy});
+    } else {
+        w.Put(DLGTEMPLATE{t.style, t.exStyle, count, t.x, t.y, t.cx, t.cy});
+    }
+    w.NameOrIdField(t.menu);
+    w.NameOrIdField(t.cls);
+    w.String(t.title);
+    if (t.style & DS_SETFONT) {
+        w.Put<WORD>(t.pointSize);
+        if (t.extended) {
+            w.Put<WORD>(t.weight);
+            w.Put<BYTE>(t.italic);
+            w.Put<BYTE>(t.charset);
+        }
+        w.String(t.face);
+    }
+    for (const auto& item : t.items) {
+        w.Align4();
+        if (t.extended) {
+            w.Put(DLGITEMTEMPLATEEX_HEAD{item.helpId, item.exStyle, item.style, item.x, item.y, item.cx, item.cy,
+                                         item.id});
+        } else {
+            w.Put(DLGITEMTEMPLATE{item.style, item.exStyle, item.x, item.y, item.cx, item.cy,
+                                  static_cast<WORD>(item.id)});
+        }
+        w.NameOrIdField(item.cls);
+        w.NameOrIdField(item.text);
+        w.Put<WORD>(static_cast<WORD>(item.creationData.size()));
+        w.bytes.insert(w.bytes.end(), item.creationData.begin(), item.creationData.end());
+    }
+    return w.bytes;
+}
+
 }  // namespace zq::user

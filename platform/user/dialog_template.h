@@ -131,6 +131,10 @@ struct DialogTemplate {
 // template.
 std::optional<DialogTemplate> ReadDialogTemplate(std::span<const BYTE> bytes);
 
+// The bytes of a template, in its form (classic or extended), as a
+// resource compiler writes them.
+std::vector<BYTE> WriteDialogTemplate(const DialogTemplate& t);
+
 // The class name of an item's class ordinal ("Button" for 0x80...), empty
 // for an unknown ordinal.
 std::u16string ClassOfOrdinal(WORD atom);
