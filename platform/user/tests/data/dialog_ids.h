@@ -12,3 +12,10 @@ constexpr int IDC_FAST = 1003;
 constexpr int IDC_BEST = 1004;
 constexpr int IDC_DRAFT = 1005;
 constexpr int IDC_COLLATE = 1006;
+
+constexpr int IDM_CLASSIC = 200;
+constexpr int IDM_EXTENDED = 201;
+constexpr int IDM_OPEN = 300;
+constexpr int IDM_SAVE = 301;
+constexpr int IDM_RECENT1 = 302;
+constexpr int IDM_HELP = 303;
