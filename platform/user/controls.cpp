@@ -11,6 +11,9 @@ void RegisterListClasses();
 void RegisterComboClass();
 void RegisterScrollClass();
 void RegisterTabClass();
+void RegisterUpDownClass();
+void RegisterTrackbarClass();
+void RegisterListViewClass();
 
 void RegisterControlClasses() {
     RegisterButtonClass();
@@ -20,6 +23,9 @@ void RegisterControlClasses() {
     RegisterComboClass();
     RegisterScrollClass();
     RegisterTabClass();
+    RegisterUpDownClass();
+    RegisterTrackbarClass();
+    RegisterListViewClass();
 }
 
 }  // namespace zq::user::detail
