@@ -347,6 +347,32 @@ BOOL Peek(MSG* out, HWND filter, UINT first, UINT last, UINT remove) {
 }  // namespace
 
 namespace zq::user::detail {
+LRESULT CallProc(WNDPROC proc, bool procUnicode, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                 bool callerUnicode);
+}
+
+namespace {
+
+// A procedure or a handle that stands for one of the other form; a plain
+// procedure is taken to be of the caller's form.
+LRESULT CallThrough(WNDPROC proc, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool callerUnicode) {
+    const auto v = reinterpret_cast<uintptr_t>(proc);
+    if (IsProcHandle(v)) {
+        ProcHandle h;
+        {
+            std::lock_guard guard(Lock());
+            auto it = S().procs.find(v);
+            if (it == S().procs.end()) return 0;
+            h = it->second;
+        }
+        return zq::user::detail::CallProc(h.proc, h.unicode, hwnd, message, wParam, lParam, callerUnicode);
+    }
+    return zq::user::detail::CallProc(proc, callerUnicode, hwnd, message, wParam, lParam, callerUnicode);
+}
+
+}  // namespace
+
+namespace zq::user::detail {
 
 DWORD CurrentThread() { return Current().id; }
 
@@ -471,33 +497,11 @@ LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 BOOL InSendMessage() { return FALSE; }  // every send is on the caller's thread
 
 LRESULT CallWindowProcW(WNDPROC proc, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    const auto v = reinterpret_cast<uintptr_t>(proc);
-    if (IsProcHandle(v)) {
-        ProcHandle h;
-        {
-            std::lock_guard guard(Lock());
-            auto it = S().procs.find(v);
-            if (it == S().procs.end()) return 0;
-            h = it->second;
-        }
-        return CallProc(h.proc, h.unicode, hwnd, message, wParam, lParam, true);
-    }
-    return CallProc(proc, true, hwnd, message, wParam, lParam, true);
+    return CallThrough(proc, hwnd, message, wParam, lParam, true);
 }
 
 LRESULT CallWindowProcA(WNDPROC proc, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    const auto v = reinterpret_cast<uintptr_t>(proc);
-    if (IsProcHandle(v)) {
-        ProcHandle h;
-        {
-            std::lock_guard guard(Lock());
-            auto it = S().procs.find(v);
-            if (it == S().procs.end()) return 0;
-            h = it->second;
-        }
-        return CallProc(h.proc, h.unicode, hwnd, message, wParam, lParam, false);
-    }
-    return CallProc(proc, false, hwnd, message, wParam, lParam, false);
+    return CallThrough(proc, hwnd, message, wParam, lParam, false);
 }
 
 BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -585,39 +589,24 @@ BOOL TranslateMessage(const MSG* msg) {
 }
 
 static LRESULT Dispatch(const MSG* msg, bool unicode) {
-    if (!msg || !msg->hwnd) return 0;
+    if (!msg) return 0;
     if (msg->message == WM_TIMER && msg->lParam) {
         // Only a procedure some timer was set with is ever called.
         TIMERPROC proc = nullptr;
         {
             std::lock_guard guard(Lock());
             for (const Timer& t : S().timers)
-                if (t.hwnd == msg->hwnd && t.id == msg->wParam &&
-                    reinterpret_cast<LPARAM>(t.proc) == msg->lParam)
+                if (t.hwnd == msg->hwnd && t.id == msg->wParam && reinterpret_cast<LPARAM>(t.proc) == msg->lParam)
                     proc = t.proc;
         }
-        if (proc) {
-            proc(msg->hwnd, WM_TIMER, msg->wParam, msg->time);
-            return 0;
-        }
+        if (proc) proc(msg->hwnd, WM_TIMER, msg->wParam, msg->time);
         return 0;
     }
+    if (!msg->hwnd) return 0;
     return Send(msg->hwnd, msg->message, msg->wParam, msg->lParam, unicode);
 }
 
-LRESULT DispatchMessageW(const MSG* msg) {
-    if (msg && !msg->hwnd && msg->message == WM_TIMER && msg->lParam) {
-        TIMERPROC proc = nullptr;
-        {
-            std::lock_guard guard(Lock());
-            for (const Timer& t : S().timers)
-                if (!t.hwnd && t.id == msg->wParam && reinterpret_cast<LPARAM>(t.proc) == msg->lParam) proc = t.proc;
-        }
-        if (proc) proc(nullptr, WM_TIMER, msg->wParam, msg->time);
-        return 0;
-    }
-    return Dispatch(msg, true);
-}
+LRESULT DispatchMessageW(const MSG* msg) { return Dispatch(msg, true); }
 
 LRESULT DispatchMessageA(const MSG* msg) { return Dispatch(msg, false); }
 

@@ -126,6 +126,27 @@ std::shared_ptr<WindowClass> ClassOf(LPCWSTR name, HINSTANCE instance) {
 
 std::u16string AnsiOrEmpty(LPCSTR s) { return s ? zq::AnsiToWide(s) : std::u16string(); }
 
+// Extra bytes are read and written at byte offsets; a field that does not
+// fit fails with ERROR_INVALID_INDEX and changes nothing.
+template <class T>
+bool ReadAt(const std::vector<BYTE>& bytes, int index, T& out) {
+    if (index < 0 || static_cast<size_t>(index) + sizeof(T) > bytes.size()) {
+        SetLastError(ERROR_INVALID_INDEX);
+        out = T{};
+        return false;
+    }
+    std::memcpy(&out, bytes.data() + index, sizeof(T));
+    return true;
+}
+
+template <class T>
+T SwapAt(std::vector<BYTE>& bytes, int index, T value) {
+    T old{};
+    if (!ReadAt(bytes, index, old)) return T{};
+    std::memcpy(bytes.data() + index, &value, sizeof(T));
+    return old;
+}
+
 ATOM Register(const WNDCLASSEXW& wc, bool unicode) {
     if (!wc.lpszClassName || !wc.lpfnWndProc || wc.cbClsExtra < 0 || wc.cbWndExtra < 0 || wc.cbClsExtra > 40000 ||
         wc.cbWndExtra > 40000) {
@@ -420,13 +441,8 @@ ULONG_PTR GetClassLongPtrW(HWND hwnd, int index) {
     if (!w) return 0;
     const auto& c = *w->cls;
     if (index >= 0) {
-        if (static_cast<size_t>(index) + sizeof(ULONG_PTR) > c.extra.size()) {
-            SetLastError(ERROR_INVALID_INDEX);
-            return 0;
-        }
         ULONG_PTR v = 0;
-        std::memcpy(&v, c.extra.data() + index, sizeof(v));
-        return v;
+        return ReadAt(c.extra, index, v) ? v : 0;
     }
     switch (index) {
     case GCLP_HBRBACKGROUND: return reinterpret_cast<ULONG_PTR>(c.background);
@@ -445,15 +461,8 @@ ULONG_PTR GetClassLongPtrW(HWND hwnd, int index) {
 DWORD GetClassLongW(HWND hwnd, int index) {
     auto w = Get(hwnd);
     if (!w) return 0;
-    if (index >= 0) {
-        if (static_cast<size_t>(index) + sizeof(DWORD) > w->cls->extra.size()) {
-            SetLastError(ERROR_INVALID_INDEX);
-            return 0;
-        }
-        DWORD v = 0;
-        std::memcpy(&v, w->cls->extra.data() + index, sizeof(v));
-        return v;
-    }
+    DWORD v = 0;
+    if (index >= 0) return ReadAt(w->cls->extra, index, v) ? v : 0;
     return static_cast<DWORD>(GetClassLongPtrW(hwnd, index));
 }
 
@@ -461,12 +470,8 @@ WORD GetClassWord(HWND hwnd, int index) {
     auto w = Get(hwnd);
     if (!w) return 0;
     if (index == GCW_ATOM) return w->cls->atom;
-    if (index < 0 || static_cast<size_t>(index) + sizeof(WORD) > w->cls->extra.size()) {
-        SetLastError(ERROR_INVALID_INDEX);
-        return 0;
-    }
     WORD v = 0;
-    std::memcpy(&v, w->cls->extra.data() + index, sizeof(v));
+    ReadAt(w->cls->extra, index, v);
     return v;
 }
 
@@ -474,12 +479,8 @@ ULONG_PTR SetClassLongPtrW(HWND hwnd, int index, LONG_PTR value) {
     auto w = Get(hwnd);
     if (!w) return 0;
     auto& c = *w->cls;
+    if (index >= 0) return static_cast<ULONG_PTR>(SwapAt(c.extra, index, value));
     const ULONG_PTR old = GetClassLongPtrW(hwnd, index);
-    if (index >= 0) {
-        if (static_cast<size_t>(index) + sizeof(LONG_PTR) > c.extra.size()) return 0;
-        std::memcpy(c.extra.data() + index, &value, sizeof(value));
-        return old;
-    }
     switch (index) {
     case GCLP_HBRBACKGROUND: c.background = reinterpret_cast<HBRUSH>(value); break;
     case GCLP_HCURSOR: c.cursor = reinterpret_cast<HCURSOR>(value); break;
@@ -812,13 +813,8 @@ LONG_PTR GetWindowLongPtrW(HWND hwnd, int index) {
     auto w = Get(hwnd);
     if (!w) return 0;
     if (index >= 0) {
-        if (static_cast<size_t>(index) + sizeof(LONG_PTR) > w->extra.size()) {
-            SetLastError(ERROR_INVALID_INDEX);
-            return 0;
-        }
         LONG_PTR v = 0;
-        std::memcpy(&v, w->extra.data() + index, sizeof(v));
-        return v;
+        return ReadAt(w->extra, index, v) ? v : 0;
     }
     switch (index) {
     case GWLP_WNDPROC: {
@@ -837,16 +833,7 @@ LONG_PTR GetWindowLongPtrW(HWND hwnd, int index) {
 LONG_PTR SetWindowLongPtrW(HWND hwnd, int index, LONG_PTR value) {
     auto w = Get(hwnd);
     if (!w) return 0;
-    if (index >= 0) {
-        if (static_cast<size_t>(index) + sizeof(LONG_PTR) > w->extra.size()) {
-            SetLastError(ERROR_INVALID_INDEX);
-            return 0;
-        }
-        LONG_PTR old = 0;
-        std::memcpy(&old, w->extra.data() + index, sizeof(old));
-        std::memcpy(w->extra.data() + index, &value, sizeof(value));
-        return old;
-    }
+    if (index >= 0) return SwapAt(w->extra, index, value);
     switch (index) {
     case GWLP_WNDPROC: {
         return SwapProc(*w, value, true);
@@ -910,15 +897,8 @@ LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value) {
 LONG GetWindowLongW(HWND hwnd, int index) {
     auto w = Get(hwnd);
     if (!w) return 0;
-    if (index >= 0) {
-        if (static_cast<size_t>(index) + sizeof(LONG) > w->extra.size()) {
-            SetLastError(ERROR_INVALID_INDEX);
-            return 0;
-        }
-        LONG v = 0;
-        std::memcpy(&v, w->extra.data() + index, sizeof(v));
-        return v;
-    }
+    LONG v = 0;
+    if (index >= 0) return ReadAt(w->extra, index, v) ? v : 0;
     if (index == GWLP_WNDPROC || index == GWLP_HINSTANCE || index == GWLP_HWNDPARENT || index == GWLP_USERDATA) {
         SetLastError(ERROR_INVALID_INDEX);
         return 0;
@@ -929,16 +909,7 @@ LONG GetWindowLongW(HWND hwnd, int index) {
 LONG SetWindowLongW(HWND hwnd, int index, LONG value) {
     auto w = Get(hwnd);
     if (!w) return 0;
-    if (index >= 0) {
-        if (static_cast<size_t>(index) + sizeof(LONG) > w->extra.size()) {
-            SetLastError(ERROR_INVALID_INDEX);
-            return 0;
-        }
-        LONG old = 0;
-        std::memcpy(&old, w->extra.data() + index, sizeof(old));
-        std::memcpy(w->extra.data() + index, &value, sizeof(value));
-        return old;
-    }
+    if (index >= 0) return SwapAt(w->extra, index, value);
     if (index == GWLP_WNDPROC || index == GWLP_HINSTANCE || index == GWLP_HWNDPARENT || index == GWLP_USERDATA) {
         SetLastError(ERROR_INVALID_INDEX);
         return 0;
@@ -951,27 +922,14 @@ LONG SetWindowLongA(HWND hwnd, int index, LONG value) { return SetWindowLongW(hw
 
 WORD GetWindowWord(HWND hwnd, int index) {
     auto w = Get(hwnd);
-    if (!w) return 0;
-    if (index < 0 || static_cast<size_t>(index) + sizeof(WORD) > w->extra.size()) {
-        SetLastError(ERROR_INVALID_INDEX);
-        return 0;
-    }
     WORD v = 0;
-    std::memcpy(&v, w->extra.data() + index, sizeof(v));
+    if (w) ReadAt(w->extra, index, v);
     return v;
 }
 
 WORD SetWindowWord(HWND hwnd, int index, WORD value) {
     auto w = Get(hwnd);
-    if (!w) return 0;
-    if (index < 0 || static_cast<size_t>(index) + sizeof(WORD) > w->extra.size()) {
-        SetLastError(ERROR_INVALID_INDEX);
-        return 0;
-    }
-    WORD old = 0;
-    std::memcpy(&old, w->extra.data() + index, sizeof(old));
-    std::memcpy(w->extra.data() + index, &value, sizeof(value));
-    return old;
+    return w ? SwapAt(w->extra, index, value) : 0;
 }
 
 BOOL IsWindowUnicode(HWND hwnd) {
