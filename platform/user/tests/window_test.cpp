@@ -425,6 +425,27 @@ TEST_F(Windows, TimersFireOnTheFakeClockAndShortPeriodsBecome10ms) {
     made_.clear();
 }
 
+TEST_F(Windows, SubclassHandlesGoWithTheirWindowAndForgedTimerMessagesCallNothing) {
+    HWND h = Top();
+    // The A view of a W procedure is a handle that lives with the window.
+    const auto handle = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(h, GWLP_WNDPROC));
+    ASSERT_NE(handle, LoggingProc);
+    Log().clear();
+    CallWindowProcA(handle, h, WM_USER, 0, 0);
+    EXPECT_EQ(Log(), (std::vector<std::string>{"USER"}));
+    DestroyWindow(h);
+    made_.clear();
+    HWND other = Top();
+    Log().clear();
+    EXPECT_EQ(CallWindowProcA(handle, other, WM_USER, 0, 0), 0);
+    EXPECT_TRUE(Log().empty());
+    // A WM_TIMER naming a procedure no timer was set with calls nothing.
+    g_timerCalls = 0;
+    MSG forged{other, WM_TIMER, 5, reinterpret_cast<LPARAM>(CountingTimer), 0, {}};
+    DispatchMessageW(&forged);
+    EXPECT_EQ(g_timerCalls, 0);
+}
+
 std::vector<std::string> g_hookLog;
 LRESULT KeyHook(int code, WPARAM vk, LPARAM l) {
     if (code == HC_ACTION) {
