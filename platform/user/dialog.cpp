@@ -3,6 +3,9 @@
 #include "user/dialog.h"
 
 #include <algorithm>
+#include <map>
+#include <mutex>
+#include <tuple>
 #include <cstring>
 #include <string>
 
@@ -30,7 +33,6 @@ struct DialogData : ControlData {
     DLGPROC proc = nullptr;
     bool unicode = true;
     HFONT font = nullptr;
-    bool ownFont = false;
     LONG baseX = kSystemBaseX;
     LONG baseY = kSystemBaseY;
     bool modal = false;
@@ -38,9 +40,6 @@ struct DialogData : ControlData {
     INT_PTR result = 0;
     HWND lastFocus = nullptr;
     WORD defId = 0;
-    ~DialogData() override {
-        if (ownFont && font) DeleteObject(font);
-    }
 };
 
 DialogData* DataOfDialog(HWND hwnd) { return DataOf<DialogData>(hwnd); }
@@ -105,6 +104,35 @@ void FocusControl(HWND dialog, HWND control) {
     if (auto* d = DataOfDialog(dialog)) d->lastFocus = control;
 }
 
+// A template's font and its base units, made once per face, size and style:
+// dialogs share them, as they share the fonts of their templates.
+struct DialogFont {
+    HFONT font = nullptr;
+    LONG baseX = kSystemBaseX;
+    LONG baseY = kSystemBaseY;
+};
+
+const DialogFont& FontOf(const zq::user::DialogTemplate& t) {
+    static std::mutex lock;
+    static auto* fonts = new std::map<std::tuple<std::u16string, WORD, WORD, BYTE, BYTE>, DialogFont>;
+    std::u16string face = t.face.substr(0, LF_FACESIZE - 1);
+    for (auto& c : face) c = zq::ToLower(c);
+    const auto key = std::make_tuple(face, t.pointSize, t.weight, t.italic, t.charset);
+    std::lock_guard guard(lock);
+    auto it = fonts->find(key);
+    if (it != fonts->end()) return it->second;
+    DialogFont f;
+    LOGFONTW lf{};
+    lf.lfHeight = -MulDiv(t.pointSize, 96, 72);
+    lf.lfWeight = t.weight ? t.weight : FW_NORMAL;
+    lf.lfItalic = t.italic;
+    lf.lfCharSet = t.charset;
+    std::copy_n(t.face.data(), std::min<size_t>(t.face.size(), LF_FACESIZE - 1), lf.lfFaceName);
+    f.font = CreateFontIndirectW(&lf);
+    if (f.font) ComputeBaseUnits(f.font, f.baseX, f.baseY);
+    return fonts->emplace(key, f).first->second;
+}
+
 LRESULT DialogWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     return DefDlgProcW(hwnd, message, wParam, lParam);
 }
@@ -115,16 +143,10 @@ HWND CreateFromTemplate(HINSTANCE instance, const zq::user::DialogTemplate& t, H
     data->proc = proc;
     data->unicode = unicode;
     if (t.hasFont) {
-        LOGFONTW lf{};
-        lf.lfHeight = -MulDiv(t.pointSize, 96, 72);
-        lf.lfWeight = t.weight ? t.weight : FW_NORMAL;
-        lf.lfItalic = t.italic;
-        lf.lfCharSet = t.charset;
-        const size_t n = std::min<size_t>(t.face.size(), LF_FACESIZE - 1);
-        std::copy_n(t.face.data(), n, lf.lfFaceName);
-        data->font = CreateFontIndirectW(&lf);
-        data->ownFont = data->font != nullptr;
-        if (data->font) ComputeBaseUnits(data->font, data->baseX, data->baseY);
+        const DialogFont& f = FontOf(t);
+        data->font = f.font;
+        data->baseX = f.baseX;
+        data->baseY = f.baseY;
     }
     const LONG baseX = data->baseX, baseY = data->baseY;
     auto toPixels = [baseX, baseY](LONG v, bool horizontal) {

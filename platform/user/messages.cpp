@@ -2,6 +2,7 @@
 // text), a posted queue per thread, PeekMessage and GetMessage with their
 // filters, the keyboard hooks, and timers on the base clock.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -383,12 +384,32 @@ LRESULT CallProc(WNDPROC proc, bool procUnicode, HWND hwnd, UINT message, WPARAM
     return Convert(proc, !callerUnicode, hwnd, message, wParam, lParam);
 }
 
+std::atomic<uint64_t>& ProcGeneration() {
+    static std::atomic<uint64_t> generation{1};
+    return generation;
+}
+
+void ProcsChanged() { ProcGeneration().fetch_add(1, std::memory_order_acq_rel); }
+
 LRESULT Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool unicode) {
-    auto w = Get(hwnd);
-    if (!w) return 0;
-    // The record stays alive for the call even when the procedure destroys
-    // its own window.
-    return CallProc(w->proc, w->unicode, hwnd, message, wParam, lParam, unicode);
+    // The last window this thread sent to, valid while no procedure changed
+    // and no window went anywhere: sending needs no lock then.
+    struct Last {
+        HWND hwnd = nullptr;
+        WNDPROC proc = nullptr;
+        bool unicode = true;
+        uint64_t generation = 0;
+    };
+    static thread_local Last last __attribute__((tls_model("initial-exec")));
+    const uint64_t generation = ProcGeneration().load(std::memory_order_acquire);
+    if (last.hwnd != hwnd || last.generation != generation) {
+        auto w = Get(hwnd);
+        if (!w) return 0;
+        last = Last{hwnd, w->proc, w->unicode, generation};
+    }
+    // Only the procedure is read: nothing of the window is touched after
+    // the call, which may destroy it.
+    return CallProc(last.proc, last.unicode, hwnd, message, wParam, lParam, unicode);
 }
 
 LONG_PTR ProcForCaller(Window& w, bool unicode) {
@@ -407,6 +428,7 @@ LONG_PTR ProcForCaller(Window& w, bool unicode) {
 
 LONG_PTR SwapProc(Window& w, LONG_PTR value, bool unicode) {
     const LONG_PTR old = ProcForCaller(w, unicode);
+    ProcsChanged();
     std::lock_guard guard(Lock());
     const auto v = static_cast<uintptr_t>(value);
     if (IsProcHandle(v)) {

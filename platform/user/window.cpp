@@ -637,6 +637,7 @@ BOOL DestroyWindow(HWND hwnd) {
             list.erase(std::remove(list.begin(), list.end(), *it), list.end());
         }
         d->destroyed = true;
+        ProcsChanged();
         --d->cls->windows;
         d->props.clear();
         DropProcHandles(d->procHandles);

@@ -83,6 +83,10 @@ LRESULT Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool unicode
 LRESULT CallProc(WNDPROC proc, bool procUnicode, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                  bool callerUnicode);
 
+// Every change of a window procedure and every destruction moves this on,
+// so that what a thread remembers of a window is looked up again.
+void ProcsChanged();
+
 // The control state of a built-in control; null when it has none yet.
 ControlData* Data(HWND hwnd);
 void SetData(HWND hwnd, std::unique_ptr<ControlData> data);
