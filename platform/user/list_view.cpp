@@ -244,18 +244,10 @@ LRESULT ListViewProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
                     if (i != index) SetState(hwnd, D(hwnd), i, 0, LVIS_SELECTED);
             if (IsWindow(hwnd)) SetState(hwnd, D(hwnd), index, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
         }
-        if (IsWindow(hwnd)) {
-            NMHDR nm{hwnd, static_cast<UINT_PTR>(GetWindowLongPtrW(hwnd, GWLP_ID)),
-                     message == WM_LBUTTONDOWN ? NM_CLICK : NM_RCLICK};
-            if (HWND parent = GetParent(hwnd)) SendMessageW(parent, WM_NOTIFY, nm.idFrom, reinterpret_cast<LPARAM>(&nm));
-        }
+        if (IsWindow(hwnd)) NotifyParentCode(hwnd, message == WM_LBUTTONDOWN ? NM_CLICK : NM_RCLICK);
         return 0;
     }
-    case WM_LBUTTONDBLCLK: {
-        NMHDR nm{hwnd, static_cast<UINT_PTR>(GetWindowLongPtrW(hwnd, GWLP_ID)), NM_DBLCLK};
-        if (HWND parent = GetParent(hwnd)) SendMessageW(parent, WM_NOTIFY, nm.idFrom, reinterpret_cast<LPARAM>(&nm));
-        return 0;
-    }
+    case WM_LBUTTONDBLCLK: NotifyParentCode(hwnd, NM_DBLCLK); return 0;
     case WM_GETDLGCODE: return DLGC_WANTARROWS | DLGC_WANTCHARS;
     default: return DefWindowProcW(hwnd, message, wParam, lParam);
     }

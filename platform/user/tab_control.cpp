@@ -35,11 +35,7 @@ TabData* D(HWND hwnd) {
     return DataOf<TabData>(hwnd);
 }
 
-LRESULT Notify(HWND hwnd, UINT code) {
-    NMHDR nm{hwnd, static_cast<UINT_PTR>(GetWindowLongPtrW(hwnd, GWLP_ID)), code};
-    HWND parent = GetParent(hwnd);
-    return parent ? SendMessageW(parent, WM_NOTIFY, nm.idFrom, reinterpret_cast<LPARAM>(&nm)) : 0;
-}
+LRESULT Notify(HWND hwnd, UINT code) { return NotifyParentCode(hwnd, code); }
 
 int TextWidth(HWND hwnd, TabData* d, const std::u16string& text) {
     HDC dc = CreateCompatibleDC(nullptr);

@@ -123,10 +123,7 @@ LRESULT TrackProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         if (!IsWindow(hwnd)) return 0;
         Tell(hwnd, TB_ENDTRACK, D(hwnd)->pos);
         if (GetCapture() == hwnd) ReleaseCapture();
-        if (IsWindow(hwnd)) {
-            NMHDR nm{hwnd, static_cast<UINT_PTR>(GetWindowLongPtrW(hwnd, GWLP_ID)), NM_RELEASEDCAPTURE};
-            if (HWND parent = GetParent(hwnd)) SendMessageW(parent, WM_NOTIFY, nm.idFrom, reinterpret_cast<LPARAM>(&nm));
-        }
+        if (IsWindow(hwnd)) NotifyParentCode(hwnd, NM_RELEASEDCAPTURE);
         return 0;
     case WM_GETDLGCODE: return DLGC_WANTARROWS;
     case WM_PAINT: {

@@ -105,6 +105,12 @@ void NotifyParent(HWND control, WORD code) {
     SendMessageW(w->parent, WM_COMMAND, MAKELONG(static_cast<WORD>(w->id), code), reinterpret_cast<LPARAM>(control));
 }
 
+LRESULT NotifyParentCode(HWND control, UINT code) {
+    NMHDR nm{control, static_cast<UINT_PTR>(GetWindowLongPtrW(control, GWLP_ID)), code};
+    HWND parent = GetParent(control);
+    return parent ? SendMessageW(parent, WM_NOTIFY, nm.idFrom, reinterpret_cast<LPARAM>(&nm)) : 0;
+}
+
 }  // namespace zq::user::detail
 
 using namespace zq::user::detail;

@@ -112,6 +112,8 @@ DWORD CurrentThread();
 
 // Sends WM_COMMAND with a notification code to a control's parent.
 void NotifyParent(HWND control, WORD code);
+// Sends WM_NOTIFY with a bare NMHDR of the code to a control's parent.
+LRESULT NotifyParentCode(HWND control, UINT code);
 
 // The class name as it was registered, for the built-in controls' checks.
 bool IsClass(HWND hwnd, std::u16string_view name);
