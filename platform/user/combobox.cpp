@@ -95,6 +95,12 @@ void ShowDropDown(HWND hwnd, ComboData* d, bool show, bool picked) {
 void PaintField(HWND hwnd, ComboData* d) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(hwnd, &ps);
+    if (dc && Kind(hwnd) != CBS_SIMPLE) {
+        RECT r;
+        GetClientRect(hwnd, &r);
+        const int w = GetSystemMetrics(SM_CXVSCROLL);
+        PaintArrowButton(dc, RECT{r.right - w, 0, r.right, std::min<LONG>(r.bottom, kFieldHeight)}, true, true);
+    }
     if (dc && !d->edit) {
         const int sel = static_cast<int>(SendMessageW(d->list, LB_GETCURSEL, 0, 0));
         if (Style(hwnd) & (CBS_OWNERDRAWFIXED | CBS_OWNERDRAWVARIABLE)) {
@@ -113,7 +119,8 @@ void PaintField(HWND hwnd, ComboData* d) {
             SendMessageW(GetParent(hwnd), WM_DRAWITEM, dis.CtlID, reinterpret_cast<LPARAM>(&dis));
         } else {
             const std::u16string text = sel >= 0 ? ItemText(d->list, sel) : u"";
-            PaintTextBox(hwnd, dc, d->font, &text, 1, kFieldHeight - 4, 0, GetFocus() == hwnd ? 0 : -1);
+            PaintTextBox(hwnd, dc, d->font, &text, 1, kFieldHeight - 4, 0, GetFocus() == hwnd ? 0 : -1,
+                         GetSystemMetrics(SM_CXVSCROLL));
         }
     }
     EndPaint(hwnd, &ps);

@@ -8,6 +8,8 @@
 #include "gdi/dc.h"
 #include "gdi/dc_draw.h"
 #include "user/controls.h"
+#include "user/menu.h"
+#include "user/window_internal.h"
 
 namespace zq::user::detail {
 
@@ -81,7 +83,8 @@ void PaintButton(HWND hwnd, HDC dc, DWORD type, WPARAM check, bool pushed, bool 
     const bool enabled = IsWindowEnabled(hwnd);
     const COLORREF textColor = GetSysColor(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT);
     const std::u16string text = TextOf(hwnd);
-    Fill(dc, r, COLOR_BTNFACE);
+    // A group box is a frame only: the controls inside show through.
+    if (type != BS_GROUPBOX) Fill(dc, r, COLOR_BTNFACE);
     switch (type) {
     case BS_GROUPBOX: {
         RECT frame = r;
@@ -236,16 +239,16 @@ void PaintEdit(HWND hwnd, HDC dc, HFONT font, const std::u16string& text, bool p
     const bool enabled = IsWindowEnabled(hwnd);
     const bool readOnly = GetWindowLongW(hwnd, GWL_STYLE) & ES_READONLY;
     Fill(dc, r, enabled && !readOnly ? COLOR_WINDOW : COLOR_BTNFACE);
-    if ((GetWindowLongW(hwnd, GWL_STYLE) & WS_BORDER)) Edge(dc, r, false);
     RECT line{r.left + 3, r.top + 1, r.right - 3, r.bottom - 1};
     const std::u16string shown = password ? std::u16string(text.size(), u'*') : text;
     Text(dc, font, shown, line, 0, GetSysColor(enabled ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT), false);
 }
 
 void PaintTextBox(HWND hwnd, HDC dc, HFONT font, const std::u16string* rows, size_t count, int rowHeight, int top,
-                  int selected) {
+                  int selected, int rightMargin) {
     RECT r;
     GetClientRect(hwnd, &r);
+    r.right -= rightMargin;
     const bool enabled = IsWindowEnabled(hwnd);
     Fill(dc, r, enabled ? COLOR_WINDOW : COLOR_BTNFACE);
     int y = r.top + 1;
@@ -259,6 +262,114 @@ void PaintTextBox(HWND hwnd, HDC dc, HFONT font, const std::u16string* rows, siz
              GetSysColor(!enabled ? COLOR_GRAYTEXT : sel ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT), false);
         y += rowHeight;
     }
+}
+
+void PaintNonClient(HWND hwnd, HDC dc, bool active) {
+    RECT window;
+    GetWindowRect(hwnd, &window);
+    RECT r{0, 0, window.right - window.left, window.bottom - window.top};
+    const DWORD style = static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE));
+    const DWORD exStyle = static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE));
+    const bool child = style & WS_CHILD;
+    const RECT frame = FrameEdges(style, exStyle & ~(WS_EX_CLIENTEDGE | WS_EX_STATICEDGE), false);
+    RECT inner = r;
+    if (frame.left >= 3) {
+        Fill(dc, r, COLOR_BTNFACE);
+        Edge(dc, r, true);
+    } else if (frame.left == 1) {
+        HBRUSH black = GetSysColorBrush(COLOR_WINDOWFRAME);
+        RECT edges[] = {{0, 0, r.right, 1}, {0, r.bottom - 1, r.right, r.bottom}, {0, 0, 1, r.bottom},
+                        {r.right - 1, 0, r.right, r.bottom}};
+        for (const RECT& e : edges) FillRect(dc, &e, black);
+    }
+    inner.left += frame.left;
+    inner.top += frame.left;
+    inner.right -= frame.left;
+    inner.bottom -= frame.left;
+    if ((style & WS_CAPTION) == WS_CAPTION) {
+        const int height = GetSystemMetrics(SM_CYCAPTION);
+        RECT caption{inner.left, inner.top, inner.right, inner.top + height - 1};
+        Fill(dc, caption, active ? COLOR_ACTIVECAPTION : COLOR_INACTIVECAPTION);
+        static HFONT bold = [] {
+            LOGFONTW lf{};
+            lf.lfHeight = -11;
+            lf.lfWeight = FW_BOLD;
+            const char16_t face[] = u"MS Shell Dlg";
+            std::copy(std::begin(face), std::end(face), lf.lfFaceName);
+            return CreateFontIndirectW(&lf);
+        }();
+        RECT text{caption.left + 3, caption.top, caption.right - 20, caption.bottom};
+        Text(dc, bold, zq::user::WindowText(hwnd), text, 0, GetSysColor(active ? COLOR_CAPTIONTEXT : COLOR_INACTIVECAPTIONTEXT),
+             false);
+        if (style & WS_SYSMENU) {
+            RECT box{caption.right - 18, caption.top + 2, caption.right - 2, caption.bottom - 2};
+            Fill(dc, box, COLOR_BTNFACE);
+            Edge(dc, box, true);
+            const int cx = (box.left + box.right) / 2, cy = (box.top + box.bottom) / 2;
+            for (int d = 0; d < 2; ++d) {
+                Line(dc, cx - 4 + d, cy - 3, cx + 3 + d, cy + 4, 0);
+                Line(dc, cx + 3 + d, cy - 3, cx - 4 + d, cy + 4, 0);
+            }
+        }
+        inner.top += height;
+    }
+    if (!child && HasMenuBar(hwnd)) {
+        const int height = GetSystemMetrics(SM_CYMENU);
+        RECT bar{inner.left, inner.top, inner.right, inner.top + height};
+        Fill(dc, bar, COLOR_MENU);
+        HMENU menu = GetMenu(hwnd);
+        int x = bar.left + 6;
+        for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+            WCHAR buffer[128];
+            GetMenuStringW(menu, static_cast<UINT>(i), buffer, 128, MF_BYPOSITION);
+            const std::u16string item = buffer;
+            HDC measure = dc;
+            SIZE size{};
+            GetTextExtentPoint32W(measure, item.c_str(), static_cast<int>(item.size()), &size);
+            RECT cell{x, bar.top, x + size.cx + 4, bar.bottom};
+            Text(dc, nullptr, item, cell, 0, GetSysColor(COLOR_MENUTEXT));
+            x += size.cx + 14;
+        }
+        inner.top += height;
+    }
+    if (exStyle & WS_EX_CLIENTEDGE) Edge(dc, inner, false);
+}
+
+void PaintArrowButton(HDC dc, RECT box, bool down, bool vertical) {
+    Fill(dc, box, COLOR_BTNFACE);
+    Edge(dc, box, true);
+    const int cx = (box.left + box.right) / 2, cy = (box.top + box.bottom) / 2;
+    const COLORREF black = GetSysColor(COLOR_BTNTEXT);
+    for (int i = 0; i < 4; ++i) {
+        if (vertical) {
+            const int y = down ? cy - 2 + i : cy + 1 - i;
+            Line(dc, cx - 3 + i, y, cx + 4 - i, y, black);
+        } else {
+            const int x = down ? cx - 2 + i : cx + 1 - i;
+            Line(dc, x, cy - 3 + i, x, cy + 4 - i, black);
+        }
+    }
+}
+
+void PaintScrollBar(HWND hwnd, HDC dc, int min, int max, UINT page, int pos) {
+    RECT r;
+    GetClientRect(hwnd, &r);
+    const bool vertical = GetWindowLongW(hwnd, GWL_STYLE) & SBS_VERT;
+    Fill(dc, r, COLOR_SCROLLBAR);
+    const int length = vertical ? r.bottom : r.right;
+    const int arrow = std::min(16, length / 2);
+    const RECT first = vertical ? RECT{0, 0, r.right, arrow} : RECT{0, 0, arrow, r.bottom};
+    const RECT last = vertical ? RECT{0, r.bottom - arrow, r.right, r.bottom} : RECT{r.right - arrow, 0, r.right, r.bottom};
+    PaintArrowButton(dc, first, false, vertical);
+    PaintArrowButton(dc, last, true, vertical);
+    const int track = std::max(length - 2 * arrow, 1);
+    const int64_t span = std::max<int64_t>(static_cast<int64_t>(max) - min + 1, 1);
+    const int thumb = std::max<int>(page ? static_cast<int>(track * static_cast<int64_t>(page) / span) : 16, 8);
+    const int64_t range = std::max<int64_t>(span - std::max<UINT>(page, 1), 1);
+    const int at = arrow + static_cast<int>((track - thumb) * static_cast<int64_t>(pos - min) / range);
+    RECT t = vertical ? RECT{0, at, r.right, at + thumb} : RECT{at, 0, at + thumb, r.bottom};
+    Fill(dc, t, COLOR_BTNFACE);
+    Edge(dc, t, true);
 }
 
 }  // namespace zq::user::detail

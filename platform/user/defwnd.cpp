@@ -4,6 +4,7 @@
 #include "base/error.h"
 #include "gdi/dc.h"
 #include "gdi/dc_draw.h"
+#include "user/control_paint.h"
 #include "user/controls.h"
 #include "user/window.h"
 #include "user/window_internal.h"
@@ -117,6 +118,14 @@ LRESULT DefWindowProcW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_MOUSEACTIVATE: return 1;  // activate
     case WM_NCHITTEST: return HTCLIENT;
     case WM_NCACTIVATE: return TRUE;
+    case WM_NCPAINT: {
+        HDC dc = GetWindowDC(hwnd);
+        if (dc) {
+            PaintNonClient(hwnd, dc, GetActiveWindow() == GetAncestor(hwnd, GA_ROOT));
+            ReleaseDC(hwnd, dc);
+        }
+        return 0;
+    }
     case WM_NOTIFYFORMAT: return w->unicode ? kNotifyUnicode : kNotifyAnsi;
     case WM_KEYDOWN:
         if (wParam == VK_F1 && GetKeyState(VK_SHIFT) >= 0 && GetKeyState(VK_CONTROL) >= 0) {

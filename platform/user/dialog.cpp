@@ -215,8 +215,15 @@ HWND CreateFromTemplate(HINSTANCE instance, const zq::user::DialogTemplate& t, H
             std::memcpy(creation.data(), &size, 2);
             std::memcpy(creation.data() + 2, item.creationData.data(), item.creationData.size());
         }
-        HWND c = CreateWindowExW(item.exStyle | WS_EX_NOPARENTNOTIFY, itemClasses[i].c_str(), text.c_str(),
-                                 (item.style | WS_CHILD) & ~WS_POPUP, toPixels(item.x, true), toPixels(item.y, false),
+        // Bordered edits and lists take the sunken edge of the 3-D look.
+        DWORD itemStyle = (item.style | WS_CHILD) & ~WS_POPUP;
+        DWORD itemEx = item.exStyle | WS_EX_NOPARENTNOTIFY;
+        if ((itemStyle & WS_BORDER) && (zq::EqualsIgnoreCase(itemClasses[i], u"Edit") ||
+                                        zq::EqualsIgnoreCase(itemClasses[i], u"ListBox"))) {
+            itemStyle &= ~WS_BORDER;
+            itemEx |= WS_EX_CLIENTEDGE;
+        }
+        HWND c = CreateWindowExW(itemEx, itemClasses[i].c_str(), text.c_str(), itemStyle, toPixels(item.x, true), toPixels(item.y, false),
                                  toPixels(item.cx, true), toPixels(item.cy, false), dialog,
                                  reinterpret_cast<HMENU>(static_cast<uintptr_t>(item.id & 0xFFFF)), instance,
                                  creation.empty() ? nullptr : creation.data());

@@ -163,6 +163,10 @@ void DropSurface(HWND hwnd) {
     FreeSurface(it->second);
     Surfaces().erase(it);
 }
+HBITMAP SurfaceBitmap(HWND root) {
+    Surface* s = SurfaceOf(root);
+    return s ? s->bitmap : nullptr;
+}
 HBRUSH ClassBrush(HWND hwnd) {
     auto w = Find(hwnd);
     return w ? BrushOf(w->cls->background) : nullptr;

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "base/error.h"
+#include "user/control_paint.h"
 #include "user/controls.h"
 #include "user/dialog.h"
 #include "user/window_internal.h"
@@ -169,6 +170,14 @@ LRESULT ScrollProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     case WM_GETDLGCODE: return DLGC_WANTARROWS;
+    case WM_ERASEBKGND: return 1;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        if (dc) PaintScrollBar(hwnd, dc, b->min, b->max, b->page, b->pos);
+        EndPaint(hwnd, &ps);
+        return 0;
+    }
     default: return DefWindowProcW(hwnd, message, wParam, lParam);
     }
 }

@@ -6,6 +6,7 @@
 #include "base/text.h"
 #include "gdi/dc.h"
 #include "user/commctrl.h"
+#include "user/control_paint.h"
 #include "user/controls.h"
 #include "user/dialog.h"
 #include "user/window_internal.h"
@@ -185,7 +186,13 @@ LRESULT UpDownProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         if (dc) {
             RECT r;
             GetClientRect(hwnd, &r);
-            FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
+            if (Style(hwnd) & UDS_HORZ) {
+                PaintArrowButton(dc, RECT{0, 0, r.right / 2, r.bottom}, false, false);
+                PaintArrowButton(dc, RECT{r.right / 2, 0, r.right, r.bottom}, true, false);
+            } else {
+                PaintArrowButton(dc, RECT{0, 0, r.right, r.bottom / 2}, false, true);
+                PaintArrowButton(dc, RECT{0, r.bottom / 2, r.right, r.bottom}, true, true);
+            }
         }
         EndPaint(hwnd, &ps);
         return 0;

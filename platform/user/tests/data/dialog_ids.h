@@ -19,3 +19,4 @@ constexpr int IDM_OPEN = 300;
 constexpr int IDM_SAVE = 301;
 constexpr int IDM_RECENT1 = 302;
 constexpr int IDM_HELP = 303;
+constexpr int IDD_GALLERY = 103;
