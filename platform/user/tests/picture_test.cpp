@@ -8,7 +8,6 @@
 
 #include "base/loader.h"
 #include "dialog_ids.h"
-#include "testing/temp_root.h"
 #include "user/commctrl.h"
 #include "user/controls.h"
 #include "user/dialog.h"
@@ -53,9 +52,7 @@ INT_PTR GalleryProc(HWND d, UINT message, WPARAM, LPARAM) {
 // The gallery's picture equals the golden a person looked at. Set
 // ZQ_UPDATE_GOLDEN=1 to write a new golden after a deliberate change.
 TEST(Pictures, TheGalleryRendersEqualToItsGolden) {
-    const std::filesystem::path golden =
-        std::filesystem::path(std::getenv("ZQ_SOURCE_DIR") ? std::getenv("ZQ_SOURCE_DIR") : "../../../..") /
-        "platform/user/tests/data/gallery.png";
+    const std::filesystem::path golden = std::filesystem::path(ZQ_USER_TEST_DATA) / "gallery.png";
     HWND d = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_GALLERY), nullptr, GalleryProc, 0);
     ASSERT_NE(d, nullptr);
     SetWindowPos(d, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
