@@ -72,7 +72,10 @@ void Paint(HWND hwnd, TabData* d) {
     if (dc) {
         RECT r;
         GetClientRect(hwnd, &r);
-        FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
+        // Only the row of tabs and the frame: the pages in the display area
+        // show through, whatever their place among the siblings.
+        RECT row{0, 0, r.right, kTabRowHeight};
+        FillRect(dc, &row, GetSysColorBrush(COLOR_BTNFACE));
         RECT body{0, kTabRowHeight, r.right, r.bottom};
         HPEN light = CreatePen(0, 1, GetSysColor(COLOR_BTNHIGHLIGHT));
         HPEN dark = CreatePen(0, 1, GetSysColor(COLOR_3DDKSHADOW));
