@@ -26,6 +26,7 @@ run: build-release
 .PHONY: bench
 bench: build-release
 	ZQ_BINARY_DIR=$(CURDIR)/$(RELEASE) ZQ_SOURCE_DIR=$(CURDIR) $(RELEASE)/bin/render_bench
+	$(RELEASE)/bin/user_bench
 
 build-test: deps
 	cmake -S . -B $(TESTTREE) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQ_SANITIZE=ON -DZQ_WERROR=ON
