@@ -100,3 +100,39 @@ TEST(TestDriver, FindsByPathAndMovesWindows) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> g_mouse;
+LRESULT HoverProc(HWND hwnd, UINT m, WPARAM w, LPARAM l) {
+    if (m == WM_MOUSEMOVE) {
+        TRACKMOUSEEVENT t{sizeof(t), TME_LEAVE, hwnd, HOVER_DEFAULT};
+        _TrackMouseEvent(&t);
+        g_mouse.push_back("move " + std::to_string(GetDlgCtrlID(hwnd)));
+    }
+    if (m == WM_MOUSELEAVE) g_mouse.push_back("leave " + std::to_string(GetDlgCtrlID(hwnd)));
+    return DefWindowProcW(hwnd, m, w, l);
+}
+
+TEST(TestDriver, MovingTheMouseOffATrackedWindowSendsMouseLeave) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = HoverProc;
+    wc.lpszClassName = u"ZqHover";
+    RegisterClassExW(&wc);
+    HWND top = CreateWindowExW(0, WC_DIALOG, u"hover", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100, nullptr, nullptr,
+                               nullptr, nullptr);
+    HWND a = CreateWindowExW(0, u"ZqHover", u"", WS_CHILD | WS_VISIBLE, 0, 0, 50, 50, top,
+                             reinterpret_cast<HMENU>(static_cast<intptr_t>(1)), nullptr, nullptr);
+    HWND b = CreateWindowExW(0, u"ZqHover", u"", WS_CHILD | WS_VISIBLE, 60, 0, 50, 50, top,
+                             reinterpret_cast<HMENU>(static_cast<intptr_t>(2)), nullptr, nullptr);
+    g_mouse.clear();
+    t::MoveMouseTo(a);
+    t::MoveMouseTo(a);  // still inside: no leave
+    t::MoveMouseTo(b);
+    t::Pump();
+    EXPECT_EQ(g_mouse, (std::vector<std::string>{"move 1", "move 1", "move 2", "leave 1"}));
+    DestroyWindow(top);
+}
+
+}  // namespace
