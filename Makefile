@@ -29,6 +29,7 @@ bench: build-release
 	$(RELEASE)/bin/control_records_bench
 	$(RELEASE)/bin/font_bench
 	ZQ_BINARY_DIR=$(CURDIR)/$(RELEASE) ZQ_SOURCE_DIR=$(CURDIR) $(RELEASE)/bin/postinst_bench
+	$(RELEASE)/bin/user_bench
 
 build-test: deps
 	cmake -S . -B $(TESTTREE) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQ_SANITIZE=ON -DZQ_WERROR=ON

@@ -1,5 +1,6 @@
 #include "base/msgbox.h"
 
+#include <atomic>
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -107,6 +108,12 @@ void MessageBoxService::Reset() {
     s.retries = 0;
 }
 
+namespace {
+std::atomic<void (*)(HWND, bool)> g_ownerHook{nullptr};
+}  // namespace
+
+void MessageBoxService::SetOwnerHook(void (*hook)(HWND owner, bool showing)) { g_ownerHook = hook; }
+
 int MessageBoxService::Show(HWND owner, std::string caption, std::string text, UINT style, WORD languageId) {
     const std::vector<int> buttons = Buttons(style);
     if (buttons.empty()) {
@@ -130,8 +137,12 @@ int MessageBoxService::Show(HWND owner, std::string caption, std::string text, U
             handler = s.handler;
         }
     }
-    // The handler runs unlocked: it may look at what was shown.
+    // The handler runs unlocked: it may look at what was shown, and at the
+    // owner, disabled while the box is up.
+    auto* ownerHook = owner ? g_ownerHook.load() : nullptr;
+    if (ownerHook) ownerHook(owner, true);
     if (!answer && handler) answer = handler(record);
+    if (ownerHook) ownerHook(owner, false);
     record.scripted = answer.has_value();
     const char* how = record.scripted ? "scripted" : "policy";
     if (!answer) {

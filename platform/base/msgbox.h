@@ -107,6 +107,11 @@ public:
     // Forgets the boxes shown, the queued answers and the handler.
     static void Reset();
 
+    // The window layer's part in a box with an owner: called with true
+    // before the box is answered (the owner is disabled as a modal box
+    // disables it) and with false after. Null removes it.
+    static void SetOwnerHook(void (*hook)(HWND owner, bool showing));
+
     // What the Win32 calls run.
     static int Show(HWND owner, std::string caption, std::string text, UINT style, WORD languageId);
 };
