@@ -23,16 +23,6 @@ uint32_t PixelAt(const SURFOBJ* so, LONG x, LONG y) {
     }
 }
 
-// A source pixel as red in the low byte: 16 bits are 5-5-5, 24 and 32 bits
-// hold blue, green, red.
-uint32_t DeepToRgb(ULONG format, uint32_t p) {
-    if (format == BMF_16BPP) {
-        const uint32_t r = (p >> 10) & 31, g = (p >> 5) & 31, b = p & 31;
-        return (r * 255 / 31) | (g * 255 / 31) << 8 | (b * 255 / 31) << 16;
-    }
-    return ((p >> 16) & 0xFF) | (p & 0xFF00) | (p & 0xFF) << 16;
-}
-
 extern "C" {
 
 ULONG DrvDitherColor(DHPDEV dhpdev, ULONG, ULONG rgb, ULONG* pul) {

@@ -32,9 +32,9 @@ void DisableWorker(DeviceRecord* r);
 // character boundary.
 std::string Narrow(const WCHAR* s, size_t limit);
 
-// A pixel of a bitmap surface; a 16, 24 or 32-bit pixel as red in the low byte.
+// A pixel of a bitmap surface as stored: an index, or the packed bits of a
+// 16, 24 or 32-bit pixel (blue in the low byte for 24 and 32 bits).
 uint32_t PixelAt(const SURFOBJ* so, LONG x, LONG y);
-uint32_t DeepToRgb(ULONG format, uint32_t p);
 
 // The PCL XL bodies of the drawing hooks.
 BOOL XlFillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix, FLONG options);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "render/brush.h"
 #include "render/driver.h"
 #include "render/halftone.h"
 #include "render/output.h"
@@ -215,7 +216,7 @@ uint8_t SourceGrey(const SURFOBJ* so, XLATEOBJ* pxlo, const uint8_t* curve, LONG
     const uint32_t p = PixelAt(so, x, y);
     uint32_t rgb;
     if (so->iBitmapFormat <= BMF_8BPP) rgb = pxlo ? XLATEOBJ_iXlate(pxlo, p) : (p ? 0xFFFFFF : 0);
-    else rgb = pxlo ? XLATEOBJ_iXlate(pxlo, p) : DeepToRgb(so->iBitmapFormat, p);
+    else rgb = DeepPixelToRgb(pxlo, so->iBitmapFormat, p);
     return curve[GreyOf(rgb)];
 }
 

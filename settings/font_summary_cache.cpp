@@ -14,7 +14,6 @@
 #include "interface/dialog_library.h"
 #include "interface/install_record.h"
 #include "interface/ui_utils.h"
-#include "interface/xlated_strings.h"
 #include "settings/font_lists.h"
 #include "settings/printer_data_values.h"
 #include "store/spooler.h"
