@@ -418,10 +418,13 @@ TEST_F(FontSummaryTest, ReadersInOtherProcessesSeeWholeEntriesWhileWritersStoreA
     const pid_t victim = fork();
     ASSERT_GE(victim, 0);
     if (victim == 0) {
-        for (;;) RefreshFontSummary(Devmode(int16_t(100 + (getpid() % 7))), printer_, sources_, nullptr),
-                    StoreFontSummary(Devmode(75), reference[0], printer_, nullptr);
+        for (;;) StoreFontSummary(Devmode(75), reference[0], printer_, nullptr),
+                    RefreshFontSummary(Devmode(int16_t(100 + (getpid() % 7))), printer_, sources_, nullptr);
     }
-    usleep(300000);
+    // Killed mid-work once it has stored at least once (a loaded machine can
+    // take a while to get there).
+    for (int i = 0; i < 400 && !ReadCachedFontSummary(printer_, Devmode(75)); ++i) usleep(25000);
+    usleep(200000);
     kill(victim, SIGKILL);
     waitpid(victim, nullptr, 0);
     const Bytes last = *CacheFile();

@@ -20,6 +20,7 @@
 #include "settings/devmode.h"
 #include "store/admin.h"
 #include "store/spooler.h"
+#include "testing/fresh_root.h"
 
 namespace pclrend::testing {
 
@@ -168,5 +169,22 @@ inline PrintResult PrintPages(const std::filesystem::path& driverPath, zq::Priva
     }
     return result;
 }
+
+// A fresh system root with the driver and printer "Mono" installed, and no
+// write fault left over from a test before or for a test after.
+class PrinterTest : public zq::testing::FreshRoot {
+protected:
+    void SetUp() override {
+        FreshRoot::SetUp();
+        zq::store::SetWritePrinterFault(zq::store::WriteFault::None);
+        driverPath_ = InstallPrinter();
+        ASSERT_FALSE(driverPath_.empty());
+    }
+    void TearDown() override {
+        zq::store::SetWritePrinterFault(zq::store::WriteFault::None);
+        FreshRoot::TearDown();
+    }
+    std::filesystem::path driverPath_;
+};
 
 }  // namespace pclrend::testing

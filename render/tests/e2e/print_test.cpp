@@ -23,19 +23,8 @@ namespace {
 
 using namespace pclrend::testing;
 
-class PrintTest : public zq::testing::FreshRoot {
+class PrintTest : public PrinterTest {
 protected:
-    void SetUp() override {
-        FreshRoot::SetUp();
-        zq::store::SetWritePrinterFault(zq::store::WriteFault::None);
-        driverPath_ = InstallPrinter();
-        ASSERT_FALSE(driverPath_.empty());
-    }
-    void TearDown() override {
-        zq::store::SetWritePrinterFault(zq::store::WriteFault::None);
-        FreshRoot::TearDown();
-    }
-
     PrintResult Print(zq::PrivateDevmode dm, int pages, const std::function<void(HDC, int)>& draw) {
         auto result = PrintPages(driverPath_, dm, pages, draw);
         EXPECT_TRUE(result.enabled) << "enable failed: " << GetLastError();
@@ -77,7 +66,6 @@ protected:
         return wrong;
     }
 
-    std::filesystem::path driverPath_;
 };
 
 TEST_F(PrintTest, DecodedPagesEqualTheReferenceRender) {

@@ -18,20 +18,7 @@ namespace {
 
 using namespace pclrend::testing;
 
-class XlPrintTest : public zq::testing::FreshRoot {
-protected:
-    void SetUp() override {
-        FreshRoot::SetUp();
-        zq::store::SetWritePrinterFault(zq::store::WriteFault::None);
-        driverPath_ = InstallPrinter();
-        ASSERT_FALSE(driverPath_.empty());
-    }
-    void TearDown() override {
-        zq::store::SetWritePrinterFault(zq::store::WriteFault::None);
-        FreshRoot::TearDown();
-    }
-    std::filesystem::path driverPath_;
-};
+using XlPrintTest = PrinterTest;
 
 zq::PrivateDevmode XlLetter(int dpi) {
     auto dm = Letter(dpi);
