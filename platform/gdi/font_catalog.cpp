@@ -18,6 +18,9 @@
 #include "gdi/font.h"
 
 namespace zq::gdi {
+
+extern const char kFontsConf[];  // res/fonts.conf
+
 namespace {
 
 // Fonts larger than this are not loaded whole (no font we use comes close).
@@ -26,8 +29,12 @@ constexpr std::streamoff kMaxFontFile = 64 << 20;
 std::once_flag fcOnce;
 std::mutex fcMutex;  // fontconfig's configuration is not safe for concurrent queries
 
+// The host's configuration, then the package's own rules on top of it.
 void InitFontconfig() {
-    std::call_once(fcOnce, [] { FcInit(); });
+    std::call_once(fcOnce, [] {
+        FcInit();
+        FcConfigParseAndLoadFromMemory(FcConfigGetCurrent(), reinterpret_cast<const FcChar8*>(kFontsConf), FcTrue);
+    });
 }
 
 std::string GetString(FcPattern* p, const char* object) {

@@ -8,6 +8,7 @@
 #include "gdi/dc.h"
 #include "gdi/dc_draw.h"
 #include "user/controls.h"
+#include "user/draw.h"
 #include "user/menu.h"
 #include "user/window_internal.h"
 
@@ -27,49 +28,17 @@ void Line(HDC dc, int x0, int y0, int x1, int y1, COLORREF color) {
 void Fill(HDC dc, const RECT& r, int color) { FillRect(dc, &r, GetSysColorBrush(color)); }
 
 // Two-pixel edges: raised (button) or sunken (edit, list).
-void Edge(HDC dc, RECT r, bool raised) {
-    const COLORREF outerLight = GetSysColor(raised ? COLOR_3DLIGHT : COLOR_BTNSHADOW);
-    const COLORREF outerDark = GetSysColor(raised ? COLOR_3DDKSHADOW : COLOR_BTNHIGHLIGHT);
-    const COLORREF innerLight = GetSysColor(raised ? COLOR_BTNHIGHLIGHT : COLOR_3DDKSHADOW);
-    const COLORREF innerDark = GetSysColor(raised ? COLOR_BTNSHADOW : COLOR_3DLIGHT);
-    Line(dc, r.left, r.bottom - 1, r.left, r.top, outerLight);
-    Line(dc, r.left, r.top, r.right - 1, r.top, outerLight);
-    Line(dc, r.right - 1, r.top, r.right - 1, r.bottom - 1, outerDark);
-    Line(dc, r.right - 1, r.bottom - 1, r.left - 1, r.bottom - 1, outerDark);
-    InflateRect(&r, -1, -1);
-    Line(dc, r.left, r.bottom - 1, r.left, r.top, innerLight);
-    Line(dc, r.left, r.top, r.right - 1, r.top, innerLight);
-    Line(dc, r.right - 1, r.top, r.right - 1, r.bottom - 1, innerDark);
-    Line(dc, r.right - 1, r.bottom - 1, r.left - 1, r.bottom - 1, innerDark);
-}
+void Edge(HDC dc, RECT r, bool raised) { DrawEdge(dc, &r, raised ? EDGE_RAISED : EDGE_SUNKEN, BF_RECT); }
 
-// Text without its "&" marks, the letter after one underlined.
+// One line of text centred on the rectangle's height, left (0), centred (1)
+// or right (2), "&" marking the letter to underline unless `prefix` is off.
 void Text(HDC dc, HFONT font, const std::u16string& raw, RECT r, UINT align, COLORREF color, bool prefix = true) {
-    std::u16string text;
-    int underline = -1;
-    for (size_t i = 0; i < raw.size(); ++i) {
-        if (prefix && raw[i] == u'&' && i + 1 < raw.size()) {
-            ++i;
-            if (raw[i] != u'&') underline = static_cast<int>(text.size());
-        }
-        text.push_back(raw[i]);
-    }
     HGDIOBJ old = font ? SelectObject(dc, font) : nullptr;
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, color);
-    SIZE size{};
-    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-    int x = r.left;
-    if (align == 1) x = r.left + (r.right - r.left - size.cx) / 2;
-    if (align == 2) x = r.right - size.cx;
-    const int y = r.top + (r.bottom - r.top - size.cy) / 2;
-    TextOutW(dc, x, y, text.c_str(), static_cast<int>(text.size()));
-    if (underline >= 0) {
-        SIZE before{}, letter{};
-        GetTextExtentPoint32W(dc, text.c_str(), underline, &before);
-        GetTextExtentPoint32W(dc, text.c_str() + underline, 1, &letter);
-        Line(dc, x + before.cx, y + size.cy - 1, x + before.cx + letter.cx, y + size.cy - 1, color);
-    }
+    const UINT format = DT_SINGLELINE | DT_VCENTER | DT_NOCLIP | (align == 1 ? DT_CENTER : align == 2 ? DT_RIGHT : DT_LEFT) |
+                        (prefix ? 0 : DT_NOPREFIX);
+    DrawTextW(dc, reinterpret_cast<LPCWSTR>(raw.c_str()), static_cast<int>(raw.size()), &r, format);
     if (font) SelectObject(dc, old);
 }
 
