@@ -750,12 +750,8 @@ HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT usage, void** bits, H
     // header and colour table in its structure.
     auto dib = NewDib(info, usage);
     if (!dib) return nullptr;
-    auto* obj = new BitmapObject();
-    obj->bitmap = dib->bitmap;
-    obj->palette = dib->palette;
-    if (dib->palette) obj->bitmap->Get()->palette = obj->palette.get();
-    if (bits) *bits = obj->bitmap->Get()->pvBits;
-    return obj->Handle();
+    if (bits) *bits = dib->bitmap->Get()->pvBits;
+    return BitmapFromDib(*dib);
 }
 
 BOOL PatBlt(HDC hdc, int x, int y, int width, int height, DWORD rop) {

@@ -114,3 +114,20 @@ std::optional<Dib> LoadPackedDib(std::span<const BYTE> bytes, UINT usage) {
 }
 
 }  // namespace zq::gdi
+
+namespace zq::gdi {
+
+HBITMAP BitmapFromDib(const Dib& dib) {
+    auto* obj = new BitmapObject();
+    obj->bitmap = dib.bitmap;
+    obj->palette = dib.palette;
+    if (dib.palette) obj->bitmap->Get()->palette = obj->palette.get();
+    return static_cast<HBITMAP>(obj->Handle());
+}
+
+HBITMAP BitmapFromPackedDib(std::span<const BYTE> bytes) {
+    auto dib = LoadPackedDib(bytes);
+    return dib ? BitmapFromDib(*dib) : nullptr;
+}
+
+}  // namespace zq::gdi

@@ -28,4 +28,9 @@ std::optional<Dib> NewDib(const BITMAPINFO* info, UINT usage);
 // bits): nothing is read outside them.
 std::optional<Dib> LoadPackedDib(std::span<const BYTE> bytes, UINT usage = DIB_RGB_COLORS);
 
+// A bitmap handle owning the DIB's bits and colours; from packed bytes, null
+// (last error 87) when they are not a DIB the engine draws.
+HBITMAP BitmapFromDib(const Dib& dib);
+HBITMAP BitmapFromPackedDib(std::span<const BYTE> bytes);
+
 }  // namespace zq::gdi

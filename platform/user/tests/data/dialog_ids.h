@@ -20,3 +20,6 @@ constexpr int IDM_SAVE = 301;
 constexpr int IDM_RECENT1 = 302;
 constexpr int IDM_HELP = 303;
 constexpr int IDD_GALLERY = 103;
+
+constexpr int IDB_ZEL = 400;
+constexpr int IDI_ZEL = 401;
