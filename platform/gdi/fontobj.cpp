@@ -216,6 +216,14 @@ char16_t EngineFont::MapBack(HGLYPH hg) {
     return it == reverse_.end() ? 0 : it->second;
 }
 
+FIX EngineFont::SlotAdvance() const {
+    FT_GlyphSlot slot = F(ftFace_)->glyph;
+    // The advance along the baseline: a turned glyph's own advance is turned too.
+    FT_Pos along = angle_ != 0 ? static_cast<FT_Pos>(slot->linearHoriAdvance >> 10) : slot->advance.x;
+    FT_Pos advance = along + ((flFontType & FO_SIM_BOLD) ? static_cast<FT_Pos>(em_ * 64 / 24) : 0);
+    return Fx((advance + 32) & ~63);
+}
+
 EngineFont::Glyph_* EngineFont::Load(HGLYPH hg) {
     auto it = glyphs_.find(hg);
     if (it != glyphs_.end()) return it->second.get();
@@ -226,10 +234,7 @@ EngineFont::Glyph_* EngineFont::Load(HGLYPH hg) {
     if (flFontType & FO_SIM_BOLD) FT_Outline_EmboldenXY(&slot->outline, static_cast<FT_Pos>(em_ * 64 / 24), 0);
     auto g = std::make_unique<Glyph_>();
     g->data.hg = hg;
-    // The advance along the baseline: a turned glyph's own advance is turned too.
-    FT_Pos along = angle_ != 0 ? static_cast<FT_Pos>(slot->linearHoriAdvance >> 10) : slot->advance.x;
-    FT_Pos advance = along + ((flFontType & FO_SIM_BOLD) ? static_cast<FT_Pos>(em_ * 64 / 24) : 0);
-    g->data.fxD = Fx((advance + 32) & ~63);
+    g->data.fxD = SlotAdvance();
     FT_BBox box;
     FT_Outline_Get_CBox(&slot->outline, &box);
     g->data.fxA = Fx(box.xMin);
@@ -305,8 +310,14 @@ FIX EngineFont::Advance(HGLYPH hg) {
         QueryAdvances({hg});
         return deviceAdvances_[hg];
     }
-    Glyph_* g = Load(hg);
-    return g ? g->data.fxD : 0;
+    // Measuring text needs no glyph bits or outline: a glyph drawn later is
+    // loaded whole then.
+    if (auto it = glyphs_.find(hg); it != glyphs_.end()) return it->second->data.fxD;
+    if (auto it = advances_.find(hg); it != advances_.end()) return it->second;
+    FT_Face ft = F(ftFace_);
+    if (hg >= static_cast<HGLYPH>(ft->num_glyphs) || FT_Load_Glyph(ft, hg, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO))
+        return 0;
+    return advances_[hg] = SlotAdvance();
 }
 
 // Engine fonts are the only FONTOBJs the engine hands out; a driver's own

@@ -106,11 +106,13 @@ private:
     EngineFont() = default;
     struct Glyph_;
     Glyph_* Load(HGLYPH hg);
+    FIX SlotAdvance() const;  // of the glyph FreeType's slot holds
 
     FontFace face_;
     Device* device_ = nullptr;
     std::shared_ptr<const DeviceFace> deviceFace_;
     std::map<HGLYPH, FIX> deviceAdvances_;
+    std::map<HGLYPH, FIX> advances_;  // engine glyphs measured, not (yet) drawn
     double em_ = 0;
     double angle_ = 0;
     void* library_ = nullptr;  // FT_Library
