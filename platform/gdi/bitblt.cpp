@@ -158,7 +158,7 @@ bool BitBltEngine(SURFOBJ* trg, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATE
     const ULONG pixMask = bpp >= 32 ? 0xFFFFFFFF : ((1u << bpp) - 1);
     const bool plainCopy = fore == ROP3_SRCCOPY && !needMask && needS && xl->Trivial() &&
                            srcObj->iBitmapFormat == trg->iBitmapFormat && bpp >= 8;
-    const bool plainFill = !needS && !needMask && !pat && bpp == 24;
+    const bool plainFill = !needS && !needMask && !pat && (bpp == 24 || bpp == 32);
 
     for (const RECTL& r : clip.Rects()) {
         if (plainCopy) {
@@ -172,10 +172,15 @@ bool BitBltEngine(SURFOBJ* trg, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATE
             continue;
         }
         if (plainFill && (fore == ROP3_PATCOPY || fore == ROP3_BLACKNESS || fore == ROP3_WHITENESS)) {
-            ULONG v = fore == ROP3_PATCOPY ? solid : fore == ROP3_BLACKNESS ? 0 : 0xFFFFFF;
-            BYTE b0 = BYTE(v), b1 = BYTE(v >> 8), b2 = BYTE(v >> 16);
+            // The value the general loop would store in every pixel.
+            const ULONG v = Rop3(fore, solid, 0, 0) & pixMask;
             for (LONG y = r.top; y < r.bottom; ++y) {
-                BYTE* d = static_cast<BYTE*>(trg->pvScan0) + ptrdiff_t(y) * trg->lDelta + size_t(r.left) * 3;
+                BYTE* d = static_cast<BYTE*>(trg->pvScan0) + ptrdiff_t(y) * trg->lDelta + size_t(r.left) * (bpp / 8);
+                if (bpp == 32) {
+                    for (LONG x = r.left; x < r.right; ++x, d += 4) std::memcpy(d, &v, 4);
+                    continue;
+                }
+                const BYTE b0 = BYTE(v), b1 = BYTE(v >> 8), b2 = BYTE(v >> 16);
                 for (LONG x = r.left; x < r.right; ++x, d += 3) { d[0] = b0; d[1] = b1; d[2] = b2; }
             }
             continue;
