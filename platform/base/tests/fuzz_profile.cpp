@@ -42,16 +42,44 @@ std::vector<std::u16string> Split(const std::u16string& list) {
 // Reads into a buffer that starts small and doubles while the answer is cut
 // (size - 1 for a value, size - 2 for a list): a full-size buffer on every
 // read would cost more than the reading.
-std::u16string Read(const char16_t* section, const char16_t* key) {
-    const bool list = !(section && key);
+template <class Call>
+std::u16string ReadGrowing(bool list, Call call) {
     for (DWORD size = 256;; size *= 2) {
         std::u16string buf(size, u'\0');
-        const DWORD n = GetPrivateProfileStringW(section, key, u"\x1F", buf.data(), size, u"fuzz.ini");
+        const DWORD n = call(buf.data(), size);
         if (n + (list ? 2 : 1) < size || size >= kSize) {
             buf.resize(list ? n + 1 : n);
             return buf;
         }
     }
+}
+
+std::u16string Read(const char16_t* section, const char16_t* key) {
+    return ReadGrowing(!(section && key), [&](char16_t* buf, DWORD size) {
+        return GetPrivateProfileStringW(section, key, u"\x1F", buf, size, u"fuzz.ini");
+    });
+}
+
+// A section's "key=value" lines, read whole.
+std::vector<std::u16string> SectionLines(const std::u16string& section) {
+    return Split(ReadGrowing(true, [&](char16_t* buf, DWORD size) {
+        return GetPrivateProfileSectionW(section.c_str(), buf, size, u"fuzz.ini");
+    }));
+}
+
+std::u16string_view TrimBlanks(std::u16string_view s) {
+    while (!s.empty() && (s.front() == u' ' || s.front() == u'\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == u' ' || s.back() == u'\t')) s.remove_suffix(1);
+    return s;
+}
+
+// The lines without those of `key` (compared as the reader compares names).
+std::vector<std::u16string> Without(std::vector<std::u16string> lines, std::u16string_view key) {
+    std::erase_if(lines, [&](const std::u16string& line) {
+        const std::u16string_view name = std::u16string_view(line).substr(0, line.find(u'='));
+        return zq::EqualsIgnoreCase(TrimBlanks(name), key);
+    });
+    return lines;
 }
 
 }  // namespace
@@ -65,25 +93,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (bytes[i] == 0 && (!wide || (i + 1 < bytes.size() && bytes[i + 1] == 0))) bytes[i] = ' ';
     std::ofstream(Root() / "c" / "windows" / "fuzz.ini", std::ios::binary | std::ios::trunc) << bytes;
 
+    // Every read parses the file again: whole sections (a sample of the
+    // first few) and a few single keys keep each input cheap and still
+    // catch a write that disturbs its neighbours.
     struct Entry {
         std::u16string section, key, value;
     };
-    std::vector<Entry> entries;
     const auto sections = Split(Read(nullptr, nullptr));
-    // Every read parses the file again: a sample of the first sections and
-    // keys keeps each input cheap and still catches a write that disturbs
-    // its neighbours.
-    for (size_t s = 0; s < sections.size() && s < 4; ++s)
-        for (const auto& key : Split(Read(sections[s].c_str(), nullptr))) {
-            if (entries.size() >= 16) break;
-            entries.push_back({sections[s], key, Read(sections[s].c_str(), key.c_str())});
-        }
+    std::vector<std::vector<std::u16string>> before;
+    std::vector<Entry> entries;
+    for (size_t s = 0; s < sections.size() && s < 4; ++s) {
+        before.push_back(SectionLines(sections[s]));
+        if (entries.size() < 4)
+            for (const auto& key : Split(Read(sections[s].c_str(), nullptr))) {
+                if (entries.size() >= 4) break;
+                entries.push_back({sections[s], key, Read(sections[s].c_str(), key.c_str())});
+            }
+    }
     const std::u16string target = sections.empty() ? u"ZqFuzz" : sections[0];
     if (!WritePrivateProfileStringW(target.c_str(), u"ZqFuzzKey", u"set", u"fuzz.ini")) return 0;
     if (Read(target.c_str(), u"ZqFuzzKey") != u"set") std::abort();
     for (const auto& e : entries) {
         if (zq::EqualsIgnoreCase(e.key, u"ZqFuzzKey") && zq::EqualsIgnoreCase(e.section, target)) continue;
         if (Read(e.section.c_str(), e.key.c_str()) != e.value) std::abort();
+    }
+    for (size_t s = 0; s < before.size(); ++s) {
+        const bool written = zq::EqualsIgnoreCase(sections[s], target);
+        auto after = SectionLines(sections[s]);
+        if (written ? Without(after, u"ZqFuzzKey") != Without(before[s], u"ZqFuzzKey") : after != before[s]) std::abort();
     }
     return 0;
 }
