@@ -9,6 +9,7 @@
 #include "gdi/dc_draw.h"
 #include "user/controls.h"
 #include "user/draw.h"
+#include "user/images.h"
 #include "user/menu.h"
 #include "user/window_internal.h"
 
@@ -157,7 +158,7 @@ void PaintButton(HWND hwnd, HDC dc, DWORD type, WPARAM check, bool pushed, bool 
     }
 }
 
-void PaintStatic(HWND hwnd, HDC dc, HFONT font) {
+void PaintStatic(HWND hwnd, HDC dc, HFONT font, HICON iconImage) {
     RECT r;
     GetClientRect(hwnd, &r);
     const DWORD style = static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE));
@@ -193,6 +194,7 @@ void PaintStatic(HWND hwnd, HDC dc, HFONT font) {
     case SS_GRAYRECT: FillRect(dc, &r, GetSysColorBrush(COLOR_BTNSHADOW)); return;
     case SS_WHITERECT: FillRect(dc, &r, GetSysColorBrush(COLOR_WINDOW)); return;
     case SS_ICON: {
+        if (iconImage && DrawIconEx(dc, r.left, r.top, iconImage, 0, 0, 0, nullptr, DI_NORMAL)) return;
         // Without an icon image: a framed square where the icon sits.
         RECT icon{r.left, r.top, r.left + 32, r.top + 32};
         Edge(dc, icon, true);

@@ -9,7 +9,8 @@
 namespace zq::user::detail {
 
 void PaintButton(HWND hwnd, HDC dc, DWORD type, WPARAM check, bool pushed, bool focus, HFONT font);
-void PaintStatic(HWND hwnd, HDC dc, HFONT font);
+// `icon`: the icon an SS_ICON static shows (null: an empty frame).
+void PaintStatic(HWND hwnd, HDC dc, HFONT font, HICON icon = nullptr);
 void PaintEdit(HWND hwnd, HDC dc, HFONT font, const std::u16string& text, bool password);
 // A sunken white box with rows of text (list boxes and the combo's field).
 void PaintTextBox(HWND hwnd, HDC dc, HFONT font, const std::u16string* rows, size_t count, int rowHeight, int top,

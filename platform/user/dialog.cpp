@@ -206,7 +206,12 @@ HWND CreateFromTemplate(HINSTANCE instance, const zq::user::DialogTemplate& t, H
     if (d->font) SendMessageW(dialog, WM_SETFONT, reinterpret_cast<WPARAM>(d->font), FALSE);
     for (size_t i = 0; i < t.items.size(); ++i) {
         const auto& item = t.items[i];
-        const std::u16string text = item.text.isId ? std::u16string() : item.text.name;
+        // A static's text may be an ordinal: the id of its icon, handed on
+        // in the ordinal form ("\xFFFF" and the id).
+        const bool ordinalText = item.text.isId && zq::EqualsIgnoreCase(itemClasses[i], u"Static");
+        const std::u16string text = ordinalText    ? std::u16string{char16_t(0xFFFF), char16_t(item.text.id)}
+                                    : item.text.isId ? std::u16string()
+                                                     : item.text.name;
         std::vector<BYTE> creation;
         if (!item.creationData.empty()) {
             // The control sees the data with its size word in front.

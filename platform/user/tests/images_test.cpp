@@ -7,7 +7,11 @@
 #include "base/loader.h"
 #include "dialog_ids.h"
 #include "gdi/dc.h"
+#include "user/controls.h"
+#include "user/dialog.h"
 #include "user/images.h"
+#include "user/picture.h"
+#include "user/window.h"
 
 namespace {
 
@@ -92,6 +96,38 @@ TEST(Images, IconsDrawThroughTheirMask) {
     EXPECT_FALSE(DestroyIcon(icon)) << "a handle is destroyed once";
     EXPECT_FALSE(GetIconSize(icon, &w, &h));
     EXPECT_EQ(LoadIconW(self, MAKEINTRESOURCEW(IDI_ZEL + 50)), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// An icon static of a dialog template shows the icon its text names.
+TEST(Images, AnIconStaticShowsItsIcon) {
+    HWND d = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ICON), nullptr, nullptr, 0);
+    ASSERT_NE(d, nullptr);
+    HWND icon = GetDlgItem(d, IDC_ICON);
+    ASSERT_NE(icon, nullptr);
+    HICON shown = reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0));
+    ASSERT_NE(shown, nullptr);
+    int w = 0, h = 0;
+    EXPECT_TRUE(GetIconSize(shown, &w, &h));
+    EXPECT_EQ(w, 32);
+    // The dialog's picture has the icon where the static sits (4, 4 in
+    // dialog units from the client's corner) over the dialog's face.
+    ASSERT_TRUE(zq::user::RenderWindowTree(d));
+    int sw = 0, sh = 0;
+    const auto* bits = static_cast<const uint32_t*>(zq::user::SurfaceBits(d, &sw, &sh));
+    ASSERT_NE(bits, nullptr);
+    RECT r;
+    GetWindowRect(icon, &r);
+    POINT at{r.left, r.top};
+    ScreenToClient(d, &at);
+    auto px = [&](int x, int y) { return bits[y * sw + x] & 0xFFFFFF; };
+    EXPECT_EQ(px(at.x + 16, at.y + 16), 0xFFFF00u) << "the yellow square";
+    EXPECT_EQ(px(at.x + 2, at.y + 2), px(at.x + 40, at.y + 2)) << "the transparent field shows the face";
+    DestroyWindow(d);
+    EXPECT_FALSE(GetIconSize(shown, &w, &h)) << "the static's own icon goes with it";
 }
 
 }  // namespace

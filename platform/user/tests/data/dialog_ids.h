@@ -23,3 +23,5 @@ constexpr int IDD_GALLERY = 103;
 
 constexpr int IDB_ZEL = 400;
 constexpr int IDI_ZEL = 401;
+constexpr int IDD_ICON = 104;
+constexpr int IDC_ICON = 1010;
