@@ -5,6 +5,7 @@
 
 #include "user/commctrl.h"
 #include "user/dialog.h"
+#include "user/draw.h"
 #include "user/window_internal.h"
 
 using namespace zq::user::detail;
@@ -32,7 +33,67 @@ struct ListViewData : ControlData {
     std::vector<Row> rows;
     HIMAGELIST small = nullptr;
     DWORD extended = 0;
+    HFONT font = nullptr;
 };
+
+// The header (unless LVS_NOCOLUMNHEADER) as raised cells with the column
+// titles, then one row per item: its small image, then each column's text;
+// selected rows in the highlight colours.
+void Paint(HWND hwnd, HDC dc, const ListViewData& d) {
+    RECT client;
+    GetClientRect(hwnd, &client);
+    FillRect(dc, &client, GetSysColorBrush(COLOR_WINDOW));
+    HGDIOBJ oldFont = d.font ? SelectObject(dc, d.font) : nullptr;
+    SetBkMode(dc, TRANSPARENT);
+    const bool header = !(GetWindowLongW(hwnd, GWL_STYLE) & LVS_NOCOLUMNHEADER);
+    auto columnText = [&](const std::u16string& text, RECT cell, int fmt) {
+        cell.left += 4;
+        cell.right -= 4;
+        const UINT align = (fmt & LVCFMT_JUSTIFYMASK) == LVCFMT_RIGHT    ? DT_RIGHT
+                           : (fmt & LVCFMT_JUSTIFYMASK) == LVCFMT_CENTER ? DT_CENTER
+                                                                         : DT_LEFT;
+        DrawTextW(dc, reinterpret_cast<LPCWSTR>(text.c_str()), static_cast<int>(text.size()), &cell,
+                  align | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    };
+    int x = 0;
+    if (header) {
+        SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+        for (const Column& c : d.columns) {
+            RECT cell{x, 0, x + c.width, kHeaderHeight};
+            FillRect(dc, &cell, GetSysColorBrush(COLOR_BTNFACE));
+            RECT edge = cell;
+            DrawEdge(dc, &edge, EDGE_RAISED, BF_RECT);
+            columnText(c.text, cell, c.fmt);
+            x += c.width;
+        }
+        RECT rest{x, 0, client.right, kHeaderHeight};
+        if (rest.right > rest.left) FillRect(dc, &rest, GetSysColorBrush(COLOR_BTNFACE));
+    }
+    int top = header ? kHeaderHeight : 0;
+    for (const Row& row : d.rows) {
+        if (top >= client.bottom) break;
+        const bool selected = row.state & LVIS_SELECTED;
+        if (selected) {
+            RECT band{0, top, client.right, top + kRowHeight};
+            FillRect(dc, &band, GetSysColorBrush(COLOR_HIGHLIGHT));
+        }
+        SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+        x = 0;
+        for (size_t i = 0; i < d.columns.size() && i < row.texts.size(); ++i) {
+            RECT cell{x, top, x + d.columns[i].width, top + kRowHeight};
+            if (i == 0 && d.small && row.image >= 0) {
+                int w = 0, h = 0;
+                ImageList_GetIconSize(d.small, &w, &h);
+                ImageList_Draw(d.small, row.image, dc, cell.left + 2, top + (kRowHeight - h) / 2, ILD_NORMAL);
+                cell.left += w + 2;
+            }
+            columnText(row.texts[i], cell, d.columns[i].fmt);
+            x += d.columns[i].width;
+        }
+        top += kRowHeight;
+    }
+    if (oldFont) SelectObject(dc, oldFont);
+}
 
 ListViewData* D(HWND hwnd) {
     if (auto* d = DataOf<ListViewData>(hwnd)) return d;
@@ -249,6 +310,18 @@ LRESULT ListViewProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_LBUTTONDBLCLK: NotifyParentCode(hwnd, NM_DBLCLK); return 0;
     case WM_GETDLGCODE: return DLGC_WANTARROWS | DLGC_WANTCHARS;
+    case WM_SETFONT:
+        d->font = reinterpret_cast<HFONT>(wParam);
+        if (lParam) InvalidateRect(hwnd, nullptr, TRUE);
+        return 0;
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(d->font);
+    case WM_ERASEBKGND: return 1;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        if (HDC dc = BeginPaint(hwnd, &ps)) Paint(hwnd, dc, *D(hwnd));
+        EndPaint(hwnd, &ps);
+        return 0;
+    }
     default: return DefWindowProcW(hwnd, message, wParam, lParam);
     }
 }

@@ -7,6 +7,8 @@
 #include "user/commctrl.h"
 #include "user/controls.h"
 #include "user/dialog.h"
+#include "user/picture.h"
+#include "user/window.h"
 
 namespace {
 
@@ -66,6 +68,54 @@ protected:
     HWND parent_ = nullptr;
     Seen seen_;
 };
+
+// The report view's picture: a header of raised cells, rows in the window
+// colour, the selected row in the highlight colour, text in every column.
+TEST_F(Common, ListViewPaintsHeaderRowsAndSelection) {
+    HWND lv = Make(WC_LISTVIEWW, LVS_REPORT | LVS_SINGLESEL, 10, 300, 120);
+    for (int c = 0; c < 2; ++c) {
+        LVCOLUMNW col{LVCF_TEXT | LVCF_WIDTH | LVCF_FMT, c == 1 ? LVCFMT_RIGHT : LVCFMT_LEFT, 120,
+                      const_cast<LPWSTR>(c ? u"Size" : u"Name"), 0, c};
+        SendMessageW(lv, LVM_INSERTCOLUMNW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&col));
+    }
+    for (int i = 0; i < 3; ++i) {
+        std::u16string name = u"Form " + std::u16string(1, static_cast<char16_t>(u'A' + i));
+        LVITEMW item{LVIF_TEXT, i, 0, 0, 0, name.data(), 0, 0, 0, 0};
+        SendMessageW(lv, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        LVITEMW sub{LVIF_TEXT, i, 1, 0, 0, const_cast<LPWSTR>(u"A4"), 0, 0, 0, 0};
+        SendMessageW(lv, LVM_SETITEMTEXTW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&sub));
+    }
+    LVITEMW state{LVIF_STATE, 1, 0, LVIS_SELECTED, LVIS_SELECTED, nullptr, 0, 0, 0, 0};
+    SendMessageW(lv, LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&state));
+    ASSERT_TRUE(zq::user::RenderWindowTree(parent_));
+    int w = 0, h = 0;
+    const auto* bits = static_cast<const uint32_t*>(zq::user::SurfaceBits(parent_, &w, &h));
+    ASSERT_NE(bits, nullptr);
+    POINT inner{0, 0};
+    ClientToScreen(lv, &inner);
+    ScreenToClient(parent_, &inner);
+    auto px = [&](int x, int y) { return bits[(inner.y + y) * w + inner.x + x] & 0xFFFFFF; };
+    auto bgr = [](int colour) {
+        const DWORD c = GetSysColor(colour);
+        return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+    };
+    auto inkIn = [&](int x0, int x1, int y0, int y1, uint32_t background) {
+        int n = 0;
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x) n += px(x, y) != background;
+        return n;
+    };
+    RECT row1;
+    SendMessageW(lv, LVM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&row1));
+    EXPECT_EQ(px(60, 10), bgr(COLOR_BTNFACE)) << "the header's face";
+    EXPECT_GT(inkIn(2, 118, 2, 18, bgr(COLOR_BTNFACE)), 20) << "the header's edges and titles";
+    EXPECT_EQ(px(250, row1.top + 1), bgr(COLOR_HIGHLIGHT)) << "the selected row";
+    EXPECT_EQ(px(250, row1.top + 17), bgr(COLOR_WINDOW)) << "the row below it";
+    EXPECT_GT(inkIn(0, 120, row1.top - 16, row1.top, bgr(COLOR_WINDOW)), 10) << "row 0's name";
+    // Right-aligned sizes sit at the column's right end.
+    EXPECT_GT(inkIn(200, 240, row1.top + 16, row1.top + 32, bgr(COLOR_WINDOW)), 5);
+    EXPECT_EQ(inkIn(122, 180, row1.top + 16, row1.top + 32, bgr(COLOR_WINDOW)), 0);
+}
 
 TEST_F(Common, UpDownDeltaPosCancelsAndKeepsASigned16BitRange) {
     HWND edit = Make(WC_EDIT, WS_BORDER, 10, 80, 20, 1);
