@@ -71,13 +71,32 @@ std::vector<HWND> ChildrenOf(HWND dialog) {
     return out;
 }
 
+// The controls the keyboard walks, in z-order: a visible, enabled child with
+// WS_EX_CONTROLPARENT (a property page in its sheet) stands for its own
+// controls, at any depth.
+void AppendControls(HWND parent, std::vector<HWND>& out, int depth = 0) {
+    for (HWND h : ChildrenOf(parent)) {
+        if (depth < 16 && (GetWindowLongW(h, GWL_EXSTYLE) & WS_EX_CONTROLPARENT)) {
+            if (IsTabCandidate(h)) AppendControls(h, out, depth + 1);
+            continue;
+        }
+        out.push_back(h);
+    }
+}
+
+std::vector<HWND> ControlsOf(HWND dialog) {
+    std::vector<HWND> out;
+    AppendControls(dialog, out);
+    return out;
+}
+
 LRESULT CallDialogProc(DialogData* d, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (!d || !d->proc) return 0;
     return CallProc(reinterpret_cast<WNDPROC>(d->proc), d->unicode, hwnd, message, wParam, lParam, true);
 }
 
 HWND FirstTabStop(HWND dialog) {
-    for (HWND h : ChildrenOf(dialog))
+    for (HWND h : ControlsOf(dialog))
         if ((GetWindowLongW(h, GWL_STYLE) & WS_TABSTOP) && IsTabCandidate(h)) return h;
     return nullptr;
 }
@@ -724,15 +743,16 @@ BOOL CheckRadioButton(HWND dialog, int first, int last, int check) {
     return TRUE;
 }
 
-// The tab ring: the dialog's children in z-order, only those with
-// WS_TABSTOP that are visible and enabled, wrapping at either end.
+// The tab ring: the dialog's controls in z-order (those of control parents
+// in their place), only those with WS_TABSTOP that are visible and enabled,
+// wrapping at either end.
 HWND GetNextDlgTabItem(HWND dialog, HWND control, BOOL previous) {
     if (!Get(dialog)) return nullptr;
+    std::vector<HWND> all = ControlsOf(dialog);
     std::vector<HWND> ring;
-    for (HWND h : ChildrenOf(dialog))
+    for (HWND h : all)
         if ((GetWindowLongW(h, GWL_STYLE) & WS_TABSTOP) && IsTabCandidate(h)) ring.push_back(h);
     if (ring.empty()) return control;
-    std::vector<HWND> all = ChildrenOf(dialog);
     auto at = std::find(all.begin(), all.end(), control);
     if (at == all.end()) return previous ? ring.back() : ring.front();
     const size_t n = all.size();
@@ -748,7 +768,7 @@ HWND GetNextDlgTabItem(HWND dialog, HWND control, BOOL previous) {
 // disabled controls are stepped over.
 HWND GetNextDlgGroupItem(HWND dialog, HWND control, BOOL previous) {
     if (!Get(dialog)) return nullptr;
-    std::vector<HWND> all = ChildrenOf(dialog);
+    std::vector<HWND> all = ControlsOf(dialog);
     auto at = std::find(all.begin(), all.end(), control);
     if (at == all.end()) return nullptr;
     size_t first = static_cast<size_t>(at - all.begin());

@@ -234,6 +234,38 @@ TEST(Dialogs, ModalLoopsNest) {
     EXPECT_EQ(results, (std::vector<INT_PTR>{43, 1, 42, 1, 41}));
 }
 
+// A child with WS_EX_CONTROLPARENT (a page in a sheet) is walked into: its
+// controls take its place in the ring; hidden, it is stepped over whole.
+TEST(Dialogs, TheTabRingWalksIntoControlParents) {
+    HWND d = zq::user::CreateDialogFromBytes(nullptr, Resource(IDD_CLASSIC), nullptr, QuietProc, 0);
+    ASSERT_NE(d, nullptr);
+    HWND page = CreateWindowExW(WS_EX_CONTROLPARENT, u"Static", u"", WS_CHILD | WS_VISIBLE, 0, 0, 100, 50, d,
+                                reinterpret_cast<HMENU>(static_cast<intptr_t>(900)), nullptr, nullptr);
+    ASSERT_NE(page, nullptr);
+    for (int id : {901, 902, 903}) {
+        const DWORD tab = id == 902 ? 0 : WS_TABSTOP;  // 902 is not a tab stop
+        CreateWindowExW(0, u"Button", u"x", WS_CHILD | WS_VISIBLE | tab, 0, 0, 20, 10, page,
+                        reinterpret_cast<HMENU>(static_cast<intptr_t>(id)), nullptr, nullptr);
+    }
+    HWND p1 = GetDlgItem(page, 901), p3 = GetDlgItem(page, 903);
+    auto id = [](HWND h) { return h ? GetDlgCtrlID(h) : 0; };
+    EXPECT_EQ(id(GetNextDlgTabItem(d, GetDlgItem(d, IDHELP), FALSE)), 901);
+    EXPECT_EQ(id(GetNextDlgTabItem(d, p1, FALSE)), 903);
+    EXPECT_EQ(id(GetNextDlgTabItem(d, p3, FALSE)), IDC_NAME) << "wraps out of the page";
+    EXPECT_EQ(id(GetNextDlgTabItem(d, GetDlgItem(d, IDC_NAME), TRUE)), 903);
+    EXPECT_EQ(id(GetNextDlgTabItem(d, p1, TRUE)), IDHELP);
+    ShowWindow(page, SW_HIDE);
+    EXPECT_EQ(id(GetNextDlgTabItem(d, GetDlgItem(d, IDHELP), FALSE)), IDC_NAME);
+    ShowWindow(page, SW_SHOW);
+    // Through IsDialogMessage, Tab from the page's last control leaves it.
+    ShowWindow(d, SW_SHOW);
+    SetFocus(p3);
+    MSG m{p3, WM_KEYDOWN, VK_TAB, 0, 0, {}};
+    EXPECT_TRUE(IsDialogMessageW(d, &m));
+    EXPECT_EQ(id(GetFocus()), IDC_NAME);
+    DestroyWindow(d);
+}
+
 TEST(Dialogs, TheTabRingSkipsHiddenAndDisabledControls) {
     HWND d = zq::user::CreateDialogFromBytes(nullptr, Resource(IDD_CLASSIC), nullptr, QuietProc, 0);
     ASSERT_NE(d, nullptr);
