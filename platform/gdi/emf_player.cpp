@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "gdi/blend.h"
 #include "gdi/dc_state.h"
 
 namespace zq::emf {
@@ -386,58 +387,20 @@ private:
         Ok(ok);
     }
     void Do(const Comment&) { ++stats_.played; }  // private data of the writer; nothing to draw
-    // Rectangle gradients become an image of 256 steps stretched over the
-    // rectangle, so that a one-bit page halftones them like any image.
-    // Triangle meshes are not drawn (counted and named as skipped).
+    // Gradients through the DC's own call: rectangles become an image of
+    // 256 steps stretched over them, triangles an interpolated image clipped
+    // to the triangle, so a one-bit page halftones them like any image.
     void Do(const Gradient& g) {
-        constexpr uint32_t kRectH = 0, kRectV = 1;
-        if (g.mode != kRectH && g.mode != kRectV) {
-            Skip(Rt::GradientFill);
+        const size_t each = g.mode == GRADIENT_FILL_TRIANGLE ? 12 : 8;
+        if (g.raw.size() < size_t{16} * g.vertices + each * g.meshes) {
+            Ok(false);
             return;
         }
-        auto u32 = [&](size_t at) {
-            return uint32_t{g.raw[at]} | uint32_t{g.raw[at + 1]} << 8 | uint32_t{g.raw[at + 2]} << 16 |
-                   uint32_t{g.raw[at + 3]} << 24;
-        };
-        auto channel = [&](uint32_t v, int c) { return static_cast<double>(g.raw[16 * size_t{v} + 9 + 2 * c]); };
-        const size_t meshes = size_t{16} * g.vertices;
-        bool ok = g.raw.size() >= meshes + size_t{8} * g.meshes;
-        for (uint32_t m = 0; ok && m < g.meshes; ++m) {
-            uint32_t a = u32(meshes + 8 * size_t{m}), b = u32(meshes + 8 * size_t{m} + 4);
-            if (a >= g.vertices || b >= g.vertices) {
-                ok = false;  // a mesh naming a vertex the record lacks: refused
-                break;
-            }
-            auto at = [&](uint32_t v) {
-                return POINTL{static_cast<LONG>(u32(16 * size_t{v})), static_cast<LONG>(u32(16 * size_t{v} + 4))};
-            };
-            POINTL pa = at(a), pb = at(b);
-            const int64_t spanX = int64_t{pb.x} - pa.x, spanY = int64_t{pb.y} - pa.y;
-            if (spanX < INT32_MIN || spanX > INT32_MAX || spanY < INT32_MIN || spanY > INT32_MAX) {
-                ok = false;
-                break;
-            }
-            const bool across = g.mode == kRectH;
-            const int steps = 256, w = across ? steps : 1, h = across ? 1 : steps;
-            const size_t stride = (static_cast<size_t>(w) * 3 + 3) / 4 * 4;
-            std::vector<uint8_t> packed(sizeof(BITMAPINFOHEADER) + stride * h, 0);
-            BITMAPINFOHEADER bih{};
-            bih.biSize = sizeof(BITMAPINFOHEADER);
-            bih.biWidth = w;
-            bih.biHeight = h;  // bottom-up: the last step of a vertical gradient is the first row
-            bih.biPlanes = 1;
-            bih.biBitCount = 24;
-            std::memcpy(packed.data(), &bih, sizeof bih);
-            for (int k = 0; k < steps; ++k) {
-                double t = (k + 0.5) / steps;
-                uint8_t* px = packed.data() + sizeof bih + (across ? 3 * static_cast<size_t>(k) : stride * (steps - 1 - k));
-                for (int c = 0; c < 3; ++c)  // BGR from the vertices' red, green, blue
-                    px[2 - c] = static_cast<uint8_t>(std::lround(channel(a, c) + (channel(b, c) - channel(a, c)) * t));
-            }
-            ok = StretchDIBits(hdc_, pa.x, pa.y, static_cast<int>(spanX), static_cast<int>(spanY), 0, 0, w, h, packed.data() + sizeof bih,
-                               reinterpret_cast<const BITMAPINFO*>(packed.data()), DIB_RGB_COLORS, SRCCOPY) != 0;
-        }
-        Ok(ok);
+        std::vector<TRIVERTEX> vertices(g.vertices);
+        if (g.vertices) std::memcpy(vertices.data(), g.raw.data(), size_t{16} * g.vertices);
+        std::vector<ULONG> mesh(each / 4 * size_t{g.meshes});
+        if (!mesh.empty()) std::memcpy(mesh.data(), g.raw.data() + size_t{16} * g.vertices, mesh.size() * 4);
+        Ok(GradientFill(hdc_, vertices.data(), g.vertices, mesh.data(), g.meshes, g.mode) != FALSE);
     }
     void Do(const End&) { ++stats_.played; }
 

@@ -379,4 +379,31 @@ TEST(EmfMapping, GradientRectanglesFillFromColourToColour) {
     EXPECT_EQ(page.At(970, 970), RGB(0, 0, 0));        // the page goes on after it
 }
 
+// GRADIENTFILL of triangles is drawn, inside the triangle only.
+TEST(EmfMapping, GradientTrianglesAreDrawnInsideTheirCorners) {
+    std::vector<uint8_t> ops;
+    auto u32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i) ops.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    auto vertex = [&](uint32_t x, uint32_t y, uint16_t grey) {
+        u32(x), u32(y);
+        for (int c = 0; c < 4; ++c) ops.push_back(0), ops.push_back(static_cast<uint8_t>(c < 3 ? grey >> 8 : 0));
+    };
+    for (uint32_t v : {100u, 100u, 900u, 900u}) u32(v);  // bounds
+    u32(3), u32(1), u32(2);  // three vertices, one triangle
+    vertex(100, 100, 0), vertex(900, 100, 0x8000), vertex(100, 900, 0x8000);
+    u32(0), u32(1), u32(2);
+    emf::Writer w(1000, 1000, 254);
+    w.Raw(static_cast<uint32_t>(Rt::GradientFill), ops);
+    auto d = emf::ParseEmf(Finish(w));
+    ASSERT_TRUE(d.document) << d.error;
+    MemoryPage page(1000, 1000);
+    auto stats = emf::Play(page.dc, *d.document, {0, 0, 1000, 1000});
+    EXPECT_EQ(stats.failed, 0u);
+    EXPECT_EQ(stats.Skipped(), 0u);
+    EXPECT_LT(GetGValue(page.At(110, 110)), 16) << "near the black corner";
+    EXPECT_NEAR(GetGValue(page.At(480, 110)), 61, 12) << "halfway along the top side";
+    EXPECT_EQ(page.At(700, 700), RGB(255, 255, 255)) << "beyond the long side";
+}
+
 }  // namespace

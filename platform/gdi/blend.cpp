@@ -1,0 +1,168 @@
+// Gradient fills and transparent copies, built on the DC calls.
+#include "gdi/blend.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "base/error.h"
+#include "gdi/dc_draw.h"
+
+namespace {
+
+// Images larger than this many pixels a side are not made.
+constexpr LONG kMaxSide = 8192;
+
+// A top-down 32-bit image and its header, for StretchDIBits.
+struct Image {
+    BITMAPINFO info{};
+    std::vector<uint32_t> pixels;  // 0x00RRGGBB
+    LONG w = 0, h = 0;
+    Image(LONG width, LONG height) : pixels(static_cast<size_t>(width) * static_cast<size_t>(height)), w(width), h(height) {
+        info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    }
+    BOOL Draw(HDC hdc, LONG x, LONG y, LONG cx, LONG cy, DWORD rop = SRCCOPY) const {
+        return StretchDIBits(hdc, x, y, cx, cy, 0, 0, w, h, pixels.data(), &info, DIB_RGB_COLORS, rop) != 0;
+    }
+};
+
+uint32_t Rgb(double r, double g, double b) {
+    auto c = [](double v) { return static_cast<uint32_t>(std::clamp(std::lround(v), 0L, 255L)); };
+    return c(r) << 16 | c(g) << 8 | c(b);
+}
+
+double Channel(const TRIVERTEX& v, int c) { return ((c == 0 ? v.Red : c == 1 ? v.Green : v.Blue) >> 8); }
+
+BOOL FillRectGradient(HDC hdc, const TRIVERTEX& a, const TRIVERTEX& b, bool across) {
+    const LONG left = std::min(a.x, b.x), right = std::max(a.x, b.x), top = std::min(a.y, b.y), bottom = std::max(a.y, b.y);
+    if (right == left || bottom == top) return TRUE;
+    // A span that does not fit the DC's coordinates is refused, not wrapped.
+    if (int64_t{right} - left > INT32_MAX || int64_t{bottom} - top > INT32_MAX) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // 256 steps are as many as 8-bit channels can show.
+    constexpr int kSteps = 256;
+    Image img(across ? kSteps : 1, across ? 1 : kSteps);
+    // The colour runs from the first vertex's side to the second's.
+    const bool reversed = across ? b.x < a.x : b.y < a.y;
+    for (int k = 0; k < kSteps; ++k) {
+        const double t = (k + 0.5) / kSteps, u = reversed ? 1 - t : t;
+        img.pixels[static_cast<size_t>(k)] =
+            Rgb(Channel(a, 0) + (Channel(b, 0) - Channel(a, 0)) * u, Channel(a, 1) + (Channel(b, 1) - Channel(a, 1)) * u,
+                Channel(a, 2) + (Channel(b, 2) - Channel(a, 2)) * u);
+    }
+    return img.Draw(hdc, left, top, right - left, bottom - top);
+}
+
+BOOL FillTriangle(HDC hdc, const TRIVERTEX* v[3]) {
+    // Interpolated in device pixels over the triangle's box, then drawn
+    // through a clip of the triangle itself.
+    POINT p[3] = {{v[0]->x, v[0]->y}, {v[1]->x, v[1]->y}, {v[2]->x, v[2]->y}};
+    POINT d[3] = {p[0], p[1], p[2]};
+    LPtoDP(hdc, d, 3);
+    const LONG dl = std::min({d[0].x, d[1].x, d[2].x}), dr = std::max({d[0].x, d[1].x, d[2].x});
+    const LONG dt = std::min({d[0].y, d[1].y, d[2].y}), db = std::max({d[0].y, d[1].y, d[2].y});
+    const double area = double(d[1].x - d[0].x) * (d[2].y - d[0].y) - double(d[2].x - d[0].x) * (d[1].y - d[0].y);
+    if (area == 0) return TRUE;
+    if (dr - dl + 1 > kMaxSide || db - dt + 1 > kMaxSide) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    Image img(dr - dl + 1, db - dt + 1);
+    for (LONG y = 0; y < img.h; ++y)
+        for (LONG x = 0; x < img.w; ++x) {
+            // Barycentric weights of the pixel's centre (outside the
+            // triangle they extrapolate; the clip keeps those out).
+            const double px = dl + x + 0.5, py = dt + y + 0.5;
+            const double w1 = ((d[1].x - px) * (d[2].y - py) - (d[2].x - px) * (d[1].y - py)) / area;
+            const double w2 = ((d[2].x - px) * (d[0].y - py) - (d[0].x - px) * (d[2].y - py)) / area;
+            const double w3 = 1 - w1 - w2;
+            double c[3];
+            for (int k = 0; k < 3; ++k) c[k] = w1 * Channel(*v[0], k) + w2 * Channel(*v[1], k) + w3 * Channel(*v[2], k);
+            img.pixels[static_cast<size_t>(y) * static_cast<size_t>(img.w) + static_cast<size_t>(x)] = Rgb(c[0], c[1], c[2]);
+        }
+    POINT box[2] = {{dl, dt}, {dr + 1, db + 1}};
+    DPtoLP(hdc, box, 2);
+    const int saved = SaveDC(hdc);
+    BeginPath(hdc);
+    Polygon(hdc, p, 3);
+    EndPath(hdc);
+    SelectClipPath(hdc, RGN_AND);
+    const BOOL ok = img.Draw(hdc, box[0].x, box[0].y, box[1].x - box[0].x, box[1].y - box[0].y);
+    RestoreDC(hdc, saved);
+    return ok;
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL GradientFill(HDC hdc, const TRIVERTEX* vertices, ULONG vertexCount, const void* mesh, ULONG meshCount,
+                  ULONG mode) {
+    if (!hdc || (!vertices && vertexCount) || (!mesh && meshCount) || mode > GRADIENT_FILL_TRIANGLE) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // Every mesh is checked before anything is drawn.
+    const auto* rects = static_cast<const GRADIENT_RECT*>(mesh);
+    const auto* triangles = static_cast<const GRADIENT_TRIANGLE*>(mesh);
+    for (ULONG m = 0; m < meshCount; ++m) {
+        const bool bad = mode == GRADIENT_FILL_TRIANGLE
+                             ? triangles[m].Vertex1 >= vertexCount || triangles[m].Vertex2 >= vertexCount ||
+                                   triangles[m].Vertex3 >= vertexCount
+                             : rects[m].UpperLeft >= vertexCount || rects[m].LowerRight >= vertexCount;
+        if (bad) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+    }
+    BOOL ok = TRUE;
+    for (ULONG m = 0; m < meshCount && ok; ++m) {
+        if (mode == GRADIENT_FILL_TRIANGLE) {
+            const TRIVERTEX* v[3] = {&vertices[triangles[m].Vertex1], &vertices[triangles[m].Vertex2],
+                                     &vertices[triangles[m].Vertex3]};
+            ok = FillTriangle(hdc, v);
+        } else {
+            ok = FillRectGradient(hdc, vertices[rects[m].UpperLeft], vertices[rects[m].LowerRight],
+                                  mode == GRADIENT_FILL_RECT_H);
+        }
+    }
+    return ok;
+}
+
+BOOL TransparentBlt(HDC dest, int xDest, int yDest, int wDest, int hDest, HDC src, int xSrc, int ySrc, int wSrc,
+                    int hSrc, UINT transparent) {
+    if (!dest || !src || wDest <= 0 || hDest <= 0 || wSrc <= 0 || hSrc <= 0 || wSrc > kMaxSide || hSrc > kMaxSide) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // The source as a 32-bit image, read through a memory DC.
+    Image img(wSrc, hSrc);
+    void* bits = nullptr;
+    HBITMAP section = CreateDIBSection(nullptr, &img.info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!section) return FALSE;
+    HDC mem = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(mem, section);
+    const BOOL read = BitBlt(mem, 0, 0, wSrc, hSrc, src, xSrc, ySrc, SRCCOPY);
+    if (read) std::memcpy(img.pixels.data(), bits, img.pixels.size() * 4);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    DeleteObject(section);
+    if (!read) return FALSE;
+    // The mask is white where the colour is left out; those pixels of the
+    // image turn black, so that AND with the mask, then OR with the image,
+    // changes the destination only where the source shows.
+    const uint32_t key = (transparent & 0xFF) << 16 | (transparent & 0xFF00) | ((transparent >> 16) & 0xFF);
+    Image mask(wSrc, hSrc);
+    for (size_t i = 0; i < img.pixels.size(); ++i) {
+        const bool clear = (img.pixels[i] & 0xFFFFFF) == key;
+        mask.pixels[i] = clear ? 0xFFFFFF : 0;
+        if (clear) img.pixels[i] = 0;
+    }
+    return mask.Draw(dest, xDest, yDest, wDest, hDest, SRCAND) && img.Draw(dest, xDest, yDest, wDest, hDest, SRCPAINT);
+}
+
+}  // extern "C"

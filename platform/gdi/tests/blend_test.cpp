@@ -1,0 +1,89 @@
+// Gradient fills and transparent copies on a memory page.
+#include <gtest/gtest.h>
+
+#include "gdi/blend.h"
+#include "test_support.h"
+
+namespace {
+
+int Red(COLORREF c) { return c & 0xFF; }
+int Blue(COLORREF c) { return (c >> 16) & 0xFF; }
+
+TEST(GradientFill, RectanglesRunFromTheFirstVertexToTheSecond) {
+    MemoryPage page(120, 60);
+    // Red at the left to blue at the right; given right to left too.
+    TRIVERTEX v[4] = {{10, 10, 0xFF00, 0, 0, 0}, {110, 50, 0, 0, 0xFF00, 0}, {110, 10, 0xFF00, 0, 0, 0}, {10, 50, 0, 0, 0xFF00, 0}};
+    GRADIENT_RECT across{0, 1};
+    ASSERT_TRUE(GradientFill(page.dc, v, 4, &across, 1, GRADIENT_FILL_RECT_H));
+    EXPECT_GT(Red(page.At(11, 30)), 240);
+    EXPECT_LT(Blue(page.At(11, 30)), 15);
+    EXPECT_GT(Blue(page.At(108, 30)), 240);
+    int last = 256;
+    for (int x = 10; x < 110; ++x) {  // red falls monotonically
+        EXPECT_LE(Red(page.At(x, 30)), last) << x;
+        last = Red(page.At(x, 30));
+    }
+    EXPECT_EQ(page.At(9, 30), RGB(255, 255, 255)) << "nothing outside";
+    EXPECT_EQ(page.At(60, 50), RGB(255, 255, 255));
+    MemoryPage back(120, 60);
+    GRADIENT_RECT reversed{2, 3};  // upper right red, lower left blue
+    ASSERT_TRUE(GradientFill(back.dc, v, 4, &reversed, 1, GRADIENT_FILL_RECT_H));
+    EXPECT_GT(Red(back.At(108, 30)), 240) << "red stays at its vertex's side";
+    EXPECT_GT(Blue(back.At(11, 30)), 240);
+}
+
+TEST(GradientFill, TrianglesInterpolateTheirCornersAndStayInside) {
+    MemoryPage page(100, 100);
+    TRIVERTEX v[3] = {{0, 0, 0xFF00, 0, 0, 0}, {99, 0, 0, 0xFF00, 0, 0}, {0, 99, 0, 0, 0xFF00, 0}};
+    GRADIENT_TRIANGLE t{0, 1, 2};
+    ASSERT_TRUE(GradientFill(page.dc, v, 3, &t, 1, GRADIENT_FILL_TRIANGLE));
+    const COLORREF nearRed = page.At(2, 2), nearGreen = page.At(95, 2), nearBlue = page.At(2, 95);
+    EXPECT_GT(Red(nearRed), 230);
+    EXPECT_GT((nearGreen >> 8) & 0xFF, 230u);
+    EXPECT_GT(Blue(nearBlue), 230);
+    const COLORREF middle = page.At(33, 33);  // about a third of each
+    EXPECT_NEAR(Red(middle), 85, 12);
+    EXPECT_NEAR(Blue(middle), 85, 12);
+    EXPECT_EQ(page.At(80, 80), RGB(255, 255, 255)) << "beyond the long side";
+    // The scripted pages' rectangle as two triangles covers it whole.
+    MemoryPage box(60, 40);
+    TRIVERTEX q[4] = {{0, 0, 0xE000, 0xE000, 0xFF00, 0}, {0, 40, 0xB100, 0xB100, 0xDC00, 0},
+                      {60, 40, 0xE000, 0xE000, 0xFF00, 0}, {60, 0, 0xFF00, 0xFF00, 0xFF00, 0}};
+    GRADIENT_TRIANGLE two[2] = {{0, 1, 2}, {0, 2, 3}};
+    ASSERT_TRUE(GradientFill(box.dc, q, 4, two, 2, GRADIENT_FILL_TRIANGLE));
+    EXPECT_NEAR(Red(box.At(1, 38)), 177, 8);
+    EXPECT_GT(Red(box.At(58, 1)), 240) << "towards the white corner";
+    EXPECT_GT(box.NotWhite(), 60u * 40u * 9 / 10) << "no gap along the shared side";
+}
+
+TEST(GradientFill, ABadMeshDrawsNothing) {
+    MemoryPage page(50, 50);
+    TRIVERTEX v[2] = {{0, 0, 0, 0, 0, 0}, {50, 50, 0, 0, 0, 0}};
+    GRADIENT_RECT r[2] = {{0, 1}, {0, 2}};  // the second names a vertex that is not there
+    EXPECT_FALSE(GradientFill(page.dc, v, 2, r, 2, GRADIENT_FILL_RECT_V));
+    EXPECT_EQ(page.NotWhite(), 0u);
+    EXPECT_FALSE(GradientFill(page.dc, v, 2, r, 1, 7));
+}
+
+TEST(TransparentBlt, TheKeyColourLeavesTheDestination) {
+    MemoryPage src(20, 10), dst(60, 30);
+    // Source: magenta field with a blue square in the middle.
+    HBRUSH magenta = CreateSolidBrush(RGB(255, 0, 255)), blue = CreateSolidBrush(RGB(0, 0, 255)),
+           green = CreateSolidBrush(RGB(0, 160, 0));
+    const RECT all{0, 0, 20, 10}, square{5, 2, 15, 8}, field{0, 0, 60, 30};
+    FillRect(src.dc, &all, magenta);
+    FillRect(src.dc, &square, blue);
+    FillRect(dst.dc, &field, green);
+    ASSERT_TRUE(TransparentBlt(dst.dc, 10, 5, 40, 20, src.dc, 0, 0, 20, 10, RGB(255, 0, 255)));
+    EXPECT_EQ(dst.At(30, 15), RGB(0, 0, 255)) << "the square, stretched twice";
+    EXPECT_EQ(dst.At(12, 7), RGB(0, 160, 0)) << "the key colour shows the destination";
+    EXPECT_EQ(dst.At(5, 5), RGB(0, 160, 0)) << "outside";
+    EXPECT_EQ(dst.At(21, 10), RGB(0, 0, 255));
+    EXPECT_EQ(dst.At(19, 10), RGB(0, 160, 0));
+    EXPECT_FALSE(TransparentBlt(dst.dc, 0, 0, 0, 10, src.dc, 0, 0, 20, 10, 0));
+    DeleteObject(magenta);
+    DeleteObject(blue);
+    DeleteObject(green);
+}
+
+}  // namespace
