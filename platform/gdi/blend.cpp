@@ -96,6 +96,36 @@ BOOL FillTriangle(HDC hdc, const TRIVERTEX* v[3]) {
     return ok;
 }
 
+// The pixels of a DC's rectangle, read through a memory DC holding a
+// 32-bit image of the rectangle's size.
+bool ReadPixels(HDC hdc, int x, int y, Image& img) {
+    void* bits = nullptr;
+    HBITMAP section = CreateDIBSection(nullptr, &img.info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!section) return false;
+    HDC mem = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(mem, section);
+    const BOOL read = BitBlt(mem, 0, 0, img.w, img.h, hdc, x, y, SRCCOPY);
+    if (read) std::memcpy(img.pixels.data(), bits, img.pixels.size() * 4);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    DeleteObject(section);
+    return read;
+}
+
+// The image stretched onto the destination except where `clear` is set:
+// a mask white there ANDs the destination, then the image, black there,
+// ORs onto it.
+BOOL DrawWithHoles(HDC dest, int x, int y, int w, int h, Image& img, const std::vector<bool>& clear) {
+    Image mask(img.w, img.h);
+    bool any = false;
+    for (size_t i = 0; i < img.pixels.size(); ++i) {
+        mask.pixels[i] = clear[i] ? 0xFFFFFF : 0;
+        if (clear[i]) img.pixels[i] = 0, any = true;
+    }
+    if (!any) return img.Draw(dest, x, y, w, h);
+    return mask.Draw(dest, x, y, w, h, SRCAND) && img.Draw(dest, x, y, w, h, SRCPAINT);
+}
+
 }  // namespace
 
 extern "C" {
@@ -139,30 +169,54 @@ BOOL TransparentBlt(HDC dest, int xDest, int yDest, int wDest, int hDest, HDC sr
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    // The source as a 32-bit image, read through a memory DC.
     Image img(wSrc, hSrc);
-    void* bits = nullptr;
-    HBITMAP section = CreateDIBSection(nullptr, &img.info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!section) return FALSE;
-    HDC mem = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(mem, section);
-    const BOOL read = BitBlt(mem, 0, 0, wSrc, hSrc, src, xSrc, ySrc, SRCCOPY);
-    if (read) std::memcpy(img.pixels.data(), bits, img.pixels.size() * 4);
-    SelectObject(mem, old);
-    DeleteDC(mem);
-    DeleteObject(section);
-    if (!read) return FALSE;
-    // The mask is white where the colour is left out; those pixels of the
-    // image turn black, so that AND with the mask, then OR with the image,
-    // changes the destination only where the source shows.
+    if (!ReadPixels(src, xSrc, ySrc, img)) return FALSE;
     const uint32_t key = (transparent & 0xFF) << 16 | (transparent & 0xFF00) | ((transparent >> 16) & 0xFF);
-    Image mask(wSrc, hSrc);
-    for (size_t i = 0; i < img.pixels.size(); ++i) {
-        const bool clear = (img.pixels[i] & 0xFFFFFF) == key;
-        mask.pixels[i] = clear ? 0xFFFFFF : 0;
-        if (clear) img.pixels[i] = 0;
+    std::vector<bool> clear(img.pixels.size());
+    for (size_t i = 0; i < img.pixels.size(); ++i) clear[i] = (img.pixels[i] & 0xFFFFFF) == key;
+    return DrawWithHoles(dest, xDest, yDest, wDest, hDest, img, clear);
+}
+
+BOOL AlphaBlend(HDC dest, int xDest, int yDest, int wDest, int hDest, HDC src, int xSrc, int ySrc, int wSrc, int hSrc,
+                BLENDFUNCTION blend) {
+    if (!dest || !src || wDest <= 0 || hDest <= 0 || wSrc <= 0 || hSrc <= 0 || wSrc > kMaxSide || hSrc > kMaxSide ||
+        wDest > kMaxSide || hDest > kMaxSide || blend.BlendOp != AC_SRC_OVER) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
     }
-    return mask.Draw(dest, xDest, yDest, wDest, hDest, SRCAND) && img.Draw(dest, xDest, yDest, wDest, hDest, SRCPAINT);
+    Image img(wSrc, hSrc);
+    if (!ReadPixels(src, xSrc, ySrc, img)) return FALSE;
+    // The source at the destination's size, so that it meets the
+    // destination pixel for pixel.
+    Image over(wDest, hDest);
+    for (LONG y = 0; y < hDest; ++y)
+        for (LONG x = 0; x < wDest; ++x)
+            over.pixels[static_cast<size_t>(y) * static_cast<size_t>(wDest) + static_cast<size_t>(x)] =
+                img.pixels[static_cast<size_t>(y * hSrc / hDest) * static_cast<size_t>(wSrc) + static_cast<size_t>(x * wSrc / wDest)];
+    const bool perPixel = blend.AlphaFormat & AC_SRC_ALPHA;
+    const uint32_t constant = blend.SourceConstantAlpha;
+    // The source's weight and its premultiplied channels: per-pixel colours
+    // come premultiplied by their own alpha, and the constant scales both.
+    auto alphaOf = [&](uint32_t p) { return (perPixel ? (p >> 24) : 255u) * constant / 255; };
+    auto channel = [&](uint32_t p, int shift) {
+        const uint32_t c = (p >> shift) & 0xFF;
+        return c * (perPixel ? constant : alphaOf(p)) / 255;
+    };
+    Image back(wDest, hDest);
+    const bool readable = ReadPixels(dest, xDest, yDest, back);
+    std::vector<bool> clear(over.pixels.size(), false);
+    for (size_t i = 0; i < over.pixels.size(); ++i) {
+        const uint32_t p = over.pixels[i], a = alphaOf(p);
+        const uint32_t d = readable ? back.pixels[i] : 0xFFFFFF;
+        uint32_t out = 0;
+        for (int shift : {0, 8, 16}) {
+            const uint32_t v = std::min<uint32_t>(255, channel(p, shift) + ((d >> shift) & 0xFF) * (255 - a) / 255);
+            out |= v << shift;
+        }
+        over.pixels[i] = out;
+        if (!readable) clear[i] = a < 128;
+    }
+    return DrawWithHoles(dest, xDest, yDest, wDest, hDest, over, clear);
 }
 
 }  // extern "C"

@@ -14,6 +14,7 @@
 
 #include "base/error.h"
 #include "gdi/blend.h"
+#include "gdi/dib.h"
 #include "gdi/dc_state.h"
 
 namespace zq::emf {
@@ -322,11 +323,35 @@ private:
     void Do(const Blt& b) {
         RECTL dest{b.xDest, b.yDest, b.xDest + b.cxDest, b.yDest + b.cyDest};
         if (b.type == Rt::AlphaBlend || b.type == Rt::TransparentBlt) {
-            // Drawn as a plain copy: printers have no alpha.
-            if (b.source && b.source->info.size() >= sizeof(BITMAPINFOHEADER))
-                Ok(Dib(*b.source, dest, b.xSrc, b.ySrc, b.cxSrc, b.cySrc, SRCCOPY, b.usage));
-            else
+            // The source as a bitmap in a memory DC, then the DC's own call:
+            // the record's raster operation holds the transparent colour or
+            // the blend function.
+            if (!b.source || b.source->info.size() < sizeof(BITMAPINFOHEADER) || b.usage != DIB_RGB_COLORS) {
                 Skip(b.type);
+                return;
+            }
+            std::vector<BYTE> packed(b.source->info.begin(), b.source->info.end());
+            packed.insert(packed.end(), b.source->bits.begin(), b.source->bits.end());
+            HBITMAP bitmap = gdi::BitmapFromPackedDib(packed);
+            if (!bitmap) {
+                Ok(false);
+                return;
+            }
+            HDC mem = CreateCompatibleDC(nullptr);
+            HGDIOBJ old = SelectObject(mem, bitmap);
+            BOOL ok;
+            if (b.type == Rt::TransparentBlt) {
+                ok = TransparentBlt(hdc_, dest.left, dest.top, b.cxDest, b.cyDest, mem, b.xSrc, b.ySrc, b.cxSrc, b.cySrc,
+                                    b.rop);
+            } else {
+                BLENDFUNCTION f;
+                std::memcpy(&f, &b.rop, sizeof f);
+                ok = AlphaBlend(hdc_, dest.left, dest.top, b.cxDest, b.cyDest, mem, b.xSrc, b.ySrc, b.cxSrc, b.cySrc, f);
+            }
+            SelectObject(mem, old);
+            DeleteDC(mem);
+            DeleteObject(bitmap);
+            Ok(ok != FALSE);
             return;
         }
         if (!b.source) {

@@ -36,6 +36,15 @@ static_assert(sizeof(GRADIENT_TRIANGLE) == 12);
 
 constexpr ULONG GRADIENT_FILL_RECT_H = 0, GRADIENT_FILL_RECT_V = 1, GRADIENT_FILL_TRIANGLE = 2;
 
+struct BLENDFUNCTION {
+    BYTE BlendOp;              // AC_SRC_OVER
+    BYTE BlendFlags;           // 0
+    BYTE SourceConstantAlpha;  // 255: the source's own alpha only
+    BYTE AlphaFormat;          // AC_SRC_ALPHA: 32-bit pixels with premultiplied alpha
+};
+static_assert(sizeof(BLENDFUNCTION) == 4);
+constexpr BYTE AC_SRC_OVER = 0, AC_SRC_ALPHA = 1;
+
 extern "C" {
 
 // Fills each rectangle (modes RECT_H, RECT_V: colours run across or down
@@ -49,5 +58,12 @@ BOOL GradientFill(HDC hdc, const TRIVERTEX* vertices, ULONG vertexCount, const v
 // the pixels of colour `transparent`.
 BOOL TransparentBlt(HDC dest, int xDest, int yDest, int wDest, int hDest, HDC src, int xSrc, int ySrc, int wSrc,
                     int hSrc, UINT transparent);
+
+// Blends the source over the destination by its alpha (premultiplied, with
+// AC_SRC_ALPHA) times the constant alpha. Where the destination's pixels
+// cannot be read back (a printer's page), it is taken as white paper and
+// pixels less than half opaque leave it as it is.
+BOOL AlphaBlend(HDC dest, int xDest, int yDest, int wDest, int hDest, HDC src, int xSrc, int ySrc, int wSrc, int hSrc,
+                BLENDFUNCTION blend);
 
 }  // extern "C"

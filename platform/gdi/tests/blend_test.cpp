@@ -86,4 +86,37 @@ TEST(TransparentBlt, TheKeyColourLeavesTheDestination) {
     DeleteObject(green);
 }
 
+// Over a destination it can read, AlphaBlend mixes by the alpha: premultiplied
+// per-pixel alpha, times the constant.
+TEST(AlphaBlend, MixesTheSourceOverTheDestination) {
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 2, -1, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    uint32_t* bits = nullptr;
+    HBITMAP src = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
+    ASSERT_NE(src, nullptr);
+    bits[0] = 0x80000080;  // blue at half alpha, premultiplied
+    bits[1] = 0x00000000;  // fully transparent
+    HDC mem = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(mem, src);
+    MemoryPage page(20, 10);
+    HBRUSH red = CreateSolidBrush(RGB(255, 0, 0));
+    const RECT all{0, 0, 20, 10};
+    FillRect(page.dc, &all, red);
+    ASSERT_TRUE(AlphaBlend(page.dc, 0, 0, 20, 10, mem, 0, 0, 2, 1, {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA}));
+    const COLORREF mixed = page.At(3, 5);
+    EXPECT_NEAR(GetRValue(mixed), 127, 2);
+    EXPECT_NEAR(GetBValue(mixed), 128, 2);
+    EXPECT_EQ(page.At(15, 5), RGB(255, 0, 0)) << "transparent: the red stays";
+    // A constant alpha alone: opaque blue at a quarter.
+    FillRect(page.dc, &all, red);
+    bits[0] = bits[1] = 0x000000FF;
+    ASSERT_TRUE(AlphaBlend(page.dc, 0, 0, 20, 10, mem, 0, 0, 2, 1, {AC_SRC_OVER, 0, 64, 0}));
+    EXPECT_NEAR(GetRValue(page.At(15, 5)), 191, 2);
+    EXPECT_NEAR(GetBValue(page.At(15, 5)), 64, 2);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    DeleteObject(src);
+    DeleteObject(red);
+}
+
 }  // namespace

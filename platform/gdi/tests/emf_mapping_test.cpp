@@ -406,4 +406,53 @@ TEST(EmfMapping, GradientTrianglesAreDrawnInsideTheirCorners) {
     EXPECT_EQ(page.At(700, 700), RGB(255, 255, 255)) << "beyond the long side";
 }
 
+// TRANSPARENTBLT leaves out its key colour and ALPHABLEND its transparent
+// pixels (premultiplied alpha 0): the green under them stays, where a plain
+// copy would paint magenta or black.
+TEST(EmfMapping, TransparentAndAlphaBlendsKeepWhatIsUnderTheirHoles) {
+    // A 4 x 2 source, 32 bits, top-down: left half the key (magenta, alpha
+    // 0 and premultiplied black for the blend), right half opaque blue.
+    auto blt = [](RECTL dest, uint32_t rop, bool premultiplied) {
+        std::vector<uint8_t> ops;
+        auto u32 = [&](uint32_t v) {
+            for (int i = 0; i < 4; ++i) ops.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        };
+        for (LONG v : {dest.left, dest.top, dest.right, dest.bottom}) u32(static_cast<uint32_t>(v));  // bounds
+        u32(static_cast<uint32_t>(dest.left)), u32(static_cast<uint32_t>(dest.top));
+        u32(static_cast<uint32_t>(dest.right - dest.left)), u32(static_cast<uint32_t>(dest.bottom - dest.top));
+        u32(rop);
+        u32(0), u32(0);                                   // source origin
+        for (float f : {1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f}) {
+            uint32_t bits;
+            std::memcpy(&bits, &f, 4);
+            u32(bits);
+        }
+        u32(0), u32(0);                                   // background colour, DIB_RGB_COLORS
+        u32(108), u32(40), u32(148), u32(32);             // header and bits after the record's fixed part
+        u32(4), u32(2);                                   // source size
+        u32(40), u32(4), u32(static_cast<uint32_t>(-2)), u32(1 | 32 << 16), u32(0), u32(32), u32(0), u32(0), u32(0), u32(0);
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 4; ++x) u32(x < 2 ? (premultiplied ? 0x00000000u : 0x00FF00FFu) : 0xFF0000FFu);
+        return ops;
+    };
+    emf::Writer w(1000, 1000, 254);
+    w.CreateBrush(1, 0, RGB(0, 160, 0));
+    w.Value(Rt::SelectObject, 1);
+    w.Value(Rt::SelectObject, kStockPenNull);
+    w.Rect(Rt::Rectangle, {0, 0, 1001, 1001});
+    w.Raw(static_cast<uint32_t>(Rt::TransparentBlt), blt({100, 100, 500, 300}, RGB(255, 0, 255), false));
+    w.Raw(static_cast<uint32_t>(Rt::AlphaBlend), blt({100, 500, 500, 700}, 0x01FF0000 /* AC_SRC_ALPHA, 255 */, true));
+    const auto bytes = Finish(w);  // the document's images point into it
+    auto d = emf::ParseEmf(bytes);
+    ASSERT_TRUE(d.document) << d.error;
+    MemoryPage page(1000, 1000);
+    auto stats = emf::Play(page.dc, *d.document, {0, 0, 1000, 1000});
+    EXPECT_EQ(stats.failed, 0u);
+    EXPECT_EQ(stats.Skipped(), 0u);
+    EXPECT_EQ(page.At(150, 200), RGB(0, 160, 0)) << "the key colour leaves the green";
+    EXPECT_EQ(page.At(450, 200), RGB(0, 0, 255));
+    EXPECT_EQ(page.At(150, 600), RGB(0, 160, 0)) << "transparent pixels leave the green";
+    EXPECT_EQ(page.At(450, 600), RGB(0, 0, 255));
+}
+
 }  // namespace
