@@ -113,6 +113,55 @@ std::optional<Dib> LoadPackedDib(std::span<const BYTE> bytes, UINT usage) {
     return LoadDib(reinterpret_cast<const BITMAPINFO*>(aligned.data()), bytes.data() + h.biSize + table, usage);
 }
 
+bool DecodeRle(std::span<const BYTE> in, int bitCount, LONG width, LONG height, std::vector<BYTE>& out) {
+    if ((bitCount != 4 && bitCount != 8) || width <= 0 || height <= 0) return false;
+    const size_t stride = (static_cast<size_t>(width) * bitCount + 31) / 32 * 4;
+    out.assign(stride * static_cast<size_t>(height), 0);
+    LONG x = 0, y = 0;  // y counts rows from the bottom, as they are stored
+    auto put = [&](BYTE index) {
+        if (x < width && y < height) {
+            BYTE* row = out.data() + stride * static_cast<size_t>(y);
+            if (bitCount == 8) {
+                row[x] = index;
+            } else {
+                BYTE& b = row[x / 2];
+                b = static_cast<BYTE>(x % 2 ? (b & 0xF0) | (index & 0x0F) : (b & 0x0F) | (index << 4));
+            }
+        }
+        ++x;
+    };
+    size_t at = 0;
+    while (at + 2 <= in.size()) {
+        const BYTE count = in[at], value = in[at + 1];
+        at += 2;
+        if (count > 0) {  // a run: the value (or, in 4 bits, its two nibbles in turn)
+            for (int i = 0; i < count; ++i) put(bitCount == 8 ? value : (i % 2 ? value & 0x0F : value >> 4));
+            continue;
+        }
+        if (value == 0) {  // end of line
+            x = 0;
+            ++y;
+        } else if (value == 1) {  // end of bitmap
+            return true;
+        } else if (value == 2) {  // delta: right and up
+            if (at + 2 > in.size()) return false;
+            x += in[at];
+            y += in[at + 1];
+            at += 2;
+        } else {  // absolute: `value` pixels follow, padded to a word
+            const size_t bytes = bitCount == 8 ? value : (value + 1u) / 2;
+            if (at + bytes > in.size()) return false;
+            for (int i = 0; i < value; ++i)
+                put(bitCount == 8 ? in[at + static_cast<size_t>(i)]
+                                  : (i % 2 ? in[at + static_cast<size_t>(i / 2)] & 0x0F : in[at + static_cast<size_t>(i / 2)] >> 4));
+            at += bytes + (bytes % 2);
+        }
+        if (y >= height) return true;
+    }
+    // Runs that end without their end-of-bitmap mark keep what they drew.
+    return true;
+}
+
 }  // namespace zq::gdi
 
 namespace zq::gdi {

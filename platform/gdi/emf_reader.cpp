@@ -1,5 +1,6 @@
 // Reading enhanced metafiles into typed records, with every size, count and
 // offset checked against the record that carries it.
+#include "gdi/dib.h"
 #include "gdi/emf.h"
 
 #include <algorithm>
@@ -428,7 +429,9 @@ std::optional<Dib> ParseDib(std::span<const uint8_t> info, std::span<const uint8
     case 1: case 4: case 8: case 16: case 24: case 32: break;
     default: return fail("bitmap bit count is not supported");
     }
-    if (d.compression != 0 && !(d.compression == 3 && (d.bitCount == 16 || d.bitCount == 32)))
+    const bool rle = (d.compression == 1 && d.bitCount == 8) || (d.compression == 2 && d.bitCount == 4);
+    if (rle && (headerSize < 40 || d.height < 0)) return fail("a run-length bitmap needs a full header and bottom-up rows");
+    if (d.compression != 0 && !rle && !(d.compression == 3 && (d.bitCount == 16 || d.bitCount == 32)))
         return fail("compressed bitmaps are not supported");
     size_t at = headerSize;
     if (d.compression == 3) {
@@ -453,6 +456,23 @@ std::optional<Dib> ParseDib(std::span<const uint8_t> info, std::span<const uint8
         d.colors.push_back(uint32_t{info[o]} | (uint32_t{info[o + 1]} << 8) | (uint32_t{info[o + 2]} << 16));
     }
     uint64_t need = static_cast<uint64_t>(d.Stride()) * static_cast<uint64_t>(rows);
+    if (rle) {
+        // Expanded here, so that everything after sees an uncompressed image.
+        std::vector<uint8_t> rows8;
+        if (!gdi::DecodeRle(bits, d.bitCount, d.width, static_cast<LONG>(rows), rows8))
+            return fail("run-length bitmap data is damaged");
+        const size_t head = std::min(info.size(), at + size_t{4} * entries);
+        auto store = std::make_shared<std::vector<uint8_t>>(info.begin(), info.begin() + static_cast<ptrdiff_t>(head));
+        const uint32_t none = 0;
+        std::memcpy(store->data() + 16, &none, 4);  // biCompression: BI_RGB
+        std::memcpy(store->data() + 20, &none, 4);  // biSizeImage
+        store->insert(store->end(), rows8.begin(), rows8.end());
+        d.compression = 0;
+        d.expanded = store;
+        d.info = std::span<const uint8_t>(store->data(), head);
+        d.bits = std::span<const uint8_t>(store->data() + head, rows8.size());
+        return d;
+    }
     if (bits.size() < need) return fail("bitmap bits are shorter than its rows");
     d.bits = bits.first(static_cast<size_t>(need));
     d.info = info;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -66,6 +67,9 @@ struct Dib {
     uint32_t masks[3] = {0, 0, 0}; // BI_BITFIELDS
     std::span<const uint8_t> info;  // the BITMAPINFO as it stands in the record
     std::span<const uint8_t> bits;
+    // A run-length encoded image expanded: the header (now uncompressed),
+    // its colours and the rows; `info` and `bits` then point into it.
+    std::shared_ptr<const std::vector<uint8_t>> expanded;
     size_t Stride() const { return ((static_cast<size_t>(width) * bitCount + 31) / 32) * 4; }
     // Colour of one pixel as 0x00RRGGBB; rows counted from the top.
     uint32_t Pixel(int32_t x, int32_t yFromTop) const;
