@@ -15,6 +15,7 @@
 #include "base/error.h"
 #include "gdi/blend.h"
 #include "gdi/dib.h"
+#include "gdi/text_ansi.h"
 #include "gdi/dc_state.h"
 
 namespace zq::emf {
@@ -299,12 +300,21 @@ private:
     void Do(const TextOut& t) {
         std::vector<INT> dx(t.dx.begin(), t.dx.end());
         UINT options = t.options & (ETO_OPAQUE | ETO_CLIPPED | ETO_GLYPH_INDEX | ETO_PDY);
-        if (!dx.empty() && dx.size() < t.text.size() * ((options & ETO_PDY) ? 2 : 1)) dx.clear();
+        // ANSI records go through the ANSI call: the process's code page,
+        // double-byte characters and spacing given per byte.
+        const bool ansi = t.type == Rt::ExtTextOutA || t.type == Rt::PolyTextOutA;
+        const size_t units = ansi ? t.narrow.size() : t.text.size();
+        if (!dx.empty() && dx.size() < units * ((options & ETO_PDY) ? 2 : 1)) dx.clear();
         RECT rc{t.rect.left, t.rect.top, t.rect.right, t.rect.bottom};
         bool hasRect = (options & (ETO_OPAQUE | ETO_CLIPPED)) && !gdi::RectEmpty(gdi::OrderRect(t.rect));
-        Ok(ExtTextOutW(hdc_, t.reference.x, t.reference.y, hasRect ? options : options & ~(ETO_OPAQUE | ETO_CLIPPED),
-                       hasRect ? &rc : nullptr, t.text.data(), static_cast<UINT>(t.text.size()),
-                       dx.empty() ? nullptr : dx.data()));
+        const UINT used = hasRect ? options : options & ~(ETO_OPAQUE | ETO_CLIPPED);
+        if (ansi && !(options & ETO_GLYPH_INDEX)) {
+            Ok(ExtTextOutA(hdc_, t.reference.x, t.reference.y, used, hasRect ? &rc : nullptr, t.narrow.data(),
+                           static_cast<UINT>(t.narrow.size()), dx.empty() ? nullptr : dx.data()));
+            return;
+        }
+        Ok(ExtTextOutW(hdc_, t.reference.x, t.reference.y, used, hasRect ? &rc : nullptr, t.text.data(),
+                       static_cast<UINT>(t.text.size()), dx.empty() ? nullptr : dx.data()));
     }
     bool Dib(const emf::Dib& dib, const RECTL& d, int xs, int ys, int ws, int hs, DWORD rop, UINT usage) {
         std::vector<uint8_t> info(dib.info.begin(), dib.info.end());

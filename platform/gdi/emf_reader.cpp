@@ -1,5 +1,6 @@
 // Reading enhanced metafiles into typed records, with every size, count and
 // offset checked against the record that carries it.
+#include "base/text.h"
 #include "gdi/dib.h"
 #include "gdi/emf.h"
 
@@ -140,16 +141,22 @@ PolyDraw ReadPolyDraw(Rt t, const Bytes& r, bool sixteen) {
 // record start.
 TextOut ReadEmrText(Rt t, const Bytes& r, size_t at, bool wide, RECTL bounds, uint32_t mode,
                     float xs, float ys) {
-    TextOut o{t, bounds, mode, xs, ys, r.Pt(at), 0, {}, {}, {}};
+    TextOut o{t, bounds, mode, xs, ys, r.Pt(at), 0, {}, {}, {}, {}};
     uint32_t chars = r.U32(at + 8), offString = r.U32(at + 12);
     o.options = r.U32(at + 16);
     o.rect = r.Rect(at + 20);
     uint32_t offDx = r.U32(at + 36);
     r.NeedArray(offString, chars, wide ? 2 : 1, "text");
-    o.text.reserve(chars);
-    for (uint32_t i = 0; i < chars; ++i)
-        o.text.push_back(wide ? static_cast<char16_t>(r.U16(offString + 2 * i))
-                              : static_cast<char16_t>(r.Sub(offString + i, 1, "text")[0]));
+    if (wide) {
+        o.text.reserve(chars);
+        for (uint32_t i = 0; i < chars; ++i) o.text.push_back(static_cast<char16_t>(r.U16(offString + 2 * i)));
+    } else {
+        // The bytes stay as recorded, for the ANSI call that plays them; the
+        // wide form is for whoever reads the text.
+        const auto bytes = r.Sub(offString, chars, "text");
+        o.narrow.assign(bytes.begin(), bytes.end());
+        o.text = AnsiToWide(o.narrow);
+    }
     constexpr uint32_t ETO_PDY = 0x2000;
     if (offDx != 0 && chars != 0) {
         uint64_t n = uint64_t{chars} * ((o.options & ETO_PDY) ? 2 : 1);

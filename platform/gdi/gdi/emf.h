@@ -120,8 +120,9 @@ struct TextOut {
     Rt type;  // ExtTextOutA / ExtTextOutW / PolyTextOut* (one entry each)
     RECTL bounds; uint32_t graphicsMode; float xScale, yScale;
     POINTL reference; uint32_t options; RECTL rect;
-    std::u16string text;       // A records widened byte for byte (code page 1252 below 0x100)
-    std::vector<int32_t> dx;   // empty, or one (ETO_PDY: two) per character
+    std::u16string text;       // A records: their bytes in the ANSI code page
+    std::string narrow;        // A records: the bytes as recorded (spacing is per byte)
+    std::vector<int32_t> dx;   // empty, or one (ETO_PDY: two) per character, per byte for A
 };
 struct Blt {
     Rt type;  // BitBlt, StretchBlt, AlphaBlend, TransparentBlt, MaskBlt, PlgBlt

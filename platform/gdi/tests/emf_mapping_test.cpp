@@ -3,6 +3,8 @@
 // transforms taken exactly, measured in device pixels.
 #include <gtest/gtest.h>
 
+#include "base/locale.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -453,6 +455,66 @@ TEST(EmfMapping, TransparentAndAlphaBlendsKeepWhatIsUnderTheirHoles) {
     EXPECT_EQ(page.At(450, 200), RGB(0, 0, 255));
     EXPECT_EQ(page.At(150, 600), RGB(0, 160, 0)) << "transparent pixels leave the green";
     EXPECT_EQ(page.At(450, 600), RGB(0, 0, 255));
+}
+
+// EXTTEXTOUTA plays its bytes in the ANSI code page (0x80 is the euro sign
+// in 1252, not a control character), double-byte characters included, with
+// spacing given per byte; it draws what the wide record of the same text
+// draws.
+TEST(EmfMapping, AnsiTextPlaysInTheAnsiCodePage) {
+    auto ansiRecord = [](POINTL at, std::string_view bytes, std::span<const int32_t> dx) {
+        std::vector<uint8_t> ops;
+        auto u32 = [&](uint32_t v) {
+            for (int i = 0; i < 4; ++i) ops.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        };
+        for (uint32_t v : {0u, 0u, 0xFFFFFFFFu, 0xFFFFFFFFu}) u32(v);  // bounds
+        u32(1), u32(0), u32(0);                                        // GM_COMPATIBLE, scales
+        u32(static_cast<uint32_t>(at.x)), u32(static_cast<uint32_t>(at.y));
+        u32(static_cast<uint32_t>(bytes.size())), u32(76), u32(0);
+        for (int k = 0; k < 4; ++k) u32(0);                             // no rectangle
+        const uint32_t padded = static_cast<uint32_t>((bytes.size() + 3) / 4 * 4);
+        u32(dx.empty() ? 0 : 76 + padded);
+        for (char c : bytes) ops.push_back(static_cast<uint8_t>(c));
+        while (ops.size() % 4) ops.push_back(0);
+        for (int32_t d : dx) u32(static_cast<uint32_t>(d));
+        return ops;
+    };
+    struct Case {
+        const char* name;
+        UINT codePage;
+        std::string bytes;
+        std::vector<int32_t> byteDx;
+        std::u16string wide;
+        std::vector<int32_t> wideDx;
+    } cases[] = {
+        {"euro in 1252", 1252, "Zel \x80 5", {}, u"Zel \u20AC 5", {}},
+        {"double-byte in 932", 932, "A\x82\xa0" "B", {30, 20, 25, 10}, u"A\u3042B", {30, 45, 10}},
+    };
+    for (const auto& c : cases) {
+        zq::LocaleSettings locale = zq::CurrentLocaleSettings();
+        locale.ansiCodePage = c.codePage;
+        zq::ScopedLocaleSettings scoped(locale);
+        auto page = [&](bool ansi) {
+            emf::Writer w(400, 100, 96);
+            w.CreateFont(1, emf::MakeLogFont(u"Liberation Sans", -24));
+            w.Value(Rt::SelectObject, 1);
+            if (ansi) w.Raw(static_cast<uint32_t>(Rt::ExtTextOutA), ansiRecord({10, 10}, c.bytes, c.byteDx));
+            else w.ExtTextOutW({10, 10}, c.wide, 0, {0, 0, -1, -1}, c.wideDx);
+            return Finish(w);
+        };
+        const auto a = page(true), wbytes = page(false);
+        auto da = emf::ParseEmf(a), dw = emf::ParseEmf(wbytes);
+        ASSERT_TRUE(da.document) << c.name << ": " << da.error;
+        ASSERT_TRUE(dw.document) << c.name << ": " << dw.error;
+        MemoryPage pa(400, 100), pw(400, 100);
+        EXPECT_EQ(emf::Play(pa.dc, *da.document, {0, 0, 400, 100}).failed, 0u) << c.name;
+        emf::Play(pw.dc, *dw.document, {0, 0, 400, 100});
+        EXPECT_GT(pa.NotWhite(), 0u) << c.name;
+        size_t differ = 0;
+        for (int y = 0; y < 100; ++y)
+            for (int x = 0; x < 400; ++x) differ += pa.At(x, y) != pw.At(x, y);
+        EXPECT_EQ(differ, 0u) << c.name;
+    }
 }
 
 }  // namespace
