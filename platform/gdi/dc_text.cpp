@@ -83,8 +83,19 @@ std::shared_ptr<EngineFont> RealisedFont(DeviceContext& dc) {
         em = cell * ratio;
     }
     em = std::clamp(em, 1.0, 4096.0);  // 295 pt at 1000 dpi; larger glyphs are refused
-    s.realised =
-        std::shared_ptr<EngineFont>(EngineFont::Create(*found, em, weight, lf.lfItalic != 0, res, angle).release());
+    // The glyphs' width: the mapping's own stretch of x against y, and a
+    // width asked for (lfWidth: the average character width) against the
+    // face's own average at this height.
+    const double sx = ScaleX(m);
+    double widthScale = scale > 0 ? sx / scale : 1;
+    if (lf.lfWidth != 0) {
+        auto natural = EngineFont::Create(*found, em, weight, lf.lfItalic != 0, res);
+        if (natural && natural->AverageWidth() > 0)
+            widthScale = std::abs(static_cast<double>(lf.lfWidth)) * sx / natural->AverageWidth();
+    }
+    if (std::fabs(widthScale - 1) < 1e-6) widthScale = 1;  // an even mapping draws the face as it is
+    s.realised = std::shared_ptr<EngineFont>(
+        EngineFont::Create(*found, em, weight, lf.lfItalic != 0, res, angle, widthScale).release());
     return s.realised;
 }
 

@@ -69,8 +69,10 @@ struct EngineFont::Glyph_ {
 };
 
 std::unique_ptr<EngineFont> EngineFont::Create(const FontFace& face, double emPixels, int weight, bool italic,
-                                               SIZE resolution, double angle) {
+                                               SIZE resolution, double angle, double widthScale) {
     if (!face.file || !(emPixels > 0) || emPixels > 16384) return nullptr;
+    if (!std::isfinite(widthScale) || widthScale <= 0) widthScale = 1;
+    widthScale = std::clamp(widthScale, 1.0 / 64, 64.0);
     std::unique_ptr<EngineFont> f(new EngineFont());
     f->face_ = face;
     f->em_ = emPixels;
@@ -95,9 +97,11 @@ std::unique_ptr<EngineFont> EngineFont::Create(const FontFace& face, double emPi
     f->ulStyleSize = 0;
     f->pvConsumer = nullptr;
     f->pvProducer = nullptr;
-    // Simulated italic shears the glyphs (about 11 degrees); a turned
-    // baseline turns them after that.
-    double m[4] = {1, (f->flFontType & FO_SIM_ITALIC) ? 0.2 : 0, 0, 1};
+    // A width other than the face's own scales x first, simulated italic
+    // shears the glyphs (about 11 degrees), and a turned baseline turns them
+    // after that.
+    f->widthScale_ = widthScale;
+    double m[4] = {widthScale, (f->flFontType & FO_SIM_ITALIC) ? 0.2 * widthScale : 0, 0, 1};
     if (std::isfinite(angle) && std::fmod(angle, 360.0) != 0) {
         f->angle_ = std::fmod(angle, 360.0);
         double c = std::cos(f->angle_ * std::numbers::pi / 180), s = std::sin(f->angle_ * std::numbers::pi / 180);
@@ -111,7 +115,7 @@ std::unique_ptr<EngineFont> EngineFont::Create(const FontFace& face, double emPi
         FT_Set_Transform(ft, &t, nullptr);
     }
     double scale = emPixels / ft->units_per_EM;
-    f->xform_ = Xform(XFORML{static_cast<FLOATL>(scale), 0, 0, static_cast<FLOATL>(scale), 0, 0});
+    f->xform_ = Xform(XFORML{static_cast<FLOATL>(scale * widthScale), 0, 0, static_cast<FLOATL>(scale), 0, 0});
     f->ifi_ = BuildIfiMetrics(face, ft);
     auto* ifi = reinterpret_cast<IFIMETRICS*>(f->ifi_.data());
     f->ascent_ = static_cast<LONG>(std::lround(static_cast<USHORT>(ifi->fwdWinAscender) * scale));
@@ -120,8 +124,8 @@ std::unique_ptr<EngineFont> EngineFont::Create(const FontFace& face, double emPi
     LONG extra = ifi->fwdMacAscender - ifi->fwdMacDescender + gap -
                  (static_cast<USHORT>(ifi->fwdWinAscender) + static_cast<USHORT>(ifi->fwdWinDescender));
     f->leading_ = std::max<LONG>(0, static_cast<LONG>(std::lround(extra * scale)));
-    f->avgWidth_ = static_cast<LONG>(std::lround(ifi->fwdAveCharWidth * scale));
-    f->cxMax = static_cast<ULONG>(std::lround(ifi->fwdMaxCharInc * scale)) + 1;
+    f->avgWidth_ = static_cast<LONG>(std::lround(ifi->fwdAveCharWidth * scale * widthScale));
+    f->cxMax = static_cast<ULONG>(std::lround(ifi->fwdMaxCharInc * scale * widthScale)) + 1;
     return f;
 }
 
@@ -219,7 +223,7 @@ char16_t EngineFont::MapBack(HGLYPH hg) {
 FIX EngineFont::SlotAdvance() const {
     FT_GlyphSlot slot = F(ftFace_)->glyph;
     // The advance along the baseline: a turned glyph's own advance is turned too.
-    FT_Pos along = angle_ != 0 ? static_cast<FT_Pos>(slot->linearHoriAdvance >> 10) : slot->advance.x;
+    FT_Pos along = angle_ != 0 ? static_cast<FT_Pos>((slot->linearHoriAdvance >> 10) * widthScale_) : slot->advance.x;
     FT_Pos advance = along + ((flFontType & FO_SIM_BOLD) ? static_cast<FT_Pos>(em_ * 64 / 24) : 0);
     return Fx((advance + 32) & ~63);
 }

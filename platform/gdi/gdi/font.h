@@ -67,9 +67,10 @@ public:
     // `emPixels`: em height in device pixels. Bold or italic that the face
     // lacks are simulated (FO_SIM_BOLD, FO_SIM_ITALIC).
     // `angle`: the baseline's direction in degrees, counterclockwise as seen
-    // on the device; glyphs are turned with it.
+    // on the device; glyphs are turned with it. `widthScale` widens (above 1)
+    // or narrows the glyphs and their advances along the baseline.
     static std::unique_ptr<EngineFont> Create(const FontFace& face, double emPixels, int weight, bool italic,
-                                              SIZE resolution, double angle = 0);
+                                              SIZE resolution, double angle = 0, double widthScale = 1);
     // A device face of `device` (FO_TYPE_DEVICE): widths come from
     // DrvQueryAdvanceWidths and metrics from DrvQueryFontData; the engine
     // has no glyph bits or outlines for it.
@@ -115,6 +116,7 @@ private:
     std::map<HGLYPH, FIX> advances_;  // engine glyphs measured, not (yet) drawn
     double em_ = 0;
     double angle_ = 0;
+    double widthScale_ = 1;
     void* library_ = nullptr;  // FT_Library
     void* ftFace_ = nullptr;   // FT_Face
     Xform xform_;

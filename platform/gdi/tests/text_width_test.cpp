@@ -1,0 +1,67 @@
+// Glyph widths: a width asked for in the font (lfWidth) and a mapping that
+// stretches x against y both widen or narrow the glyphs, not their height.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "gdi/dc_draw.h"
+#include "test_support.h"
+
+namespace {
+
+HFONT Font(LONG height, LONG width) {
+    LOGFONTW lf{};
+    lf.lfHeight = height;
+    lf.lfWidth = width;
+    const char16_t face[] = u"Liberation Sans";
+    std::copy(std::begin(face), std::end(face), lf.lfFaceName);
+    return CreateFontIndirectW(&lf);
+}
+
+// The ink box of a word drawn at (10, 10) in `font` on a fresh page set up
+// by `setup`.
+RECTL Ink(HFONT font, const std::function<void(HDC)>& setup = {}) {
+    MemoryPage page(600, 200);
+    if (setup) setup(page.dc);
+    HGDIOBJ old = SelectObject(page.dc, font);
+    TextOutW(page.dc, 10, 10, reinterpret_cast<LPCWSTR>(u"Zelquor"), 7);
+    SelectObject(page.dc, old);
+    return page.InkBox();
+}
+
+TEST(TextWidth, AskedWidthAndStretchedMappingsScaleTheGlyphsAlongTheBaseline) {
+    HFONT natural = Font(-40, 0);
+    const RECTL n = Ink(natural);
+    TEXTMETRICW tm{};
+    {
+        MemoryPage page(10, 10);
+        HGDIOBJ old = SelectObject(page.dc, natural);
+        GetTextMetricsW(page.dc, &tm);
+        SelectObject(page.dc, old);
+    }
+    ASSERT_GT(tm.tmAveCharWidth, 0);
+    // Half the face's average width: half as wide, as tall as before.
+    HFONT narrow = Font(-40, tm.tmAveCharWidth / 2);
+    const RECTL h = Ink(narrow);
+    EXPECT_NEAR(double(h.right - h.left) / (n.right - n.left), 0.5, 0.06);
+    EXPECT_NEAR(h.bottom - h.top, n.bottom - n.top, 1);
+    // A mapping that doubles x only: twice as wide, as tall.
+    const RECTL s = Ink(natural, [](HDC dc) {
+        SetMapMode(dc, MM_ANISOTROPIC);
+        SetWindowExtEx(dc, 100, 100, nullptr);
+        SetViewportExtEx(dc, 200, 100, nullptr);
+    });
+    EXPECT_NEAR(double(s.right - s.left) / (n.right - n.left), 2.0, 0.1);
+    EXPECT_NEAR(s.bottom - s.top, n.bottom - n.top, 1);
+    // The measured extent follows the drawn width.
+    MemoryPage page(10, 10);
+    HGDIOBJ old = SelectObject(page.dc, narrow);
+    SIZE ext{};
+    GetTextExtentPoint32W(page.dc, reinterpret_cast<LPCWSTR>(u"Zelquor"), 7, &ext);
+    SelectObject(page.dc, old);
+    EXPECT_NEAR(ext.cx, h.right - h.left, 6);
+    DeleteObject(natural);
+    DeleteObject(narrow);
+}
+
+}  // namespace
