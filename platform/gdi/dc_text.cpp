@@ -47,9 +47,17 @@ std::shared_ptr<EngineFont> RealisedFont(DeviceContext& dc) {
     double scale = ScaleY(m);
     SIZE res{DpiX(dc), DpiY(dc)};
     double angle = BaselineAngle(lf, m);
+    // In the advanced graphics mode the glyphs turn by the font's
+    // orientation, apart from the baseline's escapement.
+    std::optional<double> glyphAngle;
+    if (s.graphicsMode == GM_ADVANCED && lf.lfOrientation != lf.lfEscapement) {
+        LOGFONTW turned = lf;
+        turned.lfEscapement = lf.lfOrientation;
+        glyphAngle = BaselineAngle(turned, m);
+    }
     // A face the printer's driver offers under the asked name is printed by
     // the printer (upright only); any other name is a TrueType face.
-    if (dc.device && !face.empty() && angle == 0) {
+    if (dc.device && !face.empty() && angle == 0 && !glyphAngle) {
         std::u16string name;
         for (int i = 0; i < LF_FACESIZE && lf.lfFaceName[i]; ++i) name.push_back(lf.lfFaceName[i]);
         if (auto dev = MatchDeviceFace(*dc.device, name, weight, lf.lfItalic != 0)) {
@@ -95,7 +103,7 @@ std::shared_ptr<EngineFont> RealisedFont(DeviceContext& dc) {
     }
     if (std::fabs(widthScale - 1) < 1e-6) widthScale = 1;  // an even mapping draws the face as it is
     s.realised = std::shared_ptr<EngineFont>(
-        EngineFont::Create(*found, em, weight, lf.lfItalic != 0, res, angle, widthScale).release());
+        EngineFont::Create(*found, em, weight, lf.lfItalic != 0, res, angle, widthScale, glyphAngle).release());
     return s.realised;
 }
 

@@ -69,7 +69,8 @@ struct EngineFont::Glyph_ {
 };
 
 std::unique_ptr<EngineFont> EngineFont::Create(const FontFace& face, double emPixels, int weight, bool italic,
-                                               SIZE resolution, double angle, double widthScale) {
+                                               SIZE resolution, double angle, double widthScale,
+                                               std::optional<double> glyphAngle) {
     if (!face.file || !(emPixels > 0) || emPixels > 16384) return nullptr;
     if (!std::isfinite(widthScale) || widthScale <= 0) widthScale = 1;
     widthScale = std::clamp(widthScale, 1.0 / 64, 64.0);
@@ -102,9 +103,11 @@ std::unique_ptr<EngineFont> EngineFont::Create(const FontFace& face, double emPi
     // after that.
     f->widthScale_ = widthScale;
     double m[4] = {widthScale, (f->flFontType & FO_SIM_ITALIC) ? 0.2 * widthScale : 0, 0, 1};
-    if (std::isfinite(angle) && std::fmod(angle, 360.0) != 0) {
-        f->angle_ = std::fmod(angle, 360.0);
-        double c = std::cos(f->angle_ * std::numbers::pi / 180), s = std::sin(f->angle_ * std::numbers::pi / 180);
+    if (std::isfinite(angle) && std::fmod(angle, 360.0) != 0) f->angle_ = std::fmod(angle, 360.0);
+    const double turn = glyphAngle ? *glyphAngle : angle;
+    if (std::isfinite(turn) && std::fmod(turn, 360.0) != 0) {
+        f->glyphAngle_ = std::fmod(turn, 360.0);
+        double c = std::cos(f->glyphAngle_ * std::numbers::pi / 180), s = std::sin(f->glyphAngle_ * std::numbers::pi / 180);
         // Rotation (c -s; s c) times the shear, in FreeType's y-up axes.
         double r[4] = {c * m[0] - s * m[2], c * m[1] - s * m[3], s * m[0] + c * m[2], s * m[1] + c * m[3]};
         std::copy(r, r + 4, m);
@@ -223,7 +226,7 @@ char16_t EngineFont::MapBack(HGLYPH hg) {
 FIX EngineFont::SlotAdvance() const {
     FT_GlyphSlot slot = F(ftFace_)->glyph;
     // The advance along the baseline: a turned glyph's own advance is turned too.
-    FT_Pos along = angle_ != 0 ? static_cast<FT_Pos>((slot->linearHoriAdvance >> 10) * widthScale_) : slot->advance.x;
+    FT_Pos along = glyphAngle_ != 0 ? static_cast<FT_Pos>((slot->linearHoriAdvance >> 10) * widthScale_) : slot->advance.x;
     FT_Pos advance = along + ((flFontType & FO_SIM_BOLD) ? static_cast<FT_Pos>(em_ * 64 / 24) : 0);
     return Fx((advance + 32) & ~63);
 }

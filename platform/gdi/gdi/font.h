@@ -67,10 +67,13 @@ public:
     // `emPixels`: em height in device pixels. Bold or italic that the face
     // lacks are simulated (FO_SIM_BOLD, FO_SIM_ITALIC).
     // `angle`: the baseline's direction in degrees, counterclockwise as seen
-    // on the device; glyphs are turned with it. `widthScale` widens (above 1)
-    // or narrows the glyphs and their advances along the baseline.
+    // on the device; glyphs are turned with it, or by `glyphAngle` when one
+    // is given (a font's orientation apart from its escapement). `widthScale`
+    // widens (above 1) or narrows the glyphs and their advances along the
+    // baseline.
     static std::unique_ptr<EngineFont> Create(const FontFace& face, double emPixels, int weight, bool italic,
-                                              SIZE resolution, double angle = 0, double widthScale = 1);
+                                              SIZE resolution, double angle = 0, double widthScale = 1,
+                                              std::optional<double> glyphAngle = std::nullopt);
     // A device face of `device` (FO_TYPE_DEVICE): widths come from
     // DrvQueryAdvanceWidths and metrics from DrvQueryFontData; the engine
     // has no glyph bits or outlines for it.
@@ -117,6 +120,7 @@ private:
     double em_ = 0;
     double angle_ = 0;
     double widthScale_ = 1;
+    double glyphAngle_ = 0;
     void* library_ = nullptr;  // FT_Library
     void* ftFace_ = nullptr;   // FT_Face
     Xform xform_;

@@ -64,4 +64,40 @@ TEST(TextWidth, AskedWidthAndStretchedMappingsScaleTheGlyphsAlongTheBaseline) {
     DeleteObject(narrow);
 }
 
+// In the advanced graphics mode a font's orientation turns its glyphs apart
+// from the escapement that turns its baseline; in the compatible mode the
+// escapement turns both.
+TEST(TextOrientation, GlyphsTurnByTheOrientationInTheAdvancedMode) {
+    auto ink = [](int mode, LONG escapement, LONG orientation, const char16_t* text) {
+        LOGFONTW lf{};
+        lf.lfHeight = -60;
+        lf.lfEscapement = escapement;
+        lf.lfOrientation = orientation;
+        const char16_t face[] = u"Liberation Sans";
+        std::copy(std::begin(face), std::end(face), lf.lfFaceName);
+        HFONT font = CreateFontIndirectW(&lf);
+        RECTL box;
+        {
+            MemoryPage page(400, 400);
+            SetGraphicsMode(page.dc, mode);
+            HGDIOBJ old = SelectObject(page.dc, font);
+            TextOutW(page.dc, 200, 200, reinterpret_cast<LPCWSTR>(text), static_cast<int>(std::char_traits<char16_t>::length(text)));
+            SelectObject(page.dc, old);
+            box = page.InkBox();
+        }
+        DeleteObject(font);
+        return box;
+    };
+    auto wide = [](const RECTL& r) { return r.right - r.left > r.bottom - r.top; };
+    // One tall, thin glyph.
+    EXPECT_FALSE(wide(ink(GM_ADVANCED, 0, 0, u"l")));
+    EXPECT_TRUE(wide(ink(GM_ADVANCED, 0, 900, u"l"))) << "turned on a level baseline";
+    EXPECT_FALSE(wide(ink(GM_COMPATIBLE, 0, 900, u"l"))) << "the compatible mode keeps it upright";
+    // A row of them on a baseline going up, each upright: taller than wide,
+    // and each glyph's ink is thin (a column of short dashes, not one bar).
+    const RECTL up = ink(GM_ADVANCED, 900, 0, u"llll");
+    EXPECT_FALSE(wide(up));
+    EXPECT_LT(up.right - up.left, 30);
+}
+
 }  // namespace
