@@ -175,11 +175,29 @@ Layout LayOutText(DeviceContext& dc, EngineFont& font, const char16_t* text, UIN
     return l;
 }
 
+// A quadrilateral given in device pixels filled in one colour, through the
+// DC's own polygon call (with the DC's mix).
+void FillDeviceQuad(DeviceContext& dc, const double (&xs)[4], const double (&ys)[4], COLORREF color) {
+    HDC hdc = dc.Handle();
+    POINT p[4];
+    for (int i = 0; i < 4; ++i) p[i] = {static_cast<LONG>(std::lround(xs[i])), static_cast<LONG>(std::lround(ys[i]))};
+    DPtoLP(hdc, p, 4);
+    const int saved = SaveDC(hdc);
+    HBRUSH brush = CreateSolidBrush(color);
+    SelectObject(hdc, brush);
+    SelectObject(hdc, GetStockObject(NULL_PEN));
+    Polygon(hdc, p, 4);
+    RestoreDC(hdc, saved);
+    DeleteObject(brush);
+}
+
 // Text on a turned baseline: the glyphs (turned by the font) step along the
 // baseline's direction, and the alignment points are taken along it and
-// across it. No opaque box or lines: those are upright rectangles.
+// across it. A rectangle given with ETO_OPAQUE or ETO_CLIPPED stays upright,
+// as the caller gave it; the background of an opaque mode and the underline
+// and strikeout turn with the baseline.
 bool TurnedText(DeviceContext& dc, const std::shared_ptr<EngineFont>& font, const Layout& l, POINTFIX o,
-                UINT options, const char16_t* text, UINT count) {
+                UINT options, const std::optional<RECTL>& devRect, const char16_t* text, UINT count) {
     DrawState& s = State(dc);
     double a = font->Angle() * std::numbers::pi / 180;
     double ux = std::cos(a), uy = -std::sin(a);   // along the baseline (y down)
@@ -211,8 +229,10 @@ bool TurnedText(DeviceContext& dc, const std::shared_ptr<EngineFont>& font, cons
     rec->defaultPlacement = false;
     rec->glyphIndex = options & ETO_GLYPH_INDEX;
     rec->clip = dc.EffectiveClip();
+    if (devRect && (options & ETO_CLIPPED)) rec->clip = rec->clip.Intersect(Region(*devRect));
     rec->fore.color = dc.textColor;
     rec->opaqueBrush.color = dc.bkColor;
+    if (devRect && (options & ETO_OPAQUE)) rec->opaque = devRect;
     rec->brushOrigin = dc.brushOrigin;
     rec->mix = static_cast<MIX>(s.rop2 | (s.rop2 << 8));
     if (s.textAlign & TA_UPDATECP) {
@@ -220,8 +240,27 @@ bool TurnedText(DeviceContext& dc, const std::shared_ptr<EngineFont>& font, cons
         DPtoLP(dc.Handle(), &p, 1);
         s.current = {p.x, p.y};
     }
-    if (!count) return true;
-    return dc.Draw(std::move(rec));
+    if (!count && !rec->opaque) return true;
+    // A band along the baseline from `from` to `to` pixels below it (negative:
+    // above), as long as the text.
+    auto band = [&](double from, double to, COLORREF color) {
+        const double xs[4] = {x + dx * from, x + dx * from + ux * l.width, x + dx * to + ux * l.width, x + dx * to};
+        const double ys[4] = {y + dy * from, y + dy * from + uy * l.width, y + dy * to + uy * l.width, y + dy * to};
+        FillDeviceQuad(dc, xs, ys, color);
+    };
+    if (!rec->opaque && dc.bkMode == OPAQUE && count) band(-font->Ascent(), font->Descent(), dc.bkColor);
+    const COLORREF color = dc.textColor;
+    if (!dc.Draw(std::move(rec))) return false;
+    const FontObject* fo = s.font ? s.font : static_cast<FontObject*>(StockDrawObject(SYSTEM_FONT));
+    IFIMETRICS* ifi = font->Ifi();
+    const double em = font->EmPixels() / std::max<int>(1, ifi->fwdUnitsPerEm);
+    auto line = [&](double pos, double size) {
+        const double top = -pos * em;
+        band(top, top + std::max(1.0, size * em), color);
+    };
+    if (fo->logical.lfUnderline && count) line(ifi->fwdUnderscorePosition, ifi->fwdUnderscoreSize);
+    if (fo->logical.lfStrikeOut && count) line(ifi->fwdStrikeoutPosition, ifi->fwdStrikeoutSize);
+    return true;
 }
 
 }  // namespace
@@ -273,8 +312,13 @@ BOOL ExtTextOutW(HDC hdc, int x, int y, UINT options, const RECT* rect, LPCWSTR 
     POINTL ref{x, y};
     if (s.textAlign & TA_UPDATECP) ref = s.current;
     POINTFIX o = ToFix(m, ref.x, ref.y);
+    std::optional<RECTL> devRect;
+    if (rect) {
+        POINTFIX a = ToFix(m, rect->left, rect->top), b = ToFix(m, rect->right, rect->bottom);
+        devRect = OrderRect({FXTOLROUND(a.x), FXTOLROUND(a.y), FXTOLROUND(b.x), FXTOLROUND(b.y)});
+    }
     if (font->Angle() != 0)
-        return TurnedText(*dc, font, l, o, options, text, count) ? TRUE : FALSE;
+        return TurnedText(*dc, font, l, o, options, devRect, text, count) ? TRUE : FALSE;
     LONG ox = FXTOLROUND(o.x), oy = FXTOLROUND(o.y);
     switch (s.textAlign & TA_HORZ_MASK) {
     case TA_CENTER: ox -= l.width / 2; break;
@@ -301,11 +345,6 @@ BOOL ExtTextOutW(HDC hdc, int x, int y, UINT options, const RECT* rect, LPCWSTR 
     rec->fore.color = dc->textColor;
     rec->brushOrigin = dc->brushOrigin;
     rec->mix = static_cast<MIX>(s.rop2 | (s.rop2 << 8));
-    std::optional<RECTL> devRect;
-    if (rect) {
-        POINTFIX a = ToFix(m, rect->left, rect->top), b = ToFix(m, rect->right, rect->bottom);
-        devRect = OrderRect({FXTOLROUND(a.x), FXTOLROUND(a.y), FXTOLROUND(b.x), FXTOLROUND(b.y)});
-    }
     if (devRect && (options & ETO_CLIPPED)) rec->clip = rec->clip.Intersect(Region(*devRect));
     rec->opaqueBrush.color = dc->bkColor;
     if (devRect && (options & ETO_OPAQUE)) rec->opaque = devRect;

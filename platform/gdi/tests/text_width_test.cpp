@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 
 #include "gdi/dc_draw.h"
 #include "test_support.h"
@@ -98,6 +99,49 @@ TEST(TextOrientation, GlyphsTurnByTheOrientationInTheAdvancedMode) {
     const RECTL up = ink(GM_ADVANCED, 900, 0, u"llll");
     EXPECT_FALSE(wide(up));
     EXPECT_LT(up.right - up.left, 30);
+}
+
+// Turned text keeps its underline and its opaque background, turned with
+// the baseline.
+TEST(TextOrientation, TurnedTextKeepsItsLinesAndBackground) {
+    struct Drawn {
+        size_t ink = 0, grey = 0;
+        RECTL greyBox{INT_MAX, INT_MAX, INT_MIN, INT_MIN};
+    };
+    auto draw = [](bool underline, bool opaque) {
+        LOGFONTW lf{};
+        lf.lfHeight = -40;
+        lf.lfEscapement = 900;  // the baseline goes up
+        lf.lfUnderline = underline;
+        const char16_t face[] = u"Liberation Sans";
+        std::copy(std::begin(face), std::end(face), lf.lfFaceName);
+        HFONT font = CreateFontIndirectW(&lf);
+        Drawn d;
+        {
+            MemoryPage page(300, 300);
+            HGDIOBJ old = SelectObject(page.dc, font);
+            SetBkMode(page.dc, opaque ? OPAQUE : TRANSPARENT);
+            SetBkColor(page.dc, RGB(200, 200, 200));
+            TextOutW(page.dc, 150, 250, reinterpret_cast<LPCWSTR>(u"Zelquor"), 7);
+            SelectObject(page.dc, old);
+            d.ink = page.NotWhite();
+            for (LONG y = 0; y < 300; ++y)
+                for (LONG x = 0; x < 300; ++x)
+                    if (page.At(x, y) == RGB(200, 200, 200)) {
+                        ++d.grey;
+                        d.greyBox = {std::min(d.greyBox.left, x), std::min(d.greyBox.top, y),
+                                     std::max(d.greyBox.right, x + 1), std::max(d.greyBox.bottom, y + 1)};
+                    }
+        }
+        DeleteObject(font);
+        return d;
+    };
+    const Drawn plain = draw(false, false), lined = draw(true, false), filled = draw(false, true);
+    EXPECT_GT(lined.ink, plain.ink + 100) << "an underline as long as the text";
+    EXPECT_EQ(plain.grey, 0u);
+    ASSERT_GT(filled.grey, 1000u) << "the background behind the turned text";
+    EXPECT_GT(filled.greyBox.bottom - filled.greyBox.top, 2 * (filled.greyBox.right - filled.greyBox.left))
+        << "turned with the baseline";
 }
 
 }  // namespace
