@@ -10,12 +10,17 @@
 
 namespace {
 
-HFONT Font(LONG height, LONG width) {
+LOGFONTW Sans(LONG height) {
     LOGFONTW lf{};
     lf.lfHeight = height;
-    lf.lfWidth = width;
     const char16_t face[] = u"Liberation Sans";
     std::copy(std::begin(face), std::end(face), lf.lfFaceName);
+    return lf;
+}
+
+HFONT Font(LONG height, LONG width) {
+    LOGFONTW lf = Sans(height);
+    lf.lfWidth = width;
     return CreateFontIndirectW(&lf);
 }
 
@@ -70,12 +75,9 @@ TEST(TextWidth, AskedWidthAndStretchedMappingsScaleTheGlyphsAlongTheBaseline) {
 // escapement turns both.
 TEST(TextOrientation, GlyphsTurnByTheOrientationInTheAdvancedMode) {
     auto ink = [](int mode, LONG escapement, LONG orientation, const char16_t* text) {
-        LOGFONTW lf{};
-        lf.lfHeight = -60;
+        LOGFONTW lf = Sans(-60);
         lf.lfEscapement = escapement;
         lf.lfOrientation = orientation;
-        const char16_t face[] = u"Liberation Sans";
-        std::copy(std::begin(face), std::end(face), lf.lfFaceName);
         HFONT font = CreateFontIndirectW(&lf);
         RECTL box;
         {
@@ -109,12 +111,9 @@ TEST(TextOrientation, TurnedTextKeepsItsLinesAndBackground) {
         RECTL greyBox{INT_MAX, INT_MAX, INT_MIN, INT_MIN};
     };
     auto draw = [](bool underline, bool opaque) {
-        LOGFONTW lf{};
-        lf.lfHeight = -40;
+        LOGFONTW lf = Sans(-40);
         lf.lfEscapement = 900;  // the baseline goes up
         lf.lfUnderline = underline;
-        const char16_t face[] = u"Liberation Sans";
-        std::copy(std::begin(face), std::end(face), lf.lfFaceName);
         HFONT font = CreateFontIndirectW(&lf);
         Drawn d;
         {
