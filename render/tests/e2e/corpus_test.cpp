@@ -30,6 +30,7 @@
 #include "gdi/emf_writer.h"
 #include "pclread/judge.h"
 #include "render/tests/e2e/print_support.h"
+#include "render/tests/gpcl6_run.h"
 #include "testing/fresh_root.h"
 
 namespace {
@@ -139,12 +140,6 @@ TEST(Corpus, PhysicalPlacementAgreesAndTheWholeSheetDoesNot) {
     }
 }
 
-std::string Gpcl6() {
-    if (const char* env = std::getenv("ZQ_GPCL6"); env && *env) return env;
-    const char* source = std::getenv("ZQ_SOURCE_DIR");
-    auto path = std::filesystem::path(source ? source : ".") / ".." / "shared" / "tools" / "gpcl6";
-    return std::filesystem::exists(path) ? path.string() : std::string();
-}
 
 class CorpusPrintTest : public zq::testing::FreshRoot {
 protected:
@@ -160,7 +155,7 @@ protected:
 // logical page, where the driver's raster begins, 1/4 inch from the left
 // edge; that is where each page is looked for.
 TEST_F(CorpusPrintTest, TheInterpreterPrintsWhatTheEngineDrewAndWhatTheSourceShows) {
-    const std::string gpcl6 = Gpcl6();
+    const std::string gpcl6 = Gpcl6Path();
     if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found (../shared/tools/gpcl6 or $ZQ_GPCL6): no outside judgement";
     constexpr int kDpi = 300;
     auto pages = Pages();

@@ -1,7 +1,8 @@
 // The sample documents printed the way `zq print` prints them (spooled as an
 // EMF job, played onto a DC of a language-0 printer whose driver writes the
 // PCL job), decoded with the test-side reader and compared pixel for pixel
-// with the engine's unbanded reference render that the same call writes.
+// with the engine's unbanded reference render that the same call writes, and
+// with the sheet the independent interpreter prints from the job.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -13,6 +14,7 @@
 
 #include "gdi/emf_print.h"
 #include "render/tests/e2e/print_support.h"
+#include "render/tests/gpcl6_run.h"
 #include "testing/fresh_root.h"
 
 namespace {
@@ -108,6 +110,23 @@ TEST_P(SamplePrintTest, DecodedPageEqualsTheReferenceRender) {
     const int64_t wrong = pclread::Differences(page, *reference);
     EXPECT_EQ(wrong, 0) << "decoded " << page.width << "x" << page.height << ", reference " << reference->width << "x"
                         << reference->height;
+    // The independent interpreter prints the same ink, where PCL 5 starts the
+    // logical page (1/4 inch in on letter, 71/300 inch on A4).
+    const std::string gpcl6 = Gpcl6Path();
+    if (!gpcl6.empty() && dpi <= 600) {
+        const auto sheets = RunGpcl6(gpcl6, ReadFile(jobFile), dpi, CaseName({GetParam(), 0}));
+        ASSERT_EQ(sheets.size(), 1u) << "the interpreter printed one sheet";
+        const auto& sheet = sheets[0];
+        const auto& at = result.placements[0];
+        EXPECT_EQ(sheet.width, at.sheet.cx);
+        EXPECT_EQ(sheet.height, at.sheet.cy);
+        const int x = paper == DMPAPER_A4 ? 71 * dpi / 300 : dpi / 4, y = at.offset.y;
+        int64_t differ = 0;
+        for (int32_t py = 0; py < page.height && py + y < sheet.height; ++py)
+            for (int32_t px = 0; px < page.width && px + x < sheet.width; ++px)
+                differ += page.Black(px, py) != (sheet.At(px + x, py + y) < 128);
+        EXPECT_EQ(differ, 0) << "the interpreter's sheet against the decoded page";
+    }
     // For a look at a failure: the job and the reference, for `pclread JOB --reference`.
     if (const char* dir = std::getenv("ZQ_RENDER_DUMP"); dir && wrong) {
         const std::string stem = std::string(dir) + "/" + sample + "-" + std::to_string(dpi);
