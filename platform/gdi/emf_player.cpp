@@ -15,6 +15,7 @@
 #include "base/error.h"
 #include "gdi/blend.h"
 #include "gdi/dib.h"
+#include "gdi/regions.h"
 #include "gdi/text_ansi.h"
 #include "gdi/dc_state.h"
 
@@ -411,12 +412,17 @@ private:
             ++stats_.failed;
             return;
         }
+        auto* b = gdi::ObjectAs<gdi::BrushObject>(brush);
         if (r.type == Rt::FrameRgn) {
-            Skip(r.type);
-            return;
+            // The stroke's size in the same reference-device pixels as the
+            // rectangles, at least one pixel.
+            const XFORML& m = gdi::State(*dc_).playback;
+            const LONG w = std::max<LONG>(1, std::lround(std::fabs(r.frame.cx * m.eM11)));
+            const LONG h = std::max<LONG>(1, std::lround(std::fabs(r.frame.cy * m.eM22)));
+            const gdi::Region frame = gdi::RegionFrame(gdi::Region::FromRects(rects), w, h);
+            rects.assign(frame.Rects().begin(), frame.Rects().end());
         }
         bool ok = true;
-        auto* b = gdi::ObjectAs<gdi::BrushObject>(brush);
         for (const RECTL& rc : rects)
             if (!gdi::RectEmpty(rc)) ok &= b && gdi::DeviceRectBlt(*dc_, rc, PATCOPY, &b->logical);
         Ok(ok);

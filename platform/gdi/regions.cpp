@@ -21,6 +21,20 @@ RECT ToRect(const RECTL& r) { return {r.left, r.top, r.right, r.bottom}; }
 
 }  // namespace
 
+namespace zq::gdi {
+
+Region RegionFrame(const Region& area, LONG w, LONG h) {
+    // The region less the region shrunk by the frame's size: what stays
+    // inside it when moved by (±w, ±h).
+    Region inner = area;
+    using Step = std::pair<LONG, LONG>;
+    for (const auto& [dx, dy] : {Step{w, 0}, Step{-w, 0}, Step{0, h}, Step{0, -h}})
+        inner = inner.Intersect(area.Offset(dx, dy));
+    return area.Subtract(inner);
+}
+
+}  // namespace zq::gdi
+
 extern "C" {
 
 HRGN CreateRectRgnIndirect(const RECT* rect) {
@@ -83,12 +97,7 @@ BOOL FillRgn(HDC hdc, HRGN region, HBRUSH brush) {
 BOOL FrameRgn(HDC hdc, HRGN region, HBRUSH brush, int width, int height) {
     RegionObject* r = RegionOf(region);
     if (!r || !hdc || !brush || width <= 0 || height <= 0) return FALSE;
-    // The frame is the region less the region shrunk by the frame's size:
-    // what stays inside it when moved by (±width, ±height).
-    Region inner = r->region;
-    for (const auto& [dx, dy] : {std::pair{width, 0}, std::pair{-width, 0}, std::pair{0, height}, std::pair{0, -height}})
-        inner = inner.Intersect(r->region.Offset(dx, dy));
-    const Region frame = r->region.Subtract(inner);
+    const Region frame = zq::gdi::RegionFrame(r->region, width, height);
     for (const RECTL& piece : frame.Rects()) {
         const RECT box = ToRect(piece);
         if (!FillRect(hdc, &box, brush)) return FALSE;

@@ -22,3 +22,9 @@ BOOL FrameRgn(HDC hdc, HRGN region, HBRUSH brush, int width, int height);
 BOOL InvertRgn(HDC hdc, HRGN region);
 
 }  // extern "C"
+
+namespace zq::gdi {
+// The frame of `area`: what of it lies within `w` pixels of its left or right
+// side or `h` pixels of its top or bottom.
+Region RegionFrame(const Region& area, LONG w, LONG h);
+}  // namespace zq::gdi

@@ -517,4 +517,32 @@ TEST(EmfMapping, AnsiTextPlaysInTheAnsiCodePage) {
     }
 }
 
+// FRAMERGN paints the region's frame, its stroke wide, and leaves the inside.
+TEST(EmfMapping, FrameRegionPaintsOnlyTheFrame) {
+    std::vector<uint8_t> ops;
+    auto u32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i) ops.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    for (uint32_t v : {100u, 100u, 300u, 300u}) u32(v);  // bounds
+    u32(48), u32(1), u32(10), u32(20);                   // region bytes, brush 1, stroke 10 x 20
+    u32(32), u32(1), u32(1), u32(16);                    // RGNDATAHEADER: size, type, one rectangle
+    for (uint32_t v : {100u, 100u, 300u, 300u}) u32(v);  // its bound
+    for (uint32_t v : {100u, 100u, 300u, 300u}) u32(v);  // the rectangle
+    emf::Writer w(1000, 1000, 254);
+    BlackFill(w);
+    w.Raw(static_cast<uint32_t>(Rt::FrameRgn), ops);
+    auto d = emf::ParseEmf(Finish(w));
+    ASSERT_TRUE(d.document) << d.error;
+    MemoryPage page(1000, 1000);
+    auto stats = emf::Play(page.dc, *d.document, {0, 0, 1000, 1000});
+    EXPECT_EQ(stats.failed, 0u);
+    EXPECT_EQ(stats.Skipped(), 0u);
+    EXPECT_EQ(page.At(105, 200), RGB(0, 0, 0)) << "the left side, 10 wide";
+    EXPECT_EQ(page.At(112, 200), RGB(255, 255, 255));
+    EXPECT_EQ(page.At(200, 115), RGB(0, 0, 0)) << "the top, 20 high";
+    EXPECT_EQ(page.At(200, 125), RGB(255, 255, 255));
+    EXPECT_EQ(page.At(200, 200), RGB(255, 255, 255)) << "the inside";
+    EXPECT_EQ(page.At(95, 200), RGB(255, 255, 255)) << "outside";
+}
+
 }  // namespace
