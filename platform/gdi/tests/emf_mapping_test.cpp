@@ -3,6 +3,8 @@
 // transforms taken exactly, measured in device pixels.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "base/locale.h"
 
 #include <algorithm>
@@ -381,6 +383,20 @@ TEST(EmfMapping, GradientRectanglesFillFromColourToColour) {
     EXPECT_EQ(page.At(970, 970), RGB(0, 0, 0));        // the page goes on after it
 }
 
+// The writer's metafile played whole onto a fresh 1000 x 1000 page: every
+// record drawn, none refused or skipped.
+std::unique_ptr<MemoryPage> PlayedWhole(emf::Writer& w) {
+    const auto bytes = Finish(w);  // images of the document point into it
+    auto d = emf::ParseEmf(bytes);
+    EXPECT_TRUE(d.document) << d.error;
+    auto page = std::make_unique<MemoryPage>(1000, 1000);
+    if (!d.document) return page;
+    auto stats = emf::Play(page->dc, *d.document, {0, 0, 1000, 1000});
+    EXPECT_EQ(stats.failed, 0u);
+    EXPECT_EQ(stats.Skipped(), 0u);
+    return page;
+}
+
 // GRADIENTFILL of triangles is drawn, inside the triangle only.
 TEST(EmfMapping, GradientTrianglesAreDrawnInsideTheirCorners) {
     std::vector<uint8_t> ops;
@@ -397,15 +413,10 @@ TEST(EmfMapping, GradientTrianglesAreDrawnInsideTheirCorners) {
     u32(0), u32(1), u32(2);
     emf::Writer w(1000, 1000, 254);
     w.Raw(static_cast<uint32_t>(Rt::GradientFill), ops);
-    auto d = emf::ParseEmf(Finish(w));
-    ASSERT_TRUE(d.document) << d.error;
-    MemoryPage page(1000, 1000);
-    auto stats = emf::Play(page.dc, *d.document, {0, 0, 1000, 1000});
-    EXPECT_EQ(stats.failed, 0u);
-    EXPECT_EQ(stats.Skipped(), 0u);
-    EXPECT_LT(GetGValue(page.At(110, 110)), 16) << "near the black corner";
-    EXPECT_NEAR(GetGValue(page.At(480, 110)), 61, 12) << "halfway along the top side";
-    EXPECT_EQ(page.At(700, 700), RGB(255, 255, 255)) << "beyond the long side";
+    const auto page = PlayedWhole(w);
+    EXPECT_LT(GetGValue(page->At(110, 110)), 16) << "near the black corner";
+    EXPECT_NEAR(GetGValue(page->At(480, 110)), 61, 12) << "halfway along the top side";
+    EXPECT_EQ(page->At(700, 700), RGB(255, 255, 255)) << "beyond the long side";
 }
 
 // TRANSPARENTBLT leaves out its key colour and ALPHABLEND its transparent
@@ -444,17 +455,11 @@ TEST(EmfMapping, TransparentAndAlphaBlendsKeepWhatIsUnderTheirHoles) {
     w.Rect(Rt::Rectangle, {0, 0, 1001, 1001});
     w.Raw(static_cast<uint32_t>(Rt::TransparentBlt), blt({100, 100, 500, 300}, RGB(255, 0, 255), false));
     w.Raw(static_cast<uint32_t>(Rt::AlphaBlend), blt({100, 500, 500, 700}, 0x01FF0000 /* AC_SRC_ALPHA, 255 */, true));
-    const auto bytes = Finish(w);  // the document's images point into it
-    auto d = emf::ParseEmf(bytes);
-    ASSERT_TRUE(d.document) << d.error;
-    MemoryPage page(1000, 1000);
-    auto stats = emf::Play(page.dc, *d.document, {0, 0, 1000, 1000});
-    EXPECT_EQ(stats.failed, 0u);
-    EXPECT_EQ(stats.Skipped(), 0u);
-    EXPECT_EQ(page.At(150, 200), RGB(0, 160, 0)) << "the key colour leaves the green";
-    EXPECT_EQ(page.At(450, 200), RGB(0, 0, 255));
-    EXPECT_EQ(page.At(150, 600), RGB(0, 160, 0)) << "transparent pixels leave the green";
-    EXPECT_EQ(page.At(450, 600), RGB(0, 0, 255));
+    const auto page = PlayedWhole(w);
+    EXPECT_EQ(page->At(150, 200), RGB(0, 160, 0)) << "the key colour leaves the green";
+    EXPECT_EQ(page->At(450, 200), RGB(0, 0, 255));
+    EXPECT_EQ(page->At(150, 600), RGB(0, 160, 0)) << "transparent pixels leave the green";
+    EXPECT_EQ(page->At(450, 600), RGB(0, 0, 255));
 }
 
 // EXTTEXTOUTA plays its bytes in the ANSI code page (0x80 is the euro sign
@@ -531,18 +536,13 @@ TEST(EmfMapping, FrameRegionPaintsOnlyTheFrame) {
     emf::Writer w(1000, 1000, 254);
     BlackFill(w);
     w.Raw(static_cast<uint32_t>(Rt::FrameRgn), ops);
-    auto d = emf::ParseEmf(Finish(w));
-    ASSERT_TRUE(d.document) << d.error;
-    MemoryPage page(1000, 1000);
-    auto stats = emf::Play(page.dc, *d.document, {0, 0, 1000, 1000});
-    EXPECT_EQ(stats.failed, 0u);
-    EXPECT_EQ(stats.Skipped(), 0u);
-    EXPECT_EQ(page.At(105, 200), RGB(0, 0, 0)) << "the left side, 10 wide";
-    EXPECT_EQ(page.At(112, 200), RGB(255, 255, 255));
-    EXPECT_EQ(page.At(200, 115), RGB(0, 0, 0)) << "the top, 20 high";
-    EXPECT_EQ(page.At(200, 125), RGB(255, 255, 255));
-    EXPECT_EQ(page.At(200, 200), RGB(255, 255, 255)) << "the inside";
-    EXPECT_EQ(page.At(95, 200), RGB(255, 255, 255)) << "outside";
+    const auto page = PlayedWhole(w);
+    EXPECT_EQ(page->At(105, 200), RGB(0, 0, 0)) << "the left side, 10 wide";
+    EXPECT_EQ(page->At(112, 200), RGB(255, 255, 255));
+    EXPECT_EQ(page->At(200, 115), RGB(0, 0, 0)) << "the top, 20 high";
+    EXPECT_EQ(page->At(200, 125), RGB(255, 255, 255));
+    EXPECT_EQ(page->At(200, 200), RGB(255, 255, 255)) << "the inside";
+    EXPECT_EQ(page->At(95, 200), RGB(255, 255, 255)) << "outside";
 }
 
 }  // namespace
