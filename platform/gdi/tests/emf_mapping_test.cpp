@@ -3,16 +3,14 @@
 // transforms taken exactly, measured in device pixels.
 #include <gtest/gtest.h>
 
-#include <memory>
-
-#include "base/locale.h"
-
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <functional>
 #include <string>
 
+#include "base/locale.h"
 #include "gdi/dc_draw.h"
 #include "gdi/emf_player.h"
 #include "gdi/emf_print.h"
