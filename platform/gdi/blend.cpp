@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "gdi/dc.h"
 #include "gdi/dc_draw.h"
 
 namespace {
@@ -175,6 +176,42 @@ BOOL TransparentBlt(HDC dest, int xDest, int yDest, int wDest, int hDest, HDC sr
     std::vector<bool> clear(img.pixels.size());
     for (size_t i = 0; i < img.pixels.size(); ++i) clear[i] = (img.pixels[i] & 0xFFFFFF) == key;
     return DrawWithHoles(dest, xDest, yDest, wDest, hDest, img, clear);
+}
+
+BOOL MaskBlt(HDC dest, int xDest, int yDest, int width, int height, HDC src, int xSrc, int ySrc, HBITMAP mask,
+             int xMask, int yMask, DWORD rop4) {
+    // The foreground operation is the third byte of the ROP4, the
+    // background's the fourth (as MAKEROP4 packs them).
+    const BYTE fore = static_cast<BYTE>(rop4 >> 16), back = static_cast<BYTE>(rop4 >> 24);
+    constexpr BYTE kCopy = 0xCC, kKeep = 0xAA;
+    if (!dest || !src || width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if ((fore != kCopy && fore != kKeep) || (back != kCopy && back != kKeep)) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    if (fore == kKeep && back == kKeep) return TRUE;
+    if (fore == kCopy && back == kCopy) return BitBlt(dest, xDest, yDest, width, height, src, xSrc, ySrc, SRCCOPY);
+    auto* bits = zq::gdi::ObjectAs<zq::gdi::BitmapObject>(mask);
+    const zq::gdi::Surface* m = bits && bits->bitmap ? bits->bitmap->Get() : nullptr;
+    if (!m || m->iBitmapFormat != BMF_1BPP) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    Image img(width, height);
+    if (!ReadPixels(src, xSrc, ySrc, img)) return FALSE;
+    // A mask pixel outside the mask counts as 0.
+    std::vector<bool> clear(img.pixels.size());
+    for (LONG y = 0; y < height; ++y)
+        for (LONG x = 0; x < width; ++x) {
+            const LONG mx = xMask + x, my = yMask + y;
+            const bool set = mx >= 0 && my >= 0 && mx < m->sizlBitmap.cx && my < m->sizlBitmap.cy && m->Pixel(mx, my) != 0;
+            clear[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] =
+                (set ? fore : back) == kKeep;
+        }
+    return DrawWithHoles(dest, xDest, yDest, width, height, img, clear);
 }
 
 BOOL AlphaBlend(HDC dest, int xDest, int yDest, int wDest, int hDest, HDC src, int xSrc, int ySrc, int wSrc, int hSrc,

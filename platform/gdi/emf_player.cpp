@@ -103,6 +103,13 @@ private:
         ++stats_.played;
     }
 
+    // A record's image as one packed DIB: header, colours, bits.
+    static std::vector<BYTE> Packed(const emf::Dib& d) {
+        std::vector<BYTE> bytes(d.info.begin(), d.info.end());
+        bytes.insert(bytes.end(), d.bits.begin(), d.bits.end());
+        return bytes;
+    }
+
     // Rectangles of region records are in reference-device pixels.
     RECTL PlaybackRect(const RECTL& r) {
         const XFORML& m = gdi::State(*dc_).playback;
@@ -292,8 +299,7 @@ private:
         Store(index, (new gdi::BrushObject(none))->Handle());
     }
     void Do(const CreateDibBrush& b) {
-        std::vector<uint8_t> packed(b.dib.info.begin(), b.dib.info.end());
-        packed.insert(packed.end(), b.dib.bits.begin(), b.dib.bits.end());
+        const auto packed = Packed(b.dib);
         Store(b.index, CreateDIBPatternBrushPt(packed.data(), b.usage == 1 ? DIB_PAL_COLORS : DIB_RGB_COLORS));
     }
     void Do(const CreateFont& f) { Store(f.index, CreateFontIndirectW(&f.font)); }
@@ -341,9 +347,7 @@ private:
                 Skip(b.type);
                 return;
             }
-            std::vector<BYTE> packed(b.source->info.begin(), b.source->info.end());
-            packed.insert(packed.end(), b.source->bits.begin(), b.source->bits.end());
-            HBITMAP bitmap = gdi::BitmapFromPackedDib(packed);
+            HBITMAP bitmap = gdi::BitmapFromPackedDib(Packed(*b.source));
             if (!bitmap) {
                 Ok(false);
                 return;
@@ -363,6 +367,30 @@ private:
             DeleteDC(mem);
             DeleteObject(bitmap);
             Ok(ok != FALSE);
+            return;
+        }
+        if (b.type == Rt::MaskBlt) {
+            // Only the copying and keeping operations are drawn; others are
+            // named as not drawn.
+            if (!b.source || !b.mask || b.mask->bitCount != 1 || b.usage != DIB_RGB_COLORS) {
+                Skip(b.type);
+                return;
+            }
+            HBITMAP source = gdi::BitmapFromPackedDib(Packed(*b.source));
+            HBITMAP mask = gdi::BitmapFromPackedDib(Packed(*b.mask));
+            HDC mem = CreateCompatibleDC(nullptr);
+            HGDIOBJ old = source ? SelectObject(mem, source) : nullptr;
+            SetLastError(0);
+            const BOOL ok = source && mask &&
+                            MaskBlt(hdc_, dest.left, dest.top, b.cxDest, b.cyDest, mem, b.xSrc, b.ySrc, mask, b.xMask,
+                                    b.yMask, b.rop);
+            const DWORD why = GetLastError();
+            if (old) SelectObject(mem, old);
+            DeleteDC(mem);
+            if (source) DeleteObject(source);
+            if (mask) DeleteObject(mask);
+            if (!ok && why == ERROR_NOT_SUPPORTED) Skip(b.type);
+            else Ok(ok != FALSE);
             return;
         }
         if (!b.source) {

@@ -183,7 +183,7 @@ Blt ReadBlt(Rt t, const Bytes& r) {
     bool stretch = t != Rt::BitBlt;
     MinSize(r, stretch ? 108 : 100, "bit-block");
     Blt b{t, r.Rect(8), r.I32(24), r.I32(28), r.I32(32), r.I32(36), r.U32(40), r.I32(44), r.I32(48),
-          0, 0, r.Xf(52), r.U32(76), r.U32(80), std::nullopt};
+          0, 0, r.Xf(52), r.U32(76), r.U32(80), std::nullopt, std::nullopt, 0, 0};
     uint32_t offBmi = r.U32(84), cbBmi = r.U32(88), offBits = r.U32(92), cbBits = r.U32(96);
     if (stretch) {
         b.cxSrc = r.I32(100);
@@ -327,6 +327,17 @@ std::optional<Record> ReadRecord(Rt t, const Bytes& r) {
         return ReadEmrText(t, r, 36, t == Rt::ExtTextOutW, r.Rect(8), r.U32(24), r.F32(28), r.F32(32));
     case Rt::BitBlt: case Rt::StretchBlt: case Rt::AlphaBlend: case Rt::TransparentBlt:
         return ReadBlt(t, r);
+    case Rt::MaskBlt: {
+        // A bit-block record of 100 bytes, then the mask: its origin, usage
+        // and one-bit image.
+        MinSize(r, 128, "MaskBlt");
+        Blt b = ReadBlt(Rt::BitBlt, r);
+        b.type = t;
+        b.xMask = r.I32(100);
+        b.yMask = r.I32(104);
+        b.mask = DibAt(r, r.U32(112), r.U32(116), r.U32(120), r.U32(124), "MaskBlt mask");
+        return b;
+    }
     case Rt::StretchDIBits: case Rt::SetDIBitsToDevice:
         return ReadStretchDib(t, r);
     case Rt::ExtSelectClipRgn: {

@@ -59,6 +59,14 @@ BOOL GradientFill(HDC hdc, const TRIVERTEX* vertices, ULONG vertexCount, const v
 BOOL TransparentBlt(HDC dest, int xDest, int yDest, int wDest, int hDest, HDC src, int xSrc, int ySrc, int wSrc,
                     int hSrc, UINT transparent);
 
+// Copies the source where the one-bit `mask` holds 1 (the foreground
+// operation of `rop4`, high byte of its high word) and keeps or copies per
+// the background operation where it holds 0. Only copying (SRCCOPY) and
+// keeping the destination are taken for either; other operations give
+// FALSE with ERROR_NOT_SUPPORTED and draw nothing.
+BOOL MaskBlt(HDC dest, int xDest, int yDest, int width, int height, HDC src, int xSrc, int ySrc, HBITMAP mask,
+             int xMask, int yMask, DWORD rop4);
+
 // Blends the source over the destination by its alpha (premultiplied, with
 // AC_SRC_ALPHA) times the constant alpha. Where the destination's pixels
 // cannot be read back (a printer's page), it is taken as white paper and

@@ -129,6 +129,8 @@ struct Blt {
     RECTL bounds; int32_t xDest, yDest, cxDest, cyDest; uint32_t rop;
     int32_t xSrc, ySrc, cxSrc, cySrc; Xform xformSrc; COLORREF bkColorSrc; uint32_t usage;
     std::optional<Dib> source;
+    std::optional<Dib> mask;  // MaskBlt: one bit a pixel, read from (xMask, yMask)
+    int32_t xMask, yMask;
 };
 struct StretchDib {
     Rt type;  // StretchDIBits or SetDIBitsToDevice

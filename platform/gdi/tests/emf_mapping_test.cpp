@@ -543,4 +543,47 @@ TEST(EmfMapping, FrameRegionPaintsOnlyTheFrame) {
     EXPECT_EQ(page->At(95, 200), RGB(255, 255, 255)) << "outside";
 }
 
+// MASKBLT copies the source where its mask is set and keeps the page where
+// it is not (MAKEROP4(SRCCOPY, keep)).
+TEST(EmfMapping, MaskBltCopiesThroughItsMask) {
+    std::vector<uint8_t> ops;
+    auto u32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i) ops.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    for (uint32_t v : {100u, 100u, 103u, 101u}) u32(v);  // bounds
+    u32(100), u32(100), u32(4), u32(2);                 // destination, the source's size
+    u32(0xAACC0020);                                    // copy where set, keep elsewhere
+    u32(0), u32(0);                                     // source origin
+    for (float f : {1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f}) {
+        uint32_t bits;
+        std::memcpy(&bits, &f, 4);
+        u32(bits);
+    }
+    u32(0), u32(0);                                     // background, DIB_RGB_COLORS
+    u32(128), u32(40), u32(168), u32(32);               // the source: header, then 4 x 2 pixels
+    u32(0), u32(0), u32(0);                             // mask origin, usage
+    u32(200), u32(48), u32(248), u32(8);                // the mask: header and two colours, then 2 rows
+    // Source: 32 bits, top-down, red on the left half and blue on the right.
+    u32(40), u32(4), u32(static_cast<uint32_t>(-2)), u32(1 | 32 << 16), u32(0), u32(32), u32(0), u32(0), u32(0), u32(0);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x) u32(x < 2 ? 0x00FF0000u : 0x000000FFu);
+    // Mask: 1 bit, top-down, set in the first and last column.
+    u32(40), u32(4), u32(static_cast<uint32_t>(-2)), u32(1 | 1 << 16), u32(0), u32(8), u32(0), u32(0), u32(2), u32(0);
+    u32(0x00000000), u32(0x00FFFFFF);
+    for (int y = 0; y < 2; ++y) u32(0x90);  // 1001 0000
+    emf::Writer w(1000, 1000, 254);
+    w.CreateBrush(1, 0, RGB(0, 160, 0));
+    w.Value(Rt::SelectObject, 1);
+    w.Value(Rt::SelectObject, kStockPenNull);
+    w.Rect(Rt::Rectangle, {0, 0, 1001, 1001});
+    w.Raw(static_cast<uint32_t>(Rt::MaskBlt), ops);
+    const auto page = PlayedWhole(w);
+    for (int y : {100, 101}) {
+        EXPECT_EQ(page->At(100, y), RGB(255, 0, 0)) << "first column: copied";
+        EXPECT_EQ(page->At(101, y), RGB(0, 160, 0)) << "second column: kept";
+        EXPECT_EQ(page->At(102, y), RGB(0, 160, 0)) << "third column: kept";
+        EXPECT_EQ(page->At(103, y), RGB(0, 0, 255)) << "last column: copied";
+    }
+}
+
 }  // namespace
