@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/types.h"
+#include "common/res_ids.h"
 #include "settings/devmode.h"
 #include "settings/font_summary_format.h"
 #include "settings/model_data.h"
@@ -27,8 +28,8 @@ constexpr size_t kPool3Limit = 262144;
 // The largest block a build can make: every font, every pool full.
 constexpr size_t kMaxSummarySize =
     sizeof(FontSummaryHeader) + kMaxSummaryFonts * sizeof(FontSummaryEntry) + kPool1Limit + kPool2Limit + kPool3Limit + 2048;
-constexpr uint16_t kResidentFontListType = 265;
-constexpr uint16_t kFontDescriptionType = 258;
+constexpr uint16_t kResidentFontListType = res::kFontList;
+constexpr uint16_t kFontDescriptionType = res::kFontDescription;
 
 // Where a build reads from.
 struct FontSummarySources {

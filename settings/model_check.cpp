@@ -9,6 +9,8 @@
 #include "interface/control_records.h"
 #include "interface/ui_utils.h"
 #include "settings/devmode.h"
+#include "settings/font_description.h"
+#include "settings/font_summary.h"
 
 namespace zq {
 
@@ -162,6 +164,51 @@ struct Checker {
         CustomSizeLimits(m);
         if (m.controlTableId != kNoResource) {
             Controls(m);
+        }
+        if (m.fontListId != kNoResource) {
+            Fonts(Ref(m.fontListId));
+        }
+    }
+
+    // The resident-font list (type 265): 16-bit values ended by a negative
+    // one, each naming a description (type 258, value + 1) that reads as a
+    // whole font, at most once, and no more fonts than a summary takes.
+    void Fonts(uint16_t listId) {
+        const auto list = Bytes(res::kFontList, listId);
+        const std::string name = "font list " + std::to_string(listId);
+        if (list.empty()) {
+            Fail(name + " is missing");
+            return;
+        }
+        std::set<int> seen;
+        size_t at = 0;
+        for (; at + 2 <= list.size(); at += 2) {
+            const int16_t v = static_cast<int16_t>(U16(list, at));
+            if (v < 0) break;
+            const uint16_t id = static_cast<uint16_t>(v + 1);
+            const std::string font = name + ": font " + std::to_string(id);
+            if (!seen.insert(v).second) Fail(font + " is listed twice");
+            const auto d = Bytes(res::kFontDescription, id);
+            if (d.empty()) {
+                Fail(font + " has no description");
+                continue;
+            }
+            const auto f = ReadFontDescription(d, 0, 2, false);
+            if (!f) {
+                Fail(font + " does not read as a font description");
+                continue;
+            }
+            if (U16(d, 0) != kResidentFormat || d.size() < 8 || (d[4] | d[5] << 8 | d[6] << 16 | uint32_t(d[7]) << 24) != d.size()) {
+                Fail(font + " is not a resident description of its own size");
+            }
+            if (f->charMap.empty() || f->panose.empty() || f->symbolSets.empty() || f->selection.empty()) {
+                Fail(font + " lacks a character map, PANOSE, symbol sets or selection string");
+            }
+        }
+        if (at + 2 > list.size()) Fail(name + " has no end mark");
+        if (seen.size() > static_cast<size_t>(kMaxSummaryFonts)) {
+            Fail(name + " has " + std::to_string(seen.size()) + " fonts, a summary takes " +
+                 std::to_string(kMaxSummaryFonts));
         }
     }
 

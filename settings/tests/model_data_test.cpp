@@ -151,6 +151,19 @@ TEST_F(ShippedModels, CheckerFindsBrokenReferencesAndSizes) {
          "control type 42 names option list type 270 id 1, which is missing"},
         {"option list too long",
          [&](Patched& p) { auto b = p.Get(270, 1); u16(b, 0, 19); p.Set(270, 1, b); }, "do not fit"},
+        {"font list missing", [](Patched& p) { p.Remove(265, 2); }, "font list 2 is missing"},
+        {"font description missing", [](Patched& p) { p.Remove(258, 38); }, "font list 1: font 38 has no description"},
+        {"font description damaged",
+         [&](Patched& p) { auto b = p.Get(258, 1); b.resize(b.size() / 2); p.Set(258, 1, b); },
+         "font list 1: font 1 does not read as a font description"},
+        {"font description of another size",
+         [&](Patched& p) { auto b = p.Get(258, 5); b.push_back(0); p.Set(258, 5, b); },
+         "font 5 is not a resident description of its own size"},
+        {"font listed twice",
+         [&](Patched& p) { auto b = p.Get(265, 1); u16(b, 2, 0); p.Set(265, 1, b); }, "font 1 is listed twice"},
+        {"font list without end",
+         [&](Patched& p) { auto b = p.Get(265, 3); b.erase(b.end() - 2, b.end()); p.Set(265, 3, b); },
+         "font list 3 has no end mark"},
         {"geometry past the paper",
          [&](Patched& p) { auto b = p.Get(301, 1); u16(b, 8, 5000); p.Set(301, 1, b); }, "leaves the paper"},
     };
@@ -261,6 +274,9 @@ TEST_F(ShippedModels, GoldenDefaults) {
             EXPECT_EQ(r.switch1237, 1);
             EXPECT_EQ(r.switch1238, 1);
             EXPECT_EQ(r.fontSets1, 0x80000001u);
+            // The resident-font lists (word 352): one per model, none for Ovra.
+            constexpr uint16_t kFontLists[] = {0, 1, 2, 0xFFFF};
+            EXPECT_EQ(r.model.fontListId, kFontLists[g.index]);
             EXPECT_EQ(r.profileKind, 4u);
             EXPECT_EQ(r.profileId[0], 1u);
         }

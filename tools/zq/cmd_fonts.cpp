@@ -4,6 +4,8 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -36,7 +38,8 @@ constexpr const char* kUsage =
     "printer's font-summary cache, as the driver does when the fonts change.\n"
     "summary builds the summary for the printer's current settings (or a 1256-byte\n"
     "record from --devmode): one line per font with face, source, kind, character\n"
-    "set, scalable, weight, sizes, symbol set and memory. cache shows the cache file:\n"
+    "set, scalable, weight, sizes, symbol set and memory; --json adds each font's\n"
+    "resource id, em and the width of every character it prints. cache shows the cache file:\n"
     "header, strings and the key of each entry.\n";
 
 struct Printer {
@@ -127,6 +130,44 @@ const char* Source(const zq::FontSummaryEntry& e) {
     return e.strings[5] != zq::kEmptySlot ? "soft" : "cartridge";
 }
 
+uint16_t U16(std::span<const uint8_t> b, size_t at) {
+    return at + 2 <= b.size() ? static_cast<uint16_t>(b[at] | b[at + 1] << 8) : 0;
+}
+
+// Each character code a font prints with its width, from the width table in
+// pool 2: through the character map for a Unicode font (character set 1),
+// by byte code for any other; nothing for a fixed-pitch font.
+std::vector<std::pair<unsigned, unsigned>> Widths(std::span<const uint8_t> block, const zq::FontSummaryEntry& e) {
+    std::vector<std::pair<unsigned, unsigned>> out;
+    if ((e.pitchAndFamily & 1) == 0 || e.widths == zq::kEmptySlot) return out;
+    const size_t pool2 = sizeof(zq::FontSummaryHeader) + zq::SummaryEntries(block).size() * sizeof(zq::FontSummaryEntry) +
+                         (block.size() >= 12 ? (block[8] | block[9] << 8 | block[10] << 16 | size_t(block[11]) << 24) : 0);
+    const size_t widths = pool2 + e.widths;
+    auto width = [&](unsigned glyph) -> std::optional<unsigned> {
+        if (glyph >= e.word32 || widths + 2 * glyph + 2 > block.size()) return std::nullopt;
+        return U16(block, widths + 2 * glyph);
+    };
+    if (e.charSet != 1) {
+        for (unsigned code = 32; code < e.word32; ++code) {
+            if (const auto w = width(code); w && *w != 0) out.push_back({code, *w});
+        }
+        return out;
+    }
+    if (e.charMap == zq::kEmptySlot) return out;
+    const size_t map = pool2 + e.charMap;
+    const size_t s = U16(block, map + 18);
+    if (map + 28 + 3 * s > block.size()) return out;
+    for (size_t i = 0; 2 * i < s; ++i) {
+        const unsigned end = U16(block, map + 26 + 2 * i), start = U16(block, map + 28 + s + 2 * i);
+        const unsigned delta = U16(block, map + 28 + 2 * s + 2 * i);
+        if (start == 0xFFFF) break;
+        for (unsigned c = start; c <= end; ++c) {
+            if (const auto w = width((c + delta) & 0xFFFF)) out.push_back({c, *w});
+        }
+    }
+    return out;
+}
+
 int Summary(const std::string& printer, const std::optional<std::string>& devmodeFile, bool json) {
     Printer p;
     if (!Open(printer, p)) return zq::Fail("fonts: no printer " + printer);
@@ -160,10 +201,16 @@ int Summary(const std::string& printer, const std::optional<std::string>& devmod
         if (json) {
             std::printf("%s\n  {\"face\": \"%s\", \"source\": \"%s\", \"kind\": %u, \"charset\": %u, \"scalable\": %s, "
                         "\"weight\": %u, \"points\": %u, \"height\": %u, \"ascent\": %u, \"averageWidth\": %u, "
-                        "\"maximumWidth\": %u, \"symbolSet\": %u, \"memory\": %u}",
+                        "\"maximumWidth\": %u, \"symbolSet\": %u, \"memory\": %u, \"resource\": %u, "
+                        "\"unitsPerEm\": %u, \"widths\": {",
                         i ? "," : "", face.c_str(), Source(e), e.kind, e.charSet, e.scalable ? "true" : "false",
                         e.weight, e.metrics[1], e.pixHeight, e.metrics[4], e.avgWidth, e.maxWidth, e.symbolSet,
-                        e.memory);
+                        e.memory, e.resourceId, e.masterUnits);
+            const auto widths = Widths(*summary, e);
+            for (size_t w = 0; w < widths.size(); ++w) {
+                std::printf("%s\"%u\": %u", w ? ", " : "", widths[w].first, widths[w].second);
+            }
+            std::printf("}}");
         } else {
             std::printf("%-32s %-9s kind %u charset %3u %-8s weight %3u size %upt/%upx avg %u max %u symset %u "
                         "memory %u\n",
