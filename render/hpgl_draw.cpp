@@ -50,7 +50,10 @@ uint32_t SelectFill(DeviceRecord& r, BRUSHOBJ* pbo, GlRole role, MIX mix) {
     return r.colour ? SelectColourFill(r, brush, role, mix) : SelectMonoFill(r, brush, role);
 }
 
-bool EmitEnginePath(DeviceRecord& r, PATHOBJ* ppo) {
+// The path as the polygon in the printer's buffer; `drew` is cleared when
+// it held no point (the buffer then still holds an older polygon, which
+// must not be painted again).
+bool EmitEnginePath(DeviceRecord& r, PATHOBJ* ppo, bool& drew) {
     PATHOBJ_vEnumStart(ppo);
     PATHDATA pd{};
     return Gl2EmitPath(r, [&](PathPiece& piece) {
@@ -59,7 +62,7 @@ bool EmitEnginePath(DeviceRecord& r, PATHOBJ* ppo) {
         piece.points = pd.pptfx;
         piece.count = pd.count;
         return more != FALSE;
-    });
+    }, &drew);
 }
 
 void LineAttributes(DeviceRecord& r, XFORMOBJ* pxo, LINEATTRS* la) {
@@ -109,8 +112,9 @@ BOOL Gl2StrokePath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, B
     SetRop(r, false, mix & 0xFF);
     const uint32_t key = SelectFill(r, pbo, GlRole::Line, mix);
     LineAttributes(r, pxo, la);
-    if (!EmitEnginePath(r, ppo)) return Failed();
-    if (key == kNoBrush) return TRUE;
+    bool drew = false;
+    if (!EmitEnginePath(r, ppo, drew)) return Failed();
+    if (key == kNoBrush || !drew) return TRUE;
     return DrawPolygon(r, pco, false, true, false) ? TRUE : Failed();
 }
 
@@ -118,8 +122,9 @@ BOOL Gl2FillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX
     SetGlMode(r, true);
     SetRop(r, false, mix & 0xFF);
     const uint32_t key = SelectFill(r, pbo, GlRole::Area, mix);
-    if (!EmitEnginePath(r, ppo)) return Failed();
-    if (key == kNoBrush) return TRUE;
+    bool drew = false;
+    if (!EmitEnginePath(r, ppo, drew)) return Failed();
+    if (key == kNoBrush || !drew) return TRUE;
     return DrawPolygon(r, pco, options & FP_WINDINGMODE, false, true) ? TRUE : Failed();
 }
 
@@ -128,7 +133,9 @@ BOOL Gl2StrokeAndFillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ*
     SetGlMode(r, true);
     SetRop(r, false, mixFill & 0xFF);
     const uint32_t fillKey = SelectFill(r, pboFill, GlRole::Area, mixFill);
-    if (!EmitEnginePath(r, ppo)) return Failed();
+    bool drew = false;
+    if (!EmitEnginePath(r, ppo, drew)) return Failed();
+    if (!drew) return TRUE;
     if (fillKey != kNoBrush && !DrawPolygon(r, pco, options & FP_WINDINGMODE, false, true)) return Failed();
     // The same polygon is edged: sent once, used by both.
     const uint32_t penKey = SelectFill(r, pboStroke, GlRole::Line, 0xCCCC);
