@@ -329,3 +329,57 @@ TEST(HpglMode, UserPatternPrintsAsTheBrushInGpcl6) {
 
 }  // namespace
 }  // namespace pclrend
+
+namespace pclrend {
+namespace {
+
+// The picture frame of an n-up cell: a page drawn at page size lands in
+// the cell at the drawn size, scaled by the printer.
+TEST(HpglMode, PictureFrameScalesThePageIntoItsCell) {
+    GlCapture g;
+    g.r.geometry.printableWidth = 2400;
+    g.r.geometry.printableLength = 3150;
+    g.r.geometry.printableWidth720 = 5760;
+    g.r.geometry.printableLength720 = 7560;
+    g.r.drawnWidth = 2400;
+    g.r.drawnHeight = 3150;
+    Gl2PictureFrame(g.r);
+    EXPECT_EQ(g.Out(), "\x1b*p0x0Y\x1b*c5760x7560Y\x1b*c0T" + SetUpBytes("0,300,0,-300") + "\x1b%0A");
+
+    const Cell cell{300, 600, 1500, 2175};
+    g.r.pagesPerSheet = 2;
+    g.r.currentCell = &cell;
+    g.r.drawnWidth = 1200;
+    g.r.drawnHeight = 1575;
+    SpoolWrite(g.r, "\x1b" "E");
+    Gl2PictureFrame(g.r);
+    const std::string out = g.Out();
+    EXPECT_EQ(out, "\x1b" "E\x1b*p300x600Y\x1b*c2881x3781Y\x1b*c0T\x1b*c8.0028K\x1b*c10.5028L" +
+                       SetUpBytes("0,300,0,-300") + "\x1b%0A");
+    // The whole page as a filled polygon prints as the cell.
+    SetGlMode(g.r, true);
+    SpoolWrite(g.r, "FTPU0,0;PM0;PD2400,0,2400,3150,0,3150;PM2;FP;");
+    SetGlMode(g.r, false);
+    SpoolWrite(g.r, "\f\x1b" "E");
+    g.Out();
+    const std::string gpcl6 = testing::Gpcl6Path();
+    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found (set ZQ_GPCL6 or put it at ../shared/tools/gpcl6)";
+    const auto pages = testing::RunGpcl6(gpcl6, g.sink.bytes, 300, "nupframe");
+    ASSERT_EQ(pages.size(), 1u);
+    const auto& p = pages[0];
+    int left = p.width, top = p.height, right = -1, bottom = -1;
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x)
+            if (p.grey[static_cast<size_t>(y) * p.width + x] < 128) {
+                left = std::min(left, x), right = std::max(right, x);
+                top = std::min(top, y), bottom = std::max(bottom, y);
+            }
+    EXPECT_NEAR(right - left + 1, 1200, 2);
+    EXPECT_NEAR(bottom - top + 1, 1575, 2);
+    // PCL's origin is the logical page's left edge and the top margin.
+    EXPECT_NEAR(left, 75 + 300, 1);
+    EXPECT_NEAR(top, 150 + 600, 1);
+}
+
+}  // namespace
+}  // namespace pclrend
