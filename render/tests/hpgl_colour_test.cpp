@@ -5,31 +5,16 @@
 
 #include "render/hpgl_colour.h"
 #include "render/output.h"
-#include "render/tests/capture_sink.h"
+#include "render/tests/gl_capture.h"
 
 namespace pclrend {
 namespace {
 
 using namespace std::string_literals;
 
-struct ColourCapture {
-    ColourCapture() {
-        EXPECT_TRUE(AllocateBuffers(r, false));
-        r.sink = &sink;
-        r.jobState = kJobOpen;
-        r.language = Language::Pcl5Gl2;
-        r.colour = 1;
-        r.glState = kGlInPcl;
-    }
-    std::string Out() {
-        SpoolFlush(r);
-        std::string s(sink.bytes.begin() + static_cast<std::ptrdiff_t>(taken), sink.bytes.end());
-        taken = sink.bytes.size();
-        return s;
-    }
-    DeviceRecord r;
-    CaptureSink sink;
-    size_t taken = 0;
+// A colour page, in PCL.
+struct ColourCapture : GlCapture {
+    ColourCapture() : GlCapture(300, kGlInPcl) { r.colour = 1; }
 };
 
 std::string Entry(uint32_t c, int i) {

@@ -12,8 +12,7 @@
 #include "render/driver.h"
 #include "render/hpgl_mode.h"
 #include "render/output.h"
-#include "render/tests/capture_sink.h"
-#include "render/tests/gpcl6_run.h"
+#include "render/tests/gl_capture.h"
 
 namespace pclrend {
 namespace {
@@ -26,30 +25,15 @@ size_t Count(const std::string& s, const std::string& needle) {
     return n;
 }
 
-class Gl2DrawTest : public ::testing::Test {
+class Gl2DrawTest : public ::testing::Test, protected GlCapture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(AllocateBuffers(r, false));
-        r.sink = &sink;
-        r.jobState = kJobOpen;
-        r.language = Language::Pcl5Gl2;
-        r.resolution = 300;
-        r.glState = kGlNotSetUp;
         square.MoveTo(P(10, 10));
         square.LineTo(P(100, 10));
         square.LineTo(P(100, 100));
         square.LineTo(P(10, 100));
         square.CloseFigure();
     }
-    std::string Out() {
-        SpoolFlush(r);
-        std::string s(sink.bytes.begin() + static_cast<std::ptrdiff_t>(taken), sink.bytes.end());
-        taken = sink.bytes.size();
-        return s;
-    }
-    DeviceRecord r;
-    CaptureSink sink;
-    size_t taken = 0;
     zq::gdi::Path square;
     BRUSHOBJ black{0x000000, nullptr, 0};
 };
@@ -117,15 +101,9 @@ TEST_F(Gl2DrawTest, RoundJoinAndButtCapAfterSetUpPrintAsDrawn) {
     ASSERT_EQ(pages.size(), 1u);
     const auto& p = pages[0];
     // The stroke's top-left ink is the butt end's corner at (100, 80).
-    int left = p.width, top = p.height;
-    for (int y = 0; y < p.height; ++y)
-        for (int x = 0; x < p.width; ++x)
-            if (p.grey[static_cast<size_t>(y) * p.width + x] < 128) {
-                left = std::min(left, x);
-                top = std::min(top, y);
-            }
-    ASSERT_LT(left, p.width);
-    const int ox = left - 100, oy = top - 80;
+    const InkBox b = InkBoxOf(p);
+    ASSERT_GE(b.right, 0);
+    const int ox = b.left - 100, oy = b.top - 80;
     auto ink = [&](int x, int y) { return p.grey[static_cast<size_t>(y + oy) * p.width + x + ox] < 128; };
     EXPECT_TRUE(ink(200, 100));
     EXPECT_TRUE(ink(101, 100)) << "the line reaches its start";

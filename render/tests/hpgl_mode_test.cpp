@@ -7,34 +7,12 @@
 #include "render/halftone.h"
 #include "render/hpgl_mode.h"
 #include "render/output.h"
-#include "render/tests/capture_sink.h"
-#include "render/tests/gpcl6_run.h"
+#include "render/tests/gl_capture.h"
 
 namespace pclrend {
 namespace {
 
 using namespace std::string_literals;
-
-// A record on an open PCL 5 page that has not used HP-GL/2 yet.
-struct GlCapture {
-    explicit GlCapture(uint16_t dpi = 300) {
-        EXPECT_TRUE(AllocateBuffers(r, false));
-        r.sink = &sink;
-        r.jobState = kJobOpen;
-        r.language = Language::Pcl5Gl2;
-        r.resolution = dpi;
-        r.glState = kGlNotSetUp;
-    }
-    std::string Out() {
-        SpoolFlush(r);
-        std::string s(sink.bytes.begin() + static_cast<std::ptrdiff_t>(taken), sink.bytes.end());
-        taken = sink.bytes.size();
-        return s;
-    }
-    DeviceRecord r;
-    CaptureSink sink;
-    size_t taken = 0;
-};
 
 const std::string kComment("CO\"Zelquor Enhanced GL/2\"\0", 26);
 
@@ -303,14 +281,9 @@ TEST(HpglMode, UserPatternPrintsAsTheBrushInGpcl6) {
     const auto& p = pages[0];
     // Find the filled square on the sheet (its place depends on the logical
     // page), then compare it with the tiled pattern at some phase.
-    int left = p.width, top = p.height;
-    for (int y = 0; y < p.height; ++y)
-        for (int x = 0; x < p.width; ++x)
-            if (p.grey[static_cast<size_t>(y) * p.width + x] < 128) {
-                left = std::min(left, x);
-                top = std::min(top, y);
-            }
-    ASSERT_LT(left, p.width);
+    const InkBox box = InkBoxOf(p);
+    ASSERT_GE(box.right, 0);
+    const int left = box.left, top = box.top;
     auto inkAt = [&](int x, int y) { return p.grey[static_cast<size_t>(y) * p.width + x] < 128; };
     bool matched = false;
     for (int dy = 0; dy < 32 && !matched; ++dy)
@@ -367,18 +340,12 @@ TEST(HpglMode, PictureFrameScalesThePageIntoItsCell) {
     const auto pages = testing::RunGpcl6(gpcl6, g.sink.bytes, 300, "nupframe");
     ASSERT_EQ(pages.size(), 1u);
     const auto& p = pages[0];
-    int left = p.width, top = p.height, right = -1, bottom = -1;
-    for (int y = 0; y < p.height; ++y)
-        for (int x = 0; x < p.width; ++x)
-            if (p.grey[static_cast<size_t>(y) * p.width + x] < 128) {
-                left = std::min(left, x), right = std::max(right, x);
-                top = std::min(top, y), bottom = std::max(bottom, y);
-            }
-    EXPECT_NEAR(right - left + 1, 1200, 2);
-    EXPECT_NEAR(bottom - top + 1, 1575, 2);
+    const InkBox b = InkBoxOf(p);
+    EXPECT_NEAR(b.right - b.left + 1, 1200, 2);
+    EXPECT_NEAR(b.bottom - b.top + 1, 1575, 2);
     // PCL's origin is the logical page's left edge and the top margin.
-    EXPECT_NEAR(left, 75 + 300, 1);
-    EXPECT_NEAR(top, 150 + 600, 1);
+    EXPECT_NEAR(b.left, 75 + 300, 1);
+    EXPECT_NEAR(b.top, 150 + 600, 1);
 }
 
 }  // namespace

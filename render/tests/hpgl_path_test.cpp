@@ -7,33 +7,12 @@
 #include "render/hpgl_mode.h"
 #include "render/hpgl_path.h"
 #include "render/output.h"
-#include "render/tests/capture_sink.h"
-#include "render/tests/gpcl6_run.h"
+#include "render/tests/gl_capture.h"
 
 namespace pclrend {
 namespace {
 
 using namespace std::string_literals;
-
-struct PathCapture {
-    explicit PathCapture(uint16_t dpi = 300) {
-        EXPECT_TRUE(AllocateBuffers(r, false));
-        r.sink = &sink;
-        r.jobState = kJobOpen;
-        r.language = Language::Pcl5Gl2;
-        r.resolution = dpi;
-        r.glState = kGlNotSetUp;
-    }
-    std::string Out() {
-        SpoolFlush(r);
-        std::string s(sink.bytes.begin() + static_cast<std::ptrdiff_t>(taken), sink.bytes.end());
-        taken = sink.bytes.size();
-        return s;
-    }
-    DeviceRecord r;
-    CaptureSink sink;
-    size_t taken = 0;
-};
 
 std::string Pe(std::initializer_list<int32_t> values) {
     std::string s;
@@ -116,7 +95,7 @@ TEST(HpglPath, PolygonsAsTheyAreWritten) {
     };
     for (auto c : cases) {
         SCOPED_TRACE(c.name);
-        PathCapture g;
+        GlCapture g;
         g.r.glState = kGlInGl2;
         bool drew = false;
         EXPECT_EQ(Gl2EmitPath(g.r, c.path.Source(), &drew), c.ok);
@@ -125,7 +104,7 @@ TEST(HpglPath, PolygonsAsTheyAreWritten) {
 }
 
 TEST(HpglPath, FillAndEdgePerClipRectangle) {
-    PathCapture g;
+    GlCapture g;
     const RECTL a{10, 20, 30, 40};
     Gl2DrawPolygonIn(g.r, nullptr, false, true, false);
     EXPECT_EQ(g.Out(), "EP");
@@ -175,7 +154,7 @@ TEST(HpglPath, LineAttributes) {
     };
     for (auto c : cases) {
         SCOPED_TRACE(c.name);
-        PathCapture g(c.dpi);
+        GlCapture g(c.dpi);
         SetGlMode(g.r, true);
         g.Out();
         Gl2SetLineAttributes(g.r, c.la, 0.0f, 1.0f);
@@ -190,7 +169,7 @@ TEST(HpglPath, LineAttributes) {
 }
 
 TEST(HpglPath, Dashes) {
-    PathCapture g;
+    GlCapture g;
     SetGlMode(g.r, true);
     g.Out();
     FLOAT_LONG two[2], many[25];
@@ -243,7 +222,7 @@ TEST(HpglPath, PolygonsPrintInGpcl6) {
         p.records.push_back({kBegin | kEnd | kClose, v});
         return p;
     };
-    PathCapture g;
+    GlCapture g;
     g.r.ropCache = 256;
     SpoolWrite(g.r, "\x1b" "E\x1b&l0E");  // no top margin: HP-GL/2's origin is the page's top-left
     SetGlMode(g.r, true);
@@ -270,17 +249,11 @@ TEST(HpglPath, PolygonsPrintInGpcl6) {
     const auto& p = pages[0];
     // HP-GL/2's origin is PCL's (the logical page's left edge, the top
     // margin): the square, alone in the sheet's top-left corner, shows it.
-    int left = 1 << 30, right = -1, top = 1 << 30, bottom = -1;
-    for (int y = 0; y < 300; ++y)
-        for (int x = 0; x < 200; ++x)
-            if (p.grey[static_cast<size_t>(y) * p.width + x] < 128) {
-                left = std::min(left, x), right = std::max(right, x);
-                top = std::min(top, y), bottom = std::max(bottom, y);
-            }
-    ASSERT_GE(right, 0);
-    EXPECT_NEAR(right - left + 1, 40, 1);
-    EXPECT_NEAR(bottom - top + 1, 40, 1);
-    const int ox = left - 20, oy = top - 20;
+    const InkBox b = InkBoxOf(p, 200, 300);
+    ASSERT_GE(b.right, 0);
+    EXPECT_NEAR(b.right - b.left + 1, 40, 1);
+    EXPECT_NEAR(b.bottom - b.top + 1, 40, 1);
+    const int ox = b.left - 20, oy = b.top - 20;
     auto ink = [&](int x, int y) { return p.grey[static_cast<size_t>(y + oy) * p.width + x + ox] < 128; };
     EXPECT_TRUE(ink(40, 40));
     EXPECT_FALSE(ink(200, 100)) << "even-odd leaves the star's middle";
