@@ -74,9 +74,10 @@ BOOL DrvStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* px
 BOOL DrvBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, XLATEOBJ* pxlo, RECTL* prclTrg,
                POINTL* pptlSrc, POINTL* pptlMask, BRUSHOBJ* pbo, POINTL* pptlBrush, ROP4 rop4) {
     bool drop;
-    DeviceRecord* r = DrawingRecord(psoTrg, drop);
+    DeviceRecord* r = DrawingRecord(psoTrg, drop, true, Gl2DrawsBlt(psoMask, rop4));
     if (!r) return FALSE;
     if (drop) return TRUE;
+    if (r->language == Language::Pcl5Gl2) return prclTrg ? Gl2FillBlt(*r, pco, *prclTrg, pbo, rop4) : FALSE;
     if (r->language == Language::PclXl) {
         if (!prclTrg) return FALSE;
         RECTL src{};

@@ -49,6 +49,9 @@ BOOL Gl2StrokePath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, B
 BOOL Gl2FillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix, FLONG options);
 BOOL Gl2StrokeAndFillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pboStroke,
                           LINEATTRS* la, BRUSHOBJ* pboFill, MIX mixFill, FLONG options);
+// Rectangle fills (bit-block transfers that read no source) in HP-GL/2.
+bool Gl2DrawsBlt(SURFOBJ* psoMask, ROP4 rop4);
+BOOL Gl2FillBlt(DeviceRecord& r, CLIPOBJ* pco, const RECTL& target, BRUSHOBJ* pbo, ROP4 rop4);
 
 // The reset body: the new record takes the job over from the old one.
 void ResetBody(DeviceRecord& from, DeviceRecord& to);

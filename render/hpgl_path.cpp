@@ -149,6 +149,11 @@ void Gl2DrawPolygonIn(DeviceRecord& r, const RECTL* clip, bool winding, bool edg
     r.gl.pendingSemicolon = true;
 }
 
+void Gl2FillRectangle(DeviceRecord& r, const RECTL& rect) {
+    SpoolFormat(r, "PUPA%d,%dRR%d,%d", {rect.left, rect.bottom, rect.right - rect.left, rect.top - rect.bottom});
+    r.gl.pendingSemicolon = true;
+}
+
 int32_t Gl2DeviceWidth(float width, float m21, float m22) {
     const auto a = static_cast<int64_t>(width * m21), b = static_cast<int64_t>(width * m22);
     if (!a) return static_cast<int32_t>(std::min<int64_t>(std::llabs(b), INT32_MAX));

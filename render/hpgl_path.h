@@ -42,6 +42,10 @@ bool Gl2EmitPath(DeviceRecord& r, const PathSource& next, bool* drew = nullptr, 
 // rectangle of the clip: none for the whole page.
 void Gl2DrawPolygonIn(DeviceRecord& r, const RECTL* clip, bool winding, bool edge, bool fill);
 
+// One rectangle (left, top, right, bottom) filled with the area fill in
+// force, from its bottom-left corner.
+void Gl2FillRectangle(DeviceRecord& r, const RECTL& rect);
+
 // Line attributes of a stroke; `m21`, `m22` the transform's second column
 // (for geometric widths and dashes).
 void Gl2SetLineAttributes(DeviceRecord& r, LINEATTRS& la, float m21, float m22);

@@ -74,6 +74,43 @@ TEST_F(Gl2DrawTest, AnEmptyPathPaintsNotTheOldPolygon) {
     EXPECT_EQ(Count(out, "EP"), 0u) << out;
 }
 
+TEST_F(Gl2DrawTest, RectangleFillsPerClipRectangle) {
+    const RECTL target{10, 20, 110, 220};
+    ASSERT_TRUE(Gl2DrawsBlt(nullptr, 0xF0F0));
+    ASSERT_FALSE(Gl2DrawsBlt(nullptr, 0xCCCC)) << "a copy reads its source";
+    ASSERT_TRUE(Gl2FillBlt(r, nullptr, target, &black, 0xF0F0));
+    std::string out = Out();
+    EXPECT_EQ(out.substr(out.size() - 22), "FTPUPA10,220RR100,-200") << out;
+    ASSERT_TRUE(Gl2FillBlt(r, nullptr, target, nullptr, 0x0000));
+    EXPECT_EQ(Out(), "MC1,0PUPA10,220RR100,-200") << "blackness needs no brush";
+    ASSERT_TRUE(Gl2FillBlt(r, nullptr, target, nullptr, 0xF0F0));
+    EXPECT_EQ(Out(), "MC1,240") << "a pattern copy without a brush fills nothing";
+    const RECTL rects[] = {{0, 0, 50, 50}, {60, 60, 300, 90}};
+    zq::gdi::EngineClip clip(zq::gdi::Region::FromRects(rects));
+    ASSERT_TRUE(Gl2FillBlt(r, &clip, target, &black, 0xF0F0));
+    EXPECT_EQ(Out(), "PUPA10,50RR40,-30PUPA60,90RR50,-30");
+}
+
+// The rectangle prints where the engine would fill it: right and bottom
+// edges excluded.
+TEST_F(Gl2DrawTest, RectangleFillPrintsItsPixels) {
+    const std::string gpcl6 = testing::Gpcl6Path();
+    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found (set ZQ_GPCL6 or put it at ../shared/tools/gpcl6)";
+    SpoolWrite(r, "\x1b" "E");
+    Gl2PictureFrame(r);
+    ASSERT_TRUE(Gl2FillBlt(r, nullptr, RECTL{10, 20, 110, 220}, &black, 0xF0F0));
+    SetGlMode(r, false);
+    SpoolWrite(r, "\f\x1b" "E");
+    Out();
+    const auto pages = testing::RunGpcl6(gpcl6, sink.bytes, 300, "gl2rect");
+    ASSERT_EQ(pages.size(), 1u);
+    const InkBox b = InkBoxOf(pages[0]);
+    EXPECT_NEAR(b.right - b.left + 1, 100, 1);
+    EXPECT_NEAR(b.bottom - b.top + 1, 200, 1);
+    EXPECT_NEAR(b.left, 75 + 10, 1);
+    EXPECT_NEAR(b.top, 150 + 20, 1);
+}
+
 // A wide stroke with a round join and butt caps right after the set-up,
 // whose string selects mitre joins and round caps: both must be sent and
 // print as asked.
