@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -169,6 +175,52 @@ TEST(PclPalette, ColourFills) {
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 16; ++x)
             EXPECT_EQ((bits[y * 2 + x / 8] >> (7 - x % 8)) & 1, (x - y + 16) % 8 == 0 ? 1 : 0) << x << "," << y;
+}
+
+// The colour fill sequence as the independent interpreter prints it: a
+// flat colour exactly, and black again after it.
+TEST(PclPalette, ColourFillsPrintFlatInGpcl6) {
+    const std::string gpcl6 = testing::Gpcl6Path();
+    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found (set ZQ_GPCL6 or put it at ../shared/tools/gpcl6)";
+    ColourCapture c;
+    c.r.glState = kGlNotSetUp;
+    SpoolWrite(c.r, "\x1b" "E");
+    SetGlMode(c.r, true);
+    RealizedBrush red{}, black{};
+    red.colour[0] = 255;
+    red.brushKey = 76;
+    SelectColourFill(c.r, &red, GlRole::Area, 0);
+    SpoolWrite(c.r, "PU10,10;PM0;PD100,10,100,100,10,100;PM2;FP;");
+    SelectColourFill(c.r, &black, GlRole::Area, 0);
+    SpoolWrite(c.r, "PU200,10;PM0;PD290,10,290,100,200,100;PM2;FP;");
+    SetGlMode(c.r, false);
+    SpoolWrite(c.r, "\f\x1b" "E");
+    c.Out();
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("zq-gl2colour-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    std::ofstream(dir / "job.pcl", std::ios::binary).write(reinterpret_cast<const char*>(c.sink.bytes.data()),
+                                                          static_cast<std::streamsize>(c.sink.bytes.size()));
+    const std::string command = "'" + gpcl6 + "' -q -dNOPAUSE -dBATCH -sDEVICE=ppmraw -r300 -sOutputFile='" +
+                                (dir / "page.ppm").string() + "' '" + (dir / "job.pcl").string() + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::ifstream in(dir / "page.ppm", std::ios::binary);
+    const std::string d((std::istreambuf_iterator<char>(in)), {});
+    fs::remove_all(dir);
+    // P6, a comment, the size, the maximum: four lines.
+    size_t at = 0;
+    for (int i = 0; i < 4 && at != std::string::npos; ++i) at = d.find('\n', at) + 1;
+    const int width = 2550;
+    ASSERT_GE(d.size(), at + static_cast<size_t>(width) * 400 * 3);
+    std::map<uint32_t, int> colours;
+    for (int y = 0; y < 400; ++y)
+        for (int x = 0; x < 500; ++x) {
+            const size_t o = at + (static_cast<size_t>(y) * width + x) * 3;
+            ++colours[static_cast<uint8_t>(d[o]) | static_cast<uint8_t>(d[o + 1]) << 8 | static_cast<uint8_t>(d[o + 2]) << 16];
+        }
+    EXPECT_EQ(colours[0x0000FF], 90 * 90) << "red, flat";
+    EXPECT_EQ(colours[0x000000], 90 * 90) << "black after red";
+    EXPECT_EQ(colours[0xFFFFFF], 500 * 400 - 2 * 90 * 90);
 }
 
 }  // namespace
