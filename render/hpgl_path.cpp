@@ -24,15 +24,18 @@ int32_t Pixel(FIX v, int32_t offset) {
 
 void PeEncode(int32_t v, std::string& out) {
     uint32_t u = v >= 0 ? 2u * static_cast<uint32_t>(v) : 2u * static_cast<uint32_t>(-static_cast<int64_t>(v)) + 1u;
-    while (true) {
-        const uint32_t digit = u & 63;
+    char digits[8];  // 33 bits need at most 6 digits
+    size_t n = 0;
+    for (;;) {
+        const auto digit = static_cast<char>((u & 63) + 63);
         u >>= 6;
         if (!u) {
-            out += static_cast<char>(digit + 63 + 128);
-            return;
+            digits[n++] = static_cast<char>(digit + 128);
+            break;
         }
-        out += static_cast<char>(digit + 63);
+        digits[n++] = digit;
     }
+    out.append(digits, n);
 }
 
 void PeWriteAbsolute(DeviceRecord& r, int32_t x, int32_t y, bool penUp) {
