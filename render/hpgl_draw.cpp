@@ -23,6 +23,19 @@ struct ClipBatch {
     RECTL arcl[kClipBatch];
 };
 
+// Every rectangle of a complex clip, enumerated in batches.
+template <typename Fn>
+void ForEachClipRectangle(CLIPOBJ* pco, Fn&& fn) {
+    CLIPOBJ_cEnumStart(pco, FALSE, CT_RECTANGLES, CD_ANY, 0);
+    ClipBatch batch;
+    BOOL more;
+    do {
+        batch.c = 0;
+        more = CLIPOBJ_bEnum(pco, sizeof batch, reinterpret_cast<ULONG*>(&batch));
+        for (ULONG i = 0; i < std::min(batch.c, kClipBatch); ++i) fn(batch.arcl[i]);
+    } while (more);
+}
+
 // A solid colour of the engine as a brush record of its colour and grey; a
 // pattern or hatch as the engine realised it; nothing for no brush or one
 // the engine would not realise.
@@ -86,17 +99,9 @@ bool DrawPolygon(DeviceRecord& r, CLIPOBJ* pco, bool winding, bool edge, bool fi
         Gl2DrawPolygonIn(r, &pco->rclBounds, winding, edge, fill);
         return true;
     }
-    CLIPOBJ_cEnumStart(pco, FALSE, CT_RECTANGLES, CD_ANY, 0);
-    ClipBatch batch;
-    BOOL more;
-    do {
-        batch.c = 0;
-        more = CLIPOBJ_bEnum(pco, sizeof batch, reinterpret_cast<ULONG*>(&batch));
-        for (ULONG i = 0; i < std::min(batch.c, kClipBatch); ++i) {
-            const RECTL& c = batch.arcl[i];
-            if (c.left < c.right && c.top < c.bottom) Gl2DrawPolygonIn(r, &c, winding, edge, fill);
-        }
-    } while (more);
+    ForEachClipRectangle(pco, [&](const RECTL& c) {
+        if (c.left < c.right && c.top < c.bottom) Gl2DrawPolygonIn(r, &c, winding, edge, fill);
+    });
     return true;
 }
 
@@ -137,19 +142,11 @@ BOOL Gl2FillBlt(DeviceRecord& r, CLIPOBJ* pco, const RECTL& target, BRUSHOBJ* pb
         return TRUE;
     }
     SetInputWindow(r, nullptr);
-    CLIPOBJ_cEnumStart(pco, FALSE, CT_RECTANGLES, CD_ANY, 0);
-    ClipBatch batch;
-    BOOL more;
-    do {
-        batch.c = 0;
-        more = CLIPOBJ_bEnum(pco, sizeof batch, reinterpret_cast<ULONG*>(&batch));
-        for (ULONG i = 0; i < std::min(batch.c, kClipBatch); ++i) {
-            const RECTL& c = batch.arcl[i];
-            const RECTL part{std::max(c.left, target.left), std::max(c.top, target.top), std::min(c.right, target.right),
-                             std::min(c.bottom, target.bottom)};
-            if (part.left < part.right && part.top < part.bottom) Gl2FillRectangle(r, part);
-        }
-    } while (more);
+    ForEachClipRectangle(pco, [&](const RECTL& c) {
+        const RECTL part{std::max(c.left, target.left), std::max(c.top, target.top), std::min(c.right, target.right),
+                         std::min(c.bottom, target.bottom)};
+        if (part.left < part.right && part.top < part.bottom) Gl2FillRectangle(r, part);
+    });
     return TRUE;
 }
 
