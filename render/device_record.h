@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/types.h"
+#include "render/hpgl_state.h"
 #include "render/xl_state.h"
 #include "settings/devmode.h"
 
@@ -168,6 +169,8 @@ struct DeviceRecord {
 
     // PCL XL: what the printer was last sent.
     XlState xl;
+    // HP-GL/2 and PCL colour: likewise.
+    Gl2State gl;
 
     uint8_t FeatureByte(int offset) const {  // record bytes 568-575
         const uint16_t w = featureWords[(offset - 568) / 2];

@@ -127,6 +127,7 @@ void ResetBody(DeviceRecord& from, DeviceRecord& to) {
     to.documentName = from.documentName;
     // The printer keeps its PCL XL state across the reset: so do the caches.
     to.xl = std::move(from.xl);
+    to.gl = std::move(from.gl);
     // The job's output continues in the new record's buffers.
     if (from.mainFill && to.mainBuffer) {
         std::memcpy(to.mainBuffer.get(), from.mainBuffer.get(), from.mainFill);

@@ -12,7 +12,7 @@ constexpr uint8_t kEngineDrew = 0x04;
 
 // The record of a drawing hook: valid, with a band to draw into. `drop` is
 // set for a suppressed page, where drawing succeeds without output.
-DeviceRecord* DrawingRecord(SURFOBJ* pso, bool& drop, bool setError = true) {
+DeviceRecord* DrawingRecord(SURFOBJ* pso, bool& drop, bool setError = true, bool gl2Body = false) {
     drop = false;
     DeviceRecord* r = RecordOfSurface(pso);
     if (!r) {
@@ -24,6 +24,7 @@ DeviceRecord* DrawingRecord(SURFOBJ* pso, bool& drop, bool setError = true) {
         return r;
     }
     if (r->language == Language::PclXl) return r;  // the printer draws: no band
+    if (r->language == Language::Pcl5Gl2 && gl2Body) return r;
     if (!RasterLanguage(*r) || !r->bandSurface) {
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return nullptr;
@@ -39,28 +40,32 @@ extern "C" {
 BOOL DrvStrokePath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo, POINTL* org,
                    LINEATTRS* la, MIX mix) {
     bool drop;
-    DeviceRecord* r = DrawingRecord(pso, drop);
+    DeviceRecord* r = DrawingRecord(pso, drop, true, true);
     if (!r) return FALSE;
     if (drop) return TRUE;
     if (r->language == Language::PclXl) return XlStrokePath(*r, ppo, pco, pbo, la, mix);
+    if (r->language == Language::Pcl5Gl2) return Gl2StrokePath(*r, ppo, pco, pxo, pbo, la, mix);
     return EngStrokePath(BandSurface(*r), ppo, pco, pxo, pbo, org, la, mix);
 }
 
 BOOL DrvFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* org, MIX mix, FLONG options) {
     bool drop;
-    DeviceRecord* r = DrawingRecord(pso, drop, false);
+    DeviceRecord* r = DrawingRecord(pso, drop, false, true);
     if (!r) return FALSE;
     if (drop) return TRUE;
     if (r->language == Language::PclXl) return XlFillPath(*r, ppo, pco, pbo, mix, options);
+    if (r->language == Language::Pcl5Gl2) return Gl2FillPath(*r, ppo, pco, pbo, mix, options);
     return EngFillPath(BandSurface(*r), ppo, pco, pbo, org, mix, options);
 }
 
 BOOL DrvStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pboStroke, LINEATTRS* la,
                           BRUSHOBJ* pboFill, POINTL* org, MIX mixFill, FLONG options) {
     bool drop;
-    DeviceRecord* r = DrawingRecord(pso, drop, false);
+    DeviceRecord* r = DrawingRecord(pso, drop, false, true);
     if (!r) return FALSE;
     if (drop) return TRUE;
+    if (r->language == Language::Pcl5Gl2)
+        return Gl2StrokeAndFillPath(*r, ppo, pco, pxo, pboStroke, la, pboFill, mixFill, options);
     if (r->language == Language::PclXl)
         return XlFillPath(*r, ppo, pco, pboFill, mixFill, options) && XlStrokePath(*r, ppo, pco, pboStroke, la, mixFill);
     return EngStrokeAndFillPath(BandSurface(*r), ppo, pco, pxo, pboStroke, la, pboFill, org, mixFill, options);
@@ -69,9 +74,10 @@ BOOL DrvStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* px
 BOOL DrvBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, XLATEOBJ* pxlo, RECTL* prclTrg,
                POINTL* pptlSrc, POINTL* pptlMask, BRUSHOBJ* pbo, POINTL* pptlBrush, ROP4 rop4) {
     bool drop;
-    DeviceRecord* r = DrawingRecord(psoTrg, drop);
+    DeviceRecord* r = DrawingRecord(psoTrg, drop, true, Gl2DrawsBlt(psoMask, rop4));
     if (!r) return FALSE;
     if (drop) return TRUE;
+    if (r->language == Language::Pcl5Gl2) return prclTrg ? Gl2FillBlt(*r, pco, *prclTrg, pbo, rop4) : FALSE;
     if (r->language == Language::PclXl) {
         if (!prclTrg) return FALSE;
         RECTL src{};

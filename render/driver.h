@@ -44,6 +44,15 @@ BOOL XlBitBlt(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, 
 BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
                BRUSHOBJ* pboOpaque, MIX mix);
 
+// The HP-GL/2 bodies of the path hooks (PCL 5 pages).
+BOOL Gl2StrokePath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo, LINEATTRS* la, MIX mix);
+BOOL Gl2FillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix, FLONG options);
+BOOL Gl2StrokeAndFillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pboStroke,
+                          LINEATTRS* la, BRUSHOBJ* pboFill, MIX mixFill, FLONG options);
+// Rectangle fills (bit-block transfers that read no source) in HP-GL/2.
+bool Gl2DrawsBlt(SURFOBJ* psoMask, ROP4 rop4);
+BOOL Gl2FillBlt(DeviceRecord& r, CLIPOBJ* pco, const RECTL& target, BRUSHOBJ* pbo, ROP4 rop4);
+
 // The reset body: the new record takes the job over from the old one.
 void ResetBody(DeviceRecord& from, DeviceRecord& to);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "render/hpgl_mode.h"
 #include "render/output.h"
 #include "render/raster.h"
 #include "render/xl_page.h"
@@ -193,6 +194,7 @@ int PagePart(DeviceRecord& r) {
     r.changeFlags &= static_cast<uint16_t>(~(kSourceChanged | kSizeChanged | kOrientationChanged | 0x100));
     if (r.language == Language::MonoRaster || r.language == Language::ColourRaster)
         SpoolWrite(r, "\x1b%1BCO\"Zelquor Enhanced GL/2\"\x1b%0A");
+    if (r.language == Language::Pcl5Gl2) Gl2PictureFrame(r);
     ParityOverlay(r, 1);
     CustomPaperOverlay(r, 1);
     return 0;
@@ -232,6 +234,7 @@ int PageEndOutput(DeviceRecord& r) {
     if (r.language == Language::PclXl) return XlPageEnd(r);
     r.bandActive = 1;
     const int t = FrameThickness(r.resolution);
+    if (r.language == Language::Pcl5Gl2) SetGlMode(r, false);
     if (r.pagesPerSheet > 1 && r.language != Language::PclXl && r.nupFrame && r.currentCell) {
         const int32_t L = static_cast<int32_t>(r.currentCell->left), T = static_cast<int32_t>(r.currentCell->top);
         const int32_t W = r.drawnWidth, H = r.drawnHeight;
@@ -255,6 +258,7 @@ int PageEndOutput(DeviceRecord& r) {
     }
     ParityOverlay(r, 0);
     CustomPaperOverlay(r, 0);
+    if (r.language == Language::Pcl5Gl2) ResetGlMode(r, true);
     if (!(r.pagesPerSheet > 1 && r.sheetPages != r.pagesPerSheet)) {
         SpoolWrite(r, "\f");
         SpoolFlush(r);

@@ -1,10 +1,13 @@
 // Figures of the renderer for each sample document at 600 dpi: seconds per
 // page for the whole road of `zq print` (spooler, engine, driver) and for the
 // engine's reference render alone, bytes per page of the job, and the row compressor's throughput next to
-// memcpy of the same band. The ratios are printed after the table.
+// memcpy of the same band; the HP-GL/2 PE encoder next to memcpy of its
+// points, and paths a second through the HP-GL/2 route against the engine
+// filling them into a 600 dpi band. The ratios are printed after the table.
 #include <benchmark/benchmark.h>
 
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +21,9 @@
 
 #include "gdi/emf_player.h"
 #include "gdi/emf_print.h"
+#include "gdi/ddi.h"
+#include "gdi/ddi_path.h"
+#include "render/hpgl_path.h"
 #include "render/output.h"
 #include "render/raster.h"
 #include "render/tests/e2e/print_support.h"
@@ -85,6 +91,98 @@ void BM_MemcpyBand(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(sample.size()));
 }
 BENCHMARK(BM_MemcpyBand)->Unit(benchmark::kMillisecond);
+
+// PE encoding of a million 32-bit points next to memcpy of them.
+std::vector<POINTL> SamplePoints() {
+    std::vector<POINTL> pts(1000000);
+    std::mt19937 rng(7);
+    for (auto& p : pts) p = {static_cast<LONG>(rng() % 10000) - 5000, static_cast<LONG>(rng() % 10000) - 5000};
+    return pts;
+}
+
+void BM_PeEncode(benchmark::State& state) {
+    const auto pts = SamplePoints();
+    std::string out;
+    out.reserve(pts.size() * 8);
+    for (auto _ : state) {
+        out.clear();
+        for (const auto& p : pts) {
+            PeEncode(p.x, out);
+            PeEncode(p.y, out);
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(pts.size() * sizeof(POINTL)));
+}
+BENCHMARK(BM_PeEncode)->Unit(benchmark::kMillisecond);
+
+void BM_MemcpyPoints(benchmark::State& state) {
+    const auto pts = SamplePoints();
+    std::vector<POINTL> copy(pts.size());
+    for (auto _ : state) {
+        std::memcpy(copy.data(), pts.data(), pts.size() * sizeof(POINTL));
+        benchmark::DoNotOptimize(copy.data());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_MemcpyPoints)->Unit(benchmark::kMillisecond);
+
+// A star of 40 points across a 600 dpi page width, 100 a round.
+constexpr int kPathsARound = 100;
+zq::gdi::Path Star(int i) {
+    zq::gdi::Path p;
+    for (int k = 0; k < 40; ++k) {
+        const double a = k * 2.513274, radius = 1500 + (k % 2) * 300;
+        const POINTFIX pt{static_cast<FIX>((2400 + radius * std::cos(a) + i) * 16), static_cast<FIX>((800 + radius * 0.25 * std::sin(a)) * 16)};
+        if (k == 0) p.MoveTo(pt);
+        else p.LineTo(pt);
+    }
+    p.CloseFigure();
+    return p;
+}
+
+// Paths through the HP-GL/2 route (polygon and fill written to a sink)...
+void BM_Gl2Paths(benchmark::State& state) {
+    DeviceRecord r;
+    AllocateBuffers(r, false);
+    NullSink sink;
+    r.sink = &sink;
+    r.jobState = kJobOpen;
+    r.language = Language::Pcl5Gl2;
+    r.resolution = 600;
+    std::vector<zq::gdi::Path> paths;
+    for (int i = 0; i < kPathsARound; ++i) paths.push_back(Star(i));
+    for (auto _ : state)
+        for (auto& path : paths) {
+            PATHOBJ_vEnumStart(&path);
+            PATHDATA pd{};
+            Gl2EmitPath(r, [&](PathPiece& piece) {
+                const BOOL more = PATHOBJ_bEnum(&path, &pd);
+                piece = {pd.flags, pd.pptfx, pd.count};
+                return more != FALSE;
+            });
+            Gl2DrawPolygonIn(r, nullptr, true, false, true);
+            SpoolFlush(r);
+        }
+    state.counters["paths_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kPathsARound, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_Gl2Paths)->Unit(benchmark::kMillisecond);
+
+// ...and the same paths filled by the engine into a 600 dpi band.
+void BM_EngineBandPaths(benchmark::State& state) {
+    const LONG width = 4800, rows = 1600;
+    HBITMAP bitmap = EngCreateBitmap(SIZEL{width, rows}, ((width + 31) / 32) * 4, BMF_1BPP, BMF_TOPDOWN, nullptr);
+    SURFOBJ* so = EngLockSurface(static_cast<HSURF>(bitmap));
+    BRUSHOBJ black{0, nullptr, 0};
+    std::vector<zq::gdi::Path> paths;
+    for (int i = 0; i < kPathsARound; ++i) paths.push_back(Star(i));
+    for (auto _ : state)
+        for (auto& path : paths) EngFillPath(so, &path, nullptr, &black, nullptr, 0x0D0D, FP_WINDINGMODE);
+    state.counters["paths_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kPathsARound, benchmark::Counter::kIsRate);
+    EngUnlockSurface(so);
+    EngDeleteSurface(static_cast<HSURF>(bitmap));
+}
+BENCHMARK(BM_EngineBandPaths)->Unit(benchmark::kMillisecond);
 
 // One system root with the printer for the whole run.
 struct Root {
@@ -248,6 +346,14 @@ int main(int argc, char** argv) {
     if (page > 0 && copy > 0)  // the page band is as wide as the dense one: the same bytes to copy
         std::printf("row compressor, text page band: %.3f ms a band: throughput %.4f of memcpy\n", page * 1000,
                     copy / page);
+    const double pe = get("BM_PeEncode"), points = get("BM_MemcpyPoints");
+    if (pe > 0 && points > 0)
+        std::printf("PE encoder: %.2f ms a million points, memcpy %.3f ms: throughput %.4f of memcpy\n", pe * 1000,
+                    points * 1000, points / pe);
+    const double gl2 = get("BM_Gl2Paths"), engine = get("BM_EngineBandPaths");
+    if (gl2 > 0 && engine > 0)
+        std::printf("paths: HP-GL/2 route %.0f a second, engine band fill %.0f a second: ratio %.1f\n",
+                    kPathsARound / gl2, kPathsARound / engine, engine / gl2);
     benchmark::Shutdown();
     return 0;
 }

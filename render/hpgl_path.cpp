@@ -1,0 +1,259 @@
+#include "render/hpgl_path.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "render/hpgl_mode.h"
+#include "render/output.h"
+
+namespace pclrend {
+
+namespace {
+
+// Points are kept within what a page can use and what the encoder carries
+// without wrapping (a 16-bit coordinate would fold across the page).
+constexpr int32_t kSafe = 32767;
+
+int32_t Pixel(FIX v, int32_t offset) {
+    return std::clamp<int32_t>((v >> 4) + offset, -kSafe, kSafe);
+}
+
+}  // namespace
+
+void PeEncode(int32_t v, std::string& out) {
+    uint32_t u = v >= 0 ? 2u * static_cast<uint32_t>(v) : 2u * static_cast<uint32_t>(-static_cast<int64_t>(v)) + 1u;
+    char digits[8];  // 33 bits need at most 6 digits
+    size_t n = 0;
+    for (;;) {
+        const auto digit = static_cast<char>((u & 63) + 63);
+        u >>= 6;
+        if (!u) {
+            digits[n++] = static_cast<char>(digit + 128);
+            break;
+        }
+        digits[n++] = digit;
+    }
+    out.append(digits, n);
+}
+
+void PeWriteAbsolute(DeviceRecord& r, int32_t x, int32_t y, bool penUp) {
+    std::string s = penUp ? "PE=<" : "PE=";
+    PeEncode(x, s);
+    PeEncode(y, s);
+    SpoolWrite(r, s);
+}
+
+void PeWriteRelative(DeviceRecord& r, int32_t x, int32_t y, int32_t px, int32_t py) {
+    std::string s;
+    PeEncode(x - px, s);
+    PeEncode(y - py, s);
+    SpoolWrite(r, s);
+}
+
+bool Gl2EmitPath(DeviceRecord& r, const PathSource& next, bool* drew, POINTL offset) {
+    bool first = true, peOpen = false, bzOpen = false, any = false;
+    int32_t lx = 0, ly = 0;
+    std::string run;  // relative pairs of a line record, written in one piece
+    PathPiece piece;
+    bool more;
+    auto close = [&] {
+        if (peOpen || bzOpen) SpoolWrite(r, ";");
+        peOpen = bzOpen = false;
+    };
+    do {
+        piece = {};
+        more = next(piece);
+        const POINTFIX* p = piece.points;
+        ULONG n = p ? piece.count : 0;
+        auto take = [&](int32_t& x, int32_t& y) {
+            x = Pixel(p->x, offset.x);
+            y = Pixel(p->y, offset.y);
+            ++p;
+            --n;
+        };
+        if (first && n) {
+            // The polygon's first point, pen up, before polygon mode.
+            take(lx, ly);
+            PeWriteAbsolute(r, lx, ly, true);
+            SpoolWrite(r, ";PM0PE");
+            peOpen = true;
+            first = false;
+        } else if ((piece.flags & PD_BEGINSUBPATH) && n) {
+            SpoolWrite(r, "PM1");
+            take(lx, ly);
+            PeWriteAbsolute(r, lx, ly, true);
+            peOpen = true;
+        }
+        if ((piece.flags & PD_BEZIERS) && n % 3) {
+            close();
+            SpoolWrite(r, "PM2");
+            if (drew) *drew = any;
+            return false;
+        }
+        if (n) any = true;
+        if (piece.flags & PD_BEZIERS) {
+            if (peOpen) SpoolWrite(r, ";");
+            peOpen = false;
+            while (n) {
+                int32_t c[6];
+                for (int i = 0; i < 3; ++i) take(c[2 * i], c[2 * i + 1]);
+                SpoolFormat(r, bzOpen ? ",%d,%d,%d,%d,%d,%d" : "PDBZ%d,%d,%d,%d,%d,%d",
+                            {c[0], c[1], c[2], c[3], c[4], c[5]});
+                bzOpen = true;
+                lx = c[4];
+                ly = c[5];
+            }
+        } else if (n) {
+            if (bzOpen || !peOpen) {
+                if (bzOpen) SpoolWrite(r, ";");
+                bzOpen = false;
+                take(lx, ly);
+                PeWriteAbsolute(r, lx, ly, false);
+            }
+            run.clear();
+            while (n) {
+                int32_t x, y;
+                take(x, y);
+                PeEncode(x - lx, run);
+                PeEncode(y - ly, run);
+                lx = x;
+                ly = y;
+                if (run.size() > 4000) {
+                    SpoolWrite(r, run);
+                    run.clear();
+                }
+            }
+            SpoolWrite(r, run);
+            peOpen = true;
+        }
+        if (piece.flags & PD_ENDSUBPATH) {
+            close();
+            if (!(piece.flags & PD_CLOSEFIGURE) && !first) SpoolWrite(r, "PU");
+        }
+    } while (more);
+    close();
+    if (!first) SpoolWrite(r, "PM2");
+    if (drew) *drew = any;
+    r.gl.pendingSemicolon = false;
+    return true;
+}
+
+void Gl2DrawPolygonIn(DeviceRecord& r, const RECTL* clip, bool winding, bool edge, bool fill) {
+    if (clip) {
+        const int32_t rect[4] = {clip->left, clip->top, clip->right, clip->bottom};
+        SetInputWindow(r, rect);
+    } else {
+        SetInputWindow(r, nullptr);
+    }
+    if (fill) SpoolWrite(r, winding ? "FP1" : "FP");
+    if (edge) SpoolWrite(r, "EP");
+    r.gl.pendingSemicolon = true;
+}
+
+void Gl2FillRectangle(DeviceRecord& r, const RECTL& rect) {
+    SpoolFormat(r, "PUPA%d,%dRR%d,%d", {rect.left, rect.bottom, rect.right - rect.left, rect.top - rect.bottom});
+    r.gl.pendingSemicolon = true;
+}
+
+int32_t Gl2DeviceWidth(float width, float m21, float m22) {
+    const auto a = static_cast<int64_t>(width * m21), b = static_cast<int64_t>(width * m22);
+    if (!a) return static_cast<int32_t>(std::min<int64_t>(std::llabs(b), INT32_MAX));
+    if (!b) return static_cast<int32_t>(std::min<int64_t>(std::llabs(a), INT32_MAX));
+    return static_cast<int32_t>(std::min<double>(std::ceil(std::sqrt(double(a) * a + double(b) * b)), INT32_MAX));
+}
+
+void Gl2WriteMillimetres(DeviceRecord& r, int32_t whole, int32_t fraction) {
+    const char* format = fraction >= 10000 ? "%l.%l"
+                         : fraction >= 1000 ? "%l.0%l"
+                         : fraction >= 100  ? "%l.00%l"
+                         : fraction >= 10   ? "%l.000%l"
+                                            : "%l.0000%l";
+    SpoolFormat(r, format, {whole, fraction});
+}
+
+void Gl2DefineDash(DeviceRecord& r, std::span<const uint32_t> lengths) {
+    const size_t n = std::min<size_t>(lengths.size(), 20);
+    SpoolWrite(r, "UL8");
+    for (int pass = 0; pass < (n == 2 ? 2 : 1); ++pass)
+        for (size_t i = 0; i < n; ++i) SpoolFormat(r, ",%l", {lengths[i]});
+    SpoolWrite(r, "LT8,6,1");
+    r.gl.pendingSemicolon = true;
+    r.gl.lineType = 8;
+}
+
+void Gl2SetLineAttributes(DeviceRecord& r, LINEATTRS& la, float m21, float m22) {
+    Gl2State& g = r.gl;
+    const bool geometric = la.fl & LA_GEOMETRIC;
+    int32_t width = 0;
+    if (geometric) {
+        bool written = false;
+        if (la.iJoin != g.lineJoin) {
+            g.lineJoin = la.iJoin;
+            SpoolFormat(r, "LA2,%d", {la.iJoin == JOIN_ROUND ? 4 : la.iJoin == JOIN_BEVEL ? 5 : 1});
+            written = true;
+        }
+        if (la.iEndCap != g.lineCap) {
+            g.lineCap = la.iEndCap;
+            SpoolFormat(r, written ? ",1,%d" : "LA1,%d", {la.iEndCap == ENDCAP_ROUND ? 4 : la.iEndCap == ENDCAP_SQUARE ? 2 : 1});
+            written = true;
+        }
+        if (!(la.eMiterLimit >= 1.0f)) la.eMiterLimit = 1.0f;
+        if (la.eMiterLimit != g.miterLimit) {
+            g.miterLimit = la.eMiterLimit;
+            SpoolFormat(r, written ? ",3,%l" : "LA3,%l", {static_cast<int32_t>(std::min(la.eMiterLimit, 32767.0f))});
+            written = true;
+        }
+        if (written) g.pendingSemicolon = true;
+        width = Gl2DeviceWidth(la.elWidth.e, m21, m22);
+    } else {
+        width = la.elWidth.l;
+    }
+    if (r.resolution == 1200 && width <= 4) width = 4;
+    else if (r.resolution == 600 && width <= 2) width = 2;
+    if (width != g.penWidth || r.colour) {
+        g.penWidth = width;
+        const int64_t t = static_cast<int64_t>(width) * 254, unit = 10 * static_cast<int64_t>(r.resolution);
+        const int64_t rest = t % unit;
+        SpoolWrite(r, "PW");
+        Gl2WriteMillimetres(r, static_cast<int32_t>(t / unit), static_cast<int32_t>((rest * 20000 / r.resolution + 1) / 2));
+        g.pendingSemicolon = true;
+    }
+    if (!geometric && (la.fl & LA_ALTERNATE)) {
+        const uint16_t type = width > 1 ? 2 : 1;
+        if (g.lineType != type) SpoolWrite(r, type == 2 ? "LT2,2,1" : "LT1,0.5,1");
+        g.lineType = type;
+        g.pendingSemicolon = true;
+        return;
+    }
+    const size_t count = la.pstyle ? la.cstyle : 0;
+    std::vector<uint32_t> style(count);
+    for (size_t i = 0; i < count; ++i) std::memcpy(&style[i], &la.pstyle[i], sizeof style[i]);
+    const bool unchanged = style == g.dashStyle && geometric == g.dashGeometric;
+    auto solid = [&] {
+        if (g.lineType != 0) {
+            SpoolWrite(r, "LT");
+            g.pendingSemicolon = true;
+        }
+        g.lineType = 0;
+    };
+    if (!count) return solid();
+    if (unchanged) {
+        if (g.lineType != 8) {
+            SpoolWrite(r, "LT8,6,1");
+            g.pendingSemicolon = true;
+        }
+        g.lineType = 8;
+        return;
+    }
+    std::vector<uint32_t> lengths(count);
+    for (size_t i = 0; i < count; ++i)
+        lengths[i] = geometric ? static_cast<uint32_t>(Gl2DeviceWidth(la.pstyle[i].e, m21, m22))
+                               : static_cast<uint32_t>(la.pstyle[i].l);
+    Gl2DefineDash(r, lengths);
+    g.dashStyle = std::move(style);
+    g.dashGeometric = geometric;
+}
+
+}  // namespace pclrend

@@ -1,0 +1,54 @@
+// A record on an open PCL 5 page writing into a capture sink, with the
+// bytes written since the last look as text, and the box of the ink an
+// interpreter printed.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "render/hpgl_mode.h"
+#include "render/output.h"
+#include "render/tests/capture_sink.h"
+#include "render/tests/gpcl6_run.h"
+
+namespace pclrend {
+
+struct GlCapture {
+    explicit GlCapture(uint16_t dpi = 300, uint16_t glState = kGlNotSetUp) {
+        EXPECT_TRUE(AllocateBuffers(r, false));
+        r.sink = &sink;
+        r.jobState = kJobOpen;
+        r.language = Language::Pcl5Gl2;
+        r.resolution = dpi;
+        r.glState = glState;
+    }
+    std::string Out() {
+        SpoolFlush(r);
+        std::string s(sink.bytes.begin() + static_cast<std::ptrdiff_t>(taken), sink.bytes.end());
+        taken = sink.bytes.size();
+        return s;
+    }
+    DeviceRecord r;
+    CaptureSink sink;
+    size_t taken = 0;
+};
+
+// The box of the page's dark pixels within [0, limitX) x [0, limitY)
+// (right and bottom inclusive); right is -1 when there is none.
+struct InkBox {
+    int left, top, right, bottom;
+};
+inline InkBox InkBoxOf(const testing::GreyPage& p, int limitX = 1 << 30, int limitY = 1 << 30) {
+    InkBox b{1 << 30, 1 << 30, -1, -1};
+    for (int y = 0; y < std::min(p.height, limitY); ++y)
+        for (int x = 0; x < std::min(p.width, limitX); ++x)
+            if (p.grey[static_cast<size_t>(y) * p.width + x] < 128) {
+                b.left = std::min(b.left, x), b.right = std::max(b.right, x);
+                b.top = std::min(b.top, y), b.bottom = std::max(b.bottom, y);
+            }
+    return b;
+}
+
+}  // namespace pclrend

@@ -1,0 +1,155 @@
+// The HP-GL/2 path bodies called as the engine calls them, on a PCL 5 page
+// writing into a capture sink; strokes are printed by the independent
+// interpreter where the printer's state matters.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "gdi/ddi.h"
+#include "gdi/ddi_path.h"
+#include "gdi/engine.h"
+#include "render/driver.h"
+#include "render/hpgl_mode.h"
+#include "render/output.h"
+#include "render/tests/gl_capture.h"
+
+namespace pclrend {
+namespace {
+
+POINTFIX P(LONG x, LONG y) { return {x * 16, y * 16}; }
+
+size_t Count(const std::string& s, const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = s.find(needle); at != std::string::npos; at = s.find(needle, at + 1)) ++n;
+    return n;
+}
+
+class Gl2DrawTest : public ::testing::Test, protected GlCapture {
+protected:
+    void SetUp() override {
+        square.MoveTo(P(10, 10));
+        square.LineTo(P(100, 10));
+        square.LineTo(P(100, 100));
+        square.LineTo(P(10, 100));
+        square.CloseFigure();
+    }
+    zq::gdi::Path square;
+    BRUSHOBJ black{0x000000, nullptr, 0};
+};
+
+TEST_F(Gl2DrawTest, ComplexClipFillsOncePerRectangle) {
+    std::vector<RECTL> rects;
+    for (LONG i = 0; i < 120; ++i) rects.push_back({i * 4, 0, i * 4 + 2, 200});
+    zq::gdi::EngineClip clip(zq::gdi::Region::FromRects(rects));
+    ASSERT_EQ(clip.iDComplexity, DC_COMPLEX);
+    ASSERT_TRUE(Gl2FillPath(r, &square, &clip, &black, 0x0D0D, FP_WINDINGMODE));
+    const std::string out = Out();
+    EXPECT_EQ(Count(out, "PM0"), 1u) << "the polygon is sent once";
+    EXPECT_EQ(Count(out, "IW"), 120u);
+    EXPECT_EQ(Count(out, "FP1"), 120u);
+    EXPECT_EQ(Count(out, "IW0,200,2,0FP1"), 1u);
+    EXPECT_EQ(Count(out, "IW476,200,478,0FP1"), 1u);
+}
+
+TEST_F(Gl2DrawTest, NoBrushSendsThePolygonButPaintsNothing) {
+    ASSERT_TRUE(Gl2StrokePath(r, &square, nullptr, nullptr, nullptr, nullptr, 0x0D0D));
+    const std::string out = Out();
+    EXPECT_EQ(Count(out, "PM2"), 1u);
+    EXPECT_EQ(Count(out, "EP"), 0u);
+    ASSERT_TRUE(Gl2StrokeAndFillPath(r, &square, nullptr, nullptr, nullptr, nullptr, &black, 0x0D0D, 0));
+    const std::string both = Out();
+    EXPECT_EQ(Count(both, "FP"), 1u);
+    EXPECT_EQ(Count(both, "EP"), 0u);
+}
+
+TEST_F(Gl2DrawTest, AnEmptyPathPaintsNotTheOldPolygon) {
+    ASSERT_TRUE(Gl2FillPath(r, &square, nullptr, &black, 0x0D0D, 0));
+    Out();
+    zq::gdi::Path empty;
+    ASSERT_TRUE(Gl2FillPath(r, &empty, nullptr, &black, 0x0D0D, 0));
+    ASSERT_TRUE(Gl2StrokePath(r, &empty, nullptr, nullptr, &black, nullptr, 0x0D0D));
+    const std::string out = Out();
+    EXPECT_EQ(Count(out, "FP"), 0u) << out;
+    EXPECT_EQ(Count(out, "EP"), 0u) << out;
+}
+
+TEST_F(Gl2DrawTest, RectangleFillsPerClipRectangle) {
+    const RECTL target{10, 20, 110, 220};
+    ASSERT_TRUE(Gl2DrawsBlt(nullptr, 0xF0F0));
+    ASSERT_FALSE(Gl2DrawsBlt(nullptr, 0xCCCC)) << "a copy reads its source";
+    ASSERT_TRUE(Gl2FillBlt(r, nullptr, target, &black, 0xF0F0));
+    std::string out = Out();
+    EXPECT_EQ(out.substr(out.size() - 22), "FTPUPA10,220RR100,-200") << out;
+    ASSERT_TRUE(Gl2FillBlt(r, nullptr, target, nullptr, 0x0000));
+    EXPECT_EQ(Out(), "MC1,0PUPA10,220RR100,-200") << "blackness needs no brush";
+    ASSERT_TRUE(Gl2FillBlt(r, nullptr, target, nullptr, 0xF0F0));
+    EXPECT_EQ(Out(), "MC1,240") << "a pattern copy without a brush fills nothing";
+    const RECTL rects[] = {{0, 0, 50, 50}, {60, 60, 300, 90}};
+    zq::gdi::EngineClip clip(zq::gdi::Region::FromRects(rects));
+    ASSERT_TRUE(Gl2FillBlt(r, &clip, target, &black, 0xF0F0));
+    EXPECT_EQ(Out(), "PUPA10,50RR40,-30PUPA60,90RR50,-30");
+}
+
+// The rectangle prints where the engine would fill it: right and bottom
+// edges excluded.
+TEST_F(Gl2DrawTest, RectangleFillPrintsItsPixels) {
+    const std::string gpcl6 = testing::Gpcl6Path();
+    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found (set ZQ_GPCL6 or put it at ../shared/tools/gpcl6)";
+    SpoolWrite(r, "\x1b" "E");
+    Gl2PictureFrame(r);
+    ASSERT_TRUE(Gl2FillBlt(r, nullptr, RECTL{10, 20, 110, 220}, &black, 0xF0F0));
+    SetGlMode(r, false);
+    SpoolWrite(r, "\f\x1b" "E");
+    Out();
+    const auto pages = testing::RunGpcl6(gpcl6, sink.bytes, 300, "gl2rect");
+    ASSERT_EQ(pages.size(), 1u);
+    const InkBox b = InkBoxOf(pages[0]);
+    EXPECT_NEAR(b.right - b.left + 1, 100, 1);
+    EXPECT_NEAR(b.bottom - b.top + 1, 200, 1);
+    EXPECT_NEAR(b.left, 75 + 10, 1);
+    EXPECT_NEAR(b.top, 150 + 20, 1);
+}
+
+// A wide stroke with a round join and butt caps right after the set-up,
+// whose string selects mitre joins and round caps: both must be sent and
+// print as asked.
+TEST_F(Gl2DrawTest, RoundJoinAndButtCapAfterSetUpPrintAsDrawn) {
+    zq::gdi::Path corner;
+    corner.MoveTo(P(100, 100));
+    corner.LineTo(P(300, 100));
+    corner.LineTo(P(300, 300));
+    LINEATTRS la{};
+    la.fl = LA_GEOMETRIC;
+    la.iJoin = JOIN_ROUND;
+    la.iEndCap = ENDCAP_BUTT;
+    la.eMiterLimit = 10;
+    la.elWidth.e = 40;
+    SpoolWrite(r, "\x1b" "E");
+    Gl2PictureFrame(r);
+    ASSERT_TRUE(Gl2StrokePath(r, &corner, nullptr, nullptr, &black, &la, 0x0D0D));
+    SetGlMode(r, false);
+    SpoolWrite(r, "\f\x1b" "E");
+    const std::string out = Out();
+    EXPECT_EQ(Count(out, "LA2,4,1,1"), 1u) << out;
+    const std::string gpcl6 = testing::Gpcl6Path();
+    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found (set ZQ_GPCL6 or put it at ../shared/tools/gpcl6)";
+    const auto pages = testing::RunGpcl6(gpcl6, sink.bytes, 300, "gl2corner");
+    ASSERT_EQ(pages.size(), 1u);
+    const auto& p = pages[0];
+    // The stroke's top-left ink is the butt end's corner at (100, 80).
+    const InkBox b = InkBoxOf(p);
+    ASSERT_GE(b.right, 0);
+    const int ox = b.left - 100, oy = b.top - 80;
+    auto ink = [&](int x, int y) { return p.grey[static_cast<size_t>(y + oy) * p.width + x + ox] < 128; };
+    EXPECT_TRUE(ink(200, 100));
+    EXPECT_TRUE(ink(101, 100)) << "the line reaches its start";
+    EXPECT_FALSE(ink(95, 100)) << "a butt cap ends at the start point";
+    EXPECT_FALSE(ink(302, 304)) << "a butt cap ends at the end point";
+    EXPECT_TRUE(ink(300, 100));
+    EXPECT_FALSE(ink(317, 83)) << "a round join leaves the mitre's corner";
+    EXPECT_TRUE(ink(312, 88)) << "inside the round join";
+}
+
+}  // namespace
+}  // namespace pclrend

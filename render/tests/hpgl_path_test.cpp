@@ -1,0 +1,265 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "render/hpgl_mode.h"
+#include "render/hpgl_path.h"
+#include "render/output.h"
+#include "render/tests/gl_capture.h"
+
+namespace pclrend {
+namespace {
+
+using namespace std::string_literals;
+
+std::string Pe(std::initializer_list<int32_t> values) {
+    std::string s;
+    for (int32_t v : values) PeEncode(v, s);
+    return s;
+}
+
+TEST(HpglPath, PeEncoding) {
+    const struct {
+        int32_t value;
+        std::string bytes;
+    } cases[] = {
+        {0, "\xBF"}, {1, "\xC1"}, {-1, "\xC2"}, {100, "G\xC2"}, {31, "\xFD"}, {32, "?\xC0"},
+        // Beyond 16 bits the value is not folded: 40000 -> 80000 = 19*4096 + 34*64 + 0.
+        {40000, "\x3F\x61\xD2"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        EXPECT_EQ(Pe({c.value}), c.bytes);
+    }
+}
+
+// A path made of records of whole pixels.
+struct TestPath {
+    struct Record {
+        FLONG flags;
+        std::vector<POINTFIX> points;
+    };
+    std::vector<Record> records;
+    PathSource Source() {
+        at = 0;
+        return [this](PathPiece& p) {
+            if (at >= records.size()) return false;
+            const Record& rec = records[at++];
+            p.flags = rec.flags;
+            p.points = rec.points.data();
+            p.count = static_cast<ULONG>(rec.points.size());
+            return at < records.size();
+        };
+    }
+    size_t at = 0;
+};
+
+std::vector<POINTFIX> Px(std::initializer_list<std::pair<int, int>> pts) {
+    std::vector<POINTFIX> v;
+    for (auto [x, y] : pts) v.push_back({x * 16 + 5, y * 16 + 15});  // fractions are dropped
+    return v;
+}
+
+constexpr FLONG kBegin = PD_BEGINSUBPATH, kEnd = PD_ENDSUBPATH, kClose = PD_CLOSEFIGURE, kBez = PD_BEZIERS;
+
+TEST(HpglPath, PolygonsAsTheyAreWritten) {
+    const struct {
+        const char* name;
+        TestPath path;
+        std::string bytes;
+        bool ok;
+    } cases[] = {
+        {"a closed square",
+         {{{kBegin | kEnd | kClose, Px({{10, 20}, {110, 20}, {110, 120}, {10, 120}})}}},
+         "PE=<" + Pe({10, 20}) + ";PM0PE" + Pe({100, 0, 0, 100, -100, 0}) + ";PM2", true},
+        {"two subpaths: the second after PM1, the open one ends with PU",
+         {{{kBegin | kEnd, Px({{0, 0}, {5, 0}})}, {kBegin | kEnd | kClose, Px({{50, 50}, {60, 50}, {60, 60}})}}},
+         "PE=<" + Pe({0, 0}) + ";PM0PE" + Pe({5, 0}) + ";PU" + "PM1PE=<" + Pe({50, 50}) + Pe({10, 0, 0, 10}) + ";PM2",
+         true},
+        {"lines, Béziers, lines",
+         {{{kBegin, Px({{0, 0}, {10, 0}})},
+           {kBez, Px({{20, 0}, {30, 10}, {30, 20}, {30, 30}, {20, 40}, {10, 40}})},
+           {kEnd, Px({{0, 40}, {0, 20}})}}},
+         "PE=<" + Pe({0, 0}) + ";PM0PE" + Pe({10, 0}) + ";PDBZ20,0,30,10,30,20,30,30,20,40,10,40" + ";PE=" +
+             Pe({0, 40}) + Pe({0, -20}) + ";PU" + "PM2",
+         true},
+        {"a Bézier record of four points fails and closes polygon mode",
+         {{{kBegin, Px({{0, 0}, {10, 0}})}, {kBez | kEnd, Px({{1, 1}, {2, 2}, {3, 3}, {4, 4}})}}},
+         "PE=<" + Pe({0, 0}) + ";PM0PE" + Pe({10, 0}) + ";PM2", false},
+        {"an empty path writes nothing", {{{kBegin | kEnd, {}}}}, "", true},
+        {"points far off the page are held to the safe range",
+         {{{kBegin | kEnd | kClose, {{0, 0}, {100000 * 16, 0}, {0, -100000 * 16}}}}},
+         "PE=<" + Pe({0, 0}) + ";PM0PE" + Pe({32767, 0, -32767, -32767}) + ";PM2", true},
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(c.name);
+        GlCapture g;
+        g.r.glState = kGlInGl2;
+        bool drew = false;
+        EXPECT_EQ(Gl2EmitPath(g.r, c.path.Source(), &drew), c.ok);
+        EXPECT_EQ(g.Out(), c.bytes);
+    }
+}
+
+TEST(HpglPath, FillAndEdgePerClipRectangle) {
+    GlCapture g;
+    const RECTL a{10, 20, 30, 40};
+    Gl2DrawPolygonIn(g.r, nullptr, false, true, false);
+    EXPECT_EQ(g.Out(), "EP");
+    Gl2DrawPolygonIn(g.r, &a, true, false, true);
+    EXPECT_EQ(g.Out(), "IW10,40,30,20FP1");
+    Gl2DrawPolygonIn(g.r, &a, false, true, true);
+    EXPECT_EQ(g.Out(), "FPEP");
+    Gl2DrawPolygonIn(g.r, nullptr, false, false, true);
+    EXPECT_EQ(g.Out(), "IWFP");
+}
+
+LINEATTRS Cosmetic(LONG width, FLONG fl = 0) {
+    LINEATTRS la{};
+    la.fl = fl;
+    la.elWidth.l = width;
+    return la;
+}
+
+LINEATTRS Geometric(float width, ULONG join, ULONG cap, float miter = 10.0f) {
+    LINEATTRS la{};
+    la.fl = LA_GEOMETRIC;
+    la.elWidth.e = width;
+    la.iJoin = join;
+    la.iEndCap = cap;
+    la.eMiterLimit = miter;
+    return la;
+}
+
+TEST(HpglPath, LineAttributes) {
+    const struct {
+        const char* name;
+        uint16_t dpi;
+        LINEATTRS la;
+        std::string bytes;
+    } cases[] = {
+        {"cosmetic at 300 dpi: one pixel", 300, Cosmetic(1), "PW0.08467"},
+        {"cosmetic at 600 dpi: raised to 2", 600, Cosmetic(1), "PW0.08467"},
+        {"cosmetic at 1200 dpi: raised to 4", 1200, Cosmetic(1), "PW0.08467"},
+        {"ten pixels at 600 dpi", 600, Cosmetic(10), "PW0.42333"},
+        {"alternate, one pixel at 300 dpi", 300, Cosmetic(1, LA_ALTERNATE), "PW0.08467LT1,0.5,1"},
+        {"alternate at 600 dpi: wider than one", 600, Cosmetic(1, LA_ALTERNATE), "PW0.08467LT2,2,1"},
+        {"round join, butt cap right after set-up", 300, Geometric(3, JOIN_ROUND, ENDCAP_BUTT),
+         "LA2,4,1,1,3,10PW0.25400"},
+        {"mitre join and round cap: the set-up's", 300, Geometric(3, JOIN_MITER, ENDCAP_ROUND), "LA3,10PW0.25400"},
+        {"bevel and square, mitre 0.5 raised to 1", 300, Geometric(300, JOIN_BEVEL, ENDCAP_SQUARE, 0.5f),
+         "LA2,5,1,2,3,1PW25.40000"},
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(c.name);
+        GlCapture g(c.dpi);
+        SetGlMode(g.r, true);
+        g.Out();
+        Gl2SetLineAttributes(g.r, c.la, 0.0f, 1.0f);
+        EXPECT_EQ(g.Out(), c.bytes);
+        if (c.la.fl & LA_GEOMETRIC) {
+            EXPECT_GE(c.la.eMiterLimit, 1.0f);
+        }
+        // The same attributes again send nothing.
+        Gl2SetLineAttributes(g.r, c.la, 0.0f, 1.0f);
+        EXPECT_EQ(g.Out(), "");
+    }
+}
+
+TEST(HpglPath, Dashes) {
+    GlCapture g;
+    SetGlMode(g.r, true);
+    g.Out();
+    FLOAT_LONG two[2], many[25];
+    two[0].l = 6;
+    two[1].l = 3;
+    std::string first20;
+    for (int i = 0; i < 25; ++i) {
+        many[i].l = i + 1;
+        if (i < 20) first20 += "," + std::to_string(i + 1);
+    }
+    LINEATTRS dashed = Cosmetic(1), longer = Cosmetic(1), solid = Cosmetic(1);
+    dashed.cstyle = 2;
+    dashed.pstyle = two;
+    longer.cstyle = 25;
+    longer.pstyle = many;
+    const struct {
+        const char* name;
+        LINEATTRS* la;
+        std::string bytes;
+    } steps[] = {
+        {"two lengths are written twice", &dashed, "PW0.08467UL8,6,3,6,3LT8,6,1"},
+        {"the same dash", &dashed, ""},
+        {"solid", &solid, "LT"},
+        {"the dash again: line type 8 only", &dashed, "LT8,6,1"},
+        {"25 lengths are cut to 20", &longer, "UL8" + first20 + "LT8,6,1"},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.name);
+        Gl2SetLineAttributes(g.r, *s.la, 0.0f, 1.0f);
+        EXPECT_EQ(g.Out(), s.bytes);
+    }
+}
+
+// The independent interpreter fills our polygons where they are drawn: a
+// square exactly, and a star by its fill rule.
+TEST(HpglPath, PolygonsPrintInGpcl6) {
+    const std::string gpcl6 = testing::Gpcl6Path();
+    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found (set ZQ_GPCL6 or put it at ../shared/tools/gpcl6)";
+    // A pentagram of radius 60 around (c, 100): its middle is inside by the
+    // winding rule and outside by even-odd.
+    auto star = [](int c) {
+        std::vector<std::pair<int, int>> pts;
+        for (int i = 0; i < 5; ++i) {
+            const double a = -M_PI / 2 + i * 4 * M_PI / 5;
+            pts.push_back({c + static_cast<int>(std::lround(60 * std::cos(a))), 100 + static_cast<int>(std::lround(60 * std::sin(a)))});
+        }
+        TestPath p;
+        std::vector<POINTFIX> v;
+        for (auto [x, y] : pts) v.push_back({x * 16, y * 16});
+        p.records.push_back({kBegin | kEnd | kClose, v});
+        return p;
+    };
+    GlCapture g;
+    g.r.ropCache = 256;
+    SpoolWrite(g.r, "\x1b" "E\x1b&l0E");  // no top margin: HP-GL/2's origin is the page's top-left
+    SetGlMode(g.r, true);
+    SpoolWrite(g.r, "FT");
+    TestPath square;
+    square.records.push_back({kBegin | kEnd | kClose, Px({{20, 20}, {60, 20}, {60, 60}, {20, 60}})});
+    ASSERT_TRUE(Gl2EmitPath(g.r, square.Source()));
+    Gl2DrawPolygonIn(g.r, nullptr, false, false, true);
+    TestPath evenOdd = star(200), winding = star(400);
+    ASSERT_TRUE(Gl2EmitPath(g.r, evenOdd.Source()));
+    Gl2DrawPolygonIn(g.r, nullptr, false, false, true);
+    ASSERT_TRUE(Gl2EmitPath(g.r, winding.Source()));
+    Gl2DrawPolygonIn(g.r, nullptr, true, false, true);
+    SetGlMode(g.r, false);
+    SpoolWrite(g.r, "\f\x1b" "E");
+    g.Out();
+    if (const char* dump = std::getenv("ZQ_DUMP_JOB")) {
+        FILE* f = std::fopen(dump, "wb");
+        std::fwrite(g.sink.bytes.data(), 1, g.sink.bytes.size(), f);
+        std::fclose(f);
+    }
+    const auto pages = testing::RunGpcl6(gpcl6, g.sink.bytes, 300, "hpglpath");
+    ASSERT_EQ(pages.size(), 1u);
+    const auto& p = pages[0];
+    // HP-GL/2's origin is PCL's (the logical page's left edge, the top
+    // margin): the square, alone in the sheet's top-left corner, shows it.
+    const InkBox b = InkBoxOf(p, 200, 300);
+    ASSERT_GE(b.right, 0);
+    EXPECT_NEAR(b.right - b.left + 1, 40, 1);
+    EXPECT_NEAR(b.bottom - b.top + 1, 40, 1);
+    const int ox = b.left - 20, oy = b.top - 20;
+    auto ink = [&](int x, int y) { return p.grey[static_cast<size_t>(y + oy) * p.width + x + ox] < 128; };
+    EXPECT_TRUE(ink(40, 40));
+    EXPECT_FALSE(ink(200, 100)) << "even-odd leaves the star's middle";
+    EXPECT_TRUE(ink(200, 60)) << "an arm of the even-odd star";
+    EXPECT_TRUE(ink(400, 100)) << "the winding rule fills the star's middle";
+}
+
+}  // namespace
+}  // namespace pclrend
