@@ -15,6 +15,8 @@
 
 namespace pclrend {
 
+struct StreamState;  // render/spool_stream.h
+
 // Where the finished job goes. The real sink is the spooler's WritePrinter;
 // tests capture the bytes or make writes fail.
 class Sink {
@@ -168,6 +170,9 @@ struct DeviceRecord {
 
     // PCL XL: what the printer was last sent.
     XlState xl;
+
+    // Output mode 4: the spool stream and the private escapes' state.
+    std::shared_ptr<StreamState> stream;
 
     uint8_t FeatureByte(int offset) const {  // record bytes 568-575
         const uint16_t w = featureWords[(offset - 568) / 2];
