@@ -75,7 +75,6 @@ struct DeviceRecord {
     uint8_t outputMode = 1;
     uint8_t manualDuplexPrompt = 0;
     uint32_t manualDuplexFlags = 0;  // bit 0: DEVMODE 1233 bit 0; 8: duplex done by the host
-    uint8_t hostFinishingAsked = 0;  // the record asked for output mode 4, which this build does not write
     uint8_t bookletMode = 0;         // DEVMODE 1081
     uint8_t option2061 = 0;          // DEVMODE 1236, carried across a reset
     uint16_t glState = 0;

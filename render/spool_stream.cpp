@@ -352,6 +352,7 @@ BOOL StreamStartDoc(DeviceRecord& r, const char16_t* name) {
     s.buffer.clear();
     s.index.clear();
     s.indexStarted = false;
+    s.blockPending = false;
     s.fontCache.fonts.clear();
     for (auto& cache : s.caches) cache = ObjectCache{};
     StreamAppend(r, vemf::kMagic, sizeof vemf::kMagic);
@@ -369,6 +370,12 @@ bool StreamOpenPage(DeviceRecord& r) {
     if (s.index.size() < r.pageCount) s.index.resize(r.pageCount);
     r.jobState |= kJobPageOpen;
     s.pageImageArea = s.pageRecordCount = s.pageRecordBytes = 0;
+    if (s.blockPending) {
+        s.blockPending = false;
+        auto& entry = s.index[r.pageCount - 1];
+        if (!entry.position) entry.position = s.offset;
+        if (!LanguageIsStream(r)) StreamPrivateBlock(r);
+    }
     PageRecord(r);
     return true;
 }
@@ -504,6 +511,7 @@ void StreamReset(DeviceRecord& from, DeviceRecord& to) {
     b.caches = a.caches;
     b.fontCache = std::move(a.fontCache);
     b.privateBlock = a.privateBlock;
+    b.blockPending = a.blockPending;
     b.f.hostCollate = a.f.hostCollate;
     b.drawRequestOpen = a.drawRequestOpen;
     b.netConvertRecord = a.netConvertRecord;

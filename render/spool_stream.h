@@ -79,6 +79,7 @@ struct StreamState {
     bool clipSet = false;
     int32_t clipRect[4] = {0, 0, 0, 0};
     std::vector<uint8_t> privateBlock;  // control records of escape 5015
+    bool blockPending = false;          // escape 5016 on an open page: the block opens the next page
     // Escapes.
     uint32_t drawRequestOpen = 0;
     uint8_t escapeFlags = 0;

@@ -192,6 +192,10 @@ Stream Walk(std::span<const uint8_t> bytes) {
             if (r.offset >= start && r.offset < end) page.records.push_back(r);
         }
         if (!boundary) return fail("page " + std::to_string(p + 1) + " does not start at a record");
+        // A private block sent after the last page's end may follow its
+        // trailer; nothing else may.
+        while (page.records.size() > 1 && page.records.back().type == vemf::kPrivateBlock && p + 1 == count)
+            page.records.pop_back();
         size_t pageRecords = 0;
         for (const Record& r : page.records) pageRecords += r.type == vemf::kPageRecord;
         if (pageRecords != 1 || page.records.back().type != vemf::kPageTrailer)
