@@ -400,6 +400,129 @@ ULONG ManualDuplexQuery(DeviceRecord& r, const Args& a) {
     return r.duplex == 1 || r.pageCount <= 1 ? 0 : r.duplex;
 }
 
+// A packed DIB's parts, each checked against the bytes given.
+struct PackedDib {
+    int32_t width = 0, height = 0;
+    uint32_t headerBytes = 0;  // header and colour table
+    uint32_t bitsBytes = 0;
+    bool Parse(const std::vector<uint8_t>& b) {
+        if (b.size() < 40) return false;
+        uint32_t size, compression, used;
+        uint16_t planes, bpp;
+        std::memcpy(&size, b.data(), 4);
+        std::memcpy(&width, b.data() + 4, 4);
+        std::memcpy(&height, b.data() + 8, 4);
+        std::memcpy(&planes, b.data() + 12, 2);
+        std::memcpy(&bpp, b.data() + 14, 2);
+        std::memcpy(&compression, b.data() + 16, 4);
+        std::memcpy(&used, b.data() + 32, 4);
+        if (size < 40 || size > b.size() || width <= 0 || height == 0 || height == INT32_MIN || width > 65535 ||
+            compression != 0 || planes != 1)
+            return false;
+        if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24) return false;
+        const uint32_t defaults = bpp == 24 ? 0 : 1u << bpp;
+        const uint32_t colours = used ? used : defaults;
+        if (colours > 256) return false;
+        headerBytes = size + 4 * colours;
+        if (headerBytes > b.size()) return false;
+        bitsBytes = static_cast<uint32_t>(b.size()) - headerBytes;
+        const uint64_t stride = (static_cast<uint64_t>(width) * bpp + 31) / 32 * 4;
+        const uint64_t rows = height < 0 ? static_cast<uint64_t>(-static_cast<int64_t>(height)) : static_cast<uint64_t>(height);
+        return stride * rows <= bitsBytes;
+    }
+};
+
+// Sets the control values of `ids` in the private block to `value` and
+// returns the old ones.
+std::vector<std::pair<size_t, uint16_t>> SetControls(std::vector<uint8_t>& block, std::initializer_list<uint16_t> ids,
+                                                     uint16_t value) {
+    std::vector<std::pair<size_t, uint16_t>> old;
+    for (size_t at = 0; at + 8 <= block.size();) {
+        uint16_t len, id;
+        std::memcpy(&len, &block[at], 2);
+        std::memcpy(&id, &block[at + 2], 2);
+        if ((len & 0xFF) == 0 || len < 8 || len > block.size() - at) break;
+        for (uint16_t want : ids)
+            if (id == want) {
+                uint16_t was;
+                std::memcpy(&was, &block[at + 6], 2);
+                old.emplace_back(at + 6, was);
+                std::memcpy(&block[at + 6], &value, 2);
+            }
+        at += len;
+    }
+    return old;
+}
+
+ULONG InstructionPage(DeviceRecord& r, const Args& a) {
+    StreamState& s = *r.stream;
+    s.insertBitmap.assign(a.in, a.in + a.inSize);
+    if (r.jobState < kJobOpen) {
+        s.insertBitmap.clear();
+        return 0;
+    }
+    PackedDib dib;
+    if (!s.insertBitmap.empty() && !dib.Parse(s.insertBitmap)) {
+        s.insertBitmap.clear();
+        return kFail;
+    }
+    if (r.jobState & kJobPageOpen) StreamSendPage(r);
+    const bool manual = (r.FeatureByte(573) & 0x18) != 0;
+    if (!manual || !r.devmode || r.devmode->dm.dmDuplex == DMDUP_SIMPLEX || r.pageCount < 2) return 0;
+    if (r.devmode->separatePages == 0) return 1;
+
+    // The instruction page stands upright whatever the document's orientation.
+    auto& g = r.geometry;
+    if (r.stamp != kStampPortrait) {
+        std::swap(g.printableWidth, g.printableLength);
+        std::swap(g.leftMargin, g.topMargin);
+        std::swap(g.width, g.length);
+        r.stamp = kStampPortrait;
+    }
+    if (s.index.size() < r.pageCount + 1u) s.index.resize(r.pageCount + 1u);
+    s.index[r.pageCount].position = s.offset;
+    if (!LanguageIsStream(r)) {
+        const auto old = SetControls(s.privateBlock, {1, 3}, 1);
+        StreamPrivateBlock(r);
+        for (const auto& [at, value] : old) std::memcpy(&s.privateBlock[at], &value, 2);
+    }
+    r.copies = 1;
+    if (!StreamOpenPage(r)) return kFail;
+    if (!s.insertBitmap.empty()) {
+        // One inch wide, in the picture's proportions, shrunk to the
+        // printable area where it would overflow.
+        const int64_t rows = dib.height < 0 ? -static_cast<int64_t>(dib.height) : dib.height;
+        int64_t dw = r.resolution, dh = r.resolution * rows / dib.width;
+        const int64_t pw = g.printableWidth, ph = g.printableLength;
+        if (dw > pw || dh > ph) {
+            if (dw * ph >= dh * pw) dh = dh * pw / dw, dw = pw;
+            else dw = dw * ph / dh, dh = ph;
+        }
+        const int32_t x = static_cast<int32_t>(std::max<int64_t>((pw - dw) / 2, g.leftMargin));
+        const int32_t y = static_cast<int32_t>(std::max<int64_t>((ph - dh) / 4, g.topMargin));
+        zq::vemf::StretchDib head{};
+        head.type = vemf::kStretchDIBits;
+        head.size = static_cast<uint32_t>(sizeof head + s.insertBitmap.size());
+        head.xDest = x, head.yDest = y;
+        head.widthSrc = dib.width;
+        head.heightSrc = static_cast<int32_t>(rows);
+        head.headerOffset = sizeof head;
+        head.headerBytes = dib.headerBytes;
+        head.bitsOffset = sizeof head + dib.headerBytes;
+        head.bitsBytes = dib.bitsBytes;
+        head.rop = 204;
+        head.widthDest = static_cast<int32_t>(dw), head.heightDest = static_cast<int32_t>(dh);
+        std::vector<uint8_t> rec(sizeof head);
+        std::memcpy(rec.data(), &head, sizeof head);
+        rec.insert(rec.end(), s.insertBitmap.begin(), s.insertBitmap.end());
+        StreamRecord(r, rec.data(), rec.size());
+        s.pageImageArea += static_cast<uint32_t>(dib.width * rows);
+    }
+    s.insertBitmap.clear();
+    s.pageFlags |= 0x20;
+    return 1;
+}
+
 ULONG BlockAndNewPage(DeviceRecord& r, const Args& a) {
     StreamState& s = *r.stream;
     if (!a.in || a.inSize == 0) {
@@ -517,6 +640,7 @@ ULONG Escape(DeviceRecord& r, ULONG code, ULONG inSize, const void* in, ULONG ou
     case esc::kSameDevmodeSetup: return LanguageIsStream(r) ? 0 : SameDevmodeSetup(a);
     case esc::kManualDuplexQuery: return stream ? ManualDuplexQuery(r, a) : 0;
     case esc::kBlockAndNewPage: return stream ? BlockAndNewPage(r, a) : 0;
+    case esc::kInstructionPage: return stream ? InstructionPage(r, a) : 0;
     default: return 0;
     }
 }

@@ -262,6 +262,74 @@ TEST(Escapes, ManualDuplexQuery) {
     EXPECT_EQ(a.height, 3200u);
 }
 
+// A packed one-bit DIB of w x h with its two colours.
+std::vector<uint8_t> Dib(int32_t w, int32_t h) {
+    std::vector<uint8_t> b(40 + 8 + ((w + 31) / 32 * 4) * h, 0);
+    const uint32_t size = 40;
+    const uint16_t planes = 1, bpp = 1;
+    std::memcpy(b.data(), &size, 4);
+    std::memcpy(b.data() + 4, &w, 4);
+    std::memcpy(b.data() + 8, &h, 4);
+    std::memcpy(b.data() + 12, &planes, 2);
+    std::memcpy(b.data() + 14, &bpp, 2);
+    return b;
+}
+
+TEST(Escapes, InstructionPagePlacement) {
+    struct Case {
+        bool landscape;
+        int32_t x, y;
+    } const cases[] = {
+        // Portrait: 300 x 150 pixels on a 2450 x 3200 page; x centred, y a
+        // quarter of the free height (not of the width).
+        {false, (2450 - 300) / 2, (3200 - 150) / 4},
+        // Landscape pages are turned upright first: the same place.
+        {true, (2450 - 300) / 2, (3200 - 150) / 4},
+    };
+    for (const auto& c : cases) {
+        Fixture f(0, true);
+        f.r.featureWords[2] = 0x0800;
+        f.r.devmode->dm.dmDuplex = 2;
+        f.r.devmode->separatePages = 1;
+        if (c.landscape) {
+            f.r.stamp = kStampLandscape;
+            std::swap(f.r.geometry.printableWidth, f.r.geometry.printableLength);
+            std::swap(f.r.geometry.width, f.r.geometry.length);
+        }
+        f.Call(esc::kControlRecords, {8, 0, 1, 0, 0, 0, 0, 0, 8, 0, 3, 0, 0, 0, 2, 0, 0, 0}, nullptr);
+        ASSERT_TRUE(StreamStartDoc(f.r, u"x"));
+        for (int p = 0; p < 2; ++p) ASSERT_TRUE(StreamStartPage(f.r) && StreamSendPage(f.r));
+        EXPECT_EQ(f.Call(esc::kInstructionPage, Dib(200, 100), nullptr), 1u);
+        ASSERT_TRUE(StreamEndDoc(f.r));
+        const auto s = vemfread::Walk(f.sink.bytes);
+        ASSERT_TRUE(s.ok) << s.error;
+        ASSERT_EQ(s.pages.size(), 3u);
+        const auto& page = s.pages[2];
+        EXPECT_EQ(page.FindTag(vemf::kTagOrientation)->Value(), 1u);
+        EXPECT_EQ(page.FindTag(vemf::kTagCopies)->Value(), 1u);
+        // Its own private block, with controls 1 and 3 at 1; the kept block is unchanged.
+        ASSERT_EQ(page.records.front().type, vemf::kPrivateBlock);
+        EXPECT_EQ(page.records.front().bytes[8 + 6], 1);
+        EXPECT_EQ(page.records.front().bytes[8 + 8 + 6], 1);
+        EXPECT_EQ(f.r.stream->privateBlock[8 + 6], 2);
+        const vemfread::Record* image = nullptr;
+        for (const auto& r : page.records)
+            if (r.type == vemf::kStretchDIBits) image = &r;
+        ASSERT_NE(image, nullptr);
+        EXPECT_EQ(static_cast<int32_t>(image->U32(24)), c.x);
+        EXPECT_EQ(static_cast<int32_t>(image->U32(28)), c.y);
+        EXPECT_EQ(image->U32(76), 300u);
+        EXPECT_EQ(image->U32(80), 150u);
+        EXPECT_EQ(image->bytes.size(), 84u + Dib(200, 100).size());
+    }
+    // A DIB whose sizes promise more than it holds.
+    Fixture f(0, true);
+    ASSERT_TRUE(StreamStartDoc(f.r, u"x"));
+    auto bad = Dib(200, 100);
+    bad.resize(bad.size() - 1);
+    EXPECT_EQ(f.Call(esc::kInstructionPage, bad, nullptr), kMinus1);
+}
+
 TEST(Escapes, InconsistentSizesAnswerMinus1) {
     Fixture s4(4, true), s0(0, true);
     std::vector<uint8_t> out4(4), out1260(1260);
