@@ -38,6 +38,28 @@ void OutU32(const Args& a, uint32_t v) {
     if (a.out && a.outSize >= 4) std::memcpy(a.out, &v, 4);
 }
 
+// Sets the control values of `ids` in the private block to `value` and
+// returns the old ones.
+std::vector<std::pair<size_t, uint16_t>> SetControls(std::vector<uint8_t>& block, std::initializer_list<uint16_t> ids,
+                                                     uint16_t value) {
+    std::vector<std::pair<size_t, uint16_t>> old;
+    for (size_t at = 0; at + 8 <= block.size();) {
+        uint16_t len, id;
+        std::memcpy(&len, &block[at], 2);
+        std::memcpy(&id, &block[at + 2], 2);
+        if ((len & 0xFF) == 0 || len < 8 || len > block.size() - at) break;
+        for (uint16_t want : ids)
+            if (id == want) {
+                uint16_t was;
+                std::memcpy(&was, &block[at + 6], 2);
+                old.emplace_back(at + 6, was);
+                std::memcpy(&block[at + 6], &value, 2);
+            }
+        at += len;
+    }
+    return old;
+}
+
 bool Supported(const DeviceRecord& r, ULONG code) {
     if (code == 8 || code == 17 || code == 19 || code == 20 || (code >= 5000 && code <= 5014) ||
         (code >= 5017 && code <= 5021))
@@ -328,14 +350,7 @@ ULONG SetCopyCount(DeviceRecord& r, const Args& a) {
             r.copies = copies;
             StreamState& s = *r.stream;
             // The control record of id 3 carries the copies.
-            for (size_t at = 0; at + 8 <= s.privateBlock.size();) {
-                uint16_t len, id;
-                std::memcpy(&len, &s.privateBlock[at], 2);
-                std::memcpy(&id, &s.privateBlock[at + 2], 2);
-                if ((len & 0xFF) == 0 || len < 8 || len > s.privateBlock.size() - at) break;
-                if (id == 3) std::memcpy(&s.privateBlock[at + 6], &copies, 2);
-                at += len;
-            }
+            SetControls(s.privateBlock, {3}, static_cast<uint16_t>(copies));
             // Between pages the new count belongs to the page to come.
             if (r.jobState >= kJobOpen && r.pageCount) {
                 const size_t page = (r.jobState & kJobPageOpen) ? r.pageCount : r.pageCount + 1u;
@@ -431,28 +446,6 @@ struct PackedDib {
         return stride * rows <= bitsBytes;
     }
 };
-
-// Sets the control values of `ids` in the private block to `value` and
-// returns the old ones.
-std::vector<std::pair<size_t, uint16_t>> SetControls(std::vector<uint8_t>& block, std::initializer_list<uint16_t> ids,
-                                                     uint16_t value) {
-    std::vector<std::pair<size_t, uint16_t>> old;
-    for (size_t at = 0; at + 8 <= block.size();) {
-        uint16_t len, id;
-        std::memcpy(&len, &block[at], 2);
-        std::memcpy(&id, &block[at + 2], 2);
-        if ((len & 0xFF) == 0 || len < 8 || len > block.size() - at) break;
-        for (uint16_t want : ids)
-            if (id == want) {
-                uint16_t was;
-                std::memcpy(&was, &block[at + 6], 2);
-                old.emplace_back(at + 6, was);
-                std::memcpy(&block[at + 6], &value, 2);
-            }
-        at += len;
-    }
-    return old;
-}
 
 ULONG InstructionPage(DeviceRecord& r, const Args& a) {
     StreamState& s = *r.stream;
