@@ -10,6 +10,7 @@
 #include "render/output.h"
 #include "render/spool_stream.h"
 #include "render/tests/capture_sink.h"
+#include "render/tests/stream_devmode.h"
 #include "vemfread/vemfread.h"
 
 namespace pclrend {
@@ -19,28 +20,7 @@ namespace esc = zq::esc;
 namespace vemf = zq::vemf;
 constexpr ULONG kMinus1 = 0xFFFFFFFF;
 
-zq::PrivateDevmode Devmode(uint8_t language, bool stream) {
-    zq::PrivateDevmode dm{};
-    dm.privateVersion = zq::kPrivateDevmodeVersion;
-    dm.dm.dmOrientation = DMORIENT_PORTRAIT;
-    dm.dm.dmPrintQuality = 300;
-    dm.dm.dmCopies = 1;
-    dm.dm.dmDuplex = DMDUP_SIMPLEX;
-    dm.dm.dmPaperSize = DMPAPER_LETTER;
-    dm.printerLanguage = language;
-    dm.metaSpool = stream ? 1 : 0;
-    auto& g = dm.paperFormats[0];
-    g.paperCodeAsked = g.paperCodeUsed = DMPAPER_LETTER;
-    g.width = g.usedWidth = 2550;
-    g.length = g.usedLength = 3300;
-    g.leftMargin = g.topMargin = 50;
-    g.printableWidth = g.usedPrintableWidth = 2450;
-    g.printableLength = g.usedPrintableLength = 3200;
-    dm.paperFormats[1] = g;
-    std::swap(dm.paperFormats[1].width, dm.paperFormats[1].length);
-    std::swap(dm.paperFormats[1].printableWidth, dm.paperFormats[1].printableLength);
-    return dm;
-}
+zq::PrivateDevmode Devmode(uint8_t language, bool stream) { return StreamTestDevmode(language, stream); }
 
 struct Fixture {
     Fixture(uint8_t language, bool stream) {

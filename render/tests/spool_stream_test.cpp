@@ -7,6 +7,7 @@
 #include "render/output.h"
 #include "render/spool_stream.h"
 #include "render/tests/capture_sink.h"
+#include "render/tests/stream_devmode.h"
 #include "vemfread/vemfread.h"
 
 namespace pclrend {
@@ -15,26 +16,7 @@ namespace {
 namespace vemf = zq::vemf;
 
 zq::PrivateDevmode StreamDevmode(uint8_t language) {
-    zq::PrivateDevmode dm{};
-    dm.privateVersion = zq::kPrivateDevmodeVersion;
-    dm.dm.dmOrientation = DMORIENT_PORTRAIT;
-    dm.dm.dmPrintQuality = 300;
-    dm.dm.dmCopies = 1;
-    dm.dm.dmDuplex = DMDUP_SIMPLEX;
-    dm.dm.dmColor = DMCOLOR_MONOCHROME;
-    dm.dm.dmPaperSize = DMPAPER_LETTER;
-    dm.printerLanguage = language;
-    dm.metaSpool = 1;  // the spool stream
-    auto& g = dm.paperFormats[0];
-    g.width = g.usedWidth = 2550;
-    g.length = g.usedLength = 3300;
-    g.leftMargin = g.topMargin = 50;
-    g.printableWidth = g.usedPrintableWidth = 2450;
-    g.printableLength = g.usedPrintableLength = 3200;
-    dm.paperFormats[1] = g;
-    std::swap(dm.paperFormats[1].width, dm.paperFormats[1].length);
-    std::swap(dm.paperFormats[1].printableWidth, dm.paperFormats[1].printableLength);
-    std::swap(dm.paperFormats[1].usedPrintableWidth, dm.paperFormats[1].usedPrintableLength);
+    auto dm = StreamTestDevmode(language);
     std::strcpy(dm.userName, "ann");
     std::strcpy(dm.computerName, "desk");
     return dm;
