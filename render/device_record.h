@@ -16,6 +16,8 @@
 
 namespace pclrend {
 
+struct StreamState;  // render/spool_stream.h
+
 // Where the finished job goes. The real sink is the spooler's WritePrinter;
 // tests capture the bytes or make writes fail.
 class Sink {
@@ -74,7 +76,6 @@ struct DeviceRecord {
     uint8_t outputMode = 1;
     uint8_t manualDuplexPrompt = 0;
     uint32_t manualDuplexFlags = 0;  // bit 0: DEVMODE 1233 bit 0; 8: duplex done by the host
-    uint8_t hostFinishingAsked = 0;  // the record asked for output mode 4, which this build does not write
     uint8_t bookletMode = 0;         // DEVMODE 1081
     uint8_t option2061 = 0;          // DEVMODE 1236, carried across a reset
     uint16_t glState = 0;
@@ -171,6 +172,9 @@ struct DeviceRecord {
     XlState xl;
     // HP-GL/2 and PCL colour: likewise.
     Gl2State gl;
+
+    // Output mode 4: the spool stream and the private escapes' state.
+    std::shared_ptr<StreamState> stream;
 
     uint8_t FeatureByte(int offset) const {  // record bytes 568-575
         const uint16_t w = featureWords[(offset - 568) / 2];

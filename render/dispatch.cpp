@@ -8,10 +8,12 @@
 #include "base/diag.h"
 #include "base/error.h"
 #include "render/driver.h"
+#include "render/escapes.h"
 #include "render/job_header.h"
 #include "render/output.h"
 #include "render/page_setup.h"
 #include "render/raster.h"
+#include "render/spool_stream.h"
 #include "render/xl_page.h"
 
 namespace pclrend {
@@ -160,7 +162,8 @@ BOOL DrvResetPDEV(DHPDEV dhpdevOld, DHPDEV dhpdevNew) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    ResetBody(*from, *to);
+    if (to->outputMode == 4) StreamReset(*from, *to);
+    else ResetBody(*from, *to);
     return TRUE;
 }
 
@@ -181,6 +184,7 @@ BOOL DrvStartDoc(SURFOBJ* pso, LPWSTR pwszDocName, DWORD) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return FALSE;
     }
+    if (r->outputMode == 4) return StreamStartDoc(*r, pwszDocName);
     r->sheetPageCount = r->pageCount = r->sheetPages = 0;
     r->changeFlags = 0;
     r->documentLost = false;
@@ -200,6 +204,7 @@ BOOL DrvStartPage(SURFOBJ* pso) {
         ++r->pageCount;
         return TRUE;
     }
+    if (r->outputMode == 4) return StreamStartPage(*r);
     if (r->bandSurface) std::memset(r->band.bits, 0xFF, static_cast<size_t>(r->band.stride) * r->band.height);
     if (r->jobState < kJobOpen) return FALSE;
     if (r->jobState & kJobPageOpen) return TRUE;
@@ -255,6 +260,7 @@ BOOL DrvSendPage(SURFOBJ* pso) {
         return FALSE;
     }
     if (r->pageSuppressed) return TRUE;
+    if (r->outputMode == 4) return StreamSendPage(*r);
     if (r->jobState < kJobOpen) return FALSE;
     if (!(r->jobState & kJobPageOpen)) {
         ++r->pageCount;
@@ -280,6 +286,7 @@ BOOL DrvEndDoc(SURFOBJ* pso, FLONG) {
         return FALSE;
     }
     if (r->pageSuppressed) return TRUE;
+    if (r->outputMode == 4) return StreamEndDoc(*r);
     const bool xl = r->language == Language::PclXl;
     if (!xl && r->pagesPerSheet >= 2 && r->sheetPages != r->pagesPerSheet && r->jobState >= kJobOpen && r->pageCount)
         SpoolWrite(*r, "\f");
@@ -306,12 +313,13 @@ BOOL DrvEndDoc(SURFOBJ* pso, FLONG) {
     return TRUE;
 }
 
-ULONG DrvEscape(SURFOBJ* pso, ULONG, ULONG, PVOID, ULONG, PVOID) {
-    if (!RecordOfSurface(pso)) {
+ULONG DrvEscape(SURFOBJ* pso, ULONG code, ULONG cjIn, PVOID pvIn, ULONG cjOut, PVOID pvOut) {
+    DeviceRecord* r = RecordOfSurface(pso);
+    if (!r) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    return 0;  // no private escape is built yet
+    return Escape(*r, code, cjIn, pvIn, cjOut, pvOut);
 }
 
 // No device fonts are offered by this build: text reaches the band through

@@ -3,6 +3,7 @@
 // of this build and refuse the call.
 #include "base/error.h"
 #include "render/driver.h"
+#include "render/stream_draw.h"
 
 namespace pclrend {
 
@@ -23,6 +24,7 @@ DeviceRecord* DrawingRecord(SURFOBJ* pso, bool& drop, bool setError = true, bool
         drop = true;
         return r;
     }
+    if (r->outputMode == 4) return r;              // the stream records the drawing
     if (r->language == Language::PclXl) return r;  // the printer draws: no band
     if (r->language == Language::Pcl5Gl2 && gl2Body) return r;
     if (!RasterLanguage(*r) || !r->bandSurface) {
@@ -31,6 +33,13 @@ DeviceRecord* DrawingRecord(SURFOBJ* pso, bool& drop, bool setError = true, bool
     }
     r->pageFlags |= kEngineDrew;
     return r;
+}
+
+// Drawing the stream cannot record yet (images and text) is refused, never
+// dropped silently.
+BOOL NotRecorded() {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
 }
 
 }  // namespace
@@ -43,6 +52,7 @@ BOOL DrvStrokePath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUS
     DeviceRecord* r = DrawingRecord(pso, drop, true, true);
     if (!r) return FALSE;
     if (drop) return TRUE;
+    if (r->outputMode == 4) return StreamStrokeFill(*r, ppo, pco, pbo, la, nullptr, org, mix, 0);
     if (r->language == Language::PclXl) return XlStrokePath(*r, ppo, pco, pbo, la, mix);
     if (r->language == Language::Pcl5Gl2) return Gl2StrokePath(*r, ppo, pco, pxo, pbo, la, mix);
     return EngStrokePath(BandSurface(*r), ppo, pco, pxo, pbo, org, la, mix);
@@ -53,6 +63,7 @@ BOOL DrvFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL
     DeviceRecord* r = DrawingRecord(pso, drop, false, true);
     if (!r) return FALSE;
     if (drop) return TRUE;
+    if (r->outputMode == 4) return StreamStrokeFill(*r, ppo, pco, nullptr, nullptr, pbo, org, mix, options);
     if (r->language == Language::PclXl) return XlFillPath(*r, ppo, pco, pbo, mix, options);
     if (r->language == Language::Pcl5Gl2) return Gl2FillPath(*r, ppo, pco, pbo, mix, options);
     return EngFillPath(BandSurface(*r), ppo, pco, pbo, org, mix, options);
@@ -64,6 +75,7 @@ BOOL DrvStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* px
     DeviceRecord* r = DrawingRecord(pso, drop, false, true);
     if (!r) return FALSE;
     if (drop) return TRUE;
+    if (r->outputMode == 4) return StreamStrokeFill(*r, ppo, pco, pboStroke, la, pboFill, org, mixFill, options);
     if (r->language == Language::Pcl5Gl2)
         return Gl2StrokeAndFillPath(*r, ppo, pco, pxo, pboStroke, la, pboFill, mixFill, options);
     if (r->language == Language::PclXl)
@@ -77,6 +89,10 @@ BOOL DrvBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
     DeviceRecord* r = DrawingRecord(psoTrg, drop, true, Gl2DrawsBlt(psoMask, rop4));
     if (!r) return FALSE;
     if (drop) return TRUE;
+    if (r->outputMode == 4) {
+        if (!prclTrg || psoMask || psoSrc) return NotRecorded();  // blits with a source are not recorded yet
+        return StreamPatternBlit(*r, pco, *prclTrg, pbo, pptlBrush, rop4);
+    }
     if (r->language == Language::Pcl5Gl2) return prclTrg ? Gl2FillBlt(*r, pco, *prclTrg, pbo, rop4) : FALSE;
     if (r->language == Language::PclXl) {
         if (!prclTrg) return FALSE;
@@ -89,6 +105,7 @@ BOOL DrvBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
 
 BOOL DrvCopyBits(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo, RECTL* prclDest, POINTL* pptlSrc) {
     DeviceRecord* r = RecordOfSurface(psoDest);
+    if (r && r->outputMode == 4) return NotRecorded();
     if (r && r->language == Language::PclXl && prclDest)
         return DrvBitBlt(psoDest, psoSrc, nullptr, pco, pxlo, prclDest, pptlSrc, nullptr, nullptr, nullptr, 0xCCCC);
     if (psoSrc && psoSrc->iType != STYPE_BITMAP) {
@@ -115,6 +132,7 @@ BOOL DrvStretchBlt(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ*
     DeviceRecord* r = DrawingRecord(psoDest, drop);
     if (!r) return FALSE;
     if (drop) return TRUE;
+    if (r->outputMode == 4) return NotRecorded();
     if (r->language == Language::PclXl) {
         if (!prclDest) return FALSE;
         return XlBitBlt(*r, psoSrc, psoMask, pco, pxlo, *prclDest, prclSrc, nullptr, 0xCCCC);
@@ -131,6 +149,7 @@ BOOL DrvStretchBltROP(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPO
     DeviceRecord* r = DrawingRecord(psoDest, drop);
     if (!r) return FALSE;
     if (drop) return TRUE;
+    if (r->outputMode == 4) return NotRecorded();
     if (r->language == Language::PclXl) {
         if (!prclDest) return FALSE;
         return XlBitBlt(*r, psoSrc, psoMask, pco, pxlo, *prclDest, prclSrc, pbo, rop4);
@@ -150,6 +169,7 @@ BOOL DrvTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* 
     DeviceRecord* r = DrawingRecord(pso, drop);
     if (!r) return FALSE;
     if (drop) return TRUE;
+    if (r->outputMode == 4) return NotRecorded();
     if (r->language == Language::PclXl) return XlTextOut(*r, pstro, pco, prclExtra, prclOpaque, pboFore, pboOpaque, mix);
     // No device fonts are offered yet, so every string is drawn as graphics.
     return EngTextOut(BandSurface(*r), pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix);

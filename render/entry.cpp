@@ -16,6 +16,7 @@
 #include "render/halftone.h"
 #include "render/job_header.h"
 #include "render/output.h"
+#include "render/spool_stream.h"
 
 namespace pclrend {
 
@@ -196,6 +197,14 @@ bool FillDevInfo(DeviceRecord& r, ULONG cjDevInfo, DEVINFO* pdi) {
     return true;
 }
 
+// Printer data "Compress": its low byte, 1 when it cannot be read.
+uint8_t ReadCompress(HANDLE printer) {
+    DWORD type = 0, value = 0, needed = 0;
+    const DWORD rc = GetPrinterDataW(printer, const_cast<LPWSTR>(u"Compress"), &type, reinterpret_cast<LPBYTE>(&value),
+                                     sizeof value, &needed);
+    return rc == ERROR_SUCCESS && needed >= 1 ? static_cast<uint8_t>(value) : 1;
+}
+
 }  // namespace
 
 DeviceRecord* CheckedRecord(DHPDEV dhpdev) {
@@ -294,23 +303,16 @@ DHPDEV DrvEnablePDEV(DEVMODEW* pdm, LPWSTR pwszLogAddress, ULONG cPat, HSURF* ph
     (void)pwszLogAddress;
 
     DecideOutputMode(*r, caller);
-    // This build writes the PJL/PCL job only: a record that asks for the
-    // spool stream of host finishing keeps the PCL bodies for its surface,
-    // and its documents are refused at StartDoc (see UnbuiltRoute); the
-    // languages whose bodies are not built are refused here.
-    if (r->outputMode == 4 && r->language != Language::SpoolStream) {
-        r->outputMode = 1;
-        r->hostFinishingAsked = 1;
-        zq::DiagLine("pclrend", "output mode 4 (host finishing) asked; not built, the PCL bodies keep the device and "
-                                "its documents are refused");
-    }
-    if (r->language != Language::MonoRaster && r->language != Language::Pcl5Gl2 && r->language != Language::PclXl) {
+    if (r->language != Language::MonoRaster && r->language != Language::Pcl5Gl2 && r->language != Language::PclXl &&
+        r->language != Language::SpoolStream) {
         SetLastError(ERROR_NOT_SUPPORTED);
         DisableWorker(r);
         return nullptr;
     }
 
-    if (!AllocateBuffers(*r, RasterLanguage(*r))) {
+    // Every record keeps the escapes' state; mode 4 also writes the stream.
+    if (!AllocateBuffers(*r, RasterLanguage(*r) && r->outputMode != 4) ||
+        !StreamEnable(*r, r->outputMode == 4 ? ReadCompress(hDriver) : 1)) {
         DisableWorker(r);
         return nullptr;
     }

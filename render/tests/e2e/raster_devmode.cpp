@@ -16,10 +16,20 @@
 
 int main(int argc, char** argv) {
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::puts("usage: raster-devmode RECORD.bin PRINTER [DPI]\n\n"
+        std::puts("usage: raster-devmode [--host-finishing|--stream-language] RECORD.bin PRINTER [DPI]\n\n"
                   "Prints a REGEDIT4 file that stores RECORD.bin, made a monochrome raster\n"
-                  "record at DPI (default: the record's own resolution), as PRINTER's default DEVMODE.");
+                  "record at DPI (default: the record's own resolution), as PRINTER's default DEVMODE.\n"
+                  "  --host-finishing   the job is written as the spool stream of host finishing (output mode 4)\n"
+                  "  --stream-language  the same, for a printer whose language is the stream itself (language 4)");
         return 0;
+    }
+    // Output mode 4: 1 the stream of a raster printer, 4 the stream language.
+    int stream = 0;
+    if (argc > 1 && std::strcmp(argv[1], "--host-finishing") == 0) stream = 1;
+    if (argc > 1 && std::strcmp(argv[1], "--stream-language") == 0) stream = 4;
+    if (stream) {
+        --argc;
+        ++argv;
     }
     if (argc < 3 || argc > 4) {
         std::fputs("raster-devmode: give RECORD.bin PRINTER [DPI] (see --help)\n", stderr);
@@ -39,6 +49,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     pclrend::testing::MakeRasterDevmode(dm, dpi);
+    if (stream) {
+        dm.metaSpool = 1;
+        if (stream == 4) dm.printerLanguage = 4;
+    }
     zq::SetDevmodeCrc(dm);
     std::printf("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\%s]\n"
                 "\"Default DevMode\"=hex:",
