@@ -42,7 +42,7 @@ BOOL DrvStrokePath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUS
     DeviceRecord* r = DrawingRecord(pso, drop);
     if (!r) return FALSE;
     if (drop) return TRUE;
-    if (r->language == Language::PclXl) return XlStrokePath(*r, ppo, pco, pbo, la, mix);
+    if (r->language == Language::PclXl) return XlStrokePath(*r, ppo, pco, pxo, pbo, la, mix);
     return EngStrokePath(BandSurface(*r), ppo, pco, pxo, pbo, org, la, mix);
 }
 
@@ -62,7 +62,7 @@ BOOL DrvStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* px
     if (!r) return FALSE;
     if (drop) return TRUE;
     if (r->language == Language::PclXl)
-        return XlFillPath(*r, ppo, pco, pboFill, mixFill, options) && XlStrokePath(*r, ppo, pco, pboStroke, la, mixFill);
+        return XlFillPath(*r, ppo, pco, pboFill, mixFill, options) && XlStrokePath(*r, ppo, pco, pxo, pboStroke, la, mixFill);
     return EngStrokeAndFillPath(BandSurface(*r), ppo, pco, pxo, pboStroke, la, pboFill, org, mixFill, options);
 }
 
