@@ -8,6 +8,7 @@
 #include "render/brush.h"
 #include "render/driver.h"
 #include "render/halftone.h"
+#include "render/xl_fill.h"
 
 namespace pclrend {
 
@@ -57,6 +58,8 @@ BOOL DrvRealizeBrush(BRUSHOBJ* pbo, SURFOBJ* psoTarget, SURFOBJ* psoPattern, SUR
         std::memcpy(rb->pattern, p.data(), p.size());
         return TRUE;
     }
+    // PCL XL keeps a pattern's own bits: the printer halftones them.
+    if (r->language == Language::PclXl && iHatch >= HS_DDI_MAX) return RealizeKeptBrush(pbo, psoPattern, pxlo);
     if (iHatch < HS_DDI_MAX) {
         auto* rb = static_cast<RealizedBrush*>(BRUSHOBJ_pvAllocRbrush(pbo, sizeof(RealizedBrush)));
         if (!rb) return FALSE;

@@ -22,6 +22,26 @@ uint8_t PagesPerSheetOf(uint8_t choice) {
     }
 }
 
+// A PCL XL printer of the line prints nearer the sheet's edge when the
+// record asks for it: the alternative margins and printable area of a
+// geometry (the page as asked for and as used) stand for its own. The
+// sheet's size stays; a geometry without an alternative area, or with one
+// off the sheet, keeps its own.
+void UseAlternativeArea(zq::PaperFormat& g) {
+    auto swap = [](WORD& left, WORD& top, WORD& width, WORD& length, WORD sLeft, WORD sTop, WORD sWidth, WORD sLength,
+                   WORD sheetWidth, WORD sheetLength) {
+        if (!sWidth || !sLength || sLeft + sWidth > sheetWidth || sTop + sLength > sheetLength) return;
+        left = sLeft;
+        top = sTop;
+        width = sWidth;
+        length = sLength;
+    };
+    swap(g.leftMargin, g.topMargin, g.printableWidth, g.printableLength, g.secondLeftMargin, g.secondTopMargin,
+         g.secondPrintableWidth, g.secondPrintableLength, g.width, g.length);
+    swap(g.usedLeftMargin, g.usedTopMargin, g.usedPrintableWidth, g.usedPrintableLength, g.usedSecondLeftMargin,
+         g.usedSecondTopMargin, g.usedSecondPrintableWidth, g.usedSecondPrintableLength, g.usedWidth, g.usedLength);
+}
+
 }  // namespace
 
 bool RecordFromDevmode(DeviceRecord& r, zq::PrivateDevmode& caller) {
@@ -105,8 +125,13 @@ bool RecordFromDevmode(DeviceRecord& r, zq::PrivateDevmode& caller) {
     if (r.pagesPerSheet == 1) r.nupRowFirst = 1;
 
     // N-up layout and fit to page.
-    if (NupLayout(r, dm.paperFormats[1]) == 'Z') {
-        const zq::PaperFormat& o = dm.paperFormats[1];
+    zq::PaperFormat other = dm.paperFormats[1];
+    if (r.language == Language::PclXl && dm.switch604) {
+        UseAlternativeArea(r.geometry);
+        UseAlternativeArea(other);
+    }
+    if (NupLayout(r, other) == 'Z') {
+        const zq::PaperFormat& o = other;
         std::memcpy(&r.geometry.paperCodeUsed, &o.paperCodeUsed, sizeof(uint16_t) * 14);
         r.geometry.flags = o.flags;  // the sheet's tag (duplex, finishing) of that orientation
     }

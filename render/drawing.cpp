@@ -53,7 +53,7 @@ BOOL DrvStrokePath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUS
     if (!r) return FALSE;
     if (drop) return TRUE;
     if (r->outputMode == 4) return StreamStrokeFill(*r, ppo, pco, pbo, la, nullptr, org, mix, 0);
-    if (r->language == Language::PclXl) return XlStrokePath(*r, ppo, pco, pbo, la, mix);
+    if (r->language == Language::PclXl) return XlStrokePath(*r, ppo, pco, pxo, pbo, la, mix);
     if (r->language == Language::Pcl5Gl2) return Gl2StrokePath(*r, ppo, pco, pxo, pbo, la, mix);
     return EngStrokePath(BandSurface(*r), ppo, pco, pxo, pbo, org, la, mix);
 }
@@ -79,7 +79,7 @@ BOOL DrvStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* px
     if (r->language == Language::Pcl5Gl2)
         return Gl2StrokeAndFillPath(*r, ppo, pco, pxo, pboStroke, la, pboFill, mixFill, options);
     if (r->language == Language::PclXl)
-        return XlFillPath(*r, ppo, pco, pboFill, mixFill, options) && XlStrokePath(*r, ppo, pco, pboStroke, la, mixFill);
+        return XlFillPath(*r, ppo, pco, pboFill, mixFill, options) && XlStrokePath(*r, ppo, pco, pxo, pboStroke, la, mixFill);
     return EngStrokeAndFillPath(BandSurface(*r), ppo, pco, pxo, pboStroke, la, pboFill, org, mixFill, options);
 }
 

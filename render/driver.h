@@ -38,7 +38,7 @@ uint32_t PixelAt(const SURFOBJ* so, LONG x, LONG y);
 
 // The PCL XL bodies of the drawing hooks.
 BOOL XlFillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix, FLONG options);
-BOOL XlStrokePath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, LINEATTRS* la, MIX mix);
+BOOL XlStrokePath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo, LINEATTRS* la, MIX mix);
 BOOL XlBitBlt(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, XLATEOBJ* pxlo, const RECTL& dest,
               const RECTL* src, BRUSHOBJ* pbo, ROP4 rop4);
 BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,

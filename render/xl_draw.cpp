@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "base/error.h"
@@ -12,6 +13,7 @@
 #include "render/halftone.h"
 #include "render/output.h"
 #include "render/pclxl.h"
+#include "render/raster.h"
 #include "render/xl_fill.h"
 
 namespace pclrend {
@@ -162,10 +164,23 @@ void SetFillMode(DeviceRecord& r, FLONG options) {
     r.xl.fillMode = wanted;
 }
 
-bool LineAttributes(DeviceRecord& r, const LINEATTRS* la) {
+// How much the world transform of a geometric pen stretches its width and
+// dashes: the square root of the determinant's size (1 without one).
+double PenScale(XFORMOBJ* pxo) {
+    XFORML m{};
+    if (!pxo || XFORMOBJ_iGetXform(pxo, &m) == 0) return 1.0;
+    const double det = std::fabs(double{m.eM11} * m.eM22 - double{m.eM12} * m.eM21);
+    return std::isfinite(det) && det > 0 ? std::sqrt(det) : 1.0;
+}
+
+// The line attributes of a stroke: a geometric pen's width and dashes are
+// in world units (`scale` device pixels each), a cosmetic pen's dashes in
+// device pixels; the alternate cosmetic line is a dash of 1/50 inch.
+bool LineAttributes(DeviceRecord& r, const LINEATTRS* la, double scale) {
     XlLineCache& l = r.xl.line;
     const bool geometric = la && (la->fl & LA_GEOMETRIC);
-    const int32_t width = geometric ? std::max<int32_t>(1, static_cast<int32_t>(std::lround(la->elWidth.e))) : 1;
+    const double w = geometric && std::isfinite(la->elWidth.e) ? la->elWidth.e * scale : 1.0;
+    const int32_t width = static_cast<int32_t>(std::clamp(std::lround(w), 1L, 65535L));
     if (l.penWidth != width) {
         XlAttrUInt16(r, Attr::PenWidth, static_cast<uint16_t>(std::min(width, 0xFFFF)));
         XlOperator(r, Op::SetPenWidth);
@@ -190,11 +205,12 @@ bool LineAttributes(DeviceRecord& r, const LINEATTRS* la) {
         const uint32_t d = std::max<uint32_t>(1, r.resolution / 50);
         dash = {d, d};
     } else if (la && la->cstyle && la->pstyle) {
-        const uint32_t unit = geometric ? 1 : std::max<uint32_t>(1, r.resolution / 25);
         for (ULONG i = 0; i < la->cstyle; ++i) {
-            const double v = geometric ? la->pstyle[i].e : static_cast<double>(la->pstyle[i].l) * unit;
-            dash.push_back(static_cast<uint32_t>(std::clamp(std::lround(v), 1L, 65535L)));
+            const double v = geometric ? la->pstyle[i].e * scale : static_cast<double>(la->pstyle[i].l);
+            dash.push_back(static_cast<uint32_t>(std::clamp(std::isfinite(v) ? std::lround(v) : 1L, 1L, 65535L)));
         }
+        // An odd style repeats with its on and off swapped.
+        if (dash.size() % 2) dash.insert(dash.end(), dash.begin(), dash.end());
     }
     if (dash.empty()) {
         if (l.dashKind) {
@@ -220,37 +236,67 @@ uint8_t SourceGrey(const SURFOBJ* so, XLATEOBJ* pxlo, const uint8_t* curve, LONG
     return curve[GreyOf(rgb)];
 }
 
-// Source rows as an 8-bit grey image drawn into `dest`; the rows go in
-// blocks that fit the buffer, each with its StartLine.
+// Source rows drawn into `dest`: sources of 1, 4 and 8 bits per pixel as
+// indexed images of their own depth through the translated palette (entry
+// i is the translation of index i), deeper ones as 8-bit grey. The rows go
+// in blocks of about kImageBlock bytes, each with its StartLine, run-length
+// coded where that makes the block smaller.
 void XlImage(DeviceRecord& r, SURFOBJ* src, XLATEOBJ* pxlo, const RECTL& from, const RECTL& dest) {
     const LONG sw = from.right - from.left, sh = from.bottom - from.top;
     const LONG dw = dest.right - dest.left, dh = dest.bottom - dest.top;
     if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0 || sw > 65535 || sh > 65535) return;
-    XlPlainGrey(r);
+    const ULONG format = src->iBitmapFormat;
+    const int bpp = format == BMF_1BPP ? 1 : format == BMF_4BPP ? 4 : format == BMF_8BPP ? 8 : 0;
+    if (bpp) {
+        std::vector<uint32_t> entries(size_t{1} << bpp);
+        for (size_t i = 0; i < entries.size(); ++i)
+            entries[i] = pxlo ? XLATEOBJ_iXlate(pxlo, static_cast<ULONG>(i)) : (i ? 0xFFFFFF : 0);
+        XlSetPalette(r, entries, entries.size());
+    } else {
+        XlPlainGrey(r);
+    }
     XlAttrSInt16XY(r, Attr::Point, Clamp(dest.left), Clamp(dest.top));
     XlOperator(r, Op::SetCursor);
-    XlAttrEnum(r, Attr::ColorMapping, ColorMapping::Direct);
-    XlAttrEnum(r, Attr::ColorDepth, ColorDepth::Bit8);
+    XlAttrEnum(r, Attr::ColorMapping, bpp ? ColorMapping::Indexed : ColorMapping::Direct);
+    XlAttrEnum(r, Attr::ColorDepth, bpp == 1 ? ColorDepth::Bit1 : bpp == 4 ? ColorDepth::Bit4 : ColorDepth::Bit8);
     XlAttrUInt16(r, Attr::SourceWidth, static_cast<uint16_t>(sw));
     XlAttrUInt16(r, Attr::SourceHeight, static_cast<uint16_t>(sh));
     XlAttrUInt16XY(r, Attr::DestinationSize, static_cast<uint16_t>(std::min<LONG>(dw, 65535)),
                    static_cast<uint16_t>(std::min<LONG>(dh, 65535)));
     XlOperator(r, Op::BeginImage);
     const uint8_t* curve = ToneCurve(r.darknessLevel);
-    const size_t rowBytes = (static_cast<size_t>(sw) + 3) / 4 * 4;
+    const size_t bits = static_cast<size_t>(sw) * (bpp ? bpp : 8);
+    const size_t rowBytes = (bits + 31) / 32 * 4;  // rows padded to 32 bits
+    const size_t sourceBytes = (static_cast<size_t>(src->sizlBitmap.cx) * bpp + 7) / 8;
     const LONG rowsPerBlock = static_cast<LONG>(std::max<size_t>(1, kImageBlock / rowBytes));
-    std::vector<uint8_t> row(rowBytes, 0);
+    std::vector<uint8_t> row(rowBytes, 0), raw, packed, code(rowBytes + rowBytes / 128 + 8);
     for (LONG y = 0; y < sh; y += rowsPerBlock) {
         const LONG n = std::min(rowsPerBlock, sh - y);
+        raw.clear();
+        packed.clear();
+        bool pack = rowBytes >= 3;
+        for (LONG k = 0; k < n; ++k) {
+            const LONG sy = from.top + y + k;
+            if (bpp) {
+                const auto* line = static_cast<const uint8_t*>(src->pvScan0) + static_cast<ptrdiff_t>(sy) * src->lDelta;
+                CopyRowBits(line, sourceBytes, static_cast<size_t>(from.left) * bpp, bits, row.data());
+            } else {
+                for (LONG x = 0; x < sw; ++x) row[static_cast<size_t>(x)] = SourceGrey(src, pxlo, curve, from.left + x, sy);
+            }
+            raw.insert(raw.end(), row.begin(), row.end());
+            if (!pack) continue;
+            const int32_t len = PackBits(row, code);
+            if (len < 0) pack = false;
+            else packed.insert(packed.end(), code.begin(), code.begin() + len);
+        }
+        pack = pack && packed.size() < raw.size();
+        const std::vector<uint8_t>& data = pack ? packed : raw;
         XlAttrUInt16(r, Attr::StartLine, static_cast<uint16_t>(y));
         XlAttrUInt16(r, Attr::BlockHeight, static_cast<uint16_t>(n));
-        XlAttrEnum(r, Attr::CompressMode, CompressMode::None);
+        XlAttrEnum(r, Attr::CompressMode, pack ? CompressMode::Rle : CompressMode::None);
         XlOperator(r, Op::ReadImage);
-        XlDataLength(r, static_cast<uint32_t>(rowBytes * static_cast<size_t>(n)));
-        for (LONG k = 0; k < n; ++k) {
-            for (LONG x = 0; x < sw; ++x) row[static_cast<size_t>(x)] = SourceGrey(src, pxlo, curve, from.left + x, from.top + y + k);
-            SpoolWrite(r, row.data(), static_cast<int32_t>(rowBytes));
-        }
+        XlDataLength(r, static_cast<uint32_t>(data.size()));
+        SpoolWrite(r, data.data(), static_cast<int32_t>(data.size()));
     }
     XlOperator(r, Op::EndImage);
 }
@@ -261,14 +307,15 @@ bool NeedsPattern(uint8_t rop3) { return ((rop3 >> 4) ^ rop3) & 0x0F; }
 // The state a painting needs: the mix's ROP, the brush in `role` with no
 // source in the other role, opaque paint, the line attributes of a pen and
 // the clip. Returns the brushKey selected (kXlNoSource: nothing to paint).
-uint32_t PaintState(DeviceRecord& r, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix, XlRole role, const LINEATTRS* la) {
+uint32_t PaintState(DeviceRecord& r, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix, XlRole role, const LINEATTRS* la,
+                    double scale = 1.0) {
     RealizedBrush solid;
     const RealizedBrush* brush = ResolveBrush(pbo, solid);
     XlSetRop(r, Rop3Of(mix & 0xFF));
     XlSelectMonoFill(r, nullptr, role == XlRole::Pen ? XlRole::Brush : XlRole::Pen);
     const uint32_t key = XlSelectMonoFill(r, brush, role);
     SetPaintTx(r, TxMode::Opaque);
-    if (role == XlRole::Pen) LineAttributes(r, la);
+    if (role == XlRole::Pen) LineAttributes(r, la, scale);
     XlClip(r, pco);
     return key;
 }
@@ -283,9 +330,9 @@ BOOL XlFillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX 
     return r.jobState >= kJobOpen;
 }
 
-BOOL XlStrokePath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, LINEATTRS* la, MIX mix) {
+BOOL XlStrokePath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo, LINEATTRS* la, MIX mix) {
     if ((mix & 0xFF) == kRop2Nop) return TRUE;
-    const uint32_t key = PaintState(r, pco, pbo, mix, XlRole::Pen, la);
+    const uint32_t key = PaintState(r, pco, pbo, mix, XlRole::Pen, la, PenScale(pxo));
     if (EmitPath(r, ppo) && key != kXlNoSource) XlOperator(r, Op::PaintPath);
     return r.jobState >= kJobOpen;
 }
@@ -330,12 +377,44 @@ BOOL XlBitBlt(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, 
     return r.jobState >= kJobOpen;
 }
 
-BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
-               BRUSHOBJ* pboOpaque, MIX mix) {
+namespace {
+
+// A glyph's ink as rectangles of its pixel runs, added to the open path;
+// the number of runs.
+size_t GlyphRuns(DeviceRecord& r, const GLYPHPOS& pos) {
+    const GLYPHBITS* gb = pos.pgdf ? pos.pgdf->pgb : nullptr;
+    if (!gb) return 0;
+    size_t runs = 0;
+    const LONG stride = (gb->sizlBitmap.cx + 7) / 8;
+    const LONG ox = pos.ptl.x + gb->ptlOrigin.x, oy = pos.ptl.y + gb->ptlOrigin.y;
+    for (LONG y = 0; y < gb->sizlBitmap.cy; ++y) {
+        const BYTE* row = gb->aj + y * stride;
+        for (LONG x = 0; x < gb->sizlBitmap.cx;) {
+            if (!((row[x / 8] >> (7 - x % 8)) & 1)) {
+                ++x;
+                continue;
+            }
+            LONG end = x;
+            while (end < gb->sizlBitmap.cx && ((row[end / 8] >> (7 - end % 8)) & 1)) ++end;
+            XlAttrSInt16Box(r, Attr::BoundingBox, Clamp(ox + x), Clamp(oy + y), Clamp(ox + end), Clamp(oy + y + 1));
+            XlOperator(r, Op::RectanglePath);
+            ++runs;
+            x = end;
+        }
+    }
+    return runs;
+}
+
+}  // namespace
+
+BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque,
+               BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, MIX mix) {
     if (prclOpaque && pboOpaque) XlBitBlt(r, nullptr, nullptr, pco, nullptr, *prclOpaque, nullptr, pboOpaque, 0xF0F0);
     if ((mix & 0xFF) == kRop2Nop) return TRUE;
     if (PaintState(r, pco, pboFore, mix, XlRole::Brush, nullptr) == kXlNoSource) return TRUE;
-    // Each glyph's ink as a path of its pixel runs, filled with the brush.
+    // Each glyph's ink as a path of its pixel runs, filled with the brush:
+    // exactly the engine's glyph bits.
+    SetFillMode(r, FP_WINDINGMODE);
     STROBJ_vEnumStart(pstro);
     ULONG count = 0;
     GLYPHPOS* pos = nullptr;
@@ -344,37 +423,64 @@ BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, R
     size_t runs = 0;
     do {
         more = STROBJ_bEnum(pstro, &count, &pos);
-        for (ULONG i = 0; i < count && pos; ++i) {
-            const GLYPHBITS* gb = pos[i].pgdf ? pos[i].pgdf->pgb : nullptr;
-            if (!gb) continue;
-            const LONG stride = (gb->sizlBitmap.cx + 7) / 8;
-            const LONG ox = pos[i].ptl.x + gb->ptlOrigin.x, oy = pos[i].ptl.y + gb->ptlOrigin.y;
-            for (LONG y = 0; y < gb->sizlBitmap.cy; ++y) {
-                const BYTE* row = gb->aj + y * stride;
-                for (LONG x = 0; x < gb->sizlBitmap.cx;) {
-                    if (!((row[x / 8] >> (7 - x % 8)) & 1)) {
-                        ++x;
-                        continue;
-                    }
-                    LONG end = x;
-                    while (end < gb->sizlBitmap.cx && ((row[end / 8] >> (7 - end % 8)) & 1)) ++end;
-                    XlAttrSInt16Box(r, Attr::BoundingBox, Clamp(ox + x), Clamp(oy + y), Clamp(ox + end), Clamp(oy + y + 1));
-                    XlOperator(r, Op::RectanglePath);
-                    ++runs;
-                    x = end;
-                }
-            }
-        }
+        for (ULONG i = 0; i < count && pos; ++i) runs += GlyphRuns(r, pos[i]);
     } while (more);
-    if (runs) {
-        SetFillMode(r, FP_WINDINGMODE);
-        XlOperator(r, Op::PaintPath);
-    }
+    if (runs) XlOperator(r, Op::PaintPath);
     if (prclExtra) {
         for (RECTL* e = prclExtra; e->left || e->top || e->right || e->bottom; ++e)
             XlBitBlt(r, nullptr, nullptr, pco, nullptr, *e, nullptr, pboFore, 0xF0F0);
     }
     return r.jobState >= kJobOpen;
+}
+
+BOOL RealizeKeptBrush(BRUSHOBJ* pbo, SURFOBJ* pattern, XLATEOBJ* pxlo) {
+    const ULONG f = pattern ? pattern->iBitmapFormat : 0;
+    if (!pattern || !pattern->pvScan0 || f < BMF_1BPP || f > BMF_32BPP || pattern->sizlBitmap.cx <= 0 ||
+        pattern->sizlBitmap.cy <= 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const uint32_t format = f == BMF_1BPP ? 1 : f == BMF_4BPP ? 4 : f == BMF_8BPP ? 8 : 24;
+    const uint32_t w = std::min<uint32_t>(static_cast<uint32_t>(pattern->sizlBitmap.cx), kKeptSide);
+    const uint32_t h = std::min<uint32_t>(static_cast<uint32_t>(pattern->sizlBitmap.cy), kKeptSide);
+    const size_t rowSize = KeptRowSize(w, format);
+    const uint32_t entries = format == 24 ? 0 : 1u << format;
+    const size_t paletteOffset = kKeptBitsOffset + rowSize * h;
+    auto* base = static_cast<uint8_t*>(BRUSHOBJ_pvAllocRbrush(pbo, static_cast<ULONG>(paletteOffset + 4 * size_t{entries})));
+    if (!base) return FALSE;
+    std::memset(base, 0, paletteOffset + 4 * size_t{entries});
+    auto* rb = new (base) RealizedBrush{};
+    rb->kind = kBrushPattern;
+    rb->brushKey = 256;
+    rb->isPattern = 1;
+    rb->width = w;
+    rb->height = h;
+    rb->format = format;
+    rb->flags = format == 24 ? 1u : static_cast<uint32_t>(pattern->fjBitmap);
+    rb->paletteCount = entries;
+    rb->paletteOffset = static_cast<uint32_t>(paletteOffset);
+    uint8_t* bits = base + kKeptBitsOffset;
+    for (uint32_t y = 0; y < h; ++y) {
+        const auto* row = static_cast<const uint8_t*>(pattern->pvScan0) + static_cast<ptrdiff_t>(y) * pattern->lDelta;
+        uint8_t* out = bits + y * rowSize;
+        if (format != 24) {
+            CopyRowBits(row, (static_cast<size_t>(pattern->sizlBitmap.cx) * format + 7) / 8, 0, size_t{w} * format, out);
+            continue;
+        }
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint32_t rgb = DeepPixelToRgb(pxlo, f, PixelAt(pattern, static_cast<LONG>(x), static_cast<LONG>(y)));
+            out[4 * x] = static_cast<uint8_t>(rgb);
+            out[4 * x + 1] = static_cast<uint8_t>(rgb >> 8);
+            out[4 * x + 2] = static_cast<uint8_t>(rgb >> 16);
+        }
+    }
+    // Entry i is the translation of index i.
+    auto* kept = reinterpret_cast<uint32_t*>(base + paletteOffset);
+    for (uint32_t i = 0; i < entries; ++i) {
+        const uint32_t c = pxlo ? XLATEOBJ_iXlate(pxlo, i) & 0xFFFFFF : (i ? 0xFFFFFF : 0);
+        std::memcpy(kept + i, &c, 4);
+    }
+    return TRUE;
 }
 
 }  // namespace pclrend

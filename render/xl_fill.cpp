@@ -18,32 +18,82 @@ namespace {
 constexpr uint32_t kPatternCache = 0x10000;  // cache value of pattern i: kPatternCache + its identifier
 constexpr uint16_t kPatternSide = 32;
 
-// The pattern's identifier on this page, defining it first when the page
-// does not hold it yet.
-int16_t DefinePattern(DeviceRecord& r, const uint8_t (&bits)[128]) {
-    std::array<uint8_t, 128> key;
-    std::memcpy(key.data(), bits, key.size());
+// The identifier of the pattern `key` names on this page, or 0 when the
+// page does not hold it yet (then it is noted, and `fresh` is set).
+int16_t PatternId(DeviceRecord& r, std::vector<uint8_t> key, bool& fresh) {
     auto& known = r.xl.pagePatterns;
     const auto it = std::find(known.begin(), known.end(), key);
-    if (it != known.end()) return static_cast<int16_t>(it - known.begin() + 1);
-    known.push_back(key);
-    XlPlainGrey(r);  // the pattern takes the colour space in force
-    const auto id = static_cast<int16_t>(known.size());
-    XlAttrEnum(r, Attr::ColorMapping, ColorMapping::Direct);
-    XlAttrEnum(r, Attr::ColorDepth, ColorDepth::Bit1);
-    XlAttrUInt16(r, Attr::SourceWidth, kPatternSide);
-    XlAttrUInt16(r, Attr::SourceHeight, kPatternSide);
-    XlAttrUInt16XY(r, Attr::DestinationSize, kPatternSide, kPatternSide);
+    fresh = it == known.end();
+    if (!fresh) return static_cast<int16_t>(it - known.begin() + 1);
+    known.push_back(std::move(key));
+    return static_cast<int16_t>(known.size());
+}
+
+// BeginRastPattern, one ReadRastPattern of all rows (padded to 32 bits) and
+// EndRastPattern, in the colour space in force.
+void SendPattern(DeviceRecord& r, int16_t id, ColorMapping mapping, ColorDepth depth, uint16_t width, uint16_t height,
+                 std::span<const uint8_t> rows) {
+    XlAttrEnum(r, Attr::ColorMapping, mapping);
+    XlAttrEnum(r, Attr::ColorDepth, depth);
+    XlAttrUInt16(r, Attr::SourceWidth, width);
+    XlAttrUInt16(r, Attr::SourceHeight, height);
+    XlAttrUInt16XY(r, Attr::DestinationSize, width, height);
     XlAttrSInt16(r, Attr::PatternDefineID, id);
     XlAttrEnum(r, Attr::PatternPersistence, PatternPersistence::Page);
     XlOperator(r, Op::BeginRastPattern);
     XlAttrUInt16(r, Attr::StartLine, 0);
-    XlAttrUInt16(r, Attr::BlockHeight, kPatternSide);
+    XlAttrUInt16(r, Attr::BlockHeight, height);
     XlAttrEnum(r, Attr::CompressMode, CompressMode::None);
     XlOperator(r, Op::ReadRastPattern);
-    XlDataLength(r, sizeof bits);
-    SpoolWrite(r, bits, sizeof bits);
+    XlDataLength(r, static_cast<uint32_t>(rows.size()));
+    SpoolWrite(r, rows.data(), static_cast<int32_t>(rows.size()));
     XlOperator(r, Op::EndRastPattern);
+}
+
+// The 32 x 32 one-bit pattern's identifier on this page, defining it first
+// when the page does not hold it yet.
+int16_t DefinePattern(DeviceRecord& r, const uint8_t (&bits)[128]) {
+    bool fresh = false;
+    const int16_t id = PatternId(r, std::vector<uint8_t>(bits, bits + 128), fresh);
+    if (!fresh) return id;
+    XlPlainGrey(r);  // the pattern takes the colour space in force
+    SendPattern(r, id, ColorMapping::Direct, ColorDepth::Bit1, kPatternSide, kPatternSide, bits);
+    return id;
+}
+
+// A bitmap-kept brush's identifier on this page, defining it first: indexed
+// bits through their palette, deeper ones as grey.
+int16_t DefineKeptPattern(DeviceRecord& r, const RealizedBrush& b) {
+    const auto* base = reinterpret_cast<const uint8_t*>(&b);
+    const size_t rowSize = KeptRowSize(b.width, b.format);
+    const uint8_t* bits = base + kKeptBitsOffset;
+    const auto* palette = reinterpret_cast<const uint32_t*>(base + b.paletteOffset);
+    std::vector<uint8_t> key(12);
+    std::memcpy(key.data(), &b.width, 4);
+    std::memcpy(key.data() + 4, &b.height, 4);
+    std::memcpy(key.data() + 8, &b.format, 4);
+    key.insert(key.end(), bits, bits + rowSize * b.height);
+    key.insert(key.end(), base + b.paletteOffset, base + b.paletteOffset + 4 * size_t{b.paletteCount});
+    bool fresh = false;
+    const int16_t id = PatternId(r, std::move(key), fresh);
+    if (!fresh) return id;
+    const auto w = static_cast<uint16_t>(b.width), h = static_cast<uint16_t>(b.height);
+    if (b.format != 24) {
+        XlSetPalette(r, std::span(palette, b.paletteCount), size_t{1} << b.format);
+        const ColorDepth depth = b.format == 1 ? ColorDepth::Bit1 : b.format == 4 ? ColorDepth::Bit4 : ColorDepth::Bit8;
+        SendPattern(r, id, ColorMapping::Indexed, depth, w, h, std::span(bits, rowSize * b.height));
+        return id;
+    }
+    XlPlainGrey(r);
+    const uint8_t* curve = ToneCurve(r.darknessLevel);
+    const size_t greyRow = (static_cast<size_t>(w) + 3) / 4 * 4;
+    std::vector<uint8_t> grey(greyRow * h, 0);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint8_t* p = bits + y * rowSize + 4 * x;
+            grey[y * greyRow + x] = curve[GreyOf(static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16))];
+        }
+    SendPattern(r, id, ColorMapping::Direct, ColorDepth::Bit8, w, h, grey);
     return id;
 }
 
@@ -72,6 +122,16 @@ void XlSetPalette(DeviceRecord& r, std::span<const uint32_t> entries, size_t cou
     XlAttrGreyArray(r, Attr::PaletteData, palette);
     XlOperator(r, Op::SetColorSpace);
     r.xl.colour = {static_cast<uint8_t>(ColorSpace::Gray), std::move(palette)};
+}
+
+void CopyRowBits(const uint8_t* row, size_t rowBytes, size_t offset, size_t bits, uint8_t* out) {
+    const size_t first = offset / 8, shift = offset % 8, n = (bits + 7) / 8;
+    auto at = [&](size_t i) -> unsigned { return i < rowBytes ? row[i] : 0u; };
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned v = shift ? (at(first + i) << shift) | (at(first + i + 1) >> (8 - shift)) : at(first + i);
+        out[i] = static_cast<uint8_t>(v);
+    }
+    if (bits % 8) out[n - 1] &= static_cast<uint8_t>(0xFF00 >> (bits % 8));
 }
 
 void HatchPattern(uint32_t style, uint8_t (&bits)[128]) {
@@ -108,10 +168,15 @@ uint32_t XlSelectMonoFill(DeviceRecord& r, const RealizedBrush* brush, XlRole ro
         return key;
     }
     if (key < 0x300) {
-        uint8_t bits[128];
-        if (key >= 512) HatchPattern(key - 512, bits);
-        else std::memcpy(bits, brush->pattern, sizeof bits);
-        const int16_t id = DefinePattern(r, bits);
+        int16_t id;
+        if (key == 256 && brush->format) {
+            id = DefineKeptPattern(r, *brush);
+        } else {
+            uint8_t bits[128];
+            if (key >= 512) HatchPattern(key - 512, bits);
+            else std::memcpy(bits, brush->pattern, sizeof bits);
+            id = DefinePattern(r, bits);
+        }
         const uint32_t wanted = kPatternCache + static_cast<uint32_t>(id);
         if (cache != wanted) {
             XlAttrSInt16(r, Attr::PatternSelectID, id);

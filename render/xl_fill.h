@@ -3,6 +3,7 @@
 // patterns defined once per page) and the grey palette of indexed images.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -28,6 +29,25 @@ void XlSetPalette(DeviceRecord& r, std::span<const uint32_t> entries, size_t cou
 
 // The grey colour space without a palette, which a GrayLevel needs.
 void XlPlainGrey(DeviceRecord& r);
+
+// The bitmap-kept brush of PCL XL: the pattern's own bits (1, 4 or 8 bits
+// per pixel with the translated palette behind them; deeper patterns as
+// red, green, blue, 0 per pixel, format 24) behind the brush record, for
+// the printer to halftone as a raster pattern of the pattern's own size.
+// Patterns larger than kKeptSide a side are cut to their top-left corner.
+constexpr uint32_t kKeptSide = 256;
+constexpr size_t kKeptBitsOffset = 176;
+BOOL RealizeKeptBrush(BRUSHOBJ* pbo, SURFOBJ* pattern, XLATEOBJ* pxlo);
+// Bytes of a kept row (rows padded to 32 bits; format 24 is 32 bits a pixel).
+inline size_t KeptRowSize(uint32_t width, uint32_t format) {
+    return (static_cast<size_t>(width) * (format == 24 ? 32 : format) + 31) / 32 * 4;
+}
+
+// Copies `bits` bits of a packed source row, from bit `offset` on, into
+// whole bytes at `out` ((bits + 7) / 8 of them). Bytes at or past
+// `rowBytes` read as 0, so a row is never read beyond its end; bits past
+// `bits` in the last byte are cleared.
+void CopyRowBits(const uint8_t* row, size_t rowBytes, size_t offset, size_t bits, uint8_t* out);
 
 // The 32 x 32 one-bit pattern (1 = white) of a hatch style, lines every
 // eight pixels as the engine draws them.

@@ -50,7 +50,7 @@ struct XlState {
     uint8_t fillMode = 0;
     // Raster patterns defined on this page, by content: the identifier of
     // entry i is i + 1.
-    std::vector<std::array<uint8_t, 128>> pagePatterns;
+    std::vector<std::vector<uint8_t>> pagePatterns;
 
     // Page start: the printer's graphics state is its default again.
     void PageStart() {

@@ -2,7 +2,8 @@
 # The package's main job, run by `make run` on a release build: a fresh
 # system root under out/ with the driver installed and a printer for each
 # model, every sample document printed with `zq print` to each printer's
-# monochrome raster twin, each job decoded into PNG pages beside the
+# monochrome raster twin (and, for a model whose own language is PCL XL, to
+# the printer in that language), each job decoded into PNG pages beside the
 # engine's reference render, and one line per page.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -81,6 +82,7 @@ mapfile -t models < <(sed -n 's/^ *100[0-9][0-9] *"\(.*\)" *$/\1/p' "$here/setti
 samples=("$here"/tools/emfgen/samples/*.emf)
 
 printers=()
+xl_printers=()
 for model in "${models[@]}"; do
     "$zq" driver add "$model" --driver-file "$tree/lib/pclrend.so" --data-file "$tree/lib/drvui.so" \
         --config-file "$tree/lib/drvui.so" > /dev/null
@@ -90,12 +92,20 @@ for model in "${models[@]}"; do
     raster="$model raster"
     "$zq" printer add "$raster" --driver "$model" > /dev/null
     "$zq" devmode default --printer "$model" --out "$out/record.bin" > /dev/null
-    "$rasterdm" "$out/record.bin" "$raster" > "$out/record.reg"
+    "$rasterdm" "$out/record.bin" "$raster" --language 0 > "$out/record.reg"
     "$zq" reg import "$out/record.reg" > /dev/null
     printers+=("$raster")
+    # A model of the PCL XL line also prints in its own language.
+    if [ "$("$rasterdm" "$out/record.bin" --own-language)" = 2 ]; then
+        "$rasterdm" "$out/record.bin" "$model" > "$out/record.reg"
+        "$zq" reg import "$out/record.reg" > /dev/null
+        printers+=("$model")
+        xl_printers+=("$model")
+    fi
 done
 rm -f "$out/record.bin" "$out/record.reg"
 
+gpcl6=${ZQ_GPCL6:-$here/../shared/tools/gpcl6}
 now() { date +%s.%N; }
 status=0
 printf '%-28s %-10s %-16s %10s %8s  %s\n' printer sample page "job bytes" seconds "decoded against reference"
@@ -114,9 +124,23 @@ for printer in "${printers[@]}"; do
         seconds=$(awk -v a="$start" -v b="$(now)" 'BEGIN { print b - a }')
         bytes=$(stat -c %s "$dir/$name.pcl")
         # pclread fails on pages that differ too: those are reported below,
-        # while a job it cannot read or a form fault fails the run.
+        # while a job it cannot read or a form fault fails the run. A PCL XL
+        # job is a whole sheet: the reference lies at the printable corner
+        # (raster-devmode's margins are 1/6 inch), and the outside
+        # interpreter's sheet, when it is at hand, is judged beside it.
+        xlargs=()
+        if [[ " ${xl_printers[*]} " == *" $printer "* ]]; then
+            dpi=$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/$name-print.txt")
+            xlargs=(--offset "$((dpi / 6)),$((dpi / 6))")
+            if [ -x "$gpcl6" ]; then
+                rm -f "$dir/$name-printed-"*.pgm
+                "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r"$dpi" -sOutputFile="$dir/$name-printed-%d.pgm" \
+                    "$dir/$name.pcl" > /dev/null 2>&1 || true
+                for sheet in "$dir/$name-printed-"*.pgm; do [ -e "$sheet" ] && xlargs+=(--printed "$sheet"); done
+            fi
+        fi
         "$pclread" "$dir/$name.pcl" --png-prefix "$dir/$name-decoded" --reference "$dir/$name-reference.png" \
-            > "$dir/$name-read.txt" 2>&1 || true
+            "${xlargs[@]}" > "$dir/$name-read.txt" 2>&1 || true
         grep -q ', 0 form faults$' "$dir/$name-read.txt" || { status=1; head -3 "$dir/$name-read.txt"; }
         # One line per decoded page: "page N: WxH, B black, <comparison>, file".
         sed -n 's/^page \([0-9]*\): \([0-9x]*\), [0-9]* black, \([^,]*\).*/\1 \2 \3/p' "$dir/$name-read.txt" |
@@ -130,12 +154,12 @@ done
 # ink against the engine's reference render, and against the independent
 # expected page at 75 dpi grey (mean, worst 8 x 8 block, ink box).
 corpus=$here/render/tests/data/corpus
-gpcl6=${ZQ_GPCL6:-$here/../shared/tools/gpcl6}
 mapfile -t pages < <(awk '{ print $1 }' "$corpus/pages.txt")
 mapfile -t expected < <(awk '{ print $2 }' "$corpus/pages.txt")
 echo
 printf '%-28s %-22s %s\n' printer "corpus page" "judged by the outside interpreter"
 for printer in "${printers[@]}"; do
+    [[ " ${xl_printers[*]} " == *" $printer "* ]] && continue  # the corpus judge reads PCL 5 sheets
     dir=$out/${printer// /-}/corpus
     mkdir -p "$dir"
     files=()

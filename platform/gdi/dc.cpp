@@ -351,9 +351,12 @@ bool WriteReferencePng(HDC hdc, size_t index, const std::string& pngPath) {
     if (!dc || index >= dc->keptPages.size()) return false;
     gdi::Bitmap page = RenderReferencePage(hdc, index);
     if (!page) return false;
-    page.Get()->palette = &dc->Pal();
+    // Indexed pages are written through the device's colours; deeper ones
+    // were drawn in their own format's order, which is how they are read.
+    const bool indexed = page.Get()->iBitmapFormat <= BMF_8BPP;
+    if (indexed) page.Get()->palette = &dc->Pal();
     bool ok = gdi::WritePng(*page.Get(), pngPath);
-    page.Get()->palette = nullptr;
+    if (indexed) page.Get()->palette = nullptr;
     return ok;
 }
 

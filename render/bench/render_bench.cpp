@@ -1,9 +1,11 @@
 // Figures of the renderer for each sample document at 600 dpi: seconds per
 // page for the whole road of `zq print` (spooler, engine, driver) and for the
 // engine's reference render alone, bytes per page of the job, and the row compressor's throughput next to
-// memcpy of the same band; the HP-GL/2 PE encoder next to memcpy of its
-// points, and paths a second through the HP-GL/2 route against the engine
-// filling them into a 600 dpi band. The ratios are printed after the table.
+// memcpy of the same band; the same road in PCL XL against language 0, and
+// the PCL XL image-row and path-point paths next to memcpy of their bytes;
+// the HP-GL/2 PE encoder next to memcpy of its points, and paths a second
+// through the HP-GL/2 route against the engine filling them into a 600 dpi
+// band. The ratios are printed after the table.
 #include <benchmark/benchmark.h>
 
 
@@ -23,6 +25,8 @@
 #include "gdi/emf_print.h"
 #include "gdi/ddi.h"
 #include "gdi/ddi_path.h"
+#include "gdi/engine.h"
+#include "render/driver.h"
 #include "render/hpgl_path.h"
 #include "render/output.h"
 #include "render/raster.h"
@@ -116,7 +120,7 @@ void BM_PeEncode(benchmark::State& state) {
 }
 BENCHMARK(BM_PeEncode)->Unit(benchmark::kMillisecond);
 
-void BM_MemcpyPoints(benchmark::State& state) {
+void BM_MemcpyPePoints(benchmark::State& state) {
     const auto pts = SamplePoints();
     std::vector<POINTL> copy(pts.size());
     for (auto _ : state) {
@@ -125,7 +129,7 @@ void BM_MemcpyPoints(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(BM_MemcpyPoints)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemcpyPePoints)->Unit(benchmark::kMillisecond);
 
 // A star of 40 points across a 600 dpi page width, 100 a round.
 constexpr int kPathsARound = 100;
@@ -183,6 +187,88 @@ void BM_EngineBandPaths(benchmark::State& state) {
     EngDeleteSurface(static_cast<HSURF>(bitmap));
 }
 BENCHMARK(BM_EngineBandPaths)->Unit(benchmark::kMillisecond);
+
+// A record on an open PCL XL page writing into nothing.
+struct XlRecord {
+    XlRecord() {
+        AllocateBuffers(r, false);
+        r.sink = &sink;
+        r.jobState = kJobOpen;
+        r.language = Language::PclXl;
+        r.resolution = 600;
+        r.darknessLevel = 4;
+        r.xl.pageOpen = true;
+        r.xl.PageStart();
+    }
+    DeviceRecord r;
+    NullSink sink;
+};
+
+// A photograph-like 24-bit source: smooth gradients with some noise.
+constexpr LONG kImageWidth = 2000, kImageHeight = 800;
+
+void XlImageRows(benchmark::State& state, ULONG format) {
+    const SIZEL size{kImageWidth, kImageHeight};
+    HBITMAP bitmap = EngCreateBitmap(size, 0, format, BMF_TOPDOWN, nullptr);
+    SURFOBJ* so = bitmap ? EngLockSurface(reinterpret_cast<HSURF>(bitmap)) : nullptr;
+    if (!so) return state.SkipWithError("no bitmap");
+    std::mt19937 rng(7);
+    auto* bits = static_cast<uint8_t*>(so->pvScan0);
+    for (LONG y = 0; y < kImageHeight; ++y)
+        for (LONG i = 0; i < so->lDelta; ++i)
+            bits[static_cast<size_t>(y) * so->lDelta + i] = static_cast<uint8_t>((i / 3 + y / 4) + rng() % 8);
+    XlRecord x;
+    const RECTL dest{0, 0, kImageWidth, kImageHeight}, src{0, 0, kImageWidth, kImageHeight};
+    for (auto _ : state) {
+        XlBitBlt(x.r, so, nullptr, nullptr, nullptr, dest, &src, nullptr, 0xCCCC);
+        SpoolFlush(x.r);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * so->lDelta * kImageHeight);
+    state.counters["source_bytes"] = static_cast<double>(so->lDelta) * kImageHeight;
+    EngUnlockSurface(so);
+    EngDeleteSurface(reinterpret_cast<HSURF>(bitmap));
+}
+void BM_XlImageRows24(benchmark::State& state) { XlImageRows(state, BMF_24BPP); }
+BENCHMARK(BM_XlImageRows24)->Unit(benchmark::kMillisecond);
+void BM_XlImageRows8(benchmark::State& state) { XlImageRows(state, BMF_8BPP); }
+BENCHMARK(BM_XlImageRows8)->Unit(benchmark::kMillisecond);
+
+constexpr size_t kPathPoints = 200000;
+
+// A long polyline filled: the path-point path (enumeration, cut to the
+// signed range, records of at most 65535 points).
+void BM_XlPathPoints(benchmark::State& state) {
+    zq::gdi::Path path;
+    std::mt19937 rng(3);
+    path.MoveTo({0, 0});
+    for (size_t i = 1; i < kPathPoints; ++i)
+        path.LineTo({static_cast<LONG>(rng() % 80000) * 16, static_cast<LONG>(rng() % 100000) * 16});
+    XlRecord x;
+    BRUSHOBJ black{0x000000, nullptr, 0};
+    for (auto _ : state) {
+        XlFillPath(x.r, &path, nullptr, &black, 0x0D0D, FP_WINDINGMODE);
+        SpoolFlush(x.r);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kPathPoints * sizeof(POINTFIX)));
+}
+BENCHMARK(BM_XlPathPoints)->Unit(benchmark::kMillisecond);
+
+// memcpy of `bytes` bytes, for the ratios of the two paths above.
+void MemcpyOf(benchmark::State& state, size_t bytes) {
+    std::vector<uint8_t> from(bytes, 0x55), to(bytes);
+    for (auto _ : state) {
+        std::memcpy(to.data(), from.data(), bytes);
+        benchmark::DoNotOptimize(to.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+void BM_MemcpyImage24(benchmark::State& state) { MemcpyOf(state, static_cast<size_t>((kImageWidth * 3 + 3) / 4 * 4) * kImageHeight); }
+BENCHMARK(BM_MemcpyImage24)->Unit(benchmark::kMillisecond);
+void BM_MemcpyImage8(benchmark::State& state) { MemcpyOf(state, static_cast<size_t>((kImageWidth + 3) / 4 * 4) * kImageHeight); }
+BENCHMARK(BM_MemcpyImage8)->Unit(benchmark::kMillisecond);
+void BM_MemcpyPoints(benchmark::State& state) { MemcpyOf(state, kPathPoints * sizeof(POINTFIX)); }
+BENCHMARK(BM_MemcpyPoints)->Unit(benchmark::kMillisecond);
 
 // One system root with the printer for the whole run.
 struct Root {
@@ -271,11 +357,12 @@ BENCHMARK(BM_CompressPageBand)->Unit(benchmark::kMillisecond);
 
 // The whole road of `zq print`: spooling, playing onto the printer's DC,
 // the driver's bands and the job in the spooler.
-void WholeRoad(benchmark::State& state, const std::string& name) {
+void WholeRoad(benchmark::State& state, const std::string& name, BYTE language) {
     auto& root = TheRoot();
     const auto emf = Sample(name);
     if (root.driver.empty() || emf.empty()) return state.SkipWithError("set ZQ_BINARY_DIR and ZQ_SOURCE_DIR");
     auto dm = Letter(600);
+    dm.printerLanguage = language;
     uint64_t bytes = 0;
     for (auto _ : state) {
         const auto result = zq::emf::PrintDocument(u"Mono", emf, u"sample", &dm.dm);
@@ -304,13 +391,13 @@ public:
             if (run.error_occurred) continue;
             seconds[run.benchmark_name()] = run.GetAdjustedRealTime() / 1000.0;
             const std::string name = run.benchmark_name();
-            if (auto it = run.counters.find("bytes_per_page"); it != run.counters.end() && name.find('/') != std::string::npos)
-                bytes[name.substr(name.find('/') + 1, name.find('/', name.find('/') + 1) - name.find('/') - 1)] = it->second;
+            if (auto it = run.counters.find("bytes_per_page"); it != run.counters.end())
+                bytes[name.substr(0, name.find('/', name.find('/') + 1))] = it->second;
         }
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> seconds;
-    std::map<std::string, double> bytes;  // bytes per page by sample
+    std::map<std::string, double> bytes;  // bytes per page by benchmark and sample
 };
 
 }  // namespace
@@ -318,7 +405,10 @@ public:
 int main(int argc, char** argv) {
     const std::vector<std::string> samples = {"text", "shapes", "photo", "clip"};
     for (const auto& name : samples) {
-        benchmark::RegisterBenchmark(("WholeRoad600/" + name).c_str(), WholeRoad, name)
+        benchmark::RegisterBenchmark(("WholeRoad600/" + name).c_str(), WholeRoad, name, BYTE{0})
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(3);
+        benchmark::RegisterBenchmark(("WholeRoadXl600/" + name).c_str(), WholeRoad, name, BYTE{2})
             ->Unit(benchmark::kMillisecond)
             ->Iterations(3);
         benchmark::RegisterBenchmark(("ReferenceRender600/" + name).c_str(), ReferenceRender, name)
@@ -337,8 +427,24 @@ int main(int argc, char** argv) {
         const double road = get("WholeRoad600/" + name), ref = get("ReferenceRender600/" + name);
         if (road > 0 && ref > 0)
             std::printf("%-7s whole road %.3f s/page, reference render alone %.3f s/page, ratio %.2f, %.0f bytes/page\n",
-                        name.c_str(), road, ref, road / ref, reporter.bytes[name]);
+                        name.c_str(), road, ref, road / ref, reporter.bytes["WholeRoad600/" + name]);
     }
+    for (const auto& name : samples) {
+        const double xl = get("WholeRoadXl600/" + name), road = get("WholeRoad600/" + name);
+        const double xlBytes = reporter.bytes["WholeRoadXl600/" + name], rasterBytes = reporter.bytes["WholeRoad600/" + name];
+        if (xl > 0 && road > 0 && rasterBytes > 0)
+            std::printf("%-7s PCL XL %.3f s/page, %.0f bytes/page: %.2f of language 0's seconds, %.3f of its bytes\n",
+                        name.c_str(), xl, xlBytes, xl / road, xlBytes / rasterBytes);
+    }
+    for (const char* depth : {"24", "8"}) {
+        const double rows = get(std::string("BM_XlImageRows") + depth), copy = get(std::string("BM_MemcpyImage") + depth);
+        if (rows > 0 && copy > 0)
+            std::printf("PCL XL image rows, %s-bit source: %.2f ms an image, memcpy %.3f ms: throughput %.4f of memcpy\n",
+                        depth, rows * 1000, copy * 1000, copy / rows);
+    }
+    if (const double points = get("BM_XlPathPoints"), copy = get("BM_MemcpyPoints"); points > 0 && copy > 0)
+        std::printf("PCL XL path points: %.2f ms for %zu points, memcpy %.3f ms: throughput %.4f of memcpy\n",
+                    points * 1000, kPathPoints, copy * 1000, copy / points);
     const double coder = get("BM_CompressBand"), copy = get("BM_MemcpyBand"), page = get("BM_CompressPageBand");
     if (coder > 0 && copy > 0)
         std::printf("row compressor, dense band: %.2f ms a band, memcpy %.3f ms: throughput %.4f of memcpy\n",
@@ -346,7 +452,7 @@ int main(int argc, char** argv) {
     if (page > 0 && copy > 0)  // the page band is as wide as the dense one: the same bytes to copy
         std::printf("row compressor, text page band: %.3f ms a band: throughput %.4f of memcpy\n", page * 1000,
                     copy / page);
-    const double pe = get("BM_PeEncode"), points = get("BM_MemcpyPoints");
+    const double pe = get("BM_PeEncode"), points = get("BM_MemcpyPePoints");
     if (pe > 0 && points > 0)
         std::printf("PE encoder: %.2f ms a million points, memcpy %.3f ms: throughput %.4f of memcpy\n", pe * 1000,
                     points * 1000, points / pe);

@@ -210,6 +210,44 @@ TEST(DecideOutputMode, TableOfCases) {
 
 // A sheet used in the other orientation takes that orientation's tag too:
 // the tag says whether the sheet is bound and finished.
+// In PCL XL the record's switch at 604 puts the geometry's alternative
+// margins and printable area in place of its own; other languages, a
+// geometry without an alternative area and one off the sheet keep theirs.
+TEST(RecordFromDevmode, AlternativeAreaInPclXl) {
+    const struct {
+        const char* name;
+        uint8_t language, flag;
+        WORD secondWidth;
+        bool alternative;
+    } cases[] = {
+        {"PCL XL with the switch", 2, 1, 5000, true},
+        {"PCL XL without it", 2, 0, 5000, false},
+        {"raster with the switch", 0, 1, 5000, false},
+        {"no alternative area", 2, 1, 0, false},
+        {"an area off the sheet", 2, 1, 5090, false},
+    };
+    for (const auto& c : cases) {
+        auto dm = Base();
+        dm.printerLanguage = c.language;
+        dm.switch604 = c.flag;
+        for (auto& g : dm.paperFormats) {
+            g.leftMargin = g.topMargin = g.usedLeftMargin = g.usedTopMargin = 100;
+            g.secondLeftMargin = g.secondTopMargin = g.usedSecondLeftMargin = g.usedSecondTopMargin = 50;
+            g.secondPrintableWidth = g.usedSecondPrintableWidth = c.secondWidth;
+            g.secondPrintableLength = g.usedSecondPrintableLength = 6500;
+        }
+        DeviceRecord r;
+        ASSERT_TRUE(RecordFromDevmode(r, dm)) << c.name;
+        EXPECT_EQ(r.geometry.usedLeftMargin, c.alternative ? 50 : 100) << c.name;
+        EXPECT_EQ(r.geometry.usedTopMargin, c.alternative ? 50 : 100) << c.name;
+        EXPECT_EQ(r.geometry.usedPrintableWidth, c.alternative ? 5000 : 4900) << c.name;
+        EXPECT_EQ(r.geometry.usedPrintableLength, c.alternative ? 6500 : 6400) << c.name;
+        EXPECT_EQ(r.geometry.usedWidth, 5100) << "the sheet stays: " << c.name;
+        EXPECT_EQ(r.PageWidth(), c.alternative ? 5000 : 4900) << "the page takes the area: " << c.name;
+        EXPECT_EQ(r.drawnWidth, r.PageWidth()) << "not a scaled page: " << c.name;
+    }
+}
+
 TEST(RecordFromDevmode, RotatedSheetTakesItsOwnTag) {
     auto dm = Base();
     dm.pagesPerSheet = 1;  // two pages a sheet, portrait on tall paper: rotated

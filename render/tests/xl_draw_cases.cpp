@@ -3,6 +3,8 @@
 // test-side reader where the stream must stay well formed.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "render/output.h"
 #include "render/tests/capture_sink.h"
 #include "render/tests/xl_capture.h"
+#include "render/xl_fill.h"
 #include "render/xl_page.h"
 
 namespace pclrend {
@@ -37,6 +40,27 @@ protected:
         line.MoveTo(P(10, 10));
         line.LineTo(P(200, 10));
     }
+    // A document of one letter page at 600 dpi around `draw`, read back.
+    template <typename Draw>
+    pclread::Job OnePage(Draw draw) {
+        r.darknessLevel = 4;
+        DeviceRecord& d = r;
+        d.xl = XlState{};
+        d.jobFlags = 0;
+        d.stamp = kStampPortrait;
+        d.paperSource = 1;
+        d.geometry.paperCodeAsked = d.geometry.paperCodeUsed = 1;
+        d.geometry.width = d.geometry.usedWidth = 5100;
+        d.geometry.length = d.geometry.usedLength = 6600;
+        d.pageCount = d.sheetPages = 1;
+        XlSessionStart(d);
+        XlPagePart(d);
+        draw(d);
+        XlPageEnd(d);
+        XlSessionEnd(d);
+        SpoolFlush(d);
+        return pclread::Read(sink.bytes);
+    }
     zq::gdi::Path line;
     BRUSHOBJ black{0x000000, nullptr, 0};
 };
@@ -45,7 +69,7 @@ const Bytes kClipReplace = {0xC0, 0x00, 0xF8, 0x53, 0x62};
 
 TEST_F(XlDrawTest, NopMixWritesNothing) {
     EXPECT_TRUE(XlFillPath(r, &line, nullptr, &black, 0x0B0B, FP_WINDINGMODE));
-    EXPECT_TRUE(XlStrokePath(r, &line, nullptr, &black, nullptr, 0x0B0B));
+    EXPECT_TRUE(XlStrokePath(r, &line, nullptr, nullptr, &black, nullptr, 0x0B0B));
     EXPECT_TRUE(Out().empty());
 }
 
@@ -53,15 +77,15 @@ TEST_F(XlDrawTest, OneRectangularClipServesTwoStrokes) {
     CLIPOBJ clip{};
     clip.iDComplexity = DC_RECT;
     clip.rclBounds = {5, 5, 100, 100};
-    ASSERT_TRUE(XlStrokePath(r, &line, &clip, &black, nullptr, 0x0D0D));
-    ASSERT_TRUE(XlStrokePath(r, &line, &clip, &black, nullptr, 0x0D0D));
+    ASSERT_TRUE(XlStrokePath(r, &line, &clip, nullptr, &black, nullptr, 0x0D0D));
+    ASSERT_TRUE(XlStrokePath(r, &line, &clip, nullptr, &black, nullptr, 0x0D0D));
     const Bytes out = Out();
     EXPECT_EQ(Count(out, kClipReplace), 1u);
     EXPECT_EQ(Count(out, {0x86}), 2u) << "two PaintPath";
     clip.rclBounds.right = 101;
-    ASSERT_TRUE(XlStrokePath(r, &line, &clip, &black, nullptr, 0x0D0D));
+    ASSERT_TRUE(XlStrokePath(r, &line, &clip, nullptr, &black, nullptr, 0x0D0D));
     EXPECT_EQ(Count(Out(), kClipReplace), 1u) << "another rectangle is a new clip";
-    ASSERT_TRUE(XlStrokePath(r, &line, nullptr, &black, nullptr, 0x0D0D));
+    ASSERT_TRUE(XlStrokePath(r, &line, nullptr, nullptr, &black, nullptr, 0x0D0D));
     EXPECT_EQ(Count(Out(), {0x69}), 1u) << "no clip: SetClipToPage";
 }
 
@@ -81,12 +105,12 @@ TEST_F(XlDrawTest, ComplexClipWithoutIdentityIsSentEveryCall) {
 TEST_F(XlDrawTest, AlternateCosmeticLineIsADashOfTwelveAt600Dpi) {
     LINEATTRS alternate{};
     alternate.fl = LA_ALTERNATE;
-    ASSERT_TRUE(XlStrokePath(r, &line, nullptr, &black, &alternate, 0x0D0D));
+    ASSERT_TRUE(XlStrokePath(r, &line, nullptr, nullptr, &black, &alternate, 0x0D0D));
     EXPECT_EQ(Count(Out(), {0xC9, 0xC0, 0x02, 0x0C, 0x00, 0x0C, 0x00, 0xF8, 0x4A, 0x70}), 1u);
-    ASSERT_TRUE(XlStrokePath(r, &line, nullptr, &black, &alternate, 0x0D0D));
+    ASSERT_TRUE(XlStrokePath(r, &line, nullptr, nullptr, &black, &alternate, 0x0D0D));
     EXPECT_EQ(Count(Out(), {0x70}), 0u) << "the dash in force is not sent again";
     LINEATTRS solid{};
-    ASSERT_TRUE(XlStrokePath(r, &line, nullptr, &black, &solid, 0x0D0D));
+    ASSERT_TRUE(XlStrokePath(r, &line, nullptr, nullptr, &black, &solid, 0x0D0D));
     EXPECT_EQ(Count(Out(), {0xC0, 0x00, 0xF8, 0x4E, 0x70}), 1u) << "SolidLine";
 }
 
@@ -111,24 +135,7 @@ TEST_F(XlDrawTest, ALargeImageGoesInBlocksWithContinuousLines) {
         for (LONG x = 0; x < 200; ++x) static_cast<uint8_t*>(so->pvScan0)[y * so->lDelta + x] = static_cast<uint8_t>(x);
     const RECTL dest{100, 100, 300, 500};
     const RECTL src{0, 0, 200, 400};
-    r.darknessLevel = 4;
-    // A document around the blit so that the reader sees a whole page.
-    DeviceRecord& d = r;
-    d.xl = XlState{};
-    d.jobFlags = 0;
-    d.stamp = kStampPortrait;
-    d.paperSource = 1;
-    d.geometry.paperCodeAsked = d.geometry.paperCodeUsed = 1;
-    d.geometry.width = d.geometry.usedWidth = 5100;
-    d.geometry.length = d.geometry.usedLength = 6600;
-    d.pageCount = d.sheetPages = 1;
-    XlSessionStart(d);
-    XlPagePart(d);
-    ASSERT_TRUE(XlBitBlt(d, so, nullptr, nullptr, nullptr, dest, &src, nullptr, 0xCCCC));
-    XlPageEnd(d);
-    XlSessionEnd(d);
-    SpoolFlush(d);
-    const pclread::Job job = pclread::Read(sink.bytes);
+    const pclread::Job job = OnePage([&](DeviceRecord& d) { ASSERT_TRUE(XlBitBlt(d, so, nullptr, nullptr, nullptr, dest, &src, nullptr, 0xCCCC)); });
     std::string errors;
     for (const auto& e : job.errors) errors += e + "\n";
     EXPECT_TRUE(job.Ok()) << errors;
@@ -151,6 +158,88 @@ TEST_F(XlDrawTest, CompressedSourcesAreRefusedWithError2000) {
     SetLastError(0);
     EXPECT_FALSE(XlBitBlt(r, &rle, nullptr, nullptr, nullptr, dest, nullptr, nullptr, 0xCCCC));
     EXPECT_EQ(GetLastError(), 2000u);
+}
+
+// Indexed sources go at their own depth with a palette of their size, each
+// entry the translation of its index; the rows read back through it.
+TEST_F(XlDrawTest, IndexedSourcesKeepTheirDepthAndTranslatedPalette) {
+    const struct {
+        ULONG format;
+        uint8_t depth;      // ColorDepth value
+        size_t entries;
+    } cases[] = {{BMF_1BPP, 0, 2}, {BMF_4BPP, 1, 16}, {BMF_8BPP, 2, 256}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.entries);
+        sink.bytes.clear();
+        const SIZEL size{37, 5};  // rows not a whole number of bytes at one and four bits
+        HBITMAP bitmap = EngCreateBitmap(size, 0, c.format, BMF_TOPDOWN, nullptr);
+        ASSERT_TRUE(bitmap);
+        SURFOBJ* so = EngLockSurface(reinterpret_cast<HSURF>(bitmap));
+        ASSERT_TRUE(so);
+        auto* bits = static_cast<uint8_t*>(so->pvScan0);
+        std::memset(bits, 0, static_cast<size_t>(so->lDelta) * 5);
+        // Index 1 in columns 0-9 of every row (0 elsewhere).
+        for (LONG y = 0; y < 5; ++y)
+            for (LONG x = 0; x < 10; ++x) {
+                uint8_t* row = bits + y * so->lDelta;
+                if (c.format == BMF_1BPP) row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+                else if (c.format == BMF_4BPP) row[x / 2] |= static_cast<uint8_t>(x % 2 ? 0x01 : 0x10);
+                else row[x] = 1;
+            }
+        // Index 0 white, index 1 black, the rest white: a palette built from
+        // "indices 1 and 0" the wrong way round prints the picture inverted.
+        std::vector<ULONG> table(c.entries, 0xFFFFFF);
+        table[1] = 0x000000;
+        XLATEOBJ xlate{1, XO_TABLE, PAL_INDEXED, PAL_RGB, static_cast<ULONG>(table.size()), table.data()};
+        // Source columns 3-36: the left edge not on a byte boundary.
+        const RECTL src{3, 0, 37, 5}, dest{600, 600, 600 + 34 * 10, 650};
+        const pclread::Job job = OnePage([&](DeviceRecord& d) {
+            ASSERT_TRUE(XlBitBlt(d, so, nullptr, nullptr, &xlate, dest, &src, nullptr, 0xCCCC));
+        });
+        std::string errors;
+        for (const auto& e : job.errors) errors += e + "\n";
+        EXPECT_TRUE(job.Ok()) << errors;
+        EXPECT_EQ(Count(sink.bytes, {0xC0, c.depth, 0xF8, 0x62}), 1u) << "ColorDepth of the source";
+        EXPECT_EQ(Count(sink.bytes, {0xC0, 0x01, 0xF8, 0x64}), 1u) << "eIndexedPixel";
+        const Bytes paletteData = c.entries < 256 ? Bytes{0xC8, 0xC0, static_cast<uint8_t>(c.entries)}
+                                                  : Bytes{0xC8, 0xC1, 0x00, 0x01};
+        EXPECT_EQ(Count(sink.bytes, paletteData), 1u) << "a palette of " << c.entries << " entries";
+        ASSERT_EQ(job.xl.pages.size(), 1u);
+        const auto& page = job.xl.pages[0];
+        // Source columns 3-9 (index 1) are black: 7 source pixels of 10 dots.
+        EXPECT_LT(page.At(605, 620), 64);
+        EXPECT_LT(page.At(665, 620), 64);
+        EXPECT_GT(page.At(675, 620), 192) << "index 0 prints white";
+        EXPECT_GT(page.At(930, 620), 192) << "the last column prints index 0";
+        EngUnlockSurface(so);
+        EngDeleteSurface(reinterpret_cast<HSURF>(bitmap));
+    }
+}
+
+// The row copier takes its bytes from the row alone: past the row's end it
+// reads 0 (a source row that ends its allocation is never over-read; the
+// address sanitiser catches a read past it).
+TEST(XlRowCopier, ShiftsBitsAndReadsNothingPastTheRow) {
+    const struct {
+        std::vector<uint8_t> row;
+        size_t offset, bits;
+        std::vector<uint8_t> want;
+    } cases[] = {
+        {{0xAB, 0xCD}, 0, 16, {0xAB, 0xCD}},
+        {{0xAB, 0xCD}, 4, 12, {0xBC, 0xD0}},
+        {{0xFF, 0xFF}, 3, 13, {0xFF, 0xF8}},
+        {{0x0F, 0xF0, 0x81}, 9, 15, {0xE1, 0x02}},
+        {{0xFF}, 7, 1, {0x80}},
+        {{0x12, 0x34}, 1, 11, {0x24, 0x60}},
+    };
+    for (const auto& c : cases) {
+        // The row alone on the heap, so that any read past it is caught.
+        auto row = std::make_unique<uint8_t[]>(c.row.size());
+        std::memcpy(row.get(), c.row.data(), c.row.size());
+        std::vector<uint8_t> out((c.bits + 7) / 8, 0x5A);
+        CopyRowBits(row.get(), c.row.size(), c.offset, c.bits, out.data());
+        EXPECT_EQ(out, c.want) << "offset " << c.offset << ", " << c.bits << " bits";
+    }
 }
 
 }  // namespace

@@ -149,4 +149,110 @@ std::optional<Grey> ReadPnm(const std::string& path) {
     return g;
 }
 
+namespace {
+
+int32_t Blocks(int32_t v) { return (v + kToneBlock - 1) / kToneBlock; }
+
+// Ink of `g` within one pixel of (x, y).
+bool InkNear(const Grey& g, int32_t x, int32_t y) {
+    for (int32_t dy = -1; dy <= 1; ++dy)
+        for (int32_t dx = -1; dx <= 1; ++dx) {
+            const int32_t px = x + dx, py = y + dy;
+            if (px >= 0 && py >= 0 && px < g.width && py < g.height && g.At(px, py) < 128) return true;
+        }
+    return false;
+}
+
+}  // namespace
+
+std::vector<uint8_t> GreyBlocks(const Grey& decoded) {
+    const int32_t bw = Blocks(decoded.width);
+    std::vector<uint8_t> blocks(static_cast<size_t>(bw) * Blocks(decoded.height), 0);
+    for (int32_t y = 0; y < decoded.height; ++y)
+        for (int32_t x = 0; x < decoded.width; ++x) {
+            const uint8_t v = decoded.At(x, y);
+            if (v > 8 && v < 247) blocks[static_cast<size_t>(y / kToneBlock) * bw + x / kToneBlock] = 1;
+        }
+    return blocks;
+}
+
+std::optional<SheetMatch> MatchSheet(const Grey& printed, const Grey& expected, const std::vector<uint8_t>& greyBlocks) {
+    if (printed.width != expected.width || printed.height != expected.height) return std::nullopt;
+    const int32_t bw = Blocks(printed.width), bh = Blocks(printed.height);
+    if (greyBlocks.size() != static_cast<size_t>(bw) * bh) return std::nullopt;
+    SheetMatch m;
+    for (int32_t by = 0; by < bh; ++by)
+        for (int32_t bx = 0; bx < bw; ++bx) {
+            const bool grey = greyBlocks[static_cast<size_t>(by) * bw + bx];
+            int64_t sumP = 0, sumE = 0, n = 0;
+            for (int32_t y = by * kToneBlock; y < std::min(printed.height, (by + 1) * kToneBlock); ++y)
+                for (int32_t x = bx * kToneBlock; x < std::min(printed.width, (bx + 1) * kToneBlock); ++x) {
+                    const uint8_t p = printed.At(x, y), e = expected.At(x, y);
+                    sumP += p;
+                    sumE += e;
+                    ++n;
+                    m.expectedInk += e < 128;
+                    if (grey) continue;
+                    if (p < 128 && e >= 128 && !InkNear(expected, x, y)) ++m.extra;
+                    if (e < 128 && p >= 128 && !InkNear(printed, x, y)) ++m.missing;
+                }
+            const int tone = static_cast<int>(std::llabs(sumP - sumE) / std::max<int64_t>(1, n));
+            if (tone > m.worstTone) {
+                m.worstTone = tone;
+                m.worstX = bx * kToneBlock;
+                m.worstY = by * kToneBlock;
+            }
+        }
+    return m;
+}
+
+std::string Verdict(const SheetMatch& m) {
+    std::string s = m.extra + m.missing == 0
+                        ? "ink within 1 pixel"
+                        : std::to_string(m.extra) + " extra and " + std::to_string(m.missing) + " missing ink pixels";
+    s += "; worst tone block " + std::to_string(m.worstTone) + " at " + std::to_string(m.worstX) + ":" +
+         std::to_string(m.worstY) + (m.worstTone <= kToneBound ? " (within " : " (beyond ") +
+         std::to_string(kToneBound) + ")";
+    return s;
+}
+
+Grey Scale(const Grey& g, double sx, double sy) {
+    if (sx <= 0 || sy <= 0) return {};
+    const int32_t w = std::max<int32_t>(1, static_cast<int32_t>(std::lround(g.width * sx)));
+    const int32_t h = std::max<int32_t>(1, static_cast<int32_t>(std::lround(g.height * sy)));
+    Grey out(w, h);
+    // Each output pixel covers [x / sx, (x + 1) / sx) of the source: whole
+    // source pixels inside it count fully, the edges by their share.
+    auto span = [](int32_t o, double s, int32_t limit, std::vector<std::pair<int32_t, double>>& parts) {
+        parts.clear();
+        const double a = o / s, b = std::min<double>((o + 1) / s, limit);
+        for (int32_t i = static_cast<int32_t>(a); i < b && i < limit; ++i)
+            parts.push_back({i, std::min<double>(b, i + 1) - std::max<double>(a, i)});
+    };
+    std::vector<std::vector<std::pair<int32_t, double>>> cols(static_cast<size_t>(w));
+    for (int32_t x = 0; x < w; ++x) span(x, sx, g.width, cols[static_cast<size_t>(x)]);
+    std::vector<std::pair<int32_t, double>> rows;
+    for (int32_t y = 0; y < h; ++y) {
+        span(y, sy, g.height, rows);
+        for (int32_t x = 0; x < w; ++x) {
+            double sum = 0, weight = 0;
+            for (auto [py, wy] : rows)
+                for (auto [px, wx] : cols[static_cast<size_t>(x)]) {
+                    sum += g.At(px, py) * wx * wy;
+                    weight += wx * wy;
+                }
+            out.v[static_cast<size_t>(y) * w + x] = weight > 0 ? static_cast<uint8_t>(std::lround(sum / weight)) : 255;
+        }
+    }
+    return out;
+}
+
+Grey ToGrey(const GreyPage& sheet) {
+    Grey g;
+    g.width = sheet.width;
+    g.height = sheet.height;
+    g.v = sheet.grey;
+    return g;
+}
+
 }  // namespace pclread

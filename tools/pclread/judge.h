@@ -52,6 +52,35 @@ InkBox FindInk(const Grey& g, uint8_t threshold = 160);
 // Both pictures at `dpi`, of one size (else nullopt).
 std::optional<Figures> Judge(const Grey& printed, const Grey& expected, int dpi);
 
+// A PCL XL sheet against the expected sheet (the engine's pages placed on
+// it), both of one size. Printers draw edges each by their own rules and
+// halftone grey each in their own way, so ink (below 128) counts as extra or
+// missing only when the other picture has none within one pixel, and only
+// outside the 16 x 16 blocks `greyBlocks` marks; the mean grey of every
+// 16 x 16 block is compared everywhere.
+constexpr int32_t kToneBlock = 16;
+constexpr int kToneBound = 40;  // largest difference of a block's mean grey, 0..255
+struct SheetMatch {
+    int64_t extra = 0, missing = 0, expectedInk = 0;
+    int worstTone = 0;
+    int32_t worstX = 0, worstY = 0;  // the worst block's top-left
+    bool Passes() const { return extra + missing == 0 && worstTone <= kToneBound; }
+};
+std::optional<SheetMatch> MatchSheet(const Grey& printed, const Grey& expected, const std::vector<uint8_t>& greyBlocks);
+
+// The 16 x 16 blocks of a decoded sheet holding a grey that is neither
+// black nor white (grey fills and images), row after row of blocks.
+std::vector<uint8_t> GreyBlocks(const Grey& decoded);
+
+// One verdict line of a match, without commas.
+std::string Verdict(const SheetMatch& m);
+
+// `g` scaled by area averaging (each output pixel the mean of what it covers).
+Grey Scale(const Grey& g, double sx, double sy);
+
+// A decoded PCL XL sheet as grey.
+Grey ToGrey(const GreyPage& sheet);
+
 // A binary or plain PGM (8-bit) or binary PBM, as the outside interpreter writes them.
 std::optional<Grey> ReadPnm(const std::string& path);
 

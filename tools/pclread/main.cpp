@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "pclread/judge.h"
 #include "pclread/pclread.h"
 
 namespace {
@@ -29,11 +30,50 @@ int Fail(const std::string& message, int code = 1) {
     return code;
 }
 
+// The sheets of a PCL XL job, each judged against its reference placed on
+// the sheet and, when given, the outside interpreter's sheet against it too.
+int XlPages(const pclread::Job& job, const std::vector<std::string>& references, const std::vector<std::string>& printed,
+            int x, int y, const std::string& prefix) {
+    bool same = job.Ok() && (references.empty() || references.size() == job.xl.pages.size());
+    for (size_t p = 0; p < job.xl.pages.size(); ++p) {
+        const pclread::Grey sheet = pclread::ToGrey(job.xl.pages[p]);
+        int64_t black = 0;
+        for (uint8_t v : sheet.v) black += v < 128;
+        std::printf("page %zu: %dx%d, %lld black", p + 1, sheet.width, sheet.height, static_cast<long long>(black));
+        if (p < references.size()) {
+            const auto reference = pclread::ReadGreyPng(references[p]);
+            if (!reference) return Fail("cannot read the PNG " + references[p]);
+            const pclread::Grey expected = pclread::Place(*reference, sheet.width, sheet.height, x, y);
+            const auto blocks = pclread::GreyBlocks(sheet);
+            const auto m = pclread::MatchSheet(sheet, expected, blocks);
+            std::printf(", %s", m ? pclread::Verdict(*m).c_str() : "no sheet to compare");
+            same &= m && m->Passes();
+            if (p < printed.size()) {
+                const auto outside = pclread::ReadPnm(printed[p]);
+                const auto o = outside ? pclread::MatchSheet(*outside, expected, blocks) : std::nullopt;
+                std::printf("; printed: %s", o ? pclread::Verdict(*o).c_str()
+                                               : outside ? "another sheet size" : "no sheet");
+                same &= o && o->Passes();
+            }
+        }
+        if (!prefix.empty()) {
+            const std::string out = prefix + "-" + std::to_string(p + 1) + ".png";
+            if (!pclread::WriteGreyPng(sheet, out)) return Fail("cannot write " + out);
+            std::printf(", %s", out.c_str());
+        }
+        std::printf("\n");
+    }
+    if (!references.empty() && references.size() != job.xl.pages.size())
+        std::printf("%zu reference pages for %zu decoded sheets\n", references.size(), job.xl.pages.size());
+    return same ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string jobPath, prefix;
-    std::vector<std::string> references;
+    std::vector<std::string> references, printed;
+    int offsetX = 0, offsetY = 0;
     pclread::Options options;
     options.keepCommands = false;
     for (int i = 1; i < argc; ++i) {
@@ -46,6 +86,11 @@ int main(int argc, char** argv) {
             prefix = argv[++i];
         } else if (arg == "--reference" && hasValue) {
             references.emplace_back(argv[++i]);
+        } else if (arg == "--printed" && hasValue) {
+            printed.emplace_back(argv[++i]);
+        } else if (arg == "--offset" && hasValue) {
+            if (std::sscanf(argv[++i], "%d,%d", &offsetX, &offsetY) != 2)
+                return Fail(std::string("bad --offset ") + argv[i] + " (want X,Y in dots)", 2);
         } else if (arg == "--size" && hasValue) {
             if (std::sscanf(argv[++i], "%dx%d", &options.pageWidth, &options.pageHeight) != 2 ||
                 options.pageWidth <= 0 || options.pageHeight <= 0)
@@ -77,6 +122,7 @@ int main(int argc, char** argv) {
     std::printf("%s: %zu bytes, %zu PJL lines, %zu pages, %d dpi, %zu form faults\n", jobPath.c_str(), bytes.size(),
                 job.pjl.size(), job.pages.size(), job.resolution, job.errors.size());
     for (const auto& e : job.errors) std::printf("  fault: %s\n", e.c_str());
+    if (job.xl.present) return XlPages(job, references, printed, offsetX, offsetY, prefix);
     bool same = job.Ok() && (expected.empty() || expected.size() == job.pages.size());
     for (size_t p = 0; p < job.pages.size(); ++p) {
         const auto& page = job.pages[p];

@@ -89,6 +89,9 @@ struct Grey {
     uint8_t At(int32_t x, int32_t y) const { return v[static_cast<size_t>(y) * width + x]; }
 };
 
+// Writes an 8-bit grey picture as a PNG.
+bool WriteGreyPng(const Grey& g, const std::string& path);
+
 // Reads a PNG of the forms ReadPng reads as grey (colour as its luminance).
 std::optional<Grey> ReadGreyPng(const std::string& path);
 

@@ -1038,6 +1038,7 @@ private:
                 gs_.ctm[1] *= s->At(0);
                 gs_.ctm[2] *= s->At(1);
                 gs_.ctm[3] *= s->At(1);
+                s_.placements.push_back({s_.pages.size(), gs_.ctm[4], gs_.ctm[5], gs_.ctm[0], gs_.ctm[3]});
             } else {
                 Error("SetPageScale without PageScale");
             }

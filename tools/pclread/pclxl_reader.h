@@ -22,12 +22,20 @@ struct GreyPage {
     uint8_t At(int32_t x, int32_t y) const { return grey[static_cast<size_t>(y) * width + x]; }
 };
 
+// A page placed on a sheet at a scale (an n-up cell): the sheet's index and
+// the transformation SetPageScale left in force.
+struct XlPlacement {
+    size_t sheet = 0;
+    double originX = 0, originY = 0, scaleX = 1, scaleY = 1;
+};
+
 struct XlSession {
     bool present = false;
     std::string protocol;          // "1;1" from the stream header
     int32_t unitsX = 0, unitsY = 0;  // units per inch of the session
     std::vector<GreyPage> pages;
     std::map<std::string, size_t> operatorCounts;  // by operator name
+    std::vector<XlPlacement> placements;
     std::vector<std::string> notes;  // what a printer accepts but a test may want to know
     int64_t maxPixels = 300000000;   // larger sheets are a fault, not rendered
 };

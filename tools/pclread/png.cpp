@@ -187,6 +187,18 @@ std::vector<uint8_t> PngBytes(uint32_t width, uint32_t height, uint8_t depth, ui
     return out;
 }
 
+namespace {
+
+bool WriteFile(const std::vector<uint8_t>& out, const std::string& path) {
+    if (out.empty()) return false;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace
+
 bool WritePng(const Page& page, const std::string& path) {
     if (page.width <= 0 || page.height <= 0) return false;
     const size_t rowBytes = (static_cast<size_t>(page.width) + 7) / 8;
@@ -197,12 +209,18 @@ bool WritePng(const Page& page, const std::string& path) {
         const uint8_t* row = page.bits.data() + static_cast<size_t>(y) * page.stride;
         for (size_t i = 0; i < rowBytes; ++i) raw.push_back(static_cast<uint8_t>(~row[i]));  // PNG grey: 1 = white
     }
-    const auto out = PngBytes(static_cast<uint32_t>(page.width), static_cast<uint32_t>(page.height), 1, 0, raw);
-    if (out.empty()) return false;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    return std::fclose(f) == 0 && ok;
+    return WriteFile(PngBytes(static_cast<uint32_t>(page.width), static_cast<uint32_t>(page.height), 1, 0, raw), path);
+}
+
+bool WriteGreyPng(const Grey& g, const std::string& path) {
+    if (g.width <= 0 || g.height <= 0) return false;
+    std::vector<uint8_t> raw;
+    raw.reserve((static_cast<size_t>(g.width) + 1) * static_cast<size_t>(g.height));
+    for (int32_t y = 0; y < g.height; ++y) {
+        raw.push_back(0);
+        raw.insert(raw.end(), g.v.begin() + static_cast<ptrdiff_t>(y) * g.width, g.v.begin() + static_cast<ptrdiff_t>(y + 1) * g.width);
+    }
+    return WriteFile(PngBytes(static_cast<uint32_t>(g.width), static_cast<uint32_t>(g.height), 8, 0, raw), path);
 }
 
 }  // namespace pclread

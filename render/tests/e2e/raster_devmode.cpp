@@ -1,8 +1,9 @@
 // raster-devmode: turns a printer's default record (the 1256 bytes that
-// `zq devmode default --out` writes) into a record for the monochrome raster
-// language at a resolution, with the sheet geometry filled in, and prints it
-// as a REGEDIT4 file that stores it as the printer's default DEVMODE. Used by
-// `make run` until the settings fill the geometry themselves.
+// `zq devmode default --out` writes) into a monochrome record at a
+// resolution in a language (the model's own unless asked), with the sheet
+// geometry filled in, and prints it as a REGEDIT4 file that stores it as the
+// printer's default DEVMODE. Used by `make run` until the settings fill the
+// geometry themselves.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,41 +15,73 @@
 #include "render/tests/e2e/print_support.h"
 #include "settings/devmode_ops.h"
 
+namespace {
+
+const char* const kUsage =
+    "usage: raster-devmode RECORD.bin PRINTER [DPI] [--language N] [--host-finishing|--stream-language]\n"
+    "       raster-devmode RECORD.bin --own-language\n\n"
+    "Prints a REGEDIT4 file that stores RECORD.bin, made a monochrome record at\n"
+    "DPI (default: the record's own resolution) in printer language N (0 raster\n"
+    "PCL 5, 1 PCL 5 with HP-GL/2, 2 PCL XL; default: the record's own), as\n"
+    "PRINTER's default DEVMODE. --own-language prints the record's language.\n"
+    "  --host-finishing   the job is written as the spool stream of host finishing (output mode 4)\n"
+    "  --stream-language  the same, for a printer whose language is the stream itself (language 4)\n";
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "raster-devmode: %s\n", message.c_str());
+    return 1;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::puts("usage: raster-devmode [--host-finishing|--stream-language] RECORD.bin PRINTER [DPI]\n\n"
-                  "Prints a REGEDIT4 file that stores RECORD.bin, made a monochrome raster\n"
-                  "record at DPI (default: the record's own resolution), as PRINTER's default DEVMODE.\n"
-                  "  --host-finishing   the job is written as the spool stream of host finishing (output mode 4)\n"
-                  "  --stream-language  the same, for a printer whose language is the stream itself (language 4)");
-        return 0;
-    }
+    std::vector<std::string> args;
+    int language = -1;
+    bool ownLanguage = false;
     // Output mode 4: 1 the stream of a raster printer, 4 the stream language.
     int stream = 0;
-    if (argc > 1 && std::strcmp(argv[1], "--host-finishing") == 0) stream = 1;
-    if (argc > 1 && std::strcmp(argv[1], "--stream-language") == 0) stream = 4;
-    if (stream) {
-        --argc;
-        ++argv;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--language" && i + 1 < argc) {
+            char* end = nullptr;
+            language = static_cast<int>(std::strtol(argv[++i], &end, 10));
+            if (*end || (language != 0 && language != 1 && language != 2))
+                return Fail(std::string("language ") + argv[i] + " is not 0, 1 or 2");
+        } else if (a == "--own-language") {
+            ownLanguage = true;
+        } else if (a == "--host-finishing") {
+            stream = 1;
+        } else if (a == "--stream-language") {
+            stream = 4;
+        } else if (a.rfind("--", 0) == 0) {
+            std::fprintf(stderr, "raster-devmode: unknown option or missing value: %s (see --help)\n", a.c_str());
+            return 2;
+        } else {
+            args.push_back(a);
+        }
     }
-    if (argc < 3 || argc > 4) {
+    if (args.empty() || (ownLanguage ? args.size() != 1 : args.size() < 2 || args.size() > 3)) {
         std::fputs("raster-devmode: give RECORD.bin PRINTER [DPI] (see --help)\n", stderr);
         return 2;
     }
-    std::ifstream in(argv[1], std::ios::binary);
+    std::ifstream in(args[0], std::ios::binary);
     const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
-    if (bytes.size() != sizeof(zq::PrivateDevmode)) {
-        std::fprintf(stderr, "raster-devmode: %s is not a %zu-byte record\n", argv[1], sizeof(zq::PrivateDevmode));
-        return 1;
-    }
+    if (bytes.size() != sizeof(zq::PrivateDevmode))
+        return Fail(args[0] + " is not a " + std::to_string(sizeof(zq::PrivateDevmode)) + "-byte record");
     zq::PrivateDevmode dm;
     std::memcpy(&dm, bytes.data(), sizeof dm);
-    const int dpi = argc == 4 ? std::atoi(argv[3]) : dm.dm.dmPrintQuality;
-    if (dpi < 75 || dpi > 2400) {
-        std::fprintf(stderr, "raster-devmode: resolution %d out of range\n", dpi);
-        return 1;
+    if (ownLanguage) {
+        std::printf("%d\n", dm.printerLanguage);
+        return 0;
     }
+    const int dpi = args.size() == 3 ? std::atoi(args[2].c_str()) : dm.dm.dmPrintQuality;
+    if (dpi < 75 || dpi > 2400) return Fail("resolution " + std::to_string(dpi) + " out of range");
+    const BYTE own = dm.printerLanguage;
     pclrend::testing::MakeRasterDevmode(dm, dpi);
+    dm.printerLanguage = static_cast<BYTE>(language < 0 ? own : language);
     if (stream) {
         dm.metaSpool = 1;
         if (stream == 4) dm.printerLanguage = 4;
@@ -56,7 +89,7 @@ int main(int argc, char** argv) {
     zq::SetDevmodeCrc(dm);
     std::printf("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\%s]\n"
                 "\"Default DevMode\"=hex:",
-                argv[2]);
+                args[1].c_str());
     const auto* p = reinterpret_cast<const uint8_t*>(&dm);
     for (size_t i = 0; i < sizeof dm; ++i) std::printf(i ? ",%02x" : "%02x", p[i]);
     std::printf("\n");
