@@ -166,7 +166,9 @@ int32_t RegistrationFor(const DeviceRecord& r) {
 int32_t RasterLeft(const DeviceRecord& r) {
     const int32_t res = std::max<int32_t>(1, r.resolution);
     const int32_t moved = (-r.registration * res + 360) / 720;  // pixels the logical page moved left
-    return PrintableShift(r) + moved;
+    // Left of the logical page nothing prints: a page whose page part did
+    // not move it starts at its edge.
+    return std::max<int32_t>(0, PrintableShift(r) + moved);
 }
 
 void PageFormat(DeviceRecord& r) {
