@@ -59,6 +59,23 @@ BOOL FillRectGradient(HDC hdc, const TRIVERTEX& a, const TRIVERTEX& b, bool acro
     return img.Draw(hdc, left, top, right - left, bottom - top);
 }
 
+// Calls `draw` with the device rectangle `box` in logical units, through a
+// clip of the polygon `p` (logical), so that no pixel of the box outside the
+// polygon is touched even where the drawing rounds outward.
+template <class Draw>
+BOOL ThroughPolygon(HDC hdc, const POINT* p, int n, RECTL box, Draw draw) {
+    POINT corners[2] = {{box.left, box.top}, {box.right, box.bottom}};
+    DPtoLP(hdc, corners, 2);
+    const int saved = SaveDC(hdc);
+    BeginPath(hdc);
+    Polygon(hdc, p, n);
+    EndPath(hdc);
+    SelectClipPath(hdc, RGN_AND);
+    const BOOL ok = draw(corners[0].x, corners[0].y, corners[1].x - corners[0].x, corners[1].y - corners[0].y);
+    RestoreDC(hdc, saved);
+    return ok;
+}
+
 BOOL FillTriangle(HDC hdc, const TRIVERTEX* v[3]) {
     // Interpolated in device pixels over the triangle's box, then drawn
     // through a clip of the triangle itself.
@@ -86,16 +103,8 @@ BOOL FillTriangle(HDC hdc, const TRIVERTEX* v[3]) {
             for (int k = 0; k < 3; ++k) c[k] = w1 * Channel(*v[0], k) + w2 * Channel(*v[1], k) + w3 * Channel(*v[2], k);
             img.pixels[static_cast<size_t>(y) * static_cast<size_t>(img.w) + static_cast<size_t>(x)] = Rgb(c[0], c[1], c[2]);
         }
-    POINT box[2] = {{dl, dt}, {dr + 1, db + 1}};
-    DPtoLP(hdc, box, 2);
-    const int saved = SaveDC(hdc);
-    BeginPath(hdc);
-    Polygon(hdc, p, 3);
-    EndPath(hdc);
-    SelectClipPath(hdc, RGN_AND);
-    const BOOL ok = img.Draw(hdc, box[0].x, box[0].y, box[1].x - box[0].x, box[1].y - box[0].y);
-    RestoreDC(hdc, saved);
-    return ok;
+    return ThroughPolygon(hdc, p, 3, {dl, dt, dr + 1, db + 1},
+                          [&](LONG x, LONG y, LONG w, LONG h) { return img.Draw(hdc, x, y, w, h); });
 }
 
 // The pixels of a DC's rectangle, read through a memory DC holding a
@@ -306,18 +315,9 @@ BOOL PlgBlt(HDC dest, const POINT* corners, HDC src, int xSrc, int ySrc, int wid
             out.pixels[i] = img.pixels[static_cast<size_t>(sy) * static_cast<size_t>(w) + static_cast<size_t>(sx)];
             clear[i] = false;
         }
-    POINT box[2] = {{dl, dt}, {dr + 1, db + 1}};
-    DPtoLP(dest, box, 2);
-    // Drawn through a clip of the parallelogram, so that no pixel of the
-    // box outside it is touched even where the image rounds outward.
-    const int saved = SaveDC(dest);
-    BeginPath(dest);
-    Polygon(dest, logical, 4);
-    EndPath(dest);
-    SelectClipPath(dest, RGN_AND);
-    const BOOL ok = DrawWithHoles(dest, box[0].x, box[0].y, box[1].x - box[0].x, box[1].y - box[0].y, out, clear);
-    RestoreDC(dest, saved);
-    return ok;
+    return ThroughPolygon(dest, logical, 4, {dl, dt, dr + 1, db + 1}, [&](LONG x, LONG y, LONG w, LONG h) {
+        return DrawWithHoles(dest, x, y, w, h, out, clear);
+    });
 }
 
 BOOL AlphaBlend(HDC dest, int xDest, int yDest, int wDest, int hDest, HDC src, int xSrc, int ySrc, int wSrc, int hSrc,

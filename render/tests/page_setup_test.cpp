@@ -33,6 +33,16 @@ protected:
         SpoolFlush(r);
         return sink.Text();
     }
+    // A record of its own for one case, writing to `out`, with the
+    // fixture's page.
+    void Fresh(DeviceRecord& d, CaptureSink& out, uint16_t dpi) {
+        d.devmode = std::make_unique<zq::PrivateDevmode>();
+        ASSERT_TRUE(AllocateBuffers(d, true));
+        d.sink = &out;
+        d.jobState = kJobOpen;
+        d.resolution = dpi;
+        d.geometry = r.geometry;
+    }
     DeviceRecord r;
     CaptureSink sink;
 };
@@ -153,14 +163,9 @@ TEST_F(PageSetupTest, TheRasterStartsWhereTheDevicesPixelsBegin) {
     std::vector<uint8_t> bits(64 * 4, 0xFF);
     for (const auto& c : cases) {
         DeviceRecord d;
-        d.devmode = std::make_unique<zq::PrivateDevmode>();
-        ASSERT_TRUE(AllocateBuffers(d, true));
         CaptureSink out;
-        d.sink = &out;
-        d.jobState = kJobOpen;
-        d.resolution = c.dpi;
+        Fresh(d, out, c.dpi);
         d.stamp = kStampPortrait;
-        d.geometry = r.geometry;
         d.geometry.paperCodeUsed = c.paper;
         d.geometry.orientationCode = static_cast<uint16_t>(c.orientation);
         d.geometry.leftMargin = c.margin;
@@ -267,13 +272,8 @@ TEST_F(PageSetupTest, PagePartCommandsByRecord) {
     };
     for (const auto& c : cases) {
         DeviceRecord fresh;
-        fresh.devmode = std::make_unique<zq::PrivateDevmode>();
-        ASSERT_TRUE(AllocateBuffers(fresh, true));
         CaptureSink out;
-        fresh.sink = &out;
-        fresh.jobState = kJobOpen;
-        fresh.resolution = 600;
-        fresh.geometry = r.geometry;
+        Fresh(fresh, out, 600);
         c.setup(fresh);
         fresh.pageCount = c.pageCount;
         PagePart(fresh);
