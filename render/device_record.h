@@ -167,6 +167,7 @@ struct DeviceRecord {
     uint32_t patternState = 0;
     uint16_t ropCache = 256;
     uint8_t pageSuppressed = 0;
+    int16_t registration = 0;    // left offset registration sent (decipoints, negative), 0 none
 
     // PCL XL: what the printer was last sent.
     XlState xl;

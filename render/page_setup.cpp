@@ -134,6 +134,44 @@ int PageSize(DeviceRecord& r) {
     return pcl >= 80 && pcl <= 100 ? 1 : 0;
 }
 
+int32_t LogicalPageLeft(const DeviceRecord& r) {
+    // 1/4 inch in portrait and 1/5 inch in landscape on papers measured in
+    // inches; 71/300 and 59/300 inch on metric papers (A and B sizes, DL,
+    // C5).
+    const int pcl = PageSizeCode(r.geometry.paperCodeUsed);
+    const bool metric = pcl == 25 || pcl == 26 || pcl == 27 || pcl == 45 || pcl == 46 || pcl == 90 || pcl == 91 ||
+                        pcl == 100;
+    const bool landscape = OrientationCode(r) % 2 == 1;
+    const int32_t dots300 = landscape ? (metric ? 59 : 60) : (metric ? 71 : 75);
+    return (dots300 * std::max<int32_t>(1, r.resolution) + 150) / 300;
+}
+
+int32_t PrintableShift(const DeviceRecord& r) {
+    return static_cast<int32_t>(r.geometry.leftMargin) - LogicalPageLeft(r);
+}
+
+namespace {
+
+// The logical page moved left by whole decipoints, as far as the printable
+// area begins left of it or a little further: the rest of the way is the
+// raster's own column (PrintableShift then counts from the moved page).
+int32_t RegistrationFor(const DeviceRecord& r) {
+    const int32_t shift = PrintableShift(r);
+    if (shift >= 0) return 0;
+    const int32_t res = std::max<int32_t>(1, r.resolution);
+    return -((-shift * 720 + res - 1) / res);
+}
+
+}  // namespace
+
+int32_t RasterLeft(const DeviceRecord& r) {
+    const int32_t res = std::max<int32_t>(1, r.resolution);
+    const int32_t moved = (-r.registration * res + 360) / 720;  // pixels the logical page moved left
+    // Left of the logical page nothing prints: a page whose page part did
+    // not move it starts at its edge.
+    return std::max<int32_t>(0, PrintableShift(r) + moved);
+}
+
 void PageFormat(DeviceRecord& r) {
     const int32_t res = std::max<int32_t>(1, r.resolution);
     const int32_t whole = 48 / res, hundredths = 4800 / res % 100;
@@ -151,10 +189,18 @@ int PagePart(DeviceRecord& r) {
     const uint16_t changed = first ? (kSourceChanged | kSizeChanged | kOrientationChanged) : r.changeFlags;
     if (changed & kSizeChanged) PageSize(r);
     if (changed & kOrientationChanged) PageFormat(r);
-    // Registration (ESC&l#u#Z) is not sent: the record carries no
-    // registration offsets (its paper formats hold the physical margins,
-    // which the printer applies itself), and any value sent would replace
-    // the registration set at the printer's panel.
+    // The device's pixels begin at the printable area's left margin. The
+    // raster starts that far right of the logical page's edge; where the
+    // margin is narrower than the printer's logical page leaves, the left
+    // offset registration (ESC&l#U) moves the logical page out to it. It is
+    // sent only then (and taken back when a later page does not need it), so
+    // that a registration set at the printer's panel otherwise stands.
+    if (changed & (kSizeChanged | kOrientationChanged)) {
+        if (first) r.registration = 0;  // the job began with a reset
+        const int32_t registration = RegistrationFor(r);
+        if (registration != r.registration) SpoolFormat(r, "\x1b&l%dU", {registration});
+        r.registration = static_cast<int16_t>(registration);
+    }
     auto mediaType = [&](uint8_t type) {
         const char* name = kPaperTypeNames[type - 1];
         SpoolFormat(r, "\x1b&n%dWd%s", {static_cast<int32_t>(std::strlen(name) + 1), name});
@@ -210,8 +256,9 @@ void BandFlush(DeviceRecord& r) {
     const int32_t top = r.bandTop;
     MoveToYMapped(r, top);
     // The raster starts at the cursor's column, which text may have moved:
-    // every band goes back to the page's left edge.
-    MoveToXMapped(r, 0);
+    // every band goes back to the page's left edge, where the device's
+    // pixels begin on the logical page.
+    MoveToX(r, MapX(r, 0) + RasterLeft(r));
     if (r.patternState) {
         r.patternState = 0;
         SpoolWrite(r, "\x1b*v0T");
@@ -244,7 +291,7 @@ int PageEndOutput(DeviceRecord& r) {
                                     {L - t, T + H, W + 2 * t, t},
                                     {L - t, T - t, t, H + 2 * t}};
         for (const auto& b : bars) {
-            MoveToX(r, b[0]);
+            MoveToX(r, b[0] + RasterLeft(r));
             MoveToY(r, b[1]);
             SpoolFormat(r, "\x1b*c%dA", {b[2]});
             SpoolFormat(r, "\x1b*c%dB", {b[3]});

@@ -25,6 +25,16 @@ int PaperSourceCode(uint16_t paperSource, uint8_t featureByte572);
 int PageOrientationCode(const DeviceRecord& r);
 const char* PaperTypeName(uint8_t media);
 
+// Where the printer starts its PCL 5 logical page across the sheet, in
+// device pixels from the paper's left edge (its edge across the page in
+// landscape), and how far right of that the device's pixels begin (the
+// printable area's left margin; negative when the margin is narrower).
+int32_t LogicalPageLeft(const DeviceRecord& r);
+int32_t PrintableShift(const DeviceRecord& r);
+// The column of the logical page where the device's pixels begin, after any
+// registration the page part sent (never negative).
+int32_t RasterLeft(const DeviceRecord& r);
+
 // The n-up cells of the sheet, from the geometry of both orientations.
 // Returns 'Z' when the sheet is to be used in the other orientation.
 // `other` is the paper format of the other orientation.

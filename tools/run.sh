@@ -179,10 +179,9 @@ for printer in "${printers[@]}"; do
         > /dev/null 2>&1 || true
     for i in "${!pages[@]}"; do
         n=$((i + 1))
-        # PCL 5 starts the logical page of a portrait sheet 1/4 inch in: the
-        # driver's raster begins there; the top is the printable area's.
-        y=$(sed -n "s/^page $n: .* placed at [0-9]*,\([0-9]*\) .*/\1/p" "$dir/print.txt")
-        verdict=$( ("$pagejudge" "$dir/sheet-$n.pbm" --dpi "$dpi" --offset "$((dpi / 4)),$y" \
+        # The page where zq print placed it: the printable area's top left.
+        xy=$(sed -n "s/^page $n: .* placed at \([0-9]*,[0-9]*\) .*/\1/p" "$dir/print.txt")
+        verdict=$( ("$pagejudge" "$dir/sheet-$n.pbm" --dpi "$dpi" --offset "$xy" \
             --reference "$dir/reference-$n.png" --expected "$corpus/expected/${expected[$i]}" --expected-dpi 150 2>&1 ||
             true) | sed 's/ (printed.*//' | tr '\n' ';' | sed 's/;$//; s/;/; /')
         printf '%-28s %-22s %s\n' "$printer" "${pages[$i]}" "$verdict"

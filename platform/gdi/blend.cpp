@@ -10,6 +10,7 @@
 #include "base/error.h"
 #include "gdi/dc.h"
 #include "gdi/dc_draw.h"
+#include "gdi/rop.h"
 
 namespace {
 
@@ -58,6 +59,23 @@ BOOL FillRectGradient(HDC hdc, const TRIVERTEX& a, const TRIVERTEX& b, bool acro
     return img.Draw(hdc, left, top, right - left, bottom - top);
 }
 
+// Calls `draw` with the device rectangle `box` in logical units, through a
+// clip of the polygon `p` (logical), so that no pixel of the box outside the
+// polygon is touched even where the drawing rounds outward.
+template <class Draw>
+BOOL ThroughPolygon(HDC hdc, const POINT* p, int n, RECTL box, Draw draw) {
+    POINT corners[2] = {{box.left, box.top}, {box.right, box.bottom}};
+    DPtoLP(hdc, corners, 2);
+    const int saved = SaveDC(hdc);
+    BeginPath(hdc);
+    Polygon(hdc, p, n);
+    EndPath(hdc);
+    SelectClipPath(hdc, RGN_AND);
+    const BOOL ok = draw(corners[0].x, corners[0].y, corners[1].x - corners[0].x, corners[1].y - corners[0].y);
+    RestoreDC(hdc, saved);
+    return ok;
+}
+
 BOOL FillTriangle(HDC hdc, const TRIVERTEX* v[3]) {
     // Interpolated in device pixels over the triangle's box, then drawn
     // through a clip of the triangle itself.
@@ -85,16 +103,8 @@ BOOL FillTriangle(HDC hdc, const TRIVERTEX* v[3]) {
             for (int k = 0; k < 3; ++k) c[k] = w1 * Channel(*v[0], k) + w2 * Channel(*v[1], k) + w3 * Channel(*v[2], k);
             img.pixels[static_cast<size_t>(y) * static_cast<size_t>(img.w) + static_cast<size_t>(x)] = Rgb(c[0], c[1], c[2]);
         }
-    POINT box[2] = {{dl, dt}, {dr + 1, db + 1}};
-    DPtoLP(hdc, box, 2);
-    const int saved = SaveDC(hdc);
-    BeginPath(hdc);
-    Polygon(hdc, p, 3);
-    EndPath(hdc);
-    SelectClipPath(hdc, RGN_AND);
-    const BOOL ok = img.Draw(hdc, box[0].x, box[0].y, box[1].x - box[0].x, box[1].y - box[0].y);
-    RestoreDC(hdc, saved);
-    return ok;
+    return ThroughPolygon(hdc, p, 3, {dl, dt, dr + 1, db + 1},
+                          [&](LONG x, LONG y, LONG w, LONG h) { return img.Draw(hdc, x, y, w, h); });
 }
 
 // The pixels of a DC's rectangle, read through a memory DC holding a
@@ -184,34 +194,130 @@ BOOL MaskBlt(HDC dest, int xDest, int yDest, int width, int height, HDC src, int
     // background's the fourth (as MAKEROP4 packs them).
     const BYTE fore = static_cast<BYTE>(rop4 >> 16), back = static_cast<BYTE>(rop4 >> 24);
     constexpr BYTE kCopy = 0xCC, kKeep = 0xAA;
-    if (!dest || !src || width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) {
+    if (!dest || width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide ||
+        ((zq::gdi::RopUsesSource(fore) || zq::gdi::RopUsesSource(back)) && !src)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if ((fore != kCopy && fore != kKeep) || (back != kCopy && back != kKeep)) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
-    }
     if (fore == kKeep && back == kKeep) return TRUE;
-    if (fore == kCopy && back == kCopy) return BitBlt(dest, xDest, yDest, width, height, src, xSrc, ySrc, SRCCOPY);
+    auto blt = [&](BYTE rop) {
+        return BitBlt(dest, xDest, yDest, width, height, src, xSrc, ySrc, static_cast<DWORD>(rop) << 16);
+    };
+    if (fore == back) return blt(fore);
     auto* bits = zq::gdi::ObjectAs<zq::gdi::BitmapObject>(mask);
     const zq::gdi::Surface* m = bits && bits->bitmap ? bits->bitmap->Get() : nullptr;
     if (!m || m->iBitmapFormat != BMF_1BPP) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    Image img(width, height);
-    if (!ReadPixels(src, xSrc, ySrc, img)) return FALSE;
     // A mask pixel outside the mask counts as 0.
-    std::vector<bool> clear(img.pixels.size());
-    for (LONG y = 0; y < height; ++y)
-        for (LONG x = 0; x < width; ++x) {
-            const LONG mx = xMask + x, my = yMask + y;
-            const bool set = mx >= 0 && my >= 0 && mx < m->sizlBitmap.cx && my < m->sizlBitmap.cy && m->Pixel(mx, my) != 0;
-            clear[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] =
-                (set ? fore : back) == kKeep;
+    auto set = [&](LONG x, LONG y) {
+        const LONG mx = xMask + x, my = yMask + y;
+        return mx >= 0 && my >= 0 && mx < m->sizlBitmap.cx && my < m->sizlBitmap.cy && m->Pixel(mx, my) != 0;
+    };
+    if ((fore == kCopy || fore == kKeep) && (back == kCopy || back == kKeep)) {
+        // Copying and keeping: the image with holes, in one drawing.
+        Image img(width, height);
+        if (!ReadPixels(src, xSrc, ySrc, img)) return FALSE;
+        std::vector<bool> clear(img.pixels.size());
+        for (LONG y = 0; y < height; ++y)
+            for (LONG x = 0; x < width; ++x)
+                clear[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] =
+                    (set(x, y) ? fore : back) == kKeep;
+        return DrawWithHoles(dest, xDest, yDest, width, height, img, clear);
+    }
+    // Any other pair: each operation through a clip of the mask's set
+    // pixels (each row's runs as rectangles), the foreground inside it and
+    // the background outside.
+    auto clipToMask = [&](int mode) {
+        BeginPath(dest);
+        for (LONG y = 0; y < height; ++y)
+            for (LONG x = 0; x < width;) {
+                if (!set(x, y)) {
+                    ++x;
+                    continue;
+                }
+                LONG end = x;
+                while (end < width && set(end, y)) ++end;
+                const POINT run[4] = {{xDest + x, yDest + y}, {xDest + end, yDest + y}, {xDest + end, yDest + y + 1},
+                                      {xDest + x, yDest + y + 1}};
+                Polygon(dest, run, 4);
+                x = end;
+            }
+        EndPath(dest);
+        return SelectClipPath(dest, mode);
+    };
+    BOOL ok = TRUE;
+    for (const auto& [rop, mode] : {std::pair{fore, RGN_AND}, std::pair{back, RGN_DIFF}}) {
+        if (rop == kKeep) continue;
+        const int saved = SaveDC(dest);
+        ok = ok && clipToMask(mode) && blt(rop);
+        RestoreDC(dest, saved);
+    }
+    return ok;
+}
+
+BOOL PlgBlt(HDC dest, const POINT* corners, HDC src, int xSrc, int ySrc, int width, int height, HBITMAP mask, int xMask,
+            int yMask) {
+    if (!dest || !src || !corners || width == 0 || height == 0 || std::abs(width) > kMaxSide ||
+        std::abs(height) > kMaxSide) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const zq::gdi::Surface* m = nullptr;
+    if (mask) {
+        auto* bits = zq::gdi::ObjectAs<zq::gdi::BitmapObject>(mask);
+        m = bits && bits->bitmap ? bits->bitmap->Get() : nullptr;
+        if (!m || m->iBitmapFormat != BMF_1BPP) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
         }
-    return DrawWithHoles(dest, xDest, yDest, width, height, img, clear);
+    }
+    // A negative extent reads the source from its other side.
+    const LONG w = std::abs(width), h = std::abs(height);
+    const LONG x0 = width < 0 ? xSrc + width : xSrc, y0 = height < 0 ? ySrc + height : ySrc;
+    Image img(w, h);
+    if (!ReadPixels(src, x0, y0, img)) return FALSE;
+    // The source's top left goes to the first corner, its top right to the
+    // second and its bottom left to the third; the fourth completes the
+    // parallelogram.
+    POINT d[4] = {corners[0], corners[1], corners[2],
+                  {corners[1].x + corners[2].x - corners[0].x, corners[1].y + corners[2].y - corners[0].y}};
+    POINT logical[4] = {d[0], d[1], d[3], d[2]};
+    LPtoDP(dest, d, 4);
+    const double ux = d[1].x - d[0].x, uy = d[1].y - d[0].y, vx = d[2].x - d[0].x, vy = d[2].y - d[0].y;
+    const double det = ux * vy - vx * uy;
+    if (det == 0) return TRUE;
+    const LONG dl = std::min({d[0].x, d[1].x, d[2].x, d[3].x}), dr = std::max({d[0].x, d[1].x, d[2].x, d[3].x});
+    const LONG dt = std::min({d[0].y, d[1].y, d[2].y, d[3].y}), db = std::max({d[0].y, d[1].y, d[2].y, d[3].y});
+    if (dr - dl + 1 > kMaxSide || db - dt + 1 > kMaxSide) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    // Each device pixel's centre taken back into the source (nearest
+    // pixel); pixels outside it or outside the mask are left as they are.
+    Image out(dr - dl + 1, db - dt + 1);
+    std::vector<bool> clear(out.pixels.size(), true);
+    for (LONG y = 0; y < out.h; ++y)
+        for (LONG x = 0; x < out.w; ++x) {
+            const double px = dl + x + 0.5 - d[0].x, py = dt + y + 0.5 - d[0].y;
+            const double s = (px * vy - vx * py) / det, t = (ux * py - px * uy) / det;
+            if (s < 0 || s >= 1 || t < 0 || t >= 1) continue;
+            LONG sx = static_cast<LONG>(s * w), sy = static_cast<LONG>(t * h);
+            if (width < 0) sx = w - 1 - sx;
+            if (height < 0) sy = h - 1 - sy;
+            if (m) {
+                const LONG mx = xMask + sx, my = yMask + sy;
+                if (mx < 0 || my < 0 || mx >= m->sizlBitmap.cx || my >= m->sizlBitmap.cy || m->Pixel(mx, my) == 0)
+                    continue;
+            }
+            const size_t i = static_cast<size_t>(y) * static_cast<size_t>(out.w) + static_cast<size_t>(x);
+            out.pixels[i] = img.pixels[static_cast<size_t>(sy) * static_cast<size_t>(w) + static_cast<size_t>(sx)];
+            clear[i] = false;
+        }
+    return ThroughPolygon(dest, logical, 4, {dl, dt, dr + 1, db + 1}, [&](LONG x, LONG y, LONG w, LONG h) {
+        return DrawWithHoles(dest, x, y, w, h, out, clear);
+    });
 }
 
 BOOL AlphaBlend(HDC dest, int xDest, int yDest, int wDest, int hDest, HDC src, int xSrc, int ySrc, int wSrc, int hSrc,

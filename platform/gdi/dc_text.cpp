@@ -138,6 +138,9 @@ namespace {
 struct Layout {
     std::vector<HGLYPH> glyphs;
     std::vector<LONG> advances;  // device pixels
+    // ETO_PDY: each glyph's step across the baseline to the next, device
+    // pixels as x and y (empty otherwise).
+    std::vector<POINTL> rises;
     LONG width = 0;              // device pixels
     bool uniform = true;         // advances are the font's own
 };
@@ -156,12 +159,24 @@ Layout LayOutText(DeviceContext& dc, EngineFont& font, const char16_t* text, UIN
     if (!dx) font.QueryAdvances(l.glyphs);  // a device font's widths, in one call to its driver
     FIX acc = 0;
     LONG placed = 0;
+    // The spacing given is summed before it is rounded, so that rounding
+    // does not pile up along a line.
+    double given = 0, riseX = 0, riseY = 0;
     for (UINT i = 0; i < count; ++i) {
         HGLYPH g = l.glyphs[i];
         LONG adv;
         if (dx) {
-            adv = static_cast<LONG>(std::lround(dx[pdy ? 2 * i : i] * sx));
+            given += dx[pdy ? 2 * i : i] * sx;
+            adv = static_cast<LONG>(std::lround(given)) - placed;
             l.uniform = false;
+            if (pdy) {
+                // The y step is logical, turned and scaled by the mapping.
+                const LONG beforeX = static_cast<LONG>(std::lround(riseX)), beforeY = static_cast<LONG>(std::lround(riseY));
+                riseX += dx[2 * i + 1] * m.eM21;
+                riseY += dx[2 * i + 1] * m.eM22;
+                l.rises.push_back({static_cast<LONG>(std::lround(riseX)) - beforeX,
+                                   static_cast<LONG>(std::lround(riseY)) - beforeY});
+            }
         } else {
             acc += font.Advance(g) + LTOFX(extra);
             if (text[i] == u' ' && s.breakCount > 0 && breaks > 0) acc += LTOFX(breakTotal) / breaks;
@@ -221,9 +236,12 @@ bool TurnedText(DeviceContext& dc, const std::shared_ptr<EngineFont>& font, cons
     rec->font = font;
     rec->glyphs = l.glyphs;
     double along = 0;
+    POINTL rise{0, 0};
     for (UINT i = 0; i < count; ++i) {
-        rec->positions.push_back({static_cast<LONG>(std::lround(x + ux * along)), static_cast<LONG>(std::lround(y + uy * along))});
+        rec->positions.push_back({static_cast<LONG>(std::lround(x + ux * along)) + rise.x,
+                                  static_cast<LONG>(std::lround(y + uy * along)) + rise.y});
         along += l.advances[i];
+        if (i < l.rises.size()) rise = {rise.x + l.rises[i].x, rise.y + l.rises[i].y};
     }
     rec->text.assign(text ? text : u"", count);
     rec->defaultPlacement = false;
@@ -334,9 +352,11 @@ BOOL ExtTextOutW(HDC hdc, int x, int y, UINT options, const RECT* rect, LPCWSTR 
     rec->font = font;
     rec->glyphs = l.glyphs;
     LONG px = ox;
+    POINTL rise{0, 0};
     for (UINT i = 0; i < count; ++i) {
-        rec->positions.push_back({px, oy});
+        rec->positions.push_back({px + rise.x, oy + rise.y});
         px += l.advances[i];
+        if (i < l.rises.size()) rise = {rise.x + l.rises[i].x, rise.y + l.rises[i].y};
     }
     rec->text.assign(text ? text : u"", count);
     rec->defaultPlacement = l.uniform;

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "base/error.h"
@@ -337,60 +338,90 @@ private:
         RECTL dest{s.xDest, s.yDest, s.xDest + s.cxDest, s.yDest + s.cyDest};
         Ok(Dib(s.dib, dest, s.xSrc, s.ySrc, s.cxSrc, s.cySrc, s.rop, s.usage));
     }
+    // A record's image selected into a memory DC, for the DC calls that
+    // read a source DC; empty when the image cannot be made.
+    struct SourceDc {
+        HBITMAP bitmap = nullptr;
+        HDC dc = nullptr;
+        HGDIOBJ old = nullptr;
+        explicit SourceDc(const emf::Dib& dib) : bitmap(gdi::BitmapFromPackedDib(Packed(dib))) {
+            if (!bitmap) return;
+            dc = CreateCompatibleDC(nullptr);
+            old = SelectObject(dc, bitmap);
+        }
+        ~SourceDc() {
+            if (dc) {
+                SelectObject(dc, old);
+                DeleteDC(dc);
+            }
+            if (bitmap) DeleteObject(bitmap);
+        }
+        SourceDc(const SourceDc&) = delete;
+        SourceDc& operator=(const SourceDc&) = delete;
+    };
+    // A one-bit mask of a record as a bitmap (null when there is none).
+    struct MaskBitmap {
+        HBITMAP h = nullptr;
+        explicit MaskBitmap(const std::optional<emf::Dib>& dib) {
+            if (dib) h = gdi::BitmapFromPackedDib(Packed(*dib));
+        }
+        ~MaskBitmap() {
+            if (h) DeleteObject(h);
+        }
+        MaskBitmap(const MaskBitmap&) = delete;
+        MaskBitmap& operator=(const MaskBitmap&) = delete;
+    };
+
     void Do(const Blt& b) {
         RECTL dest{b.xDest, b.yDest, b.xDest + b.cxDest, b.yDest + b.cyDest};
-        if (b.type == Rt::AlphaBlend || b.type == Rt::TransparentBlt) {
+        const bool rgb = b.usage == DIB_RGB_COLORS;
+        if (b.type == Rt::AlphaBlend || b.type == Rt::TransparentBlt || b.type == Rt::PlgBlt) {
             // The source as a bitmap in a memory DC, then the DC's own call:
             // the record's raster operation holds the transparent colour or
             // the blend function.
-            if (!b.source || b.source->info.size() < sizeof(BITMAPINFOHEADER) || b.usage != DIB_RGB_COLORS) {
+            if (!b.source || b.source->info.size() < sizeof(BITMAPINFOHEADER) || !rgb) {
                 Skip(b.type);
                 return;
             }
-            HBITMAP bitmap = gdi::BitmapFromPackedDib(Packed(*b.source));
-            if (!bitmap) {
+            SourceDc src(*b.source);
+            if (!src.dc) {
                 Ok(false);
                 return;
             }
-            HDC mem = CreateCompatibleDC(nullptr);
-            HGDIOBJ old = SelectObject(mem, bitmap);
-            BOOL ok;
-            if (b.type == Rt::TransparentBlt) {
-                ok = TransparentBlt(hdc_, dest.left, dest.top, b.cxDest, b.cyDest, mem, b.xSrc, b.ySrc, b.cxSrc, b.cySrc,
-                                    b.rop);
+            if (b.type == Rt::PlgBlt) {
+                if (b.mask && b.mask->bitCount != 1) {
+                    Ok(false);
+                    return;
+                }
+                MaskBitmap mask(b.mask);
+                const POINT corners[3] = {{b.corners[0].x, b.corners[0].y}, {b.corners[1].x, b.corners[1].y},
+                                          {b.corners[2].x, b.corners[2].y}};
+                Ok(PlgBlt(hdc_, corners, src.dc, b.xSrc, b.ySrc, b.cxSrc, b.cySrc, mask.h, b.xMask, b.yMask) != FALSE);
+            } else if (b.type == Rt::TransparentBlt) {
+                Ok(TransparentBlt(hdc_, dest.left, dest.top, b.cxDest, b.cyDest, src.dc, b.xSrc, b.ySrc, b.cxSrc, b.cySrc,
+                                  b.rop) != FALSE);
             } else {
                 BLENDFUNCTION f;
                 std::memcpy(&f, &b.rop, sizeof f);
-                ok = AlphaBlend(hdc_, dest.left, dest.top, b.cxDest, b.cyDest, mem, b.xSrc, b.ySrc, b.cxSrc, b.cySrc, f);
+                Ok(AlphaBlend(hdc_, dest.left, dest.top, b.cxDest, b.cyDest, src.dc, b.xSrc, b.ySrc, b.cxSrc, b.cySrc,
+                              f) != FALSE);
             }
-            SelectObject(mem, old);
-            DeleteDC(mem);
-            DeleteObject(bitmap);
-            Ok(ok != FALSE);
             return;
         }
         if (b.type == Rt::MaskBlt) {
-            // Only the copying and keeping operations are drawn; others are
-            // named as not drawn.
-            if (!b.source || !b.mask || b.mask->bitCount != 1 || b.usage != DIB_RGB_COLORS) {
+            // Each of the two raster operations where the mask selects it;
+            // the source is needed only by operations that read it.
+            if (!b.mask || b.mask->bitCount != 1 || (b.source && !rgb) ||
+                (b.source && b.source->info.size() < sizeof(BITMAPINFOHEADER))) {
                 Skip(b.type);
                 return;
             }
-            HBITMAP source = gdi::BitmapFromPackedDib(Packed(*b.source));
-            HBITMAP mask = gdi::BitmapFromPackedDib(Packed(*b.mask));
-            HDC mem = CreateCompatibleDC(nullptr);
-            HGDIOBJ old = source ? SelectObject(mem, source) : nullptr;
-            SetLastError(0);
-            const BOOL ok = source && mask &&
-                            MaskBlt(hdc_, dest.left, dest.top, b.cxDest, b.cyDest, mem, b.xSrc, b.ySrc, mask, b.xMask,
-                                    b.yMask, b.rop);
-            const DWORD why = GetLastError();
-            if (old) SelectObject(mem, old);
-            DeleteDC(mem);
-            if (source) DeleteObject(source);
-            if (mask) DeleteObject(mask);
-            if (!ok && why == ERROR_NOT_SUPPORTED) Skip(b.type);
-            else Ok(ok != FALSE);
+            std::optional<SourceDc> src;
+            if (b.source) src.emplace(*b.source);
+            MaskBitmap mask(b.mask);
+            Ok(mask.h && (!src || src->dc) &&
+               MaskBlt(hdc_, dest.left, dest.top, b.cxDest, b.cyDest, src ? src->dc : nullptr, b.xSrc, b.ySrc, mask.h,
+                       b.xMask, b.yMask, b.rop));
             return;
         }
         if (!b.source) {
@@ -526,6 +557,8 @@ PlayStats Play(HDC hdc, const Document& doc, const RECTL& dest) {
     Player p(hdc, doc, dest);
     PlayStats s = p.Run();
     for (auto& [kind, count] : doc.skipped) s.skipped[kind] += count;
+    s.failed += doc.refused.size();
+    s.refused.insert(s.refused.end(), doc.refused.begin(), doc.refused.end());
     return s;
 }
 

@@ -159,6 +159,7 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
         r.stats.played += s.played;
         r.stats.failed += s.failed;
         for (auto& [kind, count] : s.skipped) r.stats.skipped[kind] += count;
+        for (const std::string& why : s.refused) r.stats.refused.push_back("page " + std::to_string(r.pages + 1) + ": " + why);
         step = "finish the page";
         ok = EndPage(dc) > 0;
         if (ok) ++r.pages;

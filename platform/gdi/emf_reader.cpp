@@ -338,6 +338,18 @@ std::optional<Record> ReadRecord(Rt t, const Bytes& r) {
         b.mask = DibAt(r, r.U32(112), r.U32(116), r.U32(120), r.U32(124), "MaskBlt mask");
         return b;
     }
+    case Rt::PlgBlt: {
+        // Bounds, the three corners, the source's rectangle, transform,
+        // background and image, then the mask's origin and image.
+        MinSize(r, 140, "PlgBlt");
+        Blt b{t, r.Rect(8), 0, 0, 0, 0, 0x00CC0020, r.I32(48), r.I32(52), r.I32(56), r.I32(60), r.Xf(64), r.U32(88),
+              r.U32(92), std::nullopt, std::nullopt, r.I32(112), r.I32(116)};
+        for (int i = 0; i < 3; ++i) b.corners[i] = r.Pt(24 + 8 * static_cast<size_t>(i));
+        b.source = DibAt(r, r.U32(96), r.U32(100), r.U32(104), r.U32(108), "PlgBlt source");
+        if (!b.source) throw Damaged("PlgBlt carries no bitmap");
+        b.mask = DibAt(r, r.U32(124), r.U32(128), r.U32(132), r.U32(136), "PlgBlt mask");
+        return b;
+    }
     case Rt::StretchDIBits: case Rt::SetDIBitsToDevice:
         return ReadStretchDib(t, r);
     case Rt::ExtSelectClipRgn: {
@@ -535,7 +547,17 @@ ParseResult ParseEmf(std::span<const uint8_t> bytes) {
             if (size < 8 || size % 4 != 0) throw Damaged("a record has an invalid size");
             if (size > bytes.size() - pos) throw Damaged("a record runs past the end of the file");
             Bytes r(bytes.subspan(pos, size));
-            auto rec = ReadRecord(static_cast<Rt>(type), r);
+            std::optional<Record> rec;
+            try {
+                rec = ReadRecord(static_cast<Rt>(type), r);
+            } catch (const Damaged& e) {
+                // The record's own frame is sound: what it carries is not.
+                // That record is refused and the rest of the page is read.
+                if (type == static_cast<uint32_t>(Rt::Header) || type == static_cast<uint32_t>(Rt::Eof)) throw;
+                doc.refused.push_back(RecordName(type) + " at byte " + std::to_string(pos) + ": " + e.what());
+                pos += size;
+                continue;
+            }
             if (rec) {
                 ended = std::holds_alternative<End>(*rec);
                 doc.records.push_back(std::move(*rec));

@@ -33,6 +33,16 @@ protected:
         SpoolFlush(r);
         return sink.Text();
     }
+    // A record of its own for one case, writing to `out`, with the
+    // fixture's page.
+    void Fresh(DeviceRecord& d, CaptureSink& out, uint16_t dpi) {
+        d.devmode = std::make_unique<zq::PrivateDevmode>();
+        ASSERT_TRUE(AllocateBuffers(d, true));
+        d.sink = &out;
+        d.jobState = kJobOpen;
+        d.resolution = dpi;
+        d.geometry = r.geometry;
+    }
     DeviceRecord r;
     CaptureSink sink;
 };
@@ -126,6 +136,66 @@ TEST_F(PageSetupTest, EveryDrawnBandSendsTheRasterPresentation) {
     }
 }
 
+// Where the raster of a band starts: the device's pixels begin at the
+// printable area's left margin, while the printer's logical page begins
+// 1/4 inch in (1/5 in landscape; 71/300 and 59/300 inch on metric papers).
+// A wider margin is reached by the raster's column; a narrower one by moving
+// the logical page out with the left offset registration (whole decipoints)
+// and the remaining columns, and the registration is taken back for a page
+// that does not need it.
+TEST_F(PageSetupTest, TheRasterStartsWhereTheDevicesPixelsBegin) {
+    struct Case {
+        const char* name;
+        uint16_t paper;        // DMPAPER code
+        int16_t orientation;   // the geometry's orientation code (2: landscape)
+        uint16_t dpi, margin;  // left margin in device pixels
+        const char* registration;  // sent by the page part, or null for none
+        const char* column;        // the band's cursor column
+    } const cases[] = {
+        {"letter, margin as the logical page", 1, 0, 600, 150, nullptr, "\x1b*p0X"},
+        {"A4, margin 8 dots wider", 9, 0, 600, 150, nullptr, "\x1b*p8X"},
+        {"letter landscape", 1, 2, 600, 120, nullptr, "\x1b*p0X"},
+        {"letter, 1/6 inch margin", 1, 0, 600, 100, "\x1b&l-60U", "\x1b*p0X"},
+        {"letter, 1/6 inch margin at 300 dpi", 1, 0, 300, 50, "\x1b&l-60U", "\x1b*p0X"},
+        {"A4, 1/6 inch margin at 300 dpi", 9, 0, 300, 50, "\x1b&l-51U", "\x1b*p0X"},
+        {"letter, margin 1 dot narrower", 1, 0, 600, 149, "\x1b&l-2U", "\x1b*p1X"},
+    };
+    std::vector<uint8_t> bits(64 * 4, 0xFF);
+    for (const auto& c : cases) {
+        DeviceRecord d;
+        CaptureSink out;
+        Fresh(d, out, c.dpi);
+        d.stamp = kStampPortrait;
+        d.geometry.paperCodeUsed = c.paper;
+        d.geometry.orientationCode = static_cast<uint16_t>(c.orientation);
+        d.geometry.leftMargin = c.margin;
+        d.drawnWidth = d.geometry.printableWidth;
+        d.drawnHeight = d.geometry.printableLength;
+        d.pageCount = 1;
+        PagePart(d);
+        d.band = MonoBand{bits.data(), 4, 32, 64};
+        d.pageFlags = 0x04;
+        bits[0] = 0x7F;
+        BandFlush(d);
+        SpoolFlush(d);
+        const std::string text = out.Text();
+        if (c.registration) EXPECT_NE(text.find(c.registration), std::string::npos) << c.name << ": " << text;
+        else EXPECT_EQ(text.find("\x1b&l-"), std::string::npos) << c.name << ": no registration in " << text;
+        EXPECT_NE(text.find(std::string(c.column) + "\x1b*r0F"), std::string::npos) << c.name << ": " << text;
+        EXPECT_GE(RasterLeft(d), 0) << c.name;
+        if (c.registration) {
+            // A later page on a paper that needs none takes it back.
+            out.bytes.clear();
+            d.geometry.leftMargin = static_cast<uint16_t>(LogicalPageLeft(d));
+            d.pageCount = 2;
+            d.changeFlags = 0x40;  // the size changed
+            PagePart(d);
+            SpoolFlush(d);
+            EXPECT_NE(out.Text().find("\x1b&l0U"), std::string::npos) << c.name << ": " << out.Text();
+        }
+    }
+}
+
 struct PagePartCase {
     const char* name;
     void (*setup)(DeviceRecord&);
@@ -202,13 +272,8 @@ TEST_F(PageSetupTest, PagePartCommandsByRecord) {
     };
     for (const auto& c : cases) {
         DeviceRecord fresh;
-        fresh.devmode = std::make_unique<zq::PrivateDevmode>();
-        ASSERT_TRUE(AllocateBuffers(fresh, true));
         CaptureSink out;
-        fresh.sink = &out;
-        fresh.jobState = kJobOpen;
-        fresh.resolution = 600;
-        fresh.geometry = r.geometry;
+        Fresh(fresh, out, 600);
         c.setup(fresh);
         fresh.pageCount = c.pageCount;
         PagePart(fresh);

@@ -63,6 +63,8 @@ int Run(const zq::Args& args) {
                     at.widthMm, at.heightMm, at.offset.x + at.dest.left, at.offset.y + at.dest.top,
                     at.dest.right - at.dest.left, at.dest.bottom - at.dest.top, at.sheet.cx, at.sheet.cy, at.dpiX);
     }
+    // A damaged record is refused alone: the rest of its page printed.
+    for (const std::string& why : result.stats.refused) std::fprintf(stderr, "zq print: refused %s\n", why.c_str());
     // What was not drawn is named, never dropped silently.
     for (auto& [kind, count] : result.stats.skipped)
         std::printf("not drawn: %s (record kind %u): %zu\n", zq::emf::RecordName(kind).c_str(), kind, count);

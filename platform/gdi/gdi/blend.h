@@ -59,13 +59,18 @@ BOOL GradientFill(HDC hdc, const TRIVERTEX* vertices, ULONG vertexCount, const v
 BOOL TransparentBlt(HDC dest, int xDest, int yDest, int wDest, int hDest, HDC src, int xSrc, int ySrc, int wSrc,
                     int hSrc, UINT transparent);
 
-// Copies the source where the one-bit `mask` holds 1 (the foreground
-// operation of `rop4`, high byte of its high word) and keeps or copies per
-// the background operation where it holds 0. Only copying (SRCCOPY) and
-// keeping the destination are taken for either; other operations give
-// FALSE with ERROR_NOT_SUPPORTED and draw nothing.
+// Where the one-bit `mask` holds 1, the foreground raster operation of
+// `rop4` (the low byte of its high word); where it holds 0, the background
+// operation (the high byte). Any two ternary operations; the source may be
+// null when neither reads it.
 BOOL MaskBlt(HDC dest, int xDest, int yDest, int width, int height, HDC src, int xSrc, int ySrc, HBITMAP mask,
              int xMask, int yMask, DWORD rop4);
+
+// Copies the source rectangle onto the parallelogram whose first three
+// corners are given (the source's top left, top right and bottom left),
+// leaving out the pixels where the optional one-bit `mask` holds 0.
+BOOL PlgBlt(HDC dest, const POINT* corners, HDC src, int xSrc, int ySrc, int width, int height, HBITMAP mask,
+            int xMask, int yMask);
 
 // Blends the source over the destination by its alpha (premultiplied, with
 // AC_SRC_ALPHA) times the constant alpha. Where the destination's pixels

@@ -3,7 +3,9 @@
 // ParseEmf turns the bytes of a file into typed records. Every size, count
 // and offset in the file is checked against the record that carries it, so a
 // damaged file gives one clear error instead of a read out of bounds. Record
-// kinds the reader does not know are skipped and counted, never fatal.
+// kinds the reader does not know are skipped and counted, never fatal; a
+// record whose own size is sound but whose contents are damaged is refused
+// alone, with its reason.
 #pragma once
 
 #include <cstdint>
@@ -129,8 +131,9 @@ struct Blt {
     RECTL bounds; int32_t xDest, yDest, cxDest, cyDest; uint32_t rop;
     int32_t xSrc, ySrc, cxSrc, cySrc; Xform xformSrc; COLORREF bkColorSrc; uint32_t usage;
     std::optional<Dib> source;
-    std::optional<Dib> mask;  // MaskBlt: one bit a pixel, read from (xMask, yMask)
+    std::optional<Dib> mask;  // MaskBlt, PlgBlt: one bit a pixel, read from (xMask, yMask)
     int32_t xMask, yMask;
+    POINTL corners[3] = {};   // PlgBlt: where the source's top left, top right and bottom left go
 };
 struct StretchDib {
     Rt type;  // StretchDIBits or SetDIBitsToDevice
@@ -153,6 +156,10 @@ struct Document {
     std::vector<Record> records;
     // Record kinds seen that the reader does not interpret, with their counts.
     std::map<uint32_t, size_t> skipped;
+    // Records whose contents are damaged (a bitmap, run-length stream,
+    // region or vertex list that does not hold together): each refused with
+    // its kind, byte offset and what is wrong; the records around it stand.
+    std::vector<std::string> refused;
     size_t SkippedCount() const;
 };
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "gdi/dc.h"
 #include "gdi/emf.h"
@@ -26,6 +27,7 @@ struct PlayStats {
     size_t played = 0;
     size_t failed = 0;                 // records the DC refused
     std::map<uint32_t, size_t> skipped;  // kinds not played (unknown or not supported), with counts
+    std::vector<std::string> refused;    // damaged records, each with why (counted in `failed` too)
     size_t Skipped() const;
 };
 

@@ -330,6 +330,47 @@ TEST(EmfMapping, TextAlignsAndTurnsWithItsBaseline) {
     }
 }
 
+// The spacing a document gives is followed: the dx advances summed before
+// they are rounded (0.01 mm units of 0.1 pixel: ten steps of 12.5 pixels
+// end where one glyph placed at 112.5 pixels does, not 4.5 pixels further),
+// kerned pairs closer than the glyphs' advances, and ETO_PDY's steps across
+// the baseline.
+TEST(EmfMapping, TextFollowsTheSpacingItIsGiven) {
+    auto text = [](POINTL at, std::u16string_view s, uint32_t options, std::vector<int32_t> dx, bool office) {
+        emf::Writer w(1000, 1000, 254);
+        if (office) {
+            Mode(w, MM_ANISOTROPIC);
+            w.Point(Rt::SetWindowExtEx, {10000, 10000});
+            w.Point(Rt::SetViewportExtEx, {1000, 1000});
+        }
+        w.CreateFont(1, emf::MakeLogFont(u"Liberation Sans", office ? -400 : -40));
+        w.Value(Rt::SelectObject, 1);
+        w.Value(Rt::SetTextAlign, TA_BASELINE | TA_LEFT);
+        w.ExtTextOutW(at, s, options, {}, dx);
+        return Played(Finish(w));
+    };
+    const Ink run = text({1000, 4000}, u"llllllllll", 0, std::vector<int32_t>(10, 125), true);
+    const Ink last = text({2125, 4000}, u"l", 0, {}, true);
+    ASSERT_FALSE(Empty(run) || Empty(last));
+    EXPECT_NEAR(run.right, last.right, 1) << "rounding does not pile up along the line";
+
+    // A kerned pair: V moved 5 pixels under A's advance (the plain pair's
+    // right edge less V's own, at the same origin).
+    const Ink plain = text({100, 400}, u"AV", 0, {}, false), v = text({100, 400}, u"V", 0, {}, false);
+    ASSERT_FALSE(Empty(plain) || Empty(v));
+    const int32_t advanceOfA = plain.right - v.right;
+    const Ink kerned = text({100, 400}, u"AV", 0, {advanceOfA - 5, 30}, false);
+    EXPECT_EQ(kerned.right, plain.right - 5) << "the pair is drawn 5 pixels closer";
+
+    // ETO_PDY: the second H 60 pixels right of the first and 80 below it.
+    const Ink one = text({100, 400}, u"H", 0, {}, false);
+    const Ink stepped = text({100, 400}, u"HH", ETO_PDY, {60, 80, 60, 0}, false);
+    ASSERT_FALSE(Empty(one) || Empty(stepped));
+    EXPECT_EQ(stepped.top, one.top);
+    EXPECT_EQ(stepped.bottom, one.bottom + 80);
+    EXPECT_EQ(stepped.right, one.right + 60);
+}
+
 // GRADIENTFILL of rectangles, across and down: the colour runs from one
 // vertex's to the other's over the rectangle; a mesh naming a vertex the
 // record lacks is refused and the rest of the page is drawn.
@@ -543,46 +584,115 @@ TEST(EmfMapping, FrameRegionPaintsOnlyTheFrame) {
     EXPECT_EQ(page->At(95, 200), RGB(255, 255, 255)) << "outside";
 }
 
-// MASKBLT copies the source where its mask is set and keeps the page where
-// it is not (MAKEROP4(SRCCOPY, keep)).
-TEST(EmfMapping, MaskBltCopiesThroughItsMask) {
-    std::vector<uint8_t> ops;
-    auto u32 = [&](uint32_t v) {
-        for (int i = 0; i < 4; ++i) ops.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    };
-    for (uint32_t v : {100u, 100u, 103u, 101u}) u32(v);  // bounds
-    u32(100), u32(100), u32(4), u32(2);                 // destination, the source's size
-    u32(0xAACC0020);                                    // copy where set, keep elsewhere
-    u32(0), u32(0);                                     // source origin
-    for (float f : {1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f}) {
-        uint32_t bits;
-        std::memcpy(&bits, &f, 4);
-        u32(bits);
+// Operand bytes of records built by hand, four bytes at a time.
+struct Ops {
+    std::vector<uint8_t> bytes;
+    void U32(uint32_t v) {
+        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
     }
-    u32(0), u32(0);                                     // background, DIB_RGB_COLORS
-    u32(128), u32(40), u32(168), u32(32);               // the source: header, then 4 x 2 pixels
-    u32(0), u32(0), u32(0);                             // mask origin, usage
-    u32(200), u32(48), u32(248), u32(8);                // the mask: header and two colours, then 2 rows
-    // Source: 32 bits, top-down, red on the left half and blue on the right.
-    u32(40), u32(4), u32(static_cast<uint32_t>(-2)), u32(1 | 32 << 16), u32(0), u32(32), u32(0), u32(0), u32(0), u32(0);
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 4; ++x) u32(x < 2 ? 0x00FF0000u : 0x000000FFu);
-    // Mask: 1 bit, top-down, set in the first and last column.
-    u32(40), u32(4), u32(static_cast<uint32_t>(-2)), u32(1 | 1 << 16), u32(0), u32(8), u32(0), u32(0), u32(2), u32(0);
-    u32(0x00000000), u32(0x00FFFFFF);
-    for (int y = 0; y < 2; ++y) u32(0x90);  // 1001 0000
-    emf::Writer w(1000, 1000, 254);
-    w.CreateBrush(1, 0, RGB(0, 160, 0));
-    w.Value(Rt::SelectObject, 1);
-    w.Value(Rt::SelectObject, kStockPenNull);
-    w.Rect(Rt::Rectangle, {0, 0, 1001, 1001});
-    w.Raw(static_cast<uint32_t>(Rt::MaskBlt), ops);
-    const auto page = PlayedWhole(w);
-    for (int y : {100, 101}) {
-        EXPECT_EQ(page->At(100, y), RGB(255, 0, 0)) << "first column: copied";
-        EXPECT_EQ(page->At(101, y), RGB(0, 160, 0)) << "second column: kept";
-        EXPECT_EQ(page->At(102, y), RGB(0, 160, 0)) << "third column: kept";
-        EXPECT_EQ(page->At(103, y), RGB(0, 0, 255)) << "last column: copied";
+    void Identity() {
+        for (float f : {1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f}) {
+            uint32_t bits;
+            std::memcpy(&bits, &f, 4);
+            U32(bits);
+        }
+    }
+    // A 32-bit top-down header of `w` x `h`, then its pixels.
+    void Image32(int32_t w, int32_t h, std::initializer_list<uint32_t> pixels) {
+        U32(40), U32(static_cast<uint32_t>(w)), U32(static_cast<uint32_t>(-h)), U32(1 | 32 << 16);
+        for (int i = 0; i < 6; ++i) U32(0);
+        for (uint32_t p : pixels) U32(p);
+    }
+};
+
+// MASKBLT: the foreground operation where its mask is set, the background
+// one where it is not, for copying and keeping (one drawing with holes) and
+// for any other pair (through clips of the mask), with or without a source.
+TEST(EmfMapping, MaskBltAppliesEachOperationWhereItsMaskSays) {
+    const COLORREF red = RGB(255, 0, 0), blue = RGB(0, 0, 255), green = RGB(0, 160, 0), under = RGB(200, 200, 0);
+    struct Case {
+        const char* name;
+        uint32_t rop4;
+        bool source;
+        COLORREF columns[4];  // what the four columns hold afterwards
+    } cases[] = {
+        {"copy where set, keep elsewhere", 0xAACC0020, true, {red, under, under, blue}},
+        {"keep where set, copy elsewhere", 0xCCAA0020, true, {under, red, blue, under}},
+        {"inverted source where set, keep", 0xAA330008, true, {RGB(0, 255, 255), under, under, RGB(255, 255, 0)}},
+        {"brush where set, black elsewhere", 0x00F00021, false, {green, 0, 0, green}},
+        {"white where set, inverted page elsewhere", 0x55FF0062, false,
+         {RGB(255, 255, 255), RGB(55, 55, 255), RGB(55, 55, 255), RGB(255, 255, 255)}},
+    };
+    for (const auto& c : cases) {
+        Ops o;
+        for (uint32_t v : {100u, 100u, 103u, 101u}) o.U32(v);  // bounds
+        o.U32(100), o.U32(100), o.U32(4), o.U32(2);           // destination, the size
+        o.U32(c.rop4);
+        o.U32(0), o.U32(0);  // source origin
+        o.Identity();
+        o.U32(0), o.U32(0);  // background, DIB_RGB_COLORS
+        const uint32_t sourceSize = c.source ? 40 : 0, sourceBits = c.source ? 32 : 0;
+        o.U32(sourceSize ? 128 : 0), o.U32(sourceSize), o.U32(128 + sourceSize), o.U32(sourceBits);
+        o.U32(0), o.U32(0), o.U32(0);  // mask origin, usage
+        const uint32_t at = 128 + sourceSize + sourceBits;
+        o.U32(at), o.U32(48), o.U32(at + 48), o.U32(8);  // the mask: header and two colours, then 2 rows
+        // Source: red on the left half and blue on the right.
+        if (c.source) o.Image32(4, 2, {0x00FF0000u, 0x00FF0000u, 0x000000FFu, 0x000000FFu,
+                                        0x00FF0000u, 0x00FF0000u, 0x000000FFu, 0x000000FFu});
+        // Mask: 1 bit, top-down, set in the first and last column.
+        o.U32(40), o.U32(4), o.U32(static_cast<uint32_t>(-2)), o.U32(1 | 1 << 16), o.U32(0), o.U32(8), o.U32(0),
+            o.U32(0), o.U32(2), o.U32(0);
+        o.U32(0x00000000), o.U32(0x00FFFFFF);
+        for (int y = 0; y < 2; ++y) o.U32(0x90);  // 1001 0000
+        emf::Writer w(1000, 1000, 254);
+        w.CreateBrush(1, 0, under);
+        w.Value(Rt::SelectObject, 1);
+        w.Value(Rt::SelectObject, kStockPenNull);
+        w.Rect(Rt::Rectangle, {0, 0, 1001, 1001});
+        w.CreateBrush(2, 0, green);
+        w.Value(Rt::SelectObject, 2);
+        w.Raw(static_cast<uint32_t>(Rt::MaskBlt), o.bytes);
+        const auto page = PlayedWhole(w);
+        for (int y : {100, 101})
+            for (int x = 0; x < 4; ++x) EXPECT_EQ(page->At(100 + x, y), c.columns[x]) << c.name << ", column " << x;
+        EXPECT_EQ(page->At(104, 100), under) << c.name << ": beside it";
+    }
+}
+
+// PLGBLT: the source lands on the parallelogram of its three corners, here
+// turned a quarter (its top edge runs down the page, its left edge leftward);
+// with a mask, only where the mask is set.
+TEST(EmfMapping, PlgBltTurnsItsImageOntoTheParallelogram) {
+    const uint32_t red = 0x00FF0000, green = 0x0000FF00, blue = 0x000000FF;
+    for (bool masked : {false, true}) {
+        Ops o;
+        for (uint32_t v : {100u, 100u, 300u, 300u}) o.U32(v);  // bounds
+        for (uint32_t v : {300u, 100u, 300u, 300u, 100u, 100u}) o.U32(v);  // top left, top right, bottom left
+        o.U32(0), o.U32(0), o.U32(2), o.U32(2);  // the source's rectangle
+        o.Identity();
+        o.U32(0), o.U32(0);                        // background, DIB_RGB_COLORS
+        o.U32(140), o.U32(40), o.U32(180), o.U32(16);
+        o.U32(0), o.U32(0), o.U32(0);              // mask origin, usage
+        if (masked) o.U32(196), o.U32(48), o.U32(244), o.U32(8);
+        else o.U32(0), o.U32(0), o.U32(0), o.U32(0);
+        o.Image32(2, 2, {red, green, blue, 0});
+        if (masked) {
+            // Set on the diagonal: top left and bottom right.
+            o.U32(40), o.U32(2), o.U32(static_cast<uint32_t>(-2)), o.U32(1 | 1 << 16), o.U32(0), o.U32(8), o.U32(0),
+                o.U32(0), o.U32(2), o.U32(0);
+            o.U32(0x00000000), o.U32(0x00FFFFFF);
+            o.U32(0x80), o.U32(0x40);
+        }
+        emf::Writer w(1000, 1000, 254);
+        w.Raw(static_cast<uint32_t>(Rt::PlgBlt), o.bytes);
+        const auto page = PlayedWhole(w);
+        const COLORREF white = RGB(255, 255, 255);
+        EXPECT_EQ(page->At(290, 110), RGB(255, 0, 0)) << masked << ": the source's top left at the first corner";
+        EXPECT_EQ(page->At(290, 290), masked ? white : RGB(0, 255, 0)) << masked << ": its top right below it";
+        EXPECT_EQ(page->At(110, 110), masked ? white : RGB(0, 0, 255)) << masked << ": its bottom left to the left";
+        EXPECT_EQ(page->At(110, 290), RGB(0, 0, 0)) << masked;
+        for (POINT outside : {POINT{305, 200}, POINT{95, 200}, POINT{200, 95}, POINT{200, 305}})
+            EXPECT_EQ(page->At(outside.x, outside.y), white) << masked << ": nothing outside the parallelogram";
     }
 }
 

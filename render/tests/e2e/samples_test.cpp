@@ -110,8 +110,8 @@ TEST_P(SamplePrintTest, DecodedPageEqualsTheReferenceRender) {
     const int64_t wrong = pclread::Differences(page, *reference);
     EXPECT_EQ(wrong, 0) << "decoded " << page.width << "x" << page.height << ", reference " << reference->width << "x"
                         << reference->height;
-    // The independent interpreter prints the same ink, where PCL 5 starts the
-    // logical page (1/4 inch in on letter, 71/300 inch on A4).
+    // The independent interpreter prints the same ink at the printable
+    // area's offset on the sheet, where the device's pixels begin.
     const std::string gpcl6 = Gpcl6Path();
     if (!gpcl6.empty() && dpi <= 600) {
         const auto sheets = RunGpcl6(gpcl6, ReadFile(jobFile), dpi, CaseName({GetParam(), 0}));
@@ -120,7 +120,7 @@ TEST_P(SamplePrintTest, DecodedPageEqualsTheReferenceRender) {
         const auto& at = result.placements[0];
         EXPECT_EQ(sheet.width, at.sheet.cx);
         EXPECT_EQ(sheet.height, at.sheet.cy);
-        const int x = paper == DMPAPER_A4 ? 71 * dpi / 300 : dpi / 4, y = at.offset.y;
+        const int x = at.offset.x, y = at.offset.y;
         int64_t differ = 0;
         for (int32_t py = 0; py < page.height && py + y < sheet.height; ++py)
             for (int32_t px = 0; px < page.width && px + x < sheet.width; ++px)
