@@ -2,6 +2,8 @@
 
 #include <minizip/unzip.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -18,47 +20,93 @@ namespace {
 
 constexpr size_t kBufferSize = 16384;
 
-// minizip's file functions over CreateFileA and its companions.
+// minizip's file functions over CreateFileA and its companions. minizip
+// reads its headers a byte at a time; a read-ahead window keeps that from
+// becoming a system call per byte.
 struct ZipFile {
     HANDLE handle;
     bool error = false;
+    uint64_t pos = 0;          // where minizip thinks the file is
+    uint64_t windowStart = 0;  // file offset of window[0]
+    std::vector<char> window;  // bytes read ahead from windowStart
+    bool windowToEnd = false;  // the window ends where the file does
 };
+
+constexpr size_t kReadAhead = 8192;
+
+bool ReadAt(ZipFile& f, uint64_t at, void* buffer, DWORD size, DWORD& got) {
+    LONG high = static_cast<LONG>(at >> 32);
+    if (SetFilePointer(f.handle, static_cast<LONG>(at & 0xFFFFFFFF), &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+        GetLastError() != ERROR_SUCCESS)
+        return false;
+    return ReadFile(f.handle, buffer, size, &got, nullptr) != FALSE;
+}
 
 voidpf ZCALLBACK OpenHook(voidpf, const void* name, int mode) {
     if (!(mode & ZLIB_FILEFUNC_MODE_READ) || (mode & ZLIB_FILEFUNC_MODE_CREATE)) return nullptr;
     HANDLE h = CreateFileA(static_cast<const char*>(name), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
-    return new ZipFile{h};
+    auto* f = new ZipFile;
+    f->handle = h;
+    return f;
 }
 
 uLong ZCALLBACK ReadHook(voidpf, voidpf stream, void* buffer, uLong size) {
-    auto* f = static_cast<ZipFile*>(stream);
-    DWORD got = 0;
-    if (!ReadFile(f->handle, buffer, static_cast<DWORD>(size), &got, nullptr)) {
-        f->error = true;
-        return 0;
+    auto& f = *static_cast<ZipFile*>(stream);
+    auto* out = static_cast<char*>(buffer);
+    uLong done = 0;
+    while (done < size) {
+        if (f.pos >= f.windowStart && f.pos < f.windowStart + f.window.size()) {
+            const size_t at = static_cast<size_t>(f.pos - f.windowStart);
+            const size_t n = std::min<size_t>(size - done, f.window.size() - at);
+            std::memcpy(out + done, f.window.data() + at, n);
+            done += static_cast<uLong>(n);
+            f.pos += n;
+            continue;
+        }
+        if (f.windowToEnd && f.pos >= f.windowStart + f.window.size()) break;  // past the end
+        DWORD got = 0;
+        if (size - done >= kReadAhead) {  // a large read goes straight to the caller
+            if (!ReadAt(f, f.pos, out + done, static_cast<DWORD>(size - done), got)) {
+                f.error = true;
+                break;
+            }
+            done += got;
+            f.pos += got;
+            break;
+        }
+        f.window.resize(kReadAhead);
+        f.windowStart = f.pos;
+        if (!ReadAt(f, f.pos, f.window.data(), kReadAhead, got)) {
+            f.window.clear();
+            f.windowToEnd = false;
+            f.error = true;
+            break;
+        }
+        f.window.resize(got);
+        f.windowToEnd = got < kReadAhead;
+        if (got == 0) break;
     }
-    return got;
+    return done;
 }
 
 uLong ZCALLBACK WriteHook(voidpf, voidpf, const void*, uLong) { return 0; }
 
-ZPOS64_T ZCALLBACK TellHook(voidpf, voidpf stream) {
-    auto* f = static_cast<ZipFile*>(stream);
-    LONG high = 0;
-    DWORD low = SetFilePointer(f->handle, 0, &high, FILE_CURRENT);
-    return (static_cast<ZPOS64_T>(static_cast<DWORD>(high)) << 32) | low;
-}
+ZPOS64_T ZCALLBACK TellHook(voidpf, voidpf stream) { return static_cast<ZipFile*>(stream)->pos; }
 
 long ZCALLBACK SeekHook(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-    auto* f = static_cast<ZipFile*>(stream);
-    DWORD method = origin == ZLIB_FILEFUNC_SEEK_SET ? FILE_BEGIN
-                   : origin == ZLIB_FILEFUNC_SEEK_CUR ? FILE_CURRENT
-                                                       : FILE_END;
-    LONG high = static_cast<LONG>(offset >> 32);
-    DWORD low = SetFilePointer(f->handle, static_cast<LONG>(offset & 0xFFFFFFFF), &high, method);
-    if (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) return -1;
+    auto& f = *static_cast<ZipFile*>(stream);
+    if (origin == ZLIB_FILEFUNC_SEEK_SET) {
+        f.pos = offset;
+    } else if (origin == ZLIB_FILEFUNC_SEEK_CUR) {
+        f.pos += offset;
+    } else {
+        DWORD high = 0;
+        const DWORD low = GetFileSize(f.handle, &high);
+        if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return -1;
+        f.pos = ((static_cast<uint64_t>(high) << 32) | low) + offset;
+    }
     return 0;
 }
 

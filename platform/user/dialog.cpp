@@ -262,10 +262,21 @@ HWND CreateFromTemplate(HINSTANCE instance, const zq::user::DialogTemplate& t, H
         }
         if (item.text.isId && zq::EqualsIgnoreCase(itemClasses[i], u"Static"))
             SetWindowTextW(c, (u"#" + zq::Utf8ToUtf16(std::to_string(item.text.id))).c_str());
+        // The dialog's state is looked up again after every call that may
+        // reach its procedure: a template may name a control class for the
+        // dialog itself, whose own state then takes the dialog's place.
+        d = DataOfDialog(dialog);
+        if (!d) {
+            zq::DiagLine("user", "the dialog's class replaced the dialog's state; the dialog fails");
+            DestroyWindow(dialog);
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
         if (d->font) SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(d->font), FALSE);
-        if ((item.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON && zq::EqualsIgnoreCase(itemClasses[i], u"Button") &&
-            !d->defId)
-            d->defId = static_cast<WORD>(item.id);
+        if ((item.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON && zq::EqualsIgnoreCase(itemClasses[i], u"Button")) {
+            d = DataOfDialog(dialog);
+            if (d && !d->defId) d->defId = static_cast<WORD>(item.id);
+        }
     }
     HWND first = FirstTabStop(dialog);
     const LRESULT focus = SendMessageW(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), param);

@@ -1088,8 +1088,9 @@ private:
         }
     }
 
-    // A stream held in the session: its own header, then operators.
-    void Nested(const std::vector<uint8_t>& bytes, int depth) {
+    // A stream held in the session: its own header, then operators. It runs
+    // from its own copy, since it may redefine or remove itself as it runs.
+    void Nested(const std::vector<uint8_t> bytes, int depth) {
         const auto saveIn = in_;
         const size_t savePos = pos_;
         in_ = bytes;
