@@ -11,6 +11,7 @@
 #include "interface/ui_utils.h"
 #include "settings/devmode_ops.h"
 #include "settings/module_model_data.h"
+#include "settings/user_settings.h"
 #include "store/registry.h"
 #include "store/spooler.h"
 
@@ -90,11 +91,7 @@ void WriteRecord(HANDLE printer, const char* name, const PrivateDevmode& record)
 
 std::optional<std::vector<uint8_t>> DevmodeSources::ReadUserDevmode(HANDLE printer) {
     std::vector<uint8_t> bytes(kPrivateDevmodeSize);
-    DWORD type = 0;
-    DWORD needed = 0;
-    const DWORD rc = GetPrinterDataA(printer, const_cast<LPSTR>(kCurrentDevmode), &type, bytes.data(),
-                                     static_cast<DWORD>(bytes.size()), &needed);
-    if (rc != ERROR_SUCCESS || needed != kPrivateDevmodeSize) {
+    if (zq::ReadUserDevmode(printer, u"CurrentDevmode", bytes) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     return bytes;

@@ -17,14 +17,14 @@ namespace zq {
 
 // What loading the printer's record reads and writes besides the printer's
 // own data: the per-user copy, the driver configuration file and the
-// configuration tag list "DefDrvCfgData". Their own parts of the settings
-// model replace these; until then the per-user copy is the printer's
-// "CurrentDevmode" and nothing else is applied.
+// configuration tag list "DefDrvCfgData". The per-user copy is read for
+// real; until the configuration data and tag tables are in, nothing else is
+// applied.
 class DevmodeSources {
 public:
     virtual ~DevmodeSources() = default;
-    // The per-user copy, else the printer's "CurrentDevmode"; nullopt when
-    // neither holds 1256 bytes.
+    // The user's "CurrentDevmode", else the printer's; nullopt when neither
+    // holds exactly 1256 bytes.
     virtual std::optional<std::vector<uint8_t>> ReadUserDevmode(HANDLE printer);
     // True when a configuration file was applied to the record.
     virtual bool ApplyDcdConfigFile(PrivateDevmode& record, HANDLE printer);

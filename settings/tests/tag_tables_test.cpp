@@ -1,0 +1,358 @@
+// The tag tables: what an export writes for a record, that an import of it
+// gives the record back, the rows with their own rules, and lists that are
+// malformed or carry values the tables do not know.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "settings/tag_tables.h"
+
+namespace zq {
+namespace {
+
+struct Context {
+    TagListContext* c = nullptr;
+    Context() { EXPECT_TRUE(TagListCreate(&c)); }
+    ~Context() { TagListDestroy(&c); }
+    std::vector<uint8_t> Bytes() const {
+        const auto b = TagListBytes(c);
+        return {b.begin(), b.end()};
+    }
+};
+
+// A record whose resolutions are those the quality map knows.
+PrivateDevmode BaseRecord() {
+    PrivateDevmode r{};
+    r.resolutions[0] = 1200;
+    r.resolutions[1] = 600;
+    r.resolutions[2] = 300;
+    r.defaultResolution = 600;
+    r.dm.dmPrintQuality = 600;
+    r.dm.dmCopies = 1;
+    return r;
+}
+
+std::vector<uint8_t> Export(PrivateDevmode& record, uint32_t scope, UINT codePage = 1252) {
+    DvCfgContext ctx;
+    ctx.scope = scope;
+    ctx.record = &record;
+    ctx.codePage = codePage;
+    Context out;
+    EXPECT_GE(DevmodeToTagList(ctx, &out.c), 0);
+    return out.Bytes();
+}
+
+int Import(PrivateDevmode& record, const std::vector<uint8_t>& list, uint32_t scope) {
+    DvCfgContext ctx;
+    ctx.scope = scope;
+    ctx.record = &record;
+    Context in;
+    EXPECT_TRUE(TagListAttach(&in.c, list.data(), list.size()));
+    return ImportTagList(ctx, &in.c);
+}
+
+// Finds the value at a path of tags (every element entered in turn).
+std::optional<uint32_t> ValueAt(const std::vector<uint8_t>& list, std::initializer_list<uint32_t> path) {
+    Context r;
+    TagListAttach(&r.c, list.data(), list.size());
+    for (uint32_t want : path) {
+        uint32_t tag = 0;
+        bool found = false;
+        while (TagEnter(&r.c, &tag)) {
+            if (tag == want) {
+                found = true;
+                break;
+            }
+            TagEnd(&r.c);
+        }
+        if (!found) return std::nullopt;
+    }
+    uint32_t v = 0;
+    if (TagRead(&r.c, &v, 4) != 4) return std::nullopt;
+    return v;
+}
+
+void Put32(std::vector<uint8_t>& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+std::vector<uint8_t> El(uint32_t tag, const std::vector<uint8_t>& data, uint32_t length = 0) {
+    std::vector<uint8_t> out;
+    Put32(out, tag);
+    Put32(out, length != 0 ? length : static_cast<uint32_t>(8 + data.size()));
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+std::vector<uint8_t> V(uint32_t v) {
+    std::vector<uint8_t> out;
+    Put32(out, v);
+    return out;
+}
+std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+TEST(TagTables, TopTableHasOneRowPerTag) {
+    const auto rows = TopTagTable().rows;
+    std::vector<uint32_t> tags;
+    for (const DvCfgRow& r : rows) tags.push_back(r.tag);
+    std::sort(tags.begin(), tags.end());
+    EXPECT_EQ(std::adjacent_find(tags.begin(), tags.end()), tags.end());
+}
+
+TEST(TagTables, DriverMapsGoBothWays) {
+    const std::pair<const char*, ValueMap> maps[] = {
+        {"paper", PaperCodeMap()},   {"source kinds", SourceKindMap()}, {"option codes", OptionCodeMap()},
+        {"selectors", SelectorMap()}, {"1079", Code1079Map()},          {"slot values", SlotValueCodeMap()},
+        {"234", Code234Map()},       {"235", Code235Map()},
+    };
+    for (const auto& [name, map] : maps) {
+        for (const ValuePair& a : map) {
+            for (const ValuePair& b : map) {
+                if (&a == &b) continue;
+                EXPECT_NE(a.field, b.field) << name;
+                EXPECT_NE(a.tag, b.tag) << name;
+            }
+            // List choices sit from 256 or from 0x80000001; 0 names none.
+            const uint32_t t = static_cast<uint32_t>(a.tag);
+            EXPECT_TRUE(t == 0 || (t >= 256 && t < 0x10000) || t > 0x80000000u) << name << " " << t;
+        }
+    }
+    for (const OptionKind& k : OptionKindTable()) EXPECT_GE(k.tag, 256u);
+    EXPECT_EQ(PaperCodeToTag(520), 0x80000009u);
+    EXPECT_EQ(PaperCodeToTag(640), 0x80000081u);
+    EXPECT_EQ(PaperCodeToTag(2), 0u) << "a paper the driver does not know";
+}
+
+TEST(TagTables, EdgeCasesOfSingleRows) {
+    {
+        PrivateDevmode r = BaseRecord();
+        r.dm.dmCopies = 0;
+        EXPECT_EQ(ValueAt(Export(r, 1), {18, 1}), 1u) << "copies outside the range export the default";
+    }
+    {
+        PrivateDevmode r = BaseRecord();
+        r.dm.dmPaperSize = 520;
+        const auto list = Export(r, 1);
+        EXPECT_EQ(ValueAt(list, {1, 1}), 0x80000009u);
+        EXPECT_EQ(ValueAt(list, {1, 4}), std::nullopt);
+    }
+    {
+        PrivateDevmode r = BaseRecord();
+        r.rotated237 = 1;
+        Import(r, El(11, El(3, V(5))), 1);
+        EXPECT_EQ(r.rotated237, 1) << "an unknown tag value leaves the byte";
+        Import(r, El(11, El(3, V(2))), 1);
+        EXPECT_EQ(r.rotated237, 0);
+    }
+    {
+        // Rows for scopes 1 and 2 follow the model's word 394.
+        PrivateDevmode r = BaseRecord();
+        r.accountTracking = 1;
+        EXPECT_EQ(ValueAt(Export(r, 1), {75, 1}), 1u);
+        EXPECT_EQ(ValueAt(Export(r, 2), {75, 1}), std::nullopt);
+        r.model.flags394 = 0x4;
+        EXPECT_EQ(ValueAt(Export(r, 1), {75, 1}), std::nullopt);
+        EXPECT_EQ(ValueAt(Export(r, 2), {75, 1}), 1u);
+    }
+    {
+        PrivateDevmode r = BaseRecord();
+        r.cjkSwitch = 1;
+        const auto list = Export(r, 1, 949);
+        EXPECT_EQ(ValueAt(list, {131586, 2, 4, 1}), 13u);
+        EXPECT_EQ(ValueAt(Export(r, 1, 932), {131586, 2, 1, 1}), 13u);
+        EXPECT_EQ(ValueAt(Export(r, 1, 1252), {131586, 2, 2, 1}), 13u);
+        PrivateDevmode other = BaseRecord();
+        Import(other, list, 1);
+        EXPECT_EQ(other.cjkSwitch, 1) << "imported on any system";
+    }
+    {
+        // 400/2 and 179/1 take a 2-byte value; other leaves need 4 bytes.
+        PrivateDevmode r = BaseRecord();
+        Import(r, Cat({El(400, El(2, {0x34, 0x12})), El(13, El(1, {1, 0}))}), 1);
+        EXPECT_EQ(r.darknessLevel, 0x34);
+        EXPECT_EQ(r.dm.dmCollate, 0);
+    }
+    {
+        // Values for bytes are taken only when they fit.
+        PrivateDevmode r = BaseRecord();
+        r.count460 = 7;
+        Import(r, El(260, El(1, V(300))), 2);
+        EXPECT_EQ(r.count460, 7);
+        Import(r, El(260, El(1, V(12000))), 2);
+        EXPECT_EQ(r.count460, 0) << "outside the range: the default";
+        Import(r, El(260, El(1, V(200))), 2);
+        EXPECT_EQ(r.count460, 200);
+    }
+    {
+        // The adjustment level: value x 10 / 100 + 10 only where it fits.
+        PrivateDevmode r = BaseRecord();
+        r.adjustments[2] = 10;
+        Import(r, El(354, El(65536, El(8, V(50)))), 1);
+        EXPECT_EQ(r.adjustments[2], 15);
+        Import(r, El(354, El(65536, El(8, V(5000)))), 1);
+        EXPECT_EQ(r.adjustments[2], 15);
+    }
+}
+
+// Field bytes that an export and an import carry, chosen at random among
+// the values the tables know.
+void RandomiseCarriedFields(PrivateDevmode& r, std::mt19937& rng) {
+    auto pick = [&](std::initializer_list<int> values) {
+        std::uniform_int_distribution<size_t> d(0, values.size() - 1);
+        return *(values.begin() + d(rng));
+    };
+    r.dm.dmOrientation = static_cast<short>(pick({1, 2}));
+    r.switch453 = static_cast<BYTE>(pick({0, 1}));
+    r.rotated237 = static_cast<BYTE>(pick({0, 1}));
+    r.dm.dmPaperSize = static_cast<short>(pick({1, 5, 9, 11, 13, 258}));
+    r.dm.dmCopies = static_cast<short>(pick({1, 2, 99, 9999}));
+    r.dm.dmDefaultSource = static_cast<short>(pick({7, 1, 2, 3, 4, 14, 9, 13}));
+    r.switch458 = static_cast<BYTE>(pick({0, 1}));
+    r.dm.dmPrintQuality = static_cast<short>(pick({-1, -2, -4, 300, 600, 1200}));
+    r.dm.dmYResolution = r.dm.dmPrintQuality;
+    r.resolutionFeature = static_cast<BYTE>(pick({0, 1, 4}));
+    r.dm.dmDuplex = static_cast<short>(pick({1, 2, 3}));
+    r.separatePages = static_cast<BYTE>(pick({0, 1}));
+    r.pagesPerSheet = static_cast<BYTE>(pick({0, 3, 7}));
+    r.option602 = static_cast<BYTE>(pick({0, 1}));
+    r.dm.dmTTOption = static_cast<short>(pick({1, 2, 4}));
+    r.switch225 = static_cast<BYTE>(pick({0, 1}));
+    r.dm.dmCollate = static_cast<short>(pick({0, 1}));
+    r.dm.dmICMMethod = static_cast<DWORD>(pick({1, 2}));
+    r.printerLanguage = static_cast<BYTE>(pick({0, 1, 2, 4, 5, 6}));
+    r.option231 = static_cast<BYTE>(pick({0, 3, 5}));
+    r.darknessLevel = static_cast<BYTE>(pick({0, 77, 255}));
+    r.option448 = static_cast<BYTE>(pick({0, 1, 9, 16}));
+    r.switch224 = static_cast<BYTE>(pick({0, 1}));
+    r.collateAllowed = static_cast<BYTE>(pick({0, 1}));
+    r.switch1236 = static_cast<BYTE>(pick({0, 1}));
+    r.overlaySwitch = static_cast<BYTE>(pick({0, 1}));
+    r.overlayAtPageStart = static_cast<BYTE>(pick({0, 1}));
+    std::strcpy(r.overlayName1, pick({0, 1}) ? "FIRST" : "");
+    std::strcpy(r.overlayName2, pick({0, 1}) ? "SECOND OVERLAY" : "");
+    r.pairFirst = static_cast<BYTE>(pick({0, 1, 2}));
+    r.pairSecond = static_cast<BYTE>(pick({0, 1, 2, 3, 4}));
+    r.printerCopies = static_cast<BYTE>(pick({0, 1, 5}));
+    r.option651 = static_cast<BYTE>(pick({2, 4}));
+    std::strcpy(r.pin849, pick({0, 1}) ? "1234" : "");
+    r.option449 = static_cast<BYTE>(pick({0, 1, 2, 3, 4, 5, 6, 7}));
+    r.option450 = static_cast<BYTE>(pick({0, 2, 4}));
+    r.option1228 = static_cast<BYTE>(pick({0, 1, 2}));
+    r.accountTracking = static_cast<BYTE>(pick({0, 1}));
+    r.switch1237 = static_cast<BYTE>(pick({0, 1}));
+    r.option653 = static_cast<BYTE>(pick({0, 1, 2}));
+    r.swEnable = static_cast<BYTE>(pick({0, 1}));
+    r.metaSpool = static_cast<BYTE>(pick({0, 1, 2}));
+    r.switch604 = static_cast<BYTE>(pick({0, 1}));
+    r.dm.dmColor = static_cast<short>(pick({1, 2}));
+    r.dm.dmICMIntent = static_cast<DWORD>(pick({1, 2, 3}));
+    r.option655 = static_cast<BYTE>(pick({0, 5}));
+    r.options1230[0] = static_cast<BYTE>(pick({0, 3, 5}));
+    r.options1230[2] = static_cast<BYTE>(pick({1, 4}));
+    r.option656 = static_cast<BYTE>(pick({0, 2}));
+    r.option657 = static_cast<BYTE>(pick({0, 3}));
+    r.adjustSelector = static_cast<BYTE>(pick({0, 4}));
+    r.adjustments[0] = static_cast<BYTE>(pick({0, 9}));
+    r.adjustments[1] = static_cast<BYTE>(pick({0, 200}));
+    r.adjustments[2] = static_cast<BYTE>(pick({0, 10, 30}));
+    r.adjustments[6] = static_cast<BYTE>(pick({10, 5}));
+    r.option1079 = static_cast<BYTE>(pick({0, 3}));
+    r.option670 = static_cast<BYTE>(pick({0, 1, 3}));
+    r.option1078 = static_cast<BYTE>(pick({0, 1, 2}));
+    r.option1094 = static_cast<BYTE>(pick({0, 1}));
+    r.option1088 = static_cast<BYTE>(pick({0, 1, 2}));
+    r.reversePageOrder = static_cast<BYTE>(pick({0, 1}));
+    r.switch1080 = static_cast<BYTE>(pick({0, 1}));
+    r.switch1090 = static_cast<BYTE>(pick({0, 1}));
+    r.option1081 = static_cast<BYTE>(pick({0, 3}));
+    r.number1091 = static_cast<BYTE>(pick({1, 16, 99}));
+    r.switch1234 = static_cast<BYTE>(pick({0, 1}));
+    r.option1082 = static_cast<BYTE>(pick({0, 3}));
+    r.switch1083 = static_cast<BYTE>(pick({0, 1}));
+    r.number1084 = static_cast<DWORD>(pick({0, 65535}));
+    r.switch1226 = static_cast<BYTE>(pick({0, 1}));
+    r.option1240 = static_cast<BYTE>(pick({0, 200}));
+    r.option1241 = static_cast<BYTE>(pick({0, 5}));
+    r.options1244[0] = static_cast<BYTE>(pick({0, 1}));
+    r.options1244[3] = static_cast<BYTE>(pick({0, 250}));
+    r.options1244[4] = static_cast<BYTE>(pick({0, 2}));
+    r.memoryMegabytes = static_cast<WORD>(pick({0, 16, 512}));
+    r.duplexOptions = static_cast<BYTE>(pick({0, 3}));
+    r.count460 = static_cast<BYTE>(pick({0, 255}));
+    r.cjkSwitch = static_cast<BYTE>(pick({0, 1}));
+}
+
+TEST(TagTables, ExportThenImportGivesTheRecordBack) {
+    std::mt19937 rng(1234);
+    for (int round = 0; round < 50; ++round) {
+        for (uint16_t flags394 : {0, 4}) {
+            PrivateDevmode source = BaseRecord();
+            source.model.flags394 = flags394;
+            RandomiseCarriedFields(source, rng);
+            const auto list = Export(source, 3);
+            PrivateDevmode target = BaseRecord();
+            target.model.flags394 = flags394;
+            ASSERT_GT(Import(target, list, 3), 0);
+            // 459 folds 1-3 into 3 (one tag value for all); 824 travels only
+            // in profiles.
+            EXPECT_EQ(Export(target, 3), list) << "round " << round;
+            PrivateDevmode expected = source;
+            if (expected.duplexOptions != 0) expected.duplexOptions = 3;
+            expected.dm.dmYResolution = 0;
+            target.dm.dmYResolution = 0;
+            const auto* a = reinterpret_cast<const uint8_t*>(&expected);
+            const auto* b = reinterpret_cast<const uint8_t*>(&target);
+            for (size_t i = 0; i < sizeof target; ++i) {
+                EXPECT_EQ(a[i], b[i]) << "byte " << i << " round " << round;
+            }
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
+}
+
+TEST(TagTables, MalformedListsStopTheWalkKeepingEarlierImports) {
+    const auto first = El(18, El(1, V(7)));     // copies 7
+    const auto later = El(13, El(1, V(1)));     // collate on
+    std::vector<uint8_t> zero = El(5, V(1));
+    zero[4] = zero[5] = zero[6] = zero[7] = 0;
+    const std::pair<const char*, std::vector<uint8_t>> cases[] = {
+        {"length 0", Cat({first, zero, later})},
+        {"length 4", Cat({first, El(5, V(1), 4), later})},
+        {"length 7", Cat({first, El(5, V(1), 7), later})},
+        {"past the list", Cat({first, El(5, V(1), 1000)})},
+        {"child past its parent", Cat({first, El(13, El(1, V(1), 20))})},
+        {"cut head", Cat({first, std::vector<uint8_t>{13, 0, 0}})},
+    };
+    for (const auto& [what, list] : cases) {
+        PrivateDevmode r = BaseRecord();
+        Import(r, list, 1);
+        EXPECT_EQ(r.dm.dmCopies, 7) << what;
+        EXPECT_EQ(r.dm.dmCollate, 0) << what;
+    }
+    // Values the tables do not carry leave the fields alone.
+    PrivateDevmode r = BaseRecord();
+    r.dm.dmDuplex = 2;
+    r.dm.dmDefaultSource = 7;
+    Import(r, Cat({El(12, El(1, V(999))), El(2, El(1, {1, 1})), El(18, El(1, V(3)))}), 1);
+    EXPECT_EQ(r.dm.dmDuplex, 2);
+    EXPECT_EQ(r.dm.dmDefaultSource, 7);
+    EXPECT_EQ(r.dm.dmCopies, 3);
+}
+
+TEST(TagTables, ImportOnlyTakesRowsOfItsScopeAndPass) {
+    PrivateDevmode r = BaseRecord();
+    r.memoryMegabytes = 8;
+    // Printer rows are not imported by a document-scope walk.
+    Import(r, Cat({El(259, El(1, V(64 * 1024))), El(18, El(1, V(4)))}), 1);
+    EXPECT_EQ(r.memoryMegabytes, 8);
+    EXPECT_EQ(r.dm.dmCopies, 4);
+    Import(r, El(259, El(1, V(64 * 1024))), 2);
+    EXPECT_EQ(r.memoryMegabytes, 64);
+}
+
+}  // namespace
+}  // namespace zq
