@@ -1,12 +1,15 @@
 #include "settings/tag_tables.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
 #include "base/locale.h"
 #include "base/text.h"
 #include "interface/ui_utils.h"
+#include "settings/pd_list.h"
 #include "settings/watermarks.h"
 #include "store/registry.h"
 #include "store/spooler.h"
@@ -826,6 +829,194 @@ int ImportTextLeaf(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t, c
     return 1;
 }
 
+// ---------------------------------------------------------------- list rows
+
+// The ids and names of a record list's enumeration.
+struct Enumerated {
+    std::vector<uint16_t> ids;
+    std::vector<std::string> names;
+};
+
+Enumerated EnumerateList(int (*enumerate)(const char*, void**, void**), const char* printerName) {
+    Enumerated out;
+    void* ids = nullptr;
+    void* names = nullptr;
+    const int n = enumerate(printerName, &ids, &names);
+    if (n > 0 && ids != nullptr && names != nullptr) {
+        const auto* w = static_cast<const uint16_t*>(ids);
+        const char* t = static_cast<const char*>(names);
+        for (int i = 0; i < n; ++i) {
+            out.ids.push_back(w[i]);
+            out.names.emplace_back(t);
+            t += out.names.back().size() + 1;
+        }
+    }
+    if (ids != nullptr) FreeEnumerationBlock(ids);
+    if (names != nullptr) FreeEnumerationBlock(names);
+    return out;
+}
+
+// Opens a list row's element, lets `body` write the entries and drops the
+// element when none was written.
+template <class F>
+int ListElement(TagListContext** list, uint32_t tag, F body) {
+    if (!TagBegin(list, tag)) return -1;
+    const int r = body();
+    if (r < 0) return r;
+    if (r == 0) return TagDiscard(list) ? 0 : -1;
+    return TagEnd(list) ? 1 : -1;
+}
+
+// Writes one entry; a failed entry is dropped and the list goes on.
+template <class F>
+int Entry(TagListContext** list, uint32_t tag, F body) {
+    if (!TagBegin(list, tag)) return -1;
+    if (body()) return TagEnd(list) ? 1 : -1;
+    return TagDiscard(list) ? 0 : -1;
+}
+
+// Entries of a list row: every child whose tag lies in [low, low + 65536).
+template <class F>
+void ForEachEntry(TagListContext** list, uint32_t low, F each) {
+    ForEachChild(list, [&](uint32_t t) {
+        if (t >= low && t - low < 65536) each();
+    });
+}
+
+constexpr ValuePair kWatermarkCharsets[] = {{0, 1}, {238, 2}, {204, 3}, {161, 4}, {162, 5}, {186, 6}};
+constexpr ValuePair kPitches[] = {{1, 256}, {2, 257}};
+constexpr ValuePair kFamilies[] = {{0x10, 256}, {0x20, 257}, {0x30, 258}, {0x40, 259}, {0x50, 260}};
+
+bool WriteWatermark(TagListContext** list, const std::string& name, const char* text, const LOGFONTA& f,
+                    uint32_t colour, const uint16_t fields[4]) {
+    auto on = [](bool b) { return b ? 1u : 2u; };
+    if (WriteText(list, 1, name) < 0 || WriteText(list, 2, text) < 0) return false;
+    if (WriteText(list, 3, std::string(f.lfFaceName, strnlen(f.lfFaceName, sizeof f.lfFaceName))) < 0) return false;
+    bool ok = TagWriteUint32(list, 4, static_cast<uint32_t>(std::abs(static_cast<int64_t>(f.lfHeight)) / 20));
+    if (const auto cs = MapToTag(kWatermarkCharsets, f.lfCharSet)) ok = ok && TagWriteUint32(list, 6, *cs);
+    int angle = (f.lfEscapement / 10) % 360;
+    if (angle > 180) angle -= 360;
+    if (angle <= -180) angle += 360;
+    ok = ok && TagWriteUint32(list, 7, static_cast<uint32_t>(angle)) && TagWriteUint32(list, 8, colour & 0xFFFFFF) &&
+         TagWriteUint32(list, 9, fields[0]) && TagWriteUint32(list, 10, (fields[1] || fields[2]) ? 2 : 1) &&
+         TagWriteUint32(list, 11, fields[1]) && TagWriteUint32(list, 12, fields[2]) &&
+         TagWriteUint32(list, 13, fields[3] ? 4 : 3) && TagWriteUint32(list, 14, on(f.lfStrikeOut)) &&
+         TagWriteUint32(list, 15, on(f.lfUnderline)) && TagWriteUint32(list, 17, on(f.lfItalic)) &&
+         TagWriteUint32(list, 18, static_cast<uint32_t>(f.lfWeight));
+    if (const auto p = MapToTag(kPitches, f.lfPitchAndFamily & 0x3)) ok = ok && TagWriteUint32(list, 19, *p);
+    if (const auto fam = MapToTag(kFamilies, f.lfPitchAndFamily & 0xF0)) ok = ok && TagWriteUint32(list, 20, *fam);
+    const bool bold = f.lfWeight > 499;
+    const uint32_t style = bold ? (f.lfItalic ? 4 : 3) : (f.lfItalic ? 2 : 1);
+    return ok && TagWriteUint32(list, 5, style);
+}
+
+int ExportWatermarks(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t tag, const void*) {
+    const Enumerated marks = EnumerateList(WatermarkEnumerate, c.printerName.c_str());
+    return ListElement(list, tag, [&]() {
+        int wrote = 0;
+        for (size_t i = 0; i < marks.ids.size(); ++i) {
+            char text[256] = {};
+            LOGFONTA font{};
+            uint32_t colour = 0;
+            uint16_t fields[4] = {};
+            WatermarkGetRequest request;
+            request.text = text;
+            request.textCapacity = sizeof text;
+            request.font = reinterpret_cast<uint8_t*>(&font);
+            request.colour = &colour;
+            request.lighten = &fields[0];
+            request.placement[0] = &fields[1];
+            request.placement[1] = &fields[2];
+            request.placement[2] = &fields[3];
+            if (WatermarkGet(c.printerName.c_str(), marks.ids[i], marks.names[i].c_str(), request) != 1) continue;
+            const int r = Entry(list, 65536, [&]() { return WriteWatermark(list, marks.names[i], text, font, colour, fields); });
+            if (r < 0) return r;
+            wrote += r;
+        }
+        return wrote;
+    });
+}
+
+// One watermark element read back; the style's halves are taken only when
+// no earlier child 5, 17 or 18 gave them.
+struct WatermarkElement {
+    std::string name, text;
+    LOGFONTA font{};
+    uint32_t colour = 0;
+    uint16_t fields[4] = {};
+    bool weightGiven = false, italicGiven = false, familyGiven = false;
+};
+
+void ReadWatermarkChild(TagListContext** list, uint32_t t, WatermarkElement& w) {
+    if (t == 1) { w.name = ReadText(list); return; }
+    if (t == 2) { w.text = ReadText(list, 255); return; }
+    if (t == 3) {
+        const std::string face = ReadText(list, 31);
+        std::memcpy(w.font.lfFaceName, face.c_str(), face.size() + 1);
+        return;
+    }
+    const auto v = ReadValue(list, 4, true);
+    if (!v) return;
+    const int64_t x = *v;
+    switch (t) {
+        case 4: w.font.lfHeight = static_cast<int32_t>(x >= 0 ? -20 * std::min<int64_t>(x, 100000) : x); break;
+        case 5:
+            if (x < 1 || x > 4) break;
+            if (!w.weightGiven) w.font.lfWeight = x >= 3 ? 700 : 400, w.weightGiven = true;
+            if (!w.italicGiven) w.font.lfItalic = (x == 2 || x == 4) ? 255 : 0, w.italicGiven = true;
+            break;
+        case 6:
+            if (const auto cs = MapToField(kWatermarkCharsets, x)) w.font.lfCharSet = static_cast<uint8_t>(*cs);
+            break;
+        case 7: {
+            int64_t a = x % 360;
+            if (a < 0) a += 360;
+            w.font.lfEscapement = w.font.lfOrientation = static_cast<int32_t>(a * 10);
+            break;
+        }
+        case 8: w.colour = static_cast<uint32_t>(x) & 0xFFFFFF; break;
+        case 9: w.fields[0] = static_cast<uint16_t>(x); break;
+        case 11: w.fields[1] = static_cast<uint16_t>(x); break;
+        case 12: w.fields[2] = static_cast<uint16_t>(x); break;
+        case 13:
+            if (x == 3) w.fields[3] = 0;
+            if (x == 4) w.fields[3] = 1;
+            break;
+        case 14: w.font.lfStrikeOut = x == 1; break;
+        case 15: w.font.lfUnderline = x == 1; break;
+        case 17: w.font.lfItalic = x == 1 ? 255 : 0, w.italicGiven = true; break;
+        case 18:
+            if (x >= 1 && x <= 999) w.font.lfWeight = static_cast<int32_t>(x), w.weightGiven = true;
+            break;
+        case 19:
+            if (x == 256 || x == 257) w.font.lfPitchAndFamily = static_cast<uint8_t>((w.font.lfPitchAndFamily & ~3) | (x - 255));
+            break;
+        case 20:
+            if (!w.familyGiven && x >= 256 && x <= 260) {
+                w.font.lfPitchAndFamily = static_cast<uint8_t>((w.font.lfPitchAndFamily & 0x0F) | ((x - 255) << 4));
+                w.familyGiven = true;
+            }
+            break;
+        default: break;
+    }
+}
+
+int ImportWatermarks(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t, const void*) {
+    int set = 0;
+    ForEachEntry(list, 65536, [&]() {
+        WatermarkElement w;
+        ForEachChild(list, [&](uint32_t t) { ReadWatermarkChild(list, t, w); });
+        if (w.name.empty() || w.text.empty()) return;
+        const uint16_t id = WatermarkIdFromName(c.printerName.c_str(), w.name);
+        if (WatermarkSet(c.printerName.c_str(), id, w.name.c_str(), w.text.c_str(),
+                         reinterpret_cast<const uint8_t*>(&w.font), &w.colour, &w.fields[0], &w.fields[1],
+                         &w.fields[2], &w.fields[3]) == 1) {
+            ++set;
+        }
+    });
+    return set > 0 ? 1 : 0;
+}
+
 // The list rows: built with paper resolution and the record lists.
 int ExportNothing(uint32_t, TagListContext**, DvCfgContext&, uint32_t, const void*) { return 0; }
 int ImportNothing(uint32_t, TagListContext**, DvCfgContext&, uint32_t, const void*) { return 0; }
@@ -1141,7 +1332,7 @@ constexpr DvCfgRow kTopRows[] = {
     Group(258, 2, 1, &k258Table),
     Group(260, 2, 1, &k260Table),
     Group(261, 2, 1, &k261Table),
-    Own(288, kScopeWatermarks, 1, ExportNothing, ImportNothing),
+    Own(288, kScopeWatermarks, 1, ExportWatermarks, ImportWatermarks),
     Own(131073, kScopeOverlays, 1, ExportNothing, ImportNothing),
     Own(9, kScopeForms, 1, ExportNothing, ImportNothing),
     Own(24, kScopeAssociations, 2, ExportNothing, ImportNothing),

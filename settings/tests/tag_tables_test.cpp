@@ -3,11 +3,15 @@
 // malformed or carry values the tables do not know.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
 
 #include "settings/tag_tables.h"
+#include "settings/watermarks.h"
+#include "store/spooler.h"
+#include "testing/printer_fixture.h"
 
 namespace zq {
 namespace {
@@ -352,6 +356,129 @@ TEST(TagTables, ImportOnlyTakesRowsOfItsScopeAndPass) {
     EXPECT_EQ(r.dm.dmCopies, 4);
     Import(r, El(259, El(1, V(64 * 1024))), 2);
     EXPECT_EQ(r.memoryMegabytes, 64);
+}
+
+}  // namespace
+}  // namespace zq
+
+namespace zq {
+namespace {
+
+class ListRowsTest : public testing::StoreRoot {
+protected:
+    void SetUp() override {
+        StoreRoot::SetUp();
+        ASSERT_TRUE(testing::InstallDriver(u"Zelquor Tarn 45 PCL XL"));
+        for (const char16_t* name : {u"Office", u"Fresh"}) {
+            HANDLE p = testing::AddLocalPrinter(name, u"Zelquor Tarn 45 PCL XL");
+            ASSERT_NE(p, nullptr);
+            printers_.push_back(p);
+        }
+    }
+    void TearDown() override {
+        for (HANDLE p : printers_) ClosePrinter(p);
+        StoreRoot::TearDown();
+    }
+    std::vector<uint8_t> ExportFrom(const char* printer, uint32_t scope) {
+        PrivateDevmode r = BaseRecord();
+        DvCfgContext ctx;
+        ctx.scope = scope;
+        ctx.record = &r;
+        ctx.printerName = printer;
+        Context out;
+        EXPECT_GE(DevmodeToTagList(ctx, &out.c), 0);
+        return out.Bytes();
+    }
+    int ImportInto(const char* printer, const std::vector<uint8_t>& list, uint32_t scope) {
+        PrivateDevmode r = BaseRecord();
+        DvCfgContext ctx;
+        ctx.scope = scope;
+        ctx.record = &r;
+        ctx.printerName = printer;
+        Context in;
+        TagListAttach(&in.c, list.data(), list.size());
+        return ImportTagList(ctx, &in.c);
+    }
+    struct Mark {
+        std::string text;
+        LOGFONTA font{};
+        uint32_t colour = 0;
+        uint16_t fields[4] = {};
+    };
+    static std::vector<uint8_t> FontBytes(const LOGFONTA& f) {
+        const auto* p = reinterpret_cast<const uint8_t*>(&f);
+        return {p, p + sizeof f};
+    }
+    std::optional<Mark> Get(const char* printer, const char* name) {
+        Mark m;
+        char text[256] = {};
+        WatermarkGetRequest q;
+        q.text = text;
+        q.textCapacity = sizeof text;
+        q.font = reinterpret_cast<uint8_t*>(&m.font);
+        q.colour = &m.colour;
+        q.lighten = &m.fields[0];
+        for (int i = 0; i < 3; ++i) q.placement[i] = &m.fields[i + 1];
+        if (WatermarkGet(printer, 0, name, q) != 1) return std::nullopt;
+        m.text = text;
+        return m;
+    }
+    std::vector<HANDLE> printers_;
+};
+
+TEST_F(ListRowsTest, WatermarksMoveToAFreshPrinterEqualByName) {
+    LOGFONTA font{};
+    font.lfHeight = -720;
+    font.lfEscapement = 2700;
+    font.lfOrientation = 2700;
+    font.lfWeight = 700;
+    font.lfItalic = 255;
+    font.lfUnderline = 1;
+    font.lfCharSet = 238;
+    font.lfPitchAndFamily = 0x22;
+    std::strcpy(font.lfFaceName, "Plain Sans");
+    const auto fontBytes = FontBytes(font);
+    WatermarkContent content{"DRAFT", std::span<const uint8_t, 60>(fontBytes.data(), 60), 0x123456, 40, {1, 0, 1}};
+    ASSERT_TRUE(WatermarkAdd("Office", 0, "Draft", content));
+    LOGFONTA plain{};
+    plain.lfHeight = -400;
+    plain.lfWeight = 400;
+    plain.lfEscapement = plain.lfOrientation = 450;
+    const auto plainBytes = FontBytes(plain);
+    WatermarkContent second{"Copy", std::span<const uint8_t, 60>(plainBytes.data(), 60), 0, 0, {0, 0, 0}};
+    ASSERT_TRUE(WatermarkAdd("Office", 0, "Copy", second));
+
+    const auto list = ExportFrom("Office", kScopeWatermarks);
+    EXPECT_EQ(ValueAt(list, {288, 65536, 7}), static_cast<uint32_t>(-90)) << "2700 travels as -90";
+    ASSERT_GT(ImportInto("Fresh", list, kScopeWatermarks), 0);
+    for (const char* name : {"Draft", "Copy"}) {
+        SCOPED_TRACE(name);
+        const auto a = Get("Office", name), b = Get("Fresh", name);
+        ASSERT_TRUE(a && b);
+        EXPECT_EQ(a->text, b->text);
+        EXPECT_EQ(FontBytes(a->font), FontBytes(b->font));
+        EXPECT_EQ(a->colour, b->colour);
+        EXPECT_EQ(std::vector<uint16_t>(a->fields, a->fields + 4), std::vector<uint16_t>(b->fields, b->fields + 4));
+    }
+}
+
+TEST_F(ListRowsTest, WatermarkWeightFromChild18WinsInEitherOrder) {
+    auto text = [](uint32_t tag, const std::string& s) {
+        return El(tag, El(1, Cat({El(1, std::vector<uint8_t>(s.begin(), s.end())), El(2, V(0))})));
+    };
+    for (bool weightFirst : {true, false}) {
+        const auto weight = El(18, V(600));
+        const auto style = El(5, V(3));
+        const auto entry = El(65536, Cat({text(1, "Mark"), text(2, "Text"), weightFirst ? weight : style,
+                                          weightFirst ? style : weight, El(7, V(static_cast<uint32_t>(-90)))}));
+        ASSERT_GT(ImportInto("Fresh", El(288, entry), kScopeWatermarks), 0);
+        const auto m = Get("Fresh", "Mark");
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->font.lfWeight, 600) << weightFirst;
+        EXPECT_EQ(m->font.lfItalic, 0) << weightFirst;
+        EXPECT_EQ(m->font.lfEscapement, 2700);
+        EXPECT_EQ(m->font.lfOrientation, 2700);
+    }
 }
 
 }  // namespace
