@@ -9,6 +9,8 @@
 #include "base/locale.h"
 #include "base/text.h"
 #include "interface/ui_utils.h"
+#include "settings/font_lists.h"
+#include "settings/macros.h"
 #include "settings/pd_list.h"
 #include "settings/watermarks.h"
 #include "store/registry.h"
@@ -1017,6 +1019,181 @@ int ImportWatermarks(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t,
     return set > 0 ? 1 : 0;
 }
 
+// Code records {12, code, 0}: the codes 39, 40, 41, 48, 49 stand for 1-5.
+constexpr uint32_t kCodeRecordCodes[] = {39, 40, 41, 48, 49};
+
+bool WriteCodeRecord(TagListContext** list, uint32_t tag, uint32_t value) {
+    if (value < 1 || value > 5) return true;
+    uint8_t record[12] = {};
+    const uint32_t words[3] = {12, kCodeRecordCodes[value - 1], 0};
+    std::memcpy(record, words, sizeof record);
+    return TagBegin(list, tag) && TagWrite(list, record, sizeof record) && TagEnd(list);
+}
+
+// 1-5, or 0 (absent) for a short record or another code.
+uint16_t ReadCodeRecord(TagListContext** list) {
+    const uint8_t* data = nullptr;
+    size_t length = 0;
+    if (!TagData(list, &data, &length) || length < 8) return 0;
+    uint32_t words[2];
+    std::memcpy(words, data, sizeof words);
+    if (words[0] < 8) return 0;
+    for (size_t i = 0; i < std::size(kCodeRecordCodes); ++i) {
+        if (kCodeRecordCodes[i] == words[1]) return static_cast<uint16_t>(i + 1);
+    }
+    return 0;
+}
+
+constexpr ValuePair kOverlayTypes[] = {{4, 2}, {5, 3}, {6, 4}};
+
+int ExportOverlays(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t tag, const void*) {
+    void* ids = nullptr;
+    void* names = nullptr;
+    void* types = nullptr;
+    const int n = MacroEnumerate(c.printerName.c_str(), &ids, &names, &types);
+    std::vector<uint16_t> idList, typeList;
+    std::vector<std::string> nameList;
+    if (n > 0 && ids != nullptr && names != nullptr && types != nullptr) {
+        const char* t = static_cast<const char*>(names);
+        for (int i = 0; i < n; ++i) {
+            idList.push_back(static_cast<const uint16_t*>(ids)[i]);
+            typeList.push_back(static_cast<const uint16_t*>(types)[i]);
+            nameList.emplace_back(t);
+            t += nameList.back().size() + 1;
+        }
+    }
+    for (void* b : {ids, names, types}) {
+        if (b != nullptr) FreeEnumerationBlock(b);
+    }
+    return ListElement(list, tag, [&]() {
+        int wrote = 0;
+        for (size_t i = 0; i < idList.size(); ++i) {
+            uint16_t id = idList[i], type = typeList[i], value = 0;
+            char name[64] = {};
+            std::strncpy(name, nameList[i].c_str(), sizeof name - 1);
+            MacroRequest q;
+            q.size = sizeof q;
+            q.operation = 3;
+            q.id = &id;
+            q.name = name;
+            q.type = &type;
+            q.value = &value;
+            if (MacroFeedbackRequest(c.printerName.c_str(), q) != 1) value = 0;
+            const int r = Entry(list, 65536, [&]() {
+                if (WriteText(list, 1, nameList[i]) < 0 || !TagWriteUint32(list, 3, idList[i])) return false;
+                if (const auto t = MapToTag(kOverlayTypes, typeList[i]); t && !TagWriteUint32(list, 4, *t)) return false;
+                return WriteCodeRecord(list, 5, value);
+            });
+            if (r < 0) return r;
+            wrote += r;
+        }
+        return wrote;
+    });
+}
+
+int ImportOverlays(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t, const void*) {
+    int added = 0;
+    ForEachEntry(list, 65536, [&]() {
+        std::string name;
+        std::optional<uint16_t> id;
+        uint16_t type = 0, value = 0;
+        ForEachChild(list, [&](uint32_t t) {
+            if (t == 1) name = ReadText(list);
+            if (t == 3) {
+                if (const auto v = ReadValue(list); v && *v <= 0xFFFF) id = static_cast<uint16_t>(*v);
+            }
+            if (t == 4) type = static_cast<uint16_t>(MapToField(kOverlayTypes, ReadValue(list).value_or(0)).value_or(0));
+            if (t == 5) value = ReadCodeRecord(list);
+        });
+        if (name.empty() || !id) return;
+        char nameBuffer[64] = {};
+        std::strncpy(nameBuffer, name.c_str(), sizeof nameBuffer - 1);
+        uint16_t idValue = *id;
+        MacroRequest q;
+        q.size = sizeof q;
+        q.operation = 1;
+        q.id = &idValue;
+        q.name = nameBuffer;
+        q.type = &type;
+        q.value = &value;
+        if (MacroFeedbackRequest(c.printerName.c_str(), q) == 1) ++added;
+    });
+    return added > 0 ? 1 : 0;
+}
+
+int ExportFontFiles(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t tag, const void*) {
+    void* kinds = nullptr;
+    void* paths = nullptr;
+    void* seconds = nullptr;
+    void* values = nullptr;
+    FontListRequest q;
+    q.kinds = &kinds;
+    q.paths = &paths;
+    q.seconds = &seconds;
+    q.values = &values;
+    const int n = FontListEnumerate(c.printerName.c_str(), q, c.printer);
+    struct FontEntry {
+        uint16_t kind, value;
+        std::string path, second;
+    };
+    std::vector<FontEntry> entries;
+    if (n > 0 && kinds != nullptr && paths != nullptr && seconds != nullptr && values != nullptr) {
+        const char* p = static_cast<const char*>(paths);
+        const char* s = static_cast<const char*>(seconds);
+        for (int i = 0; i < n; ++i) {
+            FontEntry e{static_cast<const uint16_t*>(kinds)[2 * i], static_cast<const uint16_t*>(values)[2 * i], p, s};
+            p += e.path.size() + 1;
+            s += e.second.size() + 1;
+            entries.push_back(std::move(e));
+        }
+    }
+    for (void* b : {kinds, paths, seconds, values}) {
+        if (b != nullptr) FreeEnumerationBlock(b);
+    }
+    return ListElement(list, tag, [&]() {
+        int wrote = 0;
+        for (const FontEntry& e : entries) {
+            const int r = Entry(list, 65536, [&]() {
+                return WriteText(list, e.kind == 2 ? 2 : 1, e.path) >= 0 && WriteText(list, 3, e.second) >= 0 &&
+                       WriteCodeRecord(list, 4, e.value);
+            });
+            if (r < 0) return r;
+            wrote += r;
+        }
+        return wrote;
+    });
+}
+
+int ImportFontFiles(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t, const void*) {
+    int added = 0;
+    ForEachEntry(list, 65536, [&]() {
+        std::string soft, cartridge, second;
+        uint16_t value = 0;
+        ForEachChild(list, [&](uint32_t t) {
+            if (t == 1) soft = ReadText(list, 259);
+            if (t == 2) cartridge = ReadText(list, 259);
+            if (t == 3) second = ReadText(list, 259);
+            if (t == 4) value = ReadCodeRecord(list);
+        });
+        if (soft.empty() && cartridge.empty()) return;
+        uint16_t kind = cartridge.empty() ? 1 : 2;
+        char path[kFontFileNameCapacity] = {};
+        char secondName[kFontFileNameCapacity] = {};
+        const std::string& chosen = kind == 2 ? cartridge : soft;
+        std::strncpy(path, chosen.c_str(), sizeof path - 1);
+        std::strncpy(secondName, second.c_str(), sizeof secondName - 1);
+        FontRequest q;
+        q.size = sizeof q;
+        q.operation = 1;
+        q.kind = &kind;
+        q.path = path;
+        q.second = second.empty() ? nullptr : secondName;
+        q.value = value != 0 ? &value : nullptr;
+        if (FontFeedbackRequest(c.printerName.c_str(), q, c.printer) == 1) ++added;
+    });
+    return added > 0 ? 1 : 0;
+}
+
 // The list rows: built with paper resolution and the record lists.
 int ExportNothing(uint32_t, TagListContext**, DvCfgContext&, uint32_t, const void*) { return 0; }
 int ImportNothing(uint32_t, TagListContext**, DvCfgContext&, uint32_t, const void*) { return 0; }
@@ -1333,10 +1510,10 @@ constexpr DvCfgRow kTopRows[] = {
     Group(260, 2, 1, &k260Table),
     Group(261, 2, 1, &k261Table),
     Own(288, kScopeWatermarks, 1, ExportWatermarks, ImportWatermarks),
-    Own(131073, kScopeOverlays, 1, ExportNothing, ImportNothing),
+    Own(131073, kScopeOverlays, 1, ExportOverlays, ImportOverlays),
     Own(9, kScopeForms, 1, ExportNothing, ImportNothing),
     Own(24, kScopeAssociations, 2, ExportNothing, ImportNothing),
-    Own(131585, kScopeFontFiles, 1, ExportNothing, ImportNothing),
+    Own(131585, kScopeFontFiles, 1, ExportFontFiles, ImportFontFiles),
     Group(11, 1, 4, &k11Table),
     Group(1, 1, 4, &k1Table),
     Group(30, 1, 4, &k30Table),

@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "settings/tag_tables.h"
+#include "settings/font_lists.h"
+#include "settings/macros.h"
+#include "settings/pd_list.h"
 #include "settings/watermarks.h"
 #include "store/spooler.h"
 #include "testing/printer_fixture.h"
@@ -379,22 +382,24 @@ protected:
         for (HANDLE p : printers_) ClosePrinter(p);
         StoreRoot::TearDown();
     }
-    std::vector<uint8_t> ExportFrom(const char* printer, uint32_t scope) {
+    std::vector<uint8_t> ExportFrom(const char* printer, uint32_t scope, HANDLE handle = nullptr) {
         PrivateDevmode r = BaseRecord();
         DvCfgContext ctx;
         ctx.scope = scope;
         ctx.record = &r;
         ctx.printerName = printer;
+        ctx.printer = handle;
         Context out;
         EXPECT_GE(DevmodeToTagList(ctx, &out.c), 0);
         return out.Bytes();
     }
-    int ImportInto(const char* printer, const std::vector<uint8_t>& list, uint32_t scope) {
+    int ImportInto(const char* printer, const std::vector<uint8_t>& list, uint32_t scope, HANDLE handle = nullptr) {
         PrivateDevmode r = BaseRecord();
         DvCfgContext ctx;
         ctx.scope = scope;
         ctx.record = &r;
         ctx.printerName = printer;
+        ctx.printer = handle;
         Context in;
         TagListAttach(&in.c, list.data(), list.size());
         return ImportTagList(ctx, &in.c);
@@ -479,6 +484,60 @@ TEST_F(ListRowsTest, WatermarkWeightFromChild18WinsInEitherOrder) {
         EXPECT_EQ(m->font.lfEscapement, 2700);
         EXPECT_EQ(m->font.lfOrientation, 2700);
     }
+}
+
+
+TEST_F(ListRowsTest, OverlaysAndFontFilesMoveToAFreshPrinter) {
+    ASSERT_TRUE(MacroAdd("Office", 7, "Letterhead", 3, 5));
+    ASSERT_TRUE(MacroAdd("Office", 9, "Form B", 0, 4));
+    ASSERT_TRUE(SoftFontAddEntry("Office", "C:\\fonts\\plain.pfm", "plain.sfp", 2));
+    ASSERT_TRUE(PcmAddEntry("Office", "C:\\fonts\\cart.pcm", 5));
+    const auto list = ExportFrom("Office", kScopeOverlays | kScopeFontFiles, printers_[0]);
+    ASSERT_GT(ImportInto("Fresh", list, kScopeOverlays | kScopeFontFiles, printers_[1]), 0);
+    auto overlays = [](const char* printer) {
+        void *ids = nullptr, *names = nullptr, *types = nullptr;
+        const int n = MacroEnumerate(printer, &ids, &names, &types);
+        std::vector<std::string> out;
+        const char* t = static_cast<const char*>(names);
+        for (int i = 0; i < n; ++i) {
+            MacroRequest q;
+            uint16_t id = static_cast<const uint16_t*>(ids)[i], type = static_cast<const uint16_t*>(types)[i], value = 0;
+            char name[64] = {};
+            std::strcpy(name, t);
+            q.size = sizeof q;
+            q.operation = 3;
+            q.id = &id;
+            q.name = name;
+            q.type = &type;
+            q.value = &value;
+            MacroFeedbackRequest(printer, q);
+            out.push_back(std::string(t) + "/" + std::to_string(id) + "/" + std::to_string(type) + "/" +
+                          std::to_string(value));
+            t += std::strlen(t) + 1;
+        }
+        for (void* b : {ids, names, types}) if (b) FreeEnumerationBlock(b);
+        return out;
+    };
+    EXPECT_EQ(overlays("Fresh"), overlays("Office"));
+    EXPECT_EQ(overlays("Fresh").size(), 2u);
+    auto fonts = [](const char* printer, HANDLE h) {
+        void *kinds = nullptr, *paths = nullptr, *seconds = nullptr, *values = nullptr;
+        FontListRequest q{&kinds, &paths, &seconds, &values};
+        const int n = FontListEnumerate(printer, q, h);
+        std::vector<std::string> out;
+        const char* p = static_cast<const char*>(paths);
+        const char* s = static_cast<const char*>(seconds);
+        for (int i = 0; i < n; ++i) {
+            out.push_back(std::to_string(static_cast<const uint16_t*>(kinds)[2 * i]) + "/" + p + "/" + s + "/" +
+                          std::to_string(static_cast<const uint16_t*>(values)[2 * i]));
+            p += std::strlen(p) + 1;
+            s += std::strlen(s) + 1;
+        }
+        for (void* b : {kinds, paths, seconds, values}) if (b) FreeEnumerationBlock(b);
+        return out;
+    };
+    EXPECT_EQ(fonts("Fresh", printers_[1]), fonts("Office", printers_[0]));
+    EXPECT_EQ(fonts("Fresh", printers_[1]).size(), 2u);
 }
 
 }  // namespace
