@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "common/res_ids.h"
 #include "interface/ui_utils.h"
+#include "settings/config_data.h"
 #include "settings/devmode_ops.h"
 #include "settings/module_model_data.h"
 #include "settings/user_settings.h"
@@ -101,11 +102,14 @@ bool DevmodeSources::ApplyDcdConfigFile(PrivateDevmode&, HANDLE) {
     return false;
 }
 
-bool DevmodeSources::LoadDevmodeTagList(PrivateDevmode&, HANDLE, bool) {
-    return false;
+bool DevmodeSources::LoadDevmodeTagList(PrivateDevmode& record, HANDLE printer, bool perUserFirst,
+                                        const ModelData& model) {
+    return zq::LoadDevmodeTagList({}, kDefDrvCfgData, record, printer, false, !perUserFirst, &model) != FALSE;
 }
 
-void DevmodeSources::StoreDevmodeTagList(const PrivateDevmode&, HANDLE) {}
+void DevmodeSources::StoreDevmodeTagList(const PrivateDevmode& record, HANDLE printer, const ModelData& model) {
+    zq::StoreDevmodeTagList({}, kDefDrvCfgData, record, printer, true, &model);
+}
 
 void DevmodeSources::UpdateRendererIni(HANDLE) {}
 
@@ -198,7 +202,7 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
     if (current && IsValidPrivateDevmode(*current) && SameModelName(*current, names)) {
         BuildPrinterDefault(module, *info->info(), def);
         sources.ApplyDcdConfigFile(def, printer);
-        sources.LoadDevmodeTagList(def, printer, true);
+        sources.LoadDevmodeTagList(def, printer, true, model);
         CopyPrinterScopeFields(*current, def);
         RestrictFontSetsByCodePage(*current, model, ValidCodePage);
         out = *current;
@@ -212,7 +216,7 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
     WriteRecord(printer, kCurrentDefaultDevmode, def);
     bool tagsApplied = false;
     if (!configApplied) {
-        tagsApplied = sources.LoadDevmodeTagList(def, printer, false);
+        tagsApplied = sources.LoadDevmodeTagList(def, printer, false, model);
         if (tagsApplied) {
             def.profileKind = 0;
             std::memset(def.profileId, 0, sizeof def.profileId);
@@ -234,7 +238,7 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
         }
     }
     PrivateDevmode printerScope = def;
-    sources.LoadDevmodeTagList(printerScope, printer, false);
+    sources.LoadDevmodeTagList(printerScope, printer, false, model);
     CopyPrinterScopeFields(result, printerScope);
 
     const std::string printerName = ToAnsi(info->info()->pPrinterName);
@@ -244,7 +248,7 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
     }
     SetDevmodeCrc(result);
     WriteRecord(printer, kCurrentDevmode, result);
-    sources.StoreDevmodeTagList(result, printer);
+    sources.StoreDevmodeTagList(result, printer, model);
     RestrictFontSetsByCodePage(result, model, ValidCodePage);
     out = result;
     return 1;

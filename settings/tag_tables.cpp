@@ -1656,8 +1656,15 @@ void CloseImport(DvCfgContext& c) {
     }
     RemapPairSecond(c);
     if (c.printer != nullptr && !IsOvraName(c.printerName)) {
+        // Written only when it changes, so that loading a record that is
+        // already in place writes nothing.
         BYTE sw = c.record->swEnable;
-        SetPrinterDataA(c.printer, const_cast<LPSTR>("SWEnable"), REG_BINARY, &sw, 1);
+        BYTE stored = 0;
+        DWORD type = 0, needed = 0;
+        const DWORD rc = GetPrinterDataA(c.printer, const_cast<LPSTR>("SWEnable"), &type, &stored, 1, &needed);
+        if (rc != ERROR_SUCCESS || needed != 1 || stored != sw) {
+            SetPrinterDataA(c.printer, const_cast<LPSTR>("SWEnable"), REG_BINARY, &sw, 1);
+        }
     }
     CheckResolutionAndPair(c);
 }
