@@ -554,7 +554,7 @@ int ExportWatermarkChoice(uint32_t, TagListContext** list, DvCfgContext& c, uint
     const uint32_t kind = which == 1 ? (c.record->watermarkPlacement ? 20 : 18)
                                      : (c.record->watermarkPlacement ? 21 : 19);
     char name[64] = {};
-    if (id != 0 && c.printer != nullptr) WatermarkNameFromId(c.printerName.c_str(), id, name, sizeof name);
+    if (id != 0 && !c.printerName.empty()) WatermarkNameFromId(c.printerName.c_str(), id, name, sizeof name);
     if (!TagBegin(list, tag)) return -1;
     if (WriteText(list, 1, name) < 0) return -1;
     const bool ok = TagWriteUint32(list, 3, c.record->watermarkFlag ? 26 : 27) && TagBegin(list, 2) &&
@@ -565,7 +565,8 @@ int ExportWatermarkChoice(uint32_t, TagListContext** list, DvCfgContext& c, uint
 int ImportWatermarkChoice(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t, const void*) {
     const KindElement e = ReadKindElement(list, 2, 3);
     if (e.kind < 17 || e.kind > 21) return 0;
-    const uint16_t id = e.text.empty() ? 0 : WatermarkIdFromName(c.printerName.c_str(), e.text);
+    const uint16_t id =
+        e.text.empty() || c.printerName.empty() ? 0 : WatermarkIdFromName(c.printerName.c_str(), e.text);
     const uint8_t byteId = id <= 0xFF ? static_cast<uint8_t>(id) : 0;
     if (e.kind == 17 || e.kind == 18 || e.kind == 20) c.record->watermarkId1 = byteId;
     if (e.kind == 17 || e.kind == 19 || e.kind == 21) c.record->watermarkId2 = byteId;
