@@ -137,7 +137,7 @@ BOOL TagEnsureSpace(TagListContext** context, size_t count) {
         // First write, or the first write over borrowed bytes, which are
         // copied so that the list grows in a block of the context's own.
         const size_t size = std::max(c->length + count, kTagListFirstBuffer);
-        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_SHARE | GMEM_ZEROINIT, size);
+        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_SHARE, size);
         if (block == nullptr) {
             c->error = TagListError::NoBuffer;
             return FALSE;
@@ -153,7 +153,7 @@ BOOL TagEnsureSpace(TagListContext** context, size_t count) {
     if (c->capacity - c->length >= count) return TRUE;
     const size_t size = c->capacity + std::max(count, kTagListGrowth);
     GlobalUnlock(c->buffer);
-    HGLOBAL grown = GlobalReAlloc(c->buffer, size, GMEM_MOVEABLE | GMEM_ZEROINIT);
+    HGLOBAL grown = GlobalReAlloc(c->buffer, size, GMEM_MOVEABLE);
     if (grown == nullptr) {
         GlobalLock(c->buffer);
         c->error = TagListError::NoBuffer;

@@ -1647,7 +1647,7 @@ void CheckResolutionAndPair(DvCfgContext& c) {
     }
 }
 
-void CloseImport(DvCfgContext& c) {
+void CloseImport(DvCfgContext& c, uint8_t swEnableBefore) {
     if (const uint32_t first = ResolvePaper(c.paper[0]); first != 0) {
         c.record->dm.dmPaperSize = static_cast<short>(first);
     }
@@ -1663,7 +1663,10 @@ void CloseImport(DvCfgContext& c) {
         BYTE stored = 0;
         DWORD type = 0, needed = 0;
         const DWORD rc = GetPrinterDataA(c.printer, const_cast<LPSTR>("SWEnable"), &type, &stored, 1, &needed);
-        if (rc != ERROR_SUCCESS || needed != 1 || stored != sw) {
+        // A missing value stands for the record's own byte: it is written
+        // when the import changed that byte.
+        const bool present = rc == ERROR_SUCCESS && needed == 1;
+        if ((present && stored != sw) || (!present && sw != swEnableBefore)) {
             SetPrinterDataA(c.printer, const_cast<LPSTR>("SWEnable"), REG_BINARY, &sw, 1);
         }
     }
@@ -1675,6 +1678,7 @@ void CloseImport(DvCfgContext& c) {
 int ImportTagList(DvCfgContext& context, TagListContext** reader) {
     if (context.record == nullptr) return -1;
     int imported = 0;
+    const uint8_t swEnableBefore = context.record->swEnable;
     for (uint32_t pass : {1u, 2u, 4u}) {
         if (!TagListRewind(reader)) return imported > 0 ? imported : -1;
         context.pass = pass;
@@ -1683,7 +1687,7 @@ int ImportTagList(DvCfgContext& context, TagListContext** reader) {
         imported += r;
     }
     context.pass = 7;
-    if (imported > 0) CloseImport(context);
+    if (imported > 0) CloseImport(context, swEnableBefore);
     return imported;
 }
 

@@ -35,32 +35,44 @@ std::optional<std::u16string> PrinterNameToKeyName(const char16_t* printerName) 
     return key;
 }
 
-BOOL OpenUserPrinterKey(HANDLE printer, HKEY root, HKEY* key, const char16_t* keyName, char16_t* path) {
-    if (key == nullptr) return FALSE;
-    *key = nullptr;
-    if (printer == nullptr || (root != HKEY_CURRENT_USER && root != HKEY_USERS)) return FALSE;
+namespace {
+
+// The path of the user's key of the printer, or nullopt for another root,
+// no printer or a path over 264 characters.
+std::optional<std::u16string> UserPrinterKeyPath(HANDLE printer, HKEY root, const char16_t* keyName) {
+    if (printer == nullptr || (root != HKEY_CURRENT_USER && root != HKEY_USERS)) return std::nullopt;
     std::optional<std::u16string> name;
     if (keyName != nullptr && keyName[0] != u'\0') {
         name = keyName;
     } else if (auto printerName = PrinterNameOf(printer)) {
         name = PrinterNameToKeyName(printerName->c_str());
     }
-    if (!name) return FALSE;
+    if (!name) return std::nullopt;
     std::u16string full;
     if (root == HKEY_USERS) full = kDefaultUserPrefix;
     full += kPrintersKey;
     full += u'\\';
     full += *name;
-    if (full.size() > kUserKeyPathMax) return FALSE;
+    if (full.size() > kUserKeyPathMax) return std::nullopt;
+    return full;
+}
+
+}  // namespace
+
+BOOL OpenUserPrinterKey(HANDLE printer, HKEY root, HKEY* key, const char16_t* keyName, char16_t* path) {
+    if (key == nullptr) return FALSE;
+    *key = nullptr;
+    const auto full = UserPrinterKeyPath(printer, root, keyName);
+    if (!full) return FALSE;
     HKEY opened = nullptr;
-    if (RegCreateKeyExW(root, full.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &opened,
+    if (RegCreateKeyExW(root, full->c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &opened,
                         nullptr) != ERROR_SUCCESS) {
         return FALSE;
     }
     *key = opened;
     if (path != nullptr) {
-        std::copy(full.begin(), full.end(), path);
-        path[full.size()] = u'\0';
+        std::copy(full->begin(), full->end(), path);
+        path[full->size()] = u'\0';
     }
     return TRUE;
 }
@@ -69,7 +81,11 @@ std::optional<std::vector<uint8_t>> ReadUserValue(HANDLE printer, HKEY root, HKE
                                                   const char16_t* keyName) {
     if (root != HKEY_CURRENT_USER || valueName == nullptr) return std::nullopt;
     HKEY key = openKey;
-    if (key == nullptr && !OpenUserPrinterKey(printer, root, &key, keyName, nullptr)) return std::nullopt;
+    if (key == nullptr) {
+        // A read opens the key as it is: it creates nothing.
+        const auto path = UserPrinterKeyPath(printer, root, keyName);
+        if (!path || RegOpenKeyExW(root, path->c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+    }
     std::optional<std::vector<uint8_t>> result;
     // A value that changes size between the two queries is asked again.
     for (int attempt = 0; attempt < 4 && !result; ++attempt) {

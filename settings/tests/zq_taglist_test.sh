@@ -13,6 +13,14 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 "$zq" printer add P1 --driver "Zelquor Tarn 45 PCL XL" >/dev/null
 "$zq" printer add P2 --driver "Zelquor Tarn 45 PCL XL" --port LPT2: >/dev/null
 
+# The first load builds and stores the settings; a second writes nothing.
+"$zq" printer init P1 > "$root/init" || fail "printer init"
+grep -Eq '^wrote CurrentDefaultDevMode +1256 bytes: a valid record, check value right$' "$root/init" || fail "default: $(cat "$root/init")"
+grep -Eq '^wrote CurrentDevmode +1256 bytes: a valid record, check value right$' "$root/init" || fail "current record"
+grep -Eq '^wrote DefDrvCfgData +[0-9]+ bytes: a tag list of [0-9]+ document and printer rows$' "$root/init" || fail "DefDrvCfgData"
+"$zq" printer init P1 > "$root/init" || fail "second printer init"
+grep -q '^nothing written' "$root/init" || fail "a second init wrote: $(cat "$root/init")"
+
 # Copies 4 (18/1) and landscape (11/1 = 2), written by hand.
 python3 - "$root/hand.bin" <<'PY'
 import struct, sys
