@@ -19,6 +19,7 @@
 #include "settings/tag_list.h"
 #include "settings/tag_tables.h"
 #include "store/admin.h"
+#include "store/registry.h"
 #include "store/spooler.h"
 #include "testing/temp_root.h"
 
@@ -100,6 +101,10 @@ int main() {
     if (std::getenv("ZQ_BENCH_PARTS") != nullptr) {
         auto scratch = std::make_unique<zq::PrivateDevmode>();
         const zq::ModuleModelData parts(drvui);
+        std::vector<uint8_t> info(4096);
+        std::printf("  GetPrinterW level 2 %.1f us, RegOpenKeyExW %.1f us\n",
+                    1e6 * Time(100, [&] { DWORD n = 0; GetPrinterW(printer, 2, info.data(), 4096, &n); }),
+                    1e6 * Time(100, [&] { HKEY k = nullptr; if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Zelquor\\Printers\\Bench", 0, KEY_READ, &k) == 0) RegCloseKey(k); }));
         std::printf("  default %.1f us, user copy %.1f us, tag list %.1f us\n",
                     1e6 * Time(100, [&] { zq::BuildPrinterDefaultDevmode(drvui, printer, *scratch); }),
                     1e6 * Time(100, [&] { sink = sink + sources.ReadUserDevmode(printer)->size(); }),
