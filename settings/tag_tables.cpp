@@ -11,7 +11,9 @@
 #include "interface/ui_utils.h"
 #include "settings/font_lists.h"
 #include "settings/macros.h"
+#include "settings/paper_resolution.h"
 #include "settings/pd_list.h"
+#include "settings/user_forms.h"
 #include "settings/watermarks.h"
 #include "store/registry.h"
 #include "store/spooler.h"
@@ -401,9 +403,27 @@ int ImportPaperCode(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t, 
     return 1;
 }
 
-int ExportPaperName(uint32_t, TagListContext**, DvCfgContext&, uint32_t, const void*) {
-    // Names of form codes come from the printer's forms (paper resolution).
-    return 0;
+// Only forms travel with a name: a user-defined form's or a form
+// association's.
+std::string FormName(const DvCfgContext& c, uint32_t code) {
+    char name[kFormNameCapacity] = {};
+    if (c.printerName.empty()) return {};
+    if (code >= kFirstUserForm && code < kUserFormEnd) {
+        UserFormGetRequest q;
+        q.name = name;
+        if (UserFormGet(c.printerName.c_str(), static_cast<int>(code), q) != 1) return {};
+    } else if (code >= kFirstFormAssoc && code < kFormAssocEnd) {
+        FormAssocGetRequest q;
+        q.name = name;
+        if (FormAssocGet(c.printerName.c_str(), static_cast<int>(code), q) != 1) return {};
+    }
+    return name;
+}
+
+int ExportPaperName(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t tag, const void* arg) {
+    const uint32_t code = PaperOf(c, *static_cast<const size_t*>(arg));
+    if (code <= 262) return 0;
+    return WriteText(list, tag, FormName(c, code));
 }
 
 int ImportPaperName(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t, const void* arg) {
@@ -1590,11 +1610,15 @@ int DevmodeToTagList(DvCfgContext& context, TagListContext** writer) {
 
 namespace {
 
-// Closing step 1: the collected papers become codes of this printer.
-uint32_t ResolvePaper(const CollectedPaper& p) {
-    if (!p.seen) return 0;
-    if (const auto f = MapToField(kPaperCodes, p.tagValue); f && *f != 0) return static_cast<uint32_t>(*f);
-    return 0;
+// Closing step 1: the collected papers become codes of this printer: by
+// the paper map, else by name among the printer's papers.
+uint32_t ResolvePaper(const DvCfgContext& c, const CollectedPaper& p, std::optional<std::vector<PrinterPaper>>& papers) {
+    if (p.seen) {
+        if (const auto f = MapToField(kPaperCodes, p.tagValue); f && *f != 0) return static_cast<uint32_t>(*f);
+    }
+    if (p.name.empty() || c.model == nullptr || c.printerName.empty()) return 0;
+    if (!papers) papers = EnumeratePrinterPapers(c.printerName.c_str(), c.printer, *c.model, *c.record, 64);
+    return FindPaperByName(*papers, p.name).value_or(0);
 }
 
 // Byte 234 by value groups: the first row of its group that the model's
@@ -1648,11 +1672,12 @@ void CheckResolutionAndPair(DvCfgContext& c) {
 }
 
 void CloseImport(DvCfgContext& c, uint8_t swEnableBefore) {
-    if (const uint32_t first = ResolvePaper(c.paper[0]); first != 0) {
+    std::optional<std::vector<PrinterPaper>> papers;
+    if (const uint32_t first = ResolvePaper(c, c.paper[0], papers); first != 0) {
         c.record->dm.dmPaperSize = static_cast<short>(first);
     }
     if (c.paper[1].seen || !c.paper[1].name.empty()) {
-        const uint32_t second = ResolvePaper(c.paper[1]);
+        const uint32_t second = ResolvePaper(c, c.paper[1], papers);
         c.record->secondPaper = static_cast<SHORT>(second < 263 ? second : 0);
     }
     RemapPairSecond(c);

@@ -14,6 +14,7 @@
 
 #include "base/loader.h"
 #include "base/root.h"
+#include "settings/bench/bench_timing.h"
 #include "settings/module_model_data.h"
 #include "settings/printer_devmode.h"
 #include "settings/tag_list.h"
@@ -25,24 +26,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-template <class F>
-double Time(int n, F f) {
-    double best = 1e30;
-    for (int round = 0; round < 5; ++round) {
-        const auto start = Clock::now();
-        for (int i = 0; i < n; ++i) f();
-        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count() / n);
-    }
-    return best;
-}
-
-void Report(const char* what, double ours, double peer, const char* peerName, double goal) {
-    const double ratio = ours / peer;
-    std::printf("%-40s %10.2f us  %-30s %10.2f us  ratio %7.3f  (goal <= %g%s)\n", what, ours * 1e6, peerName,
-                peer * 1e6, ratio, goal, ratio <= goal ? "" : ", missed");
-}
+using zq::bench::Report;
+using zq::bench::Time;
 
 volatile size_t sink = 0;
 

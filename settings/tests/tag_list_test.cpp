@@ -12,44 +12,23 @@
 #include "settings/user_settings.h"
 #include "store/registry.h"
 #include "store/spooler.h"
+#include "settings/tests/office_printer.h"
+#include "settings/tests/tag_list_fixture.h"
 #include "testing/printer_fixture.h"
 
 namespace zq {
 namespace {
 
-// A context freed at the end of a test.
-struct Context {
-    TagListContext* c = nullptr;
-    Context() { EXPECT_TRUE(TagListCreate(&c)); }
-    ~Context() { TagListDestroy(&c); }
+using testing::Cat;
+using testing::El;
+using testing::Put32;
+
+// A context freed at the end of a test, passed as the primitives take it.
+struct Context : testing::TagListFixture {
     TagListContext** operator&() { return &c; }
 };
 
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-// An element written by hand: {tag, length, data}; `length` 0 means the
-// true length.
-std::vector<uint8_t> Element(uint32_t tag, const std::vector<uint8_t>& data, uint32_t length = 0) {
-    std::vector<uint8_t> out;
-    Put32(out, tag);
-    Put32(out, length != 0 ? length : static_cast<uint32_t>(8 + data.size()));
-    out.insert(out.end(), data.begin(), data.end());
-    return out;
-}
-
-std::vector<uint8_t> U32(uint32_t v) {
-    std::vector<uint8_t> out;
-    Put32(out, v);
-    return out;
-}
-
-std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts) {
-    std::vector<uint8_t> out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
+std::vector<uint8_t> U32(uint32_t v) { return testing::V(v); }
 
 // The tags a reader reaches at the top level, entering every element and
 // reading its first uint32, until TagEnter refuses.
@@ -80,8 +59,8 @@ TEST(TagList, WrittenListHasTheElementFormatAndReadsBack) {
     ASSERT_TRUE(TagWriteUint32(&ctx, 18, 7));
 
     const std::vector<uint8_t> expected =
-        Cat({Element(9, Element(65536, Cat({Element(1, U32(0x11223344)), Element(2, {'a', 'b'})}))),
-             Element(18, U32(7))});
+        Cat({El(9, El(65536, Cat({El(1, U32(0x11223344)), El(2, {'a', 'b'})}))),
+             El(18, U32(7))});
     const auto bytes = TagListBytes(ctx.c);
     ASSERT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), expected);
 
@@ -121,7 +100,7 @@ TEST(TagList, DiscardDropsTheElementWithItsChildren) {
     ASSERT_TRUE(TagEnd(&ctx));
     ASSERT_TRUE(TagDiscard(&ctx));
     const auto bytes = TagListBytes(ctx.c);
-    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), Element(1, U32(1)));
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), El(1, U32(1)));
     EXPECT_FALSE(TagDiscard(&ctx)) << "nothing open";
     // A read element cannot be discarded, and nothing is written into one.
     ASSERT_TRUE(TagListRewind(&ctx));
@@ -151,18 +130,18 @@ TEST(TagList, BufferStartsAt16384AndGrowsBy4096) {
 }
 
 TEST(TagList, MalformedElementsStopTheWalkKeepingWhatCameBefore) {
-    const auto good = Element(1, U32(11));
-    const auto tail = Element(3, U32(33));
+    const auto good = El(1, U32(11));
+    const auto tail = El(3, U32(33));
     struct Case {
         const char* what;
         std::vector<uint8_t> bad;
     };
     std::vector<uint8_t> cutHead = {2, 0, 0, 0, 8, 0};
     const Case cases[] = {
-        {"length 0", Element(2, U32(22), 0xFFFFFFFF) /* replaced below */},
-        {"length 4", Element(2, U32(22), 4)},
-        {"length 7", Element(2, U32(22), 7)},
-        {"length past the list", Element(2, U32(22), 400)},
+        {"length 0", El(2, U32(22), 0xFFFFFFFF) /* replaced below */},
+        {"length 4", El(2, U32(22), 4)},
+        {"length 7", El(2, U32(22), 7)},
+        {"length past the list", El(2, U32(22), 400)},
         {"a cut head", cutHead},
     };
     for (const Case& c : cases) {
@@ -179,8 +158,8 @@ TEST(TagList, MalformedElementsStopTheWalkKeepingWhatCameBefore) {
 
 TEST(TagList, ChildReachingPastItsParentIsRefused) {
     // Parent 9 holds 12 bytes; its child claims 16, into the next element.
-    auto child = Element(1, U32(5), 16);
-    auto list = Cat({Element(9, child), Element(18, U32(2))});
+    auto child = El(1, U32(5), 16);
+    auto list = Cat({El(9, child), El(18, U32(2))});
     Context ctx;
     ASSERT_TRUE(TagListAttach(&ctx, list.data(), list.size()));
     uint32_t tag = 0;
@@ -223,7 +202,7 @@ TEST(TagList, NestingPastTheRecordLimitSetsTheErrorForGood) {
 
 TEST(TagList, AttachedBytesAreBorrowedNeverFreedAndCopiedBeforeAWrite) {
     const size_t blocksBefore = GlobalBlockCount();
-    auto list = Element(1, U32(1));
+    auto list = El(1, U32(1));
     const auto original = list;
     {
         Context ctx;
@@ -233,7 +212,7 @@ TEST(TagList, AttachedBytesAreBorrowedNeverFreedAndCopiedBeforeAWrite) {
         ASSERT_TRUE(TagWriteUint32(&ctx, 2, 2));
         EXPECT_EQ(list, original) << "the attached bytes are not written";
         const auto bytes = TagListBytes(ctx.c);
-        EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), Cat({original, Element(2, U32(2))}));
+        EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), Cat({original, El(2, U32(2))}));
     }
     {
         Context ctx;
@@ -254,7 +233,7 @@ TEST(TagList, DetachHandsOverAGlobalBlockAndEmptiesTheContext) {
     EXPECT_EQ(ctx.c->length, 0u);
     EXPECT_EQ(TagListBytes(ctx.c).size(), 0u);
     const auto* p = static_cast<const uint8_t*>(GlobalLock(block));
-    EXPECT_EQ(std::vector<uint8_t>(p, p + length), Element(5, U32(6)));
+    EXPECT_EQ(std::vector<uint8_t>(p, p + length), El(5, U32(6)));
     GlobalUnlock(block);
     EXPECT_EQ(GlobalFree(block), nullptr);
     // The context can be used again.
@@ -278,18 +257,8 @@ TEST(TagList, RewindAndNullArguments) {
     EXPECT_FALSE(TagListCreate(nullptr));
 }
 
-class StoredTagListTest : public testing::StoreRoot {
+class StoredTagListTest : public testing::OfficePrinter {
 protected:
-    void SetUp() override {
-        StoreRoot::SetUp();
-        ASSERT_TRUE(testing::InstallDriver(u"Zelquor Tarn 45 PCL XL"));
-        printer_ = testing::AddLocalPrinter(u"Office", u"Zelquor Tarn 45 PCL XL");
-        ASSERT_NE(printer_, nullptr);
-    }
-    void TearDown() override {
-        if (printer_ != nullptr) ClosePrinter(printer_);
-        StoreRoot::TearDown();
-    }
     std::optional<std::vector<uint8_t>> PrinterValue(const char* name) {
         DWORD type = 0, needed = 0;
         std::vector<uint8_t> b(4096);
@@ -299,7 +268,6 @@ protected:
         b.resize(needed);
         return b;
     }
-    HANDLE printer_ = nullptr;
 };
 
 TEST_F(StoredTagListTest, StoreWritesUserAndPrinterCopiesAndLoadPrefersTheUsers) {

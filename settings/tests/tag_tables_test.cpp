@@ -12,22 +12,19 @@
 #include "settings/font_lists.h"
 #include "settings/macros.h"
 #include "settings/pd_list.h"
+#include "settings/user_forms.h"
 #include "settings/watermarks.h"
 #include "store/spooler.h"
+#include "settings/tests/tag_list_fixture.h"
 #include "testing/printer_fixture.h"
 
 namespace zq {
 namespace {
 
-struct Context {
-    TagListContext* c = nullptr;
-    Context() { EXPECT_TRUE(TagListCreate(&c)); }
-    ~Context() { TagListDestroy(&c); }
-    std::vector<uint8_t> Bytes() const {
-        const auto b = TagListBytes(c);
-        return {b.begin(), b.end()};
-    }
-};
+using Context = testing::TagListFixture;
+using testing::Cat;
+using testing::El;
+using testing::V;
 
 // A record whose resolutions are those the quality map knows.
 PrivateDevmode BaseRecord() {
@@ -79,27 +76,6 @@ std::optional<uint32_t> ValueAt(const std::vector<uint8_t>& list, std::initializ
     uint32_t v = 0;
     if (TagRead(&r.c, &v, 4) != 4) return std::nullopt;
     return v;
-}
-
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-std::vector<uint8_t> El(uint32_t tag, const std::vector<uint8_t>& data, uint32_t length = 0) {
-    std::vector<uint8_t> out;
-    Put32(out, tag);
-    Put32(out, length != 0 ? length : static_cast<uint32_t>(8 + data.size()));
-    out.insert(out.end(), data.begin(), data.end());
-    return out;
-}
-std::vector<uint8_t> V(uint32_t v) {
-    std::vector<uint8_t> out;
-    Put32(out, v);
-    return out;
-}
-std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts) {
-    std::vector<uint8_t> out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
 }
 
 TEST(TagTables, TopTableHasOneRowPerTag) {
@@ -538,6 +514,54 @@ TEST_F(ListRowsTest, OverlaysAndFontFilesMoveToAFreshPrinter) {
     };
     EXPECT_EQ(fonts("Fresh", printers_[1]), fonts("Office", printers_[0]));
     EXPECT_EQ(fonts("Fresh", printers_[1]).size(), 2u);
+}
+
+
+TEST_F(ListRowsTest, FormsTravelByNameAndResolveToThePrintersCodes) {
+    std::vector<uint8_t> block(32, 0);
+    ASSERT_TRUE(UserFormAdd("Office", 512, "Card", {0, 0, 8000, 9000, block}));
+    ASSERT_TRUE(UserFormAdd("Fresh", 512, "Other", {0, 0, 8000, 9000, block}));
+    ASSERT_TRUE(UserFormAdd("Fresh", 513, "CARD", {0, 0, 8000, 9000, block}));
+    MemoryModelData model;
+    PrivateDevmode source = BaseRecord();
+    source.dm.dmPaperSize = 512;
+    DvCfgContext out;
+    out.scope = kScopeDocument;
+    out.record = &source;
+    out.printerName = "Office";
+    out.model = &model;
+    Context list;
+    ASSERT_GT(DevmodeToTagList(out, &list.c), 0);
+    const auto bytes = list.Bytes();
+    EXPECT_EQ(ValueAt(bytes, {1, 1}), 0x80000001u);
+    EXPECT_EQ(ValueAt(bytes, {1, 4, 1, 1}), static_cast<uint32_t>('C' | 'a' << 8 | 'r' << 16 | 'd' << 24));
+
+    PrivateDevmode target = BaseRecord();
+    DvCfgContext in;
+    in.scope = kScopeDocument;
+    in.record = &target;
+    in.printerName = "Fresh";
+    in.model = &model;
+    Context reader;
+    TagListAttach(&reader.c, bytes.data(), bytes.size());
+    ASSERT_GT(ImportTagList(in, &reader.c), 0);
+    EXPECT_EQ(target.dm.dmPaperSize, 513) << "found by name, ignoring case";
+
+    // A4 by the paper map, and a second paper named after a user-defined
+    // form: forms are not kept as the second paper.
+    auto text = [](const std::string& t) { return El(1, Cat({El(1, std::vector<uint8_t>(t.begin(), t.end())), El(2, V(0))})); };
+    const auto a4 = El(1, El(1, V(static_cast<uint32_t>(PaperCodeToTag(9)))));
+    const auto second = El(30, El(4, text("Card")));
+    PrivateDevmode r = BaseRecord();
+    r.secondPaper = 5;
+    in.record = &r;
+    in.paper[0] = in.paper[1] = {};
+    const auto l = Cat({a4, second});
+    Context again;
+    TagListAttach(&again.c, l.data(), l.size());
+    ASSERT_GT(ImportTagList(in, &again.c), 0);
+    EXPECT_EQ(r.dm.dmPaperSize, 9);
+    EXPECT_EQ(r.secondPaper, 0);
 }
 
 }  // namespace

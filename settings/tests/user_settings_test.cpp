@@ -8,7 +8,7 @@
 #include "settings/user_settings.h"
 #include "store/registry.h"
 #include "store/spooler.h"
-#include "testing/printer_fixture.h"
+#include "settings/tests/office_printer.h"
 
 namespace zq {
 namespace {
@@ -28,18 +28,8 @@ TEST(UserSettings, KeyNameTurnsBackslashesIntoCommas) {
     for (const Case& c : cases) EXPECT_EQ(PrinterNameToKeyName(c.name), c.key);
 }
 
-class UserSettingsTest : public testing::StoreRoot {
+class UserSettingsTest : public testing::OfficePrinter {
 protected:
-    void SetUp() override {
-        StoreRoot::SetUp();
-        ASSERT_TRUE(testing::InstallDriver(u"Zelquor Tarn 45 PCL XL"));
-        printer_ = testing::AddLocalPrinter(u"Office", u"Zelquor Tarn 45 PCL XL");
-        ASSERT_NE(printer_, nullptr);
-    }
-    void TearDown() override {
-        if (printer_ != nullptr) ClosePrinter(printer_);
-        StoreRoot::TearDown();
-    }
     void SetUserValue(const char16_t* name, const std::vector<uint8_t>& bytes) {
         HKEY key = nullptr;
         ASSERT_TRUE(OpenUserPrinterKey(printer_, HKEY_CURRENT_USER, &key, nullptr, nullptr));
@@ -53,7 +43,6 @@ protected:
                                   static_cast<DWORD>(copy.size())),
                   0u);
     }
-    HANDLE printer_ = nullptr;
 };
 
 TEST_F(UserSettingsTest, KeyLiesUnderTheUserOrTheDefaultUserAndNowhereElse) {
