@@ -278,6 +278,62 @@ std::vector<PrinterPaper> EnumeratePrinterPapers(const char* printerName, HANDLE
     return papers;
 }
 
+namespace {
+
+std::optional<FoundPaper> FindPaper(const char* printerName, HANDLE printer, const ModelData& model,
+                                    const PrivateDevmode& record, uint16_t code, bool viaAssociation) {
+    if (code >= kFirstSpoolerForm) {
+        uint16_t paper = 0, printerCode = 0, width = 0, length = 0;
+        if (!GetSpoolerFormGeometry(printer, model, record, code, paper, printerCode, width, length, 0, nullptr)) {
+            return std::nullopt;
+        }
+        return FoundPaper{width, length, {}};
+    }
+    if (printerName == nullptr) return std::nullopt;
+    if (code >= kFirstFormAssoc && code < kFormAssocEnd) {
+        // An association names a paper; its size is that paper's (its own
+        // fields 10-12 are an overlay's name and flag, not a size).
+        if (viaAssociation) return std::nullopt;
+        uint16_t paperCode = 0;
+        FormAssocGetRequest q;
+        q.value3 = &paperCode;
+        if (FormAssocGet(printerName, code, q) != 1 || paperCode == 0) return std::nullopt;
+        return FindPaper(printerName, printer, model, record, paperCode, true);
+    }
+    if (code >= kFirstUserForm && code < kUserFormEnd) {
+        uint16_t words[4] = {};
+        uint8_t block[32] = {};
+        UserFormGetRequest q;
+        for (int i = 0; i < 4; ++i) q.words[i] = &words[i];
+        q.block = block;
+        q.blockLength = sizeof block;
+        if (UserFormGet(printerName, code, q) != 1) return std::nullopt;
+        return FoundPaper{words[2], words[3], {block, block + sizeof block}};
+    }
+    // A built-in paper of the model.
+    PaperRecord r{};
+    if (!BuildPaperNameRecord(nullptr, model, record.model.paperTableRow, code, r, 0xFF)) return std::nullopt;
+    const auto* areas = reinterpret_cast<const uint8_t*>(r.areas);
+    return FoundPaper{r.width, r.length, {areas, areas + sizeof r.areas}};
+}
+
+}  // namespace
+
+std::optional<FoundPaper> FindPaperByCode(const char* printerName, HANDLE printer, const ModelData& model,
+                                          const PrivateDevmode& record, uint16_t code) {
+    return FindPaper(printerName, printer, model, record, code, false);
+}
+
+MergeEnvironment PrinterFormEnvironment(const std::string& printerName, HANDLE printer, const ModelData& model,
+                                        const PrivateDevmode& record) {
+    MergeEnvironment env;
+    env.acceptForm = [printerName, printer, &model, record](int code) {
+        if (code < kFirstUserForm || code > 0xFFFF) return false;
+        return FindPaperByCode(printerName.c_str(), printer, model, record, static_cast<uint16_t>(code)).has_value();
+    };
+    return env;
+}
+
 std::optional<uint16_t> FindPaperByName(const std::vector<PrinterPaper>& papers, std::string_view name) {
     for (const PrinterPaper& p : papers) {
         if (EqualsIgnoreCase(p.name, name)) return p.code;

@@ -11,6 +11,7 @@
 
 #include "base/types.h"
 #include "settings/devmode.h"
+#include "settings/devmode_ops.h"
 #include "settings/model_data.h"
 #include "settings/paper_record.h"
 
@@ -74,6 +75,22 @@ struct PrinterPaper {
 // `capacity` of them.
 std::vector<PrinterPaper> EnumeratePrinterPapers(const char* printerName, HANDLE printer, const ModelData& model,
                                                  const PrivateDevmode& record, size_t capacity);
+
+// A form code resolved to its paper: user-defined forms by their own size
+// and areas, form associations through the paper code they name, fitting
+// spooler forms by their size. Sizes in 1/1200 inch.
+struct FoundPaper {
+    uint16_t width = 0;
+    uint16_t length = 0;
+    std::vector<uint8_t> block;  // a user-defined form's area block
+};
+std::optional<FoundPaper> FindPaperByCode(const char* printerName, HANDLE printer, const ModelData& model,
+                                          const PrivateDevmode& record, uint16_t code);
+
+// What a merge accepts as a form: a code that FindPaperByCode resolves for
+// the printer.
+MergeEnvironment PrinterFormEnvironment(const std::string& printerName, HANDLE printer, const ModelData& model,
+                                        const PrivateDevmode& record);
 
 // The first paper of the printer with that name, ignoring case.
 std::optional<uint16_t> FindPaperByName(const std::vector<PrinterPaper>& papers, std::string_view name);

@@ -12,6 +12,7 @@
 #include "settings/config_data.h"
 #include "settings/devmode_ops.h"
 #include "settings/module_model_data.h"
+#include "settings/paper_resolution.h"
 #include "settings/user_settings.h"
 #include "store/registry.h"
 #include "store/spooler.h"
@@ -233,7 +234,8 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
                 result = *whole;
             } else {
                 // Another model's record gives its public part only.
-                ValidateDevmodeForModel(result, bytes, def, model, {});
+                ValidateDevmodeForModel(result, bytes, def, model,
+                                        PrinterFormEnvironment(ToAnsi(info->info()->pPrinterName), printer, model, def));
             }
         }
     }
@@ -262,8 +264,10 @@ uint32_t GetPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& out,
     }
     if ((flags & kMergeApplicationDevmode) != 0 && !application.empty()) {
         auto merged = std::make_unique<PrivateDevmode>();
-        // Forms are refused until the form lists can be asked.
-        ValidateDevmodeForModel(*merged, application, *record, ModuleModelData(module), {});
+        const ModuleModelData model(module);
+        const auto name = PrinterNameOf(printer);
+        ValidateDevmodeForModel(*merged, application, *record, model,
+                                PrinterFormEnvironment(name ? WideToAnsi(*name) : std::string(), printer, model, *record));
         *record = *merged;
     }
     SetDevmodeCrc(*record);

@@ -213,5 +213,46 @@ TEST_F(PaperTest, PrinterConfigFields) {
     EXPECT_EQ(needed, 5u);
 }
 
+
+TEST_F(PaperTest, FormCodesResolveToTheirPaper) {
+    std::vector<uint8_t> block(32, 7);
+    ASSERT_TRUE(UserFormAdd("Office", 512, "Card", {0, 0, 8000, 9000, block}));
+    FormAssocValues onCard, onLetter, onNothing;
+    onCard.value3 = 512;
+    onLetter.value3 = 1;
+    // Fields 10-12 hold an overlay's name and flag: never a size.
+    onLetter.texts[2] = "Overlay";
+    onLetter.words[2] = 1;
+    ASSERT_TRUE(FormAssocAdd("Office", 640, "On card", onCard));
+    ASSERT_TRUE(FormAssocAdd("Office", 641, "On letter", onLetter));
+    ASSERT_TRUE(FormAssocAdd("Office", 642, "On nothing", onNothing));
+    ASSERT_TRUE(AddForm(u"My A4", FORM_USER, 210000, 297000));
+    struct Case {
+        uint16_t code;
+        std::optional<std::pair<uint16_t, uint16_t>> size;
+    };
+    const Case cases[] = {
+        {512, std::pair<uint16_t, uint16_t>{8000, 9000}},
+        {513, std::nullopt},
+        {640, std::pair<uint16_t, uint16_t>{8000, 9000}},
+        {641, std::pair<uint16_t, uint16_t>{10200, 13200}},
+        {642, std::nullopt},
+        {896, std::pair<uint16_t, uint16_t>{9921, 14031}},
+        {897, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const auto found = FindPaperByCode("Office", printer_, model_, record_, c.code);
+        ASSERT_EQ(found.has_value(), c.size.has_value()) << c.code;
+        if (found) {
+            EXPECT_EQ(std::make_pair(found->width, found->length), *c.size) << c.code;
+        }
+    }
+    const MergeEnvironment env = PrinterFormEnvironment("Office", printer_, model_, record_);
+    EXPECT_TRUE(env.acceptForm(512));
+    EXPECT_TRUE(env.acceptForm(896));
+    EXPECT_FALSE(env.acceptForm(513));
+    EXPECT_FALSE(env.acceptForm(9));
+}
+
 }  // namespace
 }  // namespace zq

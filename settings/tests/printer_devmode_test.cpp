@@ -19,6 +19,7 @@
 #include "settings/devmode_ops.h"
 #include "settings/module_model_data.h"
 #include "settings/tag_tables.h"
+#include "settings/user_forms.h"
 #include "settings/printer_devmode.h"
 #include "store/admin.h"
 #include "store/registry.h"
@@ -209,6 +210,20 @@ TEST_F(PrinterDevmodeTest, ApplicationRecordMergedOnlyWhenAsked) {
     EXPECT_TRUE(IsDevmodeCrcValid(merged));
     // The merge is not stored.
     EXPECT_EQ(Stored("CurrentDevmode")->dm.dmCopies, 1);
+}
+
+TEST_F(PrinterDevmodeTest, ApplicationFormsAreTakenWhenThePrinterHasThem) {
+    std::vector<uint8_t> block(32, 0);
+    ASSERT_TRUE(UserFormAdd("Office", 512, "Card", {0, 0, 8000, 9000, block}));
+    PrivateDevmode app = Get(printer_);
+    const short defaultPaper = app.dm.dmPaperSize;
+    app.dm.dmFields |= DM_PAPERSIZE;
+    for (const auto& [code, expected] : {std::pair<short, short>{512, 512}, std::pair<short, short>{513, defaultPaper}}) {
+        app.dm.dmPaperSize = code;
+        const auto bytes = DevmodeBytes(app);
+        const std::vector<uint8_t> publicOnly(bytes.begin(), bytes.begin() + 220);
+        EXPECT_EQ(Get(printer_, publicOnly, 10).dm.dmPaperSize, expected) << code;
+    }
 }
 
 TEST_F(PrinterDevmodeTest, PrintersOwnPublicDevmodeSeedsTheFirstRecord) {
