@@ -358,24 +358,24 @@ protected:
         for (HANDLE p : printers_) ClosePrinter(p);
         StoreRoot::TearDown();
     }
-    std::vector<uint8_t> ExportFrom(const char* printer, uint32_t scope, HANDLE handle = nullptr) {
-        PrivateDevmode r = BaseRecord();
+    static DvCfgContext ContextFor(const char* printer, uint32_t scope, HANDLE handle, PrivateDevmode& r) {
         DvCfgContext ctx;
         ctx.scope = scope;
         ctx.record = &r;
         ctx.printerName = printer;
         ctx.printer = handle;
+        return ctx;
+    }
+    std::vector<uint8_t> ExportFrom(const char* printer, uint32_t scope, HANDLE handle = nullptr) {
+        PrivateDevmode r = BaseRecord();
+        DvCfgContext ctx = ContextFor(printer, scope, handle, r);
         Context out;
         EXPECT_GE(DevmodeToTagList(ctx, &out.c), 0);
         return out.Bytes();
     }
     int ImportInto(const char* printer, const std::vector<uint8_t>& list, uint32_t scope, HANDLE handle = nullptr) {
         PrivateDevmode r = BaseRecord();
-        DvCfgContext ctx;
-        ctx.scope = scope;
-        ctx.record = &r;
-        ctx.printerName = printer;
-        ctx.printer = handle;
+        DvCfgContext ctx = ContextFor(printer, scope, handle, r);
         Context in;
         TagListAttach(&in.c, list.data(), list.size());
         return ImportTagList(ctx, &in.c);

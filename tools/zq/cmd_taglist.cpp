@@ -78,6 +78,27 @@ int Open(const std::string& name, OpenedPrinter& p) {
     return 0;
 }
 
+// Opens the printer and loads its current settings as a device context
+// would.
+int OpenWithSettings(const std::string& name, OpenedPrinter& p, zq::PrivateDevmode& record) {
+    if (int rc = Open(name, p)) return rc;
+    if (zq::GetPrinterDevmode(p.handle, p.drvui, record, {}, 2) != 1) {
+        return zq::Fail("taglist: cannot read the settings of " + name);
+    }
+    return 0;
+}
+
+zq::DvCfgContext ContextFor(const std::string& name, const OpenedPrinter& p, uint32_t scope,
+                            zq::PrivateDevmode& record, const zq::ModelData& model) {
+    zq::DvCfgContext context;
+    context.scope = scope;
+    context.printerName = zq::WideToAnsi(zq::store::FromUtf8(name));
+    context.printer = p.handle;
+    context.record = &record;
+    context.model = &model;
+    return context;
+}
+
 struct ScopedList {
     zq::TagListContext* c = nullptr;
     ScopedList() { zq::TagListCreate(&c); }
@@ -95,19 +116,11 @@ int Export(zq::Options& opts) {
     if (opts.Rest().size() != 1) return zq::UsageError("taglist", "unexpected argument " + opts.Rest()[1]);
     if (!printer || !out) return zq::UsageError("taglist", "export needs --printer NAME and --out FILE");
     OpenedPrinter p;
-    if (int rc = Open(*printer, p)) return rc;
     auto record = std::make_unique<zq::PrivateDevmode>();
-    if (zq::GetPrinterDevmode(p.handle, p.drvui, *record, {}, 2) != 1) {
-        return zq::Fail("taglist: cannot read the settings of " + *printer);
-    }
+    if (int rc = OpenWithSettings(*printer, p, *record)) return rc;
     const zq::ModuleModelData model(p.drvui);
-    zq::DvCfgContext context;
-    context.scope = *scope;
-    context.printerName = zq::WideToAnsi(zq::store::FromUtf8(*printer));
-    context.printer = p.handle;
+    zq::DvCfgContext context = ContextFor(*printer, p, *scope, *record, model);
     context.profile = profile;
-    context.record = record.get();
-    context.model = &model;
     ScopedList list;
     const int rows = zq::DevmodeToTagList(context, &list.c);
     if (rows < 0) return zq::Fail("taglist: the list could not be written (out of memory)");
@@ -128,19 +141,11 @@ int Import(zq::Options& opts) {
     const auto bytes = ReadFile(rest[1]);
     if (!bytes) return zq::Fail("taglist: cannot read " + rest[1]);
     OpenedPrinter p;
-    if (int rc = Open(*printer, p)) return rc;
     auto record = std::make_unique<zq::PrivateDevmode>();
-    if (zq::GetPrinterDevmode(p.handle, p.drvui, *record, {}, 2) != 1) {
-        return zq::Fail("taglist: cannot read the settings of " + *printer);
-    }
+    if (int rc = OpenWithSettings(*printer, p, *record)) return rc;
     const zq::ModuleModelData model(p.drvui);
-    zq::DvCfgContext context;
-    context.scope = *scope;
-    context.printerName = zq::WideToAnsi(zq::store::FromUtf8(*printer));
-    context.printer = p.handle;
+    zq::DvCfgContext context = ContextFor(*printer, p, *scope, *record, model);
     context.updatePrinterData = true;
-    context.record = record.get();
-    context.model = &model;
     ScopedList list;
     zq::TagListAttach(&list.c, bytes->data(), bytes->size());
     const int imported = zq::ImportTagList(context, &list.c);
