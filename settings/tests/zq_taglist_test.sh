@@ -49,6 +49,17 @@ head -c 30 "$root/p1.bin" > "$root/cut.bin"
 if "$zq" taglist show "$root/cut.bin" > "$root/tree"; then fail "a cut list shows as sound"; fi
 grep -q '^malformed element at byte' "$root/tree" || fail "the damage is not named"
 
+# The paper list: a spooler form within the model's custom-paper limits gets
+# code 896; one outside them none.
+"$zq" driver add "Zelquor Corvo C30" --driver-file pclrend.dll --data-file drvui.dll --config-file drvui.dll >/dev/null
+"$zq" printer add Colour --driver "Zelquor Corvo C30" --port LPT3: >/dev/null
+"$zq" forms add "Office A4" --size 210000x297000 >/dev/null
+"$zq" forms add "Tiny" --size 50000x50000 >/dev/null
+"$zq" papers Colour > "$root/papers" || fail "papers"
+grep -Eq '^ +896  Office A4$' "$root/papers" || fail "papers: $(cat "$root/papers")"
+if grep -q Tiny "$root/papers"; then fail "a form outside the limits is offered"; fi
+if "$zq" papers Nobody 2>/dev/null; then fail "papers of no printer"; fi
+
 # Bad input gets a clear error.
 if "$zq" taglist import --printer Nobody "$root/p1.bin" 2>"$root/err"; then fail "import into no printer"; fi
 grep -q 'no printer Nobody' "$root/err" || fail "no printer message"
