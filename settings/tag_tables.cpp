@@ -1215,6 +1215,118 @@ int ImportFontFiles(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t, 
     return added > 0 ? 1 : 0;
 }
 
+// Measure records {20, value, multiplier, units per inch, unit code}; the
+// driver writes {20, value in 1/1200 inch, 1, 1200, 37}.
+bool WriteMeasure(TagListContext** list, uint32_t tag, uint32_t value) {
+    const uint32_t words[5] = {20, value, 1, 1200, 37};
+    return TagBegin(list, tag) && TagWrite(list, words, sizeof words) && TagEnd(list);
+}
+
+// The value in 1/1200 inch, 0 (absent) for a short record or another unit.
+uint16_t ReadMeasure(TagListContext** list) {
+    const uint8_t* data = nullptr;
+    size_t length = 0;
+    if (!TagData(list, &data, &length) || length < 20) return 0;
+    uint32_t w[5];
+    std::memcpy(w, data, sizeof w);
+    if (w[4] != 37 || w[3] == 0) return 0;
+    if (w[2] == 1 && w[3] == 1200) return static_cast<uint16_t>(w[1]);
+    return static_cast<uint16_t>(w[1] * w[2] * 1200u / w[3]);
+}
+
+// The lowest code of [first, end) that no paper of the list uses.
+std::optional<uint16_t> FreeCode(const std::vector<PrinterPaper>& papers, uint16_t first, uint16_t end) {
+    for (uint16_t code = first; code < end; ++code) {
+        if (std::none_of(papers.begin(), papers.end(), [&](const PrinterPaper& p) { return p.code == code; })) {
+            return code;
+        }
+    }
+    return std::nullopt;
+}
+
+int ExportUserForms(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t tag, const void*) {
+    if (c.model == nullptr || c.printerName.empty()) return 0;
+    void* ids = nullptr;
+    void* names = nullptr;
+    void* sizes = nullptr;
+    const int n = UserFormEnumerate(c.printerName.c_str(), &ids, &names, &sizes);
+    std::vector<uint16_t> codes;
+    if (n > 0 && ids != nullptr) codes.assign(static_cast<const uint16_t*>(ids), static_cast<const uint16_t*>(ids) + n);
+    for (void* b : {ids, names, sizes}) {
+        if (b != nullptr) FreeEnumerationBlock(b);
+    }
+    return ListElement(list, tag, [&]() {
+        int wrote = 0;
+        for (uint16_t code : codes) {
+            PaperRecord r{};
+            if (!BuildPaperNameRecord(c.printerName.c_str(), *c.model, c.record->model.paperTableRow, code, r, 0)) {
+                continue;
+            }
+            const int w = Entry(list, 65536, [&]() {
+                return WriteText(list, 1, std::string(r.name, strnlen(r.name, sizeof r.name))) >= 0 &&
+                       WriteMeasure(list, 3, r.length) && WriteMeasure(list, 2, r.width) &&
+                       TagWriteUint32(list, 4, (r.printerCode & 0x1000) ? 4 : 3);
+            });
+            if (w < 0) return w;
+            wrote += w;
+        }
+        return wrote;
+    });
+}
+
+int ImportUserForms(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t, const void*) {
+    PaperLimits limits;
+    if (c.model == nullptr || c.printerName.empty() ||
+        !GetCustomPaperLimits(*c.model, c.record->model.paperLimitsId, limits)) {
+        return 0;
+    }
+    auto papers = EnumeratePrinterPapers(c.printerName.c_str(), c.printer, *c.model, *c.record, 64);
+    int passed = 0;
+    ForEachEntry(list, 65536, [&]() {
+        PaperRecord form{};
+        BuildPaperNameRecord(nullptr, *c.model, c.record->model.paperTableRow, kCustomPaperCode, form, 0);
+        const PaperRecord templ = form;
+        std::string name;
+        ForEachChild(list, [&](uint32_t t) {
+            if (t == 1) name = ReadText(list);
+            if (t == 2) form.width = ReadMeasure(list);
+            if (t == 3) form.length = ReadMeasure(list);
+            if (t == 4) {
+                const auto unit = ReadValue(list);
+                form.printerCode = static_cast<uint16_t>(unit == 4u ? (form.printerCode | 0x1000) : (form.printerCode & ~0x1000));
+            }
+        });
+        if (name.empty() || form.width == 0 || form.length == 0) return;
+        if (form.width < limits.minWidth || form.width > limits.maxWidth || form.length < limits.minLength ||
+            form.length > limits.maxLength) {
+            return;
+        }
+        ++passed;
+        if (FindPaperByName(papers, name)) return;  // an existing form stays as it is
+        const auto code = FreeCode(papers, kFirstUserForm, kUserFormEnd);
+        if (!code) return;
+        std::memset(form.name, 0, sizeof form.name);
+        std::memcpy(form.name, name.data(), std::min(name.size(), sizeof form.name - 1));
+        // The printable areas keep the template's margins.
+        const uint16_t W = form.width, L = form.length;
+        auto cut = [](int v) { return static_cast<uint16_t>(v & 0xFFFC); };
+        const PaperArea* m = templ.areas;
+        form.areas[0].printableWidth = cut(W - 2 * m[0].horizontalOffset);
+        form.areas[0].printableLength = cut(L - 2 * m[0].horizontalOffset);
+        form.areas[1].printableWidth = cut(L - 2 * m[1].horizontalOffset);
+        form.areas[1].printableLength = cut(W - 2 * m[1].verticalOffset);
+        form.areas[2].printableWidth = cut(W - 2 * m[2].horizontalOffset);
+        form.areas[2].printableLength = cut(L - 2 * m[2].verticalOffset);
+        form.areas[3].printableWidth = cut(L - 2 * m[3].horizontalOffset);
+        form.areas[3].printableLength = cut(W - 2 * m[3].verticalOffset);
+        const auto* block = reinterpret_cast<const uint8_t*>(form.areas);
+        const UserFormValues values{form.paperCode, form.printerCode, form.width, form.length,
+                                    std::span<const uint8_t>(block, sizeof form.areas)};
+        if (UserFormSet(c.printerName.c_str(), *code, form.name, values) == 1) papers.push_back({*code, name});
+    });
+    return passed > 0 ? 1 : 0;
+}
+
 // The list rows: built with paper resolution and the record lists.
 int ExportNothing(uint32_t, TagListContext**, DvCfgContext&, uint32_t, const void*) { return 0; }
 int ImportNothing(uint32_t, TagListContext**, DvCfgContext&, uint32_t, const void*) { return 0; }
@@ -1387,6 +1499,8 @@ constexpr int kArg1 = 1;
 constexpr int kArg2 = 2;
 
 // Child tables.
+constexpr DvCfgRow k9Rows[] = {Own(65536, kScopeForms, 7, ExportUserForms, ImportUserForms)};
+constexpr DvCfgTable k9Table{k9Rows};
 constexpr DvCfgRow k259Rows[] = {Leaf(1, 2, ExportScale, ImportScale, &kMemory)};
 constexpr DvCfgRow k258Rows[] = {MapRow(1, 2, &kL459)};
 constexpr DvCfgRow k260Rows[] = {RangeRow(1, 2, &kL460)};
@@ -1532,7 +1646,7 @@ constexpr DvCfgRow kTopRows[] = {
     Group(261, 2, 1, &k261Table),
     Own(288, kScopeWatermarks, 1, ExportWatermarks, ImportWatermarks),
     Own(131073, kScopeOverlays, 1, ExportOverlays, ImportOverlays),
-    Own(9, kScopeForms, 1, ExportNothing, ImportNothing),
+    Group(9, kScopeForms, 1, &k9Table),
     Own(24, kScopeAssociations, 2, ExportNothing, ImportNothing),
     Own(131585, kScopeFontFiles, 1, ExportFontFiles, ImportFontFiles),
     Group(11, 1, 4, &k11Table),

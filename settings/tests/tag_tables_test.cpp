@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "common/res_ids.h"
 #include "settings/tag_tables.h"
 #include "settings/font_lists.h"
 #include "settings/macros.h"
@@ -562,6 +563,76 @@ TEST_F(ListRowsTest, FormsTravelByNameAndResolveToThePrintersCodes) {
     ASSERT_GT(ImportTagList(in, &again.c), 0);
     EXPECT_EQ(r.dm.dmPaperSize, 9);
     EXPECT_EQ(r.secondPaper, 0);
+}
+
+
+TEST_F(ListRowsTest, UserFormsMoveByNameWithinTheModelsLimits) {
+    MemoryModelData model;
+    std::vector<uint8_t> limits;
+    for (uint16_t v : {10200, 4800, 16800, 7200}) {
+        limits.push_back(static_cast<uint8_t>(v));
+        limits.push_back(static_cast<uint8_t>(v >> 8));
+    }
+    model.SetResource(res::kPaperLimits, 1, limits);
+    std::vector<uint8_t> block(32, 0);
+    ASSERT_TRUE(UserFormAdd("Office", 512, "Card", {0, 0, 8000, 9000, block}));
+    ASSERT_TRUE(UserFormAdd("Office", 513, "Poster", {0, 0, 20000, 20000, block}));  // outside the limits
+    ASSERT_TRUE(UserFormAdd("Office", 514, "Kept", {0, 0, 6000, 8000, block}));
+    ASSERT_TRUE(UserFormAdd("Fresh", 512, "KEPT", {0, 0, 7000, 7500, block}));
+    auto run = [&](const char* printer, const std::vector<uint8_t>* in) {
+        PrivateDevmode r = BaseRecord();
+        DvCfgContext ctx = ContextFor(printer, kScopeForms, nullptr, r);
+        ctx.model = &model;
+        Context list;
+        if (in == nullptr) {
+            EXPECT_GT(DevmodeToTagList(ctx, &list.c), 0);
+            return list.Bytes();
+        }
+        TagListAttach(&list.c, in->data(), in->size());
+        EXPECT_GT(ImportTagList(ctx, &list.c), 0);
+        return std::vector<uint8_t>{};
+    };
+    const auto exported = run("Office", nullptr);
+    run("Fresh", &exported);
+    auto size = [](const char* printer, const char* name) -> std::optional<std::pair<uint16_t, uint16_t>> {
+        const uint16_t id = UserFormIdFromName(printer, name);
+        if (id == 0) return std::nullopt;
+        uint16_t w[4] = {};
+        UserFormGetRequest q;
+        for (int i = 0; i < 4; ++i) q.words[i] = &w[i];
+        if (UserFormGet(printer, id, q) != 1) return std::nullopt;
+        return std::make_pair(w[2], w[3]);
+    };
+    EXPECT_EQ(size("Fresh", "Card"), std::make_pair(uint16_t{8000}, uint16_t{9000}));
+    EXPECT_EQ(UserFormIdFromName("Fresh", "Card"), 513) << "the lowest free code";
+    EXPECT_EQ(size("Fresh", "Poster"), std::nullopt);
+    EXPECT_EQ(size("Fresh", "Kept"), std::make_pair(uint16_t{7000}, uint16_t{7500})) << "an existing form stays";
+
+    // Measures in other units: 8500 thousandths at 1000 a unit is 10200;
+    // unit code 35 is absent, so that form lacks its width.
+    auto measure = [](uint32_t tag, uint32_t value, uint32_t upi, uint32_t unit) {
+        std::vector<uint8_t> d;
+        for (uint32_t w : {20u, value, 1u, upi, unit}) {
+            const auto bytes = V(w);
+            d.insert(d.end(), bytes.begin(), bytes.end());
+        }
+        return El(tag, d);
+    };
+    auto text = [](const std::string& t) { return El(1, El(1, Cat({El(1, std::vector<uint8_t>(t.begin(), t.end())), El(2, V(0))}))); };
+    const auto list = El(9, El(65536, Cat({El(65536, Cat({text("Wide"), measure(2, 8500, 1000, 37), measure(3, 9000, 1200, 37)})),
+                                           El(65536, Cat({text("Odd"), measure(2, 8000, 1200, 35), measure(3, 9000, 1200, 37)}))})));
+    run("Fresh", &list);
+    EXPECT_EQ(size("Fresh", "Wide"), std::make_pair(uint16_t{10200}, uint16_t{9000}));
+    EXPECT_EQ(size("Fresh", "Odd"), std::nullopt);
+
+    // With all eight codes in use a ninth form is not added.
+    for (uint16_t code = 512; code < 520; ++code) {
+        UserFormAdd("Office", code, "Form " + std::to_string(code), {0, 0, 8000, 9000, block});
+    }
+    ASSERT_EQ(UserFormIdFromName("Fresh", "Ninth"), 0);
+    const auto ninth = El(9, El(65536, El(65536, Cat({text("Ninth"), measure(2, 8000, 1200, 37), measure(3, 9000, 1200, 37)}))));
+    run("Office", &ninth);
+    EXPECT_EQ(UserFormIdFromName("Office", "Ninth"), 0);
 }
 
 }  // namespace
