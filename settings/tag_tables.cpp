@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "base/locale.h"
+#include "base/muldiv.h"
 #include "base/text.h"
 #include "interface/ui_utils.h"
 #include "settings/font_lists.h"
@@ -1327,6 +1328,69 @@ int ImportUserForms(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t, 
     return passed > 0 ? 1 : 0;
 }
 
+int ExportSpoolerForms(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t tag, const void*) {
+    if (c.model == nullptr || c.printer == nullptr) return 0;
+    const auto forms = FittingSpoolerForms(c.printer, *c.model, *c.record);
+    auto inch = [](LONG v) { return static_cast<uint32_t>(MulDiv(v, 1200, 25400)); };
+    return ListElement(list, tag, [&]() {
+        int wrote = 0;
+        for (const SpoolerForm& f : forms) {
+            const int w = Entry(list, 131072, [&]() {
+                return WriteText(list, 1, WideToAnsi(f.name)) >= 0 && TagWriteUint32(list, 2, f.flags) &&
+                       TagWriteUint32(list, 3, inch(f.width)) && TagWriteUint32(list, 4, inch(f.length)) &&
+                       TagWriteUint32(list, 5, inch(f.imageable.top)) &&
+                       TagWriteUint32(list, 6, inch(f.imageable.bottom)) &&
+                       TagWriteUint32(list, 7, inch(f.imageable.left)) &&
+                       TagWriteUint32(list, 8, inch(f.imageable.right));
+            });
+            if (w < 0) return w;
+            wrote += w;
+        }
+        return wrote;
+    });
+}
+
+int ImportSpoolerForms(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t, const void*) {
+    PaperLimits limits;
+    if (c.model == nullptr || c.printer == nullptr ||
+        !GetCustomPaperLimits(*c.model, c.record->model.paperLimitsId, limits)) {
+        return 0;
+    }
+    std::vector<std::string> names;
+    for (const SpoolerForm& f : FittingSpoolerForms(c.printer, *c.model, *c.record)) names.push_back(WideToAnsi(f.name));
+    int passed = 0;
+    ForEachEntry(list, 131072, [&]() {
+        std::string name;
+        std::optional<uint32_t> flags;
+        uint32_t v[9] = {};  // children 3-8 in 1/1200 inch
+        ForEachChild(list, [&](uint32_t t) {
+            if (t == 1) name = ReadText(list);
+            if (t == 2) {
+                if (const auto x = ReadValue(list)) flags = static_cast<uint32_t>(*x);
+            }
+            if (t >= 3 && t <= 8) v[t] = static_cast<uint32_t>(ReadValue(list).value_or(0));
+        });
+        if (name.empty() || !flags || v[3] == 0 || v[4] == 0) return;
+        if (v[3] < limits.minWidth || v[3] > limits.maxWidth || v[4] < limits.minLength || v[4] > limits.maxLength) {
+            return;
+        }
+        ++passed;
+        if (std::any_of(names.begin(), names.end(), [&](const std::string& n) { return EqualsIgnoreCase(n, name); })) {
+            return;
+        }
+        if (names.size() >= 32) return;  // codes 896-927 are all in use
+        auto um = [](uint32_t x) { return static_cast<LONG>(MulDiv(static_cast<INT>(x), 25400, 1200)); };
+        std::u16string wide = AnsiToWide(name);
+        FORM_INFO_1W form{};
+        form.Flags = *flags;
+        form.pName = wide.data();
+        form.Size = {um(v[3]), um(v[4])};
+        form.ImageableArea = {um(v[7]), um(v[5]), um(v[8]), um(v[6])};
+        if (AddFormW(c.printer, 1, reinterpret_cast<LPBYTE>(&form))) names.push_back(name);
+    });
+    return passed > 0 ? 1 : 0;
+}
+
 // The list rows: built with paper resolution and the record lists.
 int ExportNothing(uint32_t, TagListContext**, DvCfgContext&, uint32_t, const void*) { return 0; }
 int ImportNothing(uint32_t, TagListContext**, DvCfgContext&, uint32_t, const void*) { return 0; }
@@ -1499,7 +1563,8 @@ constexpr int kArg1 = 1;
 constexpr int kArg2 = 2;
 
 // Child tables.
-constexpr DvCfgRow k9Rows[] = {Own(65536, kScopeForms, 7, ExportUserForms, ImportUserForms)};
+constexpr DvCfgRow k9Rows[] = {Own(65536, kScopeForms, 7, ExportUserForms, ImportUserForms),
+                               Own(131072, kScopeForms, 7, ExportSpoolerForms, ImportSpoolerForms)};
 constexpr DvCfgTable k9Table{k9Rows};
 constexpr DvCfgRow k259Rows[] = {Leaf(1, 2, ExportScale, ImportScale, &kMemory)};
 constexpr DvCfgRow k258Rows[] = {MapRow(1, 2, &kL459)};

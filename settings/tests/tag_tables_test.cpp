@@ -12,6 +12,7 @@
 #include "settings/tag_tables.h"
 #include "settings/font_lists.h"
 #include "settings/macros.h"
+#include "settings/paper_resolution.h"
 #include "settings/pd_list.h"
 #include "settings/user_forms.h"
 #include "settings/watermarks.h"
@@ -633,6 +634,44 @@ TEST_F(ListRowsTest, UserFormsMoveByNameWithinTheModelsLimits) {
     const auto ninth = El(9, El(65536, El(65536, Cat({text("Ninth"), measure(2, 8000, 1200, 37), measure(3, 9000, 1200, 37)}))));
     run("Office", &ninth);
     EXPECT_EQ(UserFormIdFromName("Office", "Ninth"), 0);
+}
+
+
+TEST_F(ListRowsTest, FittingSpoolerFormsTravelAndAreAddedByName) {
+    MemoryModelData model;
+    std::vector<uint8_t> limits;
+    for (uint16_t v : {10200, 4800, 16800, 7200}) {
+        limits.push_back(static_cast<uint8_t>(v));
+        limits.push_back(static_cast<uint8_t>(v >> 8));
+    }
+    model.SetResource(res::kPaperLimits, 1, limits);
+    FORM_INFO_1W form{};
+    form.Flags = FORM_USER;
+    form.pName = const_cast<LPWSTR>(u"Office A4");
+    form.Size = {210000, 297000};
+    form.ImageableArea = {5000, 6000, 205000, 291000};
+    ASSERT_TRUE(AddFormW(printers_[0], 1, reinterpret_cast<LPBYTE>(&form)));
+    PrivateDevmode r = BaseRecord();
+    DvCfgContext out = ContextFor("Office", kScopeForms, printers_[0], r);
+    out.model = &model;
+    Context list;
+    ASSERT_GT(DevmodeToTagList(out, &list.c), 0);
+    const auto bytes = list.Bytes();
+    EXPECT_EQ(ValueAt(bytes, {9, 131072, 131072, 3}), 9921u);
+    EXPECT_EQ(ValueAt(bytes, {9, 131072, 131072, 7}), 236u);
+    // Forms are the spooler's, not the printer's: take the form away and
+    // bring it back from the list.
+    ASSERT_TRUE(DeleteFormW(printers_[0], const_cast<LPWSTR>(u"Office A4")));
+    DvCfgContext in = ContextFor("Fresh", kScopeForms, printers_[1], r);
+    in.model = &model;
+    Context reader;
+    TagListAttach(&reader.c, bytes.data(), bytes.size());
+    ASSERT_GT(ImportTagList(in, &reader.c), 0);
+    const auto back = FittingSpoolerForms(printers_[1], model, r);
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back[0].name, u"Office A4");
+    EXPECT_NEAR(back[0].width, 210000, 30);
+    EXPECT_NEAR(back[0].imageable.left, 5000, 30);
 }
 
 }  // namespace
