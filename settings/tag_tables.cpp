@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <ranges>
 
 #include "base/locale.h"
 #include "base/muldiv.h"
@@ -880,23 +881,21 @@ Enumerated EnumerateList(int (*enumerate)(const char*, void**, void**), const ch
     return out;
 }
 
-// Opens a list row's element, lets `body` write the entries and drops the
-// element when none was written.
-template <class F>
-int ListElement(TagListContext** list, uint32_t tag, F body) {
+// Writes a list row: its element holds one element `entryTag` per item
+// that `writeOne` wrote (an item it fails is dropped and the list goes on);
+// the row's element is dropped when no item was written.
+template <class Items, class F>
+int WriteList(TagListContext** list, uint32_t tag, uint32_t entryTag, const Items& items, F writeOne) {
     if (!TagBegin(list, tag)) return -1;
-    const int r = body();
-    if (r < 0) return r;
-    if (r == 0) return TagDiscard(list) ? 0 : -1;
+    int wrote = 0;
+    for (const auto& item : items) {
+        if (!TagBegin(list, entryTag)) return -1;
+        const bool ok = writeOne(item);
+        if (!(ok ? TagEnd(list) : TagDiscard(list))) return -1;
+        wrote += ok ? 1 : 0;
+    }
+    if (wrote == 0) return TagDiscard(list) ? 0 : -1;
     return TagEnd(list) ? 1 : -1;
-}
-
-// Writes one entry; a failed entry is dropped and the list goes on.
-template <class F>
-int Entry(TagListContext** list, uint32_t tag, F body) {
-    if (!TagBegin(list, tag)) return -1;
-    if (body()) return TagEnd(list) ? 1 : -1;
-    return TagDiscard(list) ? 0 : -1;
 }
 
 // Entries of a list row: every child whose tag lies in [low, low + 65536).
@@ -936,28 +935,23 @@ bool WriteWatermark(TagListContext** list, const std::string& name, const char* 
 
 int ExportWatermarks(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t tag, const void*) {
     const Enumerated marks = EnumerateList(WatermarkEnumerate, c.printerName.c_str());
-    return ListElement(list, tag, [&]() {
-        int wrote = 0;
-        for (size_t i = 0; i < marks.ids.size(); ++i) {
-            char text[256] = {};
-            LOGFONTA font{};
-            uint32_t colour = 0;
-            uint16_t fields[4] = {};
-            WatermarkGetRequest request;
-            request.text = text;
-            request.textCapacity = sizeof text;
-            request.font = reinterpret_cast<uint8_t*>(&font);
-            request.colour = &colour;
-            request.lighten = &fields[0];
-            request.placement[0] = &fields[1];
-            request.placement[1] = &fields[2];
-            request.placement[2] = &fields[3];
-            if (WatermarkGet(c.printerName.c_str(), marks.ids[i], marks.names[i].c_str(), request) != 1) continue;
-            const int r = Entry(list, 65536, [&]() { return WriteWatermark(list, marks.names[i], text, font, colour, fields); });
-            if (r < 0) return r;
-            wrote += r;
-        }
-        return wrote;
+    return WriteList(list, tag, 65536, std::views::iota(size_t{0}, marks.ids.size()), [&](size_t i) {
+        char text[256] = {};
+        LOGFONTA font{};
+        uint32_t colour = 0;
+        uint16_t fields[4] = {};
+        WatermarkGetRequest request;
+        request.text = text;
+        request.textCapacity = sizeof text;
+        request.font = reinterpret_cast<uint8_t*>(&font);
+        request.colour = &colour;
+        request.lighten = &fields[0];
+        request.placement[0] = &fields[1];
+        request.placement[1] = &fields[2];
+        request.placement[2] = &fields[3];
+        // A watermark that cannot be read is skipped.
+        return WatermarkGet(c.printerName.c_str(), marks.ids[i], marks.names[i].c_str(), request) == 1 &&
+               WriteWatermark(list, marks.names[i], text, font, colour, fields);
     });
 }
 
@@ -1087,29 +1081,21 @@ int ExportOverlays(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t ta
     for (void* b : {ids, names, types}) {
         if (b != nullptr) FreeEnumerationBlock(b);
     }
-    return ListElement(list, tag, [&]() {
-        int wrote = 0;
-        for (size_t i = 0; i < idList.size(); ++i) {
-            uint16_t id = idList[i], type = typeList[i], value = 0;
-            char name[64] = {};
-            std::strncpy(name, nameList[i].c_str(), sizeof name - 1);
-            MacroRequest q;
-            q.size = sizeof q;
-            q.operation = 3;
-            q.id = &id;
-            q.name = name;
-            q.type = &type;
-            q.value = &value;
-            if (MacroFeedbackRequest(c.printerName.c_str(), q) != 1) value = 0;
-            const int r = Entry(list, 65536, [&]() {
-                if (WriteText(list, 1, nameList[i]) < 0 || !TagWriteUint32(list, 3, idList[i])) return false;
-                if (const auto t = MapToTag(kOverlayTypes, typeList[i]); t && !TagWriteUint32(list, 4, *t)) return false;
-                return WriteCodeRecord(list, 5, value);
-            });
-            if (r < 0) return r;
-            wrote += r;
-        }
-        return wrote;
+    return WriteList(list, tag, 65536, std::views::iota(size_t{0}, idList.size()), [&](size_t i) {
+        uint16_t id = idList[i], type = typeList[i], value = 0;
+        char name[64] = {};
+        std::strncpy(name, nameList[i].c_str(), sizeof name - 1);
+        MacroRequest q;
+        q.size = sizeof q;
+        q.operation = 3;
+        q.id = &id;
+        q.name = name;
+        q.type = &type;
+        q.value = &value;
+        if (MacroFeedbackRequest(c.printerName.c_str(), q) != 1) value = 0;
+        if (WriteText(list, 1, nameList[i]) < 0 || !TagWriteUint32(list, 3, idList[i])) return false;
+        if (const auto t = MapToTag(kOverlayTypes, typeList[i]); t && !TagWriteUint32(list, 4, *t)) return false;
+        return WriteCodeRecord(list, 5, value);
     });
 }
 
@@ -1172,17 +1158,9 @@ int ExportFontFiles(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t t
     for (void* b : {kinds, paths, seconds, values}) {
         if (b != nullptr) FreeEnumerationBlock(b);
     }
-    return ListElement(list, tag, [&]() {
-        int wrote = 0;
-        for (const FontEntry& e : entries) {
-            const int r = Entry(list, 65536, [&]() {
-                return WriteText(list, e.kind == 2 ? 2 : 1, e.path) >= 0 && WriteText(list, 3, e.second) >= 0 &&
-                       WriteCodeRecord(list, 4, e.value);
-            });
-            if (r < 0) return r;
-            wrote += r;
-        }
-        return wrote;
+    return WriteList(list, tag, 65536, entries, [&](const FontEntry& e) {
+        return WriteText(list, e.kind == 2 ? 2 : 1, e.path) >= 0 && WriteText(list, 3, e.second) >= 0 &&
+               WriteCodeRecord(list, 4, e.value);
     });
 }
 
@@ -1256,22 +1234,13 @@ int ExportUserForms(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t t
     for (void* b : {ids, names, sizes}) {
         if (b != nullptr) FreeEnumerationBlock(b);
     }
-    return ListElement(list, tag, [&]() {
-        int wrote = 0;
-        for (uint16_t code : codes) {
-            PaperRecord r{};
-            if (!BuildPaperNameRecord(c.printerName.c_str(), *c.model, c.record->model.paperTableRow, code, r, 0)) {
-                continue;
-            }
-            const int w = Entry(list, 65536, [&]() {
-                return WriteText(list, 1, std::string(r.name, strnlen(r.name, sizeof r.name))) >= 0 &&
-                       WriteMeasure(list, 3, r.length) && WriteMeasure(list, 2, r.width) &&
-                       TagWriteUint32(list, 4, (r.printerCode & 0x1000) ? 4 : 3);
-            });
-            if (w < 0) return w;
-            wrote += w;
-        }
-        return wrote;
+    return WriteList(list, tag, 65536, codes, [&](uint16_t code) {
+        // A form whose record cannot be had is skipped.
+        PaperRecord r{};
+        return BuildPaperNameRecord(c.printerName.c_str(), *c.model, c.record->model.paperTableRow, code, r, 0) &&
+               WriteText(list, 1, std::string(r.name, strnlen(r.name, sizeof r.name))) >= 0 &&
+               WriteMeasure(list, 3, r.length) && WriteMeasure(list, 2, r.width) &&
+               TagWriteUint32(list, 4, (r.printerCode & 0x1000) ? 4 : 3);
     });
 }
 
@@ -1332,21 +1301,11 @@ int ExportSpoolerForms(uint32_t, TagListContext** list, DvCfgContext& c, uint32_
     if (c.model == nullptr || c.printer == nullptr) return 0;
     const auto forms = FittingSpoolerForms(c.printer, *c.model, *c.record);
     auto inch = [](LONG v) { return static_cast<uint32_t>(MulDiv(v, 1200, 25400)); };
-    return ListElement(list, tag, [&]() {
-        int wrote = 0;
-        for (const SpoolerForm& f : forms) {
-            const int w = Entry(list, 131072, [&]() {
-                return WriteText(list, 1, WideToAnsi(f.name)) >= 0 && TagWriteUint32(list, 2, f.flags) &&
-                       TagWriteUint32(list, 3, inch(f.width)) && TagWriteUint32(list, 4, inch(f.length)) &&
-                       TagWriteUint32(list, 5, inch(f.imageable.top)) &&
-                       TagWriteUint32(list, 6, inch(f.imageable.bottom)) &&
-                       TagWriteUint32(list, 7, inch(f.imageable.left)) &&
-                       TagWriteUint32(list, 8, inch(f.imageable.right));
-            });
-            if (w < 0) return w;
-            wrote += w;
-        }
-        return wrote;
+    return WriteList(list, tag, 131072, forms, [&](const SpoolerForm& f) {
+        return WriteText(list, 1, WideToAnsi(f.name)) >= 0 && TagWriteUint32(list, 2, f.flags) &&
+               TagWriteUint32(list, 3, inch(f.width)) && TagWriteUint32(list, 4, inch(f.length)) &&
+               TagWriteUint32(list, 5, inch(f.imageable.top)) && TagWriteUint32(list, 6, inch(f.imageable.bottom)) &&
+               TagWriteUint32(list, 7, inch(f.imageable.left)) && TagWriteUint32(list, 8, inch(f.imageable.right));
     });
 }
 

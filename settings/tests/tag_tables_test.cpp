@@ -406,6 +406,17 @@ protected:
         m.text = text;
         return m;
     }
+    // Custom-paper limits 4-8.5 by 6-14 inches as the model's first.
+    static MemoryModelData ModelWithLimits() {
+        MemoryModelData model;
+        std::vector<uint8_t> limits;
+        for (uint16_t v : {10200, 4800, 16800, 7200}) {
+            limits.push_back(static_cast<uint8_t>(v));
+            limits.push_back(static_cast<uint8_t>(v >> 8));
+        }
+        model.SetResource(res::kPaperLimits, 1, limits);
+        return model;
+    }
     std::vector<HANDLE> printers_;
 };
 
@@ -568,13 +579,7 @@ TEST_F(ListRowsTest, FormsTravelByNameAndResolveToThePrintersCodes) {
 
 
 TEST_F(ListRowsTest, UserFormsMoveByNameWithinTheModelsLimits) {
-    MemoryModelData model;
-    std::vector<uint8_t> limits;
-    for (uint16_t v : {10200, 4800, 16800, 7200}) {
-        limits.push_back(static_cast<uint8_t>(v));
-        limits.push_back(static_cast<uint8_t>(v >> 8));
-    }
-    model.SetResource(res::kPaperLimits, 1, limits);
+    const MemoryModelData model = ModelWithLimits();
     std::vector<uint8_t> block(32, 0);
     ASSERT_TRUE(UserFormAdd("Office", 512, "Card", {0, 0, 8000, 9000, block}));
     ASSERT_TRUE(UserFormAdd("Office", 513, "Poster", {0, 0, 20000, 20000, block}));  // outside the limits
@@ -638,13 +643,7 @@ TEST_F(ListRowsTest, UserFormsMoveByNameWithinTheModelsLimits) {
 
 
 TEST_F(ListRowsTest, FittingSpoolerFormsTravelAndAreAddedByName) {
-    MemoryModelData model;
-    std::vector<uint8_t> limits;
-    for (uint16_t v : {10200, 4800, 16800, 7200}) {
-        limits.push_back(static_cast<uint8_t>(v));
-        limits.push_back(static_cast<uint8_t>(v >> 8));
-    }
-    model.SetResource(res::kPaperLimits, 1, limits);
+    const MemoryModelData model = ModelWithLimits();
     FORM_INFO_1W form{};
     form.Flags = FORM_USER;
     form.pName = const_cast<LPWSTR>(u"Office A4");
