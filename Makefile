@@ -28,6 +28,7 @@ bench: build-release
 	ZQ_BINARY_DIR=$(CURDIR)/$(RELEASE) ZQ_SOURCE_DIR=$(CURDIR) $(RELEASE)/bin/render_bench
 	$(RELEASE)/bin/control_records_bench
 	$(RELEASE)/bin/font_bench
+	$(RELEASE)/bin/settings_bench
 	ZQ_BINARY_DIR=$(CURDIR)/$(RELEASE) ZQ_SOURCE_DIR=$(CURDIR) $(RELEASE)/bin/postinst_bench
 	$(RELEASE)/bin/user_bench
 

@@ -9,8 +9,11 @@
 #include "base/text.h"
 #include "common/res_ids.h"
 #include "interface/ui_utils.h"
+#include "settings/config_data.h"
 #include "settings/devmode_ops.h"
 #include "settings/module_model_data.h"
+#include "settings/paper_resolution.h"
+#include "settings/user_settings.h"
 #include "store/registry.h"
 #include "store/spooler.h"
 
@@ -90,11 +93,7 @@ void WriteRecord(HANDLE printer, const char* name, const PrivateDevmode& record)
 
 std::optional<std::vector<uint8_t>> DevmodeSources::ReadUserDevmode(HANDLE printer) {
     std::vector<uint8_t> bytes(kPrivateDevmodeSize);
-    DWORD type = 0;
-    DWORD needed = 0;
-    const DWORD rc = GetPrinterDataA(printer, const_cast<LPSTR>(kCurrentDevmode), &type, bytes.data(),
-                                     static_cast<DWORD>(bytes.size()), &needed);
-    if (rc != ERROR_SUCCESS || needed != kPrivateDevmodeSize) {
+    if (zq::ReadUserDevmode(printer, u"CurrentDevmode", bytes) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     return bytes;
@@ -104,11 +103,14 @@ bool DevmodeSources::ApplyDcdConfigFile(PrivateDevmode&, HANDLE) {
     return false;
 }
 
-bool DevmodeSources::LoadDevmodeTagList(PrivateDevmode&, HANDLE, bool) {
-    return false;
+bool DevmodeSources::LoadDevmodeTagList(PrivateDevmode& record, HANDLE printer, bool perUserFirst,
+                                        const ModelData& model) {
+    return zq::LoadDevmodeTagList({}, kDefDrvCfgData, record, printer, false, !perUserFirst, &model) != FALSE;
 }
 
-void DevmodeSources::StoreDevmodeTagList(const PrivateDevmode&, HANDLE) {}
+void DevmodeSources::StoreDevmodeTagList(const PrivateDevmode& record, HANDLE printer, const ModelData& model) {
+    zq::StoreDevmodeTagList({}, kDefDrvCfgData, record, printer, true, &model);
+}
 
 void DevmodeSources::UpdateRendererIni(HANDLE) {}
 
@@ -201,7 +203,7 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
     if (current && IsValidPrivateDevmode(*current) && SameModelName(*current, names)) {
         BuildPrinterDefault(module, *info->info(), def);
         sources.ApplyDcdConfigFile(def, printer);
-        sources.LoadDevmodeTagList(def, printer, true);
+        sources.LoadDevmodeTagList(def, printer, true, model);
         CopyPrinterScopeFields(*current, def);
         RestrictFontSetsByCodePage(*current, model, ValidCodePage);
         out = *current;
@@ -215,7 +217,7 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
     WriteRecord(printer, kCurrentDefaultDevmode, def);
     bool tagsApplied = false;
     if (!configApplied) {
-        tagsApplied = sources.LoadDevmodeTagList(def, printer, false);
+        tagsApplied = sources.LoadDevmodeTagList(def, printer, false, model);
         if (tagsApplied) {
             def.profileKind = 0;
             std::memset(def.profileId, 0, sizeof def.profileId);
@@ -232,12 +234,13 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
                 result = *whole;
             } else {
                 // Another model's record gives its public part only.
-                ValidateDevmodeForModel(result, bytes, def, model, {});
+                ValidateDevmodeForModel(result, bytes, def, model,
+                                        PrinterFormEnvironment(ToAnsi(info->info()->pPrinterName), printer, model, def));
             }
         }
     }
     PrivateDevmode printerScope = def;
-    sources.LoadDevmodeTagList(printerScope, printer, false);
+    sources.LoadDevmodeTagList(printerScope, printer, false, model);
     CopyPrinterScopeFields(result, printerScope);
 
     const std::string printerName = ToAnsi(info->info()->pPrinterName);
@@ -247,7 +250,7 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
     }
     SetDevmodeCrc(result);
     WriteRecord(printer, kCurrentDevmode, result);
-    sources.StoreDevmodeTagList(result, printer);
+    sources.StoreDevmodeTagList(result, printer, model);
     RestrictFontSetsByCodePage(result, model, ValidCodePage);
     out = result;
     return 1;
@@ -261,8 +264,10 @@ uint32_t GetPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& out,
     }
     if ((flags & kMergeApplicationDevmode) != 0 && !application.empty()) {
         auto merged = std::make_unique<PrivateDevmode>();
-        // Forms are refused until the form lists can be asked.
-        ValidateDevmodeForModel(*merged, application, *record, ModuleModelData(module), {});
+        const ModuleModelData model(module);
+        const auto name = PrinterNameOf(printer);
+        ValidateDevmodeForModel(*merged, application, *record, model,
+                                PrinterFormEnvironment(name ? WideToAnsi(*name) : std::string(), printer, model, *record));
         *record = *merged;
     }
     SetDevmodeCrc(*record);

@@ -12,26 +12,27 @@
 
 #include "base/types.h"
 #include "settings/devmode.h"
+#include "settings/model_data.h"
 
 namespace zq {
 
 // What loading the printer's record reads and writes besides the printer's
 // own data: the per-user copy, the driver configuration file and the
-// configuration tag list "DefDrvCfgData". Their own parts of the settings
-// model replace these; until then the per-user copy is the printer's
-// "CurrentDevmode" and nothing else is applied.
+// configuration tag list "DefDrvCfgData". The configuration file is not
+// applied yet.
 class DevmodeSources {
 public:
     virtual ~DevmodeSources() = default;
-    // The per-user copy, else the printer's "CurrentDevmode"; nullopt when
-    // neither holds 1256 bytes.
+    // The user's "CurrentDevmode", else the printer's; nullopt when neither
+    // holds exactly 1256 bytes.
     virtual std::optional<std::vector<uint8_t>> ReadUserDevmode(HANDLE printer);
     // True when a configuration file was applied to the record.
     virtual bool ApplyDcdConfigFile(PrivateDevmode& record, HANDLE printer);
     // True when the tag list changed the record; `perUserFirst` looks at the
     // per-user copy of the list before the printer's.
-    virtual bool LoadDevmodeTagList(PrivateDevmode& record, HANDLE printer, bool perUserFirst);
-    virtual void StoreDevmodeTagList(const PrivateDevmode& record, HANDLE printer);
+    virtual bool LoadDevmodeTagList(PrivateDevmode& record, HANDLE printer, bool perUserFirst, const ModelData& model);
+    // Stores the record's list "DefDrvCfgData" in printer data.
+    virtual void StoreDevmodeTagList(const PrivateDevmode& record, HANDLE printer, const ModelData& model);
     // Brings pclrend.ini up to date before a default is built.
     virtual void UpdateRendererIni(HANDLE printer);
 };

@@ -21,6 +21,7 @@
 #include "base/paths.h"
 #include "base/root.h"
 #include "base/text.h"
+#include "settings/bench/bench_timing.h"
 #include "settings/font_lists.h"
 #include "settings/font_summary.h"
 #include "settings/font_summary_cache.h"
@@ -57,25 +58,8 @@ void operator delete(void* p, size_t) noexcept { operator delete(p); }
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Seconds per call of `f`, the best of a few rounds of `n` calls.
-template <class F>
-double Time(int n, F f) {
-    double best = 1e30;
-    for (int round = 0; round < 5; ++round) {
-        const auto start = Clock::now();
-        for (int i = 0; i < n; ++i) f();
-        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count() / n);
-    }
-    return best;
-}
-
-void Report(const char* what, double ours, double peer, const char* peerName, double goal) {
-    const double ratio = ours / peer;
-    std::printf("%-44s %10.2f us  %-28s %10.2f us  ratio %7.3f  (goal <= %g%s)\n", what, ours * 1e6, peerName,
-                peer * 1e6, ratio, goal, ratio <= goal ? "" : ", missed");
-}
+using zq::bench::Report;
+using zq::bench::Time;
 
 zq::PrivateDevmode Devmode(int16_t quality) {
     zq::PrivateDevmode d{};

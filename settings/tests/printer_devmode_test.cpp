@@ -3,6 +3,7 @@
 // application's record on request.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -14,7 +15,11 @@
 #include "base/msgbox.h"
 #include "base/profile.h"
 #include "base/root.h"
+#include "settings/config_data.h"
 #include "settings/devmode_ops.h"
+#include "settings/module_model_data.h"
+#include "settings/tag_tables.h"
+#include "settings/user_forms.h"
 #include "settings/printer_devmode.h"
 #include "store/admin.h"
 #include "store/registry.h"
@@ -109,10 +114,56 @@ TEST_F(PrinterDevmodeTest, CountryChoosesThePaper) {
         ScopedLocaleSettings germany(s);
         EXPECT_EQ(Get(printer_).dm.dmPaperSize, DMPAPER_A4);
     }
+    // A rebuild from nothing: the stored configuration would bring A4 back.
     DeletePrinterDataA(printer_, A("CurrentDevmode"));
+    DeletePrinterDataA(printer_, A("DefDrvCfgData"));
     s.country = 1;
     ScopedLocaleSettings us(s);
     EXPECT_EQ(Get(printer_).dm.dmPaperSize, DMPAPER_LETTER);
+}
+
+TEST_F(PrinterDevmodeTest, StoredConfigurationHoldsDocumentAndPrinterRowsAndSurvivesARebuild) {
+    const PrivateDevmode first = Get(printer_);
+    std::vector<uint8_t> list(1 << 16);
+    DWORD type = 0, needed = 0;
+    ASSERT_EQ(GetPrinterDataA(printer_, A("DefDrvCfgData"), &type, list.data(), static_cast<DWORD>(list.size()),
+                              &needed), 0u);
+    list.resize(needed);
+    TagListContext* reader = nullptr;
+    ASSERT_TRUE(TagListCreate(&reader));
+    ASSERT_TRUE(TagListAttach(&reader, list.data(), list.size()));
+    uint32_t tag = 0;
+    size_t elements = 0;
+    while (TagEnter(&reader, &tag)) {
+        ++elements;
+        const auto rows = TopTagTable().rows;
+        const auto row = std::find_if(rows.begin(), rows.end(), [&](const DvCfgRow& r) { return r.tag == tag; });
+        ASSERT_NE(row, rows.end()) << tag;
+        EXPECT_NE(row->scope & 3u, 0u) << tag;
+        ASSERT_TRUE(TagEnd(&reader));
+    }
+    EXPECT_EQ(reader->readPosition, list.size()) << "the whole list is sound";
+    TagListDestroy(&reader);
+    EXPECT_GT(elements, 40u);
+
+    // A second load of the valid record changes nothing stored.
+    const auto before = Stored("CurrentDevmode");
+    const auto defaultsBefore = Stored("CurrentDefaultDevMode");
+    Get(printer_);
+    EXPECT_TRUE(before && Stored("CurrentDevmode") && DevmodesEqual(*before, *Stored("CurrentDevmode")));
+    EXPECT_TRUE(defaultsBefore && DevmodesEqual(*defaultsBefore, *Stored("CurrentDefaultDevMode")));
+
+    // The stored configuration brings the document settings back when the
+    // record itself is lost.
+    PrivateDevmode changed = first;
+    changed.dm.dmCopies = 5;
+    changed.dm.dmOrientation = DMORIENT_LANDSCAPE;
+    const ModuleModelData model(module_);
+    ASSERT_TRUE(StoreDevmodeTagList(u"Office", kDefDrvCfgData, changed, printer_, true, &model));
+    DeletePrinterDataA(printer_, A("CurrentDevmode"));
+    const PrivateDevmode rebuilt = Get(printer_);
+    EXPECT_EQ(rebuilt.dm.dmCopies, 5);
+    EXPECT_EQ(rebuilt.dm.dmOrientation, DMORIENT_LANDSCAPE);
 }
 
 TEST_F(PrinterDevmodeTest, ValidStoredRecordIsKeptWithPrinterScopeFromTheDefault) {
@@ -159,6 +210,20 @@ TEST_F(PrinterDevmodeTest, ApplicationRecordMergedOnlyWhenAsked) {
     EXPECT_TRUE(IsDevmodeCrcValid(merged));
     // The merge is not stored.
     EXPECT_EQ(Stored("CurrentDevmode")->dm.dmCopies, 1);
+}
+
+TEST_F(PrinterDevmodeTest, ApplicationFormsAreTakenWhenThePrinterHasThem) {
+    std::vector<uint8_t> block(32, 0);
+    ASSERT_TRUE(UserFormAdd("Office", 512, "Card", {0, 0, 8000, 9000, block}));
+    PrivateDevmode app = Get(printer_);
+    const short defaultPaper = app.dm.dmPaperSize;
+    app.dm.dmFields |= DM_PAPERSIZE;
+    for (const auto& [code, expected] : {std::pair<short, short>{512, 512}, std::pair<short, short>{513, defaultPaper}}) {
+        app.dm.dmPaperSize = code;
+        const auto bytes = DevmodeBytes(app);
+        const std::vector<uint8_t> publicOnly(bytes.begin(), bytes.begin() + 220);
+        EXPECT_EQ(Get(printer_, publicOnly, 10).dm.dmPaperSize, expected) << code;
+    }
 }
 
 TEST_F(PrinterDevmodeTest, PrintersOwnPublicDevmodeSeedsTheFirstRecord) {

@@ -7,6 +7,10 @@
 #include "store/admin.h"
 #include "store/spooler.h"
 
+namespace zq::cli {
+int InitPrinter(const std::string& printerName);  // cmd_printer_init.cpp
+}
+
 namespace {
 
 using zq::store::FromUtf8;
@@ -18,12 +22,15 @@ constexpr const char* kUsage =
     "                      [--server \\\\SERVER] [--read-only]\n"
     "       zq printer list\n"
     "       zq printer show NAME\n"
-    "       zq printer delete NAME\n\n"
+    "       zq printer delete NAME\n"
+    "       zq printer init NAME\n\n"
     "add      adds a local printer on PORT (default LPT1:), or with --server a connection\n"
     "         \\\\SERVER\\NAME; --read-only refuses writes to it (for tests)\n"
     "list     lists local printers and connections\n"
     "show     prints the printer's record (level 2)\n"
-    "delete   deletes the printer and its jobs\n";
+    "delete   deletes the printer and its jobs\n"
+    "init     loads the printer's settings as a device context does (building and\n"
+    "         storing them on first use) and prints what was written\n";
 
 int Failed(const std::string& what) { return zq::cli::FailWithError("printer", what); }
 
@@ -111,6 +118,7 @@ int Run(const zq::Args& args) {
     if (verb == "list" && rest.size() == 1) return List();
     if (verb == "show" && rest.size() == 2) return Show(rest[1]);
     if (verb == "delete" && rest.size() == 2) return Delete(rest[1]);
+    if (verb == "init" && rest.size() == 2) return zq::cli::InitPrinter(rest[1]);
     return zq::UsageError("printer", "unknown verb or wrong arguments: " + verb);
 }
 
