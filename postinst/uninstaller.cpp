@@ -97,7 +97,8 @@ bool UninstallInfo::HandleCommand(const std::vector<std::string>& args) {
         ini.SetValue("Install", "Uninstaller", "1");
         ini.Write(script.FullPath());
         engine.DoInstall(script.FullPath(), "", "");
-        Log() << "UninstallerInfo::HandleCommand: installation returned code " << engine.GetErrorCode() << End;
+        int code = engine.GetErrorCode();
+        Log() << "UninstallerInfo::HandleCommand: installation returned code " << code << End;
         WipeOutDirectory(work);
     }
     engine_.flushLogOps(name);

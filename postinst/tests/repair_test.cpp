@@ -63,6 +63,7 @@ TEST_F(Repair, ARunKilledByItsFirstProgramIsRepairedByTheNext) {
     auto clean = State();
     for (auto& e : fs::directory_iterator(Host("c")))
         if (e.path().filename() != "media") fs::remove_all(e.path());
+    DriverFiles();
     postinst::Registry().DeleteKey("HKLM", "SOFTWARE\\Zelquor");
     postinst::Registry().CreateKey("HKLM", "SOFTWARE\\Zelquor", false);
     SetString("KovrantDebug", "C:\\postinst.log");
