@@ -110,7 +110,10 @@ install_all() {
     return $failed
 }
 install_all first || { echo "run: installation failed; logs in $out/install" >&2; exit 1; }
-cmp -s "$ZQ_ROOT/c/windows/pclrend.ini" "$here/settings/res/pclrend.ini" || { echo "run: pclrend.ini differs from its source" >&2; exit 1; }
+# pclrend.ini is its source with CR LF line ends and one entry per model.
+tr -d '\r' < "$ZQ_ROOT/c/windows/pclrend.ini" | grep -v '^Language=en_US$' | cmp -s - "$here/settings/res/pclrend.ini" &&
+    [ "$(grep -c '^Language=en_US' "$ZQ_ROOT/c/windows/pclrend.ini")" -eq ${#inf_models[@]} ] ||
+    { echo "run: pclrend.ini differs from its source and the INF's entries" >&2; exit 1; }
 mkdir -p "$out/install/unzipped"
 (cd "$out/install/unzipped" && TZ=UTC unzip -qo "$media/samples.zip")
 diff -r "$out/install/unzipped" "$ZQ_ROOT/c/Program Files/Zelquor/Samples" > /dev/null || { echo "run: the samples differ from the archive" >&2; exit 1; }
