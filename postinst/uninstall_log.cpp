@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <deque>
+#include <memory>
 
 #include "base/files.h"
 #include "postinst/debug_log.h"
@@ -44,7 +45,7 @@ constexpr Rename kRenames[] = {
     {"ZelUninst", "Uninstaller"},
 };
 // Old names that belonged to one installation: they gain its qualifier.
-constexpr const char* kQualifiedPrefixes[] = {"Driver ", "Port "};
+constexpr const char* kQualifiedPrefixes[] = {"Driver ", "Printer "};
 
 }  // namespace
 
@@ -322,6 +323,25 @@ std::string OldUnstLog::MapName(const std::string& name) const {
 }
 
 void OldUnstLog::Restructure() {
+    // The old names, of sections and of the child keys of component
+    // sections, become the names now.
+    std::vector<std::unique_ptr<IniSection>> renamed;
+    while (!Sections().empty()) {
+        std::string name = Sections().front()->Name();
+        std::unique_ptr<IniSection> old = RemoveSection(name, true);
+        auto now = std::make_unique<IniSection>(MapName(name));
+        bool component = now->Name().find('_') == std::string::npos;
+        std::string key, value;
+        for (bool more = old->Reset(); more && old->GetCurrentValue(key, value); old->Next())
+            now->SetValue(component ? MapName(key) : key, value);
+        renamed.push_back(std::move(now));
+    }
+    for (auto& s : renamed) {
+        if (IniSection* there = FindSection(s->Name()))
+            there->Merge(*s, false);
+        else
+            AddSection(std::move(s));
+    }
     // Every child of "Install" written without an installation is shared by
     // this one, and so is everything below it.
     std::vector<std::string> queue;

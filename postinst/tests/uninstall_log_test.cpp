@@ -125,7 +125,8 @@ TEST_F(ULog, TheOlderFileFormConverts) {
               "[Drivers_Files]\r\nC:\\WINDOWS\\pclrend.ini=1\r\n\r\n"
               "[DriverList_Special,OEM_HostCD]\r\nZelquor Mira 12 PCL=1\r\n\r\n"
               "[DriverList_Special,Maker_HostCD]\r\nZelquor Tarn 45 PCL XL=1\r\n\r\n"
-              "[Drivers_Special]\r\nShared=1\r\nInstalledBy=OEM1\r\n\r\n");
+              "[Drivers_Special]\r\nInstalledBy=OEM1\r\nShared=1\r\n\r\n"
+              "[Port LPT1_Special]\r\nInstalledBy=OEM1\r\nShared=1\r\n\r\n");
     EXPECT_TRUE(log.IsShared("Drivers"));
 }
 
@@ -134,6 +135,8 @@ TEST_F(ULog, TheRegistryFormConverts) {
     RegistryValue v;
     v.kind = RegistryValue::kString;
     v.text = "1";
+    Registry().CreateKey("HKLM", "Software\\Zelquor\\UnstLog\\Install", false);
+    Registry().CreateKey("HKLM", "Software\\Zelquor\\UnstLog\\Driver Mira", false);
     Registry().WriteValue("HKLM", "Software\\Zelquor\\UnstLog\\Install", "ZelUninst", v);
     Registry().WriteValue("HKLM", "Software\\Zelquor\\UnstLog\\Driver Mira", "C:\\WINDOWS\\pclrend.ini", v);
     WriteHost("c/windows/system32/Zelfiles.log", "[ZelUninst_Reg]\r\nHKLM,SOFTWARE\\Zelquor=1\r\n");
@@ -142,7 +145,9 @@ TEST_F(ULog, TheRegistryFormConverts) {
     EXPECT_FALSE(fs::exists(Host("c/windows/system32/Zelfiles.log")));
     EXPECT_FALSE(Registry().ValueExists("HKLM", "Software\\Zelquor\\UnstLog\\Install", "ZelUninst"));
     std::string value;
-    ASSERT_NE(log.FindSection("Driver Mira,OEM1"), nullptr);
+    std::string names;
+    for (const auto& sec : log.Sections()) names += sec->Name() + ";";
+    ASSERT_NE(log.FindSection("Driver Mira,OEM1"), nullptr) << names;
     EXPECT_TRUE(log.FindSection("Uninstaller_Reg")->GetValue("HKLM,SOFTWARE\\Zelquor", value));
     EXPECT_TRUE(log.IsShared("Uninstaller"));
 }
