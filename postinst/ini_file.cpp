@@ -50,11 +50,15 @@ public:
         return out_.Open(temp_, TextFile::kWrite, encoding);
     }
     const std::string& TempName() const { return temp_; }
+    // Whole lines gather into a block written at once, so that the file is
+    // not written a line at a time.
     void Write(const std::string& text) {
-        if (!out_.WriteString(text)) failed_ = true;
+        pending_ += text;
+        if (pending_.size() >= kBlock) Flush();
     }
     bool Failed() const { return failed_; }
     bool Commit() {
+        Flush();
         out_.Close();
         if (failed_ || !MoveFileExA(temp_.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
         committed_ = true;
@@ -62,7 +66,12 @@ public:
     }
 
 private:
-    std::string destination_, temp_;
+    static constexpr size_t kBlock = 1 << 16;
+    void Flush() {
+        if (!pending_.empty() && !out_.WriteString(pending_)) failed_ = true;
+        pending_.clear();
+    }
+    std::string destination_, temp_, pending_;
     TextFile out_;
     bool failed_ = false, committed_ = false;
 };

@@ -77,6 +77,14 @@ protected:
         ASSERT_TRUE(AddPrinterDriverA(nullptr, 6, reinterpret_cast<LPBYTE>(&d)));
     }
 
+    // A fresh root with the model's driver and the printer P1 of it.
+    void FreshPrinter() {
+        TearDown();
+        SetUp();
+        Driver("Zelquor Mira 12 PCL");
+        AddPrinter("P1", "Zelquor Mira 12 PCL");
+    }
+
     void AddPrinter(const std::string& name, const std::string& driver, DWORD attributes = 0,
                     const std::string& processor = "WinPrint", const std::string& datatype = "RAW") {
         std::string n = name, d = driver, port = "LPT1:", p = processor, t = datatype;
@@ -237,10 +245,7 @@ TEST_F(Finishing, ProcessorDataSections) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        Driver("Zelquor Mira 12 PCL");
-        AddPrinter("P1", "Zelquor Mira 12 PCL");
+        FreshPrinter();
         ASSERT_EQ(RunInf(std::string("[DATA]\r\n") + c.data + "[Strings]\r\nProc=ZelPrint\r\n"), 0);
         std::vector<BYTE> buffer;
         auto info = PrinterInfo("P1", buffer);
@@ -443,10 +448,7 @@ TEST_F(Finishing, StartMenuLines) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        Driver("Zelquor Mira 12 PCL");
-        AddPrinter("P1", "Zelquor Mira 12 PCL");
+        FreshPrinter();
         if (*c.osKey) {
             RegistryValue v;
             v.kind = RegistryValue::kString;
