@@ -6,6 +6,7 @@
 #include "base/clock.h"
 #include "base/error.h"
 #include "base/files.h"
+#include "base/loader.h"
 #include "base/locale.h"
 #include "base/paths.h"
 #include "postinst/actions.h"
@@ -246,6 +247,38 @@ PathObject KovrantEngine::LookupDir(int code) const {
     }
 }
 
+DRIVER_INFO_3A* KovrantEngine::driverInfo(const std::string& driverName, int* level) {
+    return const_cast<DRIVER_INFO_3A*>(findDriverInfo(driverName, level));
+}
+
+char* KovrantEngine::KeepString(const std::string& text) {
+    kept_.push_back(text);
+    return kept_.back().data();
+}
+
+std::string KovrantEngine::getEnvironmentName() { return OSInfo().isWin9x() ? "Windows 4.0" : "Windows NT x86"; }
+
+void KovrantEngine::flushLogOps(const std::string& name) {
+    Log() << "KovrantEngine::flushLogOps: logging operations..." << End;
+    if (logOperations_.empty()) return;
+    HMODULE library = LoadLibraryA("INSTREC.DLL");
+    if (!library) {
+        Log() << "KovrantEngine::FlushLogOps: Could not load instrec, error code " << GetLastError() << End;
+        return;
+    }
+    using AddAnyItemProc = int (*)(const char*, const char*, int, const char*);
+    using AddDriverNameExProc = int (*)(const char*, const char*, int);
+    if (auto add = reinterpret_cast<AddAnyItemProc>(GetProcAddress(library, "AddAnyItem"))) {
+        for (const auto& op : logOperations_)
+            add(op.section.c_str(), op.path.c_str(), op.type, op.passName ? name.c_str() : "");
+    } else {
+        Log() << "KovrantEngine::FlushLogOps: could not get address of AddAnyItem" << End;
+    }
+    if (auto driver = reinterpret_cast<AddDriverNameExProc>(GetProcAddress(library, "AddDriverNameEx")))
+        driver(driverName_.c_str(), name.c_str(), networkLevel_);
+    FreeLibrary(library);
+}
+
 const DRIVER_INFO_3A* KovrantEngine::findDriverInfo(const std::string& driverName, int* level) const {
     if (level) *level = driverLevel_;
     size_t stride = driverLevel_ == 6 ? sizeof(DRIVER_INFO_6A) : sizeof(DRIVER_INFO_3A);
@@ -268,7 +301,7 @@ void KovrantEngine::addLogOperation(int type, const std::string& path, const std
 bool KovrantEngine::SetupMultipleDrivers(std::vector<std::unique_ptr<GenericInfo>>& list) {
     OSInfo os;
     driverLevel_ = os.isNT5() ? 6 : 3;
-    std::string environment = os.isWin9x() ? "Windows 4.0" : "Windows NT x86";
+    std::string environment = getEnvironmentName();
     DWORD needed = 0, count = 0;
     EnumPrinterDriversA(nullptr, environment.data(), driverLevel_, nullptr, 0, &needed, &count);
     drivers_.assign(needed, 0);
@@ -291,6 +324,8 @@ bool KovrantEngine::SetupMultipleDrivers(std::vector<std::unique_ptr<GenericInfo
         }
         if (driverLevel_ == 6 && (!d->pHelpFile || !*d->pHelpFile))
             Log() << " WARNING!! Missing RegKey: HelpFile is empty for: " << name << End;
+        list.push_back(std::make_unique<UpdateDepFilesInfo>(
+            *this, reinterpret_cast<DRIVER_INFO_3A*>(drivers_.data() + i * stride), driverLevel_));
         if (!updateMode_ && name != driverName_) continue;
         list.push_back(std::make_unique<DeleteRegInfo>(*this, name));
         list.push_back(std::make_unique<AddRegInfo>(*this, name));
@@ -308,13 +343,17 @@ void KovrantEngine::SetupMultiplePrinters(std::vector<std::unique_ptr<GenericInf
     printerCount_ = count;
     OSInfo os;
     for (DWORD i = 0; i < count; ++i) {
-        auto* p = reinterpret_cast<const PRINTER_INFO_2A*>(printers_.data()) + i;
+        auto* p = reinterpret_cast<PRINTER_INFO_2A*>(printers_.data()) + i;
         std::string name = p->pPrinterName ? p->pPrinterName : "", driver = p->pDriverName ? p->pDriverName : "";
         if (!updateMode_) {
             if (os.isWin9x() && driver != driverName_) continue;
             if (!os.isWin9x() && name != printObjectName_) continue;
         }
         list.push_back(std::make_unique<PrtDrvDataInfo>(*this, name, driver));
+        int level = 0;
+        DRIVER_INFO_3A* info = driverInfo(driver, &level);
+        list.push_back(std::make_unique<MonitorInfo>(*this, p, info, level));
+        if (!isRemotePrinter(*p)) list.push_back(std::make_unique<ProcessorInfo>(*this, p));
     }
 }
 
@@ -345,8 +384,11 @@ int KovrantEngine::run(const std::string& commandLine) {
     actions.push_back(std::make_unique<InstFileInfo>(*this));
     SetupMultipleDrivers(actions);
     SetupMultiplePrinters(actions);
+    actions.push_back(std::make_unique<UpdateIniInfo>(*this));
+    actions.push_back(std::make_unique<StartMenuInfo>(*this));
     actions.push_back(std::make_unique<RunExeInfo>(*this, 1));
     actions.push_back(std::make_unique<DeleteFileInfo>(*this));
+    actions.push_back(std::make_unique<UninstallInfo>(*this));
     for (auto& a : actions) a->Process();
     return 0;
 }

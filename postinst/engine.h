@@ -3,6 +3,7 @@
 // runs in their fixed order.
 #pragma once
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -37,7 +38,16 @@ public:
     std::string findInstallSection(const std::string& driverName) const;
     // The installed driver record of a name and its level (none: nullptr).
     const DRIVER_INFO_3A* findDriverInfo(const std::string& driverName, int* level) const;
+    // The same record, for the actions that change it in place; their
+    // changes stay visible to the later actions of the run.
+    DRIVER_INFO_3A* driverInfo(const std::string& driverName, int* level);
     bool isCommandForThisInstall(int mask) const;
+    // A text that lives as long as the engine, for records it lends out.
+    char* KeepString(const std::string& text);
+    // Hands the logged operations to the install-record library.
+    void flushLogOps(const std::string& name);
+    // "Windows 4.0" on the 9x family, else "Windows NT x86".
+    static std::string getEnvironmentName();
     void addLogOperation(int type, const std::string& path, const std::string& section, bool passName);
 
     const InfFile& Inf() const { return inf_; }
@@ -49,6 +59,9 @@ public:
     const std::vector<LogOperation>& LogOperations() const { return logOperations_; }
     const std::map<std::string, std::string>& Strings() const { return strings_; }
     const PathObject& InstallDir() const { return installDir_; }
+    bool CustomInstall() const { return customInstall_; }
+    int NetworkLevel() const { return networkLevel_; }
+    int DriverLevel() const { return driverLevel_; }
 
     // Parts of run, reachable for tests.
     bool parseCommandLine(const std::string& commandLine);
@@ -79,6 +92,7 @@ private:
     DWORD printerCount_ = 0;
     std::vector<LogOperation> logOperations_;
     std::map<std::string, std::string> strings_;
+    std::deque<std::string> kept_;
 };
 
 }  // namespace postinst

@@ -273,7 +273,10 @@ bool WipeOutDirectory(const PathObject& dir) {
         do {
             std::string n = data.cFileName;
             if (n == "." || n == "..") continue;
-            entries.emplace_back(dir.Dir() + "\\" + n, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+            // A link goes as itself, never followed into what it names.
+            const DWORD a = data.dwFileAttributes;
+            entries.emplace_back(dir.Dir() + "\\" + n,
+                                 (a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT));
         } while (FindNextFileA(find, &data));
         FindClose(find);
     }

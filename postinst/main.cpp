@@ -5,6 +5,7 @@
 #include "base/process.h"
 #include "base/text.h"
 #include "postinst/engine.h"
+#include "postinst/uninstall_log.h"
 
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -26,6 +27,8 @@ int main(int argc, char** argv) {
         if (i > 1) line += u' ';
         line += zq::QuoteArgument(zq::Utf8ToUtf16(argv[i]));
     }
+    // The process's uninstall log, which loads nothing and no action uses.
+    postinst::ProcessUninstallLog();
     postinst::KovrantEngine engine;
     return engine.run(zq::WideToAnsi(line));
 }

@@ -14,6 +14,7 @@ packages=(
   mscompress
   zip
   unzip
+  liblnk-utils
 )
 
 missing=()

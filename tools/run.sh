@@ -13,7 +13,8 @@ zq=$tree/bin/zq
 pclread=$tree/bin/pclread
 rasterdm=$tree/bin/raster-devmode
 pagejudge=$tree/bin/pagejudge
-for tool in "$zq" "$pclread" "$rasterdm" "$pagejudge" "$tree/lib/pclrend.so" "$tree/lib/drvui.so"; do
+for tool in "$zq" "$pclread" "$rasterdm" "$pagejudge" "$tree/lib/pclrend.so" "$tree/lib/drvui.so" "$tree/lib/Engine.so" \
+    "$tree/lib/instrec.so"; do
     [ -e "$tool" ] || { echo "run: $tool is missing: build the tree first" >&2; exit 1; }
 done
 
@@ -28,17 +29,36 @@ export ZQ_ROOT=$out/zqroot
 # One line per printer; a non-zero exit or a line postinst logs as failed
 # fails the run. The installed root is listed against a golden listing, and
 # a second installation must leave it as it was.
+links=$ZQ_ROOT/'c/Documents and Settings/All Users/Start Menu/Programs/Zelquor'
 install_listing() {
     {
         (cd "$ZQ_ROOT" && find c -type f ! -name '*.log' | LC_ALL=C sort)
         "$zq" reg export 'HKLM\SOFTWARE\Zelquor' | grep -v '^"KovrantDebug"'
-        for m in "${inf_models[@]}"; do echo "[$m (INF)]"; "$zq" data list "$m (INF)"; done
+        "$zq" reg export 'HKLM\SYSTEM\CurrentControlSet\Control\Print\Monitors\Zelquor Language Monitor'
+        "$zq" reg export 'HKLM\SYSTEM\CurrentControlSet\Control\Print\Environments\Windows NT x86\Print Processors\ZelPrint'
+        "$zq" driver list
+        for m in "${inf_models[@]}"; do
+            echo "[$m (INF)]"
+            "$zq" data list "$m (INF)"
+            "$zq" printer show "$m (INF)" | grep -E '^(processor|datatype|attributes):'
+        done
+        echo "[pclrend.ini]"
+        grep -n '^Language=' "$ZQ_ROOT/c/windows/pclrend.ini"
+        for l in "$links"/*.LNK; do
+            echo "[${l##*/}]"
+            lnkinfo "$l" | grep -E '^\s*(Local path|Command line arguments|Working directory)\s*:' | sed 's/^\s*//'
+        done
     } | tr -d '\r'
 }
+trace=$ZQ_ROOT/c/windows/system32/instrec/trace.log
 media=$ZQ_ROOT/d
 mkdir -p "$media" "$out/install"
-cp "$here/postinst/res/zelquor.inf" "$tree/lib/pclrend.so" "$tree/lib/drvui.so" "$media/"
+cp "$here/postinst/res/zelquor.inf" "$tree/lib/pclrend.so" "$tree/lib/drvui.so" "$here/settings/res/pclrend.ini" "$media/"
 cp "$here/settings/res/pclrend.ini" "$out/install/pclrend.ini"
+# The uninstaller's archive carries the install engine as Install\Engine.dll.
+rm -rf "$out/install/uninst" && mkdir -p "$out/install/uninst/Install"
+cp "$tree/lib/Engine.so" "$out/install/uninst/Install/Engine.dll"
+(cd "$out/install/uninst" && TZ=UTC zip -q -X -r "$media/uninst.zip" Install)
 (cd "$out/install" && rm -f pclrend.ini_ && mscompress pclrend.ini && mv pclrend.ini_ "$media/pclrend.in_")
 (cd "$here/tools/emfgen/samples" && TZ=UTC zip -q -X "$media/samples.zip" ./*.emf)
 "$zq" reg import /dev/stdin > /dev/null <<'REG'
@@ -53,20 +73,48 @@ install_all() {
     local pass=$1 failed=0
     for m in "${inf_models[@]}"; do
         log=$out/install/${m// /-}-$pass.log
-        rm -f "$ZQ_ROOT/c/postinst.log"
+        rm -f "$ZQ_ROOT/c/postinst.log" "$trace"
         code=0
         "$zq" install 'D:\zelquor.inf' --model "$m" --printer "$m (INF)" > "$log.out" 2>&1 || code=$?
         tr -d '\r' < "$ZQ_ROOT/c/postinst.log" > "$log" 2>/dev/null || true
+        cp "$trace" "$log.trace" 2>/dev/null || : > "$log.trace"
         files=$(grep -c 'wrote file' "$log" || true)
         values=$("$zq" reg export 'HKLM\SOFTWARE\Zelquor' | grep -c '^"' || true)
         bad=$(grep -c 'Error parsing command' "$log" || true)
+        # What the finishing actions left: the driver's monitor and
+        # dependent files, the printer's processor, datatype and
+        # bidirectional bit, the INI entry, the link, and the trace of the
+        # install engine and the install record.
+        monitor=$("$zq" driver list | sed -n "/^$m\t/,/^[^ ]/s/^  monitor: //p")
+        deps=$("$zq" driver list | sed -n "/^$m\t/,/^[^ ]/p" | sed -n 's/^  dependent: .*\\//p' | paste -sd, -)
+        show=$("$zq" printer show "$m (INF)")
+        processor=$(sed -n 's/^processor: //p' <<< "$show")/$(sed -n 's/^datatype: //p' <<< "$show")
+        bidi=no; (( $(sed -n 's/^attributes: //p' <<< "$show") & 0x800 )) && bidi=yes
+        ini=$(tr -d '\r' < "$ZQ_ROOT/c/windows/pclrend.ini" | sed -n "/^\[$m\]/,/^\[/s/^Language=//p")
+        link=$(lnkinfo "$links/Sample documents.LNK" 2>/dev/null | sed -n 's/^\s*Local path\s*: //p')
+        calls=$(sed -n 's/^\([A-Za-z]*\)(.*/\1/p' "$log.trace" | uniq -c | awk '{printf "%s%s%s", (NR>1?",":""), $2, ($1>1?"x"$1:"")}')
         printf '%-28s install %-6s exit %d, %s files recorded, %s values, %s failed lines\n' "$m" "$pass" "$code" "$files" "$values" "$bad"
+        printf '%-28s   monitor %s, bidi %s, processor %s, dependent %s, ini Language=%s, link %s\n' "" \
+            "$monitor" "$bidi" "$processor" "$deps" "$ini" "$link"
+        printf '%-28s   trace %s\n' "" "$calls"
         [ "$code" -eq 0 ] && [ "$bad" -eq 0 ] || failed=1
+        # The engine's four calls with the script, then one record per
+        # logged operation and the driver; the work folder is gone.
+        items=$(grep -c '^AddAnyItem(' "$log.trace" || true)
+        expect="SetWorkingDirA,SetLanguageA,DoInstallA,GetErrorCode,AddAnyItem$( ((items > 1)) && echo "x$items"),AddDriverNameEx"
+        [ "$calls" = "$expect" ] || { echo "run: the trace of $m is $calls, not $expect" >&2; failed=1; }
+        grep -q '^DoInstallA(".*\\uninst.zip_Extracted\\Temp.isf", "", "")$' "$log.trace" || { echo "run: no Temp.isf install for $m" >&2; failed=1; }
+        [ -z "$(find "$ZQ_ROOT/c" -name 'uninst.zip_Extracted')" ] || { echo "run: the uninstaller's work folder is left" >&2; failed=1; }
+        [ "$monitor" = "Zelquor Language Monitor" ] && [ "$bidi" = yes ] && [ "$processor" = ZelPrint/RAW ] &&
+            [ "$ini" = en_US ] && [ -n "$link" ] || { echo "run: $m is not finished as the INF asks" >&2; failed=1; }
     done
     return $failed
 }
 install_all first || { echo "run: installation failed; logs in $out/install" >&2; exit 1; }
-cmp -s "$ZQ_ROOT/c/windows/pclrend.ini" "$here/settings/res/pclrend.ini" || { echo "run: pclrend.ini differs from its source" >&2; exit 1; }
+# pclrend.ini is its source with CR LF line ends and one entry per model.
+tr -d '\r' < "$ZQ_ROOT/c/windows/pclrend.ini" | grep -v '^Language=en_US$' | cmp -s - "$here/settings/res/pclrend.ini" &&
+    [ "$(grep -c '^Language=en_US' "$ZQ_ROOT/c/windows/pclrend.ini")" -eq ${#inf_models[@]} ] ||
+    { echo "run: pclrend.ini differs from its source and the INF's entries" >&2; exit 1; }
 mkdir -p "$out/install/unzipped"
 (cd "$out/install/unzipped" && TZ=UTC unzip -qo "$media/samples.zip")
 diff -r "$out/install/unzipped" "$ZQ_ROOT/c/Program Files/Zelquor/Samples" > /dev/null || { echo "run: the samples differ from the archive" >&2; exit 1; }
@@ -74,6 +122,15 @@ install_listing > "$out/install/listing.txt"
 diff -u "$here/tools/install.golden" "$out/install/listing.txt" || { echo "run: the installed root differs from tools/install.golden" >&2; exit 1; }
 install_all again || { echo "run: the second installation failed" >&2; exit 1; }
 install_listing | diff -u "$out/install/listing.txt" - || { echo "run: installing again changed the root" >&2; exit 1; }
+# postinst on its own again: every printer is finished, so no driver is
+# added again and no printer is set.
+rm -f "$ZQ_ROOT/c/postinst.log"
+m=${inf_models[0]}
+(cd "$media" && ZQ_BIN_PATH=$tree/bin "$tree/bin/postinst" -I 'D:\zelquor.inf' -N "$m (INF)" -P LPT1:) ||
+    { echo "run: postinst failed when run again" >&2; exit 1; }
+again=$(grep -cE 'needs an update|writeProcessorInfo|UpdatePrinterDriver' "$ZQ_ROOT/c/postinst.log" || true)
+printf '%-28s postinst again: %s driver or printer updates\n' "$m" "$again"
+[ "$again" -eq 0 ] || { echo "run: running postinst again updated the driver or printer" >&2; exit 1; }
 
 # The models are the interface driver's model strings; a driver named after
 # its model needs no pclrend.ini entry.

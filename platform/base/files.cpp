@@ -509,7 +509,9 @@ HANDLE FindFirstT(const Char* patternText, Data* data) {
         if (!MatchesPattern(name, pattern)) return;
         struct stat st {};
         if (::stat(at.c_str(), &st) != 0 && ::lstat(at.c_str(), &st) != 0) return;
-        find->entries.push_back({std::move(name), AttributesOf(st), ToFileTime(st.st_mtim), ToFileTime(st.st_atim),
+        struct stat link {};
+        const DWORD reparse = ::lstat(at.c_str(), &link) == 0 && S_ISLNK(link.st_mode) ? FILE_ATTRIBUTE_REPARSE_POINT : 0;
+        find->entries.push_back({std::move(name), AttributesOf(st) | reparse, ToFileTime(st.st_mtim), ToFileTime(st.st_atim),
                                  ToFileTime(st.st_mtim), S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size)});
     };
     // A drive's or share's root has no "." and ".." entries.

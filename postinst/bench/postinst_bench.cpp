@@ -1,8 +1,10 @@
 // Figures of the post-install engine, each against a peer measured in the
 // same run: zip extraction against `unzip -qo`, LZ expansion against
 // `msexpand` (goal: at most 1.5 times the peer's time), the peak memory of
-// an extraction at two archive sizes (goal: the same), and the seconds one
-// `zq install` takes.
+// an extraction at two archive sizes (goal: the same), the quick edit of one
+// key of a 5 MB INI file against a plain copy of it (goal: at most 3 times)
+// with its peak memory at two file sizes (goal: the same), reading and
+// writing that file as a document, and the seconds one `zq install` takes.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +21,7 @@
 #include "base/files.h"
 #include "base/lz.h"
 #include "base/root.h"
+#include "postinst/ini_file.h"
 #include "postinst/zip_extract.h"
 
 namespace fs = std::filesystem;
@@ -62,6 +65,29 @@ long PeakOfExtraction(const std::string& archive, const std::string& dest) {
         bool ok = postinst::ZipListContents(archive, postinst::kZipExtract, dest, nullptr);
         _exit(ok ? 0 : 1);
     }
+    int status = 0;
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    return usage.ru_maxrss;
+}
+
+// An INI file of about `megabytes` MB: sections of 100 keys each.
+void MakeIni(const fs::path& file, int megabytes) {
+    std::ofstream f(file, std::ios::binary);
+    long written = 0, target = static_cast<long>(megabytes) << 20;
+    for (int section = 0; written < target; ++section) {
+        std::string text = "[Section " + std::to_string(section) + "]\r\n";
+        for (int k = 0; k < 100; ++k)
+            text += "Key" + std::to_string(k) + "=Zelquor value " + std::to_string(section * 100 + k) + " of the file\r\n";
+        f << text;
+        written += static_cast<long>(text.size());
+    }
+}
+
+// Peak resident memory (kB) of a child that edits one key of the file.
+long PeakOfQuickWrite(const std::string& file) {
+    pid_t pid = fork();
+    if (pid == 0) _exit(postinst::QuickWriteIniString(file, "Section 100", "Key50", "changed", 1) ? 0 : 1);
     int status = 0;
     struct rusage usage {};
     wait4(pid, &status, 0, &usage);
@@ -134,6 +160,27 @@ int main() {
     std::printf("%-34s %10ld %10ld %8.2f\n", "peak kB, 4 MB vs 32 MB archive", small, large,
                 static_cast<double>(large) / static_cast<double>(small));
 
+    // INI files: one key of a 5 MB file against a plain copy of it, the
+    // whole file as a document, and the quick edit's memory at two sizes.
+    fs::create_directories(root / "c" / "ini");
+    MakeIni(root / "c/ini/big.ini", 5);
+    double copy = Seconds([&] { CopyFileA("C:\\ini\\big.ini", "C:\\ini\\copy.ini", FALSE); });
+    double quick = Seconds([&] {
+        if (!postinst::QuickWriteIniString("C:\\ini\\big.ini", "Section 100", "Key50", "changed", 1))
+            std::puts("QuickWriteIniString failed");
+    });
+    std::printf("%-34s %10.3f %10.3f %8.2f\n", "INI quick write, 5 MB vs copy", quick, copy, quick / copy);
+    double document = Seconds([&] {
+        postinst::IniFile ini;
+        ini.Read("C:\\ini\\big.ini");
+        ini.Write("C:\\ini\\out.ini");
+    });
+    std::printf("%-34s %10.3f %10.3f %8.2f\n", "INI read + write, 5 MB vs copy", document, copy, document / copy);
+    MakeIni(root / "c/ini/small.ini", 1);
+    long iniSmall = PeakOfQuickWrite("C:\\ini\\small.ini"), iniBig = PeakOfQuickWrite("C:\\ini\\big.ini");
+    std::printf("%-34s %10ld %10ld %8.2f\n", "peak kB, INI quick write 1 vs 5 MB", iniSmall, iniBig,
+                static_cast<double>(iniBig) / static_cast<double>(iniSmall));
+
     // One installation through zq install, on a root of its own.
     const char* bin = std::getenv("ZQ_BINARY_DIR");
     fs::path zq = fs::path(bin ? bin : ".") / "bin" / "zq";
@@ -142,7 +189,7 @@ int main() {
         fs::path r = work / "install";
         fs::create_directories(r / "d");
         fs::copy_file(fs::path(src) / "postinst/res/zelquor.inf", r / "d" / "zelquor.inf");
-        for (const char* f : {"pclrend.so", "drvui.so"}) std::ofstream(r / "d" / f) << "module";
+        for (const char* f : {"pclrend.so", "drvui.so", "pclrend.ini"}) std::ofstream(r / "d" / f) << "module";
         fs::copy_file(fs::path(src) / "postinst/tests/data/samples.zip", r / "d" / "samples.zip");
         fs::copy_file(fs::path(src) / "postinst/tests/data/pclrend.in_", r / "d" / "pclrend.in_");
         const int runs = 3;

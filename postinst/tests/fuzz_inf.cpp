@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "postinst/actions.h"
 #include "postinst/engine.h"
 #include "postinst/inf.h"
 
@@ -12,10 +13,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     inf.LoadText(text);
     std::string key, value;
     for (const auto& s : inf.Sections()) {
-        inf.getValue(s->name, "CopyFiles", value);
+        for (const char* k : {"CopyFiles", "DataSection", "ZelAssociateMonitor", "UpdateInis", "ZelAddGroup",
+                              "ZelUninstall", "ZelPrintProcessor", "ZelDefaultDataType", "LanguageMonitor"})
+            inf.getValue(s->name, k, value);
         for (const auto& line : s->lines) {
             postinst::splitKeyValue(line, key, value);
-            postinst::Tokenizer(line, ',', postinst::Tokenizer::kQuotes).AllTokens();
+            auto fields = postinst::Tokenizer(line, ',', postinst::Tokenizer::kQuotes).AllTokens();
+            // A start-menu line's folder name, and an INI line's entries.
+            if (!fields.empty()) postinst::StartMenuInfo::FolderId(fields[0]);
+            for (const auto& f : fields) postinst::Tokenizer(f, '=', 0).AllTokens();
         }
     }
     static postinst::KovrantEngine engine;

@@ -53,9 +53,22 @@ protected:
         std::filesystem::copy_file(Source(inf), Host("c/media/zelquor.inf"));
         std::filesystem::copy_file(Source("postinst/tests/data/samples.zip"), Host("c/media/samples.zip"));
         std::filesystem::copy_file(Source("postinst/tests/data/pclrend.in_"), Host("c/media/pclrend.in_"));
+        // The language monitor the system's installer adds from the INF.
+        std::string name = "Zelquor Language Monitor", env = "Windows NT x86", dll = "zqlmon.dll";
+        MONITOR_INFO_2A m{name.data(), env.data(), dll.data()};
+        AddMonitorA(nullptr, 2, reinterpret_cast<LPBYTE>(&m));
+    }
+
+    // The driver's files in the version directory, where the installer put
+    // them (placeholders: nothing loads them).
+    void DriverFiles(const std::vector<std::string>& names = {"pclrend.dll", "drvui.dll"}) {
+        auto dir = Host("c/windows/system32/spool/drivers/w32x86/3");
+        std::filesystem::create_directories(dir);
+        for (const auto& n : names) std::ofstream(dir / n) << n;
     }
 
     void Printer(const std::u16string& name = u"P1", const std::u16string& driver = u"Zelquor Mira 12 PCL") {
+        DriverFiles();
         ASSERT_TRUE(zq::testing::InstallDriver(driver));
         HANDLE p = zq::testing::AddLocalPrinter(name, driver);
         ASSERT_NE(p, nullptr);

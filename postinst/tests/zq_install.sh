@@ -12,6 +12,7 @@ mkdir -p "$root/d"
 cp "$src/postinst/res/zelquor.inf" "$src/postinst/tests/data/samples.zip" "$src/postinst/tests/data/pclrend.in_" "$root/d/"
 echo module > "$root/d/pclrend.so"
 echo module > "$root/d/drvui.so"
+echo "; beside the driver" > "$root/d/pclrend.ini"
 "$zq" install --help | grep -q 'usage: zq install' || fail "no help"
 "$zq" install 'D:\zelquor.inf' > /dev/null 2>&1; [ $? -eq 2 ] || fail "missing options are no usage error"
 "$zq" install 'D:\zelquor.inf' --model Nothing --printer P > /dev/null 2>&1; [ $? -eq 1 ] || fail "unknown model accepted"
@@ -22,7 +23,12 @@ for pass in 1 2; do
     echo "$out" | grep -q 'postinst exit code 0' || fail "install $pass: $out"
 done
 [ -f "$root/c/windows/system32/spool/drivers/w32x86/3/pclrend.so" ] || fail "driver file not copied"
-cmp -s "$root/c/windows/pclrend.ini" "$src/platform/base/tests/data/lz/text" || fail "pclrend.ini not expanded"
+# The expansion, then the INF's entry for the driver.
+size=$(wc -c < "$src/platform/base/tests/data/lz/text")
+head -c "$size" "$root/c/windows/pclrend.ini" | cmp -s - "$src/platform/base/tests/data/lz/text" || fail "pclrend.ini not expanded"
+grep -q '^Language=en_US' "$root/c/windows/pclrend.ini" || fail "no INI entry"
+"$zq" driver list | grep -q '^  monitor: Zelquor Language Monitor' || fail "monitor not tied to the driver"
+[ -f "$root/c/Documents and Settings/All Users/Start Menu/Programs/Zelquor/Sample documents.LNK" ] || fail "no link"
 "$zq" printer list | grep -q 'Tarn A 45' || fail "printer not added"
 "$zq" data list 'Tarn A 45' | grep -q '^ConvertInOwnProcess' || fail "printer data not written"
 echo "zq_install: ok"

@@ -146,6 +146,7 @@ int List(zq::Options& opts) {
                     Text(list[i].pDataFile).c_str(), Text(list[i].pConfigFile).c_str());
         for (const char16_t* d = list[i].pDependentFiles; d && *d; d += std::char_traits<char16_t>::length(d) + 1)
             std::printf("  dependent: %s\n", Text(d).c_str());
+        if (list[i].pMonitorName && *list[i].pMonitorName) std::printf("  monitor: %s\n", Text(list[i].pMonitorName).c_str());
     }
     return 0;
 }

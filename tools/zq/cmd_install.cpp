@@ -27,7 +27,8 @@ constexpr const char* kUsage =
     "Installs MODEL from the INF (a Windows path on the system root, e.g. D:\\zelquor.inf):\n"
     "copies the files its install section names (CopyFiles, DriverFile, DataFile,\n"
     "ConfigFile, HelpFile, also from its DataSection) from the INF's folder into the\n"
-    "driver directory, adds the driver (level 6) and the printer NAME on PORT\n"
+    "driver directory, adds the language monitor its LanguageMonitor key names\n"
+    "(\"name,file\"), the driver (level 6) and the printer NAME on PORT\n"
     "(default LPT1:), then starts postinst -I INF -N NAME -P PORT [-S] in the INF's\n"
     "folder and reports its exit code, which is also zq's.\n";
 
@@ -107,6 +108,24 @@ int Run(const zq::Args& args) {
     }
     dependents += '\0';
 
+    // The language monitor first, as the system's installer adds it; one
+    // already there is kept.
+    std::string monitorKey = DriverKey(inf, section, "LanguageMonitor");
+    if (monitorKey.size() >= 2 && monitorKey.front() == '"' && monitorKey.back() == '"')
+        monitorKey = monitorKey.substr(1, monitorKey.size() - 2);
+    if (!monitorKey.empty()) {
+        auto fields = postinst::Tokenizer(monitorKey, ',', postinst::Tokenizer::kQuotes | postinst::Tokenizer::kTrim)
+                          .AllTokens();
+        if (fields.size() < 2 || fields[0].empty() || fields[1].empty())
+            return zq::Fail("install: LanguageMonitor of " + section + " is not \"name,file\"");
+        std::string environment = "Windows NT x86";
+        MONITOR_INFO_2A m{fields[0].data(), environment.data(), fields[1].data()};
+        if (!AddMonitorA(nullptr, 2, reinterpret_cast<LPBYTE>(&m)) &&
+            GetLastError() != ERROR_PRINT_MONITOR_ALREADY_INSTALLED)
+            return zq::Fail("install: AddMonitor of " + fields[0] + " failed (error " +
+                            std::to_string(GetLastError()) + ")");
+    }
+
     DRIVER_INFO_6A d{};
     std::string name = *model;
     d.cVersion = 3;
@@ -137,6 +156,21 @@ int Run(const zq::Args& args) {
         HANDLE added = AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
         if (!added) return zq::Fail("install: AddPrinter failed (error " + std::to_string(GetLastError()) + ")");
         ClosePrinter(added);
+    }
+
+    // The install-record library into the system directory, as the
+    // system's installer brings it; postinst hands its records to it.
+    {
+        std::error_code ec;
+        auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+        auto library = self.parent_path().parent_path() / "lib" / "instrec.so";
+        char system[MAX_PATH] = {};
+        GetSystemDirectoryA(system, MAX_PATH);
+        auto target = zq::MapPath(zq::AnsiToWide(std::string(system) + "\\instrec.so"));
+        if (!ec && target && std::filesystem::exists(library, ec))
+            std::filesystem::copy_file(library, *target, std::filesystem::copy_options::overwrite_existing, ec);
+        if (ec || !target || !std::filesystem::exists(*target, ec))
+            std::fprintf(stderr, "zq install: warning: no install-record library installed\n");
     }
 
     // postinst is found beside zq unless the caller says where programs are.
