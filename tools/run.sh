@@ -132,22 +132,19 @@ again=$(grep -cE 'needs an update|writeProcessorInfo|UpdatePrinterDriver' "$ZQ_R
 printf '%-28s postinst again: %s driver or printer updates\n' "$m" "$again"
 [ "$again" -eq 0 ] || { echo "run: running postinst again updated the driver or printer" >&2; exit 1; }
 
-# The models are the interface driver's model strings; a driver named after
-# its model needs no pclrend.ini entry.
-mapfile -t models < <(sed -n 's/^ *100[0-9][0-9] *"\(.*\)" *$/\1/p' "$here/settings/res/models.rec")
-[ ${#models[@]} -gt 0 ] || { echo "run: no model in settings/res/models.rec" >&2; exit 1; }
+# Printing uses the drivers the installation put in place: each INF model's
+# printer prints in its own default record, and its raster twin, a printer on
+# the same installed driver, in the monochrome raster language.
 samples=("$here"/tools/emfgen/samples/*.emf)
 
 printers=()
 xl_printers=()
-for model in "${models[@]}"; do
-    "$zq" driver add "$model" --driver-file "$tree/lib/pclrend.so" --data-file "$tree/lib/drvui.so" \
-        --config-file "$tree/lib/drvui.so" > /dev/null
-    "$zq" printer add "$model" --driver "$model" > /dev/null
+for m in "${inf_models[@]}"; do
+    model="$m (INF)"
     # The raster twin: the model's default record in the monochrome raster
     # language, stored as the printer's default DEVMODE.
-    raster="$model raster"
-    "$zq" printer add "$raster" --driver "$model" > /dev/null
+    raster="$m raster"
+    "$zq" printer add "$raster" --driver "$m" > /dev/null
     "$zq" devmode default --printer "$model" --out "$out/record.bin" > /dev/null
     "$rasterdm" "$out/record.bin" "$raster" --language 0 > "$out/record.reg"
     "$zq" reg import "$out/record.reg" > /dev/null
