@@ -748,11 +748,19 @@ HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitCount, const vo
     return obj->Handle();
 }
 
-HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT usage, void** bits, HANDLE, DWORD) {
+HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* info, UINT usage, void** bits, HANDLE, DWORD) {
     // The application fills the bits after the call; nothing follows the
     // header and colour table in its structure.
+    std::optional<PalColors> pal;
+    if (usage == DIB_PAL_COLORS) {
+        if (!(pal = ResolvePalColors(hdc, info))) return nullptr;
+        info = pal->Info();
+        usage = DIB_RGB_COLORS;
+    }
     auto dib = NewDib(info, usage);
     if (!dib) return nullptr;
+    // The section's colours keep following the palette it was made through.
+    if (pal && dib->palette && !pal->source->stock) pal->source->followers.push_back({dib->palette, pal->indices});
     if (bits) *bits = dib->bitmap->Get()->pvBits;
     return BitmapFromDib(*dib);
 }
@@ -810,6 +818,13 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
     if (!dc) return 0;
     if (!RopUsesSource((rop >> 16) & 0xFF))
         return PatBlt(hdc, xDest, yDest, destWidth, destHeight, rop) ? destHeight : 0;
+    std::optional<PalColors> pal;
+    if (usage == DIB_PAL_COLORS) {
+        if (!(pal = ResolvePalColors(hdc, info))) return 0;
+        if (!bits) bits = pal->bitsAfter;
+        info = pal->Info();
+        usage = DIB_RGB_COLORS;
+    }
     auto dib = LoadDib(info, bits, usage);
     if (!dib) return 0;
     // Source rectangles of bottom-up images count rows from the bottom.

@@ -4,7 +4,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <numbers>
+#include <optional>
+#include <tuple>
 #include <utility>
 
 #include "base/error.h"
@@ -102,8 +105,25 @@ std::shared_ptr<EngineFont> RealisedFont(DeviceContext& dc) {
             widthScale = std::abs(static_cast<double>(lf.lfWidth)) * sx / natural->AverageWidth();
     }
     if (std::fabs(widthScale - 1) < 1e-6) widthScale = 1;  // an even mapping draws the face as it is
-    s.realised = std::shared_ptr<EngineFont>(
-        EngineFont::Create(*found, em, weight, lf.lfItalic != 0, res, angle, widthScale, glyphAngle).release());
+    auto create = [&] {
+        return std::shared_ptr<EngineFont>(
+            EngineFont::Create(*found, em, weight, lf.lfItalic != 0, res, angle, widthScale, glyphAngle).release());
+    };
+    if (dc.device) return s.realised = create();
+    // Window and memory DCs come and go with every paint, and each would
+    // open the face again and hint every glyph anew: their fonts are kept,
+    // a bounded number per thread (a realised font is not shared between
+    // threads). Printer DCs keep realising their own, which drivers own
+    // state on.
+    using Key = std::tuple<const FontFile*, int, double, int, bool, LONG, LONG, double, double, std::optional<double>>;
+    thread_local std::map<Key, std::shared_ptr<EngineFont>> kept;
+    const Key key{found->file.get(), found->index, em, weight, lf.lfItalic != 0, res.cx, res.cy, angle, widthScale,
+                  glyphAngle};
+    if (auto it = kept.find(key); it != kept.end() && it->second->Face().file == found->file)
+        return s.realised = it->second;
+    if (kept.size() >= 32) kept.clear();
+    s.realised = create();
+    if (s.realised) kept[key] = s.realised;
     return s.realised;
 }
 

@@ -17,15 +17,6 @@ namespace zq::user::detail {
 
 namespace {
 
-void Line(HDC dc, int x0, int y0, int x1, int y1, COLORREF color) {
-    HPEN pen = CreatePen(0, 1, color);
-    HGDIOBJ old = SelectObject(dc, pen);
-    MoveToEx(dc, x0, y0, nullptr);
-    LineTo(dc, x1, y1);
-    SelectObject(dc, old);
-    DeleteObject(pen);
-}
-
 void Fill(HDC dc, const RECT& r, int color) { FillRect(dc, &r, GetSysColorBrush(color)); }
 
 // Two-pixel edges: raised (button) or sunken (edit, list).
@@ -59,14 +50,14 @@ void PaintButton(HWND hwnd, HDC dc, DWORD type, WPARAM check, bool pushed, bool 
     case BS_GROUPBOX: {
         RECT frame = r;
         frame.top += 6;
-        Line(dc, frame.left, frame.top, frame.right - 1, frame.top, GetSysColor(COLOR_BTNSHADOW));
-        Line(dc, frame.left, frame.top, frame.left, frame.bottom - 1, GetSysColor(COLOR_BTNSHADOW));
-        Line(dc, frame.right - 2, frame.top, frame.right - 2, frame.bottom - 1, GetSysColor(COLOR_BTNSHADOW));
-        Line(dc, frame.left, frame.bottom - 2, frame.right - 1, frame.bottom - 2, GetSysColor(COLOR_BTNSHADOW));
-        Line(dc, frame.left + 1, frame.top + 1, frame.right - 2, frame.top + 1, GetSysColor(COLOR_BTNHIGHLIGHT));
-        Line(dc, frame.left + 1, frame.top + 1, frame.left + 1, frame.bottom - 2, GetSysColor(COLOR_BTNHIGHLIGHT));
-        Line(dc, frame.right - 1, frame.top, frame.right - 1, frame.bottom, GetSysColor(COLOR_BTNHIGHLIGHT));
-        Line(dc, frame.left, frame.bottom - 1, frame.right, frame.bottom - 1, GetSysColor(COLOR_BTNHIGHLIGHT));
+        SolidLine(dc, frame.left, frame.top, frame.right - 1, frame.top, GetSysColor(COLOR_BTNSHADOW));
+        SolidLine(dc, frame.left, frame.top, frame.left, frame.bottom - 1, GetSysColor(COLOR_BTNSHADOW));
+        SolidLine(dc, frame.right - 2, frame.top, frame.right - 2, frame.bottom - 1, GetSysColor(COLOR_BTNSHADOW));
+        SolidLine(dc, frame.left, frame.bottom - 2, frame.right - 1, frame.bottom - 2, GetSysColor(COLOR_BTNSHADOW));
+        SolidLine(dc, frame.left + 1, frame.top + 1, frame.right - 2, frame.top + 1, GetSysColor(COLOR_BTNHIGHLIGHT));
+        SolidLine(dc, frame.left + 1, frame.top + 1, frame.left + 1, frame.bottom - 2, GetSysColor(COLOR_BTNHIGHLIGHT));
+        SolidLine(dc, frame.right - 1, frame.top, frame.right - 1, frame.bottom, GetSysColor(COLOR_BTNHIGHLIGHT));
+        SolidLine(dc, frame.left, frame.bottom - 1, frame.right, frame.bottom - 1, GetSysColor(COLOR_BTNHIGHLIGHT));
         if (!text.empty()) {
             HGDIOBJ old = font ? SelectObject(dc, font) : nullptr;
             SIZE size{};
@@ -100,8 +91,8 @@ void PaintButton(HWND hwnd, HDC dc, DWORD type, WPARAM check, bool pushed, bool 
                 DeleteObject(brush);
             } else {
                 for (int i = 0; i < 3; ++i) {
-                    Line(dc, b.left + 3, b.top + 5 + i, b.left + 5, b.top + 7 + i, mark);
-                    Line(dc, b.left + 5, b.top + 7 + i, b.left + 10, b.top + 2 + i, mark);
+                    SolidLine(dc, b.left + 3, b.top + 5 + i, b.left + 5, b.top + 7 + i, mark);
+                    SolidLine(dc, b.left + 5, b.top + 7 + i, b.left + 10, b.top + 2 + i, mark);
                 }
             }
         }
@@ -124,17 +115,17 @@ void PaintButton(HWND hwnd, HDC dc, DWORD type, WPARAM check, bool pushed, bool 
         const bool isDefault = type == BS_DEFPUSHBUTTON;
         RECT face = r;
         if (isDefault || pushed) {
-            Line(dc, r.left, r.top, r.right - 1, r.top, 0);
-            Line(dc, r.right - 1, r.top, r.right - 1, r.bottom - 1, 0);
-            Line(dc, r.right - 1, r.bottom - 1, r.left, r.bottom - 1, 0);
-            Line(dc, r.left, r.bottom - 1, r.left, r.top, 0);
+            SolidLine(dc, r.left, r.top, r.right - 1, r.top, 0);
+            SolidLine(dc, r.right - 1, r.top, r.right - 1, r.bottom - 1, 0);
+            SolidLine(dc, r.right - 1, r.bottom - 1, r.left, r.bottom - 1, 0);
+            SolidLine(dc, r.left, r.bottom - 1, r.left, r.top, 0);
             InflateRect(&face, -1, -1);
         }
         if (pushed) {
-            Line(dc, face.left, face.top, face.right - 1, face.top, GetSysColor(COLOR_BTNSHADOW));
-            Line(dc, face.right - 1, face.top, face.right - 1, face.bottom - 1, GetSysColor(COLOR_BTNSHADOW));
-            Line(dc, face.right - 1, face.bottom - 1, face.left, face.bottom - 1, GetSysColor(COLOR_BTNSHADOW));
-            Line(dc, face.left, face.bottom - 1, face.left, face.top, GetSysColor(COLOR_BTNSHADOW));
+            SolidLine(dc, face.left, face.top, face.right - 1, face.top, GetSysColor(COLOR_BTNSHADOW));
+            SolidLine(dc, face.right - 1, face.top, face.right - 1, face.bottom - 1, GetSysColor(COLOR_BTNSHADOW));
+            SolidLine(dc, face.right - 1, face.bottom - 1, face.left, face.bottom - 1, GetSysColor(COLOR_BTNSHADOW));
+            SolidLine(dc, face.left, face.bottom - 1, face.left, face.top, GetSysColor(COLOR_BTNSHADOW));
         } else {
             Edge(dc, face, true);
         }
@@ -182,12 +173,12 @@ void PaintStatic(HWND hwnd, HDC dc, HFONT font, HICON iconImage) {
         return;
     }
     case SS_ETCHEDHORZ:
-        Line(dc, r.left, r.top, r.right, r.top, GetSysColor(COLOR_BTNSHADOW));
-        Line(dc, r.left, r.top + 1, r.right, r.top + 1, GetSysColor(COLOR_BTNHIGHLIGHT));
+        SolidLine(dc, r.left, r.top, r.right, r.top, GetSysColor(COLOR_BTNSHADOW));
+        SolidLine(dc, r.left, r.top + 1, r.right, r.top + 1, GetSysColor(COLOR_BTNHIGHLIGHT));
         return;
     case SS_ETCHEDVERT:
-        Line(dc, r.left, r.top, r.left, r.bottom, GetSysColor(COLOR_BTNSHADOW));
-        Line(dc, r.left + 1, r.top, r.left + 1, r.bottom, GetSysColor(COLOR_BTNHIGHLIGHT));
+        SolidLine(dc, r.left, r.top, r.left, r.bottom, GetSysColor(COLOR_BTNSHADOW));
+        SolidLine(dc, r.left + 1, r.top, r.left + 1, r.bottom, GetSysColor(COLOR_BTNHIGHLIGHT));
         return;
     case SS_ETCHEDFRAME: Edge(dc, r, false); return;
     case SS_BLACKRECT: FillRect(dc, &r, GetSysColorBrush(COLOR_WINDOWFRAME)); return;
@@ -278,8 +269,8 @@ void PaintNonClient(HWND hwnd, HDC dc, bool active) {
             Edge(dc, box, true);
             const int cx = (box.left + box.right) / 2, cy = (box.top + box.bottom) / 2;
             for (int d = 0; d < 2; ++d) {
-                Line(dc, cx - 4 + d, cy - 3, cx + 3 + d, cy + 4, 0);
-                Line(dc, cx + 3 + d, cy - 3, cx - 4 + d, cy + 4, 0);
+                SolidLine(dc, cx - 4 + d, cy - 3, cx + 3 + d, cy + 4, 0);
+                SolidLine(dc, cx + 3 + d, cy - 3, cx - 4 + d, cy + 4, 0);
             }
         }
         inner.top += height;
@@ -314,10 +305,10 @@ void PaintArrowButton(HDC dc, RECT box, bool down, bool vertical) {
     for (int i = 0; i < 4; ++i) {
         if (vertical) {
             const int y = down ? cy - 2 + i : cy + 1 - i;
-            Line(dc, cx - 3 + i, y, cx + 4 - i, y, black);
+            SolidLine(dc, cx - 3 + i, y, cx + 4 - i, y, black);
         } else {
             const int x = down ? cx - 2 + i : cx + 1 - i;
-            Line(dc, x, cy - 3 + i, x, cy + 4 - i, black);
+            SolidLine(dc, x, cy - 3 + i, x, cy + 4 - i, black);
         }
     }
 }

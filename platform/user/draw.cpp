@@ -11,9 +11,27 @@
 #include "gdi/dc_draw.h"
 #include "user/window.h"
 
-namespace {
+namespace zq::user::detail {
 
-void Line(HDC dc, int x0, int y0, int x1, int y1, COLORREF color) {
+void SolidLine(HDC dc, int x0, int y0, int x1, int y1, COLORREF color) {
+    // Controls draw their frames from lines along an axis on unscaled DCs:
+    // one drawn rightwards or downwards is the one-pixel rectangle a stroke
+    // would fill, and filling it costs a fraction of stroking a path. Lines
+    // drawn the other way keep the stroke's own choice of pixels.
+    XFORM xf{};
+    const bool axis = (x0 == x1 && y1 > y0) || (y0 == y1 && x1 > x0);
+    if (axis && GetMapMode(dc) == MM_TEXT && GetWorldTransform(dc, &xf) && xf.eM11 == 1 && xf.eM12 == 0 &&
+        xf.eM21 == 0 && xf.eM22 == 1) {
+        const int rop2 = SetROP2(dc, R2_COPYPEN);
+        SetROP2(dc, rop2);
+        if (rop2 == R2_COPYPEN) {
+            const RECT r = y0 == y1 ? RECT{x0, y0, x1, y0 + 1} : RECT{x0, y0, x0 + 1, y1};
+            HBRUSH brush = CreateSolidBrush(color);
+            FillRect(dc, &r, brush);
+            DeleteObject(brush);
+            return;
+        }
+    }
     HPEN pen = CreatePen(PS_SOLID, 1, color);
     HGDIOBJ old = SelectObject(dc, pen);
     MoveToEx(dc, x0, y0, nullptr);
@@ -22,11 +40,17 @@ void Line(HDC dc, int x0, int y0, int x1, int y1, COLORREF color) {
     DeleteObject(pen);
 }
 
+}  // namespace zq::user::detail
+
+namespace {
+
+using zq::user::detail::SolidLine;
+
 // A check mark three pixels thick round (cx, cy): down two, then up five.
 void Tick(HDC dc, int cx, int cy, COLORREF color) {
     for (int i = 0; i < 3; ++i) {
-        Line(dc, cx - 3, cy - 1 + i, cx - 1, cy + 1 + i, color);
-        Line(dc, cx - 1, cy + 1 + i, cx + 4, cy - 4 + i, color);
+        SolidLine(dc, cx - 3, cy - 1 + i, cx - 1, cy + 1 + i, color);
+        SolidLine(dc, cx - 1, cy + 1 + i, cx + 4, cy - 4 + i, color);
     }
 }
 
@@ -169,7 +193,7 @@ int DrawTextW(HDC hdc, LPCWSTR text, int count, RECT* rect, UINT format) {
         if (l.underline >= 0 && !(format & DT_HIDEPREFIX)) {
             const int before = Width(hdc, std::u16string_view(l.text).substr(0, static_cast<size_t>(l.underline)));
             const int letter = Width(hdc, std::u16string_view(l.text).substr(static_cast<size_t>(l.underline), 1));
-            Line(hdc, x + before, y + lineHeight - 1, x + before + letter, y + lineHeight - 1, color);
+            SolidLine(hdc, x + before, y + lineHeight - 1, x + before + letter, y + lineHeight - 1, color);
         }
         y += lineHeight;
     }
@@ -209,10 +233,10 @@ BOOL DrawEdge(HDC hdc, RECT* rect, UINT edge, UINT flags) {
         COLORREF dark = GetSysColor(raised ? b.raisedDark : b.sunkenDark);
         if (flags & BF_MONO) light = dark = GetSysColor(COLOR_WINDOWFRAME);
         else if (flags & BF_FLAT) light = dark = GetSysColor(COLOR_BTNSHADOW);
-        if (flags & BF_LEFT) Line(hdc, r.left, r.bottom - 1, r.left, r.top, light);
-        if (flags & BF_TOP) Line(hdc, r.left, r.top, r.right - 1, r.top, light);
-        if (flags & BF_RIGHT) Line(hdc, r.right - 1, r.top, r.right - 1, r.bottom - 1, dark);
-        if (flags & BF_BOTTOM) Line(hdc, r.right - 1, r.bottom - 1, r.left - 1, r.bottom - 1, dark);
+        if (flags & BF_LEFT) SolidLine(hdc, r.left, r.bottom - 1, r.left, r.top, light);
+        if (flags & BF_TOP) SolidLine(hdc, r.left, r.top, r.right - 1, r.top, light);
+        if (flags & BF_RIGHT) SolidLine(hdc, r.right - 1, r.top, r.right - 1, r.bottom - 1, dark);
+        if (flags & BF_BOTTOM) SolidLine(hdc, r.right - 1, r.bottom - 1, r.left - 1, r.bottom - 1, dark);
         if (flags & BF_LEFT) ++r.left;
         if (flags & BF_TOP) ++r.top;
         if (flags & BF_RIGHT) --r.right;
@@ -308,10 +332,10 @@ BOOL DrawFrameControl(HDC hdc, RECT* rect, UINT type, UINT state) {
         const UINT dir = state & 0x3;
         for (int i = 0; i < 4; ++i) {
             switch (dir) {
-            case DFCS_SCROLLUP: Line(hdc, cx - i, cy - 2 + i, cx + i + 1, cy - 2 + i, mark); break;
-            case DFCS_SCROLLDOWN: Line(hdc, cx - i, cy + 1 - i, cx + i + 1, cy + 1 - i, mark); break;
-            case DFCS_SCROLLLEFT: Line(hdc, cx - 2 + i, cy - i, cx - 2 + i, cy + i + 1, mark); break;
-            default: Line(hdc, cx + 1 - i, cy - i, cx + 1 - i, cy + i + 1, mark); break;
+            case DFCS_SCROLLUP: SolidLine(hdc, cx - i, cy - 2 + i, cx + i + 1, cy - 2 + i, mark); break;
+            case DFCS_SCROLLDOWN: SolidLine(hdc, cx - i, cy + 1 - i, cx + i + 1, cy + 1 - i, mark); break;
+            case DFCS_SCROLLLEFT: SolidLine(hdc, cx - 2 + i, cy - i, cx - 2 + i, cy + i + 1, mark); break;
+            default: SolidLine(hdc, cx + 1 - i, cy - i, cx + 1 - i, cy + i + 1, mark); break;
             }
         }
         return TRUE;
@@ -323,8 +347,8 @@ BOOL DrawFrameControl(HDC hdc, RECT* rect, UINT type, UINT state) {
         if (s <= 0) return TRUE;
         const int x = r.left + (r.right - r.left - s) / 2, y = r.top + (r.bottom - r.top - s) / 2;
         for (int d = 0; d < 2; ++d) {
-            Line(hdc, x + d, y, x + s + d, y + s, mark);
-            Line(hdc, x + s - 1 + d, y, x - 1 + d, y + s, mark);
+            SolidLine(hdc, x + d, y, x + s + d, y + s, mark);
+            SolidLine(hdc, x + s - 1 + d, y, x - 1 + d, y + s, mark);
         }
         return TRUE;
     }

@@ -65,3 +65,11 @@ BOOL DrawStateW(HDC hdc, HBRUSH brush, void* callback, LPARAM data, WPARAM wData
                 UINT flags);
 
 }  // extern "C"
+
+namespace zq::user::detail {
+
+// A one-pixel solid line in `color` from (x0, y0) to (x1, y1), the end point
+// left out as LineTo leaves it.
+void SolidLine(HDC dc, int x0, int y0, int x1, int y1, COLORREF color);
+
+}  // namespace zq::user::detail

@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <typeindex>
 #include <unordered_map>
+#include <vector>
 
 #include "base/types.h"
 #include "gdi/engine.h"
@@ -51,6 +53,27 @@ constexpr DWORD BI_RLE4 = 2;
 constexpr DWORD BI_BITFIELDS = 3;
 constexpr UINT DIB_RGB_COLORS = 0;
 constexpr UINT DIB_PAL_COLORS = 1;
+
+// Logical palettes.
+struct PALETTEENTRY {
+    BYTE peRed;
+    BYTE peGreen;
+    BYTE peBlue;
+    BYTE peFlags;
+};
+static_assert(sizeof(PALETTEENTRY) == 4);
+
+struct LOGPALETTE {
+    WORD palVersion;  // 0x300
+    WORD palNumEntries;
+    PALETTEENTRY palPalEntry[1];
+};
+static_assert(offsetof(LOGPALETTE, palPalEntry) == 4);
+
+constexpr BYTE PC_RESERVED = 0x01;  // the entry may be animated
+constexpr BYTE PC_EXPLICIT = 0x02;
+constexpr BYTE PC_NOCOLLAPSE = 0x04;
+constexpr UINT GDI_ERROR = 0xFFFFFFFF;
 
 struct DOCINFOW {
     int cbSize;
@@ -163,6 +186,13 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
 int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc,
                       UINT startScan, UINT scanLines, const void* bits, const BITMAPINFO* info, UINT usage);
 
+HPALETTE CreatePalette(const LOGPALETTE* palette);
+HPALETTE SelectPalette(HDC hdc, HPALETTE palette, BOOL forceBackground);
+UINT RealizePalette(HDC hdc);
+UINT GetPaletteEntries(HPALETTE palette, UINT start, UINT count, PALETTEENTRY* entries);
+UINT SetPaletteEntries(HPALETTE palette, UINT start, UINT count, const PALETTEENTRY* entries);
+BOOL AnimatePalette(HPALETTE palette, UINT start, UINT count, const PALETTEENTRY* entries);
+
 HRGN CreateRectRgn(int left, int top, int right, int bottom);
 int CombineRgn(HRGN dest, HRGN a, HRGN b, int mode);
 int SelectClipRgn(HDC hdc, HRGN region);
@@ -221,6 +251,33 @@ public:
     std::shared_ptr<Bitmap> bitmap;
     std::shared_ptr<Palette> palette;  // colour table of an indexed DIB
 };
+
+// A logical palette. On a true-colour surface nothing is mapped into a
+// system palette: the palette only gives colours to the indices of
+// DIB_PAL_COLORS tables. DIB sections made through it keep following it,
+// so SetPaletteEntries and AnimatePalette recolour them for later drawing.
+class PaletteObject : public GdiObject {
+public:
+    GdiObject* SelectInto(DeviceContext& dc) override;  // palettes go through SelectPalette
+    std::vector<PALETTEENTRY> entries;
+    struct Follower {
+        std::weak_ptr<Palette> colours;  // the DIB's colour table
+        std::vector<WORD> indices;       // its DIB_PAL_COLORS indices into `entries`
+    };
+    std::vector<Follower> followers;
+    void Recolour();  // brings every live follower up to `entries`
+};
+
+// A DIB_PAL_COLORS header turned into an ordinary one: the WORD indices of
+// its colour table looked up in the palette selected into `hdc`.
+struct PalColors {
+    std::vector<DWORD> storage;  // header and RGBQUAD table, aligned
+    std::vector<WORD> indices;
+    PaletteObject* source = nullptr;
+    const BYTE* bitsAfter = nullptr;  // where the bits of a packed DIB start
+    const BITMAPINFO* Info() const { return reinterpret_cast<const BITMAPINFO*>(storage.data()); }
+};
+std::optional<PalColors> ResolvePalColors(HDC hdc, const BITMAPINFO* info);
 
 class RegionObject : public GdiObject {
 public:
