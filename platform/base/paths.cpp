@@ -67,6 +67,8 @@ struct CwdState {
     std::string root;
     std::u16string cwd;
     std::string layoutRoot;
+    std::string canonicalFor;  // the root whose canonical form is kept
+    fs::path canonicalRoot;
 };
 
 CwdState& Cwd() {
@@ -85,6 +87,24 @@ void EnsureLayout(const fs::path& root) {
     fs::create_directories(root / "c" / "temp", ec);
     std::lock_guard g(st.lock);
     st.layoutRoot = root.native();
+}
+
+// The root with its links resolved, worked out once per root: resolving it
+// again on every call cost as much as the rest of mapping a path. Each
+// mapped path is still resolved in full and checked against it; a root
+// re-pointed under the same name makes paths look outside it, never inside.
+fs::path CanonicalRoot(const fs::path& root, std::error_code& ec) {
+    auto& st = Cwd();
+    {
+        std::lock_guard g(st.lock);
+        if (st.canonicalFor == root.native()) return st.canonicalRoot;
+    }
+    fs::path canon = fs::weakly_canonical(root, ec);
+    if (ec) return canon;
+    std::lock_guard g(st.lock);
+    st.canonicalFor = root.native();
+    st.canonicalRoot = canon;
+    return canon;
 }
 
 bool Within(const fs::path& path, const fs::path& base) {
@@ -449,8 +469,8 @@ std::optional<fs::path> MapPath(std::u16string_view windowsPath) {
     // Containment: what exists must resolve inside the root, and so must the
     // target of a final symbolic link that points nowhere yet.
     std::error_code ec;
-    const fs::path canonRoot = fs::weakly_canonical(root, ec);
-    const fs::path resolved = fs::weakly_canonical(host, ec);
+    const fs::path canonRoot = CanonicalRoot(root, ec);
+    const fs::path resolved = ec ? fs::path() : fs::weakly_canonical(host, ec);
     bool inside = !ec && Within(resolved, canonRoot);
     if (inside)
         if (auto target = SymlinkTarget(host)) inside = Within(*target, canonRoot);

@@ -92,8 +92,15 @@ BOOL Stretch(SURFOBJ* dst, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATEOBJ* 
     const bool flipX = (prclDest->left > prclDest->right) != (prclSrc->left > prclSrc->right);
     const bool flipY = (prclDest->top > prclDest->bottom) != (prclSrc->top > prclSrc->bottom);
 
+    // Only the part of the target on the surface is scaled (the transfer
+    // below drops the rest): a target far larger than the surface would
+    // otherwise cost its whole area. Indices stay those of the whole target.
+    const RECTL v = IntersectRect(d, RECTL{0, 0, dst->sizlBitmap.cx, dst->sizlBitmap.cy});
+    if (v.right <= v.left || v.bottom <= v.top) return TRUE;
+    const LONG ox = v.left - d.left, oy = v.top - d.top, vw = v.right - v.left, vh = v.bottom - v.top;
+
     // The scaled source, already in the target's pixels.
-    Bitmap tmp(dw, dh, dst->iBitmapFormat);
+    Bitmap tmp(vw, vh, dst->iBitmapFormat);
     if (!tmp) return FALSE;
     Surface* t = tmp.Get();
     Surface* ds = SurfaceFromObject(dst);
@@ -109,10 +116,10 @@ BOOL Stretch(SURFOBJ* dst, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATEOBJ* 
     POINTL ht = pptlHTOrg ? *pptlHTOrg : POINTL{0, 0};
     const HalftoneCell& cell = CellFor(dst);
     const int side = cell.side, levels = side * side;
-    for (LONG y = 0; y < dh; ++y) {
-        LONG yy = flipY ? dh - 1 - y : y;
-        for (LONG x = 0; x < dw; ++x) {
-            LONG xx = flipX ? dw - 1 - x : x;
+    for (LONG y = 0; y < vh; ++y) {
+        LONG yy = flipY ? dh - 1 - (y + oy) : y + oy;
+        for (LONG x = 0; x < vw; ++x) {
+            LONG xx = flipX ? dw - 1 - (x + ox) : x + ox;
             if (!halftone) {
                 ULONG v = srcPx(s.left + Sample(xx, dw, sw), s.top + Sample(yy, dh, sh));
                 t->SetPixel(x, y, XLATEOBJ_iXlate(pxlo, v));
@@ -132,8 +139,8 @@ BOOL Stretch(SURFOBJ* dst, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATEOBJ* 
             COLORREF avg = RGB(BYTE(r / n), BYTE(g / n), BYTE(b / n));
             if (dst->iBitmapFormat == BMF_1BPP) {
                 int grey = (5 * GetRValue(avg) + 9 * GetGValue(avg) + 2 * GetBValue(avg)) >> 4;
-                int cy = static_cast<int>(((d.top + y - ht.y) % side + side) % side);
-                int cx = static_cast<int>(((d.left + x - ht.x) % side + side) % side);
+                int cy = static_cast<int>(((v.top + y - ht.y) % side + side) % side);
+                int cx = static_cast<int>(((v.left + x - ht.x) % side + side) % side);
                 // White where the grey is above the position's threshold,
                 // (rank + 1/2) of `levels` steps of 0..255.
                 int r = cell.rank[static_cast<size_t>(cy * side + cx)];
@@ -147,18 +154,19 @@ BOOL Stretch(SURFOBJ* dst, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATEOBJ* 
     std::optional<Bitmap> tmask;
     if (mask && mask->pvScan0 && mask->iBitmapFormat == BMF_1BPP) {
         POINTL m = pptlMask ? *pptlMask : POINTL{0, 0};
-        tmask.emplace(dw, dh, BMF_1BPP);
+        tmask.emplace(vw, vh, BMF_1BPP);
         if (!*tmask) return FALSE;
-        for (LONG y = 0; y < dh; ++y)
-            for (LONG x = 0; x < dw; ++x) {
-                LONG mx = m.x + Sample(flipX ? dw - 1 - x : x, dw, sw), my = m.y + Sample(flipY ? dh - 1 - y : y, dh, sh);
+        for (LONG y = 0; y < vh; ++y)
+            for (LONG x = 0; x < vw; ++x) {
+                LONG mx = m.x + Sample(flipX ? dw - 1 - (x + ox) : x + ox, dw, sw),
+                     my = m.y + Sample(flipY ? dh - 1 - (y + oy) : y + oy, dh, sh);
                 bool in = mx >= 0 && my >= 0 && mx < mask->sizlBitmap.cx && my < mask->sizlBitmap.cy && GetPx(*mask, mx, my);
                 tmask->Get()->SetPixel(x, y, in ? 1 : 0);
             }
     }
     POINTL zero{0, 0};
     EngineXlate trivial(dstPal, dstPal);
-    return BitBltEngine(dst, tmp.Object(), tmask ? tmask->Object() : nullptr, pco, &trivial, d, &zero, &zero, pbo,
+    return BitBltEngine(dst, tmp.Object(), tmask ? tmask->Object() : nullptr, pco, &trivial, v, &zero, &zero, pbo,
                         nullptr, rop4)
                ? TRUE
                : FALSE;

@@ -22,13 +22,15 @@ constexpr RootName kRoots[] = {
 };
 
 // The key of a full name: its root's key and the path below it; `create`
-// makes the missing keys.
+// makes the missing keys. `spell` asks for the stored spelling of the names
+// below the root in `display`, which costs a look-up per level: an import,
+// which never shows the name, goes without.
 struct Located {
     std::u16string display;  // the name as exported, with the full root name
     std::optional<KeyId> key;
 };
 
-Located Locate(Txn& txn, std::u16string_view name, bool create) {
+Located Locate(Txn& txn, std::u16string_view name, bool create, bool spell = false) {
     while (!name.empty() && name.front() == u'\\') name.remove_prefix(1);
     auto cut = name.find(u'\\');
     std::u16string_view root = name.substr(0, cut);
@@ -53,7 +55,7 @@ Located Locate(Txn& txn, std::u16string_view name, bool create) {
         if (!base) return out;
         out.key = create ? std::optional<KeyId>(txn.WalkCreate(*base, rest)) : txn.Walk(*base, rest);
         // Keep the stored spelling of the names below the root.
-        if (out.key && !rest.empty()) {
+        if (spell && out.key && !rest.empty()) {
             std::u16string path;
             KeyId at = *out.key;
             while (at != *base) {
@@ -215,7 +217,7 @@ std::optional<std::string> ExportRegistry(std::u16string_view key) {
         ExportKey(txn, out, db->Hkcc(), u"HKEY_CURRENT_CONFIG");
         return out;
     }
-    Located at = Locate(txn, key, false);
+    Located at = Locate(txn, key, false, true);
     if (!at.key) return std::nullopt;
     ExportKey(txn, out, *at.key, at.display);
     return out;

@@ -29,6 +29,12 @@ const fs::path& Root() {
 
 constexpr DWORD kSize = 1 << 16;
 
+// Named in full, in the spelling the root's folders have on disk: a bare
+// name resolves under C:\WINDOWS, whose folder is "windows", and each read
+// would list the drive's folder to match it ignoring case; the reader under
+// test is the same either way.
+constexpr const char16_t* kFile = u"C:\\windows\\fuzz.ini";
+
 std::vector<std::u16string> Split(const std::u16string& list) {
     std::vector<std::u16string> out;
     for (size_t at = 0; at < list.size() && list[at];) {
@@ -56,14 +62,14 @@ std::u16string ReadGrowing(bool list, Call call) {
 
 std::u16string Read(const char16_t* section, const char16_t* key) {
     return ReadGrowing(!(section && key), [&](char16_t* buf, DWORD size) {
-        return GetPrivateProfileStringW(section, key, u"\x1F", buf, size, u"fuzz.ini");
+        return GetPrivateProfileStringW(section, key, u"\x1F", buf, size, kFile);
     });
 }
 
 // A section's "key=value" lines, read whole.
 std::vector<std::u16string> SectionLines(const std::u16string& section) {
     return Split(ReadGrowing(true, [&](char16_t* buf, DWORD size) {
-        return GetPrivateProfileSectionW(section.c_str(), buf, size, u"fuzz.ini");
+        return GetPrivateProfileSectionW(section.c_str(), buf, size, kFile);
     }));
 }
 
@@ -111,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
     }
     const std::u16string target = sections.empty() ? u"ZqFuzz" : sections[0];
-    if (!WritePrivateProfileStringW(target.c_str(), u"ZqFuzzKey", u"set", u"fuzz.ini")) return 0;
+    if (!WritePrivateProfileStringW(target.c_str(), u"ZqFuzzKey", u"set", kFile)) return 0;
     if (Read(target.c_str(), u"ZqFuzzKey") != u"set") std::abort();
     for (const auto& e : entries) {
         if (zq::EqualsIgnoreCase(e.key, u"ZqFuzzKey") && zq::EqualsIgnoreCase(e.section, target)) continue;

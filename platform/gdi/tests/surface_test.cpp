@@ -209,4 +209,59 @@ TEST(Stretch, DoublesMirrorsAndHalftones) {
     EXPECT_LT(white, 160);
 }
 
+// A target far larger than the surface, as a gradient or image of a huge
+// frame asks for: only the part on the surface is worked out, so it draws at
+// once, and that part is what the whole target would have left there.
+TEST(Stretch, TargetFarLargerThanTheSurfaceDrawsItsVisiblePart) {
+    Bitmap src(2, 2, BMF_24BPP);
+    src.Get()->SetPixel(0, 0, 0xFF0000);
+    src.Get()->SetPixel(1, 0, 0x00FF00);
+    src.Get()->SetPixel(0, 1, 0x0000FF);
+    src.Get()->SetPixel(1, 1, 0xFFFFFF);
+    // Centred on the 8 x 8 surface: the source's middle falls between
+    // pixels 3 and 4 both ways.
+    constexpr LONG kFar = 1 << 29;
+    struct Case {
+        RECTL target;
+        COLORREF topLeft, topRight, bottomLeft;
+    };
+    const Case cases[] = {
+        {{-kFar, -kFar, kFar + 8, kFar + 8}, 0xFF0000, 0x00FF00, 0x0000FF},
+        {{kFar + 8, -kFar, -kFar, kFar + 8}, 0x00FF00, 0xFF0000, 0xFFFFFF},  // mirrored
+    };
+    RECTL s{0, 0, 2, 2};
+    for (const auto& c : cases) {
+        Bitmap dst(8, 8, BMF_24BPP);
+        RECTL d = c.target;
+        ASSERT_TRUE(EngStretchBlt(dst.Object(), src.Object(), nullptr, nullptr, nullptr, nullptr, nullptr, &d, &s,
+                                  nullptr, COLORONCOLOR));
+        for (LONG y : {0, 3})
+            for (LONG x : {0, 3}) EXPECT_EQ(dst.Get()->Pixel(x, y), c.topLeft) << x << "," << y;
+        EXPECT_EQ(dst.Get()->Pixel(4, 0), c.topRight);
+        EXPECT_EQ(dst.Get()->Pixel(7, 3), c.topRight);
+        EXPECT_EQ(dst.Get()->Pixel(0, 4), c.bottomLeft);
+    }
+
+    // Wholly off the surface: nothing to draw, and nothing drawn.
+    Bitmap dst(8, 8, BMF_24BPP);
+    RECTL off{-kFar, 0, -8, 8};
+    ASSERT_TRUE(EngStretchBlt(dst.Object(), src.Object(), nullptr, nullptr, nullptr, nullptr, nullptr, &off, &s,
+                              nullptr, COLORONCOLOR));
+    for (LONG y = 0; y < 8; ++y)
+        for (LONG x = 0; x < 8; ++x) EXPECT_EQ(dst.Get()->Pixel(x, y), 0u);
+
+    // Halftone keeps its cell's phase on the page: a flat grey over a huge
+    // target starting at an odd place dithers as over the surface alone.
+    Bitmap grey(1, 1, BMF_24BPP);
+    grey.Get()->SetPixel(0, 0, 0x808080);
+    Bitmap huge(16, 16, BMF_1BPP), exact(16, 16, BMF_1BPP);
+    RECTL hd{-kFar + 1, -kFar + 3, kFar, kFar}, ed{0, 0, 16, 16}, gs{0, 0, 1, 1};
+    ASSERT_TRUE(EngStretchBlt(huge.Object(), grey.Object(), nullptr, nullptr, nullptr, nullptr, nullptr, &hd, &gs,
+                              nullptr, HALFTONE));
+    ASSERT_TRUE(EngStretchBlt(exact.Object(), grey.Object(), nullptr, nullptr, nullptr, nullptr, nullptr, &ed, &gs,
+                              nullptr, HALFTONE));
+    for (LONG y = 0; y < 16; ++y)
+        for (LONG x = 0; x < 16; ++x) EXPECT_EQ(huge.Get()->Pixel(x, y), exact.Get()->Pixel(x, y)) << x << "," << y;
+}
+
 }  // namespace
