@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <ranges>
+#include <numeric>
+#include <vector>
 
 #include "base/locale.h"
 #include "base/muldiv.h"
@@ -881,6 +882,14 @@ Enumerated EnumerateList(int (*enumerate)(const char*, void**, void**), const ch
     return out;
 }
 
+// 0 .. n - 1, for lists written by index (a plain vector: the ranges view
+// trips clang's concepts over this standard library).
+std::vector<size_t> Indices(size_t n) {
+    std::vector<size_t> v(n);
+    std::iota(v.begin(), v.end(), size_t{0});
+    return v;
+}
+
 // Writes a list row: its element holds one element `entryTag` per item
 // that `writeOne` wrote (an item it fails is dropped and the list goes on);
 // the row's element is dropped when no item was written.
@@ -935,7 +944,7 @@ bool WriteWatermark(TagListContext** list, const std::string& name, const char* 
 
 int ExportWatermarks(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t tag, const void*) {
     const Enumerated marks = EnumerateList(WatermarkEnumerate, c.printerName.c_str());
-    return WriteList(list, tag, 65536, std::views::iota(size_t{0}, marks.ids.size()), [&](size_t i) {
+    return WriteList(list, tag, 65536, Indices(marks.ids.size()), [&](size_t i) {
         char text[256] = {};
         LOGFONTA font{};
         uint32_t colour = 0;
@@ -1081,7 +1090,7 @@ int ExportOverlays(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t ta
     for (void* b : {ids, names, types}) {
         if (b != nullptr) FreeEnumerationBlock(b);
     }
-    return WriteList(list, tag, 65536, std::views::iota(size_t{0}, idList.size()), [&](size_t i) {
+    return WriteList(list, tag, 65536, Indices(idList.size()), [&](size_t i) {
         uint16_t id = idList[i], type = typeList[i], value = 0;
         char name[64] = {};
         std::strncpy(name, nameList[i].c_str(), sizeof name - 1);
