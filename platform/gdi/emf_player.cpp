@@ -60,7 +60,8 @@ public:
         SelectObject(hdc_, gdi::StockDrawObject(BLACK_PEN)->Handle());
         SelectObject(hdc_, gdi::StockDrawObject(SYSTEM_FONT)->Handle());
         for (HGDIOBJ h : objects_)
-            if (h) DeleteObject(h);
+            if (h && !DeleteObject(h)) pending_.push_back(h);
+        objects_.assign(objects_.size(), nullptr);
         return stats_;
     }
 
@@ -99,7 +100,8 @@ private:
             ++stats_.failed;
             return;
         }
-        if (objects_[index]) DeleteObject(objects_[index]);
+        // An object still selected cannot go yet: it is freed at the end.
+        if (objects_[index] && !DeleteObject(objects_[index])) pending_.push_back(objects_[index]);
         objects_[index] = h;
         ++stats_.played;
     }
@@ -330,12 +332,20 @@ private:
         return StretchDIBits(hdc_, d.left, d.top, d.right - d.left, d.bottom - d.top, xs, ys, ws, hs,
                              dib.bits.data(), bmi, usage == 1 ? DIB_PAL_COLORS : DIB_RGB_COLORS, rop) != 0;
     }
+    // A record's destination; an extent that would run past the coordinate
+    // range stops at its end rather than wrapping round to the other side.
+    static RECTL DestRect(LONG x, LONG y, LONG cx, LONG cy) {
+        auto end = [](LONG a, LONG b) {
+            return static_cast<LONG>(std::clamp<int64_t>(int64_t{a} + b, INT32_MIN, INT32_MAX));
+        };
+        return {x, y, end(x, cx), end(y, cy)};
+    }
     void Do(const StretchDib& s) {
         if (s.dib.info.size() < sizeof(BITMAPINFOHEADER)) {
             Skip(s.type);  // core headers: not played
             return;
         }
-        RECTL dest{s.xDest, s.yDest, s.xDest + s.cxDest, s.yDest + s.cyDest};
+        const RECTL dest = DestRect(s.xDest, s.yDest, s.cxDest, s.cyDest);
         Ok(Dib(s.dib, dest, s.xSrc, s.ySrc, s.cxSrc, s.cySrc, s.rop, s.usage));
     }
     // A record's image selected into a memory DC, for the DC calls that
@@ -373,7 +383,7 @@ private:
     };
 
     void Do(const Blt& b) {
-        RECTL dest{b.xDest, b.yDest, b.xDest + b.cxDest, b.yDest + b.cyDest};
+        const RECTL dest = DestRect(b.xDest, b.yDest, b.cxDest, b.cyDest);
         const bool rgb = b.usage == DIB_RGB_COLORS;
         if (b.type == Rt::AlphaBlend || b.type == Rt::TransparentBlt || b.type == Rt::PlgBlt) {
             // The source as a bitmap in a memory DC, then the DC's own call:
