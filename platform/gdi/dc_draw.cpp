@@ -423,7 +423,7 @@ BOOL DoArc(HDC hdc, ArcKind kind, int l, int t, int r, int b, int xs, int ys, in
     Builder stroke{LogicalToDevice(*dc), {}}, fill{LogicalToDevice(*dc), {}};
     for (Builder* bd : {&fill, &stroke}) {
         if (kind == ArcKind::Pie) {
-            bd->Move((l + r) / 2.0, (t + b) / 2.0);
+            bd->Move((static_cast<double>(l) + r) / 2.0, (static_cast<double>(t) + b) / 2.0);
             bd->Line(pts[0].first, pts[0].second);
         } else if (kind == ArcKind::ArcTo) {
             bd->Move(s.current.x, s.current.y);
