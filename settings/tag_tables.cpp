@@ -102,6 +102,16 @@ std::optional<int64_t> ReadValue(TagListContext** list, size_t need = 4, bool si
     return signedValue ? static_cast<int64_t>(static_cast<int32_t>(v)) : static_cast<int64_t>(v);
 }
 
+// The current element's first N 32-bit words; false when it is shorter.
+template <size_t N>
+bool ReadWords(TagListContext** list, uint32_t (&words)[N]) {
+    const uint8_t* data = nullptr;
+    size_t length = 0;
+    if (!TagData(list, &data, &length) || length < sizeof words) return false;
+    std::memcpy(words, data, sizeof words);
+    return true;
+}
+
 // Text elements {tag: {1: {1: text, 2: uint32 0}}}, written only when the
 // text is not empty.
 int WriteText(TagListContext** list, uint32_t tag, std::string_view text) {
@@ -1057,11 +1067,8 @@ bool WriteCodeRecord(TagListContext** list, uint32_t tag, uint32_t value) {
 
 // 1-5, or 0 (absent) for a short record or another code.
 uint16_t ReadCodeRecord(TagListContext** list) {
-    const uint8_t* data = nullptr;
-    size_t length = 0;
-    if (!TagData(list, &data, &length) || length < 8) return 0;
     uint32_t words[2];
-    std::memcpy(words, data, sizeof words);
+    if (!ReadWords(list, words)) return 0;
     if (words[0] < 8) return 0;
     for (size_t i = 0; i < std::size(kCodeRecordCodes); ++i) {
         if (kCodeRecordCodes[i] == words[1]) return static_cast<uint16_t>(i + 1);
@@ -1212,11 +1219,8 @@ bool WriteMeasure(TagListContext** list, uint32_t tag, uint32_t value) {
 
 // The value in 1/1200 inch, 0 (absent) for a short record or another unit.
 uint16_t ReadMeasure(TagListContext** list) {
-    const uint8_t* data = nullptr;
-    size_t length = 0;
-    if (!TagData(list, &data, &length) || length < 20) return 0;
     uint32_t w[5];
-    std::memcpy(w, data, sizeof w);
+    if (!ReadWords(list, w)) return 0;
     if (w[4] != 37 || w[3] == 0) return 0;
     if (w[2] == 1 && w[3] == 1200) return static_cast<uint16_t>(w[1]);
     return static_cast<uint16_t>(w[1] * w[2] * 1200u / w[3]);
