@@ -26,6 +26,7 @@ constexpr uint16_t kPaperLimits = 279;       // custom-paper limits, 8 bytes
 constexpr uint16_t kPageList = 281;          // sheet pages, 32 bytes
 constexpr uint16_t kControlTable = 283;      // control table, up to 1242 bytes
 constexpr uint16_t kOption231Override = 284; // overrides type 263
+constexpr uint16_t kCapacityList = 285;      // capacities of one paper source, 72 bytes; id in the source entry
 
 // Static tables of the interface driver, kept as resources of their own
 // types so that every model's data is authored in one place.

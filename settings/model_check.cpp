@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 
@@ -11,6 +12,7 @@
 #include "settings/devmode.h"
 #include "settings/font_description.h"
 #include "settings/font_summary.h"
+#include "settings/tag_tables.h"
 
 namespace zq {
 
@@ -59,6 +61,55 @@ struct Checker {
 
     uint16_t Ref(uint16_t word) const { return static_cast<uint16_t>(word + 1); }
 
+    // What an installable source keeps in "PrinterConfig": a field of its
+    // own of a kind the record has, and capacities that name a class.
+    void SourceConfig(const SourceTable& t) {
+        std::set<std::pair<uint8_t, uint8_t>> fields;
+        for (const SourceEntry& e : t.entries) {
+            const std::string source = "paper source " + std::to_string(e.code);
+            const bool knownField = e.configField == 0 || (e.configField >= 1 && e.configField <= 5) ||
+                                    e.configField == 32 || e.configField == 33 || e.configField == 48;
+            if (!knownField) Fail(source + " names \"PrinterConfig\" field " + std::to_string(e.configField));
+            if (e.configKind != 0 && e.configKind != 1 && e.configKind != 3) {
+                Fail(source + " has \"PrinterConfig\" kind " + std::to_string(e.configKind));
+            }
+            if (e.configKind == 1 && e.configField == 0) Fail(source + " has kind 1 but no field");
+            if (e.configKind != 0 && !fields.insert({e.configKind, e.configKind == 3 ? 0 : e.configField}).second) {
+                Fail(source + " shares its \"PrinterConfig\" field with another source");
+            }
+            if (e.capacityListId == 0) continue;
+            if (e.configKind != 1) Fail(source + " has capacities but no two-bit field to record them");
+            if (!Table(res::kCapacityList, e.capacityListId, kCapacityListSize, 8, 8)) continue;
+            const auto caps = ReadCapacityList(data, e.capacityListId);
+            if (caps.empty()) Fail(source + ": capacity list " + std::to_string(e.capacityListId) + " is empty");
+            std::set<int> classes;
+            for (const SourceCapacity& c : caps) {
+                const int sheets = std::abs(static_cast<int>(c.capacity));
+                if (sheets == 0) Fail(source + " has a capacity of 0 sheets");
+                // Export finds a capacity again by the class it recorded.
+                const int cls = sheets <= 250 ? 1 : sheets <= 550 ? 2 : 3;
+                if (!classes.insert(cls).second) {
+                    Fail(source + ": two capacities of list " + std::to_string(e.capacityListId) + " share a class");
+                }
+            }
+        }
+    }
+
+    // Installable options: codes the driver's option-code table carries,
+    // and a mask bit of their own.
+    void Installables(const std::vector<InstallableOption>& options) {
+        uint16_t seen = 0;
+        for (const InstallableOption& o : options) {
+            const std::string option = "installable option " + std::to_string(o.code);
+            const auto codes = OptionCodeMap();
+            if (std::none_of(codes.begin(), codes.end(), [&](const ValuePair& p) { return p.field == o.code; })) {
+                Fail(option + " has no code in the option-code table");
+            }
+            if (std::popcount(o.mask) != 1 || (seen & o.mask) != 0) Fail(option + " needs a mask bit of its own");
+            seen |= o.mask;
+        }
+    }
+
     void Model(int index) {
         where = "model " + std::to_string(index);
         const auto name = data.String(static_cast<uint16_t>(res::kModelStringBase + index));
@@ -97,6 +148,7 @@ struct Checker {
                     Fail("paper source code " + std::to_string(e.code) + " is zero or repeated");
                 }
             }
+            SourceConfig(t);
         }
         if (m.resolutionTableId != kNoResource &&
             Table(res::kResolutionTable, Ref(m.resolutionTableId), kResolutionTableSize, 8, 8, 2)) {
@@ -117,6 +169,10 @@ struct Checker {
             if (Size(res::kOption231Override, Ref(m.optionId)) > 8) {
                 Fail("type 284 longer than 8 bytes");
             }
+        }
+        if (m.installableId != kNoResource &&
+            Table(res::kInstallables, Ref(m.installableId), kInstallablesSize, 8, 8)) {
+            Installables(ReadInstallables(data, Ref(m.installableId)));
         }
         if (m.pairTableId != kNoResource) {
             Table(res::kPairTable, Ref(m.pairTableId), kPairTableSize, 8, 16);

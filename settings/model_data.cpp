@@ -66,7 +66,8 @@ SourceTable ReadSourceTable(const ModelData& model, uint16_t id) {
     }
     t.defaultIndex = r.u16(2);
     ForEachCountedRow(r, 8, kSourceEntrySize, [&](size_t at) {
-        t.entries.push_back({r.u16(at), r.u16(at + 2), r.u16(at + 4), r.u8(at + 10), r.u8(at + 16)});
+        t.entries.push_back({r.u16(at), r.u16(at + 2), r.u16(at + 4), r.u8(at + 10), r.u8(at + 16), r.u16(at + 6),
+                             r.u8(at + 12), r.u8(at + 13)});
     });
     return t;
 }
@@ -119,6 +120,23 @@ SlotValues ReadSlotValues(const ModelData& model, uint16_t id) {
     v.defaultValue = r.u8(2);
     ForEachCountedRow(r, 8, 6, [&](size_t at) { v.values.push_back({r.u16(at), r.u16(at + 2), r.u16(at + 4)}); });
     return v;
+}
+
+std::vector<InstallableOption> ReadInstallables(const ModelData& model, uint16_t id) {
+    const auto r = ReadModelResource<kInstallablesSize>(model, res::kInstallables, id);
+    std::vector<InstallableOption> options;
+    ForEachCountedRow(r, 8, 8, [&](size_t at) { options.push_back({r.u16(at), r.u16(at + 4)}); });
+    return options;
+}
+
+std::vector<SourceCapacity> ReadCapacityList(const ModelData& model, uint16_t id) {
+    std::vector<SourceCapacity> list;
+    if (id == 0) return list;
+    const auto r = ReadModelResource<kCapacityListSize>(model, res::kCapacityList, id);
+    ForEachCountedRow(r, 8, 8, [&](size_t at) {
+        list.push_back({r.u16(at), static_cast<int16_t>(r.u16(at + 2))});
+    });
+    return list;
 }
 
 std::vector<CodePageEntry> ReadCodePageList(const ModelData& model, uint16_t id) {

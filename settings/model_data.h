@@ -74,6 +74,9 @@ struct SourceEntry {
     uint16_t trayId = 0;
     uint8_t value = 0;   // entry byte 10
     uint8_t media = 0;   // entry byte 16
+    uint16_t capacityListId = 0;  // entry word 6: id of the type 285 list, 0 for none
+    uint8_t configField = 0;      // entry byte 12: the "PrinterConfig" field of an installable source
+    uint8_t configKind = 0;       // entry byte 13: that field's kind (1 two bits, 3 the duplex bit)
 };
 struct SourceTable {
     bool present = false;
@@ -137,6 +140,24 @@ struct SlotValues {
 };
 constexpr size_t kSlotValuesSize = 152;
 SlotValues ReadSlotValues(const ModelData& model, uint16_t id);
+
+// Type 274: the installable options: count at 0, 8-byte entries from byte
+// 8 {option code, reserved, option mask (bits of DEVMODE word 464), reserved}.
+struct InstallableOption {
+    uint16_t code = 0;
+    uint16_t mask = 0;
+};
+constexpr size_t kInstallablesSize = 144;
+std::vector<InstallableOption> ReadInstallables(const ModelData& model, uint16_t id);
+
+// Type 285: the capacities of one paper source: count at 0, 8-byte entries
+// from byte 8 {key, sint16 capacity in sheets, reserved}.
+struct SourceCapacity {
+    uint16_t key = 0;
+    int16_t capacity = 0;
+};
+constexpr size_t kCapacityListSize = 72;
+std::vector<SourceCapacity> ReadCapacityList(const ModelData& model, uint16_t id);
 
 // Type 276: the model's code pages: count at 0, 8-byte entries from byte 8
 // {code page, reserved, code-page table index, reserved}.

@@ -381,3 +381,62 @@ int SetPrinterConfigField(uint32_t first, bool flag, uint32_t kind, uint32_t fie
 }
 
 }  // namespace zq
+
+namespace zq {
+
+namespace {
+
+std::string_view TextOf(const char (&text)[64]) {
+    return std::string_view(text, strnlen(text, sizeof text));
+}
+
+}  // namespace
+
+int StoreUserFormFromPaperRecord(const char* printerName, uint16_t code, const PaperRecord* record) {
+    if (printerName == nullptr) return 0;
+    if (record == nullptr) return code != 0 && UserFormDelete(printerName, code, nullptr) ? 1 : 0;
+    const auto* block = reinterpret_cast<const uint8_t*>(record->areas);
+    const UserFormValues values{record->paperCode, record->printerCode, record->width, record->length,
+                                std::span<const uint8_t>(block, sizeof record->areas)};
+    return UserFormAdd(printerName, code, TextOf(record->name), values) ? 1 : 0;
+}
+
+FormAssocValues FormAssocValuesOf(const FormAssocRecord& record) {
+    FormAssocValues v;
+    v.value3 = record.paperCode;
+    v.value4 = record.sourceValue;
+    const FormAssocText* texts[4] = {&record.overlays[0], &record.overlays[1], &record.watermarks[0],
+                                     &record.watermarks[1]};
+    for (size_t i = 0; i < 4; ++i) {
+        v.texts[i] = std::string(TextOf(texts[i]->name));
+        v.words[i] = texts[i]->flag;
+    }
+    return v;
+}
+
+int ReadFormAssocRecord(const char* printerName, uint16_t code, FormAssocRecord& out) {
+    out = FormAssocRecord{};
+    if (printerName == nullptr || code < kFirstFormAssoc || code >= kFormAssocEnd) return 0;
+    FormAssocGetRequest q;
+    q.name = out.name;
+    q.nameCapacity = sizeof out.name;
+    q.value3 = &out.paperCode;
+    q.value4 = &out.sourceValue;
+    FormAssocText* texts[4] = {&out.overlays[0], &out.overlays[1], &out.watermarks[0], &out.watermarks[1]};
+    for (size_t i = 0; i < 4; ++i) {
+        q.texts[i] = texts[i]->name;
+        q.words[i] = &texts[i]->flag;
+    }
+    q.textCapacity = sizeof out.overlays[0].name;
+    if (FormAssocGet(printerName, code, q) == 1) return 1;
+    out = FormAssocRecord{};
+    return 0;
+}
+
+int StoreFormAssocRecord(const char* printerName, uint16_t code, const FormAssocRecord* record) {
+    if (printerName == nullptr) return 0;
+    if (record == nullptr) return code != 0 && FormAssocDelete(printerName, code, nullptr) ? 1 : 0;
+    return FormAssocAdd(printerName, code, TextOf(record->name), FormAssocValuesOf(*record)) ? 1 : 0;
+}
+
+}  // namespace zq

@@ -13,7 +13,9 @@
 #include "settings/devmode.h"
 #include "settings/devmode_ops.h"
 #include "settings/model_data.h"
+#include "settings/form_assoc_record.h"
 #include "settings/paper_record.h"
+#include "settings/user_forms.h"
 
 namespace zq {
 
@@ -94,6 +96,20 @@ MergeEnvironment PrinterFormEnvironment(const std::string& printerName, HANDLE p
 
 // The first paper of the printer with that name, ignoring case.
 std::optional<uint16_t> FindPaperByName(const std::vector<PrinterPaper>& papers, std::string_view name);
+
+// Stores a paper record as the user-defined form `code` (its name, the four
+// words at 64-70 and the 32-byte area block), or deletes that form when
+// `record` is null. 1 when the list was changed and written, else 0.
+int StoreUserFormFromPaperRecord(const char* printerName, uint16_t code, const PaperRecord* record);
+// 1 when the form association `code` exists and every field was copied;
+// `out` is zeroed first.
+int ReadFormAssocRecord(const char* printerName, uint16_t code, FormAssocRecord& out);
+// Stores the association `code` (0: the lowest free code) from the record,
+// or deletes it when `record` is null. 1 when the list was changed and
+// written, else 0.
+int StoreFormAssocRecord(const char* printerName, uint16_t code, const FormAssocRecord* record);
+// The record's fields as the list keeps them, and back.
+FormAssocValues FormAssocValuesOf(const FormAssocRecord& record);
 
 // "PrinterConfig": field numbers 9-13 read the two-bit fields at bits 8-9,
 // 6-7, 4-5, 2-3 and 0-1 of the word at byte 4. A record that cannot be

@@ -16,6 +16,7 @@
 #include "settings/macros.h"
 #include "settings/paper_resolution.h"
 #include "settings/pd_list.h"
+#include "settings/printer_data_values.h"
 #include "settings/user_forms.h"
 #include "settings/watermarks.h"
 #include "store/registry.h"
@@ -23,6 +24,11 @@
 
 namespace zq {
 namespace {
+
+// Room for every paper a printer can have: the model's built-in papers, the
+// eight user-defined forms, the 32 associations and the fitting spooler
+// forms, so that the import finds any of them by name.
+constexpr size_t kPaperListCapacity = 1024;
 
 // ---------------------------------------------------------------- fields
 
@@ -448,6 +454,27 @@ int ImportPaperName(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t, 
 constexpr size_t kFirstPaper = 0;
 constexpr size_t kSecondPaper = 1;
 
+// The per-source values of the automatic source (3/1 and the
+// associations): a value's code through the value-code table, and back.
+std::optional<uint32_t> SlotValueCode(const SlotValues& values, uint16_t value) {
+    for (const SlotValue& v : values.values) {
+        if (v.value != value) continue;
+        const auto t = MapToTag(kSlotValueCodes, v.tagValue);
+        return t ? std::optional<uint32_t>(static_cast<uint32_t>(*t)) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<uint16_t> SlotValueFromCode(const SlotValues& values, int64_t code) {
+    for (const ValuePair& p : kSlotValueCodes) {
+        if (static_cast<uint32_t>(p.tag) != static_cast<uint32_t>(code)) continue;
+        for (const SlotValue& s : values.values) {
+            if (s.tagValue == p.field) return s.value;
+        }
+    }
+    return std::nullopt;
+}
+
 // 3/1: the per-source value of the slot whose source is automatic (7),
 // through resource 266 and its type 267 record.
 struct SlotLookup {
@@ -455,17 +482,14 @@ struct SlotLookup {
     SlotValues values;
 };
 
-std::optional<SlotLookup> AutomaticSlot(const DvCfgContext& c) {
+// The slot of a paper source and the values of its type 267 record.
+std::optional<SlotLookup> SourceSlot(const DvCfgContext& c, uint16_t sourceCode) {
     if (c.model == nullptr) return std::nullopt;
-    const auto rows = ReadSlotTable(*c.model, static_cast<uint16_t>(c.record->model.slotTableId + 1));
     for (size_t i = 0; i < std::size(c.record->slotSourceCodes); ++i) {
-        if (c.record->slotSourceCodes[i] != 7) continue;
-        for (const SlotRow& row : rows) {
-            if (row.sourceCode == 7 && row.slotCode == c.record->slotCodes[i]) {
-                SlotLookup l;
-                l.slot = i;
-                l.values = ReadSlotValues(*c.model, row.valuesId);
-                return l;
+        if (c.record->slotSourceCodes[i] != sourceCode) continue;
+        for (const SlotRow& row : ReadSlotTable(*c.model, static_cast<uint16_t>(c.record->model.slotTableId + 1))) {
+            if (row.sourceCode == sourceCode && row.slotCode == c.record->slotCodes[i]) {
+                return SlotLookup{i, ReadSlotValues(*c.model, row.valuesId)};
             }
         }
         return std::nullopt;
@@ -473,32 +497,23 @@ std::optional<SlotLookup> AutomaticSlot(const DvCfgContext& c) {
     return std::nullopt;
 }
 
+std::optional<SlotLookup> AutomaticSlot(const DvCfgContext& c) { return SourceSlot(c, 7); }
+
 int ExportSlotValue(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t tag, const void*) {
     const auto l = AutomaticSlot(c);
     if (!l) return 0;
-    for (const SlotValue& v : l->values.values) {
-        if (v.value == c.record->slotValues[l->slot]) {
-            const auto t = MapToTag(kSlotValueCodes, v.tagValue);
-            return t ? WriteValue(list, tag, static_cast<uint32_t>(*t)) : 0;
-        }
-    }
-    return 0;
+    const auto code = SlotValueCode(l->values, c.record->slotValues[l->slot]);
+    return code ? WriteValue(list, tag, *code) : 0;
 }
 
 int ImportSlotValue(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t, const void*) {
     const auto v = ReadValue(list);
     const auto l = AutomaticSlot(c);
     if (!v || !l) return 0;
-    for (const ValuePair& p : kSlotValueCodes) {
-        if (static_cast<uint32_t>(p.tag) != static_cast<uint32_t>(*v)) continue;
-        for (const SlotValue& s : l->values.values) {
-            if (s.tagValue == p.field) {
-                c.record->slotValues[l->slot] = static_cast<uint8_t>(s.value);
-                return 1;
-            }
-        }
-    }
-    return 0;
+    const auto value = SlotValueFromCode(l->values, *v);
+    if (!value) return 0;
+    c.record->slotValues[l->slot] = static_cast<uint8_t>(*value);
+    return 1;
 }
 
 // 131586/2: byte 1227 under a child named after the system's code page.
@@ -1263,7 +1278,7 @@ int ImportUserForms(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t, 
         !GetCustomPaperLimits(*c.model, c.record->model.paperLimitsId, limits)) {
         return 0;
     }
-    auto papers = EnumeratePrinterPapers(c.printerName.c_str(), c.printer, *c.model, *c.record, 64);
+    auto papers = EnumeratePrinterPapers(c.printerName.c_str(), c.printer, *c.model, *c.record, kPaperListCapacity);
     int passed = 0;
     ForEachEntry(list, 65536, [&]() {
         PaperRecord form{};
@@ -1363,9 +1378,401 @@ int ImportSpoolerForms(uint32_t, TagListContext** list, DvCfgContext& c, uint32_
     return passed > 0 ? 1 : 0;
 }
 
-// The list rows: built with paper resolution and the record lists.
-int ExportNothing(uint32_t, TagListContext**, DvCfgContext&, uint32_t, const void*) { return 0; }
-int ImportNothing(uint32_t, TagListContext**, DvCfgContext&, uint32_t, const void*) { return 0; }
+// 24: the form associations.
+const ModelData& ModelOf(const DvCfgContext& c) {
+    static const MemoryModelData none;
+    return c.model != nullptr ? *c.model : none;
+}
+
+// The value table of the automatic source: the values record of the first
+// slot row of source 7 and slot code 0.
+SlotValues AssociationValues(const DvCfgContext& c) {
+    if (c.model == nullptr) return {};
+    for (const SlotRow& row : ReadSlotTable(*c.model, static_cast<uint16_t>(c.record->model.slotTableId + 1))) {
+        if (row.sourceCode == 7 && row.slotCode == 0) return ReadSlotValues(*c.model, row.valuesId);
+    }
+    return {};
+}
+
+constexpr uint32_t kAssocWatermark = 131072;
+constexpr uint32_t kAssocOverlay = 262144;
+constexpr uint32_t kSameBoth = 50, kFrontOnly = 51, kBackOnly = 52;
+constexpr uint32_t kFlagSet = 26, kFlagClear = 27;
+
+std::string_view AssocText(const FormAssocText& t) {
+    return std::string_view(t.name, strnlen(t.name, sizeof t.name));
+}
+
+// A front and a back text as one element of kind 50 when they are the
+// same, else one element each (51 front, 52 back); empty texts are not
+// written. Watermarks count as the same by name, overlays by name and flag.
+bool WriteAssocPair(TagListContext** list, uint32_t tag, const FormAssocText (&pair)[2], bool compareFlags,
+                    uint32_t kindTag, uint32_t flagTag) {
+    const std::string_view front = AssocText(pair[0]), back = AssocText(pair[1]);
+    const bool same = !front.empty() && EqualsIgnoreCase(front, back) && (!compareFlags || pair[0].flag == pair[1].flag);
+    auto one = [&](const FormAssocText& t, uint32_t kind) {
+        return TagBegin(list, tag) && WriteText(list, 1, AssocText(t)) >= 0 &&
+               TagWriteUint32(list, flagTag, t.flag != 0 ? kFlagSet : kFlagClear) && TagWriteUint32(list, kindTag, kind) &&
+               TagEnd(list);
+    };
+    if (!front.empty() && !one(pair[0], same ? kSameBoth : kFrontOnly)) return false;
+    if (!back.empty() && !same && !one(pair[1], kBackOnly)) return false;
+    return true;
+}
+
+int ExportAssociations(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t tag, const void*) {
+    if (c.printerName.empty()) return 0;
+    const Enumerated assocs = EnumerateList(FormAssocEnumerate, c.printerName.c_str());
+    const SlotValues values = AssociationValues(c);
+    return WriteList(list, tag, 65536, assocs.ids, [&](uint16_t code) {
+        FormAssocRecord r;
+        if (!ReadFormAssocRecord(c.printerName.c_str(), code, r)) return false;
+        if (WriteText(list, 1, std::string_view(r.name, strnlen(r.name, sizeof r.name))) < 0) return false;
+        if (const auto v = SlotValueCode(values, r.sourceValue); v && *v != 0 && !TagWriteUint32(list, 4, *v)) {
+            return false;
+        }
+        if (r.paperCode <= 262) {
+            if (const auto t = MapToTag(kPaperCodes, r.paperCode); t && !TagWriteUint32(list, 2, static_cast<uint32_t>(*t))) {
+                return false;
+            }
+        } else if (r.paperCode < kFirstFormAssoc || r.paperCode >= kFormAssocEnd) {
+            // A form travels by its name: a user-defined form's, or a fitting
+            // spooler form's (the importer finds either by name).
+            std::string name = FormName(c, r.paperCode);
+            if (r.paperCode >= kFirstSpoolerForm && c.printer != nullptr && c.model != nullptr) {
+                if (const auto form = GetSpoolerFormInfo(c.printer, *c.model, *c.record, r.paperCode)) {
+                    name = WideToAnsi(form->name);
+                }
+            }
+            if (WriteText(list, 5, name) < 0) return false;
+        }
+        return WriteAssocPair(list, kAssocWatermark, r.watermarks, false, 2, 3) &&
+               WriteAssocPair(list, kAssocOverlay, r.overlays, true, 3, 4);
+    });
+}
+
+// One watermark or overlay element of an association: the name, when the
+// printer has one of that name, goes to the front (kind 50, 51 or none)
+// and to the back (50, 52 or none).
+void ReadAssocPair(TagListContext** list, const std::vector<std::string>& known, uint32_t kindTag, uint32_t flagTag,
+                   FormAssocText (&pair)[2]) {
+    std::string name;
+    uint32_t kind = 0, flag = 0;
+    ForEachChild(list, [&](uint32_t t) {
+        if (t == 1) name = ReadText(list);
+        if (t == kindTag) kind = static_cast<uint32_t>(ReadValue(list).value_or(0));
+        if (t == flagTag) flag = static_cast<uint32_t>(ReadValue(list).value_or(0));
+    });
+    const auto it = std::find_if(known.begin(), known.end(),
+                                 [&](const std::string& k) { return EqualsIgnoreCase(k, name); });
+    if (name.empty() || it == known.end()) return;
+    if (kind < kSameBoth || kind > kBackOnly) kind = 0;  // absent
+    for (size_t side = 0; side < 2; ++side) {
+        if (kind != 0 && kind != kSameBoth && kind != (side == 0 ? kFrontOnly : kBackOnly)) continue;
+        FormAssocText& t = pair[side];
+        std::memset(t.name, 0, sizeof t.name);
+        std::memcpy(t.name, it->data(), std::min(it->size(), sizeof t.name - 1));
+        t.flag = flag == kFlagSet ? 1 : 0;
+    }
+}
+
+int ImportAssociations(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t, const void*) {
+    if (c.printerName.empty()) return 0;
+    const char* printer = c.printerName.c_str();
+    std::vector<std::string> overlays;
+    {
+        void *ids = nullptr, *names = nullptr, *types = nullptr;
+        const int n = MacroEnumerate(printer, &ids, &names, &types);
+        const char* t = static_cast<const char*>(names);
+        for (int i = 0; i < n && t != nullptr; ++i) {
+            overlays.emplace_back(t);
+            t += overlays.back().size() + 1;
+        }
+        for (void* b : {ids, names, types}) {
+            if (b != nullptr) FreeEnumerationBlock(b);
+        }
+    }
+    const std::vector<std::string> watermarks = EnumerateList(WatermarkEnumerate, printer).names;
+    auto papers = EnumeratePrinterPapers(printer, c.printer, ModelOf(c), *c.record, kPaperListCapacity);
+    const SlotValues values = AssociationValues(c);
+    int stored = 0;
+    ForEachEntry(list, 65536, [&]() {
+        FormAssocRecord r{};
+        std::string name;
+        ForEachChild(list, [&](uint32_t t) {
+            if (t == 1) name = ReadText(list);
+            if (t == 2) {
+                const auto v = ReadValue(list);
+                if (const auto f = v ? MapToField(kPaperCodes, *v) : std::nullopt; f && *f != 0) {
+                    r.paperCode = static_cast<uint16_t>(*f);
+                }
+            }
+            if (t == 4) {
+                const auto v = ReadValue(list);
+                if (const auto s = v ? SlotValueFromCode(values, *v) : std::nullopt) r.sourceValue = *s;
+            }
+            if (t == 5) {
+                const auto code = FindPaperByName(papers, ReadText(list));
+                if (code && (*code < kFirstFormAssoc || *code >= kFormAssocEnd)) r.paperCode = *code;
+            }
+            if (t == kAssocWatermark) ReadAssocPair(list, watermarks, 2, 3, r.watermarks);
+            if (t == kAssocOverlay) ReadAssocPair(list, overlays, 3, 4, r.overlays);
+        });
+        if (name.empty() || r.paperCode == 0 || FindPaperByName(papers, name)) return;
+        const auto code = FreeCode(papers, kFirstFormAssoc, kFormAssocEnd);
+        if (!code) return;
+        std::memcpy(r.name, name.data(), std::min(name.size(), sizeof r.name - 1));
+        const FormAssocValues v = FormAssocValuesOf(r);
+        if (FormAssocSet(printer, *code, r.name, &v) == 1) {
+            papers.push_back({*code, name});
+            ++stored;
+        }
+    });
+    return stored > 0 ? 1 : 0;
+}
+
+// ---------------------------------------------------------------- "PrinterConfig" rows
+
+// The 32-byte record read once per row and written back once, only when a
+// handler changed it (and only when the walk may update printer data).
+class ConfigRecord {
+public:
+    // An import reads the record only when it may update it.
+    ConfigRecord(const DvCfgContext& c, bool read) : printer_(read ? c.printer : nullptr) {
+        if (printer_ != nullptr) InstalledOptionsRecord(printer_, bytes);
+        std::memcpy(before_, bytes, sizeof bytes);
+    }
+    uint32_t Word(size_t i) const {
+        uint32_t w = 0;
+        std::memcpy(&w, bytes + 4 * i, 4);
+        return w;
+    }
+    void SetWord(size_t i, uint32_t w) { std::memcpy(bytes + 4 * i, &w, 4); }
+    // Writes the record when it changed; false when that write failed.
+    bool Flush(bool allowed) {
+        if (!allowed || printer_ == nullptr || std::memcmp(before_, bytes, sizeof bytes) == 0) return true;
+        if (SetPrinterDataA(printer_, const_cast<LPSTR>("PrinterConfig"), REG_BINARY, bytes, sizeof bytes) !=
+            ERROR_SUCCESS) {
+            return false;
+        }
+        std::memcpy(before_, bytes, sizeof bytes);
+        return true;
+    }
+    uint8_t bytes[32] = {};
+
+private:
+    HANDLE printer_;
+    uint8_t before_[32] = {};
+};
+
+// The value a source's field holds in the first configuration word, laid
+// out as SetPrinterConfigField writes it.
+uint16_t ConfigFieldValue(uint32_t word, uint32_t kind, uint32_t field) {
+    if (kind == 3) return (word >> 10) & 1;
+    if (kind != 1) return 0;
+    if (field >= 1 && field <= 5) return (word >> (2 * (5 - field))) & 3;
+    if (field == 32) return (word >> 11) & 1;
+    if (field == 33 || field == 48) return (word >> 12) & 3;
+    return 0;
+}
+
+// The two-bit class of a source's capacity.
+uint8_t CapacityClass(int capacity) {
+    const int sheets = std::abs(capacity);
+    return sheets <= 250 ? 1 : sheets <= 550 ? 2 : 3;
+}
+
+SourceTable ModelSources(const DvCfgContext& c) {
+    if (c.model == nullptr) return {};
+    return ReadSourceTable(*c.model, static_cast<uint16_t>(c.record->model.sourceTableId + 1));
+}
+
+// 256: the installed paper sources.
+int ExportSources(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t tag, const void*) {
+    const SourceTable sources = ModelSources(c);
+    const ConfigRecord config(c, true);
+    std::vector<SourceEntry> entries;
+    for (const SourceEntry& e : sources.entries) {
+        if (e.code != 7 && MapToTag(kSourceKinds, e.code)) entries.push_back(e);
+    }
+    return WriteList(list, tag, 65536, entries, [&](const SourceEntry& e) {
+        const bool installed = (e.mask & c.record->installedSourceMask) != 0;
+        if (!TagWriteUint32(list, 1, static_cast<uint32_t>(*MapToTag(kSourceKinds, e.code))) ||
+            !TagWriteUint32(list, 2, installed ? 15 : 16)) {
+            return false;
+        }
+        // The capacity the source's field records; none when the field
+        // records no class the source's list has.
+        if (installed) {
+            const uint16_t recorded = ConfigFieldValue(config.Word(1), e.configKind, e.configField);
+            for (const SourceCapacity& cap : ReadCapacityList(*c.model, e.capacityListId)) {
+                if (e.configKind == 1 && recorded != 0 && CapacityClass(cap.capacity) == recorded) {
+                    if (!TagWriteUint32(list, 3, static_cast<uint32_t>(std::abs(cap.capacity)))) return false;
+                    break;
+                }
+            }
+        }
+        if (const auto slot = SourceSlot(c, e.code)) {
+            if (const auto code = SlotValueCode(slot->values, c.record->slotValues[slot->slot])) {
+                if (!TagWriteUint32(list, 5, *code)) return false;
+            }
+        }
+        return true;
+    });
+}
+
+int ImportSources(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t, const void*) {
+    const SourceTable sources = ModelSources(c);
+    ConfigRecord config(c, c.updatePrinterData);
+    int r = 0;
+    ForEachEntry(list, 65536, [&]() {
+        std::optional<int64_t> kind, state, capacity, code;
+        ForEachChild(list, [&](uint32_t t) {
+            if (t == 1) kind = ReadValue(list);
+            if (t == 2) state = ReadValue(list);
+            if (t == 3) capacity = ReadValue(list);
+            if (t == 5) code = ReadValue(list);
+        });
+        const auto sourceCode = kind ? MapToField(kSourceKinds, *kind) : std::nullopt;
+        if (!sourceCode) return;
+        const auto e = std::find_if(sources.entries.begin(), sources.entries.end(),
+                                    [&](const SourceEntry& s) { return s.code != 7 && s.code == *sourceCode; });
+        if (e == sources.entries.end()) return;
+        if (state == 15u || state == 16u) {
+            const bool installed = *state == 15;
+            c.record->installedSourceMask =
+                static_cast<WORD>(installed ? (c.record->installedSourceMask | e->mask) : (c.record->installedSourceMask & ~e->mask));
+            r = 1;
+            if (c.updatePrinterData && e->configKind != 0) {
+                std::optional<uint8_t> byte;
+                if (capacity && *capacity != 0) {
+                    for (const SourceCapacity& cap : ReadCapacityList(*c.model, e->capacityListId)) {
+                        if (std::abs(cap.capacity) == *capacity) {
+                            byte = CapacityClass(cap.capacity);
+                            break;
+                        }
+                    }
+                }
+                // Without a capacity an installed source keeps the class it
+                // has, or takes the first when its field is clear.
+                uint16_t kept = ConfigFieldValue(config.Word(1), e->configKind, e->configField);
+                if (kept == 0) kept = 1;
+                uint8_t record[32];
+                std::memcpy(record, config.bytes, sizeof record);
+                SetPrinterConfigField(1, installed, e->configKind, e->configField, kept, byte ? &*byte : nullptr, record);
+                std::memcpy(config.bytes, record, sizeof record);
+            }
+        }
+        if (code) {
+            if (const auto slot = SourceSlot(c, e->code)) {
+                if (const auto value = SlotValueFromCode(slot->values, *code)) {
+                    c.record->slotValues[slot->slot] = static_cast<uint8_t>(*value);
+                    r = 1;
+                }
+            }
+        }
+    });
+    if (!config.Flush(c.updatePrinterData)) return -1;
+    return r;
+}
+
+// 257: the installable options. Each model class keeps an option's unit in
+// one 3-bit group of "PrinterConfig": groups 0-2 are bits 14-22 of the
+// first word, groups 3-6 bits 0-11 of the second. A unit code is 1 output
+// unit A, 2 a bin of finisher B, 3 finisher A, 4 output unit B.
+struct OptionPlace {
+    uint16_t mask;
+    uint8_t group;
+    uint8_t unit;
+};
+constexpr OptionPlace kPlacesA[] = {{0x01, 0, 1}, {0x02, 1, 1}, {0x04, 2, 1}, {0x20, 3, 3}, {0x08, 4, 2}, {0x10, 5, 4}};
+constexpr OptionPlace kPlacesB[] = {{0x01, 0, 1}, {0x20, 1, 3}, {0x08, 2, 2}, {0x10, 3, 4}};
+constexpr OptionPlace kPlacesC[] = {{0x20, 0, 3}, {0x01, 1, 1}, {0x02, 2, 1}, {0x04, 3, 1}, {0x08, 4, 2}, {0x10, 5, 4}};
+constexpr uint16_t kClassACodes[] = {11, 16, 18, 20, 21, 25, 27, 30, 31, 35, 36, 38};
+constexpr uint32_t kOptionCapacity = 500;
+
+std::span<const OptionPlace> PlacesOf(uint16_t modelCode) {
+    if (std::find(std::begin(kClassACodes), std::end(kClassACodes), modelCode) != std::end(kClassACodes)) {
+        return kPlacesA;
+    }
+    if (modelCode == 10 || modelCode == 14) return kPlacesB;
+    return kPlacesC;
+}
+
+std::optional<OptionPlace> PlaceOf(const DvCfgContext& c, uint16_t optionMask) {
+    for (const OptionPlace& p : PlacesOf(c.record->model.modelCode)) {
+        if (p.mask & optionMask) return p;
+    }
+    return std::nullopt;
+}
+
+uint32_t GroupValue(const ConfigRecord& config, uint8_t group) {
+    return group < 3 ? (config.Word(1) >> (14 + 3 * group)) & 7 : (config.Word(2) >> (3 * (group - 3))) & 7;
+}
+
+void SetGroup(ConfigRecord& config, uint8_t group, uint32_t value) {
+    const size_t word = group < 3 ? 1 : 2;
+    const uint32_t shift = group < 3 ? 14 + 3 * group : 3 * (group - 3);
+    config.SetWord(word, (config.Word(word) & ~(7u << shift)) | ((value & 7u) << shift));
+}
+
+std::vector<InstallableOption> ModelOptions(const DvCfgContext& c) {
+    if (c.model == nullptr) return {};
+    return ReadInstallables(*c.model, static_cast<uint16_t>(c.record->model.installableId + 1));
+}
+
+int ExportOptions(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t tag, const void*) {
+    const ConfigRecord config(c, true);
+    std::vector<InstallableOption> options;
+    for (const InstallableOption& o : ModelOptions(c)) {
+        if (MapToTag(kOptionCodes, o.code)) options.push_back(o);
+    }
+    return WriteList(list, tag, 65536, options, [&](const InstallableOption& o) {
+        const uint16_t installed = o.mask & c.record->installedOptions;
+        if (!TagWriteUint32(list, 1, static_cast<uint32_t>(*MapToTag(kOptionCodes, o.code))) ||
+            !TagWriteUint32(list, 2, installed != 0 ? 15 : 16)) {
+            return false;
+        }
+        for (const OptionKind& k : kOptionKinds) {
+            if ((k.mask & installed) == 0) continue;
+            if (!TagWriteUint32(list, 4, k.tag)) return false;
+            break;
+        }
+        const auto place = PlaceOf(c, o.mask);
+        const bool present = place && GroupValue(config, place->group) == place->unit;
+        return TagWriteUint32(list, 3, present ? kOptionCapacity : 0) != 0;
+    });
+}
+
+int ImportOptions(uint32_t, TagListContext** list, DvCfgContext& c, uint32_t, const void*) {
+    const auto options = ModelOptions(c);
+    ConfigRecord config(c, c.updatePrinterData);
+    int r = 0;
+    ForEachEntry(list, 65536, [&]() {
+        std::optional<int64_t> code, state, capacity;
+        ForEachChild(list, [&](uint32_t t) {
+            if (t == 1) code = ReadValue(list);
+            if (t == 2) state = ReadValue(list);
+            if (t == 3) capacity = ReadValue(list);
+        });
+        const auto optionCode = code ? MapToField(kOptionCodes, *code) : std::nullopt;
+        if (!optionCode) return;
+        const auto o = std::find_if(options.begin(), options.end(),
+                                    [&](const InstallableOption& x) { return x.code == *optionCode; });
+        if (o == options.end()) return;
+        if (state == 15u) c.record->installedOptions = static_cast<WORD>(c.record->installedOptions | o->mask), r = 1;
+        if (state == 16u) c.record->installedOptions = static_cast<WORD>(c.record->installedOptions & ~o->mask), r = 1;
+        // A group is rewritten only when the list disagrees with it.
+        const auto place = PlaceOf(c, o->mask);
+        if (!c.updatePrinterData || !capacity || !place) return;
+        const bool present = GroupValue(config, place->group) == place->unit;
+        if (present != (*capacity > 0)) SetGroup(config, place->group, present ? 0 : place->unit);
+        r = 1;
+    });
+    if (!config.Flush(c.updatePrinterData)) return -1;
+    return r;
+}
+
 
 // ---------------------------------------------------------------- the table
 
@@ -1675,8 +2082,8 @@ constexpr DvCfgTable k482Table{k482Rows};
 constexpr DvCfgTable k358Table{k358Rows};
 
 constexpr DvCfgRow kTopRows[] = {
-    Own(256, 2, 1, ExportNothing, ImportNothing),
-    Own(257, 2, 1, ExportNothing, ImportNothing),
+    Own(256, 2, 1, ExportSources, ImportSources),
+    Own(257, 2, 1, ExportOptions, ImportOptions),
     Group(259, 2, 1, &k259Table),
     Group(258, 2, 1, &k258Table),
     Group(260, 2, 1, &k260Table),
@@ -1684,7 +2091,7 @@ constexpr DvCfgRow kTopRows[] = {
     Own(288, kScopeWatermarks, 1, ExportWatermarks, ImportWatermarks),
     Own(131073, kScopeOverlays, 1, ExportOverlays, ImportOverlays),
     Group(9, kScopeForms, 1, &k9Table),
-    Own(24, kScopeAssociations, 2, ExportNothing, ImportNothing),
+    Own(24, kScopeAssociations, 2, ExportAssociations, ImportAssociations),
     Own(131585, kScopeFontFiles, 1, ExportFontFiles, ImportFontFiles),
     Group(11, 1, 4, &k11Table),
     Group(1, 1, 4, &k1Table),
@@ -1768,7 +2175,7 @@ uint32_t ResolvePaper(const DvCfgContext& c, const CollectedPaper& p, std::optio
         if (const auto f = MapToField(kPaperCodes, p.tagValue); f && *f != 0) return static_cast<uint32_t>(*f);
     }
     if (p.name.empty() || c.model == nullptr || c.printerName.empty()) return 0;
-    if (!papers) papers = EnumeratePrinterPapers(c.printerName.c_str(), c.printer, *c.model, *c.record, 64);
+    if (!papers) papers = EnumeratePrinterPapers(c.printerName.c_str(), c.printer, *c.model, *c.record, kPaperListCapacity);
     return FindPaperByName(*papers, p.name).value_or(0);
 }
 

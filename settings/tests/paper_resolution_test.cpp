@@ -254,5 +254,54 @@ TEST_F(PaperTest, FormCodesResolveToTheirPaper) {
     EXPECT_FALSE(env.acceptForm(9));
 }
 
+
+TEST_F(PaperTest, PaperAndAssociationRecordsAreStoredAndReportTheOutcome) {
+    // A paper record becomes a user-defined form: name, the four words and
+    // the area block, read back through the form's own record.
+    PaperRecord paper{};
+    std::strcpy(paper.name, "Postcard");
+    paper.paperCode = 768;
+    paper.printerCode = 0x1000 | 11;
+    paper.width = 5000;
+    paper.length = 7000;
+    paper.areas[2] = {4600, 6600, 200, 200};
+    ASSERT_EQ(StoreUserFormFromPaperRecord("Office", 513, &paper), 1);
+    PaperRecord back{};
+    ASSERT_EQ(BuildPaperNameRecord("Office", model_, 0, 513, back, 0), 1);
+    EXPECT_EQ(std::memcmp(&back, &paper, sizeof paper), 0);
+    PaperRecord unnamed = paper;
+    unnamed.name[0] = '\0';
+    EXPECT_EQ(StoreUserFormFromPaperRecord("Office", 514, &unnamed), 0) << "a form needs a name";
+    EXPECT_EQ(StoreUserFormFromPaperRecord("Office", 513, nullptr), 1);
+    EXPECT_EQ(StoreUserFormFromPaperRecord("Office", 513, nullptr), 0) << "nothing left to delete";
+    EXPECT_EQ(UserFormIdFromName("Office", "Postcard"), 0);
+
+    // The association record's twelve fields travel unchanged.
+    FormAssocRecord assoc{};
+    std::strcpy(assoc.name, "Invoices");
+    assoc.paperCode = 9;
+    assoc.sourceValue = 2;
+    std::strcpy(assoc.overlays[0].name, "Letterhead");
+    assoc.overlays[0].flag = 1;
+    std::strcpy(assoc.overlays[1].name, "Back page");
+    std::strcpy(assoc.watermarks[0].name, "Copy");
+    assoc.watermarks[1].flag = 1;
+    ASSERT_EQ(StoreFormAssocRecord("Office", 0, &assoc), 1) << "code 0 takes the lowest free one";
+    FormAssocRecord read;
+    std::memset(&read, 0x5A, sizeof read);
+    ASSERT_EQ(ReadFormAssocRecord("Office", 640, read), 1);
+    EXPECT_EQ(std::memcmp(&read, &assoc, sizeof assoc), 0);
+    std::memset(&read, 0x5A, sizeof read);
+    EXPECT_EQ(ReadFormAssocRecord("Office", 641, read), 0);
+    const FormAssocRecord zero{};
+    EXPECT_EQ(std::memcmp(&read, &zero, sizeof read), 0) << "a missing association reads as zeros";
+    FormAssocRecord unnamedAssoc = assoc;
+    unnamedAssoc.name[0] = '\0';
+    EXPECT_EQ(StoreFormAssocRecord("Office", 641, &unnamedAssoc), 0);
+    EXPECT_EQ(StoreFormAssocRecord("Office", 640, nullptr), 1);
+    EXPECT_EQ(StoreFormAssocRecord("Office", 640, nullptr), 0);
+    EXPECT_EQ(StoreFormAssocRecord("Office", 0, nullptr), 0) << "code 0 deletes nothing";
+}
+
 }  // namespace
 }  // namespace zq

@@ -16,7 +16,9 @@
 #include "settings/pd_list.h"
 #include "settings/user_forms.h"
 #include "settings/watermarks.h"
+#include "store/registry.h"
 #include "store/spooler.h"
+#include "settings/tests/model_fixture.h"
 #include "settings/tests/tag_list_fixture.h"
 #include "testing/printer_fixture.h"
 
@@ -671,6 +673,356 @@ TEST_F(ListRowsTest, FittingSpoolerFormsTravelAndAreAddedByName) {
     EXPECT_EQ(back[0].name, u"Office A4");
     EXPECT_NEAR(back[0].width, 210000, 30);
     EXPECT_NEAR(back[0].imageable.left, 5000, 30);
+}
+
+
+// Associations travel by name: their paper by the paper map or by a form's
+// name, their watermarks and overlays by the names the printer has.
+class AssociationRowTest : public ListRowsTest {
+protected:
+    void SetUp() override {
+        ListRowsTest::SetUp();
+        if (HasFatalFailure()) return;
+        // The automatic source's value table: slot row {7, 0} with values
+        // 0 (code 0x80000001) and 3 (code 0x80000004).
+        testing::Bytes slots(16);
+        slots.u16(0, 1).u16(8, 7).u16(10, 0).u16(12, 5);
+        model_.SetResource(res::kSlotTable, 1, slots.get());
+        testing::Bytes values(20);
+        values.u16(0, 2).u16(8, 0).u16(10, 1).u16(14, 3).u16(16, 4);
+        model_.SetResource(res::kSlotValues, 5, values.get());
+        LOGFONTA font{};
+        const auto* f = reinterpret_cast<const uint8_t*>(&font);
+        for (const char* printer : {"Office", "Fresh"}) {
+            for (const char* mark : {"Copy", "Draft"}) {
+                ASSERT_TRUE(WatermarkAdd(printer, 0, mark, {mark, std::span<const uint8_t, 60>(f, 60), 0, 0, {}}));
+            }
+            ASSERT_TRUE(MacroAdd(printer, 7, "Letterhead", 0, 4));
+            ASSERT_TRUE(MacroAdd(printer, 8, "Terms", 0, 4));
+        }
+        const std::vector<uint8_t> block(32, 0);
+        ASSERT_TRUE(UserFormAdd("Office", 512, "Card", {0, 0, 8000, 9000, block}));
+        ASSERT_TRUE(UserFormAdd("Fresh", 512, "Other", {0, 0, 8000, 9000, block}));
+        ASSERT_TRUE(UserFormAdd("Fresh", 513, "Card", {0, 0, 8000, 9000, block}));
+    }
+    static FormAssocRecord Assoc(const char* name, uint16_t paper, uint16_t value = 0) {
+        FormAssocRecord r{};
+        std::strcpy(r.name, name);
+        r.paperCode = paper;
+        r.sourceValue = value;
+        return r;
+    }
+    static void Set(FormAssocText& t, const char* name, uint16_t flag) {
+        std::strcpy(t.name, name);
+        t.flag = flag;
+    }
+    std::vector<uint8_t> Export(const char* printer, HANDLE handle) {
+        PrivateDevmode r = BaseRecord();
+        DvCfgContext ctx = ContextFor(printer, kScopeAssociations, handle, r);
+        ctx.model = &model_;
+        Context out;
+        EXPECT_GE(DevmodeToTagList(ctx, &out.c), 0);
+        return out.Bytes();
+    }
+    int Import(const char* printer, HANDLE handle, const std::vector<uint8_t>& list) {
+        PrivateDevmode r = BaseRecord();
+        DvCfgContext ctx = ContextFor(printer, kScopeAssociations, handle, r);
+        ctx.model = &model_;
+        Context in;
+        TagListAttach(&in.c, list.data(), list.size());
+        return ImportTagList(ctx, &in.c);
+    }
+    // The kinds of the watermark (131072) or overlay (262144) elements of
+    // the first association in the list, in order.
+    static std::vector<uint32_t> Kinds(const std::vector<uint8_t>& list, uint32_t which, uint32_t kindTag) {
+        Context r;
+        TagListAttach(&r.c, list.data(), list.size());
+        std::vector<uint32_t> kinds;
+        uint32_t tag = 0;
+        if (!TagEnter(&r.c, &tag) || tag != 24 || !TagEnter(&r.c, &tag)) return kinds;
+        while (TagEnter(&r.c, &tag)) {
+            if (tag == which) {
+                uint32_t child = 0;
+                while (TagEnter(&r.c, &child)) {
+                    uint32_t v = 0;
+                    if (child == kindTag && TagRead(&r.c, &v, 4) == 4) kinds.push_back(v);
+                    TagEnd(&r.c);
+                }
+            }
+            TagEnd(&r.c);
+        }
+        return kinds;
+    }
+    MemoryModelData model_ = ModelWithLimits();
+};
+
+TEST_F(AssociationRowTest, EqualWatermarksTravelOnceAndOverlaysCompareTheirFlags) {
+    FormAssocRecord a = Assoc("Invoices", 9);
+    Set(a.watermarks[0], "Copy", 1);
+    Set(a.watermarks[1], "COPY", 0);
+    Set(a.overlays[0], "Letterhead", 1);
+    Set(a.overlays[1], "Letterhead", 0);
+    ASSERT_EQ(StoreFormAssocRecord("Office", 640, &a), 1);
+    const auto list = Export("Office", printers_[0]);
+    EXPECT_EQ(Kinds(list, 131072, 2), std::vector<uint32_t>{50});
+    EXPECT_EQ(Kinds(list, 262144, 3), (std::vector<uint32_t>{51, 52}));
+    EXPECT_EQ(ValueAt(list, {24, 65536, 2}), PaperCodeToTag(9));
+}
+
+TEST_F(AssociationRowTest, AssociationsMoveToAFreshPrinterByName) {
+    FormAssocRecord a = Assoc("Invoices", 9, 3);
+    Set(a.watermarks[0], "Copy", 1);
+    Set(a.watermarks[1], "Copy", 1);
+    Set(a.overlays[0], "Letterhead", 1);
+    Set(a.overlays[1], "Terms", 0);
+    FormAssocRecord b = Assoc("Cards", 512);
+    Set(b.watermarks[1], "Draft", 0);
+    FORM_INFO_1W form{};
+    form.Flags = FORM_USER;
+    form.pName = const_cast<LPWSTR>(u"Half letter");
+    form.Size = {139700, 215900};
+    form.ImageableArea = {0, 0, 139700, 215900};
+    ASSERT_TRUE(AddFormW(printers_[0], 1, reinterpret_cast<LPBYTE>(&form)));
+    const FormAssocRecord c = Assoc("Notes", 896);
+    ASSERT_EQ(StoreFormAssocRecord("Office", 640, &a), 1);
+    ASSERT_EQ(StoreFormAssocRecord("Office", 641, &b), 1);
+    ASSERT_EQ(StoreFormAssocRecord("Office", 642, &c), 1);
+    const auto list = Export("Office", printers_[0]);
+    EXPECT_EQ(ValueAt(list, {24, 65536, 4}), 0x80000004u) << "the source value through the value-code table";
+    ASSERT_GT(Import("Fresh", printers_[1], list), 0);
+
+    FormAssocRecord got{};
+    ASSERT_EQ(ReadFormAssocRecord("Fresh", FormAssocIdFromName("Fresh", "Invoices"), got), 1);
+    EXPECT_EQ(std::memcmp(&got, &a, sizeof a), 0);
+    ASSERT_EQ(ReadFormAssocRecord("Fresh", FormAssocIdFromName("Fresh", "Cards"), got), 1);
+    FormAssocRecord cardsThere = b;
+    cardsThere.paperCode = 513;  // the fresh printer's form of that name
+    EXPECT_EQ(std::memcmp(&got, &cardsThere, sizeof b), 0);
+    ASSERT_EQ(ReadFormAssocRecord("Fresh", FormAssocIdFromName("Fresh", "Notes"), got), 1);
+    EXPECT_EQ(got.paperCode, 896) << "a spooler form travels by its name";
+}
+
+TEST_F(AssociationRowTest, ImportKeepsWhatThePrinterHasAndNeedsAPaper) {
+    FormAssocRecord kept = Assoc("Invoices", 1);
+    ASSERT_EQ(StoreFormAssocRecord("Fresh", 640, &kept), 1);
+    auto text = [](uint32_t tag, const std::string& t) {
+        return El(tag, El(1, Cat({El(1, std::vector<uint8_t>(t.begin(), t.end())), El(2, V(0))})));
+    };
+    const auto entries = Cat({
+        // Same name as the printer's association: left as it is.
+        El(65536, Cat({text(1, "INVOICES"), El(2, V(PaperCodeToTag(9)))})),
+        // Paper named after an association: no paper, not stored.
+        El(65536, Cat({text(1, "Loop"), text(5, "Invoices")})),
+        // An unknown watermark and a kind outside 50-52 (absent: both sides).
+        El(65536, Cat({text(1, "Memo"), El(2, V(PaperCodeToTag(5))),
+                       El(131072, Cat({text(1, "Secret"), El(2, V(51)), El(3, V(26))})),
+                       El(262144, Cat({text(1, "terms"), El(3, V(77)), El(4, V(26))}))})),
+    });
+    ASSERT_GT(Import("Fresh", printers_[1], El(24, entries)), 0);
+    FormAssocRecord got{};
+    ASSERT_EQ(ReadFormAssocRecord("Fresh", 640, got), 1);
+    EXPECT_EQ(got.paperCode, 1);
+    EXPECT_EQ(FormAssocIdFromName("Fresh", "Loop"), 0);
+    ASSERT_EQ(ReadFormAssocRecord("Fresh", FormAssocIdFromName("Fresh", "Memo"), got), 1);
+    EXPECT_EQ(got.paperCode, 5);
+    EXPECT_STREQ(got.watermarks[0].name, "");
+    EXPECT_STREQ(got.overlays[0].name, "Terms");
+    EXPECT_STREQ(got.overlays[1].name, "Terms");
+    EXPECT_EQ(got.overlays[1].flag, 1);
+}
+
+
+// Installed sources and options, and what "PrinterConfig" records of them.
+class ConfigRowsTest : public ListRowsTest {
+protected:
+    void SetUp() override {
+        ListRowsTest::SetUp();
+        if (HasFatalFailure()) return;
+        // Sources: automatic, tray 1 (built in, with a media slot), tray 3
+        // and tray 4 (installable, with capacities) and the manual feed
+        // (field 32, a single bit).
+        testing::Bytes sources(8 + 5 * 24);
+        sources.u16(0, 5);
+        const struct { uint16_t mask, code, list; uint8_t field, kind; } entries[] = {
+            {0x1, 7, 0, 0, 0}, {0x2, 1, 0, 0, 0}, {0x4, 3, 1, 2, 1}, {0x8, 257, 2, 3, 1}, {0x10, 4, 0, 32, 1}};
+        for (size_t i = 0; i < std::size(entries); ++i) {
+            const size_t at = 8 + 24 * i;
+            sources.u16(at, entries[i].mask).u16(at + 2, entries[i].code).u16(at + 6, entries[i].list);
+            sources.u8(at + 12, entries[i].field).u8(at + 13, entries[i].kind);
+        }
+        model_.SetResource(res::kSourceTable, 1, sources.get());
+        model_.SetResource(res::kCapacityList, 1, testing::Bytes(24).u16(0, 2).u16(8, 1).u16(10, 250).u16(16, 2).u16(18, 500).get());
+        model_.SetResource(res::kCapacityList, 2,
+                           testing::Bytes(24).u16(0, 2).u16(8, 1).u16(10, 500).u16(16, 2).u16(18, static_cast<uint16_t>(-2000)).get());
+        model_.SetResource(res::kSlotTable, 1, testing::Bytes(16).u16(0, 1).u16(8, 1).u16(10, 1).u16(12, 2).get());
+        model_.SetResource(res::kSlotValues, 2, testing::Bytes(20).u16(0, 2).u16(8, 0).u16(10, 1).u16(14, 1).u16(16, 2).get());
+        model_.SetResource(res::kInstallables, 1,
+                           testing::Bytes(32).u16(0, 3).u16(8, 1).u16(12, 0x01).u16(16, 2).u16(20, 0x02).u16(24, 6).u16(28, 0x20).get());
+    }
+    PrivateDevmode Record(uint16_t modelCode) const {
+        PrivateDevmode r = BaseRecord();
+        r.model.modelCode = modelCode;
+        r.slotSourceCodes[0] = 1;
+        r.slotCodes[0] = 1;
+        return r;
+    }
+    void SetConfig(HANDLE printer, uint32_t word1, uint32_t word2) {
+        uint8_t bytes[32] = {};
+        const uint32_t words[3] = {1, word1, word2};
+        std::memcpy(bytes, words, sizeof words);
+        ASSERT_EQ(SetPrinterDataA(printer, const_cast<LPSTR>("PrinterConfig"), REG_BINARY, bytes, 32), 0u);
+    }
+    std::vector<uint8_t> Config(HANDLE printer) {
+        uint8_t bytes[32] = {};
+        DWORD type = 0, needed = 0;
+        if (GetPrinterDataA(printer, const_cast<LPSTR>("PrinterConfig"), &type, bytes, 32, &needed) != 0) return {};
+        return {bytes, bytes + needed};
+    }
+    std::vector<uint8_t> Export(const char* printer, HANDLE handle, PrivateDevmode& r) {
+        DvCfgContext ctx = ContextFor(printer, kScopePrinter, handle, r);
+        ctx.model = &model_;
+        Context out;
+        EXPECT_GE(DevmodeToTagList(ctx, &out.c), 0);
+        return out.Bytes();
+    }
+    int Import(const char* printer, HANDLE handle, PrivateDevmode& r, const std::vector<uint8_t>& list) {
+        DvCfgContext ctx = ContextFor(printer, kScopePrinter, handle, r);
+        ctx.model = &model_;
+        ctx.updatePrinterData = true;
+        Context in;
+        TagListAttach(&in.c, list.data(), list.size());
+        return ImportTagList(ctx, &in.c);
+    }
+    MemoryModelData model_;
+};
+
+TEST_F(ConfigRowsTest, InstalledSourcesAndTheirCapacitiesMoveToAFreshPrinter) {
+    // Every combination of trays 3 and 4 and the manual feed, installed or
+    // not, each installed tray with every class its capacities have.
+    struct Tray { uint16_t mask; uint32_t shift; std::vector<uint32_t> classes; };
+    const Tray trays[] = {{0x4, 6, {1, 2}}, {0x8, 4, {2, 3}}, {0x10, 11, {1}}};
+    for (uint32_t combo = 0; combo < 36; ++combo) {
+        uint32_t rest = combo;
+        uint16_t mask = 0x3;
+        uint32_t word1 = 0x400;  // the duplex bit, which no source changes
+        for (const Tray& t : trays) {
+            const uint32_t n = static_cast<uint32_t>(t.classes.size()) + 1;
+            const uint32_t pick = rest % n;
+            rest /= n;
+            if (pick == 0) continue;
+            mask = static_cast<uint16_t>(mask | t.mask);
+            word1 |= t.classes[pick - 1] << t.shift;
+        }
+        if (rest != 0) continue;
+        SCOPED_TRACE(combo);
+        SetConfig(printers_[0], word1, 0x123);
+        // The fresh printer differs in the fields of trays 3 and 4 and the
+        // manual feed's bit.
+        SetConfig(printers_[1], word1 ^ 0x8F0, 0x123);
+        PrivateDevmode office = Record(12);
+        office.installedSourceMask = mask;
+        office.slotValues[0] = 1;
+        const auto list = Export("Office", printers_[0], office);
+        PrivateDevmode fresh = Record(12);
+        fresh.installedSourceMask = static_cast<WORD>(~mask & 0x1F);
+        ASSERT_GT(Import("Fresh", printers_[1], fresh, list), 0);
+        EXPECT_EQ(fresh.installedSourceMask & 0x1E, mask & 0x1E);
+        EXPECT_EQ(fresh.slotValues[0], 1);
+        EXPECT_EQ(Config(printers_[1]), Config(printers_[0]));
+        // Back into the printer it came from: nothing changes.
+        const auto before = Config(printers_[0]);
+        ASSERT_GT(Import("Office", printers_[0], office, list), 0);
+        EXPECT_EQ(Config(printers_[0]), before);
+        EXPECT_EQ(office.installedSourceMask, mask);
+    }
+    PrivateDevmode r = Record(12);
+    r.installedSourceMask = 0xF;
+    SetConfig(printers_[0], 3u << 4, 0);
+    EXPECT_EQ(ValueAt(Export("Office", printers_[0], r), {256, 65536, 3}), std::nullopt) << "tray 1 has no capacities";
+}
+
+TEST_F(ConfigRowsTest, SourceElementsTheModelDoesNotKnowLeavePrinterConfig) {
+    SetConfig(printers_[0], 0x2A5, 0x7);
+    const auto before = Config(printers_[0]);
+    PrivateDevmode r = Record(12);
+    r.installedSourceMask = 0x3;
+    uint32_t tray3 = 0;
+    for (const ValuePair& p : SourceKindMap()) {
+        if (p.field == 3) tray3 = static_cast<uint32_t>(p.tag);
+    }
+    const auto list = El(256, Cat({El(65536, Cat({El(1, V(999)), El(2, V(15))})),
+                                   El(65536, Cat({El(1, V(tray3)), El(2, V(15)), El(3, V(12345))}))}));
+    ASSERT_GT(Import("Office", printers_[0], r, list), 0);
+    EXPECT_EQ(r.installedSourceMask, 0x7);
+    EXPECT_EQ(Config(printers_[0]), before) << "a capacity the tray does not have keeps its class";
+}
+
+TEST_F(ConfigRowsTest, InstalledOptionsSurviveEveryCombinationForEachModelClass) {
+    std::mt19937 rng(7);
+    for (uint16_t modelCode : {11, 10, 12}) {
+        for (uint32_t installed = 0; installed < 8; ++installed) {
+            SCOPED_TRACE(std::to_string(modelCode) + "/" + std::to_string(installed));
+            const uint16_t options = static_cast<uint16_t>((installed & 1 ? 0x01 : 0) | (installed & 2 ? 0x02 : 0) |
+                                                           (installed & 4 ? 0x20 : 0));
+            // Whatever the groups hold, export then import changes nothing.
+            // (No source is installed, so the source fields stay clear.)
+            const uint32_t word1 = static_cast<uint32_t>(rng()) & ~0x3FFFu, word2 = static_cast<uint32_t>(rng());
+            SetConfig(printers_[0], word1, word2);
+            PrivateDevmode office = Record(modelCode);
+            office.installedOptions = static_cast<WORD>(options | 0x100);
+            const auto list = Export("Office", printers_[0], office);
+            const auto before = Config(printers_[0]);
+            ASSERT_GT(Import("Office", printers_[0], office, list), 0);
+            EXPECT_EQ(Config(printers_[0]), before);
+            EXPECT_EQ(office.installedOptions, options | 0x100);
+            // A fresh printer ends up with the same options and capacities.
+            SetConfig(printers_[1], ~word1, ~word2);
+            PrivateDevmode fresh = Record(modelCode);
+            ASSERT_GT(Import("Fresh", printers_[1], fresh, list), 0);
+            EXPECT_EQ(fresh.installedOptions, options);
+            EXPECT_EQ(Export("Fresh", printers_[1], fresh), list);
+        }
+    }
+}
+
+TEST_F(ConfigRowsTest, OptionCapacityAndKindFollowTheGroups) {
+    PrivateDevmode r = Record(12);
+    r.installedOptions = 0x20;
+    SetConfig(printers_[0], 0, 0);
+    const auto stapler = [](uint32_t capacity) {
+        return El(257, El(65536, Cat({El(1, V(static_cast<uint32_t>(OptionCodeMap()[5].tag))), El(2, V(15)),
+                                      El(3, V(capacity))})));
+    };
+    ASSERT_EQ(OptionCodeMap()[5].field, 6);
+    ASSERT_GT(Import("Office", printers_[0], r, stapler(500)), 0);
+    const auto list = Export("Office", printers_[0], r);
+    Context reader;
+    TagListAttach(&reader.c, list.data(), list.size());
+    std::vector<std::pair<uint32_t, uint32_t>> got;  // option tag, capacity
+    uint32_t tag = 0;
+    while (TagEnter(&reader.c, &tag) && tag != 257) TagEnd(&reader.c);
+    ASSERT_EQ(tag, 257u);
+    while (TagEnter(&reader.c, &tag)) {
+        uint32_t child = 0, option = 0, capacity = 99, kind = 0;
+        while (TagEnter(&reader.c, &child)) {
+            uint32_t v = 0;
+            TagRead(&reader.c, &v, 4);
+            if (child == 1) option = v;
+            if (child == 3) capacity = v;
+            if (child == 4) kind = v;
+            TagEnd(&reader.c);
+        }
+        got.emplace_back(option, capacity);
+        if (option == static_cast<uint32_t>(OptionCodeMap()[5].tag)) {
+            EXPECT_EQ(kind, OptionKindTable()[5].tag) << "the kind of mask 0x20";
+        }
+        TagEnd(&reader.c);
+    }
+    EXPECT_EQ(got.size(), 3u);
+    EXPECT_EQ(got.back().second, 500u);
+    ASSERT_GT(Import("Office", printers_[0], r, stapler(0)), 0);
+    const auto cleared = Config(printers_[0]);
+    EXPECT_EQ(std::vector<uint8_t>(cleared.begin() + 4, cleared.end()), std::vector<uint8_t>(28, 0));
 }
 
 }  // namespace
