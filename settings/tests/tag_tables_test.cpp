@@ -408,6 +408,15 @@ protected:
         m.text = text;
         return m;
     }
+    // A spooler form of the user's, sizes in thousandths of a millimetre.
+    bool AddUserForm(const char16_t* name, SIZEL size, RECTL imageable) {
+        FORM_INFO_1W form{};
+        form.Flags = FORM_USER;
+        form.pName = const_cast<LPWSTR>(name);
+        form.Size = size;
+        form.ImageableArea = imageable;
+        return AddFormW(printers_[0], 1, reinterpret_cast<LPBYTE>(&form)) != FALSE;
+    }
     // Custom-paper limits 4-8.5 by 6-14 inches as the model's first.
     static MemoryModelData ModelWithLimits() {
         MemoryModelData model;
@@ -646,12 +655,7 @@ TEST_F(ListRowsTest, UserFormsMoveByNameWithinTheModelsLimits) {
 
 TEST_F(ListRowsTest, FittingSpoolerFormsTravelAndAreAddedByName) {
     const MemoryModelData model = ModelWithLimits();
-    FORM_INFO_1W form{};
-    form.Flags = FORM_USER;
-    form.pName = const_cast<LPWSTR>(u"Office A4");
-    form.Size = {210000, 297000};
-    form.ImageableArea = {5000, 6000, 205000, 291000};
-    ASSERT_TRUE(AddFormW(printers_[0], 1, reinterpret_cast<LPBYTE>(&form)));
+    ASSERT_TRUE(AddUserForm(u"Office A4", {210000, 297000}, {5000, 6000, 205000, 291000}));
     PrivateDevmode r = BaseRecord();
     DvCfgContext out = ContextFor("Office", kScopeForms, printers_[0], r);
     out.model = &model;
@@ -777,12 +781,7 @@ TEST_F(AssociationRowTest, AssociationsMoveToAFreshPrinterByName) {
     Set(a.overlays[1], "Terms", 0);
     FormAssocRecord b = Assoc("Cards", 512);
     Set(b.watermarks[1], "Draft", 0);
-    FORM_INFO_1W form{};
-    form.Flags = FORM_USER;
-    form.pName = const_cast<LPWSTR>(u"Half letter");
-    form.Size = {139700, 215900};
-    form.ImageableArea = {0, 0, 139700, 215900};
-    ASSERT_TRUE(AddFormW(printers_[0], 1, reinterpret_cast<LPBYTE>(&form)));
+    ASSERT_TRUE(AddUserForm(u"Half letter", {139700, 215900}, {0, 0, 139700, 215900}));
     const FormAssocRecord c = Assoc("Notes", 896);
     ASSERT_EQ(StoreFormAssocRecord("Office", 640, &a), 1);
     ASSERT_EQ(StoreFormAssocRecord("Office", 641, &b), 1);
