@@ -32,7 +32,7 @@ bool SplitIniLine(const std::string& line, std::string& name, std::string& value
     return true;
 }
 
-bool IsSectionHeader(const std::string& line) { return line.size() >= 2 && line.front() == '[' && line.back() == ']'; }
+bool IsSectionHeader(std::string_view line) { return line.size() >= 2 && line.front() == '[' && line.back() == ']'; }
 
 // Writes through a temporary file in the destination's folder renamed over
 // it, so that a failure leaves the destination as it was.
@@ -52,7 +52,7 @@ public:
     const std::string& TempName() const { return temp_; }
     // Whole lines gather into a block written at once, so that the file is
     // not written a line at a time.
-    void Write(const std::string& text) {
+    void Write(std::string_view text) {
         pending_ += text;
         if (pending_.size() >= kBlock) Flush();
     }
@@ -252,39 +252,42 @@ bool QuickWriteIniString(const std::string& file, const std::string& section, co
         Log() << "quick_write_helper: could not open file " << out.TempName() << " for writing." << End;
         return false;
     }
-    std::string current, raw;
+    // One line at a time, copied through views of it: the edit should cost
+    // little more than copying the file.
+    std::string current, raw, name, lineValue;
     bool done = false;
-    auto entry = [&](const std::string& name) { return name + "=" + value + "\n"; };
+    auto copy = [&](std::string_view line) { out.Write(line), out.Write("\n"); };
+    auto entry = [&](std::string_view name) { out.Write(name), out.Write("="), out.Write(value), out.Write("\n"); };
     while (in.ReadString(raw)) {
-        std::string line = Trim(raw);
+        const std::string_view line = TrimView(raw);
         if (done || line.empty() || line[0] == '#' || line[0] == ';') {
-            out.Write(line + "\n");
+            copy(line);
             continue;
         }
         if (IsSectionHeader(line)) {
-            if (EqualsNoCase(current, section) && mode == 1) {
-                out.Write(entry(key));
+            if (mode == 1 && EqualsNoCase(current, section)) {
+                entry(key);
                 done = true;
             }
             current = line.substr(1, line.size() - 2);
-            out.Write(line + "\n");
+            copy(line);
             continue;
         }
-        std::string name, lineValue;
-        if (!EqualsNoCase(current, section) || !SplitIniLine(line, name, lineValue) || !EqualsNoCase(name, key)) {
-            out.Write(line + "\n");
+        if (!EqualsNoCase(current, section) || !SplitIniLine(std::string(line), name, lineValue) ||
+            !EqualsNoCase(name, key)) {
+            copy(line);
             continue;
         }
         if (mode == 1)
-            out.Write(entry(name));
+            entry(name);
         else if (!value.empty() && !EqualsNoCase(lineValue, value))
-            out.Write(line + "\n");
+            copy(line);
         done = true;
     }
     in.Close();
     if (mode == 1 && !done) {
         if (!EqualsNoCase(current, section)) out.Write("[" + section + "]\n");
-        out.Write(entry(key));
+        entry(key);
     }
     std::string temp = out.TempName();
     if (!out.Commit()) {

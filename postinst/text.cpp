@@ -40,7 +40,12 @@ std::string TrimRight(std::string_view s) {
     while (n && IsSpace(s[n - 1])) --n;
     return std::string(s.substr(0, n));
 }
-std::string Trim(std::string_view s) { return TrimLeft(TrimRight(s)); }
+std::string_view TrimView(std::string_view s) {
+    while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
+    return s;
+}
+std::string Trim(std::string_view s) { return std::string(TrimView(s)); }
 std::string Lower(std::string_view s) {
     std::string r(s);
     for (auto& c : r) c = LowerC(c);
@@ -200,20 +205,23 @@ bool TextFile::Open(const std::string& path, int mode, int encoding) {
     return true;
 }
 
-int TextFile::Get() {
-    if (pos_ == buffer_.size()) {
-        if (eof_ || !file_) return -1;
-        buffer_.resize(16384);
-        DWORD got = 0;
-        if (!ReadFile(file_, buffer_.data(), static_cast<DWORD>(buffer_.size()), &got, nullptr) || got == 0) {
-            eof_ = true;
-            buffer_.clear();
-            pos_ = 0;
-            return -1;
-        }
-        buffer_.resize(got);
+bool TextFile::Fill() {
+    if (eof_ || !file_) return false;
+    buffer_.resize(kReadBlock);
+    DWORD got = 0;
+    if (!ReadFile(file_, buffer_.data(), static_cast<DWORD>(buffer_.size()), &got, nullptr) || got == 0) {
+        eof_ = true;
+        buffer_.clear();
         pos_ = 0;
+        return false;
     }
+    buffer_.resize(got);
+    pos_ = 0;
+    return true;
+}
+
+int TextFile::Get() {
+    if (pos_ == buffer_.size() && !Fill()) return -1;
     return buffer_[pos_++];
 }
 
@@ -230,14 +238,23 @@ bool TextFile::ReadString(std::string& out) {
     }
     bool ended = false;
     if (encoding_ == 1) {
+        // Whole runs up to the line end are taken from the buffer at once:
+        // a byte at a time made reading the file the cost of an INI edit.
         for (;;) {
-            int c = Get();
-            if (c < 0) {
+            if (pos_ == buffer_.size() && !Fill()) {
                 ended = true;
                 break;
             }
-            if (c == '\n') break;
-            out.push_back(static_cast<char>(c));
+            const uint8_t* start = buffer_.data() + pos_;
+            const size_t left = buffer_.size() - pos_;
+            const void* nl = std::memchr(start, '\n', left);
+            const size_t run = nl ? static_cast<size_t>(static_cast<const uint8_t*>(nl) - start) : left;
+            out.append(reinterpret_cast<const char*>(start), run);
+            pos_ += run;
+            if (nl) {
+                ++pos_;
+                break;
+            }
         }
     } else {
         std::u16string wide;
@@ -263,15 +280,26 @@ bool TextFile::ReadString(std::string& out) {
 }
 
 bool TextFile::WriteString(std::string_view text) {
-    std::string t(text);
-    ReplaceAll(t, "\n", "\r\n");
+    // Line ends become CR LF in one pass (replacing in place moved the rest
+    // of the text at every line).
+    std::string t;
+    t.reserve(text.size() + text.size() / 16);
+    for (size_t at = 0; at < text.size();) {
+        const size_t nl = text.find('\n', at);
+        if (nl == std::string_view::npos) {
+            t.append(text.substr(at));
+            break;
+        }
+        t.append(text.substr(at, nl - at)).append("\r\n");
+        at = nl + 1;
+    }
     if (encoding_ == 1) return Put(t.data(), t.size());
     if (encoding_ == 2) {
-        std::u16string w = zq::AnsiToWide(t);
-        std::vector<uint8_t> bytes;
-        for (char16_t c : w) {
-            bytes.push_back(static_cast<uint8_t>(c));
-            bytes.push_back(static_cast<uint8_t>(c >> 8));
+        const std::u16string w = zq::AnsiToWide(t);
+        std::vector<uint8_t> bytes(w.size() * 2);
+        for (size_t i = 0; i < w.size(); ++i) {
+            bytes[2 * i] = static_cast<uint8_t>(w[i]);
+            bytes[2 * i + 1] = static_cast<uint8_t>(w[i] >> 8);
         }
         return Put(bytes.data(), bytes.size());
     }

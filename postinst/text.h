@@ -17,6 +17,8 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);
 std::string Trim(std::string_view s);
+// The same text without its white space at both ends, as a view of it.
+std::string_view TrimView(std::string_view s);
 std::string Lower(std::string_view s);
 std::string Upper(std::string_view s);
 bool EqualsNoCase(std::string_view a, std::string_view b);
@@ -83,7 +85,9 @@ public:
     int Encoding() const { return encoding_; }
 
 private:
-    int Get();  // next byte, -1 at the end
+    bool Fill();  // the next block of the file into the buffer; false at its end
+    int Get();    // next byte, -1 at the end
+    static constexpr size_t kReadBlock = 1 << 16;
     bool Put(const void* data, size_t n);
     HANDLE file_ = nullptr;
     int encoding_ = 0;
