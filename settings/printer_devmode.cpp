@@ -8,6 +8,7 @@
 #include "base/msgbox.h"
 #include "base/text.h"
 #include "common/res_ids.h"
+#include "interface/renderer_ini.h"
 #include "interface/ui_utils.h"
 #include "settings/config_data.h"
 #include "settings/devmode_ops.h"
@@ -46,12 +47,16 @@ struct PrinterInfo {
 };
 
 std::optional<PrinterInfo> ReadPrinterInfo(HANDLE printer) {
+    // Most records fit the first buffer: one call reads them.
+    PrinterInfo p;
+    p.buffer.resize(4096);
     DWORD needed = 0;
-    GetPrinterW(printer, 2, nullptr, 0, &needed);
+    if (GetPrinterW(printer, 2, p.buffer.data(), static_cast<DWORD>(p.buffer.size()), &needed)) {
+        return p;
+    }
     if (needed < sizeof(PRINTER_INFO_2W)) {
         return std::nullopt;
     }
-    PrinterInfo p;
     p.buffer.resize(needed);
     if (!GetPrinterW(printer, 2, p.buffer.data(), needed, &needed)) {
         return std::nullopt;
@@ -91,28 +96,33 @@ void WriteRecord(HANDLE printer, const char* name, const PrivateDevmode& record)
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> DevmodeSources::ReadUserDevmode(HANDLE printer) {
+std::optional<std::vector<uint8_t>> DevmodeSources::ReadUserDevmode(HANDLE printer, std::u16string_view printerName) {
+    const std::u16string name(printerName);
+    const auto keyName = PrinterNameToKeyName(name.c_str());
     std::vector<uint8_t> bytes(kPrivateDevmodeSize);
-    if (zq::ReadUserDevmode(printer, u"CurrentDevmode", bytes) != ERROR_SUCCESS) {
+    if (!keyName || zq::ReadUserDevmode(printer, keyName->c_str(), u"CurrentDevmode", bytes) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     return bytes;
 }
 
-bool DevmodeSources::ApplyDcdConfigFile(PrivateDevmode&, HANDLE) {
-    return false;
+bool DevmodeSources::ApplyDcdConfigFile(PrivateDevmode& record, HANDLE printer, const ModelData& model) {
+    return zq::ApplyDcdConfigFile(record, printer, &model) == 1;
 }
 
-bool DevmodeSources::LoadDevmodeTagList(PrivateDevmode& record, HANDLE printer, bool perUserFirst,
-                                        const ModelData& model) {
-    return zq::LoadDevmodeTagList({}, kDefDrvCfgData, record, printer, false, !perUserFirst, &model) != FALSE;
+bool DevmodeSources::LoadDevmodeTagList(PrivateDevmode& record, HANDLE printer, std::u16string_view printerName,
+                                        bool perUserFirst, const ModelData& model) {
+    return zq::LoadDevmodeTagList(printerName, kDefDrvCfgData, record, printer, false, !perUserFirst, &model) != FALSE;
 }
 
-void DevmodeSources::StoreDevmodeTagList(const PrivateDevmode& record, HANDLE printer, const ModelData& model) {
-    zq::StoreDevmodeTagList({}, kDefDrvCfgData, record, printer, true, &model);
+void DevmodeSources::StoreDevmodeTagList(const PrivateDevmode& record, HANDLE printer, std::u16string_view printerName,
+                                         const ModelData& model) {
+    zq::StoreDevmodeTagList(printerName, kDefDrvCfgData, record, printer, true, &model);
 }
 
-void DevmodeSources::UpdateRendererIni(HANDLE) {}
+void DevmodeSources::UpdateRendererIni(HANDLE printer, std::u16string_view printerName) {
+    zq::UpdateRendererIni(printerName, printer);
+}
 
 uint32_t GetCjkCodePage() {
     const UINT cp = GetACP();
@@ -198,26 +208,27 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
     // printer's current model: after a driver change its model data would
     // be another model's. The default is built once either way, so that a
     // box about broken model data shows once.
-    const auto stored = sources.ReadUserDevmode(printer);
+    const std::u16string printerWide = info->info()->pPrinterName != nullptr ? info->info()->pPrinterName : u"";
+    const auto stored = sources.ReadUserDevmode(printer, printerWide);
     std::optional<PrivateDevmode> current = stored ? DevmodeFromBytes(*stored) : std::nullopt;
     if (current && IsValidPrivateDevmode(*current) && SameModelName(*current, names)) {
         BuildPrinterDefault(module, *info->info(), def);
-        sources.ApplyDcdConfigFile(def, printer);
-        sources.LoadDevmodeTagList(def, printer, true, model);
+        sources.ApplyDcdConfigFile(def, printer, model);
+        sources.LoadDevmodeTagList(def, printer, printerWide, true, model);
         CopyPrinterScopeFields(*current, def);
         RestrictFontSetsByCodePage(*current, model, ValidCodePage);
         out = *current;
         return 1;
     }
 
-    sources.UpdateRendererIni(printer);
+    sources.UpdateRendererIni(printer, printerWide);
     BuildPrinterDefault(module, *info->info(), def);
     const BYTE defaultSwEnable = def.swEnable;
-    const bool configApplied = sources.ApplyDcdConfigFile(def, printer);
+    const bool configApplied = sources.ApplyDcdConfigFile(def, printer, model);
     WriteRecord(printer, kCurrentDefaultDevmode, def);
     bool tagsApplied = false;
     if (!configApplied) {
-        tagsApplied = sources.LoadDevmodeTagList(def, printer, false, model);
+        tagsApplied = sources.LoadDevmodeTagList(def, printer, printerWide, false, model);
         if (tagsApplied) {
             def.profileKind = 0;
             std::memset(def.profileId, 0, sizeof def.profileId);
@@ -240,7 +251,7 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
         }
     }
     PrivateDevmode printerScope = def;
-    sources.LoadDevmodeTagList(printerScope, printer, false, model);
+    sources.LoadDevmodeTagList(printerScope, printer, printerWide, false, model);
     CopyPrinterScopeFields(result, printerScope);
 
     const std::string printerName = ToAnsi(info->info()->pPrinterName);
@@ -250,7 +261,7 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
     }
     SetDevmodeCrc(result);
     WriteRecord(printer, kCurrentDevmode, result);
-    sources.StoreDevmodeTagList(result, printer, model);
+    sources.StoreDevmodeTagList(result, printer, printerWide, model);
     RestrictFontSetsByCodePage(result, model, ValidCodePage);
     out = result;
     return 1;

@@ -92,8 +92,8 @@ int main() {
                     1e6 * Time(100, [&] { HKEY k = nullptr; if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Zelquor\\Printers\\Bench", 0, KEY_READ, &k) == 0) RegCloseKey(k); }));
         std::printf("  default %.1f us, user copy %.1f us, tag list %.1f us\n",
                     1e6 * Time(100, [&] { zq::BuildPrinterDefaultDevmode(drvui, printer, *scratch); }),
-                    1e6 * Time(100, [&] { sink = sink + sources.ReadUserDevmode(printer)->size(); }),
-                    1e6 * Time(100, [&] { sources.LoadDevmodeTagList(*scratch, printer, true, parts); }));
+                    1e6 * Time(100, [&] { sink = sink + sources.ReadUserDevmode(printer, u"Bench")->size(); }),
+                    1e6 * Time(100, [&] { sources.LoadDevmodeTagList(*scratch, printer, u"Bench", true, parts); }));
     }
     Report("LoadOrRebuildPrinterDevmode (valid)", load, read, "GetPrinterDataW, 1256 bytes", 20);
 
