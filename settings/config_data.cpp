@@ -275,14 +275,12 @@ BOOL StoreDevmodeTagList(std::u16string_view printerName, const char16_t* valueN
 }
 
 BOOL LoadDevmodeTagList(std::u16string_view printerName, const char16_t* valueName, PrivateDevmode& record,
-                        HANDLE printer, bool updatePrinterData, bool printerDataOnly, const ModelData* model) {
+                        HANDLE printer, bool updatePrinterData, bool printerDataOnly, const ModelData* model,
+                        const HKEY* userKey) {
     ScopedTagList list;
     if (list.context == nullptr) return FALSE;
     const std::u16string name = NameOrPrinters(printerName, printer);
-    const auto keyName = PrinterNameToKeyName(name.c_str());
-    if (!LoadTagList(&list.context, valueName, printer, printerDataOnly, keyName ? keyName->c_str() : nullptr)) {
-        return FALSE;
-    }
+    if (!LoadTagList(&list.context, valueName, printer, printerDataOnly, userKey)) return FALSE;
     auto working = std::make_unique<PrivateDevmode>(record);
     DvCfgContext context;
     context.scope = kScopeAll;

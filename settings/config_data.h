@@ -47,8 +47,10 @@ BOOL StoreDevmodeTagList(std::u16string_view printerName, const char16_t* valueN
 // `printerDataOnly`) and imports every scope of it into a working copy of
 // the record, which then replaces the record. `updatePrinterData` lets the
 // rows also update printer data. TRUE when something was imported.
+// `userKey` as LoadTagList takes it.
 BOOL LoadDevmodeTagList(std::u16string_view printerName, const char16_t* valueName, PrivateDevmode& record,
-                        HANDLE printer, bool updatePrinterData, bool printerDataOnly, const ModelData* model);
+                        HANDLE printer, bool updatePrinterData, bool printerDataOnly, const ModelData* model,
+                        const HKEY* userKey = nullptr);
 
 // Imports a given list into the record (through a working copy); on success
 // the record's profile kind and id are cleared. 1 when something was

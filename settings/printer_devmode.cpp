@@ -96,11 +96,9 @@ void WriteRecord(HANDLE printer, const char* name, const PrivateDevmode& record)
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> DevmodeSources::ReadUserDevmode(HANDLE printer, std::u16string_view printerName) {
-    const std::u16string name(printerName);
-    const auto keyName = PrinterNameToKeyName(name.c_str());
+std::optional<std::vector<uint8_t>> DevmodeSources::ReadUserDevmode(HANDLE printer, HKEY userKey) {
     std::vector<uint8_t> bytes(kPrivateDevmodeSize);
-    if (!keyName || zq::ReadUserDevmode(printer, keyName->c_str(), u"CurrentDevmode", bytes) != ERROR_SUCCESS) {
+    if (zq::ReadUserDevmode(printer, userKey, u"CurrentDevmode", bytes) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     return bytes;
@@ -111,8 +109,9 @@ bool DevmodeSources::ApplyDcdConfigFile(PrivateDevmode& record, HANDLE printer, 
 }
 
 bool DevmodeSources::LoadDevmodeTagList(PrivateDevmode& record, HANDLE printer, std::u16string_view printerName,
-                                        bool perUserFirst, const ModelData& model) {
-    return zq::LoadDevmodeTagList(printerName, kDefDrvCfgData, record, printer, false, !perUserFirst, &model) != FALSE;
+                                        HKEY userKey, bool perUserFirst, const ModelData& model) {
+    return zq::LoadDevmodeTagList(printerName, kDefDrvCfgData, record, printer, false, !perUserFirst, &model,
+                                  &userKey) != FALSE;
 }
 
 void DevmodeSources::StoreDevmodeTagList(const PrivateDevmode& record, HANDLE printer, std::u16string_view printerName,
@@ -130,7 +129,11 @@ uint32_t GetCjkCodePage() {
 }
 
 void BuildDefaultDevmode(HMODULE module, PrivateDevmode& record, std::string_view driverName) {
-    int index = FindModelIndex(module, driverName);
+    BuildDefaultDevmode(module, record, driverName, -1);
+}
+
+void BuildDefaultDevmode(HMODULE module, PrivateDevmode& record, std::string_view driverName, int knownIndex) {
+    int index = knownIndex >= 0 ? knownIndex : FindModelIndex(module, driverName);
     if (index < 0) {
         index = 0;
     }
@@ -179,9 +182,9 @@ PrivateDevmode PrinterNames(const PRINTER_INFO_2W& info) {
 
 // The printer's default: the model comes from the whole driver name, which
 // field 239 may hold only in part.
-void BuildPrinterDefault(HMODULE module, const PRINTER_INFO_2W& info, PrivateDevmode& record) {
+void BuildPrinterDefault(HMODULE module, const PRINTER_INFO_2W& info, PrivateDevmode& record, int knownIndex = -1) {
     record = PrinterNames(info);
-    BuildDefaultDevmode(module, record, ToAnsi(info.pDriverName));
+    BuildDefaultDevmode(module, record, ToAnsi(info.pDriverName), knownIndex);
 }
 
 }  // namespace
@@ -209,12 +212,28 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
     // be another model's. The default is built once either way, so that a
     // box about broken model data shows once.
     const std::u16string printerWide = info->info()->pPrinterName != nullptr ? info->info()->pPrinterName : u"";
-    const auto stored = sources.ReadUserDevmode(printer, printerWide);
+    // The user's key is opened once: both the record and the tag list are
+    // read from it.
+    struct UserKey {
+        HKEY key;
+        ~UserKey() {
+            if (key != nullptr) RegCloseKey(key);
+        }
+    };
+    const auto keyName = PrinterNameToKeyName(printerWide.c_str());
+    const UserKey userKey{keyName ? OpenUserPrinterKeyForRead(printer, keyName->c_str()) : nullptr};
+    const auto stored = sources.ReadUserDevmode(printer, userKey.key);
     std::optional<PrivateDevmode> current = stored ? DevmodeFromBytes(*stored) : std::nullopt;
     if (current && IsValidPrivateDevmode(*current) && SameModelName(*current, names)) {
-        BuildPrinterDefault(module, *info->info(), def);
+        // The default is built for the model the stored record was made
+        // for, found by its display name: its printer fields then belong to
+        // the record's own model, and pclrend.ini need not be read at every
+        // load. A name no model has any more takes the INI's model.
+        const std::string display(current->modelDisplayName,
+                                  strnlen(current->modelDisplayName, sizeof current->modelDisplayName));
+        BuildPrinterDefault(module, *info->info(), def, FindModelIndexByName(model, display));
         sources.ApplyDcdConfigFile(def, printer, model);
-        sources.LoadDevmodeTagList(def, printer, printerWide, true, model);
+        sources.LoadDevmodeTagList(def, printer, printerWide, userKey.key, true, model);
         CopyPrinterScopeFields(*current, def);
         RestrictFontSetsByCodePage(*current, model, ValidCodePage);
         out = *current;
@@ -228,7 +247,7 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
     WriteRecord(printer, kCurrentDefaultDevmode, def);
     bool tagsApplied = false;
     if (!configApplied) {
-        tagsApplied = sources.LoadDevmodeTagList(def, printer, printerWide, false, model);
+        tagsApplied = sources.LoadDevmodeTagList(def, printer, printerWide, userKey.key, false, model);
         if (tagsApplied) {
             def.profileKind = 0;
             std::memset(def.profileId, 0, sizeof def.profileId);
@@ -251,7 +270,7 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
         }
     }
     PrivateDevmode printerScope = def;
-    sources.LoadDevmodeTagList(printerScope, printer, printerWide, false, model);
+    sources.LoadDevmodeTagList(printerScope, printer, printerWide, userKey.key, false, model);
     CopyPrinterScopeFields(result, printerScope);
 
     const std::string printerName = ToAnsi(info->info()->pPrinterName);

@@ -291,12 +291,16 @@ BOOL StoreTagList(TagListContext** context, std::u16string_view printerName, con
 }
 
 BOOL LoadTagList(TagListContext** context, const char16_t* valueName, HANDLE printer, bool printerDataOnly,
-                 const char16_t* keyName) {
+                 const HKEY* userKey) {
     TagListContext* c = Usable(context);
     if (c == nullptr || valueName == nullptr || printer == nullptr || !c->open.empty()) return FALSE;
     std::optional<std::vector<uint8_t>> bytes;
     if (!printerDataOnly) {
-        bytes = ReadUserValue(printer, HKEY_CURRENT_USER, nullptr, valueName, keyName);
+        if (userKey == nullptr) {
+            bytes = ReadUserValue(printer, HKEY_CURRENT_USER, nullptr, valueName, nullptr);
+        } else if (*userKey != nullptr) {
+            bytes = ReadUserValue(printer, HKEY_CURRENT_USER, *userKey, valueName, nullptr);
+        }
         if (bytes && bytes->empty()) bytes.reset();
     }
     if (!bytes) {

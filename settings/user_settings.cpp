@@ -138,17 +138,27 @@ uint32_t ReadUserDevmode(HANDLE printer, const char16_t* valueName, std::span<ui
     const auto name = PrinterNameOf(printer);
     if (!name) return ERROR_INVALID_PARAMETER;
     const auto keyName = PrinterNameToKeyName(name->c_str());
-    return ReadUserDevmode(printer, keyName ? keyName->c_str() : nullptr, valueName, out);
+    HKEY key = keyName ? OpenUserPrinterKeyForRead(printer, keyName->c_str()) : nullptr;
+    const uint32_t result = ReadUserDevmode(printer, key, valueName, out);
+    if (key != nullptr) RegCloseKey(key);
+    return result;
 }
 
-uint32_t ReadUserDevmode(HANDLE printer, const char16_t* keyName, const char16_t* valueName, std::span<uint8_t> out) {
-    if (printer == nullptr || keyName == nullptr || keyName[0] == u'\0' || valueName == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (auto user = ReadUserValue(printer, HKEY_CURRENT_USER, nullptr, valueName, keyName);
-        user && user->size() == out.size()) {
-        std::memcpy(out.data(), user->data(), out.size());
-        return ERROR_SUCCESS;
+HKEY OpenUserPrinterKeyForRead(HANDLE printer, const char16_t* keyName) {
+    const auto path = UserPrinterKeyPath(printer, HKEY_CURRENT_USER, keyName);
+    HKEY key = nullptr;
+    if (!path || RegOpenKeyExW(HKEY_CURRENT_USER, path->c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return nullptr;
+    return key;
+}
+
+uint32_t ReadUserDevmode(HANDLE printer, HKEY userKey, const char16_t* valueName, std::span<uint8_t> out) {
+    if (printer == nullptr || valueName == nullptr) return ERROR_INVALID_PARAMETER;
+    if (userKey != nullptr) {
+        if (auto user = ReadUserValue(printer, HKEY_CURRENT_USER, userKey, valueName, nullptr);
+            user && user->size() == out.size()) {
+            std::memcpy(out.data(), user->data(), out.size());
+            return ERROR_SUCCESS;
+        }
     }
     // The printer's copy: read whole, so that a longer value is refused
     // rather than cut to the record's size.

@@ -49,7 +49,12 @@ BOOL WriteUserValue(HANDLE printer, const char16_t* keyName, const char16_t* val
 // when neither copy has that size (`out` unchanged); 87 when the printer
 // cannot be read.
 uint32_t ReadUserDevmode(HANDLE printer, const char16_t* valueName, std::span<uint8_t> out);
-// The same for a printer whose key name (PrinterNameToKeyName) is known.
-uint32_t ReadUserDevmode(HANDLE printer, const char16_t* keyName, const char16_t* valueName, std::span<uint8_t> out);
+// The same with the user's key of the printer already open (`userKey`
+// null: the user has none, only the printer's copy is read).
+uint32_t ReadUserDevmode(HANDLE printer, HKEY userKey, const char16_t* valueName, std::span<uint8_t> out);
+
+// Opens the user's key of the printer for reading, creating nothing; null
+// when the user has none. The caller closes it.
+HKEY OpenUserPrinterKeyForRead(HANDLE printer, const char16_t* keyName);
 
 }  // namespace zq
