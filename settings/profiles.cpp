@@ -71,6 +71,15 @@ struct ExportedList {
     }
 };
 
+// The record's list for a profile: the profile-only settings go with it
+// into the user's or the machine's list.
+bool ExportForProfile(const PrivateDevmode& record, uint32_t kindFlags, uint32_t scope, HANDLE printer,
+                      const ModelData* model, ExportedList& list) {
+    const bool profile = (kindFlags & (kProfileKindUser | kProfileKindMachine)) != 0;
+    return DevmodeToTagList(record, scope, &list.block, &list.length, PrinterNameText(printer), printer, profile,
+                            model) == kCfgOk;
+}
+
 // Asks the library for a list twice, the size first; empty when nothing
 // came back.
 template <class Request>
@@ -116,11 +125,7 @@ uint32_t WritePersonalProfile(HWND owner, const PrivateDevmode& record, uint32_t
                               const char* name, const char* description, uint32_t scope, HANDLE printer,
                               const ModelData* model) {
     ExportedList list;
-    const bool profile = (kindFlags & (kProfileKindUser | kProfileKindMachine)) != 0;
-    if (DevmodeToTagList(record, scope, &list.block, &list.length, PrinterNameText(printer), printer, profile,
-                         model) != kCfgOk) {
-        return kProfileEmptyList;
-    }
+    if (!ExportForProfile(record, kindFlags, scope, printer, model, list)) return kProfileEmptyList;
     const ProfileLibrary library;
     const auto entry = library.Entry<WriteProfileRequest>("WritePerProfile");
     if (entry == nullptr) return kProfileMissing;
@@ -176,11 +181,7 @@ uint32_t ChangeProfile(HWND owner, const PrivateDevmode& record, uint32_t kindFl
 uint32_t ChangePersonalProfile(HWND owner, const PrivateDevmode& record, uint32_t kindFlags, const uint32_t id[4],
                                const char* name, uint32_t scope, HANDLE printer, const ModelData* model) {
     ExportedList list;
-    const bool profile = (kindFlags & (kProfileKindUser | kProfileKindMachine)) != 0;
-    if (DevmodeToTagList(record, scope, &list.block, &list.length, PrinterNameText(printer), printer, profile,
-                         model) != kCfgOk) {
-        return kProfileEmptyList;
-    }
+    if (!ExportForProfile(record, kindFlags, scope, printer, model, list)) return kProfileEmptyList;
     return ChangeProfile(owner, record, kindFlags, id, name, nullptr, kChangeSettingsMask, &list);
 }
 
