@@ -707,4 +707,18 @@ uint32_t CallGetSizeofXlatedResource(HMODULE dialogLibrary, uint16_t type, uint3
     return CallXlatedResourceExport<uint32_t>(dialogLibrary, "GetSizeofXlatedResource", type, id);
 }
 
+bool CanOpenPrinter(std::u16string_view printerName) {
+    if (printerName.empty()) return false;
+    std::u16string name(printerName);
+    PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ALL_ACCESS};
+    HANDLE printer = nullptr;
+    if (!OpenPrinterW(name.data(), &printer, &defaults)) return false;
+    ClosePrinter(printer);
+    return true;
+}
+
+bool CanOpenPrinter(std::string_view printerName) {
+    return CanOpenPrinter(std::u16string_view(AnsiToWide(printerName)));
+}
+
 }  // namespace zq

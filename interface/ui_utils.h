@@ -152,6 +152,10 @@ constexpr uint32_t kCustomSizeMaskBit = 0x40000;
 void RestrictFontSetsByCodePage(PrivateDevmode& record, const ModelData& model,
                                 bool (*isValidCodePage)(uint32_t codePage));
 
+// True when the printer opens with full access; the handle is closed again.
+bool CanOpenPrinter(std::string_view printerName);
+bool CanOpenPrinter(std::u16string_view printerName);
+
 // Names that begin with the "Ovra" prefix, ignoring case.
 bool IsOvraName(std::string_view name);
 int CheckOvraModel(HANDLE printer, std::string_view modelName);

@@ -25,6 +25,8 @@ constexpr std::array kValues{
     kPrintStaplingSupportedValue, kPrintMemoryValue, kPrintDuplexSupportedValue,
 };
 
+constexpr DWORD kFirstReadSize = 4096;
+
 }  // namespace
 
 std::span<const PrinterDataValue> PrinterDataValues() { return kValues; }
@@ -43,6 +45,28 @@ const PrinterDataValue* FindPrinterDataValue(std::string_view name) {
 PrinterDataBytes ReadPrinterDataBytes(HANDLE printer, const char* name) {
     PrinterDataBytes r;
     LPSTR n = const_cast<LPSTR>(name);
+    // Most values fit a small buffer: one call reads them; a larger one is
+    // asked for its size first.
+    {
+        DWORD type = 0, got = 0;
+        r.bytes.assign(kFirstReadSize, 0);
+        const DWORD rc = GetPrinterDataA(printer, n, &type, r.bytes.data(), kFirstReadSize, &got);
+        if (rc == ERROR_SUCCESS && got <= kFirstReadSize) {
+            r.bytes.resize(got);
+            r.status = ValueRead::Ok;
+            r.type = type;
+            return r;
+        }
+        r.bytes.clear();
+        if (rc == ERROR_FILE_NOT_FOUND) {
+            r.status = ValueRead::Missing;
+            return r;
+        }
+        if (rc != ERROR_MORE_DATA) {
+            r.status = ValueRead::Failed;
+            return r;
+        }
+    }
     for (int attempt = 0; attempt < 4; ++attempt) {
         DWORD type = 0, needed = 0;
         uint8_t probe = 0;

@@ -8,6 +8,7 @@
 #include "base/msgbox.h"
 #include "base/text.h"
 #include "common/res_ids.h"
+#include "interface/renderer_ini.h"
 #include "interface/ui_utils.h"
 #include "settings/config_data.h"
 #include "settings/devmode_ops.h"
@@ -46,12 +47,16 @@ struct PrinterInfo {
 };
 
 std::optional<PrinterInfo> ReadPrinterInfo(HANDLE printer) {
+    // Most records fit the first buffer: one call reads them.
+    PrinterInfo p;
+    p.buffer.resize(4096);
     DWORD needed = 0;
-    GetPrinterW(printer, 2, nullptr, 0, &needed);
+    if (GetPrinterW(printer, 2, p.buffer.data(), static_cast<DWORD>(p.buffer.size()), &needed)) {
+        return p;
+    }
     if (needed < sizeof(PRINTER_INFO_2W)) {
         return std::nullopt;
     }
-    PrinterInfo p;
     p.buffer.resize(needed);
     if (!GetPrinterW(printer, 2, p.buffer.data(), needed, &needed)) {
         return std::nullopt;
@@ -91,28 +96,32 @@ void WriteRecord(HANDLE printer, const char* name, const PrivateDevmode& record)
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> DevmodeSources::ReadUserDevmode(HANDLE printer) {
+std::optional<std::vector<uint8_t>> DevmodeSources::ReadUserDevmode(HANDLE printer, HKEY userKey) {
     std::vector<uint8_t> bytes(kPrivateDevmodeSize);
-    if (zq::ReadUserDevmode(printer, u"CurrentDevmode", bytes) != ERROR_SUCCESS) {
+    if (zq::ReadUserDevmode(printer, userKey, u"CurrentDevmode", bytes) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     return bytes;
 }
 
-bool DevmodeSources::ApplyDcdConfigFile(PrivateDevmode&, HANDLE) {
-    return false;
+bool DevmodeSources::ApplyDcdConfigFile(PrivateDevmode& record, HANDLE printer, const ModelData& model) {
+    return zq::ApplyDcdConfigFile(record, printer, &model) == 1;
 }
 
-bool DevmodeSources::LoadDevmodeTagList(PrivateDevmode& record, HANDLE printer, bool perUserFirst,
-                                        const ModelData& model) {
-    return zq::LoadDevmodeTagList({}, kDefDrvCfgData, record, printer, false, !perUserFirst, &model) != FALSE;
+bool DevmodeSources::LoadDevmodeTagList(PrivateDevmode& record, HANDLE printer, std::u16string_view printerName,
+                                        HKEY userKey, bool perUserFirst, const ModelData& model) {
+    return zq::LoadDevmodeTagList(printerName, kDefDrvCfgData, record, printer, false, !perUserFirst, &model,
+                                  &userKey) != FALSE;
 }
 
-void DevmodeSources::StoreDevmodeTagList(const PrivateDevmode& record, HANDLE printer, const ModelData& model) {
-    zq::StoreDevmodeTagList({}, kDefDrvCfgData, record, printer, true, &model);
+void DevmodeSources::StoreDevmodeTagList(const PrivateDevmode& record, HANDLE printer, std::u16string_view printerName,
+                                         const ModelData& model) {
+    zq::StoreDevmodeTagList(printerName, kDefDrvCfgData, record, printer, true, &model);
 }
 
-void DevmodeSources::UpdateRendererIni(HANDLE) {}
+void DevmodeSources::UpdateRendererIni(HANDLE printer, std::u16string_view printerName) {
+    zq::UpdateRendererIni(printerName, printer);
+}
 
 uint32_t GetCjkCodePage() {
     const UINT cp = GetACP();
@@ -120,7 +129,11 @@ uint32_t GetCjkCodePage() {
 }
 
 void BuildDefaultDevmode(HMODULE module, PrivateDevmode& record, std::string_view driverName) {
-    int index = FindModelIndex(module, driverName);
+    BuildDefaultDevmode(module, record, driverName, -1);
+}
+
+void BuildDefaultDevmode(HMODULE module, PrivateDevmode& record, std::string_view driverName, int knownIndex) {
+    int index = knownIndex >= 0 ? knownIndex : FindModelIndex(module, driverName);
     if (index < 0) {
         index = 0;
     }
@@ -169,9 +182,9 @@ PrivateDevmode PrinterNames(const PRINTER_INFO_2W& info) {
 
 // The printer's default: the model comes from the whole driver name, which
 // field 239 may hold only in part.
-void BuildPrinterDefault(HMODULE module, const PRINTER_INFO_2W& info, PrivateDevmode& record) {
+void BuildPrinterDefault(HMODULE module, const PRINTER_INFO_2W& info, PrivateDevmode& record, int knownIndex = -1) {
     record = PrinterNames(info);
-    BuildDefaultDevmode(module, record, ToAnsi(info.pDriverName));
+    BuildDefaultDevmode(module, record, ToAnsi(info.pDriverName), knownIndex);
 }
 
 }  // namespace
@@ -198,26 +211,43 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
     // printer's current model: after a driver change its model data would
     // be another model's. The default is built once either way, so that a
     // box about broken model data shows once.
-    const auto stored = sources.ReadUserDevmode(printer);
+    const std::u16string printerWide = info->info()->pPrinterName != nullptr ? info->info()->pPrinterName : u"";
+    // The user's key is opened once: both the record and the tag list are
+    // read from it.
+    struct UserKey {
+        HKEY key;
+        ~UserKey() {
+            if (key != nullptr) RegCloseKey(key);
+        }
+    };
+    const auto keyName = PrinterNameToKeyName(printerWide.c_str());
+    const UserKey userKey{keyName ? OpenUserPrinterKeyForRead(printer, keyName->c_str()) : nullptr};
+    const auto stored = sources.ReadUserDevmode(printer, userKey.key);
     std::optional<PrivateDevmode> current = stored ? DevmodeFromBytes(*stored) : std::nullopt;
     if (current && IsValidPrivateDevmode(*current) && SameModelName(*current, names)) {
-        BuildPrinterDefault(module, *info->info(), def);
-        sources.ApplyDcdConfigFile(def, printer);
-        sources.LoadDevmodeTagList(def, printer, true, model);
+        // The default is built for the model the stored record was made
+        // for, found by its display name: its printer fields then belong to
+        // the record's own model, and pclrend.ini need not be read at every
+        // load. A name no model has any more takes the INI's model.
+        const std::string display(current->modelDisplayName,
+                                  strnlen(current->modelDisplayName, sizeof current->modelDisplayName));
+        BuildPrinterDefault(module, *info->info(), def, FindModelIndexByName(model, display));
+        sources.ApplyDcdConfigFile(def, printer, model);
+        sources.LoadDevmodeTagList(def, printer, printerWide, userKey.key, true, model);
         CopyPrinterScopeFields(*current, def);
         RestrictFontSetsByCodePage(*current, model, ValidCodePage);
         out = *current;
         return 1;
     }
 
-    sources.UpdateRendererIni(printer);
+    sources.UpdateRendererIni(printer, printerWide);
     BuildPrinterDefault(module, *info->info(), def);
     const BYTE defaultSwEnable = def.swEnable;
-    const bool configApplied = sources.ApplyDcdConfigFile(def, printer);
+    const bool configApplied = sources.ApplyDcdConfigFile(def, printer, model);
     WriteRecord(printer, kCurrentDefaultDevmode, def);
     bool tagsApplied = false;
     if (!configApplied) {
-        tagsApplied = sources.LoadDevmodeTagList(def, printer, false, model);
+        tagsApplied = sources.LoadDevmodeTagList(def, printer, printerWide, userKey.key, false, model);
         if (tagsApplied) {
             def.profileKind = 0;
             std::memset(def.profileId, 0, sizeof def.profileId);
@@ -240,7 +270,7 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
         }
     }
     PrivateDevmode printerScope = def;
-    sources.LoadDevmodeTagList(printerScope, printer, false, model);
+    sources.LoadDevmodeTagList(printerScope, printer, printerWide, userKey.key, false, model);
     CopyPrinterScopeFields(result, printerScope);
 
     const std::string printerName = ToAnsi(info->info()->pPrinterName);
@@ -250,7 +280,7 @@ int LoadOrRebuildPrinterDevmode(HANDLE printer, HMODULE module, PrivateDevmode& 
     }
     SetDevmodeCrc(result);
     WriteRecord(printer, kCurrentDevmode, result);
-    sources.StoreDevmodeTagList(result, printer, model);
+    sources.StoreDevmodeTagList(result, printer, printerWide, model);
     RestrictFontSetsByCodePage(result, model, ValidCodePage);
     out = result;
     return 1;

@@ -18,23 +18,29 @@ namespace zq {
 
 // What loading the printer's record reads and writes besides the printer's
 // own data: the per-user copy, the driver configuration file and the
-// configuration tag list "DefDrvCfgData". The configuration file is not
-// applied yet.
+// configuration tag list "DefDrvCfgData".
 class DevmodeSources {
 public:
     virtual ~DevmodeSources() = default;
+    // `printerName` is the printer's name as the spooler gives it; passing
+    // it down spares each reader asking the spooler again.
+    //
     // The user's "CurrentDevmode", else the printer's; nullopt when neither
     // holds exactly 1256 bytes.
-    virtual std::optional<std::vector<uint8_t>> ReadUserDevmode(HANDLE printer);
+    // `userKey` is the user's key of the printer, opened once for the load
+    // (null: the user has none).
+    virtual std::optional<std::vector<uint8_t>> ReadUserDevmode(HANDLE printer, HKEY userKey);
     // True when a configuration file was applied to the record.
-    virtual bool ApplyDcdConfigFile(PrivateDevmode& record, HANDLE printer);
+    virtual bool ApplyDcdConfigFile(PrivateDevmode& record, HANDLE printer, const ModelData& model);
     // True when the tag list changed the record; `perUserFirst` looks at the
     // per-user copy of the list before the printer's.
-    virtual bool LoadDevmodeTagList(PrivateDevmode& record, HANDLE printer, bool perUserFirst, const ModelData& model);
+    virtual bool LoadDevmodeTagList(PrivateDevmode& record, HANDLE printer, std::u16string_view printerName,
+                                    HKEY userKey, bool perUserFirst, const ModelData& model);
     // Stores the record's list "DefDrvCfgData" in printer data.
-    virtual void StoreDevmodeTagList(const PrivateDevmode& record, HANDLE printer, const ModelData& model);
+    virtual void StoreDevmodeTagList(const PrivateDevmode& record, HANDLE printer, std::u16string_view printerName,
+                                     const ModelData& model);
     // Brings pclrend.ini up to date before a default is built.
-    virtual void UpdateRendererIni(HANDLE printer);
+    virtual void UpdateRendererIni(HANDLE printer, std::u16string_view printerName);
 };
 
 // The ANSI code page when it is 932, 936, 949 or 950, else 0.
@@ -45,6 +51,8 @@ uint32_t GetCjkCodePage();
 // keeping the names in it. A model string or record missing from the
 // module is told in a message box each; building goes on.
 void BuildDefaultDevmode(HMODULE module, PrivateDevmode& record, std::string_view driverName);
+// The same for a model index already known (a negative index: look it up).
+void BuildDefaultDevmode(HMODULE module, PrivateDevmode& record, std::string_view driverName, int knownIndex);
 
 // The default record of a printer: its name, its driver's name and the
 // printer name without a server part put in, then the model's defaults.

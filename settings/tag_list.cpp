@@ -6,7 +6,6 @@
 
 #include "base/memory.h"
 #include "base/text.h"
-#include "interface/install_record.h"
 #include "settings/printer_data_values.h"
 #include "settings/user_settings.h"
 #include "store/registry.h"
@@ -281,29 +280,7 @@ BOOL StoreTagList(TagListContext** context, std::u16string_view printerName, con
         std::u16string name(printerName);
         if (name.empty()) name = PrinterNameOf(printer).value_or(u"");
         const auto keyName = PrinterNameToKeyName(name.c_str());
-        HKEY key = nullptr;
-        char16_t path[kUserKeyPathMax + 1] = {};
-        if (keyName && OpenUserPrinterKey(printer, HKEY_CURRENT_USER, &key, keyName->c_str(), path)) {
-            ok = RegSetValueExW(key, valueName, 0, REG_BINARY, copy.data(), static_cast<DWORD>(copy.size())) ==
-                 ERROR_SUCCESS;
-            RegCloseKey(key);
-            if (ok) {
-                InstallLogEntry entry;
-                entry.printer = printer;
-                entry.keyKind = "hkcu";
-                entry.sectionKind = 2;
-                entry.key = WideToAnsi(path);
-                entry.valueName = WideToAnsi(valueName);
-                AddInstallLogEntry(entry);
-                entry.valueName.clear();
-                AddInstallLogEntry(entry);
-                entry.key = "Software\\Zelquor\\Printers";
-                entry.sectionKind = 1;
-                AddInstallLogEntry(entry);
-            }
-        } else {
-            ok = false;
-        }
+        ok = keyName && WriteUserValue(printer, keyName->c_str(), valueName, copy);
     }
     std::u16string value(valueName);
     if (SetPrinterDataW(printer, value.data(), REG_BINARY, copy.data(), static_cast<DWORD>(copy.size())) !=
@@ -313,12 +290,17 @@ BOOL StoreTagList(TagListContext** context, std::u16string_view printerName, con
     return ok ? TRUE : FALSE;
 }
 
-BOOL LoadTagList(TagListContext** context, const char16_t* valueName, HANDLE printer, bool printerDataOnly) {
+BOOL LoadTagList(TagListContext** context, const char16_t* valueName, HANDLE printer, bool printerDataOnly,
+                 const HKEY* userKey) {
     TagListContext* c = Usable(context);
     if (c == nullptr || valueName == nullptr || printer == nullptr || !c->open.empty()) return FALSE;
     std::optional<std::vector<uint8_t>> bytes;
     if (!printerDataOnly) {
-        bytes = ReadUserValue(printer, HKEY_CURRENT_USER, nullptr, valueName, nullptr);
+        if (userKey == nullptr) {
+            bytes = ReadUserValue(printer, HKEY_CURRENT_USER, nullptr, valueName, nullptr);
+        } else if (*userKey != nullptr) {
+            bytes = ReadUserValue(printer, HKEY_CURRENT_USER, *userKey, valueName, nullptr);
+        }
         if (bytes && bytes->empty()) bytes.reset();
     }
     if (!bytes) {

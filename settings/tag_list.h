@@ -100,6 +100,9 @@ BOOL StoreTagList(TagListContext** context, std::u16string_view printerName, con
 // user's value unless `printerDataOnly`, else (or when the user has none)
 // the printer data. 1 when bytes were appended; 0 when neither could be
 // read, leaving every stored value as it is.
-BOOL LoadTagList(TagListContext** context, const char16_t* valueName, HANDLE printer, bool printerDataOnly);
+// `userKey`, when given, points to the user's key of the printer already
+// open (null: the user has none), which spares opening it again.
+BOOL LoadTagList(TagListContext** context, const char16_t* valueName, HANDLE printer, bool printerDataOnly,
+                 const HKEY* userKey = nullptr);
 
 }  // namespace zq

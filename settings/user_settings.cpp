@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/text.h"
+#include "interface/install_record.h"
 #include "settings/printer_data_values.h"
 #include "store/registry.h"
 #include "store/spooler.h"
@@ -87,15 +88,19 @@ std::optional<std::vector<uint8_t>> ReadUserValue(HANDLE printer, HKEY root, HKE
         if (!path || RegOpenKeyExW(root, path->c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
     }
     std::optional<std::vector<uint8_t>> result;
-    // A value that changes size between the two queries is asked again.
+    // One query reads a value that fits the first buffer; a larger one is
+    // asked again at the size the first query gave, and again when it
+    // changes size between the queries.
+    DWORD size = 4096;
     for (int attempt = 0; attempt < 4 && !result; ++attempt) {
         DWORD type = 0;
-        DWORD size = 0;
-        if (RegQueryValueExW(key, valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
         std::vector<uint8_t> bytes(size);
         DWORD got = size;
         const LONG rc = RegQueryValueExW(key, valueName, nullptr, &type, bytes.data(), &got);
-        if (rc == ERROR_MORE_DATA) continue;
+        if (rc == ERROR_MORE_DATA) {
+            size = got;
+            continue;
+        }
         if (rc != ERROR_SUCCESS) break;
         bytes.resize(got);
         result = std::move(bytes);
@@ -104,12 +109,56 @@ std::optional<std::vector<uint8_t>> ReadUserValue(HANDLE printer, HKEY root, HKE
     return result;
 }
 
+BOOL WriteUserValue(HANDLE printer, const char16_t* keyName, const char16_t* valueName,
+                    std::span<const uint8_t> bytes) {
+    if (valueName == nullptr) return FALSE;
+    HKEY key = nullptr;
+    char16_t path[kUserKeyPathMax + 1] = {};
+    if (!OpenUserPrinterKey(printer, HKEY_CURRENT_USER, &key, keyName, path)) return FALSE;
+    const bool ok = RegSetValueExW(key, valueName, 0, REG_BINARY, bytes.data(), static_cast<DWORD>(bytes.size())) ==
+                    ERROR_SUCCESS;
+    RegCloseKey(key);
+    if (!ok) return FALSE;
+    InstallLogEntry entry;
+    entry.printer = printer;
+    entry.keyKind = "hkcu";
+    entry.sectionKind = 2;
+    entry.key = WideToAnsi(path);
+    entry.valueName = WideToAnsi(valueName);
+    AddInstallLogEntry(entry);
+    entry.valueName.clear();
+    AddInstallLogEntry(entry);
+    entry.key = WideToAnsi(kPrintersKey);
+    entry.sectionKind = 1;
+    AddInstallLogEntry(entry);
+    return TRUE;
+}
+
 uint32_t ReadUserDevmode(HANDLE printer, const char16_t* valueName, std::span<uint8_t> out) {
-    if (!PrinterNameOf(printer) || valueName == nullptr) return ERROR_INVALID_PARAMETER;
-    if (auto user = ReadUserValue(printer, HKEY_CURRENT_USER, nullptr, valueName, nullptr);
-        user && user->size() == out.size()) {
-        std::memcpy(out.data(), user->data(), out.size());
-        return ERROR_SUCCESS;
+    const auto name = PrinterNameOf(printer);
+    if (!name) return ERROR_INVALID_PARAMETER;
+    const auto keyName = PrinterNameToKeyName(name->c_str());
+    HKEY key = keyName ? OpenUserPrinterKeyForRead(printer, keyName->c_str()) : nullptr;
+    const uint32_t result = ReadUserDevmode(printer, key, valueName, out);
+    if (key != nullptr) RegCloseKey(key);
+    return result;
+}
+
+HKEY OpenUserPrinterKeyForRead(HANDLE printer, const char16_t* keyName) {
+    const auto path = UserPrinterKeyPath(printer, HKEY_CURRENT_USER, keyName);
+    HKEY key = nullptr;
+    if (!path || RegOpenKeyExW(HKEY_CURRENT_USER, path->c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return nullptr;
+    return key;
+}
+
+uint32_t ReadUserDevmode(HANDLE printer, HKEY userKey, const char16_t* valueName, std::span<uint8_t> out) {
+    if (printer == nullptr || valueName == nullptr) return ERROR_INVALID_PARAMETER;
+    if (userKey != nullptr) {
+        if (auto user = ReadUserValue(printer, HKEY_CURRENT_USER, userKey, valueName, nullptr);
+            user && user->size() == out.size()) {
+            std::memcpy(out.data(), user->data(), out.size());
+            return ERROR_SUCCESS;
+        }
     }
     // The printer's copy: read whole, so that a longer value is refused
     // rather than cut to the record's size.

@@ -38,10 +38,23 @@ BOOL OpenUserPrinterKey(HANDLE printer, HKEY root, HKEY* key, const char16_t* ke
 std::optional<std::vector<uint8_t>> ReadUserValue(HANDLE printer, HKEY root, HKEY openKey, const char16_t* valueName,
                                                   const char16_t* keyName);
 
+// Writes a binary value under the user's key of the printer (`keyName` null:
+// the printer's own name) and records the value, the key and the base key
+// in the install log, so that uninstallation removes them. TRUE when
+// written.
+BOOL WriteUserValue(HANDLE printer, const char16_t* keyName, const char16_t* valueName, std::span<const uint8_t> bytes);
+
 // The record the user sees: the user's copy of `valueName` when it holds
 // exactly `out.size()` bytes, else the printer's. 0 with `out` filled; 13
 // when neither copy has that size (`out` unchanged); 87 when the printer
 // cannot be read.
 uint32_t ReadUserDevmode(HANDLE printer, const char16_t* valueName, std::span<uint8_t> out);
+// The same with the user's key of the printer already open (`userKey`
+// null: the user has none, only the printer's copy is read).
+uint32_t ReadUserDevmode(HANDLE printer, HKEY userKey, const char16_t* valueName, std::span<uint8_t> out);
+
+// Opens the user's key of the printer for reading, creating nothing; null
+// when the user has none. The caller closes it.
+HKEY OpenUserPrinterKeyForRead(HANDLE printer, const char16_t* keyName);
 
 }  // namespace zq

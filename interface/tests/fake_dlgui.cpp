@@ -1,6 +1,7 @@
 // A stand-in of the dialog library's translation exports for the tests. A
 // string request for one of a few logical ids answers its text from a small
-// table (the font summary's description); any other non-zero id answers
+// table (the font summary's description, the configuration and profile
+// messages, the built-in profiles' names); any other non-zero id answers
 // "text <id>" ("direct <id>" for a direct id). A resource request answers the
 // address of a 4-byte block for type 10, else nothing.
 #include <algorithm>
@@ -18,6 +19,15 @@ struct Entry {
     const char* text;
 };
 constexpr Entry kStrings[] = {
+    {1, "The settings file %s (%s) could not be applied."},
+    {2, "Printer configuration"},
+    {4, " could not read the configuration file of %s"},
+    // A translation that carries conversions of its own: they must come
+    // out as text.
+    {5, " (%d%%n)."},
+    {23, "Profiles cannot be used"},
+    {3003, "Factory settings"},
+    {3004, "Installed settings"},
     {3, "Zelquor"},           {13, "Device fonts of "}, {14, "the printer, "},  {15, "kept by the "},
     {16, "interface driver"}, {17, " for the "},        {18, "renderer. "},     {19, "Do not edit; "},
     {20, "it is rebuilt"},    {21, " when needed."},

@@ -13,8 +13,10 @@
 #include <vector>
 
 #include "base/loader.h"
+#include "base/profile.h"
 #include "base/root.h"
 #include "settings/bench/bench_timing.h"
+#include "interface/ui_utils.h"
 #include "settings/module_model_data.h"
 #include "settings/printer_devmode.h"
 #include "settings/tag_list.h"
@@ -90,10 +92,16 @@ int main() {
         std::printf("  GetPrinterW level 2 %.1f us, RegOpenKeyExW %.1f us\n",
                     1e6 * Time(100, [&] { DWORD n = 0; GetPrinterW(printer, 2, info.data(), 4096, &n); }),
                     1e6 * Time(100, [&] { HKEY k = nullptr; if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Zelquor\\Printers\\Bench", 0, KEY_READ, &k) == 0) RegCloseKey(k); }));
+        std::printf("  pclrend.ini read %.1f us, model strings %.1f us\n",
+                    1e6 * Time(100, [&] { char m[33]; sink = sink + GetPrivateProfileStringA("Zelquor Tarn 45 PCL XL", "Model", "x", m, sizeof m, "pclrend.ini"); }),
+                    1e6 * Time(100, [&] { sink = sink + static_cast<size_t>(zq::FindModelIndexByName(parts, "Zelquor Tarn 45 PCL XL")); }));
+        std::printf("  model lookup %.1f us, configuration file %.1f us\n",
+                    1e6 * Time(100, [&] { sink = sink + static_cast<size_t>(zq::FindModelIndex(drvui, "Zelquor Tarn 45 PCL XL")); }),
+                    1e6 * Time(100, [&] { sources.ApplyDcdConfigFile(*scratch, printer, parts); }));
         std::printf("  default %.1f us, user copy %.1f us, tag list %.1f us\n",
                     1e6 * Time(100, [&] { zq::BuildPrinterDefaultDevmode(drvui, printer, *scratch); }),
-                    1e6 * Time(100, [&] { sink = sink + sources.ReadUserDevmode(printer)->size(); }),
-                    1e6 * Time(100, [&] { sources.LoadDevmodeTagList(*scratch, printer, true, parts); }));
+                    1e6 * Time(100, [&] { sink = sink + sources.ReadUserDevmode(printer, nullptr)->size(); }),
+                    1e6 * Time(100, [&] { sources.LoadDevmodeTagList(*scratch, printer, u"Bench", nullptr, true, parts); }));
     }
     Report("LoadOrRebuildPrinterDevmode (valid)", load, read, "GetPrinterDataW, 1256 bytes", 20);
 
