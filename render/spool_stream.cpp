@@ -436,13 +436,12 @@ BOOL StreamSendPage(DeviceRecord& r) {
         if (r.documentLost) SetLastError(ERROR_PRINT_CANCELLED);
         return FALSE;
     }
-    StreamState& s = S(r);
     if (!(r.jobState & kJobPageOpen)) {
         // An empty page is still a page.
         if (StreamStartPage(r) == FALSE) return FALSE;
     }
     if (LanguageIsStream(r)) DeleteCachedObjects(r);
-    s.geometricPenHandle = -1;
+    StreamForgetStyledPen(r);
     StreamPageEnd(r);
     r.jobState &= static_cast<uint16_t>(~kJobPageOpen);
     if (r.documentLost) {
@@ -497,6 +496,7 @@ void StreamReset(DeviceRecord& from, DeviceRecord& to) {
     b.currentBrush = a.currentBrush;
     b.currentPen = a.currentPen;
     b.geometricPenHandle = a.geometricPenHandle;
+    b.geometricPenState = a.geometricPenState;
     b.pageFlags = a.pageFlags;
     b.pageImageArea = a.pageImageArea;
     b.pageRecordCount = a.pageRecordCount;

@@ -13,7 +13,8 @@ zq=$tree/bin/zq
 pclread=$tree/bin/pclread
 rasterdm=$tree/bin/raster-devmode
 pagejudge=$tree/bin/pagejudge
-for tool in "$zq" "$pclread" "$rasterdm" "$pagejudge" "$tree/lib/pclrend.so" "$tree/lib/drvui.so" "$tree/lib/Engine.so" \
+vemfread=$tree/bin/vemfread
+for tool in "$zq" "$pclread" "$rasterdm" "$pagejudge" "$vemfread" "$tree/lib/pclrend.so" "$tree/lib/drvui.so" "$tree/lib/Engine.so" \
     "$tree/lib/instrec.so"; do
     [ -e "$tool" ] || { echo "run: $tool is missing: build the tree first" >&2; exit 1; }
 done
@@ -157,6 +158,20 @@ for m in "${inf_models[@]}"; do
         xl_printers+=("$model")
     fi
 done
+# Host finishing on the first model: the spool stream of n-up, a booklet and
+# duplex by hand, and the stream as the printer's own language.
+stream_printers=()
+m=${inf_models[0]}
+"$zq" devmode default --printer "$m (INF)" --out "$out/record.bin" > /dev/null
+for variant in "n-up:--host-finishing --nup 2" "booklet:--host-finishing --booklet" \
+    "duplex:--host-finishing --duplex" "stream:--stream-language"; do
+    printer="$m host ${variant%%:*}"
+    "$zq" printer add "$printer" --driver "$m" > /dev/null
+    read -ra args <<< "${variant#*:}"
+    "$rasterdm" "$out/record.bin" "$printer" "${args[@]}" > "$out/record.reg"
+    "$zq" reg import "$out/record.reg" > /dev/null
+    stream_printers+=("$printer")
+done
 rm -f "$out/record.bin" "$out/record.reg"
 
 gpcl6=${ZQ_GPCL6:-$here/../shared/tools/gpcl6}
@@ -203,6 +218,40 @@ for printer in "${printers[@]}"; do
             done
     done
 done
+# The host-finishing printers write the spool stream: each job is walked as
+# the finishing library walks it (a refused stream fails the run) and its
+# pages are replayed with the engine beside the reference render.
+echo
+printf '%-28s %-10s %-16s %10s %8s  %s\n' printer sample page "job bytes" seconds "replayed against reference"
+for printer in "${stream_printers[@]}"; do
+    dir=$out/${printer// /-}
+    mkdir -p "$dir"
+    for sample in "${samples[@]}"; do
+        name=$(basename "$sample" .emf)
+        start=$(now)
+        if ! "$zq" print "$sample" --printer "$printer" --out "$dir/$name.vemf" --png "$dir/$name-reference-%d.png" \
+            > "$dir/$name-print.txt" 2>&1; then
+            printf '%-28s %-10s %s\n' "$printer" "$name" "print failed: $(tail -1 "$dir/$name-print.txt")"
+            status=1
+            continue
+        fi
+        seconds=$(awk -v a="$start" -v b="$(now)" 'BEGIN { print b - a }')
+        bytes=$(stat -c %s "$dir/$name.vemf")
+        mkdir -p "$dir/$name-replayed"
+        if ! "$vemfread" "$dir/$name.vemf" --png "$dir/$name-replayed" --reference "$dir/$name-reference-%d.png" \
+            > "$dir/$name-read.txt" 2>&1; then
+            printf '%-28s %-10s %s\n' "$printer" "$name" "stream refused: $(tail -1 "$dir/$name-read.txt")"
+            status=1
+            continue
+        fi
+        # One line per page: "page N: WxH, file, comparison".
+        sed -n 's/^page \([0-9]*\): \([0-9x]*\), [^,]*, \(.*\)/\1 \2 \3/p' "$dir/$name-read.txt" |
+            while read -r n size verdict; do
+                printf '%-28s %-10s %-16s %10s %8.2f  %s\n' "$printer" "$name" "$n: $size" "$bytes" "$seconds" "$verdict"
+            done
+    done
+done
+
 # The corpus of outside documents as one document of several pages on each
 # printer, judged by the outside PCL interpreter when it is at hand: ink for
 # ink against the engine's reference render, and against the independent
