@@ -478,6 +478,17 @@ BOOL StreamEndDoc(DeviceRecord& r) {
     return TRUE;
 }
 
+void StreamForgetStyledPen(DeviceRecord& r) {
+    StreamState& s = S(r);
+    if (s.geometricPenHandle >= 0 && (r.jobState & kJobPageOpen)) {
+        const vemf::ValueRecord rec{vemf::kDeleteObject, 12, static_cast<uint32_t>(s.geometricPenHandle)};
+        StreamRecord(r, &rec, sizeof rec);
+        if (s.currentPen == rec.value) s.currentPen = 0;
+    }
+    s.geometricPenHandle = -1;
+    s.geometricPenState.clear();
+}
+
 void StreamColourFlags(StreamState& s, uint32_t colour) {
     const uint32_t red = colour & 0xFF, green = (colour >> 8) & 0xFF, blue = (colour >> 16) & 0xFF;
     if (red == green && green == blue) {

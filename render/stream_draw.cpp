@@ -467,17 +467,6 @@ BOOL StreamPatternBlit(DeviceRecord& r, CLIPOBJ* pco, const RECTL& dest, BRUSHOB
     return TRUE;
 }
 
-void StreamForgetStyledPen(DeviceRecord& r) {
-    StreamState& s = *r.stream;
-    if (s.geometricPenHandle >= 0 && (r.jobState & kJobPageOpen)) {
-        const uint32_t handle = static_cast<uint32_t>(s.geometricPenHandle);
-        Value(r, vemf::kDeleteObject, handle);
-        if (s.currentPen == handle) s.currentPen = 0;
-    }
-    s.geometricPenHandle = -1;
-    s.geometricPenState.clear();
-}
-
 BOOL StreamRealizeBrush(DeviceRecord& r, BRUSHOBJ* pbo, SURFOBJ* pattern, XLATEOBJ* pxlo, ULONG iHatch) {
     StreamState& s = *r.stream;
     if (iHatch & RB_DITHERCOLOR || iHatch < HS_DDI_MAX) {

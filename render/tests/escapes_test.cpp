@@ -464,6 +464,7 @@ TEST_F(PageRecordSenders, NormaliseTurnsALandscapePage) {
 TEST_F(PageRecordSenders, MergeKeepsTheFirstRecordWithTheOthersValues) {
     SetTag(records[1], 28, 1);
     SetTag(records[0], 21, 5);
+    SetTag(records[1], 21, 9);
     SetTag(records[2], 21, 3);
     const auto in = Pack(records);
     std::vector<uint8_t> out(4 + records[0].size());

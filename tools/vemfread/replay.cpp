@@ -166,6 +166,14 @@ std::vector<uint8_t> PageMetafile(const Page& page, int32_t width, int32_t heigh
             if (body.size() < 4) return fail(r, "too short");
             const uint32_t i = take(r.U32(8));
             std::memcpy(body.data(), &i, 4);
+            // A 24-bit pattern's four zero bytes stand where a colour table
+            // would: the player reads its bitmap as header and bits
+            // together, so the header alone is handed over.
+            if (r.type == vemf::kCreateDibPatternBrush && r.U32(20) == 44 && r.bytes.size() >= 72 &&
+                (r.U32(32 + 12) >> 16) == 24) {
+                const uint32_t header = 40;
+                std::memcpy(body.data() + 12, &header, 4);
+            }
             break;
         }
         case vemf::kSelectObject:
@@ -208,13 +216,22 @@ std::vector<uint8_t> PageMetafile(const Page& page, int32_t width, int32_t heigh
                 std::memcpy(body.data() + 32, &rop, 4);
             }
             break;
-        case vemf::kStretchDIBits:
-            if (body.size() < 68) return fail(r, "too short");
-            {
-                const uint32_t rop = (r.U32(72) & 0xFF) << 16;
-                std::memcpy(body.data() + 64, &rop, 4);
-            }
+        case vemf::kStretchDIBits: {
+            // The stream's head has a zero before the raster operation: the
+            // standard head of 80 bytes leaves it out, and the offsets of
+            // the header and bits move with it.
+            if (r.bytes.size() < 84 || r.U32(48) < 84 || r.U32(56) < 84) return fail(r, "too short");
+            std::vector<uint8_t> standard(body.begin(), body.begin() + 60);
+            Put32(standard, (r.U32(72) & 0xFF) << 16);
+            Put32(standard, r.U32(76));
+            Put32(standard, r.U32(80));
+            standard.insert(standard.end(), body.begin() + 76, body.end());
+            const uint32_t header = r.U32(48) - 4, bits = r.U32(56) - 4;
+            std::memcpy(standard.data() + 40, &header, 4);
+            std::memcpy(standard.data() + 48, &bits, 4);
+            body = std::move(standard);
             break;
+        }
         case vemf::kExtTextOutW: {
             if (!selectedGlyphFont) break;  // a font of its own: the player draws it
             const uint32_t n = r.U32(44), strings = r.U32(48), advances = r.U32(72);
@@ -252,6 +269,11 @@ std::vector<uint8_t> PageMetafile(const Page& page, int32_t width, int32_t heigh
     // The header's handle count: the highest index used, plus one.
     const uint16_t handles = static_cast<uint16_t>(std::min<uint32_t>(nextIndex, 65535));
     std::memcpy(out.data() + 56, &handles, 2);
+    // One unit a device pixel exactly: a reference device of 10 pixels a
+    // millimetre and a frame (0.01 mm) of 10 units a pixel.
+    const int32_t frame[4] = {0, 0, 10 * width, 10 * height}, device[4] = {1000, 1000, 100, 100};
+    std::memcpy(out.data() + 24, frame, sizeof frame);
+    std::memcpy(out.data() + 72, device, sizeof device);
     return out;
 }
 
