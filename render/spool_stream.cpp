@@ -235,8 +235,12 @@ void PageRecord(DeviceRecord& r) {
     s.currentBrush = s.currentPen = 0;
     s.clipSet = false;
     if (s.nextObjectHandle == 0) s.nextObjectHandle = 1;
-    if (!l4)
+    if (!l4) {
+        // Each page makes its own objects: the finishing library may take
+        // the pages in any order.
         for (auto& cache : s.caches) cache = ObjectCache{};
+        s.fontCache.fonts.clear();
+    }
 }
 
 // Deletes every cached object of the page (printer language 4).
@@ -516,6 +520,7 @@ void StreamReset(DeviceRecord& from, DeviceRecord& to) {
     b.nextBrushIdentity = a.nextBrushIdentity;
     b.clipSet = a.clipSet;
     std::memcpy(b.clipRect, a.clipRect, sizeof b.clipRect);
+    b.clipPath = a.clipPath;
     b.index = std::move(a.index);
     b.indexStarted = a.indexStarted;
     b.offset = a.offset;

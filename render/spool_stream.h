@@ -79,6 +79,7 @@ struct StreamState {
     FontCache fontCache;
     bool clipSet = false;
     int32_t clipRect[4] = {0, 0, 0, 0};
+    std::vector<uint8_t> clipPath;  // the records of the complex clip in force
     std::vector<uint8_t> privateBlock;  // control records of escape 5015
     bool blockPending = false;          // escape 5016 on an open page: the block opens the next page
     // Escapes.

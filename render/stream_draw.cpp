@@ -29,10 +29,6 @@ void Value(DeviceRecord& r, uint32_t type, uint32_t value) {
     const vemf::ValueRecord rec{type, 12, value};
     StreamRecord(r, &rec, sizeof rec);
 }
-void Empty(DeviceRecord& r, uint32_t type) {
-    const vemf::RecordHead rec{type, 8};
-    StreamRecord(r, &rec, sizeof rec);
-}
 void Bounds(DeviceRecord& r, uint32_t type) {
     const vemf::BoundsRecord rec{type, 24, {0, 0, 0, 0}};
     StreamRecord(r, &rec, sizeof rec);
@@ -50,22 +46,52 @@ void State(DeviceRecord& r, StateIndex which, uint32_t type, uint32_t value) {
     s.dcState[which] = value;
 }
 
-void Poly(DeviceRecord& r, uint32_t type, const POINTFIX* p, size_t n) {
-    std::vector<uint8_t> rec(sizeof(vemf::PolyHead) + 8 * n);
-    vemf::PolyHead head{type, static_cast<uint32_t>(rec.size()), {0, 0, 0, 0}, static_cast<uint32_t>(n)};
-    std::memcpy(rec.data(), &head, sizeof head);
-    for (size_t i = 0; i < n; ++i) {
-        // 28.4 fixed point to pixels, rounded towards minus infinity.
-        const int32_t xy[2] = {p[i].x >> 4, p[i].y >> 4};
-        std::memcpy(rec.data() + sizeof head + 8 * i, xy, 8);
+// Records made before they are written: a path is complete (or refused)
+// before any of it reaches the stream, and a clip can be compared with the
+// one in force.
+struct Records {
+    std::vector<uint8_t> bytes;
+    std::vector<uint32_t> sizes;
+    void Add(const void* p, size_t n) {
+        const auto* b = static_cast<const uint8_t*>(p);
+        bytes.insert(bytes.end(), b, b + n);
+        sizes.push_back(static_cast<uint32_t>(n));
     }
-    StreamRecord(r, rec.data(), rec.size());
+    void Empty(uint32_t type) {
+        const vemf::RecordHead rec{type, 8};
+        Add(&rec, sizeof rec);
+    }
+    void Point(uint32_t type, int32_t x, int32_t y) {
+        const vemf::PointRecord rec{type, 16, x, y};
+        Add(&rec, sizeof rec);
+    }
+    void Poly(uint32_t type, const POINTFIX* p, size_t n) {
+        const vemf::PolyHead head{type, static_cast<uint32_t>(sizeof(vemf::PolyHead) + 8 * n), {0, 0, 0, 0},
+                                  static_cast<uint32_t>(n)};
+        const auto* h = reinterpret_cast<const uint8_t*>(&head);
+        bytes.insert(bytes.end(), h, h + sizeof head);
+        for (size_t i = 0; i < n; ++i) {
+            // 28.4 fixed point to pixels, rounded towards minus infinity.
+            const int32_t xy[2] = {p[i].x >> 4, p[i].y >> 4};
+            const auto* b = reinterpret_cast<const uint8_t*>(xy);
+            bytes.insert(bytes.end(), b, b + 8);
+        }
+        sizes.push_back(head.size);
+    }
+};
+
+void Commit(DeviceRecord& r, const Records& g) {
+    size_t at = 0;
+    for (uint32_t n : g.sizes) {
+        StreamRecord(r, g.bytes.data() + at, n);
+        at += n;
+    }
 }
 
 // The path as BEGINPATH ... ENDPATH; false (error 87) for a Bézier run
 // whose count is not a multiple of three.
-bool EmitPath(DeviceRecord& r, PATHOBJ* ppo) {
-    Empty(r, vemf::kBeginPath);
+bool GatherPath(Records& g, PATHOBJ* ppo) {
+    g.Empty(vemf::kBeginPath);
     PATHOBJ_vEnumStart(ppo);
     PATHDATA pd{};
     BOOL more;
@@ -75,7 +101,7 @@ bool EmitPath(DeviceRecord& r, PATHOBJ* ppo) {
         const POINTFIX* p = pd.pptfx;
         size_t n = pd.count;
         if ((pd.flags & PD_BEGINSUBPATH) && n) {
-            Point(r, vemf::kMoveTo, p->x >> 4, p->y >> 4);
+            g.Point(vemf::kMoveTo, p->x >> 4, p->y >> 4);
             ++p;
             --n;
         }
@@ -84,13 +110,13 @@ bool EmitPath(DeviceRecord& r, PATHOBJ* ppo) {
                 SetLastError(ERROR_INVALID_PARAMETER);
                 return false;
             }
-            Poly(r, vemf::kPolyBezierTo, p, n);
+            g.Poly(vemf::kPolyBezierTo, p, n);
         } else {
-            Poly(r, vemf::kPolylineTo, p, n);
+            g.Poly(vemf::kPolylineTo, p, n);
         }
-        if ((pd.flags & PD_ENDSUBPATH) && (pd.flags & PD_CLOSEFIGURE)) Empty(r, vemf::kCloseFigure);
+        if ((pd.flags & PD_ENDSUBPATH) && (pd.flags & PD_CLOSEFIGURE)) g.Empty(vemf::kCloseFigure);
     } while (more);
-    Empty(r, vemf::kEndPath);
+    g.Empty(vemf::kEndPath);
     return true;
 }
 
@@ -384,27 +410,35 @@ bool Clip(DeviceRecord& r, CLIPOBJ* pco) {
         if (s.clipSet && s.clipRect[0] == b.left && s.clipRect[1] == b.top && s.clipRect[2] == b.right &&
             s.clipRect[3] == b.bottom)
             return true;
-        Empty(r, vemf::kBeginPath);
-        Point(r, vemf::kMoveTo, b.left, b.top);
+        Records g;
+        g.Empty(vemf::kBeginPath);
+        g.Point(vemf::kMoveTo, b.left, b.top);
         const POINTFIX corners[3] = {{b.left * 16, b.bottom * 16}, {b.right * 16, b.bottom * 16}, {b.right * 16, b.top * 16}};
-        Poly(r, vemf::kPolylineTo, corners, 3);
-        Empty(r, vemf::kCloseFigure);
-        Empty(r, vemf::kEndPath);
+        g.Poly(vemf::kPolylineTo, corners, 3);
+        g.Empty(vemf::kCloseFigure);
+        g.Empty(vemf::kEndPath);
+        Commit(r, g);
         Value(r, vemf::kSelectClipPath, 5);
         s.clipSet = true;
+        s.clipPath.clear();
         s.clipRect[0] = b.left, s.clipRect[1] = b.top, s.clipRect[2] = b.right, s.clipRect[3] = b.bottom;
         return true;
     }
     PATHOBJ* path = CLIPOBJ_ppoGetPath(pco);
     if (!path) return false;
-    State(r, kFillMode, vemf::kSetPolyFillMode, 1);
-    const bool ok = EmitPath(r, path);
+    Records g;
+    const bool ok = GatherPath(g, path);
     EngDeletePath(path);
     if (!ok) return false;
+    // The engine makes a new clip object for every call: the clip in force
+    // is known by its outline.
+    if (s.clipSet && g.bytes == s.clipPath) return true;
+    State(r, kFillMode, vemf::kSetPolyFillMode, 1);
+    Commit(r, g);
     Value(r, vemf::kSelectClipPath, 5);
-    // A complex clip is written every time: the rectangle cache no longer holds.
     s.clipSet = true;
     s.clipRect[0] = s.clipRect[2] = INT32_MIN;
+    s.clipPath = std::move(g.bytes);
     return true;
 }
 
@@ -430,6 +464,8 @@ BOOL StreamStrokeFill(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo
         return FALSE;
     }
     if (!PageReady(r)) return FALSE;
+    Records path;
+    if (!GatherPath(path, ppo)) return FALSE;
     const uint32_t fore = mix & 0xFF, back = (mix >> 8) & 0xFF;
     State(r, kBkMode, vemf::kSetBkMode, back == kRop2Nop ? 1 : 2);
     State(r, kRop2, vemf::kSetRop2, fore);
@@ -439,7 +475,8 @@ BOOL StreamStrokeFill(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo
         State(r, kFillMode, vemf::kSetPolyFillMode, (options & FP_WINDINGMODE) ? 2 : 1);
         if (!SelectBrush(r, pboFill)) return FALSE;
     }
-    if (!Clip(r, pco) || !EmitPath(r, ppo)) return FALSE;
+    if (!Clip(r, pco)) return FALSE;
+    Commit(r, path);
     Bounds(r, pboStroke && pboFill ? vemf::kStrokeAndFillPath : pboFill ? vemf::kFillPath : vemf::kStrokePath);
     StreamState& s = *r.stream;
     s.pageFlags |= 0x20;
