@@ -1,6 +1,7 @@
-// Drawing records of the spool stream: the engine's paths, clips, solid
-// brushes and pens, and pattern blits as metafile records inside the page,
-// with object handles cached and state records written only on change.
+// Drawing records of the spool stream: the engine's paths, clips, brushes,
+// pens, blits, images and text as metafile records inside the page, with
+// object handles cached, glyphs defined once per font and state records
+// written only on change.
 #include <algorithm>
 #include <cmath>
 #include <cstring>

@@ -177,21 +177,28 @@ rm -f "$out/record.bin" "$out/record.reg"
 gpcl6=${ZQ_GPCL6:-$here/../shared/tools/gpcl6}
 now() { date +%s.%N; }
 status=0
+# print_sample PRINTER SAMPLE JOB REFERENCE: prints with `zq print` into $dir,
+# setting `seconds` and `bytes`; on failure says so, marks the run failed
+# and returns 1.
+print_sample() {
+    local name start
+    name=$(basename "$2" .emf)
+    start=$(now)
+    if ! "$zq" print "$2" --printer "$1" --out "$3" --png "$4" > "$dir/$name-print.txt" 2>&1; then
+        printf '%-28s %-10s %s\n' "$1" "$name" "print failed: $(tail -1 "$dir/$name-print.txt")"
+        status=1
+        return 1
+    fi
+    seconds=$(awk -v a="$start" -v b="$(now)" 'BEGIN { print b - a }')
+    bytes=$(stat -c %s "$3")
+}
 printf '%-28s %-10s %-16s %10s %8s  %s\n' printer sample page "job bytes" seconds "decoded against reference"
 for printer in "${printers[@]}"; do
     dir=$out/${printer// /-}
     mkdir -p "$dir"
     for sample in "${samples[@]}"; do
         name=$(basename "$sample" .emf)
-        start=$(now)
-        if ! "$zq" print "$sample" --printer "$printer" --out "$dir/$name.pcl" --png "$dir/$name-reference.png" \
-            > "$dir/$name-print.txt" 2>&1; then
-            printf '%-28s %-10s %s\n' "$printer" "$name" "print failed: $(tail -1 "$dir/$name-print.txt")"
-            status=1
-            continue
-        fi
-        seconds=$(awk -v a="$start" -v b="$(now)" 'BEGIN { print b - a }')
-        bytes=$(stat -c %s "$dir/$name.pcl")
+        print_sample "$printer" "$sample" "$dir/$name.pcl" "$dir/$name-reference.png" || continue
         # pclread fails on pages that differ too: those are reported below,
         # while a job it cannot read or a form fault fails the run. A PCL XL
         # job is a whole sheet: the reference lies at the printable corner
@@ -228,15 +235,7 @@ for printer in "${stream_printers[@]}"; do
     mkdir -p "$dir"
     for sample in "${samples[@]}"; do
         name=$(basename "$sample" .emf)
-        start=$(now)
-        if ! "$zq" print "$sample" --printer "$printer" --out "$dir/$name.vemf" --png "$dir/$name-reference-%d.png" \
-            > "$dir/$name-print.txt" 2>&1; then
-            printf '%-28s %-10s %s\n' "$printer" "$name" "print failed: $(tail -1 "$dir/$name-print.txt")"
-            status=1
-            continue
-        fi
-        seconds=$(awk -v a="$start" -v b="$(now)" 'BEGIN { print b - a }')
-        bytes=$(stat -c %s "$dir/$name.vemf")
+        print_sample "$printer" "$sample" "$dir/$name.vemf" "$dir/$name-reference-%d.png" || continue
         mkdir -p "$dir/$name-replayed"
         if ! "$vemfread" "$dir/$name.vemf" --png "$dir/$name-replayed" --reference "$dir/$name-reference-%d.png" \
             > "$dir/$name-read.txt" 2>&1; then
