@@ -163,8 +163,8 @@ done
 stream_printers=()
 m=${inf_models[0]}
 "$zq" devmode default --printer "$m (INF)" --out "$out/record.bin" > /dev/null
-for variant in "n-up:--host-finishing --nup 2" "booklet:--host-finishing --booklet" \
-    "duplex:--host-finishing --duplex" "stream:--stream-language"; do
+for variant in "n-up:--host-finishing --language 0 --nup 2" "booklet:--host-finishing --language 0 --booklet" \
+    "duplex:--host-finishing --language 0 --duplex" "stream:--stream-language"; do
     printer="$m host ${variant%%:*}"
     "$zq" printer add "$printer" --driver "$m" > /dev/null
     read -ra args <<< "${variant#*:}"

@@ -194,6 +194,8 @@ TEST_F(StreamPrintTest, EverySampleStreamsAndReplaysInLanguages0And1And4) {
                     std::error_code ec;
                     std::filesystem::copy_file(zq::emf::PagePath(png, p + 1), stem + "-reference.png",
                                                std::filesystem::copy_options::overwrite_existing, ec);
+                    std::filesystem::copy_file(zq::store::JobFile(result.outputJob), stem + ".vemf",
+                                               std::filesystem::copy_options::overwrite_existing, ec);
                 }
                 EXPECT_LT(differ, size_t(picture.width) * picture.height / 50) << "page " << p + 1;
             }
