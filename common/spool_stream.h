@@ -292,6 +292,132 @@ static_assert(offsetof(StretchDib, headerOffset) == 48);
 static_assert(offsetof(StretchDib, rop) == 72);
 static_assert(offsetof(StretchDib, widthDest) == 76);
 
+// Record 76 (BITBLT) head, followed by the 40-byte bitmap header, the colour
+// table and the bits. The raster operation is the ROP3 byte alone.
+struct BitBlt {
+    uint32_t type;  // 76
+    uint32_t size;
+    int32_t bounds[4];
+    int32_t xDest, yDest, widthDest, heightDest;
+    uint32_t rop;
+    int32_t xSrc, ySrc;      // 0
+    float xform[6];          // 0
+    uint32_t bkColour;       // 0
+    uint32_t usage;          // 0
+    uint32_t headerOffset;   // 104
+    uint32_t headerBytes;    // header + colour table
+    uint32_t bitsOffset;
+    uint32_t bitsBytes;
+    uint32_t zero;
+};
+static_assert(sizeof(BitBlt) == 104);
+static_assert(offsetof(BitBlt, rop) == 40);
+static_assert(offsetof(BitBlt, headerOffset) == 84);
+static_assert(offsetof(BitBlt, bitsBytes) == 96);
+
+// The 40-byte bitmap information header of records 76, 81 and 94.
+struct BitmapHeader {
+    uint32_t headerSize;  // 40
+    int32_t width;
+    int32_t height;       // negative: top row first
+    uint16_t planes;      // 1
+    uint16_t bitCount;    // 1, 4, 8 or 24
+    uint32_t compression; // 0
+    uint32_t imageBytes;
+    int32_t xPerMetre, yPerMetre;
+    uint32_t coloursUsed;  // 2, 16, 256, or 0 for 24 bits
+    uint32_t coloursImportant;
+};
+static_assert(sizeof(BitmapHeader) == 40);
+static_assert(offsetof(BitmapHeader, bitCount) == 14);
+static_assert(offsetof(BitmapHeader, coloursUsed) == 32);
+
+// Record 94 (CREATEDIBPATTERNBRUSHPT) head, followed by the bitmap header,
+// the colour table (four zero bytes for 24 bits) and the bits.
+struct DibPatternBrush {
+    uint32_t type;  // 94
+    uint32_t size;
+    uint32_t handle;
+    uint32_t usage;         // 0
+    uint32_t headerOffset;  // 32
+    uint32_t headerBytes;   // header + colour table
+    uint32_t bitsOffset;    // 72 + 4 x colours
+    uint32_t bitsBytes;
+};
+static_assert(sizeof(DibPatternBrush) == 32);
+
+// Record 95 (EXTCREATEPEN) without a pattern, followed by its style entries.
+struct ExtCreatePen {
+    uint32_t type;  // 95
+    uint32_t size;  // 52 + 4 x styleCount
+    uint32_t handle;
+    uint32_t headerOffset, headerBytes, bitsOffset, bitsBytes;  // 0: no pattern
+    uint32_t style;        // PS_* type, end cap, join and dash kind
+    uint32_t width;        // device pixels
+    uint32_t brushStyle;   // 0 solid
+    uint32_t colour;
+    uint32_t hatch;        // 0
+    uint32_t styleCount;
+};
+static_assert(sizeof(ExtCreatePen) == 52);
+static_assert(offsetof(ExtCreatePen, style) == 28);
+static_assert(offsetof(ExtCreatePen, styleCount) == 48);
+
+// Pen style words of record 95.
+inline constexpr uint32_t kPenGeometric = 0x00010000;
+inline constexpr uint32_t kPenAlternate = 8;
+inline constexpr uint32_t kPenUserStyle = 7;
+inline constexpr uint32_t kPenCapSquare = 0x100, kPenCapFlat = 0x200;
+inline constexpr uint32_t kPenJoinBevel = 0x1000, kPenJoinMiter = 0x2000;
+
+// Record 82 (EXTCREATEFONTINDIRECTW): the handle and a 320-byte logical
+// font; a glyph font of printer language 4 leaves the font all zero.
+struct ExtCreateFont {
+    uint32_t type;  // 82
+    uint32_t size;  // 332
+    uint32_t handle;
+    uint8_t font[320];
+};
+static_assert(sizeof(ExtCreateFont) == 332);
+
+// Record 84 (EXTTEXTOUTW) head, followed by n 16-bit glyph handles and n
+// x/y advance pairs.
+struct ExtTextOut {
+    uint32_t type;  // 84
+    uint32_t size;  // 76 + 10n
+    int32_t bounds[4];
+    uint32_t graphicsMode;  // 0
+    float xScale, yScale;   // 0
+    int32_t xReference, yReference;
+    uint32_t count;
+    uint32_t stringOffset;  // 76
+    uint32_t options;       // glyph index and x/y advances, and opaque when a rectangle is given
+    int32_t rect[4];
+    uint32_t advancesOffset;  // 76 + 2n
+};
+static_assert(sizeof(ExtTextOut) == 76);
+static_assert(offsetof(ExtTextOut, xReference) == 36);
+static_assert(offsetof(ExtTextOut, options) == 52);
+static_assert(offsetof(ExtTextOut, advancesOffset) == 72);
+
+inline constexpr uint32_t kTextOpaque = 0x2, kTextGlyphIndex = 0x10, kTextAdvancesXY = 0x2000;
+
+// Record 111: one glyph of a glyph font, followed by its rows (one bit a
+// pixel, (width + 7) / 8 bytes a row, top row first).
+struct GlyphDefinition {
+    uint32_t type;  // 111
+    uint32_t size;  // 40 + bitsBytes
+    uint32_t font;
+    uint32_t glyph;  // 0-65535
+    int32_t xOrigin, yOrigin;  // top left of the bits from the glyph's origin on the baseline
+    uint32_t width, height;
+    uint32_t headerBytes;  // 40
+    uint32_t bitsBytes;
+};
+static_assert(sizeof(GlyphDefinition) == 40);
+static_assert(offsetof(GlyphDefinition, xOrigin) == 16);
+static_assert(offsetof(GlyphDefinition, bitsBytes) == 36);
+
 #pragma pack(pop)
 
 }  // namespace zq::vemf

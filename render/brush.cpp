@@ -8,6 +8,7 @@
 #include "render/brush.h"
 #include "render/driver.h"
 #include "render/halftone.h"
+#include "render/stream_draw.h"
 #include "render/xl_fill.h"
 
 namespace pclrend {
@@ -41,6 +42,7 @@ BOOL DrvRealizeBrush(BRUSHOBJ* pbo, SURFOBJ* psoTarget, SURFOBJ* psoPattern, SUR
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    if (r->outputMode == 4) return StreamRealizeBrush(*r, pbo, psoPattern, pxlo, iHatch);
     if (iHatch & RB_DITHERCOLOR) {
         auto* rb = static_cast<RealizedBrush*>(BRUSHOBJ_pvAllocRbrush(pbo, sizeof(RealizedBrush)));
         if (!rb) return FALSE;

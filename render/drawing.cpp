@@ -35,13 +35,6 @@ DeviceRecord* DrawingRecord(SURFOBJ* pso, bool& drop, bool setError = true, bool
     return r;
 }
 
-// Drawing the stream cannot record yet (images and text) is refused, never
-// dropped silently.
-BOOL NotRecorded() {
-    SetLastError(ERROR_NOT_SUPPORTED);
-    return FALSE;
-}
-
 }  // namespace
 
 extern "C" {
@@ -52,7 +45,7 @@ BOOL DrvStrokePath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUS
     DeviceRecord* r = DrawingRecord(pso, drop, true, true);
     if (!r) return FALSE;
     if (drop) return TRUE;
-    if (r->outputMode == 4) return StreamStrokeFill(*r, ppo, pco, pbo, la, nullptr, org, mix, 0);
+    if (r->outputMode == 4) return StreamStrokeFill(*r, ppo, pco, pbo, la, nullptr, org, mix, 0, pxo);
     if (r->language == Language::PclXl) return XlStrokePath(*r, ppo, pco, pxo, pbo, la, mix);
     if (r->language == Language::Pcl5Gl2) return Gl2StrokePath(*r, ppo, pco, pxo, pbo, la, mix);
     return EngStrokePath(BandSurface(*r), ppo, pco, pxo, pbo, org, la, mix);
@@ -75,7 +68,7 @@ BOOL DrvStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* px
     DeviceRecord* r = DrawingRecord(pso, drop, false, true);
     if (!r) return FALSE;
     if (drop) return TRUE;
-    if (r->outputMode == 4) return StreamStrokeFill(*r, ppo, pco, pboStroke, la, pboFill, org, mixFill, options);
+    if (r->outputMode == 4) return StreamStrokeFill(*r, ppo, pco, pboStroke, la, pboFill, org, mixFill, options, pxo);
     if (r->language == Language::Pcl5Gl2)
         return Gl2StrokeAndFillPath(*r, ppo, pco, pxo, pboStroke, la, pboFill, mixFill, options);
     if (r->language == Language::PclXl)
@@ -90,8 +83,8 @@ BOOL DrvBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
     if (!r) return FALSE;
     if (drop) return TRUE;
     if (r->outputMode == 4) {
-        if (!prclTrg || psoMask || psoSrc) return NotRecorded();  // blits with a source are not recorded yet
-        return StreamPatternBlit(*r, pco, *prclTrg, pbo, pptlBrush, rop4);
+        if (!prclTrg) return FALSE;
+        return StreamBitBlt(*r, psoSrc, psoMask, pco, pxlo, *prclTrg, pptlSrc, pbo, pptlBrush, rop4);
     }
     if (r->language == Language::Pcl5Gl2) return prclTrg ? Gl2FillBlt(*r, pco, *prclTrg, pbo, rop4) : FALSE;
     if (r->language == Language::PclXl) {
@@ -105,7 +98,10 @@ BOOL DrvBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
 
 BOOL DrvCopyBits(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo, RECTL* prclDest, POINTL* pptlSrc) {
     DeviceRecord* r = RecordOfSurface(psoDest);
-    if (r && r->outputMode == 4) return NotRecorded();
+    if (r && r->outputMode == 4) {
+        if (!prclDest) return FALSE;
+        return r->pageSuppressed || StreamCopyBits(*r, psoSrc, pco, pxlo, *prclDest, pptlSrc);
+    }
     if (r && r->language == Language::PclXl && prclDest)
         return DrvBitBlt(psoDest, psoSrc, nullptr, pco, pxlo, prclDest, pptlSrc, nullptr, nullptr, nullptr, 0xCCCC);
     if (psoSrc && psoSrc->iType != STYPE_BITMAP) {
@@ -132,7 +128,9 @@ BOOL DrvStretchBlt(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ*
     DeviceRecord* r = DrawingRecord(psoDest, drop);
     if (!r) return FALSE;
     if (drop) return TRUE;
-    if (r->outputMode == 4) return NotRecorded();
+    if (r->outputMode == 4)
+        return prclDest && StreamStretchBlt(*r, psoSrc, psoMask, pco, pxlo, pca, pptlHTOrg, *prclDest, prclSrc, iMode,
+                                            nullptr, 0xCCCC);
     if (r->language == Language::PclXl) {
         if (!prclDest) return FALSE;
         return XlBitBlt(*r, psoSrc, psoMask, pco, pxlo, *prclDest, prclSrc, nullptr, 0xCCCC);
@@ -149,7 +147,9 @@ BOOL DrvStretchBltROP(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPO
     DeviceRecord* r = DrawingRecord(psoDest, drop);
     if (!r) return FALSE;
     if (drop) return TRUE;
-    if (r->outputMode == 4) return NotRecorded();
+    if (r->outputMode == 4)
+        return prclDest && StreamStretchBlt(*r, psoSrc, psoMask, pco, pxlo, pca, pptlHTOrg, *prclDest, prclSrc, iMode,
+                                            pbo, rop4);
     if (r->language == Language::PclXl) {
         if (!prclDest) return FALSE;
         return XlBitBlt(*r, psoSrc, psoMask, pco, pxlo, *prclDest, prclSrc, pbo, rop4);
@@ -169,7 +169,7 @@ BOOL DrvTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* 
     DeviceRecord* r = DrawingRecord(pso, drop);
     if (!r) return FALSE;
     if (drop) return TRUE;
-    if (r->outputMode == 4) return NotRecorded();
+    if (r->outputMode == 4) return StreamTextOut(*r, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque);
     if (r->language == Language::PclXl) return XlTextOut(*r, pstro, pco, prclExtra, prclOpaque, pboFore, pboOpaque, mix);
     // No device fonts are offered yet, so every string is drawn as graphics.
     return EngTextOut(BandSurface(*r), pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix);

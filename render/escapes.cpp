@@ -284,6 +284,57 @@ ULONG SamePageSetup(const Args& a) {
     return 1;
 }
 
+// Input {uint32 total; k page records, each walked by its own size};
+// output {uint32 4 + n; the first record with the others merged into it}.
+ULONG MergePages(const Args& a) {
+    if (!a.in || !a.out || a.inSize < 4 + sizeof(vemf::PageRecordHead) || InU32(a) != a.inSize) return kFail;
+    std::vector<PageTags> pages;
+    for (size_t at = 4; at < a.inSize;) {
+        if (a.inSize - at < 8) return kFail;
+        const uint32_t size = InU32(a, at + 4);
+        if (size < 8 || size > a.inSize - at) return kFail;
+        pages.emplace_back();
+        if (!pages.back().Parse(a.in + at, size)) return kFail;
+        at += size;
+    }
+    const uint32_t first = InU32(a, 8);
+    if (pages.empty() || a.outSize < 4 + size_t{first}) return kFail;
+    const uint32_t total = 4 + first;
+    std::memcpy(a.out, &total, 4);
+    std::memcpy(a.out + 4, a.in + 4, first);
+    uint8_t* rec = a.out + 4;
+    const PageTags& p = pages.front();
+    auto put = [&](uint32_t tag, uint32_t v) {
+        for (const auto& [t, at] : p.tags)
+            if (t == tag) std::memcpy(rec + at, &v, 4);
+    };
+    uint32_t v = 0;
+    if (p.Get(vemf::kTagColour, v)) {
+        for (const PageTags& q : pages)
+            if (uint32_t w = 0; q.Get(vemf::kTagColour, w)) v = std::max(v, w);
+        put(vemf::kTagColour, v);
+    }
+    if (p.Get(28, v) && v == 0) {
+        for (size_t i = 1; i < pages.size(); ++i)
+            if (uint32_t w = 0; pages[i].Get(28, w) && w == 1) v = 1;
+        put(28, v);
+    }
+    if (p.Get(21, v)) {
+        for (const PageTags& q : pages)
+            if (uint32_t w = 0; q.Get(21, w)) v = std::min(v, w);
+        put(21, v);
+    }
+    if (p.Get(22, v)) {
+        bool agree = true;
+        for (const PageTags& q : pages) {
+            uint32_t w = 0;
+            agree &= q.Get(22, w) && w == v;
+        }
+        put(22, agree ? v : 4);
+    }
+    return 1;
+}
+
 ULONG NormalisePage(const Args& a) {
     // Input and output: {uint32 4 + n; page record}.
     if (!a.in || !a.out || a.inSize > a.outSize || a.inSize < 8) return 0;
@@ -629,6 +680,7 @@ ULONG Escape(DeviceRecord& r, ULONG code, ULONG inSize, const void* in, ULONG ou
     case esc::kNormalisePage: return LanguageIsStream(r) ? NormalisePage(a) : 0;
     case esc::kBlankPageNext: return 0;
     case esc::kSamePageSetup: return LanguageIsStream(r) ? SamePageSetup(a) : 0;
+    case esc::kMergePages: return LanguageIsStream(r) ? MergePages(a) : 0;
     case esc::kFirstDevmode: return LanguageIsStream(r) ? 0 : FirstDevmode(a);
     case esc::kSameDevmodeSetup: return LanguageIsStream(r) ? 0 : SameDevmodeSetup(a);
     case esc::kManualDuplexQuery: return stream ? ManualDuplexQuery(r, a) : 0;

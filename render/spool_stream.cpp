@@ -235,8 +235,12 @@ void PageRecord(DeviceRecord& r) {
     s.currentBrush = s.currentPen = 0;
     s.clipSet = false;
     if (s.nextObjectHandle == 0) s.nextObjectHandle = 1;
-    if (!l4)
+    if (!l4) {
+        // Each page makes its own objects: the finishing library may take
+        // the pages in any order.
         for (auto& cache : s.caches) cache = ObjectCache{};
+        s.fontCache.fonts.clear();
+    }
 }
 
 // Deletes every cached object of the page (printer language 4).
@@ -436,13 +440,12 @@ BOOL StreamSendPage(DeviceRecord& r) {
         if (r.documentLost) SetLastError(ERROR_PRINT_CANCELLED);
         return FALSE;
     }
-    StreamState& s = S(r);
     if (!(r.jobState & kJobPageOpen)) {
         // An empty page is still a page.
         if (StreamStartPage(r) == FALSE) return FALSE;
     }
     if (LanguageIsStream(r)) DeleteCachedObjects(r);
-    s.geometricPenHandle = -1;
+    StreamForgetStyledPen(r);
     StreamPageEnd(r);
     r.jobState &= static_cast<uint16_t>(~kJobPageOpen);
     if (r.documentLost) {
@@ -479,6 +482,17 @@ BOOL StreamEndDoc(DeviceRecord& r) {
     return TRUE;
 }
 
+void StreamForgetStyledPen(DeviceRecord& r) {
+    StreamState& s = S(r);
+    if (s.geometricPenHandle >= 0 && (r.jobState & kJobPageOpen)) {
+        const vemf::ValueRecord rec{vemf::kDeleteObject, 12, static_cast<uint32_t>(s.geometricPenHandle)};
+        StreamRecord(r, &rec, sizeof rec);
+        if (s.currentPen == rec.value) s.currentPen = 0;
+    }
+    s.geometricPenHandle = -1;
+    s.geometricPenState.clear();
+}
+
 void StreamColourFlags(StreamState& s, uint32_t colour) {
     const uint32_t red = colour & 0xFF, green = (colour >> 8) & 0xFF, blue = (colour >> 16) & 0xFF;
     if (red == green && green == blue) {
@@ -497,6 +511,7 @@ void StreamReset(DeviceRecord& from, DeviceRecord& to) {
     b.currentBrush = a.currentBrush;
     b.currentPen = a.currentPen;
     b.geometricPenHandle = a.geometricPenHandle;
+    b.geometricPenState = a.geometricPenState;
     b.pageFlags = a.pageFlags;
     b.pageImageArea = a.pageImageArea;
     b.pageRecordCount = a.pageRecordCount;
@@ -505,6 +520,7 @@ void StreamReset(DeviceRecord& from, DeviceRecord& to) {
     b.nextBrushIdentity = a.nextBrushIdentity;
     b.clipSet = a.clipSet;
     std::memcpy(b.clipRect, a.clipRect, sizeof b.clipRect);
+    b.clipPath = a.clipPath;
     b.index = std::move(a.index);
     b.indexStarted = a.indexStarted;
     b.offset = a.offset;

@@ -74,10 +74,12 @@ struct StreamState {
     std::array<uint32_t, kStateCount> dcState{};
     uint32_t currentBrush = 0, currentPen = 0;
     int32_t geometricPenHandle = -1;
+    std::vector<uint32_t> geometricPenState;  // the styled pen in force: style, width, colour, dashes
     std::array<ObjectCache, 3> caches;
     FontCache fontCache;
     bool clipSet = false;
     int32_t clipRect[4] = {0, 0, 0, 0};
+    std::vector<uint8_t> clipPath;  // the records of the complex clip in force
     std::vector<uint8_t> privateBlock;  // control records of escape 5015
     bool blockPending = false;          // escape 5016 on an open page: the block opens the next page
     // Escapes.
@@ -119,6 +121,9 @@ void StreamPageEnd(DeviceRecord& r);
 bool StreamOpenPage(DeviceRecord& r);
 // Appends record 117 with the private block.
 void StreamPrivateBlock(DeviceRecord& r);
+
+// Deletes the styled pen in force, if any, and forgets it.
+void StreamForgetStyledPen(DeviceRecord& r);
 
 // Raises the page's drawing flags for a colour 0x00BBGGRR.
 void StreamColourFlags(StreamState& s, uint32_t colour);

@@ -1,11 +1,18 @@
-// Drawing records of the spool stream: the engine's paths, clips, solid
-// brushes and pens, and pattern blits as metafile records inside the page,
-// with object handles cached and state records written only on change.
+// Drawing records of the spool stream: the engine's paths, clips, brushes,
+// pens, blits, images and text as metafile records inside the page, with
+// object handles cached, glyphs defined once per font and state records
+// written only on change.
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "base/error.h"
+#include "gdi/ddi_font.h"
+#include "render/brush.h"
 #include "render/driver.h"
+#include "render/halftone.h"
+#include "render/xl_fill.h"
 #include "render/spool_stream.h"
 #include "render/stream_draw.h"
 
@@ -16,13 +23,11 @@ namespace vemf = zq::vemf;
 namespace {
 
 constexpr uint32_t kRop2Nop = 11;
+constexpr DWORD kErrorUnknownFormat = 2000;  // a compressed or unknown bitmap format
+constexpr size_t kMaxImageBytes = size_t{1} << 30;  // keeps every record size within 32 bits
 
 void Value(DeviceRecord& r, uint32_t type, uint32_t value) {
     const vemf::ValueRecord rec{type, 12, value};
-    StreamRecord(r, &rec, sizeof rec);
-}
-void Empty(DeviceRecord& r, uint32_t type) {
-    const vemf::RecordHead rec{type, 8};
     StreamRecord(r, &rec, sizeof rec);
 }
 void Bounds(DeviceRecord& r, uint32_t type) {
@@ -42,22 +47,52 @@ void State(DeviceRecord& r, StateIndex which, uint32_t type, uint32_t value) {
     s.dcState[which] = value;
 }
 
-void Poly(DeviceRecord& r, uint32_t type, const POINTFIX* p, size_t n) {
-    std::vector<uint8_t> rec(sizeof(vemf::PolyHead) + 8 * n);
-    vemf::PolyHead head{type, static_cast<uint32_t>(rec.size()), {0, 0, 0, 0}, static_cast<uint32_t>(n)};
-    std::memcpy(rec.data(), &head, sizeof head);
-    for (size_t i = 0; i < n; ++i) {
-        // 28.4 fixed point to pixels, rounded towards minus infinity.
-        const int32_t xy[2] = {p[i].x >> 4, p[i].y >> 4};
-        std::memcpy(rec.data() + sizeof head + 8 * i, xy, 8);
+// Records made before they are written: a path is complete (or refused)
+// before any of it reaches the stream, and a clip can be compared with the
+// one in force.
+struct Records {
+    std::vector<uint8_t> bytes;
+    std::vector<uint32_t> sizes;
+    void Add(const void* p, size_t n) {
+        const auto* b = static_cast<const uint8_t*>(p);
+        bytes.insert(bytes.end(), b, b + n);
+        sizes.push_back(static_cast<uint32_t>(n));
     }
-    StreamRecord(r, rec.data(), rec.size());
+    void Empty(uint32_t type) {
+        const vemf::RecordHead rec{type, 8};
+        Add(&rec, sizeof rec);
+    }
+    void Point(uint32_t type, int32_t x, int32_t y) {
+        const vemf::PointRecord rec{type, 16, x, y};
+        Add(&rec, sizeof rec);
+    }
+    void Poly(uint32_t type, const POINTFIX* p, size_t n) {
+        const vemf::PolyHead head{type, static_cast<uint32_t>(sizeof(vemf::PolyHead) + 8 * n), {0, 0, 0, 0},
+                                  static_cast<uint32_t>(n)};
+        const auto* h = reinterpret_cast<const uint8_t*>(&head);
+        bytes.insert(bytes.end(), h, h + sizeof head);
+        for (size_t i = 0; i < n; ++i) {
+            // 28.4 fixed point to pixels, rounded towards minus infinity.
+            const int32_t xy[2] = {p[i].x >> 4, p[i].y >> 4};
+            const auto* b = reinterpret_cast<const uint8_t*>(xy);
+            bytes.insert(bytes.end(), b, b + 8);
+        }
+        sizes.push_back(head.size);
+    }
+};
+
+void Commit(DeviceRecord& r, const Records& g) {
+    size_t at = 0;
+    for (uint32_t n : g.sizes) {
+        StreamRecord(r, g.bytes.data() + at, n);
+        at += n;
+    }
 }
 
 // The path as BEGINPATH ... ENDPATH; false (error 87) for a Bézier run
 // whose count is not a multiple of three.
-bool EmitPath(DeviceRecord& r, PATHOBJ* ppo) {
-    Empty(r, vemf::kBeginPath);
+bool GatherPath(Records& g, PATHOBJ* ppo) {
+    g.Empty(vemf::kBeginPath);
     PATHOBJ_vEnumStart(ppo);
     PATHDATA pd{};
     BOOL more;
@@ -67,7 +102,7 @@ bool EmitPath(DeviceRecord& r, PATHOBJ* ppo) {
         const POINTFIX* p = pd.pptfx;
         size_t n = pd.count;
         if ((pd.flags & PD_BEGINSUBPATH) && n) {
-            Point(r, vemf::kMoveTo, p->x >> 4, p->y >> 4);
+            g.Point(vemf::kMoveTo, p->x >> 4, p->y >> 4);
             ++p;
             --n;
         }
@@ -76,13 +111,13 @@ bool EmitPath(DeviceRecord& r, PATHOBJ* ppo) {
                 SetLastError(ERROR_INVALID_PARAMETER);
                 return false;
             }
-            Poly(r, vemf::kPolyBezierTo, p, n);
+            g.Poly(vemf::kPolyBezierTo, p, n);
         } else {
-            Poly(r, vemf::kPolylineTo, p, n);
+            g.Poly(vemf::kPolylineTo, p, n);
         }
-        if ((pd.flags & PD_ENDSUBPATH) && (pd.flags & PD_CLOSEFIGURE)) Empty(r, vemf::kCloseFigure);
+        if ((pd.flags & PD_ENDSUBPATH) && (pd.flags & PD_CLOSEFIGURE)) g.Empty(vemf::kCloseFigure);
     } while (more);
-    Empty(r, vemf::kEndPath);
+    g.Empty(vemf::kEndPath);
     return true;
 }
 
@@ -117,43 +152,247 @@ bool CacheLookup(DeviceRecord& r, ObjectCache& c, uint32_t key1, uint32_t key2, 
     return false;
 }
 
-// Selects a solid brush of `colour` (0x00BBGGRR); false for brushes the
-// stream cannot carry yet (patterns and hatches).
-bool SelectBrush(DeviceRecord& r, BRUSHOBJ* pbo) {
-    if (!pbo || pbo->iSolidColor == BR_NOT_SOLID) {
-        SetLastError(ERROR_NOT_SUPPORTED);
+uint32_t Swapped(uint32_t c) { return ((c >> 16) & 0xFF) | (c & 0xFF00) | (c & 0xFF) << 16; }
+
+// Index i of an indexed source as 0x00BBGGRR, through the translation.
+uint32_t IndexColour(XLATEOBJ* pxlo, uint32_t i) {
+    if (!pxlo) return i ? 0xFFFFFF : 0;
+    const ULONG t = XLATEOBJ_iXlate(pxlo, i);
+    return pxlo->iDstType == PAL_BGR ? Swapped(t) : t & 0xFFFFFF;
+}
+
+void PutQuad(uint8_t* out, uint32_t colour) {  // blue, green, red, 0
+    out[0] = static_cast<uint8_t>(colour >> 16);
+    out[1] = static_cast<uint8_t>(colour >> 8);
+    out[2] = static_cast<uint8_t>(colour);
+    out[3] = 0;
+}
+
+// A bitmap as the stream carries it: its header, colour table and bits.
+struct DibImage {
+    vemf::BitmapHeader header{};
+    std::vector<uint8_t> colours;  // blue, green, red, 0 per entry
+    std::vector<uint8_t> bits;
+};
+
+// The `area` of a source bitmap (within it) as a bottom-up DIB: 1, 4 and 8
+// bits keep their indices behind the translated colour table, deeper
+// formats become 24 bits. `flipX`/`flipY` mirror the image. The page flags
+// of its colours are raised. False (error 2000) for a format the stream
+// cannot carry.
+bool SourceImage(DeviceRecord& r, SURFOBJ* src, XLATEOBJ* pxlo, const RECTL& area, bool flipX, bool flipY,
+                 DibImage& out) {
+    const ULONG format = src ? src->iBitmapFormat : 0;
+    const uint32_t depth = src && src->pvScan0 ? BitsPerPixel(format) : 0;
+    if (!depth) {
+        SetLastError(kErrorUnknownFormat);
         return false;
     }
     StreamState& s = *r.stream;
-    const uint32_t colour = pbo->iSolidColor & 0x00FFFFFF;
+    const uint32_t w = static_cast<uint32_t>(area.right - area.left), h = static_cast<uint32_t>(area.bottom - area.top);
+    const uint32_t outDepth = depth <= 8 ? depth : 24;
+    const size_t rowBytes = (size_t{w} * outDepth + 31) / 32 * 4;
+    if (rowBytes * h > kMaxImageBytes) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    out.header = {40, static_cast<int32_t>(w), static_cast<int32_t>(h), 1, static_cast<uint16_t>(outDepth), 0,
+                  static_cast<uint32_t>(rowBytes * h), 0, 0, depth <= 8 ? 1u << depth : 0u, 0};
+    out.colours.assign(depth <= 8 ? 4u << depth : 0u, 0);
+    out.bits.assign(rowBytes * h, 0);
+    if (depth <= 8) {
+        for (uint32_t i = 0; i < (1u << depth); ++i) {
+            const uint32_t c = IndexColour(pxlo, i);
+            PutQuad(out.colours.data() + 4 * i, c);
+            StreamColourFlags(s, c);
+        }
+        if (depth == 8) s.pageFlags |= 0x04;
+    } else {
+        s.pageFlags |= 0x0B;
+    }
+    const size_t srcRowBytes = static_cast<size_t>(std::abs(src->lDelta));
+    for (uint32_t j = 0; j < h; ++j) {
+        // Bottom-up: the last row of the image first.
+        const LONG y = flipY ? area.top + static_cast<LONG>(j) : area.bottom - 1 - static_cast<LONG>(j);
+        uint8_t* row = out.bits.data() + j * rowBytes;
+        if (depth <= 8 && !flipX) {
+            const auto* in = static_cast<const uint8_t*>(src->pvScan0) + static_cast<ptrdiff_t>(y) * src->lDelta;
+            CopyRowBits(in, srcRowBytes, size_t(area.left) * depth, size_t{w} * depth, row);
+            continue;
+        }
+        for (uint32_t i = 0; i < w; ++i) {
+            const LONG x = flipX ? area.right - 1 - static_cast<LONG>(i) : area.left + static_cast<LONG>(i);
+            const uint32_t p = PixelAt(src, x, y);
+            if (depth <= 8) {
+                const size_t bit = size_t{i} * depth;
+                row[bit / 8] |= static_cast<uint8_t>(p << (8 - depth - bit % 8));
+                continue;
+            }
+            const uint32_t rgb = DeepPixelToRgb(pxlo, format, p);
+            row[3 * i] = static_cast<uint8_t>(rgb >> 16);
+            row[3 * i + 1] = static_cast<uint8_t>(rgb >> 8);
+            row[3 * i + 2] = static_cast<uint8_t>(rgb);
+        }
+    }
+    return true;
+}
+
+// The colour of a pen or text brush: solid, or the colour a hatch or dither
+// was realised with (black for patterns).
+uint32_t BrushColour(BRUSHOBJ* pbo) {
+    if (!pbo) return 0;
+    if (pbo->iSolidColor != BR_NOT_SOLID) return pbo->iSolidColor & 0x00FFFFFF;
+    const auto* rb = static_cast<const RealizedBrush*>(BRUSHOBJ_pvGetRbrush(pbo));
+    if (!rb || rb->kind == kBrushPattern) return 0;
+    return rb->colour[0] | rb->colour[1] << 8 | rb->colour[2] << 16;
+}
+
+// The realised pattern brush of the stream: the head, then the colour
+// table (four zero bytes for 24 bits) and the rows, top row first.
+const uint8_t* PatternTable(const RealizedBrush& rb) { return reinterpret_cast<const uint8_t*>(&rb) + kKeptBitsOffset; }
+size_t PatternTableBytes(const RealizedBrush& rb) { return 4 * std::max<size_t>(rb.paletteCount, 1); }
+size_t PatternRowBytes(const RealizedBrush& rb) { return (size_t{rb.width} * rb.format + 31) / 32 * 4; }
+
+// Selects the brush: solid colours, hatches and patterns, each created
+// once while it stays in the brush cache.
+bool SelectBrush(DeviceRecord& r, BRUSHOBJ* pbo) {
+    if (!pbo) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    StreamState& s = *r.stream;
+    const RealizedBrush* rb = nullptr;
+    if (pbo->iSolidColor == BR_NOT_SOLID) {
+        rb = static_cast<const RealizedBrush*>(BRUSHOBJ_pvGetRbrush(pbo));
+        if (!rb) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+    }
     uint32_t handle;
-    if (!CacheLookup(r, s.caches[1], 0, colour, handle)) {
-        const vemf::CreateBrush rec{vemf::kCreateBrush, 24, handle, 0, colour, 0};
-        StreamRecord(r, &rec, sizeof rec);
-        StreamColourFlags(s, colour);
+    if (!rb || rb->kind == kBrushSolid) {
+        const uint32_t colour = BrushColour(pbo);
+        if (!CacheLookup(r, s.caches[1], 0, colour, handle)) {
+            const vemf::CreateBrush rec{vemf::kCreateBrush, 24, handle, 0, colour, 0};
+            StreamRecord(r, &rec, sizeof rec);
+            StreamColourFlags(s, colour);
+        }
+    } else if (rb->kind == kBrushHatch) {
+        const uint32_t fore = rb->colour[0] | rb->colour[1] << 8 | rb->colour[2] << 16;
+        const uint32_t back = rb->backColour[0] | rb->backColour[1] << 8 | rb->backColour[2] << 16;
+        State(r, kBkColour, vemf::kSetBkColor, back);
+        if (!CacheLookup(r, s.caches[1], kBrushHatch, rb->ownerValue, handle)) {
+            const vemf::CreateBrush rec{vemf::kCreateBrush, 24, handle, 2, fore, static_cast<uint32_t>(rb->brushKey - 512)};
+            StreamRecord(r, &rec, sizeof rec);
+            StreamColourFlags(s, fore);
+            StreamColourFlags(s, back);
+        }
+    } else {
+        if (!CacheLookup(r, s.caches[1], kBrushPattern, rb->ownerValue, handle)) {
+            const size_t table = PatternTableBytes(*rb), bits = PatternRowBytes(*rb) * rb->height;
+            std::vector<uint8_t> rec(sizeof(vemf::DibPatternBrush) + 40 + table + bits);
+            const vemf::DibPatternBrush head{vemf::kCreateDibPatternBrush, static_cast<uint32_t>(rec.size()), handle, 0,
+                                             32, static_cast<uint32_t>(40 + table),
+                                             static_cast<uint32_t>(72 + table), static_cast<uint32_t>(bits)};
+            // Rows top first: a negative height.
+            const vemf::BitmapHeader header{40, static_cast<int32_t>(rb->width), -static_cast<int32_t>(rb->height), 1,
+                                            static_cast<uint16_t>(rb->format), 0, static_cast<uint32_t>(bits), 0, 0,
+                                            rb->paletteCount, 0};
+            std::memcpy(rec.data(), &head, sizeof head);
+            std::memcpy(rec.data() + 32, &header, 40);
+            std::memcpy(rec.data() + 72, PatternTable(*rb), table + bits);
+            StreamRecord(r, rec.data(), rec.size());
+            if (rb->format == 24) s.pageFlags |= 0x0B;
+            if (rb->format == 8) s.pageFlags |= 0x04;
+            for (uint32_t i = 0; i < rb->paletteCount; ++i) {
+                const uint8_t* q = PatternTable(*rb) + 4 * i;
+                StreamColourFlags(s, q[2] | q[1] << 8 | q[0] << 16);
+            }
+        }
     }
     Value(r, vemf::kSelectObject, handle);
     s.currentBrush = handle;
     return true;
 }
 
-bool SelectPen(DeviceRecord& r, BRUSHOBJ* pbo, const LINEATTRS* la) {
-    if (!pbo || pbo->iSolidColor == BR_NOT_SOLID) {
-        SetLastError(ERROR_NOT_SUPPORTED);
+// Line width and dash lengths in device pixels: a geometric pen's are in
+// world units, stretched by the transform's scale.
+double PenScale(XFORMOBJ* pxo) {
+    XFORML m{1, 0, 0, 1, 0, 0};
+    if (!pxo || XFORMOBJ_iGetXform(pxo, &m) == GX_IDENTITY) return 1.0;
+    const double det = std::fabs(double{m.eM11} * m.eM22 - double{m.eM12} * m.eM21);
+    return std::isfinite(det) && det > 0 ? std::sqrt(det) : 1.0;
+}
+
+uint32_t Pixels(double v) { return static_cast<uint32_t>(std::clamp(std::lround(v), 0L, 1L << 24)); }
+
+// A wide, styled or geometric pen: record 95, created again only when it
+// changed (the previous one deleted), with the miter limit it needs.
+bool SelectStyledPen(DeviceRecord& r, uint32_t colour, const LINEATTRS& la, XFORMOBJ* pxo) {
+    StreamState& s = *r.stream;
+    const bool geometric = la.fl & LA_GEOMETRIC;
+    const double scale = geometric ? PenScale(pxo) : 1.0;
+    uint32_t style = 0, width = 1;
+    if (geometric) {
+        style = vemf::kPenGeometric;
+        style |= la.iEndCap == ENDCAP_SQUARE ? vemf::kPenCapSquare : la.iEndCap == ENDCAP_BUTT ? vemf::kPenCapFlat : 0;
+        style |= la.iJoin == JOIN_BEVEL ? vemf::kPenJoinBevel : la.iJoin == JOIN_MITER ? vemf::kPenJoinMiter : 0;
+        width = std::max<uint32_t>(1, Pixels(double{la.elWidth.e} * scale));
+    }
+    std::vector<uint32_t> dashes;
+    if (la.fl & LA_ALTERNATE) {
+        style |= vemf::kPenAlternate;
+    } else if ((la.fl & LA_STYLED) && la.pstyle && la.cstyle) {
+        style |= vemf::kPenUserStyle;
+        for (ULONG i = 0; i < std::min<ULONG>(la.cstyle, 16); ++i)
+            dashes.push_back(geometric ? Pixels(double{la.pstyle[i].e} * scale) : static_cast<uint32_t>(std::max(0L, 0L + la.pstyle[i].l)));
+    }
+    std::vector<uint32_t> key = {style, width, colour};
+    key.insert(key.end(), dashes.begin(), dashes.end());
+    if (geometric) {
+        uint32_t miter;
+        const float limit = std::isfinite(la.eMiterLimit) ? la.eMiterLimit : 10.0f;
+        std::memcpy(&miter, &limit, 4);
+        State(r, kMiterLimit, vemf::kSetMiterLimit, miter);
+    }
+    if (s.geometricPenHandle < 0 || key != s.geometricPenState) {
+        StreamForgetStyledPen(r);
+        const uint32_t handle = s.nextObjectHandle++;
+        std::vector<uint8_t> rec(sizeof(vemf::ExtCreatePen) + 4 * dashes.size());
+        const vemf::ExtCreatePen head{vemf::kExtCreatePen, static_cast<uint32_t>(rec.size()), handle, 0, 0, 0, 0, style,
+                                      width, 0, colour, 0, static_cast<uint32_t>(dashes.size())};
+        std::memcpy(rec.data(), &head, sizeof head);
+        if (!dashes.empty()) std::memcpy(rec.data() + sizeof head, dashes.data(), 4 * dashes.size());
+        StreamRecord(r, rec.data(), rec.size());
+        StreamColourFlags(s, colour);
+        s.geometricPenHandle = static_cast<int32_t>(handle);
+        s.geometricPenState = std::move(key);
+        s.currentPen = 0;
+    }
+    if (s.currentPen != static_cast<uint32_t>(s.geometricPenHandle)) {
+        Value(r, vemf::kSelectObject, static_cast<uint32_t>(s.geometricPenHandle));
+        s.currentPen = static_cast<uint32_t>(s.geometricPenHandle);
+    }
+    return true;
+}
+
+bool SelectPen(DeviceRecord& r, BRUSHOBJ* pbo, const LINEATTRS* la, XFORMOBJ* pxo) {
+    if (!pbo) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
     StreamState& s = *r.stream;
-    const uint32_t colour = pbo->iSolidColor & 0x00FFFFFF;
-    const int32_t width = la && (la->fl & LA_GEOMETRIC) ? static_cast<int32_t>(la->elWidth.e) : 1;
+    const uint32_t colour = BrushColour(pbo);
+    if (la && (la->fl & (LA_GEOMETRIC | LA_STYLED | LA_ALTERNATE))) return SelectStyledPen(r, colour, *la, pxo);
     uint32_t handle;
-    if (!CacheLookup(r, s.caches[2], static_cast<uint32_t>(width), colour, handle)) {
-        const vemf::CreatePen rec{vemf::kCreatePen, 28, handle, 0, width, 0, colour};
+    if (!CacheLookup(r, s.caches[2], 1, colour, handle)) {
+        const vemf::CreatePen rec{vemf::kCreatePen, 28, handle, 0, 1, 0, colour};
         StreamRecord(r, &rec, sizeof rec);
         StreamColourFlags(s, colour);
     }
     Value(r, vemf::kSelectObject, handle);
     s.currentPen = handle;
-    s.geometricPenHandle = -1;
+    StreamForgetStyledPen(r);
     return true;
 }
 
@@ -172,27 +411,35 @@ bool Clip(DeviceRecord& r, CLIPOBJ* pco) {
         if (s.clipSet && s.clipRect[0] == b.left && s.clipRect[1] == b.top && s.clipRect[2] == b.right &&
             s.clipRect[3] == b.bottom)
             return true;
-        Empty(r, vemf::kBeginPath);
-        Point(r, vemf::kMoveTo, b.left, b.top);
+        Records g;
+        g.Empty(vemf::kBeginPath);
+        g.Point(vemf::kMoveTo, b.left, b.top);
         const POINTFIX corners[3] = {{b.left * 16, b.bottom * 16}, {b.right * 16, b.bottom * 16}, {b.right * 16, b.top * 16}};
-        Poly(r, vemf::kPolylineTo, corners, 3);
-        Empty(r, vemf::kCloseFigure);
-        Empty(r, vemf::kEndPath);
+        g.Poly(vemf::kPolylineTo, corners, 3);
+        g.Empty(vemf::kCloseFigure);
+        g.Empty(vemf::kEndPath);
+        Commit(r, g);
         Value(r, vemf::kSelectClipPath, 5);
         s.clipSet = true;
+        s.clipPath.clear();
         s.clipRect[0] = b.left, s.clipRect[1] = b.top, s.clipRect[2] = b.right, s.clipRect[3] = b.bottom;
         return true;
     }
     PATHOBJ* path = CLIPOBJ_ppoGetPath(pco);
     if (!path) return false;
-    State(r, kFillMode, vemf::kSetPolyFillMode, 1);
-    const bool ok = EmitPath(r, path);
+    Records g;
+    const bool ok = GatherPath(g, path);
     EngDeletePath(path);
     if (!ok) return false;
+    // The engine makes a new clip object for every call: the clip in force
+    // is known by its outline.
+    if (s.clipSet && g.bytes == s.clipPath) return true;
+    State(r, kFillMode, vemf::kSetPolyFillMode, 1);
+    Commit(r, g);
     Value(r, vemf::kSelectClipPath, 5);
-    // A complex clip is written every time: the rectangle cache no longer holds.
     s.clipSet = true;
     s.clipRect[0] = s.clipRect[2] = INT32_MIN;
+    s.clipPath = std::move(g.bytes);
     return true;
 }
 
@@ -212,22 +459,25 @@ void Origin(DeviceRecord& r, const POINTL* org) {
 }  // namespace
 
 BOOL StreamStrokeFill(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pboStroke, const LINEATTRS* la,
-                      BRUSHOBJ* pboFill, const POINTL* org, MIX mix, FLONG options) {
+                      BRUSHOBJ* pboFill, const POINTL* org, MIX mix, FLONG options, XFORMOBJ* pxo) {
     if (!ppo) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     if (!PageReady(r)) return FALSE;
+    Records path;
+    if (!GatherPath(path, ppo)) return FALSE;
     const uint32_t fore = mix & 0xFF, back = (mix >> 8) & 0xFF;
     State(r, kBkMode, vemf::kSetBkMode, back == kRop2Nop ? 1 : 2);
     State(r, kRop2, vemf::kSetRop2, fore);
     Origin(r, org);
-    if (pboStroke && !SelectPen(r, pboStroke, la)) return FALSE;
+    if (pboStroke && !SelectPen(r, pboStroke, la, pxo)) return FALSE;
     if (pboFill) {
         State(r, kFillMode, vemf::kSetPolyFillMode, (options & FP_WINDINGMODE) ? 2 : 1);
         if (!SelectBrush(r, pboFill)) return FALSE;
     }
-    if (!Clip(r, pco) || !EmitPath(r, ppo)) return FALSE;
+    if (!Clip(r, pco)) return FALSE;
+    Commit(r, path);
     Bounds(r, pboStroke && pboFill ? vemf::kStrokeAndFillPath : pboFill ? vemf::kFillPath : vemf::kStrokePath);
     StreamState& s = *r.stream;
     s.pageFlags |= 0x20;
@@ -252,6 +502,354 @@ BOOL StreamPatternBlit(DeviceRecord& r, CLIPOBJ* pco, const RECTL& dest, BRUSHOB
     StreamState& s = *r.stream;
     s.pageFlags |= 0x20;
     if (rop3 != 0 && rop3 != 170 && rop3 != 204 && rop3 != 240 && rop3 != 255) s.pageFlags |= 0x80;
+    return TRUE;
+}
+
+BOOL StreamRealizeBrush(DeviceRecord& r, BRUSHOBJ* pbo, SURFOBJ* pattern, XLATEOBJ* pxlo, ULONG iHatch) {
+    StreamState& s = *r.stream;
+    if (iHatch & RB_DITHERCOLOR || iHatch < HS_DDI_MAX) {
+        auto* rb = static_cast<RealizedBrush*>(BRUSHOBJ_pvAllocRbrush(pbo, sizeof(RealizedBrush)));
+        if (!rb) return FALSE;
+        *rb = RealizedBrush{};
+        const uint32_t fore = iHatch & RB_DITHERCOLOR ? iHatch & 0xFFFFFF : IndexColour(pxlo, 1);
+        const uint32_t back = iHatch & RB_DITHERCOLOR ? 0xFFFFFF : IndexColour(pxlo, 0);
+        for (int i = 0; i < 3; ++i) {
+            rb->colour[i] = static_cast<uint8_t>(fore >> (8 * i));
+            rb->backColour[i] = static_cast<uint8_t>(back >> (8 * i));
+        }
+        if (iHatch & RB_DITHERCOLOR) {
+            rb->kind = kBrushSolid;
+            rb->brushKey = static_cast<uint16_t>((5 * (fore & 0xFF) + 9 * ((fore >> 8) & 0xFF) + 2 * (fore >> 16)) / 16);
+        } else {
+            rb->kind = kBrushHatch;
+            rb->brushKey = static_cast<uint16_t>(512 + iHatch);
+            rb->ownerValue = s.nextBrushIdentity++;
+        }
+        return TRUE;
+    }
+    // A pattern: its own bits behind a colour table, as record 94 carries them.
+    const ULONG format = pattern ? pattern->iBitmapFormat : 0;
+    const uint32_t depth = pattern && pattern->pvScan0 ? BitsPerPixel(format) : 0;
+    if (!depth || pattern->sizlBitmap.cx <= 0 || pattern->sizlBitmap.cy <= 0 || pattern->sizlBitmap.cx > 4096 ||
+        pattern->sizlBitmap.cy > 4096) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    RealizedBrush head{};
+    head.kind = kBrushPattern;
+    head.brushKey = 256;
+    head.isPattern = 1;
+    head.width = static_cast<uint32_t>(pattern->sizlBitmap.cx);
+    head.height = static_cast<uint32_t>(pattern->sizlBitmap.cy);
+    head.format = depth <= 8 ? depth : 24;
+    head.paletteCount = depth <= 8 ? 1u << depth : 0;
+    head.paletteOffset = kKeptBitsOffset;
+    head.ownerValue = s.nextBrushIdentity++;
+    const size_t table = PatternTableBytes(head), rowBytes = PatternRowBytes(head);
+    auto* base = static_cast<uint8_t*>(BRUSHOBJ_pvAllocRbrush(pbo, static_cast<ULONG>(kKeptBitsOffset + table + rowBytes * head.height)));
+    if (!base) return FALSE;
+    std::memcpy(base, &head, sizeof head);
+    uint8_t* quads = base + kKeptBitsOffset;
+    for (uint32_t i = 0; i < head.paletteCount; ++i) PutQuad(quads + 4 * i, IndexColour(pxlo, i));
+    const size_t srcRowBytes = static_cast<size_t>(std::abs(pattern->lDelta));
+    for (uint32_t y = 0; y < head.height; ++y) {
+        uint8_t* row = quads + table + y * rowBytes;
+        if (depth <= 8) {
+            const auto* in = static_cast<const uint8_t*>(pattern->pvScan0) + static_cast<ptrdiff_t>(y) * pattern->lDelta;
+            CopyRowBits(in, srcRowBytes, 0, size_t{head.width} * depth, row);
+            continue;
+        }
+        for (uint32_t x = 0; x < head.width; ++x) {
+            const uint32_t rgb = DeepPixelToRgb(pxlo, format, PixelAt(pattern, static_cast<LONG>(x), static_cast<LONG>(y)));
+            row[3 * x] = static_cast<uint8_t>(rgb >> 16);
+            row[3 * x + 1] = static_cast<uint8_t>(rgb >> 8);
+            row[3 * x + 2] = static_cast<uint8_t>(rgb);
+        }
+    }
+    return TRUE;
+}
+
+namespace {
+
+// Writes record 76 (BITBLT) or 81 (STRETCHDIBITS) with the image behind its head.
+void ImageRecord(DeviceRecord& r, const void* head, size_t headSize, const DibImage& img) {
+    std::vector<uint8_t> rec(headSize + 40 + img.colours.size() + img.bits.size());
+    std::memcpy(rec.data(), head, headSize);
+    std::memcpy(rec.data() + headSize, &img.header, 40);
+    if (!img.colours.empty()) std::memcpy(rec.data() + headSize + 40, img.colours.data(), img.colours.size());
+    std::memcpy(rec.data() + headSize + 40 + img.colours.size(), img.bits.data(), img.bits.size());
+    StreamRecord(r, rec.data(), rec.size());
+}
+
+bool PlainRop3(uint8_t rop3) { return rop3 == 0 || rop3 == 170 || rop3 == 204 || rop3 == 240 || rop3 == 255; }
+
+}  // namespace
+
+BOOL StreamBitBlt(DeviceRecord& r, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATEOBJ* pxlo, const RECTL& dest,
+                  const POINTL* srcPoint, BRUSHOBJ* pbo, const POINTL* org, ROP4 rop4) {
+    if (mask) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const uint8_t rop3 = static_cast<uint8_t>(rop4);
+    const bool usesSource = ((rop3 >> 2) & 0x33) != (rop3 & 0x33);
+    if (!usesSource) return StreamPatternBlit(r, pco, dest, pbo, org, rop4);
+    if (!src || src->iType != STYPE_BITMAP || !BitsPerPixel(src->iBitmapFormat) || !src->pvScan0) {
+        SetLastError(kErrorUnknownFormat);
+        return FALSE;
+    }
+    if (!PageReady(r)) return FALSE;
+    // The part of the destination whose source lies on the bitmap.
+    const POINTL at = srcPoint ? *srcPoint : POINTL{0, 0};
+    const int64_t dx = int64_t{at.x} - dest.left, dy = int64_t{at.y} - dest.top;
+    const int64_t left = std::max<int64_t>(dest.left, -dx), top = std::max<int64_t>(dest.top, -dy);
+    const int64_t right = std::min<int64_t>(dest.right, src->sizlBitmap.cx - dx);
+    const int64_t bottom = std::min<int64_t>(dest.bottom, src->sizlBitmap.cy - dy);
+    if (right <= left || bottom <= top) return TRUE;
+    const RECTL area{static_cast<LONG>(left + dx), static_cast<LONG>(top + dy), static_cast<LONG>(right + dx),
+                     static_cast<LONG>(bottom + dy)};
+    const bool usesPattern = ((rop3 >> 4) & 0x0F) != (rop3 & 0x0F);
+    if (usesPattern) {
+        if (!pbo) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        Origin(r, org);
+        if (!SelectBrush(r, pbo)) return FALSE;
+    }
+    DibImage img;
+    if (!SourceImage(r, src, pxlo, area, false, false, img) || !Clip(r, pco)) return FALSE;
+    const uint32_t table = static_cast<uint32_t>(img.colours.size()), bits = static_cast<uint32_t>(img.bits.size());
+    vemf::BitBlt head{};
+    head.type = vemf::kBitBlt;
+    head.size = static_cast<uint32_t>(sizeof head + 40 + table + bits);
+    head.xDest = static_cast<int32_t>(left), head.yDest = static_cast<int32_t>(top);
+    head.widthDest = static_cast<int32_t>(right - left), head.heightDest = static_cast<int32_t>(bottom - top);
+    head.rop = rop3;
+    head.headerOffset = sizeof head;
+    head.headerBytes = 40 + table;
+    head.bitsOffset = sizeof head + 40 + table;
+    head.bitsBytes = bits;
+    ImageRecord(r, &head, sizeof head, img);
+    StreamState& s = *r.stream;
+    s.pageFlags |= 0x20;
+    if (!PlainRop3(rop3)) s.pageFlags |= 0x80;
+    return TRUE;
+}
+
+BOOL StreamCopyBits(DeviceRecord& r, SURFOBJ* src, CLIPOBJ* pco, XLATEOBJ* pxlo, const RECTL& dest, const POINTL* srcPoint) {
+    if (dest.right < dest.left || dest.bottom < dest.top) {
+        SetLastError(kErrorUnknownFormat);
+        return FALSE;
+    }
+    // A source that is not a bitmap holds nothing to copy: the area is white.
+    if (!src || src->iType != STYPE_BITMAP) return StreamPatternBlit(r, pco, dest, nullptr, nullptr, 0xFFFF);
+    return StreamBitBlt(r, src, nullptr, pco, pxlo, dest, srcPoint, nullptr, nullptr, 0xCCCC);
+}
+
+BOOL StreamStretchBlt(DeviceRecord& r, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATEOBJ* pxlo,
+                      const COLORADJUSTMENT* pca, const POINTL* htOrigin, const RECTL& dest, const RECTL* srcRect,
+                      ULONG mode, BRUSHOBJ* pbo, ROP4 rop4) {
+    if (mask) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!src || src->iType != STYPE_BITMAP || !BitsPerPixel(src->iBitmapFormat) || !src->pvScan0) {
+        SetLastError(kErrorUnknownFormat);
+        return FALSE;
+    }
+    if (!PageReady(r)) return FALSE;
+    // A reversed destination mirrors the image; the record's is ordered.
+    const bool flipX = dest.right < dest.left, flipY = dest.bottom < dest.top;
+    const int64_t dl = std::min(dest.left, dest.right), dt = std::min(dest.top, dest.bottom);
+    const int64_t dw = std::abs(int64_t{dest.right} - dest.left), dh = std::abs(int64_t{dest.bottom} - dest.top);
+    RECTL sr = srcRect ? *srcRect : RECTL{0, 0, src->sizlBitmap.cx, src->sizlBitmap.cy};
+    if (sr.right < sr.left || sr.bottom < sr.top || dw == 0 || dh == 0) return TRUE;
+    const int64_t sw = int64_t{sr.right} - sr.left, sh = int64_t{sr.bottom} - sr.top;
+    if (sw == 0 || sh == 0) return TRUE;
+    // The source cut to the bitmap, the destination cut in proportion.
+    const RECTL cut{std::max<LONG>(sr.left, 0), std::max<LONG>(sr.top, 0), std::min<LONG>(sr.right, src->sizlBitmap.cx),
+                    std::min<LONG>(sr.bottom, src->sizlBitmap.cy)};
+    if (cut.right <= cut.left || cut.bottom <= cut.top) return TRUE;
+    auto span = [](int64_t d0, int64_t dLen, int64_t s0, int64_t sLen, int64_t c0, int64_t c1, bool flip, int64_t& o0, int64_t& o1) {
+        int64_t a = (c0 - s0) * dLen / sLen, b = (c1 - s0) * dLen / sLen;
+        if (flip) std::swap(a, b), a = dLen - a, b = dLen - b;
+        o0 = d0 + a, o1 = d0 + b;
+    };
+    int64_t x0, x1, y0, y1;
+    span(dl, dw, sr.left, sw, cut.left, cut.right, flipX, x0, x1);
+    span(dt, dh, sr.top, sh, cut.top, cut.bottom, flipY, y0, y1);
+    if (x1 <= x0 || y1 <= y0) return TRUE;
+    const uint8_t rop3 = static_cast<uint8_t>(rop4);
+    if (((rop3 >> 4) & 0x0F) != (rop3 & 0x0F)) {
+        if (!pbo) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        if (!SelectBrush(r, pbo)) return FALSE;
+    }
+    State(r, kStretchMode, vemf::kSetStretchBltMode, mode);
+    if (mode == HALFTONE) Origin(r, htOrigin);
+    State(r, kBkMode, vemf::kSetBkMode, 2);
+    if (pca) {
+        uint8_t rec[32];
+        const vemf::RecordHead head{vemf::kSetColorAdjustment, 32};
+        std::memcpy(rec, &head, 8);
+        std::memcpy(rec + 8, static_cast<const void*>(pca), 24);  // the 24-byte colour adjustment
+        StreamRecord(r, rec, sizeof rec);
+    }
+    DibImage img;
+    if (!SourceImage(r, src, pxlo, cut, flipX, flipY, img) || !Clip(r, pco)) return FALSE;
+    const uint32_t table = static_cast<uint32_t>(img.colours.size()), bits = static_cast<uint32_t>(img.bits.size());
+    const int32_t w = cut.right - cut.left, h = cut.bottom - cut.top;
+    vemf::StretchDib head{};
+    head.type = vemf::kStretchDIBits;
+    head.size = static_cast<uint32_t>(sizeof head + 40 + table + bits);
+    head.xDest = static_cast<int32_t>(x0), head.yDest = static_cast<int32_t>(y0);
+    head.xSrc = 0, head.ySrc = 0, head.widthSrc = w, head.heightSrc = h;
+    head.headerOffset = sizeof head;
+    head.headerBytes = 40 + table;
+    head.bitsOffset = sizeof head + 40 + table;
+    head.bitsBytes = bits;
+    head.rop = rop3;
+    head.widthDest = static_cast<int32_t>(x1 - x0), head.heightDest = static_cast<int32_t>(y1 - y0);
+    ImageRecord(r, &head, sizeof head, img);
+    StreamState& s = *r.stream;
+    s.pageImageArea += static_cast<uint32_t>(w) * static_cast<uint32_t>(h);
+    s.pageFlags |= 0x40;
+    if (!PlainRop3(rop3)) s.pageFlags |= 0x80;
+    return TRUE;
+}
+
+namespace {
+
+// The glyph font of `pfo` in the font cache: found (made the youngest) or
+// created with record 82, the oldest of 64 deleted first.
+GlyphFont& GlyphFontOf(DeviceRecord& r, FONTOBJ* pfo) {
+    StreamState& s = *r.stream;
+    auto& fonts = s.fontCache.fonts;
+    for (GlyphFont& f : fonts) {
+        if (f.identity != pfo->iUniq) continue;
+        for (GlyphFont& g : fonts)
+            if (g.age < f.age) ++g.age;
+        f.age = 1;
+        return f;
+    }
+    size_t slot = fonts.size();
+    if (fonts.size() == 64) {
+        for (size_t i = 0; i < fonts.size(); ++i)
+            if (fonts[i].age == 64) slot = i;
+        Value(r, vemf::kDeleteObject, fonts[slot].handle);
+    } else {
+        fonts.emplace_back();
+    }
+    for (size_t i = 0; i < fonts.size(); ++i)
+        if (i != slot) ++fonts[i].age;
+    GlyphFont& f = fonts[slot];
+    f = GlyphFont{};
+    f.handle = s.nextObjectHandle++;
+    f.identity = pfo->iUniq;
+    f.age = 1;
+    vemf::ExtCreateFont rec{};
+    rec.type = vemf::kExtCreateFont;
+    rec.size = sizeof rec;
+    rec.handle = f.handle;
+    StreamRecord(r, &rec, sizeof rec);
+    return f;
+}
+
+// Defines the glyph for its font unless it already is.
+bool DefineGlyph(DeviceRecord& r, GlyphFont& font, FONTOBJ* pfo, const GLYPHPOS& pos) {
+    const uint32_t g = pos.hg;
+    uint16_t& word = font.defined[g / 16];
+    const uint16_t bit = static_cast<uint16_t>(1u << (15 - g % 16));
+    if (word & bit) return true;
+    GLYPHBITS* gb = pos.pgdf ? pos.pgdf->pgb : nullptr;
+    if (!gb) {
+        HGLYPH hg = pos.hg;
+        GLYPHDATA* gd = nullptr;
+        if (FONTOBJ_cGetGlyphs(pfo, FO_GLYPHBITS, 1, &hg, reinterpret_cast<PVOID*>(&gd)) != 1 || !gd) return false;
+        gb = gd->gdf.pgb;
+    }
+    vemf::GlyphDefinition head{vemf::kGlyphDefinition, 40, font.handle, g, 0, 0, 0, 0, 40, 0};
+    std::vector<uint8_t> rec;
+    if (gb && gb->sizlBitmap.cx > 0 && gb->sizlBitmap.cy > 0) {
+        head.xOrigin = gb->ptlOrigin.x, head.yOrigin = gb->ptlOrigin.y;
+        head.width = static_cast<uint32_t>(gb->sizlBitmap.cx), head.height = static_cast<uint32_t>(gb->sizlBitmap.cy);
+        head.bitsBytes = (head.width + 7) / 8 * head.height;
+    }
+    head.size = 40 + head.bitsBytes;
+    rec.resize(head.size);
+    std::memcpy(rec.data(), &head, sizeof head);
+    if (head.bitsBytes) std::memcpy(rec.data() + 40, gb->aj, head.bitsBytes);
+    StreamRecord(r, rec.data(), rec.size());
+    word |= bit;
+    return true;
+}
+
+}  // namespace
+
+BOOL StreamTextOut(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque,
+                   BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque) {
+    if (!pstro || !pfo) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!PageReady(r)) return FALSE;
+    StreamState& s = *r.stream;
+    // The opaque rectangle is a blit of the opaque brush.
+    if (prclOpaque && pboOpaque && !StreamPatternBlit(r, pco, *prclOpaque, pboOpaque, nullptr, 0xF0F0)) return FALSE;
+    // The glyphs, each defined once for its font.
+    std::vector<GLYPHPOS> glyphs;
+    STROBJ_vEnumStart(pstro);
+    ULONG count = 0;
+    GLYPHPOS* pos = nullptr;
+    BOOL more;
+    do {
+        more = STROBJ_bEnum(pstro, &count, &pos);
+        for (ULONG i = 0; i < count && pos; ++i) glyphs.push_back(pos[i]);
+    } while (more);
+    if (!glyphs.empty()) {
+        GlyphFont& font = GlyphFontOf(r, pfo);
+        const uint32_t handle = font.handle;
+        for (const GLYPHPOS& g : glyphs) {
+            if (g.hg > 0xFFFF) {
+                SetLastError(ERROR_INVALID_PARAMETER);
+                return FALSE;
+            }
+            if (!DefineGlyph(r, font, pfo, g)) return FALSE;
+        }
+        const uint32_t colour = BrushColour(pboFore);
+        State(r, kTextColour, vemf::kSetTextColor, colour);
+        State(r, kBkMode, vemf::kSetBkMode, 1);
+        if (!Clip(r, pco)) return FALSE;
+        Value(r, vemf::kSelectObject, handle);
+        const size_t n = glyphs.size();
+        std::vector<uint8_t> rec(sizeof(vemf::ExtTextOut) + 10 * n);
+        vemf::ExtTextOut head{};
+        head.type = vemf::kExtTextOutW;
+        head.size = static_cast<uint32_t>(rec.size());
+        head.xReference = glyphs[0].ptl.x, head.yReference = glyphs[0].ptl.y;
+        head.count = static_cast<uint32_t>(n);
+        head.stringOffset = sizeof head;
+        head.options = vemf::kTextGlyphIndex | vemf::kTextAdvancesXY;
+        head.advancesOffset = static_cast<uint32_t>(sizeof head + 2 * n);
+        std::memcpy(rec.data(), &head, sizeof head);
+        for (size_t i = 0; i < n; ++i) {
+            const uint16_t hg = static_cast<uint16_t>(glyphs[i].hg);
+            std::memcpy(rec.data() + sizeof head + 2 * i, &hg, 2);
+            const int32_t step[2] = {i + 1 < n ? glyphs[i + 1].ptl.x - glyphs[i].ptl.x : 0,
+                                     i + 1 < n ? glyphs[i + 1].ptl.y - glyphs[i].ptl.y : 0};
+            std::memcpy(rec.data() + head.advancesOffset + 8 * i, step, 8);
+        }
+        StreamRecord(r, rec.data(), rec.size());
+        StreamColourFlags(s, colour);
+        s.pageFlags |= 0x10;
+    }
+    // Underlines and strike-outs: blits of the text's brush.
+    if (prclExtra)
+        for (RECTL* e = prclExtra; e->left || e->top || e->right || e->bottom; ++e)
+            if (!StreamPatternBlit(r, pco, *e, pboFore, nullptr, 0xF0F0)) return FALSE;
     return TRUE;
 }
 

@@ -13,7 +13,8 @@ zq=$tree/bin/zq
 pclread=$tree/bin/pclread
 rasterdm=$tree/bin/raster-devmode
 pagejudge=$tree/bin/pagejudge
-for tool in "$zq" "$pclread" "$rasterdm" "$pagejudge" "$tree/lib/pclrend.so" "$tree/lib/drvui.so" "$tree/lib/Engine.so" \
+vemfread=$tree/bin/vemfread
+for tool in "$zq" "$pclread" "$rasterdm" "$pagejudge" "$vemfread" "$tree/lib/pclrend.so" "$tree/lib/drvui.so" "$tree/lib/Engine.so" \
     "$tree/lib/instrec.so"; do
     [ -e "$tool" ] || { echo "run: $tool is missing: build the tree first" >&2; exit 1; }
 done
@@ -157,26 +158,47 @@ for m in "${inf_models[@]}"; do
         xl_printers+=("$model")
     fi
 done
+# Host finishing on the first model: the spool stream of n-up, a booklet and
+# duplex by hand, and the stream as the printer's own language.
+stream_printers=()
+m=${inf_models[0]}
+"$zq" devmode default --printer "$m (INF)" --out "$out/record.bin" > /dev/null
+for variant in "n-up:--host-finishing --language 0 --nup 2" "booklet:--host-finishing --language 0 --booklet" \
+    "duplex:--host-finishing --language 0 --duplex" "stream:--stream-language"; do
+    printer="$m host ${variant%%:*}"
+    "$zq" printer add "$printer" --driver "$m" > /dev/null
+    read -ra args <<< "${variant#*:}"
+    "$rasterdm" "$out/record.bin" "$printer" "${args[@]}" > "$out/record.reg"
+    "$zq" reg import "$out/record.reg" > /dev/null
+    stream_printers+=("$printer")
+done
 rm -f "$out/record.bin" "$out/record.reg"
 
 gpcl6=${ZQ_GPCL6:-$here/../shared/tools/gpcl6}
 now() { date +%s.%N; }
 status=0
+# print_sample PRINTER SAMPLE JOB REFERENCE: prints with `zq print` into $dir,
+# setting `seconds` and `bytes`; on failure says so, marks the run failed
+# and returns 1.
+print_sample() {
+    local name start
+    name=$(basename "$2" .emf)
+    start=$(now)
+    if ! "$zq" print "$2" --printer "$1" --out "$3" --png "$4" > "$dir/$name-print.txt" 2>&1; then
+        printf '%-28s %-10s %s\n' "$1" "$name" "print failed: $(tail -1 "$dir/$name-print.txt")"
+        status=1
+        return 1
+    fi
+    seconds=$(awk -v a="$start" -v b="$(now)" 'BEGIN { print b - a }')
+    bytes=$(stat -c %s "$3")
+}
 printf '%-28s %-10s %-16s %10s %8s  %s\n' printer sample page "job bytes" seconds "decoded against reference"
 for printer in "${printers[@]}"; do
     dir=$out/${printer// /-}
     mkdir -p "$dir"
     for sample in "${samples[@]}"; do
         name=$(basename "$sample" .emf)
-        start=$(now)
-        if ! "$zq" print "$sample" --printer "$printer" --out "$dir/$name.pcl" --png "$dir/$name-reference.png" \
-            > "$dir/$name-print.txt" 2>&1; then
-            printf '%-28s %-10s %s\n' "$printer" "$name" "print failed: $(tail -1 "$dir/$name-print.txt")"
-            status=1
-            continue
-        fi
-        seconds=$(awk -v a="$start" -v b="$(now)" 'BEGIN { print b - a }')
-        bytes=$(stat -c %s "$dir/$name.pcl")
+        print_sample "$printer" "$sample" "$dir/$name.pcl" "$dir/$name-reference.png" || continue
         # pclread fails on pages that differ too: those are reported below,
         # while a job it cannot read or a form fault fails the run. A PCL XL
         # job is a whole sheet: the reference lies at the printable corner
@@ -203,6 +225,32 @@ for printer in "${printers[@]}"; do
             done
     done
 done
+# The host-finishing printers write the spool stream: each job is walked as
+# the finishing library walks it (a refused stream fails the run) and its
+# pages are replayed with the engine beside the reference render.
+echo
+printf '%-28s %-10s %-16s %10s %8s  %s\n' printer sample page "job bytes" seconds "replayed against reference"
+for printer in "${stream_printers[@]}"; do
+    dir=$out/${printer// /-}
+    mkdir -p "$dir"
+    for sample in "${samples[@]}"; do
+        name=$(basename "$sample" .emf)
+        print_sample "$printer" "$sample" "$dir/$name.vemf" "$dir/$name-reference-%d.png" || continue
+        mkdir -p "$dir/$name-replayed"
+        if ! "$vemfread" "$dir/$name.vemf" --png "$dir/$name-replayed" --reference "$dir/$name-reference-%d.png" \
+            > "$dir/$name-read.txt" 2>&1; then
+            printf '%-28s %-10s %s\n' "$printer" "$name" "stream refused: $(tail -1 "$dir/$name-read.txt")"
+            status=1
+            continue
+        fi
+        # One line per page: "page N: WxH, file, comparison".
+        sed -n 's/^page \([0-9]*\): \([0-9x]*\), [^,]*, \(.*\)/\1 \2 \3/p' "$dir/$name-read.txt" |
+            while read -r n size verdict; do
+                printf '%-28s %-10s %-16s %10s %8.2f  %s\n' "$printer" "$name" "$n: $size" "$bytes" "$seconds" "$verdict"
+            done
+    done
+done
+
 # The corpus of outside documents as one document of several pages on each
 # printer, judged by the outside PCL interpreter when it is at hand: ink for
 # ink against the engine's reference render, and against the independent

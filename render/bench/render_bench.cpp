@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "gdi/emf.h"
 #include "gdi/emf_player.h"
 #include "gdi/emf_print.h"
 #include "gdi/ddi.h"
@@ -357,12 +358,13 @@ BENCHMARK(BM_CompressPageBand)->Unit(benchmark::kMillisecond);
 
 // The whole road of `zq print`: spooling, playing onto the printer's DC,
 // the driver's bands and the job in the spooler.
-void WholeRoad(benchmark::State& state, const std::string& name, BYTE language) {
+void Road(benchmark::State& state, const std::string& name, BYTE language, bool hostFinishing) {
     auto& root = TheRoot();
     const auto emf = Sample(name);
     if (root.driver.empty() || emf.empty()) return state.SkipWithError("set ZQ_BINARY_DIR and ZQ_SOURCE_DIR");
     auto dm = Letter(600);
     dm.printerLanguage = language;
+    dm.metaSpool = hostFinishing ? 1 : 0;  // the spool stream of host finishing
     uint64_t bytes = 0;
     for (auto _ : state) {
         const auto result = zq::emf::PrintDocument(u"Mono", emf, u"sample", &dm.dm);
@@ -371,6 +373,9 @@ void WholeRoad(benchmark::State& state, const std::string& name, BYTE language) 
     }
     state.counters["bytes_per_page"] = static_cast<double>(bytes) / static_cast<double>(state.iterations());
 }
+void WholeRoad(benchmark::State& state, const std::string& name, BYTE language) { Road(state, name, language, false); }
+// The same road writing the spool stream of host finishing.
+void WholeRoadStream(benchmark::State& state, const std::string& name) { Road(state, name, 0, true); }
 
 // The engine's reference render of the same page alone: the document is
 // played once onto a DC that keeps its page, then rendered unbanded.
@@ -381,6 +386,22 @@ void ReferenceRender(benchmark::State& state, const std::string& name) {
         auto page = zq::RenderReferencePage(kept.dc(), 0);
         benchmark::DoNotOptimize(page.Get());
     }
+}
+
+// Bytes of the sample's images as 24-bit rows (padded to four bytes).
+double ImageBytes24(const std::string& name) {
+    const auto emf = Sample(name);
+    const auto parsed = zq::emf::ParseEmf(emf);
+    if (!parsed.document) return 0;
+    double bytes = 0;
+    auto add = [&](const zq::emf::Dib& d) {
+        bytes += static_cast<double>((int64_t{d.width} * 3 + 3) / 4 * 4) * std::abs(int64_t{d.height});
+    };
+    for (const auto& rec : parsed.document->records) {
+        if (const auto* s = std::get_if<zq::emf::StretchDib>(&rec)) add(s->dib);
+        if (const auto* b = std::get_if<zq::emf::Blt>(&rec); b && b->source) add(*b->source);
+    }
+    return bytes;
 }
 
 // Keeps each run's time per iteration so that the ratios can be printed.
@@ -411,6 +432,9 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(("WholeRoadXl600/" + name).c_str(), WholeRoad, name, BYTE{2})
             ->Unit(benchmark::kMillisecond)
             ->Iterations(3);
+        benchmark::RegisterBenchmark(("WholeRoadStream600/" + name).c_str(), WholeRoadStream, name)
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(3);
         benchmark::RegisterBenchmark(("ReferenceRender600/" + name).c_str(), ReferenceRender, name)
             ->Unit(benchmark::kMillisecond)
             ->Iterations(3);
@@ -435,6 +459,20 @@ int main(int argc, char** argv) {
         if (xl > 0 && road > 0 && rasterBytes > 0)
             std::printf("%-7s PCL XL %.3f s/page, %.0f bytes/page: %.2f of language 0's seconds, %.3f of its bytes\n",
                         name.c_str(), xl, xlBytes, xl / road, xlBytes / rasterBytes);
+    }
+    // The spool stream of host finishing: its bytes against the raster job's
+    // (goal 0.3 or less), the photo's against its images as 24-bit rows
+    // (goal 1.05 or less), its seconds against the reference render alone
+    // (goal 0.3 or less).
+    for (const auto& name : samples) {
+        const double stream = get("WholeRoadStream600/" + name), ref = get("ReferenceRender600/" + name);
+        const double streamBytes = reporter.bytes["WholeRoadStream600/" + name], rasterBytes = reporter.bytes["WholeRoad600/" + name];
+        if (stream <= 0 || ref <= 0 || rasterBytes <= 0) continue;
+        std::printf("%-7s stream %.3f s/page, %.0f bytes/page: %.3f of language 0's bytes, %.2f of the reference render's seconds",
+                    name.c_str(), stream, streamBytes, streamBytes / rasterBytes, stream / ref);
+        if (const double image = ImageBytes24(name); image > 0)
+            std::printf(", %.3f of its 24-bit image bytes", streamBytes / image);
+        std::printf("\n");
     }
     for (const char* depth : {"24", "8"}) {
         const double rows = get(std::string("BM_XlImageRows") + depth), copy = get(std::string("BM_MemcpyImage") + depth);

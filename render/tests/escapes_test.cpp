@@ -397,5 +397,99 @@ TEST(Escapes, NetConvertRecordIsAToken) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
+
+// The finishing library's senders on page records of a walked stream.
+class PageRecordSenders : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(StreamStartDoc(f.r, u"x"));
+        for (int p = 0; p < 3; ++p) ASSERT_TRUE(StreamStartPage(f.r) && StreamSendPage(f.r));
+        ASSERT_TRUE(StreamEndDoc(f.r));
+        walked = vemfread::Walk(f.sink.bytes);
+        ASSERT_TRUE(walked.ok) << walked.error;
+        for (const auto& page : walked.pages) records.push_back(page.PageRecord()->bytes);
+    }
+    // Sets the first uint32 of `tag` in a page record's bytes.
+    static void SetTag(std::vector<uint8_t>& rec, uint32_t tag, uint32_t value, size_t index = 0) {
+        for (size_t at = Word(rec, 16); at + 8 <= rec.size(); at += Word(rec, at + 4))
+            if (Word(rec, at) == tag) {
+                std::memcpy(rec.data() + at + 8 + 4 * index, &value, 4);
+                return;
+            }
+        FAIL() << "no tag " << tag;
+    }
+    static uint32_t TagOf(const std::vector<uint8_t>& rec, uint32_t tag, size_t index = 0) {
+        for (size_t at = Word(rec, 16); at + 8 <= rec.size(); at += Word(rec, at + 4))
+            if (Word(rec, at) == tag) return Word(rec, at + 8 + 4 * index);
+        return 0xDEADu;
+    }
+    // {uint32 total; records...}
+    static std::vector<uint8_t> Pack(const std::vector<std::vector<uint8_t>>& recs) {
+        std::vector<uint8_t> in(4);
+        for (const auto& r : recs) in.insert(in.end(), r.begin(), r.end());
+        const uint32_t total = static_cast<uint32_t>(in.size());
+        std::memcpy(in.data(), &total, 4);
+        return in;
+    }
+    Fixture f{4, true};
+    vemfread::Stream walked;
+    std::vector<std::vector<uint8_t>> records;
+};
+
+TEST_F(PageRecordSenders, NormaliseTurnsALandscapePage) {
+    auto rec = records[0];
+    ASSERT_EQ(rec.size(), vemf::kPageRecordSizeStream);
+    SetTag(rec, vemf::kTagOrientation, 2);
+    SetTag(rec, vemf::kTagCopies, 7);
+    const uint32_t left = TagOf(rec, vemf::kTagPrintable, 0), top = TagOf(rec, vemf::kTagPrintable, 1);
+    const uint32_t width = TagOf(rec, vemf::kTagPaperExtent, 2), height = TagOf(rec, vemf::kTagPaperExtent, 3);
+    const auto in = Pack({rec});
+    std::vector<uint8_t> out(in.size());
+    ASSERT_EQ(f.Call(esc::kNormalisePage, in, &out), 1u);
+    const std::vector<uint8_t> page(out.begin() + 4, out.end());
+    EXPECT_EQ(TagOf(page, vemf::kTagOrientation), 1u);
+    EXPECT_EQ(TagOf(page, vemf::kTagCopies), 1u);
+    EXPECT_EQ(TagOf(page, vemf::kTagPrintable, 0), top);
+    EXPECT_EQ(TagOf(page, vemf::kTagPrintable, 1), left);
+    EXPECT_EQ(TagOf(page, vemf::kTagPaperExtent, 2), height);
+    EXPECT_EQ(TagOf(page, vemf::kTagPaperExtent, 3), width);
+    // An output smaller than the input: 0; a record of another size: -1.
+    std::vector<uint8_t> small(in.size() - 1);
+    EXPECT_EQ(f.Call(esc::kNormalisePage, in, &small), 0u);
+    auto bad = in;
+    bad[4 + 4] ^= 1;
+    EXPECT_EQ(f.Call(esc::kNormalisePage, bad, &out), kMinus1);
+}
+
+TEST_F(PageRecordSenders, MergeKeepsTheFirstRecordWithTheOthersValues) {
+    SetTag(records[1], 28, 1);
+    SetTag(records[0], 21, 5);
+    SetTag(records[1], 21, 9);
+    SetTag(records[2], 21, 3);
+    const auto in = Pack(records);
+    std::vector<uint8_t> out(4 + records[0].size());
+    ASSERT_EQ(f.Call(esc::kMergePages, in, &out), 1u);
+    EXPECT_EQ(Word(out), 4u + records[0].size());
+    const std::vector<uint8_t> page(out.begin() + 4, out.end());
+    EXPECT_EQ(TagOf(page, 28), 1u);
+    EXPECT_EQ(TagOf(page, 21), 3u);
+    EXPECT_EQ(Word(page, 8), 1u) << "the first page's number";
+    // The leading size, a record cut short, no room for the first record.
+    auto wrong = in;
+    wrong[0] ^= 4;
+    EXPECT_EQ(f.Call(esc::kMergePages, wrong, &out), kMinus1);
+    auto cut = in;
+    cut.resize(cut.size() - 4);
+    const uint32_t total = static_cast<uint32_t>(cut.size());
+    std::memcpy(cut.data(), &total, 4);
+    EXPECT_EQ(f.Call(esc::kMergePages, cut, &out), kMinus1);
+    std::vector<uint8_t> small(4 + records[0].size() - 1);
+    EXPECT_EQ(f.Call(esc::kMergePages, in, &small), kMinus1);
+    EXPECT_EQ(f.Call(esc::kMergePages, std::vector<uint8_t>(4), &out), kMinus1);
+    // Other languages do not merge.
+    Fixture f0(0, true);
+    EXPECT_EQ(f0.Call(esc::kMergePages, in, &out), 0u);
+}
+
 }  // namespace
 }  // namespace pclrend

@@ -7,6 +7,8 @@
 
 #include "gdi/ddi.h"
 #include "gdi/ddi_path.h"
+#include "base/error.h"
+#include "render/brush.h"
 #include "render/output.h"
 #include "render/spool_stream.h"
 #include "render/stream_draw.h"
@@ -149,6 +151,163 @@ TEST_F(StreamDrawTest, PatternBlitsAndRasterOperationFlags) {
     EXPECT_EQ(blits[0]->U32(32), 50u);
     EXPECT_EQ(blits[0]->U32(40), 0xF0u);
     EXPECT_EQ(walked.pages[0].entry.summary[0], 1u) << "ROP3 0x55 is not a plain operation";
+}
+
+
+// A bitmap source the blit bodies read: rows top first, `depth` bits a pixel.
+struct Source {
+    Source(LONG w, LONG h, ULONG format, size_t stride) : bytes(stride * static_cast<size_t>(h)) {
+        so.sizlBitmap = {w, h};
+        so.iBitmapFormat = format;
+        so.iType = STYPE_BITMAP;
+        so.lDelta = static_cast<LONG>(stride);
+        so.pvScan0 = bytes.data();
+    }
+    std::vector<uint8_t> bytes;
+    SURFOBJ so{};
+};
+
+TEST_F(StreamDrawTest, BlitsWithASourceCarryItsPixelsCutToTheBitmap) {
+    // 1 bit a pixel, 12 x 2: row 0 alternates, row 1 all ink.
+    Source src(12, 2, BMF_1BPP, 4);
+    src.bytes = {0xAA, 0xA0, 0, 0, 0xFF, 0xF0, 0, 0};
+    src.so.pvScan0 = src.bytes.data();
+    // From source x 3; the destination runs 5 pixels past the bitmap's right.
+    const RECTL dest{100, 50, 114, 52};
+    const POINTL at{3, 0};
+    ASSERT_TRUE(StreamBitBlt(r, &src.so, nullptr, nullptr, nullptr, dest, &at, nullptr, nullptr, 0xCCCC));
+    // A compressed source cannot be carried.
+    Source rle(4, 4, BMF_8RLE, 4);
+    SetLastError(0);
+    EXPECT_FALSE(StreamBitBlt(r, &rle.so, nullptr, nullptr, nullptr, dest, &at, nullptr, nullptr, 0xCCCC));
+    EXPECT_EQ(GetLastError(), 2000u);
+    const auto recs = Drawn();
+    const vemfread::Record* blt = nullptr;
+    for (const auto& rec : recs)
+        if (rec.type == vemf::kBitBlt) blt = &rec;
+    ASSERT_NE(blt, nullptr);
+    EXPECT_EQ(blt->U32(24), 100u);
+    EXPECT_EQ(blt->U32(32), 9u) << "12 - 3 source pixels";
+    EXPECT_EQ(blt->U32(36), 2u);
+    EXPECT_EQ(blt->U32(40), 204u);
+    EXPECT_EQ(blt->U32(84), 104u);               // header offset
+    EXPECT_EQ(blt->U32(88), 40u + 8);            // header and two colours
+    EXPECT_EQ(blt->U32(92), 104u + 48);          // bits offset
+    EXPECT_EQ(blt->U32(96), 8u);                 // two rows of 4 bytes
+    EXPECT_EQ(blt->bytes.size(), 104u + 48 + 8);
+    EXPECT_EQ(blt->U32(104 + 8), 2u);            // height: bottom-up rows
+    // Bottom-up: row 1 (all ink) first; row 0 from bit 3: 0101 0101 0...
+    EXPECT_EQ(blt->bytes[152], 0xFF);
+    EXPECT_EQ(blt->bytes[153], 0x80);
+    EXPECT_EQ(blt->bytes[156], 0x55);
+    EXPECT_EQ(blt->bytes[157], 0x00);
+}
+
+TEST_F(StreamDrawTest, AReversedStretchIsMirroredAndCountsItsImage) {
+    // 24 bits, 2 x 1: red then blue (blue, green, red bytes).
+    Source src(2, 1, BMF_24BPP, 8);
+    src.bytes = {0, 0, 255, 255, 0, 0, 0, 0};
+    src.so.pvScan0 = src.bytes.data();
+    const RECTL dest{40, 10, 20, 30};  // right before left: mirrored
+    ASSERT_TRUE(StreamStretchBlt(r, &src.so, nullptr, nullptr, nullptr, nullptr, nullptr, dest, nullptr, COLORONCOLOR,
+                                 nullptr, 0xCCCC));
+    const auto recs = Drawn();
+    const vemfread::Record* img = nullptr;
+    for (const auto& rec : recs)
+        if (rec.type == vemf::kStretchDIBits) img = &rec;
+    ASSERT_NE(img, nullptr);
+    EXPECT_EQ(img->U32(24), 20u);  // x dest, ordered
+    EXPECT_EQ(img->U32(76), 20u);  // width dest
+    EXPECT_EQ(img->U32(72), 204u);
+    // Bits after the 84-byte head and 40-byte header, no colour table: the
+    // blue pixel now comes first.
+    ASSERT_GE(img->bytes.size(), 84u + 40 + 8);
+    EXPECT_EQ(img->bytes[124], 255);
+    EXPECT_EQ(img->bytes[126], 0);
+    EXPECT_EQ(img->bytes[129], 255);
+    EXPECT_EQ(walked.pages[0].entry.summary[4], 2u) << "image area";
+    EXPECT_EQ(walked.pages[0].entry.summary[1], 1u) << "a stretched image";
+    EXPECT_EQ(walked.pages[0].entry.summary[2], 0u) << "24 bits: a colour page";
+}
+
+TEST_F(StreamDrawTest, CopyBitsFromTheDeviceWhitensTheArea) {
+    SURFOBJ device{};
+    device.iType = STYPE_DEVICE;
+    ASSERT_TRUE(StreamCopyBits(r, &device, nullptr, nullptr, RECTL{5, 6, 25, 16}, nullptr));
+    const auto recs = Drawn();
+    ASSERT_FALSE(recs.empty());
+    EXPECT_EQ(recs[0].type, vemf::kPatternBlit);
+    EXPECT_EQ(recs[0].U32(40), 255u);
+}
+
+TEST_F(StreamDrawTest, StyledPensAreCreatedAgainOnlyWhenTheyChange) {
+    BRUSHOBJ blue{0xFF0000, nullptr, 0};
+    FLOAT_LONG dashes[2];
+    dashes[0].l = 6, dashes[1].l = 2;
+    LINEATTRS styled{};
+    styled.fl = LA_STYLED;
+    styled.cstyle = 2;
+    styled.pstyle = dashes;
+    ASSERT_TRUE(StreamStrokeFill(r, &line, nullptr, &blue, &styled, nullptr, nullptr, 0x0D0D, 0));
+    ASSERT_TRUE(StreamStrokeFill(r, &line, nullptr, &blue, &styled, nullptr, nullptr, 0x0D0D, 0));
+    LINEATTRS wide{};
+    wide.fl = LA_GEOMETRIC;
+    wide.elWidth.e = 4.0f;
+    wide.iEndCap = ENDCAP_BUTT;
+    wide.iJoin = JOIN_MITER;
+    wide.eMiterLimit = 4.0f;
+    ASSERT_TRUE(StreamStrokeFill(r, &line, nullptr, &blue, &wide, nullptr, nullptr, 0x0D0D, 0));
+    ASSERT_TRUE(StreamStrokeFill(r, &line, nullptr, &blue, nullptr, nullptr, nullptr, 0x0D0D, 0));
+    const auto recs = Drawn();
+    std::vector<const vemfread::Record*> pens;
+    std::vector<uint32_t> order;
+    for (const auto& rec : recs) {
+        if (rec.type == vemf::kExtCreatePen) pens.push_back(&rec);
+        if (rec.type == vemf::kExtCreatePen || rec.type == vemf::kDeleteObject || rec.type == vemf::kCreatePen ||
+            rec.type == vemf::kSetMiterLimit)
+            order.push_back(rec.type);
+    }
+    ASSERT_EQ(pens.size(), 2u);
+    EXPECT_EQ(pens[0]->U32(28), vemf::kPenUserStyle);
+    EXPECT_EQ(pens[0]->U32(48), 2u);
+    EXPECT_EQ(pens[0]->U32(52), 6u);
+    EXPECT_EQ(pens[1]->U32(28), vemf::kPenGeometric | vemf::kPenCapFlat | vemf::kPenJoinMiter);
+    EXPECT_EQ(pens[1]->U32(32), 4u);
+    // The dashed pen goes when the wide one comes; the wide one when a plain
+    // pen is selected; the page's own plain pen at the page end.
+    const std::vector<uint32_t> expected = {vemf::kExtCreatePen, vemf::kSetMiterLimit, vemf::kDeleteObject,
+                                            vemf::kExtCreatePen, vemf::kCreatePen, vemf::kDeleteObject,
+                                            vemf::kDeleteObject};
+    EXPECT_EQ(order, expected);
+}
+
+TEST_F(StreamDrawTest, HatchBrushesAreCachedByTheirOwnIdentity) {
+    RealizedBrush hatch{};
+    hatch.kind = kBrushHatch;
+    hatch.brushKey = 512 + HS_CROSS;
+    hatch.colour[2] = 200;                                         // blue foreground
+    hatch.backColour[0] = hatch.backColour[1] = hatch.backColour[2] = 255;  // white background
+    hatch.ownerValue = 7;
+    BRUSHOBJ brush{BR_NOT_SOLID, &hatch, 0};
+    ASSERT_TRUE(StreamStrokeFill(r, &line, nullptr, nullptr, nullptr, &brush, nullptr, 0x0D0D, 0));
+    ASSERT_TRUE(StreamStrokeFill(r, &line, nullptr, nullptr, nullptr, &brush, nullptr, 0x0D0D, 0));
+    RealizedBrush other = hatch;
+    other.ownerValue = 8;
+    other.backColour[1] = 0;
+    BRUSHOBJ second{BR_NOT_SOLID, &other, 0};
+    ASSERT_TRUE(StreamStrokeFill(r, &line, nullptr, nullptr, nullptr, &second, nullptr, 0x0D0D, 0));
+    const auto recs = Drawn();
+    std::vector<const vemfread::Record*> created;
+    size_t backgrounds = 0;
+    for (const auto& rec : recs) {
+        if (rec.type == vemf::kCreateBrush) created.push_back(&rec);
+        backgrounds += rec.type == vemf::kSetBkColor;
+    }
+    ASSERT_EQ(created.size(), 2u);
+    EXPECT_EQ(created[0]->U32(12), 2u);          // hatched
+    EXPECT_EQ(created[0]->U32(16), 0xC80000u);   // foreground
+    EXPECT_EQ(created[0]->U32(20), uint32_t{HS_CROSS});
+    EXPECT_EQ(backgrounds, 1u) << "white is the page's background already; magenta is not";
 }
 
 }  // namespace

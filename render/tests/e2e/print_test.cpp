@@ -154,8 +154,8 @@ TEST_F(PrintTest, EnableRefusesAnotherDevmodeVersion) {
     ClosePrinter(printer);
 }
 
-// Pages this build cannot draw (HP-GL/2 for scaled or n-up pages, the
-// host-finishing stream) are refused at StartDoc, never printed blank; a
+// Pages this build cannot draw (HP-GL/2 for scaled or n-up pages) are
+// refused at StartDoc, never printed blank; a
 // booklet on a printer with a duplex unit stays in the raster language, one
 // page a sheet bound at the short edge, and prints.
 TEST_F(PrintTest, StartDocRefusesWhatThisBuildCannotDraw) {
@@ -165,7 +165,6 @@ TEST_F(PrintTest, StartDocRefusesWhatThisBuildCannotDraw) {
         bool prints;
     } const cases[] = {
         {"two pages a sheet", [](zq::PrivateDevmode& dm) { dm.pagesPerSheet = 1; }, false},
-        {"journal undecided: host finishing", [](zq::PrivateDevmode& dm) { dm.metaSpool = 2; }, false},
         {"booklet on a duplex unit",
          [](zq::PrivateDevmode& dm) {
              dm.option1081 = 1;
@@ -182,8 +181,6 @@ TEST_F(PrintTest, StartDocRefusesWhatThisBuildCannotDraw) {
         EXPECT_EQ(result.pagesOk, c.prints) << c.name;
         EXPECT_EQ(result.endDocOk, c.prints) << c.name;
         EXPECT_EQ(diag.Matching("StartDoc refused").empty(), c.prints) << c.name;
-        // The host-finishing job keeps its mode and its refusal says why.
-        EXPECT_EQ(diag.Matching("(output mode 4)").empty(), dm.metaSpool != 2) << c.name;
         pclread::Options options;
         options.pageWidth = dm.paperFormats[0].printableWidth;
         options.pageHeight = dm.paperFormats[0].printableLength;

@@ -19,13 +19,17 @@ namespace {
 
 const char* const kUsage =
     "usage: raster-devmode RECORD.bin PRINTER [DPI] [--language N] [--host-finishing|--stream-language]\n"
+    "                      [--nup N] [--booklet] [--duplex]\n"
     "       raster-devmode RECORD.bin --own-language\n\n"
     "Prints a REGEDIT4 file that stores RECORD.bin, made a monochrome record at\n"
     "DPI (default: the record's own resolution) in printer language N (0 raster\n"
     "PCL 5, 1 PCL 5 with HP-GL/2, 2 PCL XL; default: the record's own), as\n"
     "PRINTER's default DEVMODE. --own-language prints the record's language.\n"
     "  --host-finishing   the job is written as the spool stream of host finishing (output mode 4)\n"
-    "  --stream-language  the same, for a printer whose language is the stream itself (language 4)\n";
+    "  --stream-language  the same, for a printer whose language is the stream itself (language 4)\n"
+    "  --nup N            N pages a sheet (2, 3, 4, 6, 9, 12 or 16)\n"
+    "  --booklet          a booklet\n"
+    "  --duplex           long-edge duplex (by hand when the model has no duplex unit)\n";
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "raster-devmode: %s\n", message.c_str());
@@ -40,6 +44,8 @@ int main(int argc, char** argv) {
     bool ownLanguage = false;
     // Output mode 4: 1 the stream of a raster printer, 4 the stream language.
     int stream = 0;
+    int nup = 0;  // the DEVMODE's pages-per-sheet code, 0 one page a sheet
+    bool booklet = false, duplex = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
@@ -56,6 +62,15 @@ int main(int argc, char** argv) {
             stream = 1;
         } else if (a == "--stream-language") {
             stream = 4;
+        } else if (a == "--nup" && i + 1 < argc) {
+            const int codes[] = {0, 0, 1, 2, 3, 0, 4, 0, 0, 5, 0, 0, 6, 0, 0, 0, 7};
+            const int n = std::atoi(argv[++i]);
+            if (n < 2 || n > 16 || !codes[n]) return Fail(std::string("pages a sheet ") + argv[i] + " is not 2, 3, 4, 6, 9, 12 or 16");
+            nup = codes[n];
+        } else if (a == "--booklet") {
+            booklet = true;
+        } else if (a == "--duplex") {
+            duplex = true;
         } else if (a.rfind("--", 0) == 0) {
             std::fprintf(stderr, "raster-devmode: unknown option or missing value: %s (see --help)\n", a.c_str());
             return 2;
@@ -86,6 +101,9 @@ int main(int argc, char** argv) {
         dm.metaSpool = 1;
         if (stream == 4) dm.printerLanguage = 4;
     }
+    if (nup) dm.pagesPerSheet = static_cast<BYTE>(nup);
+    if (booklet) dm.option1081 = 1;
+    if (duplex) dm.dm.dmDuplex = DMDUP_VERTICAL;
     zq::SetDevmodeCrc(dm);
     std::printf("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\%s]\n"
                 "\"Default DevMode\"=hex:",
