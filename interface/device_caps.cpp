@@ -15,7 +15,10 @@
 #include "outside/device_query_record.h"
 #include "settings/devmode_ops.h"
 #include "settings/module_model_data.h"
+#include "settings/paper_resolution.h"
+#include "settings/pd_list.h"
 #include "settings/printer_devmode.h"
+#include "settings/user_forms.h"
 #include "store/spooler.h"
 
 namespace zq {
@@ -85,22 +88,74 @@ private:
     HMODULE module_;
 };
 
-// The model's papers (step 4). Forms join the list once the record lists
-// of user forms, associations and spooler forms can be asked.
-DWORD Papers(const PrivateDevmode& r, const ModelData& model, WORD capability, void* output) {
+// The texts of an enumeration's name block, `count` of them.
+std::vector<std::string> EnumeratedNames(const void* block, int count) {
+    std::vector<std::string> names;
+    const char* p = static_cast<const char*>(block);
+    for (int i = 0; p != nullptr && i < count; ++i) {
+        names.emplace_back(p);
+        p += names.back().size() + 1;
+    }
+    return names;
+}
+
+struct ListedPaper {
+    int code;
+    std::u16string name;
+};
+
+// The forms of a printer in list order: user-defined forms, form
+// associations, fitting spooler forms (the first and last only on models
+// that offer forms in the record's language).
+void AddForms(const PrivateDevmode& r, const ModelData& model, HANDLE printer, const std::string& printerName,
+              uint32_t mask, std::vector<ListedPaper>& out) {
+    const bool forms = (mask & kFormMaskBit) != 0 &&
+                       (r.printerLanguage != 2 || (static_cast<uint8_t>(r.model.flags396 >> 8) & 0x80) != 0);
+    auto enumerated = [&](bool userForms) {
+        void* ids = nullptr;
+        void* names = nullptr;
+        const int n = userForms ? UserFormEnumerate(printerName.c_str(), &ids, &names, nullptr)
+                                : FormAssocEnumerate(printerName.c_str(), &ids, &names);
+        const auto texts = EnumeratedNames(names, n);
+        for (int i = 0; i < n && ids != nullptr && i < static_cast<int>(texts.size()); ++i) {
+            uint16_t code = 0;
+            std::memcpy(&code, static_cast<const uint8_t*>(ids) + 2 * i, 2);
+            out.push_back({code, AnsiToWide(texts[static_cast<size_t>(i)])});
+        }
+        if (ids != nullptr) FreeEnumerationBlock(ids);
+        if (names != nullptr) FreeEnumerationBlock(names);
+    };
+    if (printerName.empty()) return;
+    if (forms) enumerated(true);
+    enumerated(false);
+    if (forms) {
+        for (const SpoolerForm& f : FittingSpoolerForms(printer, model, r)) out.push_back({f.code, f.name});
+    }
+}
+
+std::string PrinterName(HANDLE printer);
+
+// The paper list (step 4): the model's papers, then the printer's forms.
+DWORD Papers(const PrivateDevmode& r, const ModelData& model, HANDLE printer, WORD capability, void* output) {
     const uint32_t mask = GetModelPaperMask(model, r.model.paperTableRow);
     std::optional<DialogLibrary> names;
-    if (capability == DC_PAPERNAMES) names.emplace(r);
-    DWORD count = 0;
+    if (capability == DC_PAPERNAMES && output != nullptr) names.emplace(r);
+    std::vector<ListedPaper> papers;
     for (const int code : PaperCodes()) {
         const uint32_t bit = PaperSizeToMaskBit(code);
         if (bit == 0 || bit == kFormMaskBit || (bit & mask) == 0) continue;
+        papers.push_back({code, names ? names->PaperName(code) : std::u16string()});
+    }
+    const std::string printerName = PrinterName(printer);
+    AddForms(r, model, printer, printerName, mask, papers);
+    PrinterFormSources forms(printerName, printer, model, r);
+    DWORD count = 0;
+    for (const ListedPaper& p : papers) {
         if (capability == DC_PAPERSIZE) {
             // The format of the record's orientation is already the sheet as
             // it lies: no further exchange.
-            PaperFormSources forms;
             PaperFormat f{};
-            if (!ComputePaperFormat(model, r, forms, code, r.dm.dmOrientation, r.rotated237 != 0, 1200, false, f)) {
+            if (!ComputePaperFormat(model, r, forms, p.code, r.dm.dmOrientation, r.rotated237 != 0, 1200, false, f)) {
                 continue;
             }
             if (output != nullptr) {
@@ -109,9 +164,9 @@ DWORD Papers(const PrivateDevmode& r, const ModelData& model, WORD capability, v
                 point[1] = MulDiv(f.usedLength, 254, 1200);
             }
         } else if (output != nullptr && capability == DC_PAPERS) {
-            static_cast<WORD*>(output)[count] = static_cast<WORD>(code);
+            static_cast<WORD*>(output)[count] = static_cast<WORD>(p.code);
         } else if (output != nullptr) {
-            PutName(static_cast<WCHAR*>(output) + kPaperNameChars * count, kPaperNameChars, names->PaperName(code));
+            PutName(static_cast<WCHAR*>(output) + kPaperNameChars * count, kPaperNameChars, p.name);
         }
         ++count;
     }
@@ -170,6 +225,7 @@ DWORD Extent(const PrivateDevmode& r, const ModelData& model, bool maximum) {
 }
 
 std::string PrinterPort(HANDLE printer, std::string& printerName) {
+    printerName.clear();
     DWORD needed = 0;
     GetPrinterW(printer, 2, nullptr, 0, &needed);
     if (needed < sizeof(PRINTER_INFO_2W)) return {};
@@ -179,6 +235,12 @@ std::string PrinterPort(HANDLE printer, std::string& printerName) {
     printerName = info->pPrinterName ? WideToAnsi(info->pPrinterName) : std::string();
     std::string port = info->pPortName ? WideToAnsi(info->pPortName) : std::string();
     return port.substr(0, port.find(','));
+}
+
+std::string PrinterName(HANDLE printer) {
+    std::string name;
+    PrinterPort(printer, name);
+    return name;
 }
 
 // The papers the device says are loaded, each once; nullopt when it cannot
@@ -258,7 +320,7 @@ DWORD Answer(const PrivateDevmode& r, const ModelData& model, HANDLE printer, WO
         case DC_FIELDS: return r.dm.dmFields;
         case DC_PAPERS:
         case DC_PAPERSIZE:
-        case DC_PAPERNAMES: return Papers(r, model, capability, output);
+        case DC_PAPERNAMES: return Papers(r, model, printer, capability, output);
         case DC_MINEXTENT: return Extent(r, model, false);
         case DC_MAXEXTENT: return Extent(r, model, true);
         case DC_BINS:

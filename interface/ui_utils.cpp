@@ -23,21 +23,26 @@
 #include "store/registry.h"
 #include "store/spooler.h"
 #include "settings/module_model_data.h"
+#include "settings/paper_record.h"
+#include "settings/paper_resolution.h"
+#include "settings/pd_list.h"
+#include "settings/user_forms.h"
 
 extern "C" BOOL isUSA() {
     // A locale that cannot be read is not taken for the US.
     return zq::IsUsaCountry(zq::UserCountry()) ? TRUE : FALSE;
 }
 
-extern "C" BOOL GetPaperFormat(LPCSTR /*printerName*/, HANDLE /*printer*/, zq::PaperFormat* out,
+extern "C" BOOL GetPaperFormat(LPCSTR printerName, HANDLE printer, zq::PaperFormat* out,
                                const zq::PrivateDevmode* devmode, int paperCode, int orientation, BOOL rotated,
                                int dpi, BOOL keepModelSize) {
     if (out == nullptr || devmode == nullptr) {
         return FALSE;
     }
-    zq::PaperFormSources forms;
-    return zq::ComputePaperFormat(zq::ModuleModelData(zq::DriverModule()), *devmode, forms, paperCode, orientation,
-                                  rotated != FALSE, dpi, keepModelSize != FALSE, *out)
+    const zq::ModuleModelData model(zq::DriverModule());
+    zq::PrinterFormSources forms(printerName != nullptr ? printerName : "", printer, model, *devmode);
+    return zq::ComputePaperFormat(model, *devmode, forms, paperCode, orientation, rotated != FALSE, dpi,
+                                  keepModelSize != FALSE, *out)
                ? TRUE
                : FALSE;
 }
@@ -331,6 +336,66 @@ std::optional<PaperGeometryRow> PaperFormSources::SpoolerForm(int, int) {
 
 namespace {
 
+// A form's geometry row from its size and the printable area of one
+// orientation index (1/1200 inch): landscape exchanges width and length;
+// the second area is the first.
+PaperGeometryRow FormRow(uint16_t width, uint16_t length, const PaperArea& area, uint16_t flags,
+                         int orientationIndex) {
+    if (orientationIndex & 1) std::swap(width, length);
+    PaperGeometryRow r{};
+    r[0] = width;
+    r[1] = length;
+    r[2] = area.printableWidth;
+    r[3] = area.printableLength;
+    r[4] = area.horizontalOffset;
+    r[5] = area.verticalOffset;
+    r[6] = static_cast<uint16_t>((area.printableWidth * 720 + 600) / 1200);
+    r[7] = static_cast<uint16_t>((area.printableLength * 720 + 600) / 1200);
+    r[8] = flags;
+    r[9] = area.horizontalOffset;
+    r[10] = area.verticalOffset;
+    r[11] = area.printableWidth;
+    r[12] = area.printableLength;
+    return r;
+}
+
+}  // namespace
+
+std::optional<int> PrinterFormSources::AssociatedPaper(int code) {
+    uint16_t paper = 0;
+    FormAssocGetRequest q;
+    q.value3 = &paper;
+    if (printerName_.empty() || FormAssocGet(printerName_.c_str(), code, q) != 1 || paper == 0) {
+        return std::nullopt;
+    }
+    return paper;
+}
+
+std::optional<PaperGeometryRow> PrinterFormSources::UserForm(int code, int orientationIndex) {
+    if (code < kFirstUserForm || code >= static_cast<int>(kUserFormEnd) || printerName_.empty()) {
+        return std::nullopt;
+    }
+    zq::PaperRecord form{};
+    if (!BuildPaperNameRecord(printerName_.c_str(), model_, record_.model.paperTableRow, static_cast<uint16_t>(code),
+                              form, 0xFF)) {
+        return std::nullopt;
+    }
+    return FormRow(form.width, form.length, form.areas[orientationIndex & 3], form.printerCode, orientationIndex);
+}
+
+std::optional<PaperGeometryRow> PrinterFormSources::SpoolerForm(int code, int orientationIndex) {
+    uint16_t paper = 0, printerCode = 0, width = 0, length = 0;
+    PaperArea areas[4] = {};
+    if (code < kFirstSpoolerForm || code > 0xFFFF ||
+        !GetSpoolerFormGeometry(printer_, model_, record_, static_cast<uint16_t>(code), paper, printerCode, width,
+                                length, record_.model.paperTableRow, areas)) {
+        return std::nullopt;
+    }
+    return FormRow(width, length, areas[orientationIndex & 3], 0, orientationIndex);
+}
+
+namespace {
+
 // Words of a paper geometry row.
 enum GeometryWord : size_t {
     kWidth, kLength, kPrintableWidth, kPrintableLength, kLeft, kTop, kPrintableWidth720, kPrintableLength720,
@@ -339,7 +404,7 @@ enum GeometryWord : size_t {
 
 constexpr uint16_t kFormFlag = 0x1000;
 
-constexpr int kCustomPaperCode = 257;
+constexpr int kCustomSizeCode = 257;
 constexpr int kFirstEnvelope = 19;
 constexpr int kLastEnvelope = 38;
 
@@ -404,7 +469,7 @@ bool ComputePaperFormat(const ModelData& model, const PrivateDevmode& devmode, P
         if (envelope && !landscape && (devmode.model.flags398 & 0x10)) {
             orientationCode = rotated ? 1 : -1;
         }
-        if (code == kCustomPaperCode && !keepModelSize && devmode.dm.dmPaperWidth > 0 &&
+        if (code == kCustomSizeCode && !keepModelSize && devmode.dm.dmPaperWidth > 0 &&
             devmode.dm.dmPaperLength > 0) {
             PaperGeometryRow& r = *g;
             int width = MulDiv(devmode.dm.dmPaperWidth, 1200, 254);
@@ -719,6 +784,86 @@ bool CanOpenPrinter(std::u16string_view printerName) {
 
 bool CanOpenPrinter(std::string_view printerName) {
     return CanOpenPrinter(std::u16string_view(AnsiToWide(printerName)));
+}
+
+namespace {
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+bool HasId(const PdList* list, uint16_t id) {
+    return PdFieldWord(list, kPdIdKey) == id;
+}
+
+}  // namespace
+
+int NamedListSetEntry(const char* printerName, const char* listName, uint16_t id, const char* text,
+                      size_t binaryLength) {
+    if (printerName == nullptr || listName == nullptr || id == 0 || id >= 0x8000 || text == nullptr ||
+        binaryLength > 64) {
+        return 0;
+    }
+    std::string stored;
+    if (binaryLength > 0) {
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        for (size_t i = 0; i < binaryLength; ++i) {
+            const auto b = static_cast<uint8_t>(text[i]);
+            stored.push_back(kDigits[b >> 4]);
+            stored.push_back(kDigits[b & 0xF]);
+        }
+    } else {
+        stored = text;
+    }
+    if (stored.size() >= 0x7FFF) return 0;
+    PdListHolder list(PdListOpen(printerName, listName));
+    if (!list) return 0;
+    PdDeleteFirst(list.get(), [&](const PdList* l) { return HasId(l, id); });
+    PdDeleteFirst(list.get(), [&](const PdList* l) { return PdNameIs(l, stored); });
+    const PdField fields[] = {
+        {kPdIdKey, 2, &id},
+        {kPdNameKey, static_cast<uint16_t>(stored.size() + 1), stored.c_str()},
+    };
+    if (!PdListAppend(list.get(), 2, fields)) return 0;
+    return list.Close() ? 1 : 0;
+}
+
+int NamedListGetEntry(const char* printerName, const char* listName, uint16_t id, std::span<char> buffer,
+                      bool binary) {
+    if (printerName == nullptr || listName == nullptr || buffer.empty()) return 0;
+    PdListHolder list(PdListOpen(printerName, listName));
+    if (!list || !PdFindFirst(list.get(), [&](const PdList* l) { return HasId(l, id); })) return 0;
+    const std::string_view text = PdFieldText(list.get(), kPdNameKey).value_or("");
+    if (!binary) {
+        CopyBounded(text, buffer.data(), buffer.size());
+        return 1;
+    }
+    if (text.size() % 2 != 0 || text.size() / 2 > buffer.size()) return 0;
+    for (size_t i = 0; i < text.size() / 2; ++i) {
+        const int high = HexDigit(text[2 * i]);
+        const int low = HexDigit(text[2 * i + 1]);
+        if (high < 0 || low < 0) return 0;
+        buffer[i] = static_cast<char>((high << 4) | low);
+    }
+    return 1;
+}
+
+int NamedListDeleteEntry(const char* printerName, const char* listName, uint16_t id) {
+    if (printerName == nullptr || listName == nullptr) return 0;
+    PdListHolder list(PdListOpen(printerName, listName));
+    if (!list || !PdDeleteFirst(list.get(), [&](const PdList* l) { return HasId(l, id); })) return 0;
+    return list.Close() ? 1 : 0;
+}
+
+int NamedListClear(const char* printerName, const char* listName) {
+    if (printerName == nullptr || listName == nullptr) return 0;
+    PdListHolder list(PdListOpen(printerName, listName));
+    if (!list) return 0;
+    PdListClear(list.get());
+    return list.Close() ? 1 : 0;
 }
 
 }  // namespace zq

@@ -59,6 +59,23 @@ public:
     virtual std::optional<PaperGeometryRow> SpoolerForm(int code, int orientationIndex);
 };
 
+// The forms of one printer: its user-defined forms and form associations
+// (printer data) and the spooler's forms that fit its model.
+class PrinterFormSources : public PaperFormSources {
+public:
+    PrinterFormSources(std::string printerName, HANDLE printer, const ModelData& model, const PrivateDevmode& record)
+        : printerName_(std::move(printerName)), printer_(printer), model_(model), record_(record) {}
+    std::optional<int> AssociatedPaper(int code) override;
+    std::optional<PaperGeometryRow> UserForm(int code, int orientationIndex) override;
+    std::optional<PaperGeometryRow> SpoolerForm(int code, int orientationIndex) override;
+
+private:
+    std::string printerName_;
+    HANDLE printer_;
+    const ModelData& model_;
+    const PrivateDevmode& record_;
+};
+
 // The paper format computed from the model data; what GetPaperFormat runs.
 bool ComputePaperFormat(const ModelData& model, const PrivateDevmode& devmode, PaperFormSources& forms,
                         int paperCode, int orientation, bool rotated, int dpi, bool keepModelSize,
@@ -110,6 +127,24 @@ int ApplicationAliasValue(int value, std::string_view alias, std::string_view ap
 
 // The check value at 1224 is right for bytes 64-219.
 bool IsValidCheckValue(const PrivateDevmode& record);
+
+// Entries {id, text} of a named printer-data list. Set replaces the entry
+// of the id and the entry of the same text (ignoring case); with a binary
+// length (1 to 64 bytes) the text is stored as upper-case hexadecimal, two
+// digits a byte. 1 when stored; 0 for an id of 0, no text, a binary length
+// over 64 or a list that cannot be written.
+int NamedListSetEntry(const char* printerName, const char* listName, uint16_t id, const char* text,
+                      size_t binaryLength);
+// Copies the entry's text (cut to the buffer, always terminated), or, for a
+// binary entry, its bytes decoded from the hexadecimal (at most the buffer's
+// size; a text that is not whole hexadecimal pairs is refused). 1 when the
+// entry was found and copied.
+int NamedListGetEntry(const char* printerName, const char* listName, uint16_t id, std::span<char> buffer,
+                      bool binary);
+// 1 when an entry of the id was deleted and the list written.
+int NamedListDeleteEntry(const char* printerName, const char* listName, uint16_t id);
+// Deletes every entry; 1 when the list was written.
+int NamedListClear(const char* printerName, const char* listName);
 
 // Memory a font of `a` characters of `c` rows of `b` pixels needs.
 int64_t EstimateFontMemory(int64_t a, int64_t b, int64_t c);

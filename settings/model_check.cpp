@@ -302,6 +302,7 @@ struct Checker {
                 case 6: needs(m.resolutionTableId, res::kResolutionTable, "resolution table"); break;
                 case 8: needs(m.pairTableId, res::kPairTable, "pair table"); break;
                 case 9: needs(m.slotTableId, res::kSlotTable, "slot table"); break;
+                case 12: needs(m.id272, 272, "adjustment table"); break;
                 case 7: {
                     const auto list = FindOptionList(type, m);
                     if (!list) {

@@ -12,6 +12,8 @@
 #include "base/profile.h"
 #include "base/root.h"
 #include "interface/device_caps.h"
+#include "settings/paper_record.h"
+#include "settings/user_forms.h"
 #include "store/admin.h"
 #include "store/spooler.h"
 #include "testing/printer_fixture.h"
@@ -125,16 +127,22 @@ TEST_F(DeviceCapsTest, ListsAndNames) {
     ASSERT_EQ(Caps(0, DC_PAPERSIZE, sizes, &landscape), 6u);
     EXPECT_EQ(sizes[0], 2794);
     EXPECT_EQ(sizes[1], 2159);
-    // Without the dialog library every name is counted, and zeroed.
+    // Names of 64 characters from the dialog library, one per paper.
     std::vector<WCHAR> names(64 * 8, u'x');
     ASSERT_EQ(Caps(0, DC_PAPERNAMES, names.data()), 6u);
-    for (size_t i = 0; i < 64 * 6; ++i) ASSERT_EQ(names[i], u'\0') << i;
+    const char16_t* paperNames[] = {u"Letter", u"Legal", u"Executive", u"A4", u"Envelope #10", u"Envelope DL"};
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(std::u16string(names.data() + 64 * i), paperNames[i]) << i;
+        EXPECT_EQ(names[64 * i + 63], u'\0');
+    }
     EXPECT_EQ(names[64 * 6], u'x');
     WORD bins[16] = {};
     ASSERT_EQ(Caps(1, DC_BINS, bins), 4u);  // the installable trays 3 and 257 are not installed
     EXPECT_EQ(std::vector<WORD>(bins, bins + 4), (std::vector<WORD>{7, 4, 1, 2}));
     std::vector<WCHAR> binNames(24 * 4, u'x');
     EXPECT_EQ(Caps(1, DC_BINNAMES, binNames.data()), 4u);
+    const char16_t* trays[] = {u"Automatically select", u"Manual feed", u"Tray 1", u"Tray 2"};
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(std::u16string(binNames.data() + 24 * i), trays[i]) << i;
     LONG resolutions[10] = {};
     ASSERT_EQ(Caps(1, DC_ENUMRESOLUTIONS, resolutions), 3u);
     EXPECT_EQ(std::vector<LONG>(resolutions, resolutions + 6), (std::vector<LONG>{600, 600, 1200, 1200, 300, 300}));
@@ -175,8 +183,48 @@ TEST_F(DeviceCapsTest, MediaReadyFromTheDeviceElseTheModel) {
                                                        "input 4 2 1\ninput 5 1 999\n";
     std::vector<WCHAR> names(64 * 4, u'x');
     ASSERT_EQ(Caps(1, DC_MEDIAREADY, names.data()), 3u);
-    for (size_t i = 0; i < 64 * 3; ++i) ASSERT_EQ(names[i], u'\0') << i;
+    // Folio and B4 are not Tarn papers: counted, their names zeroed.
+    for (size_t i = 0; i < 64 * 2; ++i) ASSERT_EQ(names[i], u'\0') << i;
+    EXPECT_EQ(std::u16string(names.data() + 128), u"Letter");
     EXPECT_EQ(names[64 * 3], u'x');
+}
+
+// The printer's forms follow the model's papers: its user-defined forms and
+// its form associations, with their names and sizes.
+TEST_F(DeviceCapsTest, FormsFollowTheModelsPapers) {
+    PaperArea areas[4] = {};
+    const UserFormValues form{512, 0, 7200, 9600,
+                              std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(areas), sizeof areas)};
+    for (const char* printer : {"Mira", "Tarn", "Ovra"}) {
+        ASSERT_TRUE(UserFormAdd(printer, 512, "Cards", form));
+        ASSERT_TRUE(FormAssocAdd(printer, 640, "Reports", FormAssocValues{9, 0, {}, {}}));
+    }
+    // The Ovra offers forms in its language: the user form, then the
+    // association.
+    std::vector<WORD> papers(64);
+    const DWORD n = Caps(3, DC_PAPERS, papers.data());
+    ASSERT_GE(n, 3u);
+    const DWORD model = n - 2;
+    EXPECT_EQ(papers[model], 512);
+    EXPECT_EQ(papers[model + 1], 640);
+    std::vector<WCHAR> names(64 * 64);
+    ASSERT_EQ(Caps(3, DC_PAPERNAMES, names.data()), n);
+    EXPECT_EQ(std::u16string(names.data()), u"Letter");
+    EXPECT_EQ(std::u16string(names.data() + 64 * model), u"Cards");
+    EXPECT_EQ(std::u16string(names.data() + 64 * (model + 1)), u"Reports");
+    std::vector<LONG> sizes(2 * 64);
+    ASSERT_EQ(Caps(3, DC_PAPERSIZE, sizes.data()), n);
+    EXPECT_EQ(sizes[2 * model], 1524);  // 6 x 8 inches
+    EXPECT_EQ(sizes[2 * model + 1], 2032);
+    EXPECT_EQ(sizes[2 * model + 2], 2100);  // the association's A4
+    EXPECT_EQ(sizes[2 * model + 3], 2970);
+    // The Tarn's forms are not offered in PCL XL, nor the Mira's at all:
+    // their associations are listed still.
+    const DWORD tarn = Caps(1, DC_PAPERS, papers.data());
+    EXPECT_EQ(papers[tarn - 1], 640);
+    EXPECT_NE(papers[tarn - 2], 512);
+    ASSERT_EQ(Caps(0, DC_PAPERS, papers.data()), 7u);
+    EXPECT_EQ(papers[6], 640);
 }
 
 }  // namespace

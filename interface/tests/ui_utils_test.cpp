@@ -15,6 +15,8 @@
 #include "interface/ui_utils.h"
 #include "settings/devmode_ops.h"
 #include "settings/module_model_data.h"
+#include "settings/paper_record.h"
+#include "settings/user_forms.h"
 #include "store/registry.h"
 #include "store/admin.h"
 #include "store/spooler.h"
@@ -316,6 +318,107 @@ TEST_F(DriverModuleTest, GetPaperFormatExport) {
     EXPECT_FALSE(GetPaperFormat("Office", nullptr, &f, nullptr, 1, 1, FALSE, 600, FALSE));
     ASSERT_TRUE(GetPaperFormat("Office", nullptr, &f, &r, 1, 1, FALSE, 600, FALSE));
     EXPECT_EQ(f.usedWidth, 5100);  // Letter, 8.5 in at 600 dpi
+}
+
+// The export over a printer's own forms: a user-defined form with its
+// areas, an association naming A4, at the resolutions the renderer uses.
+TEST_F(DriverModuleTest, GetPaperFormatOfThePrintersForms) {
+    ASSERT_TRUE(WritePrivateProfileStringA("Zelquor Tarn 45 PCL XL", "Model", "Zelquor Tarn 45 XL", "pclrend.ini"));
+    ASSERT_TRUE(testing::InstallDriver(u"Zelquor Tarn 45 PCL XL"));
+    HANDLE printer = testing::AddLocalPrinter(u"Forms", u"Zelquor Tarn 45 PCL XL");
+    ASSERT_NE(printer, nullptr);
+    PrivateDevmode r{};
+    BuildDefaultDevmode(r, ModuleModelData(drvui_), {true, 1252, 1});
+    // 6 x 8 inches; portrait area 5400 x 7400 at 300/300, landscape
+    // 7600 x 5600 at 200/200 (1/1200 inch); printer code 3.
+    PaperArea areas[4] = {{5400, 7400, 300, 300}, {7600, 5600, 200, 200}, {5400, 7400, 300, 300},
+                          {7600, 5600, 200, 200}};
+    UserFormValues form{515, 3, 7200, 9600,
+                        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(areas), sizeof areas)};
+    ASSERT_TRUE(UserFormAdd("Forms", 515, "Cards", form));
+    FormAssocValues assoc{9, 0, {}, {}};
+    ASSERT_TRUE(FormAssocAdd("Forms", 650, "Reports", assoc));
+    struct Case {
+        int code, orientation, dpi;
+        WORD width, length, printableWidth, printableLength, left, top, w720, flags, used;
+    };
+    const Case cases[] = {
+        {515, 1, 300, 1800, 2400, 1350, 1850, 75, 75, 3240, 0x1003, 515},
+        {515, 1, 600, 3600, 4800, 2700, 3700, 150, 150, 3240, 0x1003, 515},
+        {515, 1, 720, 4320, 5760, 3240, 4440, 180, 180, 3240, 0x1003, 515},
+        {515, 2, 600, 4800, 3600, 3800, 2800, 100, 100, 4560, 0x1003, 515},
+        // The association's paper, A4 (9921 x 14031 at 1200 dpi).
+        {650, 1, 300, 2480, 3508, 2330, 3376, 75, 75, 5592, 1, 9},
+        {650, 1, 720, 5953, 8419, 5593, 8102, 180, 180, 5592, 1, 9},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.code) + " " + std::to_string(c.orientation) + " at " + std::to_string(c.dpi));
+        PaperFormat f{};
+        ASSERT_TRUE(GetPaperFormat("Forms", printer, &f, &r, c.code, c.orientation, FALSE, c.dpi, FALSE));
+        EXPECT_EQ(f.paperCodeAsked, c.code);
+        EXPECT_EQ(f.paperCodeUsed, c.used);
+        EXPECT_EQ(f.usedWidth, c.width);
+        EXPECT_EQ(f.usedLength, c.length);
+        EXPECT_EQ(f.usedPrintableWidth, c.printableWidth);
+        EXPECT_EQ(f.usedPrintableLength, c.printableLength);
+        EXPECT_EQ(f.usedLeftMargin, c.left);
+        EXPECT_EQ(f.usedTopMargin, c.top);
+        EXPECT_EQ(f.printableWidth720, c.w720);
+        EXPECT_EQ(f.flags, c.flags);
+    }
+    // Another printer has no such form: 515 takes the model's entry for
+    // every form (the Legal rows, 8.5 inches wide).
+    PaperFormat f{};
+    ASSERT_TRUE(GetPaperFormat("Elsewhere", nullptr, &f, &r, 515, 1, FALSE, 1200, FALSE));
+    EXPECT_EQ(f.usedWidth, 10200);
+    EXPECT_FALSE(GetPaperFormat("Forms", printer, &f, &r, 515, 1, FALSE, 0, FALSE));
+    ClosePrinter(printer);
+}
+
+// Entries {id, text} of a named list in printer data.
+TEST_F(DriverModuleTest, NamedListEntries) {
+    ASSERT_TRUE(testing::InstallDriver(u"Zelquor Mira 12 PCL"));
+    HANDLE printer = testing::AddLocalPrinter(u"Lists", u"Zelquor Mira 12 PCL");
+    ASSERT_NE(printer, nullptr);
+    char text[32] = {};
+    EXPECT_EQ(NamedListSetEntry("Lists", "Hosts", 3, "alpha", 0), 1);
+    EXPECT_EQ(NamedListSetEntry("Lists", "Hosts", 4, "beta", 0), 1);
+    ASSERT_EQ(NamedListGetEntry("Lists", "Hosts", 3, text, false), 1);
+    EXPECT_STREQ(text, "alpha");
+    // The same text under another id replaces the first entry; the same id
+    // replaces its own.
+    EXPECT_EQ(NamedListSetEntry("Lists", "Hosts", 5, "ALPHA", 0), 1);
+    EXPECT_EQ(NamedListGetEntry("Lists", "Hosts", 3, text, false), 0);
+    EXPECT_EQ(NamedListSetEntry("Lists", "Hosts", 4, "gamma", 0), 1);
+    ASSERT_EQ(NamedListGetEntry("Lists", "Hosts", 4, text, false), 1);
+    EXPECT_STREQ(text, "gamma");
+    // A text longer than the buffer is cut and terminated.
+    char small[4];
+    ASSERT_EQ(NamedListGetEntry("Lists", "Hosts", 4, small, false), 1);
+    EXPECT_STREQ(small, "gam");
+    // Three bytes stored as six hexadecimal digits, read back as the bytes.
+    const char bytes[3] = {'\x0A', '\x00', '\xFF'};
+    EXPECT_EQ(NamedListSetEntry("Lists", "Hosts", 7, bytes, 3), 1);
+    ASSERT_EQ(NamedListGetEntry("Lists", "Hosts", 7, text, false), 1);
+    EXPECT_STREQ(text, "0A00FF");
+    char back[3] = {};
+    ASSERT_EQ(NamedListGetEntry("Lists", "Hosts", 7, back, true), 1);
+    EXPECT_EQ(std::string(back, 3), std::string(bytes, 3));
+    // Decoding stops at the buffer's size or at a text that is not hex.
+    char one[1];
+    EXPECT_EQ(NamedListGetEntry("Lists", "Hosts", 7, one, true), 0);
+    EXPECT_EQ(NamedListGetEntry("Lists", "Hosts", 4, back, true), 0);
+    // Refusals: id 0, no text, more than 64 binary bytes.
+    const std::string long65(65, 'x');
+    EXPECT_EQ(NamedListSetEntry("Lists", "Hosts", 0, "x", 0), 0);
+    EXPECT_EQ(NamedListSetEntry("Lists", "Hosts", 8, nullptr, 0), 0);
+    EXPECT_EQ(NamedListSetEntry("Lists", "Hosts", 8, long65.c_str(), 65), 0);
+    EXPECT_EQ(NamedListDeleteEntry("Lists", "Hosts", 4), 1);
+    EXPECT_EQ(NamedListDeleteEntry("Lists", "Hosts", 4), 0);
+    EXPECT_EQ(NamedListGetEntry("Lists", "Hosts", 5, text, false), 1);
+    EXPECT_EQ(NamedListClear("Lists", "Hosts"), 1);
+    EXPECT_EQ(NamedListGetEntry("Lists", "Hosts", 5, text, false), 0);
+    ClosePrinter(printer);
 }
 
 TEST(AngleTables, SineCosineArcTangent) {
