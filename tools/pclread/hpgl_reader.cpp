@@ -12,6 +12,7 @@ constexpr uint8_t ESC = 0x1B;
 constexpr double kPlotterUnits = 1016.0;  // per inch
 constexpr double kBig = 1e9;               // numbers beyond are cut: no overflow, no infinity
 constexpr size_t kMaxPolygonPoints = 200000;
+constexpr double kMaxDashes = 20000;  // pattern repeats along one line
 constexpr uint32_t kWhite = 0xFFFFFF;
 
 bool IsLetter(uint8_t b) { return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'); }
@@ -80,6 +81,23 @@ public:
 
     // A one-dot line through the pixels the segment passes.
     void Thin(GlReader::Pt a, GlReader::Pt b) {
+        // Only the part within the box (and a pixel around) is walked.
+        double t0 = 0, t1 = 1;
+        const double ddx = b.x - a.x, ddy = b.y - a.y;
+        const double lo[2] = {box_.left - 1.0, box_.top - 1.0}, hi[2] = {box_.right + 1.0, box_.bottom + 1.0};
+        const double p0[2] = {a.x, a.y}, d[2] = {ddx, ddy};
+        for (int k = 0; k < 2; ++k) {
+            if (d[k] == 0) {
+                if (p0[k] < lo[k] || p0[k] > hi[k]) return;
+                continue;
+            }
+            double u0 = (lo[k] - p0[k]) / d[k], u1 = (hi[k] - p0[k]) / d[k];
+            if (u0 > u1) std::swap(u0, u1);
+            t0 = std::max(t0, u0), t1 = std::min(t1, u1);
+        }
+        if (t0 > t1) return;
+        b = {a.x + ddx * t1, a.y + ddy * t1};
+        a = {a.x + ddx * t0, a.y + ddy * t0};
         const double dx = b.x - a.x, dy = b.y - a.y;
         const double steps = std::min(4e6, std::ceil(std::max(std::fabs(dx), std::fabs(dy))));
         for (double i = 0; i <= steps; ++i) {
@@ -194,11 +212,14 @@ void StrokePieces(const Poly& line, bool closed, double width, int cap, int join
 std::vector<Poly> Dashes(const Poly& line, bool closed, const std::vector<double>& pattern, double length) {
     Poly pts = line;
     if (closed && !pts.empty()) pts.push_back(pts.front());
-    double total = 0;
-    for (double v : pattern) total += v;
-    if (total <= 0 || length <= 0.5 || pts.size() < 2) return {pts};
+    double sum = 0;
+    for (double v : pattern) sum += v;
+    if (sum <= 0 || length <= 0.5 || pts.size() < 2) return {pts};
     std::vector<double> lengths;
-    for (double v : pattern) lengths.push_back(v / total * length);
+    for (double v : pattern) lengths.push_back(v / sum * length);
+    double total = 0;
+    for (size_t i = 0; i + 1 < pts.size(); ++i) total += Len(Sub(pts[i + 1], pts[i]));
+    if (total / length > kMaxDashes) return {pts};  // finer than any page shows: drawn solid
     std::vector<Poly> out;
     size_t k = 0;
     double left = lengths[0];
@@ -369,9 +390,8 @@ void GlReader::MoveTo(GlSurface& s, Pt p, bool down) {
     if (polygonMode_) {
         if (polygon_.empty()) polygon_.push_back({});
         SubPolygon& sub = polygon_.back();
-        size_t total = 0;
-        for (const auto& sp : polygon_) total += sp.points.size();
-        if (total < kMaxPolygonPoints) {
+        if (polygonPoints_ < kMaxPolygonPoints) {
+            polygonPoints_ += 2;
             if (sub.points.empty() && down) {
                 sub.points.push_back(pen_);
                 sub.drawn.push_back(false);
@@ -443,9 +463,16 @@ void GlReader::StrokePolylines(GlSurface& s, const std::vector<Poly>& lines, con
     }
     std::vector<Poly> shapes;
     std::vector<std::pair<Pt, Pt>> thin;
+    // Pieces wholly off the page draw nothing.
+    const double reach = width / 2 + 2;
+    auto offPage = [&](const Poly& p) {
+        double l = kBig, t = kBig, r = -kBig, b = -kBig;
+        for (const auto& q : p) l = std::min(l, q.x), t = std::min(t, q.y), r = std::max(r, q.x), b = std::max(b, q.y);
+        return r < -reach || b < -reach || l > s.Width() + reach || t > s.Height() + reach;
+    };
     for (size_t i = 0; i < pieces.size(); ++i) {
         const Poly& p = pieces[i];
-        if (p.empty()) continue;
+        if (p.empty() || offPage(p)) continue;
         if (width <= 1.5) {
             for (size_t k = 0; k + 1 < p.size(); ++k) thin.push_back({p[k], p[k + 1]});
             if (pieceClosed[i] && p.size() > 2) thin.push_back({p.back(), p.front()});
@@ -777,6 +804,7 @@ void GlReader::Execute(const std::string& mn, const std::vector<double>& p, GlSu
         if (m == 0) {
             polygonMode_ = true;
             polygon_.clear();
+            polygonPoints_ = 0;
             polygon_.push_back({{pen_}, {false}, false});
         } else if (polygonMode_ && (m == 1 || m == 2)) {
             if (!polygon_.empty()) polygon_.back().closedDrawn = penDown_;

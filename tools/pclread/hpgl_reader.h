@@ -168,7 +168,7 @@ private:
     Poly line_;
     bool polygonMode_ = false;
     std::vector<SubPolygon> polygon_;
-    bool polygonKept_ = false;
+    size_t polygonPoints_ = 0;
 };
 
 }  // namespace pclread
