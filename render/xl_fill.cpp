@@ -61,6 +61,19 @@ int16_t DefinePattern(DeviceRecord& r, const uint8_t (&bits)[128]) {
     return id;
 }
 
+// What tells one bitmap-kept brush from another: size, format, bits, palette.
+std::vector<uint8_t> KeptKey(const RealizedBrush& b) {
+    const auto* base = reinterpret_cast<const uint8_t*>(&b);
+    const uint8_t* bits = base + kKeptBitsOffset;
+    std::vector<uint8_t> key(12);
+    std::memcpy(key.data(), &b.width, 4);
+    std::memcpy(key.data() + 4, &b.height, 4);
+    std::memcpy(key.data() + 8, &b.format, 4);
+    key.insert(key.end(), bits, bits + KeptRowSize(b.width, b.format) * b.height);
+    key.insert(key.end(), base + b.paletteOffset, base + b.paletteOffset + 4 * size_t{b.paletteCount});
+    return key;
+}
+
 // A bitmap-kept brush's identifier on this page, defining it first: indexed
 // bits through their palette, deeper ones as grey.
 int16_t DefineKeptPattern(DeviceRecord& r, const RealizedBrush& b) {
@@ -68,12 +81,7 @@ int16_t DefineKeptPattern(DeviceRecord& r, const RealizedBrush& b) {
     const size_t rowSize = KeptRowSize(b.width, b.format);
     const uint8_t* bits = base + kKeptBitsOffset;
     const auto* palette = reinterpret_cast<const uint32_t*>(base + b.paletteOffset);
-    std::vector<uint8_t> key(12);
-    std::memcpy(key.data(), &b.width, 4);
-    std::memcpy(key.data() + 4, &b.height, 4);
-    std::memcpy(key.data() + 8, &b.format, 4);
-    key.insert(key.end(), bits, bits + rowSize * b.height);
-    key.insert(key.end(), base + b.paletteOffset, base + b.paletteOffset + 4 * size_t{b.paletteCount});
+    std::vector<uint8_t> key = KeptKey(b);
     bool fresh = false;
     const int16_t id = PatternId(r, std::move(key), fresh);
     if (!fresh) return id;
@@ -138,12 +146,7 @@ int16_t DefineKeptColourPattern(DeviceRecord& r, const RealizedBrush& b) {
     const size_t rowSize = KeptRowSize(b.width, b.format);
     const uint8_t* bits = base + kKeptBitsOffset;
     const auto* palette = reinterpret_cast<const uint32_t*>(base + b.paletteOffset);
-    std::vector<uint8_t> key(12);
-    std::memcpy(key.data(), &b.width, 4);
-    std::memcpy(key.data() + 4, &b.height, 4);
-    std::memcpy(key.data() + 8, &b.format, 4);
-    key.insert(key.end(), bits, bits + rowSize * b.height);
-    key.insert(key.end(), base + b.paletteOffset, base + b.paletteOffset + 4 * size_t{b.paletteCount});
+    std::vector<uint8_t> key = KeptKey(b);
     key.push_back('C');
     bool fresh = false;
     const int16_t id = PatternId(r, std::move(key), fresh);

@@ -490,16 +490,7 @@ void GlReader::StrokePolylines(GlSurface& s, const std::vector<Poly>& lines, con
         for (const auto& p : sh) grow(p);
     for (const auto& [a, c] : thin) grow(a), grow(c);
     if (r < l) return;
-    GlBox box{static_cast<int32_t>(std::max<double>({std::floor(l) - 1, 0, std::floor(fx)})),
-            static_cast<int32_t>(std::max<double>({std::floor(t) - 1, 0, std::floor(fy)})),
-            static_cast<int32_t>(std::min<double>({std::ceil(r) + 2, static_cast<double>(s.Width()), std::ceil(fx + fw)})),
-            static_cast<int32_t>(std::min<double>({std::ceil(b) + 2, static_cast<double>(s.Height()), std::ceil(fy + fh)}))};
-    if (window_) {
-        box.left = std::max(box.left, static_cast<int32_t>(win_[0]));
-        box.top = std::max(box.top, static_cast<int32_t>(win_[1]));
-        box.right = std::min(box.right, static_cast<int32_t>(win_[2]));
-        box.bottom = std::min(box.bottom, static_cast<int32_t>(win_[3]));
-    }
+    const GlBox box = ClipBox(s, l - 1, t - 1, r + 2, b + 2);
     if (box.Empty()) return;
     GlMask mask(box);
     for (const auto& sh : shapes) mask.Fill({sh}, true);
@@ -508,6 +499,22 @@ void GlReader::StrokePolylines(GlSurface& s, const std::vector<Poly>& lines, con
     Fill fill = lineFill_;
     if (fill.kind == 0) fill.kind = 1;
     PaintMask(s, mask, fill, "SV");
+}
+
+GlBox GlReader::ClipBox(GlSurface& s, double l, double t, double r, double b) const {
+    double fx, fy, fw, fh, pw, ph;
+    s.Frame(fx, fy, fw, fh, pw, ph);
+    GlBox box{static_cast<int32_t>(std::max<double>({std::floor(l), 0, std::floor(fx)})),
+              static_cast<int32_t>(std::max<double>({std::floor(t), 0, std::floor(fy)})),
+              static_cast<int32_t>(std::min<double>({std::ceil(r), static_cast<double>(s.Width()), std::ceil(fx + fw)})),
+              static_cast<int32_t>(std::min<double>({std::ceil(b), static_cast<double>(s.Height()), std::ceil(fy + fh)}))};
+    if (window_) {
+        box.left = std::max(box.left, static_cast<int32_t>(win_[0]));
+        box.top = std::max(box.top, static_cast<int32_t>(win_[1]));
+        box.right = std::min(box.right, static_cast<int32_t>(win_[2]));
+        box.bottom = std::min(box.bottom, static_cast<int32_t>(win_[3]));
+    }
+    return box;
 }
 
 void GlReader::PaintPolys(GlSurface& s, const std::vector<Poly>& polys, bool nonzero, const Fill& fill, const char* what) {
@@ -525,18 +532,7 @@ void GlReader::PaintPolys(GlSurface& s, const std::vector<Poly>& polys, bool non
             dev.push_back(std::move(d));
         }
         if (r < l) return;
-        double fx, fy, fw, fh, pw, ph;
-        s.Frame(fx, fy, fw, fh, pw, ph);
-        GlBox box{static_cast<int32_t>(std::max<double>({std::floor(l), 0, std::floor(fx)})),
-                static_cast<int32_t>(std::max<double>({std::floor(t), 0, std::floor(fy)})),
-                static_cast<int32_t>(std::min<double>({std::ceil(r) + 1, static_cast<double>(s.Width()), std::ceil(fx + fw)})),
-                static_cast<int32_t>(std::min<double>({std::ceil(b) + 1, static_cast<double>(s.Height()), std::ceil(fy + fh)}))};
-        if (window_) {
-            box.left = std::max(box.left, static_cast<int32_t>(win_[0]));
-            box.top = std::max(box.top, static_cast<int32_t>(win_[1]));
-            box.right = std::min(box.right, static_cast<int32_t>(win_[2]));
-            box.bottom = std::min(box.bottom, static_cast<int32_t>(win_[3]));
-        }
+        const GlBox box = ClipBox(s, l, t, r + 1, b + 1);
         if (box.Empty()) return;
         GlMask mask(box);
         mask.Fill(dev, nonzero);

@@ -131,6 +131,9 @@ private:
     void PaintMask(GlSurface& s, const GlMask& mask, const Fill& fill, const char* what);
     void FillRect(GlSurface& s, Pt a, Pt b, bool edge);
     void DefaultWindow();
+    // The pixels a shape within (l, t)-(r, b) in dots may touch: on the
+    // page, in the picture frame and in the input window.
+    GlBox ClipBox(GlSurface& s, double l, double t, double r, double b) const;
 
     Output out_;
     // Scaling points in plotter units, origin at the frame's lower left.
