@@ -61,6 +61,19 @@ int16_t DefinePattern(DeviceRecord& r, const uint8_t (&bits)[128]) {
     return id;
 }
 
+// What tells one bitmap-kept brush from another: size, format, bits, palette.
+std::vector<uint8_t> KeptKey(const RealizedBrush& b) {
+    const auto* base = reinterpret_cast<const uint8_t*>(&b);
+    const uint8_t* bits = base + kKeptBitsOffset;
+    std::vector<uint8_t> key(12);
+    std::memcpy(key.data(), &b.width, 4);
+    std::memcpy(key.data() + 4, &b.height, 4);
+    std::memcpy(key.data() + 8, &b.format, 4);
+    key.insert(key.end(), bits, bits + KeptRowSize(b.width, b.format) * b.height);
+    key.insert(key.end(), base + b.paletteOffset, base + b.paletteOffset + 4 * size_t{b.paletteCount});
+    return key;
+}
+
 // A bitmap-kept brush's identifier on this page, defining it first: indexed
 // bits through their palette, deeper ones as grey.
 int16_t DefineKeptPattern(DeviceRecord& r, const RealizedBrush& b) {
@@ -68,12 +81,7 @@ int16_t DefineKeptPattern(DeviceRecord& r, const RealizedBrush& b) {
     const size_t rowSize = KeptRowSize(b.width, b.format);
     const uint8_t* bits = base + kKeptBitsOffset;
     const auto* palette = reinterpret_cast<const uint32_t*>(base + b.paletteOffset);
-    std::vector<uint8_t> key(12);
-    std::memcpy(key.data(), &b.width, 4);
-    std::memcpy(key.data() + 4, &b.height, 4);
-    std::memcpy(key.data() + 8, &b.format, 4);
-    key.insert(key.end(), bits, bits + rowSize * b.height);
-    key.insert(key.end(), base + b.paletteOffset, base + b.paletteOffset + 4 * size_t{b.paletteCount});
+    std::vector<uint8_t> key = KeptKey(b);
     bool fresh = false;
     const int16_t id = PatternId(r, std::move(key), fresh);
     if (!fresh) return id;
@@ -97,7 +105,106 @@ int16_t DefineKeptPattern(DeviceRecord& r, const RealizedBrush& b) {
     return id;
 }
 
+// Colour sources are cached as this bit with their colour (red low).
+constexpr uint32_t kColourCache = 0x1000000;
+
+// The RGB colour space with the palette `entries` padded with black to
+// `count` (none when 0: what an RGBColor or direct RGB pixels need); sent only when it differs from the one in force.
+void XlSetRgbPalette(DeviceRecord& r, std::span<const uint32_t> entries, size_t count) {
+    std::vector<uint32_t> palette(count, 0);
+    for (size_t i = 0; i < count && i < entries.size(); ++i) palette[i] = entries[i] & 0xFFFFFF;
+    if (r.xl.colour.space == static_cast<uint8_t>(ColorSpace::Rgb) && r.xl.colour.palette == palette) return;
+    XlAttrEnum(r, Attr::ColorSpace, ColorSpace::Rgb);
+    if (!palette.empty()) {
+        XlAttrEnum(r, Attr::PaletteDepth, ColorDepth::Bit8);
+        XlAttrRgbArray(r, Attr::PaletteData, palette);
+    }
+    XlOperator(r, Op::SetColorSpace);
+    r.xl.colour = {static_cast<uint8_t>(ColorSpace::Rgb), std::move(palette)};
+}
+
+// A one-bit 32 x 32 pattern (1 = the second colour) in two colours, as an
+// indexed colour raster pattern; its identifier on this page.
+int16_t DefineTwoColourPattern(DeviceRecord& r, const uint8_t (&bits)[128], uint32_t zero, uint32_t one) {
+    std::vector<uint8_t> key(bits, bits + 128);
+    for (uint32_t c : {zero, one})
+        for (int i = 0; i < 3; ++i) key.push_back(static_cast<uint8_t>(c >> (8 * i)));
+    key.push_back('C');  // never equal to a grey pattern's key
+    bool fresh = false;
+    const int16_t id = PatternId(r, std::move(key), fresh);
+    if (!fresh) return id;
+    const uint32_t colours[2] = {zero, one};
+    XlSetRgbPalette(r, colours, 2);
+    SendPattern(r, id, ColorMapping::Indexed, ColorDepth::Bit1, kPatternSide, kPatternSide, bits);
+    return id;
+}
+
+// A bitmap-kept brush in its own colours: indexed bits through their
+// palette in RGB, deeper ones as red, green, blue per pixel.
+int16_t DefineKeptColourPattern(DeviceRecord& r, const RealizedBrush& b) {
+    const auto* base = reinterpret_cast<const uint8_t*>(&b);
+    const size_t rowSize = KeptRowSize(b.width, b.format);
+    const uint8_t* bits = base + kKeptBitsOffset;
+    const auto* palette = reinterpret_cast<const uint32_t*>(base + b.paletteOffset);
+    std::vector<uint8_t> key = KeptKey(b);
+    key.push_back('C');
+    bool fresh = false;
+    const int16_t id = PatternId(r, std::move(key), fresh);
+    if (!fresh) return id;
+    const auto w = static_cast<uint16_t>(b.width), h = static_cast<uint16_t>(b.height);
+    if (b.format != 24) {
+        XlSetRgbPalette(r, std::span(palette, b.paletteCount), size_t{1} << b.format);
+        const ColorDepth depth = b.format == 1 ? ColorDepth::Bit1 : b.format == 4 ? ColorDepth::Bit4 : ColorDepth::Bit8;
+        SendPattern(r, id, ColorMapping::Indexed, depth, w, h, std::span(bits, rowSize * b.height));
+        return id;
+    }
+    XlSetRgbPalette(r, {}, 0);
+    const size_t rgbRow = (static_cast<size_t>(w) * 3 + 3) / 4 * 4;
+    std::vector<uint8_t> rgb(rgbRow * h, 0);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) std::memcpy(&rgb[y * rgbRow + 3 * x], bits + y * rowSize + 4 * x, 3);
+    SendPattern(r, id, ColorMapping::Direct, ColorDepth::Bit8, w, h, rgb);
+    return id;
+}
+
 }  // namespace
+
+uint32_t XlSelectColourFill(DeviceRecord& r, const RealizedBrush* brush, XlRole role) {
+    uint32_t& cache = role == XlRole::Brush ? r.xl.brush : r.xl.pen;
+    const Op op = role == XlRole::Brush ? Op::SetBrushSource : Op::SetPenSource;
+    const uint32_t key = brush ? brush->brushKey : kXlNoSource;
+    auto rgb = [](const uint8_t (&c)[3]) { return static_cast<uint32_t>(c[0] | c[1] << 8 | c[2] << 16); };
+    if (key < 256) {
+        const uint32_t wanted = kColourCache | rgb(brush->colour);
+        if (cache == wanted) return key;
+        XlSetRgbPalette(r, {}, 0);
+        XlAttrUByteArray(r, Attr::RGBColor, brush->colour);
+        XlOperator(r, op);
+        cache = wanted;
+        return key;
+    }
+    if (key < 0x300) {
+        int16_t id;
+        if (key == 256 && brush->format) {
+            id = DefineKeptColourPattern(r, *brush);
+        } else if (key >= 512) {
+            // The hatch's lines in the brush colour over its background.
+            uint8_t bits[128];
+            HatchPattern(key - 512, bits);
+            id = DefineTwoColourPattern(r, bits, rgb(brush->colour), rgb(brush->backColour));
+        } else {
+            id = DefineTwoColourPattern(r, brush->pattern, 0, 0xFFFFFF);
+        }
+        const uint32_t wanted = kPatternCache + static_cast<uint32_t>(id);
+        if (cache != wanted) {
+            XlAttrSInt16(r, Attr::PatternSelectID, id);
+            XlOperator(r, op);
+            cache = wanted;
+        }
+        return 256;
+    }
+    return XlSelectMonoFill(r, nullptr, role);
+}
 
 void XlSetRop(DeviceRecord& r, uint8_t rop3) {
     if (r.xl.rop == rop3) return;
@@ -156,6 +263,7 @@ void HatchPattern(uint32_t style, uint8_t (&bits)[128]) {
 }
 
 uint32_t XlSelectMonoFill(DeviceRecord& r, const RealizedBrush* brush, XlRole role) {
+    if (r.colour && brush) return XlSelectColourFill(r, brush, role);
     uint32_t& cache = role == XlRole::Brush ? r.xl.brush : r.xl.pen;
     const Op op = role == XlRole::Brush ? Op::SetBrushSource : Op::SetPenSource;
     const uint32_t key = brush ? brush->brushKey : kXlNoSource;

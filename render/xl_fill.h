@@ -22,6 +22,13 @@ enum class XlRole : uint8_t { Brush, Pen };
 // be painted with it.
 uint32_t XlSelectMonoFill(DeviceRecord& r, const RealizedBrush* brush, XlRole role);
 
+// The colour sources of a colour page: solid colours as RGBColor in the RGB
+// colour space, hatches as two-colour raster patterns (lines in the brush
+// colour over its background), one-bit patterns in black and white, kept
+// brushes in their own colours (indexed through an RGB palette, or red,
+// green, blue per pixel). XlSelectMonoFill hands colour pages here.
+uint32_t XlSelectColourFill(DeviceRecord& r, const RealizedBrush* brush, XlRole role);
+
 // The grey colour space with the palette of `entries` (red, green, blue per
 // entry) through the tone curve, padded with black to `count` entries; sent
 // only when it differs from the palette in force.

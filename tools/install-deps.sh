@@ -15,6 +15,7 @@ packages=(
   zip
   unzip
   liblnk-utils
+  hp2xx
 )
 
 missing=()

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <string>
 
+#include "pclread/judge.h"
+#include "pclread/pclread.h"
 #include "render/hpgl_mode.h"
 #include "render/output.h"
 #include "render/tests/capture_sink.h"
@@ -49,6 +51,31 @@ inline InkBox InkBoxOf(const testing::GreyPage& p, int limitX = 1 << 30, int lim
                 b.top = std::min(b.top, y), b.bottom = std::max(b.bottom, y);
             }
     return b;
+}
+
+// The test-side reader's decoding of PCL 5 bytes (led into PCL by PJL
+// when they are not) on a page of `width` x `height` dots.
+inline pclread::Job DecodeGl(const std::vector<uint8_t>& bytes, int width = 2550, int height = 3300) {
+    std::vector<uint8_t> job;
+    const std::string lead = "\x1b%-12345X@PJL ENTER LANGUAGE=PCL\n";
+    if (bytes.empty() || bytes[0] == 0x1B) job.assign(lead.begin(), lead.end());
+    job.insert(job.end(), bytes.begin(), bytes.end());
+    pclread::Options o;
+    o.pageWidth = width;
+    o.pageHeight = height;
+    return pclread::Read(job, o);
+}
+
+// A decoded page in the interpreter's form.
+inline testing::GreyPage GreyOf(const pclread::Page& page) {
+    const pclread::Grey g = pclread::ToGrey(page);
+    return {g.width, g.height, g.v};
+}
+
+inline std::string Faults(const pclread::Job& job) {
+    std::string s;
+    for (const auto& e : job.errors) s += e + "\n";
+    return s;
 }
 
 }  // namespace pclrend

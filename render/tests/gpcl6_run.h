@@ -34,13 +34,16 @@ inline std::string Gpcl6Path() {
     return {};
 }
 
-// One portable grey map (P5), whitespace and comments in its header.
+// One portable grey map (P5), whitespace and comments in its header; a
+// pixel map (P6) is taken as the grey of its colours by the renderer's
+// weights (5 red, 9 green, 2 blue in 16).
 inline bool ReadPgm(const std::string& path, GreyPage& page) {
     std::ifstream in(path, std::ios::binary);
     const std::string d((std::istreambuf_iterator<char>(in)), {});
     size_t i = 0;
     std::vector<int> numbers;
-    if (d.compare(0, 2, "P5") != 0) return false;
+    const bool rgb = d.compare(0, 2, "P6") == 0;
+    if (d.compare(0, 2, "P5") != 0 && !rgb) return false;
     i = 2;
     while (numbers.size() < 3 && i < d.size()) {
         if (d[i] == '#') {
@@ -58,14 +61,23 @@ inline bool ReadPgm(const std::string& path, GreyPage& page) {
     page.width = numbers[0];
     page.height = numbers[1];
     const size_t size = static_cast<size_t>(page.width) * page.height;
-    if (d.size() < i + size) return false;
-    page.grey.assign(d.begin() + static_cast<std::ptrdiff_t>(i), d.begin() + static_cast<std::ptrdiff_t>(i + size));
+    if (d.size() < i + size * (rgb ? 3 : 1)) return false;
+    if (!rgb) {
+        page.grey.assign(d.begin() + static_cast<std::ptrdiff_t>(i), d.begin() + static_cast<std::ptrdiff_t>(i + size));
+        return true;
+    }
+    page.grey.resize(size);
+    for (size_t k = 0; k < size; ++k) {
+        const auto* p = reinterpret_cast<const uint8_t*>(d.data() + i + 3 * k);
+        page.grey[k] = static_cast<uint8_t>((5 * p[0] + 9 * p[1] + 2 * p[2]) / 16);
+    }
     return true;
 }
 
 // Renders `job` at `dpi`; the pages in order (empty when the run failed).
+// `colour`: rendered in colour, each pixel then the grey of its colour.
 inline std::vector<GreyPage> RunGpcl6(const std::string& gpcl6, const std::vector<uint8_t>& job, int dpi,
-                                      const std::string& name) {
+                                      const std::string& name, bool colour = false) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / ("zq-gpcl6-" + std::to_string(getpid()) + "-" + name);
     fs::remove_all(dir);
@@ -74,7 +86,7 @@ inline std::vector<GreyPage> RunGpcl6(const std::string& gpcl6, const std::vecto
         std::ofstream out(dir / "job.pcl", std::ios::binary);
         out.write(reinterpret_cast<const char*>(job.data()), static_cast<std::streamsize>(job.size()));
     }
-    const std::string command = "'" + gpcl6 + "' -q -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r" + std::to_string(dpi) +
+    const std::string command = "'" + gpcl6 + "' -q -dNOPAUSE -dBATCH -sDEVICE=" + (colour ? "ppmraw" : "pgmraw") + " -r" + std::to_string(dpi) +
                                 " -sOutputFile='" + (dir / "page-%d.pgm").string() + "' '" +
                                 (dir / "job.pcl").string() + "' >/dev/null 2>&1";
     std::vector<GreyPage> pages;

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -99,7 +104,21 @@ TEST(HpglPath, PolygonsAsTheyAreWritten) {
         g.r.glState = kGlInGl2;
         bool drew = false;
         EXPECT_EQ(Gl2EmitPath(g.r, c.path.Source(), &drew), c.ok);
-        EXPECT_EQ(g.Out(), c.bytes);
+        const std::string out = g.Out();
+        EXPECT_EQ(out, c.bytes);
+        if (!c.ok) continue;
+        // The reader finds every point of the path, in order, where it is
+        // (whole pixels, held to the safe range), in the PE and BZ numbers.
+        const std::string job = "\x1b" "E\x1b%1BIN" + out + "\x1b%0A\f";
+        const auto decoded = DecodeGl({job.begin(), job.end()}, 300, 300);
+        EXPECT_TRUE(decoded.Ok()) << Faults(decoded);
+        std::vector<double> found, expected;
+        for (const auto& cmd : decoded.gl)
+            if (cmd.mnemonic == "PE" || cmd.mnemonic == "BZ") found.insert(found.end(), cmd.params.begin(), cmd.params.end());
+        for (const auto& rec : c.path.records)
+            for (const auto& pt : rec.points)
+                for (LONG v : {pt.x, pt.y}) expected.push_back(std::clamp<LONG>(v >> 4, -32767, 32767));
+        EXPECT_EQ(found, expected);
     }
 }
 
@@ -206,8 +225,6 @@ TEST(HpglPath, Dashes) {
 // The independent interpreter fills our polygons where they are drawn: a
 // square exactly, and a star by its fill rule.
 TEST(HpglPath, PolygonsPrintInGpcl6) {
-    const std::string gpcl6 = testing::Gpcl6Path();
-    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found (set ZQ_GPCL6 or put it at ../shared/tools/gpcl6)";
     // A pentagram of radius 60 around (c, 100): its middle is inside by the
     // winding rule and outside by even-odd.
     auto star = [](int c) {
@@ -244,21 +261,138 @@ TEST(HpglPath, PolygonsPrintInGpcl6) {
         std::fwrite(g.sink.bytes.data(), 1, g.sink.bytes.size(), f);
         std::fclose(f);
     }
-    const auto pages = testing::RunGpcl6(gpcl6, g.sink.bytes, 300, "hpglpath");
-    ASSERT_EQ(pages.size(), 1u);
-    const auto& p = pages[0];
-    // HP-GL/2's origin is PCL's (the logical page's left edge, the top
-    // margin): the square, alone in the sheet's top-left corner, shows it.
-    const InkBox b = InkBoxOf(p, 200, 300);
-    ASSERT_GE(b.right, 0);
-    EXPECT_NEAR(b.right - b.left + 1, 40, 1);
-    EXPECT_NEAR(b.bottom - b.top + 1, 40, 1);
-    const int ox = b.left - 20, oy = b.top - 20;
-    auto ink = [&](int x, int y) { return p.grey[static_cast<size_t>(y + oy) * p.width + x + ox] < 128; };
-    EXPECT_TRUE(ink(40, 40));
-    EXPECT_FALSE(ink(200, 100)) << "even-odd leaves the star's middle";
-    EXPECT_TRUE(ink(200, 60)) << "an arm of the even-odd star";
-    EXPECT_TRUE(ink(400, 100)) << "the winding rule fills the star's middle";
+    // The reader, then the independent interpreter, print the same shapes.
+    const auto decoded = DecodeGl(g.sink.bytes);
+    EXPECT_TRUE(decoded.Ok()) << Faults(decoded);
+    ASSERT_EQ(decoded.pages.size(), 1u);
+    std::vector<testing::GreyPage> printed = {GreyOf(decoded.pages[0])};
+    const std::string gpcl6 = testing::Gpcl6Path();
+    if (gpcl6.empty()) std::printf("gpcl6 not found: the shapes are checked by the reader only\n");
+    else printed.push_back(testing::RunGpcl6(gpcl6, g.sink.bytes, 300, "hpglpath").at(0));
+    for (const auto& p : printed) {
+        // HP-GL/2's origin is PCL's (the logical page's left edge, the top
+        // margin): the square, alone in the sheet's top-left corner, shows it.
+        const InkBox b = InkBoxOf(p, &p == &printed[0] ? 120 : 200, 300);  // the reader's page starts at the printable area
+        ASSERT_GE(b.right, 0);
+        EXPECT_NEAR(b.right - b.left + 1, 40, 1);
+        EXPECT_NEAR(b.bottom - b.top + 1, 40, 1);
+        const int ox = b.left - 20, oy = b.top - 20;
+        auto ink = [&](int x, int y) { return p.grey[static_cast<size_t>(y + oy) * p.width + x + ox] < 128; };
+        EXPECT_TRUE(ink(40, 40));
+        EXPECT_FALSE(ink(200, 100)) << "even-odd leaves the star's middle";
+        EXPECT_TRUE(ink(200, 60)) << "an arm of the even-odd star";
+        EXPECT_TRUE(ink(400, 100)) << "the winding rule fills the star's middle";
+    }
+}
+
+// The box of the ink in a binary PBM (P4) as hp2xx writes it: width and
+// height, 0 x 0 when there is none or the file is not one.
+std::pair<int, int> PbmInkSize(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string d((std::istreambuf_iterator<char>(in)), {});
+    int w = 0, h = 0, n = 0;
+    if (std::sscanf(d.c_str(), "P4 %d %d%n", &w, &h, &n) != 2 || w <= 0 || h <= 0) return {0, 0};
+    const size_t start = static_cast<size_t>(n) + 1, row = (static_cast<size_t>(w) + 7) / 8;
+    if (d.size() < start + row * h) return {0, 0};
+    int l = w, t = h, r = -1, b = -1;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if ((static_cast<uint8_t>(d[start + y * row + x / 8]) >> (7 - x % 8)) & 1) {
+                l = std::min(l, x), r = std::max(r, x), t = std::min(t, y), b = std::max(b, y);
+            }
+    return r < 0 ? std::pair{0, 0} : std::pair{r - l + 1, b - t + 1};
+}
+
+// Debian's hp2xx, an outside HP-GL/2 plotter, draws the HP-GL/2 we write
+// for a table of shapes to the size the reader prints them.
+TEST(HpglPath, Hp2xxDrawsTheShapesTheReaderPrints) {
+    if (std::system("command -v hp2xx >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "hp2xx not found (tools/install-deps.sh installs it)";
+    auto star = [] {
+        TestPath p;
+        std::vector<POINTFIX> v;
+        for (int i = 0; i < 5; ++i) {
+            const double a = -M_PI / 2 + i * 4 * M_PI / 5;
+            v.push_back({static_cast<LONG>(std::lround(150 + 80 * std::cos(a))) * 16, static_cast<LONG>(std::lround(150 + 80 * std::sin(a))) * 16});
+        }
+        p.records.push_back({kBegin | kEnd | kClose, v});
+        return p;
+    };
+    TestPath curve;
+    curve.records.push_back({kBegin, Px({{50, 150}})});
+    curve.records.push_back({kBez | kEnd | kClose, Px({{50, 50}, {250, 50}, {250, 150}, {250, 250}, {50, 250}, {50, 150}})});
+    TestPath square, polyline;
+    square.records.push_back({kBegin | kEnd | kClose, Px({{40, 40}, {240, 40}, {240, 200}, {40, 200}})});
+    polyline.records.push_back({kBegin | kEnd, Px({{40, 60}, {140, 200}, {240, 60}})});
+    const struct {
+        const char* name;
+        TestPath path;
+        const char* paint;  // after the path
+        LONG width;         // geometric pen width in pixels (0: cosmetic)
+        int outline;        // what hp2xx adds around a fill (below)
+    } cases[] = {
+        // hp2xx fills a polygon up to its right and bottom edges inclusive
+        // and outlines it with its thinnest pen (0.1 mm, a pixel at 300
+        // dpi, half of it outside): 3 pixels more a side than the reader,
+        // and a pixel more at a star's sharp tips. Strokes compare as they are.
+        {"square", square, "FP", 0, 3},
+        {"star, even-odd", star(), "FP", 0, 4},
+        {"star, nonzero", star(), "FP1", 0, 4},
+        {"Bézier", curve, "FP", 0, 3},
+        {"wide polyline", polyline, "EP", 12, 0},
+    };
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("zq-hp2xx-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    for (auto c : cases) {
+        SCOPED_TRACE(c.name);
+        GlCapture g;
+        g.r.ropCache = 256;
+        SpoolWrite(g.r, "\x1b" "E\x1b&l0E");
+        SetGlMode(g.r, true);
+        if (c.width) {
+            LINEATTRS la{};
+            la.fl = LA_GEOMETRIC;
+            la.elWidth.e = static_cast<float>(c.width);
+            la.iJoin = JOIN_ROUND;
+            la.iEndCap = ENDCAP_ROUND;
+            la.eMiterLimit = 10;
+            Gl2SetLineAttributes(g.r, la, 0.0f, 1.0f);
+        }
+        SpoolWrite(g.r, "FT");
+        ASSERT_TRUE(Gl2EmitPath(g.r, c.path.Source()));
+        SpoolWrite(g.r, c.paint);
+        SetGlMode(g.r, false);
+        SpoolWrite(g.r, "\f\x1b" "E");
+        g.Out();
+        const auto decoded = DecodeGl(g.sink.bytes, 400, 400);
+        EXPECT_TRUE(decoded.Ok()) << Faults(decoded);
+        ASSERT_EQ(decoded.pages.size(), 1u);
+        const InkBox ours = InkBoxOf(GreyOf(decoded.pages[0]));
+        ASSERT_GE(ours.right, 0);
+        // The HP-GL/2 between the mode switches, as a plotter file.
+        const std::string bytes(g.sink.bytes.begin(), g.sink.bytes.end());
+        std::string gl;
+        for (size_t at = bytes.find("\x1b%1B"); at != std::string::npos; at = bytes.find("\x1b%1B", at + 1)) {
+            const size_t end = bytes.find('\x1b', at + 1);
+            gl += bytes.substr(at + 4, end - at - 4);
+        }
+        // Without the picture frame of PCL, a plotter takes IR to a frame of
+        // nothing; the comment (with its zero byte) it cannot parse.
+        for (const std::string& what : {"IR0,100"s, "CO\"Zelquor Enhanced GL/2\""s, std::string(1, '\0')}) {
+            for (size_t at = gl.find(what); at != std::string::npos; at = gl.find(what)) gl.erase(at, what.size());
+        }
+        {
+            std::ofstream out(dir / "shape.hgl", std::ios::binary);
+            out << gl;
+        }
+        const std::string command = "cd '" + dir.string() + "' && hp2xx -q -m pbm -d 300 -t -f shape.pbm shape.hgl >/dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << gl;
+        const auto [w, h] = PbmInkSize((dir / "shape.pbm").string());
+        EXPECT_NEAR(w, ours.right - ours.left + 1 + c.outline, 1) << gl;
+        EXPECT_NEAR(h, ours.bottom - ours.top + 1 + c.outline, 1) << gl;
+    }
+    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -139,8 +139,13 @@ TEST(XlHatch, StylesDrawLinesEveryEightPixels) {
 
 // A checker raster pattern as the brush of a rectangle prints as its bits in
 // both our reader and the independent interpreter: 1 is white.
-TEST_F(XlFillTest, RasterPatternPrintsItsBits) {
+// A whole session at 100 dpi with one letter page open (printable area
+// from (16, 16)), in colour when asked.
+void OpenPage(XlCapture& c, bool colour) {
+    DeviceRecord& r = c.r;
+    CaptureSink& sink = c.sink;
     r = DeviceRecord{};
+    c.taken = 0;
     ASSERT_TRUE(AllocateBuffers(r, false));
     sink = CaptureSink{};
     r.sink = &sink;
@@ -161,8 +166,13 @@ TEST_F(XlFillTest, RasterPatternPrintsItsBits) {
     r.drawnHeight = 1068;
     r.nupCells.reset(new Cell[1]{{0, 0, 818, 1068}});
     r.pageCount = r.sheetPages = 1;
+    r.colour = colour ? 1 : 0;
     XlSessionStart(r);
     XlPagePart(r);
+}
+
+TEST_F(XlFillTest, RasterPatternPrintsItsBits) {
+    OpenPage(*this, false);
     const RealizedBrush checker = Checker(0);
     XlSelectMonoFill(r, &checker, XlRole::Brush);
     XlSelectMonoFill(r, nullptr, XlRole::Pen);
@@ -195,6 +205,107 @@ TEST_F(XlFillTest, RasterPatternPrintsItsBits) {
     const auto pages = testing::RunGpcl6(gpcl6, sink.bytes, 100, "pattern");
     ASSERT_EQ(pages.size(), 1u);
     expectChecker(pages[0], "gpcl6");
+}
+
+// A colour page's sources: solid colours, a two-colour hatch and kept
+// patterns of indexed and 24-bit pixels, each filling a rectangle. The
+// reader checks every attribute and prints each rectangle in the grey of its
+// colours; gpcl6 prints the same greys.
+TEST_F(XlFillTest, ColourSourcesPrintTheirColours) {
+    OpenPage(*this, true);
+    auto solid = [](uint8_t red, uint8_t green, uint8_t blue) {
+        RealizedBrush b{};
+        b.kind = kBrushSolid;
+        b.colour[0] = red, b.colour[1] = green, b.colour[2] = blue;
+        b.brushKey = GreyOf(static_cast<uint32_t>(red | green << 8 | blue << 16));
+        return b;
+    };
+    RealizedBrush hatch{};
+    hatch.kind = kBrushHatch;
+    hatch.brushKey = 512 + 4;  // a cross
+    hatch.colour[2] = 255;                                         // blue lines
+    hatch.backColour[0] = hatch.backColour[1] = 255;               // on yellow
+    // Kept brushes: 8 x 8, left half green, right half white (1 bit with a
+    // palette), and a 24-bit one of red and blue columns.
+    std::vector<uint32_t> keptIndexed(kKeptBitsOffset / 4 + 8 + 2, 0), kept24(kKeptBitsOffset / 4 + 8 * 8, 0);
+    auto* indexed = reinterpret_cast<RealizedBrush*>(keptIndexed.data());
+    indexed->kind = kBrushPattern;
+    indexed->brushKey = 256;
+    indexed->width = indexed->height = 8;
+    indexed->format = 1;
+    indexed->paletteCount = 2;
+    indexed->paletteOffset = static_cast<uint32_t>(kKeptBitsOffset + 8 * KeptRowSize(8, 1));
+    auto* bytes = reinterpret_cast<uint8_t*>(keptIndexed.data());
+    for (int y = 0; y < 8; ++y) bytes[kKeptBitsOffset + y * KeptRowSize(8, 1)] = 0x0F;
+    const uint32_t indexedPalette[2] = {0x00FF00, 0xFFFFFF};
+    std::memcpy(bytes + indexed->paletteOffset, indexedPalette, sizeof indexedPalette);
+    auto* deep = reinterpret_cast<RealizedBrush*>(kept24.data());
+    deep->kind = kBrushPattern;
+    deep->brushKey = 256;
+    deep->width = deep->height = 8;
+    deep->format = 24;
+    auto* deepBytes = reinterpret_cast<uint8_t*>(kept24.data()) + kKeptBitsOffset;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) deepBytes[y * 32 + 4 * x + (x % 2 ? 2 : 0)] = 255;  // red, blue, red, ...
+    const RealizedBrush red = solid(255, 0, 0), teal = solid(0, 128, 128);
+    struct Case {
+        const char* name;
+        const RealizedBrush* brush;
+        double grey;  // the rectangle's mean grey, 0-255
+    };
+    const Case cases[] = {
+        {"red", &red, (5 * 255) / 16.0},
+        {"teal", &teal, (9 * 128 + 2 * 128) / 16.0},
+        {"blue cross-hatch on yellow", &hatch, -1},
+        {"kept 1-bit pattern, green and white", indexed, (9 * 255 + (5 * 255 + 9 * 255 + 2 * 255)) / 32.0},
+        {"kept 24-bit pattern, red and blue", deep, (5 * 255 + 2 * 255) / 32.0},
+    };
+    XlSelectMonoFill(r, nullptr, XlRole::Pen);
+    XlSetRop(r, 252);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        ASSERT_NE(XlSelectMonoFill(r, cases[i].brush, XlRole::Brush), kXlNoSource) << cases[i].name;
+        const uint16_t x = static_cast<uint16_t>(i * 80);
+        xl::XlAttrUInt16Box(r, xl::Attr::BoundingBox, x, 0, static_cast<uint16_t>(x + 64), 64);
+        xl::XlOperator(r, xl::Op::Rectangle);
+    }
+    // The same colour again sends nothing.
+    Out();
+    XlSelectMonoFill(r, cases[std::size(cases) - 1].brush, XlRole::Brush);
+    EXPECT_TRUE(Out().empty());
+    XlPageEnd(r);
+    XlSessionEnd(r);
+    SpoolFlush(r);
+    const pclread::Job job = pclread::Read(sink.bytes);
+    std::string errors;
+    for (const auto& e : job.errors) errors += e + "\n";
+    ASSERT_TRUE(job.Ok()) << errors;
+    ASSERT_EQ(job.xl.pages.size(), 1u);
+    // Mean grey of rectangle i (page (x, y) is sheet (x + 16, y + 16)).
+    auto mean = [](const auto& page, size_t i) {
+        double sum = 0;
+        for (int y = 8; y < 56; ++y)
+            for (int x = 8; x < 56; ++x) sum += page.At(static_cast<int>(16 + i * 80 + x), 16 + y);
+        return sum / (48 * 48);
+    };
+    const auto& ours = job.xl.pages[0];
+    for (size_t i = 0; i < std::size(cases); ++i)
+        if (cases[i].grey >= 0) {
+            EXPECT_NEAR(mean(ours, i), cases[i].grey, 2) << cases[i].name;
+        }
+    // The hatch: blue lines (grey 2 * 255 / 16) on yellow (14 * 255 / 16).
+    int lines = 0, back = 0;
+    for (int x = 8; x < 56; ++x) {
+        const int v = ours.At(16 + 2 * 80 + x, 16 + 10);
+        lines += v < 64;
+        back += v > 200;
+    }
+    EXPECT_GT(lines, 0);
+    EXPECT_GT(back, lines);
+    const std::string gpcl6 = testing::Gpcl6Path();
+    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found (set ZQ_GPCL6 or put it at ../shared/tools/gpcl6)";
+    const auto pages = testing::RunGpcl6(gpcl6, sink.bytes, 100, "colour", true);
+    ASSERT_EQ(pages.size(), 1u);
+    for (size_t i = 0; i < std::size(cases); ++i) EXPECT_NEAR(mean(pages[0], i), mean(ours, i), 4) << cases[i].name;
 }
 
 }  // namespace

@@ -39,8 +39,14 @@ Grey Reduce(const Grey& g, int factor) {
 Grey ToGrey(const Page& page) {
     Grey g(page.width, page.height);
     for (int32_t y = 0; y < page.height; ++y)
-        for (int32_t x = 0; x < page.width; ++x)
-            if (page.Black(x, y)) g.v[static_cast<size_t>(y) * g.width + x] = 0;
+        for (int32_t x = 0; x < page.width; ++x) {
+            if (page.rgb.empty()) {
+                if (page.Black(x, y)) g.v[static_cast<size_t>(y) * g.width + x] = 0;
+                continue;
+            }
+            const uint32_t c = page.Colour(x, y);
+            g.v[static_cast<size_t>(y) * g.width + x] = Luminance(c);
+        }
     return g;
 }
 

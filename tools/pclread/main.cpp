@@ -15,7 +15,7 @@
 namespace {
 
 const char* const kUsage =
-    "usage: pclread JOB [--png-prefix PREFIX] [--size WIDTHxHEIGHT] [--reference PAGE.png]...\n\n"
+    "usage: pclread JOB [--png-prefix PREFIX] [--size WIDTHxHEIGHT] [--reference PAGE.png]... [--commands]\n\n"
     "Decodes the PJL/PCL job JOB and prints one line for the job and one per page.\n"
     "--png-prefix PREFIX  writes page N as PREFIX-N.png (N from 1)\n"
     "--size WxH           the logical page in dots (default: from the first\n"
@@ -23,7 +23,10 @@ const char* const kUsage =
     "--reference PAGE.png the expected render of the next page; the page line\n"
     "                     then tells the pixels that differ (with a prefix, also\n"
     "                     as PREFIX-N-diff.png), and the exit code is 1 when any\n"
-    "                     page differs\n";
+    "                     page differs\n"
+    "--commands           lists every HP-GL/2 command with its numbers\n"
+    "Areas painted by the printer's own grey commands (FT9, SV9, ESC*v9T), which\n"
+    "other interpreters ignore, are listed as \"vendor area\" lines.\n";
 
 int Fail(const std::string& message, int code = 1) {
     std::fprintf(stderr, "pclread: %s\n", message.c_str());
@@ -74,6 +77,7 @@ int main(int argc, char** argv) {
     std::string jobPath, prefix;
     std::vector<std::string> references, printed;
     int offsetX = 0, offsetY = 0;
+    bool listCommands = false;
     pclread::Options options;
     options.keepCommands = false;
     for (int i = 1; i < argc; ++i) {
@@ -82,6 +86,8 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
+        } else if (arg == "--commands") {
+            listCommands = true;
         } else if (arg == "--png-prefix" && hasValue) {
             prefix = argv[++i];
         } else if (arg == "--reference" && hasValue) {
@@ -118,10 +124,20 @@ int main(int argc, char** argv) {
         options.pageWidth = expected.front().width;
         options.pageHeight = expected.front().height;
     }
+    options.keepCommands = listCommands;
     const auto job = pclread::Read(bytes, options);
     std::printf("%s: %zu bytes, %zu PJL lines, %zu pages, %d dpi, %zu form faults\n", jobPath.c_str(), bytes.size(),
                 job.pjl.size(), job.pages.size(), job.resolution, job.errors.size());
     for (const auto& e : job.errors) std::printf("  fault: %s\n", e.c_str());
+    for (const auto& c : job.gl) {
+        std::printf("  %s", c.mnemonic.c_str());
+        for (size_t i = 0; i < c.params.size(); ++i) std::printf("%s%g", i ? "," : "", c.params[i]);
+        if (!c.text.empty()) std::printf(" \"%s\"", c.text.c_str());
+        std::printf("\n");
+    }
+    for (const auto& a : job.vendorAreas)
+        std::printf("vendor area: page %zu, %s level %d, x %d-%d y %d-%d\n", a.page + 1, a.command.c_str(), a.level, a.left,
+                    a.right - 1, a.top, a.bottom - 1);
     if (job.xl.present) return XlPages(job, references, printed, offsetX, offsetY, prefix);
     bool same = job.Ok() && (expected.empty() || expected.size() == job.pages.size());
     for (size_t p = 0; p < job.pages.size(); ++p) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <string_view>
 
 namespace pclread {
@@ -11,6 +12,11 @@ int64_t Page::BlackCount() const {
     int64_t n = 0;
     for (uint8_t b : bits) n += __builtin_popcount(b);
     return n;
+}
+
+uint8_t Luminance(uint32_t rgb) {
+    const uint32_t r = rgb >> 16 & 0xFF, g = rgb >> 8 & 0xFF, b = rgb & 0xFF;
+    return static_cast<uint8_t>((r * 299 + g * 587 + b * 114 + 500) / 1000);
 }
 
 int64_t Differences(const Page& a, const Page& b) {
@@ -115,10 +121,64 @@ bool IsGroup(uint8_t c) { return c >= 96 && c <= 126; }
 bool IsParam(uint8_t c) { return c >= 96 && c <= 126; }     // lower case: more follow
 bool IsTerminator(uint8_t c) { return c >= 64 && c <= 94; } // upper case: last
 
-class Reader {
+// Pages this large keep no colour picture (3 bytes a pixel): a fault.
+constexpr int64_t kMaxColourPixels = 64LL * 1000 * 1000;
+constexpr uint32_t kWhiteRgb = 0xFFFFFF;
+
+class Reader : public GlSurface {
 public:
     Reader(std::span<const uint8_t> bytes, const Options& options, Job& job)
-        : in_(bytes), options_(options), job_(job) {}
+        : in_(bytes), options_(options), job_(job),
+          gl_({options.keepCommands ? &job.gl : nullptr, &job.vendorAreas, &job.errors}) {
+        ResetColour();
+    }
+
+    // ---- what HP-GL/2 draws on ----------------------------------------
+    int32_t Width() const override { return options_.pageWidth > 0 ? options_.pageWidth : Units() * 17 / 2; }
+    int32_t Height() const override { return options_.pageHeight > 0 ? options_.pageHeight : Units() * 11; }
+    int32_t Dpi() const override { return Units(); }
+    uint32_t Get(int32_t x, int32_t y) override { return CurrentPage().Colour(x, y); }
+    void Set(int32_t x, int32_t y, uint32_t rgb) override {
+        Page& pg = CurrentPage();
+        if (x < 0 || y < 0 || x >= pg.width || y >= pg.height) return;
+        rgb &= kWhiteRgb;
+        if (pg.rgb.empty() && rgb != 0 && rgb != kWhiteRgb) {
+            if (int64_t{pg.width} * pg.height > kMaxColourPixels) {
+                if (!colourTooLarge_) Error("page too large for its colours");
+                colourTooLarge_ = true;
+            } else {
+                pg.rgb.assign(static_cast<size_t>(pg.width) * pg.height * 3, 255);
+                for (int32_t yy = 0; yy < pg.height; ++yy)
+                    for (int32_t xx = 0; xx < pg.width; ++xx)
+                        if (pg.Black(xx, yy)) std::fill_n(&pg.rgb[(static_cast<size_t>(yy) * pg.width + xx) * 3], 3, 0);
+            }
+        }
+        if (!pg.rgb.empty()) {
+            uint8_t* p = &pg.rgb[(static_cast<size_t>(y) * pg.width + x) * 3];
+            p[0] = static_cast<uint8_t>(rgb >> 16), p[1] = static_cast<uint8_t>(rgb >> 8), p[2] = static_cast<uint8_t>(rgb);
+        }
+        uint8_t& b = pg.bits[static_cast<size_t>(y) * pg.stride + x / 8];
+        const uint8_t m = static_cast<uint8_t>(0x80 >> (x % 8));
+        b = Luminance(rgb) < 128 ? (b | m) : (b & ~m);
+    }
+    uint32_t PaletteColour(int index) const override {
+        const auto& p = palettes_.at(activePalette_);
+        return p.empty() ? 0 : p[static_cast<size_t>(std::max(0, index)) % p.size()];
+    }
+    int PaletteSize() const override { return static_cast<int>(palettes_.at(activePalette_).size()); }
+    const PclPattern* Pattern(int id) const override {
+        const auto it = patterns_.find(id);
+        return it == patterns_.end() ? nullptr : &it->second;
+    }
+    void Frame(double& x, double& y, double& w, double& h, double& plotW, double& plotH) const override {
+        x = frameX_;
+        y = frameY_;
+        w = frameW_ > 0 ? frameW_ * Units() / 720.0 : Width() - frameX_;
+        h = frameH_ > 0 ? frameH_ * Units() / 720.0 : Height() - frameY_;
+        plotW = plotW_ > 0 ? plotW_ * 1016.0 : 0;
+        plotH = plotH_ > 0 ? plotH_ * 1016.0 : 0;
+    }
+    size_t PageIndex() const override { return job_.pages.size(); }
 
     void Run() {
         while (pos_ < in_.size()) {
@@ -190,7 +250,10 @@ private:
             return;
         }
         const uint8_t c = in_[pos_];
-        if (gl2_ && c != ESC) return ReadGl2();
+        if (gl2_ && c != ESC) {
+            pos_ = gl_.Read(in_, pos_, 0, *this);
+            return;
+        }
         if (c != ESC) {
             ++pos_;
             if (c == 0x0C) {
@@ -256,18 +319,6 @@ private:
         }
     }
 
-    // HP-GL/2 between ESC%#B and ESC%#A: mnemonics, numbers, separators and
-    // quoted labels; nothing of it marks the page in this reader.
-    void ReadGl2() {
-        bool quoted = false;
-        while (pos_ < in_.size() && (quoted || in_[pos_] != ESC)) {
-            const uint8_t b = in_[pos_++];
-            if (b == '"') quoted = !quoted;
-            else if (!quoted && b < 32 && b != '\n' && b != '\r' && b != '\t') Error("control byte in HP-GL/2");
-        }
-        if (quoted) Error("HP-GL/2 label not closed");
-    }
-
     // Values beyond any page are cut to a range that no sum of two overflows.
     static long Int(const Command& c) {
         const long v = std::strtol(c.value.c_str(), nullptr, 10);
@@ -303,6 +354,107 @@ private:
         compression_ = 0;
         rasterWidth_ = 0;
         rectW_ = rectH_ = 0;
+        ResetColour();
+        frameX_ = frameY_ = 0;
+        frameW_ = frameH_ = 0;
+        plotW_ = plotH_ = 0;
+        gl_.Initialize();
+    }
+
+    // The colour state of a printer reset: one palette (white, black), no
+    // patterns, solid black fills.
+    void ResetColour() {
+        palettes_.clear();
+        palettes_[0] = {kWhiteRgb, 0};
+        activePalette_ = 0;
+        paletteControl_ = 0;
+        paletteStack_.clear();
+        patterns_.clear();
+        patternId_ = 0;
+        patternType_ = 0;
+        foreground_ = 0;
+        patternOpaque_ = false;
+        components_[0] = components_[1] = components_[2] = 0;
+    }
+
+    std::vector<uint32_t>& Active() { return palettes_[activePalette_]; }
+
+    // A configured palette: 2^bits entries, white and black first.
+    void NewPalette(int bits) {
+        static const uint32_t kDefaults[8] = {kWhiteRgb, 0, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF};
+        const size_t n = size_t{1} << std::clamp(bits, 1, 8);
+        auto& p = Active();
+        p.assign(n, 0);
+        for (size_t i = 0; i < n && i < 8; ++i) p[i] = kDefaults[i];
+    }
+
+    void DownloadPattern(std::span<const uint8_t> d) {
+        if (d.size() < 8) return Error("pattern shorter than its header");
+        const uint8_t format = d[0];
+        const int bits = format == 1 ? d[2] : 1;
+        const size_t header = format == 20 ? 12 : 8;
+        if ((format != 0 && format != 1 && format != 20) || d.size() < header || bits < 1 || bits > 8 || 8 % bits)
+            return Error("pattern format " + std::to_string(format) + " with " + std::to_string(bits) + " bits a pixel");
+        PclPattern p;
+        p.height = d[4] << 8 | d[5];
+        p.width = d[6] << 8 | d[7];
+        p.colour = format == 1;
+        if (format == 20) p.xres = d[8] << 8 | d[9], p.yres = d[10] << 8 | d[11];
+        const size_t rowBytes = (static_cast<size_t>(p.width) * bits + 7) / 8;
+        if (p.width == 0 || p.height == 0 || d.size() - header < rowBytes * p.height)
+            return Error("pattern data shorter than its " + std::to_string(p.width) + " x " + std::to_string(p.height) + " pixels");
+        if (d.size() - header > rowBytes * p.height) Error("pattern data longer than its pixels");
+        for (int32_t y = 0; y < p.height; ++y)
+            for (int32_t x = 0; x < p.width; ++x) {
+                const size_t bit = static_cast<size_t>(x) * bits;
+                const uint8_t byte = d[header + static_cast<size_t>(y) * rowBytes + bit / 8];
+                p.pixels.push_back(static_cast<uint8_t>((byte >> (8 - bits - bit % 8)) & ((1 << bits) - 1)));
+            }
+        patterns_[patternId_] = std::move(p);
+    }
+
+    // A PCL rectangle fill of kind 2 (shading), 3 (cross-hatch) or 5 (the
+    // current pattern).
+    void PatternFill(long kind) {
+        int type = kind == 2 ? 2 : kind == 3 ? 3 : patternType_;
+        const uint32_t fg = foreground_;
+        const PclPattern* pattern = type == 4 ? Pattern(patternId_) : nullptr;
+        if (type == 4 && !pattern) return Error("fill with pattern " + std::to_string(patternId_) + ", never downloaded");
+        const int32_t x0 = std::max(0, cursorX_), y0 = std::max(0, cursorY_);
+        const int32_t x1 = std::min<int64_t>(Width(), int64_t{cursorX_} + rectW_), y1 = std::min<int64_t>(Height(), int64_t{cursorY_} + rectH_);
+        for (int32_t y = y0; y < y1; ++y)
+            for (int32_t x = x0; x < x1; ++x) {
+                uint32_t c = fg;
+                bool white = false;
+                switch (type) {
+                case 0: break;
+                case 1: c = kWhiteRgb; break;
+                case 2: c = Mix(fg, std::clamp(patternId_, 0, 100) / 100.0); break;
+                case 3: white = !HatchInk(patternId_, x, y, Units()); break;
+                case 9: {
+                    const uint32_t v = static_cast<uint32_t>(std::clamp(patternId_, 0, 255));
+                    c = v | v << 8 | v << 16;
+                    break;
+                }
+                case 4: {
+                    const int32_t kx = pattern->xres > 0 ? std::max(1, Units() / pattern->xres) : 1;
+                    const int32_t ky = pattern->yres > 0 ? std::max(1, Units() / pattern->yres) : 1;
+                    const uint8_t v = pattern->pixels[static_cast<size_t>((y / ky) % pattern->height) * pattern->width +
+                                                      (x / kx) % pattern->width];
+                    if (pattern->colour) c = PaletteColour(v), white = c == kWhiteRgb;
+                    else white = v == 0;
+                    break;
+                }
+                default: return Error("pattern type " + std::to_string(type) + " is not decoded");
+                }
+                if (white) {
+                    if (!patternOpaque_) continue;
+                    c = kWhiteRgb;
+                }
+                Set(x, y, c);
+            }
+        if (type == 9 && x1 > x0 && y1 > y0 && job_.vendorAreas.size() < 100000)
+            job_.vendorAreas.push_back({"ESC*v9T", patternId_, job_.pages.size(), x0, y0, x1, y1});
     }
 
     int32_t Units() const { return job_.resolution > 0 ? job_.resolution : 300; }
@@ -310,8 +462,8 @@ private:
     Page& CurrentPage() {
         if (!dirty_) {
             page_ = Page{};
-            page_.width = options_.pageWidth > 0 ? options_.pageWidth : Units() * 17 / 2;
-            page_.height = options_.pageHeight > 0 ? options_.pageHeight : Units() * 11;
+            page_.width = Width();
+            page_.height = Height();
             page_.stride = (page_.width + 7) / 8;
             page_.bits.assign(static_cast<size_t>(page_.stride) * page_.height, 0);
             dirty_ = true;
@@ -325,15 +477,12 @@ private:
         dirty_ = false;
     }
 
-    void Fill(int32_t x0, int32_t y0, int32_t w, int32_t h, bool black) {
+    void Fill(int32_t x0, int32_t y0, int32_t w, int32_t h, uint32_t colour) {
         Page& pg = CurrentPage();
-        const int32_t x1 = std::min(pg.width, x0 + w), y1 = std::min(pg.height, y0 + h);
+        const int32_t x1 = static_cast<int32_t>(std::min<int64_t>(pg.width, int64_t{x0} + w));
+        const int32_t y1 = static_cast<int32_t>(std::min<int64_t>(pg.height, int64_t{y0} + h));
         for (int32_t y = std::max(0, y0); y < y1; ++y)
-            for (int32_t x = std::max(0, x0); x < x1; ++x) {
-                uint8_t& b = pg.bits[static_cast<size_t>(y) * pg.stride + x / 8];
-                const uint8_t m = static_cast<uint8_t>(0x80 >> (x % 8));
-                b = black ? (b | m) : (b & ~m);
-            }
+            for (int32_t x = std::max(0, x0); x < x1; ++x) Set(x, y, colour);
     }
 
     void PlotRow(const std::vector<uint8_t>& row) {
@@ -351,6 +500,7 @@ private:
                 const int64_t x = rasterX_ + static_cast<int64_t>(i) * 8 + k;
                 if (rasterWidth_ > 0 && static_cast<int64_t>(i) * 8 + k >= rasterWidth_) break;
                 if (x < 0 || x >= pg.width) continue;
+                if (!pg.rgb.empty()) Set(static_cast<int32_t>(x), y, 0);
                 pg.bits[static_cast<size_t>(y) * pg.stride + static_cast<size_t>(x) / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
             }
         }
@@ -421,6 +571,76 @@ private:
         const char t = c.terminator;
         if (p == "%" && (t == 'B' || t == 'A')) {
             gl2_ = t == 'B';
+            if (gl2_) gl_.Enter(*this, Int(c) & 1, cursorX_, cursorY_);
+        } else if (p == "*c" && (t == 'X' || t == 'Y')) {
+            (t == 'X' ? frameW_ : frameH_) = std::max(0L, Int(c));
+            plotW_ = plotH_ = 0;
+            gl_.FrameChanged(*this);
+        } else if (p == "*c" && t == 'T') {
+            if (Int(c) == 0) frameX_ = cursorX_, frameY_ = cursorY_;
+            gl_.FrameChanged(*this);
+        } else if (p == "*c" && (t == 'K' || t == 'L')) {
+            (t == 'K' ? plotW_ : plotH_) = std::clamp(std::strtod(c.value.c_str(), nullptr), 0.0, 1000.0);
+            gl_.FrameChanged(*this);
+        } else if (p == "*v" && t >= 'A' && t <= 'C') {
+            components_[t - 'A'] = static_cast<int32_t>(std::clamp(Int(c), 0L, 255L));
+        } else if (p == "*v" && t == 'I') {
+            auto& pal = Active();
+            const long i = Int(c);
+            if (i < 0 || static_cast<size_t>(i) >= pal.size()) {
+                Error("colour index " + std::to_string(i) + " beyond the palette's " + std::to_string(pal.size()));
+            } else {
+                pal[static_cast<size_t>(i)] = static_cast<uint32_t>(components_[0] << 16 | components_[1] << 8 | components_[2]);
+            }
+            components_[0] = components_[1] = components_[2] = 0;
+        } else if (p == "*v" && t == 'W') {
+            if (payload.size() < 6) Error("configure image data shorter than 6 bytes");
+            else if (payload[1] <= 1) NewPalette(payload[2]);  // indexed
+            else NewPalette(1);                                // direct: the palette keeps two entries
+        } else if (p == "*r" && t == 'U') {
+            const long planes = Int(c);
+            if (planes == 1) Active() = {kWhiteRgb, 0};
+            else if (planes == 3) Active() = {0, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, kWhiteRgb};
+            else if (planes == -3) Active() = {kWhiteRgb, 0x00FFFF, 0xFF00FF, 0x0000FF, 0xFFFF00, 0x00FF00, 0xFF0000, 0};
+            else Error("simple colour " + std::to_string(planes));
+        } else if (p == "&p" && t == 'I') {
+            paletteControl_ = static_cast<int32_t>(Int(c));
+        } else if (p == "&p" && t == 'C') {
+            const long op = Int(c);
+            if (op == 0) {
+                const auto keep = Active();
+                palettes_.clear();
+                palettes_[activePalette_] = keep;
+            } else if (op == 1) {
+                paletteStack_.clear();
+            } else if (op == 2 && paletteControl_ != activePalette_) {
+                palettes_.erase(paletteControl_);
+            } else if (op == 6) {
+                palettes_[paletteControl_] = Active();
+            }
+        } else if (p == "&p" && t == 'S') {
+            const int32_t id = static_cast<int32_t>(Int(c));
+            if (palettes_.count(id)) activePalette_ = id;
+            else Error("palette " + std::to_string(id) + " selected but never made");
+        } else if (p == "*p" && t == 'P') {
+            if (Int(c) == 0) {
+                if (paletteStack_.size() < 64) paletteStack_.push_back(Active());
+            } else if (paletteStack_.empty()) {
+                Error("palette popped from an empty stack");
+            } else {
+                Active() = paletteStack_.back();
+                paletteStack_.pop_back();
+            }
+        } else if (p == "*v" && t == 'S') {
+            foreground_ = PaletteColour(static_cast<int>(Int(c)));  // the colour at the time it is chosen
+        } else if (p == "*v" && t == 'T') {
+            patternType_ = static_cast<int32_t>(Int(c));
+        } else if (p == "*v" && t == 'O') {
+            patternOpaque_ = Int(c) == 1;
+        } else if (p == "*c" && t == 'G') {
+            patternId_ = static_cast<int32_t>(Int(c));
+        } else if (p == "*c" && t == 'W') {
+            DownloadPattern(payload);
         } else if (p == "&u" && t == 'D') {
             job_.resolution = static_cast<int32_t>(Int(c));
         } else if (p == "*t" && t == 'R') {
@@ -454,7 +674,9 @@ private:
         } else if (p == "*c" && t == 'P') {
             const long kind = Int(c);
             if (kind == 0 || kind == 1) {
-                Fill(cursorX_, cursorY_, rectW_, rectH_, kind == 0);
+                Fill(cursorX_, cursorY_, rectW_, rectH_, kind == 0 ? foreground_ : kWhiteRgb);
+            } else if (kind == 2 || kind == 3 || kind == 5) {
+                PatternFill(kind);
             } else {
                 Error("rectangle fill kind " + std::to_string(kind) + " is not decoded");
             }
@@ -483,6 +705,24 @@ private:
 
     bool dirty_ = false;
     Page page_;
+    bool colourTooLarge_ = false;
+
+    // Colour and pattern state.
+    std::map<int32_t, std::vector<uint32_t>> palettes_;
+    int32_t activePalette_ = 0, paletteControl_ = 0;
+    std::vector<std::vector<uint32_t>> paletteStack_;
+    int32_t components_[3] = {0, 0, 0};
+    std::map<int32_t, PclPattern> patterns_;
+    int32_t patternId_ = 0, patternType_ = 0;
+    uint32_t foreground_ = 0;
+    bool patternOpaque_ = false;
+
+    // The picture frame: anchor in dots, size in decipoints, plot size in
+    // inches (0: defaults).
+    int32_t frameX_ = 0, frameY_ = 0;
+    long frameW_ = 0, frameH_ = 0;
+    double plotW_ = 0, plotH_ = 0;
+    GlReader gl_;
 };
 
 }  // namespace

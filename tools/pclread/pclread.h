@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "pclread/hpgl_reader.h"
 #include "pclread/pclxl_reader.h"
 
 namespace pclread {
@@ -23,9 +24,20 @@ struct Page {
     int32_t height = 0;
     int32_t stride = 0;
     std::vector<uint8_t> bits;
+    // The page in colour, 3 bytes a pixel (red, green, blue; white where
+    // nothing printed), once anything other than black or white printed on
+    // it (HP-GL/2 colours, greys, patterns); empty before. `bits` then holds
+    // the pixels darker than mid-grey.
+    std::vector<uint8_t> rgb;
 
     bool Black(int32_t x, int32_t y) const {
         return (bits[static_cast<size_t>(y) * stride + x / 8] >> (7 - x % 8)) & 1;
+    }
+    // 0xRRGGBB of a pixel.
+    uint32_t Colour(int32_t x, int32_t y) const {
+        if (rgb.empty()) return Black(x, y) ? 0 : 0xFFFFFF;
+        const uint8_t* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+        return static_cast<uint32_t>(p[0]) << 16 | p[1] << 8 | p[2];
     }
     int64_t BlackCount() const;
 };
@@ -56,6 +68,8 @@ struct Job {
     size_t formFeeds = 0;
     size_t uelCount = 0;
     XlSession xl;                       // the PCL XL stream, when the job enters PCL XL
+    std::vector<GlCommand> gl;          // every HP-GL/2 command (with keepCommands)
+    std::vector<VendorArea> vendorAreas;  // FT9/SV9 and ESC*v9T areas, by page
     bool Ok() const { return errors.empty(); }
 };
 
@@ -72,7 +86,8 @@ bool DecodeRunLength(std::span<const uint8_t> data, std::vector<uint8_t>& row);
 std::vector<uint8_t> PngBytes(uint32_t width, uint32_t height, uint8_t depth, uint8_t colourType,
                               std::span<const uint8_t> filteredRows);
 
-// Writes a page as a PNG (1 bit grey, white background).
+// Writes a page as a PNG (1 bit grey, white background; RGB when the page
+// holds colour).
 bool WritePng(const Page& page, const std::string& path);
 
 // Reads a PNG (8-bit grey, RGB, with or without alpha, or 1-bit grey; not
@@ -94,6 +109,9 @@ bool WriteGreyPng(const Grey& g, const std::string& path);
 
 // Reads a PNG of the forms ReadPng reads as grey (colour as its luminance).
 std::optional<Grey> ReadGreyPng(const std::string& path);
+
+// The grey of a 0xRRGGBB colour (0.299, 0.587, 0.114), 0 black.
+uint8_t Luminance(uint32_t rgb);
 
 // Pixels that differ between two pages; -1 when their sizes differ.
 int64_t Differences(const Page& a, const Page& b);

@@ -238,6 +238,7 @@ struct SubPath {
 struct Image {
     bool open = false;
     bool pattern = false;
+    bool rgb = false;  // direct RGB: three samples a pixel
     int mapping = 0, depth = 0;
     int32_t width = 0, height = 0, destW = 0, destH = 0, rowsRead = 0;
     int32_t patternId = 0;
@@ -751,6 +752,8 @@ private:
             image_.destW = static_cast<int32_t>(d->I(0));
             image_.destH = static_cast<int32_t>(d->I(1));
         }
+        image_.rgb = gs_.colourSpace == 2 && image_.mapping == 0;
+        if (image_.rgb && image_.depth != 2) Error("direct RGB pixels of fewer than 8 bits");
         if (pattern && A(a, 0x69)) image_.patternId = static_cast<int32_t>(A(a, 0x69)->I(0));
         patternPersistence_ = pattern && A(a, 0x68) ? static_cast<int>(A(a, 0x68)->I(0)) : 0;
         if (image_.depth > 2) Error("unknown colour depth");
@@ -782,7 +785,9 @@ private:
             return;
         }
         const int bits = image_.depth == 0 ? 1 : image_.depth == 1 ? 4 : 8;
-        const size_t rowBytes = (static_cast<size_t>(image_.width) * bits + 7) / 8;
+        // Direct RGB: three samples a pixel, kept as their grey.
+        const size_t samples = image_.rgb ? 3 : 1;
+        const size_t rowBytes = (static_cast<size_t>(image_.width) * bits * samples + 7) / 8;
         const size_t padded = pad > 0 ? (rowBytes + pad - 1) / pad * pad : rowBytes;
         std::vector<uint8_t> raw;
         if (mode == 0) {
@@ -798,7 +803,12 @@ private:
                   std::to_string(padded * rows));
             raw.resize(padded * static_cast<size_t>(rows), 0);
         }
-        for (int32_t r = 0; r < rows; ++r)
+        for (int32_t r = 0; r < rows && image_.rgb && bits == 8; ++r)
+            for (int32_t x = 0; x < image_.width; ++x) {
+                const uint8_t* p = &raw[static_cast<size_t>(r) * padded + static_cast<size_t>(x) * 3];
+                image_.rows.push_back(static_cast<uint8_t>((5 * p[0] + 9 * p[1] + 2 * p[2]) / 16));
+            }
+        for (int32_t r = 0; r < rows && !(image_.rgb && bits == 8); ++r)
             for (int32_t x = 0; x < image_.width; ++x) {
                 const uint8_t byte = raw[static_cast<size_t>(r) * padded + static_cast<size_t>(x) * bits / 8];
                 const int shift = 8 - bits - (x * bits) % 8;

@@ -201,6 +201,17 @@ bool WriteFile(const std::vector<uint8_t>& out, const std::string& path) {
 
 bool WritePng(const Page& page, const std::string& path) {
     if (page.width <= 0 || page.height <= 0) return false;
+    if (!page.rgb.empty()) {
+        const size_t rowBytes = static_cast<size_t>(page.width) * 3;
+        std::vector<uint8_t> raw;
+        raw.reserve((rowBytes + 1) * static_cast<size_t>(page.height));
+        for (int32_t y = 0; y < page.height; ++y) {
+            raw.push_back(0);
+            const auto row = page.rgb.begin() + static_cast<ptrdiff_t>(static_cast<size_t>(y) * rowBytes);
+            raw.insert(raw.end(), row, row + static_cast<ptrdiff_t>(rowBytes));
+        }
+        return WriteFile(PngBytes(static_cast<uint32_t>(page.width), static_cast<uint32_t>(page.height), 8, 2, raw), path);
+    }
     const size_t rowBytes = (static_cast<size_t>(page.width) + 7) / 8;
     std::vector<uint8_t> raw;
     raw.reserve((rowBytes + 1) * static_cast<size_t>(page.height));
