@@ -2,9 +2,13 @@
 // attributes), the clip, rectangles, images and text, each bringing the
 // printer's state up to date through the caches before it draws.
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "base/error.h"
@@ -34,6 +38,13 @@ uint8_t Rop3Of(uint32_t rop2) { return static_cast<uint8_t>(rop2 >= 1 && rop2 <=
 
 int16_t Clamp(int64_t v) { return static_cast<int16_t>(std::clamp<int64_t>(v, -kSafe, kSafe)); }
 
+// A 28.4 fixed-point coordinate as the nearest whole pixel, cut to the
+// sint16 range.
+int16_t Pixel(FIX v) {
+    const int32_t whole = (v >> 4) + ((v >> 3) & 1);  // halves up, never overflowing
+    return static_cast<int16_t>(std::clamp<int32_t>(whole, -kSafe, kSafe));
+}
+
 // A solid colour of the engine as a brush of its grey; a pattern or hatch
 // as the engine realised it; nothing when there is no brush.
 const RealizedBrush* ResolveBrush(BRUSHOBJ* pbo, RealizedBrush& solid) {
@@ -60,32 +71,38 @@ void SetSourceTx(DeviceRecord& r, TxMode mode) {
     r.xl.sourceTxMode = static_cast<uint8_t>(mode);
 }
 
-// The points of one path record, cut to the sint16 range, in records of at
-// most 65535 points (whole curves for Béziers).
-void PointRecord(DeviceRecord& r, Op op, const POINTFIX* p, size_t count) {
-    const size_t step = op == Op::BezierPath ? kMaxPoints / 3 * 3 : kMaxPoints;
+}  // namespace
+
+void XlPointRecords(DeviceRecord& r, bool bezier, const POINTFIX* p, size_t count) {
+    const Op op = bezier ? Op::BezierPath : Op::LinePath;
+    const size_t step = bezier ? kMaxPoints / 3 * 3 : kMaxPoints;
     for (size_t at = 0; at < count; at += step) {
         const size_t n = std::min(step, count - at);
         XlAttrUInt16(r, Attr::NumberOfPoints, static_cast<uint16_t>(n));
         XlAttrEnum(r, Attr::PointType, PointType::SInt16);
         XlOperator(r, op);
         XlDataLength(r, static_cast<uint32_t>(4 * n));
-        uint8_t buffer[4096];
-        size_t fill = 0;
-        for (size_t i = 0; i < n; ++i) {
-            const int16_t x = Clamp(p[at + i].x >> 4), y = Clamp(p[at + i].y >> 4);
-            buffer[fill++] = static_cast<uint8_t>(x);
-            buffer[fill++] = static_cast<uint8_t>(x >> 8);
-            buffer[fill++] = static_cast<uint8_t>(y);
-            buffer[fill++] = static_cast<uint8_t>(y >> 8);
-            if (fill == sizeof buffer) {
-                SpoolWrite(r, buffer, static_cast<int32_t>(fill));
-                fill = 0;
+        // The points as x, y pairs of little-endian sint16, a batch at a time.
+        int16_t batch[2048];
+        for (size_t done = 0; done < n;) {
+            const size_t m = std::min(n - done, std::size(batch) / 2);
+            const POINTFIX* q = p + at + done;
+            for (size_t i = 0; i < m; ++i) {
+                batch[2 * i] = Pixel(q[i].x);
+                batch[2 * i + 1] = Pixel(q[i].y);
             }
+            if constexpr (std::endian::native == std::endian::big)
+                for (size_t i = 0; i < 2 * m; ++i) {
+                    const auto u = static_cast<uint16_t>(batch[i]);
+                    batch[i] = static_cast<int16_t>(static_cast<uint16_t>(u >> 8 | u << 8));
+                }
+            SpoolWrite(r, batch, static_cast<int32_t>(4 * m));
+            done += m;
         }
-        SpoolWrite(r, buffer, static_cast<int32_t>(fill));
     }
 }
+
+namespace {
 
 // The engine's path as a PCL XL path; true when it held a point.
 bool EmitPath(DeviceRecord& r, PATHOBJ* ppo) {
@@ -100,13 +117,13 @@ bool EmitPath(DeviceRecord& r, PATHOBJ* ppo) {
         const POINTFIX* p = pd.pptfx;
         size_t n = pd.count;
         if (pd.flags & PD_BEGINSUBPATH) {
-            XlAttrSInt16XY(r, Attr::Point, Clamp(p->x >> 4), Clamp(p->y >> 4));
+            XlAttrSInt16XY(r, Attr::Point, Pixel(p->x), Pixel(p->y));
             XlOperator(r, Op::SetCursor);
             ++p;
             --n;
             any = true;
         }
-        if (n) PointRecord(r, (pd.flags & PD_BEZIERS) ? Op::BezierPath : Op::LinePath, p, n);
+        if (n) XlPointRecords(r, (pd.flags & PD_BEZIERS) != 0, p, n);
         if ((pd.flags & PD_ENDSUBPATH) && (pd.flags & PD_CLOSEFIGURE)) XlOperator(r, Op::CloseSubPath);
     } while (more);
     return any;
@@ -186,19 +203,20 @@ bool LineAttributes(DeviceRecord& r, const LINEATTRS* la, double scale) {
         XlOperator(r, Op::SetPenWidth);
         l.penWidth = width;
     }
-    if (geometric) {
-        if (l.cap != la->iEndCap) {
-            const LineCap cap = la->iEndCap == ENDCAP_ROUND ? LineCap::Round : la->iEndCap == ENDCAP_SQUARE ? LineCap::Square : LineCap::Butt;
-            XlAttrEnum(r, Attr::LineCapStyle, cap);
-            XlOperator(r, Op::SetLineCap);
-            l.cap = la->iEndCap;
-        }
-        if (l.join != la->iJoin) {
-            const LineJoin join = la->iJoin == JOIN_ROUND ? LineJoin::Round : la->iJoin == JOIN_BEVEL ? LineJoin::Bevel : LineJoin::Miter;
-            XlAttrEnum(r, Attr::LineJoinStyle, join);
-            XlOperator(r, Op::SetLineJoin);
-            l.join = la->iJoin;
-        }
+    // A cosmetic line has butt ends and mitred corners, whatever a wide
+    // pen before it left in force.
+    const ULONG capStyle = geometric ? la->iEndCap : ENDCAP_BUTT, joinStyle = geometric ? la->iJoin : JOIN_MITER;
+    if (l.cap != capStyle) {
+        const LineCap cap = capStyle == ENDCAP_ROUND ? LineCap::Round : capStyle == ENDCAP_SQUARE ? LineCap::Square : LineCap::Butt;
+        XlAttrEnum(r, Attr::LineCapStyle, cap);
+        XlOperator(r, Op::SetLineCap);
+        l.cap = capStyle;
+    }
+    if (l.join != joinStyle) {
+        const LineJoin join = joinStyle == JOIN_ROUND ? LineJoin::Round : joinStyle == JOIN_BEVEL ? LineJoin::Bevel : LineJoin::Miter;
+        XlAttrEnum(r, Attr::LineJoinStyle, join);
+        XlOperator(r, Op::SetLineJoin);
+        l.join = joinStyle;
     }
     std::vector<uint32_t> dash;
     if (la && (la->fl & LA_ALTERNATE) && !geometric) {
@@ -236,6 +254,40 @@ uint8_t SourceGrey(const SURFOBJ* so, XLATEOBJ* pxlo, const uint8_t* curve, LONG
     return curve[GreyOf(rgb)];
 }
 
+// Where red lies in a pixel of a 24 or 32-bit source the colour
+// translation passes as it is: 0 first byte, 2 third (blue first); -1 when
+// each pixel must go through the translation.
+int DeepOrder(ULONG format, XLATEOBJ* pxlo) {
+    if (format != BMF_24BPP && format != BMF_32BPP) return -1;
+    if (!pxlo || pxlo->iSrcType == PAL_BGR) return 2;
+    return pxlo->iSrcType == PAL_RGB ? 0 : -1;
+}
+
+// A row of `n` deep pixels `step` bytes apart as greys through the tone
+// curve, red at byte `red` of each pixel and blue at the other end.
+void GreyRow(const uint8_t* s, size_t n, size_t step, int red, const uint8_t* curve, uint8_t* out) {
+    const size_t ri = static_cast<size_t>(red), bi = 2 - ri;
+    for (size_t x = 0; x < n; ++x, s += step) out[x] = curve[(5u * s[ri] + 9u * s[1] + 2u * s[bi]) >> 4];
+}
+
+// Whether three equal bytes follow one another anywhere in `p`, eight
+// places at a time.
+bool HasRunOfThree(const uint8_t* p, size_t n) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+    size_t i = 0;
+    for (; i + 10 <= n; i += 8) {
+        uint64_t a, b, c;
+        std::memcpy(&a, p + i, 8);
+        std::memcpy(&b, p + i + 1, 8);
+        std::memcpy(&c, p + i + 2, 8);
+        const uint64_t d = (a ^ b) | (b ^ c);  // a zero byte: a run of three starts there
+        if ((d - kOnes) & ~d & kHighs) return true;
+    }
+    for (; i + 2 < n; ++i)
+        if (p[i] == p[i + 1] && p[i + 1] == p[i + 2]) return true;
+    return false;
+}
+
 // Source rows drawn into `dest`: sources of 1, 4 and 8 bits per pixel as
 // indexed images of their own depth through the translated palette (entry
 // i is the translation of index i), deeper ones as 8-bit grey. The rows go
@@ -269,34 +321,40 @@ void XlImage(DeviceRecord& r, SURFOBJ* src, XLATEOBJ* pxlo, const RECTL& from, c
     const size_t rowBytes = (bits + 31) / 32 * 4;  // rows padded to 32 bits
     const size_t sourceBytes = (static_cast<size_t>(src->sizlBitmap.cx) * bpp + 7) / 8;
     const LONG rowsPerBlock = static_cast<LONG>(std::max<size_t>(1, kImageBlock / rowBytes));
-    std::vector<uint8_t> row(rowBytes, 0), raw, packed, code(rowBytes + rowBytes / 128 + 8);
+    const int order = bpp ? -1 : DeepOrder(src->iBitmapFormat, pxlo);
+    const size_t step = src->iBitmapFormat == BMF_32BPP ? 4 : 3;
+    // One block's rows side by side (padding stays 0), and their code.
+    std::vector<uint8_t> raw(rowBytes * static_cast<size_t>(rowsPerBlock), 0);
+    std::vector<uint8_t> packed((rowBytes + rowBytes / 128 + 8) * static_cast<size_t>(rowsPerBlock));
+    const auto* base = static_cast<const uint8_t*>(src->pvScan0);
     for (LONG y = 0; y < sh; y += rowsPerBlock) {
         const LONG n = std::min(rowsPerBlock, sh - y);
-        raw.clear();
-        packed.clear();
-        bool pack = rowBytes >= 3;
+        const size_t rawSize = rowBytes * static_cast<size_t>(n);
         for (LONG k = 0; k < n; ++k) {
             const LONG sy = from.top + y + k;
-            if (bpp) {
-                const auto* line = static_cast<const uint8_t*>(src->pvScan0) + static_cast<ptrdiff_t>(sy) * src->lDelta;
-                CopyRowBits(line, sourceBytes, static_cast<size_t>(from.left) * bpp, bits, row.data());
-            } else {
+            const uint8_t* line = base + static_cast<ptrdiff_t>(sy) * src->lDelta;
+            uint8_t* row = raw.data() + static_cast<size_t>(k) * rowBytes;
+            if (bpp) CopyRowBits(line, sourceBytes, static_cast<size_t>(from.left) * bpp, bits, row);
+            else if (order >= 0) GreyRow(line + static_cast<size_t>(from.left) * step, static_cast<size_t>(sw), step, order, curve, row);
+            else
                 for (LONG x = 0; x < sw; ++x) row[static_cast<size_t>(x)] = SourceGrey(src, pxlo, curve, from.left + x, sy);
-            }
-            raw.insert(raw.end(), row.begin(), row.end());
-            if (!pack) continue;
-            const int32_t len = PackBits(row, code);
-            if (len < 0) pack = false;
-            else packed.insert(packed.end(), code.begin(), code.begin() + len);
         }
-        pack = pack && packed.size() < raw.size();
-        const std::vector<uint8_t>& data = pack ? packed : raw;
+        // Run-length code only shrinks rows holding a run of three.
+        size_t packedSize = 0;
+        bool pack = rowBytes >= 3 && HasRunOfThree(raw.data(), rawSize);
+        for (LONG k = 0; pack && k < n; ++k) {
+            const int32_t len = PackBits(std::span<const uint8_t>(raw.data() + static_cast<size_t>(k) * rowBytes, rowBytes),
+                                         std::span<uint8_t>(packed.data() + packedSize, packed.size() - packedSize));
+            if (len < 0) pack = false;
+            else packedSize += static_cast<size_t>(len);
+        }
+        pack = pack && packedSize < rawSize;
         XlAttrUInt16(r, Attr::StartLine, static_cast<uint16_t>(y));
         XlAttrUInt16(r, Attr::BlockHeight, static_cast<uint16_t>(n));
         XlAttrEnum(r, Attr::CompressMode, pack ? CompressMode::Rle : CompressMode::None);
         XlOperator(r, Op::ReadImage);
-        XlDataLength(r, static_cast<uint32_t>(data.size()));
-        SpoolWrite(r, data.data(), static_cast<int32_t>(data.size()));
+        XlDataLength(r, static_cast<uint32_t>(pack ? packedSize : rawSize));
+        SpoolWrite(r, pack ? packed.data() : raw.data(), static_cast<int32_t>(pack ? packedSize : rawSize));
     }
     XlOperator(r, Op::EndImage);
 }
@@ -333,7 +391,21 @@ BOOL XlFillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX 
 BOOL XlStrokePath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo, LINEATTRS* la, MIX mix) {
     if ((mix & 0xFF) == kRop2Nop) return TRUE;
     const uint32_t key = PaintState(r, pco, pbo, mix, XlRole::Pen, la, PenScale(pxo));
-    if (EmitPath(r, ppo) && key != kXlNoSource) XlOperator(r, Op::PaintPath);
+    // The engine strokes along pixel centres, the printer along the
+    // coordinates it is given, which are pixel corners: the stroke goes half
+    // a pixel down and right. Page origins are whole units, so the half is
+    // one unit of a page scaled by a half; the saved state keeps every
+    // attribute set above and drops the shift after the stroke.
+    if (key == kXlNoSource) return r.jobState >= kJobOpen;
+    XlOperator(r, Op::PushGS);
+    XlAttrReal32XY(r, Attr::PageScale, 0.5f, 0.5f);
+    XlOperator(r, Op::SetPageScale);
+    XlAttrSInt16XY(r, Attr::PageOrigin, 1, 1);
+    XlOperator(r, Op::SetPageOrigin);
+    XlAttrReal32XY(r, Attr::PageScale, 2.0f, 2.0f);
+    XlOperator(r, Op::SetPageScale);
+    if (EmitPath(r, ppo)) XlOperator(r, Op::PaintPath);
+    XlOperator(r, Op::PopGS);
     return r.jobState >= kJobOpen;
 }
 

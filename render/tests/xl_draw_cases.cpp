@@ -15,6 +15,7 @@
 #include "pclread/pclread.h"
 #include "render/driver.h"
 #include "render/output.h"
+#include "render/pclxl.h"
 #include "render/tests/capture_sink.h"
 #include "render/tests/xl_capture.h"
 #include "render/xl_fill.h"
@@ -123,6 +124,48 @@ TEST_F(XlDrawTest, PointsBeyondTheSignedRangeAreCutNotWrapped) {
     const Bytes out = Out();
     EXPECT_EQ(Count(out, {0xFF, 0x7F, 0x0A, 0x00}), 1u) << "x cut to 32767";
     EXPECT_EQ(Count(out, {0x0A, 0x00, 0x01, 0x80}), 1u) << "y cut to -32767";
+}
+
+// A run of more points than a record counts goes as several records (a
+// count wrapped to 16 bits would misread every byte after it), Béziers in
+// whole curves; the outline reads back as the shape it draws: a box whose
+// top edge is the long run.
+TEST_F(XlDrawTest, RunsOfMoreThan65535PointsSplitIntoRecords) {
+    struct Case {
+        bool bezier;
+        size_t points;
+        size_t records;
+    };
+    for (const Case c : {Case{false, 70000, 2}, Case{true, 66000, 2}, Case{true, 65535, 1}}) {
+        sink.bytes.clear();
+        taken = 0;
+        std::vector<POINTFIX> top(c.points);
+        for (size_t i = 0; i < c.points; ++i)
+            top[i] = {static_cast<FIX>((100 + (i + 1) * 1000 / c.points) * 16), 100 * 16};
+        const std::vector<POINTFIX> back = {P(1100, 600), P(100, 600)};
+        const pclread::Job job = OnePage([&](DeviceRecord& d) {
+            xl::XlOperator(d, xl::Op::NewPath);
+            xl::XlAttrSInt16XY(d, xl::Attr::Point, 100, 100);
+            xl::XlOperator(d, xl::Op::SetCursor);
+            XlPointRecords(d, c.bezier, top.data(), top.size());
+            XlPointRecords(d, false, back.data(), back.size());
+            xl::XlOperator(d, xl::Op::CloseSubPath);
+            xl::XlOperator(d, xl::Op::PaintPath);
+        });
+        const std::string what = std::string(c.bezier ? "Béziers, " : "lines, ") + std::to_string(c.points) + " points";
+        std::string errors;
+        for (const auto& e : job.errors) errors += e + "\n";
+        EXPECT_TRUE(job.Ok()) << what << ": " << errors;
+        const char* op = c.bezier ? "BezierPath" : "LinePath";
+        ASSERT_TRUE(job.xl.operatorCounts.count(op)) << what;
+        EXPECT_EQ(job.xl.operatorCounts.at(op), c.records + (c.bezier ? 0 : 1)) << what;
+        ASSERT_EQ(job.xl.pages.size(), 1u) << what;
+        const auto& page = job.xl.pages[0];
+        EXPECT_LT(page.At(600, 350), 64) << what << ": the box is filled";
+        EXPECT_LT(page.At(1090, 110), 64) << what << ": up to the run's last point";
+        EXPECT_GT(page.At(600, 90), 192) << what << ": nothing above its top";
+        EXPECT_GT(page.At(1150, 350), 192) << what << ": nothing right of it";
+    }
 }
 
 TEST_F(XlDrawTest, ALargeImageGoesInBlocksWithContinuousLines) {

@@ -130,6 +130,7 @@ struct PrintResult {
     std::vector<zq::gdi::Bitmap> reference;
     bool endDocOk = false;
     bool pagesOk = true;
+    DWORD pageError = 0;  // the last error of the first page that failed
     bool enabled = false;
 };
 
@@ -155,7 +156,9 @@ inline PrintResult PrintPages(const std::filesystem::path& driverPath, zq::Priva
         for (int p = 0; p < pages; ++p) {
             result.pagesOk &= StartPage(dc) > 0;
             draw(dc, p);
-            result.pagesOk &= EndPage(dc) > 0;
+            const bool sent = EndPage(dc) > 0;
+            if (!sent && result.pagesOk) result.pageError = GetLastError();
+            result.pagesOk &= sent;
         }
         result.endDocOk = EndDoc(dc) > 0;
         for (size_t i = 0; i < zq::KeptPageCount(dc); ++i) result.reference.push_back(zq::RenderReferencePage(dc, i));
