@@ -29,6 +29,7 @@ namespace {
 constexpr uint8_t kRop2Nop = 11;
 constexpr size_t kMaxPoints = 65535;           // a point count is 16 bits wide
 constexpr int32_t kSafe = 32767;                // sint16 coordinates
+constexpr size_t kMaxDashes = 20;               // entries a LineDashStyle may hold
 constexpr uint32_t kImageBlock = 30000;         // bytes of one ReadImage block
 constexpr DWORD kCompressedSource = 2000;       // the last error of a compressed source bitmap
 
@@ -181,22 +182,40 @@ void SetFillMode(DeviceRecord& r, FLONG options) {
     r.xl.fillMode = wanted;
 }
 
-// How much the world transform of a geometric pen stretches its width and
-// dashes: the square root of the determinant's size (1 without one).
-double PenScale(XFORMOBJ* pxo) {
+// How much the world transform of a geometric pen stretches it: along a
+// path that runs straight across or down the page (its dashes) and across
+// it (its width); elsewhere both by the square root of the determinant's
+// size. 1 without a transform.
+struct PenStretch {
+    double along = 1.0, across = 1.0;
+};
+
+PenStretch PenScale(XFORMOBJ* pxo, PATHOBJ* ppo) {
     XFORML m{};
-    if (!pxo || XFORMOBJ_iGetXform(pxo, &m) == 0) return 1.0;
-    const double det = std::fabs(double{m.eM11} * m.eM22 - double{m.eM12} * m.eM21);
-    return std::isfinite(det) && det > 0 ? std::sqrt(det) : 1.0;
+    if (!pxo || XFORMOBJ_iGetXform(pxo, &m) == 0) return {};
+    const double det = double{m.eM11} * m.eM22 - double{m.eM12} * m.eM21;
+    if (!std::isfinite(det) || det == 0) return {};
+    const double mean = std::sqrt(std::fabs(det));
+    RECTFX b{};
+    if (ppo) PATHOBJ_vGetBounds(ppo, &b);
+    const bool across = b.yTop == b.yBottom && b.xLeft != b.xRight, down = b.xLeft == b.xRight && b.yTop != b.yBottom;
+    if (!ppo || (!across && !down)) return {mean, mean};
+    // The world direction drawn as the device direction v is v times the
+    // inverse transform; the pen stretches by the inverse of its length.
+    const double vx = across ? 1 : 0, vy = across ? 0 : 1;
+    const double wx = (vx * m.eM22 - vy * m.eM21) / det, wy = (vy * m.eM11 - vx * m.eM12) / det;
+    const double along = 1 / std::hypot(wx, wy);
+    if (!std::isfinite(along) || along <= 0) return {mean, mean};
+    return {along, std::fabs(det) / along};
 }
 
 // The line attributes of a stroke: a geometric pen's width and dashes are
-// in world units (`scale` device pixels each), a cosmetic pen's dashes in
-// device pixels; the alternate cosmetic line is a dash of 1/50 inch.
-bool LineAttributes(DeviceRecord& r, const LINEATTRS* la, double scale) {
+// in world units (stretched by `scale`), a cosmetic pen's dashes in device
+// pixels; the alternate cosmetic line is a dash of 1/50 inch.
+bool LineAttributes(DeviceRecord& r, const LINEATTRS* la, PenStretch scale) {
     XlLineCache& l = r.xl.line;
     const bool geometric = la && (la->fl & LA_GEOMETRIC);
-    const double w = geometric && std::isfinite(la->elWidth.e) ? la->elWidth.e * scale : 1.0;
+    const double w = geometric && std::isfinite(la->elWidth.e) ? la->elWidth.e * scale.across : 1.0;
     const int32_t width = static_cast<int32_t>(std::clamp(std::lround(w), 1L, 65535L));
     if (l.penWidth != width) {
         XlAttrUInt16(r, Attr::PenWidth, static_cast<uint16_t>(std::min(width, 0xFFFF)));
@@ -223,12 +242,29 @@ bool LineAttributes(DeviceRecord& r, const LINEATTRS* la, double scale) {
         const uint32_t d = std::max<uint32_t>(1, r.resolution / 50);
         dash = {d, d};
     } else if (la && la->cstyle && la->pstyle) {
+        std::vector<double> lengths;
         for (ULONG i = 0; i < la->cstyle; ++i) {
-            const double v = geometric ? la->pstyle[i].e * scale : static_cast<double>(la->pstyle[i].l);
-            dash.push_back(static_cast<uint32_t>(std::clamp(std::isfinite(v) ? std::lround(v) : 1L, 1L, 65535L)));
+            const double v = geometric ? la->pstyle[i].e * scale.along : static_cast<double>(la->pstyle[i].l);
+            lengths.push_back(std::isfinite(v) ? std::clamp(v, 1.0, 65535.0) : 1.0);
         }
         // An odd style repeats with its on and off swapped.
-        if (dash.size() % 2) dash.insert(dash.end(), dash.begin(), dash.end());
+        if (lengths.size() % 2) lengths.insert(lengths.end(), lengths.begin(), lengths.end());
+        // Dashes are whole pixels: a style of fractional lengths goes as
+        // several periods whose edges are rounded where they fall, so the
+        // dashes do not drift from where the engine draws them.
+        const bool fractional = std::any_of(lengths.begin(), lengths.end(), [](double v) { return std::fabs(v - std::round(v)) > 1e-3; });
+        const size_t periods = fractional ? std::max<size_t>(1, kMaxDashes / lengths.size()) : 1;
+        double at = 0;
+        int64_t sent = 0;
+        for (size_t k = 0; k < periods; ++k)
+            for (double v : lengths) {
+                at += v;
+                const int64_t edge = std::llround(at);
+                dash.push_back(static_cast<uint32_t>(std::clamp<int64_t>(edge - sent, 1, 65535)));
+                sent += dash.back();
+            }
+        // A printer takes at most kMaxDashes entries: a longer style is cut.
+        if (dash.size() > kMaxDashes) dash.resize(kMaxDashes);
     }
     if (dash.empty()) {
         if (l.dashKind) {
@@ -366,7 +402,7 @@ bool NeedsPattern(uint8_t rop3) { return ((rop3 >> 4) ^ rop3) & 0x0F; }
 // source in the other role, opaque paint, the line attributes of a pen and
 // the clip. Returns the brushKey selected (kXlNoSource: nothing to paint).
 uint32_t PaintState(DeviceRecord& r, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix, XlRole role, const LINEATTRS* la,
-                    double scale = 1.0) {
+                    PenStretch scale = {}) {
     RealizedBrush solid;
     const RealizedBrush* brush = ResolveBrush(pbo, solid);
     XlSetRop(r, Rop3Of(mix & 0xFF));
@@ -390,7 +426,7 @@ BOOL XlFillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX 
 
 BOOL XlStrokePath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo, LINEATTRS* la, MIX mix) {
     if ((mix & 0xFF) == kRop2Nop) return TRUE;
-    const uint32_t key = PaintState(r, pco, pbo, mix, XlRole::Pen, la, PenScale(pxo));
+    const uint32_t key = PaintState(r, pco, pbo, mix, XlRole::Pen, la, PenScale(pxo, ppo));
     // The engine strokes along pixel centres, the printer along the
     // coordinates it is given, which are pixel corners: the stroke goes half
     // a pixel down and right. Page origins are whole units, so the half is
@@ -451,30 +487,46 @@ BOOL XlBitBlt(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, 
 
 namespace {
 
-// A glyph's ink as rectangles of its pixel runs, added to the open path;
-// the number of runs.
+// A glyph's ink as rectangles added to the open path: the runs of each row,
+// a run carried down while the rows below repeat it exactly (stems and
+// bars become one rectangle each); the number of rectangles.
 size_t GlyphRuns(DeviceRecord& r, const GLYPHPOS& pos) {
     const GLYPHBITS* gb = pos.pgdf ? pos.pgdf->pgb : nullptr;
     if (!gb) return 0;
-    size_t runs = 0;
+    struct Run {
+        LONG left, right, top;
+    };
+    std::vector<Run> open, next;
+    size_t rects = 0;
     const LONG stride = (gb->sizlBitmap.cx + 7) / 8;
     const LONG ox = pos.ptl.x + gb->ptlOrigin.x, oy = pos.ptl.y + gb->ptlOrigin.y;
-    for (LONG y = 0; y < gb->sizlBitmap.cy; ++y) {
-        const BYTE* row = gb->aj + y * stride;
-        for (LONG x = 0; x < gb->sizlBitmap.cx;) {
-            if (!((row[x / 8] >> (7 - x % 8)) & 1)) {
-                ++x;
-                continue;
+    auto close = [&](const Run& run, LONG bottom) {
+        XlAttrSInt16Box(r, Attr::BoundingBox, Clamp(ox + run.left), Clamp(oy + run.top), Clamp(ox + run.right), Clamp(oy + bottom));
+        XlOperator(r, Op::RectanglePath);
+        ++rects;
+    };
+    for (LONG y = 0; y <= gb->sizlBitmap.cy; ++y) {
+        next.clear();
+        size_t o = 0;  // runs of the row above, in order, left to right
+        if (y < gb->sizlBitmap.cy) {
+            const BYTE* row = gb->aj + y * stride;
+            for (LONG x = 0; x < gb->sizlBitmap.cx;) {
+                if (!((row[x / 8] >> (7 - x % 8)) & 1)) {
+                    ++x;
+                    continue;
+                }
+                LONG end = x;
+                while (end < gb->sizlBitmap.cx && ((row[end / 8] >> (7 - end % 8)) & 1)) ++end;
+                while (o < open.size() && open[o].left < x) close(open[o++], y);
+                if (o < open.size() && open[o].left == x && open[o].right == end) next.push_back(open[o++]);
+                else next.push_back({x, end, y});
+                x = end;
             }
-            LONG end = x;
-            while (end < gb->sizlBitmap.cx && ((row[end / 8] >> (7 - end % 8)) & 1)) ++end;
-            XlAttrSInt16Box(r, Attr::BoundingBox, Clamp(ox + x), Clamp(oy + y), Clamp(ox + end), Clamp(oy + y + 1));
-            XlOperator(r, Op::RectanglePath);
-            ++runs;
-            x = end;
         }
+        while (o < open.size()) close(open[o++], y);
+        std::swap(open, next);
     }
-    return runs;
+    return rects;
 }
 
 }  // namespace

@@ -804,8 +804,14 @@ private:
         } else {
             for (size_t i = 0; i + 3 <= pts.size(); i += 3) {
                 const Point p0{cx, cy}, p1 = pts[i], p2 = pts[i + 1], p3 = pts[i + 2];
-                for (int k = 1; k <= 16; ++k) {
-                    const double t = k / 16.0, u = 1 - t;
+                // Chords of about four device pixels along the control polygon
+                // stay well within a pixel of the curve.
+                const Point d0 = Map(p0.x, p0.y), d1 = Map(p1.x, p1.y), d2 = Map(p2.x, p2.y), d3 = Map(p3.x, p3.y);
+                const double reach = std::hypot(d1.x - d0.x, d1.y - d0.y) + std::hypot(d2.x - d1.x, d2.y - d1.y) +
+                                     std::hypot(d3.x - d2.x, d3.y - d2.y);
+                const int steps = std::isfinite(reach) ? static_cast<int>(std::clamp(std::ceil(reach / 4), 16.0, 4096.0)) : 16;
+                for (int k = 1; k <= steps; ++k) {
+                    const double t = static_cast<double>(k) / steps, u = 1 - t;
                     const double x = u * u * u * p0.x + 3 * u * u * t * p1.x + 3 * u * t * t * p2.x + t * t * t * p3.x;
                     const double y = u * u * u * p0.y + 3 * u * u * t * p1.y + 3 * u * t * t * p2.y + t * t * t * p3.y;
                     sp.push_back(Map(x, y));
@@ -1122,6 +1128,7 @@ private:
         case 0x7F: gs_.clipMode = A(a, 0x54) ? static_cast<uint8_t>(A(a, 0x54)->I(0)) : 0; break;
         case 0x70:
             if (A(a, 0x4A) && A(a, 0x4E)) Error("SetLineDash with both a dash and SolidLine");
+            if (A(a, 0x4A) && A(a, 0x4A)->n.size() > 20) Error("LineDashStyle of more than 20 entries");
             gs_.dash = A(a, 0x4A) ? A(a, 0x4A)->n : std::vector<double>{};
             break;
         case 0x71: gs_.cap = A(a, 0x47) ? static_cast<uint8_t>(A(a, 0x47)->I(0)) : 0; break;

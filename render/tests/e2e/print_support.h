@@ -153,11 +153,13 @@ inline PrintResult PrintPages(const std::filesystem::path& driverPath, zq::Priva
         zq::KeepPages(dc, keepReference);
         DOCINFOW info{sizeof(DOCINFOW), documentName, nullptr, nullptr, 0};
         result.pagesOk = StartDocW(dc, &info) > 0;
+        bool pageFailed = false;
         for (int p = 0; p < pages; ++p) {
             result.pagesOk &= StartPage(dc) > 0;
             draw(dc, p);
             const bool sent = EndPage(dc) > 0;
-            if (!sent && result.pagesOk) result.pageError = GetLastError();
+            if (!sent && !pageFailed) result.pageError = GetLastError();
+            pageFailed |= !sent;
             result.pagesOk &= sent;
         }
         result.endDocOk = EndDoc(dc) > 0;

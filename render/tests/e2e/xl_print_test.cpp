@@ -202,8 +202,9 @@ TEST_F(XlPrintTest, AFailedWriteLosesTheDocument) {
         // A refused write keeps its own error; a short one loses the document.
         const DWORD error = fault == zq::store::WriteFault::Fail ? DWORD{ERROR_NO_SPOOL_SPACE} : 63u;
         EXPECT_EQ(GetLastError(), error) << "the document was lost";
-        // The page whose output could not be written fails; a refused one
-        // with the spooler's own error.
+        // The page whose output could not be written fails; a refused write
+        // with the spooler's own error (a short one is lost at the job
+        // header already, before any page reaches the driver).
         EXPECT_FALSE(result.pagesOk) << "a page whose bytes were lost was reported sent";
         if (fault == zq::store::WriteFault::Fail) {
             EXPECT_EQ(result.pageError, error);
@@ -232,10 +233,9 @@ struct XlSampleCase {
     bool postcard;
 };
 
-// The shapes sample is left out: its user-styled wide dash starts a few
-// pixels from where the engine starts it.
 const XlSampleCase kXlSamples[] = {
-    {"clip_300", {"clip"}, 300, 0, false, false},
+    {"shapes_clip_300", {"shapes", "clip"}, 300, 0, false, false},
+    {"shapes_600", {"shapes"}, 600, 0, false, false},
     {"clip_600", {"clip"}, 600, 0, false, false},
     {"clip_text_300_4up", {"clip", "text", "clip", "photo"}, 300, 3, false, false},
     {"text_photo_300", {"text", "photo"}, 300, 0, false, false},
