@@ -115,6 +115,52 @@ TEST_F(XlDrawTest, AlternateCosmeticLineIsADashOfTwelveAt600Dpi) {
     EXPECT_EQ(Count(Out(), {0xC0, 0x00, 0xF8, 0x4E, 0x70}), 1u) << "SolidLine";
 }
 
+// A cosmetic line after a wide round pen: butt ends and mitred corners,
+// not the caps the wide pen left in force.
+TEST_F(XlDrawTest, ACosmeticLineAfterAWidePenHasButtEndsAndMitredCorners) {
+    LINEATTRS wide{};
+    wide.fl = LA_GEOMETRIC;
+    wide.elWidth.e = 8;
+    wide.iEndCap = ENDCAP_ROUND;
+    wide.iJoin = JOIN_ROUND;
+    ASSERT_TRUE(XlStrokePath(r, &line, nullptr, nullptr, &black, &wide, 0x0D0D));
+    Out();
+    LINEATTRS cosmetic{};
+    ASSERT_TRUE(XlStrokePath(r, &line, nullptr, nullptr, &black, &cosmetic, 0x0D0D));
+    const Bytes out = Out();
+    EXPECT_EQ(Count(out, {0xC0, 0x00, 0xF8, 0x47, 0x71}), 1u) << "butt caps";
+    EXPECT_EQ(Count(out, {0xC0, 0x00, 0xF8, 0x48, 0x72}), 1u) << "mitred corners";
+}
+
+// Dashes are whole pixels: a style of fractional lengths goes as several
+// periods (at most 20 entries) whose edges are rounded where they fall, so
+// ten periods end where ten of the engine's do instead of drifting.
+TEST_F(XlDrawTest, FractionalDashesDoNotDrift) {
+    const FLOAT_LONG style[] = {{.e = 10.25f}, {.e = 5.5f}};
+    LINEATTRS dashed{};
+    dashed.fl = LA_GEOMETRIC | LA_STYLED;
+    dashed.elWidth.e = 2;
+    dashed.cstyle = 2;
+    dashed.pstyle = const_cast<FLOAT_LONG*>(style);
+    ASSERT_TRUE(XlStrokePath(r, &line, nullptr, nullptr, &black, &dashed, 0x0D0D));
+    const Bytes out = Out();
+    const Bytes head = {0xC9, 0xC0, 20};
+    const auto at = std::search(out.begin(), out.end(), head.begin(), head.end());
+    ASSERT_NE(at, out.end()) << "a dash of 20 entries";
+    const size_t start = static_cast<size_t>(at - out.begin()) + head.size();
+    ASSERT_GE(out.size(), start + 40 + 3);
+    unsigned sum = 0, on = 0;
+    for (size_t i = 0; i < 20; ++i) {
+        const unsigned v = out[start + 2 * i] | out[start + 2 * i + 1] << 8u;
+        sum += v;
+        if (i == 18) on = sum;
+    }
+    EXPECT_EQ(on, 152u) << "the tenth dash starts at 9 x 15.75 = 141.75 and ends at 152";
+    EXPECT_EQ(sum, 158u) << "ten periods of 15.75";
+    EXPECT_EQ(out[start + 40], 0xF8);
+    EXPECT_EQ(out[start + 41], 0x4A);
+}
+
 TEST_F(XlDrawTest, PointsBeyondTheSignedRangeAreCutNotWrapped) {
     zq::gdi::Path far;
     far.MoveTo(P(10, 10));
