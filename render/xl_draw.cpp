@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
@@ -74,6 +75,8 @@ void SetSourceTx(DeviceRecord& r, TxMode mode) {
 
 }  // namespace
 
+static_assert(sizeof(POINTFIX) == 2 * sizeof(FIX) && offsetof(POINTFIX, y) == sizeof(FIX));
+
 void XlPointRecords(DeviceRecord& r, bool bezier, const POINTFIX* p, size_t count) {
     const Op op = bezier ? Op::BezierPath : Op::LinePath;
     const size_t step = bezier ? kMaxPoints / 3 * 3 : kMaxPoints;
@@ -87,11 +90,10 @@ void XlPointRecords(DeviceRecord& r, bool bezier, const POINTFIX* p, size_t coun
         int16_t batch[2048];
         for (size_t done = 0; done < n;) {
             const size_t m = std::min(n - done, std::size(batch) / 2);
-            const POINTFIX* q = p + at + done;
-            for (size_t i = 0; i < m; ++i) {
-                batch[2 * i] = Pixel(q[i].x);
-                batch[2 * i + 1] = Pixel(q[i].y);
-            }
+            // A point is two coordinates side by side: one flat loop over both.
+            FIX flat[std::size(batch)];
+            std::memcpy(flat, p + at + done, m * sizeof(POINTFIX));
+            for (size_t i = 0; i < 2 * m; ++i) batch[i] = Pixel(flat[i]);
             if constexpr (std::endian::native == std::endian::big)
                 for (size_t i = 0; i < 2 * m; ++i) {
                     const auto u = static_cast<uint16_t>(batch[i]);
