@@ -261,7 +261,11 @@ BOOL DrvSendPage(SURFOBJ* pso) {
     }
     if (r->pageSuppressed) return TRUE;
     if (r->outputMode == 4) return StreamSendPage(*r);
+    // A write the spooler refused leaves its own error; a short write, or a
+    // page after the document was lost, fails with the document lost.
+    if (r->jobState < kJobOpen && r->documentLost) SetLastError(ERROR_PRINT_CANCELLED);
     if (r->jobState < kJobOpen) return FALSE;
+    SetLastError(ERROR_SUCCESS);
     if (!(r->jobState & kJobPageOpen)) {
         ++r->pageCount;
         ++r->sheetPages;
@@ -270,12 +274,11 @@ BOOL DrvSendPage(SURFOBJ* pso) {
     r->bandIndex = 1;
     BandFlush(*r);
     PageEndOutput(*r);
-    if (r->documentLost) {
-        SetLastError(ERROR_PRINT_CANCELLED);
-        return FALSE;
-    }
+    if (r->documentLost && GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_PRINT_CANCELLED);
+    if (r->documentLost) return FALSE;
     SpoolFlush(*r);
     r->jobState &= static_cast<uint16_t>(~kJobPageOpen);
+    if (r->documentLost && GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_PRINT_CANCELLED);
     return r->documentLost ? FALSE : TRUE;
 }
 

@@ -43,6 +43,10 @@ BOOL XlBitBlt(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, 
               const RECTL* src, BRUSHOBJ* pbo, ROP4 rop4);
 BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
                BRUSHOBJ* pboOpaque, MIX mix);
+// The points of one PCL XL path run (lines, or Béziers three points a
+// curve) at whole pixels cut to the signed 16-bit range, in records of at
+// most 65535 points, curves kept whole.
+void XlPointRecords(DeviceRecord& r, bool bezier, const POINTFIX* p, size_t count);
 
 // The HP-GL/2 bodies of the path hooks (PCL 5 pages).
 BOOL Gl2StrokePath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo, LINEATTRS* la, MIX mix);

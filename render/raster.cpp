@@ -1,6 +1,7 @@
 #include "render/raster.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "render/output.h"
@@ -190,7 +191,60 @@ int32_t SignificantLength(const uint8_t* row, int32_t bytes) {
 
 }  // namespace
 
-int32_t PackBits(std::span<const uint8_t> row, std::span<uint8_t> out) { return PackUnits(row, out, 1); }
+namespace {
+
+// The first j in [from, to) where three equal bytes start (j + 2 < n), or
+// `to`; eight places a word.
+size_t RunOfThreeFrom(const uint8_t* p, size_t n, size_t from, size_t to) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+    size_t j = from;
+    for (; j < to && j + 10 <= n; j += 8) {
+        uint64_t a, b, c;
+        std::memcpy(&a, p + j, 8);
+        std::memcpy(&b, p + j + 1, 8);
+        std::memcpy(&c, p + j + 2, 8);
+        const uint64_t d = (a ^ b) | (b ^ c);
+        // The lowest flagged byte is always a zero byte of d (a borrow
+        // only runs upwards), and the word was loaded low byte first.
+        if (const uint64_t m = (d - kOnes) & ~d & kHighs) return std::min(to, j + static_cast<size_t>(std::countr_zero(m)) / 8);
+    }
+    for (; j < to && j + 2 < n; ++j)
+        if (p[j] == p[j + 1] && p[j + 1] == p[j + 2]) return j;
+    return to;
+}
+
+}  // namespace
+
+// PackBits over bytes: the same code as PackUnits(row, out, 1), the
+// literals found a word at a time.
+int32_t PackBits(std::span<const uint8_t> row, std::span<uint8_t> out) {
+    const uint8_t* p = row.data();
+    const size_t count = row.size();
+    size_t o = 0, i = 0;
+    while (i < count) {
+        size_t run = 1;
+        while (run < 128 && i + run < count && p[i] == p[i + run]) ++run;
+        if (run >= 2) {
+            if (o + 2 > out.size()) return -1;
+            out[o++] = static_cast<uint8_t>(static_cast<int8_t>(1 - static_cast<int>(run)));
+            out[o++] = p[i];
+            i += run;
+            continue;
+        }
+        // Literal: up to the start of the next run of three, or of a run of
+        // two that ends the row.
+        const size_t limit = std::min(i + 128, count);
+        size_t end = RunOfThreeFrom(p, count, i + 1, limit);
+        if (count >= 2 && count - 2 >= i + 1 && count - 2 < end && p[count - 2] == p[count - 1]) end = count - 2;
+        const size_t lit = end - i;
+        if (o + 1 + lit > out.size()) return -1;
+        out[o++] = static_cast<uint8_t>(lit - 1);
+        std::memcpy(out.data() + o, p + i, lit);
+        o += lit;
+        i += lit;
+    }
+    return static_cast<int32_t>(o);
+}
 
 int32_t PackBits16(std::span<const uint8_t> row, std::span<uint8_t> out) {
     if (row.size() % 2) return -1;

@@ -2,9 +2,14 @@
 // attributes), the clip, rectangles, images and text, each bringing the
 // printer's state up to date through the caches before it draws.
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "base/error.h"
@@ -25,6 +30,7 @@ namespace {
 constexpr uint8_t kRop2Nop = 11;
 constexpr size_t kMaxPoints = 65535;           // a point count is 16 bits wide
 constexpr int32_t kSafe = 32767;                // sint16 coordinates
+constexpr size_t kMaxDashes = 20;               // entries a LineDashStyle may hold
 constexpr uint32_t kImageBlock = 30000;         // bytes of one ReadImage block
 constexpr DWORD kCompressedSource = 2000;       // the last error of a compressed source bitmap
 
@@ -33,6 +39,13 @@ constexpr DWORD kCompressedSource = 2000;       // the last error of a compresse
 uint8_t Rop3Of(uint32_t rop2) { return static_cast<uint8_t>(rop2 >= 1 && rop2 <= 16 ? Rop3FromRop2(rop2) : 0xF0); }
 
 int16_t Clamp(int64_t v) { return static_cast<int16_t>(std::clamp<int64_t>(v, -kSafe, kSafe)); }
+
+// A 28.4 fixed-point coordinate as the nearest whole pixel, cut to the
+// sint16 range.
+int16_t Pixel(FIX v) {
+    const int32_t whole = (v >> 4) + ((v >> 3) & 1);  // halves up, never overflowing
+    return static_cast<int16_t>(std::clamp<int32_t>(whole, -kSafe, kSafe));
+}
 
 // A solid colour of the engine as a brush of its grey; a pattern or hatch
 // as the engine realised it; nothing when there is no brush.
@@ -60,32 +73,39 @@ void SetSourceTx(DeviceRecord& r, TxMode mode) {
     r.xl.sourceTxMode = static_cast<uint8_t>(mode);
 }
 
-// The points of one path record, cut to the sint16 range, in records of at
-// most 65535 points (whole curves for Béziers).
-void PointRecord(DeviceRecord& r, Op op, const POINTFIX* p, size_t count) {
-    const size_t step = op == Op::BezierPath ? kMaxPoints / 3 * 3 : kMaxPoints;
+}  // namespace
+
+static_assert(sizeof(POINTFIX) == 2 * sizeof(FIX) && offsetof(POINTFIX, y) == sizeof(FIX));
+
+void XlPointRecords(DeviceRecord& r, bool bezier, const POINTFIX* p, size_t count) {
+    const Op op = bezier ? Op::BezierPath : Op::LinePath;
+    const size_t step = bezier ? kMaxPoints / 3 * 3 : kMaxPoints;
     for (size_t at = 0; at < count; at += step) {
         const size_t n = std::min(step, count - at);
         XlAttrUInt16(r, Attr::NumberOfPoints, static_cast<uint16_t>(n));
         XlAttrEnum(r, Attr::PointType, PointType::SInt16);
         XlOperator(r, op);
         XlDataLength(r, static_cast<uint32_t>(4 * n));
-        uint8_t buffer[4096];
-        size_t fill = 0;
-        for (size_t i = 0; i < n; ++i) {
-            const int16_t x = Clamp(p[at + i].x >> 4), y = Clamp(p[at + i].y >> 4);
-            buffer[fill++] = static_cast<uint8_t>(x);
-            buffer[fill++] = static_cast<uint8_t>(x >> 8);
-            buffer[fill++] = static_cast<uint8_t>(y);
-            buffer[fill++] = static_cast<uint8_t>(y >> 8);
-            if (fill == sizeof buffer) {
-                SpoolWrite(r, buffer, static_cast<int32_t>(fill));
-                fill = 0;
-            }
+        // The points as x, y pairs of little-endian sint16, a batch at a time.
+        int16_t batch[2048];
+        for (size_t done = 0; done < n;) {
+            const size_t m = std::min(n - done, std::size(batch) / 2);
+            // A point is two coordinates side by side: one flat loop over both.
+            FIX flat[std::size(batch)];
+            std::memcpy(flat, p + at + done, m * sizeof(POINTFIX));
+            for (size_t i = 0; i < 2 * m; ++i) batch[i] = Pixel(flat[i]);
+            if constexpr (std::endian::native == std::endian::big)
+                for (size_t i = 0; i < 2 * m; ++i) {
+                    const auto u = static_cast<uint16_t>(batch[i]);
+                    batch[i] = static_cast<int16_t>(static_cast<uint16_t>(u >> 8 | u << 8));
+                }
+            SpoolWrite(r, batch, static_cast<int32_t>(4 * m));
+            done += m;
         }
-        SpoolWrite(r, buffer, static_cast<int32_t>(fill));
     }
 }
+
+namespace {
 
 // The engine's path as a PCL XL path; true when it held a point.
 bool EmitPath(DeviceRecord& r, PATHOBJ* ppo) {
@@ -100,13 +120,13 @@ bool EmitPath(DeviceRecord& r, PATHOBJ* ppo) {
         const POINTFIX* p = pd.pptfx;
         size_t n = pd.count;
         if (pd.flags & PD_BEGINSUBPATH) {
-            XlAttrSInt16XY(r, Attr::Point, Clamp(p->x >> 4), Clamp(p->y >> 4));
+            XlAttrSInt16XY(r, Attr::Point, Pixel(p->x), Pixel(p->y));
             XlOperator(r, Op::SetCursor);
             ++p;
             --n;
             any = true;
         }
-        if (n) PointRecord(r, (pd.flags & PD_BEZIERS) ? Op::BezierPath : Op::LinePath, p, n);
+        if (n) XlPointRecords(r, (pd.flags & PD_BEZIERS) != 0, p, n);
         if ((pd.flags & PD_ENDSUBPATH) && (pd.flags & PD_CLOSEFIGURE)) XlOperator(r, Op::CloseSubPath);
     } while (more);
     return any;
@@ -164,53 +184,89 @@ void SetFillMode(DeviceRecord& r, FLONG options) {
     r.xl.fillMode = wanted;
 }
 
-// How much the world transform of a geometric pen stretches its width and
-// dashes: the square root of the determinant's size (1 without one).
-double PenScale(XFORMOBJ* pxo) {
+// How much the world transform of a geometric pen stretches it: along a
+// path that runs straight across or down the page (its dashes) and across
+// it (its width); elsewhere both by the square root of the determinant's
+// size. 1 without a transform.
+struct PenStretch {
+    double along = 1.0, across = 1.0;
+};
+
+PenStretch PenScale(XFORMOBJ* pxo, PATHOBJ* ppo) {
     XFORML m{};
-    if (!pxo || XFORMOBJ_iGetXform(pxo, &m) == 0) return 1.0;
-    const double det = std::fabs(double{m.eM11} * m.eM22 - double{m.eM12} * m.eM21);
-    return std::isfinite(det) && det > 0 ? std::sqrt(det) : 1.0;
+    if (!pxo || XFORMOBJ_iGetXform(pxo, &m) == 0) return {};
+    const double det = double{m.eM11} * m.eM22 - double{m.eM12} * m.eM21;
+    if (!std::isfinite(det) || det == 0) return {};
+    const double mean = std::sqrt(std::fabs(det));
+    RECTFX b{};
+    if (ppo) PATHOBJ_vGetBounds(ppo, &b);
+    const bool across = b.yTop == b.yBottom && b.xLeft != b.xRight, down = b.xLeft == b.xRight && b.yTop != b.yBottom;
+    if (!ppo || (!across && !down)) return {mean, mean};
+    // The world direction drawn as the device direction v is v times the
+    // inverse transform; the pen stretches by the inverse of its length.
+    const double vx = across ? 1 : 0, vy = across ? 0 : 1;
+    const double wx = (vx * m.eM22 - vy * m.eM21) / det, wy = (vy * m.eM11 - vx * m.eM12) / det;
+    const double along = 1 / std::hypot(wx, wy);
+    if (!std::isfinite(along) || along <= 0) return {mean, mean};
+    return {along, std::fabs(det) / along};
 }
 
 // The line attributes of a stroke: a geometric pen's width and dashes are
-// in world units (`scale` device pixels each), a cosmetic pen's dashes in
-// device pixels; the alternate cosmetic line is a dash of 1/50 inch.
-bool LineAttributes(DeviceRecord& r, const LINEATTRS* la, double scale) {
+// in world units (stretched by `scale`), a cosmetic pen's dashes in device
+// pixels; the alternate cosmetic line is a dash of 1/50 inch.
+bool LineAttributes(DeviceRecord& r, const LINEATTRS* la, PenStretch scale) {
     XlLineCache& l = r.xl.line;
     const bool geometric = la && (la->fl & LA_GEOMETRIC);
-    const double w = geometric && std::isfinite(la->elWidth.e) ? la->elWidth.e * scale : 1.0;
+    const double w = geometric && std::isfinite(la->elWidth.e) ? la->elWidth.e * scale.across : 1.0;
     const int32_t width = static_cast<int32_t>(std::clamp(std::lround(w), 1L, 65535L));
     if (l.penWidth != width) {
         XlAttrUInt16(r, Attr::PenWidth, static_cast<uint16_t>(std::min(width, 0xFFFF)));
         XlOperator(r, Op::SetPenWidth);
         l.penWidth = width;
     }
-    if (geometric) {
-        if (l.cap != la->iEndCap) {
-            const LineCap cap = la->iEndCap == ENDCAP_ROUND ? LineCap::Round : la->iEndCap == ENDCAP_SQUARE ? LineCap::Square : LineCap::Butt;
-            XlAttrEnum(r, Attr::LineCapStyle, cap);
-            XlOperator(r, Op::SetLineCap);
-            l.cap = la->iEndCap;
-        }
-        if (l.join != la->iJoin) {
-            const LineJoin join = la->iJoin == JOIN_ROUND ? LineJoin::Round : la->iJoin == JOIN_BEVEL ? LineJoin::Bevel : LineJoin::Miter;
-            XlAttrEnum(r, Attr::LineJoinStyle, join);
-            XlOperator(r, Op::SetLineJoin);
-            l.join = la->iJoin;
-        }
+    // A cosmetic line has butt ends and mitred corners, whatever a wide
+    // pen before it left in force.
+    const ULONG capStyle = geometric ? la->iEndCap : ENDCAP_BUTT, joinStyle = geometric ? la->iJoin : JOIN_MITER;
+    if (l.cap != capStyle) {
+        const LineCap cap = capStyle == ENDCAP_ROUND ? LineCap::Round : capStyle == ENDCAP_SQUARE ? LineCap::Square : LineCap::Butt;
+        XlAttrEnum(r, Attr::LineCapStyle, cap);
+        XlOperator(r, Op::SetLineCap);
+        l.cap = capStyle;
+    }
+    if (l.join != joinStyle) {
+        const LineJoin join = joinStyle == JOIN_ROUND ? LineJoin::Round : joinStyle == JOIN_BEVEL ? LineJoin::Bevel : LineJoin::Miter;
+        XlAttrEnum(r, Attr::LineJoinStyle, join);
+        XlOperator(r, Op::SetLineJoin);
+        l.join = joinStyle;
     }
     std::vector<uint32_t> dash;
     if (la && (la->fl & LA_ALTERNATE) && !geometric) {
         const uint32_t d = std::max<uint32_t>(1, r.resolution / 50);
         dash = {d, d};
     } else if (la && la->cstyle && la->pstyle) {
+        std::vector<double> lengths;
         for (ULONG i = 0; i < la->cstyle; ++i) {
-            const double v = geometric ? la->pstyle[i].e * scale : static_cast<double>(la->pstyle[i].l);
-            dash.push_back(static_cast<uint32_t>(std::clamp(std::isfinite(v) ? std::lround(v) : 1L, 1L, 65535L)));
+            const double v = geometric ? la->pstyle[i].e * scale.along : static_cast<double>(la->pstyle[i].l);
+            lengths.push_back(std::isfinite(v) ? std::clamp(v, 1.0, 65535.0) : 1.0);
         }
         // An odd style repeats with its on and off swapped.
-        if (dash.size() % 2) dash.insert(dash.end(), dash.begin(), dash.end());
+        if (lengths.size() % 2) lengths.insert(lengths.end(), lengths.begin(), lengths.end());
+        // Dashes are whole pixels: a style of fractional lengths goes as
+        // several periods whose edges are rounded where they fall, so the
+        // dashes do not drift from where the engine draws them.
+        const bool fractional = std::any_of(lengths.begin(), lengths.end(), [](double v) { return std::fabs(v - std::round(v)) > 1e-3; });
+        const size_t periods = fractional ? std::max<size_t>(1, kMaxDashes / lengths.size()) : 1;
+        double at = 0;
+        int64_t sent = 0;
+        for (size_t k = 0; k < periods; ++k)
+            for (double v : lengths) {
+                at += v;
+                const int64_t edge = std::llround(at);
+                dash.push_back(static_cast<uint32_t>(std::clamp<int64_t>(edge - sent, 1, 65535)));
+                sent += dash.back();
+            }
+        // A printer takes at most kMaxDashes entries: a longer style is cut.
+        if (dash.size() > kMaxDashes) dash.resize(kMaxDashes);
     }
     if (dash.empty()) {
         if (l.dashKind) {
@@ -234,6 +290,40 @@ uint8_t SourceGrey(const SURFOBJ* so, XLATEOBJ* pxlo, const uint8_t* curve, LONG
     if (so->iBitmapFormat <= BMF_8BPP) rgb = pxlo ? XLATEOBJ_iXlate(pxlo, p) : (p ? 0xFFFFFF : 0);
     else rgb = DeepPixelToRgb(pxlo, so->iBitmapFormat, p);
     return curve[GreyOf(rgb)];
+}
+
+// Where red lies in a pixel of a 24 or 32-bit source the colour
+// translation passes as it is: 0 first byte, 2 third (blue first); -1 when
+// each pixel must go through the translation.
+int DeepOrder(ULONG format, XLATEOBJ* pxlo) {
+    if (format != BMF_24BPP && format != BMF_32BPP) return -1;
+    if (!pxlo || pxlo->iSrcType == PAL_BGR) return 2;
+    return pxlo->iSrcType == PAL_RGB ? 0 : -1;
+}
+
+// A row of `n` deep pixels `step` bytes apart as greys through the tone
+// curve, red at byte `red` of each pixel and blue at the other end.
+void GreyRow(const uint8_t* s, size_t n, size_t step, int red, const uint8_t* curve, uint8_t* out) {
+    const size_t ri = static_cast<size_t>(red), bi = 2 - ri;
+    for (size_t x = 0; x < n; ++x, s += step) out[x] = curve[(5u * s[ri] + 9u * s[1] + 2u * s[bi]) >> 4];
+}
+
+// Whether three equal bytes follow one another anywhere in `p`, eight
+// places at a time.
+bool HasRunOfThree(const uint8_t* p, size_t n) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+    size_t i = 0;
+    for (; i + 10 <= n; i += 8) {
+        uint64_t a, b, c;
+        std::memcpy(&a, p + i, 8);
+        std::memcpy(&b, p + i + 1, 8);
+        std::memcpy(&c, p + i + 2, 8);
+        const uint64_t d = (a ^ b) | (b ^ c);  // a zero byte: a run of three starts there
+        if ((d - kOnes) & ~d & kHighs) return true;
+    }
+    for (; i + 2 < n; ++i)
+        if (p[i] == p[i + 1] && p[i + 1] == p[i + 2]) return true;
+    return false;
 }
 
 // Source rows drawn into `dest`: sources of 1, 4 and 8 bits per pixel as
@@ -269,34 +359,40 @@ void XlImage(DeviceRecord& r, SURFOBJ* src, XLATEOBJ* pxlo, const RECTL& from, c
     const size_t rowBytes = (bits + 31) / 32 * 4;  // rows padded to 32 bits
     const size_t sourceBytes = (static_cast<size_t>(src->sizlBitmap.cx) * bpp + 7) / 8;
     const LONG rowsPerBlock = static_cast<LONG>(std::max<size_t>(1, kImageBlock / rowBytes));
-    std::vector<uint8_t> row(rowBytes, 0), raw, packed, code(rowBytes + rowBytes / 128 + 8);
+    const int order = bpp ? -1 : DeepOrder(src->iBitmapFormat, pxlo);
+    const size_t step = src->iBitmapFormat == BMF_32BPP ? 4 : 3;
+    // One block's rows side by side (padding stays 0), and their code.
+    std::vector<uint8_t> raw(rowBytes * static_cast<size_t>(rowsPerBlock), 0);
+    std::vector<uint8_t> packed((rowBytes + rowBytes / 128 + 8) * static_cast<size_t>(rowsPerBlock));
+    const auto* base = static_cast<const uint8_t*>(src->pvScan0);
     for (LONG y = 0; y < sh; y += rowsPerBlock) {
         const LONG n = std::min(rowsPerBlock, sh - y);
-        raw.clear();
-        packed.clear();
-        bool pack = rowBytes >= 3;
+        const size_t rawSize = rowBytes * static_cast<size_t>(n);
         for (LONG k = 0; k < n; ++k) {
             const LONG sy = from.top + y + k;
-            if (bpp) {
-                const auto* line = static_cast<const uint8_t*>(src->pvScan0) + static_cast<ptrdiff_t>(sy) * src->lDelta;
-                CopyRowBits(line, sourceBytes, static_cast<size_t>(from.left) * bpp, bits, row.data());
-            } else {
+            const uint8_t* line = base + static_cast<ptrdiff_t>(sy) * src->lDelta;
+            uint8_t* row = raw.data() + static_cast<size_t>(k) * rowBytes;
+            if (bpp) CopyRowBits(line, sourceBytes, static_cast<size_t>(from.left) * bpp, bits, row);
+            else if (order >= 0) GreyRow(line + static_cast<size_t>(from.left) * step, static_cast<size_t>(sw), step, order, curve, row);
+            else
                 for (LONG x = 0; x < sw; ++x) row[static_cast<size_t>(x)] = SourceGrey(src, pxlo, curve, from.left + x, sy);
-            }
-            raw.insert(raw.end(), row.begin(), row.end());
-            if (!pack) continue;
-            const int32_t len = PackBits(row, code);
-            if (len < 0) pack = false;
-            else packed.insert(packed.end(), code.begin(), code.begin() + len);
         }
-        pack = pack && packed.size() < raw.size();
-        const std::vector<uint8_t>& data = pack ? packed : raw;
+        // Run-length code only shrinks rows holding a run of three.
+        size_t packedSize = 0;
+        bool pack = rowBytes >= 3 && HasRunOfThree(raw.data(), rawSize);
+        for (LONG k = 0; pack && k < n; ++k) {
+            const int32_t len = PackBits(std::span<const uint8_t>(raw.data() + static_cast<size_t>(k) * rowBytes, rowBytes),
+                                         std::span<uint8_t>(packed.data() + packedSize, packed.size() - packedSize));
+            if (len < 0) pack = false;
+            else packedSize += static_cast<size_t>(len);
+        }
+        pack = pack && packedSize < rawSize;
         XlAttrUInt16(r, Attr::StartLine, static_cast<uint16_t>(y));
         XlAttrUInt16(r, Attr::BlockHeight, static_cast<uint16_t>(n));
         XlAttrEnum(r, Attr::CompressMode, pack ? CompressMode::Rle : CompressMode::None);
         XlOperator(r, Op::ReadImage);
-        XlDataLength(r, static_cast<uint32_t>(data.size()));
-        SpoolWrite(r, data.data(), static_cast<int32_t>(data.size()));
+        XlDataLength(r, static_cast<uint32_t>(pack ? packedSize : rawSize));
+        SpoolWrite(r, pack ? packed.data() : raw.data(), static_cast<int32_t>(pack ? packedSize : rawSize));
     }
     XlOperator(r, Op::EndImage);
 }
@@ -308,7 +404,7 @@ bool NeedsPattern(uint8_t rop3) { return ((rop3 >> 4) ^ rop3) & 0x0F; }
 // source in the other role, opaque paint, the line attributes of a pen and
 // the clip. Returns the brushKey selected (kXlNoSource: nothing to paint).
 uint32_t PaintState(DeviceRecord& r, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix, XlRole role, const LINEATTRS* la,
-                    double scale = 1.0) {
+                    PenStretch scale = {}) {
     RealizedBrush solid;
     const RealizedBrush* brush = ResolveBrush(pbo, solid);
     XlSetRop(r, Rop3Of(mix & 0xFF));
@@ -332,8 +428,22 @@ BOOL XlFillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX 
 
 BOOL XlStrokePath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo, LINEATTRS* la, MIX mix) {
     if ((mix & 0xFF) == kRop2Nop) return TRUE;
-    const uint32_t key = PaintState(r, pco, pbo, mix, XlRole::Pen, la, PenScale(pxo));
-    if (EmitPath(r, ppo) && key != kXlNoSource) XlOperator(r, Op::PaintPath);
+    const uint32_t key = PaintState(r, pco, pbo, mix, XlRole::Pen, la, PenScale(pxo, ppo));
+    // The engine strokes along pixel centres, the printer along the
+    // coordinates it is given, which are pixel corners: the stroke goes half
+    // a pixel down and right. Page origins are whole units, so the half is
+    // one unit of a page scaled by a half; the saved state keeps every
+    // attribute set above and drops the shift after the stroke.
+    if (key == kXlNoSource) return r.jobState >= kJobOpen;
+    XlOperator(r, Op::PushGS);
+    XlAttrReal32XY(r, Attr::PageScale, 0.5f, 0.5f);
+    XlOperator(r, Op::SetPageScale);
+    XlAttrSInt16XY(r, Attr::PageOrigin, 1, 1);
+    XlOperator(r, Op::SetPageOrigin);
+    XlAttrReal32XY(r, Attr::PageScale, 2.0f, 2.0f);
+    XlOperator(r, Op::SetPageScale);
+    if (EmitPath(r, ppo)) XlOperator(r, Op::PaintPath);
+    XlOperator(r, Op::PopGS);
     return r.jobState >= kJobOpen;
 }
 
@@ -379,30 +489,46 @@ BOOL XlBitBlt(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, 
 
 namespace {
 
-// A glyph's ink as rectangles of its pixel runs, added to the open path;
-// the number of runs.
+// A glyph's ink as rectangles added to the open path: the runs of each row,
+// a run carried down while the rows below repeat it exactly (stems and
+// bars become one rectangle each); the number of rectangles.
 size_t GlyphRuns(DeviceRecord& r, const GLYPHPOS& pos) {
     const GLYPHBITS* gb = pos.pgdf ? pos.pgdf->pgb : nullptr;
     if (!gb) return 0;
-    size_t runs = 0;
+    struct Run {
+        LONG left, right, top;
+    };
+    std::vector<Run> open, next;
+    size_t rects = 0;
     const LONG stride = (gb->sizlBitmap.cx + 7) / 8;
     const LONG ox = pos.ptl.x + gb->ptlOrigin.x, oy = pos.ptl.y + gb->ptlOrigin.y;
-    for (LONG y = 0; y < gb->sizlBitmap.cy; ++y) {
-        const BYTE* row = gb->aj + y * stride;
-        for (LONG x = 0; x < gb->sizlBitmap.cx;) {
-            if (!((row[x / 8] >> (7 - x % 8)) & 1)) {
-                ++x;
-                continue;
+    auto close = [&](const Run& run, LONG bottom) {
+        XlAttrSInt16Box(r, Attr::BoundingBox, Clamp(ox + run.left), Clamp(oy + run.top), Clamp(ox + run.right), Clamp(oy + bottom));
+        XlOperator(r, Op::RectanglePath);
+        ++rects;
+    };
+    for (LONG y = 0; y <= gb->sizlBitmap.cy; ++y) {
+        next.clear();
+        size_t o = 0;  // runs of the row above, in order, left to right
+        if (y < gb->sizlBitmap.cy) {
+            const BYTE* row = gb->aj + y * stride;
+            for (LONG x = 0; x < gb->sizlBitmap.cx;) {
+                if (!((row[x / 8] >> (7 - x % 8)) & 1)) {
+                    ++x;
+                    continue;
+                }
+                LONG end = x;
+                while (end < gb->sizlBitmap.cx && ((row[end / 8] >> (7 - end % 8)) & 1)) ++end;
+                while (o < open.size() && open[o].left < x) close(open[o++], y);
+                if (o < open.size() && open[o].left == x && open[o].right == end) next.push_back(open[o++]);
+                else next.push_back({x, end, y});
+                x = end;
             }
-            LONG end = x;
-            while (end < gb->sizlBitmap.cx && ((row[end / 8] >> (7 - end % 8)) & 1)) ++end;
-            XlAttrSInt16Box(r, Attr::BoundingBox, Clamp(ox + x), Clamp(oy + y), Clamp(ox + end), Clamp(oy + y + 1));
-            XlOperator(r, Op::RectanglePath);
-            ++runs;
-            x = end;
         }
+        while (o < open.size()) close(open[o++], y);
+        std::swap(open, next);
     }
-    return runs;
+    return rects;
 }
 
 }  // namespace

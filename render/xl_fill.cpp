@@ -233,8 +233,21 @@ void XlSetPalette(DeviceRecord& r, std::span<const uint32_t> entries, size_t cou
 
 void CopyRowBits(const uint8_t* row, size_t rowBytes, size_t offset, size_t bits, uint8_t* out) {
     const size_t first = offset / 8, shift = offset % 8, n = (bits + 7) / 8;
+    if (n == 0) return;
     auto at = [&](size_t i) -> unsigned { return i < rowBytes ? row[i] : 0u; };
-    for (size_t i = 0; i < n; ++i) {
+    // Output bytes whose source bytes all lie inside the row go in bulk;
+    // the rest read what lies past the row's end as 0.
+    const size_t avail = first < rowBytes ? rowBytes - first : 0;
+    size_t i = 0;
+    if (!shift) {
+        i = std::min(n, avail);
+        if (i) std::memcpy(out, row + first, i);
+    } else {
+        const size_t inside = avail ? std::min(n, avail - 1) : 0;
+        const uint8_t* s = avail ? row + first : row;
+        for (; i < inside; ++i) out[i] = static_cast<uint8_t>((s[i] << shift) | (s[i + 1] >> (8 - shift)));
+    }
+    for (; i < n; ++i) {
         const unsigned v = shift ? (at(first + i) << shift) | (at(first + i + 1) >> (8 - shift)) : at(first + i);
         out[i] = static_cast<uint8_t>(v);
     }

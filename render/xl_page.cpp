@@ -71,6 +71,13 @@ std::pair<int32_t, int32_t> PrintableCorner(const DeviceRecord& r) {
 void PlacePage(DeviceRecord& r) {
     auto [x, y] = PrintableCorner(r);
     const bool mapped = PageIsMapped(r);
+    // A clip lies on the sheet where the page before set it: the next page
+    // of an n-up sheet starts unclipped, whatever rectangle it asks for.
+    if (r.xl.clip.set) {
+        XlOperator(r, Op::SetClipToPage);
+        r.xl.clip.set = false;
+        r.xl.clip.id = 0;
+    }
     if (mapped && r.currentCell) {
         x += static_cast<int32_t>(r.currentCell->left);
         y += static_cast<int32_t>(r.currentCell->top);

@@ -15,6 +15,7 @@
 #include "pclread/pclread.h"
 #include "render/driver.h"
 #include "render/output.h"
+#include "render/pclxl.h"
 #include "render/tests/capture_sink.h"
 #include "render/tests/xl_capture.h"
 #include "render/xl_fill.h"
@@ -114,6 +115,52 @@ TEST_F(XlDrawTest, AlternateCosmeticLineIsADashOfTwelveAt600Dpi) {
     EXPECT_EQ(Count(Out(), {0xC0, 0x00, 0xF8, 0x4E, 0x70}), 1u) << "SolidLine";
 }
 
+// A cosmetic line after a wide round pen: butt ends and mitred corners,
+// not the caps the wide pen left in force.
+TEST_F(XlDrawTest, ACosmeticLineAfterAWidePenHasButtEndsAndMitredCorners) {
+    LINEATTRS wide{};
+    wide.fl = LA_GEOMETRIC;
+    wide.elWidth.e = 8;
+    wide.iEndCap = ENDCAP_ROUND;
+    wide.iJoin = JOIN_ROUND;
+    ASSERT_TRUE(XlStrokePath(r, &line, nullptr, nullptr, &black, &wide, 0x0D0D));
+    Out();
+    LINEATTRS cosmetic{};
+    ASSERT_TRUE(XlStrokePath(r, &line, nullptr, nullptr, &black, &cosmetic, 0x0D0D));
+    const Bytes out = Out();
+    EXPECT_EQ(Count(out, {0xC0, 0x00, 0xF8, 0x47, 0x71}), 1u) << "butt caps";
+    EXPECT_EQ(Count(out, {0xC0, 0x00, 0xF8, 0x48, 0x72}), 1u) << "mitred corners";
+}
+
+// Dashes are whole pixels: a style of fractional lengths goes as several
+// periods (at most 20 entries) whose edges are rounded where they fall, so
+// ten periods end where ten of the engine's do instead of drifting.
+TEST_F(XlDrawTest, FractionalDashesDoNotDrift) {
+    const FLOAT_LONG style[] = {{.e = 10.25f}, {.e = 5.5f}};
+    LINEATTRS dashed{};
+    dashed.fl = LA_GEOMETRIC | LA_STYLED;
+    dashed.elWidth.e = 2;
+    dashed.cstyle = 2;
+    dashed.pstyle = const_cast<FLOAT_LONG*>(style);
+    ASSERT_TRUE(XlStrokePath(r, &line, nullptr, nullptr, &black, &dashed, 0x0D0D));
+    const Bytes out = Out();
+    const Bytes head = {0xC9, 0xC0, 20};
+    const auto at = std::search(out.begin(), out.end(), head.begin(), head.end());
+    ASSERT_NE(at, out.end()) << "a dash of 20 entries";
+    const size_t start = static_cast<size_t>(at - out.begin()) + head.size();
+    ASSERT_GE(out.size(), start + 40 + 3);
+    unsigned sum = 0, on = 0;
+    for (size_t i = 0; i < 20; ++i) {
+        const unsigned v = out[start + 2 * i] | out[start + 2 * i + 1] << 8u;
+        sum += v;
+        if (i == 18) on = sum;
+    }
+    EXPECT_EQ(on, 152u) << "the tenth dash starts at 9 x 15.75 = 141.75 and ends at 152";
+    EXPECT_EQ(sum, 158u) << "ten periods of 15.75";
+    EXPECT_EQ(out[start + 40], 0xF8);
+    EXPECT_EQ(out[start + 41], 0x4A);
+}
+
 TEST_F(XlDrawTest, PointsBeyondTheSignedRangeAreCutNotWrapped) {
     zq::gdi::Path far;
     far.MoveTo(P(10, 10));
@@ -123,6 +170,48 @@ TEST_F(XlDrawTest, PointsBeyondTheSignedRangeAreCutNotWrapped) {
     const Bytes out = Out();
     EXPECT_EQ(Count(out, {0xFF, 0x7F, 0x0A, 0x00}), 1u) << "x cut to 32767";
     EXPECT_EQ(Count(out, {0x0A, 0x00, 0x01, 0x80}), 1u) << "y cut to -32767";
+}
+
+// A run of more points than a record counts goes as several records (a
+// count wrapped to 16 bits would misread every byte after it), Béziers in
+// whole curves; the outline reads back as the shape it draws: a box whose
+// top edge is the long run.
+TEST_F(XlDrawTest, RunsOfMoreThan65535PointsSplitIntoRecords) {
+    struct Case {
+        bool bezier;
+        size_t points;
+        size_t records;
+    };
+    for (const Case c : {Case{false, 70000, 2}, Case{true, 66000, 2}, Case{true, 65535, 1}}) {
+        sink.bytes.clear();
+        taken = 0;
+        std::vector<POINTFIX> top(c.points);
+        for (size_t i = 0; i < c.points; ++i)
+            top[i] = {static_cast<FIX>((100 + (i + 1) * 1000 / c.points) * 16), 100 * 16};
+        const std::vector<POINTFIX> back = {P(1100, 600), P(100, 600)};
+        const pclread::Job job = OnePage([&](DeviceRecord& d) {
+            xl::XlOperator(d, xl::Op::NewPath);
+            xl::XlAttrSInt16XY(d, xl::Attr::Point, 100, 100);
+            xl::XlOperator(d, xl::Op::SetCursor);
+            XlPointRecords(d, c.bezier, top.data(), top.size());
+            XlPointRecords(d, false, back.data(), back.size());
+            xl::XlOperator(d, xl::Op::CloseSubPath);
+            xl::XlOperator(d, xl::Op::PaintPath);
+        });
+        const std::string what = std::string(c.bezier ? "Béziers, " : "lines, ") + std::to_string(c.points) + " points";
+        std::string errors;
+        for (const auto& e : job.errors) errors += e + "\n";
+        EXPECT_TRUE(job.Ok()) << what << ": " << errors;
+        const char* op = c.bezier ? "BezierPath" : "LinePath";
+        ASSERT_TRUE(job.xl.operatorCounts.count(op)) << what;
+        EXPECT_EQ(job.xl.operatorCounts.at(op), c.records + (c.bezier ? 0 : 1)) << what;
+        ASSERT_EQ(job.xl.pages.size(), 1u) << what;
+        const auto& page = job.xl.pages[0];
+        EXPECT_LT(page.At(600, 350), 64) << what << ": the box is filled";
+        EXPECT_LT(page.At(1090, 110), 64) << what << ": up to the run's last point";
+        EXPECT_GT(page.At(600, 90), 192) << what << ": nothing above its top";
+        EXPECT_GT(page.At(1150, 350), 192) << what << ": nothing right of it";
+    }
 }
 
 TEST_F(XlDrawTest, ALargeImageGoesInBlocksWithContinuousLines) {

@@ -221,7 +221,8 @@ struct Gs {
     std::vector<double> dash;
     uint8_t fillMode = 0, clipMode = 0, rop = 252, sourceTx = 0, paintTx = 0;
     uint8_t colourSpace = 1;
-    uint8_t cap = 0;
+    uint8_t cap = 0, join = 0;     // butt ends, mitred corners
+    double miterLimit = 10;
     std::vector<uint8_t> palette;
     std::shared_ptr<Mask> clip;
     double cursorX = 0, cursorY = 0;
@@ -594,32 +595,133 @@ private:
         Scan(paths, evenOdd, [&](int32_t x, int32_t y) { Put(x, y, paint); });
     }
 
-    // Each segment as a quadrilateral of the pen's width (at least a pixel).
+    // The pieces of a subpath the dash pattern inks (lengths in user units,
+    // `scale` device pixels each); the subpath itself without a dash.
+    std::vector<SubPath> Dashed(const SubPath& sp, double scale) const {
+        std::vector<double> dash;
+        double period = 0;
+        for (double d : gs_.dash) {
+            dash.push_back(std::isfinite(d) ? std::max(0.0, d * scale) : 0.0);
+            period += dash.back();
+        }
+        if (dash.size() % 2) dash.insert(dash.end(), dash.begin(), dash.end());  // odd: on and off swap
+        if (dash.empty() || period <= 0 || !std::isfinite(period)) return {sp};
+        std::vector<Point> pts = sp.points;
+        if (sp.closed && !pts.empty()) pts.push_back(pts.front());
+        std::vector<SubPath> out;
+        size_t k = 0;
+        double left = dash[0];  // of the current dash entry
+        bool on = true;
+        SubPath piece;
+        if (!pts.empty()) piece.points.push_back(pts[0]);
+        for (size_t i = 0; i + 1 < pts.size(); ++i) {
+            Point a = pts[i];
+            const Point b = pts[i + 1];
+            double len = std::hypot(b.x - a.x, b.y - a.y);
+            while (len > left) {
+                const double t = left / len;
+                a = {a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t};
+                len -= left;
+                if (on) {
+                    piece.points.push_back(a);
+                    out.push_back(std::move(piece));
+                }
+                piece = {};
+                on = !on;
+                k = (k + 1) % dash.size();
+                left = dash[k];
+                if (on) piece.points.push_back(a);
+                if (out.size() > 1000000) return out;  // a pattern far finer than the page
+            }
+            left -= len;
+            if (on) piece.points.push_back(b);
+        }
+        if (on && piece.points.size() > 1) out.push_back(std::move(piece));
+        return out;
+    }
+
+    // A disc of radius `r` as a polygon fine enough for whole pixels.
+    static SubPath Disc(Point c, double r) {
+        const int n = static_cast<int>(std::clamp(std::ceil(2 * 3.14159265358979 * r), 16.0, 512.0));
+        SubPath d{{}, true};
+        for (int i = 0; i < n; ++i) {
+            const double a = 2 * 3.14159265358979 * i / n;
+            d.points.push_back({c.x + r * std::cos(a), c.y + r * std::sin(a)});
+        }
+        return d;
+    }
+
+    // The pen's outline of one open or closed piece as polygons: each
+    // segment a quadrilateral of the pen's width, the corners by the line
+    // join, the ends by the line cap.
+    void Outline(const SubPath& sp, double half, std::vector<SubPath>& out) const {
+        std::vector<Point> pts;
+        for (const Point& p : sp.points)
+            if (pts.empty() || p.x != pts.back().x || p.y != pts.back().y) pts.push_back(p);
+        if (sp.closed && pts.size() > 1 && pts.front().x == pts.back().x && pts.front().y == pts.back().y) pts.pop_back();
+        auto unit = [](Point a, Point b) {
+            const double len = std::hypot(b.x - a.x, b.y - a.y);
+            return len > 0 ? Point{(b.x - a.x) / len, (b.y - a.y) / len} : Point{1, 0};
+        };
+        const size_t n = pts.size();
+        if (n == 0) return;
+        if (n == 1) {
+            // A dot: a round cap draws a disc, a square one a square.
+            if (gs_.cap == 1) out.push_back(Disc(pts[0], half));
+            else if (gs_.cap == 2) {
+                const Point c = pts[0];
+                out.push_back({{{c.x - half, c.y - half}, {c.x + half, c.y - half}, {c.x + half, c.y + half}, {c.x - half, c.y + half}}, true});
+            }
+            return;
+        }
+        const bool closed = sp.closed && n > 2;
+        const size_t segments = closed ? n : n - 1;
+        for (size_t i = 0; i < segments; ++i) {
+            const Point a = pts[i], b = pts[(i + 1) % n], d = unit(a, b);
+            const double nx = -d.y * half, ny = d.x * half;
+            out.push_back({{{a.x + nx, a.y + ny}, {b.x + nx, b.y + ny}, {b.x - nx, b.y - ny}, {a.x - nx, a.y - ny}}, true});
+        }
+        // Corners: every point of a closed piece, the inner ones of an open one.
+        for (size_t i = closed ? 0 : 1; i < (closed ? n : n - 1); ++i) {
+            const Point v = pts[i], d1 = unit(pts[(i + n - 1) % n], v), d2 = unit(v, pts[(i + 1) % n]);
+            const double cross = d1.x * d2.y - d1.y * d2.x;
+            if (gs_.join == 1) {
+                out.push_back(Disc(v, half));
+                continue;
+            }
+            if (gs_.join == 3 || std::fabs(cross) < 1e-12) continue;  // no join, or straight on
+            // The outer side's edges meet at the miter point, or are cut across.
+            const double side = cross > 0 ? -1 : 1;
+            const Point p1{v.x - d1.y * half * side, v.y + d1.x * half * side};
+            const Point p2{v.x - d2.y * half * side, v.y + d2.x * half * side};
+            const double t = ((p2.x - p1.x) * d2.y - (p2.y - p1.y) * d2.x) / cross;
+            const Point m{p1.x + d1.x * t, p1.y + d1.y * t};
+            const bool miter = gs_.join == 0 && std::hypot(m.x - v.x, m.y - v.y) <= gs_.miterLimit * half;
+            if (miter) out.push_back({{v, p1, m, p2}, true});
+            else out.push_back({{v, p1, p2}, true});
+        }
+        if (closed) return;
+        for (int end = 0; end < 2; ++end) {
+            const Point c = end ? pts[n - 1] : pts[0];
+            const Point d = end ? unit(pts[n - 2], pts[n - 1]) : unit(pts[1], pts[0]);  // outwards
+            const double nx = -d.y * half, ny = d.x * half;
+            if (gs_.cap == 1) out.push_back(Disc(c, half));
+            else if (gs_.cap == 2)
+                out.push_back({{{c.x + nx, c.y + ny}, {c.x + nx + d.x * half, c.y + ny + d.y * half},
+                                {c.x - nx + d.x * half, c.y - ny + d.y * half}, {c.x - nx, c.y - ny}}, true});
+            else if (gs_.cap == 3)
+                out.push_back({{{c.x + nx, c.y + ny}, {c.x + d.x * half, c.y + d.y * half}, {c.x - nx, c.y - ny}}, true});
+        }
+    }
+
+    // The pen's outline painted once in each pixel whose centre it covers.
     void Stroke(const std::vector<SubPath>& paths) {
         if (gs_.pen.kind == Paint::None) return;
         const double scale = std::sqrt(std::fabs(gs_.ctm[0] * gs_.ctm[3] - gs_.ctm[1] * gs_.ctm[2]));
         const double half = std::max(0.5, gs_.penWidth * scale / 2);
         std::vector<SubPath> quads;
-        for (const auto& sp : paths) {
-            const size_t n = sp.points.size();
-            const size_t segments = sp.closed ? n : (n ? n - 1 : 0);
-            for (size_t i = 0; i < segments; ++i) {
-                const Point a = sp.points[i], b = sp.points[(i + 1) % n];
-                double dx = b.x - a.x, dy = b.y - a.y;
-                const double len = std::hypot(dx, dy);
-                if (len == 0) {
-                    dx = 1;
-                    dy = 0;
-                } else {
-                    dx /= len;
-                    dy /= len;
-                }
-                const double nx = -dy * half, ny = dx * half;
-                const double ex = dx * (gs_.cap ? half : 0), ey = dy * (gs_.cap ? half : 0);
-                quads.push_back({{{a.x + nx - ex, a.y + ny - ey}, {b.x + nx + ex, b.y + ny + ey},
-                                  {b.x - nx + ex, b.y - ny + ey}, {a.x - nx - ex, a.y - ny - ey}}, true});
-            }
-        }
+        for (const auto& sp : paths)
+            for (const auto& piece : Dashed(sp, scale)) Outline(piece, half, quads);
         // Overlapping segments are painted once: the union by non-zero winding
         // of consistently oriented quadrilaterals is not guaranteed, so mark.
         std::vector<size_t> marked;
@@ -703,8 +805,14 @@ private:
         } else {
             for (size_t i = 0; i + 3 <= pts.size(); i += 3) {
                 const Point p0{cx, cy}, p1 = pts[i], p2 = pts[i + 1], p3 = pts[i + 2];
-                for (int k = 1; k <= 16; ++k) {
-                    const double t = k / 16.0, u = 1 - t;
+                // Chords of about four device pixels along the control polygon
+                // stay well within a pixel of the curve.
+                const Point d0 = Map(p0.x, p0.y), d1 = Map(p1.x, p1.y), d2 = Map(p2.x, p2.y), d3 = Map(p3.x, p3.y);
+                const double reach = std::hypot(d1.x - d0.x, d1.y - d0.y) + std::hypot(d2.x - d1.x, d2.y - d1.y) +
+                                     std::hypot(d3.x - d2.x, d3.y - d2.y);
+                const int steps = std::isfinite(reach) ? static_cast<int>(std::clamp(std::ceil(reach / 4), 16.0, 4096.0)) : 16;
+                for (int k = 1; k <= steps; ++k) {
+                    const double t = static_cast<double>(k) / steps, u = 1 - t;
                     const double x = u * u * u * p0.x + 3 * u * u * t * p1.x + 3 * u * t * t * p2.x + t * t * t * p3.x;
                     const double y = u * u * u * p0.y + 3 * u * u * t * p1.y + 3 * u * t * t * p2.y + t * t * t * p3.y;
                     sp.push_back(Map(x, y));
@@ -925,7 +1033,10 @@ private:
             if (!dataSourceOpen_) Error("CloseDataSource without an open one");
             dataSourceOpen_ = false;
             break;
-        case 0x43: BeginPage(a); break;
+        case 0x43:
+            BeginPage(a);
+            placing_ = true;
+            break;
         case 0x44:
             if (!pageOpen_) break;
             if (image_.open) Error("page ends inside an image");
@@ -976,6 +1087,7 @@ private:
             }
             break;
         case 0x61:
+            placing_ = false;
             if (stack_.size() > 32) Error("graphics state stack too deep");
             else stack_.push_back(gs_);
             break;
@@ -1026,13 +1138,15 @@ private:
         case 0x7F: gs_.clipMode = A(a, 0x54) ? static_cast<uint8_t>(A(a, 0x54)->I(0)) : 0; break;
         case 0x70:
             if (A(a, 0x4A) && A(a, 0x4E)) Error("SetLineDash with both a dash and SolidLine");
+            if (A(a, 0x4A) && A(a, 0x4A)->n.size() > 20) Error("LineDashStyle of more than 20 entries");
             gs_.dash = A(a, 0x4A) ? A(a, 0x4A)->n : std::vector<double>{};
             break;
         case 0x71: gs_.cap = A(a, 0x47) ? static_cast<uint8_t>(A(a, 0x47)->I(0)) : 0; break;
-        case 0x72:
-        case 0x73: break;
+        case 0x72: gs_.join = A(a, 0x48) ? static_cast<uint8_t>(A(a, 0x48)->I(0)) : 0; break;
+        case 0x73: gs_.miterLimit = A(a, 0x49) ? std::max(1.0, A(a, 0x49)->At(0)) : 10; break;
         case 0x74:
             gs_.ctm = {1, 0, 0, 1, 0, 0};
+            placing_ = true;
             break;
         case 0x75:
             if (const Value* o = A(a, 0x2A)) {
@@ -1048,7 +1162,10 @@ private:
                 gs_.ctm[1] *= s->At(0);
                 gs_.ctm[2] *= s->At(1);
                 gs_.ctm[3] *= s->At(1);
-                s_.placements.push_back({s_.pages.size(), gs_.ctm[4], gs_.ctm[5], gs_.ctm[0], gs_.ctm[3]});
+                // The scale after the page's default CTM places a page on
+                // its sheet; a later one (a stroke's half-pixel shift) does not.
+                if (placing_) s_.placements.push_back({s_.pages.size(), gs_.ctm[4], gs_.ctm[5], gs_.ctm[0], gs_.ctm[3]});
+                placing_ = false;
             } else {
                 Error("SetPageScale without PageScale");
             }
@@ -1120,6 +1237,7 @@ private:
     std::span<const uint8_t> in_;
     size_t pos_ = 0;
     bool sessionOpen_ = false, dataSourceOpen_ = false, pageOpen_ = false, landscape_ = false, cursorSet_ = false;
+    bool placing_ = false;  // SetPageDefaultCTM seen, the page not yet scaled
     bool streamOpen_ = false;
     std::string streamName_;
     std::vector<uint8_t> streamBytes_;

@@ -130,6 +130,7 @@ struct PrintResult {
     std::vector<zq::gdi::Bitmap> reference;
     bool endDocOk = false;
     bool pagesOk = true;
+    DWORD pageError = 0;  // the last error of the first page that failed
     bool enabled = false;
 };
 
@@ -152,10 +153,14 @@ inline PrintResult PrintPages(const std::filesystem::path& driverPath, zq::Priva
         zq::KeepPages(dc, keepReference);
         DOCINFOW info{sizeof(DOCINFOW), documentName, nullptr, nullptr, 0};
         result.pagesOk = StartDocW(dc, &info) > 0;
+        bool pageFailed = false;
         for (int p = 0; p < pages; ++p) {
             result.pagesOk &= StartPage(dc) > 0;
             draw(dc, p);
-            result.pagesOk &= EndPage(dc) > 0;
+            const bool sent = EndPage(dc) > 0;
+            if (!sent && !pageFailed) result.pageError = GetLastError();
+            pageFailed |= !sent;
+            result.pagesOk &= sent;
         }
         result.endDocOk = EndDoc(dc) > 0;
         for (size_t i = 0; i < zq::KeptPageCount(dc); ++i) result.reference.push_back(zq::RenderReferencePage(dc, i));

@@ -200,8 +200,15 @@ TEST_F(XlPrintTest, AFailedWriteLosesTheDocument) {
         EXPECT_TRUE(result.enabled);
         EXPECT_FALSE(result.endDocOk);
         // A refused write keeps its own error; a short one loses the document.
-        EXPECT_EQ(GetLastError(), fault == zq::store::WriteFault::Fail ? DWORD{ERROR_NO_SPOOL_SPACE} : 63u)
-            << "the document was lost";
+        const DWORD error = fault == zq::store::WriteFault::Fail ? DWORD{ERROR_NO_SPOOL_SPACE} : 63u;
+        EXPECT_EQ(GetLastError(), error) << "the document was lost";
+        // The page whose output could not be written fails; a refused write
+        // with the spooler's own error (a short one is lost at the job
+        // header already, before any page reaches the driver).
+        EXPECT_FALSE(result.pagesOk) << "a page whose bytes were lost was reported sent";
+        if (fault == zq::store::WriteFault::Fail) {
+            EXPECT_EQ(result.pageError, error);
+        }
         if (fault == zq::store::WriteFault::Fail) {
             EXPECT_LE(result.job.size(), 3000u) << "later output dropped";
         }
@@ -226,9 +233,11 @@ struct XlSampleCase {
     bool postcard;
 };
 
-// The clip and shapes samples are left out for now: their frame and styled
-// strokes (dashes, round caps and joins) do not yet print within a pixel.
 const XlSampleCase kXlSamples[] = {
+    {"shapes_clip_300", {"shapes", "clip"}, 300, 0, false, false},
+    {"shapes_600", {"shapes"}, 600, 0, false, false},
+    {"clip_600", {"clip"}, 600, 0, false, false},
+    {"clip_text_300_4up", {"clip", "text", "clip", "photo"}, 300, 3, false, false},
     {"text_photo_300", {"text", "photo"}, 300, 0, false, false},
     {"text_photo_300_duplex", {"photo", "text", "photo"}, 300, 0, true, false},
     {"text_photo_300_2up", {"text", "photo", "text"}, 300, 1, false, false},
