@@ -222,8 +222,8 @@ const char* UnbuiltRoute(const DeviceRecord& r) {
     if (r.outputMode == 4)
         return "the job needs finishing on the host (output mode 4): the stream is written, but not yet the drawing "
                "records of its pages";
-    if (r.language == Language::Pcl5Gl2)
-        return "the pages need HP-GL/2 drawing (scaled, n-up, or the PCL 5 language), which this build does not write";
+    if (r.language == Language::Pcl5Gl2 && r.colour)
+        return "the pages need colour images in PCL 5 with HP-GL/2, which this build does not write";
     return nullptr;
 }
 

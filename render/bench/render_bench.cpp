@@ -3,6 +3,7 @@
 // engine's reference render alone, bytes per page of the job, and the row compressor's throughput next to
 // memcpy of the same band; the same road in PCL XL against language 0, and
 // the PCL XL image-row and path-point paths next to memcpy of their bytes;
+// the same road in PCL 5 with HP-GL/2 against language 0;
 // the HP-GL/2 PE encoder next to memcpy of its points, and paths a second
 // through the HP-GL/2 route against the engine filling them into a 600 dpi
 // band. The ratios are printed after the table.
@@ -411,6 +412,9 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(("WholeRoadXl600/" + name).c_str(), WholeRoad, name, BYTE{2})
             ->Unit(benchmark::kMillisecond)
             ->Iterations(3);
+        benchmark::RegisterBenchmark(("WholeRoadGl2600/" + name).c_str(), WholeRoad, name, BYTE{1})
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(3);
         benchmark::RegisterBenchmark(("ReferenceRender600/" + name).c_str(), ReferenceRender, name)
             ->Unit(benchmark::kMillisecond)
             ->Iterations(3);
@@ -435,6 +439,13 @@ int main(int argc, char** argv) {
         if (xl > 0 && road > 0 && rasterBytes > 0)
             std::printf("%-7s PCL XL %.3f s/page, %.0f bytes/page: %.2f of language 0's seconds, %.3f of its bytes\n",
                         name.c_str(), xl, xlBytes, xl / road, xlBytes / rasterBytes);
+    }
+    for (const auto& name : samples) {
+        const double gl2 = get("WholeRoadGl2600/" + name), road = get("WholeRoad600/" + name);
+        const double gl2Bytes = reporter.bytes["WholeRoadGl2600/" + name], rasterBytes = reporter.bytes["WholeRoad600/" + name];
+        if (gl2 > 0 && road > 0 && rasterBytes > 0)
+            std::printf("%-7s PCL 5 with HP-GL/2 %.3f s/page, %.0f bytes/page: %.2f of language 0's seconds, %.3f of its bytes\n",
+                        name.c_str(), gl2, gl2Bytes, gl2 / road, gl2Bytes / rasterBytes);
     }
     for (const char* depth : {"24", "8"}) {
         const double rows = get(std::string("BM_XlImageRows") + depth), copy = get(std::string("BM_MemcpyImage") + depth);
