@@ -152,8 +152,14 @@ void Gl2PictureFrame(DeviceRecord& r) {
     // raster places it: right of the logical page's edge by RasterLeft.
     const int32_t left = RasterLeft(r);
     if (whole || !r.currentCell) {
-        SpoolFormat(r, "\x1b*p%dx0Y\x1b*c%dx%dY\x1b*c0T",
-                    {left, static_cast<uint32_t>(r.geometry.printableWidth720), static_cast<uint32_t>(r.geometry.printableLength720)});
+        // A geometry without the size in decipoints has it from its pixels
+        // (rounded up): a frame of 0 would be the printer's default, which
+        // cuts the page at its own margins.
+        const uint32_t fw = r.geometry.printableWidth720 ? r.geometry.printableWidth720
+                                                         : static_cast<uint32_t>((uint64_t{r.PageWidth()} * 720 + dpi - 1) / dpi);
+        const uint32_t fh = r.geometry.printableLength720 ? r.geometry.printableLength720
+                                                          : static_cast<uint32_t>((uint64_t{r.PageHeight()} * 720 + dpi - 1) / dpi);
+        SpoolFormat(r, "\x1b*p%dx0Y\x1b*c%dx%dY\x1b*c0T", {left, fw, fh});
         r.cursorX = static_cast<int16_t>(left);
         r.cursorY = 0;
     } else {
