@@ -18,6 +18,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <utility>
 #include <random>
 #include <string>
 #include <vector>
@@ -433,20 +434,17 @@ int main(int argc, char** argv) {
             std::printf("%-7s whole road %.3f s/page, reference render alone %.3f s/page, ratio %.2f, %.0f bytes/page\n",
                         name.c_str(), road, ref, road / ref, reporter.bytes["WholeRoad600/" + name]);
     }
-    for (const auto& name : samples) {
-        const double xl = get("WholeRoadXl600/" + name), road = get("WholeRoad600/" + name);
-        const double xlBytes = reporter.bytes["WholeRoadXl600/" + name], rasterBytes = reporter.bytes["WholeRoad600/" + name];
-        if (xl > 0 && road > 0 && rasterBytes > 0)
-            std::printf("%-7s PCL XL %.3f s/page, %.0f bytes/page: %.2f of language 0's seconds, %.3f of its bytes\n",
-                        name.c_str(), xl, xlBytes, xl / road, xlBytes / rasterBytes);
-    }
-    for (const auto& name : samples) {
-        const double gl2 = get("WholeRoadGl2600/" + name), road = get("WholeRoad600/" + name);
-        const double gl2Bytes = reporter.bytes["WholeRoadGl2600/" + name], rasterBytes = reporter.bytes["WholeRoad600/" + name];
-        if (gl2 > 0 && road > 0 && rasterBytes > 0)
-            std::printf("%-7s PCL 5 with HP-GL/2 %.3f s/page, %.0f bytes/page: %.2f of language 0's seconds, %.3f of its bytes\n",
-                        name.c_str(), gl2, gl2Bytes, gl2 / road, gl2Bytes / rasterBytes);
-    }
+    // Each printer language's road against language 0's.
+    const std::pair<const char*, const char*> languages[] = {{"WholeRoadXl600/", "PCL XL"},
+                                                             {"WholeRoadGl2600/", "PCL 5 with HP-GL/2"}};
+    for (const auto& [prefix, label] : languages)
+        for (const auto& name : samples) {
+            const double own = get(prefix + name), road = get("WholeRoad600/" + name);
+            const double ownBytes = reporter.bytes[prefix + name], rasterBytes = reporter.bytes["WholeRoad600/" + name];
+            if (own > 0 && road > 0 && rasterBytes > 0)
+                std::printf("%-7s %s %.3f s/page, %.0f bytes/page: %.2f of language 0's seconds, %.3f of its bytes\n",
+                            name.c_str(), label, own, ownBytes, own / road, ownBytes / rasterBytes);
+        }
     for (const char* depth : {"24", "8"}) {
         const double rows = get(std::string("BM_XlImageRows") + depth), copy = get(std::string("BM_MemcpyImage") + depth);
         if (rows > 0 && copy > 0)

@@ -37,39 +37,6 @@ zq::PrivateDevmode Gl2Letter(int dpi) {
     return dm;
 }
 
-// `page` onto `sheet` at (x, y), darker wins.
-void Overlay(pclread::Grey& sheet, const pclread::Grey& page, int32_t x, int32_t y) {
-    for (int32_t py = 0; py < page.height; ++py)
-        for (int32_t px = 0; px < page.width; ++px) {
-            const int32_t sx = px + x, sy = py + y;
-            if (sx < 0 || sy < 0 || sx >= sheet.width || sy >= sheet.height) continue;
-            uint8_t& v = sheet.v[static_cast<size_t>(sy) * sheet.width + sx];
-            v = std::min(v, page.At(px, py));
-        }
-}
-
-// The interpreter feeds a landscape sheet the short edge first: turned back
-// the way that matches the expected sheet best.
-pclread::Grey Upright(const pclread::Grey& printed, const pclread::Grey& expected) {
-    if (printed.width == expected.width || printed.width != expected.height) return printed;
-    pclread::Grey best;
-    int64_t bestDiff = -1;
-    for (bool clockwise : {false, true}) {
-        pclread::Grey t(printed.height, printed.width);
-        for (int32_t y = 0; y < t.height; ++y)
-            for (int32_t x = 0; x < t.width; ++x)
-                t.v[static_cast<size_t>(y) * t.width + x] =
-                    clockwise ? printed.At(y, printed.height - 1 - x) : printed.At(printed.width - 1 - y, x);
-        int64_t diff = 0;
-        for (size_t i = 0; i < t.v.size(); i += 7) diff += std::abs(int{t.v[i]} - int{expected.v[i]});
-        if (bestDiff < 0 || diff < bestDiff) {
-            bestDiff = diff;
-            best = std::move(t);
-        }
-    }
-    return best;
-}
-
 // The picture frames of a PCL 5 job in order: where each page's frame lies
 // (cursor at the anchor, in dots) and its size (decipoints).
 struct Frame {
