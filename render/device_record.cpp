@@ -222,7 +222,11 @@ const char* UnbuiltRoute(const DeviceRecord& r) {
     if (r.outputMode == 4)
         return "the job needs finishing on the host (output mode 4): the stream is written, but not yet the drawing "
                "records of its pages";
-    if (r.language == Language::Pcl5Gl2 && r.colour)
+    // Pictures go in black and white: a document that asks for colour is
+    // refused rather than printed without it (colour that only the model's
+    // class or flags switch on is no such request).
+    const bool colourAsked = r.devmode && r.devmode->dm.dmColor == DMCOLOR_COLOR;
+    if (r.language == Language::Pcl5Gl2 && r.colour && colourAsked)
         return "the pages need colour images in PCL 5 with HP-GL/2, which this build does not write";
     return nullptr;
 }

@@ -10,6 +10,7 @@
 #include "base/error.h"
 #include "render/brush.h"
 #include "render/driver.h"
+#include "render/hpgl_colour.h"
 #include "render/hpgl_mode.h"
 #include "render/hpgl_path.h"
 #include "render/output.h"
@@ -165,6 +166,9 @@ BOOL Gl2SourceBlt(DeviceRecord& r, const Gl2Transfer& t) {
     // operation, the cursor kept; one raster per visible part; the
     // printer's defaults again.
     SetGlMode(r, false);
+    // The raster's indices are black and white, whatever palette a colour
+    // fill left selected.
+    if (r.colour) ResetPclColor(r);
     if (NeedsPattern(rop3)) {
         RealizedBrush solid;
         const RealizedBrush* brush = Gl2ResolveBrush(r, t.brush, solid);
