@@ -35,6 +35,30 @@ DeviceRecord* DrawingRecord(SURFOBJ* pso, bool& drop, bool setError = true, bool
     return r;
 }
 
+// A stretch on a PCL 5 page. The source rectangle is cut to the source; a
+// mask goes back to the engine.
+BOOL Gl2Stretch(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, XLATEOBJ* pxlo, POINTL* pptlHTOrg,
+                RECTL* prclDest, RECTL* prclSrc, BRUSHOBJ* pbo, DWORD rop4) {
+    if (!prclDest || !prclSrc) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (psoMask || ((rop4 >> 8) & 0xFF) != (rop4 & 0xFF)) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    Gl2Transfer t;
+    t.source = psoSrc;
+    t.clip = pco;
+    t.translation = pxlo;
+    t.target = *prclDest;
+    t.from = *prclSrc;
+    t.brush = pbo;
+    if (pptlHTOrg) t.halftoneOrigin = *pptlHTOrg;
+    t.rop3 = static_cast<uint8_t>(rop4);
+    return Gl2SourceBlt(r, t);
+}
+
 }  // namespace
 
 extern "C" {
@@ -79,14 +103,33 @@ BOOL DrvStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* px
 BOOL DrvBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, XLATEOBJ* pxlo, RECTL* prclTrg,
                POINTL* pptlSrc, POINTL* pptlMask, BRUSHOBJ* pbo, POINTL* pptlBrush, ROP4 rop4) {
     bool drop;
-    DeviceRecord* r = DrawingRecord(psoTrg, drop, true, Gl2DrawsBlt(psoMask, rop4));
+    DeviceRecord* r = DrawingRecord(psoTrg, drop, true, true);
     if (!r) return FALSE;
     if (drop) return TRUE;
     if (r->outputMode == 4) {
         if (!prclTrg) return FALSE;
         return StreamBitBlt(*r, psoSrc, psoMask, pco, pxlo, *prclTrg, pptlSrc, pbo, pptlBrush, rop4);
     }
-    if (r->language == Language::Pcl5Gl2) return prclTrg ? Gl2FillBlt(*r, pco, *prclTrg, pbo, rop4) : FALSE;
+    if (r->language == Language::Pcl5Gl2) {
+        if (!prclTrg) return FALSE;
+        if (Gl2DrawsBlt(psoMask, rop4)) return Gl2FillBlt(*r, pco, *prclTrg, pbo, rop4);
+        if (psoMask || ((rop4 >> 8) & 0xFF) != (rop4 & 0xFF)) {
+            // Masked transfers go back to the engine, which splits them.
+            SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+            return FALSE;
+        }
+        const POINTL at = pptlSrc ? *pptlSrc : POINTL{0, 0};
+        Gl2Transfer t;
+        t.source = psoSrc;
+        t.clip = pco;
+        t.translation = pxlo;
+        t.target = *prclTrg;
+        t.from = {at.x, at.y, at.x + prclTrg->right - prclTrg->left, at.y + prclTrg->bottom - prclTrg->top};
+        t.brush = pbo;
+        if (pptlBrush) t.halftoneOrigin = *pptlBrush;
+        t.rop3 = static_cast<uint8_t>(rop4);
+        return Gl2SourceBlt(*r, t);
+    }
     if (r->language == Language::PclXl) {
         if (!prclTrg) return FALSE;
         RECTL src{};
@@ -102,7 +145,7 @@ BOOL DrvCopyBits(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo
         if (!prclDest) return FALSE;
         return r->pageSuppressed || StreamCopyBits(*r, psoSrc, pco, pxlo, *prclDest, pptlSrc);
     }
-    if (r && r->language == Language::PclXl && prclDest)
+    if (r && (r->language == Language::PclXl || r->language == Language::Pcl5Gl2) && prclDest)
         return DrvBitBlt(psoDest, psoSrc, nullptr, pco, pxlo, prclDest, pptlSrc, nullptr, nullptr, nullptr, 0xCCCC);
     if (psoSrc && psoSrc->iType != STYPE_BITMAP) {
         // A device surface as the source holds nothing to copy: the target
@@ -125,7 +168,7 @@ BOOL DrvStretchBlt(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ*
                    COLORADJUSTMENT* pca, POINTL* pptlHTOrg, RECTL* prclDest, RECTL* prclSrc, POINTL* pptlMask,
                    ULONG iMode) {
     bool drop;
-    DeviceRecord* r = DrawingRecord(psoDest, drop);
+    DeviceRecord* r = DrawingRecord(psoDest, drop, true, true);
     if (!r) return FALSE;
     if (drop) return TRUE;
     if (r->outputMode == 4)
@@ -135,6 +178,8 @@ BOOL DrvStretchBlt(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ*
         if (!prclDest) return FALSE;
         return XlBitBlt(*r, psoSrc, psoMask, pco, pxlo, *prclDest, prclSrc, nullptr, 0xCCCC);
     }
+    if (r->language == Language::Pcl5Gl2)
+        return Gl2Stretch(*r, psoSrc, psoMask, pco, pxlo, pptlHTOrg, prclDest, prclSrc, nullptr, 0xCCCC);
     // A monochrome band is always stretched with the engine's halftoning.
     const ULONG mode = r->colour ? iMode : HALFTONE;
     return EngStretchBlt(BandSurface(*r), psoSrc, psoMask, pco, pxlo, pca, pptlHTOrg, prclDest, prclSrc, pptlMask, mode);
@@ -144,7 +189,7 @@ BOOL DrvStretchBltROP(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPO
                       COLORADJUSTMENT* pca, POINTL* pptlHTOrg, RECTL* prclDest, RECTL* prclSrc, POINTL* pptlMask,
                       ULONG iMode, BRUSHOBJ* pbo, DWORD rop4) {
     bool drop;
-    DeviceRecord* r = DrawingRecord(psoDest, drop);
+    DeviceRecord* r = DrawingRecord(psoDest, drop, true, true);
     if (!r) return FALSE;
     if (drop) return TRUE;
     if (r->outputMode == 4)
@@ -154,6 +199,8 @@ BOOL DrvStretchBltROP(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPO
         if (!prclDest) return FALSE;
         return XlBitBlt(*r, psoSrc, psoMask, pco, pxlo, *prclDest, prclSrc, pbo, rop4);
     }
+    if (r->language == Language::Pcl5Gl2)
+        return Gl2Stretch(*r, psoSrc, psoMask, pco, pxlo, pptlHTOrg, prclDest, prclSrc, pbo, rop4);
     const ULONG mode = r->colour ? iMode : HALFTONE;
     return EngStretchBltROP(BandSurface(*r), psoSrc, psoMask, pco, pxlo, pca, pptlHTOrg, prclDest, prclSrc, pptlMask,
                             mode, pbo, rop4);
@@ -166,11 +213,12 @@ BOOL DrvTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* 
         return FALSE;
     }
     bool drop;
-    DeviceRecord* r = DrawingRecord(pso, drop);
+    DeviceRecord* r = DrawingRecord(pso, drop, true, true);
     if (!r) return FALSE;
     if (drop) return TRUE;
     if (r->outputMode == 4) return StreamTextOut(*r, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque);
     if (r->language == Language::PclXl) return XlTextOut(*r, pstro, pco, prclExtra, prclOpaque, pboFore, pboOpaque, mix);
+    if (r->language == Language::Pcl5Gl2) return Gl2TextOut(*r, pstro, pco, prclExtra, prclOpaque, pboFore, pboOpaque, mix);
     // No device fonts are offered yet, so every string is drawn as graphics.
     return EngTextOut(BandSurface(*r), pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix);
 }

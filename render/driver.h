@@ -2,11 +2,13 @@
 // inside the shared object (engine types are known here).
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "gdi/ddi.h"
 #include "gdi/ddi_font.h"
 #include "gdi/ddi_path.h"
+#include "render/brush.h"
 #include "render/device_record.h"
 
 namespace pclrend {
@@ -56,6 +58,29 @@ BOOL Gl2StrokeAndFillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ*
 // Rectangle fills (bit-block transfers that read no source) in HP-GL/2.
 bool Gl2DrawsBlt(SURFOBJ* psoMask, ROP4 rop4);
 BOOL Gl2FillBlt(DeviceRecord& r, CLIPOBJ* pco, const RECTL& target, BRUSHOBJ* pbo, ROP4 rop4);
+// Transfers that read a source on a PCL 5 page: the source halftoned by the
+// engine into a one-bit raster of the target (at the sheet's scale when the
+// page is drawn at another size), sent per clip rectangle with the logical
+// operation and, for the operations that use one, the brush as pattern.
+struct Gl2Transfer {
+    SURFOBJ* source = nullptr;
+    CLIPOBJ* clip = nullptr;
+    XLATEOBJ* translation = nullptr;
+    RECTL target{};  // may be reversed (a mirrored stretch)
+    RECTL from{};    // the source rectangle
+    BRUSHOBJ* brush = nullptr;
+    POINTL halftoneOrigin{0, 0};
+    uint8_t rop3 = 0xCC;
+};
+BOOL Gl2SourceBlt(DeviceRecord& r, const Gl2Transfer& t);
+// Text as graphics on a PCL 5 page: the opaque rectangle, each glyph's ink
+// as HP-GL/2 polygons filled with the foreground brush, the extra rectangles.
+BOOL Gl2TextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
+                BRUSHOBJ* pboOpaque, MIX mix);
+// Shared by the HP-GL/2 bodies: every rectangle of a complex clip, and the
+// brush record of an engine brush (a solid colour made on `solid`).
+void Gl2ForEachClipRectangle(CLIPOBJ* pco, const std::function<void(const RECTL&)>& fn);
+const RealizedBrush* Gl2ResolveBrush(DeviceRecord& r, BRUSHOBJ* pbo, RealizedBrush& solid);
 
 // The reset body: the new record takes the job over from the old one.
 void ResetBody(DeviceRecord& from, DeviceRecord& to);

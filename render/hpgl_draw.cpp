@@ -3,6 +3,7 @@
 // operation of the mix and the stroke's line attributes.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "base/error.h"
 #include "render/brush.h"
@@ -23,9 +24,9 @@ struct ClipBatch {
     RECTL arcl[kClipBatch];
 };
 
-// Every rectangle of a complex clip, enumerated in batches.
-template <typename Fn>
-void ForEachClipRectangle(CLIPOBJ* pco, Fn&& fn) {
+}  // namespace
+
+void Gl2ForEachClipRectangle(CLIPOBJ* pco, const std::function<void(const RECTL&)>& fn) {
     CLIPOBJ_cEnumStart(pco, FALSE, CT_RECTANGLES, CD_ANY, 0);
     ClipBatch batch;
     BOOL more;
@@ -39,7 +40,7 @@ void ForEachClipRectangle(CLIPOBJ* pco, Fn&& fn) {
 // A solid colour of the engine as a brush record of its colour and grey; a
 // pattern or hatch as the engine realised it; nothing for no brush or one
 // the engine would not realise.
-const RealizedBrush* ResolveBrush(DeviceRecord& r, BRUSHOBJ* pbo, RealizedBrush& solid) {
+const RealizedBrush* Gl2ResolveBrush(DeviceRecord& r, BRUSHOBJ* pbo, RealizedBrush& solid) {
     if (!pbo) return nullptr;
     if (pbo->pvRbrush) return static_cast<const RealizedBrush*>(pbo->pvRbrush);
     if (pbo->iSolidColor == BR_NOT_SOLID) return static_cast<const RealizedBrush*>(BRUSHOBJ_pvGetRbrush(pbo));
@@ -57,9 +58,11 @@ const RealizedBrush* ResolveBrush(DeviceRecord& r, BRUSHOBJ* pbo, RealizedBrush&
     return &solid;
 }
 
+namespace {
+
 uint32_t SelectFill(DeviceRecord& r, BRUSHOBJ* pbo, GlRole role, MIX mix) {
     RealizedBrush solid;
-    const RealizedBrush* brush = ResolveBrush(r, pbo, solid);
+    const RealizedBrush* brush = Gl2ResolveBrush(r, pbo, solid);
     return r.colour ? SelectColourFill(r, brush, role, mix) : SelectMonoFill(r, brush, role);
 }
 
@@ -99,7 +102,7 @@ bool DrawPolygon(DeviceRecord& r, CLIPOBJ* pco, bool winding, bool edge, bool fi
         Gl2DrawPolygonIn(r, &pco->rclBounds, winding, edge, fill);
         return true;
     }
-    ForEachClipRectangle(pco, [&](const RECTL& c) {
+    Gl2ForEachClipRectangle(pco, [&](const RECTL& c) {
         if (c.left < c.right && c.top < c.bottom) Gl2DrawPolygonIn(r, &c, winding, edge, fill);
     });
     return true;
@@ -142,7 +145,7 @@ BOOL Gl2FillBlt(DeviceRecord& r, CLIPOBJ* pco, const RECTL& target, BRUSHOBJ* pb
         return TRUE;
     }
     SetInputWindow(r, nullptr);
-    ForEachClipRectangle(pco, [&](const RECTL& c) {
+    Gl2ForEachClipRectangle(pco, [&](const RECTL& c) {
         const RECTL part{std::max(c.left, target.left), std::max(c.top, target.top), std::min(c.right, target.right),
                          std::min(c.bottom, target.bottom)};
         if (part.left < part.right && part.top < part.bottom) Gl2FillRectangle(r, part);
@@ -185,6 +188,106 @@ BOOL Gl2StrokeAndFillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ*
     LineAttributes(r, pxo, la);
     if (penKey == kNoBrush) return TRUE;
     return DrawPolygon(r, pco, false, true, false) ? TRUE : Failed();
+}
+
+
+namespace {
+
+constexpr size_t kRectanglesPerPolygon = 200;  // keeps the printer's polygon buffer small
+
+// A glyph's ink as rectangles: its pixel runs, a run continued downwards
+// while the rows below repeat it (stems become one rectangle each).
+void GlyphRectangles(const GLYPHPOS& pos, std::vector<RECTL>& out) {
+    const GLYPHBITS* gb = pos.pgdf ? pos.pgdf->pgb : nullptr;
+    if (!gb) return;
+    const LONG stride = (gb->sizlBitmap.cx + 7) / 8;
+    const LONG ox = pos.ptl.x + gb->ptlOrigin.x, oy = pos.ptl.y + gb->ptlOrigin.y;
+    std::vector<RECTL> open, next;
+    for (LONG y = 0; y < gb->sizlBitmap.cy; ++y) {
+        const BYTE* row = gb->aj + y * stride;
+        next.clear();
+        for (LONG x = 0; x < gb->sizlBitmap.cx;) {
+            if (!((row[x / 8] >> (7 - x % 8)) & 1)) {
+                ++x;
+                continue;
+            }
+            LONG end = x;
+            while (end < gb->sizlBitmap.cx && ((row[end / 8] >> (7 - end % 8)) & 1)) ++end;
+            const auto same = std::find_if(open.begin(), open.end(), [&](const RECTL& o) {
+                return o.left == ox + x && o.right == ox + end;
+            });
+            if (same != open.end()) {
+                next.push_back(*same);
+                next.back().bottom += 1;
+                open.erase(same);
+            } else {
+                next.push_back(RECTL{ox + x, oy + y, ox + end, oy + y + 1});
+            }
+            x = end;
+        }
+        out.insert(out.end(), open.begin(), open.end());
+        open.swap(next);
+    }
+    out.insert(out.end(), open.begin(), open.end());
+}
+
+// Rectangles as one polygon of closed subpaths, all turning the same way,
+// filled under the non-zero rule (touching glyphs join, never cancel).
+void FillRectangles(DeviceRecord& r, CLIPOBJ* pco, const std::vector<RECTL>& rects) {
+    if (rects.empty()) return;
+    size_t at = 0;
+    POINTFIX corners[4];
+    bool drew = false;
+    Gl2EmitPath(r, [&](PathPiece& piece) {
+        const RECTL& q = rects[at++];
+        corners[0] = {q.left * 16, q.top * 16};
+        corners[1] = {q.right * 16, q.top * 16};
+        corners[2] = {q.right * 16, q.bottom * 16};
+        corners[3] = {q.left * 16, q.bottom * 16};
+        piece.flags = PD_BEGINSUBPATH | PD_ENDSUBPATH | PD_CLOSEFIGURE;
+        piece.points = corners;
+        piece.count = 4;
+        return at < rects.size();
+    }, &drew);
+    if (drew) DrawPolygon(r, pco, true, false, true);
+}
+
+}  // namespace
+
+BOOL Gl2TextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
+                BRUSHOBJ* pboOpaque, MIX mix) {
+    auto ordered = [](const RECTL& q) {
+        return RECTL{std::min(q.left, q.right), std::min(q.top, q.bottom), std::max(q.left, q.right), std::max(q.top, q.bottom)};
+    };
+    if (prclOpaque && pboOpaque) Gl2FillBlt(r, pco, ordered(*prclOpaque), pboOpaque, 0xF0F0);
+    constexpr MIX kNop = 11;
+    if ((mix & 0xFF) != kNop) {
+        SetGlMode(r, true);
+        SetRop(r, false, mix & 0xFF);
+        if (SelectFill(r, pboFore, GlRole::Area, mix) != kNoBrush) {
+            std::vector<RECTL> rects;
+            STROBJ_vEnumStart(pstro);
+            ULONG count = 0;
+            GLYPHPOS* pos = nullptr;
+            BOOL more;
+            do {
+                more = STROBJ_bEnum(pstro, &count, &pos);
+                for (ULONG i = 0; i < count && pos; ++i) {
+                    GlyphRectangles(pos[i], rects);
+                    if (rects.size() >= kRectanglesPerPolygon) {
+                        FillRectangles(r, pco, rects);
+                        rects.clear();
+                    }
+                }
+            } while (more);
+            FillRectangles(r, pco, rects);
+        }
+    }
+    if (prclExtra && pboFore) {
+        for (RECTL* e = prclExtra; e->left || e->top || e->right || e->bottom; ++e)
+            Gl2FillBlt(r, pco, ordered(*e), pboFore, 0xF0F0);
+    }
+    return r.jobState >= kJobOpen;
 }
 
 }  // namespace pclrend

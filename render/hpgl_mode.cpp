@@ -9,6 +9,7 @@
 #include "gdi/ddi_path.h"
 #include "render/halftone.h"
 #include "render/output.h"
+#include "render/page_setup.h"
 #include "render/xl_fill.h"
 
 namespace pclrend {
@@ -147,15 +148,26 @@ void SetInputWindow(DeviceRecord& r, const int32_t* rect) {
 void Gl2PictureFrame(DeviceRecord& r) {
     const uint16_t dpi = std::max<uint16_t>(1, r.resolution);
     const bool whole = r.pagesPerSheet == 1 && r.drawnWidth == r.PageWidth() && r.drawnHeight == r.PageHeight();
+    // The frame's corner is where the device's first pixel prints, as the
+    // raster places it: right of the logical page's edge by RasterLeft.
+    const int32_t left = RasterLeft(r);
     if (whole || !r.currentCell) {
-        SpoolFormat(r, "\x1b*p0x0Y\x1b*c%dx%dY\x1b*c0T",
-                    {static_cast<uint32_t>(r.geometry.printableWidth720), static_cast<uint32_t>(r.geometry.printableLength720)});
-        r.cursorX = r.cursorY = 0;
+        // A geometry without the size in decipoints has it from its pixels
+        // (rounded up): a frame of 0 would be the printer's default, which
+        // cuts the page at its own margins.
+        const uint32_t fw = r.geometry.printableWidth720 ? r.geometry.printableWidth720
+                                                         : static_cast<uint32_t>((uint64_t{r.PageWidth()} * 720 + dpi - 1) / dpi);
+        const uint32_t fh = r.geometry.printableLength720 ? r.geometry.printableLength720
+                                                          : static_cast<uint32_t>((uint64_t{r.PageHeight()} * 720 + dpi - 1) / dpi);
+        SpoolFormat(r, "\x1b*p%dx0Y\x1b*c%dx%dY\x1b*c0T", {left, fw, fh});
+        r.cursorX = static_cast<int16_t>(left);
+        r.cursorY = 0;
     } else {
         const uint32_t fw = static_cast<uint32_t>(uint64_t{r.drawnWidth} * 720 / dpi) + 1;
         const uint32_t fh = static_cast<uint32_t>(uint64_t{r.drawnHeight} * 720 / dpi) + 1;
-        SpoolFormat(r, "\x1b*p%dx%dY\x1b*c%dx%dY\x1b*c0T", {r.currentCell->left, r.currentCell->top, fw, fh});
-        r.cursorX = static_cast<int16_t>(r.currentCell->left);
+        const int32_t x = static_cast<int32_t>(r.currentCell->left) + left;
+        SpoolFormat(r, "\x1b*p%dx%dY\x1b*c%dx%dY\x1b*c0T", {x, r.currentCell->top, fw, fh});
+        r.cursorX = static_cast<int16_t>(x);
         r.cursorY = static_cast<int16_t>(r.currentCell->top);
         // The page is drawn at page size: the plot size makes the printer
         // scale it, pens and patterns included, by the frame over the plot,

@@ -173,13 +173,33 @@ void Gl2WriteMillimetres(DeviceRecord& r, int32_t whole, int32_t fraction) {
     SpoolFormat(r, format, {whole, fraction});
 }
 
+namespace {
+
+// Line type 8 with the pattern length in millimetres (absolute mode).
+void WriteDashLineType(DeviceRecord& r) {
+    const uint64_t dpi = std::max<uint16_t>(1, r.resolution);
+    const uint64_t length = std::min<uint64_t>(uint64_t{r.gl.dashPattern} * 2540000 / dpi, 3276700000ull);
+    SpoolWrite(r, "LT8,");
+    Gl2WriteMillimetres(r, static_cast<int32_t>(length / 100000), static_cast<int32_t>(length % 100000));
+    SpoolWrite(r, ",1");
+    r.gl.pendingSemicolon = true;
+}
+
+}  // namespace
+
 void Gl2DefineDash(DeviceRecord& r, std::span<const uint32_t> lengths) {
     const size_t n = std::min<size_t>(lengths.size(), 20);
     SpoolWrite(r, "UL8");
+    uint64_t total = 0;
     for (int pass = 0; pass < (n == 2 ? 2 : 1); ++pass)
-        for (size_t i = 0; i < n; ++i) SpoolFormat(r, ",%l", {lengths[i]});
-    SpoolWrite(r, "LT8,6,1");
-    r.gl.pendingSemicolon = true;
+        for (size_t i = 0; i < n; ++i) {
+            SpoolFormat(r, ",%l", {lengths[i]});
+            total += lengths[i];
+        }
+    // UL's lengths are shares of the pattern: the pattern is as long as the
+    // lengths together, so each dash prints at its own length.
+    r.gl.dashPattern = static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));
+    WriteDashLineType(r);
     r.gl.lineType = 8;
 }
 
@@ -240,10 +260,7 @@ void Gl2SetLineAttributes(DeviceRecord& r, LINEATTRS& la, float m21, float m22) 
     };
     if (!count) return solid();
     if (unchanged) {
-        if (g.lineType != 8) {
-            SpoolWrite(r, "LT8,6,1");
-            g.pendingSemicolon = true;
-        }
+        if (g.lineType != 8) WriteDashLineType(r);
         g.lineType = 8;
         return;
     }

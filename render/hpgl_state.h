@@ -34,6 +34,7 @@ struct Gl2State {
     int32_t penWidth = -1;
     uint16_t lineType = 0;            // 0 solid, 1 LT1, 2 LT2, 8 the user dash
     std::vector<uint32_t> dashStyle;  // the style last defined as line type 8, as given
+    uint32_t dashPattern = 0;         // its pattern length in device pixels
     bool dashGeometric = false;
 
     // Colour pages: render settings of the three kinds of object (selector,

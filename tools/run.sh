@@ -140,6 +140,7 @@ samples=("$here"/tools/emfgen/samples/*.emf)
 
 printers=()
 xl_printers=()
+gl_printers=()
 for m in "${inf_models[@]}"; do
     model="$m (INF)"
     # The raster twin: the model's default record in the monochrome raster
@@ -150,12 +151,14 @@ for m in "${inf_models[@]}"; do
     "$rasterdm" "$out/record.bin" "$raster" --language 0 > "$out/record.reg"
     "$zq" reg import "$out/record.reg" > /dev/null
     printers+=("$raster")
-    # A model of the PCL XL line also prints in its own language.
-    if [ "$("$rasterdm" "$out/record.bin" --own-language)" = 2 ]; then
+    # A model of the PCL XL line also prints in its own language, and so
+    # does one of the PCL 5 line (PCL 5 with HP-GL/2).
+    own=$("$rasterdm" "$out/record.bin" --own-language)
+    if [ "$own" = 2 ] || [ "$own" = 1 ]; then
         "$rasterdm" "$out/record.bin" "$model" > "$out/record.reg"
         "$zq" reg import "$out/record.reg" > /dev/null
         printers+=("$model")
-        xl_printers+=("$model")
+        if [ "$own" = 2 ]; then xl_printers+=("$model"); else gl_printers+=("$model"); fi
     fi
 done
 # Host finishing on the first model: the spool stream of n-up, a booklet and
@@ -204,6 +207,23 @@ for printer in "${printers[@]}"; do
         # job is a whole sheet: the reference lies at the printable corner
         # (raster-devmode's margins are 1/6 inch), and the outside
         # interpreter's sheet, when it is at hand, is judged beside it.
+        # A PCL 5 job with HP-GL/2 is judged by the outside interpreter: its
+        # sheet against the reference at the printable corner, ink for ink.
+        if [[ " ${gl_printers[*]} " == *" $printer "* ]]; then
+            dpi=$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/$name-print.txt")
+            verdict="printed; no outside interpreter at $gpcl6, not judged"
+            if [ -x "$gpcl6" ]; then
+                rm -f "$dir/$name-printed-"*.pbm
+                "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=pbmraw -r"$dpi" -sOutputFile="$dir/$name-printed-%d.pbm" \
+                    "$dir/$name.pcl" > /dev/null 2>&1 || true
+                verdict=$("$pagejudge" "$dir/$name-printed-1.pbm" --dpi "$dpi" --offset "$((dpi / 6)),$((dpi / 6))" \
+                    --reference "$dir/$name-reference.png" 2>&1 | tr '\n' ' ' | sed 's/ $//' || true)
+                # Differences are reported; a sheet the interpreter did not print fails the run.
+                [ -e "$dir/$name-printed-1.pbm" ] || status=1
+            fi
+            printf '%-28s %-10s %-16s %10s %8.2f  gpcl6 %s\n' "$printer" "$name" "1" "$bytes" "$seconds" "$verdict"
+            continue
+        fi
         xlargs=()
         if [[ " ${xl_printers[*]} " == *" $printer "* ]]; then
             dpi=$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/$name-print.txt")
@@ -261,7 +281,7 @@ mapfile -t expected < <(awk '{ print $2 }' "$corpus/pages.txt")
 echo
 printf '%-28s %-22s %s\n' printer "corpus page" "judged by the outside interpreter"
 for printer in "${printers[@]}"; do
-    [[ " ${xl_printers[*]} " == *" $printer "* ]] && continue  # the corpus judge reads PCL 5 sheets
+    [[ " ${xl_printers[*]} ${gl_printers[*]} " == *" $printer "* ]] && continue  # the corpus judge reads raster PCL 5 sheets
     dir=$out/${printer// /-}/corpus
     mkdir -p "$dir"
     files=()

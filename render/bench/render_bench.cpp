@@ -3,6 +3,7 @@
 // engine's reference render alone, bytes per page of the job, and the row compressor's throughput next to
 // memcpy of the same band; the same road in PCL XL against language 0, and
 // the PCL XL image-row and path-point paths next to memcpy of their bytes;
+// the same road in PCL 5 with HP-GL/2 against language 0;
 // the HP-GL/2 PE encoder next to memcpy of its points, and paths a second
 // through the HP-GL/2 route against the engine filling them into a 600 dpi
 // band. The ratios are printed after the table.
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <utility>
 #include <random>
 #include <string>
 #include <vector>
@@ -432,6 +434,9 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(("WholeRoadXl600/" + name).c_str(), WholeRoad, name, BYTE{2})
             ->Unit(benchmark::kMillisecond)
             ->Iterations(3);
+        benchmark::RegisterBenchmark(("WholeRoadGl2600/" + name).c_str(), WholeRoad, name, BYTE{1})
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(3);
         benchmark::RegisterBenchmark(("WholeRoadStream600/" + name).c_str(), WholeRoadStream, name)
             ->Unit(benchmark::kMillisecond)
             ->Iterations(3);
@@ -453,13 +458,17 @@ int main(int argc, char** argv) {
             std::printf("%-7s whole road %.3f s/page, reference render alone %.3f s/page, ratio %.2f, %.0f bytes/page\n",
                         name.c_str(), road, ref, road / ref, reporter.bytes["WholeRoad600/" + name]);
     }
-    for (const auto& name : samples) {
-        const double xl = get("WholeRoadXl600/" + name), road = get("WholeRoad600/" + name);
-        const double xlBytes = reporter.bytes["WholeRoadXl600/" + name], rasterBytes = reporter.bytes["WholeRoad600/" + name];
-        if (xl > 0 && road > 0 && rasterBytes > 0)
-            std::printf("%-7s PCL XL %.3f s/page, %.0f bytes/page: %.2f of language 0's seconds, %.3f of its bytes\n",
-                        name.c_str(), xl, xlBytes, xl / road, xlBytes / rasterBytes);
-    }
+    // Each printer language's road against language 0's.
+    const std::pair<const char*, const char*> languages[] = {{"WholeRoadXl600/", "PCL XL"},
+                                                             {"WholeRoadGl2600/", "PCL 5 with HP-GL/2"}};
+    for (const auto& [prefix, label] : languages)
+        for (const auto& name : samples) {
+            const double own = get(prefix + name), road = get("WholeRoad600/" + name);
+            const double ownBytes = reporter.bytes[prefix + name], rasterBytes = reporter.bytes["WholeRoad600/" + name];
+            if (own > 0 && road > 0 && rasterBytes > 0)
+                std::printf("%-7s %s %.3f s/page, %.0f bytes/page: %.2f of language 0's seconds, %.3f of its bytes\n",
+                            name.c_str(), label, own, ownBytes, own / road, ownBytes / rasterBytes);
+        }
     // The spool stream of host finishing: its bytes against the raster job's
     // (goal 0.3 or less), the photo's against its images as 24-bit rows
     // (goal 1.05 or less), its seconds against the reference render alone

@@ -179,7 +179,8 @@ TEST(DecideOutputMode, TableOfCases) {
     } const cases[] = {
         {"raster, PCL job asked", 0, 0, 0, 255, nullptr, 1, 0, 0, true},
         {"raster, journal undecided: host finishing", 0, 0, 2, 255, nullptr, 4, 0, 2, true},
-        {"PCL 5, journal undecided: the PCL job", 1, 0, 2, 255, nullptr, 1, 0, 2, false},
+        {"PCL 5, journal undecided: the PCL job", 1, 0, 2, 255, nullptr, 1, 0, 2, true},
+        {"PCL 5 in colour: not yet drawn", 1, 0, 2, 255, [](zq::PrivateDevmode& d) { d.dm.dmColor = DMCOLOR_COLOR; }, 1, 0, 2, false},
         {"PCL 5 booklet: host finishing", 1, 0, 2, 255, [](zq::PrivateDevmode& d) { d.option1081 = 1; }, 4, 0, 2, true},
         {"PCL 5 reversed order: host finishing", 1, 0, 2, 255,
          [](zq::PrivateDevmode& d) { d.reversePageOrder = 1; }, 4, 0, 2, true},

@@ -3,10 +3,13 @@
 // interpreter where the printer's state matters.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "base/error.h"
 #include "gdi/ddi.h"
 #include "gdi/ddi_path.h"
 #include "gdi/engine.h"
@@ -164,6 +167,96 @@ TEST_F(Gl2DrawTest, RoundJoinAndButtCapAfterSetUpPrintAsDrawn) {
         EXPECT_FALSE(ink(317, 83)) << "a round join leaves the mitre's corner";
         EXPECT_TRUE(ink(312, 88)) << "inside the round join";
     }
+}
+
+// A one-bit picture: black in the columns 0-9 of every row, white beyond.
+class OneBitSource {
+public:
+    OneBitSource(LONG width, LONG height) {
+        bitmap_ = reinterpret_cast<HSURF>(EngCreateBitmap(SIZEL{width, height}, 0, BMF_1BPP, BMF_TOPDOWN, nullptr));
+        so = EngLockSurface(bitmap_);
+        auto* bits = static_cast<uint8_t*>(so->pvScan0);
+        std::memset(bits, 0xFF, static_cast<size_t>(so->lDelta) * static_cast<size_t>(height));
+        for (LONG y = 0; y < height; ++y)
+            for (LONG x = 0; x < std::min<LONG>(10, width); ++x) bits[y * so->lDelta + x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
+    }
+    ~OneBitSource() {
+        EngUnlockSurface(so);
+        EngDeleteSurface(bitmap_);
+    }
+    SURFOBJ* so = nullptr;
+
+private:
+    HSURF bitmap_ = nullptr;
+};
+
+// A copy through a complex clip: the transfer sequence once around one
+// raster per clip rectangle, each at its own corner and width, and the
+// printer's defaults put back (transparency, ROP 252, the cursor popped).
+TEST_F(Gl2DrawTest, ACopyThroughAComplexClipSendsOneRasterPerRectangle) {
+    OneBitSource source(40, 30);
+    const RECTL rects[] = {{100, 100, 110, 110}, {120, 100, 140, 110}, {100, 120, 140, 130}};
+    zq::gdi::EngineClip clip(zq::gdi::Region::FromRects(rects));
+    ASSERT_EQ(clip.iDComplexity, DC_COMPLEX);
+    Gl2Transfer t;
+    t.source = source.so;
+    t.clip = &clip;
+    t.target = {100, 100, 140, 130};
+    t.from = {0, 0, 40, 30};
+    r.geometry.printableWidth = r.geometry.printableLength = r.drawnWidth = r.drawnHeight = 1000;
+    ASSERT_TRUE(Gl2SourceBlt(r, t));
+    const std::string out = Out();
+    EXPECT_EQ(Count(out, "\x1b*v1N\x1b&f0S\x1b*v1O\x1b*l204O\x1b*r0F"), 1u) << ::testing::PrintToString(out);
+    EXPECT_EQ(Count(out, "\x1b*r1A"), 3u);
+    EXPECT_EQ(Count(out, "\x1b*p100x100Y\x1b*r10S"), 1u) << ::testing::PrintToString(out);
+    EXPECT_EQ(Count(out, "\x1b*p120x100Y\x1b*r20S"), 1u);
+    EXPECT_EQ(Count(out, "\x1b*p100x120Y\x1b*r40S"), 1u);
+    EXPECT_EQ(out.substr(out.size() - 23), "\x1b*rC\x1b*v0n0O\x1b*l252O\x1b&f1S");
+    EXPECT_EQ(r.ropCache, 252);
+}
+
+TEST_F(Gl2DrawTest, CompressedSourcesAreRefusedWithError2000) {
+    SURFOBJ rle{};
+    rle.iType = STYPE_BITMAP;
+    rle.iBitmapFormat = BMF_8RLE;
+    rle.sizlBitmap = {10, 10};
+    Gl2Transfer t;
+    t.source = &rle;
+    t.target = t.from = {0, 0, 10, 10};
+    SetLastError(0);
+    EXPECT_FALSE(Gl2SourceBlt(r, t));
+    EXPECT_EQ(GetLastError(), 2000u);
+    EXPECT_EQ(Out(), "") << "nothing written";
+}
+
+// The picture prints where the engine would copy it, black where the
+// source is black, in the independent interpreter.
+TEST_F(Gl2DrawTest, ACopyPrintsItsBitsInPlace) {
+    const std::string gpcl6 = testing::Gpcl6Path();
+    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found (set ZQ_GPCL6 or put it at ../shared/tools/gpcl6)";
+    OneBitSource source(40, 30);
+    r.geometry.printableWidth = r.geometry.printableLength = r.drawnWidth = r.drawnHeight = 1000;
+    SpoolWrite(r, "\x1b" "E\x1b*t300R");  // raster at the device's resolution, as the job header sets it
+    Gl2PictureFrame(r);
+    Gl2Transfer t;
+    t.source = source.so;
+    t.target = {200, 300, 240, 330};
+    t.from = {0, 0, 40, 30};
+    ASSERT_TRUE(Gl2SourceBlt(r, t));
+    // A fill after the transfer still lands in HP-GL/2's place.
+    ASSERT_TRUE(Gl2FillBlt(r, nullptr, RECTL{400, 300, 420, 330}, &black, 0xF0F0));
+    SetGlMode(r, false);
+    SpoolWrite(r, "\f\x1b" "E");
+    Out();
+    const auto pages = testing::RunGpcl6(gpcl6, sink.bytes, 300, "gl2copy");
+    ASSERT_EQ(pages.size(), 1u);
+    const InkBox picture = InkBoxOf(pages[0], 75 + 300);
+    EXPECT_EQ(picture.left, 75 + 200);
+    EXPECT_EQ(picture.right, 75 + 209) << "columns 0-9 black, the rest white";
+    EXPECT_EQ(picture.top, 150 + 300);
+    EXPECT_EQ(picture.bottom, 150 + 329);
+    const InkBox all = InkBoxOf(pages[0]);
+    EXPECT_NEAR(all.right, 75 + 419, 1) << "the fill after it";
 }
 
 }  // namespace

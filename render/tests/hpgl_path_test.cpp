@@ -209,11 +209,11 @@ TEST(HpglPath, Dashes) {
         LINEATTRS* la;
         std::string bytes;
     } steps[] = {
-        {"two lengths are written twice", &dashed, "PW0.08467UL8,6,3,6,3LT8,6,1"},
+        {"two lengths are written twice", &dashed, "PW0.08467UL8,6,3,6,3LT8,1.52400,1"},
         {"the same dash", &dashed, ""},
         {"solid", &solid, "LT"},
-        {"the dash again: line type 8 only", &dashed, "LT8,6,1"},
-        {"25 lengths are cut to 20", &longer, "UL8" + first20 + "LT8,6,1"},
+        {"the dash again: line type 8 only", &dashed, "LT8,1.52400,1"},
+        {"25 lengths are cut to 20", &longer, "UL8" + first20 + "LT8,17.78000,1"},
     };
     for (const auto& s : steps) {
         SCOPED_TRACE(s.name);

@@ -3,6 +3,7 @@
 // keeps the job and the engine's reference render of each page.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include "base/root.h"
 #include "gdi/dc.h"
 #include "gdi/dc_draw.h"
+#include "pclread/judge.h"
 #include "pclread/pclread.h"
 #include "settings/devmode.h"
 #include "store/admin.h"
@@ -191,5 +193,39 @@ protected:
     }
     std::filesystem::path driverPath_;
 };
+
+// `page` onto `sheet` at (x, y), darker wins.
+inline void Overlay(pclread::Grey& sheet, const pclread::Grey& page, int32_t x, int32_t y) {
+    for (int32_t py = 0; py < page.height; ++py)
+        for (int32_t px = 0; px < page.width; ++px) {
+            const int32_t sx = px + x, sy = py + y;
+            if (sx < 0 || sy < 0 || sx >= sheet.width || sy >= sheet.height) continue;
+            uint8_t& v = sheet.v[static_cast<size_t>(sy) * sheet.width + sx];
+            v = std::min(v, page.At(px, py));
+        }
+}
+
+// The interpreter feeds a landscape sheet the short edge first: its page
+// comes out turned. Turned back (the way that matches the decoded sheet
+// best) it is the sheet as the reader draws it.
+inline pclread::Grey Upright(const pclread::Grey& printed, const pclread::Grey& decoded) {
+    if (printed.width == decoded.width || printed.width != decoded.height) return printed;
+    pclread::Grey best;
+    int64_t bestDiff = -1;
+    for (bool clockwise : {false, true}) {
+        pclread::Grey t(printed.height, printed.width);
+        for (int32_t y = 0; y < t.height; ++y)
+            for (int32_t x = 0; x < t.width; ++x)
+                t.v[static_cast<size_t>(y) * t.width + x] =
+                    clockwise ? printed.At(y, printed.height - 1 - x) : printed.At(printed.width - 1 - y, x);
+        int64_t diff = 0;
+        for (size_t i = 0; i < t.v.size(); i += 7) diff += std::abs(int{t.v[i]} - int{decoded.v[i]});
+        if (bestDiff < 0 || diff < bestDiff) {
+            bestDiff = diff;
+            best = std::move(t);
+        }
+    }
+    return best;
+}
 
 }  // namespace pclrend::testing

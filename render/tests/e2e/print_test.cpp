@@ -154,7 +154,7 @@ TEST_F(PrintTest, EnableRefusesAnotherDevmodeVersion) {
     ClosePrinter(printer);
 }
 
-// Pages this build cannot draw (HP-GL/2 for scaled or n-up pages) are
+// Pages this build cannot draw (colour pictures in HP-GL/2 pages) are
 // refused at StartDoc, never printed blank; a
 // booklet on a printer with a duplex unit stays in the raster language, one
 // page a sheet bound at the short edge, and prints.
@@ -164,7 +164,12 @@ TEST_F(PrintTest, StartDocRefusesWhatThisBuildCannotDraw) {
         void (*setup)(zq::PrivateDevmode&);
         bool prints;
     } const cases[] = {
-        {"two pages a sheet", [](zq::PrivateDevmode& dm) { dm.pagesPerSheet = 1; }, false},
+        {"colour pages in PCL 5 with HP-GL/2",
+         [](zq::PrivateDevmode& dm) {
+             dm.printerLanguage = 1;
+             dm.dm.dmColor = DMCOLOR_COLOR;
+         },
+         false},
         {"booklet on a duplex unit",
          [](zq::PrivateDevmode& dm) {
              dm.option1081 = 1;
