@@ -11,9 +11,8 @@ tree=$(cd "${1:-build/release}" && pwd)
 out=${ZQ_RUN_OUT:-$here/out}
 zq=$tree/bin/zq
 pclread=$tree/bin/pclread
-rasterdm=$tree/bin/raster-devmode
 pagejudge=$tree/bin/pagejudge
-for tool in "$zq" "$pclread" "$rasterdm" "$pagejudge" "$tree/lib/pclrend.so" "$tree/lib/drvui.so" "$tree/lib/Engine.so" \
+for tool in "$zq" "$pclread" "$pagejudge" "$tree/lib/pclrend.so" "$tree/lib/drvui.so" "$tree/lib/Engine.so" \
     "$tree/lib/instrec.so"; do
     [ -e "$tool" ] || { echo "run: $tool is missing: build the tree first" >&2; exit 1; }
 done
@@ -132,32 +131,32 @@ again=$(grep -cE 'needs an update|writeProcessorInfo|UpdatePrinterDriver' "$ZQ_R
 printf '%-28s postinst again: %s driver or printer updates\n' "$m" "$again"
 [ "$again" -eq 0 ] || { echo "run: running postinst again updated the driver or printer" >&2; exit 1; }
 
-# Printing uses the drivers the installation put in place: each INF model's
-# printer prints in its own default record, and its raster twin, a printer on
-# the same installed driver, in the monochrome raster language.
+# Printing uses the drivers the installation put in place, through the
+# document events of the interface driver: each INF model's raster twin, a
+# printer on the same installed driver, prints with an application's record
+# asking for the monochrome raster language (as zq devmode set writes it from
+# the printer's own); a model whose own language is PCL XL prints in it too.
 samples=("$here"/tools/emfgen/samples/*.emf)
 
 printers=()
 xl_printers=()
+declare -A records
+mkdir -p "$out/records"
 for m in "${inf_models[@]}"; do
     model="$m (INF)"
-    # The raster twin: the model's default record in the monochrome raster
-    # language, stored as the printer's default DEVMODE.
     raster="$m raster"
     "$zq" printer add "$raster" --driver "$m" > /dev/null
-    "$zq" devmode default --printer "$model" --out "$out/record.bin" > /dev/null
-    "$rasterdm" "$out/record.bin" "$raster" --language 0 > "$out/record.reg"
-    "$zq" reg import "$out/record.reg" > /dev/null
+    records[$raster]=$out/records/${m// /-}-raster.bin
+    "$zq" devmode set --printer "$raster" printerLanguage=0 metaSpool=0 --out "${records[$raster]}" > /dev/null
     printers+=("$raster")
     # A model of the PCL XL line also prints in its own language.
-    if [ "$("$rasterdm" "$out/record.bin" --own-language)" = 2 ]; then
-        "$rasterdm" "$out/record.bin" "$model" > "$out/record.reg"
-        "$zq" reg import "$out/record.reg" > /dev/null
+    if [ "$("$zq" devmode current --printer "$model" | awk '$2 == "printerLanguage" { print $3 }')" = 2 ]; then
         printers+=("$model")
         xl_printers+=("$model")
     fi
 done
-rm -f "$out/record.bin" "$out/record.reg"
+# The application's record of a printer, as zq print takes it.
+devmode_args() { [ -n "${records[$1]:-}" ] && printf '%s\n' --devmode "${records[$1]}"; return 0; }
 
 gpcl6=${ZQ_GPCL6:-$here/../shared/tools/gpcl6}
 now() { date +%s.%N; }
@@ -169,8 +168,9 @@ for printer in "${printers[@]}"; do
     for sample in "${samples[@]}"; do
         name=$(basename "$sample" .emf)
         start=$(now)
-        if ! "$zq" print "$sample" --printer "$printer" --out "$dir/$name.pcl" --png "$dir/$name-reference.png" \
-            > "$dir/$name-print.txt" 2>&1; then
+        mapfile -t dmargs < <(devmode_args "$printer")
+        if ! "$zq" print "$sample" --printer "$printer" "${dmargs[@]}" --out "$dir/$name.pcl" \
+            --png "$dir/$name-reference.png" > "$dir/$name-print.txt" 2>&1; then
             printf '%-28s %-10s %s\n' "$printer" "$name" "print failed: $(tail -1 "$dir/$name-print.txt")"
             status=1
             continue
@@ -180,12 +180,12 @@ for printer in "${printers[@]}"; do
         # pclread fails on pages that differ too: those are reported below,
         # while a job it cannot read or a form fault fails the run. A PCL XL
         # job is a whole sheet: the reference lies at the printable corner
-        # (raster-devmode's margins are 1/6 inch), and the outside
+        # (where zq print placed the page), and the outside
         # interpreter's sheet, when it is at hand, is judged beside it.
         xlargs=()
         if [[ " ${xl_printers[*]} " == *" $printer "* ]]; then
             dpi=$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/$name-print.txt")
-            xlargs=(--offset "$((dpi / 6)),$((dpi / 6))")
+            xlargs=(--offset "$(sed -n 's/^page 1: .* placed at \([0-9]*,[0-9]*\) .*/\1/p' "$dir/$name-print.txt")")
             if [ -x "$gpcl6" ]; then
                 rm -f "$dir/$name-printed-"*.pgm
                 "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r"$dpi" -sOutputFile="$dir/$name-printed-%d.pgm" \
@@ -218,7 +218,8 @@ for printer in "${printers[@]}"; do
     mkdir -p "$dir"
     files=()
     for p in "${pages[@]}"; do files+=("$corpus/emf/$p"); done
-    if ! "$zq" print "${files[@]}" --printer "$printer" --out "$dir/corpus.pcl" --png "$dir/reference-%d.png" \
+    mapfile -t dmargs < <(devmode_args "$printer")
+    if ! "$zq" print "${files[@]}" --printer "$printer" "${dmargs[@]}" --out "$dir/corpus.pcl" --png "$dir/reference-%d.png" \
         > "$dir/print.txt" 2>&1; then
         printf '%-28s %s\n' "$printer" "corpus print failed: $(tail -1 "$dir/print.txt")"
         status=1
