@@ -494,6 +494,58 @@ int CharsetOfCodePage(UINT codePage) {
     }
 }
 
+// The text state the drawing on an application's DC changes: set for the
+// drawing (text mapping, transparent background, no spacing or alignment,
+// text colour on white), and every part of it given back at the end, the
+// selected font included, with the font made for it deleted.
+class TextState {
+public:
+    TextState(HDC hdc, COLORREF text)
+        : hdc_(hdc),
+          mode_(SetMapMode(hdc, MM_TEXT)),
+          bk_(SetBkMode(hdc, TRANSPARENT)),
+          align_(SetTextAlign(hdc, 0)),
+          text_(SetTextColor(hdc, text)),
+          back_(SetBkColor(hdc, 0xFFFFFF)) {
+        SetTextJustification(hdc, 0, 0);
+        SetTextCharacterExtra(hdc, 0);
+    }
+    ~TextState() {
+        if (oldFont_) SelectObject(hdc_, oldFont_);
+        if (font_) DeleteObject(font_);
+        SetTextAlign(hdc_, align_);
+        SetTextColor(hdc_, text_);
+        SetBkColor(hdc_, back_);
+        SetMapMode(hdc_, mode_);
+        SetBkMode(hdc_, bk_);
+    }
+    TextState(const TextState&) = delete;
+    TextState& operator=(const TextState&) = delete;
+    // Makes and selects the font; the one made before is deleted.
+    bool Use(const LOGFONTA& font) {
+        HFONT next = CreateFontIndirectA(&font);
+        if (next == nullptr) return false;
+        HGDIOBJ previous = SelectObject(hdc_, next);
+        if (oldFont_ == nullptr) oldFont_ = previous;
+        if (font_) DeleteObject(font_);
+        font_ = next;
+        return true;
+    }
+    SIZE Extent(const char* text, size_t capacity) const {
+        SIZE s{};
+        GetTextExtentPoint32A(hdc_, text, static_cast<int>(strnlen(text, capacity)), &s);
+        return s;
+    }
+
+private:
+    HDC hdc_;
+    int mode_, bk_;
+    UINT align_;
+    COLORREF text_, back_;
+    HFONT font_ = nullptr;
+    HGDIOBJ oldFont_ = nullptr;
+};
+
 }  // namespace
 
 int PrepareDocumentDevmode(HANDLE printer, DEVMODEW** out, const char16_t* deviceName, const DEVMODEW* application) {
@@ -542,23 +594,14 @@ int DrawWatermark(HDC hdc, HANDLE printer, std::span<const uint8_t, 36> request)
     if (name.empty() || WatermarkGet(name.c_str(), r.kind, nullptr, get) != 1) return 0;
     RECT page{static_cast<LONG>(r.zero[0]), static_cast<LONG>(r.zero[1]), static_cast<LONG>(r.width),
               static_cast<LONG>(r.height)};
-    const int oldMode = SetMapMode(hdc, MM_TEXT);
-    const int oldBk = SetBkMode(hdc, TRANSPARENT);
+    TextState state(hdc, LightenColour(colour, lightness));
     font.lfHeight = -MulDiv(std::abs(font.lfHeight) / 20, r.resolution, 72);
     if (font.lfEscapement == 450) {
         font.lfEscapement = TableArcTangent(page.right, page.bottom);
         font.lfOrientation = font.lfEscapement;
     }
-    HFONT made = CreateFontIndirectA(&font);
-    HGDIOBJ oldFont = made ? SelectObject(hdc, made) : nullptr;
-    const UINT oldAlign = SetTextAlign(hdc, 0);
-    const COLORREF oldText = SetTextColor(hdc, LightenColour(colour, lightness));
-    const COLORREF oldBack = SetBkColor(hdc, 0xFFFFFF);
-    SetTextJustification(hdc, 0, 0);
-    SetTextCharacterExtra(hdc, 0);
-    const int length = static_cast<int>(strnlen(text, sizeof text));
-    SIZE extent{};
-    GetTextExtentPoint32A(hdc, text, length, &extent);
+    state.Use(font);
+    const SIZE extent = state.Extent(text, sizeof text);
     POINT at = WatermarkOrigin(extent.cx, extent.cy, font.lfEscapement / 10, page.right, page.bottom, ox, oy);
     DPtoLP(hdc, &at, 1);
     SaveDC(hdc);
@@ -572,73 +615,40 @@ int DrawWatermark(HDC hdc, HANDLE printer, std::span<const uint8_t, 36> request)
     CloseFigure(hdc);
     EndPath(hdc);
     SelectClipPath(hdc, RGN_COPY);
-    TextOutA(hdc, at.x, at.y, text, length);
+    TextOutA(hdc, at.x, at.y, text, static_cast<int>(strnlen(text, sizeof text)));
     RestoreDC(hdc, -1);
-    if (oldFont) SelectObject(hdc, oldFont);
-    if (made) DeleteObject(made);
-    SetTextAlign(hdc, oldAlign);
-    SetTextColor(hdc, oldText);
-    SetBkColor(hdc, oldBack);
-    SetMapMode(hdc, oldMode);
-    SetBkMode(hdc, oldBk);
     return 1;
 }
 
 int DrawEndDocText(HDC hdc, HMODULE library, int resolution, int width, int height) {
-    const int oldMode = SetMapMode(hdc, MM_TEXT);
-    const int oldBk = SetBkMode(hdc, TRANSPARENT);
     char lines[3][128] = {};
     for (int i = 0; i < 3; ++i) {
-        if (CallLoadXlatedString(library, 0, kInstructionLines[i], lines[i], sizeof lines[i]) <= 0 || !lines[i][0]) {
-            SetMapMode(hdc, oldMode);
-            SetBkMode(hdc, oldBk);
+        if (CallLoadXlatedString(library, 0, kInstructionLines[i], lines[i], sizeof lines[i]) <= 0 || !lines[i][0])
             return 0;
-        }
     }
+    TextState state(hdc, 0x000000);
     LOGFONTA font{};
     font.lfEscapement = 1800;
     font.lfOrientation = 1800;
     font.lfCharSet = static_cast<BYTE>(CharsetOfCodePage(GetACP()));
-    HFONT made = nullptr;
-    HGDIOBJ oldFont = nullptr;
     int widest = 0;
     auto build = [&](int points) {
         font.lfHeight = -MulDiv(points, resolution, 72);
-        HFONT next = CreateFontIndirectA(&font);
-        if (next == nullptr) return;
-        HGDIOBJ previous = SelectObject(hdc, next);
-        if (oldFont == nullptr) oldFont = previous;
-        if (made) DeleteObject(made);
-        made = next;
+        state.Use(font);
         widest = 0;
-        for (auto& line : lines) {
-            SIZE s{};
-            GetTextExtentPoint32A(hdc, line, static_cast<int>(strnlen(line, sizeof line)), &s);
-            widest = std::max(widest, static_cast<int>(s.cx));
-        }
+        for (auto& line : lines) widest = std::max(widest, static_cast<int>(state.Extent(line, sizeof line).cx));
     };
     build(14);
     if (widest > width) build(12);
-    const COLORREF oldText = SetTextColor(hdc, 0);
-    const COLORREF oldBack = SetBkColor(hdc, 0xFFFFFF);
-    SetTextJustification(hdc, 0, 0);
-    SetTextCharacterExtra(hdc, 0);
     for (int i = 0; i < 3; ++i) {
         POINT at{widest / 2 + width / 2, height / 2 + i * font.lfHeight};
         DPtoLP(hdc, &at, 1);
         TextOutA(hdc, at.x, at.y, lines[i], static_cast<int>(strnlen(lines[i], sizeof lines[i])));
     }
-    if (oldFont) SelectObject(hdc, oldFont);
-    if (made) DeleteObject(made);
-    SetTextColor(hdc, oldText);
-    SetBkColor(hdc, oldBack);
-    SetMapMode(hdc, oldMode);
-    SetBkMode(hdc, oldBk);
     return 1;
 }
 
 }  // namespace zq
-
 using namespace zq;
 
 extern "C" int DrvDocumentEvent(HANDLE printer, HDC hdc, int event, ULONG inSize, void* in, ULONG, void* out) {

@@ -3,6 +3,7 @@
 // the renderer and answering the private escapes from a table.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <memory>
 #include <sstream>
@@ -11,10 +12,12 @@
 
 #include "common/escape_records.h"
 #include "gdi/dc.h"
+#include "gdi/engine.h"
 #include "interface/document_events.h"
 #include "interface/ui_utils.h"
 #include "settings/devmode_ops.h"
 #include "settings/printer_devmode.h"
+#include "settings/watermarks.h"
 #include "store/registry.h"
 #include "installed_driver.h"
 #include "test_driver/test_driver.h"
@@ -47,7 +50,8 @@ protected:
         InstalledDriver::TearDown();
     }
     // The renderer's answers: level, page counter and the account byte.
-    void Answers(uint32_t level, uint16_t pagesStarted, bool skipAccount, const PrivateDevmode* job = nullptr) {
+    void Answers(uint32_t level, uint16_t pagesStarted, bool skipAccount, const PrivateDevmode* job = nullptr,
+                 const esc::DrawRequest* startRequest = nullptr) {
         table_.clear();
         auto add = [&](uint32_t code, int32_t result, const void* bytes = nullptr, size_t size = 0) {
             auto& e = table_.emplace_back();
@@ -78,8 +82,12 @@ protected:
         add(esc::kControlRecords, 1);
         add(esc::kAttachControlRecords, 1);
         std::vector<uint8_t> request(36, 0);  // nothing to draw
-        for (uint32_t code : {esc::kOverlayAtStart, esc::kOverlayAtEnd, esc::kFrameAtStart, esc::kFrameAtEnd})
-            add(code, 36, request.data(), request.size());
+        for (uint32_t code : {esc::kOverlayAtStart, esc::kOverlayAtEnd, esc::kFrameAtStart, esc::kFrameAtEnd}) {
+            if (code == esc::kOverlayAtStart && startRequest != nullptr)
+                add(code, 36, startRequest, sizeof *startRequest);
+            else
+                add(code, 36, request.data(), request.size());
+        }
         for (uint32_t code :
              {esc::kOverlayAtStartDone, esc::kOverlayAtEndDone, esc::kFrameAtStartDone, esc::kFrameAtEndDone})
             add(code, 1);
@@ -154,6 +162,22 @@ TEST_F(DocumentEventsTest, ADocumentRaisesTheEventsInThePlatformsOrder) {
         "DisablePDEV",
     };
     EXPECT_EQ(Steps(), golden);
+}
+
+TEST_F(DocumentEventsTest, AResetDcSendsTheControlRecordsAndClosesTheExchange) {
+    Answers(566, 0, true);
+    HDC dc = Dc();
+    ASSERT_NE(dc, nullptr);
+    clear_();
+    ASSERT_EQ(ResetDCW(dc, nullptr), dc);
+    std::vector<std::string> escapes;
+    for (const auto& step : Steps())
+        if (step[0] == '?' || std::isdigit(static_cast<unsigned char>(step[0]))) escapes.push_back(step);
+    const std::vector<std::string> golden = {"?5008", "?5010", "5008", "?5010", "?5011",
+                                             "?5015", "5015 fc054100", "?5016", "5016"};
+    EXPECT_EQ(escapes, golden);
+    ASSERT_TRUE(PrintOnePage(dc));
+    DeleteDC(dc);
 }
 
 TEST_F(DocumentEventsTest, ARendererBelowLevel560IsRefused) {
@@ -311,6 +335,49 @@ TEST_F(DocumentEventsTest, TheSaveSettingsEscape) {
     RegCloseKey(key);
     EXPECT_EQ(user->dm.dmCopies, 7);
     ClosePrinter(h);
+}
+
+TEST_F(DocumentEventsTest, TheWatermarkIsDrawnAtThePageStartAtItsLightness) {
+    // A 20-point "W", black at 50 % lightness, on the test driver's page of
+    // 64 x 48 dots at 72 dpi.
+    LOGFONTA font{};
+    font.lfHeight = 20 * 20;
+    const uint16_t placement[3] = {0, 0, 0};
+    WatermarkContent content{"W", std::span<const uint8_t, kLogFontSize>(reinterpret_cast<const uint8_t*>(&font),
+                                                                         kLogFontSize),
+                             0x000000, 50, {placement[0], placement[1], placement[2]}};
+    ASSERT_TRUE(WatermarkAdd("Mira", 1, "Draft", content));
+    esc::DrawRequest request{};
+    request.kind = 1;
+    request.resolution = 72;
+    request.width = 64;
+    request.height = 48;
+    Answers(566, 0, true, nullptr, &request);
+    HDC dc = Dc();
+    ASSERT_NE(dc, nullptr);
+    KeepPages(dc, true);
+    clear_();
+    ASSERT_TRUE(PrintOnePage(dc));
+    const auto steps = Steps();
+    EXPECT_EQ(std::count(steps.begin(), steps.end(), "5001"), 1) << "the drawn pass is closed";
+    gdi::Bitmap page = RenderReferencePage(dc, 0);
+    ASSERT_TRUE(page);
+    long inked = 0, sumX = 0, sumY = 0;
+    for (LONG y = 0; y < 48; ++y) {
+        for (LONG x = 0; x < 64; ++x) {
+            const ULONG v = page.Get()->Pixel(x, y) & 0xFFFFFF;
+            if (v == 0xFFFFFF) continue;
+            EXPECT_EQ(v, 0x7F7F7Fu) << x << "," << y;
+            ++inked;
+            sumX += x;
+            sumY += y;
+        }
+    }
+    ASSERT_GT(inked, 10);
+    // Level text stands centred on the page.
+    EXPECT_NEAR(sumX / inked, 32, 6);
+    EXPECT_NEAR(sumY / inked, 24, 6);
+    DeleteDC(dc);
 }
 
 TEST(WatermarkPlacement, ColourAndOrigin) {
