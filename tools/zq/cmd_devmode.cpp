@@ -402,6 +402,9 @@ int PrinterRecord(zq::Options& opts, bool current) {
     bool ok = false;
     if (current) {
         ok = CurrentThroughSpooler(h, name, r);
+        // A driver whose configuration file is not installed in the root:
+        // the built driver answers in its place.
+        if (!ok) ok = zq::GetPrinterDevmode(h, drvui, r, {}, 2) == 1;
     } else {
         ok = zq::BuildPrinterDefaultDevmode(drvui, h, r);
         zq::SetDevmodeCrc(r);
