@@ -1,5 +1,7 @@
 #include "base/memory.h"
 
+#include <sys/sysinfo.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -398,3 +400,21 @@ size_t GlobalBlockCount() {
 }
 
 }  // namespace zq
+
+extern "C" void GlobalMemoryStatus(MEMORYSTATUS* status) {
+    if (status == nullptr) return;
+    struct sysinfo info {};
+    *status = MEMORYSTATUS{};
+    status->dwLength = sizeof *status;
+    if (sysinfo(&info) != 0) return;
+    const auto bytes = [&](unsigned long v) { return static_cast<SIZE_T>(v) * info.mem_unit; };
+    status->dwTotalPhys = bytes(info.totalram);
+    status->dwAvailPhys = bytes(info.freeram + info.bufferram);
+    status->dwTotalPageFile = bytes(info.totalram + info.totalswap);
+    status->dwAvailPageFile = bytes(info.freeram + info.bufferram + info.freeswap);
+    // The address space of a 32-bit process, as the record's readers expect.
+    status->dwTotalVirtual = 0x7FFE0000;
+    status->dwAvailVirtual = 0x7FFE0000;
+    if (info.totalram > 0)
+        status->dwMemoryLoad = static_cast<DWORD>(100 - (info.freeram + info.bufferram) * 100 / info.totalram);
+}

@@ -85,6 +85,19 @@ SIZE_T LocalSize(HLOCAL block);
 HLOCAL LocalHandle(LPCVOID address);
 UINT LocalFlags(HLOCAL block);
 
+// The machine's memory as GlobalMemoryStatus reports it (bytes).
+struct MEMORYSTATUS {
+    DWORD dwLength;
+    DWORD dwMemoryLoad;  // percent in use
+    SIZE_T dwTotalPhys;
+    SIZE_T dwAvailPhys;
+    SIZE_T dwTotalPageFile;
+    SIZE_T dwAvailPageFile;
+    SIZE_T dwTotalVirtual;
+    SIZE_T dwAvailVirtual;
+};
+void GlobalMemoryStatus(MEMORYSTATUS* status);
+
 }  // extern "C"
 
 namespace zq {

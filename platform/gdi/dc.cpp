@@ -8,9 +8,12 @@
 #include <unordered_set>
 
 #include "base/error.h"
+#include "base/loader.h"
+#include "base/memory.h"
 #include "base/text.h"
 #include "store/spooler.h"
 #include "gdi/dc.h"
+#include "store/driver_ui.h"
 #include "gdi/dc_draw.h"
 #include "gdi/dc_state.h"
 #include "gdi/dib.h"
@@ -184,11 +187,25 @@ std::shared_ptr<Bitmap> CopyArea(const BitmapObject& bmp, RECTL& area) {
     return out;
 }
 
+// Tells the printer's interface driver of a document event; 1 (handled)
+// for a DC that has no such driver. An escape raised while an event runs is
+// the driver's own and raises nothing.
+int RaiseEvent(DeviceContext& dc, int event, ULONG inSize = 0, void* in = nullptr, ULONG outSize = 0,
+               void* out = nullptr) {
+    if (dc.documentEvent == nullptr) return DOCUMENTEVENT_SUCCESS;
+    ++dc.eventDepth;
+    const int rc = dc.documentEvent(dc.printer, dc.Handle(), event, inSize, in, outSize, out);
+    --dc.eventDepth;
+    return rc;
+}
+
 // Ends an open document without printing it: DrvEndDoc with ED_ABORTDOC and
 // the spooler's job, if any, removed.
 bool AbortDocument(DeviceContext& dc) {
+    RaiseEvent(dc, DOCUMENTEVENT_ABORTDOC);
     dc.docOpen = false;
     dc.pageOpen = false;
+    dc.holdDrawing = false;
     dc.page.clear();
     bool ok = dc.device->EndDoc(ED_ABORTDOC) != FALSE;
     if (dc.printer) {
@@ -301,7 +318,7 @@ bool DeviceContext::Draw(std::shared_ptr<const Record> record) {
             return false;
         }
         page.push_back(record);
-        if (device->Banding()) return true;
+        if (device->Banding() || holdDrawing) return true;
         PlayContext ctx;
         ctx.surface = device->SurfaceObject();
         ctx.device = device.get();
@@ -378,15 +395,26 @@ std::vector<BYTE> Query(Call call) {
 
 std::string Utf8(LPCWSTR text) { return text ? zq::Utf16ToUtf8(text) : std::string(); }
 
-}  // namespace
-
-extern "C" {
+// The printer's own DEVMODE as its interface driver gives it through
+// DocumentProperties; empty when the driver cannot be asked.
+std::vector<BYTE> PrinterDevmode(HANDLE printer, std::u16string& name) {
+    const LONG size = DocumentPropertiesW(nullptr, printer, name.data(), nullptr, nullptr, 0);
+    if (size < static_cast<LONG>(sizeof(DEVMODEW))) return {};
+    std::vector<BYTE> record(static_cast<size_t>(size));
+    if (DocumentPropertiesW(nullptr, printer, name.data(), reinterpret_cast<DEVMODEW*>(record.data()), nullptr,
+                            DM_OUT_BUFFER) < 0)
+        return {};
+    return record;
+}
 
 // A DC on a printer of the spooler: the printer's driver (GetPrinterDriver
 // level 3) is loaded and enabled with the given DEVMODE, or the printer's
-// own when none is given. The printer handle stays open for the driver until
-// the DC is deleted.
-HDC CreateDCW(LPCWSTR, LPCWSTR device, LPCWSTR output, const DEVMODEW* devmode) {
+// own (through DocumentProperties) when none is given. The printer's
+// interface driver hears the document events: CREATEDCPRE before the device
+// is enabled (its job DEVMODE is the one enabled, copied before
+// CREATEDCPOST frees it), then CREATEDCPOST; -1 from either fails the call.
+// The printer handle stays open for the driver until the DC is deleted.
+HDC CreatePrinterDc(LPCWSTR device, LPCWSTR output, const DEVMODEW* devmode, bool informationOnly) {
     if (!device || !*device) {
         SetLastError(ERROR_INVALID_PRINTER_NAME);
         return nullptr;
@@ -394,8 +422,10 @@ HDC CreateDCW(LPCWSTR, LPCWSTR device, LPCWSTR output, const DEVMODEW* devmode) 
     HANDLE printer = nullptr;
     std::u16string name(device);
     if (!OpenPrinterW(name.data(), &printer, nullptr)) return nullptr;
+    HMODULE ui = nullptr;
     auto fail = [&] {
         DWORD err = GetLastError();
+        if (ui) FreeLibrary(ui);
         ClosePrinter(printer);
         SetLastError(err ? err : ERROR_INVALID_PRINTER_NAME);
         return nullptr;
@@ -410,16 +440,77 @@ HDC CreateDCW(LPCWSTR, LPCWSTR device, LPCWSTR output, const DEVMODEW* devmode) 
         SetLastError(ERROR_UNKNOWN_PRINTER_DRIVER);
         return fail();
     }
+    std::vector<BYTE> own;
+    if (!devmode) {
+        own = PrinterDevmode(printer, name);
+        devmode = own.empty() ? p2->pDevMode : reinterpret_cast<const DEVMODEW*>(own.data());
+    }
+    using DocumentEvent = int (*)(HANDLE, HDC, int, ULONG, void*, ULONG, void*);
+    DocumentEvent event = nullptr;
+    if (d3->pConfigFile && *d3->pConfigFile) {
+        ui = LoadLibraryW(d3->pConfigFile);
+        if (ui) event = reinterpret_cast<DocumentEvent>(GetProcAddress(ui, "DrvDocumentEvent"));
+    }
     auto driver = Driver::Load(Utf8(d3->pDriverPath));
     if (!driver) return fail();
+
+    // CREATEDCPRE: the interface driver's job DEVMODE replaces the caller's.
+    std::u16string driverName = d3->pName ? std::u16string(d3->pName) : std::u16string();
+    DEVMODEW* job = nullptr;
+    std::vector<BYTE> jobCopy;
+    if (event) {
+        DOCEVENT_CREATEDCPRE pre{driverName.data(), name.data(), const_cast<DEVMODEW*>(devmode),
+                                 informationOnly ? TRUE : FALSE};
+        const int rc = event(printer, nullptr, DOCUMENTEVENT_CREATEDCPRE, sizeof pre, &pre, sizeof job, &job);
+        if (rc == DOCUMENTEVENT_FAILURE) {
+            // A job DEVMODE published before the failure is the driver's
+            // to free; it is never used.
+            if (job) GlobalFree(job);
+            SetLastError(GetLastError() ? GetLastError() : ERROR_INVALID_DATA);
+            return fail();
+        }
+        if (job) {
+            const auto* p = reinterpret_cast<const BYTE*>(job);
+            jobCopy.assign(p, p + job->dmSize + job->dmDriverExtra);
+            devmode = reinterpret_cast<const DEVMODEW*>(jobCopy.data());
+        }
+    }
     std::u16string address = output && *output ? std::u16string(output)
                              : p2->pPortName ? std::u16string(p2->pPortName) : std::u16string();
-    auto dev = Device::Enable(driver, devmode ? devmode : p2->pDevMode, name, address, printer);
-    if (!dev) return fail();
+    auto dev = Device::Enable(driver, devmode, name, address, printer);
+    if (!dev) {
+        if (job) GlobalFree(job);
+        return fail();
+    }
     auto* dc = new DeviceContext();
     dc->device = std::move(dev);
     dc->printer = printer;
+    dc->uiModule = ui;
+    dc->documentEvent = event;
+    dc->informationOnly = informationOnly;
+    if (event) {
+        // CREATEDCPOST frees the job DEVMODE; a refused renderer fails the DC.
+        DEVMODEW* posted = job;
+        if (RaiseEvent(*dc, DOCUMENTEVENT_CREATEDCPOST, sizeof posted, &posted) == DOCUMENTEVENT_FAILURE) {
+            DWORD err = GetLastError();
+            DeleteDC(dc->Handle());
+            SetLastError(err ? err : ERROR_INVALID_PRINTER_NAME);
+            return nullptr;
+        }
+    }
     return dc->Handle();
+}
+
+}  // namespace
+
+extern "C" {
+
+HDC CreateDCW(LPCWSTR, LPCWSTR device, LPCWSTR output, const DEVMODEW* devmode) {
+    return CreatePrinterDc(device, output, devmode, false);
+}
+
+HDC CreateICW(LPCWSTR, LPCWSTR device, LPCWSTR output, const DEVMODEW* devmode) {
+    return CreatePrinterDc(device, output, devmode, true);
 }
 
 HDC CreateCompatibleDC(HDC hdc) {
@@ -433,6 +524,7 @@ BOOL DeleteDC(HDC hdc) {
     auto* dc = Dc(hdc);
     if (!dc) return FALSE;
     if (dc->docOpen && dc->device) AbortDocument(*dc);
+    RaiseEvent(*dc, DOCUMENTEVENT_DELETEDC);
     if (dc->brush) --dc->brush->selections;
     if (dc->bitmap) --dc->bitmap->selections;
     // Pens and fonts selected, now or in a saved state, are free to delete
@@ -446,8 +538,10 @@ BOOL DeleteDC(HDC hdc) {
         if (saved.draw.font) --saved.draw.font->selections;
     }
     HANDLE printer = dc->printer;
+    HMODULE ui = dc->uiModule;
     delete dc;  // disables the device before its printer closes
     if (printer) ClosePrinter(printer);
+    if (ui) FreeLibrary(ui);
     return TRUE;
 }
 
@@ -491,10 +585,12 @@ int GetDeviceCaps(HDC hdc, int index) {
 int StartDocW(HDC hdc, const DOCINFOW* info) {
     auto* dc = Dc(hdc);
     if (!dc) return -1;
-    if (!dc->device || dc->docOpen) {
+    if (!dc->device || dc->docOpen || dc->informationOnly) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return -1;
     }
+    const DOCINFOW* given = info;
+    if (RaiseEvent(*dc, DOCUMENTEVENT_STARTDOC, sizeof given, &given) == DOCUMENTEVENT_FAILURE) return -1;
     std::u16string name = info && info->lpszDocName ? std::u16string(info->lpszDocName) : std::u16string();
     // A DC on a printer of the spooler writes a RAW job: what the driver
     // sends through WritePrinter lands in it. A DC on a driver file alone has
@@ -516,6 +612,8 @@ int StartDocW(HDC hdc, const DOCINFOW* info) {
         return -1;
     }
     dc->docOpen = true;
+    DWORD jobId = job;
+    RaiseEvent(*dc, DOCUMENTEVENT_STARTDOCPOST, sizeof jobId, &jobId);
     return static_cast<int>(job);
 }
 
@@ -527,10 +625,29 @@ int StartPage(HDC hdc) {
         return -1;
     }
     dc->page.clear();
-    if (!dc->device->StartPage()) return -1;
-    // The spooler counts the job's pages.
-    if (dc->printer && !StartPagePrinter(dc->printer)) return -1;
+    // The interface driver may draw on the page at its start (before
+    // DrvStartPage): held in the page and played once the page started.
     dc->pageOpen = true;
+    dc->holdDrawing = true;
+    const bool ok = RaiseEvent(*dc, DOCUMENTEVENT_STARTPAGE) != DOCUMENTEVENT_FAILURE && dc->device->StartPage();
+    dc->holdDrawing = false;
+    if (!ok) {
+        dc->pageOpen = false;
+        dc->page.clear();
+        return -1;
+    }
+    if (!dc->device->Banding()) {
+        PlayContext ctx;
+        ctx.surface = dc->device->SurfaceObject();
+        ctx.device = dc->device.get();
+        ctx.band = dc->device->PageRect();
+        for (const auto& record : dc->page) record->Play(ctx);
+    }
+    // The spooler counts the job's pages.
+    if (dc->printer && !StartPagePrinter(dc->printer)) {
+        dc->pageOpen = false;
+        return -1;
+    }
     return 1;
 }
 
@@ -541,6 +658,8 @@ int EndPage(HDC hdc) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return -1;
     }
+    // The interface driver's drawing at the page's end lands on the page.
+    if (RaiseEvent(*dc, DOCUMENTEVENT_ENDPAGE) == DOCUMENTEVENT_FAILURE) return -1;
     dc->pageOpen = false;
     BOOL ok = dc->device->EndPage(dc->page);
     if (dc->keepPages) dc->keptPages.push_back(std::make_shared<const DisplayList>(dc->page));
@@ -562,6 +681,12 @@ int EndDoc(HDC hdc) {
         SetLastError(err);
         return -1;
     }
+    if (RaiseEvent(*dc, DOCUMENTEVENT_ENDDOC) == DOCUMENTEVENT_FAILURE) {
+        DWORD err = GetLastError();
+        AbortDocument(*dc);
+        SetLastError(err);
+        return -1;
+    }
     dc->docOpen = false;
     if (!dc->device->EndDoc(0)) {
         // A document the driver could not finish is no job to print.
@@ -571,6 +696,7 @@ int EndDoc(HDC hdc) {
         return -1;
     }
     if (dc->printer && !EndDocPrinter(dc->printer)) return -1;
+    RaiseEvent(*dc, DOCUMENTEVENT_ENDDOCPOST);
     return 1;
 }
 
@@ -586,7 +712,20 @@ HDC ResetDCW(HDC hdc, const DEVMODEW* devmode) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    return dc->device->Reset(devmode) ? hdc : nullptr;
+    // RESETDCPRE: the interface driver's job DEVMODE replaces the caller's;
+    // RESETDCPOST frees it.
+    DEVMODEW* given = const_cast<DEVMODEW*>(devmode);
+    DEVMODEW* job = nullptr;
+    if (RaiseEvent(*dc, DOCUMENTEVENT_RESETDCPRE, sizeof given, &given, sizeof job, &job) == DOCUMENTEVENT_FAILURE) {
+        if (job) GlobalFree(job);
+        return nullptr;
+    }
+    const bool ok = dc->device->Reset(job ? job : devmode) != FALSE;
+    if (dc->documentEvent) {
+        DEVMODEW* posted = job;
+        if (RaiseEvent(*dc, DOCUMENTEVENT_RESETDCPOST, sizeof posted, &posted) == DOCUMENTEVENT_FAILURE) return nullptr;
+    }
+    return ok ? hdc : nullptr;
 }
 
 int ExtEscape(HDC hdc, int code, int cjIn, LPCSTR in, int cjOut, LPSTR out) {
@@ -595,6 +734,11 @@ int ExtEscape(HDC hdc, int code, int cjIn, LPCSTR in, int cjOut, LPSTR out) {
     if (!dc->device || cjIn < 0 || cjOut < 0 || (cjIn > 0 && !in) || (cjOut > 0 && !out)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return -1;
+    }
+    // An application's escape is the interface driver's to see first.
+    if (dc->eventDepth == 0) {
+        DOCEVENT_ESCAPE escape{code, cjIn, in};
+        if (RaiseEvent(*dc, DOCUMENTEVENT_ESCAPE, sizeof escape, &escape) == DOCUMENTEVENT_FAILURE) return -1;
     }
     ULONG r = dc->device->Escape(static_cast<ULONG>(code),
                                  std::span<const BYTE>(reinterpret_cast<const BYTE*>(in), in ? size_t(cjIn) : 0),

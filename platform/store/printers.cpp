@@ -239,13 +239,23 @@ BOOL GetPrinterT(HANDLE printer, DWORD level, LPBYTE buffer, DWORD size, LPDWORD
     if (!h || h->server) return Fail(ERROR_INVALID_HANDLE);
     return GuardBool([&]() -> BOOL {
         std::vector<PrinterRecord> list;
-        {
+        auto read = [&]() -> bool {
+            list.clear();
             Txn txn(*h->db, Txn::Mode::Read);
             auto key = LivePrinter(txn, *h);
-            if (!key) return Fail(ERROR_INVALID_HANDLE);
+            if (!key) return false;
             list.push_back(ReadRecord(txn, *key));
-        }
+            return true;
+        };
+        if (!read()) return Fail(ERROR_INVALID_HANDLE);
         if (level != 1 && level != 2 && level != 4 && level != 5 && level != 7) return Fail(ERROR_INVALID_LEVEL);
+        // A printer without a DEVMODE gets its driver's default, asked
+        // outside every transaction of the store.
+        if (level == 2 && list[0].devmode.empty()) {
+            const DWORD err = GetLastError();
+            if (StoreDriverDefaultDevmode(printer) && !read()) return Fail(ERROR_INVALID_HANDLE);
+            SetLastError(err);
+        }
         return PackPrinters<Ch>(list, level, buffer, size, needed, nullptr);
     });
 }
@@ -428,6 +438,13 @@ HANDLE AddPrinterT(const Ch* serverName, DWORD level, LPBYTE info) {
         out = AddPrinterHandle(h);
         return TRUE;
     });
+    // Without a DEVMODE of its own the printer takes its driver's default,
+    // once the printer is in place; no default leaves it without one.
+    if (out != nullptr && p->pDevMode == nullptr) {
+        const DWORD err = GetLastError();
+        StoreDriverDefaultDevmode(out);
+        SetLastError(err);
+    }
     return out;
 }
 

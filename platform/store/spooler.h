@@ -33,10 +33,17 @@ BOOL OpenPrinterA(LPSTR printerName, HANDLE* printer, PRINTER_DEFAULTSA* default
 BOOL ClosePrinter(HANDLE printer);
 BOOL GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed);
 BOOL GetPrinterA(HANDLE printer, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed);
-// Headless: a prompt (DM_IN_PROMPT) is logged and answered IDOK; mode 0
-// answers the size of the printer's DEVMODE, DM_OUT_BUFFER copies it (or the
-// caller's, with DM_IN_BUFFER).
+// Served by the printer's interface driver (its configuration file): mode 0
+// answers the size of its DEVMODE; DM_OUT_BUFFER fills `out` with the
+// printer's record, merged with `in` under DM_IN_BUFFER; DM_IN_PROMPT shows
+// the driver's sheet through "compstui.dll". -1 when the configuration file
+// does not load or the driver fails.
+LONG DocumentPropertiesW(HWND window, HANDLE printer, LPWSTR deviceName, DEVMODEW* out, DEVMODEW* in, DWORD mode);
 LONG DocumentPropertiesA(HWND window, HANDLE printer, LPSTR deviceName, DEVMODEA* out, DEVMODEA* in, DWORD mode);
+// The driver's DrvDeviceCapabilities for the printer named `device`; -1 when
+// it cannot be asked.
+int DeviceCapabilitiesW(LPCWSTR device, LPCWSTR port, WORD capability, LPWSTR output, const DEVMODEW* devmode);
+int DeviceCapabilitiesA(LPCSTR device, LPCSTR port, WORD capability, LPSTR output, const DEVMODEA* devmode);
 BOOL SetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD command);
 BOOL SetPrinterA(HANDLE printer, DWORD level, LPBYTE info, DWORD command);
 BOOL EnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed,

@@ -98,6 +98,12 @@ std::vector<std::u16string> InMulti(const Ch* s) {
     return out;
 }
 
+// Stores the interface driver's default DEVMODE (DrvConvertDevMode's
+// CDM_DRIVER_DEFAULT) for a printer that has none, in a transaction of its
+// own after the driver answered; false when the configuration file does not
+// load or answers nothing, and while a default is being fetched already.
+bool StoreDriverDefaultDevmode(HANDLE printer);
+
 // DEVMODE between its wide form (as stored) and its ANSI form.
 std::vector<BYTE> DevModeWToA(std::span<const BYTE> wide);
 std::vector<BYTE> DevModeAToW(std::span<const BYTE> narrow);

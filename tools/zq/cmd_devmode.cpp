@@ -1,6 +1,8 @@
 // zq devmode: the printer's private DEVMODE, field by field, and a check of
 // a DEVMODE file.
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -15,6 +17,8 @@
 #include "settings/module_model_data.h"
 #include "settings/printer_devmode.h"
 #include "store/admin.h"
+#include "base/msgbox.h"
+#include "store/driver_ui.h"
 #include "store/spooler.h"
 
 namespace {
@@ -24,11 +28,17 @@ using zq::PrivateDevmode;
 constexpr const char* kUsage =
     "usage: zq devmode default --printer NAME [--json] [--out FILE]\n"
     "       zq devmode current --printer NAME [--json] [--out FILE]\n"
-    "       zq devmode check FILE [--json]\n\n"
+    "       zq devmode check FILE [--json]\n"
+    "       zq devmode set --printer NAME FIELD=VALUE... --out FILE\n\n"
     "default  the default record of the printer's model (nothing is stored)\n"
-    "current  the printer's current record, as the driver loads it (an invalid\n"
-    "         stored record is rebuilt and stored)\n"
-    "check    validity, check value and model of a 1256-byte record in FILE\n\n"
+    "current  the printer's current record, as the spooler's DocumentProperties\n"
+    "         hands it out from the printer's interface driver (an invalid stored\n"
+    "         record is rebuilt and stored)\n"
+    "check    validity, check value and model of a 1256-byte record in FILE\n"
+    "set      an application's record: the printer's current one with the named\n"
+    "         fields changed (names as the field list shows them; numbers, or\n"
+    "         text for the text fields) and its check value renewed, written to\n"
+    "         FILE for zq print --devmode\n\n"
     "--json   one JSON object instead of the field list\n"
     "--out    also writes the 1256 bytes to FILE\n";
 
@@ -361,6 +371,14 @@ bool WriteBytes(const std::string& path, const PrivateDevmode& r) {
     return static_cast<bool>(out);
 }
 
+// The printer's record as an application gets it: DocumentProperties with
+// DM_OUT_BUFFER, answered by the printer's interface driver.
+bool CurrentThroughSpooler(HANDLE printer, std::u16string& name, PrivateDevmode& out) {
+    const LONG size = DocumentPropertiesW(nullptr, printer, name.data(), nullptr, nullptr, 0);
+    if (size != static_cast<LONG>(sizeof out)) return false;
+    return DocumentPropertiesW(nullptr, printer, name.data(), &out.dm, nullptr, DM_OUT_BUFFER) == IDOK;
+}
+
 HMODULE LoadDriver() {
     return LoadLibraryA("drvui.dll");
 }
@@ -383,7 +401,10 @@ int PrinterRecord(zq::Options& opts, bool current) {
     PrivateDevmode r{};
     bool ok = false;
     if (current) {
-        ok = zq::GetPrinterDevmode(h, drvui, r, {}, 2) == 1;
+        ok = CurrentThroughSpooler(h, name, r);
+        // A driver whose configuration file is not installed in the root:
+        // the built driver answers in its place.
+        if (!ok) ok = zq::GetPrinterDevmode(h, drvui, r, {}, 2) == 1;
     } else {
         ok = zq::BuildPrinterDefaultDevmode(drvui, h, r);
         zq::SetDevmodeCrc(r);
@@ -399,6 +420,74 @@ int PrinterRecord(zq::Options& opts, bool current) {
     }
     FreeLibrary(drvui);
     return rc;
+}
+
+// Sets one field from its text; an error message, empty on success.
+std::string SetField(PrivateDevmode& r, std::string_view assignment) {
+    const size_t eq = assignment.find('=');
+    if (eq == std::string_view::npos) return "not FIELD=VALUE: " + std::string(assignment);
+    const std::string name(assignment.substr(0, eq));
+    const std::string value(assignment.substr(eq + 1));
+    const Field* field = nullptr;
+    for (const auto& f : kFields) {
+        if (name == f.name) field = &f;
+    }
+    if (field == nullptr) return "no field " + name + " (see zq devmode current)";
+    auto* at = reinterpret_cast<uint8_t*>(&r) + field->offset;
+    if (field->kind == Kind::Text) {
+        if (value.size() >= field->size) return name + " holds at most " + std::to_string(field->size - 1) + " characters";
+        std::memset(at, 0, field->size);
+        std::memcpy(at, value.data(), value.size());
+        return {};
+    }
+    if (field->kind == Kind::WText) {
+        const std::u16string wide = zq::store::FromUtf8(value);
+        if (wide.size() * 2 >= field->size) return name + " holds at most " + std::to_string(field->size / 2 - 1) + " characters";
+        std::memset(at, 0, field->size);
+        std::memcpy(at, wide.data(), wide.size() * 2);
+        return {};
+    }
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(value.c_str(), &end, 0);
+    if (value.empty() || *end != '\0' || errno != 0) return "not a number: " + value;
+    auto put = [&](auto typed, long long lo, long long hi) -> std::string {
+        if (v < lo || v > hi) return name + " takes " + std::to_string(lo) + " to " + std::to_string(hi);
+        typed = static_cast<decltype(typed)>(v);
+        std::memcpy(at, &typed, sizeof typed);
+        return {};
+    };
+    switch (field->kind) {
+        case Kind::U8: return put(uint8_t{}, 0, 0xFF);
+        case Kind::U16: return put(uint16_t{}, 0, 0xFFFF);
+        case Kind::S16: return put(int16_t{}, -32768, 32767);
+        case Kind::U32: return put(uint32_t{}, 0, 0xFFFFFFFFLL);
+        default: return name + " is a list and cannot be set";
+    }
+}
+
+int SetRecord(zq::Options& opts) {
+    const auto printer = opts.Value("--printer");
+    const auto out = opts.Value("--out");
+    if (auto bad = opts.Unknown()) return zq::UsageError("devmode", "unknown option " + *bad);
+    if (!printer) return zq::UsageError("devmode", "needs --printer NAME");
+    if (!out) return zq::UsageError("devmode", "set needs --out FILE");
+    const auto rest = opts.Rest();
+    std::u16string name = zq::store::FromUtf8(*printer);
+    HANDLE h = nullptr;
+    if (!OpenPrinterW(name.data(), &h, nullptr)) return zq::Fail("devmode: no printer " + *printer);
+    PrivateDevmode r{};
+    const bool ok = CurrentThroughSpooler(h, name, r);
+    ClosePrinter(h);
+    if (!ok) return zq::Fail("devmode: the driver of " + *printer + " gives no record");
+    for (size_t i = 1; i < rest.size(); ++i) {
+        if (std::string why = SetField(r, rest[i]); !why.empty()) return zq::UsageError("devmode", why);
+    }
+    zq::SetDevmodeCrc(r);
+    if (!WriteBytes(*out, r)) return zq::Fail("devmode: cannot write " + *out);
+    std::printf("wrote %s: %zu field%s changed, check value 0x%04X\n", out->c_str(), rest.size() - 1,
+                rest.size() == 2 ? "" : "s", r.checkValue);
+    return 0;
 }
 
 int CheckFile(zq::Options& opts) {
@@ -431,6 +520,7 @@ int Run(const zq::Args& args) {
     if (rest[0] == "default") return PrinterRecord(opts, false);
     if (rest[0] == "current") return PrinterRecord(opts, true);
     if (rest[0] == "check") return CheckFile(opts);
+    if (rest[0] == "set") return SetRecord(opts);
     return zq::UsageError("devmode", "unknown verb " + rest[0]);
 }
 

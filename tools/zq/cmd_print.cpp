@@ -1,5 +1,7 @@
 // zq print: prints a metafile document on a printer, the spooler's way.
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,11 +16,13 @@
 namespace {
 
 const char* const kUsage =
-    "usage: zq print FILE.emf [FILE.emf ...] --printer PRINTER [--out JOBFILE] [--png PAGE.png]\n\n"
+    "usage: zq print FILE.emf [FILE.emf ...] --printer PRINTER [--devmode FILE] [--out JOBFILE] [--png PAGE.png]\n\n"
     "Spools the files as the pages of one document (one EMF job), plays it onto a\n"
     "device context of the printer (its driver renders the pages as one job) and\n"
     "reports what was played. Each page is printed at its physical size from the\n"
     "printable area's top-left corner, shrunk to fit when it is larger.\n"
+    "--devmode FILE the application's DEVMODE (as zq devmode set writes it) for\n"
+    "               the document; without it the printer's own\n"
     "--out JOBFILE  writes the job the driver produced to JOBFILE\n"
     "--png PAGE.png writes the engine's reference render of each page; \"%d\" in\n"
     "               the name is the page number (needed for several pages)\n";
@@ -32,6 +36,7 @@ int Run(const zq::Args& args) {
     auto printer = opts.Value("--printer");
     auto out = opts.Value("--out");
     auto png = opts.Value("--png");
+    auto devmodeFile = opts.Value("--devmode");
     if (auto bad = opts.Unknown()) return zq::UsageError("print", "unknown option " + *bad);
     auto rest = opts.Rest();
     if (rest.empty()) return zq::UsageError("print", "give one FILE.emf or more");
@@ -43,9 +48,23 @@ int Run(const zq::Args& args) {
         if (!in) return zq::Fail("print: cannot read " + file);
         bytes.insert(bytes.end(), std::istreambuf_iterator<char>(in), {});
     }
+    // The application's DEVMODE: a public part and its driver extra, whole.
+    std::vector<uint8_t> devmode;
+    if (devmodeFile) {
+        std::ifstream in(*devmodeFile, std::ios::binary);
+        if (!in) return zq::Fail("print: cannot read " + *devmodeFile);
+        devmode.assign(std::istreambuf_iterator<char>(in), {});
+        DEVMODEW head{};
+        if (devmode.size() >= sizeof head) std::memcpy(&head, devmode.data(), sizeof head);
+        if (devmode.size() < sizeof head || head.dmSize < offsetof(DEVMODEW, dmFields) + sizeof head.dmFields ||
+            static_cast<size_t>(head.dmSize) + head.dmDriverExtra != devmode.size())
+            return zq::Fail("print: " + *devmodeFile + " is no DEVMODE (its sizes do not match its " +
+                            std::to_string(devmode.size()) + " bytes)");
+    }
     auto name = std::filesystem::path(rest[0]).filename().string();
-    auto result = zq::emf::PrintDocument(zq::store::FromUtf8(*printer), bytes, zq::store::FromUtf8(name), nullptr,
-                                               png.value_or(""));
+    auto result = zq::emf::PrintDocument(zq::store::FromUtf8(*printer), bytes, zq::store::FromUtf8(name),
+                                         devmode.empty() ? nullptr : reinterpret_cast<const DEVMODEW*>(devmode.data()),
+                                         png.value_or(""));
     if (!result.error.empty()) {
         // A failing call's error in words; a document refused for its
         // content has no call to blame.

@@ -147,6 +147,9 @@ constexpr int STRETCH_HALFTONE = 4;
 extern "C" {
 
 HDC CreateDCW(LPCWSTR driver, LPCWSTR device, LPCWSTR output, const DEVMODEW* devmode);
+// An information context: a DC of the printer that answers questions and
+// takes no documents.
+HDC CreateICW(LPCWSTR driver, LPCWSTR device, LPCWSTR output, const DEVMODEW* devmode);
 HDC CreateCompatibleDC(HDC hdc);
 BOOL DeleteDC(HDC hdc);
 int GetDeviceCaps(HDC hdc, int index);
@@ -306,6 +309,14 @@ public:
     int stretchMode = STRETCH_ANDSCANS;
     POINTL brushOrigin{0, 0};
     std::optional<Region> clip;  // device coordinates; none: the whole surface
+
+    // The printer's interface driver, whose DrvDocumentEvent hears every
+    // document event of a DC made by CreateDC; null for other DCs.
+    HMODULE uiModule = nullptr;
+    int (*documentEvent)(HANDLE, HDC, int, ULONG, void*, ULONG, void*) = nullptr;
+    int eventDepth = 0;       // events running; an escape inside one raises none
+    bool informationOnly = false;  // made by CreateIC: no documents
+    bool holdDrawing = false; // drawing before DrvStartPage is played after it
 
     // Documents.
     bool docOpen = false;

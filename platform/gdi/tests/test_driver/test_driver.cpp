@@ -2,6 +2,7 @@
 // to the engine on a band bitmap, and each band is copied into a page image.
 #include "test_driver.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -323,10 +324,38 @@ ULONG DitherColor(DHPDEV, ULONG, ULONG rgb, ULONG* pul) {
     return DCR_DRIVER;
 }
 
+std::vector<TestEscapeAnswer> g_escapes;
+
 ULONG Escape(SURFOBJ*, ULONG code, ULONG cjIn, PVOID in, ULONG cjOut, PVOID out) {
-    Log("Escape " + std::to_string(code) + " " + std::to_string(cjIn) + " " + std::to_string(cjOut));
-    if (out && in) std::memcpy(out, in, cjIn < cjOut ? cjIn : cjOut);
-    return code == 4242 ? 0 : cjIn + 1;
+    std::string line = "Escape " + std::to_string(code) + " " + std::to_string(cjIn) + " " + std::to_string(cjOut);
+    if (g_escapes.empty()) {
+        Log(line);
+        if (out && in) std::memcpy(out, in, cjIn < cjOut ? cjIn : cjOut);
+        return code == 4242 ? 0 : cjIn + 1;
+    }
+    if (in && cjIn > 0) {
+        line += ' ';
+        for (ULONG i = 0; i < cjIn && i < 4; ++i) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02x", static_cast<const BYTE*>(in)[i]);
+            line += hex;
+        }
+    }
+    Log(line);
+    if (code == 8) {
+        ULONG asked = 0;
+        if (!in || cjIn < sizeof asked) return 0;
+        std::memcpy(&asked, in, sizeof asked);
+        for (const auto& e : g_escapes)
+            if (e.code == asked) return 1;
+        return 0;
+    }
+    for (const auto& e : g_escapes) {
+        if (e.code != code) continue;
+        if (out) std::memcpy(out, e.answer, std::min<ULONG>(std::min<ULONG>(e.size, sizeof e.answer), cjOut));
+        return static_cast<ULONG>(e.result);
+    }
+    return 0;
 }
 
 // Device faces of invented printer fonts: one fixed-pitch face and a
@@ -523,6 +552,9 @@ __attribute__((visibility("default"))) BOOL DrvEnableDriver(ULONG version, ULONG
 __attribute__((visibility("default"))) void DrvDisableDriver() { Log("DisableDriver"); }
 
 __attribute__((visibility("default"))) const char* TestDriverLog() { return g_log.c_str(); }
+__attribute__((visibility("default"))) void TestDriverSetEscapes(const TestEscapeAnswer* table, size_t count) {
+    g_escapes.assign(table, table ? table + count : table);
+}
 __attribute__((visibility("default"))) void TestDriverClear() {
     g_log.clear();
     g_pages.clear();

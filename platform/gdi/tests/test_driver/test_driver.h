@@ -29,8 +29,21 @@ struct TestDevmode {
 constexpr ULONG kTestNoFailure = 0xFFFF;
 constexpr DWORD kTestDriverError = 1234;
 
+// An answer of DrvEscape: while a table is set, a listed escape answers its
+// result and bytes, QUERYESCSUPPORT answers 1 for a listed code, and any
+// other escape answers 0. The log names each escape with the first input
+// bytes in hex ("Escape 5014 4 0 01000000").
+struct TestEscapeAnswer {
+    ULONG code;
+    LONG result;
+    ULONG size;         // bytes of `answer` to copy out
+    BYTE answer[2080];  // room for the device-record image and a DEVMODE
+};
+
 // Looked up with dlsym by the tests.
 extern "C" {
+// Sets the table (copied); null or 0 entries go back to echoing the input.
+using PFN_TestDriverSetEscapes = void (*)(const TestEscapeAnswer* table, size_t count);
 using PFN_TestDriverLog = const char* (*)();
 using PFN_TestDriverClear = void (*)();
 using PFN_TestDriverPageCount = size_t (*)();
