@@ -475,7 +475,7 @@ int EscapeEvent(HANDLE printer, const void* in, ULONG inSize) {
         AddInstallLogEntry({printerName, own, {}, "hkcu", kUserPrintersKey, {}, 2});
     }
     DevmodeSources sources;
-    sources.StoreDevmodeTagList(*dm, own, DriverModelData());
+    sources.StoreDevmodeTagList(*dm, own, name, DriverModelData());
     ClosePrinter(own);
     return DOCUMENTEVENT_SUCCESS;
 }

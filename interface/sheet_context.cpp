@@ -72,8 +72,9 @@ bool InstallationDefaults(HANDLE printer, const PRINTER_INFO_2W& info, PrivateDe
     CopyStringPadded(out.printerName, name);
     BuildDefaultDevmode(DriverModule(), out, driver);
     DevmodeSources sources;
-    sources.ApplyDcdConfigFile(out, printer);
-    sources.LoadDevmodeTagList(out, printer, false, DriverModelData());
+    const std::u16string_view printerName = info.pPrinterName ? std::u16string_view(info.pPrinterName) : u"";
+    sources.ApplyDcdConfigFile(out, printer, DriverModelData());
+    sources.LoadDevmodeTagList(out, printer, printerName, nullptr, false, DriverModelData());
     return true;
 }
 
@@ -404,18 +405,11 @@ void MapDefaultSourceToTray(SheetContext& context) {
 }
 
 bool CanOpenPrinter(const char* name) {
-    if (name == nullptr) return false;
-    return CanOpenPrinterW(AnsiToWide(name).c_str());
+    return name != nullptr && CanOpenPrinter(std::string_view(name));
 }
 
 bool CanOpenPrinterW(const char16_t* name) {
-    if (name == nullptr) return false;
-    std::u16string n(name);
-    PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ALL_ACCESS};
-    HANDLE h = nullptr;
-    if (!OpenPrinterW(n.data(), &h, &defaults)) return false;
-    ClosePrinter(h);
-    return true;
+    return name != nullptr && CanOpenPrinter(std::u16string_view(name));
 }
 
 bool IsShellHostName(std::string_view processPath) {

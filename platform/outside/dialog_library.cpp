@@ -15,6 +15,7 @@
 
 #include "base/loader.h"
 #include "base/resources.h"
+#include "common/uitypes.h"
 
 namespace {
 
@@ -80,6 +81,13 @@ DWORD GetSizeofXlatedResource(zq::XlatedRequest* request) {
 
 WORD GetTrayID(DWORD index) {
     return zq::outside::TrayNameId(index);
+}
+
+// The account prompt, answered headless from the printer's "Current Account
+// ID": nonzero with the id in the context, 0 (cancel) without a valid one.
+int fnGetAcctTrack(HWND, DWORD, DWORD, zq::SheetContext* context) {
+    if (context == nullptr || context->printerNameAnsi == nullptr) return 0;
+    return zq::outside::AnswerAccountPrompt(context->printerNameAnsi, context->accountId);
 }
 
 }  // extern "C"

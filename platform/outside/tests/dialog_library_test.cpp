@@ -9,6 +9,7 @@
 
 #include "base/loader.h"
 #include "base/resources.h"
+#include "common/uitypes.h"
 #include "outside/dialog_library.h"
 #include "store/registry.h"
 #include "testing/fresh_root.h"
@@ -115,6 +116,27 @@ TEST_F(DialogLibrary, PaperAndTrayNamesMessagesAndPageLines) {
     for (uint32_t id = 3000; id <= 3002; ++id) EXPECT_FALSE(Text(id).empty()) << id;
     // A short buffer takes what fits with its terminator.
     EXPECT_EQ(Text(1001, 0, 4), "Leg");
+}
+
+// The export fills the context's account id from the printer's last one,
+// and cancels for a context without a printer name.
+TEST_F(DialogLibrary, AccountPromptExportWritesTheContextsId) {
+    using Ask = int (*)(HWND, DWORD, DWORD, SheetContext*);
+    const auto ask = reinterpret_cast<Ask>(GetProcAddress(lib_, "fnGetAcctTrack"));
+    ASSERT_NE(ask, nullptr);
+    HKEY h = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Zelquor\\Printers\\Office", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &h, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(h, "Current Account ID", 0, REG_SZ, reinterpret_cast<const BYTE*>("4711"), 5), ERROR_SUCCESS);
+    RegCloseKey(h);
+    SheetContext context{};
+    EXPECT_EQ(ask(nullptr, 0, 0, &context), 0);
+    char office[] = "Office";
+    context.printerNameAnsi = office;
+    EXPECT_EQ(ask(nullptr, 0, 0, &context), 1);
+    EXPECT_STREQ(context.accountId, "4711");
+    EXPECT_EQ(ask(nullptr, 0, 0, nullptr), 0);
 }
 
 TEST_F(DialogLibrary, TrayTableByIndex) {
