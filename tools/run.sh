@@ -141,6 +141,21 @@ printf '%-28s postinst again: %s driver or printer updates\n' "$m" "$again"
 # the same installed driver, in the monochrome raster language.
 samples=("$here"/tools/emfgen/samples/*.emf)
 
+# Each printer prints with an application's record (zq print --devmode), as
+# an application hands one over: the record raster-devmode made, taken out
+# of its REGEDIT4 form. The stored default stays for tools that read it.
+declare -A records
+mkdir -p "$out/records"
+keep_record() {
+    records[$1]=$out/records/${1// /-}.bin
+    python3 - "$out/record.reg" "${records[$1]}" <<'PY'
+import re, sys
+text = open(sys.argv[1]).read().replace("\\\n", "")
+hexes = re.search(r'"Default DevMode"=hex:([0-9a-fA-F,\s]*)', text).group(1)
+open(sys.argv[2], "wb").write(bytes(int(h, 16) for h in re.split(r"[,\s]+", hexes.strip()) if h))
+PY
+}
+devmode_args() { [ -n "${records[$1]:-}" ] && printf '%s\n' --devmode "${records[$1]}"; return 0; }
 printers=()
 xl_printers=()
 gl_printers=()
@@ -153,6 +168,7 @@ for m in "${inf_models[@]}"; do
     "$zq" devmode default --printer "$model" --out "$out/record.bin" > /dev/null
     "$rasterdm" "$out/record.bin" "$raster" --language 0 > "$out/record.reg"
     "$zq" reg import "$out/record.reg" > /dev/null
+    keep_record "$raster"
     printers+=("$raster")
     # A model of the PCL XL line also prints in its own language, and so
     # does one of the PCL 5 line (PCL 5 with HP-GL/2).
@@ -160,6 +176,7 @@ for m in "${inf_models[@]}"; do
     if [ "$own" = 2 ] || [ "$own" = 1 ]; then
         "$rasterdm" "$out/record.bin" "$model" > "$out/record.reg"
         "$zq" reg import "$out/record.reg" > /dev/null
+        keep_record "$model"
         printers+=("$model")
         if [ "$own" = 2 ]; then xl_printers+=("$model"); else gl_printers+=("$model"); fi
     fi
@@ -176,6 +193,7 @@ for variant in "n-up:--host-finishing --language 0 --nup 2" "booklet:--host-fini
     read -ra args <<< "${variant#*:}"
     "$rasterdm" "$out/record.bin" "$printer" "${args[@]}" > "$out/record.reg"
     "$zq" reg import "$out/record.reg" > /dev/null
+    keep_record "$printer"
     stream_printers+=("$printer")
 done
 rm -f "$out/record.bin" "$out/record.reg"
@@ -190,7 +208,8 @@ print_sample() {
     local name start
     name=$(basename "$2" .emf)
     start=$(now)
-    if ! "$zq" print "$2" --printer "$1" --out "$3" --png "$4" > "$dir/$name-print.txt" 2>&1; then
+    mapfile -t dmargs < <(devmode_args "$1")
+    if ! "$zq" print "$2" --printer "$1" "${dmargs[@]}" --out "$3" --png "$4" > "$dir/$name-print.txt" 2>&1; then
         printf '%-28s %-10s %s\n' "$1" "$name" "print failed: $(tail -1 "$dir/$name-print.txt")"
         status=1
         return 1
@@ -219,7 +238,8 @@ for printer in "${printers[@]}"; do
                 rm -f "$dir/$name-printed-"*.pbm
                 "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=pbmraw -r"$dpi" -sOutputFile="$dir/$name-printed-%d.pbm" \
                     "$dir/$name.pcl" > /dev/null 2>&1 || true
-                verdict=$("$pagejudge" "$dir/$name-printed-1.pbm" --dpi "$dpi" --offset "$((dpi / 6)),$((dpi / 6))" \
+                verdict=$("$pagejudge" "$dir/$name-printed-1.pbm" --dpi "$dpi" \
+                    --offset "$(sed -n 's/^page 1: .* placed at \([0-9]*,[0-9]*\) .*/\1/p' "$dir/$name-print.txt")" \
                     --reference "$dir/$name-reference.png" 2>&1 | tr '\n' ' ' | sed 's/ $//' || true)
                 # Differences are reported; a sheet the interpreter did not print fails the run.
                 [ -e "$dir/$name-printed-1.pbm" ] || status=1
@@ -230,7 +250,7 @@ for printer in "${printers[@]}"; do
         xlargs=()
         if [[ " ${xl_printers[*]} " == *" $printer "* ]]; then
             dpi=$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/$name-print.txt")
-            xlargs=(--offset "$((dpi / 6)),$((dpi / 6))")
+            xlargs=(--offset "$(sed -n 's/^page 1: .* placed at \([0-9]*,[0-9]*\) .*/\1/p' "$dir/$name-print.txt")")
             if [ -x "$gpcl6" ]; then
                 rm -f "$dir/$name-printed-"*.pgm
                 "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r"$dpi" -sOutputFile="$dir/$name-printed-%d.pgm" \
@@ -289,7 +309,8 @@ for printer in "${printers[@]}"; do
     mkdir -p "$dir"
     files=()
     for p in "${pages[@]}"; do files+=("$corpus/emf/$p"); done
-    if ! "$zq" print "${files[@]}" --printer "$printer" --out "$dir/corpus.pcl" --png "$dir/reference-%d.png" \
+    mapfile -t dmargs < <(devmode_args "$printer")
+    if ! "$zq" print "${files[@]}" --printer "$printer" "${dmargs[@]}" --out "$dir/corpus.pcl" --png "$dir/reference-%d.png" \
         > "$dir/print.txt" 2>&1; then
         printf '%-28s %s\n' "$printer" "corpus print failed: $(tail -1 "$dir/print.txt")"
         status=1
