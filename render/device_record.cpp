@@ -218,13 +218,15 @@ void DecideOutputMode(DeviceRecord& r, zq::PrivateDevmode& caller) {
     }
 }
 
+bool ColourAsked(const DeviceRecord& r) {
+    return r.colour && r.devmode && r.devmode->dm.dmColor == DMCOLOR_COLOR;
+}
+
 const char* UnbuiltRoute(const DeviceRecord& r) {
     if (r.outputMode == 4) return nullptr;  // the stream records every drawing, in every language
     // Pictures go in black and white: a document that asks for colour is
-    // refused rather than printed without it (colour that only the model's
-    // class or flags switch on is no such request).
-    const bool colourAsked = r.devmode && r.devmode->dm.dmColor == DMCOLOR_COLOR;
-    if (r.language == Language::Pcl5Gl2 && r.colour && colourAsked)
+    // refused rather than printed without it.
+    if (r.language == Language::Pcl5Gl2 && ColourAsked(r))
         return "the pages need colour images in PCL 5 with HP-GL/2, which this build does not write";
     return nullptr;
 }

@@ -214,5 +214,9 @@ void DecideOutputMode(DeviceRecord& r, zq::PrivateDevmode& caller);
 // Why this build cannot print the record's documents (a route whose bodies
 // are not built), or nullptr when it can.
 const char* UnbuiltRoute(const DeviceRecord& r);
+// Pages drawn in colour: the record asks for colour (dmColor). Colour that
+// only the model's class or flags switch on is no such request, and a
+// monochrome printer of such a class must not get colour fills.
+bool ColourAsked(const DeviceRecord& r);
 
 }  // namespace pclrend

@@ -276,7 +276,7 @@ void HatchPattern(uint32_t style, uint8_t (&bits)[128]) {
 }
 
 uint32_t XlSelectMonoFill(DeviceRecord& r, const RealizedBrush* brush, XlRole role) {
-    if (r.colour && brush) return XlSelectColourFill(r, brush, role);
+    if (ColourAsked(r) && brush) return XlSelectColourFill(r, brush, role);
     uint32_t& cache = role == XlRole::Brush ? r.xl.brush : r.xl.pen;
     const Op op = role == XlRole::Brush ? Op::SetBrushSource : Op::SetPenSource;
     const uint32_t key = brush ? brush->brushKey : kXlNoSource;

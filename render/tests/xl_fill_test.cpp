@@ -167,6 +167,7 @@ void OpenPage(XlCapture& c, bool colour) {
     r.nupCells.reset(new Cell[1]{{0, 0, 818, 1068}});
     r.pageCount = r.sheetPages = 1;
     r.colour = colour ? 1 : 0;
+    if (colour) r.devmode->dm.dmColor = DMCOLOR_COLOR;
     XlSessionStart(r);
     XlPagePart(r);
 }
