@@ -74,37 +74,6 @@ std::vector<uint8_t> KeptKey(const RealizedBrush& b) {
     return key;
 }
 
-// A bitmap-kept brush's identifier on this page, defining it first: indexed
-// bits through their palette, deeper ones as grey.
-int16_t DefineKeptPattern(DeviceRecord& r, const RealizedBrush& b) {
-    const auto* base = reinterpret_cast<const uint8_t*>(&b);
-    const size_t rowSize = KeptRowSize(b.width, b.format);
-    const uint8_t* bits = base + kKeptBitsOffset;
-    const auto* palette = reinterpret_cast<const uint32_t*>(base + b.paletteOffset);
-    std::vector<uint8_t> key = KeptKey(b);
-    bool fresh = false;
-    const int16_t id = PatternId(r, std::move(key), fresh);
-    if (!fresh) return id;
-    const auto w = static_cast<uint16_t>(b.width), h = static_cast<uint16_t>(b.height);
-    if (b.format != 24) {
-        XlSetPalette(r, std::span(palette, b.paletteCount), size_t{1} << b.format);
-        const ColorDepth depth = b.format == 1 ? ColorDepth::Bit1 : b.format == 4 ? ColorDepth::Bit4 : ColorDepth::Bit8;
-        SendPattern(r, id, ColorMapping::Indexed, depth, w, h, std::span(bits, rowSize * b.height));
-        return id;
-    }
-    XlPlainGrey(r);
-    const uint8_t* curve = ToneCurve(r.darknessLevel);
-    const size_t greyRow = (static_cast<size_t>(w) + 3) / 4 * 4;
-    std::vector<uint8_t> grey(greyRow * h, 0);
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x) {
-            const uint8_t* p = bits + y * rowSize + 4 * x;
-            grey[y * greyRow + x] = curve[GreyOf(static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16))];
-        }
-    SendPattern(r, id, ColorMapping::Direct, ColorDepth::Bit8, w, h, grey);
-    return id;
-}
-
 // Colour sources are cached as this bit with their colour (red low).
 constexpr uint32_t kColourCache = 0x1000000;
 
@@ -139,31 +108,47 @@ int16_t DefineTwoColourPattern(DeviceRecord& r, const uint8_t (&bits)[128], uint
     return id;
 }
 
-// A bitmap-kept brush in its own colours: indexed bits through their
-// palette in RGB, deeper ones as red, green, blue per pixel.
-int16_t DefineKeptColourPattern(DeviceRecord& r, const RealizedBrush& b) {
+// A bitmap-kept brush's identifier on this page, defining it first: indexed
+// bits through their palette; deeper ones as grey, or on a colour page as
+// red, green, blue per pixel.
+int16_t DefineKeptPattern(DeviceRecord& r, const RealizedBrush& b, bool colour) {
     const auto* base = reinterpret_cast<const uint8_t*>(&b);
     const size_t rowSize = KeptRowSize(b.width, b.format);
     const uint8_t* bits = base + kKeptBitsOffset;
     const auto* palette = reinterpret_cast<const uint32_t*>(base + b.paletteOffset);
     std::vector<uint8_t> key = KeptKey(b);
-    key.push_back('C');
+    if (colour) key.push_back('C');  // never equal to the grey pattern's key
     bool fresh = false;
     const int16_t id = PatternId(r, std::move(key), fresh);
     if (!fresh) return id;
     const auto w = static_cast<uint16_t>(b.width), h = static_cast<uint16_t>(b.height);
     if (b.format != 24) {
-        XlSetRgbPalette(r, std::span(palette, b.paletteCount), size_t{1} << b.format);
+        if (colour) {
+            XlSetRgbPalette(r, std::span(palette, b.paletteCount), size_t{1} << b.format);
+        } else {
+            XlSetPalette(r, std::span(palette, b.paletteCount), size_t{1} << b.format);
+        }
         const ColorDepth depth = b.format == 1 ? ColorDepth::Bit1 : b.format == 4 ? ColorDepth::Bit4 : ColorDepth::Bit8;
         SendPattern(r, id, ColorMapping::Indexed, depth, w, h, std::span(bits, rowSize * b.height));
         return id;
     }
-    XlSetRgbPalette(r, {}, 0);
-    const size_t rgbRow = (static_cast<size_t>(w) * 3 + 3) / 4 * 4;
-    std::vector<uint8_t> rgb(rgbRow * h, 0);
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x) std::memcpy(&rgb[y * rgbRow + 3 * x], bits + y * rowSize + 4 * x, 3);
-    SendPattern(r, id, ColorMapping::Direct, ColorDepth::Bit8, w, h, rgb);
+    const size_t depth = colour ? 3 : 1;
+    const size_t outRow = (static_cast<size_t>(w) * depth + 3) / 4 * 4;
+    std::vector<uint8_t> out(outRow * h, 0);
+    if (colour) {
+        XlSetRgbPalette(r, {}, 0);
+        for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x) std::memcpy(&out[y * outRow + 3 * x], bits + y * rowSize + 4 * x, 3);
+    } else {
+        XlPlainGrey(r);
+        const uint8_t* curve = ToneCurve(r.darknessLevel);
+        for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x) {
+                const uint8_t* p = bits + y * rowSize + 4 * x;
+                out[y * outRow + x] = curve[GreyOf(static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16))];
+            }
+    }
+    SendPattern(r, id, ColorMapping::Direct, ColorDepth::Bit8, w, h, out);
     return id;
 }
 
@@ -186,7 +171,7 @@ uint32_t XlSelectColourFill(DeviceRecord& r, const RealizedBrush* brush, XlRole 
     if (key < 0x300) {
         int16_t id;
         if (key == 256 && brush->format) {
-            id = DefineKeptColourPattern(r, *brush);
+            id = DefineKeptPattern(r, *brush, true);
         } else if (key >= 512) {
             // The hatch's lines in the brush colour over its background.
             uint8_t bits[128];
@@ -291,7 +276,7 @@ uint32_t XlSelectMonoFill(DeviceRecord& r, const RealizedBrush* brush, XlRole ro
     if (key < 0x300) {
         int16_t id;
         if (key == 256 && brush->format) {
-            id = DefineKeptPattern(r, *brush);
+            id = DefineKeptPattern(r, *brush, false);
         } else {
             uint8_t bits[128];
             if (key >= 512) HatchPattern(key - 512, bits);
