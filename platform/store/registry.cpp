@@ -6,7 +6,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <unordered_map>
+#include <vector>
 
 #include "base/locale.h"
 #include "database.h"
@@ -355,6 +357,33 @@ std::u16string A(LPCSTR s) { return AnsiToWide(View(s)); }
 
 }  // namespace
 
+namespace {
+
+// The login name of the process's user. Every key under HKEY_CURRENT_USER
+// asks for it, and the account database is a file read per lookup, so the
+// name is looked up once per user id (a process that changes its id asks
+// again).
+std::u16string AccountName() {
+    static std::mutex lock;
+    static uid_t cachedUid = static_cast<uid_t>(-1);
+    static std::u16string cachedName;
+    const uid_t uid = getuid();
+    std::lock_guard guard(lock);
+    if (uid != cachedUid || cachedName.empty()) {
+        passwd pw{};
+        passwd* found = nullptr;
+        std::vector<char> buffer(16384);
+        cachedName = getpwuid_r(uid, &pw, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+                             found->pw_name != nullptr
+                         ? FromUtf8(found->pw_name)
+                         : u"user";
+        cachedUid = uid;
+    }
+    return cachedName;
+}
+
+}  // namespace
+
 void SetRegistryUser(std::u16string_view user) {
     std::lock_guard lock(g_userLock);
     g_user = std::u16string(user);
@@ -366,8 +395,7 @@ std::u16string RegistryUser() {
         if (!g_user.empty()) return g_user;
     }
     if (const char* env = std::getenv("ZQ_USER"); env && *env) return FromUtf8(env);
-    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_name) return FromUtf8(pw->pw_name);
-    return u"user";
+    return AccountName();
 }
 
 }  // namespace zq::store

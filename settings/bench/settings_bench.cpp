@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/loader.h"
+#include "base/paths.h"
 #include "base/profile.h"
 #include "base/root.h"
 #include "settings/bench/bench_timing.h"
@@ -55,6 +56,28 @@ void BareWalk(zq::TagListContext** list) {
 int main() {
     const std::filesystem::path root = zq::testing::MakeTempDirectory("zq-settings-bench");
     zq::SetSystemRoot(root);
+    // The driver is installed as the spooler keeps it: drvui in the driver
+    // directory as the configuration file, so that AddPrinter stores the
+    // driver's default and a load reads what a real printer holds (without
+    // it every printer read would ask a configuration file that is not there).
+    HMODULE built = LoadLibraryA("drvui.dll");
+    char builtPath[1024] = {};
+    if (built == nullptr || GetModuleFileNameA(built, builtPath, sizeof builtPath) == 0) {
+        std::fprintf(stderr, "settings_bench: cannot find the built drvui\n");
+        return 1;
+    }
+    FreeLibrary(built);
+    const auto driverDir = zq::MapPath(u"C:\\WINDOWS\\system32\\spool\\drivers\\w32x86\\3");
+    std::error_code ec;
+    if (driverDir) {
+        std::filesystem::create_directories(*driverDir, ec);
+        std::filesystem::copy_file(builtPath, *driverDir / "drvui.so", std::filesystem::copy_options::overwrite_existing, ec);
+    }
+    if (!driverDir || ec) {
+        std::fprintf(stderr, "settings_bench: cannot install drvui in the driver directory\n");
+        return 1;
+    }
+    WritePrivateProfileStringA("Zelquor Tarn 45 PCL XL", "Model", "Zelquor Tarn 45 XL", "pclrend.ini");
     DRIVER_INFO_2W driver{3, const_cast<LPWSTR>(u"Zelquor Tarn 45 PCL XL"), nullptr, const_cast<LPWSTR>(u"pclrend.dll"),
                           const_cast<LPWSTR>(u"drvui.dll"), const_cast<LPWSTR>(u"drvui.dll")};
     AddPrinterDriverW(nullptr, 2, reinterpret_cast<LPBYTE>(&driver));
@@ -63,7 +86,7 @@ int main() {
     info.pDriverName = const_cast<LPWSTR>(u"Zelquor Tarn 45 PCL XL");
     info.pPortName = const_cast<LPWSTR>(u"LPT1:");
     HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
-    HMODULE drvui = LoadLibraryA("drvui.dll");
+    HMODULE drvui = LoadLibraryA("C:\\WINDOWS\\system32\\spool\\drivers\\w32x86\\3\\drvui.dll");
     if (printer == nullptr || drvui == nullptr) {
         std::fprintf(stderr, "settings_bench: cannot add the printer or load drvui\n");
         return 1;
