@@ -90,9 +90,10 @@ void EnsureLayout(const fs::path& root) {
 }
 
 // The root with its links resolved, worked out once per root: resolving it
-// again on every call cost as much as the rest of mapping a path. Each
-// mapped path is still resolved in full and checked against it; a root
-// re-pointed under the same name makes paths look outside it, never inside.
+// again on every call cost as much as the rest of mapping a path. A mapped
+// path that meets a symbolic link is resolved in full and checked against
+// it; a root re-pointed under the same name makes such paths look outside
+// it, never inside.
 fs::path CanonicalRoot(const fs::path& root, std::error_code& ec) {
     auto& st = Cwd();
     {
@@ -118,17 +119,30 @@ bool Within(const fs::path& path, const fs::path& base) {
 
 // Ends a path with the first case-insensitive match of name in dir: the exact
 // spelling when it exists, else the smallest matching name in byte order.
-fs::path Lookup(const fs::path& dir, std::u16string_view name, bool& exists) {
+// `link` is set when the name found is a symbolic link.
+fs::path Lookup(const fs::path& dir, std::u16string_view name, bool& exists, bool& link) {
     const std::string exact = ToUtf8(name);
     std::error_code ec;
     if (exists) {
-        if (fs::symlink_status(dir / exact, ec).type() != fs::file_type::not_found && !ec) return dir / exact;
+        const auto type = fs::symlink_status(dir / exact, ec).type();
+        if (type != fs::file_type::not_found && !ec) {
+            link = link || type == fs::file_type::symlink;
+            return dir / exact;
+        }
         std::string best;
+        bool bestLink = false;
         for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
             const std::string candidate = it->path().filename().string();
-            if (EqualsNoCase(FromUtf8(candidate), name) && (best.empty() || candidate < best)) best = candidate;
+            if (EqualsNoCase(FromUtf8(candidate), name) && (best.empty() || candidate < best)) {
+                best = candidate;
+                std::error_code lec;
+                bestLink = it->is_symlink(lec) || lec;
+            }
         }
-        if (!best.empty()) return dir / best;
+        if (!best.empty()) {
+            link = link || bestLink;
+            return dir / best;
+        }
     }
     exists = false;
     return dir / exact;
@@ -450,30 +464,47 @@ std::optional<fs::path> MapPath(std::u16string_view windowsPath) {
     std::vector<std::u16string> parts;
     fs::path host = root;
     bool exists = true;
+    // Any symbolic link met below the root is resolved and checked; a path
+    // made only of plain names and directories lies where its names say.
+    bool link = false;
     if (split->prefix.size() == 2) {
         host /= std::string(1, static_cast<char>(split->prefix[0] - u'A' + 'a'));
-        exists = fs::exists(host);
+        std::error_code sec;
+        const auto type = fs::symlink_status(host, sec).type();
+        exists = !sec && type != fs::file_type::not_found;
+        link = type == fs::file_type::symlink;
     } else {
         host /= "unc";
+        std::error_code sec;
+        link = fs::is_symlink(fs::symlink_status(host, sec));
         auto serverShare = Components(split->prefix);
         parts = serverShare;
-        for (const auto& p : parts)
+        for (const auto& p : parts) {
             if (!ValidComponent(p)) {
                 SetLastError(ERROR_INVALID_NAME);
                 return std::nullopt;
             }
+            // A server or share named "." or ".." steps through the folder
+            // tree like a link: only resolving it says where it lands.
+            if (p == u"." || p == u"..") link = true;
+        }
     }
     parts.insert(parts.end(), split->parts.begin(), split->parts.end());
-    for (const auto& part : parts) host = Lookup(host, part, exists);
+    for (const auto& part : parts) host = Lookup(host, part, exists, link);
 
     // Containment: what exists must resolve inside the root, and so must the
-    // target of a final symbolic link that points nowhere yet.
+    // target of a final symbolic link that points nowhere yet. Without a
+    // link below the root the names, free of "..", cannot leave it, and
+    // resolving them again (a read of every component) is skipped.
     std::error_code ec;
     const fs::path canonRoot = CanonicalRoot(root, ec);
-    const fs::path resolved = ec ? fs::path() : fs::weakly_canonical(host, ec);
-    bool inside = !ec && Within(resolved, canonRoot);
-    if (inside)
-        if (auto target = SymlinkTarget(host)) inside = Within(*target, canonRoot);
+    bool inside = !ec;
+    if (inside && link) {
+        const fs::path resolved = fs::weakly_canonical(host, ec);
+        inside = !ec && Within(resolved, canonRoot);
+        if (inside)
+            if (auto target = SymlinkTarget(host)) inside = Within(*target, canonRoot);
+    }
     if (!inside) {
         DiagRefused("MapPath", "\"" + ToUtf8(windowsPath) + "\" leaves the system root");
         SetLastError(ERROR_ACCESS_DENIED);

@@ -55,7 +55,8 @@ TEST_F(Paths, RefusesWhatLeavesTheRoot) {
     zq::DiagCapture diag;
     for (std::u16string_view path : {u"C:\\..", u"C:\\a\\..\\..\\x", u"\\\\server\\share\\..\\other\\x",
                                      u"..\\..", u"C:\\out\\etc\\passwd", u"C:\\OUT", u"C:\\dangling",
-                                     u"C:\\windows\\up\\x"}) {
+                                     u"C:\\windows\\up\\x", u"\\\\..\\..", u"\\\\..\\..\\x",
+                                     u"C:\\WINDOWS\\UP\\x"}) {
         SetLastError(0);
         EXPECT_FALSE(zq::MapPath(path)) << zq::Utf16ToUtf8(path);
         EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED) << zq::Utf16ToUtf8(path);
