@@ -11,10 +11,10 @@ tree=$(cd "${1:-build/release}" && pwd)
 out=${ZQ_RUN_OUT:-$here/out}
 zq=$tree/bin/zq
 pclread=$tree/bin/pclread
-rasterdm=$tree/bin/raster-devmode
 pagejudge=$tree/bin/pagejudge
 vemfread=$tree/bin/vemfread
-for tool in "$zq" "$pclread" "$rasterdm" "$pagejudge" "$vemfread" "$tree/lib/pclrend.so" "$tree/lib/drvui.so" "$tree/lib/Engine.so" \
+for tool in "$zq" "$pclread" "$pagejudge" "$vemfread" "$tree/lib/pclrend.so" "$tree/lib/drvui.so" "$tree/lib/dlgui.so" \
+    "$tree/lib/dlgres.so" "$tree/lib/Engine.so" \
     "$tree/lib/instrec.so"; do
     [ -e "$tool" ] || { echo "run: $tool is missing: build the tree first" >&2; exit 1; }
 done
@@ -57,7 +57,8 @@ install_listing() {
 trace=$ZQ_ROOT/c/windows/system32/instrec/trace.log
 media=$ZQ_ROOT/d
 mkdir -p "$media" "$out/install"
-cp "$here/postinst/res/zelquor.inf" "$tree/lib/pclrend.so" "$tree/lib/drvui.so" "$here/settings/res/pclrend.ini" "$media/"
+cp "$here/postinst/res/zelquor.inf" "$tree/lib/pclrend.so" "$tree/lib/drvui.so" "$tree/lib/dlgui.so" "$tree/lib/dlgres.so" \
+    "$here/settings/res/pclrend.ini" "$media/"
 cp "$here/settings/res/pclrend.ini" "$out/install/pclrend.ini"
 # The uninstaller's archive carries the install engine as Install\Engine.dll.
 rm -rf "$out/install/uninst" && mkdir -p "$out/install/uninst/Install"
@@ -141,19 +142,17 @@ printf '%-28s postinst again: %s driver or printer updates\n' "$m" "$again"
 # the same installed driver, in the monochrome raster language.
 samples=("$here"/tools/emfgen/samples/*.emf)
 
-# Each printer prints with an application's record (zq print --devmode), as
-# an application hands one over: the record raster-devmode made, taken out
-# of its REGEDIT4 form. The stored default stays for tools that read it.
+# The records are an application's (zq devmode set: the installed printer's
+# own record with fields changed). A twin is added with its record as the
+# spooler's default DEVMODE, from which its driver makes its settings, so it
+# prints without one; a model's own printer, whose settings were made at
+# installation, is handed its record with each job (zq print --devmode).
 declare -A records
 mkdir -p "$out/records"
-keep_record() {
-    records[$1]=$out/records/${1// /-}.bin
-    python3 - "$out/record.reg" "${records[$1]}" <<'PY'
-import re, sys
-text = open(sys.argv[1]).read().replace("\\\n", "")
-hexes = re.search(r'"Default DevMode"=hex:([0-9a-fA-F,\s]*)', text).group(1)
-open(sys.argv[2], "wb").write(bytes(int(h, 16) for h in re.split(r"[,\s]+", hexes.strip()) if h))
-PY
+app_record() {  # PRINTER FILE FIELD=VALUE...
+    local printer=$1 file=$2
+    shift 2
+    "$zq" devmode set --printer "$printer" "$@" --out "$file" > /dev/null
 }
 devmode_args() { [ -n "${records[$1]:-}" ] && printf '%s\n' --devmode "${records[$1]}"; return 0; }
 printers=()
@@ -161,22 +160,18 @@ xl_printers=()
 gl_printers=()
 for m in "${inf_models[@]}"; do
     model="$m (INF)"
-    # The raster twin: the model's default record in the monochrome raster
-    # language, stored as the printer's default DEVMODE.
+    # The raster twin: the model's record in the monochrome raster language
+    # writing the PCL job (not the spool stream).
     raster="$m raster"
-    "$zq" printer add "$raster" --driver "$m" > /dev/null
-    "$zq" devmode default --printer "$model" --out "$out/record.bin" > /dev/null
-    "$rasterdm" "$out/record.bin" "$raster" --language 0 > "$out/record.reg"
-    "$zq" reg import "$out/record.reg" > /dev/null
-    keep_record "$raster"
+    app_record "$model" "$out/records/${raster// /-}.bin" printerLanguage=0 metaSpool=0
+    "$zq" printer add "$raster" --driver "$m" --devmode "$out/records/${raster// /-}.bin" > /dev/null
     printers+=("$raster")
     # A model of the PCL XL line also prints in its own language, and so
     # does one of the PCL 5 line (PCL 5 with HP-GL/2).
-    own=$("$rasterdm" "$out/record.bin" --own-language)
+    own=$("$zq" devmode current --printer "$model" | awk '$2 == "printerLanguage" { print $3 }')
     if [ "$own" = 2 ] || [ "$own" = 1 ]; then
-        "$rasterdm" "$out/record.bin" "$model" > "$out/record.reg"
-        "$zq" reg import "$out/record.reg" > /dev/null
-        keep_record "$model"
+        records[$model]=$out/records/${model// /-}.bin
+        app_record "$model" "${records[$model]}" metaSpool=0
         printers+=("$model")
         if [ "$own" = 2 ]; then xl_printers+=("$model"); else gl_printers+=("$model"); fi
     fi
@@ -185,18 +180,14 @@ done
 # duplex by hand, and the stream as the printer's own language.
 stream_printers=()
 m=${inf_models[0]}
-"$zq" devmode default --printer "$m (INF)" --out "$out/record.bin" > /dev/null
-for variant in "n-up:--host-finishing --language 0 --nup 2" "booklet:--host-finishing --language 0 --booklet" \
-    "duplex:--host-finishing --language 0 --duplex" "stream:--stream-language"; do
+for variant in "n-up:printerLanguage=0 metaSpool=1 pagesPerSheet=2" "booklet:printerLanguage=0 metaSpool=1 option1081=1" \
+    "duplex:printerLanguage=0 metaSpool=1 dmDuplex=2" "stream:printerLanguage=4 metaSpool=1"; do
     printer="$m host ${variant%%:*}"
-    "$zq" printer add "$printer" --driver "$m" > /dev/null
-    read -ra args <<< "${variant#*:}"
-    "$rasterdm" "$out/record.bin" "$printer" "${args[@]}" > "$out/record.reg"
-    "$zq" reg import "$out/record.reg" > /dev/null
-    keep_record "$printer"
+    read -ra fields <<< "${variant#*:}"
+    app_record "$m (INF)" "$out/records/${printer// /-}.bin" "${fields[@]}"
+    "$zq" printer add "$printer" --driver "$m" --devmode "$out/records/${printer// /-}.bin" > /dev/null
     stream_printers+=("$printer")
 done
-rm -f "$out/record.bin" "$out/record.reg"
 
 gpcl6=${ZQ_GPCL6:-$here/../shared/tools/gpcl6}
 now() { date +%s.%N; }
@@ -227,7 +218,7 @@ for printer in "${printers[@]}"; do
         # pclread fails on pages that differ too: those are reported below,
         # while a job it cannot read or a form fault fails the run. A PCL XL
         # job is a whole sheet: the reference lies at the printable corner
-        # (raster-devmode's margins are 1/6 inch), and the outside
+        # (where zq print placed the page), and the outside
         # interpreter's sheet, when it is at hand, is judged beside it.
         # A PCL 5 job with HP-GL/2 is judged by the outside interpreter: its
         # sheet against the reference at the printable corner, ink for ink.
@@ -333,5 +324,29 @@ for printer in "${printers[@]}"; do
         printf '%-28s %-22s %s\n' "$printer" "${pages[$i]}" "$verdict"
     done
 done
+# One document with account tracking on the first model's raster twin: the
+# first page's account step asks the dialog library beside the driver, which
+# answers the id last chosen for the printer; the job's PJL header carries it
+# with the computer and the user.
+echo
+acct="${inf_models[0]} raster"
+dir=$out/account
+mkdir -p "$dir"
+"$zq" reg import /dev/stdin > /dev/null <<REG
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Zelquor\Printers\\$acct]
+"Current Account ID"="4711"
+REG
+app_record "$acct" "$dir/account.bin" accountTracking=1
+if ! "$zq" print "${samples[0]}" --printer "$acct" --devmode "$dir/account.bin" --out "$dir/job.pcl" > "$dir/print.txt" 2>&1; then
+    printf '%-28s %s\n' "$acct" "account document failed: $(tail -1 "$dir/print.txt")"
+    status=1
+elif line=$(grep -a '^@PJL VJOBINFO ACCOUNTNUMBER = "4711" USERID = "[^"]*" HOSTID = "[^"]*"' "$dir/job.pcl" | tr -d '\r'); then
+    printf '%-28s %s\n' "$acct" "account document: $line"
+else
+    printf '%-28s %s\n' "$acct" "account document: no account line in the PJL header"
+    status=1
+fi
 echo "jobs, decoded pages and reference renders are in $out"
 exit $status

@@ -3,6 +3,7 @@
 // module entry.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 #include "interface/sheet_context.h"
 #include "settings/devmode_ops.h"
 #include "store/registry.h"
+#include "user/common_sheet.h"
 #include "installed_driver.h"
 
 namespace zq {
@@ -171,6 +173,122 @@ TEST_F(DocumentSheetsTest, DeviceCapabilitiesGoesThroughTheDriver) {
     for (int i = 0; i < n; ++i)
         EXPECT_EQ(std::string(narrow.data() + 64 * i), WideToAnsi(std::u16string(wide.data() + 64 * i)));
     EXPECT_EQ(DeviceCapabilitiesW(u"Nobody", nullptr, DC_PAPERS, nullptr, nullptr), -1);
+}
+
+// The sheet function the common UI hands over, recording what it is asked.
+std::vector<std::array<LPARAM, 3>> gSheetCalls;
+LONG_PTR RecordSheetCall(HANDLE, UINT function, LPARAM a, LPARAM b) {
+    gSheetCalls.push_back({static_cast<LPARAM>(function), a, b});
+    return 1;
+}
+
+// A sheet with neither the scripted plug-in nor the dialog library's pages:
+// it opens without the driver's pages, and what it saves depends on how it
+// closes and on the caller's mode.
+TEST_F(DocumentSheetsTest, ASheetWithoutPages) {
+    struct Case {
+        const char* name;
+        DWORD mode;
+        LRESULT result;       // of the set-result call; -1 for none
+        uint32_t unsaved;     // the pages' unsaved changes flag at destroy
+        uint32_t applied;
+        bool savesDevmode;
+    } cases[] = {
+        {"OK with update", DM_UPDATE, CPSUI_OK, 0, 1, true},
+        {"OK with copy", DM_COPY, CPSUI_OK, 0, 0, true},
+        {"OK without update or copy", DM_PROMPT, CPSUI_OK, 0, 0, false},
+        {"cancel after nothing applied", DM_UPDATE, CPSUI_CANCEL, 0, 0, false},
+        {"closed with unsaved changes", DM_UPDATE, -1, 1, 1, true},
+        {"closed with unsaved changes, no update", DM_PROMPT, -1, 1, 0, false},
+    };
+    std::u16string name = u"Mira";
+    for (const auto& t : cases) {
+        SCOPED_TRACE(t.name);
+        HANDLE h = Open(u"Mira");
+        DeletePrinterDataA(h, const_cast<LPSTR>("CurrentDevmode"));
+        DeletePrinterDataA(h, const_cast<LPSTR>("SWEnable"));
+        gSheetCalls.clear();
+        auto out = std::make_unique<PrivateDevmode>();
+        DOCUMENTPROPERTYHEADER header{sizeof header, 0, h, name.data(), nullptr, &out->dm, 0, t.mode};
+        PROPSHEETUI_INFO info{sizeof info, 0x100, 0, PROPSHEETUI_REASON_INIT, reinterpret_cast<HANDLE>(7),
+                              RecordSheetCall, reinterpret_cast<LPARAM>(&header), 0, 99};
+        ASSERT_EQ(DrvDocumentPropertySheets(&info, 0), 1);
+        auto* c = reinterpret_cast<SheetContext*>(info.UserData);
+        ASSERT_TRUE(IsValidSheetContext(c));
+        EXPECT_EQ(info.Result, 0u);
+        EXPECT_TRUE(gSheetCalls.empty());  // no page was added
+        EXPECT_EQ(c->documentSheet, 1u);
+        EXPECT_EQ(c->mayChange, 1u);
+        EXPECT_EQ(std::vector<uint16_t>(c->pageFlags, c->pageFlags + 10),
+                  (std::vector<uint16_t>{1, 1, 1, 1, 1, 1, 1, 1, 3, 2}));
+        EXPECT_NE(c->controlRecords, nullptr);
+        EXPECT_TRUE(Data(h, "SWEnable"));  // written back at open
+
+        info.Reason = PROPSHEETUI_REASON_GET_INFO_HEADER;
+        PROPSHEETUI_INFO_HEADER infoHeader{};
+        ASSERT_EQ(DrvDocumentPropertySheets(&info, reinterpret_cast<LPARAM>(&infoHeader)), 1);
+        EXPECT_EQ(infoHeader.Flags, PSUIHDRF_PROPTITLE);
+        EXPECT_EQ(std::u16string(infoHeader.pTitle), u"Mira");
+        EXPECT_EQ(infoHeader.IconID, 64063u);
+
+        if (t.result >= 0) {
+            info.Reason = PROPSHEETUI_REASON_SET_RESULT;
+            SETRESULT_INFO result{sizeof result, 0, nullptr, t.result};
+            ASSERT_EQ(DrvDocumentPropertySheets(&info, reinterpret_cast<LPARAM>(&result)), 1);
+            EXPECT_EQ(info.Result, static_cast<ULONG_PTR>(t.result));
+        }
+        c->unsavedChanges = t.unsaved;
+        c->applied = t.applied;
+        info.Reason = PROPSHEETUI_REASON_DESTROY;
+        ASSERT_EQ(DrvDocumentPropertySheets(&info, 0), 1);
+        EXPECT_EQ(info.UserData, 0u);
+        ASSERT_EQ(gSheetCalls.size(), 1u);
+        EXPECT_EQ(gSheetCalls[0], (std::array<LPARAM, 3>{CPSFUNC_SET_RESULT, 0, t.applied ? 1 : 0}));
+        // A context once destroyed is not served again.
+        info.UserData = 0;
+        EXPECT_EQ(DrvDocumentPropertySheets(&info, 0), -1);
+
+        const auto saved = Data(h, "CurrentDevmode");
+        EXPECT_EQ(saved.has_value(), t.savesDevmode);
+        if (saved) {
+            ASSERT_EQ(saved->size(), 1256u);
+            const auto dm = DevmodeFromBytes(*saved);
+            ASSERT_TRUE(dm);
+            EXPECT_TRUE(IsDevmodeCrcValid(*dm));
+            EXPECT_EQ(std::memcmp(saved->data(), out.get(), 1256), 0);  // the caller got the same record
+        }
+        const auto swEnable = Data(h, "SWEnable");
+        ASSERT_TRUE(swEnable);
+        EXPECT_EQ(swEnable->size(), 1u);
+        ClosePrinter(h);
+    }
+}
+
+TEST_F(DocumentSheetsTest, ASheetRefusesWhatItCannotServe) {
+    HANDLE h = Open(u"Mira");
+    std::u16string name = u"Mira";
+    DOCUMENTPROPERTYHEADER header{sizeof header, 0, h, name.data(), nullptr, nullptr, 0, DM_UPDATE};
+    PROPSHEETUI_INFO info{sizeof info, 0x100, 0, PROPSHEETUI_REASON_INIT, nullptr, RecordSheetCall, 0, 0, 0};
+    EXPECT_EQ(DrvDocumentPropertySheets(&info, reinterpret_cast<LPARAM>(&header)), -1);  // header is lParamInit
+    info.lParamInit = reinterpret_cast<LPARAM>(&header);
+    for (WORD reason : {PROPSHEETUI_REASON_GET_INFO_HEADER, PROPSHEETUI_REASON_SET_RESULT,
+                        PROPSHEETUI_REASON_DESTROY}) {
+        info.Reason = reason;
+        EXPECT_EQ(DrvDocumentPropertySheets(&info, 0), -1) << reason;  // no context
+    }
+    info.Reason = PROPSHEETUI_REASON_INIT;
+    ASSERT_EQ(DrvDocumentPropertySheets(&info, 0), 1);
+    info.Reason = 4;
+    EXPECT_EQ(DrvDocumentPropertySheets(&info, 0), -1);
+    info.Reason = PROPSHEETUI_REASON_DESTROY;
+    EXPECT_EQ(DrvDocumentPropertySheets(&info, 0), 1);
+    // A printer that cannot be read opens no sheet.
+    header.hPrinter = nullptr;
+    info.Reason = PROPSHEETUI_REASON_INIT;
+    info.UserData = 0;
+    EXPECT_EQ(DrvDocumentPropertySheets(&info, 0), -1);
+    EXPECT_EQ(info.UserData, 0u);
+    ClosePrinter(h);
 }
 
 TEST_F(DocumentSheetsTest, TheSheetContext) {

@@ -56,5 +56,23 @@ sample=$(ls "$samples"/*.emf | head -1)
 head -c 2000 "$root/job.pcl" | grep -qa '@PJL' || fail "a PJL job"
 head -c 1000 "$root/current.bin" > "$root/short.bin"
 if "$zq" print "$sample" --printer Mira --devmode "$root/short.bin" 2>/dev/null; then fail "a broken record"; fi
+
+# The same record as the spooler's default of a new printer: the driver
+# makes the printer's settings from it, and a job made without a DEVMODE
+# prints with them (the raster language, three copies).
+"$zq" printer add Seeded --driver "Zelquor Mira 12 PCL" --devmode "$root/app.bin" >/dev/null ||
+    fail "a printer added with a default DEVMODE"
+"$zq" devmode current --printer Seeded > "$root/seeded.txt"
+grep -q ' printerLanguage  *0$' "$root/seeded.txt" && grep -q ' dmCopies  *3$' "$root/seeded.txt" ||
+    fail "the printer's settings made from its default DEVMODE"
+"$zq" print "$sample" --printer Seeded --out "$root/seeded.pcl" > "$root/print.txt" ||
+    fail "print without a record: $(cat "$root/print.txt")"
+grep -qa $'\x1b\*r1A' "$root/seeded.pcl" || fail "the raster language from the printer's default"
+"$zq" print "$sample" --printer Mira --out "$root/own.pcl" > "$root/print.txt" || fail "print on Mira"
+if grep -qa $'\x1b\*r1A' "$root/own.pcl"; then fail "the other printer keeps its own language"; fi
+if "$zq" printer add Broken --driver "Zelquor Mira 12 PCL" --devmode "$root/short.bin" 2>/dev/null; then
+    fail "a printer added with a broken record"
+fi
+if "$zq" printer list | grep -q '^Broken'; then fail "nothing added for a broken record"; fi
 "$zq" devmode --help | grep -q 'zq devmode set' || fail "help"
 echo ok

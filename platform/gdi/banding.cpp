@@ -21,19 +21,34 @@ bool PlayContext::Hooked(FLONG hook) const {
 
 namespace {
 thread_local Device* g_playingFor = nullptr;
-}
+
+// A driver halftones into bitmaps of its own that the engine cannot tie to
+// it; while a page plays they take the device's halftone cell.
+class Playing {
+public:
+    explicit Playing(const PlayContext& ctx) : outer_(std::exchange(g_playingFor, ctx.device ? ctx.device : g_playingFor)) {}
+    ~Playing() { g_playingFor = outer_; }
+    Playing(const Playing&) = delete;
+    Playing& operator=(const Playing&) = delete;
+
+private:
+    Device* outer_;
+};
+}  // namespace
 
 Device* PlayingFor() { return g_playingFor; }
 
 bool PlayList(const DisplayList& list, PlayContext& ctx) {
-    // A driver halftones into bitmaps of its own that the engine cannot tie
-    // to it; while a page plays they take the device's halftone cell.
-    Device* outer = std::exchange(g_playingFor, ctx.device ? ctx.device : g_playingFor);
+    Playing playing(ctx);
     bool ok = true;
     for (const auto& record : list)
         if (record && !record->Play(ctx)) ok = false;
-    g_playingFor = outer;
     return ok;
+}
+
+bool PlayRecord(const Record& record, PlayContext& ctx) {
+    Playing playing(ctx);
+    return record.Play(ctx);
 }
 
 BOOL Device::EndPage(const DisplayList& page) {

@@ -323,7 +323,7 @@ bool DeviceContext::Draw(std::shared_ptr<const Record> record) {
         ctx.surface = device->SurfaceObject();
         ctx.device = device.get();
         ctx.band = device->PageRect();
-        return record->Play(ctx);
+        return PlayRecord(*record, ctx);
     }
     if (!bitmap || !bitmap->bitmap) return false;
     PlayContext ctx;
@@ -641,7 +641,7 @@ int StartPage(HDC hdc) {
         ctx.surface = dc->device->SurfaceObject();
         ctx.device = dc->device.get();
         ctx.band = dc->device->PageRect();
-        for (const auto& record : dc->page) record->Play(ctx);
+        PlayList(dc->page, ctx);
     }
     // The spooler counts the job's pages.
     if (dc->printer && !StartPagePrinter(dc->printer)) {

@@ -12,6 +12,8 @@ mkdir -p "$root/d"
 cp "$src/postinst/res/zelquor.inf" "$src/postinst/tests/data/samples.zip" "$src/postinst/tests/data/pclrend.in_" "$root/d/"
 echo module > "$root/d/pclrend.so"
 echo module > "$root/d/drvui.so"
+echo module > "$root/d/dlgui.so"
+echo module > "$root/d/dlgres.so"
 echo "; beside the driver" > "$root/d/pclrend.ini"
 "$zq" install --help | grep -q 'usage: zq install' || fail "no help"
 "$zq" install 'D:\zelquor.inf' > /dev/null 2>&1; [ $? -eq 2 ] || fail "missing options are no usage error"
@@ -22,7 +24,9 @@ for pass in 1 2; do
         fail "install $pass failed: $out"
     echo "$out" | grep -q 'postinst exit code 0' || fail "install $pass: $out"
 done
-[ -f "$root/c/windows/system32/spool/drivers/w32x86/3/pclrend.so" ] || fail "driver file not copied"
+for f in pclrend.so dlgui.so dlgres.so; do
+    [ -f "$root/c/windows/system32/spool/drivers/w32x86/3/$f" ] || fail "driver file $f not copied"
+done
 # The expansion, then the INF's entry for the driver.
 size=$(wc -c < "$src/platform/base/tests/data/lz/text")
 head -c "$size" "$root/c/windows/pclrend.ini" | cmp -s - "$src/platform/base/tests/data/lz/text" || fail "pclrend.ini not expanded"

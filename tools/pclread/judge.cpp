@@ -107,6 +107,16 @@ std::optional<Figures> Judge(const Grey& printed, const Grey& expected, int dpi)
     return f;
 }
 
+std::optional<Figures> JudgeAgainstExpected(const Grey& sheet, int dpi, int32_t x, int32_t y, const Grey& expected,
+                                            int expectedDpi) {
+    if (dpi <= 0 || expectedDpi <= 0 || dpi % 75 || expectedDpi % 75 || dpi % expectedDpi) return std::nullopt;
+    const int32_t w = sheet.width - x, h = sheet.height - y, scale = dpi / expectedDpi;
+    if (x < 0 || y < 0 || w <= 0 || h <= 0) return std::nullopt;
+    const Grey printedPage = Place(sheet, w, h, -x, -y);
+    const Grey expectedPage = Place(expected, (w + scale - 1) / scale, (h + scale - 1) / scale, 0, 0);
+    return Judge(Reduce(printedPage, dpi / 75), Reduce(expectedPage, expectedDpi / 75), 75);
+}
+
 std::optional<Grey> ReadPnm(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), {});

@@ -52,6 +52,15 @@ InkBox FindInk(const Grey& g, uint8_t threshold = 160);
 // Both pictures at `dpi`, of one size (else nullopt).
 std::optional<Figures> Judge(const Grey& printed, const Grey& expected, int dpi);
 
+// A printed sheet at `dpi` whose page starts at (`x`, `y`) dots, against the
+// expected page at `expectedDpi`: both reduced to 75 dpi on the page's own
+// grid, from its corner on, so that an offset of no whole number of 75 dpi
+// pixels rounds neither apart. Ink boxes count from the page's corner.
+// nullopt when a resolution is no multiple of 75, `expectedDpi` does not
+// divide `dpi`, or the corner lies off the sheet.
+std::optional<Figures> JudgeAgainstExpected(const Grey& sheet, int dpi, int32_t x, int32_t y, const Grey& expected,
+                                            int expectedDpi);
+
 // A PCL XL sheet against the expected sheet (the engine's pages placed on
 // it), both of one size. Printers draw edges each by their own rules and
 // halftone grey each in their own way, so ink (below 128) counts as extra or

@@ -18,7 +18,8 @@ const char* const kUsage =
     "(X, Y) dots. --reference: the engine's render of the printable area, compared\n"
     "ink for ink. --expected: the page as an outside renderer draws it at E dpi,\n"
     "placed at the printable area's top-left; both are reduced to 75 dpi grey and\n"
-    "the mean difference, the worst 8 x 8 block and the ink box are reported.\n";
+    "the mean difference, the worst 8 x 8 block and the ink box (in 75 dpi pixels\n"
+    "from the printable corner) are reported.\n";
 
 int Usage(const char* why) {
     std::fprintf(stderr, "pagejudge: %s\n%s", why, kUsage);
@@ -69,18 +70,16 @@ int main(int argc, char** argv) {
     }
     if (!expected.empty()) {
         auto page = pclread::ReadGreyPng(expected);
-        if (!page || expectedDpi <= 0 || dpi % 75 || expectedDpi % 75) {
-            std::fprintf(stderr, "pagejudge: cannot read %s at a multiple of 75 dpi\n", expected.c_str());
+        if (!page) {
+            std::fprintf(stderr, "pagejudge: cannot read %s\n", expected.c_str());
             return 1;
         }
-        int f = expectedDpi / 75;
-        auto sheetExpected = pclread::Place(*page, (sheet->width + dpi / expectedDpi - 1) / (dpi / expectedDpi),
-                                            (sheet->height + dpi / expectedDpi - 1) / (dpi / expectedDpi),
-                                            ox * expectedDpi / dpi, oy * expectedDpi / dpi);
-        auto a = pclread::Reduce(*sheet, dpi / 75), b = pclread::Reduce(sheetExpected, f);
-        auto figures = pclread::Judge(a, b, 75);
+        auto figures = pclread::JudgeAgainstExpected(*sheet, dpi, ox, oy, *page, expectedDpi);
         if (!figures) {
-            std::fprintf(stderr, "pagejudge: the pages differ in size\n");
+            std::fprintf(stderr,
+                         "pagejudge: cannot judge %s: both resolutions must be multiples of 75 dpi, the expected "
+                         "one dividing the sheet's, and the offset must lie on the sheet\n",
+                         expected.c_str());
             return 1;
         }
         auto box = [](const pclread::InkBox& b) {

@@ -51,15 +51,10 @@ int Run(const zq::Args& args) {
     // The application's DEVMODE: a public part and its driver extra, whole.
     std::vector<uint8_t> devmode;
     if (devmodeFile) {
-        std::ifstream in(*devmodeFile, std::ios::binary);
-        if (!in) return zq::Fail("print: cannot read " + *devmodeFile);
-        devmode.assign(std::istreambuf_iterator<char>(in), {});
-        DEVMODEW head{};
-        if (devmode.size() >= sizeof head) std::memcpy(&head, devmode.data(), sizeof head);
-        if (devmode.size() < sizeof head || head.dmSize < offsetof(DEVMODEW, dmFields) + sizeof head.dmFields ||
-            static_cast<size_t>(head.dmSize) + head.dmDriverExtra != devmode.size())
-            return zq::Fail("print: " + *devmodeFile + " is no DEVMODE (its sizes do not match its " +
-                            std::to_string(devmode.size()) + " bytes)");
+        std::string error;
+        auto read = zq::cli::ReadDevmodeFile(*devmodeFile, error);
+        if (!read) return zq::Fail("print: " + error);
+        devmode = std::move(*read);
     }
     auto name = std::filesystem::path(rest[0]).filename().string();
     auto result = zq::emf::PrintDocument(zq::store::FromUtf8(*printer), bytes, zq::store::FromUtf8(name),

@@ -19,13 +19,15 @@ using zq::cli::Text;
 
 constexpr const char* kUsage =
     "usage: zq printer add NAME --driver DRIVER [--port PORT] [--comment TEXT] [--location TEXT]\n"
-    "                      [--server \\\\SERVER] [--read-only]\n"
+    "                      [--server \\\\SERVER] [--read-only] [--devmode FILE]\n"
     "       zq printer list\n"
     "       zq printer show NAME\n"
     "       zq printer delete NAME\n"
     "       zq printer init NAME\n\n"
     "add      adds a local printer on PORT (default LPT1:), or with --server a connection\n"
-    "         \\\\SERVER\\NAME; --read-only refuses writes to it (for tests)\n"
+    "         \\\\SERVER\\NAME; --read-only refuses writes to it (for tests); --devmode\n"
+    "         FILE stores an application's DEVMODE (as zq devmode set writes it) as\n"
+    "         the printer's default, from which its driver makes its settings\n"
     "list     lists local printers and connections\n"
     "show     prints the printer's record (level 2)\n"
     "delete   deletes the printer and its jobs\n"
@@ -40,11 +42,19 @@ int Add(zq::Options& opts) {
     auto comment = opts.Value("--comment");
     auto location = opts.Value("--location");
     auto server = opts.Value("--server");
+    auto devmodeFile = opts.Value("--devmode");
     bool readOnly = opts.Flag("--read-only");
     if (auto bad = opts.Unknown()) return zq::UsageError("printer", "unknown option " + *bad);
     auto rest = opts.Rest();
     if (rest.size() != 2) return zq::UsageError("printer", "add takes one printer name");
     if (!driver) return zq::UsageError("printer", "add needs --driver");
+    std::vector<uint8_t> devmode;
+    if (devmodeFile) {
+        std::string error;
+        auto read = zq::cli::ReadDevmodeFile(*devmodeFile, error);
+        if (!read) return zq::Fail("printer: " + error);
+        devmode = std::move(*read);
+    }
     std::u16string name = FromUtf8(rest[1]), drv = FromUtf8(*driver), prt = FromUtf8(port.value_or("LPT1:"));
     std::u16string cmt = FromUtf8(comment.value_or("")), loc = FromUtf8(location.value_or(""));
     std::u16string srv = FromUtf8(server.value_or(""));
@@ -54,6 +64,7 @@ int Add(zq::Options& opts) {
     info.pPortName = prt.data();
     info.pComment = cmt.data();
     info.pLocation = loc.data();
+    if (!devmode.empty()) info.pDevMode = reinterpret_cast<DEVMODEW*>(devmode.data());
     HANDLE h = AddPrinterW(srv.empty() ? nullptr : srv.data(), 2, reinterpret_cast<LPBYTE>(&info));
     if (!h) return Failed("cannot add " + rest[1]);
     ClosePrinter(h);

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "spooler_cli.h"
 #include "store/admin.h"
@@ -99,6 +102,23 @@ std::string RecoveryAdvice() {
 }
 
 namespace cli {
+std::optional<std::vector<uint8_t>> ReadDevmodeFile(const std::string& path, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read " + path;
+        return std::nullopt;
+    }
+    std::vector<uint8_t> devmode((std::istreambuf_iterator<char>(in)), {});
+    DEVMODEW head{};
+    if (devmode.size() >= sizeof head) std::memcpy(&head, devmode.data(), sizeof head);
+    if (devmode.size() < sizeof head || head.dmSize < offsetof(DEVMODEW, dmFields) + sizeof head.dmFields ||
+        static_cast<size_t>(head.dmSize) + head.dmDriverExtra != devmode.size()) {
+        error = path + " is no DEVMODE (its sizes do not match its " + std::to_string(devmode.size()) + " bytes)";
+        return std::nullopt;
+    }
+    return devmode;
+}
+
 int FailWithError(std::string_view command, std::string_view what, DWORD code) {
     std::string message = std::string(command) + ": " + std::string(what) + ": " + ErrorText(code);
     // The database's own words, and the way back, when the database failed.

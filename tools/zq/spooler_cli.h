@@ -23,6 +23,11 @@ inline std::string Text(const char16_t* s) { return s ? store::ToUtf8(s) : std::
 // reported and how to recover. Returns the failure exit code.
 int FailWithError(std::string_view command, std::string_view what, DWORD code = GetLastError());
 
+// An application's DEVMODE kept in a file (a public part and its driver
+// extra, whole, as zq devmode set writes it); nullopt with `error` set when
+// the file cannot be read or its sizes do not match its length.
+std::optional<std::vector<uint8_t>> ReadDevmodeFile(const std::string& path, std::string& error);
+
 // A printer or print-server handle, closed on every way out.
 struct PrinterHandle {
     HANDLE h = nullptr;

@@ -232,6 +232,10 @@ using DisplayList = std::vector<std::shared_ptr<const Record>>;
 
 // Plays every record of a page onto one surface (one band or the page).
 bool PlayList(const DisplayList& list, PlayContext& ctx);
+// Plays one record as PlayList does: on a device's page, the driver's own
+// bitmaps take the device's halftone cell (a driver that draws its page
+// without banding gets the same dots as one that bands).
+bool PlayRecord(const Record& record, PlayContext& ctx);
 // The device whose page is being played on this thread (null when none).
 Device* PlayingFor();
 

@@ -101,6 +101,10 @@ struct BandCase {
     LONG bandHeight;  // 0: no banding
     ULONG dither = 0;  // the driver hooks DrvDitherColor
     ULONG halftone = 0;  // the driver halftones stretched images on one bit
+    // The driver halftones into a band bitmap of its own that the engine
+    // cannot tie to the device, with an 8 x 8 cell: banded or drawn straight
+    // onto its one page surface, the images take the device's cell.
+    ULONG looseBand = 0;
 };
 
 class BandedReplay : public ::testing::TestWithParam<BandCase> {};
@@ -115,6 +119,8 @@ TEST_P(BandedReplay, MatchesTheUnbandedRender) {
     s.format = c.format;
     s.dither = c.dither;
     s.halftone = c.halftone;
+    s.looseBand = c.looseBand;
+    if (c.looseBand) s.htPatternSize = 7;
     TestDevmode dm = MakeTestDevmode(s);
     HDC dc = zq::CreateDCForDriver(RecordingDriver::Path(), &dm.dm);
     ASSERT_NE(dc, nullptr);
@@ -171,7 +177,8 @@ INSTANTIATE_TEST_SUITE_P(Heights, BandedReplay,
                                            BandCase{BMF_1BPP, 0}, BandCase{BMF_1BPP, 5}, BandCase{BMF_1BPP, 64},
                                            BandCase{BMF_1BPP, 0, 1}, BandCase{BMF_1BPP, 5, 1},
                                            BandCase{BMF_1BPP, 64, 1}, BandCase{BMF_1BPP, 0, 1, 1},
-                                           BandCase{BMF_1BPP, 13, 1, 1}));
+                                           BandCase{BMF_1BPP, 13, 1, 1}, BandCase{BMF_1BPP, 0, 1, 1, 1},
+                                           BandCase{BMF_1BPP, 16, 1, 1, 1}));
 
 // Grey text and its grey opaque box on a one-bit page, dithered by the
 // driver: the dither cell must keep the page's phase on a band whose top is

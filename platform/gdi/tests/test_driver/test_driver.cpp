@@ -109,6 +109,7 @@ DHPDEV EnablePDEV(DEVMODEW* dm, LPWSTR, ULONG, HSURF*, ULONG cjCaps, ULONG* caps
     gi->cBitsPixel = p->s.format == BMF_1BPP ? 1 : 24;
     gi->cPlanes = 1;
     gi->ulLogPixelsX = gi->ulLogPixelsY = 300;
+    gi->ulHTPatternSize = p->s.htPatternSize;
     *di = DEVINFO{};
     if (p->s.format == BMF_1BPP) {
         ULONG mono[2] = {0x000000, 0xFFFFFF};
@@ -153,7 +154,7 @@ HSURF EnableSurface(DHPDEV d) {
     p->bandObj = EngLockSurface(p->band);
     p->surface = EngCreateDeviceSurface(reinterpret_cast<DHSURF>(p), {p->s.width, rows}, p->s.format);
     if (!p->bandObj || !p->surface || !EngAssociateSurface(p->surface, p->hdev, p->s.hooks)) return nullptr;
-    EngAssociateSurface(p->band, p->hdev, 0);
+    if (!p->s.looseBand) EngAssociateSurface(p->band, p->hdev, 0);
     if (p->s.bandHeight > 0) EngMarkBandingSurface(p->surface);
     return p->surface;
 }

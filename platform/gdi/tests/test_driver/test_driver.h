@@ -19,6 +19,8 @@ struct TestDriverSettings {
     ULONG failAt = 0xFFFF;      // hook index that fails with error 1234 (0xFFFF: none)
     ULONG dither = 1;           // hook DrvDitherColor
     ULONG halftone = 0;         // GCAPS_HALFTONE: one-bit bands stretch images with HALFTONE
+    ULONG looseBand = 0;        // the band bitmap is not tied to the device (the engine cannot tell whose it is)
+    ULONG htPatternSize = 0;    // GDIINFO's halftone pattern size code
 };
 
 struct TestDevmode {
