@@ -104,6 +104,10 @@ int main(int argc, char** argv) {
     if (nup) dm.pagesPerSheet = static_cast<BYTE>(nup);
     if (booklet) dm.option1081 = 1;
     if (duplex) dm.dm.dmDuplex = DMDUP_VERTICAL;
+    // The samples' TrueType text stays TrueType: the page readers judge
+    // printed text by the engine's glyphs, and a device font standing in
+    // for it would print in the printer's own faces.
+    dm.switch225 = 0;
     zq::SetDevmodeCrc(dm);
     std::printf("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\%s]\n"
                 "\"Default DevMode\"=hex:",
