@@ -638,6 +638,9 @@ BOOL PclTextOut(DeviceRecord& r, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIP
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    // Colour raster pages queue their printer text for the page end; until
+    // that queue exists every string there is drawn into the band.
+    if (r.language == Language::ColourRaster) return Graphics(r, pso, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix);
     TextRunInfo info;
     info.accel = pstro->flAccel;
     info.deviceFont = device ? FaceToFont(r, pfo->iFace) : 0;
