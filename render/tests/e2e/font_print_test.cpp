@@ -44,10 +44,10 @@ size_t Find(const std::vector<uint8_t>& job, const std::string& needle) {
 
 TEST_P(FontPrintTest, DeviceFontTextIsPrinterText) {
     const int language = GetParam();
-    const int dpi = 300;
+    const int dpi = 150;
     auto result = PrintPages(driverPath_, FontLetter(dpi, language), 1, [&](HDC dc, int) {
-        // 50 dots at 300 dpi: 12 points.
-        Text(dc, u"Zel Sans (W1)", 50, u"Hello \u03b1\u03b2 \u2603 end", 300, 300);
+        // 25 dots at 150 dpi: 12 points.
+        Text(dc, u"Zel Sans (W1)", 25, u"Hello \u03b1\u03b2 \u2603 end", 150, 150);
     });
     ASSERT_TRUE(result.enabled);
     ASSERT_TRUE(result.endDocOk);
@@ -80,8 +80,8 @@ TEST_P(FontPrintTest, DeviceFontTextIsPrinterText) {
         return n;
     };
     const int off = dpi / 6;
-    EXPECT_GT(inkIn(off + 300, off + 300, off + 700, off + 350), 200);
-    EXPECT_EQ(inkIn(off + 300, off + 600, off + 700, off + 700), 0);
+    EXPECT_GT(inkIn(off + 150, off + 150, off + 350, off + 175), 50);
+    EXPECT_EQ(inkIn(off + 150, off + 300, off + 350, off + 350), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, FontPrintTest, ::testing::Values(0, 1, 2));
