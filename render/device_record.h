@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/types.h"
+#include "render/device_fonts.h"
 #include "render/hpgl_state.h"
 #include "render/xl_state.h"
 #include "settings/devmode.h"
@@ -168,6 +169,9 @@ struct DeviceRecord {
     uint16_t ropCache = 256;
     uint8_t pageSuppressed = 0;
     int16_t registration = 0;    // left offset registration sent (decipoints, negative), 0 none
+
+    // Device fonts of the job and the text caches.
+    FontState fonts;
 
     // PCL XL: what the printer was last sent.
     XlState xl;

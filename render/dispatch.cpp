@@ -185,6 +185,14 @@ BOOL DrvStartDoc(SURFOBJ* pso, LPWSTR pwszDocName, DWORD) {
         return FALSE;
     }
     if (r->outputMode == 4) return StreamStartDoc(*r, pwszDocName);
+    // The fonts the printer keeps take their memory first; too little left
+    // for a job refuses it before any byte is written.
+    if (!ReserveFontMemory(*r)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    r->currentSymbolSet = 0xFFFF;
+    r->symbolSetResource = 0;
     r->sheetPageCount = r->pageCount = r->sheetPages = 0;
     r->changeFlags = 0;
     r->documentLost = false;
@@ -210,6 +218,7 @@ BOOL DrvStartPage(SURFOBJ* pso) {
     if (r->jobState & kJobPageOpen) return TRUE;
     ++r->pageCount;
     ++r->sheetPages;
+    PageFontReset(*r);
     if (JobHeader(*r) < 0) return FALSE;
     r->jobState |= kJobPageOpen;
     return r->documentLost ? FALSE : TRUE;
@@ -325,32 +334,7 @@ ULONG DrvEscape(SURFOBJ* pso, ULONG code, ULONG cjIn, PVOID pvIn, ULONG cjOut, P
     return Escape(*r, code, cjIn, pvIn, cjOut, pvOut);
 }
 
-// No device fonts are offered by this build: text reaches the band through
-// the engine.
-IFIMETRICS* DrvQueryFont(DHPDEV, ULONG_PTR, ULONG, ULONG_PTR* pid) {
-    if (pid) *pid = 0;
-    return nullptr;
-}
-
-PVOID DrvQueryFontTree(DHPDEV, ULONG_PTR, ULONG, ULONG, ULONG_PTR* pid) {
-    if (pid) *pid = 0;
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-}
-
-LONG DrvQueryFontData(DHPDEV, FONTOBJ*, ULONG, HGLYPH, GLYPHDATA*, PVOID, ULONG) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return -1;
-}
-
 ULONG DrvGetGlyphMode(DHPDEV, FONTOBJ*) { return 1; }  // glyph bitmaps
-
-BOOL DrvQueryAdvanceWidths(DHPDEV, FONTOBJ*, ULONG, HGLYPH*, PVOID, ULONG) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-}
-
-void DrvFree(PVOID, ULONG_PTR) {}
 
 }  // extern "C"
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "gdi/ddi.h"
@@ -45,6 +46,9 @@ BOOL XlBitBlt(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, 
               const RECTL* src, BRUSHOBJ* pbo, ROP4 rop4);
 BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
                BRUSHOBJ* pboOpaque, MIX mix);
+// Printer text in PCL XL: the paint state of a text run (ROP, brush, no
+// pen, clip); the brushKey selected.
+uint32_t XlTextPaint(DeviceRecord& r, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix);
 // The points of one PCL XL path run (lines, or Béziers three points a
 // curve) at whole pixels cut to the signed 16-bit range, in records of at
 // most 65535 points, curves kept whole.
@@ -81,6 +85,12 @@ BOOL Gl2TextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, 
 // brush record of an engine brush (a solid colour made on `solid`).
 void Gl2ForEachClipRectangle(CLIPOBJ* pco, const std::function<void(const RECTL&)>& fn);
 const RealizedBrush* Gl2ResolveBrush(DeviceRecord& r, BRUSHOBJ* pbo, RealizedBrush& solid);
+
+// Device fonts: the job's summary and font state at enable (false when no
+// summary can be had), the "DBCSpfm" value, the shared 256-glyph set.
+bool LoadDeviceFonts(DeviceRecord& r, HANDLE printer, const zq::PrivateDevmode& dm, const std::string& driverDirectory);
+std::optional<std::string> DbcsFontNames(HANDLE printer);
+FD_GLYPHSET* SharedGlyphSet();
 
 // The reset body: the new record takes the job over from the old one.
 void ResetBody(DeviceRecord& from, DeviceRecord& to);

@@ -207,6 +207,8 @@ uint8_t ReadCompress(HANDLE printer) {
 
 }  // namespace
 
+FD_GLYPHSET* SharedGlyphSet() { return g_glyphSet; }
+
 DeviceRecord* CheckedRecord(DHPDEV dhpdev) {
     auto* r = reinterpret_cast<DeviceRecord*>(dhpdev);
     if (!r || (r->stamp != kStampPortrait && r->stamp != kStampLandscape)) return nullptr;
@@ -269,10 +271,15 @@ DHPDEV DrvEnablePDEV(DEVMODEW* pdm, LPWSTR pwszLogAddress, ULONG cPat, HSURF* ph
     r->printer = hDriver;
 
     // The driver file as this record's own resource module.
+    std::string driverDirectory;
     auto driverInfo = QueryBlock([&](LPBYTE b, DWORD s, LPDWORD n) { return GetPrinterDriverW(hDriver, nullptr, 2, b, s, n); });
     if (!driverInfo.empty()) {
         auto* info = reinterpret_cast<DRIVER_INFO_2W*>(driverInfo.data());
         if (info->pDriverPath) r->resourceModule = EngLoadModule(info->pDriverPath);
+        if (info->pDriverPath) {
+            driverDirectory = Narrow(info->pDriverPath, 259);
+            driverDirectory.resize(driverDirectory.find_last_of('\\') == std::string::npos ? 0 : driverDirectory.find_last_of('\\') + 1);
+        }
     }
     if (!pdm || pdm->dmSize + pdm->dmDriverExtra < zq::kPrivateDevmodeSize ||
         reinterpret_cast<zq::PrivateDevmode*>(pdm)->privateVersion != zq::kPrivateDevmodeVersion) {
@@ -306,6 +313,12 @@ DHPDEV DrvEnablePDEV(DEVMODEW* pdm, LPWSTR pwszLogAddress, ULONG cPat, HSURF* ph
     if (r->language != Language::MonoRaster && r->language != Language::Pcl5Gl2 && r->language != Language::PclXl &&
         r->language != Language::SpoolStream) {
         SetLastError(ERROR_NOT_SUPPORTED);
+        DisableWorker(r);
+        return nullptr;
+    }
+
+    // The job's device fonts: without a summary there is no job.
+    if (!LoadDeviceFonts(*r, hDriver, caller, driverDirectory)) {
         DisableWorker(r);
         return nullptr;
     }

@@ -533,6 +533,10 @@ size_t GlyphRuns(DeviceRecord& r, const GLYPHPOS& pos) {
 
 }  // namespace
 
+uint32_t XlTextPaint(DeviceRecord& r, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix) {
+    return PaintState(r, pco, pbo, mix, XlRole::Brush, nullptr);
+}
+
 BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque,
                BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, MIX mix) {
     if (prclOpaque && pboOpaque) XlBitBlt(r, nullptr, nullptr, pco, nullptr, *prclOpaque, nullptr, pboOpaque, 0xF0F0);

@@ -149,10 +149,12 @@ samples=("$here"/tools/emfgen/samples/*.emf)
 # installation, is handed its record with each job (zq print --devmode).
 declare -A records
 mkdir -p "$out/records"
+# Font substitution is off (switch225=0): the samples' TrueType text stays
+# TrueType, as the page readers judge printed text by the engine's glyphs.
 app_record() {  # PRINTER FILE FIELD=VALUE...
     local printer=$1 file=$2
     shift 2
-    "$zq" devmode set --printer "$printer" "$@" --out "$file" > /dev/null
+    "$zq" devmode set --printer "$printer" switch225=0 "$@" --out "$file" > /dev/null
 }
 devmode_args() { [ -n "${records[$1]:-}" ] && printf '%s\n' --devmode "${records[$1]}"; return 0; }
 printers=()

@@ -9,7 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
 #include "base/loader.h"
+#include "gdi/dc.h"
+#include "gdi/engine.h"
+#include "gdi/font.h"
 #include "base/paths.h"
 #include "base/text.h"
 #include "command.h"
@@ -30,7 +34,8 @@ constexpr const char* kUsage =
     "       zq fonts install PRINTER FILE [--cartridge] [--download FILE] [--value N]\n"
     "       zq fonts remove PRINTER FILE [--cartridge | --soft]\n"
     "       zq fonts summary PRINTER [--devmode FILE] [--json]\n"
-    "       zq fonts cache PRINTER\n\n"
+    "       zq fonts cache PRINTER\n"
+    "       zq fonts faces PRINTER [--devmode FILE] [--json]\n\n"
     "FILE is a Windows path on the system root (C:\\fonts\\a.pfm) or a host path\n"
     "below it. install records a soft font's metrics file (or with --cartridge a\n"
     "cartridge file) in the printer's list file, with the download file and value\n"
@@ -40,7 +45,11 @@ constexpr const char* kUsage =
     "record from --devmode): one line per font with face, source, kind, character\n"
     "set, scalable, weight, sizes, symbol set and memory; --json adds each font's\n"
     "resource id, em and the width of every character it prints. cache shows the cache file:\n"
-    "header, strings and the key of each entry.\n";
+    "header, strings and the key of each entry.\n"
+    "faces lists the device faces the graphics engine gets from the driver for the\n"
+    "printer's current settings (or a 1256-byte record from --devmode): family with\n"
+    "its symbol-set suffix, character set, pitch, weight, em, ascender, descender,\n"
+    "average width and number of kerning pairs.\n";
 
 struct Printer {
     HANDLE h = nullptr;
@@ -256,6 +265,48 @@ int Cache(const std::string& printer) {
     return 0;
 }
 
+int Faces(const std::string& printer, const std::optional<std::string>& devmodeFile, bool json) {
+    std::vector<uint8_t> record;
+    if (devmodeFile) {
+        std::ifstream in(*devmodeFile, std::ios::binary);
+        record.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (record.size() != zq::kPrivateDevmodeSize)
+            return zq::Fail("fonts: " + *devmodeFile + " is not a 1256-byte settings record");
+    }
+    const std::u16string name = zq::store::FromUtf8(printer);
+    HDC dc = CreateDCW(u"WINSPOOL", name.c_str(), nullptr,
+                       record.empty() ? nullptr : reinterpret_cast<const DEVMODEW*>(record.data()));
+    if (!dc) return zq::Fail("fonts: cannot open a device context on " + printer + ": " + zq::ErrorText(GetLastError()));
+    auto* context = zq::gdi::DeviceContext::FromHandle(dc);
+    if (!context || !context->device) {
+        DeleteDC(dc);
+        return zq::Fail("fonts: " + printer + " has no device");
+    }
+    const auto& faces = context->device->Faces();
+    if (json) std::printf("{\"printer\": \"%s\", \"faces\": [", printer.c_str());
+    for (size_t i = 0; i < faces.size(); ++i) {
+        const auto& f = *faces[i];
+        const IFIMETRICS& ifi = f.Ifi();
+        const std::string family = zq::Utf16ToUtf8(f.family);
+        const char* pitch = (ifi.jWinPitchAndFamily & 3) == 2 ? "variable" : "fixed";
+        if (json) {
+            std::printf("%s\n  {\"face\": %lu, \"family\": \"%s\", \"charset\": %u, \"pitch\": \"%s\", \"weight\": %u, "
+                        "\"em\": %d, \"ascender\": %d, \"descender\": %d, \"averageWidth\": %d, \"kerningPairs\": %zu}",
+                        i ? "," : "", static_cast<unsigned long>(f.index), family.c_str(), ifi.jWinCharSet, pitch,
+                        ifi.usWinWeight, ifi.fwdUnitsPerEm, ifi.fwdWinAscender, ifi.fwdWinDescender, ifi.fwdAveCharWidth,
+                        f.kerning.size());
+        } else {
+            std::printf("%4lu %-32s charset %3u %-8s weight %3u em %5d ascender %5d descender %5d avg %5d kerning %zu\n",
+                        static_cast<unsigned long>(f.index), family.c_str(), ifi.jWinCharSet, pitch, ifi.usWinWeight,
+                        ifi.fwdUnitsPerEm, ifi.fwdWinAscender, ifi.fwdWinDescender, ifi.fwdAveCharWidth, f.kerning.size());
+        }
+    }
+    if (json) std::printf("\n]}\n");
+    else if (faces.empty()) std::printf("no device faces\n");
+    DeleteDC(dc);
+    return 0;
+}
+
 int Run(const zq::Args& args) {
     if (zq::WantsHelp(args)) {
         std::printf("%s", kUsage);
@@ -270,7 +321,7 @@ int Run(const zq::Args& args) {
     const auto devmode = opts.Value("--devmode");
     if (auto bad = opts.Unknown()) return zq::UsageError("fonts", "unknown option " + *bad);
     const auto rest = opts.Rest();
-    if (rest.size() < 2) return zq::UsageError("fonts", "expected: list|install|remove|summary|cache PRINTER ...");
+    if (rest.size() < 2) return zq::UsageError("fonts", "expected: list|install|remove|summary|cache|faces PRINTER ...");
     const std::string& op = rest[0];
     if (op == "list" && rest.size() == 2) return List(rest[1]);
     if (op == "install" && rest.size() == 3) {
@@ -291,6 +342,7 @@ int Run(const zq::Args& args) {
     }
     if (op == "summary" && rest.size() == 2) return Summary(rest[1], devmode, json);
     if (op == "cache" && rest.size() == 2) return Cache(rest[1]);
+    if (op == "faces" && rest.size() == 2) return Faces(rest[1], devmode, json);
     return zq::UsageError("fonts", "unexpected arguments");
 }
 
