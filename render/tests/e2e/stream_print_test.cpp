@@ -16,6 +16,8 @@
 #include "common/escape_records.h"
 #include "gdi/emf_print.h"
 #include "gdi/engine.h"
+#include "interface/tests/installed_driver.h"
+#include "store/driver_ui.h"
 #include "render/device_record_image.h"
 #include "render/tests/e2e/print_support.h"
 #include "vemfread/replay.h"
@@ -358,6 +360,78 @@ TEST_F(StreamPrintTest, EveryDrawingIsRecordedAndReplaysAsTheReferenceRender) {
                 zq::gdi::WritePng(*result.reference[p].Get(), stem + "-reference.png");
             }
         }
+    }
+}
+
+// The interface driver's ENDDOC on the real road: GDI raises the document
+// events into the installed interface driver, which asks the renderer
+// whether an instruction page is due (0x7FFFFFF8), sends the dialog
+// library's pictures (0x7FFFFFF7, 0x7FFFFFF6) and draws its three lines of
+// text on the page the renderer opened for it, between the document's pages.
+class EndDocRoadTest : public zq::testing::InstalledDriver {};
+
+TEST_F(EndDocRoadTest, TheManualDuplexInstructionPageComesThroughTheDocumentEvents) {
+    const char* bin = std::getenv("ZQ_BINARY_DIR");
+    ASSERT_NE(bin, nullptr);
+    const auto lib = std::filesystem::path(bin) / "lib";
+    Install((lib / "pclrend.so").string().c_str());
+    ASSERT_TRUE(zq::testing::CopyBesideDriver(lib / "dlgui.so", "dlgui.so"));
+    ASSERT_TRUE(zq::testing::CopyBesideDriver(lib / "dlgres.so", "dlgres.so"));
+    struct Case {
+        uint8_t separatePages;  // the user asked for the instruction page
+        int pages;
+        size_t streamPages;     // the document's, the instruction page, the page after the block
+        bool instruction;
+    } const cases[] = {{1, 3, 5, true}, {0, 3, 4, false}, {1, 1, 1, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.separatePages) + " " + std::to_string(c.pages));
+        // The Ovra turns the sheets by hand: long-edge duplex written as
+        // the spool stream of host finishing.
+        HANDLE printer = Open(u"Ovra");
+        std::vector<uint8_t> record(2048);
+        auto* dm = reinterpret_cast<zq::PrivateDevmode*>(record.data());
+        ASSERT_EQ(DocumentPropertiesW(nullptr, printer, W(u"Ovra"), &dm->dm, nullptr, DM_OUT_BUFFER), IDOK);
+        ClosePrinter(printer);
+        dm->dm.dmDuplex = DMDUP_VERTICAL;
+        dm->metaSpool = 1;
+        dm->metaSpoolResolved = 0xFF;
+        dm->separatePages = c.separatePages;
+        HDC dc = CreateDCW(u"WINSPOOL", u"Ovra", nullptr, &dm->dm);
+        ASSERT_NE(dc, nullptr) << GetLastError();
+        DOCINFOW info{sizeof(DOCINFOW), u"turned by hand", nullptr, nullptr, 0};
+        const int job = StartDocW(dc, &info);
+        ASSERT_GT(job, 0);
+        for (int p = 0; p < c.pages; ++p) {
+            ASSERT_GT(StartPage(dc), 0);
+            Rectangle(dc, 100, 100 + 50 * p, 300, 200 + 50 * p);
+            ASSERT_GT(EndPage(dc), 0);
+        }
+        EXPECT_GT(EndDoc(dc), 0);
+        DeleteDC(dc);
+        std::ifstream in(zq::store::JobFile(static_cast<DWORD>(job)), std::ios::binary);
+        const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+        const auto stream = vemfread::Walk(bytes);
+        ASSERT_TRUE(stream.ok) << stream.error;
+        ASSERT_EQ(stream.pages.size(), c.streamPages);
+        if (!c.instruction) continue;
+        // The instruction page: flagged, upright, one copy, with the long-edge
+        // picture and the text the interface driver drew on it.
+        const auto& page = stream.pages[c.pages];
+        size_t pictures = 0, texts = 0;
+        for (const auto& r : page.records) {
+            pictures += r.type == zq::vemf::kStretchDIBits;
+            texts += r.type == 84;
+        }
+        EXPECT_EQ(pictures, 1u);
+        EXPECT_EQ(texts, 3u) << "the three lines of the instruction text";
+        EXPECT_EQ(page.FindTag(zq::vemf::kTagOrientation)->Value(), 1u);
+        vemfread::Picture picture;
+        std::string error;
+        ASSERT_TRUE(vemfread::Replay(stream, c.pages, picture, error)) << error;
+        size_t ink = 0;
+        for (int32_t y = 0; y < picture.height; ++y)
+            for (int32_t x = 0; x < picture.width; ++x) ink += (picture.At(x, y) & 0xFFFFFF) != 0xFFFFFF;
+        EXPECT_GT(ink, 1000u) << "the picture and the text are drawn";
     }
 }
 
