@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -361,6 +362,79 @@ TEST_F(StreamPrintTest, EveryDrawingIsRecordedAndReplaysAsTheReferenceRender) {
             }
         }
     }
+}
+
+// Glyph bitmaps are one bit a pixel, uncompressed: large glyphs go as their
+// outlines, filled as paths, and small ones stay bitmaps defined once per
+// font. Both replay onto the reference's ink.
+TEST_F(StreamPrintTest, LargeGlyphsGoAsOutlinesSmallOnesAsBitmaps) {
+    constexpr int dpi = 300;
+    auto dm = Letter(dpi);
+    dm.printerLanguage = 4;
+    dm.metaSpool = 1;
+    auto text = [](HDC dc, int height, int y, const char16_t* s, int n) {
+        LOGFONTW lf{};
+        lf.lfHeight = -height;
+        const char16_t face[] = u"Liberation Serif";
+        std::copy(std::begin(face), std::end(face), lf.lfFaceName);
+        HFONT font = CreateFontIndirectW(&lf);
+        HGDIOBJ old = SelectObject(dc, font);
+        SetBkMode(dc, TRANSPARENT);
+        TextOutW(dc, 100, y, s, n);
+        SelectObject(dc, old);
+        DeleteObject(font);
+    };
+    auto result = PrintPages(driverPath_, dm, 1, [&](HDC dc, int) {
+        text(dc, 400, 100, u"Big", 3);
+        text(dc, 400, 600, u"Bib", 3);  // the same glyphs again: outlines every time
+        text(dc, 30, 1200, u"small print", 11);
+    });
+    ASSERT_TRUE(result.enabled);
+    EXPECT_TRUE(result.endDocOk);
+    const auto stream = vemfread::Walk(result.job);
+    ASSERT_TRUE(stream.ok) << stream.error;
+    ASSERT_EQ(stream.pages.size(), 1u);
+    size_t fills = 0, definitions = 0, strings = 0;
+    for (const auto& r : stream.pages[0].records) {
+        fills += r.type == zq::vemf::kFillPath;
+        definitions += r.type == 111;
+        strings += r.type == 84;
+    }
+    EXPECT_EQ(fills, 2u) << "each large string is one filled path";
+    EXPECT_EQ(strings, 1u) << "the small print is a string of bitmaps";
+    EXPECT_EQ(definitions, 10u) << "s, m, a, l, space, p, r, i, n, t: each once";
+    ASSERT_EQ(result.reference.size(), 1u);
+    vemfread::Picture picture;
+    std::string error;
+    ASSERT_TRUE(vemfread::Replay(stream, 0, picture, error)) << error;
+    // The ink of each line within a pixel of the reference's.
+    zq::gdi::Surface* ref = result.reference[0].Get();
+    ASSERT_EQ(ref->sizlBitmap.cx, picture.width);
+    struct Box {
+        int32_t left = INT32_MAX, top = INT32_MAX, right = -1, bottom = -1;
+    };
+    for (const auto& [top, bottom] : {std::pair{0, 550}, {550, 1100}, {1100, 1300}}) {
+        Box mine, theirs;
+        for (int32_t y = top; y < bottom; ++y)
+            for (int32_t x = 0; x < picture.width; ++x) {
+                auto add = [&](Box& b) {
+                    b.left = std::min(b.left, x), b.right = std::max(b.right, x);
+                    b.top = std::min(b.top, y), b.bottom = std::max(b.bottom, y);
+                };
+                if ((picture.At(x, y) & 0xFFFFFF) != 0xFFFFFF) add(mine);
+                if (ref->Pal().ToRgb(ref->Pixel(x, y)) != 0xFFFFFF) add(theirs);
+            }
+        SCOPED_TRACE(top);
+        ASSERT_GE(theirs.right, 0);
+        EXPECT_NEAR(mine.left, theirs.left, 1);
+        EXPECT_NEAR(mine.right, theirs.right, 1);
+        EXPECT_NEAR(mine.top, theirs.top, 1);
+        EXPECT_NEAR(mine.bottom, theirs.bottom, 1);
+    }
+    std::string where;
+    size_t far = 0;
+    const size_t differ = Differences(picture, result.reference[0], where, far);
+    EXPECT_LT(far, 50u) << differ << " pixels differ, first far one at " << where;
 }
 
 // The interface driver's ENDDOC on the real road: GDI raises the document
