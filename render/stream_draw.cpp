@@ -69,9 +69,12 @@ struct Records {
     }
     // Added to every point: where a glyph's outline stands on the page.
     int64_t shiftX = 0, shiftY = 0;
+    // 28.4 fixed point to the nearest whole pixel, where the engine's own
+    // rasteriser puts edges and lines: rounding down (towards minus
+    // infinity) moved every edge that fell in a pixel's right or lower half
+    // by a pixel.
     int32_t Whole(FIX v, int64_t shift) const {
-        // 28.4 fixed point to pixels, rounded towards minus infinity.
-        return static_cast<int32_t>(std::clamp<int64_t>((v + shift) >> 4, INT32_MIN, INT32_MAX));
+        return static_cast<int32_t>(std::clamp<int64_t>((v + shift + 8) >> 4, INT32_MIN, INT32_MAX));
     }
     void Poly(uint32_t type, const POINTFIX* p, size_t n) {
         const vemf::PolyHead head{type, static_cast<uint32_t>(sizeof(vemf::PolyHead) + 8 * n), {0, 0, 0, 0},

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -188,9 +187,13 @@ TEST_F(StreamPrintTest, EverySampleStreamsAndReplaysInLanguages0And1And4) {
                         far += !near;
                     }
                 // The samples are scaled onto the page, so their outlines fall
-                // between pixels, and the stream carries whole pixels: edges
-                // move by one, and a dash or line end a little more.
-                EXPECT_LT(far, size_t(picture.width) * picture.height / 1000) << "page " << p + 1 << ": " << differ << " pixels differ";
+                // between pixels, and the stream carries whole pixels, rounded
+                // to the nearest: fills, images and glyphs land on the
+                // reference's pixels (text, photo and clip replay exactly); a
+                // thin line may move by one, a dash or line end a little more.
+                const bool lines = std::string(sample) == "shapes";
+                EXPECT_LT(far, lines ? size_t(picture.width) * picture.height / 5000 : 1u)
+                    << "page " << p + 1 << ": " << differ << " pixels differ";
                 if (const char* dir = std::getenv("ZQ_STREAM_DUMP")) {
                     const std::string stem = std::string(dir) + "/" + sample + "-l" + std::to_string(language);
                     vemfread::WritePicture(picture, stem + "-replayed.png");
@@ -200,7 +203,7 @@ TEST_F(StreamPrintTest, EverySampleStreamsAndReplaysInLanguages0And1And4) {
                     std::filesystem::copy_file(zq::store::JobFile(result.outputJob), stem + ".vemf",
                                                std::filesystem::copy_options::overwrite_existing, ec);
                 }
-                EXPECT_LT(differ, size_t(picture.width) * picture.height / 50) << "page " << p + 1;
+                EXPECT_LT(differ, lines ? size_t(picture.width) * picture.height / 200 : 1u) << "page " << p + 1;
             }
         }
     }
