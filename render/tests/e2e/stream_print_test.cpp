@@ -440,6 +440,81 @@ TEST_F(StreamPrintTest, LargeGlyphsGoAsOutlinesSmallOnesAsBitmaps) {
     EXPECT_LT(far, 50u) << differ << " pixels differ, first far one at " << where;
 }
 
+// The finishing library's senders on a live device context, with the page
+// records of a stream the engine printed and the walker read: 16377 turns a
+// landscape page upright, 16380 merges the document's records into one, and
+// 16376 answers the page geometry of the job's record.
+TEST_F(StreamPrintTest, TheFinishingLibrarysSendersOnALiveDeviceContext) {
+    auto dm = Letter(100);
+    dm.printerLanguage = 4;
+    dm.metaSpool = 1;
+    const auto printed = PrintPages(driverPath_, dm, 2, [](HDC dc, int p) { Rectangle(dc, 10, 10 + p, 200, 100); });
+    ASSERT_TRUE(printed.endDocOk);
+    const auto stream = vemfread::Walk(printed.job);
+    ASSERT_TRUE(stream.ok) << stream.error;
+    ASSERT_EQ(stream.pages.size(), 2u);
+    auto word = [](const std::vector<uint8_t>& b, size_t at) {
+        uint32_t v = 0;
+        std::memcpy(&v, b.data() + at, 4);
+        return v;
+    };
+    // The offset of a tag's first value in a page record's bytes.
+    auto tagAt = [&](const std::vector<uint8_t>& rec, uint32_t tag) -> size_t {
+        for (size_t at = word(rec, 16); at + 8 <= rec.size() && word(rec, at + 4) >= 8; at += word(rec, at + 4))
+            if (word(rec, at) == tag) return at + 8;
+        return 0;
+    };
+    // {uint32 total size; records}
+    auto pack = [](const std::vector<std::vector<uint8_t>>& recs) {
+        std::vector<uint8_t> in(4);
+        for (const auto& r : recs) in.insert(in.end(), r.begin(), r.end());
+        const uint32_t total = static_cast<uint32_t>(in.size());
+        std::memcpy(in.data(), &total, 4);
+        return in;
+    };
+    std::vector<std::vector<uint8_t>> records;
+    for (const auto& page : stream.pages) records.push_back(page.PageRecord()->bytes);
+    ASSERT_EQ(records[0].size(), zq::vemf::kPageRecordSizeStream);
+    const size_t orientation = tagAt(records[0], zq::vemf::kTagOrientation);
+    ASSERT_NE(orientation, 0u);
+    records[0][orientation] = 2;  // a landscape page
+
+    HANDLE printer = nullptr;
+    ASSERT_TRUE(OpenPrinterW(W(u"Mono"), &printer, nullptr));
+    auto driver = zq::gdi::Driver::Load(driverPath_.string());
+    auto device = zq::gdi::Device::Enable(driver, &dm.dm, u"Mono", u"LPT1:", printer);
+    ASSERT_TRUE(device);
+    auto* context = new zq::gdi::DeviceContext();
+    context->device = std::move(device);
+    HDC dc = context->Handle();
+    auto send = [&](uint32_t code, const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
+        return ExtEscape(dc, static_cast<int>(code), static_cast<int>(in.size()), reinterpret_cast<LPCSTR>(in.data()),
+                         static_cast<int>(out.size()), reinterpret_cast<LPSTR>(out.data()));
+    };
+    for (uint32_t code : {esc::kPageGeometry, esc::kNormalisePage, esc::kMergePages, esc::kPageGeometryOther})
+        EXPECT_EQ(Query(dc, code), 1) << code;
+    const auto one = pack({records[0]});
+    std::vector<uint8_t> normalised(one.size());
+    EXPECT_EQ(send(esc::kNormalisePage, one, normalised), 1);
+    const std::vector<uint8_t> upright(normalised.begin() + 4, normalised.end());
+    EXPECT_EQ(word(upright, tagAt(upright, zq::vemf::kTagOrientation)), 1u);
+    const auto both = pack(records);
+    std::vector<uint8_t> merged(4 + records[0].size());
+    EXPECT_EQ(send(esc::kMergePages, both, merged), 1);
+    std::vector<uint8_t> job(sizeof dm), geometry(sizeof(esc::PageGeometry));
+    std::memcpy(job.data(), &dm, sizeof dm);
+    EXPECT_EQ(send(esc::kPageGeometry, job, geometry), 1);
+    esc::PageGeometry g{};
+    std::memcpy(&g, geometry.data(), sizeof g);
+    EXPECT_EQ(g.resolution, 100u);
+    // Sizes the input does not hold: -1, on the live DC as on the record.
+    auto cut = both;
+    cut.resize(cut.size() - 1);
+    EXPECT_EQ(send(esc::kMergePages, cut, merged), -1);
+    DeleteDC(dc);
+    ClosePrinter(printer);
+}
+
 // The interface driver's ENDDOC on the real road: GDI raises the document
 // events into the installed interface driver, which asks the renderer
 // whether an instruction page is due (0x7FFFFFF8), sends the dialog
