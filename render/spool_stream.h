@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <unordered_set>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -52,6 +53,7 @@ struct GlyphFont {
     uint32_t handle = 0, identity = 0;
     uint16_t age = 0;
     std::array<uint16_t, 4096> defined{};
+    std::unordered_set<uint16_t> outlined;  // glyphs that go as their outlines
 };
 struct FontCache {
     std::vector<GlyphFont> fonts;  // at most 64

@@ -4,6 +4,7 @@
 // written only on change.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -66,14 +67,22 @@ struct Records {
         const vemf::PointRecord rec{type, 16, x, y};
         Add(&rec, sizeof rec);
     }
+    // Added to every point: where a glyph's outline stands on the page.
+    int64_t shiftX = 0, shiftY = 0;
+    // 28.4 fixed point to the nearest whole pixel, where the engine's own
+    // rasteriser puts edges and lines: rounding down (towards minus
+    // infinity) moved every edge that fell in a pixel's right or lower half
+    // by a pixel.
+    int32_t Whole(FIX v, int64_t shift) const {
+        return static_cast<int32_t>(std::clamp<int64_t>((v + shift + 8) >> 4, INT32_MIN, INT32_MAX));
+    }
     void Poly(uint32_t type, const POINTFIX* p, size_t n) {
         const vemf::PolyHead head{type, static_cast<uint32_t>(sizeof(vemf::PolyHead) + 8 * n), {0, 0, 0, 0},
                                   static_cast<uint32_t>(n)};
         const auto* h = reinterpret_cast<const uint8_t*>(&head);
         bytes.insert(bytes.end(), h, h + sizeof head);
         for (size_t i = 0; i < n; ++i) {
-            // 28.4 fixed point to pixels, rounded towards minus infinity.
-            const int32_t xy[2] = {p[i].x >> 4, p[i].y >> 4};
+            const int32_t xy[2] = {Whole(p[i].x, shiftX), Whole(p[i].y, shiftY)};
             const auto* b = reinterpret_cast<const uint8_t*>(xy);
             bytes.insert(bytes.end(), b, b + 8);
         }
@@ -89,10 +98,9 @@ void Commit(DeviceRecord& r, const Records& g) {
     }
 }
 
-// The path as BEGINPATH ... ENDPATH; false (error 87) for a Bézier run
-// whose count is not a multiple of three.
-bool GatherPath(Records& g, PATHOBJ* ppo) {
-    g.Empty(vemf::kBeginPath);
+// The runs of a path; false (error 87) for a Bézier run whose count is not
+// a multiple of three.
+bool GatherRuns(Records& g, PATHOBJ* ppo) {
     PATHOBJ_vEnumStart(ppo);
     PATHDATA pd{};
     BOOL more;
@@ -102,7 +110,7 @@ bool GatherPath(Records& g, PATHOBJ* ppo) {
         const POINTFIX* p = pd.pptfx;
         size_t n = pd.count;
         if ((pd.flags & PD_BEGINSUBPATH) && n) {
-            g.Point(vemf::kMoveTo, p->x >> 4, p->y >> 4);
+            g.Point(vemf::kMoveTo, g.Whole(p->x, g.shiftX), g.Whole(p->y, g.shiftY));
             ++p;
             --n;
         }
@@ -117,6 +125,13 @@ bool GatherPath(Records& g, PATHOBJ* ppo) {
         }
         if ((pd.flags & PD_ENDSUBPATH) && (pd.flags & PD_CLOSEFIGURE)) g.Empty(vemf::kCloseFigure);
     } while (more);
+    return true;
+}
+
+// The path as BEGINPATH ... ENDPATH; false (error 87) as for its runs.
+bool GatherPath(Records& g, PATHOBJ* ppo) {
+    g.Empty(vemf::kBeginPath);
+    if (!GatherRuns(g, ppo)) return false;
     g.Empty(vemf::kEndPath);
     return true;
 }
@@ -758,19 +773,27 @@ GlyphFont& GlyphFontOf(DeviceRecord& r, FONTOBJ* pfo) {
     return f;
 }
 
+// The glyph's bits from the font (the glyph's own data may hold its
+// outline once that was asked for).
+GLYPHBITS* GlyphBits(FONTOBJ* pfo, const GLYPHPOS& pos) {
+    HGLYPH hg = pos.hg;
+    GLYPHDATA* gd = nullptr;
+    if (FONTOBJ_cGetGlyphs(pfo, FO_GLYPHBITS, 1, &hg, reinterpret_cast<PVOID*>(&gd)) == 1 && gd) return gd->gdf.pgb;
+    return pos.pgdf ? pos.pgdf->pgb : nullptr;
+}
+
+bool GlyphDefined(const GlyphFont& font, uint32_t g) {
+    return (font.defined[g / 16] & (1u << (15 - g % 16))) != 0;
+}
+
 // Defines the glyph for its font unless it already is.
 bool DefineGlyph(DeviceRecord& r, GlyphFont& font, FONTOBJ* pfo, const GLYPHPOS& pos) {
     const uint32_t g = pos.hg;
     uint16_t& word = font.defined[g / 16];
     const uint16_t bit = static_cast<uint16_t>(1u << (15 - g % 16));
     if (word & bit) return true;
-    GLYPHBITS* gb = pos.pgdf ? pos.pgdf->pgb : nullptr;
-    if (!gb) {
-        HGLYPH hg = pos.hg;
-        GLYPHDATA* gd = nullptr;
-        if (FONTOBJ_cGetGlyphs(pfo, FO_GLYPHBITS, 1, &hg, reinterpret_cast<PVOID*>(&gd)) != 1 || !gd) return false;
-        gb = gd->gdf.pgb;
-    }
+    GLYPHBITS* gb = GlyphBits(pfo, pos);
+    if (!gb) return false;
     vemf::GlyphDefinition head{vemf::kGlyphDefinition, 40, font.handle, g, 0, 0, 0, 0, 40, 0};
     std::vector<uint8_t> rec;
     if (gb && gb->sizlBitmap.cx > 0 && gb->sizlBitmap.cy > 0) {
@@ -785,6 +808,40 @@ bool DefineGlyph(DeviceRecord& r, GlyphFont& font, FONTOBJ* pfo, const GLYPHPOS&
     StreamRecord(r, rec.data(), rec.size());
     word |= bit;
     return true;
+}
+
+// Glyph bitmaps go one bit a pixel, uncompressed: a large glyph takes far
+// fewer bytes as its outline, filled as a path wherever it is drawn. A
+// glyph goes as its outline, for the rest of the document, when that takes
+// less than half its bitmap (a bitmap is defined once, an outline is sent
+// with every use); small glyphs, and those already defined, stay bitmaps.
+constexpr size_t kOutlineWorth = 1024;  // bitmap bytes below which no outline is tried
+
+bool GoesAsOutline(GlyphFont& font, FONTOBJ* pfo, const GLYPHPOS& pos) {
+    const uint32_t g = pos.hg;
+    if (GlyphDefined(font, g)) return false;
+    if (font.outlined.count(static_cast<uint16_t>(g))) return true;
+    const GLYPHBITS* gb = GlyphBits(pfo, pos);
+    if (!gb || gb->sizlBitmap.cx <= 0 || gb->sizlBitmap.cy <= 0) return false;
+    const size_t bitmap = (static_cast<size_t>(gb->sizlBitmap.cx) + 7) / 8 * static_cast<size_t>(gb->sizlBitmap.cy);
+    if (bitmap < kOutlineWorth) return false;
+    HGLYPH hg = pos.hg;
+    GLYPHDATA* gd = nullptr;
+    if (FONTOBJ_cGetGlyphs(pfo, FO_PATHOBJ, 1, &hg, reinterpret_cast<PVOID*>(&gd)) != 1 || !gd || !gd->gdf.ppo) return false;
+    Records trial;
+    const bool smaller = GatherRuns(trial, gd->gdf.ppo) && trial.bytes.size() * 2 < bitmap;
+    if (smaller) font.outlined.insert(static_cast<uint16_t>(g));
+    return smaller;
+}
+
+// Adds the glyph's outline at its place on the page.
+bool AddOutline(Records& outlines, FONTOBJ* pfo, const GLYPHPOS& pos) {
+    HGLYPH hg = pos.hg;
+    GLYPHDATA* gd = nullptr;
+    if (FONTOBJ_cGetGlyphs(pfo, FO_PATHOBJ, 1, &hg, reinterpret_cast<PVOID*>(&gd)) != 1 || !gd || !gd->gdf.ppo) return false;
+    outlines.shiftX = int64_t{pos.ptl.x} * 16;
+    outlines.shiftY = int64_t{pos.ptl.y} * 16;
+    return GatherRuns(outlines, gd->gdf.ppo);
 }
 
 }  // namespace
@@ -811,18 +868,48 @@ BOOL StreamTextOut(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, R
     } while (more);
     if (!glyphs.empty()) {
         GlyphFont& font = GlyphFontOf(r, pfo);
-        const uint32_t handle = font.handle;
+        std::vector<GLYPHPOS> bitmaps;
+        Records outlines;
         for (const GLYPHPOS& g : glyphs) {
             if (g.hg > 0xFFFF) {
                 SetLastError(ERROR_INVALID_PARAMETER);
                 return FALSE;
             }
+            if (GoesAsOutline(font, pfo, g)) {
+                if (!AddOutline(outlines, pfo, g)) return FALSE;
+                continue;
+            }
             if (!DefineGlyph(r, font, pfo, g)) return FALSE;
+            bitmaps.push_back(g);
         }
+        glyphs = std::move(bitmaps);
         const uint32_t colour = BrushColour(pboFore);
         State(r, kTextColour, vemf::kSetTextColor, colour);
         State(r, kBkMode, vemf::kSetBkMode, 1);
         if (!Clip(r, pco)) return FALSE;
+        if (!outlines.sizes.empty()) {
+            // Glyph outlines fill by non-zero winding in the text's colour.
+            BRUSHOBJ black{0, nullptr, 0};
+            State(r, kRop2, vemf::kSetRop2, 13);
+            State(r, kFillMode, vemf::kSetPolyFillMode, 2);
+            if (!SelectBrush(r, pboFore ? pboFore : &black)) return FALSE;
+            Records begin, end;
+            begin.Empty(vemf::kBeginPath);
+            end.Empty(vemf::kEndPath);
+            Commit(r, begin);
+            Commit(r, outlines);
+            Commit(r, end);
+            Bounds(r, vemf::kFillPath);
+            s.pageFlags |= 0x20;
+        }
+        if (glyphs.empty()) {
+            StreamColourFlags(s, colour);
+            s.pageFlags |= 0x10;
+        }
+    }
+    if (!glyphs.empty()) {
+        const uint32_t handle = GlyphFontOf(r, pfo).handle;
+        const uint32_t colour = BrushColour(pboFore);
         Value(r, vemf::kSelectObject, handle);
         const size_t n = glyphs.size();
         std::vector<uint8_t> rec(sizeof(vemf::ExtTextOut) + 10 * n);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -37,7 +38,14 @@ void SendPattern(DeviceRecord& r, int16_t id, ColorMapping mapping, ColorDepth d
     XlAttrEnum(r, Attr::ColorDepth, depth);
     XlAttrUInt16(r, Attr::SourceWidth, width);
     XlAttrUInt16(r, Attr::SourceHeight, height);
-    XlAttrUInt16XY(r, Attr::DestinationSize, width, height);
+    // Brushes repeat in device pixels, as the engine paints them: on a page
+    // scaled into its cell the pattern's size in page units undoes the scale.
+    auto side = [&](uint16_t n, uint16_t page, uint16_t drawn) {
+        if (!PageIsMapped(r) || page == 0 || drawn == 0) return n;
+        return static_cast<uint16_t>(std::clamp<long>(std::lround(double(n) * page / drawn), 1, 0x7FFF));
+    };
+    XlAttrUInt16XY(r, Attr::DestinationSize, side(width, r.PageWidth(), r.drawnWidth),
+                   side(height, r.PageHeight(), r.drawnHeight));
     XlAttrSInt16(r, Attr::PatternDefineID, id);
     XlAttrEnum(r, Attr::PatternPersistence, PatternPersistence::Page);
     XlOperator(r, Op::BeginRastPattern);

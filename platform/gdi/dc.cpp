@@ -314,8 +314,18 @@ const Palette& DeviceContext::Pal() const {
 bool DeviceContext::Draw(std::shared_ptr<const Record> record) {
     if (device) {
         if (!pageOpen) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return false;
+            // Between pages only a document event may draw (the interface
+            // driver's instruction page at ENDDOC, on a page the driver
+            // opened itself through an escape): straight to the device.
+            if (!docOpen || eventDepth == 0) {
+                SetLastError(ERROR_INVALID_PARAMETER);
+                return false;
+            }
+            PlayContext ctx;
+            ctx.surface = device->SurfaceObject();
+            ctx.device = device.get();
+            ctx.band = device->PageRect();
+            return record->Play(ctx);
         }
         page.push_back(record);
         if (device->Banding() || holdDrawing) return true;

@@ -595,13 +595,24 @@ private:
         Scan(paths, evenOdd, [&](int32_t x, int32_t y) { Put(x, y, paint); });
     }
 
-    // The pieces of a subpath the dash pattern inks (lengths in user units,
-    // `scale` device pixels each); the subpath itself without a dash.
+    // The pieces of a subpath the dash pattern inks; the subpath itself
+    // without a dash. Dashes are laid out in user units, as the line was
+    // drawn, so a page scaled unequally across and down stretches a line's
+    // dashes by the scale along it (without an inverse, `scale` device
+    // pixels a unit).
     std::vector<SubPath> Dashed(const SubPath& sp, double scale) const {
+        const auto& m = gs_.ctm;
+        const double det = m[0] * m[3] - m[1] * m[2];
+        const bool inverse = std::isfinite(det) && std::fabs(det) > 1e-12;
+        auto length = [&](Point a, Point b) {
+            const double dx = b.x - a.x, dy = b.y - a.y;
+            if (!inverse) return std::hypot(dx, dy);
+            return std::hypot((m[3] * dx - m[2] * dy) / det, (m[0] * dy - m[1] * dx) / det);
+        };
         std::vector<double> dash;
         double period = 0;
         for (double d : gs_.dash) {
-            dash.push_back(std::isfinite(d) ? std::max(0.0, d * scale) : 0.0);
+            dash.push_back(std::isfinite(d) ? std::max(0.0, inverse ? d : d * scale) : 0.0);
             period += dash.back();
         }
         if (dash.size() % 2) dash.insert(dash.end(), dash.begin(), dash.end());  // odd: on and off swap
@@ -617,7 +628,7 @@ private:
         for (size_t i = 0; i + 1 < pts.size(); ++i) {
             Point a = pts[i];
             const Point b = pts[i + 1];
-            double len = std::hypot(b.x - a.x, b.y - a.y);
+            double len = length(a, b);
             while (len > left) {
                 const double t = left / len;
                 a = {a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t};

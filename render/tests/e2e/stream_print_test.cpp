@@ -16,6 +16,8 @@
 #include "common/escape_records.h"
 #include "gdi/emf_print.h"
 #include "gdi/engine.h"
+#include "interface/tests/installed_driver.h"
+#include "store/driver_ui.h"
 #include "render/device_record_image.h"
 #include "render/tests/e2e/print_support.h"
 #include "vemfread/replay.h"
@@ -185,9 +187,13 @@ TEST_F(StreamPrintTest, EverySampleStreamsAndReplaysInLanguages0And1And4) {
                         far += !near;
                     }
                 // The samples are scaled onto the page, so their outlines fall
-                // between pixels, and the stream carries whole pixels: edges
-                // move by one, and a dash or line end a little more.
-                EXPECT_LT(far, size_t(picture.width) * picture.height / 1000) << "page " << p + 1 << ": " << differ << " pixels differ";
+                // between pixels, and the stream carries whole pixels, rounded
+                // to the nearest: fills, images and glyphs land on the
+                // reference's pixels (text, photo and clip replay exactly); a
+                // thin line may move by one, a dash or line end a little more.
+                const bool lines = std::string(sample) == "shapes";
+                EXPECT_LT(far, lines ? size_t(picture.width) * picture.height / 5000 : 1u)
+                    << "page " << p + 1 << ": " << differ << " pixels differ";
                 if (const char* dir = std::getenv("ZQ_STREAM_DUMP")) {
                     const std::string stem = std::string(dir) + "/" + sample + "-l" + std::to_string(language);
                     vemfread::WritePicture(picture, stem + "-replayed.png");
@@ -197,7 +203,7 @@ TEST_F(StreamPrintTest, EverySampleStreamsAndReplaysInLanguages0And1And4) {
                     std::filesystem::copy_file(zq::store::JobFile(result.outputJob), stem + ".vemf",
                                                std::filesystem::copy_options::overwrite_existing, ec);
                 }
-                EXPECT_LT(differ, size_t(picture.width) * picture.height / 50) << "page " << p + 1;
+                EXPECT_LT(differ, lines ? size_t(picture.width) * picture.height / 200 : 1u) << "page " << p + 1;
             }
         }
     }
@@ -358,6 +364,226 @@ TEST_F(StreamPrintTest, EveryDrawingIsRecordedAndReplaysAsTheReferenceRender) {
                 zq::gdi::WritePng(*result.reference[p].Get(), stem + "-reference.png");
             }
         }
+    }
+}
+
+// Glyph bitmaps are one bit a pixel, uncompressed: large glyphs go as their
+// outlines, filled as paths, and small ones stay bitmaps defined once per
+// font. Both replay onto the reference's ink.
+TEST_F(StreamPrintTest, LargeGlyphsGoAsOutlinesSmallOnesAsBitmaps) {
+    constexpr int dpi = 300;
+    auto dm = Letter(dpi);
+    dm.printerLanguage = 4;
+    dm.metaSpool = 1;
+    auto text = [](HDC dc, int height, int y, const char16_t* s, int n) {
+        LOGFONTW lf{};
+        lf.lfHeight = -height;
+        const char16_t face[] = u"Liberation Serif";
+        std::copy(std::begin(face), std::end(face), lf.lfFaceName);
+        HFONT font = CreateFontIndirectW(&lf);
+        HGDIOBJ old = SelectObject(dc, font);
+        SetBkMode(dc, TRANSPARENT);
+        TextOutW(dc, 100, y, s, n);
+        SelectObject(dc, old);
+        DeleteObject(font);
+    };
+    auto result = PrintPages(driverPath_, dm, 1, [&](HDC dc, int) {
+        text(dc, 400, 100, u"Big", 3);
+        text(dc, 400, 600, u"Bib", 3);  // the same glyphs again: outlines every time
+        text(dc, 30, 1200, u"small print", 11);
+    });
+    ASSERT_TRUE(result.enabled);
+    EXPECT_TRUE(result.endDocOk);
+    const auto stream = vemfread::Walk(result.job);
+    ASSERT_TRUE(stream.ok) << stream.error;
+    ASSERT_EQ(stream.pages.size(), 1u);
+    size_t fills = 0, definitions = 0, strings = 0;
+    for (const auto& r : stream.pages[0].records) {
+        fills += r.type == zq::vemf::kFillPath;
+        definitions += r.type == 111;
+        strings += r.type == 84;
+    }
+    EXPECT_EQ(fills, 2u) << "each large string is one filled path";
+    EXPECT_EQ(strings, 1u) << "the small print is a string of bitmaps";
+    EXPECT_EQ(definitions, 10u) << "s, m, a, l, space, p, r, i, n, t: each once";
+    ASSERT_EQ(result.reference.size(), 1u);
+    vemfread::Picture picture;
+    std::string error;
+    ASSERT_TRUE(vemfread::Replay(stream, 0, picture, error)) << error;
+    // The ink of each line within a pixel of the reference's.
+    zq::gdi::Surface* ref = result.reference[0].Get();
+    ASSERT_EQ(ref->sizlBitmap.cx, picture.width);
+    struct Box {
+        int32_t left = INT32_MAX, top = INT32_MAX, right = -1, bottom = -1;
+    };
+    for (const auto& [top, bottom] : {std::pair{0, 550}, {550, 1100}, {1100, 1300}}) {
+        Box mine, theirs;
+        for (int32_t y = top; y < bottom; ++y)
+            for (int32_t x = 0; x < picture.width; ++x) {
+                auto add = [&](Box& b) {
+                    b.left = std::min(b.left, x), b.right = std::max(b.right, x);
+                    b.top = std::min(b.top, y), b.bottom = std::max(b.bottom, y);
+                };
+                if ((picture.At(x, y) & 0xFFFFFF) != 0xFFFFFF) add(mine);
+                if (ref->Pal().ToRgb(ref->Pixel(x, y)) != 0xFFFFFF) add(theirs);
+            }
+        SCOPED_TRACE(top);
+        ASSERT_GE(theirs.right, 0);
+        EXPECT_NEAR(mine.left, theirs.left, 1);
+        EXPECT_NEAR(mine.right, theirs.right, 1);
+        EXPECT_NEAR(mine.top, theirs.top, 1);
+        EXPECT_NEAR(mine.bottom, theirs.bottom, 1);
+    }
+    std::string where;
+    size_t far = 0;
+    const size_t differ = Differences(picture, result.reference[0], where, far);
+    EXPECT_LT(far, 50u) << differ << " pixels differ, first far one at " << where;
+}
+
+// The finishing library's senders on a live device context, with the page
+// records of a stream the engine printed and the walker read: 16377 turns a
+// landscape page upright, 16380 merges the document's records into one, and
+// 16376 answers the page geometry of the job's record.
+TEST_F(StreamPrintTest, TheFinishingLibrarysSendersOnALiveDeviceContext) {
+    auto dm = Letter(100);
+    dm.printerLanguage = 4;
+    dm.metaSpool = 1;
+    const auto printed = PrintPages(driverPath_, dm, 2, [](HDC dc, int p) { Rectangle(dc, 10, 10 + p, 200, 100); });
+    ASSERT_TRUE(printed.endDocOk);
+    const auto stream = vemfread::Walk(printed.job);
+    ASSERT_TRUE(stream.ok) << stream.error;
+    ASSERT_EQ(stream.pages.size(), 2u);
+    auto word = [](const std::vector<uint8_t>& b, size_t at) {
+        uint32_t v = 0;
+        std::memcpy(&v, b.data() + at, 4);
+        return v;
+    };
+    // The offset of a tag's first value in a page record's bytes.
+    auto tagAt = [&](const std::vector<uint8_t>& rec, uint32_t tag) -> size_t {
+        for (size_t at = word(rec, 16); at + 8 <= rec.size() && word(rec, at + 4) >= 8; at += word(rec, at + 4))
+            if (word(rec, at) == tag) return at + 8;
+        return 0;
+    };
+    // {uint32 total size; records}
+    auto pack = [](const std::vector<std::vector<uint8_t>>& recs) {
+        std::vector<uint8_t> in(4);
+        for (const auto& r : recs) in.insert(in.end(), r.begin(), r.end());
+        const uint32_t total = static_cast<uint32_t>(in.size());
+        std::memcpy(in.data(), &total, 4);
+        return in;
+    };
+    std::vector<std::vector<uint8_t>> records;
+    for (const auto& page : stream.pages) records.push_back(page.PageRecord()->bytes);
+    ASSERT_EQ(records[0].size(), zq::vemf::kPageRecordSizeStream);
+    const size_t orientation = tagAt(records[0], zq::vemf::kTagOrientation);
+    ASSERT_NE(orientation, 0u);
+    records[0][orientation] = 2;  // a landscape page
+
+    HANDLE printer = nullptr;
+    ASSERT_TRUE(OpenPrinterW(W(u"Mono"), &printer, nullptr));
+    auto driver = zq::gdi::Driver::Load(driverPath_.string());
+    auto device = zq::gdi::Device::Enable(driver, &dm.dm, u"Mono", u"LPT1:", printer);
+    ASSERT_TRUE(device);
+    auto* context = new zq::gdi::DeviceContext();
+    context->device = std::move(device);
+    HDC dc = context->Handle();
+    auto send = [&](uint32_t code, const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
+        return ExtEscape(dc, static_cast<int>(code), static_cast<int>(in.size()), reinterpret_cast<LPCSTR>(in.data()),
+                         static_cast<int>(out.size()), reinterpret_cast<LPSTR>(out.data()));
+    };
+    for (uint32_t code : {esc::kPageGeometry, esc::kNormalisePage, esc::kMergePages, esc::kPageGeometryOther})
+        EXPECT_EQ(Query(dc, code), 1) << code;
+    const auto one = pack({records[0]});
+    std::vector<uint8_t> normalised(one.size());
+    EXPECT_EQ(send(esc::kNormalisePage, one, normalised), 1);
+    const std::vector<uint8_t> upright(normalised.begin() + 4, normalised.end());
+    EXPECT_EQ(word(upright, tagAt(upright, zq::vemf::kTagOrientation)), 1u);
+    const auto both = pack(records);
+    std::vector<uint8_t> merged(4 + records[0].size());
+    EXPECT_EQ(send(esc::kMergePages, both, merged), 1);
+    std::vector<uint8_t> job(sizeof dm), geometry(sizeof(esc::PageGeometry));
+    std::memcpy(job.data(), &dm, sizeof dm);
+    EXPECT_EQ(send(esc::kPageGeometry, job, geometry), 1);
+    esc::PageGeometry g{};
+    std::memcpy(&g, geometry.data(), sizeof g);
+    EXPECT_EQ(g.resolution, 100u);
+    // Sizes the input does not hold: -1, on the live DC as on the record.
+    auto cut = both;
+    cut.resize(cut.size() - 1);
+    EXPECT_EQ(send(esc::kMergePages, cut, merged), -1);
+    DeleteDC(dc);
+    ClosePrinter(printer);
+}
+
+// The interface driver's ENDDOC on the real road: GDI raises the document
+// events into the installed interface driver, which asks the renderer
+// whether an instruction page is due (0x7FFFFFF8), sends the dialog
+// library's pictures (0x7FFFFFF7, 0x7FFFFFF6) and draws its three lines of
+// text on the page the renderer opened for it, between the document's pages.
+class EndDocRoadTest : public zq::testing::InstalledDriver {};
+
+TEST_F(EndDocRoadTest, TheManualDuplexInstructionPageComesThroughTheDocumentEvents) {
+    const char* bin = std::getenv("ZQ_BINARY_DIR");
+    ASSERT_NE(bin, nullptr);
+    const auto lib = std::filesystem::path(bin) / "lib";
+    Install((lib / "pclrend.so").string().c_str());
+    ASSERT_TRUE(zq::testing::CopyBesideDriver(lib / "dlgui.so", "dlgui.so"));
+    ASSERT_TRUE(zq::testing::CopyBesideDriver(lib / "dlgres.so", "dlgres.so"));
+    struct Case {
+        uint8_t separatePages;  // the user asked for the instruction page
+        int pages;
+        size_t streamPages;     // the document's, the instruction page, the page after the block
+        bool instruction;
+    } const cases[] = {{1, 3, 5, true}, {0, 3, 4, false}, {1, 1, 1, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.separatePages) + " " + std::to_string(c.pages));
+        // The Ovra turns the sheets by hand: long-edge duplex written as
+        // the spool stream of host finishing.
+        HANDLE printer = Open(u"Ovra");
+        std::vector<uint8_t> record(2048);
+        auto* dm = reinterpret_cast<zq::PrivateDevmode*>(record.data());
+        ASSERT_EQ(DocumentPropertiesW(nullptr, printer, W(u"Ovra"), &dm->dm, nullptr, DM_OUT_BUFFER), IDOK);
+        ClosePrinter(printer);
+        dm->dm.dmDuplex = DMDUP_VERTICAL;
+        dm->metaSpool = 1;
+        dm->metaSpoolResolved = 0xFF;
+        dm->separatePages = c.separatePages;
+        HDC dc = CreateDCW(u"WINSPOOL", u"Ovra", nullptr, &dm->dm);
+        ASSERT_NE(dc, nullptr) << GetLastError();
+        DOCINFOW info{sizeof(DOCINFOW), u"turned by hand", nullptr, nullptr, 0};
+        const int job = StartDocW(dc, &info);
+        ASSERT_GT(job, 0);
+        for (int p = 0; p < c.pages; ++p) {
+            ASSERT_GT(StartPage(dc), 0);
+            Rectangle(dc, 100, 100 + 50 * p, 300, 200 + 50 * p);
+            ASSERT_GT(EndPage(dc), 0);
+        }
+        EXPECT_GT(EndDoc(dc), 0);
+        DeleteDC(dc);
+        std::ifstream in(zq::store::JobFile(static_cast<DWORD>(job)), std::ios::binary);
+        const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+        const auto stream = vemfread::Walk(bytes);
+        ASSERT_TRUE(stream.ok) << stream.error;
+        ASSERT_EQ(stream.pages.size(), c.streamPages);
+        if (!c.instruction) continue;
+        // The instruction page: flagged, upright, one copy, with the long-edge
+        // picture and the text the interface driver drew on it.
+        const auto& page = stream.pages[c.pages];
+        size_t pictures = 0, texts = 0;
+        for (const auto& r : page.records) {
+            pictures += r.type == zq::vemf::kStretchDIBits;
+            texts += r.type == 84;
+        }
+        EXPECT_EQ(pictures, 1u);
+        EXPECT_EQ(texts, 3u) << "the three lines of the instruction text";
+        EXPECT_EQ(page.FindTag(zq::vemf::kTagOrientation)->Value(), 1u);
+        vemfread::Picture picture;
+        std::string error;
+        ASSERT_TRUE(vemfread::Replay(stream, c.pages, picture, error)) << error;
+        size_t ink = 0;
+        for (int32_t y = 0; y < picture.height; ++y)
+            for (int32_t x = 0; x < picture.width; ++x) ink += (picture.At(x, y) & 0xFFFFFF) != 0xFFFFFF;
+        EXPECT_GT(ink, 1000u) << "the picture and the text are drawn";
     }
 }
 

@@ -238,6 +238,8 @@ const XlSampleCase kXlSamples[] = {
     {"shapes_600", {"shapes"}, 600, 0, false, false},
     {"clip_600", {"clip"}, 600, 0, false, false},
     {"clip_text_300_4up", {"clip", "text", "clip", "photo"}, 300, 3, false, false},
+    {"shapes_clip_300_2up", {"shapes", "clip"}, 300, 1, false, false},
+    {"shapes_text_300_4up", {"shapes", "text", "shapes"}, 300, 3, false, false},
     {"text_photo_300", {"text", "photo"}, 300, 0, false, false},
     {"text_photo_300_duplex", {"photo", "text", "photo"}, 300, 0, true, false},
     {"text_photo_300_2up", {"text", "photo", "text"}, 300, 1, false, false},
