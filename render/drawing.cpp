@@ -218,7 +218,7 @@ BOOL DrvTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* 
     if (drop) return TRUE;
     if (r->outputMode == 4) return StreamTextOut(*r, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque);
     if (r->language == Language::PclXl) return XlTextOut(*r, pstro, pco, prclExtra, prclOpaque, pboFore, pboOpaque, mix);
-    if (r->language == Language::Pcl5Gl2) return Gl2TextOut(*r, pstro, pco, prclExtra, prclOpaque, pboFore, pboOpaque, mix);
+    if (r->language == Language::Pcl5Gl2) return Gl2TextOut(*r, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, mix);
     // No device fonts are offered yet, so every string is drawn as graphics.
     return EngTextOut(BandSurface(*r), pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix);
 }
