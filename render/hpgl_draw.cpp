@@ -12,6 +12,7 @@
 #include "render/hpgl_colour.h"
 #include "render/hpgl_mode.h"
 #include "render/hpgl_path.h"
+#include "render/xl_fill.h"
 
 namespace pclrend {
 
@@ -225,46 +226,14 @@ public:
         if (!records_.empty()) records_.back().flags |= PD_ENDSUBPATH | PD_CLOSEFIGURE;
         return true;
     }
-    // A glyph without an outline (a bitmap font): its ink as rectangles,
-    // each pixel run continued downwards while the rows below repeat it.
+    // A glyph without an outline (a bitmap font): its ink as rectangles.
     void AddBits(const GLYPHPOS& pos) {
-        const GLYPHBITS* gb = pos.pgdf ? pos.pgdf->pgb : nullptr;
-        if (!gb) return;
-        const LONG stride = (gb->sizlBitmap.cx + 7) / 8;
-        const LONG ox = pos.ptl.x + gb->ptlOrigin.x, oy = pos.ptl.y + gb->ptlOrigin.y;
-        std::vector<RECTL> open, next, done;
-        for (LONG y = 0; y < gb->sizlBitmap.cy; ++y) {
-            const BYTE* row = gb->aj + y * stride;
-            next.clear();
-            for (LONG x = 0; x < gb->sizlBitmap.cx;) {
-                if (!((row[x / 8] >> (7 - x % 8)) & 1)) {
-                    ++x;
-                    continue;
-                }
-                LONG end = x;
-                while (end < gb->sizlBitmap.cx && ((row[end / 8] >> (7 - end % 8)) & 1)) ++end;
-                const auto same = std::find_if(open.begin(), open.end(), [&](const RECTL& o) {
-                    return o.left == ox + x && o.right == ox + end;
-                });
-                if (same != open.end()) {
-                    next.push_back(*same);
-                    next.back().bottom += 1;
-                    open.erase(same);
-                } else {
-                    next.push_back(RECTL{ox + x, oy + y, ox + end, oy + y + 1});
-                }
-                x = end;
-            }
-            done.insert(done.end(), open.begin(), open.end());
-            open.swap(next);
-        }
-        done.insert(done.end(), open.begin(), open.end());
-        for (const RECTL& q : done) {
+        ForEachGlyphInkRectangle(pos, [&](const RECTL& q) {
             records_.push_back({PD_BEGINSUBPATH | PD_ENDSUBPATH | PD_CLOSEFIGURE,
                                 {{q.left * 16, q.top * 16}, {q.right * 16, q.top * 16}, {q.right * 16, q.bottom * 16},
                                  {q.left * 16, q.bottom * 16}}});
             points_ += 4;
-        }
+        });
     }
     bool Full() const { return points_ >= kPointsPerPolygon; }
     // Sends the polygon and fills it in every clip rectangle.
