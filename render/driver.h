@@ -77,10 +77,11 @@ struct Gl2Transfer {
     uint8_t rop3 = 0xCC;
 };
 BOOL Gl2SourceBlt(DeviceRecord& r, const Gl2Transfer& t);
-// Text as graphics on a PCL 5 page: the opaque rectangle, each glyph's ink
-// as HP-GL/2 polygons filled with the foreground brush, the extra rectangles.
-BOOL Gl2TextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
-                BRUSHOBJ* pboOpaque, MIX mix);
+// Text as graphics on a PCL 5 page: the opaque rectangle, each glyph's
+// outline as HP-GL/2 polygons filled with the foreground brush, the extra
+// rectangles.
+BOOL Gl2TextOut(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque,
+                BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, MIX mix);
 // Shared by the HP-GL/2 bodies: every rectangle of a complex clip, and the
 // brush record of an engine brush (a solid colour made on `solid`).
 void Gl2ForEachClipRectangle(CLIPOBJ* pco, const std::function<void(const RECTL&)>& fn);

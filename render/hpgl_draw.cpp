@@ -12,6 +12,7 @@
 #include "render/hpgl_colour.h"
 #include "render/hpgl_mode.h"
 #include "render/hpgl_path.h"
+#include "render/xl_fill.h"
 
 namespace pclrend {
 
@@ -50,7 +51,7 @@ const RealizedBrush* Gl2ResolveBrush(DeviceRecord& r, BRUSHOBJ* pbo, RealizedBru
     solid.colour[1] = static_cast<uint8_t>(rgb >> 8);
     solid.colour[2] = static_cast<uint8_t>(rgb >> 16);
     solid.brushKey = GreyOf(rgb);
-    if (!r.colour && solid.brushKey != 0 && solid.brushKey != 255) {
+    if (!ColourAsked(r) && solid.brushKey != 0 && solid.brushKey != 255) {
         Pattern p;
         DitherColour(r, rgb, p);
         std::memcpy(solid.pattern, p.data(), p.size());
@@ -63,7 +64,7 @@ namespace {
 uint32_t SelectFill(DeviceRecord& r, BRUSHOBJ* pbo, GlRole role, MIX mix) {
     RealizedBrush solid;
     const RealizedBrush* brush = Gl2ResolveBrush(r, pbo, solid);
-    return r.colour ? SelectColourFill(r, brush, role, mix) : SelectMonoFill(r, brush, role);
+    return ColourAsked(r) ? SelectColourFill(r, brush, role, mix) : SelectMonoFill(r, brush, role);
 }
 
 // The path as the polygon in the printer's buffer; `drew` is cleared when
@@ -193,69 +194,78 @@ BOOL Gl2StrokeAndFillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ*
 
 namespace {
 
-constexpr size_t kRectanglesPerPolygon = 200;  // keeps the printer's polygon buffer small
+constexpr size_t kPointsPerPolygon = 2000;  // keeps the printer's polygon buffer small
 
-// A glyph's ink as rectangles: its pixel runs, a run continued downwards
-// while the rows below repeat it (stems become one rectangle each).
-void GlyphRectangles(const GLYPHPOS& pos, std::vector<RECTL>& out) {
-    const GLYPHBITS* gb = pos.pgdf ? pos.pgdf->pgb : nullptr;
-    if (!gb) return;
-    const LONG stride = (gb->sizlBitmap.cx + 7) / 8;
-    const LONG ox = pos.ptl.x + gb->ptlOrigin.x, oy = pos.ptl.y + gb->ptlOrigin.y;
-    std::vector<RECTL> open, next;
-    for (LONG y = 0; y < gb->sizlBitmap.cy; ++y) {
-        const BYTE* row = gb->aj + y * stride;
-        next.clear();
-        for (LONG x = 0; x < gb->sizlBitmap.cx;) {
-            if (!((row[x / 8] >> (7 - x % 8)) & 1)) {
-                ++x;
-                continue;
-            }
-            LONG end = x;
-            while (end < gb->sizlBitmap.cx && ((row[end / 8] >> (7 - end % 8)) & 1)) ++end;
-            const auto same = std::find_if(open.begin(), open.end(), [&](const RECTL& o) {
-                return o.left == ox + x && o.right == ox + end;
-            });
-            if (same != open.end()) {
-                next.push_back(*same);
-                next.back().bottom += 1;
-                open.erase(same);
-            } else {
-                next.push_back(RECTL{ox + x, oy + y, ox + end, oy + y + 1});
-            }
-            x = end;
-        }
-        out.insert(out.end(), open.begin(), open.end());
-        open.swap(next);
+// Glyph shapes gathered for one polygon: closed subpaths in the engine's
+// 1/16 pixel on the page, all filled under the non-zero rule (the rule the
+// glyphs are made for; touching glyphs join, never cancel).
+class GlyphPolygon {
+public:
+    // The outline of a glyph at its position; false when the font gives none.
+    bool AddOutline(FONTOBJ* pfo, const GLYPHPOS& pos) {
+        HGLYPH hg = pos.hg;
+        void* pv = nullptr;
+        if (!pfo || FONTOBJ_cGetGlyphs(pfo, FO_PATHOBJ, 1, &hg, &pv) != 1 || !pv) return false;
+        PATHOBJ* ppo = static_cast<GLYPHDATA*>(pv)->gdf.ppo;
+        if (!ppo) return false;
+        // Whole pixels of the printer are taken by rounding: the position
+        // and half a pixel go into the points.
+        const FIX dx = LTOFX(pos.ptl.x) + 8, dy = LTOFX(pos.ptl.y) + 8;
+        PATHOBJ_vEnumStart(ppo);
+        PATHDATA pd{};
+        BOOL more;
+        do {
+            more = PATHOBJ_bEnum(ppo, &pd);
+            if (!pd.count || !pd.pptfx) continue;
+            Record rec{pd.flags, {}};
+            rec.points.reserve(pd.count);
+            for (ULONG i = 0; i < pd.count; ++i) rec.points.push_back({pd.pptfx[i].x + dx, pd.pptfx[i].y + dy});
+            points_ += pd.count;
+            records_.push_back(std::move(rec));
+        } while (more);
+        if (!records_.empty()) records_.back().flags |= PD_ENDSUBPATH | PD_CLOSEFIGURE;
+        return true;
     }
-    out.insert(out.end(), open.begin(), open.end());
-}
+    // A glyph without an outline (a bitmap font): its ink as rectangles.
+    void AddBits(const GLYPHPOS& pos) {
+        ForEachGlyphInkRectangle(pos, [&](const RECTL& q) {
+            records_.push_back({PD_BEGINSUBPATH | PD_ENDSUBPATH | PD_CLOSEFIGURE,
+                                {{q.left * 16, q.top * 16}, {q.right * 16, q.top * 16}, {q.right * 16, q.bottom * 16},
+                                 {q.left * 16, q.bottom * 16}}});
+            points_ += 4;
+        });
+    }
+    bool Full() const { return points_ >= kPointsPerPolygon; }
+    // Sends the polygon and fills it in every clip rectangle.
+    void Fill(DeviceRecord& r, CLIPOBJ* pco) {
+        if (records_.empty()) return;
+        size_t at = 0;
+        bool drew = false;
+        Gl2EmitPath(r, [&](PathPiece& piece) {
+            const Record& rec = records_[at++];
+            piece.flags = rec.flags;
+            piece.points = rec.points.data();
+            piece.count = static_cast<ULONG>(rec.points.size());
+            return at < records_.size();
+        }, &drew);
+        if (drew) DrawPolygon(r, pco, true, false, true);
+        records_.clear();
+        points_ = 0;
+    }
 
-// Rectangles as one polygon of closed subpaths, all turning the same way,
-// filled under the non-zero rule (touching glyphs join, never cancel).
-void FillRectangles(DeviceRecord& r, CLIPOBJ* pco, const std::vector<RECTL>& rects) {
-    if (rects.empty()) return;
-    size_t at = 0;
-    POINTFIX corners[4];
-    bool drew = false;
-    Gl2EmitPath(r, [&](PathPiece& piece) {
-        const RECTL& q = rects[at++];
-        corners[0] = {q.left * 16, q.top * 16};
-        corners[1] = {q.right * 16, q.top * 16};
-        corners[2] = {q.right * 16, q.bottom * 16};
-        corners[3] = {q.left * 16, q.bottom * 16};
-        piece.flags = PD_BEGINSUBPATH | PD_ENDSUBPATH | PD_CLOSEFIGURE;
-        piece.points = corners;
-        piece.count = 4;
-        return at < rects.size();
-    }, &drew);
-    if (drew) DrawPolygon(r, pco, true, false, true);
-}
+private:
+    struct Record {
+        FLONG flags;
+        std::vector<POINTFIX> points;
+    };
+    std::vector<Record> records_;
+    size_t points_ = 0;
+};
 
 }  // namespace
 
-BOOL Gl2TextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
-                BRUSHOBJ* pboOpaque, MIX mix) {
+BOOL Gl2TextOut(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque,
+                BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, MIX mix) {
     auto ordered = [](const RECTL& q) {
         return RECTL{std::min(q.left, q.right), std::min(q.top, q.bottom), std::max(q.left, q.right), std::max(q.top, q.bottom)};
     };
@@ -265,7 +275,10 @@ BOOL Gl2TextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, 
         SetGlMode(r, true);
         SetRop(r, false, mix & 0xFF);
         if (SelectFill(r, pboFore, GlRole::Area, mix) != kNoBrush) {
-            std::vector<RECTL> rects;
+            // Each glyph's outline, as the engine shapes it at this size,
+            // filled by the printer: sharp at its resolution and a fraction
+            // of the glyph's pixels in bytes.
+            GlyphPolygon polygon;
             STROBJ_vEnumStart(pstro);
             ULONG count = 0;
             GLYPHPOS* pos = nullptr;
@@ -273,14 +286,11 @@ BOOL Gl2TextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, 
             do {
                 more = STROBJ_bEnum(pstro, &count, &pos);
                 for (ULONG i = 0; i < count && pos; ++i) {
-                    GlyphRectangles(pos[i], rects);
-                    if (rects.size() >= kRectanglesPerPolygon) {
-                        FillRectangles(r, pco, rects);
-                        rects.clear();
-                    }
+                    if (!polygon.AddOutline(pfo, pos[i])) polygon.AddBits(pos[i]);
+                    if (polygon.Full()) polygon.Fill(r, pco);
                 }
             } while (more);
-            FillRectangles(r, pco, rects);
+            polygon.Fill(r, pco);
         }
     }
     if (prclExtra && pboFore) {

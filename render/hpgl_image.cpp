@@ -118,6 +118,78 @@ void SendPart(DeviceRecord& r, const SURFOBJ* picture, const RECTL& part, int32_
     SendMonoBand(r, MonoBand{rows.data(), stride, w, h}, options);
 }
 
+// The opening of every transfer: PCL, an opaque source, and the brush as
+// the pattern for the operations that use one. False when the brush paints
+// nothing (then nothing more is sent).
+bool EnterTransfer(DeviceRecord& r, const Gl2Transfer& t) {
+    SetGlMode(r, false);
+    // The raster's indices are black and white, whatever palette a colour
+    // fill left selected.
+    if (ColourAsked(r)) ResetPclColor(r);
+    SpoolWrite(r, "\x1b*v1N");
+    if (!NeedsPattern(t.rop3)) return true;
+    RealizedBrush solid;
+    const RealizedBrush* brush = Gl2ResolveBrush(r, t.brush, solid);
+    if (!brush) return false;
+    SelectPclPattern(r, *brush, true);
+    return true;
+}
+
+// A black-and-white source copied pixel for pixel needs no halftoning: its
+// rows go to the printer as they are, one bit a pixel. The two source
+// colours must be black and white (either order); `invert` is set when
+// source bit 0 is the black one (PCL raster inks its 1 bits, so rows are inverted).
+bool DirectOneBit(const DeviceRecord& r, const Gl2Transfer& t, const SURFOBJ* src, bool& invert) {
+    if (src->iBitmapFormat != BMF_1BPP || PageIsMapped(r) || ColourAsked(r)) return false;
+    if (t.clip && t.clip->iDComplexity != DC_TRIVIAL) return false;
+    const RECTL& d = t.target;
+    const RECTL& f = t.from;
+    if (d.right <= d.left || d.bottom <= d.top) return false;  // mirrored: the engine's stretch
+    if (f.left < 0 || f.top < 0 || f.right > src->sizlBitmap.cx || f.bottom > src->sizlBitmap.cy) return false;
+    if (f.right - f.left != d.right - d.left || f.bottom - f.top != d.bottom - d.top) return false;
+    const uint32_t zero = (t.translation ? XLATEOBJ_iXlate(t.translation, 0) : 0x000000) & 0xFFFFFF;
+    const uint32_t one = (t.translation ? XLATEOBJ_iXlate(t.translation, 1) : 0xFFFFFF) & 0xFFFFFF;
+    if (zero == 0 && one == 0xFFFFFF) {
+        invert = true;
+        return true;
+    }
+    if (zero == 0xFFFFFF && one == 0) {
+        invert = false;
+        return true;
+    }
+    return false;
+}
+
+// The source's rows as PCL raster at the target: rows of three bytes or more
+// run-length coded, shorter ones as they are.
+void SendDirectOneBit(DeviceRecord& r, const Gl2Transfer& t, const SURFOBJ* src, bool invert) {
+    const RECTL& d = t.target;
+    const LONG w = d.right - d.left, h = d.bottom - d.top;
+    const size_t bytes = (static_cast<size_t>(w) + 7) / 8;
+    SpoolFormat(r, "\x1b&f0S\x1b*v1O\x1b*l%dO\x1b*p%dx%dY\x1b*r0f%ds1A",
+                {static_cast<uint32_t>(t.rop3), d.left + RasterLeft(r), d.top, static_cast<int32_t>(w)});
+    const bool packed = bytes >= 3;
+    if (packed) SpoolWrite(r, "\x1b*b2M");
+    std::vector<uint8_t> row(bytes), coded(static_cast<size_t>(WorstCaseRow(static_cast<int32_t>(bytes))) + 2);
+    const size_t sourceBytes = (static_cast<size_t>(src->sizlBitmap.cx) + 7) / 8;
+    for (LONG k = 0; k < h; ++k) {
+        const auto* line = static_cast<const uint8_t*>(src->pvScan0) + static_cast<ptrdiff_t>(t.from.top + k) * src->lDelta;
+        CopyRowBits(line, sourceBytes, static_cast<size_t>(t.from.left), static_cast<size_t>(w), row.data());
+        if (invert) {
+            for (uint8_t& b : row) b = static_cast<uint8_t>(~b);
+            if (w % 8) row.back() &= static_cast<uint8_t>(0xFF00 >> (w % 8));
+        }
+        std::span<const uint8_t> data(row);
+        if (packed) {
+            const int32_t n = PackBits(row, coded);
+            if (n >= 0) data = std::span<const uint8_t>(coded.data(), static_cast<size_t>(n));
+        }
+        SpoolFormat(r, "\x1b*b%dW", {static_cast<int32_t>(data.size())});
+        SpoolWrite(r, data.data(), static_cast<int32_t>(data.size()));
+    }
+    SpoolWrite(r, "\x1b*rC\x1b*v0n0O\x1b*l252O\x1b&f1S");
+}
+
 }  // namespace
 
 BOOL Gl2SourceBlt(DeviceRecord& r, const Gl2Transfer& t) {
@@ -131,6 +203,14 @@ BOOL Gl2SourceBlt(DeviceRecord& r, const Gl2Transfer& t) {
         return Gl2FillBlt(r, t.clip, Ordered(t.target), nullptr, 0xFFFF);
     }
     const uint8_t rop3 = t.rop3;
+    bool invert = false;
+    if (DirectOneBit(r, t, src, invert)) {
+        if (!EnterTransfer(r, t)) return TRUE;  // no brush: nothing is painted
+        SendDirectOneBit(r, t, src, invert);
+        r.ropCache = 252;
+        r.gl.paletteSaved = false;
+        return r.jobState >= kJobOpen;
+    }
     const RECTL target = Ordered(t.target);
     const std::vector<RECTL> parts = VisibleParts(r, t.clip, target);
     if (parts.empty()) return TRUE;
@@ -165,17 +245,8 @@ BOOL Gl2SourceBlt(DeviceRecord& r, const Gl2Transfer& t) {
     // The transfer sequence: PCL, source and pattern opaque, the logical
     // operation, the cursor kept; one raster per visible part; the
     // printer's defaults again.
-    SetGlMode(r, false);
-    // The raster's indices are black and white, whatever palette a colour
-    // fill left selected.
-    if (r.colour) ResetPclColor(r);
-    if (NeedsPattern(rop3)) {
-        RealizedBrush solid;
-        const RealizedBrush* brush = Gl2ResolveBrush(r, t.brush, solid);
-        if (!brush) return TRUE;  // no brush: nothing is painted
-        SelectPclPattern(r, *brush, true);
-    }
-    SpoolFormat(r, "\x1b*v1N\x1b&f0S\x1b*v1O\x1b*l%dO\x1b*r0F", {static_cast<uint32_t>(rop3)});
+    if (!EnterTransfer(r, t)) return TRUE;
+    SpoolFormat(r, "\x1b&f0S\x1b*v1O\x1b*l%dO\x1b*r0F", {static_cast<uint32_t>(rop3)});
     const int32_t originX = (r.currentCell && PageIsMapped(r) ? static_cast<int32_t>(r.currentCell->left) : 0) + RasterLeft(r);
     const int32_t originY = r.currentCell && PageIsMapped(r) ? static_cast<int32_t>(r.currentCell->top) : 0;
     for (const RECTL& p : parts) {

@@ -211,7 +211,7 @@ uint32_t DownloadScaledPattern(DeviceRecord& r, const uint8_t (&rows)[8], bool i
     // Each brush pixel becomes a whole number of device pixels, so the side
     // is a multiple of 8 and every row a whole number of bytes: the size
     // announced is exactly what follows.
-    const uint32_t divisor = r.colour ? 300 : 150;
+    const uint32_t divisor = ColourAsked(r) ? 300 : 150;
     const uint32_t scale = std::max<uint32_t>(1, (r.resolution + divisor / 2) / divisor);
     const uint32_t n = 8 * scale, rowBytes = n / 8;
     std::vector<uint8_t> out = {1, 0, 1, 0};

@@ -23,19 +23,8 @@ int32_t Pixel(FIX v, int32_t offset) {
 }  // namespace
 
 void PeEncode(int32_t v, std::string& out) {
-    uint32_t u = v >= 0 ? 2u * static_cast<uint32_t>(v) : 2u * static_cast<uint32_t>(-static_cast<int64_t>(v)) + 1u;
-    char digits[8];  // 33 bits need at most 6 digits
-    size_t n = 0;
-    for (;;) {
-        const auto digit = static_cast<char>((u & 63) + 63);
-        u >>= 6;
-        if (!u) {
-            digits[n++] = static_cast<char>(digit + 128);
-            break;
-        }
-        digits[n++] = digit;
-    }
-    out.append(digits, n);
+    char digits[8];
+    out.append(digits, static_cast<size_t>(PeEncodeTo(v, digits) - digits));
 }
 
 void PeWriteAbsolute(DeviceRecord& r, int32_t x, int32_t y, bool penUp) {
@@ -55,7 +44,8 @@ void PeWriteRelative(DeviceRecord& r, int32_t x, int32_t y, int32_t px, int32_t 
 bool Gl2EmitPath(DeviceRecord& r, const PathSource& next, bool* drew, POINTL offset) {
     bool first = true, peOpen = false, bzOpen = false, any = false;
     int32_t lx = 0, ly = 0;
-    std::string run;  // relative pairs of a line record, written in one piece
+    constexpr ptrdiff_t kRunFlush = 4000;
+    char run[kRunFlush + 16];  // relative pairs of a line record, written in pieces
     PathPiece piece;
     bool more;
     auto close = [&] {
@@ -112,20 +102,19 @@ bool Gl2EmitPath(DeviceRecord& r, const PathSource& next, bool* drew, POINTL off
                 take(lx, ly);
                 PeWriteAbsolute(r, lx, ly, false);
             }
-            run.clear();
+            char* end = run;
             while (n) {
                 int32_t x, y;
                 take(x, y);
-                PeEncode(x - lx, run);
-                PeEncode(y - ly, run);
+                end = PeEncodeTo(y - ly, PeEncodeTo(x - lx, end));
                 lx = x;
                 ly = y;
-                if (run.size() > 4000) {
-                    SpoolWrite(r, run);
-                    run.clear();
+                if (end - run > kRunFlush) {
+                    SpoolWrite(r, run, static_cast<int32_t>(end - run));
+                    end = run;
                 }
             }
-            SpoolWrite(r, run);
+            SpoolWrite(r, run, static_cast<int32_t>(end - run));
             peOpen = true;
         }
         if (piece.flags & PD_ENDSUBPATH) {
@@ -232,7 +221,7 @@ void Gl2SetLineAttributes(DeviceRecord& r, LINEATTRS& la, float m21, float m22) 
     }
     if (r.resolution == 1200 && width <= 4) width = 4;
     else if (r.resolution == 600 && width <= 2) width = 2;
-    if (width != g.penWidth || r.colour) {
+    if (width != g.penWidth || ColourAsked(r)) {
         g.penWidth = width;
         const int64_t t = static_cast<int64_t>(width) * 254, unit = 10 * static_cast<int64_t>(r.resolution);
         const int64_t rest = t % unit;

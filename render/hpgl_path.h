@@ -16,7 +16,17 @@
 namespace pclrend {
 
 // The PE (polyline encoded) form of one number, base 64, least significant
-// digit first, the last digit marked.
+// digit first, the last digit marked; at most 6 bytes at `out`, returns
+// the end.
+inline char* PeEncodeTo(int32_t v, char* out) {
+    uint32_t u = v >= 0 ? 2u * static_cast<uint32_t>(v) : 2u * static_cast<uint32_t>(-static_cast<int64_t>(v)) + 1u;
+    while (u >= 64) {
+        *out++ = static_cast<char>((u & 63) + 63);
+        u >>= 6;
+    }
+    *out++ = static_cast<char>(u + 63 + 128);
+    return out;
+}
 void PeEncode(int32_t v, std::string& out);
 
 // "PE=" with the pair (and "<" for pen up); or the pair relative to the

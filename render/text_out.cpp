@@ -420,7 +420,7 @@ BOOL Graphics(DeviceRecord& r, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOB
               RECTL* prclOpaque, BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix) {
     (void)pso;
     if (r.language == Language::PclXl) return XlTextOut(r, pstro, pco, prclExtra, prclOpaque, pboFore, pboOpaque, mix);
-    if (r.language == Language::Pcl5Gl2) return Gl2TextOut(r, pstro, pco, prclExtra, prclOpaque, pboFore, pboOpaque, mix);
+    if (r.language == Language::Pcl5Gl2) return Gl2TextOut(r, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, mix);
     if (!r.bandSurface) return FALSE;
     r.pageFlags |= kEngineDrewFlag;
     if (pstro->pgp == nullptr) STROBJ_vEnumStart(pstro);

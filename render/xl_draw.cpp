@@ -502,45 +502,15 @@ BOOL XlBitBlt(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, 
 
 namespace {
 
-// A glyph's ink as rectangles added to the open path: the runs of each row,
-// a run carried down while the rows below repeat it exactly (stems and
-// bars become one rectangle each); the number of rectangles.
+// A glyph's ink as rectangles added to the open path; the number of
+// rectangles.
 size_t GlyphRuns(DeviceRecord& r, const GLYPHPOS& pos) {
-    const GLYPHBITS* gb = pos.pgdf ? pos.pgdf->pgb : nullptr;
-    if (!gb) return 0;
-    struct Run {
-        LONG left, right, top;
-    };
-    std::vector<Run> open, next;
     size_t rects = 0;
-    const LONG stride = (gb->sizlBitmap.cx + 7) / 8;
-    const LONG ox = pos.ptl.x + gb->ptlOrigin.x, oy = pos.ptl.y + gb->ptlOrigin.y;
-    auto close = [&](const Run& run, LONG bottom) {
-        XlAttrSInt16Box(r, Attr::BoundingBox, Clamp(ox + run.left), Clamp(oy + run.top), Clamp(ox + run.right), Clamp(oy + bottom));
+    ForEachGlyphInkRectangle(pos, [&](const RECTL& q) {
+        XlAttrSInt16Box(r, Attr::BoundingBox, Clamp(q.left), Clamp(q.top), Clamp(q.right), Clamp(q.bottom));
         XlOperator(r, Op::RectanglePath);
         ++rects;
-    };
-    for (LONG y = 0; y <= gb->sizlBitmap.cy; ++y) {
-        next.clear();
-        size_t o = 0;  // runs of the row above, in order, left to right
-        if (y < gb->sizlBitmap.cy) {
-            const BYTE* row = gb->aj + y * stride;
-            for (LONG x = 0; x < gb->sizlBitmap.cx;) {
-                if (!((row[x / 8] >> (7 - x % 8)) & 1)) {
-                    ++x;
-                    continue;
-                }
-                LONG end = x;
-                while (end < gb->sizlBitmap.cx && ((row[end / 8] >> (7 - end % 8)) & 1)) ++end;
-                while (o < open.size() && open[o].left < x) close(open[o++], y);
-                if (o < open.size() && open[o].left == x && open[o].right == end) next.push_back(open[o++]);
-                else next.push_back({x, end, y});
-                x = end;
-            }
-        }
-        while (o < open.size()) close(open[o++], y);
-        std::swap(open, next);
-    }
+    });
     return rects;
 }
 

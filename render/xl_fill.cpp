@@ -1,6 +1,7 @@
 #include "render/xl_fill.h"
 
 #include <algorithm>
+#include <functional>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -245,6 +246,39 @@ void CopyRowBits(const uint8_t* row, size_t rowBytes, size_t offset, size_t bits
         out[i] = static_cast<uint8_t>(v);
     }
     if (bits % 8) out[n - 1] &= static_cast<uint8_t>(0xFF00 >> (bits % 8));
+}
+
+void ForEachGlyphInkRectangle(const GLYPHPOS& pos, const std::function<void(const RECTL&)>& out) {
+    const GLYPHBITS* gb = pos.pgdf ? pos.pgdf->pgb : nullptr;
+    if (!gb) return;
+    struct Run {
+        LONG left, right, top;
+    };
+    std::vector<Run> open, next;
+    const LONG stride = (gb->sizlBitmap.cx + 7) / 8;
+    const LONG ox = pos.ptl.x + gb->ptlOrigin.x, oy = pos.ptl.y + gb->ptlOrigin.y;
+    auto close = [&](const Run& run, LONG bottom) { out(RECTL{ox + run.left, oy + run.top, ox + run.right, oy + bottom}); };
+    for (LONG y = 0; y <= gb->sizlBitmap.cy; ++y) {
+        next.clear();
+        size_t o = 0;  // runs of the row above, in order, left to right
+        if (y < gb->sizlBitmap.cy) {
+            const BYTE* row = gb->aj + y * stride;
+            for (LONG x = 0; x < gb->sizlBitmap.cx;) {
+                if (!((row[x / 8] >> (7 - x % 8)) & 1)) {
+                    ++x;
+                    continue;
+                }
+                LONG end = x;
+                while (end < gb->sizlBitmap.cx && ((row[end / 8] >> (7 - end % 8)) & 1)) ++end;
+                while (o < open.size() && open[o].left < x) close(open[o++], y);
+                if (o < open.size() && open[o].left == x && open[o].right == end) next.push_back(open[o++]);
+                else next.push_back({x, end, y});
+                x = end;
+            }
+        }
+        while (o < open.size()) close(open[o++], y);
+        std::swap(open, next);
+    }
 }
 
 void HatchPattern(uint32_t style, uint8_t (&bits)[128]) {

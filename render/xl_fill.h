@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 
+#include "gdi/ddi_font.h"
 #include "render/brush.h"
 #include "render/device_record.h"
 
@@ -55,6 +57,11 @@ inline size_t KeptRowSize(uint32_t width, uint32_t format) {
 // `rowBytes` read as 0, so a row is never read beyond its end; bits past
 // `bits` in the last byte are cleared.
 void CopyRowBits(const uint8_t* row, size_t rowBytes, size_t offset, size_t bits, uint8_t* out);
+
+// A glyph's ink (its bits at its position) as rectangles: the runs of each
+// row, a run carried down while the rows below repeat it exactly (stems and
+// bars become one rectangle each).
+void ForEachGlyphInkRectangle(const GLYPHPOS& pos, const std::function<void(const RECTL&)>& out);
 
 // The 32 x 32 one-bit pattern (1 = white) of a hatch style, lines every
 // eight pixels as the engine draws them.

@@ -160,6 +160,7 @@ devmode_args() { [ -n "${records[$1]:-}" ] && printf '%s\n' --devmode "${records
 printers=()
 xl_printers=()
 gl_printers=()
+nup_printers=()
 for m in "${inf_models[@]}"; do
     model="$m (INF)"
     # The raster twin: the model's record in the monochrome raster language
@@ -176,6 +177,18 @@ for m in "${inf_models[@]}"; do
         app_record "$model" "${records[$model]}" metaSpool=0
         printers+=("$model")
         if [ "$own" = 2 ]; then xl_printers+=("$model"); else gl_printers+=("$model"); fi
+    fi
+    # A model of the PCL 5 line has 2-up and 4-up twins in its own language:
+    # the enable rules send monochrome n-up sheets to PCL 5 with HP-GL/2.
+    if [ "$own" = 1 ]; then
+        for n in 2 4; do
+            twin="$m $n-up"
+            "$zq" printer add "$twin" --driver "$m" > /dev/null
+            "$rasterdm" "$out/record.bin" "$twin" --nup "$n" > "$out/record.reg"
+            "$zq" reg import "$out/record.reg" > /dev/null
+            keep_record "$twin"
+            nup_printers+=("$twin")
+        done
     fi
 done
 # Host finishing on the first model: the spool stream of n-up, a booklet and
@@ -227,15 +240,21 @@ for printer in "${printers[@]}"; do
         if [[ " ${gl_printers[*]} " == *" $printer "* ]]; then
             dpi=$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/$name-print.txt")
             verdict="printed; no outside interpreter at $gpcl6, not judged"
+            # The reader decodes the job (a form fault fails the run) and
+            # writes the copy a general interpreter prints: the printer's own
+            # flat greys (FT9, SV9) as standard shading of the same darkness.
+            "$pclread" "$dir/$name.pcl" --png-prefix "$dir/$name-decoded" --as-shading "$dir/$name-general.pcl" \
+                > "$dir/$name-read.txt" 2>&1 || true
+            grep -q ', 0 form faults$' "$dir/$name-read.txt" || { status=1; head -3 "$dir/$name-read.txt"; }
             if [ -x "$gpcl6" ]; then
-                rm -f "$dir/$name-printed-"*.pbm
-                "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=pbmraw -r"$dpi" -sOutputFile="$dir/$name-printed-%d.pbm" \
-                    "$dir/$name.pcl" > /dev/null 2>&1 || true
-                verdict=$("$pagejudge" "$dir/$name-printed-1.pbm" --dpi "$dpi" \
+                rm -f "$dir/$name-printed-"*.pgm
+                "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r"$dpi" -sOutputFile="$dir/$name-printed-%d.pgm" \
+                    "$dir/$name-general.pcl" > /dev/null 2>&1 || true
+                verdict=$("$pagejudge" "$dir/$name-printed-1.pgm" --dpi "$dpi" \
                     --offset "$(sed -n 's/^page 1: .* placed at \([0-9]*,[0-9]*\) .*/\1/p' "$dir/$name-print.txt")" \
-                    --reference "$dir/$name-reference.png" 2>&1 | tr '\n' ' ' | sed 's/ $//' || true)
+                    --tone "$dir/$name-reference.png" 2>&1 | tr '\n' ' ' | sed 's/ $//' || true)
                 # Differences are reported; a sheet the interpreter did not print fails the run.
-                [ -e "$dir/$name-printed-1.pbm" ] || status=1
+                [ -e "$dir/$name-printed-1.pgm" ] || status=1
             fi
             printf '%-28s %-10s %-16s %10s %8.2f  gpcl6 %s\n' "$printer" "$name" "1" "$bytes" "$seconds" "$verdict"
             continue
@@ -261,6 +280,45 @@ for printer in "${printers[@]}"; do
             done
     done
 done
+# The 2-up and 4-up twins print every sample as the pages of one document:
+# the reader decodes the sheets (a form fault fails the run) beside the
+# reference pages, and the outside interpreter must print every sheet.
+echo
+printf '%-28s %-10s %-16s %10s %8s  %s\n' printer document sheets "job bytes" seconds "decoded and printed"
+for printer in "${nup_printers[@]}"; do
+    dir=$out/${printer// /-}
+    mkdir -p "$dir"
+    per=${printer##* }
+    per=${per%-up}
+    start=$(now)
+    mapfile -t dmargs < <(devmode_args "$printer")
+    if ! "$zq" print "${samples[@]}" --printer "$printer" "${dmargs[@]}" --out "$dir/samples.pcl" \
+        --png "$dir/samples-reference-%d.png" > "$dir/samples-print.txt" 2>&1; then
+        printf '%-28s %-10s %s\n' "$printer" samples "print failed: $(tail -1 "$dir/samples-print.txt")"
+        status=1
+        continue
+    fi
+    seconds=$(awk -v a="$start" -v b="$(now)" 'BEGIN { print b - a }')
+    bytes=$(stat -c %s "$dir/samples.pcl")
+    sheets=$(( (${#samples[@]} + per - 1) / per ))
+    "$pclread" "$dir/samples.pcl" --png-prefix "$dir/samples-decoded" --as-shading "$dir/samples-general.pcl" \
+        > "$dir/samples-read.txt" 2>&1 || true
+    grep -q ', 0 form faults$' "$dir/samples-read.txt" || { status=1; head -3 "$dir/samples-read.txt"; }
+    decoded=$(grep -c '^page [0-9]*:' "$dir/samples-read.txt" || true)
+    verdict="reader $decoded sheets"
+    [ "$decoded" -eq "$sheets" ] || status=1
+    if [ -x "$gpcl6" ]; then
+        dpi=$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/samples-print.txt")
+        rm -f "$dir/samples-printed-"*.pgm
+        "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r"$dpi" -sOutputFile="$dir/samples-printed-%d.pgm" \
+            "$dir/samples-general.pcl" > /dev/null 2>&1 || true
+        printed=$(find "$dir" -name 'samples-printed-*.pgm' | wc -l)
+        verdict="$verdict, gpcl6 $printed sheets"
+        [ "$printed" -eq "$sheets" ] || status=1
+    fi
+    printf '%-28s %-10s %-16s %10s %8.2f  %s\n' "$printer" samples "${#samples[@]} on $sheets" "$bytes" "$seconds" "$verdict"
+done
+
 # The host-finishing printers write the spool stream: each job is walked as
 # the finishing library walks it (a refused stream fails the run) and its
 # pages are replayed with the engine beside the reference render.

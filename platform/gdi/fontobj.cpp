@@ -267,8 +267,10 @@ EngineFont::Glyph_* EngineFont::Load(HGLYPH hg) {
         g->data.rclInk = {gb->ptlOrigin.x, gb->ptlOrigin.y, gb->ptlOrigin.x + w, gb->ptlOrigin.y + h};
         g->bitsMade = true;
     }
-    // The outline again (rendering consumed the slot) for the glyph path.
-    if (FT_Load_Glyph(ft, hg, FT_LOAD_NO_BITMAP | FT_LOAD_NO_HINTING) == 0) {
+    // The outline again (rendering consumed the slot) for the glyph path:
+    // the one the bits were made from, fitted to this size's pixels, so a
+    // device filling it inks what the bits ink.
+    if (FT_Load_Glyph(ft, hg, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) == 0) {
         if (flFontType & FO_SIM_BOLD) FT_Outline_EmboldenXY(&ft->glyph->outline, static_cast<FT_Pos>(em_ * 64 / 24), 0);
         g->path = std::make_unique<Path>();
         PathSink sink{g->path.get(), {0, 0}};

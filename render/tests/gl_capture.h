@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 
 #include "pclread/judge.h"
@@ -25,6 +26,13 @@ struct GlCapture {
         r.language = Language::Pcl5Gl2;
         r.resolution = dpi;
         r.glState = glState;
+    }
+    // A colour page: the record's colour on, and a job that asks for it
+    // (the HP-GL/2 route draws in colour only then).
+    void AskColour(bool on = true) {
+        r.colour = on;
+        if (!r.devmode) r.devmode = std::make_unique<zq::PrivateDevmode>();
+        r.devmode->dm.dmColor = on ? DMCOLOR_COLOR : DMCOLOR_MONOCHROME;
     }
     std::string Out() {
         SpoolFlush(r);

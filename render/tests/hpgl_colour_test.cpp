@@ -20,7 +20,7 @@ using namespace std::string_literals;
 
 // A colour page, in PCL.
 struct ColourCapture : GlCapture {
-    ColourCapture() : GlCapture(300, kGlInPcl) { r.colour = 1; }
+    ColourCapture() : GlCapture(300, kGlInPcl) { AskColour(); }
 };
 
 std::string Entry(uint32_t c, int i) {

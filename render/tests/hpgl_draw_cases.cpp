@@ -215,6 +215,80 @@ TEST_F(Gl2DrawTest, ACopyThroughAComplexClipSendsOneRasterPerRectangle) {
     EXPECT_EQ(r.ropCache, 252);
 }
 
+// A black-and-white source copied at its own size on a page drawn at its
+// own size goes straight to the printer: its rows as one raster at the
+// target (PCL inks 1 bits, so a source whose bit 0 is black is inverted),
+// rows of three bytes or more run-length coded after one ESC*b2M, shorter
+// ones as they are. Other colours, a clip of several rectangles or a page
+// drawn small take the halftoned picture instead.
+TEST_F(Gl2DrawTest, ABlackAndWhiteCopyGoesStraightAsRows) {
+    zq::gdi::Palette whiteFirst, blackFirst, redFirst, rgb;
+    whiteFirst.mode = blackFirst.mode = redFirst.mode = PAL_INDEXED;
+    whiteFirst.entries = {0xFFFFFF, 0x000000};
+    blackFirst.entries = {0x000000, 0xFFFFFF};
+    redFirst.entries = {0x0000FF, 0xFFFFFF};
+    zq::gdi::EngineXlate toWhiteFirst(whiteFirst, rgb), toBlackFirst(blackFirst, rgb), toRedFirst(redFirst, rgb);
+    const RECTL two[] = {{200, 300, 210, 304}, {220, 300, 230, 304}};
+    zq::gdi::EngineClip complex(zq::gdi::Region::FromRects(two));
+    struct Case {
+        const char* name;
+        LONG width;
+        XLATEOBJ* xlate;
+        CLIPOBJ* clip;
+        bool small;     // the page drawn at half size
+        bool direct;
+        bool packed;    // rows run-length coded
+        uint8_t first;  // the first row's first byte as sent (uncoded rows)
+    } const cases[] = {
+        {"index 0 white: rows as they are", 16, &toWhiteFirst, nullptr, false, true, false, 0x00},
+        {"index 0 black: rows inverted", 16, &toBlackFirst, nullptr, false, true, false, 0xFF},
+        {"no translation: bit 0 black", 16, nullptr, nullptr, false, true, false, 0xFF},
+        {"rows of 3 bytes are coded", 24, &toBlackFirst, nullptr, false, true, true, 0},
+        {"red and white: halftoned", 16, &toRedFirst, nullptr, false, false, false, 0},
+        {"complex clip: per rectangle", 40, nullptr, &complex, false, false, false, 0},
+        {"page drawn small: scaled", 16, nullptr, nullptr, true, false, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        GlCapture g(300, kGlInPcl);
+        g.r.geometry.printableWidth = g.r.geometry.printableLength = 1000;
+        g.r.drawnWidth = g.r.drawnHeight = c.small ? 500 : 1000;
+        OneBitSource source(c.width, 4);
+        Gl2Transfer t;
+        t.source = source.so;
+        t.translation = c.xlate;
+        t.clip = c.clip;
+        t.target = {200, 300, 200 + c.width, 304};
+        t.from = {0, 0, c.width, 4};
+        ASSERT_TRUE(Gl2SourceBlt(g.r, t));
+        const std::string out = g.Out();
+        const std::string start = "\x1b*v1N\x1b&f0S\x1b*v1O\x1b*l204O\x1b*p200x300Y\x1b*r0f" + std::to_string(c.width) + "s1A";
+        if (!c.direct) {
+            EXPECT_EQ(out.find("\x1b*r0f"), std::string::npos) << ::testing::PrintToString(out);
+            continue;
+        }
+        ASSERT_EQ(out.rfind(start, 0), 0u) << ::testing::PrintToString(out);
+        EXPECT_EQ(Count(out, "\x1b*b2M"), c.packed ? 1u : 0u);
+        EXPECT_EQ(Count(out, "\x1b*b") - (c.packed ? 1u : 0u), 4u) << "one transfer a row";
+        if (!c.packed) {
+            const std::string row = "\x1b*b2W";
+            const size_t at = out.find(row);
+            ASSERT_NE(at, std::string::npos);
+            EXPECT_EQ(static_cast<uint8_t>(out[at + row.size()]), c.first);
+        }
+        EXPECT_EQ(out.substr(out.size() - 23), "\x1b*rC\x1b*v0n0O\x1b*l252O\x1b&f1S");
+        // Read back: columns 0-9 hold bit 0, the rest bit 1; black where
+        // that bit's colour is black.
+        const std::string page = out + "\f";
+        const auto job = DecodeGl(std::vector<uint8_t>(page.begin(), page.end()), 1000, 1000);
+        ASSERT_TRUE(job.Ok()) << Faults(job);
+        ASSERT_EQ(job.pages.size(), 1u);
+        for (LONG x = 198; x < 202 + c.width; ++x)
+            EXPECT_EQ(job.pages[0].Black(x, 301), x >= 200 && x < 200 + c.width && (x < 210) == (c.xlate != &toWhiteFirst))
+                << x;
+    }
+}
+
 TEST_F(Gl2DrawTest, CompressedSourcesAreRefusedWithError2000) {
     SURFOBJ rle{};
     rle.iType = STYPE_BITMAP;

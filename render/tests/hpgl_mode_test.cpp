@@ -207,7 +207,7 @@ TEST(HpglMode, ScaledPatternAnnouncesExactlyWhatItSends) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.dpi);
         GlCapture g(c.dpi);
-        g.r.colour = c.colour;
+        g.AskColour(c.colour);
         EXPECT_EQ(DownloadScaledPattern(g.r, rows, false, false), c.side);
         const std::string out = g.Out();
         const std::string head = "\x1b*c" + std::to_string(c.side * c.side / 8 + 8) + "W";

@@ -1,10 +1,29 @@
 #include "pclread/hpgl_reader.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 
 namespace pclread {
+
+std::vector<uint8_t> VendorGreysAsShading(std::span<const uint8_t> job) {
+    const std::string s(job.begin(), job.end());
+    std::string out;
+    size_t at = 0;
+    for (size_t hit; (hit = std::min(s.find("FT9,", at), s.find("SV9,", at))) != std::string::npos;) {
+        size_t end = hit + 4;
+        int level = 0;
+        while (end < s.size() && std::isdigit(static_cast<unsigned char>(s[end])) && level < 1000)
+            level = level * 10 + (s[end++] - '0');
+        out.append(s, at, hit - at);
+        const int percent = ((255 - std::min(level, 255)) * 100 + 127) / 255;
+        out += (s[hit] == 'F' ? "FT10," : "SV1,") + std::to_string(percent);
+        at = end;
+    }
+    out.append(s, at, std::string::npos);
+    return {out.begin(), out.end()};
+}
 
 namespace {
 

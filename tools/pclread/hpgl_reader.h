@@ -33,6 +33,12 @@ struct VendorArea {
     int32_t left = 0, top = 0, right = 0, bottom = 0;
 };
 
+// The job as a general interpreter can print it: the vendor's flat greys
+// (FT9 and SV9 with a grey level, 255 white) become the standard shading of
+// the same darkness (FT10 and SV1 in percent), so their areas can be judged
+// as tone.
+std::vector<uint8_t> VendorGreysAsShading(std::span<const uint8_t> job);
+
 // A PCL pattern as downloaded (ESC*c#W): one palette index (or, for
 // one-bit patterns, 1 = ink) per pixel.
 struct PclPattern {

@@ -12,11 +12,13 @@
 namespace {
 
 const char* const kUsage =
-    "usage: pagejudge SHEET.pgm --dpi D --offset X,Y [--reference REF.png]\n"
+    "usage: pagejudge SHEET.pgm --dpi D --offset X,Y [--reference REF.png] [--tone REF.png]\n"
     "                 [--expected PAGE.png --expected-dpi E]\n\n"
     "SHEET is the whole sheet at D dots per inch; the printable area starts at\n"
     "(X, Y) dots. --reference: the engine's render of the printable area, compared\n"
-    "ink for ink. --expected: the page as an outside renderer draws it at E dpi,\n"
+    "ink for ink. --tone: the same render judged as a printer of black dots\n"
+    "prints it: ink within a pixel outside its grey areas, and the mean grey of\n"
+    "every 16 x 16 block within the tone bound. --expected: the page as an outside renderer draws it at E dpi,\n"
     "placed at the printable area's top-left; both are reduced to 75 dpi grey and\n"
     "the mean difference, the worst 8 x 8 block and the ink box (in 75 dpi pixels\n"
     "from the printable corner) are reported.\n";
@@ -29,7 +31,7 @@ int Usage(const char* why) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string sheetPath, reference, expected;
+    std::string sheetPath, reference, expected, tone;
     int dpi = 0, expectedDpi = 0, ox = -1, oy = -1;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -42,6 +44,7 @@ int main(int argc, char** argv) {
         if (a == "--dpi" && (v = next())) dpi = std::atoi(v);
         else if (a == "--expected-dpi" && (v = next())) expectedDpi = std::atoi(v);
         else if (a == "--reference" && (v = next())) reference = v;
+        else if (a == "--tone" && (v = next())) tone = v;
         else if (a == "--expected" && (v = next())) expected = v;
         else if (a == "--offset" && (v = next())) {
             if (std::sscanf(v, "%d,%d", &ox, &oy) != 2) return Usage("--offset takes X,Y");
@@ -67,6 +70,17 @@ int main(int argc, char** argv) {
         for (size_t i = 0; i < placed.v.size(); ++i) differ += (placed.v[i] < 128) != (sheet->v[i] < 128);
         std::printf("reference: %ld pixels differ\n", differ);
         status |= differ != 0;
+    }
+    if (!tone.empty()) {
+        auto ref = pclread::ReadGreyPng(tone);
+        if (!ref) {
+            std::fprintf(stderr, "pagejudge: cannot read %s\n", tone.c_str());
+            return 1;
+        }
+        const auto placed = pclread::Place(*ref, sheet->width, sheet->height, ox, oy);
+        const auto m = pclread::MatchSheet(*sheet, placed, pclread::GreyBlocks(placed));
+        std::printf("tone: %s\n", m ? pclread::Verdict(*m).c_str() : "another sheet size");
+        status |= !m || !m->Passes();
     }
     if (!expected.empty()) {
         auto page = pclread::ReadGreyPng(expected);

@@ -25,6 +25,9 @@ const char* const kUsage =
     "                     as PREFIX-N-diff.png), and the exit code is 1 when any\n"
     "                     page differs\n"
     "--commands           lists every HP-GL/2 command with its numbers\n"
+    "--as-shading OUT     writes the job with the printer's own greys (FT9, SV9)\n"
+    "                     as the standard shading of the same darkness, as a\n"
+    "                     general interpreter prints it\n"
     "Areas painted by the printer's own grey commands (FT9, SV9, ESC*v9T), which\n"
     "other interpreters ignore, are listed as \"vendor area\" lines.\n";
 
@@ -74,7 +77,7 @@ int XlPages(const pclread::Job& job, const std::vector<std::string>& references,
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string jobPath, prefix;
+    std::string jobPath, prefix, shadingCopy;
     std::vector<std::string> references, printed;
     int offsetX = 0, offsetY = 0;
     bool listCommands = false;
@@ -88,6 +91,8 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "--commands") {
             listCommands = true;
+        } else if (arg == "--as-shading" && hasValue) {
+            shadingCopy = argv[++i];
         } else if (arg == "--png-prefix" && hasValue) {
             prefix = argv[++i];
         } else if (arg == "--reference" && hasValue) {
@@ -114,6 +119,12 @@ int main(int argc, char** argv) {
     if (!in) return Fail("cannot read " + jobPath);
     const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
 
+    if (!shadingCopy.empty()) {
+        const auto copy = pclread::VendorGreysAsShading(bytes);
+        std::ofstream out(shadingCopy, std::ios::binary);
+        if (!out.write(reinterpret_cast<const char*>(copy.data()), static_cast<std::streamsize>(copy.size())))
+            return Fail("cannot write " + shadingCopy);
+    }
     std::vector<pclread::Page> expected;
     for (const auto& path : references) {
         auto page = pclread::ReadPng(path);

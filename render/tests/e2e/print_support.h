@@ -74,6 +74,20 @@ inline zq::PrivateDevmode Letter(int dpi) {
     return dm;
 }
 
+// A postcard sheet (100 x 148 mm, paper code 43) with 1/6 inch margins.
+inline void Postcard(zq::PrivateDevmode& dm, int dpi) {
+    dm.dm.dmPaperSize = 43;
+    for (int o = 0; o < 2; ++o) {
+        auto& g = dm.paperFormats[o];
+        g.paperCodeAsked = g.paperCodeUsed = 43;
+        const WORD w = static_cast<WORD>(dpi * 1000 / 254), l = static_cast<WORD>(dpi * 1480 / 254);
+        g.width = g.usedWidth = o ? l : w;
+        g.length = g.usedLength = o ? w : l;
+        g.printableWidth = g.usedPrintableWidth = static_cast<WORD>(g.width - 2 * g.leftMargin);
+        g.printableLength = g.usedPrintableLength = static_cast<WORD>(g.length - 2 * g.topMargin);
+    }
+}
+
 // The sample drawings: each page a different mix of what the raster route
 // hands to the engine. Solid fills are black or white here: grey fills are
 // dithered with the driver's own cells, which the engine's reference render
