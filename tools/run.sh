@@ -181,6 +181,23 @@ for m in "${inf_models[@]}"; do
         if [ "$own" = 2 ]; then xl_printers+=("$model"); else gl_printers+=("$model"); fi
     fi
 done
+# The colour model prints in colour too: its raster twin in colour bands, and
+# twins in PCL 5 with HP-GL/2 (images in colour) and in PCL XL.
+colour_model="Zelquor Corvo C30 Finishing"
+if [[ " ${inf_models[*]} " == *" $colour_model "* ]]; then
+    "$zq" devmode default --printer "$colour_model (INF)" --out "$out/record.bin" > /dev/null
+    for variant in "colour raster:0 --colour" "colour PCL 5:1 --colour --colour-images" "colour PCL XL:2 --colour"; do
+        printer="$colour_model ${variant%%:*}"
+        read -ra args <<< "${variant#*:}"
+        "$zq" printer add "$printer" --driver "$colour_model" > /dev/null
+        "$rasterdm" "$out/record.bin" "$printer" --language "${args[@]}" > "$out/record.reg"
+        "$zq" reg import "$out/record.reg" > /dev/null
+        keep_record "$printer"
+        printers+=("$printer")
+        [ "${args[0]}" = 1 ] && gl_printers+=("$printer")
+        [ "${args[0]}" = 2 ] && xl_printers+=("$printer")
+    done
+fi
 # Host finishing on the first model: the spool stream of n-up, a booklet and
 # duplex by hand, and the stream as the printer's own language.
 stream_printers=()
@@ -224,6 +241,12 @@ for printer in "${printers[@]}"; do
     for sample in "${samples[@]}"; do
         name=$(basename "$sample" .emf)
         print_sample "$printer" "$sample" "$dir/$name.pcl" "$dir/$name-reference.png" || continue
+        # A colour twin's page as the outside interpreter prints it in
+        # colour, beside the reference.
+        if [[ "$printer" == *colour* ]] && [ -x "$gpcl6" ]; then
+            "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=png16m -r"$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/$name-print.txt")" \
+                -sOutputFile="$dir/$name-printed-colour-%d.png" "$dir/$name.pcl" > /dev/null 2>&1 || true
+        fi
         # pclread fails on pages that differ too: those are reported below,
         # while a job it cannot read or a form fault fails the run. A PCL XL
         # job is a whole sheet: the reference lies at the printable corner
