@@ -65,14 +65,23 @@ std::vector<uint8_t> SampleBand(int32_t width, int32_t rows, int32_t stride) {
 
 constexpr int32_t kWidth = 4900, kRows = 1600, kStride = ((kWidth + 31) / 32) * 4;
 
+// A record writing into a sink that counts the bytes.
+struct CountingRecord {
+    CountingRecord() {
+        AllocateBuffers(r, false);
+        r.sink = &sink;
+        r.jobState = kJobOpen;
+    }
+    DeviceRecord r;
+    NullSink sink;
+};
+
 // Codes `sample` (kRows rows of `stride` bytes) as one band again and again.
 void CompressBand(benchmark::State& state, const std::vector<uint8_t>& sample, int32_t width, int32_t stride) {
     std::vector<uint8_t> band(sample.size());
-    DeviceRecord r;
-    AllocateBuffers(r, false);
-    NullSink sink;
-    r.sink = &sink;
-    r.jobState = kJobOpen;
+    CountingRecord counting;
+    DeviceRecord& r = counting.r;
+    const NullSink& sink = counting.sink;
     for (auto _ : state) {
         state.PauseTiming();
         band = sample;  // the coder inverts rows in place
@@ -119,11 +128,9 @@ std::vector<uint8_t> SampleRgbBand() {
 
 void BM_RgbBand(benchmark::State& state) {
     const auto band = SampleRgbBand();
-    DeviceRecord r;
-    AllocateBuffers(r, false);
-    NullSink sink;
-    r.sink = &sink;
-    r.jobState = kJobOpen;
+    CountingRecord counting;
+    DeviceRecord& r = counting.r;
+    const NullSink& sink = counting.sink;
     for (auto _ : state) {
         r.gl = {};
         SendRgbBand(r, MonoBand{const_cast<uint8_t*>(band.data()), kRgbStride, kRgbWidth, kRgbRows}, 0, 0);

@@ -205,6 +205,14 @@ TEST_F(PrintTest, StartDocRefusesWhatThisBuildCannotDraw) {
     }
 }
 
+// The job read on pages of the record's printable size.
+pclread::Job ReadOnPage(const zq::PrivateDevmode& dm, const std::vector<uint8_t>& job) {
+    pclread::Options options;
+    options.pageWidth = dm.paperFormats[0].printableWidth;
+    options.pageHeight = dm.paperFormats[0].printableLength;
+    return pclread::Read(job, options);
+}
+
 // Grey rectangles on the raster route go as PCL pattern fills where the band
 // still shows the grey as the engine drew it, and stay in the band's raster
 // where anything was drawn over them since (ink or white); the page is the
@@ -233,10 +241,7 @@ TEST_F(PrintTest, GreyRectanglesGoAsPatternFillsOnlyWhereNothingCoversThem) {
             DeleteObject(light);
         });
         ASSERT_TRUE(result.pagesOk) << c.name;
-        pclread::Options options;
-        options.pageWidth = dm.paperFormats[0].printableWidth;
-        options.pageHeight = dm.paperFormats[0].printableLength;
-        auto job = pclread::Read(result.job, options);
+        auto job = ReadOnPage(dm, result.job);
         ASSERT_TRUE(job.Ok()) << c.name << ": " << job.errors.front();
         ASSERT_EQ(job.pages.size(), 1u);
         size_t fills = 0;
@@ -383,15 +388,12 @@ TEST_F(PrintTest, ColourRasterPagesEqualTheReferenceColours) {
         });
         EXPECT_TRUE(result.pagesOk);
         EXPECT_TRUE(result.endDocOk);
-        pclread::Options options;
-        options.pageWidth = dm.paperFormats[0].printableWidth;
-        options.pageHeight = dm.paperFormats[0].printableLength;
-        auto job = pclread::Read(result.job, options);
+        auto job = ReadOnPage(dm, result.job);
         ASSERT_TRUE(job.Ok()) << job.errors.front();
         ASSERT_EQ(job.pages.size(), 1u);
         ASSERT_EQ(result.reference.size(), 1u);
         ASSERT_FALSE(job.pages[0].rgb.empty()) << "the page printed in colour";
-        EXPECT_EQ(ColourDifferences(job.pages[0], result.reference[0], {0, 0, options.pageWidth, options.pageHeight}, true), 0);
+        EXPECT_EQ(ColourDifferences(job.pages[0], result.reference[0], {0, 0, dm.paperFormats[0].printableWidth, dm.paperFormats[0].printableLength}, true), 0);
         size_t bands = 0;
         for (const auto& c : job.commands) bands += c.prefix == "*r" && c.terminator == 'A';
         EXPECT_GE(bands, 2u) << "band seams are part of the check";
@@ -402,7 +404,7 @@ TEST_F(PrintTest, ColourRasterPagesEqualTheReferenceColours) {
         }
         const auto sheets = RunGpcl6(gpcl6, result.job, dpi, "colour-raster", true);
         ASSERT_EQ(sheets.size(), 1u) << "the interpreter prints the sheet";
-        EXPECT_EQ(Gpcl6Differences(sheets[0], result.reference[0], {0, 0, options.pageWidth, options.pageHeight},
+        EXPECT_EQ(Gpcl6Differences(sheets[0], result.reference[0], {0, 0, dm.paperFormats[0].printableWidth, dm.paperFormats[0].printableLength},
                                    dm.paperFormats[0].usedLeftMargin, dm.paperFormats[0].usedTopMargin),
                   0);
     }
@@ -426,10 +428,7 @@ TEST_F(PrintTest, PicturesOfEveryDepthRoundTripOnColourPages) {
         });
         EXPECT_TRUE(result.pagesOk);
         ASSERT_EQ(result.reference.size(), std::size(depths));
-        pclread::Options options;
-        options.pageWidth = dm.paperFormats[0].printableWidth;
-        options.pageHeight = dm.paperFormats[0].printableLength;
-        auto job = pclread::Read(result.job, options);
+        auto job = ReadOnPage(dm, result.job);
         ASSERT_TRUE(job.Ok()) << job.errors.front();
         for (size_t i = 0; i < std::size(depths); ++i) {
             SCOPED_TRACE(depths[i]);
@@ -501,10 +500,7 @@ TEST_F(PrintTest, PictureUnderAComplexClipGoesOncePerRectangle) {
     EXPECT_EQ(count("\x1b*v1N\x1b&f0S\x1b*v1O\x1b*l204O"), 1u);
     EXPECT_EQ(count("\x1b*r1A"), 3u);
     EXPECT_EQ(count("\x1b*v0n0O\x1b*l252O\x1b&f1S"), 1u);
-    pclread::Options options;
-    options.pageWidth = dm.paperFormats[0].printableWidth;
-    options.pageHeight = dm.paperFormats[0].printableLength;
-    auto job = pclread::Read(result.job, options);
+    auto job = ReadOnPage(dm, result.job);
     ASSERT_TRUE(job.Ok()) << job.errors.front();
     ASSERT_EQ(job.pages.size(), 1u);
     EXPECT_EQ(ColourDifferences(job.pages[0], result.reference[0], {0, 0, 200, 200}, true), 0);
