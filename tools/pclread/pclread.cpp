@@ -22,6 +22,12 @@ uint8_t Luminance(uint32_t rgb) {
 int64_t Differences(const Page& a, const Page& b) {
     if (a.width != b.width || a.height != b.height || a.stride != b.stride || a.bits.size() != b.bits.size()) return -1;
     int64_t n = 0;
+    if (!a.rgb.empty() && !b.rgb.empty()) {
+        // Colour pages: colour for colour.
+        for (int32_t y = 0; y < a.height; ++y)
+            for (int32_t x = 0; x < a.width; ++x) n += a.Colour(x, y) != b.Colour(x, y);
+        return n;
+    }
     for (size_t i = 0; i < a.bits.size(); ++i) n += __builtin_popcount(static_cast<unsigned>(a.bits[i] ^ b.bits[i]));
     return n;
 }
