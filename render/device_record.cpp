@@ -158,11 +158,12 @@ bool RecordFromDevmode(DeviceRecord& r, zq::PrivateDevmode& caller) {
     if (PageIsMapped(r)) {
         if (r.language == Language::MonoRaster) r.language = Language::Pcl5Gl2;
     }
-    // The monochrome raster language draws into a one-bit band, so a colour
-    // forced above (a resolution-bound feature of a monochrome model, say)
-    // cannot reach the page; left set, it would make the drawing hooks skip
-    // the halftoning of images and report a 24-bit device for a one-bit band.
-    if (r.language == Language::MonoRaster) r.colour = r.forcedColour = 0;
+    // On a monochrome model the raster language draws into a one-bit band, so
+    // a colour forced above (a resolution-bound feature, say) cannot reach the
+    // page; left set, it would make the drawing hooks skip the halftoning of
+    // images and report a 24-bit device for a one-bit band. A colour model
+    // printing in colour draws 24-bit bands instead.
+    if (r.language == Language::MonoRaster && !(r.modelFlags & 0x08)) r.colour = r.forcedColour = 0;
 
     std::strncpy(r.printerName, dm.printerName, sizeof r.printerName - 1);
     r.devmode = std::make_unique<zq::PrivateDevmode>(caller);
@@ -224,10 +225,6 @@ bool ColourAsked(const DeviceRecord& r) {
 
 const char* UnbuiltRoute(const DeviceRecord& r) {
     if (r.outputMode == 4) return nullptr;  // the stream records every drawing, in every language
-    // Pictures go in black and white: a document that asks for colour is
-    // refused rather than printed without it.
-    if (r.language == Language::Pcl5Gl2 && ColourAsked(r))
-        return "the pages need colour images in PCL 5 with HP-GL/2, which this build does not write";
     return nullptr;
 }
 

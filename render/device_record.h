@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/types.h"
 #include "render/device_fonts.h"
@@ -49,6 +50,14 @@ struct MonoBand {
     int32_t stride = 0;  // bytes from one row to the next
     int32_t width = 0;   // pixels
     int32_t height = 0;  // rows
+};
+
+// A rectangle the engine filled in the band with a grey's pattern, which the
+// band flush may send as a PCL pattern fill instead (band pixels).
+struct GreyRectangle {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+    uint16_t key = 0;         // the grey's brushKey
+    uint8_t pattern[128]{};   // its 32 x 32 pattern, 1 = white
 };
 
 // Output languages (`language`).
@@ -122,6 +131,7 @@ struct DeviceRecord {
 
     // The band the engine draws into (raster languages).
     MonoBand band;
+    std::vector<GreyRectangle> greyRectangles;  // of the band being drawn
 
     // Copies of the DEVMODE kept by the record (enable step 4 and after).
     std::unique_ptr<zq::PrivateDevmode> devmode;  // the job's DEVMODE as enable left it

@@ -24,11 +24,14 @@ constexpr FLONG kSurfaceHooks = 0x24EB;
 constexpr uint32_t kMinimumBandBudget = 1000000;
 
 LONG Stride1(LONG width) { return ((width + 31) / 32) * 4; }
+// Colour pages are drawn in 24 bits a pixel, monochrome ones in one.
+ULONG BandFormat(const DeviceRecord& r) { return r.colour ? BMF_24BPP : BMF_1BPP; }
+LONG BandStride(const DeviceRecord& r) { return Stride1(r.PageWidth() * (r.colour ? 24 : 1)); }
 
 // One band bitmap of `rows` rows, locked, with the device surface over it.
 bool MakeBand(DeviceRecord& r, LONG rows) {
     const LONG width = r.PageWidth();
-    HBITMAP bitmap = EngCreateBitmap(SIZEL{width, rows}, Stride1(width), BMF_1BPP, BMF_TOPDOWN, nullptr);
+    HBITMAP bitmap = EngCreateBitmap(SIZEL{width, rows}, BandStride(r), BandFormat(r), BMF_TOPDOWN, nullptr);
     if (!bitmap) return false;
     HSURF hsurf = static_cast<HSURF>(bitmap);
     SURFOBJ* so = EngLockSurface(hsurf);
@@ -36,7 +39,7 @@ bool MakeBand(DeviceRecord& r, LONG rows) {
         EngDeleteSurface(hsurf);
         return false;
     }
-    HSURF device = EngCreateDeviceSurface(reinterpret_cast<DHSURF>(&r), SIZEL{width, rows}, BMF_1BPP);
+    HSURF device = EngCreateDeviceSurface(reinterpret_cast<DHSURF>(&r), SIZEL{width, rows}, BandFormat(r));
     if (!device) {
         EngUnlockSurface(so);
         EngDeleteSurface(hsurf);
@@ -55,7 +58,7 @@ bool MakeBandBitmap(DeviceRecord& r) {
     const LONG height = r.PageHeight();
     uint64_t budget = std::max<uint64_t>(r.bandBudget, kMinimumBandBudget);
     if (r.wasReset && !r.bandingMarked) budget = UINT64_MAX;
-    for (const BandChoice& choice : BandChoices(height, static_cast<uint32_t>(Stride1(r.PageWidth())), budget)) {
+    for (const BandChoice& choice : BandChoices(height, static_cast<uint32_t>(BandStride(r)), budget)) {
         if (MakeBand(r, choice.rows)) {
             r.bandCount = static_cast<uint16_t>(choice.count);
             return true;

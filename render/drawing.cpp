@@ -1,7 +1,11 @@
 // The drawing hooks on the raster route: the engine draws into the band
 // bitmap and the band flush sends it. Other languages' bodies are not part
 // of this build and refuse the call.
+#include <algorithm>
+#include <cstring>
+
 #include "base/error.h"
+#include "render/brush.h"
 #include "render/driver.h"
 #include "render/text_out.h"
 #include "render/stream_draw.h"
@@ -58,6 +62,36 @@ BOOL Gl2Stretch(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco
     if (pptlHTOrg) t.halftoneOrigin = *pptlHTOrg;
     t.rop3 = static_cast<uint8_t>(rop4);
     return Gl2SourceBlt(r, t);
+}
+
+constexpr size_t kMaxGreyRectangles = 64;
+
+// A grey rectangle fill on a monochrome band (pattern copy of a grey brush,
+// no source): noted after the engine drew it, for the band flush to send as
+// a PCL pattern fill where the band still shows exactly that.
+void NoteGreyRectangle(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, const RECTL* prclTrg,
+                       BRUSHOBJ* pbo, ROP4 rop4) {
+    if (r.paletteColours != 2 || r.colour || psoSrc || psoMask || rop4 != 0xF0F0 || !pbo || !prclTrg ||
+        r.greyRectangles.size() >= kMaxGreyRectangles)
+        return;
+    if (pco && pco->iDComplexity == DC_COMPLEX) return;
+    const auto* brush = static_cast<const RealizedBrush*>(BRUSHOBJ_pvGetRbrush(pbo));
+    if (!brush || brush->kind != kBrushSolid || brush->brushKey == 0 || brush->brushKey >= 255) return;
+    GreyRectangle g;
+    g.left = std::max<LONG>({0, std::min(prclTrg->left, prclTrg->right)});
+    g.top = std::max<LONG>({0, std::min(prclTrg->top, prclTrg->bottom)});
+    g.right = std::min<LONG>(r.band.width, std::max(prclTrg->left, prclTrg->right));
+    g.bottom = std::min<LONG>(r.band.height, std::max(prclTrg->top, prclTrg->bottom));
+    if (pco && pco->iDComplexity == DC_RECT) {
+        g.left = std::max<int32_t>(g.left, pco->rclBounds.left);
+        g.top = std::max<int32_t>(g.top, pco->rclBounds.top);
+        g.right = std::min<int32_t>(g.right, pco->rclBounds.right);
+        g.bottom = std::min<int32_t>(g.bottom, pco->rclBounds.bottom);
+    }
+    if (g.left >= g.right || g.top >= g.bottom) return;
+    g.key = brush->brushKey;
+    std::memcpy(g.pattern, brush->pattern, sizeof g.pattern);
+    r.greyRectangles.push_back(g);
 }
 
 }  // namespace
@@ -137,7 +171,9 @@ BOOL DrvBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
         if (pptlSrc) src = {pptlSrc->x, pptlSrc->y, pptlSrc->x + prclTrg->right - prclTrg->left, pptlSrc->y + prclTrg->bottom - prclTrg->top};
         return XlBitBlt(*r, psoSrc, psoMask, pco, pxlo, *prclTrg, pptlSrc ? &src : nullptr, pbo, rop4);
     }
-    return EngBitBlt(BandSurface(*r), psoSrc, psoMask, pco, pxlo, prclTrg, pptlSrc, pptlMask, pbo, pptlBrush, rop4);
+    const BOOL drawn = EngBitBlt(BandSurface(*r), psoSrc, psoMask, pco, pxlo, prclTrg, pptlSrc, pptlMask, pbo, pptlBrush, rop4);
+    if (drawn) NoteGreyRectangle(*r, psoSrc, psoMask, pco, prclTrg, pbo, rop4);
+    return drawn;
 }
 
 BOOL DrvCopyBits(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo, RECTL* prclDest, POINTL* pptlSrc) {
@@ -162,6 +198,16 @@ BOOL DrvCopyBits(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo
     r = DrawingRecord(psoDest, drop);
     if (!r) return FALSE;
     if (drop) return TRUE;
+    if (r->language == Language::ColourRaster && (r->modelFlags & 0x8000) && psoSrc && prclDest) {
+        // Colour copies halftoned by the engine: its cells lie on the page,
+        // not on the band, or every band top would show a seam.
+        POINTL origin{0, -static_cast<LONG>(r->bandTop)};
+        const POINTL at = pptlSrc ? *pptlSrc : POINTL{0, 0};
+        RECTL from{at.x, at.y, at.x + prclDest->right - prclDest->left, at.y + prclDest->bottom - prclDest->top};
+        return EngStretchBlt(BandSurface(*r), psoSrc, nullptr, pco, pxlo, nullptr, &origin, prclDest, &from, nullptr, HALFTONE);
+    }
+    // Monochrome bands take copies as the engine draws them unstretched
+    // (its reference render halftones only stretched pictures).
     return EngCopyBits(BandSurface(*r), psoSrc, pco, pxlo, prclDest, pptlSrc);
 }
 

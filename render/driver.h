@@ -38,6 +38,10 @@ std::string Narrow(const WCHAR* s, size_t limit);
 // A pixel of a bitmap surface as stored: an index, or the packed bits of a
 // 16, 24 or 32-bit pixel (blue in the low byte for 24 and 32 bits).
 uint32_t PixelAt(const SURFOBJ* so, LONG x, LONG y);
+// `n` pixels of a 16, 24 or 32-bit source row from (x, y) as red, green,
+// blue bytes at `out`: pixels whose layout the colour translation passes
+// as it is are copied, any other goes through it.
+void SourceRgbRow(const SURFOBJ* so, XLATEOBJ* pxlo, LONG x, LONG y, LONG n, uint8_t* out);
 
 // The PCL XL bodies of the drawing hooks.
 BOOL XlFillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix, FLONG options);

@@ -4,7 +4,10 @@
 // sequence that makes source and pattern opaque for the logical operation and
 // puts the printer's defaults back afterwards.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "base/error.h"
@@ -118,20 +121,178 @@ void SendPart(DeviceRecord& r, const SURFOBJ* picture, const RECTL& part, int32_
     SendMonoBand(r, MonoBand{rows.data(), stride, w, h}, options);
 }
 
-// The opening of every transfer: PCL, an opaque source, and the brush as
-// the pattern for the operations that use one. False when the brush paints
-// nothing (then nothing more is sent).
+constexpr uint32_t kWhite = 0xFFFFFF;
+
+int SourceBits(const SURFOBJ* so) {
+    switch (so->iBitmapFormat) {
+    case BMF_1BPP: return 1;
+    case BMF_4BPP: return 4;
+    case BMF_8BPP: return 8;
+    default: return 24;
+    }
+}
+
+// The translated palette of an indexed source (red low).
+std::vector<uint32_t> SourcePalette(int bits, XLATEOBJ* pxlo) {
+    std::vector<uint32_t> entries(size_t{1} << bits);
+    for (size_t i = 0; i < entries.size(); ++i)
+        entries[i] = (pxlo ? XLATEOBJ_iXlate(pxlo, static_cast<ULONG>(i)) : (i ? kWhite : 0)) & kWhite;
+    return entries;
+}
+
+// A one-bit source of black and white copied as it is: the one-bit route
+// with the black-and-white palette prints it exactly.
+bool BlackAndWhiteCopy(const SURFOBJ* so, XLATEOBJ* pxlo, uint8_t rop3) {
+    if (so->iBitmapFormat != BMF_1BPP || rop3 != 0xCC) return false;
+    const auto p = SourcePalette(1, pxlo);
+    return (p[0] == 0 && p[1] == kWhite) || (p[0] == kWhite && p[1] == 0);
+}
+
+// Decipoints of `dots` at the device resolution, to a thousandth.
+std::string Decipoints(int64_t dots, int resolution) {
+    const int64_t thousandths = (dots * 720 * 1000 + resolution / 2) / resolution;
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(thousandths / 1000),
+                  static_cast<long long>(thousandths % 1000));
+    return text;
+}
+
+// Raster rows in run-length coding (method 2), each row from `row(k, out)`.
+void SendColourRows(DeviceRecord& r, LONG rows, size_t rowBytes, const std::function<void(LONG, uint8_t*)>& row) {
+    std::vector<uint8_t> raw(rowBytes + 8), packed(rowBytes + rowBytes / 64 + 16);
+    SpoolWrite(r, "\x1b*b2M");
+    for (LONG k = 0; k < rows; ++k) {
+        row(k, raw.data());
+        const int32_t n = PackBits({raw.data(), rowBytes}, packed);
+        SpoolFormat(r, "\x1b*b%dW", {n < 0 ? 0 : n});
+        SpoolWrite(r, packed.data(), n < 0 ? 0 : n);
+    }
+}
+
+// The colour image route of a colour page whose model asks for it: the
+// source's own pixels, indexed through its palette (1, 4 and 8 bits a
+// pixel) or red, green and blue (deeper sources, converted), placed and
+// scaled by the printer (one visible rectangle, upright target), or drawn
+// to the target's size here and sent once per visible rectangle (complex
+// clips, mirrored targets).
+BOOL ColourImage(DeviceRecord& r, const Gl2Transfer& t, const RECTL& target, const RECTL& from,
+                 const std::vector<RECTL>& parts, const Scale& scale, int32_t originX, int32_t originY) {
+    SURFOBJ* src = t.source;
+    const bool upright = t.target.right > t.target.left && t.target.bottom > t.target.top;
+    const bool printerScaled = upright && parts.size() == 1;
+    // Host-drawn pictures: the target's visible box, 24 bits a pixel in the
+    // device's colours.
+    RECTL box = parts.front();
+    for (const RECTL& p : parts)
+        box = {std::min(box.left, p.left), std::min(box.top, p.top), std::max(box.right, p.right), std::max(box.bottom, p.bottom)};
+    const RECTL sbox = scale.Of(box);
+    HSURF handle = nullptr;
+    SURFOBJ* picture = nullptr;
+    if (!printerScaled) {
+        const LONG w = sbox.right - sbox.left, h = sbox.bottom - sbox.top;
+        const HBITMAP bitmap = EngCreateBitmap(SIZEL{w, h}, (w * 24 + 31) / 32 * 4, BMF_24BPP, BMF_TOPDOWN, nullptr);
+        handle = static_cast<HSURF>(bitmap);
+        picture = handle ? EngLockSurface(handle) : nullptr;
+        if (!picture) {
+            // A picture that cannot be made or locked prints nothing: the
+            // transfer fails rather than leave a gap reported as printed.
+            if (handle) EngDeleteSurface(handle);
+            return FALSE;
+        }
+        std::memset(picture->pvScan0, 0xFF, static_cast<size_t>(picture->lDelta) * static_cast<size_t>(h));
+        const RECTL st = scale.Of(t.target);
+        RECTL into{st.left - sbox.left, st.top - sbox.top, st.right - sbox.left, st.bottom - sbox.top};
+        RECTL fromCopy = from;
+        if (!EngStretchBlt(picture, src, nullptr, nullptr, t.translation, nullptr, nullptr, &into, &fromCopy, nullptr, COLORONCOLOR)) {
+            EngUnlockSurface(picture);
+            EngDeleteSurface(handle);
+            return FALSE;
+        }
+    }
+    const int bits = printerScaled ? SourceBits(src) : 24;
+    SetGlMode(r, false);
+    if (bits == 24) SelectPalette(r, 6, {}, false, true, 0);
+    else SelectPalette(r, bits == 1 ? 3 : 5, SourcePalette(bits, t.translation), false, true, 0);
+    if (NeedsPattern(t.rop3)) {
+        RealizedBrush solid;
+        if (const RealizedBrush* brush = Gl2ResolveBrush(r, t.brush, solid)) SelectPclPattern(r, *brush, true);
+    }
+    SpoolFormat(r, "\x1b*v1N\x1b&f0S\x1b*v1O\x1b*l%dO\x1b*r0F", {static_cast<uint32_t>(t.rop3)});
+    if (printerScaled) {
+        // The source part under the visible rectangle, by proportion (in 64
+        // bits: offsets times extents overflow 32), and where it goes.
+        const RECTL& p = parts.front();
+        const int64_t sw = from.right - from.left, sh = from.bottom - from.top;
+        const int64_t tw = target.right - target.left, th = target.bottom - target.top;
+        const LONG x0 = from.left + static_cast<LONG>((p.left - target.left) * sw / tw);
+        const LONG y0 = from.top + static_cast<LONG>((p.top - target.top) * sh / th);
+        const LONG x1 = std::max<LONG>(x0 + 1, from.left + static_cast<LONG>(((p.right - target.left) * sw + tw - 1) / tw));
+        const LONG y1 = std::max<LONG>(y0 + 1, from.top + static_cast<LONG>(((p.bottom - target.top) * sh + th - 1) / th));
+        // The target of exactly that source part (a part cut off whole
+        // source pixels keeps them whole).
+        const RECTL dest = scale.Of(RECTL{target.left + static_cast<LONG>((x0 - from.left) * tw / sw),
+                                         target.top + static_cast<LONG>((y0 - from.top) * th / sh),
+                                         target.left + static_cast<LONG>((x1 - from.left) * tw / sw),
+                                         target.top + static_cast<LONG>((y1 - from.top) * th / sh)});
+        const LONG w = x1 - x0, h = y1 - y0;
+        const LONG dw = std::max<LONG>(1, dest.right - dest.left), dh = std::max<LONG>(1, dest.bottom - dest.top);
+        SpoolFormat(r, "\x1b*p%dx%dY", {dest.left + originX, dest.top + originY});
+        if (dw == w && dh == h) {
+            SpoolFormat(r, "\x1b*r%dt%dS\x1b*r1A", {h, w});
+        } else {
+            SpoolFormat(r, "\x1b*r0f%dt%dS", {h, w});
+            SpoolWrite(r, "\x1b*t" + Decipoints(dh, r.resolution) + "v" + Decipoints(dw, r.resolution) + "H\x1b*r3A");
+        }
+        const size_t rowBytes = (static_cast<size_t>(w) * static_cast<size_t>(bits) + 7) / 8;
+        const size_t sourceBytes = (static_cast<size_t>(src->sizlBitmap.cx) * static_cast<size_t>(SourceBits(src)) + 7) / 8;
+        SendColourRows(r, h, rowBytes, [&](LONG k, uint8_t* out) {
+            const auto* line = static_cast<const uint8_t*>(src->pvScan0) + static_cast<ptrdiff_t>(y0 + k) * src->lDelta;
+            if (bits < 24) CopyRowBits(line, sourceBytes, static_cast<size_t>(x0) * static_cast<size_t>(bits), static_cast<size_t>(w) * static_cast<size_t>(bits), out);
+            else SourceRgbRow(src, t.translation, x0, y0 + k, w, out);
+        });
+        SpoolWrite(r, "\x1b*rC");
+    } else {
+        // One raster per visible rectangle, at the cursor.
+        for (const RECTL& p : parts) {
+            const RECTL sp = scale.Of(p);
+            const LONG w = sp.right - sp.left, h = sp.bottom - sp.top;
+            if (w <= 0 || h <= 0) continue;
+            SpoolFormat(r, "\x1b*p%dx%dY", {sp.left + originX, sp.top + originY});
+            SpoolFormat(r, "\x1b*r%dt%dS\x1b*r1A", {h, w});
+            SendColourRows(r, h, static_cast<size_t>(w) * 3, [&](LONG k, uint8_t* out) {
+                const auto* line = static_cast<const uint8_t*>(picture->pvScan0) + static_cast<ptrdiff_t>(sp.top - sbox.top + k) * picture->lDelta;
+                std::memcpy(out, line + static_cast<size_t>(sp.left - sbox.left) * 3, static_cast<size_t>(w) * 3);
+            });
+            SpoolWrite(r, "\x1b*rC");
+        }
+        EngUnlockSurface(picture);
+        EngDeleteSurface(handle);
+    }
+    SpoolWrite(r, "\x1b*v0n0O\x1b*l252O\x1b&f1S");
+    r.ropCache = 252;
+    r.gl.paletteSaved = false;
+    return r.jobState >= kJobOpen;
+}
+
+// The opening of every transfer: PCL, the raster's indices black and white
+// whatever palette a colour fill or image left selected, the brush as the
+// pattern for the operations that use one, and an opaque source. False when
+// the brush paints nothing (then nothing more is sent).
 bool EnterTransfer(DeviceRecord& r, const Gl2Transfer& t) {
     SetGlMode(r, false);
-    // The raster's indices are black and white, whatever palette a colour
-    // fill left selected.
-    if (ColourAsked(r)) ResetPclColor(r);
+    if (ColourAsked(r)) {
+        const uint32_t blackAndWhite[2] = {kWhite, 0};
+        SelectPalette(r, 3, blackAndWhite, false, true, 204);
+    } else if (r.colour) {
+        ResetPclColor(r);
+    }
+    if (NeedsPattern(t.rop3)) {
+        RealizedBrush solid;
+        const RealizedBrush* brush = Gl2ResolveBrush(r, t.brush, solid);
+        if (!brush) return false;
+        SelectPclPattern(r, *brush, true);
+    }
     SpoolWrite(r, "\x1b*v1N");
-    if (!NeedsPattern(t.rop3)) return true;
-    RealizedBrush solid;
-    const RealizedBrush* brush = Gl2ResolveBrush(r, t.brush, solid);
-    if (!brush) return false;
-    SelectPclPattern(r, *brush, true);
     return true;
 }
 
@@ -223,8 +384,14 @@ BOOL Gl2SourceBlt(DeviceRecord& r, const Gl2Transfer& t) {
     if (from.top < 0) from.top = 0;
     if (Empty(from)) return TRUE;
 
-    // The picture covers the visible parts only, on the sheet's scale.
     const Scale scale = PageScale(r);
+    const int32_t originX = (r.currentCell && PageIsMapped(r) ? static_cast<int32_t>(r.currentCell->left) : 0) + RasterLeft(r);
+    const int32_t originY = r.currentCell && PageIsMapped(r) ? static_cast<int32_t>(r.currentCell->top) : 0;
+    const bool colourPage = ColourAsked(r);
+    if (colourPage && (r.modelFlags & 0x20) && !BlackAndWhiteCopy(src, t.translation, rop3))
+        return ColourImage(r, t, target, from, parts, scale, originX, originY);
+
+    // The picture covers the visible parts only, on the sheet's scale.
     RECTL box = parts.front();
     for (const RECTL& p : parts)
         box = {std::min(box.left, p.left), std::min(box.top, p.top), std::max(box.right, p.right), std::max(box.bottom, p.bottom)};
@@ -245,10 +412,8 @@ BOOL Gl2SourceBlt(DeviceRecord& r, const Gl2Transfer& t) {
     // The transfer sequence: PCL, source and pattern opaque, the logical
     // operation, the cursor kept; one raster per visible part; the
     // printer's defaults again.
-    if (!EnterTransfer(r, t)) return TRUE;
+    if (!EnterTransfer(r, t)) return TRUE;  // no brush: nothing is painted
     SpoolFormat(r, "\x1b&f0S\x1b*v1O\x1b*l%dO\x1b*r0F", {static_cast<uint32_t>(rop3)});
-    const int32_t originX = (r.currentCell && PageIsMapped(r) ? static_cast<int32_t>(r.currentCell->left) : 0) + RasterLeft(r);
-    const int32_t originY = r.currentCell && PageIsMapped(r) ? static_cast<int32_t>(r.currentCell->top) : 0;
     for (const RECTL& p : parts) {
         const RECTL sp = scale.Of(p);
         const RECTL inPicture{sp.left - sbox.left, sp.top - sbox.top, sp.right - sbox.left, sp.bottom - sbox.top};

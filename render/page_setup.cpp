@@ -67,6 +67,45 @@ void CustomPaperOverlay(DeviceRecord& r, uint8_t placement) {
     if (at == placement && id) CallMacro(r, id);
 }
 
+// The band's grey rectangles: each one the band still shows as the engine
+// filled it goes as a PCL pattern fill, its area left white in the band;
+// the others stay in the band's raster.
+void SendGreyRectangles(DeviceRecord& r) {
+    std::vector<GreyRectangle> list;
+    list.swap(r.greyRectangles);
+    if (r.colour || !r.band.bits) return;
+    const int32_t left = RasterLeft(r);
+    auto white = [&](int32_t x, int32_t y) { return (r.band.bits[static_cast<size_t>(y) * r.band.stride + x / 8] >> (7 - x % 8)) & 1; };
+    for (const GreyRectangle& g : list) {
+        // The printer tiles the pattern from the page's origin: the band
+        // must show that very tiling over the whole rectangle, so that the
+        // fill prints what the engine drew and nothing drawn since (ink or
+        // white over it) is lost.
+        bool same = true;
+        for (int32_t y = g.top; same && y < g.bottom; ++y) {
+            const int32_t py = (y + r.bandTop) % 32;
+            for (int32_t x = g.left; x < g.right; ++x) {
+                const int32_t px = (x + left) % 32;
+                if (white(x, y) != ((g.pattern[py * 4 + px / 8] >> (7 - px % 8)) & 1)) {
+                    same = false;
+                    break;
+                }
+            }
+        }
+        if (!same) continue;
+        DownloadUserPattern(r, g.pattern, g.key + 512u);
+        SpoolWrite(r, "\x1b*v4T");
+        r.patternState = g.key + 512u;
+        MoveToX(r, g.left + left);
+        MoveToY(r, g.top + r.bandTop);
+        SpoolFormat(r, "\x1b*c%da%db5P", {g.right - g.left, g.bottom - g.top});
+        // The band leaves the area white: its raster's white lets the fill through.
+        for (int32_t y = g.top; y < g.bottom; ++y)
+            for (int32_t x = g.left; x < g.right; ++x)
+                r.band.bits[static_cast<size_t>(y) * r.band.stride + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+    }
+}
+
 }  // namespace
 
 int PageOrientationCode(const DeviceRecord& r) { return OrientationCode(r); }
@@ -253,6 +292,7 @@ void BandFlush(DeviceRecord& r) {
         return;
     }
     SpoolFlush(r);
+    SendGreyRectangles(r);
     const int32_t top = r.bandTop;
     MoveToYMapped(r, top);
     // The raster starts at the cursor's column, which text may have moved:
@@ -266,12 +306,16 @@ void BandFlush(DeviceRecord& r) {
     MonoBand band = r.band;
     // Rows below the page's end are never sent.
     band.height = std::min<int32_t>(band.height, std::max<int32_t>(0, r.PageHeight() - top));
-    MonoBandOptions options;
-    // Every drawn band says how its raster lies on the page: the first band
-    // of a page may hold no drawing and send nothing.
-    options.continuing = false;
-    options.sixteenBit = r.modelFlags & 0x02;
-    SendMonoBand(r, band, options);
+    if (r.colour) {
+        SendRgbBand(r, band, MapX(r, 0) + RasterLeft(r), MapY(r, top));
+    } else {
+        MonoBandOptions options;
+        // Every drawn band says how its raster lies on the page: the first
+        // band of a page may hold no drawing and send nothing.
+        options.continuing = false;
+        options.sixteenBit = r.modelFlags & 0x02;
+        SendMonoBand(r, band, options);
+    }
     r.cursorX = r.cursorY = -1;
     if (r.band.bits) std::memset(r.band.bits, 0xFF, static_cast<size_t>(r.band.stride) * r.band.height);
     r.pageFlags &= static_cast<uint8_t>(~0x0C);

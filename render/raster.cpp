@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstring>
 
+#include "render/hpgl_colour.h"
+#include "render/hpgl_mode.h"
 #include "render/output.h"
 
 namespace pclrend {
@@ -316,6 +318,64 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
     }
     block.Close();
     SpoolWrite(r, "\x1b*rB");
+}
+
+namespace {
+
+// The bytes of a 24-bit row up to its last pixel that is not white.
+int32_t SignificantRgb(const uint8_t* row, int32_t pixels) {
+    while (pixels > 0) {
+        const uint8_t* p = row + 3 * static_cast<ptrdiff_t>(pixels - 1);
+        if ((p[0] & p[1] & p[2]) != 0xFF) break;
+        --pixels;
+    }
+    return 3 * pixels;
+}
+
+}  // namespace
+
+void SendRgbBand(DeviceRecord& r, const MonoBand& band, int32_t x, int32_t y) {
+    if (r.jobState < kJobOpen || !r.scratchBuffer || band.height <= 0 || band.width <= 0) return;
+    if (static_cast<int64_t>(band.width) * 3 > band.stride) return;
+    // 24-bit direct colour: the page's colour set-up palette.
+    SelectPalette(r, 6, {}, false, true, 0);
+    SpoolWrite(r, "\x1b*r0F\x1b*v0S\x1b*v0T");
+    SetPclRop(r, 136);
+    // Rows wider than a block can carry go as strips side by side, each its
+    // own raster: every row record then fits one block.
+    for (int32_t left = 0; left < band.width; left += kRgbStripPixels) {
+        const int32_t pixels = std::min(kRgbStripPixels, band.width - left);
+        const int32_t rowBytes = 3 * pixels;
+        const int32_t reserve = WorstCaseRow(rowBytes) + 3;
+        MoveToX(r, x + left);
+        MoveToY(r, y);
+        SpoolFormat(r, "\x1b*r%dt%dS", {band.height, pixels});
+        SpoolWrite(r, "\x1b*r1A\x1b*b5M");
+        Block block(r);
+        const uint8_t* previous = nullptr;
+        int32_t previousLength = 0;
+        for (int32_t k = 0; k < band.height; ++k) {
+            const uint8_t* row = band.bits + static_cast<ptrdiff_t>(k) * band.stride + 3 * static_cast<ptrdiff_t>(left);
+            const int32_t length = SignificantRgb(row, pixels);
+            if (!block.Empty() && !block.Fits(static_cast<size_t>(reserve))) block.Reopen();
+            if (!previous || block.Empty()) {
+                // Run-length rows are whole: the printer fills a short row
+                // with zeros, which are black here.
+                const int32_t n = PackBits({row, static_cast<size_t>(rowBytes)}, block.Room());
+                block.Record(2, n < 0 ? 0 : n);
+            } else {
+                const size_t span = static_cast<size_t>(std::max(length, previousLength));
+                const int32_t n = DeltaRow({row, span}, {previous, span}, block.Room());
+                if (n == 0) block.Duplicate();
+                else block.Record(kDeltaRecord, n < 0 ? 0 : n);
+            }
+            previous = row;
+            previousLength = length;
+        }
+        block.Close();
+        SpoolWrite(r, "\x1b*rB");
+        r.cursorX = r.cursorY = -1;
+    }
 }
 
 }  // namespace pclrend

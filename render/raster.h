@@ -49,4 +49,13 @@ std::vector<BandChoice> BandChoices(int32_t pageHeight, uint32_t rowBytes, uint6
 // Sends one band at the cursor (SendMonoBand without the scaling copy).
 void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& options);
 
+// Widest strip of a 24-bit band sent as one raster: its worst-case row
+// record fits a block below 32767 bytes.
+constexpr int32_t kRgbStripPixels = 8192;
+
+// Sends one band of 24-bit rows (red, green, blue bytes; `width` in pixels)
+// with its top left corner at (x, y) in PCL dots: 24-bit direct colour,
+// ANDed onto the page (logical operation 136) in adaptive compression.
+void SendRgbBand(DeviceRecord& r, const MonoBand& band, int32_t x, int32_t y);
+
 }  // namespace pclrend

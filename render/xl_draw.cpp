@@ -321,6 +321,28 @@ void GreyRow(const uint8_t* s, size_t n, size_t step, int red, const uint8_t* cu
     for (size_t x = 0; x < n; ++x, s += step) out[x] = curve[(5u * s[ri] + 9u * s[1] + 2u * s[bi]) >> 4];
 }
 
+}  // namespace
+
+void SourceRgbRow(const SURFOBJ* so, XLATEOBJ* pxlo, LONG x, LONG y, LONG n, uint8_t* out) {
+    const ULONG format = so->iBitmapFormat;
+    // Where red lies in a 24 or 32-bit pixel the translation passes as it is.
+    int red = -1;
+    if (format == BMF_24BPP || format == BMF_32BPP) red = !pxlo || pxlo->iSrcType == PAL_BGR ? 2 : pxlo->iSrcType == PAL_RGB ? 0 : -1;
+    if (red >= 0) {
+        const size_t step = format == BMF_32BPP ? 4 : 3;
+        const uint8_t* s = static_cast<const uint8_t*>(so->pvScan0) + static_cast<ptrdiff_t>(y) * so->lDelta + static_cast<size_t>(x) * step;
+        const size_t ri = static_cast<size_t>(red), bi = 2 - ri;
+        for (LONG k = 0; k < n; ++k, s += step, out += 3) out[0] = s[ri], out[1] = s[1], out[2] = s[bi];
+        return;
+    }
+    for (LONG k = 0; k < n; ++k, out += 3) {
+        const uint32_t rgb = DeepPixelToRgb(pxlo, format, PixelAt(so, x + k, y));
+        out[0] = static_cast<uint8_t>(rgb), out[1] = static_cast<uint8_t>(rgb >> 8), out[2] = static_cast<uint8_t>(rgb >> 16);
+    }
+}
+
+namespace {
+
 // Whether three equal bytes follow one another anywhere in `p`, eight
 // places at a time.
 bool HasRunOfThree(const uint8_t* p, size_t n) {
@@ -350,11 +372,17 @@ void XlImage(DeviceRecord& r, SURFOBJ* src, XLATEOBJ* pxlo, const RECTL& from, c
     if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0 || sw > 65535 || sh > 65535) return;
     const ULONG format = src->iBitmapFormat;
     const int bpp = format == BMF_1BPP ? 1 : format == BMF_4BPP ? 4 : format == BMF_8BPP ? 8 : 0;
+    // Colour pages take the source's colours: an RGB palette, or red,
+    // green and blue per pixel.
+    const bool colour = ColourAsked(r);
     if (bpp) {
         std::vector<uint32_t> entries(size_t{1} << bpp);
         for (size_t i = 0; i < entries.size(); ++i)
             entries[i] = pxlo ? XLATEOBJ_iXlate(pxlo, static_cast<ULONG>(i)) : (i ? 0xFFFFFF : 0);
-        XlSetPalette(r, entries, entries.size());
+        if (colour) XlSetRgbPalette(r, entries, entries.size());
+        else XlSetPalette(r, entries, entries.size());
+    } else if (colour) {
+        XlSetRgbPalette(r, {}, 0);
     } else {
         XlPlainGrey(r);
     }
@@ -368,7 +396,7 @@ void XlImage(DeviceRecord& r, SURFOBJ* src, XLATEOBJ* pxlo, const RECTL& from, c
                    static_cast<uint16_t>(std::min<LONG>(dh, 65535)));
     XlOperator(r, Op::BeginImage);
     const uint8_t* curve = ToneCurve(r.darknessLevel);
-    const size_t bits = static_cast<size_t>(sw) * (bpp ? bpp : 8);
+    const size_t bits = static_cast<size_t>(sw) * (bpp ? bpp : colour ? 24 : 8);
     const size_t rowBytes = (bits + 31) / 32 * 4;  // rows padded to 32 bits
     const size_t sourceBytes = (static_cast<size_t>(src->sizlBitmap.cx) * bpp + 7) / 8;
     const LONG rowsPerBlock = static_cast<LONG>(std::max<size_t>(1, kImageBlock / rowBytes));
@@ -386,6 +414,7 @@ void XlImage(DeviceRecord& r, SURFOBJ* src, XLATEOBJ* pxlo, const RECTL& from, c
             const uint8_t* line = base + static_cast<ptrdiff_t>(sy) * src->lDelta;
             uint8_t* row = raw.data() + static_cast<size_t>(k) * rowBytes;
             if (bpp) CopyRowBits(line, sourceBytes, static_cast<size_t>(from.left) * bpp, bits, row);
+            else if (colour) SourceRgbRow(src, pxlo, from.left, sy, sw, row);
             else if (order >= 0) GreyRow(line + static_cast<size_t>(from.left) * step, static_cast<size_t>(sw), step, order, curve, row);
             else
                 for (LONG x = 0; x < sw; ++x) row[static_cast<size_t>(x)] = SourceGrey(src, pxlo, curve, from.left + x, sy);

@@ -86,8 +86,8 @@ std::vector<uint8_t> KeptKey(const RealizedBrush& b) {
 // Colour sources are cached as this bit with their colour (red low).
 constexpr uint32_t kColourCache = 0x1000000;
 
-// The RGB colour space with the palette `entries` padded with black to
-// `count` (none when 0: what an RGBColor or direct RGB pixels need); sent only when it differs from the one in force.
+}  // namespace
+
 void XlSetRgbPalette(DeviceRecord& r, std::span<const uint32_t> entries, size_t count) {
     std::vector<uint32_t> palette(count, 0);
     for (size_t i = 0; i < count && i < entries.size(); ++i) palette[i] = entries[i] & 0xFFFFFF;
@@ -100,6 +100,8 @@ void XlSetRgbPalette(DeviceRecord& r, std::span<const uint32_t> entries, size_t 
     XlOperator(r, Op::SetColorSpace);
     r.xl.colour = {static_cast<uint8_t>(ColorSpace::Rgb), std::move(palette)};
 }
+
+namespace {
 
 // A one-bit 32 x 32 pattern (1 = the second colour) in two colours, as an
 // indexed colour raster pattern; its identifier on this page.

@@ -36,6 +36,11 @@ uint32_t XlSelectColourFill(DeviceRecord& r, const RealizedBrush* brush, XlRole 
 // only when it differs from the palette in force.
 void XlSetPalette(DeviceRecord& r, std::span<const uint32_t> entries, size_t count);
 
+// The RGB colour space with the palette `entries` (red low) padded with
+// black to `count` (none when 0: what an RGBColor or direct RGB pixels
+// need); sent only when it differs from the one in force.
+void XlSetRgbPalette(DeviceRecord& r, std::span<const uint32_t> entries, size_t count);
+
 // The grey colour space without a palette, which a GrayLevel needs.
 void XlPlainGrey(DeviceRecord& r);
 

@@ -183,14 +183,27 @@ for m in "${inf_models[@]}"; do
     if [ "$own" = 1 ]; then
         for n in 2 4; do
             twin="$m $n-up"
-            "$zq" printer add "$twin" --driver "$m" > /dev/null
-            "$rasterdm" "$out/record.bin" "$twin" --nup "$n" > "$out/record.reg"
-            "$zq" reg import "$out/record.reg" > /dev/null
-            keep_record "$twin"
+            # pagesPerSheet holds a code: 1 for two pages a sheet, 3 for four.
+            app_record "$model" "$out/records/${twin// /-}.bin" metaSpool=0 pagesPerSheet=$((n - 1))
+            "$zq" printer add "$twin" --driver "$m" --devmode "$out/records/${twin// /-}.bin" > /dev/null
             nup_printers+=("$twin")
         done
     fi
 done
+# The colour model prints in colour too: its raster twin in colour bands, and
+# twins in PCL 5 with HP-GL/2 and in PCL XL.
+colour_model="Zelquor Corvo C30 Finishing"
+if [[ " ${inf_models[*]} " == *" $colour_model "* ]]; then
+    for variant in "colour raster:0" "colour PCL 5:1" "colour PCL XL:2"; do
+        printer="$colour_model ${variant%%:*}"
+        language=${variant#*:}
+        app_record "$colour_model (INF)" "$out/records/${printer// /-}.bin" metaSpool=0 printerLanguage="$language" dmColor=2
+        "$zq" printer add "$printer" --driver "$colour_model" --devmode "$out/records/${printer// /-}.bin" > /dev/null
+        printers+=("$printer")
+        [ "$language" = 1 ] && gl_printers+=("$printer")
+        [ "$language" = 2 ] && xl_printers+=("$printer")
+    done
+fi
 # Host finishing on the first model: the spool stream of n-up, a booklet and
 # duplex by hand, and the stream as the printer's own language.
 stream_printers=()
@@ -230,6 +243,12 @@ for printer in "${printers[@]}"; do
     for sample in "${samples[@]}"; do
         name=$(basename "$sample" .emf)
         print_sample "$printer" "$sample" "$dir/$name.pcl" "$dir/$name-reference.png" || continue
+        # A colour twin's page as the outside interpreter prints it in
+        # colour, beside the reference.
+        if [[ "$printer" == *colour* ]] && [ -x "$gpcl6" ]; then
+            "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=png16m -r"$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/$name-print.txt")" \
+                -sOutputFile="$dir/$name-printed-colour-%d.png" "$dir/$name.pcl" > /dev/null 2>&1 || true
+        fi
         # pclread fails on pages that differ too: those are reported below,
         # while a job it cannot read or a form fault fails the run. A PCL XL
         # job is a whole sheet: the reference lies at the printable corner

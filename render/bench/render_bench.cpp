@@ -65,14 +65,23 @@ std::vector<uint8_t> SampleBand(int32_t width, int32_t rows, int32_t stride) {
 
 constexpr int32_t kWidth = 4900, kRows = 1600, kStride = ((kWidth + 31) / 32) * 4;
 
+// A record writing into a sink that counts the bytes.
+struct CountingRecord {
+    CountingRecord() {
+        AllocateBuffers(r, false);
+        r.sink = &sink;
+        r.jobState = kJobOpen;
+    }
+    DeviceRecord r;
+    NullSink sink;
+};
+
 // Codes `sample` (kRows rows of `stride` bytes) as one band again and again.
 void CompressBand(benchmark::State& state, const std::vector<uint8_t>& sample, int32_t width, int32_t stride) {
     std::vector<uint8_t> band(sample.size());
-    DeviceRecord r;
-    AllocateBuffers(r, false);
-    NullSink sink;
-    r.sink = &sink;
-    r.jobState = kJobOpen;
+    CountingRecord counting;
+    DeviceRecord& r = counting.r;
+    const NullSink& sink = counting.sink;
     for (auto _ : state) {
         state.PauseTiming();
         band = sample;  // the coder inverts rows in place
@@ -98,6 +107,40 @@ void BM_MemcpyBand(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(sample.size()));
 }
 BENCHMARK(BM_MemcpyBand)->Unit(benchmark::kMillisecond);
+
+// A 24-bit band of a colour page (600 dpi, letter width): white margins and
+// gaps, flat colour areas and a photograph-like gradient with noise.
+constexpr int32_t kRgbWidth = 4900, kRgbRows = 512, kRgbStride = (kRgbWidth * 24 + 31) / 32 * 4;
+std::vector<uint8_t> SampleRgbBand() {
+    std::vector<uint8_t> band(static_cast<size_t>(kRgbStride) * kRgbRows, 0xFF);
+    std::mt19937 rng(9);
+    for (int32_t y = 0; y < kRgbRows; ++y) {
+        if ((y / 40) % 4 == 3) continue;
+        uint8_t* row = band.data() + static_cast<size_t>(y) * kRgbStride;
+        for (int32_t x = 300; x < kRgbWidth - 300; ++x) {
+            uint8_t* p = row + 3 * static_cast<size_t>(x);
+            if (x < 2000) p[0] = 30, p[1] = 90, p[2] = 200;  // a flat area
+            else if (x > 2400) p[0] = static_cast<uint8_t>(x / 12 + rng() % 6), p[1] = static_cast<uint8_t>(y / 3), p[2] = 128;
+        }
+    }
+    return band;
+}
+
+void BM_RgbBand(benchmark::State& state) {
+    const auto band = SampleRgbBand();
+    CountingRecord counting;
+    DeviceRecord& r = counting.r;
+    const NullSink& sink = counting.sink;
+    for (auto _ : state) {
+        r.gl = {};
+        SendRgbBand(r, MonoBand{const_cast<uint8_t*>(band.data()), kRgbStride, kRgbWidth, kRgbRows}, 0, 0);
+        SpoolFlush(r);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(band.size()));
+    state.counters["ratio_out_in"] = static_cast<double>(sink.bytes) / static_cast<double>(state.iterations() * band.size());
+}
+BENCHMARK(BM_RgbBand)->Unit(benchmark::kMillisecond);
+
 
 // PE encoding of a million 32-bit points next to memcpy of them.
 std::vector<POINTL> SamplePoints() {
@@ -269,6 +312,8 @@ BENCHMARK(BM_MemcpyImage24)->Unit(benchmark::kMillisecond);
 void BM_MemcpyImage8(benchmark::State& state) { MemcpyOf(state, static_cast<size_t>((kImageWidth + 3) / 4 * 4) * kImageHeight); }
 BENCHMARK(BM_MemcpyImage8)->Unit(benchmark::kMillisecond);
 void BM_MemcpyPoints(benchmark::State& state) { MemcpyOf(state, kPathPoints * sizeof(POINTFIX)); }
+void BM_MemcpyRgbBand(benchmark::State& state) { MemcpyOf(state, static_cast<size_t>(kRgbStride) * kRgbRows); }
+BENCHMARK(BM_MemcpyRgbBand)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemcpyPoints)->Unit(benchmark::kMillisecond);
 
 // One system root with the printer for the whole run.
@@ -497,6 +542,9 @@ int main(int argc, char** argv) {
     if (page > 0 && copy > 0)  // the page band is as wide as the dense one: the same bytes to copy
         std::printf("row compressor, text page band: %.3f ms a band: throughput %.4f of memcpy\n", page * 1000,
                     copy / page);
+    if (const double rgb = get("BM_RgbBand"), rgbCopy = get("BM_MemcpyRgbBand"); rgb > 0 && rgbCopy > 0)
+        std::printf("24-bit row coder (colour band of PCL 5): %.2f ms a band, memcpy %.3f ms: throughput %.4f of memcpy\n",
+                    rgb * 1000, rgbCopy * 1000, rgbCopy / rgb);
     const double pe = get("BM_PeEncode"), points = get("BM_MemcpyPePoints");
     if (pe > 0 && points > 0)
         std::printf("PE encoder: %.2f ms a million points, memcpy %.3f ms: throughput %.4f of memcpy\n", pe * 1000,

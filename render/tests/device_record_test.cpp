@@ -71,7 +71,8 @@ TEST(RecordFromDevmode, TableOfCases) {
 }
 
 // A resolution-bound feature forces colour on a monochrome model, except in
-// the monochrome raster language, whose one-bit band cannot carry it.
+// the raster language, whose one-bit band cannot carry it; a colour model
+// asked for colour draws that language's bands in 24 bits.
 TEST(RecordFromDevmode, ColourByLanguageAndModel) {
     struct Case {
         const char* name;
@@ -84,7 +85,9 @@ TEST(RecordFromDevmode, ColourByLanguageAndModel) {
     } const cases[] = {
         {"mono raster, feature on", 0, 1, 0x0004, DMCOLOR_MONOCHROME, Language::MonoRaster, 0},
         {"mono raster, feature on, forced by 0x4000", 0, 1, 0x4004, DMCOLOR_MONOCHROME, Language::MonoRaster, 0},
-        {"mono raster, colour asked", 0, 0, 0x0008, DMCOLOR_COLOR, Language::MonoRaster, 0},
+        {"mono model in the raster language, colour asked", 0, 0, 0x0004, DMCOLOR_COLOR, Language::MonoRaster, 0},
+        // A colour model's raster language draws 24-bit bands.
+        {"colour model in the raster language, colour asked", 0, 0, 0x0008, DMCOLOR_COLOR, Language::MonoRaster, 1},
         {"PCL 5, feature on", 1, 1, 0x0004, DMCOLOR_MONOCHROME, Language::Pcl5Gl2, 1},
         {"colour model, feature on", 0, 1, 0x0008, DMCOLOR_MONOCHROME, Language::MonoRaster, 0},
         {"forced colour to the colour raster", 0, 1, 0x8000, DMCOLOR_MONOCHROME, Language::ColourRaster, 1},
@@ -180,7 +183,7 @@ TEST(DecideOutputMode, TableOfCases) {
         {"raster, PCL job asked", 0, 0, 0, 255, nullptr, 1, 0, 0, true},
         {"raster, journal undecided: host finishing", 0, 0, 2, 255, nullptr, 4, 0, 2, true},
         {"PCL 5, journal undecided: the PCL job", 1, 0, 2, 255, nullptr, 1, 0, 2, true},
-        {"PCL 5 in colour: not yet drawn", 1, 0, 2, 255, [](zq::PrivateDevmode& d) { d.dm.dmColor = DMCOLOR_COLOR; }, 1, 0, 2, false},
+        {"PCL 5 in colour", 1, 0, 2, 255, [](zq::PrivateDevmode& d) { d.dm.dmColor = DMCOLOR_COLOR; }, 1, 0, 2, true},
         {"PCL 5 booklet: host finishing", 1, 0, 2, 255, [](zq::PrivateDevmode& d) { d.option1081 = 1; }, 4, 0, 2, true},
         {"PCL 5 reversed order: host finishing", 1, 0, 2, 255,
          [](zq::PrivateDevmode& d) { d.reversePageOrder = 1; }, 4, 0, 2, true},

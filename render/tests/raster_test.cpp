@@ -265,6 +265,73 @@ TEST_F(BandTest, BlocksStayBelow32768BytesAndAnnounceTheirSize) {
     EXPECT_GT(blocks, 3);
 }
 
+// 24-bit bands: noise, flat colour beside white margins with repeated rows
+// (delta and duplicate records), and a row wider than one strip (1200 dpi
+// across a letter page) that goes as rasters side by side.
+TEST_F(BandTest, RgbBandsDecodeToTheirColours) {
+    struct Case {
+        int32_t width, height, kind;
+    };
+    std::mt19937 rng(5);
+    for (const Case c : {Case{37, 20, 0}, Case{700, 60, 1}, Case{10200, 3, 2}}) {
+        sink.bytes.clear();
+        record.cursorX = record.cursorY = -1;
+        record.gl = {};
+        record.ropCache = 256;
+        const int32_t stride = (c.width * 24 + 31) / 32 * 4;
+        std::vector<uint8_t> bits(static_cast<size_t>(stride) * c.height, 0xFF);
+        auto at = [&](int32_t x, int32_t y) { return &bits[static_cast<size_t>(y) * stride + 3 * static_cast<size_t>(x)]; };
+        for (int32_t y = 0; y < c.height; ++y)
+            for (int32_t x = 0; x < c.width; ++x) {
+                uint8_t* p = at(x, y);
+                if (c.kind == 0) {
+                    for (int k = 0; k < 3; ++k) p[k] = static_cast<uint8_t>(rng());
+                } else if (c.kind == 1 && x > 100 && x < 500 && (y / 8) % 2) {
+                    p[0] = static_cast<uint8_t>(x), p[1] = 40, p[2] = static_cast<uint8_t>(y * 4);
+                } else if (c.kind == 2 && (x % 97 == 0 || x > 9000)) {
+                    p[0] = 200, p[1] = static_cast<uint8_t>(x), p[2] = 0;
+                }
+            }
+        const int32_t x0 = 3, y0 = 2;
+        SpoolWrite(record, "\x1b%-12345X@PJL ENTER LANGUAGE=PCL\n\x1b" "E\x1b&u600D\x1b*t600R");
+        SendRgbBand(record, MonoBand{bits.data(), stride, c.width, c.height}, x0, y0);
+        SpoolWrite(record, "\f\x1b%-12345X");
+        SpoolFlush(record);
+        pclread::Options o;
+        o.pageWidth = x0 + c.width + 2;
+        o.pageHeight = y0 + c.height + 2;
+        auto job = pclread::Read(sink.bytes, o);
+        ASSERT_TRUE(job.Ok()) << job.errors.front();
+        ASSERT_EQ(job.pages.size(), 1u);
+        const auto& page = job.pages.front();
+        int64_t wrong = 0;
+        for (int32_t y = 0; y < page.height; ++y)
+            for (int32_t x = 0; x < page.width; ++x) {
+                uint32_t want = 0xFFFFFF;
+                if (x >= x0 && y >= y0 && x < x0 + c.width && y < y0 + c.height) {
+                    const uint8_t* p = at(x - x0, y - y0);
+                    want = static_cast<uint32_t>(p[0] << 16 | p[1] << 8 | p[2]);
+                }
+                wrong += page.Colour(x, y) != want;
+            }
+        EXPECT_EQ(wrong, 0) << c.width << " x " << c.height;
+        size_t strips = 0;
+        for (const auto& cmd : job.commands) {
+            if (cmd.prefix == "*b" && cmd.terminator == 'W') {
+                EXPECT_LE(cmd.payload, 32767u - 9u);
+            }
+            if (cmd.prefix == "*r" && cmd.terminator == 'S') {
+                ++strips;
+                EXPECT_LE(std::stol(cmd.value), kRgbStripPixels);
+            }
+        }
+        EXPECT_EQ(strips, static_cast<size_t>((c.width + kRgbStripPixels - 1) / kRgbStripPixels));
+        // Direct colour, ANDed onto the page.
+        EXPECT_NE(sink.Text().find("\x1b*v6W"), std::string::npos);
+        EXPECT_NE(sink.Text().find("\x1b*l136O"), std::string::npos);
+    }
+}
+
 TEST_F(BandTest, NothingIsSentWithoutADocument) {
     record.jobState = kJobIdle;
     TestBand band(64, 4);

@@ -174,7 +174,7 @@ int main(int argc, char** argv) {
                         y0 = std::min(y0, y);
                         y1 = y;
                     }
-                std::printf(" within x %d-%d y %d-%d", x0, x1, y0, y1);
+                if (x1 >= 0) std::printf(" within x %d-%d y %d-%d", x0, x1, y0, y1);
                 if (!prefix.empty()) pclread::WritePng(diff, prefix + "-" + std::to_string(p + 1) + "-diff.png");
             }
         }

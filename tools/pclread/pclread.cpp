@@ -22,6 +22,12 @@ uint8_t Luminance(uint32_t rgb) {
 int64_t Differences(const Page& a, const Page& b) {
     if (a.width != b.width || a.height != b.height || a.stride != b.stride || a.bits.size() != b.bits.size()) return -1;
     int64_t n = 0;
+    if (!a.rgb.empty() && !b.rgb.empty()) {
+        // Colour pages: colour for colour.
+        for (int32_t y = 0; y < a.height; ++y)
+            for (int32_t x = 0; x < a.width; ++x) n += a.Colour(x, y) != b.Colour(x, y);
+        return n;
+    }
     for (size_t i = 0; i < a.bits.size(); ++i) n += __builtin_popcount(static_cast<unsigned>(a.bits[i] ^ b.bits[i]));
     return n;
 }
@@ -369,6 +375,12 @@ private:
         activePalette_ = 0;
         paletteControl_ = 0;
         paletteStack_.clear();
+        encodings_.clear();
+        encodingStack_.clear();
+        sourceOpaque_ = false;
+        rop_ = 252;
+        destWidth_ = destHeight_ = 0;
+        rasterHeight_ = 0;
         patterns_.clear();
         patternId_ = 0;
         patternType_ = 0;
@@ -378,6 +390,13 @@ private:
     }
 
     std::vector<uint32_t>& Active() { return palettes_[activePalette_]; }
+    // How the active palette's raster is coded: 0 one plane, n > 0 indexed
+    // by pixel with n bits or 24 direct by pixel, -n n planes (not decoded).
+    int& Encoding() { return encodings_[activePalette_]; }
+    int Encoding() const {
+        const auto it = encodings_.find(activePalette_);
+        return it == encodings_.end() ? 0 : it->second;
+    }
 
     // A configured palette: 2^bits entries, white and black first.
     void NewPalette(int bits) {
@@ -485,7 +504,71 @@ private:
             for (int32_t x = std::max(0, x0); x < x1; ++x) Set(x, y, colour);
     }
 
+    // The colour of pixel i of a decoded colour row: direct (3 bytes) or
+    // indexed by pixel (`bits` bits).
+    uint32_t RowPixel(const std::vector<uint8_t>& row, int bits, size_t i) const {
+        auto at = [&](size_t k) -> uint32_t { return k < row.size() ? row[k] : 0; };
+        if (bits == 24) return at(3 * i) << 16 | at(3 * i + 1) << 8 | at(3 * i + 2);
+        const size_t bit = i * static_cast<size_t>(bits);
+        const uint32_t index = (at(bit / 8) >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
+        return PaletteColour(static_cast<int>(index));
+    }
+
+    // A raster pixel onto the page: white is left out under a transparent
+    // source; logical operation 136 keeps the darker of source and page.
+    void PaintRaster(int32_t x, int32_t y, uint32_t c) {
+        if (c == kWhiteRgb && !sourceOpaque_) return;
+        if (rop_ == 136) c &= CurrentPage().Colour(x, y);
+        Set(x, y, c);
+    }
+
+    void PlotColourRow(const std::vector<uint8_t>& row, int bits) {
+        const size_t pixels = rasterWidth_ > 0 ? static_cast<size_t>(rasterWidth_) : row.size() * 8 / static_cast<size_t>(bits);
+        if (scaled_) {
+            if (scaledRows_.size() < 65536) {
+                scaledRows_.emplace_back(pixels);
+                for (size_t i = 0; i < pixels; ++i) scaledRows_.back()[i] = RowPixel(row, bits, i);
+            }
+            return;
+        }
+        Page& pg = CurrentPage();
+        const int32_t y = rasterY_;
+        rasterY_ = Clamp(int64_t{rasterY_} + 1);
+        cursorY_ = Clamp(int64_t{y} + 1);
+        if (y < 0 || y >= pg.height) return;
+        for (size_t i = 0; i < pixels; ++i) {
+            const int64_t x = rasterX_ + static_cast<int64_t>(i);
+            if (x >= 0 && x < pg.width) PaintRaster(static_cast<int32_t>(x), y, RowPixel(row, bits, i));
+        }
+    }
+
+    // The rows of a raster scaled by the printer, drawn at its end: each
+    // target pixel takes the source pixel its centre falls in.
+    void PlotScaled() {
+        if (scaledRows_.empty()) return;
+        const int64_t sh = rasterHeight_ > 0 ? rasterHeight_ : static_cast<int64_t>(scaledRows_.size());
+        const int64_t sw = static_cast<int64_t>(scaledRows_.front().size());
+        const int64_t dw = destWidth_ > 0 ? std::llround(destWidth_ * Units() / 720.0) : sw;
+        const int64_t dh = destHeight_ > 0 ? std::llround(destHeight_ * Units() / 720.0) : sh;
+        if (sw <= 0 || dw <= 0 || dh <= 0 || dw * dh > kMaxColourPixels) return Error("scaled raster of no size or too large");
+        for (int64_t dy = 0; dy < dh; ++dy) {
+            const int64_t sy = (2 * dy + 1) * sh / (2 * dh);
+            if (sy >= static_cast<int64_t>(scaledRows_.size())) break;  // rows never sent
+            const auto& src = scaledRows_[static_cast<size_t>(sy)];
+            for (int64_t dx = 0; dx < dw; ++dx) {
+                const int64_t x = rasterX_ + dx, y = rasterY_ + dy;
+                if (x < 0 || y < 0 || x >= Width() || y >= Height()) continue;
+                const int64_t sx = (2 * dx + 1) * sw / (2 * dw);
+                PaintRaster(static_cast<int32_t>(x), static_cast<int32_t>(y), src[static_cast<size_t>(sx)]);
+            }
+        }
+        cursorY_ = Clamp(rasterY_ + dh);
+        scaledRows_.clear();
+    }
+
     void PlotRow(const std::vector<uint8_t>& row) {
+        if (const int bits = Encoding(); bits > 0) return PlotColourRow(row, bits);
+        if (Encoding() < 0) return Error("planar colour raster is not decoded");
         Page& pg = CurrentPage();
         const int32_t y = rasterY_;
         rasterY_ = Clamp(int64_t{rasterY_} + 1);
@@ -511,11 +594,18 @@ private:
         rasterOpen_ = true;
         rasterX_ = mode == 1 || mode == 3 ? cursorX_ : 0;
         rasterY_ = cursorY_;
-        seed_.assign(static_cast<size_t>(std::max(1, CurrentPage().stride)), 0);
+        // Scaling is a colour mode's: a one-bit raster ignores it.
+        scaled_ = (mode == 2 || mode == 3) && Encoding() > 0;
+        scaledRows_.clear();
+        const int bits = std::max(1, Encoding());
+        const size_t rowBytes = (static_cast<size_t>(std::max(0, rasterWidth_)) * static_cast<size_t>(bits) + 7) / 8;
+        seed_.assign(std::max<size_t>({1, static_cast<size_t>(CurrentPage().stride), rowBytes}), 0);
     }
 
     void EndRaster() {
         if (!rasterOpen_) return;
+        if (scaled_) PlotScaled();
+        scaled_ = false;
         rasterOpen_ = false;
         cursorX_ = rasterX_;
     }
@@ -595,10 +685,17 @@ private:
             components_[0] = components_[1] = components_[2] = 0;
         } else if (p == "*v" && t == 'W') {
             if (payload.size() < 6) Error("configure image data shorter than 6 bytes");
-            else if (payload[1] <= 1) NewPalette(payload[2]);  // indexed
-            else NewPalette(1);                                // direct: the palette keeps two entries
+            else if (payload[1] <= 1) {
+                NewPalette(payload[2]);  // indexed
+                Encoding() = payload[1] == 1 ? (payload[2] == 1 || payload[2] == 2 || payload[2] == 4 || payload[2] == 8 ? payload[2] : -8)
+                                             : (payload[2] == 1 ? 0 : -payload[2]);
+            } else {
+                NewPalette(1);  // direct: the palette keeps two entries
+                Encoding() = payload[1] == 3 && payload[3] == 8 && payload[4] == 8 && payload[5] == 8 ? 24 : -3;
+            }
         } else if (p == "*r" && t == 'U') {
             const long planes = Int(c);
+            Encoding() = planes == 1 ? 0 : -3;
             if (planes == 1) Active() = {kWhiteRgb, 0};
             else if (planes == 3) Active() = {0, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, kWhiteRgb};
             else if (planes == -3) Active() = {kWhiteRgb, 0x00FFFF, 0xFF00FF, 0x0000FF, 0xFFFF00, 0x00FF00, 0xFF0000, 0};
@@ -609,14 +706,18 @@ private:
             const long op = Int(c);
             if (op == 0) {
                 const auto keep = Active();
+                const int encoding = Encoding();
                 palettes_.clear();
+                encodings_.clear();
                 palettes_[activePalette_] = keep;
+                Encoding() = encoding;
             } else if (op == 1) {
                 paletteStack_.clear();
             } else if (op == 2 && paletteControl_ != activePalette_) {
                 palettes_.erase(paletteControl_);
             } else if (op == 6) {
                 palettes_[paletteControl_] = Active();
+                encodings_[paletteControl_] = Encoding();
             }
         } else if (p == "&p" && t == 'S') {
             const int32_t id = static_cast<int32_t>(Int(c));
@@ -624,17 +725,26 @@ private:
             else Error("palette " + std::to_string(id) + " selected but never made");
         } else if (p == "*p" && t == 'P') {
             if (Int(c) == 0) {
-                if (paletteStack_.size() < 64) paletteStack_.push_back(Active());
+                if (paletteStack_.size() < 64) paletteStack_.push_back(Active()), encodingStack_.push_back(Encoding());
             } else if (paletteStack_.empty()) {
                 Error("palette popped from an empty stack");
             } else {
                 Active() = paletteStack_.back();
                 paletteStack_.pop_back();
+                if (!encodingStack_.empty()) Encoding() = encodingStack_.back(), encodingStack_.pop_back();
             }
         } else if (p == "*v" && t == 'S') {
             foreground_ = PaletteColour(static_cast<int>(Int(c)));  // the colour at the time it is chosen
         } else if (p == "*v" && t == 'T') {
             patternType_ = static_cast<int32_t>(Int(c));
+        } else if (p == "*v" && t == 'N') {
+            sourceOpaque_ = Int(c) == 1;
+        } else if (p == "*l" && t == 'O') {
+            rop_ = static_cast<int32_t>(Int(c));
+        } else if (p == "*r" && t == 'T') {
+            rasterHeight_ = static_cast<int32_t>(std::max(0L, Int(c)));
+        } else if (p == "*t" && (t == 'H' || t == 'V')) {
+            (t == 'H' ? destWidth_ : destHeight_) = std::clamp(std::strtod(c.value.c_str(), nullptr), 0.0, 1e6);
         } else if (p == "*v" && t == 'O') {
             patternOpaque_ = Int(c) == 1;
         } else if (p == "*c" && t == 'G') {
@@ -711,6 +821,14 @@ private:
     std::map<int32_t, std::vector<uint32_t>> palettes_;
     int32_t activePalette_ = 0, paletteControl_ = 0;
     std::vector<std::vector<uint32_t>> paletteStack_;
+    std::map<int32_t, int> encodings_;
+    std::vector<int> encodingStack_;
+    bool sourceOpaque_ = false;
+    int32_t rop_ = 252;
+    double destWidth_ = 0, destHeight_ = 0;  // decipoints of a scaled raster
+    int32_t rasterHeight_ = 0;
+    bool scaled_ = false;
+    std::vector<std::vector<uint32_t>> scaledRows_;
     int32_t components_[3] = {0, 0, 0};
     std::map<int32_t, PclPattern> patterns_;
     int32_t patternId_ = 0, patternType_ = 0;

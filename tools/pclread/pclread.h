@@ -113,7 +113,8 @@ std::optional<Grey> ReadGreyPng(const std::string& path);
 // The grey of a 0xRRGGBB colour (0.299, 0.587, 0.114), 0 black.
 uint8_t Luminance(uint32_t rgb);
 
-// Pixels that differ between two pages; -1 when their sizes differ.
+// Pixels that differ between two pages (colour for colour when both are in
+// colour); -1 when their sizes differ.
 int64_t Differences(const Page& a, const Page& b);
 
 }  // namespace pclread

@@ -150,6 +150,7 @@ std::optional<Page> ReadPng(const std::string& path) {
     page.height = static_cast<int32_t>(height);
     page.stride = (page.width + 7) / 8;
     page.bits.assign(static_cast<size_t>(page.stride) * height, 0);
+    size_t colourFrom = 0;
     for (size_t y = 0; y < height; ++y) {
         const uint8_t* src = png->Row(y);
         uint8_t* out = page.bits.data() + y * static_cast<size_t>(page.stride);
@@ -161,11 +162,19 @@ std::optional<Page> ReadPng(const std::string& path) {
         const size_t colours = png->Colours();
         for (size_t x = 0; x < width; ++x) {
             const uint8_t* px = src + x * channels;
-            bool black = true;
-            for (size_t c = 0; c < colours; ++c) black &= px[c] == 0;
+            bool black = true, white = true;
+            for (size_t c = 0; c < colours; ++c) black &= px[c] == 0, white &= px[c] == 255;
             if (black) out[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+            // A page in colour keeps its colours, as decoded colour pages do.
+            if (colours >= 3 && !black && !white && page.rgb.empty())
+                page.rgb.assign(static_cast<size_t>(width) * height * 3, 255), colourFrom = y;
         }
+        if (!page.rgb.empty())
+            for (size_t x = 0; x < width; ++x) std::copy_n(src + x * channels, 3, &page.rgb[(y * width + x) * 3]);
     }
+    // Rows before the first colour was met, once more in colour.
+    for (size_t y = 0; !page.rgb.empty() && y < colourFrom; ++y)
+        for (size_t x = 0; x < width; ++x) std::copy_n(png->Row(y) + x * channels, 3, &page.rgb[(y * width + x) * 3]);
     return page;
 }
 
