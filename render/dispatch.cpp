@@ -8,6 +8,7 @@
 #include "base/diag.h"
 #include "base/error.h"
 #include "render/driver.h"
+#include "render/colour_raster.h"
 #include "render/escapes.h"
 #include "render/job_header.h"
 #include "render/output.h"
@@ -28,7 +29,10 @@ LONG Stride1(LONG width) { return ((width + 31) / 32) * 4; }
 // One band bitmap of `rows` rows, locked, with the device surface over it.
 bool MakeBand(DeviceRecord& r, LONG rows) {
     const LONG width = r.PageWidth();
-    HBITMAP bitmap = EngCreateBitmap(SIZEL{width, rows}, Stride1(width), BMF_1BPP, BMF_TOPDOWN, nullptr);
+    const bool rgb = r.language == Language::ColourRaster;  // 24 bits a pixel
+    const ULONG format = rgb ? BMF_24BPP : BMF_1BPP;
+    const LONG stride = rgb ? static_cast<LONG>(ColourLayout(r).stride) : Stride1(width);
+    HBITMAP bitmap = EngCreateBitmap(SIZEL{width, rows}, stride, format, BMF_TOPDOWN, nullptr);
     if (!bitmap) return false;
     HSURF hsurf = static_cast<HSURF>(bitmap);
     SURFOBJ* so = EngLockSurface(hsurf);
@@ -36,7 +40,7 @@ bool MakeBand(DeviceRecord& r, LONG rows) {
         EngDeleteSurface(hsurf);
         return false;
     }
-    HSURF device = EngCreateDeviceSurface(reinterpret_cast<DHSURF>(&r), SIZEL{width, rows}, BMF_1BPP);
+    HSURF device = EngCreateDeviceSurface(reinterpret_cast<DHSURF>(&r), SIZEL{width, rows}, format);
     if (!device) {
         EngUnlockSurface(so);
         EngDeleteSurface(hsurf);
@@ -53,9 +57,14 @@ bool MakeBand(DeviceRecord& r, LONG rows) {
 
 bool MakeBandBitmap(DeviceRecord& r) {
     const LONG height = r.PageHeight();
-    uint64_t budget = std::max<uint64_t>(r.bandBudget, kMinimumBandBudget);
+    // The colour raster's own minimum: one grid row of bands.
+    uint64_t budget = r.language == Language::ColourRaster ? uint64_t{r.bandBudget}
+                                                            : std::max<uint64_t>(r.bandBudget, kMinimumBandBudget);
     if (r.wasReset && !r.bandingMarked) budget = UINT64_MAX;
-    for (const BandChoice& choice : BandChoices(height, static_cast<uint32_t>(Stride1(r.PageWidth())), budget)) {
+    const auto choices = r.language == Language::ColourRaster
+                             ? ColourBandChoices(r, budget)
+                             : BandChoices(height, static_cast<uint32_t>(Stride1(r.PageWidth())), budget);
+    for (const BandChoice& choice : choices) {
         if (MakeBand(r, choice.rows)) {
             r.bandCount = static_cast<uint16_t>(choice.count);
             return true;
@@ -243,7 +252,9 @@ BOOL DrvNextBand(SURFOBJ* pso, POINTL* pptl) {
     if (r->bandIndex < static_cast<int16_t>(r->bandCount)) {
         ++r->bandIndex;
         r->bandActive = 1;
-        r->bandTop = static_cast<int16_t>(r->bandHeight * (r->bandIndex - 1));
+        r->bandTop = static_cast<int16_t>(r->language == Language::ColourRaster
+                                              ? ColourBandTop(*r, r->bandIndex, r->bandHeight)
+                                              : r->bandHeight * (r->bandIndex - 1));
         *pptl = {0, r->bandTop};
         return TRUE;
     }
@@ -276,6 +287,13 @@ BOOL DrvSendPage(SURFOBJ* pso) {
     PageEndOutput(*r);
     if (r->documentLost && GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_PRINT_CANCELLED);
     if (r->documentLost) return FALSE;
+    if (r->pageFailed) {  // a band went unsent: the page is not printed
+        r->pageFailed = false;
+        SpoolFlush(*r);
+        r->jobState &= static_cast<uint16_t>(~kJobPageOpen);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
     SpoolFlush(*r);
     r->jobState &= static_cast<uint16_t>(~kJobPageOpen);
     if (r->documentLost && GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_PRINT_CANCELLED);

@@ -3,8 +3,9 @@
 # system root under out/ with the driver installed and a printer for each
 # model, every sample document printed with `zq print` to each printer's
 # monochrome raster twin (and, for a model whose own language is PCL XL, to
-# the printer in that language), each job decoded into PNG pages beside the
-# engine's reference render, and one line per page.
+# the printer in that language; for the colour model, to its colour raster
+# twin), each job decoded into PNG pages beside the engine's reference
+# render, and one line per page.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 tree=$(cd "${1:-build/release}" && pwd)
@@ -159,6 +160,7 @@ devmode_args() { [ -n "${records[$1]:-}" ] && printf '%s\n' --devmode "${records
 printers=()
 xl_printers=()
 gl_printers=()
+colour_raster_printers=()
 for m in "${inf_models[@]}"; do
     model="$m (INF)"
     # The raster twin: the model's default record in the monochrome raster
@@ -179,6 +181,17 @@ for m in "${inf_models[@]}"; do
         keep_record "$model"
         printers+=("$model")
         if [ "$own" = 2 ]; then xl_printers+=("$model"); else gl_printers+=("$model"); fi
+    fi
+    # The colour model also prints as colour raster (language 5), judged by
+    # screening its reference with the printer's screen.
+    if [[ "$m" == *"Corvo C30"* ]]; then
+        printer="$m colour raster"
+        "$zq" printer add "$printer" --driver "$m" > /dev/null
+        "$rasterdm" "$out/record.bin" "$printer" --language 5 --colour > "$out/record.reg"
+        "$zq" reg import "$out/record.reg" > /dev/null
+        keep_record "$printer"
+        printers+=("$printer")
+        colour_raster_printers+=("$printer")
     fi
 done
 # Host finishing on the first model: the spool stream of n-up, a booklet and
@@ -304,7 +317,8 @@ mapfile -t expected < <(awk '{ print $2 }' "$corpus/pages.txt")
 echo
 printf '%-28s %-22s %s\n' printer "corpus page" "judged by the outside interpreter"
 for printer in "${printers[@]}"; do
-    [[ " ${xl_printers[*]} ${gl_printers[*]} " == *" $printer "* ]] && continue  # the corpus judge reads raster PCL 5 sheets
+    # The corpus judge reads raster PCL 5 sheets (not the colour raster's vendor commands).
+    [[ " ${xl_printers[*]} ${gl_printers[*]} ${colour_raster_printers[*]} " == *" $printer "* ]] && continue
     dir=$out/${printer// /-}/corpus
     mkdir -p "$dir"
     files=()

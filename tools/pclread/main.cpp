@@ -11,6 +11,7 @@
 
 #include "pclread/judge.h"
 #include "pclread/pclread.h"
+#include "render/colour_raster.h"
 
 namespace {
 
@@ -25,8 +26,17 @@ const char* const kUsage =
     "                     as PREFIX-N-diff.png), and the exit code is 1 when any\n"
     "                     page differs\n"
     "--commands           lists every HP-GL/2 command with its numbers\n"
+    "A colour-raster page (levels in colour space 255) is judged by screening its\n"
+    "reference with the printer's screen and comparing the levels pixel for pixel.\n"
     "Areas painted by the printer's own grey commands (FT9, SV9, ESC*v9T), which\n"
     "other interpreters ignore, are listed as \"vendor area\" lines.\n";
+
+// The screen of the colour-raster page being judged.
+const pclrend::ColourScreen* g_screen = nullptr;
+uint8_t ScreenAt(int32_t x, int32_t y, uint8_t red, uint8_t green, uint8_t blue) {
+    bool inked = false;
+    return pclrend::ScreenLevel(*g_screen, x, y, red, green, blue, inked);
+}
 
 int Fail(const std::string& message, int code = 1) {
     std::fprintf(stderr, "pclread: %s\n", message.c_str());
@@ -144,7 +154,18 @@ int main(int argc, char** argv) {
         const auto& page = job.pages[p];
         std::printf("page %zu: %dx%d, %lld black", p + 1, page.width, page.height,
                     static_cast<long long>(page.BlackCount()));
-        if (p < expected.size()) {
+        if (p < expected.size() && !page.levels.empty()) {
+            // A colour-raster page: its levels against the reference
+            // screened with the printer's screen of that depth.
+            const auto colours = pclread::ReadRgbPng(references[p]);
+            g_screen = page.levelBits == 4 ? pclrend::ThresholdStackOf(pclrend::ScreenProductCode())
+                                           : pclrend::LevelScreenOf(pclrend::ScreenProductCode());
+            const auto m = colours && g_screen ? pclread::CompareLevels(page, *colours, ScreenAt) : std::nullopt;
+            if (!m) std::printf(", reference is %dx%d", expected[p].width, expected[p].height);
+            else std::printf(", %lld levels differ from the re-screened reference", static_cast<long long>(m->differing));
+            if (m && m->differing) std::printf(" (first at %d,%d)", m->firstX, m->firstY);
+            same &= m && m->differing == 0;
+        } else if (p < expected.size()) {
             const int64_t wrong = pclread::Differences(page, expected[p]);
             if (wrong < 0) std::printf(", reference is %dx%d", expected[p].width, expected[p].height);
             else std::printf(", %lld pixels differ from the reference", static_cast<long long>(wrong));

@@ -19,17 +19,18 @@ namespace {
 
 const char* const kUsage =
     "usage: raster-devmode RECORD.bin PRINTER [DPI] [--language N] [--host-finishing|--stream-language]\n"
-    "                      [--nup N] [--booklet] [--duplex]\n"
+    "                      [--nup N] [--booklet] [--duplex] [--colour]\n"
     "       raster-devmode RECORD.bin --own-language\n\n"
     "Prints a REGEDIT4 file that stores RECORD.bin, made a monochrome record at\n"
     "DPI (default: the record's own resolution) in printer language N (0 raster\n"
-    "PCL 5, 1 PCL 5 with HP-GL/2, 2 PCL XL; default: the record's own), as\n"
+    "PCL 5, 1 PCL 5 with HP-GL/2, 2 PCL XL, 5 colour raster; default: the record's own), as\n"
     "PRINTER's default DEVMODE. --own-language prints the record's language.\n"
     "  --host-finishing   the job is written as the spool stream of host finishing (output mode 4)\n"
     "  --stream-language  the same, for a printer whose language is the stream itself (language 4)\n"
     "  --nup N            N pages a sheet (2, 3, 4, 6, 9, 12 or 16)\n"
     "  --booklet          a booklet\n"
-    "  --duplex           long-edge duplex (by hand when the model has no duplex unit)\n";
+    "  --duplex           long-edge duplex (by hand when the model has no duplex unit)\n"
+    "  --colour           a colour record (colour raster levels of 2 bits in language 5)\n";
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "raster-devmode: %s\n", message.c_str());
@@ -45,7 +46,7 @@ int main(int argc, char** argv) {
     // Output mode 4: 1 the stream of a raster printer, 4 the stream language.
     int stream = 0;
     int nup = 0;  // the DEVMODE's pages-per-sheet code, 0 one page a sheet
-    bool booklet = false, duplex = false;
+    bool booklet = false, duplex = false, colour = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
@@ -54,8 +55,8 @@ int main(int argc, char** argv) {
         } else if (a == "--language" && i + 1 < argc) {
             char* end = nullptr;
             language = static_cast<int>(std::strtol(argv[++i], &end, 10));
-            if (*end || (language != 0 && language != 1 && language != 2))
-                return Fail(std::string("language ") + argv[i] + " is not 0, 1 or 2");
+            if (*end || (language != 0 && language != 1 && language != 2 && language != 5))
+                return Fail(std::string("language ") + argv[i] + " is not 0, 1, 2 or 5");
         } else if (a == "--own-language") {
             ownLanguage = true;
         } else if (a == "--host-finishing") {
@@ -71,6 +72,8 @@ int main(int argc, char** argv) {
             booklet = true;
         } else if (a == "--duplex") {
             duplex = true;
+        } else if (a == "--colour") {
+            colour = true;
         } else if (a.rfind("--", 0) == 0) {
             std::fprintf(stderr, "raster-devmode: unknown option or missing value: %s (see --help)\n", a.c_str());
             return 2;
@@ -104,6 +107,10 @@ int main(int argc, char** argv) {
     if (nup) dm.pagesPerSheet = static_cast<BYTE>(nup);
     if (booklet) dm.option1081 = 1;
     if (duplex) dm.dm.dmDuplex = DMDUP_VERTICAL;
+    if (colour) {
+        dm.dm.dmColor = DMCOLOR_COLOR;
+        dm.resolutionFeature = 1;  // the resolution class whose levels are 2 bits
+    }
     zq::SetDevmodeCrc(dm);
     std::printf("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\%s]\n"
                 "\"Default DevMode\"=hex:",
