@@ -29,6 +29,7 @@
 #include "gdi/ddi.h"
 #include "gdi/ddi_path.h"
 #include "gdi/engine.h"
+#include "render/colour_raster.h"
 #include "render/driver.h"
 #include "render/hpgl_path.h"
 #include "render/output.h"
@@ -358,15 +359,71 @@ void BM_CompressPageBand(benchmark::State& state) {
 }
 BENCHMARK(BM_CompressPageBand)->Unit(benchmark::kMillisecond);
 
+// The colour raster's band encoder (darkness, screening, packing, deflate)
+// on a 24-bit band of a photograph-like page, next to memcpy of that band.
+constexpr int32_t kColourRows = 512, kColourStride = (kWidth * 3 + 3) / 4 * 4;
+
+std::vector<uint8_t> ColourSampleBand() {
+    std::vector<uint8_t> band(static_cast<size_t>(kColourStride) * kColourRows, 0xFF);
+    std::mt19937 rng(7);
+    for (int32_t y = 0; y < kColourRows; ++y)
+        for (int32_t x = 0; x < kWidth * 3 / 4; ++x) {  // the right quarter stays white
+            uint8_t* p = &band[static_cast<size_t>(y) * kColourStride + static_cast<size_t>(x) * 3];
+            p[0] = static_cast<uint8_t>(x * 255 / kWidth + rng() % 8);
+            p[1] = static_cast<uint8_t>(y * 255 / kColourRows);
+            p[2] = static_cast<uint8_t>((x + y) & 255);
+        }
+    return band;
+}
+
+void BM_ColourBandEncoder(benchmark::State& state) {
+    const auto band = ColourSampleBand();
+    DeviceRecord r;
+    AllocateBuffers(r, false);
+    NullSink sink;
+    r.sink = &sink;
+    r.jobState = kJobOpen;
+    r.language = Language::ColourRaster;
+    r.colour = 1;
+    r.classValue = 5;
+    r.geometry.printableWidth = r.drawnWidth = kWidth;
+    r.geometry.printableLength = r.drawnHeight = kColourRows;
+    r.geometry.width = kWidth + 200;
+    r.geometry.length = kColourRows + 200;
+    for (auto _ : state) {
+        SendColourBand(r, {band.data(), kColourStride, kWidth, kColourRows}, 0, 0);
+        SpoolFlush(r);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(band.size()));
+    state.counters["ratio_out_in"] = static_cast<double>(sink.bytes) / static_cast<double>(state.iterations() * band.size());
+}
+BENCHMARK(BM_ColourBandEncoder)->Unit(benchmark::kMillisecond);
+
+void BM_MemcpyColourBand(benchmark::State& state) {
+    const auto sample = ColourSampleBand();
+    std::vector<uint8_t> band(sample.size());
+    for (auto _ : state) {
+        std::memcpy(band.data(), sample.data(), sample.size());
+        benchmark::DoNotOptimize(band.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(sample.size()));
+}
+BENCHMARK(BM_MemcpyColourBand)->Unit(benchmark::kMillisecond);
+
 // The whole road of `zq print`: spooling, playing onto the printer's DC,
 // the driver's bands and the job in the spooler.
-void Road(benchmark::State& state, const std::string& name, BYTE language, bool hostFinishing) {
+void Road(benchmark::State& state, const std::string& name, BYTE language, bool hostFinishing, bool colour = false) {
     auto& root = TheRoot();
     const auto emf = Sample(name);
     if (root.driver.empty() || emf.empty()) return state.SkipWithError("set ZQ_BINARY_DIR and ZQ_SOURCE_DIR");
     auto dm = Letter(600);
     dm.printerLanguage = language;
     dm.metaSpool = hostFinishing ? 1 : 0;  // the spool stream of host finishing
+    if (colour) {
+        dm.dm.dmColor = DMCOLOR_COLOR;
+        dm.resolutionFeature = 1;  // levels of 2 bits
+    }
     uint64_t bytes = 0;
     for (auto _ : state) {
         const auto result = zq::emf::PrintDocument(u"Mono", emf, u"sample", &dm.dm);
@@ -376,6 +433,8 @@ void Road(benchmark::State& state, const std::string& name, BYTE language, bool 
     state.counters["bytes_per_page"] = static_cast<double>(bytes) / static_cast<double>(state.iterations());
 }
 void WholeRoad(benchmark::State& state, const std::string& name, BYTE language) { Road(state, name, language, false); }
+// The colour raster (language 5) on a colour record.
+void WholeRoadColour(benchmark::State& state, const std::string& name) { Road(state, name, 5, false, true); }
 // The same road writing the spool stream of host finishing.
 void WholeRoadStream(benchmark::State& state, const std::string& name) { Road(state, name, 0, true); }
 
@@ -435,6 +494,9 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMillisecond)
             ->Iterations(3);
         benchmark::RegisterBenchmark(("WholeRoadGl2600/" + name).c_str(), WholeRoad, name, BYTE{1})
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(3);
+        benchmark::RegisterBenchmark(("WholeRoadColour600/" + name).c_str(), WholeRoadColour, name)
             ->Unit(benchmark::kMillisecond)
             ->Iterations(3);
         benchmark::RegisterBenchmark(("WholeRoadStream600/" + name).c_str(), WholeRoadStream, name)
@@ -499,6 +561,20 @@ int main(int argc, char** argv) {
     if (page > 0 && copy > 0)  // the page band is as wide as the dense one: the same bytes to copy
         std::printf("row compressor, text page band: %.3f ms a band: throughput %.4f of memcpy\n", page * 1000,
                     copy / page);
+    // The colour raster: bytes a page against language 0's (goal: at most
+    // half of language 0's in colour), seconds against the reference render
+    // (goal: at most twice), and its band encoder against memcpy of the
+    // 24-bit band (goal: at least 0.05).
+    for (const auto& name : samples) {
+        const double road = get("WholeRoadColour600/" + name), ref = get("ReferenceRender600/" + name);
+        const double colourBytes = reporter.bytes["WholeRoadColour600/" + name], rasterBytes = reporter.bytes["WholeRoad600/" + name];
+        if (road > 0 && ref > 0 && rasterBytes > 0)
+            std::printf("%-7s colour raster %.3f s/page, %.0f bytes/page: %.3f of language 0's bytes, %.2f of the reference render's seconds\n",
+                        name.c_str(), road, colourBytes, colourBytes / rasterBytes, road / ref);
+    }
+    if (const double enc = get("BM_ColourBandEncoder"), copy24 = get("BM_MemcpyColourBand"); enc > 0 && copy24 > 0)
+        std::printf("colour band encoder: %.2f ms a %dx%d band, memcpy %.3f ms: throughput %.4f of memcpy\n", enc * 1000,
+                    kWidth, kColourRows, copy24 * 1000, copy24 / enc);
     const double pe = get("BM_PeEncode"), points = get("BM_MemcpyPePoints");
     if (pe > 0 && points > 0)
         std::printf("PE encoder: %.2f ms a million points, memcpy %.3f ms: throughput %.4f of memcpy\n", pe * 1000,

@@ -294,18 +294,19 @@ std::string PythonInflates(const std::vector<std::vector<uint8_t>>& blocks, size
 // inflates to a whole block with the header 68 05 in the reader and in
 // Python's zlib.
 TEST_F(ColourBandTest, DecodedLevelsAreThePageScreenedAtEveryAngleAndBudget) {
-    const RgbPage page = TestPage(1100, 700);
+    const RgbPage page = TestPage(900, 600);
     struct Case {
         int16_t angle;
         const char* direction;
         uint64_t budget;  // 0: the smallest band
     };
     const Case cases[] = {
-        {0, "", UINT64_MAX}, {0, "", 0}, {0, "", 1100 * 3 * 300},
+        {0, "", UINT64_MAX}, {0, "", 0}, {0, "", 900 * 3 * 300},
         {-2, "\x1b&a90P", UINT64_MAX}, {-2, "\x1b&a90P", 0},
         {-1, "\x1b&a180P", UINT64_MAX}, {-1, "\x1b&a180P", 0},
         {2, "\x1b&a270P", UINT64_MAX}, {2, "\x1b&a270P", 0},
     };
+    std::vector<std::vector<uint8_t>> allBlocks;
     for (int depthCase = 0; depthCase < 2; ++depthCase) {
         ProductCode code(depthCase ? "QJK" : "QJF");
         for (const Case& c : cases) {
@@ -347,12 +348,14 @@ TEST_F(ColourBandTest, DecodedLevelsAreThePageScreenedAtEveryAngleAndBudget) {
             EXPECT_EQ(m->differing, 0) << "first at " << m->firstX << "," << m->firstY;
             const auto blocks = DeflatedBlocks();
             EXPECT_FALSE(blocks.empty());
-            const std::string python = PythonInflates(blocks, depthCase ? 32768 : 16384);
-            if (python == "skip") {
-                GTEST_LOG_(INFO) << "python3 with zlib is not at hand: blocks not checked outside";
-            } else {
-                EXPECT_EQ(python, "");
-            }
+            allBlocks.insert(allBlocks.end(), blocks.begin(), blocks.end());
+        }
+        const std::string python = PythonInflates(allBlocks, depthCase ? 32768 : 16384);
+        allBlocks.clear();
+        if (python == "skip") {
+            GTEST_LOG_(INFO) << "python3 with zlib is not at hand: blocks not checked outside";
+        } else {
+            EXPECT_EQ(python, "");
         }
     }
 }
