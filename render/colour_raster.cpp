@@ -8,8 +8,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <numeric>
 
+#include "render/halftone.h"
 #include "render/hpgl_colour.h"
 #include "render/hpgl_mode.h"
 #include "render/output.h"
@@ -39,15 +42,6 @@ struct Generator {
     std::array<uint8_t, 4> first;  // first four thresholds of row 0 (level 1)
 };
 
-int Bayer(int x, int y) {
-    int v = 0;
-    for (int bit = 0; bit < 4; ++bit) {
-        const int xb = (x >> bit) & 1, yb = (y >> bit) & 1;
-        v |= ((xb ^ yb) << 1 | yb) << (2 * (3 - bit));
-    }
-    return v;
-}
-
 std::vector<int> Ranks(const Generator& g) {
     constexpr double kPi = 3.14159265358979323846;
     const int n = g.rows * g.columns;
@@ -61,7 +55,7 @@ std::vector<int> Ranks(const Generator& g) {
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
         const double sa = std::round(spot[static_cast<size_t>(a)] * 1e9), sb = std::round(spot[static_cast<size_t>(b)] * 1e9);
         if (sa != sb) return sa > sb;
-        return Bayer(a % g.columns, a / g.columns) < Bayer(b % g.columns, b / g.columns);
+        return BayerIndex(a % g.columns, a / g.columns) < BayerIndex(b % g.columns, b / g.columns);
     });
     std::vector<int> rank(static_cast<size_t>(n));
     for (int k = 0; k < n; ++k) rank[static_cast<size_t>(order[static_cast<size_t>(k)])] = k;
@@ -82,14 +76,22 @@ void ForceFirst(uint8_t* t, int n, const std::array<uint8_t, 4>& first) {
     }
 }
 
-ColourScreen MakeLevelScreen(const Generator& g) {
-    const int n = g.rows * g.columns;
-    const std::vector<int> rank = Ranks(g);
+// A screen of `matrices` h x w matrices after its two size bytes, and the
+// generator's ranks of its cells.
+ColourScreen NewScreen(const Generator& g, int depth, int matrices, std::vector<int>& rank) {
+    rank = Ranks(g);
     ColourScreen s;
-    s.depth = 2;
-    s.bytes.assign(2 + 2 * static_cast<size_t>(n), 0);
+    s.depth = depth;
+    s.bytes.assign(2 + static_cast<size_t>(matrices) * g.rows * g.columns, 0);
     s.bytes[0] = static_cast<uint8_t>(g.rows);
     s.bytes[1] = static_cast<uint8_t>(g.columns);
+    return s;
+}
+
+ColourScreen MakeLevelScreen(const Generator& g) {
+    const int n = g.rows * g.columns;
+    std::vector<int> rank;
+    ColourScreen s = NewScreen(g, 2, 2, rank);
     std::array<uint8_t, 4> offsets{};
     std::vector<uint8_t> pool;
     for (size_t l = 0; l < g.lists.size(); ++l) {
@@ -110,12 +112,8 @@ ColourScreen MakeLevelScreen(const Generator& g) {
 
 ColourScreen MakeThresholdStack(const Generator& g) {
     const int n = g.rows * g.columns;
-    const std::vector<int> rank = Ranks(g);
-    ColourScreen s;
-    s.depth = 4;
-    s.bytes.assign(2 + 4 * static_cast<size_t>(n), 0);
-    s.bytes[0] = static_cast<uint8_t>(g.rows);
-    s.bytes[1] = static_cast<uint8_t>(g.columns);
+    std::vector<int> rank;
+    ColourScreen s = NewScreen(g, 4, 4, rank);
     for (int level = 0; level < 4; ++level)
         for (int c = 0; c < n; ++c)
             s.bytes[2 + static_cast<size_t>(level * n + c)] =
@@ -307,6 +305,31 @@ void FlushDeferredTextOver(DeviceRecord&, const DrawnArea&, const DrawnArea*) {}
 namespace {
 
 constexpr int32_t kBlockRows = 128, kBlockPixels = 512;
+constexpr uint8_t kInkedMark = 0x80;
+
+// A screen as a table: for each cell (row by row) and each darkness 0-255,
+// the level, with kInkedMark where the pixel counts as inked. Made once per
+// screen from ScreenLevel, which stays the reference.
+const std::vector<uint8_t>& Levels(const ColourScreen& s) {
+    static std::map<const ColourScreen*, std::vector<uint8_t>> tables;
+    static std::mutex lock;
+    std::lock_guard<std::mutex> hold(lock);
+    auto& t = tables[&s];
+    if (t.empty()) {
+        t.resize(static_cast<size_t>(s.Rows()) * s.Columns() * 256);
+        for (int y = 0; y < s.Rows(); ++y)
+            for (int x = 0; x < s.Columns(); ++x)
+                for (int d = 0; d < 256; ++d) {
+                    // A grey of that darkness: (5 + 9 + 2) g / 16 = g.
+                    const auto g = static_cast<uint8_t>(255 - d);
+                    bool inked = false;
+                    const uint8_t v = ScreenLevel(s, x, y, g, g, g, inked);
+                    t[(static_cast<size_t>(y) * s.Columns() + x) * 256 + static_cast<size_t>(d)] =
+                        static_cast<uint8_t>(v | (inked ? kInkedMark : 0));
+                }
+    }
+    return t;
+}
 
 struct Buffer {
     void* p = nullptr;
@@ -339,7 +362,7 @@ class BandSender {
 public:
     BandSender(DeviceRecord& r, const ColourBand& band, int32_t bandY, const ColourScreen& screen, int degrees)
         : r_(r), band_(band), bandY_(bandY), screen_(screen), degrees_(degrees), depth_(screen.depth),
-          rowBytes_(kBlockPixels * screen.depth / 8), blockBytes_(kBlockRows * rowBytes_) {}
+          rowBytes_(kBlockPixels * screen.depth / 8), blockBytes_(kBlockRows * rowBytes_), levels_(Levels(screen)) {}
 
     // False when the block buffer cannot be had.
     bool Run(const ColourBandLayout& l) {
@@ -452,22 +475,60 @@ private:
                    int32_t dy) {
         const int h = screen_.Rows(), w = screen_.Columns();
         int column = ((x % w) + w) % w, row = ((y % h) + h) % h;
-        bool inked = false;
-        for (int32_t k = 0; k < n; ++k, px += step) {
-            // ScreenLevel indexes by page position; the row and column
-            // follow the walk so that no division is needed.
-            const uint8_t v = LevelAt(row, column, px[0], px[1], px[2], inked);
+        // The level of every cell for every darkness, looked up by the
+        // cell the walk is on; the row and column follow the walk so that
+        // no division is needed.
+        const uint8_t* lut = levels_.data();
+        uint8_t levels[kBlockPixels];
+        uint8_t any = 0;
+        if (dx) {
+            // Darkness first (a loop the compiler can widen), then the
+            // cells of the screen row in runs without a wrap.
+            uint8_t dark[kBlockPixels];
+            for (int32_t k = 0; k < n; ++k, px += step) dark[k] = static_cast<uint8_t>(255 - ((5 * px[0] + 9 * px[1] + 2 * px[2]) >> 4));
+            const uint8_t* cells = lut + static_cast<size_t>(row) * w * 256;
+            int32_t k = 0;
+            if (dx > 0) {
+                while (k < n) {
+                    for (int c = column; c < w && k < n; ++c, ++k) any |= levels[k] = cells[c * 256 + dark[k]];
+                    column = 0;
+                }
+            } else {
+                while (k < n) {
+                    for (int c = column; c >= 0 && k < n; --c, ++k) any |= levels[k] = cells[c * 256 + dark[k]];
+                    column = w - 1;
+                }
+            }
+        } else {
+            for (int32_t k = 0; k < n; ++k, px += step) {
+                const int d = 255 - ((5 * px[0] + 9 * px[1] + 2 * px[2]) >> 4);
+                const uint8_t v = lut[(static_cast<size_t>(row) * w + column) * 256 + d];
+                any |= v;
+                levels[k] = v;
+                row = dy > 0 ? (row + 1 == h ? 0 : row + 1) : (row == 0 ? h - 1 : row - 1);
+            }
+        }
+        if (!any) return false;
+        // Packing, first pixel in the high bits; whole bytes at a time
+        // where the run starts on a byte.
+        const int perByte = 8 / depth_;
+        int32_t k = 0;
+        if (i0 % perByte == 0) {
+            uint8_t* o = out + i0 / perByte;
+            if (depth_ == 2) {
+                for (; k + 4 <= n; k += 4)
+                    *o++ = static_cast<uint8_t>((levels[k] & 3) << 6 | (levels[k + 1] & 3) << 4 | (levels[k + 2] & 3) << 2 | (levels[k + 3] & 3));
+            } else {
+                for (; k + 2 <= n; k += 2) *o++ = static_cast<uint8_t>((levels[k] & 15) << 4 | (levels[k + 1] & 15));
+            }
+        }
+        for (; k < n; ++k) {
             const int32_t i = i0 + k;
+            const uint8_t v = levels[k] & 0x0F;
             if (depth_ == 2) out[i >> 2] |= static_cast<uint8_t>(v << (6 - 2 * (i & 3)));
             else out[i >> 1] |= static_cast<uint8_t>(v << (4 - 4 * (i & 1)));
-            if (dx) column = dx > 0 ? (column + 1 == w ? 0 : column + 1) : (column == 0 ? w - 1 : column - 1);
-            else row = dy > 0 ? (row + 1 == h ? 0 : row + 1) : (row == 0 ? h - 1 : row - 1);
         }
-        return inked;
-    }
-
-    uint8_t LevelAt(int row, int column, uint8_t red, uint8_t green, uint8_t blue, bool& inked) const {
-        return ScreenLevel(screen_, column, row, red, green, blue, inked);
+        return any & kInkedMark;
     }
 
     // The compressed size, or 0 when the block goes raw: no compression
@@ -491,6 +552,7 @@ private:
     int degrees_;
     int depth_;
     int32_t rowBytes_, blockBytes_;
+    const std::vector<uint8_t>& levels_;
     uint8_t* block_ = nullptr;
     uint8_t* compressed_ = nullptr;
     size_t compressedCapacity_ = 0;
