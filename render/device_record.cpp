@@ -9,6 +9,9 @@ namespace pclrend {
 
 namespace {
 
+// dmTTOption values: TrueType as bitmaps, downloaded, downloaded as outlines.
+constexpr int16_t kTtBitmap = 1, kTtDownload = 2, kTtOutline = 4;
+
 uint8_t PagesPerSheetOf(uint8_t choice) {
     switch (choice) {
     case 1: return 2;
@@ -154,9 +157,26 @@ bool RecordFromDevmode(DeviceRecord& r, zq::PrivateDevmode& caller) {
         r.nupCells[0] = {0, 0, r.printableSize[0], r.printableSize[1]};
     }
 
-    // Scaled or n-up pages cannot go through the plain raster path.
+    // Scaled or n-up pages cannot go through the plain raster path. The
+    // colour raster keeps n-up pages that the host finishes, with TrueType
+    // text as bitmaps.
     if (PageIsMapped(r)) {
         if (r.language == Language::MonoRaster) r.language = Language::Pcl5Gl2;
+        if (r.language == Language::ColourRaster) {
+            if (r.pagesPerSheet > 1 && (dm.metaSpool == 2 || (dm.metaSpool == 1 && dm.manualDuplex != 2)))
+                caller.dm.dmTTOption = kTtBitmap;
+            else
+                r.language = Language::Pcl5Gl2;
+        }
+    }
+    if (r.language == Language::ColourRaster) {
+        if (dm.option1081 == 1) caller.dm.dmTTOption = kTtBitmap;
+        // Overlays that run at page start would lie under the page's raster.
+        const bool customAtStart = (dm.userPaperWord804 && dm.userPaperSettings[0] == 1) ||
+                                   (dm.userPaperWord806 && dm.userPaperSettings[1] == 1);
+        const bool overlayAtStart = (dm.macroIds[0] || dm.macroIds[1] || dm.macroIds[2]) && dm.overlayAtPageStart == 1;
+        if (customAtStart || overlayAtStart) r.language = Language::Pcl5Gl2;
+        else if (caller.dm.dmTTOption == kTtOutline) caller.dm.dmTTOption = kTtDownload;
     }
     // On a monochrome model the raster language draws into a one-bit band, so
     // a colour forced above (a resolution-bound feature, say) cannot reach the

@@ -96,6 +96,7 @@ struct DeviceRecord {
     Sink* sink = nullptr;
     uint16_t jobState = kJobIdle;
     bool documentLost = false;  // a write failed during this document
+    bool pageFailed = false;    // a band of the page could not be sent
     std::unique_ptr<uint8_t[]> mainBuffer;
     std::unique_ptr<uint8_t[]> deferredBuffer;
     std::unique_ptr<uint8_t[]> scratchBuffer;

@@ -8,6 +8,7 @@
 #include "base/diag.h"
 #include "base/error.h"
 #include "render/driver.h"
+#include "render/colour_raster.h"
 #include "render/escapes.h"
 #include "render/job_header.h"
 #include "render/output.h"
@@ -24,9 +25,14 @@ constexpr FLONG kSurfaceHooks = 0x24EB;
 constexpr uint32_t kMinimumBandBudget = 1000000;
 
 LONG Stride1(LONG width) { return ((width + 31) / 32) * 4; }
-// Colour pages are drawn in 24 bits a pixel, monochrome ones in one.
-ULONG BandFormat(const DeviceRecord& r) { return r.colour ? BMF_24BPP : BMF_1BPP; }
-LONG BandStride(const DeviceRecord& r) { return Stride1(r.PageWidth() * (r.colour ? 24 : 1)); }
+// Colour pages and the colour raster language are drawn in 24 bits a pixel,
+// monochrome ones in one; the colour raster lays its rows out for its blocks.
+bool RgbBand(const DeviceRecord& r) { return r.colour || r.language == Language::ColourRaster; }
+ULONG BandFormat(const DeviceRecord& r) { return RgbBand(r) ? BMF_24BPP : BMF_1BPP; }
+LONG BandStride(const DeviceRecord& r) {
+    if (r.language == Language::ColourRaster) return static_cast<LONG>(ColourLayout(r).stride);
+    return Stride1(r.PageWidth() * (RgbBand(r) ? 24 : 1));
+}
 
 // One band bitmap of `rows` rows, locked, with the device surface over it.
 bool MakeBand(DeviceRecord& r, LONG rows) {
@@ -56,9 +62,14 @@ bool MakeBand(DeviceRecord& r, LONG rows) {
 
 bool MakeBandBitmap(DeviceRecord& r) {
     const LONG height = r.PageHeight();
-    uint64_t budget = std::max<uint64_t>(r.bandBudget, kMinimumBandBudget);
+    // The colour raster's own minimum: one grid row of bands.
+    uint64_t budget = r.language == Language::ColourRaster ? uint64_t{r.bandBudget}
+                                                            : std::max<uint64_t>(r.bandBudget, kMinimumBandBudget);
     if (r.wasReset && !r.bandingMarked) budget = UINT64_MAX;
-    for (const BandChoice& choice : BandChoices(height, static_cast<uint32_t>(BandStride(r)), budget)) {
+    const auto choices = r.language == Language::ColourRaster
+                             ? ColourBandChoices(r, budget)
+                             : BandChoices(height, static_cast<uint32_t>(BandStride(r)), budget);
+    for (const BandChoice& choice : choices) {
         if (MakeBand(r, choice.rows)) {
             r.bandCount = static_cast<uint16_t>(choice.count);
             return true;
@@ -255,7 +266,9 @@ BOOL DrvNextBand(SURFOBJ* pso, POINTL* pptl) {
     if (r->bandIndex < static_cast<int16_t>(r->bandCount)) {
         ++r->bandIndex;
         r->bandActive = 1;
-        r->bandTop = static_cast<int16_t>(r->bandHeight * (r->bandIndex - 1));
+        r->bandTop = static_cast<int16_t>(r->language == Language::ColourRaster
+                                              ? ColourBandTop(*r, r->bandIndex, r->bandHeight)
+                                              : r->bandHeight * (r->bandIndex - 1));
         *pptl = {0, r->bandTop};
         return TRUE;
     }
@@ -288,6 +301,13 @@ BOOL DrvSendPage(SURFOBJ* pso) {
     PageEndOutput(*r);
     if (r->documentLost && GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_PRINT_CANCELLED);
     if (r->documentLost) return FALSE;
+    if (r->pageFailed) {  // a band went unsent: the page is not printed
+        r->pageFailed = false;
+        SpoolFlush(*r);
+        r->jobState &= static_cast<uint16_t>(~kJobPageOpen);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
     SpoolFlush(*r);
     r->jobState &= static_cast<uint16_t>(~kJobPageOpen);
     if (r->documentLost && GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_PRINT_CANCELLED);

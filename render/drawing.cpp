@@ -6,6 +6,7 @@
 
 #include "base/error.h"
 #include "render/brush.h"
+#include "render/colour_raster.h"
 #include "render/driver.h"
 #include "render/text_out.h"
 #include "render/stream_draw.h"
@@ -94,6 +95,27 @@ void NoteGreyRectangle(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPO
     r.greyRectangles.push_back(g);
 }
 
+// Colour raster pages: text deferred under the area a drawing covers goes
+// out before it. A stroke covers its bounds widened by half its pen and
+// leaves alone an inner rectangle (the bounds narrowed by that much; a
+// cosmetic line counts as one pixel wide).
+void FlushTextUnder(DeviceRecord& r, PATHOBJ* ppo, const LINEATTRS* la) {
+    if (r.language != Language::ColourRaster || !ppo) return;
+    RECTFX b{};
+    PATHOBJ_vGetBounds(ppo, &b);
+    const DrawnArea bounds{b.xLeft >> 4, b.yTop >> 4, (b.xRight + 15) >> 4, (b.yBottom + 15) >> 4};
+    if (!la) return FlushDeferredTextOver(r, bounds);
+    const int32_t half = (la->fl & LA_GEOMETRIC) ? static_cast<int32_t>(la->elWidth.e / 2 + 1) : 1;
+    const DrawnArea outer{bounds.left - half, bounds.top - half, bounds.right + half, bounds.bottom + half};
+    const DrawnArea inner{bounds.left + half, bounds.top + half, bounds.right - half, bounds.bottom - half};
+    const bool hollow = inner.left < inner.right && inner.top < inner.bottom;
+    FlushDeferredTextOver(r, outer, hollow ? &inner : nullptr);
+}
+
+void FlushTextUnder(DeviceRecord& r, const RECTL* area) {
+    if (r.language == Language::ColourRaster && area) FlushDeferredTextOver(r, {area->left, area->top, area->right, area->bottom});
+}
+
 }  // namespace
 
 extern "C" {
@@ -107,6 +129,7 @@ BOOL DrvStrokePath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUS
     if (r->outputMode == 4) return StreamStrokeFill(*r, ppo, pco, pbo, la, nullptr, org, mix, 0, pxo);
     if (r->language == Language::PclXl) return XlStrokePath(*r, ppo, pco, pxo, pbo, la, mix);
     if (r->language == Language::Pcl5Gl2) return Gl2StrokePath(*r, ppo, pco, pxo, pbo, la, mix);
+    FlushTextUnder(*r, ppo, la);
     return EngStrokePath(BandSurface(*r), ppo, pco, pxo, pbo, org, la, mix);
 }
 
@@ -118,6 +141,7 @@ BOOL DrvFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL
     if (r->outputMode == 4) return StreamStrokeFill(*r, ppo, pco, nullptr, nullptr, pbo, org, mix, options);
     if (r->language == Language::PclXl) return XlFillPath(*r, ppo, pco, pbo, mix, options);
     if (r->language == Language::Pcl5Gl2) return Gl2FillPath(*r, ppo, pco, pbo, mix, options);
+    FlushTextUnder(*r, ppo, nullptr);
     return EngFillPath(BandSurface(*r), ppo, pco, pbo, org, mix, options);
 }
 
@@ -132,6 +156,7 @@ BOOL DrvStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* px
         return Gl2StrokeAndFillPath(*r, ppo, pco, pxo, pboStroke, la, pboFill, mixFill, options);
     if (r->language == Language::PclXl)
         return XlFillPath(*r, ppo, pco, pboFill, mixFill, options) && XlStrokePath(*r, ppo, pco, pxo, pboStroke, la, mixFill);
+    FlushTextUnder(*r, ppo, nullptr);
     return EngStrokeAndFillPath(BandSurface(*r), ppo, pco, pxo, pboStroke, la, pboFill, org, mixFill, options);
 }
 
@@ -171,6 +196,7 @@ BOOL DrvBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
         if (pptlSrc) src = {pptlSrc->x, pptlSrc->y, pptlSrc->x + prclTrg->right - prclTrg->left, pptlSrc->y + prclTrg->bottom - prclTrg->top};
         return XlBitBlt(*r, psoSrc, psoMask, pco, pxlo, *prclTrg, pptlSrc ? &src : nullptr, pbo, rop4);
     }
+    FlushTextUnder(*r, prclTrg);
     const BOOL drawn = EngBitBlt(BandSurface(*r), psoSrc, psoMask, pco, pxlo, prclTrg, pptlSrc, pptlMask, pbo, pptlBrush, rop4);
     if (drawn) NoteGreyRectangle(*r, psoSrc, psoMask, pco, prclTrg, pbo, rop4);
     return drawn;
@@ -198,6 +224,7 @@ BOOL DrvCopyBits(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo
     r = DrawingRecord(psoDest, drop);
     if (!r) return FALSE;
     if (drop) return TRUE;
+    FlushTextUnder(*r, prclDest);
     if (r->language == Language::ColourRaster && (r->modelFlags & 0x8000) && psoSrc && prclDest) {
         // Colour copies halftoned by the engine: its cells lie on the page,
         // not on the band, or every band top would show a seam.
@@ -229,6 +256,7 @@ BOOL DrvStretchBlt(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ*
         return Gl2Stretch(*r, psoSrc, psoMask, pco, pxlo, pptlHTOrg, prclDest, prclSrc, nullptr, 0xCCCC);
     // A monochrome band is always stretched with the engine's halftoning.
     const ULONG mode = r->colour ? iMode : HALFTONE;
+    FlushTextUnder(*r, prclDest);
     return EngStretchBlt(BandSurface(*r), psoSrc, psoMask, pco, pxlo, pca, pptlHTOrg, prclDest, prclSrc, pptlMask, mode);
 }
 

@@ -311,7 +311,7 @@ DHPDEV DrvEnablePDEV(DEVMODEW* pdm, LPWSTR pwszLogAddress, ULONG cPat, HSURF* ph
 
     DecideOutputMode(*r, caller);
     if (r->language != Language::MonoRaster && r->language != Language::Pcl5Gl2 && r->language != Language::PclXl &&
-        r->language != Language::SpoolStream) {
+        r->language != Language::SpoolStream && r->language != Language::ColourRaster) {
         SetLastError(ERROR_NOT_SUPPORTED);
         DisableWorker(r);
         return nullptr;

@@ -10,15 +10,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-// Recursive Bayer matrix of order 16: the dispersed ordered dither.
-int Bayer(int x, int y) {
-    int v = 0;
-    for (int bit = 0; bit < 4; ++bit) {
-        const int xb = (x >> bit) & 1, yb = (y >> bit) & 1;
-        v |= ((xb ^ yb) << 1 | yb) << (2 * (3 - bit));
-    }
-    return v;
-}
 
 enum Generator { kBayer, kDot45, kDot0Small, kDot0Large, kLines, kGenerators = 6 };
 
@@ -52,7 +43,7 @@ std::array<uint8_t, 256> MakeCell(int generator, int phase) {
         // Centre the pixel and break ties with the Bayer order, so that dots
         // grow evenly.
         const double s = generator == kBayer || generator == 5 ? 0.0 : Spot(generator, x + 0.5, y + 0.5);
-        return std::pair<double, int>(-s, Bayer(x, y));
+        return std::pair<double, int>(-s, BayerIndex(x, y));
     };
     std::sort(order.begin(), order.end(), [&](int a, int b) { return key(a) < key(b); });
     std::array<uint8_t, 256> cell{};
@@ -120,6 +111,15 @@ void DitherLevel(uint8_t level, const uint8_t* cell, Pattern& out) {
 
 void DitherColour(const DeviceRecord& r, uint32_t rgb, Pattern& out) {
     DitherLevel(ToneCurve(r.darknessLevel)[GreyOf(rgb)], ThresholdCellFor(r), out);
+}
+
+int BayerIndex(int x, int y) {
+    int v = 0;
+    for (int bit = 0; bit < 4; ++bit) {
+        const int xb = (x >> bit) & 1, yb = (y >> bit) & 1;
+        v |= ((xb ^ yb) << 1 | yb) << (2 * (3 - bit));
+    }
+    return v;
 }
 
 }  // namespace pclrend

@@ -30,6 +30,10 @@ struct HalftoneTables {
 
 const HalftoneTables& Halftone();
 
+// The recursive Bayer matrix of order 16 (0-255), the dispersed ordered
+// dither; screens break ties of their spot functions with it.
+int BayerIndex(int x, int y);
+
 // (5 red + 9 green + 2 blue) / 16, red in the low byte; 255 is white.
 constexpr uint8_t GreyOf(uint32_t rgb) {
     const uint32_t r = rgb & 0xFF, g = (rgb >> 8) & 0xFF, b = (rgb >> 16) & 0xFF;

@@ -4,6 +4,7 @@
 #include <array>
 #include <vector>
 
+#include "render/colour_raster.h"
 #include "render/output.h"
 #include "render/xl_fill.h"
 
@@ -62,10 +63,10 @@ void Configure(DeviceRecord& r, int kind, size_t count, bool blackAndWhite) {
         cid({0, 1, 8, 8, 8, 8});
     } else if (kind != 10) {
         cid({0, 3, 0, 8, 8, 8});  // 24-bit direct
-    } else if (r.classValue == 7 || r.classValue == 9) {
-        cid({255, 3, 0, 4, 0, 0});
-    } else if (r.classValue == 5) {
-        cid({255, 3, 0, 2, 0, 0});
+    } else if (const int bits = ColourRasterConfiguredBits(r)) {
+        // The colour raster's levels, at the depth its bands go out at (a
+        // product without a depth-4 screen sends depth 2).
+        cid({255, 3, 0, static_cast<uint8_t>(bits), 0, 0});
     }
 }
 

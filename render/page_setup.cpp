@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "render/colour_raster.h"
+#include "render/hpgl_colour.h"
 #include "render/hpgl_mode.h"
 #include "render/output.h"
 #include "render/raster.h"
@@ -279,6 +281,7 @@ int PagePart(DeviceRecord& r) {
     r.changeFlags &= static_cast<uint16_t>(~(kSourceChanged | kSizeChanged | kOrientationChanged | 0x100));
     if (r.language == Language::MonoRaster || r.language == Language::ColourRaster)
         SpoolWrite(r, "\x1b%1BCO\"Zelquor Enhanced GL/2\"\x1b%0A");
+    if (r.language == Language::ColourRaster && r.colour) SelectPalette(r, 6, {}, false, true, 204);
     if (r.language == Language::Pcl5Gl2) Gl2PictureFrame(r);
     ParityOverlay(r, 1);
     CustomPaperOverlay(r, 1);
@@ -303,18 +306,24 @@ void BandFlush(DeviceRecord& r) {
         r.patternState = 0;
         SpoolWrite(r, "\x1b*v0T");
     }
-    MonoBand band = r.band;
-    // Rows below the page's end are never sent.
-    band.height = std::min<int32_t>(band.height, std::max<int32_t>(0, r.PageHeight() - top));
-    if (r.colour) {
-        SendRgbBand(r, band, MapX(r, 0) + RasterLeft(r), MapY(r, top));
+    if (r.language == Language::ColourRaster && r.colour) {
+        const ColourBand band{r.band.bits, r.band.stride, r.band.width, r.band.height};
+        // A band that cannot be sent fails its page, never a blank page.
+        if (!SendColourBand(r, band, 0, top)) r.pageFailed = true;
     } else {
-        MonoBandOptions options;
-        // Every drawn band says how its raster lies on the page: the first
-        // band of a page may hold no drawing and send nothing.
-        options.continuing = false;
-        options.sixteenBit = r.modelFlags & 0x02;
-        SendMonoBand(r, band, options);
+        MonoBand band = r.band;
+        // Rows below the page's end are never sent.
+        band.height = std::min<int32_t>(band.height, std::max<int32_t>(0, r.PageHeight() - top));
+        if (r.colour) {
+            SendRgbBand(r, band, MapX(r, 0) + RasterLeft(r), MapY(r, top));
+        } else {
+            MonoBandOptions options;
+            // Every drawn band says how its raster lies on the page: the first
+            // band of a page may hold no drawing and send nothing.
+            options.continuing = false;
+            options.sixteenBit = r.modelFlags & 0x02;
+            SendMonoBand(r, band, options);
+        }
     }
     r.cursorX = r.cursorY = -1;
     if (r.band.bits) std::memset(r.band.bits, 0xFF, static_cast<size_t>(r.band.stride) * r.band.height);

@@ -29,6 +29,7 @@
 #include "gdi/ddi.h"
 #include "gdi/ddi_path.h"
 #include "gdi/engine.h"
+#include "render/colour_raster.h"
 #include "render/driver.h"
 #include "render/hpgl_path.h"
 #include "render/output.h"
@@ -96,8 +97,8 @@ void CompressBand(benchmark::State& state, const std::vector<uint8_t>& sample, i
 void BM_CompressBand(benchmark::State& state) { CompressBand(state, SampleBand(kWidth, kRows, kStride), kWidth, kStride); }
 BENCHMARK(BM_CompressBand)->Unit(benchmark::kMillisecond);
 
-void BM_MemcpyBand(benchmark::State& state) {
-    const auto sample = SampleBand(kWidth, kRows, kStride);
+// memcpy of a band, the yardstick of the band coders.
+void CopyBand(benchmark::State& state, const std::vector<uint8_t>& sample) {
     std::vector<uint8_t> band(sample.size());
     for (auto _ : state) {
         std::memcpy(band.data(), sample.data(), sample.size());
@@ -106,6 +107,8 @@ void BM_MemcpyBand(benchmark::State& state) {
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(sample.size()));
 }
+
+void BM_MemcpyBand(benchmark::State& state) { CopyBand(state, SampleBand(kWidth, kRows, kStride)); }
 BENCHMARK(BM_MemcpyBand)->Unit(benchmark::kMillisecond);
 
 // A 24-bit band of a colour page (600 dpi, letter width): white margins and
@@ -401,15 +404,62 @@ void BM_CompressPageBand(benchmark::State& state) {
 }
 BENCHMARK(BM_CompressPageBand)->Unit(benchmark::kMillisecond);
 
+// The colour raster's band encoder (darkness, screening, packing, deflate)
+// on a 24-bit band of a photograph-like page, next to memcpy of that band.
+constexpr int32_t kColourRows = 512, kColourStride = (kWidth * 3 + 3) / 4 * 4;
+
+std::vector<uint8_t> ColourSampleBand() {
+    std::vector<uint8_t> band(static_cast<size_t>(kColourStride) * kColourRows, 0xFF);
+    std::mt19937 rng(7);
+    for (int32_t y = 0; y < kColourRows; ++y)
+        for (int32_t x = 0; x < kWidth * 3 / 4; ++x) {  // the right quarter stays white
+            uint8_t* p = &band[static_cast<size_t>(y) * kColourStride + static_cast<size_t>(x) * 3];
+            p[0] = static_cast<uint8_t>(x * 255 / kWidth + rng() % 8);
+            p[1] = static_cast<uint8_t>(y * 255 / kColourRows);
+            p[2] = static_cast<uint8_t>((x + y) & 255);
+        }
+    return band;
+}
+
+void BM_ColourBandEncoder(benchmark::State& state) {
+    const auto band = ColourSampleBand();
+    DeviceRecord r;
+    AllocateBuffers(r, false);
+    NullSink sink;
+    r.sink = &sink;
+    r.jobState = kJobOpen;
+    r.language = Language::ColourRaster;
+    r.colour = 1;
+    r.classValue = 5;
+    r.geometry.printableWidth = r.drawnWidth = kWidth;
+    r.geometry.printableLength = r.drawnHeight = kColourRows;
+    r.geometry.width = kWidth + 200;
+    r.geometry.length = kColourRows + 200;
+    for (auto _ : state) {
+        SendColourBand(r, {band.data(), kColourStride, kWidth, kColourRows}, 0, 0);
+        SpoolFlush(r);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(band.size()));
+    state.counters["ratio_out_in"] = static_cast<double>(sink.bytes) / static_cast<double>(state.iterations() * band.size());
+}
+BENCHMARK(BM_ColourBandEncoder)->Unit(benchmark::kMillisecond);
+
+void BM_MemcpyColourBand(benchmark::State& state) { CopyBand(state, ColourSampleBand()); }
+BENCHMARK(BM_MemcpyColourBand)->Unit(benchmark::kMillisecond);
+
 // The whole road of `zq print`: spooling, playing onto the printer's DC,
 // the driver's bands and the job in the spooler.
-void Road(benchmark::State& state, const std::string& name, BYTE language, bool hostFinishing) {
+void Road(benchmark::State& state, const std::string& name, BYTE language, bool hostFinishing, bool colour = false) {
     auto& root = TheRoot();
     const auto emf = Sample(name);
     if (root.driver.empty() || emf.empty()) return state.SkipWithError("set ZQ_BINARY_DIR and ZQ_SOURCE_DIR");
     auto dm = Letter(600);
     dm.printerLanguage = language;
     dm.metaSpool = hostFinishing ? 1 : 0;  // the spool stream of host finishing
+    if (colour) {
+        dm.dm.dmColor = DMCOLOR_COLOR;
+        dm.resolutionFeature = 1;  // levels of 2 bits
+    }
     uint64_t bytes = 0;
     for (auto _ : state) {
         const auto result = zq::emf::PrintDocument(u"Mono", emf, u"sample", &dm.dm);
@@ -419,6 +469,8 @@ void Road(benchmark::State& state, const std::string& name, BYTE language, bool 
     state.counters["bytes_per_page"] = static_cast<double>(bytes) / static_cast<double>(state.iterations());
 }
 void WholeRoad(benchmark::State& state, const std::string& name, BYTE language) { Road(state, name, language, false); }
+// The colour raster (language 5) on a colour record.
+void WholeRoadColour(benchmark::State& state, const std::string& name) { Road(state, name, 5, false, true); }
 // The same road writing the spool stream of host finishing.
 void WholeRoadStream(benchmark::State& state, const std::string& name) { Road(state, name, 0, true); }
 
@@ -478,6 +530,9 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMillisecond)
             ->Iterations(3);
         benchmark::RegisterBenchmark(("WholeRoadGl2600/" + name).c_str(), WholeRoad, name, BYTE{1})
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(3);
+        benchmark::RegisterBenchmark(("WholeRoadColour600/" + name).c_str(), WholeRoadColour, name)
             ->Unit(benchmark::kMillisecond)
             ->Iterations(3);
         benchmark::RegisterBenchmark(("WholeRoadStream600/" + name).c_str(), WholeRoadStream, name)
@@ -545,6 +600,20 @@ int main(int argc, char** argv) {
     if (const double rgb = get("BM_RgbBand"), rgbCopy = get("BM_MemcpyRgbBand"); rgb > 0 && rgbCopy > 0)
         std::printf("24-bit row coder (colour band of PCL 5): %.2f ms a band, memcpy %.3f ms: throughput %.4f of memcpy\n",
                     rgb * 1000, rgbCopy * 1000, rgbCopy / rgb);
+    // The colour raster: bytes a page against language 0's (goal: at most
+    // half of language 0's in colour), seconds against the reference render
+    // (goal: at most twice), and its band encoder against memcpy of the
+    // 24-bit band (goal: at least 0.05).
+    for (const auto& name : samples) {
+        const double road = get("WholeRoadColour600/" + name), ref = get("ReferenceRender600/" + name);
+        const double colourBytes = reporter.bytes["WholeRoadColour600/" + name], rasterBytes = reporter.bytes["WholeRoad600/" + name];
+        if (road > 0 && ref > 0 && rasterBytes > 0)
+            std::printf("%-7s colour raster %.3f s/page, %.0f bytes/page: %.3f of language 0's bytes, %.2f of the reference render's seconds\n",
+                        name.c_str(), road, colourBytes, colourBytes / rasterBytes, road / ref);
+    }
+    if (const double enc = get("BM_ColourBandEncoder"), copy24 = get("BM_MemcpyColourBand"); enc > 0 && copy24 > 0)
+        std::printf("colour band encoder: %.2f ms a %dx%d band, memcpy %.3f ms: throughput %.4f of memcpy\n", enc * 1000,
+                    kWidth, kColourRows, copy24 * 1000, copy24 / enc);
     const double pe = get("BM_PeEncode"), points = get("BM_MemcpyPePoints");
     if (pe > 0 && points > 0)
         std::printf("PE encoder: %.2f ms a million points, memcpy %.3f ms: throughput %.4f of memcpy\n", pe * 1000,

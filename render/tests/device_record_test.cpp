@@ -105,6 +105,47 @@ TEST(RecordFromDevmode, ColourByLanguageAndModel) {
     }
 }
 
+// The colour raster keeps only pages it can send: n-up pages the host
+// finishes (with TrueType as bitmaps), and no overlay at page start, which
+// the page's raster would cover.
+TEST(RecordFromDevmode, ColourRasterFallsBackWhereItCannotPrint) {
+    struct Case {
+        const char* name;
+        uint8_t nup;         // DEVMODE 605
+        uint8_t metaSpool;   // 227
+        uint16_t macro;      // the first page's overlay
+        uint8_t atStart;     // 467
+        uint16_t custom;     // 804
+        uint8_t customAtStart;  // 808
+        int16_t ttIn;
+        Language language;
+        int16_t ttOut;
+    } const cases[] = {
+        {"one page a sheet", 0, 0, 0, 0, 0, 0, 4, Language::ColourRaster, 2},
+        {"n-up, no host finishing", 1, 0, 0, 0, 0, 0, 2, Language::Pcl5Gl2, 2},
+        {"n-up, host finishing", 1, 2, 0, 0, 0, 0, 2, Language::ColourRaster, 1},
+        {"overlay at page end", 0, 0, 7, 0, 0, 0, 2, Language::ColourRaster, 2},
+        {"overlay at page start", 0, 0, 7, 1, 0, 0, 2, Language::Pcl5Gl2, 2},
+        {"custom-paper overlay at page start", 0, 0, 0, 0, 9, 1, 2, Language::Pcl5Gl2, 2},
+    };
+    for (const auto& c : cases) {
+        auto dm = Base();
+        dm.dm.dmColor = DMCOLOR_COLOR;
+        dm.printerLanguage = 5;
+        dm.pagesPerSheet = c.nup;
+        dm.metaSpool = c.metaSpool;
+        dm.macroIds[0] = c.macro;
+        dm.overlayAtPageStart = c.atStart;
+        dm.userPaperWord804 = c.custom;
+        dm.userPaperSettings[0] = c.customAtStart;
+        dm.dm.dmTTOption = c.ttIn;
+        DeviceRecord r;
+        ASSERT_TRUE(RecordFromDevmode(r, dm)) << c.name;
+        EXPECT_EQ(r.language, c.language) << c.name;
+        EXPECT_EQ(dm.dm.dmTTOption, c.ttOut) << c.name;
+    }
+}
+
 // Booklets and duplex done by the host: what the record and its image carry
 // for the interface library, and what the job is left with.
 TEST(RecordFromDevmode, BookletAndHostDuplex) {

@@ -87,7 +87,10 @@ TEST(PclPalette, ConfigurationFollowsTheColourCount) {
         {"three colours: 4 bits", 1, &three, 0, 0, "\x1b*v6W"s + std::string{0, 1, 4, 8, 8, 8}},
         {"twenty colours: 8 bits", 1, &twenty, 0, 0, "\x1b*v6W"s + std::string{0, 1, 8, 8, 8, 8}},
         {"direct", 5, nullptr, 0, 0, "\x1b*v6W"s + std::string{0, 3, 0, 8, 8, 8}},
-        {"colour raster, class 7", 10, nullptr, 0, 7, "\x1b*v6W"s + std::string{char(255), 3, 0, 4, 0, 0}},
+        // The product has no depth-4 screen: its bands go at depth 2, and so
+        // does the configuration (the depth-4 products' case is with the
+        // colour raster's tests).
+        {"colour raster, class 7", 10, nullptr, 0, 7, "\x1b*v6W"s + std::string{char(255), 3, 0, 2, 0, 0}},
         {"colour raster, class 5", 10, nullptr, 0, 5, "\x1b*v6W"s + std::string{char(255), 3, 0, 2, 0, 0}},
         {"colour raster, other class", 10, nullptr, 0, 3, ""},
     };

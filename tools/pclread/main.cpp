@@ -11,11 +11,13 @@
 
 #include "pclread/judge.h"
 #include "pclread/pclread.h"
+#include "render/colour_raster.h"
 
 namespace {
 
 const char* const kUsage =
-    "usage: pclread JOB [--png-prefix PREFIX] [--size WIDTHxHEIGHT] [--reference PAGE.png]... [--commands]\n\n"
+    "usage: pclread JOB [--png-prefix PREFIX] [--size WIDTHxHEIGHT] [--reference PAGE.png]... [--commands]\n"
+    "       pclread --screen-pictures DIR\n\n"
     "Decodes the PJL/PCL job JOB and prints one line for the job and one per page.\n"
     "--png-prefix PREFIX  writes page N as PREFIX-N.png (N from 1)\n"
     "--size WxH           the logical page in dots (default: from the first\n"
@@ -28,10 +30,55 @@ const char* const kUsage =
     "--as-shading OUT     writes the job with the printer's own greys (FT9, SV9)\n"
     "                     as the standard shading of the same darkness, as a\n"
     "                     general interpreter prints it\n"
+    "--screen-pictures DIR  writes each colour-raster screen applied to a grey and a\n"
+    "                     colour ramp as DIR/CODE-DEPTH.png, and exits\n"
+    "A colour-raster page (levels in colour space 255) is judged by screening its\n"
+    "reference with the printer's screen and comparing the levels pixel for pixel.\n"
     "Areas painted by the printer's own grey commands (FT9, SV9, ESC*v9T), which\n"
     "other interpreters ignore, are listed as \"vendor area\" lines.\n";
 
-int Fail(const std::string& message, int code = 1) {
+// The screen of the colour-raster page being judged.
+const pclrend::ColourScreen* g_screen = nullptr;
+uint8_t ScreenAt(int32_t x, int32_t y, uint8_t red, uint8_t green, uint8_t blue) {
+    bool inked = false;
+    return pclrend::ScreenLevel(*g_screen, x, y, red, green, blue, inked);
+}
+
+int Fail(const std::string& message, int code = 1);
+
+// Each screen of the colour raster applied to a grey ramp (top half) and a
+// ramp through the hues (bottom half), 768 x 256 pixels, written as
+// DIR/SCREEN-DEPTH.png with the levels as greys (black the darkest level).
+int ScreenPictures(const std::string& dir) {
+    for (const char* code : {"QJS", "QJM", "QJK", "QJF"})
+        for (int depth : {2, 4}) {
+            const pclrend::ColourScreen* s = depth == 2 ? pclrend::LevelScreenOf(code) : pclrend::ThresholdStackOf(code);
+            if (!s) continue;
+            pclread::Grey g(768, 256);
+            const int top = (1 << depth) - 1;
+            for (int32_t y = 0; y < g.height; ++y)
+                for (int32_t x = 0; x < g.width; ++x) {
+                    uint8_t rgb[3];
+                    if (y < g.height / 2) {
+                        rgb[0] = rgb[1] = rgb[2] = static_cast<uint8_t>(255 - x * 255 / (g.width - 1));
+                    } else {
+                        const int h = x * 6 * 256 / g.width, f = h % 256, k = h / 256;
+                        const int up = f, down = 255 - f;
+                        const int table[6][3] = {{255, up, 0}, {down, 255, 0}, {0, 255, up}, {0, down, 255}, {up, 0, 255}, {255, 0, down}};
+                        for (int c = 0; c < 3; ++c) rgb[c] = static_cast<uint8_t>(table[k][c]);
+                    }
+                    bool inked = false;
+                    const int v = pclrend::ScreenLevel(*s, x, y, rgb[0], rgb[1], rgb[2], inked);
+                    g.v[static_cast<size_t>(y) * g.width + x] = static_cast<uint8_t>(255 - v * 255 / top);
+                }
+            const std::string out = dir + "/" + code + "-" + std::to_string(depth) + ".png";
+            if (!pclread::WriteGreyPng(g, out)) return Fail("cannot write " + out);
+            std::printf("%s\n", out.c_str());
+        }
+    return 0;
+}
+
+int Fail(const std::string& message, int code) {
     std::fprintf(stderr, "pclread: %s\n", message.c_str());
     return code;
 }
@@ -89,6 +136,8 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
+        } else if (arg == "--screen-pictures" && hasValue) {
+            return ScreenPictures(argv[++i]);
         } else if (arg == "--commands") {
             listCommands = true;
         } else if (arg == "--as-shading" && hasValue) {
@@ -155,7 +204,18 @@ int main(int argc, char** argv) {
         const auto& page = job.pages[p];
         std::printf("page %zu: %dx%d, %lld black", p + 1, page.width, page.height,
                     static_cast<long long>(page.BlackCount()));
-        if (p < expected.size()) {
+        if (p < expected.size() && !page.levels.empty()) {
+            // A colour-raster page: its levels against the reference
+            // screened with the printer's screen of that depth.
+            const auto colours = pclread::ReadRgbPng(references[p]);
+            g_screen = page.levelBits == 4 ? pclrend::ThresholdStackOf(pclrend::ScreenProductCode())
+                                           : pclrend::LevelScreenOf(pclrend::ScreenProductCode());
+            const auto m = colours && g_screen ? pclread::CompareLevels(page, *colours, ScreenAt) : std::nullopt;
+            if (!m) std::printf(", reference is %dx%d", expected[p].width, expected[p].height);
+            else std::printf(", %lld levels differ from the re-screened reference", static_cast<long long>(m->differing));
+            if (m && m->differing) std::printf(" (first at %d,%d)", m->firstX, m->firstY);
+            same &= m && m->differing == 0;
+        } else if (p < expected.size()) {
             const int64_t wrong = pclread::Differences(page, expected[p]);
             if (wrong < 0) std::printf(", reference is %dx%d", expected[p].width, expected[p].height);
             else std::printf(", %lld pixels differ from the reference", static_cast<long long>(wrong));

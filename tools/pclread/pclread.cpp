@@ -6,6 +6,8 @@
 #include <map>
 #include <string_view>
 
+#include <zlib.h>
+
 namespace pclread {
 
 int64_t Page::BlackCount() const {
@@ -30,6 +32,58 @@ int64_t Differences(const Page& a, const Page& b) {
     }
     for (size_t i = 0; i < a.bits.size(); ++i) n += __builtin_popcount(static_cast<unsigned>(a.bits[i] ^ b.bits[i]));
     return n;
+}
+
+std::optional<LevelComparison> CompareLevels(const Page& decoded, const Page& reference, ScreenFunction level) {
+    if (decoded.width != reference.width || decoded.height != reference.height || decoded.levels.empty()) return std::nullopt;
+    LevelComparison c;
+    for (int32_t y = 0; y < decoded.height; ++y)
+        for (int32_t x = 0; x < decoded.width; ++x) {
+            uint8_t rgb[3] = {255, 255, 255};
+            if (!reference.rgb.empty()) {
+                const uint8_t* p = &reference.rgb[(static_cast<size_t>(y) * reference.width + x) * 3];
+                rgb[0] = p[0], rgb[1] = p[1], rgb[2] = p[2];
+            } else if (reference.Black(x, y)) {
+                rgb[0] = rgb[1] = rgb[2] = 0;
+            }
+            if (level(x, y, rgb[0], rgb[1], rgb[2]) == decoded.Level(x, y)) continue;
+            if (!c.differing++) c.firstX = x, c.firstY = y;
+        }
+    return c;
+}
+
+std::optional<std::vector<uint8_t>> InflateBlock(std::span<const uint8_t> data, size_t size, std::string& why) {
+    if (data.size() < 2 || data[0] != 0x68 || data[1] != 0x05) {
+        why = "block does not start with the zlib header 68 05";
+        return std::nullopt;
+    }
+    std::vector<uint8_t> out(size + 1);
+    z_stream z{};
+    if (inflateInit2(&z, 14) != Z_OK) {
+        why = "inflate cannot start";
+        return std::nullopt;
+    }
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    const int rc = inflate(&z, Z_FINISH);
+    const size_t produced = z.total_out, left = z.avail_in;
+    inflateEnd(&z);
+    if (rc != Z_STREAM_END) {
+        why = "block does not inflate to a whole zlib stream (" + std::to_string(rc) + ")";
+        return std::nullopt;
+    }
+    if (produced != size) {
+        why = "block inflates to " + std::to_string(produced) + " bytes, not " + std::to_string(size);
+        return std::nullopt;
+    }
+    if (left) {
+        why = std::to_string(left) + " bytes after the block's zlib stream";
+        return std::nullopt;
+    }
+    out.resize(size);
+    return out;
 }
 
 bool DecodePackBits(std::span<const uint8_t> data, std::vector<uint8_t>& row) {
@@ -311,7 +365,8 @@ private:
             cmd.value = value;
             cmd.offset = start;
             const size_t payload = PayloadOf(cmd);
-            if (cmd.prefix == "*b" && (cmd.terminator == 'W' || cmd.terminator == 'V') && payload > kMaxRasterBlock)
+            if (cmd.prefix == "*b" && (cmd.terminator == 'W' || cmd.terminator == 'V') && payload > kMaxRasterBlock &&
+                !(levelBits_[activePalette_] == 4 && payload == 32768))  // a raw block of 4-bit levels
                 Error("raster block of " + std::to_string(payload) + " bytes (at most " + std::to_string(kMaxRasterBlock) + ")");
             if (payload) {
                 if (pos_ + payload > in_.size()) return Error("binary data shorter than its count");
@@ -358,7 +413,8 @@ private:
         topMarginLines_ = 0;
         vmi48_ = 8.0;  // six lines per inch
         compression_ = 0;
-        rasterWidth_ = 0;
+        rasterWidth_ = rasterHeight_ = 0;
+        direction_ = 0;
         rectW_ = rectH_ = 0;
         ResetColour();
         frameX_ = frameY_ = 0;
@@ -372,6 +428,7 @@ private:
     void ResetColour() {
         palettes_.clear();
         palettes_[0] = {kWhiteRgb, 0};
+        levelBits_.clear();
         activePalette_ = 0;
         paletteControl_ = 0;
         paletteStack_.clear();
@@ -610,6 +667,64 @@ private:
         cursorX_ = rasterX_;
     }
 
+    // The vendor's colour raster set-up: colour space 255, three
+    // components, levels of 2 or 4 bits a pixel.
+    void LevelSpace(std::span<const uint8_t> d) {
+        if (d[1] != 3 || (d[3] != 2 && d[3] != 4) || d[2] || d[4] || d[5])
+            return Error("colour space 255 with bytes " + std::to_string(d[1]) + "," + std::to_string(d[2]) + "," +
+                         std::to_string(d[3]) + "," + std::to_string(d[4]) + "," + std::to_string(d[5]));
+        levelBits_[activePalette_] = d[3];
+    }
+
+    // One block of levels (every row of the raster height in one transfer),
+    // raw (method 0) or deflated (1009), laid on the page in the print
+    // direction: printer rows advance across it, pixels along it.
+    void LevelBlock(std::span<const uint8_t> data) {
+        const int bits = levelBits_[activePalette_];
+        if (!rasterOpen_) return Error("level block outside raster graphics");
+        if (rasterWidth_ <= 0 || rasterHeight_ <= 0) return Error("level block without raster width and height");
+        const size_t rowBytes = (static_cast<size_t>(rasterWidth_) * bits + 7) / 8;
+        const size_t size = rowBytes * static_cast<size_t>(rasterHeight_);
+        std::vector<uint8_t> block;
+        if (compression_ == 1009) {
+            std::string why;
+            auto inflated = InflateBlock(data, size, why);
+            if (!inflated) return Error(why);
+            block = std::move(*inflated);
+        } else if (compression_ == 0) {
+            if (data.size() != size) return Error("raw level block of " + std::to_string(data.size()) + " bytes, not " + std::to_string(size));
+            block.assign(data.begin(), data.end());
+        } else {
+            return Error("level block in compression method " + std::to_string(compression_));
+        }
+        ++job_.levelBlocks;
+        Page& pg = CurrentPage();
+        if (pg.levels.empty()) pg.levels.assign(static_cast<size_t>(pg.width) * pg.height, 0);
+        pg.levelBits = bits;
+        // Page steps along a printer row (i) and across rows (j).
+        int32_t ix = 1, iy = 0, jx = 0, jy = 1;
+        if (direction_ == 90) ix = 0, iy = -1, jx = 1, jy = 0;
+        else if (direction_ == 180) ix = -1, iy = 0, jx = 0, jy = -1;
+        else if (direction_ == 270) ix = 0, iy = 1, jx = -1, jy = 0;
+        const int top = (1 << bits) - 1;
+        for (int32_t j = 0; j < rasterHeight_; ++j)
+            for (int32_t i = 0; i < rasterWidth_; ++i) {
+                const size_t bit = static_cast<size_t>(i) * bits;
+                const uint8_t v = static_cast<uint8_t>((block[j * rowBytes + bit / 8] >> (8 - bits - bit % 8)) & top);
+                const int64_t x = int64_t{rasterX_} + int64_t{i} * ix + int64_t{j} * jx;
+                const int64_t y = int64_t{rasterY_} + int64_t{i} * iy + int64_t{j} * jy;
+                if (x < 0 || y < 0 || x >= pg.width || y >= pg.height) {
+                    if (v) ++job_.levelsOffPage;
+                    continue;
+                }
+                pg.levels[static_cast<size_t>(y) * pg.width + x] = v;
+                if (v) {
+                    const uint32_t g = static_cast<uint32_t>(255 - v * 255 / top);
+                    Set(static_cast<int32_t>(x), static_cast<int32_t>(y), g << 16 | g << 8 | g);
+                }
+            }
+    }
+
     void TransferRow(std::span<const uint8_t> data) {
         if (!rasterOpen_) StartRaster(0);
         bool ok = true;
@@ -684,7 +799,9 @@ private:
             }
             components_[0] = components_[1] = components_[2] = 0;
         } else if (p == "*v" && t == 'W') {
+            levelBits_[activePalette_] = 0;
             if (payload.size() < 6) Error("configure image data shorter than 6 bytes");
+            else if (payload[0] == 255) LevelSpace(payload);
             else if (payload[1] <= 1) {
                 NewPalette(payload[2]);  // indexed
                 Encoding() = payload[1] == 1 ? (payload[2] == 1 || payload[2] == 2 || payload[2] == 4 || payload[2] == 8 ? payload[2] : -8)
@@ -718,6 +835,7 @@ private:
             } else if (op == 6) {
                 palettes_[paletteControl_] = Active();
                 encodings_[paletteControl_] = Encoding();
+                levelBits_[paletteControl_] = levelBits_[activePalette_];
             }
         } else if (p == "&p" && t == 'S') {
             const int32_t id = static_cast<int32_t>(Int(c));
@@ -769,6 +887,12 @@ private:
             EndRaster();
         } else if (p == "*r" && t == 'S') {
             rasterWidth_ = static_cast<int32_t>(Int(c));
+        } else if (p == "*r" && t == 'T') {
+            rasterHeight_ = static_cast<int32_t>(Int(c));
+        } else if (p == "&a" && t == 'P') {
+            const long d = Int(c);
+            if (d != 0 && d != 90 && d != 180 && d != 270) Error("print direction " + c.value);
+            else direction_ = static_cast<int32_t>(d);
         } else if (p == "*b" && t == 'M') {
             compression_ = static_cast<int32_t>(Int(c));
         } else if (p == "*b" && t == 'Y') {
@@ -776,7 +900,8 @@ private:
             std::fill(seed_.begin(), seed_.end(), 0);
             rasterY_ = Clamp(int64_t{rasterY_} + Int(c));
         } else if (p == "*b" && t == 'W') {
-            TransferRow(payload);
+            if (levelBits_[activePalette_]) LevelBlock(payload);
+            else TransferRow(payload);
         } else if (p == "*c" && t == 'A') {
             rectW_ = static_cast<int32_t>(Int(c));
         } else if (p == "*c" && t == 'B') {
@@ -807,6 +932,9 @@ private:
     double vmi48_ = 8.0;
     int32_t compression_ = 0;
     int32_t rasterWidth_ = 0;
+    int32_t rasterHeight_ = 0;
+    int32_t direction_ = 0;                // print direction ESC&a#P
+    std::map<int32_t, int> levelBits_;     // palettes set up for levels (colour space 255)
     int32_t rectW_ = 0, rectH_ = 0;
 
     bool rasterOpen_ = false;

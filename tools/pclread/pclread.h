@@ -40,6 +40,15 @@ struct Page {
         return static_cast<uint32_t>(p[0]) << 16 | p[1] << 8 | p[2];
     }
     int64_t BlackCount() const;
+
+    // The printer's levels of a colour-raster page (vendor colour space
+    // 255): one byte a pixel, 0 (no ink) up to 3 or 15; empty until a level
+    // block printed. The page's picture shows them as greys.
+    std::vector<uint8_t> levels;
+    int32_t levelBits = 0;
+    uint8_t Level(int32_t x, int32_t y) const {
+        return levels.empty() ? 0 : levels[static_cast<size_t>(y) * width + x];
+    }
 };
 
 // One PCL escape sequence: "*p" "X" with its value, or a two-character
@@ -66,6 +75,8 @@ struct Job {
     std::vector<std::string> errors;    // every form fault, with its offset
     int32_t resolution = 0;             // from ESC&u#D
     size_t formFeeds = 0;
+    size_t levelBlocks = 0;     // colour-raster blocks decoded
+    size_t levelsOffPage = 0;   // inked levels that fell outside the page
     size_t uelCount = 0;
     XlSession xl;                       // the PCL XL stream, when the job enters PCL XL
     std::vector<GlCommand> gl;          // every HP-GL/2 command (with keepCommands)
@@ -112,6 +123,25 @@ std::optional<Grey> ReadGreyPng(const std::string& path);
 
 // The grey of a 0xRRGGBB colour (0.299, 0.587, 0.114), 0 black.
 uint8_t Luminance(uint32_t rgb);
+
+// Reads an 8-bit PNG as ReadPng does, with its colours in `rgb`.
+std::optional<Page> ReadRgbPng(const std::string& path);
+
+// The re-screening check of a colour-raster page: each pixel of the
+// reference (its `rgb`, white where empty) is screened with `level`, the
+// printer's screen at that page position, and compared with the decoded
+// levels. -1 when the sizes differ or the page holds no levels.
+using ScreenFunction = uint8_t (*)(int32_t x, int32_t y, uint8_t red, uint8_t green, uint8_t blue);
+struct LevelComparison {
+    int64_t differing = 0;
+    int32_t firstX = -1, firstY = -1;
+};
+std::optional<LevelComparison> CompareLevels(const Page& decoded, const Page& reference, ScreenFunction level);
+
+// Block inflation of the colour raster (method 1009): a zlib stream with a
+// 16 KB window (header 68 05 at compression level 1) that inflates to
+// exactly `size` bytes. Empty on any fault, with the reason in `why`.
+std::optional<std::vector<uint8_t>> InflateBlock(std::span<const uint8_t> data, size_t size, std::string& why);
 
 // Pixels that differ between two pages (colour for colour when both are in
 // colour); -1 when their sizes differ.

@@ -178,6 +178,23 @@ std::optional<Page> ReadPng(const std::string& path) {
     return page;
 }
 
+std::optional<Page> ReadRgbPng(const std::string& path) {
+    auto page = ReadPng(path);
+    auto png = page ? DecodePng(path) : std::nullopt;
+    if (!png || png->depth != 8) return page;
+    page->rgb.assign(static_cast<size_t>(page->width) * page->height * 3, 0);
+    const size_t colours = png->Colours();
+    for (size_t y = 0; y < png->height; ++y) {
+        const uint8_t* src = png->Row(y);
+        uint8_t* out = &page->rgb[y * png->width * 3];
+        for (size_t x = 0; x < png->width; ++x, out += 3) {
+            const uint8_t* px = src + x * png->channels;
+            for (size_t c = 0; c < 3; ++c) out[c] = px[colours >= 3 ? c : 0];
+        }
+    }
+    return page;
+}
+
 std::vector<uint8_t> PngBytes(uint32_t width, uint32_t height, uint8_t depth, uint8_t colourType,
                               std::span<const uint8_t> filteredRows) {
     uLongf packedSize = compressBound(static_cast<uLong>(filteredRows.size()));
