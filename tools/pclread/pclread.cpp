@@ -437,7 +437,6 @@ private:
         sourceOpaque_ = false;
         rop_ = 252;
         destWidth_ = destHeight_ = 0;
-        rasterHeight_ = 0;
         patterns_.clear();
         patternId_ = 0;
         patternType_ = 0;
@@ -887,8 +886,6 @@ private:
             EndRaster();
         } else if (p == "*r" && t == 'S') {
             rasterWidth_ = static_cast<int32_t>(Int(c));
-        } else if (p == "*r" && t == 'T') {
-            rasterHeight_ = static_cast<int32_t>(Int(c));
         } else if (p == "&a" && t == 'P') {
             const long d = Int(c);
             if (d != 0 && d != 90 && d != 180 && d != 270) Error("print direction " + c.value);
@@ -954,7 +951,6 @@ private:
     bool sourceOpaque_ = false;
     int32_t rop_ = 252;
     double destWidth_ = 0, destHeight_ = 0;  // decipoints of a scaled raster
-    int32_t rasterHeight_ = 0;
     bool scaled_ = false;
     std::vector<std::vector<uint32_t>> scaledRows_;
     int32_t components_[3] = {0, 0, 0};
