@@ -14,6 +14,7 @@
 #include "render/page_setup.h"
 #include "render/raster.h"
 #include "render/spool_stream.h"
+#include "render/tt_download.h"
 #include "render/xl_page.h"
 
 namespace pclrend {
@@ -130,6 +131,7 @@ void ResetBody(DeviceRecord& from, DeviceRecord& to) {
     // The printer keeps its PCL XL state across the reset: so do the caches.
     to.xl = std::move(from.xl);
     to.gl = std::move(from.gl);
+    to.downloads = std::move(from.downloads);
     // The job's output continues in the new record's buffers.
     if (from.mainFill && to.mainBuffer) {
         std::memcpy(to.mainBuffer.get(), from.mainBuffer.get(), from.mainFill);
@@ -191,6 +193,7 @@ BOOL DrvStartDoc(SURFOBJ* pso, LPWSTR pwszDocName, DWORD) {
     r->documentName = Narrow(pwszDocName, 255);
     r->mainFill = r->deferredFill = 0;
     r->jobState = kJobOpen;
+    StartDownloadedFonts(*r);
     return TRUE;
 }
 
@@ -305,6 +308,7 @@ BOOL DrvEndDoc(SURFOBJ* pso, FLONG) {
     }
     if (xl && r->jobState >= kJobOpen) XlSessionEnd(*r);
     if (r->jobState >= kJobOpen) JobEnd(*r);
+    FreeDownloadedFonts(*r);
     const bool lost = r->documentLost;
     r->jobState = kJobIdle;
     r->documentLost = false;

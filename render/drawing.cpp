@@ -4,6 +4,7 @@
 #include "base/error.h"
 #include "render/driver.h"
 #include "render/stream_draw.h"
+#include "render/tt_seam.h"
 
 namespace pclrend {
 
@@ -217,6 +218,8 @@ BOOL DrvTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* 
     if (!r) return FALSE;
     if (drop) return TRUE;
     if (r->outputMode == 4) return StreamTextOut(*r, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque);
+    if (!prclExtra && !prclOpaque && r->ttOption != 1 && DownloadAndSendTrueTypeRun(*r, pstro, pfo, pco, pboFore, pptlOrg, mix))
+        return TRUE;
     if (r->language == Language::PclXl) return XlTextOut(*r, pstro, pco, prclExtra, prclOpaque, pboFore, pboOpaque, mix);
     if (r->language == Language::Pcl5Gl2) return Gl2TextOut(*r, pstro, pco, prclExtra, prclOpaque, pboFore, pboOpaque, mix);
     // No device fonts are offered yet, so every string is drawn as graphics.
