@@ -61,6 +61,7 @@ struct DownloadedFontEntry {
     uint32_t kind = 0;
     GlyphBits<4096> componentBits;  // glyphs sent as components (code 65535)
     uint8_t dbcs = 0;
+    uint8_t continuation = 0;       // another block's entry of a chain, not its head
 };
 
 struct DownloadedFonts {

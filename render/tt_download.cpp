@@ -323,7 +323,7 @@ uint16_t FindEntry(DownloadedFonts& d, const TrueTypeSource& f, FontForm form) {
     const uint32_t kind = (form == FontForm::Bitmap ? kKindBitmap : 0) | (f.simulations & (kSimBold | kSimItalic));
     for (size_t i = 0; i < d.entries.size(); ++i) {
         const DownloadedFontEntry& e = d.entries[i];
-        if (e.block > 1) continue;  // a continuation of a chain
+        if (e.continuation) continue;
         if ((e.kind & kKindBitmap) != (kind & kKindBitmap)) continue;
         if (e.uniq == f.uniq && e.kind == kind) return static_cast<uint16_t>(i);
         if (form == FontForm::Outline && f.ttUniq && e.ttUniq == f.ttUniq && e.kind == kind) return static_cast<uint16_t>(i);
@@ -362,6 +362,7 @@ uint16_t ChainEntry(DownloadedFonts& d, uint16_t head, uint32_t block) {
     e.dbcs = h.dbcs;
     e.tables = h.tables;
     e.block = static_cast<uint16_t>(block + 1);
+    e.continuation = 1;
     d.entries[at].chainNext = added;
     return added;
 }

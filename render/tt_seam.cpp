@@ -36,6 +36,20 @@ std::vector<GLYPHPOS> RunGlyphs(STROBJ* pstro) {
     return all;
 }
 
+// FNV-1a over the file's first 4 KB and size (its table directory with
+// every table's checksum, or a collection's), the family and a seed.
+uint32_t FontIdentity(std::span<const uint8_t> bytes, const std::u16string& family, uint32_t seed) {
+    uint32_t h = 2166136261u ^ seed;
+    auto mix = [&](uint8_t b) { h = (h ^ b) * 16777619u; };
+    for (size_t i = 0; i < bytes.size() && i < 4096; ++i) mix(bytes[i]);
+    for (int k = 0; k < 4; ++k) mix(static_cast<uint8_t>(bytes.size() >> (8 * k)));
+    for (char16_t c : family) {
+        mix(static_cast<uint8_t>(c));
+        mix(static_cast<uint8_t>(c >> 8));
+    }
+    return h ? h : 1;
+}
+
 bool ReadSource(FONTOBJ* pfo, TrueTypeSource& f) {
     IFIMETRICS* ifi = FONTOBJ_pifi(pfo);
     XFORMOBJ* xo = FONTOBJ_pxoGetXform(pfo);
@@ -43,8 +57,6 @@ bool ReadSource(FONTOBJ* pfo, TrueTypeSource& f) {
     XFORML m{};
     XFORMOBJ_iGetXform(xo, &m);
     f.xform = {m.eM11, m.eM12, m.eM21, m.eM22};
-    f.uniq = pfo->iUniq;
-    f.ttUniq = static_cast<uint32_t>(pfo->iTTUniq ^ (pfo->iTTUniq >> 32));
     f.simulations = pfo->flFontType & (kSimBold | kSimItalic);
     ULONG size = 0;
     auto* file = static_cast<const uint8_t*>(FONTOBJ_pvTrueTypeFontFile(pfo, &size));
@@ -67,6 +79,13 @@ bool ReadSource(FONTOBJ* pfo, TrueTypeSource& f) {
     f.winDescender = ifi->fwdWinDescender;
     f.maxCharInc = ifi->fwdMaxCharInc;
     f.unitsPerEm = ifi->fwdUnitsPerEm;
+    // The engine makes a new font object each time a font is selected: the
+    // printer's copy is known by what it is drawn from instead. The same
+    // file and face is the same outline font; at the same transform and
+    // simulations, the same bitmap font.
+    f.ttUniq = FontIdentity(f.file, f.family, 0);
+    const float terms[4] = {f.xform.m11, f.xform.m12, f.xform.m21, f.xform.m22};
+    f.uniq = FontIdentity(std::span(reinterpret_cast<const uint8_t*>(terms), sizeof terms), f.family, f.ttUniq ^ f.simulations);
     f.bitmap = [pfo](uint32_t glyph, BitmapGlyph& out) {
         HGLYPH hg = glyph;
         GLYPHDATA* gd = nullptr;
@@ -105,9 +124,11 @@ void PrintPcl5(DeviceRecord& r, DownloadedFonts& d, const TrueTypeSource& f, Fon
             if (c.symbolSet != d.selectedSymbolSet || c.fontId != d.selectedFontId || height != d.selectedHeight) {
                 char size[32];
                 SizeText(size, height);
+                // Characteristics first: one sent after the selection by
+                // ID would select again by characteristics.
+                SpoolFormat(r, "\x1b(s%sV", {size});
                 SpoolWrite(r, BlockSymbolSetSelection(c.symbolSet));
                 SpoolFormat(r, "\x1b(%dX", {static_cast<uint32_t>(c.fontId)});
-                SpoolFormat(r, "\x1b(s%sV", {size});
                 d.selectedSymbolSet = c.symbolSet;
                 d.selectedFontId = c.fontId;
                 d.selectedHeight = height;

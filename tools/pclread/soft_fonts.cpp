@@ -82,12 +82,11 @@ std::vector<uint8_t> SoftFont::Rebuild() const {
     return out;
 }
 
-struct SoftFonts::Faces {
+struct GlyphPainter::Faces {
     FT_Library library = nullptr;
     struct Face {
         std::vector<uint8_t> bytes;
         FT_Face face = nullptr;
-        size_t glyphs = 0;  // glyphs in the rebuilt font
     };
     std::map<uint32_t, Face> byFont;
     ~Faces() {
@@ -97,6 +96,55 @@ struct SoftFonts::Faces {
     }
 };
 
+GlyphPainter::GlyphPainter() = default;
+GlyphPainter::~GlyphPainter() = default;
+
+void GlyphPainter::Forget(uint32_t key) {
+    if (!faces_) return;
+    if (auto it = faces_->byFont.find(key); it != faces_->byFont.end()) {
+        if (it->second.face) FT_Done_Face(it->second.face);
+        faces_->byFont.erase(it);
+    }
+}
+
+void GlyphPainter::Clear() { faces_.reset(); }
+
+std::string GlyphPainter::Draw(uint32_t key, const SoftFont& font, uint16_t glyph, double em, int32_t x, int32_t y,
+                               const PixelFn& pixel) {
+    if (!faces_) faces_ = std::make_unique<Faces>();
+    if (!faces_->library && FT_Init_FreeType(&faces_->library)) return "FreeType unavailable";
+    Faces::Face& face = faces_->byFont[key];
+    if (!face.face) {
+        face.bytes = font.Rebuild();
+        if (face.bytes.empty() ||
+            FT_New_Memory_Face(faces_->library, face.bytes.data(), static_cast<FT_Long>(face.bytes.size()), 0, &face.face)) {
+            face.face = nullptr;
+            return "TrueType font " + std::to_string(key) + " cannot be rebuilt";
+        }
+    }
+    if (!(em > 0 && em < 20000)) return "character size " + std::to_string(em);
+    FT_Set_Char_Size(face.face, 0, static_cast<FT_F26Dot6>(std::lround(em * 64)), 72, 72);
+    if (FT_Load_Glyph(face.face, glyph, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) ||
+        FT_Render_Glyph(face.face->glyph, FT_RENDER_MODE_MONO))
+        return "glyph " + std::to_string(glyph) + " does not render";
+    const FT_Bitmap& bm = face.face->glyph->bitmap;
+    const int32_t left = face.face->glyph->bitmap_left, top = face.face->glyph->bitmap_top;
+    for (uint32_t r = 0; r < bm.rows; ++r)
+        for (uint32_t c = 0; c < bm.width; ++c)
+            if ((bm.buffer[static_cast<ptrdiff_t>(r) * bm.pitch + c / 8] >> (7 - c % 8)) & 1)
+                pixel(x + left + static_cast<int32_t>(c), y - top + static_cast<int32_t>(r));
+    return {};
+}
+
+void DrawBitmapChar(const SoftFont::Bitmap& b, int32_t x, int32_t y, const std::function<void(int32_t, int32_t)>& pixel) {
+    const size_t row = (static_cast<size_t>(b.width) + 7) / 8;
+    for (int32_t r = 0; r < b.height; ++r)
+        for (int32_t c = 0; c < b.width; ++c) {
+            const size_t at = static_cast<size_t>(r) * row + static_cast<size_t>(c) / 8;
+            if (at < b.rows.size() && (b.rows[at] >> (7 - c % 8)) & 1) pixel(x + b.left + c, y - b.top + r);
+        }
+}
+
 SoftFonts::SoftFonts(ErrorFn error) : error_(std::move(error)) {}
 SoftFonts::~SoftFonts() = default;
 
@@ -104,7 +152,7 @@ void SoftFonts::Reset() {
     fonts_.clear();
     symbolSets_.clear();
     selected_ = -1;
-    faces_.reset();
+    painter_.Clear();
 }
 
 bool SoftFonts::Selected() const { return selected_ >= 0 && fonts_.count(static_cast<uint32_t>(selected_)); }
@@ -120,7 +168,7 @@ bool SoftFonts::Execute(const std::string& p, char t, const std::string& value, 
     } else if (p == "*c" && t == 'F') {
         if (v == 0 || v == 1) fonts_.clear();
         else if (v == 2) fonts_.erase(fontId_);
-        if (faces_) faces_->byFont.clear();
+        painter_.Clear();
     } else if (p == ")s" && t == 'W') {
         Header(payload);
     } else if (p == "(s" && t == 'W') {
@@ -227,7 +275,7 @@ void SoftFonts::Character(std::span<const uint8_t> d) {
         font.codeToGlyph[charCode_] = glyph;
     }
     font.glyphs[glyph] = std::move(data);
-    if (faces_) faces_->byFont.erase(fontId_);  // rebuilt on the next draw
+    painter_.Forget(fontId_);  // rebuilt on the next draw
 }
 
 void SoftFonts::SymbolSet(std::span<const uint8_t> d) {
@@ -247,13 +295,7 @@ void SoftFonts::Draw(uint8_t code, int32_t x, int32_t y, int32_t resolution, con
     if (font.format == 20) {
         auto it = font.bitmaps.find(code);
         if (it == font.bitmaps.end()) return error_("character " + std::to_string(code) + " printed but not sent");
-        const SoftFont::Bitmap& b = it->second;
-        const size_t row = (static_cast<size_t>(b.width) + 7) / 8;
-        for (int32_t r = 0; r < b.height; ++r)
-            for (int32_t c = 0; c < b.width; ++c) {
-                const size_t at = static_cast<size_t>(r) * row + static_cast<size_t>(c) / 8;
-                if (at < b.rows.size() && (b.rows[at] >> (7 - c % 8)) & 1) pixel(x + b.left + c, y - b.top + r);
-            }
+        DrawBitmapChar(it->second, x, y, pixel);
         return;
     }
     // TrueType: the code through the selected user symbol set to the
@@ -265,26 +307,8 @@ void SoftFonts::Draw(uint8_t code, int32_t x, int32_t y, int32_t resolution, con
     }
     auto g = font.codeToGlyph.find(value);
     if (g == font.codeToGlyph.end()) return error_("character " + std::to_string(value) + " printed but not sent");
-    if (!faces_) faces_ = std::make_unique<Faces>();
-    if (!faces_->library && FT_Init_FreeType(&faces_->library)) return error_("FreeType unavailable");
-    Faces::Face& face = faces_->byFont[id];
-    if (!face.face) {
-        face.bytes = font.Rebuild();
-        if (face.bytes.empty() ||
-            FT_New_Memory_Face(faces_->library, face.bytes.data(), static_cast<FT_Long>(face.bytes.size()), 0, &face.face))
-            return error_("TrueType font " + std::to_string(id) + " cannot be rebuilt");
-    }
-    const double em = height_ * resolution / 72.0;
-    FT_Set_Char_Size(face.face, 0, static_cast<FT_F26Dot6>(std::lround(em * 64)), 72, 72);
-    if (FT_Load_Glyph(face.face, g->second, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) ||
-        FT_Render_Glyph(face.face->glyph, FT_RENDER_MODE_MONO))
-        return error_("glyph " + std::to_string(g->second) + " does not render");
-    const FT_Bitmap& bm = face.face->glyph->bitmap;
-    const int32_t left = face.face->glyph->bitmap_left, top = face.face->glyph->bitmap_top;
-    for (uint32_t r = 0; r < bm.rows; ++r)
-        for (uint32_t c = 0; c < bm.width; ++c)
-            if ((bm.buffer[static_cast<ptrdiff_t>(r) * bm.pitch + c / 8] >> (7 - c % 8)) & 1)
-                pixel(x + left + static_cast<int32_t>(c), y - top + static_cast<int32_t>(r));
+    const std::string fault = painter_.Draw(id, font, g->second, height_ * resolution / 72.0, x, y, pixel);
+    if (!fault.empty()) error_(fault);
 }
 
 }  // namespace pclread

@@ -35,6 +35,28 @@ struct SoftFont {
     std::vector<uint8_t> Rebuild() const;
 };
 
+// Draws a bitmap character with its origin at (x, y).
+void DrawBitmapChar(const SoftFont::Bitmap& b, int32_t x, int32_t y, const std::function<void(int32_t, int32_t)>& pixel);
+
+// Draws glyphs of TrueType soft fonts with FreeType, each font rebuilt once
+// (again after it received more glyphs: Forget).
+class GlyphPainter {
+public:
+    using PixelFn = std::function<void(int32_t x, int32_t y)>;
+    GlyphPainter();
+    ~GlyphPainter();
+    // Glyph `glyph` at `em` pixels, its origin at (x, y); an error text, or
+    // empty when drawn.
+    std::string Draw(uint32_t key, const SoftFont& font, uint16_t glyph, double em, int32_t x, int32_t y,
+                     const PixelFn& pixel);
+    void Forget(uint32_t key);
+    void Clear();
+
+private:
+    struct Faces;
+    std::unique_ptr<Faces> faces_;
+};
+
 class SoftFonts {
 public:
     using ErrorFn = std::function<void(const std::string&)>;
@@ -66,8 +88,7 @@ private:
     uint32_t selectedSet_ = 0;
     double height_ = 12;  // points
     std::vector<uint8_t> pendingChar_;  // a character continued over several pieces
-    struct Faces;
-    std::unique_ptr<Faces> faces_;
+    GlyphPainter painter_;
 };
 
 }  // namespace pclread
