@@ -218,7 +218,9 @@ BOOL DrvTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* 
     if (!r) return FALSE;
     if (drop) return TRUE;
     if (r->outputMode == 4) return StreamTextOut(*r, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque);
-    if (!prclExtra && !prclOpaque && r->ttOption != 1 && DownloadAndSendTrueTypeRun(*r, pstro, pfo, pco, pboFore, pptlOrg, mix))
+    // Soft fonts serve the runs of records that ask for TrueType fonts to be
+    // sent (dmTTOption 3); the other options keep the engine's glyphs.
+    if (!prclExtra && !prclOpaque && r->ttOption == 3 && DownloadAndSendTrueTypeRun(*r, pstro, pfo, pco, pboFore, pptlOrg, mix))
         return TRUE;
     if (r->language == Language::PclXl) return XlTextOut(*r, pstro, pco, prclExtra, prclOpaque, pboFore, pboOpaque, mix);
     if (r->language == Language::Pcl5Gl2) return Gl2TextOut(*r, pstro, pco, prclExtra, prclOpaque, pboFore, pboOpaque, mix);
