@@ -13,17 +13,26 @@ size_t DownloadedFonts::HeldBytes() const {
     return bytes;
 }
 
+namespace {
+
+// The entry is off the printer: nothing of it counts as sent.
+void ClearSent(DownloadedFontEntry& e) {
+    e.bytesSent = 0;
+    e.lastPage = 0;
+    e.inUse = 0;
+    e.flags = 0;
+    e.glyphBits.Clear();
+    e.componentBits.Clear();
+    e.blockBits.reset();
+}
+
+}  // namespace
+
 int64_t PrinterMemoryBytes(uint16_t megabytes) { return int64_t{megabytes} * 921600 - 462848; }
 
 void ResetDownloadedFonts(DownloadedFonts& d, uint16_t megabytes) {
     for (DownloadedFontEntry& e : d.entries) {
-        e.lastPage = 0;
-        e.inUse = 0;
-        e.bytesSent = 0;
-        e.flags = 0;
-        e.glyphBits.Clear();
-        e.componentBits.Clear();
-        e.blockBits.reset();
+        ClearSent(e);
         e.lruNext = e.lruPrev = kNoEntry;
     }
     d.mostRecent = d.leastRecent = kNoEntry;
@@ -78,13 +87,7 @@ bool ReclaimPrinterMemory(DownloadedFonts& d, int64_t need, const std::function<
         if (e.lastPage != 0 && e.lastPage != d.page && !e.inUse) {
             if (remove) remove(e);
             d.freeMemory += e.bytesSent;
-            e.bytesSent = 0;
-            e.lastPage = 0;
-            e.inUse = 0;
-            e.flags = 0;
-            e.glyphBits.Clear();
-            e.componentBits.Clear();
-            e.blockBits.reset();
+            ClearSent(e);
             e.tables.reset();
             UnlinkEntry(d, at);
         }

@@ -202,6 +202,9 @@ bool Sfnt::AllComponents(uint32_t glyph, std::vector<uint16_t>& out) const {
     out.clear();
     const uint32_t count = NumGlyphs();
     if (glyph >= count) return false;
+    std::vector<uint16_t> direct;
+    if (!Components(glyph, direct)) return false;
+    if (direct.empty()) return true;  // a simple glyph: nothing to walk
     // A glyph is expanded once (visited); one still open on the walk's path
     // met again is a cycle.
     std::vector<uint8_t> state(count, 0);  // 1 open, 2 done
@@ -211,8 +214,7 @@ bool Sfnt::AllComponents(uint32_t glyph, std::vector<uint16_t>& out) const {
         size_t next = 0;
     };
     std::vector<Frame> path;
-    Frame root{static_cast<uint16_t>(glyph), {}, 0};
-    if (!Components(glyph, root.parts)) return false;
+    Frame root{static_cast<uint16_t>(glyph), std::move(direct), 0};
     state[glyph] = 1;
     path.push_back(std::move(root));
     while (!path.empty()) {

@@ -427,6 +427,17 @@ public:
     uint32_t Write(const uint8_t*, uint32_t size) override { return size; }
 };
 
+// A PCL 5 job at 600 dpi on its first page, its memory not tracked.
+void OpenBenchJob(pclrend::DeviceRecord& r, CountingSink& sink) {
+    pclrend::AllocateBuffers(r, false);
+    r.sink = &sink;
+    r.jobState = pclrend::kJobOpen;
+    r.language = pclrend::Language::Pcl5Gl2;
+    r.resolution = 600;
+    r.pageCount = 1;
+    pclrend::ResetDownloadedFonts(pclrend::Downloads(r), 0);
+}
+
 pclrend::TrueTypeSource BenchSource(const std::vector<uint8_t>& file, std::u16string family, uint32_t uniq) {
     pclrend::TrueTypeSource f;
     f.uniq = f.ttUniq = uniq;
@@ -442,13 +453,7 @@ void BM_FirstUseGlyphDownload(benchmark::State& state) {
     if (file.empty()) return state.SkipWithError("DejaVu Sans is not installed");
     CountingSink sink;
     pclrend::DeviceRecord r;
-    pclrend::AllocateBuffers(r, false);
-    r.sink = &sink;
-    r.jobState = pclrend::kJobOpen;
-    r.language = pclrend::Language::Pcl5Gl2;
-    r.resolution = 600;
-    r.pageCount = 1;
-    pclrend::ResetDownloadedFonts(pclrend::Downloads(r), 0);
+    OpenBenchJob(r, sink);
     const auto f = BenchSource(file, u"DejaVu Sans", 1);
     pclrend::GlyphCode code;
     pclrend::EnsureGlyphDownloaded(r, f, pclrend::FontForm::Outline, 3, code);  // the header
@@ -499,13 +504,7 @@ std::pair<double, double> FontTableMemory() {
     };
     CountingSink sink;
     pclrend::DeviceRecord r;
-    pclrend::AllocateBuffers(r, false);
-    r.sink = &sink;
-    r.jobState = pclrend::kJobOpen;
-    r.language = pclrend::Language::Pcl5Gl2;
-    r.resolution = 600;
-    r.pageCount = 1;
-    pclrend::ResetDownloadedFonts(pclrend::Downloads(r), 0);
+    OpenBenchJob(r, sink);
     double files = 0, peak = 0;
     std::vector<std::vector<uint8_t>> kept;
     uint32_t uniq = 1;
