@@ -19,6 +19,7 @@
 namespace pclrend {
 
 struct StreamState;  // render/spool_stream.h
+struct DownloadedFonts;  // render/font_table.h
 
 // Where the finished job goes. The real sink is the spooler's WritePrinter;
 // tests capture the bytes or make writes fail.
@@ -188,6 +189,9 @@ struct DeviceRecord {
     XlState xl;
     // HP-GL/2 and PCL colour: likewise.
     Gl2State gl;
+
+    // Soft fonts sent in this job (render/tt_download.h).
+    std::shared_ptr<DownloadedFonts> downloads;
 
     // Output mode 4: the spool stream and the private escapes' state.
     std::shared_ptr<StreamState> stream;

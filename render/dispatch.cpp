@@ -15,6 +15,7 @@
 #include "render/page_setup.h"
 #include "render/raster.h"
 #include "render/spool_stream.h"
+#include "render/tt_download.h"
 #include "render/xl_page.h"
 
 namespace pclrend {
@@ -144,6 +145,7 @@ void ResetBody(DeviceRecord& from, DeviceRecord& to) {
     // The printer keeps its PCL XL state across the reset: so do the caches.
     to.xl = std::move(from.xl);
     to.gl = std::move(from.gl);
+    to.downloads = std::move(from.downloads);
     // The job's output continues in the new record's buffers.
     if (from.mainFill && to.mainBuffer) {
         std::memcpy(to.mainBuffer.get(), from.mainBuffer.get(), from.mainFill);
@@ -213,6 +215,7 @@ BOOL DrvStartDoc(SURFOBJ* pso, LPWSTR pwszDocName, DWORD) {
     r->documentName = Narrow(pwszDocName, 255);
     r->mainFill = r->deferredFill = 0;
     r->jobState = kJobOpen;
+    StartDownloadedFonts(*r);
     return TRUE;
 }
 
@@ -337,6 +340,7 @@ BOOL DrvEndDoc(SURFOBJ* pso, FLONG) {
     }
     if (xl && r->jobState >= kJobOpen) XlSessionEnd(*r);
     if (r->jobState >= kJobOpen) JobEnd(*r);
+    FreeDownloadedFonts(*r);
     const bool lost = r->documentLost;
     r->jobState = kJobIdle;
     r->documentLost = false;

@@ -10,6 +10,7 @@
 #include "render/driver.h"
 #include "render/text_out.h"
 #include "render/stream_draw.h"
+#include "render/tt_seam.h"
 
 namespace pclrend {
 

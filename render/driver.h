@@ -48,6 +48,9 @@ BOOL XlFillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX 
 BOOL XlStrokePath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo, LINEATTRS* la, MIX mix);
 BOOL XlBitBlt(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, XLATEOBJ* pxlo, const RECTL& dest,
               const RECTL* src, BRUSHOBJ* pbo, ROP4 rop4);
+// The state a brush painting needs (ROP, brush, no pen, opaque paint, clip);
+// the brushKey selected, kXlNoSource when nothing will be painted.
+uint32_t XlBrushPaintState(DeviceRecord& r, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix);
 BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
                BRUSHOBJ* pboOpaque, MIX mix);
 // Printer text in PCL XL: the paint state of a text run (ROP, brush, no

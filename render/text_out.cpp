@@ -662,7 +662,11 @@ BOOL PclTextOut(DeviceRecord& r, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIP
 
     if (!info.useDevice) {
         if (r.ttOption == DMTT_BITMAP) return graphics();
-        if (DownloadAndSendTrueTypeRun(r, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, mix)) return TRUE;
+        // Soft fonts serve the runs of records that ask for TrueType fonts to
+        // be sent (option 3); the other options keep the engine's glyphs.
+        if (!prclExtra && !prclOpaque && r.ttOption == 3 &&
+            DownloadAndSendTrueTypeRun(r, pstro, pfo, pco, pboFore, pptlOrg, mix))
+            return TRUE;
         return graphics();
     }
     if (((pco && pco->iDComplexity == DC_COMPLEX) || colourText) && info.substituted) return graphics();

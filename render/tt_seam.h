@@ -1,7 +1,5 @@
-// Where TrueType text leaves the text path: a run in a TrueType font that
-// the record's settings want downloaded is handed over whole (its opaque
-// and extra rectangles, colour and glyphs). False when it was not printed
-// as text; the caller then draws it as graphics.
+// The text path's one call into the TrueType download: a run of glyphs in a
+// TrueType font that the job's TrueType option asks to send as soft fonts.
 #pragma once
 
 #include "gdi/ddi.h"
@@ -10,7 +8,11 @@
 
 namespace pclrend {
 
-bool DownloadAndSendTrueTypeRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra,
-                                RECTL* prclOpaque, BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, MIX mix);
+// Sends the fonts and glyphs the run needs, then prints the run with them
+// (languages 0, 1 and 2). False means nothing of the run was printed and it
+// must be drawn as graphics: the font, the clip, the brush or the page
+// cannot be served by soft fonts, or a glyph could not be sent.
+bool DownloadAndSendTrueTypeRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, BRUSHOBJ* pboFore,
+                                POINTL* pptlOrg, MIX mix);
 
 }  // namespace pclrend

@@ -460,6 +460,10 @@ uint32_t PaintState(DeviceRecord& r, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix, XlRol
 
 }  // namespace
 
+uint32_t XlBrushPaintState(DeviceRecord& r, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix) {
+    return PaintState(r, pco, pbo, mix, XlRole::Brush, nullptr);
+}
+
 BOOL XlFillPath(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix, FLONG options) {
     if ((mix & 0xFF) == kRop2Nop) return TRUE;
     const uint32_t key = PaintState(r, pco, pbo, mix, XlRole::Brush, nullptr);

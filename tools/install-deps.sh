@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev zlib1g-dev libminizip-dev
   libcairo2-dev libfreetype-dev libfontconfig-dev libpng-dev
-  fonts-liberation2 fonts-dejavu-core fonts-urw-base35 fonts-noto-cjk
+  fonts-liberation2 fonts-dejavu-core fonts-urw-base35 fonts-noto-cjk fonts-wqy-microhei
   mscompress
   zip
   unzip

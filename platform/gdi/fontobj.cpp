@@ -118,7 +118,12 @@ std::unique_ptr<EngineFont> EngineFont::Create(const FontFace& face, double emPi
         FT_Set_Transform(ft, &t, nullptr);
     }
     double scale = emPixels / ft->units_per_EM;
-    f->xform_ = Xform(XFORML{static_cast<FLOATL>(scale * widthScale), 0, 0, static_cast<FLOATL>(scale), 0, 0});
+    // Notional units to device pixels (y down), turned with the glyphs: a
+    // driver that draws the glyphs itself sees the turn here.
+    const double turnRad = f->glyphAngle_ * std::numbers::pi / 180;
+    const double tc = f->glyphAngle_ ? std::cos(turnRad) : 1, ts = f->glyphAngle_ ? std::sin(turnRad) : 0;
+    auto fl = [](double v) { return static_cast<FLOATL>(std::fabs(v) < 1e-12 ? 0 : v); };
+    f->xform_ = Xform(XFORML{fl(scale * widthScale * tc), fl(-scale * widthScale * ts), fl(scale * ts), fl(scale * tc), 0, 0});
     f->ifi_ = BuildIfiMetrics(face, ft);
     auto* ifi = reinterpret_cast<IFIMETRICS*>(f->ifi_.data());
     f->ascent_ = static_cast<LONG>(std::lround(static_cast<USHORT>(ifi->fwdWinAscender) * scale));

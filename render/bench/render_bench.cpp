@@ -8,6 +8,8 @@
 // through the HP-GL/2 route against the engine filling them into a 600 dpi
 // band. The ratios are printed after the table.
 #include <benchmark/benchmark.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
 
 
 #include <cmath>
@@ -34,6 +36,7 @@
 #include "render/hpgl_path.h"
 #include "render/output.h"
 #include "render/raster.h"
+#include "render/tt_download.h"
 #include "render/tests/e2e/print_support.h"
 #include "testing/temp_root.h"
 
@@ -502,6 +505,119 @@ double ImageBytes24(const std::string& name) {
 }
 
 // Keeps each run's time per iteration so that the ratios can be printed.
+
+// TrueType soft fonts: a first-use outline glyph download (the font's header
+// already on the printer) against FreeType rendering the same glyph at
+// 600 dpi, 12 points; glyphs of DejaVu Sans in turn.
+const char* kBenchFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+constexpr uint32_t kFirstBenchGlyph = 36, kLastBenchGlyph = 3000;
+
+std::vector<uint8_t> BenchFontFile(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class CountingSink : public pclrend::Sink {
+public:
+    uint32_t Write(const uint8_t*, uint32_t size) override { return size; }
+};
+
+// A PCL 5 job at 600 dpi on its first page, its memory not tracked.
+void OpenBenchJob(pclrend::DeviceRecord& r, CountingSink& sink) {
+    pclrend::AllocateBuffers(r, false);
+    r.sink = &sink;
+    r.jobState = pclrend::kJobOpen;
+    r.language = pclrend::Language::Pcl5Gl2;
+    r.resolution = 600;
+    r.pageCount = 1;
+    pclrend::ResetDownloadedFonts(pclrend::Downloads(r), 0);
+}
+
+pclrend::TrueTypeSource BenchSource(const std::vector<uint8_t>& file, std::u16string family, uint32_t uniq) {
+    pclrend::TrueTypeSource f;
+    f.uniq = f.ttUniq = uniq;
+    f.file = file;
+    f.family = std::move(family);
+    f.unitsPerEm = 2048;
+    f.xform = {100.0f / 2048, 0, 0, 100.0f / 2048};
+    return f;
+}
+
+void BM_FirstUseGlyphDownload(benchmark::State& state) {
+    const auto file = BenchFontFile(kBenchFont);
+    if (file.empty()) return state.SkipWithError("DejaVu Sans is not installed");
+    CountingSink sink;
+    pclrend::DeviceRecord r;
+    OpenBenchJob(r, sink);
+    const auto f = BenchSource(file, u"DejaVu Sans", 1);
+    pclrend::GlyphCode code;
+    pclrend::EnsureGlyphDownloaded(r, f, pclrend::FontForm::Outline, 3, code);  // the header
+    uint32_t g = kFirstBenchGlyph;
+    for (auto _ : state) {
+        if (g > kLastBenchGlyph) {
+            state.PauseTiming();
+            auto& e = pclrend::Downloads(r).entries[0];
+            e.glyphBits.Clear();
+            e.componentBits.Clear();
+            g = kFirstBenchGlyph;
+            state.ResumeTiming();
+        }
+        benchmark::DoNotOptimize(pclrend::EnsureGlyphDownloaded(r, f, pclrend::FontForm::Outline, g++, code));
+        if (r.mainFill > 32768) pclrend::SpoolFlush(r);
+    }
+}
+BENCHMARK(BM_FirstUseGlyphDownload)->Unit(benchmark::kMillisecond);
+
+void BM_FreeTypeGlyph600(benchmark::State& state) {
+    const auto file = BenchFontFile(kBenchFont);
+    if (file.empty()) return state.SkipWithError("DejaVu Sans is not installed");
+    FT_Library lib;
+    FT_Face face;
+    if (FT_Init_FreeType(&lib) || FT_New_Memory_Face(lib, file.data(), static_cast<FT_Long>(file.size()), 0, &face))
+        return state.SkipWithError("FreeType");
+    FT_Set_Pixel_Sizes(face, 0, 100);  // 12 points at 600 dpi
+    uint32_t g = kFirstBenchGlyph;
+    for (auto _ : state) {
+        if (g > kLastBenchGlyph) g = kFirstBenchGlyph;
+        FT_Load_Glyph(face, g++, FT_LOAD_TARGET_MONO);
+        benchmark::DoNotOptimize(FT_Render_Glyph(face->glyph, FT_RENDER_MODE_MONO));
+    }
+    FT_Done_Face(face);
+    FT_Done_FreeType(lib);
+}
+BENCHMARK(BM_FreeTypeGlyph600)->Unit(benchmark::kMillisecond);
+
+// The downloaded-font table's largest size while the TrueType faces of the
+// fonts sample go out (every glyph of a few hundred of each, as outlines in
+// PCL 5), against the sizes of their font files.
+std::pair<double, double> FontTableMemory() {
+    const std::pair<const char*, std::u16string> fonts[] = {
+        {kBenchFont, u"DejaVu Sans"},
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf", u"DejaVu Serif"},
+        {"/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf", u"Liberation Sans"},
+        {"/usr/share/fonts/truetype/wqy/wqy-microhei.ttc", u"WenQuanYi Micro Hei"},
+    };
+    CountingSink sink;
+    pclrend::DeviceRecord r;
+    OpenBenchJob(r, sink);
+    double files = 0, peak = 0;
+    std::vector<std::vector<uint8_t>> kept;
+    uint32_t uniq = 1;
+    for (const auto& [path, family] : fonts) {
+        kept.push_back(BenchFontFile(path));
+        if (kept.back().empty()) continue;
+        files += static_cast<double>(kept.back().size());
+        const auto f = BenchSource(kept.back(), family, uniq++);
+        pclrend::GlyphCode code;
+        for (uint32_t g = 3; g < 600; ++g) {
+            pclrend::EnsureGlyphDownloaded(r, f, pclrend::FontForm::Outline, g, code);
+            if (r.mainFill > 32768) pclrend::SpoolFlush(r);
+        }
+        peak = std::max(peak, static_cast<double>(pclrend::Downloads(r).HeldBytes()));
+    }
+    return {peak, files};
+}
+
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -622,6 +738,13 @@ int main(int argc, char** argv) {
     if (gl2 > 0 && engine > 0)
         std::printf("paths: HP-GL/2 route %.0f a second, engine band fill %.0f a second: ratio %.1f\n",
                     kPathsARound / gl2, kPathsARound / engine, engine / gl2);
+    // TrueType soft fonts (goals: 0.5 or less, 1.2 or less).
+    const double download = get("BM_FirstUseGlyphDownload"), freetype = get("BM_FreeTypeGlyph600");
+    if (download > 0 && freetype > 0)
+        std::printf("first-use outline glyph download %.1f us, FreeType rendering it at 600 dpi %.1f us: ratio %.2f\n",
+                    download * 1e6, freetype * 1e6, download / freetype);
+    if (const auto [peak, files] = FontTableMemory(); files > 0)
+        std::printf("font table at its largest %.0f bytes, font files %.0f bytes: ratio %.2f\n", peak, files, peak / files);
     benchmark::Shutdown();
     return 0;
 }

@@ -1,4 +1,5 @@
 #include "pclread/pclread.h"
+#include "pclread/soft_fonts.h"
 
 #include <algorithm>
 #include <cmath>
@@ -250,6 +251,7 @@ public:
         }
         if (rasterOpen_) Error("raster graphics left open at the end of the job");
         if (dirty_) EndPage();
+        if (!softFonts_.Fonts().empty()) job_.softFonts = softFonts_.Fonts();
     }
 
 private:
@@ -324,6 +326,11 @@ private:
             } else if (c == '\n') {
                 // Line feeds move the cursor by the line spacing; this driver
                 // never prints text through them.
+            } else if (softFonts_.Selected() && c >= 32) {
+                Page& pg = CurrentPage();
+                softFonts_.Draw(c, cursorX_, cursorY_, Units(), [&](int32_t x, int32_t y) {
+                    if (x >= 0 && y >= 0 && x < pg.width && y < pg.height) Set(x, y, foreground_);
+                });
             } else {
                 Error("printable data outside any command");
             }
@@ -389,7 +396,7 @@ private:
     static bool Relative(const Command& c) { return !c.value.empty() && (c.value[0] == '+' || c.value[0] == '-'); }
 
     size_t PayloadOf(const Command& c) const {
-        static const char* kData[] = {"*b", "*c", "(s", ")s", "&n", "*v", "*m", "*l", "&b", "*o", "&p"};
+        static const char* kData[] = {"*b", "*c", "(s", ")s", "(f", "&n", "*v", "*m", "*l", "&b", "*o", "&p"};
         const bool dataCmd = (c.terminator == 'W' && std::any_of(std::begin(kData), std::end(kData),
                                                                   [&](const char* k) { return c.prefix == k; })) ||
                              (c.prefix == "&p" && c.terminator == 'X') || (c.prefix == "*b" && c.terminator == 'V');
@@ -421,6 +428,8 @@ private:
         frameW_ = frameH_ = 0;
         plotW_ = plotH_ = 0;
         gl_.Initialize();
+        if (!softFonts_.Fonts().empty()) job_.softFonts = softFonts_.Fonts();
+        softFonts_.Reset();
     }
 
     // The colour state of a printer reset: one palette (white, black), no
@@ -773,6 +782,7 @@ private:
     void Execute(const Command& c, std::span<const uint8_t> payload) {
         const std::string& p = c.prefix;
         const char t = c.terminator;
+        if (softFonts_.Execute(p, t, c.value, payload)) return;
         if (p == "%" && (t == 'B' || t == 'A')) {
             gl2_ = t == 'B';
             if (gl2_) gl_.Enter(*this, Int(c) & 1, cursorX_, cursorY_);
@@ -965,6 +975,7 @@ private:
     long frameW_ = 0, frameH_ = 0;
     double plotW_ = 0, plotH_ = 0;
     GlReader gl_;
+    SoftFonts softFonts_{[this](const std::string& e) { Error(e); }};
 };
 
 }  // namespace

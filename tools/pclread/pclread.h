@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include "pclread/hpgl_reader.h"
 #include "pclread/pclxl_reader.h"
+#include "pclread/soft_fonts.h"
 
 namespace pclread {
 
@@ -81,6 +83,7 @@ struct Job {
     XlSession xl;                       // the PCL XL stream, when the job enters PCL XL
     std::vector<GlCommand> gl;          // every HP-GL/2 command (with keepCommands)
     std::vector<VendorArea> vendorAreas;  // FT9/SV9 and ESC*v9T areas, by page
+    std::map<uint32_t, SoftFont> softFonts;  // soft fonts defined at the end of the job (or its last reset)
     bool Ok() const { return errors.empty(); }
 };
 

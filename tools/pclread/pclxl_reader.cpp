@@ -1218,11 +1218,135 @@ private:
         case 0xB4: ReadBlock(a, op.code == 0xB4); break;
         case 0xB2:
         case 0xB5: EndImage(op.code == 0xB5); break;
-        case 0x50:
-        case 0x53:
-            Embedded();
+        case 0x4F:
+            headerFont_ = Name(a);
+            headerBytes_.clear();
             break;
+        case 0x50:
+            if (auto d = Embedded()) headerBytes_.insert(headerBytes_.end(), d->begin(), d->end());
+            break;
+        case 0x51: EndFontHeader(); break;
+        case 0x52: charFont_ = Name(a); break;
+        case 0x53:
+            if (auto d = Embedded()) ReadChar(A(a, 0xA2) ? static_cast<uint32_t>(A(a, 0xA2)->I(0)) : 0, *d);
+            break;
+        case 0x55:
+            fonts_.erase(Name(a));
+            painter_.Forget(FontKey(Name(a)));
+            break;
+        case 0x6F:
+            currentFont_ = Name(a);
+            charSize_ = A(a, 0xA6) ? A(a, 0xA6)->At(0) : 0;
+            if (!fonts_.count(currentFont_)) Error("SetFont of font \"" + currentFont_ + "\" that was not downloaded");
+            break;
+        case 0xA8: Text(a); break;
         default: break;
+        }
+    }
+
+    // ---- Downloaded fonts ---------------------------------------------
+    std::string Name(const std::map<uint16_t, Value>& a) {
+        const Value* v = A(a, 0xA8);
+        return v ? std::string(v->bytes.begin(), v->bytes.end()) : std::string();
+    }
+
+    uint32_t FontKey(const std::string& name) {
+        auto [it, added] = fontKeys_.emplace(name, static_cast<uint32_t>(fontKeys_.size()));
+        return it->second;
+    }
+
+    static uint16_t Be16(std::span<const uint8_t> d, size_t at) {
+        return at + 2 <= d.size() ? static_cast<uint16_t>(d[at] << 8 | d[at + 1]) : 0;
+    }
+
+    void EndFontHeader() {
+        const std::span<const uint8_t> d(headerBytes_);
+        if (d.size() < 8) return Error("font header shorter than 8 bytes");
+        SoftFont font;
+        const uint8_t technology = d[4];
+        if (technology == 254) {
+            font.format = 20;
+        } else if (technology == 1) {
+            font.format = 15;
+            size_t at = 8;
+            bool ended = false;
+            while (at + 6 <= d.size()) {
+                const uint16_t id = Be16(d, at);
+                const uint32_t length = uint32_t{Be16(d, at + 2)} << 16 | Be16(d, at + 4);
+                at += 6;
+                if (id == 0xFFFF) {
+                    ended = true;
+                    break;
+                }
+                if (length > d.size() - at) return Error("font segment longer than the header");
+                if (id == ('G' << 8 | 'T')) font.globals.assign(d.begin() + static_cast<ptrdiff_t>(at), d.begin() + static_cast<ptrdiff_t>(at + length));
+                at += length;
+            }
+            if (!ended || at != d.size()) Error("font header does not end with its null segment");
+        } else {
+            return Error("font scaling technology " + std::to_string(technology));
+        }
+        fonts_[headerFont_] = std::move(font);
+        painter_.Forget(FontKey(headerFont_));
+    }
+
+    void ReadChar(uint32_t code, std::span<const uint8_t> d) {
+        auto it = fonts_.find(charFont_);
+        if (it == fonts_.end()) return Error("character for font \"" + charFont_ + "\" that was not downloaded");
+        SoftFont& font = it->second;
+        ++font.glyphDownloads;
+        if (font.format == 20) {
+            if (d.size() < 10 || d[0] != 0) return Error("bitmap character header");
+            SoftFont::Bitmap b;
+            b.left = static_cast<int16_t>(Be16(d, 2));
+            b.top = static_cast<int16_t>(Be16(d, 4));
+            b.width = Be16(d, 6);
+            b.height = Be16(d, 8);
+            b.rows.assign(d.begin() + 10, d.end());
+            if (b.rows.size() != (static_cast<size_t>(b.width) + 7) / 8 * b.height) Error("bitmap character data size");
+            if (font.bitmaps.count(code)) Error("character " + std::to_string(code) + " sent twice");
+            font.bitmaps[code] = std::move(b);
+            return;
+        }
+        if (d.size() < 6 || d[0] != 1 || d[1] > 1) return Error("TrueType character header");
+        const size_t head = d[1] == 1 ? 10 : 6;
+        if (Be16(d, 2) + size_t{2} != d.size()) Error("TrueType character size differs from its data");
+        if (d.size() < head) return Error("TrueType character header");
+        const uint16_t glyph = Be16(d, head - 2);
+        if (code != 65535) {
+            if (font.codeToGlyph.count(code)) Error("character " + std::to_string(code) + " sent twice");
+            font.codeToGlyph[code] = glyph;
+        }
+        font.glyphs[glyph].assign(d.begin() + static_cast<ptrdiff_t>(head), d.end());
+        painter_.Forget(FontKey(charFont_));
+    }
+
+    void Text(const std::map<uint16_t, Value>& a) {
+        const Value* text = A(a, 0xAB);
+        auto it = fonts_.find(currentFont_);
+        if (!text || it == fonts_.end()) return Error("Text without a downloaded font");
+        const SoftFont& font = it->second;
+        const Value* dx = A(a, 0xAF);
+        const Value* dy = A(a, 0xB0);
+        const size_t count = text->n.size();
+        for (size_t i = 0; i < count; ++i) {
+            const auto code = static_cast<uint32_t>(text->I(i));
+            const Point at = Map(gs_.cursorX, gs_.cursorY);
+            const auto x = static_cast<int32_t>(std::lround(at.x)), y = static_cast<int32_t>(std::lround(at.y));
+            auto pixel = [&](int32_t px, int32_t py) { Put(px, py, gs_.brush); };
+            if (font.format == 20) {
+                auto b = font.bitmaps.find(code);
+                if (b == font.bitmaps.end()) Error("character " + std::to_string(code) + " printed but not sent");
+                else DrawBitmapChar(b->second, x, y, pixel);
+            } else if (auto g = font.codeToGlyph.find(code); g == font.codeToGlyph.end()) {
+                Error("character " + std::to_string(code) + " printed but not sent");
+            } else {
+                const double em = charSize_ * std::hypot(gs_.ctm[2], gs_.ctm[3]);
+                const std::string fault = painter_.Draw(FontKey(currentFont_), font, g->second, em, x, y, pixel);
+                if (!fault.empty()) Error(fault);
+            }
+            gs_.cursorX += dx ? dx->At(i) : 0;
+            gs_.cursorY += dy ? dy->At(i) : 0;
         }
     }
 
@@ -1262,6 +1386,13 @@ private:
     int patternPersistence_ = 0;
     std::map<int32_t, Pattern> pagePatterns_, sessionPatterns_;
     std::vector<uint8_t> strokeMark_;  // pixels of the stroke being painted
+    // Fonts downloaded in the session, by name.
+    std::map<std::string, SoftFont> fonts_;
+    std::map<std::string, uint32_t> fontKeys_;
+    std::string headerFont_, charFont_, currentFont_;
+    std::vector<uint8_t> headerBytes_;
+    double charSize_ = 0;
+    GlyphPainter painter_;
 };
 
 }  // namespace

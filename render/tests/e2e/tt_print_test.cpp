@@ -1,0 +1,189 @@
+// TrueType text printed through pclrend as soft fonts on PCL 5 pages: read
+// back with the test-side reader and rendered by the independent
+// interpreter, compared with the engine's own render of the pages.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "render/tests/e2e/print_support.h"
+#include "render/tests/gpcl6_run.h"
+#include "testing/fresh_root.h"
+
+namespace {
+
+using namespace pclrend::testing;
+
+using TrueTypePrintTest = PrinterTest;
+
+zq::PrivateDevmode Pcl5Letter(int dpi, short ttOption) {
+    auto dm = Letter(dpi);
+    dm.printerLanguage = 1;
+    dm.dm.dmTTOption = ttOption;
+    return dm;
+}
+
+// Lines of DejaVu Sans: Latin, accented (composite glyphs), Cyrillic and
+// Greek (past the first 224 glyphs), and glyph 5000 by its index.
+void DrawText(HDC dc, int dpi) {
+    LOGFONTW lf{};
+    lf.lfHeight = -dpi * 14 / 72;
+    std::u16string face = u"DejaVu Sans";
+    std::copy(face.begin(), face.end(), lf.lfFaceName);
+    HFONT font = CreateFontIndirectW(&lf);
+    HGDIOBJ old = SelectObject(dc, font);
+    SetBkMode(dc, TRANSPARENT);
+    const std::u16string lines[] = {u"Zelquor soft fonts", u"caf\u00e9 na\u00efve \u00c5ngstr\u00f6m",
+                                    u"\u0416\u0443\u0440\u043d\u0430\u043b \u03a9\u03bc\u03ad\u03b3\u03b1"};
+    int y = dpi;
+    for (const auto& s : lines) {
+        TextOutW(dc, dpi / 2, y, reinterpret_cast<LPCWSTR>(s.c_str()), static_cast<int>(s.size()));
+        y += dpi / 3;
+    }
+    const WORD glyphs[] = {5000, 36, 6000};
+    ExtTextOutW(dc, dpi / 2, y, ETO_GLYPH_INDEX, nullptr, reinterpret_cast<LPCWSTR>(glyphs), 3, nullptr);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    // A face of a collection with Chinese text, and a CFF face (sent as bitmaps).
+    const std::pair<std::u16string, std::u16string> more[] = {
+        {u"WenQuanYi Micro Hei", u"\u6587\u6cc9\u9a7f \u5fae\u7c73\u9ed1 Zelquor"},
+        {u"Nimbus Sans", u"Nimbus Sans, CFF outlines"},
+    };
+    for (const auto& [family, text] : more) {
+        y += dpi / 3;
+        LOGFONTW other{};
+        other.lfHeight = -dpi * 12 / 72;
+        std::copy(family.begin(), family.end(), other.lfFaceName);
+        HFONT f = CreateFontIndirectW(&other);
+        HGDIOBJ was = SelectObject(dc, f);
+        TextOutW(dc, dpi / 2, y, reinterpret_cast<LPCWSTR>(text.c_str()), static_cast<int>(text.size()));
+        SelectObject(dc, was);
+        DeleteObject(f);
+    }
+}
+
+// Black pixels of a reader page, and the box around them.
+struct Ink {
+    int64_t count = 0;
+    int32_t left = INT32_MAX, top = INT32_MAX, right = -1, bottom = -1;
+};
+Ink InkOf(const pclread::Page& p) {
+    Ink ink;
+    for (int32_t y = 0; y < p.height; ++y)
+        for (int32_t x = 0; x < p.width; ++x)
+            if (p.Black(x, y)) {
+                ++ink.count;
+                ink.left = std::min(ink.left, x);
+                ink.right = std::max(ink.right, x);
+                ink.top = std::min(ink.top, y);
+                ink.bottom = std::max(ink.bottom, y);
+            }
+    return ink;
+}
+Ink InkOf(zq::gdi::Bitmap& reference) {
+    Ink ink;
+    zq::gdi::Surface* s = reference.Get();
+    for (LONG y = 0; s && y < s->sizlBitmap.cy; ++y)
+        for (LONG x = 0; x < s->sizlBitmap.cx; ++x)
+            if ((s->Pal().ToRgb(s->Pixel(x, y)) & 0xFFFFFF) == 0) {
+                ++ink.count;
+                ink.left = std::min<int32_t>(ink.left, x);
+                ink.right = std::max<int32_t>(ink.right, x);
+                ink.top = std::min<int32_t>(ink.top, y);
+                ink.bottom = std::max<int32_t>(ink.bottom, y);
+            }
+    return ink;
+}
+
+size_t Count(const std::vector<uint8_t>& job, std::string_view what, size_t from = 0, size_t to = std::string::npos) {
+    const std::string_view s(reinterpret_cast<const char*>(job.data()), job.size());
+    size_t n = 0;
+    for (size_t at = s.find(what, from); at != std::string::npos && at < to; at = s.find(what, at + 1)) ++n;
+    return n;
+}
+
+// ESC*c#E commands (a soft-font character follows each).
+size_t CharacterCodes(std::string_view s) {
+    size_t n = 0;
+    for (size_t at = s.find("\x1b*c"); at != std::string_view::npos; at = s.find("\x1b*c", at + 1)) {
+        size_t i = at + 3;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+        if (i < s.size() && i > at + 3 && s[i] == 'E') ++n;
+    }
+    return n;
+}
+
+TEST_F(TrueTypePrintTest, TextPrintsFromSoftFontsSentOncePerJob) {
+    constexpr int dpi = 300;
+    // 3: outlines for fonts without a device face, bitmaps where outlines
+    // cannot serve (the CFF face).
+    for (short option : {short{3}}) {
+        auto result = PrintPages(driverPath_, Pcl5Letter(dpi, option), 2, [&](HDC dc, int) { DrawText(dc, dpi); });
+        ASSERT_TRUE(result.enabled);
+        EXPECT_TRUE(result.endDocOk);
+        const pclread::Job job = pclread::Read(result.job);
+        std::string errors;
+        for (const auto& e : job.errors) errors += e + "\n";
+        EXPECT_TRUE(job.Ok()) << "option " << option << "\n" << errors;
+        ASSERT_EQ(job.pages.size(), 2u);
+        ASSERT_EQ(result.reference.size(), 2u);
+        // Fonts and characters all went with the first page: a job of one
+        // page carries as many.
+        auto single = PrintPages(driverPath_, Pcl5Letter(dpi, option), 1, [&](HDC dc, int) { DrawText(dc, dpi); }, false);
+        const std::string_view s(reinterpret_cast<const char*>(result.job.data()), result.job.size());
+        const std::string_view one(reinterpret_cast<const char*>(single.job.data()), single.job.size());
+        EXPECT_GT(CharacterCodes(one), 10u);
+        EXPECT_EQ(CharacterCodes(s), CharacterCodes(one)) << "characters sent again, option " << option;
+        EXPECT_EQ(Count(result.job, "\x1b)s"), Count(single.job, "\x1b)s")) << "fonts sent again, option " << option;
+        if (option == 3) {
+            EXPECT_GT(Count(result.job, "\x1b*c65535E"), 0u) << "composite parts";
+            EXPECT_GT(Count(result.job, "\x1b(65G"), 0u) << "glyph 5000's block";
+        }
+        // Each page's ink is the reference's: identical for bitmaps, in the
+        // same place (a pixel or two, sizes at quarter points) for outlines.
+        for (size_t p = 0; p < 2; ++p) {
+            const Ink got = InkOf(job.pages[p]), want = InkOf(result.reference[p]);
+            ASSERT_GT(want.count, 1000);
+            const int32_t tolerance = option == 2 ? 0 : 3;
+            EXPECT_NEAR(got.left, want.left, tolerance) << "option " << option << " page " << p;
+            EXPECT_NEAR(got.top, want.top, tolerance);
+            EXPECT_NEAR(got.right, want.right, tolerance + (option == 2 ? 0 : want.right / 100));
+            EXPECT_NEAR(got.bottom, want.bottom, tolerance);
+            EXPECT_NEAR(static_cast<double>(got.count), static_cast<double>(want.count),
+                        option == 2 ? 0.0 : want.count * 0.1);
+        }
+        if (const char* dump = std::getenv("ZQ_TT_DUMP")) {
+            std::ofstream out(std::string(dump) + std::to_string(option) + ".pcl", std::ios::binary);
+            out.write(reinterpret_cast<const char*>(result.job.data()), static_cast<std::streamsize>(result.job.size()));
+        }
+        const std::string gpcl6 = Gpcl6Path();
+        if (gpcl6.empty()) continue;
+        const auto judged = RunGpcl6(gpcl6, result.job, dpi, "ttprint");
+        ASSERT_EQ(judged.size(), 2u);
+        for (size_t p = 0; p < 2; ++p) {
+            // The sheet holds the page at the printable corner.
+            Ink g;
+            for (int32_t y = 0; y < judged[p].height; ++y)
+                for (int32_t x = 0; x < judged[p].width; ++x)
+                    if (judged[p].grey[static_cast<size_t>(y) * judged[p].width + x] < 128) {
+                        ++g.count;
+                        g.left = std::min(g.left, x - dpi / 6);
+                        g.right = std::max(g.right, x - dpi / 6);
+                        g.top = std::min(g.top, y - dpi / 6);
+                        g.bottom = std::max(g.bottom, y - dpi / 6);
+                    }
+            const Ink want = InkOf(result.reference[p]);
+            EXPECT_NEAR(g.left, want.left, 3) << "gpcl6, option " << option << " page " << p;
+            EXPECT_NEAR(g.top, want.top, 3) << "gpcl6, option " << option << " page " << p;
+            EXPECT_NEAR(g.right, want.right, 3 + want.right / 100);
+            EXPECT_NEAR(g.bottom, want.bottom, 3);
+            EXPECT_NEAR(static_cast<double>(g.count), static_cast<double>(want.count), want.count * 0.15);
+        }
+    }
+}
+
+}  // namespace
