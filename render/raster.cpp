@@ -318,7 +318,11 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
             const int32_t n = DeltaRow({row, static_cast<size_t>(span)}, {previous, static_cast<size_t>(span)}, room);
             if (n == 0) {
                 block.Duplicate();
-            } else if (n <= 2 || n < 0) {
+            } else if (length == 0) {
+                block.Record(kRunLengthRecord, 0);  // a blank row after ink: no bytes at all
+            } else if (n <= 2 || n < 0 || static_cast<int64_t>(n) * 4 < length) {
+                // Run-length coding wins only where most of the row changed:
+                // elsewhere it is not tried (it would cost as much again).
                 block.Record(kDeltaRecord, n < 0 ? 0 : n);
             } else {
                 // The delta against the row above, or the row run-length
