@@ -329,8 +329,10 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
                 // coded on its own, whichever is shorter (a blank row after
                 // ink costs nothing run-length coded). The second coding goes
                 // behind the first.
+                // It may take fewer bytes than the delta or give up.
                 const size_t behind = static_cast<size_t>(n);
-                const int32_t m = PackBits({row, static_cast<size_t>(length)}, room.subspan(behind));
+                const int32_t m = PackBits({row, static_cast<size_t>(length)},
+                                           room.subspan(behind, std::min(room.size() - behind, behind - 1)));
                 if (m >= 0 && m < n) {
                     std::memmove(room.data(), room.data() + behind, static_cast<size_t>(m));
                     smallest(kRunLengthRecord, m);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 namespace zq::gdi {
@@ -102,8 +103,19 @@ Region Coverage::ToRegion() const {
     std::vector<RECTL> runs;
     LONG w = Width();
     if (cells.empty()) return Region();
+    // A row covered as the row above it lengthens that row's rectangles
+    // (large fills are one rectangle, not one a row); the region made of
+    // them is the same.
+    const uint8_t* above = nullptr;
+    size_t aboveFrom = 0;
     for (LONG y = area.top; y < area.bottom; ++y) {
         const uint8_t* row = cells.data() + static_cast<size_t>(y - area.top) * w;
+        if (above && std::memcmp(row, above, static_cast<size_t>(w)) == 0) {
+            for (size_t k = aboveFrom; k < runs.size(); ++k) runs[k].bottom = y + 1;
+            continue;
+        }
+        above = row;
+        aboveFrom = runs.size();
         LONG x = 0;
         while (x < w) {
             while (x < w && !row[x]) ++x;
