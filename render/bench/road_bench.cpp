@@ -8,7 +8,7 @@
 // ours / theirs come from the same run. Without gs (or rsvg-convert) the
 // Ghostscript column is left out, saying so.
 //
-// Usage: road_bench [--runs N] [--pages N] [DOCUMENT ...]
+// Usage: road_bench [--runs N] [--pages N] [--jobs DIR] [DOCUMENT ...]
 // Needs ZQ_BINARY_DIR (the build tree) and ZQ_SOURCE_DIR (the sources).
 #include <fcntl.h>
 #include <spawn.h>
@@ -112,12 +112,13 @@ Figures Median(std::vector<Figures> runs) {
 
 void Usage() {
     std::puts(
-        "usage: road_bench [--runs N] [--pages N] [DOCUMENT ...]\n\n"
+        "usage: road_bench [--runs N] [--pages N] [--jobs DIR] [DOCUMENT ...]\n\n"
         "Prints each corpus document (letter, drawing, photo; all by default) N pages\n"
         "in one job (20) through `zq print` at 600 dpi in language 0 and PCL XL, and\n"
         "its PDF through Ghostscript's ljet4 and pxlmono devices; N runs each (3).\n"
         "Prints seconds per page (median), bytes per page and peak memory of each\n"
-        "whole process, and the ratios ours / Ghostscript's.\n"
+        "whole process, and the ratios ours / Ghostscript's. --jobs DIR keeps the\n"
+        "jobs there (DOCUMENT-ours-LANGUAGE.pcl, DOCUMENT-gs-DEVICE.pcl).\n"
         "Needs ZQ_BINARY_DIR (build tree) and ZQ_SOURCE_DIR (sources); gs and\n"
         "rsvg-convert on the PATH for the Ghostscript column.");
 }
@@ -127,6 +128,7 @@ void Usage() {
 int main(int argc, char** argv) {
     int runs = 3, pages = 20;
     std::vector<std::string> only;
+    std::optional<fs::path> keep;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
@@ -140,6 +142,16 @@ int main(int argc, char** argv) {
                 return 2;
             }
             (a == "--runs" ? runs : pages) = n;
+            continue;
+        }
+        if (a == "--jobs" && i + 1 < argc) {
+            keep = argv[++i];
+            std::error_code ec;
+            fs::create_directories(*keep, ec);
+            if (ec) {
+                std::fprintf(stderr, "road_bench: cannot make %s: %s\n", keep->c_str(), ec.message().c_str());
+                return 2;
+            }
             continue;
         }
         if (a.rfind("--", 0) == 0) {
@@ -238,11 +250,16 @@ int main(int argc, char** argv) {
                     break;
                 }
                 ourRuns.push_back(f);
+                if (keep) fs::copy_file(ourJob, *keep / (doc.name + "-ours-" + (road.language ? "xl" : "pcl5") + ".pcl"),
+                                        fs::copy_options::overwrite_existing, ec);
                 fs::remove(ourJob, ec);
                 if (theirs.empty()) continue;
                 Figures g = RunChild(theirs);
                 g.bytes = fs::file_size(theirJob, ec);
                 if (g.ok && !ec) theirRuns.push_back(g);
+                if (keep && g.ok)
+                    fs::copy_file(theirJob, *keep / (doc.name + "-gs-" + road.device + ".pcl"),
+                                  fs::copy_options::overwrite_existing, ec);
                 fs::remove(theirJob, ec);
             }
             if (failed) continue;
