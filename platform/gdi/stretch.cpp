@@ -166,18 +166,29 @@ BOOL Stretch(SURFOBJ* dst, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATEOBJ* 
         if (y1 <= y0) y1 = y0 + 1;
         const int cy = static_cast<int>(((v.top + y - ht.y) % side + side) % side);
         int cx = static_cast<int>(((v.left - ht.x) % side + side) % side);
+        LONG areaX0 = 0, areaX1 = 0;  // the source columns of `avg`, none yet
+        COLORREF avg = 0;
         for (LONG x = 0; x < vw; ++x, cx = cx + 1 == side ? 0 : cx + 1) {
-            // Average of the source area this pixel covers.
+            // Average of the source area this pixel covers (the one of the
+            // pixel before when it covers the same: an enlarged image).
             const LONG x0 = col0[static_cast<size_t>(x)], x1 = col1[static_cast<size_t>(x)];
-            uint64_t r = 0, g = 0, b = 0, n = 0;
-            for (LONG sy = y0; sy < y1; ++sy) {
-                const LONG cySrc = clampY(sy);
-                for (LONG sx = x0; sx < x1; ++sx) {
-                    COLORREF c = rgbOfPx(GetPx(*src, clampX(sx), cySrc));
-                    r += GetRValue(c); g += GetGValue(c); b += GetBValue(c); ++n;
+            if (x == 0 || x0 != areaX0 || x1 != areaX1) {
+                areaX0 = x0, areaX1 = x1;
+                if (y1 - y0 == 1 && x1 - x0 == 1) {
+                    avg = rgbOfPx(GetPx(*src, clampX(x0), clampY(y0)));
+                    avg = RGB(GetRValue(avg), GetGValue(avg), GetBValue(avg));
+                } else {
+                    uint64_t r = 0, g = 0, b = 0, n = 0;
+                    for (LONG sy = y0; sy < y1; ++sy) {
+                        const LONG cySrc = clampY(sy);
+                        for (LONG sx = x0; sx < x1; ++sx) {
+                            COLORREF c = rgbOfPx(GetPx(*src, clampX(sx), cySrc));
+                            r += GetRValue(c); g += GetGValue(c); b += GetBValue(c); ++n;
+                        }
+                    }
+                    avg = RGB(BYTE(r / n), BYTE(g / n), BYTE(b / n));
                 }
             }
-            COLORREF avg = RGB(BYTE(r / n), BYTE(g / n), BYTE(b / n));
             if (oneBit) {
                 int grey = (5 * GetRValue(avg) + 9 * GetGValue(avg) + 2 * GetBValue(avg)) >> 4;
                 // White where the grey is above the position's threshold,
