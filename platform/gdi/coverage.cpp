@@ -111,8 +111,18 @@ Coverage Rasterise(const RECTL& requested, Draw draw) {
     c.area = Limit(requested);
     int w = c.area.right - c.area.left, h = c.area.bottom - c.area.top;
     if (w <= 0 || h <= 0) return c;
-    std::unique_ptr<cairo_surface_t, CairoDeleter> surface(cairo_image_surface_create(CAIRO_FORMAT_A8, w, h));
-    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return c;
+    // cairo draws straight into the cells (cleared once, not a mask of its
+    // own cleared and copied); rows padded to cairo's stride are closed up
+    // afterwards. Covered cells hold 255, uncovered 0.
+    const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_A8, w);
+    if (stride < w) return c;
+    c.cells.assign(static_cast<size_t>(stride) * h, 0);
+    std::unique_ptr<cairo_surface_t, CairoDeleter> surface(
+        cairo_image_surface_create_for_data(c.cells.data(), CAIRO_FORMAT_A8, w, h, stride));
+    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
+        c.cells.clear();
+        return c;
+    }
     {
         std::unique_ptr<cairo_t, CairoDeleter> cr(cairo_create(surface.get()));
         cairo_set_antialias(cr.get(), CAIRO_ANTIALIAS_NONE);
@@ -120,11 +130,13 @@ Coverage Rasterise(const RECTL& requested, Draw draw) {
         draw(cr.get());
     }
     cairo_surface_flush(surface.get());
-    const unsigned char* data = cairo_image_surface_get_data(surface.get());
-    int stride = cairo_image_surface_get_stride(surface.get());
-    c.cells.resize(static_cast<size_t>(w) * h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) c.cells[static_cast<size_t>(y) * w + x] = data[y * stride + x] ? 1 : 0;
+    surface.reset();
+    if (stride != w) {
+        for (int y = 1; y < h; ++y)
+            std::memmove(c.cells.data() + static_cast<size_t>(y) * w, c.cells.data() + static_cast<size_t>(y) * stride,
+                         static_cast<size_t>(w));
+        c.cells.resize(static_cast<size_t>(w) * h);
+    }
     return c;
 }
 
