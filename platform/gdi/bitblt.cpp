@@ -84,16 +84,6 @@ void ShiftedBits(const BYTE* row, LONG rowBytes, LONG first, BYTE* out, size_t c
     for (; k < n; ++k) out[k] = static_cast<BYTE>(sh ? (at(byte + k) << sh | at(byte + k + 1) >> (8 - sh)) : at(byte + k));
 }
 
-// A ROP3 over eight one-bit bytes at once.
-inline uint64_t Rop3Word(ULONG rop3, uint64_t p, uint64_t s, uint64_t d) {
-    uint64_t out = 0;
-    for (int i = 0; i < 8; ++i) {
-        if (!((rop3 >> i) & 1)) continue;
-        out |= ((i & 4) ? p : ~p) & ((i & 2) ? s : ~s) & ((i & 1) ? d : ~d);
-    }
-    return out;
-}
-
 inline uint64_t Load8(const BYTE* p) {
     uint64_t v;
     std::memcpy(&v, p, 8);
@@ -279,10 +269,10 @@ bool BitBltEngine(SURFOBJ* trg, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATE
                 const BYTE first = row[0], last = row[n - 1];
                 for (size_t k = 0; k < n; k += 8) {
                     const uint64_t p = Load8(P.data() + k), sv = Load8(S.data() + k), d = Load8(D.data() + k);
-                    uint64_t v = Rop3Word(fore, p, sv, d);
+                    uint64_t v = Rop3Bits<uint64_t>(fore, p, sv, d);
                     if (needMask) {
                         const uint64_t m = Load8(M.data() + k);
-                        v = (v & m) | (Rop3Word(back, p, sv, d) & ~m);
+                        v = (v & m) | (Rop3Bits<uint64_t>(back, p, sv, d) & ~m);
                     }
                     std::memcpy(D.data() + k, &v, 8);
                 }
