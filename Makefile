@@ -26,6 +26,7 @@ run: build-release
 .PHONY: bench
 bench: build-release
 	ZQ_BINARY_DIR=$(CURDIR)/$(RELEASE) ZQ_SOURCE_DIR=$(CURDIR) $(RELEASE)/bin/render_bench
+	ZQ_BINARY_DIR=$(CURDIR)/$(RELEASE) ZQ_SOURCE_DIR=$(CURDIR) $(RELEASE)/bin/road_bench
 	$(RELEASE)/bin/control_records_bench
 	$(RELEASE)/bin/font_bench
 	$(RELEASE)/bin/settings_bench

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <numeric>
 
 namespace pclrend {
@@ -38,14 +39,17 @@ double Spot(int generator, double x, double y) {
 std::array<uint8_t, 256> MakeCell(int generator, int phase) {
     std::array<int, 256> order;
     std::iota(order.begin(), order.end(), 0);
-    auto key = [&](int i) {
+    // Each pixel's key once (the sort compares many times): centre the pixel
+    // and break ties with the Bayer order, so that dots grow evenly. Bayer
+    // values are distinct, so the order is total and the sort's result
+    // fixed.
+    std::array<std::pair<double, int>, 256> keys;
+    for (int i = 0; i < 256; ++i) {
         const int x = (i / 16 + phase) % 16, y = (i % 16 + 3 * phase) % 16;
-        // Centre the pixel and break ties with the Bayer order, so that dots
-        // grow evenly.
         const double s = generator == kBayer || generator == 5 ? 0.0 : Spot(generator, x + 0.5, y + 0.5);
-        return std::pair<double, int>(-s, BayerIndex(x, y));
-    };
-    std::sort(order.begin(), order.end(), [&](int a, int b) { return key(a) < key(b); });
+        keys[static_cast<size_t>(i)] = {-s, BayerIndex(x, y)};
+    }
+    std::sort(order.begin(), order.end(), [&](int a, int b) { return keys[static_cast<size_t>(a)] < keys[static_cast<size_t>(b)]; });
     std::array<uint8_t, 256> cell{};
     for (int rank = 0; rank < 256; ++rank) cell[order[rank]] = static_cast<uint8_t>(1 + rank * 254 / 255);
     return cell;
@@ -60,7 +64,7 @@ HalftoneTables Build() {
         for (int g = 0; g < 256; ++g)
             t.curves[n][g] = static_cast<uint8_t>(std::lround(255.0 * std::pow(g / 255.0, gamma)));
     }
-    for (int k = 0; k < kThresholdCells; ++k) t.cells[k] = MakeCell(k % kGenerators, k / kGenerators);
+    // The cells themselves are made on first use (CellOf): a job needs one.
     for (int screen = 0; screen < kScreens; ++screen)
         for (int res = 0; res < 3; ++res)
             for (int dither = 0; dither < 3; ++dither) {
@@ -73,24 +77,36 @@ HalftoneTables Build() {
     return t;
 }
 
+HalftoneTables& Tables() {
+    static HalftoneTables tables = Build();
+    return tables;
+}
+
+// Cell k, made the first time it is asked for.
+const uint8_t* CellOf(size_t k) {
+    static std::array<std::once_flag, kThresholdCells> made;
+    auto& t = Tables();
+    std::call_once(made[k], [&] { t.cells[k] = MakeCell(static_cast<int>(k % kGenerators), static_cast<int>(k / kGenerators)); });
+    return t.cells[k].data();
+}
+
 }  // namespace
 
 const HalftoneTables& Halftone() {
-    static const HalftoneTables tables = Build();
-    return tables;
+    for (size_t k = 0; k < kThresholdCells; ++k) CellOf(k);
+    return Tables();
 }
 
 const uint8_t* ToneCurve(int darkness) {
     const int n = darkness >= 0 && darkness < kToneCurves ? darkness : kNeutralCurve;
-    return Halftone().curves[n].data();
+    return Tables().curves[n].data();
 }
 
 const uint8_t* ThresholdCell(int screen, int resolutionClass, int ditherClass) {
     screen = std::clamp(screen, 0, kScreens - 1);
     resolutionClass = std::clamp(resolutionClass, 0, 2);
     ditherClass = std::clamp(ditherClass, 0, 2);
-    const auto& t = Halftone();
-    return t.cells[t.selector[(screen * 3 + resolutionClass) * 3 + ditherClass]].data();
+    return CellOf(Tables().selector[(screen * 3 + resolutionClass) * 3 + ditherClass]);
 }
 
 const uint8_t* ThresholdCellFor(const DeviceRecord& r) {

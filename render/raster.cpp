@@ -113,6 +113,8 @@ int32_t PackUnits(std::span<const uint8_t> row, std::span<uint8_t> out, size_t u
 
 constexpr int32_t kBlockLimit = 32767;
 constexpr size_t kBlockHeader = 9;  // ESC * b 0 0 0 0 0 W
+constexpr uint8_t kUncodedRecord = 0;
+constexpr uint8_t kRunLengthRecord = 2;
 constexpr uint8_t kDeltaRecord = 3;
 constexpr uint8_t kDuplicateRecord = 5;
 
@@ -290,10 +292,18 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
         const bool blockFull = !block.Empty() && !block.Fits(static_cast<size_t>(reserve));
         if (blockFull) block.Reopen();
 
+        // A row the coder made (command, n bytes at the block's room) is
+        // replaced by its bytes as they stand when those are fewer: dense
+        // dither codes larger than it is.
+        auto smallest = [&](uint8_t command, int32_t n) {
+            if (options.alwaysPackBits || sixteen || n <= length) return block.Record(command, n);
+            std::memcpy(block.Room().data(), row, static_cast<size_t>(length));
+            block.Record(kUncodedRecord, length);
+        };
         auto runLength = [&](uint8_t command, bool wide) {
             const std::span<const uint8_t> src(row, static_cast<size_t>(length));
             const int32_t n = wide ? PackBits16(src, block.Room()) : PackBits(src, block.Room());
-            block.Record(command, n < 0 ? 0 : n);
+            smallest(command, n < 0 ? 0 : n);
         };
 
         if (!previous || block.Empty()) {
@@ -306,11 +316,31 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
             runLength(mode, true);
         } else {
             const int32_t span = std::max(length, previousLength);
-            const int32_t n = DeltaRow({row, static_cast<size_t>(span)}, {previous, static_cast<size_t>(span)}, block.Room());
+            const auto room = block.Room();
+            const int32_t n = DeltaRow({row, static_cast<size_t>(span)}, {previous, static_cast<size_t>(span)}, room);
             if (n == 0) {
                 block.Duplicate();
+            } else if (length == 0) {
+                block.Record(kRunLengthRecord, 0);  // a blank row after ink: no bytes at all
+            } else if (n <= 2 || n < 0 || static_cast<int64_t>(n) * 4 < length) {
+                // Run-length coding wins only where most of the row changed:
+                // elsewhere it is not tried (it would cost as much again).
+                block.Record(kDeltaRecord, n < 0 ? 0 : n);
             } else {
-                block.Record(kDeltaRecord, n);
+                // The delta against the row above, or the row run-length
+                // coded on its own, whichever is shorter (a blank row after
+                // ink costs nothing run-length coded). The second coding goes
+                // behind the first.
+                // It may take fewer bytes than the delta or give up.
+                const size_t behind = static_cast<size_t>(n);
+                const int32_t m = PackBits({row, static_cast<size_t>(length)},
+                                           room.subspan(behind, std::min(room.size() - behind, behind - 1)));
+                if (m >= 0 && m < n) {
+                    std::memmove(room.data(), room.data() + behind, static_cast<size_t>(m));
+                    smallest(kRunLengthRecord, m);
+                } else {
+                    smallest(kDeltaRecord, n);
+                }
             }
         }
         previous = row;

@@ -16,6 +16,7 @@ packages=(
   unzip
   liblnk-utils
   hp2xx
+  ghostscript librsvg2-bin
 )
 
 missing=()

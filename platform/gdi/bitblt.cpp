@@ -3,7 +3,9 @@
 // it is 0), every ROP3 evaluated from its truth table over pattern, source
 // and destination, through clip and colour translation.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 #include <optional>
 
 #include "base/error.h"
@@ -61,6 +63,32 @@ private:
 };
 
 bool UsesMaskBits(const SURFOBJ* m) { return m && m->pvScan0 && m->iBitmapFormat == BMF_1BPP; }
+
+// `count` bytes of the one-bit row `row` (of `rowBytes` bytes) starting at
+// pixel `first`, which may lie before or after the row: pixels outside it
+// read as 0.
+void ShiftedBits(const BYTE* row, LONG rowBytes, LONG first, BYTE* out, size_t count) {
+    const LONG byte = first >> 3;  // rounds down for pixels left of the row
+    const unsigned sh = static_cast<unsigned>(first & 7);
+    auto at = [&](LONG i) -> unsigned { return i >= 0 && i < rowBytes ? row[i] : 0u; };
+    const LONG n = static_cast<LONG>(count);
+    LONG k = 0;
+    // The bytes wholly inside the row, without the bounds test.
+    const LONG safeFrom = std::max<LONG>(0, -byte), safeTo = std::min<LONG>(n, rowBytes - byte - 1);
+    for (; k < safeFrom && k < n; ++k) out[k] = static_cast<BYTE>(sh ? (at(byte + k) << sh | at(byte + k + 1) >> (8 - sh)) : at(byte + k));
+    const BYTE* p = row + byte;
+    if (sh)
+        for (; k < safeTo; ++k) out[k] = static_cast<BYTE>(p[k] << sh | p[k + 1] >> (8 - sh));
+    else
+        for (; k < safeTo; ++k) out[k] = p[k];
+    for (; k < n; ++k) out[k] = static_cast<BYTE>(sh ? (at(byte + k) << sh | at(byte + k + 1) >> (8 - sh)) : at(byte + k));
+}
+
+inline uint64_t Load8(const BYTE* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
 
 }  // namespace
 
@@ -159,6 +187,102 @@ bool BitBltEngine(SURFOBJ* trg, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATE
     const bool plainCopy = fore == ROP3_SRCCOPY && !needMask && needS && xl->Trivial() &&
                            srcObj->iBitmapFormat == trg->iBitmapFormat && bpp >= 8;
     const bool plainFill = !needS && !needMask && !pat && (bpp == 24 || bpp == 32);
+
+    // One-bit targets are worked a row of bytes at a time: pattern, source
+    // and mask bits are gathered into rows aligned with the target's bytes
+    // and the ROP applied to eight bytes at once. The result is the one the
+    // pixel loop below gives.
+    if (bpp == 1 && !plainCopy) {
+        const bool srcOneBit = needS && srcObj->iBitmapFormat == BMF_1BPP;
+        ULONG s0 = 0, s1 = 0;
+        if (srcOneBit) s0 = (*xl)(0) & 1, s1 = (*xl)(1) & 1;
+        const bool patOneBit = pat && pat->iBitmapFormat == BMF_1BPP;
+        // The last translated source pixel: photographs repeat colours.
+        ULONG lastIn = 0, lastOut = 0;
+        bool haveLast = false;
+        std::vector<BYTE> P, S, M;
+        for (const RECTL& r : clip.Rects()) {
+            if (r.right <= r.left) continue;
+            const LONG b0 = r.left >> 3, b1 = (r.right - 1) >> 3;
+            const size_t n = static_cast<size_t>(b1 - b0 + 1), padded = (n + 7) & ~size_t(7);
+            P.assign(padded, 0);
+            S.assign(padded, 0);
+            M.assign(padded, 0xFF);
+            const BYTE firstMask = static_cast<BYTE>(0xFF >> (r.left & 7));
+            const BYTE lastMask = static_cast<BYTE>(0xFF << (7 - ((r.right - 1) & 7)));
+            std::vector<BYTE> D(padded, 0);
+            for (LONG y = r.top; y < r.bottom; ++y) {
+                BYTE* row = static_cast<BYTE*>(trg->pvScan0) + ptrdiff_t(y) * trg->lDelta + b0;
+                // Pattern bits.
+                if (needP) {
+                    if (!pat) {
+                        std::memset(P.data(), (solid & 1) ? 0xFF : 0x00, n);
+                    } else {
+                        const LONG pw = pat->sizlBitmap.cx, py = Mod(y - brushOrg.y, pat->sizlBitmap.cy);
+                        std::memset(P.data(), 0, n);
+                        LONG px = Mod(r.left - brushOrg.x, pw);
+                        const BYTE* prow = static_cast<const BYTE*>(pat->pvScan0) + ptrdiff_t(py) * pat->lDelta;
+                        for (LONG x = r.left; x < r.right; ++x) {
+                            const ULONG bit = patOneBit ? (prow[px >> 3] >> (7 - (px & 7))) & 1 : GetPx(*pat, px, py) & 1;
+                            if (bit) P[size_t((x >> 3) - b0)] |= static_cast<BYTE>(0x80 >> (x & 7));
+                            if (++px == pw) px = 0;
+                        }
+                    }
+                }
+                // Source bits, translated.
+                if (needS) {
+                    if (srcOneBit) {
+                        if (s0 == s1) {
+                            std::memset(S.data(), s0 ? 0xFF : 0x00, n);
+                        } else {
+                            const BYTE* srow = static_cast<const BYTE*>(srcObj->pvScan0) + ptrdiff_t(y + srcOrg.y) * srcObj->lDelta;
+                            ShiftedBits(srow, (srcObj->sizlBitmap.cx + 7) / 8, b0 * 8 + srcOrg.x, S.data(), n);
+                            if (s0) for (size_t k = 0; k < n; ++k) S[k] = static_cast<BYTE>(~S[k]);
+                        }
+                    } else {
+                        std::memset(S.data(), 0, n);
+                        for (LONG x = r.left; x < r.right; ++x) {
+                            const ULONG v = GetPx(*srcObj, x + srcOrg.x, y + srcOrg.y);
+                            if (!haveLast || v != lastIn) lastIn = v, lastOut = (*xl)(v), haveLast = true;
+                            if (lastOut & 1) S[size_t((x >> 3) - b0)] |= static_cast<BYTE>(0x80 >> (x & 7));
+                        }
+                    }
+                }
+                // Foreground (1) and background (0) pixels.
+                if (needMask) {
+                    if (UsesMaskBits(mask)) {
+                        const BYTE* mrow = static_cast<const BYTE*>(mask->pvScan0) + ptrdiff_t(y + maskOrg.y) * mask->lDelta;
+                        ShiftedBits(mrow, (mask->sizlBitmap.cx + 7) / 8, b0 * 8 + maskOrg.x, M.data(), n);
+                    } else if (hatchMask || brushMask) {
+                        std::memset(M.data(), 0, n);
+                        for (LONG x = r.left; x < r.right; ++x) {
+                            bool m;
+                            if (hatchMask) m = (hatchMask[Mod(y - brushOrg.y, 8)] >> (7 - Mod(x - brushOrg.x, 8))) & 1;
+                            else
+                                m = GetPx(*brushMask, Mod(x - brushOrg.x, brushMask->sizlBitmap.cx),
+                                          Mod(y - brushOrg.y, brushMask->sizlBitmap.cy)) != 0;
+                            if (m) M[size_t((x >> 3) - b0)] |= static_cast<BYTE>(0x80 >> (x & 7));
+                        }
+                    }
+                }
+                std::memcpy(D.data(), row, n);
+                const BYTE first = row[0], last = row[n - 1];
+                for (size_t k = 0; k < n; k += 8) {
+                    const uint64_t p = Load8(P.data() + k), sv = Load8(S.data() + k), d = Load8(D.data() + k);
+                    uint64_t v = Rop3Bits<uint64_t>(fore, p, sv, d);
+                    if (needMask) {
+                        const uint64_t m = Load8(M.data() + k);
+                        v = (v & m) | (Rop3Bits<uint64_t>(back, p, sv, d) & ~m);
+                    }
+                    std::memcpy(D.data() + k, &v, 8);
+                }
+                std::memcpy(row, D.data(), n);
+                row[0] = static_cast<BYTE>((first & ~firstMask) | (row[0] & firstMask));
+                row[n - 1] = static_cast<BYTE>((last & ~lastMask) | (row[n - 1] & lastMask));
+            }
+        }
+        return true;
+    }
 
     for (const RECTL& r : clip.Rects()) {
         if (plainCopy) {

@@ -36,9 +36,30 @@ std::vector<RECTL> Combine(std::span<const RECTL> a, std::span<const RECTL> b, O
     std::sort(ys.begin(), ys.end());
     ys.erase(std::unique(ys.begin(), ys.end()), ys.end());
 
-    auto spans = [](std::span<const RECTL> rs, LONG y0, LONG y1) {
+    // Each input's rectangles by top edge, and those that reach the band
+    // being swept: a band looks only at what covers it, not at every
+    // rectangle (every top and bottom is a band edge, so a rectangle that
+    // started at or above the band and ends below its top covers it).
+    struct Sweep {
+        std::vector<RECTL> byTop;
+        size_t next = 0;
+        std::vector<RECTL> active;
+    };
+    auto sweepOf = [](std::span<const RECTL> rs) {
+        Sweep w;
+        w.byTop.assign(rs.begin(), rs.end());
+        std::stable_sort(w.byTop.begin(), w.byTop.end(), [](const RECTL& l, const RECTL& r) { return l.top < r.top; });
+        return w;
+    };
+    Sweep sweepA = sweepOf(a), sweepB = sweepOf(b);
+    auto spans = [](Sweep& w, LONG y0, LONG y1) {
+        std::erase_if(w.active, [&](const RECTL& r) { return r.bottom <= y0; });
+        while (w.next < w.byTop.size() && w.byTop[w.next].top <= y0) {
+            if (w.byTop[w.next].bottom > y0) w.active.push_back(w.byTop[w.next]);
+            ++w.next;
+        }
         std::vector<std::pair<LONG, LONG>> s;
-        for (auto& r : rs)
+        for (auto& r : w.active)
             if (r.top <= y0 && r.bottom >= y1 && r.left < r.right) s.push_back({r.left, r.right});
         std::sort(s.begin(), s.end());
         std::vector<std::pair<LONG, LONG>> merged;
@@ -62,7 +83,7 @@ std::vector<RECTL> Combine(std::span<const RECTL> a, std::span<const RECTL> b, O
     LONG prevBottom = 0;
     for (size_t i = 0; i + 1 < ys.size(); ++i) {
         LONG y0 = ys[i], y1 = ys[i + 1];
-        auto sa = spans(a, y0, y1), sb = spans(b, y0, y1);
+        auto sa = spans(sweepA, y0, y1), sb = spans(sweepB, y0, y1);
         std::vector<LONG> xs;
         for (auto& iv : sa) { xs.push_back(iv.first); xs.push_back(iv.second); }
         for (auto& iv : sb) { xs.push_back(iv.first); xs.push_back(iv.second); }
@@ -126,6 +147,13 @@ Region Region::Intersect(const Region& o) const {
         out = Region(IntersectRect(rects_[0], o.rects_[0]));
         return out;
     }
+    // A rectangle that holds the whole of the other region leaves it as it
+    // is (regions keep their rectangles in the one form Combine makes).
+    auto holds = [](const RECTL& r, const RECTL& b) {
+        return r.left <= b.left && r.top <= b.top && r.right >= b.right && r.bottom >= b.bottom;
+    };
+    if (o.IsRect() && !Empty() && holds(o.rects_[0], Bounds())) return *this;
+    if (IsRect() && !o.Empty() && holds(rects_[0], o.Bounds())) return o;
     out.rects_ = Combine(rects_, o.rects_, Op::And);
     return out;
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 namespace zq::gdi {
@@ -64,14 +65,64 @@ RECTL Reach(const Path& path, const RECTL& area, double pad) {
     return r;
 }
 
+LONG CeilDiv16(int64_t v) { return static_cast<LONG>(v >= 0 ? (v + 15) / 16 : -((-v) / 16)); }
+
+// A path that is one upright rectangle (one figure of four corners, lines
+// only) covers the pixels whose centres lie inside it, a centre on the
+// left or top edge counting as inside, one on the right or bottom edge as
+// outside: what cairo's rasteriser gives for it without antialiasing, so
+// large fills (a page's background, rules, table cells) cost no mask.
+// Nothing for any other path, or one beyond the range the rasteriser keeps.
+std::optional<RECTL> UprightBox(const Path& path, const RECTL& area) {
+    std::vector<POINTFIX> pts;
+    int figures = 0;
+    for (const Path::Figure& f : path.Figures()) {
+        if (f.runs.empty()) continue;
+        if (++figures > 1) return std::nullopt;
+        pts.push_back(f.start);
+        for (const Path::Segment& s : f.runs) {
+            if (s.bezier) return std::nullopt;
+            for (auto p : s.points) {
+                if (pts.size() >= 6) return std::nullopt;
+                pts.push_back(p);
+            }
+        }
+    }
+    if (pts.size() == 5 && pts[4].x == pts[0].x && pts[4].y == pts[0].y) pts.pop_back();
+    if (pts.size() != 4) return std::nullopt;
+    const bool across = pts[0].y == pts[1].y && pts[1].x == pts[2].x && pts[2].y == pts[3].y && pts[3].x == pts[0].x;
+    const bool down = pts[0].x == pts[1].x && pts[1].y == pts[2].y && pts[2].x == pts[3].x && pts[3].y == pts[0].y;
+    if (!across && !down) return std::nullopt;
+    int64_t x0 = std::min(pts[0].x, pts[2].x), x1 = std::max(pts[0].x, pts[2].x);
+    int64_t y0 = std::min(pts[0].y, pts[2].y), y1 = std::max(pts[0].y, pts[2].y);
+    constexpr int64_t kRange = int64_t{1} << 22;  // pixels from the area's corner, well inside cairo's
+    for (int64_t v : {x0 - int64_t{area.left} * 16, x1 - int64_t{area.left} * 16})
+        if (v < -kRange * 16 || v > kRange * 16) return std::nullopt;
+    for (int64_t v : {y0 - int64_t{area.top} * 16, y1 - int64_t{area.top} * 16})
+        if (v < -kRange * 16 || v > kRange * 16) return std::nullopt;
+    RECTL box{CeilDiv16(x0 - 8), CeilDiv16(y0 - 8), CeilDiv16(x1 - 8), CeilDiv16(y1 - 8)};
+    box = IntersectRect(box, area);
+    return box;
+}
+
 template <class Draw>
 Coverage Rasterise(const RECTL& requested, Draw draw) {
     Coverage c;
     c.area = Limit(requested);
     int w = c.area.right - c.area.left, h = c.area.bottom - c.area.top;
     if (w <= 0 || h <= 0) return c;
-    std::unique_ptr<cairo_surface_t, CairoDeleter> surface(cairo_image_surface_create(CAIRO_FORMAT_A8, w, h));
-    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return c;
+    // cairo draws straight into the cells (cleared once, not a mask of its
+    // own cleared and copied); rows padded to cairo's stride are closed up
+    // afterwards. Covered cells hold 255, uncovered 0.
+    const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_A8, w);
+    if (stride < w) return c;
+    c.cells.assign(static_cast<size_t>(stride) * h, 0);
+    std::unique_ptr<cairo_surface_t, CairoDeleter> surface(
+        cairo_image_surface_create_for_data(c.cells.data(), CAIRO_FORMAT_A8, w, h, stride));
+    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
+        c.cells.clear();
+        return c;
+    }
     {
         std::unique_ptr<cairo_t, CairoDeleter> cr(cairo_create(surface.get()));
         cairo_set_antialias(cr.get(), CAIRO_ANTIALIAS_NONE);
@@ -79,31 +130,47 @@ Coverage Rasterise(const RECTL& requested, Draw draw) {
         draw(cr.get());
     }
     cairo_surface_flush(surface.get());
-    const unsigned char* data = cairo_image_surface_get_data(surface.get());
-    int stride = cairo_image_surface_get_stride(surface.get());
-    c.cells.resize(static_cast<size_t>(w) * h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) c.cells[static_cast<size_t>(y) * w + x] = data[y * stride + x] ? 1 : 0;
+    surface.reset();
+    if (stride != w) {
+        for (int y = 1; y < h; ++y)
+            std::memmove(c.cells.data() + static_cast<size_t>(y) * w, c.cells.data() + static_cast<size_t>(y) * stride,
+                         static_cast<size_t>(w));
+        c.cells.resize(static_cast<size_t>(w) * h);
+    }
     return c;
 }
 
 }  // namespace
 
 bool Coverage::At(LONG x, LONG y) const {
+    if (box) return x >= box->left && x < box->right && y >= box->top && y < box->bottom;
     if (x < area.left || x >= area.right || y < area.top || y >= area.bottom || cells.empty()) return false;
     return cells[static_cast<size_t>(y - area.top) * Width() + (x - area.left)] != 0;
 }
 
 size_t Coverage::Count() const {
+    if (box) return static_cast<size_t>(box->right - box->left) * static_cast<size_t>(box->bottom - box->top);
     return static_cast<size_t>(std::count_if(cells.begin(), cells.end(), [](uint8_t v) { return v != 0; }));
 }
 
 Region Coverage::ToRegion() const {
+    if (box) return Region(*box);
     std::vector<RECTL> runs;
     LONG w = Width();
     if (cells.empty()) return Region();
+    // A row covered as the row above it lengthens that row's rectangles
+    // (large fills are one rectangle, not one a row); the region made of
+    // them is the same.
+    const uint8_t* above = nullptr;
+    size_t aboveFrom = 0;
     for (LONG y = area.top; y < area.bottom; ++y) {
         const uint8_t* row = cells.data() + static_cast<size_t>(y - area.top) * w;
+        if (above && std::memcmp(row, above, static_cast<size_t>(w)) == 0) {
+            for (size_t k = aboveFrom; k < runs.size(); ++k) runs[k].bottom = y + 1;
+            continue;
+        }
+        above = row;
+        aboveFrom = runs.size();
         LONG x = 0;
         while (x < w) {
             while (x < w && !row[x]) ++x;
@@ -117,6 +184,12 @@ Region Coverage::ToRegion() const {
 
 Coverage FillCoverage(const Path& path, const RECTL& requested, FLONG fillMode) {
     const RECTL area = Reach(path, requested, 0.0);
+    if (auto box = UprightBox(path, Limit(area))) {
+        Coverage c;
+        c.area = Limit(area);
+        c.box = *box;
+        return c;
+    }
     return Rasterise(area, [&](cairo_t* cr) {
         AddPath(cr, path, area, 0.0);
         cairo_set_fill_rule(cr, fillMode == FP_WINDINGMODE ? CAIRO_FILL_RULE_WINDING : CAIRO_FILL_RULE_EVEN_ODD);

@@ -17,6 +17,10 @@
 #include "base/text.h"
 #include "gdi/font.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 namespace zq::gdi {
 
 extern const char kFontsConf[];  // res/fonts.conf
@@ -50,12 +54,27 @@ std::shared_ptr<FontFile> FontFile::Open(const std::string& path) {
     if (!in) return nullptr;
     std::streamoff size = in.tellg();
     if (size <= 0 || size > kMaxFontFile) return nullptr;
-    in.seekg(0);
     auto file = std::shared_ptr<FontFile>(new FontFile());
     file->path_ = path;
-    file->bytes_.resize(static_cast<size_t>(size));
+    file->size_ = static_cast<size_t>(size);
+    if (int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+        void* map = ::mmap(nullptr, file->size_, PROT_READ, MAP_PRIVATE, fd, 0);
+        ::close(fd);
+        if (map != MAP_FAILED) {
+            file->map_ = map;
+            file->data_ = static_cast<const uint8_t*>(map);
+            return file;
+        }
+    }
+    in.seekg(0);
+    file->bytes_.resize(file->size_);
     if (!in.read(reinterpret_cast<char*>(file->bytes_.data()), size)) return nullptr;
+    file->data_ = file->bytes_.data();
     return file;
+}
+
+FontFile::~FontFile() {
+    if (map_) ::munmap(map_, size_);
 }
 
 std::optional<FontFace> FindFont(std::string_view family, int weight, bool italic) {

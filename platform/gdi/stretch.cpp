@@ -111,43 +111,94 @@ BOOL Stretch(SURFOBJ* dst, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATEOBJ* 
     if (!pxlo) pxlo = &own.emplace(srcPal, dstPal);
     auto clampX = [&](LONG x) { return std::clamp(x, LONG{0}, src->sizlBitmap.cx - 1); };
     auto clampY = [&](LONG y) { return std::clamp(y, LONG{0}, src->sizlBitmap.cy - 1); };
-    auto srcPx = [&](LONG x, LONG y) { return GetPx(*src, clampX(x), clampY(y)); };
     const bool halftone = mode == HALFTONE;
     POINTL ht = pptlHTOrg ? *pptlHTOrg : POINTL{0, 0};
     const HalftoneCell& cell = CellFor(dst);
     const int side = cell.side, levels = side * side;
+    // What depends on the column alone is worked out once for the whole
+    // transfer, and colours through small tables (or the last answer, for
+    // deep sources): the pixels are those of the plain per-pixel sum.
+    std::vector<LONG> col0(static_cast<size_t>(vw)), col1(static_cast<size_t>(vw)), colS(static_cast<size_t>(vw));
+    for (LONG x = 0; x < vw; ++x) {
+        const LONG xx = flipX ? dw - 1 - (x + ox) : x + ox;
+        LONG x0 = s.left + LONG(int64_t(xx) * sw / dw), x1 = s.left + LONG(int64_t(xx + 1) * sw / dw);
+        if (x1 <= x0) x1 = x0 + 1;
+        col0[static_cast<size_t>(x)] = x0;
+        col1[static_cast<size_t>(x)] = x1;
+        colS[static_cast<size_t>(x)] = clampX(s.left + Sample(xx, dw, sw));
+    }
+    const ULONG srcBpp = BitsPerPixel(src->iBitmapFormat);
+    std::vector<COLORREF> rgbOf;  // source index -> colour, for palettes of 256 entries or fewer
+    std::vector<ULONG> xlateOf;   // source index -> target pixel
+    if (srcBpp <= 8) {
+        rgbOf.resize(size_t(1) << srcBpp);
+        xlateOf.resize(size_t(1) << srcBpp);
+        for (ULONG i = 0; i < rgbOf.size(); ++i) {
+            rgbOf[i] = srcPal.ToRgb(i);
+            xlateOf[i] = XLATEOBJ_iXlate(pxlo, i);
+        }
+    }
+    ULONG lastIn = 0, lastOut = 0;
+    bool haveLast = false;
+    auto rgbOfPx = [&](ULONG v) -> COLORREF {
+        if (!rgbOf.empty()) return v < rgbOf.size() ? rgbOf[v] : srcPal.ToRgb(v);
+        return srcPal.ToRgb(v);
+    };
+    auto xlate = [&](ULONG v) -> ULONG {
+        if (!xlateOf.empty() && v < xlateOf.size()) return xlateOf[v];
+        if (!haveLast || v != lastIn) lastIn = v, lastOut = XLATEOBJ_iXlate(pxlo, v), haveLast = true;
+        return lastOut;
+    };
+    const bool oneBit = dst->iBitmapFormat == BMF_1BPP;
+    const ULONG whitePx = oneBit ? dstPal.FromRgb(0xFFFFFF) : 0, blackPx = oneBit ? dstPal.FromRgb(0) : 0;
+    COLORREF lastAvg = 0;
+    ULONG lastAvgPx = 0;
+    bool haveAvg = false;
+    SURFOBJ& to = *tmp.Object();
     for (LONG y = 0; y < vh; ++y) {
         LONG yy = flipY ? dh - 1 - (y + oy) : y + oy;
-        for (LONG x = 0; x < vw; ++x) {
-            LONG xx = flipX ? dw - 1 - (x + ox) : x + ox;
-            if (!halftone) {
-                ULONG v = srcPx(s.left + Sample(xx, dw, sw), s.top + Sample(yy, dh, sh));
-                t->SetPixel(x, y, XLATEOBJ_iXlate(pxlo, v));
-                continue;
-            }
-            // Average of the source area this pixel covers.
-            LONG x0 = s.left + LONG(int64_t(xx) * sw / dw), x1 = s.left + LONG(int64_t(xx + 1) * sw / dw);
-            LONG y0 = s.top + LONG(int64_t(yy) * sh / dh), y1 = s.top + LONG(int64_t(yy + 1) * sh / dh);
-            if (x1 <= x0) x1 = x0 + 1;
-            if (y1 <= y0) y1 = y0 + 1;
-            uint64_t r = 0, g = 0, b = 0, n = 0;
-            for (LONG sy = y0; sy < y1; ++sy)
-                for (LONG sx = x0; sx < x1; ++sx) {
-                    COLORREF c = srcPal.ToRgb(srcPx(sx, sy));
-                    r += GetRValue(c); g += GetGValue(c); b += GetBValue(c); ++n;
+        if (!halftone) {
+            const LONG sy = clampY(s.top + Sample(yy, dh, sh));
+            for (LONG x = 0; x < vw; ++x) PutPx(to, x, y, xlate(GetPx(*src, colS[static_cast<size_t>(x)], sy)));
+            continue;
+        }
+        LONG y0 = s.top + LONG(int64_t(yy) * sh / dh), y1 = s.top + LONG(int64_t(yy + 1) * sh / dh);
+        if (y1 <= y0) y1 = y0 + 1;
+        const int cy = static_cast<int>(((v.top + y - ht.y) % side + side) % side);
+        int cx = static_cast<int>(((v.left - ht.x) % side + side) % side);
+        LONG areaX0 = 0, areaX1 = 0;  // the source columns of `avg`, none yet
+        COLORREF avg = 0;
+        for (LONG x = 0; x < vw; ++x, cx = cx + 1 == side ? 0 : cx + 1) {
+            // Average of the source area this pixel covers (the one of the
+            // pixel before when it covers the same: an enlarged image).
+            const LONG x0 = col0[static_cast<size_t>(x)], x1 = col1[static_cast<size_t>(x)];
+            if (x == 0 || x0 != areaX0 || x1 != areaX1) {
+                areaX0 = x0, areaX1 = x1;
+                if (y1 - y0 == 1 && x1 - x0 == 1) {
+                    avg = rgbOfPx(GetPx(*src, clampX(x0), clampY(y0)));
+                    avg = RGB(GetRValue(avg), GetGValue(avg), GetBValue(avg));
+                } else {
+                    uint64_t r = 0, g = 0, b = 0, n = 0;
+                    for (LONG sy = y0; sy < y1; ++sy) {
+                        const LONG cySrc = clampY(sy);
+                        for (LONG sx = x0; sx < x1; ++sx) {
+                            COLORREF c = rgbOfPx(GetPx(*src, clampX(sx), cySrc));
+                            r += GetRValue(c); g += GetGValue(c); b += GetBValue(c); ++n;
+                        }
+                    }
+                    avg = RGB(BYTE(r / n), BYTE(g / n), BYTE(b / n));
                 }
-            COLORREF avg = RGB(BYTE(r / n), BYTE(g / n), BYTE(b / n));
-            if (dst->iBitmapFormat == BMF_1BPP) {
+            }
+            if (oneBit) {
                 int grey = (5 * GetRValue(avg) + 9 * GetGValue(avg) + 2 * GetBValue(avg)) >> 4;
-                int cy = static_cast<int>(((v.top + y - ht.y) % side + side) % side);
-                int cx = static_cast<int>(((v.left + x - ht.x) % side + side) % side);
                 // White where the grey is above the position's threshold,
                 // (rank + 1/2) of `levels` steps of 0..255.
-                int r = cell.rank[static_cast<size_t>(cy * side + cx)];
-                bool white = 2 * grey * levels > (2 * r + 1) * 255;
-                t->SetPixel(x, y, dstPal.FromRgb(white ? 0xFFFFFF : 0));
+                int rank = cell.rank[static_cast<size_t>(cy * side + cx)];
+                bool white = 2 * grey * levels > (2 * rank + 1) * 255;
+                PutPx(to, x, y, white ? whitePx : blackPx);
             } else {
-                t->SetPixel(x, y, dstPal.FromRgb(avg));
+                if (!haveAvg || avg != lastAvg) lastAvg = avg, lastAvgPx = dstPal.FromRgb(avg), haveAvg = true;
+                PutPx(to, x, y, lastAvgPx);
             }
         }
     }

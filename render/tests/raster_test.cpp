@@ -201,18 +201,57 @@ TEST_F(BandTest, WhiteRowsAfterTheFirstBecomeOneDuplicateRecord) {
     band.Black(3, 0);
     auto page = RoundTrip(band, 0, 0);
     ExpectSame(band, page, 0, 0);
-    // First row: PackBits of its full width; row 2 clears the seed by delta;
-    // the 48 rows left repeat it.
+    // First row: PackBits of its full width; row 2 clears the seed with an
+    // empty run-length row (shorter than its delta); the 48 rows left
+    // repeat it.
     const std::string text = sink.Text();
     const std::string block = text.substr(text.find("\x1b*b5M") + 5);
-    ASSERT_EQ(block.substr(0, 9), "\x1b*b00015W");
+    ASSERT_EQ(block.substr(0, 9), "\x1b*b00013W");
     const uint8_t* rec = reinterpret_cast<const uint8_t*>(block.data()) + 9;
     EXPECT_EQ(rec[0], 2);        // PackBits row of 8 bytes: literal 0x10, repeat 7 x 0
     EXPECT_EQ(rec[1] << 8 | rec[2], 4);
-    EXPECT_EQ(rec[7], 3);        // delta row
-    EXPECT_EQ(rec[8] << 8 | rec[9], 2);
-    EXPECT_EQ(rec[12], 5);       // duplicates
-    EXPECT_EQ(rec[13] << 8 | rec[14], 48);
+    EXPECT_EQ(rec[7], 2);        // run-length row without bytes: all white
+    EXPECT_EQ(rec[8] << 8 | rec[9], 0);
+    EXPECT_EQ(rec[10], 5);       // duplicates
+    EXPECT_EQ(rec[11] << 8 | rec[12], 48);
+}
+
+// Each row goes in the shortest of its codings: noise as it stands
+// (command 0), a dither row after noise run-length coded (2), a row that
+// differs from the one above in one byte as a delta (3), a blank row after
+// ink as an empty run-length row, and the pixels survive.
+TEST_F(BandTest, EachRowTakesItsShortestCoding) {
+    std::mt19937 rng(9);
+    TestBand band(800, 5);  // 100 bytes a row
+    const int32_t rowBytes = 100;
+    for (int32_t x = 0; x < band.width; ++x)
+        if (rng() % 2) band.Black(x, 0), band.Black(x, 1);
+    band.Black(799, 0), band.Black(799, 1);  // the noise rows reach the row's end
+    for (int32_t x = 0; x < band.width; x += 2) band.Black(x, 2), band.Black(x, 3);  // 50% dither
+    band.Black(401, 3);                                                               // one byte changed
+    // Row 4 stays white.
+    auto page = RoundTrip(band, 0, 0);
+    ExpectSame(band, page, 0, 0);
+    const std::string text = sink.Text();
+    const std::string block = text.substr(text.find("\x1b*b5M") + 14);  // past the block's header
+    std::vector<std::pair<int, int>> records;  // command, count
+    for (size_t at = 0; at + 3 <= block.size() && records.size() < 5;) {
+        const int command = static_cast<uint8_t>(block[at]);
+        const int count = static_cast<uint8_t>(block[at + 1]) << 8 | static_cast<uint8_t>(block[at + 2]);
+        records.push_back({command, count});
+        at += 3 + (command == 5 ? 0 : static_cast<size_t>(count));
+    }
+    ASSERT_EQ(records.size(), 5u);
+    EXPECT_EQ(records[0].first, 0);  // the first row: noise does not run-length code
+    EXPECT_EQ(records[0].second, rowBytes);
+    EXPECT_EQ(records[1].first, 5);  // the same row again
+    EXPECT_EQ(records[1].second, 1);
+    EXPECT_EQ(records[2].first, 2);  // the dither: two repeats of 0xAA
+    EXPECT_LE(records[2].second, 4);
+    EXPECT_EQ(records[3].first, 3);  // one byte: command byte with offset 31 + 19, then the byte
+    EXPECT_EQ(records[3].second, 3);
+    EXPECT_EQ(records[4].first, 2);  // white after ink
+    EXPECT_EQ(records[4].second, 0);
 }
 
 TEST_F(BandTest, RandomBandsSurviveTheRoundTrip) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "gdi/ddi_path.h"
@@ -14,6 +15,9 @@ namespace zq::gdi {
 struct Coverage {
     RECTL area{0, 0, 0, 0};     // pixels considered, device coordinates
     std::vector<uint8_t> cells; // one byte a pixel, non-zero: covered
+    // A fill that is one upright rectangle: exactly these pixels (inside
+    // `area`) are covered and `cells` stays empty.
+    std::optional<RECTL> box;
     LONG Width() const { return area.right - area.left; }
     bool At(LONG x, LONG y) const;
     size_t Count() const;

@@ -18,13 +18,20 @@ namespace zq::gdi {
 class FontFile {
 public:
     static std::shared_ptr<FontFile> Open(const std::string& path);  // null when unreadable
-    std::span<const uint8_t> Bytes() const { return bytes_; }
+    ~FontFile();
+    std::span<const uint8_t> Bytes() const { return {data_, size_}; }
     const std::string& Path() const { return path_; }
-    bool IsCollection() const { return bytes_.size() >= 4 && std::string_view(reinterpret_cast<const char*>(bytes_.data()), 4) == "ttcf"; }
+    bool IsCollection() const { return size_ >= 4 && std::string_view(reinterpret_cast<const char*>(data_), 4) == "ttcf"; }
 
 private:
     std::string path_;
+    // The file mapped read-only (only the tables a document uses are ever
+    // read in: collections of large scripts are tens of megabytes), or,
+    // where it cannot be mapped, read whole into bytes_.
+    void* map_ = nullptr;
     std::vector<uint8_t> bytes_;
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
 };
 
 struct FontFace {

@@ -13,15 +13,18 @@ constexpr bool RopUsesPattern(ULONG rop3) { return (((rop3 >> 4) ^ rop3) & 0x0F)
 constexpr bool RopUsesSource(ULONG rop3) { return (((rop3 >> 2) ^ rop3) & 0x33) != 0; }
 constexpr bool RopUsesDest(ULONG rop3) { return (((rop3 >> 1) ^ rop3) & 0x55) != 0; }
 
-// Applies a ROP3 to every bit of three words at once.
-constexpr ULONG Rop3(ULONG rop3, ULONG p, ULONG s, ULONG d) {
-    ULONG out = 0;
+// Applies a ROP3 to every bit of three words at once (of any unsigned
+// width: one-bit rows are worked eight bytes at a time).
+template <class Word>
+constexpr Word Rop3Bits(ULONG rop3, Word p, Word s, Word d) {
+    Word out = 0;
     for (int i = 0; i < 8; ++i) {
         if (!((rop3 >> i) & 1)) continue;
-        out |= ((i & 4) ? p : ~p) & ((i & 2) ? s : ~s) & ((i & 1) ? d : ~d);
+        out |= ((i & 4) ? p : Word(~p)) & ((i & 2) ? s : Word(~s)) & ((i & 1) ? d : Word(~d));
     }
     return out;
 }
+constexpr ULONG Rop3(ULONG rop3, ULONG p, ULONG s, ULONG d) { return Rop3Bits<ULONG>(rop3, p, s, d); }
 
 // Pixel values of any uncompressed surface with bits.
 inline ULONG GetPx(const SURFOBJ& s, LONG x, LONG y) {

@@ -88,6 +88,37 @@ TEST(XformObj, AppliesAndInverts) {
     EXPECT_EQ(XFORMOBJ_iGetXform(&identity, nullptr), GX_IDENTITY);
 }
 
+// An upright rectangle is covered without a mask: the same pixels as the
+// same rectangle with one more corner on its first edge (which the
+// rasteriser draws), at every sixteenth of a pixel of its edges, in both
+// directions of travel, clipped by the area asked for.
+TEST(Coverage, UprightRectanglesCoverWhatTheRasteriserCovers) {
+    const RECTL area{-3, 2, 21, 19};
+    for (FIX left = -40; left < 40; left += 5)
+        for (FIX width = 0; width < 200; width += 7)
+            for (bool backwards : {false, true}) {
+                const FIX x0 = left, x1 = left + width, y0 = left + 45, y1 = y0 + width / 2 + 3;
+                Path box, drawn;
+                const POINTFIX corners[] = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
+                auto corner = [&](int i) { return corners[backwards ? (4 - i) % 4 : i]; };
+                box.MoveTo(corner(0));
+                drawn.MoveTo(corner(0));
+                drawn.LineTo({(corner(0).x + corner(1).x) / 2, (corner(0).y + corner(1).y) / 2});  // on the first edge
+                for (int i = 1; i < 4; ++i) box.LineTo(corner(i)), drawn.LineTo(corner(i));
+                box.CloseFigure();
+                drawn.CloseFigure();
+                const auto fast = FillCoverage(box, area, FP_ALTERNATEMODE);
+                const auto slow = FillCoverage(drawn, area, FP_WINDINGMODE);
+                ASSERT_TRUE(fast.box.has_value());
+                ASSERT_FALSE(slow.box.has_value());
+                for (LONG y = area.top - 1; y <= area.bottom; ++y)
+                    for (LONG x = area.left - 1; x <= area.right; ++x)
+                        ASSERT_EQ(fast.At(x, y), slow.At(x, y)) << x0 << "," << y0 << " - " << x1 << "," << y1 << " at " << x << "," << y;
+                ASSERT_EQ(fast.Count(), slow.Count());
+                ASSERT_TRUE(fast.ToRegion() == slow.ToRegion() || (fast.ToRegion().Empty() && slow.ToRegion().Empty()));
+            }
+}
+
 // Two squares, the inner one drawn in the same direction: winding fills
 // the hole, alternate leaves it empty.
 TEST(Coverage, FillRules) {

@@ -2,6 +2,7 @@
 // result for pattern, source and destination bits (P << 2 | S << 1 | D).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "gdi/engine.h"
@@ -23,14 +24,17 @@ ULONG Expected(ULONG rop3, ULONG p, ULONG s, ULONG d, int bits) {
 struct Case {
     ULONG format;
     bool withMask;
+    LONG dx = 0, sx = 0;  // the target rectangle's left edge, the source's (and mask's) first column
 };
 
 class RopTable : public ::testing::TestWithParam<Case> {};
 
 TEST_P(RopTable, AllCodesFollowTheirTruthTable) {
-    const auto [format, withMask] = GetParam();
+    const auto [format, withMask, dx, sx] = GetParam();
     const int bits = format == BMF_1BPP ? 1 : 24;
-    const LONG w = 19, h = 5;  // odd width: one-bit rows end inside a byte
+    // Odd width: one-bit rows end inside a byte; the offsets start them
+    // inside one.
+    const LONG w = 19 + std::max(dx, sx), h = 5, rw = 19;
     std::mt19937 rng(7);
     Bitmap src(w, h, format), dstInit(w, h, format), pattern(8, 8, format), mask(w, h, BMF_1BPP);
     auto fill = [&](Bitmap& b) {
@@ -55,16 +59,19 @@ TEST_P(RopTable, AllCodesFollowTheirTruthTable) {
             for (LONG x = 0; x < w; ++x) dst.Get()->SetPixel(x, y, dstInit.Get()->Pixel(x, y));
         EngineBrush brush(lb, dst.Get());
         EngineXlate same(src.Get()->Pal(), dst.Get()->Pal());
-        RECTL r{0, 0, w, h};
-        POINTL zero{0, 0}, brushOrg{3, 5};
+        RECTL r{dx, 0, dx + rw, h};
+        POINTL from{sx, 0}, brushOrg{3, 5};
         ASSERT_TRUE(EngBitBlt(dst.Object(), src.Object(), withMask ? mask.Object() : nullptr, nullptr, &same, &r,
-                              &zero, &zero, &brush, &brushOrg, Rop4(rop3, back)))
+                              &from, &from, &brush, &brushOrg, Rop4(rop3, back)))
             << "rop " << rop3;
         for (LONG y = 0; y < h; ++y)
             for (LONG x = 0; x < w; ++x) {
-                ULONG code = (!withMask || mask.Get()->Pixel(x, y)) ? rop3 : back;
+                const LONG at = x - dx + sx;  // the source and mask pixel
+                const bool inside = x >= dx && x < dx + rw;
+                ULONG code = (!withMask || !inside || mask.Get()->Pixel(at, y)) ? rop3 : back;
                 ULONG p = pattern.Get()->Pixel(((x - 3) % 8 + 8) % 8, ((y - 5) % 8 + 8) % 8);
-                ULONG want = Expected(code, p, src.Get()->Pixel(x, y), dstInit.Get()->Pixel(x, y), bits);
+                ULONG want = inside ? Expected(code, p, src.Get()->Pixel(at, y), dstInit.Get()->Pixel(x, y), bits)
+                                    : dstInit.Get()->Pixel(x, y);
                 ASSERT_EQ(dst.Get()->Pixel(x, y), want) << "rop " << std::hex << code << " at " << std::dec << x << "," << y;
             }
     }
@@ -72,7 +79,9 @@ TEST_P(RopTable, AllCodesFollowTheirTruthTable) {
 
 INSTANTIATE_TEST_SUITE_P(Destinations, RopTable,
                          ::testing::Values(Case{BMF_1BPP, false}, Case{BMF_1BPP, true}, Case{BMF_24BPP, false},
-                                           Case{BMF_24BPP, true}));
+                                           Case{BMF_24BPP, true}, Case{BMF_1BPP, true, 5, 11},
+                                           Case{BMF_1BPP, false, 9, 2}, Case{BMF_1BPP, true, 16, 3},
+                                           Case{BMF_24BPP, true, 5, 11}));
 
 // A solid brush reaches the ROP as the colour's pixel value.
 TEST(RopSolid, PatternIsTheSolidColour) {
