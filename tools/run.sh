@@ -168,7 +168,7 @@ for m in "${inf_models[@]}"; do
     # The raster twin: the model's record in the monochrome raster language
     # writing the PCL job (not the spool stream).
     raster="$m raster"
-    app_record "$model" "$out/records/${raster// /-}.bin" printerLanguage=0 metaSpool=0
+    app_record "$model" "$out/records/${raster// /-}.bin" printerLanguage=0 metaSpool=0 dmColor=1
     "$zq" printer add "$raster" --driver "$m" --devmode "$out/records/${raster// /-}.bin" > /dev/null
     printers+=("$raster")
     # A model of the PCL XL line also prints in its own language, and so
@@ -386,8 +386,10 @@ mapfile -t expected < <(awk '{ print $2 }' "$corpus/pages.txt")
 echo
 printf '%-28s %-22s %s\n' printer "corpus page" "judged by the outside interpreter"
 for printer in "${printers[@]}"; do
-    # The corpus judge reads raster PCL 5 sheets (not the colour raster's vendor commands).
+    # The corpus judge reads monochrome raster PCL 5 sheets (not the colour
+    # twins, nor the colour raster's vendor commands).
     [[ " ${xl_printers[*]} ${gl_printers[*]} ${colour_raster_printers[*]} " == *" $printer "* ]] && continue
+    [[ "$printer" == *colour* ]] && continue
     dir=$out/${printer// /-}/corpus
     mkdir -p "$dir"
     files=()
