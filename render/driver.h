@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "gdi/ddi.h"
 #include "gdi/ddi_font.h"
@@ -34,6 +35,10 @@ void DisableWorker(DeviceRecord* r);
 // A wide text in the process's ANSI code page, cut to `limit` bytes at a
 // character boundary.
 std::string Narrow(const WCHAR* s, size_t limit);
+
+// The glyphs of a string with their positions (at most 65536), with the
+// glyph bits the engine gives when `withBits`.
+std::vector<GLYPHPOS> StringGlyphs(STROBJ* pstro, bool withBits);
 
 // A pixel of a bitmap surface as stored: an index, or the packed bits of a
 // 16, 24 or 32-bit pixel (blue in the low byte for 24 and 32 bits).

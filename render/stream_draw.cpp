@@ -857,15 +857,7 @@ BOOL StreamTextOut(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, R
     // The opaque rectangle is a blit of the opaque brush.
     if (prclOpaque && pboOpaque && !StreamPatternBlit(r, pco, *prclOpaque, pboOpaque, nullptr, 0xF0F0)) return FALSE;
     // The glyphs, each defined once for its font.
-    std::vector<GLYPHPOS> glyphs;
-    STROBJ_vEnumStart(pstro);
-    ULONG count = 0;
-    GLYPHPOS* pos = nullptr;
-    BOOL more;
-    do {
-        more = STROBJ_bEnum(pstro, &count, &pos);
-        for (ULONG i = 0; i < count && pos; ++i) glyphs.push_back(pos[i]);
-    } while (more);
+    std::vector<GLYPHPOS> glyphs = StringGlyphs(pstro, true);
     if (!glyphs.empty()) {
         GlyphFont& font = GlyphFontOf(r, pfo);
         std::vector<GLYPHPOS> bitmaps;

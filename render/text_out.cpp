@@ -79,20 +79,6 @@ bool FontAllows(const DeviceRecord& r, uint32_t row, size_t variant) {
     return (masks[0] == 0 || (v.mask1 & masks[0])) && (masks[1] == 0 || !v.mask2 || (v.mask2 & masks[1]));
 }
 
-// The glyphs of a string with their positions.
-std::vector<GLYPHPOS> Positions(STROBJ* pstro) {
-    std::vector<GLYPHPOS> out;
-    if (pstro->pgp) return std::vector<GLYPHPOS>(pstro->pgp, pstro->pgp + pstro->cGlyphs);
-    STROBJ_vEnumStart(pstro);
-    ULONG count = 0;
-    GLYPHPOS* pos = nullptr;
-    BOOL more;
-    do {
-        more = STROBJ_bEnumPositionsOnly(pstro, &count, &pos);
-        for (ULONG i = 0; i < count && pos; ++i) out.push_back(pos[i]);
-    } while (more && out.size() < 65536);
-    return out;
-}
 
 struct Run {
     DeviceRecord& r;
@@ -703,7 +689,7 @@ BOOL PclTextOut(DeviceRecord& r, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIP
         restore();
         return device ? FALSE : graphics();
     }
-    Run run{r, pstro, pfo, info, Positions(pstro)};
+    Run run{r, pstro, pfo, info, StringGlyphs(pstro, false)};
     ClipRange(r, pco, run);
     const bool drawRequest = r.stream && r.stream->drawRequestOpen;
     if (r.language == Language::PclXl) XlSetRop(r, drawRequest ? 168 : 252);
@@ -726,6 +712,21 @@ BOOL PclTextOut(DeviceRecord& r, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIP
     if (prclExtra && pboFore) FillRectangles(r, prclExtra, pco, pboFore);
     restore();
     return r.jobState >= kJobOpen;
+}
+
+std::vector<GLYPHPOS> StringGlyphs(STROBJ* pstro, bool withBits) {
+    // Positions the caller laid out are the glyphs, unless their bits are asked.
+    if (pstro->pgp && !withBits) return std::vector<GLYPHPOS>(pstro->pgp, pstro->pgp + pstro->cGlyphs);
+    std::vector<GLYPHPOS> out;
+    STROBJ_vEnumStart(pstro);
+    ULONG count = 0;
+    GLYPHPOS* pos = nullptr;
+    BOOL more;
+    do {
+        more = withBits ? STROBJ_bEnum(pstro, &count, &pos) : STROBJ_bEnumPositionsOnly(pstro, &count, &pos);
+        if (pos) out.insert(out.end(), pos, pos + count);
+    } while (more && count && out.size() < 65536);
+    return out;
 }
 
 }  // namespace pclrend

@@ -22,20 +22,6 @@ namespace {
 
 constexpr MIX kMixCopyPen = 13;
 
-std::vector<GLYPHPOS> RunGlyphs(STROBJ* pstro) {
-    std::vector<GLYPHPOS> all;
-    if (pstro->pgp) return std::vector<GLYPHPOS>(pstro->pgp, pstro->pgp + pstro->cGlyphs);
-    STROBJ_vEnumStart(pstro);
-    ULONG count = 0;
-    GLYPHPOS* pos = nullptr;
-    BOOL more;
-    do {
-        more = STROBJ_bEnum(pstro, &count, &pos);
-        if (pos) all.insert(all.end(), pos, pos + count);
-    } while (more && count);
-    return all;
-}
-
 // FNV-1a over the file's first 4 KB and size (its table directory with
 // every table's checksum, or a collection's), the family and a seed.
 uint32_t FontIdentity(std::span<const uint8_t> bytes, const std::u16string& family, uint32_t seed) {
@@ -212,7 +198,7 @@ bool DownloadAndSendTrueTypeRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CL
 
     TrueTypeSource f;
     if (!ReadSource(pfo, f)) return false;
-    std::vector<GLYPHPOS> glyphs = RunGlyphs(pstro);
+    std::vector<GLYPHPOS> glyphs = StringGlyphs(pstro, true);
     if (r.language == Language::MonoRaster) {
         // Each glyph prints once: in the band its origin lies in.
         std::erase_if(glyphs, [&](const GLYPHPOS& p) { return p.ptl.y < 0 || p.ptl.y >= r.bandHeight; });

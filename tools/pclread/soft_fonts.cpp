@@ -181,7 +181,9 @@ bool SoftFonts::Execute(const std::string& p, char t, const std::string& value, 
     } else if (p == "(s" && (t == 'V' || t == 'H')) {
         if (t == 'V') height_ = std::clamp(std::strtod(value.c_str(), nullptr), 0.25, 999.75);
     } else if (p == "(" && t >= 'A' && t <= 'Z') {
-        selectedSet_ = static_cast<uint32_t>(v * 32 + (t - 64));
+        // A symbol set's value is 0-2047 (ESC(#X is taken above); anything
+        // else names no set, and must not overflow the code.
+        selectedSet_ = v >= 0 && v <= 2047 ? static_cast<uint32_t>(v * 32 + (t - 64)) : 0;
     } else {
         return false;
     }
