@@ -52,8 +52,14 @@ int16_t Pixel(FIX v) {
 const RealizedBrush* ResolveBrush(BRUSHOBJ* pbo, RealizedBrush& solid) {
     if (!pbo) return nullptr;
     if (pbo->iSolidColor != BR_NOT_SOLID) {
+        // Its colour too: a colour page fills with it (without it every
+        // solid colour, white included, filled black).
+        const uint32_t rgb = pbo->iSolidColor & 0xFFFFFF;
         solid = RealizedBrush{};
-        solid.brushKey = GreyOf(pbo->iSolidColor);
+        solid.colour[0] = static_cast<uint8_t>(rgb);
+        solid.colour[1] = static_cast<uint8_t>(rgb >> 8);
+        solid.colour[2] = static_cast<uint8_t>(rgb >> 16);
+        solid.brushKey = GreyOf(rgb);
         return &solid;
     }
     return static_cast<const RealizedBrush*>(BRUSHOBJ_pvGetRbrush(pbo));

@@ -74,6 +74,43 @@ TEST_F(XlDrawTest, NopMixWritesNothing) {
     EXPECT_TRUE(Out().empty());
 }
 
+// The engine hands solid colours as colour values, not realised brushes: on
+// a colour page each fills in its own colour (they all filled black).
+TEST_F(XlDrawTest, SolidColoursOfTheEngineFillInTheirColourOnAColourPage) {
+    r.colour = 1;
+    r.devmode = std::make_unique<zq::PrivateDevmode>();
+    r.devmode->dm.dmColor = DMCOLOR_COLOR;
+    struct Case {
+        ULONG colour;  // red in the low byte
+        int grey;      // (5 red + 9 green + 2 blue) / 16
+    } cases[] = {{0xFFFFFF, 255}, {0x0000FF, 5 * 255 / 16}, {0x00FF00, 9 * 255 / 16}};
+    std::vector<zq::gdi::Path> squares(std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const LONG x = 600 + static_cast<LONG>(i) * 1200;
+        squares[i].MoveTo(P(x, 600));
+        squares[i].LineTo(P(x + 1000, 600));
+        squares[i].LineTo(P(x + 1000, 1600));
+        squares[i].LineTo(P(x, 1600));
+        squares[i].CloseFigure();
+    }
+    const auto job = OnePage([&](DeviceRecord& d) {
+        // Black under everything, so that a white fill shows.
+        zq::gdi::Path all;
+        all.MoveTo(P(0, 0)), all.LineTo(P(4000, 0)), all.LineTo(P(4000, 2000)), all.LineTo(P(0, 2000));
+        all.CloseFigure();
+        ASSERT_TRUE(XlFillPath(d, &all, nullptr, &black, 0x0D0D, FP_WINDINGMODE));
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            BRUSHOBJ solid{cases[i].colour, nullptr, 0};
+            ASSERT_TRUE(XlFillPath(d, &squares[i], nullptr, &solid, 0x0D0D, FP_WINDINGMODE));
+        }
+    });
+    ASSERT_TRUE(job.Ok());
+    ASSERT_EQ(job.xl.pages.size(), 1u);
+    const auto& page = job.xl.pages[0];
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_NEAR(page.At(1100 + static_cast<int>(i) * 1200, 1100), cases[i].grey, 3) << std::hex << cases[i].colour;
+}
+
 TEST_F(XlDrawTest, OneRectangularClipServesTwoStrokes) {
     CLIPOBJ clip{};
     clip.iDComplexity = DC_RECT;
