@@ -214,17 +214,8 @@ int Support(zq::Options& opts) {
 }
 
 int Run(const zq::Args& args) {
-    if (zq::WantsHelp(args)) {
-        std::printf("%s", kUsage);
-        return 0;
-    }
-    zq::Options opts(args);
-    const auto rest = opts.Rest();
-    if (rest.empty()) return zq::UsageError("config", "needs export, force or support");
-    if (rest[0] == "export") return Export(opts);
-    if (rest[0] == "force") return Force(opts);
-    if (rest[0] == "support") return Support(opts);
-    return zq::UsageError("config", "unknown verb " + rest[0]);
+    return zq::RunVerbs(args, "config", kUsage, "needs export, force or support",
+                        {{"export", Export}, {"force", Force}, {"support", Support}});
 }
 
 const zq::Registration kRegistration{

@@ -229,18 +229,8 @@ int Delete(zq::Options& opts) {
 }
 
 int Run(const zq::Args& args) {
-    if (zq::WantsHelp(args)) {
-        std::printf("%s", kUsage);
-        return 0;
-    }
-    zq::Options opts(args);
-    const auto rest = opts.Rest();
-    if (rest.empty()) return zq::UsageError("profile", "needs save, list, load or delete");
-    if (rest[0] == "save") return Save(opts);
-    if (rest[0] == "list") return List(opts);
-    if (rest[0] == "load") return Load(opts);
-    if (rest[0] == "delete") return Delete(opts);
-    return zq::UsageError("profile", "unknown verb " + rest[0]);
+    return zq::RunVerbs(args, "profile", kUsage, "needs save, list, load or delete",
+                        {{"save", Save}, {"list", List}, {"load", Load}, {"delete", Delete}});
 }
 
 const zq::Registration kRegistration{

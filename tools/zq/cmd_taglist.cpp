@@ -220,17 +220,8 @@ int Show(zq::Options& opts) {
 }
 
 int Run(const zq::Args& args) {
-    if (zq::WantsHelp(args)) {
-        std::printf("%s", kUsage);
-        return 0;
-    }
-    zq::Options opts(args);
-    const auto rest = opts.Rest();
-    if (rest.empty()) return zq::UsageError("taglist", "needs export, import or show");
-    if (rest[0] == "export") return Export(opts);
-    if (rest[0] == "import") return Import(opts);
-    if (rest[0] == "show") return Show(opts);
-    return zq::UsageError("taglist", "unknown verb " + rest[0]);
+    return zq::RunVerbs(args, "taglist", kUsage, "needs export, import or show",
+                        {{"export", Export}, {"import", Import}, {"show", Show}});
 }
 
 const zq::Registration kRegistration{

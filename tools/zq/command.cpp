@@ -140,6 +140,20 @@ bool WantsHelp(const Args& args) {
 
 Options::Options(const Args& args) : args_(args), used_(args.size(), false) {}
 
+int RunVerbs(const Args& args, const char* command, const char* usage, const char* needs,
+             std::initializer_list<Verb> verbs) {
+    if (WantsHelp(args)) {
+        std::printf("%s", usage);
+        return 0;
+    }
+    Options opts(args);
+    const auto rest = opts.Rest();
+    if (rest.empty()) return UsageError(command, needs);
+    for (const Verb& v : verbs)
+        if (rest[0] == v.name) return v.run(opts);
+    return UsageError(command, "unknown verb " + rest[0]);
+}
+
 bool Options::Flag(std::string_view name) {
     for (size_t i = 0; i < args_.size(); ++i) {
         if (!used_[i] && args_[i] == name) {

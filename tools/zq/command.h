@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,5 +60,15 @@ private:
     Args args_;
     std::vector<bool> used_;
 };
+
+// A command made of verbs: its usage on --help, else the verb the first
+// plain argument names, run with the options; `needs` says which verbs
+// there are when none is given.
+struct Verb {
+    const char* name;
+    int (*run)(Options&);
+};
+int RunVerbs(const Args& args, const char* command, const char* usage, const char* needs,
+             std::initializer_list<Verb> verbs);
 
 }  // namespace zq
