@@ -25,11 +25,6 @@ namespace {
 
 using namespace pclrend::testing;
 
-std::vector<uint8_t> ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 zq::PrivateDevmode Gl2Letter(int dpi) {
     auto dm = Letter(dpi);
     dm.printerLanguage = 1;
@@ -114,14 +109,8 @@ class Gl2SamplePrintTest : public PrinterTest, public ::testing::WithParamInterf
 
 TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
     const Gl2SampleCase& c = GetParam();
-    const char* source = std::getenv("ZQ_SOURCE_DIR");
-    ASSERT_NE(source, nullptr);
-    std::vector<uint8_t> emf;
-    for (const char* sample : c.samples) {
-        const auto bytes = ReadAll(std::filesystem::path(source) / "tools/emfgen/samples" / (std::string(sample) + ".emf"));
-        ASSERT_FALSE(bytes.empty()) << sample;
-        emf.insert(emf.end(), bytes.begin(), bytes.end());
-    }
+    const std::vector<uint8_t> emf = SampleDocument(c.samples);
+    ASSERT_FALSE(emf.empty()) << "the samples cannot be read (ZQ_SOURCE_DIR)";
     auto dm = Gl2Letter(c.dpi);
     if (c.postcard) Postcard(dm, c.dpi);
     dm.pagesPerSheet = c.nupChoice;

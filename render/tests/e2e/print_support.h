@@ -242,4 +242,24 @@ inline pclread::Grey Upright(const pclread::Grey& printed, const pclread::Grey& 
     return best;
 }
 
+// A file's bytes; empty when it cannot be read.
+inline std::vector<uint8_t> ReadAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The sample documents of tools/emfgen, one after the other as one document
+// of their pages; empty when the source tree is unknown or a sample is missing.
+inline std::vector<uint8_t> SampleDocument(const std::vector<const char*>& samples) {
+    const char* source = std::getenv("ZQ_SOURCE_DIR");
+    if (source == nullptr) return {};
+    std::vector<uint8_t> emf;
+    for (const char* sample : samples) {
+        const auto bytes = ReadAll(std::filesystem::path(source) / "tools/emfgen/samples" / (std::string(sample) + ".emf"));
+        if (bytes.empty()) return {};
+        emf.insert(emf.end(), bytes.begin(), bytes.end());
+    }
+    return emf;
+}
+
 }  // namespace pclrend::testing

@@ -255,21 +255,10 @@ constexpr int kScaledToneBound = 72;
 
 class XlSamplePrintTest : public PrinterTest, public ::testing::WithParamInterface<XlSampleCase> {};
 
-std::vector<uint8_t> ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 TEST_P(XlSamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
     const XlSampleCase& c = GetParam();
-    const char* source = std::getenv("ZQ_SOURCE_DIR");
-    ASSERT_NE(source, nullptr);
-    std::vector<uint8_t> emf;
-    for (const char* sample : c.samples) {
-        const auto bytes = ReadAll(std::filesystem::path(source) / "tools/emfgen/samples" / (std::string(sample) + ".emf"));
-        ASSERT_FALSE(bytes.empty()) << sample;
-        emf.insert(emf.end(), bytes.begin(), bytes.end());
-    }
+    const std::vector<uint8_t> emf = SampleDocument(c.samples);
+    ASSERT_FALSE(emf.empty()) << "the samples cannot be read (ZQ_SOURCE_DIR)";
     auto dm = XlLetter(c.dpi);
     if (c.postcard) Postcard(dm, c.dpi);
     dm.pagesPerSheet = c.nupChoice;
