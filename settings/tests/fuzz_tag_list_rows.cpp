@@ -94,6 +94,12 @@ struct Printer {
         info.pPortName = port.data();
         info.pPrintProcessor = processor.data();
         info.pDatatype = datatype.data();
+        // A record of its own, so that reading the printer never goes looking
+        // for the driver's default (its configuration file is not installed).
+        DEVMODEW devmode{};
+        devmode.dmSize = sizeof devmode;
+        devmode.dmSpecVersion = 0x0401;
+        info.pDevMode = &devmode;
         handle = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
         if (handle == nullptr) std::abort();
     }
@@ -101,11 +107,15 @@ struct Printer {
         ClosePrinter(handle);
         zq::SetSystemRoot({});
     }
-    // Each input starts from a printer without lists or spooler forms.
+    // Each input starts from a printer without lists or spooler forms. Only
+    // the spooler-forms row adds forms, so only after it are they looked for.
+    bool formsAdded = true;
     void Clear() {
         for (const char* value : {zq::kUserFormListValue, zq::kFormAssocListValue, "Watermark", "Macro", "PrinterConfig"}) {
             DeletePrinterDataA(handle, const_cast<LPSTR>(value));
         }
+        if (!formsAdded) return;
+        formsAdded = false;
         DWORD needed = 0, count = 0;
         EnumFormsW(handle, 1, nullptr, 0, &needed, &count);
         std::vector<uint8_t> forms(needed);
@@ -146,6 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Row& row = kRows[data[0] % std::size(kRows)];
     ++data, --size;
     printer.Clear();
+    printer.formsAdded = row.scope == zq::kScopeForms;
     // A known user form for the entries to name.
     const std::vector<uint8_t> block(32, 0);
     zq::UserFormAdd("Fuzz", 512, "Card", {0, 0, 8000, 9000, block});

@@ -247,12 +247,14 @@ struct Image {
 };
 
 uint8_t Rop3(uint8_t d, uint8_t s, uint8_t p, uint8_t rop) {
-    uint8_t out = 0;
-    for (int bit = 0; bit < 8; ++bit) {
-        const int idx = (((p >> bit) & 1) << 2) | (((s >> bit) & 1) << 1) | ((d >> bit) & 1);
-        out |= static_cast<uint8_t>(((rop >> idx) & 1) << bit);
-    }
-    return out;
+    // Each set bit of the code names one combination of pattern, source and
+    // destination bits (pattern the high one); the result has a bit wherever
+    // the three bits form a named combination. Eight planes at once.
+    const unsigned np = static_cast<uint8_t>(~p), ns = static_cast<uint8_t>(~s), nd = static_cast<uint8_t>(~d);
+    unsigned out = 0;
+    for (int idx = 0; idx < 8; ++idx)
+        if ((rop >> idx) & 1) out |= ((idx & 4) ? p : np) & ((idx & 2) ? s : ns) & ((idx & 1) ? d : nd);
+    return static_cast<uint8_t>(out);
 }
 
 class XlReader {
@@ -529,29 +531,62 @@ private:
         return !gs_.clip || (*gs_.clip)[static_cast<size_t>(y) * page_.width + x];
     }
 
-    uint8_t PatternAt(const Paint& p, int32_t x, int32_t y) const {
-        if (p.kind == Paint::Grey) return p.grey;
+    // The pattern a paint stands for, tiled from the page's user origin;
+    // nullptr for a grey or an unknown pattern.
+    struct Tile {
+        const Pattern* pattern = nullptr;
+        int64_t ox = 0, oy = 0;
+        uint8_t At(int32_t x, int32_t y) const {
+            const Pattern& pat = *pattern;
+            const auto px = static_cast<int32_t>(((x - ox) % pat.width + pat.width) % pat.width);
+            const auto py = static_cast<int32_t>(((y - oy) % pat.height + pat.height) % pat.height);
+            return pat.grey[static_cast<size_t>(py) * pat.width + px];
+        }
+    };
+
+    Tile TileOf(const Paint& p) const {
+        if (p.kind != Paint::Pattern) return {};
         auto it = pagePatterns_.find(p.pattern);
         if (it == pagePatterns_.end()) it = sessionPatterns_.find(p.pattern);
-        if (it == sessionPatterns_.end() || it->second.width <= 0 || it->second.height <= 0) return 0;
-        const Pattern& pat = it->second;
+        if (it == sessionPatterns_.end() || it->second.width <= 0 || it->second.height <= 0) return {};
         const Point o = Map(0, 0);
         auto whole = [](double v) { return std::isfinite(v) ? static_cast<int64_t>(std::clamp(std::round(v), -1e9, 1e9)) : 0; };
-        const int32_t px = static_cast<int32_t>(((x - whole(o.x)) % pat.width + pat.width) % pat.width);
-        const int32_t py = static_cast<int32_t>(((y - whole(o.y)) % pat.height + pat.height) % pat.height);
-        return pat.grey[static_cast<size_t>(py) * pat.width + px];
+        return {&it->second, whole(o.x), whole(o.y)};
+    }
+
+    // The paint's pattern value at a pixel: its grey, a tile's pixel, or 0
+    // (black) for a pattern the session does not hold.
+    static uint8_t PatternValue(const Paint& p, const Tile& tile, int32_t x, int32_t y) {
+        if (p.kind == Paint::Grey) return p.grey;
+        return tile.pattern ? tile.At(x, y) : 0;
+    }
+
+
+    // Pixels xa..xb of row y painted with `paint` as source and pattern.
+    void PutRow(int32_t y, int32_t xa, int32_t xb, const Paint& paint) {
+        if (paint.kind == Paint::None || y < 0 || y >= page_.height) return;
+        xa = std::max(xa, 0);
+        xb = std::min(xb, page_.width - 1);
+        const Tile tile = TileOf(paint);
+        const size_t row = static_cast<size_t>(y) * page_.width;
+        const uint8_t* clip = gs_.clip ? gs_.clip->data() + row : nullptr;
+        uint8_t* d = page_.grey.data() + row;
+        const bool transparentWhite = paint.kind == Paint::Pattern && gs_.paintTx;
+        for (int32_t x = xa; x <= xb; ++x) {
+            if (clip && !clip[x]) continue;
+            const uint8_t p = PatternValue(paint, tile, x, y);
+            if (transparentWhite && p == 255) continue;
+            d[x] = Rop3(d[x], p, p, gs_.rop);
+        }
     }
 
     // One pixel painted with `paint` as source and pattern.
     void Put(int32_t x, int32_t y, const Paint& paint) {
-        if (paint.kind == Paint::None || !Inside(x, y)) return;
-        const uint8_t p = PatternAt(paint, x, y);
-        if (paint.kind == Paint::Pattern && gs_.paintTx && p == 255) return;
-        uint8_t& d = page_.grey[static_cast<size_t>(y) * page_.width + x];
-        d = Rop3(d, p, p, gs_.rop);
+        if (x >= 0 && x < page_.width) PutRow(y, x, x, paint);
     }
 
-    // Pixels whose centres lie inside the polygons, by the fill rule.
+    // Pixels whose centres lie inside the polygons, by the fill rule, as
+    // runs of a row: visit(y, first x, last x).
     template <typename Visit>
     void Scan(const std::vector<SubPath>& paths, bool evenOdd, Visit visit) const {
         double top = 1e300, bottom = -1e300;
@@ -585,14 +620,14 @@ private:
                 const double w = page_.width;
                 const int32_t xa = static_cast<int32_t>(std::clamp(std::ceil(xs[i].first - 0.5), 0.0, w));
                 const int32_t xb = static_cast<int32_t>(std::clamp(std::ceil(xs[i + 1].first - 0.5), 0.0, w)) - 1;
-                for (int32_t x = xa; x <= xb; ++x) visit(x, y);
+                if (xa <= xb) visit(y, xa, xb);
             }
         }
     }
 
     void Fill(const std::vector<SubPath>& paths, const Paint& paint, bool evenOdd) {
         if (paint.kind == Paint::None) return;
-        Scan(paths, evenOdd, [&](int32_t x, int32_t y) { Put(x, y, paint); });
+        Scan(paths, evenOdd, [&](int32_t y, int32_t xa, int32_t xb) { PutRow(y, xa, xb, paint); });
     }
 
     // The pieces of a subpath the dash pattern inks; the subpath itself
@@ -739,10 +774,12 @@ private:
         std::vector<uint8_t>& mark = strokeMark_;
         mark.resize(page_.grey.size());
         for (const auto& q : quads)
-            Scan({q}, false, [&](int32_t x, int32_t y) {
-                const size_t at = static_cast<size_t>(y) * page_.width + x;
-                if (!mark[at]) marked.push_back(at);
-                mark[at] = 1;
+            Scan({q}, false, [&](int32_t y, int32_t xa, int32_t xb) {
+                for (int32_t x = xa; x <= xb; ++x) {
+                    const size_t at = static_cast<size_t>(y) * page_.width + x;
+                    if (!mark[at]) marked.push_back(at);
+                    mark[at] = 1;
+                }
             });
         for (size_t at : marked) {
             Put(static_cast<int32_t>(at % page_.width), static_cast<int32_t>(at / page_.width), gs_.pen);
@@ -979,6 +1016,7 @@ private:
         // Only the part on the sheet is painted.
         const int32_t y0 = std::max(0, -oy), y1 = std::min(dh, page_.height - oy);
         const int32_t x0 = std::max(0, -ox), x1 = std::min(dw, page_.width - ox);
+        const Tile tile = TileOf(gs_.brush);
         for (int32_t y = y0; y < y1; ++y)
             for (int32_t x = x0; x < x1; ++x) {
                 const int32_t px = ox + x, py = oy + y;
@@ -987,7 +1025,7 @@ private:
                 const int32_t sy = static_cast<int32_t>(static_cast<int64_t>(y) * image_.height / dh);
                 const uint8_t s = Sample(image_.rows[static_cast<size_t>(sy) * image_.width + sx]);
                 if (gs_.sourceTx && s == 255) continue;
-                const uint8_t p = gs_.brush.kind == Paint::None ? 0 : PatternAt(gs_.brush, px, py);
+                const uint8_t p = gs_.brush.kind == Paint::None ? 0 : PatternValue(gs_.brush, tile, px, py);
                 uint8_t& d = page_.grey[static_cast<size_t>(py) * page_.width + px];
                 d = Rop3(d, s, p, gs_.rop);
             }
@@ -996,8 +1034,8 @@ private:
     // ---- Clips ----------------------------------------------------------
     void ClipTo(const std::vector<SubPath>& paths, bool exterior, bool intersect) {
         auto mask = std::make_shared<Mask>(page_.grey.size(), exterior ? 1 : 0);
-        Scan(paths, gs_.clipMode == 1, [&](int32_t x, int32_t y) {
-            (*mask)[static_cast<size_t>(y) * page_.width + x] = exterior ? 0 : 1;
+        Scan(paths, gs_.clipMode == 1, [&](int32_t y, int32_t xa, int32_t xb) {
+            std::fill_n(mask->data() + static_cast<size_t>(y) * page_.width + xa, xb - xa + 1, exterior ? 0 : 1);
         });
         if (intersect && gs_.clip)
             for (size_t i = 0; i < mask->size(); ++i) (*mask)[i] &= (*gs_.clip)[i];
