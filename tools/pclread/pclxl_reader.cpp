@@ -526,11 +526,6 @@ private:
         pagePatterns_.clear();
     }
 
-    bool Inside(int32_t x, int32_t y) const {
-        if (x < 0 || y < 0 || x >= page_.width || y >= page_.height) return false;
-        return !gs_.clip || (*gs_.clip)[static_cast<size_t>(y) * page_.width + x];
-    }
-
     // The pattern a paint stands for, tiled from the page's user origin;
     // nullptr for a grey or an unknown pattern.
     struct Tile {
@@ -995,17 +990,33 @@ private:
         const int32_t dh = size(image_.destH * std::fabs(gs_.ctm[3]));
         if (dw == 0 || dh == 0) return;
         (void)scale;
+        // Each sample's grey, and the source column of a painted column,
+        // found once for the image rather than at every pixel.
+        std::array<uint8_t, 256> grey{};
+        for (int v = 0; v < 256; ++v) grey[static_cast<size_t>(v)] = Sample(static_cast<uint8_t>(v));
+        auto columns = [&](int32_t from, int32_t to, int32_t width) {
+            std::vector<int32_t> column(static_cast<size_t>(std::max(0, to - from)));
+            for (int32_t x = from; x < to; ++x)
+                column[static_cast<size_t>(x - from)] = static_cast<int32_t>(static_cast<int64_t>(x) * image_.width / width);
+            return column;
+        };
         if (pattern) {
             Pattern p;
             p.width = std::max(1, std::min(dw, 4096));
             p.height = std::max(1, std::min(dh, 4096));
+            // A tile is held whole, so it obeys the sheets' limit.
+            if (static_cast<int64_t>(p.width) * p.height > s_.maxPixels) {
+                Error("pattern too large to render");
+                return;
+            }
             p.grey.resize(static_cast<size_t>(p.width) * p.height);
-            for (int32_t y = 0; y < p.height; ++y)
-                for (int32_t x = 0; x < p.width; ++x) {
-                    const int32_t sx = static_cast<int32_t>(static_cast<int64_t>(x) * image_.width / p.width);
-                    const int32_t sy = static_cast<int32_t>(static_cast<int64_t>(y) * image_.height / p.height);
-                    p.grey[static_cast<size_t>(y) * p.width + x] = Sample(image_.rows[static_cast<size_t>(sy) * image_.width + sx]);
-                }
+            const std::vector<int32_t> column = columns(0, p.width, p.width);
+            for (int32_t y = 0; y < p.height; ++y) {
+                const int32_t sy = static_cast<int32_t>(static_cast<int64_t>(y) * image_.height / p.height);
+                const uint8_t* src = image_.rows.data() + static_cast<size_t>(sy) * image_.width;
+                uint8_t* dst = p.grey.data() + static_cast<size_t>(y) * p.width;
+                for (int32_t x = 0; x < p.width; ++x) dst[x] = grey[src[column[static_cast<size_t>(x)]]];
+            }
             (patternPersistence_ == 0 || patternPersistence_ == 1 ? pagePatterns_ : sessionPatterns_)[image_.patternId] = std::move(p);
             return;
         }
@@ -1017,18 +1028,23 @@ private:
         const int32_t y0 = std::max(0, -oy), y1 = std::min(dh, page_.height - oy);
         const int32_t x0 = std::max(0, -ox), x1 = std::min(dw, page_.width - ox);
         const Tile tile = TileOf(gs_.brush);
-        for (int32_t y = y0; y < y1; ++y)
+        const std::vector<int32_t> column = columns(x0, x1, dw);
+        for (int32_t y = y0; y < y1; ++y) {
+            const int32_t py = oy + y;
+            const int32_t sy = static_cast<int32_t>(static_cast<int64_t>(y) * image_.height / dh);
+            const uint8_t* src = image_.rows.data() + static_cast<size_t>(sy) * image_.width;
+            const size_t row = static_cast<size_t>(py) * page_.width;
+            const uint8_t* clip = gs_.clip ? gs_.clip->data() + row : nullptr;
+            uint8_t* dst = page_.grey.data() + row;
             for (int32_t x = x0; x < x1; ++x) {
-                const int32_t px = ox + x, py = oy + y;
-                if (!Inside(px, py)) continue;
-                const int32_t sx = static_cast<int32_t>(static_cast<int64_t>(x) * image_.width / dw);
-                const int32_t sy = static_cast<int32_t>(static_cast<int64_t>(y) * image_.height / dh);
-                const uint8_t s = Sample(image_.rows[static_cast<size_t>(sy) * image_.width + sx]);
+                const int32_t px = ox + x;
+                if (clip && !clip[px]) continue;
+                const uint8_t s = grey[src[column[static_cast<size_t>(x - x0)]]];
                 if (gs_.sourceTx && s == 255) continue;
                 const uint8_t p = gs_.brush.kind == Paint::None ? 0 : PatternValue(gs_.brush, tile, px, py);
-                uint8_t& d = page_.grey[static_cast<size_t>(py) * page_.width + px];
-                d = Rop3(d, s, p, gs_.rop);
+                dst[px] = Rop3(dst[px], s, p, gs_.rop);
             }
+        }
     }
 
     // ---- Clips ----------------------------------------------------------
