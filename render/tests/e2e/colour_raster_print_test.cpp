@@ -3,6 +3,8 @@
 // with the test-side reader, and judged by screening the engine's unbanded
 // reference render with the same screen: every level equal, pixel for
 // pixel, band seams included, at every angle and from one band to many.
+// TrueType text prints as text over the raster: its pixels are judged
+// against the reference's glyph ink instead.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,6 +13,9 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "gdi/dc.h"
+#include "gdi/dc_draw.h"
 
 #include "gdi/emf_print.h"
 #include "render/colour_raster.h"
@@ -63,6 +68,60 @@ uint8_t ScreenAt(int32_t x, int32_t y, uint8_t red, uint8_t green, uint8_t blue)
     return pclrend::ScreenLevel(*g_screen, x, y, red, green, blue, inked);
 }
 
+// A colour-raster page against its reference: the raster's levels must be
+// the reference screened, except within 2 pixels of printed text; each
+// printed text pixel must find the reference's ink of its colour within 2
+// pixels.
+struct TextJudgement {
+    int64_t levelsWrong = 0, textWrong = 0, textPixels = 0;
+    int32_t firstX = -1, firstY = -1;
+};
+
+// The reader paints each level as its grey: a pixel of another colour was
+// printed over the raster.
+bool TextPixel(const pclread::Page& p, int32_t x, int32_t y) {
+    if (x < 0 || y < 0 || x >= p.width || y >= p.height) return false;
+    const uint32_t v = p.Level(x, y), top = p.levelBits ? (1u << p.levelBits) - 1 : 1;
+    const uint32_t g = v ? 255 - v * 255 / top : 255;
+    return p.Colour(x, y) != (g << 16 | g << 8 | g);
+}
+
+bool Near(int32_t x, int32_t y, const std::function<bool(int32_t, int32_t)>& test) {
+    for (int32_t dy = -2; dy <= 2; ++dy)
+        for (int32_t dx = -2; dx <= 2; ++dx)
+            if (test(x + dx, y + dy)) return true;
+    return false;
+}
+
+TextJudgement JudgeWithText(const pclread::Page& decoded, const pclread::Page& reference) {
+    TextJudgement j;
+    g_screen = pclrend::LevelScreenOf(pclrend::ScreenProductCode());
+    const bool sized = decoded.width == reference.width && decoded.height == reference.height;
+    EXPECT_TRUE(sized) << "decoded " << decoded.width << "x" << decoded.height << ", reference " << reference.width << "x"
+                       << reference.height;
+    if (!sized) return j;
+    auto refColour = [&](int32_t x, int32_t y) {
+        return x >= 0 && y >= 0 && x < reference.width && y < reference.height ? reference.Colour(x, y) : 0xFFFFFFu;
+    };
+    for (int32_t y = 0; y < decoded.height; ++y)
+        for (int32_t x = 0; x < decoded.width; ++x) {
+            const uint32_t text = decoded.Colour(x, y);
+            bool wrong = false;
+            if (TextPixel(decoded, x, y)) {
+                ++j.textPixels;
+                wrong = !Near(x, y, [&](int32_t u, int32_t v) { return refColour(u, v) == text; });
+                j.textWrong += wrong;
+            } else {
+                const uint32_t c = reference.Colour(x, y);
+                const uint8_t want = ScreenAt(x, y, static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c));
+                wrong = decoded.Level(x, y) != want && !Near(x, y, [&](int32_t u, int32_t v) { return TextPixel(decoded, u, v); });
+                j.levelsWrong += wrong;
+            }
+            if (wrong && j.firstX < 0) j.firstX = x, j.firstY = y;
+        }
+    return j;
+}
+
 TEST_P(ColourRasterPrintTest, DecodedLevelsAreTheReferenceScreened) {
     const ColourCase c = GetParam();
     const char* source = std::getenv("ZQ_SOURCE_DIR");
@@ -100,13 +159,122 @@ TEST_P(ColourRasterPrintTest, DecodedLevelsAreTheReferenceScreened) {
     EXPECT_EQ(job.levelsOffPage, 0u);
     const auto reference = pclread::ReadRgbPng(png);
     ASSERT_TRUE(reference);
-    g_screen = pclrend::LevelScreenOf(pclrend::ScreenProductCode());
-    const auto m = pclread::CompareLevels(job.pages[0], *reference, ScreenAt);
-    ASSERT_TRUE(m) << "decoded " << job.pages[0].width << "x" << job.pages[0].height << ", reference " << reference->width
-                   << "x" << reference->height;
-    EXPECT_EQ(m->differing, 0) << "first at " << m->firstX << "," << m->firstY;
+    const TextJudgement j = JudgeWithText(job.pages[0], *reference);
+    EXPECT_EQ(j.levelsWrong, 0) << "first at " << j.firstX << "," << j.firstY;
+    EXPECT_EQ(j.textWrong, 0) << "first at " << j.firstX << "," << j.firstY;
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, ColourRasterPrintTest, ::testing::ValuesIn(kCases), CaseName);
+
+
+// A page of TrueType text among fills on a page of many bands: text over a
+// fill prints as text; text a later fill covers, and an earlier run under a
+// covered one, stay under it in the raster; text across a band seam and
+// text cut by a clip are drawn by the engine in the raster.
+using QueuedTextPrintTest = PrinterTest;
+
+struct Box {
+    int left, top, right, bottom;
+};
+
+void Fill(HDC dc, const Box& b, COLORREF c) {
+    HBRUSH brush = CreateSolidBrush(c);
+    HGDIOBJ old = SelectObject(dc, brush);
+    PatBlt(dc, b.left, b.top, b.right - b.left, b.bottom - b.top, PATCOPY);
+    SelectObject(dc, old);
+    DeleteObject(brush);
+}
+
+void Text(HDC dc, int x, int y, int height, COLORREF c, const std::u16string& s) {
+    LOGFONTW lf{};
+    lf.lfHeight = -height;
+    const std::u16string face = u"DejaVu Sans";
+    std::copy(face.begin(), face.end(), lf.lfFaceName);
+    HFONT font = CreateFontIndirectW(&lf);
+    HGDIOBJ old = SelectObject(dc, font);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, c);
+    TextOutW(dc, x, y, reinterpret_cast<LPCWSTR>(s.c_str()), static_cast<int>(s.size()));
+    SelectObject(dc, old);
+    DeleteObject(font);
+}
+
+pclread::Page PageOf(zq::gdi::Bitmap& bitmap) {
+    pclread::Page p;
+    zq::gdi::Surface* s = bitmap.Get();
+    p.width = s->sizlBitmap.cx;
+    p.height = s->sizlBitmap.cy;
+    p.stride = (p.width + 7) / 8;
+    p.bits.assign(static_cast<size_t>(p.stride) * p.height, 0);
+    p.rgb.resize(static_cast<size_t>(p.width) * p.height * 3);
+    for (int32_t y = 0; y < p.height; ++y)
+        for (int32_t x = 0; x < p.width; ++x) {
+            const COLORREF c = s->Pal().ToRgb(s->Pixel(x, y));
+            uint8_t* o = &p.rgb[(static_cast<size_t>(y) * p.width + x) * 3];
+            o[0] = GetRValue(c), o[1] = GetGValue(c), o[2] = GetBValue(c);
+        }
+    return p;
+}
+
+int64_t TextPixelsIn(const pclread::Page& p, const Box& b) {
+    int64_t n = 0;
+    for (int32_t y = std::max(0, b.top); y < std::min(p.height, b.bottom); ++y)
+        for (int32_t x = std::max(0, b.left); x < std::min(p.width, b.right); ++x) n += TextPixel(p, x, y);
+    return n;
+}
+
+TEST_F(QueuedTextPrintTest, TextUnderAndOverFillsAndAcrossBandSeams) {
+    constexpr int dpi = 300;
+    auto dm = Letter(dpi);
+    dm.dm.dmColor = DMCOLOR_COLOR;
+    dm.printerLanguage = 5;
+    dm.resolutionFeature = 1;
+    dm.availableMemory = 0;  // the smallest bands: many seams
+    // Bands of 142 rows, 128 apart from the third on: the rows only one band
+    // holds are 206-319, 334-447, ... 1102-1215, 1358-1471.
+    const Box overFill{40, 60, 1400, 330}, underFill{40, 330, 1400, 440}, cover{420, 320, 900, 400};
+    const Box seam{40, 600, 1400, 1000}, pair{40, 1100, 1400, 1220}, pairCover{700, 1080, 900, 1240};
+    const Box clipped{40, 1360, 1400, 1440}, clip{40, 1360, 300, 1440};
+    auto draw = [&](HDC dc, int) {
+        Fill(dc, overFill, RGB(255, 230, 0));
+        // Three lines: whichever bands fall where, one lies in a band alone.
+        for (int i = 0; i < 3; ++i) Text(dc, 60, 70 + 85 * i, 40, RGB(200, 0, 0), u"Zelquor text over a fill");
+        Text(dc, 60, 340, 41, RGB(0, 0, 220), u"0123456789 under a fill");
+        Fill(dc, cover, RGB(0, 160, 0));
+        Text(dc, 60, 620, 300, RGB(0, 0, 0), u"Seam");
+        // An earlier run under a later one that a fill covers in part.
+        Text(dc, 60, 1120, 60, RGB(0, 0, 220), u"Zelquor one");
+        Text(dc, 400, 1130, 61, RGB(200, 0, 0), u"Zelquor two");
+        Fill(dc, pairCover, RGB(0, 160, 0));
+        SaveDC(dc);
+        IntersectClipRect(dc, clip.left, clip.top, clip.right, clip.bottom);
+        Text(dc, 60, 1370, 42, RGB(0, 0, 0), u"Zelquor clipped text");
+        RestoreDC(dc, -1);
+    };
+    auto result = PrintPages(driverPath_, dm, 1, draw);
+    ASSERT_TRUE(result.enabled);
+    EXPECT_TRUE(result.endDocOk);
+    pclread::Options options;
+    options.pageWidth = dm.paperFormats[0].printableWidth;
+    options.pageHeight = dm.paperFormats[0].printableLength;
+    const auto job = pclread::Read(result.job, options);
+    std::string errors;
+    for (const auto& e : job.errors) errors += e + "\n";
+    ASSERT_TRUE(job.Ok()) << errors;
+    ASSERT_EQ(job.pages.size(), 1u);
+    ASSERT_EQ(result.reference.size(), 1u);
+    // One bitmap font for each size queued: over the fill, under it, the
+    // pair; none for the seam and the clipped text, never queued.
+    EXPECT_EQ(job.softFonts.size(), 4u);
+    const pclread::Page reference = PageOf(result.reference[0]);
+    const pclread::Page& page = job.pages[0];
+    const TextJudgement j = JudgeWithText(page, reference);
+    EXPECT_EQ(j.levelsWrong, 0) << "first at " << j.firstX << "," << j.firstY;
+    EXPECT_EQ(j.textWrong, 0) << "first at " << j.firstX << "," << j.firstY;
+    EXPECT_GT(TextPixelsIn(page, overFill), 500) << "text over the fill is printed as text";
+    for (const auto& [what, box] : {std::pair{"under the fill", underFill}, std::pair{"across a seam", seam},
+                                    std::pair{"the covered pair", pair}, std::pair{"clipped", clipped}})
+        EXPECT_EQ(TextPixelsIn(page, box), 0) << what << ": drawn in the raster, not printed as text";
+}
 
 }  // namespace
