@@ -16,6 +16,8 @@
 #include "render/tests/capture_sink.h"
 #include "render/text_queue.h"
 
+extern "C" BOOL DrvResetPDEV(DHPDEV, DHPDEV);
+
 namespace pclrend {
 namespace {
 
@@ -203,6 +205,23 @@ TEST(QueuedText, APageEndSkipsTheRunsItCannotSendAndSendsTheRest) {
     // The page's fonts and their glyphs go with it; an empty queue answers 1.
     EXPECT_TRUE(page.r.textQueue->queuedFonts.empty());
     EXPECT_EQ(EmitQueuedText(page.r), 1);
+}
+
+
+// A reset in the middle of a page hands the queued runs and their fonts to
+// the new record: the page end of the new record prints them.
+TEST(QueuedText, AResetHandsTheQueueToTheNewRecord) {
+    Page page(0);
+    page.Add('A', 10, 20, 0x0000AA);
+    page.r.stamp = kStampPortrait;
+    DeviceRecord fresh;
+    fresh.stamp = kStampPortrait;
+    ASSERT_TRUE(DrvResetPDEV(reinterpret_cast<DHPDEV>(&page.r), reinterpret_cast<DHPDEV>(&fresh)));
+    ASSERT_TRUE(fresh.textQueue);
+    EXPECT_EQ(fresh.textQueue->queuedRuns.size(), 1u);
+    EXPECT_EQ(fresh.textQueue->queuedFonts.size(), 1u);
+    EXPECT_FALSE(page.r.textQueue);
+    fresh.stamp = page.r.stamp = 0;
 }
 
 }  // namespace
