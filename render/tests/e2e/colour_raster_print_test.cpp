@@ -7,6 +7,7 @@
 // against the reference's glyph ink instead.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,7 @@
 #include "gdi/emf_print.h"
 #include "render/colour_raster.h"
 #include "render/tests/e2e/print_support.h"
+#include "render/tests/gpcl6_run.h"
 #include "testing/fresh_root.h"
 
 namespace {
@@ -162,6 +164,10 @@ TEST_P(ColourRasterPrintTest, DecodedLevelsAreTheReferenceScreened) {
     const TextJudgement j = JudgeWithText(job.pages[0], *reference);
     EXPECT_EQ(j.levelsWrong, 0) << "first at " << j.firstX << "," << j.firstY;
     EXPECT_EQ(j.textWrong, 0) << "first at " << j.firstX << "," << j.firstY;
+    // On a page of one band the sample's TrueType text prints as text.
+    if (std::string(c.sample) == "text") {
+        EXPECT_GT(j.textPixels, 1000);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, ColourRasterPrintTest, ::testing::ValuesIn(kCases), CaseName);
@@ -234,13 +240,14 @@ TEST_F(QueuedTextPrintTest, TextUnderAndOverFillsAndAcrossBandSeams) {
     // holds are 206-319, 334-447, ... 1102-1215, 1358-1471.
     const Box overFill{40, 60, 1400, 330}, underFill{40, 330, 1400, 440}, cover{420, 320, 900, 400};
     const Box seam{40, 600, 1400, 1000}, pair{40, 1100, 1400, 1220}, pairCover{700, 1080, 900, 1240};
-    const Box clipped{40, 1360, 1400, 1440}, clip{40, 1360, 300, 1440};
+    const Box clipped{40, 1360, 1400, 1440}, clip{40, 1360, 300, 1440}, onWhite{40, 462, 1400, 576};
     auto draw = [&](HDC dc, int) {
         Fill(dc, overFill, RGB(255, 230, 0));
         // Three lines: whichever bands fall where, one lies in a band alone.
         for (int i = 0; i < 3; ++i) Text(dc, 60, 70 + 85 * i, 40, RGB(200, 0, 0), u"Zelquor text over a fill");
         Text(dc, 60, 340, 41, RGB(0, 0, 220), u"0123456789 under a fill");
         Fill(dc, cover, RGB(0, 160, 0));
+        Text(dc, 60, 470, 40, RGB(0, 90, 0), u"Zelquor text on the page");
         Text(dc, 60, 620, 300, RGB(0, 0, 0), u"Seam");
         // An earlier run under a later one that a fill covers in part.
         Text(dc, 60, 1120, 60, RGB(0, 0, 220), u"Zelquor one");
@@ -263,8 +270,9 @@ TEST_F(QueuedTextPrintTest, TextUnderAndOverFillsAndAcrossBandSeams) {
     ASSERT_TRUE(job.Ok()) << errors;
     ASSERT_EQ(job.pages.size(), 1u);
     ASSERT_EQ(result.reference.size(), 1u);
-    // One bitmap font for each size queued: over the fill, under it, the
-    // pair; none for the seam and the clipped text, never queued.
+    // One bitmap font for each size queued: over the fill and on the page,
+    // under the fill, the pair; none for the seam and the clipped text,
+    // never queued.
     EXPECT_EQ(job.softFonts.size(), 4u);
     const pclread::Page reference = PageOf(result.reference[0]);
     const pclread::Page& page = job.pages[0];
@@ -275,6 +283,32 @@ TEST_F(QueuedTextPrintTest, TextUnderAndOverFillsAndAcrossBandSeams) {
     for (const auto& [what, box] : {std::pair{"under the fill", underFill}, std::pair{"across a seam", seam},
                                     std::pair{"the covered pair", pair}, std::pair{"clipped", clipped}})
         EXPECT_EQ(TextPixelsIn(page, box), 0) << what << ": drawn in the raster, not printed as text";
+
+    // The independent interpreter draws the text printed on the bare page
+    // where the reader does (it does not know the printer's levels).
+    const std::string gpcl6 = Gpcl6Path();
+    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found: the job is not judged by an independent interpreter";
+    const auto judged = RunGpcl6(gpcl6, result.job, dpi, "queuedtext", true);
+    ASSERT_EQ(judged.size(), 1u);
+    const int32_t margin = dpi / 6;  // the sheet holds the page at the printable corner
+    auto judgedDark = [&](int32_t x, int32_t y) {
+        x += margin, y += margin;
+        return x >= 0 && y >= 0 && x < judged[0].width && y < judged[0].height &&
+               judged[0].grey[static_cast<size_t>(y) * judged[0].width + x] < 160;
+    };
+    int64_t dark = 0, stray = 0, missed = 0;
+    for (int32_t y = onWhite.top; y < onWhite.bottom; ++y)
+        for (int32_t x = onWhite.left; x < onWhite.right; ++x) {
+            if (judgedDark(x, y)) {
+                ++dark;
+                stray += !Near(x, y, [&](int32_t u, int32_t v) { return TextPixel(page, u, v); });
+            }
+            if (TextPixel(page, x, y)) missed += !Near(x, y, judgedDark);
+        }
+    EXPECT_GT(TextPixelsIn(page, onWhite), 500);
+    EXPECT_GT(dark, TextPixelsIn(page, onWhite) / 2);
+    EXPECT_EQ(stray, 0) << "gpcl6 ink away from the printed text";
+    EXPECT_EQ(missed, 0) << "printed text gpcl6 does not draw";
 }
 
 }  // namespace
