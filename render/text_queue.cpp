@@ -95,8 +95,7 @@ const QueuedGlyph* CachedGlyph(QueuedFont& font, FONTOBJ* pfo, uint32_t handle, 
         return nullptr;
     QueuedGlyph g = CacheGlyphBitmap(*gd, embolden);
     g.handle = handle;
-    font.glyphs.push_back(std::move(g));
-    return &font.glyphs.back();
+    return &font.Add(std::move(g));
 }
 
 }  // namespace
@@ -117,9 +116,14 @@ void DrawFromCache(QueuedFont& font) {
 }
 
 const QueuedGlyph* QueuedFont::Find(uint32_t handle) const {
-    for (const QueuedGlyph& g : glyphs)
-        if (g.handle == handle) return &g;
-    return nullptr;
+    const auto it = byHandle_.find(handle);
+    return it == byHandle_.end() ? nullptr : &glyphs_[it->second];
+}
+
+const QueuedGlyph& QueuedFont::Add(QueuedGlyph g) {
+    byHandle_[g.handle] = glyphs_.size();
+    glyphs_.push_back(std::move(g));
+    return glyphs_.back();
 }
 
 QueuedGlyph CacheGlyphBitmap(const GLYPHDATA& gd, bool embolden) {

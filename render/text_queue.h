@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "gdi/ddi.h"
@@ -38,8 +39,12 @@ struct QueuedGlyph {
 struct QueuedFont {
     uint32_t fontId = 0;    // the font object's iUniq
     TrueTypeSource source;  // what the bitmap soft font is made of
-    std::vector<QueuedGlyph> glyphs;
     const QueuedGlyph* Find(uint32_t handle) const;
+    const QueuedGlyph& Add(QueuedGlyph g);
+
+private:
+    std::vector<QueuedGlyph> glyphs_;
+    std::unordered_map<uint32_t, size_t> byHandle_;  // index into glyphs_
 };
 
 struct QueuedPosition {

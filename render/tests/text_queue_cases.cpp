@@ -95,7 +95,7 @@ struct Page {
         g.width = g.height = 4;
         g.advance = 16 * 5;
         g.rows.assign(4, 0xF0);
-        font->glyphs.push_back(g);
+        font->Add(g);
         r.textQueue->queuedFonts.push_back(std::move(font));
     }
     // A run whose glyph's ink covers (x, y - 4) to (x + 4, y), page rows.
