@@ -70,23 +70,7 @@ uint8_t ScreenAt(int32_t x, int32_t y, uint8_t red, uint8_t green, uint8_t blue)
     return pclrend::ScreenLevel(*g_screen, x, y, red, green, blue, inked);
 }
 
-// A colour-raster page against its reference: the raster's levels must be
-// the reference screened, except within 2 pixels of printed text; each
-// printed text pixel must find the reference's ink of its colour within 2
-// pixels.
-struct TextJudgement {
-    int64_t levelsWrong = 0, textWrong = 0, textPixels = 0;
-    int32_t firstX = -1, firstY = -1;
-};
-
-// The reader paints each level as its grey: a pixel of another colour was
-// printed over the raster.
-bool TextPixel(const pclread::Page& p, int32_t x, int32_t y) {
-    if (x < 0 || y < 0 || x >= p.width || y >= p.height) return false;
-    const uint32_t v = p.Level(x, y), top = p.levelBits ? (1u << p.levelBits) - 1 : 1;
-    const uint32_t g = v ? 255 - v * 255 / top : 255;
-    return p.Colour(x, y) != (g << 16 | g << 8 | g);
-}
+bool TextPixel(const pclread::Page& p, int32_t x, int32_t y) { return pclread::PrintedOverLevels(p, x, y); }
 
 bool Near(int32_t x, int32_t y, const std::function<bool(int32_t, int32_t)>& test) {
     for (int32_t dy = -2; dy <= 2; ++dy)
@@ -95,33 +79,14 @@ bool Near(int32_t x, int32_t y, const std::function<bool(int32_t, int32_t)>& tes
     return false;
 }
 
-TextJudgement JudgeWithText(const pclread::Page& decoded, const pclread::Page& reference) {
-    TextJudgement j;
+// The page's levels against the reference re-screened, and the text printed
+// over them against the reference's ink (within 2 pixels).
+pclread::LevelComparison Judge(const pclread::Page& decoded, const pclread::Page& reference) {
     g_screen = pclrend::LevelScreenOf(pclrend::ScreenProductCode());
-    const bool sized = decoded.width == reference.width && decoded.height == reference.height;
-    EXPECT_TRUE(sized) << "decoded " << decoded.width << "x" << decoded.height << ", reference " << reference.width << "x"
-                       << reference.height;
-    if (!sized) return j;
-    auto refColour = [&](int32_t x, int32_t y) {
-        return x >= 0 && y >= 0 && x < reference.width && y < reference.height ? reference.Colour(x, y) : 0xFFFFFFu;
-    };
-    for (int32_t y = 0; y < decoded.height; ++y)
-        for (int32_t x = 0; x < decoded.width; ++x) {
-            const uint32_t text = decoded.Colour(x, y);
-            bool wrong = false;
-            if (TextPixel(decoded, x, y)) {
-                ++j.textPixels;
-                wrong = !Near(x, y, [&](int32_t u, int32_t v) { return refColour(u, v) == text; });
-                j.textWrong += wrong;
-            } else {
-                const uint32_t c = reference.Colour(x, y);
-                const uint8_t want = ScreenAt(x, y, static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c));
-                wrong = decoded.Level(x, y) != want && !Near(x, y, [&](int32_t u, int32_t v) { return TextPixel(decoded, u, v); });
-                j.levelsWrong += wrong;
-            }
-            if (wrong && j.firstX < 0) j.firstX = x, j.firstY = y;
-        }
-    return j;
+    const auto m = pclread::CompareLevels(decoded, reference, ScreenAt);
+    EXPECT_TRUE(m) << "decoded " << decoded.width << "x" << decoded.height << ", reference " << reference.width << "x"
+                   << reference.height;
+    return m.value_or(pclread::LevelComparison{});
 }
 
 TEST_P(ColourRasterPrintTest, DecodedLevelsAreTheReferenceScreened) {
@@ -161,12 +126,12 @@ TEST_P(ColourRasterPrintTest, DecodedLevelsAreTheReferenceScreened) {
     EXPECT_EQ(job.levelsOffPage, 0u);
     const auto reference = pclread::ReadRgbPng(png);
     ASSERT_TRUE(reference);
-    const TextJudgement j = JudgeWithText(job.pages[0], *reference);
-    EXPECT_EQ(j.levelsWrong, 0) << "first at " << j.firstX << "," << j.firstY;
-    EXPECT_EQ(j.textWrong, 0) << "first at " << j.firstX << "," << j.firstY;
+    const auto m = Judge(job.pages[0], *reference);
+    EXPECT_EQ(m.differing, 0) << "first at " << m.firstX << "," << m.firstY;
+    EXPECT_EQ(m.printedWrong, 0) << "first at " << m.firstPrintedX << "," << m.firstPrintedY;
     // On a page of one band the sample's TrueType text prints as text.
     if (std::string(c.sample) == "text") {
-        EXPECT_GT(j.textPixels, 1000);
+        EXPECT_GT(m.printed, 1000);
     }
 }
 
@@ -276,9 +241,9 @@ TEST_F(QueuedTextPrintTest, TextUnderAndOverFillsAndAcrossBandSeams) {
     EXPECT_EQ(job.softFonts.size(), 4u);
     const pclread::Page reference = PageOf(result.reference[0]);
     const pclread::Page& page = job.pages[0];
-    const TextJudgement j = JudgeWithText(page, reference);
-    EXPECT_EQ(j.levelsWrong, 0) << "first at " << j.firstX << "," << j.firstY;
-    EXPECT_EQ(j.textWrong, 0) << "first at " << j.firstX << "," << j.firstY;
+    const auto m = Judge(page, reference);
+    EXPECT_EQ(m.differing, 0) << "first at " << m.firstX << "," << m.firstY;
+    EXPECT_EQ(m.printedWrong, 0) << "first at " << m.firstPrintedX << "," << m.firstPrintedY;
     EXPECT_GT(TextPixelsIn(page, overFill), 500) << "text over the fill is printed as text";
     for (const auto& [what, box] : {std::pair{"under the fill", underFill}, std::pair{"across a seam", seam},
                                     std::pair{"the covered pair", pair}, std::pair{"clipped", clipped}})
