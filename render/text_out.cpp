@@ -631,13 +631,17 @@ BOOL PclTextOut(DeviceRecord& r, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIP
     if (r.language == Language::ColourRaster) {
         if (r.ttOption != DMTT_BITMAP && QueueTextRun(r, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix))
             return TRUE;
+        // What the engine is about to draw: the background, the opaque and
+        // extra rectangles, within the clip's bounds.
         RECTL area = pstro->rclBkGround;
-        if (prclOpaque) {
-            area.left = std::min(area.left, prclOpaque->left);
-            area.top = std::min(area.top, prclOpaque->top);
-            area.right = std::max(area.right, prclOpaque->right);
-            area.bottom = std::max(area.bottom, prclOpaque->bottom);
-        }
+        auto add = [&](const RECTL& q) {
+            area.left = std::min({area.left, q.left, q.right});
+            area.top = std::min({area.top, q.top, q.bottom});
+            area.right = std::max({area.right, q.left, q.right});
+            area.bottom = std::max({area.bottom, q.top, q.bottom});
+        };
+        if (prclOpaque) add(*prclOpaque);
+        for (RECTL* e = prclExtra; e && (e->left || e->top || e->right || e->bottom); ++e) add(*e);
         if (pco && (pco->iDComplexity == DC_RECT || pco->iDComplexity == DC_COMPLEX)) {
             area.left = std::max(area.left, pco->rclBounds.left);
             area.top = std::max(area.top, pco->rclBounds.top);
