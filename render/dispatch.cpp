@@ -265,7 +265,10 @@ BOOL DrvNextBand(SURFOBJ* pso, POINTL* pptl) {
         return FALSE;
     }
     if (r->jobState < kJobOpen) return FALSE;
-    if (!r->pageSuppressed) BandFlush(*r);
+    if (!r->pageSuppressed) {
+        CarryQueuedText(*r);
+        BandFlush(*r);
+    }
     // The page's parity, which the colour raster turns its planes by. It
     // never ends the walk early: every band of the page is drawn and sent.
     r->pageParity = r->bandParityOption ? static_cast<uint8_t>((r->pageCount ^ r->bandParityOption) & 1) : 0;

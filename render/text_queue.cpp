@@ -61,6 +61,16 @@ void OwnRows(const DeviceRecord& r, int32_t& top, int32_t& bottom) {
     bottom = std::min<int32_t>(bottom, r.PageHeight());
 }
 
+int32_t BandBottom(const DeviceRecord& r) { return r.bandTop + r.band.height; }
+
+bool SameRun(const QueuedRun& a, const QueuedRun& b) {
+    if (a.pixel != b.pixel || a.glyphs.size() != b.glyphs.size()) return false;
+    for (size_t i = 0; i < a.glyphs.size(); ++i)
+        if (a.glyphs[i].handle != b.glyphs[i].handle || a.glyphs[i].x != b.glyphs[i].x || a.glyphs[i].y != b.glyphs[i].y)
+            return false;
+    return true;
+}
+
 // A run's glyph bits into the band in its colour (the band's 24-bit pixels,
 // as the engine writes a solid colour).
 void RenderQueuedRun(DeviceRecord& r, const QueuedRun& run) {
@@ -84,6 +94,8 @@ void RenderQueuedRun(DeviceRecord& r, const QueuedRun& run) {
     }
     r.pageFlags |= kEngineDrew;
 }
+
+void FlushOverlapping(DeviceRecord& r, const DrawnArea& given, const DrawnArea* inner, const QueuedRun* spared);
 
 // The cached glyph of a handle, cached now when new; nullptr when the
 // engine has no bits for it.
@@ -201,13 +213,20 @@ BOOL QueueTextRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RE
         run.glyphs.push_back(p);
     }
     const bool inked = run.ink.left < run.ink.right;
-    if (inked) {
+    // The engine hands a run again in each band it reaches: it is queued
+    // already (a run that was covered is drawn now, in its place).
+    QueuedRun* again = nullptr;
+    for (QueuedRun& other : q.queuedRuns)
+        if (inked && other.band < r.bandIndex && SameRun(other, run)) again = &other;
+    if (!again && inked) {
         // The glyphs must lie whole in the rows only this band draws, on the
         // page, and inside the clip (a clip edge at the band's edge is the
         // band, not a clip).
         int32_t own0, own1;
         OwnRows(r, own0, own1);
-        if (run.ink.top < own0 || run.ink.bottom > own1 || run.ink.left < 0 || run.ink.right > r.PageWidth()) return FALSE;
+        if (run.ink.top < own0 || run.ink.top >= own1 || run.ink.bottom > r.PageHeight() || run.ink.left < 0 ||
+            run.ink.right > r.PageWidth())
+            return FALSE;
         if (pco && pco->iDComplexity == DC_RECT) {
             const RECTL& c = pco->rclBounds;
             const bool topIsBand = c.top <= 0, bottomIsBand = c.bottom >= r.band.height;
@@ -236,17 +255,31 @@ BOOL QueueTextRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RE
             area.right = std::min(area.right, pco->rclBounds.right);
             area.bottom = std::min(area.bottom, pco->rclBounds.bottom);
         }
-        FlushOverlappingText(r, {area.left, area.top, area.right, area.bottom});
+        FlushOverlapping(r, {area.left, area.top, area.right, area.bottom}, nullptr, again);
         EngBitBlt(band, nullptr, nullptr, pco, nullptr, &rect, nullptr, nullptr, brush, pptlOrg, 0xF0F0);
         r.pageFlags |= kEngineDrew;
     };
     if (prclOpaque && pboOpaque) fill(*prclOpaque, pboOpaque);
     for (RECTL* e = prclExtra; e && (e->left || e->top || e->right || e->bottom); ++e) fill(*e, pboFore);
-    if (inked) q.queuedRuns.push_back(std::move(run));
+    if (again && again->partial && again->partialBand != r.bandIndex) {
+        RenderQueuedRun(r, *again);
+        again->partialBand = r.bandIndex;
+    }
+    if (inked && !again) {
+        run.band = r.bandIndex;
+        q.queuedRuns.push_back(std::move(run));
+    }
     return TRUE;
 }
 
-void FlushOverlappingText(DeviceRecord& r, const DrawnArea& given, const DrawnArea* inner) {
+void FlushOverlappingText(DeviceRecord& r, const DrawnArea& area, const DrawnArea* inner) {
+    FlushOverlapping(r, area, inner, nullptr);
+}
+
+namespace {
+
+// `spared`: the run whose own rectangles are being drawn.
+void FlushOverlapping(DeviceRecord& r, const DrawnArea& given, const DrawnArea* inner, const QueuedRun* spared) {
     if (!r.textQueue || r.textQueue->queuedRuns.empty() || r.language != Language::ColourRaster) return;
     // Drawing reaches this band's rows only.
     RECTL area{given.left, given.top + r.bandTop, given.right, given.bottom + r.bandTop};
@@ -261,13 +294,15 @@ void FlushOverlappingText(DeviceRecord& r, const DrawnArea& given, const DrawnAr
     for (QueuedRun& run : runs) order.push_back(&run);
     std::vector<bool> render(order.size(), false);
     for (size_t i = 0; i < order.size(); ++i)
-        render[i] = Intersect(order[i]->ink, area) && !(hollow && StrictlyInside(order[i]->ink, *hollow));
+        render[i] = !order[i]->partial && order[i] != spared && Intersect(order[i]->ink, area) &&
+                    !(hollow && StrictlyInside(order[i]->ink, *hollow));
     // A run rendered into the band must not end up under an earlier run
     // that overlaps it and would print over it: that one is rendered first.
     for (size_t i = order.size(); i-- > 0;)
         if (render[i])
             for (size_t j = 0; j < i; ++j)
-                if (!render[j] && Intersect(order[j]->ink, order[i]->ink)) render[j] = true;
+                if (!render[j] && !order[j]->partial && order[j] != spared && Intersect(order[j]->ink, order[i]->ink))
+                    render[j] = true;
     size_t i = 0;
     for (auto it = runs.begin(); it != runs.end(); ++i) {
         if (!render[i]) {
@@ -275,7 +310,33 @@ void FlushOverlappingText(DeviceRecord& r, const DrawnArea& given, const DrawnAr
             continue;
         }
         RenderQueuedRun(r, *it);
-        it = runs.erase(it);
+        if (it->ink.bottom > BandBottom(r)) {
+            // Later bands hold more of it: they draw it where it comes again.
+            it->partial = true;
+            it->partialBand = r.bandIndex;
+            ++it;
+        } else {
+            it = runs.erase(it);
+        }
+    }
+}
+
+}  // namespace
+
+void CarryQueuedText(DeviceRecord& r) {
+    if (!r.textQueue || r.language != Language::ColourRaster || r.bandCount <= 1) return;
+    int32_t own0, own1;
+    OwnRows(r, own0, own1);
+    for (QueuedRun& run : r.textQueue->queuedRuns) {
+        if (run.ink.top >= BandBottom(r) || run.ink.bottom <= r.bandTop) continue;
+        if (run.partial) {
+            // Covered in an earlier band, and not handed again in this one.
+            if (run.partialBand == r.bandIndex) continue;
+            run.partialBand = r.bandIndex;
+        } else if (run.ink.bottom <= own1) {
+            continue;  // this band holds the rest of it: it prints as text
+        }
+        RenderQueuedRun(r, run);
     }
 }
 
@@ -288,6 +349,7 @@ int EmitQueuedText(DeviceRecord& r) {
         SetPclRop(r, drawRequest ? 168 : 252);
         uint32_t colourInForce = 0xFFFFFFFF;
         for (const QueuedRun& run : q.queuedRuns) {
+            if (run.partial) continue;  // drawn into the bands instead
             const QueuedFont* font = FindFont(q, run.fontId);
             if (!font) {
                 result = 0;

@@ -5,10 +5,14 @@
 // renders the run into the band (its cached glyph bits in its colour), so the
 // page keeps the engine's painting order.
 //
-// A run is queued only when it lies in rows that no other band holds: a run
-// across a band seam, or in the rows two bands share, is drawn by the engine
-// in each band instead. Raster sent after text would cover it (bands go out
-// opaque), so queued glyphs are sent only once every band has been.
+// A run is queued in the band whose own rows (those no earlier band holds)
+// it starts in. When it reaches into later bands, each band it reaches is
+// sent with the run drawn in (text printed over its own glyph bits changes
+// nothing), so that a later band that covers the run can leave it out of
+// the text: the bands that hold its upper part already show it. The engine
+// hands the run again in every band it reaches; those calls are known by
+// their glyphs and positions. Raster sent after text would cover it (bands
+// go out opaque), so queued glyphs are sent only once every band has been.
 #pragma once
 
 #include <cstdint>
@@ -58,6 +62,11 @@ struct QueuedRun {
     RECTL ink{};               // the union of its glyphs' bits
     uint32_t pixel = 0;        // the text colour as a band pixel
     uint32_t textColour = 0;   // and as 0xBBGGRR for the printer
+    int32_t band = 0;          // the band it was queued in
+    // Covered in a band while it reaches into bands after it: it will not
+    // print, and each later band draws it where the engine hands it again.
+    bool partial = false;
+    int32_t partialBand = -1;  // the band it was last drawn into
     std::vector<QueuedPosition> glyphs;
 };
 
@@ -78,6 +87,10 @@ BOOL QueueTextRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RE
 // overlaps one rendered, in queue order. Runs strictly inside `inner` (the
 // hollow of a stroke) stay queued.
 void FlushOverlappingText(DeviceRecord& r, const DrawnArea& area, const DrawnArea* inner = nullptr);
+
+// Before a band is sent: the runs it holds part of that reach into later
+// bands are drawn into it (a covered run where no call drew it again).
+void CarryQueuedText(DeviceRecord& r);
 
 // Sends the queued runs as text (page end, after the last band) and empties
 // the queue. A run whose font is missing or whose glyphs cannot be sent is

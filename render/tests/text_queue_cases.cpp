@@ -208,6 +208,33 @@ TEST(QueuedText, APageEndSkipsTheRunsItCannotSendAndSendsTheRest) {
 }
 
 
+// Before band 1 of 2 is sent: a run that reaches into band 2 is drawn into
+// it and still waits to print; a run band 1 holds whole only waits; a run
+// covered in an earlier band that no call drew again here is drawn.
+TEST(QueuedText, ABandIsSentWithTheRunsThatReachIntoLaterBands) {
+    Page page(0);
+    page.r.bandCount = 2;
+    page.r.bandIndex = 1;
+    page.r.bandHeight = Page::kHeight;
+    page.r.geometry.printableWidth = Page::kWidth;
+    page.r.geometry.printableLength = 200;
+    page.Add('A', 10, 50, 0x0000AA);  // rows 46..50 of a band of 48
+    page.Add('B', 30, 14, 0x00BB00);
+    page.Add('C', 40, 24, 0xCC0000);
+    page.r.textQueue->queuedRuns.back().partial = true;
+    CarryQueuedText(page.r);
+    EXPECT_EQ(page.Queued(), "ABC");
+    EXPECT_EQ(page.At(11, 47), 0x0000AAu);
+    EXPECT_EQ(page.At(31, 12), 0xFFFFFFu);
+    EXPECT_EQ(page.At(41, 22), 0xCC0000u);
+    EXPECT_EQ(page.r.textQueue->queuedRuns.back().partialBand, 1);
+    EXPECT_FALSE(page.r.textQueue->queuedRuns.front().partial);
+    // A drawing over A on band 1 covers it: A no longer prints, and band 2
+    // draws it where it comes again.
+    FlushOverlappingText(page.r, {8, 44, 16, 48});
+    EXPECT_TRUE(page.r.textQueue->queuedRuns.front().partial);
+}
+
 // A reset in the middle of a page hands the queued runs and their fonts to
 // the new record: the page end of the new record prints them.
 TEST(QueuedText, AResetHandsTheQueueToTheNewRecord) {

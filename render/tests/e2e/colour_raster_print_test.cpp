@@ -139,9 +139,10 @@ INSTANTIATE_TEST_SUITE_P(Samples, ColourRasterPrintTest, ::testing::ValuesIn(kCa
 
 
 // A page of TrueType text among fills on a page of many bands: text over a
-// fill prints as text; text a later fill covers, and an earlier run under a
-// covered one, stay under it in the raster; text across a band seam and
-// text cut by a clip are drawn by the engine in the raster.
+// fill and text across band seams print as text; text a later fill covers,
+// an earlier run under a covered one, and a run across seams that a fill
+// covers in a lower band stay under the fill in the raster; text cut by a
+// clip is drawn by the engine in the raster.
 using QueuedTextPrintTest = PrinterTest;
 
 struct Box {
@@ -206,6 +207,7 @@ TEST_F(QueuedTextPrintTest, TextUnderAndOverFillsAndAcrossBandSeams) {
     const Box overFill{40, 60, 1400, 330}, underFill{40, 330, 1400, 440}, cover{420, 320, 900, 400};
     const Box seam{40, 600, 1400, 1000}, pair{40, 1100, 1400, 1220}, pairCover{700, 1080, 900, 1240};
     const Box clipped{40, 1360, 1400, 1440}, clip{40, 1360, 300, 1440}, onWhite{40, 462, 1400, 576};
+    const Box coveredSeam{40, 1500, 1400, 1900}, seamCover{40, 1760, 1400, 1860};
     auto draw = [&](HDC dc, int) {
         Fill(dc, overFill, RGB(255, 230, 0));
         // Three lines: whichever bands fall where, one lies in a band alone.
@@ -222,6 +224,8 @@ TEST_F(QueuedTextPrintTest, TextUnderAndOverFillsAndAcrossBandSeams) {
         IntersectClipRect(dc, clip.left, clip.top, clip.right, clip.bottom);
         Text(dc, 60, 1370, 42, RGB(0, 0, 0), u"Zelquor clipped text");
         RestoreDC(dc, -1);
+        Text(dc, 60, 1520, 301, RGB(0, 0, 220), u"Seam");
+        Fill(dc, seamCover, RGB(0, 160, 0));
     };
     auto result = PrintPages(driverPath_, dm, 1, draw);
     ASSERT_TRUE(result.enabled);
@@ -236,17 +240,18 @@ TEST_F(QueuedTextPrintTest, TextUnderAndOverFillsAndAcrossBandSeams) {
     ASSERT_EQ(job.pages.size(), 1u);
     ASSERT_EQ(result.reference.size(), 1u);
     // One bitmap font for each size queued: over the fill and on the page,
-    // under the fill, the pair; none for the seam and the clipped text,
-    // never queued.
-    EXPECT_EQ(job.softFonts.size(), 4u);
+    // under the fill, the pair, the two runs across seams; none for the
+    // clipped text, never queued.
+    EXPECT_EQ(job.softFonts.size(), 6u);
     const pclread::Page reference = PageOf(result.reference[0]);
     const pclread::Page& page = job.pages[0];
     const auto m = Judge(page, reference);
     EXPECT_EQ(m.differing, 0) << "first at " << m.firstX << "," << m.firstY;
     EXPECT_EQ(m.printedWrong, 0) << "first at " << m.firstPrintedX << "," << m.firstPrintedY;
     EXPECT_GT(TextPixelsIn(page, overFill), 500) << "text over the fill is printed as text";
-    for (const auto& [what, box] : {std::pair{"under the fill", underFill}, std::pair{"across a seam", seam},
-                                    std::pair{"the covered pair", pair}, std::pair{"clipped", clipped}})
+    EXPECT_GT(TextPixelsIn(page, seam), 5000) << "text across band seams is printed as text";
+    for (const auto& [what, box] : {std::pair{"under the fill", underFill}, std::pair{"the covered pair", pair},
+                                    std::pair{"clipped", clipped}, std::pair{"covered across seams", coveredSeam}})
         EXPECT_EQ(TextPixelsIn(page, box), 0) << what << ": drawn in the raster, not printed as text";
 
     // The independent interpreter draws the text printed on the bare page
