@@ -216,8 +216,13 @@ BOOL QueueTextRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RE
     // The engine hands a run again in each band it reaches: it is queued
     // already (a run that was covered is drawn now, in its place).
     QueuedRun* again = nullptr;
-    for (QueuedRun& other : q.queuedRuns)
-        if (inked && other.band < r.bandIndex && SameRun(other, run)) again = &other;
+    for (QueuedRun& other : q.queuedRuns) {
+        if (!inked || other.band >= r.bandIndex || !SameRun(other, run)) continue;
+        // The engine may make the font object anew: the same font is the
+        // same file, face, size and simulations.
+        const QueuedFont* was = FindFont(q, other.fontId);
+        if (was && was->source.uniq == font->source.uniq) again = &other;
+    }
     if (!again && inked) {
         // The glyphs must lie whole in the rows only this band draws, on the
         // page, and inside the clip (a clip edge at the band's edge is the
