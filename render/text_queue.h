@@ -5,9 +5,10 @@
 // renders the run into the band (its cached glyph bits in its colour), so the
 // page keeps the engine's painting order.
 //
-// A run is queued in the band whose own rows (those no earlier band holds)
-// it starts in. When it reaches into later bands, each band it reaches is
-// sent with the run drawn in (text printed over its own glyph bits changes
+// A run is queued in the band whose own rows (those no other band holds) it
+// starts in; a run that starts in rows two bands share is drawn by the
+// engine in both. When it reaches into later bands, each band but the last
+// it reaches is sent with the run drawn in (text printed over its own glyph bits changes
 // nothing), so that a later band that covers the run can leave it out of
 // the text: the bands that hold its upper part already show it. The engine
 // hands the run again in every band it reaches; those calls are known by
