@@ -300,8 +300,6 @@ ColourBufferAlloc& ColourBufferAllocator() {
     return alloc;
 }
 
-void FlushDeferredTextOver(DeviceRecord&, const DrawnArea&, const DrawnArea*) {}
-
 namespace {
 
 constexpr int32_t kBlockRows = 128, kBlockPixels = 512;

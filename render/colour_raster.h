@@ -118,12 +118,10 @@ bool SendColourBand(DeviceRecord& r, const ColourBand& band, int32_t bandX, int3
 using ColourBufferAlloc = void* (*)(size_t bytes);
 ColourBufferAlloc& ColourBufferAllocator();
 
-// Drawing on a language-5 page calls this over the area it covers (and the
-// inner rectangle of a stroke) so that text deferred under it goes out
-// first. Text is not deferred yet, so there is nothing to flush.
+// An area a drawing covers, in band pixels: drawing on a language-5 page
+// first renders the text queued under it (render/text_queue.h).
 struct DrawnArea {
     int32_t left = 0, top = 0, right = 0, bottom = 0;
 };
-void FlushDeferredTextOver(DeviceRecord& r, const DrawnArea& outer, const DrawnArea* inner = nullptr);
 
 }  // namespace pclrend

@@ -20,6 +20,7 @@ namespace pclrend {
 
 struct StreamState;  // render/spool_stream.h
 struct DownloadedFonts;  // render/font_table.h
+struct TextQueue;  // render/text_queue.h
 
 // Where the finished job goes. The real sink is the spooler's WritePrinter;
 // tests capture the bytes or make writes fail.
@@ -192,6 +193,8 @@ struct DeviceRecord {
 
     // Soft fonts sent in this job (render/tt_download.h).
     std::shared_ptr<DownloadedFonts> downloads;
+    // Colour raster pages: text waiting for the page end (render/text_queue.h).
+    std::shared_ptr<TextQueue> textQueue;
 
     // Output mode 4: the spool stream and the private escapes' state.
     std::shared_ptr<StreamState> stream;

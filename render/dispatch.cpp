@@ -16,6 +16,7 @@
 #include "render/raster.h"
 #include "render/spool_stream.h"
 #include "render/tt_download.h"
+#include "render/text_queue.h"
 #include "render/xl_page.h"
 
 namespace pclrend {
@@ -146,6 +147,7 @@ void ResetBody(DeviceRecord& from, DeviceRecord& to) {
     to.xl = std::move(from.xl);
     to.gl = std::move(from.gl);
     to.downloads = std::move(from.downloads);
+    to.textQueue = std::move(from.textQueue);
     // The job's output continues in the new record's buffers.
     if (from.mainFill && to.mainBuffer) {
         std::memcpy(to.mainBuffer.get(), from.mainBuffer.get(), from.mainFill);
@@ -236,6 +238,7 @@ BOOL DrvStartPage(SURFOBJ* pso) {
     ++r->pageCount;
     ++r->sheetPages;
     PageFontReset(*r);
+    FreeQueuedText(*r);  // what a page that was not sent left
     if (JobHeader(*r) < 0) return FALSE;
     r->jobState |= kJobPageOpen;
     return r->documentLost ? FALSE : TRUE;
@@ -262,7 +265,10 @@ BOOL DrvNextBand(SURFOBJ* pso, POINTL* pptl) {
         return FALSE;
     }
     if (r->jobState < kJobOpen) return FALSE;
-    if (!r->pageSuppressed) BandFlush(*r);
+    if (!r->pageSuppressed) {
+        CarryQueuedText(*r);
+        BandFlush(*r);
+    }
     // The page's parity, which the colour raster turns its planes by. It
     // never ends the walk early: every band of the page is drawn and sent.
     r->pageParity = r->bandParityOption ? static_cast<uint8_t>((r->pageCount ^ r->bandParityOption) & 1) : 0;
@@ -276,7 +282,10 @@ BOOL DrvNextBand(SURFOBJ* pso, POINTL* pptl) {
         return TRUE;
     }
     *pptl = {-1, -1};
-    if (!r->pageSuppressed) PageEndOutput(*r);
+    if (!r->pageSuppressed) {
+        EmitQueuedText(*r);  // over the raster of every band
+        PageEndOutput(*r);
+    }
     r->jobState &= static_cast<uint16_t>(~kJobPageOpen);
     return r->documentLost ? FALSE : TRUE;
 }
@@ -301,6 +310,7 @@ BOOL DrvSendPage(SURFOBJ* pso) {
     r->bandTop = 0;
     r->bandIndex = 1;
     BandFlush(*r);
+    EmitQueuedText(*r);
     PageEndOutput(*r);
     if (r->documentLost && GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_PRINT_CANCELLED);
     if (r->documentLost) return FALSE;

@@ -9,6 +9,7 @@
 #include "render/colour_raster.h"
 #include "render/driver.h"
 #include "render/text_out.h"
+#include "render/text_queue.h"
 #include "render/stream_draw.h"
 #include "render/tt_seam.h"
 
@@ -96,25 +97,38 @@ void NoteGreyRectangle(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPO
     r.greyRectangles.push_back(g);
 }
 
-// Colour raster pages: text deferred under the area a drawing covers goes
-// out before it. A stroke covers its bounds widened by half its pen and
-// leaves alone an inner rectangle (the bounds narrowed by that much; a
-// cosmetic line counts as one pixel wide).
-void FlushTextUnder(DeviceRecord& r, PATHOBJ* ppo, const LINEATTRS* la) {
+// Colour raster pages: text queued under the area a drawing covers (cut to
+// its clip's bounds) goes into the band before it. A stroke covers its
+// bounds widened by half its pen and leaves alone an inner rectangle (the
+// bounds narrowed by that much; a cosmetic line counts as one pixel wide).
+DrawnArea Clipped(DrawnArea a, const CLIPOBJ* pco) {
+    if (pco && (pco->iDComplexity == DC_RECT || pco->iDComplexity == DC_COMPLEX)) {
+        a.left = std::max<int32_t>(a.left, pco->rclBounds.left);
+        a.top = std::max<int32_t>(a.top, pco->rclBounds.top);
+        a.right = std::min<int32_t>(a.right, pco->rclBounds.right);
+        a.bottom = std::min<int32_t>(a.bottom, pco->rclBounds.bottom);
+    }
+    return a;
+}
+
+void FlushTextUnder(DeviceRecord& r, PATHOBJ* ppo, const CLIPOBJ* pco, const LINEATTRS* la, bool filled = false) {
     if (r.language != Language::ColourRaster || !ppo) return;
     RECTFX b{};
     PATHOBJ_vGetBounds(ppo, &b);
     const DrawnArea bounds{b.xLeft >> 4, b.yTop >> 4, (b.xRight + 15) >> 4, (b.yBottom + 15) >> 4};
-    if (!la) return FlushDeferredTextOver(r, bounds);
+    if (!la) return FlushOverlappingText(r, Clipped(bounds, pco));
     const int32_t half = (la->fl & LA_GEOMETRIC) ? static_cast<int32_t>(la->elWidth.e / 2 + 1) : 1;
     const DrawnArea outer{bounds.left - half, bounds.top - half, bounds.right + half, bounds.bottom + half};
-    const DrawnArea inner{bounds.left + half, bounds.top + half, bounds.right - half, bounds.bottom - half};
-    const bool hollow = inner.left < inner.right && inner.top < inner.bottom;
-    FlushDeferredTextOver(r, outer, hollow ? &inner : nullptr);
+    const DrawnArea inner = Clipped({bounds.left + half, bounds.top + half, bounds.right - half, bounds.bottom - half}, pco);
+    const bool hollow = !filled && inner.left < inner.right && inner.top < inner.bottom;
+    FlushOverlappingText(r, Clipped(outer, pco), hollow ? &inner : nullptr);
 }
 
-void FlushTextUnder(DeviceRecord& r, const RECTL* area) {
-    if (r.language == Language::ColourRaster && area) FlushDeferredTextOver(r, {area->left, area->top, area->right, area->bottom});
+void FlushTextUnder(DeviceRecord& r, const RECTL* area, const CLIPOBJ* pco) {
+    if (r.language != Language::ColourRaster || !area) return;
+    const RECTL a{std::min(area->left, area->right), std::min(area->top, area->bottom), std::max(area->left, area->right),
+                  std::max(area->top, area->bottom)};
+    FlushOverlappingText(r, Clipped({a.left, a.top, a.right, a.bottom}, pco));
 }
 
 }  // namespace
@@ -130,7 +144,7 @@ BOOL DrvStrokePath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUS
     if (r->outputMode == 4) return StreamStrokeFill(*r, ppo, pco, pbo, la, nullptr, org, mix, 0, pxo);
     if (r->language == Language::PclXl) return XlStrokePath(*r, ppo, pco, pxo, pbo, la, mix);
     if (r->language == Language::Pcl5Gl2) return Gl2StrokePath(*r, ppo, pco, pxo, pbo, la, mix);
-    FlushTextUnder(*r, ppo, la);
+    FlushTextUnder(*r, ppo, pco, la);
     return EngStrokePath(BandSurface(*r), ppo, pco, pxo, pbo, org, la, mix);
 }
 
@@ -142,7 +156,7 @@ BOOL DrvFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL
     if (r->outputMode == 4) return StreamStrokeFill(*r, ppo, pco, nullptr, nullptr, pbo, org, mix, options);
     if (r->language == Language::PclXl) return XlFillPath(*r, ppo, pco, pbo, mix, options);
     if (r->language == Language::Pcl5Gl2) return Gl2FillPath(*r, ppo, pco, pbo, mix, options);
-    FlushTextUnder(*r, ppo, nullptr);
+    FlushTextUnder(*r, ppo, pco, nullptr);
     return EngFillPath(BandSurface(*r), ppo, pco, pbo, org, mix, options);
 }
 
@@ -157,7 +171,7 @@ BOOL DrvStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* px
         return Gl2StrokeAndFillPath(*r, ppo, pco, pxo, pboStroke, la, pboFill, mixFill, options);
     if (r->language == Language::PclXl)
         return XlFillPath(*r, ppo, pco, pboFill, mixFill, options) && XlStrokePath(*r, ppo, pco, pxo, pboStroke, la, mixFill);
-    FlushTextUnder(*r, ppo, nullptr);
+    FlushTextUnder(*r, ppo, pco, la, true);
     return EngStrokeAndFillPath(BandSurface(*r), ppo, pco, pxo, pboStroke, la, pboFill, org, mixFill, options);
 }
 
@@ -197,7 +211,7 @@ BOOL DrvBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
         if (pptlSrc) src = {pptlSrc->x, pptlSrc->y, pptlSrc->x + prclTrg->right - prclTrg->left, pptlSrc->y + prclTrg->bottom - prclTrg->top};
         return XlBitBlt(*r, psoSrc, psoMask, pco, pxlo, *prclTrg, pptlSrc ? &src : nullptr, pbo, rop4);
     }
-    FlushTextUnder(*r, prclTrg);
+    FlushTextUnder(*r, prclTrg, pco);
     const BOOL drawn = EngBitBlt(BandSurface(*r), psoSrc, psoMask, pco, pxlo, prclTrg, pptlSrc, pptlMask, pbo, pptlBrush, rop4);
     if (drawn) NoteGreyRectangle(*r, psoSrc, psoMask, pco, prclTrg, pbo, rop4);
     return drawn;
@@ -225,7 +239,7 @@ BOOL DrvCopyBits(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo
     r = DrawingRecord(psoDest, drop);
     if (!r) return FALSE;
     if (drop) return TRUE;
-    FlushTextUnder(*r, prclDest);
+    FlushTextUnder(*r, prclDest, pco);
     if (r->language == Language::ColourRaster && (r->modelFlags & 0x8000) && psoSrc && prclDest) {
         // Colour copies halftoned by the engine: its cells lie on the page,
         // not on the band, or every band top would show a seam.
@@ -257,7 +271,7 @@ BOOL DrvStretchBlt(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ*
         return Gl2Stretch(*r, psoSrc, psoMask, pco, pxlo, pptlHTOrg, prclDest, prclSrc, nullptr, 0xCCCC);
     // A monochrome band is always stretched with the engine's halftoning.
     const ULONG mode = r->colour ? iMode : HALFTONE;
-    FlushTextUnder(*r, prclDest);
+    FlushTextUnder(*r, prclDest, pco);
     return EngStretchBlt(BandSurface(*r), psoSrc, psoMask, pco, pxlo, pca, pptlHTOrg, prclDest, prclSrc, pptlMask, mode);
 }
 
@@ -277,6 +291,7 @@ BOOL DrvStretchBltROP(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPO
     }
     if (r->language == Language::Pcl5Gl2)
         return Gl2Stretch(*r, psoSrc, psoMask, pco, pxlo, pptlHTOrg, prclDest, prclSrc, pbo, rop4);
+    FlushTextUnder(*r, prclDest, pco);
     const ULONG mode = r->colour ? iMode : HALFTONE;
     return EngStretchBltROP(BandSurface(*r), psoSrc, psoMask, pco, pxlo, pca, pptlHTOrg, prclDest, prclSrc, pptlMask,
                             mode, pbo, rop4);

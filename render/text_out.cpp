@@ -20,6 +20,7 @@
 #include "render/output.h"
 #include "render/pclxl.h"
 #include "render/spool_stream.h"
+#include "render/text_queue.h"
 #include "render/tt_seam.h"
 #include "render/xl_fill.h"
 
@@ -624,9 +625,32 @@ BOOL PclTextOut(DeviceRecord& r, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIP
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    // Colour raster pages queue their printer text for the page end; until
-    // that queue exists every string there is drawn into the band.
-    if (r.language == Language::ColourRaster) return Graphics(r, pso, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix);
+    // Colour raster pages queue TrueType text for the page end (the
+    // language offers no device faces). What cannot wait is drawn into the
+    // band, over the queued text it covers.
+    if (r.language == Language::ColourRaster) {
+        if (r.ttOption != DMTT_BITMAP && QueueTextRun(r, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix))
+            return TRUE;
+        // What the engine is about to draw: the background, the opaque and
+        // extra rectangles, within the clip's bounds.
+        RECTL area = pstro->rclBkGround;
+        auto add = [&](const RECTL& q) {
+            area.left = std::min({area.left, q.left, q.right});
+            area.top = std::min({area.top, q.top, q.bottom});
+            area.right = std::max({area.right, q.left, q.right});
+            area.bottom = std::max({area.bottom, q.top, q.bottom});
+        };
+        if (prclOpaque) add(*prclOpaque);
+        for (RECTL* e = prclExtra; e && (e->left || e->top || e->right || e->bottom); ++e) add(*e);
+        if (pco && (pco->iDComplexity == DC_RECT || pco->iDComplexity == DC_COMPLEX)) {
+            area.left = std::max(area.left, pco->rclBounds.left);
+            area.top = std::max(area.top, pco->rclBounds.top);
+            area.right = std::min(area.right, pco->rclBounds.right);
+            area.bottom = std::min(area.bottom, pco->rclBounds.bottom);
+        }
+        FlushOverlappingText(r, {area.left, area.top, area.right, area.bottom});
+        return Graphics(r, pso, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix);
+    }
     TextRunInfo info;
     info.accel = pstro->flAccel;
     info.deviceFont = device ? FaceToFont(r, pfo->iFace) : 0;

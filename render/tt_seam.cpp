@@ -36,7 +36,9 @@ uint32_t FontIdentity(std::span<const uint8_t> bytes, const std::u16string& fami
     return h ? h : 1;
 }
 
-bool ReadSource(FONTOBJ* pfo, TrueTypeSource& f) {
+}  // namespace
+
+bool ReadTrueTypeSource(FONTOBJ* pfo, TrueTypeSource& f) {
     IFIMETRICS* ifi = FONTOBJ_pifi(pfo);
     XFORMOBJ* xo = FONTOBJ_pxoGetXform(pfo);
     if (!ifi || !xo) return false;
@@ -89,6 +91,8 @@ bool ReadSource(FONTOBJ* pfo, TrueTypeSource& f) {
     return f.unitsPerEm > 0;
 }
 
+namespace {
+
 bool GlyphInside(FONTOBJ* pfo, const GLYPHPOS& p, const RECTL& clip) {
     HGLYPH hg = p.hg;
     GLYPHDATA* gd = nullptr;
@@ -100,8 +104,11 @@ bool GlyphInside(FONTOBJ* pfo, const GLYPHPOS& p, const RECTL& clip) {
            top + gb->sizlBitmap.cy <= clip.bottom;
 }
 
-void PrintPcl5(DeviceRecord& r, DownloadedFonts& d, const TrueTypeSource& f, FontForm form,
-               const std::vector<GLYPHPOS>& glyphs, const std::vector<GlyphCode>& codes) {
+}  // namespace
+
+void PrintSoftFontGlyphs(DeviceRecord& r, const TrueTypeSource& f, FontForm form, const std::vector<GLYPHPOS>& glyphs,
+                         const std::vector<GlyphCode>& codes) {
+    DownloadedFonts& d = Downloads(r);
     const double em = EmPixels(f.xform, f.unitsPerEm);
     for (size_t i = 0; i < glyphs.size(); ++i) {
         const GlyphCode& c = codes[i];
@@ -130,6 +137,8 @@ void PrintPcl5(DeviceRecord& r, DownloadedFonts& d, const TrueTypeSource& f, Fon
         r.cursorX = -1;  // the printer advanced by its own width
     }
 }
+
+namespace {
 
 void PrintXl(DeviceRecord& r, const TrueTypeSource& f, FontForm form, const std::vector<GLYPHPOS>& glyphs,
              const std::vector<GlyphCode>& codes) {
@@ -197,7 +206,7 @@ bool DownloadAndSendTrueTypeRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CL
     if (!xl && pco && pco->iDComplexity == DC_COMPLEX) return false;
 
     TrueTypeSource f;
-    if (!ReadSource(pfo, f)) return false;
+    if (!ReadTrueTypeSource(pfo, f)) return false;
     std::vector<GLYPHPOS> glyphs = StringGlyphs(pstro, true);
     if (r.language == Language::MonoRaster) {
         // Each glyph prints once: in the band its origin lies in.
@@ -223,14 +232,13 @@ bool DownloadAndSendTrueTypeRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CL
     for (size_t i = 0; outline && i < glyphs.size(); ++i) outline = GlyphIsSendable(*font, glyphs[i].hg);
     const FontForm form = outline ? FontForm::Outline : FontForm::Bitmap;
 
-    DownloadedFonts& d = Downloads(r);
     if (xl && XlBrushPaintState(r, pco, pboFore, mix) == kXlNoSource) return true;
     if (r.language == Language::Pcl5Gl2) ResetGlMode(r, false);
     std::vector<GlyphCode> codes(glyphs.size());
     for (size_t i = 0; i < glyphs.size(); ++i)
         if (!EnsureGlyphDownloaded(r, f, form, glyphs[i].hg, codes[i])) return false;
     if (xl) PrintXl(r, f, form, glyphs, codes);
-    else PrintPcl5(r, d, f, form, glyphs, codes);
+    else PrintSoftFontGlyphs(r, f, form, glyphs, codes);
     return r.jobState >= kJobOpen;
 }
 

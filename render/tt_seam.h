@@ -5,6 +5,9 @@
 #include "gdi/ddi.h"
 #include "gdi/ddi_font.h"
 #include "render/device_record.h"
+#include "render/tt_download.h"
+
+#include <vector>
 
 namespace pclrend {
 
@@ -14,5 +17,16 @@ namespace pclrend {
 // cannot be served by soft fonts, or a glyph could not be sent.
 bool DownloadAndSendTrueTypeRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, BRUSHOBJ* pboFore,
                                 POINTL* pptlOrg, MIX mix);
+
+// What a download reads of a realised TrueType font; false for a font
+// without metrics, a transform or an em. Its glyph bits are read from the
+// font object, which lives only for the call.
+bool ReadTrueTypeSource(FONTOBJ* pfo, TrueTypeSource& f);
+
+// Prints glyphs whose soft-font characters are on the printer (PCL 5): the
+// font of each by ID (outline fonts by size, block symbol set and ID), the
+// cursor to each glyph's position (band pixels), its code.
+void PrintSoftFontGlyphs(DeviceRecord& r, const TrueTypeSource& f, FontForm form, const std::vector<GLYPHPOS>& glyphs,
+                         const std::vector<GlyphCode>& codes);
 
 }  // namespace pclrend

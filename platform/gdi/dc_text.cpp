@@ -135,8 +135,8 @@ bool TextRecord::Play(PlayContext& ctx) const {
     EngineClip ec(bandClip);
     std::vector<POINTL> local;
     for (POINTL p : positions) local.push_back(ctx.ToBand(p));
+    // The string's background comes from its positions, already in the band.
     EngineString str(*font, glyphs, local, text, defaultPlacement, glyphIndex);
-    str.rclBkGround = ctx.ToBand(str.rclBkGround);
     std::optional<RECTL> op;
     if (opaque) op = ctx.ToBand(*opaque);
     std::vector<RECTL> ex;

@@ -35,19 +35,43 @@ int64_t Differences(const Page& a, const Page& b) {
     return n;
 }
 
+bool PrintedOverLevels(const Page& page, int32_t x, int32_t y) {
+    if (x < 0 || y < 0 || x >= page.width || y >= page.height) return false;
+    const uint32_t v = page.Level(x, y), top = page.levelBits ? (1u << page.levelBits) - 1 : 1;
+    const uint32_t g = v ? 255 - v * 255 / top : 255;
+    return page.Colour(x, y) != (g << 16 | g << 8 | g);
+}
+
 std::optional<LevelComparison> CompareLevels(const Page& decoded, const Page& reference, ScreenFunction level) {
     if (decoded.width != reference.width || decoded.height != reference.height || decoded.levels.empty()) return std::nullopt;
+    auto rgbAt = [&](int32_t x, int32_t y) -> uint32_t {
+        if (!reference.rgb.empty()) {
+            const uint8_t* p = &reference.rgb[(static_cast<size_t>(y) * reference.width + x) * 3];
+            return static_cast<uint32_t>(p[0]) << 16 | p[1] << 8 | p[2];
+        }
+        return reference.Black(x, y) ? 0 : 0xFFFFFF;
+    };
+    auto near = [&](int32_t x, int32_t y, const auto& test) {
+        for (int32_t v = std::max(0, y - 2); v <= std::min(decoded.height - 1, y + 2); ++v)
+            for (int32_t u = std::max(0, x - 2); u <= std::min(decoded.width - 1, x + 2); ++u)
+                if (test(u, v)) return true;
+        return false;
+    };
     LevelComparison c;
     for (int32_t y = 0; y < decoded.height; ++y)
         for (int32_t x = 0; x < decoded.width; ++x) {
-            uint8_t rgb[3] = {255, 255, 255};
-            if (!reference.rgb.empty()) {
-                const uint8_t* p = &reference.rgb[(static_cast<size_t>(y) * reference.width + x) * 3];
-                rgb[0] = p[0], rgb[1] = p[1], rgb[2] = p[2];
-            } else if (reference.Black(x, y)) {
-                rgb[0] = rgb[1] = rgb[2] = 0;
+            if (PrintedOverLevels(decoded, x, y)) {
+                ++c.printed;
+                const uint32_t colour = decoded.Colour(x, y);
+                if (near(x, y, [&](int32_t u, int32_t v) { return rgbAt(u, v) == colour; })) continue;
+                if (!c.printedWrong++) c.firstPrintedX = x, c.firstPrintedY = y;
+                continue;
             }
-            if (level(x, y, rgb[0], rgb[1], rgb[2]) == decoded.Level(x, y)) continue;
+            const uint32_t rgb = rgbAt(x, y);
+            if (level(x, y, static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8), static_cast<uint8_t>(rgb)) ==
+                decoded.Level(x, y))
+                continue;
+            if (near(x, y, [&](int32_t u, int32_t v) { return PrintedOverLevels(decoded, u, v); })) continue;
             if (!c.differing++) c.firstX = x, c.firstY = y;
         }
     return c;

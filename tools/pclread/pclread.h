@@ -133,12 +133,21 @@ std::optional<Page> ReadRgbPng(const std::string& path);
 // The re-screening check of a colour-raster page: each pixel of the
 // reference (its `rgb`, white where empty) is screened with `level`, the
 // printer's screen at that page position, and compared with the decoded
-// levels. -1 when the sizes differ or the page holds no levels.
+// levels. Text printed over the raster is judged apart: a level within 2
+// pixels of it may differ, and each printed pixel must find a reference
+// pixel of its colour within 2 pixels. None when the sizes differ or the
+// page holds no levels.
 using ScreenFunction = uint8_t (*)(int32_t x, int32_t y, uint8_t red, uint8_t green, uint8_t blue);
 struct LevelComparison {
-    int64_t differing = 0;
+    int64_t differing = 0;   // levels unlike the reference's, away from printed text
     int32_t firstX = -1, firstY = -1;
+    int64_t printed = 0;     // pixels printed over the raster
+    int64_t printedWrong = 0;  // of those, with no reference pixel of their colour near
+    int32_t firstPrintedX = -1, firstPrintedY = -1;
 };
+// A pixel printed over a colour-raster page's levels (text): its colour is
+// not the grey its level shows as.
+bool PrintedOverLevels(const Page& page, int32_t x, int32_t y);
 std::optional<LevelComparison> CompareLevels(const Page& decoded, const Page& reference, ScreenFunction level);
 
 // Block inflation of the colour raster (method 1009): a zlib stream with a

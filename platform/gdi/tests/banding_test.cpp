@@ -232,6 +232,8 @@ TEST_P(BandedText, DitheredTextKeepsThePagePhase) {
             black += !got;
         }
     EXPECT_EQ(differing, 0u);
+    // Every band hands the string's background in its own coordinates.
+    for (const std::string& call : drv.Calls()) EXPECT_EQ(call.find("background apart"), std::string::npos) << call;
     // Both greys were dithered: the box is neither blank nor solid.
     EXPECT_GT(black, size_t(kW * kH / 10));
     EXPECT_LT(black, size_t(kW * kH * 9 / 10));

@@ -272,6 +272,17 @@ BOOL TextOut(SURFOBJ* so, STROBJ* str, FONTOBJ* fo, CLIPOBJ* pco, RECTL* extra, 
         Log(line + " device " + std::to_string(fo->iFace));
         return TRUE;
     }
+    // The string's background holds its first glyph's origin, in the same
+    // (band) coordinates.
+    if (str && str->cGlyphs) {
+        ULONG n = 0;
+        GLYPHPOS* gp = nullptr;
+        STROBJ_vEnumStart(str);
+        STROBJ_bEnumPositionsOnly(str, &n, &gp);
+        if (n && gp && (gp->ptl.y < str->rclBkGround.top || gp->ptl.y > str->rclBkGround.bottom))
+            line += " background apart from the glyphs";
+        STROBJ_vEnumStart(str);
+    }
     Log(line);
     return EngTextOut(P(so)->bandObj, str, fo, pco, extra, opaque, fore, back, org, mix);
 }
