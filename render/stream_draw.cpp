@@ -4,8 +4,10 @@
 // written only on change.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "base/error.h"
@@ -133,6 +135,81 @@ bool GatherPath(Records& g, PATHOBJ* ppo) {
     g.Empty(vemf::kBeginPath);
     if (!GatherRuns(g, ppo)) return false;
     g.Empty(vemf::kEndPath);
+    return true;
+}
+
+// The outline of a region given as rectangles in bands, top down, as one
+// path. A rectangle that overlaps one of the band right above it by at
+// least a pixel continues that rectangle's figure, so a round or slanted
+// region is a few staircase figures instead of a figure per band (a quarter
+// of the bytes); consecutive spans overlapping keeps each figure a simple
+// polygon. The figures cover the region's pixels exactly and never overlap,
+// so they clip the same under either fill rule. A figure runs from its top
+// left down its left side and up its right side: a single rectangle is
+// (left, top), then (left, bottom), (right, bottom), (right, top).
+void RegionPath(Records& g, std::span<const RECTL> rects) {
+    std::vector<std::vector<RECTL>> figures;
+    for (const RECTL& r : rects) {
+        auto joins = [&](const std::vector<RECTL>& f) {
+            const RECTL& last = f.back();
+            return last.bottom == r.top && last.left < r.right && r.left < last.right;
+        };
+        const auto it = std::find_if(figures.begin(), figures.end(), joins);
+        if (it != figures.end()) {
+            it->push_back(r);
+        } else {
+            figures.push_back({r});
+        }
+    }
+    g.Empty(vemf::kBeginPath);
+    std::vector<POINTL> corners;
+    std::vector<POINTFIX> fixed;
+    for (const auto& spans : figures) {
+        // Corners only: repeated points and points between two in line go.
+        corners.clear();
+        auto add = [&](LONG x, LONG y) {
+            if (!corners.empty() && corners.back().x == x && corners.back().y == y) return;
+            if (corners.size() >= 2) {
+                const POINTL& a = corners[corners.size() - 2];
+                const POINTL& b = corners.back();
+                if ((a.x == b.x && b.x == x) || (a.y == b.y && b.y == y)) corners.pop_back();
+            }
+            corners.push_back({x, y});
+        };
+        for (const RECTL& s : spans) add(s.left, s.top), add(s.left, s.bottom);
+        for (auto s = spans.rbegin(); s != spans.rend(); ++s) add(s->right, s->bottom), add(s->right, s->top);
+        fixed.clear();
+        for (size_t i = 1; i < corners.size(); ++i) fixed.push_back({corners[i].x * 16, corners[i].y * 16});
+        g.Point(vemf::kMoveTo, corners.front().x, corners.front().y);
+        g.Poly(vemf::kPolylineTo, fixed.data(), fixed.size());
+        g.Empty(vemf::kCloseFigure);
+    }
+    g.Empty(vemf::kEndPath);
+}
+
+// A complex clip's region, its rectangles within the clip's bounds in bands
+// top down; false when the clip cannot be enumerated.
+bool ClipRectangles(CLIPOBJ* pco, std::vector<RECTL>& rects) {
+    if (CLIPOBJ_cEnumStart(pco, FALSE, CT_RECTANGLES, CD_RIGHTDOWN, 0) == 0xFFFFFFFF) return false;
+    struct {
+        ULONG c;
+        RECTL arcl[64];
+    } batch;
+    static_assert(offsetof(decltype(batch), arcl) == offsetof(ENUMRECTS, arcl));
+    const RECTL& b = pco->rclBounds;
+    BOOL more;
+    do {
+        batch.c = 0;
+        more = CLIPOBJ_bEnum(pco, sizeof batch, reinterpret_cast<ULONG*>(&batch));
+        for (ULONG i = 0; i < std::min<ULONG>(batch.c, 64); ++i) {
+            const RECTL& a = batch.arcl[i];
+            const RECTL r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+                          std::min(a.bottom, b.bottom)};
+            if (r.left < r.right && r.top < r.bottom) rects.push_back(r);
+        }
+    } while (more);
+    std::stable_sort(rects.begin(), rects.end(),
+                     [](const RECTL& x, const RECTL& y) { return x.top != y.top ? x.top < y.top : x.left < y.left; });
     return true;
 }
 
@@ -427,12 +504,7 @@ bool Clip(DeviceRecord& r, CLIPOBJ* pco) {
             s.clipRect[3] == b.bottom)
             return true;
         Records g;
-        g.Empty(vemf::kBeginPath);
-        g.Point(vemf::kMoveTo, b.left, b.top);
-        const POINTFIX corners[3] = {{b.left * 16, b.bottom * 16}, {b.right * 16, b.bottom * 16}, {b.right * 16, b.top * 16}};
-        g.Poly(vemf::kPolylineTo, corners, 3);
-        g.Empty(vemf::kCloseFigure);
-        g.Empty(vemf::kEndPath);
+        RegionPath(g, std::span(&b, 1));
         Commit(r, g);
         Value(r, vemf::kSelectClipPath, 5);
         s.clipSet = true;
@@ -440,12 +512,10 @@ bool Clip(DeviceRecord& r, CLIPOBJ* pco) {
         s.clipRect[0] = b.left, s.clipRect[1] = b.top, s.clipRect[2] = b.right, s.clipRect[3] = b.bottom;
         return true;
     }
-    PATHOBJ* path = CLIPOBJ_ppoGetPath(pco);
-    if (!path) return false;
+    std::vector<RECTL> rects;
+    if (!ClipRectangles(pco, rects)) return false;
     Records g;
-    const bool ok = GatherPath(g, path);
-    EngDeletePath(path);
-    if (!ok) return false;
+    RegionPath(g, rects);
     // The engine makes a new clip object for every call: the clip in force
     // is known by its outline.
     if (s.clipSet && g.bytes == s.clipPath) return true;

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <span>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +23,8 @@
 #include "store/driver_ui.h"
 #include "render/device_record_image.h"
 #include "render/tests/e2e/print_support.h"
+#include "render/tests/gpcl6_run.h"
+#include "settings/watermarks.h"
 #include "vemfread/replay.h"
 #include "vemfread/vemfread.h"
 
@@ -583,6 +588,122 @@ TEST_F(EndDocRoadTest, TheManualDuplexInstructionPageComesThroughTheDocumentEven
         for (int32_t y = 0; y < picture.height; ++y)
             for (int32_t x = 0; x < picture.width; ++x) ink += (picture.At(x, y) & 0xFFFFFF) != 0xFFFFFF;
         EXPECT_GT(ink, 1000u) << "the picture and the text are drawn";
+    }
+}
+
+// Where a page's ink lies: its count, centroid and the direction of its
+// principal axis (degrees, y down: text rising to the right is negative).
+struct Ink {
+    double count = 0, x = 0, y = 0, angle = 0;
+};
+template <class Dark>
+Ink InkOf(int32_t width, int32_t height, Dark dark) {
+    Ink ink;
+    double sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+            if (!dark(x, y)) continue;
+            ink.count += 1;
+            sx += x, sy += y, sxx += double{1} * x * x, syy += double{1} * y * y, sxy += double{1} * x * y;
+        }
+    if (ink.count == 0) return ink;
+    ink.x = sx / ink.count, ink.y = sy / ink.count;
+    const double mxx = sxx / ink.count - ink.x * ink.x, myy = syy / ink.count - ink.y * ink.y;
+    const double mxy = sxy / ink.count - ink.x * ink.y;
+    ink.angle = 0.5 * std::atan2(2 * mxy, mxx - myy) * 180 / 3.14159265358979;
+    return ink;
+}
+
+// The interface driver's watermark on the real road: blank pages of the
+// Mira in the monochrome raster language at 300 dpi, with a watermark at 30
+// degrees, no offsets, black and 60 % lighter. The decoded job and the
+// outside interpreter's sheet show the ink centred on the printable page
+// (the text's box is; its capitals stand a little above that centre),
+// rising at 30 degrees; the lighter one has as much of the black one's ink
+// as the driver's screen gives a square of its grey (0x999999; the outside
+// interpreter does not read the printer's own flat greys).
+class WatermarkRoadTest : public zq::testing::InstalledDriver {};
+
+TEST_F(WatermarkRoadTest, TheWatermarkLandsAtItsPlaceAngleAndLightness) {
+    const char* bin = std::getenv("ZQ_BINARY_DIR");
+    ASSERT_NE(bin, nullptr);
+    Install((std::filesystem::path(bin) / "lib" / "pclrend.so").string().c_str());
+    LOGFONTA font{};
+    font.lfHeight = 40 * 20;  // twentieths of a point
+    font.lfWeight = FW_BOLD;
+    font.lfEscapement = font.lfOrientation = 300;
+    std::strcpy(font.lfFaceName, "Liberation Sans");
+    const auto bytes = std::span<const uint8_t, zq::kLogFontSize>(reinterpret_cast<const uint8_t*>(&font), zq::kLogFontSize);
+    ASSERT_TRUE(zq::WatermarkAdd("Mira", 1, "Black", {"ZELQUOR DRAFT", bytes, 0x000000, 0, {0, 0, 0}}));
+    ASSERT_TRUE(zq::WatermarkAdd("Mira", 2, "Light", {"ZELQUOR DRAFT", bytes, 0x000000, 60, {0, 0, 0}}));
+    const std::string gpcl6 = Gpcl6Path();
+    if (gpcl6.empty()) std::printf("no outside interpreter (../shared/tools/gpcl6): its sheet is not judged\n");
+    Ink decoded[3], printed[3];
+    // The third page: no watermark, a square of the light one's grey.
+    const RECT square{300, 300, 900, 900};
+    for (int light = 0; light < 3; ++light) {
+        SCOPED_TRACE(light == 0 ? "black" : light == 1 ? "light" : "grey square");
+        HANDLE printer = Open(u"Mira");
+        std::vector<uint8_t> record(2048);
+        auto* dm = reinterpret_cast<zq::PrivateDevmode*>(record.data());
+        ASSERT_EQ(DocumentPropertiesW(nullptr, printer, W(u"Mira"), &dm->dm, nullptr, DM_OUT_BUFFER), IDOK);
+        ClosePrinter(printer);
+        dm->printerLanguage = 0;
+        dm->metaSpool = 0;
+        dm->dm.dmPrintQuality = dm->dm.dmYResolution = 300;
+        dm->dm.dmColor = DMCOLOR_MONOCHROME;
+        dm->watermarkFlag = 1;  // under the page
+        dm->watermarkPlacement = 0;
+        dm->watermarkId1 = dm->watermarkId2 = static_cast<uint8_t>(light < 2 ? 1 + light : 0);
+        HDC dc = CreateDCW(u"WINSPOOL", u"Mira", nullptr, &dm->dm);
+        ASSERT_NE(dc, nullptr) << GetLastError();
+        const int width = GetDeviceCaps(dc, HORZRES), height = GetDeviceCaps(dc, VERTRES);
+        const int left = GetDeviceCaps(dc, PHYSICALOFFSETX), top = GetDeviceCaps(dc, PHYSICALOFFSETY);
+        ASSERT_EQ(GetDeviceCaps(dc, LOGPIXELSX), 300);
+        DOCINFOW info{sizeof(DOCINFOW), u"watermarked", nullptr, nullptr, 0};
+        const int job = StartDocW(dc, &info);
+        ASSERT_GT(job, 0);
+        ASSERT_GT(StartPage(dc), 0);
+        if (light == 2) {
+            HBRUSH grey = CreateSolidBrush(RGB(153, 153, 153));
+            FillRect(dc, &square, grey);
+            DeleteObject(grey);
+        }
+        ASSERT_GT(EndPage(dc), 0);
+        EXPECT_GT(EndDoc(dc), 0);
+        DeleteDC(dc);
+        const auto bytesOfJob = ReadAll(zq::store::JobFile(static_cast<DWORD>(job)));
+        const pclread::Job read = pclread::Read(bytesOfJob);
+        ASSERT_TRUE(read.errors.empty()) << read.errors.front();
+        ASSERT_EQ(read.pages.size(), 1u);
+        const pclread::Page& page = read.pages[0];
+        decoded[light] = InkOf(std::min(page.width, width), std::min(page.height, height),
+                               [&](int32_t x, int32_t y) { return page.Black(x, y); });
+        const Ink& d = decoded[light];
+        ASSERT_GT(d.count, 5000) << "the watermark is drawn";
+        if (light == 2) continue;
+        // The text's box is centred on the printable page; the capitals'
+        // ink lies within a fifth of the text's height of that centre.
+        const double rise = 40.0 * 300 / 72;
+        EXPECT_NEAR(d.x, width / 2.0, rise / 5) << "decoded";
+        EXPECT_NEAR(d.y, height / 2.0, rise / 5) << "decoded";
+        EXPECT_NEAR(d.angle, -30, 2) << "decoded";
+        if (gpcl6.empty()) continue;
+        const auto sheets = RunGpcl6(gpcl6, bytesOfJob, 300, "watermark" + std::to_string(light));
+        ASSERT_EQ(sheets.size(), 1u);
+        const GreyPage& sheet = sheets[0];
+        printed[light] = InkOf(sheet.width, sheet.height, [&](int32_t x, int32_t y) {
+            return sheet.grey[static_cast<size_t>(y) * sheet.width + x] < 128;
+        });
+        const Ink& p = printed[light];
+        EXPECT_NEAR(p.x - left, d.x, 2) << "printed";
+        EXPECT_NEAR(p.y - top, d.y, 2) << "printed";
+        EXPECT_NEAR(p.angle, -30, 2) << "printed";
+    }
+    const double area = double{square.right - square.left} * (square.bottom - square.top);
+    EXPECT_NEAR(decoded[1].count / decoded[0].count, decoded[2].count / area, 0.05) << "decoded lightness";
+    if (!gpcl6.empty()) {
+        EXPECT_NEAR(printed[1].count / printed[0].count, decoded[2].count / area, 0.05) << "printed lightness";
     }
 }
 
