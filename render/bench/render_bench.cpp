@@ -540,7 +540,10 @@ std::vector<uint8_t> EventsJobRecord() {
     using DocumentEvent = int (*)(HANDLE, HDC, int, ULONG, void*, ULONG, void*);
     auto* event = ui ? reinterpret_cast<DocumentEvent>(GetProcAddress(ui, "DrvDocumentEvent")) : nullptr;
     if (event && DocumentPropertiesW(nullptr, printer, name.data(), &dm->dm, nullptr, DM_OUT_BUFFER) == IDOK) {
-        MakeRasterDevmode(*dm, 600);
+        dm->printerLanguage = 0;  // the monochrome raster; the event computes the paper formats
+        dm->metaSpool = 0;
+        dm->dm.dmPrintQuality = dm->dm.dmYResolution = 600;
+        dm->dm.dmColor = DMCOLOR_MONOCHROME;
         zq::SetDevmodeCrc(*dm);
         DOCEVENT_CREATEDCPRE pre{driverName.data(), name.data(), &dm->dm, FALSE};
         DEVMODEW* made = nullptr;

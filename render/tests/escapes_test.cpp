@@ -258,7 +258,9 @@ TEST(Escapes, OverlayRequestsAnswerTheRecordsWatermarks) {
             if (stream) {
                 ASSERT_TRUE(StreamStartDoc(r, u"x"));
                 for (uint32_t p = 1; p <= c.page; ++p) {
-                    if (p > 1) ASSERT_TRUE(StreamSendPage(r));
+                    if (p > 1) {
+                        ASSERT_TRUE(StreamSendPage(r));
+                    }
                     ASSERT_TRUE(StreamStartPage(r));
                 }
             } else {
@@ -274,7 +276,9 @@ TEST(Escapes, OverlayRequestsAnswerTheRecordsWatermarks) {
                 std::memcpy(&d, out.data(), 36);
                 EXPECT_EQ(d.kind, kind) << query;
                 EXPECT_EQ(r.stream->drawRequestOpen, kind ? 1u : 0u) << query;
-                if (kind) EXPECT_EQ(Escape(r, close, 0, nullptr, 0, nullptr), 1u);
+                if (kind) {
+                    EXPECT_EQ(Escape(r, close, 0, nullptr, 0, nullptr), 1u);
+                }
             }
         }
 }

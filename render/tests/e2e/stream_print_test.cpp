@@ -700,7 +700,7 @@ TEST_F(WatermarkRoadTest, TheWatermarkLandsAtItsPlaceAngleAndLightness) {
         EXPECT_NEAR(p.y - top, d.y, 2) << "printed";
         EXPECT_NEAR(p.angle, -30, 2) << "printed";
     }
-    const double area = double{square.right - square.left} * (square.bottom - square.top);
+    const double area = static_cast<double>(square.right - square.left) * (square.bottom - square.top);
     EXPECT_NEAR(decoded[1].count / decoded[0].count, decoded[2].count / area, 0.05) << "decoded lightness";
     if (!gpcl6.empty()) {
         EXPECT_NEAR(printed[1].count / printed[0].count, decoded[2].count / area, 0.05) << "printed lightness";
