@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <span>
 #include <vector>
 
@@ -149,17 +150,26 @@ bool GatherPath(Records& g, PATHOBJ* ppo) {
 // (left, top), then (left, bottom), (right, bottom), (right, top).
 void RegionPath(Records& g, std::span<const RECTL> rects) {
     std::vector<std::vector<RECTL>> figures;
+    // The figures a rectangle may continue, by where they end; those ending
+    // above the band being read are finished.
+    std::map<LONG, std::vector<size_t>> open;
     for (const RECTL& r : rects) {
-        auto joins = [&](const std::vector<RECTL>& f) {
-            const RECTL& last = f.back();
-            return last.bottom == r.top && last.left < r.right && r.left < last.right;
-        };
-        const auto it = std::find_if(figures.begin(), figures.end(), joins);
-        if (it != figures.end()) {
-            it->push_back(r);
-        } else {
-            figures.push_back({r});
+        while (!open.empty() && open.begin()->first < r.top) open.erase(open.begin());
+        size_t figure = figures.size();
+        if (const auto ending = open.find(r.top); ending != open.end()) {
+            auto& candidates = ending->second;
+            const auto it = std::find_if(candidates.begin(), candidates.end(), [&](size_t f) {
+                const RECTL& last = figures[f].back();
+                return last.left < r.right && r.left < last.right;
+            });
+            if (it != candidates.end()) {
+                figure = *it;
+                candidates.erase(it);
+            }
         }
+        if (figure == figures.size()) figures.emplace_back();
+        figures[figure].push_back(r);
+        open[r.bottom].push_back(figure);
     }
     g.Empty(vemf::kBeginPath);
     std::vector<POINTL> corners;

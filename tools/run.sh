@@ -304,10 +304,25 @@ for printer in "${printers[@]}"; do
         "$pclread" "$dir/$name.pcl" --png-prefix "$dir/$name-decoded" --reference "$dir/$name-reference.png" \
             "${xlargs[@]}" > "$dir/$name-read.txt" 2>&1 || true
         grep -q ', 0 form faults$' "$dir/$name-read.txt" || { status=1; head -3 "$dir/$name-read.txt"; }
+        # A monochrome raster job on the outside interpreter too, when it is
+        # at hand: its sheet against the reference at the printable corner,
+        # ink for ink (a sheet it did not print fails the run).
+        outside=""
+        if [ ${#xlargs[@]} -eq 0 ] && [[ "$printer" != *colour* ]] && [ -x "$gpcl6" ]; then
+            dpi=$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/$name-print.txt")
+            rm -f "$dir/$name-printed-"*.pgm
+            "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r"$dpi" -sOutputFile="$dir/$name-printed-%d.pgm" \
+                "$dir/$name.pcl" > /dev/null 2>&1 || true
+            [ -e "$dir/$name-printed-1.pgm" ] || status=1
+            outside="; gpcl6 $("$pagejudge" "$dir/$name-printed-1.pgm" --dpi "$dpi" \
+                --offset "$(sed -n 's/^page 1: .* placed at \([0-9]*,[0-9]*\) .*/\1/p' "$dir/$name-print.txt")" \
+                --reference "$dir/$name-reference.png" 2>&1 | tr '\n' ' ' | sed 's/ $//' || true)"
+        fi
         # One line per decoded page: "page N: WxH, B black, <comparison>, file".
         sed -n 's/^page \([0-9]*\): \([0-9x]*\), [0-9]* black, \([^,]*\).*/\1 \2 \3/p' "$dir/$name-read.txt" |
             while read -r n size verdict; do
-                printf '%-28s %-10s %-16s %10s %8.2f  %s\n' "$printer" "$name" "$n: $size" "$bytes" "$seconds" "$verdict"
+                printf '%-28s %-10s %-16s %10s %8.2f  %s\n' "$printer" "$name" "$n: $size" "$bytes" "$seconds" \
+                    "$verdict$outside"
             done
     done
 done
