@@ -135,6 +135,11 @@ TEST_F(StreamPrintTest, TheInterfaceDriversSendersOnALiveDeviceContext) {
     EXPECT_NE(block, nullptr);
 }
 
+// The grey of a colour 0x00RRGGBB, as the reference renders store it.
+int Grey(uint32_t rgb) {
+    return static_cast<int>((299 * (rgb >> 16 & 0xFF) + 587 * (rgb >> 8 & 0xFF) + 114 * (rgb & 0xFF) + 500) / 1000);
+}
+
 // The ink within a rectangle of a page: the box of the pixels `ink` says
 // are inked (right < 0 when there are none).
 struct InkBox {
@@ -314,8 +319,7 @@ TEST_F(StreamPrintTest, EverySampleStreamsAndReplaysInLanguages0And1And4) {
                 ASSERT_EQ(reference->width, picture.width);
                 ASSERT_EQ(reference->height, picture.height);
                 const std::function<int(int32_t, int32_t)> grey = [&](int32_t x, int32_t y) {
-                    const uint32_t c = picture.At(x, y);
-                    return static_cast<int>((299 * (c >> 16) + 587 * ((c >> 8) & 0xFF) + 114 * (c & 0xFF) + 500) / 1000);
+                    return Grey(picture.At(x, y));
                 };
                 // Text in a logical font (languages 0 and 1): each glyph's
                 // ink within a pixel, every other pixel as before.
@@ -520,12 +524,11 @@ TEST_F(StreamPrintTest, EveryDrawingIsRecordedAndReplaysAsTheReferenceRender) {
             zq::gdi::Surface* ref = result.reference[p].Get();
             const auto runs = language == 4 ? std::vector<TextRun>{} : LogicalFontRuns(stream.pages[p]);
             const std::function<int(int32_t, int32_t)> mine = [&](int32_t x, int32_t y) {
-                const uint32_t c = picture.At(x, y);
-                return static_cast<int>((299 * (c >> 16) + 587 * ((c >> 8) & 0xFF) + 114 * (c & 0xFF) + 500) / 1000);
+                return Grey(picture.At(x, y));
             };
             const std::function<int(int32_t, int32_t)> theirs = [&](int32_t x, int32_t y) {
                 const COLORREF c = ref->Pal().ToRgb(ref->Pixel(x, y));
-                return static_cast<int>((299 * GetRValue(c) + 587 * GetGValue(c) + 114 * GetBValue(c) + 500) / 1000);
+                return Grey(uint32_t{GetRValue(c)} << 16 | uint32_t{GetGValue(c)} << 8 | GetBValue(c));
             };
             const auto off = GlyphInkOff(runs, picture.width, picture.height, mine, theirs);
             EXPECT_TRUE(off.empty()) << "page " << p + 1 << ": " << off.size() << " glyphs off, the first "
