@@ -185,7 +185,9 @@ std::vector<TextRun> LogicalFontRuns(const vemfread::Page& page) {
         for (uint32_t i = 0; i + 1 < n; ++i) {
             const auto dx = static_cast<int32_t>(r.U32(advances + 8 * i)), dy = static_cast<int32_t>(r.U32(advances + 8 * i + 4));
             along += dx;
-            if (f.turn) at.push_back({at[0].x + std::lround(along * std::cos(a)), at[0].y - std::lround(along * std::sin(a))});
+            if (f.turn)
+                at.push_back({at[0].x + static_cast<LONG>(std::lround(along * std::cos(a))),
+                              at[0].y - static_cast<LONG>(std::lround(along * std::sin(a)))});
             else at.push_back({at.back().x + dx, at.back().y + dy});
         }
         TextRun run;
@@ -599,7 +601,9 @@ TEST_F(StreamPrintTest, TextOfLanguages0And1GoesInLogicalFonts) {
                 EXPECT_NE(r.type, 111u) << "no glyph bitmaps";
                 if (r.type == zq::vemf::kExtCreateFont) fonts.push_back(&r), created[r.U32(8)] = true;
                 if (r.type == zq::vemf::kSelectObject) selected = r.U32(8);
-                if (r.type == zq::vemf::kExtTextOutW) EXPECT_TRUE(created[selected]) << "a string in a font of the page";
+                if (r.type == zq::vemf::kExtTextOutW) {
+                    EXPECT_TRUE(created[selected]) << "a string in a font of the page";
+                }
             }
             auto face = [](const vemfread::Record* r) {
                 std::u16string name;
