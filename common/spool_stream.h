@@ -383,6 +383,8 @@ struct ExtCreateFont {
 static_assert(sizeof(ExtCreateFont) == 332);
 inline constexpr size_t kFontFullNameOffset = 92, kFontFullNameChars = 64;
 inline constexpr size_t kFontStyleOffset = 220, kFontStyleChars = 32;
+static_assert(kFontFullNameOffset == 92 && kFontStyleOffset == kFontFullNameOffset + 2 * kFontFullNameChars &&
+              kFontStyleOffset + 2 * kFontStyleChars <= sizeof(ExtCreateFont::font));
 
 // Record 84 (EXTTEXTOUTW) head, followed by n 16-bit glyph handles and n
 // x/y advance pairs.
