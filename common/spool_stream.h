@@ -371,7 +371,9 @@ inline constexpr uint32_t kPenCapSquare = 0x100, kPenCapFlat = 0x200;
 inline constexpr uint32_t kPenJoinBevel = 0x1000, kPenJoinMiter = 0x2000;
 
 // Record 82 (EXTCREATEFONTINDIRECTW): the handle and a 320-byte logical
-// font; a glyph font of printer language 4 leaves the font all zero.
+// font (the 92-byte LOGFONTW, then the full name of 64 and the style of 32
+// UTF-16 units, the rest zero); a glyph font of printer language 4 leaves
+// the font all zero.
 struct ExtCreateFont {
     uint32_t type;  // 82
     uint32_t size;  // 332
@@ -379,6 +381,10 @@ struct ExtCreateFont {
     uint8_t font[320];
 };
 static_assert(sizeof(ExtCreateFont) == 332);
+inline constexpr size_t kFontFullNameOffset = 92, kFontFullNameChars = 64;
+inline constexpr size_t kFontStyleOffset = 220, kFontStyleChars = 32;
+static_assert(kFontFullNameOffset == 92 && kFontStyleOffset == kFontFullNameOffset + 2 * kFontFullNameChars &&
+              kFontStyleOffset + 2 * kFontStyleChars <= sizeof(ExtCreateFont::font));
 
 // Record 84 (EXTTEXTOUTW) head, followed by n 16-bit glyph handles and n
 // x/y advance pairs.

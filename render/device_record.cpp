@@ -229,8 +229,9 @@ void DecideOutputMode(DeviceRecord& r, zq::PrivateDevmode& caller) {
         if (M != 4) r.outputMode = 1;
         r.journal = 0;
     } else if (r.language == Language::ColourRaster) {
-        const bool host = needsHost || dm.userPaperSettings[2] || dm.userPaperSettings[3] || dm.accountTracking ||
-                          r.pagesPerSheet > 1;
+        // Watermarks, frames, account tracking and n-up need host finishing.
+        const bool host = needsHost || dm.watermarkId1 || dm.watermarkId2 || dm.userPaperSettings[2] ||
+                          dm.userPaperSettings[3] || dm.accountTracking || r.pagesPerSheet > 1;
         r.outputMode = host ? 4 : 1;
         r.journal = host ? 0 : resolvedJournal();
     } else {

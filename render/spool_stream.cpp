@@ -284,6 +284,14 @@ bool StreamEnable(DeviceRecord& r, uint8_t compress) {
     f.perSheetTrays = dm.switch458;
     f.trayCode[0] = static_cast<uint8_t>(dm.dm.dmDefaultSource);
     f.bindingEdge = dm.option448;
+    // The record's two watermarks answer the overlay drawing requests, in
+    // the order the record keeps them: by odd and even pages (placement
+    // switch) or first and other pages; drawn at the page start (flag set,
+    // under the page) or at its end (over it).
+    f.overlayParityMode = dm.watermarkPlacement;
+    f.overlayEnabled = dm.watermarkFlag;
+    f.overlayCodeFirst = dm.watermarkId1;
+    f.overlayCodeOther = dm.watermarkId2;
     f.frameCodeA = dm.userPaperSettings[2];
     f.frameCodeB = dm.userPaperSettings[3];
     f.frameEnableA = dm.userPaperSettings[4];

@@ -4,8 +4,13 @@
 // written only on change.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <map>
+#include <numbers>
+#include <span>
 #include <vector>
 
 #include "base/error.h"
@@ -24,6 +29,7 @@ namespace vemf = zq::vemf;
 namespace {
 
 constexpr uint32_t kRop2Nop = 11;
+constexpr LONG kWeightNormal = 400, kWeightBold = 700;  // font weights of a logical font
 constexpr DWORD kErrorUnknownFormat = 2000;  // a compressed or unknown bitmap format
 constexpr size_t kMaxImageBytes = size_t{1} << 30;  // keeps every record size within 32 bits
 
@@ -133,6 +139,90 @@ bool GatherPath(Records& g, PATHOBJ* ppo) {
     g.Empty(vemf::kBeginPath);
     if (!GatherRuns(g, ppo)) return false;
     g.Empty(vemf::kEndPath);
+    return true;
+}
+
+// The outline of a region given as rectangles in bands, top down, as one
+// path. A rectangle that overlaps one of the band right above it by at
+// least a pixel continues that rectangle's figure, so a round or slanted
+// region is a few staircase figures instead of a figure per band (a quarter
+// of the bytes); consecutive spans overlapping keeps each figure a simple
+// polygon. The figures cover the region's pixels exactly and never overlap,
+// so they clip the same under either fill rule. A figure runs from its top
+// left down its left side and up its right side: a single rectangle is
+// (left, top), then (left, bottom), (right, bottom), (right, top).
+void RegionPath(Records& g, std::span<const RECTL> rects) {
+    std::vector<std::vector<RECTL>> figures;
+    // The figures a rectangle may continue, by where they end; those ending
+    // above the band being read are finished.
+    std::map<LONG, std::vector<size_t>> open;
+    for (const RECTL& r : rects) {
+        while (!open.empty() && open.begin()->first < r.top) open.erase(open.begin());
+        size_t figure = figures.size();
+        if (const auto ending = open.find(r.top); ending != open.end()) {
+            auto& candidates = ending->second;
+            const auto it = std::find_if(candidates.begin(), candidates.end(), [&](size_t f) {
+                const RECTL& last = figures[f].back();
+                return last.left < r.right && r.left < last.right;
+            });
+            if (it != candidates.end()) {
+                figure = *it;
+                candidates.erase(it);
+            }
+        }
+        if (figure == figures.size()) figures.emplace_back();
+        figures[figure].push_back(r);
+        open[r.bottom].push_back(figure);
+    }
+    g.Empty(vemf::kBeginPath);
+    std::vector<POINTL> corners;
+    std::vector<POINTFIX> fixed;
+    for (const auto& spans : figures) {
+        // Corners only: repeated points and points between two in line go.
+        corners.clear();
+        auto add = [&](LONG x, LONG y) {
+            if (!corners.empty() && corners.back().x == x && corners.back().y == y) return;
+            if (corners.size() >= 2) {
+                const POINTL& a = corners[corners.size() - 2];
+                const POINTL& b = corners.back();
+                if ((a.x == b.x && b.x == x) || (a.y == b.y && b.y == y)) corners.pop_back();
+            }
+            corners.push_back({x, y});
+        };
+        for (const RECTL& s : spans) add(s.left, s.top), add(s.left, s.bottom);
+        for (auto s = spans.rbegin(); s != spans.rend(); ++s) add(s->right, s->bottom), add(s->right, s->top);
+        fixed.clear();
+        for (size_t i = 1; i < corners.size(); ++i) fixed.push_back({corners[i].x * 16, corners[i].y * 16});
+        g.Point(vemf::kMoveTo, corners.front().x, corners.front().y);
+        g.Poly(vemf::kPolylineTo, fixed.data(), fixed.size());
+        g.Empty(vemf::kCloseFigure);
+    }
+    g.Empty(vemf::kEndPath);
+}
+
+// A complex clip's region, its rectangles within the clip's bounds in bands
+// top down; false when the clip cannot be enumerated.
+bool ClipRectangles(CLIPOBJ* pco, std::vector<RECTL>& rects) {
+    if (CLIPOBJ_cEnumStart(pco, FALSE, CT_RECTANGLES, CD_RIGHTDOWN, 0) == 0xFFFFFFFF) return false;
+    struct {
+        ULONG c;
+        RECTL arcl[64];
+    } batch;
+    static_assert(offsetof(decltype(batch), arcl) == offsetof(ENUMRECTS, arcl));
+    const RECTL& b = pco->rclBounds;
+    BOOL more;
+    do {
+        batch.c = 0;
+        more = CLIPOBJ_bEnum(pco, sizeof batch, reinterpret_cast<ULONG*>(&batch));
+        for (ULONG i = 0; i < std::min<ULONG>(batch.c, 64); ++i) {
+            const RECTL& a = batch.arcl[i];
+            const RECTL r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+                          std::min(a.bottom, b.bottom)};
+            if (r.left < r.right && r.top < r.bottom) rects.push_back(r);
+        }
+    } while (more);
+    std::stable_sort(rects.begin(), rects.end(),
+                     [](const RECTL& x, const RECTL& y) { return x.top != y.top ? x.top < y.top : x.left < y.left; });
     return true;
 }
 
@@ -427,12 +517,7 @@ bool Clip(DeviceRecord& r, CLIPOBJ* pco) {
             s.clipRect[3] == b.bottom)
             return true;
         Records g;
-        g.Empty(vemf::kBeginPath);
-        g.Point(vemf::kMoveTo, b.left, b.top);
-        const POINTFIX corners[3] = {{b.left * 16, b.bottom * 16}, {b.right * 16, b.bottom * 16}, {b.right * 16, b.top * 16}};
-        g.Poly(vemf::kPolylineTo, corners, 3);
-        g.Empty(vemf::kCloseFigure);
-        g.Empty(vemf::kEndPath);
+        RegionPath(g, std::span(&b, 1));
         Commit(r, g);
         Value(r, vemf::kSelectClipPath, 5);
         s.clipSet = true;
@@ -440,12 +525,10 @@ bool Clip(DeviceRecord& r, CLIPOBJ* pco) {
         s.clipRect[0] = b.left, s.clipRect[1] = b.top, s.clipRect[2] = b.right, s.clipRect[3] = b.bottom;
         return true;
     }
-    PATHOBJ* path = CLIPOBJ_ppoGetPath(pco);
-    if (!path) return false;
+    std::vector<RECTL> rects;
+    if (!ClipRectangles(pco, rects)) return false;
     Records g;
-    const bool ok = GatherPath(g, path);
-    EngDeletePath(path);
-    if (!ok) return false;
+    RegionPath(g, rects);
     // The engine makes a new clip object for every call: the clip in force
     // is known by its outline.
     if (s.clipSet && g.bytes == s.clipPath) return true;
@@ -844,18 +927,59 @@ bool AddOutline(Records& outlines, FONTOBJ* pfo, const GLYPHPOS& pos) {
     return GatherRuns(outlines, gd->gdf.ppo);
 }
 
-}  // namespace
-
-BOOL StreamTextOut(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque,
-                   BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque) {
-    if (!pstro || !pfo) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+// The string as record 84: glyph handles of the selected font, the first
+// glyph's origin as the reference point, and the x/y step to each next
+// origin.
+void StringRecord(DeviceRecord& r, std::span<const GLYPHPOS> glyphs, std::span<const POINTL> steps) {
+    const size_t n = glyphs.size();
+    std::vector<uint8_t> rec(sizeof(vemf::ExtTextOut) + 10 * n);
+    vemf::ExtTextOut head{};
+    head.type = vemf::kExtTextOutW;
+    head.size = static_cast<uint32_t>(rec.size());
+    head.xReference = glyphs[0].ptl.x, head.yReference = glyphs[0].ptl.y;
+    head.count = static_cast<uint32_t>(n);
+    head.stringOffset = sizeof head;
+    head.options = vemf::kTextGlyphIndex | vemf::kTextAdvancesXY;
+    head.advancesOffset = static_cast<uint32_t>(sizeof head + 2 * n);
+    std::memcpy(rec.data(), &head, sizeof head);
+    for (size_t i = 0; i < n; ++i) {
+        const uint16_t hg = static_cast<uint16_t>(glyphs[i].hg);
+        std::memcpy(rec.data() + sizeof head + 2 * i, &hg, 2);
+        const int32_t step[2] = {steps[i].x, steps[i].y};
+        std::memcpy(rec.data() + head.advancesOffset + 8 * i, step, 8);
     }
-    if (!PageReady(r)) return FALSE;
+    StreamRecord(r, rec.data(), rec.size());
+}
+
+// Steps between the glyphs' origins on the page (none after the last).
+std::vector<POINTL> DeviceSteps(std::span<const GLYPHPOS> glyphs) {
+    std::vector<POINTL> steps(glyphs.size(), POINTL{0, 0});
+    for (size_t i = 0; i + 1 < glyphs.size(); ++i)
+        steps[i] = {glyphs[i + 1].ptl.x - glyphs[i].ptl.x, glyphs[i + 1].ptl.y - glyphs[i].ptl.y};
+    return steps;
+}
+
+// Steps along a baseline turned by `turn` (tenths of a degree,
+// counterclockwise), none across it: how a player steps text on a turned
+// baseline. Empty when a glyph stands more than a pixel off the baseline.
+std::vector<POINTL> BaselineSteps(std::span<const GLYPHPOS> glyphs, LONG turn) {
+    const double a = turn * std::numbers::pi / 1800, ux = std::cos(a), uy = -std::sin(a);
+    std::vector<POINTL> steps(glyphs.size(), POINTL{0, 0});
+    LONG placed = 0;
+    for (size_t i = 0; i + 1 < glyphs.size(); ++i) {
+        const double dx = glyphs[i + 1].ptl.x - glyphs[0].ptl.x, dy = glyphs[i + 1].ptl.y - glyphs[0].ptl.y;
+        if (std::fabs(dx * uy - dy * ux) > 1) return {};
+        const LONG along = static_cast<LONG>(std::lround(dx * ux + dy * uy));
+        steps[i] = {along - placed, 0};
+        placed = along;
+    }
+    return steps;
+}
+
+// Text in glyph fonts: each glyph defined once for its font (record 111),
+// large ones filled as their outlines.
+BOOL GlyphFontText(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, BRUSHOBJ* pboFore) {
     StreamState& s = *r.stream;
-    // The opaque rectangle is a blit of the opaque brush.
-    if (prclOpaque && pboOpaque && !StreamPatternBlit(r, pco, *prclOpaque, pboOpaque, nullptr, 0xF0F0)) return FALSE;
     // The glyphs, each defined once for its font.
     std::vector<GLYPHPOS> glyphs = StringGlyphs(pstro, true);
     if (!glyphs.empty()) {
@@ -903,27 +1027,149 @@ BOOL StreamTextOut(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, R
         const uint32_t handle = GlyphFontOf(r, pfo).handle;
         const uint32_t colour = BrushColour(pboFore);
         Value(r, vemf::kSelectObject, handle);
-        const size_t n = glyphs.size();
-        std::vector<uint8_t> rec(sizeof(vemf::ExtTextOut) + 10 * n);
-        vemf::ExtTextOut head{};
-        head.type = vemf::kExtTextOutW;
-        head.size = static_cast<uint32_t>(rec.size());
-        head.xReference = glyphs[0].ptl.x, head.yReference = glyphs[0].ptl.y;
-        head.count = static_cast<uint32_t>(n);
-        head.stringOffset = sizeof head;
-        head.options = vemf::kTextGlyphIndex | vemf::kTextAdvancesXY;
-        head.advancesOffset = static_cast<uint32_t>(sizeof head + 2 * n);
-        std::memcpy(rec.data(), &head, sizeof head);
-        for (size_t i = 0; i < n; ++i) {
-            const uint16_t hg = static_cast<uint16_t>(glyphs[i].hg);
-            std::memcpy(rec.data() + sizeof head + 2 * i, &hg, 2);
-            const int32_t step[2] = {i + 1 < n ? glyphs[i + 1].ptl.x - glyphs[i].ptl.x : 0,
-                                     i + 1 < n ? glyphs[i + 1].ptl.y - glyphs[i].ptl.y : 0};
-            std::memcpy(rec.data() + head.advancesOffset + 8 * i, step, 8);
-        }
-        StreamRecord(r, rec.data(), rec.size());
+        StringRecord(r, glyphs, DeviceSteps(glyphs));
         StreamColourFlags(s, colour);
         s.pageFlags |= 0x10;
+    }
+    return TRUE;
+}
+
+// The logical font that draws the glyphs of a TrueType font where the page
+// is replayed: the face by its family name, weight and slant (simulated
+// ones too), the size, width and turn from the font's transform. The engine
+// sizes a font in fractions of a pixel, a logical font in whole ones: of
+// the em height (a negative height) and the cell height (a positive one,
+// ascent plus descent) the one whose em comes nearer is taken. False for a
+// font that cannot be described so (a device font, no metrics).
+bool LogicalFont(FONTOBJ* pfo, vemf::ExtCreateFont& rec, LONG& turn) {
+    if (!(pfo->flFontType & FO_TYPE_TRUETYPE)) return false;
+    const IFIMETRICS* ifi = FONTOBJ_pifi(pfo);
+    XFORMOBJ* pxo = FONTOBJ_pxoGetXform(pfo);
+    XFORML m{};
+    if (!ifi || ifi->fwdUnitsPerEm <= 0 || !pxo || ifi->dpwszFamilyName <= 0 ||
+        static_cast<ULONG>(ifi->dpwszFamilyName) >= ifi->cjThis)
+        return false;
+    XFORMOBJ_iGetXform(pxo, &m);
+    const double upem = ifi->fwdUnitsPerEm;
+    const double scale = std::hypot(m.eM21, m.eM22);  // device pixels a font unit, across the baseline
+    const double em = scale * upem;
+    if (!(em > 0) || !std::isfinite(em) || em > 16384) return false;
+    LOGFONTW lf{};
+    const LONG emHeight = std::max<LONG>(1, static_cast<LONG>(std::lround(em)));
+    lf.lfHeight = -emHeight;
+    double chosenEm = emHeight;
+    const double cellUnits = static_cast<USHORT>(ifi->fwdWinAscender) + static_cast<USHORT>(ifi->fwdWinDescender);
+    if (cellUnits > 0) {
+        const LONG cell = std::max<LONG>(1, static_cast<LONG>(std::lround(em * cellUnits / upem)));
+        const double cellEm = cell * upem / cellUnits;
+        if (std::fabs(cellEm - em) < std::fabs(chosenEm - em)) lf.lfHeight = cell, chosenEm = cellEm;
+    }
+    // A font drawn wider or narrower than its face: the average character
+    // width asked for, against the face's own (whole pixels) at the height
+    // chosen; none when that is the nearest.
+    const double widthScale = std::hypot(m.eM11, m.eM12) / scale;
+    const LONG average = static_cast<LONG>(std::lround(ifi->fwdAveCharWidth * chosenEm / upem));
+    const LONG width = static_cast<LONG>(std::lround(widthScale * average));
+    if (average > 0 && width > 0 && width != average) lf.lfWidth = width;
+    // The glyphs' turn, tenths of a degree counterclockwise.
+    turn = static_cast<LONG>(std::lround(std::atan2(m.eM21, m.eM22) * 1800 / std::numbers::pi)) % 3600;
+    if (turn < 0) turn += 3600;
+    lf.lfEscapement = lf.lfOrientation = turn;
+    lf.lfWeight = (pfo->flFontType & FO_SIM_BOLD) ? kWeightBold : (ifi->usWinWeight ? ifi->usWinWeight : kWeightNormal);
+    lf.lfItalic = (pfo->flFontType & FO_SIM_ITALIC) || (ifi->fsSelection & FM_SEL_ITALIC) ? 1 : 0;
+    lf.lfCharSet = ifi->jWinCharSet;
+    lf.lfPitchAndFamily = ifi->jWinPitchAndFamily;
+    // Names of the metrics, each cut to its field and terminated.
+    auto name = [&](PTRDIFF at, WCHAR* out, size_t room) {
+        if (at <= 0 || static_cast<ULONG>(at) >= ifi->cjThis) return;
+        const auto* base = reinterpret_cast<const uint8_t*>(ifi);
+        for (size_t i = 0; i + 1 < room && static_cast<ULONG>(at) + 2 * i + 1 < ifi->cjThis; ++i) {
+            WCHAR c;
+            std::memcpy(&c, base + at + 2 * i, 2);
+            if (!c) break;
+            out[i] = c;
+        }
+    };
+    name(ifi->dpwszFamilyName, lf.lfFaceName, LF_FACESIZE);
+    if (!lf.lfFaceName[0]) return false;
+    rec = vemf::ExtCreateFont{};
+    rec.type = vemf::kExtCreateFont;
+    rec.size = sizeof rec;
+    std::memcpy(rec.font, &lf, sizeof lf);
+    WCHAR full[vemf::kFontFullNameChars]{}, style[vemf::kFontStyleChars]{};
+    name(ifi->dpwszFaceName, full, std::size(full));
+    name(ifi->dpwszStyleName, style, std::size(style));
+    std::memcpy(rec.font + vemf::kFontFullNameOffset, full, sizeof full);
+    std::memcpy(rec.font + vemf::kFontStyleOffset, style, sizeof style);
+    return true;
+}
+
+// The handle of a logical font from cache 0, created with record 82 on a
+// miss. Its identity is the logical font itself: fonts the engine realises
+// anew at the same size share one object.
+uint32_t LogicalFontHandle(DeviceRecord& r, vemf::ExtCreateFont& rec) {
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a over the logical font
+    for (uint8_t b : rec.font) hash = (hash ^ b) * 1099511628211ull;
+    uint32_t handle;
+    if (!CacheLookup(r, r.stream->caches[0], static_cast<uint32_t>(hash >> 32), static_cast<uint32_t>(hash), handle)) {
+        rec.handle = handle;
+        StreamRecord(r, &rec, sizeof rec);
+    }
+    return handle;
+}
+
+// Text in a logical font (printer languages other than 4): the font from
+// cache 0, selected, and the string as glyph handles of that font. On a
+// turned baseline the steps go along it; glyphs that stand off it go one a
+// record, each at its own origin.
+BOOL LogicalFontText(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, BRUSHOBJ* pboFore, vemf::ExtCreateFont& font,
+                     LONG turn) {
+    const std::vector<GLYPHPOS> glyphs = StringGlyphs(pstro, false);
+    if (glyphs.empty()) return TRUE;
+    for (const GLYPHPOS& g : glyphs)
+        if (g.hg > 0xFFFF) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+    StreamState& s = *r.stream;
+    const uint32_t handle = LogicalFontHandle(r, font);
+    const uint32_t colour = BrushColour(pboFore);
+    State(r, kTextColour, vemf::kSetTextColor, colour);
+    State(r, kBkMode, vemf::kSetBkMode, 1);
+    if (!Clip(r, pco)) return FALSE;
+    Value(r, vemf::kSelectObject, handle);
+    const std::span<const GLYPHPOS> all(glyphs);
+    const std::vector<POINTL> steps = turn ? BaselineSteps(all, turn) : DeviceSteps(all);
+    if (!steps.empty()) {
+        StringRecord(r, all, steps);
+    } else {
+        const POINTL none[1] = {{0, 0}};
+        for (size_t i = 0; i < all.size(); ++i) StringRecord(r, all.subspan(i, 1), none);
+    }
+    StreamColourFlags(s, colour);
+    s.pageFlags |= 0x10;
+    return TRUE;
+}
+
+}  // namespace
+
+BOOL StreamTextOut(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque,
+                   BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque) {
+    if (!pstro || !pfo) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!PageReady(r)) return FALSE;
+    // The opaque rectangle is a blit of the opaque brush.
+    if (prclOpaque && pboOpaque && !StreamPatternBlit(r, pco, *prclOpaque, pboOpaque, nullptr, 0xF0F0)) return FALSE;
+    // Other languages than 4 draw text in logical fonts; language 4, and
+    // fonts no logical font describes, in glyph fonts of their bitmaps.
+    vemf::ExtCreateFont logical{};
+    LONG turn = 0;
+    if (!LanguageIsStream(r) && LogicalFont(pfo, logical, turn)) {
+        if (!LogicalFontText(r, pstro, pco, pboFore, logical, turn)) return FALSE;
+    } else if (!GlyphFontText(r, pstro, pfo, pco, pboFore)) {
+        return FALSE;
     }
     // Underlines and strike-outs: blits of the text's brush.
     if (prclExtra)

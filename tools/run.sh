@@ -304,10 +304,25 @@ for printer in "${printers[@]}"; do
         "$pclread" "$dir/$name.pcl" --png-prefix "$dir/$name-decoded" --reference "$dir/$name-reference.png" \
             "${xlargs[@]}" > "$dir/$name-read.txt" 2>&1 || true
         grep -q ', 0 form faults$' "$dir/$name-read.txt" || { status=1; head -3 "$dir/$name-read.txt"; }
+        # A monochrome raster job on the outside interpreter too, when it is
+        # at hand: its sheet against the reference at the printable corner,
+        # ink for ink (a sheet it did not print fails the run).
+        outside=""
+        if [ ${#xlargs[@]} -eq 0 ] && [[ "$printer" != *colour* ]] && [ -x "$gpcl6" ]; then
+            dpi=$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/$name-print.txt")
+            rm -f "$dir/$name-printed-"*.pgm
+            "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r"$dpi" -sOutputFile="$dir/$name-printed-%d.pgm" \
+                "$dir/$name.pcl" > /dev/null 2>&1 || true
+            [ -e "$dir/$name-printed-1.pgm" ] || status=1
+            outside="; gpcl6 $("$pagejudge" "$dir/$name-printed-1.pgm" --dpi "$dpi" \
+                --offset "$(sed -n 's/^page 1: .* placed at \([0-9]*,[0-9]*\) .*/\1/p' "$dir/$name-print.txt")" \
+                --reference "$dir/$name-reference.png" 2>&1 | tr '\n' ' ' | sed 's/ $//' || true)"
+        fi
         # One line per decoded page: "page N: WxH, B black, <comparison>, file".
         sed -n 's/^page \([0-9]*\): \([0-9x]*\), [0-9]* black, \([^,]*\).*/\1 \2 \3/p' "$dir/$name-read.txt" |
             while read -r n size verdict; do
-                printf '%-28s %-10s %-16s %10s %8.2f  %s\n' "$printer" "$name" "$n: $size" "$bytes" "$seconds" "$verdict"
+                printf '%-28s %-10s %-16s %10s %8.2f  %s\n' "$printer" "$name" "$n: $size" "$bytes" "$seconds" \
+                    "$verdict$outside"
             done
     done
 done
@@ -418,10 +433,17 @@ for printer in "${printers[@]}"; do
         printf '%-28s %-22s %s\n' "$printer" "${pages[$i]}" "$verdict"
     done
 done
-# One document with account tracking on the first model's raster twin: the
-# first page's account step asks the dialog library beside the driver, which
-# answers the id last chosen for the printer; the job's PJL header carries it
-# with the computer and the user.
+# One document with a watermark and account tracking on the first model's
+# raster twin. The watermark comes into the printer's list as a configuration
+# tag list brings it (its watermark row: name, text, face, 40 points, bold,
+# 30 degrees, black 60 % lighter) and the application's record chooses it
+# for every page, under the page. The first page's account step asks the
+# dialog library beside the driver, which answers the id last chosen for the
+# printer; the job's PJL header carries it with the computer and the user.
+# The decoded page is judged against the reference render (the watermark is
+# drawn on the page, so the reference has it too) and, when the outside
+# interpreter is at hand, its sheet too; the watermark's ink is the decoded
+# page's black beyond the same sample's on the twin.
 echo
 acct="${inf_models[0]} raster"
 dir=$out/account
@@ -432,15 +454,54 @@ REGEDIT4
 [HKEY_CURRENT_USER\Software\Zelquor\Printers\\$acct]
 "Current Account ID"="4711"
 REG
-app_record "$acct" "$dir/account.bin" accountTracking=1
-if ! "$zq" print "${samples[0]}" --printer "$acct" --devmode "$dir/account.bin" --out "$dir/job.pcl" > "$dir/print.txt" 2>&1; then
-    printf '%-28s %s\n' "$acct" "account document failed: $(tail -1 "$dir/print.txt")"
+python3 - "$dir/watermark.taglist" <<'PY'
+import struct, sys
+def el(tag, data): return struct.pack('<II', tag, 8 + len(data)) + data
+v = lambda n: struct.pack('<I', n)
+mark = (el(1, b'Zelquor draft') + el(2, b'ZELQUOR DRAFT') + el(3, b'Liberation Sans') + el(4, v(40)) +
+        el(5, v(3)) + el(7, v(30)) + el(8, v(0)) + el(9, v(60)))
+open(sys.argv[1], 'wb').write(el(288, el(65536, mark)))
+PY
+"$zq" taglist import --printer "$acct" "$dir/watermark.taglist" --scope 4 > /dev/null
+mark=$("$zq" records show "$acct" Watermark | sed -n "s/^record [0-9]* at [0-9]*: id=\([0-9]*\) name='Zelquor draft'.*/\1/p")
+if [ -z "$mark" ]; then
+    printf '%-28s %s\n' "$acct" "watermark document: the watermark was not stored"
     status=1
-elif line=$(grep -a '^@PJL VJOBINFO ACCOUNTNUMBER = "4711" USERID = "[^"]*" HOSTID = "[^"]*"' "$dir/job.pcl" | tr -d '\r'); then
-    printf '%-28s %s\n' "$acct" "account document: $line"
 else
-    printf '%-28s %s\n' "$acct" "account document: no account line in the PJL header"
-    status=1
+    app_record "$acct" "$dir/account.bin" accountTracking=1 watermarkId1="$mark" watermarkId2="$mark" watermarkFlag=1 \
+        watermarkPlacement=0
+    name=$(basename "${samples[0]}" .emf)
+    if ! "$zq" print "${samples[0]}" --printer "$acct" --devmode "$dir/account.bin" --out "$dir/job.pcl" \
+        --png "$dir/reference.png" > "$dir/print.txt" 2>&1; then
+        printf '%-28s %s\n' "$acct" "watermark and account document failed: $(tail -1 "$dir/print.txt")"
+        status=1
+    else
+        if line=$(grep -a '^@PJL VJOBINFO ACCOUNTNUMBER = "4711" USERID = "[^"]*" HOSTID = "[^"]*"' "$dir/job.pcl" | tr -d '\r'); then
+            printf '%-28s %s\n' "$acct" "account document: $line"
+        else
+            printf '%-28s %s\n' "$acct" "account document: no account line in the PJL header"
+            status=1
+        fi
+        "$pclread" "$dir/job.pcl" --png-prefix "$dir/decoded" --reference "$dir/reference.png" > "$dir/read.txt" 2>&1 || true
+        grep -q ', 0 form faults$' "$dir/read.txt" || { status=1; head -3 "$dir/read.txt"; }
+        black=$(sed -n 's/^page 1: [0-9x]*, \([0-9]*\) black, .*/\1/p' "$dir/read.txt")
+        plain=$(sed -n 's/^page 1: [0-9x]*, \([0-9]*\) black, .*/\1/p' "$out/${acct// /-}/$name-read.txt")
+        verdict=$(sed -n 's/^page 1: [0-9x]*, [0-9]* black, \([^,]*\).*/\1/p' "$dir/read.txt")
+        printed="no outside interpreter at $gpcl6, not judged"
+        if [ -x "$gpcl6" ]; then
+            dpi=$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/print.txt")
+            rm -f "$dir/printed-"*.pgm
+            "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r"$dpi" -sOutputFile="$dir/printed-%d.pgm" "$dir/job.pcl" \
+                > /dev/null 2>&1 || true
+            printed=$("$pagejudge" "$dir/printed-1.pgm" --dpi "$dpi" \
+                --offset "$(sed -n 's/^page 1: .* placed at \([0-9]*,[0-9]*\) .*/\1/p' "$dir/print.txt")" \
+                --reference "$dir/reference.png" 2>&1 | tr '\n' ' ' | sed 's/ $//' || true)
+            [ -e "$dir/printed-1.pgm" ] || status=1
+        fi
+        ink=$(( ${black:-0} - ${plain:-0} ))
+        printf '%-28s %s\n' "$acct" "watermark document: $((ink > 0 ? ink : 0)) pixels of watermark ink; decoded $verdict; gpcl6 $printed"
+        [ "$ink" -gt 0 ] || status=1
+    fi
 fi
 echo "jobs, decoded pages and reference renders are in $out"
 exit $status

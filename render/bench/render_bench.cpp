@@ -6,16 +6,20 @@
 // the same road in PCL 5 with HP-GL/2 against language 0;
 // the HP-GL/2 PE encoder next to memcpy of its points, and paths a second
 // through the HP-GL/2 route against the engine filling them into a 600 dpi
-// band. The ratios are printed after the table.
+// band; the interface driver's document events as a share of a text
+// page's whole road. The ratios are printed after the table.
 #include <benchmark/benchmark.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -31,12 +35,18 @@
 #include "gdi/ddi.h"
 #include "gdi/ddi_path.h"
 #include "gdi/engine.h"
+#include "base/loader.h"
+#include "base/memory.h"
+#include "base/msgbox.h"
+#include "base/profile.h"
 #include "render/colour_raster.h"
 #include "render/driver.h"
 #include "render/hpgl_path.h"
 #include "render/output.h"
 #include "render/raster.h"
 #include "render/tt_download.h"
+#include "settings/devmode_ops.h"
+#include "store/driver_ui.h"
 #include "render/tests/e2e/print_support.h"
 #include "testing/temp_root.h"
 
@@ -322,18 +332,51 @@ void BM_MemcpyRgbBand(benchmark::State& state) { MemcpyOf(state, static_cast<siz
 BENCHMARK(BM_MemcpyRgbBand)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemcpyPoints)->Unit(benchmark::kMillisecond);
 
-// One system root with the printer for the whole run.
+// Two printers of a shipped model on the same renderer and model data:
+// "Events" names the interface driver as its configuration file, so GDI
+// raises the document events into it; "Quiet" names the renderer there,
+// which has no document events. True when both were added.
+bool InstallEventPrinters(const std::filesystem::path& driver) {
+    const char* bin = std::getenv("ZQ_BINARY_DIR");
+    std::error_code ec;
+    if (driver.empty() || !bin) return false;
+    std::filesystem::copy_file(std::filesystem::path(bin) / "lib" / "drvui.so", driver.parent_path() / "drvui.so",
+                               std::filesystem::copy_options::overwrite_existing, ec);
+    if (ec) return false;
+    struct Twin {
+        std::u16string driverName, config, printer;
+    } twins[] = {{u"Zelquor Mira 12 PCL", u"drvui.so", u"Events"}, {u"Zelquor Mira 12 PCL quiet", u"pclrend.so", u"Quiet"}};
+    for (auto& t : twins) {
+        const std::string section(t.driverName.begin(), t.driverName.end());
+        if (!WritePrivateProfileStringA(section.c_str(), "Model", "Zelquor Mira 12", "pclrend.ini")) return false;
+        std::u16string renderer = u"pclrend.so", data = u"drvui.so", port = u"LPT1:";
+        DRIVER_INFO_2W d{3, t.driverName.data(), nullptr, renderer.data(), data.data(), t.config.data()};
+        if (!AddPrinterDriverW(nullptr, 2, reinterpret_cast<LPBYTE>(&d))) return false;
+        PRINTER_INFO_2W info{};
+        info.pPrinterName = t.printer.data();
+        info.pDriverName = t.driverName.data();
+        info.pPortName = port.data();
+        HANDLE h = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+        if (!h) return false;
+        ClosePrinter(h);
+    }
+    return true;
+}
+
+// One system root with the printers for the whole run.
 struct Root {
     Root() : dir(zq::testing::MakeTempDirectory("zq-render-bench")) {
         if (dir.empty()) return;
         zq::SetSystemRoot(dir);
         driver = InstallPrinter();
+        events = InstallEventPrinters(driver);
     }
     ~Root() {
         zq::SetSystemRoot({});
         zq::testing::RemoveTree(dir);
     }
     std::filesystem::path dir, driver;
+    bool events = false;
 };
 Root& TheRoot() {
     static Root root;
@@ -476,6 +519,91 @@ void WholeRoad(benchmark::State& state, const std::string& name, BYTE language) 
 void WholeRoadColour(benchmark::State& state, const std::string& name) { Road(state, name, 5, false, true); }
 // The same road writing the spool stream of host finishing.
 void WholeRoadStream(benchmark::State& state, const std::string& name) { Road(state, name, 0, true); }
+
+// The record both event roads print with: the interface driver's record of
+// "Events" asking for the monochrome raster at 600 dpi (check value
+// renewed), made the job's record by the driver's CREATEDCPRE event, so
+// that the road without events renders the same job.
+std::vector<uint8_t> EventsJobRecord() {
+    std::u16string name = u"Events", driverName = u"Zelquor Mira 12 PCL";
+    HANDLE printer = nullptr;
+    if (!OpenPrinterW(name.data(), &printer, nullptr)) return {};
+    std::vector<uint8_t> block(4096);
+    auto* dm = reinterpret_cast<zq::PrivateDevmode*>(block.data());
+    std::vector<uint8_t> job;
+    DWORD needed = 0;
+    GetPrinterDriverW(printer, nullptr, 3, nullptr, 0, &needed);
+    std::vector<BYTE> info(needed);
+    HMODULE ui = nullptr;
+    if (needed && GetPrinterDriverW(printer, nullptr, 3, info.data(), needed, &needed))
+        ui = LoadLibraryW(reinterpret_cast<DRIVER_INFO_3W*>(info.data())->pConfigFile);
+    using DocumentEvent = int (*)(HANDLE, HDC, int, ULONG, void*, ULONG, void*);
+    auto* event = ui ? reinterpret_cast<DocumentEvent>(GetProcAddress(ui, "DrvDocumentEvent")) : nullptr;
+    if (event && DocumentPropertiesW(nullptr, printer, name.data(), &dm->dm, nullptr, DM_OUT_BUFFER) == IDOK) {
+        dm->printerLanguage = 0;  // the monochrome raster; the event computes the paper formats
+        dm->metaSpool = 0;
+        dm->dm.dmPrintQuality = dm->dm.dmYResolution = 600;
+        dm->dm.dmColor = DMCOLOR_MONOCHROME;
+        zq::SetDevmodeCrc(*dm);
+        DOCEVENT_CREATEDCPRE pre{driverName.data(), name.data(), &dm->dm, FALSE};
+        DEVMODEW* made = nullptr;
+        if (event(printer, nullptr, DOCUMENTEVENT_CREATEDCPRE, sizeof pre, &pre, sizeof made, &made) > 0 && made) {
+            const auto* p = reinterpret_cast<const uint8_t*>(made);
+            job.assign(p, p + made->dmSize + made->dmDriverExtra);
+        }
+        if (made) GlobalFree(made);
+    }
+    if (ui) FreeLibrary(ui);
+    ClosePrinter(printer);
+    return job;
+}
+
+double ProcessCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// The whole road on "Events" and on "Quiet" (see InstallEventPrinters) in
+// turn, with the same job record: the difference is the document events'
+// work. Each pair is timed in the process's CPU seconds (the spooler's files
+// make wall time noisy on a busy machine); the share is the pairs' median.
+void EventsShare(benchmark::State& state, const std::string& name) {
+    auto& root = TheRoot();
+    const auto emf = Sample(name);
+    if (!root.events || emf.empty()) return state.SkipWithError("set ZQ_BINARY_DIR and ZQ_SOURCE_DIR");
+    static const std::vector<uint8_t> record = EventsJobRecord();
+    if (record.empty()) return state.SkipWithError("the interface driver gives no job record");
+    const auto* dm = reinterpret_cast<const DEVMODEW*>(record.data());
+    std::vector<double> shares, with, without, wallShares;
+    uint64_t bytes[2] = {};
+    for (auto _ : state) {
+        double cpu[2] = {}, wall[2] = {};
+        for (const int events : {1, 0}) {
+            const double start = ProcessCpuSeconds();
+            const auto wallStart = std::chrono::steady_clock::now();
+            const auto result = zq::emf::PrintDocument(events ? u"Events" : u"Quiet", emf, u"sample", dm);
+            cpu[events] = ProcessCpuSeconds() - start;
+            wall[events] = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+            if (!result.error.empty() || !result.outputJob) return state.SkipWithError(result.error.c_str());
+            bytes[events] += std::filesystem::file_size(zq::store::JobFile(result.outputJob));
+        }
+        with.push_back(cpu[1]), without.push_back(cpu[0]);
+        shares.push_back((cpu[1] - cpu[0]) / cpu[1]);
+        wallShares.push_back((wall[1] - wall[0]) / wall[1]);
+    }
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    const double n = static_cast<double>(state.iterations());
+    state.counters["events_share_pct"] = 100 * median(shares);
+    state.counters["wall_share_pct"] = 100 * median(wallShares);
+    state.counters["cpu_s_with"] = median(with);
+    state.counters["cpu_s_without"] = median(without);
+    state.counters["bytes_with"] = static_cast<double>(bytes[1]) / n;
+    state.counters["bytes_without"] = static_cast<double>(bytes[0]) / n;
+}
 
 // The engine's reference render of the same page alone: the document is
 // played once onto a DC that keeps its page, then rendered unbanded.
@@ -688,10 +816,19 @@ public:
             const std::string name = run.benchmark_name();
             if (auto it = run.counters.find("bytes_per_page"); it != run.counters.end())
                 bytes[name.substr(0, name.find('/', name.find('/') + 1))] = it->second;
+            if (auto it = run.counters.find("events_share_pct"); it != run.counters.end()) {
+                events["share"] = it->second;
+                events["wall"] = run.counters.at("wall_share_pct");
+                events["with"] = run.counters.at("cpu_s_with");
+                events["without"] = run.counters.at("cpu_s_without");
+                events["bytes_with"] = run.counters.at("bytes_with");
+                events["bytes_without"] = run.counters.at("bytes_without");
+            }
         }
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> seconds;
+    std::map<std::string, double> events;  // the document events' share and its parts
     std::map<std::string, double> bytes;  // bytes per page by benchmark and sample
 };
 
@@ -720,6 +857,8 @@ int main(int argc, char** argv) {
             ->Iterations(3);
     }
     RegisterQueuedTextBenchmarks();
+    // The document events' share of a 600 dpi text page (goal: under 5 %).
+    benchmark::RegisterBenchmark("EventsShare600/text", EventsShare, "text")->Unit(benchmark::kMillisecond)->Iterations(25);
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -734,6 +873,11 @@ int main(int argc, char** argv) {
             std::printf("%-7s whole road %.3f s/page, reference render alone %.3f s/page, ratio %.2f, %.0f bytes/page\n",
                         name.c_str(), road, ref, road / ref, reporter.bytes["WholeRoad600/" + name]);
     }
+    if (const auto it = reporter.events.find("share"); it != reporter.events.end())
+        std::printf("text    document events: %.1f %% of the road's CPU seconds (goal under 5 %%; of its wall time "
+                    "%.1f %%), %.4f CPU s/page with them, %.4f without; %.0f and %.0f bytes/page\n",
+                    it->second, reporter.events["wall"], reporter.events["with"], reporter.events["without"], reporter.events["bytes_with"],
+                    reporter.events["bytes_without"]);
     // Each printer language's road against language 0's.
     const std::pair<const char*, const char*> languages[] = {{"WholeRoadXl600/", "PCL XL"},
                                                              {"WholeRoadGl2600/", "PCL 5 with HP-GL/2"}};

@@ -234,6 +234,16 @@ TEST(DecideOutputMode, TableOfCases) {
         {"M 64 resolves J from Jd", 0, 64, 2, 0, nullptr, 64, 0, 0, true},
         {"M 64 without Jd: raster journals", 0, 64, 2, 255, nullptr, 64, 1, 1, true},
         {"manual duplex with instructions", 0, 0x80, 2, 255, nullptr, 1, 0, 2, true},
+        // The colour raster goes to host finishing for what the interface
+        // driver draws on its pages: either watermark, a frame.
+        {"colour raster: the PCL job", 5, 0, 2, 255, [](zq::PrivateDevmode& d) { d.dm.dmColor = DMCOLOR_COLOR; }, 1, 1, 2,
+         true},
+        {"colour raster, first watermark: host finishing", 5, 0, 2, 255,
+         [](zq::PrivateDevmode& d) { d.dm.dmColor = DMCOLOR_COLOR, d.watermarkId1 = 2; }, 4, 0, 2, true},
+        {"colour raster, second watermark: host finishing", 5, 0, 2, 255,
+         [](zq::PrivateDevmode& d) { d.dm.dmColor = DMCOLOR_COLOR, d.watermarkId2 = 3; }, 4, 0, 2, true},
+        {"colour raster, frame: host finishing", 5, 0, 2, 255,
+         [](zq::PrivateDevmode& d) { d.dm.dmColor = DMCOLOR_COLOR, d.userPaperSettings[2] = 1; }, 4, 0, 2, true},
     };
     for (const auto& c : cases) {
         auto dm = Base();

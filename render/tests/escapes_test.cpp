@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/error.h"
@@ -221,6 +223,64 @@ TEST(Escapes, DrawingRequests) {
     f.r.stream->f.overlayCodeOther = 5;
     EXPECT_EQ(f.Call(esc::kOverlayAtStart, {}, &out), 1u);
     EXPECT_EQ(out[0], 4);  // the page to come is page 1
+}
+
+// The watermarks the record chose answer the overlay requests of both
+// bodies: the flag puts the watermark under the page (5000) or over it
+// (5002); the placement switch picks by odd and even pages instead of the
+// first and the other pages.
+TEST(Escapes, OverlayRequestsAnswerTheRecordsWatermarks) {
+    struct Case {
+        uint8_t placement, flag;
+        uint32_t page;  // the page the request comes on
+        uint16_t atStart, atEnd;
+    } const cases[] = {
+        {0, 1, 1, 3, 0}, {0, 1, 2, 7, 0}, {0, 1, 3, 7, 0}, {0, 0, 1, 0, 3},
+        {0, 0, 2, 0, 7}, {1, 1, 3, 3, 0}, {1, 1, 4, 7, 0}, {1, 0, 3, 0, 3},
+    };
+    for (const bool stream : {true, false})
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::to_string(stream) + " placement " + std::to_string(c.placement) + " flag " +
+                         std::to_string(c.flag) + " page " + std::to_string(c.page));
+            auto dm = Devmode(0, stream);
+            dm.watermarkPlacement = c.placement;
+            dm.watermarkFlag = c.flag;
+            dm.watermarkId1 = 3;
+            dm.watermarkId2 = 7;
+            DeviceRecord r;
+            ASSERT_TRUE(RecordFromDevmode(r, dm));
+            DecideOutputMode(r, dm);
+            ASSERT_TRUE(AllocateBuffers(r, false));
+            ASSERT_TRUE(StreamEnable(r, 1));
+            CaptureSink sink;
+            r.sink = &sink;
+            // The request's page is open.
+            if (stream) {
+                ASSERT_TRUE(StreamStartDoc(r, u"x"));
+                for (uint32_t p = 1; p <= c.page; ++p) {
+                    if (p > 1) {
+                        ASSERT_TRUE(StreamSendPage(r));
+                    }
+                    ASSERT_TRUE(StreamStartPage(r));
+                }
+            } else {
+                r.jobState = kJobOpen | kJobPageOpen;
+                r.pageCount = c.page;
+            }
+            std::vector<uint8_t> out(36);
+            for (const auto& [query, close, kind] : {std::tuple{esc::kOverlayAtStart, esc::kOverlayAtStartDone, c.atStart},
+                                                     std::tuple{esc::kOverlayAtEnd, esc::kOverlayAtEndDone, c.atEnd}}) {
+                std::fill(out.begin(), out.end(), 0xEE);
+                ASSERT_EQ(Escape(r, query, 0, nullptr, 36, out.data()), 1u) << query;
+                esc::DrawRequest d;
+                std::memcpy(&d, out.data(), 36);
+                EXPECT_EQ(d.kind, kind) << query;
+                EXPECT_EQ(r.stream->drawRequestOpen, kind ? 1u : 0u) << query;
+                if (kind) {
+                    EXPECT_EQ(Escape(r, close, 0, nullptr, 0, nullptr), 1u);
+                }
+            }
+        }
 }
 
 TEST(Escapes, ManualDuplexQuery) {

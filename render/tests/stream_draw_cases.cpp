@@ -2,11 +2,14 @@
 // record sequences each case writes, read back with the stream walker.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "gdi/ddi.h"
 #include "gdi/ddi_path.h"
+#include "gdi/engine.h"
 #include "base/error.h"
 #include "render/brush.h"
 #include "render/output.h"
@@ -111,6 +114,86 @@ TEST_F(StreamDrawTest, AnEqualRectangularClipWritesNoClipRecords) {
     const auto types = Types(Drawn());
     EXPECT_EQ(Count(types, vemf::kSelectClipPath), 1u);
     EXPECT_EQ(Count(types, vemf::kExtSelectClipRgn), 1u) << "no clip: back to the page";
+}
+
+// The figures of the first clip path written: each its start and corners.
+std::vector<std::vector<POINTL>> ClipFigures(const std::vector<vemfread::Record>& recs) {
+    std::vector<std::vector<POINTL>> figures;
+    auto at = [](const vemfread::Record& rec, size_t i) { return static_cast<LONG>(rec.U32(i)); };
+    for (const auto& rec : recs) {
+        if (rec.type == vemf::kSelectClipPath) break;
+        if (rec.type == vemf::kMoveTo) figures.push_back({{at(rec, 8), at(rec, 12)}});
+        if (rec.type == vemf::kPolylineTo && !figures.empty())
+            for (uint32_t i = 0; i < rec.U32(24); ++i) figures.back().push_back({at(rec, 28 + 8 * i), at(rec, 32 + 8 * i)});
+    }
+    return figures;
+}
+
+// Whether the centre of pixel (x, y) lies inside the figures by the
+// alternate rule: an odd number of edges crossed to its right.
+bool InsideAlternate(const std::vector<std::vector<POINTL>>& figures, LONG x, LONG y) {
+    const double px = x + 0.5, py = y + 0.5;
+    bool inside = false;
+    for (const auto& f : figures)
+        for (size_t i = 0; i < f.size(); ++i) {
+            const POINTL& a = f[i];
+            const POINTL& b = f[(i + 1) % f.size()];
+            if ((a.y > py) == (b.y > py)) continue;
+            const double cx = a.x + (py - a.y) * (b.x - a.x) / static_cast<double>(b.y - a.y);
+            if (cx > px) inside = !inside;
+        }
+    return inside;
+}
+
+// A complex clip goes as the outline of its region: one figure for each run
+// of rectangles that overlap down the page, corners only, from the top left
+// down the left side and up the right side.
+TEST_F(StreamDrawTest, AComplexClipIsTheOutlineOfItsRegion) {
+    const RECTL rects[] = {{10, 10, 30, 12}, {8, 12, 32, 14}, {8, 14, 30, 16}, {50, 10, 60, 16}};
+    zq::gdi::EngineClip clip(zq::gdi::Region::FromRects(rects));
+    ASSERT_EQ(clip.iDComplexity, DC_COMPLEX);
+    BRUSHOBJ black{0, nullptr, 0};
+    ASSERT_TRUE(StreamStrokeFill(r, &line, &clip, nullptr, nullptr, &black, nullptr, 0x0D0D, 0));
+    const auto figures = ClipFigures(Drawn());
+    const std::vector<std::vector<POINTL>> expected = {
+        {{10, 10}, {10, 12}, {8, 12}, {8, 16}, {30, 16}, {30, 14}, {32, 14}, {32, 12}, {30, 12}, {30, 10}},
+        {{50, 10}, {50, 16}, {60, 16}, {60, 10}}};
+    ASSERT_EQ(figures.size(), expected.size());
+    for (size_t f = 0; f < expected.size(); ++f) {
+        ASSERT_EQ(figures[f].size(), expected[f].size()) << "figure " << f;
+        for (size_t i = 0; i < expected[f].size(); ++i) {
+            EXPECT_EQ(figures[f][i].x, expected[f][i].x) << "figure " << f << " corner " << i;
+            EXPECT_EQ(figures[f][i].y, expected[f][i].y) << "figure " << f << " corner " << i;
+        }
+    }
+}
+
+// A ring (two spans a row through its middle, forks and joins) and a few
+// scattered dots: the figures cover exactly the region's pixels.
+TEST_F(StreamDrawTest, AComplexClipsOutlineCoversExactlyItsRegion) {
+    std::vector<RECTL> rects;
+    for (LONG y = 0; y < 80; ++y) {
+        const double dy = y + 0.5 - 40;
+        const LONG outer = static_cast<LONG>(std::sqrt(std::max(0.0, 1600 - dy * dy)));
+        const LONG inner = static_cast<LONG>(std::sqrt(std::max(0.0, 400 - dy * dy)));
+        if (inner > 0) {
+            rects.push_back({100 - outer, y, 100 - inner, y + 1});
+            rects.push_back({100 + inner, y, 100 + outer, y + 1});
+        } else if (outer > 0) {
+            rects.push_back({100 - outer, y, 100 + outer, y + 1});
+        }
+    }
+    for (LONG i = 0; i < 6; ++i) rects.push_back({150 + 3 * i, 5 + 7 * i, 152 + 3 * i, 6 + 7 * i});
+    const auto region = zq::gdi::Region::FromRects(rects);
+    zq::gdi::EngineClip clip(region);
+    ASSERT_EQ(clip.iDComplexity, DC_COMPLEX);
+    BRUSHOBJ black{0, nullptr, 0};
+    ASSERT_TRUE(StreamStrokeFill(r, &line, &clip, nullptr, nullptr, &black, nullptr, 0x0D0D, 0));
+    const auto figures = ClipFigures(Drawn());
+    EXPECT_LE(figures.size(), 3u + 6u) << "the ring is a few figures, not one a row";
+    for (LONG y = -2; y < 90; ++y)
+        for (LONG x = 50; x < 175; ++x)
+            ASSERT_EQ(InsideAlternate(figures, x, y), region.Contains(x, y)) << x << "," << y;
 }
 
 // (The engine drops a figure that is only a start point before it reaches
