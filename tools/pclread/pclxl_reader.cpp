@@ -265,14 +265,27 @@ public:
     size_t Run(std::span<const uint8_t> in) {
         in_ = in;
         pos_ = 0;
+        // Streams may run streams, a few levels deep: a small job could ask
+        // for more work than any printer would do. What streams replay is
+        // bounded by the job's own size.
+        streamBudget_ = std::max<size_t>(size_t{64} << 10, 16 * in.size());
         if (!Header()) return pos_;
         Body(0);
         if (sessionOpen_) Error("session left open at the end of the stream");
+        if (unreported_ > 0) errors_.push_back("PCL XL: " + std::to_string(unreported_) + " more errors");
         return pos_;
     }
 
 private:
-    void Error(const std::string& what) { errors_.push_back("PCL XL at " + std::to_string(base_ + pos_) + ": " + what); }
+    // The first thousand errors are kept; the rest are only counted.
+    void Error(const std::string& what) {
+        if (reported_ >= 1000) {
+            ++unreported_;
+            return;
+        }
+        ++reported_;
+        errors_.push_back("PCL XL at " + std::to_string(base_ + pos_) + ": " + what);
+    }
 
     bool AtUel() const {
         return in_.size() - pos_ >= kUel.size() && std::equal(kUel.begin(), kUel.end(), in_.begin() + static_cast<ptrdiff_t>(pos_));
@@ -1140,6 +1153,12 @@ private:
                 Error("streams nested too deeply");
                 break;
             }
+            if (it->second.size() > streamBudget_) {
+                if (streamBudget_ != 0) Error("streams replay more than sixteen times the job: the rest are not run");
+                streamBudget_ = 0;
+                break;
+            }
+            streamBudget_ -= it->second.size();
             Nested(it->second, depth + 1);
             break;
         }
@@ -1421,6 +1440,8 @@ private:
     }
 
     size_t base_, maxPages_;
+    size_t streamBudget_ = 0;  // bytes streams may still replay
+    size_t reported_ = 0, unreported_ = 0;
     XlSession& s_;
     std::vector<std::string>& errors_;
     std::span<const uint8_t> in_;
