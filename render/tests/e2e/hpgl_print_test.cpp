@@ -198,6 +198,11 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
             ASSERT_TRUE(m) << who << ", sheet " << s + 1 << ": " << sheet.width << "x" << sheet.height << " against "
                            << want.width << "x" << want.height;
             EXPECT_GT(m->expectedInk, 1000);
+            if (const char* dir = std::getenv("ZQ_GL2_DUMP_DIR")) {
+                const std::string stem = std::string(dir) + "/" + c.name + "-" + std::to_string(s + 1) + "-" + who;
+                pclread::WriteGreyPng(want, stem + "-expected.png");
+                pclread::WriteGreyPng(sheet, stem + ".png");
+            }
             if (!(std::string(who) == "reader" ? c.readerJudged : c.gpcl6Judged)) {
                 std::printf("%s, %s, sheet %zu: %s\n", c.name, who, s + 1, pclread::Verdict(*m).c_str());
                 return;
@@ -206,11 +211,6 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
                 << who << ", sheet " << s + 1 << ": " << pclread::Verdict(*m);
             if (perSheet == 1) {
                 EXPECT_EQ(m->extra + m->missing, 0) << who << ", sheet " << s + 1 << ": " << pclread::Verdict(*m);
-            }
-            if (const char* dir = std::getenv("ZQ_GL2_DUMP_DIR")) {
-                const std::string stem = std::string(dir) + "/" + c.name + "-" + std::to_string(s + 1) + "-" + who;
-                pclread::WriteGreyPng(want, stem + "-expected.png");
-                pclread::WriteGreyPng(sheet, stem + ".png");
             }
         };
         judge(decoded, expected[s], decoded, "reader");
