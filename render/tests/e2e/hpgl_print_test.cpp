@@ -51,31 +51,48 @@ std::vector<Frame> Frames(const std::vector<uint8_t>& job) {
     return frames;
 }
 
+// What the interpreter's sheet is held to.
+enum class Gpcl6 {
+    Judged,  // the same bounds as the reader
+    Shown,   // its verdict printed: a difference that is the interpreter's (see the table)
+    NotRun,  // nothing it can print alike (see the table)
+};
+
 struct Gl2SampleCase {
     const char* name;
     std::vector<const char*> samples;  // one page each, in order
     int dpi;
     uint8_t nupChoice;  // 0 one page a sheet, 1 two, 3 four
     bool postcard;
-    // Held to the expected sheet by the reader and by the interpreter; the
-    // verdicts of the others are shown (clipped and patterned shapes, the
-    // interpreter's scaled sheets and its 1200 dpi pictures do not match
-    // yet).
-    bool readerJudged, gpcl6Judged;
+    bool readerJudged;  // else its verdict is printed
+    Gpcl6 gpcl6;
 };
 
-// Text at 300, 600 and 1200 dpi (1200 on a postcard sheet: small
-// pages keep the run short), photo, shapes and clip at 300, 2-up with three pages
-// and 4-up with four.
+// Text at 300, 600 and 1200 dpi (1200 on a postcard sheet: small pages keep
+// the run short), photo at 300 and 1200, shapes and clip at 300, 2-up with
+// three pages and 4-up with four.
+//
+// Where the interpreter is not held to the sheet, it is its own doing:
+// - It prints raster at 600 dpi at most: a 1200 dpi job's raster
+//   (ESC*t1200R) prints at twice its size, so a page with pictures at 1200
+//   is the reader's alone (vectors at 1200 are judged on the text page).
+// - It scales pen widths by the plot size (ESC*c#K, ESC*c#L) but not dash
+//   lengths given in millimetres (LT with mode 1): the dashed lines of the
+//   shapes page drawn small print with page-size dashes (the engine and the
+//   reader scale both). The shapes on n-up sheets are shown, not judged.
+// - On the shapes page at 1-up, the reader's own verdict shows the wide
+//   dashed grey line one pixel thinner than the engine draws it and its
+//   dashes a few pixels along: both are shown.
 const Gl2SampleCase kGl2Samples[] = {
-    {"text_photo_300", {"text", "photo"}, 300, 0, false, true, true},
-    {"shapes_clip_300", {"shapes", "clip"}, 300, 0, false, false, false},
-    {"text_600", {"text"}, 600, 0, false, true, false},
-    {"text_1200_postcard", {"text"}, 1200, 0, true, true, false},
-    {"text_photo_300_2up", {"text", "photo", "text"}, 300, 1, false, true, false},
-    {"shapes_clip_300_2up", {"shapes", "clip"}, 300, 1, false, true, false},
-    {"clip_text_shapes_photo_300_4up", {"clip", "text", "shapes", "photo"}, 300, 3, false, true, false},
-    {"text_shapes_600_4up", {"text", "shapes"}, 600, 3, false, true, false},
+    {"text_photo_300", {"text", "photo"}, 300, 0, false, true, Gpcl6::Judged},
+    {"shapes_clip_300", {"shapes", "clip"}, 300, 0, false, false, Gpcl6::Shown},
+    {"text_600", {"text"}, 600, 0, false, true, Gpcl6::Judged},
+    {"text_1200_postcard", {"text"}, 1200, 0, true, true, Gpcl6::Judged},
+    {"photo_1200_postcard", {"photo"}, 1200, 0, true, true, Gpcl6::NotRun},
+    {"text_photo_300_2up", {"text", "photo", "text"}, 300, 1, false, true, Gpcl6::Judged},
+    {"shapes_clip_300_2up", {"shapes", "clip"}, 300, 1, false, true, Gpcl6::Shown},
+    {"clip_text_shapes_photo_300_4up", {"clip", "text", "shapes", "photo"}, 300, 3, false, true, Gpcl6::Shown},
+    {"text_shapes_600_4up", {"text", "shapes"}, 600, 3, false, true, Gpcl6::Shown},
 };
 
 // The engine draws these pages in colour (grey fills, pictures, coloured
@@ -174,7 +191,7 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
 
     const std::string gpcl6 = Gpcl6Path();
     std::vector<GreyPage> printed;
-    if (!gpcl6.empty()) {
+    if (!gpcl6.empty() && c.gpcl6 != Gpcl6::NotRun) {
         printed = RunGpcl6(gpcl6, pclread::VendorGreysAsShading(bytes), c.dpi, std::string("gl2-") + c.name);
         EXPECT_EQ(printed.size(), sheets) << "the interpreter prints every sheet, no error page";
     }
@@ -203,7 +220,7 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
                 pclread::WriteGreyPng(want, stem + "-expected.png");
                 pclread::WriteGreyPng(sheet, stem + ".png");
             }
-            if (!(std::string(who) == "reader" ? c.readerJudged : c.gpcl6Judged)) {
+            if (!(std::string(who) == "reader" ? c.readerJudged : c.gpcl6 == Gpcl6::Judged)) {
                 std::printf("%s, %s, sheet %zu: %s\n", c.name, who, s + 1, pclread::Verdict(*m).c_str());
                 return;
             }
