@@ -244,6 +244,107 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
     if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found (set ZQ_GPCL6 or put it at ../shared/tools/gpcl6): judged by the reader only";
 }
 
+// The colour model prints the samples without pictures (text, shapes,
+// clip) in colour in PCL 5 with HP-GL/2 and in PCL XL. The reader decodes
+// the HP-GL/2 pages in colour: each pixel the engine's colour (flat colours
+// exact; the vendor greys it paints flat are greys of the printer's own
+// halftone, judged as tone). The interpreter prints both jobs in colour:
+// its sheets, as grey, are the reference's within the sheet tolerance.
+using Gl2ColourSamplePrintTest = PrinterTest;
+
+TEST_F(Gl2ColourSamplePrintTest, SamplesWithoutPicturesPrintInTheirColours) {
+    const std::vector<const char*> samples = {"text", "shapes", "clip"};
+    // In HP-GL/2 the reader and the interpreter are held to the text page;
+    // on the shapes and clip pages both draw the outlines of odd pen widths
+    // (3 dots) a pixel thinner than the engine, on the inner side, as on the
+    // monochrome shapes page: shown, not judged. PCL XL is judged whole.
+    const bool readerJudged[] = {true, false, false};
+    const bool gpcl6Judged[] = {true, false, false};
+    const std::vector<uint8_t> emf = SampleDocument(samples);
+    ASSERT_FALSE(emf.empty()) << "the samples cannot be read (ZQ_SOURCE_DIR)";
+    const std::string gpcl6 = Gpcl6Path();
+    // The grey of a colour as the interpreter's colour pages are read.
+    auto grey = [](uint32_t c) { return static_cast<uint8_t>((5 * (c >> 16 & 0xFF) + 9 * (c >> 8 & 0xFF) + 2 * (c & 0xFF)) / 16); };
+    for (const BYTE language : {BYTE{1}, BYTE{2}}) {
+        SCOPED_TRACE(language);
+        auto dm = ColourLetter(300, language);
+        const std::string png = (root_ / ("colour-" + std::to_string(language) + "-%d.png")).string();
+        const auto result = zq::emf::PrintDocument(u"Mono", emf, u"samples", &dm.dm, png);
+        ASSERT_EQ(result.error, "");
+        EXPECT_EQ(result.stats.failed, 0u) << "every drawing call printed";
+        ASSERT_EQ(result.pages, samples.size());
+        const auto bytes = ReadAll(zq::store::JobFile(result.outputJob));
+        const auto& g = dm.paperFormats[0];
+        pclread::Options options;
+        options.pageWidth = g.printableWidth;
+        options.pageHeight = g.printableLength;
+        const pclread::Job job = pclread::Read(bytes, options);
+        EXPECT_TRUE(job.Ok()) << (job.errors.empty() ? "" : job.errors.front());
+        std::vector<pclread::Page> references;
+        for (size_t i = 0; i < samples.size(); ++i) {
+            auto reference = pclread::ReadRgbPng(zq::emf::PagePath(png, i + 1));
+            ASSERT_TRUE(reference) << "reference of page " << i + 1;
+            references.push_back(std::move(*reference));
+        }
+        if (language == 1) {
+            ASSERT_EQ(job.pages.size(), samples.size());
+            for (size_t i = 0; i < samples.size(); ++i) {
+                const pclread::Page& page = job.pages[i];
+                const pclread::Page& want = references[i];
+                ASSERT_FALSE(page.rgb.empty()) << samples[i] << " printed in colour";
+                // Pixels of a colour the engine has not within a pixel,
+                // outside the vendor greys' areas.
+                int64_t wrong = 0;
+                for (int32_t y = 0; y < std::min(page.height, want.height); ++y)
+                    for (int32_t x = 0; x < std::min(page.width, want.width); ++x) {
+                        const uint32_t got = page.Colour(x, y);
+                        bool near = false;  // an edge within a pixel
+                        for (int32_t dy = -1; dy <= 1 && !near; ++dy)
+                            for (int32_t dx = -1; dx <= 1 && !near; ++dx)
+                                near = x + dx >= 0 && y + dy >= 0 && x + dx < want.width && y + dy < want.height &&
+                                       got == want.Colour(x + dx, y + dy);
+                        if (near) continue;
+                        bool vendor = false;
+                        for (const auto& a : job.vendorAreas)
+                            vendor |= a.page == i && x >= a.left && x < a.right && y >= a.top && y < a.bottom;
+                        wrong += !vendor;
+                    }
+                if (readerJudged[i]) EXPECT_EQ(wrong, 0) << samples[i] << ": pixels not of the engine's colour";
+                else std::printf("colour %s, reader: %lld pixels not of the engine's colour within a pixel\n", samples[i], static_cast<long long>(wrong));
+                if (const char* dir = std::getenv("ZQ_GL2_DUMP_DIR")) {
+                    pclread::WritePng(page, std::string(dir) + "/colour-" + samples[i] + "-decoded.png");
+                    pclread::WritePng(want, std::string(dir) + "/colour-" + samples[i] + "-expected.png");
+                }
+
+            }
+        } else {
+            ASSERT_EQ(job.xl.pages.size(), samples.size());
+        }
+        if (gpcl6.empty()) continue;
+        const auto printed = RunGpcl6(gpcl6, language == 1 ? pclread::VendorGreysAsShading(bytes) : bytes, 300,
+                                      "colour-samples-" + std::to_string(language), true);
+        ASSERT_EQ(printed.size(), samples.size()) << "the interpreter prints every sheet";
+        for (size_t i = 0; i < samples.size(); ++i) {
+            const pclread::Grey sheet = pclread::ToGrey(printed[i]);
+            pclread::Grey want(sheet.width, sheet.height), page(references[i].width, references[i].height);
+            for (int32_t y = 0; y < page.height; ++y)
+                for (int32_t x = 0; x < page.width; ++x) page.v[static_cast<size_t>(y) * page.width + x] = grey(references[i].Colour(x, y));
+            Overlay(want, page, g.usedLeftMargin, g.usedTopMargin);
+            // HP-GL/2 vectors print a pixel up and left in the interpreter.
+            const pclread::Grey moved = language == 1 ? Moved(sheet, kInterpreterShift) : sheet;
+            const auto m = pclread::MatchSheet(moved, want, pclread::GreyBlocks(want));
+            ASSERT_TRUE(m);
+            EXPECT_GT(m->expectedInk, 1000);
+            if (language == 1 && !gpcl6Judged[i]) {
+                std::printf("colour %s, language 1, gpcl6: %s\n", samples[i], pclread::Verdict(*m).c_str());
+                continue;
+            }
+            EXPECT_TRUE(m->Passes()) << samples[i] << ", language " << int{language} << ", gpcl6: " << pclread::Verdict(*m);
+        }
+    }
+    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found (set ZQ_GPCL6 or put it at ../shared/tools/gpcl6): judged by the reader only";
+}
+
 INSTANTIATE_TEST_SUITE_P(Samples, Gl2SamplePrintTest, ::testing::ValuesIn(kGl2Samples),
                          [](const auto& info) { return std::string(info.param.name); });
 
