@@ -104,7 +104,7 @@ bool DrawPolygon(DeviceRecord& r, CLIPOBJ* pco, bool winding, bool edge, bool fi
         return true;
     }
     Gl2ForEachClipRectangle(pco, [&](const RECTL& c) {
-        if (c.left < c.right && c.top < c.bottom) Gl2DrawPolygonIn(r, &c, winding, edge, fill);
+        if (c.left < c.right && c.top < c.bottom && !Gl2PolygonMisses(r, c, edge)) Gl2DrawPolygonIn(r, &c, winding, edge, fill);
     });
     return true;
 }

@@ -47,13 +47,45 @@ TEST_F(Gl2DrawTest, ComplexClipFillsOncePerRectangle) {
     for (LONG i = 0; i < 120; ++i) rects.push_back({i * 4, 0, i * 4 + 2, 200});
     zq::gdi::EngineClip clip(zq::gdi::Region::FromRects(rects));
     ASSERT_EQ(clip.iDComplexity, DC_COMPLEX);
-    ASSERT_TRUE(Gl2FillPath(r, &square, &clip, &black, 0x0D0D, FP_WINDINGMODE));
+    zq::gdi::Path wide;  // across every rectangle
+    wide.MoveTo(P(0, 10));
+    wide.LineTo(P(490, 10));
+    wide.LineTo(P(490, 100));
+    wide.LineTo(P(0, 100));
+    wide.CloseFigure();
+    ASSERT_TRUE(Gl2FillPath(r, &wide, &clip, &black, 0x0D0D, FP_WINDINGMODE));
     const std::string out = Out();
     EXPECT_EQ(Count(out, "PM0"), 1u) << "the polygon is sent once";
     EXPECT_EQ(Count(out, "IW"), 120u);
     EXPECT_EQ(Count(out, "FP1"), 120u);
     EXPECT_EQ(Count(out, "IW0,200,2,0FP1"), 1u);
     EXPECT_EQ(Count(out, "IW476,200,478,0FP1"), 1u);
+}
+
+// Clip rectangles the polygon cannot reach are not sent: a fill sends those
+// its points touch; an edge also those within its pen's reach (a mitre
+// limit times the width).
+TEST_F(Gl2DrawTest, ClipRectanglesThePolygonMissesAreNotSent) {
+    // Columns 20 dots wide every 40 dots; the square spans 10..100.
+    std::vector<RECTL> rects;
+    for (LONG i = 0; i < 10; ++i) rects.push_back({i * 40, 0, i * 40 + 20, 200});
+    zq::gdi::EngineClip clip(zq::gdi::Region::FromRects(rects));
+    ASSERT_TRUE(Gl2FillPath(r, &square, &clip, &black, 0x0D0D, FP_WINDINGMODE));
+    std::string out = Out();
+    EXPECT_EQ(Count(out, "FP1"), 3u) << out;  // 0..20, 40..60, 80..100
+    EXPECT_EQ(Count(out, "IW120,"), 0u) << out;
+    // A 10-dot pen, mitre limit 2: reaches 20 dots past the square: the
+    // column at 120 is in reach, the one at 160 is not.
+    LINEATTRS la{};
+    la.fl = LA_GEOMETRIC;
+    la.iJoin = JOIN_MITER;
+    la.iEndCap = ENDCAP_SQUARE;
+    la.eMiterLimit = 2.0f;
+    la.elWidth.e = 10.0f;
+    ASSERT_TRUE(Gl2StrokePath(r, &square, &clip, nullptr, &black, &la, 0x0D0D));
+    out = Out();
+    EXPECT_EQ(Count(out, "EP"), 4u) << out;
+    EXPECT_EQ(Count(out, "IW120,200,140,0EP"), 1u) << out;
 }
 
 TEST_F(Gl2DrawTest, NoBrushSendsThePolygonButPaintsNothing) {
