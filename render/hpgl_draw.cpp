@@ -104,9 +104,28 @@ bool DrawPolygon(DeviceRecord& r, CLIPOBJ* pco, bool winding, bool edge, bool fi
         Gl2DrawPolygonIn(r, &pco->rclBounds, winding, edge, fill);
         return true;
     }
+    // Each clip rectangle as much as the polygon can reach: the ones it
+    // misses are not sent, and one below another of the same columns joins
+    // it (a clip of many thin bands, an ellipse, becomes a few windows
+    // around a small polygon).
+    const RECTL reach = Gl2PolygonReach(r, edge);
+    RECTL pending{};
+    auto flush = [&] {
+        if (pending.left < pending.right && pending.top < pending.bottom) Gl2DrawPolygonIn(r, &pending, winding, edge, fill);
+        pending = {};
+    };
     Gl2ForEachClipRectangle(pco, [&](const RECTL& c) {
-        if (c.left < c.right && c.top < c.bottom && !Gl2PolygonMisses(r, c, edge)) Gl2DrawPolygonIn(r, &c, winding, edge, fill);
+        const RECTL w{std::max(c.left, reach.left), std::max(c.top, reach.top), std::min(c.right, reach.right),
+                      std::min(c.bottom, reach.bottom)};
+        if (w.left >= w.right || w.top >= w.bottom) return;
+        if (w.left == pending.left && w.right == pending.right && w.top == pending.bottom) {
+            pending.bottom = w.bottom;
+            return;
+        }
+        flush();
+        pending = w;
     });
+    flush();
     return true;
 }
 

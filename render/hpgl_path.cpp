@@ -132,14 +132,15 @@ bool Gl2EmitPath(DeviceRecord& r, const PathSource& next, bool* drew, POINTL off
     return true;
 }
 
-bool Gl2PolygonMisses(const DeviceRecord& r, const RECTL& clip, bool edge) {
+RECTL Gl2PolygonReach(const DeviceRecord& r, bool edge) {
     const Gl2State& g = r.gl;
     // An edge reaches past the points by half the pen, a mitre by up to
     // the mitre limit times that; a pixel more either way for rounding.
     int64_t reach = 2;
     if (edge) reach += static_cast<int64_t>(std::max(1, g.penWidth)) * static_cast<int64_t>(std::clamp(g.miterLimit, 2.0f, 32767.0f));
     const auto& b = g.polygonBounds;
-    return clip.right <= b[0] - reach || clip.left >= b[2] + reach || clip.bottom <= b[1] - reach || clip.top >= b[3] + reach;
+    auto at = [](int64_t v) { return static_cast<LONG>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+    return {at(b[0] - reach), at(b[1] - reach), at(b[2] + reach), at(b[3] + reach)};
 }
 
 void Gl2DrawPolygonIn(DeviceRecord& r, const RECTL* clip, bool winding, bool edge, bool fill) {

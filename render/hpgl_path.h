@@ -75,8 +75,9 @@ using PathSource = std::function<bool(PathPiece&)>;
 // engine's points (1/16 pixel) are written as whole pixels plus `offset`.
 bool Gl2EmitPath(DeviceRecord& r, const PathSource& next, bool* drew = nullptr, POINTL offset = {0, 0});
 
-// Whether the polygon last sent, edged or filled, paints nothing in `clip`.
-bool Gl2PolygonMisses(const DeviceRecord& r, const RECTL& clip, bool edge);
+// The box outside which the polygon last sent, edged or filled, paints
+// nothing.
+RECTL Gl2PolygonReach(const DeviceRecord& r, bool edge);
 
 // The polygon sent, edged (EP) and/or filled (FP, FP1 with winding) in each
 // rectangle of the clip: none for the whole page.

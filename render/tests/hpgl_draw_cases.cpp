@@ -47,11 +47,11 @@ TEST_F(Gl2DrawTest, ComplexClipFillsOncePerRectangle) {
     for (LONG i = 0; i < 120; ++i) rects.push_back({i * 4, 0, i * 4 + 2, 200});
     zq::gdi::EngineClip clip(zq::gdi::Region::FromRects(rects));
     ASSERT_EQ(clip.iDComplexity, DC_COMPLEX);
-    zq::gdi::Path wide;  // across every rectangle
-    wide.MoveTo(P(0, 10));
-    wide.LineTo(P(490, 10));
-    wide.LineTo(P(490, 100));
-    wide.LineTo(P(0, 100));
+    zq::gdi::Path wide;  // over every rectangle
+    wide.MoveTo(P(0, 0));
+    wide.LineTo(P(490, 0));
+    wide.LineTo(P(490, 200));
+    wide.LineTo(P(0, 200));
     wide.CloseFigure();
     ASSERT_TRUE(Gl2FillPath(r, &wide, &clip, &black, 0x0D0D, FP_WINDINGMODE));
     const std::string out = Out();
@@ -62,10 +62,11 @@ TEST_F(Gl2DrawTest, ComplexClipFillsOncePerRectangle) {
     EXPECT_EQ(Count(out, "IW476,200,478,0FP1"), 1u);
 }
 
-// Clip rectangles the polygon cannot reach are not sent: a fill sends those
-// its points touch; an edge also those within its pen's reach (a mitre
-// limit times the width).
-TEST_F(Gl2DrawTest, ClipRectanglesThePolygonMissesAreNotSent) {
+// Clip rectangles go as far as the polygon can reach: a fill's as far as
+// its points, an edge's as far as its pen reaches (a mitre limit times the
+// width); the rectangles beyond are not sent, and bands of the same columns
+// one under another go as one window.
+TEST_F(Gl2DrawTest, ClipRectanglesGoAsFarAsThePolygonReaches) {
     // Columns 20 dots wide every 40 dots; the square spans 10..100.
     std::vector<RECTL> rects;
     for (LONG i = 0; i < 10; ++i) rects.push_back({i * 40, 0, i * 40 + 20, 200});
@@ -85,7 +86,23 @@ TEST_F(Gl2DrawTest, ClipRectanglesThePolygonMissesAreNotSent) {
     ASSERT_TRUE(Gl2StrokePath(r, &square, &clip, nullptr, &black, &la, 0x0D0D));
     out = Out();
     EXPECT_EQ(Count(out, "EP"), 4u) << out;
-    EXPECT_EQ(Count(out, "IW120,200,140,0EP"), 1u) << out;
+    EXPECT_EQ(Count(out, "IW120,123,123,0EP"), 1u) << out;
+    // An ellipse-like clip of one-dot bands, wider than the square in its
+    // middle rows: the rows that cover the square's columns join into one
+    // window; the narrow rows above and below go one by one.
+    std::vector<RECTL> bands;
+    for (LONG y = 0; y < 110; ++y) {
+        const LONG inset = y < 30 ? 30 - y : 0;
+        bands.push_back({inset, y, 200 - inset, y + 1});
+    }
+    zq::gdi::EngineClip ellipse(zq::gdi::Region::FromRects(bands));
+    ASSERT_EQ(ellipse.iDComplexity, DC_COMPLEX);
+    ASSERT_TRUE(Gl2FillPath(r, &square, &ellipse, &black, 0x0D0D, FP_WINDINGMODE));
+    out = Out();
+    // Rows 8..21 reach past the square's left at 10 - 2 and differ; rows
+    // 22..102 all run 8..103.
+    EXPECT_EQ(Count(out, "IW8,103,103,22FP1"), 1u) << out;
+    EXPECT_EQ(Count(out, "FP1"), 15u) << out;
 }
 
 TEST_F(Gl2DrawTest, NoBrushSendsThePolygonButPaintsNothing) {
