@@ -29,6 +29,17 @@ size_t Count(const std::string& s, const std::string& needle) {
     return n;
 }
 
+// Geometric line attributes: join, cap, mitre limit and width in pixels.
+LINEATTRS Geometric(ULONG join, ULONG cap, float miterLimit, float width) {
+    LINEATTRS la{};
+    la.fl = LA_GEOMETRIC;
+    la.iJoin = join;
+    la.iEndCap = cap;
+    la.eMiterLimit = miterLimit;
+    la.elWidth.e = width;
+    return la;
+}
+
 class Gl2DrawTest : public ::testing::Test, protected GlCapture {
 protected:
     void SetUp() override {
@@ -77,12 +88,7 @@ TEST_F(Gl2DrawTest, ClipRectanglesGoAsFarAsThePolygonReaches) {
     EXPECT_EQ(Count(out, "IW120,"), 0u) << out;
     // A 10-dot pen, mitre limit 2: reaches 20 dots past the square: the
     // column at 120 is in reach, the one at 160 is not.
-    LINEATTRS la{};
-    la.fl = LA_GEOMETRIC;
-    la.iJoin = JOIN_MITER;
-    la.iEndCap = ENDCAP_SQUARE;
-    la.eMiterLimit = 2.0f;
-    la.elWidth.e = 10.0f;
+    LINEATTRS la = Geometric(JOIN_MITER, ENDCAP_SQUARE, 2.0f, 10.0f);
     ASSERT_TRUE(Gl2StrokePath(r, &square, &clip, nullptr, &black, &la, 0x0D0D));
     out = Out();
     EXPECT_EQ(Count(out, "EP"), 4u) << out;
@@ -181,12 +187,7 @@ TEST_F(Gl2DrawTest, RoundJoinAndButtCapAfterSetUpPrintAsDrawn) {
     corner.MoveTo(P(100, 100));
     corner.LineTo(P(300, 100));
     corner.LineTo(P(300, 300));
-    LINEATTRS la{};
-    la.fl = LA_GEOMETRIC;
-    la.iJoin = JOIN_ROUND;
-    la.iEndCap = ENDCAP_BUTT;
-    la.eMiterLimit = 10;
-    la.elWidth.e = 40;
+    LINEATTRS la = Geometric(JOIN_ROUND, ENDCAP_BUTT, 10, 40);
     SpoolWrite(r, "\x1b" "E");
     Gl2PictureFrame(r);
     ASSERT_TRUE(Gl2StrokePath(r, &corner, nullptr, nullptr, &black, &la, 0x0D0D));
