@@ -18,6 +18,7 @@
 
 #include "gdi/emf_print.h"
 #include "pclread/judge.h"
+#include "render/page_setup.h"
 #include "render/tests/e2e/print_support.h"
 #include "render/tests/gpcl6_run.h"
 
@@ -66,6 +67,7 @@ struct Gl2SampleCase {
     bool postcard;
     bool readerJudged;  // else its verdict is printed
     Gpcl6 gpcl6;
+    bool frames = false;  // n-up pages framed
 };
 
 // Text at 300, 600 and 1200 dpi (1200 on a postcard sheet: small pages keep
@@ -90,6 +92,7 @@ const Gl2SampleCase kGl2Samples[] = {
     {"text_1200_postcard", {"text"}, 1200, 0, true, true, Gpcl6::Judged},
     {"photo_1200_postcard", {"photo"}, 1200, 0, true, true, Gpcl6::NotRun},
     {"text_photo_300_2up", {"text", "photo", "text"}, 300, 1, false, true, Gpcl6::Judged},
+    {"photo_text_300_2up_framed", {"photo", "text"}, 300, 1, false, true, Gpcl6::Judged, true},
     {"shapes_clip_300_2up", {"shapes", "clip"}, 300, 1, false, true, Gpcl6::Shown},
     {"clip_text_shapes_photo_300_4up", {"clip", "text", "shapes", "photo"}, 300, 3, false, true, Gpcl6::Shown},
     {"text_shapes_600_4up", {"text", "shapes"}, 600, 3, false, true, Gpcl6::Shown},
@@ -131,6 +134,7 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
     auto dm = Gl2Letter(c.dpi);
     if (c.postcard) Postcard(dm, c.dpi);
     dm.pagesPerSheet = c.nupChoice;
+    dm.switch603 = c.frames ? 1 : 0;
     if (c.nupChoice == 1) dm.paperFormats[1].orientationCode = 2;  // two portrait pages across a landscape sheet
     const std::string png = (root_ / "reference-%d.png").string();
     const auto result = zq::emf::PrintDocument(u"Mono", emf, u"samples", &dm.dm, png);
@@ -166,6 +170,11 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
     // sheet (the same, moved by the printable corner).
     std::vector<pclread::Grey> expected;
     for (size_t s = 0; s < sheets; ++s) expected.emplace_back(job.pages[s].width, job.pages[s].height);
+    struct Bar {
+        size_t sheet;
+        int32_t x, y, w, h;
+    };
+    std::vector<Bar> frameBars;  // the frames' bars, each sheet's own
     for (size_t i = 0; i < c.samples.size(); ++i) {
         const auto reference = pclread::ReadGreyPng(zq::emf::PagePath(png, i + 1));
         ASSERT_TRUE(reference) << "reference of page " << i + 1;
@@ -186,7 +195,20 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
                                before.y + std::lround(before.height720 * c.dpi / 720.0) <= f.y + 1;
             EXPECT_TRUE(apart) << "page " << i + 1 << " overlaps the page before it";
         }
-        Overlay(sheet, pclread::Scale(*reference, sx, sy), f.x, f.y);
+        const pclread::Grey drawn = pclread::Scale(*reference, sx, sy);
+        Overlay(sheet, drawn, f.x, f.y);
+        if (c.frames) {
+            // Four black bars of the frame's thickness around the drawn page.
+            const int32_t t = pclrend::FrameThickness(c.dpi), w = drawn.width, h = drawn.height;
+            const int32_t bars[4][4] = {{f.x - t, f.y - t, w + 2 * t, t},
+                                        {f.x + w, f.y - t, t, h + 2 * t},
+                                        {f.x - t, f.y + h, w + 2 * t, t},
+                                        {f.x - t, f.y - t, t, h + 2 * t}};
+            for (const auto& b : bars) {
+                Overlay(sheet, pclread::Grey(b[2], b[3], 0), b[0], b[1]);
+                frameBars.push_back({i / perSheet, b[0], b[1], b[2], b[3]});
+            }
+        }
     }
 
     const std::string gpcl6 = Gpcl6Path();
@@ -230,6 +252,24 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
                 EXPECT_EQ(m->extra + m->missing, 0) << who << ", sheet " << s + 1 << ": " << pclread::Verdict(*m);
             }
         };
+        // The frames are there: each bar's middle line inked (within a
+        // pixel) along its length. (Tone alone would miss a thin bar.)
+        auto framed = [&](const pclread::Grey& sheet, int32_t ox, int32_t oy, const char* who) {
+            for (const Bar& b : frameBars) {
+                if (b.sheet != s) continue;
+                int64_t bare = 0;
+                for (int32_t k = 1; k < 40; ++k) {  // the corners are the crossing bars' too
+                    const int32_t x = ox + b.x + (b.w > b.h ? b.w * k / 40 : b.w / 2), y = oy + b.y + (b.w > b.h ? b.h / 2 : b.h * k / 40);
+                    bool ink = false;
+                    for (int32_t dy = -1; dy <= 1; ++dy)
+                        for (int32_t dx = -1; dx <= 1; ++dx)
+                            ink |= x + dx >= 0 && y + dy >= 0 && x + dx < sheet.width && y + dy < sheet.height && sheet.At(x + dx, y + dy) < 128;
+                    bare += !ink;
+                }
+                EXPECT_EQ(bare, 0) << who << ", sheet " << s + 1 << ": frame bar at " << b.x << ":" << b.y;
+            }
+        };
+        framed(decoded, 0, 0, "reader");
         judge(decoded, expected[s], decoded, "reader");
         if (s >= printed.size()) continue;
         // The interpreter's whole sheet: the same page at the printable corner.
@@ -239,7 +279,9 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
                               across ? std::min(sheet.width, sheet.height) : std::max(sheet.width, sheet.height));
         Overlay(onSheet, expected[s], g.usedLeftMargin, g.usedTopMargin);
         const pclread::Grey read = pclread::Place(decoded, onSheet.width, onSheet.height, g.usedLeftMargin, g.usedTopMargin);
-        judge(Moved(Upright(sheet, onSheet), kInterpreterShift), onSheet, read, "gpcl6");
+        const pclread::Grey upright = Moved(Upright(sheet, onSheet), kInterpreterShift);
+        framed(upright, g.usedLeftMargin, g.usedTopMargin, "gpcl6");
+        judge(upright, onSheet, read, "gpcl6");
     }
     if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found (set ZQ_GPCL6 or put it at ../shared/tools/gpcl6): judged by the reader only";
 }
