@@ -40,7 +40,10 @@ inline constexpr PeDigitPairs kPeDigitPairs;
 // longest): the digits, two at a time from a table, are gathered into one
 // word and stored at once.
 inline char* PeEncodeTo(int32_t v, char* out) {
-    const uint32_t u = v >= 0 ? 2u * static_cast<uint32_t>(v) : 2u * static_cast<uint32_t>(-static_cast<int64_t>(v)) + 1u;
+    // Twice the magnitude, plus one when negative, without a branch (signs
+    // of a path's steps come in no order a predictor can learn).
+    const uint32_t sign = static_cast<uint32_t>(v >> 31);
+    const uint32_t u = (((static_cast<uint32_t>(v) ^ sign) - sign) << 1) | (sign & 1u);
     const int bits = std::bit_width(u);
     // The bytes past the last digit (zero digits) are left for the next
     // number to overwrite.
