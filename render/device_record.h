@@ -181,7 +181,8 @@ struct DeviceRecord {
     uint32_t patternState = 0;
     uint16_t ropCache = 256;
     uint8_t pageSuppressed = 0;
-    int16_t registration = 0;    // left offset registration sent (decipoints, negative), 0 none
+    int16_t registration = 0;    // logical page moved left by the registration sent (decipoints, negative), 0 none
+    uint8_t registrationOrientation = 0;  // the orientation that registration was sent for
 
     // Device fonts of the job and the text caches.
     FontState fonts;

@@ -2,6 +2,7 @@
 // filled per clip rectangle with the pen and fill of the brush, the logical
 // operation of the mix and the stroke's line attributes.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -103,9 +104,28 @@ bool DrawPolygon(DeviceRecord& r, CLIPOBJ* pco, bool winding, bool edge, bool fi
         Gl2DrawPolygonIn(r, &pco->rclBounds, winding, edge, fill);
         return true;
     }
+    // Each clip rectangle as much as the polygon can reach: the ones it
+    // misses are not sent, and one below another of the same columns joins
+    // it (a clip of many thin bands, an ellipse, becomes a few windows
+    // around a small polygon).
+    const RECTL reach = Gl2PolygonReach(r, edge);
+    RECTL pending{};
+    auto flush = [&] {
+        if (pending.left < pending.right && pending.top < pending.bottom) Gl2DrawPolygonIn(r, &pending, winding, edge, fill);
+        pending = {};
+    };
     Gl2ForEachClipRectangle(pco, [&](const RECTL& c) {
-        if (c.left < c.right && c.top < c.bottom) Gl2DrawPolygonIn(r, &c, winding, edge, fill);
+        const RECTL w{std::max(c.left, reach.left), std::max(c.top, reach.top), std::min(c.right, reach.right),
+                      std::min(c.bottom, reach.bottom)};
+        if (w.left >= w.right || w.top >= w.bottom) return;
+        if (w.left == pending.left && w.right == pending.right && w.top == pending.bottom) {
+            pending.bottom = w.bottom;
+            return;
+        }
+        flush();
+        pending = w;
     });
+    flush();
     return true;
 }
 
@@ -196,6 +216,33 @@ namespace {
 
 constexpr size_t kPointsPerPolygon = 2000;  // keeps the printer's polygon buffer small
 
+// A cubic curve from `from` as the lines of `n` equal steps of its
+// parameter, `n` enough to keep every line close to the
+// curve (an eighth of a pixel: a step h strays at most |B''| h^2 / 8, and |B''| is at most 6
+// times the larger second difference of the control points); the points
+// after `from` are appended, in the engine's 1/16 pixel.
+// Appends `p` unless it lies in the same whole pixel as the point before
+// (the path goes out in whole pixels: a repeat would be a line of nothing).
+void AddPixelPoint(std::vector<POINTFIX>& out, POINTFIX p) {
+    if (!out.empty() && (out.back().x >> 4) == (p.x >> 4) && (out.back().y >> 4) == (p.y >> 4)) return;
+    out.push_back(p);
+}
+
+void TraceCurve(POINTFIX from, POINTFIX c1, POINTFIX c2, POINTFIX to, std::vector<POINTFIX>& out) {
+    auto second = [](FIX a, FIX b, FIX c) { return std::abs(static_cast<double>(a) - 2.0 * b + c); };
+    const double spread = std::max({second(from.x, c1.x, c2.x), second(from.y, c1.y, c2.y), second(c1.x, c2.x, to.x),
+                                    second(c1.y, c2.y, to.y)}) / 16.0;  // pixels
+    constexpr double kTolerance = 0.125;
+    const int n = std::clamp(static_cast<int>(std::ceil(std::sqrt(0.75 * spread / kTolerance))), 1, 64);
+    for (int k = 1; k < n; ++k) {
+        const double t = static_cast<double>(k) / n, u = 1 - t;
+        const double a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;
+        AddPixelPoint(out, {static_cast<FIX>(std::lround(a * from.x + b * c1.x + c * c2.x + d * to.x)),
+                            static_cast<FIX>(std::lround(a * from.y + b * c1.y + c * c2.y + d * to.y))});
+    }
+    AddPixelPoint(out, to);
+}
+
 // Glyph shapes gathered for one polygon: closed subpaths in the engine's
 // 1/16 pixel on the page, all filled under the non-zero rule (the rule the
 // glyphs are made for; touching glyphs join, never cancel).
@@ -214,13 +261,34 @@ public:
         PATHOBJ_vEnumStart(ppo);
         PATHDATA pd{};
         BOOL more;
+        POINTFIX current{};
         do {
             more = PATHOBJ_bEnum(ppo, &pd);
             if (!pd.count || !pd.pptfx) continue;
-            Record rec{pd.flags, {}};
+            // Curves go as the lines that trace them: PE's short relative
+            // numbers take a glyph in far fewer bytes than BZ's absolute ones.
+            Record rec{pd.flags & ~static_cast<FLONG>(PD_BEZIERS), {}};
             rec.points.reserve(pd.count);
-            for (ULONG i = 0; i < pd.count; ++i) rec.points.push_back({pd.pptfx[i].x + dx, pd.pptfx[i].y + dy});
-            points_ += pd.count;
+            ULONG i = 0;
+            if (pd.flags & PD_BEGINSUBPATH) {
+                current = {pd.pptfx[0].x + dx, pd.pptfx[0].y + dy};
+                rec.points.push_back(current);
+                i = 1;
+            }
+            if (pd.flags & PD_BEZIERS) {
+                for (; i + 3 <= pd.count; i += 3) {
+                    const POINTFIX c1{pd.pptfx[i].x + dx, pd.pptfx[i].y + dy}, c2{pd.pptfx[i + 1].x + dx, pd.pptfx[i + 1].y + dy},
+                        end{pd.pptfx[i + 2].x + dx, pd.pptfx[i + 2].y + dy};
+                    TraceCurve(current, c1, c2, end, rec.points);
+                    current = end;
+                }
+            }
+            for (; i < pd.count; ++i) {
+                current = {pd.pptfx[i].x + dx, pd.pptfx[i].y + dy};
+                AddPixelPoint(rec.points, current);
+            }
+            if (rec.points.empty()) continue;
+            points_ += rec.points.size();
             records_.push_back(std::move(rec));
         } while (more);
         if (!records_.empty()) records_.back().flags |= PD_ENDSUBPATH | PD_CLOSEFIGURE;

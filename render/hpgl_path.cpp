@@ -52,6 +52,7 @@ bool Gl2EmitPath(DeviceRecord& r, const PathSource& next, bool* drew, POINTL off
         if (peOpen || bzOpen) SpoolWrite(r, ";");
         peOpen = bzOpen = false;
     };
+    r.gl.polygonBounds = {kSafe, kSafe, -kSafe, -kSafe};
     do {
         piece = {};
         more = next(piece);
@@ -62,6 +63,8 @@ bool Gl2EmitPath(DeviceRecord& r, const PathSource& next, bool* drew, POINTL off
             y = Pixel(p->y, offset.y);
             ++p;
             --n;
+            auto& b = r.gl.polygonBounds;
+            b = {std::min(b[0], x), std::min(b[1], y), std::max(b[2], x + 1), std::max(b[3], y + 1)};
         };
         if (first && n) {
             // The polygon's first point, pen up, before polygon mode.
@@ -127,6 +130,17 @@ bool Gl2EmitPath(DeviceRecord& r, const PathSource& next, bool* drew, POINTL off
     if (drew) *drew = any;
     r.gl.pendingSemicolon = false;
     return true;
+}
+
+RECTL Gl2PolygonReach(const DeviceRecord& r, bool edge) {
+    const Gl2State& g = r.gl;
+    // An edge reaches past the points by half the pen, a mitre by up to
+    // the mitre limit times that; a pixel more either way for rounding.
+    int64_t reach = 2;
+    if (edge) reach += static_cast<int64_t>(std::max(1, g.penWidth)) * static_cast<int64_t>(std::clamp(g.miterLimit, 2.0f, 32767.0f));
+    const auto& b = g.polygonBounds;
+    auto at = [](int64_t v) { return static_cast<LONG>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+    return {at(b[0] - reach), at(b[1] - reach), at(b[2] + reach), at(b[3] + reach)};
 }
 
 void Gl2DrawPolygonIn(DeviceRecord& r, const RECTL* clip, bool winding, bool edge, bool fill) {

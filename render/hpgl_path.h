@@ -4,7 +4,9 @@
 // millimetres, dashes).
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <span>
 #include <string>
@@ -15,17 +17,45 @@
 
 namespace pclrend {
 
-// The PE (polyline encoded) form of one number, base 64, least significant
-// digit first, the last digit marked; at most 6 bytes at `out`, returns
-// the end.
-inline char* PeEncodeTo(int32_t v, char* out) {
-    uint32_t u = v >= 0 ? 2u * static_cast<uint32_t>(v) : 2u * static_cast<uint32_t>(-static_cast<int64_t>(v)) + 1u;
-    while (u >= 64) {
-        *out++ = static_cast<char>((u & 63) + 63);
-        u >>= 6;
+// Two base-64 digits of 12 bits, each plus 63, low digit in the low byte.
+// By a number's bit width: its count of digits and the mark (128) on the
+// byte of its last digit.
+struct PeDigitPairs {
+    uint16_t pair[4096];
+    uint8_t digits[33];
+    uint64_t mark[33];
+    constexpr PeDigitPairs() : pair(), digits(), mark() {
+        for (uint32_t v = 0; v < 4096; ++v) pair[v] = static_cast<uint16_t>(((v & 63) + 63) | ((v >> 6) + 63) << 8);
+        for (int bits = 0; bits <= 32; ++bits) {
+            digits[bits] = static_cast<uint8_t>(bits <= 6 ? 1 : (bits + 5) / 6);
+            mark[bits] = uint64_t{0x80} << (8 * (digits[bits] - 1));
+        }
     }
-    *out++ = static_cast<char>(u + 63 + 128);
-    return out;
+};
+inline constexpr PeDigitPairs kPeDigitPairs;
+
+// The PE (polyline encoded) form of one number, base 64, least significant
+// digit first, the last digit marked; returns the end of its bytes. Writes
+// 6 bytes at `out` whatever the length (the caller has room for the
+// longest): the digits, two at a time from a table, are gathered into one
+// word and stored at once.
+inline char* PeEncodeTo(int32_t v, char* out) {
+    // Twice the magnitude, plus one when negative, without a branch (signs
+    // of a path's steps come in no order a predictor can learn).
+    const uint32_t sign = static_cast<uint32_t>(v >> 31);
+    const uint32_t u = (((static_cast<uint32_t>(v) ^ sign) - sign) << 1) | (sign & 1u);
+    const int bits = std::bit_width(u);
+    // The bytes past the last digit (zero digits) are left for the next
+    // number to overwrite.
+    const uint64_t w = (kPeDigitPairs.pair[u & 4095] | uint64_t{kPeDigitPairs.pair[(u >> 12) & 4095]} << 16 |
+                        uint64_t{kPeDigitPairs.pair[u >> 24]} << 32) +
+                       kPeDigitPairs.mark[bits];
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out, &w, 6);
+    } else {
+        for (int i = 0; i < 6; ++i) out[i] = static_cast<char>(w >> (8 * i));
+    }
+    return out + kPeDigitPairs.digits[bits];
 }
 void PeEncode(int32_t v, std::string& out);
 
@@ -47,6 +77,10 @@ using PathSource = std::function<bool(PathPiece&)>;
 // record whose points do not make whole curves (the polygon is closed). The
 // engine's points (1/16 pixel) are written as whole pixels plus `offset`.
 bool Gl2EmitPath(DeviceRecord& r, const PathSource& next, bool* drew = nullptr, POINTL offset = {0, 0});
+
+// The box outside which the polygon last sent, edged or filled, paints
+// nothing.
+RECTL Gl2PolygonReach(const DeviceRecord& r, bool edge);
 
 // The polygon sent, edged (EP) and/or filled (FP, FP1 with winding) in each
 // rectangle of the clip: none for the whole page.

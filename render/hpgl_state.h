@@ -36,6 +36,10 @@ struct Gl2State {
     std::vector<uint32_t> dashStyle;  // the style last defined as line type 8, as given
     uint32_t dashPattern = 0;         // its pattern length in device pixels
     bool dashGeometric = false;
+    // The box of the points of the polygon last sent (left, top, right,
+    // bottom; right and bottom exclusive), control points included: the
+    // clip rectangles that miss it paint nothing and are not sent.
+    std::array<int32_t, 4> polygonBounds{};
 
     // Colour pages: render settings of the three kinds of object (selector,
     // lightness, saturation, gamma in tenths).

@@ -239,8 +239,23 @@ int PagePart(DeviceRecord& r) {
     if (changed & (kSizeChanged | kOrientationChanged)) {
         if (first) r.registration = 0;  // the job began with a reset
         const int32_t registration = RegistrationFor(r);
-        if (registration != r.registration) SpoolFormat(r, "\x1b&l%dU", {registration});
+        const int orientation = OrientationCode(r);
+        // The registration commands move the logical page along the sheet's
+        // own portrait axes whatever the orientation: the logical page's
+        // left edge lies at the sheet's left in portrait, its bottom in
+        // landscape, its right in reverse portrait and its top in reverse
+        // landscape, so a move to the left is a left offset (ESC&l#U) in
+        // portrait and a top offset (ESC&l#Z) in landscape, signed by the
+        // direction the page's x axis runs.
+        auto leftOffset = [](int32_t value, int o) { return o == 0 ? value : o == 2 ? -value : 0; };
+        auto topOffset = [](int32_t value, int o) { return o == 1 ? -value : o == 3 ? value : 0; };
+        const int was = r.registrationOrientation;
+        if (leftOffset(registration, orientation) != leftOffset(r.registration, was))
+            SpoolFormat(r, "\x1b&l%dU", {leftOffset(registration, orientation)});
+        if (topOffset(registration, orientation) != topOffset(r.registration, was))
+            SpoolFormat(r, "\x1b&l%dZ", {topOffset(registration, orientation)});
         r.registration = static_cast<int16_t>(registration);
+        r.registrationOrientation = static_cast<uint8_t>(orientation);
     }
     auto mediaType = [&](uint8_t type) {
         const char* name = kPaperTypeNames[type - 1];

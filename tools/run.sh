@@ -273,7 +273,7 @@ for printer in "${printers[@]}"; do
             verdict="printed; no outside interpreter at $gpcl6, not judged"
             # The reader decodes the job (a form fault fails the run) and
             # writes the copy a general interpreter prints: the printer's own
-            # flat greys (FT9, SV9) as standard shading of the same darkness.
+            # flat greys (FT9, SV9) as dithered raster fills of the same darkness.
             "$pclread" "$dir/$name.pcl" --png-prefix "$dir/$name-decoded" --as-shading "$dir/$name-general.pcl" \
                 > "$dir/$name-read.txt" 2>&1 || true
             grep -q ', 0 form faults$' "$dir/$name-read.txt" || { status=1; head -3 "$dir/$name-read.txt"; }

@@ -29,6 +29,17 @@ size_t Count(const std::string& s, const std::string& needle) {
     return n;
 }
 
+// Geometric line attributes: join, cap, mitre limit and width in pixels.
+LINEATTRS Geometric(ULONG join, ULONG cap, float miterLimit, float width) {
+    LINEATTRS la{};
+    la.fl = LA_GEOMETRIC;
+    la.iJoin = join;
+    la.iEndCap = cap;
+    la.eMiterLimit = miterLimit;
+    la.elWidth.e = width;
+    return la;
+}
+
 class Gl2DrawTest : public ::testing::Test, protected GlCapture {
 protected:
     void SetUp() override {
@@ -47,13 +58,57 @@ TEST_F(Gl2DrawTest, ComplexClipFillsOncePerRectangle) {
     for (LONG i = 0; i < 120; ++i) rects.push_back({i * 4, 0, i * 4 + 2, 200});
     zq::gdi::EngineClip clip(zq::gdi::Region::FromRects(rects));
     ASSERT_EQ(clip.iDComplexity, DC_COMPLEX);
-    ASSERT_TRUE(Gl2FillPath(r, &square, &clip, &black, 0x0D0D, FP_WINDINGMODE));
+    zq::gdi::Path wide;  // over every rectangle
+    wide.MoveTo(P(0, 0));
+    wide.LineTo(P(490, 0));
+    wide.LineTo(P(490, 200));
+    wide.LineTo(P(0, 200));
+    wide.CloseFigure();
+    ASSERT_TRUE(Gl2FillPath(r, &wide, &clip, &black, 0x0D0D, FP_WINDINGMODE));
     const std::string out = Out();
     EXPECT_EQ(Count(out, "PM0"), 1u) << "the polygon is sent once";
     EXPECT_EQ(Count(out, "IW"), 120u);
     EXPECT_EQ(Count(out, "FP1"), 120u);
     EXPECT_EQ(Count(out, "IW0,200,2,0FP1"), 1u);
     EXPECT_EQ(Count(out, "IW476,200,478,0FP1"), 1u);
+}
+
+// Clip rectangles go as far as the polygon can reach: a fill's as far as
+// its points, an edge's as far as its pen reaches (a mitre limit times the
+// width); the rectangles beyond are not sent, and bands of the same columns
+// one under another go as one window.
+TEST_F(Gl2DrawTest, ClipRectanglesGoAsFarAsThePolygonReaches) {
+    // Columns 20 dots wide every 40 dots; the square spans 10..100.
+    std::vector<RECTL> rects;
+    for (LONG i = 0; i < 10; ++i) rects.push_back({i * 40, 0, i * 40 + 20, 200});
+    zq::gdi::EngineClip clip(zq::gdi::Region::FromRects(rects));
+    ASSERT_TRUE(Gl2FillPath(r, &square, &clip, &black, 0x0D0D, FP_WINDINGMODE));
+    std::string out = Out();
+    EXPECT_EQ(Count(out, "FP1"), 3u) << out;  // 0..20, 40..60, 80..100
+    EXPECT_EQ(Count(out, "IW120,"), 0u) << out;
+    // A 10-dot pen, mitre limit 2: reaches 20 dots past the square: the
+    // column at 120 is in reach, the one at 160 is not.
+    LINEATTRS la = Geometric(JOIN_MITER, ENDCAP_SQUARE, 2.0f, 10.0f);
+    ASSERT_TRUE(Gl2StrokePath(r, &square, &clip, nullptr, &black, &la, 0x0D0D));
+    out = Out();
+    EXPECT_EQ(Count(out, "EP"), 4u) << out;
+    EXPECT_EQ(Count(out, "IW120,123,123,0EP"), 1u) << out;
+    // An ellipse-like clip of one-dot bands, wider than the square in its
+    // middle rows: the rows that cover the square's columns join into one
+    // window; the narrow rows above and below go one by one.
+    std::vector<RECTL> bands;
+    for (LONG y = 0; y < 110; ++y) {
+        const LONG inset = y < 30 ? 30 - y : 0;
+        bands.push_back({inset, y, 200 - inset, y + 1});
+    }
+    zq::gdi::EngineClip ellipse(zq::gdi::Region::FromRects(bands));
+    ASSERT_EQ(ellipse.iDComplexity, DC_COMPLEX);
+    ASSERT_TRUE(Gl2FillPath(r, &square, &ellipse, &black, 0x0D0D, FP_WINDINGMODE));
+    out = Out();
+    // Rows 8..21 reach past the square's left at 10 - 2 and differ; rows
+    // 22..102 all run 8..103.
+    EXPECT_EQ(Count(out, "IW8,103,103,22FP1"), 1u) << out;
+    EXPECT_EQ(Count(out, "FP1"), 15u) << out;
 }
 
 TEST_F(Gl2DrawTest, NoBrushSendsThePolygonButPaintsNothing) {
@@ -132,12 +187,7 @@ TEST_F(Gl2DrawTest, RoundJoinAndButtCapAfterSetUpPrintAsDrawn) {
     corner.MoveTo(P(100, 100));
     corner.LineTo(P(300, 100));
     corner.LineTo(P(300, 300));
-    LINEATTRS la{};
-    la.fl = LA_GEOMETRIC;
-    la.iJoin = JOIN_ROUND;
-    la.iEndCap = ENDCAP_BUTT;
-    la.eMiterLimit = 10;
-    la.elWidth.e = 40;
+    LINEATTRS la = Geometric(JOIN_ROUND, ENDCAP_BUTT, 10, 40);
     SpoolWrite(r, "\x1b" "E");
     Gl2PictureFrame(r);
     ASSERT_TRUE(Gl2StrokePath(r, &corner, nullptr, nullptr, &black, &la, 0x0D0D));

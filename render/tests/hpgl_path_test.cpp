@@ -33,11 +33,22 @@ TEST(HpglPath, PeEncoding) {
         {0, "\xBF"}, {1, "\xC1"}, {-1, "\xC2"}, {100, "G\xC2"}, {31, "\xFD"}, {32, "?\xC0"},
         // Beyond 16 bits the value is not folded: 40000 -> 80000 = 19*4096 + 34*64 + 0.
         {40000, "\x3F\x61\xD2"},
+        // Each count of digits, at the edges where one more begins.
+        {2047, "}\xFE"}, {2048, "??\xC0"}, {8388608, "????\xC0"}, {536870912, "?????\xC0"},
+        {-2147483647, "~~~~~\xC2"},
     };
+    std::string chained, separate;
+    char buffer[8 * std::size(cases)];
+    char* end = buffer;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
         EXPECT_EQ(Pe({c.value}), c.bytes);
+        end = PeEncodeTo(c.value, end);
+        separate += c.bytes;
     }
+    // Written one after the other into one buffer, as paths are: each
+    // number's spare bytes are overwritten by the next.
+    EXPECT_EQ(std::string(buffer, end), separate);
 }
 
 // A path made of records of whole pixels.

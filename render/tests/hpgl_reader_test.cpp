@@ -187,6 +187,35 @@ TEST(HpglReader, ColoursGreysAndPatterns) {
     }
 }
 
+// The copy for a general interpreter paints each vendor grey (area and
+// line) as a user raster fill whose tone over any 16 x 16 block is that
+// grey within a level, wherever the block lies; the rest of the job stands.
+TEST(HpglReader, VendorGreysCopyKeepsTheirTone) {
+    for (const int level : {0, 16, 80, 110, 190, 224, 255}) {
+        const std::string gl = "FT9," + std::to_string(level) + "PUPA10,60RR80,-50SV9," + std::to_string(level) +
+                               "PW2.54PUPA10,150PDPA390,150PUFT1PA300,10RR20,20";
+        const auto original = GlJob(gl);
+        const auto copy = VendorGreysAsShading(original);
+        const std::string text(copy.begin(), copy.end());
+        EXPECT_EQ(text.find("FT9"), std::string::npos) << level;
+        EXPECT_EQ(text.find("SV9"), std::string::npos) << level;
+        const auto flat = Decode(original);
+        const auto dithered = Decode(copy);
+        EXPECT_TRUE(dithered.Ok()) << (dithered.errors.empty() ? "" : dithered.errors[0]);
+        ASSERT_EQ(dithered.pages.size(), 1u);
+        EXPECT_TRUE(dithered.vendorAreas.empty()) << level;
+        const Grey want = ToGrey(flat.pages.at(0)), got = ToGrey(dithered.pages[0]);
+        // Blocks at odd offsets inside the area (10..90 x 10..60) and the
+        // 30-dot line (135..165), and the solid square beside them.
+        for (const auto& [bx, by] : {std::pair{10, 10}, {27, 19}, {73, 43}, {101, 137}, {311, 149}, {302, 12}}) {
+            int sumWant = 0, sumGot = 0;
+            for (int y = by; y < by + 16; ++y)
+                for (int x = bx; x < bx + 16; ++x) sumWant += want.At(x, y), sumGot += got.At(x, y);
+            EXPECT_NEAR(sumGot / 256.0, sumWant / 256.0, 1.0) << "level " << level << " block " << bx << ":" << by;
+        }
+    }
+}
+
 // The picture frame and plot size scale HP-GL/2, pens included.
 TEST(HpglReader, PlotSizeScalesIntoTheFrame) {
     // A frame of 2 x 1.5 inches at (100, 50) and a plot of 4 x 3 inches:

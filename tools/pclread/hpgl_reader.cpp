@@ -7,6 +7,30 @@
 
 namespace pclread {
 
+namespace {
+
+// The RF command of a grey `level` (0 black, 255 white) under raster fill
+// `index`.
+std::string GreyAsRasterFill(int level, int index) {
+    // A 16 x 16 ordered dither (each cell's rank by bit-reversed interleaving
+    // of its coordinates): any 16 x 16 window of its tiling holds every cell
+    // once, so its tone is exact wherever it is anchored.
+    const int ink = ((255 - std::clamp(level, 0, 255)) * 256 + 127) / 255;
+    std::string rf = "RF" + std::to_string(index) + ",16,16";
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            int rank = 0;
+            for (int bit = 0; bit < 4; ++bit) {
+                const int xb = (x >> bit) & 1, yb = (y >> bit) & 1;
+                rank |= ((xb ^ yb) << (7 - 2 * bit)) | (yb << (6 - 2 * bit));
+            }
+            rf += rank < ink ? ",1" : ",0";
+        }
+    return rf + ";";
+}
+
+}  // namespace
+
 std::vector<uint8_t> VendorGreysAsShading(std::span<const uint8_t> job) {
     const std::string s(job.begin(), job.end());
     std::string out;
@@ -17,8 +41,10 @@ std::vector<uint8_t> VendorGreysAsShading(std::span<const uint8_t> job) {
         while (end < s.size() && std::isdigit(static_cast<unsigned char>(s[end])) && level < 1000)
             level = level * 10 + (s[end++] - '0');
         out.append(s, at, hit - at);
-        const int percent = ((255 - std::min(level, 255)) * 100 + 127) / 255;
-        out += (s[hit] == 'F' ? "FT10," : "SV1,") + std::to_string(percent);
+        // Raster fill 1 serves the areas, 2 the lines: each is defined
+        // again right before it is selected.
+        const bool area = s[hit] == 'F';
+        out += GreyAsRasterFill(level, area ? 1 : 2) + (area ? "FT11,1" : "SV2,2");
         at = end;
     }
     out.append(s, at, std::string::npos);

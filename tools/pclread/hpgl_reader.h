@@ -34,9 +34,11 @@ struct VendorArea {
 };
 
 // The job as a general interpreter can print it: the vendor's flat greys
-// (FT9 and SV9 with a grey level, 255 white) become the standard shading of
-// the same darkness (FT10 and SV1 in percent), so their areas can be judged
-// as tone.
+// (FT9 and SV9 with a grey level, 255 white) become user raster fills (RF
+// with FT11 and SV2) of a 16 x 16 ordered dither of the same darkness, so
+// their areas can be judged as tone over 16 x 16 blocks. (The standard
+// shading, FT10, is no substitute: interpreters print it as one of eight
+// fixed patterns, 57 and 69 percent alike.)
 std::vector<uint8_t> VendorGreysAsShading(std::span<const uint8_t> job);
 
 // A PCL pattern as downloaded (ESC*c#W): one palette index (or, for

@@ -18,6 +18,7 @@
 
 #include "gdi/emf_print.h"
 #include "pclread/judge.h"
+#include "render/page_setup.h"
 #include "render/tests/e2e/print_support.h"
 #include "render/tests/gpcl6_run.h"
 
@@ -51,31 +52,50 @@ std::vector<Frame> Frames(const std::vector<uint8_t>& job) {
     return frames;
 }
 
+// What the interpreter's sheet is held to.
+enum class Gpcl6 {
+    Judged,  // the same bounds as the reader
+    Shown,   // its verdict printed: a difference that is the interpreter's (see the table)
+    NotRun,  // nothing it can print alike (see the table)
+};
+
 struct Gl2SampleCase {
     const char* name;
     std::vector<const char*> samples;  // one page each, in order
     int dpi;
     uint8_t nupChoice;  // 0 one page a sheet, 1 two, 3 four
     bool postcard;
-    // Held to the expected sheet by the reader and by the interpreter; the
-    // verdicts of the others are shown (clipped and patterned shapes, the
-    // interpreter's scaled sheets and its 1200 dpi pictures do not match
-    // yet).
-    bool readerJudged, gpcl6Judged;
+    bool readerJudged;  // else its verdict is printed
+    Gpcl6 gpcl6;
+    bool frames = false;  // n-up pages framed
 };
 
-// Text at 300, 600 and 1200 dpi (1200 on a postcard sheet: small
-// pages keep the run short), photo, shapes and clip at 300, 2-up with three pages
-// and 4-up with four.
+// Text at 300, 600 and 1200 dpi (1200 on a postcard sheet: small pages keep
+// the run short), photo at 300 and 1200, shapes and clip at 300, 2-up with
+// three pages and 4-up with four.
+//
+// Where the interpreter is not held to the sheet, it is its own doing:
+// - It prints raster at 600 dpi at most: a 1200 dpi job's raster
+//   (ESC*t1200R) prints at twice its size, so a page with pictures at 1200
+//   is the reader's alone (vectors at 1200 are judged on the text page).
+// - It scales pen widths by the plot size (ESC*c#K, ESC*c#L) but not dash
+//   lengths given in millimetres (LT with mode 1): the dashed lines of the
+//   shapes page drawn small print with page-size dashes (the engine and the
+//   reader scale both). The shapes on n-up sheets are shown, not judged.
+// - On the shapes page at 1-up, the reader's own verdict shows the wide
+//   dashed grey line one pixel thinner than the engine draws it and its
+//   dashes a few pixels along: both are shown.
 const Gl2SampleCase kGl2Samples[] = {
-    {"text_photo_300", {"text", "photo"}, 300, 0, false, true, true},
-    {"shapes_clip_300", {"shapes", "clip"}, 300, 0, false, false, false},
-    {"text_600", {"text"}, 600, 0, false, true, false},
-    {"text_1200_postcard", {"text"}, 1200, 0, true, true, false},
-    {"text_photo_300_2up", {"text", "photo", "text"}, 300, 1, false, true, false},
-    {"shapes_clip_300_2up", {"shapes", "clip"}, 300, 1, false, true, false},
-    {"clip_text_shapes_photo_300_4up", {"clip", "text", "shapes", "photo"}, 300, 3, false, true, false},
-    {"text_shapes_600_4up", {"text", "shapes"}, 600, 3, false, true, false},
+    {"text_photo_300", {"text", "photo"}, 300, 0, false, true, Gpcl6::Judged},
+    {"shapes_clip_300", {"shapes", "clip"}, 300, 0, false, false, Gpcl6::Shown},
+    {"text_600", {"text"}, 600, 0, false, true, Gpcl6::Judged},
+    {"text_1200_postcard", {"text"}, 1200, 0, true, true, Gpcl6::Judged},
+    {"photo_1200_postcard", {"photo"}, 1200, 0, true, true, Gpcl6::NotRun},
+    {"text_photo_300_2up", {"text", "photo", "text"}, 300, 1, false, true, Gpcl6::Judged},
+    {"photo_text_300_2up_framed", {"photo", "text"}, 300, 1, false, true, Gpcl6::Judged, true},
+    {"shapes_clip_300_2up", {"shapes", "clip"}, 300, 1, false, true, Gpcl6::Shown},
+    {"clip_text_shapes_photo_300_4up", {"clip", "text", "shapes", "photo"}, 300, 3, false, true, Gpcl6::Shown},
+    {"text_shapes_600_4up", {"text", "shapes"}, 600, 3, false, true, Gpcl6::Shown},
 };
 
 // The engine draws these pages in colour (grey fills, pictures, coloured
@@ -114,6 +134,7 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
     auto dm = Gl2Letter(c.dpi);
     if (c.postcard) Postcard(dm, c.dpi);
     dm.pagesPerSheet = c.nupChoice;
+    dm.switch603 = c.frames ? 1 : 0;
     if (c.nupChoice == 1) dm.paperFormats[1].orientationCode = 2;  // two portrait pages across a landscape sheet
     const std::string png = (root_ / "reference-%d.png").string();
     const auto result = zq::emf::PrintDocument(u"Mono", emf, u"samples", &dm.dm, png);
@@ -149,6 +170,11 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
     // sheet (the same, moved by the printable corner).
     std::vector<pclread::Grey> expected;
     for (size_t s = 0; s < sheets; ++s) expected.emplace_back(job.pages[s].width, job.pages[s].height);
+    struct Bar {
+        size_t sheet;
+        int32_t x, y, w, h;
+    };
+    std::vector<Bar> frameBars;  // the frames' bars, each sheet's own
     for (size_t i = 0; i < c.samples.size(); ++i) {
         const auto reference = pclread::ReadGreyPng(zq::emf::PagePath(png, i + 1));
         ASSERT_TRUE(reference) << "reference of page " << i + 1;
@@ -169,12 +195,25 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
                                before.y + std::lround(before.height720 * c.dpi / 720.0) <= f.y + 1;
             EXPECT_TRUE(apart) << "page " << i + 1 << " overlaps the page before it";
         }
-        Overlay(sheet, pclread::Scale(*reference, sx, sy), f.x, f.y);
+        const pclread::Grey drawn = pclread::Scale(*reference, sx, sy);
+        Overlay(sheet, drawn, f.x, f.y);
+        if (c.frames) {
+            // Four black bars of the frame's thickness around the drawn page.
+            const int32_t t = pclrend::FrameThickness(c.dpi), w = drawn.width, h = drawn.height;
+            const int32_t bars[4][4] = {{f.x - t, f.y - t, w + 2 * t, t},
+                                        {f.x + w, f.y - t, t, h + 2 * t},
+                                        {f.x - t, f.y + h, w + 2 * t, t},
+                                        {f.x - t, f.y - t, t, h + 2 * t}};
+            for (const auto& b : bars) {
+                Overlay(sheet, pclread::Grey(b[2], b[3], 0), b[0], b[1]);
+                frameBars.push_back({i / perSheet, b[0], b[1], b[2], b[3]});
+            }
+        }
     }
 
     const std::string gpcl6 = Gpcl6Path();
     std::vector<GreyPage> printed;
-    if (!gpcl6.empty()) {
+    if (!gpcl6.empty() && c.gpcl6 != Gpcl6::NotRun) {
         printed = RunGpcl6(gpcl6, pclread::VendorGreysAsShading(bytes), c.dpi, std::string("gl2-") + c.name);
         EXPECT_EQ(printed.size(), sheets) << "the interpreter prints every sheet, no error page";
     }
@@ -198,7 +237,12 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
             ASSERT_TRUE(m) << who << ", sheet " << s + 1 << ": " << sheet.width << "x" << sheet.height << " against "
                            << want.width << "x" << want.height;
             EXPECT_GT(m->expectedInk, 1000);
-            if (!(std::string(who) == "reader" ? c.readerJudged : c.gpcl6Judged)) {
+            if (const char* dir = std::getenv("ZQ_GL2_DUMP_DIR")) {
+                const std::string stem = std::string(dir) + "/" + c.name + "-" + std::to_string(s + 1) + "-" + who;
+                pclread::WriteGreyPng(want, stem + "-expected.png");
+                pclread::WriteGreyPng(sheet, stem + ".png");
+            }
+            if (!(std::string(who) == "reader" ? c.readerJudged : c.gpcl6 == Gpcl6::Judged)) {
                 std::printf("%s, %s, sheet %zu: %s\n", c.name, who, s + 1, pclread::Verdict(*m).c_str());
                 return;
             }
@@ -207,12 +251,25 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
             if (perSheet == 1) {
                 EXPECT_EQ(m->extra + m->missing, 0) << who << ", sheet " << s + 1 << ": " << pclread::Verdict(*m);
             }
-            if (const char* dir = std::getenv("ZQ_GL2_DUMP_DIR")) {
-                const std::string stem = std::string(dir) + "/" + c.name + "-" + std::to_string(s + 1) + "-" + who;
-                pclread::WriteGreyPng(want, stem + "-expected.png");
-                pclread::WriteGreyPng(sheet, stem + ".png");
+        };
+        // The frames are there: each bar's middle line inked (within a
+        // pixel) along its length. (Tone alone would miss a thin bar.)
+        auto framed = [&](const pclread::Grey& sheet, int32_t ox, int32_t oy, const char* who) {
+            for (const Bar& b : frameBars) {
+                if (b.sheet != s) continue;
+                int64_t bare = 0;
+                for (int32_t k = 1; k < 40; ++k) {  // the corners are the crossing bars' too
+                    const int32_t x = ox + b.x + (b.w > b.h ? b.w * k / 40 : b.w / 2), y = oy + b.y + (b.w > b.h ? b.h / 2 : b.h * k / 40);
+                    bool ink = false;
+                    for (int32_t dy = -1; dy <= 1; ++dy)
+                        for (int32_t dx = -1; dx <= 1; ++dx)
+                            ink |= x + dx >= 0 && y + dy >= 0 && x + dx < sheet.width && y + dy < sheet.height && sheet.At(x + dx, y + dy) < 128;
+                    bare += !ink;
+                }
+                EXPECT_EQ(bare, 0) << who << ", sheet " << s + 1 << ": frame bar at " << b.x << ":" << b.y;
             }
         };
+        framed(decoded, 0, 0, "reader");
         judge(decoded, expected[s], decoded, "reader");
         if (s >= printed.size()) continue;
         // The interpreter's whole sheet: the same page at the printable corner.
@@ -222,7 +279,132 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
                               across ? std::min(sheet.width, sheet.height) : std::max(sheet.width, sheet.height));
         Overlay(onSheet, expected[s], g.usedLeftMargin, g.usedTopMargin);
         const pclread::Grey read = pclread::Place(decoded, onSheet.width, onSheet.height, g.usedLeftMargin, g.usedTopMargin);
-        judge(Moved(Upright(sheet, onSheet), kInterpreterShift), onSheet, read, "gpcl6");
+        const pclread::Grey upright = Moved(Upright(sheet, onSheet), kInterpreterShift);
+        framed(upright, g.usedLeftMargin, g.usedTopMargin, "gpcl6");
+        judge(upright, onSheet, read, "gpcl6");
+    }
+    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found (set ZQ_GPCL6 or put it at ../shared/tools/gpcl6): judged by the reader only";
+}
+
+// The colour model prints the samples without pictures (text, shapes,
+// clip) in colour in PCL 5 with HP-GL/2 and in PCL XL. The reader decodes
+// the HP-GL/2 pages in colour: each pixel the engine's colour (flat colours
+// exact; the vendor greys it paints flat are greys of the printer's own
+// halftone, judged as tone); it reads the PCL XL sheets as grey. The
+// interpreter prints both jobs in colour. Grey sheets are the reference's
+// grey within the sheet tolerance (ink within a pixel, tone over 16 x 16
+// blocks within 40).
+using Gl2ColourSamplePrintTest = PrinterTest;
+
+TEST_F(Gl2ColourSamplePrintTest, SamplesWithoutPicturesPrintInTheirColours) {
+    const std::vector<const char*> samples = {"text", "shapes", "clip"};
+    // In HP-GL/2 the reader is held to the text and clip pages and the
+    // interpreter to the text page. The shapes page is shown: both draw its
+    // outlines of odd pen widths (3 dots) and its wide dashed line a pixel
+    // thinner than the engine, as on the monochrome shapes page; the
+    // interpreter's clip page inks some edge pixels more than a pixel out.
+    // PCL XL is judged whole.
+    const bool readerJudged[] = {true, false, true};
+    const bool gpcl6Judged[] = {true, false, false};
+    const std::vector<uint8_t> emf = SampleDocument(samples);
+    ASSERT_FALSE(emf.empty()) << "the samples cannot be read (ZQ_SOURCE_DIR)";
+    const std::string gpcl6 = Gpcl6Path();
+    // The grey of a colour as the interpreter's colour pages are read.
+    auto grey = [](uint32_t c) { return static_cast<uint8_t>((5 * (c >> 16 & 0xFF) + 9 * (c >> 8 & 0xFF) + 2 * (c & 0xFF)) / 16); };
+    for (const BYTE language : {BYTE{1}, BYTE{2}}) {
+        SCOPED_TRACE(language);
+        auto dm = ColourLetter(300, language);
+        const std::string png = (root_ / ("colour-" + std::to_string(language) + "-%d.png")).string();
+        const auto result = zq::emf::PrintDocument(u"Mono", emf, u"samples", &dm.dm, png);
+        ASSERT_EQ(result.error, "");
+        EXPECT_EQ(result.stats.failed, 0u) << "every drawing call printed";
+        ASSERT_EQ(result.pages, samples.size());
+        const auto bytes = ReadAll(zq::store::JobFile(result.outputJob));
+        const auto& g = dm.paperFormats[0];
+        pclread::Options options;
+        options.pageWidth = g.printableWidth;
+        options.pageHeight = g.printableLength;
+        const pclread::Job job = pclread::Read(bytes, options);
+        EXPECT_TRUE(job.Ok()) << (job.errors.empty() ? "" : job.errors.front());
+        std::vector<pclread::Page> references;
+        for (size_t i = 0; i < samples.size(); ++i) {
+            auto reference = pclread::ReadRgbPng(zq::emf::PagePath(png, i + 1));
+            ASSERT_TRUE(reference) << "reference of page " << i + 1;
+            references.push_back(std::move(*reference));
+        }
+        if (language == 1) {
+            ASSERT_EQ(job.pages.size(), samples.size());
+            for (size_t i = 0; i < samples.size(); ++i) {
+                const pclread::Page& page = job.pages[i];
+                const pclread::Page& want = references[i];
+                ASSERT_FALSE(page.rgb.empty()) << samples[i] << " printed in colour";
+                // Pixels whose colour is not the engine's within a pixel,
+                // outside the vendor greys' areas.
+                int64_t wrong = 0;
+                for (int32_t y = 0; y < std::min(page.height, want.height); ++y)
+                    for (int32_t x = 0; x < std::min(page.width, want.width); ++x) {
+                        // Either page's colour found within a pixel in the
+                        // other: an edge a pixel along either way.
+                        const uint32_t got = page.Colour(x, y), expected = want.Colour(x, y);
+                        bool near = got == expected;
+                        for (int32_t dy = -1; dy <= 1 && !near; ++dy)
+                            for (int32_t dx = -1; dx <= 1 && !near; ++dx)
+                                near = x + dx >= 0 && y + dy >= 0 && x + dx < want.width && y + dy < want.height &&
+                                       x + dx < page.width && y + dy < page.height &&
+                                       (got == want.Colour(x + dx, y + dy) || expected == page.Colour(x + dx, y + dy));
+                        if (near) continue;
+                        bool vendor = false;
+                        for (const auto& a : job.vendorAreas)
+                            vendor |= a.page == i && x >= a.left && x < a.right && y >= a.top && y < a.bottom;
+                        wrong += !vendor;
+                    }
+                if (readerJudged[i]) EXPECT_EQ(wrong, 0) << samples[i] << ": pixels not of the engine's colour";
+                else std::printf("colour %s, reader: %lld pixels not of the engine's colour within a pixel\n", samples[i], static_cast<long long>(wrong));
+                if (const char* dir = std::getenv("ZQ_GL2_DUMP_DIR")) {
+                    pclread::WritePng(page, std::string(dir) + "/colour-" + samples[i] + "-decoded.png");
+                    pclread::WritePng(want, std::string(dir) + "/colour-" + samples[i] + "-expected.png");
+                }
+            }
+        }
+        // The engine's page as grey on a sheet of `width` x `height`, at the
+        // printable corner.
+        auto greySheet = [&](size_t i, int32_t width, int32_t height) {
+            pclread::Grey want(width, height), page(references[i].width, references[i].height);
+            for (int32_t y = 0; y < page.height; ++y)
+                for (int32_t x = 0; x < page.width; ++x) page.v[static_cast<size_t>(y) * page.width + x] = grey(references[i].Colour(x, y));
+            Overlay(want, page, g.usedLeftMargin, g.usedTopMargin);
+            return want;
+        };
+        if (language == 2) {
+            // The reader keeps PCL XL sheets as grey (the same weights).
+            ASSERT_EQ(job.xl.pages.size(), samples.size());
+            for (size_t i = 0; i < samples.size(); ++i) {
+                const pclread::Grey sheet = pclread::ToGrey(job.xl.pages[i]);
+                const pclread::Grey want = greySheet(i, sheet.width, sheet.height);
+                const auto m = pclread::MatchSheet(sheet, want, pclread::GreyBlocks(want));
+                ASSERT_TRUE(m);
+                EXPECT_GT(m->expectedInk, 1000);
+                EXPECT_TRUE(m->Passes()) << samples[i] << ", PCL XL, reader: " << pclread::Verdict(*m);
+            }
+        }
+        if (gpcl6.empty()) continue;
+        const auto printed = RunGpcl6(gpcl6, language == 1 ? pclread::VendorGreysAsShading(bytes) : bytes, 300,
+                                      "colour-samples-" + std::to_string(language), true);
+        ASSERT_EQ(printed.size(), samples.size()) << "the interpreter prints every sheet";
+        for (size_t i = 0; i < samples.size(); ++i) {
+            const pclread::Grey sheet = pclread::ToGrey(printed[i]);
+            const pclread::Grey want = greySheet(i, sheet.width, sheet.height);
+            // HP-GL/2 vectors print a pixel up and left in the interpreter.
+            const pclread::Grey moved = language == 1 ? Moved(sheet, kInterpreterShift) : sheet;
+            const auto m = pclread::MatchSheet(moved, want, pclread::GreyBlocks(want));
+            ASSERT_TRUE(m);
+            EXPECT_GT(m->expectedInk, 1000);
+            if (language == 1 && !gpcl6Judged[i]) {
+                std::printf("colour %s, language 1, gpcl6: %s\n", samples[i], pclread::Verdict(*m).c_str());
+                continue;
+            }
+            EXPECT_TRUE(m->Passes()) << samples[i] << ", language " << int{language} << ", gpcl6: " << pclread::Verdict(*m);
+        }
     }
     if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found (set ZQ_GPCL6 or put it at ../shared/tools/gpcl6): judged by the reader only";
 }

@@ -74,6 +74,16 @@ inline zq::PrivateDevmode Letter(int dpi) {
     return dm;
 }
 
+// A printer of the colour line printing in colour in `language` (PCL 5
+// with its colour image path).
+inline zq::PrivateDevmode ColourLetter(int dpi, BYTE language) {
+    auto dm = Letter(dpi);
+    dm.model.flags400 |= 0x08 | 0x20;
+    dm.dm.dmColor = DMCOLOR_COLOR;
+    dm.printerLanguage = language;
+    return dm;
+}
+
 // A postcard sheet (100 x 148 mm, paper code 43) with 1/6 inch margins.
 inline void Postcard(zq::PrivateDevmode& dm, int dpi) {
     dm.dm.dmPaperSize = 43;

@@ -303,16 +303,6 @@ Picture MakePicture(int bits, int w, int h) {
     return p;
 }
 
-// A printer of the colour line printing in colour in `language` (PCL 5
-// with its colour image path).
-zq::PrivateDevmode ColourLetter(int dpi, BYTE language) {
-    auto dm = Letter(dpi);
-    dm.model.flags400 |= 0x08 | 0x20;
-    dm.dm.dmColor = DMCOLOR_COLOR;
-    dm.printerLanguage = language;
-    return dm;
-}
-
 // Colour pages: the pixels of `rect` of the decoded page against the
 // reference render. `exact`: equal; else each pixel equal to one of the
 // reference's pixels at most one away (a scaled picture's footprint).
