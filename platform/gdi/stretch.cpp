@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "base/error.h"
@@ -189,11 +190,19 @@ BOOL Stretch(SURFOBJ* dst, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATEOBJ* 
         // `levels` steps of 0..255 (grey * 2 * levels > (2 * rank + 1) *
         // 255, for whole greys). Target rows that take the same source rows
         // (an enlarged image) share their greys.
-        std::vector<int> threshold(static_cast<size_t>(levels));
-        for (size_t i = 0; i < threshold.size(); ++i) threshold[i] = (2 * cell.rank[i] + 1) * 255 / (2 * levels);
-        std::vector<uint8_t> greys(static_cast<size_t>(vw));
+        // The thresholds along each row of cells, laid out for the whole
+        // width from the transfer's first column.
+        const int cx0 = static_cast<int>(((v.left - ht.x) % side + side) % side);
+        std::vector<uint8_t> thresholds(static_cast<size_t>(side) * static_cast<size_t>(vw));
+        for (int cy = 0; cy < side; ++cy)
+            for (LONG x = 0, cx = cx0; x < vw; ++x, cx = cx + 1 == side ? 0 : cx + 1)
+                thresholds[static_cast<size_t>(cy) * static_cast<size_t>(vw) + static_cast<size_t>(x)] =
+                    static_cast<uint8_t>((2 * cell.rank[static_cast<size_t>(cy * side + cx)] + 1) * 255 / (2 * levels));
+        const size_t padded = (static_cast<size_t>(vw) + 7) & ~size_t(7);
+        std::vector<uint8_t> greys(padded), above(padded);
         LONG greyY0 = 0, greyY1 = 0;  // the source rows of `greys`, none yet
-        const unsigned white = whitePx & 1, black = blackPx & 1;
+        // A pixel above its threshold is white: bit `white`, else `black`.
+        const uint64_t flip = (whitePx & 1) != (blackPx & 1) ? ~uint64_t{0} : 0, base = (blackPx & 1) ? ~uint64_t{0} : 0;
         for (LONG y = 0; y < vh; ++y) {
             const LONG yy = flipY ? dh - 1 - (y + oy) : y + oy;
             LONG y0 = s.top + LONG(int64_t(yy) * sh / dh), y1 = s.top + LONG(int64_t(yy + 1) * sh / dh);
@@ -206,16 +215,16 @@ BOOL Stretch(SURFOBJ* dst, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATEOBJ* 
                 });
             }
             const int cy = static_cast<int>(((v.top + y - ht.y) % side + side) % side);
-            int cx = static_cast<int>(((v.left - ht.x) % side + side) % side);
-            const int* cellRow = threshold.data() + static_cast<size_t>(cy * side);
+            const uint8_t* t = thresholds.data() + static_cast<size_t>(cy) * static_cast<size_t>(vw);
+            for (size_t x = 0; x < static_cast<size_t>(vw); ++x) above[x] = greys[x] > t[x] ? 1 : 0;
             BYTE* out = static_cast<BYTE*>(to.pvScan0) + ptrdiff_t(y) * to.lDelta;
-            unsigned acc = 0;
-            LONG x = 0;
-            for (; x < vw; ++x, cx = cx + 1 == side ? 0 : cx + 1) {
-                acc = acc << 1 | (greys[static_cast<size_t>(x)] > cellRow[cx] ? white : black);
-                if ((x & 7) == 7) *out++ = static_cast<BYTE>(acc), acc = 0;
+            // Eight 0/1 bytes to eight bits, the first the highest.
+            for (size_t k = 0; k < padded; k += 8) {
+                uint64_t eight;
+                std::memcpy(&eight, above.data() + k, 8);
+                const uint64_t bits = (eight * 0x8040201008040201ULL) >> 56;
+                out[k / 8] = static_cast<BYTE>((base ^ (bits & flip)) & 0xFF);
             }
-            if (x & 7) *out = static_cast<BYTE>(acc << (8 - (x & 7)));
         }
     }
     for (LONG y = 0; y < vh && !(halftone && oneBit); ++y) {
