@@ -77,8 +77,9 @@ struct PlacedGlyph {
 // bounds) with the brush: the glyphs are gathered into one mask that takes
 // the foreground ROP where a glyph has ink and leaves the rest, so pixels
 // where glyphs overlap are painted once, as the union of their pixels.
-BOOL PaintGlyphs(SURFOBJ* pso, const std::vector<PlacedGlyph>& glyphs, const RECTL& limit, CLIPOBJ* pco,
-                 BRUSHOBJ* pbo, POINTL* org, ULONG rop3) {
+BOOL PaintGlyphs(SURFOBJ* pso, const std::vector<PlacedGlyph>& glyphs, const Region& clip, BRUSHOBJ* pbo, POINTL* org,
+                 ULONG rop3) {
+    const RECTL limit = clip.Bounds();
     RECTL area{0, 0, 0, 0};
     bool any = false;
     for (const PlacedGlyph& g : glyphs) {
@@ -101,8 +102,7 @@ BOOL PaintGlyphs(SURFOBJ* pso, const std::vector<PlacedGlyph>& glyphs, const REC
     }
     SURFOBJ* m = mask.Object();
     for (const PlacedGlyph& g : glyphs) OrGlyph(static_cast<BYTE*>(m->pvScan0), m->lDelta, area, g.bits, g.at);
-    POINTL maskOrg{0, 0};
-    return EngBitBlt(pso, nullptr, m, pco, nullptr, &area, nullptr, &maskOrg, pbo, org, Rop4(rop3, ROP3_NOP));
+    return PaintMask(pso, m, area, clip, pbo, org, rop3);
 }
 
 BOOL FillRegion(SURFOBJ* pso, const Region& region, BRUSHOBJ* pbo, POINTL* org, ULONG rop3) {
@@ -151,8 +151,7 @@ extern "C" BOOL EngTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* p
             if (!runs.empty() && !FillRegion(pso, Region::FromRects(runs).Intersect(clip), pboFore, pptlOrg, rop3))
                 return FALSE;
         } else {
-            EngineClip glyphClip(clip);
-            if (!PaintGlyphs(pso, glyphs, limit, &glyphClip, pboFore, pptlOrg, rop3)) return FALSE;
+            if (!PaintGlyphs(pso, glyphs, clip, pboFore, pptlOrg, rop3)) return FALSE;
         }
     }
     // Underline and strike-out rectangles: a list ended by an all-zero one.
