@@ -13,9 +13,15 @@
 namespace zq::gdi {
 namespace {
 
+// Columns of slack on the right of a glyph mask: a glyph's row is ORed in
+// whole words, which may reach past the area's last byte.
+constexpr LONG kMaskSlack = 64;
+
 // One glyph's bits, placed at its origin, ORed into the one-bit `mask`
-// whose pixel (0, 0) is `area`'s top-left corner; only what lies in `area`
-// is kept, so huge glyphs cost no more than the surface they land on.
+// whose pixel (0, 0) is `area`'s top-left corner (its rows `kMaskSlack`
+// pixels wider than the area); only what lies in `area` is kept, so huge
+// glyphs cost no more than the surface they land on. A row goes in pieces
+// of up to seven bytes, each shifted into place as one word.
 void OrGlyph(BYTE* mask, LONG maskDelta, const RECTL& area, const GLYPHBITS* gb, POINTL at) {
     const LONG w = gb->sizlBitmap.cx, h = gb->sizlBitmap.cy;
     const size_t rowBytes = static_cast<size_t>(w + 7) / 8;
@@ -25,23 +31,38 @@ void OrGlyph(BYTE* mask, LONG maskDelta, const RECTL& area, const GLYPHBITS* gb,
     const LONG y0 = std::max<LONG>(0, area.top - top), y1 = std::min<LONG>(h, area.bottom - top);
     const LONG x0 = std::max<LONG>(0, area.left - left), x1 = std::min<LONG>(w, area.right - left);
     const LONG k0 = x0 / 8, k1 = (x1 - 1) / 8;  // the glyph's bytes that reach the area
-    const BYTE firstKeep = static_cast<BYTE>(0xFF >> (x0 % 8));
-    const BYTE lastKeep = static_cast<BYTE>(0xFF << (7 - (x1 - 1) % 8));
+    const BYTE* end = gb->aj + rowBytes * static_cast<size_t>(h);
     for (LONG y = y0; y < y1; ++y) {
         const BYTE* row = gb->aj + rowBytes * static_cast<size_t>(y);
         BYTE* out = mask + ptrdiff_t(top + y - area.top) * maskDelta;
-        for (LONG k = k0; k <= k1; ++k) {
-            unsigned b = row[k];
-            if (k == k0) b &= firstKeep;
-            if (k == k1) b &= lastKeep;
-            if (!b) continue;
-            // Bits kept lie inside the area, so the bytes they reach are in
-            // the mask even where the glyph's byte starts left of it.
+        for (LONG k = k0; k <= k1; k += 7) {
+            const LONG kn = std::min<LONG>(k1 + 1, k + 7);  // bytes k .. kn - 1
+            // The piece's pixels from the top bit down.
+            uint64_t bits = 0;
+            if (row + k + 8 <= end) {
+                std::memcpy(&bits, row + k, 8);
+                bits = __builtin_bswap64(bits);
+            } else {
+                for (LONG j = k; j < kn; ++j) bits |= uint64_t{row[j]} << (56 - 8 * (j - k));
+            }
+            // Only its pixels inside the area (and inside the piece).
+            const LONG from = std::max(x0, 8 * k) - 8 * k, to = std::min(x1, 8 * kn) - 8 * k;
+            bits &= ((uint64_t{1} << (to - from)) - 1) << (64 - to);
+            if (!bits) continue;
+            // Pixel 0 of the piece lands on mask pixel `at`; a piece that
+            // starts left of the area has nothing kept in the bytes before
+            // the mask's first.
             const LONG at = left + 8 * k - area.left;
-            const LONG i = at >> 3;  // rounds down left of the area
-            const unsigned sh = static_cast<unsigned>(at & 7);
-            if (const unsigned hi = b >> sh) out[i] |= static_cast<BYTE>(hi);
-            if (const unsigned lo = (b << (8 - sh)) & 0xFF) out[i + 1] |= static_cast<BYTE>(lo);
+            LONG i = at >> 3;  // rounds down left of the area
+            uint64_t v = bits >> (at & 7);
+            if (i < 0) {
+                v <<= 8 * -i;
+                i = 0;
+            }
+            uint64_t d;
+            std::memcpy(&d, out + i, 8);
+            d |= __builtin_bswap64(v);
+            std::memcpy(out + i, &d, 8);
         }
     }
 }
@@ -95,7 +116,7 @@ BOOL PaintGlyphs(SURFOBJ* pso, const std::vector<PlacedGlyph>& glyphs, const Reg
         any = true;
     }
     if (!any) return TRUE;
-    Bitmap mask(area.right - area.left, area.bottom - area.top, BMF_1BPP);
+    Bitmap mask(area.right - area.left + kMaskSlack, area.bottom - area.top, BMF_1BPP);
     if (!mask) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
