@@ -186,6 +186,29 @@ private:
     uint32_t dupCount_ = 0;
 };
 
+// Every bit of the first `bytes` of the row turned over, a word at a time.
+void InvertRow(uint8_t* row, int32_t bytes) {
+    int32_t i = 0;
+    for (; i + 8 <= bytes; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, row + i, 8);
+        w = ~w;
+        std::memcpy(row + i, &w, 8);
+    }
+    for (; i < bytes; ++i) row[i] = static_cast<uint8_t>(~row[i]);
+}
+
+// The bytes of a row not yet turned over (0 for ink) up to its last ink;
+// in the last byte only the bits of `lastMask` count.
+int32_t InkLength(const uint8_t* row, int32_t bytes, uint8_t lastMask) {
+    if (bytes <= 0 || (static_cast<uint8_t>(~row[bytes - 1]) & lastMask) != 0) return bytes;
+    --bytes;
+    uint64_t word = 0;
+    while (bytes >= 8 && (std::memcpy(&word, row + bytes - 8, 8), word == ~uint64_t{0})) bytes -= 8;
+    while (bytes > 0 && row[bytes - 1] == 0xFF) --bytes;
+    return bytes;
+}
+
 int32_t SignificantLength(const uint8_t* row, int32_t bytes) {
     uint64_t word = 0;
     while (bytes >= 8 && (std::memcpy(&word, row + bytes - 8, 8), word == 0)) bytes -= 8;
@@ -279,15 +302,25 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
     SpoolWrite(r, sixteen ? "\x1b*b1008M" : "\x1b*b5M");
 
     Block block(r);
-    const uint8_t* previous = nullptr;
+    uint8_t* previous = nullptr;
     int32_t previousLength = 0;
+    const uint8_t lastMask = band.width % 8 ? static_cast<uint8_t>(0xFF00 >> (band.width % 8)) : 0xFF;
     for (int32_t y = 0; y < band.height; ++y) {
         uint8_t* row = band.bits + static_cast<ptrdiff_t>(y) * band.stride;
-        if (!options.uninverted)
-            for (int32_t i = 0; i < rowBytes; ++i) row[i] = static_cast<uint8_t>(~row[i]);
-        if (band.width % 8) row[rowBytes - 1] &= static_cast<uint8_t>(0xFF00 >> (band.width % 8));
-        int32_t length = y == 0 ? rowBytes : SignificantLength(row, rowBytes);
-        if (sixteen) length += length & 1;
+        int32_t length;
+        if (options.uninverted) {
+            row[rowBytes - 1] &= lastMask;
+            length = y == 0 ? rowBytes : SignificantLength(row, rowBytes);
+            if (sixteen) length += length & 1;
+        } else {
+            // Only the bytes up to the row's last ink are turned over (most
+            // of a page is white): the white after them is made 0 where a
+            // coder reads it, below.
+            length = y == 0 ? rowBytes : InkLength(row, rowBytes, lastMask);
+            if (sixteen) length += length & 1;
+            InvertRow(row, length);
+            if (length == rowBytes) row[rowBytes - 1] &= lastMask;
+        }
 
         const bool blockFull = !block.Empty() && !block.Fits(static_cast<size_t>(reserve));
         if (blockFull) block.Reopen();
@@ -316,6 +349,12 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
             runLength(mode, true);
         } else {
             const int32_t span = std::max(length, previousLength);
+            if (!options.uninverted) {
+                // Past its length a row is white, still to be made 0.
+                if (span > length) std::memset(row + length, 0, static_cast<size_t>(span - length));
+                if (span > previousLength)
+                    std::memset(previous + previousLength, 0, static_cast<size_t>(span - previousLength));
+            }
             const auto room = block.Room();
             const int32_t n = DeltaRow({row, static_cast<size_t>(span)}, {previous, static_cast<size_t>(span)}, room);
             if (n == 0) {
