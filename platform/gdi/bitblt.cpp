@@ -212,6 +212,7 @@ bool BitBltEngine(SURFOBJ* trg, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATE
             const uint64_t f0 = Rop3Bits<BYTE>(fore, BYTE(p), 0, 0x00) ? ~uint64_t{0} : 0;
             const uint64_t k1 = Rop3Bits<BYTE>(back, BYTE(p), 0, 0xFF) ? ~uint64_t{0} : 0;
             const uint64_t k0 = Rop3Bits<BYTE>(back, BYTE(p), 0, 0x00) ? ~uint64_t{0} : 0;
+            const bool keepsBack = k1 == ~uint64_t{0} && k0 == 0;  // the background ROP leaves the target
             auto apply = [&](uint64_t d, uint64_t m) {
                 return (((d & f1) | (~d & f0)) & m) | (((d & k1) | (~d & k0)) & ~m);
             };
@@ -229,6 +230,8 @@ bool BitBltEngine(SURFOBJ* trg, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATE
                         const BYTE* mrow = static_cast<const BYTE*>(mask->pvScan0) + ptrdiff_t(y + maskOrg.y) * mask->lDelta;
                         ShiftedBits(mrow, (mask->sizlBitmap.cx + 7) / 8, b0 * 8 + maskOrg.x, M.data(), n);
                         m = M.data();
+                        // A row the mask leaves out is left as it is.
+                        if (keepsBack && std::all_of(m, m + n, [](BYTE b) { return b == 0; })) continue;
                     }
                     const BYTE first = row[0], last = row[n - 1];
                     size_t k = 0;
