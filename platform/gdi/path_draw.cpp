@@ -37,7 +37,7 @@ BOOL Paint(SURFOBJ* pso, const Coverage& cov, const Region& clip, BRUSHOBJ* pbo,
     SURFOBJ* m = mask.Object();
     const size_t width = static_cast<size_t>(w);
     for (LONG y = 0; y < h; ++y) {
-        const uint8_t* cells = cov.cells.data() + static_cast<size_t>(y) * width;
+        const uint8_t* cells = cov.cells.data() + static_cast<size_t>(y) * cov.stride;
         BYTE* out = static_cast<BYTE*>(m->pvScan0) + ptrdiff_t(y) * m->lDelta;
         size_t x = 0;
         // Eight cells at a time: the high bit of each byte that is not 0,

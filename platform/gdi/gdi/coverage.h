@@ -15,6 +15,7 @@ namespace zq::gdi {
 struct Coverage {
     RECTL area{0, 0, 0, 0};     // pixels considered, device coordinates
     std::vector<uint8_t> cells; // one byte a pixel, non-zero: covered
+    size_t stride = 0;          // bytes from a row of cells to the next (padding cells stay 0)
     // A fill that is one upright rectangle: exactly these pixels (inside
     // `area`) are covered and `cells` stays empty.
     std::optional<RECTL> box;
