@@ -228,8 +228,13 @@ bool BitBltEngine(SURFOBJ* trg, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATE
                     const BYTE* m = nullptr;
                     if (needMask) {
                         const BYTE* mrow = static_cast<const BYTE*>(mask->pvScan0) + ptrdiff_t(y + maskOrg.y) * mask->lDelta;
-                        ShiftedBits(mrow, (mask->sizlBitmap.cx + 7) / 8, b0 * 8 + maskOrg.x, M.data(), n);
-                        m = M.data();
+                        const LONG first = b0 * 8 + maskOrg.x, maskBytes = (mask->sizlBitmap.cx + 7) / 8;
+                        if (first % 8 == 0 && first >= 0 && first / 8 + LONG(n) <= maskBytes) {
+                            m = mrow + first / 8;  // a mask on the target's byte grid is read where it lies
+                        } else {
+                            ShiftedBits(mrow, maskBytes, first, M.data(), n);
+                            m = M.data();
+                        }
                         // A row the mask leaves out is left as it is.
                         if (keepsBack && std::all_of(m, m + n, [](BYTE b) { return b == 0; })) continue;
                     }

@@ -116,6 +116,9 @@ BOOL PaintGlyphs(SURFOBJ* pso, const std::vector<PlacedGlyph>& glyphs, const Reg
         any = true;
     }
     if (!any) return TRUE;
+    // The mask starts on a byte of the target, so that its rows are read
+    // where they lie; the columns before the glyphs stay empty.
+    area.left -= ((area.left % 8) + 8) % 8;
     Bitmap mask(area.right - area.left + kMaskSlack, area.bottom - area.top, BMF_1BPP);
     if (!mask) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
