@@ -35,8 +35,11 @@ int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, st
     size_t last = 0;  // first byte after the previous run
     size_t i = 0;
     while (i < n) {
-        // The next changed byte: unchanged stretches are stepped over a word
-        // at a time.
+        // The next changed byte: unchanged stretches are stepped over four
+        // words, then a word at a time.
+        while (i + 32 <= n && ((Word(r + i) ^ Word(s + i)) | (Word(r + i + 8) ^ Word(s + i + 8)) |
+                               (Word(r + i + 16) ^ Word(s + i + 16)) | (Word(r + i + 24) ^ Word(s + i + 24))) == 0)
+            i += 32;
         while (i + 8 <= n) {
             const uint64_t x = Word(r + i) ^ Word(s + i);
             if (x) {
@@ -203,8 +206,10 @@ void InvertRow(uint8_t* row, int32_t bytes) {
 int32_t InkLength(const uint8_t* row, int32_t bytes, uint8_t lastMask) {
     if (bytes <= 0 || (static_cast<uint8_t>(~row[bytes - 1]) & lastMask) != 0) return bytes;
     --bytes;
-    uint64_t word = 0;
-    while (bytes >= 8 && (std::memcpy(&word, row + bytes - 8, 8), word == ~uint64_t{0})) bytes -= 8;
+    while (bytes >= 32 && (Word(row + bytes - 32) & Word(row + bytes - 24) & Word(row + bytes - 16) &
+                           Word(row + bytes - 8)) == ~uint64_t{0})
+        bytes -= 32;
+    while (bytes >= 8 && Word(row + bytes - 8) == ~uint64_t{0}) bytes -= 8;
     while (bytes > 0 && row[bytes - 1] == 0xFF) --bytes;
     return bytes;
 }
