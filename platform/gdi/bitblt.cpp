@@ -240,6 +240,10 @@ bool BitBltEngine(SURFOBJ* trg, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATE
                     }
                     const BYTE first = row[0], last = row[n - 1];
                     size_t k = 0;
+                    if (!m && f1 == f0) {
+                        std::memset(row, static_cast<BYTE>(f0), n);  // one colour whatever was there
+                        k = n;
+                    }
                     for (; k + 8 <= n; k += 8) {
                         const uint64_t v = apply(Load8(row + k), m ? Load8(m + k) : ~uint64_t{0});
                         std::memcpy(row + k, &v, 8);
