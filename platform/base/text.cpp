@@ -43,14 +43,8 @@ struct CodePageTable {
     std::array<ByteKind, 256> kind{};
     std::array<char16_t, 256> single{};
     std::vector<char16_t> pairs;     // lead << 8 | trail -> character, 0 when the pair is invalid
-    // Character -> byte or lead << 8 | trail, kUnmapped when none: asked of
-    // iconv for every character, so made on the first encoding (decoding
-    // alone, as a driver's glyph set does, never needs it).
-    mutable std::once_flag reverseMade;
-    mutable std::vector<uint16_t> reverse;
+    std::vector<uint16_t> reverse;   // character -> byte or lead << 8 | trail, kUnmapped when none
 };
-
-const std::vector<uint16_t>& Reverse(const CodePageTable& t);
 
 bool IsDoubleByteCodePage(UINT cp) { return cp == 932 || cp == 936 || cp == 949 || cp == 950 || cp == 1361; }
 
@@ -109,16 +103,15 @@ std::unique_ptr<CodePageTable> BuildTable(UINT cp) {
     if (!name) return nullptr;
     iconv_t toWide = iconv_open("UTF-16LE", name->c_str());
     if (toWide == reinterpret_cast<iconv_t>(-1)) return nullptr;
-    // A code page is there only when iconv converts both ways.
     iconv_t fromWide = iconv_open(name->c_str(), "UTF-16LE");
     if (fromWide == reinterpret_cast<iconv_t>(-1)) {
         iconv_close(toWide);
         return nullptr;
     }
-    iconv_close(fromWide);
     auto t = std::make_unique<CodePageTable>();
     t->codePage = cp;
     t->doubleByte = IsDoubleByteCodePage(cp);
+    t->reverse.assign(0x10000, kUnmapped);
     if (t->doubleByte) t->pairs.assign(0x10000, 0);
 
     for (int b = 0; b < 256; ++b) {
@@ -145,18 +138,9 @@ std::unique_ptr<CodePageTable> BuildTable(UINT cp) {
             }
         }
     }
-    iconv_close(toWide);
-    return t;
-}
-
-// The encoding half of a table.
-std::vector<uint16_t> BuildReverse(const CodePageTable& t) {
-    std::vector<uint16_t> reverse(0x10000, kUnmapped);
-    const auto name = IconvName(t.codePage);
-    iconv_t fromWide = name ? iconv_open(name->c_str(), "UTF-16LE") : reinterpret_cast<iconv_t>(-1);
     // The preferred encoding of each character is iconv's own; characters that
     // only decode one way still encode back to the bytes they came from.
-    for (uint32_t c = 1; c < 0x10000 && fromWide != reinterpret_cast<iconv_t>(-1); ++c) {
+    for (uint32_t c = 1; c < 0x10000; ++c) {
         if (c >= 0xD800 && c < 0xE000) continue;
         const char in[2] = {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
         iconv(fromWide, nullptr, nullptr, nullptr, nullptr);
@@ -168,27 +152,24 @@ std::vector<uint16_t> BuildReverse(const CodePageTable& t) {
         if (iconv(fromWide, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) continue;
         const size_t n = sizeof out - outLeft;
         if (n == 1) {
-            reverse[c] = static_cast<uint8_t>(out[0]);
-        } else if (n == 2 && t.doubleByte) {
+            t->reverse[c] = static_cast<uint8_t>(out[0]);
+        } else if (n == 2 && t->doubleByte) {
             const auto lead = static_cast<uint8_t>(out[0]);
             const auto trail = static_cast<uint8_t>(out[1]);
-            if (t.kind[lead] == ByteKind::Lead && t.pairs[(lead << 8) | trail] != 0)
-                reverse[c] = static_cast<uint16_t>((lead << 8) | trail);
+            if (t->kind[lead] == ByteKind::Lead && t->pairs[(lead << 8) | trail] != 0)
+                t->reverse[c] = static_cast<uint16_t>((lead << 8) | trail);
         }
     }
-    if (fromWide != reinterpret_cast<iconv_t>(-1)) iconv_close(fromWide);
     for (int b = 1; b < 256; ++b)
-        if (t.kind[b] == ByteKind::Single && reverse[t.single[b]] == kUnmapped) reverse[t.single[b]] = static_cast<uint16_t>(b);
-    if (t.doubleByte)
+        if (t->kind[b] == ByteKind::Single && t->reverse[t->single[b]] == kUnmapped) t->reverse[t->single[b]] = b;
+    if (t->doubleByte)
         for (uint32_t code = 0x8000; code < 0x10000; ++code)
-            if (char16_t c = t.pairs[code]; c != 0 && reverse[c] == kUnmapped) reverse[c] = static_cast<uint16_t>(code);
-    reverse[0] = 0;
-    return reverse;
-}
-
-const std::vector<uint16_t>& Reverse(const CodePageTable& t) {
-    std::call_once(t.reverseMade, [&] { t.reverse = BuildReverse(t); });
-    return t.reverse;
+            if (char16_t c = t->pairs[code]; c != 0 && t->reverse[c] == kUnmapped)
+                t->reverse[c] = static_cast<uint16_t>(code);
+    t->reverse[0] = 0;
+    iconv_close(toWide);
+    iconv_close(fromWide);
+    return t;
 }
 
 std::mutex g_tablesLock;
@@ -317,10 +298,9 @@ bool DecodeTable(const CodePageTable& t, std::string_view in, std::u16string& ou
 
 void EncodeTable(const CodePageTable& t, std::u16string_view in, std::string& out, std::string_view defaultChar,
                  bool& usedDefault) {
-    const std::vector<uint16_t>& reverse = Reverse(t);
     for (size_t i = 0; i < in.size(); ++i) {
         const char16_t c = in[i];
-        uint16_t code = reverse[c];
+        uint16_t code = t.reverse[c];
         if (c >= 0xD800 && c < 0xDC00 && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] < 0xE000) {
             ++i;  // a character outside the BMP is never in these code pages
             code = kUnmapped;
@@ -392,7 +372,7 @@ void MapNarrow(char* s, size_t n, char16_t (*map)(char16_t)) {
             continue;
         }
         const char16_t mapped = map(t->single[b]);
-        const uint16_t code = Reverse(*t)[mapped];
+        const uint16_t code = t->reverse[mapped];
         if (code != kUnmapped && code <= 0xFF) s[i] = static_cast<char>(code);
     }
 }
