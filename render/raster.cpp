@@ -52,7 +52,8 @@ int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, st
         if (i >= n) break;
         // Its run: up to 8 changed bytes.
         size_t run = 1;
-        if (i + 8 <= n) {
+        const bool wholeWord = i + 8 <= n;
+        if (wholeWord) {
             run = std::max<size_t>(1, FirstZeroByte(Word(r + i) ^ Word(s + i)));
         } else {
             while (run < 8 && i + run < n && r[i + run] != s[i + run]) ++run;
@@ -60,6 +61,18 @@ int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, st
         size_t offset = i - last;
         const size_t extra = offset >= 31 ? (offset - 31) / 255 + 1 : 0;
         if (o + 1 + extra + run > out.size()) return -1;
+        if (wholeWord && offset < 31 && o + 9 <= out.size()) {
+            // The common case in one go: the command byte, then the word the
+            // run starts (the bytes past the run are written over next, or
+            // lie past the end).
+            out[o] = static_cast<uint8_t>(((run - 1) << 5) | offset);
+            const uint64_t bytes = Word(r + i);
+            std::memcpy(out.data() + o + 1, &bytes, 8);
+            o += 1 + run;
+            i += run;
+            last = i;
+            continue;
+        }
         out[o++] = static_cast<uint8_t>(((run - 1) << 5) | std::min<size_t>(offset, 31));
         if (offset >= 31) {
             offset -= 31;
