@@ -117,6 +117,7 @@ private:
     EngineFont() = default;
     struct Glyph_;
     Glyph_* Load(HGLYPH hg);
+    void LoadPath(HGLYPH hg, Glyph_& g);
     FIX SlotAdvance() const;  // of the glyph FreeType's slot holds
 
     FontFace face_;
