@@ -237,7 +237,10 @@ FIX EngineFont::SlotAdvance() const {
     return Fx((advance + 32) & ~63);
 }
 
+constexpr HGLYPH kDirectGlyphs = 4096;  // handles below this are also found by index
+
 EngineFont::Glyph_* EngineFont::Load(HGLYPH hg) {
+    if (hg < loaded_.size() && loaded_[hg]) return loaded_[hg];
     auto it = glyphs_.find(hg);
     if (it != glyphs_.end()) return it->second.get();
     FT_Face ft = F(ftFace_);
@@ -275,6 +278,10 @@ EngineFont::Glyph_* EngineFont::Load(HGLYPH hg) {
     }
     auto* raw = g.get();
     glyphs_[hg] = std::move(g);
+    if (hg < kDirectGlyphs) {
+        if (loaded_.size() <= hg) loaded_.resize(hg + 1, nullptr);
+        loaded_[hg] = raw;
+    }
     return raw;
 }
 
@@ -332,6 +339,7 @@ FIX EngineFont::Advance(HGLYPH hg) {
     }
     // Measuring text needs no glyph bits or outline: a glyph drawn later is
     // loaded whole then.
+    if (hg < loaded_.size() && loaded_[hg]) return loaded_[hg]->data.fxD;
     if (auto it = glyphs_.find(hg); it != glyphs_.end()) return it->second->data.fxD;
     if (auto it = advances_.find(hg); it != advances_.end()) return it->second;
     FT_Face ft = F(ftFace_);
