@@ -23,10 +23,12 @@ BOOL Paint(SURFOBJ* pso, const Coverage& cov, const Region& clip, BRUSHOBJ* pbo,
     }
     if (rop2 == 11) return TRUE;  // R2_NOP
     const ULONG rop3 = Rop3FromRop2(rop2);
-    // On an engine bitmap the covered cells are painted through a one-bit
-    // mask of them: no region of every row's runs to build and cut.
+    // On a one-bit engine bitmap the covered cells are painted through a
+    // one-bit mask of them: no region of every row's runs to build and cut
+    // (deeper targets fill a region's rectangles faster than they apply a
+    // mask pixel by pixel).
     Surface* s = SurfaceFromObject(pso);
-    if (cov.box || cov.cells.empty() || !s || !s->HasBits())
+    if (cov.box || cov.cells.empty() || !s || !s->HasBits() || pso->iBitmapFormat != BMF_1BPP)
         return PaintRegion(pso, cov.ToRegion().Intersect(clip), pbo, brushOrg, Rop4(rop3));
     const LONG w = cov.Width(), h = cov.area.bottom - cov.area.top;
     Bitmap mask(w, h, BMF_1BPP);

@@ -167,9 +167,11 @@ extern "C" BOOL EngTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* p
     str->EnumStart();
     if (!glyphs.empty() && pboFore) {
         // A surface the driver keeps (no bits to mask) gets the glyphs'
-        // pixels as a region through its own bit-block transfer.
+        // pixels as a region through its own bit-block transfer; so does a
+        // target deeper than one bit, which fills a region's rectangles
+        // faster than it applies a mask pixel by pixel.
         Surface* s = SurfaceFromObject(pso);
-        if (s && !s->HasBits()) {
+        if ((s && !s->HasBits()) || pso->iBitmapFormat != BMF_1BPP) {
             std::vector<RECTL> runs;
             for (const PlacedGlyph& g : glyphs) AddGlyphRuns(runs, g.bits, g.at, limit);
             if (!runs.empty() && !FillRegion(pso, Region::FromRects(runs).Intersect(clip), pboFore, pptlOrg, rop3))
