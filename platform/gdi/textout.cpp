@@ -94,10 +94,10 @@ struct PlacedGlyph {
     POINTL at;
 };
 
-// Paints the union of the glyphs' bits that lies in `limit` (the clip's
-// bounds) with the brush: the glyphs are gathered into one mask that takes
-// the foreground ROP where a glyph has ink and leaves the rest, so pixels
-// where glyphs overlap are painted once, as the union of their pixels.
+// Paints the union of the glyphs' bits inside the clip with the brush: the
+// glyphs (as far as they reach into the clip's bounds) are gathered into one
+// mask that takes the foreground ROP where a glyph has ink and leaves the
+// rest, so pixels where glyphs overlap are painted once.
 BOOL PaintGlyphs(SURFOBJ* pso, const std::vector<PlacedGlyph>& glyphs, const Region& clip, BRUSHOBJ* pbo, POINTL* org,
                  ULONG rop3) {
     const RECTL limit = clip.Bounds();
@@ -117,7 +117,8 @@ BOOL PaintGlyphs(SURFOBJ* pso, const std::vector<PlacedGlyph>& glyphs, const Reg
     }
     if (!any) return TRUE;
     // The mask starts on a byte of the target, so that its rows are read
-    // where they lie; the columns before the glyphs stay empty.
+    // where they lie (what lands in the columns added lies outside the clip
+    // or holds no ink).
     area.left -= ((area.left % 8) + 8) % 8;
     Bitmap mask(area.right - area.left + kMaskSlack, area.bottom - area.top, BMF_1BPP);
     if (!mask) {
