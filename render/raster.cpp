@@ -35,8 +35,11 @@ int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, st
     size_t last = 0;  // first byte after the previous run
     size_t i = 0;
     while (i < n) {
-        // The next changed byte: unchanged stretches are stepped over a word
-        // at a time.
+        // The next changed byte: unchanged stretches are stepped over four
+        // words, then a word at a time.
+        while (i + 32 <= n && ((Word(r + i) ^ Word(s + i)) | (Word(r + i + 8) ^ Word(s + i + 8)) |
+                               (Word(r + i + 16) ^ Word(s + i + 16)) | (Word(r + i + 24) ^ Word(s + i + 24))) == 0)
+            i += 32;
         while (i + 8 <= n) {
             const uint64_t x = Word(r + i) ^ Word(s + i);
             if (x) {
@@ -49,7 +52,8 @@ int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, st
         if (i >= n) break;
         // Its run: up to 8 changed bytes.
         size_t run = 1;
-        if (i + 8 <= n) {
+        const bool wholeWord = i + 8 <= n;
+        if (wholeWord) {
             run = std::max<size_t>(1, FirstZeroByte(Word(r + i) ^ Word(s + i)));
         } else {
             while (run < 8 && i + run < n && r[i + run] != s[i + run]) ++run;
@@ -57,6 +61,18 @@ int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, st
         size_t offset = i - last;
         const size_t extra = offset >= 31 ? (offset - 31) / 255 + 1 : 0;
         if (o + 1 + extra + run > out.size()) return -1;
+        if (wholeWord && offset < 31 && o + 9 <= out.size()) {
+            // The common case in one go: the command byte, then the word the
+            // run starts (the bytes past the run are written over next, or
+            // lie past the end).
+            out[o] = static_cast<uint8_t>(((run - 1) << 5) | offset);
+            const uint64_t bytes = Word(r + i);
+            std::memcpy(out.data() + o + 1, &bytes, 8);
+            o += 1 + run;
+            i += run;
+            last = i;
+            continue;
+        }
         out[o++] = static_cast<uint8_t>(((run - 1) << 5) | std::min<size_t>(offset, 31));
         if (offset >= 31) {
             offset -= 31;
@@ -186,6 +202,31 @@ private:
     uint32_t dupCount_ = 0;
 };
 
+// Every bit of the first `bytes` of the row turned over, a word at a time.
+void InvertRow(uint8_t* row, int32_t bytes) {
+    int32_t i = 0;
+    for (; i + 8 <= bytes; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, row + i, 8);
+        w = ~w;
+        std::memcpy(row + i, &w, 8);
+    }
+    for (; i < bytes; ++i) row[i] = static_cast<uint8_t>(~row[i]);
+}
+
+// The bytes of a row not yet turned over (0 for ink) up to its last ink;
+// in the last byte only the bits of `lastMask` count.
+int32_t InkLength(const uint8_t* row, int32_t bytes, uint8_t lastMask) {
+    if (bytes <= 0 || (static_cast<uint8_t>(~row[bytes - 1]) & lastMask) != 0) return bytes;
+    --bytes;
+    while (bytes >= 32 && (Word(row + bytes - 32) & Word(row + bytes - 24) & Word(row + bytes - 16) &
+                           Word(row + bytes - 8)) == ~uint64_t{0})
+        bytes -= 32;
+    while (bytes >= 8 && Word(row + bytes - 8) == ~uint64_t{0}) bytes -= 8;
+    while (bytes > 0 && row[bytes - 1] == 0xFF) --bytes;
+    return bytes;
+}
+
 int32_t SignificantLength(const uint8_t* row, int32_t bytes) {
     uint64_t word = 0;
     while (bytes >= 8 && (std::memcpy(&word, row + bytes - 8, 8), word == 0)) bytes -= 8;
@@ -279,15 +320,25 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
     SpoolWrite(r, sixteen ? "\x1b*b1008M" : "\x1b*b5M");
 
     Block block(r);
-    const uint8_t* previous = nullptr;
+    uint8_t* previous = nullptr;
     int32_t previousLength = 0;
+    const uint8_t lastMask = band.width % 8 ? static_cast<uint8_t>(0xFF00 >> (band.width % 8)) : 0xFF;
     for (int32_t y = 0; y < band.height; ++y) {
         uint8_t* row = band.bits + static_cast<ptrdiff_t>(y) * band.stride;
-        if (!options.uninverted)
-            for (int32_t i = 0; i < rowBytes; ++i) row[i] = static_cast<uint8_t>(~row[i]);
-        if (band.width % 8) row[rowBytes - 1] &= static_cast<uint8_t>(0xFF00 >> (band.width % 8));
-        int32_t length = y == 0 ? rowBytes : SignificantLength(row, rowBytes);
-        if (sixteen) length += length & 1;
+        int32_t length;
+        if (options.uninverted) {
+            row[rowBytes - 1] &= lastMask;
+            length = y == 0 ? rowBytes : SignificantLength(row, rowBytes);
+            if (sixteen) length += length & 1;
+        } else {
+            // Only the bytes up to the row's last ink are turned over (most
+            // of a page is white): the white after them is made 0 where a
+            // coder reads it, below.
+            length = y == 0 ? rowBytes : InkLength(row, rowBytes, lastMask);
+            if (sixteen) length += length & 1;
+            InvertRow(row, length);
+            if (length == rowBytes) row[rowBytes - 1] &= lastMask;
+        }
 
         const bool blockFull = !block.Empty() && !block.Fits(static_cast<size_t>(reserve));
         if (blockFull) block.Reopen();
@@ -316,6 +367,12 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
             runLength(mode, true);
         } else {
             const int32_t span = std::max(length, previousLength);
+            if (!options.uninverted) {
+                // Past its length a row is white, still to be made 0.
+                if (span > length) std::memset(row + length, 0, static_cast<size_t>(span - length));
+                if (span > previousLength)
+                    std::memset(previous + previousLength, 0, static_cast<size_t>(span - previousLength));
+            }
             const auto room = block.Room();
             const int32_t n = DeltaRow({row, static_cast<size_t>(span)}, {previous, static_cast<size_t>(span)}, room);
             if (n == 0) {

@@ -13,7 +13,7 @@ namespace pclrend {
 
 // Delta-row coding (method 3) of `row` against `seed` over `length` bytes.
 // Returns the coded length (0 when the rows are equal) or -1 when `out` is too
-// small.
+// small. Bytes of `out` past the coded length may be written too.
 int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, std::span<uint8_t> out);
 
 // Run-length coding (method 2, PackBits). Returns the coded length or -1 when
@@ -46,7 +46,8 @@ struct BandChoice {
 };
 std::vector<BandChoice> BandChoices(int32_t pageHeight, uint32_t rowBytes, uint64_t budget);
 
-// Sends one band at the cursor (SendMonoBand without the scaling copy).
+// Sends one band at the cursor (SendMonoBand without the scaling copy). The
+// band's rows are worked in place and hold nothing useful afterwards.
 void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& options);
 
 // Widest strip of a 24-bit band sent as one raster: its worst-case row

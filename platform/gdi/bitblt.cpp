@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <numeric>
 #include <vector>
 #include <optional>
 
@@ -200,7 +201,60 @@ bool BitBltEngine(SURFOBJ* trg, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATE
         // The last translated source pixel: photographs repeat colours.
         ULONG lastIn = 0, lastOut = 0;
         bool haveLast = false;
-        std::vector<BYTE> P, S, M;
+        std::vector<BYTE> P, S, M, D;
+        // Without a source and with one colour for the pattern, each ROP
+        // comes down to what it makes of a 0 and of a 1 in the target: the
+        // rows are worked in place, through a one-bit mask where there is
+        // one (a string's glyphs), a word at a time.
+        if (!needS && !pat && (!needMask || UsesMaskBits(mask))) {
+            const ULONG p = (solid & 1) ? 0xFF : 0x00;
+            const uint64_t f1 = Rop3Bits<BYTE>(fore, BYTE(p), 0, 0xFF) ? ~uint64_t{0} : 0;
+            const uint64_t f0 = Rop3Bits<BYTE>(fore, BYTE(p), 0, 0x00) ? ~uint64_t{0} : 0;
+            const uint64_t k1 = Rop3Bits<BYTE>(back, BYTE(p), 0, 0xFF) ? ~uint64_t{0} : 0;
+            const uint64_t k0 = Rop3Bits<BYTE>(back, BYTE(p), 0, 0x00) ? ~uint64_t{0} : 0;
+            const bool keepsBack = k1 == ~uint64_t{0} && k0 == 0;  // the background ROP leaves the target
+            auto apply = [&](uint64_t d, uint64_t m) {
+                return (((d & f1) | (~d & f0)) & m) | (((d & k1) | (~d & k0)) & ~m);
+            };
+            for (const RECTL& r : clip.Rects()) {
+                if (r.right <= r.left) continue;
+                const LONG b0 = r.left >> 3, b1 = (r.right - 1) >> 3;
+                const size_t n = static_cast<size_t>(b1 - b0 + 1);
+                const BYTE firstMask = static_cast<BYTE>(0xFF >> (r.left & 7));
+                const BYTE lastMask = static_cast<BYTE>(0xFF << (7 - ((r.right - 1) & 7)));
+                if (needMask) M.resize((n + 7) & ~size_t(7));
+                for (LONG y = r.top; y < r.bottom; ++y) {
+                    BYTE* row = static_cast<BYTE*>(trg->pvScan0) + ptrdiff_t(y) * trg->lDelta + b0;
+                    const BYTE* m = nullptr;
+                    if (needMask) {
+                        const BYTE* mrow = static_cast<const BYTE*>(mask->pvScan0) + ptrdiff_t(y + maskOrg.y) * mask->lDelta;
+                        const LONG first = b0 * 8 + maskOrg.x, maskBytes = (mask->sizlBitmap.cx + 7) / 8;
+                        if (first % 8 == 0 && first >= 0 && first / 8 + LONG(n) <= maskBytes) {
+                            m = mrow + first / 8;  // a mask on the target's byte grid is read where it lies
+                        } else {
+                            ShiftedBits(mrow, maskBytes, first, M.data(), n);
+                            m = M.data();
+                        }
+                        // A row the mask leaves out is left as it is.
+                        if (keepsBack && std::all_of(m, m + n, [](BYTE b) { return b == 0; })) continue;
+                    }
+                    const BYTE first = row[0], last = row[n - 1];
+                    size_t k = 0;
+                    if (!m && f1 == f0) {
+                        std::memset(row, static_cast<BYTE>(f0), n);  // one colour whatever was there
+                        k = n;
+                    }
+                    for (; k + 8 <= n; k += 8) {
+                        const uint64_t v = apply(Load8(row + k), m ? Load8(m + k) : ~uint64_t{0});
+                        std::memcpy(row + k, &v, 8);
+                    }
+                    for (; k < n; ++k) row[k] = static_cast<BYTE>(apply(row[k], m ? m[k] : 0xFF));
+                    row[0] = static_cast<BYTE>((first & ~firstMask) | (row[0] & firstMask));
+                    row[n - 1] = static_cast<BYTE>((last & ~lastMask) | (row[n - 1] & lastMask));
+                }
+            }
+            return true;
+        }
         for (const RECTL& r : clip.Rects()) {
             if (r.right <= r.left) continue;
             const LONG b0 = r.left >> 3, b1 = (r.right - 1) >> 3;
@@ -208,9 +262,9 @@ bool BitBltEngine(SURFOBJ* trg, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATE
             P.assign(padded, 0);
             S.assign(padded, 0);
             M.assign(padded, 0xFF);
+            D.resize(padded);
             const BYTE firstMask = static_cast<BYTE>(0xFF >> (r.left & 7));
             const BYTE lastMask = static_cast<BYTE>(0xFF << (7 - ((r.right - 1) & 7)));
-            std::vector<BYTE> D(padded, 0);
             for (LONG y = r.top; y < r.bottom; ++y) {
                 BYTE* row = static_cast<BYTE*>(trg->pvScan0) + ptrdiff_t(y) * trg->lDelta + b0;
                 // Pattern bits.
@@ -218,15 +272,22 @@ bool BitBltEngine(SURFOBJ* trg, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATE
                     if (!pat) {
                         std::memset(P.data(), (solid & 1) ? 0xFF : 0x00, n);
                     } else {
+                        // The tiled row repeats every lcm(width, 8) pixels,
+                        // a whole number of bytes: those are gathered bit by
+                        // bit (from the rectangle's first byte; the bits
+                        // outside it are put back below), the rest copied.
                         const LONG pw = pat->sizlBitmap.cx, py = Mod(y - brushOrg.y, pat->sizlBitmap.cy);
-                        std::memset(P.data(), 0, n);
-                        LONG px = Mod(r.left - brushOrg.x, pw);
+                        const size_t period = static_cast<size_t>(std::lcm<LONG>(pw, 8) / 8);
+                        const size_t direct = std::min(n, period);
+                        std::memset(P.data(), 0, direct);
+                        LONG px = Mod(b0 * 8 - brushOrg.x, pw);
                         const BYTE* prow = static_cast<const BYTE*>(pat->pvScan0) + ptrdiff_t(py) * pat->lDelta;
-                        for (LONG x = r.left; x < r.right; ++x) {
+                        for (size_t i = 0; i < direct * 8; ++i) {
                             const ULONG bit = patOneBit ? (prow[px >> 3] >> (7 - (px & 7))) & 1 : GetPx(*pat, px, py) & 1;
-                            if (bit) P[size_t((x >> 3) - b0)] |= static_cast<BYTE>(0x80 >> (x & 7));
+                            if (bit) P[i >> 3] |= static_cast<BYTE>(0x80 >> (i & 7));
                             if (++px == pw) px = 0;
                         }
+                        for (size_t k = direct; k < n; ++k) P[k] = P[k - period];
                     }
                 }
                 // Source bits, translated.

@@ -111,6 +111,45 @@ std::vector<RECTL> Combine(std::span<const RECTL> a, std::span<const RECTL> b, O
     return out;
 }
 
+// A region's rectangles (in the form Combine makes: bands of rectangles
+// sharing top and bottom, top to bottom, each band's runs left to right and
+// apart, a band merged with the one above it when their runs are the same)
+// cut to `box`, in that form again: what Combine(rects, {box}, And) gives,
+// in one pass over the rectangles.
+std::vector<RECTL> CutToRect(std::span<const RECTL> rects, const RECTL& box) {
+    std::vector<RECTL> out;
+    size_t prevStart = 0, prevCount = 0;  // the band last written, when it can still grow
+    LONG prevBottom = 0;
+    bool growable = false;
+    for (size_t i = 0; i < rects.size();) {
+        size_t j = i;
+        while (j < rects.size() && rects[j].top == rects[i].top && rects[j].bottom == rects[i].bottom) ++j;
+        const LONG top = std::max(rects[i].top, box.top), bottom = std::min(rects[i].bottom, box.bottom);
+        if (top < bottom) {
+            const size_t start = out.size();
+            for (size_t k = i; k < j; ++k) {
+                const LONG l = std::max(rects[k].left, box.left), r = std::min(rects[k].right, box.right);
+                if (l < r) out.push_back({l, top, r, bottom});
+            }
+            const size_t count = out.size() - start;
+            bool same = growable && count && count == prevCount && prevBottom == top;
+            for (size_t k = 0; same && k < count; ++k)
+                same = out[prevStart + k].left == out[start + k].left && out[prevStart + k].right == out[start + k].right;
+            if (same) {
+                for (size_t k = prevStart; k < start; ++k) out[k].bottom = bottom;
+                out.resize(start);
+            } else {
+                prevStart = start;
+                prevCount = count;
+                growable = count != 0;  // rows with nothing in them part the bands around them
+            }
+            prevBottom = bottom;
+        }
+        i = j;
+    }
+    return out;
+}
+
 }  // namespace
 
 Region::Region(const RECTL& r) {
@@ -154,7 +193,9 @@ Region Region::Intersect(const Region& o) const {
     };
     if (o.IsRect() && !Empty() && holds(o.rects_[0], Bounds())) return *this;
     if (IsRect() && !o.Empty() && holds(rects_[0], o.Bounds())) return o;
-    out.rects_ = Combine(rects_, o.rects_, Op::And);
+    if (o.IsRect()) out.rects_ = CutToRect(rects_, o.rects_[0]);
+    else if (IsRect()) out.rects_ = CutToRect(o.rects_, rects_[0]);
+    else out.rects_ = Combine(rects_, o.rects_, Op::And);
     return out;
 }
 Region Region::Union(const Region& o) const { Region out; out.rects_ = Combine(rects_, o.rects_, Op::Or); return out; }

@@ -112,11 +112,12 @@ Coverage Rasterise(const RECTL& requested, Draw draw) {
     int w = c.area.right - c.area.left, h = c.area.bottom - c.area.top;
     if (w <= 0 || h <= 0) return c;
     // cairo draws straight into the cells (cleared once, not a mask of its
-    // own cleared and copied); rows padded to cairo's stride are closed up
-    // afterwards. Covered cells hold 255, uncovered 0.
+    // own cleared and copied), rows padded to cairo's stride. Covered cells
+    // hold 255, uncovered 0.
     const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_A8, w);
     if (stride < w) return c;
     c.cells.assign(static_cast<size_t>(stride) * h, 0);
+    c.stride = static_cast<size_t>(stride);
     std::unique_ptr<cairo_surface_t, CairoDeleter> surface(
         cairo_image_surface_create_for_data(c.cells.data(), CAIRO_FORMAT_A8, w, h, stride));
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
@@ -131,12 +132,6 @@ Coverage Rasterise(const RECTL& requested, Draw draw) {
     }
     cairo_surface_flush(surface.get());
     surface.reset();
-    if (stride != w) {
-        for (int y = 1; y < h; ++y)
-            std::memmove(c.cells.data() + static_cast<size_t>(y) * w, c.cells.data() + static_cast<size_t>(y) * stride,
-                         static_cast<size_t>(w));
-        c.cells.resize(static_cast<size_t>(w) * h);
-    }
     return c;
 }
 
@@ -145,7 +140,7 @@ Coverage Rasterise(const RECTL& requested, Draw draw) {
 bool Coverage::At(LONG x, LONG y) const {
     if (box) return x >= box->left && x < box->right && y >= box->top && y < box->bottom;
     if (x < area.left || x >= area.right || y < area.top || y >= area.bottom || cells.empty()) return false;
-    return cells[static_cast<size_t>(y - area.top) * Width() + (x - area.left)] != 0;
+    return cells[static_cast<size_t>(y - area.top) * stride + (x - area.left)] != 0;
 }
 
 size_t Coverage::Count() const {
@@ -164,7 +159,7 @@ Region Coverage::ToRegion() const {
     const uint8_t* above = nullptr;
     size_t aboveFrom = 0;
     for (LONG y = area.top; y < area.bottom; ++y) {
-        const uint8_t* row = cells.data() + static_cast<size_t>(y - area.top) * w;
+        const uint8_t* row = cells.data() + static_cast<size_t>(y - area.top) * stride;
         if (above && std::memcmp(row, above, static_cast<size_t>(w)) == 0) {
             for (size_t k = aboveFrom; k < runs.size(); ++k) runs[k].bottom = y + 1;
             continue;

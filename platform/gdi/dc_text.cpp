@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <numbers>
 #include <optional>
@@ -82,13 +83,32 @@ std::shared_ptr<EngineFont> RealisedFont(DeviceContext& dc) {
     if (face.empty()) face = "Liberation Sans";
     auto found = FindFont(face, weight, lf.lfItalic != 0);
     if (!found) return nullptr;
+    // Each realisation opens the face and hints every glyph it draws anew,
+    // and a document selects the same few fonts over and over: fonts are
+    // kept by face and size, a bounded number. Window and memory DCs come
+    // and go with every paint, so theirs are kept per thread (a realised
+    // font is not shared between threads); a printer DC keeps its own, as
+    // its driver keeps state on the fonts it was handed.
+    thread_local KeptFonts threadKept;
+    KeptFonts& kept = dc.device ? s.keptFonts : threadKept;
+    auto realise = [&](double emPixels, SIZE at, double turn, double widen,
+                       std::optional<double> glyphTurn) -> std::shared_ptr<EngineFont> {
+        const RealisedFontKey key{found->file.get(), found->index, emPixels, weight, lf.lfItalic != 0, at.cx, at.cy,
+                                  turn, widen, glyphTurn};
+        if (auto it = kept.find(key); it != kept.end() && it->second->Face().file == found->file) return it->second;
+        if (kept.size() >= 32) kept.clear();
+        std::shared_ptr<EngineFont> made(
+            EngineFont::Create(*found, emPixels, weight, lf.lfItalic != 0, at, turn, widen, glyphTurn).release());
+        if (made) kept[key] = made;
+        return made;
+    };
     double em;
     if (lf.lfHeight < 0) {
         em = -static_cast<double>(lf.lfHeight) * scale;
     } else {
         // A positive height is the cell height: ascent plus descent.
         double cell = (lf.lfHeight ? lf.lfHeight : 12.0 * DpiY(dc) / 72.0 / scale) * scale;
-        auto probe = EngineFont::Create(*found, 100, weight, lf.lfItalic != 0, {96, 96});
+        auto probe = realise(100, {96, 96}, 0, 1, std::nullopt);
         if (!probe) return nullptr;
         double ratio = 100.0 / std::max<LONG>(1, probe->Ascent() + probe->Descent());
         em = cell * ratio;
@@ -100,34 +120,55 @@ std::shared_ptr<EngineFont> RealisedFont(DeviceContext& dc) {
     const double sx = ScaleX(m);
     double widthScale = scale > 0 ? sx / scale : 1;
     if (lf.lfWidth != 0) {
-        auto natural = EngineFont::Create(*found, em, weight, lf.lfItalic != 0, res);
+        auto natural = realise(em, res, 0, 1, std::nullopt);
         if (natural && natural->AverageWidth() > 0)
             widthScale = std::abs(static_cast<double>(lf.lfWidth)) * sx / natural->AverageWidth();
     }
     if (std::fabs(widthScale - 1) < 1e-6) widthScale = 1;  // an even mapping draws the face as it is
-    auto create = [&] {
-        return std::shared_ptr<EngineFont>(
-            EngineFont::Create(*found, em, weight, lf.lfItalic != 0, res, angle, widthScale, glyphAngle).release());
+    return s.realised = realise(em, res, angle, widthScale, glyphAngle);
+}
+
+RECTL TextRecord::Reach() const {
+    auto toLong = [](int64_t v) {
+        return static_cast<LONG>(std::clamp<int64_t>(v, std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max()));
     };
-    if (dc.device) return s.realised = create();
-    // Window and memory DCs come and go with every paint, and each would
-    // open the face again and hint every glyph anew: their fonts are kept,
-    // a bounded number per thread (a realised font is not shared between
-    // threads). Printer DCs keep realising their own, which drivers own
-    // state on.
-    using Key = std::tuple<const FontFile*, int, double, int, bool, LONG, LONG, double, double, std::optional<double>>;
-    thread_local std::map<Key, std::shared_ptr<EngineFont>> kept;
-    const Key key{found->file.get(), found->index, em, weight, lf.lfItalic != 0, res.cx, res.cy, angle, widthScale,
-                  glyphAngle};
-    if (auto it = kept.find(key); it != kept.end() && it->second->Face().file == found->file)
-        return s.realised = it->second;
-    if (kept.size() >= 32) kept.clear();
-    s.realised = create();
-    if (s.realised) kept[key] = s.realised;
-    return s.realised;
+    RECTL r{0, 0, 0, 0};
+    bool any = false;
+    auto add = [&](int64_t l, int64_t t, int64_t rt, int64_t b) {
+        const RECTL q{toLong(l), toLong(t), toLong(rt), toLong(b)};
+        if (RectEmpty(q)) return;
+        r = any ? RECTL{std::min(r.left, q.left), std::min(r.top, q.top), std::max(r.right, q.right),
+                        std::max(r.bottom, q.bottom)}
+                : q;
+        any = true;
+    };
+    const size_t n = std::min(glyphs.size(), positions.size());
+    for (size_t i = 0; i < n; ++i) {
+        const POINTL p = positions[i];
+        const int64_t advance = FXTOLROUND(font->Advance(glyphs[i]));
+        add(p.x, int64_t{p.y} - font->Ascent(), int64_t{p.x} + std::max<int64_t>(1, advance),
+            int64_t{p.y} + std::max<LONG>(1, font->Descent()));
+        add(p.x, p.y, int64_t{p.x} + 1, int64_t{p.y} + 1);
+        if (GLYPHDATA* gd = font->Glyph(glyphs[i], FO_GLYPHBITS); gd && gd->gdf.pgb) {
+            const GLYPHBITS* gb = gd->gdf.pgb;
+            const int64_t left = int64_t{p.x} + gb->ptlOrigin.x, top = int64_t{p.y} + gb->ptlOrigin.y;
+            add(left, top, left + gb->sizlBitmap.cx, top + gb->sizlBitmap.cy);
+        }
+    }
+    if (opaque) add(std::min(opaque->left, opaque->right), std::min(opaque->top, opaque->bottom),
+                    std::max(opaque->left, opaque->right), std::max(opaque->top, opaque->bottom));
+    for (const RECTL& e : extra)
+        add(std::min(e.left, e.right), std::min(e.top, e.bottom), std::max(e.left, e.right), std::max(e.top, e.bottom));
+    return r;
 }
 
 bool TextRecord::Play(PlayContext& ctx) const {
+    // A device font's glyphs are drawn by the printer, so their pixels are
+    // not known here: such strings are handed over in every band.
+    if (font && !font->IsDevice()) {
+        if (!reach_) reach_ = Reach();
+        if (RectEmpty(IntersectRect(*reach_, ctx.band))) return true;
+    }
     Region bandClip = ctx.BandClip(clip);
     if (bandClip.Empty()) return true;
     Surface* target = SurfaceFromObject(ctx.surface);

@@ -64,7 +64,8 @@ int CubicTo(const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void*
 struct EngineFont::Glyph_ {
     GLYPHDATA data{};
     std::vector<uint64_t> bits;  // GLYPHBITS storage, 8-byte aligned
-    std::unique_ptr<Path> path;
+    std::unique_ptr<Path> path;  // made when first asked for
+    bool pathTried = false;
     bool bitsMade = false;
 };
 
@@ -236,7 +237,10 @@ FIX EngineFont::SlotAdvance() const {
     return Fx((advance + 32) & ~63);
 }
 
+constexpr HGLYPH kDirectGlyphs = 4096;  // handles below this are also found by index
+
 EngineFont::Glyph_* EngineFont::Load(HGLYPH hg) {
+    if (hg < loaded_.size() && loaded_[hg]) return loaded_[hg];
     auto it = glyphs_.find(hg);
     if (it != glyphs_.end()) return it->second.get();
     FT_Face ft = F(ftFace_);
@@ -272,20 +276,28 @@ EngineFont::Glyph_* EngineFont::Load(HGLYPH hg) {
         g->data.rclInk = {gb->ptlOrigin.x, gb->ptlOrigin.y, gb->ptlOrigin.x + w, gb->ptlOrigin.y + h};
         g->bitsMade = true;
     }
-    // The outline again (rendering consumed the slot) for the glyph path:
-    // the one the bits were made from, fitted to this size's pixels, so a
-    // device filling it inks what the bits ink.
-    if (FT_Load_Glyph(ft, hg, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) == 0) {
-        if (flFontType & FO_SIM_BOLD) FT_Outline_EmboldenXY(&ft->glyph->outline, static_cast<FT_Pos>(em_ * 64 / 24), 0);
-        g->path = std::make_unique<Path>();
-        PathSink sink{g->path.get(), {0, 0}};
-        FT_Outline_Funcs funcs{MoveTo, LineTo, ConicTo, CubicTo, 0, 0};
-        FT_Outline_Decompose(&ft->glyph->outline, &funcs, &sink);
-        g->path->CloseFigure();
-    }
     auto* raw = g.get();
     glyphs_[hg] = std::move(g);
+    if (hg < kDirectGlyphs) {
+        if (loaded_.size() <= hg) loaded_.resize(hg + 1, nullptr);
+        loaded_[hg] = raw;
+    }
     return raw;
+}
+
+void EngineFont::LoadPath(HGLYPH hg, Glyph_& g) {
+    g.pathTried = true;
+    // The outline loaded again (rendering consumed the slot), when a driver
+    // first asks for it: the one the bits were made from, fitted to this
+    // size's pixels, so a device filling it inks what the bits ink.
+    FT_Face ft = F(ftFace_);
+    if (FT_Load_Glyph(ft, hg, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) != 0) return;
+    if (flFontType & FO_SIM_BOLD) FT_Outline_EmboldenXY(&ft->glyph->outline, static_cast<FT_Pos>(em_ * 64 / 24), 0);
+    g.path = std::make_unique<Path>();
+    PathSink sink{g.path.get(), {0, 0}};
+    FT_Outline_Funcs funcs{MoveTo, LineTo, ConicTo, CubicTo, 0, 0};
+    FT_Outline_Decompose(&ft->glyph->outline, &funcs, &sink);
+    g.path->CloseFigure();
 }
 
 GLYPHDATA* EngineFont::Glyph(HGLYPH hg, ULONG mode) {
@@ -311,6 +323,7 @@ GLYPHDATA* EngineFont::Glyph(HGLYPH hg, ULONG mode) {
         if (!g->bitsMade) return nullptr;
         g->data.gdf.pgb = reinterpret_cast<GLYPHBITS*>(g->bits.data());
     } else if (mode == FO_PATHOBJ) {
+        if (!g->pathTried) LoadPath(hg, *g);
         if (!g->path) return nullptr;
         g->data.gdf.ppo = g->path.get();
     } else {
@@ -326,6 +339,7 @@ FIX EngineFont::Advance(HGLYPH hg) {
     }
     // Measuring text needs no glyph bits or outline: a glyph drawn later is
     // loaded whole then.
+    if (hg < loaded_.size() && loaded_[hg]) return loaded_[hg]->data.fxD;
     if (auto it = glyphs_.find(hg); it != glyphs_.end()) return it->second->data.fxD;
     if (auto it = advances_.find(hg); it != advances_.end()) return it->second;
     FT_Face ft = F(ftFace_);

@@ -2,6 +2,7 @@
 // covered, the engine's bit-block code paints them with the brush and the
 // raster operation, inside the clip.
 #include <cmath>
+#include <cstring>
 
 #include "base/error.h"
 #include "gdi/coverage.h"
@@ -21,7 +22,52 @@ BOOL Paint(SURFOBJ* pso, const Coverage& cov, const Region& clip, BRUSHOBJ* pbo,
         return FALSE;
     }
     if (rop2 == 11) return TRUE;  // R2_NOP
-    return PaintRegion(pso, cov.ToRegion().Intersect(clip), pbo, brushOrg, Rop4(Rop3FromRop2(rop2)));
+    const ULONG rop3 = Rop3FromRop2(rop2);
+    // On a one-bit engine bitmap the covered cells are painted through a
+    // one-bit mask of them: no region of every row's runs to build and cut
+    // (deeper targets fill a region's rectangles faster than they apply a
+    // mask pixel by pixel).
+    Surface* s = SurfaceFromObject(pso);
+    if (cov.box || cov.cells.empty() || !s || !s->HasBits() || pso->iBitmapFormat != BMF_1BPP)
+        return PaintRegion(pso, cov.ToRegion().Intersect(clip), pbo, brushOrg, Rop4(rop3));
+    const LONG w = cov.Width(), h = cov.area.bottom - cov.area.top;
+    Bitmap mask(w, h, BMF_1BPP);
+    if (!mask) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    SURFOBJ* m = mask.Object();
+    const size_t width = static_cast<size_t>(w);
+    for (LONG y = 0; y < h; ++y) {
+        const uint8_t* cells = cov.cells.data() + static_cast<size_t>(y) * cov.stride;
+        BYTE* out = static_cast<BYTE*>(m->pvScan0) + ptrdiff_t(y) * m->lDelta;
+        size_t x = 0;
+        // Eight cells at a time: the high bit of each byte that is not 0,
+        // moved down and gathered into one byte, the first cell highest.
+        for (; x + 8 <= width; x += 8) {
+            // Most of a shape's box is usually empty: 32 empty cells are
+            // passed over at once (the mask starts empty).
+            while (x + 32 <= width) {
+                uint64_t a, b, c, d;
+                std::memcpy(&a, cells + x, 8);
+                std::memcpy(&b, cells + x + 8, 8);
+                std::memcpy(&c, cells + x + 16, 8);
+                std::memcpy(&d, cells + x + 24, 8);
+                if (a | b | c | d) break;
+                x += 32;
+            }
+            if (x + 8 > width) break;
+            uint64_t v;
+            std::memcpy(&v, cells + x, 8);
+            if (!v) continue;
+            const uint64_t low7 = 0x7F7F7F7F7F7F7F7FULL;
+            const uint64_t nonZero = ((((v & low7) + low7) | v) & ~low7) >> 7;
+            out[x / 8] = static_cast<BYTE>((nonZero * 0x8040201008040201ULL) >> 56);
+        }
+        for (; x < width; ++x)
+            if (cells[x]) out[x / 8] |= static_cast<BYTE>(0x80 >> (x % 8));
+    }
+    return PaintMask(pso, m, cov.area, clip, pbo, brushOrg, rop3);
 }
 
 // The pixels the clip allows on this surface.
@@ -49,6 +95,17 @@ BOOL PaintRegion(SURFOBJ* pso, const Region& region, BRUSHOBJ* pbo, POINTL* brus
                                                                     &bounds, nullptr, nullptr, pbo, brushOrg, rop4);
     }
     return EngBitBlt(pso, nullptr, nullptr, &clipObject, nullptr, &bounds, nullptr, nullptr, pbo, brushOrg, rop4);
+}
+
+BOOL PaintMask(SURFOBJ* pso, SURFOBJ* mask, const RECTL& area, const Region& clip, BRUSHOBJ* pbo, POINTL* brushOrg,
+               ULONG rop3) {
+    const RECTL painted = IntersectRect(area, clip.Bounds());
+    if (RectEmpty(painted)) return TRUE;
+    EngineClip clipObject(clip);
+    POINTL maskOrg{painted.left - area.left, painted.top - area.top};
+    RECTL target = painted;
+    return EngBitBlt(pso, nullptr, mask, &clipObject, nullptr, &target, nullptr, &maskOrg, pbo, brushOrg,
+                     Rop4(rop3, ROP3_NOP));
 }
 
 BOOL StrokeOnto(SURFOBJ* pso, const Path& path, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo, POINTL* org,

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "base/error.h"
@@ -155,22 +156,13 @@ BOOL Stretch(SURFOBJ* dst, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATEOBJ* 
     ULONG lastAvgPx = 0;
     bool haveAvg = false;
     SURFOBJ& to = *tmp.Object();
-    for (LONG y = 0; y < vh; ++y) {
-        LONG yy = flipY ? dh - 1 - (y + oy) : y + oy;
-        if (!halftone) {
-            const LONG sy = clampY(s.top + Sample(yy, dh, sh));
-            for (LONG x = 0; x < vw; ++x) PutPx(to, x, y, xlate(GetPx(*src, colS[static_cast<size_t>(x)], sy)));
-            continue;
-        }
-        LONG y0 = s.top + LONG(int64_t(yy) * sh / dh), y1 = s.top + LONG(int64_t(yy + 1) * sh / dh);
-        if (y1 <= y0) y1 = y0 + 1;
-        const int cy = static_cast<int>(((v.top + y - ht.y) % side + side) % side);
-        int cx = static_cast<int>(((v.left - ht.x) % side + side) % side);
-        LONG areaX0 = 0, areaX1 = 0;  // the source columns of `avg`, none yet
+    // The average colour of the source area under target column x, for the
+    // source rows y0 .. y1 (the one of the column before when it covers
+    // the same columns: an enlarged image).
+    auto averageRow = [&](LONG y0, LONG y1, auto&& put) {
+        LONG areaX0 = 0, areaX1 = 0;
         COLORREF avg = 0;
-        for (LONG x = 0; x < vw; ++x, cx = cx + 1 == side ? 0 : cx + 1) {
-            // Average of the source area this pixel covers (the one of the
-            // pixel before when it covers the same: an enlarged image).
+        for (LONG x = 0; x < vw; ++x) {
             const LONG x0 = col0[static_cast<size_t>(x)], x1 = col1[static_cast<size_t>(x)];
             if (x == 0 || x0 != areaX0 || x1 != areaX1) {
                 areaX0 = x0, areaX1 = x1;
@@ -189,18 +181,65 @@ BOOL Stretch(SURFOBJ* dst, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATEOBJ* 
                     avg = RGB(BYTE(r / n), BYTE(g / n), BYTE(b / n));
                 }
             }
-            if (oneBit) {
-                int grey = (5 * GetRValue(avg) + 9 * GetGValue(avg) + 2 * GetBValue(avg)) >> 4;
-                // White where the grey is above the position's threshold,
-                // (rank + 1/2) of `levels` steps of 0..255.
-                int rank = cell.rank[static_cast<size_t>(cy * side + cx)];
-                bool white = 2 * grey * levels > (2 * rank + 1) * 255;
-                PutPx(to, x, y, white ? whitePx : blackPx);
-            } else {
-                if (!haveAvg || avg != lastAvg) lastAvg = avg, lastAvgPx = dstPal.FromRgb(avg), haveAvg = true;
-                PutPx(to, x, y, lastAvgPx);
+            put(x, avg);
+        }
+    };
+    if (halftone && oneBit) {
+        // Ordered dither onto one bit: a pixel is white where its grey is
+        // above the threshold of its place in the cell, (rank + 1/2) of
+        // `levels` steps of 0..255 (grey * 2 * levels > (2 * rank + 1) *
+        // 255, for whole greys). Target rows that take the same source rows
+        // (an enlarged image) share their greys.
+        // The thresholds along each row of cells, laid out for the whole
+        // width from the transfer's first column.
+        const int cx0 = static_cast<int>(((v.left - ht.x) % side + side) % side);
+        std::vector<uint8_t> thresholds(static_cast<size_t>(side) * static_cast<size_t>(vw));
+        for (int cy = 0; cy < side; ++cy)
+            for (LONG x = 0, cx = cx0; x < vw; ++x, cx = cx + 1 == side ? 0 : cx + 1)
+                thresholds[static_cast<size_t>(cy) * static_cast<size_t>(vw) + static_cast<size_t>(x)] =
+                    static_cast<uint8_t>((2 * cell.rank[static_cast<size_t>(cy * side + cx)] + 1) * 255 / (2 * levels));
+        const size_t padded = (static_cast<size_t>(vw) + 7) & ~size_t(7);
+        std::vector<uint8_t> greys(padded), above(padded);
+        LONG greyY0 = 0, greyY1 = 0;  // the source rows of `greys`, none yet
+        // A pixel above its threshold is white: bit `white`, else `black`.
+        const uint64_t flip = (whitePx & 1) != (blackPx & 1) ? ~uint64_t{0} : 0, base = (blackPx & 1) ? ~uint64_t{0} : 0;
+        for (LONG y = 0; y < vh; ++y) {
+            const LONG yy = flipY ? dh - 1 - (y + oy) : y + oy;
+            LONG y0 = s.top + LONG(int64_t(yy) * sh / dh), y1 = s.top + LONG(int64_t(yy + 1) * sh / dh);
+            if (y1 <= y0) y1 = y0 + 1;
+            if (y == 0 || y0 != greyY0 || y1 != greyY1) {
+                greyY0 = y0, greyY1 = y1;
+                averageRow(y0, y1, [&](LONG x, COLORREF avg) {
+                    greys[static_cast<size_t>(x)] =
+                        static_cast<uint8_t>((5 * GetRValue(avg) + 9 * GetGValue(avg) + 2 * GetBValue(avg)) >> 4);
+                });
+            }
+            const int cy = static_cast<int>(((v.top + y - ht.y) % side + side) % side);
+            const uint8_t* t = thresholds.data() + static_cast<size_t>(cy) * static_cast<size_t>(vw);
+            for (size_t x = 0; x < static_cast<size_t>(vw); ++x) above[x] = greys[x] > t[x] ? 1 : 0;
+            BYTE* out = static_cast<BYTE*>(to.pvScan0) + ptrdiff_t(y) * to.lDelta;
+            // Eight 0/1 bytes to eight bits, the first the highest.
+            for (size_t k = 0; k < padded; k += 8) {
+                uint64_t eight;
+                std::memcpy(&eight, above.data() + k, 8);
+                const uint64_t bits = (eight * 0x8040201008040201ULL) >> 56;
+                out[k / 8] = static_cast<BYTE>((base ^ (bits & flip)) & 0xFF);
             }
         }
+    }
+    for (LONG y = 0; y < vh && !(halftone && oneBit); ++y) {
+        LONG yy = flipY ? dh - 1 - (y + oy) : y + oy;
+        if (!halftone) {
+            const LONG sy = clampY(s.top + Sample(yy, dh, sh));
+            for (LONG x = 0; x < vw; ++x) PutPx(to, x, y, xlate(GetPx(*src, colS[static_cast<size_t>(x)], sy)));
+            continue;
+        }
+        LONG y0 = s.top + LONG(int64_t(yy) * sh / dh), y1 = s.top + LONG(int64_t(yy + 1) * sh / dh);
+        if (y1 <= y0) y1 = y0 + 1;
+        averageRow(y0, y1, [&](LONG x, COLORREF avg) {
+            if (!haveAvg || avg != lastAvg) lastAvg = avg, lastAvgPx = dstPal.FromRgb(avg), haveAvg = true;
+            PutPx(to, x, y, lastAvgPx);
+        });
     }
     std::optional<Bitmap> tmask;
     if (mask && mask->pvScan0 && mask->iBitmapFormat == BMF_1BPP) {

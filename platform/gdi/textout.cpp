@@ -13,10 +13,63 @@
 namespace zq::gdi {
 namespace {
 
-// Pixels a glyph's bits cover, placed at its origin; only what lies in
-// `limit` (the clip's bounds) is kept, so huge glyphs cost no more than the
-// surface they land on.
-void AddGlyph(std::vector<RECTL>& runs, const GLYPHBITS* gb, POINTL at, const RECTL& limit) {
+// Columns of slack on the right of a glyph mask: a glyph's row is ORed in
+// whole words, which may reach past the area's last byte.
+constexpr LONG kMaskSlack = 64;
+
+// One glyph's bits, placed at its origin, ORed into the one-bit `mask`
+// whose pixel (0, 0) is `area`'s top-left corner (its rows `kMaskSlack`
+// pixels wider than the area); only what lies in `area` is kept, so huge
+// glyphs cost no more than the surface they land on. A row goes in pieces
+// of up to seven bytes, each shifted into place as one word.
+void OrGlyph(BYTE* mask, LONG maskDelta, const RECTL& area, const GLYPHBITS* gb, POINTL at) {
+    const LONG w = gb->sizlBitmap.cx, h = gb->sizlBitmap.cy;
+    const size_t rowBytes = static_cast<size_t>(w + 7) / 8;
+    const int64_t left64 = int64_t{at.x} + gb->ptlOrigin.x, top64 = int64_t{at.y} + gb->ptlOrigin.y;
+    if (left64 >= area.right || top64 >= area.bottom || left64 + w <= area.left || top64 + h <= area.top) return;
+    const LONG left = static_cast<LONG>(left64), top = static_cast<LONG>(top64);
+    const LONG y0 = std::max<LONG>(0, area.top - top), y1 = std::min<LONG>(h, area.bottom - top);
+    const LONG x0 = std::max<LONG>(0, area.left - left), x1 = std::min<LONG>(w, area.right - left);
+    const LONG k0 = x0 / 8, k1 = (x1 - 1) / 8;  // the glyph's bytes that reach the area
+    const BYTE* end = gb->aj + rowBytes * static_cast<size_t>(h);
+    for (LONG y = y0; y < y1; ++y) {
+        const BYTE* row = gb->aj + rowBytes * static_cast<size_t>(y);
+        BYTE* out = mask + ptrdiff_t(top + y - area.top) * maskDelta;
+        for (LONG k = k0; k <= k1; k += 7) {
+            const LONG kn = std::min<LONG>(k1 + 1, k + 7);  // bytes k .. kn - 1
+            // The piece's pixels from the top bit down.
+            uint64_t bits = 0;
+            if (row + k + 8 <= end) {
+                std::memcpy(&bits, row + k, 8);
+                bits = __builtin_bswap64(bits);
+            } else {
+                for (LONG j = k; j < kn; ++j) bits |= uint64_t{row[j]} << (56 - 8 * (j - k));
+            }
+            // Only its pixels inside the area (and inside the piece).
+            const LONG from = std::max(x0, 8 * k) - 8 * k, to = std::min(x1, 8 * kn) - 8 * k;
+            bits &= ((uint64_t{1} << (to - from)) - 1) << (64 - to);
+            if (!bits) continue;
+            // Pixel 0 of the piece lands on mask pixel `at`; a piece that
+            // starts left of the area has nothing kept in the bytes before
+            // the mask's first.
+            const LONG at = left + 8 * k - area.left;
+            LONG i = at >> 3;  // rounds down left of the area
+            uint64_t v = bits >> (at & 7);
+            if (i < 0) {
+                v <<= 8 * -i;
+                i = 0;
+            }
+            uint64_t d;
+            std::memcpy(&d, out + i, 8);
+            d |= __builtin_bswap64(v);
+            std::memcpy(out + i, &d, 8);
+        }
+    }
+}
+
+// Pixels a glyph's bits cover, placed at its origin, as one-row runs; only
+// what lies in `limit` is kept.
+void AddGlyphRuns(std::vector<RECTL>& runs, const GLYPHBITS* gb, POINTL at, const RECTL& limit) {
     LONG w = gb->sizlBitmap.cx, h = gb->sizlBitmap.cy;
     size_t rowBytes = static_cast<size_t>(w + 7) / 8;
     int64_t left64 = int64_t{at.x} + gb->ptlOrigin.x, top64 = int64_t{at.y} + gb->ptlOrigin.y;
@@ -34,6 +87,47 @@ void AddGlyph(std::vector<RECTL>& runs, const GLYPHBITS* gb, POINTL at, const RE
             if (x > start) runs.push_back({left + start, top + y, left + x, top + y + 1});
         }
     }
+}
+
+struct PlacedGlyph {
+    const GLYPHBITS* bits;
+    POINTL at;
+};
+
+// Paints the union of the glyphs' bits inside the clip with the brush: the
+// glyphs (as far as they reach into the clip's bounds) are gathered into one
+// mask that takes the foreground ROP where a glyph has ink and leaves the
+// rest, so pixels where glyphs overlap are painted once.
+BOOL PaintGlyphs(SURFOBJ* pso, const std::vector<PlacedGlyph>& glyphs, const Region& clip, BRUSHOBJ* pbo, POINTL* org,
+                 ULONG rop3) {
+    const RECTL limit = clip.Bounds();
+    RECTL area{0, 0, 0, 0};
+    bool any = false;
+    for (const PlacedGlyph& g : glyphs) {
+        const int64_t l = int64_t{g.at.x} + g.bits->ptlOrigin.x, t = int64_t{g.at.y} + g.bits->ptlOrigin.y;
+        const RECTL box{static_cast<LONG>(std::clamp<int64_t>(l, limit.left, limit.right)),
+                        static_cast<LONG>(std::clamp<int64_t>(t, limit.top, limit.bottom)),
+                        static_cast<LONG>(std::clamp<int64_t>(l + g.bits->sizlBitmap.cx, limit.left, limit.right)),
+                        static_cast<LONG>(std::clamp<int64_t>(t + g.bits->sizlBitmap.cy, limit.top, limit.bottom))};
+        if (RectEmpty(box)) continue;
+        area = any ? RECTL{std::min(area.left, box.left), std::min(area.top, box.top), std::max(area.right, box.right),
+                           std::max(area.bottom, box.bottom)}
+                   : box;
+        any = true;
+    }
+    if (!any) return TRUE;
+    // The mask starts on a byte of the target, so that its rows are read
+    // where they lie (what lands in the columns added lies outside the clip
+    // or holds no ink).
+    area.left -= ((area.left % 8) + 8) % 8;
+    Bitmap mask(area.right - area.left + kMaskSlack, area.bottom - area.top, BMF_1BPP);
+    if (!mask) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    SURFOBJ* m = mask.Object();
+    for (const PlacedGlyph& g : glyphs) OrGlyph(static_cast<BYTE*>(m->pvScan0), m->lDelta, area, g.bits, g.at);
+    return PaintMask(pso, m, area, clip, pbo, org, rop3);
 }
 
 BOOL FillRegion(SURFOBJ* pso, const Region& region, BRUSHOBJ* pbo, POINTL* org, ULONG rop3) {
@@ -59,9 +153,9 @@ extern "C" BOOL EngTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* p
     }
     ULONG rop2 = mix & 0xFF;
     ULONG rop3 = (rop2 >= 1 && rop2 <= 16) ? Rop3FromRop2(rop2) : ROP3_PATCOPY;
-    std::vector<RECTL> runs;
     const RECTL limit = clip.Bounds();
     auto* str = static_cast<EngineString*>(pstro);
+    std::vector<PlacedGlyph> glyphs;
     str->EnumStart();
     ULONG count = 0;
     GLYPHPOS* pos = nullptr;
@@ -69,11 +163,24 @@ extern "C" BOOL EngTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* p
     do {
         more = str->Enum(&count, &pos, true);
         for (ULONG i = 0; i < count; ++i)
-            if (pos[i].pgdf && pos[i].pgdf->pgb) AddGlyph(runs, pos[i].pgdf->pgb, pos[i].ptl, limit);
+            if (pos[i].pgdf && pos[i].pgdf->pgb) glyphs.push_back({pos[i].pgdf->pgb, pos[i].ptl});
     } while (more);
     str->EnumStart();
-    if (!runs.empty() && pboFore && !FillRegion(pso, Region::FromRects(runs).Intersect(clip), pboFore, pptlOrg, rop3))
-        return FALSE;
+    if (!glyphs.empty() && pboFore) {
+        // A surface the driver keeps (no bits to mask) gets the glyphs'
+        // pixels as a region through its own bit-block transfer; so does a
+        // target deeper than one bit, which fills a region's rectangles
+        // faster than it applies a mask pixel by pixel.
+        Surface* s = SurfaceFromObject(pso);
+        if ((s && !s->HasBits()) || pso->iBitmapFormat != BMF_1BPP) {
+            std::vector<RECTL> runs;
+            for (const PlacedGlyph& g : glyphs) AddGlyphRuns(runs, g.bits, g.at, limit);
+            if (!runs.empty() && !FillRegion(pso, Region::FromRects(runs).Intersect(clip), pboFore, pptlOrg, rop3))
+                return FALSE;
+        } else {
+            if (!PaintGlyphs(pso, glyphs, clip, pboFore, pptlOrg, rop3)) return FALSE;
+        }
+    }
     // Underline and strike-out rectangles: a list ended by an all-zero one.
     if (prclExtra && pboFore) {
         std::vector<RECTL> extra;

@@ -15,6 +15,7 @@ namespace zq::gdi {
 struct Coverage {
     RECTL area{0, 0, 0, 0};     // pixels considered, device coordinates
     std::vector<uint8_t> cells; // one byte a pixel, non-zero: covered
+    size_t stride = 0;          // bytes from a row of cells to the next (padding cells stay 0)
     // A fill that is one upright rectangle: exactly these pixels (inside
     // `area`) are covered and `cells` stays empty.
     std::optional<RECTL> box;
@@ -38,6 +39,14 @@ Coverage StrokeCoverage(const Path& path, const RECTL& area, const XFORML* xform
 // Paints the pixels of a region with a brush and a ROP4: on engine bitmaps
 // by EngBitBlt, on surfaces the driver keeps by its DrvBitBlt.
 BOOL PaintRegion(SURFOBJ* pso, const Region& region, BRUSHOBJ* pbo, POINTL* brushOrg, ROP4 rop4);
+
+// Paints the pixels set in a one-bit `mask` whose pixel (0, 0) lies at
+// `area`'s top-left corner, inside `clip`, with a brush and a ROP3 (the
+// pixels the mask leaves out stay as they are): the same pixels as
+// PaintRegion of the mask's pixels cut to the clip, without building that
+// region. Engine bitmaps only.
+BOOL PaintMask(SURFOBJ* pso, SURFOBJ* mask, const RECTL& area, const Region& clip, BRUSHOBJ* pbo, POINTL* brushOrg,
+               ULONG rop3);
 
 // EngStrokePath and EngFillPath on an engine path (the DC calls use them).
 BOOL StrokeOnto(SURFOBJ* pso, const Path& path, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo, POINTL* org,

@@ -2,9 +2,11 @@
 // they draw with. Internal to the engine.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gdi/dc_draw.h"
@@ -39,11 +41,18 @@ struct SavedDc {
     std::optional<Region> clip;
 };
 
+// Fonts realised before, by face, em height, weight, italic, resolution,
+// baseline angle, width scale and glyph angle.
+using RealisedFontKey =
+    std::tuple<const FontFile*, int, double, int, bool, LONG, LONG, double, double, std::optional<double>>;
+using KeptFonts = std::map<RealisedFontKey, std::shared_ptr<EngineFont>>;
+
 struct DrawState : DrawCore {
     Path path;                  // device coordinates, 28.4
     bool pathOpen = false;      // between BeginPath and EndPath
     bool pathDone = false;      // a closed bracket waits to be used
     std::shared_ptr<EngineFont> realised;  // the selected font at the current transform
+    KeptFonts keptFonts;                    // a printer DC's fonts realised before
     std::vector<SavedDc> saved;
     // Applied after the page transform while a metafile plays: its
     // reference device onto this one.
@@ -102,6 +111,14 @@ public:
     MIX mix = 0x0D0D;
 
     bool Play(PlayContext& ctx) const override;
+
+private:
+    // All that playing the string can touch on the page: its glyphs' bits,
+    // the origins a driver places glyphs by, its background box and the
+    // opaque and extra rectangles. Worked out on the first play, so that the
+    // bands it misses cost nothing after.
+    RECTL Reach() const;
+    mutable std::optional<RECTL> reach_;
 };
 
 // Dots per inch of the DC's device; memory DCs count as 96, as screens do.

@@ -117,6 +117,7 @@ private:
     EngineFont() = default;
     struct Glyph_;
     Glyph_* Load(HGLYPH hg);
+    void LoadPath(HGLYPH hg, Glyph_& g);
     FIX SlotAdvance() const;  // of the glyph FreeType's slot holds
 
     FontFace face_;
@@ -133,6 +134,9 @@ private:
     Xform xform_;
     std::vector<uint8_t> ifi_;
     std::map<HGLYPH, std::unique_ptr<Glyph_>> glyphs_;
+    // The engine glyphs of glyphs_ by handle, for the handles a face's
+    // usual glyphs have: every band of a page looks its glyphs up again.
+    std::vector<Glyph_*> loaded_;
     std::map<HGLYPH, char16_t> reverse_;
     LONG ascent_ = 0, descent_ = 0, leading_ = 0, avgWidth_ = 0;
 };

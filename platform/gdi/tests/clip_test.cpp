@@ -108,4 +108,30 @@ TEST(RegionOps, MatchPointwiseSetOperations) {
         EXPECT_TRUE(rs[i - 1].top < rs[i].top || (rs[i - 1].top == rs[i].top && rs[i - 1].right <= rs[i].left));
 }
 
+// Cutting a region to a rectangle gives the pixels of both, in the same
+// rectangles as the general sweep makes: bands that become alike merge, rows
+// with nothing in them keep the bands around them apart.
+TEST(RegionOps, CutToRectangleKeepsTheOneFormOfRegions) {
+    const Region shape = Region::FromRects(std::vector<RECTL>{
+        {0, 0, 10, 10}, {20, 0, 30, 10}, {0, 10, 10, 20}, {20, 10, 40, 20}, {0, 25, 10, 30}, {0, 30, 35, 32}});
+    const RECTL boxes[] = {
+        {0, 0, 30, 40},    // the two top bands become alike; the gap at 20..25 stays
+        {5, 5, 25, 31},    // cuts every band on all sides
+        {12, 0, 18, 40},   // between the runs: nothing
+        {-5, 31, 100, 60}, // the last row only
+        {0, 12, 9, 28},    // a lone column across the gap
+        {100, 100, 120, 120},
+    };
+    for (const RECTL& box : boxes) {
+        const Region cut = shape.Intersect(Region(box)), swept = shape.Subtract(shape.Subtract(Region(box)));
+        EXPECT_TRUE(cut == swept) << box.left << "," << box.top << "," << box.right << "," << box.bottom;
+        EXPECT_TRUE(Region(box).Intersect(shape) == swept);
+        for (LONG y = -2; y < 45; ++y)
+            for (LONG x = -2; x < 45; ++x)
+                ASSERT_EQ(cut.Contains(x, y), shape.Contains(x, y) && x >= box.left && x < box.right && y >= box.top &&
+                                                  y < box.bottom)
+                    << x << "," << y;
+    }
+}
+
 }  // namespace

@@ -129,5 +129,76 @@ TEST(EngText, GlyphsOpaqueAndExtraRectangles) {
     EXPECT_EQ(CountPixels(t2.S(), 0), ink + 30u * 2u + 25u);
 }
 
+// Overlapping glyphs, some past the surface's edges, through a clip of two
+// rectangles: exactly the union of their pixels inside the clip changes,
+// each pixel once (an inverting mix would undo a pixel painted twice),
+// whatever the glyphs' width and their places against the target's bytes.
+TEST(EngText, TheGlyphsUnionInsideTheClipIsPaintedOnce) {
+    auto face = FindFont("Liberation Sans", 400, false);
+    ASSERT_TRUE(face);
+    struct Case {
+        const char* what;
+        double em;
+        std::vector<POINTL> at;
+    };
+    const Case cases[] = {
+        {"small glyphs overlapping, one past the left edge", 30, {{-7, 40}, {3, 40}, {9, 42}, {137, 30}}},
+        {"glyphs wider than seven bytes, past the right and bottom edges", 160, {{13, 120}, {61, 118}, {109, 160}}},
+    };
+    const std::vector<RECTL> clipRects = {{0, 0, 70, 140}, {90, 10, 151, 100}};
+    const Region clipRegion = Region::FromRects(clipRects);
+    for (const Case& c : cases) {
+        auto font = EngineFont::Create(*face, c.em, 400, false, {300, 300});
+        ASSERT_TRUE(font);
+        std::vector<HGLYPH> glyphs;
+        for (size_t i = 0; i < c.at.size(); ++i) glyphs.push_back(font->GlyphOf(u"WAVM"[i % 4]));
+        for (ULONG format : {ULONG{BMF_1BPP}, ULONG{BMF_24BPP}}) {
+            for (MIX mix : {MIX{0x0D0D}, MIX{0x0606}}) {  // copy the pen; invert the target
+                SCOPED_TRACE(std::string(c.what) + (format == BMF_1BPP ? ", 1-bit" : ", 24-bit") +
+                             (mix == 0x0D0D ? ", copy" : ", invert"));
+                const ULONG white = format == BMF_1BPP ? 1 : 0xFFFFFF, other = format == BMF_1BPP ? 0 : 0x808080;
+                Bitmap target(151, 140, format);
+                ASSERT_TRUE(target);
+                std::vector<ULONG> before;
+                for (LONG y = 0; y < 140; ++y)
+                    for (LONG x = 0; x < 151; ++x) {
+                        target.Get()->SetPixel(x, y, (x / 3 + y / 5) % 2 ? white : other);
+                        before.push_back(target.Get()->Pixel(x, y));
+                    }
+                LogicalBrush black;
+                EngineBrush fore(black, target.Get());
+                EngineString str(*font, glyphs, c.at, u"WAVM", false, false);
+                EngineClip clip(clipRegion);
+                ASSERT_TRUE(EngTextOut(target.Object(), &str, font.get(), &clip, nullptr, nullptr, &fore, nullptr,
+                                       nullptr, mix));
+                // The union of the glyphs' pixels, worked out from their bits.
+                std::vector<bool> inked(151 * 140, false);
+                for (size_t i = 0; i < glyphs.size(); ++i) {
+                    const GLYPHBITS* gb = font->Glyph(glyphs[i], FO_GLYPHBITS)->gdf.pgb;
+                    const size_t rowBytes = (gb->sizlBitmap.cx + 7) / 8;
+                    for (LONG y = 0; y < gb->sizlBitmap.cy; ++y)
+                        for (LONG x = 0; x < gb->sizlBitmap.cx; ++x) {
+                            const LONG px = c.at[i].x + gb->ptlOrigin.x + x, py = c.at[i].y + gb->ptlOrigin.y + y;
+                            if (((gb->aj[rowBytes * y + x / 8] >> (7 - x % 8)) & 1) && px >= 0 && px < 151 && py >= 0 &&
+                                py < 140 && clipRegion.Contains(px, py))
+                                inked[static_cast<size_t>(py * 151 + px)] = true;
+                        }
+                }
+                size_t changed = 0, wrong = 0;
+                for (LONG y = 0; y < 140; ++y)
+                    for (LONG x = 0; x < 151; ++x) {
+                        const size_t k = static_cast<size_t>(y * 151 + x);
+                        const ULONG was = before[k];
+                        const ULONG want = !inked[k] ? was : mix == 0x0D0D ? 0 : (~was & white);
+                        wrong += target.Get()->Pixel(x, y) != want;
+                        changed += inked[k];
+                    }
+                EXPECT_GT(changed, 100u);
+                EXPECT_EQ(wrong, 0u);
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace zq::gdi
