@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
+#include "render/colour_raster.h"
 #include "render/hpgl_colour.h"
 #include "render/hpgl_mode.h"
 #include "render/output.h"
@@ -12,17 +17,21 @@ namespace pclrend {
 
 namespace {
 
-uint64_t Word(const uint8_t* p) {
-    uint64_t w;
-    std::memcpy(&w, p, 8);
-    return w;  // little-endian: the first byte is the lowest
-}
-
-// Index of the first zero byte of `x`, 8 when none (the borrow of the
-// classic test only marks bytes above a true zero, never below it).
-size_t FirstZeroByte(uint64_t x) {
-    const uint64_t zeros = (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
-    return zeros ? static_cast<size_t>(__builtin_ctzll(zeros)) / 8 : 8;
+// Bit k set where byte k of `a` and `b` differ, for 64 bytes.
+uint64_t ChangedBytes(const uint8_t* a, const uint8_t* b) {
+#if defined(__SSE2__)
+    uint64_t equal = 0;
+    for (int k = 0; k < 4; ++k) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 16 * k));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16 * k));
+        equal |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y)))) << (16 * k);
+    }
+    return ~equal;
+#else
+    uint64_t changed = 0;
+    for (int k = 0; k < 64; ++k) changed |= static_cast<uint64_t>(a[k] != b[k]) << k;
+    return changed;
+#endif
 }
 
 }  // namespace
@@ -34,24 +43,36 @@ int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, st
     size_t o = 0;
     size_t last = 0;  // first byte after the previous run
     size_t i = 0;
+    // Where 64 bytes lie ahead, the changed bytes are held as bits (bit k:
+    // byte base + k) and each run is read off them; a new mask is taken
+    // whenever a run's eight bytes would reach past the one held.
+    constexpr size_t kNone = SIZE_MAX;
+    size_t base = kNone;
+    uint64_t changed = 0;
     while (i < n) {
-        // The next changed byte: unchanged stretches are stepped over a word
-        // at a time.
-        while (i + 8 <= n) {
-            const uint64_t x = Word(r + i) ^ Word(s + i);
-            if (x) {
-                i += static_cast<size_t>(__builtin_ctzll(x)) / 8;
-                break;
-            }
-            i += 8;
-        }
-        while (i < n && r[i] == s[i]) ++i;
-        if (i >= n) break;
-        // Its run: up to 8 changed bytes.
         size_t run = 1;
-        if (i + 8 <= n) {
-            run = std::max<size_t>(1, FirstZeroByte(Word(r + i) ^ Word(s + i)));
+        if (i + 64 <= n) {
+            if (base == kNone || i + 8 > base + 64) {
+                base = i;
+                changed = ChangedBytes(r + i, s + i);
+            }
+            const uint64_t rest = changed >> (i - base);
+            if (!rest) {
+                i = base + 64;
+                base = kNone;
+                continue;
+            }
+            const size_t skip = static_cast<size_t>(std::countr_zero(rest));
+            if (i - base + skip + 8 > 64) {
+                i += skip;
+                base = kNone;
+                continue;
+            }
+            i += skip;
+            run = std::min<size_t>(8, static_cast<size_t>(std::countr_one(rest >> skip)));
         } else {
+            while (i < n && r[i] == s[i]) ++i;
+            if (i >= n) break;
             while (run < 8 && i + run < n && r[i + run] != s[i + run]) ++run;
         }
         size_t offset = i - last;
@@ -66,7 +87,10 @@ int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, st
             }
             out[o++] = static_cast<uint8_t>(offset);
         }
-        std::memcpy(out.data() + o, r + i, run);
+        // Eight bytes copied where there is room for them (the bytes after
+        // the run are overwritten by what follows or lie past the result).
+        if (o + 8 <= out.size() && i + 8 <= n) std::memcpy(out.data() + o, r + i, 8);
+        else std::memcpy(out.data() + o, r + i, run);
         o += run;
         i += run;
         last = i;
@@ -350,20 +374,6 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
     SpoolWrite(r, "\x1b*rB");
 }
 
-namespace {
-
-// The bytes of a 24-bit row up to its last pixel that is not white.
-int32_t SignificantRgb(const uint8_t* row, int32_t pixels) {
-    while (pixels > 0) {
-        const uint8_t* p = row + 3 * static_cast<ptrdiff_t>(pixels - 1);
-        if ((p[0] & p[1] & p[2]) != 0xFF) break;
-        --pixels;
-    }
-    return 3 * pixels;
-}
-
-}  // namespace
-
 void SendRgbBand(DeviceRecord& r, const MonoBand& band, int32_t x, int32_t y) {
     if (r.jobState < kJobOpen || !r.scratchBuffer || band.height <= 0 || band.width <= 0) return;
     if (static_cast<int64_t>(band.width) * 3 > band.stride) return;
@@ -386,7 +396,7 @@ void SendRgbBand(DeviceRecord& r, const MonoBand& band, int32_t x, int32_t y) {
         int32_t previousLength = 0;
         for (int32_t k = 0; k < band.height; ++k) {
             const uint8_t* row = band.bits + static_cast<ptrdiff_t>(k) * band.stride + 3 * static_cast<ptrdiff_t>(left);
-            const int32_t length = SignificantRgb(row, pixels);
+            const int32_t length = 3 * TrimWhite(row, pixels);  // up to the last pixel that is not white
             if (!block.Empty() && !block.Fits(static_cast<size_t>(reserve))) block.Reopen();
             if (!previous || block.Empty()) {
                 // Run-length rows are whole: the printer fills a short row

@@ -202,7 +202,7 @@ for m in "${inf_models[@]}"; do
     fi
 done
 # The colour model prints in colour too: a twin in PCL 5 raster of colour bands, and
-# twins in PCL 5 with HP-GL/2 and in PCL XL.
+# twins in PCL 5 with HP-GL/2 (with and without the colour image path) and in PCL XL.
 colour_model="Zelquor Corvo C30 Finishing"
 if [[ " ${inf_models[*]} " == *" $colour_model "* ]]; then
     for variant in "colour PCL raster:0" "colour PCL 5:1" "colour PCL XL:2"; do
@@ -214,6 +214,17 @@ if [[ " ${inf_models[*]} " == *" $colour_model "* ]]; then
         [ "$language" = 1 ] && gl_printers+=("$printer")
         [ "$language" = 2 ] && xl_printers+=("$printer")
     done
+    # The Corvo C30 sends the images of its colour PCL 5 one-bit; the Corvo
+    # C30 Photo, a driver of the same files standing for the model with the
+    # colour image path, sends them in colour, scaled by the printer.
+    photo="Zelquor Corvo C30 Photo"
+    "$zq" driver add "$photo" --driver-file pclrend.dll --data-file drvui.dll --config-file drvui.dll > /dev/null
+    "$zq" printer add "$photo" --driver "$photo" > /dev/null
+    printer="$photo colour PCL 5"
+    app_record "$photo" "$out/records/${printer// /-}.bin" metaSpool=0 printerLanguage=1 dmColor=2
+    "$zq" printer add "$printer" --driver "$photo" --devmode "$out/records/${printer// /-}.bin" > /dev/null
+    printers+=("$printer")
+    gl_printers+=("$printer")
 fi
 # Host finishing on the first model: the spool stream of n-up, a booklet and
 # duplex by hand, and the stream as the printer's own language.
