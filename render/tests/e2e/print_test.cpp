@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -314,6 +315,23 @@ zq::PrivateDevmode ColourLetter(int dpi, BYTE language) {
     return dm;
 }
 
+// One page per source depth: that depth's picture (`w` x `h`) at 1:1 at
+// `at` and stretched over `stretched`.
+PrintResult PrintPictures(const std::filesystem::path& driver, const zq::PrivateDevmode& dm, std::span<const int> depths, int w, int h,
+                          POINT at, RECT stretched) {
+    std::vector<Picture> pictures;
+    for (int bits : depths) pictures.push_back(MakePicture(bits, w, h));
+    auto result = PrintPages(driver, dm, static_cast<int>(depths.size()), [&](HDC dc, int page) {
+        const Picture& p = pictures[static_cast<size_t>(page)];
+        SetDIBitsToDevice(dc, at.x, at.y, static_cast<DWORD>(w), static_cast<DWORD>(h), 0, 0, 0, static_cast<UINT>(h), p.bits.data(), p.Info(),
+                          DIB_RGB_COLORS);
+        StretchDIBits(dc, stretched.left, stretched.top, stretched.right - stretched.left, stretched.bottom - stretched.top, 0, 0, w, h,
+                      p.bits.data(), p.Info(), DIB_RGB_COLORS, SRCCOPY);
+    });
+    EXPECT_TRUE(result.enabled) << "enable failed: " << GetLastError();
+    return result;
+}
+
 // Colour pages: the pixels of `rect` of the decoded page against the
 // reference render. `exact`: equal; else each pixel equal to one of the
 // reference's pixels at most one away (a scaled picture's footprint).
@@ -420,13 +438,7 @@ TEST_F(PrintTest, PicturesOfEveryDepthRoundTripOnColourPages) {
     for (BYTE language : {BYTE{1}, BYTE{2}}) {
         SCOPED_TRACE(language);
         auto dm = ColourLetter(300, language);
-        std::vector<Picture> pictures;
-        for (int bits : depths) pictures.push_back(MakePicture(bits, 48, 20));
-        auto result = Print(dm, static_cast<int>(std::size(depths)), [&](HDC dc, int page) {
-            const Picture& p = pictures[static_cast<size_t>(page)];
-            SetDIBitsToDevice(dc, 30, 40, 48, 20, 0, 0, 0, 20, p.bits.data(), p.Info(), DIB_RGB_COLORS);
-            StretchDIBits(dc, 200, 40, 150, 70, 0, 0, 48, 20, p.bits.data(), p.Info(), DIB_RGB_COLORS, SRCCOPY);
-        });
+        auto result = PrintPictures(driverPath_, dm, depths, 48, 20, {30, 40}, {200, 40, 350, 110});
         EXPECT_TRUE(result.pagesOk);
         ASSERT_EQ(result.reference.size(), std::size(depths));
         auto job = ReadOnPage(dm, result.job);
@@ -533,14 +545,8 @@ TEST_F(PrintTest, PicturesGoOneBitWithoutTheColourImagePath) {
     const int depths[] = {1, 4, 8, 16, 24, 32};
     auto dm = ColourLetter(300, 1);
     dm.model.flags400 = static_cast<WORD>(dm.model.flags400 & ~0x20);
-    std::vector<Picture> pictures;
-    for (int bits : depths) pictures.push_back(MakePicture(bits, 96, 64));
     const RECT oneToOne{32, 32, 128, 96}, stretched{160, 32, 352, 160};
-    auto result = Print(dm, static_cast<int>(std::size(depths)), [&](HDC dc, int page) {
-        const Picture& p = pictures[static_cast<size_t>(page)];
-        SetDIBitsToDevice(dc, 32, 32, 96, 64, 0, 0, 0, 64, p.bits.data(), p.Info(), DIB_RGB_COLORS);
-        StretchDIBits(dc, 160, 32, 192, 128, 0, 0, 96, 64, p.bits.data(), p.Info(), DIB_RGB_COLORS, SRCCOPY);
-    });
+    auto result = PrintPictures(driverPath_, dm, depths, 96, 64, {32, 32}, stretched);
     ASSERT_TRUE(result.pagesOk);
     ASSERT_EQ(result.reference.size(), std::size(depths));
     const std::string text(result.job.begin(), result.job.end());
