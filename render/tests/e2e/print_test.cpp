@@ -18,6 +18,7 @@
 #include "gdi/engine.h"
 #include "pclread/judge.h"
 #include "render/brush.h"
+#include "render/halftone.h"
 #include "render/tests/e2e/print_support.h"
 #include "render/tests/gpcl6_run.h"
 #include "testing/fresh_root.h"
@@ -484,6 +485,68 @@ TEST_F(PrintTest, PicturesOfEveryDepthRoundTripOnColourPages) {
     }
 }
 
+// The mean grey of each 16 x 16 block of `rect` (on whole blocks) as
+// `got` gives it against the reference's: blocks further apart than the
+// tone bound.
+int64_t ToneDifferences(const std::function<int(LONG, LONG)>& got, zq::gdi::Bitmap& reference, RECT rect) {
+    zq::gdi::Surface* s = reference.Get();
+    int64_t wrong = 0;
+    for (LONG by = rect.top; by + pclread::kToneBlock <= rect.bottom; by += pclread::kToneBlock)
+        for (LONG bx = rect.left; bx + pclread::kToneBlock <= rect.right; bx += pclread::kToneBlock) {
+            int64_t a = 0, b = 0;
+            for (LONG y = by; y < by + pclread::kToneBlock; ++y)
+                for (LONG x = bx; x < bx + pclread::kToneBlock; ++x) {
+                    const COLORREF c = s->Pal().ToRgb(s->Pixel(x, y));
+                    a += got(x, y);
+                    b += (5 * GetRValue(c) + 9 * GetGValue(c) + 2 * GetBValue(c)) / 16;
+                }
+            const int64_t n = int64_t{pclread::kToneBlock} * pclread::kToneBlock;
+            wrong += std::abs(a - b) > int64_t{pclread::kToneBound} * n;
+        }
+    return wrong;
+}
+
+// Pictures of every depth on monochrome pages. In PCL XL each pixel of a
+// picture at 1:1 is the grey the same picture has on a colour page (where
+// the test above holds it to the reference) through the tone curve of the
+// record's darkness; in PCL 5 the pictures are the engine's halftone of
+// them, held to the reference's tone over 16 x 16 blocks (the reference
+// keeps the pictures' colours).
+TEST_F(PrintTest, PicturesOfEveryDepthOnMonochromePages) {
+    const int depths[] = {1, 4, 8, 16, 24, 32};
+    const RECT oneToOne{30, 40, 78, 60}, stretched{200, 40, 350, 110};
+    auto colourXl = ColourLetter(300, 2), monoXl = Letter(300), monoPcl = Letter(300);
+    monoXl.printerLanguage = 2;
+    monoXl.darknessLevel = 2;  // a curve that moves the greys
+    monoPcl.printerLanguage = 1;
+    auto colour = PrintPictures(driverPath_, colourXl, depths, 48, 20, {30, 40}, stretched);
+    auto mono = PrintPictures(driverPath_, monoXl, depths, 48, 20, {30, 40}, stretched);
+    auto pcl = PrintPictures(driverPath_, monoPcl, depths, 48, 20, {30, 40}, stretched);
+    ASSERT_TRUE(colour.pagesOk && mono.pagesOk && pcl.pagesOk);
+    const auto colourJob = ReadOnPage(colourXl, colour.job), monoJob = ReadOnPage(monoXl, mono.job),
+               pclJob = ReadOnPage(monoPcl, pcl.job);
+    ASSERT_TRUE(colourJob.Ok() && monoJob.Ok() && pclJob.Ok());
+    ASSERT_EQ(colourJob.xl.pages.size(), std::size(depths));
+    ASSERT_EQ(monoJob.xl.pages.size(), std::size(depths));
+    ASSERT_EQ(pclJob.pages.size(), std::size(depths));
+    ASSERT_EQ(pcl.reference.size(), std::size(depths));
+    const uint8_t* curve = pclrend::ToneCurve(monoXl.darknessLevel);
+    ASSERT_NE(curve[128], 128);
+    const LONG ox = monoXl.paperFormats[0].leftMargin, oy = monoXl.paperFormats[0].topMargin;
+    for (size_t i = 0; i < std::size(depths); ++i) {
+        SCOPED_TRACE(depths[i]);
+        int64_t wrong = 0;
+        for (LONG y = oneToOne.top; y < oneToOne.bottom; ++y)
+            for (LONG x = oneToOne.left; x < oneToOne.right; ++x)
+                wrong += monoJob.xl.pages[i].At(x + ox, y + oy) != curve[colourJob.xl.pages[i].At(x + ox, y + oy)];
+        EXPECT_EQ(wrong, 0) << "PCL XL greys";
+        const pclread::Page& page = pclJob.pages[i];
+        for (const RECT& rect : {oneToOne, stretched})
+            EXPECT_EQ(ToneDifferences([&](LONG x, LONG y) { return page.Black(x, y) ? 0 : 255; }, pcl.reference[i], rect), 0)
+                << "PCL 5 tone in " << rect.left << "," << rect.top;
+    }
+}
+
 // A picture stretched over far more than the page, only its right end on
 // the page: the source part under the page is found by proportion in 64
 // bits (offset times source extent is about 4.9e9 here) and scaled by the
@@ -514,27 +577,6 @@ TEST_F(PrintTest, PictureFarPastThePageEdgeFindsItsVisiblePartIn64Bits) {
     ASSERT_TRUE(job.Ok()) << job.errors.front();
     ASSERT_EQ(job.pages.size(), 1u);
     EXPECT_EQ(ColourDifferences(job.pages[0], result.reference[0], {1, 101, 1999, 107}, false), 0);
-}
-
-// The mean grey of each 16 x 16 block of `rect` (on whole blocks) as
-// `got` gives it against the reference's: blocks further apart than the
-// tone bound.
-int64_t ToneDifferences(const std::function<int(LONG, LONG)>& got, zq::gdi::Bitmap& reference, RECT rect) {
-    zq::gdi::Surface* s = reference.Get();
-    int64_t wrong = 0;
-    for (LONG by = rect.top; by + pclread::kToneBlock <= rect.bottom; by += pclread::kToneBlock)
-        for (LONG bx = rect.left; bx + pclread::kToneBlock <= rect.right; bx += pclread::kToneBlock) {
-            int64_t a = 0, b = 0;
-            for (LONG y = by; y < by + pclread::kToneBlock; ++y)
-                for (LONG x = bx; x < bx + pclread::kToneBlock; ++x) {
-                    const COLORREF c = s->Pal().ToRgb(s->Pixel(x, y));
-                    a += got(x, y);
-                    b += (5 * GetRValue(c) + 9 * GetGValue(c) + 2 * GetBValue(c)) / 16;
-                }
-            const int64_t n = int64_t{pclread::kToneBlock} * pclread::kToneBlock;
-            wrong += std::abs(a - b) > int64_t{pclread::kToneBound} * n;
-        }
-    return wrong;
 }
 
 // A colour model without the colour image path sends PCL 5 pictures as the
