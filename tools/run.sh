@@ -4,8 +4,9 @@
 # model, every sample document printed with `zq print` to each printer's
 # monochrome raster twin (and, for a model whose own language is PCL XL, to
 # the printer in that language; for the colour model, to its colour raster
-# twin), each job decoded into PNG pages beside the engine's reference
-# render, and one line per page.
+# twin and its colour twins in PCL 5 raster, PCL 5 with HP-GL/2 with and
+# without the colour image path, and PCL XL), each job decoded into PNG pages
+# beside the engine's reference render, and one line per page.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 tree=$(cd "${1:-build/release}" && pwd)
