@@ -111,6 +111,48 @@ std::vector<RECTL> Combine(std::span<const RECTL> a, std::span<const RECTL> b, O
     return out;
 }
 
+// A region cut to one rectangle, in the form Combine gives, without sweeping
+// the whole region: its rows of rectangles (rectangles sharing top and
+// bottom, rows disjoint and in order, so bottoms never fall) that reach the
+// rectangle are found by binary search, each is cut to the rectangle's
+// columns, and neighbouring rows that come out alike merge. The work follows
+// the rows the rectangle reaches, so cutting a page's clip to each band costs
+// the band's share of it, not the whole clip every band.
+std::vector<RECTL> CutToRect(std::span<const RECTL> rs, const RECTL& c) {
+    std::vector<RECTL> out;
+    if (RectEmpty(c)) return out;
+    auto it = std::partition_point(rs.begin(), rs.end(), [&](const RECTL& r) { return r.bottom <= c.top; });
+    size_t prevStart = 0;
+    LONG prevBottom = 0;
+    bool havePrev = false;
+    while (it != rs.end() && it->top < c.bottom) {
+        const LONG top = it->top, bottom = it->bottom;
+        const LONG y0 = std::max(top, c.top), y1 = std::min(bottom, c.bottom);
+        const size_t start = out.size();
+        for (; it != rs.end() && it->top == top; ++it) {
+            const LONG x0 = std::max(it->left, c.left), x1 = std::min(it->right, c.right);
+            if (x0 < x1) out.push_back({x0, y0, x1, y1});
+        }
+        if (out.size() == start) {
+            havePrev = false;
+            continue;
+        }
+        const size_t count = out.size() - start;
+        const bool same = havePrev && prevBottom == y0 && count == start - prevStart &&
+                          std::equal(out.begin() + start, out.end(), out.begin() + prevStart,
+                                     [](const RECTL& a, const RECTL& b) { return a.left == b.left && a.right == b.right; });
+        if (same) {
+            out.resize(start);
+            for (size_t k = prevStart; k < start; ++k) out[k].bottom = y1;
+        } else {
+            prevStart = start;
+            havePrev = true;
+        }
+        prevBottom = y1;
+    }
+    return out;
+}
+
 }  // namespace
 
 Region::Region(const RECTL& r) {
@@ -143,18 +185,12 @@ RECTL Region::Bounds() const {
 
 Region Region::Intersect(const Region& o) const {
     Region out;
-    if (IsRect() && o.IsRect()) {
-        out = Region(IntersectRect(rects_[0], o.rects_[0]));
-        return out;
-    }
-    // A rectangle that holds the whole of the other region leaves it as it
-    // is (regions keep their rectangles in the one form Combine makes).
-    auto holds = [](const RECTL& r, const RECTL& b) {
-        return r.left <= b.left && r.top <= b.top && r.right >= b.right && r.bottom >= b.bottom;
-    };
-    if (o.IsRect() && !Empty() && holds(o.rects_[0], Bounds())) return *this;
-    if (IsRect() && !o.Empty() && holds(rects_[0], o.Bounds())) return o;
-    out.rects_ = Combine(rects_, o.rects_, Op::And);
+    if (o.IsRect())
+        out.rects_ = CutToRect(rects_, o.rects_[0]);
+    else if (IsRect())
+        out.rects_ = CutToRect(o.rects_, rects_[0]);
+    else
+        out.rects_ = Combine(rects_, o.rects_, Op::And);
     return out;
 }
 Region Region::Union(const Region& o) const { Region out; out.rects_ = Combine(rects_, o.rects_, Op::Or); return out; }
