@@ -291,10 +291,20 @@ for printer in "${printers[@]}"; do
             grep -q ', 0 form faults$' "$dir/$name-read.txt" || { status=1; head -3 "$dir/$name-read.txt"; }
             if [ -x "$gpcl6" ]; then
                 rm -f "$dir/$name-printed-"*.pgm
-                "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r"$dpi" -sOutputFile="$dir/$name-printed-%d.pgm" \
-                    "$dir/$name-general.pcl" > /dev/null 2>&1 || true
+                # Colours become grey by the weights the reference is read
+                # with (no colour management in the interpreter, whose
+                # conversion through linear light makes every saturated
+                # colour lighter), so that a colour page is judged by where
+                # its ink lies, not by two ways of making grey.
+                "$gpcl6" -q -dNOPAUSE -dBATCH -dUseFastColor=true -sDEVICE=pgmraw -r"$dpi" \
+                    -sOutputFile="$dir/$name-printed-%d.pgm" "$dir/$name-general.pcl" > /dev/null 2>&1 || true
+                # The interpreter puts every HP-GL/2 coordinate one pixel up
+                # and left of the pixel edge the engine fills from (pixel
+                # placement 1, as the set-up string selects): the reference
+                # is placed one pixel up and left to meet its vectors.
+                placed=$(sed -n 's/^page 1: .* placed at \([0-9]*,[0-9]*\) .*/\1/p' "$dir/$name-print.txt")
                 verdict=$("$pagejudge" "$dir/$name-printed-1.pgm" --dpi "$dpi" \
-                    --offset "$(sed -n 's/^page 1: .* placed at \([0-9]*,[0-9]*\) .*/\1/p' "$dir/$name-print.txt")" \
+                    --offset "$((${placed%,*} - 1)),$((${placed#*,} - 1))" \
                     --tone "$dir/$name-reference.png" 2>&1 | tr '\n' ' ' | sed 's/ $//' || true)
                 # Differences are reported; a sheet the interpreter did not print fails the run.
                 [ -e "$dir/$name-printed-1.pgm" ] || status=1
