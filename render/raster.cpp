@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
+#include "render/colour_raster.h"
 #include "render/hpgl_colour.h"
 #include "render/hpgl_mode.h"
 #include "render/output.h"
@@ -407,20 +409,6 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
     SpoolWrite(r, "\x1b*rB");
 }
 
-namespace {
-
-// The bytes of a 24-bit row up to its last pixel that is not white.
-int32_t SignificantRgb(const uint8_t* row, int32_t pixels) {
-    while (pixels > 0) {
-        const uint8_t* p = row + 3 * static_cast<ptrdiff_t>(pixels - 1);
-        if ((p[0] & p[1] & p[2]) != 0xFF) break;
-        --pixels;
-    }
-    return 3 * pixels;
-}
-
-}  // namespace
-
 void SendRgbBand(DeviceRecord& r, const MonoBand& band, int32_t x, int32_t y) {
     if (r.jobState < kJobOpen || !r.scratchBuffer || band.height <= 0 || band.width <= 0) return;
     if (static_cast<int64_t>(band.width) * 3 > band.stride) return;
@@ -443,7 +431,7 @@ void SendRgbBand(DeviceRecord& r, const MonoBand& band, int32_t x, int32_t y) {
         int32_t previousLength = 0;
         for (int32_t k = 0; k < band.height; ++k) {
             const uint8_t* row = band.bits + static_cast<ptrdiff_t>(k) * band.stride + 3 * static_cast<ptrdiff_t>(left);
-            const int32_t length = SignificantRgb(row, pixels);
+            const int32_t length = 3 * TrimWhite(row, pixels);  // up to the last pixel that is not white
             if (!block.Empty() && !block.Fits(static_cast<size_t>(reserve))) block.Reopen();
             if (!previous || block.Empty()) {
                 // Run-length rows are whole: the printer fills a short row

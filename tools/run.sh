@@ -4,8 +4,9 @@
 # model, every sample document printed with `zq print` to each printer's
 # monochrome raster twin (and, for a model whose own language is PCL XL, to
 # the printer in that language; for the colour model, to its colour raster
-# twin), each job decoded into PNG pages beside the engine's reference
-# render, and one line per page.
+# twin and its colour twins in PCL 5 raster, PCL 5 with HP-GL/2 with and
+# without the colour image path, and PCL XL), each job decoded into PNG pages
+# beside the engine's reference render, and one line per page.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 tree=$(cd "${1:-build/release}" && pwd)
@@ -202,7 +203,7 @@ for m in "${inf_models[@]}"; do
     fi
 done
 # The colour model prints in colour too: a twin in PCL 5 raster of colour bands, and
-# twins in PCL 5 with HP-GL/2 and in PCL XL.
+# twins in PCL 5 with HP-GL/2 (with and without the colour image path) and in PCL XL.
 colour_model="Zelquor Corvo C30 Finishing"
 if [[ " ${inf_models[*]} " == *" $colour_model "* ]]; then
     for variant in "colour PCL raster:0" "colour PCL 5:1" "colour PCL XL:2"; do
@@ -214,6 +215,17 @@ if [[ " ${inf_models[*]} " == *" $colour_model "* ]]; then
         [ "$language" = 1 ] && gl_printers+=("$printer")
         [ "$language" = 2 ] && xl_printers+=("$printer")
     done
+    # The Corvo C30 sends the images of its colour PCL 5 one-bit; the Corvo
+    # C30 Photo, a driver of the same files standing for the model with the
+    # colour image path, sends them in colour, scaled by the printer.
+    photo="Zelquor Corvo C30 Photo"
+    "$zq" driver add "$photo" --driver-file pclrend.dll --data-file drvui.dll --config-file drvui.dll > /dev/null
+    "$zq" printer add "$photo" --driver "$photo" > /dev/null
+    printer="$photo colour PCL 5"
+    app_record "$photo" "$out/records/${printer// /-}.bin" metaSpool=0 printerLanguage=1 dmColor=2
+    "$zq" printer add "$printer" --driver "$photo" --devmode "$out/records/${printer// /-}.bin" > /dev/null
+    printers+=("$printer")
+    gl_printers+=("$printer")
 fi
 # Host finishing on the first model: the spool stream of n-up, a booklet and
 # duplex by hand, and the stream as the printer's own language.
@@ -279,10 +291,20 @@ for printer in "${printers[@]}"; do
             grep -q ', 0 form faults$' "$dir/$name-read.txt" || { status=1; head -3 "$dir/$name-read.txt"; }
             if [ -x "$gpcl6" ]; then
                 rm -f "$dir/$name-printed-"*.pgm
-                "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r"$dpi" -sOutputFile="$dir/$name-printed-%d.pgm" \
-                    "$dir/$name-general.pcl" > /dev/null 2>&1 || true
+                # Colours become grey by the weights the reference is read
+                # with (no colour management in the interpreter, whose
+                # conversion through linear light makes every saturated
+                # colour lighter), so that a colour page is judged by where
+                # its ink lies, not by two ways of making grey.
+                "$gpcl6" -q -dNOPAUSE -dBATCH -dUseFastColor=true -sDEVICE=pgmraw -r"$dpi" \
+                    -sOutputFile="$dir/$name-printed-%d.pgm" "$dir/$name-general.pcl" > /dev/null 2>&1 || true
+                # The interpreter puts every HP-GL/2 coordinate one pixel up
+                # and left of the pixel edge the engine fills from (pixel
+                # placement 1, as the set-up string selects): the reference
+                # is placed one pixel up and left to meet its vectors.
+                placed=$(sed -n 's/^page 1: .* placed at \([0-9]*,[0-9]*\) .*/\1/p' "$dir/$name-print.txt")
                 verdict=$("$pagejudge" "$dir/$name-printed-1.pgm" --dpi "$dpi" \
-                    --offset "$(sed -n 's/^page 1: .* placed at \([0-9]*,[0-9]*\) .*/\1/p' "$dir/$name-print.txt")" \
+                    --offset "$((${placed%,*} - 1)),$((${placed#*,} - 1))" \
                     --tone "$dir/$name-reference.png" 2>&1 | tr '\n' ' ' | sed 's/ $//' || true)
                 # Differences are reported; a sheet the interpreter did not print fails the run.
                 [ -e "$dir/$name-printed-1.pgm" ] || status=1

@@ -111,41 +111,44 @@ std::vector<RECTL> Combine(std::span<const RECTL> a, std::span<const RECTL> b, O
     return out;
 }
 
-// A region's rectangles (in the form Combine makes: bands of rectangles
-// sharing top and bottom, top to bottom, each band's runs left to right and
-// apart, a band merged with the one above it when their runs are the same)
-// cut to `box`, in that form again: what Combine(rects, {box}, And) gives,
-// in one pass over the rectangles.
-std::vector<RECTL> CutToRect(std::span<const RECTL> rects, const RECTL& box) {
+// A region cut to one rectangle, in the form Combine gives, without sweeping
+// the whole region: its rows of rectangles (rectangles sharing top and
+// bottom, rows disjoint and in order, so bottoms never fall) that reach the
+// rectangle are found by binary search, each is cut to the rectangle's
+// columns, and neighbouring rows that come out alike merge. The work follows
+// the rows the rectangle reaches, so cutting a page's clip to each band costs
+// the band's share of it, not the whole clip every band.
+std::vector<RECTL> CutToRect(std::span<const RECTL> rs, const RECTL& c) {
     std::vector<RECTL> out;
-    size_t prevStart = 0, prevCount = 0;  // the band last written, when it can still grow
+    if (RectEmpty(c)) return out;
+    auto it = std::partition_point(rs.begin(), rs.end(), [&](const RECTL& r) { return r.bottom <= c.top; });
+    size_t prevStart = 0;
     LONG prevBottom = 0;
-    bool growable = false;
-    for (size_t i = 0; i < rects.size();) {
-        size_t j = i;
-        while (j < rects.size() && rects[j].top == rects[i].top && rects[j].bottom == rects[i].bottom) ++j;
-        const LONG top = std::max(rects[i].top, box.top), bottom = std::min(rects[i].bottom, box.bottom);
-        if (top < bottom) {
-            const size_t start = out.size();
-            for (size_t k = i; k < j; ++k) {
-                const LONG l = std::max(rects[k].left, box.left), r = std::min(rects[k].right, box.right);
-                if (l < r) out.push_back({l, top, r, bottom});
-            }
-            const size_t count = out.size() - start;
-            bool same = growable && count && count == prevCount && prevBottom == top;
-            for (size_t k = 0; same && k < count; ++k)
-                same = out[prevStart + k].left == out[start + k].left && out[prevStart + k].right == out[start + k].right;
-            if (same) {
-                for (size_t k = prevStart; k < start; ++k) out[k].bottom = bottom;
-                out.resize(start);
-            } else {
-                prevStart = start;
-                prevCount = count;
-                growable = count != 0;  // rows with nothing in them part the bands around them
-            }
-            prevBottom = bottom;
+    bool havePrev = false;
+    while (it != rs.end() && it->top < c.bottom) {
+        const LONG top = it->top, bottom = it->bottom;
+        const LONG y0 = std::max(top, c.top), y1 = std::min(bottom, c.bottom);
+        const size_t start = out.size();
+        for (; it != rs.end() && it->top == top; ++it) {
+            const LONG x0 = std::max(it->left, c.left), x1 = std::min(it->right, c.right);
+            if (x0 < x1) out.push_back({x0, y0, x1, y1});
         }
-        i = j;
+        if (out.size() == start) {
+            havePrev = false;
+            continue;
+        }
+        const size_t count = out.size() - start;
+        const bool same = havePrev && prevBottom == y0 && count == start - prevStart &&
+                          std::equal(out.begin() + start, out.end(), out.begin() + prevStart,
+                                     [](const RECTL& a, const RECTL& b) { return a.left == b.left && a.right == b.right; });
+        if (same) {
+            out.resize(start);
+            for (size_t k = prevStart; k < start; ++k) out[k].bottom = y1;
+        } else {
+            prevStart = start;
+            havePrev = true;
+        }
+        prevBottom = y1;
     }
     return out;
 }

@@ -82,7 +82,7 @@ public:
     ULONG stretchMode = COLORONCOLOR;
 
     bool Play(PlayContext& ctx) const override {
-        Region bandClip = ctx.BandClip(clip.Intersect(Region(OrderRect(dest))));
+        Region bandClip = ctx.BandClip(clip).Intersect(Region(ctx.ToBand(OrderRect(dest))));
         if (bandClip.Empty()) return true;
         EngineClip ec(bandClip);
         Surface* target = SurfaceFromObject(ctx.surface);

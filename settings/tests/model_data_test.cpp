@@ -86,7 +86,7 @@ protected:
 TEST_F(ShippedModels, CheckerFindsNothing) {
     int models = 0;
     const auto problems = CheckModelData(*data, &models);
-    EXPECT_EQ(models, 4);
+    EXPECT_EQ(models, 5);
     for (const auto& p : problems) ADD_FAILURE() << p;
 }
 
@@ -239,6 +239,8 @@ const Golden kGoldens[] = {
      {600, 0, 0, 0, 0}, 1, 4, 1, 0, 0, 0, 0, 1, 1, 0x0007, 0, 64, 0, {0, 0, 0, 0}, {0, 0, 0, 0}},
     {3, "Ovra Zelquor Lite 8", 1, 300, 1, 2, 0, 0x04007703 | DM_COLOR | DM_ICMMETHOD | DM_ICMINTENT, 1,
      {300, 300, 300, 300, 300}, 0, 1, 0, 0, 0, 2, 0, 1, 1, 0xFFFF, 0, 4, 1, {0, 0, 0, 0}, {0, 0, 0, 0}},
+    {4, "Zelquor Corvo C30 Photo", 1, 600, 2, 2, 1, 0x04007703 | DM_COLLATE | DM_COLOR | DM_ICMMETHOD | DM_ICMINTENT, 1,
+     {600, 0, 0, 0, 0}, 1, 4, 1, 0, 0, 0, 0, 1, 1, 0x0007, 0, 64, 0, {0, 0, 0, 0}, {0, 0, 0, 0}},
 };
 
 TEST_F(ShippedModels, GoldenDefaults) {
@@ -305,8 +307,9 @@ TEST_F(ShippedModels, GoldenDefaults) {
             EXPECT_EQ(r.switch1237, 1);
             EXPECT_EQ(r.switch1238, 1);
             EXPECT_EQ(r.fontSets1, 0x80000001u);
-            // The resident-font lists (word 352): one per model, none for Ovra.
-            constexpr uint16_t kFontLists[] = {0, 1, 2, 0xFFFF};
+            // The resident-font lists (word 352): one per model, none for
+            // Ovra; the Corvo C30 Photo has the Corvo's.
+            constexpr uint16_t kFontLists[] = {0, 1, 2, 0xFFFF, 2};
             EXPECT_EQ(r.model.fontListId, kFontLists[g.index]);
             EXPECT_EQ(r.profileKind, 4u);
             EXPECT_EQ(r.profileId[0], 1u);

@@ -2,6 +2,8 @@
 // order asked for, and together give every rectangle once.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
 #include <vector>
 
 #include "gdi/engine.h"
@@ -132,6 +134,54 @@ TEST(RegionOps, CutToRectangleKeepsTheOneFormOfRegions) {
                                                   y < box.bottom)
                     << x << "," << y;
     }
+}
+
+// Cutting a region to one rectangle (a band, a transfer's destination) takes
+// a shortcut past the general sweep; it must give the very rectangles the
+// sweep gives (a \ (a \ r)), whichever side the rectangle is on: rows cut
+// at the rectangle's edges, rows emptied by its columns dropped, and rows
+// that come out alike merged, with or without a gap between them.
+TEST(RegionOps, CutToARectangleGivesTheSweepsRectangles) {
+    std::vector<Region> regions;
+    // A disc of one-row steps: a row of rectangles for every scan line.
+    std::vector<RECTL> disc;
+    for (LONG y = 0; y < 80; ++y) {
+        const LONG half = static_cast<LONG>(std::lround(std::sqrt(1600.0 - (y - 39.5) * (y - 39.5))));
+        disc.push_back({40 - half, y, 40 + half, y + 1});
+    }
+    regions.push_back(Region::FromRects(disc));
+    // Two columns over rows of different widths, with a gap of rows.
+    regions.push_back(Region::FromRects(std::vector<RECTL>{{0, 0, 10, 5}, {20, 0, 30, 5}, {0, 5, 12, 9},
+                                                           {18, 5, 30, 9}, {0, 12, 10, 20}, {20, 12, 30, 20}}));
+    std::mt19937 random(7);
+    for (int n = 0; n < 20; ++n) {
+        std::vector<RECTL> rs;
+        for (int k = 0; k < 12; ++k) {
+            LONG x = static_cast<LONG>(random() % 70), y = static_cast<LONG>(random() % 70);
+            rs.push_back({x, y, x + 1 + static_cast<LONG>(random() % 25), y + 1 + static_cast<LONG>(random() % 25)});
+        }
+        regions.push_back(Region::FromRects(rs));
+    }
+    const RECTL cuts[] = {
+        {0, 0, 100, 16},   {0, 16, 100, 32}, {-5, 70, 100, 200},  // bands
+        {4, 3, 6, 40},                                            // columns only the wide rows reach
+        {-10, -10, 200, 200},                                     // holds everything
+        {12, 0, 18, 100},                                         // falls between the columns
+        {0, 5, 10, 15},    {25, 2, 26, 3},   {90, 0, 95, 10},    // beyond on the right
+        {3, 3, 3, 50},                                            // empty
+    };
+    for (size_t i = 0; i < regions.size(); ++i)
+        for (const RECTL& c : cuts) {
+            const Region& a = regions[i];
+            const Region cut(c);
+            const Region swept = a.Subtract(a.Subtract(cut));
+            const Region left = a.Intersect(cut), right = cut.Intersect(a);
+            EXPECT_TRUE(left == swept) << "region " << i << " cut " << c.left << "," << c.top << "," << c.right << "," << c.bottom;
+            EXPECT_TRUE(right == swept) << "region " << i << " cut " << c.left << "," << c.top << "," << c.right << "," << c.bottom;
+            for (LONG y = -2; y < 100; y += 3)
+                for (LONG x = -2; x < 100; x += 3)
+                    ASSERT_EQ(left.Contains(x, y), a.Contains(x, y) && cut.Contains(x, y)) << i << ": " << x << "," << y;
+        }
 }
 
 }  // namespace

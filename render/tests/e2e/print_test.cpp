@@ -9,13 +9,16 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "base/diag.h"
 #include "base/locale.h"
 #include "gdi/engine.h"
+#include "pclread/judge.h"
 #include "render/brush.h"
+#include "render/halftone.h"
 #include "render/tests/e2e/print_support.h"
 #include "render/tests/gpcl6_run.h"
 #include "testing/fresh_root.h"
@@ -303,6 +306,33 @@ Picture MakePicture(int bits, int w, int h) {
     return p;
 }
 
+// A printer of the colour line printing in colour in `language` (PCL 5
+// with its colour image path).
+zq::PrivateDevmode ColourLetter(int dpi, BYTE language) {
+    auto dm = Letter(dpi);
+    dm.model.flags400 |= 0x08 | 0x20;
+    dm.dm.dmColor = DMCOLOR_COLOR;
+    dm.printerLanguage = language;
+    return dm;
+}
+
+// One page per source depth: that depth's picture (`w` x `h`) at 1:1 at
+// `at` and stretched over `stretched`.
+PrintResult PrintPictures(const std::filesystem::path& driver, const zq::PrivateDevmode& dm, std::span<const int> depths, int w, int h,
+                          POINT at, RECT stretched) {
+    std::vector<Picture> pictures;
+    for (int bits : depths) pictures.push_back(MakePicture(bits, w, h));
+    auto result = PrintPages(driver, dm, static_cast<int>(depths.size()), [&](HDC dc, int page) {
+        const Picture& p = pictures[static_cast<size_t>(page)];
+        SetDIBitsToDevice(dc, at.x, at.y, static_cast<DWORD>(w), static_cast<DWORD>(h), 0, 0, 0, static_cast<UINT>(h), p.bits.data(), p.Info(),
+                          DIB_RGB_COLORS);
+        StretchDIBits(dc, stretched.left, stretched.top, stretched.right - stretched.left, stretched.bottom - stretched.top, 0, 0, w, h,
+                      p.bits.data(), p.Info(), DIB_RGB_COLORS, SRCCOPY);
+    });
+    EXPECT_TRUE(result.enabled) << "enable failed: " << GetLastError();
+    return result;
+}
+
 // Colour pages: the pixels of `rect` of the decoded page against the
 // reference render. `exact`: equal; else each pixel equal to one of the
 // reference's pixels at most one away (a scaled picture's footprint).
@@ -409,13 +439,7 @@ TEST_F(PrintTest, PicturesOfEveryDepthRoundTripOnColourPages) {
     for (BYTE language : {BYTE{1}, BYTE{2}}) {
         SCOPED_TRACE(language);
         auto dm = ColourLetter(300, language);
-        std::vector<Picture> pictures;
-        for (int bits : depths) pictures.push_back(MakePicture(bits, 48, 20));
-        auto result = Print(dm, static_cast<int>(std::size(depths)), [&](HDC dc, int page) {
-            const Picture& p = pictures[static_cast<size_t>(page)];
-            SetDIBitsToDevice(dc, 30, 40, 48, 20, 0, 0, 0, 20, p.bits.data(), p.Info(), DIB_RGB_COLORS);
-            StretchDIBits(dc, 200, 40, 150, 70, 0, 0, 48, 20, p.bits.data(), p.Info(), DIB_RGB_COLORS, SRCCOPY);
-        });
+        auto result = PrintPictures(driverPath_, dm, depths, 48, 20, {30, 40}, {200, 40, 350, 110});
         EXPECT_TRUE(result.pagesOk);
         ASSERT_EQ(result.reference.size(), std::size(depths));
         auto job = ReadOnPage(dm, result.job);
@@ -459,6 +483,145 @@ TEST_F(PrintTest, PicturesOfEveryDepthRoundTripOnColourPages) {
             EXPECT_EQ(Gpcl6Differences(sheets[i], result.reference[i], {201, 41, 349, 109}, ox, oy), 0) << depths[i] << " bits, stretched";
         }
     }
+}
+
+// The mean grey of each 16 x 16 block of `rect` (on whole blocks) as
+// `got` gives it against the reference's: blocks further apart than the
+// tone bound.
+int64_t ToneDifferences(const std::function<int(LONG, LONG)>& got, zq::gdi::Bitmap& reference, RECT rect) {
+    zq::gdi::Surface* s = reference.Get();
+    int64_t wrong = 0;
+    for (LONG by = rect.top; by + pclread::kToneBlock <= rect.bottom; by += pclread::kToneBlock)
+        for (LONG bx = rect.left; bx + pclread::kToneBlock <= rect.right; bx += pclread::kToneBlock) {
+            int64_t a = 0, b = 0;
+            for (LONG y = by; y < by + pclread::kToneBlock; ++y)
+                for (LONG x = bx; x < bx + pclread::kToneBlock; ++x) {
+                    const COLORREF c = s->Pal().ToRgb(s->Pixel(x, y));
+                    a += got(x, y);
+                    b += (5 * GetRValue(c) + 9 * GetGValue(c) + 2 * GetBValue(c)) / 16;
+                }
+            const int64_t n = int64_t{pclread::kToneBlock} * pclread::kToneBlock;
+            wrong += std::abs(a - b) > int64_t{pclread::kToneBound} * n;
+        }
+    return wrong;
+}
+
+// Pictures of every depth on monochrome pages. In PCL XL each pixel of a
+// picture at 1:1 is the grey the same picture has on a colour page (where
+// the test above holds it to the reference) through the tone curve of the
+// record's darkness; in PCL 5 the pictures are the engine's halftone of
+// them, held to the reference's tone over 16 x 16 blocks (the reference
+// keeps the pictures' colours).
+TEST_F(PrintTest, PicturesOfEveryDepthOnMonochromePages) {
+    const int depths[] = {1, 4, 8, 16, 24, 32};
+    const RECT oneToOne{30, 40, 78, 60}, stretched{200, 40, 350, 110};
+    auto colourXl = ColourLetter(300, 2), monoXl = Letter(300), monoPcl = Letter(300);
+    monoXl.printerLanguage = 2;
+    monoXl.darknessLevel = 2;  // a curve that moves the greys
+    monoPcl.printerLanguage = 1;
+    auto colour = PrintPictures(driverPath_, colourXl, depths, 48, 20, {30, 40}, stretched);
+    auto mono = PrintPictures(driverPath_, monoXl, depths, 48, 20, {30, 40}, stretched);
+    auto pcl = PrintPictures(driverPath_, monoPcl, depths, 48, 20, {30, 40}, stretched);
+    ASSERT_TRUE(colour.pagesOk && mono.pagesOk && pcl.pagesOk);
+    const auto colourJob = ReadOnPage(colourXl, colour.job), monoJob = ReadOnPage(monoXl, mono.job),
+               pclJob = ReadOnPage(monoPcl, pcl.job);
+    ASSERT_TRUE(colourJob.Ok() && monoJob.Ok() && pclJob.Ok());
+    ASSERT_EQ(colourJob.xl.pages.size(), std::size(depths));
+    ASSERT_EQ(monoJob.xl.pages.size(), std::size(depths));
+    ASSERT_EQ(pclJob.pages.size(), std::size(depths));
+    ASSERT_EQ(pcl.reference.size(), std::size(depths));
+    const uint8_t* curve = pclrend::ToneCurve(monoXl.darknessLevel);
+    ASSERT_NE(curve[128], 128);
+    const LONG ox = monoXl.paperFormats[0].leftMargin, oy = monoXl.paperFormats[0].topMargin;
+    for (size_t i = 0; i < std::size(depths); ++i) {
+        SCOPED_TRACE(depths[i]);
+        int64_t wrong = 0;
+        for (LONG y = oneToOne.top; y < oneToOne.bottom; ++y)
+            for (LONG x = oneToOne.left; x < oneToOne.right; ++x)
+                wrong += monoJob.xl.pages[i].At(x + ox, y + oy) != curve[colourJob.xl.pages[i].At(x + ox, y + oy)];
+        EXPECT_EQ(wrong, 0) << "PCL XL greys";
+        const pclread::Page& page = pclJob.pages[i];
+        for (const RECT& rect : {oneToOne, stretched})
+            EXPECT_EQ(ToneDifferences([&](LONG x, LONG y) { return page.Black(x, y) ? 0 : 255; }, pcl.reference[i], rect), 0)
+                << "PCL 5 tone in " << rect.left << "," << rect.top;
+    }
+}
+
+// A picture stretched over far more than the page, only its right end on
+// the page: the source part under the page is found by proportion in 64
+// bits (offset times source extent is about 4.9e9 here) and scaled by the
+// printer, each pixel one of the source pixels whose footprint touches it.
+// Every source column has its own colour, so a part taken from the wrong
+// place shows.
+TEST_F(PrintTest, PictureFarPastThePageEdgeFindsItsVisiblePartIn64Bits) {
+    auto dm = ColourLetter(300, 1);
+    constexpr int kWidth = 50000, kHeight = 4;
+    Picture wide = MakePicture(24, kWidth, kHeight);
+    const size_t stride = (static_cast<size_t>(kWidth) * 3 + 3) / 4 * 4;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            uint8_t* px = wide.bits.data() + stride * static_cast<size_t>(y) + 3 * static_cast<size_t>(x);
+            px[0] = static_cast<uint8_t>(40 + 60 * y), px[1] = static_cast<uint8_t>(x >> 8), px[2] = static_cast<uint8_t>(x);
+        }
+    // Target -98000 .. 2000 (twice the source's width): columns 49000 on
+    // lie on the page.
+    auto result = Print(dm, 1, [&](HDC dc, int) {
+        StretchDIBits(dc, -98000, 100, 2 * kWidth, 2 * kHeight, 0, 0, kWidth, kHeight, wide.bits.data(), wide.Info(),
+                      DIB_RGB_COLORS, SRCCOPY);
+    });
+    ASSERT_TRUE(result.pagesOk);
+    const std::string text(result.job.begin(), result.job.end());
+    EXPECT_NE(text.find("\x1b*r3A"), std::string::npos) << "the visible part scaled by the printer";
+    EXPECT_NE(text.find("\x1b*r0f4t1000S"), std::string::npos) << "source columns 49000-49999, all four rows";
+    auto job = ReadOnPage(dm, result.job);
+    ASSERT_TRUE(job.Ok()) << job.errors.front();
+    ASSERT_EQ(job.pages.size(), 1u);
+    EXPECT_EQ(ColourDifferences(job.pages[0], result.reference[0], {1, 101, 1999, 107}, false), 0);
+}
+
+// A colour model without the colour image path sends PCL 5 pictures as the
+// engine's one-bit halftone of them: nothing scaled by the printer, only
+// black and white where the pictures lie, and the tone of every 16 x 16
+// block the reference's, in the reader and in the independent interpreter.
+TEST_F(PrintTest, PicturesGoOneBitWithoutTheColourImagePath) {
+    const int depths[] = {1, 4, 8, 16, 24, 32};
+    auto dm = ColourLetter(300, 1);
+    dm.model.flags400 = static_cast<WORD>(dm.model.flags400 & ~0x20);
+    const RECT oneToOne{32, 32, 128, 96}, stretched{160, 32, 352, 160};
+    auto result = PrintPictures(driverPath_, dm, depths, 96, 64, {32, 32}, stretched);
+    ASSERT_TRUE(result.pagesOk);
+    ASSERT_EQ(result.reference.size(), std::size(depths));
+    const std::string text(result.job.begin(), result.job.end());
+    EXPECT_EQ(text.find("\x1b*r3A"), std::string::npos) << "no picture scaled by the printer";
+    auto job = ReadOnPage(dm, result.job);
+    ASSERT_TRUE(job.Ok()) << job.errors.front();
+    ASSERT_EQ(job.pages.size(), std::size(depths));
+    for (size_t i = 0; i < std::size(depths); ++i) {
+        SCOPED_TRACE(depths[i]);
+        const pclread::Page& page = job.pages[i];
+        for (const RECT& rect : {oneToOne, stretched}) {
+            int64_t grey = 0;
+            for (LONG y = rect.top; y < rect.bottom; ++y)
+                for (LONG x = rect.left; x < rect.right; ++x) {
+                    const uint32_t c = page.Colour(x, y);
+                    grey += c != 0 && c != 0xFFFFFF;
+                }
+            EXPECT_EQ(grey, 0) << "pixels neither black nor white";
+            EXPECT_EQ(ToneDifferences([&](LONG x, LONG y) { return page.Colour(x, y) ? 255 : 0; }, result.reference[i], rect), 0);
+        }
+    }
+    const std::string gpcl6 = Gpcl6Path();
+    if (gpcl6.empty()) {
+        std::printf("gpcl6 not found (set ZQ_GPCL6 or put it at ../shared/tools/gpcl6): one-bit pictures not judged\n");
+        return;
+    }
+    const auto sheets = RunGpcl6(gpcl6, result.job, 300, "one-bit-pictures");
+    ASSERT_EQ(sheets.size(), std::size(depths)) << "the interpreter prints every sheet";
+    const LONG ox = dm.paperFormats[0].usedLeftMargin, oy = dm.paperFormats[0].usedTopMargin;
+    for (size_t i = 0; i < std::size(depths); ++i)
+        for (const RECT& rect : {oneToOne, stretched})
+            EXPECT_EQ(ToneDifferences([&](LONG x, LONG y) { return int{sheets[i].At(x + ox, y + oy)}; }, result.reference[i], rect), 0)
+                << depths[i] << " bits";
 }
 
 // A picture under a clip of three rectangles: one opening sequence, one

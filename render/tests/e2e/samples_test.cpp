@@ -2,7 +2,8 @@
 // EMF job, played onto a DC of a language-0 printer whose driver writes the
 // PCL job), decoded with the test-side reader and compared pixel for pixel
 // with the engine's unbanded reference render that the same call writes, and
-// with the sheet the independent interpreter prints from the job.
+// with the sheet the independent interpreter prints from the job; on a
+// colour model in colour, colour for colour.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -28,6 +29,9 @@ struct SampleCase {
     // The record of a model whose resolution-bound feature is on (the
     // "Zelquor Mira 12" default): a monochrome model that asks for it.
     bool featureModel = false;
+    // A colour model printing in colour: 24-bit bands, decoded colour for
+    // colour, and the interpreter's colour sheet as grey.
+    bool colour = false;
 };
 
 // Every sample at one resolution or more, every resolution for one sample or
@@ -44,11 +48,16 @@ const SampleCase kCases[] = {
     {"shapes", 600, DMPAPER_LETTER},
     {"photo", 600, DMPAPER_LETTER},
     {"photo", 300, DMPAPER_LETTER, true},
+    {"text", 300, DMPAPER_LETTER, false, true},
+    {"clip", 300, DMPAPER_LETTER, false, true},
+    {"shapes", 300, DMPAPER_LETTER, false, true},
+    {"photo", 300, DMPAPER_A4, false, true},
 };
 
 std::string CaseName(const ::testing::TestParamInfo<SampleCase>& info) {
     return std::string(info.param.sample) + "_" + std::to_string(info.param.dpi) +
-           (info.param.paper == DMPAPER_A4 ? "_a4" : "_letter") + (info.param.featureModel ? "_mira" : "");
+           (info.param.paper == DMPAPER_A4 ? "_a4" : "_letter") + (info.param.featureModel ? "_mira" : "") +
+           (info.param.colour ? "_colour" : "");
 }
 
 class SamplePrintTest : public zq::testing::FreshRoot, public ::testing::WithParamInterface<SampleCase> {
@@ -65,7 +74,7 @@ std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
 }
 
 TEST_P(SamplePrintTest, DecodedPageEqualsTheReferenceRender) {
-    const auto [sample, dpi, paper, featureModel] = GetParam();
+    const auto [sample, dpi, paper, featureModel, colour] = GetParam();
     const char* source = std::getenv("ZQ_SOURCE_DIR");
     ASSERT_NE(source, nullptr);
     const auto emf = ReadFile(std::filesystem::path(source) / "tools/emfgen/samples" / (std::string(sample) + ".emf"));
@@ -79,6 +88,10 @@ TEST_P(SamplePrintTest, DecodedPageEqualsTheReferenceRender) {
         dm.model.flags400 = 0x0004;
     }
     MakeRasterDevmode(dm, dpi);
+    if (colour) {
+        dm.model.flags400 = 0x0008;
+        dm.dm.dmColor = DMCOLOR_COLOR;
+    }
     const std::string png = (root_ / "reference.png").string();
     const auto result = zq::emf::PrintDocument(u"Mono", emf, u"sample", &dm.dm, png);
     ASSERT_EQ(result.error, "");
@@ -100,13 +113,14 @@ TEST_P(SamplePrintTest, DecodedPageEqualsTheReferenceRender) {
     // in several bands: their seams are part of the check.
     size_t rasterStarts = 0;
     for (const auto& c : job.commands) rasterStarts += c.prefix == "*r" && c.terminator == 'A';
-    const int64_t pageBytes = int64_t{(options.pageWidth + 31) / 32 * 4} * options.pageHeight;
+    const int64_t pageBytes = int64_t{(options.pageWidth * (colour ? 24 : 1) + 31) / 32 * 4} * options.pageHeight;
     EXPECT_GE(rasterStarts, pageBytes > 1000000 ? 2u : 1u);
 
-    const auto reference = pclread::ReadPng(png);
+    const auto reference = colour ? pclread::ReadRgbPng(png) : pclread::ReadPng(png);
     ASSERT_TRUE(reference);
     const auto& page = job.pages[0];
     EXPECT_GT(page.BlackCount(), 10000);
+    EXPECT_EQ(page.rgb.empty(), !colour);
     const int64_t wrong = pclread::Differences(page, *reference);
     EXPECT_EQ(wrong, 0) << "decoded " << page.width << "x" << page.height << ", reference " << reference->width << "x"
                         << reference->height;
@@ -114,7 +128,7 @@ TEST_P(SamplePrintTest, DecodedPageEqualsTheReferenceRender) {
     // area's offset on the sheet, where the device's pixels begin.
     const std::string gpcl6 = Gpcl6Path();
     if (!gpcl6.empty() && dpi <= 600) {
-        const auto sheets = RunGpcl6(gpcl6, ReadFile(jobFile), dpi, CaseName({GetParam(), 0}));
+        const auto sheets = RunGpcl6(gpcl6, ReadFile(jobFile), dpi, CaseName({GetParam(), 0}), colour);
         ASSERT_EQ(sheets.size(), 1u) << "the interpreter printed one sheet";
         const auto& sheet = sheets[0];
         const auto& at = result.placements[0];
@@ -123,8 +137,16 @@ TEST_P(SamplePrintTest, DecodedPageEqualsTheReferenceRender) {
         const int x = at.offset.x, y = at.offset.y;
         int64_t differ = 0;
         for (int32_t py = 0; py < page.height && py + y < sheet.height; ++py)
-            for (int32_t px = 0; px < page.width && px + x < sheet.width; ++px)
-                differ += page.Black(px, py) != (sheet.At(px + x, py + y) < 128);
+            for (int32_t px = 0; px < page.width && px + x < sheet.width; ++px) {
+                if (!colour) {
+                    differ += page.Black(px, py) != (sheet.At(px + x, py + y) < 128);
+                    continue;
+                }
+                // The grey of the decoded colour, as the sheet is read.
+                const uint32_t c = page.Colour(px, py);
+                const int grey = static_cast<int>((5 * (c >> 16) + 9 * ((c >> 8) & 0xFF) + 2 * (c & 0xFF)) / 16);
+                differ += std::abs(grey - int{sheet.At(px + x, py + y)}) > 2;
+            }
         EXPECT_EQ(differ, 0) << "the interpreter's sheet against the decoded page";
     }
     // For a look at a failure: the job and the reference, for `pclread JOB --reference`.
