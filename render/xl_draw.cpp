@@ -151,6 +151,36 @@ bool EmitPath(DeviceRecord& r, PATHOBJ* ppo) {
     return any;
 }
 
+// The subpaths of `ppo` as whole-pixel rectangles when every one is a
+// closed rectangle with sides along the axes; false otherwise.
+bool RectanglesOf(PATHOBJ* ppo, std::vector<RECTL>& out) {
+    std::vector<POINTL> corners;
+    PATHOBJ_vEnumStart(ppo);
+    PATHDATA pd{};
+    BOOL more;
+    do {
+        more = PATHOBJ_bEnum(ppo, &pd);
+        if (pd.flags & PD_BEZIERS) return false;
+        if (pd.flags & PD_BEGINSUBPATH) corners.clear();
+        for (ULONG i = 0; i < pd.count && pd.pptfx; ++i) corners.push_back({Pixel(pd.pptfx[i].x), Pixel(pd.pptfx[i].y)});
+        if (!(pd.flags & PD_ENDSUBPATH)) continue;
+        if (!(pd.flags & PD_CLOSEFIGURE)) return false;
+        if (corners.size() == 5 && corners[4].x == corners[0].x && corners[4].y == corners[0].y) corners.pop_back();
+        if (corners.size() != 4) return false;
+        // Sides along the axes, alternating: across then down, or down then across.
+        const bool acrossFirst = corners[0].y == corners[1].y;
+        for (size_t k = 0; k < 4; ++k) {
+            const POINTL &a = corners[k], &b = corners[(k + 1) % 4];
+            if ((k % 2 == 0) == acrossFirst ? a.y != b.y : a.x != b.x) return false;
+        }
+        const auto [x0, x1] = std::minmax({corners[0].x, corners[1].x, corners[2].x});
+        const auto [y0, y1] = std::minmax({corners[0].y, corners[1].y, corners[2].y});
+        out.push_back({x0, y0, x1, y1});
+        corners.clear();
+    } while (more);
+    return corners.empty();
+}
+
 // The clip of a drawing: none, a rectangle (sent again only when it
 // changes) or the engine's clip path (sent on every call when the engine
 // gives it no identity).
@@ -186,7 +216,14 @@ void XlClip(DeviceRecord& r, CLIPOBJ* pco) {
         XlOperator(r, Op::SetClipMode);
         c.mode = static_cast<uint8_t>(FillMode::EvenOdd);
     }
-    EmitPath(r, path);
+    // A region's path of rectangles goes as their outline, far shorter
+    // than the rectangles one by one.
+    if (std::vector<RECTL> rects; RectanglesOf(path, rects)) {
+        XlOperator(r, Op::NewPath);
+        XlRectanglesPath(r, rects);
+    } else {
+        EmitPath(r, path);
+    }
     EngDeletePath(path);
     XlAttrEnum(r, Attr::ClipRegion, ClipRegion::Interior);
     XlOperator(r, Op::SetClipReplace);
@@ -539,22 +576,6 @@ BOOL XlBitBlt(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, 
     return r.jobState >= kJobOpen;
 }
 
-namespace {
-
-// A glyph's ink as rectangles added to the open path; the number of
-// rectangles.
-size_t GlyphRuns(DeviceRecord& r, const GLYPHPOS& pos) {
-    size_t rects = 0;
-    ForEachGlyphInkRectangle(pos, [&](const RECTL& q) {
-        XlAttrSInt16Box(r, Attr::BoundingBox, Clamp(q.left), Clamp(q.top), Clamp(q.right), Clamp(q.bottom));
-        XlOperator(r, Op::RectanglePath);
-        ++rects;
-    });
-    return rects;
-}
-
-}  // namespace
-
 uint32_t XlTextPaint(DeviceRecord& r, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix) {
     return PaintState(r, pco, pbo, mix, XlRole::Brush, nullptr);
 }
@@ -564,20 +585,24 @@ BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, R
     if (prclOpaque && pboOpaque) XlBitBlt(r, nullptr, nullptr, pco, nullptr, *prclOpaque, nullptr, pboOpaque, 0xF0F0);
     if ((mix & 0xFF) == kRop2Nop) return TRUE;
     if (PaintState(r, pco, pboFore, mix, XlRole::Brush, nullptr) == kXlNoSource) return TRUE;
-    // Each glyph's ink as a path of its pixel runs, filled with the brush:
-    // exactly the engine's glyph bits.
-    SetFillMode(r, FP_WINDINGMODE);
+    // The ink of the glyphs as the outline of their pixel runs, filled with
+    // the brush: exactly the engine's glyph bits, in a fraction of the bytes
+    // of one rectangle a run. Even-odd, as the outline takes it.
+    SetFillMode(r, 0);
     STROBJ_vEnumStart(pstro);
     ULONG count = 0;
     GLYPHPOS* pos = nullptr;
     BOOL more;
-    XlOperator(r, Op::NewPath);
-    size_t runs = 0;
+    std::vector<RECTL> ink;
     do {
         more = STROBJ_bEnum(pstro, &count, &pos);
-        for (ULONG i = 0; i < count && pos; ++i) runs += GlyphRuns(r, pos[i]);
+        for (ULONG i = 0; i < count && pos; ++i) ForEachGlyphInkRectangle(pos[i], [&](const RECTL& q) { ink.push_back(q); });
     } while (more);
-    if (runs) XlOperator(r, Op::PaintPath);
+    if (!ink.empty()) {
+        XlOperator(r, Op::NewPath);
+        XlRectanglesPath(r, ink);
+        XlOperator(r, Op::PaintPath);
+    }
     if (prclExtra) {
         for (RECTL* e = prclExtra; e->left || e->top || e->right || e->bottom; ++e)
             XlBitBlt(r, nullptr, nullptr, pco, nullptr, *e, nullptr, pboFore, 0xF0F0);
