@@ -56,7 +56,7 @@ BOOL XlBitBlt(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, 
 // The state a brush painting needs (ROP, brush, no pen, opaque paint, clip);
 // the brushKey selected, kXlNoSource when nothing will be painted.
 uint32_t XlBrushPaintState(DeviceRecord& r, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix);
-BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
+BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
                BRUSHOBJ* pboOpaque, MIX mix);
 // Printer text in PCL XL: the paint state of a text run (ROP, brush, no
 // pen, clip); the brushKey selected.

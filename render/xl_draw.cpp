@@ -580,25 +580,146 @@ uint32_t XlTextPaint(DeviceRecord& r, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix) {
     return PaintState(r, pco, pbo, mix, XlRole::Brush, nullptr);
 }
 
-BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque,
+namespace {
+
+// A glyph's outline at its position, flattened into closed polygons in
+// units of 1/`units` pixel: curves as chords within a fifth of a pixel.
+// False when the font gives no outline.
+bool GlyphOutline(FONTOBJ* pfo, const GLYPHPOS& pos, int units, std::vector<std::vector<POINTL>>& out) {
+    HGLYPH hg = pos.hg;
+    void* pv = nullptr;
+    if (!pfo || FONTOBJ_cGetGlyphs(pfo, FO_PATHOBJ, 1, &hg, &pv) != 1 || !pv) return false;
+    PATHOBJ* ppo = static_cast<GLYPHDATA*>(pv)->gdf.ppo;
+    if (!ppo) return false;
+    // The glyph's outline is made for pixels whose corners lie on whole
+    // coordinates, as the printer's do: no shift, only the position.
+    const double scale = units / 16.0, ox = static_cast<double>(pos.ptl.x) * units, oy = static_cast<double>(pos.ptl.y) * units;
+    const double tolerance = 0.2 * units;
+    struct Unit {
+        double x, y;
+    };
+    auto unit = [&](const POINTFIX& p) { return Unit{ox + p.x * scale, oy + p.y * scale}; };
+    auto put = [&](Unit u) {
+        const POINTL p{static_cast<LONG>(std::lround(u.x)), static_cast<LONG>(std::lround(u.y))};
+        auto& c = out.back();
+        if (c.empty() || c.back().x != p.x || c.back().y != p.y) c.push_back(p);
+    };
+    Unit at{0, 0};
+    PATHOBJ_vEnumStart(ppo);
+    PATHDATA pd{};
+    BOOL more;
+    do {
+        more = PATHOBJ_bEnum(ppo, &pd);
+        if (!pd.count || !pd.pptfx) continue;
+        ULONG i = 0;
+        if ((pd.flags & PD_BEGINSUBPATH) || out.empty()) {
+            out.emplace_back();
+            at = unit(pd.pptfx[0]);
+            put(at);
+            i = 1;
+        }
+        if (pd.flags & PD_BEZIERS) {
+            for (; i + 3 <= pd.count; i += 3) {
+                const Unit p0 = at, p1 = unit(pd.pptfx[i]), p2 = unit(pd.pptfx[i + 1]), p3 = unit(pd.pptfx[i + 2]);
+                // Chords of a cubic stray from it by at most 3/4 of its
+                // largest second difference over the square of their number.
+                const double dd = std::max(std::hypot(p0.x - 2 * p1.x + p2.x, p0.y - 2 * p1.y + p2.y),
+                                           std::hypot(p1.x - 2 * p2.x + p3.x, p1.y - 2 * p2.y + p3.y));
+                const double need = std::ceil(std::sqrt(0.75 * dd / tolerance));
+                const int n = std::isfinite(need) ? static_cast<int>(std::clamp(need, 1.0, 256.0)) : 1;
+                for (int k = 1; k <= n; ++k) {
+                    const double t = static_cast<double>(k) / n, u = 1 - t;
+                    const double a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;
+                    put({a * p0.x + b * p1.x + c * p2.x + d * p3.x, a * p0.y + b * p1.y + c * p2.y + d * p3.y});
+                }
+                at = p3;
+            }
+        } else {
+            for (; i < pd.count; ++i) put(at = unit(pd.pptfx[i]));
+        }
+    } while (more);
+    for (auto& c : out)
+        if (c.size() > 1 && c.front().x == c.back().x && c.front().y == c.back().y) c.pop_back();
+    std::erase_if(out, [](const std::vector<POINTL>& c) { return c.size() < 3; });
+    return true;
+}
+
+}  // namespace
+
+namespace {
+
+// A glyph whose bits are fewer rows than this goes as their outline: its
+// strokes are a few pixels wide, and a printer inking every pixel an outline
+// touches would print it visibly bolder. Larger glyphs take far fewer bytes
+// as outlines.
+constexpr LONG kOutlineRows = 48;
+
+bool SmallGlyph(const GLYPHPOS& pos) {
+    const GLYPHBITS* gb = pos.pgdf ? pos.pgdf->pgb : nullptr;
+    return gb && gb->sizlBitmap.cy < kOutlineRows;
+}
+
+}  // namespace
+
+BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque,
                BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, MIX mix) {
     if (prclOpaque && pboOpaque) XlBitBlt(r, nullptr, nullptr, pco, nullptr, *prclOpaque, nullptr, pboOpaque, 0xF0F0);
     if ((mix & 0xFF) == kRop2Nop) return TRUE;
     if (PaintState(r, pco, pboFore, mix, XlRole::Brush, nullptr) == kXlNoSource) return TRUE;
-    // The ink of the glyphs as the outline of their pixel runs, filled with
-    // the brush: exactly the engine's glyph bits, in a fraction of the bytes
-    // of one rectangle a run. Even-odd, as the outline takes it.
-    SetFillMode(r, 0);
+    // Glyphs with an outline as that outline in half pixels, under the
+    // non-zero rule they are made for (glyphs that touch join); a glyph
+    // without one (a bitmap font) as the outline of its pixel runs, exactly
+    // the engine's bits.
+    std::vector<GLYPHPOS> outlined;
+    std::vector<RECTL> ink;
     STROBJ_vEnumStart(pstro);
     ULONG count = 0;
     GLYPHPOS* pos = nullptr;
     BOOL more;
-    std::vector<RECTL> ink;
+    std::vector<std::vector<POINTL>> shapes, glyph;
+    int units = 2;
     do {
         more = STROBJ_bEnum(pstro, &count, &pos);
-        for (ULONG i = 0; i < count && pos; ++i) ForEachGlyphInkRectangle(pos[i], [&](const RECTL& q) { ink.push_back(q); });
+        for (ULONG i = 0; i < count && pos; ++i) {
+            glyph.clear();
+            if (!SmallGlyph(pos[i]) && GlyphOutline(pfo, pos[i], units, glyph)) {
+                outlined.push_back(pos[i]);
+                shapes.insert(shapes.end(), glyph.begin(), glyph.end());
+            } else {
+                ForEachGlyphInkRectangle(pos[i], [&](const RECTL& q) { ink.push_back(q); });
+            }
+        }
     } while (more);
+    // Half pixels while every point fits the signed 16-bit range.
+    auto beyond = [](const std::vector<std::vector<POINTL>>& all) {
+        for (const auto& c : all)
+            for (const POINTL& p : c)
+                if (std::abs(p.x) > kSafe || std::abs(p.y) > kSafe) return true;
+        return false;
+    };
+    if (beyond(shapes)) {
+        units = 1;
+        shapes.clear();
+        for (const GLYPHPOS& g : outlined) {
+            glyph.clear();
+            GlyphOutline(pfo, g, units, glyph);
+            shapes.insert(shapes.end(), glyph.begin(), glyph.end());
+        }
+    }
+    if (!shapes.empty()) {
+        SetFillMode(r, FP_WINDINGMODE);
+        if (units == 2) {
+            XlOperator(r, Op::PushGS);
+            XlAttrReal32XY(r, Attr::PageScale, 0.5f, 0.5f);
+            XlOperator(r, Op::SetPageScale);
+        }
+        XlOperator(r, Op::NewPath);
+        for (const auto& c : shapes) XlClosedOutline(r, c);
+        XlOperator(r, Op::PaintPath);
+        if (units == 2) XlOperator(r, Op::PopGS);
+    }
     if (!ink.empty()) {
+        SetFillMode(r, 0);  // even-odd, as the outline of runs takes it
         XlOperator(r, Op::NewPath);
         XlRectanglesPath(r, ink);
         XlOperator(r, Op::PaintPath);

@@ -211,8 +211,8 @@ TEST_F(XlFillTest, RasterPatternPrintsItsBits) {
 
 // Outlines of rectangles in the path: a rectangle as a RectanglePath, other
 // outlines from their first corner by relative points of signed bytes (long
-// sides cut in pieces of at most 127) or of 16-bit numbers where those are
-// shorter.
+// sides cut in equal pieces of at most 127) or of 16-bit numbers where those
+// are shorter.
 TEST_F(XlFillTest, RectangleOutlinesGoAsRelativePoints) {
     const Bytes cursorAtOrigin = {0xD3, 0x00, 0x00, 0x00, 0x00, 0xF8, 0x4C, 0x6B};
     struct Case {
@@ -225,10 +225,10 @@ TEST_F(XlFillTest, RectangleOutlinesGoAsRelativePoints) {
          {{0, 0, 2, 6}, {0, 4, 5, 6}},
          Cat({cursorAtOrigin,
               {0xC0, 5, 0xF8, 0x4D, 0xC0, 0x01, 0xF8, 0x50, 0x9D, 0xFB, 10, 2, 0, 0, 4, 3, 0, 0, 2, 0xFB, 0, 0x84}})},
-        {"long sides in pieces of 127",
+        {"long sides in equal pieces of at most 127",
          {{0, 0, 300, 2}, {0, 0, 2, 5}},
-         Cat({cursorAtOrigin, {0xC0, 9, 0xF8, 0x4D, 0xC0, 0x01, 0xF8, 0x50, 0x9D, 0xFB, 18, 0x7F, 0, 0x7F, 0, 46, 0, 0, 2,
-                               0x81, 0, 0x81, 0, 0xD4, 0, 0, 3, 0xFE, 0, 0x84}})},
+         Cat({cursorAtOrigin, {0xC0, 9, 0xF8, 0x4D, 0xC0, 0x01, 0xF8, 0x50, 0x9D, 0xFB, 18, 100, 0, 100, 0, 100, 0, 0, 2,
+                               0x9D, 0, 0x9C, 0, 0x9D, 0, 0, 3, 0xFE, 0, 0x84}})},
         {"16-bit points where shorter",
          {{0, 0, 1000, 1000}, {0, 1000, 500, 1001}},
          Cat({cursorAtOrigin, {0xC0, 5, 0xF8, 0x4D, 0xC0, 0x03, 0xF8, 0x50, 0x9D, 0xFB, 20, 0xE8, 0x03, 0, 0, 0, 0, 0xE8, 0x03,
