@@ -45,6 +45,18 @@ RealizedBrush Checker(uint8_t phase) {
 // An open page: caches as BeginPage leaves them.
 class XlFillTest : public ::testing::Test, protected XlCapture {
 protected:
+    // The page and session ended, the job read back.
+    pclread::Job EndAndRead() {
+        XlPageEnd(r);
+        XlSessionEnd(r);
+        SpoolFlush(r);
+        return pclread::Read(sink.bytes);
+    }
+    static std::string Errors(const pclread::Job& job) {
+        std::string errors;
+        for (const auto& e : job.errors) errors += e + "\n";
+        return errors;
+    }
 };
 
 Bytes PatternDefinition(uint8_t id, const RealizedBrush& b) {
@@ -181,13 +193,8 @@ TEST_F(XlFillTest, RasterPatternPrintsItsBits) {
     XlSetRop(r, 252);
     xl::XlAttrUInt16Box(r, xl::Attr::BoundingBox, 0, 0, 64, 64);
     xl::XlOperator(r, xl::Op::Rectangle);
-    XlPageEnd(r);
-    XlSessionEnd(r);
-    SpoolFlush(r);
-    const pclread::Job job = pclread::Read(sink.bytes);
-    std::string errors;
-    for (const auto& e : job.errors) errors += e + "\n";
-    ASSERT_TRUE(job.Ok()) << errors;
+    const pclread::Job job = EndAndRead();
+    ASSERT_TRUE(job.Ok()) << Errors(job);
     ASSERT_EQ(job.xl.pages.size(), 1u);
     // Page (x, y) is sheet (x + 16, y + 16); row y of the pattern is 0x55
     // (white at odd x) on even rows.
@@ -260,13 +267,8 @@ TEST_F(XlFillTest, RectangleOutlinesPrintTheUnion) {
     xl::XlOperator(r, xl::Op::NewPath);
     XlRectanglesPath(r, rects);
     xl::XlOperator(r, xl::Op::PaintPath);
-    XlPageEnd(r);
-    XlSessionEnd(r);
-    SpoolFlush(r);
-    const pclread::Job job = pclread::Read(sink.bytes);
-    std::string errors;
-    for (const auto& e : job.errors) errors += e + "\n";
-    ASSERT_TRUE(job.Ok()) << errors;
+    const pclread::Job job = EndAndRead();
+    ASSERT_TRUE(job.Ok()) << Errors(job);
     ASSERT_EQ(job.xl.pages.size(), 1u);
     // Page (x, y) is sheet (x + 16, y + 16).
     auto expectUnion = [&](const auto& page, const char* who) {
@@ -353,13 +355,8 @@ TEST_F(XlFillTest, ColourSourcesPrintTheirColours) {
     Out();
     XlSelectMonoFill(r, cases[std::size(cases) - 1].brush, XlRole::Brush);
     EXPECT_TRUE(Out().empty());
-    XlPageEnd(r);
-    XlSessionEnd(r);
-    SpoolFlush(r);
-    const pclread::Job job = pclread::Read(sink.bytes);
-    std::string errors;
-    for (const auto& e : job.errors) errors += e + "\n";
-    ASSERT_TRUE(job.Ok()) << errors;
+    const pclread::Job job = EndAndRead();
+    ASSERT_TRUE(job.Ok()) << Errors(job);
     ASSERT_EQ(job.xl.pages.size(), 1u);
     // Mean grey of rectangle i (page (x, y) is sheet (x + 16, y + 16)).
     auto mean = [](const auto& page, size_t i) {
