@@ -130,12 +130,7 @@ namespace {
 bool EmitPath(DeviceRecord& r, PATHOBJ* ppo) {
     XlOperator(r, Op::NewPath);
     bool any = false;
-    PATHOBJ_vEnumStart(ppo);
-    PATHDATA pd{};
-    BOOL more;
-    do {
-        more = PATHOBJ_bEnum(ppo, &pd);
-        if (!pd.count || !pd.pptfx) continue;
+    ForEachPathRecord(ppo, [&](const PATHDATA& pd) {
         const POINTFIX* p = pd.pptfx;
         size_t n = pd.count;
         if (pd.flags & PD_BEGINSUBPATH) {
@@ -147,7 +142,7 @@ bool EmitPath(DeviceRecord& r, PATHOBJ* ppo) {
         }
         if (n) XlPointRecords(r, (pd.flags & PD_BEZIERS) != 0, p, n);
         if ((pd.flags & PD_ENDSUBPATH) && (pd.flags & PD_CLOSEFIGURE)) XlOperator(r, Op::CloseSubPath);
-    } while (more);
+    });
     return any;
 }
 
@@ -600,10 +595,7 @@ namespace {
 // units of 1/`units` pixel: curves as chords within a fifth of a pixel.
 // False when the font gives no outline.
 bool GlyphOutline(FONTOBJ* pfo, const GLYPHPOS& pos, int units, std::vector<std::vector<POINTL>>& out) {
-    HGLYPH hg = pos.hg;
-    void* pv = nullptr;
-    if (!pfo || FONTOBJ_cGetGlyphs(pfo, FO_PATHOBJ, 1, &hg, &pv) != 1 || !pv) return false;
-    PATHOBJ* ppo = static_cast<GLYPHDATA*>(pv)->gdf.ppo;
+    PATHOBJ* ppo = GlyphPath(pfo, pos.hg);
     if (!ppo) return false;
     // The glyph's outline is made for pixels whose corners lie on whole
     // coordinates, as the printer's do: no shift, only the position.
@@ -619,12 +611,7 @@ bool GlyphOutline(FONTOBJ* pfo, const GLYPHPOS& pos, int units, std::vector<std:
         if (c.empty() || c.back().x != p.x || c.back().y != p.y) c.push_back(p);
     };
     Unit at{0, 0};
-    PATHOBJ_vEnumStart(ppo);
-    PATHDATA pd{};
-    BOOL more;
-    do {
-        more = PATHOBJ_bEnum(ppo, &pd);
-        if (!pd.count || !pd.pptfx) continue;
+    ForEachPathRecord(ppo, [&](const PATHDATA& pd) {
         ULONG i = 0;
         if ((pd.flags & PD_BEGINSUBPATH) || out.empty()) {
             out.emplace_back();
@@ -651,7 +638,7 @@ bool GlyphOutline(FONTOBJ* pfo, const GLYPHPOS& pos, int units, std::vector<std:
         } else {
             for (; i < pd.count; ++i) put(at = unit(pd.pptfx[i]));
         }
-    } while (more);
+    });
     for (auto& c : out)
         if (c.size() > 1 && c.front().x == c.back().x && c.front().y == c.back().y) c.pop_back();
     std::erase_if(out, [](const std::vector<POINTL>& c) { return c.size() < 3; });
