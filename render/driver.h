@@ -56,7 +56,7 @@ BOOL XlBitBlt(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, 
 // The state a brush painting needs (ROP, brush, no pen, opaque paint, clip);
 // the brushKey selected, kXlNoSource when nothing will be painted.
 uint32_t XlBrushPaintState(DeviceRecord& r, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix);
-BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
+BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
                BRUSHOBJ* pboOpaque, MIX mix);
 // Printer text in PCL XL: the paint state of a text run (ROP, brush, no
 // pen, clip); the brushKey selected.
@@ -107,5 +107,25 @@ FD_GLYPHSET* SharedGlyphSet();
 
 // The reset body: the new record takes the job over from the old one.
 void ResetBody(DeviceRecord& from, DeviceRecord& to);
+
+// Each record of the engine's path that holds points, in order.
+template <typename Fn>
+void ForEachPathRecord(PATHOBJ* ppo, Fn fn) {
+    PATHOBJ_vEnumStart(ppo);
+    PATHDATA pd{};
+    BOOL more;
+    do {
+        more = PATHOBJ_bEnum(ppo, &pd);
+        if (pd.count && pd.pptfx) fn(pd);
+    } while (more);
+}
+
+// The outline the font gives for a glyph (its origin at 0, 0, in 1/16
+// pixel), or nullptr when it gives none.
+inline PATHOBJ* GlyphPath(FONTOBJ* pfo, HGLYPH hg) {
+    void* pv = nullptr;
+    if (!pfo || FONTOBJ_cGetGlyphs(pfo, FO_PATHOBJ, 1, &hg, &pv) != 1 || !pv) return nullptr;
+    return static_cast<GLYPHDATA*>(pv)->gdf.ppo;
+}
 
 }  // namespace pclrend

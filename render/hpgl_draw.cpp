@@ -250,21 +250,13 @@ class GlyphPolygon {
 public:
     // The outline of a glyph at its position; false when the font gives none.
     bool AddOutline(FONTOBJ* pfo, const GLYPHPOS& pos) {
-        HGLYPH hg = pos.hg;
-        void* pv = nullptr;
-        if (!pfo || FONTOBJ_cGetGlyphs(pfo, FO_PATHOBJ, 1, &hg, &pv) != 1 || !pv) return false;
-        PATHOBJ* ppo = static_cast<GLYPHDATA*>(pv)->gdf.ppo;
+        PATHOBJ* ppo = GlyphPath(pfo, pos.hg);
         if (!ppo) return false;
         // Whole pixels of the printer are taken by rounding: the position
         // and half a pixel go into the points.
         const FIX dx = LTOFX(pos.ptl.x) + 8, dy = LTOFX(pos.ptl.y) + 8;
-        PATHOBJ_vEnumStart(ppo);
-        PATHDATA pd{};
-        BOOL more;
         POINTFIX current{};
-        do {
-            more = PATHOBJ_bEnum(ppo, &pd);
-            if (!pd.count || !pd.pptfx) continue;
+        ForEachPathRecord(ppo, [&](const PATHDATA& pd) {
             // Curves go as the lines that trace them: PE's short relative
             // numbers take a glyph in far fewer bytes than BZ's absolute ones.
             Record rec{pd.flags & ~static_cast<FLONG>(PD_BEZIERS), {}};
@@ -287,10 +279,10 @@ public:
                 current = {pd.pptfx[i].x + dx, pd.pptfx[i].y + dy};
                 AddPixelPoint(rec.points, current);
             }
-            if (rec.points.empty()) continue;
+            if (rec.points.empty()) return;
             points_ += rec.points.size();
             records_.push_back(std::move(rec));
-        } while (more);
+        });
         if (!records_.empty()) records_.back().flags |= PD_ENDSUBPATH | PD_CLOSEFIGURE;
         return true;
     }

@@ -144,6 +144,8 @@ bool XlAttrGreyArray(DeviceRecord& r, Attr a, std::span<const uint32_t> entries)
 
 bool XlDataLength(DeviceRecord& r, uint32_t length) { return Element().Tagged(Tag::DataLength).U32(length).Send(r); }
 
+bool XlDataLengthByte(DeviceRecord& r, uint8_t length) { return Element().Tagged(Tag::DataLengthByte).Byte(length).Send(r); }
+
 bool XlRawPoint(DeviceRecord& r, int16_t x, int16_t y) {
     return Element().U16(static_cast<uint16_t>(x)).U16(static_cast<uint16_t>(y)).Send(r);
 }

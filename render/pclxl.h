@@ -28,6 +28,7 @@ enum class Tag : uint8_t {
     SInt16Box = 0xE3,
     AttrUByte = 0xF8,
     DataLength = 0xFA,
+    DataLengthByte = 0xFB,
 };
 
 enum class Op : uint8_t {
@@ -77,6 +78,7 @@ enum class Op : uint8_t {
     PaintPath = 0x86,
     BezierPath = 0x93,
     LinePath = 0x9B,
+    LineRelPath = 0x9D,
     Rectangle = 0xA0,
     RectanglePath = 0xA1,
     Text = 0xA8,
@@ -231,6 +233,8 @@ bool XlAttrSInt16Array(DeviceRecord& r, Attr a, std::span<const int16_t> v);
 bool XlAttrRgbArray(DeviceRecord& r, Attr a, std::span<const uint32_t> entries);
 bool XlAttrGreyArray(DeviceRecord& r, Attr a, std::span<const uint32_t> entries);
 bool XlDataLength(DeviceRecord& r, uint32_t length);
+// The short form of a data length, for embedded data of up to 255 bytes.
+bool XlDataLengthByte(DeviceRecord& r, uint8_t length);
 bool XlRawPoint(DeviceRecord& r, int16_t x, int16_t y);
 
 // The grey a palette entry prints at: grey of the colour through the

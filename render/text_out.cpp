@@ -406,7 +406,7 @@ bool EmitXl(Run& run, const float (&transform)[6]) {
 BOOL Graphics(DeviceRecord& r, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra,
               RECTL* prclOpaque, BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix) {
     (void)pso;
-    if (r.language == Language::PclXl) return XlTextOut(r, pstro, pco, prclExtra, prclOpaque, pboFore, pboOpaque, mix);
+    if (r.language == Language::PclXl) return XlTextOut(r, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, mix);
     if (r.language == Language::Pcl5Gl2) return Gl2TextOut(r, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, mix);
     if (!r.bandSurface) return FALSE;
     r.pageFlags |= kEngineDrewFlag;

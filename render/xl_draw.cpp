@@ -130,12 +130,7 @@ namespace {
 bool EmitPath(DeviceRecord& r, PATHOBJ* ppo) {
     XlOperator(r, Op::NewPath);
     bool any = false;
-    PATHOBJ_vEnumStart(ppo);
-    PATHDATA pd{};
-    BOOL more;
-    do {
-        more = PATHOBJ_bEnum(ppo, &pd);
-        if (!pd.count || !pd.pptfx) continue;
+    ForEachPathRecord(ppo, [&](const PATHDATA& pd) {
         const POINTFIX* p = pd.pptfx;
         size_t n = pd.count;
         if (pd.flags & PD_BEGINSUBPATH) {
@@ -147,8 +142,38 @@ bool EmitPath(DeviceRecord& r, PATHOBJ* ppo) {
         }
         if (n) XlPointRecords(r, (pd.flags & PD_BEZIERS) != 0, p, n);
         if ((pd.flags & PD_ENDSUBPATH) && (pd.flags & PD_CLOSEFIGURE)) XlOperator(r, Op::CloseSubPath);
-    } while (more);
+    });
     return any;
+}
+
+// The subpaths of `ppo` as whole-pixel rectangles when every one is a
+// closed rectangle with sides along the axes; false otherwise.
+bool RectanglesOf(PATHOBJ* ppo, std::vector<RECTL>& out) {
+    std::vector<POINTL> corners;
+    PATHOBJ_vEnumStart(ppo);
+    PATHDATA pd{};
+    BOOL more;
+    do {
+        more = PATHOBJ_bEnum(ppo, &pd);
+        if (pd.flags & PD_BEZIERS) return false;
+        if (pd.flags & PD_BEGINSUBPATH) corners.clear();
+        for (ULONG i = 0; i < pd.count && pd.pptfx; ++i) corners.push_back({Pixel(pd.pptfx[i].x), Pixel(pd.pptfx[i].y)});
+        if (!(pd.flags & PD_ENDSUBPATH)) continue;
+        if (!(pd.flags & PD_CLOSEFIGURE)) return false;
+        if (corners.size() == 5 && corners[4].x == corners[0].x && corners[4].y == corners[0].y) corners.pop_back();
+        if (corners.size() != 4) return false;
+        // Sides along the axes, alternating: across then down, or down then across.
+        const bool acrossFirst = corners[0].y == corners[1].y;
+        for (size_t k = 0; k < 4; ++k) {
+            const POINTL &a = corners[k], &b = corners[(k + 1) % 4];
+            if ((k % 2 == 0) == acrossFirst ? a.y != b.y : a.x != b.x) return false;
+        }
+        const auto [x0, x1] = std::minmax({corners[0].x, corners[1].x, corners[2].x});
+        const auto [y0, y1] = std::minmax({corners[0].y, corners[1].y, corners[2].y});
+        out.push_back({x0, y0, x1, y1});
+        corners.clear();
+    } while (more);
+    return corners.empty();
 }
 
 // The clip of a drawing: none, a rectangle (sent again only when it
@@ -186,7 +211,14 @@ void XlClip(DeviceRecord& r, CLIPOBJ* pco) {
         XlOperator(r, Op::SetClipMode);
         c.mode = static_cast<uint8_t>(FillMode::EvenOdd);
     }
-    EmitPath(r, path);
+    // A region's path of rectangles goes as their outline, far shorter
+    // than the rectangles one by one.
+    if (std::vector<RECTL> rects; RectanglesOf(path, rects)) {
+        XlOperator(r, Op::NewPath);
+        XlRectanglesPath(r, rects);
+    } else {
+        EmitPath(r, path);
+    }
     EngDeletePath(path);
     XlAttrEnum(r, Attr::ClipRegion, ClipRegion::Interior);
     XlOperator(r, Op::SetClipReplace);
@@ -322,9 +354,23 @@ int DeepOrder(ULONG format, XLATEOBJ* pxlo) {
 
 // A row of `n` deep pixels `step` bytes apart as greys through the tone
 // curve, red at byte `red` of each pixel and blue at the other end.
+// The greys before the tone curve, the pixel layout fixed at compile time so
+// that the loop holds no arithmetic on where a colour lies and the compiler
+// may take many pixels a step.
+template <size_t kStep, size_t kRed>
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void PlainGreys(const uint8_t* __restrict s, size_t n, uint8_t* __restrict out) {
+    constexpr size_t kBlue = 2 - kRed;
+    for (size_t x = 0; x < n; ++x)
+        out[x] = static_cast<uint8_t>((5u * s[kStep * x + kRed] + 9u * s[kStep * x + 1] + 2u * s[kStep * x + kBlue]) >> 4);
+}
+
 void GreyRow(const uint8_t* s, size_t n, size_t step, int red, const uint8_t* curve, uint8_t* out) {
-    const size_t ri = static_cast<size_t>(red), bi = 2 - ri;
-    for (size_t x = 0; x < n; ++x, s += step) out[x] = curve[(5u * s[ri] + 9u * s[1] + 2u * s[bi]) >> 4];
+    if (step == 3) (red ? PlainGreys<3, 2> : PlainGreys<3, 0>)(s, n, out);
+    else (red ? PlainGreys<4, 2> : PlainGreys<4, 0>)(s, n, out);
+    for (size_t x = 0; x < n; ++x) out[x] = curve[out[x]];
 }
 
 }  // namespace
@@ -539,45 +585,146 @@ BOOL XlBitBlt(DeviceRecord& r, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, 
     return r.jobState >= kJobOpen;
 }
 
-namespace {
-
-// A glyph's ink as rectangles added to the open path; the number of
-// rectangles.
-size_t GlyphRuns(DeviceRecord& r, const GLYPHPOS& pos) {
-    size_t rects = 0;
-    ForEachGlyphInkRectangle(pos, [&](const RECTL& q) {
-        XlAttrSInt16Box(r, Attr::BoundingBox, Clamp(q.left), Clamp(q.top), Clamp(q.right), Clamp(q.bottom));
-        XlOperator(r, Op::RectanglePath);
-        ++rects;
-    });
-    return rects;
-}
-
-}  // namespace
-
 uint32_t XlTextPaint(DeviceRecord& r, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix) {
     return PaintState(r, pco, pbo, mix, XlRole::Brush, nullptr);
 }
 
-BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque,
+namespace {
+
+// A glyph's outline at its position, flattened into closed polygons in
+// units of 1/`units` pixel: curves as chords within a fifth of a pixel.
+// False when the font gives no outline.
+bool GlyphOutline(FONTOBJ* pfo, const GLYPHPOS& pos, int units, std::vector<std::vector<POINTL>>& out) {
+    PATHOBJ* ppo = GlyphPath(pfo, pos.hg);
+    if (!ppo) return false;
+    // The glyph's outline is made for pixels whose corners lie on whole
+    // coordinates, as the printer's do: no shift, only the position.
+    const double scale = units / 16.0, ox = static_cast<double>(pos.ptl.x) * units, oy = static_cast<double>(pos.ptl.y) * units;
+    const double tolerance = 0.2 * units;
+    struct Unit {
+        double x, y;
+    };
+    auto unit = [&](const POINTFIX& p) { return Unit{ox + p.x * scale, oy + p.y * scale}; };
+    auto put = [&](Unit u) {
+        const POINTL p{static_cast<LONG>(std::lround(u.x)), static_cast<LONG>(std::lround(u.y))};
+        auto& c = out.back();
+        if (c.empty() || c.back().x != p.x || c.back().y != p.y) c.push_back(p);
+    };
+    Unit at{0, 0};
+    ForEachPathRecord(ppo, [&](const PATHDATA& pd) {
+        ULONG i = 0;
+        if ((pd.flags & PD_BEGINSUBPATH) || out.empty()) {
+            out.emplace_back();
+            at = unit(pd.pptfx[0]);
+            put(at);
+            i = 1;
+        }
+        if (pd.flags & PD_BEZIERS) {
+            for (; i + 3 <= pd.count; i += 3) {
+                const Unit p0 = at, p1 = unit(pd.pptfx[i]), p2 = unit(pd.pptfx[i + 1]), p3 = unit(pd.pptfx[i + 2]);
+                // Chords of a cubic stray from it by at most 3/4 of its
+                // largest second difference over the square of their number.
+                const double dd = std::max(std::hypot(p0.x - 2 * p1.x + p2.x, p0.y - 2 * p1.y + p2.y),
+                                           std::hypot(p1.x - 2 * p2.x + p3.x, p1.y - 2 * p2.y + p3.y));
+                const double need = std::ceil(std::sqrt(0.75 * dd / tolerance));
+                const int n = std::isfinite(need) ? static_cast<int>(std::clamp(need, 1.0, 256.0)) : 1;
+                for (int k = 1; k <= n; ++k) {
+                    const double t = static_cast<double>(k) / n, u = 1 - t;
+                    const double a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;
+                    put({a * p0.x + b * p1.x + c * p2.x + d * p3.x, a * p0.y + b * p1.y + c * p2.y + d * p3.y});
+                }
+                at = p3;
+            }
+        } else {
+            for (; i < pd.count; ++i) put(at = unit(pd.pptfx[i]));
+        }
+    });
+    for (auto& c : out)
+        if (c.size() > 1 && c.front().x == c.back().x && c.front().y == c.back().y) c.pop_back();
+    std::erase_if(out, [](const std::vector<POINTL>& c) { return c.size() < 3; });
+    return true;
+}
+
+}  // namespace
+
+namespace {
+
+// A glyph whose bits are fewer rows than this goes as their outline: its
+// strokes are a few pixels wide, and a printer inking every pixel an outline
+// touches would print it visibly bolder. Larger glyphs take far fewer bytes
+// as outlines.
+constexpr LONG kOutlineRows = 48;
+
+bool SmallGlyph(const GLYPHPOS& pos) {
+    const GLYPHBITS* gb = pos.pgdf ? pos.pgdf->pgb : nullptr;
+    return gb && gb->sizlBitmap.cy < kOutlineRows;
+}
+
+}  // namespace
+
+BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque,
                BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, MIX mix) {
     if (prclOpaque && pboOpaque) XlBitBlt(r, nullptr, nullptr, pco, nullptr, *prclOpaque, nullptr, pboOpaque, 0xF0F0);
     if ((mix & 0xFF) == kRop2Nop) return TRUE;
     if (PaintState(r, pco, pboFore, mix, XlRole::Brush, nullptr) == kXlNoSource) return TRUE;
-    // Each glyph's ink as a path of its pixel runs, filled with the brush:
-    // exactly the engine's glyph bits.
-    SetFillMode(r, FP_WINDINGMODE);
+    // Glyphs with an outline as that outline in half pixels, under the
+    // non-zero rule they are made for (glyphs that touch join); a glyph
+    // without one (a bitmap font) as the outline of its pixel runs, exactly
+    // the engine's bits.
+    std::vector<GLYPHPOS> outlined;
+    std::vector<RECTL> ink;
     STROBJ_vEnumStart(pstro);
     ULONG count = 0;
     GLYPHPOS* pos = nullptr;
     BOOL more;
-    XlOperator(r, Op::NewPath);
-    size_t runs = 0;
+    std::vector<std::vector<POINTL>> shapes, glyph;
+    int units = 2;
     do {
         more = STROBJ_bEnum(pstro, &count, &pos);
-        for (ULONG i = 0; i < count && pos; ++i) runs += GlyphRuns(r, pos[i]);
+        for (ULONG i = 0; i < count && pos; ++i) {
+            glyph.clear();
+            if (!SmallGlyph(pos[i]) && GlyphOutline(pfo, pos[i], units, glyph)) {
+                outlined.push_back(pos[i]);
+                shapes.insert(shapes.end(), glyph.begin(), glyph.end());
+            } else {
+                ForEachGlyphInkRectangle(pos[i], [&](const RECTL& q) { ink.push_back(q); });
+            }
+        }
     } while (more);
-    if (runs) XlOperator(r, Op::PaintPath);
+    // Half pixels while every point fits the signed 16-bit range.
+    auto beyond = [](const std::vector<std::vector<POINTL>>& all) {
+        for (const auto& c : all)
+            for (const POINTL& p : c)
+                if (std::abs(p.x) > kSafe || std::abs(p.y) > kSafe) return true;
+        return false;
+    };
+    if (beyond(shapes)) {
+        units = 1;
+        shapes.clear();
+        for (const GLYPHPOS& g : outlined) {
+            glyph.clear();
+            GlyphOutline(pfo, g, units, glyph);
+            shapes.insert(shapes.end(), glyph.begin(), glyph.end());
+        }
+    }
+    if (!shapes.empty()) {
+        SetFillMode(r, FP_WINDINGMODE);
+        if (units == 2) {
+            XlOperator(r, Op::PushGS);
+            XlAttrReal32XY(r, Attr::PageScale, 0.5f, 0.5f);
+            XlOperator(r, Op::SetPageScale);
+        }
+        XlOperator(r, Op::NewPath);
+        for (const auto& c : shapes) XlClosedOutline(r, c);
+        XlOperator(r, Op::PaintPath);
+        if (units == 2) XlOperator(r, Op::PopGS);
+    }
+    if (!ink.empty()) {
+        SetFillMode(r, 0);  // even-odd, as the outline of runs takes it
+        XlOperator(r, Op::NewPath);
+        XlRectanglesPath(r, ink);
+        XlOperator(r, Op::PaintPath);
+    }
     if (prclExtra) {
         for (RECTL* e = prclExtra; e->left || e->top || e->right || e->bottom; ++e)
             XlBitBlt(r, nullptr, nullptr, pco, nullptr, *e, nullptr, pboFore, 0xF0F0);

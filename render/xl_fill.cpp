@@ -10,6 +10,7 @@
 #include "render/halftone.h"
 #include "render/output.h"
 #include "render/pclxl.h"
+#include "render/rect_outline.h"
 
 namespace pclrend {
 
@@ -248,6 +249,93 @@ void CopyRowBits(const uint8_t* row, size_t rowBytes, size_t offset, size_t bits
         out[i] = static_cast<uint8_t>(v);
     }
     if (bits % 8) out[n - 1] &= static_cast<uint8_t>(0xFF00 >> (bits % 8));
+}
+
+namespace {
+
+// A side of an outline as relative points of at most `limit` each way: as
+// many equal pieces as the longer way needs, their ends rounded onto whole
+// units (a side along an axis stays on it).
+template <typename Put>
+void SidePieces(LONG dx, LONG dy, LONG limit, Put put) {
+    const LONG longer = std::max(std::abs(dx), std::abs(dy));
+    const LONG pieces = (longer + limit - 1) / limit;
+    LONG x = 0, y = 0;
+    for (LONG i = 1; i <= pieces; ++i) {
+        const auto at = [&](LONG d) { return static_cast<LONG>(std::lround(static_cast<double>(d) * i / pieces)); };
+        const LONG nx = at(dx), ny = at(dy);
+        put(nx - x, ny - y);
+        x = nx, y = ny;
+    }
+}
+
+}  // namespace
+
+void XlClosedOutline(DeviceRecord& r, std::span<const POINTL> corners) {
+    constexpr LONG kSafe = 32767;
+    if (corners.size() < 2) return;
+    std::vector<POINTL> c(corners.begin(), corners.end());
+    for (POINTL& p : c) p.x = std::clamp(p.x, -kSafe, kSafe), p.y = std::clamp(p.y, -kSafe, kSafe);
+    XlAttrSInt16XY(r, Attr::Point, static_cast<int16_t>(c[0].x), static_cast<int16_t>(c[0].y));
+    XlOperator(r, Op::SetCursor);
+    // Signed bytes unless 16-bit points are shorter (long sides).
+    size_t bytePoints = 0, wordPoints = 0;
+    for (size_t k = 1; k < c.size(); ++k) {
+        const LONG d = std::max(std::abs(c[k].x - c[k - 1].x), std::abs(c[k].y - c[k - 1].y));
+        bytePoints += static_cast<size_t>((d + 126) / 127);
+        wordPoints += static_cast<size_t>((d + kSafe - 1) / kSafe);
+    }
+    const bool bytes = 2 * bytePoints <= 4 * wordPoints;
+    const size_t width = bytes ? 2 : 4;
+    std::vector<uint8_t> data;
+    data.reserve(width * (bytes ? bytePoints : wordPoints));
+    for (size_t k = 1; k < c.size(); ++k)
+        SidePieces(c[k].x - c[k - 1].x, c[k].y - c[k - 1].y, bytes ? 127 : kSafe, [&](LONG x, LONG y) {
+            if (bytes) {
+                data.push_back(static_cast<uint8_t>(static_cast<int8_t>(x)));
+                data.push_back(static_cast<uint8_t>(static_cast<int8_t>(y)));
+                return;
+            }
+            for (LONG v : {x, y}) {
+                data.push_back(static_cast<uint8_t>(v));
+                data.push_back(static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8));
+            }
+        });
+    // A point count is 16 bits wide: a longer outline goes on in further
+    // records from where the last one ended.
+    constexpr size_t kMaxPoints = 0xFFFF;
+    for (size_t at = 0; at < data.size();) {
+        const size_t n = std::min(kMaxPoints, (data.size() - at) / width), length = n * width;
+        if (n <= 0xFF) XlAttrUByte(r, Attr::NumberOfPoints, static_cast<uint8_t>(n));
+        else XlAttrUInt16(r, Attr::NumberOfPoints, static_cast<uint16_t>(n));
+        XlAttrEnum(r, Attr::PointType, bytes ? PointType::SByte : PointType::SInt16);
+        XlOperator(r, Op::LineRelPath);
+        if (length <= 0xFF) XlDataLengthByte(r, static_cast<uint8_t>(length));
+        else XlDataLength(r, static_cast<uint32_t>(length));
+        SpoolWrite(r, data.data() + at, static_cast<int32_t>(length));
+        at += length;
+    }
+    XlOperator(r, Op::CloseSubPath);
+}
+
+void XlRectanglesPath(DeviceRecord& r, std::span<const RECTL> rects) {
+    constexpr LONG kSafe = 32767;
+    std::vector<RECTL> cut(rects.begin(), rects.end());
+    for (RECTL& q : cut) {
+        q.left = std::clamp(q.left, -kSafe, kSafe), q.right = std::clamp(q.right, -kSafe, kSafe);
+        q.top = std::clamp(q.top, -kSafe, kSafe), q.bottom = std::clamp(q.bottom, -kSafe, kSafe);
+    }
+    for (const auto& c : OutlineOfRectangles(cut)) {
+        if (c.size() != 4) {
+            XlClosedOutline(r, c);
+            continue;
+        }
+        const auto [x0, x1] = std::minmax({c[0].x, c[1].x, c[2].x});
+        const auto [y0, y1] = std::minmax({c[0].y, c[1].y, c[2].y});
+        XlAttrSInt16Box(r, Attr::BoundingBox, static_cast<int16_t>(x0), static_cast<int16_t>(y0), static_cast<int16_t>(x1),
+                        static_cast<int16_t>(y1));
+        XlOperator(r, Op::RectanglePath);
+    }
 }
 
 void ForEachGlyphInkRectangle(const GLYPHPOS& pos, const std::function<void(const RECTL&)>& out) {

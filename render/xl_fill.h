@@ -68,6 +68,19 @@ void CopyRowBits(const uint8_t* row, size_t rowBytes, size_t offset, size_t bits
 // bars become one rectangle each).
 void ForEachGlyphInkRectangle(const GLYPHPOS& pos, const std::function<void(const RECTL&)>& out);
 
+// Adds the closed polygon `corners` to the open path: from its first corner
+// (a SetCursor) by relative points, each side a point of signed bytes (long
+// sides cut in equal pieces) or, where that takes fewer bytes, of 16-bit
+// numbers; records of at most 65535 points; CloseSubPath. Coordinates are
+// cut to the signed 16-bit range first.
+void XlClosedOutline(DeviceRecord& r, std::span<const POINTL> corners);
+
+// Adds the union of `rects` to the open path as its outline (see
+// OutlineOfRectangles), for the even-odd rule: a four-cornered outline as a
+// RectanglePath, any other by XlClosedOutline. Coordinates are cut to the
+// signed 16-bit range first.
+void XlRectanglesPath(DeviceRecord& r, std::span<const RECTL> rects);
+
 // The 32 x 32 one-bit pattern (1 = white) of a hatch style, lines every
 // eight pixels as the engine draws them.
 void HatchPattern(uint32_t style, uint8_t (&bits)[128]);

@@ -78,6 +78,8 @@ TEST(PclXlEncoders, GoldenBytesOfEveryElement) {
         {"rgb array", [](auto& r) { return XlAttrRgbArray(r, Attr::PaletteData, rgb); },
          {0xC8, 0xC0, 0x06, 0x30, 0x20, 0x10, 0xFF, 0xFF, 0xFF, 0xF8, 0x06}},
         {"data length", [](auto& r) { return XlDataLength(r, 0x01020304); }, {0xFA, 0x04, 0x03, 0x02, 0x01}},
+        {"data length in a byte", [](auto& r) { return XlDataLengthByte(r, 200); }, {0xFB, 200}},
+        {"relative line operator", [](auto& r) { return XlOperator(r, Op::LineRelPath); }, {0x9D}},
         {"raw point", [](auto& r) { return XlRawPoint(r, -2, 0x0203); }, {0xFE, 0xFF, 0x03, 0x02}},
     };
     for (const auto& c : cases) {

@@ -3,7 +3,9 @@
 // test-side reader where the stream must stay well formed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -138,6 +140,65 @@ TEST_F(XlDrawTest, ComplexClipWithoutIdentityIsSentEveryCall) {
     clip.iUniq = 77;
     for (int i = 0; i < 2; ++i) ASSERT_TRUE(XlFillPath(r, &line, &clip, &black, 0x0D0D, FP_WINDINGMODE));
     EXPECT_EQ(Count(Out(), kClipReplace), 1u) << "with an identity it is kept";
+}
+
+// A complex clip goes as the outline of its region: a ring with a tab and
+// an island clips a fill to exactly them, in far fewer bytes than the
+// region's rectangles one by one.
+TEST_F(XlDrawTest, AComplexClipIsTheOutlineOfItsRegion) {
+    const RECTL rects[] = {{100, 100, 500, 150}, {100, 150, 150, 450}, {450, 150, 500, 450}, {100, 450, 500, 500},
+                           {250, 250, 350, 350}, {500, 100, 550, 200}};
+    zq::gdi::EngineClip clip(zq::gdi::Region::FromRects(rects));
+    zq::gdi::Path square;
+    square.MoveTo(P(50, 50)), square.LineTo(P(600, 50)), square.LineTo(P(600, 600)), square.LineTo(P(50, 600));
+    square.CloseFigure();
+    pclread::Job job = OnePage([&](DeviceRecord& d) { ASSERT_TRUE(XlFillPath(d, &square, &clip, &black, 0x0D0D, FP_WINDINGMODE)); });
+    std::string errors;
+    for (const auto& e : job.errors) errors += e + "\n";
+    ASSERT_TRUE(job.Ok()) << errors;
+    EXPECT_EQ(job.xl.operatorCounts["LineRelPath"], 1u) << "the ring's outline with its tab";
+    EXPECT_EQ(job.xl.operatorCounts["RectanglePath"], 2u) << "the hole and the island";
+    ASSERT_EQ(job.xl.pages.size(), 1u);
+    const auto& page = job.xl.pages[0];
+    int wrong = 0;
+    for (LONG y = 60; y < 590; y += 3)
+        for (LONG x = 60; x < 590; x += 3) {
+            const bool ink = std::any_of(std::begin(rects), std::end(rects), [&](const RECTL& q) {
+                return q.left <= x && x < q.right && q.top <= y && y < q.bottom;
+            });
+            wrong += (page.At(x, y) < 128) != ink;
+        }
+    EXPECT_EQ(wrong, 0);
+}
+
+// A reset hands the printer state over with the caches: a drawing on the
+// new record sends no attribute the old one sent; the next page start makes
+// it send them all again.
+TEST_F(XlDrawTest, AResetHandsTheCachesOverAndThePageStartResendsThem) {
+    LINEATTRS wide{};
+    wide.fl = LA_GEOMETRIC;
+    wide.elWidth.e = 6;
+    wide.iEndCap = ENDCAP_ROUND;
+    ASSERT_TRUE(XlStrokePath(r, &line, nullptr, nullptr, &black, &wide, 0x0D0D));
+    const Bytes first = Out();
+    ASSERT_TRUE(XlStrokePath(r, &line, nullptr, nullptr, &black, &wide, 0x0D0D));
+    const Bytes again = Out();
+    ASSERT_LT(again.size(), first.size());
+    DeviceRecord fresh;
+    ASSERT_TRUE(AllocateBuffers(fresh, false));
+    fresh.sink = &sink;
+    fresh.language = Language::PclXl;
+    fresh.resolution = r.resolution;
+    fresh.darknessLevel = r.darknessLevel;
+    ResetBody(r, fresh);
+    ASSERT_TRUE(XlStrokePath(fresh, &line, nullptr, nullptr, &black, &wide, 0x0D0D));
+    SpoolFlush(fresh);
+    EXPECT_EQ(Out(), again) << "the caches came over";
+    fresh.xl.PageStart();
+    ASSERT_TRUE(XlStrokePath(fresh, &line, nullptr, nullptr, &black, &wide, 0x0D0D));
+    SpoolFlush(fresh);
+    const Bytes afterPageStart = Out();
+    EXPECT_GT(afterPageStart.size(), again.size()) << "a page start forgets what the printer held";
 }
 
 TEST_F(XlDrawTest, AlternateCosmeticLineIsADashOfTwelveAt600Dpi) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -44,6 +45,18 @@ RealizedBrush Checker(uint8_t phase) {
 // An open page: caches as BeginPage leaves them.
 class XlFillTest : public ::testing::Test, protected XlCapture {
 protected:
+    // The page and session ended, the job read back.
+    pclread::Job EndAndRead() {
+        XlPageEnd(r);
+        XlSessionEnd(r);
+        SpoolFlush(r);
+        return pclread::Read(sink.bytes);
+    }
+    static std::string Errors(const pclread::Job& job) {
+        std::string errors;
+        for (const auto& e : job.errors) errors += e + "\n";
+        return errors;
+    }
 };
 
 Bytes PatternDefinition(uint8_t id, const RealizedBrush& b) {
@@ -180,13 +193,8 @@ TEST_F(XlFillTest, RasterPatternPrintsItsBits) {
     XlSetRop(r, 252);
     xl::XlAttrUInt16Box(r, xl::Attr::BoundingBox, 0, 0, 64, 64);
     xl::XlOperator(r, xl::Op::Rectangle);
-    XlPageEnd(r);
-    XlSessionEnd(r);
-    SpoolFlush(r);
-    const pclread::Job job = pclread::Read(sink.bytes);
-    std::string errors;
-    for (const auto& e : job.errors) errors += e + "\n";
-    ASSERT_TRUE(job.Ok()) << errors;
+    const pclread::Job job = EndAndRead();
+    ASSERT_TRUE(job.Ok()) << Errors(job);
     ASSERT_EQ(job.xl.pages.size(), 1u);
     // Page (x, y) is sheet (x + 16, y + 16); row y of the pattern is 0x55
     // (white at odd x) on even rows.
@@ -206,6 +214,80 @@ TEST_F(XlFillTest, RasterPatternPrintsItsBits) {
     const auto pages = testing::RunGpcl6(gpcl6, sink.bytes, 100, "pattern");
     ASSERT_EQ(pages.size(), 1u);
     expectChecker(pages[0], "gpcl6");
+}
+
+// Outlines of rectangles in the path: a rectangle as a RectanglePath, other
+// outlines from their first corner by relative points of signed bytes (long
+// sides cut in equal pieces of at most 127) or of 16-bit numbers where those
+// are shorter.
+TEST_F(XlFillTest, RectangleOutlinesGoAsRelativePoints) {
+    const Bytes cursorAtOrigin = {0xD3, 0x00, 0x00, 0x00, 0x00, 0xF8, 0x4C, 0x6B};
+    struct Case {
+        const char* name;
+        std::vector<RECTL> rects;
+        Bytes bytes;
+    } cases[] = {
+        {"a rectangle", {{10, 20, 30, 40}}, {0xE3, 10, 0, 20, 0, 30, 0, 40, 0, 0xF8, 0x42, 0xA1}},
+        {"an L",
+         {{0, 0, 2, 6}, {0, 4, 5, 6}},
+         Cat({cursorAtOrigin,
+              {0xC0, 5, 0xF8, 0x4D, 0xC0, 0x01, 0xF8, 0x50, 0x9D, 0xFB, 10, 2, 0, 0, 4, 3, 0, 0, 2, 0xFB, 0, 0x84}})},
+        {"long sides in equal pieces of at most 127",
+         {{0, 0, 300, 2}, {0, 0, 2, 5}},
+         Cat({cursorAtOrigin, {0xC0, 9, 0xF8, 0x4D, 0xC0, 0x01, 0xF8, 0x50, 0x9D, 0xFB, 18, 100, 0, 100, 0, 100, 0, 0, 2,
+                               0x9D, 0, 0x9C, 0, 0x9D, 0, 0, 3, 0xFE, 0, 0x84}})},
+        {"16-bit points where shorter",
+         {{0, 0, 1000, 1000}, {0, 1000, 500, 1001}},
+         Cat({cursorAtOrigin, {0xC0, 5, 0xF8, 0x4D, 0xC0, 0x03, 0xF8, 0x50, 0x9D, 0xFB, 20, 0xE8, 0x03, 0, 0, 0, 0, 0xE8, 0x03,
+                               0x0C, 0xFE, 0, 0, 0, 0, 1, 0, 0x0C, 0xFE, 0, 0, 0x84}})},
+        {"beyond the 16-bit range: cut to it", {{-40000, 5, 40000, 9}}, {0xE3, 0x01, 0x80, 5, 0, 0xFF, 0x7F, 9, 0, 0xF8, 0x42, 0xA1}},
+    };
+    for (const auto& c : cases) {
+        XlRectanglesPath(r, c.rects);
+        EXPECT_EQ(Out(), c.bytes) << c.name;
+    }
+}
+
+// A path of rectangle outlines filled even-odd prints exactly the union of
+// the rectangles, in the reader and in gpcl6: a ring with an island, a
+// staircase, crossing bars, sides longer than a signed byte.
+TEST_F(XlFillTest, RectangleOutlinesPrintTheUnion) {
+    OpenPage(*this, false);
+    const std::vector<RECTL> rects = {
+        {10, 10, 210, 20},   {10, 80, 210, 90},  {10, 20, 20, 80},  {200, 20, 210, 80},  {100, 40, 120, 60},  // ring, island
+        {250, 10, 252, 11},  {250, 11, 255, 12}, {251, 12, 260, 14}, {253, 14, 270, 15},                      // staircase
+        {300, 10, 310, 200}, {280, 90, 400, 100},                                                            // crossing bars
+        {20, 150, 40, 170},  {40, 170, 60, 190},                                                             // corners touching
+    };
+    const RealizedBrush black = Solid(0);
+    XlSelectMonoFill(r, &black, XlRole::Brush);
+    XlSelectMonoFill(r, nullptr, XlRole::Pen);
+    xl::XlAttrUByte(r, xl::Attr::FillMode, 1);
+    xl::XlOperator(r, xl::Op::SetFillMode);
+    xl::XlOperator(r, xl::Op::NewPath);
+    XlRectanglesPath(r, rects);
+    xl::XlOperator(r, xl::Op::PaintPath);
+    const pclread::Job job = EndAndRead();
+    ASSERT_TRUE(job.Ok()) << Errors(job);
+    ASSERT_EQ(job.xl.pages.size(), 1u);
+    // Page (x, y) is sheet (x + 16, y + 16).
+    auto expectUnion = [&](const auto& page, const char* who) {
+        int wrong = 0;
+        for (LONG y = 0; y < 220; ++y)
+            for (LONG x = 0; x < 420; ++x) {
+                const bool ink = std::any_of(rects.begin(), rects.end(), [&](const RECTL& q) {
+                    return q.left <= x && x < q.right && q.top <= y && y < q.bottom;
+                });
+                wrong += (page.At(x + 16, y + 16) < 128) != ink;
+            }
+        EXPECT_EQ(wrong, 0) << who;
+    };
+    expectUnion(job.xl.pages[0], "reader");
+    const std::string gpcl6 = testing::Gpcl6Path();
+    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 not found (set ZQ_GPCL6 or put it at ../shared/tools/gpcl6)";
+    const auto pages = testing::RunGpcl6(gpcl6, sink.bytes, 100, "outline");
+    ASSERT_EQ(pages.size(), 1u);
+    expectUnion(pages[0], "gpcl6");
 }
 
 // A colour page's sources: solid colours, a two-colour hatch and kept
@@ -273,13 +355,8 @@ TEST_F(XlFillTest, ColourSourcesPrintTheirColours) {
     Out();
     XlSelectMonoFill(r, cases[std::size(cases) - 1].brush, XlRole::Brush);
     EXPECT_TRUE(Out().empty());
-    XlPageEnd(r);
-    XlSessionEnd(r);
-    SpoolFlush(r);
-    const pclread::Job job = pclread::Read(sink.bytes);
-    std::string errors;
-    for (const auto& e : job.errors) errors += e + "\n";
-    ASSERT_TRUE(job.Ok()) << errors;
+    const pclread::Job job = EndAndRead();
+    ASSERT_TRUE(job.Ok()) << Errors(job);
     ASSERT_EQ(job.xl.pages.size(), 1u);
     // Mean grey of rectangle i (page (x, y) is sheet (x + 16, y + 16)).
     auto mean = [](const auto& page, size_t i) {

@@ -151,6 +151,7 @@ const std::vector<OpInfo>& Operators() {
         {0x86, "PaintPath", {}, {}},
         {0x93, "BezierPath", {0x4D, 0x50, 0x51, 0x52, 0x45}, {}, Data::WithPoints},
         {0x9B, "LinePath", {0x4D, 0x50, 0x45}, {}, Data::WithPoints},
+        {0x9D, "LineRelPath", {0x4D, 0x50, 0x45}, {}, Data::WithPoints},
         {0xA0, "Rectangle", {0x42}, {0x42}},
         {0xA1, "RectanglePath", {0x42}, {0x42}},
         {0xA8, "Text", {0xAB, 0xAF, 0xB0}, {0xAB}},
@@ -853,7 +854,10 @@ private:
         auto& sp = path_.back().points;
         double cx = gs_.cursorX, cy = gs_.cursorY;
         if (!bezier) {
-            for (const auto& p : pts) {
+            // LineRelPath: each point is an offset from the one before.
+            const bool relative = op.code == 0x9D;
+            for (auto p : pts) {
+                if (relative) p = {cx + p.x, cy + p.y};
                 sp.push_back(Map(p.x, p.y));
                 cx = p.x;
                 cy = p.y;
@@ -1273,7 +1277,8 @@ private:
             PaintCurrentPath();
             break;
         case 0x93:
-        case 0x9B: Points(op, a); break;
+        case 0x9B:
+        case 0x9D: Points(op, a); break;
         case 0xA0:
         case 0xA1:
             if (const Value* box = A(a, 0x42)) {

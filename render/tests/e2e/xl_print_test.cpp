@@ -249,6 +249,7 @@ const XlSampleCase kXlSamples[] = {
     {"text_photo_600_2up", {"text", "photo"}, 600, 1, false, false},
     {"text_1200_postcard", {"text"}, 1200, 0, false, true},
     {"photo_1200_postcard", {"photo"}, 1200, 0, false, true},
+    {"clip_1200_postcard", {"clip"}, 1200, 0, false, true},
 };
 
 constexpr int kScaledToneBound = 72;
