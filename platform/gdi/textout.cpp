@@ -2,12 +2,16 @@
 // conversions drivers call.
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <tuple>
 #include <vector>
 
 #include "base/error.h"
 #include "base/text.h"
 #include "gdi/coverage.h"
 #include "gdi/engine.h"
+#include "gdi/font.h"
 #include "gdi/text.h"
 
 namespace zq::gdi {
@@ -40,6 +44,29 @@ BOOL FillRegion(SURFOBJ* pso, const Region& region, BRUSHOBJ* pbo, POINTL* org, 
     return PaintRegion(pso, region, pbo, org, Rop4(rop3));
 }
 
+// The source font a printer face is drawn with, at the realised font's size,
+// with the simulations the realised font carries; null when the face has
+// none. Kept per thread, a bounded number.
+std::shared_ptr<EngineFont> SourceFontOf(EngineFont& device) {
+    const IFIMETRICS* ifi = device.Ifi();
+    const DeviceFace* face = device.DeviceFaceOf();
+    if (!ifi || !face) return nullptr;
+    const bool simBold = device.flFontType & FO_SIM_BOLD, simItalic = device.flFontType & FO_SIM_ITALIC;
+    const int weight = ifi->usWinWeight;
+    const bool italic = (ifi->fsSelection & FM_SEL_ITALIC) != 0;
+    using Key = std::tuple<std::u16string, int, bool, bool, bool, double, LONG, LONG>;
+    thread_local std::map<Key, std::shared_ptr<EngineFont>> kept;
+    const Key key{face->family, weight, italic, simBold, simItalic, device.EmPixels(), device.sizLogResPpi.cx,
+                  device.sizLogResPpi.cy};
+    if (auto it = kept.find(key); it != kept.end()) return it->second;
+    std::shared_ptr<EngineFont> font;
+    if (auto source = DeviceFaceSource(face->family, weight, italic))
+        font = EngineFont::Create(*source, device.EmPixels(), simBold ? std::max(700, source->weight) : source->weight,
+                                  simItalic || source->italic, device.sizLogResPpi);
+    if (kept.size() >= 32) kept.clear();
+    return kept[key] = font;
+}
+
 }  // namespace
 }  // namespace zq::gdi
 
@@ -47,7 +74,40 @@ using namespace zq::gdi;
 
 extern "C" BOOL EngTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra,
                            RECTL* prclOpaque, BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix) {
-    if (!pso || !pstro || !pfo || !(pfo->flFontType & FO_TYPE_TRUETYPE)) {
+    if (!pso || !pstro || !pfo) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // Printer text the engine draws (a page without the printer: the
+    // reference render; or a driver drawing a run into its band): each
+    // glyph's character in the printer face's source font, at the
+    // positions laid out from the driver's widths.
+    if (pfo->flFontType & FO_TYPE_DEVICE) {
+        EngineFont* device = FontFromObject(pfo);
+        std::shared_ptr<EngineFont> source = device ? SourceFontOf(*device) : nullptr;
+        if (!source) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        std::vector<HGLYPH> glyphs;
+        std::vector<POINTL> positions;
+        auto* str = static_cast<EngineString*>(pstro);
+        str->EnumStart();
+        ULONG count = 0;
+        GLYPHPOS* pos = nullptr;
+        bool more;
+        do {
+            more = str->Enum(&count, &pos, false);
+            for (ULONG i = 0; i < count; ++i) {
+                glyphs.push_back(source->GlyphOf(device->MapBack(pos[i].hg)));
+                positions.push_back(pos[i].ptl);
+            }
+        } while (more);
+        str->EnumStart();
+        EngineString drawn(*source, std::move(glyphs), std::move(positions), {}, false, true);
+        return EngTextOut(pso, &drawn, source.get(), pco, prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix);
+    }
+    if (!(pfo->flFontType & FO_TYPE_TRUETYPE)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }

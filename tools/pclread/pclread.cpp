@@ -328,9 +328,14 @@ private:
                 // never prints text through them.
             } else if (softFonts_.Selected() && c >= 32) {
                 Page& pg = CurrentPage();
-                softFonts_.Draw(c, cursorX_, cursorY_, Units(), [&](int32_t x, int32_t y) {
+                // The printer keeps the cursor finer than a dot: a run's
+                // characters advance from where the job put the cursor.
+                if (cursorX_ != textX_) textXFine_ = cursorX_;
+                const double advance = softFonts_.Draw(c, cursorX_, cursorY_, Units(), [&](int32_t x, int32_t y) {
                     if (x >= 0 && y >= 0 && x < pg.width && y < pg.height) Set(x, y, foreground_);
                 });
+                textXFine_ += advance;
+                cursorX_ = textX_ = static_cast<int32_t>(std::lround(textXFine_));
             } else {
                 Error("printable data outside any command");
             }
@@ -935,6 +940,8 @@ private:
     bool gl2_ = false;
 
     int32_t cursorX_ = 0, cursorY_ = 0;
+    int32_t textX_ = -1;       // the cursor as printed text left it
+    double textXFine_ = 0;     // and to a fraction of a dot
     int32_t topMarginLines_ = 0;
     double vmi48_ = 8.0;
     int32_t compression_ = 0;

@@ -1,6 +1,7 @@
 #include "pclread/pclxl_reader.h"
 
 #include "pclread/pclread.h"
+#include "pclread/device_faces.h"
 
 #include <algorithm>
 #include <array>
@@ -1234,10 +1235,16 @@ private:
             fonts_.erase(Name(a));
             painter_.Forget(FontKey(Name(a)));
             break;
+        case 0x65:
+            if (const Value* v = A(a, 0xA4)) charScaleY_ = v->At(1);
+            break;
         case 0x6F:
             currentFont_ = Name(a);
             charSize_ = A(a, 0xA6) ? A(a, 0xA6)->At(0) : 0;
-            if (!fonts_.count(currentFont_)) Error("SetFont of font \"" + currentFont_ + "\" that was not downloaded");
+            symbolSet_ = A(a, 0xAA) ? static_cast<uint32_t>(A(a, 0xAA)->I(0)) : 0;
+            // A font not downloaded is one of the printer's by its name.
+            if (!fonts_.count(currentFont_) && !FindDeviceFace(currentFont_))
+                Error("SetFont of font \"" + currentFont_ + "\" that was neither downloaded nor a printer face");
             break;
         case 0xA8: Text(a); break;
         default: break;
@@ -1324,7 +1331,10 @@ private:
     void Text(const std::map<uint16_t, Value>& a) {
         const Value* text = A(a, 0xAB);
         auto it = fonts_.find(currentFont_);
-        if (!text || it == fonts_.end()) return Error("Text without a downloaded font");
+        if (text && it == fonts_.end()) {
+            if (const DeviceFaceRow* face = FindDeviceFace(currentFont_)) return DeviceText(*face, *text, a);
+        }
+        if (!text || it == fonts_.end()) return Error("Text without a font");
         const SoftFont& font = it->second;
         const Value* dx = A(a, 0xAF);
         const Value* dy = A(a, 0xB0);
@@ -1343,6 +1353,31 @@ private:
             } else {
                 const double em = charSize_ * std::hypot(gs_.ctm[2], gs_.ctm[3]);
                 const std::string fault = painter_.Draw(FontKey(currentFont_), font, g->second, em, x, y, pixel);
+                if (!fault.empty()) Error(fault);
+            }
+            gs_.cursorX += dx ? dx->At(i) : 0;
+            gs_.cursorY += dy ? dy->At(i) : 0;
+        }
+    }
+
+    // Text in a printer face: each code through the symbol set to its
+    // character, drawn from the face's source font at the character size
+    // the scale gives; the job spaces the characters.
+    void DeviceText(const DeviceFaceRow& face, const Value& text, const std::map<uint16_t, Value>& a) {
+        const Value* dx = A(a, 0xAF);
+        const Value* dy = A(a, 0xB0);
+        const double em = charSize_ * charScaleY_ * std::hypot(gs_.ctm[2], gs_.ctm[3]);
+        for (size_t i = 0; i < text.n.size(); ++i) {
+            const auto code = static_cast<uint8_t>(text.I(i));
+            const char32_t ch = face.symbolSet == "-" ? SymbolSetCharacter(symbolSet_, code) : code;
+            const Point at = Map(gs_.cursorX, gs_.cursorY);
+            if (!ch) {
+                Error("code " + std::to_string(code) + " has no character in symbol set " + std::to_string(symbolSet_));
+            } else {
+                std::string fault;
+                devicePainter_.Draw(face, ch, em, static_cast<int32_t>(std::lround(at.x)),
+                                    static_cast<int32_t>(std::lround(at.y)),
+                                    [&](int32_t px, int32_t py) { Put(px, py, gs_.brush); }, fault);
                 if (!fault.empty()) Error(fault);
             }
             gs_.cursorX += dx ? dx->At(i) : 0;
@@ -1393,6 +1428,9 @@ private:
     std::vector<uint8_t> headerBytes_;
     double charSize_ = 0;
     GlyphPainter painter_;
+    DeviceFacePainter devicePainter_;
+    double charScaleY_ = 1;
+    uint32_t symbolSet_ = 0;
 };
 
 }  // namespace
