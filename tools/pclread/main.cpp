@@ -215,6 +215,16 @@ int main(int argc, char** argv) {
             else std::printf(", %lld levels differ from the re-screened reference", static_cast<long long>(m->differing));
             if (m && m->differing) std::printf(" (first at %d,%d)", m->firstX, m->firstY);
             same &= m && m->differing == 0;
+        } else if (p < expected.size() && !page.textGlyphs.empty() && page.rgb.empty() && expected[p].rgb.empty()) {
+            // Text drawn from fonts: pixel for pixel outside it, within the
+            // text tolerance around its glyphs.
+            const auto j = pclread::JudgeWithText(page, expected[p]);
+            if (!j) std::printf(", reference is %dx%d", expected[p].width, expected[p].height);
+            else
+                std::printf(", %lld pixels differ from the reference outside the text and %lld text pixels lie beyond "
+                            "their tolerance (worst %.2f of it)",
+                            static_cast<long long>(j->outside), static_cast<long long>(j->farInk), j->worst);
+            same &= j && j->Passes();
         } else if (p < expected.size()) {
             const int64_t wrong = pclread::Differences(page, expected[p]);
             if (wrong < 0) std::printf(", reference is %dx%d", expected[p].width, expected[p].height);

@@ -156,6 +156,12 @@ void SoftFonts::Reset() {
     painter_.Clear();
 }
 
+bool SoftFonts::SelectedIsBitmap() const {
+    if (deviceSelected_ || selected_ < 0) return false;
+    const auto it = fonts_.find(static_cast<uint32_t>(selected_));
+    return it != fonts_.end() && it->second.format == 20;
+}
+
 bool SoftFonts::Selected() const {
     return deviceSelected_ || (selected_ >= 0 && fonts_.count(static_cast<uint32_t>(selected_)));
 }

@@ -73,6 +73,9 @@ public:
     // Whether a printable byte can be drawn (a soft font or a printer face
     // is selected).
     bool Selected() const;
+    // Whether the selected font is a bitmap soft font (its characters print
+    // exactly as sent).
+    bool SelectedIsBitmap() const;
     // Draws a byte of text at the cursor (x, y on the baseline); the
     // distance the printer moves the cursor by, in dots (0 for soft fonts,
     // whose characters this driver places one by one).
