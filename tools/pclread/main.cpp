@@ -224,6 +224,7 @@ int main(int argc, char** argv) {
                 std::printf(", %lld pixels differ from the reference outside the text and %lld text pixels lie beyond "
                             "their tolerance (worst %.2f of it)",
                             static_cast<long long>(j->outside), static_cast<long long>(j->farInk), j->worst);
+            if (j && j->outside) std::printf(" (the first outside the text at %d,%d)", j->outsideX, j->outsideY);
             same &= j && j->Passes();
         } else if (p < expected.size()) {
             const int64_t wrong = pclread::Differences(page, expected[p]);

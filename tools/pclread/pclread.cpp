@@ -89,7 +89,7 @@ std::optional<TextJudgement> JudgeWithText(const Page& decoded, const Page& refe
     std::vector<Zone> zones;
     for (const Page::TextGlyph& g : decoded.textGlyphs) {
         const double fromStart = std::hypot((g.left + g.right) / 2.0 - g.runX, (g.top + g.bottom) / 2.0 - g.runY);
-        const double t = 2 + 0.01 * fromStart;
+        const double t = 2 + (0.01 + g.sizeSlack) * fromStart;
         const auto grow = static_cast<int32_t>(std::ceil(t));
         Zone z{std::max(0, g.left - grow), std::max(0, g.top - grow), std::min(decoded.width, g.right + grow),
                std::min(decoded.height, g.bottom + grow), t};
@@ -124,11 +124,15 @@ std::optional<TextJudgement> JudgeWithText(const Page& decoded, const Page& refe
                 const size_t at = inZones ? static_cast<size_t>(y - y0) * w + (x - x0) : 0;
                 const float t = inZones ? tolerance[at] : 0.0f;
                 if (t <= 0) {
-                    ++j.outside;
+                    if (!j.outside++) j.outsideX = x, j.outsideY = y;
                     continue;
                 }
                 const int distance = decoded.Black(x, y) ? toReference[at] : toDecoded[at];
-                j.worst = std::max(j.worst, distance / static_cast<double>(t));
+                if (distance / static_cast<double>(t) > j.worst) {
+                    j.worst = distance / static_cast<double>(t);
+                    j.worstX = x;
+                    j.worstY = y;
+                }
                 if (distance > t) ++j.farInk;
             }
         }
@@ -435,7 +439,7 @@ private:
                     runX_ = cursorX_;
                     runY_ = cursorY_;
                 }
-                Page::TextGlyph g{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN, runX_, runY_};
+                Page::TextGlyph g{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN, runX_, runY_, softFonts_.SizeSlack()};
                 const double advance = softFonts_.Draw(c, cursorX_, cursorY_, Units(), [&](int32_t x, int32_t y) {
                     if (x >= 0 && y >= 0 && x < pg.width && y < pg.height) Set(x, y, foreground_);
                     g.left = std::min(g.left, x), g.top = std::min(g.top, y);

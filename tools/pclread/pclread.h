@@ -49,6 +49,9 @@ struct Page {
     struct TextGlyph {
         int32_t left = 0, top = 0, right = 0, bottom = 0;  // right and bottom exclusive
         int32_t runX = 0, runY = 0;
+        // The share of its size by which the printer's size may lie off
+        // the drawing's (sizes go to the printer in quarter points).
+        double sizeSlack = 0;
     };
     std::vector<TextGlyph> textGlyphs;
 
@@ -165,11 +168,14 @@ int64_t Differences(const Page& a, const Page& b);
 // 2 pixels plus 1% of the glyph's distance from its run's start (ink boxes
 // within that tolerance follow). Everywhere else the pages must be the
 // same pixel for pixel. Black and white pages only; nullopt when the sizes
-// differ.
+// differ. A glyph's run may also drift by the share of its size lost to
+// the quarter points the size is sent in.
 struct TextJudgement {
     int64_t outside = 0;   // differing pixels away from any drawn glyph
+    int32_t outsideX = -1, outsideY = -1;  // the first of them
     int64_t farInk = 0;    // text pixels beyond their tolerance
     double worst = 0;      // the largest distance to the other page's ink, against its tolerance
+    int32_t worstX = 0, worstY = 0;  // where
     bool Passes() const { return outside == 0 && farInk == 0; }
 };
 std::optional<TextJudgement> JudgeWithText(const Page& decoded, const Page& reference);

@@ -162,6 +162,11 @@ bool SoftFonts::SelectedIsBitmap() const {
     return it != fonts_.end() && it->second.format == 20;
 }
 
+double SoftFonts::SizeSlack() const {
+    if (deviceSelected_ && !proportional_) return 0.005 / pitch_;
+    return 0.125 / height_;
+}
+
 bool SoftFonts::Selected() const {
     return deviceSelected_ || (selected_ >= 0 && fonts_.count(static_cast<uint32_t>(selected_)));
 }

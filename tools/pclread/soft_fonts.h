@@ -76,6 +76,9 @@ public:
     // Whether the selected font is a bitmap soft font (its characters print
     // exactly as sent).
     bool SelectedIsBitmap() const;
+    // The share of the selected size that its rounding to quarter points
+    // (a height) or hundredths (a pitch) may take off.
+    double SizeSlack() const;
     // Draws a byte of text at the cursor (x, y on the baseline); the
     // distance the printer moves the cursor by, in dots (0 for soft fonts,
     // whose characters this driver places one by one).
