@@ -44,6 +44,21 @@ BOOL FillRegion(SURFOBJ* pso, const Region& region, BRUSHOBJ* pbo, POINTL* org, 
     return PaintRegion(pso, region, pbo, org, Rop4(rop3));
 }
 
+// Every glyph of a string in order (with its bits when asked), the
+// enumeration started again after.
+template <class F>
+void ForEachGlyph(EngineString& str, bool withGlyphs, F&& f) {
+    str.EnumStart();
+    ULONG count = 0;
+    GLYPHPOS* pos = nullptr;
+    bool more;
+    do {
+        more = str.Enum(&count, &pos, withGlyphs);
+        for (ULONG i = 0; i < count; ++i) f(pos[i]);
+    } while (more);
+    str.EnumStart();
+}
+
 // The source font a printer face is drawn with, at the realised font's size,
 // with the simulations the realised font carries; null when the face has
 // none. Kept per thread, a bounded number.
@@ -91,19 +106,10 @@ extern "C" BOOL EngTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* p
         }
         std::vector<HGLYPH> glyphs;
         std::vector<POINTL> positions;
-        auto* str = static_cast<EngineString*>(pstro);
-        str->EnumStart();
-        ULONG count = 0;
-        GLYPHPOS* pos = nullptr;
-        bool more;
-        do {
-            more = str->Enum(&count, &pos, false);
-            for (ULONG i = 0; i < count; ++i) {
-                glyphs.push_back(source->GlyphOf(device->MapBack(pos[i].hg)));
-                positions.push_back(pos[i].ptl);
-            }
-        } while (more);
-        str->EnumStart();
+        ForEachGlyph(*static_cast<EngineString*>(pstro), false, [&](const GLYPHPOS& pos) {
+            glyphs.push_back(source->GlyphOf(device->MapBack(pos.hg)));
+            positions.push_back(pos.ptl);
+        });
         EngineString drawn(*source, std::move(glyphs), std::move(positions), {}, false, true);
         return EngTextOut(pso, &drawn, source.get(), pco, prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix);
     }
@@ -121,17 +127,9 @@ extern "C" BOOL EngTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* p
     ULONG rop3 = (rop2 >= 1 && rop2 <= 16) ? Rop3FromRop2(rop2) : ROP3_PATCOPY;
     std::vector<RECTL> runs;
     const RECTL limit = clip.Bounds();
-    auto* str = static_cast<EngineString*>(pstro);
-    str->EnumStart();
-    ULONG count = 0;
-    GLYPHPOS* pos = nullptr;
-    bool more;
-    do {
-        more = str->Enum(&count, &pos, true);
-        for (ULONG i = 0; i < count; ++i)
-            if (pos[i].pgdf && pos[i].pgdf->pgb) AddGlyph(runs, pos[i].pgdf->pgb, pos[i].ptl, limit);
-    } while (more);
-    str->EnumStart();
+    ForEachGlyph(*static_cast<EngineString*>(pstro), true, [&](const GLYPHPOS& pos) {
+        if (pos.pgdf && pos.pgdf->pgb) AddGlyph(runs, pos.pgdf->pgb, pos.ptl, limit);
+    });
     if (!runs.empty() && pboFore && !FillRegion(pso, Region::FromRects(runs).Intersect(clip), pboFore, pptlOrg, rop3))
         return FALSE;
     // Underline and strike-out rectangles: a list ended by an all-zero one.
