@@ -98,12 +98,13 @@ int XlPages(const pclread::Job& job, const std::vector<std::string>& references,
             if (!reference) return Fail("cannot read the PNG " + references[p]);
             const pclread::Grey expected = pclread::Place(*reference, sheet.width, sheet.height, x, y);
             const auto blocks = pclread::GreyBlocks(sheet);
-            const auto m = pclread::MatchSheet(sheet, expected, blocks);
+            const auto& text = job.xl.pages[p].textGlyphs;
+            const auto m = pclread::MatchSheet(sheet, expected, blocks, text);
             std::printf(", %s", m ? pclread::Verdict(*m).c_str() : "no sheet to compare");
             same &= m && m->Passes();
             if (p < printed.size()) {
                 const auto outside = pclread::ReadPnm(printed[p]);
-                const auto o = outside ? pclread::MatchSheet(*outside, expected, blocks) : std::nullopt;
+                const auto o = outside ? pclread::MatchSheet(*outside, expected, blocks, text) : std::nullopt;
                 std::printf("; printed: %s", o ? pclread::Verdict(*o).c_str()
                                                : outside ? "another sheet size" : "no sheet");
                 same &= o && o->Passes();

@@ -36,6 +36,11 @@ int64_t Differences(const Page& a, const Page& b) {
     return n;
 }
 
+double TextGlyph::Tolerance() const {
+    const double fromStart = std::hypot((left + right) / 2.0 - runX, (top + bottom) / 2.0 - runY);
+    return 2 + (0.01 + sizeSlack) * fromStart;
+}
+
 namespace {
 
 // Chessboard distance from each pixel of `box` to the nearest black pixel of
@@ -88,8 +93,7 @@ std::optional<TextJudgement> JudgeWithText(const Page& decoded, const Page& refe
     };
     std::vector<Zone> zones;
     for (const Page::TextGlyph& g : decoded.textGlyphs) {
-        const double fromStart = std::hypot((g.left + g.right) / 2.0 - g.runX, (g.top + g.bottom) / 2.0 - g.runY);
-        const double t = 2 + (0.01 + g.sizeSlack) * fromStart;
+        const double t = g.Tolerance();
         const auto grow = static_cast<int32_t>(std::ceil(t));
         Zone z{std::max(0, g.left - grow), std::max(0, g.top - grow), std::min(decoded.width, g.right + grow),
                std::min(decoded.height, g.bottom + grow), t};

@@ -43,16 +43,8 @@ struct Page {
     }
     int64_t BlackCount() const;
 
-    // Characters the reader drew from fonts rather than from bits the job
-    // sent (printer faces, outline soft fonts): each glyph's ink box and the
-    // start of its run (where the job last placed the cursor), in dots.
-    struct TextGlyph {
-        int32_t left = 0, top = 0, right = 0, bottom = 0;  // right and bottom exclusive
-        int32_t runX = 0, runY = 0;
-        // The share of its size by which the printer's size may lie off
-        // the drawing's (sizes go to the printer in quarter points).
-        double sizeSlack = 0;
-    };
+    // Characters drawn from fonts.
+    using TextGlyph = pclread::TextGlyph;
     std::vector<TextGlyph> textGlyphs;
 
     // The printer's levels of a colour-raster page (vendor colour space

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -1351,13 +1352,30 @@ private:
             } else if (auto g = font.codeToGlyph.find(code); g == font.codeToGlyph.end()) {
                 Error("character " + std::to_string(code) + " printed but not sent");
             } else {
+                // An outline character: drawn from the rebuilt font, judged
+                // by the text tolerance (its run is the job's one glyph).
                 const double em = charSize_ * std::hypot(gs_.ctm[2], gs_.ctm[3]);
-                const std::string fault = painter_.Draw(FontKey(currentFont_), font, g->second, em, x, y, pixel);
+                TextGlyph box = StartGlyph(at);
+                const std::string fault = painter_.Draw(FontKey(currentFont_), font, g->second, em, x, y,
+                                                        [&](int32_t px, int32_t py) {
+                                                            pixel(px, py);
+                                                            Grow(box, px, py);
+                                                        });
                 if (!fault.empty()) Error(fault);
+                if (box.right > box.left) page_.textGlyphs.push_back(box);
             }
             gs_.cursorX += dx ? dx->At(i) : 0;
             gs_.cursorY += dy ? dy->At(i) : 0;
         }
+    }
+
+    static TextGlyph StartGlyph(const Point& runStart) {
+        return {INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN, static_cast<int32_t>(std::lround(runStart.x)),
+                static_cast<int32_t>(std::lround(runStart.y)), 0};
+    }
+    static void Grow(TextGlyph& g, int32_t x, int32_t y) {
+        g.left = std::min(g.left, x), g.top = std::min(g.top, y);
+        g.right = std::max(g.right, x + 1), g.bottom = std::max(g.bottom, y + 1);
     }
 
     // Text in a printer face: each code through the symbol set to its
@@ -1367,6 +1385,7 @@ private:
         const Value* dx = A(a, 0xAF);
         const Value* dy = A(a, 0xB0);
         const double em = charSize_ * charScaleY_ * std::hypot(gs_.ctm[2], gs_.ctm[3]);
+        const Point start = Map(gs_.cursorX, gs_.cursorY);
         for (size_t i = 0; i < text.n.size(); ++i) {
             const auto code = static_cast<uint8_t>(text.I(i));
             const char32_t ch = face.symbolSet == "-" ? SymbolSetCharacter(symbolSet_, code) : code;
@@ -1375,10 +1394,15 @@ private:
                 Error("code " + std::to_string(code) + " has no character in symbol set " + std::to_string(symbolSet_));
             } else {
                 std::string fault;
+                TextGlyph g = StartGlyph(start);
                 devicePainter_.Draw(face, ch, em, static_cast<int32_t>(std::lround(at.x)),
-                                    static_cast<int32_t>(std::lround(at.y)),
-                                    [&](int32_t px, int32_t py) { Put(px, py, gs_.brush); }, fault);
+                                    static_cast<int32_t>(std::lround(at.y)), [&](int32_t px, int32_t py) {
+                                        Put(px, py, gs_.brush);
+                                        Grow(g, px, py);
+                                    },
+                                    fault);
                 if (!fault.empty()) Error(fault);
+                if (g.right > g.left) page_.textGlyphs.push_back(g);
             }
             gs_.cursorX += dx ? dx->At(i) : 0;
             gs_.cursorY += dy ? dy->At(i) : 0;
