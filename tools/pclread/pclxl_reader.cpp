@@ -1236,6 +1236,9 @@ private:
             fonts_.erase(Name(a));
             painter_.Forget(FontKey(Name(a)));
             break;
+        case 0x64:
+            if (const Value* v = A(a, 0xA1)) charAngle_ = v->At(0);
+            break;
         case 0x65:
             if (const Value* v = A(a, 0xA4)) charScaleY_ = v->At(1);
             break;
@@ -1360,7 +1363,8 @@ private:
                                                         [&](int32_t px, int32_t py) {
                                                             pixel(px, py);
                                                             Grow(box, px, py);
-                                                        });
+                                                        },
+                                                        charAngle_);
                 if (!fault.empty()) Error(fault);
                 if (box.right > box.left) page_.textGlyphs.push_back(box);
             }
@@ -1454,6 +1458,7 @@ private:
     GlyphPainter painter_;
     DeviceFacePainter devicePainter_;
     double charScaleY_ = 1;
+    double charAngle_ = 0;  // degrees
     uint32_t symbolSet_ = 0;
 };
 

@@ -110,7 +110,7 @@ void GlyphPainter::Forget(uint32_t key) {
 void GlyphPainter::Clear() { faces_.reset(); }
 
 std::string GlyphPainter::Draw(uint32_t key, const SoftFont& font, uint16_t glyph, double em, int32_t x, int32_t y,
-                               const PixelFn& pixel) {
+                               const PixelFn& pixel, double angle) {
     if (!faces_) faces_ = std::make_unique<Faces>();
     if (!faces_->library && FT_Init_FreeType(&faces_->library)) return "FreeType unavailable";
     Faces::Face& face = faces_->byFont[key];
@@ -124,7 +124,13 @@ std::string GlyphPainter::Draw(uint32_t key, const SoftFont& font, uint16_t glyp
     }
     if (!(em > 0 && em < 20000)) return "character size " + std::to_string(em);
     FT_Set_Char_Size(face.face, 0, static_cast<FT_F26Dot6>(std::lround(em * 64)), 72, 72);
-    if (FT_Load_Glyph(face.face, glyph, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) ||
+    // FreeType turns counterclockwise with y up, as the character angle
+    // turns the glyphs on the page.
+    const double r = -angle * 3.14159265358979323846 / 180;
+    FT_Matrix turn{static_cast<FT_Fixed>(std::lround(std::cos(r) * 65536)), static_cast<FT_Fixed>(std::lround(std::sin(r) * 65536)),
+                   static_cast<FT_Fixed>(std::lround(-std::sin(r) * 65536)), static_cast<FT_Fixed>(std::lround(std::cos(r) * 65536))};
+    FT_Set_Transform(face.face, angle != 0 ? &turn : nullptr, nullptr);
+    if (FT_Load_Glyph(face.face, glyph, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO | (angle != 0 ? FT_LOAD_NO_HINTING : 0)) ||
         FT_Render_Glyph(face.face->glyph, FT_RENDER_MODE_MONO))
         return "glyph " + std::to_string(glyph) + " does not render";
     const FT_Bitmap& bm = face.face->glyph->bitmap;

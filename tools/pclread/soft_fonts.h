@@ -48,10 +48,10 @@ public:
     using PixelFn = std::function<void(int32_t x, int32_t y)>;
     GlyphPainter();
     ~GlyphPainter();
-    // Glyph `glyph` at `em` pixels, its origin at (x, y); an error text, or
-    // empty when drawn.
+    // Glyph `glyph` at `em` pixels, its origin at (x, y), turned by `angle`
+    // degrees (PCL XL's character angle); an error text, or empty when drawn.
     std::string Draw(uint32_t key, const SoftFont& font, uint16_t glyph, double em, int32_t x, int32_t y,
-                     const PixelFn& pixel);
+                     const PixelFn& pixel, double angle = 0);
     void Forget(uint32_t key);
     void Clear();
 

@@ -5,6 +5,7 @@
 // with the sheet the independent interpreter prints from the job.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "gdi/emf_print.h"
+#include "pclread/judge.h"
 #include "render/tests/e2e/print_support.h"
 #include "render/tests/gpcl6_run.h"
 #include "testing/fresh_root.h"
@@ -149,11 +151,13 @@ struct FontsCase {
     short ttOption;      // 2: bitmap soft fonts, 4: outlines where the font allows
     bool deviceFaces;    // the printer's faces offered (else every face is TrueType)
     const char* name;
+    BYTE language = 0;   // 0: raster, 2: PCL XL
 };
 const FontsCase kFontsCases[] = {
     {2, true, "bitmaps_and_printer_faces"},
     {4, true, "outlines_and_printer_faces"},
     {4, false, "outlines_only"},
+    {4, false, "pcl_xl_outlines", 2},
 };
 
 class FontsSampleTest : public zq::testing::FreshRoot, public ::testing::WithParamInterface<FontsCase> {
@@ -172,6 +176,7 @@ TEST_P(FontsSampleTest, DecodedTextLiesWithinTheToleranceOfTheReference) {
     const auto emf = ReadFile(std::filesystem::path(source) / "tools/emfgen/samples/fonts.emf");
     ASSERT_FALSE(emf.empty());
     auto dm = Letter(dpi);
+    dm.printerLanguage = c.language;
     dm.dm.dmTTOption = c.ttOption;
     dm.nonCjkSwitch = c.deviceFaces ? 1 : 0;
     dm.fontSets1 = 0xFF;  // all six symbol sets
@@ -181,6 +186,34 @@ TEST_P(FontsSampleTest, DecodedTextLiesWithinTheToleranceOfTheReference) {
     ASSERT_NE(result.outputJob, 0u);
     const auto bytes = ReadFile(zq::store::JobFile(result.outputJob));
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (c.language == 2) {
+        // A PCL XL sheet: the reference where the page lies on it, ink near
+        // ink (within the text tolerance around characters drawn from fonts).
+        const auto job = pclread::Read(bytes);
+        std::string errors;
+        for (const auto& e : job.errors) errors += e + "\n";
+        EXPECT_TRUE(job.Ok()) << errors;
+        ASSERT_EQ(job.xl.pages.size(), 1u);
+        const auto& sheet = job.xl.pages[0];
+        EXPECT_FALSE(sheet.textGlyphs.empty()) << "outline characters drawn from the rebuilt fonts";
+        const auto reference = pclread::ReadGreyPng(png);
+        ASSERT_TRUE(reference);
+        const auto& at = result.placements[0];
+        const pclread::Grey printed = pclread::ToGrey(sheet);
+        const pclread::Grey expected = pclread::Place(*reference, printed.width, printed.height, at.offset.x, at.offset.y);
+        const auto m = pclread::MatchSheet(printed, expected, pclread::GreyBlocks(printed), sheet.textGlyphs);
+        ASSERT_TRUE(m);
+        EXPECT_TRUE(m->Passes()) << pclread::Verdict(*m);
+        if (const char* dir = std::getenv("ZQ_RENDER_DUMP"); dir && !m->Passes()) {
+            const std::string stem = std::string(dir) + "/fonts-" + c.name;
+            std::ofstream(stem + ".pcl", std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                                  static_cast<std::streamsize>(bytes.size()));
+            std::error_code ec;
+            std::filesystem::copy_file(png, stem + "-reference.png", std::filesystem::copy_options::overwrite_existing, ec);
+            std::printf("placed at %d,%d\n", static_cast<int>(at.offset.x), static_cast<int>(at.offset.y));
+        }
+        return;
+    }
     EXPECT_NE(text.find("\x1b)s"), std::string_view::npos) << "soft fonts were sent";
     EXPECT_EQ(text.find("b16901T") != std::string_view::npos, c.deviceFaces)
         << "the printer's roman face selected by its typeface exactly when offered";
