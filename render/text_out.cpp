@@ -672,9 +672,11 @@ BOOL PclTextOut(DeviceRecord& r, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIP
 
     if (!info.useDevice) {
         if (r.ttOption == DMTT_BITMAP) return graphics();
-        // Soft fonts serve the runs of records that ask for TrueType fonts to
-        // be sent (option 3); the other options keep the engine's glyphs.
-        if (!prclExtra && !prclOpaque && r.ttOption == 3 &&
+        // The download options send TrueType fonts as soft fonts (2: always
+        // as bitmaps, 4: as outlines where the font allows); a record
+        // without a choice, and a run the soft fonts cannot carry, keep the
+        // engine's glyphs.
+        if (r.ttOption >= 2 && !prclExtra && !prclOpaque &&
             DownloadAndSendTrueTypeRun(r, pstro, pfo, pco, pboFore, pptlOrg, mix))
             return TRUE;
         return graphics();

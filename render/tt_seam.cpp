@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "render/driver.h"
@@ -93,15 +94,20 @@ bool ReadTrueTypeSource(FONTOBJ* pfo, TrueTypeSource& f) {
 
 namespace {
 
-bool GlyphInside(FONTOBJ* pfo, const GLYPHPOS& p, const RECTL& clip) {
+// The rows a glyph's bits cover (bottom exclusive); nullopt when it has none.
+std::optional<RECTL> GlyphBox(FONTOBJ* pfo, const GLYPHPOS& p) {
     HGLYPH hg = p.hg;
     GLYPHDATA* gd = nullptr;
     if (FONTOBJ_cGetGlyphs(pfo, FO_GLYPHBITS, 1, &hg, reinterpret_cast<PVOID*>(&gd)) != 1 || !gd || !gd->gdf.pgb)
-        return false;
+        return std::nullopt;
     const GLYPHBITS* gb = gd->gdf.pgb;
     const LONG left = p.ptl.x + gb->ptlOrigin.x, top = p.ptl.y + gb->ptlOrigin.y;
-    return left >= clip.left && top >= clip.top && left + gb->sizlBitmap.cx <= clip.right &&
-           top + gb->sizlBitmap.cy <= clip.bottom;
+    return RECTL{left, top, left + gb->sizlBitmap.cx, top + gb->sizlBitmap.cy};
+}
+
+bool GlyphInside(FONTOBJ* pfo, const GLYPHPOS& p, const RECTL& clip) {
+    const auto box = GlyphBox(pfo, p);
+    return box && box->left >= clip.left && box->top >= clip.top && box->right <= clip.right && box->bottom <= clip.bottom;
 }
 
 }  // namespace
@@ -209,7 +215,14 @@ bool DownloadAndSendTrueTypeRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CL
     if (!ReadTrueTypeSource(pfo, f)) return false;
     std::vector<GLYPHPOS> glyphs = StringGlyphs(pstro, true);
     if (r.language == Language::MonoRaster) {
-        // Each glyph prints once: in the band its origin lies in.
+        // Each glyph prints once: in the band its origin lies in. A glyph of
+        // another band reaching into this one may have been drawn there by
+        // the engine, cut at the seam: this band draws its part the same way.
+        for (const GLYPHPOS& p : glyphs) {
+            if (p.ptl.y >= 0 && p.ptl.y < r.bandHeight) continue;
+            const auto box = GlyphBox(pfo, p);
+            if (box && box->top < r.bandHeight && box->bottom > 0) return false;
+        }
         std::erase_if(glyphs, [&](const GLYPHPOS& p) { return p.ptl.y < 0 || p.ptl.y >= r.bandHeight; });
     }
     if (glyphs.empty()) return true;

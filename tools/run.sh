@@ -158,7 +158,20 @@ app_record() {  # PRINTER FILE FIELD=VALUE...
     shift 2
     "$zq" devmode set --printer "$printer" switch225=0 "$@" --out "$file" > /dev/null
 }
-devmode_args() { [ -n "${records[$1]:-}" ] && printf '%s\n' --devmode "${records[$1]}"; return 0; }
+devmode_args() {
+    if [ -n "${variant_record:-}" ]; then printf '%s\n' --devmode "$variant_record"
+    elif [ -n "${records[$1]:-}" ]; then printf '%s\n' --devmode "${records[$1]}"; fi
+    return 0
+}
+# How each printer's record was made (the printer it came from and the
+# fields changed), so that the fonts sample can print with each TrueType
+# option on a record like the printer's own.
+declare -A made_from made_with
+variant_record=''
+remember() {  # PRINTER SOURCE FIELD=VALUE...
+    made_from[$1]=$2
+    made_with[$1]="${*:3}"
+}
 printers=()
 xl_printers=()
 gl_printers=()
@@ -170,6 +183,7 @@ for m in "${inf_models[@]}"; do
     # writing the PCL job (not the spool stream).
     raster="$m raster"
     app_record "$model" "$out/records/${raster// /-}.bin" printerLanguage=0 metaSpool=0 dmColor=1
+    remember "$raster" "$model" printerLanguage=0 metaSpool=0 dmColor=1
     "$zq" printer add "$raster" --driver "$m" --devmode "$out/records/${raster// /-}.bin" > /dev/null
     printers+=("$raster")
     # A model of the PCL XL line also prints in its own language, and so
@@ -178,6 +192,7 @@ for m in "${inf_models[@]}"; do
     if [ "$own" = 2 ] || [ "$own" = 1 ]; then
         records[$model]=$out/records/${model// /-}.bin
         app_record "$model" "${records[$model]}" metaSpool=0
+        remember "$model" "$model" metaSpool=0
         printers+=("$model")
         if [ "$own" = 2 ]; then xl_printers+=("$model"); else gl_printers+=("$model"); fi
     fi
@@ -197,6 +212,7 @@ for m in "${inf_models[@]}"; do
     if [[ "$m" == *"Corvo C30"* ]]; then
         printer="$m colour raster"
         app_record "$model" "$out/records/${printer// /-}.bin" metaSpool=0 printerLanguage=5 dmColor=2
+        remember "$printer" "$model" metaSpool=0 printerLanguage=5 dmColor=2
         "$zq" printer add "$printer" --driver "$m" --devmode "$out/records/${printer// /-}.bin" > /dev/null
         printers+=("$printer")
         colour_raster_printers+=("$printer")
@@ -210,6 +226,7 @@ if [[ " ${inf_models[*]} " == *" $colour_model "* ]]; then
         printer="$colour_model ${variant%%:*}"
         language=${variant#*:}
         app_record "$colour_model (INF)" "$out/records/${printer// /-}.bin" metaSpool=0 printerLanguage="$language" dmColor=2
+        remember "$printer" "$colour_model (INF)" metaSpool=0 printerLanguage="$language" dmColor=2
         "$zq" printer add "$printer" --driver "$colour_model" --devmode "$out/records/${printer// /-}.bin" > /dev/null
         printers+=("$printer")
         [ "$language" = 1 ] && gl_printers+=("$printer")
@@ -247,8 +264,7 @@ status=0
 # setting `seconds` and `bytes`; on failure says so, marks the run failed
 # and returns 1.
 print_sample() {
-    local name start
-    name=$(basename "$2" .emf)
+    local name=${5:-$(basename "$2" .emf)} start
     start=$(now)
     mapfile -t dmargs < <(devmode_args "$1")
     if ! "$zq" print "$2" --printer "$1" "${dmargs[@]}" --out "$3" --png "$4" > "$dir/$name-print.txt" 2>&1; then
@@ -259,93 +275,119 @@ print_sample() {
     seconds=$(awk -v a="$start" -v b="$(now)" 'BEGIN { print b - a }')
     bytes=$(stat -c %s "$3")
 }
+# judge_sample PRINTER SAMPLE NAME LABEL: prints a sample into $dir as NAME
+# and judges it as its printer's language asks, one line per page.
+judge_sample() {
+    local printer=$1 sample=$2 name=$3 label=$4
+    print_sample "$printer" "$sample" "$dir/$name.pcl" "$dir/$name-reference.png" "$name" || return 0
+    # A colour twin's page as the outside interpreter prints it in
+    # colour, beside the reference (the colour raster language is the
+    # vendor's own: the interpreter does not read it).
+    if [[ "$printer" == *"colour PCL"* ]] && [ -x "$gpcl6" ]; then
+        "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=png16m -r"$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/$name-print.txt")" \
+            -sOutputFile="$dir/$name-printed-colour-%d.png" "$dir/$name.pcl" > /dev/null 2>&1 || true
+    fi
+    # pclread fails on pages that differ too: those are reported below,
+    # while a job it cannot read or a form fault fails the run. A PCL XL
+    # job is a whole sheet: the reference lies at the printable corner
+    # (where zq print placed the page), and the outside
+    # interpreter's sheet, when it is at hand, is judged beside it.
+    # A PCL 5 job with HP-GL/2 is judged by the outside interpreter: its
+    # sheet against the reference at the printable corner, ink for ink.
+    if [[ " ${gl_printers[*]} " == *" $printer "* ]]; then
+        dpi=$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/$name-print.txt")
+        verdict="printed; no outside interpreter at $gpcl6, not judged"
+        # The reader decodes the job (a form fault fails the run) and
+        # writes the copy a general interpreter prints: the printer's own
+        # flat greys (FT9, SV9) as dithered raster fills of the same darkness.
+        "$pclread" "$dir/$name.pcl" --png-prefix "$dir/$name-decoded" --as-shading "$dir/$name-general.pcl" \
+            > "$dir/$name-read.txt" 2>&1 || true
+        grep -q ', 0 form faults$' "$dir/$name-read.txt" || { status=1; head -3 "$dir/$name-read.txt"; }
+        if [ -x "$gpcl6" ]; then
+            rm -f "$dir/$name-printed-"*.pgm
+            # Colours become grey by the weights the reference is read
+            # with (no colour management in the interpreter, whose
+            # conversion through linear light makes every saturated
+            # colour lighter), so that a colour page is judged by where
+            # its ink lies, not by two ways of making grey.
+            "$gpcl6" -q -dNOPAUSE -dBATCH -dUseFastColor=true -sDEVICE=pgmraw -r"$dpi" \
+                -sOutputFile="$dir/$name-printed-%d.pgm" "$dir/$name-general.pcl" > /dev/null 2>&1 || true
+            # The interpreter puts every HP-GL/2 coordinate one pixel up
+            # and left of the pixel edge the engine fills from (pixel
+            # placement 1, as the set-up string selects): the reference
+            # is placed one pixel up and left to meet its vectors.
+            placed=$(sed -n 's/^page 1: .* placed at \([0-9]*,[0-9]*\) .*/\1/p' "$dir/$name-print.txt")
+            verdict=$("$pagejudge" "$dir/$name-printed-1.pgm" --dpi "$dpi" \
+                --offset "$((${placed%,*} - 1)),$((${placed#*,} - 1))" \
+                --tone "$dir/$name-reference.png" 2>&1 | tr '\n' ' ' | sed 's/ $//' || true)
+            # Differences are reported; a sheet the interpreter did not print fails the run.
+            [ -e "$dir/$name-printed-1.pgm" ] || status=1
+        fi
+        printf '%-28s %-10s %-16s %10s %8.2f  gpcl6 %s\n' "$printer" "$label" "1" "$bytes" "$seconds" "$verdict"
+        return 0
+    fi
+    xlargs=()
+    if [[ " ${xl_printers[*]} " == *" $printer "* ]]; then
+        dpi=$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/$name-print.txt")
+        xlargs=(--offset "$(sed -n 's/^page 1: .* placed at \([0-9]*,[0-9]*\) .*/\1/p' "$dir/$name-print.txt")")
+        if [ -x "$gpcl6" ]; then
+            rm -f "$dir/$name-printed-"*.pgm
+            "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r"$dpi" -sOutputFile="$dir/$name-printed-%d.pgm" \
+                "$dir/$name.pcl" > /dev/null 2>&1 || true
+            for sheet in "$dir/$name-printed-"*.pgm; do [ -e "$sheet" ] && xlargs+=(--printed "$sheet"); done
+        fi
+    fi
+    "$pclread" "$dir/$name.pcl" --png-prefix "$dir/$name-decoded" --reference "$dir/$name-reference.png" \
+        "${xlargs[@]}" > "$dir/$name-read.txt" 2>&1 || true
+    grep -q ', 0 form faults$' "$dir/$name-read.txt" || { status=1; head -3 "$dir/$name-read.txt"; }
+    # A monochrome raster job on the outside interpreter too, when it is
+    # at hand: its sheet against the reference at the printable corner,
+    # ink for ink (a sheet it did not print fails the run).
+    local outside=""
+    if [ ${#xlargs[@]} -eq 0 ] && [[ "$printer" != *colour* ]] && [ -x "$gpcl6" ]; then
+        dpi=$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/$name-print.txt")
+        rm -f "$dir/$name-printed-"*.pgm
+        "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r"$dpi" -sOutputFile="$dir/$name-printed-%d.pgm" \
+            "$dir/$name.pcl" > /dev/null 2>&1 || true
+        [ -e "$dir/$name-printed-1.pgm" ] || status=1
+        outside="; gpcl6 $("$pagejudge" "$dir/$name-printed-1.pgm" --dpi "$dpi" \
+            --offset "$(sed -n 's/^page 1: .* placed at \([0-9]*,[0-9]*\) .*/\1/p' "$dir/$name-print.txt")" \
+            --reference "$dir/$name-reference.png" 2>&1 | tr '\n' ' ' | sed 's/ $//' || true)"
+    fi
+    # One line per decoded page: "page N: WxH, B black, <comparison>, file".
+    sed -n 's/^page \([0-9]*\): \([0-9x]*\), [0-9]* black, \([^,]*\).*/\1 \2 \3/p' "$dir/$name-read.txt" |
+        while read -r n size verdict; do
+            printf '%-28s %-10s %-16s %10s %8.2f  %s\n' "$printer" "$label" "$n: $size" "$bytes" "$seconds" \
+                "$verdict$outside"
+        done
+}
 printf '%-28s %-10s %-16s %10s %8s  %s\n' printer sample page "job bytes" seconds "decoded against reference"
 for printer in "${printers[@]}"; do
     dir=$out/${printer// /-}
     mkdir -p "$dir"
     for sample in "${samples[@]}"; do
         name=$(basename "$sample" .emf)
-        print_sample "$printer" "$sample" "$dir/$name.pcl" "$dir/$name-reference.png" || continue
-        # A colour twin's page as the outside interpreter prints it in
-        # colour, beside the reference (the colour raster language is the
-        # vendor's own: the interpreter does not read it).
-        if [[ "$printer" == *"colour PCL"* ]] && [ -x "$gpcl6" ]; then
-            "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=png16m -r"$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/$name-print.txt")" \
-                -sOutputFile="$dir/$name-printed-colour-%d.png" "$dir/$name.pcl" > /dev/null 2>&1 || true
-        fi
-        # pclread fails on pages that differ too: those are reported below,
-        # while a job it cannot read or a form fault fails the run. A PCL XL
-        # job is a whole sheet: the reference lies at the printable corner
-        # (where zq print placed the page), and the outside
-        # interpreter's sheet, when it is at hand, is judged beside it.
-        # A PCL 5 job with HP-GL/2 is judged by the outside interpreter: its
-        # sheet against the reference at the printable corner, ink for ink.
-        if [[ " ${gl_printers[*]} " == *" $printer "* ]]; then
-            dpi=$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/$name-print.txt")
-            verdict="printed; no outside interpreter at $gpcl6, not judged"
-            # The reader decodes the job (a form fault fails the run) and
-            # writes the copy a general interpreter prints: the printer's own
-            # flat greys (FT9, SV9) as dithered raster fills of the same darkness.
-            "$pclread" "$dir/$name.pcl" --png-prefix "$dir/$name-decoded" --as-shading "$dir/$name-general.pcl" \
-                > "$dir/$name-read.txt" 2>&1 || true
-            grep -q ', 0 form faults$' "$dir/$name-read.txt" || { status=1; head -3 "$dir/$name-read.txt"; }
-            if [ -x "$gpcl6" ]; then
-                rm -f "$dir/$name-printed-"*.pgm
-                # Colours become grey by the weights the reference is read
-                # with (no colour management in the interpreter, whose
-                # conversion through linear light makes every saturated
-                # colour lighter), so that a colour page is judged by where
-                # its ink lies, not by two ways of making grey.
-                "$gpcl6" -q -dNOPAUSE -dBATCH -dUseFastColor=true -sDEVICE=pgmraw -r"$dpi" \
-                    -sOutputFile="$dir/$name-printed-%d.pgm" "$dir/$name-general.pcl" > /dev/null 2>&1 || true
-                # The interpreter puts every HP-GL/2 coordinate one pixel up
-                # and left of the pixel edge the engine fills from (pixel
-                # placement 1, as the set-up string selects): the reference
-                # is placed one pixel up and left to meet its vectors.
-                placed=$(sed -n 's/^page 1: .* placed at \([0-9]*,[0-9]*\) .*/\1/p' "$dir/$name-print.txt")
-                verdict=$("$pagejudge" "$dir/$name-printed-1.pgm" --dpi "$dpi" \
-                    --offset "$((${placed%,*} - 1)),$((${placed#*,} - 1))" \
-                    --tone "$dir/$name-reference.png" 2>&1 | tr '\n' ' ' | sed 's/ $//' || true)
-                # Differences are reported; a sheet the interpreter did not print fails the run.
-                [ -e "$dir/$name-printed-1.pgm" ] || status=1
-            fi
-            printf '%-28s %-10s %-16s %10s %8.2f  gpcl6 %s\n' "$printer" "$name" "1" "$bytes" "$seconds" "$verdict"
-            continue
-        fi
-        xlargs=()
-        if [[ " ${xl_printers[*]} " == *" $printer "* ]]; then
-            dpi=$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/$name-print.txt")
-            xlargs=(--offset "$(sed -n 's/^page 1: .* placed at \([0-9]*,[0-9]*\) .*/\1/p' "$dir/$name-print.txt")")
-            if [ -x "$gpcl6" ]; then
-                rm -f "$dir/$name-printed-"*.pgm
-                "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r"$dpi" -sOutputFile="$dir/$name-printed-%d.pgm" \
-                    "$dir/$name.pcl" > /dev/null 2>&1 || true
-                for sheet in "$dir/$name-printed-"*.pgm; do [ -e "$sheet" ] && xlargs+=(--printed "$sheet"); done
-            fi
-        fi
-        "$pclread" "$dir/$name.pcl" --png-prefix "$dir/$name-decoded" --reference "$dir/$name-reference.png" \
-            "${xlargs[@]}" > "$dir/$name-read.txt" 2>&1 || true
-        grep -q ', 0 form faults$' "$dir/$name-read.txt" || { status=1; head -3 "$dir/$name-read.txt"; }
-        # A monochrome raster job on the outside interpreter too, when it is
-        # at hand: its sheet against the reference at the printable corner,
-        # ink for ink (a sheet it did not print fails the run).
-        outside=""
-        if [ ${#xlargs[@]} -eq 0 ] && [[ "$printer" != *colour* ]] && [ -x "$gpcl6" ]; then
-            dpi=$(sed -n 's/^page 1: .* at \([0-9]*\) dpi$/\1/p' "$dir/$name-print.txt")
-            rm -f "$dir/$name-printed-"*.pgm
-            "$gpcl6" -q -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r"$dpi" -sOutputFile="$dir/$name-printed-%d.pgm" \
-                "$dir/$name.pcl" > /dev/null 2>&1 || true
-            [ -e "$dir/$name-printed-1.pgm" ] || status=1
-            outside="; gpcl6 $("$pagejudge" "$dir/$name-printed-1.pgm" --dpi "$dpi" \
-                --offset "$(sed -n 's/^page 1: .* placed at \([0-9]*,[0-9]*\) .*/\1/p' "$dir/$name-print.txt")" \
-                --reference "$dir/$name-reference.png" 2>&1 | tr '\n' ' ' | sed 's/ $//' || true)"
-        fi
-        # One line per decoded page: "page N: WxH, B black, <comparison>, file".
-        sed -n 's/^page \([0-9]*\): \([0-9x]*\), [0-9]* black, \([^,]*\).*/\1 \2 \3/p' "$dir/$name-read.txt" |
-            while read -r n size verdict; do
-                printf '%-28s %-10s %-16s %10s %8.2f  %s\n' "$printer" "$name" "$n: $size" "$bytes" "$seconds" \
-                    "$verdict$outside"
-            done
+        judge_sample "$printer" "$sample" "$name" "$name"
+    done
+done
+# The fonts sample again with each TrueType option on a record like the
+# printer's own, its faces in all six symbol sets: downloaded (4: outlines where the model offers them, else
+# the model's own choice), substituted by the printer's faces (switch225=1),
+# and as bitmap soft fonts (2; a model that forbids them keeps 1, the
+# engine's glyphs as graphics).
+echo
+printf '%-28s %-10s %-16s %10s %8s  %s\n' printer "fonts as" page "job bytes" seconds "decoded against reference"
+fonts_sample=$here/tools/emfgen/samples/fonts.emf
+for printer in "${printers[@]}"; do
+    dir=$out/${printer// /-}
+    for variant in "download:dmTTOption=4" "substitute:switch225=1" "bitmap:dmTTOption=2"; do
+        how=${variant%%:*}
+        variant_record=$out/records/${printer// /-}-fonts-$how.bin
+        read -ra fields <<< "${made_with[$printer]}"
+        # The printer's faces in all six symbol sets (fontSets1).
+        app_record "${made_from[$printer]}" "$variant_record" "${fields[@]}" fontSets1=255 "${variant#*:}"
+        judge_sample "$printer" "$fonts_sample" "fonts-$how" "fonts/$how"
+        variant_record=''
     done
 done
 # The 2-up and 4-up twins print every sample as the pages of one document:

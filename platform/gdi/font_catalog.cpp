@@ -6,12 +6,14 @@
 #include FT_TRUETYPE_TABLES_H
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <tuple>
 
 #include "base/text.h"
@@ -23,7 +25,8 @@
 
 namespace zq::gdi {
 
-extern const char kFontsConf[];  // res/fonts.conf
+extern const char kFontsConf[];    // res/fonts.conf
+extern const char kDeviceFaces[];  // settings/res/device_faces.txt
 
 namespace {
 
@@ -116,6 +119,61 @@ std::optional<FontFace> FindFont(std::string_view family, int weight, bool itali
     face.file = FontFile::Open(path);
     if (!face.file) return answer = std::nullopt;
     return answer = face;
+}
+
+std::optional<FontFace> DeviceFaceSource(std::u16string_view family, int weight, bool italic) {
+    struct Row {
+        std::u16string face;
+        int weight;
+        bool italic;
+        std::string path;
+    };
+    static const std::vector<Row> rows = [] {
+        std::vector<Row> out;
+        std::istringstream in(kDeviceFaces);
+        for (std::string line; std::getline(in, line);) {
+            if (line.empty() || line[0] == '#') continue;
+            std::vector<std::string> cols;
+            for (size_t at = 0;;) {
+                const size_t tab = line.find('\t', at);
+                cols.push_back(line.substr(at, tab - at));
+                if (tab == std::string::npos) break;
+                at = tab + 1;
+            }
+            if (cols.size() != 7) continue;
+            Row r;
+            r.face.assign(cols[0].begin(), cols[0].end());
+            // PCL style: posture in the low two bits; stroke weight from -7
+            // (thin) through 0 (medium) to 7 (black).
+            r.italic = (std::atoi(cols[2].c_str()) & 3) != 0;
+            r.weight = std::clamp(400 + 100 * std::atoi(cols[3].c_str()), 100, 900);
+            r.path = cols[6];
+            out.push_back(std::move(r));
+        }
+        return out;
+    }();
+    // "Zel Sans (WE)": the face of the symbol set's variant is the face.
+    if (family.size() > 3 && family.back() == u')') {
+        if (const size_t open = family.rfind(u" ("); open != std::u16string_view::npos) family = family.substr(0, open);
+    }
+    const Row* best = nullptr;
+    int bestScore = 0;
+    for (const Row& r : rows) {
+        if (r.face != family) continue;
+        const int score = (r.italic == italic ? 0 : 10000) + std::abs(r.weight - weight);
+        if (!best || score < bestScore) {
+            best = &r;
+            bestScore = score;
+        }
+    }
+    if (!best) return std::nullopt;
+    FontFace face;
+    face.file = FontFile::Open(best->path);
+    if (!face.file) return std::nullopt;
+    face.family.assign(family.begin(), family.end());
+    face.weight = best->weight;
+    face.italic = best->italic;
+    return face;
 }
 
 std::vector<std::string> FontFamilies() {

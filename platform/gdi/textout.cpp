@@ -2,12 +2,16 @@
 // conversions drivers call.
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <tuple>
 #include <vector>
 
 #include "base/error.h"
 #include "base/text.h"
 #include "gdi/coverage.h"
 #include "gdi/engine.h"
+#include "gdi/font.h"
 #include "gdi/text.h"
 
 namespace zq::gdi {
@@ -134,6 +138,44 @@ BOOL FillRegion(SURFOBJ* pso, const Region& region, BRUSHOBJ* pbo, POINTL* org, 
     return PaintRegion(pso, region, pbo, org, Rop4(rop3));
 }
 
+// Every glyph of a string in order (with its bits when asked), the
+// enumeration started again after.
+template <class F>
+void ForEachGlyph(EngineString& str, bool withGlyphs, F&& f) {
+    str.EnumStart();
+    ULONG count = 0;
+    GLYPHPOS* pos = nullptr;
+    bool more;
+    do {
+        more = str.Enum(&count, &pos, withGlyphs);
+        for (ULONG i = 0; i < count; ++i) f(pos[i]);
+    } while (more);
+    str.EnumStart();
+}
+
+// The source font a printer face is drawn with, at the realised font's size,
+// with the simulations the realised font carries; null when the face has
+// none. Kept per thread, a bounded number.
+std::shared_ptr<EngineFont> SourceFontOf(EngineFont& device) {
+    const IFIMETRICS* ifi = device.Ifi();
+    const DeviceFace* face = device.DeviceFaceOf();
+    if (!ifi || !face) return nullptr;
+    const bool simBold = device.flFontType & FO_SIM_BOLD, simItalic = device.flFontType & FO_SIM_ITALIC;
+    const int weight = ifi->usWinWeight;
+    const bool italic = (ifi->fsSelection & FM_SEL_ITALIC) != 0;
+    using Key = std::tuple<std::u16string, int, bool, bool, bool, double, LONG, LONG>;
+    thread_local std::map<Key, std::shared_ptr<EngineFont>> kept;
+    const Key key{face->family, weight, italic, simBold, simItalic, device.EmPixels(), device.sizLogResPpi.cx,
+                  device.sizLogResPpi.cy};
+    if (auto it = kept.find(key); it != kept.end()) return it->second;
+    std::shared_ptr<EngineFont> font;
+    if (auto source = DeviceFaceSource(face->family, weight, italic))
+        font = EngineFont::Create(*source, device.EmPixels(), simBold ? std::max(700, source->weight) : source->weight,
+                                  simItalic || source->italic, device.sizLogResPpi);
+    if (kept.size() >= 32) kept.clear();
+    return kept[key] = font;
+}
+
 }  // namespace
 }  // namespace zq::gdi
 
@@ -141,7 +183,31 @@ using namespace zq::gdi;
 
 extern "C" BOOL EngTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra,
                            RECTL* prclOpaque, BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix) {
-    if (!pso || !pstro || !pfo || !(pfo->flFontType & FO_TYPE_TRUETYPE)) {
+    if (!pso || !pstro || !pfo) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // Printer text the engine draws (a page without the printer: the
+    // reference render; or a driver drawing a run into its band): each
+    // glyph's character in the printer face's source font, at the
+    // positions laid out from the driver's widths.
+    if (pfo->flFontType & FO_TYPE_DEVICE) {
+        EngineFont* device = FontFromObject(pfo);
+        std::shared_ptr<EngineFont> source = device ? SourceFontOf(*device) : nullptr;
+        if (!source) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        std::vector<HGLYPH> glyphs;
+        std::vector<POINTL> positions;
+        ForEachGlyph(*static_cast<EngineString*>(pstro), false, [&](const GLYPHPOS& pos) {
+            glyphs.push_back(source->GlyphOf(device->MapBack(pos.hg)));
+            positions.push_back(pos.ptl);
+        });
+        EngineString drawn(*source, std::move(glyphs), std::move(positions), {}, false, true);
+        return EngTextOut(pso, &drawn, source.get(), pco, prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix);
+    }
+    if (!(pfo->flFontType & FO_TYPE_TRUETYPE)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -154,18 +220,10 @@ extern "C" BOOL EngTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* p
     ULONG rop2 = mix & 0xFF;
     ULONG rop3 = (rop2 >= 1 && rop2 <= 16) ? Rop3FromRop2(rop2) : ROP3_PATCOPY;
     const RECTL limit = clip.Bounds();
-    auto* str = static_cast<EngineString*>(pstro);
     std::vector<PlacedGlyph> glyphs;
-    str->EnumStart();
-    ULONG count = 0;
-    GLYPHPOS* pos = nullptr;
-    bool more;
-    do {
-        more = str->Enum(&count, &pos, true);
-        for (ULONG i = 0; i < count; ++i)
-            if (pos[i].pgdf && pos[i].pgdf->pgb) glyphs.push_back({pos[i].pgdf->pgb, pos[i].ptl});
-    } while (more);
-    str->EnumStart();
+    ForEachGlyph(*static_cast<EngineString*>(pstro), true, [&](const GLYPHPOS& pos) {
+        if (pos.pgdf && pos.pgdf->pgb) glyphs.push_back({pos.pgdf->pgb, pos.ptl});
+    });
     if (!glyphs.empty() && pboFore) {
         // A surface the driver keeps (no bits to mask) gets the glyphs'
         // pixels as a region through its own bit-block transfer; so does a

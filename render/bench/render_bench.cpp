@@ -504,12 +504,13 @@ BENCHMARK(BM_MemcpyColourBand)->Unit(benchmark::kMillisecond);
 // and 0 leaves the renderer its least band budget.
 constexpr DWORD kDocumentMemory = 256u << 20;
 void Road(benchmark::State& state, const std::string& name, BYTE language, bool hostFinishing, bool colour = false,
-          DWORD memory = 0) {
+          DWORD memory = 0, short ttOption = 0) {
     auto& root = TheRoot();
     const auto emf = Sample(name);
     if (root.driver.empty() || emf.empty()) return state.SkipWithError("set ZQ_BINARY_DIR and ZQ_SOURCE_DIR");
     auto dm = Letter(600);
     dm.printerLanguage = language;
+    dm.dm.dmTTOption = ttOption;
     dm.metaSpool = hostFinishing ? 1 : 0;  // the spool stream of host finishing
     dm.availableMemory = memory;
     if (colour) {
@@ -532,6 +533,9 @@ void WholeRoad(benchmark::State& state, const std::string& name, BYTE language) 
 void WholeRoadColour(benchmark::State& state, const std::string& name) { Road(state, name, 5, false, true, kDocumentMemory); }
 void WholeRoadColourLeast(benchmark::State& state, const std::string& name) { Road(state, name, 5, false, true, 0); }
 void WholeRoadColourPcl(benchmark::State& state, const std::string& name) { Road(state, name, 0, false, true, kDocumentMemory); }
+// PCL 5 with HP-GL/2, TrueType text sent as soft fonts (outlines where the
+// font allows).
+void WholeRoadDownload(benchmark::State& state, const std::string& name) { Road(state, name, 1, false, false, 0, 4); }
 // The same road writing the spool stream of host finishing.
 void WholeRoadStream(benchmark::State& state, const std::string& name) { Road(state, name, 0, true); }
 
@@ -850,7 +854,7 @@ public:
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> samples = {"text", "shapes", "photo", "clip"};
+    const std::vector<std::string> samples = {"text", "shapes", "photo", "clip", "fonts"};
     for (const auto& name : samples) {
         benchmark::RegisterBenchmark(("WholeRoad600/" + name).c_str(), WholeRoad, name, BYTE{0})
             ->Unit(benchmark::kMillisecond)
@@ -880,6 +884,11 @@ int main(int argc, char** argv) {
     RegisterQueuedTextBenchmarks();
     // The document events' share of a 600 dpi text page (goal: under 5 %).
     benchmark::RegisterBenchmark("EventsShare600/text", EventsShare, "text")->Unit(benchmark::kMillisecond)->Iterations(25);
+    for (const char* name : {"text", "fonts"})
+        benchmark::RegisterBenchmark((std::string("WholeRoadDownload600/") + name).c_str(), WholeRoadDownload,
+                                     std::string(name))
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(3);
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -972,6 +981,18 @@ int main(int argc, char** argv) {
     if (gl2 > 0 && engine > 0)
         std::printf("paths: HP-GL/2 route %.0f a second, engine band fill %.0f a second: ratio %.1f\n",
                     kPathsARound / gl2, kPathsARound / engine, engine / gl2);
+    // Text sent as soft fonts in PCL 5 with HP-GL/2: seconds against the
+    // reference render alone (goal 0.5 or less), bytes against the language-0
+    // job whose text is the engine's glyphs in the raster (goal 0.2 or less).
+    for (const char* name : {"text", "fonts"}) {
+        const double road = get(std::string("WholeRoadDownload600/") + name), ref = get(std::string("ReferenceRender600/") + name);
+        const double bytes = reporter.bytes[std::string("WholeRoadDownload600/") + name];
+        const double rasterBytes = reporter.bytes[std::string("WholeRoad600/") + name];
+        if (road > 0 && ref > 0 && rasterBytes > 0)
+            std::printf("%-7s soft fonts in PCL 5 %.3f s/page, %.0f bytes/page: %.2f of the reference render's seconds "
+                        "(goal <= 0.5), %.3f of language 0's bytes (goal <= 0.2)\n",
+                        name, road, bytes, road / ref, bytes / rasterBytes);
+    }
     // TrueType soft fonts (goals: 0.5 or less, 1.2 or less).
     const double download = get("BM_FirstUseGlyphDownload"), freetype = get("BM_FreeTypeGlyph600");
     if (download > 0 && freetype > 0)

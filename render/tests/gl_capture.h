@@ -77,7 +77,7 @@ inline pclread::Job DecodeGl(const std::vector<uint8_t>& bytes, int width = 2550
 // A decoded page in the interpreter's form.
 inline testing::GreyPage GreyOf(const pclread::Page& page) {
     const pclread::Grey g = pclread::ToGrey(page);
-    return {g.width, g.height, g.v};
+    return {g.width, g.height, g.v, {}};
 }
 
 inline std::string Faults(const pclread::Job& job) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "pclread/judge.h"
+#include "pclread/pclread.h"
 
 namespace {
 
@@ -68,3 +69,55 @@ TEST(PageJudge, AShiftedPageIsSeenAndBadArgumentsAreRefused) {
 }
 
 }  // namespace
+
+// Printed text against its reference: a glyph drawn from a font may lie off
+// by 2 pixels plus 1% of its distance from its run's start (and the share
+// of its size lost to quarter points); anything else must match pixel for
+// pixel.
+TEST(TextJudge, GlyphsWithinTheirToleranceAndPixelsElsewhere) {
+    // A 400 x 60 page: a "glyph" (a 6 x 10 block) 300 pixels along a run
+    // that starts at x 10, and a rule below the text.
+    auto page = [](int32_t glyphX, bool rule, bool stray) {
+        pclread::Page p;
+        p.width = 400;
+        p.height = 60;
+        p.stride = (p.width + 7) / 8;
+        p.bits.assign(static_cast<size_t>(p.stride) * p.height, 0);
+        auto set = [&](int32_t x, int32_t y) { p.bits[static_cast<size_t>(y) * p.stride + x / 8] |= 0x80 >> (x % 8); };
+        for (int32_t y = 10; y < 20; ++y)
+            for (int32_t x = glyphX; x < glyphX + 6; ++x) set(x, y);
+        if (rule)
+            for (int32_t x = 0; x < 400; ++x) set(x, 50);
+        if (stray) set(100, 40);
+        return p;
+    };
+    struct Case {
+        int32_t shift;      // of the decoded glyph against the reference
+        double sizeSlack;   // of the glyph's size
+        bool stray;         // a pixel away from the text in the decoded page
+        bool passes;
+        const char* what;
+    };
+    const Case cases[] = {
+        {0, 0, false, true, "the same page"},
+        {4, 0, false, true, "4 pixels off, about 300 along the run: within 2 + 3"},
+        {6, 0, false, false, "6 pixels off: beyond 2 + 3"},
+        {8, 0.0125, false, true, "8 pixels off with a size rounded by 1.25%: within 2 + 6.75"},
+        {-6, 0, false, false, "6 pixels the other way"},
+        {0, 0, true, false, "a pixel away from any glyph"},
+    };
+    for (const Case& c : cases) {
+        pclread::Page decoded = page(300 + c.shift, true, c.stray);
+        const pclread::Page reference = page(300, true, false);
+        decoded.textGlyphs.push_back({300 + c.shift, 10, 306 + c.shift, 20, 10, 15, c.sizeSlack});
+        const auto j = pclread::JudgeWithText(decoded, reference);
+        ASSERT_TRUE(j) << c.what;
+        EXPECT_EQ(j->Passes(), c.passes) << c.what << ": " << j->outside << " outside, " << j->farInk << " far";
+        if (c.shift == 0) {
+            EXPECT_EQ(j->outside, c.stray ? 1 : 0) << c.what;
+        }
+    }
+    pclread::Page small = page(300, false, false);
+    small.width = 100;
+    EXPECT_FALSE(pclread::JudgeWithText(small, page(300, false, false))) << "pages of two sizes";
+}

@@ -1,11 +1,12 @@
 // Writes our sample documents as enhanced metafiles: text in several fonts
-// and sizes, shapes with fills and wide lines, a photo-like image, and
-// clipping. Usage: emfgen OUTPUT-DIRECTORY
+// and sizes, shapes with fills and wide lines, a photo-like image,
+// clipping, and text in the printer's fonts and in fonts sent to it. Usage: emfgen OUTPUT-DIRECTORY
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gdi/emf_writer.h"
@@ -218,6 +219,101 @@ std::vector<uint8_t> ClipPage() {
     return w.Finish();
 }
 
+
+// Text the printer prints from its own fonts and from the fonts the job
+// sends it: the printer's faces in the six single-byte symbol sets;
+// TrueType faces at several sizes, with glyphs past the first 224 and past
+// 5000 (by index) and accented letters built of parts; simulated bold and
+// italic; text turned by 90, 180, 270 and 45 degrees; underlined, struck
+// out, opaque and coloured text; Chinese text from a face of a collection;
+// and a face with CFF outlines.
+std::vector<uint8_t> FontsPage() {
+    Writer w(kWidth, kHeight, kDpi);
+    w.Value(Rt::SetBkMode, 1);  // TRANSPARENT
+    w.Value(Rt::SetTextAlign, 24);  // TA_BASELINE
+    w.Value(Rt::SetTextColor, RGB(0, 0, 0));
+    uint32_t index = 1;
+    auto select = [&](const LOGFONTW& lf) {
+        w.CreateFont(index, lf);
+        w.Value(Rt::SelectObject, index);
+        ++index;
+    };
+    auto font = [&](const char16_t* face, int32_t height, int32_t weight = 400, bool italic = false) {
+        select(zq::emf::MakeLogFont(face, height, weight, italic));
+    };
+    // The printer's faces, one symbol set a line (the suffix names the set).
+    struct Line { const char16_t* face; int32_t weight; const char16_t* text; };
+    const Line device[] = {
+        {u"Zel Roman (W1)", 400, u"Zel Roman (W1): na\u00efve fa\u00e7ade, d\u00e9j\u00e0 vu, \u00a3 \u00a9 \u00bd"},
+        {u"Zel Sans (WE)", 400, u"Zel Sans (WE): \u0141\u00f3d\u017a, \u017dlu\u0165ou\u010dk\u00fd k\u016f\u0148, \u0150\u0171"},
+        {u"Zel Sans (WR)", 700, u"Zel Sans (WR): \u0421\u044a\u0435\u0448\u044c \u0436\u0435 \u0435\u0449\u0451 \u044d\u0442\u0438\u0445"},
+        {u"Zel Mono (WT)", 400, u"Zel Mono (WT): I\u015f\u0131k \u011f\u00fc\u015f\u00f6\u00e7 \u0130stanbul"},
+        {u"Zel Roman (WL)", 400, u"Zel Roman (WL): \u0104\u017euolas, \u0117gl\u0117, \u0160\u010d\u016b"},
+        {u"Zel Sans (WG)", 400, u"Zel Sans (WG): \u039e\u03b5\u03c3\u03ba\u03b5\u03c0\u03ac\u03b6\u03c9 \u03c8\u03c5\u03c7\u03ae"},
+    };
+    int32_t y = 70;
+    for (const Line& l : device) {
+        font(l.face, -17, l.weight);
+        Text(w, 60, y, l.text);
+        y += 30;
+    }
+    // TrueType sizes: 8, 12, 20 and 36 points (100 dots per inch).
+    const int32_t heights[] = {-11, -17, -28, -50};
+    for (int32_t h : heights) {
+        y += -h + 10;
+        font(u"DejaVu Sans", h);
+        Text(w, 60, y, u"caf\u00e9 \u00c5ngstr\u00f6m \u0416\u0443\u0440\u043d\u0430\u043b \u03a9\u03bc\u03ad\u03b3\u03b1");
+    }
+    // Glyphs by index, past 5000 among them.
+    y += 40;
+    font(u"DejaVu Sans", -22);
+    const char16_t glyphs[] = {36, 5000, 5001, 5256, 3000, 6000};
+    w.ExtTextOutW({60, y}, std::u16string_view(glyphs, std::size(glyphs)), 0x10 /* ETO_GLYPH_INDEX */);
+    // Simulated bold and italic: a face with no bold or italic of its own.
+    y += 40;
+    font(u"WenQuanYi Micro Hei", -20, 700);
+    Text(w, 60, y, u"Micro Hei bold (simulated)");
+    font(u"WenQuanYi Micro Hei", -20, 400, true);
+    Text(w, 420, y, u"Micro Hei italic (simulated)");
+    // Chinese text from a face of a collection, and CFF outlines.
+    y += 40;
+    font(u"WenQuanYi Micro Hei", -24);
+    Text(w, 60, y, u"\u6587\u6cc9\u9a7f\u5fae\u7c73\u9ed1 \u4e2d\u6587\u5b57\u4f53 Zelquor");
+    font(u"Nimbus Sans", -20);
+    Text(w, 420, y, u"Nimbus Sans: CFF outlines");
+    // Underlined, struck out, coloured and opaque.
+    y += 40;
+    LOGFONTW lines = zq::emf::MakeLogFont(u"Liberation Sans", -20);
+    lines.lfUnderline = 1;
+    select(lines);
+    Text(w, 60, y, u"Underlined");
+    lines.lfUnderline = 0;
+    lines.lfStrikeOut = 1;
+    select(lines);
+    Text(w, 220, y, u"Struck out");
+    font(u"Liberation Serif", -20, 700);
+    w.Value(Rt::SetTextColor, RGB(0, 90, 200));
+    Text(w, 380, y, u"Blue");
+    w.Value(Rt::SetTextColor, RGB(128, 128, 128));
+    Text(w, 460, y, u"Grey");
+    w.Value(Rt::SetTextColor, RGB(0, 0, 0));
+    w.Value(Rt::SetBkMode, 2);  // OPAQUE
+    w.Value(Rt::SetBkColor, RGB(200, 200, 200));
+    w.ExtTextOutW({560, y}, u"Opaque box", 2 /* ETO_OPAQUE */, {550, y - 22, 760, y + 8});
+    w.Value(Rt::SetBkMode, 1);
+    // Turned text around one centre.
+    const int32_t cx = 420, cy = 800;
+    const std::pair<int32_t, const char16_t*> turns[] = {
+        {0, u"  upright"}, {450, u"  45 degrees"}, {900, u"  90 degrees"}, {1800, u"  180 degrees"}, {2700, u"  270 degrees"}};
+    for (auto [tenths, label] : turns) {
+        LOGFONTW turned = zq::emf::MakeLogFont(u"DejaVu Sans", -20);
+        turned.lfEscapement = turned.lfOrientation = tenths;
+        select(turned);
+        Text(w, cx, cy, label);
+    }
+    return w.Finish();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -230,7 +326,7 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(dir, ec);
     struct Sample { const char* name; std::vector<uint8_t> (*make)(); };
     const Sample samples[] = {{"text.emf", TextPage}, {"shapes.emf", ShapesPage}, {"photo.emf", PhotoPage},
-                              {"clip.emf", ClipPage}};
+                              {"clip.emf", ClipPage}, {"fonts.emf", FontsPage}};
     for (const Sample& s : samples) {
         auto bytes = s.make();
         std::ofstream out(dir / s.name, std::ios::binary);

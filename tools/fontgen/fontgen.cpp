@@ -419,20 +419,31 @@ Description Describe(FT_Library lib, const Face& face, const fs::path& fontRoot,
 
 int main(int argc, char** argv) {
     const std::string help =
-        "usage: fontgen FACES.txt OUTPUT.rec [FONT-ROOT]\n\n"
+        "usage: fontgen FACES.txt OUTPUT.rec [FONT-ROOT] [--face-table FILE]\n\n"
         "Writes the resident font descriptions (type 258) and the models' font\n"
         "lists (type 265) for the faces of FACES.txt, reading the fonts it names\n"
-        "below FONT-ROOT (default /usr/share/fonts) through FreeType.\n";
-    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
-        std::printf("%s", help.c_str());
-        return 0;
+        "below FONT-ROOT (default /usr/share/fonts) through FreeType.\n"
+        "--face-table also writes the face table that the test-side renderers\n"
+        "draw printer text with: one line per font description, tab-separated:\n"
+        "face, PCL typeface number, style, stroke weight, points, symbol set,\n"
+        "source font file.\n";
+    std::vector<std::string> args;
+    std::string faceTable;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::printf("%s", help.c_str());
+            return 0;
+        }
+        if (a == "--face-table" && i + 1 < argc) faceTable = argv[++i];
+        else args.push_back(a);
     }
-    if (argc < 3 || argc > 4) {
+    if (args.size() < 2 || args.size() > 3) {
         std::fprintf(stderr, "%s", help.c_str());
         return 2;
     }
-    const fs::path root = argc == 4 ? argv[3] : "/usr/share/fonts";
-    const auto faces = ReadFaces(argv[1]);
+    const fs::path root = args.size() == 3 ? args[2] : "/usr/share/fonts";
+    const auto faces = ReadFaces(args[0]);
     std::vector<zq::symsets::Table> tables;
     for (const auto& s : zq::symsets::kSets) {
         const auto t = zq::symsets::MakeTable(s);
@@ -468,8 +479,18 @@ int main(int argc, char** argv) {
         out += "\n// " + std::string(names[m]) + "\nRECORD 265 " + std::to_string(m + 1) + " {\n    sint16 fonts[] = " +
                List(ids, 16) + ";\n}\n";
     }
-    std::ofstream file(argv[2], std::ios::binary | std::ios::trunc);
+    std::ofstream file(args[1], std::ios::binary | std::ios::trunc);
     file << out;
-    if (!file) Die(std::string("cannot write ") + argv[2]);
+    if (!file) Die("cannot write " + args[1]);
+    if (!faceTable.empty()) {
+        std::ofstream table(faceTable, std::ios::binary | std::ios::trunc);
+        table << "# The printer's faces and the fonts the test-side renderers draw them\n"
+                 "# with, written by tools/fontgen from settings/res/resident_faces.txt;\n"
+                 "# do not edit. face, typeface, style, weight, points, symset, source.\n";
+        for (const Face& f : faces)
+            table << f.name << '\t' << f.typeface << '\t' << f.style << '\t' << f.weight << '\t' << f.points << '\t'
+                  << f.symbolSet << '\t' << (root / f.source).string() << '\n';
+        if (!table) Die("cannot write " + faceTable);
+    }
     return 0;
 }

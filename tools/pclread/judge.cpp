@@ -170,9 +170,9 @@ namespace {
 int32_t Blocks(int32_t v) { return (v + kToneBlock - 1) / kToneBlock; }
 
 // Ink of `g` within one pixel of (x, y).
-bool InkNear(const Grey& g, int32_t x, int32_t y) {
-    for (int32_t dy = -1; dy <= 1; ++dy)
-        for (int32_t dx = -1; dx <= 1; ++dx) {
+bool InkNear(const Grey& g, int32_t x, int32_t y, int32_t radius = 1) {
+    for (int32_t dy = -radius; dy <= radius; ++dy)
+        for (int32_t dx = -radius; dx <= radius; ++dx) {
             const int32_t px = x + dx, py = y + dy;
             if (px >= 0 && py >= 0 && px < g.width && py < g.height && g.At(px, py) < 128) return true;
         }
@@ -192,14 +192,30 @@ std::vector<uint8_t> GreyBlocks(const Grey& decoded) {
     return blocks;
 }
 
-std::optional<SheetMatch> MatchSheet(const Grey& printed, const Grey& expected, const std::vector<uint8_t>& greyBlocks) {
+std::optional<SheetMatch> MatchSheet(const Grey& printed, const Grey& expected, const std::vector<uint8_t>& greyBlocks,
+                                     std::span<const TextGlyph> text) {
     if (printed.width != expected.width || printed.height != expected.height) return std::nullopt;
     const int32_t bw = Blocks(printed.width), bh = Blocks(printed.height);
     if (greyBlocks.size() != static_cast<size_t>(bw) * bh) return std::nullopt;
+    // Each block's radius of nearness: 1, or the largest tolerance of a
+    // glyph drawn from a font over it (widened by that tolerance).
+    std::vector<int32_t> radius(greyBlocks.size(), 1);
+    for (const TextGlyph& g : text) {
+        const double t = g.Tolerance();
+        const auto grow = static_cast<int32_t>(std::ceil(t));
+        const int32_t bx0 = std::max(0, (g.left - grow) / kToneBlock), by0 = std::max(0, (g.top - grow) / kToneBlock);
+        const int32_t bx1 = std::min(bw - 1, (g.right + grow) / kToneBlock), by1 = std::min(bh - 1, (g.bottom + grow) / kToneBlock);
+        for (int32_t by = by0; by <= by1; ++by)
+            for (int32_t bx = bx0; bx <= bx1; ++bx) {
+                int32_t& r = radius[static_cast<size_t>(by) * bw + bx];
+                r = std::max(r, static_cast<int32_t>(std::floor(t)));
+            }
+    }
     SheetMatch m;
     for (int32_t by = 0; by < bh; ++by)
         for (int32_t bx = 0; bx < bw; ++bx) {
             const bool grey = greyBlocks[static_cast<size_t>(by) * bw + bx];
+            const int32_t near = radius[static_cast<size_t>(by) * bw + bx];
             int64_t sumP = 0, sumE = 0, n = 0;
             for (int32_t y = by * kToneBlock; y < std::min(printed.height, (by + 1) * kToneBlock); ++y)
                 for (int32_t x = bx * kToneBlock; x < std::min(printed.width, (bx + 1) * kToneBlock); ++x) {
@@ -209,9 +225,12 @@ std::optional<SheetMatch> MatchSheet(const Grey& printed, const Grey& expected, 
                     ++n;
                     m.expectedInk += e < 128;
                     if (grey) continue;
-                    if (p < 128 && e >= 128 && !InkNear(expected, x, y)) ++m.extra;
-                    if (e < 128 && p >= 128 && !InkNear(printed, x, y)) ++m.missing;
+                    if (p < 128 && e >= 128 && !InkNear(expected, x, y, near)) ++m.extra;
+                    if (e < 128 && p >= 128 && !InkNear(printed, x, y, near)) ++m.missing;
                 }
+            // Glyphs drawn from fonts may stand off by their tolerance: their
+            // blocks' tone says nothing.
+            if (near > 1) continue;
             const int tone = static_cast<int>(std::llabs(sumP - sumE) / std::max<int64_t>(1, n));
             if (tone > m.worstTone) {
                 m.worstTone = tone;

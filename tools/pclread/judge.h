@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -75,7 +76,11 @@ struct SheetMatch {
     int32_t worstX = 0, worstY = 0;  // the worst block's top-left
     bool Passes() const { return extra + missing == 0 && worstTone <= kToneBound; }
 };
-std::optional<SheetMatch> MatchSheet(const Grey& printed, const Grey& expected, const std::vector<uint8_t>& greyBlocks);
+// Around the glyphs of `text` (characters the decoded sheet drew from
+// fonts) ink counts as near within the glyph's tolerance rather than one
+// pixel, and their blocks' tone is not compared.
+std::optional<SheetMatch> MatchSheet(const Grey& printed, const Grey& expected, const std::vector<uint8_t>& greyBlocks,
+                                     std::span<const TextGlyph> text = {});
 
 // The 16 x 16 blocks of a decoded sheet holding a grey that is neither
 // black nor white (grey fills and images), row after row of blocks.

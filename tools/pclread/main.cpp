@@ -100,12 +100,13 @@ int XlPages(const pclread::Job& job, const std::vector<std::string>& references,
             if (!reference) return Fail("cannot read the PNG " + references[p]);
             const pclread::Grey expected = pclread::Place(*reference, sheet.width, sheet.height, x, y);
             const auto blocks = pclread::GreyBlocks(sheet);
-            const auto m = pclread::MatchSheet(sheet, expected, blocks);
+            const auto& text = job.xl.pages[p].textGlyphs;
+            const auto m = pclread::MatchSheet(sheet, expected, blocks, text);
             std::printf(", %s", m ? pclread::Verdict(*m).c_str() : "no sheet to compare");
             same &= m && m->Passes();
             if (p < printed.size()) {
                 const auto outside = pclread::ReadPnm(printed[p]);
-                const auto o = outside ? pclread::MatchSheet(*outside, expected, blocks) : std::nullopt;
+                const auto o = outside ? pclread::MatchSheet(*outside, expected, blocks, text) : std::nullopt;
                 std::printf("; printed: %s", o ? pclread::Verdict(*o).c_str()
                                                : outside ? "another sheet size" : "no sheet");
                 same &= o && o->Passes();
@@ -221,6 +222,17 @@ int main(int argc, char** argv) {
                             static_cast<long long>(m->printed), static_cast<long long>(m->printedWrong));
             if (m && m->printedWrong) std::printf(" (first at %d,%d)", m->firstPrintedX, m->firstPrintedY);
             same &= m && m->differing == 0 && m->printedWrong == 0;
+        } else if (p < expected.size() && !page.textGlyphs.empty() && page.rgb.empty() && expected[p].rgb.empty()) {
+            // Text drawn from fonts: pixel for pixel outside it, within the
+            // text tolerance around its glyphs.
+            const auto j = pclread::JudgeWithText(page, expected[p]);
+            if (!j) std::printf(", reference is %dx%d", expected[p].width, expected[p].height);
+            else
+                std::printf(", %lld pixels differ from the reference outside the text and %lld text pixels lie beyond "
+                            "their tolerance (worst %.2f of it)",
+                            static_cast<long long>(j->outside), static_cast<long long>(j->farInk), j->worst);
+            if (j && j->outside) std::printf(" (the first outside the text at %d,%d)", j->outsideX, j->outsideY);
+            same &= j && j->Passes();
         } else if (p < expected.size()) {
             const int64_t wrong = pclread::Differences(page, expected[p]);
             if (wrong < 0) std::printf(", reference is %dx%d", expected[p].width, expected[p].height);

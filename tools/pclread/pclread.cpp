@@ -2,6 +2,7 @@
 #include "pclread/soft_fonts.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -40,6 +41,113 @@ bool PrintedOverLevels(const Page& page, int32_t x, int32_t y) {
     const uint32_t v = page.Level(x, y), top = page.levelBits ? (1u << page.levelBits) - 1 : 1;
     const uint32_t g = v ? 255 - v * 255 / top : 255;
     return page.Colour(x, y) != (g << 16 | g << 8 | g);
+}
+
+double TextGlyph::Tolerance() const {
+    const double fromStart = std::hypot((left + right) / 2.0 - runX, (top + bottom) / 2.0 - runY);
+    return 2 + (0.01 + sizeSlack) * fromStart;
+}
+
+namespace {
+
+// Chessboard distance from each pixel of `box` to the nearest black pixel of
+// `page` (capped at 255), row after row of the box.
+std::vector<uint8_t> InkDistance(const Page& page, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+    const int32_t w = x1 - x0, h = y1 - y0;
+    std::vector<uint8_t> d(static_cast<size_t>(w) * h, 255);
+    auto at = [&](int32_t x, int32_t y) -> uint8_t& { return d[static_cast<size_t>(y) * w + x]; };
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            if (page.Black(x0 + x, y0 + y)) {
+                at(x, y) = 0;
+                continue;
+            }
+            int v = at(x, y);
+            if (x > 0) v = std::min(v, at(x - 1, y) + 1);
+            if (y > 0) {
+                v = std::min(v, at(x, y - 1) + 1);
+                if (x > 0) v = std::min(v, at(x - 1, y - 1) + 1);
+                if (x + 1 < w) v = std::min(v, at(x + 1, y - 1) + 1);
+            }
+            at(x, y) = static_cast<uint8_t>(std::min(v, 255));
+        }
+    for (int32_t y = h - 1; y >= 0; --y)
+        for (int32_t x = w - 1; x >= 0; --x) {
+            int v = at(x, y);
+            if (x + 1 < w) v = std::min(v, at(x + 1, y) + 1);
+            if (y + 1 < h) {
+                v = std::min(v, at(x, y + 1) + 1);
+                if (x + 1 < w) v = std::min(v, at(x + 1, y + 1) + 1);
+                if (x > 0) v = std::min(v, at(x - 1, y + 1) + 1);
+            }
+            at(x, y) = static_cast<uint8_t>(v);
+        }
+    return d;
+}
+
+}  // namespace
+
+std::optional<TextJudgement> JudgeWithText(const Page& decoded, const Page& reference) {
+    if (decoded.width != reference.width || decoded.height != reference.height || decoded.stride != reference.stride ||
+        decoded.bits.size() != reference.bits.size())
+        return std::nullopt;
+    // Each glyph's tolerance over its box widened by it; where boxes
+    // overlap, the larger.
+    int32_t x0 = decoded.width, y0 = decoded.height, x1 = 0, y1 = 0;
+    struct Zone {
+        int32_t left, top, right, bottom;
+        double tolerance;
+    };
+    std::vector<Zone> zones;
+    for (const Page::TextGlyph& g : decoded.textGlyphs) {
+        const double t = g.Tolerance();
+        const auto grow = static_cast<int32_t>(std::ceil(t));
+        Zone z{std::max(0, g.left - grow), std::max(0, g.top - grow), std::min(decoded.width, g.right + grow),
+               std::min(decoded.height, g.bottom + grow), t};
+        if (z.right <= z.left || z.bottom <= z.top) continue;
+        zones.push_back(z);
+        x0 = std::min(x0, z.left), y0 = std::min(y0, z.top), x1 = std::max(x1, z.right), y1 = std::max(y1, z.bottom);
+    }
+    TextJudgement j;
+    std::vector<float> tolerance;
+    std::vector<uint8_t> toDecoded, toReference;
+    const int32_t w = x1 - x0;
+    if (!zones.empty()) {
+        tolerance.assign(static_cast<size_t>(w) * (y1 - y0), 0.0f);
+        for (const Zone& z : zones)
+            for (int32_t y = z.top; y < z.bottom; ++y)
+                for (int32_t x = z.left; x < z.right; ++x) {
+                    float& t = tolerance[static_cast<size_t>(y - y0) * w + (x - x0)];
+                    t = std::max(t, static_cast<float>(z.tolerance));
+                }
+        toDecoded = InkDistance(decoded, x0, y0, x1, y1);
+        toReference = InkDistance(reference, x0, y0, x1, y1);
+    }
+    for (int32_t y = 0; y < decoded.height; ++y)
+        for (int32_t i = 0; i < decoded.stride; ++i) {
+            const size_t byte = static_cast<size_t>(y) * decoded.stride + i;
+            const unsigned diff = decoded.bits[byte] ^ reference.bits[byte];
+            if (!diff) continue;
+            for (int b = 0; b < 8; ++b) {
+                if (!(diff & (0x80u >> b))) continue;
+                const int32_t x = i * 8 + b;
+                const bool inZones = !zones.empty() && x >= x0 && x < x1 && y >= y0 && y < y1;
+                const size_t at = inZones ? static_cast<size_t>(y - y0) * w + (x - x0) : 0;
+                const float t = inZones ? tolerance[at] : 0.0f;
+                if (t <= 0) {
+                    if (!j.outside++) j.outsideX = x, j.outsideY = y;
+                    continue;
+                }
+                const int distance = decoded.Black(x, y) ? toReference[at] : toDecoded[at];
+                if (distance / static_cast<double>(t) > j.worst) {
+                    j.worst = distance / static_cast<double>(t);
+                    j.worstX = x;
+                    j.worstY = y;
+                }
+                if (distance > t) ++j.farInk;
+            }
+        }
+    return j;
 }
 
 std::optional<LevelComparison> CompareLevels(const Page& decoded, const Page& reference, ScreenFunction level) {
@@ -352,9 +460,23 @@ private:
                 // never prints text through them.
             } else if (softFonts_.Selected() && c >= 32) {
                 Page& pg = CurrentPage();
-                softFonts_.Draw(c, cursorX_, cursorY_, Units(), [&](int32_t x, int32_t y) {
+                // The printer keeps the cursor finer than a dot: a run's
+                // characters advance from where the job put the cursor.
+                if (cursorX_ != textX_) {
+                    textXFine_ = cursorX_;
+                    runX_ = cursorX_;
+                    runY_ = cursorY_;
+                }
+                Page::TextGlyph g{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN, runX_, runY_, softFonts_.SizeSlack()};
+                const double advance = softFonts_.Draw(c, cursorX_, cursorY_, Units(), [&](int32_t x, int32_t y) {
                     if (x >= 0 && y >= 0 && x < pg.width && y < pg.height) Set(x, y, foreground_);
+                    g.left = std::min(g.left, x), g.top = std::min(g.top, y);
+                    g.right = std::max(g.right, x + 1), g.bottom = std::max(g.bottom, y + 1);
                 });
+                // Bitmap characters print as sent: judged pixel for pixel.
+                if (!softFonts_.SelectedIsBitmap() && g.right > g.left) pg.textGlyphs.push_back(g);
+                textXFine_ += advance;
+                cursorX_ = textX_ = static_cast<int32_t>(std::lround(textXFine_));
             } else {
                 Error("printable data outside any command");
             }
@@ -959,6 +1081,9 @@ private:
     bool gl2_ = false;
 
     int32_t cursorX_ = 0, cursorY_ = 0;
+    int32_t textX_ = -1;       // the cursor as printed text left it
+    int32_t runX_ = 0, runY_ = 0;  // where the text run in print began
+    double textXFine_ = 0;     // and to a fraction of a dot
     int32_t topMarginLines_ = 0;
     double vmi48_ = 8.0;
     int32_t compression_ = 0;

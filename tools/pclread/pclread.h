@@ -43,6 +43,10 @@ struct Page {
     }
     int64_t BlackCount() const;
 
+    // Characters drawn from fonts.
+    using TextGlyph = pclread::TextGlyph;
+    std::vector<TextGlyph> textGlyphs;
+
     // The printer's levels of a colour-raster page (vendor colour space
     // 255): one byte a pixel, 0 (no ink) up to 3 or 15; empty until a level
     // block printed. The page's picture shows them as greys.
@@ -158,5 +162,23 @@ std::optional<std::vector<uint8_t>> InflateBlock(std::span<const uint8_t> data, 
 // Pixels that differ between two pages (colour for colour when both are in
 // colour); -1 when their sizes differ.
 int64_t Differences(const Page& a, const Page& b);
+
+// A page with printed text against its reference. Text the printer draws
+// from fonts may differ in its pixels: around each glyph the reader drew
+// from a font, a pixel inked in one page must have ink of the other within
+// 2 pixels plus 1% of the glyph's distance from its run's start (ink boxes
+// within that tolerance follow). Everywhere else the pages must be the
+// same pixel for pixel. Black and white pages only; nullopt when the sizes
+// differ. A glyph's run may also drift by the share of its size lost to
+// the quarter points the size is sent in.
+struct TextJudgement {
+    int64_t outside = 0;   // differing pixels away from any drawn glyph
+    int32_t outsideX = -1, outsideY = -1;  // the first of them
+    int64_t farInk = 0;    // text pixels beyond their tolerance
+    double worst = 0;      // the largest distance to the other page's ink, against its tolerance
+    int32_t worstX = 0, worstY = 0;  // where
+    bool Passes() const { return outside == 0 && farInk == 0; }
+};
+std::optional<TextJudgement> JudgeWithText(const Page& decoded, const Page& reference);
 
 }  // namespace pclread

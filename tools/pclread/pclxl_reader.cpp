@@ -1,9 +1,11 @@
 #include "pclread/pclxl_reader.h"
 
 #include "pclread/pclread.h"
+#include "pclread/device_faces.h"
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -1312,10 +1314,19 @@ private:
             fonts_.erase(Name(a));
             painter_.Forget(FontKey(Name(a)));
             break;
+        case 0x64:
+            if (const Value* v = A(a, 0xA1)) charAngle_ = v->At(0);
+            break;
+        case 0x65:
+            if (const Value* v = A(a, 0xA4)) charScaleY_ = v->At(1);
+            break;
         case 0x6F:
             currentFont_ = Name(a);
             charSize_ = A(a, 0xA6) ? A(a, 0xA6)->At(0) : 0;
-            if (!fonts_.count(currentFont_)) Error("SetFont of font \"" + currentFont_ + "\" that was not downloaded");
+            symbolSet_ = A(a, 0xAA) ? static_cast<uint32_t>(A(a, 0xAA)->I(0)) : 0;
+            // A font not downloaded is one of the printer's by its name.
+            if (!fonts_.count(currentFont_) && !FindDeviceFace(currentFont_))
+                Error("SetFont of font \"" + currentFont_ + "\" that was neither downloaded nor a printer face");
             break;
         case 0xA8: Text(a); break;
         default: break;
@@ -1402,7 +1413,10 @@ private:
     void Text(const std::map<uint16_t, Value>& a) {
         const Value* text = A(a, 0xAB);
         auto it = fonts_.find(currentFont_);
-        if (!text || it == fonts_.end()) return Error("Text without a downloaded font");
+        if (text && it == fonts_.end()) {
+            if (const DeviceFaceRow* face = FindDeviceFace(currentFont_)) return DeviceText(*face, *text, a);
+        }
+        if (!text || it == fonts_.end()) return Error("Text without a font");
         const SoftFont& font = it->second;
         const Value* dx = A(a, 0xAF);
         const Value* dy = A(a, 0xB0);
@@ -1419,9 +1433,58 @@ private:
             } else if (auto g = font.codeToGlyph.find(code); g == font.codeToGlyph.end()) {
                 Error("character " + std::to_string(code) + " printed but not sent");
             } else {
+                // An outline character: drawn from the rebuilt font, judged
+                // by the text tolerance (its run is the job's one glyph).
                 const double em = charSize_ * std::hypot(gs_.ctm[2], gs_.ctm[3]);
-                const std::string fault = painter_.Draw(FontKey(currentFont_), font, g->second, em, x, y, pixel);
+                TextGlyph box = StartGlyph(at);
+                const std::string fault = painter_.Draw(FontKey(currentFont_), font, g->second, em, x, y,
+                                                        [&](int32_t px, int32_t py) {
+                                                            pixel(px, py);
+                                                            Grow(box, px, py);
+                                                        },
+                                                        charAngle_);
                 if (!fault.empty()) Error(fault);
+                if (box.right > box.left) page_.textGlyphs.push_back(box);
+            }
+            gs_.cursorX += dx ? dx->At(i) : 0;
+            gs_.cursorY += dy ? dy->At(i) : 0;
+        }
+    }
+
+    static TextGlyph StartGlyph(const Point& runStart) {
+        return {INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN, static_cast<int32_t>(std::lround(runStart.x)),
+                static_cast<int32_t>(std::lround(runStart.y)), 0};
+    }
+    static void Grow(TextGlyph& g, int32_t x, int32_t y) {
+        g.left = std::min(g.left, x), g.top = std::min(g.top, y);
+        g.right = std::max(g.right, x + 1), g.bottom = std::max(g.bottom, y + 1);
+    }
+
+    // Text in a printer face: each code through the symbol set to its
+    // character, drawn from the face's source font at the character size
+    // the scale gives; the job spaces the characters.
+    void DeviceText(const DeviceFaceRow& face, const Value& text, const std::map<uint16_t, Value>& a) {
+        const Value* dx = A(a, 0xAF);
+        const Value* dy = A(a, 0xB0);
+        const double em = charSize_ * charScaleY_ * std::hypot(gs_.ctm[2], gs_.ctm[3]);
+        const Point start = Map(gs_.cursorX, gs_.cursorY);
+        for (size_t i = 0; i < text.n.size(); ++i) {
+            const auto code = static_cast<uint8_t>(text.I(i));
+            const char32_t ch = face.symbolSet == "-" ? SymbolSetCharacter(symbolSet_, code) : code;
+            const Point at = Map(gs_.cursorX, gs_.cursorY);
+            if (!ch) {
+                Error("code " + std::to_string(code) + " has no character in symbol set " + std::to_string(symbolSet_));
+            } else {
+                std::string fault;
+                TextGlyph g = StartGlyph(start);
+                devicePainter_.Draw(face, ch, em, static_cast<int32_t>(std::lround(at.x)),
+                                    static_cast<int32_t>(std::lround(at.y)), [&](int32_t px, int32_t py) {
+                                        Put(px, py, gs_.brush);
+                                        Grow(g, px, py);
+                                    },
+                                    fault);
+                if (!fault.empty()) Error(fault);
+                if (g.right > g.left) page_.textGlyphs.push_back(g);
             }
             gs_.cursorX += dx ? dx->At(i) : 0;
             gs_.cursorY += dy ? dy->At(i) : 0;
@@ -1473,6 +1536,10 @@ private:
     std::vector<uint8_t> headerBytes_;
     double charSize_ = 0;
     GlyphPainter painter_;
+    DeviceFacePainter devicePainter_;
+    double charScaleY_ = 1;
+    double charAngle_ = 0;  // degrees
+    uint32_t symbolSet_ = 0;
 };
 
 }  // namespace

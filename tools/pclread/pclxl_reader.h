@@ -14,11 +14,25 @@
 
 namespace pclread {
 
+// A character the reader drew from a font rather than from bits the job
+// sent (printer faces, outline soft fonts): its ink box and the start of its
+// run (where the job last placed the cursor), in dots.
+struct TextGlyph {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;  // right and bottom exclusive
+    int32_t runX = 0, runY = 0;
+    // The share of its size by which the printer's size may lie off the
+    // drawing's (sizes go to the printer in quarter points).
+    double sizeSlack = 0;
+    // 2 pixels plus 1% of the distance from the run's start, and the slack.
+    double Tolerance() const;
+};
+
 // One sheet side: 0 black, 255 white, rows top to bottom.
 struct GreyPage {
     int32_t width = 0;
     int32_t height = 0;
     std::vector<uint8_t> grey;
+    std::vector<TextGlyph> textGlyphs;
     uint8_t At(int32_t x, int32_t y) const { return grey[static_cast<size_t>(y) * width + x]; }
 };
 

@@ -110,7 +110,7 @@ void GlyphPainter::Forget(uint32_t key) {
 void GlyphPainter::Clear() { faces_.reset(); }
 
 std::string GlyphPainter::Draw(uint32_t key, const SoftFont& font, uint16_t glyph, double em, int32_t x, int32_t y,
-                               const PixelFn& pixel) {
+                               const PixelFn& pixel, double angle) {
     if (!faces_) faces_ = std::make_unique<Faces>();
     if (!faces_->library && FT_Init_FreeType(&faces_->library)) return "FreeType unavailable";
     Faces::Face& face = faces_->byFont[key];
@@ -124,7 +124,13 @@ std::string GlyphPainter::Draw(uint32_t key, const SoftFont& font, uint16_t glyp
     }
     if (!(em > 0 && em < 20000)) return "character size " + std::to_string(em);
     FT_Set_Char_Size(face.face, 0, static_cast<FT_F26Dot6>(std::lround(em * 64)), 72, 72);
-    if (FT_Load_Glyph(face.face, glyph, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) ||
+    // FreeType turns counterclockwise with y up, as the character angle
+    // turns the glyphs on the page.
+    const double r = -angle * 3.14159265358979323846 / 180;
+    FT_Matrix turn{static_cast<FT_Fixed>(std::lround(std::cos(r) * 65536)), static_cast<FT_Fixed>(std::lround(std::sin(r) * 65536)),
+                   static_cast<FT_Fixed>(std::lround(-std::sin(r) * 65536)), static_cast<FT_Fixed>(std::lround(std::cos(r) * 65536))};
+    FT_Set_Transform(face.face, angle != 0 ? &turn : nullptr, nullptr);
+    if (FT_Load_Glyph(face.face, glyph, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO | (angle != 0 ? FT_LOAD_NO_HINTING : 0)) ||
         FT_Render_Glyph(face.face->glyph, FT_RENDER_MODE_MONO))
         return "glyph " + std::to_string(glyph) + " does not render";
     const FT_Bitmap& bm = face.face->glyph->bitmap;
@@ -152,10 +158,24 @@ void SoftFonts::Reset() {
     fonts_.clear();
     symbolSets_.clear();
     selected_ = -1;
+    deviceSelected_ = false;
     painter_.Clear();
 }
 
-bool SoftFonts::Selected() const { return selected_ >= 0 && fonts_.count(static_cast<uint32_t>(selected_)); }
+bool SoftFonts::SelectedIsBitmap() const {
+    if (deviceSelected_ || selected_ < 0) return false;
+    const auto it = fonts_.find(static_cast<uint32_t>(selected_));
+    return it != fonts_.end() && it->second.format == 20;
+}
+
+double SoftFonts::SizeSlack() const {
+    if (deviceSelected_ && !proportional_) return 0.005 / pitch_;
+    return 0.125 / height_;
+}
+
+bool SoftFonts::Selected() const {
+    return deviceSelected_ || (selected_ >= 0 && fonts_.count(static_cast<uint32_t>(selected_)));
+}
 
 bool SoftFonts::Execute(const std::string& p, char t, const std::string& value, std::span<const uint8_t> payload) {
     const long v = std::strtol(value.c_str(), nullptr, 10);
@@ -177,9 +197,23 @@ bool SoftFonts::Execute(const std::string& p, char t, const std::string& value, 
         SymbolSet(payload);
     } else if (p == "(" && t == 'X') {
         selected_ = v;
+        deviceSelected_ = false;
         if (!fonts_.count(static_cast<uint32_t>(v))) error_("font " + std::to_string(v) + " selected but not defined");
     } else if (p == "(s" && (t == 'V' || t == 'H')) {
-        if (t == 'V') height_ = std::clamp(std::strtod(value.c_str(), nullptr), 0.25, 999.75);
+        const double size = std::clamp(std::strtod(value.c_str(), nullptr), 0.25, 999.75);
+        (t == 'V' ? height_ : pitch_) = size;
+    } else if (p == "(s" && (t == 'P' || t == 'S' || t == 'B' || t == 'T')) {
+        // Selection by characteristics: the typeface ends it and selects
+        // the printer face.
+        const int n = static_cast<int>(std::clamp(v, -32768L, 65535L));
+        if (t == 'P') proportional_ = n != 0;
+        else if (t == 'S') style_ = n;
+        else if (t == 'B') weight_ = n;
+        else {
+            typeface_ = n;
+            deviceSelected_ = true;
+            if (!FindDeviceFace(typeface_, style_, weight_)) error_("typeface " + std::to_string(n) + " is no printer face");
+        }
     } else if (p == "(" && t >= 'A' && t <= 'Z') {
         // A symbol set's value is 0-2047 (ESC(#X is taken above); anything
         // else names no set, and must not overflow the code.
@@ -290,27 +324,57 @@ void SoftFonts::SymbolSet(std::span<const uint8_t> d) {
     symbolSets_[symbolSetId_] = std::move(codes);
 }
 
-void SoftFonts::Draw(uint8_t code, int32_t x, int32_t y, int32_t resolution, const PixelFn& pixel) {
-    if (!Selected()) return;
+double SoftFonts::Draw(uint8_t code, int32_t x, int32_t y, int32_t resolution, const PixelFn& pixel) {
+    if (!Selected()) return 0;
+    if (deviceSelected_) {
+        const DeviceFaceRow* face = FindDeviceFace(typeface_, style_, weight_);
+        if (!face) return 0;  // reported at the selection
+        // A text face reads its codes through the symbol set in force; a
+        // face of its own set (symbols, dingbats) by the code itself.
+        const char32_t ch = face->symbolSet == "-" ? SymbolSetCharacter(selectedSet_, code) : code;
+        if (!ch) {
+            error_("code " + std::to_string(code) + " has no character in symbol set " + std::to_string(selectedSet_));
+            return 0;
+        }
+        // A fixed-pitch face is sized by its pitch: one advance a pitch.
+        double em = height_ * resolution / 72.0;
+        if (!proportional_) {
+            if (const double ems = devicePainter_.FixedAdvanceEms(*face); ems > 0) em = resolution / pitch_ / ems;
+        }
+        std::string fault;
+        const double advance = devicePainter_.Draw(*face, ch, em, x, y, pixel, fault);
+        if (!fault.empty()) error_(fault);
+        return std::max(0.0, advance);
+    }
     const auto id = static_cast<uint32_t>(selected_);
     const SoftFont& font = fonts_.at(id);
     if (font.format == 20) {
         auto it = font.bitmaps.find(code);
-        if (it == font.bitmaps.end()) return error_("character " + std::to_string(code) + " printed but not sent");
+        if (it == font.bitmaps.end()) {
+            error_("character " + std::to_string(code) + " printed but not sent");
+            return 0;
+        }
         DrawBitmapChar(it->second, x, y, pixel);
-        return;
+        return 0;
     }
     // TrueType: the code through the selected user symbol set to the
     // character, its glyph drawn from the rebuilt font.
     uint32_t value = code;
     if (auto set = symbolSets_.find(selectedSet_); set != symbolSets_.end()) {
-        if (code < 32 || code - 32u >= set->second.size()) return error_("code outside the symbol set");
+        if (code < 32 || code - 32u >= set->second.size()) {
+            error_("code outside the symbol set");
+            return 0;
+        }
         value = set->second[code - 32u];
     }
     auto g = font.codeToGlyph.find(value);
-    if (g == font.codeToGlyph.end()) return error_("character " + std::to_string(value) + " printed but not sent");
+    if (g == font.codeToGlyph.end()) {
+        error_("character " + std::to_string(value) + " printed but not sent");
+        return 0;
+    }
     const std::string fault = painter_.Draw(id, font, g->second, height_ * resolution / 72.0, x, y, pixel);
     if (!fault.empty()) error_(fault);
+    return 0;
 }
 
 }  // namespace pclread

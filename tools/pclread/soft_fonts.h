@@ -1,9 +1,10 @@
-// Soft fonts of a PCL 5 job, as the test-side reader sees them: font headers
+// Fonts of a PCL 5 job, as the test-side reader sees them: soft-font headers
 // (TrueType formats 15 and 16, bitmap format 20) and characters with their
-// counts and checksums checked, user-defined symbol sets, selection by ID,
-// and printed characters drawn: bitmaps as sent, TrueType characters from
-// the font rebuilt out of its "GT" segment and the glyphs the job sent, drawn
-// with FreeType.
+// counts and checksums checked, user-defined symbol sets, selection by ID or
+// by characteristics (a printer face, through the face table), and printed
+// characters drawn: bitmaps as sent, TrueType characters from the font
+// rebuilt out of its "GT" segment and the glyphs the job sent, printer faces
+// from their source fonts, all with FreeType.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "pclread/device_faces.h"
 
 namespace pclread {
 
@@ -45,10 +48,10 @@ public:
     using PixelFn = std::function<void(int32_t x, int32_t y)>;
     GlyphPainter();
     ~GlyphPainter();
-    // Glyph `glyph` at `em` pixels, its origin at (x, y); an error text, or
-    // empty when drawn.
+    // Glyph `glyph` at `em` pixels, its origin at (x, y), turned by `angle`
+    // degrees (PCL XL's character angle); an error text, or empty when drawn.
     std::string Draw(uint32_t key, const SoftFont& font, uint16_t glyph, double em, int32_t x, int32_t y,
-                     const PixelFn& pixel);
+                     const PixelFn& pixel, double angle = 0);
     void Forget(uint32_t key);
     void Clear();
 
@@ -67,10 +70,19 @@ public:
     // The font and symbol-set commands; false when the command is none of them.
     bool Execute(const std::string& prefix, char terminator, const std::string& value,
                  std::span<const uint8_t> payload);
-    // Whether a printable byte can be drawn (a soft font is selected).
+    // Whether a printable byte can be drawn (a soft font or a printer face
+    // is selected).
     bool Selected() const;
-    // Draws a byte of text at the cursor (x, y on the baseline).
-    void Draw(uint8_t code, int32_t x, int32_t y, int32_t resolution, const PixelFn& pixel);
+    // Whether the selected font is a bitmap soft font (its characters print
+    // exactly as sent).
+    bool SelectedIsBitmap() const;
+    // The share of the selected size that its rounding to quarter points
+    // (a height) or hundredths (a pitch) may take off.
+    double SizeSlack() const;
+    // Draws a byte of text at the cursor (x, y on the baseline); the
+    // distance the printer moves the cursor by, in dots (0 for soft fonts,
+    // whose characters this driver places one by one).
+    double Draw(uint8_t code, int32_t x, int32_t y, int32_t resolution, const PixelFn& pixel);
     void Reset();
 
     const std::map<uint32_t, SoftFont>& Fonts() const { return fonts_; }
@@ -87,6 +99,12 @@ private:
     int64_t selected_ = -1;
     uint32_t selectedSet_ = 0;
     double height_ = 12;  // points
+    double pitch_ = 10;   // characters per inch
+    // The printer face the characteristics select (typeface, style, stroke
+    // weight), in force while `deviceSelected_`.
+    int typeface_ = 0, style_ = 0, weight_ = 0;
+    bool proportional_ = true, deviceSelected_ = false;
+    DeviceFacePainter devicePainter_;
     std::vector<uint8_t> pendingChar_;  // a character continued over several pieces
     GlyphPainter painter_;
 };

@@ -49,6 +49,12 @@ std::optional<FontFace> FindFont(std::string_view family, int weight, bool itali
 // The scalable families installed, sorted, each once.
 std::vector<std::string> FontFamilies();
 
+// The source font a printer face is drawn with where the engine draws
+// printer text itself (the reference render): the face table's row for the
+// family (without a symbol-set suffix such as " (W1)") closest in slant and
+// weight. The face carries the row's weight and slant.
+std::optional<FontFace> DeviceFaceSource(std::u16string_view family, int weight, bool italic);
+
 class Device;
 
 // A face the printer's driver offers (DrvQueryFont), with its glyph set and

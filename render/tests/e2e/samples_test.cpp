@@ -6,14 +6,17 @@
 // colour model in colour, colour for colour.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "gdi/emf_print.h"
+#include "pclread/judge.h"
 #include "render/tests/e2e/print_support.h"
 #include "render/tests/gpcl6_run.h"
 #include "testing/fresh_root.h"
@@ -159,5 +162,137 @@ TEST_P(SamplePrintTest, DecodedPageEqualsTheReferenceRender) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, SamplePrintTest, ::testing::ValuesIn(kCases), CaseName);
+
+// The fonts sample in the raster language: text in the printer's faces (in
+// the six symbol sets) and TrueType text sent as bitmap or outline soft
+// fonts, decoded with the test-side reader (printer faces and outlines drawn
+// from their fonts) against the reference render, which draws the printer's
+// faces from the same source fonts at the driver's widths: pixel for pixel
+// away from the text drawn from fonts, within the text tolerance around it.
+struct FontsCase {
+    short ttOption;      // 2: bitmap soft fonts, 4: outlines where the font allows
+    bool deviceFaces;    // the printer's faces offered (else every face is TrueType)
+    const char* name;
+    BYTE language = 0;   // 0: raster, 2: PCL XL
+};
+const FontsCase kFontsCases[] = {
+    {2, true, "bitmaps_and_printer_faces"},
+    {4, true, "outlines_and_printer_faces"},
+    {4, false, "outlines_only"},
+    {4, false, "pcl_xl_outlines", 2},
+};
+
+class FontsSampleTest : public zq::testing::FreshRoot, public ::testing::WithParamInterface<FontsCase> {
+protected:
+    void SetUp() override {
+        FreshRoot::SetUp();
+        ASSERT_FALSE(InstallPrinter().empty());
+    }
+};
+
+TEST_P(FontsSampleTest, DecodedTextLiesWithinTheToleranceOfTheReference) {
+    const FontsCase c = GetParam();
+    constexpr int dpi = 600;
+    const char* source = std::getenv("ZQ_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    const auto emf = ReadFile(std::filesystem::path(source) / "tools/emfgen/samples/fonts.emf");
+    ASSERT_FALSE(emf.empty());
+    auto dm = Letter(dpi);
+    dm.printerLanguage = c.language;
+    dm.dm.dmTTOption = c.ttOption;
+    dm.nonCjkSwitch = c.deviceFaces ? 1 : 0;
+    dm.fontSets1 = 0xFF;  // all six symbol sets
+    const std::string png = (root_ / "reference.png").string();
+    const auto result = zq::emf::PrintDocument(u"Mono", emf, u"fonts", &dm.dm, png);
+    ASSERT_EQ(result.error, "");
+    ASSERT_NE(result.outputJob, 0u);
+    const auto bytes = ReadFile(zq::store::JobFile(result.outputJob));
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (c.language == 2) {
+        // A PCL XL sheet: the reference where the page lies on it, ink near
+        // ink (within the text tolerance around characters drawn from fonts).
+        const auto job = pclread::Read(bytes);
+        std::string errors;
+        for (const auto& e : job.errors) errors += e + "\n";
+        EXPECT_TRUE(job.Ok()) << errors;
+        ASSERT_EQ(job.xl.pages.size(), 1u);
+        const auto& sheet = job.xl.pages[0];
+        EXPECT_FALSE(sheet.textGlyphs.empty()) << "outline characters drawn from the rebuilt fonts";
+        const auto reference = pclread::ReadGreyPng(png);
+        ASSERT_TRUE(reference);
+        const auto& at = result.placements[0];
+        const pclread::Grey printed = pclread::ToGrey(sheet);
+        const pclread::Grey expected = pclread::Place(*reference, printed.width, printed.height, at.offset.x, at.offset.y);
+        const auto m = pclread::MatchSheet(printed, expected, pclread::GreyBlocks(printed), sheet.textGlyphs);
+        ASSERT_TRUE(m);
+        EXPECT_TRUE(m->Passes()) << pclread::Verdict(*m);
+        if (const char* dir = std::getenv("ZQ_RENDER_DUMP"); dir && !m->Passes()) {
+            const std::string stem = std::string(dir) + "/fonts-" + c.name;
+            std::ofstream(stem + ".pcl", std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                                  static_cast<std::streamsize>(bytes.size()));
+            std::error_code ec;
+            std::filesystem::copy_file(png, stem + "-reference.png", std::filesystem::copy_options::overwrite_existing, ec);
+            std::printf("placed at %d,%d\n", static_cast<int>(at.offset.x), static_cast<int>(at.offset.y));
+        }
+        return;
+    }
+    EXPECT_NE(text.find("\x1b)s"), std::string_view::npos) << "soft fonts were sent";
+    EXPECT_EQ(text.find("b16901T") != std::string_view::npos, c.deviceFaces)
+        << "the printer's roman face selected by its typeface exactly when offered";
+
+    pclread::Options options;
+    options.pageWidth = dm.paperFormats[0].printableWidth;
+    options.pageHeight = dm.paperFormats[0].printableLength;
+    const auto job = pclread::Read(bytes, options);
+    std::string errors;
+    for (const auto& e : job.errors) errors += e + "\n";
+    EXPECT_TRUE(job.Ok()) << errors;
+    ASSERT_EQ(job.pages.size(), 1u);
+    const auto reference = pclread::ReadPng(png);
+    ASSERT_TRUE(reference);
+    const auto& page = job.pages[0];
+    if (c.ttOption == 4 || c.deviceFaces) {
+        EXPECT_FALSE(page.textGlyphs.empty()) << "text drawn from fonts";
+    }
+    const auto judged = pclread::JudgeWithText(page, *reference);
+    ASSERT_TRUE(judged);
+    // For a look at a failure: the job and the reference, for `pclread JOB --reference`.
+    if (const char* dir = std::getenv("ZQ_RENDER_DUMP"); dir && !judged->Passes()) {
+        const std::string stem = std::string(dir) + "/fonts-" + c.name;
+        std::ofstream(stem + ".pcl", std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                              static_cast<std::streamsize>(bytes.size()));
+        std::error_code ec;
+        std::filesystem::copy_file(png, stem + "-reference.png", std::filesystem::copy_options::overwrite_existing, ec);
+    }
+    EXPECT_EQ(judged->outside, 0) << "pixels differ away from the text";
+    EXPECT_EQ(judged->farInk, 0) << "text beyond its tolerance (worst " << judged->worst << " of it at "
+                                 << judged->worstX << "," << judged->worstY << ")";
+
+    // The independent interpreter knows none of the printer's faces (it
+    // prints a substitute of its own for them): it is judged on the job
+    // whose every face is TrueType, by the same tolerance against the
+    // reference at the printable corner.
+    const std::string gpcl6 = Gpcl6Path();
+    if (c.deviceFaces) return;
+    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 is absent: the interpreter's render is not judged";
+    const auto sheets = RunGpcl6(gpcl6, bytes, dpi, std::string("fonts-") + c.name);
+    ASSERT_EQ(sheets.size(), 1u);
+    pclread::Page printed = page;
+    const auto& at = result.placements[0];
+    for (int32_t y = 0; y < printed.height; ++y)
+        for (int32_t x = 0; x < printed.width; ++x) {
+            const bool black = x + at.offset.x < sheets[0].width && y + at.offset.y < sheets[0].height &&
+                               sheets[0].At(x + at.offset.x, y + at.offset.y) < 128;
+            uint8_t& b = printed.bits[static_cast<size_t>(y) * printed.stride + x / 8];
+            b = static_cast<uint8_t>(black ? b | (0x80 >> (x % 8)) : b & ~(0x80 >> (x % 8)));
+        }
+    const auto byInterpreter = pclread::JudgeWithText(printed, *reference);
+    ASSERT_TRUE(byInterpreter);
+    EXPECT_EQ(byInterpreter->outside, 0) << "the interpreter's sheet away from the text";
+    EXPECT_EQ(byInterpreter->farInk, 0) << "the interpreter's text (worst " << byInterpreter->worst << " of it)";
+}
+
+INSTANTIATE_TEST_SUITE_P(Fonts, FontsSampleTest, ::testing::ValuesIn(kFontsCases),
+                         [](const ::testing::TestParamInfo<FontsCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

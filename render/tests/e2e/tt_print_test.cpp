@@ -119,9 +119,10 @@ size_t CharacterCodes(std::string_view s) {
 
 TEST_F(TrueTypePrintTest, TextPrintsFromSoftFontsSentOncePerJob) {
     constexpr int dpi = 300;
-    // 3: outlines for fonts without a device face, bitmaps where outlines
+    // 2: every glyph as a bitmap (the engine's own bits: the same ink); 3:
+    // outlines for fonts without a device face, bitmaps where outlines
     // cannot serve (the CFF face).
-    for (short option : {short{3}}) {
+    for (short option : {short{2}, short{3}}) {
         auto result = PrintPages(driverPath_, Pcl5Letter(dpi, option), 2, [&](HDC dc, int) { DrawText(dc, dpi); });
         ASSERT_TRUE(result.enabled);
         EXPECT_TRUE(result.endDocOk);
