@@ -82,9 +82,10 @@ struct Gl2SampleCase {
 //   lengths given in millimetres (LT with mode 1): the dashed lines of the
 //   shapes page drawn small print with page-size dashes (the engine and the
 //   reader scale both). The shapes on n-up sheets are shown, not judged.
-// - On the shapes page at 1-up, the reader's own verdict shows the wide
-//   dashed grey line one pixel thinner than the engine draws it and its
-//   dashes a few pixels along: both are shown.
+// - On the shapes page at 1-up, the dashes of the dashed lines lie a few
+//   pixels along in the reader (the dash lengths are whole pixels, the
+//   engine's are not), and the interpreter prints the cross-hatch of the
+//   round rectangle heavier than the engine: both are shown.
 const Gl2SampleCase kGl2Samples[] = {
     {"text_photo_300", {"text", "photo"}, 300, 0, false, true, Gpcl6::Judged},
     {"shapes_clip_300", {"shapes", "clip"}, 300, 0, false, false, Gpcl6::Shown},
@@ -298,14 +299,11 @@ using Gl2ColourSamplePrintTest = PrinterTest;
 
 TEST_F(Gl2ColourSamplePrintTest, SamplesWithoutPicturesPrintInTheirColours) {
     const std::vector<const char*> samples = {"text", "shapes", "clip"};
-    // In HP-GL/2 the reader is held to the text and clip pages and the
-    // interpreter to the text page. The shapes page is shown: both draw its
-    // outlines of odd pen widths (3 dots) and its wide dashed line a pixel
-    // thinner than the engine, as on the monochrome shapes page; the
-    // interpreter's clip page inks some edge pixels more than a pixel out.
-    // PCL XL is judged whole.
-    const bool readerJudged[] = {true, false, true};
-    const bool gpcl6Judged[] = {true, false, false};
+    // In HP-GL/2 the reader is held to every page and the interpreter to
+    // the text and shapes pages (its clip page inks some edge pixels more
+    // than a pixel out). PCL XL is judged whole.
+    const bool readerJudged[] = {true, true, true};
+    const bool gpcl6Judged[] = {true, true, false};
     const std::vector<uint8_t> emf = SampleDocument(samples);
     ASSERT_FALSE(emf.empty()) << "the samples cannot be read (ZQ_SOURCE_DIR)";
     const std::string gpcl6 = Gpcl6Path();
