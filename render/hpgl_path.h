@@ -101,7 +101,8 @@ void Gl2DefineDash(DeviceRecord& r, std::span<const uint32_t> lengths);
 // Millimetres with five decimals: whole and the fraction in 1/100000 mm.
 void Gl2WriteMillimetres(DeviceRecord& r, int32_t whole, int32_t fraction);
 
-// The device width of a geometric line (or dash element) of `width`.
+// The device width of a geometric line (or dash element) of `width`, in
+// whole pixels to the nearest.
 int32_t Gl2DeviceWidth(float width, float m21, float m22);
 
 }  // namespace pclrend

@@ -198,6 +198,38 @@ TEST(HpglPath, LineAttributes) {
     }
 }
 
+// A geometric pen's width through the world transform, to the nearest
+// pixel: the engine strokes the unrounded width, so a width cut down prints
+// a pixel thinner (a one-unit outline of a page drawn 2.88 times).
+TEST(HpglPath, DeviceWidthsRoundToTheNearestPixel) {
+    const struct {
+        const char* name;
+        float width, m21, m22;
+        int32_t pixels;
+    } cases[] = {
+        {"one unit at 2.88", 1.0f, 0.0f, 2.882f, 3},
+        {"six units at 2.87", 6.0f, 0.0f, 2.8707f, 17},
+        {"four units at 2.88", 4.0f, 0.0f, 2.882f, 12},
+        {"mirrored", 4.0f, 0.0f, -2.882f, 12},
+        {"turned a quarter", 1.0f, -2.882f, 0.0f, 3},
+        {"turned an eighth", 1.0f, 0.7071f, 0.7071f, 1},
+        {"a 3-4-5 turn", 10.0f, 0.3f, 0.4f, 5},
+        {"not a number", std::nanf(""), 0.0f, 1.0f, 0},
+        {"beyond the range", 3e38f, 0.0f, 10.0f, INT32_MAX},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Gl2DeviceWidth(c.width, c.m21, c.m22), c.pixels);
+    }
+    // The pen width sent is that many pixels.
+    GlCapture g;
+    SetGlMode(g.r, true);
+    g.Out();
+    LINEATTRS la = Geometric(1, JOIN_MITER, ENDCAP_ROUND);
+    Gl2SetLineAttributes(g.r, la, 0.0f, 2.882f);
+    EXPECT_EQ(g.Out(), "LA3,10PW0.25400");
+}
+
 TEST(HpglPath, Dashes) {
     GlCapture g;
     SetGlMode(g.r, true);

@@ -523,7 +523,12 @@ void GlReader::StrokePolylines(GlSurface& s, const std::vector<Poly>& lines, con
             if (pieceClosed[i] && p.size() > 2) thin.push_back({p.back(), p.front()});
             if (p.size() == 1) thin.push_back({p[0], p[0]});
         } else {
-            StrokePieces(p, pieceClosed[i], width, cap_, join_, miter_, shapes);
+            // A coordinate names a pixel (the grid is centred): the pen is
+            // centred on that pixel's middle, as a thin line inks the pixel
+            // itself.
+            Poly centred = p;
+            for (auto& q : centred) q = Add(q, {0.5, 0.5});
+            StrokePieces(centred, pieceClosed[i], width, cap_, join_, miter_, shapes);
         }
     }
     // One mask for all pieces: overlaps paint once.

@@ -67,7 +67,8 @@ struct Gl2SampleCase {
     bool postcard;
     bool readerJudged;  // else its verdict is printed
     Gpcl6 gpcl6;
-    bool frames = false;  // n-up pages framed
+    bool frames = false;     // n-up pages framed
+    bool landscape = false;  // the document's pages lie wide
 };
 
 // Text at 300, 600 and 1200 dpi (1200 on a postcard sheet: small pages keep
@@ -82,9 +83,10 @@ struct Gl2SampleCase {
 //   lengths given in millimetres (LT with mode 1): the dashed lines of the
 //   shapes page drawn small print with page-size dashes (the engine and the
 //   reader scale both). The shapes on n-up sheets are shown, not judged.
-// - On the shapes page at 1-up, the reader's own verdict shows the wide
-//   dashed grey line one pixel thinner than the engine draws it and its
-//   dashes a few pixels along: both are shown.
+// - On the shapes page at 1-up, the dashes of the dashed lines lie a few
+//   pixels along in the reader (the dash lengths are whole pixels, the
+//   engine's are not), and the interpreter prints the cross-hatch of the
+//   round rectangle heavier than the engine: both are shown.
 const Gl2SampleCase kGl2Samples[] = {
     {"text_photo_300", {"text", "photo"}, 300, 0, false, true, Gpcl6::Judged},
     {"shapes_clip_300", {"shapes", "clip"}, 300, 0, false, false, Gpcl6::Shown},
@@ -96,6 +98,9 @@ const Gl2SampleCase kGl2Samples[] = {
     {"shapes_clip_300_2up", {"shapes", "clip"}, 300, 1, false, true, Gpcl6::Shown},
     {"clip_text_shapes_photo_300_4up", {"clip", "text", "shapes", "photo"}, 300, 3, false, true, Gpcl6::Shown},
     {"text_shapes_600_4up", {"text", "shapes"}, 600, 3, false, true, Gpcl6::Shown},
+    // Wide pages two a sheet: the sheet turns to stand upright and the
+    // pages lie one above the other.
+    {"text_photo_300_2up_landscape", {"text", "photo"}, 300, 1, false, true, Gpcl6::Judged, false, true},
 };
 
 // The engine draws these pages in colour (grey fills, pictures, coloured
@@ -135,7 +140,14 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
     if (c.postcard) Postcard(dm, c.dpi);
     dm.pagesPerSheet = c.nupChoice;
     dm.switch603 = c.frames ? 1 : 0;
-    if (c.nupChoice == 1) dm.paperFormats[1].orientationCode = 2;  // two portrait pages across a landscape sheet
+    if (c.landscape) {
+        // The wide sheet is the page's, the upright one the other.
+        dm.dm.dmOrientation = DMORIENT_LANDSCAPE;
+        std::swap(dm.paperFormats[0], dm.paperFormats[1]);
+        dm.paperFormats[0].orientationCode = 2;
+    } else if (c.nupChoice == 1) {
+        dm.paperFormats[1].orientationCode = 2;  // two portrait pages across a landscape sheet
+    }
     const std::string png = (root_ / "reference-%d.png").string();
     const auto result = zq::emf::PrintDocument(u"Mono", emf, u"samples", &dm.dm, png);
     ASSERT_EQ(result.error, "");
@@ -154,7 +166,7 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
     ASSERT_EQ(frames.size(), c.samples.size()) << "one picture frame a page";
 
     // The reader draws the logical page from the printable corner: on the
-    // landscape sheet of 2-up the turned geometry.
+    // sheet of 2-up the geometry of the other orientation.
     const auto& g = dm.paperFormats[0];
     const auto& turned = dm.paperFormats[c.nupChoice == 1 ? 1 : 0];
     pclread::Options options;
@@ -274,7 +286,7 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
         if (s >= printed.size()) continue;
         // The interpreter's whole sheet: the same page at the printable corner.
         const pclread::Grey sheet = pclread::ToGrey(printed[s]);
-        const bool across = c.nupChoice == 1;
+        const bool across = turned.width > turned.length;
         pclread::Grey onSheet(across ? std::max(sheet.width, sheet.height) : std::min(sheet.width, sheet.height),
                               across ? std::min(sheet.width, sheet.height) : std::max(sheet.width, sheet.height));
         Overlay(onSheet, expected[s], g.usedLeftMargin, g.usedTopMargin);
@@ -298,14 +310,11 @@ using Gl2ColourSamplePrintTest = PrinterTest;
 
 TEST_F(Gl2ColourSamplePrintTest, SamplesWithoutPicturesPrintInTheirColours) {
     const std::vector<const char*> samples = {"text", "shapes", "clip"};
-    // In HP-GL/2 the reader is held to the text and clip pages and the
-    // interpreter to the text page. The shapes page is shown: both draw its
-    // outlines of odd pen widths (3 dots) and its wide dashed line a pixel
-    // thinner than the engine, as on the monochrome shapes page; the
-    // interpreter's clip page inks some edge pixels more than a pixel out.
-    // PCL XL is judged whole.
-    const bool readerJudged[] = {true, false, true};
-    const bool gpcl6Judged[] = {true, false, false};
+    // In HP-GL/2 the reader is held to every page and the interpreter to
+    // the text and shapes pages (its clip page inks some edge pixels more
+    // than a pixel out). PCL XL is judged whole.
+    const bool readerJudged[] = {true, true, true};
+    const bool gpcl6Judged[] = {true, true, false};
     const std::vector<uint8_t> emf = SampleDocument(samples);
     ASSERT_FALSE(emf.empty()) << "the samples cannot be read (ZQ_SOURCE_DIR)";
     const std::string gpcl6 = Gpcl6Path();

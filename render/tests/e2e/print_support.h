@@ -51,6 +51,7 @@ inline void MakeRasterDevmode(zq::PrivateDevmode& dm, int dpi) {
     g.printableLength = g.usedPrintableLength = static_cast<WORD>(g.length - 2 * g.topMargin);
     dm.paperFormats[1] = g;
     std::swap(dm.paperFormats[1].width, dm.paperFormats[1].length);
+    std::swap(dm.paperFormats[1].usedWidth, dm.paperFormats[1].usedLength);
     std::swap(dm.paperFormats[1].printableWidth, dm.paperFormats[1].printableLength);
     std::swap(dm.paperFormats[1].usedPrintableWidth, dm.paperFormats[1].usedPrintableLength);
 }
