@@ -141,7 +141,10 @@ void SetInputWindow(DeviceRecord& r, const int32_t* rect) {
     if (g.windowActive && std::equal(g.window.begin(), g.window.end(), rect)) return;
     std::copy(rect, rect + 4, g.window.begin());
     g.windowActive = true;
-    SpoolFormat(r, "IW%d,%d,%d,%d", {rect[0], rect[3], rect[2], rect[1]});
+    // The window holds the points on its edges, so its right and bottom are
+    // the last column and row inside the rectangle, not the first outside:
+    // one past them would let every fill through one dot too far.
+    SpoolFormat(r, "IW%d,%d,%d,%d", {rect[0], rect[3] - 1, rect[2] - 1, rect[1]});
     g.pendingSemicolon = true;
 }
 

@@ -119,11 +119,11 @@ TEST(HpglMode, InputWindowIsSentLeftBottomRightTopOnlyWhenItChanges) {
     SetInputWindow(g.r, nullptr);
     EXPECT_EQ(g.Out(), "");
     SetInputWindow(g.r, a);
-    EXPECT_EQ(g.Out(), "IW10,400,300,20");
+    EXPECT_EQ(g.Out(), "IW10,399,299,20");
     SetInputWindow(g.r, a);
     EXPECT_EQ(g.Out(), "");
     SetInputWindow(g.r, b);
-    EXPECT_EQ(g.Out(), "IW10,401,300,20");
+    EXPECT_EQ(g.Out(), "IW10,400,299,20");
     SetInputWindow(g.r, nullptr);
     EXPECT_EQ(g.Out(), "IW");
     SetInputWindow(g.r, nullptr);

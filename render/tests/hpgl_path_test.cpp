@@ -139,7 +139,7 @@ TEST(HpglPath, FillAndEdgePerClipRectangle) {
     Gl2DrawPolygonIn(g.r, nullptr, false, true, false);
     EXPECT_EQ(g.Out(), "EP");
     Gl2DrawPolygonIn(g.r, &a, true, false, true);
-    EXPECT_EQ(g.Out(), "IW10,40,30,20FP1");
+    EXPECT_EQ(g.Out(), "IW10,39,29,20FP1");
     Gl2DrawPolygonIn(g.r, &a, false, true, true);
     EXPECT_EQ(g.Out(), "FPEP");
     Gl2DrawPolygonIn(g.r, nullptr, false, false, true);

@@ -85,7 +85,7 @@ TEST(HpglReader, PaintsWhereTheShapesAre) {
     } cases[] = {
         {"a rectangle fill", "PUPA10,220RR100,-200", {10, 20, 110, 220}},
         {"a closed square polygon", "PE=<" + Pe({20, 30}) + ";PM0PE" + Pe({40, 0, 0, 40, -40, 0}) + ";PM2FP", {20, 30, 60, 70}},
-        {"the polygon cut by the input window", "PE=<" + Pe({20, 30}) + ";PM0PE" + Pe({40, 0, 0, 40, -40, 0}) + ";PM2IW25,50,35,40FP1",
+        {"the polygon cut by the input window, its edges inside", "PE=<" + Pe({20, 30}) + ";PM0PE" + Pe({40, 0, 0, 40, -40, 0}) + ";PM2IW25,49,34,40FP1",
          {25, 40, 35, 50}},
         {"a polygon outside the frame is cut at the frame", "PUPA-50,10RR100,10", {0, 10, 50, 20}},
         {"a wide horizontal line: 10 dots, butt caps", "PW0.84667LA1,1PUPA50,100PDPA150,100", {50, 95, 150, 105}},

@@ -940,9 +940,10 @@ void GlReader::Execute(const std::string& mn, const std::vector<double>& p, GlSu
             window_ = false;
         } else if (p.size() >= 4) {
             const Pt a = ToDevice(s, {p[0], p[1]}), b = ToDevice(s, {p[2], p[3]});
-            // Pixels whose centres fall inside the window.
+            // The pixels from the one holding the lower corner to the one
+            // holding the upper, both included: the window holds its edges.
             win_[0] = std::ceil(std::min(a.x, b.x) - 0.5), win_[1] = std::ceil(std::min(a.y, b.y) - 0.5);
-            win_[2] = std::ceil(std::max(a.x, b.x) - 0.5), win_[3] = std::ceil(std::max(a.y, b.y) - 0.5);
+            win_[2] = std::floor(std::max(a.x, b.x) + 0.5) + 1, win_[3] = std::floor(std::max(a.y, b.y) + 0.5) + 1;
             window_ = true;
         } else {
             Error("IW with " + std::to_string(p.size()) + " parameters", offset);
