@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <numbers>
 
@@ -21,6 +22,24 @@ namespace {
 std::atomic<ULONG> nextUniq{1};
 
 FT_Face F(void* p) { return static_cast<FT_Face>(p); }
+
+// One FreeType library for the process: starting one loads every module, and
+// a document realises a dozen fonts. Faces are opened and closed under its
+// lock, as FreeType asks of a library shared between threads; each face is
+// used by one font only. Never closed: fonts may outlive any owner.
+struct SharedLibrary {
+    FT_Library library = nullptr;
+    std::mutex lock;
+};
+
+SharedLibrary& Library() {
+    static SharedLibrary* shared = [] {
+        auto* s = new SharedLibrary;
+        if (FT_Init_FreeType(&s->library)) s->library = nullptr;
+        return s;
+    }();
+    return *shared;
+}
 
 // 26.6 (FreeType) to 28.4.
 FIX Fx(FT_Pos v) { return static_cast<FIX>(v / 4); }
@@ -78,12 +97,15 @@ std::unique_ptr<EngineFont> EngineFont::Create(const FontFace& face, double emPi
     std::unique_ptr<EngineFont> f(new EngineFont());
     f->face_ = face;
     f->em_ = emPixels;
-    FT_Library lib = nullptr;
-    if (FT_Init_FreeType(&lib)) return nullptr;
-    f->library_ = lib;
+    SharedLibrary& shared = Library();
+    if (!shared.library) return nullptr;
     FT_Face ft = nullptr;
     auto bytes = face.file->Bytes();
-    if (FT_New_Memory_Face(lib, bytes.data(), static_cast<FT_Long>(bytes.size()), face.index, &ft)) return nullptr;
+    {
+        std::lock_guard lock(shared.lock);
+        if (FT_New_Memory_Face(shared.library, bytes.data(), static_cast<FT_Long>(bytes.size()), face.index, &ft))
+            return nullptr;
+    }
     f->ftFace_ = ft;
     if (!FT_IS_SCALABLE(ft) || ft->units_per_EM == 0) return nullptr;
     FT_Set_Char_Size(ft, 0, static_cast<FT_F26Dot6>(std::lround(emPixels * 64)), 72, 72);
@@ -198,8 +220,10 @@ void EngineFont::QueryAdvances(const std::vector<HGLYPH>& glyphs) {
 }
 
 EngineFont::~EngineFont() {
-    if (ftFace_) FT_Done_Face(F(ftFace_));
-    if (library_) FT_Done_FreeType(static_cast<FT_Library>(library_));
+    if (ftFace_) {
+        std::lock_guard lock(Library().lock);
+        FT_Done_Face(F(ftFace_));
+    }
 }
 
 IFIMETRICS* EngineFont::Ifi() { return reinterpret_cast<IFIMETRICS*>(ifi_.data()); }

@@ -129,7 +129,6 @@ private:
     double angle_ = 0;
     double widthScale_ = 1;
     double glyphAngle_ = 0;
-    void* library_ = nullptr;  // FT_Library
     void* ftFace_ = nullptr;   // FT_Face
     Xform xform_;
     std::vector<uint8_t> ifi_;
