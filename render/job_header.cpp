@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -257,7 +258,11 @@ void HeldJob(DeviceRecord& r) {
 std::string CleanName(std::string_view text, uint32_t ansiCodePage, size_t limit) {
     std::string out;
     const char* target = IconvTarget(ansiCodePage);
-    iconv_t cd = iconv_open((std::string(target) + "//TRANSLIT").c_str(), IconvSource(ansiCodePage).c_str());
+    // ASCII is itself in every source and printer encoding here, and nearly
+    // every name is ASCII: those need no converter opened.
+    const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    iconv_t cd = ascii ? reinterpret_cast<iconv_t>(-1)
+                       : iconv_open((std::string(target) + "//TRANSLIT").c_str(), IconvSource(ansiCodePage).c_str());
     if (cd != reinterpret_cast<iconv_t>(-1)) {
         std::string in(text);
         out.resize(in.size() * 4 + 4);

@@ -1,20 +1,18 @@
 #include "base/text.h"
 
-#include <iconv.h>
 #include <locale.h>
 #include <wctype.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <vector>
 
+#include "base/code_page_data.h"
 #include "base/diag.h"
 #include "base/error.h"
 #include "base/locale.h"
@@ -33,142 +31,33 @@ void RefuseFlags(const char* call, DWORD flags) {
 // Code page tables
 
 constexpr char16_t kReplacement = 0xFFFD;
-constexpr uint16_t kUnmapped = 0xFFFF;  // no byte code of any table has this value
+constexpr uint16_t kUnmapped = zq::kUnmappedCode;
 
-enum class ByteKind : uint8_t { Invalid, Single, Lead };
+enum class ByteKind : uint8_t { Single, Lead };
 
 struct CodePageTable {
-    UINT codePage = 0;
-    bool doubleByte = false;
     std::array<ByteKind, 256> kind{};
-    std::array<char16_t, 256> single{};
-    std::vector<char16_t> pairs;     // lead << 8 | trail -> character, 0 when the pair is invalid
-    std::vector<uint16_t> reverse;   // character -> byte or lead << 8 | trail, kUnmapped when none
+    const char16_t* single = nullptr;             // 256 entries
+    std::array<const char16_t*, 256> leadRow{};   // trail -> character (0: invalid pair), at lead bytes
+    std::vector<uint16_t> reverse;                // character -> byte or lead << 8 | trail, kUnmapped when none
 };
 
-bool IsDoubleByteCodePage(UINT cp) { return cp == 932 || cp == 936 || cp == 949 || cp == 950 || cp == 1361; }
-
-std::optional<std::string> IconvName(UINT cp) {
-    switch (cp) {
-    case 437: case 737: case 775: case 850: case 852: case 855: case 857: case 860: case 861:
-    case 862: case 863: case 864: case 865: case 866: case 869: case 874:
-    case 1250: case 1251: case 1252: case 1253: case 1254: case 1255: case 1256: case 1257: case 1258:
-    case 932: case 936: case 949: case 950:
-        return "CP" + std::to_string(cp);
-    case 1361: return "JOHAB";
-    case 10000: return "MACINTOSH";
-    case 20866: return "KOI8-R";
-    case 21866: return "KOI8-U";
-    case 28591: case 28592: case 28593: case 28594: case 28595: case 28596: case 28597: case 28598:
-    case 28599:
-        return "ISO-8859-" + std::to_string(cp - 28590);
-    case 28603: return "ISO-8859-13";
-    case 28605: return "ISO-8859-15";
-    default: return std::nullopt;
-    }
-}
-
-// Converts one short sequence; returns the UTF-16 units or the errno.
-struct Probe {
-    int error = 0;
-    size_t consumed = 0;
-    std::array<char16_t, 4> out{};
-    size_t count = 0;
-};
-
-Probe Convert(iconv_t cd, const char* in, size_t inSize) {
-    Probe p;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    char* inPtr = const_cast<char*>(in);
-    size_t inLeft = inSize;
-    char outBytes[8];
-    char* outPtr = outBytes;
-    size_t outLeft = sizeof outBytes;
-    if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) p.error = errno;
-    p.consumed = inSize - inLeft;
-    p.count = (sizeof outBytes - outLeft) / 2;
-    for (size_t i = 0; i < p.count; ++i)
-        p.out[i] = static_cast<char16_t>(static_cast<uint8_t>(outBytes[2 * i]) |
-                                         (static_cast<uint8_t>(outBytes[2 * i + 1]) << 8));
-    return p;
-}
-
-// A byte that the code page leaves undefined still maps to a character, so
-// that any byte string survives a round trip: C1 controls below 0xA0 (as the
-// Western code page does), private-use characters above.
-char16_t UndefinedByteCharacter(uint8_t b) { return b < 0xA0 ? b : static_cast<char16_t>(0xF700 + b); }
-
+// Decoding reads the built-in data as it stands; only the encoding direction
+// is spread out into a table of its own.
 std::unique_ptr<CodePageTable> BuildTable(UINT cp) {
-    const auto name = IconvName(cp);
-    if (!name) return nullptr;
-    iconv_t toWide = iconv_open("UTF-16LE", name->c_str());
-    if (toWide == reinterpret_cast<iconv_t>(-1)) return nullptr;
-    iconv_t fromWide = iconv_open(name->c_str(), "UTF-16LE");
-    if (fromWide == reinterpret_cast<iconv_t>(-1)) {
-        iconv_close(toWide);
-        return nullptr;
-    }
+    const zq::CodePageData* data = nullptr;
+    for (size_t i = 0; i < zq::kCodePageDataCount; ++i)
+        if (zq::kCodePageData[i].codePage == cp) data = &zq::kCodePageData[i];
+    if (!data) return nullptr;
     auto t = std::make_unique<CodePageTable>();
-    t->codePage = cp;
-    t->doubleByte = IsDoubleByteCodePage(cp);
-    t->reverse.assign(0x10000, kUnmapped);
-    if (t->doubleByte) t->pairs.assign(0x10000, 0);
-
-    for (int b = 0; b < 256; ++b) {
-        const char byte = static_cast<char>(b);
-        const Probe p = Convert(toWide, &byte, 1);
-        if (p.error == 0 && p.count == 1) {
-            t->kind[b] = ByteKind::Single;
-            t->single[b] = p.out[0];
-        } else if (p.error == EINVAL && t->doubleByte) {
-            t->kind[b] = ByteKind::Lead;
-        } else {
-            t->kind[b] = ByteKind::Single;
-            t->single[b] = UndefinedByteCharacter(static_cast<uint8_t>(b));
-        }
+    t->kind.fill(ByteKind::Single);
+    t->single = data->single;
+    for (uint32_t i = 0; i < data->leadCount; ++i) {
+        t->kind[data->leads[i]] = ByteKind::Lead;
+        t->leadRow[data->leads[i]] = data->rows + 256 * i;
     }
-    if (t->doubleByte) {
-        for (int lead = 0x80; lead < 256; ++lead) {
-            if (t->kind[lead] != ByteKind::Lead) continue;
-            for (int trail = 1; trail < 256; ++trail) {
-                const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-                const Probe p = Convert(toWide, pair, 2);
-                if (p.error == 0 && p.count == 1 && p.consumed == 2 && p.out[0] != 0)
-                    t->pairs[(lead << 8) | trail] = p.out[0];
-            }
-        }
-    }
-    // The preferred encoding of each character is iconv's own; characters that
-    // only decode one way still encode back to the bytes they came from.
-    for (uint32_t c = 1; c < 0x10000; ++c) {
-        if (c >= 0xD800 && c < 0xE000) continue;
-        const char in[2] = {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-        iconv(fromWide, nullptr, nullptr, nullptr, nullptr);
-        char* inPtr = const_cast<char*>(in);
-        size_t inLeft = 2;
-        char out[4];
-        char* outPtr = out;
-        size_t outLeft = sizeof out;
-        if (iconv(fromWide, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) continue;
-        const size_t n = sizeof out - outLeft;
-        if (n == 1) {
-            t->reverse[c] = static_cast<uint8_t>(out[0]);
-        } else if (n == 2 && t->doubleByte) {
-            const auto lead = static_cast<uint8_t>(out[0]);
-            const auto trail = static_cast<uint8_t>(out[1]);
-            if (t->kind[lead] == ByteKind::Lead && t->pairs[(lead << 8) | trail] != 0)
-                t->reverse[c] = static_cast<uint16_t>((lead << 8) | trail);
-        }
-    }
-    for (int b = 1; b < 256; ++b)
-        if (t->kind[b] == ByteKind::Single && t->reverse[t->single[b]] == kUnmapped) t->reverse[t->single[b]] = b;
-    if (t->doubleByte)
-        for (uint32_t code = 0x8000; code < 0x10000; ++code)
-            if (char16_t c = t->pairs[code]; c != 0 && t->reverse[c] == kUnmapped)
-                t->reverse[c] = static_cast<uint16_t>(code);
-    t->reverse[0] = 0;
-    iconv_close(toWide);
-    iconv_close(fromWide);
+    t->reverse.resize(0x10000);
+    zq::BuildEncoding(*data, t->reverse.data());
     return t;
 }
 
@@ -282,7 +171,7 @@ bool DecodeTable(const CodePageTable& t, std::string_view in, std::u16string& ou
         }
         if (i + 1 < in.size()) {
             const auto trail = static_cast<uint8_t>(in[i + 1]);
-            if (char16_t c = t.pairs[(b << 8) | trail]; c != 0) {
+            if (char16_t c = t.leadRow[b][trail]; c != 0) {
                 out.push_back(c);
                 ++i;
                 continue;

@@ -1,9 +1,10 @@
 // Code pages, character conversion, case mapping, string calls and bounded
 // formatting.
 //
-// Conversions are table driven: each code page's tables are built once from
-// glibc iconv on first use and never change afterwards, so every call is
-// thread-safe without holding an iconv descriptor.
+// Conversions are table driven: each code page's tables are data built into
+// the library (written at build time from the system's converters), spread
+// out once on first use and never changed afterwards, so every call is
+// thread-safe and no converter is opened at run time.
 #pragma once
 
 #include <cstdarg>

@@ -3,13 +3,17 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
+#include FT_SIZES_H
 #include FT_TRUETYPE_TABLES_H
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <new>
+#include <utility>
 #include <numbers>
 
 #include "gdi/engine.h"
@@ -21,6 +25,61 @@ namespace {
 std::atomic<ULONG> nextUniq{1};
 
 FT_Face F(void* p) { return static_cast<FT_Face>(p); }
+
+// One FreeType library for the process: starting one loads every module, and
+// a document realises a dozen fonts. Faces are opened and closed under its
+// lock, as FreeType asks of a library shared between threads. Never closed:
+// fonts may outlive any owner.
+struct SharedLibrary {
+    FT_Library library = nullptr;
+    std::mutex lock;
+};
+
+SharedLibrary& Library() {
+    static SharedLibrary* shared = [] {
+        auto* s = new SharedLibrary;
+        if (FT_Init_FreeType(&s->library)) s->library = nullptr;
+        return s;
+    }();
+    return *shared;
+}
+
+}  // namespace
+
+// Opening a face reads its tables; every size of a font file shares one.
+// Fonts on different threads may share it: each loads its glyphs under the
+// face's lock, with its own size and transform set first.
+struct SharedFtFace {
+    FT_Face face = nullptr;
+    std::shared_ptr<FontFile> file;  // the bytes the face reads
+    std::mutex lock;
+    ~SharedFtFace() {
+        std::lock_guard l(Library().lock);
+        FT_Done_Face(face);
+    }
+};
+
+namespace {
+
+std::shared_ptr<SharedFtFace> OpenSharedFace(const FontFace& face) {
+    SharedLibrary& shared = Library();
+    if (!shared.library) return nullptr;
+    static auto* open = new std::map<std::pair<const FontFile*, int>, std::weak_ptr<SharedFtFace>>;
+    std::lock_guard lock(shared.lock);
+    const auto key = std::make_pair(face.file.get(), face.index);
+    if (auto it = open->find(key); it != open->end())
+        if (auto s = it->second.lock()) return s;
+    std::erase_if(*open, [](const auto& entry) { return entry.second.expired(); });
+    auto bytes = face.file->Bytes();
+    FT_Face ft = nullptr;
+    if (FT_New_Memory_Face(shared.library, bytes.data(), static_cast<FT_Long>(bytes.size()), face.index, &ft))
+        return nullptr;
+    auto s = std::make_shared<SharedFtFace>();
+    s->face = ft;
+    s->file = face.file;
+    (*open)[key] = s;
+    return s;
+}
 
 // 26.6 (FreeType) to 28.4.
 FIX Fx(FT_Pos v) { return static_cast<FIX>(v / 4); }
@@ -61,6 +120,13 @@ int CubicTo(const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void*
 
 }  // namespace
 
+// This font's size and transform on the shared face; the caller holds its lock.
+void EngineFont::Activate() const {
+    FT_Activate_Size(static_cast<FT_Size>(ftSize_));
+    FT_Matrix m{matrix_[0], matrix_[1], matrix_[2], matrix_[3]};
+    FT_Set_Transform(F(ftFace_), &m, nullptr);
+}
+
 struct EngineFont::Glyph_ {
     GLYPHDATA data{};
     std::vector<uint64_t> bits;  // GLYPHBITS storage, 8-byte aligned
@@ -78,14 +144,16 @@ std::unique_ptr<EngineFont> EngineFont::Create(const FontFace& face, double emPi
     std::unique_ptr<EngineFont> f(new EngineFont());
     f->face_ = face;
     f->em_ = emPixels;
-    FT_Library lib = nullptr;
-    if (FT_Init_FreeType(&lib)) return nullptr;
-    f->library_ = lib;
-    FT_Face ft = nullptr;
-    auto bytes = face.file->Bytes();
-    if (FT_New_Memory_Face(lib, bytes.data(), static_cast<FT_Long>(bytes.size()), face.index, &ft)) return nullptr;
+    f->shared_ = OpenSharedFace(face);
+    if (!f->shared_) return nullptr;
+    FT_Face ft = f->shared_->face;
     f->ftFace_ = ft;
+    std::lock_guard faceLock(f->shared_->lock);
     if (!FT_IS_SCALABLE(ft) || ft->units_per_EM == 0) return nullptr;
+    FT_Size size = nullptr;
+    if (FT_New_Size(ft, &size)) return nullptr;
+    f->ftSize_ = size;
+    FT_Activate_Size(size);
     FT_Set_Char_Size(ft, 0, static_cast<FT_F26Dot6>(std::lround(emPixels * 64)), 72, 72);
 
     f->iUniq = nextUniq++;
@@ -115,8 +183,10 @@ std::unique_ptr<EngineFont> EngineFont::Create(const FontFace& face, double emPi
     }
     if (m[0] != 1 || m[1] != 0 || m[2] != 0 || m[3] != 1) {
         auto fx = [](double v) { return static_cast<FT_Fixed>(std::lround(v * 0x10000)); };
-        FT_Matrix t{fx(m[0]), fx(m[1]), fx(m[2]), fx(m[3])};
-        FT_Set_Transform(ft, &t, nullptr);
+        f->matrix_[0] = fx(m[0]);
+        f->matrix_[1] = fx(m[1]);
+        f->matrix_[2] = fx(m[2]);
+        f->matrix_[3] = fx(m[3]);
     }
     double scale = emPixels / ft->units_per_EM;
     // Notional units to device pixels (y down), turned with the glyphs: a
@@ -198,8 +268,10 @@ void EngineFont::QueryAdvances(const std::vector<HGLYPH>& glyphs) {
 }
 
 EngineFont::~EngineFont() {
-    if (ftFace_) FT_Done_Face(F(ftFace_));
-    if (library_) FT_Done_FreeType(static_cast<FT_Library>(library_));
+    if (ftSize_) {
+        std::lock_guard lock(shared_->lock);
+        FT_Done_Size(static_cast<FT_Size>(ftSize_));
+    }
 }
 
 IFIMETRICS* EngineFont::Ifi() { return reinterpret_cast<IFIMETRICS*>(ifi_.data()); }
@@ -211,6 +283,7 @@ HGLYPH EngineFont::GlyphOf(char32_t ch) const {
         if (it == glyphs.end()) it = glyphs.find(reinterpret_cast<const IFIMETRICS*>(ifi_.data())->wcDefaultChar);
         return it == glyphs.end() ? 0 : it->second;
     }
+    std::lock_guard lock(shared_->lock);
     return FT_Get_Char_Index(F(ftFace_), ch);
 }
 
@@ -218,6 +291,7 @@ char16_t EngineFont::MapBack(HGLYPH hg) {
     if (reverse_.empty() && deviceFace_) {
         for (auto [c, g] : deviceFace_->glyphs) reverse_.emplace(g, c);
     } else if (reverse_.empty()) {
+        std::lock_guard lock(shared_->lock);
         FT_UInt gi;
         FT_ULong c = FT_Get_First_Char(F(ftFace_), &gi);
         while (gi != 0) {
@@ -245,6 +319,8 @@ EngineFont::Glyph_* EngineFont::Load(HGLYPH hg) {
     if (it != glyphs_.end()) return it->second.get();
     FT_Face ft = F(ftFace_);
     if (hg >= static_cast<HGLYPH>(ft->num_glyphs)) return nullptr;
+    std::lock_guard lock(shared_->lock);
+    Activate();
     if (FT_Load_Glyph(ft, hg, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO)) return nullptr;
     FT_GlyphSlot slot = ft->glyph;
     if (flFontType & FO_SIM_BOLD) FT_Outline_EmboldenXY(&slot->outline, static_cast<FT_Pos>(em_ * 64 / 24), 0);
@@ -291,6 +367,8 @@ void EngineFont::LoadPath(HGLYPH hg, Glyph_& g) {
     // first asks for it: the one the bits were made from, fitted to this
     // size's pixels, so a device filling it inks what the bits ink.
     FT_Face ft = F(ftFace_);
+    std::lock_guard lock(shared_->lock);
+    Activate();
     if (FT_Load_Glyph(ft, hg, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) != 0) return;
     if (flFontType & FO_SIM_BOLD) FT_Outline_EmboldenXY(&ft->glyph->outline, static_cast<FT_Pos>(em_ * 64 / 24), 0);
     g.path = std::make_unique<Path>();
@@ -343,8 +421,10 @@ FIX EngineFont::Advance(HGLYPH hg) {
     if (auto it = glyphs_.find(hg); it != glyphs_.end()) return it->second->data.fxD;
     if (auto it = advances_.find(hg); it != advances_.end()) return it->second;
     FT_Face ft = F(ftFace_);
-    if (hg >= static_cast<HGLYPH>(ft->num_glyphs) || FT_Load_Glyph(ft, hg, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO))
-        return 0;
+    if (hg >= static_cast<HGLYPH>(ft->num_glyphs)) return 0;
+    std::lock_guard lock(shared_->lock);
+    Activate();
+    if (FT_Load_Glyph(ft, hg, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO)) return 0;
     return advances_[hg] = SlotAdvance();
 }
 

@@ -437,5 +437,21 @@ TEST(CleanName, ReplacesControlsAndQuotesAndCutsAtCharacters) {
     EXPECT_EQ(utf8, "\xE6\x97\xA5");
 }
 
+// Plain ASCII names reach the printer as they are from every system code
+// page: read back through the printer's encoding, every printable ASCII
+// character is itself.
+TEST(CleanName, AsciiIsItselfInEveryPrinterEncoding) {
+    std::string ascii;
+    for (int c = 1; c < 0x80; ++c) ascii.push_back(static_cast<char>(c));
+    std::u16string want;
+    for (char c : ascii) want.push_back((c < 32 && c != '\t') || c == '"' ? u'*' : static_cast<char16_t>(c));
+    const struct {
+        uint32_t codePage;
+        const char* printerCharset;
+    } cases[] = {{1250, "ISO-8859-2"}, {1251, "ISO-8859-5"}, {1252, "CP850"}, {1253, "CP850"}, {1255, "CP850"},
+                 {1258, "CP850"},      {932, "UTF-8"},       {936, "UTF-8"}, {949, "UTF-8"}, {950, "UTF-8"}};
+    for (const auto& c : cases) EXPECT_EQ(Decode(CleanName(ascii, c.codePage, 200), c.printerCharset), want) << c.codePage;
+}
+
 }  // namespace
 }  // namespace pclrend

@@ -56,6 +56,7 @@ std::vector<std::string> FontFamilies();
 std::optional<FontFace> DeviceFaceSource(std::u16string_view family, int weight, bool italic);
 
 class Device;
+struct SharedFtFace;
 
 // A face the printer's driver offers (DrvQueryFont), with its glyph set and
 // kerning pairs (DrvQueryFontTree), copied out of what the driver handed
@@ -125,6 +126,7 @@ private:
     Glyph_* Load(HGLYPH hg);
     void LoadPath(HGLYPH hg, Glyph_& g);
     FIX SlotAdvance() const;  // of the glyph FreeType's slot holds
+    void Activate() const;    // this font's size and transform on the shared face
 
     FontFace face_;
     Device* device_ = nullptr;
@@ -135,8 +137,13 @@ private:
     double angle_ = 0;
     double widthScale_ = 1;
     double glyphAngle_ = 0;
-    void* library_ = nullptr;  // FT_Library
-    void* ftFace_ = nullptr;   // FT_Face
+    // The face is opened once per font file and shared by every size
+    // realised from it; this font's own size and transform are set on it
+    // (under its lock) whenever a glyph is loaded.
+    std::shared_ptr<SharedFtFace> shared_;
+    void* ftFace_ = nullptr;   // FT_Face, shared_'s
+    void* ftSize_ = nullptr;   // FT_Size
+    long matrix_[4] = {0x10000, 0, 0, 0x10000};  // FT_Matrix: xx, xy, yx, yy
     Xform xform_;
     std::vector<uint8_t> ifi_;
     std::map<HGLYPH, std::unique_ptr<Glyph_>> glyphs_;

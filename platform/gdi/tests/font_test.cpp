@@ -114,6 +114,51 @@ TEST(Fonts, GlyphBitsAreFreeTypesMonoRendering) {
     FT_Done_FreeType(lib);
 }
 
+// Sizes of one font file share its face: fonts realised side by side at
+// different sizes, one of them sheared (simulated italic), load their glyphs
+// interleaved and still get FreeType's rendering at their own size and shear,
+// from a face of the test's own.
+TEST(Fonts, SizesOfOneFaceKeepTheirOwnSizeAndShear) {
+    struct Case {
+        double em;
+        bool italic;
+    } const cases[] = {{37, false}, {61, false}, {37, true}};
+    std::vector<std::unique_ptr<EngineFont>> fonts;
+    for (const Case& c : cases) {
+        fonts.push_back(Realise("Liberation Sans", c.em, 400, c.italic));
+        ASSERT_TRUE(fonts.back());
+    }
+    FT_Library lib;
+    ASSERT_EQ(FT_Init_FreeType(&lib), 0);
+    auto bytes = fonts[0]->Face().file->Bytes();
+    for (char16_t ch : std::u16string(u"AgW")) {
+        for (size_t i = 0; i < fonts.size(); ++i) {
+            FT_Face ft;
+            ASSERT_EQ(FT_New_Memory_Face(lib, bytes.data(), static_cast<FT_Long>(bytes.size()), fonts[i]->Face().index, &ft), 0);
+            FT_Set_Char_Size(ft, 0, static_cast<FT_F26Dot6>(cases[i].em * 64), 72, 72);
+            if (cases[i].italic) {
+                FT_Matrix shear{0x10000, static_cast<FT_Fixed>(0.2 * 0x10000 + 0.5), 0, 0x10000};
+                FT_Set_Transform(ft, &shear, nullptr);
+            }
+            HGLYPH hg = fonts[i]->GlyphOf(ch);
+            GLYPHDATA* gd = nullptr;
+            ASSERT_EQ(FONTOBJ_cGetGlyphs(fonts[i].get(), FO_GLYPHBITS, 1, &hg, reinterpret_cast<PVOID*>(&gd)), 1u);
+            ASSERT_EQ(FT_Load_Glyph(ft, hg, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO), 0);
+            ASSERT_EQ(FT_Render_Glyph(ft->glyph, FT_RENDER_MODE_MONO), 0);
+            const FT_Bitmap& bm = ft->glyph->bitmap;
+            const GLYPHBITS* gb = gd->gdf.pgb;
+            ASSERT_EQ(gb->sizlBitmap.cx, static_cast<LONG>(bm.width)) << i;
+            ASSERT_EQ(gb->sizlBitmap.cy, static_cast<LONG>(bm.rows)) << i;
+            const size_t rowBytes = (bm.width + 7) / 8;
+            for (unsigned y = 0; y < bm.rows; ++y)
+                EXPECT_EQ(std::memcmp(gb->aj + rowBytes * y, bm.buffer + y * bm.pitch, rowBytes), 0) << i << " row " << y;
+            EXPECT_EQ(gd->fxD, static_cast<FIX>(((ft->glyph->advance.x + 32) & ~63) / 4)) << i;
+            FT_Done_Face(ft);
+        }
+    }
+    FT_Done_FreeType(lib);
+}
+
 TEST(Fonts, FileAndSimulations) {
     auto font = Realise("DejaVu Sans", 20, 700, true);
     ASSERT_TRUE(font);
