@@ -156,6 +156,11 @@ InkBox InkWithin(const RECTL& within, int32_t width, int32_t height, Ink ink) {
     return b;
 }
 
+std::vector<uint8_t> FileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
 // Pixels of a replayed page whose grey differs from the reference's (`far`:
 // not within a pixel), outside the boxes of `skip`.
 size_t GreyDifferences(const vemfread::Picture& picture, const pclread::Grey& reference, const std::vector<TextRun>& skip,
@@ -175,9 +180,7 @@ TEST_F(StreamPrintTest, EverySampleStreamsAndReplaysInLanguages0And1And4) {
     ASSERT_NE(source, nullptr);
     constexpr int dpi = 100;
     for (const char* sample : {"text", "shapes", "photo", "clip"}) {
-        std::ifstream in(std::filesystem::path(source) / "tools/emfgen/samples" / (std::string(sample) + ".emf"),
-                         std::ios::binary);
-        const std::vector<uint8_t> emf{std::istreambuf_iterator<char>(in), {}};
+        const auto emf = FileBytes(std::filesystem::path(source) / "tools/emfgen/samples" / (std::string(sample) + ".emf"));
         ASSERT_FALSE(emf.empty()) << sample;
         for (uint8_t language : {0, 1, 4}) {
             SCOPED_TRACE(std::string(sample) + " in language " + std::to_string(language));
@@ -187,8 +190,7 @@ TEST_F(StreamPrintTest, EverySampleStreamsAndReplaysInLanguages0And1And4) {
             const std::string png = (root_ / "reference-%d.png").string();
             const auto result = zq::emf::PrintDocument(u"Mono", emf, u"sample", &dm.dm, png);
             ASSERT_EQ(result.error, "");
-            std::ifstream job(zq::store::JobFile(result.outputJob), std::ios::binary);
-            const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(job), {}};
+            const auto bytes = FileBytes(zq::store::JobFile(result.outputJob));
             const auto stream = vemfread::Walk(bytes);
             ASSERT_TRUE(stream.ok) << stream.error;
             ASSERT_EQ(stream.pages.size(), result.pages);
@@ -252,17 +254,14 @@ TEST_F(StreamPrintTest, ShapesAndClipReplayWithinAPixelAt600Dpi) {
     ASSERT_NE(source, nullptr);
     for (const char* sample : {"shapes", "clip"}) {
         SCOPED_TRACE(sample);
-        std::ifstream in(std::filesystem::path(source) / "tools/emfgen/samples" / (std::string(sample) + ".emf"),
-                         std::ios::binary);
-        const std::vector<uint8_t> emf{std::istreambuf_iterator<char>(in), {}};
+        const auto emf = FileBytes(std::filesystem::path(source) / "tools/emfgen/samples" / (std::string(sample) + ".emf"));
         ASSERT_FALSE(emf.empty());
         auto dm = Letter(600);
         dm.metaSpool = 1;
         const std::string png = (root_ / "reference-%d.png").string();
         const auto result = zq::emf::PrintDocument(u"Mono", emf, u"sample", &dm.dm, png);
         ASSERT_EQ(result.error, "");
-        std::ifstream job(zq::store::JobFile(result.outputJob), std::ios::binary);
-        const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(job), {}};
+        const auto bytes = FileBytes(zq::store::JobFile(result.outputJob));
         const auto stream = vemfread::Walk(bytes);
         ASSERT_TRUE(stream.ok) << stream.error;
         ASSERT_EQ(stream.pages.size(), 1u);
