@@ -431,7 +431,9 @@ done
 
 # The host-finishing printers write the spool stream: each job is walked as
 # the finishing library walks it (a refused stream fails the run) and its
-# pages are replayed with the engine beside the reference render.
+# pages are replayed with the engine beside the reference render, judged as
+# the stream print tests judge them: grey levels pixel for pixel (an edge
+# moved by a pixel is told apart), text in a logical font glyph by glyph.
 echo
 printf '%-28s %-10s %-16s %10s %8s  %s\n' printer sample page "job bytes" seconds "replayed against reference"
 for printer in "${stream_printers[@]}"; do

@@ -14,7 +14,6 @@
 #include <iterator>
 #include <cstring>
 #include <map>
-#include <numbers>
 #include <string>
 
 #include "base/error.h"
@@ -27,6 +26,7 @@
 #include "render/tests/e2e/print_support.h"
 #include "render/tests/gpcl6_run.h"
 #include "settings/watermarks.h"
+#include "vemfread/glyph_ink.h"
 #include "vemfread/replay.h"
 #include "vemfread/vemfread.h"
 
@@ -135,16 +135,15 @@ TEST_F(StreamPrintTest, TheInterfaceDriversSendersOnALiveDeviceContext) {
     EXPECT_NE(block, nullptr);
 }
 
-// The grey of a colour 0x00RRGGBB, as the reference renders store it.
-int Grey(uint32_t rgb) {
-    return static_cast<int>((299 * (rgb >> 16 & 0xFF) + 587 * (rgb >> 8 & 0xFF) + 114 * (rgb & 0xFF) + 500) / 1000);
-}
+using vemfread::GlyphInkOff;
+using vemfread::Grey;
+using vemfread::InAnyBox;
+using vemfread::LogicalFontRuns;
+using vemfread::TextRun;
 
 // The ink within a rectangle of a page: the box of the pixels `ink` says
 // are inked (right < 0 when there are none).
-struct InkBox {
-    int32_t left = INT32_MAX, top = INT32_MAX, right = -1, bottom = -1;
-};
+using InkBox = vemfread::Box;
 template <class Ink>
 InkBox InkWithin(const RECTL& within, int32_t width, int32_t height, Ink ink) {
     InkBox b;
@@ -157,127 +156,18 @@ InkBox InkWithin(const RECTL& within, int32_t width, int32_t height, Ink ink) {
     return b;
 }
 
-// Where a page's text stands, for each string the stream draws in a
-// logical font (records 82, 37 and 84): a box round the string, and the
-// left edge of each glyph's cell (its origin; the first from the box's
-// left). A string on a turned baseline is one cell.
-struct TextRun {
-    RECTL box;
-    std::vector<LONG> cells;
-};
-std::vector<TextRun> LogicalFontRuns(const vemfread::Page& page) {
-    struct Font {
-        int32_t size, turn;  // height in pixels, tenths of a degree
-    };
-    std::map<uint32_t, Font> fonts;
-    uint32_t selected = 0;
-    std::vector<TextRun> runs;
-    for (const auto& r : page.records) {
-        if (r.type == zq::vemf::kExtCreateFont)
-            fonts[r.U32(8)] = {std::abs(static_cast<int32_t>(r.U32(12))), static_cast<int32_t>(r.U32(20))};
-        if (r.type == zq::vemf::kSelectObject) selected = r.U32(8);
-        if (r.type != zq::vemf::kExtTextOutW || !fonts.count(selected) || !fonts[selected].size) continue;
-        const Font f = fonts[selected];
-        const double a = f.turn * std::numbers::pi / 1800;
-        const uint32_t n = r.U32(44), advances = r.U32(72);
-        std::vector<POINTL> at{{static_cast<LONG>(r.U32(36)), static_cast<LONG>(r.U32(40))}};
-        double along = 0;
-        for (uint32_t i = 0; i + 1 < n; ++i) {
-            const auto dx = static_cast<int32_t>(r.U32(advances + 8 * i)), dy = static_cast<int32_t>(r.U32(advances + 8 * i + 4));
-            along += dx;
-            if (f.turn)
-                at.push_back({at[0].x + static_cast<LONG>(std::lround(along * std::cos(a))),
-                              at[0].y - static_cast<LONG>(std::lround(along * std::sin(a)))});
-            else at.push_back({at.back().x + dx, at.back().y + dy});
-        }
-        TextRun run;
-        run.box = {INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
-        const LONG size = f.size, reach = f.turn ? 2 * size : 0;
-        for (const POINTL& p : at) {
-            run.box.left = std::min(run.box.left, p.x - size / 2 - reach);
-            run.box.right = std::max(run.box.right, p.x + 3 * size / 2 + reach);
-            run.box.top = std::min(run.box.top, p.y - 3 * size / 2 - reach);
-            run.box.bottom = std::max(run.box.bottom, p.y + 3 * size / 5 + reach);
-        }
-        run.cells.push_back(run.box.left);
-        if (!f.turn)
-            for (size_t i = 1; i < at.size(); ++i) run.cells.push_back(at[i].x);
-        runs.push_back(std::move(run));
-    }
-    return runs;
+std::vector<uint8_t> FileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// The ink box of each glyph of a run: the 8-connected pieces of ink within
-// the run's box, each given to the cell its centre falls in (a glyph's
-// overhang stays its own, an i's dot joins its stem).
-template <class Ink>
-std::vector<InkBox> GlyphInk(const TextRun& run, int32_t width, int32_t height, Ink ink) {
-    const RECTL b{std::max<LONG>(0, run.box.left), std::max<LONG>(0, run.box.top), std::min<LONG>(width, run.box.right),
-                  std::min<LONG>(height, run.box.bottom)};
-    std::vector<InkBox> glyphs(run.cells.size());
-    if (b.right <= b.left || b.bottom <= b.top) return glyphs;
-    const int32_t w = b.right - b.left, h = b.bottom - b.top;
-    std::vector<uint8_t> seen(static_cast<size_t>(w) * h);
-    std::vector<std::pair<int32_t, int32_t>> todo;
-    for (int32_t y0 = 0; y0 < h; ++y0)
-        for (int32_t x0 = 0; x0 < w; ++x0) {
-            if (seen[static_cast<size_t>(y0) * w + x0] || !ink(b.left + x0, b.top + y0)) continue;
-            InkBox piece;
-            todo = {{x0, y0}};
-            seen[static_cast<size_t>(y0) * w + x0] = 1;
-            while (!todo.empty()) {
-                const auto [x, y] = todo.back();
-                todo.pop_back();
-                piece.left = std::min(piece.left, x), piece.right = std::max(piece.right, x);
-                piece.top = std::min(piece.top, y), piece.bottom = std::max(piece.bottom, y);
-                for (int32_t dy = -1; dy <= 1; ++dy)
-                    for (int32_t dx = -1; dx <= 1; ++dx) {
-                        const int32_t nx = x + dx, ny = y + dy;
-                        if (nx < 0 || ny < 0 || nx >= w || ny >= h || seen[static_cast<size_t>(ny) * w + nx]) continue;
-                        if (!ink(b.left + nx, b.top + ny)) continue;
-                        seen[static_cast<size_t>(ny) * w + nx] = 1;
-                        todo.push_back({nx, ny});
-                    }
-            }
-            const LONG centre = b.left + (piece.left + piece.right) / 2;
-            size_t cell = 0;
-            while (cell + 1 < run.cells.size() && run.cells[cell + 1] <= centre) ++cell;
-            InkBox& g = glyphs[cell];
-            g.left = std::min(g.left, b.left + piece.left), g.right = std::max(g.right, b.left + piece.right);
-            g.top = std::min(g.top, b.top + piece.top), g.bottom = std::max(g.bottom, b.top + piece.bottom);
-        }
-    return glyphs;
-}
-
-// Text replayed in a logical font is drawn by the player from the face at a
-// whole-pixel height where the engine drew it at a fractional one: each
-// glyph's ink box (`mine` and `theirs` give a pixel's grey) lies within a
-// pixel of the reference's. Returns the glyphs that do not, described.
-template <class Grey>
-std::vector<std::string> GlyphInkOff(const std::vector<TextRun>& runs, int32_t width, int32_t height, Grey mine,
-                                     Grey theirs) {
-    auto text = [](const InkBox& b) {
-        return std::to_string(b.left) + "," + std::to_string(b.top) + "-" + std::to_string(b.right) + "," +
-               std::to_string(b.bottom);
-    };
-    std::vector<std::string> off;
-    for (const TextRun& run : runs) {
-        const auto a = GlyphInk(run, width, height, [&](int32_t x, int32_t y) { return mine(x, y) < 254; });
-        const auto b = GlyphInk(run, width, height, [&](int32_t x, int32_t y) { return theirs(x, y) < 254; });
-        for (size_t i = 0; i < a.size(); ++i)
-            if ((a[i].right < 0) != (b[i].right < 0) ||
-                (a[i].right >= 0 && (std::abs(a[i].left - b[i].left) > 1 || std::abs(a[i].right - b[i].right) > 1 ||
-                                     std::abs(a[i].top - b[i].top) > 1 || std::abs(a[i].bottom - b[i].bottom) > 1)))
-                off.push_back("glyph " + std::to_string(i) + " of the string at " + std::to_string(run.cells[0]) + "," +
-                              std::to_string(run.box.top) + ": ink " + text(a[i]) + " against " + text(b[i]));
-    }
-    return off;
-}
-
-bool InAnyBox(const std::vector<TextRun>& runs, int32_t x, int32_t y) {
-    for (const TextRun& run : runs)
-        if (x >= run.box.left && x < run.box.right && y >= run.box.top && y < run.box.bottom) return true;
-    return false;
+// Pixels of a replayed page whose grey differs from the reference's (`far`:
+// not within a pixel), outside the boxes of `skip`.
+size_t GreyDifferences(const vemfread::Picture& picture, const pclread::Grey& reference, const std::vector<TextRun>& skip,
+                       size_t& far) {
+    return vemfread::GreyDifferences(
+        skip, picture.width, picture.height, [&](int32_t x, int32_t y) { return Grey(picture.At(x, y)); },
+        [&](int32_t x, int32_t y) { return int{reference.At(x, y)}; }, far);
 }
 
 // Every sample document as `zq print` prints it, in printer languages 0, 1
@@ -290,9 +180,7 @@ TEST_F(StreamPrintTest, EverySampleStreamsAndReplaysInLanguages0And1And4) {
     ASSERT_NE(source, nullptr);
     constexpr int dpi = 100;
     for (const char* sample : {"text", "shapes", "photo", "clip"}) {
-        std::ifstream in(std::filesystem::path(source) / "tools/emfgen/samples" / (std::string(sample) + ".emf"),
-                         std::ios::binary);
-        const std::vector<uint8_t> emf{std::istreambuf_iterator<char>(in), {}};
+        const auto emf = FileBytes(std::filesystem::path(source) / "tools/emfgen/samples" / (std::string(sample) + ".emf"));
         ASSERT_FALSE(emf.empty()) << sample;
         for (uint8_t language : {0, 1, 4}) {
             SCOPED_TRACE(std::string(sample) + " in language " + std::to_string(language));
@@ -302,8 +190,7 @@ TEST_F(StreamPrintTest, EverySampleStreamsAndReplaysInLanguages0And1And4) {
             const std::string png = (root_ / "reference-%d.png").string();
             const auto result = zq::emf::PrintDocument(u"Mono", emf, u"sample", &dm.dm, png);
             ASSERT_EQ(result.error, "");
-            std::ifstream job(zq::store::JobFile(result.outputJob), std::ios::binary);
-            const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(job), {}};
+            const auto bytes = FileBytes(zq::store::JobFile(result.outputJob));
             const auto stream = vemfread::Walk(bytes);
             ASSERT_TRUE(stream.ok) << stream.error;
             ASSERT_EQ(stream.pages.size(), result.pages);
@@ -331,22 +218,8 @@ TEST_F(StreamPrintTest, EverySampleStreamsAndReplaysInLanguages0And1And4) {
                                                  [&](int32_t x, int32_t y) { return int{reference->At(x, y)}; }));
                 EXPECT_TRUE(off.empty()) << "page " << p + 1 << ": " << off.size() << " glyphs off, the first "
                                          << (off.empty() ? "" : off[0]);
-                size_t differ = 0, far = 0;
-                for (int32_t y = 0; y < picture.height; ++y)
-                    for (int32_t x = 0; x < picture.width; ++x) {
-                        if (InAnyBox(runs, x, y)) continue;
-                        const int mine = grey(x, y);
-                        if (std::abs(mine - reference->At(x, y)) <= 1) continue;
-                        ++differ;
-                        bool near = false;
-                        for (int32_t dy = -1; dy <= 1 && !near; ++dy)
-                            for (int32_t dx = -1; dx <= 1 && !near; ++dx) {
-                                const int32_t nx = x + dx, ny = y + dy;
-                                near = nx >= 0 && ny >= 0 && nx < picture.width && ny < picture.height &&
-                                       std::abs(mine - reference->At(nx, ny)) <= 1;
-                            }
-                        far += !near;
-                    }
+                size_t far = 0;
+                const size_t differ = GreyDifferences(picture, *reference, runs, far);
                 // The samples are scaled onto the page, so their outlines fall
                 // between pixels, and the stream carries whole pixels, rounded
                 // to the nearest: fills, images and glyph bitmaps land on the
@@ -367,6 +240,50 @@ TEST_F(StreamPrintTest, EverySampleStreamsAndReplaysInLanguages0And1And4) {
                 }
                 EXPECT_LT(differ, lines ? size_t(picture.width) * picture.height / 200 : 1u) << "page " << p + 1;
             }
+        }
+    }
+}
+
+// The shapes and clip samples at the resolution of the printers of the
+// package's run (600 dpi). The engine draws outlines, wide pens and dashes
+// from fractional pixels, the stream carries whole ones (points, pen widths,
+// dash lengths), so an edge may move by a pixel: every pixel that differs has
+// the reference's grey beside it, and edges are all that differ.
+TEST_F(StreamPrintTest, ShapesAndClipReplayWithinAPixelAt600Dpi) {
+    const char* source = std::getenv("ZQ_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    for (const char* sample : {"shapes", "clip"}) {
+        SCOPED_TRACE(sample);
+        const auto emf = FileBytes(std::filesystem::path(source) / "tools/emfgen/samples" / (std::string(sample) + ".emf"));
+        ASSERT_FALSE(emf.empty());
+        auto dm = Letter(600);
+        dm.metaSpool = 1;
+        const std::string png = (root_ / "reference-%d.png").string();
+        const auto result = zq::emf::PrintDocument(u"Mono", emf, u"sample", &dm.dm, png);
+        ASSERT_EQ(result.error, "");
+        const auto bytes = FileBytes(zq::store::JobFile(result.outputJob));
+        const auto stream = vemfread::Walk(bytes);
+        ASSERT_TRUE(stream.ok) << stream.error;
+        ASSERT_EQ(stream.pages.size(), 1u);
+        vemfread::Picture picture;
+        std::string error;
+        ASSERT_TRUE(vemfread::Replay(stream, 0, picture, error)) << error;
+        const auto reference = pclread::ReadGreyPng(zq::emf::PagePath(png, 1));
+        ASSERT_TRUE(reference);
+        ASSERT_EQ(reference->width, picture.width);
+        ASSERT_EQ(reference->height, picture.height);
+        size_t far = 0;
+        const size_t differ = GreyDifferences(picture, *reference, {}, far);
+        EXPECT_EQ(far, 0u) << differ << " pixels differ";
+        EXPECT_LT(differ, size_t(picture.width) * picture.height / 1000);
+        if (const char* dir = std::getenv("ZQ_STREAM_DUMP")) {
+            const std::string stem = std::string(dir) + "/" + sample + "-600";
+            vemfread::WritePicture(picture, stem + "-replayed.png");
+            std::error_code ec;
+            std::filesystem::copy_file(zq::emf::PagePath(png, 1), stem + "-reference.png",
+                                       std::filesystem::copy_options::overwrite_existing, ec);
+            std::filesystem::copy_file(zq::store::JobFile(result.outputJob), stem + ".vemf",
+                                       std::filesystem::copy_options::overwrite_existing, ec);
         }
     }
 }
