@@ -240,6 +240,7 @@ if [[ " ${inf_models[*]} " == *" $colour_model "* ]]; then
     "$zq" printer add "$photo" --driver "$photo" > /dev/null
     printer="$photo colour PCL 5"
     app_record "$photo" "$out/records/${printer// /-}.bin" metaSpool=0 printerLanguage=1 dmColor=2
+    remember "$printer" "$photo" metaSpool=0 printerLanguage=1 dmColor=2
     "$zq" printer add "$printer" --driver "$photo" --devmode "$out/records/${printer// /-}.bin" > /dev/null
     printers+=("$printer")
     gl_printers+=("$printer")
