@@ -4,7 +4,9 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
+#include <string>
 
 #include "common/res_ids.h"
 #include "interface/control_records.h"
@@ -228,7 +230,10 @@ struct Checker {
 
     // The resident-font list (type 265): 16-bit values ended by a negative
     // one, each naming a description (type 258, value + 1) that reads as a
-    // whole font, at most once, and no more fonts than a summary takes.
+    // whole font, at most once, and no more fonts than a summary takes. A
+    // PCL XL printer selects a font by its name alone (the second text, else
+    // the face), so each name fits the font-name field and names fonts of
+    // one style only.
     void Fonts(uint16_t listId) {
         const auto list = Bytes(res::kFontList, listId);
         const std::string name = "font list " + std::to_string(listId);
@@ -237,6 +242,12 @@ struct Checker {
             return;
         }
         std::set<int> seen;
+        struct Style {
+            uint16_t id;
+            uint16_t weight;
+            uint8_t italic;
+        };
+        std::map<std::string, Style> xlNames;
         size_t at = 0;
         for (; at + 2 <= list.size(); at += 2) {
             const int16_t v = static_cast<int16_t>(U16(list, at));
@@ -259,6 +270,17 @@ struct Checker {
             }
             if (f->charMap.empty() || f->panose.empty() || f->symbolSets.empty() || f->selection.empty()) {
                 Fail(font + " lacks a character map, PANOSE, symbol sets or selection string");
+            }
+            const std::string xlName = f->secondText.empty() ? f->face : f->secondText;
+            const size_t field = f->metrics.charSet == 129 ? 20 : 16;
+            if (xlName.size() > field) {
+                Fail(font + ": PCL XL name \"" + xlName + "\" is longer than " + std::to_string(field) + " bytes");
+            }
+            const Style style{id, f->metrics.weight, f->metrics.italic};
+            const auto [known, added] = xlNames.emplace(xlName, style);
+            if (!added && (known->second.weight != style.weight || known->second.italic != style.italic)) {
+                Fail(font + " shares the PCL XL name \"" + xlName + "\" with font " + std::to_string(known->second.id) +
+                     " of another style");
             }
         }
         if (at + 2 > list.size()) Fail(name + " has no end mark");

@@ -140,7 +140,7 @@ std::optional<FontFace> DeviceFaceSource(std::u16string_view family, int weight,
                 if (tab == std::string::npos) break;
                 at = tab + 1;
             }
-            if (cols.size() != 7) continue;
+            if (cols.size() != 8) continue;
             Row r;
             r.face.assign(cols[0].begin(), cols[0].end());
             // PCL style: posture in the low two bits; stroke weight from -7

@@ -95,6 +95,19 @@ TEST_F(ShippedModels, CheckerFindsBrokenReferencesAndSizes) {
         b[at] = v & 0xFF;
         b[at + 1] = v >> 8;
     };
+    auto u32 = [&](std::vector<uint8_t>& b, size_t at, uint32_t v) {
+        u16(b, at, static_cast<uint16_t>(v));
+        u16(b, at + 2, static_cast<uint16_t>(v >> 16));
+    };
+    auto U32 = [](const std::vector<uint8_t>& b, size_t at) {
+        return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+    };
+    // A resident description's driver information: the extension stands
+    // behind the 2 x n widths (n at 100), its seventh offset names the block.
+    auto DriverInfoAt = [&](const std::vector<uint8_t>& b) -> size_t {
+        const size_t n = b[100] | b[101] << 8;
+        return U32(b, 128 + 2 * n + 24);
+    };
     struct Case {
         const char* what;
         std::function<void(Patched&)> breakIt;
@@ -167,6 +180,20 @@ TEST_F(ShippedModels, CheckerFindsBrokenReferencesAndSizes) {
         {"font list without end",
          [&](Patched& p) { auto b = p.Get(265, 3); b.erase(b.end() - 2, b.end()); p.Set(265, 3, b); },
          "font list 3 has no end mark"},
+        // Font 2 is the bold of font 1's face. Its driver information (the
+        // seventh offset of the extension behind the widths) holds the
+        // selection string's offset at 12 and the PCL XL name's at 28.
+        {"PCL XL name shared by two styles",
+         [&](Patched& p) { auto b = p.Get(258, 2); u32(b, DriverInfoAt(b) + 28, 0); p.Set(258, 2, b); },
+         "font list 1: font 2 shares the PCL XL name \"Zel Roman\" with font 1 of another style"},
+        {"PCL XL name too long",
+         [&](Patched& p) {
+             auto b = p.Get(258, 3);
+             const size_t info = DriverInfoAt(b);
+             u32(b, info + 28, U32(b, info + 12));
+             p.Set(258, 3, b);
+         },
+         "font 3: PCL XL name \"\x1b(#SYMSET"},
         // Installable sources: tray 3 is entry 4 and tray 4 entry 5 of the
         // Tarn's source table (entries of 24 bytes from byte 8).
         {"capacity list missing", [](Patched& p) { p.Remove(285, 1); }, "type 285 id 1 is missing"},

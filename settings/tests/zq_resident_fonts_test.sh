@@ -33,7 +33,7 @@ figures, faces_path, rec, root = sys.argv[1:5]
 faces = []
 for line in open(faces_path):
     if line.strip() and not line.startswith("#"):
-        name, models, source, typeface, style, weight, family, points, symset = shlex.split(line)
+        name, models, source, typeface, style, weight, family, points, symset, xlname = shlex.split(line)
         faces.append(dict(name=name, models=models, source=source, points=int(points), symset=symset))
 revisions = re.findall(r"^// .*?, from (\S+) \(.*revision ([0-9.]+)\)$", open(rec).read(), re.M)
 assert len(revisions) == len(faces), "resident_fonts.rec does not match the face table"

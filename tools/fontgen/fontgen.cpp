@@ -31,9 +31,12 @@ constexpr int kDesignResolution = 300;
 constexpr int kNominalPoints = 12;
 constexpr size_t kMaxKerningPairs = 48;  // the strongest pairs of the printable ASCII range
 constexpr const char* kModelLetters = "MTC";
+// PCL XL font names are 16 bytes, padded with blanks by the driver.
+constexpr size_t kMaxXlName = 16;
 
 struct Face {
     std::string name, models, source, family, symbolSet;
+    std::string xlName;  // the PCL XL name of this one font
     int typeface = 0, style = 0, weight = 0, points = 0;
     int line = 0;
 };
@@ -54,10 +57,20 @@ std::vector<Face> ReadFaces(const std::string& path) {
         Face f;
         f.line = n;
         if (!(s >> std::quoted(f.name) >> f.models >> f.source >> f.typeface >> f.style >> f.weight >> f.family >>
-              f.points >> f.symbolSet)) {
+              f.points >> f.symbolSet >> std::quoted(f.xlName))) {
             Die(path + ":" + std::to_string(n) + ": expected face, models, source, typeface, style, weight, family, "
-                                                 "points, symset");
+                                                 "points, symset, xlname");
         }
+        const bool printable = std::all_of(f.xlName.begin(), f.xlName.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+        if (f.xlName.empty() || f.xlName.size() > kMaxXlName || !printable || f.xlName.back() == ' ')
+            Die(path + ":" + std::to_string(n) + ": the PCL XL name \"" + f.xlName + "\" is not 1 to " +
+                std::to_string(kMaxXlName) + " printable characters without trailing blanks");
+        // A PCL XL printer selects a font by its name alone: two fonts of
+        // one name must be the same font (a fixed-size face's sizes).
+        for (const Face& other : faces)
+            if (other.xlName == f.xlName && (other.source != f.source || other.style != f.style || other.weight != f.weight))
+                Die(path + ":" + std::to_string(n) + ": the PCL XL name \"" + f.xlName + "\" also names the font of line " +
+                    std::to_string(other.line));
         faces.push_back(f);
     }
     return faces;
@@ -334,6 +347,8 @@ Description Describe(FT_Library lib, const Face& face, const fs::path& fontRoot,
     at += face.name.size() + 1;
     const size_t selectionAt = at;
     at += selection.size() + 1;
+    const size_t xlNameAt = at;
+    at += face.xlName.size() + 1;
 
     d.Add("uint16 format", "512", 2);
     d.Add("uint16 reserved", "0", 2);
@@ -385,8 +400,9 @@ Description Describe(FT_Library lib, const Face& face, const fs::path& fontRoot,
         d.Add("KernPair kerning[]", k + "\n    }", 8 * kerning.size());
     }
     std::snprintf(metrics, sizeof metrics,
-                  "{ selection = %zu, ascent = %ld, descent = %ld, symbolSet = %u }", selectionAt, dots(ascent),
-                  dots(descent), symbol ? SymbolSetValue(face.symbolSet) : SymbolSetValue(zq::symsets::kSets[0].name));
+                  "{ selection = %zu, ascent = %ld, descent = %ld, secondText = %zu, symbolSet = %u }", selectionAt,
+                  dots(ascent), dots(descent), xlNameAt,
+                  symbol ? SymbolSetValue(face.symbolSet) : SymbolSetValue(zq::symsets::kSets[0].name));
     d.Add("DriverInfo driverInfo", metrics, 34);
     std::vector<long> panose(os2->panose, os2->panose + 10);
     d.Add("uint8 panose[]", List(panose, 10), 10);
@@ -411,6 +427,7 @@ Description Describe(FT_Library lib, const Face& face, const fs::path& fontRoot,
     d.Add("uint16 rangeOffsets[" + std::to_string(segs) + "]", "", 2 * segs);
     d.Add("char[" + std::to_string(face.name.size() + 1) + "] face", Quote(face.name), face.name.size() + 1);
     d.Add("char[" + std::to_string(selection.size() + 1) + "] selection", Quote(selection), selection.size() + 1);
+    d.Add("char[" + std::to_string(face.xlName.size() + 1) + "] xlName", Quote(face.xlName), face.xlName.size() + 1);
     if (d.Size() != at) Die(face.source + ": layout of " + std::to_string(d.Size()) + " bytes, not " + std::to_string(at));
     return d;
 }
@@ -426,7 +443,7 @@ int main(int argc, char** argv) {
         "--face-table also writes the face table that the test-side renderers\n"
         "draw printer text with: one line per font description, tab-separated:\n"
         "face, PCL typeface number, style, stroke weight, points, symbol set,\n"
-        "source font file.\n";
+        "source font file, PCL XL name.\n";
     std::vector<std::string> args;
     std::string faceTable;
     for (int i = 1; i < argc; ++i) {
@@ -486,10 +503,11 @@ int main(int argc, char** argv) {
         std::ofstream table(faceTable, std::ios::binary | std::ios::trunc);
         table << "# The printer's faces and the fonts the test-side renderers draw them\n"
                  "# with, written by tools/fontgen from settings/res/resident_faces.txt;\n"
-                 "# do not edit. face, typeface, style, weight, points, symset, source.\n";
+                 "# do not edit. face, typeface, style, weight, points, symset, source,\n"
+                 "# PCL XL name.\n";
         for (const Face& f : faces)
             table << f.name << '\t' << f.typeface << '\t' << f.style << '\t' << f.weight << '\t' << f.points << '\t'
-                  << f.symbolSet << '\t' << (root / f.source).string() << '\n';
+                  << f.symbolSet << '\t' << (root / f.source).string() << '\t' << f.xlName << '\n';
         if (!table) Die("cannot write " + faceTable);
     }
     return 0;

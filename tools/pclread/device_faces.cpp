@@ -32,7 +32,7 @@ const std::vector<DeviceFaceRow>& Table() {
             std::vector<std::string> cols;
             std::istringstream s(line);
             for (std::string col; std::getline(s, col, '\t');) cols.push_back(col);
-            if (cols.size() != 7) continue;
+            if (cols.size() != 8) continue;
             DeviceFaceRow r;
             r.face = cols[0];
             r.typeface = std::atoi(cols[1].c_str());
@@ -41,6 +41,7 @@ const std::vector<DeviceFaceRow>& Table() {
             r.points = std::atoi(cols[4].c_str());
             r.symbolSet = cols[5];
             r.source = cols[6];
+            r.xlName = cols[7];
             out.push_back(std::move(r));
         }
         return out;
@@ -75,17 +76,9 @@ const DeviceFaceRow* FindDeviceFace(int typeface, int style, int weight) {
 const DeviceFaceRow* FindDeviceFace(const std::string& xlName) {
     std::string name = xlName;
     while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.pop_back();
-    const DeviceFaceRow* best = nullptr;
-    int bestScore = 0;
-    for (const DeviceFaceRow& r : Table()) {
-        if (r.face != name) continue;
-        const int score = (r.style & 3) * 1000 + std::abs(r.weight);
-        if (!best || score < bestScore) {
-            best = &r;
-            bestScore = score;
-        }
-    }
-    return best;
+    for (const DeviceFaceRow& r : Table())
+        if (r.xlName == name) return &r;
+    return nullptr;
 }
 
 char32_t SymbolSetCharacter(uint32_t symbolSet, uint8_t code) {

@@ -2,7 +2,7 @@
 // that tools/fontgen writes beside the resident fonts
 // (settings/res/device_faces.txt) gives each face its source font; a face is
 // found by its PCL typeface number, style and stroke weight (PCL 5) or by
-// its name (PCL XL), its codes read through the six single-byte symbol
+// the PCL XL name of its style (PCL XL), its codes read through the six single-byte symbol
 // sets, and its characters drawn with FreeType from the source font.
 #pragma once
 
@@ -18,14 +18,15 @@ struct DeviceFaceRow {
     int typeface = 0, style = 0, weight = 0, points = 0;
     std::string symbolSet;  // "-" for a text face printed through the symbol sets
     std::string source;     // the font file
+    std::string xlName;     // the PCL XL name of this style of the face
 };
 
 // The row closest to a PCL 5 selection: the typeface, then the posture
 // (style's low two bits), then the nearest stroke weight; null when no row
 // has the typeface.
 const DeviceFaceRow* FindDeviceFace(int typeface, int style, int weight);
-// The row of a PCL XL font name (trailing blanks ignored), upright and
-// medium where the face has several; null when none has the name.
+// The row of a PCL XL font name (trailing blanks ignored): each style of
+// a face has a name of its own; null when none has the name.
 const DeviceFaceRow* FindDeviceFace(const std::string& xlName);
 
 // The character a code prints in a symbol set (PCL value, e.g. 629 for

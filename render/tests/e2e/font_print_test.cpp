@@ -7,6 +7,8 @@
 
 #include "render/tests/e2e/print_support.h"
 #include "render/tests/gpcl6_run.h"
+#include "pclread/device_faces.h"
+#include "pclread/pclread.h"
 
 namespace pclrend::testing {
 namespace {
@@ -22,10 +24,12 @@ zq::PrivateDevmode FontLetter(int dpi, int language) {
     return dm;
 }
 
-void Text(HDC dc, const char16_t* face, int height, const std::u16string& text, int x, int y, int escapement = 0) {
+void Text(HDC dc, const char16_t* face, int height, const std::u16string& text, int x, int y, int escapement = 0,
+          int weight = 400, bool italic = false) {
     LOGFONTW lf{};
     lf.lfHeight = -height;
-    lf.lfWeight = 400;
+    lf.lfWeight = weight;
+    lf.lfItalic = italic ? 1 : 0;
     lf.lfEscapement = escapement;
     for (int i = 0; face[i] && i < LF_FACESIZE - 1; ++i) lf.lfFaceName[i] = face[i];
     HFONT font = CreateFontIndirectW(&lf);
@@ -85,6 +89,48 @@ TEST_P(FontPrintTest, DeviceFontTextIsPrinterText) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, FontPrintTest, ::testing::Values(0, 1, 2));
+
+// A PCL XL printer selects its fonts by name alone: each style of a face is
+// a font of its own name, which the job names and the reader draws with
+// that style's source font.
+class XlFaceStyleTest : public PrinterTest {};
+
+TEST_F(XlFaceStyleTest, EachStyleOfAPrinterFaceHasItsOwnPclXlName) {
+    struct Case {
+        int weight;
+        bool italic;
+        const char* name;  // as SetFont carries it, padded to 16 bytes
+    };
+    const Case cases[] = {
+        {400, false, "Zel Sans        "},
+        {700, false, "Zel Sans Bd     "},
+        {400, true, "Zel Sans It     "},
+        {700, true, "Zel Sans BdIt   "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto dm = FontLetter(150, 2);
+        dm.model.fontListId = 1;  // the Tarn's faces, with the italics
+        auto result = PrintPages(driverPath_, dm, 1, [&](HDC dc, int) {
+            Text(dc, u"Zel Sans (W1)", 25, u"Hello", 150, 150, 0, c.weight, c.italic);
+        });
+        ASSERT_TRUE(result.endDocOk);
+        EXPECT_TRUE(Has(result.job, c.name)) << "the style's font named in SetFont";
+        for (const Case& other : cases) {
+            if (&other != &c) {
+                EXPECT_FALSE(Has(result.job, other.name)) << other.name;
+            }
+        }
+        const auto job = pclread::Read(result.job);
+        std::string errors;
+        for (const auto& e : job.errors) errors += e + "\n";
+        EXPECT_TRUE(job.Ok()) << errors;
+        const pclread::DeviceFaceRow* row = pclread::FindDeviceFace(std::string(c.name));
+        ASSERT_NE(row, nullptr) << "the reader knows the name";
+        EXPECT_EQ(row->weight != 0, c.weight == 700) << row->source;
+        EXPECT_EQ((row->style & 3) != 0, c.italic) << row->source;
+    }
+}
 
 }  // namespace
 }  // namespace pclrend::testing
