@@ -71,9 +71,25 @@ struct Gl2SampleCase {
     bool landscape = false;  // the document's pages lie wide
 };
 
-// Text at 300, 600 and 1200 dpi (1200 on a postcard sheet: small pages keep
-// the run short), photo at 300 and 1200, shapes and clip at 300, 2-up with
-// three pages and 4-up with four.
+// Text, shapes and clip at 300, 600 and 1200 dpi (1200 on a postcard sheet:
+// small pages keep the run short), photo at 300 and 1200, 2-up with three
+// pages and 4-up with four.
+//
+// Where the reader is not held to the shapes page:
+// - Its dashed lines are cosmetic pens: their dash lengths go as whole
+//   dots, so no choice of scale moves them. The engine starts them a dot
+//   further along than the whole dot the printer is given, and the reader
+//   inks both end dots of each dash and takes a dash end a hair below a
+//   whole dot (the line type's length in millimetres has five decimals) for
+//   the dot before: some dash starts lie 2 dots before the engine's.
+// - At 600 and 1200 dpi a cosmetic line prints at the printer's least width,
+//   2 and 4 dots, where the engine draws one dot: at 1200 its far edge lies
+//   2 dots out. At 600 the reader centres the 2-dot pen on a dot's middle,
+//   so its edges fall on dot centres and it inks 3 rows (the width in
+//   millimetres is a hair over 2 dots); its dashes also carry the square cap
+//   of the wide line drawn before them. The round rectangle's wide edge
+//   lies a dot higher in the reader, where the engine draws its top a dot
+//   thinner than the pen.
 //
 // Where the interpreter is not held to the sheet, it is its own doing:
 // - It prints raster at 600 dpi at most: a 1200 dpi job's raster
@@ -83,14 +99,22 @@ struct Gl2SampleCase {
 //   lengths given in millimetres (LT with mode 1): the dashed lines of the
 //   shapes page drawn small print with page-size dashes (the engine and the
 //   reader scale both). The shapes on n-up sheets are shown, not judged.
-// - On the shapes page at 1-up, the dashes of the dashed lines lie a few
-//   pixels along in the reader (the dash lengths are whole pixels, the
-//   engine's are not), and the interpreter prints the cross-hatch of the
-//   round rectangle heavier than the engine: both are shown.
+// - On the shapes page at 1-up it prints the cross-hatch of the round
+//   rectangle heavier than the engine (its own pattern draws the lines 4 to
+//   6 dots wide); at 1200 dpi the 4-dot cosmetic lines are off as in the
+//   reader.
+// - At 1200 dpi it leaves the corners of the clip page's wide round-joined
+//   frame notched (no join at all; at 300 dpi the same commands print
+//   round): a few dots at each corner are the engine's alone.
 const Gl2SampleCase kGl2Samples[] = {
     {"text_photo_300", {"text", "photo"}, 300, 0, false, true, Gpcl6::Judged},
-    {"shapes_clip_300", {"shapes", "clip"}, 300, 0, false, false, Gpcl6::Shown},
+    {"shapes_300", {"shapes"}, 300, 0, false, false, Gpcl6::Shown},
+    {"clip_300", {"clip"}, 300, 0, false, true, Gpcl6::Judged},
     {"text_600", {"text"}, 600, 0, false, true, Gpcl6::Judged},
+    {"shapes_600", {"shapes"}, 600, 0, false, false, Gpcl6::Shown},
+    {"clip_600", {"clip"}, 600, 0, false, true, Gpcl6::Judged},
+    {"shapes_1200_postcard", {"shapes"}, 1200, 0, true, false, Gpcl6::Shown},
+    {"clip_1200_postcard", {"clip"}, 1200, 0, true, true, Gpcl6::Shown},
     {"text_1200_postcard", {"text"}, 1200, 0, true, true, Gpcl6::Judged},
     {"photo_1200_postcard", {"photo"}, 1200, 0, true, true, Gpcl6::NotRun},
     {"text_photo_300_2up", {"text", "photo", "text"}, 300, 1, false, true, Gpcl6::Judged},
