@@ -286,11 +286,15 @@ KeyId Txn::CreateChild(KeyId parent, std::u16string_view name, bool* created) {
         if (created) *created = false;
         return *id;
     }
+    if (created) *created = true;
+    return InsertChild(parent, name);
+}
+
+KeyId Txn::InsertChild(KeyId parent, std::u16string_view name) {
     Stmt s(db_, "INSERT INTO keys(parent, name, fold, written) VALUES(?, ?, ?, ?)");
     s.Bind(1, parent).Bind(2, name).BindFolded(3, name).Bind(4, static_cast<int64_t>(std::time(nullptr)));
     s.Step();
     dirty_ = true;
-    if (created) *created = true;
     return sqlite3_last_insert_rowid(db_.Handle());
 }
 
@@ -323,9 +327,11 @@ std::optional<KeyId> Txn::Walk(KeyId base, std::u16string_view path) {
 KeyId Txn::WalkCreate(KeyId base, std::u16string_view path, bool* created) {
     KeyId at = base;
     bool any = false;
+    bool below = false;  // under a key made here, which has no children to look up
     ForEachComponent(path, [&](std::u16string_view part) {
-        bool made = false;
-        at = CreateChild(at, part, &made);
+        bool made = true;
+        at = below ? InsertChild(at, part) : CreateChild(at, part, &made);
+        below = made;
         any = made;  // only the last component decides
         return true;
     });

@@ -132,6 +132,8 @@ public:
     void MarkChanged() { dirty_ = true; }
 
 private:
+    KeyId InsertChild(KeyId parent, std::u16string_view name);  // a name not yet under `parent`
+
     Db& db_;
     std::unique_lock<std::mutex> lock_;
     Mode mode_;
