@@ -29,10 +29,12 @@ constexpr uint16_t kPathKey = 2;
 
 template <class Info>
 std::vector<uint8_t> QueryInfo(BOOL (*call)(HANDLE, DWORD, LPBYTE, DWORD, LPDWORD), HANDLE printer) {
+    // Most records fit the first buffer: one call instead of asking the size.
+    std::vector<uint8_t> b(1024);
     DWORD needed = 0;
-    call(printer, 2, nullptr, 0, &needed);
-    if (needed < sizeof(Info)) return {};
-    std::vector<uint8_t> b(needed);
+    if (call(printer, 2, b.data(), static_cast<DWORD>(b.size()), &needed)) return b;
+    if (needed <= b.size() || needed < sizeof(Info)) return {};
+    b.assign(needed, 0);
     if (!call(printer, 2, b.data(), needed, &needed)) return {};
     return b;
 }
@@ -163,8 +165,11 @@ bool AddFontRecord(PdList* list, Kind kind, const char* path, const char* second
 
 // Moves the older printer-data list "SoftFont" into the open file list; the
 // value is emptied only once the file holding its entries was written.
-void MigrateSoftFontValue(PdList* file) {
-    PdListHolder old(PdListOpen(file->printerName.c_str(), kSoftFontValue.name.data()));
+// `held` is the list's printer already opened by its name, or null.
+void MigrateSoftFontValue(PdList* file, HANDLE held) {
+    const char* value = kSoftFontValue.name.data();
+    PdListHolder old(held != nullptr ? PdListOpenOn(held, file->printerName.c_str(), value)
+                                     : PdListOpen(file->printerName.c_str(), value));
     if (!old || !PdListFirst(old.get())) return;
     do {
         const std::string path(PdFieldText(old.get(), kPathKey).value_or(""));
@@ -285,10 +290,16 @@ PdList* PcmListOpen(const char* printerName, HANDLE printer) {
     return OpenListFile(printerName, printer, kPcmExtension);
 }
 
-PdList* SoftFontListOpen(const char* printerName, HANDLE printer) {
+namespace {
+PdList* OpenSoftFontList(const char* printerName, HANDLE printer, HANDLE held) {
     PdList* list = OpenListFile(printerName, printer, kSoftFontExtension);
-    if (list != nullptr) MigrateSoftFontValue(list);
+    if (list != nullptr) MigrateSoftFontValue(list, held);
     return list;
+}
+}  // namespace
+
+PdList* SoftFontListOpen(const char* printerName, HANDLE printer) {
+    return OpenSoftFontList(printerName, printer, nullptr);
 }
 
 BOOL PcmListSave(PdList* list, HANDLE) { return SaveListFile(list); }
@@ -301,7 +312,8 @@ namespace {
 template <class Edit>
 BOOL EditList(const char* printerName, bool cartridges, Edit edit) {
     HeldPrinter printer(printerName);
-    PdList* list = cartridges ? PcmListOpen(printerName, printer.get()) : SoftFontListOpen(printerName, printer.get());
+    PdList* list = cartridges ? PcmListOpen(printerName, printer.get())
+                              : OpenSoftFontList(printerName, printer.get(), printer.get());
     if (list == nullptr) return FALSE;
     if (!edit(list)) {
         PdListDiscard(list);

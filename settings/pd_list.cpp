@@ -45,6 +45,21 @@ void TakeSoundPrefix(PdList& list, std::span<const uint8_t> bytes) {
     list.damagedBytes = bytes.size() - sound;
 }
 
+PdList* NewNamedList(const char* printerName, const char* valueName) {
+    auto* list = new (std::nothrow) PdList;
+    if (list == nullptr) return nullptr;
+    list->printerName = printerName != nullptr ? printerName : "";
+    list->valueName = valueName != nullptr ? std::string(valueName).substr(0, 31) : "";
+    return list;
+}
+
+void ReadInto(PdList& list, HANDLE printer) {
+    const PrinterDataBytes v = ReadPrinterDataBytes(printer, list.valueName.c_str());
+    // An unreadable value opens empty and stays stored as it is.
+    if (v.status == ValueRead::Ok) TakeSoundPrefix(list, v.bytes);
+    list.readFailed = v.status == ValueRead::Failed;
+}
+
 bool CursorInside(const PdList* list) { return list != nullptr && list->cursor < list->block.size(); }
 
 }  // namespace
@@ -80,15 +95,16 @@ size_t PdRecordLength(std::span<const PdField> fields) {
 }
 
 PdList* PdListOpen(const char* printerName, const char* valueName) {
-    auto* list = new (std::nothrow) PdList;
+    auto* list = NewNamedList(printerName, valueName);
     if (list == nullptr) return nullptr;
-    list->printerName = printerName != nullptr ? printerName : "";
-    list->valueName = valueName != nullptr ? std::string(valueName).substr(0, 31) : "";
     HeldPrinter printer(list->printerName.c_str());
-    const PrinterDataBytes v = ReadPrinterDataBytes(printer.get(), list->valueName.c_str());
-    // An unreadable value opens empty and stays stored as it is.
-    if (v.status == ValueRead::Ok) TakeSoundPrefix(*list, v.bytes);
-    list->readFailed = v.status == ValueRead::Failed;
+    ReadInto(*list, printer.get());
+    return list;
+}
+
+PdList* PdListOpenOn(HANDLE printer, const char* printerName, const char* valueName) {
+    auto* list = NewNamedList(printerName, valueName);
+    if (list != nullptr) ReadInto(*list, printer);
     return list;
 }
 

@@ -70,6 +70,8 @@ struct PdList {
 // Over the printer-data value `valueName` of the printer named `printerName`.
 // A missing or unreadable value opens empty; nothing is written at open.
 PdList* PdListOpen(const char* printerName, const char* valueName);
+// The same, read through `printer`, already opened by that name.
+PdList* PdListOpenOn(HANDLE printer, const char* printerName, const char* valueName);
 // Over bytes held elsewhere (a list file, a test); nothing is written back.
 PdList* PdListOpenBytes(std::span<const uint8_t> bytes);
 // Writes the value back when the list changed, then frees the list. TRUE

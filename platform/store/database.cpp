@@ -58,13 +58,19 @@ CurrentState& State() {
 }
 }  // namespace
 
-std::vector<BYTE> FoldKey(std::u16string_view name) {
-    std::u16string f = Fold(name);
-    std::vector<BYTE> out(f.size() * 2);
-    for (size_t i = 0; i < f.size(); ++i) {
-        out[2 * i] = static_cast<BYTE>(f[i] >> 8);
-        out[2 * i + 1] = static_cast<BYTE>(f[i] & 0xFF);
+namespace {
+void WriteFoldKey(std::u16string_view name, BYTE* out) {
+    for (size_t i = 0; i < name.size(); ++i) {
+        const char16_t f = FoldUnit(name[i]);
+        out[2 * i] = static_cast<BYTE>(f >> 8);
+        out[2 * i + 1] = static_cast<BYTE>(f & 0xFF);
     }
+}
+}  // namespace
+
+std::vector<BYTE> FoldKey(std::u16string_view name) {
+    std::vector<BYTE> out(name.size() * 2);
+    WriteFoldKey(name, out.data());
     return out;
 }
 
@@ -170,10 +176,25 @@ void Db::Exec(const char* sql) {
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
         std::string msg = err ? err : sqlite3_errmsg(db_);
         sqlite3_free(err);
-        int code = sqlite3_extended_errcode(db_);
-        throw StoreError(Describe(db_, file_, "cannot run a statement", code, msg.c_str()), code,
-                         sqlite3_system_errno(db_));
+        ThrowRunFailure(msg.c_str());
     }
+}
+
+void Db::Run(const char* sql) {
+    sqlite3_stmt* s = Prepare(sql);
+    const int rc = sqlite3_step(s);
+    // The message is read before the reset, which may replace it.
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
+        std::string msg = sqlite3_errmsg(db_);
+        sqlite3_reset(s);
+        ThrowRunFailure(msg.c_str());
+    }
+    sqlite3_reset(s);
+}
+
+void Db::ThrowRunFailure(const char* message) {
+    int code = sqlite3_extended_errcode(db_);
+    throw StoreError(Describe(db_, file_, "cannot run a statement", code, message), code, sqlite3_system_errno(db_));
 }
 
 void Db::Initialise() {
@@ -218,19 +239,26 @@ void Db::Initialise() {
     }
 }
 
+// Every call of the store runs in a transaction: its statements are kept
+// prepared rather than parsed again each time.
 Txn::Txn(Db& db, Mode mode) : db_(db), lock_(db.Mutex()), mode_(mode) {
-    db_.Exec(mode == Mode::Write ? "BEGIN IMMEDIATE" : "BEGIN");
+    db_.Run(mode == Mode::Write ? "BEGIN IMMEDIATE" : "BEGIN");
     open_ = true;
 }
 
 Txn::~Txn() {
-    if (open_) sqlite3_exec(db_.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    if (!open_) return;
+    try {
+        db_.Run("ROLLBACK");
+    } catch (const StoreError&) {
+        // Nothing to report from here; SQLite rolls back what it cannot end.
+    }
 }
 
 void Txn::Commit() {
     if (!open_) return;
-    if (dirty_) db_.Exec("UPDATE meta SET v=v+1 WHERE k='serial'");
-    db_.Exec("COMMIT");
+    if (dirty_) db_.Run("UPDATE meta SET v=v+1 WHERE k='serial'");
+    db_.Run("COMMIT");
     open_ = false;
 }
 
@@ -258,11 +286,15 @@ KeyId Txn::CreateChild(KeyId parent, std::u16string_view name, bool* created) {
         if (created) *created = false;
         return *id;
     }
+    if (created) *created = true;
+    return InsertChild(parent, name);
+}
+
+KeyId Txn::InsertChild(KeyId parent, std::u16string_view name) {
     Stmt s(db_, "INSERT INTO keys(parent, name, fold, written) VALUES(?, ?, ?, ?)");
     s.Bind(1, parent).Bind(2, name).BindFolded(3, name).Bind(4, static_cast<int64_t>(std::time(nullptr)));
     s.Step();
     dirty_ = true;
-    if (created) *created = true;
     return sqlite3_last_insert_rowid(db_.Handle());
 }
 
@@ -295,9 +327,11 @@ std::optional<KeyId> Txn::Walk(KeyId base, std::u16string_view path) {
 KeyId Txn::WalkCreate(KeyId base, std::u16string_view path, bool* created) {
     KeyId at = base;
     bool any = false;
+    bool below = false;  // under a key made here, which has no children to look up
     ForEachComponent(path, [&](std::u16string_view part) {
-        bool made = false;
-        at = CreateChild(at, part, &made);
+        bool made = true;
+        at = below ? InsertChild(at, part) : CreateChild(at, part, &made);
+        below = made;
         any = made;  // only the last component decides
         return true;
     });
@@ -431,8 +465,12 @@ Stmt& Stmt::Bind(int i, std::u16string_view text) {
 }
 
 Stmt& Stmt::BindFolded(int i, std::u16string_view text) {
-    auto key = FoldKey(text);
-    return Bind(i, std::span<const BYTE>(key));
+    // Names are short: fold them on the stack (SQLite copies the key).
+    constexpr size_t kOnStack = 128;
+    if (text.size() > kOnStack) return Bind(i, std::span<const BYTE>(FoldKey(text)));
+    BYTE key[2 * kOnStack];
+    WriteFoldKey(text, key);
+    return Bind(i, std::span<const BYTE>(key, text.size() * 2));
 }
 
 Stmt& Stmt::BindText(int i, std::string_view text) {

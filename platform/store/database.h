@@ -70,6 +70,8 @@ public:
     std::mutex& Mutex() { return mutex_; }
     sqlite3_stmt* Prepare(const char* sql);
     void Exec(const char* sql);
+    // One statement, kept prepared: for those run on every call.
+    void Run(const char* sql);
     sqlite3* Handle() { return db_; }
 
     KeyId Hklm() const { return hklm_; }
@@ -78,6 +80,7 @@ public:
 
 private:
     void Initialise();
+    [[noreturn]] void ThrowRunFailure(const char* message);
 
     std::filesystem::path file_;
     sqlite3* db_ = nullptr;
@@ -129,6 +132,8 @@ public:
     void MarkChanged() { dirty_ = true; }
 
 private:
+    KeyId InsertChild(KeyId parent, std::u16string_view name);  // a name not yet under `parent`
+
     Db& db_;
     std::unique_lock<std::mutex> lock_;
     Mode mode_;

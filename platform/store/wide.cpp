@@ -5,22 +5,20 @@
 
 namespace zq::store {
 
-namespace {
 // Names compare as Windows compares them, by the upper-case form of each
 // code unit.
-char16_t UpperOf(char16_t c) { return zq::ToUpper(c); }
-}  // namespace
+char16_t FoldUnit(char16_t c) { return zq::ToUpper(c); }
 
 std::u16string Fold(std::u16string_view name) {
     std::u16string out(name);
-    for (auto& c : out) c = UpperOf(c);
+    for (auto& c : out) c = FoldUnit(c);
     return out;
 }
 
 bool SameName(std::u16string_view a, std::u16string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
-        if (UpperOf(a[i]) != UpperOf(b[i])) return false;
+        if (FoldUnit(a[i]) != FoldUnit(b[i])) return false;
     return true;
 }
 

@@ -18,6 +18,8 @@ std::string WideToAnsi(std::u16string_view text);
 
 // Names compare as Windows compares them: by their upper-case form.
 std::u16string Fold(std::u16string_view name);
+// One code unit of a folded name.
+char16_t FoldUnit(char16_t c);
 bool SameName(std::u16string_view a, std::u16string_view b);
 
 // Null-safe views of C strings.

@@ -110,10 +110,13 @@ struct Printer {
     // Each input starts from a printer without lists or spooler forms. Only
     // the spooler-forms row adds forms, so only after it are they looked for.
     bool formsAdded = true;
+    std::vector<uint8_t> userForms;
+    DWORD userFormsType = 0;
     void Clear() {
-        for (const char* value : {zq::kUserFormListValue, zq::kFormAssocListValue, "Watermark", "Macro", "PrinterConfig"}) {
+        for (const char* value : {zq::kFormAssocListValue, "Watermark", "Macro", "PrinterConfig"}) {
             DeletePrinterDataA(handle, const_cast<LPSTR>(value));
         }
+        RestoreUserForms();
         if (!formsAdded) return;
         formsAdded = false;
         DWORD needed = 0, count = 0;
@@ -126,6 +129,30 @@ struct Printer {
             if (f->Flags == FORM_USER) names.emplace_back(reinterpret_cast<const char16_t*>(f->pName));
         }
         for (auto& n : names) DeleteFormW(handle, n.data());
+    }
+    // A known user form for the entries to name. It is added once (within
+    // an input, so that its code counts as covered) and its stored bytes are
+    // put back before every later input: the same start, without adding it
+    // again each time.
+    void RestoreUserForms() {
+        LPSTR value = const_cast<LPSTR>(zq::kUserFormListValue);
+        if (!userForms.empty()) {
+            if (SetPrinterDataA(handle, value, userFormsType, userForms.data(), static_cast<DWORD>(userForms.size())) !=
+                ERROR_SUCCESS) {
+                std::abort();
+            }
+            return;
+        }
+        DeletePrinterDataA(handle, value);
+        const std::vector<uint8_t> block(32, 0);
+        if (!zq::UserFormAdd("Fuzz", 512, "Card", {0, 0, 8000, 9000, block})) std::abort();
+        DWORD needed = 0;
+        GetPrinterDataA(handle, value, &userFormsType, nullptr, 0, &needed);
+        userForms.resize(needed);
+        if (needed == 0 ||
+            GetPrinterDataA(handle, value, &userFormsType, userForms.data(), needed, &needed) != ERROR_SUCCESS) {
+            std::abort();
+        }
     }
 };
 
@@ -157,9 +184,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ++data, --size;
     printer.Clear();
     printer.formsAdded = row.scope == zq::kScopeForms;
-    // A known user form for the entries to name.
-    const std::vector<uint8_t> block(32, 0);
-    zq::UserFormAdd("Fuzz", 512, "Card", {0, 0, 8000, 9000, block});
 
     std::vector<uint8_t> list;
     if (row.inner != 0) {
