@@ -244,6 +244,11 @@ bool DownloadAndSendTrueTypeRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CL
     // A glyph whose outline cannot be read whole makes the run a bitmap run.
     for (size_t i = 0; outline && i < glyphs.size(); ++i) outline = GlyphIsSendable(*font, glyphs[i].hg);
     const FontForm form = outline ? FontForm::Outline : FontForm::Bitmap;
+    // A PCL XL run that would need a bitmap font prints as the engine's
+    // glyphs: an interpreter that refuses such a font's data (it is refused
+    // as illegal font data at the first text) loses the whole page, while
+    // graphics always print.
+    if (xl && form == FontForm::Bitmap) return false;
 
     if (xl && XlBrushPaintState(r, pco, pboFore, mix) == kXlNoSource) return true;
     if (r.language == Language::Pcl5Gl2) ResetGlMode(r, false);

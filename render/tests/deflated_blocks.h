@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstdint>
@@ -38,7 +39,9 @@ inline std::vector<std::vector<uint8_t>> DeflatedBlocks(const std::string& s) {
 // when Python is not at hand.
 inline std::string PythonInflates(const std::vector<std::vector<uint8_t>>& blocks, size_t size) {
     if (std::system("python3 -c 'import zlib' > /dev/null 2>&1") != 0) return "skip";
-    const std::string path = ::testing::TempDir() + "colour_blocks.bin";
+    // Files of this process's own: test programs run side by side.
+    const std::string stem = ::testing::TempDir() + "colour_blocks-" + std::to_string(::getpid());
+    const std::string path = stem + ".bin";
     {
         std::ofstream out(path, std::ios::binary);
         for (const auto& b : blocks) {
@@ -56,7 +59,7 @@ inline std::string PythonInflates(const std::vector<std::vector<uint8_t>>& block
         "    x = o.decompress(b)\n"
         "    if b[:2] != b'\\x68\\x05' or len(x) != int(sys.argv[2]) or not o.eof or o.unused_data: bad += 1\n"
         "print(bad)\n";
-    const std::string scriptPath = ::testing::TempDir() + "colour_blocks.py";
+    const std::string scriptPath = stem + ".py";
     std::ofstream(scriptPath) << script;
     const std::string command = "python3 " + scriptPath + " " + path + " " + std::to_string(size);
     FILE* p = popen(command.c_str(), "r");
@@ -64,6 +67,8 @@ inline std::string PythonInflates(const std::vector<std::vector<uint8_t>>& block
     char line[64] = {};
     const bool read = std::fgets(line, sizeof line, p) != nullptr;
     pclose(p);
+    std::remove(path.c_str());
+    std::remove(scriptPath.c_str());
     if (!read) return "python3 printed nothing";
     return std::atoi(line) == 0 ? "" : std::string(line) + " blocks refused by Python's zlib";
 }
