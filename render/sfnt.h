@@ -21,6 +21,15 @@ constexpr uint32_t SfntTag(const char (&t)[5]) {
 // Big-endian reads that answer 0 past the end.
 uint16_t Be16(std::span<const uint8_t> b, size_t at);
 uint32_t Be32(std::span<const uint8_t> b, size_t at);
+// Big-endian writes, for the headers built from a font's tables.
+inline void PutBe16(std::vector<uint8_t>& v, uint32_t x) {
+    v.push_back(static_cast<uint8_t>(x >> 8));
+    v.push_back(static_cast<uint8_t>(x));
+}
+inline void PutBe32(std::vector<uint8_t>& v, uint32_t x) {
+    PutBe16(v, x >> 16);
+    PutBe16(v, x & 0xFFFF);
+}
 
 // The sum of the big-endian 32-bit words, a last partial word padded with
 // zeros on the right.

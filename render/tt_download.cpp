@@ -19,14 +19,6 @@ namespace {
 constexpr uint16_t kComponentCode = 65535;
 constexpr uint16_t kXlSymbolSet = 629;
 
-void PutBe16(std::vector<uint8_t>& v, uint32_t x) {
-    v.push_back(static_cast<uint8_t>(x >> 8));
-    v.push_back(static_cast<uint8_t>(x));
-}
-void PutBe32(std::vector<uint8_t>& v, uint32_t x) {
-    PutBe16(v, x >> 16);
-    PutBe16(v, x & 0xFFFF);
-}
 void Append(std::vector<uint8_t>& v, std::span<const uint8_t> b) { v.insert(v.end(), b.begin(), b.end()); }
 
 // Writes any length through the output buffer (one append takes 32767 at most).

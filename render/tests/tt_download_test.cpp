@@ -36,29 +36,21 @@ std::vector<uint8_t> ReadFile(const char* path) {
 #define NEED_FILE(bytes, path) \
     if ((bytes).empty()) GTEST_SKIP() << path << " is not installed (tools/install-deps.sh)"
 
-void Put16(std::vector<uint8_t>& v, uint32_t x) {
-    v.push_back(static_cast<uint8_t>(x >> 8));
-    v.push_back(static_cast<uint8_t>(x));
-}
-void Put32(std::vector<uint8_t>& v, uint32_t x) {
-    Put16(v, x >> 16);
-    Put16(v, x & 0xFFFF);
-}
 
 // An sfnt of the given tables (directory sorted as given, tables padded).
 std::vector<uint8_t> MakeSfnt(const std::map<std::string, std::vector<uint8_t>>& tables) {
     std::vector<uint8_t> out;
-    Put32(out, 0x00010000);
-    Put16(out, static_cast<uint32_t>(tables.size()));
-    Put16(out, 0);
-    Put16(out, 0);
-    Put16(out, 0);
+    PutBe32(out, 0x00010000);
+    PutBe16(out, static_cast<uint32_t>(tables.size()));
+    PutBe16(out, 0);
+    PutBe16(out, 0);
+    PutBe16(out, 0);
     uint32_t offset = 12 + 16 * static_cast<uint32_t>(tables.size());
     for (const auto& [tag, bytes] : tables) {
         for (char c : tag) out.push_back(static_cast<uint8_t>(c));
-        Put32(out, TableChecksum(bytes));
-        Put32(out, offset);
-        Put32(out, static_cast<uint32_t>(bytes.size()));
+        PutBe32(out, TableChecksum(bytes));
+        PutBe32(out, offset);
+        PutBe32(out, static_cast<uint32_t>(bytes.size()));
         offset += (static_cast<uint32_t>(bytes.size()) + 3) & ~3u;
     }
     for (const auto& [tag, bytes] : tables) {
@@ -73,17 +65,17 @@ std::vector<uint8_t> MakeSfnt(const std::map<std::string, std::vector<uint8_t>>&
 std::vector<uint8_t> CompositeFont(const std::vector<std::vector<uint16_t>>& glyphs) {
     std::vector<uint8_t> glyf, loca;
     for (const auto& parts : glyphs) {
-        Put32(loca, static_cast<uint32_t>(glyf.size()));
+        PutBe32(loca, static_cast<uint32_t>(glyf.size()));
         if (parts.empty()) continue;
-        Put16(glyf, 0xFFFF);
-        for (int i = 0; i < 4; ++i) Put16(glyf, 0);
+        PutBe16(glyf, 0xFFFF);
+        for (int i = 0; i < 4; ++i) PutBe16(glyf, 0);
         for (size_t k = 0; k < parts.size(); ++k) {
-            Put16(glyf, k + 1 < parts.size() ? 0x20 : 0);  // byte arguments
-            Put16(glyf, parts[k]);
-            Put16(glyf, 0);
+            PutBe16(glyf, k + 1 < parts.size() ? 0x20 : 0);  // byte arguments
+            PutBe16(glyf, parts[k]);
+            PutBe16(glyf, 0);
         }
     }
-    Put32(loca, static_cast<uint32_t>(glyf.size()));
+    PutBe32(loca, static_cast<uint32_t>(glyf.size()));
     std::vector<uint8_t> head(54, 0), maxp(6, 0);
     head[18] = 0x08;  // 2048 units per em
     head[51] = 1;     // long offsets
