@@ -17,7 +17,6 @@ using namespace xl;
 namespace {
 
 constexpr uint16_t kComponentCode = 65535;
-constexpr uint16_t kXlSymbolSet = 629;
 
 void Append(std::vector<uint8_t>& v, std::span<const uint8_t> b) { v.insert(v.end(), b.begin(), b.end()); }
 
