@@ -87,8 +87,9 @@ bool UseTrueTypeOutline(Language language, const OutlineChoice& c, bool usable, 
     if (c.dbcs && !(language == Language::PclXl ? c.dbcsXl : c.dbcsPcl5)) return false;
     if (!usable) return false;
     if (language == Language::PclXl) return true;
-    const double a = Length(1000.0 * x.m11, 1000.0 * x.m12), b = Length(1000.0 * x.m21, 1000.0 * x.m22);
-    if (std::lround(a) != std::lround(b)) return false;
+    const double a = Length(x.m11, x.m12), b = Length(x.m21, x.m22);
+    if (c.unitsPerEm > 0 ? std::abs(a - b) * c.unitsPerEm >= 1.0 : std::lround(1000 * a) != std::lround(1000 * b))
+        return false;
     return (x.m11 == 0 && x.m22 == 0) || (x.m12 == 0 && x.m21 == 0);
 }
 

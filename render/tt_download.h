@@ -63,12 +63,17 @@ std::optional<Sfnt> UsableTrueType(std::span<const uint8_t> file, std::u16string
 // Outline or bitmap for a font. `ttMode` 2 always sends bitmaps; a
 // double-byte font needs its language's permission; PCL 5 takes outlines
 // only under an equal scale turned by a multiple of 90 degrees, PCL XL
-// under any transform.
+// under any transform. The printer scales a PCL 5 outline font by its
+// height alone: with the font's em known, the two scales count as equal
+// while they differ by less than a pixel over the em (a page fitted to the
+// printable area is scaled a hair unevenly, and that must not turn large
+// text into bitmaps); without it, when they agree over 1000 units.
 struct OutlineChoice {
     uint16_t ttMode = 0;
     bool dbcs = false;
     bool dbcsPcl5 = false;
     bool dbcsXl = false;
+    int32_t unitsPerEm = 0;
 };
 bool UseTrueTypeOutline(Language language, const OutlineChoice& c, bool usable, const FontXform& x);
 

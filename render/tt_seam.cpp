@@ -234,6 +234,7 @@ bool DownloadAndSendTrueTypeRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CL
     OutlineChoice choice;
     choice.ttMode = r.ttOption;
     choice.dbcs = IsDbcsCharSet(f.winCharSet);
+    choice.unitsPerEm = f.unitsPerEm;
     auto font = UsableTrueType(f.file, f.family);
     bool outline = UseTrueTypeOutline(r.language, choice, font.has_value(), f.xform);
     // The printer's outlines carry no simulated bold or italic, and PCL 5

@@ -203,6 +203,13 @@ TEST(Download, OutlineOrBitmapFollowsLanguageModeAndTransform) {
         {"45 degrees PCL 5", Language::Pcl5Gl2, {}, true, {float(c), float(-c), float(c), float(c)}, false},
         {"45 degrees PCL XL", Language::PclXl, {}, true, {float(c), float(-c), float(c), float(c)}, true},
         {"widened PCL 5", Language::Pcl5Gl2, {}, true, {float(2 * s), 0, 0, float(s)}, false},
+        // A page fitted to the printable area scales x a hair less than y:
+        // under a pixel over a 2048-unit em at 36 points (600 dpi) the
+        // printer's even scale serves; at twice the size it is 1.6 pixels.
+        {"36 points fitted PCL 5", Language::Pcl5Gl2, {0, false, false, false, 2048}, true, {0.14016f, 0, 0, 0.14054f}, true},
+        {"72 points fitted PCL 5", Language::Pcl5Gl2, {0, false, false, false, 2048}, true, {0.28032f, 0, 0, 0.28108f}, false},
+        {"36 points fitted, turned PCL 5", Language::Pcl5Gl2, {0, false, false, false, 2048}, true, {0, -0.14016f, 0.14054f, 0},
+         true},
         {"widened PCL XL", Language::PclXl, {}, true, {float(2 * s), 0, 0, float(s)}, true},
         {"always bitmap", Language::PclXl, {2, false, false, false}, true, {float(s), 0, 0, float(s)}, false},
         {"unusable file", Language::PclXl, {}, false, {float(s), 0, 0, float(s)}, false},
