@@ -128,6 +128,16 @@ void PclFillRectangle(DeviceRecord& r, const RECTL& q) {
 
 namespace {
 
+// A rectangle of the string cut to a rectangular clip (language 0 fills it
+// in PCL, which knows no clip; an all-zero rectangle stays as it is).
+void ClipToRectangle(CLIPOBJ* pco, RECTL& q) {
+    if (!pco || pco->iDComplexity != DC_RECT || (!q.left && !q.top && !q.right && !q.bottom)) return;
+    const RECTL& c = pco->rclBounds;
+    q = {std::max({std::min(q.left, q.right), c.left}), std::max({std::min(q.top, q.bottom), c.top}),
+         std::min({std::max(q.left, q.right), c.right}), std::min({std::max(q.top, q.bottom), c.bottom})};
+    if (q.left >= q.right || q.top >= q.bottom) q = {0, 0, 0, 0};
+}
+
 // The colour text and rectangles print in.
 void SelectTextColour(DeviceRecord& r, BRUSHOBJ* pbo, CLIPOBJ* pco, MIX mix) {
     if (r.language == Language::PclXl) {
@@ -676,9 +686,41 @@ BOOL PclTextOut(DeviceRecord& r, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIP
         // as bitmaps, 4: as outlines where the font allows); a record
         // without a choice, and a run the soft fonts cannot carry, keep the
         // engine's glyphs.
-        if (r.ttOption >= 2 && !prclExtra && !prclOpaque &&
-            DownloadAndSendTrueTypeRun(r, pstro, pfo, pco, pboFore, pptlOrg, mix))
-            return TRUE;
+        if (r.ttOption < 2) return graphics();
+        if (r.language == Language::PclXl) {
+            if (!prclExtra && !prclOpaque && DownloadAndSendTrueTypeRun(r, pstro, pfo, pco, pboFore, pptlOrg, mix))
+                return TRUE;
+            return graphics();
+        }
+        // PCL 5: the opaque box under the glyphs, the underline and
+        // strike-out over them, as for printer faces. The extra rectangles
+        // are copied first: the engine may change them on the next call.
+        std::vector<RECTL> extra;
+        for (RECTL* e = prclExtra; e && (e->left || e->top || e->right || e->bottom); ++e) extra.push_back(*e);
+        extra.push_back({0, 0, 0, 0});
+        RECTL opaque[2] = {prclOpaque ? *prclOpaque : RECTL{0, 0, 0, 0}, {0, 0, 0, 0}};
+        // The glyphs print in the text colour: the pattern of its grey on
+        // a monochrome page (nothing is sent while it is in force).
+        const auto under = [&] {
+            if (prclOpaque && pboOpaque) {
+                ClipToRectangle(pco, opaque[0]);
+                if (r.language == Language::MonoRaster) SelectTextColour(r, pboOpaque, pco, mix);
+                FillRectangles(r, opaque, pco, pboOpaque);
+                if (r.language == Language::Pcl5Gl2) ResetGlMode(r, false);
+            }
+            SelectTextColour(r, pboFore, pco, mix);
+        };
+        const auto over = [&] {
+            if (!prclExtra || !pboFore) return;
+            std::vector<RECTL> inside;
+            for (RECTL e : extra) {
+                ClipToRectangle(pco, e);
+                if (e.left || e.top || e.right || e.bottom) inside.push_back(e);
+            }
+            inside.push_back({0, 0, 0, 0});
+            FillRectangles(r, inside.data(), pco, pboFore);
+        };
+        if (DownloadAndSendTrueTypeRun(r, pstro, pfo, pco, pboFore, pptlOrg, mix, under, over)) return TRUE;
         return graphics();
     }
     if (((pco && pco->iDComplexity == DC_COMPLEX) || colourText) && info.substituted) return graphics();

@@ -199,15 +199,19 @@ void PrintXl(DeviceRecord& r, const TrueTypeSource& f, FontForm form, const std:
 }  // namespace
 
 bool DownloadAndSendTrueTypeRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, BRUSHOBJ* pboFore,
-                                POINTL*, MIX mix) {
+                                POINTL*, MIX mix, const std::function<void()>& beforeText,
+                                const std::function<void()>& afterText) {
     if (!pstro || !pfo || !(pfo->flFontType & FO_TYPE_TRUETYPE) || r.jobState < kJobOpen) return false;
     if (r.ttOption == 1 || r.outputMode != 1) return false;
     const bool xl = r.language == Language::PclXl;
     if (r.language != Language::MonoRaster && r.language != Language::Pcl5Gl2 && !xl) return false;
     if ((mix & 0xFF) != kMixCopyPen || !pboFore || PageIsMapped(r)) return false;
-    // PCL 5 text prints in the black it starts with; colour text stays with
-    // the graphics path.
-    if (!xl && (r.colour || pboFore->iSolidColor == BR_NOT_SOLID || (BRUSHOBJ_ulGetBrushColor(pboFore) & 0xFFFFFF)))
+    // PCL 5 on a monochrome page: text prints in the current pattern, which
+    // `beforeText` selects (without it, only black text, in the black it
+    // starts with). Colour pages and pattern brushes stay with the graphics
+    // path.
+    if (!xl && (r.colour || pboFore->iSolidColor == BR_NOT_SOLID ||
+                (!beforeText && (BRUSHOBJ_ulGetBrushColor(pboFore) & 0xFFFFFF))))
         return false;
     if (!xl && pco && pco->iDComplexity == DC_COMPLEX) return false;
 
@@ -225,7 +229,12 @@ bool DownloadAndSendTrueTypeRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CL
         }
         std::erase_if(glyphs, [&](const GLYPHPOS& p) { return p.ptl.y < 0 || p.ptl.y >= r.bandHeight; });
     }
-    if (glyphs.empty()) return true;
+    const auto rectanglesOnly = [&] {
+        if (beforeText) beforeText();
+        if (afterText) afterText();
+        return true;
+    };
+    if (glyphs.empty()) return rectanglesOnly();
     if (!xl && pco && pco->iDComplexity == DC_RECT) {
         for (const GLYPHPOS& p : glyphs)
             if (!GlyphInside(pfo, p, pco->rclBounds)) return false;
@@ -256,8 +265,13 @@ bool DownloadAndSendTrueTypeRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CL
     std::vector<GlyphCode> codes(glyphs.size());
     for (size_t i = 0; i < glyphs.size(); ++i)
         if (!EnsureGlyphDownloaded(r, f, form, glyphs[i].hg, codes[i])) return false;
-    if (xl) PrintXl(r, f, form, glyphs, codes);
-    else PrintSoftFontGlyphs(r, f, form, glyphs, codes);
+    if (xl) {
+        PrintXl(r, f, form, glyphs, codes);
+    } else {
+        if (beforeText) beforeText();
+        PrintSoftFontGlyphs(r, f, form, glyphs, codes);
+        if (afterText) afterText();
+    }
     return r.jobState >= kJobOpen;
 }
 

@@ -7,6 +7,7 @@
 #include "render/device_record.h"
 #include "render/tt_download.h"
 
+#include <functional>
 #include <vector>
 
 namespace pclrend {
@@ -15,8 +16,13 @@ namespace pclrend {
 // (languages 0, 1 and 2). False means nothing of the run was printed and it
 // must be drawn as graphics: the font, the clip, the brush or the page
 // cannot be served by soft fonts, or a glyph could not be sent.
+// `beforeText` and `afterText` (PCL 5), when given, print what goes under
+// and over the glyphs (the opaque box, underline and strike-out); they are
+// called only once nothing can send the run to graphics any more, also in
+// a band that holds none of the run's glyphs.
 bool DownloadAndSendTrueTypeRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, BRUSHOBJ* pboFore,
-                                POINTL* pptlOrg, MIX mix);
+                                POINTL* pptlOrg, MIX mix, const std::function<void()>& beforeText = {},
+                                const std::function<void()>& afterText = {});
 
 // What a download reads of a realised TrueType font; false for a font
 // without metrics, a transform or an em. Its glyph bits are read from the

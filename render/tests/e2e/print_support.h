@@ -219,6 +219,31 @@ protected:
     std::filesystem::path driverPath_;
 };
 
+// The reference render as a page of the reader's form (1 = black).
+inline pclread::Page AsPage(zq::gdi::Bitmap& reference) {
+    pclread::Page page;
+    zq::gdi::Surface* s = reference.Get();
+    if (!s) return page;
+    page.width = s->sizlBitmap.cx;
+    page.height = s->sizlBitmap.cy;
+    page.stride = (page.width + 7) / 8;
+    page.bits.assign(static_cast<size_t>(page.stride) * page.height, 0);
+    const bool fast = s->iBitmapFormat == BMF_1BPP;
+    const bool zeroIsBlack = s->Pal().ToRgb(0) == 0;
+    for (LONG y = 0; y < page.height; ++y) {
+        uint8_t* out = page.bits.data() + static_cast<size_t>(y) * page.stride;
+        if (fast) {
+            const BYTE* row = s->Row(y);
+            for (LONG i = 0; i < page.stride; ++i) out[i] = zeroIsBlack ? static_cast<uint8_t>(~row[i]) : row[i];
+            if (page.width % 8) out[page.stride - 1] &= static_cast<uint8_t>(0xFF00 >> (page.width % 8));
+            continue;
+        }
+        for (LONG x = 0; x < page.width; ++x)
+            if (s->Pal().ToRgb(s->Pixel(x, y)) == 0) out[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+    }
+    return page;
+}
+
 // `page` onto `sheet` at (x, y), darker wins.
 inline void Overlay(pclread::Grey& sheet, const pclread::Grey& page, int32_t x, int32_t y) {
     for (int32_t py = 0; py < page.height; ++py)

@@ -187,4 +187,108 @@ TEST_F(TrueTypePrintTest, TextPrintsFromSoftFontsSentOncePerJob) {
     }
 }
 
+// Liberation Sans runs that carry more than glyphs: an underline, a
+// strike-out, a grey text colour, and an opaque white box laid over a black
+// bar with black text on it (the box must print under the text).
+void DrawRuledText(HDC dc, int dpi) {
+    auto font = [&](bool underline, bool strikeOut) {
+        LOGFONTW lf{};
+        lf.lfHeight = -dpi * 14 / 72;
+        lf.lfUnderline = underline;
+        lf.lfStrikeOut = strikeOut;
+        const std::u16string face = u"Liberation Sans";
+        std::copy(face.begin(), face.end(), lf.lfFaceName);
+        return CreateFontIndirectW(&lf);
+    };
+    auto text = [&](int x, int y, std::u16string_view s) {
+        TextOutW(dc, x, y, reinterpret_cast<LPCWSTR>(s.data()), static_cast<int>(s.size()));
+    };
+    SetBkMode(dc, TRANSPARENT);
+    const int x = dpi / 2;
+    int y = dpi;
+    HFONT under = font(true, false), struck = font(false, true), plain = font(false, false);
+    HGDIOBJ old = SelectObject(dc, under);
+    text(x, y, u"Underlined soft-font text");
+    SelectObject(dc, struck);
+    text(x, y += dpi / 3, u"Struck out, not sent again");
+    SelectObject(dc, plain);
+    SetTextColor(dc, RGB(64, 64, 64));
+    text(x, y += dpi / 3, u"Grey soft-font text");
+    SetTextColor(dc, RGB(0, 0, 0));
+    y += dpi / 3;
+    HGDIOBJ brush = SelectObject(dc, GetStockObject(BLACK_BRUSH));
+    PatBlt(dc, x - dpi / 10, y - dpi / 20, 3 * dpi, dpi / 3, PATCOPY);
+    SelectObject(dc, brush);
+    SetBkMode(dc, OPAQUE);
+    SetBkColor(dc, RGB(255, 255, 255));
+    const RECT box{x, y, x + 2 * dpi, y + dpi / 4};
+    const std::u16string label = u"On a white box";
+    ExtTextOutW(dc, x + dpi / 20, y, ETO_OPAQUE, &box, reinterpret_cast<LPCWSTR>(label.c_str()),
+                static_cast<UINT>(label.size()), nullptr);
+    SelectObject(dc, old);
+    for (HFONT f : {under, struck, plain}) DeleteObject(f);
+}
+
+// The engine's page as grey (0 black).
+pclread::Grey AsGrey(zq::gdi::Bitmap& reference) {
+    zq::gdi::Surface* s = reference.Get();
+    if (!s) return {};
+    pclread::Grey g(s->sizlBitmap.cx, s->sizlBitmap.cy);
+    for (LONG y = 0; y < g.height; ++y)
+        for (LONG x = 0; x < g.width; ++x) {
+            const uint32_t c = s->Pal().ToRgb(s->Pixel(x, y));
+            g.v[static_cast<size_t>(y) * g.width + x] =
+                static_cast<uint8_t>((5 * (c & 0xFF) + 9 * ((c >> 8) & 0xFF) + 2 * ((c >> 16) & 0xFF)) / 16);
+        }
+    return g;
+}
+
+TEST_F(TrueTypePrintTest, RulesBoxesAndGreyTextPrintBesideSoftFontText) {
+    constexpr int dpi = 300;
+    auto dm = Pcl5Letter(dpi, 4);
+    auto result = PrintPages(driverPath_, dm, 1, [&](HDC dc, int) { DrawRuledText(dc, dpi); });
+    ASSERT_TRUE(result.enabled);
+    ASSERT_EQ(result.reference.size(), 1u);
+    const std::string_view s(reinterpret_cast<const char*>(result.job.data()), result.job.size());
+    // Every run is printer text: the glyphs went as soft-font characters
+    // (each once), the grey as the text's pattern, and no glyph outline was
+    // drawn in HP-GL/2.
+    EXPECT_EQ(CharacterCodes(s), 27u) << "the distinct glyphs of the four runs";
+    EXPECT_NE(s.find("\x1b*v4T"), std::string_view::npos) << "the grey text's pattern";
+    EXPECT_EQ(s.find("PM0"), std::string_view::npos) << "a run was drawn as graphics";
+    pclread::Options options;
+    options.pageWidth = dm.paperFormats[0].printableWidth;
+    options.pageHeight = dm.paperFormats[0].printableLength;
+    const auto job = pclread::Read(result.job, options);
+    std::string errors;
+    for (const auto& e : job.errors) errors += e + "\n";
+    ASSERT_TRUE(job.Ok()) << errors;
+    ASSERT_EQ(job.pages.size(), 1u);
+    const auto& glyphs = job.pages[0].textGlyphs;
+    EXPECT_FALSE(glyphs.empty());
+    // The rules and the box are the engine's rectangles, the glyphs within
+    // the text tolerance: ink against ink, the tone of each block.
+    const pclread::Grey expected = AsGrey(result.reference[0]);
+    const pclread::Grey decoded = pclread::ToGrey(job.pages[0]);
+    const auto m = pclread::MatchSheet(decoded, expected, pclread::GreyBlocks(decoded), glyphs);
+    ASSERT_TRUE(m);
+    EXPECT_TRUE(m->Passes()) << pclread::Verdict(*m);
+
+    const std::string gpcl6 = Gpcl6Path();
+    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 is absent: the interpreter's render is not judged";
+    const auto sheets = RunGpcl6(gpcl6, result.job, dpi, "ttrules");
+    ASSERT_EQ(sheets.size(), 1u);
+    // The sheet holds the page at the printable corner.
+    pclread::Grey printed(expected.width, expected.height);
+    for (int32_t y = 0; y < printed.height; ++y)
+        for (int32_t x = 0; x < printed.width; ++x) {
+            const int32_t sx = x + dpi / 6, sy = y + dpi / 6;
+            if (sx < sheets[0].width && sy < sheets[0].height)
+                printed.v[static_cast<size_t>(y) * printed.width + x] = sheets[0].grey[static_cast<size_t>(sy) * sheets[0].width + sx];
+        }
+    const auto byInterpreter = pclread::MatchSheet(printed, expected, pclread::GreyBlocks(printed), glyphs);
+    ASSERT_TRUE(byInterpreter);
+    EXPECT_TRUE(byInterpreter->Passes()) << "gpcl6: " << pclread::Verdict(*byInterpreter);
+}
+
 }  // namespace
