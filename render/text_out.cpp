@@ -693,16 +693,13 @@ BOOL PclTextOut(DeviceRecord& r, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIP
             return graphics();
         }
         // PCL 5: the opaque box under the glyphs, the underline and
-        // strike-out over them, as for printer faces. The extra rectangles
-        // are copied first: the engine may change them on the next call.
-        std::vector<RECTL> extra;
-        for (RECTL* e = prclExtra; e && (e->left || e->top || e->right || e->bottom); ++e) extra.push_back(*e);
-        extra.push_back({0, 0, 0, 0});
-        RECTL opaque[2] = {prclOpaque ? *prclOpaque : RECTL{0, 0, 0, 0}, {0, 0, 0, 0}};
-        // The glyphs print in the text colour: the pattern of its grey on
-        // a monochrome page (nothing is sent while it is in force).
+        // strike-out over them, as for printer faces, each cut to the clip
+        // in a copy (the engine's rectangles stay as they are). The glyphs
+        // print in the text colour: the pattern of its grey on a monochrome
+        // page (nothing is sent while it is in force).
         const auto under = [&] {
             if (prclOpaque && pboOpaque) {
+                RECTL opaque[2] = {*prclOpaque, {0, 0, 0, 0}};
                 ClipToRectangle(pco, opaque[0]);
                 if (r.language == Language::MonoRaster) SelectTextColour(r, pboOpaque, pco, mix);
                 FillRectangles(r, opaque, pco, pboOpaque);
@@ -713,9 +710,10 @@ BOOL PclTextOut(DeviceRecord& r, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIP
         const auto over = [&] {
             if (!prclExtra || !pboFore) return;
             std::vector<RECTL> inside;
-            for (RECTL e : extra) {
-                ClipToRectangle(pco, e);
-                if (e.left || e.top || e.right || e.bottom) inside.push_back(e);
+            for (const RECTL* e = prclExtra; e->left || e->top || e->right || e->bottom; ++e) {
+                RECTL q = *e;
+                ClipToRectangle(pco, q);
+                if (q.left || q.top || q.right || q.bottom) inside.push_back(q);
             }
             inside.push_back({0, 0, 0, 0});
             FillRectangles(r, inside.data(), pco, pboFore);
