@@ -252,11 +252,13 @@ TEST_F(StreamPrintTest, EverySampleStreamsAndReplaysInLanguages0And1And4) {
 TEST_F(StreamPrintTest, ShapesAndClipReplayWithinAPixelAt600Dpi) {
     const char* source = std::getenv("ZQ_SOURCE_DIR");
     ASSERT_NE(source, nullptr);
-    for (const char* sample : {"shapes", "clip"}) {
-        SCOPED_TRACE(sample);
+    for (const char* sample : {"shapes", "clip"})
+    for (uint8_t language : {0, 4}) {
+        SCOPED_TRACE(std::string(sample) + " in language " + std::to_string(language));
         const auto emf = FileBytes(std::filesystem::path(source) / "tools/emfgen/samples" / (std::string(sample) + ".emf"));
         ASSERT_FALSE(emf.empty());
         auto dm = Letter(600);
+        dm.printerLanguage = language;
         dm.metaSpool = 1;
         const std::string png = (root_ / "reference-%d.png").string();
         const auto result = zq::emf::PrintDocument(u"Mono", emf, u"sample", &dm.dm, png);
@@ -277,7 +279,7 @@ TEST_F(StreamPrintTest, ShapesAndClipReplayWithinAPixelAt600Dpi) {
         EXPECT_EQ(far, 0u) << differ << " pixels differ";
         EXPECT_LT(differ, size_t(picture.width) * picture.height / 1000);
         if (const char* dir = std::getenv("ZQ_STREAM_DUMP")) {
-            const std::string stem = std::string(dir) + "/" + sample + "-600";
+            const std::string stem = std::string(dir) + "/" + sample + "-600-l" + std::to_string(language);
             vemfread::WritePicture(picture, stem + "-replayed.png");
             std::error_code ec;
             std::filesystem::copy_file(zq::emf::PagePath(png, 1), stem + "-reference.png",
