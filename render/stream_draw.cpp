@@ -10,6 +10,7 @@
 #include <iterator>
 #include <map>
 #include <numbers>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -34,6 +35,7 @@ namespace {
 constexpr uint32_t kRop2Nop = 11;
 constexpr LONG kWeightNormal = 400, kWeightBold = 700;  // font weights of a logical font
 constexpr DWORD kErrorUnknownFormat = 2000;  // a compressed or unknown bitmap format
+constexpr size_t kMaxStyleEntries = 16;  // dash lengths a pen's style array holds
 constexpr double kCellHeightWorth = 0.01;  // em rounding (of the em) beyond which a cell height is tried
 constexpr size_t kMaxImageBytes = size_t{1} << 30;  // keeps every record size within 32 bits
 
@@ -433,28 +435,119 @@ double PenScale(XFORMOBJ* pxo) {
     return std::isfinite(det) && det > 0 ? std::sqrt(det) : 1.0;
 }
 
+// The mapping's scale along a device direction: pixels a world unit of a
+// length lying that way on the page.
+double ScaleAlong(XFORMOBJ* pxo, double dx, double dy) {
+    XFORML m{1, 0, 0, 1, 0, 0};
+    if (!pxo || XFORMOBJ_iGetXform(pxo, &m) == GX_IDENTITY) return 1.0;
+    const double det = double{m.eM11} * m.eM22 - double{m.eM12} * m.eM21;
+    if (!std::isfinite(det) || det == 0) return PenScale(pxo);
+    const double wx = (m.eM22 * dx - m.eM21 * dy) / det, wy = (m.eM11 * dy - m.eM12 * dx) / det;
+    const double world = std::hypot(wx, wy);
+    return world > 0 && std::isfinite(world) ? std::hypot(dx, dy) / world : PenScale(pxo);
+}
+
+// The one direction every segment of a path runs in (either way along it),
+// as a device vector; none for a path that turns or has no length.
+std::optional<POINTFIX> PathDirection(PATHOBJ* ppo) {
+    std::optional<POINTFIX> along;
+    bool straight = true;
+    POINTFIX last{}, start{};
+    auto segment = [&](POINTFIX a, POINTFIX b) {
+        const int64_t dx = int64_t{b.x} - a.x, dy = int64_t{b.y} - a.y;
+        if (!dx && !dy) return;
+        if (!along) along = POINTFIX{static_cast<FIX>(dx), static_cast<FIX>(dy)};
+        else if (dx * along->y != dy * along->x) straight = false;
+    };
+    PATHOBJ_vEnumStart(ppo);
+    PATHDATA pd{};
+    BOOL more;
+    do {
+        more = PATHOBJ_bEnum(ppo, &pd);
+        if (!pd.pptfx) continue;
+        for (ULONG i = 0; i < pd.count; ++i) {
+            if (i == 0 && (pd.flags & PD_BEGINSUBPATH)) start = pd.pptfx[0];
+            else segment(last, pd.pptfx[i]);
+            last = pd.pptfx[i];
+        }
+        if ((pd.flags & PD_ENDSUBPATH) && (pd.flags & PD_CLOSEFIGURE)) segment(last, start);
+    } while (more && straight);
+    return straight ? along : std::nullopt;
+}
+
 uint32_t Pixels(double v) { return static_cast<uint32_t>(std::clamp(std::lround(v), 0L, 1L << 24)); }
+
+// A geometric pen's dash lengths in whole pixels. The engine dashes a line
+// by fractional lengths; rounding each length on its own moves every later
+// dash by the rounding of the pattern, which adds up along a long line (a
+// 236.6-pixel pattern written as 237 puts the tenth dash 4 pixels late).
+// Where the style array has room (an even count, at most 16 entries), the
+// pattern is written several times over with each dash's end rounded from
+// the fractional start, so that the repeated pattern, the unit the player
+// repeats, is as near its true length as whole pixels allow.
+std::vector<uint32_t> WholeDashes(const std::vector<double>& lengths) {
+    const size_t n = lengths.size();
+    double period = 0;
+    for (double l : lengths) period += l;
+    size_t repeats = 1;
+    if (n % 2 == 0 && n > 0 && period > 0) {
+        double best = std::fabs(std::round(period) - period);
+        for (size_t k = 2; k * n <= kMaxStyleEntries; ++k) {
+            const double drift = std::fabs(std::round(k * period) - k * period) / static_cast<double>(k);
+            if (drift < best - 1e-9) best = drift, repeats = k;
+        }
+    }
+    std::vector<uint32_t> dashes;
+    double end = 0;
+    int64_t placed = 0;
+    for (size_t k = 0; k < repeats; ++k)
+        for (double l : lengths) {
+            end += l;
+            const int64_t at = std::max<int64_t>(placed, std::llround(end));
+            dashes.push_back(static_cast<uint32_t>(std::min<int64_t>(at - placed, 1 << 24)));
+            placed = at;
+        }
+    return dashes;
+}
 
 // A wide, styled or geometric pen: record 95, created again only when it
 // changed (the previous one deleted), with the miter limit it needs.
-bool SelectStyledPen(DeviceRecord& r, uint32_t colour, const LINEATTRS& la, XFORMOBJ* pxo) {
+//
+// The engine widens and dashes a geometric line in world units, so where
+// the page is scaled unevenly a dash along x is longer or shorter than one
+// along y; a pen of the stream has one length for both. A path that runs in
+// one direction gets its dashes at the scale along it and its width at the
+// scale across it (a long straight dashed line keeps its dashes in place);
+// other paths the mean of the two.
+bool SelectStyledPen(DeviceRecord& r, uint32_t colour, const LINEATTRS& la, XFORMOBJ* pxo,
+                     std::optional<POINTFIX> direction) {
     StreamState& s = *r.stream;
     const bool geometric = la.fl & LA_GEOMETRIC;
-    const double scale = geometric ? PenScale(pxo) : 1.0;
+    double scale = geometric ? PenScale(pxo) : 1.0, across = scale;
+    if (geometric && direction) {
+        scale = ScaleAlong(pxo, direction->x, direction->y);
+        across = ScaleAlong(pxo, -static_cast<double>(direction->y), direction->x);
+    }
     uint32_t style = 0, width = 1;
     if (geometric) {
         style = vemf::kPenGeometric;
         style |= la.iEndCap == ENDCAP_SQUARE ? vemf::kPenCapSquare : la.iEndCap == ENDCAP_BUTT ? vemf::kPenCapFlat : 0;
         style |= la.iJoin == JOIN_BEVEL ? vemf::kPenJoinBevel : la.iJoin == JOIN_MITER ? vemf::kPenJoinMiter : 0;
-        width = std::max<uint32_t>(1, Pixels(double{la.elWidth.e} * scale));
+        width = std::max<uint32_t>(1, Pixels(double{la.elWidth.e} * across));
     }
     std::vector<uint32_t> dashes;
     if (la.fl & LA_ALTERNATE) {
         style |= vemf::kPenAlternate;
     } else if ((la.fl & LA_STYLED) && la.pstyle && la.cstyle) {
         style |= vemf::kPenUserStyle;
-        for (ULONG i = 0; i < std::min<ULONG>(la.cstyle, 16); ++i)
-            dashes.push_back(geometric ? Pixels(double{la.pstyle[i].e} * scale) : static_cast<uint32_t>(std::max(0L, 0L + la.pstyle[i].l)));
+        const ULONG n = std::min<ULONG>(la.cstyle, kMaxStyleEntries);
+        if (geometric) {
+            std::vector<double> lengths;
+            for (ULONG i = 0; i < n; ++i) lengths.push_back(std::max(0.0, double{la.pstyle[i].e} * scale));
+            dashes = WholeDashes(lengths);
+        } else {
+            for (ULONG i = 0; i < n; ++i) dashes.push_back(static_cast<uint32_t>(std::max(0L, 0L + la.pstyle[i].l)));
+        }
     }
     std::vector<uint32_t> key = {style, width, colour};
     key.insert(key.end(), dashes.begin(), dashes.end());
@@ -485,14 +578,15 @@ bool SelectStyledPen(DeviceRecord& r, uint32_t colour, const LINEATTRS& la, XFOR
     return true;
 }
 
-bool SelectPen(DeviceRecord& r, BRUSHOBJ* pbo, const LINEATTRS* la, XFORMOBJ* pxo) {
+bool SelectPen(DeviceRecord& r, BRUSHOBJ* pbo, const LINEATTRS* la, XFORMOBJ* pxo,
+               std::optional<POINTFIX> direction = std::nullopt) {
     if (!pbo) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
     StreamState& s = *r.stream;
     const uint32_t colour = BrushColour(pbo);
-    if (la && (la->fl & (LA_GEOMETRIC | LA_STYLED | LA_ALTERNATE))) return SelectStyledPen(r, colour, *la, pxo);
+    if (la && (la->fl & (LA_GEOMETRIC | LA_STYLED | LA_ALTERNATE))) return SelectStyledPen(r, colour, *la, pxo, direction);
     uint32_t handle;
     if (!CacheLookup(r, s.caches[2], 1, colour, handle)) {
         const vemf::CreatePen rec{vemf::kCreatePen, 28, handle, 0, 1, 0, colour};
@@ -573,7 +667,8 @@ BOOL StreamStrokeFill(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo
     State(r, kBkMode, vemf::kSetBkMode, back == kRop2Nop ? 1 : 2);
     State(r, kRop2, vemf::kSetRop2, fore);
     Origin(r, org);
-    if (pboStroke && !SelectPen(r, pboStroke, la, pxo)) return FALSE;
+    const bool geometric = la && (la->fl & LA_GEOMETRIC);
+    if (pboStroke && !SelectPen(r, pboStroke, la, pxo, geometric ? PathDirection(ppo) : std::nullopt)) return FALSE;
     if (pboFill) {
         State(r, kFillMode, vemf::kSetPolyFillMode, (options & FP_WINDINGMODE) ? 2 : 1);
         if (!SelectBrush(r, pboFill)) return FALSE;

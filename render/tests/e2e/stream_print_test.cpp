@@ -469,6 +469,47 @@ size_t Differences(const vemfread::Picture& replayed, zq::gdi::Bitmap& reference
     return n;
 }
 
+// Long dashed geometric lines under a scale that makes their dashes
+// fractional (30 and 12 units at 5.63 pixels a unit: 168.9 and 67.56
+// pixels). Whole dash lengths rounded one by one would make the pattern
+// 237 pixels instead of 236.46, and the sixteenth dash of a 4,000-pixel
+// line 8 pixels late; the replayed lines keep the reference's dashes within
+// a pixel along their whole length, across and down the page.
+TEST_F(StreamPrintTest, LongDashedLinesKeepTheirDashesInPlace) {
+    for (uint8_t language : {0, 4}) {
+        SCOPED_TRACE(int(language));
+        auto dm = Letter(600);
+        dm.printerLanguage = language;
+        dm.metaSpool = 1;
+        auto result = PrintPages(driverPath_, dm, 1, [&](HDC dc, int) {
+            SetGraphicsMode(dc, GM_ADVANCED);
+            const XFORM scale{5.63f, 0, 0, 5.63f, 0, 0};
+            SetWorldTransform(dc, &scale);
+            const LOGBRUSH black{BS_SOLID, RGB(0, 0, 0), 0};
+            const DWORD dashes[] = {30, 12};
+            HPEN pen = ExtCreatePen(PS_GEOMETRIC | PS_USERSTYLE | PS_ENDCAP_FLAT, 6, &black, 2, dashes);
+            HGDIOBJ old = SelectObject(dc, pen);
+            MoveToEx(dc, 20, 60, nullptr);
+            LineTo(dc, 780, 60);
+            MoveToEx(dc, 40, 100, nullptr);
+            LineTo(dc, 40, 1000);
+            SelectObject(dc, old);
+            DeleteObject(pen);
+        });
+        ASSERT_TRUE(result.enabled);
+        ASSERT_TRUE(result.endDocOk);
+        const auto stream = vemfread::Walk(result.job);
+        ASSERT_TRUE(stream.ok) << stream.error;
+        vemfread::Picture picture;
+        std::string error;
+        ASSERT_TRUE(vemfread::Replay(stream, 0, picture, error)) << error;
+        std::string where;
+        size_t far = 0;
+        const size_t differ = Differences(picture, result.reference[0], where, far);
+        EXPECT_EQ(far, 0u) << differ << " pixels differ, the first far one at " << where;
+    }
+}
+
 TEST_F(StreamPrintTest, EveryDrawingIsRecordedAndReplaysAsTheReferenceRender) {
     constexpr int dpi = 100;
     for (uint8_t language : {0, 4}) {
