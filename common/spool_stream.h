@@ -383,6 +383,11 @@ struct ExtCreateFont {
 static_assert(sizeof(ExtCreateFont) == 332);
 inline constexpr size_t kFontFullNameOffset = 92, kFontFullNameChars = 64;
 inline constexpr size_t kFontStyleOffset = 220, kFontStyleChars = 32;
+// The logical font's output precision: device precision (5) names one of
+// the printer's own faces, which a player finds among the printer's faces,
+// not the installed ones.
+inline constexpr size_t kFontOutPrecisionOffset = 24;
+inline constexpr uint8_t kFontOutDevice = 5;
 static_assert(kFontFullNameOffset == 92 && kFontStyleOffset == kFontFullNameOffset + 2 * kFontFullNameChars &&
               kFontStyleOffset + 2 * kFontStyleChars <= sizeof(ExtCreateFont::font));
 

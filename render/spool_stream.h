@@ -4,6 +4,8 @@
 #pragma once
 
 #include <array>
+#include <map>
+#include <unordered_map>
 #include <unordered_set>
 #include <cstdint>
 #include <string_view>
@@ -79,6 +81,9 @@ struct StreamState {
     std::vector<uint32_t> geometricPenState;  // the styled pen in force: style, width, colour, dashes
     std::array<ObjectCache, 3> caches;
     FontCache fontCache;
+    // The character of each glyph handle of a printer face, by face, for
+    // printer-face text written as characters.
+    std::map<uint32_t, std::unordered_map<uint32_t, char16_t>> faceCharacters;
     bool clipSet = false;
     int32_t clipRect[4] = {0, 0, 0, 0};
     std::vector<uint8_t> clipPath;  // the records of the complex clip in force

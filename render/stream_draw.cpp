@@ -10,6 +10,7 @@
 #include <iterator>
 #include <map>
 #include <numbers>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -26,11 +27,16 @@ namespace pclrend {
 
 namespace vemf = zq::vemf;
 
+extern "C" PVOID DrvQueryFontTree(DHPDEV, ULONG_PTR, ULONG, ULONG, ULONG_PTR*);
+extern "C" void DrvFree(PVOID, ULONG_PTR);
+
 namespace {
 
 constexpr uint32_t kRop2Nop = 11;
 constexpr LONG kWeightNormal = 400, kWeightBold = 700;  // font weights of a logical font
 constexpr DWORD kErrorUnknownFormat = 2000;  // a compressed or unknown bitmap format
+constexpr size_t kMaxStyleEntries = 16;  // dash lengths a pen's style array holds
+constexpr double kCellHeightWorth = 0.01;  // em rounding (of the em) beyond which a cell height is tried
 constexpr size_t kMaxImageBytes = size_t{1} << 30;  // keeps every record size within 32 bits
 
 void Value(DeviceRecord& r, uint32_t type, uint32_t value) {
@@ -429,28 +435,119 @@ double PenScale(XFORMOBJ* pxo) {
     return std::isfinite(det) && det > 0 ? std::sqrt(det) : 1.0;
 }
 
+// The mapping's scale along a device direction: pixels a world unit of a
+// length lying that way on the page.
+double ScaleAlong(XFORMOBJ* pxo, double dx, double dy) {
+    XFORML m{1, 0, 0, 1, 0, 0};
+    if (!pxo || XFORMOBJ_iGetXform(pxo, &m) == GX_IDENTITY) return 1.0;
+    const double det = double{m.eM11} * m.eM22 - double{m.eM12} * m.eM21;
+    if (!std::isfinite(det) || det == 0) return PenScale(pxo);
+    const double wx = (m.eM22 * dx - m.eM21 * dy) / det, wy = (m.eM11 * dy - m.eM12 * dx) / det;
+    const double world = std::hypot(wx, wy);
+    return world > 0 && std::isfinite(world) ? std::hypot(dx, dy) / world : PenScale(pxo);
+}
+
+// The one direction every segment of a path runs in (either way along it),
+// as a device vector; none for a path that turns or has no length.
+std::optional<POINTFIX> PathDirection(PATHOBJ* ppo) {
+    std::optional<POINTFIX> along;
+    bool straight = true;
+    POINTFIX last{}, start{};
+    auto segment = [&](POINTFIX a, POINTFIX b) {
+        const int64_t dx = int64_t{b.x} - a.x, dy = int64_t{b.y} - a.y;
+        if (!dx && !dy) return;
+        if (!along) along = POINTFIX{static_cast<FIX>(dx), static_cast<FIX>(dy)};
+        else if (dx * along->y != dy * along->x) straight = false;
+    };
+    PATHOBJ_vEnumStart(ppo);
+    PATHDATA pd{};
+    BOOL more;
+    do {
+        more = PATHOBJ_bEnum(ppo, &pd);
+        if (!pd.pptfx) continue;
+        for (ULONG i = 0; i < pd.count; ++i) {
+            if (i == 0 && (pd.flags & PD_BEGINSUBPATH)) start = pd.pptfx[0];
+            else segment(last, pd.pptfx[i]);
+            last = pd.pptfx[i];
+        }
+        if ((pd.flags & PD_ENDSUBPATH) && (pd.flags & PD_CLOSEFIGURE)) segment(last, start);
+    } while (more && straight);
+    return straight ? along : std::nullopt;
+}
+
 uint32_t Pixels(double v) { return static_cast<uint32_t>(std::clamp(std::lround(v), 0L, 1L << 24)); }
+
+// A geometric pen's dash lengths in whole pixels. The engine dashes a line
+// by fractional lengths; rounding each length on its own moves every later
+// dash by the rounding of the pattern, which adds up along a long line (a
+// 236.6-pixel pattern written as 237 puts the tenth dash 4 pixels late).
+// Where the style array has room (an even count, at most 16 entries), the
+// pattern is written several times over with each dash's end rounded from
+// the fractional start, so that the repeated pattern, the unit the player
+// repeats, is as near its true length as whole pixels allow.
+std::vector<uint32_t> WholeDashes(const std::vector<double>& lengths) {
+    const size_t n = lengths.size();
+    double period = 0;
+    for (double l : lengths) period += l;
+    size_t repeats = 1;
+    if (n % 2 == 0 && n > 0 && period > 0) {
+        double best = std::fabs(std::round(period) - period);
+        for (size_t k = 2; k * n <= kMaxStyleEntries; ++k) {
+            const double drift = std::fabs(std::round(k * period) - k * period) / static_cast<double>(k);
+            if (drift < best - 1e-9) best = drift, repeats = k;
+        }
+    }
+    std::vector<uint32_t> dashes;
+    double end = 0;
+    int64_t placed = 0;
+    for (size_t k = 0; k < repeats; ++k)
+        for (double l : lengths) {
+            end += l;
+            const int64_t at = std::max<int64_t>(placed, std::llround(end));
+            dashes.push_back(static_cast<uint32_t>(std::min<int64_t>(at - placed, 1 << 24)));
+            placed = at;
+        }
+    return dashes;
+}
 
 // A wide, styled or geometric pen: record 95, created again only when it
 // changed (the previous one deleted), with the miter limit it needs.
-bool SelectStyledPen(DeviceRecord& r, uint32_t colour, const LINEATTRS& la, XFORMOBJ* pxo) {
+//
+// The engine widens and dashes a geometric line in world units, so where
+// the page is scaled unevenly a dash along x is longer or shorter than one
+// along y; a pen of the stream has one length for both. A path that runs in
+// one direction gets its dashes at the scale along it and its width at the
+// scale across it (a long straight dashed line keeps its dashes in place);
+// other paths the mean of the two.
+bool SelectStyledPen(DeviceRecord& r, uint32_t colour, const LINEATTRS& la, XFORMOBJ* pxo,
+                     std::optional<POINTFIX> direction) {
     StreamState& s = *r.stream;
     const bool geometric = la.fl & LA_GEOMETRIC;
-    const double scale = geometric ? PenScale(pxo) : 1.0;
+    double scale = geometric ? PenScale(pxo) : 1.0, across = scale;
+    if (geometric && direction) {
+        scale = ScaleAlong(pxo, direction->x, direction->y);
+        across = ScaleAlong(pxo, -static_cast<double>(direction->y), direction->x);
+    }
     uint32_t style = 0, width = 1;
     if (geometric) {
         style = vemf::kPenGeometric;
         style |= la.iEndCap == ENDCAP_SQUARE ? vemf::kPenCapSquare : la.iEndCap == ENDCAP_BUTT ? vemf::kPenCapFlat : 0;
         style |= la.iJoin == JOIN_BEVEL ? vemf::kPenJoinBevel : la.iJoin == JOIN_MITER ? vemf::kPenJoinMiter : 0;
-        width = std::max<uint32_t>(1, Pixels(double{la.elWidth.e} * scale));
+        width = std::max<uint32_t>(1, Pixels(double{la.elWidth.e} * across));
     }
     std::vector<uint32_t> dashes;
     if (la.fl & LA_ALTERNATE) {
         style |= vemf::kPenAlternate;
     } else if ((la.fl & LA_STYLED) && la.pstyle && la.cstyle) {
         style |= vemf::kPenUserStyle;
-        for (ULONG i = 0; i < std::min<ULONG>(la.cstyle, 16); ++i)
-            dashes.push_back(geometric ? Pixels(double{la.pstyle[i].e} * scale) : static_cast<uint32_t>(std::max(0L, 0L + la.pstyle[i].l)));
+        const ULONG n = std::min<ULONG>(la.cstyle, kMaxStyleEntries);
+        if (geometric) {
+            std::vector<double> lengths;
+            for (ULONG i = 0; i < n; ++i) lengths.push_back(std::max(0.0, double{la.pstyle[i].e} * scale));
+            dashes = WholeDashes(lengths);
+        } else {
+            for (ULONG i = 0; i < n; ++i) dashes.push_back(static_cast<uint32_t>(std::max(0L, 0L + la.pstyle[i].l)));
+        }
     }
     std::vector<uint32_t> key = {style, width, colour};
     key.insert(key.end(), dashes.begin(), dashes.end());
@@ -481,14 +578,15 @@ bool SelectStyledPen(DeviceRecord& r, uint32_t colour, const LINEATTRS& la, XFOR
     return true;
 }
 
-bool SelectPen(DeviceRecord& r, BRUSHOBJ* pbo, const LINEATTRS* la, XFORMOBJ* pxo) {
+bool SelectPen(DeviceRecord& r, BRUSHOBJ* pbo, const LINEATTRS* la, XFORMOBJ* pxo,
+               std::optional<POINTFIX> direction = std::nullopt) {
     if (!pbo) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
     StreamState& s = *r.stream;
     const uint32_t colour = BrushColour(pbo);
-    if (la && (la->fl & (LA_GEOMETRIC | LA_STYLED | LA_ALTERNATE))) return SelectStyledPen(r, colour, *la, pxo);
+    if (la && (la->fl & (LA_GEOMETRIC | LA_STYLED | LA_ALTERNATE))) return SelectStyledPen(r, colour, *la, pxo, direction);
     uint32_t handle;
     if (!CacheLookup(r, s.caches[2], 1, colour, handle)) {
         const vemf::CreatePen rec{vemf::kCreatePen, 28, handle, 0, 1, 0, colour};
@@ -569,7 +667,8 @@ BOOL StreamStrokeFill(DeviceRecord& r, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo
     State(r, kBkMode, vemf::kSetBkMode, back == kRop2Nop ? 1 : 2);
     State(r, kRop2, vemf::kSetRop2, fore);
     Origin(r, org);
-    if (pboStroke && !SelectPen(r, pboStroke, la, pxo)) return FALSE;
+    const bool geometric = la && (la->fl & LA_GEOMETRIC);
+    if (pboStroke && !SelectPen(r, pboStroke, la, pxo, geometric ? PathDirection(ppo) : std::nullopt)) return FALSE;
     if (pboFill) {
         State(r, kFillMode, vemf::kSetPolyFillMode, (options & FP_WINDINGMODE) ? 2 : 1);
         if (!SelectBrush(r, pboFill)) return FALSE;
@@ -927,10 +1026,12 @@ bool AddOutline(Records& outlines, FONTOBJ* pfo, const GLYPHPOS& pos) {
     return GatherRuns(outlines, gd->gdf.ppo);
 }
 
-// The string as record 84: glyph handles of the selected font, the first
-// glyph's origin as the reference point, and the x/y step to each next
-// origin.
-void StringRecord(DeviceRecord& r, std::span<const GLYPHPOS> glyphs, std::span<const POINTL> steps) {
+// The string as record 84: glyph handles of the selected font (or, for a
+// printer face, the characters, whose glyphs only the printer knows), the
+// first glyph's origin as the reference point, and the x/y step to each
+// next origin.
+void StringRecord(DeviceRecord& r, std::span<const GLYPHPOS> glyphs, std::span<const POINTL> steps,
+                  std::span<const char16_t> characters = {}) {
     const size_t n = glyphs.size();
     std::vector<uint8_t> rec(sizeof(vemf::ExtTextOut) + 10 * n);
     vemf::ExtTextOut head{};
@@ -939,11 +1040,11 @@ void StringRecord(DeviceRecord& r, std::span<const GLYPHPOS> glyphs, std::span<c
     head.xReference = glyphs[0].ptl.x, head.yReference = glyphs[0].ptl.y;
     head.count = static_cast<uint32_t>(n);
     head.stringOffset = sizeof head;
-    head.options = vemf::kTextGlyphIndex | vemf::kTextAdvancesXY;
+    head.options = characters.empty() ? vemf::kTextGlyphIndex | vemf::kTextAdvancesXY : vemf::kTextAdvancesXY;
     head.advancesOffset = static_cast<uint32_t>(sizeof head + 2 * n);
     std::memcpy(rec.data(), &head, sizeof head);
     for (size_t i = 0; i < n; ++i) {
-        const uint16_t hg = static_cast<uint16_t>(glyphs[i].hg);
+        const uint16_t hg = characters.empty() ? static_cast<uint16_t>(glyphs[i].hg) : characters[i];
         std::memcpy(rec.data() + sizeof head + 2 * i, &hg, 2);
         const int32_t step[2] = {steps[i].x, steps[i].y};
         std::memcpy(rec.data() + head.advancesOffset + 8 * i, step, 8);
@@ -1037,12 +1138,20 @@ BOOL GlyphFontText(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, B
 // The logical font that draws the glyphs of a TrueType font where the page
 // is replayed: the face by its family name, weight and slant (simulated
 // ones too), the size, width and turn from the font's transform. The engine
-// sizes a font in fractions of a pixel, a logical font in whole ones: of
-// the em height (a negative height) and the cell height (a positive one,
-// ascent plus descent) the one whose em comes nearer is taken. False for a
-// font that cannot be described so (a device font, no metrics).
+// sizes a font in fractions of a pixel, a logical font in whole ones. The
+// em height (a negative height) is within half a pixel; a player turns a
+// cell height (a positive one, ascent plus descent) into an em through the
+// face's ascent and descent as it rounds them, which may be a percent off.
+// So the cell height is taken only for small fonts, where half a pixel is
+// more than a percent of the em, and only when its em comes nearer. False
+// for a font that cannot be described so (no metrics, no name).
+//
+// A printer face is named as the printer offers it, with device precision,
+// at its em height (its cell is the printer's business), upright as the
+// printer prints it.
 bool LogicalFont(FONTOBJ* pfo, vemf::ExtCreateFont& rec, LONG& turn) {
-    if (!(pfo->flFontType & FO_TYPE_TRUETYPE)) return false;
+    const bool device = (pfo->flFontType & FO_TYPE_DEVICE) != 0;
+    if (!device && !(pfo->flFontType & FO_TYPE_TRUETYPE)) return false;
     const IFIMETRICS* ifi = FONTOBJ_pifi(pfo);
     XFORMOBJ* pxo = FONTOBJ_pxoGetXform(pfo);
     XFORML m{};
@@ -1059,7 +1168,7 @@ bool LogicalFont(FONTOBJ* pfo, vemf::ExtCreateFont& rec, LONG& turn) {
     lf.lfHeight = -emHeight;
     double chosenEm = emHeight;
     const double cellUnits = static_cast<USHORT>(ifi->fwdWinAscender) + static_cast<USHORT>(ifi->fwdWinDescender);
-    if (cellUnits > 0) {
+    if (cellUnits > 0 && !device && std::fabs(emHeight - em) > kCellHeightWorth * em) {
         const LONG cell = std::max<LONG>(1, static_cast<LONG>(std::lround(em * cellUnits / upem)));
         const double cellEm = cell * upem / cellUnits;
         if (std::fabs(cellEm - em) < std::fabs(chosenEm - em)) lf.lfHeight = cell, chosenEm = cellEm;
@@ -1070,15 +1179,17 @@ bool LogicalFont(FONTOBJ* pfo, vemf::ExtCreateFont& rec, LONG& turn) {
     const double widthScale = std::hypot(m.eM11, m.eM12) / scale;
     const LONG average = static_cast<LONG>(std::lround(ifi->fwdAveCharWidth * chosenEm / upem));
     const LONG width = static_cast<LONG>(std::lround(widthScale * average));
-    if (average > 0 && width > 0 && width != average) lf.lfWidth = width;
+    if (average > 0 && width > 0 && width != average && !device) lf.lfWidth = width;
     // The glyphs' turn, tenths of a degree counterclockwise.
     turn = static_cast<LONG>(std::lround(std::atan2(m.eM21, m.eM22) * 1800 / std::numbers::pi)) % 3600;
     if (turn < 0) turn += 3600;
+    if (device) turn = 0;
     lf.lfEscapement = lf.lfOrientation = turn;
     lf.lfWeight = (pfo->flFontType & FO_SIM_BOLD) ? kWeightBold : (ifi->usWinWeight ? ifi->usWinWeight : kWeightNormal);
     lf.lfItalic = (pfo->flFontType & FO_SIM_ITALIC) || (ifi->fsSelection & FM_SEL_ITALIC) ? 1 : 0;
     lf.lfCharSet = ifi->jWinCharSet;
     lf.lfPitchAndFamily = ifi->jWinPitchAndFamily;
+    if (device) lf.lfOutPrecision = vemf::kFontOutDevice;
     // Names of the metrics, each cut to its field and terminated.
     auto name = [&](PTRDIFF at, WCHAR* out, size_t room) {
         if (at <= 0 || static_cast<ULONG>(at) >= ifi->cjThis) return;
@@ -1104,6 +1215,29 @@ bool LogicalFont(FONTOBJ* pfo, vemf::ExtCreateFont& rec, LONG& turn) {
     return true;
 }
 
+// The character of each glyph handle of a printer face, from the glyph set
+// the driver gives the engine for it; a handle several characters share
+// stands for the first of them, as the engine maps glyphs back.
+const std::unordered_map<uint32_t, char16_t>& FaceCharacters(DeviceRecord& r, ULONG face) {
+    auto& kept = r.stream->faceCharacters;
+    if (const auto it = kept.find(face); it != kept.end()) return it->second;
+    auto& characters = kept[face];
+    ULONG_PTR id = 0;
+    auto* set = static_cast<FD_GLYPHSET*>(DrvQueryFontTree(reinterpret_cast<DHPDEV>(&r), 0, face, QFT_GLYPHSET, &id));
+    if (!set) return characters;
+    for (ULONG i = 0; i < set->cRuns; ++i) {
+        const WCRUN& run = set->awcrun[i];
+        for (USHORT k = 0; k < run.cGlyphs; ++k) {
+            const auto c = static_cast<char16_t>(run.wcLow + k);
+            const auto hg = static_cast<uint32_t>(run.phg ? run.phg[k] : HGLYPH(c));
+            const auto [at, fresh] = characters.emplace(hg, c);
+            if (!fresh && c < at->second) at->second = c;
+        }
+    }
+    DrvFree(set, id);
+    return characters;
+}
+
 // The handle of a logical font from cache 0, created with record 82 on a
 // miss. Its identity is the logical font itself: fonts the engine realises
 // anew at the same size share one object.
@@ -1122,12 +1256,24 @@ uint32_t LogicalFontHandle(DeviceRecord& r, vemf::ExtCreateFont& rec) {
 // cache 0, selected, and the string as glyph handles of that font. On a
 // turned baseline the steps go along it; glyphs that stand off it go one a
 // record, each at its own origin.
-BOOL LogicalFontText(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, BRUSHOBJ* pboFore, vemf::ExtCreateFont& font,
-                     LONG turn) {
+BOOL LogicalFontText(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, BRUSHOBJ* pboFore,
+                     vemf::ExtCreateFont& font, LONG turn) {
     const std::vector<GLYPHPOS> glyphs = StringGlyphs(pstro, false);
     if (glyphs.empty()) return TRUE;
+    std::vector<char16_t> characters;
+    if (pfo->flFontType & FO_TYPE_DEVICE) {
+        const auto& of = FaceCharacters(r, pfo->iFace);
+        for (const GLYPHPOS& g : glyphs) {
+            const auto c = of.find(static_cast<uint32_t>(g.hg));
+            if (c == of.end()) {
+                SetLastError(ERROR_INVALID_PARAMETER);
+                return FALSE;
+            }
+            characters.push_back(c->second);
+        }
+    }
     for (const GLYPHPOS& g : glyphs)
-        if (g.hg > 0xFFFF) {
+        if (g.hg > 0xFFFF && characters.empty()) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
@@ -1140,11 +1286,13 @@ BOOL LogicalFontText(DeviceRecord& r, STROBJ* pstro, CLIPOBJ* pco, BRUSHOBJ* pbo
     Value(r, vemf::kSelectObject, handle);
     const std::span<const GLYPHPOS> all(glyphs);
     const std::vector<POINTL> steps = turn ? BaselineSteps(all, turn) : DeviceSteps(all);
+    const std::span<const char16_t> chars(characters);
     if (!steps.empty()) {
-        StringRecord(r, all, steps);
+        StringRecord(r, all, steps, chars);
     } else {
         const POINTL none[1] = {{0, 0}};
-        for (size_t i = 0; i < all.size(); ++i) StringRecord(r, all.subspan(i, 1), none);
+        for (size_t i = 0; i < all.size(); ++i)
+            StringRecord(r, all.subspan(i, 1), none, chars.empty() ? chars : chars.subspan(i, 1));
     }
     StreamColourFlags(s, colour);
     s.pageFlags |= 0x10;
@@ -1162,12 +1310,13 @@ BOOL StreamTextOut(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, R
     if (!PageReady(r)) return FALSE;
     // The opaque rectangle is a blit of the opaque brush.
     if (prclOpaque && pboOpaque && !StreamPatternBlit(r, pco, *prclOpaque, pboOpaque, nullptr, 0xF0F0)) return FALSE;
-    // Other languages than 4 draw text in logical fonts; language 4, and
-    // fonts no logical font describes, in glyph fonts of their bitmaps.
+    // Other languages than 4 draw text in logical fonts (printer faces
+    // too); language 4, and fonts no logical font describes, in glyph fonts
+    // of their bitmaps.
     vemf::ExtCreateFont logical{};
     LONG turn = 0;
     if (!LanguageIsStream(r) && LogicalFont(pfo, logical, turn)) {
-        if (!LogicalFontText(r, pstro, pco, pboFore, logical, turn)) return FALSE;
+        if (!LogicalFontText(r, pstro, pfo, pco, pboFore, logical, turn)) return FALSE;
     } else if (!GlyphFontText(r, pstro, pfo, pco, pboFore)) {
         return FALSE;
     }

@@ -24,10 +24,14 @@ struct Box {
 // Where a page's text stands, for each string the stream draws in a logical
 // font (records 82, 37 and 84): a box round the string, and the left edge of
 // each glyph's cell (its origin; the first from the box's left). A string on
-// a turned baseline is one cell.
+// a turned baseline is one cell. The box reaches into the lines above and
+// below; the string's own ink is the ink whose middle lies between `top`
+// and `bottom` (an em above the baseline to half an em below it; the whole
+// box on a turned baseline).
 struct TextRun {
     Box box;
     std::vector<int32_t> cells;
+    int32_t top = INT32_MIN, bottom = INT32_MAX;
 };
 std::vector<TextRun> LogicalFontRuns(const Page& page);
 

@@ -1,13 +1,17 @@
 #include "vemfread/replay.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <set>
 
 #include "gdi/dc.h"
 #include "gdi/emf.h"
 #include "gdi/emf_player.h"
 #include "gdi/emf_writer.h"
+#include "gdi/font.h"
 #include "pclread/pclread.h"
 
 namespace vemfread {
@@ -87,6 +91,64 @@ void GlyphDib(const Glyph& g, uint32_t zero, uint32_t one, std::vector<uint8_t>&
         std::memcpy(bits.data() + size_t{g.height - 1 - row} * out, g.bits.data() + size_t{row} * in, in);
 }
 
+// The two blits that paint a glyph's one-bit image in `colour` at (x, y):
+// its ink to black, then the colour added into the ink.
+void PaintGlyph(zq::emf::Writer& w, const Glyph& g, int32_t x, int32_t y, uint32_t colour) {
+    if (!g.width || !g.height) return;
+    std::vector<uint8_t> info, bits;
+    GlyphDib(g, 0xFFFFFF, 0, info, bits);
+    w.Raw(static_cast<uint32_t>(zq::emf::Rt::BitBlt),
+          BitBltOperands(x + g.x, y + g.y, static_cast<int32_t>(g.width), static_cast<int32_t>(g.height), kSrcAnd, info, bits));
+    GlyphDib(g, 0, colour, info, bits);
+    w.Raw(static_cast<uint32_t>(zq::emf::Rt::BitBlt),
+          BitBltOperands(x + g.x, y + g.y, static_cast<int32_t>(g.width), static_cast<int32_t>(g.height), kSrcPaint, info, bits));
+}
+
+// A logical font that names one of the printer's faces (device precision).
+// The replay stands in for the printer as the engine's reference render
+// does: the face table gives the face's source font, drawn at the font's em
+// with the characters' glyphs at the positions the stream gives.
+struct PrinterFace {
+    std::unique_ptr<zq::gdi::EngineFont> font;
+    std::map<char16_t, Glyph> glyphs;
+};
+
+// The source font of a printer face's logical font; null when the face
+// table has no such face.
+std::unique_ptr<PrinterFace> OpenPrinterFace(const std::vector<uint8_t>& record, uint32_t dpi) {
+    LOGFONTW lf{};
+    std::memcpy(&lf, record.data() + 12, sizeof lf);
+    lf.lfFaceName[LF_FACESIZE - 1] = 0;
+    std::u16string name;
+    for (size_t i = 0; i < LF_FACESIZE && lf.lfFaceName[i]; ++i) name += static_cast<char16_t>(lf.lfFaceName[i]);
+    const int weight = lf.lfWeight ? static_cast<int>(lf.lfWeight) : 400;
+    const bool italic = lf.lfItalic != 0;
+    const auto source = zq::gdi::DeviceFaceSource(name, weight, italic);
+    const double em = std::abs(static_cast<double>(lf.lfHeight));
+    if (!source || !(em > 0)) return nullptr;
+    auto face = std::make_unique<PrinterFace>();
+    const LONG res = static_cast<LONG>(dpi ? dpi : 96);
+    face->font = zq::gdi::EngineFont::Create(*source, em, weight >= 600 ? std::max(700, source->weight) : source->weight,
+                                             italic || source->italic, SIZE{res, res});
+    if (!face->font) return nullptr;
+    return face;
+}
+
+// A character's glyph of a printer face, its bits read once.
+const Glyph& PrinterGlyph(PrinterFace& face, char16_t ch) {
+    if (const auto it = face.glyphs.find(ch); it != face.glyphs.end()) return it->second;
+    Glyph& g = face.glyphs[ch];
+    const GLYPHDATA* gd = face.font->Glyph(face.font->GlyphOf(ch), FO_GLYPHBITS);
+    const GLYPHBITS* gb = gd ? gd->gdf.pgb : nullptr;
+    if (gb && gb->sizlBitmap.cx > 0 && gb->sizlBitmap.cy > 0) {
+        g.x = gb->ptlOrigin.x, g.y = gb->ptlOrigin.y;
+        g.width = static_cast<uint32_t>(gb->sizlBitmap.cx), g.height = static_cast<uint32_t>(gb->sizlBitmap.cy);
+        const size_t bytes = size_t{(g.width + 7) / 8} * g.height;
+        g.bits.assign(gb->aj, gb->aj + bytes);
+    }
+    return g;
+}
+
 uint32_t U32At(const std::vector<uint8_t>& b, size_t at) {
     uint32_t v = 0;
     if (at + 4 <= b.size()) std::memcpy(&v, b.data() + at, 4);
@@ -121,6 +183,11 @@ std::vector<uint8_t> PageMetafile(const Page& page, int32_t width, int32_t heigh
     std::set<uint32_t> glyphFonts;
     std::map<std::pair<uint32_t, uint32_t>, Glyph> glyphs;
     uint32_t selectedGlyphFont = 0, textColour = 0;
+    std::map<uint32_t, std::unique_ptr<PrinterFace>> printerFaces;
+    PrinterFace* selectedFace = nullptr;
+    std::set<uint32_t> playerFonts;  // logical fonts the player draws
+    const Tag* resolution = page.FindTag(vemf::kTagResolution);
+    const uint32_t dpi = resolution ? resolution->Value() : 0;
     auto fail = [&](const Record& r, const char* what) {
         error = "record " + std::to_string(r.type) + " at " + std::to_string(r.offset) + ": " + what;
         return std::vector<uint8_t>{};
@@ -155,6 +222,14 @@ std::vector<uint8_t> PageMetafile(const Page& page, int32_t width, int32_t heigh
                 glyphFonts.insert(r.U32(8));
                 continue;
             }
+            if (r.bytes.size() == sizeof(vemf::ExtCreateFont) &&
+                r.bytes[12 + vemf::kFontOutPrecisionOffset] == vemf::kFontOutDevice) {
+                auto face = OpenPrinterFace(r.bytes, dpi);
+                if (!face) return fail(r, "names a printer face the face table does not have");
+                printerFaces[r.U32(8)] = std::move(face);
+                continue;
+            }
+            playerFonts.insert(r.U32(8));
             const uint32_t i = take(r.U32(8));
             std::memcpy(body.data(), &i, 4);
             break;
@@ -179,9 +254,23 @@ std::vector<uint8_t> PageMetafile(const Page& page, int32_t width, int32_t heigh
         case vemf::kSelectObject:
         case vemf::kDeleteObject: {
             const uint32_t h = r.U32(8);
+            if (const auto face = printerFaces.find(h); face != printerFaces.end()) {
+                if (r.type == vemf::kSelectObject) {
+                    selectedFace = face->second.get();
+                    selectedGlyphFont = 0;
+                } else {
+                    if (selectedFace == face->second.get()) selectedFace = nullptr;
+                    printerFaces.erase(face);
+                }
+                continue;
+            }
+            // Selecting a font the player draws ends the hand-drawn font's turn.
+            if (r.type == vemf::kSelectObject && playerFonts.count(h)) selectedFace = nullptr, selectedGlyphFont = 0;
+            if (r.type == vemf::kDeleteObject) playerFonts.erase(h);
             if (glyphFonts.count(h)) {
                 if (r.type == vemf::kSelectObject) {
                     selectedGlyphFont = h;
+                    selectedFace = nullptr;
                 } else {
                     glyphFonts.erase(h);
                     if (selectedGlyphFont == h) selectedGlyphFont = 0;
@@ -233,27 +322,24 @@ std::vector<uint8_t> PageMetafile(const Page& page, int32_t width, int32_t heigh
             break;
         }
         case vemf::kExtTextOutW: {
-            if (!selectedGlyphFont) break;  // a font of its own: the player draws it
+            if (!selectedGlyphFont && !selectedFace) break;  // a font of its own: the player draws it
             const uint32_t n = r.U32(44), strings = r.U32(48), advances = r.U32(72);
             if (r.bytes.size() < 76 || strings != 76 || advances != 76 + 2 * uint64_t{n} ||
                 r.bytes.size() != 76 + 10 * uint64_t{n})
                 return fail(r, "string sizes disagree");
+            // A printer face's string holds characters, a glyph font's
+            // glyph handles.
+            if (selectedFace && (r.U32(52) & vemf::kTextGlyphIndex)) return fail(r, "gives glyph handles of a printer face");
             int32_t x = static_cast<int32_t>(r.U32(36)), y = static_cast<int32_t>(r.U32(40));
             for (uint32_t i = 0; i < n; ++i) {
-                uint16_t hg;
-                std::memcpy(&hg, r.bytes.data() + 76 + 2 * i, 2);
-                auto it = glyphs.find({selectedGlyphFont, hg});
-                if (it == glyphs.end()) return fail(r, "draws a glyph not defined for its font");
-                const Glyph& g = it->second;
-                if (g.width && g.height) {
-                    // Ink to black, then the text colour added into the ink.
-                    std::vector<uint8_t> info, bits;
-                    GlyphDib(g, 0xFFFFFF, 0, info, bits);
-                    w.Raw(static_cast<uint32_t>(zq::emf::Rt::BitBlt),
-                          BitBltOperands(x + g.x, y + g.y, static_cast<int32_t>(g.width), static_cast<int32_t>(g.height), kSrcAnd, info, bits));
-                    GlyphDib(g, 0, textColour, info, bits);
-                    w.Raw(static_cast<uint32_t>(zq::emf::Rt::BitBlt),
-                          BitBltOperands(x + g.x, y + g.y, static_cast<int32_t>(g.width), static_cast<int32_t>(g.height), kSrcPaint, info, bits));
+                uint16_t code;
+                std::memcpy(&code, r.bytes.data() + 76 + 2 * i, 2);
+                if (selectedFace) {
+                    PaintGlyph(w, PrinterGlyph(*selectedFace, code), x, y, textColour);
+                } else {
+                    auto it = glyphs.find({selectedGlyphFont, code});
+                    if (it == glyphs.end()) return fail(r, "draws a glyph not defined for its font");
+                    PaintGlyph(w, it->second, x, y, textColour);
                 }
                 x += static_cast<int32_t>(U32At(r.bytes, advances + 8 * i));
                 y += static_cast<int32_t>(U32At(r.bytes, advances + 8 * i + 4));

@@ -20,7 +20,9 @@ struct Picture {
 
 // The page as one standard metafile of `width` x `height` pixels: object
 // handles renumbered, blits of record 108 and glyph strings of record 84
-// turned into standard blits, records 106, 107, 111, 115 and 117 left out.
+// turned into standard blits (strings in glyph fonts from their glyphs of
+// record 111, strings in a printer face from the face's source font in the
+// face table), records 106, 107, 111, 115 and 117 left out.
 // Empty (with `error`) when the page cannot be converted.
 std::vector<uint8_t> PageMetafile(const Page& page, int32_t width, int32_t height, std::string& error);
 

@@ -252,11 +252,13 @@ TEST_F(StreamPrintTest, EverySampleStreamsAndReplaysInLanguages0And1And4) {
 TEST_F(StreamPrintTest, ShapesAndClipReplayWithinAPixelAt600Dpi) {
     const char* source = std::getenv("ZQ_SOURCE_DIR");
     ASSERT_NE(source, nullptr);
-    for (const char* sample : {"shapes", "clip"}) {
-        SCOPED_TRACE(sample);
+    for (const char* sample : {"shapes", "clip"})
+    for (uint8_t language : {0, 4}) {
+        SCOPED_TRACE(std::string(sample) + " in language " + std::to_string(language));
         const auto emf = FileBytes(std::filesystem::path(source) / "tools/emfgen/samples" / (std::string(sample) + ".emf"));
         ASSERT_FALSE(emf.empty());
         auto dm = Letter(600);
+        dm.printerLanguage = language;
         dm.metaSpool = 1;
         const std::string png = (root_ / "reference-%d.png").string();
         const auto result = zq::emf::PrintDocument(u"Mono", emf, u"sample", &dm.dm, png);
@@ -277,13 +279,80 @@ TEST_F(StreamPrintTest, ShapesAndClipReplayWithinAPixelAt600Dpi) {
         EXPECT_EQ(far, 0u) << differ << " pixels differ";
         EXPECT_LT(differ, size_t(picture.width) * picture.height / 1000);
         if (const char* dir = std::getenv("ZQ_STREAM_DUMP")) {
-            const std::string stem = std::string(dir) + "/" + sample + "-600";
+            const std::string stem = std::string(dir) + "/" + sample + "-600-l" + std::to_string(language);
             vemfread::WritePicture(picture, stem + "-replayed.png");
             std::error_code ec;
             std::filesystem::copy_file(zq::emf::PagePath(png, 1), stem + "-reference.png",
                                        std::filesystem::copy_options::overwrite_existing, ec);
             std::filesystem::copy_file(zq::store::JobFile(result.outputJob), stem + ".vemf",
                                        std::filesystem::copy_options::overwrite_existing, ec);
+        }
+    }
+}
+
+// The fonts sample on a printer that offers its own faces, in languages 0
+// and 1 (where its printer-face lines are device-font text) and 4 (which has
+// no device fonts): every glyph's ink within a pixel of the reference
+// render's, every other pixel as the reference's at 100 dpi and within a
+// pixel at 600. The printer-face text goes as logical fonts that name the
+// face, which the replay draws through the face table as the reference
+// render does.
+TEST_F(StreamPrintTest, TheFontsSampleReplaysWithThePrintersFaces) {
+    const char* source = std::getenv("ZQ_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    const auto emf = FileBytes(std::filesystem::path(source) / "tools/emfgen/samples/fonts.emf");
+    ASSERT_FALSE(emf.empty());
+    for (int dpi : {100, 600}) {
+        for (uint8_t language : {0, 1, 4}) {
+            SCOPED_TRACE(std::to_string(dpi) + " dpi, language " + std::to_string(language));
+            auto dm = Letter(dpi);
+            dm.printerLanguage = language;
+            dm.metaSpool = 1;
+            dm.nonCjkSwitch = 1;  // device fonts offered
+            dm.fontSets1 = 0xFF;
+            dm.model.fontListId = 0;
+            const std::string png = (root_ / "reference-%d.png").string();
+            const auto result = zq::emf::PrintDocument(u"Mono", emf, u"fonts", &dm.dm, png);
+            ASSERT_EQ(result.error, "");
+            const auto bytes = FileBytes(zq::store::JobFile(result.outputJob));
+            const auto stream = vemfread::Walk(bytes);
+            ASSERT_TRUE(stream.ok) << stream.error;
+            ASSERT_EQ(stream.pages.size(), 1u);
+            // The printer's faces are named by the stream's logical fonts
+            // (none in language 4).
+            size_t deviceFonts = 0;
+            for (const auto& r : stream.pages[0].records)
+                if (r.type == zq::vemf::kExtCreateFont && r.bytes.size() == sizeof(zq::vemf::ExtCreateFont) &&
+                    r.bytes[12 + zq::vemf::kFontOutPrecisionOffset] == zq::vemf::kFontOutDevice)
+                    ++deviceFonts;
+            EXPECT_EQ(deviceFonts, language == 4 ? 0u : 6u);
+            vemfread::Picture picture;
+            std::string error;
+            ASSERT_TRUE(vemfread::Replay(stream, 0, picture, error)) << error;
+            const auto reference = pclread::ReadGreyPng(zq::emf::PagePath(png, 1));
+            ASSERT_TRUE(reference);
+            ASSERT_EQ(reference->width, picture.width);
+            ASSERT_EQ(reference->height, picture.height);
+            const auto runs = language == 4 ? std::vector<TextRun>{} : LogicalFontRuns(stream.pages[0]);
+            const auto off = GlyphInkOff(runs, picture.width, picture.height,
+                                         [&](int32_t x, int32_t y) { return Grey(picture.At(x, y)); },
+                                         [&](int32_t x, int32_t y) { return int{reference->At(x, y)}; });
+            EXPECT_TRUE(off.empty()) << off.size() << " glyphs off, the first " << (off.empty() ? "" : off[0]);
+            size_t far = 0;
+            const size_t differ = GreyDifferences(picture, *reference, runs, far);
+            if (const char* dir = std::getenv("ZQ_STREAM_DUMP")) {
+                const std::string stem = std::string(dir) + "/fonts-" + std::to_string(dpi) + "-l" + std::to_string(language);
+                vemfread::WritePicture(picture, stem + "-replayed.png");
+                std::error_code ec;
+                std::filesystem::copy_file(zq::emf::PagePath(png, 1), stem + "-reference.png",
+                                           std::filesystem::copy_options::overwrite_existing, ec);
+                std::filesystem::copy_file(zq::store::JobFile(result.outputJob), stem + ".vemf",
+                                           std::filesystem::copy_options::overwrite_existing, ec);
+            }
+            EXPECT_EQ(far, 0u) << differ << " pixels differ";
+            if (dpi == 100) {
+                EXPECT_EQ(differ, 0u);
+            }
         }
     }
 }
@@ -398,6 +467,47 @@ size_t Differences(const vemfread::Picture& replayed, zq::gdi::Bitmap& reference
             ++n;
         }
     return n;
+}
+
+// Long dashed geometric lines under a scale that makes their dashes
+// fractional (30 and 12 units at 5.63 pixels a unit: 168.9 and 67.56
+// pixels). Whole dash lengths rounded one by one would make the pattern
+// 237 pixels instead of 236.46, and the sixteenth dash of a 4,000-pixel
+// line 8 pixels late; the replayed lines keep the reference's dashes within
+// a pixel along their whole length, across and down the page.
+TEST_F(StreamPrintTest, LongDashedLinesKeepTheirDashesInPlace) {
+    for (uint8_t language : {0, 4}) {
+        SCOPED_TRACE(int(language));
+        auto dm = Letter(600);
+        dm.printerLanguage = language;
+        dm.metaSpool = 1;
+        auto result = PrintPages(driverPath_, dm, 1, [&](HDC dc, int) {
+            SetGraphicsMode(dc, GM_ADVANCED);
+            const XFORM scale{5.63f, 0, 0, 5.63f, 0, 0};
+            SetWorldTransform(dc, &scale);
+            const LOGBRUSH black{BS_SOLID, RGB(0, 0, 0), 0};
+            const DWORD dashes[] = {30, 12};
+            HPEN pen = ExtCreatePen(PS_GEOMETRIC | PS_USERSTYLE | PS_ENDCAP_FLAT, 6, &black, 2, dashes);
+            HGDIOBJ old = SelectObject(dc, pen);
+            MoveToEx(dc, 20, 60, nullptr);
+            LineTo(dc, 780, 60);
+            MoveToEx(dc, 40, 100, nullptr);
+            LineTo(dc, 40, 1000);
+            SelectObject(dc, old);
+            DeleteObject(pen);
+        });
+        ASSERT_TRUE(result.enabled);
+        ASSERT_TRUE(result.endDocOk);
+        const auto stream = vemfread::Walk(result.job);
+        ASSERT_TRUE(stream.ok) << stream.error;
+        vemfread::Picture picture;
+        std::string error;
+        ASSERT_TRUE(vemfread::Replay(stream, 0, picture, error)) << error;
+        std::string where;
+        size_t far = 0;
+        const size_t differ = Differences(picture, result.reference[0], where, far);
+        EXPECT_EQ(far, 0u) << differ << " pixels differ, the first far one at " << where;
+    }
 }
 
 TEST_F(StreamPrintTest, EveryDrawingIsRecordedAndReplaysAsTheReferenceRender) {
