@@ -1482,7 +1482,7 @@ private:
                                         Put(px, py, gs_.brush);
                                         Grow(g, px, py);
                                     },
-                                    fault);
+                                    fault, charAngle_);
                 if (!fault.empty()) Error(fault);
                 if (g.right > g.left) page_.textGlyphs.push_back(g);
             }
