@@ -756,6 +756,10 @@ BOOL PclTextOut(DeviceRecord& r, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIP
         return device ? FALSE : graphics();
     }
     Run run{r, pstro, pfo, info, StringGlyphs(pstro, false)};
+    // A TrueType run's handles are its font's glyph indexes; the printer's
+    // face takes the characters they stand for.
+    if (info.substituted && pstro->pwszOrg)
+        for (size_t i = 0; i < run.glyphs.size() && i < pstro->cGlyphs; ++i) run.glyphs[i].hg = pstro->pwszOrg[i];
     ClipRange(r, pco, run);
     const bool drawRequest = r.stream && r.stream->drawRequestOpen;
     if (r.language == Language::PclXl) XlSetRop(r, drawRequest ? 168 : 252);

@@ -146,8 +146,36 @@ void PrintSoftFontGlyphs(DeviceRecord& r, const TrueTypeSource& f, FontForm form
 
 namespace {
 
+// The character state a printer face's text leaves (its scale, shear,
+// angle and bold value) would act on soft-font text too, and a bitmap font
+// takes none of it (an interpreter refuses its characters as illegal font
+// data): the plain state again, which the face's caches then know nothing of.
+void PlainXlCharState(DeviceRecord& r) {
+    FontState& f = r.fonts;
+    if (f.xformKnown) {
+        XlAttrSInt16XY(r, Attr::CharShear, 0, 0);
+        XlOperator(r, Op::SetCharShear);
+        XlAttrReal32XY(r, Attr::CharScale, 1.0f, 1.0f);
+        XlOperator(r, Op::SetCharScale);
+        XlAttrSInt16(r, Attr::CharAngle, 0);
+        XlOperator(r, Op::SetCharAngle);
+        f.xformKnown = false;
+        f.xlSimItalic = false;
+    }
+    if (r.xl.boldValue) {
+        XlAttrReal32(r, Attr::CharBoldValue, 0.0f);
+        XlOperator(r, Op::SetCharBoldValue);
+        r.xl.boldValue = false;
+    }
+}
+
 void PrintXl(DeviceRecord& r, const TrueTypeSource& f, FontForm form, const std::vector<GLYPHPOS>& glyphs,
              const std::vector<GlyphCode>& codes) {
+    PlainXlCharState(r);
+    // The soft fonts' selections replace the printer face's.
+    r.fonts.xlRow = 0;
+    r.fonts.xlCharSize = -1;
+    r.fonts.xlSymbolSet = 0xFFFF;
     const double em = EmPixels(f.xform, f.unitsPerEm);
     const FontXform& x = f.xform;
     const bool turned = form == FontForm::Outline && !(x.m12 == 0 && x.m21 == 0 && x.m11 > 0 && x.m22 > 0);
@@ -254,12 +282,6 @@ bool DownloadAndSendTrueTypeRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CL
     // A glyph whose outline cannot be read whole makes the run a bitmap run.
     for (size_t i = 0; outline && i < glyphs.size(); ++i) outline = GlyphIsSendable(*font, glyphs[i].hg);
     const FontForm form = outline ? FontForm::Outline : FontForm::Bitmap;
-    // A PCL XL run that would need a bitmap font prints as the engine's
-    // glyphs: an interpreter that refuses such a font's data (it is refused
-    // as illegal font data at the first text) loses the whole page, while
-    // graphics always print.
-    if (xl && form == FontForm::Bitmap) return false;
-
     if (xl && XlBrushPaintState(r, pco, pboFore, mix) == kXlNoSource) return true;
     if (r.language == Language::Pcl5Gl2) ResetGlMode(r, false);
     std::vector<GlyphCode> codes(glyphs.size());

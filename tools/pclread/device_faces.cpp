@@ -126,7 +126,7 @@ DeviceFacePainter::DeviceFacePainter() = default;
 DeviceFacePainter::~DeviceFacePainter() = default;
 
 double DeviceFacePainter::Draw(const DeviceFaceRow& row, char32_t ch, double em, int32_t x, int32_t y,
-                               const PixelFn& pixel, std::string& fault) {
+                               const PixelFn& pixel, std::string& fault, double angle) {
     if (!fonts_) fonts_ = std::make_unique<Fonts>();
     FT_Face face = fonts_->Open(row.source);
     if (!face) {
@@ -139,7 +139,13 @@ double DeviceFacePainter::Draw(const DeviceFaceRow& row, char32_t ch, double em,
     }
     const FT_UInt glyph = FT_Get_Char_Index(face, ch);
     FT_Set_Char_Size(face, 0, static_cast<FT_F26Dot6>(std::lround(em * 64)), 72, 72);
-    if (FT_Load_Glyph(face, glyph, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) ||
+    // FreeType turns counterclockwise with y up, as the character angle
+    // turns the characters on the page.
+    const double r = -angle * 3.14159265358979323846 / 180;
+    FT_Matrix turn{static_cast<FT_Fixed>(std::lround(std::cos(r) * 65536)), static_cast<FT_Fixed>(std::lround(std::sin(r) * 65536)),
+                   static_cast<FT_Fixed>(std::lround(-std::sin(r) * 65536)), static_cast<FT_Fixed>(std::lround(std::cos(r) * 65536))};
+    FT_Set_Transform(face, angle != 0 ? &turn : nullptr, nullptr);
+    if (FT_Load_Glyph(face, glyph, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO | (angle != 0 ? FT_LOAD_NO_HINTING : 0)) ||
         FT_Render_Glyph(face->glyph, FT_RENDER_MODE_MONO)) {
         fault = "character " + std::to_string(ch) + " of " + row.face + " does not render";
         return -1;

@@ -39,11 +39,11 @@ public:
     using PixelFn = std::function<void(int32_t x, int32_t y)>;
     DeviceFacePainter();
     ~DeviceFacePainter();
-    // `ch` at `em` pixels with its origin at (x, y); its advance in pixels
-    // (unrounded, from the font's design units), or a negative value with
-    // `fault` set.
+    // `ch` at `em` pixels with its origin at (x, y), turned by `angle`
+    // degrees (PCL XL's character angle); its advance in pixels (unrounded,
+    // from the font's design units), or a negative value with `fault` set.
     double Draw(const DeviceFaceRow& face, char32_t ch, double em, int32_t x, int32_t y, const PixelFn& pixel,
-                std::string& fault);
+                std::string& fault, double angle = 0);
     // The advance of the face's widest common character (the fixed-pitch
     // width) in ems; 0 when unknown.
     double FixedAdvanceEms(const DeviceFaceRow& face);

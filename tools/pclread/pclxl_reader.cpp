@@ -1318,7 +1318,10 @@ private:
             if (const Value* v = A(a, 0xA1)) charAngle_ = v->At(0);
             break;
         case 0x65:
-            if (const Value* v = A(a, 0xA4)) charScaleY_ = v->At(1);
+            if (const Value* v = A(a, 0xA4)) charScaleX_ = v->At(0), charScaleY_ = v->At(1);
+            break;
+        case 0x66:
+            if (const Value* v = A(a, 0xA5)) charSheared_ = v->At(0) != 0 || v->At(1) != 0;
             break;
         case 0x6F:
             currentFont_ = Name(a);
@@ -1421,6 +1424,10 @@ private:
         const Value* dx = A(a, 0xAF);
         const Value* dy = A(a, 0xB0);
         const size_t count = text->n.size();
+        // A bitmap font prints as it was sent: a printer refuses its
+        // characters under a character scale, shear or angle.
+        if (font.format == 20 && (charAngle_ != 0 || charScaleX_ != 1 || charScaleY_ != 1 || charSheared_))
+            Error("text in a bitmap font under a character scale, shear or angle");
         for (size_t i = 0; i < count; ++i) {
             const auto code = static_cast<uint32_t>(text->I(i));
             const Point at = Map(gs_.cursorX, gs_.cursorY);
@@ -1435,7 +1442,7 @@ private:
             } else {
                 // An outline character: drawn from the rebuilt font, judged
                 // by the text tolerance (its run is the job's one glyph).
-                const double em = charSize_ * std::hypot(gs_.ctm[2], gs_.ctm[3]);
+                const double em = charSize_ * charScaleY_ * std::hypot(gs_.ctm[2], gs_.ctm[3]);
                 TextGlyph box = StartGlyph(at);
                 const std::string fault = painter_.Draw(FontKey(currentFont_), font, g->second, em, x, y,
                                                         [&](int32_t px, int32_t py) {
@@ -1482,7 +1489,7 @@ private:
                                         Put(px, py, gs_.brush);
                                         Grow(g, px, py);
                                     },
-                                    fault);
+                                    fault, charAngle_);
                 if (!fault.empty()) Error(fault);
                 if (g.right > g.left) page_.textGlyphs.push_back(g);
             }
@@ -1537,7 +1544,8 @@ private:
     double charSize_ = 0;
     GlyphPainter painter_;
     DeviceFacePainter devicePainter_;
-    double charScaleY_ = 1;
+    double charScaleX_ = 1, charScaleY_ = 1;
+    bool charSheared_ = false;
     double charAngle_ = 0;  // degrees
     uint32_t symbolSet_ = 0;
 };

@@ -3,6 +3,8 @@
 // and the ink an independent interpreter puts where the text stands.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "render/tests/e2e/print_support.h"
@@ -129,6 +131,62 @@ TEST_F(XlFaceStyleTest, EachStyleOfAPrinterFaceHasItsOwnPclXlName) {
         ASSERT_NE(row, nullptr) << "the reader knows the name";
         EXPECT_EQ(row->weight != 0, c.weight == 700) << row->source;
         EXPECT_EQ((row->style & 3) != 0, c.italic) << row->source;
+    }
+}
+
+// A TrueType font the printer has a face for prints in that face: the job
+// carries the run's characters (its glyph indexes would print other
+// letters), and the reader draws them where the engine drew the TrueType
+// glyphs, a turned run turned.
+using XlSubstitutionTest = PrinterTest;
+
+TEST_F(XlSubstitutionTest, SubstitutedRunsCarryTheirCharactersAndTurn) {
+    const int dpi = 150;
+    auto dm = FontLetter(dpi, 2);
+    dm.model.fontListId = 1;
+    dm.switch225 = 1;  // TrueType fonts substituted by the printer's faces
+    auto result = PrintPages(driverPath_, dm, 1, [&](HDC dc, int) {
+        Text(dc, u"Liberation Sans", 25, u"Substituted text", 150, 150);
+        Text(dc, u"Liberation Sans", 25, u"Turned text", 600, 700, 900);
+    });
+    ASSERT_TRUE(result.endDocOk);
+    ASSERT_EQ(result.reference.size(), 1u);
+    EXPECT_TRUE(Has(result.job, "Zel Sans        ")) << "the run went to the printer's face";
+    EXPECT_TRUE(Has(result.job, "Substituted text"));
+    EXPECT_TRUE(Has(result.job, "Turned text"));
+    const auto job = pclread::Read(result.job);
+    std::string errors;
+    for (const auto& e : job.errors) errors += e + "\n";
+    EXPECT_TRUE(job.Ok()) << errors;
+    ASSERT_EQ(job.xl.pages.size(), 1u);
+    const pclread::GreyPage& sheet = job.xl.pages[0];
+    zq::gdi::Surface* ref = result.reference[0].Get();
+    ASSERT_NE(ref, nullptr);
+    // Each run's ink box on the sheet (the page at the printable corner)
+    // and in the reference.
+    struct Box {
+        int left = INT32_MAX, top = INT32_MAX, right = -1, bottom = -1;
+        void Add(int x, int y) {
+            left = std::min(left, x), top = std::min(top, y), right = std::max(right, x), bottom = std::max(bottom, y);
+        }
+    };
+    const int off = dpi / 6;
+    const struct {
+        const char* what;
+        int x0, y0, x1, y1;
+    } areas[] = {{"upright", 100, 100, 700, 250}, {"turned", 550, 250, 700, 750}};
+    for (const auto& a : areas) {
+        Box got, want;
+        for (int y = a.y0; y < a.y1; ++y)
+            for (int x = a.x0; x < a.x1; ++x) {
+                if ((ref->Pal().ToRgb(ref->Pixel(x, y)) & 0xFFFFFF) == 0) want.Add(x, y);
+                if (sheet.At(x + off, y + off) < 128) got.Add(x, y);
+            }
+        ASSERT_GE(want.right, 0) << a.what;
+        EXPECT_NEAR(got.left, want.left, 3) << a.what;
+        EXPECT_NEAR(got.top, want.top, 3) << a.what;
+        EXPECT_NEAR(got.right, want.right, 3 + (want.right - want.left) / 50) << a.what;
+        EXPECT_NEAR(got.bottom, want.bottom, 3 + (want.bottom - want.top) / 50) << a.what;
     }
 }
 

@@ -1,6 +1,7 @@
-// TrueType text printed through pclrend as soft fonts on PCL 5 pages: read
-// back with the test-side reader and rendered by the independent
-// interpreter, compared with the engine's own render of the pages.
+// TrueType text printed through pclrend as soft fonts on PCL 5 and PCL XL
+// pages: read back with the test-side reader and rendered by the
+// independent interpreter, compared with the engine's own render of the
+// pages.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -289,6 +290,88 @@ TEST_F(TrueTypePrintTest, RulesBoxesAndGreyTextPrintBesideSoftFontText) {
     const auto byInterpreter = pclread::MatchSheet(printed, expected, pclread::GreyBlocks(printed), glyphs);
     ASSERT_TRUE(byInterpreter);
     EXPECT_TRUE(byInterpreter->Passes()) << "gpcl6: " << pclread::Verdict(*byInterpreter);
+// Ink of a sheet against the reference page placed at (offset, offset), in
+// the reference's rows [top, bottom).
+struct RowsMatch {
+    int64_t extra = 0, missing = 0, ink = 0;
+};
+RowsMatch MatchRows(const GreyPage& sheet, zq::gdi::Bitmap& reference, int offset, int top, int bottom) {
+    RowsMatch m;
+    zq::gdi::Surface* s = reference.Get();
+    for (LONG y = top; s && y < bottom && y < s->sizlBitmap.cy; ++y)
+        for (LONG x = 0; x < s->sizlBitmap.cx; ++x) {
+            const COLORREF c = s->Pal().ToRgb(s->Pixel(x, y));
+            const bool want = 299 * GetRValue(c) + 587 * GetGValue(c) + 114 * GetBValue(c) < 128000;
+            const int32_t sx = x + offset, sy = y + offset;
+            const bool got = sx < sheet.width && sy < sheet.height && sheet.At(sx, sy) < 128;
+            m.ink += want;
+            m.extra += got && !want;
+            m.missing += want && !got;
+        }
+    return m;
+}
+
+// PCL XL soft fonts between lines of a printer face: the face's character
+// scale and its selection must not reach the soft fonts' text, nor theirs
+// the face's second line. Bitmap fonts (2) print the engine's bits on the
+// sheet, in the reader and in the independent interpreter alike; outlines
+// (4) print in their place at their size.
+TEST_F(TrueTypePrintTest, PclXlSoftFontsBetweenPrinterFaceLines) {
+    constexpr int dpi = 300;
+    for (short option : {short{2}, short{4}}) {
+        SCOPED_TRACE("option " + std::to_string(option));
+        auto dm = Letter(dpi);
+        dm.printerLanguage = 2;
+        dm.dm.dmTTOption = option;
+        dm.nonCjkSwitch = 1;  // the printer's faces offered
+        dm.fontSets1 = 0xFF;
+        dm.model.fontListId = 0;
+        auto face = [](HDC dc, int y) {
+            LOGFONTW lf{};
+            lf.lfHeight = -dpi / 6;
+            const std::u16string name = u"Zel Sans (W1)";
+            std::copy(name.begin(), name.end(), lf.lfFaceName);
+            HFONT font = CreateFontIndirectW(&lf);
+            HGDIOBJ old = SelectObject(dc, font);
+            const std::u16string text = u"Printer face line";
+            TextOutW(dc, dpi / 2, y, reinterpret_cast<LPCWSTR>(text.c_str()), static_cast<int>(text.size()));
+            SelectObject(dc, old);
+            DeleteObject(font);
+        };
+        auto result = PrintPages(driverPath_, dm, 1, [&](HDC dc, int) {
+            face(dc, dpi / 3);
+            DrawText(dc, dpi);
+            face(dc, dpi * 16 / 5);
+        });
+        ASSERT_TRUE(result.endDocOk);
+        ASSERT_EQ(result.reference.size(), 1u);
+        const pclread::Job job = pclread::Read(result.job);
+        std::string errors;
+        for (const auto& e : job.errors) errors += e + "\n";
+        EXPECT_TRUE(job.Ok()) << errors;
+        ASSERT_EQ(job.xl.pages.size(), 1u);
+        EXPECT_GT(Count(result.job, "Zel Sans        "), 1u) << "the face selected again after the soft fonts";
+        // The rows of the TrueType lines, clear of the face's lines.
+        const int top = dpi * 3 / 4, bottom = dpi * 3;
+        const RowsMatch read = MatchRows(job.xl.pages[0], result.reference[0], dpi / 6, top, bottom);
+        ASSERT_GT(read.ink, 5000);
+        if (option == 2) {
+            EXPECT_EQ(read.extra + read.missing, 0) << "reader: " << read.extra << " extra, " << read.missing << " missing";
+        }
+        const std::string gpcl6 = Gpcl6Path();
+        if (gpcl6.empty()) continue;
+        // The interpreter prints the face in a substitute of its own and
+        // adds its error page for that.
+        const auto judged = RunGpcl6(gpcl6, result.job, dpi, "ttxl");
+        ASSERT_GE(judged.size(), 1u);
+        const RowsMatch g = MatchRows(judged[0], result.reference[0], dpi / 6, top, bottom);
+        if (option == 2) {
+            EXPECT_EQ(g.extra + g.missing, 0) << "gpcl6: " << g.extra << " extra, " << g.missing << " missing";
+        } else {
+            EXPECT_LE(g.extra + g.missing, read.ink / 5) << "gpcl6: " << g.extra << " extra, " << g.missing << " missing";
+        }
+    }
+    if (Gpcl6Path().empty()) GTEST_SKIP() << "gpcl6 not found: judged by the reader only";
 }
 
 }  // namespace
