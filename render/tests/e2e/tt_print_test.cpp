@@ -290,6 +290,8 @@ TEST_F(TrueTypePrintTest, RulesBoxesAndGreyTextPrintBesideSoftFontText) {
     const auto byInterpreter = pclread::MatchSheet(printed, expected, pclread::GreyBlocks(printed), glyphs);
     ASSERT_TRUE(byInterpreter);
     EXPECT_TRUE(byInterpreter->Passes()) << "gpcl6: " << pclread::Verdict(*byInterpreter);
+}
+
 // Ink of a sheet against the reference page placed at (offset, offset), in
 // the reference's rows [top, bottom).
 struct RowsMatch {
