@@ -7,7 +7,9 @@
 
 #include "render/tests/e2e/print_support.h"
 #include "render/tests/gpcl6_run.h"
+#include "gdi/engine.h"
 #include "pclread/device_faces.h"
+#include "pclread/judge.h"
 #include "pclread/pclread.h"
 
 namespace pclrend::testing {
@@ -131,6 +133,101 @@ TEST_F(XlFaceStyleTest, EachStyleOfAPrinterFaceHasItsOwnPclXlName) {
         EXPECT_EQ((row->style & 3) != 0, c.italic) << row->source;
     }
 }
+
+
+// Printer text turned by a right angle: each character is bracketed by the
+// print direction (ESC&a90P ... ESC&a0P for 90 degrees), and lands where the
+// engine draws it. The reader draws it turned from the face's source font
+// and is judged by the text tolerance against the reference; the outside
+// interpreter prints a face of its own, so its ink is judged by place and
+// direction only: the text's box starts where the reference's does and runs
+// the same way.
+class TurnedFaceTest : public PrinterTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(TurnedFaceTest, EachCharacterIsBracketedByThePrintDirection) {
+    const int degrees = GetParam();
+    const int dpi = 150;
+    auto dm = FontLetter(dpi, 0);
+    auto result = PrintPages(driverPath_, dm, 1, [&](HDC dc, int) {
+        Text(dc, u"Zel Sans (W1)", 25, u"Zelquor", 600, 700, degrees * 10);
+    });
+    ASSERT_TRUE(result.endDocOk);
+    ASSERT_EQ(result.reference.size(), 1u);
+    const std::string_view job(reinterpret_cast<const char*>(result.job.data()), result.job.size());
+    const std::string turn = "\x1b&a" + std::to_string(degrees) + "P";
+    size_t brackets = 0;
+    for (size_t at = job.find(turn); at != std::string_view::npos; at = job.find(turn, at + 1)) {
+        ++brackets;
+        // The character (its symbol set first, the first time), then the
+        // way back to upright.
+        const size_t back = job.find("\x1b&a0P", at);
+        ASSERT_NE(back, std::string_view::npos);
+        std::string_view between = job.substr(at + turn.size(), back - at - turn.size());
+        if (between.substr(0, 5) == "\x1b(19U") between.remove_prefix(5);
+        EXPECT_EQ(between.size(), 1u) << "one character in the bracket";
+    }
+    EXPECT_EQ(brackets, 7u) << "one bracket a character";
+    EXPECT_NE(job.find("\x1b(s12.00V"), std::string_view::npos) << "printer text at 12 points";
+
+    pclread::Options options;
+    options.pageWidth = dm.paperFormats[0].printableWidth;
+    options.pageHeight = dm.paperFormats[0].printableLength;
+    const auto read = pclread::Read(result.job, options);
+    std::string errors;
+    for (const auto& e : read.errors) errors += e + "\n";
+    ASSERT_TRUE(read.Ok()) << errors;
+    ASSERT_EQ(read.pages.size(), 1u);
+    const pclread::Page& page = read.pages[0];
+    EXPECT_EQ(page.textGlyphs.size(), 7u);
+    const std::string png = (root_ / "turned-reference.png").string();
+    ASSERT_TRUE(zq::gdi::WritePng(*result.reference[0].Get(), png));
+    const auto reference = pclread::ReadPng(png);
+    ASSERT_TRUE(reference);
+    const auto judged = pclread::JudgeWithText(page, *reference);
+    ASSERT_TRUE(judged);
+    EXPECT_EQ(judged->outside, 0) << "ink away from the text, first at " << judged->outsideX << "," << judged->outsideY;
+    EXPECT_EQ(judged->farInk, 0) << "text beyond its tolerance (worst " << judged->worst << " of it at " << judged->worstX
+                                 << "," << judged->worstY << ")";
+
+    const pclread::InkBox want = pclread::FindInk(pclread::ToGrey(*reference));
+    ASSERT_FALSE(want.Empty());
+    // Along the baseline the text is several times longer than across it.
+    const bool upright = degrees == 180;
+    EXPECT_GT(upright ? want.right - want.left : want.bottom - want.top,
+              2 * (upright ? want.bottom - want.top : want.right - want.left));
+    const std::string gpcl6 = Gpcl6Path();
+    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 is absent: the interpreter's render is not judged";
+    const auto sheets = RunGpcl6(gpcl6, result.job, dpi, "turned-" + std::to_string(degrees));
+    ASSERT_EQ(sheets.size(), 1u);
+    pclread::Grey sheet(sheets[0].width, sheets[0].height);
+    sheet.v = sheets[0].grey;
+    pclread::InkBox got = pclread::FindInk(sheet);
+    ASSERT_FALSE(got.Empty());
+    const int off = dpi / 6;  // the page starts at the printable corner
+    got = {got.left - off, got.top - off, got.right - off, got.bottom - off};
+    // Where the text starts (the run's first character), within a quarter
+    // of the size; across the baseline within the size.
+    const int em = 25, slack = em / 4;
+    switch (degrees) {
+    case 90:  // up the page from the origin
+        EXPECT_NEAR(got.bottom, want.bottom, slack);
+        EXPECT_NEAR(got.left, want.left, em);
+        EXPECT_LT(got.top, got.bottom - 2 * (got.right - got.left));
+        break;
+    case 180:  // leftwards
+        EXPECT_NEAR(got.right, want.right, slack);
+        EXPECT_NEAR(got.top, want.top, em);
+        EXPECT_LT(got.left, got.right - 2 * (got.bottom - got.top));
+        break;
+    default:  // 270: down the page
+        EXPECT_NEAR(got.top, want.top, slack);
+        EXPECT_NEAR(got.right, want.right, em);
+        EXPECT_GT(got.bottom, got.top + 2 * (got.right - got.left));
+        break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(RightAngles, TurnedFaceTest, ::testing::Values(90, 180, 270));
 
 }  // namespace
 }  // namespace pclrend::testing
