@@ -11,6 +11,7 @@
 #include "pclread/device_faces.h"
 #include "pclread/judge.h"
 #include "pclread/pclread.h"
+#include "store/registry.h"
 
 namespace pclrend::testing {
 namespace {
@@ -88,6 +89,52 @@ TEST_P(FontPrintTest, DeviceFontTextIsPrinterText) {
     const int off = dpi / 6;
     EXPECT_GT(inkIn(off + 150, off + 150, off + 350, off + 175), 50);
     EXPECT_EQ(inkIn(off + 150, off + 300, off + 350, off + 350), 0);
+}
+
+
+// A TrueType family that a printer face stands in for ("FontSubstitutes")
+// prints the string's characters in the face: the bytes between the
+// commands are the text itself, not the TrueType font's glyph numbers.
+TEST_P(FontPrintTest, ASubstitutedFamilyPrintsItsCharacters) {
+    const int language = GetParam();
+    auto dm = FontLetter(150, language);
+    dm.switch225 = 1;
+    HANDLE printer = nullptr;
+    ASSERT_TRUE(OpenPrinterW(W(u"Mono"), &printer, nullptr));
+    const std::string substitutes = "DejaVu Sans=Zel Sans";
+    EXPECT_EQ(SetPrinterDataW(printer, W(u"FontSubstitutes"), REG_BINARY,
+                              reinterpret_cast<LPBYTE>(const_cast<char*>(substitutes.data())),
+                              static_cast<DWORD>(substitutes.size())),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ClosePrinter(printer);
+    auto result = PrintPages(driverPath_, dm, 1, [&](HDC dc, int) { Text(dc, u"DejaVu Sans", 25, u"Hello", 150, 150); });
+    ASSERT_TRUE(result.endDocOk);
+    const std::string job(result.job.begin(), result.job.end());
+    if (language == 2) {
+        EXPECT_NE(job.find("Zel Sans        "), std::string::npos) << "the face named in SetFont";
+        EXPECT_NE(job.find("Hello"), std::string::npos) << "the text data";
+        return;
+    }
+    const size_t selection = job.find("\x1b(s12.00V");
+    ASSERT_NE(selection, std::string::npos) << "the face selected";
+    // What is left of the page's text once the commands are taken out
+    // (ESC, a parameterised character, an optional group character, then
+    // values each ended by a letter, lower case but for the last).
+    const std::string page = job.substr(selection, job.find('\x0c', selection) - selection);
+    std::string text;
+    for (size_t i = 0; i < page.size();) {
+        if (page[i] != '\x1b') {
+            text += page[i++];
+            continue;
+        }
+        i += 2;
+        if (i < page.size() && page[i] >= 'a' && page[i] <= 'z') ++i;
+        while (i < page.size()) {
+            const char c = page[i++];
+            if ((c >= 'A' && c <= 'Z') || c == '@') break;
+        }
+    }
+    EXPECT_NE(text.find("Hello"), std::string::npos) << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, FontPrintTest, ::testing::Values(0, 1, 2));

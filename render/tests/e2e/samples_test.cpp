@@ -174,7 +174,6 @@ struct FontsCase {
     bool deviceFaces;    // the printer's faces offered (else every face is TrueType)
     const char* name;
     BYTE language = 0;   // 0: raster, 2: PCL XL
-    bool colour = false;  // a colour printer: its text judged colour for colour
 };
 const FontsCase kFontsCases[] = {
     {2, true, "bitmaps_and_printer_faces"},
@@ -185,8 +184,6 @@ const FontsCase kFontsCases[] = {
     // fonts of names of their own: a bold run printed in the regular
     // style leaves ink missing.
     {4, true, "pcl_xl_outlines_and_printer_faces", 2},
-    // Colour raster pages of PCL 5, coloured text in the deferred buffer.
-    {4, true, "colour_outlines_and_printer_faces", 0, true},
 };
 
 class FontsSampleTest : public zq::testing::FreshRoot, public ::testing::WithParamInterface<FontsCase> {
@@ -210,10 +207,6 @@ TEST_P(FontsSampleTest, DecodedTextLiesWithinTheToleranceOfTheReference) {
     dm.nonCjkSwitch = c.deviceFaces ? 1 : 0;
     dm.fontSets1 = 0xFF;  // all six symbol sets
     if (c.language == 2) dm.model.fontListId = 1;  // the Tarn's faces: the PCL XL model's list
-    if (c.colour) {
-        dm.model.flags400 = 0x0008;
-        dm.dm.dmColor = DMCOLOR_COLOR;
-    }
     const std::string png = (root_ / "reference.png").string();
     const auto result = zq::emf::PrintDocument(u"Mono", emf, u"fonts", &dm.dm, png);
     ASSERT_EQ(result.error, "");
@@ -260,10 +253,9 @@ TEST_P(FontsSampleTest, DecodedTextLiesWithinTheToleranceOfTheReference) {
     for (const auto& e : job.errors) errors += e + "\n";
     EXPECT_TRUE(job.Ok()) << errors;
     ASSERT_EQ(job.pages.size(), 1u);
-    const auto reference = c.colour ? pclread::ReadRgbPng(png) : pclread::ReadPng(png);
+    const auto reference = pclread::ReadPng(png);
     ASSERT_TRUE(reference);
     const auto& page = job.pages[0];
-    EXPECT_EQ(page.rgb.empty(), !c.colour);
     if (c.ttOption == 4 || c.deviceFaces) {
         EXPECT_FALSE(page.textGlyphs.empty()) << "text drawn from fonts";
     }
