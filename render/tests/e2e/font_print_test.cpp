@@ -182,6 +182,57 @@ TEST_F(XlFaceStyleTest, EachStyleOfAPrinterFaceHasItsOwnPclXlName) {
 }
 
 
+
+// The raster language: a TrueType font under DMTT_BITMAP is drawn by the
+// engine into the band (no font is sent, the page is the reference's pixel
+// for pixel); under a complex clip TrueType text goes to the band as well,
+// while a printer face still prints as printer text.
+TEST_F(PrinterTest, BitmapOptionAndComplexClipsDrawTrueTypeInTheBand) {
+    struct Case {
+        short ttOption;
+        bool complexClip;
+        const char* what;
+    };
+    const Case cases[] = {{1, false, "DMTT_BITMAP"}, {2, true, "soft fonts asked, under a complex clip"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto dm = FontLetter(150, 0);
+        dm.dm.dmTTOption = c.ttOption;
+        auto result = PrintPages(driverPath_, dm, 1, [&](HDC dc, int) {
+            SetBkMode(dc, TRANSPARENT);
+            // A notch away from the text makes the clip more than a rectangle.
+            if (c.complexClip) ExcludeClipRect(dc, 900, 250, 910, 260);
+            Text(dc, u"DejaVu Sans", 25, u"TrueType", 150, 200);
+            Text(dc, u"Zel Sans (W1)", 25, u"Printer", 150, 300);
+        });
+        ASSERT_TRUE(result.endDocOk);
+        ASSERT_EQ(result.reference.size(), 1u);
+        const std::string job(result.job.begin(), result.job.end());
+        EXPECT_EQ(job.find("\x1b)s"), std::string::npos) << "no soft font";
+        EXPECT_NE(job.find("T\x1b(s12.00V"), std::string::npos) << "the printer face selected";
+        pclread::Options options;
+        options.pageWidth = dm.paperFormats[0].printableWidth;
+        options.pageHeight = dm.paperFormats[0].printableLength;
+        const auto read = pclread::Read(result.job, options);
+        ASSERT_TRUE(read.Ok());
+        ASSERT_EQ(read.pages.size(), 1u);
+        const pclread::Page& page = read.pages[0];
+        EXPECT_EQ(page.textGlyphs.size(), 7u) << "only the printer face's characters drawn from fonts";
+        // Above the printer text's line the page is the reference's, pixel for pixel.
+        const std::string png = (root_ / "band-reference.png").string();
+        ASSERT_TRUE(zq::gdi::WritePng(*result.reference[0].Get(), png));
+        auto reference = pclread::ReadPng(png);
+        ASSERT_TRUE(reference);
+        pclread::Page top = page;
+        for (pclread::Page* p : {&top, &*reference}) {
+            std::fill(p->bits.begin() + static_cast<ptrdiff_t>(280 * p->stride), p->bits.end(), uint8_t{0});
+            p->textGlyphs.clear();
+        }
+        EXPECT_GT(top.BlackCount(), 200) << "the TrueType text in the raster";
+        EXPECT_EQ(pclread::Differences(top, *reference), 0);
+    }
+}
+
 // Printer text turned by a right angle: each character is bracketed by the
 // print direction (ESC&a90P ... ESC&a0P for 90 degrees), and lands where the
 // engine draws it. The reader draws it turned from the face's source font
