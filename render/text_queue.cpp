@@ -481,10 +481,6 @@ int EmitQueuedText(DeviceRecord& r) {
             }
             SelectTextColour(r, run.textColour, colourInForce);
             PrintSoftFontGlyphs(r, font->source, FontForm::Bitmap, glyphs, codes);
-            // The soft font's selection replaced the printer face and its
-            // symbol set.
-            r.currentSymbolSet = 0xFFFF;
-            r.symbolSetResource = 0;
         }
         r.cursorX = r.cursorY = -1;
     }

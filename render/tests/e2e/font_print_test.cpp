@@ -233,6 +233,29 @@ TEST_F(PrinterTest, BitmapOptionAndComplexClipsDrawTrueTypeInTheBand) {
     }
 }
 
+// Printer-face text after TrueType text sent as a soft font in the same
+// face and size as before: the soft font's selection replaced the face, so
+// the face is selected again and its characters print in it.
+TEST_F(PrinterTest, APrinterFaceIsSelectedAgainAfterASoftFont) {
+    auto dm = FontLetter(150, 0);
+    dm.dm.dmTTOption = 2;
+    auto result = PrintPages(driverPath_, dm, 1, [&](HDC dc, int) {
+        SetBkMode(dc, TRANSPARENT);
+        Text(dc, u"Zel Sans (W1)", 25, u"AAA", 150, 200);
+        Text(dc, u"DejaVu Sans", 25, u"BBB", 150, 300);
+        Text(dc, u"Zel Sans (W1)", 25, u"CCC", 150, 400);
+    });
+    ASSERT_TRUE(result.endDocOk);
+    const std::string job(result.job.begin(), result.job.end());
+    const size_t soft = job.find("\x1b(16385X"), again = job.find("\x1b(s12.00V", soft), ccc = job.find("CCC");
+    ASSERT_NE(soft, std::string::npos) << "the soft font selected by its ID";
+    EXPECT_LT(again, ccc) << "the face selected again before its characters";
+    const auto read = pclread::Read(result.job);
+    std::string errors;
+    for (const auto& e : read.errors) errors += e + "\n";
+    EXPECT_TRUE(read.Ok()) << errors;
+}
+
 // Printer text turned by a right angle: each character is bracketed by the
 // print direction (ESC&a90P ... ESC&a0P for 90 degrees), and lands where the
 // engine draws it. The reader draws it turned from the face's source font
