@@ -166,11 +166,16 @@ void FillRectangles(DeviceRecord& r, RECTL* rects, CLIPOBJ* pco, BRUSHOBJ* pbo) 
     }
 }
 
-// Print direction from the font's transform: 0, 90, 180 or 270 degrees.
-int Direction(const float (&m)[6]) {
+}  // namespace
+
+int PrintDirection(const float (&m)[6]) {
     if (m[0] == 0 && m[3] == 0) return m[1] < 0 ? 90 : 270;
     if (m[1] == 0 && m[2] == 0 && m[0] < 0) return 180;
     return 0;
+}
+
+const char* PrintDirectionCommand(int degrees) {
+    return degrees == 90 ? "\x1b&a90P" : degrees == 270 ? "\x1b&a270P" : degrees == 180 ? "\x1b&a180P" : nullptr;
 }
 
 // Unicode characters through the printer's symbol sets: the set in force
@@ -212,6 +217,8 @@ std::string DbcsBytes(uint8_t charSet, uint32_t ch) {
     return n > 0 ? std::string(out, static_cast<size_t>(std::min(n, 2))) : std::string();
 }
 
+namespace {
+
 bool EmitPcl(Run& run) {
     DeviceRecord& r = run.r;
     const uint32_t row = run.info.deviceFont;
@@ -219,7 +226,7 @@ bool EmitPcl(Run& run) {
     if (!e) return false;
     if (run.glyphs.empty()) return true;
     const float(&m)[6] = r.fonts.xform;
-    const int dir = Direction(m);
+    const int dir = PrintDirection(m);
     const bool perGlyph = (run.glyphs.size() > 1 && !(run.info.accel & SO_FLAG_DEFAULT_PLACEMENT)) || run.info.substituted ||
                           PageIsMapped(r);
     const bool kind1 = e->charSet == 1;
@@ -253,7 +260,7 @@ bool EmitPcl(Run& run) {
     };
     if (simItalic) SpoolWrite(r, "\x1b(s1S");
     if (simBold) SpoolWrite(r, "\x1b(s5B");
-    const char* turn = dir == 90 ? "\x1b&a90P" : dir == 270 ? "\x1b&a270P" : dir == 180 ? "\x1b&a180P" : nullptr;
+    const char* turn = PrintDirectionCommand(dir);
     if (!perGlyph) {
         moveTo(run.glyphs.front());
         if (turn) SpoolWrite(r, turn);
@@ -489,6 +496,45 @@ std::optional<uint32_t> FontSizeValue(const DeviceRecord& r, FONTOBJ* pfo, bool 
     return static_cast<uint32_t>((int64_t{r.resolution} * 100 * 16 + length / 2) / length);
 }
 
+namespace {
+
+// A device font's selection string as it is sent: kind-1 fonts choose their
+// symbol set per character, so their "#SYMSET" prefix is dropped.
+std::string SelectionOf(const DeviceRecord& r, uint32_t row) {
+    const auto* e = FontRow(r, row);
+    std::string selection = FontSelection(r, row);
+    if (e && e->charSet == 1 && selection.rfind("\x1b(#SYMSET", 0) == 0) selection.erase(0, 9);
+    return selection;
+}
+
+}  // namespace
+
+bool SizedByPitch(const DeviceRecord& r, uint32_t row) {
+    const std::string selection = SelectionOf(r, row);
+    const size_t hash = selection.find('#');
+    return hash != std::string::npos && selection.compare(hash, 6, "#PITCH") == 0;
+}
+
+void SendDeviceSelection(DeviceRecord& r, uint32_t row, uint32_t value) {
+    const auto* e = FontRow(r, row);
+    if (!e) return;
+    std::string selection = SelectionOf(r, row);
+    const size_t hash = selection.find('#');
+    if (hash != std::string::npos) {
+        const bool isPitch = selection.compare(hash, 6, "#PITCH") == 0;
+        const bool isHeight = selection.compare(hash, 7, "#HEIGHT") == 0;
+        if (isPitch || isHeight) {
+            char text[32];
+            const size_t n = SizeText(text, static_cast<int32_t>(value));
+            selection.replace(hash, isPitch ? 6 : 7, text, n);
+        }
+    }
+    SpoolWrite(r, selection);
+    r.selectedFontId = r.designatedFontId = r.selectedFontIdCopy = 0xFFFF;
+    r.currentSymbolSet = static_cast<uint16_t>(row);
+    if (e->charSet != 1) r.symbolSetResource = 0;
+}
+
 bool SelectDeviceFont(DeviceRecord& r, FONTOBJ* pfo, const TextRunInfo& info) {
     const auto* e = FontRow(r, info.deviceFont);
     if (!e) return false;
@@ -496,31 +542,17 @@ bool SelectDeviceFont(DeviceRecord& r, FONTOBJ* pfo, const TextRunInfo& info) {
     if (!height) return false;
     r.fonts.heightValue = *height;
     if (r.currentSymbolSet == info.deviceFont && (!e->scalable || *height == r.lastFontHeight)) return true;
-    std::string selection = FontSelection(r, info.deviceFont);
-    if (e->charSet == 1 && selection.rfind("\x1b(#SYMSET", 0) == 0) selection.erase(0, 9);
-    const size_t hash = selection.find('#');
-    if (hash != std::string::npos) {
-        const bool isPitch = selection.compare(hash, 6, "#PITCH") == 0;
-        const bool isHeight = selection.compare(hash, 7, "#HEIGHT") == 0;
-        if (isPitch || isHeight) {
-            auto value = isPitch ? FontSizeValue(r, pfo, true, info) : height;
-            if (!value) return false;
-            int64_t v = *value;
-            // On a page drawn smaller (n-up, fit to page) the glyphs shrink
-            // as the cursor moves do: a height by the vertical ratio, a
-            // pitch (characters per inch) by the inverse horizontal one.
-            if (PageIsMapped(r) && r.PageWidth() && r.PageHeight() && r.drawnWidth && r.drawnHeight)
-                v = isPitch ? v * r.PageWidth() / r.drawnWidth : v * r.drawnHeight / r.PageHeight();
-            char text[32];
-            const size_t n = SizeText(text, static_cast<int32_t>(v));
-            selection.replace(hash, isPitch ? 6 : 7, text, n);
-        }
-    }
+    const bool isPitch = SizedByPitch(r, info.deviceFont);
+    const auto value = isPitch ? FontSizeValue(r, pfo, true, info) : height;
+    if (!value) return false;
+    int64_t v = *value;
+    // On a page drawn smaller (n-up, fit to page) the glyphs shrink as the
+    // cursor moves do: a height by the vertical ratio, a pitch (characters
+    // per inch) by the inverse horizontal one.
+    if (PageIsMapped(r) && r.PageWidth() && r.PageHeight() && r.drawnWidth && r.drawnHeight)
+        v = isPitch ? v * r.PageWidth() / r.drawnWidth : v * r.drawnHeight / r.PageHeight();
     r.lastFontHeight = static_cast<uint16_t>(*height);
-    SpoolWrite(r, selection);
-    r.selectedFontId = r.designatedFontId = r.selectedFontIdCopy = 0xFFFF;
-    r.currentSymbolSet = static_cast<uint16_t>(info.deviceFont);
-    if (e->charSet != 1) r.symbolSetResource = 0;
+    SendDeviceSelection(r, info.deviceFont, static_cast<uint32_t>(v));
     return true;
 }
 
@@ -635,11 +667,27 @@ BOOL PclTextOut(DeviceRecord& r, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIP
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    // Colour raster pages queue TrueType text for the page end (the
-    // language offers no device faces). What cannot wait is drawn into the
-    // band, over the queued text it covers.
+    TextRunInfo info;
+    info.accel = pstro->flAccel;
+    info.deviceFont = device ? FaceToFont(r, pfo->iFace) : 0;
+    info.simBold = pfo->flFontType & FO_SIM_BOLD;
+    const IFIMETRICS* ifi = FONTOBJ_pifi(pfo);
+    const bool dbcs = ifi && IsDbcsCharset(ifi->jWinCharSet);
+    if ((pfo->flFontType & FO_TYPE_TRUETYPE) && r.fonts.substituteFonts && !(pstro->flAccel & SO_DO_NOT_SUBSTITUTE_DEVICE_FONT) &&
+        r.ttOption != DMTT_BITMAP && (dbcs || !(pstro->flAccel & SO_GLYPHINDEX_TEXTOUT))) {
+        const uint32_t row = FindSubstituteFont(r, pfo, pstro);
+        if (row && (!dbcs || r.fonts.substituteDbcs)) {
+            info.substituted = 1;
+            info.deviceFont = row;
+        }
+    }
+    info.useDevice = (info.substituted || device) ? 1 : 0;
+    // Colour raster pages queue their text for the page end: TrueType text
+    // as soft fonts, or in the printer's face that stands in for it (the
+    // language offers no device faces of its own). What cannot wait is
+    // drawn into the band, over the queued text it covers.
     if (r.language == Language::ColourRaster) {
-        if (r.ttOption != DMTT_BITMAP && QueueTextRun(r, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix))
+        if (r.ttOption != DMTT_BITMAP && QueueTextRun(r, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix, info))
             return TRUE;
         // What the engine is about to draw: the background, the opaque and
         // extra rectangles, within the clip's bounds.
@@ -661,21 +709,6 @@ BOOL PclTextOut(DeviceRecord& r, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIP
         FlushOverlappingText(r, {area.left, area.top, area.right, area.bottom});
         return Graphics(r, pso, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix);
     }
-    TextRunInfo info;
-    info.accel = pstro->flAccel;
-    info.deviceFont = device ? FaceToFont(r, pfo->iFace) : 0;
-    info.simBold = pfo->flFontType & FO_SIM_BOLD;
-    const IFIMETRICS* ifi = FONTOBJ_pifi(pfo);
-    const bool dbcs = ifi && IsDbcsCharset(ifi->jWinCharSet);
-    if ((pfo->flFontType & FO_TYPE_TRUETYPE) && r.fonts.substituteFonts && !(pstro->flAccel & SO_DO_NOT_SUBSTITUTE_DEVICE_FONT) &&
-        r.ttOption != DMTT_BITMAP && (dbcs || !(pstro->flAccel & SO_GLYPHINDEX_TEXTOUT))) {
-        const uint32_t row = FindSubstituteFont(r, pfo, pstro);
-        if (row && (!dbcs || r.fonts.substituteDbcs)) {
-            info.substituted = 1;
-            info.deviceFont = row;
-        }
-    }
-    info.useDevice = (info.substituted || device) ? 1 : 0;
     const bool colourText = r.language == Language::MonoRaster && r.colour && IsSolid(pboFore) &&
                             GreyOf(BRUSHOBJ_ulGetBrushColor(pboFore)) != 0;
     const auto graphics = [&] { return Graphics(r, pso, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix); };
@@ -756,10 +789,10 @@ BOOL PclTextOut(DeviceRecord& r, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIP
         return device ? FALSE : graphics();
     }
     Run run{r, pstro, pfo, info, StringGlyphs(pstro, false)};
-    // A TrueType run's handles are its font's glyph indexes; the printer's
-    // face takes the characters they stand for.
-    if (info.substituted && pstro->pwszOrg)
-        for (size_t i = 0; i < run.glyphs.size() && i < pstro->cGlyphs; ++i) run.glyphs[i].hg = pstro->pwszOrg[i];
+    // The printer's face prints the string's characters, not the TrueType
+    // font's glyph numbers.
+    if (info.substituted && pstro->pwszOrg && run.glyphs.size() == pstro->cGlyphs)
+        for (size_t i = 0; i < run.glyphs.size(); ++i) run.glyphs[i].hg = pstro->pwszOrg[i];
     ClipRange(r, pco, run);
     const bool drawRequest = r.stream && r.stream->drawRequestOpen;
     if (r.language == Language::PclXl) XlSetRop(r, drawRequest ? 168 : 252);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "render/driver.h"
@@ -37,6 +38,24 @@ int32_t QuarterPoints(int32_t value);
 std::optional<uint32_t> FontSizeValue(const DeviceRecord& r, FONTOBJ* pfo, bool pitch, const TextRunInfo& info);
 // Sends the device font's selection string unless it is in force.
 bool SelectDeviceFont(DeviceRecord& r, FONTOBJ* pfo, const TextRunInfo& info);
+// Whether device font `row` is sized by pitch ("#PITCH") rather than height.
+bool SizedByPitch(const DeviceRecord& r, uint32_t row);
+// Sends device font `row`'s selection string with `value` (hundredths of a
+// point, or characters per inch x 100) in its size placeholder, and notes
+// the font in force.
+void SendDeviceSelection(DeviceRecord& r, uint32_t row, uint32_t value);
+// A Unicode character in a kind-1 device font: through the symbol set in
+// force when it holds the character, else the first set the font allows
+// that does (selected first); a character no such set holds is skipped.
+void EmitMappedChar(DeviceRecord& r, uint32_t row, uint32_t ch);
+// The one or two bytes (high first) of a character in a double-byte
+// character set; empty when the code page has none.
+std::string DbcsBytes(uint8_t charSet, uint32_t ch);
+// Print direction of a font transform (eM11, eM12, eM21, eM22, ...): 0, 90,
+// 180 or 270 degrees, and the command that turns the printer to it (none
+// for 0).
+int PrintDirection(const float (&m)[6]);
+const char* PrintDirectionCommand(int degrees);
 // The device font that prints a TrueType font's string, or 0.
 uint32_t FindSubstituteFont(const DeviceRecord& r, FONTOBJ* pfo, STROBJ* pstro);
 // Whether a character lies in the code ranges a double-byte device font of

@@ -13,6 +13,7 @@
 #include "render/output.h"
 #include "render/page_setup.h"
 #include "render/spool_stream.h"
+#include "render/text_out.h"
 #include "render/tt_seam.h"
 
 namespace pclrend {
@@ -64,7 +65,7 @@ void OwnRows(const DeviceRecord& r, int32_t& top, int32_t& bottom) {
 int32_t BandBottom(const DeviceRecord& r) { return r.bandTop + r.band.height; }
 
 bool SameRun(const QueuedRun& a, const QueuedRun& b) {
-    if (a.pixel != b.pixel || a.glyphs.size() != b.glyphs.size()) return false;
+    if (a.pixel != b.pixel || a.glyphs.size() != b.glyphs.size() || a.deviceFont != b.deviceFont) return false;
     for (size_t i = 0; i < a.glyphs.size(); ++i)
         if (a.glyphs[i].handle != b.glyphs[i].handle || a.glyphs[i].x != b.glyphs[i].x || a.glyphs[i].y != b.glyphs[i].y)
             return false;
@@ -108,6 +109,65 @@ const QueuedGlyph* CachedGlyph(QueuedFont& font, FONTOBJ* pfo, uint32_t handle, 
     QueuedGlyph g = CacheGlyphBitmap(*gd, embolden);
     g.handle = handle;
     return &font.Add(std::move(g));
+}
+
+// The text colour, unless it is in force.
+void SelectTextColour(DeviceRecord& r, uint32_t rgb, uint32_t& inForce) {
+    if (rgb == inForce) return;
+    const uint32_t colours[2] = {kWhiteRgb, rgb};
+    SelectPalette(r, 0, colours, false, true, 0);
+    if (r.patternState) SpoolWrite(r, "\x1b*v0T");
+    r.patternState = 0;
+    SpoolWrite(r, "\x1b*v1S");
+    inForce = rgb;
+}
+
+// A run in a printer face: the face at the run's size, then each character
+// at its glyph's place, turned as the font is.
+void PrintDeviceRun(DeviceRecord& r, const QueuedRun& run, const QueuedFont& font) {
+    const auto* e = FontRow(r, run.deviceFont);
+    if (r.currentSymbolSet != run.deviceFont || (e->scalable && run.heightValue != r.lastFontHeight)) {
+        r.lastFontHeight = static_cast<uint16_t>(run.heightValue);
+        SendDeviceSelection(r, run.deviceFont, run.sizeValue);
+    }
+    const bool kind1 = e->charSet == 1, dbcs = IsDbcsCharset(e->charSet);
+    const bool simItalic = dbcs && run.simItalic, simBold = dbcs && run.simBold;
+    const float(&m)[6] = font.transform;
+    const char* turn = PrintDirectionCommand(PrintDirection(m));
+    if (simItalic) SpoolWrite(r, "\x1b(s1S");
+    if (simBold) SpoolWrite(r, "\x1b(s5B");
+    bool twoByte = false;
+    for (size_t i = 0; i < run.glyphs.size(); ++i) {
+        // Columns count from where the raster's do.
+        MoveToX(r, run.glyphs[i].x + RasterLeft(r));
+        MoveToY(r, run.glyphs[i].y);
+        if (turn) SpoolWrite(r, turn);
+        const char16_t ch = run.codes[i];
+        if (kind1) {
+            EmitMappedChar(r, run.deviceFont, ch);
+        } else if (dbcs) {
+            const std::string b = DbcsBytes(e->charSet, ch);
+            const bool two = b.size() == 2 && (static_cast<uint8_t>(b[0]) & 0x80);
+            if (!b.empty() && two != twoByte) SpoolWrite(r, two ? "\x1b&t38P" : "\x1b&t0P");
+            if (!b.empty()) twoByte = two;
+            SpoolWrite(r, b);
+        } else {
+            const uint8_t byte = static_cast<uint8_t>(ch);
+            SpoolWrite(r, &byte, 1);
+        }
+        if (m[0] <= 0) {
+            SpoolWrite(r, "\x1b&a0P");
+            r.cursorY = -1;
+        }
+        r.cursorX = -1;  // the printer advanced by the face's own width
+    }
+    if (twoByte) SpoolWrite(r, "\x1b&t0P");
+    if (simItalic) SpoolWrite(r, "\x1b(s0S");
+    if (simBold) SpoolWrite(r, "\x1b(s0B");
+    r.cursorX = r.cursorY = -1;
+    // A soft font selected after this must be selected again.
+    Downloads(r).selectedFontId = 0xFFFF;
+    MarkFontUsed(r, run.deviceFont);
 }
 
 }  // namespace
@@ -168,7 +228,7 @@ QueuedGlyph CacheGlyphBitmap(const GLYPHDATA& gd, bool embolden) {
 }
 
 BOOL QueueTextRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque,
-                  BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix) {
+                  BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix, const TextRunInfo& info) {
     if (r.language != Language::ColourRaster || !r.colour || !pstro || !pfo || !(pfo->flFontType & FO_TYPE_TRUETYPE))
         return FALSE;
     // Text the printer cannot print as it is drawn stays with the engine:
@@ -178,7 +238,25 @@ BOOL QueueTextRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RE
     SURFOBJ* band = BandSurface(r);
     if (!band || band->iBitmapFormat != BMF_24BPP) return FALSE;
     const IFIMETRICS* ifi = FONTOBJ_pifi(pfo);
-    if (!ifi) return FALSE;
+    XFORMOBJ* pxo = FONTOBJ_pxoGetXform(pfo);
+    if (!ifi || !pxo) return FALSE;
+    // A printer face standing in for the font prints the string's
+    // characters, one a glyph, at the size its selection asks for.
+    const bool device = info.useDevice && info.deviceFont && FontRow(r, info.deviceFont);
+    if (info.useDevice && !device) return FALSE;
+    QueuedRun run;
+    if (device) {
+        if (!pstro->pwszOrg) return FALSE;
+        run.deviceFont = info.deviceFont;
+        const auto height = FontSizeValue(r, pfo, false, info);
+        const auto size = SizedByPitch(r, info.deviceFont) ? FontSizeValue(r, pfo, true, info) : height;
+        if (!height || !size) return FALSE;
+        run.heightValue = *height;
+        run.sizeValue = *size;
+        run.simItalic = (pfo->flFontType & FO_SIM_ITALIC) != 0;
+        run.simBold = info.simBold != 0;
+        run.codes.assign(pstro->pwszOrg, pstro->pwszOrg + pstro->cGlyphs);
+    }
 
     TextQueue& q = Queue(r);
     QueuedFont* font = FindFont(q, static_cast<uint32_t>(pfo->iUniq));
@@ -186,13 +264,24 @@ BOOL QueueTextRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RE
     if (!font) {
         made = std::make_unique<QueuedFont>();
         made->fontId = static_cast<uint32_t>(pfo->iUniq);
-        if (!ReadTrueTypeSource(pfo, made->source)) return FALSE;
-        DrawFromCache(*made);
+        XFORML x{};
+        XFORMOBJ_iGetXform(pxo, &x);
+        const float m[6] = {x.eM11, x.eM12, x.eM21, x.eM22, x.eDx, x.eDy};
+        std::copy(m, m + 6, made->transform);
         font = made.get();
+    }
+    // The soft font is made of the TrueType font: a run in a printer face
+    // needs none.
+    if (!font->hasSource) {
+        if (ReadTrueTypeSource(pfo, font->source)) {
+            DrawFromCache(*font);
+            font->hasSource = true;
+        } else if (!device) {
+            return FALSE;
+        }
     }
     const bool embolden = IsDbcsCharSet(ifi->jWinCharSet) && (pfo->flFontType & FO_SIM_BOLD);
 
-    QueuedRun run;
     run.fontId = font->fontId;
     run.pixel = pboFore->iSolidColor;
     run.textColour = BRUSHOBJ_ulGetBrushColor(pboFore) & 0xFFFFFF;
@@ -212,6 +301,7 @@ BOOL QueueTextRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RE
         }
         run.glyphs.push_back(p);
     }
+    if (device && run.codes.size() != run.glyphs.size()) return FALSE;
     const bool inked = run.ink.left < run.ink.right;
     // The engine hands a run again in each band it reaches: it is queued
     // already (a run that was covered is drawn now, in its place).
@@ -221,7 +311,8 @@ BOOL QueueTextRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RE
         // The engine may make the font object anew: the same font is the
         // same file, face, size and simulations.
         const QueuedFont* was = FindFont(q, other.fontId);
-        if (was && was->source.uniq == font->source.uniq) again = &other;
+        if (was && (was == font || (was->hasSource && font->hasSource && was->source.uniq == font->source.uniq)))
+            again = &other;
     }
     if (!again && inked) {
         // The glyphs must lie whole in the rows only this band draws, on the
@@ -240,10 +331,11 @@ BOOL QueueTextRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RE
             if (!bottomIsBand && run.ink.bottom > c.bottom + r.bandTop) return FALSE;
         }
         // The glyphs go to the printer now: a font or glyph the printer's
-        // memory cannot take leaves the run to the engine.
-        for (const QueuedPosition& p : run.glyphs) {
+        // memory cannot take leaves the run to the engine. A printer face
+        // needs nothing sent.
+        for (size_t i = 0; !device && i < run.glyphs.size(); ++i) {
             GlyphCode code;
-            if (!EnsureGlyphDownloaded(r, font->source, FontForm::Bitmap, p.handle, code)) return FALSE;
+            if (!EnsureGlyphDownloaded(r, font->source, FontForm::Bitmap, run.glyphs[i].handle, code)) return FALSE;
         }
     }
     if (made) q.queuedFonts.push_back(std::move(made));
@@ -356,8 +448,13 @@ int EmitQueuedText(DeviceRecord& r) {
         for (const QueuedRun& run : q.queuedRuns) {
             if (run.partial) continue;  // drawn into the bands instead
             const QueuedFont* font = FindFont(q, run.fontId);
-            if (!font) {
+            if (!font || (run.deviceFont && !FontRow(r, run.deviceFont))) {
                 result = 0;
+                continue;
+            }
+            if (run.deviceFont) {
+                SelectTextColour(r, run.textColour, colourInForce);
+                PrintDeviceRun(r, run, *font);
                 continue;
             }
             std::vector<GLYPHPOS> glyphs;
@@ -382,14 +479,7 @@ int EmitQueuedText(DeviceRecord& r) {
                 result = 0;
                 continue;
             }
-            if (run.textColour != colourInForce) {
-                const uint32_t colours[2] = {kWhiteRgb, run.textColour};
-                SelectPalette(r, 0, colours, false, true, 0);
-                if (r.patternState) SpoolWrite(r, "\x1b*v0T");
-                r.patternState = 0;
-                SpoolWrite(r, "\x1b*v1S");
-                colourInForce = run.textColour;
-            }
+            SelectTextColour(r, run.textColour, colourInForce);
             PrintSoftFontGlyphs(r, font->source, FontForm::Bitmap, glyphs, codes);
         }
         r.cursorX = r.cursorY = -1;

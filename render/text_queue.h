@@ -5,6 +5,11 @@
 // renders the run into the band (its cached glyph bits in its colour), so the
 // page keeps the engine's painting order.
 //
+// A TrueType string that a printer face stands in for (a substitution) is
+// queued the same way and printed at the page end in that face: its
+// characters wait beside the glyph bits, which serve when the run is
+// covered and must be drawn into a band.
+//
 // A run is queued in the band whose own rows (those no other band holds) it
 // starts in; a run that starts in rows two bands share is drawn by the
 // engine in both. When it reaches into later bands, each band but the last
@@ -26,6 +31,7 @@
 #include "gdi/ddi_font.h"
 #include "render/colour_raster.h"
 #include "render/device_record.h"
+#include "render/text_out.h"
 #include "render/tt_download.h"
 
 namespace pclrend {
@@ -44,6 +50,10 @@ struct QueuedGlyph {
 struct QueuedFont {
     uint32_t fontId = 0;    // the font object's iUniq
     TrueTypeSource source;  // what the bitmap soft font is made of
+    bool hasSource = false;  // source read (runs in a printer face need none)
+    // The font's transform (eM11, eM12, eM21, eM22, eDx, eDy): the print
+    // direction of its runs in a printer face.
+    float transform[6] = {1, 0, 0, 1, 0, 0};
     const QueuedGlyph* Find(uint32_t handle) const;
     const QueuedGlyph& Add(QueuedGlyph g);
 
@@ -69,6 +79,15 @@ struct QueuedRun {
     bool partial = false;
     int32_t partialBand = -1;  // the band it was last drawn into
     std::vector<QueuedPosition> glyphs;
+    // A run printed in a printer face: its summary row (0 for a TrueType
+    // run), the value of its selection's size placeholder, the height last
+    // selected (hundredths of a point), simulations of a double-byte face,
+    // and its characters, one per glyph.
+    uint32_t deviceFont = 0;
+    uint32_t sizeValue = 0;
+    uint32_t heightValue = 0;
+    bool simItalic = false, simBold = false;
+    std::vector<char16_t> codes;
 };
 
 struct TextQueue {
@@ -76,12 +95,13 @@ struct TextQueue {
     std::list<QueuedRun> queuedRuns;
 };
 
-// Queues a string of a TrueType font (language 5). Non-zero when it waits
-// for the page end; 0 when the caller must draw it into the band itself
-// (after FlushOverlappingText over it). The opaque and extra rectangles go
-// into the band at once: only the glyphs wait.
+// Queues a string of a TrueType font (language 5), in the printer face
+// `info` names when it is substituted. Non-zero when it waits for the page
+// end; 0 when the caller must draw it into the band itself (after
+// FlushOverlappingText over it). The opaque and extra rectangles go into
+// the band at once: only the glyphs wait.
 BOOL QueueTextRun(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque,
-                  BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix);
+                  BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix, const TextRunInfo& info = {});
 
 // Drawing over `area` (band pixels) is about to be made: every queued run it
 // may cover is rendered into the band first, with every earlier run that

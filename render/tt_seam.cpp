@@ -112,6 +112,17 @@ bool GlyphInside(FONTOBJ* pfo, const GLYPHPOS& p, const RECTL& clip) {
 
 }  // namespace
 
+namespace {
+
+// A soft font selected by its ID replaces the printer face in force and its
+// symbol set: the next printer-face text selects them again.
+void ForgetDeviceFont(DeviceRecord& r) {
+    r.currentSymbolSet = 0xFFFF;
+    r.symbolSetResource = 0;
+}
+
+}  // namespace
+
 void PrintSoftFontGlyphs(DeviceRecord& r, const TrueTypeSource& f, FontForm form, const std::vector<GLYPHPOS>& glyphs,
                          const std::vector<GlyphCode>& codes) {
     DownloadedFonts& d = Downloads(r);
@@ -131,11 +142,13 @@ void PrintSoftFontGlyphs(DeviceRecord& r, const TrueTypeSource& f, FontForm form
                 d.selectedSymbolSet = c.symbolSet;
                 d.selectedFontId = c.fontId;
                 d.selectedHeight = height;
+                ForgetDeviceFont(r);
             }
         } else if (c.fontId != d.selectedFontId) {
             SpoolFormat(r, "\x1b(%dX", {static_cast<uint32_t>(c.fontId)});
             d.selectedFontId = c.fontId;
             d.selectedSymbolSet = 0xFFFF;
+            ForgetDeviceFont(r);
         }
         MoveToX(r, glyphs[i].ptl.x);
         MoveToY(r, glyphs[i].ptl.y + r.bandTop);

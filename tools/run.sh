@@ -375,7 +375,9 @@ done
 # printer's own, its faces in all six symbol sets: downloaded (4: outlines where the model offers them, else
 # the model's own choice), substituted by the printer's faces (switch225=1),
 # and as bitmap soft fonts (2; a model that forbids them keeps 1, the
-# engine's glyphs as graphics).
+# engine's glyphs as graphics). The reader judges a page with text drawn
+# from fonts by the text tolerance around its glyphs, a colour twin's page
+# colour for colour.
 echo
 printf '%-28s %-10s %-16s %10s %8s  %s\n' printer "fonts as" page "job bytes" seconds "decoded against reference"
 fonts_sample=$here/tools/emfgen/samples/fonts.emf

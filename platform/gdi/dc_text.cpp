@@ -60,11 +60,13 @@ std::shared_ptr<EngineFont> RealisedFont(DeviceContext& dc) {
         glyphAngle = BaselineAngle(turned, m);
     }
     // A face the printer's driver offers under the asked name is printed by
-    // the printer (upright only); any other name is a TrueType face.
-    if (dc.device && !face.empty() && angle == 0 && !glyphAngle) {
+    // the printer (upright, or turned where the face allows it); any other
+    // name is a TrueType face.
+    if (dc.device && !face.empty() && !glyphAngle) {
         std::u16string name;
         for (int i = 0; i < LF_FACESIZE && lf.lfFaceName[i]; ++i) name.push_back(lf.lfFaceName[i]);
-        if (auto dev = MatchDeviceFace(*dc.device, name, weight, lf.lfItalic != 0)) {
+        auto dev = MatchDeviceFace(*dc.device, name, weight, lf.lfItalic != 0);
+        if (dev && DeviceFaceTurns(*dev, angle)) {
             const IFIMETRICS& ifi = dev->Ifi();
             double em;
             if (lf.lfHeight < 0) {
@@ -76,7 +78,7 @@ std::shared_ptr<EngineFont> RealisedFont(DeviceContext& dc) {
             }
             em = std::clamp(em, 1.0, 4096.0);
             s.realised = std::shared_ptr<EngineFont>(
-                EngineFont::CreateDevice(*dc.device, dev, em, weight, lf.lfItalic != 0, res).release());
+                EngineFont::CreateDevice(*dc.device, dev, em, weight, lf.lfItalic != 0, res, angle).release());
             if (s.realised) return s.realised;
         }
     }

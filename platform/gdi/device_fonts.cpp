@@ -104,4 +104,10 @@ std::shared_ptr<const DeviceFace> MatchDeviceFace(Device& device, std::u16string
     return best;
 }
 
+bool DeviceFaceTurns(const DeviceFace& face, double angle) {
+    if (angle == 0) return true;
+    if (angle != 90 && angle != 180 && angle != 270) return false;
+    return (face.Ifi().flInfo & (FM_INFO_90DEGREE_ROTATIONS | FM_INFO_ARB_XFORMS)) != 0;
+}
+
 }  // namespace zq::gdi

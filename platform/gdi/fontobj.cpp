@@ -209,7 +209,8 @@ std::unique_ptr<EngineFont> EngineFont::Create(const FontFace& face, double emPi
 }
 
 std::unique_ptr<EngineFont> EngineFont::CreateDevice(Device& device, std::shared_ptr<const DeviceFace> face,
-                                                     double emPixels, int weight, bool italic, SIZE resolution) {
+                                                     double emPixels, int weight, bool italic, SIZE resolution,
+                                                     double angle) {
     if (!face || !(emPixels > 0) || emPixels > 16384) return nullptr;
     const IFIMETRICS& ifi = face->Ifi();
     if (ifi.fwdUnitsPerEm <= 0) return nullptr;
@@ -235,7 +236,14 @@ std::unique_ptr<EngineFont> EngineFont::CreateDevice(Device& device, std::shared
     f->iFile = 0;
     f->sizLogResPpi = resolution;
     double scale = emPixels / ifi.fwdUnitsPerEm;
-    f->xform_ = Xform(XFORML{static_cast<FLOATL>(scale), 0, 0, static_cast<FLOATL>(scale), 0, 0});
+    // A turned face: its transform turns as a TrueType font's does (notional
+    // units to device pixels, y down), which is how its driver learns the
+    // print direction.
+    if (std::isfinite(angle) && std::fmod(angle, 360.0) != 0) f->angle_ = f->glyphAngle_ = std::fmod(angle, 360.0);
+    const double turn = f->angle_ * std::numbers::pi / 180;
+    const double tc = f->angle_ ? std::cos(turn) : 1, ts = f->angle_ ? std::sin(turn) : 0;
+    auto fl = [](double v) { return static_cast<FLOATL>(std::fabs(v) < 1e-12 ? 0 : v); };
+    f->xform_ = Xform(XFORML{fl(scale * tc), fl(-scale * ts), fl(scale * ts), fl(scale * tc), 0, 0});
     f->ifi_.assign(base, base + ifi.cjThis);
     f->ascent_ = static_cast<LONG>(std::lround(static_cast<USHORT>(ifi.fwdWinAscender) * scale));
     f->descent_ = static_cast<LONG>(std::lround(static_cast<USHORT>(ifi.fwdWinDescender) * scale));

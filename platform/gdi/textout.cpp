@@ -163,15 +163,15 @@ std::shared_ptr<EngineFont> SourceFontOf(EngineFont& device) {
     const bool simBold = device.flFontType & FO_SIM_BOLD, simItalic = device.flFontType & FO_SIM_ITALIC;
     const int weight = ifi->usWinWeight;
     const bool italic = (ifi->fsSelection & FM_SEL_ITALIC) != 0;
-    using Key = std::tuple<std::u16string, int, bool, bool, bool, double, LONG, LONG>;
+    using Key = std::tuple<std::u16string, int, bool, bool, bool, double, LONG, LONG, double>;
     thread_local std::map<Key, std::shared_ptr<EngineFont>> kept;
     const Key key{face->family, weight, italic, simBold, simItalic, device.EmPixels(), device.sizLogResPpi.cx,
-                  device.sizLogResPpi.cy};
+                  device.sizLogResPpi.cy, device.Angle()};
     if (auto it = kept.find(key); it != kept.end()) return it->second;
     std::shared_ptr<EngineFont> font;
     if (auto source = DeviceFaceSource(face->family, weight, italic))
         font = EngineFont::Create(*source, device.EmPixels(), simBold ? std::max(700, source->weight) : source->weight,
-                                  simItalic || source->italic, device.sizLogResPpi);
+                                  simItalic || source->italic, device.sizLogResPpi, device.Angle());
     if (kept.size() >= 32) kept.clear();
     return kept[key] = font;
 }

@@ -10,6 +10,7 @@
 
 #include "base/error.h"
 #include "base/memory.h"
+#include "gdi/font.h"
 #include "render/device_fonts.h"
 #include "render/driver.h"
 #include "render/tests/font_summary_fixture.h"
@@ -458,6 +459,51 @@ TEST(TextSubstitution, TheKoreanRuleAsksForCodePage949UnlessTheFaceIsExempt) {
         {0x4E00, "Zel Myeongjo", false, "Hanja (lead EC in 949) for any other face"},
     };
     for (const Case& c : cases) EXPECT_EQ(InDbcsRange(129, c.ch, c.face), c.in) << c.what;
+}
+
+
+// A TrueType family listed in "FontSubstitutes" takes the listed printer
+// face only in the style of its own bold and italic bits; in another
+// style it stays TrueType (the face's classification differs too, so
+// nothing else stands in).
+TEST(TextSubstitution, AListedFamilyTakesOnlyAFaceOfItsOwnStyle) {
+    struct Case {
+        int ttWeight;                      // DejaVu Sans regular or bold
+        std::vector<uint16_t> faceWeights;  // the rows of "Zel Serif"
+        uint32_t row;                      // the row substituted, 0 for none
+        const char* what;
+    };
+    const Case cases[] = {
+        {400, {400}, 1, "regular for regular"},
+        {400, {700}, 0, "a bold face for a regular font"},
+        {700, {400}, 0, "a regular face for a bold font"},
+        {700, {400, 700}, 2, "the bold row for a bold font"},
+    };
+    for (const Case& c : cases) {
+        const auto face = zq::gdi::FindFont("DejaVu Sans", c.ttWeight, false);
+        if (!face || face->family != "DejaVu Sans") GTEST_SKIP() << "DejaVu Sans is not installed (tools/install-deps.sh)";
+        auto font = zq::gdi::EngineFont::Create(*face, 50, c.ttWeight, false, {300, 300});
+        ASSERT_TRUE(font);
+        ASSERT_EQ((font->Ifi()->fsSelection & FM_SEL_BOLD) != 0, c.ttWeight == 700);
+        std::vector<TestFont> fonts;
+        for (uint16_t w : c.faceWeights) {
+            TestFont f;
+            f.face = "Zel Serif";
+            f.charSet = 0;  // single-byte: prints codes 32 to 255
+            f.weight = w;
+            std::fill(std::begin(f.panose), std::end(f.panose), uint8_t{0});
+            fonts.push_back(f);
+        }
+        DeviceRecord r;
+        GiveFonts(r, fonts, 0xFF);
+        r.resolution = 300;
+        const std::string list = "DejaVu Sans=Zel Serif";
+        r.fonts.substituteList = ParseSubstitutes({reinterpret_cast<const uint8_t*>(list.data()), list.size()});
+        WCHAR text[] = u"Ab";
+        GLYPHPOS pos[2] = {{36, nullptr, {10, 40}}, {69, nullptr, {40, 40}}};
+        STROBJ str{2, 0, 0, {10, 0, 70, 50}, pos, text};
+        EXPECT_EQ(FindSubstituteFont(r, font.get(), &str), c.row) << c.what;
+    }
 }
 
 }  // namespace

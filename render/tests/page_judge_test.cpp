@@ -68,6 +68,54 @@ TEST(PageJudge, AShiftedPageIsSeenAndBadArgumentsAreRefused) {
     EXPECT_FALSE(pclread::JudgeAgainstExpected(sheet, 0, 0, 0, page, 150));
 }
 
+
+// Colour pages: blue text on a yellow fill, judged colour for colour. Text
+// within its tolerance passes whatever lies under it; text of another
+// colour, a fill of another colour away from the text, or text beyond its
+// tolerance fails.
+TEST(TextJudge, ColourPagesAreJudgedColourForColour) {
+    constexpr uint32_t kBlue = 0x0000C8, kYellow = 0xFFE600, kRed = 0xC80000;
+    auto page = [](int32_t glyphX, uint32_t text, uint32_t fill) {
+        pclread::Page p;
+        p.width = 400;
+        p.height = 60;
+        p.stride = (p.width + 7) / 8;
+        p.bits.assign(static_cast<size_t>(p.stride) * p.height, 0);
+        p.rgb.assign(static_cast<size_t>(p.width) * p.height * 3, 255);
+        auto set = [&](int32_t x, int32_t y, uint32_t c) {
+            uint8_t* o = &p.rgb[(static_cast<size_t>(y) * p.width + x) * 3];
+            o[0] = static_cast<uint8_t>(c >> 16), o[1] = static_cast<uint8_t>(c >> 8), o[2] = static_cast<uint8_t>(c);
+        };
+        for (int32_t y = 5; y < 30; ++y)
+            for (int32_t x = 250; x < 380; ++x) set(x, y, fill);
+        for (int32_t y = 10; y < 20; ++y)
+            for (int32_t x = glyphX; x < glyphX + 6; ++x) set(x, y, text);
+        return p;
+    };
+    struct Case {
+        int32_t shift;
+        uint32_t text, fill;
+        bool passes;
+        const char* what;
+    };
+    const Case cases[] = {
+        {0, kBlue, kYellow, true, "the same page"},
+        {4, kBlue, kYellow, true, "4 pixels off on the fill, about 300 along the run: within 2 + 3"},
+        {-4, kBlue, kYellow, true, "4 pixels the other way"},
+        {6, kBlue, kYellow, false, "6 pixels off: beyond 2 + 3"},
+        {0, kRed, kYellow, false, "text of another colour"},
+        {0, kBlue, kRed, false, "a fill of another colour away from the text"},
+    };
+    for (const Case& c : cases) {
+        pclread::Page decoded = page(300 + c.shift, c.text, c.fill);
+        const pclread::Page reference = page(300, kBlue, kYellow);
+        decoded.textGlyphs.push_back({300 + c.shift, 10, 306 + c.shift, 20, 10, 15, 0});
+        const auto j = pclread::JudgeWithText(decoded, reference);
+        ASSERT_TRUE(j) << c.what;
+        EXPECT_EQ(j->Passes(), c.passes) << c.what << ": " << j->outside << " outside, " << j->farInk << " far";
+    }
+}
+
 }  // namespace
 
 // Printed text against its reference: a glyph drawn from a font may lie off

@@ -85,6 +85,24 @@ std::vector<uint8_t> InkDistance(const Page& page, int32_t x0, int32_t y0, int32
     return d;
 }
 
+// Chessboard distance from (x, y) to the nearest pixel of `page` in
+// `colour`, searched out to `limit` (limit + 1 when none is that near).
+int ColourDistance(const Page& page, int32_t x, int32_t y, uint32_t colour, int limit) {
+    for (int d = 0; d <= limit; ++d) {
+        const int32_t top = y - d, bottom = y + d, left = x - d, right = x + d;
+        for (int32_t v = std::max(0, top); v <= std::min(page.height - 1, bottom); ++v) {
+            if (v == top || v == bottom) {
+                for (int32_t u = std::max(0, left); u <= std::min(page.width - 1, right); ++u)
+                    if (page.Colour(u, v) == colour) return d;
+            } else {
+                if (left >= 0 && page.Colour(left, v) == colour) return d;
+                if (right < page.width && page.Colour(right, v) == colour) return d;
+            }
+        }
+    }
+    return limit + 1;
+}
+
 }  // namespace
 
 std::optional<TextJudgement> JudgeWithText(const Page& decoded, const Page& reference) {
@@ -112,6 +130,7 @@ std::optional<TextJudgement> JudgeWithText(const Page& decoded, const Page& refe
     std::vector<float> tolerance;
     std::vector<uint8_t> toDecoded, toReference;
     const int32_t w = x1 - x0;
+    const bool colour = !decoded.rgb.empty() || !reference.rgb.empty();
     if (!zones.empty()) {
         tolerance.assign(static_cast<size_t>(w) * (y1 - y0), 0.0f);
         for (const Zone& z : zones)
@@ -120,8 +139,36 @@ std::optional<TextJudgement> JudgeWithText(const Page& decoded, const Page& refe
                     float& t = tolerance[static_cast<size_t>(y - y0) * w + (x - x0)];
                     t = std::max(t, static_cast<float>(z.tolerance));
                 }
-        toDecoded = InkDistance(decoded, x0, y0, x1, y1);
-        toReference = InkDistance(reference, x0, y0, x1, y1);
+        if (!colour) {
+            toDecoded = InkDistance(decoded, x0, y0, x1, y1);
+            toReference = InkDistance(reference, x0, y0, x1, y1);
+        }
+    }
+    if (colour) {
+        // Colour for colour: outside the glyphs every pixel the same; where
+        // the pages differ around a glyph, each page's colour there must lie
+        // in the other page within the tolerance (text shifted by a pixel
+        // swaps its colour and the colour under it at its edges).
+        for (int32_t y = 0; y < decoded.height; ++y)
+            for (int32_t x = 0; x < decoded.width; ++x) {
+                const uint32_t a = decoded.Colour(x, y), b = reference.Colour(x, y);
+                if (a == b) continue;
+                const bool inZones = !zones.empty() && x >= x0 && x < x1 && y >= y0 && y < y1;
+                const float t = inZones ? tolerance[static_cast<size_t>(y - y0) * w + (x - x0)] : 0.0f;
+                if (t <= 0) {
+                    if (!j.outside++) j.outsideX = x, j.outsideY = y;
+                    continue;
+                }
+                const int distance = std::max(ColourDistance(reference, x, y, a, 2 * static_cast<int>(std::ceil(t))),
+                                              ColourDistance(decoded, x, y, b, 2 * static_cast<int>(std::ceil(t))));
+                if (distance / static_cast<double>(t) > j.worst) {
+                    j.worst = distance / static_cast<double>(t);
+                    j.worstX = x;
+                    j.worstY = y;
+                }
+                if (distance > t) ++j.farInk;
+            }
+        return j;
     }
     for (int32_t y = 0; y < decoded.height; ++y)
         for (int32_t i = 0; i < decoded.stride; ++i) {
@@ -462,21 +509,35 @@ private:
                 Page& pg = CurrentPage();
                 // The printer keeps the cursor finer than a dot: a run's
                 // characters advance from where the job put the cursor.
-                if (cursorX_ != textX_) {
+                if (cursorX_ != textX_ || (direction_ && cursorY_ != textY_)) {
                     textXFine_ = cursorX_;
+                    textYFine_ = cursorY_;
                     runX_ = cursorX_;
                     runY_ = cursorY_;
                 }
                 Page::TextGlyph g{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN, runX_, runY_, softFonts_.SizeSlack()};
-                const double advance = softFonts_.Draw(c, cursorX_, cursorY_, Units(), [&](int32_t x, int32_t y) {
+                // In a turned print direction the character turns about the
+                // cursor (counterclockwise as seen) and the cursor moves
+                // along the turned baseline.
+                const int32_t cx = cursorX_, cy = cursorY_;
+                const double advance = softFonts_.Draw(c, cx, cy, Units(), [&](int32_t x, int32_t y) {
+                    const int32_t dx = x - cx, dy = y - cy;
+                    if (direction_ == 90) x = cx + dy, y = cy - dx - 1;
+                    else if (direction_ == 180) x = cx - dx - 1, y = cy - dy - 1;
+                    else if (direction_ == 270) x = cx - dy - 1, y = cy + dx;
                     if (x >= 0 && y >= 0 && x < pg.width && y < pg.height) Set(x, y, foreground_);
                     g.left = std::min(g.left, x), g.top = std::min(g.top, y);
                     g.right = std::max(g.right, x + 1), g.bottom = std::max(g.bottom, y + 1);
                 });
                 // Bitmap characters print as sent: judged pixel for pixel.
                 if (!softFonts_.SelectedIsBitmap() && g.right > g.left) pg.textGlyphs.push_back(g);
-                textXFine_ += advance;
+                textXFine_ += direction_ == 180 ? -advance : direction_ == 0 ? advance : 0;
                 cursorX_ = textX_ = static_cast<int32_t>(std::lround(textXFine_));
+                if (direction_) {
+                    textYFine_ += direction_ == 90 ? -advance : direction_ == 270 ? advance : 0;
+                    cursorY_ = static_cast<int32_t>(std::lround(textYFine_));
+                }
+                textY_ = cursorY_;
             } else {
                 Error("printable data outside any command");
             }
@@ -1084,6 +1145,8 @@ private:
     int32_t textX_ = -1;       // the cursor as printed text left it
     int32_t runX_ = 0, runY_ = 0;  // where the text run in print began
     double textXFine_ = 0;     // and to a fraction of a dot
+    int32_t textY_ = -1;       // the same down the page (turned text)
+    double textYFine_ = 0;
     int32_t topMarginLines_ = 0;
     double vmi48_ = 8.0;
     int32_t compression_ = 0;

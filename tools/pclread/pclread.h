@@ -168,9 +168,11 @@ int64_t Differences(const Page& a, const Page& b);
 // from a font, a pixel inked in one page must have ink of the other within
 // 2 pixels plus 1% of the glyph's distance from its run's start (ink boxes
 // within that tolerance follow). Everywhere else the pages must be the
-// same pixel for pixel. Black and white pages only; nullopt when the sizes
-// differ. A glyph's run may also drift by the share of its size lost to
-// the quarter points the size is sent in.
+// same pixel for pixel. Colour pages are judged colour for colour: around
+// a glyph, where the pages differ, each page's colour there must lie in the
+// other page within the tolerance. nullopt when the sizes differ. A glyph's
+// run may also drift by the share of its size lost to the quarter points
+// the size is sent in.
 struct TextJudgement {
     int64_t outside = 0;   // differing pixels away from any drawn glyph
     int32_t outsideX = -1, outsideY = -1;  // the first of them

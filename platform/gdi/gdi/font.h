@@ -74,6 +74,10 @@ struct DeviceFace {
 // compared without regard to case, then the face closest in slant and
 // weight; null when the driver offers no face of that name.
 std::shared_ptr<const DeviceFace> MatchDeviceFace(Device& device, std::u16string_view name, int weight, bool italic);
+// Whether the printer prints `face` with its baseline at `angle` degrees
+// (counterclockwise as seen): upright always; turned by a right angle when
+// the face allows 90-degree rotations or any transform; no other angle.
+bool DeviceFaceTurns(const DeviceFace& face, double angle);
 
 // A font realised at a size: the FONTOBJ handed to drivers and EngTextOut.
 class EngineFont : public FONTOBJ {
@@ -91,8 +95,10 @@ public:
     // A device face of `device` (FO_TYPE_DEVICE): widths come from
     // DrvQueryAdvanceWidths and metrics from DrvQueryFontData; the engine
     // has no glyph bits or outlines for it.
+    // `angle` as for Create: a turned printer face turns its transform.
     static std::unique_ptr<EngineFont> CreateDevice(Device& device, std::shared_ptr<const DeviceFace> face,
-                                                    double emPixels, int weight, bool italic, SIZE resolution);
+                                                    double emPixels, int weight, bool italic, SIZE resolution,
+                                                    double angle = 0);
     bool IsDevice() const { return deviceFace_ != nullptr; }
     const DeviceFace* DeviceFaceOf() const { return deviceFace_.get(); }
     // Asks the driver at once for the advances of glyphs not yet known (one

@@ -24,6 +24,7 @@
 #include "render/tests/deflated_blocks.h"
 #include "render/tests/e2e/print_support.h"
 #include "render/tests/gpcl6_run.h"
+#include "store/registry.h"
 #include "testing/fresh_root.h"
 
 namespace {
@@ -288,6 +289,69 @@ TEST_F(QueuedTextPrintTest, TextUnderAndOverFillsAndAcrossBandSeams) {
     EXPECT_GT(dark, TextPixelsIn(page, onWhite) / 2);
     EXPECT_EQ(stray, 0) << "gpcl6 ink away from the printed text";
     EXPECT_EQ(missed, 0) << "printed text gpcl6 does not draw";
+}
+
+
+// A TrueType family that a printer face stands in for ("FontSubstitutes"):
+// its runs wait for the page end as TrueType runs do and print in the face,
+// Latin and Greek of one run in two symbol sets switched between its
+// characters; a run that a later fill covers is drawn into the raster and
+// not printed. No soft font is sent for them.
+TEST_F(QueuedTextPrintTest, PrinterFaceRunsWaitAndSwitchSymbolSetsWithinARun) {
+    constexpr int dpi = 300;
+    auto dm = Letter(dpi);
+    dm.dm.dmColor = DMCOLOR_COLOR;
+    dm.printerLanguage = 5;
+    dm.resolutionFeature = 1;
+    dm.availableMemory = 0;  // bands as above: rows 206-319 and 334-447 each in one band alone
+    dm.switch225 = 1;  // TrueType fonts substituted by printer faces
+    dm.fontSets1 = 0xFF;
+    dm.model.fontListId = 0;
+    HANDLE printer = nullptr;
+    ASSERT_TRUE(OpenPrinterW(W(u"Mono"), &printer, nullptr));
+    const std::string substitutes = "DejaVu Sans=Zel Sans";
+    EXPECT_EQ(SetPrinterDataW(printer, W(u"FontSubstitutes"), REG_BINARY,
+                              reinterpret_cast<LPBYTE>(const_cast<char*>(substitutes.data())),
+                              static_cast<DWORD>(substitutes.size())),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ClosePrinter(printer);
+    const Box line{40, 210, 800, 300}, covered{40, 340, 800, 440};
+    auto result = PrintPages(driverPath_, dm, 1, [&](HDC dc, int) {
+        // 50 dots at 300 dpi: 12 points.
+        Text(dc, 60, 220, 50, RGB(0, 0, 200), u"Ab\u03b1\u03b2cd");
+        Text(dc, 60, 350, 50, RGB(200, 0, 0), u"Covered");
+        Fill(dc, {50, 340, 600, 440}, RGB(0, 160, 0));
+    });
+    ASSERT_TRUE(result.enabled);
+    EXPECT_TRUE(result.endDocOk);
+    const std::string_view job(reinterpret_cast<const char*>(result.job.data()), result.job.size());
+    const size_t selection = job.find("\x1b(s12.00V"), latin = job.find("\x1b(19U"), greek = job.find("\x1b(9G");
+    ASSERT_NE(selection, std::string_view::npos) << "the printer face selected at 12 points";
+    ASSERT_NE(latin, std::string_view::npos);
+    ASSERT_NE(greek, std::string_view::npos);
+    EXPECT_LT(selection, latin);
+    EXPECT_LT(latin, greek) << "A in the Latin set, then the Greek set for alpha";
+    EXPECT_EQ(job.find("\x1b)s"), std::string_view::npos) << "no soft font";
+
+    pclread::Options options;
+    options.pageWidth = dm.paperFormats[0].printableWidth;
+    options.pageHeight = dm.paperFormats[0].printableLength;
+    const auto read = pclread::Read(result.job, options);
+    std::string errors;
+    for (const auto& e : read.errors) errors += e + "\n";
+    ASSERT_TRUE(read.Ok()) << errors;
+    ASSERT_EQ(read.pages.size(), 1u);
+    const pclread::Page& page = read.pages[0];
+    // Six characters drawn from the face, on the run's line; none of the
+    // covered run.
+    ASSERT_EQ(page.textGlyphs.size(), 6u);
+    for (const auto& g : page.textGlyphs) {
+        EXPECT_GE(g.top, line.top);
+        EXPECT_LE(g.bottom, line.bottom);
+        EXPECT_GE(g.left, line.left);
+    }
+    EXPECT_GT(TextPixelsIn(page, line), 100);
+    EXPECT_EQ(TextPixelsIn(page, covered), 0) << "the covered run is drawn in the raster";
 }
 
 }  // namespace

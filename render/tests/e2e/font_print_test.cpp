@@ -9,8 +9,11 @@
 
 #include "render/tests/e2e/print_support.h"
 #include "render/tests/gpcl6_run.h"
+#include "gdi/engine.h"
 #include "pclread/device_faces.h"
+#include "pclread/judge.h"
 #include "pclread/pclread.h"
+#include "store/registry.h"
 
 namespace pclrend::testing {
 namespace {
@@ -88,6 +91,52 @@ TEST_P(FontPrintTest, DeviceFontTextIsPrinterText) {
     const int off = dpi / 6;
     EXPECT_GT(inkIn(off + 150, off + 150, off + 350, off + 175), 50);
     EXPECT_EQ(inkIn(off + 150, off + 300, off + 350, off + 350), 0);
+}
+
+
+// A TrueType family that a printer face stands in for ("FontSubstitutes")
+// prints the string's characters in the face: the bytes between the
+// commands are the text itself, not the TrueType font's glyph numbers.
+TEST_P(FontPrintTest, ASubstitutedFamilyPrintsItsCharacters) {
+    const int language = GetParam();
+    auto dm = FontLetter(150, language);
+    dm.switch225 = 1;
+    HANDLE printer = nullptr;
+    ASSERT_TRUE(OpenPrinterW(W(u"Mono"), &printer, nullptr));
+    const std::string substitutes = "DejaVu Sans=Zel Sans";
+    EXPECT_EQ(SetPrinterDataW(printer, W(u"FontSubstitutes"), REG_BINARY,
+                              reinterpret_cast<LPBYTE>(const_cast<char*>(substitutes.data())),
+                              static_cast<DWORD>(substitutes.size())),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ClosePrinter(printer);
+    auto result = PrintPages(driverPath_, dm, 1, [&](HDC dc, int) { Text(dc, u"DejaVu Sans", 25, u"Hello", 150, 150); });
+    ASSERT_TRUE(result.endDocOk);
+    const std::string job(result.job.begin(), result.job.end());
+    if (language == 2) {
+        EXPECT_NE(job.find("Zel Sans        "), std::string::npos) << "the face named in SetFont";
+        EXPECT_NE(job.find("Hello"), std::string::npos) << "the text data";
+        return;
+    }
+    const size_t selection = job.find("\x1b(s12.00V");
+    ASSERT_NE(selection, std::string::npos) << "the face selected";
+    // What is left of the page's text once the commands are taken out
+    // (ESC, a parameterised character, an optional group character, then
+    // values each ended by a letter, lower case but for the last).
+    const std::string page = job.substr(selection, job.find('\x0c', selection) - selection);
+    std::string text;
+    for (size_t i = 0; i < page.size();) {
+        if (page[i] != '\x1b') {
+            text += page[i++];
+            continue;
+        }
+        i += 2;
+        if (i < page.size() && page[i] >= 'a' && page[i] <= 'z') ++i;
+        while (i < page.size()) {
+            const char c = page[i++];
+            if ((c >= 'A' && c <= 'Z') || c == '@') break;
+        }
+    }
+    EXPECT_NE(text.find("Hello"), std::string::npos) << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, FontPrintTest, ::testing::Values(0, 1, 2));
@@ -189,6 +238,175 @@ TEST_F(XlSubstitutionTest, SubstitutedRunsCarryTheirCharactersAndTurn) {
         EXPECT_NEAR(got.bottom, want.bottom, 3 + (want.bottom - want.top) / 50) << a.what;
     }
 }
+
+
+
+// The raster language: a TrueType font under DMTT_BITMAP is drawn by the
+// engine into the band (no font is sent, the page is the reference's pixel
+// for pixel); under a complex clip TrueType text goes to the band as well,
+// while a printer face still prints as printer text.
+TEST_F(PrinterTest, BitmapOptionAndComplexClipsDrawTrueTypeInTheBand) {
+    struct Case {
+        short ttOption;
+        bool complexClip;
+        const char* what;
+    };
+    const Case cases[] = {{1, false, "DMTT_BITMAP"}, {2, true, "soft fonts asked, under a complex clip"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto dm = FontLetter(150, 0);
+        dm.dm.dmTTOption = c.ttOption;
+        auto result = PrintPages(driverPath_, dm, 1, [&](HDC dc, int) {
+            SetBkMode(dc, TRANSPARENT);
+            // A notch away from the text makes the clip more than a rectangle.
+            if (c.complexClip) ExcludeClipRect(dc, 900, 250, 910, 260);
+            Text(dc, u"DejaVu Sans", 25, u"TrueType", 150, 200);
+            Text(dc, u"Zel Sans (W1)", 25, u"Printer", 150, 300);
+        });
+        ASSERT_TRUE(result.endDocOk);
+        ASSERT_EQ(result.reference.size(), 1u);
+        const std::string job(result.job.begin(), result.job.end());
+        EXPECT_EQ(job.find("\x1b)s"), std::string::npos) << "no soft font";
+        EXPECT_NE(job.find("T\x1b(s12.00V"), std::string::npos) << "the printer face selected";
+        pclread::Options options;
+        options.pageWidth = dm.paperFormats[0].printableWidth;
+        options.pageHeight = dm.paperFormats[0].printableLength;
+        const auto read = pclread::Read(result.job, options);
+        ASSERT_TRUE(read.Ok());
+        ASSERT_EQ(read.pages.size(), 1u);
+        const pclread::Page& page = read.pages[0];
+        EXPECT_EQ(page.textGlyphs.size(), 7u) << "only the printer face's characters drawn from fonts";
+        // Above the printer text's line the page is the reference's, pixel for pixel.
+        const std::string png = (root_ / "band-reference.png").string();
+        ASSERT_TRUE(zq::gdi::WritePng(*result.reference[0].Get(), png));
+        auto reference = pclread::ReadPng(png);
+        ASSERT_TRUE(reference);
+        pclread::Page top = page;
+        for (pclread::Page* p : {&top, &*reference}) {
+            std::fill(p->bits.begin() + static_cast<ptrdiff_t>(280 * p->stride), p->bits.end(), uint8_t{0});
+            p->textGlyphs.clear();
+        }
+        EXPECT_GT(top.BlackCount(), 200) << "the TrueType text in the raster";
+        EXPECT_EQ(pclread::Differences(top, *reference), 0);
+    }
+}
+
+// Printer-face text after TrueType text sent as a soft font in the same
+// face and size as before: the soft font's selection replaced the face, so
+// the face is selected again and its characters print in it.
+TEST_F(PrinterTest, APrinterFaceIsSelectedAgainAfterASoftFont) {
+    auto dm = FontLetter(150, 0);
+    dm.dm.dmTTOption = 2;
+    auto result = PrintPages(driverPath_, dm, 1, [&](HDC dc, int) {
+        SetBkMode(dc, TRANSPARENT);
+        Text(dc, u"Zel Sans (W1)", 25, u"AAA", 150, 200);
+        Text(dc, u"DejaVu Sans", 25, u"BBB", 150, 300);
+        Text(dc, u"Zel Sans (W1)", 25, u"CCC", 150, 400);
+    });
+    ASSERT_TRUE(result.endDocOk);
+    const std::string job(result.job.begin(), result.job.end());
+    const size_t soft = job.find("\x1b(16385X"), again = job.find("\x1b(s12.00V", soft), ccc = job.find("CCC");
+    ASSERT_NE(soft, std::string::npos) << "the soft font selected by its ID";
+    EXPECT_LT(again, ccc) << "the face selected again before its characters";
+    const auto read = pclread::Read(result.job);
+    std::string errors;
+    for (const auto& e : read.errors) errors += e + "\n";
+    EXPECT_TRUE(read.Ok()) << errors;
+}
+
+// Printer text turned by a right angle: each character is bracketed by the
+// print direction (ESC&a90P ... ESC&a0P for 90 degrees), and lands where the
+// engine draws it. The reader draws it turned from the face's source font
+// and is judged by the text tolerance against the reference; the outside
+// interpreter prints a face of its own, so its ink is judged by place and
+// direction only: the text's box starts where the reference's does and runs
+// the same way.
+class TurnedFaceTest : public PrinterTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(TurnedFaceTest, EachCharacterIsBracketedByThePrintDirection) {
+    const int degrees = GetParam();
+    const int dpi = 150;
+    auto dm = FontLetter(dpi, 0);
+    auto result = PrintPages(driverPath_, dm, 1, [&](HDC dc, int) {
+        Text(dc, u"Zel Sans (W1)", 25, u"Zelquor", 600, 700, degrees * 10);
+    });
+    ASSERT_TRUE(result.endDocOk);
+    ASSERT_EQ(result.reference.size(), 1u);
+    const std::string_view job(reinterpret_cast<const char*>(result.job.data()), result.job.size());
+    const std::string turn = "\x1b&a" + std::to_string(degrees) + "P";
+    size_t brackets = 0;
+    for (size_t at = job.find(turn); at != std::string_view::npos; at = job.find(turn, at + 1)) {
+        ++brackets;
+        // The character (its symbol set first, the first time), then the
+        // way back to upright.
+        const size_t back = job.find("\x1b&a0P", at);
+        ASSERT_NE(back, std::string_view::npos);
+        std::string_view between = job.substr(at + turn.size(), back - at - turn.size());
+        if (between.substr(0, 5) == "\x1b(19U") between.remove_prefix(5);
+        EXPECT_EQ(between.size(), 1u) << "one character in the bracket";
+    }
+    EXPECT_EQ(brackets, 7u) << "one bracket a character";
+    EXPECT_NE(job.find("\x1b(s12.00V"), std::string_view::npos) << "printer text at 12 points";
+
+    pclread::Options options;
+    options.pageWidth = dm.paperFormats[0].printableWidth;
+    options.pageHeight = dm.paperFormats[0].printableLength;
+    const auto read = pclread::Read(result.job, options);
+    std::string errors;
+    for (const auto& e : read.errors) errors += e + "\n";
+    ASSERT_TRUE(read.Ok()) << errors;
+    ASSERT_EQ(read.pages.size(), 1u);
+    const pclread::Page& page = read.pages[0];
+    EXPECT_EQ(page.textGlyphs.size(), 7u);
+    const std::string png = (root_ / "turned-reference.png").string();
+    ASSERT_TRUE(zq::gdi::WritePng(*result.reference[0].Get(), png));
+    const auto reference = pclread::ReadPng(png);
+    ASSERT_TRUE(reference);
+    const auto judged = pclread::JudgeWithText(page, *reference);
+    ASSERT_TRUE(judged);
+    EXPECT_EQ(judged->outside, 0) << "ink away from the text, first at " << judged->outsideX << "," << judged->outsideY;
+    EXPECT_EQ(judged->farInk, 0) << "text beyond its tolerance (worst " << judged->worst << " of it at " << judged->worstX
+                                 << "," << judged->worstY << ")";
+
+    const pclread::InkBox want = pclread::FindInk(pclread::ToGrey(*reference));
+    ASSERT_FALSE(want.Empty());
+    // Along the baseline the text is several times longer than across it.
+    const bool upright = degrees == 180;
+    EXPECT_GT(upright ? want.right - want.left : want.bottom - want.top,
+              2 * (upright ? want.bottom - want.top : want.right - want.left));
+    const std::string gpcl6 = Gpcl6Path();
+    if (gpcl6.empty()) GTEST_SKIP() << "gpcl6 is absent: the interpreter's render is not judged";
+    const auto sheets = RunGpcl6(gpcl6, result.job, dpi, "turned-" + std::to_string(degrees));
+    ASSERT_EQ(sheets.size(), 1u);
+    pclread::Grey sheet(sheets[0].width, sheets[0].height);
+    sheet.v = sheets[0].grey;
+    pclread::InkBox got = pclread::FindInk(sheet);
+    ASSERT_FALSE(got.Empty());
+    const int off = dpi / 6;  // the page starts at the printable corner
+    got = {got.left - off, got.top - off, got.right - off, got.bottom - off};
+    // Where the text starts (the run's first character), within a quarter
+    // of the size; across the baseline within the size.
+    const int em = 25, slack = em / 4;
+    switch (degrees) {
+    case 90:  // up the page from the origin
+        EXPECT_NEAR(got.bottom, want.bottom, slack);
+        EXPECT_NEAR(got.left, want.left, em);
+        EXPECT_LT(got.top, got.bottom - 2 * (got.right - got.left));
+        break;
+    case 180:  // leftwards
+        EXPECT_NEAR(got.right, want.right, slack);
+        EXPECT_NEAR(got.top, want.top, em);
+        EXPECT_LT(got.left, got.right - 2 * (got.bottom - got.top));
+        break;
+    default:  // 270: down the page
+        EXPECT_NEAR(got.top, want.top, slack);
+        EXPECT_NEAR(got.right, want.right, em);
+        EXPECT_GT(got.bottom, got.top + 2 * (got.right - got.left));
+        break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(RightAngles, TurnedFaceTest, ::testing::Values(90, 180, 270));
 
 }  // namespace
 }  // namespace pclrend::testing
