@@ -45,7 +45,13 @@ struct FontFace {
 
 // The face fontconfig chooses for a family, weight and slant. Aliases the
 // system knows (metric-compatible substitutes) are followed.
+// Answers are kept in the process and in the system root (when it exists)
+// for later processes, as long as the host's font configuration stays as it
+// was.
 std::optional<FontFace> FindFont(std::string_view family, int weight, bool italic);
+// Drops the answers this process keeps; the next question reads the root's
+// file again.
+void ForgetFontAnswers();
 // The scalable families installed, sorted, each once.
 std::vector<std::string> FontFamilies();
 
