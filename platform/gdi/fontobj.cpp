@@ -418,6 +418,8 @@ EngineFont::Glyph_* EngineFont::Load(HGLYPH hg) {
 // handle, metrics (28.4) and, when it has bits, the GLYPHBITS storage.
 namespace {
 constexpr char kKeptGlyphsHeader[] = "zq glyphs 1";
+constexpr size_t kMaxKeptFonts = 256;          // files in the folder
+constexpr size_t kMaxKeptBytes = 4u << 20;     // glyph bits in one file
 struct KeptGlyphHead {
     uint32_t hg;
     int32_t fxD, fxA, fxAB, inkTop, inkBottom;
@@ -465,9 +467,24 @@ void EngineFont::ReadKeptGlyphs() {
 // with every glyph this font holds: a reader sees either file, never half.
 void EngineFont::WriteKeptGlyphs() const {
     if (keptFile_.empty()) return;
+    size_t bytes = 0;
+    for (const auto* held : {&glyphs_, &keptGlyphs_})
+        for (const auto& [hg, g] : *held) bytes += g->bits.size() * 8;
+    if (bytes > kMaxKeptBytes) return;  // a font of huge glyphs is not kept: the folder stays small
     const std::filesystem::path file(keptFile_);
     std::error_code ec;
     std::filesystem::create_directories(file.parent_path(), ec);
+    // Bounded: a server printing ever new sizes starts the folder afresh.
+    size_t files = 0;
+    for (auto it = std::filesystem::directory_iterator(file.parent_path(), ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec))
+        ++files;
+    if (files >= kMaxKeptFonts)
+        for (auto it = std::filesystem::directory_iterator(file.parent_path(), ec);
+             !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+            std::error_code gone;
+            std::filesystem::remove(it->path(), gone);
+        }
     const std::filesystem::path temp = file.string() + "." + std::to_string(::getpid());
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);

@@ -3,6 +3,7 @@
 // while the file names this font as it is.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -88,6 +89,7 @@ protected:
         std::vector<fs::path> out;
         std::error_code ec;
         for (const auto& e : fs::directory_iterator(root_ / "glyphs", ec)) out.push_back(e.path());
+        std::sort(out.begin(), out.end());
         return out;
     }
     static void Same(const std::vector<Made>& a, const std::vector<Made>& b) {
@@ -169,6 +171,28 @@ TEST_F(KeptGlyphs, TheFileIsTakenOnlyForTheFontItNames) {
         EXPECT_EQ(got, expected);
         font.reset();  // nothing new made: the file stays as it was
     }
+}
+
+// A server printing ever new sizes does not fill its disk: the folder of
+// kept fonts is started afresh at a bound, and the font just let go is kept.
+TEST_F(KeptGlyphs, TheFolderIsBounded) {
+    size_t most = 0;
+    for (int size = 8; size < 8 + 300; ++size) {
+        auto font = EngineFont::Create(face_, size, 400, false, {600, 600});
+        ASSERT_TRUE(font);
+        ASSERT_TRUE(font->Glyph(font->GlyphOf(u'x'), FO_GLYPHBITS));
+        font.reset();
+        most = std::max(most, Files().size());
+    }
+    EXPECT_LE(most, 256u);
+    EXPECT_GE(Files().size(), 1u);
+    Realisation last{"last", 8 + 299, 400, false, 0, 1};
+    const auto files = Files();
+    auto font = Realise(last);
+    ASSERT_TRUE(font);
+    font->Glyph(font->GlyphOf(u'x'), FO_GLYPHBITS);
+    font.reset();
+    EXPECT_EQ(Files(), files);  // taken from its file: nothing written
 }
 
 }  // namespace
