@@ -9,9 +9,8 @@ namespace zq {
 namespace {
 std::mutex g_rootLock;
 std::filesystem::path g_override;
-}  // namespace
 
-std::filesystem::path SystemRoot() {
+std::filesystem::path ChosenRoot() {
     std::filesystem::path root;
     {
         std::lock_guard lock(g_rootLock);
@@ -21,8 +20,21 @@ std::filesystem::path SystemRoot() {
         const char* env = std::getenv("ZQ_ROOT");
         root = (env && *env) ? std::filesystem::path(env) : std::filesystem::current_path() / ".zqroot";
     }
+    return root;
+}
+}  // namespace
+
+std::filesystem::path SystemRoot() {
+    const std::filesystem::path root = ChosenRoot();
     std::error_code ec;
     std::filesystem::create_directories(root, ec);
+    return std::filesystem::absolute(root, ec);
+}
+
+std::filesystem::path ExistingSystemRoot() {
+    const std::filesystem::path root = ChosenRoot();
+    std::error_code ec;
+    if (!std::filesystem::is_directory(root, ec)) return {};
     return std::filesystem::absolute(root, ec);
 }
 

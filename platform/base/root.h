@@ -10,6 +10,10 @@ namespace zq {
 // set one with SetSystemRoot.
 std::filesystem::path SystemRoot();
 
+// The root in use if it exists already, else empty: nothing is created, so
+// that a process which only draws (a tool, a fuzzer) leaves no root behind.
+std::filesystem::path ExistingSystemRoot();
+
 // Points the process at another root (tests make a fresh one each); an empty
 // path goes back to $ZQ_ROOT.
 void SetSystemRoot(const std::filesystem::path& root);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -15,12 +16,15 @@
 #include <set>
 #include <sstream>
 #include <tuple>
+#include <vector>
 
+#include "base/root.h"
 #include "base/text.h"
 #include "gdi/font.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zq::gdi {
@@ -80,20 +84,215 @@ FontFile::~FontFile() {
     if (map_) ::munmap(map_, size_);
 }
 
-std::optional<FontFace> FindFont(std::string_view family, int weight, bool italic) {
+namespace {
+
+// Fontconfig's answers, kept in the system root from one process to the
+// next: starting fontconfig parses the host's whole configuration and maps
+// every font directory's cache, which costs more than a page of text. The
+// file names what its answers were made from (fontconfig's version, the
+// package's rules, the environment that places the configuration, and each
+// configuration file and font directory with its time, size and inode); any
+// difference on the host throws every answer away. A question carries what
+// fontconfig adds to it from the environment (languages, desktop, program
+// name), so processes that differ there keep apart answers.
+constexpr char kMatchesFile[] = "font-matches.cache";
+constexpr char kMatchesHeader[] = "zq font matches 1";
+constexpr size_t kMaxStoredMatches = 256;
+
+struct StoredMatch {
+    std::string path;
+    int index = 0;
+    std::string family, style;
+    int weight = 400;
+    bool italic = false;
+};
+
+struct MatchFile {
+    std::filesystem::path root;  // where the answers below were read from
+    bool read = false;
+    std::map<std::string, StoredMatch> answers;  // by question
+};
+
+MatchFile& Matches() {
+    static auto* file = new MatchFile;
+    return *file;
+}
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+    std::vector<std::string> out;
+    for (size_t at = 0;;) {
+        const size_t tab = line.find('\t', at);
+        out.push_back(line.substr(at, tab - at));
+        if (tab == std::string::npos) return out;
+        at = tab + 1;
+    }
+}
+
+bool Plain(std::string_view s) { return s.find_first_of("\t\n\r") == std::string_view::npos; }
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// What a path is now: "-" when it is not there.
+std::string PathState(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return "-";
+    return std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + " " +
+           std::to_string(st.st_size) + " " + std::to_string(st.st_ino);
+}
+
+// The environment that places fontconfig's configuration and fonts.
+constexpr const char* kPlacingEnv[] = {"FONTCONFIG_FILE", "FONTCONFIG_PATH", "FONTCONFIG_SYSROOT", "HOME",
+                                       "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"};
+
+std::string VersionLine() {
+    uint32_t hash = 2166136261u;  // FNV-1a of the package's rules
+    for (const char* c = kFontsConf; *c; ++c) hash = (hash ^ static_cast<uint8_t>(*c)) * 16777619u;
+    return "version\t" + std::to_string(FcGetVersion()) + "\t" + std::to_string(hash);
+}
+
+// The lines a file's answers are valid under, read from fontconfig once it
+// has started: its configuration files (and the folders holding them), the
+// folders it reads fonts from, and the user's files that would join them.
+const std::vector<std::string>& CurrentStamp() {
+    static const std::vector<std::string> lines = [] {
+        std::vector<std::string> out{VersionLine()};
+        for (const char* name : kPlacingEnv) out.push_back(std::string("env\t") + name + "\t" + Env(name));
+        std::set<std::string> paths;
+        FcConfig* config = FcConfigGetCurrent();
+        for (FcStrList* list : {FcConfigGetConfigFiles(config), FcConfigGetConfigDirs(config), FcConfigGetFontDirs(config)}) {
+            if (!list) continue;
+            while (FcChar8* s = FcStrListNext(list)) {
+                std::string path(reinterpret_cast<const char*>(s));
+                paths.insert(path);
+                paths.insert(std::filesystem::path(path).parent_path().string());
+            }
+            FcStrListDone(list);
+        }
+        const std::string home = Env("HOME");
+        const std::string xdg = Env("XDG_CONFIG_HOME").empty() ? home + "/.config" : Env("XDG_CONFIG_HOME");
+        for (const std::string& p : {xdg + "/fontconfig", xdg + "/fontconfig/fonts.conf", xdg + "/fontconfig/conf.d",
+                                     home + "/.fonts.conf", home + "/.fonts.conf.d"})
+            paths.insert(p);
+        for (const std::string& p : paths)
+            if (!p.empty() && Plain(p)) out.push_back("path\t" + p + "\t" + PathState(p));
+        return out;
+    }();
+    return lines;
+}
+
+// Whether a stamp line read from a file still holds on this host.
+bool Holds(const std::string& line) {
+    const auto f = SplitTabs(line);
+    if (f.size() == 3 && f[0] == "version") return line == VersionLine();
+    if (f.size() == 3 && f[0] == "env") {
+        for (const char* name : kPlacingEnv)
+            if (f[1] == name) return f[2] == Env(name);
+        return false;
+    }
+    if (f.size() == 3 && f[0] == "path") return f[2] == PathState(f[1]);
+    return false;
+}
+
+void ReadMatches(MatchFile& m, const std::filesystem::path& root) {
+    m.root = root;
+    m.read = true;
+    m.answers.clear();
+    if (root.empty()) return;
+    std::ifstream in(root / kMatchesFile);
+    std::string line;
+    if (!std::getline(in, line) || line != kMatchesHeader) return;
+    std::map<std::string, StoredMatch> answers;
+    bool versioned = false;
+    while (std::getline(in, line)) {
+        if (line.rfind("match\t", 0) == 0) {
+            const auto f = SplitTabs(line);
+            if (f.size() != 11) return;
+            StoredMatch s;
+            s.path = f[5];
+            s.index = std::atoi(f[6].c_str());
+            s.family = f[7];
+            s.style = f[8];
+            s.weight = std::atoi(f[9].c_str());
+            s.italic = f[10] == "1";
+            answers[f[1] + "\t" + f[2] + "\t" + f[3] + "\t" + f[4]] = std::move(s);
+        } else {
+            if (!answers.empty() || !Holds(line)) return;  // stamp lines come first
+            versioned |= line.rfind("version\t", 0) == 0;
+        }
+    }
+    if (versioned) m.answers = std::move(answers);
+}
+
+// The file rewritten whole under a name of this process, then moved over
+// the old one: a reader sees either file, never half of one. A root that
+// cannot be written keeps no answers; fontconfig answers each time.
+void WriteMatches(const MatchFile& m) {
+    if (m.root.empty()) return;
+    const std::filesystem::path final = m.root / kMatchesFile;
+    const std::filesystem::path temp = m.root / (std::string(kMatchesFile) + "." + std::to_string(::getpid()));
+    {
+        std::ofstream out(temp, std::ios::trunc);
+        if (!out) return;
+        out << kMatchesHeader << '\n';
+        for (const std::string& line : CurrentStamp()) out << line << '\n';
+        for (const auto& [question, s] : m.answers)
+            out << "match\t" << question << '\t' << s.path << '\t' << s.index << '\t' << s.family << '\t' << s.style
+                << '\t' << s.weight << '\t' << (s.italic ? 1 : 0) << '\n';
+        if (!out.flush()) {
+            out.close();
+            std::error_code ec;
+            std::filesystem::remove(temp, ec);
+            return;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(temp, final, ec);
+    if (ec) std::filesystem::remove(temp, ec);
+}
+
+// A question as the file keeps it: the family, bold, italic, and what
+// fontconfig adds to a pattern from the environment before matching.
+std::string Question(const std::string& family, int weight, bool italic) {
+    static const std::string program = [] {
+        char exe[4096];
+        const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+        return n > 0 ? std::filesystem::path(std::string(exe, static_cast<size_t>(n))).filename().string() : "";
+    }();
+    std::string langs = Env("FC_LANG");
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"})
+        if (langs.empty()) langs = Env(name);
+    return family + "\t" + (weight >= 600 ? "1" : "0") + "\t" + (italic ? "1" : "0") + "\t" + langs + "|" +
+           Env("XDG_CURRENT_DESKTOP") + "|" + program;
+}
+
+std::optional<FontFace> FromStored(const StoredMatch& s) {
+    FontFace face;
+    face.file = FontFile::Open(s.path);
+    if (!face.file) return std::nullopt;
+    face.index = s.index;
+    face.family = s.family;
+    face.style = s.style;
+    face.weight = s.weight;
+    face.italic = s.italic;
+    return face;
+}
+
+// Every DC realises its fonts afresh, and a page names the same few faces
+// again and again: the answers (and the files read whole) are kept, a
+// bounded number of them, so that a name asked once more costs neither a
+// match nor a read of the file.
+using KeptAnswers = std::map<std::tuple<std::string, bool, bool>, std::optional<FontFace>>;
+KeptAnswers& Kept() {
+    static auto* answers = new KeptAnswers;
+    return *answers;
+}
+
+std::optional<FontFace> MatchWithFontconfig(const std::string& name, int weight, bool italic) {
     InitFontconfig();
-    std::lock_guard lock(fcMutex);
-    // Every DC realises its fonts afresh, and a page names the same few
-    // faces again and again: the answers (and the files read whole) are
-    // kept, a bounded number of them, so that a name asked once more costs
-    // neither fontconfig's match nor a read of the file.
-    static auto* answers = new std::map<std::tuple<std::string, bool, bool>, std::optional<FontFace>>;
-    auto key = std::make_tuple(std::string(family), weight >= 600, italic);
-    if (auto it = answers->find(key); it != answers->end()) return it->second;
-    if (answers->size() >= 64) answers->clear();
-    auto& answer = (*answers)[key];
     FcPattern* pattern = FcPatternCreate();
-    std::string name(family);
     FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(name.c_str()));
     FcPatternAddInteger(pattern, FC_WEIGHT, weight >= 600 ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
     FcPatternAddInteger(pattern, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
@@ -103,22 +302,57 @@ std::optional<FontFace> FindFont(std::string_view family, int weight, bool itali
     FcResult result;
     FcPattern* match = FcFontMatch(nullptr, pattern, &result);
     FcPatternDestroy(pattern);
-    if (!match) return answer = std::nullopt;
-    FontFace face;
-    std::string path = GetString(match, FC_FILE);
+    if (!match) return std::nullopt;
+    StoredMatch s;
+    s.path = GetString(match, FC_FILE);
     int index = 0, fcWeight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
     FcPatternGetInteger(match, FC_INDEX, 0, &index);
     FcPatternGetInteger(match, FC_WEIGHT, 0, &fcWeight);
     FcPatternGetInteger(match, FC_SLANT, 0, &slant);
-    face.family = GetString(match, FC_FAMILY);
-    face.style = GetString(match, FC_STYLE);
+    s.family = GetString(match, FC_FAMILY);
+    s.style = GetString(match, FC_STYLE);
     FcPatternDestroy(match);
-    face.index = index & 0xFFFF;
-    face.weight = fcWeight >= FC_WEIGHT_BOLD ? 700 : fcWeight >= FC_WEIGHT_DEMIBOLD ? 600 : 400;
-    face.italic = slant != FC_SLANT_ROMAN;
-    face.file = FontFile::Open(path);
-    if (!face.file) return answer = std::nullopt;
-    return answer = face;
+    s.index = index & 0xFFFF;
+    s.weight = fcWeight >= FC_WEIGHT_BOLD ? 700 : fcWeight >= FC_WEIGHT_DEMIBOLD ? 600 : 400;
+    s.italic = slant != FC_SLANT_ROMAN;
+    auto face = FromStored(s);
+    if (!face) return std::nullopt;
+    // Kept in the root for the processes that follow.
+    const std::string question = Question(name, weight, italic);
+    MatchFile& m = Matches();
+    if (!m.root.empty() && SplitTabs(question).size() == 4 && question.find('\n') == std::string::npos &&
+        Plain(s.path) && Plain(s.family) && Plain(s.style)) {
+        // Bounded: documents naming ever new faces start the file afresh.
+        if (m.answers.size() >= kMaxStoredMatches) m.answers.clear();
+        m.answers[question] = s;
+        WriteMatches(m);
+    }
+    return face;
+}
+
+}  // namespace
+
+std::optional<FontFace> FindFont(std::string_view family, int weight, bool italic) {
+    std::lock_guard lock(fcMutex);
+    KeptAnswers& answers = Kept();
+    auto key = std::make_tuple(std::string(family), weight >= 600, italic);
+    if (auto it = answers.find(key); it != answers.end()) return it->second;
+    if (answers.size() >= 64) answers.clear();
+    auto& answer = answers[key];
+    const std::string name(family);
+    MatchFile& m = Matches();
+    const std::filesystem::path root = ExistingSystemRoot();
+    if (!m.read || m.root != root) ReadMatches(m, root);
+    const std::string question = Question(name, weight, italic);
+    if (auto it = m.answers.find(question); it != m.answers.end())
+        if ((answer = FromStored(it->second))) return answer;
+    return answer = MatchWithFontconfig(name, weight, italic);
+}
+
+void ForgetFontAnswers() {
+    std::lock_guard lock(fcMutex);
+    Kept().clear();
+    Matches() = MatchFile{};
 }
 
 std::optional<FontFace> DeviceFaceSource(std::u16string_view family, int weight, bool italic) {

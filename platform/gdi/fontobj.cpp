@@ -6,16 +6,25 @@
 #include FT_SIZES_H
 #include FT_TRUETYPE_TABLES_H
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cinttypes>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <new>
 #include <utility>
 #include <numbers>
 
+#include "base/root.h"
 #include "gdi/engine.h"
 #include "gdi/font.h"
 
@@ -118,6 +127,25 @@ int CubicTo(const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void*
     return 0;
 }
 
+// What a font's glyphs are made from, as one line: FreeType's version, the
+// font file as it is now (path, size, time, inode), the face, the size, the
+// transform, bold simulation and what the advance is measured along; empty
+// when the file cannot be named so.
+std::string KeptGlyphsKey(const FontFile& file, int index, double em, const long matrix[4], bool bold, double glyphAngle,
+                          double widthScale) {
+    struct stat st {};
+    if (file.Path().empty() || file.Path().find('\n') != std::string::npos || ::stat(file.Path().c_str(), &st) != 0)
+        return {};
+    FT_Int major = 0, minor = 0, patch = 0;
+    FT_Library_Version(Library().library, &major, &minor, &patch);
+    char numbers[400];
+    std::snprintf(numbers, sizeof numbers, "ft %d.%d.%d|%lld|%lld.%09ld|%llu|%d|%a|%ld %ld %ld %ld|%d|%a|%a|", major, minor,
+                  patch, static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec,
+                  static_cast<unsigned long long>(st.st_ino), index, em, matrix[0], matrix[1], matrix[2], matrix[3],
+                  bold ? 1 : 0, glyphAngle, widthScale);
+    return numbers + file.Path();
+}
+
 }  // namespace
 
 // This font's size and transform on the shared face; the caller holds its lock.
@@ -205,6 +233,18 @@ std::unique_ptr<EngineFont> EngineFont::Create(const FontFace& face, double emPi
     f->leading_ = std::max<LONG>(0, static_cast<LONG>(std::lround(extra * scale)));
     f->avgWidth_ = static_cast<LONG>(std::lround(ifi->fwdAveCharWidth * scale * widthScale));
     f->cxMax = static_cast<ULONG>(std::lround(ifi->fwdMaxCharInc * scale * widthScale)) + 1;
+    f->keptKey_ = KeptGlyphsKey(*f->face_.file, f->face_.index, emPixels, f->matrix_, f->flFontType & FO_SIM_BOLD,
+                                f->glyphAngle_, f->widthScale_);
+    if (!f->keptKey_.empty()) {
+        const std::filesystem::path root = ExistingSystemRoot();
+        if (!root.empty()) {
+            uint64_t hash = 14695981039346656037ull;  // FNV-1a
+            for (unsigned char c : f->keptKey_) hash = (hash ^ c) * 1099511628211ull;
+            char name[32];
+            std::snprintf(name, sizeof name, "%016" PRIx64 ".glyphs", hash);
+            f->keptFile_ = (root / "glyphs" / name).string();
+        }
+    }
     return f;
 }
 
@@ -276,6 +316,7 @@ void EngineFont::QueryAdvances(const std::vector<HGLYPH>& glyphs) {
 }
 
 EngineFont::~EngineFont() {
+    if (rendered_) WriteKeptGlyphs();
     if (ftSize_) {
         std::lock_guard lock(shared_->lock);
         FT_Done_Size(static_cast<FT_Size>(ftSize_));
@@ -321,12 +362,28 @@ FIX EngineFont::SlotAdvance() const {
 
 constexpr HGLYPH kDirectGlyphs = 4096;  // handles below this are also found by index
 
+EngineFont::Glyph_* EngineFont::Keep(HGLYPH hg, std::unique_ptr<Glyph_> g) {
+    auto* raw = g.get();
+    glyphs_[hg] = std::move(g);
+    if (hg < kDirectGlyphs) {
+        if (loaded_.size() <= hg) loaded_.resize(hg + 1, nullptr);
+        loaded_[hg] = raw;
+    }
+    return raw;
+}
+
 EngineFont::Glyph_* EngineFont::Load(HGLYPH hg) {
     if (hg < loaded_.size() && loaded_[hg]) return loaded_[hg];
     auto it = glyphs_.find(hg);
     if (it != glyphs_.end()) return it->second.get();
     FT_Face ft = F(ftFace_);
     if (hg >= static_cast<HGLYPH>(ft->num_glyphs)) return nullptr;
+    if (!keptRead_) ReadKeptGlyphs();
+    if (auto kept = keptGlyphs_.find(hg); kept != keptGlyphs_.end()) {
+        auto g = std::move(kept->second);
+        keptGlyphs_.erase(kept);
+        return Keep(hg, std::move(g));
+    }
     std::lock_guard lock(shared_->lock);
     Activate();
     if (FT_Load_Glyph(ft, hg, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO)) return nullptr;
@@ -360,13 +417,108 @@ EngineFont::Glyph_* EngineFont::Load(HGLYPH hg) {
         g->data.rclInk = {gb->ptlOrigin.x, gb->ptlOrigin.y, gb->ptlOrigin.x + w, gb->ptlOrigin.y + h};
         g->bitsMade = true;
     }
-    auto* raw = g.get();
-    glyphs_[hg] = std::move(g);
-    if (hg < kDirectGlyphs) {
-        if (loaded_.size() <= hg) loaded_.resize(hg + 1, nullptr);
-        loaded_[hg] = raw;
+    ++rendered_;
+    return Keep(hg, std::move(g));
+}
+
+// The file of kept glyphs: a first line naming what they were made from
+// (a file that names anything else is not this font's), then per glyph its
+// handle, metrics (28.4) and, when it has bits, the GLYPHBITS storage.
+namespace {
+constexpr char kKeptGlyphsHeader[] = "zq glyphs 1";
+constexpr size_t kMaxKeptFonts = 256;          // files in the folder
+constexpr size_t kMaxKeptBytes = 4u << 20;     // glyph bits in one file
+struct KeptGlyphHead {
+    uint32_t hg;
+    int32_t fxD, fxA, fxAB, inkTop, inkBottom;
+    uint32_t bitsWords;  // 0: FreeType gave no bits
+};
+}  // namespace
+
+void EngineFont::ReadKeptGlyphs() {
+    keptRead_ = true;
+    if (keptFile_.empty()) return;
+    std::ifstream in(keptFile_, std::ios::binary);
+    std::string header, key;
+    if (!std::getline(in, header) || header != kKeptGlyphsHeader || !std::getline(in, key) || key != keptKey_) return;
+    const FT_Long glyphs = F(ftFace_)->num_glyphs;
+    std::map<HGLYPH, std::unique_ptr<Glyph_>> read;
+    KeptGlyphHead head;
+    while (in.read(reinterpret_cast<char*>(&head), sizeof head)) {
+        if (head.hg >= static_cast<uint32_t>(glyphs) || head.bitsWords > (64u << 20) / 8) return;
+        auto g = std::make_unique<Glyph_>();
+        g->data.hg = head.hg;
+        g->data.fxD = head.fxD;
+        g->data.fxA = head.fxA;
+        g->data.fxAB = head.fxAB;
+        g->data.fxInkTop = head.inkTop;
+        g->data.fxInkBottom = head.inkBottom;
+        g->data.ptqD.x.HighPart = head.fxD;
+        if (head.bitsWords) {
+            g->bits.resize(head.bitsWords);
+            if (!in.read(reinterpret_cast<char*>(g->bits.data()), static_cast<std::streamsize>(head.bitsWords * 8))) return;
+            const auto* gb = reinterpret_cast<const GLYPHBITS*>(g->bits.data());
+            const LONG w = gb->sizlBitmap.cx, h = gb->sizlBitmap.cy;
+            if (head.bitsWords * 8 < offsetof(GLYPHBITS, aj) || w < 1 || h < 1 ||
+                offsetof(GLYPHBITS, aj) + (static_cast<size_t>(w) + 7) / 8 * static_cast<size_t>(h) > head.bitsWords * 8)
+                return;
+            g->data.rclInk = {gb->ptlOrigin.x, gb->ptlOrigin.y, gb->ptlOrigin.x + w, gb->ptlOrigin.y + h};
+            g->bitsMade = true;
+        }
+        read[head.hg] = std::move(g);
     }
-    return raw;
+    if (!in.eof()) return;
+    keptGlyphs_ = std::move(read);
+}
+
+// Written whole under a name of this process and moved over the old file,
+// with every glyph this font holds: a reader sees either file, never half.
+void EngineFont::WriteKeptGlyphs() const {
+    if (keptFile_.empty()) return;
+    size_t bytes = 0;
+    for (const auto* held : {&glyphs_, &keptGlyphs_})
+        for (const auto& [hg, g] : *held) bytes += g->bits.size() * 8;
+    if (bytes > kMaxKeptBytes) return;  // a font of huge glyphs is not kept: the folder stays small
+    const std::filesystem::path file(keptFile_);
+    std::error_code ec;
+    std::filesystem::create_directories(file.parent_path(), ec);
+    // Bounded: a server printing ever new sizes starts the folder afresh.
+    size_t files = 0;
+    for (auto it = std::filesystem::directory_iterator(file.parent_path(), ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec))
+        ++files;
+    if (files >= kMaxKeptFonts)
+        for (auto it = std::filesystem::directory_iterator(file.parent_path(), ec);
+             !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+            std::error_code gone;
+            std::filesystem::remove(it->path(), gone);
+        }
+    const std::filesystem::path temp = file.string() + "." + std::to_string(::getpid());
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out) return;
+        out << kKeptGlyphsHeader << '\n' << keptKey_ << '\n';
+        auto put = [&](HGLYPH hg, const Glyph_& g) {
+            const KeptGlyphHead head{hg,
+                                     g.data.fxD,
+                                     g.data.fxA,
+                                     g.data.fxAB,
+                                     g.data.fxInkTop,
+                                     g.data.fxInkBottom,
+                                     g.bitsMade ? static_cast<uint32_t>(g.bits.size()) : 0u};
+            out.write(reinterpret_cast<const char*>(&head), sizeof head);
+            if (g.bitsMade) out.write(reinterpret_cast<const char*>(g.bits.data()), static_cast<std::streamsize>(g.bits.size() * 8));
+        };
+        for (const auto& [hg, g] : glyphs_) put(hg, *g);
+        for (const auto& [hg, g] : keptGlyphs_) put(hg, *g);
+        if (!out.flush()) {
+            out.close();
+            std::filesystem::remove(temp, ec);
+            return;
+        }
+    }
+    std::filesystem::rename(temp, file, ec);
+    if (ec) std::filesystem::remove(temp, ec);
 }
 
 void EngineFont::LoadPath(HGLYPH hg, Glyph_& g) {
@@ -430,6 +582,8 @@ FIX EngineFont::Advance(HGLYPH hg) {
     if (auto it = advances_.find(hg); it != advances_.end()) return it->second;
     FT_Face ft = F(ftFace_);
     if (hg >= static_cast<HGLYPH>(ft->num_glyphs)) return 0;
+    if (!keptRead_) ReadKeptGlyphs();
+    if (auto kept = keptGlyphs_.find(hg); kept != keptGlyphs_.end()) return kept->second->data.fxD;
     std::lock_guard lock(shared_->lock);
     Activate();
     if (FT_Load_Glyph(ft, hg, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO)) return 0;

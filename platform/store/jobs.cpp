@@ -104,16 +104,21 @@ SYSTEMTIME ToSystemTime(int64_t unixSeconds) {
             static_cast<WORD>(tm.tm_sec), 0};
 }
 
+// The jobs of a printer in queue order, or only the one asked for (a
+// spooler keeps thousands of old jobs, and each is looked at on disk).
 std::vector<JobRecord> ReadJobs(Txn& txn, std::u16string_view printer, std::optional<DWORD> only) {
     std::vector<JobRecord> out;
-    Stmt s(txn.Database(),
-           "SELECT id, printer, document, datatype, user, machine, driver, processor, parameters, output, devmode,"
-           " status, priority, pages, submitted, printed, size FROM jobs WHERE pfold=? ORDER BY id");
+    Stmt s(txn.Database(), only ? "SELECT id, printer, document, datatype, user, machine, driver, processor, parameters,"
+                                  " output, devmode, status, priority, pages, submitted, printed, size FROM jobs"
+                                  " WHERE pfold=? AND id=?"
+                                : "SELECT id, printer, document, datatype, user, machine, driver, processor, parameters,"
+                                  " output, devmode, status, priority, pages, submitted, printed, size FROM jobs"
+                                  " WHERE pfold=? ORDER BY id");
     s.BindFolded(1, printer);
+    if (only) s.Bind(2, int64_t{*only});
     while (s.Step()) {
         JobRecord j;
         j.id = static_cast<DWORD>(s.Int(0));
-        if (only && j.id != *only) continue;
         j.printer = s.Text16(1);
         j.document = s.Text16(2);
         j.datatype = s.Text16(3);
@@ -283,48 +288,56 @@ void RecordWriteError(PrinterHandle& h, DWORD error) {
 }
 
 // GetJob and EnumJobs: the jobs of a live printer's handle in queue order,
-// handed to `use` outside the read transaction; levels 1 and 2 only.
+// or only the job `only` (none when the printer has no such job), each
+// with its place in the queue, handed to `use` outside the read
+// transaction; levels 1 and 2 only.
 template <class F>
-BOOL WithPrinterJobs(HANDLE printer, DWORD level, F&& use) {
+BOOL WithPrinterJobs(HANDLE printer, DWORD level, std::optional<DWORD> only, F&& use) {
     auto h = FindPrinterHandle(printer);
     if (!h || h->server) return Fail(ERROR_INVALID_HANDLE);
     if (level != 1 && level != 2) return Fail(ERROR_INVALID_LEVEL);
     return GuardBool([&]() -> BOOL {
-        std::vector<JobRecord> all;
+        std::vector<JobRecord> jobs;
+        std::vector<DWORD> positions;
         {
             Txn txn(*h->db, Txn::Mode::Read);
             if (!LivePrinter(txn, *h)) return Fail(ERROR_INVALID_HANDLE);
-            all = ReadJobs(txn, h->name, std::nullopt);
+            jobs = ReadJobs(txn, h->name, only);
+            if (only && !jobs.empty()) {
+                Stmt place(txn.Database(), "SELECT COUNT(*) FROM jobs WHERE pfold=? AND id<=?");
+                place.BindFolded(1, h->name);
+                place.Bind(2, int64_t{*only});
+                positions.push_back(place.Step() ? static_cast<DWORD>(place.Int(0)) : 1);
+            } else {
+                for (size_t i = 0; i < jobs.size(); ++i) positions.push_back(static_cast<DWORD>(i + 1));
+            }
         }
-        return use(all);
+        return use(jobs, positions);
     });
 }
 
 template <class Ch>
 BOOL GetJobT(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) {
-    return WithPrinterJobs(printer, level, [&](const std::vector<JobRecord>& all) -> BOOL {
-        for (size_t i = 0; i < all.size(); ++i) {
-            if (all[i].id == jobId) {
-                std::vector<JobRecord> one{all[i]};
-                return PackJobs<Ch>(one, {static_cast<DWORD>(i + 1)}, level, buffer, size, needed, nullptr);
-            }
-        }
-        return Fail(ERROR_INVALID_PARAMETER);
-    });
+    return WithPrinterJobs(printer, level, jobId,
+                           [&](const std::vector<JobRecord>& one, const std::vector<DWORD>& positions) -> BOOL {
+                               if (one.empty()) return Fail(ERROR_INVALID_PARAMETER);
+                               return PackJobs<Ch>(one, positions, level, buffer, size, needed, nullptr);
+                           });
 }
 
 template <class Ch>
 BOOL EnumJobsT(HANDLE printer, DWORD first, DWORD count, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed,
                LPDWORD returned) {
-    return WithPrinterJobs(printer, level, [&](const std::vector<JobRecord>& all) -> BOOL {
-        std::vector<JobRecord> slice;
-        std::vector<DWORD> positions;
-        for (size_t i = first; i < all.size() && slice.size() < count; ++i) {
-            slice.push_back(all[i]);
-            positions.push_back(static_cast<DWORD>(i + 1));
-        }
-        return PackJobs<Ch>(slice, positions, level, buffer, size, needed, returned);
-    });
+    return WithPrinterJobs(printer, level, std::nullopt,
+                           [&](const std::vector<JobRecord>& all, const std::vector<DWORD>& places) -> BOOL {
+                               std::vector<JobRecord> slice;
+                               std::vector<DWORD> positions;
+                               for (size_t i = first; i < all.size() && slice.size() < count; ++i) {
+                                   slice.push_back(all[i]);
+                                   positions.push_back(places[i]);
+                               }
+                               return PackJobs<Ch>(slice, positions, level, buffer, size, needed, returned);
+                           });
 }
 
 }  // namespace

@@ -4,9 +4,10 @@
 // and the PDF of the same source (made here by rsvg-convert) printed by
 // Ghostscript's ljet4 (PCL 5) and pxlmono (PCL XL) devices at 600 dpi.
 // Every figure is of the whole process: seconds per page (median of the
-// runs), job bytes per page, peak resident memory of the child. The ratios
-// ours / theirs come from the same run. Without gs (or rsvg-convert) the
-// Ghostscript column is left out, saying so.
+// runs; wall clock, and CPU time, user and system, which a shared machine
+// sways less), job bytes per page, peak resident memory of the child. The
+// ratios ours / theirs come from the same run. Without gs (or rsvg-convert)
+// the Ghostscript column is left out, saying so.
 //
 // Usage: road_bench [--runs N] [--pages N] [--jobs DIR] [DOCUMENT ...]
 // Needs ZQ_BINARY_DIR (the build tree) and ZQ_SOURCE_DIR (the sources).
@@ -39,6 +40,7 @@ namespace fs = std::filesystem;
 
 struct Figures {
     double seconds = 0;   // whole process, wall clock
+    double cpu = 0;       // its user and system time: less swayed by a loaded machine
     double peakMiB = 0;   // the child's peak resident memory
     uint64_t bytes = 0;   // the job written
     bool ok = false;
@@ -70,6 +72,8 @@ Figures RunChild(const std::vector<std::string>& argv, const std::vector<std::st
     if (wait4(pid, &status, 0, &usage) != pid) return f;
     f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     f.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+    auto secs = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    f.cpu = secs(usage.ru_utime) + secs(usage.ru_stime);
     f.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return f;
 }
@@ -104,6 +108,7 @@ Figures Median(std::vector<Figures> runs) {
         return v[v.size() / 2];
     };
     m.seconds = mid([](const Figures& f) { return f.seconds; });
+    m.cpu = mid([](const Figures& f) { return f.cpu; });
     m.peakMiB = mid([](const Figures& f) { return f.peakMiB; });
     m.bytes = runs.back().bytes;
     m.ok = true;
@@ -116,9 +121,9 @@ void Usage() {
         "Prints each corpus document (letter, drawing, photo; all by default) N pages\n"
         "in one job (20) through `zq print` at 600 dpi in language 0 and PCL XL, and\n"
         "its PDF through Ghostscript's ljet4 and pxlmono devices; N runs each (3).\n"
-        "Prints seconds per page (median), bytes per page and peak memory of each\n"
-        "whole process, and the ratios ours / Ghostscript's. --jobs DIR keeps the\n"
-        "jobs there (DOCUMENT-ours-LANGUAGE.pcl, DOCUMENT-gs-DEVICE.pcl).\n"
+        "Prints seconds per page (median; wall clock and CPU), bytes per page and peak\n"
+        "memory of each whole process, and the ratios ours / Ghostscript's. --jobs\n"
+        "DIR keeps the jobs there (DOCUMENT-ours-LANGUAGE.pcl, DOCUMENT-gs-DEVICE.pcl).\n"
         "Needs ZQ_BINARY_DIR (build tree) and ZQ_SOURCE_DIR (sources); gs and\n"
         "rsvg-convert on the PATH for the Ghostscript column.");
 }
@@ -198,9 +203,12 @@ int main(int argc, char** argv) {
         std::printf("rsvg-convert is not installed (Debian: librsvg2-bin): the Ghostscript column is left out\n");
     const bool peer = haveGs && haveRsvg;
 
-    std::printf("%d pages a job, %d runs, 600 dpi, Letter; seconds per page are the median run's\n\n", pages, runs);
-    std::printf("%-8s %-7s %-8s %9s %9s %6s %10s %10s %6s %8s %8s\n", "document", "ours", "theirs", "ours s/p",
-                "gs s/p", "ratio", "ours B/p", "gs B/p", "ratio", "ours MiB", "gs MiB");
+    std::printf("%d pages a job, %d runs, 600 dpi, Letter; seconds per page are the median run's (wall clock,\n"
+                "then CPU: user and system time, which a loaded machine sways less)\n\n",
+                pages, runs);
+    std::printf("%-8s %-7s %-8s %9s %9s %6s %9s %9s %6s %10s %10s %6s %8s %8s\n", "document", "ours", "theirs",
+                "ours s/p", "gs s/p", "ratio", "ours cpu", "gs cpu", "ratio", "ours B/p", "gs B/p", "ratio", "ours MiB",
+                "gs MiB");
     int status = 0;
     for (const auto& doc : docs) {
         const fs::path emf = corpus / "emf" / doc.emf;
@@ -268,12 +276,13 @@ int main(int argc, char** argv) {
             if (theirRuns.size() == ourRuns.size() && !theirRuns.empty()) {
                 const Figures t = Median(theirRuns);
                 const double tSec = t.seconds / pages, tBytes = static_cast<double>(t.bytes) / pages;
-                std::printf("%-8s %-7s %-8s %9.4f %9.4f %6.2f %10.0f %10.0f %6.2f %8.1f %8.1f\n", doc.name.c_str(),
-                            road.label, road.device, oSec, tSec, oSec / tSec, oBytes, tBytes, oBytes / tBytes,
-                            o.peakMiB, t.peakMiB);
+                const double oCpu = o.cpu / pages, tCpu = t.cpu / pages;
+                std::printf("%-8s %-7s %-8s %9.4f %9.4f %6.2f %9.4f %9.4f %6.2f %10.0f %10.0f %6.2f %8.1f %8.1f\n",
+                            doc.name.c_str(), road.label, road.device, oSec, tSec, oSec / tSec, oCpu, tCpu,
+                            tCpu > 0 ? oCpu / tCpu : 0.0, oBytes, tBytes, oBytes / tBytes, o.peakMiB, t.peakMiB);
             } else {
-                std::printf("%-8s %-7s %-8s %9.4f %9s %6s %10.0f %10s %6s %8.1f %8s\n", doc.name.c_str(), road.label,
-                            "-", oSec, "-", "-", oBytes, "-", "-", o.peakMiB, "-");
+                std::printf("%-8s %-7s %-8s %9.4f %9s %6s %9.4f %9s %6s %10.0f %10s %6s %8.1f %8s\n", doc.name.c_str(),
+                            road.label, "-", oSec, "-", "-", o.cpu / pages, "-", "-", oBytes, "-", "-", o.peakMiB, "-");
             }
             std::fflush(stdout);
         }

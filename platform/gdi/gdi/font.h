@@ -45,7 +45,13 @@ struct FontFace {
 
 // The face fontconfig chooses for a family, weight and slant. Aliases the
 // system knows (metric-compatible substitutes) are followed.
+// Answers are kept in the process and in the system root (when it exists)
+// for later processes, as long as the host's font configuration stays as it
+// was.
 std::optional<FontFace> FindFont(std::string_view family, int weight, bool italic);
+// Drops the answers this process keeps; the next question reads the root's
+// file again.
+void ForgetFontAnswers();
 // The scalable families installed, sorted, each once.
 std::vector<std::string> FontFamilies();
 
@@ -130,7 +136,10 @@ private:
     EngineFont() = default;
     struct Glyph_;
     Glyph_* Load(HGLYPH hg);
+    Glyph_* Keep(HGLYPH hg, std::unique_ptr<Glyph_> g);
     void LoadPath(HGLYPH hg, Glyph_& g);
+    void ReadKeptGlyphs();
+    void WriteKeptGlyphs() const;
     FIX SlotAdvance() const;  // of the glyph FreeType's slot holds
     void Activate() const;    // this font's size and transform on the shared face
 
@@ -157,6 +166,15 @@ private:
     // usual glyphs have: every band of a page looks its glyphs up again.
     std::vector<Glyph_*> loaded_;
     std::map<HGLYPH, char16_t> reverse_;
+    // Glyphs made by earlier processes, read from the system root's file
+    // for this font (`keptFile_`, empty without a root) on the first glyph
+    // asked for; `rendered_` counts the glyphs FreeType made here, which
+    // the file is written again for when the font goes.
+    std::string keptFile_;
+    std::string keptKey_;
+    bool keptRead_ = false;
+    std::map<HGLYPH, std::unique_ptr<Glyph_>> keptGlyphs_;
+    size_t rendered_ = 0;
     LONG ascent_ = 0, descent_ = 0, leading_ = 0, avgWidth_ = 0;
 };
 

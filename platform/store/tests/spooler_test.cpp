@@ -663,6 +663,57 @@ DWORD JobOfOnePage(HANDLE printer, const char16_t* datatype, const std::string& 
     return ok ? job : 0;
 }
 
+// GetJob reads only the job asked for, yet answers as the queue does: its
+// place counts the printer's jobs before it, not another printer's, and a
+// job of another printer is not found through this one.
+TEST_F(SpoolerTest, GetJobAnswersAsTheQueueDoes) {
+    HANDLE other = Add(u"Annex");
+    ASSERT_NE(other, nullptr);
+    DOC_INFO_1W doc{W(u"Memo"), nullptr, W(u"RAW")};
+    auto spool = [&](HANDLE printer, const std::string& bytes) {
+        const DWORD job = StartDocPrinterW(printer, 1, reinterpret_cast<LPBYTE>(&doc));
+        DWORD written = 0;
+        EXPECT_TRUE(WritePrinter(printer, const_cast<char*>(bytes.data()), static_cast<DWORD>(bytes.size()), &written));
+        EXPECT_TRUE(EndDocPrinter(printer));
+        return job;
+    };
+    DWORD mine[3] = {};
+    mine[0] = spool(printer_, "a");
+    const DWORD theirs = spool(other, "bb");
+    mine[1] = spool(printer_, "ccc");
+    const DWORD theirsToo = spool(other, "dddd");
+    mine[2] = spool(printer_, "eeeee");
+    ASSERT_TRUE(mine[0] && mine[1] && mine[2] && theirs && theirsToo);
+
+    DWORD needed = 0, count = 0;
+    EnumJobsW(printer_, 0, 10, 2, nullptr, 0, &needed, &count);
+    std::vector<BYTE> queue(needed);
+    ASSERT_TRUE(EnumJobsW(printer_, 0, 10, 2, queue.data(), needed, &needed, &count));
+    ASSERT_EQ(count, 3u);
+    for (DWORD i = 0; i < count; ++i) {
+        const auto& listed = reinterpret_cast<const JOB_INFO_2W*>(queue.data())[i];
+        std::vector<BYTE> buffer;
+        const JOB_INFO_2W one = JobRecord(printer_, mine[i], buffer);
+        EXPECT_EQ(one.JobId, mine[i]);
+        EXPECT_EQ(listed.JobId, mine[i]);
+        EXPECT_EQ(one.Position, i + 1);
+        EXPECT_EQ(listed.Position, i + 1);
+        EXPECT_EQ(one.Size, i * 2 + 1);
+        EXPECT_EQ(one.Size, listed.Size);
+        EXPECT_EQ(one.Status, listed.Status);
+        EXPECT_EQ(std::u16string(one.pDocument), std::u16string(listed.pDocument));
+    }
+    for (DWORD job : {theirs, theirsToo}) {
+        GetJobW(printer_, job, 1, nullptr, 0, &needed);
+        std::vector<BYTE> buffer(std::max<DWORD>(needed, sizeof(JOB_INFO_1W)));
+        EXPECT_FALSE(GetJobW(printer_, job, 1, buffer.data(), static_cast<DWORD>(buffer.size()), &needed));
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    }
+    std::vector<BYTE> buffer;
+    EXPECT_EQ(JobRecord(other, theirsToo, buffer).Position, 2u);
+    ClosePrinter(other);
+}
+
 TEST_F(SpoolerTest, AFailedWriteEndsTheJobInErrorWithThePagesThatReachedThePort) {
     // Page one reaches the port; the second page's write fails.
     zq::store::SetWritePrinterFault(zq::store::WriteFault::Fail, 6);
