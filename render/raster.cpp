@@ -23,11 +23,43 @@ uint64_t Word(const uint8_t* p) {
     return w;  // little-endian: the first byte is the lowest
 }
 
-// Index of the first zero byte of `x`, 8 when none (the borrow of the
-// classic test only marks bytes above a true zero, never below it).
-size_t FirstZeroByte(uint64_t x) {
-    const uint64_t zeros = (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
-    return zeros ? static_cast<size_t>(__builtin_ctzll(zeros)) / 8 : 8;
+#if defined(__SSE2__)
+__m128i Load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+// Bit k set where byte k of the two loads is equal.
+unsigned Equal16(__m128i a, __m128i b) { return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))); }
+#endif
+
+// One past the last byte of p[0, n) that is not `fill`, 0 when there is none.
+size_t LastNotFill(const uint8_t* p, size_t n, uint8_t fill) {
+#if defined(__SSE2__)
+    const __m128i f = _mm_set1_epi8(static_cast<char>(fill));
+    while (n >= 64 && (Equal16(Load16(p + n - 64), f) & Equal16(Load16(p + n - 48), f) & Equal16(Load16(p + n - 32), f) &
+                       Equal16(Load16(p + n - 16), f)) == 0xFFFF)
+        n -= 64;
+    for (; n >= 16; n -= 16)
+        if (const unsigned m = Equal16(Load16(p + n - 16), f); m != 0xFFFF)
+            return n - static_cast<size_t>(std::countl_one(m << 16));
+#endif
+    const uint64_t fills = 0x0101010101010101ull * fill;
+    for (; n >= 8; n -= 8)
+        if (const uint64_t x = Word(p + n - 8) ^ fills) return n - static_cast<size_t>(std::countl_zero(x)) / 8;
+    while (n > 0 && p[n - 1] == fill) --n;
+    return n;
+}
+
+}  // namespace
+
+namespace {
+
+// Bit k set where r[k] != s[k], for the first w <= 64 bytes.
+uint64_t ChangedBits(const uint8_t* r, const uint8_t* s, size_t w) {
+    uint64_t m = 0;
+    size_t k = 0;
+#if defined(__SSE2__)
+    for (; k + 16 <= w; k += 16) m |= static_cast<uint64_t>(~Equal16(Load16(r + k), Load16(s + k)) & 0xFFFFu) << k;
+#endif
+    for (; k < w; ++k) m |= static_cast<uint64_t>(r[k] != s[k]) << k;
+    return m;
 }
 
 }  // namespace
@@ -36,61 +68,46 @@ int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, st
     const size_t n = std::min(row.size(), seed.size());
     const uint8_t* r = row.data();
     const uint8_t* s = seed.data();
+    uint8_t* const o0 = out.data();
+    const size_t capacity = out.size();
     size_t o = 0;
     size_t last = 0;  // first byte after the previous run
-    size_t i = 0;
-    while (i < n) {
-        // The next changed byte: unchanged stretches are stepped over four
-        // words, then a word at a time.
-        while (i + 32 <= n && ((Word(r + i) ^ Word(s + i)) | (Word(r + i + 8) ^ Word(s + i + 8)) |
-                               (Word(r + i + 16) ^ Word(s + i + 16)) | (Word(r + i + 24) ^ Word(s + i + 24))) == 0)
-            i += 32;
-        while (i + 8 <= n) {
-            const uint64_t x = Word(r + i) ^ Word(s + i);
-            if (x) {
-                i += static_cast<size_t>(__builtin_ctzll(x)) / 8;
-                break;
+    size_t base = 0;
+    // The row is taken sixty-four bytes at a time as a mask of changed
+    // bytes, and each run is read off the mask; a run that might reach past
+    // the window starts the next window.
+    while (base < n) {
+        const size_t w = std::min<size_t>(64, n - base);
+        uint64_t changed = ChangedBits(r + base, s + base, w);
+        while (changed) {
+            const size_t k = static_cast<size_t>(std::countr_zero(changed));
+            if (k > 56 && w == 64) break;  // its eight bytes may leave the window
+            const size_t run = std::min<size_t>(8, static_cast<size_t>(std::countr_one(changed >> k)));
+            const size_t i = base + k;
+            size_t offset = i - last;
+            if (offset < 31 && o + 9 <= capacity && i + 8 <= n) {
+                // The common case in one go: the command byte, then the word
+                // the run starts (the bytes past the run are written over
+                // next, or lie past the end).
+                o0[o] = static_cast<uint8_t>(((run - 1) << 5) | offset);
+                const uint64_t bytes = Word(r + i);
+                std::memcpy(o0 + o + 1, &bytes, 8);
+                o += 1 + run;
+            } else {
+                const size_t extra = offset >= 31 ? (offset - 31) / 255 + 1 : 0;
+                if (o + 1 + extra + run > capacity) return -1;
+                o0[o++] = static_cast<uint8_t>(((run - 1) << 5) | std::min<size_t>(offset, 31));
+                if (offset >= 31) {
+                    for (offset -= 31; offset >= 255; offset -= 255) o0[o++] = 255;
+                    o0[o++] = static_cast<uint8_t>(offset);
+                }
+                std::memcpy(o0 + o, r + i, run);
+                o += run;
             }
-            i += 8;
+            last = i + run;
+            changed &= run + k >= 64 ? 0 : ~uint64_t{0} << (k + run);
         }
-        while (i < n && r[i] == s[i]) ++i;
-        if (i >= n) break;
-        // Its run: up to 8 changed bytes.
-        size_t run = 1;
-        const bool wholeWord = i + 8 <= n;
-        if (wholeWord) {
-            run = std::max<size_t>(1, FirstZeroByte(Word(r + i) ^ Word(s + i)));
-        } else {
-            while (run < 8 && i + run < n && r[i + run] != s[i + run]) ++run;
-        }
-        size_t offset = i - last;
-        const size_t extra = offset >= 31 ? (offset - 31) / 255 + 1 : 0;
-        if (o + 1 + extra + run > out.size()) return -1;
-        if (wholeWord && offset < 31 && o + 9 <= out.size()) {
-            // The common case in one go: the command byte, then the word the
-            // run starts (the bytes past the run are written over next, or
-            // lie past the end).
-            out[o] = static_cast<uint8_t>(((run - 1) << 5) | offset);
-            const uint64_t bytes = Word(r + i);
-            std::memcpy(out.data() + o + 1, &bytes, 8);
-            o += 1 + run;
-            i += run;
-            last = i;
-            continue;
-        }
-        out[o++] = static_cast<uint8_t>(((run - 1) << 5) | std::min<size_t>(offset, 31));
-        if (offset >= 31) {
-            offset -= 31;
-            while (offset >= 255) {
-                out[o++] = 255;
-                offset -= 255;
-            }
-            out[o++] = static_cast<uint8_t>(offset);
-        }
-        std::memcpy(out.data() + o, r + i, run);
-        o += run;
-        i += run;
-        last = i;
+        base += changed ? static_cast<size_t>(std::countr_zero(changed)) : w;
     }
     return static_cast<int32_t>(o);
 }
@@ -223,20 +240,11 @@ void InvertRow(uint8_t* row, int32_t bytes) {
 // in the last byte only the bits of `lastMask` count.
 int32_t InkLength(const uint8_t* row, int32_t bytes, uint8_t lastMask) {
     if (bytes <= 0 || (static_cast<uint8_t>(~row[bytes - 1]) & lastMask) != 0) return bytes;
-    --bytes;
-    while (bytes >= 32 && (Word(row + bytes - 32) & Word(row + bytes - 24) & Word(row + bytes - 16) &
-                           Word(row + bytes - 8)) == ~uint64_t{0})
-        bytes -= 32;
-    while (bytes >= 8 && Word(row + bytes - 8) == ~uint64_t{0}) bytes -= 8;
-    while (bytes > 0 && row[bytes - 1] == 0xFF) --bytes;
-    return bytes;
+    return static_cast<int32_t>(LastNotFill(row, static_cast<size_t>(bytes - 1), 0xFF));
 }
 
 int32_t SignificantLength(const uint8_t* row, int32_t bytes) {
-    uint64_t word = 0;
-    while (bytes >= 8 && (std::memcpy(&word, row + bytes - 8, 8), word == 0)) bytes -= 8;
-    while (bytes > 0 && row[bytes - 1] == 0) --bytes;
-    return bytes;
+    return static_cast<int32_t>(LastNotFill(row, static_cast<size_t>(bytes), 0));
 }
 
 }  // namespace
@@ -275,19 +283,40 @@ size_t RunOfThreeFrom(const uint8_t* p, size_t n, size_t from, size_t to) {
 
 }  // namespace
 
-// PackBits over bytes: the same code as PackUnits(row, out, 1), the
-// literals found a word at a time.
-int32_t PackBits(std::span<const uint8_t> row, std::span<uint8_t> out) {
-    const uint8_t* p = row.data();
-    const size_t count = row.size();
+namespace {
+
+// How many bytes from p[i] on equal it, p[i] included: 1 to 128, within n.
+size_t RepeatRun(const uint8_t* p, size_t n, size_t i) {
+    const size_t bound = std::min(n, i + 128);
+    size_t j = i + 1;
+    if (j >= bound || p[j] != p[i]) return 1;
+#if defined(__SSE2__)
+    const __m128i v = _mm_set1_epi8(static_cast<char>(p[i]));
+    for (; j + 16 <= bound; j += 16)
+        if (const unsigned m = Equal16(Load16(p + j), v); m != 0xFFFF) return j - i + static_cast<size_t>(std::countr_one(m));
+#endif
+    const uint64_t same = 0x0101010101010101ull * p[i];
+    for (; j + 8 <= bound; j += 8)
+        if (const uint64_t x = Word(p + j) ^ same) return j - i + static_cast<size_t>(std::countr_zero(x)) / 8;
+    while (j < bound && p[j] == p[i]) ++j;
+    return j - i;
+}
+
+// PackBits over bytes: the same code as PackUnits(row, out, 1), the runs
+// and literals found many bytes a step. Only counts with kWrite false.
+// Returns the coded length, or -1 once it would pass `capacity`.
+template <bool kWrite>
+int32_t PackRow(const uint8_t* p, size_t count, uint8_t* out, size_t capacity) {
     size_t o = 0, i = 0;
     while (i < count) {
-        size_t run = 1;
-        while (run < 128 && i + run < count && p[i] == p[i + run]) ++run;
+        const size_t run = RepeatRun(p, count, i);
         if (run >= 2) {
-            if (o + 2 > out.size()) return -1;
-            out[o++] = static_cast<uint8_t>(static_cast<int8_t>(1 - static_cast<int>(run)));
-            out[o++] = p[i];
+            if (o + 2 > capacity) return -1;
+            if constexpr (kWrite) {
+                out[o] = static_cast<uint8_t>(static_cast<int8_t>(1 - static_cast<int>(run)));
+                out[o + 1] = p[i];
+            }
+            o += 2;
             i += run;
             continue;
         }
@@ -297,13 +326,21 @@ int32_t PackBits(std::span<const uint8_t> row, std::span<uint8_t> out) {
         size_t end = RunOfThreeFrom(p, count, i + 1, limit);
         if (count >= 2 && count - 2 >= i + 1 && count - 2 < end && p[count - 2] == p[count - 1]) end = count - 2;
         const size_t lit = end - i;
-        if (o + 1 + lit > out.size()) return -1;
-        out[o++] = static_cast<uint8_t>(lit - 1);
-        std::memcpy(out.data() + o, p + i, lit);
-        o += lit;
-        i += lit;
+        if (o + 1 + lit > capacity) return -1;
+        if constexpr (kWrite) {
+            out[o] = static_cast<uint8_t>(lit - 1);
+            std::memcpy(out + o + 1, p + i, lit);
+        }
+        o += 1 + lit;
+        i = end;
     }
     return static_cast<int32_t>(o);
+}
+
+}  // namespace
+
+int32_t PackBits(std::span<const uint8_t> row, std::span<uint8_t> out) {
+    return PackRow<true>(row.data(), row.size(), out.data(), out.size());
 }
 
 int32_t PackBits16(std::span<const uint8_t> row, std::span<uint8_t> out) {
@@ -371,11 +408,23 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
             const int32_t n = wide ? PackBits16(src, block.Room()) : PackBits(src, block.Room());
             smallest(command, n < 0 ? 0 : n);
         };
+        // The row run-length coded when that is no longer than the row,
+        // else the row as it stands.
+        auto packedOrUncoded = [&](uint8_t command) {
+            const auto room = block.Room();
+            const size_t len = static_cast<size_t>(length);
+            const int32_t m = PackRow<true>(row, len, room.data(), std::min(room.size(), len));
+            if (m >= 0) return block.Record(command, m);
+            if (len > room.size()) return block.Record(command, 0);  // a row wider than any block
+            std::memcpy(room.data(), row, len);
+            block.Record(kUncodedRecord, length);
+        };
 
         if (!previous || block.Empty()) {
             // First row of the band, or first record of a new block: the
             // block's own coder, so that no block leans on an earlier one.
-            runLength(options.alwaysPackBits ? 2 : mode, sixteen && !options.alwaysPackBits);
+            if (options.alwaysPackBits || sixteen) runLength(options.alwaysPackBits ? 2 : mode, sixteen && !options.alwaysPackBits);
+            else packedOrUncoded(mode);
         } else if (options.alwaysPackBits) {
             runLength(2, false);
         } else if (sixteen && length > 0) {
@@ -388,30 +437,41 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
                 if (span > previousLength)
                     std::memset(previous + previousLength, 0, static_cast<size_t>(span - previousLength));
             }
+            const std::span<const uint8_t> now(row, static_cast<size_t>(span)), above(previous, static_cast<size_t>(span));
             const auto room = block.Room();
-            const int32_t n = DeltaRow({row, static_cast<size_t>(span)}, {previous, static_cast<size_t>(span)}, room);
-            if (n == 0) {
+            // Each row takes the shortest of: the delta against the row
+            // above, taken as it is while under a quarter of the row (or
+            // two bytes); else the row run-length coded when shorter than
+            // the delta; else the row as it stands when shorter than the one
+            // chosen. Sizes are found with limits, so that a coding that
+            // can't win stops early, and only the winner is written.
+            if (length == 0) {
+                // Blank: the row above again when it was blank too, else an
+                // empty run-length row (a blank row after ink costs nothing).
+                if (LastNotFill(previous, static_cast<size_t>(span), 0) == 0) block.Duplicate();
+                else block.Record(kRunLengthRecord, 0);
+            } else if (const int32_t quarter = std::max(2, (length - 1) / 4),
+                       n = DeltaRow(now, above, room.first(std::min<size_t>(room.size(), static_cast<size_t>(quarter))));
+                       n == 0) {
                 block.Duplicate();
-            } else if (length == 0) {
-                block.Record(kRunLengthRecord, 0);  // a blank row after ink: no bytes at all
-            } else if (n <= 2 || n < 0 || static_cast<int64_t>(n) * 4 < length) {
-                // Run-length coding wins only where most of the row changed:
-                // elsewhere it is not tried (it would cost as much again).
-                block.Record(kDeltaRecord, n < 0 ? 0 : n);
+            } else if (n > 0) {
+                block.Record(kDeltaRecord, n);
             } else {
-                // The delta against the row above, or the row run-length
-                // coded on its own, whichever is shorter (a blank row after
-                // ink costs nothing run-length coded). The second coding goes
-                // behind the first.
-                // It may take fewer bytes than the delta or give up.
-                const size_t behind = static_cast<size_t>(n);
-                const int32_t m = PackBits({row, static_cast<size_t>(length)},
-                                           room.subspan(behind, std::min(room.size() - behind, behind - 1)));
-                if (m >= 0 && m < n) {
-                    std::memmove(room.data(), room.data() + behind, static_cast<size_t>(m));
-                    smallest(kRunLengthRecord, m);
+                // The delta is over a quarter of the row: the run-length
+                // coding's size, up to the row's length.
+                const int32_t m = PackRow<false>(row, static_cast<size_t>(length), nullptr, static_cast<size_t>(length));
+                if (m >= 0 && m <= quarter) {
+                    PackRow<true>(row, static_cast<size_t>(length), room.data(), room.size());
+                    block.Record(kRunLengthRecord, m);
+                } else if (const int32_t d = DeltaRow(now, above, room.first(std::min<size_t>(room.size(), static_cast<size_t>(m >= 0 ? m : length))));
+                           d > 0) {
+                    block.Record(kDeltaRecord, d);  // no longer than the run-length coding nor the row
+                } else if (m >= 0) {
+                    PackRow<true>(row, static_cast<size_t>(length), room.data(), room.size());
+                    block.Record(kRunLengthRecord, m);
                 } else {
-                    smallest(kDeltaRecord, n);
+                    std::memcpy(room.data(), row, static_cast<size_t>(length));
+                    block.Record(kUncodedRecord, length);
                 }
             }
         }

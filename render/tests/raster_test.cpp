@@ -91,7 +91,17 @@ TEST(DeltaRow, RandomRowsMatchTheFormatByteByByte) {
             seed[i] = static_cast<uint8_t>(rng() % 3 ? 0 : rng());
             row[i] = rng() % density ? seed[i] : static_cast<uint8_t>(seed[i] ^ (1 + rng() % 255));
         }
-        ASSERT_EQ(Delta(row, seed), PlainDelta(row, seed)) << "trial " << trial << ", length " << length;
+        const Bytes plain = PlainDelta(row, seed);
+        ASSERT_EQ(Delta(row, seed), plain) << "trial " << trial << ", length " << length;
+        // Into a room of any size: the same bytes when they fit, else -1.
+        Bytes room(rng() % (plain.size() + 2));
+        const int32_t n = DeltaRow(row, seed, room);
+        if (plain.size() > room.size()) {
+            ASSERT_EQ(n, -1) << "trial " << trial;
+        } else {
+            ASSERT_EQ(n, static_cast<int32_t>(plain.size())) << "trial " << trial;
+            ASSERT_TRUE(std::equal(plain.begin(), plain.end(), room.begin())) << "trial " << trial;
+        }
     }
 }
 
