@@ -30,15 +30,31 @@ unsigned Equal16(__m128i a, __m128i b) { return static_cast<unsigned>(_mm_movema
 #endif
 
 // One past the last byte of p[0, n) that is not `fill`, 0 when there is none.
+// Most rows of a page are white throughout: they are read forwards, which
+// the processor streams best, sixty-four bytes a step with one compare.
 size_t LastNotFill(const uint8_t* p, size_t n, uint8_t fill) {
 #if defined(__SSE2__)
-    const __m128i f = _mm_set1_epi8(static_cast<char>(fill));
-    while (n >= 64 && (Equal16(Load16(p + n - 64), f) & Equal16(Load16(p + n - 48), f) & Equal16(Load16(p + n - 32), f) &
-                       Equal16(Load16(p + n - 16), f)) == 0xFFFF)
-        n -= 64;
-    for (; n >= 16; n -= 16)
-        if (const unsigned m = Equal16(Load16(p + n - 16), f); m != 0xFFFF)
-            return n - static_cast<size_t>(std::countl_one(m << 16));
+    if (n >= 64) {
+        const __m128i f = _mm_set1_epi8(static_cast<char>(fill));
+        const __m128i ones = _mm_set1_epi8(-1);
+        size_t i = 0, after = 0;  // one past the last step that held another byte
+        for (; i + 64 <= n; i += 64) {
+            // Each byte XOR the fill, ORed across the step: zero when all were the fill.
+            const __m128i x = _mm_or_si128(_mm_or_si128(_mm_xor_si128(Load16(p + i), f), _mm_xor_si128(Load16(p + i + 16), f)),
+                                           _mm_or_si128(_mm_xor_si128(Load16(p + i + 32), f), _mm_xor_si128(Load16(p + i + 48), f)));
+            after = Equal16(x, _mm_setzero_si128()) != 0xFFFF ? i + 64 : after;
+        }
+        (void)ones;
+        // The bytes past the last whole step, then the last step that held another byte.
+        for (size_t end = n; end > i; --end)
+            if (p[end - 1] != fill) return end;
+        n = after;
+        if (n == 0) return 0;
+        for (; n >= 16; n -= 16)
+            if (const unsigned m = Equal16(Load16(p + n - 16), f); m != 0xFFFF)
+                return n - static_cast<size_t>(std::countl_one(m << 16));
+        return n;  // not reached: the step held another byte
+    }
 #endif
     const uint64_t fills = 0x0101010101010101ull * fill;
     for (; n >= 8; n -= 8)
@@ -60,6 +76,30 @@ uint64_t ChangedBits(const uint8_t* r, const uint8_t* s, size_t w) {
 #endif
     for (; k < w; ++k) m |= static_cast<uint64_t>(r[k] != s[k]) << k;
     return m;
+}
+
+// True when the delta coding of r against s over n bytes surely takes more
+// than `limit` bytes: each run of up to eight changed bytes takes one more.
+bool DeltaSurelyOver(const uint8_t* r, const uint8_t* s, size_t n, size_t limit) {
+    size_t changed = 0, i = 0;
+    auto over = [&] { return changed + (changed + 7) / 8 > limit; };
+#if defined(__SSE2__)
+    for (; i + 64 <= n; i += 64) {
+        // Equal bytes compare to -1: the four compares summed and negated
+        // count them per byte, and the sums of absolute differences add
+        // those up in each half.
+        const __m128i sum = _mm_add_epi8(_mm_add_epi8(_mm_cmpeq_epi8(Load16(r + i), Load16(s + i)),
+                                                      _mm_cmpeq_epi8(Load16(r + i + 16), Load16(s + i + 16))),
+                                         _mm_add_epi8(_mm_cmpeq_epi8(Load16(r + i + 32), Load16(s + i + 32)),
+                                                      _mm_cmpeq_epi8(Load16(r + i + 48), Load16(s + i + 48))));
+        const __m128i counts = _mm_sad_epu8(_mm_sub_epi8(_mm_setzero_si128(), sum), _mm_setzero_si128());
+        const size_t equal = static_cast<size_t>(_mm_cvtsi128_si32(counts)) + static_cast<size_t>(_mm_extract_epi16(counts, 4));
+        changed += 64 - equal;
+        if (over()) return true;
+    }
+#endif
+    for (; i < n; ++i) changed += r[i] != s[i];
+    return over();
 }
 
 }  // namespace
@@ -374,6 +414,7 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
     Block block(r);
     uint8_t* previous = nullptr;
     int32_t previousLength = 0;
+    bool denseBefore = false;  // the row above changed in over a quarter of its coding
     const uint8_t lastMask = band.width % 8 ? static_cast<uint8_t>(0xFF00 >> (band.width % 8)) : 0xFF;
     for (int32_t y = 0; y < band.height; ++y) {
         uint8_t* row = band.bits + static_cast<ptrdiff_t>(y) * band.stride;
@@ -450,28 +491,36 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
                 // empty run-length row (a blank row after ink costs nothing).
                 if (LastNotFill(previous, static_cast<size_t>(span), 0) == 0) block.Duplicate();
                 else block.Record(kRunLengthRecord, 0);
-            } else if (const int32_t quarter = std::max(2, (length - 1) / 4),
-                       n = DeltaRow(now, above, room.first(std::min<size_t>(room.size(), static_cast<size_t>(quarter))));
-                       n == 0) {
-                block.Duplicate();
-            } else if (n > 0) {
-                block.Record(kDeltaRecord, n);
             } else {
-                // The delta is over a quarter of the row: the run-length
-                // coding's size, up to the row's length.
-                const int32_t m = PackRow<false>(row, static_cast<size_t>(length), nullptr, static_cast<size_t>(length));
-                if (m >= 0 && m <= quarter) {
-                    PackRow<true>(row, static_cast<size_t>(length), room.data(), room.size());
-                    block.Record(kRunLengthRecord, m);
-                } else if (const int32_t d = DeltaRow(now, above, room.first(std::min<size_t>(room.size(), static_cast<size_t>(m >= 0 ? m : length))));
-                           d > 0) {
-                    block.Record(kDeltaRecord, d);  // no longer than the run-length coding nor the row
-                } else if (m >= 0) {
-                    PackRow<true>(row, static_cast<size_t>(length), room.data(), room.size());
-                    block.Record(kRunLengthRecord, m);
+                const int32_t quarter = std::max(2, (length - 1) / 4);
+                const auto limited = [&](int32_t bytes) { return room.first(std::min<size_t>(room.size(), static_cast<size_t>(bytes))); };
+                // After a row that changed throughout, a count of the
+                // changed bytes tells cheaply whether the delta can stay
+                // under a quarter of the row.
+                const int32_t n = denseBefore && DeltaSurelyOver(now.data(), above.data(), now.size(), static_cast<size_t>(quarter))
+                                      ? -1
+                                      : DeltaRow(now, above, limited(quarter));
+                denseBefore = n < 0;
+                if (n == 0) {
+                    block.Duplicate();
+                } else if (n > 0) {
+                    block.Record(kDeltaRecord, n);
                 } else {
-                    std::memcpy(room.data(), row, static_cast<size_t>(length));
-                    block.Record(kUncodedRecord, length);
+                    // The delta is over a quarter of the row: the row
+                    // run-length coded where it is no longer than the row.
+                    const size_t len = static_cast<size_t>(length);
+                    const int32_t m = PackRow<true>(row, len, room.data(), std::min(room.size(), len));
+                    if (m >= 0 && m <= quarter) {
+                        block.Record(kRunLengthRecord, m);
+                    } else if (const int32_t d = DeltaRow(now, above, limited(m >= 0 ? m : length)); d > 0) {
+                        block.Record(kDeltaRecord, d);  // no longer than the run-length coding nor the row
+                    } else if (m >= 0) {
+                        PackRow<true>(row, len, room.data(), room.size());  // written over by the delta
+                        block.Record(kRunLengthRecord, m);
+                    } else {
+                        std::memcpy(room.data(), row, len);
+                        block.Record(kUncodedRecord, length);
+                    }
                 }
             }
         }
