@@ -1,6 +1,7 @@
 #include "render/raster.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -399,6 +400,44 @@ std::vector<BandChoice> BandChoices(int32_t pageHeight, uint32_t rowBytes, uint6
     return out;
 }
 
+namespace {
+
+// The last few rows run-length coded into the open block. Dither of a flat
+// grey repeats its rows every two, four or eight rows, and a repeated row's
+// coding is copied rather than worked out again.
+class PackedRows {
+public:
+    // The coded length of a kept row equal to row[0, length), its bytes
+    // copied to `to`; -1 when none is.
+    int32_t Find(const uint8_t* row, size_t length, const uint8_t* block, uint8_t* to) const {
+        for (const Entry& e : entries_)
+            if (e.row && e.length == length && std::memcmp(e.row, row, length) == 0) {
+                std::memcpy(to, block + e.at, static_cast<size_t>(e.coded));
+                return e.coded;
+            }
+        return -1;
+    }
+    // The row's coding sits at `at` in the block; the row itself stays as
+    // it is in the band.
+    void Keep(const uint8_t* row, size_t length, size_t at, int32_t coded) {
+        entries_[next_] = {row, length, at, coded};
+        next_ = (next_ + 1) % entries_.size();
+    }
+    void Forget() { entries_ = {}; }
+
+private:
+    struct Entry {
+        const uint8_t* row = nullptr;
+        size_t length = 0;
+        size_t at = 0;
+        int32_t coded = 0;
+    };
+    std::array<Entry, 8> entries_{};
+    size_t next_ = 0;
+};
+
+}  // namespace
+
 void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& options) {
     if (r.jobState < kJobOpen || !r.scratchBuffer || band.height <= 0 || band.width <= 0) return;
     const int32_t rowBytes = (band.width + 7) / 8;
@@ -415,6 +454,7 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
     uint8_t* previous = nullptr;
     int32_t previousLength = 0;
     bool denseBefore = false;  // the row above changed in over a quarter of its coding
+    PackedRows packed;
     const uint8_t lastMask = band.width % 8 ? static_cast<uint8_t>(0xFF00 >> (band.width % 8)) : 0xFF;
     for (int32_t y = 0; y < band.height; ++y) {
         uint8_t* row = band.bits + static_cast<ptrdiff_t>(y) * band.stride;
@@ -434,7 +474,10 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
         }
 
         const bool blockFull = !block.Empty() && !block.Fits(static_cast<size_t>(reserve));
-        if (blockFull) block.Reopen();
+        if (blockFull) {
+            block.Reopen();
+            packed.Forget();
+        }
 
         // A row the coder made (command, n bytes at the block's room) is
         // replaced by its bytes as they stand when those are fewer: dense
@@ -509,14 +552,19 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
                     // The delta is over a quarter of the row: the row
                     // run-length coded where it is no longer than the row.
                     const size_t len = static_cast<size_t>(length);
-                    const int32_t m = PackRow<true>(row, len, room.data(), std::min(room.size(), len));
-                    if (m >= 0 && m <= quarter) {
+                    int32_t m = packed.Find(row, len, block.Data(), room.data());
+                    if (m < 0) m = PackRow<true>(row, len, room.data(), std::min(room.size(), len));
+                    auto runLengthRecord = [&] {
+                        packed.Keep(row, len, static_cast<size_t>(room.data() - block.Data()), m);
                         block.Record(kRunLengthRecord, m);
+                    };
+                    if (m >= 0 && m <= quarter) {
+                        runLengthRecord();
                     } else if (const int32_t d = DeltaRow(now, above, limited(m >= 0 ? m : length)); d > 0) {
                         block.Record(kDeltaRecord, d);  // no longer than the run-length coding nor the row
                     } else if (m >= 0) {
                         PackRow<true>(row, len, room.data(), room.size());  // written over by the delta
-                        block.Record(kRunLengthRecord, m);
+                        runLengthRecord();
                     } else {
                         std::memcpy(room.data(), row, len);
                         block.Record(kUncodedRecord, length);

@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "pclread/pclread.h"
+#include "render/halftone.h"
 #include "render/output.h"
 #include "render/raster.h"
 #include "render/tests/capture_sink.h"
@@ -515,9 +517,15 @@ TestBand RandomBand(std::mt19937& rng, int32_t width, int32_t height) {
     for (int32_t y = 0; y < height; ++y) {
         uint8_t* row = band.bits.data() + static_cast<size_t>(y) * band.stride;
         const uint8_t* above = row - band.stride;
-        switch (rng() % 8) {
+        switch (rng() % 9) {
             case 0:
                 break;  // white
+            case 8:  // a row two, three, four or eight above again
+                if (const int32_t k = std::array{2, 3, 4, 8}[rng() % 4]; y >= k) {
+                    std::copy_n(row - k * band.stride, band.stride, row);
+                    if (rng() % 3 == 0) row[rng() % rowBytes] ^= 0x10;
+                }
+                break;
             case 1:
             case 2:
                 if (y > 0) {
@@ -554,12 +562,36 @@ TestBand RandomBand(std::mt19937& rng, int32_t width, int32_t height) {
     return band;
 }
 
+// A picture through the driver's halftone: a flat grey beside a ramp, their
+// border moving down the band like a hillside, over white margins. Flat
+// dither repeats its rows every few rows.
+TestBand HalftoneBand(std::mt19937& rng, int32_t width, int32_t height) {
+    TestBand band(width, height);
+    const size_t rowBytes = static_cast<size_t>(width + 7) / 8;
+    const uint8_t* cell = ThresholdCell(static_cast<int>(rng() % kScreens), static_cast<int>(rng() % 3), static_cast<int>(rng() % 3));
+    std::array<Pattern, 256> patterns;
+    for (int level = 0; level < 256; ++level) DitherLevel(static_cast<uint8_t>(level), cell, patterns[static_cast<size_t>(level)]);
+    const uint8_t flat = static_cast<uint8_t>(rng());
+    const size_t margin = rng() % (rowBytes / 4 + 1);
+    double border = static_cast<double>(rowBytes) / 2, slope = 0;
+    for (int32_t y = 0; y < height; ++y) {
+        uint8_t* row = band.bits.data() + static_cast<size_t>(y) * band.stride;
+        if (rng() % 40 == 0) slope = (static_cast<double>(rng() % 200) - 100) / 50;
+        border = std::clamp(border + slope, 0.0, static_cast<double>(rowBytes));
+        for (size_t x = margin; x + margin < rowBytes; ++x) {
+            const uint8_t level = static_cast<double>(x) < border ? flat : static_cast<uint8_t>(x * 255 / rowBytes);
+            row[x] = patterns[level][static_cast<size_t>(y % 32) * 4 + x % 4];
+        }
+    }
+    return band;
+}
+
 TEST_F(BandTest, RandomBandsCodeAsThePlainRulesSay) {
     std::mt19937 rng(23);
     for (int round = 0; round < 400; ++round) {
         const int32_t width = round % 50 == 0 ? 4000 + static_cast<int32_t>(rng() % 2000) : 1 + static_cast<int32_t>(rng() % 1200);
         const int32_t height = round % 50 == 0 ? 200 : 1 + static_cast<int32_t>(rng() % 60);
-        TestBand band = RandomBand(rng, width, height);
+        TestBand band = round % 3 == 1 ? HalftoneBand(rng, width, height) : RandomBand(rng, width, height);
         MonoBandOptions options;
         options.continuing = rng() % 2;
         options.uninverted = rng() % 4 == 0;
