@@ -607,6 +607,30 @@ TEST_F(BandTest, RandomBandsCodeAsThePlainRulesSay) {
     }
 }
 
+// A row's last ink at every place of rows 300 bytes wide and 300 bytes and
+// three pixels wide (whose last byte has bits past the edge), over a row of
+// ink, a white row and a row with ink at the start.
+TEST_F(BandTest, LastInkAnywhereCodesAsThePlainRulesSay) {
+    for (const int32_t width : {2400, 2403})
+        for (int32_t at = 0; at < width; at += (at % 8 == 7 || at + 9 > width) ? 1 : 7)
+            for (const bool uninverted : {false, true}) {
+                TestBand band(width, 4);
+                for (int32_t x = 0; x < width; x += 3) band.Black(x, 0);
+                band.Black(0, 2);
+                band.Black(at, 2);
+                band.Black(at, 3);
+                if (uninverted)
+                    for (auto& b : band.bits) b = static_cast<uint8_t>(~b);
+                MonoBandOptions options;
+                options.uninverted = uninverted;
+                sink.bytes.clear();
+                const Bytes expected = PlainMonoBand(band, options);
+                SendMonoBand(record, band.View(), options);
+                SpoolFlush(record);
+                ASSERT_EQ(sink.bytes, expected) << "width " << width << ", ink at " << at << (uninverted ? ", uninverted" : "");
+            }
+}
+
 // More rows of one kind than a duplicate record can count.
 TEST_F(BandTest, LongRunsOfEqualRowsTakeSeveralDuplicateRecords) {
     TestBand band(16, 70000);
