@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -46,6 +47,11 @@ size_t LastNotFill(const uint8_t* p, size_t n) {
                                    fold(fold(Load16(p + i + 64), Load16(p + i + 80)), fold(Load16(p + i + 96), Load16(p + i + 112))));
             after = Equal16(x, f) != 0xFFFF ? i + 128 : after;
         }
+        if (i + 64 <= n) {
+            const __m128i x = fold(fold(Load16(p + i), Load16(p + i + 16)), fold(Load16(p + i + 32), Load16(p + i + 48)));
+            after = Equal16(x, f) != 0xFFFF ? i + 64 : after;
+            i += 64;
+        }
         // The bytes past the last whole step, sixteen at a time from the
         // end (the last sixteen may reach back into the steps: those are
         // only read once all after them are known to be fill), then the
@@ -72,6 +78,12 @@ namespace {
 
 // Bit k set where r[k] != s[k], for the first w <= 64 bytes.
 uint64_t ChangedBits(const uint8_t* r, const uint8_t* s, size_t w) {
+#if defined(__SSE2__)
+    if (w == 64)
+        return ~(static_cast<uint64_t>(Equal16(Load16(r), Load16(s))) | static_cast<uint64_t>(Equal16(Load16(r + 16), Load16(s + 16))) << 16 |
+                 static_cast<uint64_t>(Equal16(Load16(r + 32), Load16(s + 32))) << 32 |
+                 static_cast<uint64_t>(Equal16(Load16(r + 48), Load16(s + 48))) << 48);
+#endif
     uint64_t m = 0;
     size_t k = 0;
 #if defined(__SSE2__)
@@ -294,86 +306,65 @@ int32_t SignificantLength(const uint8_t* row, int32_t bytes) {
 
 namespace {
 
-// The first j in [from, to) where three equal bytes start (j + 2 < n), or
-// `to`; eight places a word.
-size_t RunOfThreeFrom(const uint8_t* p, size_t n, size_t from, size_t to) {
-    constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
-    size_t j = from;
+// Bit j of a row's mask: byte j equals byte j + 1. The parse of the row
+// into repeats and literals reads runs of those bits, sixty-four at a time.
+class EqualMask {
+public:
+    EqualMask(const uint8_t* p, size_t n) {
+        thread_local std::vector<uint64_t> words;
+        words.assign(n / 64 + 3, 0);  // zeros past the row: no byte equals one past the end
+        bits_ = words.data();
+        size_t j = 0;
 #if defined(__SSE2__)
-    // Sixteen places a step where the processor compares sixteen bytes at once.
-    for (; j < to && j + 18 <= n; j += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j + 1));
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j + 2));
-        if (const int m = _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, b), _mm_cmpeq_epi8(b, c))))
-            return std::min(to, j + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(m))));
-    }
+        for (; j + 17 <= n; j += 16)
+            bits_[j / 64] |= static_cast<uint64_t>(Equal16(Load16(p + j), Load16(p + j + 1))) << (j % 64);
 #endif
-    for (; j < to && j + 10 <= n; j += 8) {
-        uint64_t a, b, c;
-        std::memcpy(&a, p + j, 8);
-        std::memcpy(&b, p + j + 1, 8);
-        std::memcpy(&c, p + j + 2, 8);
-        const uint64_t d = (a ^ b) | (b ^ c);
-        // The lowest flagged byte is always a zero byte of d (a borrow
-        // only runs upwards), and the word was loaded low byte first.
-        if (const uint64_t m = (d - kOnes) & ~d & kHighs) return std::min(to, j + static_cast<size_t>(std::countr_zero(m)) / 8);
+        for (; j + 1 < n; ++j) bits_[j / 64] |= static_cast<uint64_t>(p[j] == p[j + 1]) << (j % 64);
     }
-    for (; j < to && j + 2 < n; ++j)
-        if (p[j] == p[j + 1] && p[j + 1] == p[j + 2]) return j;
-    return to;
-}
+    // Bits j to j + 63.
+    uint64_t At(size_t j) const {
+        const size_t w = j / 64, b = j % 64;
+        return (bits_[w] >> b) | ((bits_[w + 1] << (63 - b)) << 1);
+    }
 
-}  // namespace
-
-namespace {
-
-// How many bytes from p[i] on equal it, p[i] included: 1 to 128, within n.
-size_t RepeatRun(const uint8_t* p, size_t n, size_t i) {
-    const size_t bound = std::min(n, i + 128);
-    size_t j = i + 1;
-    if (j >= bound || p[j] != p[i]) return 1;
-#if defined(__SSE2__)
-    const __m128i v = _mm_set1_epi8(static_cast<char>(p[i]));
-    for (; j + 16 <= bound; j += 16)
-        if (const unsigned m = Equal16(Load16(p + j), v); m != 0xFFFF) return j - i + static_cast<size_t>(std::countr_one(m));
-#endif
-    const uint64_t same = 0x0101010101010101ull * p[i];
-    for (; j + 8 <= bound; j += 8)
-        if (const uint64_t x = Word(p + j) ^ same) return j - i + static_cast<size_t>(std::countr_zero(x)) / 8;
-    while (j < bound && p[j] == p[i]) ++j;
-    return j - i;
-}
+private:
+    uint64_t* bits_;
+};
 
 // PackBits over bytes: the same code as PackUnits(row, out, 1), the runs
-// and literals found many bytes a step. Only counts with kWrite false.
-// Returns the coded length, or -1 once it would pass `capacity`.
-template <bool kWrite>
+// and literals read off the row's mask of equal neighbours. Returns the
+// coded length, or -1 once it would pass `capacity`.
 int32_t PackRow(const uint8_t* p, size_t count, uint8_t* out, size_t capacity) {
+    const EqualMask equal(p, count);
     size_t o = 0, i = 0;
     while (i < count) {
-        const size_t run = RepeatRun(p, count, i);
+        const uint64_t e = equal.At(i);
+        size_t run = 1 + static_cast<size_t>(std::countr_one(e));
+        if (run == 65) run = std::min<size_t>(128, 65 + static_cast<size_t>(std::countr_one(equal.At(i + 64))));
         if (run >= 2) {
             if (o + 2 > capacity) return -1;
-            if constexpr (kWrite) {
-                out[o] = static_cast<uint8_t>(static_cast<int8_t>(1 - static_cast<int>(run)));
-                out[o + 1] = p[i];
-            }
+            out[o] = static_cast<uint8_t>(static_cast<int8_t>(1 - static_cast<int>(run)));
+            out[o + 1] = p[i];
             o += 2;
             i += run;
             continue;
         }
-        // Literal: up to the start of the next run of three, or of a run of
-        // two that ends the row.
+        // Literal: up to the start of the next run of three (two equal
+        // neighbour bits in a row), or of a run of two that ends the row.
         const size_t limit = std::min(i + 128, count);
-        size_t end = RunOfThreeFrom(p, count, i + 1, limit);
+        size_t end = limit;
+        for (size_t j = i + 1; j < limit; j += 63) {
+            const uint64_t a = equal.At(j);
+            if (const uint64_t three = a & (a >> 1) & ~(uint64_t{1} << 63)) {
+                end = std::min(limit, j + static_cast<size_t>(std::countr_zero(three)));
+                break;
+            }
+        }
         if (count >= 2 && count - 2 >= i + 1 && count - 2 < end && p[count - 2] == p[count - 1]) end = count - 2;
         const size_t lit = end - i;
         if (o + 1 + lit > capacity) return -1;
-        if constexpr (kWrite) {
-            out[o] = static_cast<uint8_t>(lit - 1);
-            std::memcpy(out + o + 1, p + i, lit);
-        }
+        out[o] = static_cast<uint8_t>(lit - 1);
+        std::memcpy(out + o + 1, p + i, lit);
         o += 1 + lit;
         i = end;
     }
@@ -383,7 +374,7 @@ int32_t PackRow(const uint8_t* p, size_t count, uint8_t* out, size_t capacity) {
 }  // namespace
 
 int32_t PackBits(std::span<const uint8_t> row, std::span<uint8_t> out) {
-    return PackRow<true>(row.data(), row.size(), out.data(), out.size());
+    return PackRow(row.data(), row.size(), out.data(), out.size());
 }
 
 int32_t PackBits16(std::span<const uint8_t> row, std::span<uint8_t> out) {
@@ -499,7 +490,7 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
         auto packedOrUncoded = [&](uint8_t command) {
             const auto room = block.Room();
             const size_t len = static_cast<size_t>(length);
-            const int32_t m = PackRow<true>(row, len, room.data(), std::min(room.size(), len));
+            const int32_t m = PackRow(row, len, room.data(), std::min(room.size(), len));
             if (m >= 0) return block.Record(command, m);
             if (len > room.size()) return block.Record(command, 0);  // a row wider than any block
             std::memcpy(room.data(), row, len);
@@ -555,7 +546,7 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
                     // run-length coded where it is no longer than the row.
                     const size_t len = static_cast<size_t>(length);
                     int32_t m = packed.Find(row, len, block.Data(), room.data());
-                    if (m < 0) m = PackRow<true>(row, len, room.data(), std::min(room.size(), len));
+                    if (m < 0) m = PackRow(row, len, room.data(), std::min(room.size(), len));
                     auto runLengthRecord = [&] {
                         packed.Keep(row, len, static_cast<size_t>(room.data() - block.Data()), m);
                         block.Record(kRunLengthRecord, m);
@@ -565,7 +556,7 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
                     } else if (const int32_t d = DeltaRow(now, above, limited(m >= 0 ? m : length)); d > 0) {
                         block.Record(kDeltaRecord, d);  // no longer than the run-length coding nor the row
                     } else if (m >= 0) {
-                        PackRow<true>(row, len, room.data(), room.size());  // written over by the delta
+                        PackRow(row, len, room.data(), room.size());  // written over by the delta
                         runLengthRecord();
                     } else {
                         std::memcpy(room.data(), row, len);
