@@ -316,10 +316,20 @@ public:
         bits_ = words.data();
         size_t j = 0;
 #if defined(__SSE2__)
-        for (; j + 17 <= n; j += 16)
-            bits_[j / 64] |= static_cast<uint64_t>(Equal16(Load16(p + j), Load16(p + j + 1))) << (j % 64);
+        // Whole words in registers, each stored once.
+        for (; j + 65 <= n; j += 64)
+            bits_[j / 64] = static_cast<uint64_t>(Equal16(Load16(p + j), Load16(p + j + 1))) |
+                            static_cast<uint64_t>(Equal16(Load16(p + j + 16), Load16(p + j + 17))) << 16 |
+                            static_cast<uint64_t>(Equal16(Load16(p + j + 32), Load16(p + j + 33))) << 32 |
+                            static_cast<uint64_t>(Equal16(Load16(p + j + 48), Load16(p + j + 49))) << 48;
 #endif
-        for (; j + 1 < n; ++j) bits_[j / 64] |= static_cast<uint64_t>(p[j] == p[j + 1]) << (j % 64);
+        uint64_t last = 0;
+        size_t k = j;
+#if defined(__SSE2__)
+        for (; k + 17 <= n; k += 16) last |= static_cast<uint64_t>(Equal16(Load16(p + k), Load16(p + k + 1))) << (k - j);
+#endif
+        for (; k + 1 < n; ++k) last |= static_cast<uint64_t>(p[k] == p[k + 1]) << (k - j);
+        bits_[j / 64] = last;
     }
     // Bits j to j + 63.
     uint64_t At(size_t j) const {
