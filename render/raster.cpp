@@ -413,8 +413,10 @@ public:
     // The coded length of a kept row equal to row[0, length), its bytes
     // copied to `to`; -1 when none is.
     int32_t Find(const uint8_t* row, size_t length, const uint8_t* block, uint8_t* to) const {
-        for (const Entry& e : entries_)
-            if (e.row && e.length == length && std::memcmp(e.row, row, length) == 0) {
+        // The latest first: dither repeats every two rows most often.
+        for (size_t k = 1; k <= entries_.size(); ++k)
+            if (const Entry& e = entries_[(next_ + entries_.size() - k) % entries_.size()];
+                e.row && e.length == length && std::memcmp(e.row, row, length) == 0) {
                 std::memcpy(to, block + e.at, static_cast<size_t>(e.coded));
                 return e.coded;
             }
