@@ -140,14 +140,18 @@ int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, st
             const size_t run = std::min<size_t>(8, static_cast<size_t>(std::countr_one(changed >> k)));
             const size_t i = base + k;
             size_t offset = i - last;
-            if (offset < 31 && o + 9 <= capacity && i + 8 <= n) {
-                // The common case in one go: the command byte, then the word
-                // the run starts (the bytes past the run are written over
-                // next, or lie past the end).
-                o0[o] = static_cast<uint8_t>(((run - 1) << 5) | offset);
+            if (offset < 286 && o + 10 <= capacity && i + 8 <= n) {
+                // The common case in one go, without a branch on the offset:
+                // the command byte, the one extra offset byte where it takes
+                // one (else written over), then the word the run starts (the
+                // bytes past the run are written over next, or lie past the
+                // end).
+                const size_t extra = offset >= 31;
+                o0[o] = static_cast<uint8_t>(((run - 1) << 5) | (extra ? 31 : offset));
+                o0[o + 1] = static_cast<uint8_t>(offset - 31);
                 const uint64_t bytes = Word(r + i);
-                std::memcpy(o0 + o + 1, &bytes, 8);
-                o += 1 + run;
+                std::memcpy(o0 + o + 1 + extra, &bytes, 8);
+                o += 1 + extra + run;
             } else {
                 const size_t extra = offset >= 31 ? (offset - 31) / 255 + 1 : 0;
                 if (o + 1 + extra + run > capacity) return -1;
