@@ -493,21 +493,14 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
             packed.Forget();
         }
 
-        // A row the coder made (command, n bytes at the block's room) is
-        // replaced by its bytes as they stand when those are fewer: dense
-        // dither codes larger than it is.
-        auto smallest = [&](uint8_t command, int32_t n) {
-            if (options.alwaysPackBits || sixteen || n <= length) return block.Record(command, n);
-            std::memcpy(block.Room().data(), row, static_cast<size_t>(length));
-            block.Record(kUncodedRecord, length);
-        };
+        // The models that ask for run-length rows get them whatever their size.
         auto runLength = [&](uint8_t command, bool wide) {
             const std::span<const uint8_t> src(row, static_cast<size_t>(length));
             const int32_t n = wide ? PackBits16(src, block.Room()) : PackBits(src, block.Room());
-            smallest(command, n < 0 ? 0 : n);
+            block.Record(command, n < 0 ? 0 : n);
         };
         // The row run-length coded when that is no longer than the row,
-        // else the row as it stands.
+        // else the row as it stands (dense dither codes larger than it is).
         auto packedOrUncoded = [&](uint8_t command) {
             const auto room = block.Room();
             const size_t len = static_cast<size_t>(length);
