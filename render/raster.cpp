@@ -1,9 +1,11 @@
 #include "render/raster.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -23,11 +25,96 @@ uint64_t Word(const uint8_t* p) {
     return w;  // little-endian: the first byte is the lowest
 }
 
-// Index of the first zero byte of `x`, 8 when none (the borrow of the
-// classic test only marks bytes above a true zero, never below it).
-size_t FirstZeroByte(uint64_t x) {
-    const uint64_t zeros = (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
-    return zeros ? static_cast<size_t>(__builtin_ctzll(zeros)) / 8 : 8;
+#if defined(__SSE2__)
+__m128i Load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+// Bit k set where byte k of the two loads is equal.
+unsigned Equal16(__m128i a, __m128i b) { return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))); }
+#endif
+
+// One past the last byte of p[0, n) that is not kFill (0 or 0xFF), 0 when
+// there is none. Most rows of a page are white throughout: they are read
+// forwards, which the processor streams best, 128 bytes a step folded into
+// one compare (AND for 0xFF, OR for 0).
+template <uint8_t kFill>
+size_t LastNotFill(const uint8_t* p, size_t n) {
+#if defined(__SSE2__)
+    if (n >= 128) {
+        const __m128i f = _mm_set1_epi8(static_cast<char>(kFill));
+        auto fold = [](__m128i a, __m128i b) { return kFill ? _mm_and_si128(a, b) : _mm_or_si128(a, b); };
+        size_t i = 0, after = 0;  // one past the last step that held another byte
+        for (; i + 128 <= n; i += 128) {
+            const __m128i x = fold(fold(fold(Load16(p + i), Load16(p + i + 16)), fold(Load16(p + i + 32), Load16(p + i + 48))),
+                                   fold(fold(Load16(p + i + 64), Load16(p + i + 80)), fold(Load16(p + i + 96), Load16(p + i + 112))));
+            after = Equal16(x, f) != 0xFFFF ? i + 128 : after;
+        }
+        if (i + 64 <= n) {
+            const __m128i x = fold(fold(Load16(p + i), Load16(p + i + 16)), fold(Load16(p + i + 32), Load16(p + i + 48)));
+            after = Equal16(x, f) != 0xFFFF ? i + 64 : after;
+            i += 64;
+        }
+        // The bytes past the last whole step, sixteen at a time from the
+        // end (the last sixteen may reach back into the steps: those are
+        // only read once all after them are known to be fill), then the
+        // last step that held another byte.
+        for (size_t end = n; end > i; end -= 16)
+            if (const unsigned m = Equal16(Load16(p + end - 16), f); m != 0xFFFF)
+                return end - static_cast<size_t>(std::countl_one(m << 16));
+        for (n = after; n >= 16; n -= 16)
+            if (const unsigned m = Equal16(Load16(p + n - 16), f); m != 0xFFFF)
+                return n - static_cast<size_t>(std::countl_one(m << 16));
+        return 0;  // no step held another byte
+    }
+#endif
+    const uint64_t fills = 0x0101010101010101ull * kFill;
+    for (; n >= 8; n -= 8)
+        if (const uint64_t x = Word(p + n - 8) ^ fills) return n - static_cast<size_t>(std::countl_zero(x)) / 8;
+    while (n > 0 && p[n - 1] == kFill) --n;
+    return n;
+}
+
+}  // namespace
+
+namespace {
+
+// Bit k set where r[k] != s[k], for the first w <= 64 bytes.
+uint64_t ChangedBits(const uint8_t* r, const uint8_t* s, size_t w) {
+#if defined(__SSE2__)
+    if (w == 64)
+        return ~(static_cast<uint64_t>(Equal16(Load16(r), Load16(s))) | static_cast<uint64_t>(Equal16(Load16(r + 16), Load16(s + 16))) << 16 |
+                 static_cast<uint64_t>(Equal16(Load16(r + 32), Load16(s + 32))) << 32 |
+                 static_cast<uint64_t>(Equal16(Load16(r + 48), Load16(s + 48))) << 48);
+#endif
+    uint64_t m = 0;
+    size_t k = 0;
+#if defined(__SSE2__)
+    for (; k + 16 <= w; k += 16) m |= static_cast<uint64_t>(~Equal16(Load16(r + k), Load16(s + k)) & 0xFFFFu) << k;
+#endif
+    for (; k < w; ++k) m |= static_cast<uint64_t>(r[k] != s[k]) << k;
+    return m;
+}
+
+// True when the delta coding of r against s over n bytes surely takes more
+// than `limit` bytes: each run of up to eight changed bytes takes one more.
+bool DeltaSurelyOver(const uint8_t* r, const uint8_t* s, size_t n, size_t limit) {
+    size_t changed = 0, i = 0;
+    auto over = [&] { return changed + (changed + 7) / 8 > limit; };
+#if defined(__SSE2__)
+    for (; i + 64 <= n; i += 64) {
+        // Equal bytes compare to -1: the four compares summed and negated
+        // count them per byte, and the sums of absolute differences add
+        // those up in each half.
+        const __m128i sum = _mm_add_epi8(_mm_add_epi8(_mm_cmpeq_epi8(Load16(r + i), Load16(s + i)),
+                                                      _mm_cmpeq_epi8(Load16(r + i + 16), Load16(s + i + 16))),
+                                         _mm_add_epi8(_mm_cmpeq_epi8(Load16(r + i + 32), Load16(s + i + 32)),
+                                                      _mm_cmpeq_epi8(Load16(r + i + 48), Load16(s + i + 48))));
+        const __m128i counts = _mm_sad_epu8(_mm_sub_epi8(_mm_setzero_si128(), sum), _mm_setzero_si128());
+        const size_t equal = static_cast<size_t>(_mm_cvtsi128_si32(counts)) + static_cast<size_t>(_mm_extract_epi16(counts, 4));
+        changed += 64 - equal;
+        if (over()) return true;
+    }
+#endif
+    for (; i < n; ++i) changed += r[i] != s[i];
+    return over();
 }
 
 }  // namespace
@@ -36,61 +123,50 @@ int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, st
     const size_t n = std::min(row.size(), seed.size());
     const uint8_t* r = row.data();
     const uint8_t* s = seed.data();
+    uint8_t* const o0 = out.data();
+    const size_t capacity = out.size();
     size_t o = 0;
     size_t last = 0;  // first byte after the previous run
-    size_t i = 0;
-    while (i < n) {
-        // The next changed byte: unchanged stretches are stepped over four
-        // words, then a word at a time.
-        while (i + 32 <= n && ((Word(r + i) ^ Word(s + i)) | (Word(r + i + 8) ^ Word(s + i + 8)) |
-                               (Word(r + i + 16) ^ Word(s + i + 16)) | (Word(r + i + 24) ^ Word(s + i + 24))) == 0)
-            i += 32;
-        while (i + 8 <= n) {
-            const uint64_t x = Word(r + i) ^ Word(s + i);
-            if (x) {
-                i += static_cast<size_t>(__builtin_ctzll(x)) / 8;
-                break;
+    size_t base = 0;
+    // The row is taken sixty-four bytes at a time as a mask of changed
+    // bytes, and each run is read off the mask; a run that might reach past
+    // the window starts the next window.
+    while (base < n) {
+        const size_t w = std::min<size_t>(64, n - base);
+        uint64_t changed = ChangedBits(r + base, s + base, w);
+        while (changed) {
+            const size_t k = static_cast<size_t>(std::countr_zero(changed));
+            if (k > 56 && w == 64) break;  // its eight bytes may leave the window
+            const size_t run = std::min<size_t>(8, static_cast<size_t>(std::countr_one(changed >> k)));
+            const size_t i = base + k;
+            size_t offset = i - last;
+            if (offset < 286 && o + 10 <= capacity && i + 8 <= n) {
+                // The common case in one go, without a branch on the offset:
+                // the command byte, the one extra offset byte where it takes
+                // one (else written over), then the word the run starts (the
+                // bytes past the run are written over next, or lie past the
+                // end).
+                const size_t extra = offset >= 31;
+                o0[o] = static_cast<uint8_t>(((run - 1) << 5) | (extra ? 31 : offset));
+                o0[o + 1] = static_cast<uint8_t>(offset - 31);
+                const uint64_t bytes = Word(r + i);
+                std::memcpy(o0 + o + 1 + extra, &bytes, 8);
+                o += 1 + extra + run;
+            } else {
+                const size_t extra = offset >= 31 ? (offset - 31) / 255 + 1 : 0;
+                if (o + 1 + extra + run > capacity) return -1;
+                o0[o++] = static_cast<uint8_t>(((run - 1) << 5) | std::min<size_t>(offset, 31));
+                if (offset >= 31) {
+                    for (offset -= 31; offset >= 255; offset -= 255) o0[o++] = 255;
+                    o0[o++] = static_cast<uint8_t>(offset);
+                }
+                std::memcpy(o0 + o, r + i, run);
+                o += run;
             }
-            i += 8;
+            last = i + run;
+            changed &= run + k >= 64 ? 0 : ~uint64_t{0} << (k + run);
         }
-        while (i < n && r[i] == s[i]) ++i;
-        if (i >= n) break;
-        // Its run: up to 8 changed bytes.
-        size_t run = 1;
-        const bool wholeWord = i + 8 <= n;
-        if (wholeWord) {
-            run = std::max<size_t>(1, FirstZeroByte(Word(r + i) ^ Word(s + i)));
-        } else {
-            while (run < 8 && i + run < n && r[i + run] != s[i + run]) ++run;
-        }
-        size_t offset = i - last;
-        const size_t extra = offset >= 31 ? (offset - 31) / 255 + 1 : 0;
-        if (o + 1 + extra + run > out.size()) return -1;
-        if (wholeWord && offset < 31 && o + 9 <= out.size()) {
-            // The common case in one go: the command byte, then the word the
-            // run starts (the bytes past the run are written over next, or
-            // lie past the end).
-            out[o] = static_cast<uint8_t>(((run - 1) << 5) | offset);
-            const uint64_t bytes = Word(r + i);
-            std::memcpy(out.data() + o + 1, &bytes, 8);
-            o += 1 + run;
-            i += run;
-            last = i;
-            continue;
-        }
-        out[o++] = static_cast<uint8_t>(((run - 1) << 5) | std::min<size_t>(offset, 31));
-        if (offset >= 31) {
-            offset -= 31;
-            while (offset >= 255) {
-                out[o++] = 255;
-                offset -= 255;
-            }
-            out[o++] = static_cast<uint8_t>(offset);
-        }
-        std::memcpy(out.data() + o, r + i, run);
-        o += run;
-        i += run;
-        last = i;
+        base += changed ? static_cast<size_t>(std::countr_zero(changed)) : w;
     }
     return static_cast<int32_t>(o);
 }
@@ -223,87 +299,96 @@ void InvertRow(uint8_t* row, int32_t bytes) {
 // in the last byte only the bits of `lastMask` count.
 int32_t InkLength(const uint8_t* row, int32_t bytes, uint8_t lastMask) {
     if (bytes <= 0 || (static_cast<uint8_t>(~row[bytes - 1]) & lastMask) != 0) return bytes;
-    --bytes;
-    while (bytes >= 32 && (Word(row + bytes - 32) & Word(row + bytes - 24) & Word(row + bytes - 16) &
-                           Word(row + bytes - 8)) == ~uint64_t{0})
-        bytes -= 32;
-    while (bytes >= 8 && Word(row + bytes - 8) == ~uint64_t{0}) bytes -= 8;
-    while (bytes > 0 && row[bytes - 1] == 0xFF) --bytes;
-    return bytes;
+    return static_cast<int32_t>(LastNotFill<0xFF>(row, static_cast<size_t>(bytes - 1)));
 }
 
 int32_t SignificantLength(const uint8_t* row, int32_t bytes) {
-    uint64_t word = 0;
-    while (bytes >= 8 && (std::memcpy(&word, row + bytes - 8, 8), word == 0)) bytes -= 8;
-    while (bytes > 0 && row[bytes - 1] == 0) --bytes;
-    return bytes;
+    return static_cast<int32_t>(LastNotFill<0>(row, static_cast<size_t>(bytes)));
 }
 
 }  // namespace
 
 namespace {
 
-// The first j in [from, to) where three equal bytes start (j + 2 < n), or
-// `to`; eight places a word.
-size_t RunOfThreeFrom(const uint8_t* p, size_t n, size_t from, size_t to) {
-    constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
-    size_t j = from;
+// Bit j of a row's mask: byte j equals byte j + 1. The parse of the row
+// into repeats and literals reads runs of those bits, sixty-four at a time.
+class EqualMask {
+public:
+    EqualMask(const uint8_t* p, size_t n) {
+        thread_local std::vector<uint64_t> words;
+        words.assign(n / 64 + 3, 0);  // zeros past the row: no byte equals one past the end
+        bits_ = words.data();
+        size_t j = 0;
 #if defined(__SSE2__)
-    // Sixteen places a step where the processor compares sixteen bytes at once.
-    for (; j < to && j + 18 <= n; j += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j + 1));
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j + 2));
-        if (const int m = _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, b), _mm_cmpeq_epi8(b, c))))
-            return std::min(to, j + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(m))));
-    }
+        // Whole words in registers, each stored once.
+        for (; j + 65 <= n; j += 64)
+            bits_[j / 64] = static_cast<uint64_t>(Equal16(Load16(p + j), Load16(p + j + 1))) |
+                            static_cast<uint64_t>(Equal16(Load16(p + j + 16), Load16(p + j + 17))) << 16 |
+                            static_cast<uint64_t>(Equal16(Load16(p + j + 32), Load16(p + j + 33))) << 32 |
+                            static_cast<uint64_t>(Equal16(Load16(p + j + 48), Load16(p + j + 49))) << 48;
 #endif
-    for (; j < to && j + 10 <= n; j += 8) {
-        uint64_t a, b, c;
-        std::memcpy(&a, p + j, 8);
-        std::memcpy(&b, p + j + 1, 8);
-        std::memcpy(&c, p + j + 2, 8);
-        const uint64_t d = (a ^ b) | (b ^ c);
-        // The lowest flagged byte is always a zero byte of d (a borrow
-        // only runs upwards), and the word was loaded low byte first.
-        if (const uint64_t m = (d - kOnes) & ~d & kHighs) return std::min(to, j + static_cast<size_t>(std::countr_zero(m)) / 8);
+        uint64_t last = 0;
+        size_t k = j;
+#if defined(__SSE2__)
+        for (; k + 17 <= n; k += 16) last |= static_cast<uint64_t>(Equal16(Load16(p + k), Load16(p + k + 1))) << (k - j);
+#endif
+        for (; k + 1 < n; ++k) last |= static_cast<uint64_t>(p[k] == p[k + 1]) << (k - j);
+        bits_[j / 64] = last;
     }
-    for (; j < to && j + 2 < n; ++j)
-        if (p[j] == p[j + 1] && p[j + 1] == p[j + 2]) return j;
-    return to;
+    // Bits j to j + 63.
+    uint64_t At(size_t j) const {
+        const size_t w = j / 64, b = j % 64;
+        return (bits_[w] >> b) | ((bits_[w + 1] << (63 - b)) << 1);
+    }
+
+private:
+    uint64_t* bits_;
+};
+
+// PackBits over bytes: the same code as PackUnits(row, out, 1), the runs
+// and literals read off the row's mask of equal neighbours. Returns the
+// coded length, or -1 once it would pass `capacity`.
+int32_t PackRow(const uint8_t* p, size_t count, uint8_t* out, size_t capacity) {
+    const EqualMask equal(p, count);
+    size_t o = 0, i = 0;
+    while (i < count) {
+        const uint64_t e = equal.At(i);
+        size_t run = 1 + static_cast<size_t>(std::countr_one(e));
+        if (run == 65) run = std::min<size_t>(128, 65 + static_cast<size_t>(std::countr_one(equal.At(i + 64))));
+        if (run >= 2) {
+            if (o + 2 > capacity) return -1;
+            out[o] = static_cast<uint8_t>(static_cast<int8_t>(1 - static_cast<int>(run)));
+            out[o + 1] = p[i];
+            o += 2;
+            i += run;
+            continue;
+        }
+        // Literal: up to the start of the next run of three (two equal
+        // neighbour bits in a row), or of a run of two that ends the row.
+        const size_t limit = std::min(i + 128, count);
+        size_t end = limit;
+        for (size_t j = i + 1; j < limit; j += 63) {
+            const uint64_t a = equal.At(j);
+            if (const uint64_t three = a & (a >> 1) & ~(uint64_t{1} << 63)) {
+                end = std::min(limit, j + static_cast<size_t>(std::countr_zero(three)));
+                break;
+            }
+        }
+        if (count >= 2 && count - 2 >= i + 1 && count - 2 < end && p[count - 2] == p[count - 1]) end = count - 2;
+        const size_t lit = end - i;
+        if (o + 1 + lit > capacity) return -1;
+        out[o] = static_cast<uint8_t>(lit - 1);
+        std::memcpy(out + o + 1, p + i, lit);
+        o += 1 + lit;
+        i = end;
+    }
+    return static_cast<int32_t>(o);
 }
 
 }  // namespace
 
-// PackBits over bytes: the same code as PackUnits(row, out, 1), the
-// literals found a word at a time.
 int32_t PackBits(std::span<const uint8_t> row, std::span<uint8_t> out) {
-    const uint8_t* p = row.data();
-    const size_t count = row.size();
-    size_t o = 0, i = 0;
-    while (i < count) {
-        size_t run = 1;
-        while (run < 128 && i + run < count && p[i] == p[i + run]) ++run;
-        if (run >= 2) {
-            if (o + 2 > out.size()) return -1;
-            out[o++] = static_cast<uint8_t>(static_cast<int8_t>(1 - static_cast<int>(run)));
-            out[o++] = p[i];
-            i += run;
-            continue;
-        }
-        // Literal: up to the start of the next run of three, or of a run of
-        // two that ends the row.
-        const size_t limit = std::min(i + 128, count);
-        size_t end = RunOfThreeFrom(p, count, i + 1, limit);
-        if (count >= 2 && count - 2 >= i + 1 && count - 2 < end && p[count - 2] == p[count - 1]) end = count - 2;
-        const size_t lit = end - i;
-        if (o + 1 + lit > out.size()) return -1;
-        out[o++] = static_cast<uint8_t>(lit - 1);
-        std::memcpy(out.data() + o, p + i, lit);
-        o += lit;
-        i += lit;
-    }
-    return static_cast<int32_t>(o);
+    return PackRow(row.data(), row.size(), out.data(), out.size());
 }
 
 int32_t PackBits16(std::span<const uint8_t> row, std::span<uint8_t> out) {
@@ -322,6 +407,51 @@ std::vector<BandChoice> BandChoices(int32_t pageHeight, uint32_t rowBytes, uint6
     return out;
 }
 
+namespace {
+
+// The last few rows run-length coded into the open block. Dither of a flat
+// grey repeats its rows every two, four or eight rows, and a repeated row's
+// coding is copied rather than worked out again.
+class PackedRows {
+public:
+    // The coded length of a kept row equal to row[0, length), its bytes
+    // copied to `to`; -1 when none is.
+    int32_t Find(const uint8_t* row, size_t length, const uint8_t* block, uint8_t* to) const {
+        // The latest first: dither repeats every two rows most often.
+        for (size_t k = 1; k <= entries_.size(); ++k)
+            if (const Entry& e = entries_[(next_ + entries_.size() - k) % entries_.size()];
+                e.row && e.length == length && SameMiddle(e.row, row, length) && std::memcmp(e.row, row, length) == 0) {
+                std::memcpy(to, block + e.at, static_cast<size_t>(e.coded));
+                return e.coded;
+            }
+        return -1;
+    }
+    // The row's coding sits at `at` in the block; the row itself stays as
+    // it is in the band.
+    void Keep(const uint8_t* row, size_t length, size_t at, int32_t coded) {
+        entries_[next_] = {row, length, at, coded};
+        next_ = (next_ + 1) % entries_.size();
+    }
+    void Forget() { entries_ = {}; }
+
+private:
+    // Rows of dither in another phase differ almost everywhere: a word from
+    // the middle turns most of them away before the whole rows are compared.
+    static bool SameMiddle(const uint8_t* a, const uint8_t* b, size_t length) {
+        return length < 8 || Word(a + length / 2 - 4) == Word(b + length / 2 - 4);
+    }
+    struct Entry {
+        const uint8_t* row = nullptr;
+        size_t length = 0;
+        size_t at = 0;
+        int32_t coded = 0;
+    };
+    std::array<Entry, 8> entries_{};
+    size_t next_ = 0;
+};
+
+}  // namespace
+
 void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& options) {
     if (r.jobState < kJobOpen || !r.scratchBuffer || band.height <= 0 || band.width <= 0) return;
     const int32_t rowBytes = (band.width + 7) / 8;
@@ -337,6 +467,8 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
     Block block(r);
     uint8_t* previous = nullptr;
     int32_t previousLength = 0;
+    bool denseBefore = false;  // the row above changed in over a quarter of its coding
+    PackedRows packed;
     const uint8_t lastMask = band.width % 8 ? static_cast<uint8_t>(0xFF00 >> (band.width % 8)) : 0xFF;
     for (int32_t y = 0; y < band.height; ++y) {
         uint8_t* row = band.bits + static_cast<ptrdiff_t>(y) * band.stride;
@@ -356,26 +488,34 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
         }
 
         const bool blockFull = !block.Empty() && !block.Fits(static_cast<size_t>(reserve));
-        if (blockFull) block.Reopen();
+        if (blockFull) {
+            block.Reopen();
+            packed.Forget();
+        }
 
-        // A row the coder made (command, n bytes at the block's room) is
-        // replaced by its bytes as they stand when those are fewer: dense
-        // dither codes larger than it is.
-        auto smallest = [&](uint8_t command, int32_t n) {
-            if (options.alwaysPackBits || sixteen || n <= length) return block.Record(command, n);
-            std::memcpy(block.Room().data(), row, static_cast<size_t>(length));
-            block.Record(kUncodedRecord, length);
-        };
+        // The models that ask for run-length rows get them whatever their size.
         auto runLength = [&](uint8_t command, bool wide) {
             const std::span<const uint8_t> src(row, static_cast<size_t>(length));
             const int32_t n = wide ? PackBits16(src, block.Room()) : PackBits(src, block.Room());
-            smallest(command, n < 0 ? 0 : n);
+            block.Record(command, n < 0 ? 0 : n);
+        };
+        // The row run-length coded when that is no longer than the row,
+        // else the row as it stands (dense dither codes larger than it is).
+        auto packedOrUncoded = [&](uint8_t command) {
+            const auto room = block.Room();
+            const size_t len = static_cast<size_t>(length);
+            const int32_t m = PackRow(row, len, room.data(), std::min(room.size(), len));
+            if (m >= 0) return block.Record(command, m);
+            if (len > room.size()) return block.Record(command, 0);  // a row wider than any block
+            std::memcpy(room.data(), row, len);
+            block.Record(kUncodedRecord, length);
         };
 
         if (!previous || block.Empty()) {
             // First row of the band, or first record of a new block: the
             // block's own coder, so that no block leans on an earlier one.
-            runLength(options.alwaysPackBits ? 2 : mode, sixteen && !options.alwaysPackBits);
+            if (options.alwaysPackBits || sixteen) runLength(options.alwaysPackBits ? 2 : mode, sixteen && !options.alwaysPackBits);
+            else packedOrUncoded(mode);
         } else if (options.alwaysPackBits) {
             runLength(2, false);
         } else if (sixteen && length > 0) {
@@ -388,30 +528,54 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
                 if (span > previousLength)
                     std::memset(previous + previousLength, 0, static_cast<size_t>(span - previousLength));
             }
+            const std::span<const uint8_t> now(row, static_cast<size_t>(span)), above(previous, static_cast<size_t>(span));
             const auto room = block.Room();
-            const int32_t n = DeltaRow({row, static_cast<size_t>(span)}, {previous, static_cast<size_t>(span)}, room);
-            if (n == 0) {
-                block.Duplicate();
-            } else if (length == 0) {
-                block.Record(kRunLengthRecord, 0);  // a blank row after ink: no bytes at all
-            } else if (n <= 2 || n < 0 || static_cast<int64_t>(n) * 4 < length) {
-                // Run-length coding wins only where most of the row changed:
-                // elsewhere it is not tried (it would cost as much again).
-                block.Record(kDeltaRecord, n < 0 ? 0 : n);
+            // Each row takes the shortest of: the delta against the row
+            // above, taken as it is while under a quarter of the row (or
+            // two bytes); else the row run-length coded when shorter than
+            // the delta; else the row as it stands when shorter than the one
+            // chosen. Sizes are found with limits, so that a coding that
+            // can't win stops early, and only the winner is written.
+            if (length == 0) {
+                // Blank: the row above again when it was blank too, else an
+                // empty run-length row (a blank row after ink costs nothing).
+                if (LastNotFill<0>(previous, static_cast<size_t>(span)) == 0) block.Duplicate();
+                else block.Record(kRunLengthRecord, 0);
             } else {
-                // The delta against the row above, or the row run-length
-                // coded on its own, whichever is shorter (a blank row after
-                // ink costs nothing run-length coded). The second coding goes
-                // behind the first.
-                // It may take fewer bytes than the delta or give up.
-                const size_t behind = static_cast<size_t>(n);
-                const int32_t m = PackBits({row, static_cast<size_t>(length)},
-                                           room.subspan(behind, std::min(room.size() - behind, behind - 1)));
-                if (m >= 0 && m < n) {
-                    std::memmove(room.data(), room.data() + behind, static_cast<size_t>(m));
-                    smallest(kRunLengthRecord, m);
+                const int32_t quarter = std::max(2, (length - 1) / 4);
+                const auto limited = [&](int32_t bytes) { return room.first(std::min<size_t>(room.size(), static_cast<size_t>(bytes))); };
+                // After a row that changed throughout, a count of the
+                // changed bytes tells cheaply whether the delta can stay
+                // under a quarter of the row.
+                const int32_t n = denseBefore && DeltaSurelyOver(now.data(), above.data(), now.size(), static_cast<size_t>(quarter))
+                                      ? -1
+                                      : DeltaRow(now, above, limited(quarter));
+                denseBefore = n < 0;
+                if (n == 0) {
+                    block.Duplicate();
+                } else if (n > 0) {
+                    block.Record(kDeltaRecord, n);
                 } else {
-                    smallest(kDeltaRecord, n);
+                    // The delta is over a quarter of the row: the row
+                    // run-length coded where it is no longer than the row.
+                    const size_t len = static_cast<size_t>(length);
+                    int32_t m = packed.Find(row, len, block.Data(), room.data());
+                    if (m < 0) m = PackRow(row, len, room.data(), std::min(room.size(), len));
+                    auto runLengthRecord = [&] {
+                        packed.Keep(row, len, static_cast<size_t>(room.data() - block.Data()), m);
+                        block.Record(kRunLengthRecord, m);
+                    };
+                    if (m >= 0 && m <= quarter) {
+                        runLengthRecord();
+                    } else if (const int32_t d = DeltaRow(now, above, limited(m >= 0 ? m : length)); d > 0) {
+                        block.Record(kDeltaRecord, d);  // no longer than the run-length coding nor the row
+                    } else if (m >= 0) {
+                        PackRow(row, len, room.data(), room.size());  // written over by the delta
+                        runLengthRecord();
+                    } else {
+                        std::memcpy(room.data(), row, len);
+                        block.Record(kUncodedRecord, length);
+                    }
                 }
             }
         }

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "pclread/pclread.h"
+#include "render/halftone.h"
 #include "render/output.h"
 #include "render/raster.h"
 #include "render/tests/capture_sink.h"
@@ -89,7 +93,17 @@ TEST(DeltaRow, RandomRowsMatchTheFormatByteByByte) {
             seed[i] = static_cast<uint8_t>(rng() % 3 ? 0 : rng());
             row[i] = rng() % density ? seed[i] : static_cast<uint8_t>(seed[i] ^ (1 + rng() % 255));
         }
-        ASSERT_EQ(Delta(row, seed), PlainDelta(row, seed)) << "trial " << trial << ", length " << length;
+        const Bytes plain = PlainDelta(row, seed);
+        ASSERT_EQ(Delta(row, seed), plain) << "trial " << trial << ", length " << length;
+        // Into a room of any size: the same bytes when they fit, else -1.
+        Bytes room(rng() % (plain.size() + 2));
+        const int32_t n = DeltaRow(row, seed, room);
+        if (plain.size() > room.size()) {
+            ASSERT_EQ(n, -1) << "trial " << trial;
+        } else {
+            ASSERT_EQ(n, static_cast<int32_t>(plain.size())) << "trial " << trial;
+            ASSERT_TRUE(std::equal(plain.begin(), plain.end(), room.begin())) << "trial " << trial;
+        }
     }
 }
 
@@ -369,6 +383,262 @@ TEST_F(BandTest, RgbBandsDecodeToTheirColours) {
         EXPECT_NE(sink.Text().find("\x1b*v6W"), std::string::npos);
         EXPECT_NE(sink.Text().find("\x1b*l136O"), std::string::npos);
     }
+}
+
+// The band coder's rules written plainly, a byte at a time: each row is
+// delta coded against the row above, a repeat of it, or run-length coded,
+// whichever is shortest, and sent as it stands when that is shorter still.
+// The coder that works a word or sixteen bytes at a time and codes only the
+// winner must give the same bytes.
+Bytes PlainPackUnits(const Bytes& row, size_t unit) {
+    const size_t n = row.size() / unit;
+    auto same = [&](size_t a, size_t b) { return std::equal(row.begin() + a * unit, row.begin() + (a + 1) * unit, row.begin() + b * unit); };
+    Bytes out;
+    for (size_t i = 0; i < n;) {
+        size_t run = 1;
+        while (run < 128 && i + run < n && same(i, i + run)) ++run;
+        if (run >= 2) {
+            out.push_back(static_cast<uint8_t>(1 - static_cast<int>(run)));
+            out.insert(out.end(), row.begin() + i * unit, row.begin() + (i + 1) * unit);
+            i += run;
+            continue;
+        }
+        // A literal ends where three equal units start, or where two end the row.
+        size_t end = std::min(i + 128, n);
+        for (size_t j = i + 1; j < end; ++j)
+            if ((j + 2 < n && same(j, j + 1) && same(j, j + 2)) || (j + 2 == n && same(j, j + 1))) {
+                end = j;
+                break;
+            }
+        out.push_back(static_cast<uint8_t>(end - i - 1));
+        out.insert(out.end(), row.begin() + i * unit, row.begin() + end * unit);
+        i = end;
+    }
+    return out;
+}
+
+Bytes PlainMonoBand(TestBand band, const MonoBandOptions& options) {
+    const size_t rowBytes = static_cast<size_t>(band.width + 7) / 8;
+    const bool sixteen = options.sixteenBit && rowBytes % 2 == 0 && rowBytes >= 4;
+    const uint8_t mode = sixteen ? 254 : 2;
+    const size_t reserve = static_cast<size_t>(WorstCaseRow(static_cast<int32_t>(rowBytes))) + 3;
+    const uint8_t lastMask = band.width % 8 ? static_cast<uint8_t>(0xFF00 >> (band.width % 8)) : 0xFF;
+    const std::string start = std::string(options.continuing ? "" : "\x1b*r0F") + "\x1b*r1A" + (sixteen ? "\x1b*b1008M" : "\x1b*b5M");
+    Bytes out(start.begin(), start.end());
+    Bytes block;
+    size_t dupAt = 0, dupCount = 0;  // dupAt: 1 + the open duplicate record's place
+    auto closeDup = [&] {
+        if (dupAt) {
+            block[dupAt] = static_cast<uint8_t>(dupCount >> 8);
+            block[dupAt + 1] = static_cast<uint8_t>(dupCount);
+        }
+        dupAt = 0;
+    };
+    auto record = [&](uint8_t command, const Bytes& data) {
+        closeDup();
+        block.push_back(command);
+        block.push_back(static_cast<uint8_t>(data.size() >> 8));
+        block.push_back(static_cast<uint8_t>(data.size()));
+        block.insert(block.end(), data.begin(), data.end());
+    };
+    auto closeBlock = [&] {
+        closeDup();
+        char head[16];
+        std::snprintf(head, sizeof head, "\x1b*b%05zuW", block.size());
+        out.insert(out.end(), head, head + 9);
+        out.insert(out.end(), block.begin(), block.end());
+        block.clear();
+    };
+    Bytes previous;
+    for (int32_t y = 0; y < band.height; ++y) {
+        Bytes row(band.bits.begin() + static_cast<ptrdiff_t>(y) * band.stride,
+                  band.bits.begin() + static_cast<ptrdiff_t>(y) * band.stride + static_cast<ptrdiff_t>(rowBytes));
+        if (!options.uninverted)
+            for (auto& b : row) b = static_cast<uint8_t>(~b);
+        row.back() &= lastMask;
+        size_t length = rowBytes;
+        if (y > 0)
+            while (length > 0 && row[length - 1] == 0) --length;
+        if (sixteen) length += length & 1;
+        const Bytes significant(row.begin(), row.begin() + static_cast<ptrdiff_t>(length));
+        if (!block.empty() && 9 + block.size() + reserve > 32767) closeBlock();
+        auto shortest = [&](uint8_t command, const Bytes& coded) {
+            if (options.alwaysPackBits || sixteen || coded.size() <= length) record(command, coded);
+            else record(0, significant);
+        };
+        if (y == 0 || block.empty()) {
+            const bool wide = sixteen && !options.alwaysPackBits;
+            shortest(options.alwaysPackBits ? 2 : mode, PlainPackUnits(significant, wide ? 2 : 1));
+        } else if (options.alwaysPackBits) {
+            record(2, PlainPackUnits(significant, 1));
+        } else if (sixteen && length > 0) {
+            record(mode, PlainPackUnits(significant, 2));
+        } else {
+            // Past their lengths both rows are 0.
+            const size_t span = std::max(length, previous.size());
+            Bytes a = significant, b = previous;
+            a.resize(span, 0);
+            b.resize(span, 0);
+            const Bytes delta = PlainDelta(a, b);
+            const Bytes packed = PlainPackUnits(significant, 1);
+            if (delta.empty()) {
+                if (dupAt && dupCount == 0xFFFF) closeDup();
+                if (!dupAt) {
+                    block.push_back(5);
+                    dupAt = block.size();
+                    block.push_back(0);
+                    block.push_back(0);
+                    dupCount = 0;
+                }
+                ++dupCount;
+            } else if (length == 0) {
+                record(2, {});
+            } else if (delta.size() <= 2 || delta.size() * 4 < length) {
+                record(3, delta);  // a short delta is taken as it is
+            } else if (packed.size() >= delta.size()) {
+                shortest(3, delta);
+            } else {
+                shortest(2, packed);
+            }
+        }
+        previous = significant;
+    }
+    closeBlock();
+    out.insert(out.end(), {0x1b, '*', 'r', 'B'});
+    return out;
+}
+
+// Rows as a page gives them: blank, text strokes near either end or far
+// apart, the row above again or changed in a few bytes, dither of a grey
+// level (periodic bytes, long repeats), noise of any density.
+TestBand RandomBand(std::mt19937& rng, int32_t width, int32_t height) {
+    TestBand band(width, height);
+    const size_t rowBytes = static_cast<size_t>(width + 7) / 8;
+    for (int32_t y = 0; y < height; ++y) {
+        uint8_t* row = band.bits.data() + static_cast<size_t>(y) * band.stride;
+        const uint8_t* above = row - band.stride;
+        switch (rng() % 9) {
+            case 0:
+                break;  // white
+            case 8:  // a row two, three, four or eight above again
+                if (const int32_t k = std::array{2, 3, 4, 8}[rng() % 4]; y >= k) {
+                    std::copy_n(row - k * band.stride, band.stride, row);
+                    if (rng() % 3 == 0) row[rng() % rowBytes] ^= 0x10;
+                }
+                break;
+            case 1:
+            case 2:
+                if (y > 0) {
+                    std::copy_n(above, band.stride, row);
+                    for (unsigned k = rng() % 4; k > 0; --k) row[rng() % rowBytes] ^= static_cast<uint8_t>(1 + rng() % 255);
+                    break;
+                }
+                [[fallthrough]];
+            case 3: {  // strokes
+                const size_t at = rng() % 3 == 0 ? rowBytes - 1 - rng() % std::min<size_t>(rowBytes, 40) : rng() % rowBytes;
+                for (size_t i = at; i < rowBytes && i < at + 1 + rng() % 12; ++i) row[i] = static_cast<uint8_t>(rng());
+                if (rng() % 2) row[rng() % rowBytes] = 0x7F;
+                break;
+            }
+            case 4:
+            case 5: {  // a dither: a pattern of a few bytes, changing along the row
+                const size_t period = 1 + rng() % 4;
+                uint8_t pattern[4] = {static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()),
+                                      static_cast<uint8_t>(rng())};
+                const size_t from = rng() % 2 ? 0 : rng() % rowBytes, to = rng() % 2 ? rowBytes : from + rng() % (rowBytes - from + 1);
+                for (size_t i = from; i < to; ++i) {
+                    if (rng() % 97 == 0) pattern[rng() % 4] = static_cast<uint8_t>(rng());
+                    row[i] = pattern[i % period];
+                }
+                break;
+            }
+            default: {  // noise
+                const unsigned density = 1 + rng() % 8;
+                for (size_t i = 0; i < rowBytes; ++i)
+                    if (rng() % density == 0) row[i] = static_cast<uint8_t>(rng() % 3 ? rng() : rng() % 2 ? 0 : 0xFF);
+            }
+        }
+    }
+    return band;
+}
+
+// A picture through the driver's halftone: a flat grey beside a ramp, their
+// border moving down the band like a hillside, over white margins. Flat
+// dither repeats its rows every few rows.
+TestBand HalftoneBand(std::mt19937& rng, int32_t width, int32_t height) {
+    TestBand band(width, height);
+    const size_t rowBytes = static_cast<size_t>(width + 7) / 8;
+    const uint8_t* cell = ThresholdCell(static_cast<int>(rng() % kScreens), static_cast<int>(rng() % 3), static_cast<int>(rng() % 3));
+    std::array<Pattern, 256> patterns;
+    for (int level = 0; level < 256; ++level) DitherLevel(static_cast<uint8_t>(level), cell, patterns[static_cast<size_t>(level)]);
+    const uint8_t flat = static_cast<uint8_t>(rng());
+    const size_t margin = rng() % (rowBytes / 4 + 1);
+    double border = static_cast<double>(rowBytes) / 2, slope = 0;
+    for (int32_t y = 0; y < height; ++y) {
+        uint8_t* row = band.bits.data() + static_cast<size_t>(y) * band.stride;
+        if (rng() % 40 == 0) slope = (static_cast<double>(rng() % 200) - 100) / 50;
+        border = std::clamp(border + slope, 0.0, static_cast<double>(rowBytes));
+        for (size_t x = margin; x + margin < rowBytes; ++x) {
+            const uint8_t level = static_cast<double>(x) < border ? flat : static_cast<uint8_t>(x * 255 / rowBytes);
+            row[x] = patterns[level][static_cast<size_t>(y % 32) * 4 + x % 4];
+        }
+    }
+    return band;
+}
+
+TEST_F(BandTest, RandomBandsCodeAsThePlainRulesSay) {
+    std::mt19937 rng(23);
+    for (int round = 0; round < 400; ++round) {
+        const int32_t width = round % 50 == 0 ? 4000 + static_cast<int32_t>(rng() % 2000) : 1 + static_cast<int32_t>(rng() % 1200);
+        const int32_t height = round % 50 == 0 ? 200 : 1 + static_cast<int32_t>(rng() % 60);
+        TestBand band = round % 3 == 1 ? HalftoneBand(rng, width, height) : RandomBand(rng, width, height);
+        MonoBandOptions options;
+        options.continuing = rng() % 2;
+        options.uninverted = rng() % 4 == 0;
+        options.sixteenBit = rng() % 6 == 0;
+        options.alwaysPackBits = rng() % 10 == 0;
+        sink.bytes.clear();
+        const Bytes expected = PlainMonoBand(band, options);
+        SendMonoBand(record, band.View(), options);
+        SpoolFlush(record);
+        const auto differ = std::mismatch(sink.bytes.begin(), sink.bytes.end(), expected.begin(), expected.end());
+        ASSERT_EQ(sink.bytes, expected) << "round " << round << ": " << width << " x " << height << ", first difference at byte "
+                                        << (differ.first - sink.bytes.begin());
+    }
+}
+
+// A row's last ink at every place of rows 300 bytes wide and 300 bytes and
+// three pixels wide (whose last byte has bits past the edge), over a row of
+// ink, a white row and a row with ink at the start.
+TEST_F(BandTest, LastInkAnywhereCodesAsThePlainRulesSay) {
+    for (const int32_t width : {2400, 2403})
+        for (int32_t at = 0; at < width; at += (at % 8 == 7 || at + 9 > width) ? 1 : 7)
+            for (const bool uninverted : {false, true}) {
+                TestBand band(width, 4);
+                for (int32_t x = 0; x < width; x += 3) band.Black(x, 0);
+                band.Black(0, 2);
+                band.Black(at, 2);
+                band.Black(at, 3);
+                if (uninverted)
+                    for (auto& b : band.bits) b = static_cast<uint8_t>(~b);
+                MonoBandOptions options;
+                options.uninverted = uninverted;
+                sink.bytes.clear();
+                const Bytes expected = PlainMonoBand(band, options);
+                SendMonoBand(record, band.View(), options);
+                SpoolFlush(record);
+                ASSERT_EQ(sink.bytes, expected) << "width " << width << ", ink at " << at << (uninverted ? ", uninverted" : "");
+            }
+}
+
+// More rows of one kind than a duplicate record can count.
+TEST_F(BandTest, LongRunsOfEqualRowsTakeSeveralDuplicateRecords) {
+    TestBand band(16, 70000);
+    band.Black(5, 0);
+    const Bytes expected = PlainMonoBand(band, {});
+    SendMonoBand(record, band.View(), {});
+    SpoolFlush(record);
+    EXPECT_EQ(sink.bytes, expected);
 }
 
 TEST_F(BandTest, NothingIsSentWithoutADocument) {
