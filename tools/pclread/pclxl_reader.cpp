@@ -284,7 +284,7 @@ public:
         // Streams may run streams, a few levels deep: a small job could ask
         // for more work than any printer would do. What streams replay is
         // bounded by the job's own size.
-        streamBudget_ = std::max<size_t>(size_t{64} << 10, 16 * in.size());
+        streamBudget_ = std::max<size_t>(s_.minStreamReplay, 16 * in.size());
         if (!Header()) return pos_;
         Body(0);
         for (size_t code = 0; code < opCounts_.size(); ++code)

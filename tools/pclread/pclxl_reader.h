@@ -52,6 +52,8 @@ struct XlSession {
     std::vector<XlPlacement> placements;
     std::vector<std::string> notes;  // what a printer accepts but a test may want to know
     int64_t maxPixels = 300000000;   // larger sheets are a fault, not rendered
+    // Streams may replay sixteen times the job's bytes, and at least this many.
+    size_t minStreamReplay = size_t{64} << 10;
 };
 
 // Reads the PCL XL stream at the start of `bytes` (its stream header first)
