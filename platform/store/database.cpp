@@ -318,7 +318,10 @@ size_t Txn::Remembered(KeyId base, std::u16string_view path, KeyId& at, size_t& 
     if (base != walkBase_) return 0;
     size_t depth = 0;
     ForEachComponent(path, [&](std::u16string_view part) {
-        if (depth >= walked_.size() || !SameName(walked_[depth].first, part)) return false;
+        if (depth >= walked_.size()) return false;
+        // Paths walked again are mostly spelled as before: bytes first.
+        const std::u16string& known = walked_[depth].first;
+        if (known != part && !SameName(known, part)) return false;
         at = walked_[depth].second;
         offset = static_cast<size_t>(part.data() + part.size() - path.data());
         ++depth;
