@@ -20,6 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // for a real job of a few hundred bytes): the same bound, and the same
     // nesting, at a pace that lets the fuzzer try many more streams.
     session.minStreamReplay = 4096;
+    // Likewise the points paths paint: 64 a byte of the input, 64K at least.
+    session.paintPointsPerByte = 64;
+    session.minPaintPoints = 65536;
     pclread::ReadXl(std::span<const uint8_t>(data, size), 0, 2, session, errors);
     return 0;
 }

@@ -285,6 +285,9 @@ public:
         // for more work than any printer would do. What streams replay is
         // bounded by the job's own size.
         streamBudget_ = std::max<size_t>(s_.minStreamReplay, 16 * in.size());
+        const int64_t bytes = static_cast<int64_t>(std::min<size_t>(in.size(), size_t{1} << 40));
+        paintBudget_ = std::max<int64_t>(s_.minPaintPoints,
+                                         s_.paintPointsPerByte > (INT64_MAX >> 41) ? INT64_MAX : s_.paintPointsPerByte * bytes);
         if (!Header()) return pos_;
         Body(0);
         for (size_t code = 0; code < opCounts_.size(); ++code)
@@ -680,7 +683,7 @@ private:
     // drawn, so a page scaled unequally across and down stretches a line's
     // dashes by the scale along it (without an inverse, `scale` device
     // pixels a unit).
-    std::vector<SubPath> Dashed(const SubPath& sp, double scale) const {
+    std::vector<SubPath> Dashed(const SubPath& sp, double scale, size_t most) const {
         const auto& m = gs_.ctm;
         const double det = m[0] * m[3] - m[1] * m[2];
         const bool inverse = std::isfinite(det) && std::fabs(det) > 1e-12;
@@ -722,7 +725,7 @@ private:
                 k = (k + 1) % dash.size();
                 left = dash[k];
                 if (on) piece.points.push_back(a);
-                if (out.size() > 1000000) return out;  // a pattern far finer than the page
+                if (out.size() >= most) return out;  // a pattern far finer than the page
             }
             left -= len;
             if (on) piece.points.push_back(b);
@@ -812,7 +815,9 @@ private:
         const double half = std::max(0.5, gs_.penWidth * scale / 2);
         std::vector<SubPath> quads;
         for (const auto& sp : paths)
-            for (const auto& piece : Dashed(sp, scale)) Outline(piece, half, quads);
+            for (const auto& piece : Dashed(sp, scale, static_cast<size_t>(std::min<int64_t>(paintBudget_, 1000000))))
+                Outline(piece, half, quads);
+        if (!ChargePaint(quads.size())) return;
         // Overlapping segments are painted once: the union by non-zero winding
         // of consistently oriented quadrilaterals is not guaranteed, so mark.
         std::vector<size_t> marked;
@@ -838,7 +843,25 @@ private:
         path_.push_back({{a, b, c, d}, true});
     }
 
+    // Takes `n` points of painting from the job's budget; false, and the
+    // painting is left out, once it is spent.
+    bool ChargePaint(size_t n) {
+        if (static_cast<uint64_t>(paintBudget_) >= n) {
+            paintBudget_ -= static_cast<int64_t>(n);
+            return true;
+        }
+        if (!paintSpent_) Error("paths paint more points than the job allows: the rest are not painted");
+        paintSpent_ = true;
+        paintBudget_ = 0;
+        return false;
+    }
+
     void PaintCurrentPath() {
+        // Outside a page there is no sheet to paint on (the fault is reported).
+        if (!pageOpen_) return;
+        size_t points = 0;
+        for (const auto& sp : path_) points += sp.points.size();
+        if (!ChargePaint(points)) return;
         Fill(path_, gs_.brush, gs_.fillMode == 1);
         Stroke(path_);
     }
@@ -1567,6 +1590,8 @@ private:
 
     size_t base_, maxPages_;
     size_t streamBudget_ = 0;  // bytes streams may still replay
+    int64_t paintBudget_ = 0;  // points paths may still paint
+    bool paintSpent_ = false;
     size_t reported_ = 0, unreported_ = 0;
     std::array<size_t, 256> opCounts_{};  // by operator code, named at the end
     XlSession& s_;
