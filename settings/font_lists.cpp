@@ -309,11 +309,13 @@ int SoftFontGetFields(PdList* list, std::span<const uint8_t** const, 5> out) { r
 
 namespace {
 
+// `held` is the printer already open by the caller, or null to open it by
+// its name for this edit.
 template <class Edit>
-BOOL EditList(const char* printerName, bool cartridges, Edit edit) {
-    HeldPrinter printer(printerName);
-    PdList* list = cartridges ? PcmListOpen(printerName, printer.get())
-                              : OpenSoftFontList(printerName, printer.get(), printer.get());
+BOOL EditList(const char* printerName, HANDLE held, bool cartridges, Edit edit) {
+    std::optional<HeldPrinter> own;
+    if (held == nullptr) held = own.emplace(printerName).get();
+    PdList* list = cartridges ? PcmListOpen(printerName, held) : OpenSoftFontList(printerName, held, held);
     if (list == nullptr) return FALSE;
     if (!edit(list)) {
         PdListDiscard(list);
@@ -322,42 +324,51 @@ BOOL EditList(const char* printerName, bool cartridges, Edit edit) {
     return SaveListFile(list);
 }
 
-}  // namespace
-
-BOOL PcmAddEntry(const char* printerName, const char* path, uint16_t value) {
+BOOL AddCartridgeEntry(const char* printerName, HANDLE held, const char* path, uint16_t value) {
     if (!Named(path)) return FALSE;
-    return EditList(printerName, true,
+    return EditList(printerName, held, true,
                     [&](PdList* l) { return AddFontRecord(l, Kind::Cartridge, path, nullptr, value); });
 }
 
-BOOL SoftFontAddEntry(const char* printerName, const char* path, const char* second, uint16_t value) {
+BOOL AddSoftFontEntry(const char* printerName, HANDLE held, const char* path, const char* second, uint16_t value) {
     if (!Named(path)) return FALSE;
-    return EditList(printerName, false,
+    return EditList(printerName, held, false,
                     [&](PdList* l) { return AddFontRecord(l, Kind::SoftFont, path, second, value); });
 }
 
-BOOL PcmListClear(const char* printerName) {
-    return EditList(printerName, true, [](PdList* l) {
+}  // namespace
+
+BOOL PcmAddEntry(const char* printerName, const char* path, uint16_t value) {
+    return AddCartridgeEntry(printerName, nullptr, path, value);
+}
+
+BOOL SoftFontAddEntry(const char* printerName, const char* path, const char* second, uint16_t value) {
+    return AddSoftFontEntry(printerName, nullptr, path, second, value);
+}
+
+namespace {
+
+BOOL ClearList(const char* printerName, bool cartridges) {
+    return EditList(printerName, nullptr, cartridges, [](PdList* l) {
         PdListClear(l);
         return true;
     });
 }
 
-BOOL SoftFontListClear(const char* printerName) {
-    return EditList(printerName, false, [](PdList* l) {
-        PdListClear(l);
-        return true;
-    });
-}
+}  // namespace
+
+BOOL PcmListClear(const char* printerName) { return ClearList(printerName, true); }
+
+BOOL SoftFontListClear(const char* printerName) { return ClearList(printerName, false); }
 
 BOOL PcmDeleteEntry(const char* printerName, const char* path) {
-    return EditList(printerName, true, [&](PdList* l) {
+    return EditList(printerName, nullptr, true, [&](PdList* l) {
         return PdDeleteFirst(l, [&](const PdList* c) { return !Named(path) || PathIs(c, path); });
     });
 }
 
 BOOL SoftFontDeleteEntry(const char* printerName, const char* path, const char* second) {
-    return EditList(printerName, false, [&](PdList* l) {
+    return EditList(printerName, nullptr, false, [&](PdList* l) {
         return PdDeleteFirst(l, [&](const PdList* c) {
             if (!PathIs(c, Named(path) ? path : "")) return false;
             if (!Named(second)) return true;
@@ -424,8 +435,10 @@ int FontFeedbackRequest(const char* printerName, const FontRequest& r, HANDLE pr
     const uint16_t value = r.value != nullptr ? *r.value : 0;
     switch (r.operation) {
     case 1:
-        if (kind == 1) return SoftFontAddEntry(printerName, path, second, value) ? 1 : 0;
-        if (kind == 2) return PcmAddEntry(printerName, path, value) ? 1 : 0;
+        // Through the caller's printer when it has one open: a list of many
+        // entries would otherwise open the printer by its name for each.
+        if (kind == 1) return AddSoftFontEntry(printerName, printer, path, second, value) ? 1 : 0;
+        if (kind == 2) return AddCartridgeEntry(printerName, printer, path, value) ? 1 : 0;
         return 0;
     case 2: {
         bool called = false;

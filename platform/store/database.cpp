@@ -312,12 +312,44 @@ bool ForEachComponent(std::u16string_view path, F&& f) {
 }
 }  // namespace
 
+size_t Txn::Remembered(KeyId base, std::u16string_view path, KeyId& at, size_t& offset) const {
+    at = base;
+    offset = 0;
+    if (base != walkBase_) return 0;
+    size_t depth = 0;
+    ForEachComponent(path, [&](std::u16string_view part) {
+        if (depth >= walked_.size()) return false;
+        // Paths walked again are mostly spelled as before: bytes first.
+        const std::u16string& known = walked_[depth].first;
+        if (known != part && !SameName(known, part)) return false;
+        at = walked_[depth].second;
+        offset = static_cast<size_t>(part.data() + part.size() - path.data());
+        ++depth;
+        return true;
+    });
+    return depth;
+}
+
+void Txn::Remember(size_t depth, std::u16string_view part, KeyId id) {
+    if (walked_.size() <= depth) walked_.resize(depth + 1);
+    walked_[depth].first.assign(part);
+    walked_[depth].second = id;
+    walked_.resize(depth + 1);
+}
+
 std::optional<KeyId> Txn::Walk(KeyId base, std::u16string_view path) {
     KeyId at = base;
-    bool ok = ForEachComponent(path, [&](std::u16string_view part) {
+    size_t offset = 0;
+    size_t depth = Remembered(base, path, at, offset);
+    if (depth == 0) {
+        walkBase_ = base;
+        walked_.clear();
+    }
+    bool ok = ForEachComponent(path.substr(offset), [&](std::u16string_view part) {
         auto next = Child(at, part);
         if (!next) return false;
         at = *next;
+        Remember(depth++, part, at);
         return true;
     });
     if (!ok) return std::nullopt;
@@ -326,11 +358,18 @@ std::optional<KeyId> Txn::Walk(KeyId base, std::u16string_view path) {
 
 KeyId Txn::WalkCreate(KeyId base, std::u16string_view path, bool* created) {
     KeyId at = base;
+    size_t offset = 0;
+    size_t depth = Remembered(base, path, at, offset);
+    if (depth == 0) {
+        walkBase_ = base;
+        walked_.clear();
+    }
     bool any = false;
     bool below = false;  // under a key made here, which has no children to look up
-    ForEachComponent(path, [&](std::u16string_view part) {
+    ForEachComponent(path.substr(offset), [&](std::u16string_view part) {
         bool made = true;
         at = below ? InsertChild(at, part) : CreateChild(at, part, &made);
+        Remember(depth++, part, at);
         below = made;
         any = made;  // only the last component decides
         return true;
@@ -368,6 +407,7 @@ int64_t Txn::WriteTime(KeyId key) {
 }
 
 void Txn::Rename(KeyId key, std::u16string_view name) {
+    walked_.clear();
     Stmt s(db_, "UPDATE keys SET name=?, fold=? WHERE id=?");
     s.Bind(1, name).BindFolded(2, name).Bind(3, key);
     s.Step();
@@ -375,6 +415,7 @@ void Txn::Rename(KeyId key, std::u16string_view name) {
 }
 
 void Txn::DeleteTree(KeyId key) {
+    walked_.clear();
     {
         Stmt v(db_,
                "WITH RECURSIVE t(id) AS (SELECT ? UNION ALL SELECT k.id FROM keys k JOIN t ON k.parent=t.id)"

@@ -133,8 +133,19 @@ public:
 
 private:
     KeyId InsertChild(KeyId parent, std::u16string_view name);  // a name not yet under `parent`
+    // How many leading components of `path` below `base` the last walk
+    // already found; `at` is the key of the last of them (base when none).
+    size_t Remembered(KeyId base, std::u16string_view path, KeyId& at, size_t& offset) const;
+    void Remember(size_t depth, std::u16string_view part, KeyId id);
 
     Db& db_;
+    // The last path walked below `walkBase_`, one entry a component: an
+    // import or export walks paths in tree order, each sharing most of its
+    // components with the one before, and a deep tree would otherwise cost a
+    // look-up per component of every path. Key ids only change within the
+    // transaction when a key is deleted or renamed, which forgets them.
+    KeyId walkBase_ = 0;
+    std::vector<std::pair<std::u16string, KeyId>> walked_;
     std::unique_lock<std::mutex> lock_;
     Mode mode_;
     bool open_ = false;

@@ -26,7 +26,7 @@ constexpr RootName kRoots[] = {
 // below the root in `display`, which costs a look-up per level: an import,
 // which never shows the name, goes without.
 struct Located {
-    std::u16string display;  // the name as exported, with the full root name
+    std::u16string display;  // the name as exported, with the full root name (asked by `spell`)
     std::optional<KeyId> key;
 };
 
@@ -51,7 +51,9 @@ Located Locate(Txn& txn, std::u16string_view name, bool create, bool spell = fal
         if (which == u"HKEY_CLASSES_ROOT")
             base = create ? std::optional<KeyId>(txn.WalkCreate(db.Hklm(), u"SOFTWARE\\Classes"))
                           : txn.Walk(db.Hklm(), u"SOFTWARE\\Classes");
-        Located out{rest.empty() ? full : full + u"\\" + std::u16string(rest), std::nullopt};
+        // Only an export shows the name; an import would build it for nothing.
+        Located out{!spell ? std::u16string() : rest.empty() ? full : full + u"\\" + std::u16string(rest),
+                    std::nullopt};
         if (!base) return out;
         out.key = create ? std::optional<KeyId>(txn.WalkCreate(*base, rest)) : txn.Walk(*base, rest);
         // Keep the stored spelling of the names below the root.

@@ -15,17 +15,19 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     namespace fs = std::filesystem;
     static const auto root = zq::testing::ProcessTempDirectory("zq-fuzz-postinst-ini");
-    static bool set = (zq::SetSystemRoot(root), true);
-    (void)set;
+    static const fs::path dir = [] {
+        zq::SetSystemRoot(root);
+        std::error_code made;
+        fs::create_directories(root / "c" / "ini", made);
+        return root / "c" / "ini";
+    }();
     if (size == 0) return 0;
     // The first byte chooses the encoding, the reader's mode and one edit:
     // over many inputs every combination runs, and each input costs only the
     // file operations of one read, one write and one edit.
     const uint8_t choice = data[0];
     std::error_code ec;
-    const fs::path dir = root / "c" / "ini";
     fs::remove(dir / "out.ini", ec);
-    fs::create_directories(dir, ec);
     std::string bytes = (choice & 1) ? std::string("\xFF\xFE") : std::string();
     bytes.append(reinterpret_cast<const char*>(data + 1), size - 1);
     std::ofstream(dir / "t.ini", std::ios::binary | std::ios::trunc) << bytes;

@@ -2,6 +2,8 @@
 // spooler forms, associations, watermarks, overlays, font files, installed
 // sources and options), imported into a printer: the import must end, and
 // what it stores must stay within the lists' bounds and the model's limits.
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -113,13 +115,33 @@ struct Printer {
     std::vector<uint8_t> userForms;
     DWORD userFormsType = 0;
     void Clear() {
-        for (const char* value : {zq::kFormAssocListValue, "Watermark", "Macro", "PrinterConfig"}) {
-            DeletePrinterDataA(handle, const_cast<LPSTR>(value));
+        // One read lists the printer's values; only the lists an input left
+        // are deleted (each deletion is a write of the store).
+        DWORD needed = 0, count = 0;
+        LPCWSTR key = reinterpret_cast<LPCWSTR>(u"PrinterDriverData");
+        EnumPrinterDataExW(handle, key, nullptr, 0, &needed, &count);
+        std::vector<uint8_t> values(needed);
+        if (needed != 0 && EnumPrinterDataExW(handle, key, values.data(), needed, &needed, &count) == ERROR_SUCCESS) {
+            std::vector<std::u16string> found;
+            for (DWORD i = 0; i < count; ++i) {
+                const auto* v = reinterpret_cast<const PRINTER_ENUM_VALUESW*>(values.data()) + i;
+                found.emplace_back(reinterpret_cast<const char16_t*>(v->pValueName));
+            }
+            for (const char* value : {zq::kFormAssocListValue, "Watermark", "Macro", "PrinterConfig"}) {
+                const std::string_view name(value);
+                const bool left = std::any_of(found.begin(), found.end(), [&](const std::u16string& f) {
+                    return f.size() == name.size() && std::equal(f.begin(), f.end(), name.begin(), [](char16_t a, char b) {
+                               return std::tolower(static_cast<unsigned char>(a < 128 ? a : 0)) ==
+                                      std::tolower(static_cast<unsigned char>(b));
+                           });
+                });
+                if (left) DeletePrinterDataA(handle, const_cast<LPSTR>(value));
+            }
         }
         RestoreUserForms();
         if (!formsAdded) return;
         formsAdded = false;
-        DWORD needed = 0, count = 0;
+        needed = count = 0;
         EnumFormsW(handle, 1, nullptr, 0, &needed, &count);
         std::vector<uint8_t> forms(needed);
         if (needed == 0 || !EnumFormsW(handle, 1, forms.data(), needed, &needed, &count)) return;
@@ -137,6 +159,15 @@ struct Printer {
     void RestoreUserForms() {
         LPSTR value = const_cast<LPSTR>(zq::kUserFormListValue);
         if (!userForms.empty()) {
+            // Put back only when an input changed it: a read costs less than a write.
+            std::vector<uint8_t> now(userForms.size() + 1);
+            DWORD type = 0, size = 0;
+            if (GetPrinterDataA(handle, value, &type, now.data(), static_cast<DWORD>(now.size()), &size) ==
+                    ERROR_SUCCESS &&
+                type == userFormsType && size == userForms.size() &&
+                std::equal(userForms.begin(), userForms.end(), now.begin())) {
+                return;
+            }
             if (SetPrinterDataA(handle, value, userFormsType, userForms.data(), static_cast<DWORD>(userForms.size())) !=
                 ERROR_SUCCESS) {
                 std::abort();

@@ -75,16 +75,26 @@ constexpr AttrTypes kTypes[] = {
     {0x8C, {0xC2}},             {0x8F, {0xC0}},
 };
 
+// Every attribute and operator of a stream is looked up: by tables indexed
+// by the identifier, built once, rather than by searching the lists.
 bool TypeAllowed(uint16_t id, uint8_t tag) {
-    for (const auto& t : kTypes)
-        if (t.id == id) return std::find(t.tags.begin(), t.tags.end(), tag) != t.tags.end() && tag != 0;
-    return true;
+    static const auto kById = [] {
+        std::array<const AttrTypes*, 256> t{};
+        for (const auto& a : kTypes) t[a.id] = &a;
+        return t;
+    }();
+    const AttrTypes* t = id < kById.size() ? kById[id] : nullptr;
+    if (!t) return true;
+    return std::find(t->tags.begin(), t->tags.end(), tag) != t->tags.end() && tag != 0;
 }
 
 const char* AttrNameOf(uint16_t id) {
-    for (const auto& a : kAttrs)
-        if (a.id == id) return a.name;
-    return nullptr;
+    static const auto kById = [] {
+        std::array<const char*, 256> t{};
+        for (const auto& a : kAttrs) t[a.id] = a.name;
+        return t;
+    }();
+    return id < kById.size() ? kById[id] : nullptr;
 }
 
 enum class Data : uint8_t { None, Always, WithPoints };
@@ -168,9 +178,12 @@ const std::vector<OpInfo>& Operators() {
 }
 
 const OpInfo* FindOp(uint8_t code) {
-    for (const auto& op : Operators())
-        if (op.code == code) return &op;
-    return nullptr;
+    static const auto kByCode = [] {
+        std::array<const OpInfo*, 256> t{};
+        for (const auto& op : Operators()) t[op.code] = &op;
+        return t;
+    }();
+    return kByCode[code];
 }
 
 struct Value {
@@ -271,23 +284,33 @@ public:
         // Streams may run streams, a few levels deep: a small job could ask
         // for more work than any printer would do. What streams replay is
         // bounded by the job's own size.
-        streamBudget_ = std::max<size_t>(size_t{64} << 10, 16 * in.size());
+        streamBudget_ = std::max<size_t>(s_.minStreamReplay, 16 * in.size());
+        const int64_t bytes = static_cast<int64_t>(std::min<size_t>(in.size(), size_t{1} << 40));
+        paintBudget_ = std::max<int64_t>(s_.minPaintPoints,
+                                         s_.paintPointsPerByte > (INT64_MAX >> 41) ? INT64_MAX : s_.paintPointsPerByte * bytes);
         if (!Header()) return pos_;
         Body(0);
+        for (size_t code = 0; code < opCounts_.size(); ++code)
+            if (opCounts_[code] != 0) s_.operatorCounts[FindOp(static_cast<uint8_t>(code))->name] += opCounts_[code];
         if (sessionOpen_) Error("session left open at the end of the stream");
         if (unreported_ > 0) errors_.push_back("PCL XL: " + std::to_string(unreported_) + " more errors");
         return pos_;
     }
 
 private:
-    // The first thousand errors are kept; the rest are only counted.
-    void Error(const std::string& what) {
+    // The first thousand errors are kept; the rest are only counted. The
+    // text is put together from its parts only when it is kept: a stream
+    // replayed many times repeats its faults without end.
+    template <class... Parts>
+    void Error(const Parts&... parts) {
         if (reported_ >= 1000) {
             ++unreported_;
             return;
         }
         ++reported_;
-        errors_.push_back("PCL XL at " + std::to_string(base_ + pos_) + ": " + what);
+        std::string text = "PCL XL at " + std::to_string(base_ + pos_) + ": ";
+        (text += ... += parts);
+        errors_.push_back(std::move(text));
     }
 
     bool AtUel() const {
@@ -362,7 +385,7 @@ private:
         const int base = tag & 0x07;
         const int kind = tag & 0xF8;
         if (base > 5 || (kind != 0xC0 && kind != 0xC8 && kind != 0xD0 && kind != 0xE0)) {
-            Error("unknown data type tag " + std::to_string(tag));
+            Error("unknown data type tag ", std::to_string(tag));
             ++pos_;
             return std::nullopt;
         }
@@ -453,12 +476,12 @@ private:
                 if (!Need(1 + static_cast<size_t>(w))) return;
                 const uint16_t id = static_cast<uint16_t>(U(pos_ + 1, w));
                 if (!pending) Error("attribute without a value");
-                else if (!AttrNameOf(id)) Error("unknown attribute " + std::to_string(id));
-                else if (attrs.count(id)) Error(std::string("attribute ") + AttrNameOf(id) + " given twice");
+                else if (!AttrNameOf(id)) Error("unknown attribute ", std::to_string(id));
+                else if (attrs.count(id)) Error("attribute ", AttrNameOf(id), " given twice");
                 else {
                     if (!TypeAllowed(id, pending->tag))
-                        Error(std::string("attribute ") + AttrNameOf(id) + " with data type " + std::to_string(pending->tag));
-                    attrs[id] = *pending;
+                        Error("attribute ", AttrNameOf(id), " with data type ", std::to_string(pending->tag));
+                    attrs[id] = std::move(*pending);
                 }
                 pending.reset();
                 pos_ += 1 + static_cast<size_t>(w);
@@ -471,21 +494,21 @@ private:
             }
             const OpInfo* op = FindOp(b);
             if (!op) {
-                Error("unknown operator or byte " + std::to_string(b));
+                Error("unknown operator or byte ", std::to_string(b));
                 ++pos_;
                 attrs.clear();
                 pending.reset();
                 continue;
             }
-            if (pending) Error(std::string("a value without its attribute before ") + op->name);
+            if (pending) Error("a value without its attribute before ", op->name);
             pending.reset();
             const size_t at = pos_++;
             for (const auto& [id, v] : attrs)
                 if (std::find(op->allowed.begin(), op->allowed.end(), id) == op->allowed.end())
-                    Error(std::string(op->name) + " does not take " + AttrNameOf(id));
+                    Error(op->name, " does not take ", AttrNameOf(id));
             for (uint8_t id : op->required)
-                if (!attrs.count(id)) Error(std::string(op->name) + " lacks " + AttrNameOf(id));
-            ++s_.operatorCounts[op->name];
+                if (!attrs.count(id)) Error(op->name, " lacks ", AttrNameOf(id));
+            ++opCounts_[op->code];
             Execute(*op, attrs, at, depth);
             attrs.clear();
         }
@@ -578,11 +601,25 @@ private:
         if (paint.kind == Paint::None || y < 0 || y >= page_.height) return;
         xa = std::max(xa, 0);
         xb = std::min(xb, page_.width - 1);
-        const Tile tile = TileOf(paint);
+        if (xa > xb) return;
         const size_t row = static_cast<size_t>(y) * page_.width;
         const uint8_t* clip = gs_.clip ? gs_.clip->data() + row : nullptr;
         uint8_t* d = page_.grey.data() + row;
-        const bool transparentWhite = paint.kind == Paint::Pattern && gs_.paintTx;
+        if (paint.kind == Paint::Grey) {
+            // One grey as source and pattern: each bit of the result follows
+            // from the destination's bit alone, as one of two masks.
+            const uint8_t ones = Rop3(0xFF, paint.grey, paint.grey, gs_.rop);
+            const uint8_t zeros = Rop3(0x00, paint.grey, paint.grey, gs_.rop);
+            if (!clip && ones == zeros) {
+                std::memset(d + xa, ones, static_cast<size_t>(xb - xa) + 1);
+                return;
+            }
+            for (int32_t x = xa; x <= xb; ++x)
+                if (!clip || clip[x]) d[x] = static_cast<uint8_t>((d[x] & ones) | (~d[x] & zeros));
+            return;
+        }
+        const Tile tile = TileOf(paint);
+        const bool transparentWhite = gs_.paintTx;
         for (int32_t x = xa; x <= xb; ++x) {
             if (clip && !clip[x]) continue;
             const uint8_t p = PatternValue(paint, tile, x, y);
@@ -646,7 +683,7 @@ private:
     // drawn, so a page scaled unequally across and down stretches a line's
     // dashes by the scale along it (without an inverse, `scale` device
     // pixels a unit).
-    std::vector<SubPath> Dashed(const SubPath& sp, double scale) const {
+    std::vector<SubPath> Dashed(const SubPath& sp, double scale, size_t most) const {
         const auto& m = gs_.ctm;
         const double det = m[0] * m[3] - m[1] * m[2];
         const bool inverse = std::isfinite(det) && std::fabs(det) > 1e-12;
@@ -688,7 +725,7 @@ private:
                 k = (k + 1) % dash.size();
                 left = dash[k];
                 if (on) piece.points.push_back(a);
-                if (out.size() > 1000000) return out;  // a pattern far finer than the page
+                if (out.size() >= most) return out;  // a pattern far finer than the page
             }
             left -= len;
             if (on) piece.points.push_back(b);
@@ -778,7 +815,9 @@ private:
         const double half = std::max(0.5, gs_.penWidth * scale / 2);
         std::vector<SubPath> quads;
         for (const auto& sp : paths)
-            for (const auto& piece : Dashed(sp, scale)) Outline(piece, half, quads);
+            for (const auto& piece : Dashed(sp, scale, static_cast<size_t>(std::min<int64_t>(paintBudget_, 1000000))))
+                Outline(piece, half, quads);
+        if (!ChargePaint(quads.size())) return;
         // Overlapping segments are painted once: the union by non-zero winding
         // of consistently oriented quadrilaterals is not guaranteed, so mark.
         std::vector<size_t> marked;
@@ -804,7 +843,25 @@ private:
         path_.push_back({{a, b, c, d}, true});
     }
 
+    // Takes `n` points of painting from the job's budget; false, and the
+    // painting is left out, once it is spent.
+    bool ChargePaint(size_t n) {
+        if (static_cast<uint64_t>(paintBudget_) >= n) {
+            paintBudget_ -= static_cast<int64_t>(n);
+            return true;
+        }
+        if (!paintSpent_) Error("paths paint more points than the job allows: the rest are not painted");
+        paintSpent_ = true;
+        paintBudget_ = 0;
+        return false;
+    }
+
     void PaintCurrentPath() {
+        // Outside a page there is no sheet to paint on (the fault is reported).
+        if (!pageOpen_) return;
+        size_t points = 0;
+        for (const auto& sp : path_) points += sp.points.size();
+        if (!ChargePaint(points)) return;
         Fill(path_, gs_.brush, gs_.fillMode == 1);
         Stroke(path_);
     }
@@ -932,7 +989,10 @@ private:
         if (image_.mapping == 1 && gs_.palette.size() < entries)
             Error("indexed image with a palette of " + std::to_string(gs_.palette.size()) + " entries for " +
                   std::to_string(entries) + " indices");
-        if (image_.width <= 0 || image_.height <= 0 || static_cast<int64_t>(image_.width) * image_.height > 100000000) {
+        // A source image holds no more samples than the largest sheet has
+        // pixels: this driver never sends finer images than it prints.
+        if (image_.width <= 0 || image_.height <= 0 ||
+            static_cast<int64_t>(image_.width) * image_.height > std::min<int64_t>(100000000, s_.maxPixels)) {
             Error("image size out of range");
             image_.width = image_.height = 0;
         }
@@ -973,17 +1033,25 @@ private:
                   std::to_string(padded * rows));
             raw.resize(padded * static_cast<size_t>(rows), 0);
         }
-        for (int32_t r = 0; r < rows && image_.rgb && bits == 8; ++r)
-            for (int32_t x = 0; x < image_.width; ++x) {
-                const uint8_t* p = &raw[static_cast<size_t>(r) * padded + static_cast<size_t>(x) * 3];
-                image_.rows.push_back(static_cast<uint8_t>((5 * p[0] + 9 * p[1] + 2 * p[2]) / 16));
+        // The block's samples, one byte each, written in place.
+        const size_t width = static_cast<size_t>(image_.width);
+        const size_t at = image_.rows.size();
+        image_.rows.resize(at + width * static_cast<size_t>(rows));
+        for (int32_t r = 0; r < rows; ++r) {
+            const uint8_t* src = raw.data() + static_cast<size_t>(r) * padded;
+            uint8_t* dst = image_.rows.data() + at + static_cast<size_t>(r) * width;
+            if (image_.rgb && bits == 8) {
+                for (size_t x = 0; x < width; ++x, src += 3)
+                    dst[x] = static_cast<uint8_t>((5 * src[0] + 9 * src[1] + 2 * src[2]) / 16);
+            } else if (bits == 8) {
+                std::memcpy(dst, src, width);
+            } else {
+                for (size_t x = 0; x < width; ++x) {
+                    const int shift = 8 - bits - static_cast<int>(x * bits % 8);
+                    dst[x] = static_cast<uint8_t>((src[x * bits / 8] >> shift) & ((1 << bits) - 1));
+                }
             }
-        for (int32_t r = 0; r < rows && !(image_.rgb && bits == 8); ++r)
-            for (int32_t x = 0; x < image_.width; ++x) {
-                const uint8_t byte = raw[static_cast<size_t>(r) * padded + static_cast<size_t>(x) * bits / 8];
-                const int shift = 8 - bits - (x * bits) % 8;
-                image_.rows.push_back(static_cast<uint8_t>((byte >> shift) & ((1 << bits) - 1)));
-            }
+        }
         image_.rowsRead += rows;
     }
 
@@ -1072,8 +1140,21 @@ private:
         Scan(paths, gs_.clipMode == 1, [&](int32_t y, int32_t xa, int32_t xb) {
             std::fill_n(mask->data() + static_cast<size_t>(y) * page_.width + xa, xb - xa + 1, exterior ? 0 : 1);
         });
-        if (intersect && gs_.clip)
-            for (size_t i = 0; i < mask->size(); ++i) (*mask)[i] &= (*gs_.clip)[i];
+        if (intersect && gs_.clip) {
+            // Eight pixels at a time: the mask is as large as the sheet.
+            uint8_t* m = mask->data();
+            const uint8_t* c = gs_.clip->data();
+            const size_t n = mask->size();
+            size_t i = 0;
+            for (; i + 8 <= n; i += 8) {
+                uint64_t a, b;
+                std::memcpy(&a, m + i, 8);
+                std::memcpy(&b, c + i, 8);
+                a &= b;
+                std::memcpy(m + i, &a, 8);
+            }
+            for (; i < n; ++i) m[i] &= c[i];
+        }
         gs_.clip = mask;
     }
 
@@ -1081,9 +1162,9 @@ private:
     void Execute(const OpInfo& op, const std::map<uint16_t, Value>& a, size_t at, int depth) {
         (void)at;
         const bool pageOp = op.code >= 0x60;
-        if (pageOp && !pageOpen_) Error(std::string(op.name) + " outside a page");
-        if (!pageOp && op.code != 0x41 && op.code != 0x47 && !sessionOpen_) Error(std::string(op.name) + " outside a session");
-        if (streamOpen_ && op.code != 0x5C && op.code != 0x5D) Error(std::string(op.name) + " inside a stream definition");
+        if (pageOp && !pageOpen_) Error(op.name, " outside a page");
+        if (!pageOp && op.code != 0x41 && op.code != 0x47 && !sessionOpen_) Error(op.name, " outside a session");
+        if (streamOpen_ && op.code != 0x5C && op.code != 0x5D) Error(op.name, " inside a stream definition");
         switch (op.code) {
         case 0x41:
             if (sessionOpen_) Error("BeginSession inside a session");
@@ -1516,7 +1597,10 @@ private:
 
     size_t base_, maxPages_;
     size_t streamBudget_ = 0;  // bytes streams may still replay
+    int64_t paintBudget_ = 0;  // points paths may still paint
+    bool paintSpent_ = false;
     size_t reported_ = 0, unreported_ = 0;
+    std::array<size_t, 256> opCounts_{};  // by operator code, named at the end
     XlSession& s_;
     std::vector<std::string>& errors_;
     std::span<const uint8_t> in_;

@@ -52,6 +52,14 @@ struct XlSession {
     std::vector<XlPlacement> placements;
     std::vector<std::string> notes;  // what a printer accepts but a test may want to know
     int64_t maxPixels = 300000000;   // larger sheets are a fault, not rendered
+    // Streams may replay sixteen times the job's bytes, and at least this many.
+    size_t minStreamReplay = size_t{64} << 10;
+    // Paths may fill and stroke this many points (dash pieces and outline
+    // polygons counted too) for each byte of the job, and at least the
+    // minimum: a replayed stream that paints a long path again and again
+    // would otherwise take without bound.
+    int64_t paintPointsPerByte = 4096;
+    int64_t minPaintPoints = int64_t{1} << 24;
 };
 
 // Reads the PCL XL stream at the start of `bytes` (its stream header first)

@@ -122,4 +122,57 @@ TEST_F(RegeditTest, BadInputChangesNothing) {
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", 0, KEY_READ, &k), ERROR_FILE_NOT_FOUND);
 }
 
+// One import walks many paths in one transaction, each sharing components
+// with the last: a key deleted and made again, a path in another spelling,
+// a sibling and a parent after a deep key must all land where their names say.
+TEST_F(RegeditTest, PathsWalkedOneAfterAnotherInOneImport) {
+    const std::string text =
+        "REGEDIT4\n"
+        "[HKLM\\SOFTWARE\\W\\A\\B\\C]\n\"v\"=\"first\"\n"
+        "[-HKLM\\SOFTWARE\\W\\A\\B]\n"
+        "[HKLM\\SOFTWARE\\W\\A\\B\\C]\n\"w\"=\"again\"\n"
+        "[HKLM\\SOFTWARE\\w\\a\\b\\c\\D]\n\"v\"=\"below\"\n"
+        "[HKLM\\SOFTWARE\\W\\A\\E]\n\"v\"=\"sibling\"\n"
+        "[HKLM\\SOFTWARE\\W]\n\"v\"=\"top\"\n"
+        "[HKLM\\SOFTWARE\\W\\A\\B\\C]\n\"x\"=\"back\"\n";
+    ASSERT_EQ(zq::store::ImportRegistry(text), "");
+    struct Case {
+        const char* key;
+        const char* value;
+        const char* expect;  // nullptr: the value is gone
+    };
+    const Case cases[] = {
+        {"SOFTWARE\\W\\A\\B\\C", "v", nullptr},  // went with the deleted key
+        {"SOFTWARE\\W\\A\\B\\C", "w", "again"},
+        {"SOFTWARE\\W\\A\\B\\C", "x", "back"},
+        {"SOFTWARE\\W\\A\\B\\C\\D", "v", "below"},
+        {"SOFTWARE\\W\\A\\E", "v", "sibling"},
+        {"SOFTWARE\\W", "v", "top"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + " " + c.value);
+        HKEY k = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, c.key, 0, KEY_READ, &k), ERROR_SUCCESS);
+        char buffer[32] = {};
+        DWORD size = sizeof buffer;
+        const LONG rc = RegQueryValueExA(k, c.value, nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size);
+        RegCloseKey(k);
+        if (c.expect == nullptr) {
+            EXPECT_EQ(rc, ERROR_FILE_NOT_FOUND);
+        } else {
+            ASSERT_EQ(rc, ERROR_SUCCESS);
+            EXPECT_STREQ(buffer, c.expect);
+        }
+    }
+    // The other spelling found the keys already there rather than making twins.
+    HKEY w = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\W", 0, KEY_READ, &w), ERROR_SUCCESS);
+    DWORD subKeys = 0;
+    ASSERT_EQ(RegQueryInfoKeyA(w, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(w);
+    EXPECT_EQ(subKeys, 1u);
+}
+
 }  // namespace
