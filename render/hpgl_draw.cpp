@@ -91,7 +91,7 @@ void LineAttributes(DeviceRecord& r, XFORMOBJ* pxo, LINEATTRS* la) {
     }
     XFORML m{1, 0, 0, 1, 0, 0};
     if (pxo) XFORMOBJ_iGetXform(pxo, &m);
-    Gl2SetLineAttributes(r, *la, m.eM21, m.eM22);
+    Gl2SetLineAttributes(r, *la, m.eM21, m.eM22, std::sqrt(std::fabs(double{m.eM11} * m.eM22 - double{m.eM12} * m.eM21)));
 }
 
 bool DrawPolygon(DeviceRecord& r, CLIPOBJ* pco, bool winding, bool edge, bool fill) {
@@ -224,7 +224,7 @@ constexpr size_t kPointsPerPolygon = 2000;  // keeps the printer's polygon buffe
 // Appends `p` unless it lies in the same whole pixel as the point before
 // (the path goes out in whole pixels: a repeat would be a line of nothing).
 void AddPixelPoint(std::vector<POINTFIX>& out, POINTFIX p) {
-    if (!out.empty() && (out.back().x >> 4) == (p.x >> 4) && (out.back().y >> 4) == (p.y >> 4)) return;
+    if (!out.empty() && NearestPixel(out.back().x) == NearestPixel(p.x) && NearestPixel(out.back().y) == NearestPixel(p.y)) return;
     out.push_back(p);
 }
 

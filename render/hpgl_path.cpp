@@ -17,7 +17,7 @@ namespace {
 constexpr int32_t kSafe = 32767;
 
 int32_t Pixel(FIX v, int32_t offset) {
-    return std::clamp<int32_t>((v >> 4) + offset, -kSafe, kSafe);
+    return static_cast<int32_t>(std::clamp<int64_t>(int64_t{NearestPixel(v)} + offset, -kSafe, kSafe));
 }
 
 }  // namespace
@@ -170,6 +170,12 @@ int32_t Gl2DeviceWidth(float width, float m21, float m22) {
     return static_cast<int32_t>(std::lround(d));
 }
 
+uint32_t DashHundredths(float length, double scale) {
+    const double d = std::fabs(double{length} * scale) * 100;
+    if (!(d < UINT32_MAX)) return std::isnan(d) ? 0 : UINT32_MAX;
+    return static_cast<uint32_t>(std::lround(d));
+}
+
 void Gl2WriteMillimetres(DeviceRecord& r, int32_t whole, int32_t fraction) {
     const char* format = fraction >= 10000 ? "%l.%l"
                          : fraction >= 1000 ? "%l.0%l"
@@ -184,7 +190,7 @@ namespace {
 // Line type 8 with the pattern length in millimetres (absolute mode).
 void WriteDashLineType(DeviceRecord& r) {
     const uint64_t dpi = std::max<uint16_t>(1, r.resolution);
-    const uint64_t length = std::min<uint64_t>(uint64_t{r.gl.dashPattern} * 2540000 / dpi, 3276700000ull);
+    const uint64_t length = std::min<uint64_t>((uint64_t{r.gl.dashPattern} * 25400 + dpi / 2) / dpi, 3276700000ull);
     SpoolWrite(r, "LT8,");
     Gl2WriteMillimetres(r, static_cast<int32_t>(length / 100000), static_cast<int32_t>(length % 100000));
     SpoolWrite(r, ",1");
@@ -199,8 +205,11 @@ void Gl2DefineDash(DeviceRecord& r, std::span<const uint32_t> lengths) {
     uint64_t total = 0;
     for (int pass = 0; pass < (n == 2 ? 2 : 1); ++pass)
         for (size_t i = 0; i < n; ++i) {
-            SpoolFormat(r, ",%l", {lengths[i]});
-            total += lengths[i];
+            // Whole pixels as they are, others with their hundredths.
+            const uint32_t v = lengths[i];
+            if (v % 100) SpoolFormat(r, v % 100 < 10 ? ",%l.0%l" : ",%l.%l", {static_cast<int32_t>(v / 100), static_cast<int32_t>(v % 100)});
+            else SpoolFormat(r, ",%l", {static_cast<int32_t>(v / 100)});
+            total += v;
         }
     // UL's lengths are shares of the pattern: the pattern is as long as the
     // lengths together, so each dash prints at its own length.
@@ -209,7 +218,8 @@ void Gl2DefineDash(DeviceRecord& r, std::span<const uint32_t> lengths) {
     r.gl.lineType = 8;
 }
 
-void Gl2SetLineAttributes(DeviceRecord& r, LINEATTRS& la, float m21, float m22) {
+void Gl2SetLineAttributes(DeviceRecord& r, LINEATTRS& la, float m21, float m22, double dashScale) {
+    if (!(dashScale >= 0)) dashScale = std::hypot(double{m21}, double{m22});
     Gl2State& g = r.gl;
     const bool geometric = la.fl & LA_GEOMETRIC;
     int32_t width = 0;
@@ -234,6 +244,15 @@ void Gl2SetLineAttributes(DeviceRecord& r, LINEATTRS& la, float m21, float m22) 
         if (written) g.pendingSemicolon = true;
         width = Gl2DeviceWidth(la.elWidth.e, m21, m22);
     } else {
+        // A cosmetic line has butt ends. At 600 and 1200 dpi it prints
+        // wider than a dot (below), so a cap left from an earlier wide line
+        // would lengthen every dash by the pen's width: the cap goes with it
+        // when the printer holds another.
+        if (g.lineCap != ENDCAP_BUTT) {
+            g.lineCap = ENDCAP_BUTT;
+            SpoolWrite(r, "LA1,1");
+            g.pendingSemicolon = true;
+        }
         width = la.elWidth.l;
     }
     if (r.resolution == 1200 && width <= 4) width = 4;
@@ -270,10 +289,13 @@ void Gl2SetLineAttributes(DeviceRecord& r, LINEATTRS& la, float m21, float m22) 
         g.lineType = 8;
         return;
     }
+    // In hundredths of a pixel: a geometric dash is as long as the engine
+    // draws it, not a whole pixel (86.1 pixels sent as 86 put the dashes
+    // of a 330-pixel line 4 pixels off by its end).
     std::vector<uint32_t> lengths(count);
     for (size_t i = 0; i < count; ++i)
-        lengths[i] = geometric ? static_cast<uint32_t>(Gl2DeviceWidth(la.pstyle[i].e, m21, m22))
-                               : static_cast<uint32_t>(la.pstyle[i].l);
+        lengths[i] = geometric ? DashHundredths(la.pstyle[i].e, dashScale)
+                               : static_cast<uint32_t>(std::clamp<int64_t>(int64_t{la.pstyle[i].l} * 100, 0, UINT32_MAX));
     Gl2DefineDash(r, lengths);
     g.dashStyle = std::move(style);
     g.dashGeometric = geometric;

@@ -59,6 +59,16 @@ inline char* PeEncodeTo(int32_t v, char* out) {
 }
 void PeEncode(int32_t v, std::string& out);
 
+// The whole pixel nearest to an engine coordinate (1/16 pixel), a half
+// going down. The printer takes a coordinate as the middle of its pixel,
+// where the engine puts the path point itself, so the nearest pixel, not
+// the one below, keeps a vector where the engine draws it: dropping the
+// fraction moved every vector up to a pixel up and left, and put a wide
+// pen's far edge two dots from the engine's. A point on a pixel's edge
+// (a half) belongs to the pixel before, as the engine fills and strokes
+// it: a pixel whose middle lies on an edge is inked from the top and left.
+inline int32_t NearestPixel(FIX v) { return static_cast<int32_t>((int64_t{v} + 7) >> 4); }
+
 // "PE=" with the pair (and "<" for pen up); or the pair relative to the
 // previous point, continuing an open PE instruction.
 void PeWriteAbsolute(DeviceRecord& r, int32_t x, int32_t y, bool penUp);
@@ -91,12 +101,20 @@ void Gl2DrawPolygonIn(DeviceRecord& r, const RECTL* clip, bool winding, bool edg
 void Gl2FillRectangle(DeviceRecord& r, const RECTL& rect);
 
 // Line attributes of a stroke; `m21`, `m22` the transform's second column
-// (for geometric widths and dashes).
-void Gl2SetLineAttributes(DeviceRecord& r, LINEATTRS& la, float m21, float m22);
+// (for geometric widths); `dashScale` what the transform makes of a
+// geometric dash length, the square root of its determinant's size (a
+// page fitted a little narrower than tall draws its dashes along x that
+// much shorter than the y scale would: 0.26% put the last dash of a line
+// 6 pixels off at 600 dpi); by default the second column's length.
+void Gl2SetLineAttributes(DeviceRecord& r, LINEATTRS& la, float m21, float m22, double dashScale = -1);
 
-// The user line type 8 of the dash lengths (at most 20; two are written
-// twice).
+// The user line type 8 of the dash lengths in hundredths of a pixel (at
+// most 20; two are written twice), its pattern as long as they together.
 void Gl2DefineDash(DeviceRecord& r, std::span<const uint32_t> lengths);
+
+// The device length of a geometric dash element through `scale`, in
+// hundredths of a pixel.
+uint32_t DashHundredths(float length, double scale);
 
 // Millimetres with five decimals: whole and the fraction in 1/100000 mm.
 void Gl2WriteMillimetres(DeviceRecord& r, int32_t whole, int32_t fraction);

@@ -34,7 +34,7 @@ struct Gl2State {
     int32_t penWidth = -1;
     uint16_t lineType = 0;            // 0 solid, 1 LT1, 2 LT2, 8 the user dash
     std::vector<uint32_t> dashStyle;  // the style last defined as line type 8, as given
-    uint32_t dashPattern = 0;         // its pattern length in device pixels
+    uint32_t dashPattern = 0;         // its pattern length in hundredths of a device pixel
     bool dashGeometric = false;
     // The box of the points of the polygon last sent (left, top, right,
     // bottom; right and bottom exclusive), control points included: the

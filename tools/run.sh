@@ -316,11 +316,15 @@ judge_sample() {
             # The interpreter puts every HP-GL/2 coordinate one pixel up
             # and left of the pixel edge the engine fills from (pixel
             # placement 1, as the set-up string selects): the reference
-            # is placed one pixel up and left to meet its vectors.
+            # is placed one pixel up and left to meet its fills; its
+            # strokes it centres as the engine does, so its ink may lie a
+            # pixel further right and down (--lean 1). The reader's marked
+            # areas hold the printer's least-width pens to their width and
+            # leave its cross-hatches (the interpreter's own pattern) out.
             placed=$(sed -n 's/^page 1: .* placed at \([0-9]*,[0-9]*\) .*/\1/p' "$dir/$name-print.txt")
             verdict=$("$pagejudge" "$dir/$name-printed-1.pgm" --dpi "$dpi" \
                 --offset "$((${placed%,*} - 1)),$((${placed#*,} - 1))" \
-                --tone "$dir/$name-reference.png" 2>&1 | tr '\n' ' ' | sed 's/ $//' || true)
+                --tone "$dir/$name-reference.png" --areas "$dir/$name-read.txt" --lean 1 2>&1 | tr '\n' ' ' | sed 's/ $//' || true)
             # Differences are reported; a sheet the interpreter did not print fails the run.
             [ -e "$dir/$name-printed-1.pgm" ] || status=1
         fi

@@ -74,7 +74,9 @@ struct TestPath {
 
 std::vector<POINTFIX> Px(std::initializer_list<std::pair<int, int>> pts) {
     std::vector<POINTFIX> v;
-    for (auto [x, y] : pts) v.push_back({x * 16 + 5, y * 16 + 15});  // fractions are dropped
+    // Each point within half a pixel of its pixel (x half a pixel after,
+    // which goes down; y 7/16 before): the nearest pixel is written.
+    for (auto [x, y] : pts) v.push_back({x * 16 + 8, y * 16 - 7});
     return v;
 }
 
@@ -128,7 +130,7 @@ TEST(HpglPath, PolygonsAsTheyAreWritten) {
             if (cmd.mnemonic == "PE" || cmd.mnemonic == "BZ") found.insert(found.end(), cmd.params.begin(), cmd.params.end());
         for (const auto& rec : c.path.records)
             for (const auto& pt : rec.points)
-                for (LONG v : {pt.x, pt.y}) expected.push_back(std::clamp<LONG>(v >> 4, -32767, 32767));
+                for (LONG v : {pt.x, pt.y}) expected.push_back(std::clamp<LONG>(NearestPixel(v), -32767, 32767));
         EXPECT_EQ(found, expected);
     }
 }
@@ -170,12 +172,12 @@ TEST(HpglPath, LineAttributes) {
         LINEATTRS la;
         std::string bytes;
     } cases[] = {
-        {"cosmetic at 300 dpi: one pixel", 300, Cosmetic(1), "PW0.08467"},
-        {"cosmetic at 600 dpi: raised to 2", 600, Cosmetic(1), "PW0.08467"},
-        {"cosmetic at 1200 dpi: raised to 4", 1200, Cosmetic(1), "PW0.08467"},
-        {"ten pixels at 600 dpi", 600, Cosmetic(10), "PW0.42333"},
-        {"alternate, one pixel at 300 dpi", 300, Cosmetic(1, LA_ALTERNATE), "PW0.08467LT1,0.5,1"},
-        {"alternate at 600 dpi: wider than one", 600, Cosmetic(1, LA_ALTERNATE), "PW0.08467LT2,2,1"},
+        {"cosmetic at 300 dpi: one pixel", 300, Cosmetic(1), "LA1,1PW0.08467"},
+        {"cosmetic at 600 dpi: raised to 2", 600, Cosmetic(1), "LA1,1PW0.08467"},
+        {"cosmetic at 1200 dpi: raised to 4", 1200, Cosmetic(1), "LA1,1PW0.08467"},
+        {"ten pixels at 600 dpi", 600, Cosmetic(10), "LA1,1PW0.42333"},
+        {"alternate, one pixel at 300 dpi", 300, Cosmetic(1, LA_ALTERNATE), "LA1,1PW0.08467LT1,0.5,1"},
+        {"alternate at 600 dpi: wider than one", 600, Cosmetic(1, LA_ALTERNATE), "LA1,1PW0.08467LT2,2,1"},
         {"round join, butt cap right after set-up", 300, Geometric(3, JOIN_ROUND, ENDCAP_BUTT),
          "LA2,4,1,1,3,10PW0.25400"},
         {"mitre join and round cap: the set-up's", 300, Geometric(3, JOIN_MITER, ENDCAP_ROUND), "LA3,10PW0.25400"},
@@ -252,11 +254,51 @@ TEST(HpglPath, Dashes) {
         LINEATTRS* la;
         std::string bytes;
     } steps[] = {
-        {"two lengths are written twice", &dashed, "PW0.08467UL8,6,3,6,3LT8,1.52400,1"},
+        {"two lengths are written twice", &dashed, "LA1,1PW0.08467UL8,6,3,6,3LT8,1.52400,1"},
         {"the same dash", &dashed, ""},
         {"solid", &solid, "LT"},
         {"the dash again: line type 8 only", &dashed, "LT8,1.52400,1"},
         {"25 lengths are cut to 20", &longer, "UL8" + first20 + "LT8,17.78000,1"},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.name);
+        Gl2SetLineAttributes(g.r, *s.la, 0.0f, 1.0f);
+        EXPECT_EQ(g.Out(), s.bytes);
+    }
+    // A geometric dash through a scale of 2.87 keeps its hundredths (30 and
+    // 12 units: 86.1 and 34.44 pixels), and the pattern is as long as they
+    // together (241.08 pixels at 300 dpi: 20.41144 mm), so the tenth dash
+    // starts where the engine starts it, not 4 pixels before.
+    FLOAT_LONG units[2];
+    units[0].e = 30;
+    units[1].e = 12;
+    LINEATTRS wide = Geometric(6, JOIN_MITER, ENDCAP_ROUND);
+    wide.cstyle = 2;
+    wide.pstyle = units;
+    Gl2SetLineAttributes(g.r, wide, 0.0f, 2.87f);
+    const std::string out = g.Out();
+    EXPECT_NE(out.find("UL8,86.10,34.44,86.10,34.44LT8,20.41144,1"), std::string::npos) << out;
+}
+
+// A cosmetic line after a square-capped wide one gets butt ends again (at
+// 600 dpi it prints two dots wide, so a square cap would lengthen each dash
+// by a dot at either end); the cap is sent only when the printer holds
+// another.
+TEST(HpglPath, CosmeticLinesHaveButtEnds) {
+    GlCapture g(600);
+    SetGlMode(g.r, true);
+    g.Out();
+    LINEATTRS square = Geometric(18, JOIN_BEVEL, ENDCAP_SQUARE), thin = Cosmetic(1), butt = Geometric(18, JOIN_BEVEL, ENDCAP_BUTT);
+    const struct {
+        const char* name;
+        LINEATTRS* la;
+        std::string bytes;
+    } steps[] = {
+        {"wide, square caps", &square, "LA2,5,1,2,3,10PW0.76200"},
+        {"cosmetic: butt", &thin, "LA1,1PW0.08467"},
+        {"cosmetic again: nothing", &thin, ""},
+        {"wide with butt caps: no cap", &butt, "PW0.76200"},
+        {"wide, square caps again", &square, "LA1,2"},
     };
     for (const auto& s : steps) {
         SCOPED_TRACE(s.name);

@@ -65,6 +65,24 @@ bool IsNumberStart(uint8_t b) { return (b >= '0' && b <= '9') || b == '-' || b =
 
 double Finite(double v) { return std::isfinite(v) ? std::clamp(v, -kBig, kBig) : 0.0; }
 
+// Device positions on a grid of 1/4096 dot: a whole-dot coordinate through
+// the scaling points comes out a hair below the dot (1319.99999), which
+// would ink the dot before.
+double OnGrid(double v) { return Finite(std::round(v * 4096) / 4096); }
+
+// Lengths in millimetres with five decimals name whole dots to within a
+// ten-thousandth of a millimetre: such a length is that whole number of
+// dots (a 2-dot pen is 2 dots, not 2.00004, whose edges would straddle two
+// pixel centres and ink a third row).
+double WholeDotsNear(double dots) {
+    const double whole = std::round(dots);
+    return std::fabs(dots - whole) < 1e-3 ? whole : dots;
+}
+
+// The least pen width of the printer, in millimetres: every line thinner
+// prints at it.
+constexpr double kLeastPenMm = 0.08467;
+
 }  // namespace
 
 uint32_t Mix(uint32_t colour, double inkFraction) {
@@ -171,12 +189,17 @@ Pt Sub(Pt a, Pt b) { return {a.x - b.x, a.y - b.y}; }
 Pt Mul(Pt a, double k) { return {a.x * k, a.y * k}; }
 double Len(Pt a) { return std::hypot(a.x, a.y); }
 
+// A polygon around the circle, its sides touching it, one side across the
+// top, bottom, left and right: the rows and columns at the circle's extremes
+// are inked as a square of the same size inks them (a corner on the
+// extreme would give a span of nothing there).
 Poly Circle(Pt c, double r) {
-    const int n = std::clamp(static_cast<int>(r * 2), 8, 64);
+    const int n = 4 * std::clamp(static_cast<int>(r), 4, 32);
+    const double out = r / std::cos(M_PI / n);
     Poly p;
     for (int i = 0; i < n; ++i) {
-        const double a = 2 * M_PI * i / n;
-        p.push_back({c.x + r * std::cos(a), c.y + r * std::sin(a)});
+        const double a = 2 * M_PI * (i + 0.5) / n;
+        p.push_back({c.x + out * std::cos(a), c.y + out * std::sin(a)});
     }
     return p;
 }
@@ -402,7 +425,7 @@ GlReader::Pt GlReader::ToDevice(GlSurface& s, Pt u) const {
             plot = {p1.x + (dx ? (u.x - sc_[0]) * (p2.x - p1.x) / dx : 0), p1.y + (dy ? (u.y - sc_[2]) * (p2.y - p1.y) / dy : 0)};
         }
     }
-    return {Finite(fx + plot.x * kx), Finite(fy + fh - plot.y * ky)};
+    return {OnGrid(fx + plot.x * kx), OnGrid(fy + fh - plot.y * ky)};
 }
 
 GlReader::Pt GlReader::ToUser(GlSurface& s, Pt d) const {
@@ -419,7 +442,7 @@ double GlReader::PenWidthDots(GlSurface& s) const {
         const double diag = Len(Sub(p2_, p1_)) * Scale(s);
         return penWidthMm_ / 100 * diag;
     }
-    return penWidthMm_ / 25.4 * kPlotterUnits * Scale(s);
+    return WholeDotsNear(penWidthMm_ / 25.4 * kPlotterUnits * Scale(s));
 }
 
 void GlReader::Enter(GlSurface& s, bool penAtCursor, double cursorX, double cursorY) {
@@ -483,7 +506,7 @@ void GlReader::StrokePolylines(GlSurface& s, const std::vector<Poly>& lines, con
     if (lineTypeOn_) {
         const auto user = userLines_.find(std::abs(lineType_));
         pattern = user != userLines_.end() ? user->second : FixedLineType(std::min(std::abs(lineType_), 8));
-        length = patternAbsolute_ ? patternLength_ / 25.4 * kPlotterUnits * Scale(s)
+        length = patternAbsolute_ ? WholeDotsNear(patternLength_ / 25.4 * kPlotterUnits * Scale(s))
                                   : patternLength_ / 100 * Len(Sub(p2_, p1_)) * Scale(s);
         if (p1p2Default_ && !patternAbsolute_) {
             double fx, fy, fw, fh, pw, ph;
@@ -528,7 +551,12 @@ void GlReader::StrokePolylines(GlSurface& s, const std::vector<Poly>& lines, con
             // itself.
             Poly centred = p;
             for (auto& q : centred) q = Add(q, {0.5, 0.5});
+            const size_t from = shapes.size();
             StrokePieces(centred, pieceClosed[i], width, cap_, join_, miter_, shapes);
+            // An edge along a row or column of pixel centres is meant to lie
+            // on it (an even pen's), not a rounding error to one side.
+            for (size_t k = from; k < shapes.size(); ++k)
+                for (auto& q : shapes[k]) q = {OnGrid(q.x), OnGrid(q.y)};
         }
     }
     // One mask for all pieces: overlaps paint once.
@@ -548,7 +576,57 @@ void GlReader::StrokePolylines(GlSurface& s, const std::vector<Poly>& lines, con
     // Paint through the line's fill.
     Fill fill = lineFill_;
     if (fill.kind == 0) fill.kind = 1;
-    PaintMask(s, mask, fill, "SV");
+    const GlBox painted = PaintMask(s, mask, fill, "SV");
+    // A pen of the least width may stand for a thinner line: its ink lies
+    // up to half its width beyond.
+    if (width > 1.5 && !widthRelative_ && penWidthMm_ <= kLeastPenMm + 1e-5)
+        Mark(s, "least-width pen", painted, std::max(1, static_cast<int32_t>(std::ceil((width - 1) / 2))));
+    // Dashes of no whole number of dots: an interpreter that lays each dash
+    // out in whole dots drifts along the line.
+    if (length > 0) {
+        double sum = 0;
+        for (double v : pattern) sum += v;
+        bool fractional = false;
+        for (double v : pattern) {
+            const double dots = sum > 0 ? v / sum * length : 0;
+            fractional |= std::fabs(dots - std::round(dots)) > 1e-3;
+        }
+        if (fractional) Mark(s, "fractional dashes", painted, 0);
+        // Where a dashed line ends in a gap, some interpreters ink a dash of
+        // nothing there (a stub as wide as the pen).
+        const double h = std::max(1.0, width) / 2 + 2;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            if (lines[i].empty() || closed[i]) continue;
+            const Pt e = ToDevice(s, lines[i].back());
+            Mark(s, "dashed line end",
+                 {static_cast<int32_t>(std::floor(e.x - h)), static_cast<int32_t>(std::floor(e.y - h)),
+                  static_cast<int32_t>(std::ceil(e.x + h)) + 1, static_cast<int32_t>(std::ceil(e.y + h)) + 1},
+                 0);
+        }
+    }
+    // Sharp corners of a wide round-joined line.
+    if (width > 1.5 && join_ == 4) {
+        const double h = width / 2 + 1;
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            const Poly& p = pieces[i];
+            const size_t n = p.size();
+            for (size_t k = 0; k < n && n >= 3; ++k) {
+                if (!pieceClosed[i] && (k == 0 || k + 1 == n)) continue;
+                const Pt a = p[(k + n - 1) % n], b = p[k], c = p[(k + 1) % n];
+                const Pt d1 = Sub(b, a), d2 = Sub(c, b);
+                const double l1 = Len(d1), l2 = Len(d2);
+                if (l1 < 1e-9 || l2 < 1e-9 || (d1.x * d2.x + d1.y * d2.y) / (l1 * l2) > 0.866) continue;
+                const GlBox corner{static_cast<int32_t>(std::floor(b.x - h)), static_cast<int32_t>(std::floor(b.y - h)),
+                                   static_cast<int32_t>(std::ceil(b.x + h)) + 1, static_cast<int32_t>(std::ceil(b.y + h)) + 1};
+                Mark(s, "round join", corner, 0);
+            }
+        }
+    }
+}
+
+void GlReader::Mark(GlSurface& s, const char* what, const GlBox& painted, int32_t radius) {
+    if (!out_.markedAreas || painted.Empty() || out_.markedAreas->size() >= 100000) return;
+    out_.markedAreas->push_back({what, s.PageIndex(), painted.left, painted.top, painted.right, painted.bottom, radius});
 }
 
 GlBox GlReader::ClipBox(GlSurface& s, double l, double t, double r, double b) const {
@@ -590,7 +668,7 @@ void GlReader::PaintPolys(GlSurface& s, const std::vector<Poly>& polys, bool non
     }
 }
 
-void GlReader::PaintMask(GlSurface& s, const GlMask& m, const Fill& fill, const char* what) {
+GlBox GlReader::PaintMask(GlSurface& s, const GlMask& m, const Fill& fill, const char* what) {
     const GlMask* mask = &m;
     const GlBox& box = mask->Bounds();
     const uint32_t penColour = s.PaletteColour(pen_number_);
@@ -645,6 +723,9 @@ void GlReader::PaintMask(GlSurface& s, const GlMask& m, const Fill& fill, const 
     if (fill.kind == 9 && out_.vendorAreas && !painted.Empty() && out_.vendorAreas->size() < 100000)
         out_.vendorAreas->push_back({std::string(what) + "9", static_cast<int>(fill.level), s.PageIndex(), painted.left,
                                      painted.top, painted.right, painted.bottom});
+    // The whole area the hatch covers, its white too.
+    if (fill.kind == 21) Mark(s, what[0] == 'F' ? "FT21" : "SV21", box, 0);
+    return painted;
 }
 
 void GlReader::FillRect(GlSurface& s, Pt a, Pt b, bool edge) {

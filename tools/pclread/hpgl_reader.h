@@ -33,6 +33,25 @@ struct VendorArea {
     int32_t left = 0, top = 0, right = 0, bottom = 0;
 };
 
+// An area the printer inks by a rule of its own, which a judge holds to
+// that rule rather than to a pixel: "least-width pen", a stroke whose pen is
+// the printer's least width (0.08467 mm: one dot at 300 dpi, 2 at 600, 4 at
+// 1200), which every line thinner than that prints at, so its ink may lie
+// `radius` dots off a thinner line's; "FT21" and "SV21", the printer's own
+// cross-hatch patterns, which each interpreter draws in its own way;
+// "fractional dashes", a dashed line whose dashes are no whole number of
+// dots (an interpreter laying dashes out in whole dots drifts along it);
+// "round join", a sharp corner of a wide round-joined line, and "dashed
+// line end", the end of a dashed line (interpreters differ in what they
+// ink there). The box is in device dots, right and
+// bottom exclusive.
+struct MarkedArea {
+    std::string what;
+    size_t page = 0;
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+    int32_t radius = 0;
+};
+
 // The job as a general interpreter can print it: the vendor's flat greys
 // (FT9 and SV9 with a grey level, 255 white) become user raster fills (RF
 // with FT11 and SV2) of a 16 x 16 ordered dither of the same darkness, so
@@ -91,6 +110,7 @@ public:
         std::vector<GlCommand>* commands = nullptr;  // null: not kept
         std::vector<VendorArea>* vendorAreas = nullptr;
         std::vector<std::string>* errors = nullptr;
+        std::vector<MarkedArea>* markedAreas = nullptr;
     };
     explicit GlReader(Output out) : out_(out) { Initialize(); }
 
@@ -136,7 +156,9 @@ private:
     void FlushLine(GlSurface& s);
     void StrokePolylines(GlSurface& s, const std::vector<Poly>& lines, const std::vector<bool>& closed, bool screened);
     void PaintPolys(GlSurface& s, const std::vector<Poly>& polys, bool nonzero, const Fill& fill, const char* what);
-    void PaintMask(GlSurface& s, const GlMask& mask, const Fill& fill, const char* what);
+    // Returns the box of the pixels painted.
+    GlBox PaintMask(GlSurface& s, const GlMask& mask, const Fill& fill, const char* what);
+    void Mark(GlSurface& s, const char* what, const GlBox& painted, int32_t radius);
     void FillRect(GlSurface& s, Pt a, Pt b, bool edge);
     void DefaultWindow();
     // The pixels a shape within (l, t)-(r, b) in dots may touch: on the

@@ -169,10 +169,11 @@ namespace {
 
 int32_t Blocks(int32_t v) { return (v + kToneBlock - 1) / kToneBlock; }
 
-// Ink of `g` within one pixel of (x, y).
-bool InkNear(const Grey& g, int32_t x, int32_t y, int32_t radius = 1) {
-    for (int32_t dy = -radius; dy <= radius; ++dy)
-        for (int32_t dx = -radius; dx <= radius; ++dx) {
+// Ink of `g` within `radius` pixels of (x, y), the box reaching `before`
+// pixels further up and left and `after` further right and down.
+bool InkNear(const Grey& g, int32_t x, int32_t y, int32_t radius = 1, int32_t before = 0, int32_t after = 0) {
+    for (int32_t dy = -radius - before; dy <= radius + after; ++dy)
+        for (int32_t dx = -radius - before; dx <= radius + after; ++dx) {
             const int32_t px = x + dx, py = y + dy;
             if (px >= 0 && py >= 0 && px < g.width && py < g.height && g.At(px, py) < 128) return true;
         }
@@ -193,7 +194,7 @@ std::vector<uint8_t> GreyBlocks(const Grey& decoded) {
 }
 
 std::optional<SheetMatch> MatchSheet(const Grey& printed, const Grey& expected, const std::vector<uint8_t>& greyBlocks,
-                                     std::span<const TextGlyph> text) {
+                                     std::span<const TextGlyph> text, std::span<const LooseArea> loose, int32_t lean) {
     if (printed.width != expected.width || printed.height != expected.height) return std::nullopt;
     const int32_t bw = Blocks(printed.width), bh = Blocks(printed.height);
     if (greyBlocks.size() != static_cast<size_t>(bw) * bh) return std::nullopt;
@@ -211,9 +212,23 @@ std::optional<SheetMatch> MatchSheet(const Grey& printed, const Grey& expected, 
                 r = std::max(r, static_cast<int32_t>(std::floor(t)));
             }
     }
+    std::vector<uint8_t> leftOut(greyBlocks.size(), 0);
+    for (const LooseArea& a : loose) {
+        if (a.right <= a.left || a.bottom <= a.top) continue;
+        const int32_t grow = std::max(0, a.radius);
+        const int32_t bx0 = std::max(0, (a.left - grow) / kToneBlock), by0 = std::max(0, (a.top - grow) / kToneBlock);
+        const int32_t bx1 = std::min(bw - 1, (a.right - 1 + grow) / kToneBlock), by1 = std::min(bh - 1, (a.bottom - 1 + grow) / kToneBlock);
+        for (int32_t by = by0; by <= by1; ++by)
+            for (int32_t bx = bx0; bx <= bx1; ++bx) {
+                const size_t b = static_cast<size_t>(by) * bw + bx;
+                if (a.leftOut) leftOut[b] = 1;
+                else radius[b] = std::max(radius[b], a.radius);
+            }
+    }
     SheetMatch m;
     for (int32_t by = 0; by < bh; ++by)
         for (int32_t bx = 0; bx < bw; ++bx) {
+            if (leftOut[static_cast<size_t>(by) * bw + bx]) continue;
             const bool grey = greyBlocks[static_cast<size_t>(by) * bw + bx];
             const int32_t near = radius[static_cast<size_t>(by) * bw + bx];
             int64_t sumP = 0, sumE = 0, n = 0;
@@ -225,8 +240,8 @@ std::optional<SheetMatch> MatchSheet(const Grey& printed, const Grey& expected, 
                     ++n;
                     m.expectedInk += e < 128;
                     if (grey) continue;
-                    if (p < 128 && e >= 128 && !InkNear(expected, x, y, near)) ++m.extra;
-                    if (e < 128 && p >= 128 && !InkNear(printed, x, y, near)) ++m.missing;
+                    if (p < 128 && e >= 128 && !InkNear(expected, x, y, near, lean, 0)) ++m.extra;
+                    if (e < 128 && p >= 128 && !InkNear(printed, x, y, near, 0, lean)) ++m.missing;
                 }
             // Glyphs drawn from fonts may stand off by their tolerance: their
             // blocks' tone says nothing.

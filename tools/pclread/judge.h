@@ -76,11 +76,24 @@ struct SheetMatch {
     int32_t worstX = 0, worstY = 0;  // the worst block's top-left
     bool Passes() const { return extra + missing == 0 && worstTone <= kToneBound; }
 };
+// An area held to a rule of its own (sheet pixels, right and bottom
+// exclusive): in the blocks it touches ink counts as near within `radius`
+// and tone is not compared (radius above 1), or nothing is compared at all
+// (`leftOut`).
+struct LooseArea {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+    int32_t radius = 1;
+    bool leftOut = false;
+};
 // Around the glyphs of `text` (characters the decoded sheet drew from
 // fonts) ink counts as near within the glyph's tolerance rather than one
-// pixel, and their blocks' tone is not compared.
+// pixel, and their blocks' tone is not compared; `loose` areas likewise by
+// their own rules. `lean`: the printed ink may lie that many pixels further
+// right and down than the one pixel either way (a printer that places two
+// kinds of drawing a pixel apart).
 std::optional<SheetMatch> MatchSheet(const Grey& printed, const Grey& expected, const std::vector<uint8_t>& greyBlocks,
-                                     std::span<const TextGlyph> text = {});
+                                     std::span<const TextGlyph> text = {}, std::span<const LooseArea> loose = {},
+                                     int32_t lean = 0);
 
 // The 16 x 16 blocks of a decoded sheet holding a grey that is neither
 // black nor white (grey fills and images), row after row of blocks.

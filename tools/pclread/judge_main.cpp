@@ -2,10 +2,13 @@
 // sheet, PGM or PBM) against the engine's reference render of the printable
 // area (pixel for pixel) and against an independently rendered expected page
 // (reduced to 75 dpi grey).
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "pclread/judge.h"
 
@@ -13,15 +16,41 @@ namespace {
 
 const char* const kUsage =
     "usage: pagejudge SHEET.pgm --dpi D --offset X,Y [--reference REF.png] [--tone REF.png]\n"
-    "                 [--expected PAGE.png --expected-dpi E]\n\n"
+    "                 [--areas READ.txt] [--lean N] [--expected PAGE.png --expected-dpi E]\n\n"
     "SHEET is the whole sheet at D dots per inch; the printable area starts at\n"
     "(X, Y) dots. --reference: the engine's render of the printable area, compared\n"
     "ink for ink. --tone: the same render judged as a printer of black dots\n"
     "prints it: ink within a pixel outside its grey areas, and the mean grey of\n"
-    "every 16 x 16 block within the tone bound. --expected: the page as an outside renderer draws it at E dpi,\n"
+    "every 16 x 16 block within the tone bound. --areas: pclread's report of the\n"
+    "job; its \"marked area\" lines of page 1 loosen --tone where the printer inks\n"
+    "by rules of its own: a least-width pen's ink within its radius (tone not\n"
+    "compared); its cross-hatches (FT21, SV21), dashes of no whole number of dots\n"
+    "and sharp corners of wide round-joined lines, which interpreters draw each\n"
+    "their own way, left out. --lean N: for --tone, the\n"
+    "sheet's ink may lie N pixels further right and down than the one pixel\n"
+    "either way (an interpreter that places fills and strokes a pixel apart).\n"
+    "--expected: the page as an outside renderer draws it at E dpi,\n"
     "placed at the printable area's top-left; both are reduced to 75 dpi grey and\n"
     "the mean difference, the worst 8 x 8 block and the ink box (in 75 dpi pixels\n"
     "from the printable corner) are reported.\n";
+
+// The marked areas of page 1 in pclread's report, on the sheet (the page at
+// `ox`, `oy`).
+std::vector<pclread::LooseArea> MarkedAreas(const std::string& path, int ox, int oy) {
+    std::vector<pclread::LooseArea> areas;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        char what[64] = {};
+        int page = 0, radius = 0, x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+        if (std::sscanf(line.c_str(), "marked area: page %d, radius %d, %63[^,], x %d-%d y %d-%d", &page, &radius, what, &x0,
+                        &x1, &y0, &y1) != 7 ||
+            page != 1)
+            continue;
+        const bool thin = std::strcmp(what, "least-width pen") == 0;
+        areas.push_back({x0 + ox, y0 + oy, x1 + 1 + ox, y1 + 1 + oy, radius, !thin});
+    }
+    return areas;
+}
 
 int Usage(const char* why) {
     std::fprintf(stderr, "pagejudge: %s\n%s", why, kUsage);
@@ -31,8 +60,8 @@ int Usage(const char* why) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string sheetPath, reference, expected, tone;
-    int dpi = 0, expectedDpi = 0, ox = -1, oy = -1;
+    std::string sheetPath, reference, expected, tone, areasPath;
+    int dpi = 0, expectedDpi = 0, ox = -1, oy = -1, lean = 0;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto next = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -45,6 +74,8 @@ int main(int argc, char** argv) {
         else if (a == "--expected-dpi" && (v = next())) expectedDpi = std::atoi(v);
         else if (a == "--reference" && (v = next())) reference = v;
         else if (a == "--tone" && (v = next())) tone = v;
+        else if (a == "--areas" && (v = next())) areasPath = v;
+        else if (a == "--lean" && (v = next())) lean = std::clamp(std::atoi(v), 0, 8);
         else if (a == "--expected" && (v = next())) expected = v;
         else if (a == "--offset" && (v = next())) {
             if (std::sscanf(v, "%d,%d", &ox, &oy) != 2) return Usage("--offset takes X,Y");
@@ -78,7 +109,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         const auto placed = pclread::Place(*ref, sheet->width, sheet->height, ox, oy);
-        const auto m = pclread::MatchSheet(*sheet, placed, pclread::GreyBlocks(placed));
+        const auto areas = areasPath.empty() ? std::vector<pclread::LooseArea>{} : MarkedAreas(areasPath, ox, oy);
+        const auto m = pclread::MatchSheet(*sheet, placed, pclread::GreyBlocks(placed), {}, areas, lean);
         std::printf("tone: %s\n", m ? pclread::Verdict(*m).c_str() : "another sheet size");
         status |= !m || !m->Passes();
     }

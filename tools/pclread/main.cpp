@@ -41,7 +41,9 @@ const char* const kUsage =
     "page's colour) must lie in the other within 2 pixels plus 1% of the glyph's\n"
     "distance from its run's start.\n"
     "Areas painted by the printer's own grey commands (FT9, SV9, ESC*v9T), which\n"
-    "other interpreters ignore, are listed as \"vendor area\" lines.\n";
+    "other interpreters ignore, are listed as \"vendor area\" lines; strokes of the\n"
+    "printer's least pen width and its cross-hatch fills (FT21, SV21), which it\n"
+    "inks by rules of its own, as \"marked area\" lines (pagejudge --areas).\n";
 
 // The screen of the colour-raster page being judged.
 const pclrend::ColourScreen* g_screen = nullptr;
@@ -204,6 +206,9 @@ int main(int argc, char** argv) {
     }
     for (const auto& a : job.vendorAreas)
         std::printf("vendor area: page %zu, %s level %d, x %d-%d y %d-%d\n", a.page + 1, a.command.c_str(), a.level, a.left,
+                    a.right - 1, a.top, a.bottom - 1);
+    for (const auto& a : job.markedAreas)
+        std::printf("marked area: page %zu, radius %d, %s, x %d-%d y %d-%d\n", a.page + 1, a.radius, a.what.c_str(), a.left,
                     a.right - 1, a.top, a.bottom - 1);
     if (job.xl.present) return XlPages(job, references, printed, offsetX, offsetY, prefix);
     bool same = job.Ok() && (expected.empty() || expected.size() == job.pages.size());

@@ -369,7 +369,7 @@ class Reader : public GlSurface {
 public:
     Reader(std::span<const uint8_t> bytes, const Options& options, Job& job)
         : in_(bytes), options_(options), job_(job),
-          gl_({options.keepCommands ? &job.gl : nullptr, &job.vendorAreas, &job.errors}) {
+          gl_({options.keepCommands ? &job.gl : nullptr, &job.vendorAreas, &job.errors, &job.markedAreas}) {
         ResetColour();
     }
 

@@ -87,6 +87,7 @@ struct Job {
     XlSession xl;                       // the PCL XL stream, when the job enters PCL XL
     std::vector<GlCommand> gl;          // every HP-GL/2 command (with keepCommands)
     std::vector<VendorArea> vendorAreas;  // FT9/SV9 and ESC*v9T areas, by page
+    std::vector<MarkedArea> markedAreas;  // least-width pens and cross-hatches, by page
     std::map<uint32_t, SoftFont> softFonts;  // soft fonts defined at the end of the job (or its last reset)
     bool Ok() const { return errors.empty(); }
 };
