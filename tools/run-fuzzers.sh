@@ -1,6 +1,13 @@
 #!/usr/bin/env bash
 # Runs every libFuzzer target of a fuzz build for a bounded time each,
 # starting from its committed seeds. A crash fails the run.
+#
+# A committed corpus is read whole before fuzzing starts, so keep it small
+# enough to load in well under a second: minimise it by edges alone and
+# leave out inputs that take more than about 20 ms unless they alone reach
+# an edge, e.g.
+#   mkdir new && cp <seeds> new/
+#   bin/<target> -merge=1 -use_counters=0 new <fast-inputs>/   # then <slow-inputs>/
 set -euo pipefail
 tree=$1
 seconds=${2:-5}
