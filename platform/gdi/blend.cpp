@@ -84,9 +84,10 @@ BOOL FillTriangle(HDC hdc, const TRIVERTEX* v[3]) {
     LPtoDP(hdc, d, 3);
     const LONG dl = std::min({d[0].x, d[1].x, d[2].x}), dr = std::max({d[0].x, d[1].x, d[2].x});
     const LONG dt = std::min({d[0].y, d[1].y, d[2].y}), db = std::max({d[0].y, d[1].y, d[2].y});
-    const double area = double(d[1].x - d[0].x) * (d[2].y - d[0].y) - double(d[2].x - d[0].x) * (d[1].y - d[0].y);
+    const double area = (double(d[1].x) - d[0].x) * (double(d[2].y) - d[0].y) -
+                        (double(d[2].x) - d[0].x) * (double(d[1].y) - d[0].y);
     if (area == 0) return TRUE;
-    if (dr - dl + 1 > kMaxSide || db - dt + 1 > kMaxSide) {
+    if (int64_t{dr} - dl + 1 > kMaxSide || int64_t{db} - dt + 1 > kMaxSide) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
@@ -281,16 +282,24 @@ BOOL PlgBlt(HDC dest, const POINT* corners, HDC src, int xSrc, int ySrc, int wid
     // The source's top left goes to the first corner, its top right to the
     // second and its bottom left to the third; the fourth completes the
     // parallelogram.
-    POINT d[4] = {corners[0], corners[1], corners[2],
-                  {corners[1].x + corners[2].x - corners[0].x, corners[1].y + corners[2].y - corners[0].y}};
+    // A fourth corner beyond the coordinate range is no parallelogram this
+    // device can hold.
+    const int64_t x3 = int64_t{corners[1].x} + corners[2].x - corners[0].x;
+    const int64_t y3 = int64_t{corners[1].y} + corners[2].y - corners[0].y;
+    if (x3 != static_cast<LONG>(x3) || y3 != static_cast<LONG>(y3)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    POINT d[4] = {corners[0], corners[1], corners[2], {static_cast<LONG>(x3), static_cast<LONG>(y3)}};
     POINT logical[4] = {d[0], d[1], d[3], d[2]};
     LPtoDP(dest, d, 4);
-    const double ux = d[1].x - d[0].x, uy = d[1].y - d[0].y, vx = d[2].x - d[0].x, vy = d[2].y - d[0].y;
+    const double ux = double(d[1].x) - d[0].x, uy = double(d[1].y) - d[0].y, vx = double(d[2].x) - d[0].x,
+                 vy = double(d[2].y) - d[0].y;
     const double det = ux * vy - vx * uy;
     if (det == 0) return TRUE;
     const LONG dl = std::min({d[0].x, d[1].x, d[2].x, d[3].x}), dr = std::max({d[0].x, d[1].x, d[2].x, d[3].x});
     const LONG dt = std::min({d[0].y, d[1].y, d[2].y, d[3].y}), db = std::max({d[0].y, d[1].y, d[2].y, d[3].y});
-    if (dr - dl + 1 > kMaxSide || db - dt + 1 > kMaxSide) {
+    if (int64_t{dr} - dl + 1 > kMaxSide || int64_t{db} - dt + 1 > kMaxSide) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }

@@ -65,6 +65,22 @@ TEST(GradientFill, ABadMeshDrawsNothing) {
     EXPECT_FALSE(GradientFill(page.dc, v, 2, r, 1, 7));
 }
 
+TEST(PlgBlt, AFourthCornerBeyondTheCoordinateRangeIsRefused) {
+    MemoryPage src(8, 8), dst(40, 40);
+    PatBlt(src.dc, 0, 0, 8, 8, BLACKNESS);
+    // The fourth corner (second + third - first) lies past 2^31 on each axis
+    // in turn; the corners given are all in range.
+    const POINT cases[][3] = {{{-2000000000, 0}, {2000000000, 0}, {0, 10}},
+                              {{0, -2000000000}, {10, 0}, {0, 2000000000}},
+                              {{2000000000, 2000000000}, {-2000000000, 0}, {0, -2000000000}}};
+    for (const auto& corners : cases) {
+        SetLastError(0);
+        EXPECT_FALSE(PlgBlt(dst.dc, corners, src.dc, 0, 0, 8, 8, nullptr, 0, 0));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    }
+    EXPECT_EQ(dst.NotWhite(), 0u);
+}
+
 TEST(TransparentBlt, TheKeyColourLeavesTheDestination) {
     MemoryPage src(20, 10), dst(60, 30);
     // Source: magenta field with a blue square in the middle.
