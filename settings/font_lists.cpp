@@ -271,13 +271,14 @@ bool ReplaceFileContents(const std::filesystem::path& file, std::span<const uint
         if (n <= 0) ok = false;
         else done += static_cast<size_t>(n);
     }
-    ok = ok && ::fsync(fd) == 0;
+    ok = ok && zq::SyncIfDurable(fd);
     ok = ::close(fd) == 0 && ok;
     ok = ok && ::rename(tmpl.c_str(), file.c_str()) == 0;
     if (!ok) {
         ::unlink(tmpl.c_str());
         return false;
     }
+    if (!zq::DurableWrites()) return true;
     const int dir = ::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);

@@ -208,6 +208,17 @@ std::vector<PendingRename> PendingRenames();
 // others are still done).
 bool ApplyPendingRenames();
 
+// Durable writes: files the package replaces (profiles, list files) are
+// flushed to disk, with their folder, before the replacement is reported
+// done, so that a crash leaves the old or the new contents. On by default;
+// a fuzz target, which writes thousands of throwaway files and never
+// survives a crash, turns it off. What is written, and when another reader
+// sees it, is the same either way.
+void SetDurableWrites(bool on);
+bool DurableWrites();
+// fsync when writes are durable; true when it succeeded or was not asked.
+bool SyncIfDurable(int fd);
+
 // Whether a Windows name matches a FindFirstFile pattern.
 bool MatchesPattern(std::u16string_view name, std::u16string_view pattern);
 

@@ -1,6 +1,8 @@
 #include "base/paths.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -156,6 +158,28 @@ bool ValidComponent(std::u16string_view part) {
 }
 
 std::optional<SplitPath> Split(std::u16string_view path, bool checkNames);
+
+std::atomic<bool> g_noOpenat2{false};
+
+// Whether `path` exists with every component under the spelling given and
+// none of them a symbolic link: then a walk component by component would
+// find the exact names and no link, so one call answers for all of them.
+// False when unsure (missing, a link met, the call unavailable).
+bool PlainPathExists(const fs::path& path, bool& missing) {
+    missing = false;
+    if (g_noOpenat2.load(std::memory_order_relaxed)) return false;
+    struct open_how how {};
+    how.flags = O_PATH | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    const long fd = ::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
+    if (fd < 0) {
+        if (errno == ENOSYS || errno == EPERM) g_noOpenat2.store(true, std::memory_order_relaxed);
+        missing = errno == ENOENT;
+        return false;
+    }
+    ::close(static_cast<int>(fd));
+    return true;
+}
 
 SplitPath CurrentSplit() {
     // The stored directory is always a valid full path.
@@ -469,6 +493,26 @@ std::optional<fs::path> MapPath(std::u16string_view windowsPath) {
     bool link = false;
     if (split->prefix.size() == 2) {
         host /= std::string(1, static_cast<char>(split->prefix[0] - u'A' + 'a'));
+        // Most paths name what exists as spelled, through plain folders:
+        // one look at the whole path (or, for a file about to be made, its
+        // folder) stands for the walk below, which would find the same.
+        fs::path whole = host;
+        for (const auto& part : split->parts) whole /= ToUtf8(part);
+        bool missing = false;
+        bool found = PlainPathExists(whole, missing);
+        if (!found && missing && !split->parts.empty()) {
+            fs::path folder = whole.parent_path();
+            if (PlainPathExists(folder, missing)) {
+                bool lastExists = true, lastLink = false;
+                whole = Lookup(folder, split->parts.back(), lastExists, lastLink);
+                found = !lastLink;
+            }
+        }
+        if (found) {
+            std::error_code ec;
+            CanonicalRoot(root, ec);
+            if (!ec) return whole;
+        }
         std::error_code sec;
         const auto type = fs::symlink_status(host, sec).type();
         exists = !sec && type != fs::file_type::not_found;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/files.h"
 #include "base/fsutil.h"
 #include "base/paths.h"
 
@@ -203,7 +204,7 @@ bool Update(const std::u16string& fileName, bool createIfMissing, const std::fun
         done += static_cast<size_t>(n);
     }
     const int err = errno;
-    const bool ok = done == bytes.size() && ::fsync(fd) == 0;
+    const bool ok = done == bytes.size() && SyncIfDurable(fd);
     ::close(fd);
     if (!ok || ::rename(temp.c_str(), host->c_str()) != 0) {
         const int e = ok ? errno : (err ? err : ENOSPC);

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "base/files.h"
 #include "base/root.h"
 #include "postinst/ini_file.h"
 #include "testing/temp_root.h"
@@ -17,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const auto root = zq::testing::ProcessTempDirectory("zq-fuzz-postinst-ini");
     static const fs::path dir = [] {
         zq::SetSystemRoot(root);
+        zq::SetDurableWrites(false);  // thousands of throwaway files
         std::error_code made;
         fs::create_directories(root / "c" / "ini", made);
         return root / "c" / "ini";

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "base/root.h"
 #include "common/res_ids.h"
 #include "settings/paper_resolution.h"
@@ -80,6 +81,8 @@ struct Printer {
         // In memory where the host offers it: every input writes the store.
         root = zq::testing::ProcessTempDirectory("zqfuzzrows");
         zq::SetSystemRoot(root);
+        // Every input rewrites list files that need not survive a crash.
+        zq::SetDurableWrites(false);
         zq::store::SetRegistryUser(u"fuzz");
         std::u16string driver = u"Zelquor Fuzz", path = u"pclrend.dll", data = u"drvui.dll";
         DRIVER_INFO_2W d{};

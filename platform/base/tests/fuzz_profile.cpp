@@ -2,6 +2,7 @@
 // read, and setting one key changes no other value.
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "base/profile.h"
 #include "base/root.h"
 #include "base/text.h"
@@ -22,6 +24,8 @@ const fs::path& Root() {
     static const fs::path& root = []() -> const fs::path& {
         const fs::path& dir = zq::testing::ProcessTempDirectory("zqfuzz");
         fs::create_directories(dir / "c" / "windows");
+        // Each input replaces the file a few times; none need survive a crash.
+        zq::SetDurableWrites(false);
         return dir;
     }();
     return root;
@@ -45,12 +49,20 @@ std::vector<std::u16string> Split(const std::u16string& list) {
     return out;
 }
 
-// Reads into a buffer that starts small and doubles while the answer is cut
-// (size - 1 for a value, size - 2 for a list): a full-size buffer on every
-// read would cost more than the reading.
+// The file's size in bytes as the input wrote it: no answer is longer (in
+// characters) than the file's text and its closing NULs, and the one key
+// written adds a line or two.
+size_t g_fileBytes = 0;
+
+// Reads into a small buffer first, and when the answer is cut (size - 1 for
+// a value, size - 2 for a list) into one as large as the file allows, then
+// doubling: most answers are short, and a long one costs one more parse of
+// the file rather than one per doubling. A full-size buffer on every read
+// would cost more than the reading.
 template <class Call>
 std::u16string ReadGrowing(bool list, Call call) {
-    for (DWORD size = 256;; size *= 2) {
+    const DWORD whole = static_cast<DWORD>(std::min<size_t>(g_fileBytes + 64, kSize));
+    for (DWORD size = 256;; size = std::min(std::max(size * 2, whole), kSize)) {
         std::u16string buf(size, u'\0');
         const DWORD n = call(buf.data(), size);
         if (n + (list ? 2 : 1) < size || size >= kSize) {
@@ -98,6 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = wide ? 2 : 0; i < bytes.size(); i += wide ? 2 : 1)
         if (bytes[i] == 0 && (!wide || (i + 1 < bytes.size() && bytes[i + 1] == 0))) bytes[i] = ' ';
     std::ofstream(Root() / "c" / "windows" / "fuzz.ini", std::ios::binary | std::ios::trunc) << bytes;
+    g_fileBytes = bytes.size();
 
     // Every read parses the file again: whole sections (a sample of the
     // first few) and a few single keys keep each input cheap and still

@@ -56,7 +56,7 @@ TEST_F(Paths, RefusesWhatLeavesTheRoot) {
     for (std::u16string_view path : {u"C:\\..", u"C:\\a\\..\\..\\x", u"\\\\server\\share\\..\\other\\x",
                                      u"..\\..", u"C:\\out\\etc\\passwd", u"C:\\OUT", u"C:\\dangling",
                                      u"C:\\windows\\up\\x", u"\\\\..\\..", u"\\\\..\\..\\x",
-                                     u"C:\\WINDOWS\\UP\\x"}) {
+                                     u"C:\\WINDOWS\\UP\\x", u"C:\\out\\new-file", u"C:\\windows\\UP"}) {
         SetLastError(0);
         EXPECT_FALSE(zq::MapPath(path)) << zq::Utf16ToUtf8(path);
         EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED) << zq::Utf16ToUtf8(path);
