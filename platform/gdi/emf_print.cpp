@@ -1,10 +1,13 @@
 // Spooling a metafile and playing it onto the printer's device context.
 #include "gdi/emf_print.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "base/error.h"
@@ -66,6 +69,47 @@ RECTL PlacePage(const Header& header, SIZEL printable, int dpiX, int dpiY) {
             static_cast<LONG>(std::min<double>(printable.cy, std::lround(h * s)))};
 }
 
+bool AppendFile(const std::string& path, std::vector<uint8_t>& out) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const size_t start = out.size();
+    auto readSome = [fd](uint8_t* to, size_t n) {
+        for (;;) {
+            const ssize_t got = ::read(fd, to, n);
+            if (got >= 0 || errno != EINTR) return got;
+        }
+    };
+    bool ok = true;
+    // A regular file is read in one read of its size (a short one goes on).
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        size_t at = start;
+        out.resize(start + static_cast<size_t>(st.st_size));
+        while (at < out.size()) {
+            const ssize_t got = readSome(out.data() + at, out.size() - at);
+            if (got <= 0) {
+                ok = got == 0;
+                break;
+            }
+            at += static_cast<size_t>(got);
+        }
+        out.resize(at);
+    }
+    // The rest: a pipe's bytes, or what a file gained since.
+    uint8_t chunk[1 << 14];
+    while (ok) {
+        const ssize_t got = readSome(chunk, sizeof chunk);
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        out.insert(out.end(), chunk, chunk + got);
+    }
+    ::close(fd);
+    if (!ok) out.resize(start);
+    return ok;
+}
+
 std::string PagePath(const std::string& pattern, size_t page) {
     auto at = pattern.find("%d");
     if (at == std::string::npos) return pattern;
@@ -85,6 +129,10 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
                   " pages needs \"%d\" in the reference page name for the page number";
         return r;
     }
+    // The document is checked here and played from what the spooler holds:
+    // its records are let go before the spooled copy's are made.
+    const size_t pageCount = parsed.pages.size();
+    parsed = {};
     std::u16string name(printerName), doc(docName);
     Printer p;
     if (!OpenPrinterW(name.data(), &p.h, nullptr)) {
@@ -117,10 +165,11 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
         store::SetPlayedJobState(p.h, r.spoolJob, error ? JOB_STATUS_ERROR : JOB_STATUS_PRINTED, pages, error);
     };
     // Play what the spooler holds.
-    std::ifstream in(store::JobFile(r.spoolJob), std::ios::binary);
-    std::vector<uint8_t> spooled((std::istreambuf_iterator<char>(in)), {});
+    std::vector<uint8_t> spooled;
+    spooled.reserve(emf.size());
+    if (!AppendFile(store::JobFile(r.spoolJob).string(), spooled)) spooled.clear();
     auto fromSpool = ParseEmfPages(spooled);
-    if (fromSpool.pages.size() != parsed.pages.size()) {
+    if (fromSpool.pages.size() != pageCount) {
         r.error = "the spooled job is not the document: " + fromSpool.error;
         played(ERROR_INVALID_DATA);
         return r;
