@@ -56,6 +56,31 @@ DWORD PagesPrinted(HANDLE printer, DWORD job) {
     return reinterpret_cast<const JOB_INFO_1W*>(buffer.data())->PagesPrinted;
 }
 
+// The pages of a document: where each lies in its bytes, each checked by
+// reading it whole. Only one page's records live at a time, so a long
+// document costs the memory of its largest page, not of all of them.
+struct PageExtents {
+    std::vector<std::span<const uint8_t>> pages;
+    std::string error;  // set when a page is damaged: which page, what and where
+};
+
+PageExtents CheckPages(std::span<const uint8_t> bytes) {
+    PageExtents out;
+    size_t at = 0;
+    while (at < bytes.size()) {
+        auto page = ParseEmf(bytes.subspan(at));
+        if (!page.document) {
+            out.error = "page " + std::to_string(out.pages.size() + 1) + ": " + page.error;
+            out.pages.clear();
+            return out;
+        }
+        out.pages.push_back(bytes.subspan(at, page.length));
+        at += page.length;
+    }
+    if (out.pages.empty()) out.error = "the document has no page";
+    return out;
+}
+
 }  // namespace
 
 RECTL PlacePage(const Header& header, SIZEL printable, int dpiX, int dpiY) {
@@ -119,7 +144,7 @@ std::string PagePath(const std::string& pattern, size_t page) {
 PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8_t> emf, std::u16string_view docName,
                           const DEVMODEW* devmode, const std::string& pngPath) {
     PrintResult r;
-    auto parsed = ParseEmfPages(emf);
+    auto parsed = CheckPages(emf);
     if (parsed.pages.empty()) {
         r.error = parsed.error;
         return r;
@@ -129,10 +154,6 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
                   " pages needs \"%d\" in the reference page name for the page number";
         return r;
     }
-    // The document is checked here and played from what the spooler holds:
-    // its records are let go before the spooled copy's are made.
-    const size_t pageCount = parsed.pages.size();
-    parsed = {};
     std::u16string name(printerName), doc(docName);
     Printer p;
     if (!OpenPrinterW(name.data(), &p.h, nullptr)) {
@@ -168,8 +189,16 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
     std::vector<uint8_t> spooled;
     spooled.reserve(emf.size());
     if (!AppendFile(store::JobFile(r.spoolJob).string(), spooled)) spooled.clear();
-    auto fromSpool = ParseEmfPages(spooled);
-    if (fromSpool.pages.size() != pageCount) {
+    // What the spooler holds is played, a page at a time. The same bytes as
+    // the document's are already checked: their pages lie at the same places.
+    PageExtents fromSpool;
+    if (spooled.size() == emf.size() && std::equal(emf.begin(), emf.end(), spooled.begin())) {
+        for (std::span<const uint8_t> page : parsed.pages)
+            fromSpool.pages.push_back(std::span<const uint8_t>(spooled).subspan(page.data() - emf.data(), page.size()));
+    } else {
+        fromSpool = CheckPages(spooled);
+    }
+    if (fromSpool.pages.size() != parsed.pages.size()) {
         r.error = "the spooled job is not the document: " + fromSpool.error;
         played(ERROR_INVALID_DATA);
         return r;
@@ -187,8 +216,18 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
     const char* step = "start the document";
     int job = StartDocW(dc, &di);
     bool ok = job > 0;
-    for (const Document& page : fromSpool.pages) {
+    for (std::span<const uint8_t> pageBytes : fromSpool.pages) {
         if (!ok) break;
+        // Checked above: reading the page again cannot fail.
+        auto read = ParseEmf(pageBytes);
+        if (!read.document) {
+            if (job > 0) AbortDoc(dc);
+            DeleteDC(dc);
+            r.error = "the spooled job is not the document: " + read.error;
+            played(ERROR_INVALID_DATA);
+            return r;
+        }
+        const Document& page = *read.document;
         step = "start the page";
         ok = StartPage(dc) > 0;
         if (!ok) break;
