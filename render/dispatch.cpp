@@ -25,6 +25,7 @@ namespace {
 
 constexpr FLONG kSurfaceHooks = 0x24EB;
 constexpr uint32_t kMinimumBandBudget = 1000000;
+constexpr uint8_t kBandInked = 0x04;  // pageFlags: the engine drew into the band
 
 LONG Stride1(LONG width) { return ((width + 31) / 32) * 4; }
 // Colour pages and the colour raster language are drawn in 24 bits a pixel,
@@ -232,7 +233,10 @@ BOOL DrvStartPage(SURFOBJ* pso) {
         return TRUE;
     }
     if (r->outputMode == 4) return StreamStartPage(*r);
-    if (r->bandSurface) std::memset(r->band.bits, 0xFF, static_cast<size_t>(r->band.stride) * r->band.height);
+    // Every band flush that sends drawing leaves the band white, and a new
+    // band starts white: only drawing a page left unsent needs clearing.
+    if (r->bandSurface && (r->pageFlags & kBandInked))
+        std::memset(r->band.bits, 0xFF, static_cast<size_t>(r->band.stride) * r->band.height);
     if (r->jobState < kJobOpen) return FALSE;
     if (r->jobState & kJobPageOpen) return TRUE;
     ++r->pageCount;

@@ -303,6 +303,29 @@ int PagePart(DeviceRecord& r) {
     return 0;
 }
 
+namespace {
+
+// Makes every byte of the band white again, writing only the rows drawing
+// left something in: a page's band is mostly blank rows, which reading costs
+// less than writing (a written row is one the next band's drawing may not
+// touch again).
+void WhitenBand(const MonoBand& band) {
+    const size_t stride = static_cast<size_t>(band.stride);
+    for (int32_t y = 0; y < band.height; ++y) {
+        uint8_t* row = band.bits + static_cast<size_t>(y) * stride;
+        size_t i = 0;
+        for (; i + 8 <= stride; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, row + i, 8);
+            if (word != ~uint64_t{0}) break;
+        }
+        while (i < stride && row[i] == 0xFF) ++i;
+        if (i < stride) std::memset(row + i, 0xFF, stride - i);
+    }
+}
+
+}  // namespace
+
 void BandFlush(DeviceRecord& r) {
     ++r.bandRows;
     if (!(r.pageFlags & 0x04)) {
@@ -341,7 +364,7 @@ void BandFlush(DeviceRecord& r) {
         }
     }
     r.cursorX = r.cursorY = -1;
-    if (r.band.bits) std::memset(r.band.bits, 0xFF, static_cast<size_t>(r.band.stride) * r.band.height);
+    if (r.band.bits) WhitenBand(r.band);
     r.pageFlags &= static_cast<uint8_t>(~0x0C);
 }
 

@@ -1,10 +1,13 @@
 // Spooling a metafile and playing it onto the printer's device context.
 #include "gdi/emf_print.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "base/error.h"
@@ -53,6 +56,31 @@ DWORD PagesPrinted(HANDLE printer, DWORD job) {
     return reinterpret_cast<const JOB_INFO_1W*>(buffer.data())->PagesPrinted;
 }
 
+// The pages of a document: where each lies in its bytes, each checked by
+// reading it whole. Only one page's records live at a time, so a long
+// document costs the memory of its largest page, not of all of them.
+struct PageExtents {
+    std::vector<std::span<const uint8_t>> pages;
+    std::string error;  // set when a page is damaged: which page, what and where
+};
+
+PageExtents CheckPages(std::span<const uint8_t> bytes) {
+    PageExtents out;
+    size_t at = 0;
+    while (at < bytes.size()) {
+        auto page = ParseEmf(bytes.subspan(at));
+        if (!page.document) {
+            out.error = "page " + std::to_string(out.pages.size() + 1) + ": " + page.error;
+            out.pages.clear();
+            return out;
+        }
+        out.pages.push_back(bytes.subspan(at, page.length));
+        at += page.length;
+    }
+    if (out.pages.empty()) out.error = "the document has no page";
+    return out;
+}
+
 }  // namespace
 
 RECTL PlacePage(const Header& header, SIZEL printable, int dpiX, int dpiY) {
@@ -66,6 +94,47 @@ RECTL PlacePage(const Header& header, SIZEL printable, int dpiX, int dpiY) {
             static_cast<LONG>(std::min<double>(printable.cy, std::lround(h * s)))};
 }
 
+bool AppendFile(const std::string& path, std::vector<uint8_t>& out) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const size_t start = out.size();
+    auto readSome = [fd](uint8_t* to, size_t n) {
+        for (;;) {
+            const ssize_t got = ::read(fd, to, n);
+            if (got >= 0 || errno != EINTR) return got;
+        }
+    };
+    bool ok = true;
+    // A regular file is read in one read of its size (a short one goes on).
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        size_t at = start;
+        out.resize(start + static_cast<size_t>(st.st_size));
+        while (at < out.size()) {
+            const ssize_t got = readSome(out.data() + at, out.size() - at);
+            if (got <= 0) {
+                ok = got == 0;
+                break;
+            }
+            at += static_cast<size_t>(got);
+        }
+        out.resize(at);
+    }
+    // The rest: a pipe's bytes, or what a file gained since.
+    uint8_t chunk[1 << 14];
+    while (ok) {
+        const ssize_t got = readSome(chunk, sizeof chunk);
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        out.insert(out.end(), chunk, chunk + got);
+    }
+    ::close(fd);
+    if (!ok) out.resize(start);
+    return ok;
+}
+
 std::string PagePath(const std::string& pattern, size_t page) {
     auto at = pattern.find("%d");
     if (at == std::string::npos) return pattern;
@@ -75,7 +144,7 @@ std::string PagePath(const std::string& pattern, size_t page) {
 PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8_t> emf, std::u16string_view docName,
                           const DEVMODEW* devmode, const std::string& pngPath) {
     PrintResult r;
-    auto parsed = ParseEmfPages(emf);
+    auto parsed = CheckPages(emf);
     if (parsed.pages.empty()) {
         r.error = parsed.error;
         return r;
@@ -117,9 +186,18 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
         store::SetPlayedJobState(p.h, r.spoolJob, error ? JOB_STATUS_ERROR : JOB_STATUS_PRINTED, pages, error);
     };
     // Play what the spooler holds.
-    std::ifstream in(store::JobFile(r.spoolJob), std::ios::binary);
-    std::vector<uint8_t> spooled((std::istreambuf_iterator<char>(in)), {});
-    auto fromSpool = ParseEmfPages(spooled);
+    std::vector<uint8_t> spooled;
+    spooled.reserve(emf.size());
+    if (!AppendFile(store::JobFile(r.spoolJob).string(), spooled)) spooled.clear();
+    // What the spooler holds is played, a page at a time. The same bytes as
+    // the document's are already checked: their pages lie at the same places.
+    PageExtents fromSpool;
+    if (spooled.size() == emf.size() && std::equal(emf.begin(), emf.end(), spooled.begin())) {
+        for (std::span<const uint8_t> page : parsed.pages)
+            fromSpool.pages.push_back(std::span<const uint8_t>(spooled).subspan(page.data() - emf.data(), page.size()));
+    } else {
+        fromSpool = CheckPages(spooled);
+    }
     if (fromSpool.pages.size() != parsed.pages.size()) {
         r.error = "the spooled job is not the document: " + fromSpool.error;
         played(ERROR_INVALID_DATA);
@@ -138,8 +216,18 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
     const char* step = "start the document";
     int job = StartDocW(dc, &di);
     bool ok = job > 0;
-    for (const Document& page : fromSpool.pages) {
+    for (std::span<const uint8_t> pageBytes : fromSpool.pages) {
         if (!ok) break;
+        // Checked above: reading the page again cannot fail.
+        auto read = ParseEmf(pageBytes);
+        if (!read.document) {
+            if (job > 0) AbortDoc(dc);
+            DeleteDC(dc);
+            r.error = "the spooled job is not the document: " + read.error;
+            played(ERROR_INVALID_DATA);
+            return r;
+        }
+        const Document& page = *read.document;
         step = "start the page";
         ok = StartPage(dc) > 0;
         if (!ok) break;

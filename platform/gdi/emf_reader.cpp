@@ -539,6 +539,9 @@ ParseResult ParseEmf(std::span<const uint8_t> bytes) {
             h.NeedArray(offDesc, nDesc, 2, "description");
             for (uint32_t i = 0; i < nDesc; ++i) doc.header.description.push_back(static_cast<char16_t>(h.U16(offDesc + 2 * i)));
         }
+        // The header's record count sizes the record list once (bounded by
+        // what the file can hold: a record is at least 8 bytes).
+        doc.records.reserve(std::min<size_t>(doc.header.records, bytes.size() / 8));
         pos = headerSize;
         bool ended = false;
         while (pos < bytes.size() && !ended) {

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -42,11 +41,20 @@ int Run(const zq::Args& args) {
     if (rest.empty()) return zq::UsageError("print", "give one FILE.emf or more");
     if (!printer) return zq::UsageError("print", "--printer PRINTER is required");
     // The files one after another are the document's pages.
+    // Each file is read whole in one sized read, the document's buffer sized
+    // once for all of them.
     std::vector<uint8_t> bytes;
+    {
+        std::error_code ec;
+        uintmax_t total = 0;
+        for (const auto& file : rest) {
+            const uintmax_t size = std::filesystem::file_size(file, ec);
+            if (!ec) total += size;
+        }
+        bytes.reserve(static_cast<size_t>(total));
+    }
     for (const auto& file : rest) {
-        std::ifstream in(file, std::ios::binary);
-        if (!in) return zq::Fail("print: cannot read " + file);
-        bytes.insert(bytes.end(), std::istreambuf_iterator<char>(in), {});
+        if (!zq::emf::AppendFile(file, bytes)) return zq::Fail("print: cannot read " + file);
     }
     // The application's DEVMODE: a public part and its driver extra, whole.
     std::vector<uint8_t> devmode;
