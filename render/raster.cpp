@@ -179,43 +179,72 @@ int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, st
     const size_t capacity = out.size();
     size_t o = 0;
     size_t last = 0;  // first byte after the previous run
-    size_t base = 0;
+    // One run of `run` (1 to 8) changed bytes from byte i; false when `out`
+    // is too small.
+    auto emit = [&](size_t i, size_t run) {
+        size_t offset = i - last;
+        last = i + run;
+        if (offset < 286 && o + 10 <= capacity && i + 8 <= n) {
+            // The common case in one go, without a branch on the offset:
+            // the command byte, the one extra offset byte where it takes
+            // one (else written over), then the word the run starts (the
+            // bytes past the run are written over next, or lie past the
+            // end).
+            const size_t extra = offset >= 31;
+            o0[o] = static_cast<uint8_t>(((run - 1) << 5) | (extra ? 31 : offset));
+            o0[o + 1] = static_cast<uint8_t>(offset - 31);
+            const uint64_t bytes = Word(r + i);
+            std::memcpy(o0 + o + 1 + extra, &bytes, 8);
+            o += 1 + extra + run;
+            return true;
+        }
+        const size_t extra = offset >= 31 ? (offset - 31) / 255 + 1 : 0;
+        if (o + 1 + extra + run > capacity) return false;
+        o0[o++] = static_cast<uint8_t>(((run - 1) << 5) | std::min<size_t>(offset, 31));
+        if (offset >= 31) {
+            for (offset -= 31; offset >= 255; offset -= 255) o0[o++] = 255;
+            o0[o++] = static_cast<uint8_t>(offset);
+        }
+        std::memcpy(o0 + o, r + i, run);
+        o += run;
+        return true;
+    };
     // The row is taken sixty-four bytes at a time as a mask of changed
-    // bytes, and each run is read off the mask; a run that might reach past
-    // the window starts the next window.
+    // bytes. Where no run in the mask is longer than eight (text: short
+    // runs), every run's first and last byte are read off two masks of
+    // their own, one run after another without waiting on the one before;
+    // a run that might go on past the window starts the next window.
+    size_t base = 0;
     while (base < n) {
         const size_t w = std::min<size_t>(64, n - base);
         uint64_t changed = ChangedBits(r + base, s + base, w);
+        uint64_t nine = changed & (changed >> 1);
+        nine &= nine >> 2;
+        nine &= nine >> 4;
+        nine &= changed >> 8;  // bit j: bytes j to j + 8 all changed
+        if (!nine) {
+            size_t next = base + w;
+            if (w == 64 && changed >> 63) {
+                const size_t k = 64 - static_cast<size_t>(std::countl_one(changed));  // 56 or more
+                changed &= ~uint64_t{0} >> (64 - k);
+                next = base + k;
+            }
+            uint64_t starts = changed & ~(changed << 1), ends = changed & ~(changed >> 1);
+            while (starts) {
+                const size_t k = static_cast<size_t>(std::countr_zero(starts)), e = static_cast<size_t>(std::countr_zero(ends));
+                if (!emit(base + k, e - k + 1)) return -1;
+                starts &= starts - 1;
+                ends &= ends - 1;
+            }
+            base = next;
+            continue;
+        }
+        // Long runs, cut into runs of eight from their start.
         while (changed) {
             const size_t k = static_cast<size_t>(std::countr_zero(changed));
             if (k > 56 && w == 64) break;  // its eight bytes may leave the window
             const size_t run = std::min<size_t>(8, static_cast<size_t>(std::countr_one(changed >> k)));
-            const size_t i = base + k;
-            size_t offset = i - last;
-            if (offset < 286 && o + 10 <= capacity && i + 8 <= n) {
-                // The common case in one go, without a branch on the offset:
-                // the command byte, the one extra offset byte where it takes
-                // one (else written over), then the word the run starts (the
-                // bytes past the run are written over next, or lie past the
-                // end).
-                const size_t extra = offset >= 31;
-                o0[o] = static_cast<uint8_t>(((run - 1) << 5) | (extra ? 31 : offset));
-                o0[o + 1] = static_cast<uint8_t>(offset - 31);
-                const uint64_t bytes = Word(r + i);
-                std::memcpy(o0 + o + 1 + extra, &bytes, 8);
-                o += 1 + extra + run;
-            } else {
-                const size_t extra = offset >= 31 ? (offset - 31) / 255 + 1 : 0;
-                if (o + 1 + extra + run > capacity) return -1;
-                o0[o++] = static_cast<uint8_t>(((run - 1) << 5) | std::min<size_t>(offset, 31));
-                if (offset >= 31) {
-                    for (offset -= 31; offset >= 255; offset -= 255) o0[o++] = 255;
-                    o0[o++] = static_cast<uint8_t>(offset);
-                }
-                std::memcpy(o0 + o, r + i, run);
-                o += run;
-            }
-            last = i + run;
+            if (!emit(base + k, run)) return -1;
             changed &= run + k >= 64 ? 0 : ~uint64_t{0} << (k + run);
         }
         base += changed ? static_cast<size_t>(std::countr_zero(changed)) : w;
