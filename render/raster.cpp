@@ -9,6 +9,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define ZQ_RASTER_AVX2 1
+#endif
 
 #include "render/colour_raster.h"
 #include "render/hpgl_colour.h"
@@ -35,8 +39,56 @@ unsigned Equal16(__m128i a, __m128i b) { return static_cast<unsigned>(_mm_movema
 // there is none. Most rows of a page are white throughout: they are read
 // forwards, which the processor streams best, 128 bytes a step folded into
 // one compare (AND for 0xFF, OR for 0).
+#if defined(ZQ_RASTER_AVX2)
+// LastNotFill for n >= 256 with 32-byte registers, 256 bytes a step, on
+// processors that have them (chosen once at run time).
+#define ZQ_AVX2 __attribute__((target("avx2"), always_inline)) inline
+ZQ_AVX2 __m256i Load32(const uint8_t* q) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)); }
+template <uint8_t kFill>
+ZQ_AVX2 __m256i Fold32(__m256i a, __m256i b) {
+    return kFill ? _mm256_and_si256(a, b) : _mm256_or_si256(a, b);
+}
+// Bit k set where byte k of x is kFill.
+template <uint8_t kFill>
+ZQ_AVX2 uint32_t Fill32(__m256i x) {
+    return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, _mm256_set1_epi8(static_cast<char>(kFill)))));
+}
+
+template <uint8_t kFill>
+__attribute__((target("avx2"))) size_t LastNotFillAvx2(const uint8_t* p, size_t n) {
+    size_t i = 0, after = 0;  // one past the last step that held another byte
+    for (; i + 256 <= n; i += 256) {
+        const __m256i x = Fold32<kFill>(Fold32<kFill>(Fold32<kFill>(Load32(p + i), Load32(p + i + 32)),
+                                                      Fold32<kFill>(Load32(p + i + 64), Load32(p + i + 96))),
+                                        Fold32<kFill>(Fold32<kFill>(Load32(p + i + 128), Load32(p + i + 160)),
+                                                      Fold32<kFill>(Load32(p + i + 192), Load32(p + i + 224))));
+        after = Fill32<kFill>(x) != 0xFFFFFFFFu ? i + 256 : after;
+    }
+    for (; i + 32 <= n; i += 32) after = Fill32<kFill>(Load32(p + i)) != 0xFFFFFFFFu ? i + 32 : after;
+    // The last bytes, as a whole register ending at n (its front was read
+    // already: a byte found there is still the last), then back from the
+    // last step that held another byte.
+    if (i < n)
+        if (const uint32_t m = Fill32<kFill>(Load32(p + n - 32)); m != 0xFFFFFFFFu) return n - static_cast<size_t>(std::countl_one(m));
+    for (n = after; n >= 32; n -= 32)
+        if (const uint32_t m = Fill32<kFill>(Load32(p + n - 32)); m != 0xFFFFFFFFu) return n - static_cast<size_t>(std::countl_one(m));
+    return 0;
+}
+
+bool HaveAvx2() {
+    static const bool have = [] {
+        __builtin_cpu_init();  // may run before the library's own constructors
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return have;
+}
+#endif
+
 template <uint8_t kFill>
 size_t LastNotFill(const uint8_t* p, size_t n) {
+#if defined(ZQ_RASTER_AVX2)
+    if (n >= 256 && HaveAvx2()) return LastNotFillAvx2<kFill>(p, n);
+#endif
 #if defined(__SSE2__)
     if (n >= 128) {
         const __m128i f = _mm_set1_epi8(static_cast<char>(kFill));
@@ -127,43 +179,72 @@ int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, st
     const size_t capacity = out.size();
     size_t o = 0;
     size_t last = 0;  // first byte after the previous run
-    size_t base = 0;
+    // One run of `run` (1 to 8) changed bytes from byte i; false when `out`
+    // is too small.
+    auto emit = [&](size_t i, size_t run) {
+        size_t offset = i - last;
+        last = i + run;
+        if (offset < 286 && o + 10 <= capacity && i + 8 <= n) {
+            // The common case in one go, without a branch on the offset:
+            // the command byte, the one extra offset byte where it takes
+            // one (else written over), then the word the run starts (the
+            // bytes past the run are written over next, or lie past the
+            // end).
+            const size_t extra = offset >= 31;
+            o0[o] = static_cast<uint8_t>(((run - 1) << 5) | (extra ? 31 : offset));
+            o0[o + 1] = static_cast<uint8_t>(offset - 31);
+            const uint64_t bytes = Word(r + i);
+            std::memcpy(o0 + o + 1 + extra, &bytes, 8);
+            o += 1 + extra + run;
+            return true;
+        }
+        const size_t extra = offset >= 31 ? (offset - 31) / 255 + 1 : 0;
+        if (o + 1 + extra + run > capacity) return false;
+        o0[o++] = static_cast<uint8_t>(((run - 1) << 5) | std::min<size_t>(offset, 31));
+        if (offset >= 31) {
+            for (offset -= 31; offset >= 255; offset -= 255) o0[o++] = 255;
+            o0[o++] = static_cast<uint8_t>(offset);
+        }
+        std::memcpy(o0 + o, r + i, run);
+        o += run;
+        return true;
+    };
     // The row is taken sixty-four bytes at a time as a mask of changed
-    // bytes, and each run is read off the mask; a run that might reach past
-    // the window starts the next window.
+    // bytes. Where no run in the mask is longer than eight (text: short
+    // runs), every run's first and last byte are read off two masks of
+    // their own, one run after another without waiting on the one before;
+    // a run that might go on past the window starts the next window.
+    size_t base = 0;
     while (base < n) {
         const size_t w = std::min<size_t>(64, n - base);
         uint64_t changed = ChangedBits(r + base, s + base, w);
+        uint64_t nine = changed & (changed >> 1);
+        nine &= nine >> 2;
+        nine &= nine >> 4;
+        nine &= changed >> 8;  // bit j: bytes j to j + 8 all changed
+        if (!nine) {
+            size_t next = base + w;
+            if (w == 64 && changed >> 63) {
+                const size_t k = 64 - static_cast<size_t>(std::countl_one(changed));  // 56 or more
+                changed &= ~uint64_t{0} >> (64 - k);
+                next = base + k;
+            }
+            uint64_t starts = changed & ~(changed << 1), ends = changed & ~(changed >> 1);
+            while (starts) {
+                const size_t k = static_cast<size_t>(std::countr_zero(starts)), e = static_cast<size_t>(std::countr_zero(ends));
+                if (!emit(base + k, e - k + 1)) return -1;
+                starts &= starts - 1;
+                ends &= ends - 1;
+            }
+            base = next;
+            continue;
+        }
+        // Long runs, cut into runs of eight from their start.
         while (changed) {
             const size_t k = static_cast<size_t>(std::countr_zero(changed));
             if (k > 56 && w == 64) break;  // its eight bytes may leave the window
             const size_t run = std::min<size_t>(8, static_cast<size_t>(std::countr_one(changed >> k)));
-            const size_t i = base + k;
-            size_t offset = i - last;
-            if (offset < 286 && o + 10 <= capacity && i + 8 <= n) {
-                // The common case in one go, without a branch on the offset:
-                // the command byte, the one extra offset byte where it takes
-                // one (else written over), then the word the run starts (the
-                // bytes past the run are written over next, or lie past the
-                // end).
-                const size_t extra = offset >= 31;
-                o0[o] = static_cast<uint8_t>(((run - 1) << 5) | (extra ? 31 : offset));
-                o0[o + 1] = static_cast<uint8_t>(offset - 31);
-                const uint64_t bytes = Word(r + i);
-                std::memcpy(o0 + o + 1 + extra, &bytes, 8);
-                o += 1 + extra + run;
-            } else {
-                const size_t extra = offset >= 31 ? (offset - 31) / 255 + 1 : 0;
-                if (o + 1 + extra + run > capacity) return -1;
-                o0[o++] = static_cast<uint8_t>(((run - 1) << 5) | std::min<size_t>(offset, 31));
-                if (offset >= 31) {
-                    for (offset -= 31; offset >= 255; offset -= 255) o0[o++] = 255;
-                    o0[o++] = static_cast<uint8_t>(offset);
-                }
-                std::memcpy(o0 + o, r + i, run);
-                o += run;
-            }
-            last = i + run;
+            if (!emit(base + k, run)) return -1;
             changed &= run + k >= 64 ? 0 : ~uint64_t{0} << (k + run);
         }
         base += changed ? static_cast<size_t>(std::countr_zero(changed)) : w;

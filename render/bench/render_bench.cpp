@@ -478,14 +478,14 @@ void CopyPageBand(benchmark::State& state, const std::string& name, bool densest
     CopyBand(state, sample);
 }
 void BM_CompressPageBand(benchmark::State& state) { CompressPageBand(state, "text", false); }
-BENCHMARK(BM_CompressPageBand)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CompressPageBand)->Unit(benchmark::kMicrosecond);
 void BM_MemcpyPageBand(benchmark::State& state) { CopyPageBand(state, "text", false); }
-BENCHMARK(BM_MemcpyPageBand)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemcpyPageBand)->Unit(benchmark::kMicrosecond);
 // A dense dithered band: the photo's picture through the driver's halftone.
 void BM_CompressPhotoBand(benchmark::State& state) { CompressPageBand(state, "photo", true); }
-BENCHMARK(BM_CompressPhotoBand)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CompressPhotoBand)->Unit(benchmark::kMicrosecond);
 void BM_MemcpyPhotoBand(benchmark::State& state) { CopyPageBand(state, "photo", true); }
-BENCHMARK(BM_MemcpyPhotoBand)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemcpyPhotoBand)->Unit(benchmark::kMicrosecond);
 
 // The colour raster's band encoder (darkness, screening, packing, deflate)
 // on a 24-bit band of a photograph-like page, next to memcpy of that band.

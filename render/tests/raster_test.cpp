@@ -607,11 +607,12 @@ TEST_F(BandTest, RandomBandsCodeAsThePlainRulesSay) {
     }
 }
 
-// A row's last ink at every place of rows 300 bytes wide and 300 bytes and
-// three pixels wide (whose last byte has bits past the edge), over a row of
+// A row's last ink at every place of rows 300 bytes wide, 300 bytes and
+// three pixels wide (whose last byte has bits past the edge) and 601 bytes
+// wide (wider than two of the white scan's steps), over a row of
 // ink, a white row and a row with ink at the start.
 TEST_F(BandTest, LastInkAnywhereCodesAsThePlainRulesSay) {
-    for (const int32_t width : {2400, 2403})
+    for (const int32_t width : {2400, 2403, 4805})
         for (int32_t at = 0; at < width; at += (at % 8 == 7 || at + 9 > width) ? 1 : 7)
             for (const bool uninverted : {false, true}) {
                 TestBand band(width, 4);
