@@ -119,9 +119,7 @@ TEST_P(ColourRasterPrintTest, DecodedLevelsAreTheReferenceScreened) {
     ASSERT_NE(result.outputJob, 0u);
     EXPECT_EQ(result.stats.failed, 0u);
 
-    pclread::Options options;
-    options.pageWidth = dm.paperFormats[0].printableWidth;
-    options.pageHeight = dm.paperFormats[0].printableLength;
+    const pclread::Options options = PrintableArea(dm);
     const auto bytes = ReadFile(zq::store::JobFile(result.outputJob));
     const auto job = pclread::Read(bytes, options);
     ASSERT_TRUE(job.Ok()) << job.errors.front();
@@ -240,13 +238,9 @@ TEST_F(QueuedTextPrintTest, TextUnderAndOverFillsAndAcrossBandSeams) {
     auto result = PrintPages(driverPath_, dm, 1, draw);
     ASSERT_TRUE(result.enabled);
     EXPECT_TRUE(result.endDocOk);
-    pclread::Options options;
-    options.pageWidth = dm.paperFormats[0].printableWidth;
-    options.pageHeight = dm.paperFormats[0].printableLength;
+    const pclread::Options options = PrintableArea(dm);
     const auto job = pclread::Read(result.job, options);
-    std::string errors;
-    for (const auto& e : job.errors) errors += e + "\n";
-    ASSERT_TRUE(job.Ok()) << errors;
+    ASSERT_TRUE(job.Ok()) << ErrorText(job);
     ASSERT_EQ(job.pages.size(), 1u);
     ASSERT_EQ(result.reference.size(), 1u);
     // One bitmap font for each size queued: over the fill and on the page,
@@ -333,13 +327,9 @@ TEST_F(QueuedTextPrintTest, PrinterFaceRunsWaitAndSwitchSymbolSetsWithinARun) {
     EXPECT_LT(latin, greek) << "A in the Latin set, then the Greek set for alpha";
     EXPECT_EQ(job.find("\x1b)s"), std::string_view::npos) << "no soft font";
 
-    pclread::Options options;
-    options.pageWidth = dm.paperFormats[0].printableWidth;
-    options.pageHeight = dm.paperFormats[0].printableLength;
+    const pclread::Options options = PrintableArea(dm);
     const auto read = pclread::Read(result.job, options);
-    std::string errors;
-    for (const auto& e : read.errors) errors += e + "\n";
-    ASSERT_TRUE(read.Ok()) << errors;
+    ASSERT_TRUE(read.Ok()) << ErrorText(read);
     ASSERT_EQ(read.pages.size(), 1u);
     const pclread::Page& page = read.pages[0];
     // Six characters drawn from the face, on the run's line; none of the

@@ -303,9 +303,7 @@ TEST_F(CorpusPrintTest, GreyFillsPrintTheirShade) {
         black = [&sheets, at](int x, int y) { return sheets[0].grey[static_cast<size_t>(y + at.y) * sheets[0].width + x + at.x] < 128; };
     } else {
         std::printf("gpcl6 not found: the fills are read back by the test-side reader\n");
-        pclread::Options options;
-        options.pageWidth = dm.paperFormats[0].printableWidth;
-        options.pageHeight = dm.paperFormats[0].printableLength;
+        const pclread::Options options = PrintableArea(dm);
         read = pclread::Read(job, options);
         ASSERT_EQ(read.pages.size(), 1u);
         black = [&](int x, int y) { return read.pages[0].Black(x, y); };
@@ -337,9 +335,7 @@ TEST_F(CorpusPrintTest, AGreyRampPrintsWithoutContours) {
     auto dm = Letter(kDpi);
     auto result = zq::emf::PrintDocument(u"Mono", bytes, u"ramp", &dm.dm);
     ASSERT_EQ(result.error, "");
-    pclread::Options options;
-    options.pageWidth = dm.paperFormats[0].printableWidth;
-    options.pageHeight = dm.paperFormats[0].printableLength;
+    const pclread::Options options = PrintableArea(dm);
     auto job = pclread::Read(ReadFile(zq::store::JobFile(result.outputJob)), options);
     ASSERT_EQ(job.pages.size(), 1u);
     const auto& page = job.pages[0];

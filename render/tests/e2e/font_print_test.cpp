@@ -173,9 +173,7 @@ TEST_F(XlFaceStyleTest, EachStyleOfAPrinterFaceHasItsOwnPclXlName) {
             }
         }
         const auto job = pclread::Read(result.job);
-        std::string errors;
-        for (const auto& e : job.errors) errors += e + "\n";
-        EXPECT_TRUE(job.Ok()) << errors;
+        EXPECT_TRUE(job.Ok()) << ErrorText(job);
         const pclread::DeviceFaceRow* row = pclread::FindDeviceFace(std::string(c.name));
         ASSERT_NE(row, nullptr) << "the reader knows the name";
         EXPECT_EQ(row->weight != 0, c.weight == 700) << row->source;
@@ -204,9 +202,7 @@ TEST_F(XlSubstitutionTest, SubstitutedRunsCarryTheirCharactersAndTurn) {
     EXPECT_TRUE(Has(result.job, "Substituted text"));
     EXPECT_TRUE(Has(result.job, "Turned text"));
     const auto job = pclread::Read(result.job);
-    std::string errors;
-    for (const auto& e : job.errors) errors += e + "\n";
-    EXPECT_TRUE(job.Ok()) << errors;
+    EXPECT_TRUE(job.Ok()) << ErrorText(job);
     ASSERT_EQ(job.xl.pages.size(), 1u);
     const pclread::GreyPage& sheet = job.xl.pages[0];
     zq::gdi::Surface* ref = result.reference[0].Get();
@@ -268,9 +264,7 @@ TEST_F(PrinterTest, BitmapOptionAndComplexClipsDrawTrueTypeInTheBand) {
         const std::string job(result.job.begin(), result.job.end());
         EXPECT_EQ(job.find("\x1b)s"), std::string::npos) << "no soft font";
         EXPECT_NE(job.find("T\x1b(s12.00V"), std::string::npos) << "the printer face selected";
-        pclread::Options options;
-        options.pageWidth = dm.paperFormats[0].printableWidth;
-        options.pageHeight = dm.paperFormats[0].printableLength;
+        const pclread::Options options = PrintableArea(dm);
         const auto read = pclread::Read(result.job, options);
         ASSERT_TRUE(read.Ok());
         ASSERT_EQ(read.pages.size(), 1u);
@@ -309,9 +303,7 @@ TEST_F(PrinterTest, APrinterFaceIsSelectedAgainAfterASoftFont) {
     ASSERT_NE(soft, std::string::npos) << "the soft font selected by its ID";
     EXPECT_LT(again, ccc) << "the face selected again before its characters";
     const auto read = pclread::Read(result.job);
-    std::string errors;
-    for (const auto& e : read.errors) errors += e + "\n";
-    EXPECT_TRUE(read.Ok()) << errors;
+    EXPECT_TRUE(read.Ok()) << ErrorText(read);
 }
 
 // Printer text turned by a right angle: each character is bracketed by the
@@ -348,13 +340,9 @@ TEST_P(TurnedFaceTest, EachCharacterIsBracketedByThePrintDirection) {
     EXPECT_EQ(brackets, 7u) << "one bracket a character";
     EXPECT_NE(job.find("\x1b(s12.00V"), std::string_view::npos) << "printer text at 12 points";
 
-    pclread::Options options;
-    options.pageWidth = dm.paperFormats[0].printableWidth;
-    options.pageHeight = dm.paperFormats[0].printableLength;
+    const pclread::Options options = PrintableArea(dm);
     const auto read = pclread::Read(result.job, options);
-    std::string errors;
-    for (const auto& e : read.errors) errors += e + "\n";
-    ASSERT_TRUE(read.Ok()) << errors;
+    ASSERT_TRUE(read.Ok()) << ErrorText(read);
     ASSERT_EQ(read.pages.size(), 1u);
     const pclread::Page& page = read.pages[0];
     EXPECT_EQ(page.textGlyphs.size(), 7u);

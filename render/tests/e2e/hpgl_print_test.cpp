@@ -188,9 +188,7 @@ TEST_P(Gl2SamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
     options.pageWidth = turned.printableWidth;
     options.pageHeight = turned.printableLength;
     const pclread::Job job = pclread::Read(bytes, options);
-    std::string errors;
-    for (const auto& e : job.errors) errors += e + "\n";
-    EXPECT_TRUE(job.Ok()) << errors;
+    EXPECT_TRUE(job.Ok()) << ErrorText(job);
     ASSERT_EQ(job.pages.size(), sheets) << "the reader decodes every sheet";
 
     // The expected sheets, in the reader's page and on the interpreter's

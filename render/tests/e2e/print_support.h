@@ -219,6 +219,23 @@ protected:
     std::filesystem::path driverPath_;
 };
 
+// Reader options for a job printed with `dm`: the page is the record's
+// printable area.
+inline pclread::Options PrintableArea(const zq::PrivateDevmode& dm) {
+    pclread::Options options;
+    options.pageWidth = dm.paperFormats[0].printableWidth;
+    options.pageHeight = dm.paperFormats[0].printableLength;
+    return options;
+}
+
+// What the reader found wrong with a job, one line each, for a failed
+// check's message.
+inline std::string ErrorText(const pclread::Job& job) {
+    std::string text;
+    for (const auto& e : job.errors) text += e + "\n";
+    return text;
+}
+
 // The reference render as a page of the reader's form (1 = black).
 inline pclread::Page AsPage(zq::gdi::Bitmap& reference) {
     pclread::Page page;

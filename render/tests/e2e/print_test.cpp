@@ -55,9 +55,7 @@ TEST_F(PrintTest, DecodedPagesEqualTheReferenceRender) {
         auto result = Print(dm, static_cast<int>(pages), [&](HDC dc, int page) { DrawShapes(dc, dpi, page); });
         EXPECT_TRUE(result.pagesOk);
         EXPECT_TRUE(result.endDocOk);
-        pclread::Options options;
-        options.pageWidth = dm.paperFormats[0].printableWidth;
-        options.pageHeight = dm.paperFormats[0].printableLength;
+        const pclread::Options options = PrintableArea(dm);
         auto job = pclread::Read(result.job, options);
         EXPECT_TRUE(job.Ok()) << (job.errors.empty() ? "" : job.errors.front());
         ASSERT_EQ(job.pages.size(), pages);
@@ -88,9 +86,7 @@ TEST_F(PrintTest, GreyFillsUseTheDriversDither) {
         FillRect(dc, &box, grey);
         DeleteObject(grey);
     });
-    pclread::Options options;
-    options.pageWidth = dm.paperFormats[0].printableWidth;
-    options.pageHeight = dm.paperFormats[0].printableLength;
+    const pclread::Options options = PrintableArea(dm);
     auto job = pclread::Read(result.job, options);
     ASSERT_EQ(job.pages.size(), 1u);
     const auto& page = job.pages[0];
@@ -166,9 +162,7 @@ TEST_F(PrintTest, StartDocRefusesWhatThisBuildCannotDraw) {
         EXPECT_EQ(result.pagesOk, c.prints) << c.name;
         EXPECT_EQ(result.endDocOk, c.prints) << c.name;
         EXPECT_EQ(diag.Matching("StartDoc refused").empty(), c.prints) << c.name;
-        pclread::Options options;
-        options.pageWidth = dm.paperFormats[0].printableWidth;
-        options.pageHeight = dm.paperFormats[0].printableLength;
+        const pclread::Options options = PrintableArea(dm);
         const auto read = pclread::Read(result.job, options);
         if (!c.prints) {
             EXPECT_TRUE(read.pages.empty()) << c.name << ": no page may be reported as printed";
@@ -185,9 +179,7 @@ TEST_F(PrintTest, StartDocRefusesWhatThisBuildCannotDraw) {
 
 // The job read on pages of the record's printable size.
 pclread::Job ReadOnPage(const zq::PrivateDevmode& dm, const std::vector<uint8_t>& job) {
-    pclread::Options options;
-    options.pageWidth = dm.paperFormats[0].printableWidth;
-    options.pageHeight = dm.paperFormats[0].printableLength;
+    const pclread::Options options = PrintableArea(dm);
     return pclread::Read(job, options);
 }
 

@@ -101,9 +101,7 @@ TEST_P(SamplePrintTest, DecodedPageEqualsTheReferenceRender) {
     ASSERT_NE(result.outputJob, 0u);
     EXPECT_EQ(result.stats.failed, 0u);
 
-    pclread::Options options;
-    options.pageWidth = dm.paperFormats[0].printableWidth;
-    options.pageHeight = dm.paperFormats[0].printableLength;
+    pclread::Options options = PrintableArea(dm);
     options.keepCommands = true;
     const auto jobFile = zq::store::JobFile(result.outputJob);
     const auto job = pclread::Read(ReadFile(jobFile), options);
@@ -217,9 +215,7 @@ TEST_P(FontsSampleTest, DecodedTextLiesWithinTheToleranceOfTheReference) {
         // A PCL XL sheet: the reference where the page lies on it, ink near
         // ink (within the text tolerance around characters drawn from fonts).
         const auto job = pclread::Read(bytes);
-        std::string errors;
-        for (const auto& e : job.errors) errors += e + "\n";
-        EXPECT_TRUE(job.Ok()) << errors;
+        EXPECT_TRUE(job.Ok()) << ErrorText(job);
         ASSERT_EQ(job.xl.pages.size(), 1u);
         const auto& sheet = job.xl.pages[0];
         EXPECT_FALSE(sheet.textGlyphs.empty()) << "outline characters drawn from the rebuilt fonts";
@@ -245,13 +241,9 @@ TEST_P(FontsSampleTest, DecodedTextLiesWithinTheToleranceOfTheReference) {
     EXPECT_EQ(text.find("b16901T") != std::string_view::npos, c.deviceFaces)
         << "the printer's roman face selected by its typeface exactly when offered";
 
-    pclread::Options options;
-    options.pageWidth = dm.paperFormats[0].printableWidth;
-    options.pageHeight = dm.paperFormats[0].printableLength;
+    const pclread::Options options = PrintableArea(dm);
     const auto job = pclread::Read(bytes, options);
-    std::string errors;
-    for (const auto& e : job.errors) errors += e + "\n";
-    EXPECT_TRUE(job.Ok()) << errors;
+    EXPECT_TRUE(job.Ok()) << ErrorText(job);
     ASSERT_EQ(job.pages.size(), 1u);
     const auto reference = pclread::ReadPng(png);
     ASSERT_TRUE(reference);

@@ -257,13 +257,9 @@ TEST_F(TrueTypePrintTest, RulesBoxesAndGreyTextPrintBesideSoftFontText) {
     EXPECT_EQ(CharacterCodes(s), 27u) << "the distinct glyphs of the four runs";
     EXPECT_NE(s.find("\x1b*v4T"), std::string_view::npos) << "the grey text's pattern";
     EXPECT_EQ(s.find("PM0"), std::string_view::npos) << "a run was drawn as graphics";
-    pclread::Options options;
-    options.pageWidth = dm.paperFormats[0].printableWidth;
-    options.pageHeight = dm.paperFormats[0].printableLength;
+    const pclread::Options options = PrintableArea(dm);
     const auto job = pclread::Read(result.job, options);
-    std::string errors;
-    for (const auto& e : job.errors) errors += e + "\n";
-    ASSERT_TRUE(job.Ok()) << errors;
+    ASSERT_TRUE(job.Ok()) << ErrorText(job);
     ASSERT_EQ(job.pages.size(), 1u);
     const auto& glyphs = job.pages[0].textGlyphs;
     EXPECT_FALSE(glyphs.empty());
@@ -348,9 +344,7 @@ TEST_F(TrueTypePrintTest, PclXlSoftFontsBetweenPrinterFaceLines) {
         ASSERT_TRUE(result.endDocOk);
         ASSERT_EQ(result.reference.size(), 1u);
         const pclread::Job job = pclread::Read(result.job);
-        std::string errors;
-        for (const auto& e : job.errors) errors += e + "\n";
-        EXPECT_TRUE(job.Ok()) << errors;
+        EXPECT_TRUE(job.Ok()) << ErrorText(job);
         ASSERT_EQ(job.xl.pages.size(), 1u);
         EXPECT_GT(Count(result.job, "Zel Sans        "), 1u) << "the face selected again after the soft fonts";
         // The rows of the TrueType lines, clear of the face's lines.

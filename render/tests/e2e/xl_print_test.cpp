@@ -62,9 +62,7 @@ TEST_F(XlPrintTest, PagesReadBackAsTheReferenceRenderOnTheSheet) {
     EXPECT_TRUE(result.pagesOk);
     EXPECT_TRUE(result.endDocOk);
     const pclread::Job job = pclread::Read(result.job);
-    std::string errors;
-    for (const auto& e : job.errors) errors += e + "\n";
-    EXPECT_TRUE(job.Ok()) << errors;
+    EXPECT_TRUE(job.Ok()) << ErrorText(job);
     ASSERT_EQ(job.xl.pages.size(), 2u);
     ASSERT_EQ(result.reference.size(), 2u);
     const std::string gpcl6 = Gpcl6Path();
@@ -171,9 +169,7 @@ TEST_F(XlPrintTest, PatternBrushesKeepTheirOwnBits) {
     });
     ASSERT_TRUE(result.enabled);
     const pclread::Job job = pclread::Read(result.job);
-    std::string errors;
-    for (const auto& e : job.errors) errors += e + "\n";
-    EXPECT_TRUE(job.Ok()) << errors;
+    EXPECT_TRUE(job.Ok()) << ErrorText(job);
     const auto patterns = job.xl.operatorCounts.find("BeginRastPattern");
     ASSERT_NE(patterns, job.xl.operatorCounts.end());
     EXPECT_EQ(patterns->second, 1u) << "one pattern for the page";
@@ -279,9 +275,7 @@ TEST_P(XlSamplePrintTest, SheetsAreTheReferencePagesPlacedOnThem) {
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
     const pclread::Job job = pclread::Read(bytes);
-    std::string errors;
-    for (const auto& e : job.errors) errors += e + "\n";
-    EXPECT_TRUE(job.Ok()) << errors;
+    EXPECT_TRUE(job.Ok()) << ErrorText(job);
     const size_t perSheet = c.nupChoice == 0 ? 1 : c.nupChoice == 1 ? 2 : 4;
     const size_t sheets = (c.samples.size() + perSheet - 1) / perSheet;
     ASSERT_EQ(job.xl.pages.size(), sheets);
