@@ -66,18 +66,8 @@ struct PageExtents {
 
 PageExtents CheckPages(std::span<const uint8_t> bytes) {
     PageExtents out;
-    size_t at = 0;
-    while (at < bytes.size()) {
-        auto page = ParseEmf(bytes.subspan(at));
-        if (!page.document) {
-            out.error = "page " + std::to_string(out.pages.size() + 1) + ": " + page.error;
-            out.pages.clear();
-            return out;
-        }
-        out.pages.push_back(bytes.subspan(at, page.length));
-        at += page.length;
-    }
-    if (out.pages.empty()) out.error = "the document has no page";
+    out.error = ForEachEmfPage(bytes, [&](Document&, std::span<const uint8_t> page) { out.pages.push_back(page); });
+    if (!out.error.empty()) out.pages.clear();
     return out;
 }
 

@@ -579,20 +579,23 @@ ParseResult ParseEmf(std::span<const uint8_t> bytes) {
     return result;
 }
 
-PagesResult ParseEmfPages(std::span<const uint8_t> bytes) {
-    PagesResult out;
-    size_t at = 0;
+std::string ForEachEmfPage(std::span<const uint8_t> bytes,
+                           const std::function<void(Document&, std::span<const uint8_t>)>& onPage) {
+    size_t at = 0, count = 0;
     while (at < bytes.size()) {
         auto page = ParseEmf(bytes.subspan(at));
-        if (!page.document) {
-            out.error = "page " + std::to_string(out.pages.size() + 1) + ": " + page.error;
-            out.pages.clear();
-            return out;
-        }
-        out.pages.push_back(std::move(*page.document));
+        if (!page.document) return "page " + std::to_string(count + 1) + ": " + page.error;
+        onPage(*page.document, bytes.subspan(at, page.length));
         at += page.length;
+        ++count;
     }
-    if (out.pages.empty()) out.error = "the document has no page";
+    return count ? std::string{} : "the document has no page";
+}
+
+PagesResult ParseEmfPages(std::span<const uint8_t> bytes) {
+    PagesResult out;
+    out.error = ForEachEmfPage(bytes, [&](Document& page, std::span<const uint8_t>) { out.pages.push_back(std::move(page)); });
+    if (!out.error.empty()) out.pages.clear();
     return out;
 }
 

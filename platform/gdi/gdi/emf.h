@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -179,6 +180,13 @@ struct PagesResult {
     std::string error;  // set when a page is damaged: which page, what and where
 };
 PagesResult ParseEmfPages(std::span<const uint8_t> bytes);
+
+// Parses the pages one after another, handing each page's document and
+// bytes to `onPage`. Answers what is wrong with the first damaged page (its
+// number, what and where), "the document has no page", or "" when every
+// page parsed; after an error no further page is handed over.
+std::string ForEachEmfPage(std::span<const uint8_t> bytes,
+                           const std::function<void(Document&, std::span<const uint8_t>)>& onPage);
 
 // The name of a record kind ("STRETCHDIBITS"), or "kind N" for one not known.
 std::string RecordName(uint32_t type);
