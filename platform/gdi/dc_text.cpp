@@ -208,6 +208,18 @@ struct Layout {
     bool uniform = true;         // advances are the font's own
 };
 
+// The step from `from` to the running total `to`, both in device pixels.
+// An application's spacing can sum past any page: the total is held to the
+// engine's coordinate range (28.4 fixed point, 2^27 pixels each way), where
+// nothing is visible, so positions and the steps between them stay sums the
+// engine can take.
+LONG StepTo(double to, LONG from) {
+    constexpr double limit = 1 << 27;
+    const int64_t total = std::llround(std::isnan(to) ? 0.0 : std::clamp(to, -limit, limit));
+    return static_cast<LONG>(std::clamp<int64_t>(total - from, std::numeric_limits<LONG>::min(),
+                                                  std::numeric_limits<LONG>::max()));
+}
+
 Layout LayOutText(DeviceContext& dc, EngineFont& font, const char16_t* text, UINT count, const INT* dx, bool pdy,
                   bool glyphIndex) {
     DrawState& s = State(dc);
@@ -230,15 +242,14 @@ Layout LayOutText(DeviceContext& dc, EngineFont& font, const char16_t* text, UIN
         LONG adv;
         if (dx) {
             given += dx[pdy ? 2 * i : i] * sx;
-            adv = static_cast<LONG>(std::lround(given)) - placed;
+            adv = StepTo(given, placed);
             l.uniform = false;
             if (pdy) {
                 // The y step is logical, turned and scaled by the mapping.
-                const LONG beforeX = static_cast<LONG>(std::lround(riseX)), beforeY = static_cast<LONG>(std::lround(riseY));
+                const LONG beforeX = StepTo(riseX, 0), beforeY = StepTo(riseY, 0);
                 riseX += dx[2 * i + 1] * m.eM21;
                 riseY += dx[2 * i + 1] * m.eM22;
-                l.rises.push_back({static_cast<LONG>(std::lround(riseX)) - beforeX,
-                                   static_cast<LONG>(std::lround(riseY)) - beforeY});
+                l.rises.push_back({StepTo(riseX, beforeX), StepTo(riseY, beforeY)});
             }
         } else {
             acc += font.Advance(g) + LTOFX(extra);
@@ -402,8 +413,8 @@ BOOL ExtTextOutW(HDC hdc, int x, int y, UINT options, const RECT* rect, LPCWSTR 
         return TurnedText(*dc, font, l, o, options, devRect, text, count) ? TRUE : FALSE;
     LONG ox = FXTOLROUND(o.x), oy = FXTOLROUND(o.y);
     switch (s.textAlign & TA_HORZ_MASK) {
-    case TA_CENTER: ox -= l.width / 2; break;
-    case TA_RIGHT: ox -= l.width; break;
+    case TA_CENTER: ox = StepTo(static_cast<double>(ox) - l.width / 2, 0); break;
+    case TA_RIGHT: ox = StepTo(static_cast<double>(ox) - l.width, 0); break;
     default: break;
     }
     switch (s.textAlign & TA_VERT_MASK) {
@@ -414,12 +425,13 @@ BOOL ExtTextOutW(HDC hdc, int x, int y, UINT options, const RECT* rect, LPCWSTR 
     auto rec = std::make_shared<TextRecord>();
     rec->font = font;
     rec->glyphs = l.glyphs;
-    LONG px = ox;
-    POINTL rise{0, 0};
+    // Positions run in 64 bits and are held to what a coordinate holds: the
+    // application's spacing may carry glyphs past it.
+    int64_t px = ox, riseX = 0, riseY = 0;
     for (UINT i = 0; i < count; ++i) {
-        rec->positions.push_back({px + rise.x, oy + rise.y});
+        rec->positions.push_back({StepTo(static_cast<double>(px + riseX), 0), StepTo(static_cast<double>(oy + riseY), 0)});
         px += l.advances[i];
-        if (i < l.rises.size()) rise = {rise.x + l.rises[i].x, rise.y + l.rises[i].y};
+        if (i < l.rises.size()) riseX += l.rises[i].x, riseY += l.rises[i].y;
     }
     rec->text.assign(text ? text : u"", count);
     rec->defaultPlacement = l.uniform;
@@ -431,7 +443,9 @@ BOOL ExtTextOutW(HDC hdc, int x, int y, UINT options, const RECT* rect, LPCWSTR 
     if (devRect && (options & ETO_CLIPPED)) rec->clip = rec->clip.Intersect(Region(*devRect));
     rec->opaqueBrush.color = dc->bkColor;
     if (devRect && (options & ETO_OPAQUE)) rec->opaque = devRect;
-    else if (dc->bkMode == OPAQUE && count) rec->opaque = RECTL{ox, oy - font->Ascent(), ox + l.width, oy + font->Descent()};
+    else if (dc->bkMode == OPAQUE && count) rec->opaque = RECTL{ox, StepTo(static_cast<double>(oy) - font->Ascent(), 0),
+                                                                StepTo(static_cast<double>(ox) + l.width, 0),
+                                                                StepTo(static_cast<double>(oy) + font->Descent(), 0)};
     const FontObject* fo = s.font ? s.font : static_cast<FontObject*>(StockDrawObject(SYSTEM_FONT));
     IFIMETRICS* ifi = font->Ifi();
     double em = font->EmPixels() / std::max<int>(1, ifi->fwdUnitsPerEm);
