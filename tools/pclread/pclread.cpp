@@ -144,6 +144,25 @@ std::optional<TextJudgement> JudgeWithText(const Page& decoded, const Page& refe
             toReference = InkDistance(reference, x0, y0, x1, y1);
         }
     }
+    // A pixel where the pages differ: outside every glyph's zone it counts
+    // as a difference; inside, its distance (from `distance(at, t)`, `at`
+    // the zone index) is weighed against the zone's tolerance.
+    const auto judge = [&](int32_t x, int32_t y, const auto& distance) {
+        const bool inZones = !zones.empty() && x >= x0 && x < x1 && y >= y0 && y < y1;
+        const size_t at = inZones ? static_cast<size_t>(y - y0) * w + (x - x0) : 0;
+        const float t = inZones ? tolerance[at] : 0.0f;
+        if (t <= 0) {
+            if (!j.outside++) j.outsideX = x, j.outsideY = y;
+            return;
+        }
+        const int d = distance(at, t);
+        if (d / static_cast<double>(t) > j.worst) {
+            j.worst = d / static_cast<double>(t);
+            j.worstX = x;
+            j.worstY = y;
+        }
+        if (d > t) ++j.farInk;
+    };
     if (colour) {
         // Colour for colour: outside the glyphs every pixel the same; where
         // the pages differ around a glyph, each page's colour there must lie
@@ -153,20 +172,10 @@ std::optional<TextJudgement> JudgeWithText(const Page& decoded, const Page& refe
             for (int32_t x = 0; x < decoded.width; ++x) {
                 const uint32_t a = decoded.Colour(x, y), b = reference.Colour(x, y);
                 if (a == b) continue;
-                const bool inZones = !zones.empty() && x >= x0 && x < x1 && y >= y0 && y < y1;
-                const float t = inZones ? tolerance[static_cast<size_t>(y - y0) * w + (x - x0)] : 0.0f;
-                if (t <= 0) {
-                    if (!j.outside++) j.outsideX = x, j.outsideY = y;
-                    continue;
-                }
-                const int distance = std::max(ColourDistance(reference, x, y, a, 2 * static_cast<int>(std::ceil(t))),
-                                              ColourDistance(decoded, x, y, b, 2 * static_cast<int>(std::ceil(t))));
-                if (distance / static_cast<double>(t) > j.worst) {
-                    j.worst = distance / static_cast<double>(t);
-                    j.worstX = x;
-                    j.worstY = y;
-                }
-                if (distance > t) ++j.farInk;
+                judge(x, y, [&](size_t, float t) {
+                    const int reach = 2 * static_cast<int>(std::ceil(t));
+                    return std::max(ColourDistance(reference, x, y, a, reach), ColourDistance(decoded, x, y, b, reach));
+                });
             }
         return j;
     }
@@ -178,20 +187,7 @@ std::optional<TextJudgement> JudgeWithText(const Page& decoded, const Page& refe
             for (int b = 0; b < 8; ++b) {
                 if (!(diff & (0x80u >> b))) continue;
                 const int32_t x = i * 8 + b;
-                const bool inZones = !zones.empty() && x >= x0 && x < x1 && y >= y0 && y < y1;
-                const size_t at = inZones ? static_cast<size_t>(y - y0) * w + (x - x0) : 0;
-                const float t = inZones ? tolerance[at] : 0.0f;
-                if (t <= 0) {
-                    if (!j.outside++) j.outsideX = x, j.outsideY = y;
-                    continue;
-                }
-                const int distance = decoded.Black(x, y) ? toReference[at] : toDecoded[at];
-                if (distance / static_cast<double>(t) > j.worst) {
-                    j.worst = distance / static_cast<double>(t);
-                    j.worstX = x;
-                    j.worstY = y;
-                }
-                if (distance > t) ++j.farInk;
+                judge(x, y, [&](size_t at, float) -> int { return decoded.Black(x, y) ? toReference[at] : toDecoded[at]; });
             }
         }
     return j;

@@ -238,8 +238,7 @@ TEST_F(QueuedTextPrintTest, TextUnderAndOverFillsAndAcrossBandSeams) {
     auto result = PrintPages(driverPath_, dm, 1, draw);
     ASSERT_TRUE(result.enabled);
     EXPECT_TRUE(result.endDocOk);
-    const pclread::Options options = PrintableArea(dm);
-    const auto job = pclread::Read(result.job, options);
+    const auto job = pclread::Read(result.job, PrintableArea(dm));
     ASSERT_TRUE(job.Ok()) << ErrorText(job);
     ASSERT_EQ(job.pages.size(), 1u);
     ASSERT_EQ(result.reference.size(), 1u);
@@ -327,8 +326,7 @@ TEST_F(QueuedTextPrintTest, PrinterFaceRunsWaitAndSwitchSymbolSetsWithinARun) {
     EXPECT_LT(latin, greek) << "A in the Latin set, then the Greek set for alpha";
     EXPECT_EQ(job.find("\x1b)s"), std::string_view::npos) << "no soft font";
 
-    const pclread::Options options = PrintableArea(dm);
-    const auto read = pclread::Read(result.job, options);
+    const auto read = pclread::Read(result.job, PrintableArea(dm));
     ASSERT_TRUE(read.Ok()) << ErrorText(read);
     ASSERT_EQ(read.pages.size(), 1u);
     const pclread::Page& page = read.pages[0];

@@ -264,8 +264,7 @@ TEST_F(PrinterTest, BitmapOptionAndComplexClipsDrawTrueTypeInTheBand) {
         const std::string job(result.job.begin(), result.job.end());
         EXPECT_EQ(job.find("\x1b)s"), std::string::npos) << "no soft font";
         EXPECT_NE(job.find("T\x1b(s12.00V"), std::string::npos) << "the printer face selected";
-        const pclread::Options options = PrintableArea(dm);
-        const auto read = pclread::Read(result.job, options);
+        const auto read = pclread::Read(result.job, PrintableArea(dm));
         ASSERT_TRUE(read.Ok());
         ASSERT_EQ(read.pages.size(), 1u);
         const pclread::Page& page = read.pages[0];
@@ -340,8 +339,7 @@ TEST_P(TurnedFaceTest, EachCharacterIsBracketedByThePrintDirection) {
     EXPECT_EQ(brackets, 7u) << "one bracket a character";
     EXPECT_NE(job.find("\x1b(s12.00V"), std::string_view::npos) << "printer text at 12 points";
 
-    const pclread::Options options = PrintableArea(dm);
-    const auto read = pclread::Read(result.job, options);
+    const auto read = pclread::Read(result.job, PrintableArea(dm));
     ASSERT_TRUE(read.Ok()) << ErrorText(read);
     ASSERT_EQ(read.pages.size(), 1u);
     const pclread::Page& page = read.pages[0];

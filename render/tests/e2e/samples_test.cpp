@@ -241,8 +241,7 @@ TEST_P(FontsSampleTest, DecodedTextLiesWithinTheToleranceOfTheReference) {
     EXPECT_EQ(text.find("b16901T") != std::string_view::npos, c.deviceFaces)
         << "the printer's roman face selected by its typeface exactly when offered";
 
-    const pclread::Options options = PrintableArea(dm);
-    const auto job = pclread::Read(bytes, options);
+    const auto job = pclread::Read(bytes, PrintableArea(dm));
     EXPECT_TRUE(job.Ok()) << ErrorText(job);
     ASSERT_EQ(job.pages.size(), 1u);
     const auto reference = pclread::ReadPng(png);

@@ -257,8 +257,7 @@ TEST_F(TrueTypePrintTest, RulesBoxesAndGreyTextPrintBesideSoftFontText) {
     EXPECT_EQ(CharacterCodes(s), 27u) << "the distinct glyphs of the four runs";
     EXPECT_NE(s.find("\x1b*v4T"), std::string_view::npos) << "the grey text's pattern";
     EXPECT_EQ(s.find("PM0"), std::string_view::npos) << "a run was drawn as graphics";
-    const pclread::Options options = PrintableArea(dm);
-    const auto job = pclread::Read(result.job, options);
+    const auto job = pclread::Read(result.job, PrintableArea(dm));
     ASSERT_TRUE(job.Ok()) << ErrorText(job);
     ASSERT_EQ(job.pages.size(), 1u);
     const auto& glyphs = job.pages[0].textGlyphs;
