@@ -1,5 +1,9 @@
 #include "base/fsutil.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 
 #include "base/text.h"
@@ -88,5 +92,46 @@ DWORD ErrorFromErrno(int err) {
 }
 
 bool FailErrno(int err) { return Fail(ErrorFromErrno(err)); }
+
+bool AppendFile(const std::string& path, std::vector<uint8_t>& out) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const size_t start = out.size();
+    auto readSome = [fd](uint8_t* to, size_t n) {
+        for (;;) {
+            const ssize_t got = ::read(fd, to, n);
+            if (got >= 0 || errno != EINTR) return got;
+        }
+    };
+    bool ok = true;
+    // A regular file is read in one read of its size (a short one goes on).
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        size_t at = start;
+        out.resize(start + static_cast<size_t>(st.st_size));
+        while (at < out.size()) {
+            const ssize_t got = readSome(out.data() + at, out.size() - at);
+            if (got <= 0) {
+                ok = got == 0;
+                break;
+            }
+            at += static_cast<size_t>(got);
+        }
+        out.resize(at);
+    }
+    // The rest: a pipe's bytes, or what a file gained since.
+    uint8_t chunk[1 << 14];
+    while (ok) {
+        const ssize_t got = readSome(chunk, sizeof chunk);
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        out.insert(out.end(), chunk, chunk + got);
+    }
+    ::close(fd);
+    if (!ok) out.resize(start);
+    return ok;
+}
 
 }  // namespace zq::fsutil

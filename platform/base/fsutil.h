@@ -3,8 +3,10 @@
 // not for the deliverables, which go through the Win32-shaped calls.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/error.h"
 #include "base/types.h"
@@ -74,5 +76,10 @@ size_t Length(const Char* text) {
         while (text[n]) ++n;
     return n;
 }
+
+// Appends the whole of the file at `path` to `out`: a regular file in one
+// read of its size, anything else (a pipe) until its end. False when it
+// cannot be opened or read; `out` then holds what it held before.
+bool AppendFile(const std::string& path, std::vector<uint8_t>& out);
 
 }  // namespace zq::fsutil

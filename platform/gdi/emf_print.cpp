@@ -1,16 +1,12 @@
 // Spooling a metafile and playing it onto the printer's device context.
 #include "gdi/emf_print.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <vector>
 
 #include "base/error.h"
+#include "base/fsutil.h"
 #include "store/admin.h"
 #include "store/spooler.h"
 
@@ -84,47 +80,6 @@ RECTL PlacePage(const Header& header, SIZEL printable, int dpiX, int dpiY) {
             static_cast<LONG>(std::min<double>(printable.cy, std::lround(h * s)))};
 }
 
-bool AppendFile(const std::string& path, std::vector<uint8_t>& out) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const size_t start = out.size();
-    auto readSome = [fd](uint8_t* to, size_t n) {
-        for (;;) {
-            const ssize_t got = ::read(fd, to, n);
-            if (got >= 0 || errno != EINTR) return got;
-        }
-    };
-    bool ok = true;
-    // A regular file is read in one read of its size (a short one goes on).
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-        size_t at = start;
-        out.resize(start + static_cast<size_t>(st.st_size));
-        while (at < out.size()) {
-            const ssize_t got = readSome(out.data() + at, out.size() - at);
-            if (got <= 0) {
-                ok = got == 0;
-                break;
-            }
-            at += static_cast<size_t>(got);
-        }
-        out.resize(at);
-    }
-    // The rest: a pipe's bytes, or what a file gained since.
-    uint8_t chunk[1 << 14];
-    while (ok) {
-        const ssize_t got = readSome(chunk, sizeof chunk);
-        if (got <= 0) {
-            ok = got == 0;
-            break;
-        }
-        out.insert(out.end(), chunk, chunk + got);
-    }
-    ::close(fd);
-    if (!ok) out.resize(start);
-    return ok;
-}
-
 std::string PagePath(const std::string& pattern, size_t page) {
     auto at = pattern.find("%d");
     if (at == std::string::npos) return pattern;
@@ -178,7 +133,7 @@ PrintResult PrintDocument(std::u16string_view printerName, std::span<const uint8
     // Play what the spooler holds.
     std::vector<uint8_t> spooled;
     spooled.reserve(emf.size());
-    if (!AppendFile(store::JobFile(r.spoolJob).string(), spooled)) spooled.clear();
+    if (!fsutil::AppendFile(store::JobFile(r.spoolJob).string(), spooled)) spooled.clear();
     // What the spooler holds is played, a page at a time. The same bytes as
     // the document's are already checked: their pages lie at the same places.
     PageExtents fromSpool;

@@ -9,6 +9,7 @@
 
 #include "command.h"
 #include "spooler_cli.h"
+#include "base/fsutil.h"
 #include "gdi/emf_print.h"
 #include "store/admin.h"
 
@@ -54,7 +55,7 @@ int Run(const zq::Args& args) {
         bytes.reserve(static_cast<size_t>(total));
     }
     for (const auto& file : rest) {
-        if (!zq::emf::AppendFile(file, bytes)) return zq::Fail("print: cannot read " + file);
+        if (!zq::fsutil::AppendFile(file, bytes)) return zq::Fail("print: cannot read " + file);
     }
     // The application's DEVMODE: a public part and its driver extra, whole.
     std::vector<uint8_t> devmode;

@@ -2,12 +2,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "base/error.h"
 #include "base/files.h"
+#include "base/fsutil.h"
 #include "testing/fresh_root.h"
 
 namespace fs = std::filesystem;
@@ -439,6 +443,55 @@ TEST_F(Files, FileTimesRoundTrip) {
                       .time_since_epoch())
                   .count(),
               0);
+}
+
+// A file is read whole onto what is already there: a regular file
+// (empty too), a pipe's bytes to its end; a file that cannot be opened leaves
+// the buffer as it was.
+TEST(AppendFile, ReadsWholeFilesAndPipes) {
+    const std::string dir = std::filesystem::temp_directory_path() / ("zq-append-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::vector<uint8_t> big(200000);
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7 + i / 251);
+    {
+        std::ofstream(dir + "/big", std::ios::binary).write(reinterpret_cast<const char*>(big.data()), big.size());
+        std::ofstream(dir + "/empty", std::ios::binary);
+    }
+    std::vector<uint8_t> out{1, 2, 3};
+    ASSERT_TRUE(zq::fsutil::AppendFile(dir + "/big", out));
+    ASSERT_EQ(out.size(), 3 + big.size());
+    EXPECT_TRUE(std::equal(big.begin(), big.end(), out.begin() + 3));
+    EXPECT_TRUE(zq::fsutil::AppendFile(dir + "/empty", out));
+    EXPECT_EQ(out.size(), 3 + big.size());
+    EXPECT_FALSE(zq::fsutil::AppendFile(dir + "/missing", out));
+    EXPECT_EQ(out.size(), 3 + big.size());
+    // A directory opens but cannot be read: nothing of it is kept.
+    EXPECT_FALSE(zq::fsutil::AppendFile(dir, out));
+    EXPECT_EQ(out.size(), 3 + big.size());
+
+    // A pipe has no size: it is read to its end, past one read's worth.
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(fds[0]);
+        size_t at = 0;
+        while (at < big.size()) {
+            const ssize_t n = write(fds[1], big.data() + at, big.size() - at);
+            if (n <= 0) _exit(1);
+            at += static_cast<size_t>(n);
+        }
+        _exit(0);
+    }
+    close(fds[1]);
+    std::vector<uint8_t> piped;
+    EXPECT_TRUE(zq::fsutil::AppendFile("/proc/self/fd/" + std::to_string(fds[0]), piped));
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(piped, big);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

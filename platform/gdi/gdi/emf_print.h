@@ -45,11 +45,6 @@ RECTL PlacePage(const Header& header, SIZEL printable, int dpiX, int dpiY);
 PrintResult PrintDocument(std::u16string_view printer, std::span<const uint8_t> emf, std::u16string_view docName,
                           const DEVMODEW* devmode = nullptr, const std::string& pngPath = {});
 
-// Appends the whole of the file at `path` to `out`: a regular file in one
-// read of its size, anything else (a pipe) until its end. False when it
-// cannot be opened or read; `out` then holds what it held before.
-bool AppendFile(const std::string& path, std::vector<uint8_t>& out);
-
 // `pattern` with its "%d" replaced by `page`; the pattern itself when it has none.
 std::string PagePath(const std::string& pattern, size_t page);
 
