@@ -19,6 +19,7 @@
 #include "render/output.h"
 #include "render/page_setup.h"
 #include "render/raster.h"
+#include "render/rectangles.h"
 #include "render/xl_fill.h"
 
 namespace pclrend {
@@ -28,16 +29,6 @@ namespace {
 constexpr DWORD kCompressedSource = 2000;  // ERROR_INVALID_PIXEL_FORMAT
 
 bool NeedsPattern(uint8_t rop3) { return ((rop3 >> 4) ^ rop3) & 0x0F; }
-
-RECTL Ordered(const RECTL& r) {
-    return {std::min(r.left, r.right), std::min(r.top, r.bottom), std::max(r.left, r.right), std::max(r.top, r.bottom)};
-}
-
-RECTL Intersect(const RECTL& a, const RECTL& b) {
-    return {std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
-}
-
-bool Empty(const RECTL& r) { return r.left >= r.right || r.top >= r.bottom; }
 
 // A page coordinate on the printed sheet's scale: a page drawn at another
 // size (n-up, fit to page) is scaled by drawn size over page size. Origins
@@ -87,16 +78,16 @@ private:
 // The rectangles the transfer may paint: the clip's, cut to the target and
 // the page.
 std::vector<RECTL> VisibleParts(const DeviceRecord& r, CLIPOBJ* pco, const RECTL& target) {
-    const RECTL area = Intersect(target, RECTL{0, 0, r.PageWidth(), r.PageHeight()});
+    const RECTL area = Intersection(target, RECTL{0, 0, r.PageWidth(), r.PageHeight()});
     std::vector<RECTL> parts;
     const BYTE complexity = pco ? pco->iDComplexity : DC_TRIVIAL;
     if (complexity == DC_COMPLEX) {
         Gl2ForEachClipRectangle(pco, [&](const RECTL& c) {
-            const RECTL part = Intersect(c, area);
+            const RECTL part = Intersection(c, area);
             if (!Empty(part)) parts.push_back(part);
         });
     } else {
-        const RECTL part = complexity == DC_RECT ? Intersect(pco->rclBounds, area) : area;
+        const RECTL part = complexity == DC_RECT ? Intersection(pco->rclBounds, area) : area;
         if (!Empty(part)) parts.push_back(part);
     }
     return parts;

@@ -19,6 +19,7 @@
 #include "render/hpgl_mode.h"
 #include "render/output.h"
 #include "render/pclxl.h"
+#include "render/rectangles.h"
 #include "render/spool_stream.h"
 #include "render/text_queue.h"
 #include "render/tt_seam.h"
@@ -132,10 +133,8 @@ namespace {
 // in PCL, which knows no clip; an all-zero rectangle stays as it is).
 void ClipToRectangle(CLIPOBJ* pco, RECTL& q) {
     if (!pco || pco->iDComplexity != DC_RECT || (!q.left && !q.top && !q.right && !q.bottom)) return;
-    const RECTL& c = pco->rclBounds;
-    q = {std::max({std::min(q.left, q.right), c.left}), std::max({std::min(q.top, q.bottom), c.top}),
-         std::min({std::max(q.left, q.right), c.right}), std::min({std::max(q.top, q.bottom), c.bottom})};
-    if (q.left >= q.right || q.top >= q.bottom) q = {0, 0, 0, 0};
+    q = Intersection(Ordered(q), pco->rclBounds);
+    if (Empty(q)) q = {0, 0, 0, 0};
 }
 
 // The colour text and rectangles print in.

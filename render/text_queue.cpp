@@ -12,6 +12,7 @@
 #include "render/hpgl_mode.h"
 #include "render/output.h"
 #include "render/page_setup.h"
+#include "render/rectangles.h"
 #include "render/spool_stream.h"
 #include "render/text_out.h"
 #include "render/tt_seam.h"
@@ -24,19 +25,9 @@ constexpr uint8_t kEngineDrew = 0x04;
 constexpr MIX kMixCopyPen = 13;
 constexpr uint32_t kWhiteRgb = 0x00FFFFFF;
 
-bool Intersect(const RECTL& a, const RECTL& b) {
-    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
-}
-
 bool StrictlyInside(const RECTL& a, const RECTL& outer) {
     return a.left > outer.left && a.right < outer.right && a.top > outer.top && a.bottom < outer.bottom;
 }
-
-RECTL Ordered(const RECTL& q) {
-    return {std::min(q.left, q.right), std::min(q.top, q.bottom), std::max(q.left, q.right), std::max(q.top, q.bottom)};
-}
-
-bool Empty(const RECTL& q) { return q.left >= q.right || q.top >= q.bottom; }
 
 TextQueue& Queue(DeviceRecord& r) {
     if (!r.textQueue) r.textQueue = std::make_shared<TextQueue>();
@@ -391,14 +382,14 @@ void FlushOverlapping(DeviceRecord& r, const DrawnArea& given, const DrawnArea* 
     for (QueuedRun& run : runs) order.push_back(&run);
     std::vector<bool> render(order.size(), false);
     for (size_t i = 0; i < order.size(); ++i)
-        render[i] = !order[i]->partial && order[i] != spared && Intersect(order[i]->ink, area) &&
+        render[i] = !order[i]->partial && order[i] != spared && Overlap(order[i]->ink, area) &&
                     !(hollow && StrictlyInside(order[i]->ink, *hollow));
     // A run rendered into the band must not end up under an earlier run
     // that overlaps it and would print over it: that one is rendered first.
     for (size_t i = order.size(); i-- > 0;)
         if (render[i])
             for (size_t j = 0; j < i; ++j)
-                if (!render[j] && !order[j]->partial && order[j] != spared && Intersect(order[j]->ink, order[i]->ink))
+                if (!render[j] && !order[j]->partial && order[j] != spared && Overlap(order[j]->ink, order[i]->ink))
                     render[j] = true;
     size_t i = 0;
     for (auto it = runs.begin(); it != runs.end(); ++i) {
