@@ -171,7 +171,13 @@ bool DeltaSurelyOver(const uint8_t* r, const uint8_t* s, size_t n, size_t limit)
 
 }  // namespace
 
-int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, std::span<uint8_t> out) {
+namespace {
+
+// DeltaRow over rows whose bytes are sent XORed with `flip` (0xFF: the band's
+// 1 = white turned over as it is coded). Which bytes changed does not depend
+// on the flip, so only the bytes written take it.
+int32_t FlippedDeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, std::span<uint8_t> out, uint8_t flip) {
+    const uint64_t flips = 0x0101010101010101ull * flip;
     const size_t n = std::min(row.size(), seed.size());
     const uint8_t* r = row.data();
     const uint8_t* s = seed.data();
@@ -193,7 +199,7 @@ int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, st
             const size_t extra = offset >= 31;
             o0[o] = static_cast<uint8_t>(((run - 1) << 5) | (extra ? 31 : offset));
             o0[o + 1] = static_cast<uint8_t>(offset - 31);
-            const uint64_t bytes = Word(r + i);
+            const uint64_t bytes = Word(r + i) ^ flips;
             std::memcpy(o0 + o + 1 + extra, &bytes, 8);
             o += 1 + extra + run;
             return true;
@@ -205,7 +211,7 @@ int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, st
             for (offset -= 31; offset >= 255; offset -= 255) o0[o++] = 255;
             o0[o++] = static_cast<uint8_t>(offset);
         }
-        std::memcpy(o0 + o, r + i, run);
+        for (size_t k = 0; k < run; ++k) o0[o + k] = static_cast<uint8_t>(r[i + k] ^ flip);
         o += run;
         return true;
     };
@@ -252,10 +258,35 @@ int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, st
     return static_cast<int32_t>(o);
 }
 
+}  // namespace
+
+int32_t DeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, std::span<uint8_t> out) {
+    return FlippedDeltaRow(row, seed, out, 0);
+}
+
 namespace {
 
-// PackBits over units of `unit` bytes (1 or 2).
-int32_t PackUnits(std::span<const uint8_t> row, std::span<uint8_t> out, size_t unit) {
+// n bytes copied, each XORed with `flip`.
+void CopyFlipped(uint8_t* to, const uint8_t* from, size_t n, uint8_t flip) {
+    if (!flip) {
+        std::memcpy(to, from, n);
+        return;
+    }
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i f = _mm_set1_epi8(static_cast<char>(flip));
+    for (; i + 16 <= n; i += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_xor_si128(Load16(from + i), f));
+#endif
+    for (; i + 8 <= n; i += 8) {
+        const uint64_t w = Word(from + i) ^ (0x0101010101010101ull * flip);
+        std::memcpy(to + i, &w, 8);
+    }
+    for (; i < n; ++i) to[i] = static_cast<uint8_t>(from[i] ^ flip);
+}
+
+// PackBits over units of `unit` bytes (1 or 2), each byte sent XORed with
+// `flip`.
+int32_t PackUnits(std::span<const uint8_t> row, std::span<uint8_t> out, size_t unit, uint8_t flip = 0) {
     const size_t count = row.size() / unit;
     auto same = [&](size_t a, size_t b) { return std::memcmp(row.data() + a * unit, row.data() + b * unit, unit) == 0; };
     size_t o = 0;
@@ -266,7 +297,7 @@ int32_t PackUnits(std::span<const uint8_t> row, std::span<uint8_t> out, size_t u
         if (run >= 2) {
             if (o + 1 + unit > out.size()) return -1;
             out[o++] = static_cast<uint8_t>(static_cast<int8_t>(1 - static_cast<int>(run)));
-            std::memcpy(out.data() + o, row.data() + i * unit, unit);
+            CopyFlipped(out.data() + o, row.data() + i * unit, unit, flip);
             o += unit;
             i += run;
             continue;
@@ -282,7 +313,7 @@ int32_t PackUnits(std::span<const uint8_t> row, std::span<uint8_t> out, size_t u
         }
         if (o + 1 + lit * unit > out.size()) return -1;
         out[o++] = static_cast<uint8_t>(lit - 1);
-        std::memcpy(out.data() + o, row.data() + i * unit, lit * unit);
+        CopyFlipped(out.data() + o, row.data() + i * unit, lit * unit, flip);
         o += lit * unit;
         i += lit;
     }
@@ -364,29 +395,6 @@ private:
     uint32_t dupCount_ = 0;
 };
 
-// Every bit of the first `bytes` of the row turned over, a word at a time.
-void InvertRow(uint8_t* row, int32_t bytes) {
-    int32_t i = 0;
-    for (; i + 8 <= bytes; i += 8) {
-        uint64_t w;
-        std::memcpy(&w, row + i, 8);
-        w = ~w;
-        std::memcpy(row + i, &w, 8);
-    }
-    for (; i < bytes; ++i) row[i] = static_cast<uint8_t>(~row[i]);
-}
-
-// The bytes of a row not yet turned over (0 for ink) up to its last ink;
-// in the last byte only the bits of `lastMask` count.
-int32_t InkLength(const uint8_t* row, int32_t bytes, uint8_t lastMask) {
-    if (bytes <= 0 || (static_cast<uint8_t>(~row[bytes - 1]) & lastMask) != 0) return bytes;
-    return static_cast<int32_t>(LastNotFill<0xFF>(row, static_cast<size_t>(bytes - 1)));
-}
-
-int32_t SignificantLength(const uint8_t* row, int32_t bytes) {
-    return static_cast<int32_t>(LastNotFill<0>(row, static_cast<size_t>(bytes)));
-}
-
 }  // namespace
 
 namespace {
@@ -426,10 +434,10 @@ private:
     uint64_t* bits_;
 };
 
-// PackBits over bytes: the same code as PackUnits(row, out, 1), the runs
-// and literals read off the row's mask of equal neighbours. Returns the
+// PackBits over bytes: the same code as PackUnits(row, out, 1, flip), the
+// runs and literals read off the row's mask of equal neighbours. Returns the
 // coded length, or -1 once it would pass `capacity`.
-int32_t PackRow(const uint8_t* p, size_t count, uint8_t* out, size_t capacity) {
+int32_t PackRow(const uint8_t* p, size_t count, uint8_t* out, size_t capacity, uint8_t flip = 0) {
     const EqualMask equal(p, count);
     size_t o = 0, i = 0;
     while (i < count) {
@@ -439,7 +447,7 @@ int32_t PackRow(const uint8_t* p, size_t count, uint8_t* out, size_t capacity) {
         if (run >= 2) {
             if (o + 2 > capacity) return -1;
             out[o] = static_cast<uint8_t>(static_cast<int8_t>(1 - static_cast<int>(run)));
-            out[o + 1] = p[i];
+            out[o + 1] = static_cast<uint8_t>(p[i] ^ flip);
             o += 2;
             i += run;
             continue;
@@ -459,7 +467,7 @@ int32_t PackRow(const uint8_t* p, size_t count, uint8_t* out, size_t capacity) {
         const size_t lit = end - i;
         if (o + 1 + lit > capacity) return -1;
         out[o] = static_cast<uint8_t>(lit - 1);
-        std::memcpy(out + o + 1, p + i, lit);
+        CopyFlipped(out + o + 1, p + i, lit, flip);
         o += 1 + lit;
         i = end;
     }
@@ -551,22 +559,22 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
     bool denseBefore = false;  // the row above changed in over a quarter of its coding
     PackedRows packed;
     const uint8_t lastMask = band.width % 8 ? static_cast<uint8_t>(0xFF00 >> (band.width % 8)) : 0xFF;
+    // The band's bytes are read as they stand and turned over only where
+    // they are written out: `flip` is the band's white byte, XORed into every
+    // byte sent (the printer's 1 is black). Rows then compare as they are,
+    // and past its last ink every row is white in the band already.
+    const uint8_t flip = options.uninverted ? 0 : 0xFF;
+    const auto whiteAfter = [flip](const uint8_t* p, size_t n) {
+        return static_cast<int32_t>(flip ? LastNotFill<0xFF>(p, n) : LastNotFill<0>(p, n));
+    };
     for (int32_t y = 0; y < band.height; ++y) {
         uint8_t* row = band.bits + static_cast<ptrdiff_t>(y) * band.stride;
-        int32_t length;
-        if (options.uninverted) {
-            row[rowBytes - 1] &= lastMask;
-            length = y == 0 ? rowBytes : SignificantLength(row, rowBytes);
-            if (sixteen) length += length & 1;
-        } else {
-            // Only the bytes up to the row's last ink are turned over (most
-            // of a page is white): the white after them is made 0 where a
-            // coder reads it, below.
-            length = y == 0 ? rowBytes : InkLength(row, rowBytes, lastMask);
-            if (sixteen) length += length & 1;
-            InvertRow(row, length);
-            if (length == rowBytes) row[rowBytes - 1] &= lastMask;
-        }
+        // The bits past the band's width are made white (written only where
+        // they are not, so that a blank row stays untouched).
+        if (uint8_t& last = row[rowBytes - 1]; static_cast<uint8_t>((last ^ flip) & ~lastMask) != 0)
+            last = static_cast<uint8_t>(flip ? last | ~lastMask : last & lastMask);
+        int32_t length = y == 0 ? rowBytes : whiteAfter(row, static_cast<size_t>(rowBytes));
+        if (sixteen) length += length & 1;
 
         const bool blockFull = !block.Empty() && !block.Fits(static_cast<size_t>(reserve));
         if (blockFull) {
@@ -577,7 +585,7 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
         // The models that ask for run-length rows get them whatever their size.
         auto runLength = [&](uint8_t command, bool wide) {
             const std::span<const uint8_t> src(row, static_cast<size_t>(length));
-            const int32_t n = wide ? PackBits16(src, block.Room()) : PackBits(src, block.Room());
+            const int32_t n = wide ? PackUnits(src, block.Room(), 2, flip) : PackRow(row, src.size(), block.Room().data(), block.Room().size(), flip);
             block.Record(command, n < 0 ? 0 : n);
         };
         // The row run-length coded when that is no longer than the row,
@@ -585,10 +593,10 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
         auto packedOrUncoded = [&](uint8_t command) {
             const auto room = block.Room();
             const size_t len = static_cast<size_t>(length);
-            const int32_t m = PackRow(row, len, room.data(), std::min(room.size(), len));
+            const int32_t m = PackRow(row, len, room.data(), std::min(room.size(), len), flip);
             if (m >= 0) return block.Record(command, m);
             if (len > room.size()) return block.Record(command, 0);  // a row wider than any block
-            std::memcpy(room.data(), row, len);
+            CopyFlipped(room.data(), row, len, flip);
             block.Record(kUncodedRecord, length);
         };
 
@@ -603,12 +611,6 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
             runLength(mode, true);
         } else {
             const int32_t span = std::max(length, previousLength);
-            if (!options.uninverted) {
-                // Past its length a row is white, still to be made 0.
-                if (span > length) std::memset(row + length, 0, static_cast<size_t>(span - length));
-                if (span > previousLength)
-                    std::memset(previous + previousLength, 0, static_cast<size_t>(span - previousLength));
-            }
             const std::span<const uint8_t> now(row, static_cast<size_t>(span)), above(previous, static_cast<size_t>(span));
             const auto room = block.Room();
             // Each row takes the shortest of: the delta against the row
@@ -620,7 +622,7 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
             if (length == 0) {
                 // Blank: the row above again when it was blank too, else an
                 // empty run-length row (a blank row after ink costs nothing).
-                if (LastNotFill<0>(previous, static_cast<size_t>(span)) == 0) block.Duplicate();
+                if (whiteAfter(previous, static_cast<size_t>(span)) == 0) block.Duplicate();
                 else block.Record(kRunLengthRecord, 0);
             } else {
                 const int32_t quarter = std::max(2, (length - 1) / 4);
@@ -630,7 +632,7 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
                 // under a quarter of the row.
                 const int32_t n = denseBefore && DeltaSurelyOver(now.data(), above.data(), now.size(), static_cast<size_t>(quarter))
                                       ? -1
-                                      : DeltaRow(now, above, limited(quarter));
+                                      : FlippedDeltaRow(now, above, limited(quarter), flip);
                 denseBefore = n < 0;
                 if (n == 0) {
                     block.Duplicate();
@@ -641,20 +643,20 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
                     // run-length coded where it is no longer than the row.
                     const size_t len = static_cast<size_t>(length);
                     int32_t m = packed.Find(row, len, block.Data(), room.data());
-                    if (m < 0) m = PackRow(row, len, room.data(), std::min(room.size(), len));
+                    if (m < 0) m = PackRow(row, len, room.data(), std::min(room.size(), len), flip);
                     auto runLengthRecord = [&] {
                         packed.Keep(row, len, static_cast<size_t>(room.data() - block.Data()), m);
                         block.Record(kRunLengthRecord, m);
                     };
                     if (m >= 0 && m <= quarter) {
                         runLengthRecord();
-                    } else if (const int32_t d = DeltaRow(now, above, limited(m >= 0 ? m : length)); d > 0) {
+                    } else if (const int32_t d = FlippedDeltaRow(now, above, limited(m >= 0 ? m : length), flip); d > 0) {
                         block.Record(kDeltaRecord, d);  // no longer than the run-length coding nor the row
                     } else if (m >= 0) {
-                        PackRow(row, len, room.data(), room.size());  // written over by the delta
+                        PackRow(row, len, room.data(), room.size(), flip);  // written over by the delta
                         runLengthRecord();
                     } else {
-                        std::memcpy(room.data(), row, len);
+                        CopyFlipped(room.data(), row, len, flip);
                         block.Record(kUncodedRecord, length);
                     }
                 }

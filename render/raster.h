@@ -47,7 +47,8 @@ struct BandChoice {
 std::vector<BandChoice> BandChoices(int32_t pageHeight, uint32_t rowBytes, uint64_t budget);
 
 // Sends one band at the cursor (SendMonoBand without the scaling copy). The
-// band's rows are worked in place and hold nothing useful afterwards.
+// band is read as it stands: only bits past its width in a row's last byte
+// may be made white.
 void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& options);
 
 // Widest strip of a 24-bit band sent as one raster: its worst-case row

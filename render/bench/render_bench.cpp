@@ -103,7 +103,7 @@ void CompressBand(benchmark::State& state, const std::vector<uint8_t>& sample, i
     const NullSink& sink = counting.sink;
     for (auto _ : state) {
         state.PauseTiming();
-        band = sample;  // the coder inverts rows in place
+        band = sample;  // the coder may whiten bits past the band's width
         state.ResumeTiming();
         SendMonoBand(r, MonoBand{band.data(), stride, width, kRows}, {});
         SpoolFlush(r);
