@@ -558,6 +558,8 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
     int32_t previousLength = 0;
     bool denseBefore = false;  // the row above changed in over a quarter of its coding
     PackedRows packed;
+    // A row's losing coding is made here, aside from the block.
+    std::vector<uint8_t> spare(static_cast<size_t>(rowBytes) + 64);
     const uint8_t lastMask = band.width % 8 ? static_cast<uint8_t>(0xFF00 >> (band.width % 8)) : 0xFF;
     // The band's bytes are read as they stand and turned over only where
     // they are written out: `flip` is the band's white byte, XORed into every
@@ -626,38 +628,61 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
                 else block.Record(kRunLengthRecord, 0);
             } else {
                 const int32_t quarter = std::max(2, (length - 1) / 4);
+                const size_t len = static_cast<size_t>(length);
                 const auto limited = [&](int32_t bytes) { return room.first(std::min<size_t>(room.size(), static_cast<size_t>(bytes))); };
-                // After a row that changed throughout, a count of the
-                // changed bytes tells cheaply whether the delta can stay
+                auto runLengthRecord = [&](int32_t m) {
+                    packed.Keep(row, len, static_cast<size_t>(room.data() - block.Data()), m);
+                    block.Record(kRunLengthRecord, m);
+                };
+                auto uncoded = [&] {
+                    CopyFlipped(room.data(), row, len, flip);
+                    block.Record(kUncodedRecord, length);
+                };
+                // The delta is coded into the room up to the row's length
+                // (or a quarter, for rows of a few bytes);
+                // after a row that changed throughout, a count of the
+                // changed bytes first tells cheaply whether it can stay
                 // under a quarter of the row.
-                const int32_t n = denseBefore && DeltaSurelyOver(now.data(), above.data(), now.size(), static_cast<size_t>(quarter))
-                                      ? -1
-                                      : FlippedDeltaRow(now, above, limited(quarter), flip);
-                denseBefore = n < 0;
-                if (n == 0) {
+                constexpr int32_t kSurelyOver = -2;
+                const int32_t d = denseBefore && DeltaSurelyOver(now.data(), above.data(), now.size(), static_cast<size_t>(quarter))
+                                      ? kSurelyOver
+                                      : FlippedDeltaRow(now, above, limited(std::max(length, quarter)), flip);
+                denseBefore = !(d >= 0 && d <= quarter);
+                if (d == 0) {
                     block.Duplicate();
-                } else if (n > 0) {
-                    block.Record(kDeltaRecord, n);
+                } else if (d > 0 && d <= quarter) {
+                    block.Record(kDeltaRecord, d);
+                } else if (d != kSurelyOver) {
+                    // The delta (in the room when no longer than the row)
+                    // is over a quarter: the run-length coding, made aside,
+                    // wins where it is shorter.
+                    const size_t limit = d > 0 ? static_cast<size_t>(d - 1) : len;
+                    int32_t m = packed.Find(row, len, block.Data(), spare.data());
+                    if (m < 0) m = PackRow(row, len, spare.data(), limit, flip);
+                    if (m >= 0 && static_cast<size_t>(m) <= limit) {
+                        std::memcpy(room.data(), spare.data(), static_cast<size_t>(m));
+                        runLengthRecord(m);
+                    } else if (d > 0) {
+                        block.Record(kDeltaRecord, d);
+                    } else {
+                        uncoded();
+                    }
                 } else {
-                    // The delta is over a quarter of the row: the row
-                    // run-length coded where it is no longer than the row.
-                    const size_t len = static_cast<size_t>(length);
+                    // The row run-length coded where it is no longer than
+                    // the row; the delta, made aside, where it is shorter
+                    // still.
                     int32_t m = packed.Find(row, len, block.Data(), room.data());
                     if (m < 0) m = PackRow(row, len, room.data(), std::min(room.size(), len), flip);
-                    auto runLengthRecord = [&] {
-                        packed.Keep(row, len, static_cast<size_t>(room.data() - block.Data()), m);
-                        block.Record(kRunLengthRecord, m);
-                    };
                     if (m >= 0 && m <= quarter) {
-                        runLengthRecord();
-                    } else if (const int32_t d = FlippedDeltaRow(now, above, limited(m >= 0 ? m : length), flip); d > 0) {
-                        block.Record(kDeltaRecord, d);  // no longer than the run-length coding nor the row
+                        runLengthRecord(m);
+                    } else if (const int32_t e = FlippedDeltaRow(now, above, std::span(spare).first(m >= 0 ? static_cast<size_t>(m) : len), flip);
+                               e > 0) {
+                        std::memcpy(room.data(), spare.data(), static_cast<size_t>(e));
+                        block.Record(kDeltaRecord, e);  // no longer than the run-length coding nor the row
                     } else if (m >= 0) {
-                        PackRow(row, len, room.data(), room.size(), flip);  // written over by the delta
-                        runLengthRecord();
+                        runLengthRecord(m);
                     } else {
-                        CopyFlipped(room.data(), row, len, flip);
-                        block.Record(kUncodedRecord, length);
+                        uncoded();
                     }
                 }
             }
