@@ -36,12 +36,12 @@ unsigned Equal16(__m128i a, __m128i b) { return static_cast<unsigned>(_mm_movema
 #endif
 
 // One past the last byte of p[0, n) that is not kFill (0 or 0xFF), 0 when
-// there is none. Most rows of a page are white throughout: they are read
-// forwards, which the processor streams best, 128 bytes a step folded into
-// one compare (AND for 0xFF, OR for 0).
+// there is none. A row with ink is read back from its end, only as far as
+// its last ink; a blank row is read whole, 128 bytes a step folded into one
+// compare (AND for 0xFF, OR for 0).
 #if defined(ZQ_RASTER_AVX2)
-// LastNotFill for n >= 256 with 32-byte registers, 256 bytes a step, on
-// processors that have them (chosen once at run time).
+// LastNotFill for n >= 32 with 32-byte registers, on processors that have
+// them (chosen once at run time).
 #define ZQ_AVX2 __attribute__((target("avx2"), always_inline)) inline
 ZQ_AVX2 __m256i Load32(const uint8_t* q) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)); }
 template <uint8_t kFill>
@@ -56,23 +56,24 @@ ZQ_AVX2 uint32_t Fill32(__m256i x) {
 
 template <uint8_t kFill>
 __attribute__((target("avx2"))) size_t LastNotFillAvx2(const uint8_t* p, size_t n) {
-    size_t i = 0, after = 0;  // one past the last step that held another byte
-    for (; i + 256 <= n; i += 256) {
-        const __m256i x = Fold32<kFill>(Fold32<kFill>(Fold32<kFill>(Load32(p + i), Load32(p + i + 32)),
-                                                      Fold32<kFill>(Load32(p + i + 64), Load32(p + i + 96))),
-                                        Fold32<kFill>(Fold32<kFill>(Load32(p + i + 128), Load32(p + i + 160)),
-                                                      Fold32<kFill>(Load32(p + i + 192), Load32(p + i + 224))));
-        after = Fill32<kFill>(x) != 0xFFFFFFFFu ? i + 256 : after;
+    // One past the last byte that is not kFill in the 32 bytes ending at e.
+    const auto last = [](size_t e, uint32_t m) { return e - static_cast<size_t>(std::countl_one(m)); };
+    size_t end = n;
+    for (; end >= 128; end -= 128) {
+        const __m256i a = Load32(p + end - 32), b = Load32(p + end - 64), c = Load32(p + end - 96), d = Load32(p + end - 128);
+        if (Fill32<kFill>(Fold32<kFill>(Fold32<kFill>(a, b), Fold32<kFill>(c, d))) == 0xFFFFFFFFu) continue;
+        if (const uint32_t m = Fill32<kFill>(a); m != 0xFFFFFFFFu) return last(end, m);
+        if (const uint32_t m = Fill32<kFill>(b); m != 0xFFFFFFFFu) return last(end - 32, m);
+        if (const uint32_t m = Fill32<kFill>(c); m != 0xFFFFFFFFu) return last(end - 64, m);
+        return last(end - 96, Fill32<kFill>(d));
     }
-    for (; i + 32 <= n; i += 32) after = Fill32<kFill>(Load32(p + i)) != 0xFFFFFFFFu ? i + 32 : after;
-    // The last bytes, as a whole register ending at n (its front was read
-    // already: a byte found there is still the last), then back from the
-    // last step that held another byte.
-    if (i < n)
-        if (const uint32_t m = Fill32<kFill>(Load32(p + n - 32)); m != 0xFFFFFFFFu) return n - static_cast<size_t>(std::countl_one(m));
-    for (n = after; n >= 32; n -= 32)
-        if (const uint32_t m = Fill32<kFill>(Load32(p + n - 32)); m != 0xFFFFFFFFu) return n - static_cast<size_t>(std::countl_one(m));
-    return 0;
+    for (; end >= 32; end -= 32)
+        if (const uint32_t m = Fill32<kFill>(Load32(p + end - 32)); m != 0xFFFFFFFFu) return last(end, m);
+    // The first bytes, in the register at the row's start (the bytes past
+    // them were read already: taken as fill).
+    if (end == 0) return 0;
+    const uint32_t m = Fill32<kFill>(Load32(p)) | (0xFFFFFFFFu << end);
+    return m == 0xFFFFFFFFu ? 0 : last(32, m);
 }
 
 bool HaveAvx2() {
@@ -87,7 +88,7 @@ bool HaveAvx2() {
 template <uint8_t kFill>
 size_t LastNotFill(const uint8_t* p, size_t n) {
 #if defined(ZQ_RASTER_AVX2)
-    if (n >= 256 && HaveAvx2()) return LastNotFillAvx2<kFill>(p, n);
+    if (n >= 32 && HaveAvx2()) return LastNotFillAvx2<kFill>(p, n);
 #endif
 #if defined(__SSE2__)
     if (n >= 128) {
@@ -420,9 +421,22 @@ public:
         size_t k = j;
 #if defined(__SSE2__)
         for (; k + 17 <= n; k += 16) last |= static_cast<uint64_t>(Equal16(Load16(p + k), Load16(p + k + 1))) << (k - j);
+        // The last few neighbours off a compare that ends with the row.
+        if (k + 1 < n && n >= 17) {
+            last |= static_cast<uint64_t>(Equal16(Load16(p + n - 17), Load16(p + n - 16)) >> (k + 17 - n)) << (k - j);
+            k = n;
+        }
 #endif
         for (; k + 1 < n; ++k) last |= static_cast<uint64_t>(p[k] == p[k + 1]) << (k - j);
         bits_[j / 64] = last;
+    }
+    // Bits j to j + 56 (those above are 0 or right): the words read as
+    // bytes, one load without a second word to shift in.
+    uint64_t Near(size_t j) const {
+        uint64_t w;
+        std::memcpy(&w, reinterpret_cast<const uint8_t*>(bits_) + j / 8, 8);
+        if constexpr (std::endian::native == std::endian::little) return w >> (j % 8);
+        else return At(j);
     }
     // Bits j to j + 63.
     uint64_t At(size_t j) const {
@@ -437,10 +451,50 @@ private:
 // PackBits over bytes: the same code as PackUnits(row, out, 1, flip), the
 // runs and literals read off the row's mask of equal neighbours. Returns the
 // coded length, or -1 once it would pass `capacity`.
-int32_t PackRow(const uint8_t* p, size_t count, uint8_t* out, size_t capacity, uint8_t flip = 0) {
+//
+// Where no run reaches 58 bytes nor a literal 56, a token is read off one
+// look at the mask; a literal ends where a run of three starts, so that run
+// follows it at once, without asking. `slack` bytes past `capacity` may be
+// written there.
+int32_t PackRow(const uint8_t* p, size_t count, uint8_t* out, size_t capacity, uint8_t flip = 0, size_t slack = 0) {
     const EqualMask equal(p, count);
     size_t o = 0, i = 0;
+#if defined(__SSE2__)
+    const __m128i flips = _mm_set1_epi8(static_cast<char>(flip));
+#endif
     while (i < count) {
+#if defined(__SSE2__)
+        if (i + 64 <= count && o + 132 <= capacity + slack) {
+            uint64_t near = equal.Near(i);
+            bool repeat = near & 1;
+            if (!repeat) {
+                if (const size_t lit = static_cast<size_t>(std::countr_zero(near & (near >> 1))); lit <= 55) {
+                    out[o] = static_cast<uint8_t>(lit - 1);
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o + 1), _mm_xor_si128(Load16(p + i), flips));
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o + 17), _mm_xor_si128(Load16(p + i + 16), flips));
+                    if (lit > 32) {
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o + 33), _mm_xor_si128(Load16(p + i + 32), flips));
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o + 49), _mm_xor_si128(Load16(p + i + 48), flips));
+                    }
+                    o += 1 + lit;
+                    i += lit;
+                    if (o > capacity) return -1;
+                    near = equal.Near(i);
+                    repeat = true;
+                }
+            }
+            if (repeat) {
+                if (const size_t run = 1 + static_cast<size_t>(std::countr_one(near)); run <= 57) {
+                    out[o] = static_cast<uint8_t>(1 - run);
+                    out[o + 1] = static_cast<uint8_t>(p[i] ^ flip);
+                    o += 2;
+                    i += run;
+                    if (o > capacity) return -1;
+                    continue;
+                }
+            }
+        }
+#endif
         const uint64_t e = equal.At(i);
         size_t run = 1 + static_cast<size_t>(std::countr_one(e));
         if (run == 65) run = std::min<size_t>(128, 65 + static_cast<size_t>(std::countr_one(equal.At(i + 64))));
@@ -595,7 +649,7 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
         auto packedOrUncoded = [&](uint8_t command) {
             const auto room = block.Room();
             const size_t len = static_cast<size_t>(length);
-            const int32_t m = PackRow(row, len, room.data(), std::min(room.size(), len), flip);
+            const int32_t m = PackRow(row, len, room.data(), std::min(room.size(), len), flip, room.size() - std::min(room.size(), len));
             if (m >= 0) return block.Record(command, m);
             if (len > room.size()) return block.Record(command, 0);  // a row wider than any block
             CopyFlipped(room.data(), row, len, flip);
@@ -658,7 +712,7 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
                     // wins where it is shorter.
                     const size_t limit = d > 0 ? static_cast<size_t>(d - 1) : len;
                     int32_t m = packed.Find(row, len, block.Data(), spare.data());
-                    if (m < 0) m = PackRow(row, len, spare.data(), limit, flip);
+                    if (m < 0) m = PackRow(row, len, spare.data(), limit, flip, spare.size() - limit);
                     if (m >= 0 && static_cast<size_t>(m) <= limit) {
                         std::memcpy(room.data(), spare.data(), static_cast<size_t>(m));
                         runLengthRecord(m);
@@ -672,7 +726,7 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
                     // the row; the delta, made aside, where it is shorter
                     // still.
                     int32_t m = packed.Find(row, len, block.Data(), room.data());
-                    if (m < 0) m = PackRow(row, len, room.data(), std::min(room.size(), len), flip);
+                    if (m < 0) m = PackRow(row, len, room.data(), std::min(room.size(), len), flip, room.size() - std::min(room.size(), len));
                     if (m >= 0 && m <= quarter) {
                         runLengthRecord(m);
                     } else if (const int32_t e = FlippedDeltaRow(now, above, std::span(spare).first(m >= 0 ? static_cast<size_t>(m) : len), flip);
