@@ -188,23 +188,27 @@ int32_t FlippedDeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> s
     size_t last = 0;  // first byte after the previous run
     // One run of `run` (1 to 8) changed bytes from byte i; false when `out`
     // is too small.
+    // The common case in one go, for an offset below 286 where `out` has
+    // ten bytes left and the row eight: the command byte, the one extra
+    // offset byte where it takes one (else written over), then the word the
+    // run starts (the bytes past the run are written over next, or lie past
+    // the end), without a branch on the offset.
+    auto emitNear = [&](size_t i, size_t run, size_t offset) {
+        last = i + run;
+        const size_t extra = offset >= 31;
+        o0[o] = static_cast<uint8_t>(((run - 1) << 5) | (extra ? 31 : offset));
+        o0[o + 1] = static_cast<uint8_t>(offset - 31);
+        const uint64_t bytes = Word(r + i) ^ flips;
+        std::memcpy(o0 + o + 1 + extra, &bytes, 8);
+        o += 1 + extra + run;
+    };
     auto emit = [&](size_t i, size_t run) {
         size_t offset = i - last;
-        last = i + run;
         if (offset < 286 && o + 10 <= capacity && i + 8 <= n) {
-            // The common case in one go, without a branch on the offset:
-            // the command byte, the one extra offset byte where it takes
-            // one (else written over), then the word the run starts (the
-            // bytes past the run are written over next, or lie past the
-            // end).
-            const size_t extra = offset >= 31;
-            o0[o] = static_cast<uint8_t>(((run - 1) << 5) | (extra ? 31 : offset));
-            o0[o + 1] = static_cast<uint8_t>(offset - 31);
-            const uint64_t bytes = Word(r + i) ^ flips;
-            std::memcpy(o0 + o + 1 + extra, &bytes, 8);
-            o += 1 + extra + run;
+            emitNear(i, run, offset);
             return true;
         }
+        last = i + run;
         const size_t extra = offset >= 31 ? (offset - 31) / 255 + 1 : 0;
         if (o + 1 + extra + run > capacity) return false;
         o0[o++] = static_cast<uint8_t>(((run - 1) << 5) | std::min<size_t>(offset, 31));
@@ -224,7 +228,14 @@ int32_t FlippedDeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> s
     size_t base = 0;
     while (base < n) {
         const size_t w = std::min<size_t>(64, n - base);
-        uint64_t changed = ChangedBits(r + base, s + base, w);
+        // A short last window as the sixty-four bytes that end the row,
+        // shifted down to it.
+        uint64_t changed = w == 64 || n < 64 ? ChangedBits(r + base, s + base, w)
+                                             : ChangedBits(r + n - 64, s + n - 64, 64) >> (64 - w);
+        if (!changed) {  // most of a text row is the row above again
+            base += w;
+            continue;
+        }
         uint64_t nine = changed & (changed >> 1);
         nine &= nine >> 2;
         nine &= nine >> 4;
@@ -237,6 +248,23 @@ int32_t FlippedDeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> s
                 next = base + k;
             }
             uint64_t starts = changed & ~(changed << 1), ends = changed & ~(changed >> 1);
+            // Runs with near offsets take at most 128 bytes of a window:
+            // where `out` and the row have room for them all, only the
+            // offset is asked (a far one goes the long way, and may end
+            // the short cut).
+            if (o + 138 <= capacity && base + 72 <= n) {
+                while (starts) {
+                    const size_t k = static_cast<size_t>(std::countr_zero(starts)), e = static_cast<size_t>(std::countr_zero(ends));
+                    starts &= starts - 1;
+                    ends &= ends - 1;
+                    if (const size_t offset = base + k - last; offset < 286) {
+                        emitNear(base + k, e - k + 1, offset);
+                    } else {
+                        if (!emit(base + k, e - k + 1)) return -1;
+                        if (o + 138 > capacity) break;
+                    }
+                }
+            }
             while (starts) {
                 const size_t k = static_cast<size_t>(std::countr_zero(starts)), e = static_cast<size_t>(std::countr_zero(ends));
                 if (!emit(base + k, e - k + 1)) return -1;
@@ -620,7 +648,13 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
     // byte sent (the printer's 1 is black). Rows then compare as they are,
     // and past its last ink every row is white in the band already.
     const uint8_t flip = options.uninverted ? 0 : 0xFF;
-    const auto whiteAfter = [flip](const uint8_t* p, size_t n) {
+    // The white scan for rows this wide, chosen once for the band.
+    size_t (*scan)(const uint8_t*, size_t) = flip ? &LastNotFill<0xFF> : &LastNotFill<0>;
+#if defined(ZQ_RASTER_AVX2)
+    if (rowBytes >= 32 && HaveAvx2()) scan = flip ? &LastNotFillAvx2<0xFF> : &LastNotFillAvx2<0>;
+#endif
+    const auto whiteAfter = [&](const uint8_t* p, size_t n) {
+        if (n == static_cast<size_t>(rowBytes)) return static_cast<int32_t>(scan(p, n));
         return static_cast<int32_t>(flip ? LastNotFill<0xFF>(p, n) : LastNotFill<0>(p, n));
     };
     for (int32_t y = 0; y < band.height; ++y) {
@@ -678,7 +712,7 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
             if (length == 0) {
                 // Blank: the row above again when it was blank too, else an
                 // empty run-length row (a blank row after ink costs nothing).
-                if (whiteAfter(previous, static_cast<size_t>(span)) == 0) block.Duplicate();
+                if (previousLength == 0 || whiteAfter(previous, static_cast<size_t>(span)) == 0) block.Duplicate();
                 else block.Record(kRunLengthRecord, 0);
             } else {
                 const int32_t quarter = std::max(2, (length - 1) / 4);

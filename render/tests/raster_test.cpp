@@ -86,8 +86,11 @@ Bytes PlainDelta(const Bytes& row, const Bytes& seed) {
 TEST(DeltaRow, RandomRowsMatchTheFormatByteByByte) {
     std::mt19937 rng(11);
     for (int trial = 0; trial < 2000; ++trial) {
-        const size_t length = rng() % 700;
-        const unsigned density = 1 + rng() % 40;  // one byte in `density` changes
+        // One byte in `density` changes; every fourth row sparsely, with
+        // offsets that take several bytes.
+        const bool sparse = trial % 4 == 3;
+        const size_t length = rng() % (sparse ? 2000 : 700);
+        const unsigned density = sparse ? 150 + rng() % 600 : 1 + rng() % 40;
         Bytes seed(length), row(length);
         for (size_t i = 0; i < length; ++i) {
             seed[i] = static_cast<uint8_t>(rng() % 3 ? 0 : rng());
@@ -103,6 +106,26 @@ TEST(DeltaRow, RandomRowsMatchTheFormatByteByByte) {
         } else {
             ASSERT_EQ(n, static_cast<int32_t>(plain.size())) << "trial " << trial;
             ASSERT_TRUE(std::equal(plain.begin(), plain.end(), room.begin())) << "trial " << trial;
+        }
+    }
+}
+
+// A run far from the one before (its offset takes 153 extra bytes), then
+// a window of one-byte runs, into rooms of every size about its coding: the
+// same bytes where they fit, else -1 without a byte written past the room.
+TEST(DeltaRow, AFarRunThenManyNearOnesFitTheRoomOrAreRefused) {
+    Bytes seed(40000, 0), row(40000, 0);
+    row[10] = 1;
+    for (size_t i = 39000; i < 39040; i += 2) row[i] = static_cast<uint8_t>(i);
+    const Bytes plain = PlainDelta(row, seed);
+    for (size_t size = 0; size <= plain.size() + 160; ++size) {
+        Bytes room(size);
+        const int32_t n = DeltaRow(row, seed, room);
+        if (size < plain.size()) {
+            ASSERT_EQ(n, -1) << "room " << size;
+        } else {
+            ASSERT_EQ(n, static_cast<int32_t>(plain.size())) << "room " << size;
+            ASSERT_TRUE(std::equal(plain.begin(), plain.end(), room.begin())) << "room " << size;
         }
     }
 }
