@@ -67,6 +67,13 @@ __attribute__((target("avx2"))) size_t LastNotFillAvx2(const uint8_t* p, size_t 
         if (const uint32_t m = Fill32<kFill>(c); m != 0xFFFFFFFFu) return last(end - 64, m);
         return last(end - 96, Fill32<kFill>(d));
     }
+    // Fewer than 128 bytes left: a blank row's in one compare, from
+    // registers that may overlap.
+    if (end >= 32) {
+        const __m256i a = Fold32<kFill>(Load32(p), Load32(p + end - 32)),
+                      b = Fold32<kFill>(Load32(p + std::min<size_t>(32, end - 32)), Load32(p + std::min<size_t>(64, end - 32)));
+        if (Fill32<kFill>(Fold32<kFill>(a, b)) == 0xFFFFFFFFu) return 0;
+    }
     for (; end >= 32; end -= 32)
         if (const uint32_t m = Fill32<kFill>(Load32(p + end - 32)); m != 0xFFFFFFFFu) return last(end, m);
     // The first bytes, in the register at the row's start (the bytes past
@@ -670,6 +677,12 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
         if (blockFull) {
             block.Reopen();
             packed.Forget();
+        }
+        // Most rows of a page: blank after a blank row, the row above again.
+        if (length == 0 && previousLength == 0 && previous && !block.Empty() && !options.alwaysPackBits) {
+            block.Duplicate();
+            previous = row;
+            continue;
         }
 
         // The models that ask for run-length rows get them whatever their size.
