@@ -19,6 +19,15 @@
 #include "render/hpgl_mode.h"
 #include "render/output.h"
 
+// The coders' inner loops are built twice, for processors of the x86-64-v3
+// level (bit scans and shifts of BMI, three-operand VEX forms) and for the
+// baseline; the loader picks one once.
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__)
+#define ZQ_CODER_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define ZQ_CODER_CLONES
+#endif
+
 namespace pclrend {
 
 namespace {
@@ -155,7 +164,7 @@ uint64_t ChangedBits(const uint8_t* r, const uint8_t* s, size_t w) {
 
 // True when the delta coding of r against s over n bytes surely takes more
 // than `limit` bytes: each run of up to eight changed bytes takes one more.
-bool DeltaSurelyOver(const uint8_t* r, const uint8_t* s, size_t n, size_t limit) {
+ZQ_CODER_CLONES bool DeltaSurelyOver(const uint8_t* r, const uint8_t* s, size_t n, size_t limit) {
     size_t changed = 0, i = 0;
     auto over = [&] { return changed + (changed + 7) / 8 > limit; };
 #if defined(__SSE2__)
@@ -184,7 +193,7 @@ namespace {
 // DeltaRow over rows whose bytes are sent XORed with `flip` (0xFF: the band's
 // 1 = white turned over as it is coded). Which bytes changed does not depend
 // on the flip, so only the bytes written take it.
-int32_t FlippedDeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, std::span<uint8_t> out, uint8_t flip) {
+ZQ_CODER_CLONES int32_t FlippedDeltaRow(std::span<const uint8_t> row, std::span<const uint8_t> seed, std::span<uint8_t> out, uint8_t flip) {
     const uint64_t flips = 0x0101010101010101ull * flip;
     const size_t n = std::min(row.size(), seed.size());
     const uint8_t* r = row.data();
@@ -491,7 +500,7 @@ private:
 // look at the mask; a literal ends where a run of three starts, so that run
 // follows it at once, without asking. `slack` bytes past `capacity` may be
 // written there.
-int32_t PackRow(const uint8_t* p, size_t count, uint8_t* out, size_t capacity, uint8_t flip = 0, size_t slack = 0) {
+ZQ_CODER_CLONES int32_t PackRow(const uint8_t* p, size_t count, uint8_t* out, size_t capacity, uint8_t flip = 0, size_t slack = 0) {
     const EqualMask equal(p, count);
     size_t o = 0, i = 0;
 #if defined(__SSE2__)
