@@ -92,6 +92,34 @@ __attribute__((target("avx2"))) size_t LastNotFillAvx2(const uint8_t* p, size_t 
     return m == 0xFFFFFFFFu ? 0 : last(32, m);
 }
 
+// How many of `most` rows of n >= 32 bytes, `stride` apart from `row` on,
+// are blank, the bits past the width (those outside `lastMask` in the last
+// byte) made kFill on the way. A run of blank rows is read forwards, each
+// folded into one compare.
+template <uint8_t kFill>
+__attribute__((target("avx2"))) uint32_t BlankRowsAvx2(uint8_t* row, uint32_t most, size_t stride, size_t n, uint8_t lastMask) {
+    uint32_t k = 0;
+    for (; k < most; ++k, row += stride) {
+        if (uint8_t& last = row[n - 1]; static_cast<uint8_t>((last ^ kFill) & ~lastMask) != 0)
+            last = static_cast<uint8_t>(kFill ? last | ~lastMask : last & lastMask);
+        size_t i = 0;
+        bool ink = false;
+        for (; i + 128 <= n; i += 128) {
+            const __m256i x = Fold32<kFill>(Fold32<kFill>(Load32(row + i), Load32(row + i + 32)),
+                                            Fold32<kFill>(Load32(row + i + 64), Load32(row + i + 96)));
+            if (Fill32<kFill>(x) != 0xFFFFFFFFu) {
+                ink = true;
+                break;
+            }
+        }
+        if (ink) break;
+        __m256i x = Load32(row + n - 32);  // the last bytes, which the steps may overlap
+        for (; i + 32 <= n; i += 32) x = Fold32<kFill>(x, Load32(row + i));
+        if (Fill32<kFill>(x) != 0xFFFFFFFFu) break;
+    }
+    return k;
+}
+
 bool HaveAvx2() {
     static const bool have = [] {
         __builtin_cpu_init();  // may run before the library's own constructors
@@ -393,6 +421,10 @@ public:
     }
 
     bool DuplicateOpen() const { return dupAt_ != 0; }
+    // Rows the open duplicate record can still count (0 when none is open).
+    uint32_t DuplicateRoom() const { return dupAt_ ? 0xFFFF - dupCount_ : 0; }
+    // `k` more rows, within that room.
+    void MoreDuplicates(uint32_t k) { dupCount_ += k; }
     void Duplicate() {
         if (dupAt_ && dupCount_ == 0xFFFF) CloseDuplicate();
         if (!dupAt_) {
@@ -667,18 +699,25 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
     // The white scan for rows this wide, chosen once for the band.
     size_t (*scan)(const uint8_t*, size_t) = flip ? &LastNotFill<0xFF> : &LastNotFill<0>;
 #if defined(ZQ_RASTER_AVX2)
-    if (rowBytes >= 32 && HaveAvx2()) scan = flip ? &LastNotFillAvx2<0xFF> : &LastNotFillAvx2<0>;
+    uint32_t (*blankRows)(uint8_t*, uint32_t, size_t, size_t, uint8_t) = nullptr;
+    if (rowBytes >= 32 && HaveAvx2()) {
+        scan = flip ? &LastNotFillAvx2<0xFF> : &LastNotFillAvx2<0>;
+        blankRows = flip ? &BlankRowsAvx2<0xFF> : &BlankRowsAvx2<0>;
+    }
 #endif
     const auto whiteAfter = [&](const uint8_t* p, size_t n) {
         if (n == static_cast<size_t>(rowBytes)) return static_cast<int32_t>(scan(p, n));
         return static_cast<int32_t>(flip ? LastNotFill<0xFF>(p, n) : LastNotFill<0>(p, n));
     };
-    for (int32_t y = 0; y < band.height; ++y) {
-        uint8_t* row = band.bits + static_cast<ptrdiff_t>(y) * band.stride;
-        // The bits past the band's width are made white (written only where
-        // they are not, so that a blank row stays untouched).
+    // The bits past the band's width are made white (written only where
+    // they are not, so that a blank row stays untouched).
+    const auto whitenPastWidth = [&](uint8_t* row) {
         if (uint8_t& last = row[rowBytes - 1]; static_cast<uint8_t>((last ^ flip) & ~lastMask) != 0)
             last = static_cast<uint8_t>(flip ? last | ~lastMask : last & lastMask);
+    };
+    for (int32_t y = 0; y < band.height; ++y) {
+        uint8_t* row = band.bits + static_cast<ptrdiff_t>(y) * band.stride;
+        whitenPastWidth(row);
         int32_t length = y == 0 ? rowBytes : whiteAfter(row, static_cast<size_t>(rowBytes));
         if (sixteen) length += length & 1;
 
@@ -690,6 +729,24 @@ void SendMonoBand(DeviceRecord& r, const MonoBand& band, const MonoBandOptions& 
         // Most rows of a page: blank after a blank row, the row above again.
         if (length == 0 && previousLength == 0 && previous && !block.Empty() && !options.alwaysPackBits) {
             block.Duplicate();
+            // The blank rows after it, while the open record can count
+            // them and the block has room: each only read.
+            if (block.Fits(static_cast<size_t>(reserve))) {
+                const uint32_t most = std::min(static_cast<uint32_t>(band.height - 1 - y), block.DuplicateRoom());
+                uint32_t k = 0;
+#if defined(ZQ_RASTER_AVX2)
+                if (blankRows) {
+                    k = blankRows(row + band.stride, most, static_cast<size_t>(band.stride), static_cast<size_t>(rowBytes), lastMask);
+                } else
+#endif
+                    for (uint8_t* next = row + band.stride; k < most; ++k, next += band.stride) {
+                        whitenPastWidth(next);
+                        if (whiteAfter(next, static_cast<size_t>(rowBytes)) != 0) break;
+                    }
+                block.MoreDuplicates(k);
+                y += static_cast<int32_t>(k);
+                row += static_cast<ptrdiff_t>(k) * band.stride;
+            }
             previous = row;
             continue;
         }

@@ -655,14 +655,19 @@ TEST_F(BandTest, LastInkAnywhereCodesAsThePlainRulesSay) {
             }
 }
 
-// More rows of one kind than a duplicate record can count.
+// More rows of one kind than a duplicate record can count, in rows narrow
+// and wide (blank rows of 32 bytes and more are counted a run at a time).
 TEST_F(BandTest, LongRunsOfEqualRowsTakeSeveralDuplicateRecords) {
-    TestBand band(16, 70000);
-    band.Black(5, 0);
-    const Bytes expected = PlainMonoBand(band, {});
-    SendMonoBand(record, band.View(), {});
-    SpoolFlush(record);
-    EXPECT_EQ(sink.bytes, expected);
+    for (const int32_t width : {16, 2403}) {
+        TestBand band(width, 70000);
+        band.Black(5, 0);
+        band.Black(width - 1, 65540);  // ink in the middle of the second record's rows
+        sink.bytes.clear();
+        const Bytes expected = PlainMonoBand(band, {});
+        SendMonoBand(record, band.View(), {});
+        SpoolFlush(record);
+        EXPECT_EQ(sink.bytes, expected) << "width " << width;
+    }
 }
 
 TEST_F(BandTest, NothingIsSentWithoutADocument) {
