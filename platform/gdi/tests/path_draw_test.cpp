@@ -96,6 +96,55 @@ TEST(EngPaths, StrokeCosmeticAndWide) {
     EXPECT_EQ(inside, 19u * 19u);
 }
 
+// A one-bit target takes a shape's pixels through a mask of its coverage;
+// a 24-bit one through the region of its rows' runs. Both must paint the
+// same pixels, wherever the shape starts against the target's bytes and
+// through a clip of two rectangles.
+TEST(EngPaths, OneBitFillsAndStrokesPaintTheSamePixelsAsDeepOnesAtEveryByteOffset) {
+    const std::vector<RECTL> clipRects = {{0, 0, 90, 64}, {100, 5, 140, 60}};
+    for (LONG dx = 0; dx < 9; ++dx) {
+        SCOPED_TRACE("shape at x + " + std::to_string(dx));
+        Path shape;  // a triangle and a curve, not an upright box
+        shape.MoveTo({LTOFX(3 + dx), LTOFX(50)});
+        shape.LineTo({LTOFX(70 + dx), LTOFX(4)});
+        shape.BezierTo({LTOFX(120 + dx), LTOFX(10)}, {LTOFX(60 + dx), LTOFX(70)}, {LTOFX(131 + dx), LTOFX(58)});
+        shape.CloseFigure();
+        for (bool stroke : {false, true}) {
+            for (bool clipped : {false, true}) {
+                Bitmap one(140, 64, BMF_1BPP), deep(140, 64, BMF_24BPP);
+                ASSERT_TRUE(one && deep);
+                RECTL all{0, 0, 140, 64};
+                EngEraseSurface(one.Object(), &all, 1);
+                EngEraseSurface(deep.Object(), &all, 0xFFFFFF);
+                LogicalBrush black;
+                EngineBrush oneBrush(black, one.Get()), deepBrush(black, deep.Get());
+                EngineClip clip(Region::FromRects(clipRects));
+                CLIPOBJ* pco = clipped ? &clip : nullptr;
+                LINEATTRS wide{};
+                wide.fl = LA_GEOMETRIC;
+                wide.elWidth.e = 5.0f;
+                wide.eMiterLimit = 10.0f;
+                if (stroke) {
+                    ASSERT_TRUE(EngStrokePath(one.Object(), &shape, pco, nullptr, &oneBrush, nullptr, &wide, 0x0D0D));
+                    ASSERT_TRUE(EngStrokePath(deep.Object(), &shape, pco, nullptr, &deepBrush, nullptr, &wide, 0x0D0D));
+                } else {
+                    ASSERT_TRUE(EngFillPath(one.Object(), &shape, pco, &oneBrush, nullptr, 0x0D0D, FP_WINDINGMODE));
+                    ASSERT_TRUE(EngFillPath(deep.Object(), &shape, pco, &deepBrush, nullptr, 0x0D0D, FP_WINDINGMODE));
+                }
+                size_t painted = 0, differ = 0;
+                for (LONG y = 0; y < 64; ++y)
+                    for (LONG x = 0; x < 140; ++x) {
+                        const bool a = one.Get()->Pixel(x, y) == 0, b = deep.Get()->Pixel(x, y) == 0;
+                        painted += a;
+                        differ += a != b;
+                    }
+                EXPECT_GT(painted, 200u) << (stroke ? "stroke" : "fill");
+                EXPECT_EQ(differ, 0u) << (stroke ? "stroke" : "fill") << (clipped ? ", clipped" : "");
+            }
+        }
+    }
+}
+
 TEST(EngText, GlyphsOpaqueAndExtraRectangles) {
     auto face = FindFont("Liberation Sans", 400, false);
     ASSERT_TRUE(face);
