@@ -21,6 +21,8 @@ namespace pclrend {
 struct StreamState;  // render/spool_stream.h
 struct DownloadedFonts;  // render/font_table.h
 struct TextQueue;  // render/text_queue.h
+struct GlyphInkCache;  // render/glyph_ink.cpp
+struct GlyphOutlineCache;  // render/xl_draw.cpp
 
 // Where the finished job goes. The real sink is the spooler's WritePrinter;
 // tests capture the bytes or make writes fail.
@@ -196,6 +198,15 @@ struct DeviceRecord {
     std::shared_ptr<DownloadedFonts> downloads;
     // Colour raster pages: text waiting for the page end (render/text_queue.h).
     std::shared_ptr<TextQueue> textQueue;
+    // PCL XL text from the engine's glyph bits: each glyph's ink, kept by its
+    // bits (render/glyph_ink.h).
+    std::shared_ptr<GlyphInkCache> glyphInk;
+    // PCL XL text from glyph outlines: each glyph's outline, kept by font
+    // and glyph.
+    std::shared_ptr<GlyphOutlineCache> glyphOutlines;
+    // Off: PCL XL text works out every glyph's outline and ink at its place
+    // (the same bytes, more slowly; for comparison).
+    bool keepGlyphShapes = true;
 
     // Output mode 4: the spool stream and the private escapes' state.
     std::shared_ptr<StreamState> stream;

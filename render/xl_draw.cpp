@@ -9,16 +9,20 @@
 #include <cstring>
 #include <iterator>
 #include <new>
+#include <optional>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 #include "base/error.h"
 #include "render/brush.h"
 #include "render/driver.h"
+#include "render/glyph_ink.h"
 #include "render/halftone.h"
 #include "render/output.h"
 #include "render/pclxl.h"
 #include "render/raster.h"
+#include "render/rounding.h"
 #include "render/xl_fill.h"
 
 namespace pclrend {
@@ -591,37 +595,48 @@ uint32_t XlTextPaint(DeviceRecord& r, CLIPOBJ* pco, BRUSHOBJ* pbo, MIX mix) {
 
 namespace {
 
-// A glyph's outline at its position, flattened into closed polygons in
-// units of 1/`units` pixel: curves as chords within a fifth of a pixel.
-// False when the font gives no outline.
-bool GlyphOutline(FONTOBJ* pfo, const GLYPHPOS& pos, int units, std::vector<std::vector<POINTL>>& out) {
-    PATHOBJ* ppo = GlyphPath(pfo, pos.hg);
+// A point in units, unrounded.
+struct Unit {
+    double x, y;
+};
+
+// A point worked out on a cubic: its ends and controls and the weights of
+// each.
+struct Chord {
+    Unit p[4];
+    double a, b, c, d;
+    Unit At() const {
+        return {a * p[0].x + b * p[1].x + c * p[2].x + d * p[3].x, a * p[0].y + b * p[1].y + c * p[2].y + d * p[3].y};
+    }
+};
+
+// Walks a glyph's outline with its origin at (ox, oy) units, in units of
+// 1/`units` pixel, curves as chords within a fifth of a pixel: `begin()`
+// opens each polygon, `put(point, chord)` takes each point in turn (chord:
+// how it was worked out on a curve, null for the path's own points). False
+// when the font gives no outline.
+template <typename Begin, typename Put>
+bool WalkGlyphOutline(FONTOBJ* pfo, HGLYPH hg, double ox, double oy, int units, Begin begin, Put put) {
+    PATHOBJ* ppo = GlyphPath(pfo, hg);
     if (!ppo) return false;
-    // The glyph's outline is made for pixels whose corners lie on whole
-    // coordinates, as the printer's do: no shift, only the position.
-    const double scale = units / 16.0, ox = static_cast<double>(pos.ptl.x) * units, oy = static_cast<double>(pos.ptl.y) * units;
+    const double scale = units / 16.0;
     const double tolerance = 0.2 * units;
-    struct Unit {
-        double x, y;
-    };
     auto unit = [&](const POINTFIX& p) { return Unit{ox + p.x * scale, oy + p.y * scale}; };
-    auto put = [&](Unit u) {
-        const POINTL p{static_cast<LONG>(std::lround(u.x)), static_cast<LONG>(std::lround(u.y))};
-        auto& c = out.back();
-        if (c.empty() || c.back().x != p.x || c.back().y != p.y) c.push_back(p);
-    };
     Unit at{0, 0};
+    bool open = false;
     ForEachPathRecord(ppo, [&](const PATHDATA& pd) {
         ULONG i = 0;
-        if ((pd.flags & PD_BEGINSUBPATH) || out.empty()) {
-            out.emplace_back();
+        if ((pd.flags & PD_BEGINSUBPATH) || !open) {
+            begin();
+            open = true;
             at = unit(pd.pptfx[0]);
-            put(at);
+            put(at, nullptr);
             i = 1;
         }
         if (pd.flags & PD_BEZIERS) {
             for (; i + 3 <= pd.count; i += 3) {
-                const Unit p0 = at, p1 = unit(pd.pptfx[i]), p2 = unit(pd.pptfx[i + 1]), p3 = unit(pd.pptfx[i + 2]);
+                Chord ch{{at, unit(pd.pptfx[i]), unit(pd.pptfx[i + 1]), unit(pd.pptfx[i + 2])}, 0, 0, 0, 0};
+                const Unit &p0 = ch.p[0], &p1 = ch.p[1], &p2 = ch.p[2], &p3 = ch.p[3];
                 // Chords of a cubic stray from it by at most 3/4 of its
                 // largest second difference over the square of their number.
                 const double dd = std::max(std::hypot(p0.x - 2 * p1.x + p2.x, p0.y - 2 * p1.y + p2.y),
@@ -630,31 +645,260 @@ bool GlyphOutline(FONTOBJ* pfo, const GLYPHPOS& pos, int units, std::vector<std:
                 const int n = std::isfinite(need) ? static_cast<int>(std::clamp(need, 1.0, 256.0)) : 1;
                 for (int k = 1; k <= n; ++k) {
                     const double t = static_cast<double>(k) / n, u = 1 - t;
-                    const double a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;
-                    put({a * p0.x + b * p1.x + c * p2.x + d * p3.x, a * p0.y + b * p1.y + c * p2.y + d * p3.y});
+                    ch.a = u * u * u, ch.b = 3 * u * u * t, ch.c = 3 * u * t * t, ch.d = t * t * t;
+                    put(ch.At(), k < n ? &ch : nullptr);  // the last is the curve's end itself
                 }
                 at = p3;
             }
         } else {
-            for (; i < pd.count; ++i) put(at = unit(pd.pptfx[i]));
+            for (; i < pd.count; ++i) put(at = unit(pd.pptfx[i]), nullptr);
         }
     });
-    for (auto& c : out)
-        if (c.size() > 1 && c.front().x == c.back().x && c.front().y == c.back().y) c.pop_back();
-    std::erase_if(out, [](const std::vector<POINTL>& c) { return c.size() < 3; });
+    return true;
+}
+
+// Adds `p` to a polygon unless it repeats the last point.
+void AddPoint(std::vector<POINTL>& c, POINTL p) {
+    if (c.empty() || c.back().x != p.x || c.back().y != p.y) c.push_back(p);
+}
+
+// A polygon's last point that repeats its first goes; a polygon of fewer
+// than three points is nothing. False: drop it.
+bool FinishPolygon(std::vector<POINTL>& c) {
+    if (c.size() > 1 && c.front().x == c.back().x && c.front().y == c.back().y) c.pop_back();
+    return c.size() >= 3;
+}
+
+// A glyph's outline at its position, flattened into closed polygons in
+// units of 1/`units` pixel (see WalkGlyphOutline), added to `out`, each
+// point rounded half away from zero. The glyph's outline is made for pixels
+// whose corners lie on whole coordinates, as the printer's do: no shift,
+// only the position. False when the font gives no outline.
+bool GlyphOutline(FONTOBJ* pfo, const GLYPHPOS& pos, int units, std::vector<std::vector<POINTL>>& out) {
+    const size_t firstNew = out.size();
+    const bool ok = WalkGlyphOutline(
+        pfo, pos.hg, static_cast<double>(pos.ptl.x) * units, static_cast<double>(pos.ptl.y) * units, units,
+        [&] { out.emplace_back(); },
+        [&](Unit u, const Chord*) {
+            AddPoint(out.back(), {static_cast<LONG>(RoundHalfAway(u.x)), static_cast<LONG>(RoundHalfAway(u.y))});
+        });
+    if (!ok) return false;
+    out.erase(std::remove_if(out.begin() + static_cast<std::ptrdiff_t>(firstNew), out.end(),
+                             [](std::vector<POINTL>& c) { return !FinishPolygon(c); }),
+              out.end());
     return true;
 }
 
 }  // namespace
 
+// Glyph outlines in half pixels, kept by font and glyph for PCL XL text: a
+// glyph's outline from its origin, and what its polygons send after their
+// first corner (the same wherever the glyph lies).
+//
+// Placed by moving the kept points, a glyph sends exactly what working it
+// out at its place sends, for these reasons. The path's own points lie on
+// sixteenths of a pixel, so they and the second differences that choose how
+// many chords a curve takes come out alike at any whole place. A point's
+// rounding moves with the place unless it lies on a half: a half from the
+// path itself rounds up in both while the placed point is not below 0
+// (which a place must keep, else the glyph is worked out there). A chord's
+// point is worked out with a rounding error far below a millionth, so it
+// rounds alike unless it lies within a millionth of a half: such a point is
+// worked out again at each place, as it would be there, and its polygon's
+// repeats dropped and sides made then.
+struct GlyphOutlineCache {
+    struct Tie {
+        uint32_t at;    // its place among the polygon's points
+        Chord chord;    // from the glyph's origin
+        POINTL usually; // as it rounds where the chord works out to a half exactly (up)
+    };
+    struct Polygon {
+        std::vector<POINTL> points;  // without ties: the polygon; with them: every point put, ties as 0, 0
+        std::vector<uint8_t> sides;  // its XlOutlineSides, with ties as they usually round
+        std::vector<Tie> ties;
+        std::vector<POINTL> usual;   // with ties: the polygon where they round as usual
+        bool usualSent = true;       // with ties: whether anything is left of `usual`
+        // With ties: the polygon as it came out where they rounded otherwise,
+        // by how they rounded (see TiePattern), moved to have its origin
+        // at 0, 0.
+        struct Otherwise {
+            bool sent = false;
+            POINTL first{};
+            std::vector<uint8_t> sides;
+        };
+        mutable std::unordered_map<uint64_t, Otherwise> otherwise;
+    };
+    struct Shape {
+        bool placeable = false;
+        std::vector<Polygon> polygons;                  // half pixels from the glyph's origin
+        LONG left = 0, top = 0, right = 0, bottom = 0;  // the points' extent, a unit wider each way
+        double lowest[2] = {0, 0};                      // the least unrounded x and y (and 0)
+    };
+    std::unordered_map<uint64_t, Shape> kept;  // by the font's realisation and the glyph
+};
+
 namespace {
 
-// A glyph whose bits are fewer rows than this goes as their outline: its
-// strokes are a few pixels wide, and a printer inking every pixel an outline
-// touches would print it visibly bolder. Larger glyphs take far fewer bytes
-// as outlines.
+constexpr size_t kKeptOutlines = 4096;  // beyond this many kept glyphs the cache starts again
+constexpr double kKeptPlace = 0x1p19;   // kept glyphs are placed within this many units of 0
+
+const GlyphOutlineCache::Shape* KeptOutline(DeviceRecord& r, FONTOBJ* pfo, HGLYPH hg) {
+    using Cache = GlyphOutlineCache;
+    if (!pfo || !pfo->iUniq) return nullptr;
+    if (!r.glyphOutlines) r.glyphOutlines = std::make_shared<Cache>();
+    auto& kept = r.glyphOutlines->kept;
+    const uint64_t key = uint64_t{pfo->iUniq} << 32 | hg;
+    if (auto it = kept.find(key); it != kept.end()) return &it->second;
+    Cache::Shape shape;
+    bool placeable = true, any = false;
+    const auto round = [&](double v, int axis, bool& tie, const Chord* chord) -> LONG {
+        shape.lowest[axis] = std::min(shape.lowest[axis], v);
+        if (!(std::fabs(v) < kSafe - 1)) {  // within the coordinate range, so its sides come out alike anywhere
+            placeable = false;
+            return 0;
+        }
+        if (chord && std::fabs(v - std::floor(v) - 0.5) < 1e-6) tie = true;
+        return static_cast<LONG>(std::floor(v + 0.5));
+    };
+    const bool ok = WalkGlyphOutline(
+        pfo, hg, 0.0, 0.0, 2, [&] { shape.polygons.emplace_back(); },
+        [&](Unit u, const Chord* chord) {
+            auto& polygon = shape.polygons.back();
+            bool tie = false;
+            const POINTL p{round(u.x, 0, tie, chord), round(u.y, 1, tie, chord)};
+            if (!any) shape.left = shape.right = p.x, shape.top = shape.bottom = p.y, any = true;
+            shape.left = std::min(shape.left, p.x), shape.right = std::max(shape.right, p.x);
+            shape.top = std::min(shape.top, p.y), shape.bottom = std::max(shape.bottom, p.y);
+            if (tie) polygon.ties.push_back({static_cast<uint32_t>(polygon.points.size()), *chord, p});
+            // From a polygon's first tie on, every point is kept: which of
+            // them repeat is known only at each place. (Repeats dropped
+            // before it repeat at any place.)
+            if (polygon.ties.empty()) AddPoint(polygon.points, p);
+            else polygon.points.push_back(tie ? POINTL{0, 0} : p);
+        });
+    if (!ok) return nullptr;
+    shape.placeable = placeable;
+    shape.left -= 1, shape.top -= 1, shape.right += 1, shape.bottom += 1;
+    if (placeable) {
+        std::erase_if(shape.polygons, [](Cache::Polygon& c) { return c.ties.empty() && !FinishPolygon(c.points); });
+        for (auto& c : shape.polygons) {
+            if (c.ties.empty()) {
+                XlOutlineSides(c.points, c.sides);
+                continue;
+            }
+            for (size_t k = 0, next = 0; k < c.points.size(); ++k)
+                AddPoint(c.usual, next < c.ties.size() && c.ties[next].at == k ? c.ties[next++].usually : c.points[k]);
+            c.usualSent = FinishPolygon(c.usual);
+            if (c.usualSent) XlOutlineSides(c.usual, c.sides);
+        }
+    } else {
+        shape.polygons.clear();
+    }
+    return &kept.emplace(key, std::move(shape)).first->second;
+}
+
+// How the ties of a kept polygon round with the glyph's origin at (dx, dy)
+// units: two bits for each of x and y of each tie, 0 as usual, 1 one
+// below, 2 one above (0 for all: the polygon is `usual`, moved). Nothing for
+// a polygon of too many ties, or a tie out by more.
+constexpr size_t kPatternTies = 16;
+std::optional<uint64_t> TiePattern(const GlyphOutlineCache::Polygon& c, LONG dx, LONG dy) {
+    uint64_t pattern = 0;
+    for (size_t k = 0; k < c.ties.size(); ++k) {
+        const auto& tie = c.ties[k];
+        Chord ch = tie.chord;
+        for (Unit& q : ch.p) q.x = dx + q.x, q.y = dy + q.y;
+        const Unit u = ch.At();
+        const long offX = RoundHalfAway(u.x) - (tie.usually.x + dx), offY = RoundHalfAway(u.y) - (tie.usually.y + dy);
+        if (!offX && !offY) continue;
+        if (k >= kPatternTies || offX < -1 || offX > 1 || offY < -1 || offY > 1) return std::nullopt;
+        const auto code = [](long off) { return uint64_t{off < 0 ? 1u : off > 0 ? 2u : 0u}; };
+        pattern |= (code(offX) | code(offY) << 2) << (4 * k);
+    }
+    return pattern;
+}
+
+// A kept polygon with ties as it is with the glyph's origin at (dx, dy)
+// units: the ties worked out as there, then repeats dropped. False when
+// nothing is left of it there.
+bool PlaceTiedPolygon(const GlyphOutlineCache::Polygon& c, LONG dx, LONG dy, std::vector<POINTL>& placed) {
+    placed.clear();
+    size_t next = 0;
+    for (size_t k = 0; k < c.points.size(); ++k) {
+        POINTL p{c.points[k].x + dx, c.points[k].y + dy};
+        if (next < c.ties.size() && c.ties[next].at == k) {
+            Chord ch = c.ties[next++].chord;
+            for (Unit& q : ch.p) q.x = dx + q.x, q.y = dy + q.y;
+            const Unit u = ch.At();
+            p = {static_cast<LONG>(RoundHalfAway(u.x)), static_cast<LONG>(RoundHalfAway(u.y))};
+        }
+        AddPoint(placed, p);
+    }
+    return FinishPolygon(placed);
+}
+
+// A kept polygon as it comes out with the glyph's origin at (dx, dy) units:
+// whether anything is sent, its first corner and its sides (which `scratch`
+// may hold).
+struct PlacedPolygon {
+    bool sent = false;
+    POINTL first{};
+    std::span<const uint8_t> sides;
+};
+
+PlacedPolygon PlacePolygon(const GlyphOutlineCache::Polygon& c, LONG dx, LONG dy, std::vector<POINTL>& points,
+                           std::vector<uint8_t>& scratch) {
+    const auto moved = [&](POINTL p) { return POINTL{p.x + dx, p.y + dy}; };
+    if (c.ties.empty()) return {true, moved(c.points[0]), c.sides};
+    const std::optional<uint64_t> pattern = TiePattern(c, dx, dy);
+    if (pattern == 0u) return {c.usualSent, c.usualSent ? moved(c.usual[0]) : POINTL{}, c.sides};
+    if (pattern) {
+        if (auto it = c.otherwise.find(*pattern); it != c.otherwise.end())
+            return {it->second.sent, moved(it->second.first), it->second.sides};
+    }
+    PlacedPolygon out;
+    out.sent = PlaceTiedPolygon(c, dx, dy, points);
+    scratch.clear();
+    if (out.sent) {
+        XlOutlineSides(points, scratch);
+        out.first = points[0];
+        out.sides = scratch;
+    }
+    if (pattern && c.otherwise.size() < 16) {
+        auto& kept = c.otherwise[*pattern];
+        kept.sent = out.sent;
+        kept.first = {out.first.x - dx, out.first.y - dy};
+        kept.sides = scratch;
+    }
+    return out;
+}
+
+// Whether a kept glyph sends any polygon with its origin at (dx, dy).
+bool SendsKeptOutline(const GlyphOutlineCache::Shape& shape, LONG dx, LONG dy) {
+    std::vector<POINTL> points;
+    std::vector<uint8_t> scratch;
+    for (const auto& c : shape.polygons)
+        if (PlacePolygon(c, dx, dy, points, scratch).sent) return true;
+    return false;
+}
+
+// Sends a kept glyph's polygons with its origin at (dx, dy) units.
+void SendKeptOutline(DeviceRecord& r, const GlyphOutlineCache::Shape& shape, LONG dx, LONG dy) {
+    std::vector<POINTL> points;
+    std::vector<uint8_t> scratch;
+    for (const auto& c : shape.polygons) {
+        const PlacedPolygon placed = PlacePolygon(c, dx, dy, points, scratch);
+        if (placed.sent) XlOutlineFrom(r, placed.first, placed.sides);
+    }
+}
+
+// A glyph of more rows than this goes as its outline (see SmallGlyph).
 constexpr LONG kOutlineRows = 48;
 
+// A glyph whose bits are fewer rows than kOutlineRows goes as the outline
+// of its bits: its strokes are a few pixels wide, and a printer inking every
+// pixel an outline touches would print it visibly bolder. Larger glyphs take
+// far fewer bytes as outlines.
 bool SmallGlyph(const GLYPHPOS& pos) {
     const GLYPHBITS* gb = pos.pgdf ? pos.pgdf->pgb : nullptr;
     return gb && gb->sizlBitmap.cy < kOutlineRows;
@@ -671,43 +915,65 @@ BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL
     // non-zero rule they are made for (glyphs that touch join); a glyph
     // without one (a bitmap font) as the outline of its pixel runs, exactly
     // the engine's bits.
-    std::vector<GLYPHPOS> outlined;
-    std::vector<RECTL> ink;
+    if (r.glyphOutlines && r.glyphOutlines->kept.size() >= kKeptOutlines) r.glyphOutlines->kept.clear();
+    // Each outlined glyph in order: its kept outline to be moved to its
+    // place, or its polygons worked out there.
+    struct Outlined {
+        GLYPHPOS pos;
+        const GlyphOutlineCache::Shape* kept;  // null: polygons [first, first + count) of `shapes`
+        size_t first, count;
+    };
+    std::vector<Outlined> outlined;
+    std::vector<GLYPHPOS> inked;
     STROBJ_vEnumStart(pstro);
     ULONG count = 0;
     GLYPHPOS* pos = nullptr;
     BOOL more;
-    std::vector<std::vector<POINTL>> shapes, glyph;
+    std::vector<std::vector<POINTL>> shapes;
     int units = 2;
+    bool beyond = false;  // a point outside the signed 16-bit range in half pixels
     do {
         more = STROBJ_bEnum(pstro, &count, &pos);
         for (ULONG i = 0; i < count && pos; ++i) {
-            glyph.clear();
-            if (!SmallGlyph(pos[i]) && GlyphOutline(pfo, pos[i], units, glyph)) {
-                outlined.push_back(pos[i]);
-                shapes.insert(shapes.end(), glyph.begin(), glyph.end());
-            } else {
-                ForEachGlyphInkRectangle(pos[i], [&](const RECTL& q) { ink.push_back(q); });
+            const GLYPHPOS& g = pos[i];
+            if (SmallGlyph(g)) {
+                inked.push_back(g);
+                continue;
             }
+            const double ox = static_cast<double>(g.ptl.x) * units, oy = static_cast<double>(g.ptl.y) * units;
+            const GlyphOutlineCache::Shape* shape = r.keepGlyphShapes ? KeptOutline(r, pfo, g.hg) : nullptr;
+            if (shape && shape->placeable && std::fabs(ox) < kKeptPlace && std::fabs(oy) < kKeptPlace &&
+                ox + shape->lowest[0] >= 0 && oy + shape->lowest[1] >= 0 && ox + shape->left >= -kSafe &&
+                ox + shape->right <= kSafe && oy + shape->top >= -kSafe && oy + shape->bottom <= kSafe) {
+                outlined.push_back({g, shape, 0, 0});
+                continue;
+            }
+            const size_t first = shapes.size();
+            if (!GlyphOutline(pfo, g, units, shapes)) {
+                inked.push_back(g);
+                continue;
+            }
+            for (size_t k = first; k < shapes.size(); ++k)
+                for (const POINTL& p : shapes[k])
+                    if (std::abs(p.x) > kSafe || std::abs(p.y) > kSafe) beyond = true;
+            outlined.push_back({g, nullptr, first, shapes.size() - first});
         }
     } while (more);
     // Half pixels while every point fits the signed 16-bit range.
-    auto beyond = [](const std::vector<std::vector<POINTL>>& all) {
-        for (const auto& c : all)
-            for (const POINTL& p : c)
-                if (std::abs(p.x) > kSafe || std::abs(p.y) > kSafe) return true;
-        return false;
-    };
-    if (beyond(shapes)) {
+    if (beyond) {
         units = 1;
         shapes.clear();
-        for (const GLYPHPOS& g : outlined) {
-            glyph.clear();
-            GlyphOutline(pfo, g, units, glyph);
-            shapes.insert(shapes.end(), glyph.begin(), glyph.end());
+        for (auto& o : outlined) {
+            o.kept = nullptr;
+            o.first = shapes.size();
+            GlyphOutline(pfo, o.pos, units, shapes);
+            o.count = shapes.size() - o.first;
         }
     }
-    if (!shapes.empty()) {
+    const bool anyOutline = std::any_of(outlined.begin(), outlined.end(), [](const Outlined& o) {
+        return o.kept ? SendsKeptOutline(*o.kept, o.pos.ptl.x * 2, o.pos.ptl.y * 2) : o.count > 0;
+    });
+    if (anyOutline) {
         SetFillMode(r, FP_WINDINGMODE);
         if (units == 2) {
             XlOperator(r, Op::PushGS);
@@ -715,14 +981,27 @@ BOOL XlTextOut(DeviceRecord& r, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL
             XlOperator(r, Op::SetPageScale);
         }
         XlOperator(r, Op::NewPath);
-        for (const auto& c : shapes) XlClosedOutline(r, c);
+        for (const Outlined& o : outlined) {
+            if (o.kept) SendKeptOutline(r, *o.kept, o.pos.ptl.x * units, o.pos.ptl.y * units);
+            else
+                for (size_t k = o.first; k < o.first + o.count; ++k) XlClosedOutline(r, shapes[k]);
+        }
         XlOperator(r, Op::PaintPath);
         if (units == 2) XlOperator(r, Op::PopGS);
     }
-    if (!ink.empty()) {
+    if (!r.keepGlyphShapes) {
+        std::vector<RECTL> ink;
+        for (const GLYPHPOS& g : inked) ForEachGlyphInkRectangle(g, [&](const RECTL& q) { ink.push_back(q); });
+        if (!ink.empty()) {
+            SetFillMode(r, 0);
+            XlOperator(r, Op::NewPath);
+            XlRectanglesPath(r, ink);
+            XlOperator(r, Op::PaintPath);
+        }
+    } else if (const PlacedGlyphInk ink = PlaceGlyphInk(r, inked); !ink.Empty()) {
         SetFillMode(r, 0);  // even-odd, as the outline of runs takes it
         XlOperator(r, Op::NewPath);
-        XlRectanglesPath(r, ink);
+        XlGlyphInkPath(r, ink);
         XlOperator(r, Op::PaintPath);
     }
     if (prclExtra) {

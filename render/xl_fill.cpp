@@ -11,6 +11,7 @@
 #include "render/output.h"
 #include "render/pclxl.h"
 #include "render/rect_outline.h"
+#include "render/rounding.h"
 
 namespace pclrend {
 
@@ -259,10 +260,14 @@ namespace {
 template <typename Put>
 void SidePieces(LONG dx, LONG dy, LONG limit, Put put) {
     const LONG longer = std::max(std::abs(dx), std::abs(dy));
+    if (longer <= limit) {  // one piece, the side itself (most sides of glyphs and rectangles), or none
+        if (longer) put(dx, dy);
+        return;
+    }
     const LONG pieces = (longer + limit - 1) / limit;
     LONG x = 0, y = 0;
     for (LONG i = 1; i <= pieces; ++i) {
-        const auto at = [&](LONG d) { return static_cast<LONG>(std::lround(static_cast<double>(d) * i / pieces)); };
+        const auto at = [&](LONG d) { return static_cast<LONG>(RoundHalfAway(static_cast<double>(d) * i / pieces)); };
         const LONG nx = at(dx), ny = at(dy);
         put(nx - x, ny - y);
         x = nx, y = ny;
@@ -271,51 +276,77 @@ void SidePieces(LONG dx, LONG dy, LONG limit, Put put) {
 
 }  // namespace
 
-void XlClosedOutline(DeviceRecord& r, std::span<const POINTL> corners) {
+void XlOutlineSides(std::span<const POINTL> corners, std::vector<uint8_t>& out) {
     constexpr LONG kSafe = 32767;
     if (corners.size() < 2) return;
-    std::vector<POINTL> c(corners.begin(), corners.end());
-    for (POINTL& p : c) p.x = std::clamp(p.x, -kSafe, kSafe), p.y = std::clamp(p.y, -kSafe, kSafe);
-    XlAttrSInt16XY(r, Attr::Point, static_cast<int16_t>(c[0].x), static_cast<int16_t>(c[0].y));
-    XlOperator(r, Op::SetCursor);
+    const auto corner = [&](size_t k) {
+        return POINTL{std::clamp(corners[k].x, -kSafe, kSafe), std::clamp(corners[k].y, -kSafe, kSafe)};
+    };
+    const POINTL first = corner(0);
     // Signed bytes unless 16-bit points are shorter (long sides).
     size_t bytePoints = 0, wordPoints = 0;
-    for (size_t k = 1; k < c.size(); ++k) {
-        const LONG d = std::max(std::abs(c[k].x - c[k - 1].x), std::abs(c[k].y - c[k - 1].y));
+    POINTL prev = first;
+    for (size_t k = 1; k < corners.size(); ++k) {
+        const POINTL next = corner(k);
+        const LONG d = std::max(std::abs(next.x - prev.x), std::abs(next.y - prev.y));
         bytePoints += static_cast<size_t>((d + 126) / 127);
         wordPoints += static_cast<size_t>((d + kSafe - 1) / kSafe);
+        prev = next;
     }
     const bool bytes = 2 * bytePoints <= 4 * wordPoints;
     const size_t width = bytes ? 2 : 4;
-    std::vector<uint8_t> data;
-    data.reserve(width * (bytes ? bytePoints : wordPoints));
-    for (size_t k = 1; k < c.size(); ++k)
-        SidePieces(c[k].x - c[k - 1].x, c[k].y - c[k - 1].y, bytes ? 127 : kSafe, [&](LONG x, LONG y) {
+    std::vector<uint8_t> data(width * (bytes ? bytePoints : wordPoints));
+    uint8_t* at = data.data();
+    prev = first;
+    for (size_t k = 1; k < corners.size(); ++k) {
+        const POINTL next = corner(k);
+        SidePieces(next.x - prev.x, next.y - prev.y, bytes ? 127 : kSafe, [&](LONG x, LONG y) {
             if (bytes) {
-                data.push_back(static_cast<uint8_t>(static_cast<int8_t>(x)));
-                data.push_back(static_cast<uint8_t>(static_cast<int8_t>(y)));
+                *at++ = static_cast<uint8_t>(static_cast<int8_t>(x));
+                *at++ = static_cast<uint8_t>(static_cast<int8_t>(y));
                 return;
             }
             for (LONG v : {x, y}) {
-                data.push_back(static_cast<uint8_t>(v));
-                data.push_back(static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8));
+                *at++ = static_cast<uint8_t>(v);
+                *at++ = static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8);
             }
         });
-    // A point count is 16 bits wide: a longer outline goes on in further
-    // records from where the last one ended.
-    constexpr size_t kMaxPoints = 0xFFFF;
-    for (size_t at = 0; at < data.size();) {
-        const size_t n = std::min(kMaxPoints, (data.size() - at) / width), length = n * width;
-        if (n <= 0xFF) XlAttrUByte(r, Attr::NumberOfPoints, static_cast<uint8_t>(n));
-        else XlAttrUInt16(r, Attr::NumberOfPoints, static_cast<uint16_t>(n));
-        XlAttrEnum(r, Attr::PointType, bytes ? PointType::SByte : PointType::SInt16);
-        XlOperator(r, Op::LineRelPath);
-        if (length <= 0xFF) XlDataLengthByte(r, static_cast<uint8_t>(length));
-        else XlDataLength(r, static_cast<uint32_t>(length));
-        SpoolWrite(r, data.data() + at, static_cast<int32_t>(length));
-        at += length;
+        prev = next;
     }
-    XlOperator(r, Op::CloseSubPath);
+    // A point count is 16 bits wide: a longer outline goes on in further
+    // records from where the last one ended. Each record: NumberOfPoints
+    // (a ubyte or uint16 attribute), PointType, LineRelPath, its data length
+    // (a byte, or four) and the points.
+    const auto put = [&](std::initializer_list<uint8_t> bytes) { out.insert(out.end(), bytes); };
+    const auto u8 = [](auto v) { return static_cast<uint8_t>(v); };
+    constexpr size_t kMaxPoints = 0xFFFF;
+    for (size_t done = 0; done < data.size();) {
+        const size_t n = std::min(kMaxPoints, (data.size() - done) / width), length = n * width;
+        if (n <= 0xFF) put({u8(Tag::UByte), u8(n), u8(Tag::AttrUByte), u8(Attr::NumberOfPoints)});
+        else put({u8(Tag::UInt16), u8(n), u8(n >> 8), u8(Tag::AttrUByte), u8(Attr::NumberOfPoints)});
+        put({u8(Tag::UByte), u8(bytes ? PointType::SByte : PointType::SInt16), u8(Tag::AttrUByte), u8(Attr::PointType)});
+        put({u8(Op::LineRelPath)});
+        if (length <= 0xFF) put({u8(Tag::DataLengthByte), u8(length)});
+        else put({u8(Tag::DataLength), u8(length), u8(length >> 8), u8(length >> 16), u8(length >> 24)});
+        out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(done),
+                   data.begin() + static_cast<std::ptrdiff_t>(done + length));
+        done += length;
+    }
+    put({u8(Op::CloseSubPath)});
+}
+
+void XlClosedOutline(DeviceRecord& r, std::span<const POINTL> corners) {
+    constexpr LONG kSafe = 32767;
+    if (corners.size() < 2) return;
+    std::vector<uint8_t> sides;
+    XlOutlineSides(corners, sides);
+    XlOutlineFrom(r, {std::clamp(corners[0].x, -kSafe, kSafe), std::clamp(corners[0].y, -kSafe, kSafe)}, sides);
+}
+
+void XlOutlineFrom(DeviceRecord& r, POINTL first, std::span<const uint8_t> sides) {
+    XlAttrSInt16XY(r, Attr::Point, static_cast<int16_t>(first.x), static_cast<int16_t>(first.y));
+    XlOperator(r, Op::SetCursor);
+    SpoolWrite(r, sides.data(), static_cast<int32_t>(sides.size()));
 }
 
 void XlRectanglesPath(DeviceRecord& r, std::span<const RECTL> rects) {
@@ -325,17 +356,20 @@ void XlRectanglesPath(DeviceRecord& r, std::span<const RECTL> rects) {
         q.left = std::clamp(q.left, -kSafe, kSafe), q.right = std::clamp(q.right, -kSafe, kSafe);
         q.top = std::clamp(q.top, -kSafe, kSafe), q.bottom = std::clamp(q.bottom, -kSafe, kSafe);
     }
-    for (const auto& c : OutlineOfRectangles(cut)) {
-        if (c.size() != 4) {
-            XlClosedOutline(r, c);
-            continue;
-        }
-        const auto [x0, x1] = std::minmax({c[0].x, c[1].x, c[2].x});
-        const auto [y0, y1] = std::minmax({c[0].y, c[1].y, c[2].y});
-        XlAttrSInt16Box(r, Attr::BoundingBox, static_cast<int16_t>(x0), static_cast<int16_t>(y0), static_cast<int16_t>(x1),
-                        static_cast<int16_t>(y1));
-        XlOperator(r, Op::RectanglePath);
+    for (const auto& c : OutlineOfRectangles(cut)) XlRectilinearOutline(r, c);
+}
+
+void XlRectilinearOutline(DeviceRecord& r, std::span<const POINTL> corners) {
+    if (corners.size() != 4) {
+        XlClosedOutline(r, corners);
+        return;
     }
+    const auto& c = corners;
+    const auto [x0, x1] = std::minmax({c[0].x, c[1].x, c[2].x});
+    const auto [y0, y1] = std::minmax({c[0].y, c[1].y, c[2].y});
+    XlAttrSInt16Box(r, Attr::BoundingBox, static_cast<int16_t>(x0), static_cast<int16_t>(y0), static_cast<int16_t>(x1),
+                    static_cast<int16_t>(y1));
+    XlOperator(r, Op::RectanglePath);
 }
 
 void ForEachGlyphInkRectangle(const GLYPHPOS& pos, const std::function<void(const RECTL&)>& out) {

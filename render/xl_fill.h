@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <vector>
 
 #include "gdi/ddi_font.h"
 #include "render/brush.h"
@@ -75,11 +76,24 @@ void ForEachGlyphInkRectangle(const GLYPHPOS& pos, const std::function<void(cons
 // cut to the signed 16-bit range first.
 void XlClosedOutline(DeviceRecord& r, std::span<const POINTL> corners);
 
+// What XlClosedOutline sends after its SetCursor (the sides as LineRelPath
+// records, and CloseSubPath), appended to `out`: the same for an outline
+// wherever it lies, while no corner is cut to the coordinate range.
+void XlOutlineSides(std::span<const POINTL> corners, std::vector<uint8_t>& out);
+
+// An outline kept as its XlOutlineSides, added to the open path from its
+// first corner `first` (within the coordinate range).
+void XlOutlineFrom(DeviceRecord& r, POINTL first, std::span<const uint8_t> sides);
+
 // Adds the union of `rects` to the open path as its outline (see
 // OutlineOfRectangles), for the even-odd rule: a four-cornered outline as a
 // RectanglePath, any other by XlClosedOutline. Coordinates are cut to the
 // signed 16-bit range first.
 void XlRectanglesPath(DeviceRecord& r, std::span<const RECTL> rects);
+
+// One outline of OutlineOfRectangles added to the open path: four corners
+// as a RectanglePath, any other by XlClosedOutline.
+void XlRectilinearOutline(DeviceRecord& r, std::span<const POINTL> corners);
 
 // The 32 x 32 one-bit pattern (1 = white) of a hatch style, lines every
 // eight pixels as the engine draws them.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -167,9 +168,18 @@ Region Coverage::ToRegion() const {
         above = row;
         aboveFrom = runs.size();
         LONG x = 0;
+        // Uncovered and covered stretches pass eight cells at a time while
+        // a whole word is empty, or full (cairo's covered cells hold 255).
+        const auto word = [&](LONG at) {
+            uint64_t v;
+            std::memcpy(&v, row + at, 8);
+            return v;
+        };
         while (x < w) {
+            while (x + 8 <= w && word(x) == 0) x += 8;
             while (x < w && !row[x]) ++x;
             LONG start = x;
+            while (x + 8 <= w && word(x) == ~uint64_t{0}) x += 8;
             while (x < w && row[x]) ++x;
             if (x > start) runs.push_back({area.left + start, y, area.left + x, y + 1});
         }

@@ -31,19 +31,25 @@ BOOL Paint(SURFOBJ* pso, const Coverage& cov, const Region& clip, BRUSHOBJ* pbo,
     if (cov.box || cov.cells.empty() || !s || !s->HasBits() || pso->iBitmapFormat != BMF_1BPP)
         return PaintRegion(pso, cov.ToRegion().Intersect(clip), pbo, brushOrg, Rop4(rop3));
     const LONG w = cov.Width(), h = cov.area.bottom - cov.area.top;
-    Bitmap mask(w, h, BMF_1BPP);
+    // The mask starts on a byte of the target, so that the transfer reads
+    // its rows where they lie rather than shifting every row into place:
+    // the cells land `shift` pixels into it.
+    const LONG shift = ((cov.area.left % 8) + 8) % 8;
+    Bitmap mask(w + shift, h, BMF_1BPP);
     if (!mask) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
     SURFOBJ* m = mask.Object();
     const size_t width = static_cast<size_t>(w);
+    const unsigned sh = static_cast<unsigned>(shift);
     for (LONG y = 0; y < h; ++y) {
         const uint8_t* cells = cov.cells.data() + static_cast<size_t>(y) * cov.stride;
         BYTE* out = static_cast<BYTE*>(m->pvScan0) + ptrdiff_t(y) * m->lDelta;
         size_t x = 0;
         // Eight cells at a time: the high bit of each byte that is not 0,
-        // moved down and gathered into one byte, the first cell highest.
+        // moved down and gathered into one byte, the first cell highest,
+        // then put in place across the mask's bytes.
         for (; x + 8 <= width; x += 8) {
             // Most of a shape's box is usually empty: 32 empty cells are
             // passed over at once (the mask starts empty).
@@ -62,12 +68,15 @@ BOOL Paint(SURFOBJ* pso, const Coverage& cov, const Region& clip, BRUSHOBJ* pbo,
             if (!v) continue;
             const uint64_t low7 = 0x7F7F7F7F7F7F7F7FULL;
             const uint64_t nonZero = ((((v & low7) + low7) | v) & ~low7) >> 7;
-            out[x / 8] = static_cast<BYTE>((nonZero * 0x8040201008040201ULL) >> 56);
+            const unsigned bits = static_cast<unsigned>((nonZero * 0x8040201008040201ULL) >> 56);
+            out[x / 8] |= static_cast<BYTE>(bits >> sh);
+            if (sh) out[x / 8 + 1] |= static_cast<BYTE>(bits << (8 - sh));
         }
         for (; x < width; ++x)
-            if (cells[x]) out[x / 8] |= static_cast<BYTE>(0x80 >> (x % 8));
+            if (cells[x]) out[(x + sh) / 8] |= static_cast<BYTE>(0x80 >> ((x + sh) % 8));
     }
-    return PaintMask(pso, m, cov.area, clip, pbo, brushOrg, rop3);
+    const RECTL area{cov.area.left - shift, cov.area.top, cov.area.right, cov.area.bottom};
+    return PaintMask(pso, m, area, clip, pbo, brushOrg, rop3);
 }
 
 // The pixels the clip allows on this surface.

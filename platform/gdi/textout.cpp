@@ -12,6 +12,7 @@
 #include "gdi/coverage.h"
 #include "gdi/engine.h"
 #include "gdi/font.h"
+#include "gdi/rop.h"
 #include "gdi/text.h"
 
 namespace zq::gdi {
@@ -97,6 +98,73 @@ struct PlacedGlyph {
     const GLYPHBITS* bits;
     POINTL at;
 };
+
+// The glyphs' ink applied straight to a one-bit target with bits, inside
+// one clip rectangle `area`: where ink lies a pixel becomes `f1` if it was
+// 1 and `f0` if it was 0 (all ones or all zeros each), elsewhere it stays.
+// For a ROP that does the same applied twice as once (anything but an
+// inversion): glyphs that overlap then paint their shared pixels as the
+// union of their bits gathered into a mask does, without the mask and the
+// transfer through it. A row goes in pieces of up to seven bytes, each
+// shifted into place as one word (see OrGlyph).
+void ApplyGlyphs(SURFOBJ* pso, const std::vector<PlacedGlyph>& glyphs, const RECTL& area, uint64_t f1, uint64_t f0) {
+    BYTE* base = static_cast<BYTE*>(pso->pvScan0);
+    const LONG delta = pso->lDelta;
+    // Bytes a row holds: whole words may be read and written back unchanged
+    // past its last pixel, never past its end.
+    const LONG rowBytes = delta < 0 ? -delta : delta;
+    const auto apply = [&](uint64_t d, uint64_t m) { return (((d & f1) | (~d & f0)) & m) | (d & ~m); };
+    for (const PlacedGlyph& g : glyphs) {
+        const GLYPHBITS* gb = g.bits;
+        const LONG w = gb->sizlBitmap.cx, h = gb->sizlBitmap.cy;
+        const size_t glyphRow = static_cast<size_t>(w + 7) / 8;
+        const int64_t left64 = int64_t{g.at.x} + gb->ptlOrigin.x, top64 = int64_t{g.at.y} + gb->ptlOrigin.y;
+        if (left64 >= area.right || top64 >= area.bottom || left64 + w <= area.left || top64 + h <= area.top) continue;
+        const LONG left = static_cast<LONG>(left64), top = static_cast<LONG>(top64);
+        const LONG y0 = std::max<LONG>(0, area.top - top), y1 = std::min<LONG>(h, area.bottom - top);
+        const LONG x0 = std::max<LONG>(0, area.left - left), x1 = std::min<LONG>(w, area.right - left);
+        const LONG k0 = x0 / 8, k1 = (x1 - 1) / 8;
+        const BYTE* end = gb->aj + glyphRow * static_cast<size_t>(h);
+        for (LONG y = y0; y < y1; ++y) {
+            const BYTE* row = gb->aj + glyphRow * static_cast<size_t>(y);
+            BYTE* out = base + ptrdiff_t(top + y) * delta;
+            for (LONG k = k0; k <= k1; k += 7) {
+                const LONG kn = std::min<LONG>(k1 + 1, k + 7);
+                uint64_t bits = 0;
+                if (row + k + 8 <= end) {
+                    std::memcpy(&bits, row + k, 8);
+                    bits = __builtin_bswap64(bits);
+                } else {
+                    for (LONG j = k; j < kn; ++j) bits |= uint64_t{row[j]} << (56 - 8 * (j - k));
+                }
+                const LONG from = std::max(x0, 8 * k) - 8 * k, to = std::min(x1, 8 * kn) - 8 * k;
+                bits &= ((uint64_t{1} << (to - from)) - 1) << (64 - to);
+                if (!bits) continue;
+                // Pixel 0 of the piece lands on target pixel `at`, which is
+                // not left of the area where the piece keeps any bits.
+                const LONG at = left + 8 * k;
+                LONG i = at >> 3;
+                uint64_t v = bits >> (at & 7);
+                if (i < 0) {
+                    v <<= 8 * -i;
+                    i = 0;
+                }
+                const uint64_t m = __builtin_bswap64(v);
+                if (i + 8 <= rowBytes) {
+                    uint64_t d;
+                    std::memcpy(&d, out + i, 8);
+                    d = apply(d, m);
+                    std::memcpy(out + i, &d, 8);
+                } else {
+                    for (LONG j = 0; i + j < rowBytes && j < 8; ++j) {
+                        const uint64_t mj = (m >> (8 * j)) & 0xFF;  // byte j of the word as it lies in memory
+                        if (mj) out[i + j] = static_cast<BYTE>(apply(out[i + j], mj));
+                    }
+                }
+            }
+        }
+    }
+}
 
 // Paints the union of the glyphs' bits inside the clip with the brush: the
 // glyphs (as far as they reach into the clip's bounds) are gathered into one
@@ -235,6 +303,18 @@ extern "C" BOOL EngTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* p
             for (const PlacedGlyph& g : glyphs) AddGlyphRuns(runs, g.bits, g.at, limit);
             if (!runs.empty() && !FillRegion(pso, Region::FromRects(runs).Intersect(clip), pboFore, pptlOrg, rop3))
                 return FALSE;
+        } else if (clip.IsRect() && s && pboFore->iSolidColor != BR_NOT_SOLID) {
+            // One clip rectangle and one colour: each ROP comes down to what
+            // it makes of a 0 and of a 1 where ink lies (as the transfer
+            // through a mask works it out).
+            const BYTE p = (pboFore->iSolidColor & 1) ? 0xFF : 0x00;
+            const uint64_t f1 = Rop3Bits<BYTE>(rop3, p, 0, 0xFF) ? ~uint64_t{0} : 0;
+            const uint64_t f0 = Rop3Bits<BYTE>(rop3, p, 0, 0x00) ? ~uint64_t{0} : 0;
+            if (f1 == 0 && f0 == ~uint64_t{0}) {
+                if (!PaintGlyphs(pso, glyphs, clip, pboFore, pptlOrg, rop3)) return FALSE;  // an inversion: once a pixel
+            } else {
+                ApplyGlyphs(pso, glyphs, clip.Bounds(), f1, f0);
+            }
         } else {
             if (!PaintGlyphs(pso, glyphs, clip, pboFore, pptlOrg, rop3)) return FALSE;
         }

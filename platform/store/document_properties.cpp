@@ -67,10 +67,10 @@ std::vector<BYTE> Bytes(const DEVMODEW* dm) {
 
 }  // namespace
 
-bool StoreDriverDefaultDevmode(HANDLE printer) {
-    if (g_fetchingDefault > 0) return false;
+DriverDefault StoreDriverDefaultDevmode(HANDLE printer) {
+    if (g_fetchingDefault > 0) return DriverDefault::NotNow;
     auto h = FindPrinterHandle(printer);
-    if (!h || h->server) return false;
+    if (!h || h->server) return DriverDefault::NotNow;
     ++g_fetchingDefault;
     std::vector<BYTE> record;
     {
@@ -90,18 +90,18 @@ bool StoreDriverDefaultDevmode(HANDLE printer) {
         SetLastError(err);
     }
     --g_fetchingDefault;
-    if (record.size() < sizeof(DEVMODEW)) return false;
+    if (record.size() < sizeof(DEVMODEW)) return DriverDefault::NoDefault;
     const auto* dm = reinterpret_cast<const DEVMODEW*>(record.data());
     record.resize(std::min<size_t>(record.size(), dm->dmSize + dm->dmDriverExtra));
     try {
         Txn txn(*h->db, Txn::Mode::Write);
         auto key = LivePrinter(txn, *h);
-        if (!key || txn.Value(*key, u"Default DevMode")) return false;
+        if (!key || txn.Value(*key, u"Default DevMode")) return DriverDefault::NotNow;
         txn.SetValue(*key, u"Default DevMode", REG_BINARY, record);
         txn.Commit();
-        return true;
+        return DriverDefault::Stored;
     } catch (const StoreError&) {
-        return false;
+        return DriverDefault::NotNow;
     }
 }
 

@@ -250,10 +250,14 @@ BOOL GetPrinterT(HANDLE printer, DWORD level, LPBYTE buffer, DWORD size, LPDWORD
         if (!read()) return Fail(ERROR_INVALID_HANDLE);
         if (level != 1 && level != 2 && level != 4 && level != 5 && level != 7) return Fail(ERROR_INVALID_LEVEL);
         // A printer without a DEVMODE gets its driver's default, asked
-        // outside every transaction of the store.
-        if (level == 2 && list[0].devmode.empty()) {
+        // outside every transaction of the store; a driver that has none is
+        // not asked again through this handle (each ask loads the driver's
+        // configuration file, and a print asks through one handle often).
+        if (level == 2 && list[0].devmode.empty() && h->noDefaultFrom != list[0].driver) {
             const DWORD err = GetLastError();
-            if (StoreDriverDefaultDevmode(printer) && !read()) return Fail(ERROR_INVALID_HANDLE);
+            const DriverDefault asked = StoreDriverDefaultDevmode(printer);
+            if (asked == DriverDefault::Stored && !read()) return Fail(ERROR_INVALID_HANDLE);
+            if (asked == DriverDefault::NoDefault) h->noDefaultFrom = list[0].driver;
             SetLastError(err);
         }
         return PackPrinters<Ch>(list, level, buffer, size, needed, nullptr);

@@ -50,6 +50,9 @@ struct PrinterHandle {
     std::u16string name;
     ACCESS_MASK access = 0;
     std::vector<BYTE> devmode;  // from the open's defaults, wide form
+    // The driver that gave the printer no default DEVMODE when this handle
+    // asked: not asked again while the printer keeps it.
+    std::optional<std::u16string> noDefaultFrom;
     std::u16string datatype;
     // The job this handle is writing, if any.
     DWORD job = 0;
@@ -100,9 +103,12 @@ std::vector<std::u16string> InMulti(const Ch* s) {
 
 // Stores the interface driver's default DEVMODE (DrvConvertDevMode's
 // CDM_DRIVER_DEFAULT) for a printer that has none, in a transaction of its
-// own after the driver answered; false when the configuration file does not
-// load or answers nothing, and while a default is being fetched already.
-bool StoreDriverDefaultDevmode(HANDLE printer);
+// own after the driver answered. NoDefault: the configuration file does not
+// load or answers nothing (it will answer the same while the printer keeps
+// its driver); NotNow: a default is being fetched already, or the printer
+// has one by now, or the store failed.
+enum class DriverDefault { Stored, NoDefault, NotNow };
+DriverDefault StoreDriverDefaultDevmode(HANDLE printer);
 
 // DEVMODE between its wide form (as stored) and its ANSI form.
 std::vector<BYTE> DevModeWToA(std::span<const BYTE> wide);

@@ -872,6 +872,9 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const auto& run : runs) {
             if (run.error_occurred) continue;
+            // Under --benchmark_repetitions the median stands for the runs;
+            // the other aggregates (mean, spread) are no figures of a run.
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
             seconds[run.benchmark_name()] = run.GetAdjustedRealTime() / 1000.0;
             const std::string name = run.benchmark_name();
             if (auto it = run.counters.find("bytes_per_page"); it != run.counters.end())
@@ -938,10 +941,19 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    // A benchmark's seconds by its name (what follows it, "/iterations:3"
+    // or "/repeats:5", aside; not another benchmark whose name only starts
+    // alike): the median of its repetitions where there are several.
     auto get = [&](const std::string& prefix) {
-        for (const auto& [name, s] : reporter.seconds)
-            if (name.rfind(prefix, 0) == 0) return s;
-        return 0.0;
+        double plain = 0.0;
+        for (const auto& [name, s] : reporter.seconds) {
+            if (name.rfind(prefix, 0) != 0) continue;
+            const std::string rest = name.substr(prefix.size());
+            if (!rest.empty() && rest[0] != '/' && rest[0] != '_') continue;
+            if (rest.size() >= 7 && rest.compare(rest.size() - 7, 7, "_median") == 0) return s;
+            if (plain == 0.0) plain = s;
+        }
+        return plain;
     };
     for (const auto& name : samples) {
         const double road = get("WholeRoad600/" + name), ref = get("ReferenceRender600/" + name);

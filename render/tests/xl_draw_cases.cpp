@@ -14,6 +14,8 @@
 #include "gdi/ddi.h"
 #include "gdi/ddi_path.h"
 #include "gdi/engine.h"
+#include "gdi/font.h"
+#include "gdi/text.h"
 #include "pclread/pclread.h"
 #include "render/driver.h"
 #include "render/output.h"
@@ -401,6 +403,52 @@ TEST_F(XlDrawTest, IndexedSourcesKeepTheirDepthAndTranslatedPalette) {
         EngUnlockSurface(so);
         EngDeleteSurface(reinterpret_cast<HSURF>(bitmap));
     }
+}
+
+// Text keeps each glyph's outline and ink from its first use and moves them
+// to each later place: every string must send exactly what working its
+// glyphs out at their places sends, whatever the places (whole pixels, where
+// a curve's points fall on halves; parts of glyphs above or left of the page;
+// points past the coordinate range, where the string goes in whole pixels),
+// the first time and when kept from before.
+TEST(XlText, KeptGlyphsSendWhatWorkingThemOutSends) {
+    auto serif = zq::gdi::FindFont("Liberation Serif", 400, false);
+    auto sans = zq::gdi::FindFont("Liberation Sans", 700, true);
+    ASSERT_TRUE(serif && sans);
+    struct Font {
+        const zq::gdi::FontFace* face;
+        double em;
+    };
+    const Font fonts[] = {{&*serif, 100}, {&*serif, 61}, {&*sans, 250}, {&*serif, 37}};
+    const std::u16string text = u"Quick brown fox: 0123 @&% {Jy} ffi W.";
+    const std::vector<POINTL> origins = {{300, 400}, {301, 400}, {302, 401}, {303, 403}, {1117, 2291}, {5, 30},
+                                         {-40, 20},  {2, 2},     {16300, 500}, {700, 16370}, {-16390, 900}};
+    XlCapture kept, workedOut;
+    workedOut.r.keepGlyphShapes = false;
+    BRUSHOBJ black{0x000000, nullptr, 0};
+    std::vector<std::unique_ptr<zq::gdi::EngineFont>> made;
+    for (const Font& f : fonts) {
+        made.push_back(zq::gdi::EngineFont::Create(*f.face, f.em, 400, false, {600, 600}));
+        ASSERT_TRUE(made.back());
+    }
+    for (int round = 0; round < 2; ++round)
+        for (size_t i = 0; i < made.size(); ++i) {
+            const Font& f = fonts[i];
+            auto& font = made[i];
+            std::vector<HGLYPH> glyphs;
+            for (char16_t c : text) glyphs.push_back(font->GlyphOf(c));
+            for (const POINTL& at : origins) {
+                SCOPED_TRACE("em " + std::to_string(f.em) + " at " + std::to_string(at.x) + ", " + std::to_string(at.y) +
+                             (round ? ", kept from before" : ""));
+                const auto places = zq::gdi::LayOut(*font, glyphs, at);
+                zq::gdi::EngineString a(*font, glyphs, places, text, false, false), b(*font, glyphs, places, text, false, false);
+                ASSERT_TRUE(XlTextOut(kept.r, &a, font.get(), nullptr, nullptr, nullptr, &black, nullptr, 0x0D0D));
+                ASSERT_TRUE(XlTextOut(workedOut.r, &b, font.get(), nullptr, nullptr, nullptr, &black, nullptr, 0x0D0D));
+                const Bytes want = workedOut.Out();
+                EXPECT_GT(want.size(), 100u);
+                EXPECT_TRUE(kept.Out() == want);
+            }
+        }
 }
 
 // The row copier takes its bytes from the row alone: past the row's end it

@@ -96,6 +96,55 @@ TEST(EngPaths, StrokeCosmeticAndWide) {
     EXPECT_EQ(inside, 19u * 19u);
 }
 
+// A one-bit target takes a shape's pixels through a mask of its coverage;
+// a 24-bit one through the region of its rows' runs. Both must paint the
+// same pixels, wherever the shape starts against the target's bytes and
+// through a clip of two rectangles.
+TEST(EngPaths, OneBitFillsAndStrokesPaintTheSamePixelsAsDeepOnesAtEveryByteOffset) {
+    const std::vector<RECTL> clipRects = {{0, 0, 90, 64}, {100, 5, 140, 60}};
+    for (LONG dx = 0; dx < 9; ++dx) {
+        SCOPED_TRACE("shape at x + " + std::to_string(dx));
+        Path shape;  // a triangle and a curve, not an upright box
+        shape.MoveTo({LTOFX(3 + dx), LTOFX(50)});
+        shape.LineTo({LTOFX(70 + dx), LTOFX(4)});
+        shape.BezierTo({LTOFX(120 + dx), LTOFX(10)}, {LTOFX(60 + dx), LTOFX(70)}, {LTOFX(131 + dx), LTOFX(58)});
+        shape.CloseFigure();
+        for (bool stroke : {false, true}) {
+            for (bool clipped : {false, true}) {
+                Bitmap one(140, 64, BMF_1BPP), deep(140, 64, BMF_24BPP);
+                ASSERT_TRUE(one && deep);
+                RECTL all{0, 0, 140, 64};
+                EngEraseSurface(one.Object(), &all, 1);
+                EngEraseSurface(deep.Object(), &all, 0xFFFFFF);
+                LogicalBrush black;
+                EngineBrush oneBrush(black, one.Get()), deepBrush(black, deep.Get());
+                EngineClip clip(Region::FromRects(clipRects));
+                CLIPOBJ* pco = clipped ? &clip : nullptr;
+                LINEATTRS wide{};
+                wide.fl = LA_GEOMETRIC;
+                wide.elWidth.e = 5.0f;
+                wide.eMiterLimit = 10.0f;
+                if (stroke) {
+                    ASSERT_TRUE(EngStrokePath(one.Object(), &shape, pco, nullptr, &oneBrush, nullptr, &wide, 0x0D0D));
+                    ASSERT_TRUE(EngStrokePath(deep.Object(), &shape, pco, nullptr, &deepBrush, nullptr, &wide, 0x0D0D));
+                } else {
+                    ASSERT_TRUE(EngFillPath(one.Object(), &shape, pco, &oneBrush, nullptr, 0x0D0D, FP_WINDINGMODE));
+                    ASSERT_TRUE(EngFillPath(deep.Object(), &shape, pco, &deepBrush, nullptr, 0x0D0D, FP_WINDINGMODE));
+                }
+                size_t painted = 0, differ = 0;
+                for (LONG y = 0; y < 64; ++y)
+                    for (LONG x = 0; x < 140; ++x) {
+                        const bool a = one.Get()->Pixel(x, y) == 0, b = deep.Get()->Pixel(x, y) == 0;
+                        painted += a;
+                        differ += a != b;
+                    }
+                EXPECT_GT(painted, 200u) << (stroke ? "stroke" : "fill");
+                EXPECT_EQ(differ, 0u) << (stroke ? "stroke" : "fill") << (clipped ? ", clipped" : "");
+            }
+        }
+    }
+}
+
 TEST(EngText, GlyphsOpaqueAndExtraRectangles) {
     auto face = FindFont("Liberation Sans", 400, false);
     ASSERT_TRUE(face);
@@ -194,6 +243,71 @@ TEST(EngText, TheGlyphsUnionInsideTheClipIsPaintedOnce) {
                         changed += inked[k];
                     }
                 EXPECT_GT(changed, 100u);
+                EXPECT_EQ(wrong, 0u);
+            }
+        }
+    }
+}
+
+// One clip rectangle on a one-bit target: every ROP of a black or a white
+// pen changes exactly the pixels of the glyphs' union inside the rectangle,
+// each as the ROP's truth table says (the pen, the pixel) once, glyphs
+// overlapping, crossing the rectangle's sides and the surface's right edge
+// (rows of 151 and of 64 pixels, the rectangle reaching the last byte).
+TEST(EngText, EveryRopOfASolidPenInsideOneClipRectangle) {
+    auto face = FindFont("Liberation Sans", 400, false);
+    ASSERT_TRUE(face);
+    auto font = EngineFont::Create(*face, 60, 400, false, {300, 300});
+    ASSERT_TRUE(font);
+    struct Case {
+        LONG width;
+        RECTL clip;
+        std::vector<POINTL> at;
+    };
+    const Case cases[] = {
+        {151, {3, 5, 151, 120}, {{-9, 50}, {13, 52}, {27, 50}, {118, 70}, {131, 100}}},
+        {64, {0, 0, 64, 64}, {{1, 40}, {9, 41}, {41, 45}, {50, 60}}},
+        {151, {17, 33, 90, 61}, {{5, 50}, {19, 49}, {33, 50}, {61, 52}, {80, 50}}},
+    };
+    for (const Case& c : cases) {
+        std::vector<HGLYPH> glyphs;
+        for (size_t i = 0; i < c.at.size(); ++i) glyphs.push_back(font->GlyphOf(u"WAVMg"[i % 5]));
+        // The union of the glyphs' pixels inside the rectangle, from their bits.
+        std::vector<bool> inked(static_cast<size_t>(c.width) * 140, false);
+        for (size_t i = 0; i < glyphs.size(); ++i) {
+            const GLYPHBITS* gb = font->Glyph(glyphs[i], FO_GLYPHBITS)->gdf.pgb;
+            const size_t rowBytes = (gb->sizlBitmap.cx + 7) / 8;
+            for (LONG y = 0; y < gb->sizlBitmap.cy; ++y)
+                for (LONG x = 0; x < gb->sizlBitmap.cx; ++x) {
+                    const LONG px = c.at[i].x + gb->ptlOrigin.x + x, py = c.at[i].y + gb->ptlOrigin.y + y;
+                    if (((gb->aj[rowBytes * y + x / 8] >> (7 - x % 8)) & 1) && px >= c.clip.left && px < c.clip.right &&
+                        py >= c.clip.top && py < c.clip.bottom)
+                        inked[static_cast<size_t>(py * c.width + px)] = true;
+                }
+        }
+        for (ULONG pen : {ULONG{0}, ULONG{1}}) {
+            for (MIX rop2 = 1; rop2 <= 16; ++rop2) {
+                SCOPED_TRACE("width " + std::to_string(c.width) + ", pen " + std::to_string(pen) + ", ROP2 " +
+                             std::to_string(rop2));
+                Bitmap target(c.width, 140, BMF_1BPP);
+                ASSERT_TRUE(target);
+                for (LONG y = 0; y < 140; ++y)
+                    for (LONG x = 0; x < c.width; ++x) target.Get()->SetPixel(x, y, (x / 3 + y / 5) % 2);
+                LogicalBrush brush;
+                brush.color = pen ? RGB(255, 255, 255) : RGB(0, 0, 0);
+                EngineBrush fore(brush, target.Get());
+                EngineString str(*font, glyphs, c.at, u"WAVMg", false, false);
+                EngineClip clip(Region(c.clip));
+                ASSERT_TRUE(EngTextOut(target.Object(), &str, font.get(), &clip, nullptr, nullptr, &fore, nullptr, nullptr,
+                                       rop2 | rop2 << 8));
+                size_t wrong = 0;
+                for (LONG y = 0; y < 140; ++y)
+                    for (LONG x = 0; x < c.width; ++x) {
+                        const ULONG was = static_cast<ULONG>((x / 3 + y / 5) % 2);
+                        // ROP2 n's result for pen P and pixel D is bit 2P + D of n - 1.
+                        const ULONG want = inked[static_cast<size_t>(y * c.width + x)] ? ((rop2 - 1) >> (2 * pen + was)) & 1 : was;
+                        wrong += target.Get()->Pixel(x, y) != want;
+                    }
                 EXPECT_EQ(wrong, 0u);
             }
         }

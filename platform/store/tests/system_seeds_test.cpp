@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "base/diag.h"
 #include "base/msgbox.h"
@@ -67,6 +68,45 @@ TEST_F(SystemSeeds, DocumentPropertiesNeedsThePrintersInterfaceDriver) {
     EXPECT_EQ(DeviceCapabilitiesA("P", nullptr, 2, nullptr, nullptr), -1);
     ClosePrinter(printer);
     EXPECT_EQ(DocumentPropertiesA(nullptr, printer, const_cast<LPSTR>("P"), nullptr, nullptr, 4), -1);
+}
+
+TEST_F(SystemSeeds, ADriverWithoutADefaultIsAskedOncePerHandleWhileThePrinterKeepsIt) {
+    // Level 2 of a printer without a DEVMODE asks its driver for a default
+    // (each ask loads the driver's configuration file, here missing): asked
+    // once through a handle, again through another handle, and again when
+    // the printer takes another driver.
+    ASSERT_TRUE(zq::testing::InstallDriver(u"Zelquor Test"));
+    ASSERT_TRUE(zq::testing::InstallDriver(u"Zelquor Other"));
+    HANDLE added = zq::testing::AddLocalPrinter(u"P", u"Zelquor Test");
+    ASSERT_NE(added, nullptr);
+    ClosePrinter(added);
+    zq::DiagCapture capture;
+    const auto asks = [&] { return capture.Matching("configuration file does not load").size(); };
+    const auto level2 = [](HANDLE printer) {
+        DWORD needed = 0;
+        GetPrinterW(printer, 2, nullptr, 0, &needed);
+        std::vector<BYTE> info(needed);
+        EXPECT_TRUE(GetPrinterW(printer, 2, info.data(), needed, &needed));
+        EXPECT_EQ(reinterpret_cast<PRINTER_INFO_2W*>(info.data())->pDevMode, nullptr) << "no default to be had";
+        return info;
+    };
+    HANDLE first = nullptr, second = nullptr;
+    ASSERT_TRUE(OpenPrinterA(const_cast<LPSTR>("P"), &first, nullptr));
+    ASSERT_TRUE(OpenPrinterA(const_cast<LPSTR>("P"), &second, nullptr));
+    for (int i = 0; i < 3; ++i) level2(first);
+    EXPECT_EQ(asks(), 1u);
+    level2(second);
+    level2(second);
+    EXPECT_EQ(asks(), 2u);
+    std::vector<BYTE> info = level2(first);
+    auto* p2 = reinterpret_cast<PRINTER_INFO_2W*>(info.data());
+    p2->pDriverName = const_cast<LPWSTR>(u"Zelquor Other");
+    ASSERT_TRUE(SetPrinterW(first, 2, info.data(), 0));
+    level2(first);
+    level2(first);
+    EXPECT_EQ(asks(), 3u) << "the printer's new driver is asked";
+    ClosePrinter(first);
+    ClosePrinter(second);
 }
 
 }  // namespace
