@@ -1,6 +1,8 @@
 #include "base/paths.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <linux/openat2.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -41,16 +43,12 @@ struct SplitPath {
 
 std::vector<std::u16string> Components(std::u16string_view text) {
     std::vector<std::u16string> parts;
-    std::u16string current;
-    for (char16_t c : text) {
-        if (IsSeparator(c)) {
-            if (!current.empty()) parts.push_back(std::move(current));
-            current.clear();
-        } else {
-            current += c;
-        }
+    size_t start = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !IsSeparator(text[i])) continue;
+        if (i > start) parts.emplace_back(text.substr(start, i - start));
+        start = i + 1;
     }
-    if (!current.empty()) parts.push_back(std::move(current));
     return parts;
 }
 
@@ -71,6 +69,8 @@ struct CwdState {
     std::string layoutRoot;
     std::string canonicalFor;  // the root whose canonical form is kept
     fs::path canonicalRoot;
+    std::string mappingChosen;  // the root as chosen, whose mapping root is kept
+    fs::path mappingRoot;
 };
 
 CwdState& Cwd() {
@@ -110,6 +110,19 @@ fs::path CanonicalRoot(const fs::path& root, std::error_code& ec) {
     return canon;
 }
 
+// Whether the root resolves (worked out once per root, as above), without
+// a copy of what it resolves to.
+bool RootResolves(const fs::path& root) {
+    auto& st = Cwd();
+    {
+        std::lock_guard g(st.lock);
+        if (st.canonicalFor == root.native()) return true;
+    }
+    std::error_code ec;
+    CanonicalRoot(root, ec);
+    return !ec;
+}
+
 bool Within(const fs::path& path, const fs::path& base) {
     auto p = path.begin();
     for (auto b = base.begin(); b != base.end(); ++b, ++p) {
@@ -131,15 +144,26 @@ fs::path Lookup(const fs::path& dir, std::u16string_view name, bool& exists, boo
             link = link || type == fs::file_type::symlink;
             return dir / exact;
         }
+        // Read with readdir itself: the directory iterator makes a path of
+        // every entry, and most entries are told apart by length alone (a
+        // name of n UTF-16 units takes n to 3n bytes in UTF-8).
         std::string best;
         bool bestLink = false;
-        for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-            const std::string candidate = it->path().filename().string();
-            if (EqualsNoCase(FromUtf8(candidate), name) && (best.empty() || candidate < best)) {
+        if (DIR* d = ::opendir(dir.c_str())) {
+            while (const dirent* e = ::readdir(d)) {
+                const std::string_view candidate(e->d_name);
+                if (candidate.size() < name.size() || candidate.size() > 3 * name.size()) continue;
+                if (candidate == "." || candidate == "..") continue;
+                if (!EqualsNoCase(FromUtf8(candidate), name) || (!best.empty() && candidate >= best)) continue;
                 best = candidate;
-                std::error_code lec;
-                bestLink = it->is_symlink(lec) || lec;
+                if (e->d_type == DT_UNKNOWN) {
+                    struct stat st {};
+                    bestLink = ::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISLNK(st.st_mode);
+                } else {
+                    bestLink = e->d_type == DT_LNK;
+                }
             }
+            ::closedir(d);
         }
         if (!best.empty()) {
             link = link || bestLink;
@@ -159,19 +183,43 @@ bool ValidComponent(std::u16string_view part) {
 
 std::optional<SplitPath> Split(std::u16string_view path, bool checkNames);
 
+// The root paths are mapped under, with its layout made: worked out again
+// only when another root is chosen (SystemRoot makes the root's folder and
+// asks the file system each time).
+fs::path MappingRoot() {
+    const fs::path chosen = ChosenSystemRoot();
+    // A relative choice lies where the working directory is at the time.
+    if (!chosen.is_absolute()) {
+        fs::path root = SystemRoot();
+        EnsureLayout(root);
+        return root;
+    }
+    auto& st = Cwd();
+    {
+        std::lock_guard g(st.lock);
+        if (!st.mappingChosen.empty() && st.mappingChosen == chosen.native()) return st.mappingRoot;
+    }
+    fs::path root = SystemRoot();
+    EnsureLayout(root);
+    std::lock_guard g(st.lock);
+    st.mappingChosen = chosen.native();
+    st.mappingRoot = root;
+    return root;
+}
+
 std::atomic<bool> g_noOpenat2{false};
 
 // Whether `path` exists with every component under the spelling given and
 // none of them a symbolic link: then a walk component by component would
 // find the exact names and no link, so one call answers for all of them.
 // False when unsure (missing, a link met, the call unavailable).
-bool PlainPathExists(const fs::path& path, bool& missing) {
+bool PlainPathExists(const char* path, bool& missing) {
     missing = false;
     if (g_noOpenat2.load(std::memory_order_relaxed)) return false;
     struct open_how how {};
     how.flags = O_PATH | O_CLOEXEC;
     how.resolve = RESOLVE_NO_SYMLINKS;
-    const long fd = ::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
+    const long fd = ::syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how);
     if (fd < 0) {
         if (errno == ENOSYS || errno == EPERM) g_noOpenat2.store(true, std::memory_order_relaxed);
         missing = errno == ENOENT;
@@ -483,8 +531,7 @@ std::optional<std::u16string> FullWindowsPath(std::u16string_view windowsPath) {
 std::optional<fs::path> MapPath(std::u16string_view windowsPath) {
     auto split = Split(windowsPath, true);
     if (!split) return std::nullopt;
-    const fs::path root = SystemRoot();
-    EnsureLayout(root);
+    const fs::path root = MappingRoot();
     std::vector<std::u16string> parts;
     fs::path host = root;
     bool exists = true;
@@ -492,27 +539,31 @@ std::optional<fs::path> MapPath(std::u16string_view windowsPath) {
     // made only of plain names and directories lies where its names say.
     bool link = false;
     if (split->prefix.size() == 2) {
-        host /= std::string(1, static_cast<char>(split->prefix[0] - u'A' + 'a'));
+        const char drive = static_cast<char>(split->prefix[0] - u'A' + 'a');
+        host /= std::string(1, drive);
         // Most paths name what exists as spelled, through plain folders:
         // one look at the whole path (or, for a file about to be made, its
-        // folder) stands for the walk below, which would find the same.
-        fs::path whole = host;
-        for (const auto& part : split->parts) whole /= ToUtf8(part);
+        // folder) stands for the walk below, which would find the same. The
+        // text is put together first and made a path once: each append to
+        // a path parses it again.
+        std::u16string below;
+        for (const auto& part : split->parts) (below += u'/') += part;
+        std::string whole = root.native();
+        if (whole.empty() || whole.back() != '/') whole += '/';
+        whole += drive;
+        whole += ToUtf8(below);
         bool missing = false;
-        bool found = PlainPathExists(whole, missing);
+        bool found = PlainPathExists(whole.c_str(), missing);
         if (!found && missing && !split->parts.empty()) {
-            fs::path folder = whole.parent_path();
-            if (PlainPathExists(folder, missing)) {
+            whole.resize(whole.rfind('/'));  // no component holds a '/'; this is its folder
+            if (PlainPathExists(whole.c_str(), missing)) {
                 bool lastExists = true, lastLink = false;
-                whole = Lookup(folder, split->parts.back(), lastExists, lastLink);
-                found = !lastLink;
+                fs::path last = Lookup(fs::path(std::move(whole)), split->parts.back(), lastExists, lastLink);
+                if (!lastLink && RootResolves(root)) return last;
+                found = false;
             }
         }
-        if (found) {
-            std::error_code ec;
-            CanonicalRoot(root, ec);
-            if (!ec) return whole;
-        }
+        if (found && RootResolves(root)) return fs::path(std::move(whole));
         std::error_code sec;
         const auto type = fs::symlink_status(host, sec).type();
         exists = !sec && type != fs::file_type::not_found;

@@ -24,6 +24,8 @@ std::filesystem::path ChosenRoot() {
 }
 }  // namespace
 
+std::filesystem::path ChosenSystemRoot() { return ChosenRoot(); }
+
 std::filesystem::path SystemRoot() {
     const std::filesystem::path root = ChosenRoot();
     std::error_code ec;

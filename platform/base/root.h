@@ -10,6 +10,10 @@ namespace zq {
 // set one with SetSystemRoot.
 std::filesystem::path SystemRoot();
 
+// The root as chosen (by SetSystemRoot, ZQ_ROOT or the default), neither
+// made nor made absolute: cheap enough to ask on every call.
+std::filesystem::path ChosenSystemRoot();
+
 // The root in use if it exists already, else empty: nothing is created, so
 // that a process which only draws (a tool, a fuzzer) leaves no root behind.
 std::filesystem::path ExistingSystemRoot();
