@@ -312,44 +312,70 @@ bool ForEachComponent(std::u16string_view path, F&& f) {
 }
 }  // namespace
 
-size_t Txn::Remembered(KeyId base, std::u16string_view path, KeyId& at, size_t& offset) const {
+size_t Txn::Remembered(KeyId base, std::u16string_view path, KeyId& at, size_t& offset, bool& exact) const {
     at = base;
     offset = 0;
+    exact = true;
     if (base != walkBase_) return 0;
+    // Paths walked again are mostly spelled as before: the longest
+    // remembered prefix that the path repeats byte for byte is found with
+    // one comparison of the text, not one a component.
     size_t depth = 0;
-    ForEachComponent(path, [&](std::u16string_view part) {
+    for (size_t d = walked_.size(); d > 0; --d) {
+        const size_t end = walked_[d - 1].end;
+        if (end > path.size() || (end < path.size() && path[end] != u'\\')) continue;
+        if (std::memcmp(path.data(), walkedText_.data(), end * sizeof(char16_t)) != 0) continue;
+        depth = d;
+        offset = end;
+        at = walked_[d - 1].id;
+        break;
+    }
+    // Further components may still name the same keys in another case.
+    ForEachComponent(path.substr(offset), [&](std::u16string_view part) {
         if (depth >= walked_.size()) return false;
-        // Paths walked again are mostly spelled as before: bytes first.
-        const std::u16string& known = walked_[depth].first;
-        if (known != part && !SameName(known, part)) return false;
-        at = walked_[depth].second;
+        const WalkedPart& w = walked_[depth];
+        if (!SameName(std::u16string_view(walkedText_).substr(w.begin, w.end - w.begin), part)) return false;
+        at = w.id;
         offset = static_cast<size_t>(part.data() + part.size() - path.data());
+        exact = false;
         ++depth;
         return true;
     });
     return depth;
 }
 
-void Txn::Remember(size_t depth, std::u16string_view part, KeyId id) {
-    if (walked_.size() <= depth) walked_.resize(depth + 1);
-    walked_[depth].first.assign(part);
-    walked_[depth].second = id;
-    walked_.resize(depth + 1);
+size_t Txn::Rebase(KeyId base, std::u16string_view path, KeyId& at, size_t& offset) {
+    bool exact = true;
+    const size_t depth = Remembered(base, path, at, offset, exact);
+    if (depth == 0) walkBase_ = base;
+    if (!exact) {
+        // The components matched ignoring case sit elsewhere in this path.
+        size_t d = 0;
+        ForEachComponent(path.substr(0, offset), [&](std::u16string_view part) {
+            walked_[d].begin = static_cast<size_t>(part.data() - path.data());
+            walked_[d].end = walked_[d].begin + part.size();
+            return ++d < depth;
+        });
+    }
+    walked_.resize(depth);
+    walkedText_.assign(path);
+    return depth;
+}
+
+void Txn::Remember(std::u16string_view path, std::u16string_view part, KeyId id) {
+    const auto begin = static_cast<size_t>(part.data() - path.data());
+    walked_.push_back({begin, begin + part.size(), id});
 }
 
 std::optional<KeyId> Txn::Walk(KeyId base, std::u16string_view path) {
     KeyId at = base;
     size_t offset = 0;
-    size_t depth = Remembered(base, path, at, offset);
-    if (depth == 0) {
-        walkBase_ = base;
-        walked_.clear();
-    }
+    Rebase(base, path, at, offset);
     bool ok = ForEachComponent(path.substr(offset), [&](std::u16string_view part) {
         auto next = Child(at, part);
         if (!next) return false;
         at = *next;
-        Remember(depth++, part, at);
+        Remember(path, part, at);
         return true;
     });
     if (!ok) return std::nullopt;
@@ -359,17 +385,13 @@ std::optional<KeyId> Txn::Walk(KeyId base, std::u16string_view path) {
 KeyId Txn::WalkCreate(KeyId base, std::u16string_view path, bool* created) {
     KeyId at = base;
     size_t offset = 0;
-    size_t depth = Remembered(base, path, at, offset);
-    if (depth == 0) {
-        walkBase_ = base;
-        walked_.clear();
-    }
+    Rebase(base, path, at, offset);
     bool any = false;
     bool below = false;  // under a key made here, which has no children to look up
     ForEachComponent(path.substr(offset), [&](std::u16string_view part) {
         bool made = true;
         at = below ? InsertChild(at, part) : CreateChild(at, part, &made);
-        Remember(depth++, part, at);
+        Remember(path, part, at);
         below = made;
         any = made;  // only the last component decides
         return true;

@@ -135,8 +135,12 @@ private:
     KeyId InsertChild(KeyId parent, std::u16string_view name);  // a name not yet under `parent`
     // How many leading components of `path` below `base` the last walk
     // already found; `at` is the key of the last of them (base when none).
-    size_t Remembered(KeyId base, std::u16string_view path, KeyId& at, size_t& offset) const;
-    void Remember(size_t depth, std::u16string_view part, KeyId id);
+    // `exact` is cleared when some of them matched only ignoring case.
+    size_t Remembered(KeyId base, std::u16string_view path, KeyId& at, size_t& offset, bool& exact) const;
+    // Remembered, then keeps of the last walk only what `path` repeats,
+    // placed in `path`, for the walk to go on from.
+    size_t Rebase(KeyId base, std::u16string_view path, KeyId& at, size_t& offset);
+    void Remember(std::u16string_view path, std::u16string_view part, KeyId id);
 
     Db& db_;
     // The last path walked below `walkBase_`, one entry a component: an
@@ -144,8 +148,15 @@ private:
     // components with the one before, and a deep tree would otherwise cost a
     // look-up per component of every path. Key ids only change within the
     // transaction when a key is deleted or renamed, which forgets them.
+    // The path's text is kept whole and each component placed in it, so
+    // that a path repeating the last one is recognised by one comparison.
+    struct WalkedPart {
+        size_t begin, end;  // in walkedText_
+        KeyId id;
+    };
     KeyId walkBase_ = 0;
-    std::vector<std::pair<std::u16string, KeyId>> walked_;
+    std::u16string walkedText_;
+    std::vector<WalkedPart> walked_;
     std::unique_lock<std::mutex> lock_;
     Mode mode_;
     bool open_ = false;
