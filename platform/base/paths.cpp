@@ -41,14 +41,24 @@ struct SplitPath {
     bool trailingSeparator = false;
 };
 
-std::vector<std::u16string> Components(std::u16string_view text) {
-    std::vector<std::u16string> parts;
+// Calls f with each non-empty component of text; stops when f returns false.
+template <class F>
+bool ForEachComponent(std::u16string_view text, F&& f) {
     size_t start = 0;
     for (size_t i = 0; i <= text.size(); ++i) {
         if (i < text.size() && !IsSeparator(text[i])) continue;
-        if (i > start) parts.emplace_back(text.substr(start, i - start));
+        if (i > start && !f(text.substr(start, i - start))) return false;
         start = i + 1;
     }
+    return true;
+}
+
+std::vector<std::u16string> Components(std::u16string_view text) {
+    std::vector<std::u16string> parts;
+    ForEachComponent(text, [&](std::u16string_view part) {
+        parts.emplace_back(part);
+        return true;
+    });
     return parts;
 }
 
@@ -69,8 +79,6 @@ struct CwdState {
     std::string layoutRoot;
     std::string canonicalFor;  // the root whose canonical form is kept
     fs::path canonicalRoot;
-    std::string mappingChosen;  // the root as chosen, whose mapping root is kept
-    fs::path mappingRoot;
 };
 
 CwdState& Cwd() {
@@ -183,27 +191,18 @@ bool ValidComponent(std::u16string_view part) {
 
 std::optional<SplitPath> Split(std::u16string_view path, bool checkNames);
 
-// The root paths are mapped under, with its layout made: worked out again
-// only when another root is chosen (SystemRoot makes the root's folder and
-// asks the file system each time).
-fs::path MappingRoot() {
-    const fs::path chosen = ChosenSystemRoot();
-    // A relative choice lies where the working directory is at the time.
-    if (!chosen.is_absolute()) {
-        fs::path root = SystemRoot();
-        EnsureLayout(root);
-        return root;
-    }
-    auto& st = Cwd();
-    {
-        std::lock_guard g(st.lock);
-        if (!st.mappingChosen.empty() && st.mappingChosen == chosen.native()) return st.mappingRoot;
-    }
-    fs::path root = SystemRoot();
+// The root paths are mapped under, with its layout made. SystemRoot makes
+// the root's folder and asks the file system each time; a root set by
+// SetSystemRoot is worked out once a thread until another is set. The
+// reference stays valid until the thread's next call.
+const fs::path& MappingRoot() {
+    thread_local uint64_t generation = 0;
+    thread_local fs::path root;
+    const uint64_t now = SystemRootGeneration();
+    if (now != 0 && now == generation) return root;
+    root = SystemRoot();
     EnsureLayout(root);
-    std::lock_guard g(st.lock);
-    st.mappingChosen = chosen.native();
-    st.mappingRoot = root;
+    generation = now;
     return root;
 }
 
@@ -279,25 +278,32 @@ std::optional<SplitPath> Split(std::u16string_view path, bool checkNames) {
     }
     out.trailingSeparator = !rest.empty() && IsSeparator(rest.back());
     out.parts = std::move(base);
-    for (auto& part : Components(rest)) {
-        if (part == u".") continue;
+    out.parts.reserve(out.parts.size() + 8);
+    DWORD refused = ERROR_SUCCESS;
+    ForEachComponent(rest, [&](std::u16string_view part) {
+        if (part == u".") return true;
         if (part == u"..") {
             if (out.parts.empty()) {
                 DiagRefused("MapPath", "\"" + ToUtf8(path) + "\" goes above " + ToUtf8(out.prefix));
-                SetLastError(ERROR_ACCESS_DENIED);
-                return std::nullopt;
+                refused = ERROR_ACCESS_DENIED;
+                return false;
             }
             out.parts.pop_back();
-            continue;
+            return true;
         }
         // Windows drops trailing dots and blanks of a name.
-        while (!part.empty() && (part.back() == u'.' || part.back() == u' ')) part.pop_back();
-        if (part.empty()) continue;
+        while (!part.empty() && (part.back() == u'.' || part.back() == u' ')) part.remove_suffix(1);
+        if (part.empty()) return true;
         if (checkNames && !ValidComponent(part)) {
-            SetLastError(ERROR_INVALID_NAME);
-            return std::nullopt;
+            refused = ERROR_INVALID_NAME;
+            return false;
         }
-        out.parts.push_back(std::move(part));
+        out.parts.emplace_back(part);
+        return true;
+    });
+    if (refused != ERROR_SUCCESS) {
+        SetLastError(refused);
+        return std::nullopt;
     }
     if (out.parts.empty()) out.trailingSeparator = false;
     return out;
@@ -531,16 +537,15 @@ std::optional<std::u16string> FullWindowsPath(std::u16string_view windowsPath) {
 std::optional<fs::path> MapPath(std::u16string_view windowsPath) {
     auto split = Split(windowsPath, true);
     if (!split) return std::nullopt;
-    const fs::path root = MappingRoot();
+    const fs::path& mapped = MappingRoot();
     std::vector<std::u16string> parts;
-    fs::path host = root;
+    fs::path host;
     bool exists = true;
     // Any symbolic link met below the root is resolved and checked; a path
     // made only of plain names and directories lies where its names say.
     bool link = false;
     if (split->prefix.size() == 2) {
         const char drive = static_cast<char>(split->prefix[0] - u'A' + 'a');
-        host /= std::string(1, drive);
         // Most paths name what exists as spelled, through plain folders:
         // one look at the whole path (or, for a file about to be made, its
         // folder) stands for the walk below, which would find the same. The
@@ -548,7 +553,7 @@ std::optional<fs::path> MapPath(std::u16string_view windowsPath) {
         // a path parses it again.
         std::u16string below;
         for (const auto& part : split->parts) (below += u'/') += part;
-        std::string whole = root.native();
+        std::string whole = mapped.native();
         if (whole.empty() || whole.back() != '/') whole += '/';
         whole += drive;
         whole += ToUtf8(below);
@@ -559,11 +564,17 @@ std::optional<fs::path> MapPath(std::u16string_view windowsPath) {
             if (PlainPathExists(whole.c_str(), missing)) {
                 bool lastExists = true, lastLink = false;
                 fs::path last = Lookup(fs::path(std::move(whole)), split->parts.back(), lastExists, lastLink);
-                if (!lastLink && RootResolves(root)) return last;
+                if (!lastLink && RootResolves(mapped)) return last;
                 found = false;
             }
         }
-        if (found && RootResolves(root)) return fs::path(std::move(whole));
+        if (found && RootResolves(mapped)) return fs::path(std::move(whole));
+    }
+    // The walk below: a copy of the root, as what it calls may map paths.
+    const fs::path root = mapped;
+    host = root;
+    if (split->prefix.size() == 2) {
+        host /= std::string(1, static_cast<char>(split->prefix[0] - u'A' + 'a'));
         std::error_code sec;
         const auto type = fs::symlink_status(host, sec).type();
         exists = !sec && type != fs::file_type::not_found;
