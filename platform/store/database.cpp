@@ -48,6 +48,7 @@ struct CurrentState {
     std::mutex lock;
     std::shared_ptr<Db> db;
     pid_t pid = 0;
+    uint64_t generation = 0;  // SystemRootGeneration when db was chosen
     // Connections inherited across fork are never touched again (SQLite
     // forbids using them in the child) but stay referenced.
     std::vector<std::shared_ptr<Db>> inherited;
@@ -147,6 +148,14 @@ Db::~Db() {
 
 std::shared_ptr<Db> Db::Current() {
     auto& st = State();
+    // Under a root set by SetSystemRoot the open connection is the one to
+    // use for as long as that root stays set: SystemRoot makes the root's
+    // folder and asks the file system on every call.
+    const uint64_t generation = zq::SystemRootGeneration();
+    {
+        std::lock_guard lock(st.lock);
+        if (generation != 0 && st.db && st.generation == generation && st.pid == getpid()) return st.db;
+    }
     std::filesystem::path file = zq::SystemRoot() / "registry.db";
     std::lock_guard lock(st.lock);
     pid_t pid = getpid();
@@ -155,9 +164,11 @@ std::shared_ptr<Db> Db::Current() {
         st.db.reset();
     }
     if (!st.db || st.db->File() != file) {
+        st.generation = 0;  // until the new connection stands
         st.db = std::make_shared<Db>(file);
         st.pid = pid;
     }
+    st.generation = generation;
     return st.db;
 }
 
@@ -241,13 +252,31 @@ void Db::Initialise() {
 
 // Every call of the store runs in a transaction: its statements are kept
 // prepared rather than parsed again each time.
-Txn::Txn(Db& db, Mode mode) : db_(db), lock_(db.Mutex()), mode_(mode) {
+Txn::Txn(Db& db, Mode mode)
+    : db_(db), walkBase_(db.walkBase_), walkedText_(db.walkedText_), walked_(db.walked_), lock_(db.Mutex()),
+      mode_(mode) {
     db_.Run(mode == Mode::Write ? "BEGIN IMMEDIATE" : "BEGIN");
     open_ = true;
+    // The first statement read starts the snapshot this transaction sees;
+    // the version says whether another connection committed since the walk
+    // remembered was made.
+    int64_t now = -1;
+    try {
+        Stmt version(db_, "PRAGMA data_version");
+        if (version.Step()) now = version.Int(0);
+    } catch (const StoreError&) {
+        // Unknown: nothing remembered is trusted; the statements that
+        // follow report what is wrong.
+    }
+    if (now < 0 || now != db_.walkDataVersion_) db_.ForgetWalk();
+    db_.walkDataVersion_ = now;
 }
 
 Txn::~Txn() {
     if (!open_) return;
+    // Keys it made, renamed or deleted come back as they were, and what was
+    // walked since may name them otherwise.
+    if (keysChanged_) db_.ForgetWalk();
     try {
         db_.Run("ROLLBACK");
     } catch (const StoreError&) {
@@ -293,6 +322,7 @@ KeyId Txn::CreateChild(KeyId parent, std::u16string_view name, bool* created) {
 KeyId Txn::InsertChild(KeyId parent, std::u16string_view name) {
     Stmt s(db_, "INSERT INTO keys(parent, name, fold, written) VALUES(?, ?, ?, ?)");
     s.Bind(1, parent).Bind(2, name).BindFolded(3, name).Bind(4, static_cast<int64_t>(std::time(nullptr)));
+    keysChanged_ = true;
     s.Step();
     dirty_ = true;
     return sqlite3_last_insert_rowid(db_.Handle());
@@ -429,7 +459,8 @@ int64_t Txn::WriteTime(KeyId key) {
 }
 
 void Txn::Rename(KeyId key, std::u16string_view name) {
-    walked_.clear();
+    db_.ForgetWalk();
+    keysChanged_ = true;
     Stmt s(db_, "UPDATE keys SET name=?, fold=? WHERE id=?");
     s.Bind(1, name).BindFolded(2, name).Bind(3, key);
     s.Step();
@@ -437,7 +468,8 @@ void Txn::Rename(KeyId key, std::u16string_view name) {
 }
 
 void Txn::DeleteTree(KeyId key) {
-    walked_.clear();
+    db_.ForgetWalk();
+    keysChanged_ = true;
     {
         Stmt v(db_,
                "WITH RECURSIVE t(id) AS (SELECT ? UNION ALL SELECT k.id FROM keys k JOIN t ON k.parent=t.id)"

@@ -79,6 +79,7 @@ public:
     KeyId Hkcc() const { return hkcc_; }
 
 private:
+    friend class Txn;
     void Initialise();
     [[noreturn]] void ThrowRunFailure(const char* message);
 
@@ -87,6 +88,34 @@ private:
     std::mutex mutex_;
     std::map<const char*, sqlite3_stmt*> statements_;
     KeyId hklm_ = 0, hku_ = 0, hkcc_ = 0;
+
+    // The last path walked below `walkBase_`, one entry a component: an
+    // import or export walks paths in tree order, each sharing most of its
+    // components with the one before, and every call of the registry or the
+    // spooler walks the same few paths in a transaction of its own; a deep
+    // tree would otherwise cost a look-up per component of every path. The
+    // path's text is kept whole and each component placed in it, so that a
+    // path repeating the last one is recognised by one comparison.
+    //
+    // Kept by the connection across transactions (under its mutex) while
+    // the ids stay what they were: a key id is never reused, and only
+    // changes meaning when its key is deleted or renamed, which forgets the
+    // walk here; so does a transaction rolled back that made, renamed or
+    // deleted keys (what it walked since may name them otherwise), and so
+    // does a commit by another connection (its data version, checked as
+    // each transaction begins).
+    struct WalkedPart {
+        size_t begin, end;  // in walkedText_
+        KeyId id;
+    };
+    KeyId walkBase_ = 0;
+    std::u16string walkedText_;
+    std::vector<WalkedPart> walked_;
+    int64_t walkDataVersion_ = -1;
+    void ForgetWalk() {
+        walkBase_ = 0;
+        walked_.clear();
+    }
 };
 
 // One transaction, holding the database's process lock for its lifetime.
@@ -143,24 +172,16 @@ private:
     void Remember(std::u16string_view path, std::u16string_view part, KeyId id);
 
     Db& db_;
-    // The last path walked below `walkBase_`, one entry a component: an
-    // import or export walks paths in tree order, each sharing most of its
-    // components with the one before, and a deep tree would otherwise cost a
-    // look-up per component of every path. Key ids only change within the
-    // transaction when a key is deleted or renamed, which forgets them.
-    // The path's text is kept whole and each component placed in it, so
-    // that a path repeating the last one is recognised by one comparison.
-    struct WalkedPart {
-        size_t begin, end;  // in walkedText_
-        KeyId id;
-    };
-    KeyId walkBase_ = 0;
-    std::u16string walkedText_;
-    std::vector<WalkedPart> walked_;
+    // The connection's memory of the last walk (see Db).
+    using WalkedPart = Db::WalkedPart;
+    KeyId& walkBase_;
+    std::u16string& walkedText_;
+    std::vector<WalkedPart>& walked_;
     std::unique_lock<std::mutex> lock_;
     Mode mode_;
     bool open_ = false;
     bool dirty_ = false;
+    bool keysChanged_ = false;
 };
 
 // Statement use with reset on scope exit.
