@@ -456,11 +456,22 @@ UINT TempFileName(const Char* path, const Char* prefix, UINT unique, Char* resul
         SetLastError(ERROR_SUCCESS);
         return unique;
     }
+    // A prefix that is a plain name makes every candidate a plain name in
+    // the folder mapped above: each is looked up there (ignoring case, as
+    // mapping it would) rather than mapped again from the root.
+    const bool plainPrefix = ValidComponent(pre) && pre.find_first_of(u"\\/") == std::u16string::npos;
     const unsigned start = (static_cast<unsigned>(getpid()) * 31u + g_tempCounter.fetch_add(1)) & 0xFFFF;
     for (unsigned k = 0; k < 0x10000; ++k) {
         const unsigned n = ((start + k) & 0xFFFF) ? ((start + k) & 0xFFFF) : 1;
         const auto name = nameFor(n);
-        auto host = MapPath(name);
+        std::optional<fs::path> host;
+        if (plainPrefix) {
+            bool exists = true, link = false;
+            host = Lookup(*hostDir, std::u16string_view(name).substr(dir.size()), exists, link);
+            if (exists) continue;  // taken, in some spelling
+        } else {
+            host = MapPath(name);
+        }
         if (!host) return 0;
         const int fd = ::open(host->c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
         if (fd < 0) {
