@@ -545,7 +545,27 @@ std::optional<std::u16string> FullWindowsPath(std::u16string_view windowsPath) {
     return Join(*split);
 }
 
+// The last full path (drive, colon, separator) this thread mapped to an
+// existing plain path, under a root set by SetSystemRoot: programs map the
+// same few paths again and again, and the text of the answer cannot differ
+// while the root stays; whether it still exists is asked each time.
+struct LastMapped {
+    uint64_t generation = 0;
+    std::u16string windowsPath;
+    std::string host;
+};
+
+bool FullDrivePath(std::u16string_view path) {
+    return path.size() >= 3 && IsLetter(path[0]) && path[1] == u':' && IsSeparator(path[2]);
+}
+
 std::optional<fs::path> MapPath(std::u16string_view windowsPath) {
+    thread_local LastMapped last;
+    const uint64_t generation = SystemRootGeneration();
+    if (generation != 0 && generation == last.generation && windowsPath == last.windowsPath) {
+        bool missing = false;
+        if (PlainPathExists(last.host.c_str(), missing) && RootResolves(MappingRoot())) return fs::path(last.host);
+    }
     auto split = Split(windowsPath, true);
     if (!split) return std::nullopt;
     const fs::path& mapped = MappingRoot();
@@ -579,7 +599,14 @@ std::optional<fs::path> MapPath(std::u16string_view windowsPath) {
                 found = false;
             }
         }
-        if (found && RootResolves(mapped)) return fs::path(std::move(whole));
+        if (found && RootResolves(mapped)) {
+            if (generation != 0 && FullDrivePath(windowsPath)) {
+                last.generation = generation;
+                last.windowsPath.assign(windowsPath);
+                last.host = whole;
+            }
+            return fs::path(std::move(whole));
+        }
     }
     // The walk below: a copy of the root, as what it calls may map paths.
     const fs::path root = mapped;
