@@ -594,8 +594,8 @@ std::optional<fs::path> MapPath(std::u16string_view windowsPath) {
             whole.resize(whole.rfind('/'));  // no component holds a '/'; this is its folder
             if (PlainPathExists(whole.c_str(), missing)) {
                 bool lastExists = true, lastLink = false;
-                fs::path last = Lookup(fs::path(std::move(whole)), split->parts.back(), lastExists, lastLink);
-                if (!lastLink && RootResolves(mapped)) return last;
+                fs::path spelled = Lookup(fs::path(std::move(whole)), split->parts.back(), lastExists, lastLink);
+                if (!lastLink && RootResolves(mapped)) return spelled;
                 found = false;
             }
         }
