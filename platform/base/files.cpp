@@ -215,11 +215,16 @@ std::shared_ptr<FileObject> OpenHost(const fs::path& host, const OpenRequest& r)
     base |= O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     const mode_t mode = (r.flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
     int fd = -1;
+    int accessMode = base & O_ACCMODE;  // of the open that succeeded
     bool created = false;
     for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+        accessMode = base & O_ACCMODE;
         if (exists) {
             fd = ::open(host.c_str(), base);
-            if (fd < 0 && errno == EACCES && base & O_RDWR && !read) fd = ::open(host.c_str(), (base & ~O_RDWR) | O_WRONLY);
+            if (fd < 0 && errno == EACCES && base & O_RDWR && !read) {
+                fd = ::open(host.c_str(), (base & ~O_RDWR) | O_WRONLY);
+                accessMode = O_WRONLY;
+            }
             if (fd < 0 && errno == ENOENT && r.disposition != OPEN_EXISTING && r.disposition != TRUNCATE_EXISTING) {
                 exists = false;
                 continue;
@@ -238,8 +243,10 @@ std::shared_ptr<FileObject> OpenHost(const fs::path& host, const OpenRequest& r)
         }
     }
     if (fd < 0) return SetLastError(ERROR_SHARING_VIOLATION), nullptr;
-    const int status = ::fcntl(fd, F_GETFL);
-    ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    // Opened without blocking (a FIFO must not hang the open); reads and
+    // writes block. Of the flags F_SETFL changes only O_NONBLOCK was given.
+    ::fcntl(fd, F_SETFL, 0);
+    const int status = accessMode;
 
     auto file = std::make_shared<FileObject>();
     file->fd = fd;

@@ -37,6 +37,10 @@ std::u16string FromUtf8(std::string_view text) {
             if ((t & 0xC0) != 0x80) ok = false;
             c = (c << 6) | (t & 0x3F);
         }
+        // A sequence longer than its character needs is not UTF-8: read as
+        // one, C0 80 would put a NUL inside a name and C0 AF a '/'.
+        static constexpr char32_t kLeast[4] = {0, 0x80, 0x800, 0x10000};
+        if (ok && c < kLeast[extra]) ok = false;
         if (!ok || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
             // A byte that is not UTF-8 stands for itself (Latin-1), so that no
             // name is lost on the way.

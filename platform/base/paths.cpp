@@ -1,6 +1,8 @@
 #include "base/paths.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <linux/openat2.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -39,18 +41,24 @@ struct SplitPath {
     bool trailingSeparator = false;
 };
 
+// Calls f with each non-empty component of text; stops when f returns false.
+template <class F>
+bool ForEachComponent(std::u16string_view text, F&& f) {
+    size_t start = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !IsSeparator(text[i])) continue;
+        if (i > start && !f(text.substr(start, i - start))) return false;
+        start = i + 1;
+    }
+    return true;
+}
+
 std::vector<std::u16string> Components(std::u16string_view text) {
     std::vector<std::u16string> parts;
-    std::u16string current;
-    for (char16_t c : text) {
-        if (IsSeparator(c)) {
-            if (!current.empty()) parts.push_back(std::move(current));
-            current.clear();
-        } else {
-            current += c;
-        }
-    }
-    if (!current.empty()) parts.push_back(std::move(current));
+    ForEachComponent(text, [&](std::u16string_view part) {
+        parts.emplace_back(part);
+        return true;
+    });
     return parts;
 }
 
@@ -110,6 +118,19 @@ fs::path CanonicalRoot(const fs::path& root, std::error_code& ec) {
     return canon;
 }
 
+// Whether the root resolves (worked out once per root, as above), without
+// a copy of what it resolves to.
+bool RootResolves(const fs::path& root) {
+    auto& st = Cwd();
+    {
+        std::lock_guard g(st.lock);
+        if (st.canonicalFor == root.native()) return true;
+    }
+    std::error_code ec;
+    CanonicalRoot(root, ec);
+    return !ec;
+}
+
 bool Within(const fs::path& path, const fs::path& base) {
     auto p = path.begin();
     for (auto b = base.begin(); b != base.end(); ++b, ++p) {
@@ -131,15 +152,26 @@ fs::path Lookup(const fs::path& dir, std::u16string_view name, bool& exists, boo
             link = link || type == fs::file_type::symlink;
             return dir / exact;
         }
+        // Read with readdir itself: the directory iterator makes a path of
+        // every entry, and most entries are told apart by length alone (a
+        // name of n UTF-16 units takes n to 3n bytes in UTF-8).
         std::string best;
         bool bestLink = false;
-        for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-            const std::string candidate = it->path().filename().string();
-            if (EqualsNoCase(FromUtf8(candidate), name) && (best.empty() || candidate < best)) {
+        if (DIR* d = ::opendir(dir.c_str())) {
+            while (const dirent* e = ::readdir(d)) {
+                const std::string_view candidate(e->d_name);
+                if (candidate.size() < name.size() || candidate.size() > 3 * name.size()) continue;
+                if (candidate == "." || candidate == "..") continue;
+                if (!EqualsNoCase(FromUtf8(candidate), name) || (!best.empty() && candidate >= best)) continue;
                 best = candidate;
-                std::error_code lec;
-                bestLink = it->is_symlink(lec) || lec;
+                if (e->d_type == DT_UNKNOWN) {
+                    struct stat st {};
+                    bestLink = ::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISLNK(st.st_mode);
+                } else {
+                    bestLink = e->d_type == DT_LNK;
+                }
             }
+            ::closedir(d);
         }
         if (!best.empty()) {
             link = link || bestLink;
@@ -159,19 +191,34 @@ bool ValidComponent(std::u16string_view part) {
 
 std::optional<SplitPath> Split(std::u16string_view path, bool checkNames);
 
+// The root paths are mapped under, with its layout made. SystemRoot makes
+// the root's folder and asks the file system each time; a root set by
+// SetSystemRoot is worked out once a thread until another is set. The
+// reference stays valid until the thread's next call.
+const fs::path& MappingRoot() {
+    thread_local uint64_t generation = 0;
+    thread_local fs::path root;
+    const uint64_t now = SystemRootGeneration();
+    if (now != 0 && now == generation) return root;
+    root = SystemRoot();
+    EnsureLayout(root);
+    generation = now;
+    return root;
+}
+
 std::atomic<bool> g_noOpenat2{false};
 
 // Whether `path` exists with every component under the spelling given and
 // none of them a symbolic link: then a walk component by component would
 // find the exact names and no link, so one call answers for all of them.
 // False when unsure (missing, a link met, the call unavailable).
-bool PlainPathExists(const fs::path& path, bool& missing) {
+bool PlainPathExists(const char* path, bool& missing) {
     missing = false;
     if (g_noOpenat2.load(std::memory_order_relaxed)) return false;
     struct open_how how {};
     how.flags = O_PATH | O_CLOEXEC;
     how.resolve = RESOLVE_NO_SYMLINKS;
-    const long fd = ::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
+    const long fd = ::syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how);
     if (fd < 0) {
         if (errno == ENOSYS || errno == EPERM) g_noOpenat2.store(true, std::memory_order_relaxed);
         missing = errno == ENOENT;
@@ -231,25 +278,32 @@ std::optional<SplitPath> Split(std::u16string_view path, bool checkNames) {
     }
     out.trailingSeparator = !rest.empty() && IsSeparator(rest.back());
     out.parts = std::move(base);
-    for (auto& part : Components(rest)) {
-        if (part == u".") continue;
+    out.parts.reserve(out.parts.size() + 8);
+    DWORD refused = ERROR_SUCCESS;
+    ForEachComponent(rest, [&](std::u16string_view part) {
+        if (part == u".") return true;
         if (part == u"..") {
             if (out.parts.empty()) {
                 DiagRefused("MapPath", "\"" + ToUtf8(path) + "\" goes above " + ToUtf8(out.prefix));
-                SetLastError(ERROR_ACCESS_DENIED);
-                return std::nullopt;
+                refused = ERROR_ACCESS_DENIED;
+                return false;
             }
             out.parts.pop_back();
-            continue;
+            return true;
         }
         // Windows drops trailing dots and blanks of a name.
-        while (!part.empty() && (part.back() == u'.' || part.back() == u' ')) part.pop_back();
-        if (part.empty()) continue;
+        while (!part.empty() && (part.back() == u'.' || part.back() == u' ')) part.remove_suffix(1);
+        if (part.empty()) return true;
         if (checkNames && !ValidComponent(part)) {
-            SetLastError(ERROR_INVALID_NAME);
-            return std::nullopt;
+            refused = ERROR_INVALID_NAME;
+            return false;
         }
-        out.parts.push_back(std::move(part));
+        out.parts.emplace_back(part);
+        return true;
+    });
+    if (refused != ERROR_SUCCESS) {
+        SetLastError(refused);
+        return std::nullopt;
     }
     if (out.parts.empty()) out.trailingSeparator = false;
     return out;
@@ -402,11 +456,22 @@ UINT TempFileName(const Char* path, const Char* prefix, UINT unique, Char* resul
         SetLastError(ERROR_SUCCESS);
         return unique;
     }
+    // A prefix that is a plain name makes every candidate a plain name in
+    // the folder mapped above: each is looked up there (ignoring case, as
+    // mapping it would) rather than mapped again from the root.
+    const bool plainPrefix = ValidComponent(pre) && pre.find_first_of(u"\\/") == std::u16string::npos;
     const unsigned start = (static_cast<unsigned>(getpid()) * 31u + g_tempCounter.fetch_add(1)) & 0xFFFF;
     for (unsigned k = 0; k < 0x10000; ++k) {
         const unsigned n = ((start + k) & 0xFFFF) ? ((start + k) & 0xFFFF) : 1;
         const auto name = nameFor(n);
-        auto host = MapPath(name);
+        std::optional<fs::path> host;
+        if (plainPrefix) {
+            bool exists = true, link = false;
+            host = Lookup(*hostDir, std::u16string_view(name).substr(dir.size()), exists, link);
+            if (exists) continue;  // taken, in some spelling
+        } else {
+            host = MapPath(name);
+        }
         if (!host) return 0;
         const int fd = ::open(host->c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
         if (fd < 0) {
@@ -480,39 +545,74 @@ std::optional<std::u16string> FullWindowsPath(std::u16string_view windowsPath) {
     return Join(*split);
 }
 
+// The last full path (drive, colon, separator) this thread mapped to an
+// existing plain path, under a root set by SetSystemRoot: programs map the
+// same few paths again and again, and the text of the answer cannot differ
+// while the root stays; whether it still exists is asked each time.
+struct LastMapped {
+    uint64_t generation = 0;
+    std::u16string windowsPath;
+    std::string host;
+};
+
+bool FullDrivePath(std::u16string_view path) {
+    return path.size() >= 3 && IsLetter(path[0]) && path[1] == u':' && IsSeparator(path[2]);
+}
+
 std::optional<fs::path> MapPath(std::u16string_view windowsPath) {
+    thread_local LastMapped last;
+    const uint64_t generation = SystemRootGeneration();
+    if (generation != 0 && generation == last.generation && windowsPath == last.windowsPath) {
+        bool missing = false;
+        if (PlainPathExists(last.host.c_str(), missing) && RootResolves(MappingRoot())) return fs::path(last.host);
+    }
     auto split = Split(windowsPath, true);
     if (!split) return std::nullopt;
-    const fs::path root = SystemRoot();
-    EnsureLayout(root);
+    const fs::path& mapped = MappingRoot();
     std::vector<std::u16string> parts;
-    fs::path host = root;
+    fs::path host;
     bool exists = true;
     // Any symbolic link met below the root is resolved and checked; a path
     // made only of plain names and directories lies where its names say.
     bool link = false;
     if (split->prefix.size() == 2) {
-        host /= std::string(1, static_cast<char>(split->prefix[0] - u'A' + 'a'));
+        const char drive = static_cast<char>(split->prefix[0] - u'A' + 'a');
         // Most paths name what exists as spelled, through plain folders:
         // one look at the whole path (or, for a file about to be made, its
-        // folder) stands for the walk below, which would find the same.
-        fs::path whole = host;
-        for (const auto& part : split->parts) whole /= ToUtf8(part);
+        // folder) stands for the walk below, which would find the same. The
+        // text is put together first and made a path once: each append to
+        // a path parses it again.
+        std::u16string below;
+        for (const auto& part : split->parts) (below += u'/') += part;
+        std::string whole = mapped.native();
+        if (whole.empty() || whole.back() != '/') whole += '/';
+        whole += drive;
+        whole += ToUtf8(below);
         bool missing = false;
-        bool found = PlainPathExists(whole, missing);
+        bool found = PlainPathExists(whole.c_str(), missing);
         if (!found && missing && !split->parts.empty()) {
-            fs::path folder = whole.parent_path();
-            if (PlainPathExists(folder, missing)) {
+            whole.resize(whole.rfind('/'));  // no component holds a '/'; this is its folder
+            if (PlainPathExists(whole.c_str(), missing)) {
                 bool lastExists = true, lastLink = false;
-                whole = Lookup(folder, split->parts.back(), lastExists, lastLink);
-                found = !lastLink;
+                fs::path spelled = Lookup(fs::path(std::move(whole)), split->parts.back(), lastExists, lastLink);
+                if (!lastLink && RootResolves(mapped)) return spelled;
+                found = false;
             }
         }
-        if (found) {
-            std::error_code ec;
-            CanonicalRoot(root, ec);
-            if (!ec) return whole;
+        if (found && RootResolves(mapped)) {
+            if (generation != 0 && FullDrivePath(windowsPath)) {
+                last.generation = generation;
+                last.windowsPath.assign(windowsPath);
+                last.host = whole;
+            }
+            return fs::path(std::move(whole));
         }
+    }
+    // The walk below: a copy of the root, as what it calls may map paths.
+    const fs::path root = mapped;
+    host = root;
+    if (split->prefix.size() == 2) {
+        host /= std::string(1, static_cast<char>(split->prefix[0] - u'A' + 'a'));
         std::error_code sec;
         const auto type = fs::symlink_status(host, sec).type();
         exists = !sec && type != fs::file_type::not_found;

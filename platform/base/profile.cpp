@@ -6,7 +6,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <bit>
 #include <cerrno>
+#include <cstring>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -25,11 +28,24 @@ namespace {
 
 enum class Encoding { Ansi, Utf8Bom, Utf16Le };
 
+// The file's text decoded once, its lines views into it: every profile call
+// reads the whole file again, and a string of its own for each line cost
+// more than the rest of reading it. Lines an edit makes are kept beside it
+// (a deque, so that a view of one stays valid as more are made). The views
+// point into the object itself, so it is neither copied nor moved.
 struct IniText {
     Encoding encoding = Encoding::Ansi;
-    std::vector<std::u16string> lines;
+    std::u16string text;
+    std::vector<std::u16string_view> lines;
+    std::deque<std::u16string> made;
     bool crlf = true;
     bool finalNewline = true;
+
+    IniText() = default;
+    IniText(const IniText&) = delete;
+    IniText& operator=(const IniText&) = delete;
+
+    std::u16string_view Make(std::u16string line) { return made.emplace_back(std::move(line)); }
 };
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
@@ -91,32 +107,58 @@ std::optional<SectionRange> FindSection(const IniText& t, std::u16string_view na
     return std::nullopt;
 }
 
-IniText Decode(const std::string& bytes) {
-    IniText t;
-    std::u16string text;
+// The first line feed at or after `from`, or `size`; four units a step
+// while none is among them.
+size_t FindLineFeed(const char16_t* text, size_t from, size_t size) {
+    constexpr uint64_t kOnes = 0x0001000100010001ull, kHigh = 0x8000800080008000ull;
+    size_t i = from;
+    for (; size - i >= 4; i += 4) {
+        uint64_t word;
+        std::memcpy(&word, text + i, sizeof word);
+        const uint64_t x = word ^ (kOnes * u'\n');
+        if (((x - kOnes) & ~x & kHigh) != 0) break;  // some unit is a line feed
+    }
+    for (; i < size; ++i)
+        if (text[i] == u'\n') return i;
+    return size;
+}
+
+void Decode(const std::string& bytes, IniText& t) {
+    std::u16string& text = t.text;
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
         t.encoding = Encoding::Utf16Le;
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-            text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                          (static_cast<unsigned char>(bytes[i + 1]) << 8));
+        text.resize((bytes.size() - 2) / 2);
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(text.data(), bytes.data() + 2, text.size() * 2);
+        } else {
+            for (size_t i = 0; i < text.size(); ++i)
+                text[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 + 2 * i]) |
+                                                (static_cast<unsigned char>(bytes[3 + 2 * i]) << 8));
+        }
     } else if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
         t.encoding = Encoding::Utf8Bom;
         text = FromUtf8(std::string_view(bytes).substr(3));
     } else {
         text = FromAnsi(bytes);
     }
-    t.crlf = text.find(u"\r\n") != text.npos || text.find(u'\n') == text.npos;
+    // Line ends are CR LF when any line feed follows a carriage return, or
+    // when there is no line feed at all.
+    bool anyLineFeed = false, anyCrLf = false;
     t.finalNewline = text.empty() || text.back() == u'\n';
+    const std::u16string_view all(text);
     size_t start = 0;
-    while (start < text.size()) {
-        size_t nl = text.find(u'\n', start);
-        if (nl == text.npos) nl = text.size();
-        std::u16string line = text.substr(start, nl - start);
-        if (!line.empty() && line.back() == u'\r') line.pop_back();
-        t.lines.push_back(std::move(line));
+    while (start < all.size()) {
+        const size_t nl = FindLineFeed(all.data(), start, all.size());
+        std::u16string_view line = all.substr(start, nl - start);
+        if (!line.empty() && line.back() == u'\r') {
+            line.remove_suffix(1);
+            anyCrLf = anyCrLf || nl < all.size();
+        }
+        anyLineFeed = anyLineFeed || nl < all.size();
+        t.lines.push_back(line);
         start = nl + 1;
     }
-    return t;
+    t.crlf = anyCrLf || !anyLineFeed;
 }
 
 std::string Encode(const IniText& t) {
@@ -154,11 +196,12 @@ bool ReadAll(const fs::path& host, std::string& out) {
 
 std::u16string FileFor(const std::u16string& name) { return InWindowsDirectory(name.empty() ? u"win.ini" : name); }
 
-std::optional<IniText> Load(const std::u16string& fileName) {
+bool Load(const std::u16string& fileName, IniText& text) {
     auto host = MapPath(FileFor(fileName));
     std::string bytes;
-    if (!host || !ReadAll(*host, bytes)) return std::nullopt;
-    return Decode(bytes);
+    if (!host || !ReadAll(*host, bytes)) return false;
+    Decode(bytes, text);
+    return true;
 }
 
 std::atomic<unsigned> g_tempSerial{0};
@@ -185,7 +228,7 @@ bool Update(const std::u16string& fileName, bool createIfMissing, const std::fun
         if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0) return Fail(ERROR_ACCESS_DENIED);
         std::string bytes;
         if (!ReadAll(*host, bytes)) return FailErrno(errno);
-        text = Decode(bytes);
+        Decode(bytes, text);
     } else if (!createIfMissing) {
         return true;
     }
@@ -225,8 +268,8 @@ size_t InsertPoint(const IniText& t, const SectionRange& s) {
 bool SetKey(IniText& t, std::u16string_view section, std::u16string_view key, std::u16string_view value) {
     auto s = FindSection(t, section);
     if (!s) {
-        t.lines.push_back(u"[" + std::u16string(section) + u"]");
-        t.lines.push_back(std::u16string(key) + u"=" + std::u16string(value));
+        t.lines.push_back(t.Make(u"[" + std::u16string(section) + u"]"));
+        t.lines.push_back(t.Make(std::u16string(key) + u"=" + std::u16string(value)));
         return true;
     }
     for (size_t i = s->begin; i < s->end; ++i) {
@@ -235,11 +278,11 @@ bool SetKey(IniText& t, std::u16string_view section, std::u16string_view key, st
         // The file's spelling of the key stays.
         std::u16string line = std::u16string(k->key) + u"=" + std::u16string(value);
         if (line == t.lines[i]) return false;
-        t.lines[i] = std::move(line);
+        t.lines[i] = t.Make(std::move(line));
         return true;
     }
     t.lines.insert(t.lines.begin() + static_cast<ptrdiff_t>(InsertPoint(t, *s)),
-                   std::u16string(key) + u"=" + std::u16string(value));
+                   t.Make(std::u16string(key) + u"=" + std::u16string(value)));
     return true;
 }
 
@@ -269,14 +312,16 @@ bool DeleteSection(IniText& t, std::u16string_view section) {
 bool ReplaceSection(IniText& t, std::u16string_view section, const std::vector<std::u16string>& lines) {
     auto s = FindSection(t, section);
     if (!s) {
-        t.lines.push_back(u"[" + std::u16string(section) + u"]");
-        t.lines.insert(t.lines.end(), lines.begin(), lines.end());
+        t.lines.push_back(t.Make(u"[" + std::u16string(section) + u"]"));
+        for (const auto& line : lines) t.lines.push_back(t.Make(line));
         return true;
     }
     // Blank lines that separate it from the next section stay.
     const size_t end = InsertPoint(t, *s);
     t.lines.erase(t.lines.begin() + static_cast<ptrdiff_t>(s->begin), t.lines.begin() + static_cast<ptrdiff_t>(end));
-    t.lines.insert(t.lines.begin() + static_cast<ptrdiff_t>(s->begin), lines.begin(), lines.end());
+    std::vector<std::u16string_view> made;
+    for (const auto& line : lines) made.push_back(t.Make(line));
+    t.lines.insert(t.lines.begin() + static_cast<ptrdiff_t>(s->begin), made.begin(), made.end());
     return true;
 }
 
@@ -367,7 +412,8 @@ DWORD GetString(const Char* section, const Char* key, const Char* def, Char* buf
     }
     std::u16string fallback = Widen(def);  // Windows drops only its trailing blanks
     while (!fallback.empty() && IsBlank(fallback.back())) fallback.pop_back();
-    auto text = Load(Widen(file));
+    IniText loaded;
+    const IniText* text = Load(Widen(file), loaded) ? &loaded : nullptr;
     SetLastError(text ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
     if (!section) return PutList(text ? SectionNames(*text) : std::vector<std::u16string>{}, buffer, size);
     const std::u16string sec = Widen(section);
@@ -387,7 +433,8 @@ DWORD GetString(const Char* section, const Char* key, const Char* def, Char* buf
 template <class Char>
 UINT GetInt(const Char* section, const Char* key, INT def, const Char* file) {
     if (!section || !key) return static_cast<UINT>(def);
-    auto text = Load(Widen(file));
+    IniText loaded;
+    const IniText* text = Load(Widen(file), loaded) ? &loaded : nullptr;
     auto value = text ? Value(*text, Widen(section), Widen(key)) : std::nullopt;
     if (!value || value->empty()) return static_cast<UINT>(def);
     std::u16string_view v = Trim(*value);
@@ -410,7 +457,8 @@ DWORD GetSection(const Char* section, Char* buffer, DWORD size, const Char* file
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    auto text = Load(Widen(file));
+    IniText loaded;
+    const IniText* text = Load(Widen(file), loaded) ? &loaded : nullptr;
     auto s = text ? FindSection(*text, Widen(section)) : std::nullopt;
     return PutList(s ? SectionLines(*text, *s) : std::vector<std::u16string>{}, buffer, size);
 }
@@ -418,7 +466,8 @@ DWORD GetSection(const Char* section, Char* buffer, DWORD size, const Char* file
 template <class Char>
 DWORD GetSectionNames(Char* buffer, DWORD size, const Char* file) {
     if (!buffer || size == 0) return 0;
-    auto text = Load(Widen(file));
+    IniText loaded;
+    const IniText* text = Load(Widen(file), loaded) ? &loaded : nullptr;
     return PutList(text ? SectionNames(*text) : std::vector<std::u16string>{}, buffer, size);
 }
 

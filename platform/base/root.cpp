@@ -1,5 +1,7 @@
 #include "base/root.h"
 
+#include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 #include <system_error>
@@ -9,6 +11,8 @@ namespace zq {
 namespace {
 std::mutex g_rootLock;
 std::filesystem::path g_override;
+uint64_t g_changes = 0;                     // under g_rootLock
+std::atomic<uint64_t> g_overrideGeneration{0};  // 0: no root set
 
 std::filesystem::path ChosenRoot() {
     std::filesystem::path root;
@@ -23,6 +27,8 @@ std::filesystem::path ChosenRoot() {
     return root;
 }
 }  // namespace
+
+uint64_t SystemRootGeneration() { return g_overrideGeneration.load(std::memory_order_acquire); }
 
 std::filesystem::path SystemRoot() {
     const std::filesystem::path root = ChosenRoot();
@@ -41,6 +47,7 @@ std::filesystem::path ExistingSystemRoot() {
 void SetSystemRoot(const std::filesystem::path& root) {
     std::lock_guard lock(g_rootLock);
     g_override = root;
+    g_overrideGeneration.store(root.empty() ? 0 : ++g_changes, std::memory_order_release);
 }
 
 }  // namespace zq

@@ -37,6 +37,7 @@ enum class ByteKind : uint8_t { Single, Lead };
 
 struct CodePageTable {
     std::array<ByteKind, 256> kind{};
+    bool hasLeads = false;                        // a double-byte page
     const char16_t* single = nullptr;             // 256 entries
     std::array<const char16_t*, 256> leadRow{};   // trail -> character (0: invalid pair), at lead bytes
     std::vector<uint16_t> reverse;                // character -> byte or lead << 8 | trail, kUnmapped when none
@@ -54,6 +55,7 @@ std::unique_ptr<CodePageTable> BuildTable(UINT cp) {
     t->single = data->single;
     for (uint32_t i = 0; i < data->leadCount; ++i) {
         t->kind[data->leads[i]] = ByteKind::Lead;
+        t->hasLeads = true;
         t->leadRow[data->leads[i]] = data->rows + 256 * i;
     }
     t->reverse.resize(0x10000);
@@ -83,14 +85,69 @@ const CodePageTable* TableFor(UINT cp) {
 // ---------------------------------------------------------------------------
 // UTF-8
 
+// The converters below write through a pointer into output sized for the
+// common case, and take plain 7-bit text eight bytes (four UTF-16 units) at
+// a time: text is converted on every file, registry and profile call, and a
+// character at a time through push_back cost more than the calls' own work.
+
+// Output of T appended to `out`, grown only when what remains may not fit.
+template <class String>
+class Appender {
+public:
+    using Char = typename String::value_type;
+    Appender(String& out, size_t expected) : out_(out), base_(out.size()) {
+        out_.resize(base_ + expected);
+        at_ = out_.data() + base_;
+        end_ = out_.data() + out_.size();
+    }
+    // Room for n more units, growing by `more` (at least n) when short.
+    Char* Room(size_t n, size_t more) {
+        if (static_cast<size_t>(end_ - at_) < n) {
+            const size_t used = static_cast<size_t>(at_ - out_.data());
+            out_.resize(out_.size() + std::max(n, more));
+            at_ = out_.data() + used;
+            end_ = out_.data() + out_.size();
+        }
+        return at_;
+    }
+    void Advance(size_t n) { at_ += n; }
+    void Put(Char c) { *at_++ = c; }
+    ~Appender() { out_.resize(static_cast<size_t>(at_ - out_.data())); }
+
+private:
+    String& out_;
+    size_t base_;
+    Char* at_;
+    Char* end_;
+};
+
+constexpr uint64_t kHighBits8 = 0x8080808080808080ull;
+constexpr uint64_t kNonAscii16 = 0xFF80FF80FF80FF80ull;
+
 // Decodes UTF-8 into UTF-16. Returns false on a malformed sequence when
-// strict; otherwise each malformed sequence becomes U+FFFD.
+// strict; otherwise each malformed sequence becomes U+FFFD. No byte yields
+// more than one UTF-16 unit (four bytes make a surrogate pair), so the
+// output never grows past the input's length.
 bool DecodeUtf8(std::string_view in, std::u16string& out, bool strict) {
+    Appender<std::u16string> put(out, in.size());
+    const auto* p = reinterpret_cast<const uint8_t*>(in.data());
+    const size_t n = in.size();
     size_t i = 0;
-    while (i < in.size()) {
-        const auto b0 = static_cast<uint8_t>(in[i]);
+    while (i < n) {
+        if (n - i >= 8) {
+            uint64_t word;
+            std::memcpy(&word, p + i, 8);
+            if ((word & kHighBits8) == 0) {
+                char16_t* o = put.Room(8, 8);
+                for (int k = 0; k < 8; ++k) o[k] = p[i + k];
+                put.Advance(8);
+                i += 8;
+                continue;
+            }
+        }
+        const uint8_t b0 = p[i];
         if (b0 < 0x80) {
-            out.push_back(b0);
+            put.Put(b0);
             ++i;
             continue;
         }
@@ -103,56 +160,79 @@ bool DecodeUtf8(std::string_view in, std::u16string& out, bool strict) {
         size_t j = i + 1;
         bool ok = need > 0;
         for (int k = 0; ok && k < need; ++k, ++j) {
-            if (j >= in.size() || (static_cast<uint8_t>(in[j]) & 0xC0) != 0x80) {
+            if (j >= n || (p[j] & 0xC0) != 0x80) {
                 ok = false;
                 break;
             }
-            cp = (cp << 6) | (static_cast<uint8_t>(in[j]) & 0x3F);
+            cp = (cp << 6) | (p[j] & 0x3F);
         }
         if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000))) ok = false;
         if (!ok) {
             if (strict) return false;
-            out.push_back(kReplacement);
+            put.Put(kReplacement);
             // Skip the lead byte and the continuation bytes that belonged to it.
-            i = std::max(i + 1, std::min(j, in.size()));
+            i = std::max(i + 1, std::min(j, n));
             continue;
         }
         if (cp >= 0x10000) {
             cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+            put.Put(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            put.Put(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
         } else {
-            out.push_back(static_cast<char16_t>(cp));
+            put.Put(static_cast<char16_t>(cp));
         }
         i = j;
     }
     return true;
 }
 
+// Sized for plain text (a byte a unit); a unit yields at most three bytes,
+// so at the first longer character the room grows to cover the rest.
 bool EncodeUtf8(std::u16string_view in, std::string& out, bool strict) {
-    for (size_t i = 0; i < in.size(); ++i) {
-        uint32_t cp = in[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] < 0xE000) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (in[i + 1] - 0xDC00);
+    Appender<std::string> put(out, in.size());
+    const char16_t* p = in.data();
+    const size_t n = in.size();
+    for (size_t i = 0; i < n; ++i) {
+        if (n - i >= 4) {
+            uint64_t word;
+            std::memcpy(&word, p + i, 8);
+            if ((word & kNonAscii16) == 0) {
+                char* o = put.Room(4, 4);
+                for (int k = 0; k < 4; ++k) o[k] = static_cast<char>(p[i + k]);
+                put.Advance(4);
+                i += 3;
+                continue;
+            }
+        }
+        uint32_t cp = p[i];
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < n && p[i + 1] >= 0xDC00 && p[i + 1] < 0xE000) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (p[i + 1] - 0xDC00);
             ++i;
         } else if (cp >= 0xD800 && cp < 0xE000) {
             if (strict) return false;
             cp = kReplacement;
         }
         if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+            *put.Room(1, 1) = static_cast<char>(cp);
+            put.Advance(1);
+            continue;
+        }
+        char* o = put.Room(4, 2 * (n - i) + 4);
+        if (cp < 0x800) {
+            o[0] = static_cast<char>(0xC0 | (cp >> 6));
+            o[1] = static_cast<char>(0x80 | (cp & 0x3F));
+            put.Advance(2);
         } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+            o[0] = static_cast<char>(0xE0 | (cp >> 12));
+            o[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            o[2] = static_cast<char>(0x80 | (cp & 0x3F));
+            put.Advance(3);
         } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+            o[0] = static_cast<char>(0xF0 | (cp >> 18));
+            o[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            o[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            o[3] = static_cast<char>(0x80 | (cp & 0x3F));
+            put.Advance(4);
         }
     }
     return true;
@@ -161,18 +241,31 @@ bool EncodeUtf8(std::u16string_view in, std::string& out, bool strict) {
 // ---------------------------------------------------------------------------
 // Table conversions
 
-// Returns false on an invalid sequence when strict.
+// Returns false on an invalid sequence when strict. A byte never yields more
+// than one character.
 bool DecodeTable(const CodePageTable& t, std::string_view in, std::u16string& out, bool strict) {
-    for (size_t i = 0; i < in.size(); ++i) {
-        const auto b = static_cast<uint8_t>(in[i]);
+    Appender<std::u16string> put(out, in.size());
+    const auto* p = reinterpret_cast<const uint8_t*>(in.data());
+    const size_t n = in.size();
+    if (!t.hasLeads) {
+        // A single-byte page: one look-up a byte, eight to a step.
+        char16_t* o = put.Room(n, n);
+        size_t i = 0;
+        for (; n - i >= 8; i += 8)
+            for (int k = 0; k < 8; ++k) o[i + k] = t.single[p[i + k]];
+        for (; i < n; ++i) o[i] = t.single[p[i]];
+        put.Advance(n);
+        return true;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t b = p[i];
         if (t.kind[b] != ByteKind::Lead) {
-            out.push_back(t.single[b]);
+            put.Put(t.single[b]);
             continue;
         }
-        if (i + 1 < in.size()) {
-            const auto trail = static_cast<uint8_t>(in[i + 1]);
-            if (char16_t c = t.leadRow[b][trail]; c != 0) {
-                out.push_back(c);
+        if (i + 1 < n) {
+            if (char16_t c = t.leadRow[b][p[i + 1]]; c != 0) {
+                put.Put(c);
                 ++i;
                 continue;
             }
@@ -180,28 +273,40 @@ bool DecodeTable(const CodePageTable& t, std::string_view in, std::u16string& ou
         // A lead byte without a valid trail: the lead byte alone is lost, the
         // next byte is read again on its own.
         if (strict) return false;
-        out.push_back(u'?');
+        put.Put(u'?');
     }
     return true;
 }
 
+// Sized for a byte a character; double-byte characters and a longer
+// default character grow it.
 void EncodeTable(const CodePageTable& t, std::u16string_view in, std::string& out, std::string_view defaultChar,
                  bool& usedDefault) {
-    for (size_t i = 0; i < in.size(); ++i) {
-        const char16_t c = in[i];
+    Appender<std::string> put(out, in.size());
+    const char16_t* p = in.data();
+    const size_t n = in.size();
+    const size_t longest = std::max<size_t>(2, defaultChar.size());
+    for (size_t i = 0; i < n; ++i) {
+        const char16_t c = p[i];
         uint16_t code = t.reverse[c];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] < 0xE000) {
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < n && p[i + 1] >= 0xDC00 && p[i + 1] < 0xE000) {
             ++i;  // a character outside the BMP is never in these code pages
             code = kUnmapped;
         }
+        if (code <= 0xFF) {
+            *put.Room(1, 1) = static_cast<char>(code);
+            put.Advance(1);
+            continue;
+        }
+        char* o = put.Room(longest, longest + (n - i));
         if (code == kUnmapped) {
-            out.append(defaultChar);
+            std::memcpy(o, defaultChar.data(), defaultChar.size());
+            put.Advance(defaultChar.size());
             usedDefault = true;
-        } else if (code > 0xFF) {
-            out.push_back(static_cast<char>(code >> 8));
-            out.push_back(static_cast<char>(code & 0xFF));
         } else {
-            out.push_back(static_cast<char>(code));
+            o[0] = static_cast<char>(code >> 8);
+            o[1] = static_cast<char>(code & 0xFF);
+            put.Advance(2);
         }
     }
 }

@@ -48,6 +48,7 @@ struct CurrentState {
     std::mutex lock;
     std::shared_ptr<Db> db;
     pid_t pid = 0;
+    uint64_t generation = 0;  // SystemRootGeneration when db was chosen
     // Connections inherited across fork are never touched again (SQLite
     // forbids using them in the child) but stay referenced.
     std::vector<std::shared_ptr<Db>> inherited;
@@ -147,6 +148,14 @@ Db::~Db() {
 
 std::shared_ptr<Db> Db::Current() {
     auto& st = State();
+    // Under a root set by SetSystemRoot the open connection is the one to
+    // use for as long as that root stays set: SystemRoot makes the root's
+    // folder and asks the file system on every call.
+    const uint64_t generation = zq::SystemRootGeneration();
+    {
+        std::lock_guard lock(st.lock);
+        if (generation != 0 && st.db && st.generation == generation && st.pid == getpid()) return st.db;
+    }
     std::filesystem::path file = zq::SystemRoot() / "registry.db";
     std::lock_guard lock(st.lock);
     pid_t pid = getpid();
@@ -155,9 +164,11 @@ std::shared_ptr<Db> Db::Current() {
         st.db.reset();
     }
     if (!st.db || st.db->File() != file) {
+        st.generation = 0;  // until the new connection stands
         st.db = std::make_shared<Db>(file);
         st.pid = pid;
     }
+    st.generation = generation;
     return st.db;
 }
 
@@ -241,13 +252,31 @@ void Db::Initialise() {
 
 // Every call of the store runs in a transaction: its statements are kept
 // prepared rather than parsed again each time.
-Txn::Txn(Db& db, Mode mode) : db_(db), lock_(db.Mutex()), mode_(mode) {
+Txn::Txn(Db& db, Mode mode)
+    : db_(db), walkBase_(db.walkBase_), walkedText_(db.walkedText_), walked_(db.walked_), lock_(db.Mutex()),
+      mode_(mode) {
     db_.Run(mode == Mode::Write ? "BEGIN IMMEDIATE" : "BEGIN");
     open_ = true;
+    // The first statement read starts the snapshot this transaction sees;
+    // the version says whether another connection committed since the walk
+    // remembered was made.
+    int64_t now = -1;
+    try {
+        Stmt version(db_, "PRAGMA data_version");
+        if (version.Step()) now = version.Int(0);
+    } catch (const StoreError&) {
+        // Unknown: nothing remembered is trusted; the statements that
+        // follow report what is wrong.
+    }
+    if (now < 0 || now != db_.walkDataVersion_) db_.ForgetWalk();
+    db_.walkDataVersion_ = now;
 }
 
 Txn::~Txn() {
     if (!open_) return;
+    // Keys it made, renamed or deleted come back as they were, and what was
+    // walked since may name them otherwise.
+    if (keysChanged_) db_.ForgetWalk();
     try {
         db_.Run("ROLLBACK");
     } catch (const StoreError&) {
@@ -293,6 +322,7 @@ KeyId Txn::CreateChild(KeyId parent, std::u16string_view name, bool* created) {
 KeyId Txn::InsertChild(KeyId parent, std::u16string_view name) {
     Stmt s(db_, "INSERT INTO keys(parent, name, fold, written) VALUES(?, ?, ?, ?)");
     s.Bind(1, parent).Bind(2, name).BindFolded(3, name).Bind(4, static_cast<int64_t>(std::time(nullptr)));
+    keysChanged_ = true;
     s.Step();
     dirty_ = true;
     return sqlite3_last_insert_rowid(db_.Handle());
@@ -312,44 +342,70 @@ bool ForEachComponent(std::u16string_view path, F&& f) {
 }
 }  // namespace
 
-size_t Txn::Remembered(KeyId base, std::u16string_view path, KeyId& at, size_t& offset) const {
+size_t Txn::Remembered(KeyId base, std::u16string_view path, KeyId& at, size_t& offset, bool& exact) const {
     at = base;
     offset = 0;
+    exact = true;
     if (base != walkBase_) return 0;
+    // Paths walked again are mostly spelled as before: the longest
+    // remembered prefix that the path repeats byte for byte is found with
+    // one comparison of the text, not one a component.
     size_t depth = 0;
-    ForEachComponent(path, [&](std::u16string_view part) {
+    for (size_t d = walked_.size(); d > 0; --d) {
+        const size_t end = walked_[d - 1].end;
+        if (end > path.size() || (end < path.size() && path[end] != u'\\')) continue;
+        if (std::memcmp(path.data(), walkedText_.data(), end * sizeof(char16_t)) != 0) continue;
+        depth = d;
+        offset = end;
+        at = walked_[d - 1].id;
+        break;
+    }
+    // Further components may still name the same keys in another case.
+    ForEachComponent(path.substr(offset), [&](std::u16string_view part) {
         if (depth >= walked_.size()) return false;
-        // Paths walked again are mostly spelled as before: bytes first.
-        const std::u16string& known = walked_[depth].first;
-        if (known != part && !SameName(known, part)) return false;
-        at = walked_[depth].second;
+        const WalkedPart& w = walked_[depth];
+        if (!SameName(std::u16string_view(walkedText_).substr(w.begin, w.end - w.begin), part)) return false;
+        at = w.id;
         offset = static_cast<size_t>(part.data() + part.size() - path.data());
+        exact = false;
         ++depth;
         return true;
     });
     return depth;
 }
 
-void Txn::Remember(size_t depth, std::u16string_view part, KeyId id) {
-    if (walked_.size() <= depth) walked_.resize(depth + 1);
-    walked_[depth].first.assign(part);
-    walked_[depth].second = id;
-    walked_.resize(depth + 1);
+size_t Txn::Rebase(KeyId base, std::u16string_view path, KeyId& at, size_t& offset) {
+    bool exact = true;
+    const size_t depth = Remembered(base, path, at, offset, exact);
+    if (depth == 0) walkBase_ = base;
+    if (!exact) {
+        // The components matched ignoring case sit elsewhere in this path.
+        size_t d = 0;
+        ForEachComponent(path.substr(0, offset), [&](std::u16string_view part) {
+            walked_[d].begin = static_cast<size_t>(part.data() - path.data());
+            walked_[d].end = walked_[d].begin + part.size();
+            return ++d < depth;
+        });
+    }
+    walked_.resize(depth);
+    walkedText_.assign(path);
+    return depth;
+}
+
+void Txn::Remember(std::u16string_view path, std::u16string_view part, KeyId id) {
+    const auto begin = static_cast<size_t>(part.data() - path.data());
+    walked_.push_back({begin, begin + part.size(), id});
 }
 
 std::optional<KeyId> Txn::Walk(KeyId base, std::u16string_view path) {
     KeyId at = base;
     size_t offset = 0;
-    size_t depth = Remembered(base, path, at, offset);
-    if (depth == 0) {
-        walkBase_ = base;
-        walked_.clear();
-    }
+    Rebase(base, path, at, offset);
     bool ok = ForEachComponent(path.substr(offset), [&](std::u16string_view part) {
         auto next = Child(at, part);
         if (!next) return false;
         at = *next;
-        Remember(depth++, part, at);
+        Remember(path, part, at);
         return true;
     });
     if (!ok) return std::nullopt;
@@ -359,17 +415,13 @@ std::optional<KeyId> Txn::Walk(KeyId base, std::u16string_view path) {
 KeyId Txn::WalkCreate(KeyId base, std::u16string_view path, bool* created) {
     KeyId at = base;
     size_t offset = 0;
-    size_t depth = Remembered(base, path, at, offset);
-    if (depth == 0) {
-        walkBase_ = base;
-        walked_.clear();
-    }
+    Rebase(base, path, at, offset);
     bool any = false;
     bool below = false;  // under a key made here, which has no children to look up
     ForEachComponent(path.substr(offset), [&](std::u16string_view part) {
         bool made = true;
         at = below ? InsertChild(at, part) : CreateChild(at, part, &made);
-        Remember(depth++, part, at);
+        Remember(path, part, at);
         below = made;
         any = made;  // only the last component decides
         return true;
@@ -407,7 +459,8 @@ int64_t Txn::WriteTime(KeyId key) {
 }
 
 void Txn::Rename(KeyId key, std::u16string_view name) {
-    walked_.clear();
+    db_.ForgetWalk();
+    keysChanged_ = true;
     Stmt s(db_, "UPDATE keys SET name=?, fold=? WHERE id=?");
     s.Bind(1, name).BindFolded(2, name).Bind(3, key);
     s.Step();
@@ -415,7 +468,8 @@ void Txn::Rename(KeyId key, std::u16string_view name) {
 }
 
 void Txn::DeleteTree(KeyId key) {
-    walked_.clear();
+    db_.ForgetWalk();
+    keysChanged_ = true;
     {
         Stmt v(db_,
                "WITH RECURSIVE t(id) AS (SELECT ? UNION ALL SELECT k.id FROM keys k JOIN t ON k.parent=t.id)"

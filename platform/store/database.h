@@ -79,6 +79,7 @@ public:
     KeyId Hkcc() const { return hkcc_; }
 
 private:
+    friend class Txn;
     void Initialise();
     [[noreturn]] void ThrowRunFailure(const char* message);
 
@@ -87,6 +88,34 @@ private:
     std::mutex mutex_;
     std::map<const char*, sqlite3_stmt*> statements_;
     KeyId hklm_ = 0, hku_ = 0, hkcc_ = 0;
+
+    // The last path walked below `walkBase_`, one entry a component: an
+    // import or export walks paths in tree order, each sharing most of its
+    // components with the one before, and every call of the registry or the
+    // spooler walks the same few paths in a transaction of its own; a deep
+    // tree would otherwise cost a look-up per component of every path. The
+    // path's text is kept whole and each component placed in it, so that a
+    // path repeating the last one is recognised by one comparison.
+    //
+    // Kept by the connection across transactions (under its mutex) while
+    // the ids stay what they were: a key id is never reused, and only
+    // changes meaning when its key is deleted or renamed, which forgets the
+    // walk here; so does a transaction rolled back that made, renamed or
+    // deleted keys (what it walked since may name them otherwise), and so
+    // does a commit by another connection (its data version, checked as
+    // each transaction begins).
+    struct WalkedPart {
+        size_t begin, end;  // in walkedText_
+        KeyId id;
+    };
+    KeyId walkBase_ = 0;
+    std::u16string walkedText_;
+    std::vector<WalkedPart> walked_;
+    int64_t walkDataVersion_ = -1;
+    void ForgetWalk() {
+        walkBase_ = 0;
+        walked_.clear();
+    }
 };
 
 // One transaction, holding the database's process lock for its lifetime.
@@ -135,21 +164,24 @@ private:
     KeyId InsertChild(KeyId parent, std::u16string_view name);  // a name not yet under `parent`
     // How many leading components of `path` below `base` the last walk
     // already found; `at` is the key of the last of them (base when none).
-    size_t Remembered(KeyId base, std::u16string_view path, KeyId& at, size_t& offset) const;
-    void Remember(size_t depth, std::u16string_view part, KeyId id);
+    // `exact` is cleared when some of them matched only ignoring case.
+    size_t Remembered(KeyId base, std::u16string_view path, KeyId& at, size_t& offset, bool& exact) const;
+    // Remembered, then keeps of the last walk only what `path` repeats,
+    // placed in `path`, for the walk to go on from.
+    size_t Rebase(KeyId base, std::u16string_view path, KeyId& at, size_t& offset);
+    void Remember(std::u16string_view path, std::u16string_view part, KeyId id);
 
     Db& db_;
-    // The last path walked below `walkBase_`, one entry a component: an
-    // import or export walks paths in tree order, each sharing most of its
-    // components with the one before, and a deep tree would otherwise cost a
-    // look-up per component of every path. Key ids only change within the
-    // transaction when a key is deleted or renamed, which forgets them.
-    KeyId walkBase_ = 0;
-    std::vector<std::pair<std::u16string, KeyId>> walked_;
+    // The connection's memory of the last walk (see Db).
+    using WalkedPart = Db::WalkedPart;
+    KeyId& walkBase_;
+    std::u16string& walkedText_;
+    std::vector<WalkedPart>& walked_;
     std::unique_lock<std::mutex> lock_;
     Mode mode_;
     bool open_ = false;
     bool dirty_ = false;
+    bool keysChanged_ = false;
 };
 
 // Statement use with reset on scope exit.

@@ -135,6 +135,70 @@ TEST_P(CodePageTables, AgreeWithTheSystemConverter) {
     iconv_close(fromWide);
 }
 
+// Whole texts through iconv, for text longer than one character.
+std::string IconvText(const char* to, const char* from, const std::string& in) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return "(no converter)";
+    std::string out(in.size() * 4 + 16, '\0');
+    char* inPtr = const_cast<char*>(in.data());
+    size_t inLeft = in.size();
+    char* outPtr = out.data();
+    size_t outLeft = out.size();
+    const bool ok = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1) && inLeft == 0;
+    iconv_close(cd);
+    return ok ? out.substr(0, out.size() - outLeft) : "(refused)";
+}
+
+std::string Utf16Bytes(const std::u16string& text) {
+    std::string out;
+    for (char16_t c : text) out += Utf16Bytes(c);
+    return out;
+}
+
+// Plain text is converted several bytes at a time: texts of every length up
+// to a few such steps, with characters beyond 7 bits at every position
+// (alone, in pairs, and where a surrogate pair straddles a step), convert
+// as the system's converter does in both directions.
+TEST(CodePageTexts, LongerTextsAgreeWithTheSystemConverter) {
+    struct Case {
+        UINT codePage;
+        const char* iconvName;
+        std::u16string special;  // one character (or surrogate pair) beyond 7 bits
+    };
+    const Case cases[] = {
+        {CP_UTF8, "UTF-8", u"\u00E9"},      {CP_UTF8, "UTF-8", u"\u20AC"},     {CP_UTF8, "UTF-8", u"\U0001F600"},
+        {1252, "CP1252", u"\u00E9"},        {1252, "CP1252", u"\u20AC"},       {932, "CP932", u"\u3042"},
+        {932, "CP932", u"\uFF71"},          {850, "CP850", u"\u00E9"},
+    };
+    for (const Case& c : cases) {
+        for (size_t length = 0; length <= 26; ++length) {
+            for (size_t at = 0; at <= length; ++at) {
+                for (const bool twice : {false, true}) {
+                    std::u16string text;
+                    for (size_t i = 0; i < length; ++i) text += static_cast<char16_t>(u'A' + (i % 26));
+                    text.insert(at, c.special);
+                    if (twice) text += c.special;
+                    SCOPED_TRACE(testing::Message() << c.codePage << " length " << length << " at " << at
+                                                    << (twice ? " and at the end" : ""));
+                    const std::string bytes = IconvText(c.iconvName, "UTF-16LE", Utf16Bytes(text));
+                    ASSERT_NE(bytes.front(), '(') << bytes;
+                    std::string encoded(bytes.size() + 8, '\0');
+                    const int n = WideCharToMultiByte(c.codePage, 0, text.data(), static_cast<int>(text.size()),
+                                                      encoded.data(), static_cast<int>(encoded.size()), nullptr,
+                                                      nullptr);
+                    EXPECT_EQ(encoded.substr(0, n > 0 ? n : 0), bytes);
+                    std::u16string decoded(text.size() + 8, u'\0');
+                    const int m = MultiByteToWideChar(c.codePage, MB_ERR_INVALID_CHARS, bytes.data(),
+                                                      static_cast<int>(bytes.size()), decoded.data(),
+                                                      static_cast<int>(decoded.size()));
+                    EXPECT_EQ(Utf16Bytes(decoded.substr(0, m > 0 ? m : 0)),
+                              IconvText("UTF-16LE", c.iconvName, bytes));
+                }
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Supported, CodePageTables, testing::ValuesIn(kPages),
                          [](const testing::TestParamInfo<Page>& info) {
                              return "cp" + std::to_string(info.param.codePage);

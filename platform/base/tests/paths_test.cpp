@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <functional>
 
 #include "base/diag.h"
 #include "base/error.h"
@@ -44,6 +46,52 @@ TEST_F(Paths, MapsWindowsFormsUnderTheRoot) {
         ASSERT_TRUE(host) << zq::Utf16ToUtf8(c.windows);
         EXPECT_EQ(*host, Host(c.host)) << zq::Utf16ToUtf8(c.windows);
     }
+}
+
+// The same Windows path mapped again follows what changed on disk in
+// between, and the root set in between.
+TEST_F(Paths, MappingAgainFollowsChanges) {
+    fs::create_directories(Host("c/Data"));
+    const auto map = [] { return zq::MapPath(u"C:\\Data\\f.txt"); };
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        std::string host;  // under the root in use
+    } steps[] = {
+        {"missing", [] {}, "c/Data/f.txt"},
+        {"made as spelled", [this] { WriteHost("c/Data/f.txt", "x"); }, "c/Data/f.txt"},
+        {"replaced by another spelling",
+         [this] {
+             fs::remove(Host("c/Data/f.txt"));
+             WriteHost("c/Data/F.TXT", "x");
+         },
+         "c/Data/F.TXT"},
+        {"its folder renamed",
+         [this] {
+             fs::rename(Host("c/Data"), Host("c/data2"));
+             fs::create_directories(Host("c/DATA"));
+             WriteHost("c/DATA/f.txt", "x");
+         },
+         "c/DATA/f.txt"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        map();  // remembered from before the change
+        step.change();
+        const auto host = map();
+        ASSERT_TRUE(host);
+        EXPECT_EQ(*host, root_ / step.host);
+    }
+    // Another root: the same path maps under it.
+    const fs::path other = zq::testing::MakeTempDirectory("zqroot");
+    zq::SetSystemRoot(other);
+    fs::create_directories(other / "c" / "Data");
+    std::ofstream(other / "c" / "Data" / "f.txt") << "y";
+    const auto host = map();
+    zq::SetSystemRoot(root_);
+    zq::testing::RemoveTree(other);
+    ASSERT_TRUE(host);
+    EXPECT_EQ(*host, other / "c" / "Data" / "f.txt");
 }
 
 TEST_F(Paths, RefusesWhatLeavesTheRoot) {

@@ -195,6 +195,35 @@ TEST_F(Profile, Utf16FileKeepsItsByteOrderMark) {
     EXPECT_EQ(after, expectedBytes);
 }
 
+// A file behind a UTF-8 mark: each sequence reads as the character it
+// encodes, and bytes that are not UTF-8 (overlong forms among them, which
+// would otherwise make a NUL or a separator) each stand for themselves.
+TEST_F(Profile, Utf8FileReadsOnlyWellFormedSequences) {
+    struct Case {
+        const char* name;
+        std::string bytes;      // of the section name in the file
+        std::u16string listed;  // as the section names list it
+    } cases[] = {
+        {"two bytes", "\xC3\xA9t\xC3\xA9", u"\u00E9t\u00E9"},
+        {"three bytes", "\xE2\x82\xAC", u"\u20AC"},
+        {"four bytes", "\xF0\x9F\x98\x80", u"\U0001F600"},
+        {"overlong NUL", "A\xC0\x80" "B", u"A\u00C0\u0080B"},
+        {"overlong slash", "A\xC0\xAF" "B", u"A\u00C0\u00AFB"},
+        {"overlong three bytes", "\xE0\x80\x80", u"\u00E0\u0080\u0080"},
+        {"overlong four bytes", "\xF0\x80\x80\x80", u"\u00F0\u0080\u0080\u0080"},
+        {"surrogate", "\xED\xA0\x80", u"\u00ED\u00A0\u0080"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteHost("c/windows/utf8.ini", "\xEF\xBB\xBF[" + c.bytes + "]\r\nKey=1\r\n");
+        char16_t names[64] = {};
+        const DWORD n = GetPrivateProfileSectionNamesW(names, 64, u"C:\\WINDOWS\\utf8.ini");
+        // One name, then the closing NUL: nothing inside it ends it early.
+        EXPECT_EQ(std::u16string(names, n), c.listed + u'\0');
+        EXPECT_EQ(GetPrivateProfileIntW(c.listed.c_str(), u"Key", 0, u"C:\\WINDOWS\\utf8.ini"), 1u);
+    }
+}
+
 TEST_F(Profile, ConcurrentWritersLoseNothing) {
     // Two processes (copies of this test program) each write their own keys
     // to one file at the same time.
