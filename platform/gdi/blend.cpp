@@ -205,7 +205,10 @@ BOOL MaskBlt(HDC dest, int xDest, int yDest, int width, int height, HDC src, int
     // background's the fourth (as MAKEROP4 packs them).
     const BYTE fore = static_cast<BYTE>(rop4 >> 16), back = static_cast<BYTE>(rop4 >> 24);
     constexpr BYTE kCopy = 0xCC, kKeep = 0xAA;
+    // A destination reaching past the coordinate range is no rectangle the
+    // DC can hold.
     if (!dest || width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide ||
+        int64_t{xDest} + width > INT32_MAX || int64_t{yDest} + height > INT32_MAX ||
         ((zq::gdi::RopUsesSource(fore) || zq::gdi::RopUsesSource(back)) && !src)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -223,8 +226,9 @@ BOOL MaskBlt(HDC dest, int xDest, int yDest, int width, int height, HDC src, int
     }
     // A mask pixel outside the mask counts as 0.
     auto set = [&](LONG x, LONG y) {
-        const LONG mx = xMask + x, my = yMask + y;
-        return mx >= 0 && my >= 0 && mx < m->sizlBitmap.cx && my < m->sizlBitmap.cy && m->Pixel(mx, my) != 0;
+        const int64_t mx = int64_t{xMask} + x, my = int64_t{yMask} + y;
+        return mx >= 0 && my >= 0 && mx < m->sizlBitmap.cx && my < m->sizlBitmap.cy &&
+               m->Pixel(static_cast<LONG>(mx), static_cast<LONG>(my)) != 0;
     };
     if ((fore == kCopy || fore == kKeep) && (back == kCopy || back == kKeep)) {
         // Copying and keeping: the image with holes, in one drawing.

@@ -130,6 +130,25 @@ TEST(GradientFillAndPlgBlt, ShapesFarPastThePageDrawWhatLandsOnIt) {
     }
 }
 
+// MaskBlt's destination and mask offsets at the ends of the coordinate range:
+// a destination reaching past it is refused, a mask offset far away leaves
+// every mask pixel outside the mask (0, the background operation).
+TEST(MaskBlt, OffsetsAtTheEndsOfTheCoordinateRange) {
+    MemoryPage src(8, 8), dst(20, 20);
+    PatBlt(src.dc, 0, 0, 8, 8, BLACKNESS);
+    HBITMAP mask = CreateBitmap(8, 8, 1, 1, nullptr);
+    const DWORD copyWhereSetInvertElsewhere = 0x55u << 24 | 0xCCu << 16;  // background: invert; foreground: copy
+    for (const POINT at : {POINT{0, INT32_MAX - 3}, POINT{INT32_MAX - 3, 0}, POINT{INT32_MAX, INT32_MAX}}) {
+        SetLastError(0);
+        EXPECT_FALSE(MaskBlt(dst.dc, at.x, at.y, 8, 8, src.dc, 0, 0, mask, 0, 0, copyWhereSetInvertElsewhere));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    }
+    EXPECT_EQ(dst.NotWhite(), 0u);
+    ASSERT_TRUE(MaskBlt(dst.dc, 2, 2, 8, 8, src.dc, 0, 0, mask, INT32_MAX - 3, INT32_MAX - 3, copyWhereSetInvertElsewhere));
+    EXPECT_EQ(dst.NotWhite(), 64u) << "the background operation (inverting) everywhere";
+    DeleteObject(mask);
+}
+
 TEST(TransparentBlt, TheKeyColourLeavesTheDestination) {
     MemoryPage src(20, 10), dst(60, 30);
     // Source: magenta field with a blue square in the middle.
