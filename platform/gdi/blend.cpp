@@ -76,6 +76,15 @@ BOOL ThroughPolygon(HDC hdc, const POINT* p, int n, RECTL box, Draw draw) {
     return ok;
 }
 
+// The part of the device rectangle `box` that can be drawn on: the DC's clip
+// cut to its surface. An image made only for that part keeps a triangle or
+// parallelogram reaching far past the page from costing its whole box.
+RECTL Visible(HDC hdc, const RECTL& box) {
+    const auto* dc = zq::gdi::DeviceContext::FromHandle(hdc);
+    if (!dc) return box;
+    return zq::gdi::IntersectRect(box, dc->EffectiveClip().Bounds());
+}
+
 BOOL FillTriangle(HDC hdc, const TRIVERTEX* v[3]) {
     // Interpolated in device pixels over the triangle's box, then drawn
     // through a clip of the triangle itself.
@@ -91,12 +100,14 @@ BOOL FillTriangle(HDC hdc, const TRIVERTEX* v[3]) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
-    Image img(dr - dl + 1, db - dt + 1);
+    const RECTL seen = Visible(hdc, {dl, dt, dr + 1, db + 1});
+    if (zq::gdi::RectEmpty(seen)) return TRUE;
+    Image img(seen.right - seen.left, seen.bottom - seen.top);
     for (LONG y = 0; y < img.h; ++y)
         for (LONG x = 0; x < img.w; ++x) {
             // Barycentric weights of the pixel's centre (outside the
             // triangle they extrapolate; the clip keeps those out).
-            const double px = dl + x + 0.5, py = dt + y + 0.5;
+            const double px = seen.left + x + 0.5, py = seen.top + y + 0.5;
             const double w1 = ((d[1].x - px) * (d[2].y - py) - (d[2].x - px) * (d[1].y - py)) / area;
             const double w2 = ((d[2].x - px) * (d[0].y - py) - (d[0].x - px) * (d[2].y - py)) / area;
             const double w3 = 1 - w1 - w2;
@@ -104,8 +115,7 @@ BOOL FillTriangle(HDC hdc, const TRIVERTEX* v[3]) {
             for (int k = 0; k < 3; ++k) c[k] = w1 * Channel(*v[0], k) + w2 * Channel(*v[1], k) + w3 * Channel(*v[2], k);
             img.pixels[static_cast<size_t>(y) * static_cast<size_t>(img.w) + static_cast<size_t>(x)] = Rgb(c[0], c[1], c[2]);
         }
-    return ThroughPolygon(hdc, p, 3, {dl, dt, dr + 1, db + 1},
-                          [&](LONG x, LONG y, LONG w, LONG h) { return img.Draw(hdc, x, y, w, h); });
+    return ThroughPolygon(hdc, p, 3, seen, [&](LONG x, LONG y, LONG w, LONG h) { return img.Draw(hdc, x, y, w, h); });
 }
 
 // The pixels of a DC's rectangle, read through a memory DC holding a
@@ -195,7 +205,10 @@ BOOL MaskBlt(HDC dest, int xDest, int yDest, int width, int height, HDC src, int
     // background's the fourth (as MAKEROP4 packs them).
     const BYTE fore = static_cast<BYTE>(rop4 >> 16), back = static_cast<BYTE>(rop4 >> 24);
     constexpr BYTE kCopy = 0xCC, kKeep = 0xAA;
+    // A destination reaching past the coordinate range is no rectangle the
+    // DC can hold.
     if (!dest || width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide ||
+        int64_t{xDest} + width > INT32_MAX || int64_t{yDest} + height > INT32_MAX ||
         ((zq::gdi::RopUsesSource(fore) || zq::gdi::RopUsesSource(back)) && !src)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -213,8 +226,9 @@ BOOL MaskBlt(HDC dest, int xDest, int yDest, int width, int height, HDC src, int
     }
     // A mask pixel outside the mask counts as 0.
     auto set = [&](LONG x, LONG y) {
-        const LONG mx = xMask + x, my = yMask + y;
-        return mx >= 0 && my >= 0 && mx < m->sizlBitmap.cx && my < m->sizlBitmap.cy && m->Pixel(mx, my) != 0;
+        const int64_t mx = int64_t{xMask} + x, my = int64_t{yMask} + y;
+        return mx >= 0 && my >= 0 && mx < m->sizlBitmap.cx && my < m->sizlBitmap.cy &&
+               m->Pixel(static_cast<LONG>(mx), static_cast<LONG>(my)) != 0;
     };
     if ((fore == kCopy || fore == kKeep) && (back == kCopy || back == kKeep)) {
         // Copying and keeping: the image with holes, in one drawing.
@@ -305,11 +319,13 @@ BOOL PlgBlt(HDC dest, const POINT* corners, HDC src, int xSrc, int ySrc, int wid
     }
     // Each device pixel's centre taken back into the source (nearest
     // pixel); pixels outside it or outside the mask are left as they are.
-    Image out(dr - dl + 1, db - dt + 1);
+    const RECTL seen = Visible(dest, {dl, dt, dr + 1, db + 1});
+    if (zq::gdi::RectEmpty(seen)) return TRUE;
+    Image out(seen.right - seen.left, seen.bottom - seen.top);
     std::vector<bool> clear(out.pixels.size(), true);
     for (LONG y = 0; y < out.h; ++y)
         for (LONG x = 0; x < out.w; ++x) {
-            const double px = dl + x + 0.5 - d[0].x, py = dt + y + 0.5 - d[0].y;
+            const double px = seen.left + x + 0.5 - d[0].x, py = seen.top + y + 0.5 - d[0].y;
             const double s = (px * vy - vx * py) / det, t = (ux * py - px * uy) / det;
             if (s < 0 || s >= 1 || t < 0 || t >= 1) continue;
             LONG sx = static_cast<LONG>(s * w), sy = static_cast<LONG>(t * h);
@@ -324,7 +340,7 @@ BOOL PlgBlt(HDC dest, const POINT* corners, HDC src, int xSrc, int ySrc, int wid
             out.pixels[i] = img.pixels[static_cast<size_t>(sy) * static_cast<size_t>(w) + static_cast<size_t>(sx)];
             clear[i] = false;
         }
-    return ThroughPolygon(dest, logical, 4, {dl, dt, dr + 1, db + 1}, [&](LONG x, LONG y, LONG w, LONG h) {
+    return ThroughPolygon(dest, logical, 4, seen, [&](LONG x, LONG y, LONG w, LONG h) {
         return DrawWithHoles(dest, x, y, w, h, out, clear);
     });
 }

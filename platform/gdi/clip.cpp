@@ -153,6 +153,42 @@ std::vector<RECTL> CutToRect(std::span<const RECTL> rs, const RECTL& c) {
     return out;
 }
 
+// The union of rectangles that lie in bands, as rasterised runs come (those
+// with one top share one bottom, and bands do not overlap): in the form
+// Combine gives, without its sweep, each band's intervals merged in order of
+// left edge and alike neighbouring bands made one. False, leaving `out` to be
+// ignored, when the rectangles are not so banded. `rs` is sorted.
+bool UnionOfBands(std::vector<RECTL>& rs, std::vector<RECTL>& out) {
+    std::sort(rs.begin(), rs.end(), [](const RECTL& a, const RECTL& b) {
+        return a.top != b.top ? a.top < b.top : a.left < b.left;
+    });
+    for (size_t i = 1; i < rs.size(); ++i)
+        if (rs[i].top == rs[i - 1].top ? rs[i].bottom != rs[i - 1].bottom : rs[i].top < rs[i - 1].bottom) return false;
+    size_t prevStart = 0;
+    LONG prevBottom = 0;
+    bool havePrev = false;
+    for (size_t i = 0; i < rs.size();) {
+        const LONG top = rs[i].top, bottom = rs[i].bottom;
+        const size_t start = out.size();
+        for (; i < rs.size() && rs[i].top == top; ++i) {
+            if (out.size() > start && rs[i].left <= out.back().right) out.back().right = std::max(out.back().right, rs[i].right);
+            else out.push_back(rs[i]);
+        }
+        const bool same = havePrev && prevBottom == top && out.size() - start == start - prevStart &&
+                          std::equal(out.begin() + start, out.end(), out.begin() + prevStart,
+                                     [](const RECTL& a, const RECTL& b) { return a.left == b.left && a.right == b.right; });
+        if (same) {
+            out.resize(start);
+            for (size_t k = prevStart; k < start; ++k) out[k].bottom = bottom;
+        } else {
+            prevStart = start;
+            havePrev = true;
+        }
+        prevBottom = bottom;
+    }
+    return true;
+}
+
 }  // namespace
 
 Region::Region(const RECTL& r) {
@@ -167,7 +203,7 @@ Region Region::FromRects(std::span<const RECTL> rects) {
         if (!RectEmpty(o)) ordered.push_back(o);
     }
     Region out;
-    out.rects_ = Combine(ordered, {}, Op::Or);
+    if (!UnionOfBands(ordered, out.rects_)) out.rects_ = Combine(ordered, {}, Op::Or);
     return out;
 }
 

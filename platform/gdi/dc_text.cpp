@@ -147,15 +147,16 @@ RECTL TextRecord::Reach() const {
     const size_t n = std::min(glyphs.size(), positions.size());
     for (size_t i = 0; i < n; ++i) {
         const POINTL p = positions[i];
+        // The glyph's box first: that loads the glyph, whose advance is then
+        // known without loading it once more only to measure it.
+        RECTL box;
+        const bool inked = font->BitsBox(glyphs[i], &box);
         const int64_t advance = FXTOLROUND(font->Advance(glyphs[i]));
         add(p.x, int64_t{p.y} - font->Ascent(), int64_t{p.x} + std::max<int64_t>(1, advance),
             int64_t{p.y} + std::max<LONG>(1, font->Descent()));
         add(p.x, p.y, int64_t{p.x} + 1, int64_t{p.y} + 1);
-        if (GLYPHDATA* gd = font->Glyph(glyphs[i], FO_GLYPHBITS); gd && gd->gdf.pgb) {
-            const GLYPHBITS* gb = gd->gdf.pgb;
-            const int64_t left = int64_t{p.x} + gb->ptlOrigin.x, top = int64_t{p.y} + gb->ptlOrigin.y;
-            add(left, top, left + gb->sizlBitmap.cx, top + gb->sizlBitmap.cy);
-        }
+        if (inked)
+            add(int64_t{p.x} + box.left, int64_t{p.y} + box.top, int64_t{p.x} + box.right, int64_t{p.y} + box.bottom);
     }
     if (opaque) add(std::min(opaque->left, opaque->right), std::min(opaque->top, opaque->bottom),
                     std::max(opaque->left, opaque->right), std::max(opaque->top, opaque->bottom));

@@ -155,13 +155,73 @@ void EngineFont::Activate() const {
     FT_Set_Transform(F(ftFace_), &m, nullptr);
 }
 
+// A glyph's outline as FreeType loaded it (fitted, emboldened, turned),
+// kept for rasterising a part of the glyph at a time.
+struct GlyphOutline {
+    std::vector<FT_Vector> points;
+    std::vector<char> tags;
+    std::vector<short> contours;
+    int flags = 0;
+    explicit GlyphOutline(const FT_Outline& o)
+        : points(o.points, o.points + o.n_points),
+          tags(o.tags, o.tags + o.n_points),
+          contours(o.contours, o.contours + o.n_contours),
+          flags(o.flags) {}
+    FT_Outline View() {
+        FT_Outline o{};
+        o.n_points = static_cast<short>(points.size());
+        o.n_contours = static_cast<short>(contours.size());
+        o.points = points.data();
+        o.tags = tags.data();
+        o.contours = contours.data();
+        o.flags = flags;
+        return o;
+    }
+};
+
 struct EngineFont::Glyph_ {
     GLYPHDATA data{};
     std::vector<uint64_t> bits;  // GLYPHBITS storage, 8-byte aligned
     std::unique_ptr<Path> path;  // made when first asked for
     bool pathTried = false;
     bool bitsMade = false;
+    // A glyph too large to keep bits for at once: where its bits lie from its
+    // origin (device pixels, y down), and its outline, from which the part
+    // asked for is rasterised (the whole when a driver asks for the bits).
+    RECTL box{};
+    std::unique_ptr<GlyphOutline> outline;
 };
+
+namespace {
+
+// Glyphs of up to this many pixels keep their whole bits, made once; a larger
+// one (a font of hundreds of pixels an em and up) is rasterised only where it
+// is drawn, so a glyph far larger than the surface costs what lands on it.
+constexpr uint64_t kWholeGlyphPixels = 1u << 16;
+
+// The pixels FreeType's 1-bit rendering of an outline covers (FreeType's
+// axes, y up): each edge of the control box rounded so that a pixel whose
+// centre the box takes in is covered, and an axis that rounds to nothing
+// kept one pixel, on the side its rounding leant to. This is where
+// FT_Render_Glyph places the bitmap, so a part rasterised alone lands where
+// the whole would have; false where FreeType would not render it at all.
+bool MonoPixelBox(const FT_Outline& outline, FT_BBox* px) {
+    FT_BBox c;
+    FT_Outline_Get_CBox(&outline, &c);
+    auto axis = [](FT_Pos lo, FT_Pos hi, FT_Pos* min, FT_Pos* max) {
+        *min = (lo + 31) >> 6;
+        *max = (hi + 32) >> 6;
+        if (*min == *max) {
+            if (((lo + 31) & 63) - 31 + ((hi + 32) & 63) - 32 < 0) --*min;
+            else ++*max;
+        }
+    };
+    axis(c.xMin, c.xMax, &px->xMin, &px->xMax);
+    axis(c.yMin, c.yMax, &px->yMin, &px->yMax);
+    return px->xMin >= -0x8000 && px->xMax <= 0x7FFF && px->yMin >= -0x8000 && px->yMax <= 0x7FFF;
+}
+
+}  // namespace
 
 std::unique_ptr<EngineFont> EngineFont::Create(const FontFace& face, double emPixels, int weight, bool italic,
                                                SIZE resolution, double angle, double widthScale,
@@ -399,6 +459,16 @@ EngineFont::Glyph_* EngineFont::Load(HGLYPH hg) {
     g->data.fxInkTop = -Fx(box.yMax);
     g->data.fxInkBottom = -Fx(box.yMin);
     g->data.ptqD.x.HighPart = g->data.fxD;
+    FT_BBox px;
+    if (MonoPixelBox(slot->outline, &px) &&
+        static_cast<uint64_t>(px.xMax - px.xMin) * static_cast<uint64_t>(px.yMax - px.yMin) > kWholeGlyphPixels) {
+        // Too large to rasterise whole ahead of need: kept as its outline.
+        g->box = {static_cast<LONG>(px.xMin), static_cast<LONG>(-px.yMax), static_cast<LONG>(px.xMax),
+                  static_cast<LONG>(-px.yMin)};
+        g->data.rclInk = g->box;
+        g->outline = std::make_unique<GlyphOutline>(slot->outline);
+        return Keep(hg, std::move(g));
+    }
     // Glyph bits: FreeType's own 1-bit rendering.
     if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) == 0) {
         const FT_Bitmap& bm = slot->bitmap;
@@ -419,6 +489,68 @@ EngineFont::Glyph_* EngineFont::Load(HGLYPH hg) {
     }
     ++rendered_;
     return Keep(hg, std::move(g));
+}
+
+// `part` (from the glyph's origin, inside its box) of a large glyph's bits,
+// rasterised from its outline into `store` as GLYPHBITS: the outline is moved
+// by whole pixels so that the part's top-left pixel is the target's, which
+// gives each pixel exactly as the whole bitmap has it. Null where FreeType
+// cannot rasterise it.
+const GLYPHBITS* EngineFont::RenderPart(Glyph_& g, const RECTL& part, std::vector<uint64_t>& store) const {
+    const LONG w = part.right - part.left, h = part.bottom - part.top;
+    if (w <= 0 || h <= 0) return nullptr;
+    const size_t rowBytes = static_cast<size_t>(w + 7) / 8;
+    const size_t size = offsetof(GLYPHBITS, aj) + rowBytes * static_cast<size_t>(h);
+    store.assign((size + 7) / 8, 0);
+    auto* gb = reinterpret_cast<GLYPHBITS*>(store.data());
+    gb->ptlOrigin = {part.left, part.top};
+    gb->sizlBitmap = {w, h};
+    FT_Bitmap target{};
+    target.rows = static_cast<unsigned>(h);
+    target.width = static_cast<unsigned>(w);
+    target.pitch = static_cast<int>(rowBytes);
+    target.buffer = gb->aj;
+    target.pixel_mode = FT_PIXEL_MODE_MONO;
+    target.num_grays = 2;
+    // The outline is shared by every user of the font: moved and moved back
+    // under the face's lock.
+    std::lock_guard lock(shared_->lock);
+    FT_Outline outline = g.outline->View();
+    const FT_Pos dx = -FT_Pos{part.left} * 64, dy = FT_Pos{part.bottom} * 64;
+    FT_Outline_Translate(&outline, dx, dy);
+    const FT_Error error = FT_Outline_Get_Bitmap(Library().library, &outline, &target);
+    FT_Outline_Translate(&outline, -dx, -dy);
+    if (error) {
+        store.clear();
+        return nullptr;
+    }
+    return gb;
+}
+
+bool EngineFont::BitsBox(HGLYPH hg, RECTL* box) {
+    if (deviceFace_) return false;
+    Glyph_* g = Load(hg);
+    if (!g) return false;
+    if (g->bitsMade) {
+        const auto* gb = reinterpret_cast<const GLYPHBITS*>(g->bits.data());
+        *box = {gb->ptlOrigin.x, gb->ptlOrigin.y, gb->ptlOrigin.x + gb->sizlBitmap.cx,
+                gb->ptlOrigin.y + gb->sizlBitmap.cy};
+        return true;
+    }
+    if (!g->outline) return false;
+    *box = g->box;
+    return true;
+}
+
+const GLYPHBITS* EngineFont::BitsCovering(HGLYPH hg, const RECTL& part, std::vector<uint64_t>& store) {
+    if (deviceFace_) return nullptr;
+    Glyph_* g = Load(hg);
+    if (!g) return nullptr;
+    if (g->bitsMade) return reinterpret_cast<const GLYPHBITS*>(g->bits.data());
+    if (!g->outline) return nullptr;
+    const RECTL within{std::max(part.left, g->box.left), std::max(part.top, g->box.top),
+                       std::min(part.right, g->box.right), std::min(part.bottom, g->box.bottom)};
+    return RenderPart(*g, within, store);
 }
 
 // The file of kept glyphs: a first line naming what they were made from
@@ -499,6 +631,9 @@ void EngineFont::WriteKeptGlyphs() const {
         if (!out) return;
         out << kKeptGlyphsHeader << '\n' << keptKey_ << '\n';
         auto put = [&](HGLYPH hg, const Glyph_& g) {
+            // A large glyph whose bits were never made whole is not kept:
+            // a reader would take it for one without bits.
+            if (!g.bitsMade && g.outline) return;
             const KeptGlyphHead head{hg,
                                      g.data.fxD,
                                      g.data.fxA,
@@ -558,6 +693,11 @@ GLYPHDATA* EngineFont::Glyph(HGLYPH hg, ULONG mode) {
     Glyph_* g = Load(hg);
     if (!g) return nullptr;
     if (mode == FO_GLYPHBITS) {
+        // A driver takes a large glyph's bits whole: made now, and kept.
+        if (!g->bitsMade && g->outline && RenderPart(*g, g->box, g->bits)) {
+            g->bitsMade = true;
+            ++rendered_;
+        }
         if (!g->bitsMade) return nullptr;
         g->data.gdf.pgb = reinterpret_cast<GLYPHBITS*>(g->bits.data());
     } else if (mode == FO_PATHOBJ) {

@@ -36,12 +36,11 @@ EngineString::EngineString(EngineFont& font, std::vector<HGLYPH> glyphs, std::ve
         }
         rclBkGround = {left, positions[0].y - font.Ascent(), right, positions[0].y + font.Descent()};
     }
-    // Explicit placement: every position is given at once, with its bits.
-    if (!defaultPlacement) {
-        for (size_t i = 0; i < n && !font.IsDevice(); ++i)
-            if (GLYPHDATA* gd = font.Glyph(glyphs[i], FO_GLYPHBITS)) defs_[i].pgb = gd->gdf.pgb;
-        pgp = pos_.data();
-    }
+    // Explicit placement: every position is given at once; the bits come
+    // with enumeration, as for default placement, so that a string whose
+    // glyphs are drawn only in part (the engine's own text) never has them
+    // made whole.
+    if (!defaultPlacement) pgp = pos_.data();
     pwszOrg = text_.empty() ? nullptr : text_.data();
 }
 

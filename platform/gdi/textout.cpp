@@ -288,9 +288,29 @@ extern "C" BOOL EngTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* p
     ULONG rop2 = mix & 0xFF;
     ULONG rop3 = (rop2 >= 1 && rop2 <= 16) ? Rop3FromRop2(rop2) : ROP3_PATCOPY;
     const RECTL limit = clip.Bounds();
+    // Each glyph's bits as far as they reach into the clip's bounds: a large
+    // glyph is rasterised for that part alone (kept in `parts` while it is
+    // painted), an ordinary one comes whole from its font.
+    EngineString& str = *static_cast<EngineString*>(pstro);
+    EngineFont& font = str.Font();
     std::vector<PlacedGlyph> glyphs;
-    ForEachGlyph(*static_cast<EngineString*>(pstro), true, [&](const GLYPHPOS& pos) {
-        if (pos.pgdf && pos.pgdf->pgb) glyphs.push_back({pos.pgdf->pgb, pos.ptl});
+    std::vector<std::vector<uint64_t>> parts;
+    ForEachGlyph(str, false, [&](const GLYPHPOS& pos) {
+        RECTL box;
+        if (!font.BitsBox(pos.hg, &box)) return;
+        const int64_t left = std::max<int64_t>(box.left, int64_t{limit.left} - pos.ptl.x),
+                      top = std::max<int64_t>(box.top, int64_t{limit.top} - pos.ptl.y),
+                      right = std::min<int64_t>(box.right, int64_t{limit.right} - pos.ptl.x),
+                      bottom = std::min<int64_t>(box.bottom, int64_t{limit.bottom} - pos.ptl.y);
+        if (left >= right || top >= bottom) return;
+        std::vector<uint64_t> store;
+        const GLYPHBITS* bits = font.BitsCovering(pos.hg,
+                                                  {static_cast<LONG>(left), static_cast<LONG>(top),
+                                                   static_cast<LONG>(right), static_cast<LONG>(bottom)},
+                                                  store);
+        if (!bits) return;
+        if (!store.empty()) parts.push_back(std::move(store));  // the bits stay where they are
+        glyphs.push_back({bits, pos.ptl});
     });
     if (!glyphs.empty() && pboFore) {
         // A surface the driver keeps (no bits to mask) gets the glyphs'

@@ -122,6 +122,15 @@ public:
     HGLYPH GlyphOf(char32_t ch) const;
     // Glyph data with bits or a path; null for a glyph the font cannot give.
     GLYPHDATA* Glyph(HGLYPH hg, ULONG mode);
+    // Where a glyph's bits lie from its origin (device pixels), known
+    // without making them; false for a glyph that has no bits.
+    bool BitsBox(HGLYPH hg, RECTL* box);
+    // The glyph's bits as far as `part` (from its origin) needs them: a
+    // glyph of ordinary size gives its whole bits, made once and kept; a
+    // large one is rasterised for `part` alone into `store`, so that drawing
+    // a glyph far larger than the surface costs what is drawn of it. Null
+    // for a glyph without bits there.
+    const GLYPHBITS* BitsCovering(HGLYPH hg, const RECTL& part, std::vector<uint64_t>& store);
     // Advance in 28.4.
     FIX Advance(HGLYPH hg);
     // Ascent and descent of the realised font in pixels (from the Windows
@@ -138,6 +147,7 @@ private:
     Glyph_* Load(HGLYPH hg);
     Glyph_* Keep(HGLYPH hg, std::unique_ptr<Glyph_> g);
     void LoadPath(HGLYPH hg, Glyph_& g);
+    const GLYPHBITS* RenderPart(Glyph_& g, const RECTL& part, std::vector<uint64_t>& store) const;
     void ReadKeptGlyphs();
     void WriteKeptGlyphs() const;
     FIX SlotAdvance() const;  // of the glyph FreeType's slot holds

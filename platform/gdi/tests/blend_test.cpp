@@ -81,6 +81,74 @@ TEST(PlgBlt, AFourthCornerBeyondTheCoordinateRangeIsRefused) {
     EXPECT_EQ(dst.NotWhite(), 0u);
 }
 
+// A triangle or parallelogram reaching far past a small page is drawn from an
+// image of the part on the page alone: the page's pixels must be those of the
+// same drawing on a page large enough to hold it whole, where nothing is cut.
+TEST(GradientFillAndPlgBlt, ShapesFarPastThePageDrawWhatLandsOnIt) {
+    constexpr int kSmallW = 48, kSmallH = 64, kBig = 900, kAt = 400;  // the small page's place on the big one
+    MemoryPage src(9, 7);
+    for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 9; ++x) SetPixelV(src.dc, x, y, RGB(x * 28, y * 36, (x + y) * 16));
+    struct Case {
+        const char* what;
+        POINT p[3];  // triangle corners, or PlgBlt's three corners
+        bool plg;
+    } const cases[] = {
+        {"triangle round the page", {{-380, -300}, {450, 20}, {-10, 480}}, false},
+        {"triangle with a corner on the page", {{20, 30}, {-390, 460}, {470, -350}}, false},
+        {"triangle past the page's right edge only", {{30, -200}, {480, 10}, {40, 300}}, false},
+        {"parallelogram round the page", {{-350, -380}, {420, -300}, {-300, 420}}, true},
+        {"parallelogram turned, a corner on the page", {{10, 20}, {430, 300}, {-330, 390}}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        MemoryPage small(kSmallW, kSmallH), big(kBig, kBig);
+        POINT moved[3];
+        for (int i = 0; i < 3; ++i) moved[i] = {c.p[i].x + kAt, c.p[i].y + kAt};
+        if (c.plg) {
+            ASSERT_TRUE(PlgBlt(small.dc, c.p, src.dc, 0, 0, 9, 7, nullptr, 0, 0));
+            ASSERT_TRUE(PlgBlt(big.dc, moved, src.dc, 0, 0, 9, 7, nullptr, 0, 0));
+        } else {
+            TRIVERTEX v[3], w[3];
+            const COLOR16 colours[3][3] = {{0xFF00, 0x2000, 0}, {0, 0xC000, 0x4000}, {0x3000, 0, 0xFF00}};
+            for (int i = 0; i < 3; ++i) {
+                v[i] = {c.p[i].x, c.p[i].y, colours[i][0], colours[i][1], colours[i][2], 0};
+                w[i] = {moved[i].x, moved[i].y, colours[i][0], colours[i][1], colours[i][2], 0};
+            }
+            GRADIENT_TRIANGLE t{0, 1, 2};
+            ASSERT_TRUE(GradientFill(small.dc, v, 3, &t, 1, GRADIENT_FILL_TRIANGLE));
+            ASSERT_TRUE(GradientFill(big.dc, w, 3, &t, 1, GRADIENT_FILL_TRIANGLE));
+        }
+        size_t differing = 0, drawn = 0;
+        for (int y = 0; y < kSmallH; ++y)
+            for (int x = 0; x < kSmallW; ++x) {
+                differing += small.At(x, y) != big.At(x + kAt, y + kAt);
+                drawn += small.At(x, y) != RGB(255, 255, 255);
+            }
+        EXPECT_EQ(differing, 0u);
+        EXPECT_GT(drawn, 0u);
+    }
+}
+
+// MaskBlt's destination and mask offsets at the ends of the coordinate range:
+// a destination reaching past it is refused, a mask offset far away leaves
+// every mask pixel outside the mask (0, the background operation).
+TEST(MaskBlt, OffsetsAtTheEndsOfTheCoordinateRange) {
+    MemoryPage src(8, 8), dst(20, 20);
+    PatBlt(src.dc, 0, 0, 8, 8, BLACKNESS);
+    HBITMAP mask = CreateBitmap(8, 8, 1, 1, nullptr);
+    const DWORD copyWhereSetInvertElsewhere = 0x55u << 24 | 0xCCu << 16;  // background: invert; foreground: copy
+    for (const POINT at : {POINT{0, INT32_MAX - 3}, POINT{INT32_MAX - 3, 0}, POINT{INT32_MAX, INT32_MAX}}) {
+        SetLastError(0);
+        EXPECT_FALSE(MaskBlt(dst.dc, at.x, at.y, 8, 8, src.dc, 0, 0, mask, 0, 0, copyWhereSetInvertElsewhere));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    }
+    EXPECT_EQ(dst.NotWhite(), 0u);
+    ASSERT_TRUE(MaskBlt(dst.dc, 2, 2, 8, 8, src.dc, 0, 0, mask, INT32_MAX - 3, INT32_MAX - 3, copyWhereSetInvertElsewhere));
+    EXPECT_EQ(dst.NotWhite(), 64u) << "the background operation (inverting) everywhere";
+    DeleteObject(mask);
+}
+
 TEST(TransparentBlt, TheKeyColourLeavesTheDestination) {
     MemoryPage src(20, 10), dst(60, 30);
     // Source: magenta field with a blue square in the middle.

@@ -110,6 +110,51 @@ TEST(RegionOps, MatchPointwiseSetOperations) {
         EXPECT_TRUE(rs[i - 1].top < rs[i].top || (rs[i - 1].top == rs[i].top && rs[i - 1].right <= rs[i].left));
 }
 
+// Rectangles in bands (one-row runs of rasterised glyphs, in any order,
+// overlapping and touching; rows of runs lengthened down as coverage gives
+// them) are joined without the general sweep; the region must be the very
+// rectangles the sweep makes, rectangle by rectangle, and rectangles that
+// are not so banded still come out right.
+TEST(RegionOps, RunsInBandsGiveTheSweepsRectangles) {
+    struct Case {
+        const char* what;
+        std::vector<RECTL> rects;
+    };
+    std::vector<Case> cases = {
+        {"overlapping and touching runs of one row, out of order",
+         {{5, 3, 9, 4}, {0, 2, 4, 3}, {4, 2, 6, 3}, {7, 3, 12, 4}, {1, 3, 2, 4}, {20, 2, 21, 3}, {0, 2, 3, 3}}},
+        {"alike rows merge, a row between them or a gap keeps them apart",
+         {{0, 0, 5, 1}, {0, 1, 5, 2}, {0, 2, 3, 3}, {0, 3, 5, 4}, {0, 5, 5, 6}, {0, 6, 5, 7}}},
+        {"rows lengthened down, bands of different heights",
+         {{0, 0, 4, 3}, {6, 0, 9, 3}, {0, 3, 4, 4}, {6, 3, 9, 4}, {2, 4, 7, 10}, {-3, 12, 1, 13}}},
+        {"bands that overlap: not banded", {{0, 0, 10, 5}, {5, 3, 15, 8}, {0, 4, 3, 5}}},
+        {"one top, two bottoms: not banded", {{0, 0, 10, 5}, {20, 0, 30, 6}}},
+    };
+    std::mt19937 random(11);
+    for (int n = 0; n < 12; ++n) {
+        Case c{"random glyph runs", {}};
+        for (int k = 0; k < 120; ++k) {
+            const LONG x = static_cast<LONG>(random() % 60), y = static_cast<LONG>(random() % 40);
+            c.rects.push_back({x, y, x + 1 + static_cast<LONG>(random() % 12), y + 1});
+        }
+        cases.push_back(std::move(c));
+    }
+    for (const Case& c : cases) {
+        Region swept;
+        for (const RECTL& r : c.rects) swept = swept.Union(Region(r));
+        const Region joined = Region::FromRects(c.rects);
+        EXPECT_TRUE(joined == swept) << c.what;
+        // Pixel by pixel, from the rectangles themselves.
+        std::vector<bool> in(49 * 84, false);
+        for (const RECTL& r : c.rects)
+            for (LONG y = r.top; y < r.bottom; ++y)
+                for (LONG x = r.left; x < r.right; ++x) in[static_cast<size_t>((y + 4) * 84 + x + 4)] = true;
+        for (LONG y = -4; y < 45; ++y)
+            for (LONG x = -4; x < 80; ++x)
+                ASSERT_EQ(joined.Contains(x, y), in[static_cast<size_t>((y + 4) * 84 + x + 4)]) << c.what << ": " << x << "," << y;
+    }
+}
+
 // Cutting a region to a rectangle gives the pixels of both, in the same
 // rectangles as the general sweep makes: bands that become alike merge, rows
 // with nothing in them keep the bands around them apart.

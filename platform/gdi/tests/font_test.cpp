@@ -6,6 +6,7 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/text.h"
@@ -159,6 +160,130 @@ TEST(Fonts, SizesOfOneFaceKeepTheirOwnSizeAndShear) {
     FT_Done_FreeType(lib);
 }
 
+// The pixel (x, y) of glyph bits, counted from their origin; 0 outside them.
+int BitAt(const GLYPHBITS* gb, LONG x, LONG y) {
+    x -= gb->ptlOrigin.x;
+    y -= gb->ptlOrigin.y;
+    if (x < 0 || y < 0 || x >= gb->sizlBitmap.cx || y >= gb->sizlBitmap.cy) return 0;
+    const size_t rowBytes = (static_cast<size_t>(gb->sizlBitmap.cx) + 7) / 8;
+    return (gb->aj[rowBytes * static_cast<size_t>(y) + static_cast<size_t>(x / 8)] >> (7 - x % 8)) & 1;
+}
+
+// Glyphs of every size, upright, sheared, emboldened and turned: the box
+// given without bits is where the whole bits lie (and, upright, where
+// FreeType's own rendering lies), and any part asked for holds exactly the
+// whole bits' pixels there. Glyphs of hundreds of pixels an em are made a
+// part at a time, so these parts are rasterised alone, at every offset
+// against the glyph's bytes.
+TEST(Fonts, GlyphPartsAreTheWholeGlyphsPixels) {
+    struct Case {
+        const char* what;
+        double em;
+        int weight;
+        bool italic;
+        double angle;
+        bool freetype;  // compared with FreeType's rendering of its own face
+    } const cases[] = {
+        {"ordinary size", 37, 400, false, 0, true},     {"large", 700, 400, false, 0, true},
+        {"large, sheared", 530, 400, true, 0, true},    {"large, emboldened", 610, 700, false, 0, false},
+        {"large, turned", 450, 400, false, 33, false},  {"huge", 2500, 400, false, 0, true},
+    };
+    FT_Library lib;
+    ASSERT_EQ(FT_Init_FreeType(&lib), 0);
+    for (const Case& c : cases) {
+        auto face = FindFont("Liberation Sans", 400, false);
+        ASSERT_TRUE(face);
+        auto font = EngineFont::Create(*face, c.em, c.weight, c.italic, {600, 600}, c.angle);
+        ASSERT_TRUE(font) << c.what;
+        FT_Face ft;
+        auto bytes = font->Face().file->Bytes();
+        ASSERT_EQ(FT_New_Memory_Face(lib, bytes.data(), static_cast<FT_Long>(bytes.size()), font->Face().index, &ft), 0);
+        FT_Set_Char_Size(ft, 0, static_cast<FT_F26Dot6>(c.em * 64), 72, 72);
+        if (c.italic) {
+            FT_Matrix shear{0x10000, static_cast<FT_Fixed>(0.2 * 0x10000 + 0.5), 0, 0x10000};
+            FT_Set_Transform(ft, &shear, nullptr);
+        }
+        for (char16_t ch : std::u16string(u"Wg@ .")) {
+            SCOPED_TRACE(std::string(c.what) + ", '" + static_cast<char>(ch) + "'");
+            const HGLYPH hg = font->GlyphOf(ch);
+            RECTL box;
+            ASSERT_TRUE(font->BitsBox(hg, &box));
+            // A part before the whole: the whole is not made for it.
+            std::vector<uint64_t> early;
+            const RECTL middle{(box.left + box.right) / 2 - 9, (box.top + box.bottom) / 2 - 5,
+                               (box.left + box.right) / 2 + 4, (box.top + box.bottom) / 2 + 12};
+            const GLYPHBITS* first = font->BitsCovering(hg, middle, early);
+            ASSERT_TRUE(first);
+            std::vector<uint8_t> firstCopy(reinterpret_cast<const uint8_t*>(first),
+                                           reinterpret_cast<const uint8_t*>(first) + offsetof(GLYPHBITS, aj) +
+                                               (first->sizlBitmap.cx + 7) / 8 * size_t(first->sizlBitmap.cy));
+            GLYPHDATA* gd = font->Glyph(hg, FO_GLYPHBITS);
+            ASSERT_TRUE(gd && gd->gdf.pgb);
+            const GLYPHBITS* whole = gd->gdf.pgb;
+            EXPECT_EQ(box.left, whole->ptlOrigin.x);
+            EXPECT_EQ(box.top, whole->ptlOrigin.y);
+            EXPECT_EQ(box.right, whole->ptlOrigin.x + whole->sizlBitmap.cx);
+            EXPECT_EQ(box.bottom, whole->ptlOrigin.y + whole->sizlBitmap.cy);
+            if (c.freetype) {
+                ASSERT_EQ(FT_Load_Glyph(ft, hg, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO), 0);
+                ASSERT_EQ(FT_Render_Glyph(ft->glyph, FT_RENDER_MODE_MONO), 0);
+                const FT_Bitmap& bm = ft->glyph->bitmap;
+                ASSERT_EQ(whole->sizlBitmap.cx, static_cast<LONG>(bm.width));
+                ASSERT_EQ(whole->sizlBitmap.cy, static_cast<LONG>(bm.rows));
+                EXPECT_EQ(whole->ptlOrigin.x, ft->glyph->bitmap_left);
+                EXPECT_EQ(whole->ptlOrigin.y, -ft->glyph->bitmap_top);
+                const size_t rowBytes = (bm.width + 7) / 8;
+                size_t rowsDiffering = 0;
+                for (unsigned y = 0; y < bm.rows; ++y)
+                    rowsDiffering += std::memcmp(whole->aj + rowBytes * y, bm.buffer + y * bm.pitch, rowBytes) != 0;
+                EXPECT_EQ(rowsDiffering, 0u);
+            }
+            const LONG w = box.right - box.left, h = box.bottom - box.top;
+            const RECTL parts[] = {
+                box,
+                {box.left, box.top, box.left + 5, box.top + 7},
+                {box.left + w / 3 + 3, box.top + h / 2, box.left + w / 3 + 3 + 61, box.top + h / 2 + 1},
+                {box.left + w / 2 + 1, box.top, box.left + w / 2 + 2, box.bottom},
+                {box.right - 13, box.bottom - 9, box.right + 40, box.bottom + 40},
+                {box.left - 100, box.top - 3, box.left + w / 4 + 5, box.top + h / 5},
+                middle,
+            };
+            struct Asked {
+                RECTL part;
+                const GLYPHBITS* bits;
+            };
+            std::vector<Asked> asked{{middle, reinterpret_cast<const GLYPHBITS*>(firstCopy.data())}};
+            std::vector<std::vector<uint64_t>> stores(std::size(parts));
+            for (size_t i = 0; i < std::size(parts); ++i)
+                asked.push_back({parts[i], font->BitsCovering(hg, parts[i], stores[i])});
+            for (size_t i = 0; i < asked.size(); ++i) {
+                const RECTL* part = &asked[i].part;
+                const GLYPHBITS* gb = asked[i].bits;
+                ASSERT_TRUE(gb) << "part " << i;
+                // The part's pixels, and for one made alone nothing past the
+                // glyph's box.
+                const LONG l = std::max(part->left, box.left), t = std::max(part->top, box.top);
+                const LONG r = std::min(part->right, box.right), b = std::min(part->bottom, box.bottom);
+                EXPECT_LE(gb->ptlOrigin.x, l) << "part " << i;
+                EXPECT_LE(gb->ptlOrigin.y, t) << "part " << i;
+                EXPECT_GE(gb->ptlOrigin.x + gb->sizlBitmap.cx, r) << "part " << i;
+                EXPECT_GE(gb->ptlOrigin.y + gb->sizlBitmap.cy, b) << "part " << i;
+                EXPECT_GE(gb->ptlOrigin.x, box.left) << "part " << i;
+                EXPECT_GE(gb->ptlOrigin.y, box.top) << "part " << i;
+                size_t differing = 0, ink = 0;
+                for (LONG y = t; y < b; ++y)
+                    for (LONG x = l; x < r; ++x) {
+                        differing += BitAt(gb, x, y) != BitAt(whole, x, y);
+                        ink += BitAt(whole, x, y);
+                    }
+                EXPECT_EQ(differing, 0u) << "part " << i << " of " << ink << " inked pixels";
+            }
+        }
+        FT_Done_Face(ft);
+    }
+    FT_Done_FreeType(lib);
+}
+
 TEST(Fonts, FileAndSimulations) {
     auto font = Realise("DejaVu Sans", 20, 700, true);
     ASSERT_TRUE(font);
@@ -220,6 +345,11 @@ TEST(Strings, DefaultPlacementEnumeratesInBatches) {
     EngineString explicitStr(*font, {glyphs[0], glyphs[0], glyphs[0]}, mine, u"xxx", false, false);
     ASSERT_NE(explicitStr.pgp, nullptr);
     EXPECT_EQ(explicitStr.pgp[1].ptl.x, 40);
+    // and enumerating it gives the glyphs' bits.
+    STROBJ_vEnumStart(&explicitStr);
+    EXPECT_FALSE(STROBJ_bEnum(&explicitStr, &c, &gp));
+    ASSERT_EQ(c, 3u);
+    for (ULONG i = 0; i < c; ++i) EXPECT_TRUE(gp[i].pgdf && gp[i].pgdf->pgb) << i;
 }
 
 TEST(CodePages, GlyphSetAndConversions) {

@@ -118,6 +118,28 @@ TEST_F(KeptGlyphs, ARealisationAgainGivesWhatFreeTypeMade) {
     EXPECT_EQ(Files().size(), std::size(kRealisations));  // one file each, none shared
 }
 
+// A font of large glyphs that were only ever drawn in part keeps no record of
+// them (nothing was made whole to keep): a later realisation makes their
+// bits as the first would have, then keeps them.
+TEST_F(KeptGlyphs, GlyphsDrawnOnlyInPartAreNotKeptWithoutBits) {
+    const Realisation large{"large", 600, 400, false, 0, 1};
+    {
+        auto font = Realise(large);
+        ASSERT_TRUE(font);
+        for (char16_t c : std::u16string(u"Hag.")) {
+            const HGLYPH hg = font->GlyphOf(c);
+            RECTL box;
+            ASSERT_TRUE(font->BitsBox(hg, &box));
+            std::vector<uint64_t> store;
+            EXPECT_TRUE(font->BitsCovering(hg, {box.left, box.top, box.left + 10, box.top + 10}, store));
+        }
+    }
+    const auto made = Glyphs(large);
+    ASSERT_EQ(made.size(), 4u);
+    const auto kept = Glyphs(large);
+    Same(made, kept);
+}
+
 // A file whose first glyph's bits were turned over shows whether the file
 // or FreeType answered: the file is taken only while it names this font.
 TEST_F(KeptGlyphs, TheFileIsTakenOnlyForTheFontItNames) {

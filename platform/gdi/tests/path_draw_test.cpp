@@ -2,6 +2,8 @@
 // with brush, raster operation and clip, on 1-bit and 24-bit bitmaps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "gdi/coverage.h"
 #include "gdi/engine.h"
 #include "gdi/font.h"
@@ -193,6 +195,10 @@ TEST(EngText, TheGlyphsUnionInsideTheClipIsPaintedOnce) {
     const Case cases[] = {
         {"small glyphs overlapping, one past the left edge", 30, {{-7, 40}, {3, 40}, {9, 42}, {137, 30}}},
         {"glyphs wider than seven bytes, past the right and bottom edges", 160, {{13, 120}, {61, 118}, {109, 160}}},
+        // Glyphs many times the target's size are rasterised only where they
+        // reach into the clip: what lands must be their whole bits' pixels.
+        {"glyphs far larger than the target, each reaching in at another edge", 1300,
+         {{-1000, 600}, {-300, 1000}, {120, 90}, {-1107, 35}}},
     };
     const std::vector<RECTL> clipRects = {{0, 0, 70, 140}, {90, 10, 151, 100}};
     const Region clipRegion = Region::FromRects(clipRects);
@@ -225,11 +231,12 @@ TEST(EngText, TheGlyphsUnionInsideTheClipIsPaintedOnce) {
                 for (size_t i = 0; i < glyphs.size(); ++i) {
                     const GLYPHBITS* gb = font->Glyph(glyphs[i], FO_GLYPHBITS)->gdf.pgb;
                     const size_t rowBytes = (gb->sizlBitmap.cx + 7) / 8;
-                    for (LONG y = 0; y < gb->sizlBitmap.cy; ++y)
-                        for (LONG x = 0; x < gb->sizlBitmap.cx; ++x) {
-                            const LONG px = c.at[i].x + gb->ptlOrigin.x + x, py = c.at[i].y + gb->ptlOrigin.y + y;
-                            if (((gb->aj[rowBytes * y + x / 8] >> (7 - x % 8)) & 1) && px >= 0 && px < 151 && py >= 0 &&
-                                py < 140 && clipRegion.Contains(px, py))
+                    // The glyph's rows and columns that land on the target.
+                    const LONG ox = c.at[i].x + gb->ptlOrigin.x, oy = c.at[i].y + gb->ptlOrigin.y;
+                    for (LONG y = std::max(LONG{0}, -oy); y < std::min(gb->sizlBitmap.cy, 140 - oy); ++y)
+                        for (LONG x = std::max(LONG{0}, -ox); x < std::min(gb->sizlBitmap.cx, 151 - ox); ++x) {
+                            const LONG px = ox + x, py = oy + y;
+                            if (((gb->aj[rowBytes * y + x / 8] >> (7 - x % 8)) & 1) && clipRegion.Contains(px, py))
                                 inked[static_cast<size_t>(py * 151 + px)] = true;
                         }
                 }
