@@ -228,6 +228,9 @@ int main(int argc, char** argv) {
         for (const Road& road : {Road{"PCL 5", 0, "ljet4"}, Road{"PCL XL", 2, "pxlmono"}}) {
             auto dm = pclrend::testing::Letter(600);
             dm.printerLanguage = road.language;
+            // TrueType downloaded (dmTTOption 2), as the driver's own default
+            // record has it; left 0, every glyph would go as graphics.
+            dm.dm.dmTTOption = 2;
             const fs::path dmFile = work / "devmode.bin";
             {
                 std::ofstream out(dmFile, std::ios::binary | std::ios::trunc);
