@@ -22,12 +22,13 @@ namespace {
 // whole words, which may reach past the area's last byte.
 constexpr LONG kMaskSlack = 64;
 
-// One glyph's bits, placed at its origin, ORed into the one-bit `mask`
-// whose pixel (0, 0) is `area`'s top-left corner (its rows `kMaskSlack`
-// pixels wider than the area); only what lies in `area` is kept, so huge
-// glyphs cost no more than the surface they land on. A row goes in pieces
-// of up to seven bytes, each shifted into place as one word.
-void OrGlyph(BYTE* mask, LONG maskDelta, const RECTL& area, const GLYPHBITS* gb, POINTL at) {
+// Walks a glyph's bits, placed at its origin, as far as they lie in
+// `area`, so that huge glyphs cost no more than the surface they land on. A
+// row goes in pieces of up to seven bytes: `fn(y, x, bits)` gets each piece
+// that holds ink, its pixels from the top bit down (only those inside the
+// area kept), pixel 0 being target pixel (x, y).
+template <typename Fn>
+void ForEachGlyphPiece(const GLYPHBITS* gb, POINTL at, const RECTL& area, Fn fn) {
     const LONG w = gb->sizlBitmap.cx, h = gb->sizlBitmap.cy;
     const size_t rowBytes = static_cast<size_t>(w + 7) / 8;
     const int64_t left64 = int64_t{at.x} + gb->ptlOrigin.x, top64 = int64_t{at.y} + gb->ptlOrigin.y;
@@ -39,10 +40,8 @@ void OrGlyph(BYTE* mask, LONG maskDelta, const RECTL& area, const GLYPHBITS* gb,
     const BYTE* end = gb->aj + rowBytes * static_cast<size_t>(h);
     for (LONG y = y0; y < y1; ++y) {
         const BYTE* row = gb->aj + rowBytes * static_cast<size_t>(y);
-        BYTE* out = mask + ptrdiff_t(top + y - area.top) * maskDelta;
         for (LONG k = k0; k <= k1; k += 7) {
             const LONG kn = std::min<LONG>(k1 + 1, k + 7);  // bytes k .. kn - 1
-            // The piece's pixels from the top bit down.
             uint64_t bits = 0;
             if (row + k + 8 <= end) {
                 std::memcpy(&bits, row + k, 8);
@@ -53,23 +52,37 @@ void OrGlyph(BYTE* mask, LONG maskDelta, const RECTL& area, const GLYPHBITS* gb,
             // Only its pixels inside the area (and inside the piece).
             const LONG from = std::max(x0, 8 * k) - 8 * k, to = std::min(x1, 8 * kn) - 8 * k;
             bits &= ((uint64_t{1} << (to - from)) - 1) << (64 - to);
-            if (!bits) continue;
-            // Pixel 0 of the piece lands on mask pixel `at`; a piece that
-            // starts left of the area has nothing kept in the bytes before
-            // the mask's first.
-            const LONG at = left + 8 * k - area.left;
-            LONG i = at >> 3;  // rounds down left of the area
-            uint64_t v = bits >> (at & 7);
-            if (i < 0) {
-                v <<= 8 * -i;
-                i = 0;
-            }
-            uint64_t d;
-            std::memcpy(&d, out + i, 8);
-            d |= __builtin_bswap64(v);
-            std::memcpy(out + i, &d, 8);
+            if (bits) fn(top + y, left + 8 * k, bits);
         }
     }
+}
+
+// A piece whose pixel 0 lands on pixel `at` of a row, as the word to lay
+// over the row's bytes from byte `i` on (in memory order). A piece that
+// starts left of the row has nothing kept in the bytes before its first.
+uint64_t PieceWord(uint64_t bits, LONG at, LONG& i) {
+    i = at >> 3;  // rounds down left of the row
+    uint64_t v = bits >> (at & 7);
+    if (i < 0) {
+        v <<= 8 * -i;
+        i = 0;
+    }
+    return __builtin_bswap64(v);
+}
+
+// One glyph's bits, placed at its origin, ORed into the one-bit `mask`
+// whose pixel (0, 0) is `area`'s top-left corner (its rows `kMaskSlack`
+// pixels wider than the area); only what lies in `area` is kept.
+void OrGlyph(BYTE* mask, LONG maskDelta, const RECTL& area, const GLYPHBITS* gb, POINTL at) {
+    ForEachGlyphPiece(gb, at, area, [&](LONG y, LONG x, uint64_t bits) {
+        BYTE* out = mask + ptrdiff_t(y - area.top) * maskDelta;
+        LONG i = 0;
+        const uint64_t m = PieceWord(bits, x - area.left, i);
+        uint64_t d;
+        std::memcpy(&d, out + i, 8);
+        d |= m;
+        std::memcpy(out + i, &d, 8);
+    });
 }
 
 // Pixels a glyph's bits cover, placed at its origin, as one-row runs; only
@@ -106,7 +119,7 @@ struct PlacedGlyph {
 // inversion): glyphs that overlap then paint their shared pixels as the
 // union of their bits gathered into a mask does, without the mask and the
 // transfer through it. A row goes in pieces of up to seven bytes, each
-// shifted into place as one word (see OrGlyph).
+// shifted into place as one word (see ForEachGlyphPiece).
 void ApplyGlyphs(SURFOBJ* pso, const std::vector<PlacedGlyph>& glyphs, const RECTL& area, uint64_t f1, uint64_t f0) {
     BYTE* base = static_cast<BYTE*>(pso->pvScan0);
     const LONG delta = pso->lDelta;
@@ -115,54 +128,22 @@ void ApplyGlyphs(SURFOBJ* pso, const std::vector<PlacedGlyph>& glyphs, const REC
     const LONG rowBytes = delta < 0 ? -delta : delta;
     const auto apply = [&](uint64_t d, uint64_t m) { return (((d & f1) | (~d & f0)) & m) | (d & ~m); };
     for (const PlacedGlyph& g : glyphs) {
-        const GLYPHBITS* gb = g.bits;
-        const LONG w = gb->sizlBitmap.cx, h = gb->sizlBitmap.cy;
-        const size_t glyphRow = static_cast<size_t>(w + 7) / 8;
-        const int64_t left64 = int64_t{g.at.x} + gb->ptlOrigin.x, top64 = int64_t{g.at.y} + gb->ptlOrigin.y;
-        if (left64 >= area.right || top64 >= area.bottom || left64 + w <= area.left || top64 + h <= area.top) continue;
-        const LONG left = static_cast<LONG>(left64), top = static_cast<LONG>(top64);
-        const LONG y0 = std::max<LONG>(0, area.top - top), y1 = std::min<LONG>(h, area.bottom - top);
-        const LONG x0 = std::max<LONG>(0, area.left - left), x1 = std::min<LONG>(w, area.right - left);
-        const LONG k0 = x0 / 8, k1 = (x1 - 1) / 8;
-        const BYTE* end = gb->aj + glyphRow * static_cast<size_t>(h);
-        for (LONG y = y0; y < y1; ++y) {
-            const BYTE* row = gb->aj + glyphRow * static_cast<size_t>(y);
-            BYTE* out = base + ptrdiff_t(top + y) * delta;
-            for (LONG k = k0; k <= k1; k += 7) {
-                const LONG kn = std::min<LONG>(k1 + 1, k + 7);
-                uint64_t bits = 0;
-                if (row + k + 8 <= end) {
-                    std::memcpy(&bits, row + k, 8);
-                    bits = __builtin_bswap64(bits);
-                } else {
-                    for (LONG j = k; j < kn; ++j) bits |= uint64_t{row[j]} << (56 - 8 * (j - k));
-                }
-                const LONG from = std::max(x0, 8 * k) - 8 * k, to = std::min(x1, 8 * kn) - 8 * k;
-                bits &= ((uint64_t{1} << (to - from)) - 1) << (64 - to);
-                if (!bits) continue;
-                // Pixel 0 of the piece lands on target pixel `at`, which is
-                // not left of the area where the piece keeps any bits.
-                const LONG at = left + 8 * k;
-                LONG i = at >> 3;
-                uint64_t v = bits >> (at & 7);
-                if (i < 0) {
-                    v <<= 8 * -i;
-                    i = 0;
-                }
-                const uint64_t m = __builtin_bswap64(v);
-                if (i + 8 <= rowBytes) {
-                    uint64_t d;
-                    std::memcpy(&d, out + i, 8);
-                    d = apply(d, m);
-                    std::memcpy(out + i, &d, 8);
-                } else {
-                    for (LONG j = 0; i + j < rowBytes && j < 8; ++j) {
-                        const uint64_t mj = (m >> (8 * j)) & 0xFF;  // byte j of the word as it lies in memory
-                        if (mj) out[i + j] = static_cast<BYTE>(apply(out[i + j], mj));
-                    }
+        ForEachGlyphPiece(g.bits, g.at, area, [&](LONG y, LONG x, uint64_t bits) {
+            BYTE* out = base + ptrdiff_t(y) * delta;
+            LONG i = 0;  // the area lies on the target, so x is never left of the row where ink is kept
+            const uint64_t m = PieceWord(bits, x, i);
+            if (i + 8 <= rowBytes) {
+                uint64_t d;
+                std::memcpy(&d, out + i, 8);
+                d = apply(d, m);
+                std::memcpy(out + i, &d, 8);
+            } else {
+                for (LONG j = 0; i + j < rowBytes && j < 8; ++j) {
+                    const uint64_t mj = (m >> (8 * j)) & 0xFF;  // byte j of the word as it lies in memory
+                    if (mj) out[i + j] = static_cast<BYTE>(apply(out[i + j], mj));
                 }
             }
-        }
+        });
     }
 }
 
