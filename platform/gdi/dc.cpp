@@ -919,9 +919,19 @@ HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* info, UINT usage, void** bit
     return BitmapFromDib(*dib);
 }
 
+// A rectangle given by a corner and its sides whose far corner lies past
+// the coordinate range is no rectangle a DC can hold: refused, rather than
+// summed past what an int holds.
+static bool FarCornerInRange(int x, int y, int width, int height) {
+    const int64_t r = int64_t{x} + width, b = int64_t{y} + height;
+    if (r >= INT32_MIN && r <= INT32_MAX && b >= INT32_MIN && b <= INT32_MAX) return true;
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+}
+
 BOOL PatBlt(HDC hdc, int x, int y, int width, int height, DWORD rop) {
     auto* dc = Dc(hdc);
-    if (!dc) return FALSE;
+    if (!dc || !FarCornerInRange(x, y, width, height)) return FALSE;
     if (RopUsesSource((rop >> 16) & 0xFF)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -950,6 +960,7 @@ BOOL StretchBlt(HDC hdc, int x, int y, int width, int height, HDC source, int x1
     auto* dc = Dc(hdc);
     if (!dc) return FALSE;
     if (!RopUsesSource((rop >> 16) & 0xFF)) return PatBlt(hdc, x, y, width, height, rop);
+    if (!FarCornerInRange(x, y, width, height) || !FarCornerInRange(x1, y1, width1, height1)) return FALSE;
     auto* src = Dc(source);
     if (!src || !src->bitmap || !src->bitmap->bitmap) {
         SetLastError(ERROR_INVALID_PARAMETER);

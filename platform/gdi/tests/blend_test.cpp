@@ -130,6 +130,30 @@ TEST(GradientFillAndPlgBlt, ShapesFarPastThePageDrawWhatLandsOnIt) {
     }
 }
 
+// Blits whose destination or source rectangle reaches past the coordinate
+// range are refused (the far corner was summed past what an int holds).
+TEST(BitBlt, RectanglesPastTheCoordinateRangeAreRefused) {
+    MemoryPage src(8, 8), dst(20, 20);
+    PatBlt(src.dc, 0, 0, 8, 8, BLACKNESS);
+    struct Case {
+        int x, y, width, height, x1, y1, width1, height1;
+    };
+    const Case cases[] = {{INT32_MAX - 3, 0, 8, 8, 0, 0, 8, 8},  {0, INT32_MAX, 8, 8, 0, 0, 8, 8},
+                          {INT32_MIN, 0, -8, 8, 0, 0, 8, 8},     {0, 0, 8, 8, INT32_MAX - 3, 0, 8, 8},
+                          {0, 0, 8, 8, 0, INT32_MIN + 2, 8, -8}};
+    for (const Case& c : cases) {
+        SetLastError(0);
+        EXPECT_FALSE(StretchBlt(dst.dc, c.x, c.y, c.width, c.height, src.dc, c.x1, c.y1, c.width1, c.height1, SRCCOPY));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    }
+    SetLastError(0);
+    EXPECT_FALSE(PatBlt(dst.dc, 0, INT32_MAX - 1, 8, 8, BLACKNESS));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(dst.NotWhite(), 0u);
+    EXPECT_TRUE(BitBlt(dst.dc, 2, 2, 8, 8, src.dc, 0, 0, SRCCOPY)) << "an ordinary blit still draws";
+    EXPECT_EQ(dst.NotWhite(), 64u);
+}
+
 // MaskBlt's destination and mask offsets at the ends of the coordinate range:
 // a destination reaching past it is refused, a mask offset far away leaves
 // every mask pixel outside the mask (0, the background operation).
