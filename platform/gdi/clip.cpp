@@ -111,6 +111,30 @@ std::vector<RECTL> Combine(std::span<const RECTL> a, std::span<const RECTL> b, O
     return out;
 }
 
+// Bands of a region as they are made, top to bottom: a band that touches
+// the one made before it and has the same columns is made one with it.
+struct BandJoiner {
+    size_t prevStart = 0;
+    LONG prevBottom = 0;
+    bool havePrev = false;
+    // No band was made here: the next is not joined to the last.
+    void Break() { havePrev = false; }
+    // out[start, end) is the band just made, from `top` to `bottom`.
+    void Close(std::vector<RECTL>& out, size_t start, LONG top, LONG bottom) {
+        const bool same = havePrev && prevBottom == top && out.size() - start == start - prevStart &&
+                          std::equal(out.begin() + start, out.end(), out.begin() + prevStart,
+                                     [](const RECTL& a, const RECTL& b) { return a.left == b.left && a.right == b.right; });
+        if (same) {
+            out.resize(start);
+            for (size_t k = prevStart; k < start; ++k) out[k].bottom = bottom;
+        } else {
+            prevStart = start;
+            havePrev = true;
+        }
+        prevBottom = bottom;
+    }
+};
+
 // A region cut to one rectangle, in the form Combine gives, without sweeping
 // the whole region: its rows of rectangles (rectangles sharing top and
 // bottom, rows disjoint and in order, so bottoms never fall) that reach the
@@ -122,9 +146,7 @@ std::vector<RECTL> CutToRect(std::span<const RECTL> rs, const RECTL& c) {
     std::vector<RECTL> out;
     if (RectEmpty(c)) return out;
     auto it = std::partition_point(rs.begin(), rs.end(), [&](const RECTL& r) { return r.bottom <= c.top; });
-    size_t prevStart = 0;
-    LONG prevBottom = 0;
-    bool havePrev = false;
+    BandJoiner bands;
     while (it != rs.end() && it->top < c.bottom) {
         const LONG top = it->top, bottom = it->bottom;
         const LONG y0 = std::max(top, c.top), y1 = std::min(bottom, c.bottom);
@@ -134,21 +156,10 @@ std::vector<RECTL> CutToRect(std::span<const RECTL> rs, const RECTL& c) {
             if (x0 < x1) out.push_back({x0, y0, x1, y1});
         }
         if (out.size() == start) {
-            havePrev = false;
+            bands.Break();
             continue;
         }
-        const size_t count = out.size() - start;
-        const bool same = havePrev && prevBottom == y0 && count == start - prevStart &&
-                          std::equal(out.begin() + start, out.end(), out.begin() + prevStart,
-                                     [](const RECTL& a, const RECTL& b) { return a.left == b.left && a.right == b.right; });
-        if (same) {
-            out.resize(start);
-            for (size_t k = prevStart; k < start; ++k) out[k].bottom = y1;
-        } else {
-            prevStart = start;
-            havePrev = true;
-        }
-        prevBottom = y1;
+        bands.Close(out, start, y0, y1);
     }
     return out;
 }
@@ -164,9 +175,7 @@ bool UnionOfBands(std::vector<RECTL>& rs, std::vector<RECTL>& out) {
     });
     for (size_t i = 1; i < rs.size(); ++i)
         if (rs[i].top == rs[i - 1].top ? rs[i].bottom != rs[i - 1].bottom : rs[i].top < rs[i - 1].bottom) return false;
-    size_t prevStart = 0;
-    LONG prevBottom = 0;
-    bool havePrev = false;
+    BandJoiner bands;
     for (size_t i = 0; i < rs.size();) {
         const LONG top = rs[i].top, bottom = rs[i].bottom;
         const size_t start = out.size();
@@ -174,17 +183,7 @@ bool UnionOfBands(std::vector<RECTL>& rs, std::vector<RECTL>& out) {
             if (out.size() > start && rs[i].left <= out.back().right) out.back().right = std::max(out.back().right, rs[i].right);
             else out.push_back(rs[i]);
         }
-        const bool same = havePrev && prevBottom == top && out.size() - start == start - prevStart &&
-                          std::equal(out.begin() + start, out.end(), out.begin() + prevStart,
-                                     [](const RECTL& a, const RECTL& b) { return a.left == b.left && a.right == b.right; });
-        if (same) {
-            out.resize(start);
-            for (size_t k = prevStart; k < start; ++k) out[k].bottom = bottom;
-        } else {
-            prevStart = start;
-            havePrev = true;
-        }
-        prevBottom = bottom;
+        bands.Close(out, start, top, bottom);
     }
     return true;
 }
